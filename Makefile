@@ -1,0 +1,45 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+JOBS ?= $(shell nproc)
+ARGS ?=
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps build build-asan run test test-fast format clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DKIV_SANITIZE=ON -DKIV_GC_TORTURE=ON
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+build-asan: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/kiv $(ARGS)
+
+# Every test through CTest, in the normal build and in the sanitizer build
+# (which also collects at every series allocation).
+test: build build-asan
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# The normal build's tests only, for quick iteration.
+test-fast: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+format:
+	find runtime platform datatypes evaluator boot library gui console tests bench \
+	  \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 -r clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -1,0 +1,4 @@
+// The kiv executable's entry.
+#include "boot/startup.h"
+
+int main(int argc, char** argv) { return kiv::entry(argc, argv); }

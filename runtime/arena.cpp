@@ -1,0 +1,91 @@
+#include "runtime/arena.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace kiv::arena {
+
+uint8_t* base = nullptr;
+
+namespace {
+// Free page ranges below the high-water mark, keyed by start offset, so that
+// neighbours coalesce and the lowest fitting range is taken first (blocks stay
+// in address order, which the series-frame list relies on).
+std::map<uint64_t, uint64_t> free_ranges;
+uint64_t high_water = PAGE_SIZE;  // page 0 stays unused so that offset 0 is null
+uint64_t committed = 0;
+
+uint64_t round_pages(uint64_t bytes) { return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1); }
+
+bool commit(uint64_t start, uint64_t len) {
+    return mprotect(base + start, len, PROT_READ | PROT_WRITE) == 0;
+}
+}  // namespace
+
+void init() {
+    if (base) return;
+    void* p = mmap(nullptr, RESERVED_BYTES + PAGE_SIZE, PROT_NONE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        std::fputs("*** cannot reserve the series arena\n", stderr);
+        std::exit(94);
+    }
+    base = static_cast<uint8_t*>(p);
+}
+
+Off alloc_pages(uint64_t bytes) {
+    if (!base) init();
+    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
+        if (it->second < len) continue;
+        uint64_t start = it->first;
+        uint64_t rest = it->second - len;
+        free_ranges.erase(it);
+        if (rest) free_ranges.emplace(start + len, rest);
+        if (!commit(start, len)) return 0;
+        committed += len;
+        return static_cast<Off>(start);
+    }
+    if (high_water + len > RESERVED_BYTES) return 0;
+    uint64_t start = high_water;
+    if (!commit(start, len)) return 0;
+    high_water += len;
+    committed += len;
+    return static_cast<Off>(start);
+}
+
+bool free_pages(Off block, uint64_t bytes) {
+    uint64_t start = block;
+    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    if (start == 0 || start % PAGE_SIZE != 0 || start + len > high_water) return false;
+    // Give the pages back to the kernel; a later commit sees zero-filled pages.
+    madvise(base + start, len, MADV_DONTNEED);
+    mprotect(base + start, len, PROT_NONE);
+    committed -= len;
+    auto next = free_ranges.lower_bound(start);
+    if (next != free_ranges.end() && next->first == start + len) {
+        len += next->second;
+        next = free_ranges.erase(next);
+    }
+    if (next != free_ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            start = prev->first;
+            len += prev->second;
+            free_ranges.erase(prev);
+        }
+    }
+    if (start + len == high_water) {
+        high_water = start;  // shrink the used top instead of keeping a free range there
+    } else {
+        free_ranges.emplace(start, len);
+    }
+    return true;
+}
+
+uint64_t committed_bytes() { return committed; }
+
+}  // namespace kiv::arena

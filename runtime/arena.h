@@ -1,0 +1,51 @@
+// The series arena: one reserved 4 GiB range of virtual memory that holds all
+// series memory (node frames, series frames, big series and fixed series).
+//
+// Invariant: every "address" the runtime stores in a 32-bit field (node slots,
+// the node/head/tail fields of buffer headers, node words of cells) is an Off,
+// a byte offset from the arena base. Offset 0 is null and never handed out.
+// Pages are committed when a system block is allocated and returned to the
+// kernel when it is freed, so the reservation costs nothing until used.
+//
+// Raw pointers made with ptr() stay valid only until the next allocation that
+// may collect: the collector moves series buffers. Re-read through the node.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::arena {
+
+constexpr uint64_t RESERVED_BYTES = uint64_t(1) << 32;  // 4 GiB
+constexpr uint32_t PAGE_SIZE = 4096;
+
+extern uint8_t* base;
+
+// Reserves the range once; further calls do nothing.
+void init();
+
+template <class T = uint8_t>
+inline T* ptr(Off o) {
+    return reinterpret_cast<T*>(base + o);
+}
+inline Off off(const void* p) {
+    return static_cast<Off>(static_cast<const uint8_t*>(p) - base);
+}
+inline bool contains(const void* p) {
+    auto* b = static_cast<const uint8_t*>(p);
+    return b >= base && b < base + RESERVED_BYTES;
+}
+
+// A page-aligned, committed, zero-filled block of at least `bytes` bytes
+// (rounded up to pages). Returns 0 when the arena has no room left.
+Off alloc_pages(uint64_t bytes);
+// Returns a block from alloc_pages; `bytes` is the size it was asked with.
+// Returns false when the range was not an allocated block.
+bool free_pages(Off block, uint64_t bytes);
+
+// Bytes currently committed through alloc_pages.
+uint64_t committed_bytes();
+
+}  // namespace kiv::arena
