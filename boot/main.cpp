@@ -1,4 +1,6 @@
 // The kiv executable's entry.
 #include "boot/startup.h"
 
-int main(int argc, char** argv) { return kiv::entry(argc, argv); }
+int main(int argc, char** argv) {
+    kiv::entry(argc, argv);
+}

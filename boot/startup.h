@@ -6,8 +6,9 @@ namespace kiv {
 // Brings up every part of the runtime in its fixed order.
 void runtime_boot();
 
-// The program's entry: prepares the process, boots the runtime, runs the
-// console, and ends through the fatal-exit path with code 0.
-int entry(int argc, char** argv);
+// The program's entry: prepares the process (fault handlers, arguments),
+// boots the runtime inside the outermost catch frame, runs the library and
+// the console, and ends through ks::quit with 0.
+[[noreturn]] void entry(int argc, char** argv);
 
 }  // namespace kiv

@@ -15,6 +15,9 @@ namespace {
 // neighbours coalesce and the lowest fitting range is taken first (blocks stay
 // in address order, which the series-frame list relies on).
 std::map<uint64_t, uint64_t> free_ranges;
+// Blocks handed out, start -> rounded length. A release must name one of them
+// exactly, so a double release or a stray offset can never free pages twice.
+std::map<uint64_t, uint64_t> used_blocks;
 uint64_t high_water = PAGE_SIZE;  // page 0 stays unused so that offset 0 is null
 uint64_t committed = 0;
 
@@ -38,29 +41,35 @@ void init() {
 
 Off alloc_pages(uint64_t bytes) {
     if (!base) init();
+    if (bytes > RESERVED_BYTES) return 0;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second < len) continue;
         uint64_t start = it->first;
         uint64_t rest = it->second - len;
+        if (!commit(start, len)) return 0;  // the range stays free
         free_ranges.erase(it);
         if (rest) free_ranges.emplace(start + len, rest);
-        if (!commit(start, len)) return 0;
         committed += len;
+        used_blocks.emplace(start, len);
         return static_cast<Off>(start);
     }
-    if (high_water + len > RESERVED_BYTES) return 0;
+    if (len > RESERVED_BYTES - high_water) return 0;
     uint64_t start = high_water;
     if (!commit(start, len)) return 0;
     high_water += len;
     committed += len;
+    used_blocks.emplace(start, len);
     return static_cast<Off>(start);
 }
 
 bool free_pages(Off block, uint64_t bytes) {
+    if (bytes > RESERVED_BYTES) return false;
     uint64_t start = block;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
-    if (start == 0 || start % PAGE_SIZE != 0 || start + len > high_water) return false;
+    auto used = used_blocks.find(start);
+    if (used == used_blocks.end() || used->second != len) return false;
+    used_blocks.erase(used);
     // Give the pages back to the kernel; a later commit sees zero-filled pages.
     madvise(base + start, len, MADV_DONTNEED);
     mprotect(base + start, len, PROT_NONE);

@@ -41,8 +41,9 @@ inline bool contains(const void* p) {
 // A page-aligned, committed, zero-filled block of at least `bytes` bytes
 // (rounded up to pages). Returns 0 when the arena has no room left.
 Off alloc_pages(uint64_t bytes);
-// Returns a block from alloc_pages; `bytes` is the size it was asked with.
-// Returns false when the range was not an allocated block.
+// Returns a block from alloc_pages; `bytes` is the size it was asked with
+// (any size that rounds to the same pages). Returns false, and frees nothing,
+// unless `block` is the start of a block in use of exactly that many pages.
 bool free_pages(Off block, uint64_t bytes);
 
 // Bytes currently committed through alloc_pages.

@@ -1,17 +1,34 @@
 // The memory manager: node frames, series frames, big series, fixed series.
 //
-// Who may hold a buffer address, and until when: a SeriesBuffer* or any
-// pointer into a data area is valid only until the next call that may
-// allocate a series buffer (alloc_series*, expand_series*, copy_series and
-// everything built on them), because allocation may run a collection that
-// compacts series frames. Holding a node (Off) is always safe; re-read the
-// buffer through it. Fixed and big buffers never move, but code should not
-// rely on which kind it holds. Taking a node never collects.
+// Who may hold a buffer address, and until when:
+//   A SeriesBuffer* or any pointer into a data area is valid only until the
+//   next call that may allocate a series buffer (alloc_series*, alloc_cells,
+//   alloc_bytes..., expand_series*, copy_series and every series primitive
+//   that grows a buffer), because allocation may run a collection that
+//   compacts series frames, and because the old buffer of an expansion is
+//   released or becomes garbage. Holding a node (Off) is always safe: re-read
+//   the buffer through it (buffer_of). Taking a node (alloc_node) never
+//   collects and never moves a buffer.
+//   Functions here that take a SeriesBuffer* and allocate re-read it through
+//   its node after the allocation, so the caller's pointer may go stale but
+//   the operation stays correct; the caller must use what they return.
 //
-// Series frames are bump-allocated: a buffer takes header + data + 4 bytes of
-// slack (size + 24). Requests of 2 MB or more (size + 24 >= 2,097,152) become
-// big series with a system block of their own. System blocks come from the
-// series arena, page-rounded, with the rounded size in their first word.
+// Layout. All memory lives in the series arena (arena.h) as system blocks:
+// (size + 4) bytes rounded up to pages, the rounded size in the first word,
+// the block proper after it. Kinds of block:
+//   node frame    header (36 bytes) + 10,000 slots of one Off each
+//   series frame  header (20 bytes) + data; buffers are bump-allocated, each
+//                 taking header + data + 4 bytes of slack (size + 24); the
+//                 frames form a list in ascending address order
+//   big series    header (12 bytes) + one buffer, for needs of 2 MB or more
+//   fixed series  one buffer that never moves (root block, data stack, ...);
+//                 every fixed buffer is listed in fixed_buffers()
+//
+// Node slots: a slot holds a buffer exactly when its content is non-null and
+// lies outside its own frame's slot range. A free slot holds the offset of the
+// next free slot of the frame, and the last free slot holds its own offset, so
+// free slots always point inside the range. A slot just taken holds null until
+// a buffer is linked to it.
 #pragma once
 
 #include <cstdint>
@@ -22,101 +39,157 @@
 namespace kiv::memory {
 
 constexpr uint32_t NODE_FRAME_SLOTS = 10000;
-constexpr uint32_t INITIAL_FRAME_SIZE = 1048576;
-constexpr uint32_t BIG_THRESHOLD = 2097152;
-constexpr uint32_t REUSE_MIN_FREE = 0xCCCC;  // a frame with fewer free bytes is not reused
+constexpr uint32_t INITIAL_FRAME_SIZE = 1048576;  // 1 MB; every later frame is 2 MB
+constexpr uint32_t BIG_THRESHOLD = 2097152;       // need (size + 24) at or above: big series
+constexpr uint32_t REUSE_MIN_FREE = 0xCCCC;       // 52,428: a frame with fewer free bytes is not reused
+constexpr uint32_t SYSTEM_BLOCK_HEADER = 4;       // the rounded-size word before every block
 
 // Node frame header, followed by its slots (one Off each).
 struct NodeFrame {
     Off next;
     Off prev;
-    uint32_t capacity;
-    Off free_head;
-    uint32_t used;
-    uint32_t created_at;      // collector cycle count at creation
-    uint32_t previous_used;   // used count seen at the last collection
-    uint32_t history;         // bit per collection, newest in bit 0: 1 = used count unchanged
-    uint32_t pass_over;       // set once the node compactor emptied it
+    uint32_t capacity;       // number of slots
+    Off free_head;           // first free slot, 0 when none is free
+    uint32_t used;           // slots in use
+    uint32_t created_at;     // collection_cycles when the frame was made
+    uint32_t previous_used;  // used count seen at the last collection
+    uint32_t history;        // one bit per collection, newest in bit 0: 1 = used count unchanged
+    uint32_t pass_over;      // 1 once the node compactor emptied it: skipped, then released
+
     Off first_slot() const { return arena::off(this) + sizeof(NodeFrame); }
     Off slots_end() const { return first_slot() + capacity * 4; }
+    bool owns_slot(Off slot) const { return slot >= first_slot() && slot < slots_end(); }
+    // True when the slot holds a buffer (see the slot rule above).
+    bool slot_holds_buffer(Off slot) const {
+        Off content = node_content(slot);
+        return content != 0 && !owns_slot(content);
+    }
 };
+static_assert(sizeof(NodeFrame) == 36, "node frame header is 36 bytes");
 
 // Series frame header, followed by its data.
 struct SeriesFrame {
     Off next;
     Off prev;
-    uint32_t size;   // whole block
+    uint32_t size;   // the whole frame: header + data
     Off first_free;  // next free byte
-    Off end;
+    Off end;         // one past the data area
+
     Off data_start() const { return arena::off(this) + sizeof(SeriesFrame); }
+    uint32_t free_bytes() const { return end - first_free; }
 };
 static_assert(sizeof(SeriesFrame) == 20, "series frame header is 20 bytes");
 
 // Big-series block header, followed by the SeriesBuffer.
 struct BigBlock {
     Off next;
-    Off link2;
-    uint32_t size;  // buffer header + data + slack, as requested
+    Off link2;      // always null
+    uint32_t size;  // buffer header + data + slack (the need it was made for)
+
+    SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
 };
+static_assert(sizeof(BigBlock) == 12, "big block header is 12 bytes");
 
 struct Record {
-    uint64_t total;  // bytes obtained from the system (page-rounded)
+    uint64_t total;  // bytes obtained from the system (page-rounded system blocks)
     Off first_node_frame, last_node_frame, current_node_frame;
     Off first_series_frame, current_series_frame, last_series_frame;
     uint32_t initial_frame_size;
     uint32_t next_frame_size;
     uint32_t big_threshold;
-    Off big_list;
+    Off big_list;  // first BigBlock, linked through next in creation order
 };
 extern Record record;
 
-// Set by the collector: when false, allocation never collects.
+// When false, allocation never collects. The collector and `recycle` set it.
 extern bool collection_enabled;
-// The collector's entry, installed by the collector when it exists.
+// The collector's entry, installed by the collector. Allocation calls it
+// before making a new series frame or big block when collection is enabled
+// (and, in a KIV_GC_TORTURE build, before every buffer allocation).
 extern void (*collect_hook)();
+// Completed collections; the collector advances it. Stamps new node frames.
+extern uint32_t collection_cycles;
 
+// Sets the record to its initial values. Anything still held from an earlier
+// run (frames, big and fixed series) is returned to the system first.
 void init();
-Off new_node_frame(uint32_t slots);
+// The first node frame and the first series frame, made once the datatypes
+// are registered. Allocation also makes them on demand.
+void init_frames();
+
+// ---- Nodes ----
+NodeFrame* new_node_frame(uint32_t slots);
 Off alloc_node();
-void free_node(Off node);
-Off new_series_frame();
+// The node frame whose slot range holds `node`, or nullptr.
+NodeFrame* node_frame_of(Off node);
+// Returns a node to its frame's free list. A node that is not a slot in use
+// (already free, or not a slot at all) is left alone and false is returned.
+bool free_node(Off node);
+bool free_node_in(NodeFrame* frame, Off node);
+// After a collection: releases frames with no used slot or passed over, picks
+// the current frame and updates every frame's usage history.
+void release_node_frames();
+
+// ---- Buffers ----
+SeriesFrame* new_series_frame();
+// Unlinks a series frame and returns it to the system (the collector releases
+// frames that compaction emptied).
+void release_series_frame(SeriesFrame* frame);
+// A buffer of count x unit bytes (rounded up to 16) with no node yet. Head
+// offset -1 centres the head (both ends can grow). The buffer is garbage to a
+// collection until linked to a node, so link it before the next allocation.
 SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset);
 Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset);
 Off alloc_fixed_series(uint32_t count, uint32_t unit, int32_t head_offset);
 Off alloc_cells(uint32_t count);
 Off alloc_unset_cells(uint32_t count);
-Off alloc_bytes(uint32_t count);
-Off alloc_codepoints(uint32_t count, uint32_t unit);
+Off alloc_bytes(uint32_t count);                      // count 0 gives 16 bytes
+Off alloc_codepoints(uint32_t count, uint32_t unit);  // count 0 gives 16 bytes' worth
 Off alloc_bytes_filled(uint32_t count, uint8_t byte);
-SeriesBuffer* expand_series(SeriesBuffer* buf, uint32_t new_size);
-SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint32_t new_size);
-SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint32_t new_size, uint8_t byte);
+
+// Expansion keeps the series' identity: the node is rewritten to a new buffer
+// of new_size bytes (twice the current size when 0, and never less than the
+// content), the new head is the data start, the tail keeps the content's
+// length. The old buffer loses its node and live flag. expand_series does not
+// copy; pass old_out to reach the old buffer (valid until the next allocation).
+SeriesBuffer* expand_series(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_out = nullptr);
+// Expansion, then the old data area from the head on is copied to the new head.
+SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint64_t new_size);
+// Expansion with copy, then the rest of the new data area is set to `byte`.
+SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint64_t new_size, uint8_t byte);
+// A new series of the same size, unit and flags; the data area from the head
+// on is copied to the new data start.
 Off copy_series(SeriesBuffer* buf);
+
 SeriesBuffer* alloc_big(uint32_t size);
 void free_big(SeriesBuffer* buf);
 void fill_range(uint8_t* start, uint8_t* end, uint8_t byte);
+// Returns every frame, big block and fixed block to the system.
 void free_all();
 
-// System blocks: (size + 4) rounded up to pages, rounded size in the first word.
+// System blocks: (size + 4) rounded up to pages, rounded size in the first
+// word. Failure raises internal no-memory.
 Off alloc_system_block(uint64_t size);
 void free_system_block(Off block);
 
-// Statistics. Mode 1: bytes in use. Mode 2: fills `out` (see memory.cpp)
-// and returns the grand total. Results above INT32_MAX are given as doubles.
+// ---- Statistics ----
 struct FrameFigures {
     uint64_t free, used, total;
 };
 struct Stats {
-    uint64_t in_use;
-    std::vector<FrameFigures> node_frames;   // in slots
-    std::vector<FrameFigures> series_frames; // in bytes
-    std::vector<uint64_t> big_blocks;
-    uint64_t grand_total;
-    uint64_t tracked_heap;
+    uint64_t in_use = 0;  // mode 1: 4 per used node + used frame bytes + big block sizes
+    // Mode 2 only:
+    std::vector<FrameFigures> node_frames;    // in slots
+    std::vector<FrameFigures> series_frames;  // in bytes
+    std::vector<uint64_t> big_blocks;         // size of each big block
+    uint64_t fixed = 0;                       // header + data + slack of every fixed buffer
+    uint64_t grand_total = 0;                 // frames, big blocks, fixed buffers and tracked heap
+    uint64_t tracked_heap = 0;                // tracked-heap blocks, each with its 16-byte header
 };
 Stats collect_stats(int mode);
 
-// The fixed buffers handed out so far (the collector unmarks them all).
+// Every fixed buffer in use (buffer offsets). The collector marks fixed
+// buffers but does not sweep them, so it unmarks all of these afterwards.
 const std::vector<Off>& fixed_buffers();
 
 }  // namespace kiv::memory

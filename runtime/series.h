@@ -10,8 +10,8 @@
 //   data start <= head <= tail <= data start + size
 //   node slot content == buffer offset and buffer.node == node, for every live buffer
 //   element count == (tail - head) >> log2(unit)
-// A slot is in use exactly when its content lies outside its own frame's slot
-// range; a free slot holds the offset of the next free slot of its frame (or 0).
+// A raw SeriesBuffer* or pointer into a data area is valid only until the next
+// allocation of a series buffer (see memory.h); a node is valid until freed.
 #pragma once
 
 #include <cstdint>
@@ -24,15 +24,18 @@ namespace kiv {
 // Buffer flag bits (the flags field of SeriesBuffer). Bits 0-4 hold the unit.
 namespace series_flag {
 constexpr uint32_t UNIT_MASK = 0x1Fu;
-constexpr uint32_t LIVE = 0x80000000u;
-constexpr uint32_t ALLOCATED = 0x20000000u;
-constexpr uint32_t HEAD_CENTRED = 0x10000000u;
-constexpr uint32_t MARKED = 0x08000000u;
-constexpr uint32_t BIG = 0x01000000u;
-constexpr uint32_t FIXED = 0x00100000u;
-constexpr uint32_t COMPLEMENT = 0x00080000u;  // bitset!
-constexpr uint32_t OWNED = 0x00020000u;       // cleared by a partial copy
+constexpr uint32_t LIVE = 0x80000000u;          // cleared on the old buffer of an expansion
+constexpr uint32_t ALLOCATED = 0x20000000u;     // set on every buffer handed out
+constexpr uint32_t HEAD_CENTRED = 0x10000000u;  // head placed mid-buffer at allocation
+constexpr uint32_t MARKED = 0x08000000u;        // the collector's mark; clear outside a collection
+constexpr uint32_t BIG = 0x01000000u;           // lives in a big block of its own
+constexpr uint32_t FIXED = 0x00100000u;         // outside the frames, never moved
+constexpr uint32_t COMPLEMENT = 0x00080000u;    // bitset!
+constexpr uint32_t OWNED = 0x00020000u;         // cleared by a partial copy
 constexpr uint32_t OWNED_LOW = 0x00010000u;
+// Bits that describe where a buffer lives; they belong to the allocation and
+// are never copied from one buffer to another.
+constexpr uint32_t PLACEMENT = MARKED | BIG | FIXED;
 }  // namespace series_flag
 
 // The 20-byte header in front of every buffer's data area. node, head and
@@ -59,36 +62,63 @@ static_assert(sizeof(SeriesBuffer) == 20, "buffer headers are 20 bytes");
 constexpr uint32_t BUFFER_OVERHEAD = 24;
 
 // log2 of a power-of-two unit (index of its highest set bit).
-inline uint32_t unit_shift(uint32_t unit) { return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u)); }
+inline uint32_t unit_shift(uint32_t unit) {
+    return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u));
+}
 
-inline Off node_content(Off node) { return *arena::ptr<Off>(node); }
-inline SeriesBuffer* buffer_of(Off node) { return arena::ptr<SeriesBuffer>(node_content(node)); }
+inline Off node_content(Off node) {
+    return *arena::ptr<Off>(node);
+}
+inline SeriesBuffer* buffer_of(Off node) {
+    return arena::ptr<SeriesBuffer>(node_content(node));
+}
 
 namespace series {
 
 // Tail-growing helpers. They may expand (and so allocate and collect): any
-// raw pointer into the buffer is stale afterwards; use the returned values.
-Cell* alloc_tail_cell(SeriesBuffer* buf);            // new unset! cell at the tail
-Off reserve_tail(SeriesBuffer* buf, uint32_t bytes);  // returns the old tail offset
+// raw pointer into the buffer is stale afterwards; use the returned values or
+// re-read the buffer through its node.
+Cell* alloc_tail_cell(SeriesBuffer* buf);             // new unset! cell at the tail
+Off reserve_tail(SeriesBuffer* buf, uint64_t bytes);  // returns the old tail offset
 
 Off alloc_records(uint32_t count, uint32_t record_size);
-uint32_t count(Off node);
-SeriesBuffer* reset_tail(Off node);
-SeriesBuffer* set_tail_at(Off node, uint32_t index);  // 1-based
-uint8_t* head_of(Off node);
+
+// Element counts use log2 of the unit: meaningful for power-of-two units. A
+// record series of another record size is handled through byte counts.
+inline uint32_t count(Off node) {
+    const SeriesBuffer* b = buffer_of(node);
+    return (b->tail - b->head) >> unit_shift(b->unit());
+}
+inline SeriesBuffer* reset_tail(Off node) {
+    SeriesBuffer* b = buffer_of(node);
+    b->tail = b->head;
+    return b;
+}
+inline uint8_t* head_of(Off node) {
+    return buffer_of(node)->head_ptr();
+}
+inline void set_flags(Off node, uint32_t bits) {
+    buffer_of(node)->flags |= bits;
+}
+
+// Positions outside the data area (or, for removals, past the tail) raise
+// script out-of-range instead of touching memory they do not own.
+SeriesBuffer* set_tail_at(Off node, uint32_t index);  // 1-based; index 1 empties
 Off copy_node(Off node);
-Off copy_part(Off node, uint32_t offset, uint32_t count);
+Off copy_part(Off node, uint32_t offset, uint32_t count);  // offset and count in units
 void append_byte(SeriesBuffer* buf, uint8_t byte);
+// `src` may point into any series buffer, this one included.
 void append_bytes(SeriesBuffer* buf, const void* src, uint32_t length);
 uint8_t byte_at(Off node, uint32_t index);  // 1-based
+void append_entry(SeriesBuffer* buf, uint32_t value);
 void append_entry(Off node, uint32_t value);
-int32_t find_entry(Off node, uint32_t value);  // byte offset from head, or -1
-uint32_t get_int(Off node, uint32_t index);    // 1-based 32-bit entry
+int32_t find_entry(const SeriesBuffer* buf, uint32_t value);  // byte offset from head, or -1
+int32_t find_entry(Off node, uint32_t value);
+uint32_t get_int(Off node, uint32_t index);  // 1-based 32-bit entry
 void set_int(Off node, uint32_t index, uint32_t value);
-void insert_int(SeriesBuffer* buf, uint32_t value, uint32_t index);  // 1-based
-void remove_int(Off node, uint32_t value);
-void remove_bytes(Off node, uint32_t offset, uint32_t n);
-void set_flags(Off node, uint32_t bits);
+void insert_int(SeriesBuffer* buf, uint32_t value, uint32_t index);  // 1-based, up to count + 1
+void remove_int(Off node, uint32_t value);                           // first equal entry, if any
+void remove_bytes(Off node, uint32_t offset, uint32_t n);            // offset in bytes from head
 
 }  // namespace series
 

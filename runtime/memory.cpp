@@ -1,0 +1,565 @@
+#include "runtime/memory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "runtime/error.h"
+#include "runtime/lowlevel.h"
+
+namespace kiv::memory {
+
+Record record{};
+bool collection_enabled = false;
+void (*collect_hook)() = nullptr;
+uint32_t collection_cycles = 0;
+
+namespace {
+
+using series_flag::BIG;
+using series_flag::FIXED;
+using series_flag::PLACEMENT;
+
+// Largest data area of one buffer. Sizes and needs live in 32-bit fields, and
+// the arena could not hold more anyway.
+constexpr uint64_t MAX_DATA_SIZE = 0xFFFF0000u;
+
+// Buffers of every fixed series in use.
+std::vector<Off> fixed_list;
+// System blocks of big and fixed buffers that an expansion replaced. The old
+// buffer must stay readable until the caller has copied its content, which
+// the invariant bounds by the next allocation; that allocation releases them.
+std::vector<Off> retired_blocks;
+
+template <class T>
+T* at(Off o) {
+    return arena::ptr<T>(o);
+}
+
+[[noreturn]] void no_memory() {
+    fire("internal", "no-memory");
+}
+[[noreturn]] void wrong_mem() {
+    fire("internal", "wrong-mem");
+}
+
+uint64_t round16(uint64_t n) {
+    return (n + 15) & ~uint64_t(15);
+}
+
+// Validates a request and returns its data size (count x unit rounded to 16).
+uint32_t data_size_for(uint32_t count, uint32_t unit, int32_t head_offset) {
+    if (unit == 0 || unit > series_flag::UNIT_MASK) wrong_mem();
+    uint64_t size = round16(uint64_t(count) * unit);
+    if (size > MAX_DATA_SIZE) no_memory();
+    if (head_offset < -1 || (head_offset >= 0 && uint64_t(head_offset) > size)) wrong_mem();
+    return static_cast<uint32_t>(size);
+}
+
+void init_header(SeriesBuffer* b, uint32_t size, uint32_t flags, int32_t head_offset) {
+    uint32_t offset;
+    if (head_offset == -1) {
+        flags |= series_flag::HEAD_CENTRED;
+        offset = size / 2;
+    } else {
+        offset = static_cast<uint32_t>(head_offset);
+    }
+    b->flags = flags | series_flag::LIVE | series_flag::ALLOCATED;
+    b->node = 0;
+    b->size = size;
+    b->head = b->tail = b->data_start() + offset;
+}
+
+void link(SeriesBuffer* b, Off node) {
+    *at<Off>(node) = arena::off(b);
+    b->node = node;
+}
+
+void release_retired() {
+    for (Off block : retired_blocks) free_system_block(block);
+    retired_blocks.clear();
+}
+
+// Runs a collection when one is allowed; says whether it ran.
+bool run_collection() {
+    if (!collection_enabled || !collect_hook) return false;
+    collect_hook();
+    return true;
+}
+
+// Every buffer allocation passes here first.
+inline void before_buffer_allocation() {
+    if (!retired_blocks.empty()) release_retired();
+#ifdef KIV_GC_TORTURE
+    run_collection();
+#endif
+}
+
+Off block_of_frame(Off frame) {
+    return frame - SYSTEM_BLOCK_HEADER;
+}
+Off block_of_big(const BigBlock* bb) {
+    return arena::off(bb) - SYSTEM_BLOCK_HEADER;
+}
+BigBlock* big_block_of(const SeriesBuffer* b) {
+    return reinterpret_cast<BigBlock*>(reinterpret_cast<uintptr_t>(b) - sizeof(BigBlock));
+}
+Off block_of_fixed(const SeriesBuffer* b) {
+    return arena::off(b) - SYSTEM_BLOCK_HEADER;
+}
+
+// The first frame in address order with room for `need` bytes (the bump must
+// stay below the end).
+SeriesFrame* find_series_frame(uint64_t need) {
+    for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+        SeriesFrame* f = at<SeriesFrame>(o);
+        if (uint64_t(f->first_free) + need < f->end) return f;
+    }
+    return nullptr;
+}
+
+// A buffer's place in a series frame (need below the big threshold).
+SeriesBuffer* take_from_frames(uint32_t need) {
+    SeriesFrame* f = record.current_series_frame ? at<SeriesFrame>(record.current_series_frame) : nullptr;
+    if (!f || uint64_t(f->first_free) + need >= f->end) {
+        f = find_series_frame(need);
+        if (!f) {
+            if (run_collection()) f = find_series_frame(need);
+            // A frame left nearly full by the collection is not reused: a fresh
+            // one serves many more allocations before the next search.
+            if (!f || f->free_bytes() < REUSE_MIN_FREE) {
+                if (need >= record.next_frame_size) record.next_frame_size = record.big_threshold;
+                f = new_series_frame();
+            }
+        }
+        record.current_series_frame = arena::off(f);
+    }
+    Off b = f->first_free;
+    f->first_free += need;
+    return at<SeriesBuffer>(b);
+}
+
+SeriesBuffer* alloc_fixed_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = data_size_for(count, unit, head_offset);
+    before_buffer_allocation();
+    Off block = alloc_system_block(uint64_t(size) + BUFFER_OVERHEAD);
+    auto* b = at<SeriesBuffer>(block + SYSTEM_BLOCK_HEADER);
+    init_header(b, size, unit | FIXED, head_offset);
+    fixed_list.push_back(arena::off(b));
+    return b;
+}
+
+void unlink_big(BigBlock* bb) {
+    Off target = arena::off(bb);
+    Off* link_field = &record.big_list;
+    while (*link_field && *link_field != target) link_field = &at<BigBlock>(*link_field)->next;
+    if (!*link_field) wrong_mem();  // not a big block in use
+    *link_field = bb->next;
+    bb->next = 0;
+}
+
+// Takes an old buffer that an expansion replaced out of the lists that would
+// otherwise keep it: frame garbage is left to the collector, big and fixed
+// blocks are released at the next allocation.
+void retire(SeriesBuffer* old) {
+    if (old->flags & BIG) {
+        BigBlock* bb = big_block_of(old);
+        unlink_big(bb);
+        retired_blocks.push_back(block_of_big(bb));
+    } else if (old->flags & FIXED) {
+        auto it = std::find(fixed_list.begin(), fixed_list.end(), arena::off(old));
+        if (it != fixed_list.end()) fixed_list.erase(it);
+        retired_blocks.push_back(block_of_fixed(old));
+    }
+}
+
+// The node of a buffer that is the current buffer of its series.
+Off owning_node(const SeriesBuffer* buf) {
+    Off node = buf->node;
+    if (node == 0 || node_content(node) != arena::off(buf)) wrong_mem();
+    return node;
+}
+
+void unlink_node_frame(NodeFrame* f) {
+    Off self = arena::off(f);
+    if (f->prev)
+        at<NodeFrame>(f->prev)->next = f->next;
+    else
+        record.first_node_frame = f->next;
+    if (f->next)
+        at<NodeFrame>(f->next)->prev = f->prev;
+    else
+        record.last_node_frame = f->prev;
+    if (record.current_node_frame == self) record.current_node_frame = record.last_node_frame;
+}
+
+}  // namespace
+
+// ---- System blocks ----
+
+Off alloc_system_block(uint64_t size) {
+    if (size > arena::RESERVED_BYTES) no_memory();
+    uint64_t rounded = (size + SYSTEM_BLOCK_HEADER + arena::PAGE_SIZE - 1) & ~uint64_t(arena::PAGE_SIZE - 1);
+    if (rounded > UINT32_MAX) no_memory();
+    Off block = arena::alloc_pages(rounded);
+    if (!block) no_memory();
+    *at<uint32_t>(block) = static_cast<uint32_t>(rounded);
+    record.total += rounded;
+    return block;
+}
+
+void free_system_block(Off block) {
+    uint32_t rounded = *at<uint32_t>(block);
+    if (!arena::free_pages(block, rounded)) no_memory();
+    record.total -= rounded;
+}
+
+// ---- Start-up ----
+
+void init() {
+    arena::init();
+    free_all();
+    record = Record{};
+    record.initial_frame_size = INITIAL_FRAME_SIZE;
+    record.next_frame_size = INITIAL_FRAME_SIZE;
+    record.big_threshold = BIG_THRESHOLD;
+}
+
+void init_frames() {
+    if (!record.first_node_frame) record.current_node_frame = arena::off(new_node_frame(NODE_FRAME_SLOTS));
+    if (!record.first_series_frame) record.current_series_frame = arena::off(new_series_frame());
+}
+
+// ---- Nodes ----
+
+NodeFrame* new_node_frame(uint32_t slots) {
+    if (slots == 0) wrong_mem();
+    Off block = alloc_system_block(sizeof(NodeFrame) + uint64_t(slots) * sizeof(Off));
+    Off self = block + SYSTEM_BLOCK_HEADER;
+    auto* f = at<NodeFrame>(self);
+    *f = NodeFrame{0, record.last_node_frame, slots, 0, 0, collection_cycles, 0, 0, 0};
+    // Thread the free list through the slots in order; the last one points at itself.
+    Off first = f->first_slot();
+    Off* slot = at<Off>(first);
+    for (uint32_t i = 0; i + 1 < slots; ++i) slot[i] = first + (i + 1) * sizeof(Off);
+    slot[slots - 1] = first + (slots - 1) * sizeof(Off);
+    f->free_head = first;
+    if (record.last_node_frame) {
+        at<NodeFrame>(record.last_node_frame)->next = self;
+    } else {
+        record.first_node_frame = self;
+        record.current_node_frame = self;
+    }
+    record.last_node_frame = self;
+    return f;
+}
+
+Off alloc_node() {
+    NodeFrame* f = record.current_node_frame ? at<NodeFrame>(record.current_node_frame) : nullptr;
+    if (!f || !f->free_head || f->pass_over) {
+        f = nullptr;
+        for (Off o = record.first_node_frame; o; o = at<NodeFrame>(o)->next) {
+            NodeFrame* g = at<NodeFrame>(o);
+            if (g->free_head && !g->pass_over) {
+                f = g;
+                break;
+            }
+        }
+        if (!f) f = new_node_frame(NODE_FRAME_SLOTS);
+        record.current_node_frame = arena::off(f);
+    }
+    Off slot = f->free_head;
+    Off next = node_content(slot);
+    f->free_head = next == slot ? 0 : next;
+    *at<Off>(slot) = 0;
+    f->used++;
+    return slot;
+}
+
+NodeFrame* node_frame_of(Off node) {
+    for (Off o = record.first_node_frame; o; o = at<NodeFrame>(o)->next) {
+        NodeFrame* f = at<NodeFrame>(o);
+        if (f->owns_slot(node)) return f;
+    }
+    return nullptr;
+}
+
+bool free_node_in(NodeFrame* frame, Off node) {
+    if (!frame || !frame->owns_slot(node) || (node - frame->first_slot()) % sizeof(Off) != 0) return false;
+    if (frame->owns_slot(node_content(node))) return false;  // already free
+    *at<Off>(node) = frame->free_head ? frame->free_head : node;
+    frame->free_head = node;
+    frame->used--;
+    return true;
+}
+
+bool free_node(Off node) {
+    return free_node_in(node_frame_of(node), node);
+}
+
+void release_node_frames() {
+    Off current = 0;
+    for (Off o = record.first_node_frame; o;) {
+        NodeFrame* f = at<NodeFrame>(o);
+        Off next = f->next;
+        if (f->used == 0 || f->pass_over) {
+            unlink_node_frame(f);
+            free_system_block(block_of_frame(o));
+        } else {
+            if (!current && f->free_head) current = o;
+            f->history = (f->history << 1) | (f->previous_used == f->used ? 1u : 0u);
+            f->previous_used = f->used;
+        }
+        o = next;
+    }
+    record.current_node_frame = current ? current : record.last_node_frame;
+}
+
+// ---- Series frames ----
+
+SeriesFrame* new_series_frame() {
+    uint32_t s = record.next_frame_size;
+    if (s < record.big_threshold) record.next_frame_size = s * 2;
+    Off block = alloc_system_block(uint64_t(s) + sizeof(SeriesFrame));
+    Off self = block + SYSTEM_BLOCK_HEADER;
+    auto* f = at<SeriesFrame>(self);
+    f->size = s + sizeof(SeriesFrame);
+    f->first_free = f->data_start();
+    f->end = self + s + sizeof(SeriesFrame);
+    // Insert at its place in address order.
+    Off prev = 0, next = record.first_series_frame;
+    while (next && next < self) {
+        prev = next;
+        next = at<SeriesFrame>(next)->next;
+    }
+    f->prev = prev;
+    f->next = next;
+    if (prev)
+        at<SeriesFrame>(prev)->next = self;
+    else
+        record.first_series_frame = self;
+    if (next)
+        at<SeriesFrame>(next)->prev = self;
+    else
+        record.last_series_frame = self;
+    return f;
+}
+
+void release_series_frame(SeriesFrame* f) {
+    Off self = arena::off(f);
+    if (f->prev)
+        at<SeriesFrame>(f->prev)->next = f->next;
+    else
+        record.first_series_frame = f->next;
+    if (f->next)
+        at<SeriesFrame>(f->next)->prev = f->prev;
+    else
+        record.last_series_frame = f->prev;
+    if (record.current_series_frame == self) record.current_series_frame = record.first_series_frame;
+    free_system_block(block_of_frame(self));
+}
+
+// ---- Buffers ----
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = data_size_for(count, unit, head_offset);
+    before_buffer_allocation();
+    uint64_t need = uint64_t(size) + BUFFER_OVERHEAD;
+    SeriesBuffer* b;
+    uint32_t placement = 0;
+    if (need < record.big_threshold) {
+        b = take_from_frames(static_cast<uint32_t>(need));
+    } else {
+        run_collection();
+        b = alloc_big(static_cast<uint32_t>(need));
+        placement = BIG;
+    }
+    init_header(b, size, unit | placement, head_offset);
+    return b;
+}
+
+Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
+    SeriesBuffer* b = alloc_series_buffer(count, unit, head_offset);
+    Off node = alloc_node();  // never collects: the new buffer stays put
+    link(b, node);
+    return node;
+}
+
+Off alloc_fixed_series(uint32_t count, uint32_t unit, int32_t head_offset) {
+    SeriesBuffer* b = alloc_fixed_buffer(count, unit, head_offset);
+    Off node = alloc_node();
+    link(b, node);
+    return node;
+}
+
+Off alloc_cells(uint32_t count) {
+    return alloc_series(count, sizeof(Cell), 0);
+}
+
+Off alloc_unset_cells(uint32_t count) {
+    Off node = alloc_cells(count);
+    SeriesBuffer* b = buffer_of(node);
+    Cell* c = arena::ptr<Cell>(b->data_start());
+    for (uint32_t i = 0, n = b->size / sizeof(Cell); i < n; ++i) c[i] = Cell{TYPE_UNSET, 0, 0, 0};
+    return node;
+}
+
+Off alloc_bytes(uint32_t count) {
+    return alloc_series(count ? count : 16, 1, 0);
+}
+
+Off alloc_codepoints(uint32_t count, uint32_t unit) {
+    if (count == 0 && unit != 0) count = 16 / unit;
+    return alloc_series(count, unit, 0);
+}
+
+Off alloc_bytes_filled(uint32_t count, uint8_t byte) {
+    Off node = alloc_bytes(count);
+    SeriesBuffer* b = buffer_of(node);
+    std::memset(arena::ptr(b->data_start()), byte, b->size);
+    return node;
+}
+
+SeriesBuffer* expand_series(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_out) {
+    Off node = owning_node(buf);
+    uint64_t n = new_size ? new_size : uint64_t(buf->size) * 2;
+    if (n < 1) no_memory();
+    n = std::max<uint64_t>(n, buf->tail - buf->head);  // never lose content
+    uint32_t unit = buf->unit();
+    uint64_t units = (n + unit - 1) / unit;
+    if (units * unit > MAX_DATA_SIZE) no_memory();
+    bool fixed = (buf->flags & FIXED) != 0;
+    // This may collect and move `buf`: re-read it through the node after.
+    SeriesBuffer* nb =
+        fixed ? alloc_fixed_buffer(uint32_t(units), unit, 0) : alloc_series_buffer(uint32_t(units), unit, 0);
+    SeriesBuffer* old = buffer_of(node);
+    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
+    nb->tail = nb->head + (old->tail - old->head);
+    link(nb, node);
+    old->node = 0;
+    old->flags &= ~series_flag::LIVE;
+    retire(old);
+    if (old_out) *old_out = old;
+    return nb;
+}
+
+SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint64_t new_size) {
+    SeriesBuffer* old;
+    SeriesBuffer* nb = expand_series(buf, new_size, &old);
+    uint32_t len = std::min(old->data_end() - old->head, nb->size);
+    std::memcpy(nb->head_ptr(), old->head_ptr(), len);
+    return nb;
+}
+
+SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint64_t new_size, uint8_t byte) {
+    SeriesBuffer* old;
+    SeriesBuffer* nb = expand_series(buf, new_size, &old);
+    uint32_t len = std::min(old->data_end() - old->head, nb->size);
+    std::memcpy(nb->head_ptr(), old->head_ptr(), len);
+    fill_range(nb->head_ptr() + len, arena::ptr(nb->data_end()), byte);
+    return nb;
+}
+
+Off copy_series(SeriesBuffer* buf) {
+    Off node = owning_node(buf);
+    uint32_t unit = buf->unit();
+    uint32_t units = (buf->size + unit - 1) / unit;
+    Off copy = alloc_series(units, unit, 0);  // may move `buf`
+    SeriesBuffer* old = buffer_of(node);
+    SeriesBuffer* nb = buffer_of(copy);
+    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
+    // The whole area from the head on: bytes past the tail may be meaningful
+    // (a bitset's filled capacity).
+    std::memcpy(nb->head_ptr(), old->head_ptr(), old->data_end() - old->head);
+    nb->tail = nb->head + (old->tail - old->head);
+    return copy;
+}
+
+SeriesBuffer* alloc_big(uint32_t size) {
+    Off block = alloc_system_block(uint64_t(size) + sizeof(BigBlock));
+    Off self = block + SYSTEM_BLOCK_HEADER;
+    auto* bb = at<BigBlock>(self);
+    *bb = BigBlock{0, 0, size};
+    Off* link_field = &record.big_list;
+    while (*link_field) link_field = &at<BigBlock>(*link_field)->next;
+    *link_field = self;
+    SeriesBuffer* b = bb->buffer();
+    b->flags = BIG;
+    b->node = 0;
+    b->size = size >= BUFFER_OVERHEAD ? size - BUFFER_OVERHEAD : 0;
+    b->head = b->tail = b->data_start();
+    return b;
+}
+
+void free_big(SeriesBuffer* buf) {
+    BigBlock* bb = big_block_of(buf);
+    unlink_big(bb);
+    free_system_block(block_of_big(bb));
+}
+
+void fill_range(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
+}
+
+void free_all() {
+    release_retired();
+    for (Off o = record.first_node_frame; o;) {
+        Off next = at<NodeFrame>(o)->next;
+        free_system_block(block_of_frame(o));
+        o = next;
+    }
+    for (Off o = record.first_series_frame; o;) {
+        Off next = at<SeriesFrame>(o)->next;
+        free_system_block(block_of_frame(o));
+        o = next;
+    }
+    for (Off o = record.big_list; o;) {
+        Off next = at<BigBlock>(o)->next;
+        free_system_block(block_of_big(at<BigBlock>(o)));
+        o = next;
+    }
+    for (Off b : fixed_list) free_system_block(block_of_fixed(at<SeriesBuffer>(b)));
+    fixed_list.clear();
+    record.first_node_frame = record.last_node_frame = record.current_node_frame = 0;
+    record.first_series_frame = record.current_series_frame = record.last_series_frame = 0;
+    record.big_list = 0;
+}
+
+// ---- Statistics ----
+
+Stats collect_stats(int mode) {
+    bool saved = collection_enabled;
+    collection_enabled = false;
+    Stats s;
+    bool detail = mode == 2;
+    uint64_t grand = 0;
+    for (Off o = record.first_node_frame; o; o = at<NodeFrame>(o)->next) {
+        const NodeFrame* f = at<NodeFrame>(o);
+        s.in_use += uint64_t(f->used) * sizeof(Off);
+        if (detail) s.node_frames.push_back({f->capacity - f->used, f->used, f->capacity});
+        grand += uint64_t(f->capacity) * sizeof(Off) + sizeof(NodeFrame);
+    }
+    for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+        const SeriesFrame* f = at<SeriesFrame>(o);
+        uint64_t used = f->first_free - f->data_start();
+        s.in_use += used;
+        if (detail) s.series_frames.push_back({f->end - f->first_free, used, f->end - f->data_start()});
+        grand += f->size;
+    }
+    for (Off o = record.big_list; o; o = at<BigBlock>(o)->next) {
+        const BigBlock* bb = at<BigBlock>(o);
+        s.in_use += bb->size;
+        if (detail) s.big_blocks.push_back(bb->size);
+        grand += uint64_t(bb->size) + sizeof(BigBlock);
+    }
+    for (Off b : fixed_list) s.fixed += uint64_t(at<SeriesBuffer>(b)->size) + BUFFER_OVERHEAD;
+    s.tracked_heap = ks::tracked_heap_bytes();  // requested sizes + 16 per block
+    if (detail) s.grand_total = grand + s.fixed + s.tracked_heap;
+    collection_enabled = saved;
+    return s;
+}
+
+const std::vector<Off>& fixed_buffers() {
+    return fixed_list;
+}
+
+}  // namespace kiv::memory
