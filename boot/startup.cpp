@@ -6,6 +6,7 @@
 
 #include "platform/os.h"
 #include "runtime/arena.h"
+#include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/lowlevel.h"
@@ -19,6 +20,7 @@ void runtime_boot() {
     // random/init (hash seed) comes here.
     arena::init();
     memory::init();
+    casefold::init();  // checks the case tables; runs before the symbol table
     // Next, in this order: externals/init, the datatype-name records and the
     // action table, every datatype's init, the image layers, the generic
     // action table, the first node and series frames, the root block, the data
