@@ -1,0 +1,264 @@
+// Hash tables: one open-addressing design for every keyed lookup of the
+// runtime, and the value hashes they use.
+//
+// Users: the index of a hash! value (type 0), the keys of a map! (type 1), the
+// symbol table's name index and every context's word table (type 2), and
+// integer-keyed tables keyed by node (type 3 and above; the ownership table
+// is type 4 with three value cells). The collector's relocation map uses the
+// same probing in C-heap memory (RelocationMap below).
+//
+// Invariants the rest of the runtime relies on:
+//   - A table is a node. Its record, flags, keys and other parts are series,
+//     so the collector moves them like any other; buckets hold small integers
+//     (positions, indexes, byte offsets), never addresses.
+//   - A table operation never starts a collection: it suspends collection
+//     while it allocates, so the series it makes stay alive until they are
+//     linked into the record. A raw pointer returned by a table operation
+//     (put_int, get_int) is valid until the caller's next allocation.
+//   - The caller keeps the table node (and the value block it indexes)
+//     reachable: in a cell the collector marks, or in a marked root.
+//   - Every hash! and map! key is hashed without case (strings folded to lower
+//     case), so that a case-sensitive and a case-insensitive look-up share one
+//     probe sequence; the case flag only decides the equality test.
+//   - The hash seed is fixed before the first table is made and never changes.
+//
+// Record: a 44-byte series of eleven 32-bit fields (Record below). Buckets:
+// a power of two, at least 4. Flags: 2 bits per bucket, 16 buckets to a 32-bit
+// word, bucket i in word i / 16 at bits 2 * (i % 16):
+//     10  empty      01  deleted      00  occupied
+// (a new flags series is filled with bytes 0xAA: every bucket empty).
+// Probing: bucket = hash & (buckets - 1), then steps of 1, 2, 3, ... buckets
+// (triangular probing visits every bucket of a power-of-two table once).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::hashtable {
+
+// Table types (the record's type field).
+enum Type : uint32_t {
+    HASH = 0,       // hash! index: key = position of a value in the block
+    MAP = 1,        // map! keys: key = position of a key cell in the pair block
+    WORDS = 2,      // symbol names (value size 1) or context words (value size 2)
+    INTEGER = 3,    // node-keyed tables; 3 and above
+    OWNERSHIP = 4,  // the ownership table: integer keys, three value cells
+};
+
+struct Record {
+    uint32_t live;      // keys present (hash!: indexed values)
+    uint32_t index;     // hash!: node of the position index (bucket per value, -1 when none)
+                        // types >= 3: entry size in bytes, (value cells + 1) x 16
+                        // type 2: value size (1 symbol names, 2 context words)
+    uint32_t chains;    // hash!: node of the duplicate chains
+    uint32_t flags;     // node of the bucket flags
+    uint32_t keys;      // node of the bucket keys (one 32-bit entry per bucket)
+    uint32_t values;    // node of the value block
+    uint32_t occupied;  // live plus deleted buckets
+    uint32_t buckets;   // bucket count
+    uint32_t upper;     // occupied limit that triggers growth
+    uint32_t type;
+    uint32_t stamp;     // 0, or 1 + node-compaction count when the keys were hashed
+};
+static_assert(sizeof(Record) == 44, "the table record is eleven 32-bit fields");
+
+// The record of a table (valid until the next allocation).
+Record* record(Off table);
+
+// ---- Hashing ------------------------------------------------------------------
+
+// The process-wide seed of murmur3. Set once at start-up by the random-number
+// initialisation, before the first table is made.
+extern uint32_t seed;
+void set_seed(uint32_t value);
+
+uint32_t mix32(uint32_t x);                     // the murmur3 finaliser
+uint32_t murmur3(const void* data, size_t length);  // x86 32-bit variant, seeded
+// murmur3 of the bytes with ASCII A-Z taken as a-z (symbol names).
+uint32_t murmur3_lower_ascii(const void* data, size_t length);
+uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
+
+// Text of a string-family cell from its position: each character is one
+// 32-bit block whatever the buffer's unit, folded to lower case unless
+// case_sensitive, so the same text hashes alike in every width.
+uint32_t hash_string(const Cell* value, bool case_sensitive);
+uint32_t hash_value(const Cell* value, bool case_sensitive);
+
+// Internal string type whose word 3, when not negative, limits the characters
+// hashed and compared (a look-up key over part of a string).
+constexpr uint32_t TYPE_STRING_PART = 56;
+
+// ---- Collector link ---------------------------------------------------------------
+//
+// The collector installs these once. Until then: the node-compaction count is
+// 0, no collection is running, and mark() does nothing.
+struct CollectorLink {
+    uint32_t (*compaction_count)() = nullptr;      // collections that compacted node frames
+    bool (*collecting)() = nullptr;                // true while a collection runs
+    bool (*set_node_compaction)(bool on) = nullptr;  // returns the previous setting
+    // Marks the node held at *ref (rewriting *ref first when the node was
+    // relocated); true when the node was not marked before. Null is skipped.
+    bool (*mark_node)(Off* ref) = nullptr;
+    // Marks what every cell of [first, end) refers to, by type.
+    void (*mark_cells)(Cell* first, Cell* end) = nullptr;
+};
+void connect_collector(const CollectorLink& link);
+
+// Key equality. Until the generic compare action exists the tables use their
+// own equality for the value types whose layouts are fixed; once installed,
+// this hook decides every key comparison (0 = equal) with operation code 2
+// (strict) for case-sensitive look-ups and 12 (find/select equality) otherwise.
+using CompareHook = int32_t (*)(const Cell* a, const Cell* b, int32_t op);
+void set_compare_hook(CompareHook hook);
+bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive);
+
+// The symbol table (type 2, value size 1) whose aliases give canonical symbol
+// ids. The location is read at each use, so it follows the node when the
+// collector relocates it. Until registered, every symbol is its own canonical.
+void register_symbol_table(const Off* location);
+uint32_t canonical_symbol(uint32_t id);
+
+// ---- Creating and copying -----------------------------------------------------------
+
+// A table for `size` keys. value_block: the block to index (hash!, map!, the
+// symbol block) or 0 to create one (context words, integer keys). With a block,
+// its values are put (every value for hash!, every key for map!, every symbol
+// or word for type 2). value_cells: type 2 value size (1 or 2); types >= 3 the
+// value cells per entry.
+Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells);
+// hash! and map!: a new table over new_block with copies of the record, flags,
+// keys and (hash!) position index and chains.
+Off copy(Off table, Off new_block);
+// Type 2: a new table with copies of the record, flags, keys and word series
+// (the caller re-points the copied words at their new context).
+Off copy_words(Off table);
+// Zero counts, every bucket empty; hash!: index and chains emptied; types >= 3:
+// entries dropped.
+void clear(Off table);
+// Nothing to do: the series are reclaimed by the collector.
+inline void destroy(Off) {}
+// Grows to hold at least `request` keys, rehashing every key.
+void resize(Off table, uint32_t request);
+
+// ---- hash! and map! --------------------------------------------------------------------
+//
+// Positions are 0-based cell indexes from the value block's head. The value
+// at a position must already be in the block when it is put.
+
+// Indexes the value at `pos`.
+//   hash!: every value is indexed; a value equal (without case) to one already
+//   present joins its duplicate chain. Returns the lowest position of an equal
+//   value indexed before, or -1. A position already indexed is re-indexed.
+//   map!: when an equal key (under case_sensitive) is indexed, nothing is
+//   added and its position is returned; when that entry was removed (value
+//   cell header 0) it counts as live again and the caller writes its value.
+//   Returns -1 when the key was added.
+int32_t put(Off table, uint32_t pos, bool case_sensitive = false);
+// Puts every value from `start`, stepping by `step` (2 for map! keys). For a
+// map!, a key equal to one already put hands its value to that entry and its
+// own pair is marked removed (value header 0).
+void put_all(Off table, uint32_t start, uint32_t step);
+
+// Looks a key up. hash!: the lowest position holding an equal value; map!:
+// the position of the key cell (removed entries included: check the value
+// header). -1 when absent.
+int32_t find(Off table, const Cell* key, bool case_sensitive = false);
+// hash!: the lowest position >= from holding an equal value (last: the
+// highest position <= from), or -1.
+int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last = false);
+
+// Every match of a key, one by one: find_first, then find_next until -1. The
+// table must not change in between.
+struct Cursor {
+    uint32_t hash;
+    uint32_t bucket;
+    uint32_t step;
+    uint32_t chain;   // hash!: chain being walked (0: none)
+    uint32_t member;  // next chain member
+    uint32_t state;   // 0 fresh, 1 walking, 2 done
+};
+int32_t find_first(Off table, const Cell* key, bool case_sensitive, Cursor& cursor);
+int32_t find_next(Off table, const Cell* key, bool case_sensitive, Cursor& cursor);
+
+// hash!: the value at `pos` leaves the table (its chain, or its bucket is
+// marked deleted); positions do not shift. False when it was not indexed.
+bool remove_position(Off table, uint32_t pos);
+// map!: marks the entry of `key` removed (value cell header 0, live count
+// down by one). False when the key is absent or already removed.
+bool remove_key(Off table, const Cell* key, bool case_sensitive = false);
+
+// hash! block changes. Call delete_range before the values leave the block:
+// the run [pos, pos + count) (clipped to the block) leaves the table and the
+// later positions shift down; removing every value resets the table.
+void delete_range(Off table, uint32_t pos, uint32_t count);
+// Call after `count` values were inserted at `pos`: later positions shift up
+// and the new values are put. Above 30,000 values it does nothing and returns
+// true: the caller rebuilds the table (reindex(table, 0, ALL)).
+bool insert_values(Off table, uint32_t pos, uint32_t count);
+// Values moved inside the block: the run of `count` values that was at `from`
+// now starts at `to` (positions after the move).
+void move(Off table, uint32_t from, uint32_t to, uint32_t count);
+// Values of [pos, pos + count) changed in place (poke, swap, reverse, sort):
+// they leave the table and are put again. With count ALL, every indexed
+// position from pos on leaves (the block may have shrunk) and the values from
+// pos to the block's tail are put.
+constexpr uint32_t ALL = 0xFFFFFFFFu;
+void reindex(Off table, uint32_t pos, uint32_t count);
+
+// ---- Type 2: symbol names and context words -------------------------------------------------
+
+// Symbol table: the 1-based id of the symbol named by `length` bytes of UTF-8.
+// Exact look-ups match byte for byte; any_case look-ups also take the first
+// match that differs only in ASCII case. When absent a symbol! cell is
+// appended to the symbol block (alias: the canonical id of the first case
+// variant, or -1; word 3: a byte series with the name and a NUL after its
+// tail) and its id is returned.
+uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_case);
+// Context words: the 0-based index of the word for `symbol` (compared by
+// canonical id when case_insensitive, else exactly), or -1. When absent and
+// context is not 0, a word! cell (context, symbol, index) is appended to the
+// word series, indexed, and its index stored in *added.
+int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context,
+                    int32_t* added = nullptr);
+
+// ---- Types 3 and above: node keys -------------------------------------------------------------
+//
+// Entries live in the table's own cell series: a header cell (unset! with the
+// key in word 1; header 0 once removed) followed by the value cells.
+
+// The value cells of the key's entry, made (value cells unset!) when absent.
+Cell* put_int(Off table, Off key);
+// The value cells of the key's entry, or nullptr.
+Cell* get_int(Off table, Off key);
+// Removes the key's entry (its value cells become unset!). False when absent.
+bool remove_int(Off table, Off key);
+
+// ---- Collector hooks ---------------------------------------------------------------------
+
+// Marks a table held at *ref: the record, its flags and keys; hash!: the index,
+// chains and every chain; types >= 3: the key node of every live entry (with
+// its cells when it holds cells); last the value block with its cells.
+void mark(Off* ref);
+// Types >= 3, during a collection after marking: drops entries whose key
+// series is unmarked, or (type 4) whose owner's context is unmarked.
+void purge(Off table);
+
+// ---- Relocation map (collector only) ------------------------------------------------------------
+//
+// Old node -> new node, in tracked-heap memory for the span of one collection.
+struct RelocationMap {
+    uint32_t live;
+    uint32_t* flags;
+    uint32_t* entries;  // key, value pairs
+    uint32_t occupied;
+    uint32_t buckets;
+    uint32_t upper;
+};
+RelocationMap* relocation_create(uint32_t size);
+void relocation_put(RelocationMap* map, Off from, Off to);
+Off relocation_get(const RelocationMap* map, Off from);  // 0 when absent
+void relocation_destroy(RelocationMap* map);
+
+}  // namespace kiv::hashtable

@@ -1,0 +1,853 @@
+// Hash tables: hashing, sizing, probing with collisions and deletions, growth,
+// hash! duplicate chains and block edits, map! keys, symbol and context word
+// tables, node-keyed tables, stamps, marking and the relocation map.
+#include "runtime/hashtable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/series.h"
+
+using namespace kiv;
+namespace ht = kiv::hashtable;
+
+namespace {
+
+class HashTable : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        memory::init();
+        memory::init_frames();
+        ht::set_seed(0x9747B28Cu);
+        ht::connect_collector({});
+        ht::set_compare_hook(nullptr);
+        ht::register_symbol_table(nullptr);
+    }
+    void TearDown() override {
+        ht::connect_collector({});
+        ht::register_symbol_table(nullptr);
+        memory::collection_enabled = false;
+        memory::collect_hook = nullptr;
+    }
+};
+
+Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+
+// A text series of the given unit holding the code points.
+Off text_series(const std::vector<uint32_t>& cps, uint32_t unit) {
+    Off node = memory::alloc_codepoints(uint32_t(cps.size()), unit);
+    SeriesBuffer* b = buffer_of(node);
+    for (size_t i = 0; i < cps.size(); ++i) {
+        uint32_t v = cps[i];
+        std::memcpy(b->head_ptr() + i * unit, &v, unit);  // little-endian: low bytes first
+    }
+    b->tail = b->head + uint32_t(cps.size()) * unit;
+    return node;
+}
+std::vector<uint32_t> cps_of(const std::string& s) { return std::vector<uint32_t>(s.begin(), s.end()); }
+Cell string_cell(const std::string& s, uint32_t unit = 1, uint32_t type = TYPE_STRING) {
+    return Cell{type, 0, text_series(cps_of(s), unit), 0};
+}
+
+// A block of cells.
+Off block_of(const std::vector<Cell>& cells) {
+    Off node = memory::alloc_cells(uint32_t(cells.size() ? cells.size() : 1));
+    for (const Cell& c : cells) *series::alloc_tail_cell(buffer_of(node)) = c;
+    return node;
+}
+Cell* cell_at(Off block, uint32_t pos) { return buffer_of(block)->head_cell() + pos; }
+uint32_t length_of(Off block) { return series::count(block); }
+
+// Block edits as the datatypes make them.
+void remove_cells(Off block, uint32_t pos, uint32_t count) { series::remove_bytes(block, pos * 16, count * 16); }
+void insert_cells(Off block, uint32_t pos, const std::vector<Cell>& cells) {
+    uint32_t n = uint32_t(cells.size());
+    SeriesBuffer* b = buffer_of(block);
+    series::reserve_tail(b, n * 16);
+    b = buffer_of(block);
+    Cell* at = b->head_cell() + pos;
+    std::memmove(at + n, at, (b->byte_count() / 16 - pos - n) * 16);
+    for (uint32_t i = 0; i < n; ++i) at[i] = cells[i];
+}
+
+// Every value of a hash! block is found, at its first position.
+void expect_all_found(Off table, Off block) {
+    for (uint32_t p = 0; p < length_of(block); ++p) {
+        Cell v = *cell_at(block, p);
+        uint32_t first = p;
+        for (uint32_t q = 0; q < p; ++q)
+            if (ht::keys_equal(cell_at(block, q), &v, false)) {
+                first = q;
+                break;
+            }
+        ASSERT_EQ(ht::find(table, &v), int32_t(first)) << "value at " << p;
+        ASSERT_EQ(ht::find_from(table, &v, false, p), int32_t(p)) << "value at " << p;
+    }
+}
+
+uint32_t flag(Off table, uint32_t bucket) {
+    const uint32_t* f = reinterpret_cast<const uint32_t*>(series::head_of(ht::record(table)->flags));
+    return (f[bucket >> 4] >> ((bucket & 15) * 2)) & 3;
+}
+
+// ---- Hashing ---------------------------------------------------------------------------
+
+TEST_F(HashTable, Murmur3MatchesTheReferenceVectors) {
+    struct Case {
+        uint32_t seed;
+        std::string text;
+        uint32_t hash;
+    };
+    const Case cases[] = {
+        {0, "", 0},
+        {1, "", 0x514E28B7u},
+        {0, "hello", 0x248BFA47u},
+        {0, "The quick brown fox jumps over the lazy dog", 0x2E4FF723u},
+    };
+    for (const Case& c : cases) {
+        ht::set_seed(c.seed);
+        EXPECT_EQ(ht::murmur3(c.text.data(), c.text.size()), c.hash) << c.text;
+    }
+    ht::set_seed(0);
+    EXPECT_EQ(ht::murmur3_lower_ascii("HeLLo", 5), 0x248BFA47u);
+    EXPECT_NE(ht::murmur3_lower_ascii("h\xC3\x89llo", 6), ht::murmur3_lower_ascii("h\xC3\xA9llo", 6));
+}
+
+TEST_F(HashTable, Mix32AndRoundPow2) {
+    EXPECT_EQ(ht::mix32(0), 0u);
+    EXPECT_NE(ht::mix32(1), ht::mix32(2));
+    const std::pair<uint32_t, uint32_t> pow2[] = {{0, 1}, {1, 1}, {2, 2}, {3, 4}, {5, 8}, {8, 8}, {9, 16}, {1000, 1024}};
+    for (auto [n, p] : pow2) EXPECT_EQ(ht::round_pow2(n), p) << n;
+}
+
+TEST_F(HashTable, StringsHashAlikeInEveryWidthAndWithoutCase) {
+    Cell narrow = string_cell("Abc\xE9", 1);
+    Cell wide = Cell{TYPE_STRING, 0, text_series({'A', 'b', 'c', 0xE9}, 2), 0};
+    Cell ucs4 = Cell{TYPE_STRING, 0, text_series({'A', 'b', 'c', 0xE9}, 4), 0};
+    Cell lower = string_cell("abc\xE9", 1);
+    Cell upper = Cell{TYPE_STRING, 0, text_series({'A', 'B', 'C', 0xC9}, 2), 0};
+    for (bool cs : {false, true}) {
+        EXPECT_EQ(ht::hash_value(&narrow, cs), ht::hash_value(&wide, cs));
+        EXPECT_EQ(ht::hash_value(&narrow, cs), ht::hash_value(&ucs4, cs));
+    }
+    EXPECT_EQ(ht::hash_value(&narrow, false), ht::hash_value(&lower, false));
+    EXPECT_EQ(ht::hash_value(&narrow, false), ht::hash_value(&upper, false));  // folds beyond ASCII
+    EXPECT_NE(ht::hash_value(&narrow, true), ht::hash_value(&lower, true));
+    // From the value's position; a part string limits the count.
+    Cell tail = narrow;
+    tail.w1 = 1;
+    Cell bc = string_cell("bc\xE9");
+    EXPECT_EQ(ht::hash_value(&tail, false), ht::hash_value(&bc, false));
+    Cell part = Cell{ht::TYPE_STRING_PART, 1, narrow.w2, 2};
+    Cell just_bc = string_cell("bc");
+    EXPECT_EQ(ht::hash_value(&part, false), ht::hash_value(&just_bc, false));
+    EXPECT_TRUE(ht::keys_equal(&part, &just_bc, true));
+}
+
+TEST_F(HashTable, ValueHashesByType) {
+    Cell unset{TYPE_UNSET, 1, 2, 3}, none{TYPE_NONE, 1, 2, 3};
+    EXPECT_EQ(ht::hash_value(&unset, false), uint32_t(-2));
+    EXPECT_EQ(ht::hash_value(&none, false), uint32_t(-1));
+    Cell i = integer(42), c{TYPE_CHAR, 0, 42, 0}, l{TYPE_LOGIC, 1, 0, 0}, d{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
+    EXPECT_EQ(ht::hash_value(&i, false), ht::mix32(42));
+    EXPECT_EQ(ht::hash_value(&c, false), ht::mix32(42));
+    EXPECT_EQ(ht::hash_value(&l, false), ht::mix32(1));
+    EXPECT_EQ(ht::hash_value(&d, false), ht::mix32(TYPE_BLOCK));
+    Cell f{TYPE_FLOAT, 0, 0, 0};
+    f.set_f64(2.5);
+    uint32_t payload[2] = {f.w2, f.w3};
+    EXPECT_EQ(ht::hash_value(&f, false), ht::murmur3(payload, 8));
+    // Words hash by symbol, whatever the word type; the payload word 1 (context) does not count.
+    Cell w{TYPE_WORD, 100, 7, 3}, sw{TYPE_SET_WORD, 0, 7, uint32_t(-1)};
+    EXPECT_EQ(ht::hash_value(&w, false), ht::hash_value(&sw, false));
+    // binary! from its position.
+    Off bytes = memory::alloc_bytes(4);
+    series::append_bytes(buffer_of(bytes), "\x01\x02\x03\x04", 4);
+    Cell bin{TYPE_BINARY, 1, bytes, 0};
+    EXPECT_EQ(ht::hash_value(&bin, false), ht::murmur3("\x02\x03\x04", 3));
+    // money!: the new-line flag and a negative zero do not change the hash.
+    Cell m1{TYPE_MONEY | header::NEW_LINE, 0x100, 5, 0}, m2{TYPE_MONEY, 0x100, 5, 0};
+    EXPECT_EQ(ht::hash_value(&m1, false), ht::hash_value(&m2, false));
+    Cell z1{TYPE_MONEY | header::MONEY_SIGN, 0, 0, 0}, z2{TYPE_MONEY, 0, 0, 0};
+    EXPECT_EQ(ht::hash_value(&z1, false), ht::hash_value(&z2, false));
+    // tuple!: only its length in bytes.
+    Cell t1{TYPE_TUPLE | (3u << header::TUPLE_LENGTH_SHIFT), 0x00030201, 0xFF, 0};
+    Cell t2{TYPE_TUPLE | (3u << header::TUPLE_LENGTH_SHIFT), 0xAA030201, 0, 7};
+    EXPECT_EQ(ht::hash_value(&t1, false), ht::hash_value(&t2, false));
+    EXPECT_TRUE(ht::keys_equal(&t1, &t2, true));
+}
+
+// ---- Sizing ----------------------------------------------------------------------------
+
+TEST_F(HashTable, SizingFollowsTheRules) {
+    struct Case {
+        uint32_t size, type, buckets, upper;
+    };
+    const Case cases[] = {
+        {3, ht::HASH, 8, 6},       {0, ht::HASH, 8, 6},         {4, ht::MAP, 8, 6},
+        {100, ht::HASH, 256, 197}, {100, ht::MAP, 256, 197},    {10, ht::INTEGER, 16, 12},
+        {10, ht::HASH, 16, 12},    {4000, ht::WORDS, 16384, 12616},
+    };
+    for (const Case& c : cases) {
+        Off block = c.type <= ht::MAP ? block_of({}) : 0;
+        Off t = ht::init(c.size, block, c.type, c.type == ht::WORDS ? 2 : 1);
+        EXPECT_EQ(ht::record(t)->buckets, c.buckets) << c.size << " type " << c.type;
+        EXPECT_EQ(ht::record(t)->upper, c.upper) << c.size << " type " << c.type;
+        EXPECT_EQ(ht::record(t)->type, c.type);
+        EXPECT_EQ(buffer_of(t)->byte_count(), 44u);
+        for (uint32_t b = 0; b < c.buckets; ++b) ASSERT_EQ(flag(t, b), 2u);  // all empty
+    }
+}
+
+// ---- Probing: collisions, deletions, re-insertion --------------------------------------------
+
+// Integers whose home bucket in an 8-bucket table is the same.
+std::vector<int32_t> colliding(uint32_t count) {
+    std::vector<int32_t> out;
+    for (int32_t v = 1; out.size() < count; ++v)
+        if ((ht::mix32(uint32_t(v)) & 7) == 3) out.push_back(v);
+    return out;
+}
+
+TEST_F(HashTable, CollisionsDeletionsAndReinsertionInATinyTable) {
+    std::vector<int32_t> vals = colliding(5);
+    std::vector<Cell> cells;
+    for (int32_t v : vals) cells.push_back(integer(v));
+    Off block = block_of(cells);
+    Off t = ht::init(3, block, ht::HASH, 0);
+    ASSERT_EQ(ht::record(t)->buckets, 8u);
+    EXPECT_EQ(ht::record(t)->live, 5u);
+    EXPECT_EQ(ht::record(t)->occupied, 5u);
+    // Triangular probing from bucket 3: 3, 4, 6, 1, 5.
+    const uint32_t probe_order[] = {3, 4, 6, 1, 5};
+    const uint32_t* keys = reinterpret_cast<const uint32_t*>(series::head_of(ht::record(t)->keys));
+    for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(keys[probe_order[i]], i);
+    expect_all_found(t, block);
+
+    // Remove the second value: its bucket is marked deleted, the others stay reachable.
+    EXPECT_TRUE(ht::remove_position(t, 1));
+    EXPECT_FALSE(ht::remove_position(t, 1));
+    EXPECT_EQ(flag(t, 4), 1u);
+    EXPECT_EQ(ht::record(t)->live, 4u);
+    EXPECT_EQ(ht::record(t)->occupied, 5u);
+    Cell gone = integer(vals[1]);
+    EXPECT_EQ(ht::find(t, &gone), -1);
+    for (uint32_t p : {0u, 2u, 3u, 4u}) EXPECT_EQ(ht::find(t, cell_at(block, p)), int32_t(p));
+
+    // Put it back: it goes into the deleted bucket, the occupied count stays.
+    EXPECT_EQ(ht::put(t, 1), -1);
+    EXPECT_EQ(flag(t, 4), 0u);
+    EXPECT_EQ(ht::record(t)->occupied, 5u);
+    expect_all_found(t, block);
+}
+
+TEST_F(HashTable, GrowthRebuildsWithMoreBucketsAndDropsDeletedMarks) {
+    Off block = block_of({});
+    Off t = ht::init(3, block, ht::HASH, 0);
+    for (int32_t v = 0; v < 6; ++v) {
+        *series::alloc_tail_cell(buffer_of(block)) = integer(v * 1000);
+        ht::put(t, uint32_t(v));
+    }
+    EXPECT_EQ(ht::record(t)->buckets, 8u);
+    EXPECT_EQ(ht::record(t)->occupied, 6u);
+    *series::alloc_tail_cell(buffer_of(block)) = integer(6000);
+    ht::put(t, 6);  // occupied reached the upper bound of 6 first
+    EXPECT_EQ(ht::record(t)->buckets, 16u);
+    EXPECT_EQ(ht::record(t)->upper, 12u);
+    EXPECT_EQ(ht::record(t)->occupied, 7u);
+    expect_all_found(t, block);
+
+    // Many values: every rebuild keeps every value reachable.
+    for (int32_t v = 7; v < 5000; ++v) {
+        *series::alloc_tail_cell(buffer_of(block)) = integer(v * 7919);
+        ht::put(t, uint32_t(v));
+    }
+    EXPECT_EQ(ht::record(t)->live, 5000u);
+    EXPECT_LE(ht::record(t)->occupied, ht::record(t)->upper);
+    expect_all_found(t, block);
+}
+
+TEST_F(HashTable, DeletedBucketsAreReclaimedWhenFewKeysAreLive) {
+    // An integer-keyed table that keeps adding and removing: the table is
+    // rehashed at the same size instead of growing without end.
+    Off t = ht::init(10, 0, ht::INTEGER, 1);
+    uint32_t buckets = ht::record(t)->buckets;
+    for (uint32_t i = 1; i <= 2000; ++i) {
+        ht::put_int(t, i * 16);
+        ASSERT_TRUE(ht::remove_int(t, i * 16));
+    }
+    EXPECT_EQ(ht::record(t)->buckets, buckets);
+    EXPECT_EQ(ht::record(t)->live, 0u);
+    EXPECT_LT(series::count(ht::record(t)->values), 64u);  // removed entries were compacted away
+}
+
+TEST_F(HashTable, ResizeRehashesIntoTheRequestedRoom) {
+    std::vector<Cell> vals;
+    for (int i = 0; i < 50; ++i) vals.push_back(integer(i * 3));
+    Off block = block_of(vals);
+    Off t = ht::init(50, block, ht::HASH, 0);
+    ht::resize(t, 100);  // hash!: 1.5 x the request, rounded up to a power of two
+    EXPECT_EQ(ht::record(t)->buckets, 256u);
+    EXPECT_EQ(ht::record(t)->occupied, 50u);
+    expect_all_found(t, block);
+    Off ints = ht::init(4, 0, ht::INTEGER, 1);
+    for (Off k = 16; k <= 160; k += 16) ht::put_int(ints, k)[0] = integer(int32_t(k));
+    ht::resize(ints, 1000);
+    EXPECT_EQ(ht::record(ints)->buckets, 1024u);
+    for (Off k = 16; k <= 160; k += 16) ASSERT_EQ(ht::get_int(ints, k)[0].w2, k);
+}
+
+TEST_F(HashTable, BadRequestsRaiseErrors) {
+    Off block = block_of({integer(1)});
+    Off t = ht::init(1, block, ht::HASH, 0);
+    try {
+        ht::put(t, 5);  // no value at position 5
+        FAIL() << "no error";
+    } catch (const RaisedError& e) {
+        EXPECT_EQ(e.id, "out-of-range");
+    }
+    EXPECT_TRUE(memory::collection_enabled == false);
+    try {
+        ht::init(0xF0000000u, 0, ht::INTEGER, 1);
+        FAIL() << "no error";
+    } catch (const RaisedError& e) {
+        EXPECT_EQ(e.id, "no-memory");
+    }
+    EXPECT_EQ(ht::record(t)->live, 1u);
+}
+
+// ---- hash!: duplicate chains and block edits -------------------------------------------------------
+
+TEST_F(HashTable, DuplicatesFormAChainAndAreFoundInOrder) {
+    Off block = block_of({string_cell("abc"), integer(2), string_cell("ABC"), integer(3), string_cell("abc")});
+    Off t = ht::init(5, block, ht::HASH, 0);
+    EXPECT_EQ(ht::record(t)->live, 5u);
+    Cell key = string_cell("Abc");
+    ht::Cursor c;
+    std::vector<int32_t> all;
+    for (int32_t p = ht::find_first(t, &key, false, c); p >= 0; p = ht::find_next(t, &key, false, c)) all.push_back(p);
+    EXPECT_EQ(all, (std::vector<int32_t>{0, 2, 4}));
+    EXPECT_EQ(ht::find_from(t, &key, false, 1), 2);
+    EXPECT_EQ(ht::find_from(t, &key, false, 3), 4);
+    EXPECT_EQ(ht::find_from(t, &key, false, 5), -1);
+    EXPECT_EQ(ht::find_from(t, &key, false, 3, true), 2);
+    // Case-sensitive: only the exact spellings.
+    Cell exact = string_cell("abc");
+    all.clear();
+    for (int32_t p = ht::find_first(t, &exact, true, c); p >= 0; p = ht::find_next(t, &exact, true, c)) all.push_back(p);
+    EXPECT_EQ(all, (std::vector<int32_t>{0, 4}));
+    EXPECT_EQ(ht::find_from(t, &exact, true, 1), 4);
+    EXPECT_EQ(ht::find(t, &key, true), -1);
+
+    // Leaving the chain: the bucket stays while positions remain.
+    ht::remove_position(t, 2);
+    EXPECT_EQ(ht::find_from(t, &key, false, 1), 4);
+    ht::remove_position(t, 0);
+    EXPECT_EQ(ht::find(t, &key), 4);
+    ht::remove_position(t, 4);
+    EXPECT_EQ(ht::find(t, &key), -1);
+    EXPECT_EQ(ht::record(t)->live, 2u);
+    // And back again, into a new chain.
+    ht::put(t, 4);
+    EXPECT_EQ(ht::put(t, 0), 4);
+    EXPECT_EQ(ht::find(t, &key), 0);
+}
+
+TEST_F(HashTable, DeleteRangeShiftsLaterPositions) {
+    std::vector<Cell> vals;
+    for (int i = 0; i < 40; ++i) vals.push_back(integer(i % 7));  // many duplicates
+    Off block = block_of(vals);
+    Off t = ht::init(40, block, ht::HASH, 0);
+    struct Cut {
+        uint32_t pos, count;
+    };
+    for (Cut cut : {Cut{3, 5}, Cut{0, 2}, Cut{20, 100}, Cut{10, 1}}) {
+        uint32_t len = length_of(block);
+        uint32_t n = cut.count < len - cut.pos ? cut.count : len - cut.pos;
+        ht::delete_range(t, cut.pos, cut.count);  // before the cells leave the block
+        remove_cells(block, cut.pos, n);
+        EXPECT_EQ(ht::record(t)->live, length_of(block));
+        expect_all_found(t, block);
+    }
+}
+
+TEST_F(HashTable, DeleteRangeOfEveryValueResetsTheTable) {
+    Off block = block_of({integer(1), integer(2), integer(1), string_cell("x")});
+    Off t = ht::init(4, block, ht::HASH, 0);
+    ht::delete_range(t, 0, 99);
+    remove_cells(block, 0, 4);
+    ht::Record* r = ht::record(t);
+    EXPECT_EQ(r->live, 0u);
+    EXPECT_EQ(r->occupied, 0u);
+    EXPECT_EQ(series::count(r->index), 0u);
+    EXPECT_EQ(series::count(r->chains), 1u);
+    for (uint32_t b = 0; b < r->buckets; ++b) ASSERT_EQ(flag(t, b), 2u);
+    Cell one = integer(1);
+    EXPECT_EQ(ht::find(t, &one), -1);
+    *series::alloc_tail_cell(buffer_of(block)) = integer(1);
+    ht::put(t, 0);
+    EXPECT_EQ(ht::find(t, &one), 0);
+}
+
+TEST_F(HashTable, InsertValuesShiftsLaterPositions) {
+    std::vector<Cell> vals;
+    for (int i = 0; i < 30; ++i) vals.push_back(integer(i % 5));
+    Off block = block_of(vals);
+    Off t = ht::init(30, block, ht::HASH, 0);
+    insert_cells(block, 4, {integer(100), integer(3), integer(101)});
+    EXPECT_FALSE(ht::insert_values(t, 4, 3));
+    EXPECT_EQ(ht::record(t)->live, 33u);
+    expect_all_found(t, block);
+    insert_cells(block, 0, {integer(2)});
+    ht::insert_values(t, 0, 1);
+    insert_cells(block, length_of(block), {integer(4), integer(999)});
+    ht::insert_values(t, length_of(block) - 2, 2);
+    expect_all_found(t, block);
+    // Large inserts are left to a rebuild by the caller.
+    EXPECT_TRUE(ht::insert_values(t, 0, 30001));
+}
+
+TEST_F(HashTable, MoveAndReindexFollowTheBlock) {
+    std::vector<Cell> vals;
+    for (int i = 0; i < 20; ++i) vals.push_back(integer(i % 6));
+    Off block = block_of(vals);
+    Off t = ht::init(20, block, ht::HASH, 0);
+    // Move 3 values from 2 to 10 (positions after the move).
+    std::vector<Cell> moved(cell_at(block, 2), cell_at(block, 5));
+    remove_cells(block, 2, 3);
+    insert_cells(block, 10, moved);
+    ht::move(t, 2, 10, 3);
+    expect_all_found(t, block);
+    // Reverse the block in place, then reindex everything.
+    for (uint32_t i = 0, j = length_of(block) - 1; i < j; ++i, --j) std::swap(*cell_at(block, i), *cell_at(block, j));
+    ht::reindex(t, 0, ht::ALL);
+    expect_all_found(t, block);
+    // Poke one value.
+    *cell_at(block, 7) = string_cell("new");
+    ht::reindex(t, 7, 1);
+    expect_all_found(t, block);
+    // A block that shrank: stale positions leave.
+    remove_cells(block, 15, 5);
+    ht::reindex(t, 12, ht::ALL);
+    EXPECT_EQ(ht::record(t)->live, 15u);
+    expect_all_found(t, block);
+}
+
+TEST_F(HashTable, RandomEditsAgreeWithALinearScan) {
+    std::mt19937 rng(77);
+    Off block = block_of({});
+    Off t = ht::init(1, block, ht::HASH, 0);
+    for (int step = 0; step < 3000; ++step) {
+        uint32_t len = length_of(block);
+        switch (rng() % 4) {
+            case 0:
+            case 1: {
+                uint32_t pos = len ? rng() % (len + 1) : 0;
+                std::vector<Cell> add;
+                for (uint32_t i = rng() % 4 + 1; i > 0; --i) add.push_back(integer(int32_t(rng() % 50)));
+                insert_cells(block, pos, add);
+                ht::insert_values(t, pos, uint32_t(add.size()));
+                break;
+            }
+            case 2:
+                if (len) {
+                    uint32_t pos = rng() % len, count = rng() % 4 + 1;
+                    uint32_t n = count < len - pos ? count : len - pos;
+                    ht::delete_range(t, pos, count);
+                    remove_cells(block, pos, n);
+                }
+                break;
+            default:
+                if (len) {
+                    uint32_t pos = rng() % len;
+                    *cell_at(block, pos) = integer(int32_t(rng() % 50));
+                    ht::reindex(t, pos, 1);
+                }
+        }
+        if (step % 50 == 0) expect_all_found(t, block);
+    }
+    expect_all_found(t, block);
+    EXPECT_EQ(ht::record(t)->live, length_of(block));
+}
+
+TEST_F(HashTable, CopyOfAHashIsIndependent) {
+    Off block = block_of({integer(1), integer(2), integer(1)});
+    Off t = ht::init(3, block, ht::HASH, 0);
+    Off block2 = series::copy_node(block);
+    Off t2 = ht::copy(t, block2);
+    ht::remove_position(t, 0);
+    ht::remove_position(t, 2);
+    Cell one = integer(1);
+    EXPECT_EQ(ht::find(t, &one), -1);
+    EXPECT_EQ(ht::find(t2, &one), 0);
+    EXPECT_EQ(ht::find_from(t2, &one, false, 1), 2);
+    EXPECT_EQ(ht::record(t2)->values, block2);
+}
+
+// ---- map! ---------------------------------------------------------------------------------
+
+TEST_F(HashTable, MapKeysRemovalAndRevival) {
+    Cell none{TYPE_NONE, 0, 0, 0};
+    Off pairs = block_of({string_cell("ABC"), integer(1), Cell{TYPE_SET_WORD, 0, 5, 0}, integer(2)});
+    Off t = ht::init(2, pairs, ht::MAP, 0);
+    EXPECT_EQ(ht::record(t)->live, 2u);
+    Cell abc = string_cell("abc");
+    Cell word{TYPE_WORD, 0, 5, uint32_t(-1)};
+    EXPECT_EQ(ht::find(t, &abc), 0);
+    EXPECT_EQ(ht::find(t, &abc, true), -1);
+    EXPECT_EQ(ht::find(t, &word), 2);  // a word finds its set-word key
+    EXPECT_EQ(ht::find(t, &none), -1);
+
+    EXPECT_TRUE(ht::remove_key(t, &abc));
+    EXPECT_FALSE(ht::remove_key(t, &abc));
+    EXPECT_EQ(cell_at(pairs, 1)->header, 0u);
+    EXPECT_EQ(ht::record(t)->live, 1u);
+    EXPECT_EQ(ht::find(t, &abc), 0);  // the key stays, the entry is removed
+
+    // Putting the key again revives the entry in place.
+    *series::alloc_tail_cell(buffer_of(pairs)) = string_cell("Abc");
+    *series::alloc_tail_cell(buffer_of(pairs)) = integer(9);
+    EXPECT_EQ(ht::put(t, 4), 0);
+    EXPECT_EQ(ht::record(t)->live, 2u);
+    // A new key is added.
+    *cell_at(pairs, 4) = string_cell("new");
+    EXPECT_EQ(ht::put(t, 4), -1);
+    EXPECT_EQ(ht::record(t)->live, 3u);
+    Cell key = string_cell("NEW");
+    EXPECT_EQ(ht::find(t, &key), 4);
+}
+
+TEST_F(HashTable, MapBuiltStrictlyKeepsCaseVariantsApart) {
+    Off pairs = block_of({string_cell("abc"), integer(1), string_cell("ABC"), integer(2), string_cell("abc"),
+                          integer(3)});
+    Off t = ht::init(3, pairs, ht::MAP, 0);
+    // "abc" twice: the first entry takes the later value, the repeat is dropped.
+    EXPECT_EQ(ht::record(t)->live, 2u);
+    EXPECT_EQ(cell_at(pairs, 1)->w2, 3u);
+    EXPECT_EQ(cell_at(pairs, 5)->header, 0u);
+    Cell key = string_cell("aBc");
+    ht::Cursor c;
+    std::set<int32_t> found;
+    for (int32_t p = ht::find_first(t, &key, false, c); p >= 0; p = ht::find_next(t, &key, false, c)) found.insert(p);
+    EXPECT_EQ(found, (std::set<int32_t>{0, 2}));
+    Cell upper = string_cell("ABC");
+    EXPECT_EQ(ht::find(t, &upper, true), 2);
+}
+
+TEST_F(HashTable, MapGrowsWhileKeysArePut) {
+    Off pairs = block_of({});
+    Off t = ht::init(1, pairs, ht::MAP, 0);
+    for (int i = 0; i < 3000; ++i) {
+        *series::alloc_tail_cell(buffer_of(pairs)) = string_cell("key" + std::to_string(i));
+        *series::alloc_tail_cell(buffer_of(pairs)) = integer(i);
+        ASSERT_EQ(ht::put(t, uint32_t(2 * i)), -1);
+    }
+    EXPECT_EQ(ht::record(t)->live, 3000u);
+    for (int i = 0; i < 3000; i += 7) {
+        Cell k = string_cell("KEY" + std::to_string(i), 2);
+        ASSERT_EQ(ht::find(t, &k), 2 * i);
+    }
+    ht::clear(t);
+    Cell k0 = string_cell("key0");
+    EXPECT_EQ(ht::find(t, &k0), -1);
+    EXPECT_EQ(ht::record(t)->live, 0u);
+}
+
+// ---- Symbols and context words ---------------------------------------------------------------
+
+uint32_t intern(Off t, const std::string& s, bool any_case = false) {
+    return ht::find_string(t, reinterpret_cast<const uint8_t*>(s.data()), uint32_t(s.size()), any_case);
+}
+Cell* symbol_cell(Off t, uint32_t id) { return cell_at(ht::record(t)->values, id - 1); }
+std::string symbol_name(Off t, uint32_t id) {
+    SeriesBuffer* b = buffer_of(symbol_cell(t, id)->w3);
+    return std::string(reinterpret_cast<const char*>(b->head_ptr()), b->byte_count());
+}
+
+TEST_F(HashTable, SymbolsInternWithCaseAliases) {
+    Off symbols = memory::alloc_cells(16);
+    Off t = ht::init(16, symbols, ht::WORDS, 1);
+    uint32_t foo = intern(t, "Foo"), foo2 = intern(t, "foo"), foo3 = intern(t, "FOO");
+    EXPECT_EQ(foo, 1u);
+    EXPECT_EQ(foo2, 2u);
+    EXPECT_EQ(foo3, 3u);
+    EXPECT_EQ(int32_t(symbol_cell(t, foo)->w1), -1);
+    EXPECT_EQ(symbol_cell(t, foo2)->w1, foo);
+    EXPECT_EQ(symbol_cell(t, foo3)->w1, foo);
+    EXPECT_EQ(symbol_cell(t, foo2)->type(), TYPE_SYMBOL);
+    EXPECT_EQ(symbol_cell(t, foo2)->w2, 0u);
+    EXPECT_EQ(symbol_name(t, foo3), "FOO");
+    EXPECT_EQ(series::head_of(symbol_cell(t, foo3)->w3)[3], 0);  // NUL after the tail
+    EXPECT_EQ(intern(t, "foo"), foo2);                           // the same name twice
+    EXPECT_EQ(intern(t, "fOO", true), foo);                      // any case: the first variant
+    uint32_t count = series::count(symbols);
+    EXPECT_EQ(count, 3u);
+    // Any-case interning of a new name adds it without alias.
+    uint32_t bar = intern(t, "BAR", true);
+    EXPECT_EQ(int32_t(symbol_cell(t, bar)->w1), -1);
+    // Non-ASCII case differences are unrelated names; the empty name is valid.
+    uint32_t e1 = intern(t, "\xC3\x89t\xC3\xA9"), e2 = intern(t, "\xC3\xA9t\xC3\xA9");
+    EXPECT_NE(e1, e2);
+    EXPECT_EQ(int32_t(symbol_cell(t, e2)->w1), -1);
+    uint32_t empty = intern(t, "");
+    EXPECT_EQ(intern(t, ""), empty);
+    EXPECT_EQ(symbol_name(t, empty), "");
+}
+
+TEST_F(HashTable, SymbolTableGrowsAndKeepsEveryIdAndAlias) {
+    Off symbols = memory::alloc_cells(16);
+    static Off table;
+    table = ht::init(8, symbols, ht::WORDS, 1);
+    ht::register_symbol_table(&table);
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 20000; ++i) ids.push_back(intern(table, "name-" + std::to_string(i)));
+    for (int i = 0; i < 20000; i += 3) ids.push_back(intern(table, "NAME-" + std::to_string(i)));
+    EXPECT_GT(ht::record(table)->buckets, 20000u);
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(intern(table, "name-" + std::to_string(i)), ids[i]);
+        ASSERT_EQ(ids[i], uint32_t(i + 1));
+    }
+    for (int i = 0, k = 20000; i < 20000; i += 3, ++k) {
+        ASSERT_EQ(symbol_cell(table, ids[k])->w1, ids[i]);
+        ASSERT_EQ(ht::canonical_symbol(ids[k]), ids[i]);
+        ASSERT_EQ(intern(table, "Name-" + std::to_string(i), true), ids[i]);
+    }
+    // A table made over an existing symbol block indexes it in place order.
+    Off again = ht::init(10, symbols, ht::WORDS, 1);
+    EXPECT_EQ(ht::record(again)->live, series::count(symbols));
+    EXPECT_EQ(intern(again, "name-123"), ids[123]);
+    EXPECT_EQ(intern(again, "NAME-123"), ids[20000 + 41]);
+}
+
+TEST_F(HashTable, ContextWordsLookUpByCanonicalSymbol) {
+    Off symbols = memory::alloc_cells(16);
+    static Off table;
+    table = ht::init(16, symbols, ht::WORDS, 1);
+    ht::register_symbol_table(&table);
+    uint32_t a = intern(table, "alpha"), A = intern(table, "ALPHA"), b = intern(table, "beta");
+    Off words = ht::init(4, 0, ht::WORDS, 2);
+    const Off context = 0x1234;  // any non-null node: stored in the new word cells
+    int32_t added = -2;
+    EXPECT_EQ(ht::find_symbol(words, a, true, 0), -1);  // absent, nothing added without a context
+    EXPECT_EQ(ht::find_symbol(words, a, true, context, &added), -1);
+    EXPECT_EQ(added, 0);
+    EXPECT_EQ(ht::find_symbol(words, b, false, context, &added), -1);
+    EXPECT_EQ(added, 1);
+    EXPECT_EQ(ht::find_symbol(words, A, true, 0), 0);   // case-insensitive: the alias matches
+    EXPECT_EQ(ht::find_symbol(words, A, false, 0), -1);  // exact: it does not
+    Cell* w = cell_at(ht::record(words)->values, 1);
+    EXPECT_EQ(w->type(), TYPE_WORD);
+    EXPECT_EQ(w->w1, context);
+    EXPECT_EQ(w->w2, b);
+    EXPECT_EQ(w->w3, 1u);
+    // Many words: the table grows by the word-table rule.
+    for (int i = 0; i < 500; ++i) ht::find_symbol(words, intern(table, "w" + std::to_string(i)), true, context, &added);
+    EXPECT_EQ(ht::record(words)->live, 502u);
+    for (int i = 0; i < 500; ++i) ASSERT_EQ(ht::find_symbol(words, intern(table, "W" + std::to_string(i)), true, 0), i + 2);
+    // A copy is independent.
+    Off copy = ht::copy_words(words);
+    ht::find_symbol(copy, intern(table, "only-in-copy"), true, context, &added);
+    EXPECT_EQ(ht::find_symbol(words, intern(table, "only-in-copy"), true, 0), -1);
+    EXPECT_EQ(ht::find_symbol(copy, b, false, 0), 1);
+    EXPECT_NE(ht::record(copy)->values, ht::record(words)->values);
+}
+
+TEST_F(HashTable, WordKeysOfAHashCompareByCanonicalSymbol) {
+    Off symbols = memory::alloc_cells(16);
+    static Off table;
+    table = ht::init(16, symbols, ht::WORDS, 1);
+    ht::register_symbol_table(&table);
+    uint32_t x = intern(table, "x"), X = intern(table, "X");
+    Off block = block_of({Cell{TYPE_WORD, 0, x, 0}, integer(1), Cell{TYPE_SET_WORD, 0, X, 0}});
+    Off t = ht::init(3, block, ht::HASH, 0);
+    Cell lit{TYPE_LIT_WORD, 0, X, 0};
+    EXPECT_EQ(ht::find(t, &lit), 0);
+    EXPECT_EQ(ht::find_from(t, &lit, false, 1), 2);
+    EXPECT_EQ(ht::find(t, &lit, true), 2);
+}
+
+// ---- Node-keyed tables ---------------------------------------------------------------------------
+
+TEST_F(HashTable, IntegerKeysPutGetRemove) {
+    Off t = ht::init(4, 0, ht::OWNERSHIP, 3);
+    EXPECT_EQ(ht::record(t)->index, 64u);  // (3 + 1) x 16
+    EXPECT_EQ(ht::record(t)->stamp, 1u);
+    std::mt19937 rng(3);
+    std::map<Off, uint32_t> expect;
+    for (int i = 0; i < 3000; ++i) {
+        Off key = (rng() % 100000 + 1) * 4;
+        Cell* v = ht::put_int(t, key);
+        if (!expect.count(key)) {
+            EXPECT_EQ(v[0].type(), TYPE_UNSET);
+            EXPECT_EQ(v[2].type(), TYPE_UNSET);
+        }
+        v[0] = integer(i);
+        expect[key] = uint32_t(i);
+    }
+    EXPECT_EQ(ht::record(t)->live, expect.size());
+    uint32_t n = 0;
+    std::vector<Off> removed;
+    for (auto it = expect.begin(); it != expect.end(); ++n) {
+        if (n % 2) {
+            EXPECT_TRUE(ht::remove_int(t, it->first));
+            EXPECT_FALSE(ht::remove_int(t, it->first));
+            removed.push_back(it->first);
+            it = expect.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto [key, value] : expect) {
+        Cell* v = ht::get_int(t, key);
+        ASSERT_NE(v, nullptr);
+        ASSERT_EQ(v[0].w2, value);
+    }
+    for (Off key : removed) ASSERT_EQ(ht::get_int(t, key), nullptr);
+    EXPECT_EQ(ht::record(t)->live, expect.size());
+    // Re-inserting a removed key gives fresh unset cells.
+    EXPECT_EQ(ht::put_int(t, removed[0])[0].type(), TYPE_UNSET);
+    EXPECT_EQ(ht::record(t)->live, expect.size() + 1);
+}
+
+// ---- Stamps, marking, collection ---------------------------------------------------------------------
+
+uint32_t fake_compactions = 0;
+uint32_t compaction_count() { return fake_compactions; }
+
+TEST_F(HashTable, AHashKeyedByNodesIsRebuiltAfterNodeCompaction) {
+    ht::CollectorLink link;
+    link.compaction_count = compaction_count;
+    ht::connect_collector(link);
+    fake_compactions = 0;
+    Off inner = memory::alloc_cells(1);
+    Off block = block_of({integer(1), integer(2)});
+    Off t = ht::init(4, block, ht::HASH, 0);
+    EXPECT_EQ(ht::record(t)->stamp, 0u);
+    *series::alloc_tail_cell(buffer_of(block)) = Cell{TYPE_BLOCK, 0, inner, 0};
+    ht::put(t, 2);
+    EXPECT_EQ(ht::record(t)->stamp, 1u);
+    // Node compaction moved the inner block to another node and rewrote the
+    // cell: its hash changed, so the table must rebuild before the next look-up.
+    Off moved_to = inner + 4;
+    cell_at(block, 2)->w2 = moved_to;
+    fake_compactions = 1;
+    Off keys_before = ht::record(t)->keys;
+    Cell key{TYPE_BLOCK, 0, moved_to, 0};
+    EXPECT_EQ(ht::find(t, &key), 2);
+    EXPECT_NE(ht::record(t)->keys, keys_before);
+    EXPECT_EQ(ht::record(t)->stamp, 2u);
+}
+
+std::set<Off> marked_nodes;
+std::vector<std::pair<Cell*, Cell*>> marked_ranges;
+bool test_mark_node(Off* ref) {
+    if (!*ref) return false;
+    SeriesBuffer* b = buffer_of(*ref);
+    bool fresh = !(b->flags & series_flag::MARKED);
+    b->flags |= series_flag::MARKED;
+    marked_nodes.insert(*ref);
+    return fresh;
+}
+void test_mark_cells(Cell* first, Cell* end) { marked_ranges.push_back({first, end}); }
+
+TEST_F(HashTable, MarkReachesEveryPartOfTheTable) {
+    ht::CollectorLink link;
+    link.mark_node = test_mark_node;
+    link.mark_cells = test_mark_cells;
+    ht::connect_collector(link);
+    marked_nodes.clear();
+    Off block = block_of({integer(1), integer(1), integer(2), integer(1)});
+    Off t = ht::init(4, block, ht::HASH, 0);
+    Off ref = t;
+    ht::mark(&ref);
+    ht::Record* r = ht::record(t);
+    for (Off n : {t, r->flags, r->keys, r->index, r->chains, r->values}) EXPECT_TRUE(marked_nodes.count(n)) << n;
+    const uint32_t* ch = reinterpret_cast<const uint32_t*>(series::head_of(r->chains));
+    ASSERT_EQ(series::count(r->chains), 2u);
+    EXPECT_TRUE(marked_nodes.count(ch[1]));  // the chain of the three 1s
+    // A second mark does not descend again.
+    size_t count = marked_nodes.size();
+    marked_nodes.clear();
+    ht::mark(&ref);
+    EXPECT_EQ(marked_nodes.size(), 1u);
+    EXPECT_GT(count, 6u);
+}
+
+TEST_F(HashTable, PurgeDropsEntriesWhoseSeriesOrOwnerIsUnmarked) {
+    ht::CollectorLink link;
+    link.mark_node = test_mark_node;
+    link.mark_cells = test_mark_cells;
+    ht::connect_collector(link);
+    Off t = ht::init(8, 0, ht::OWNERSHIP, 3);
+    Off kept = memory::alloc_cells(2), dropped = memory::alloc_bytes(8), orphan = memory::alloc_cells(1);
+    Off owner_ctx = memory::alloc_cells(2), dead_ctx = memory::alloc_cells(2);
+    ht::put_int(t, kept)[1] = Cell{TYPE_OBJECT, owner_ctx, 0, 0};
+    ht::put_int(t, dropped)[1] = Cell{TYPE_OBJECT, owner_ctx, 0, 0};
+    ht::put_int(t, orphan)[1] = Cell{TYPE_OBJECT, dead_ctx, 0, 0};
+    // The collector marked these, not the others.
+    for (Off n : {kept, orphan, owner_ctx}) buffer_of(n)->flags |= series_flag::MARKED;
+    ht::purge(t);
+    EXPECT_NE(ht::get_int(t, kept), nullptr);
+    EXPECT_EQ(ht::get_int(t, dropped), nullptr);
+    EXPECT_EQ(ht::get_int(t, orphan), nullptr);
+    EXPECT_EQ(ht::record(t)->live, 1u);
+    // Marking the table marks the key series of live entries, with their cells.
+    for (Off n : {kept, orphan, owner_ctx}) buffer_of(n)->flags &= ~series_flag::MARKED;
+    marked_nodes.clear();
+    marked_ranges.clear();
+    Off ref = t;
+    ht::mark(&ref);
+    EXPECT_TRUE(marked_nodes.count(kept));
+    EXPECT_FALSE(marked_nodes.count(dropped));
+    EXPECT_EQ(marked_ranges.size(), 2u);  // the kept series' cells, then the entry cells
+}
+
+int collections = 0;
+void count_collection() { ++collections; }
+
+TEST_F(HashTable, TableOperationsNeverStartACollection) {
+    memory::collect_hook = count_collection;
+    memory::collection_enabled = true;
+    collections = 0;
+    Off block = block_of({});
+    memory::collection_enabled = false;  // building the test data may collect: not counted
+    for (int i = 0; i < 20000; ++i) *series::alloc_tail_cell(buffer_of(block)) = integer(i % 1000);
+    Off symbols = memory::alloc_cells(4);
+    memory::collection_enabled = true;
+    int before = collections;
+    Off t = ht::init(2, block, ht::HASH, 0);
+    Off ints = ht::init(2, 0, ht::INTEGER, 1);
+    for (Off k = 4; k < 200000; k += 4) ht::put_int(ints, k);
+    Off names = ht::init(2, symbols, ht::WORDS, 1);
+    for (int i = 0; i < 5000; ++i) intern(names, std::to_string(i));
+    EXPECT_EQ(collections, before);
+    EXPECT_TRUE(memory::collection_enabled);  // restored after each operation
+    EXPECT_EQ(ht::record(t)->live, 20000u);
+}
+
+// ---- Relocation map ----------------------------------------------------------------------------
+
+TEST_F(HashTable, RelocationMapFindsEveryMovedNode) {
+    ht::RelocationMap* m = ht::relocation_create(20000);
+    EXPECT_EQ(m->buckets, 32768u);
+    for (Off from = 4; from <= 4 * 60000; from += 4) ht::relocation_put(m, from, from + 0x100000);
+    EXPECT_EQ(m->live, 60000u);
+    EXPECT_GT(m->buckets, 60000u);
+    for (Off from = 4; from <= 4 * 60000; from += 4) ASSERT_EQ(ht::relocation_get(m, from), from + 0x100000);
+    EXPECT_EQ(ht::relocation_get(m, 3), 0u);
+    EXPECT_EQ(ht::relocation_get(m, 4 * 60001), 0u);
+    ht::relocation_put(m, 4, 8);
+    EXPECT_EQ(ht::relocation_get(m, 4), 8u);
+    EXPECT_EQ(m->live, 60000u);
+    ht::relocation_destroy(m);
+}
+
+}  // namespace
