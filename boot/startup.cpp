@@ -6,6 +6,7 @@
 
 #include "platform/os.h"
 #include "runtime/arena.h"
+#include "evaluator/random.h"
 #include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
@@ -17,7 +18,7 @@ namespace kiv {
 void runtime_boot() {
     hooks::init();
     platform::init();
-    // random/init (hash seed) comes here.
+    random::init();  // also fixes the hash seed before the first table
     arena::init();
     memory::init();
     casefold::init();  // checks the case tables; runs before the symbol table
