@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 // clang-format off
 #define KIV_FIXED_SYMBOLS(X) \
     /* function specifications */ \
@@ -331,5 +333,26 @@ extern const char* const WORD_NAMES[WORD_COUNT];
 extern const char* const REFINEMENT_NAMES[REFINEMENT_COUNT];
 // The symbol each bound word of the second list is made from.
 extern const Symbol SYMBOL_WORD_SOURCES[SYMBOL_WORD_COUNT];
+
+// ---- Interned values (filled by build) ---------------------------------------------
+// Symbol ids of the first list (0 before build).
+extern uint32_t sym[SYMBOL_COUNT];
+// Bound global words of the second and third lists, and the refinement values
+// (unbound refinement! cells); header 0 before build. The cells are copies:
+// the words series they come from may move, these do not.
+extern Cell symbol_words[SYMBOL_WORD_COUNT];
+extern Cell words[WORD_COUNT];
+extern Cell refinements[REFINEMENT_COUNT];
+// A global block (kept in the root block) holding the refinement values.
+extern Cell refinement_block;
+
+// Binds every registered datatype name (ids 1..highest_type_id) to its word
+// and stores the word in the datatype's name record. Runs after the symbol
+// index and the global context exist.
+void bind_type_names();
+// Interns the four lists in their order and fills the globals above (with
+// word recording on, so the words made are also kept in the root block).
+// Also tells the call-frame stack the ids of <body> and <anon>.
+void build();
 
 }  // namespace kiv::fixed

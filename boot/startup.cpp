@@ -8,6 +8,17 @@
 #include "runtime/arena.h"
 #include "evaluator/random.h"
 #include "runtime/case_fold.h"
+#include "runtime/cycles.h"
+#include "runtime/root.h"
+#include "boot/fixed_words.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "datatypes/error.h"
+#include "runtime/entry.h"
+#include "datatypes/registry.h"
+#include "datatypes/types.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/lowlevel.h"
@@ -16,28 +27,42 @@
 namespace kiv {
 
 void runtime_boot() {
+    root::recording = true;  // words made during start-up are kept in the root block
     hooks::init();
     platform::init();
     random::init();  // also fixes the hash seed before the first table
     arena::init();
     memory::init();
+    // externals/init comes here.
+    datatype::init_tables();
+    datatype::register_all();
+    datatype::register_image();
+    actions::init();
+    memory::init_frames();
+    root::init();
+    stack::init();
+    cycles::init();
+    symbol::init_block();
+    context::init_global();
     casefold::init();  // checks the case tables; runs before the symbol table
-    // Next, in this order: externals/init, the datatype-name records and the
-    // action table, every datatype's init, the image layers, the generic
-    // action table, the first node and series frames, the root block, the data
-    // and call-frame stacks, the symbol block, the global context, case/init,
-    // the symbol hash table, type-name words, the fixed words, the natives,
-    // the parser, ownership/init, the checksums, the compression words,
-    // call/init-buffer, the stacks, the lexer, the boot image, the
-    // interpreter, slots/init, and collector/init last.
+    symbol::init_index();
+    fixed::bind_type_names();
+    fixed::build();
+    error::init_values();
+    runtime::init();
+    // Next, in this order: the natives, the parser, ownership/init, the
+    // checksums, the compression words, call/init-buffer, the lexer, the boot
+    // image, the interpreter, slots/init, and collector/init last.
 }
 
 namespace {
 
-// A language error that no try or catch frame took. The evaluator's own
-// top-level handler forms and shows it; this is the last line of defence.
+// A language error that reached the bottom of the frame stack: its formed
+// text goes to the message box (standard error unless a dialog is
+// installed; the title is not printed there) and the process ends with -2.
 [[noreturn]] void uncaught_error(const RaisedError& e) {
-    std::string text = "*** Uncaught error: " + e.category + " " + e.id;
+    if (stack::bottom) stack::reset_all();  // room for forming the text
+    std::string text = raised_text(e);
     ks::error_box("Kiv NoName App", text.c_str());
     ks::end_process(-2);
 }

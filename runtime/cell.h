@@ -82,16 +82,22 @@ enum TypeId : uint32_t {
 // one bit may meet in the same cell.
 namespace header {
 constexpr uint32_t TYPE_MASK = 0xFFu;             // bits 0-7: datatype id
+constexpr uint32_t FUNC_NO_TRACE = 0x200u;         // bit 9: function! attribute no-trace
+constexpr uint32_t FUNC_TRACE = 0x400u;            // bit 10: function! attribute trace
 constexpr uint32_t CONTEXT_KIND_SHIFT = 11;        // bits 11-12: context kind
 constexpr uint32_t CONTEXT_KIND_MASK = 0x1800u;
 constexpr uint32_t WORD_SET = 0x2000u;             // bit 13: object word was set
 constexpr uint32_t MONEY_SIGN = 0x4000u;           // bit 14: money! sign
+constexpr uint32_t ROUTINE_DIRECT = 0x8000u;       // bit 15: routine! takes its argument cells as they are
 constexpr uint32_t OWNS_SERIES = 0x10000u;         // bit 16: context owns series / image owned
 constexpr uint32_t OP_TYPE_SHIFT = 16;             // bits 16-23: op! wrapped type
+constexpr uint32_t OP_TYPE_MASK = 0xFF0000u;
 constexpr uint32_t TUPLE_LENGTH_SHIFT = 19;        // bits 19-22: tuple! length
 constexpr uint32_t TUPLE_LENGTH_MASK = 0x780000u;
 constexpr uint32_t STACK_VALUES = 0x400000u;       // bit 22: context values on the data stack
 constexpr uint32_t HAS_SELF = 0x1000000u;          // bit 24: context has a self word
+constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;       // bits 25-29: routine! word! entry count
+constexpr uint32_t ROUTINE_ARITY_MASK = 0x3E000000u;
 constexpr uint32_t NEW_LINE = 0x40000000u;         // bit 30: new line before this value
 }  // namespace header
 

@@ -1,12 +1,23 @@
 // Raising language errors.
 //
-// `fire` builds an error from a catalog category and id (with up to three
-// argument cells) and unwinds to the nearest try or catch frame. Unwinding is
-// the one C++ exception type RaisedError, caught only at those frames and at
-// the top level; break, continue, return, exit and throw never use it.
+// `fire` builds an error! value from a catalog category and id (with up to
+// three argument cells; datatypes/error.h) and unwinds to the nearest try or
+// catch frame. Unwinding is the one C++ exception type RaisedError, caught
+// only at those frames and at the top level; break, continue, return, exit
+// and throw never use it. The stacks are left as they were at the fire point
+// (evaluator/stack.h): the frame that catches restores them with
+// stack::catch_at, and an error passed on from there goes through
+// stack::throw_error.
 //
-// Until error! values exist the exception carries the category and id names
-// and the argument cells; the error-value layer turns them into an error!.
+// RaisedError carries the error! value and, for code that only needs to know
+// which error it is, the category and id names and the argument cells. Before
+// the error values can be built (early start-up, before the symbol table and
+// the fixed words exist) `value` is none! and only the names are known.
+//
+// When fire runs, the error's `stack` field receives the call-frame position
+// (its `where` is left to the frame that takes the error, which owns the
+// throw position read by stack::get_caller); the error stays reachable for
+// the collector (one root cell) until the next error is raised.
 #pragma once
 
 #include <string>
@@ -20,12 +31,21 @@ struct RaisedError {
     std::string id;        // catalog id word, e.g. "no-memory"
     Cell args[3];
     int arg_count;
+    Cell value{TYPE_NONE, 0, 0, 0};  // the error! value (none! before error values exist)
 };
 
 [[noreturn]] void fire(const char* category, const char* id);
 [[noreturn]] void fire(const char* category, const char* id, const Cell& a1);
 [[noreturn]] void fire(const char* category, const char* id, const Cell& a1, const Cell& a2);
-[[noreturn]] void fire(const char* category, const char* id, const Cell& a1, const Cell& a2,
-                       const Cell& a3);
+[[noreturn]] void fire(const char* category, const char* id, const Cell& a1, const Cell& a2, const Cell& a3);
+
+// The tracer's error event (mask 0x1000), sent by fire with the error value
+// when tracing is on. Installed by the interpreter; null: no tracing.
+using ErrorTracer = void (*)(const Cell& error);
+extern ErrorTracer trace_error;
+
+// The formed text of a raised error ("*** Script Error: ..."), also when the
+// error value could not be built (the catalog's message with the arguments).
+std::string raised_text(const RaisedError& e);
 
 }  // namespace kiv

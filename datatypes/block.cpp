@@ -1,0 +1,1276 @@
+// block!: cell-series primitives, mold/form, compare, searching, insertion,
+// sorting and the set operations of blocks (and, by inheritance, of paren!,
+// the path types and hash!).
+#include "datatypes/block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "boot/fixed_words.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/sort.h"
+
+namespace kiv::block {
+
+namespace {
+
+constexpr uint32_t CELL = sizeof(Cell);
+// Largest data area a block may need: beyond it the size no longer fits the
+// 32-bit size field of a buffer.
+constexpr uint64_t MAX_BLOCK_BYTES = 0xFFFFFFF0ull;
+
+[[noreturn]] void no_memory() {
+    fire("internal", "no-memory");
+}
+[[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
+    fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
+}
+
+inline SeriesBuffer* buf(const Cell* b) {
+    return buffer_of(b->w2);
+}
+inline uint32_t cell_count(const Cell* b) {
+    return buf(b)->byte_count() / CELL;
+}
+inline Cell* cell_at(const Cell* b, uint32_t i) {
+    return buf(b)->head_cell() + i;
+}
+inline Cell read_cell(const Cell* b, uint32_t i) {
+    return *cell_at(b, i);
+}
+inline bool is_hash(const Cell* v) {
+    return v->type() == TYPE_HASH && v->w3 != 0;
+}
+inline bool is_any_word(uint32_t t) {
+    return t >= TYPE_WORD && t <= TYPE_ISSUE;
+}
+inline bool is_number(uint32_t t) {
+    return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT;
+}
+
+// Position clamped to the tail.
+inline uint32_t clamped_position(const Cell* b) {
+    return std::min(b->w1, cell_count(b));
+}
+
+// Pushes an identity on the cycle stack for the scope of a walk; pops it
+// again when the walk ends or an error unwinds through it.
+struct CycleGuard {
+    uint32_t pushed = 0;
+    void push(uint32_t identity) {
+        cycles::push(identity);
+        ++pushed;
+    }
+    ~CycleGuard() {
+        for (uint32_t i = 0; i < pushed; ++i) cycles::pop();
+    }
+};
+
+// Restores the data stack's top when a helper leaves (normally or by error).
+struct StackMark {
+    Cell* saved = stack::top;
+    ~StackMark() { stack::top = saved; }
+};
+
+// Makes room for `extra` cells at the tail. The new size is the needed size,
+// doubled when `doubled`. Returns the buffer to use.
+SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled) {
+    SeriesBuffer* b = buf(blk);
+    uint64_t bytes = extra * CELL;
+    if (uint64_t(b->tail) + bytes <= b->data_end()) return b;
+    uint64_t need = uint64_t(b->byte_count()) + bytes;
+    if (need > MAX_BLOCK_BYTES) no_memory();
+    uint64_t size = doubled ? std::min<uint64_t>(need * 2, MAX_BLOCK_BYTES) : need;
+    return memory::expand_series_copy(b, size);
+}
+
+// The total number of cells of an insertion: cells x dup, checked in 64 bits.
+uint64_t checked_total(uint64_t cells, int64_t dup) {
+    uint64_t total = cells * uint64_t(dup);
+    if (total > MAX_BLOCK_BYTES / CELL) no_memory();
+    return total;
+}
+
+// After `count` cells were inserted at `pos` of a hash!: shift and index.
+void hash_inserted(const Cell* blk, uint32_t pos, uint32_t count) {
+    if (!is_hash(blk) || count == 0) return;
+    if (hashtable::insert_values(blk->w3, pos, count)) hashtable::reindex(blk->w3, 0, hashtable::ALL);
+}
+
+// The cells a value brings to append, insert or change: a block-like value
+// is spread unless `only`. Cells of a block in the target's own buffer are
+// taken out first (the insertion moves them).
+struct Source {
+    Cell single;
+    Cell block;  // the spread block value (type 0 when not spreading)
+    uint32_t count = 0;
+    std::vector<Cell> snapshot;
+
+    Source(const Cell* value, bool only, int64_t part_limit, const Cell* target) : single(*value), block{} {
+        if (!only && series::is_block_like(value->type())) {
+            block = *value;
+            count = ks_length(&block);
+            if (part_limit >= 0 && part_limit < count) count = uint32_t(part_limit);
+            if (block.w2 == target->w2 && count) {
+                const Cell* from = cell_at(&block, block.w1);
+                snapshot.assign(from, from + count);
+            }
+        } else {
+            count = 1;
+        }
+    }
+    // Address of the cells (valid until the next allocation).
+    const Cell* cells() const {
+        if (block.header == 0) return &single;
+        if (!snapshot.empty()) return snapshot.data();
+        return cell_at(&block, block.w1);
+    }
+};
+
+// Writes `dup` copies of the source's cells from `at` on.
+void write_groups(Cell* at, const Source& src, uint64_t dup) {
+    if (src.count == 0) return;
+    const Cell* from = src.cells();
+    std::memcpy(at, from, size_t(src.count) * CELL);
+    // Double the written run until the groups are all there.
+    uint64_t done = 1;
+    while (done < dup) {
+        uint64_t n = std::min(done, dup - done);
+        std::memcpy(at + done * src.count, at, size_t(n * src.count) * CELL);
+        done += n;
+    }
+}
+
+// ---- Output helpers -----------------------------------------------------------------------
+
+inline void put_char(Cell* out, uint32_t c) {
+    string::append_char(buffer_of(out->w2), c);
+}
+
+// Line feed then four spaces per level; returns the budget left.
+int32_t new_line(Cell* out, int32_t level, int32_t budget) {
+    static const char spaces[] = "                                ";  // 32
+    put_char(out, '\n');
+    budget -= 1;
+    int64_t n = int64_t(level) * 4;
+    budget -= int32_t(std::min<int64_t>(n, INT32_MAX));
+    while (n > 0) {
+        int64_t k = std::min<int64_t>(n, 32);
+        string::append_latin1(out, spaces, uint32_t(k));
+        n -= k;
+    }
+    return budget;
+}
+
+// The last character of the output string, or -1 when it is empty.
+int64_t last_char(const Cell* out) {
+    SeriesBuffer* b = buffer_of(out->w2);
+    if (b->tail == b->head) return -1;
+    uint32_t unit = b->unit();
+    return string::get_char(b->tail_ptr() - unit, unit);
+}
+
+// ---- Searching -------------------------------------------------------------------------------
+
+enum MatchKind { MATCH_VALUE, MATCH_TYPE, MATCH_TYPESET, MATCH_SEQUENCE };
+
+inline bool typeset_has(const Cell* ts, uint32_t type) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, &ts->w1, 12);
+    return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7))) != 0;
+}
+
+struct Search {
+    int64_t place = -1;   // the matched place, -1 when none
+    uint32_t length = 1;  // cells matched at the place
+};
+
+struct Query {
+    Cell value;
+    MatchKind kind = MATCH_VALUE;
+    uint32_t n = 1;  // cells of a sequence
+    int32_t op = COMP_FIND;
+};
+
+Query make_query(const Cell* value, bool only, bool case_sensitive, bool same) {
+    Query q;
+    q.value = *value;
+    q.op = same ? COMP_SAME : case_sensitive ? COMP_STRICT_EQUAL : COMP_FIND;
+    if (!only) {
+        uint32_t t = value->type();
+        if (t == TYPE_DATATYPE) {
+            q.kind = MATCH_TYPE;
+        } else if (t == TYPE_TYPESET) {
+            q.kind = MATCH_TYPESET;
+        } else if (series::is_block_like(t)) {
+            q.kind = MATCH_SEQUENCE;
+            q.n = ks_length(value);
+        }
+    }
+    return q;
+}
+
+inline bool equal_cells(const Cell* a, const Cell* b, int32_t op) {
+    // Two integers: every equality operation compares their values.
+    if (a->type() == TYPE_INTEGER && b->type() == TYPE_INTEGER) return a->w2 == b->w2;
+    Cell x = *a, y = *b;
+    return actions::compare(&x, &y, op);
+}
+
+// Does the query match at place i of the block (all cells before `bound`)?
+bool matches_at(const Cell* blk, uint32_t i, const Query& q, uint64_t bound) {
+    switch (q.kind) {
+        case MATCH_TYPE:
+            return cell_at(blk, i)->type() == q.value.w1;
+        case MATCH_TYPESET:
+            return typeset_has(&q.value, cell_at(blk, i)->type());
+        case MATCH_VALUE:
+            return equal_cells(cell_at(blk, i), &q.value, q.op);
+        case MATCH_SEQUENCE:
+            if (uint64_t(i) + q.n > bound) return false;
+            for (uint32_t k = 0; k < q.n; ++k) {
+                Cell x = read_cell(blk, i + k);
+                Cell y = read_cell(&q.value, q.value.w1 + k);
+                if (!actions::compare(&x, &y, q.op)) return false;
+            }
+            return true;
+    }
+    return false;
+}
+
+// The /skip step of find and select.
+uint32_t skip_step(const Cell* skip) {
+    if (!skip) return 1;
+    if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+    int32_t s = integer::get(skip);
+    if (s < 1) fire("script", "out-of-range", *skip);
+    return uint32_t(s);
+}
+
+// The common search of find, select, put and path access.
+Search search(const Cell* series, const Cell* value, const Cell* part, bool only, bool case_sensitive,
+              bool same, const Cell* skip, bool last, bool reverse, bool match) {
+    Search none_found;
+    uint32_t total = cell_count(series);
+    if (total == 0) return none_found;
+    uint32_t pos = series->w1;
+    if (pos >= total && !reverse) return none_found;
+    uint32_t step = skip_step(skip);
+    int64_t limit = int64_t(total) - 1;  // the last place examined
+    int64_t low = 0;                     // the lowest place a backward search examines
+    if (part) {
+        // A count, or a position in the same series as the end of the range
+        // (the place at that position is not part of it).
+        int64_t count = series::part_count(series, part);
+        if (count < 1) return none_found;
+        limit = std::min<int64_t>(limit, int64_t(pos) + count - 1);
+        low = std::max<int64_t>(0, int64_t(std::min(pos, total)) - count);
+    }
+    Query q = make_query(value, only, case_sensitive, same);
+    if (q.kind == MATCH_SEQUENCE && q.n == 0) return none_found;
+    uint32_t n = q.kind == MATCH_SEQUENCE ? q.n : 1;
+    Search found;
+    found.length = n;
+
+    // A hash! looks single values up in its table.
+    bool plain_value = q.kind == MATCH_VALUE && q.value.type() != TYPE_OBJECT && !same;
+    if (is_hash(series) && plain_value && !match && !reverse && step == 1) {
+        int32_t p = last ? hashtable::find_from(series->w3, &q.value, case_sensitive, uint32_t(limit), true)
+                         : hashtable::find_from(series->w3, &q.value, case_sensitive, pos, false);
+        if (p < 0 || p < int64_t(pos) || p > limit) return none_found;
+        found.place = p;
+        return found;
+    }
+
+    uint64_t bound = uint64_t(limit) + 1;  // cells of a match stay before it
+    if (match) {
+        if (matches_at(series, pos, q, bound)) found.place = pos;
+        return found;
+    }
+    if (reverse && !last) {
+        uint32_t from = std::min(pos, total);
+        uint64_t back = uint64_t(step) * ((n + step - 1) / step);
+        for (int64_t i = int64_t(from) - int64_t(back); i >= low; i -= step) {
+            if (matches_at(series, uint32_t(i), q, total)) {
+                found.place = i;
+                return found;
+            }
+        }
+        return none_found;
+    }
+    int64_t first_fit = limit - int64_t(n) + 1;  // the last place where n cells fit
+    if (first_fit < int64_t(pos)) return none_found;
+    if (last) {
+        int64_t i = int64_t(pos) + (first_fit - pos) / step * step;
+        for (; i >= int64_t(pos); i -= step) {
+            if (matches_at(series, uint32_t(i), q, bound)) {
+                found.place = i;
+                return found;
+            }
+        }
+        return none_found;
+    }
+    for (int64_t i = pos; i <= first_fit; i += step) {
+        if (matches_at(series, uint32_t(i), q, bound)) {
+            found.place = i;
+            return found;
+        }
+    }
+    return none_found;
+}
+
+// ---- Deep copies ----------------------------------------------------------------------------
+
+bool copied_deeply(uint32_t t, bool any) {
+    if (t == TYPE_BLOCK || t == TYPE_HASH) return true;
+    return any && series::is_block_like(t);
+}
+
+// Replaces cell i of the block by a copy of the series it holds (deep when
+// asked), keeping the cell's header flags.
+void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
+    Cell c = read_cell(blk, i);
+    if (series::is_block_like(c.type()) && cycles::find(c.w2)) {
+        cycles::reset();
+        fire("internal", "no-cycle");
+    }
+    StackMark mark;
+    Cell* slot = stack::push(none::cell());
+    Cell* src = stack::push(c);
+    Cell r = *actions::copy(src, slot, nullptr, deep, nullptr);
+    r.header = (c.header & ~header::TYPE_MASK) | r.type();
+    *cell_at(blk, i) = r;
+}
+
+// Copies deeply every series value among the cells of a new block.
+void deep_copy_cells(const Cell* blk, uint32_t source_node) {
+    CycleGuard guard;
+    guard.push(source_node);
+    uint32_t n = cell_count(blk);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (series::is_series(cell_at(blk, i)->type())) replace_by_copy(blk, i, true);
+    }
+}
+
+}  // namespace
+
+// ---- Cell-series primitives -------------------------------------------------------------------
+
+uint32_t ks_length(const Cell* blk) {
+    uint32_t n = cell_count(blk);
+    return blk->w1 >= n ? 0 : n - blk->w1;
+}
+
+bool ks_next(Cell* blk) {
+    uint32_t n = cell_count(blk);
+    if (blk->w1 < n) ++blk->w1;
+    return blk->w1 >= n;
+}
+
+Cell* ks_head(Cell* blk) {
+    uint32_t n = cell_count(blk);
+    if (blk->w1 > n) blk->w1 = n;
+    return cell_at(blk, blk->w1);
+}
+
+Cell* ks_tail(const Cell* blk) {
+    return buf(blk)->tail_cell();
+}
+
+bool ks_tail_q(const Cell* blk) {
+    return blk->w1 == cell_count(blk);
+}
+
+Cell* ks_abs_at(const Cell* blk, uint32_t n) {
+    return cell_at(blk, n);
+}
+
+void ks_clear(Cell* blk) {
+    SeriesBuffer* b = buf(blk);
+    if (blk->w1 < b->byte_count() / CELL) b->tail = b->head + blk->w1 * CELL;
+}
+
+void ks_clear_at(Cell* blk, uint32_t n) {
+    SeriesBuffer* b = buf(blk);
+    if (n <= b->byte_count() / CELL) b->tail = b->head + n * CELL;
+}
+
+Cell* ks_append(const Cell* blk, const Cell* value) {
+    Cell v = *value;  // the value may live in the buffer that grows
+    Off node = blk->w2;
+    Cell* c = series::alloc_tail_cell(buffer_of(node));
+    *c = v;
+    return c;
+}
+
+Cell* ks_append_block(Cell* target, const Cell* source) {
+    Cell s = *source;
+    Cell t = *target;
+    uint32_t n = ks_length(&s);
+    if (n == 0) return target;
+    SeriesBuffer* b = room_for(&t, n, false);
+    // Re-read the source after the growth (it may be the target itself).
+    std::memmove(b->tail_cell(), cell_at(&s, s.w1), size_t(n) * CELL);
+    b = buf(&t);
+    b->tail += n * CELL;
+    return target;
+}
+
+Cell* ks_find_word(const Cell* blk, const Cell* word, bool strict) {
+    uint32_t n = cell_count(blk);
+    uint32_t sym = word->w2;
+    uint32_t canon = strict ? sym : hashtable::canonical_symbol(sym);
+    for (uint32_t i = blk->w1; i < n; ++i) {
+        const Cell* c = cell_at(blk, i);
+        uint32_t t = c->type();
+        if (t < TYPE_WORD || t > TYPE_GET_WORD) continue;
+        bool same = strict ? c->w2 == sym : hashtable::canonical_symbol(c->w2) == canon;
+        if (same) return i + 1 < n ? cell_at(blk, i + 1) : &none_value;
+    }
+    return &none_value;
+}
+
+Cell* select_value(const Cell* blk, const Cell* value) {
+    uint32_t n = cell_count(blk);
+    for (uint32_t i = blk->w1; i < n; ++i) {
+        if (equal_cells(cell_at(blk, i), value, COMP_FIND))
+            return i + 1 < n ? cell_at(blk, i + 1) : &none_value;
+    }
+    return &none_value;
+}
+
+void ks_remove_last(Cell* blk) {
+    SeriesBuffer* b = buf(blk);
+    uint32_t n = b->byte_count() / CELL;
+    if (n == 0) return;
+    if (is_hash(blk)) hashtable::delete_range(blk->w3, n - 1, 1);
+    b = buf(blk);
+    b->tail -= CELL;
+    if (blk->w1 > n - 1) blk->w1 = n - 1;
+}
+
+void copy_types(const Cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const Cell* types) {
+    Cell b = *blk;
+    Cell ty = *types;
+    if (step == 0) step = 1;
+    for (uint32_t i = first; i < end && i < cell_count(&b); i += step) {
+        uint32_t t = cell_at(&b, i)->type();
+        bool wanted = ty.type() == TYPE_DATATYPE ? t == ty.w1 : typeset_has(&ty, t);
+        if (!wanted) continue;
+        bool copyable =
+            series::is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
+        if (copyable) replace_by_copy(&b, i, deep);
+    }
+}
+
+void remove_value(Cell* blk, const Cell* value, bool from_head) {
+    uint32_t n = cell_count(blk);
+    Cell v = *value;
+    for (uint32_t i = from_head ? 0 : blk->w1; i < n; ++i) {
+        if (equal_cells(cell_at(blk, i), &v, COMP_FIND)) {
+            if (is_hash(blk)) hashtable::delete_range(blk->w3, i, 1);
+            SeriesBuffer* b = buf(blk);
+            Cell* at = b->head_cell() + i;
+            std::memmove(at, at + 1, size_t(n - i - 1) * CELL);
+            b->tail -= CELL;
+            return;
+        }
+    }
+}
+
+Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
+    Cell s = *src;
+    uint32_t n = ks_length(&s);
+    Off node = memory::alloc_cells(n ? n : 1);
+    SeriesBuffer* nb = buffer_of(node);
+    if (n) std::memcpy(nb->head_cell(), cell_at(&s, s.w1), size_t(n) * CELL);
+    nb->tail = nb->head + n * CELL;
+    *dst = Cell{TYPE_BLOCK, 0, node, 0};
+    if (deep) {
+        CycleGuard guard;
+        guard.push(s.w2);
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell c = read_cell(dst, i);
+            if (!copied_deeply(c.type(), any)) continue;
+            if (cycles::find(c.w2)) {
+                cycles::reset();
+                fire("internal", "no-cycle");
+            }
+            StackMark mark;
+            Cell* slot = stack::push(none::cell());
+            copy_part(&c, slot, true, any);
+            Cell r = *slot;
+            r.header = c.header;
+            r.w3 = 0;
+            if (r.type() == TYPE_HASH) r.set_type(TYPE_BLOCK);  // the copy has no table of its own
+            *cell_at(dst, i) = r;
+        }
+    }
+    return dst;
+}
+
+Cell* insert_value(Cell* blk, const Cell* value, bool advance, bool at_head) {
+    Cell v = *value;
+    uint32_t n = cell_count(blk);
+    uint32_t pos = at_head ? 0 : std::min(blk->w1, n);
+    SeriesBuffer* b = room_for(blk, 1, true);
+    Cell* at = b->head_cell() + pos;
+    std::memmove(at + 1, at, size_t(n - pos) * CELL);
+    *at = v;
+    b->tail += CELL;
+    hash_inserted(blk, pos, 1);
+    if (advance) blk->w1 = pos + 1;
+    return blk;
+}
+
+void insert_block(Cell* dst, const Cell* src) {
+    Cell s = *src;
+    uint32_t n = ks_length(&s);
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell v = read_cell(&s, s.w1 + i);
+        insert_value(dst, &v, true, false);
+    }
+}
+
+// ---- Making blocks -----------------------------------------------------------------------------
+
+namespace {
+Cell spare{TYPE_NONE, 0, 0, 0};
+}
+
+Cell* spare_cell() {
+    return &spare;
+}
+
+Cell* make_at(Cell* cell, int32_t n) {
+    Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
+    return box(cell, node, 0);
+}
+
+Cell* make_at_fixed(Cell* cell, int32_t n, bool outside) {
+    uint32_t count = uint32_t(n < 1 ? 1 : n);
+    Off node = outside ? memory::alloc_fixed_series(count, CELL, 0) : memory::alloc_cells(count);
+    return box(cell, node, 0);
+}
+
+Cell* make_in(const Cell* parent, int32_t n) {
+    if (!parent) return make_at(&spare, n);
+    // The cell first (as none), so that the new buffer is reachable from the
+    // moment it exists; then re-read the cell through the parent's node.
+    Off pnode = parent->w2;
+    ks_append(parent, &none_value);
+    Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
+    Cell* c = buffer_of(pnode)->tail_cell() - 1;
+    return box(c, node, 0);
+}
+
+Cell* make_fixed_in(const Cell* parent, int32_t n) {
+    if (!parent) return make_at_fixed(&spare, n, true);
+    Off pnode = parent->w2;
+    ks_append(parent, &none_value);
+    Off node = memory::alloc_fixed_series(uint32_t(n < 1 ? 1 : n), CELL, 0);
+    Cell* c = buffer_of(pnode)->tail_cell() - 1;
+    return box(c, node, 0);
+}
+
+Cell* push(const Cell* blk) {
+    return stack::push(*blk);
+}
+
+Cell* push_only(int32_t n) {
+    Cell* c = stack::push(none::cell());
+    return make_at(c, n);
+}
+
+// ---- mold / form ------------------------------------------------------------------------------
+
+int32_t mold_each(Cell* blk, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                  int32_t indent) {
+    Cell b = *blk;
+    CycleGuard guard;
+    guard.push(b.w2);
+    int32_t level = indent;
+    bool lines = false;
+    uint32_t first = b.w1;
+    for (uint32_t i = first; i < cell_count(&b); ++i) {
+        if (part && budget <= 0) break;
+        Cell v = read_cell(&b, i);
+        if (!flat && v.new_line()) {
+            bool is_first = i == first;
+            if (is_first && !only) {
+                ++level;
+                lines = true;
+            }
+            if (!(is_first && only)) budget = new_line(out, level, budget);
+        } else if (i != first) {
+            put_char(out, ' ');
+            --budget;
+        }
+        budget = actions::mold(&v, out, false, all, flat, part, budget, level);
+    }
+    if (lines) {
+        --level;
+        budget = new_line(out, level, budget);
+    }
+    return budget;
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent) {
+    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (!only) {
+        put_char(out, '[');
+        --budget;
+    }
+    budget = mold_each(value, out, only, all, flat, part, budget, indent);
+    if (!only) {
+        put_char(out, ']');
+        --budget;
+    }
+    return budget;
+}
+
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
+    if (cycles::mold_marker(value, out, budget, false)) return budget;
+    Cell b = *value;
+    CycleGuard guard;
+    guard.push(b.w2);
+    uint32_t n = cell_count(&b);
+    for (uint32_t i = b.w1; i < n; ++i) {
+        if (part && budget <= 0) break;
+        Cell v = read_cell(&b, i);
+        budget = actions::form(&v, out, part, budget);
+        n = cell_count(&b);
+        if (i + 1 < n) {
+            int64_t c = last_char(out);
+            if (c != '\n' && c != '\r' && c != '\t') {
+                put_char(out, ' ');
+                --budget;
+            }
+        }
+    }
+    return budget;
+}
+
+// ---- compare ------------------------------------------------------------------------------------
+
+int32_t compare_each(Cell* a, Cell* b, int32_t op) {
+    if (a->w2 == b->w2 && a->w1 == b->w1) return 0;
+    if (op == COMP_SAME) return -1;
+    if (cycles::find(a->w2)) return cycles::find(b->w2) ? 0 : -1;
+    Cell x = *a, y = *b;
+    uint32_t lx = ks_length(&x), ly = ks_length(&y);
+    bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL ||
+                    op == COMP_EQUAL_10 || op == COMP_EQUAL_11 || op == COMP_FIND;
+    if (lx != ly && equality) return 1;
+    CycleGuard guard;
+    guard.push(x.w2);
+    guard.push(y.w2);
+    uint32_t n = std::min(lx, ly);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (i >= ks_length(&x) || i >= ks_length(&y)) break;  // changed by a compare hook
+        Cell p = read_cell(&x, x.w1 + i);
+        Cell q = read_cell(&y, y.w1 + i);
+        uint32_t tp = p.type(), tq = q.type();
+        if (tp != tq && !(is_any_word(tp) && is_any_word(tq)) && !(is_number(tp) && is_number(tq)))
+            return tp < tq ? -1 : 1;
+        int32_t r = actions::compare_value(&p, &q, op);
+        if (r != 0) return r;
+    }
+    return lx < ly ? -1 : lx > ly ? 1 : 0;
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    uint32_t ta = value->type(), tb = other->type();
+    if (ta != tb) {
+        bool paths = (ta == TYPE_PATH || ta == TYPE_LIT_PATH) && (tb == TYPE_PATH || tb == TYPE_LIT_PATH);
+        if (!(paths && (op == COMP_EQUAL_10 || op == COMP_EQUAL_11))) return NOT_COMPARABLE;
+    }
+    return compare_each(value, other, op);
+}
+
+// ---- make / to ----------------------------------------------------------------------------------
+
+namespace {
+
+// A block of the elements of a vector! value from its index.
+void vector_to_block(const Cell* vec, Cell* result) {
+    Cell v = *vec;
+    uint32_t len = series::buffer_length(&v);
+    uint32_t pos = std::min(v.w1, len);
+    make_at(result, int32_t(len - pos));
+    for (uint32_t i = pos; i < len; ++i) {
+        Cell e = series::unit_value(&v, i);
+        ks_append(result, &e);
+    }
+}
+
+// A block of the datatypes a typeset! holds.
+void typeset_to_block(const Cell* ts, Cell* result) {
+    Cell t = *ts;
+    make_at(result, 8);
+    for (uint32_t id = 1; id <= datatype::highest_type_id; ++id) {
+        if (!typeset_has(&t, id)) continue;
+        Cell d = datatype::cell(id);
+        ks_append(result, &d);
+    }
+}
+
+// A copy of a block-like value's cells from its position.
+void copy_cells(const Cell* spec, Cell* result) {
+    copy_part(spec, result, false, false);
+}
+
+// The body of an object! or map! (its set-words and values, or its keys and
+// values), as `reflect` with the field `body` gives it, in `result`.
+void body_to_block(const Cell* spec, Cell* result) {
+    // reflect leaves its result in the return slot: give it a frame of its own.
+    Cell* base = stack::mark_native(nullptr);
+    stack::push(*spec);
+    actions::reflect(base, fixed::sym[fixed::SYM_BODY]);
+    Cell body = *base;
+    stack::unwind_drop();
+    *result = body;
+}
+
+// Loading values from text needs the lexer's loader.
+[[noreturn]] void needs_loader() {
+    fire("internal", "not-done");
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t t = spec->type();
+    if (series::is_block_like(t)) {
+        copy_cells(spec, proto);
+    } else if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
+        double n = t == TYPE_INTEGER ? double(integer::get(spec)) : spec->get_f64();
+        if (!(n >= 1)) n = 1;  // NaN and sizes below 1 give room for one cell
+        if (n > double(MAX_BLOCK_BYTES / CELL)) no_memory();
+        make_at(proto, int32_t(n));
+    } else if (t == TYPE_VECTOR) {
+        vector_to_block(spec, proto);
+    } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
+        body_to_block(spec, proto);
+    } else {
+        fire("script", "bad-make-arg", datatype::cell(type), *spec);
+    }
+    proto->set_type(type);
+    return proto;
+}
+
+Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t t = spec->type();
+    if (series::is_block_like(t)) {
+        copy_cells(spec, proto);
+    } else if (t == TYPE_VECTOR) {
+        vector_to_block(spec, proto);
+    } else if (t == TYPE_TYPESET) {
+        typeset_to_block(spec, proto);
+    } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
+        body_to_block(spec, proto);
+    } else if (t == TYPE_STRING) {
+        needs_loader();
+    } else {
+        Cell v = *spec;
+        v.clear_new_line();
+        make_at(proto, 1);
+        ks_append(proto, &v);
+    }
+    proto->set_type(type);
+    proto->clear_new_line();
+    return proto;
+}
+
+// ---- Path access --------------------------------------------------------------------------------
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
+                Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
+                bool /*last_element*/, bool notify_owner) {
+    if (element->type() == TYPE_INTEGER) {
+        int32_t n = integer::get(element);
+        if (value) return series::poke(parent, n, value, element);
+        return series::pick(parent, n, element);
+    }
+    if (value) {
+        Search s =
+            search(parent, element, nullptr, true, case_sensitive, false, nullptr, false, false, false);
+        if (s.place < 0) fire("script", "bad-path-set", path ? *path : *element, none::cell());
+        uint32_t place = uint32_t(s.place) + 1;
+        bool owned = notify_owner && series::notify_owner(parent, "poke", value, place, 1);
+        if (place < cell_count(parent)) {
+            *cell_at(parent, place) = *value;
+            if (is_hash(parent)) hashtable::reindex(parent->w3, place, 1);
+        } else {
+            ks_append(parent, value);
+            hash_inserted(parent, place, 1);
+        }
+        if (owned) series::notify_owner(parent, "poked", value, place, 1);
+        return value;
+    }
+    if (element->type() == TYPE_WORD && !is_hash(parent))
+        return ks_find_word(parent, element, case_sensitive);
+    return select(parent, element, nullptr, true, case_sensitive, false, false, nullptr, nullptr, false,
+                  false);
+}
+
+// ---- find / select / put --------------------------------------------------------------------------
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
+           Cell* /*with*/, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    Search s = search(series, value, part, only, case_sensitive, same, skip, last, reverse, match);
+    if (s.place < 0) return &none_value;
+    Cell* r = stack::push(*series);
+    r->w1 = uint32_t(s.place) + (tail ? s.length : 0);
+    return r;
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
+             Cell* /*with*/, Cell* skip, bool last, bool reverse) {
+    Search s = search(series, value, part, only, case_sensitive, same, skip, last, reverse, false);
+    if (s.place < 0) return &none_value;
+    uint64_t after = uint64_t(s.place) + s.length;
+    if (after >= cell_count(series)) return &none_value;
+    return cell_at(series, uint32_t(after));
+}
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+    // The key is one value (a block key is not searched as a sequence).
+    Search s = search(series, key, nullptr, true, case_sensitive, false, nullptr, false, false, false);
+    if (s.place < 0) {
+        uint32_t n = cell_count(series);
+        bool owned = series::notify_owner(series, "put", value, n, 2);
+        ks_append(series, key);
+        ks_append(series, value);
+        hash_inserted(series, n, 2);
+        if (owned) series::notify_owner(series, "put-ed", value, n, 2);
+        return value;
+    }
+    uint32_t place = uint32_t(s.place) + 1;
+    bool owned = series::notify_owner(series, "put", value, place, 1);
+    if (place < cell_count(series)) {
+        if (!equal_cells(cell_at(series, place), value, COMP_FIND)) {
+            *cell_at(series, place) = *value;
+            if (is_hash(series)) hashtable::reindex(series->w3, place, 1);
+        }
+    } else {
+        ks_append(series, value);
+        hash_inserted(series, place, 1);
+    }
+    if (owned) series::notify_owner(series, "put-ed", value, place, 1);
+    return value;
+}
+
+// ---- append / insert / change ----------------------------------------------------------------------
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    uint32_t n = cell_count(series);
+    uint32_t pos = append ? n : std::min(series->w1, n);
+    if (!append) series->w1 = pos;
+    Source src(value, only, part, series);
+    if (src.count == 0 || dup < 1) {
+        if (append) series->w1 = 0;
+        return;
+    }
+    uint64_t total = checked_total(src.count, dup);
+    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total));
+    SeriesBuffer* b = room_for(series, total, dup < 5);
+    Cell* at = b->head_cell() + pos;
+    std::memmove(at + total, at, size_t(n - pos) * CELL);
+    b->tail += uint32_t(total * CELL);
+    write_groups(at, src, uint64_t(dup));
+    hash_inserted(series, pos, uint32_t(total));
+    if (owned) series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total));
+    series->w1 = append ? 0 : uint32_t(std::min<uint64_t>(pos + total, cell_count(series)));
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    uint32_t n = cell_count(series);
+    uint32_t pos = std::min(series->w1, n);
+    series->w1 = pos;
+    if (dup < 1) return;
+    Source src(value, only, -1, series);
+    uint64_t inserted = checked_total(src.count, dup);
+    uint32_t left = n - pos;
+    uint32_t replaced =
+        part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
+    bool owned = series::notify_owner(series, "change", value, pos, replaced);
+    if (inserted > replaced) room_for(series, inserted - replaced, dup < 5);
+    SeriesBuffer* b = buf(series);
+    Cell* at = b->head_cell() + pos;
+    uint32_t rest = n - pos - replaced;
+    std::memmove(at + inserted, at + replaced, size_t(rest) * CELL);
+    b->tail = b->head + uint32_t((uint64_t(pos) + inserted + rest) * CELL);
+    write_groups(at, src, uint64_t(dup));
+    if (is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
+    if (owned) series::notify_owner(series, "changed", value, pos, uint32_t(inserted));
+    series->w1 = uint32_t(std::min<uint64_t>(pos + inserted, cell_count(series)));
+}
+
+// ---- copy / take / swap / trim ------------------------------------------------------------------
+
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+    if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
+        fire("script", "expect-arg", series::arg_word("copy"), datatype::cell(types->type()),
+             series::arg_word("types"));
+    uint32_t source_node = series->w2;
+    Cell* r = series::copy(series, result, part, false, nullptr);
+    if (types) {
+        copy_types(r, 0, cell_count(r), 1, deep, types);
+    } else if (deep) {
+        deep_copy_cells(r, source_node);
+    }
+    return r;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    uint32_t source_node = series->w2;
+    Cell* r = series::take(series, part, deep, last);
+    if (!deep || r->type() == TYPE_NONE) return r;
+    if (part) {
+        deep_copy_cells(r, source_node);
+    } else if (series::is_series(r->type())) {
+        StackMark mark;
+        Cell* holder = stack::push(none::cell());
+        make_at(holder, 1);
+        ks_append(holder, r);
+        deep_copy_cells(holder, source_node);
+        Cell c = read_cell(holder, 0);
+        *r = c;
+    }
+    return r;
+}
+
+void swap(Cell* series1, Cell* series2) {
+    if (!series::is_block_like(series2->type())) fire("script", "invalid-arg", *series2);
+    if (series::tail_reached(series1) || series::tail_reached(series2)) return;
+    uint32_t p1 = series1->w1, p2 = series2->w1;
+    bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
+    bool owned2 = series::notify_owner(series2, "swap", nullptr, p2, 1);
+    Cell a = read_cell(series1, p1);
+    Cell b = read_cell(series2, p2);
+    *cell_at(series1, p1) = b;
+    *cell_at(series2, p2) = a;
+    if (is_hash(series1)) hashtable::reindex(series1->w3, p1, 1);
+    if (is_hash(series2)) hashtable::reindex(series2->w3, p2, 1);
+    if (owned1) series::notify_owner(series1, "swaped", nullptr, p1, 1);
+    if (owned2) series::notify_owner(series2, "swaped", nullptr, p2, 1);
+}
+
+void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    uint32_t n = cell_count(series);
+    uint32_t pos = std::min(series->w1, n);
+    bool owned = series::notify_owner(series, "trim", nullptr, pos, n - pos);
+    SeriesBuffer* b = buf(series);
+    Cell* cells = b->head_cell();
+    uint32_t kept = pos;
+    for (uint32_t i = pos; i < n; ++i) {
+        if (cells[i].type() == TYPE_NONE) continue;
+        if (kept != i) cells[kept] = cells[i];
+        ++kept;
+    }
+    b->tail = b->head + kept * CELL;
+    if (kept != n && is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
+    if (owned) series::notify_owner(series, "trimmed", nullptr, pos, kept - pos);
+}
+
+// ---- sort ---------------------------------------------------------------------------------------
+
+namespace {
+
+struct SortState {
+    uint32_t size;    // cells per record
+    uint32_t offset;  // cell compared within a record (/compare with an integer)
+    bool all;         // compare every cell of the records in order
+    bool reverse;
+    const Cell* function;  // /compare with a function, or null
+};
+
+// Ordering of two values for sorting; values that are not comparable order
+// by their type ids.
+int32_t order(const Cell* a, const Cell* b, int32_t op) {
+    if (a->type() == TYPE_INTEGER && b->type() == TYPE_INTEGER) {  // the common case, without dispatch
+        int32_t p = int32_t(a->w2), q = int32_t(b->w2);
+        return (p > q) - (p < q);
+    }
+    Cell x = *a, y = *b;
+    int32_t r = actions::compare_value(&x, &y, op);
+    if (r == NOT_COMPARABLE) {
+        uint32_t tx = x.type(), ty = y.type();
+        return tx < ty ? -1 : tx > ty ? 1 : 0;
+    }
+    return r;
+}
+
+int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t flags) {
+    const auto* st = reinterpret_cast<const SortState*>(flags);
+    const Cell* a = static_cast<const Cell*>(pa);
+    const Cell* b = static_cast<const Cell*>(pb);
+    if (st->reverse) std::swap(a, b);
+    if (st->function) return call_compare_function(st->function, a, b);
+    if (st->all) {
+        for (uint32_t k = 0; k < st->size; ++k) {
+            int32_t r = order(a + k, b + k, op);
+            if (r != 0) return r;
+        }
+        return 0;
+    }
+    return order(a + st->offset, b + st->offset, op);
+}
+
+}  // namespace
+
+int32_t call_compare_function(const Cell* /*function*/, const Cell* /*a*/, const Cell* /*b*/) {
+    // Calling a function value needs the interpreter. Its answer will map to
+    // an order as for every series type: true, a positive number or any
+    // other value puts `a` first (-1); false, none or a negative number puts
+    // `b` first (1); zero keeps them equal.
+    fire("internal", "not-done");
+}
+
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    uint32_t n = cell_count(series);
+    uint32_t pos = series->w1;
+    if (pos >= n) return series;
+    int64_t start = pos;
+    int64_t count = n - pos;
+    if (part) {
+        int64_t c = series::part_count(series, part);
+        if (c < 0) {
+            start = std::max<int64_t>(0, int64_t(pos) + c);
+            count = pos - start;
+        } else {
+            count = std::min<int64_t>(c, count);
+        }
+    }
+    if (count < 1) return series;
+    int64_t size = 1;
+    if (skip) {
+        if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+        size = integer::get(skip);
+        if (size < 1 || size > count || count % size != 0) invalid_refine_arg("skip", *skip);
+    }
+    if (all && !skip) fire("script", "bad-refines");
+    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr};
+    if (comparator) {
+        uint32_t ct = comparator->type();
+        if (ct == TYPE_INTEGER) {
+            if (!skip || all) fire("script", "bad-refines");
+            int32_t field = integer::get(comparator);
+            if (field < 1 || field > size) fire("script", "out-of-range", *comparator);
+            st.offset = uint32_t(field - 1);
+        } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
+            st.function = comparator;
+        } else {
+            invalid_refine_arg("compare", *comparator);
+        }
+    }
+    uint32_t records = uint32_t(count / size);
+    int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
+    bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
+    void* base = cell_at(series, uint32_t(start));
+    uint32_t width = uint32_t(size) * CELL;
+    if (stable)
+        kiv::sort::merge_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    else
+        kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
+    return series;
+}
+
+// ---- Set operations ---------------------------------------------------------------------------------
+
+namespace {
+
+// A block-like operand with a hash table over its buffer (its own when it is
+// a hash!, else a temporary one), for looking values up.
+struct Indexed {
+    Cell* cell;      // stack cell: hash!-typed view (word 3 = the table)
+    uint32_t first;  // the operand's position: matches before it do not count
+};
+
+Indexed index_operand(const Cell* operand) {
+    Cell* c = stack::push(*operand);
+    if (!is_hash(operand)) {
+        uint32_t n = cell_count(operand);
+        Off table = hashtable::init(n ? n : 1, operand->w2, hashtable::HASH, 0);
+        c->set_type(TYPE_HASH);
+        c->w3 = table;
+    }
+    return Indexed{c, std::min(operand->w1, cell_count(operand))};
+}
+
+// Is the value the first cell of a record (records of `step` cells from the
+// operand's position) of the indexed operand?
+bool contains(const Indexed& ix, const Cell* key, uint32_t step, bool case_sensitive) {
+    int32_t op = case_sensitive ? COMP_STRICT_EQUAL : COMP_FIND;
+    uint32_t n = cell_count(ix.cell);
+    if (series::is_block_like(key->type())) {
+        // Blocks hash by identity: compare them one by one.
+        for (uint32_t i = ix.first; i < n; i += step)
+            if (equal_cells(cell_at(ix.cell, i), key, op)) return true;
+        return false;
+    }
+    hashtable::Cursor cursor;
+    for (int32_t p = hashtable::find_first(ix.cell->w3, key, case_sensitive, cursor); p >= 0;
+         p = hashtable::find_next(ix.cell->w3, key, case_sensitive, cursor)) {
+        if (uint32_t(p) >= ix.first && (uint32_t(p) - ix.first) % step == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
+    if (skip < 1) invalid_refine_arg("skip", integer::cell(skip));
+    uint32_t step = uint32_t(skip);
+    Cell* a = stack::arg_base;
+    Cell* b = stack::arg_base + 1;
+    bool binary = op != SET_UNIQUE;
+    uint32_t la = ks_length(a);
+    uint32_t lb = binary ? ks_length(b) : 0;
+    StackMark mark;
+    uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
+    if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
+    if (capacity == 0) capacity = 1;
+    // The result, indexed by its own table while it is built.
+    Cell* result = stack::push(none::cell());
+    make_at(result, int32_t(capacity));
+    result->w3 = hashtable::init(uint32_t(capacity), result->w2, hashtable::HASH, 0);
+    result->set_type(TYPE_HASH);
+    Indexed in_result{result, 0};
+
+    auto pass = [&](const Cell* src, const Indexed* other) {
+        Cell s = *src;
+        uint32_t len = ks_length(&s);
+        uint32_t from = std::min(s.w1, cell_count(&s));
+        for (uint32_t i = 0; i < len; i += step) {
+            Cell key = read_cell(&s, from + i);
+            if (other) {
+                bool found = contains(*other, &key, step, case_sensitive);
+                if (found != (op == SET_INTERSECT)) continue;
+            }
+            if (contains(in_result, &key, step, case_sensitive)) continue;
+            uint32_t cells = std::min(step, len - i);
+            uint32_t at = cell_count(result);
+            for (uint32_t k = 0; k < cells; ++k) {
+                Cell c = read_cell(&s, from + i + k);
+                ks_append(result, &c);
+            }
+            for (uint32_t k = 0; k < cells; ++k) hashtable::put(result->w3, at + k, case_sensitive);
+        }
+    };
+
+    switch (op) {
+        case SET_UNIQUE:
+            pass(a, nullptr);
+            break;
+        case SET_UNION:
+            pass(a, nullptr);
+            pass(b, nullptr);
+            break;
+        case SET_INTERSECT:
+        case SET_EXCLUDE: {
+            Indexed ib = index_operand(b);
+            pass(a, &ib);
+            break;
+        }
+        case SET_DIFFERENCE: {
+            Indexed ib = index_operand(b);
+            Indexed ia = index_operand(a);
+            pass(a, &ib);
+            pass(b, &ia);
+            break;
+        }
+        default:
+            fire("internal", "not-done");
+    }
+    Cell r = *result;
+    uint32_t type = a->type();
+    if (type != TYPE_HASH) {
+        r.w3 = 0;
+        r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
+    }
+    *stack::arg_base = r;
+    return stack::arg_base;
+}
+
+// ---- Registration ------------------------------------------------------------------------------
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_BLOCK, TYPE_SERIES, "block!");
+    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
+    for (uint32_t slot : {ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q,
+                          ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE,
+                          ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
+        set(slot, INHERIT);
+    set(ACT_MAKE, entry(static_cast<action::Make>(&make)));
+    set(ACT_TO, entry(static_cast<action::Make>(&to)));
+    set(ACT_FORM, entry(static_cast<action::Form>(&form)));
+    set(ACT_MOLD, entry(static_cast<action::Mold>(&mold)));
+    set(ACT_EVAL_PATH, entry(static_cast<action::EvalPath>(&eval_path)));
+    set(ACT_COMPARE, entry(static_cast<action::Compare>(&compare)));
+    set(ACT_APPEND, entry(static_cast<action::Insert>(&insert)));
+    set(ACT_INSERT, entry(static_cast<action::Insert>(&insert)));
+    set(ACT_CHANGE, entry(static_cast<action::Change>(&change)));
+    set(ACT_COPY, entry(static_cast<action::Copy>(&copy)));
+    set(ACT_FIND, entry(static_cast<action::Find>(&find)));
+    set(ACT_PUT, entry(static_cast<action::Put>(&put)));
+    set(ACT_SELECT, entry(static_cast<action::Select>(&select)));
+    set(ACT_SORT, entry(static_cast<action::Sort>(&sort)));
+    set(ACT_SWAP, entry(static_cast<action::Swap>(&swap)));
+    set(ACT_TAKE, entry(static_cast<action::Take>(&take)));
+    set(ACT_TRIM, entry(static_cast<action::Trim>(&trim)));
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::block
+
+// ---- paren! --------------------------------------------------------------------------------------
+
+namespace kiv::paren {
+
+Cell* push(Cell* cell) {
+    cell->set_type(TYPE_PAREN);
+    return stack::push(*cell);
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent) {
+    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (!only) {
+        string::append_char(buffer_of(out->w2), '(');
+        --budget;
+    }
+    budget = block::mold_each(value, out, only, all, flat, part, budget, indent);
+    if (!only) {
+        string::append_char(buffer_of(out->w2), ')');
+        --budget;
+    }
+    return budget;
+}
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_PAREN, TYPE_BLOCK, "paren!");
+    for (auto& e : r.entries) e = INHERIT;
+    r.entries[ACT_MOLD - 1] = entry(static_cast<action::Mold>(&mold));
+    r.entries[ACT_TRIM - 1] = nullptr;
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::paren

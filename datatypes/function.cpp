@@ -1,0 +1,642 @@
+#include "datatypes/function.h"
+
+#include <string>
+#include <vector>
+
+#include "boot/fixed_words.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+
+namespace kiv::function {
+
+namespace {
+
+struct CollectionPause {
+    bool saved;
+    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
+    ~CollectionPause() { memory::collection_enabled = saved; }
+    CollectionPause(const CollectionPause&) = delete;
+    CollectionPause& operator=(const CollectionPause&) = delete;
+};
+
+// Restores the data-stack top when a helper leaves (normally or by error).
+struct StackMark {
+    Cell* saved = stack::top;
+    ~StackMark() { stack::top = saved; }
+};
+
+// Pops what it pushed on the cycle stack when a walk leaves.
+struct CycleGuard {
+    uint32_t pushed = 0;
+    void push(uint32_t identity) {
+        cycles::push(identity);
+        ++pushed;
+    }
+    ~CycleGuard() {
+        for (uint32_t i = 0; i < pushed; ++i) cycles::pop();
+    }
+};
+
+// Canonical ids of the fixed names this module compares against (interned
+// on demand when start-up has not made them yet).
+uint32_t fixed_symbol(fixed::Symbol id) {
+    uint32_t s = fixed::sym[id];
+    return symbol::resolve(s ? s : symbol::make(fixed::SYMBOL_NAMES[id]));
+}
+uint32_t local_symbol() {
+    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
+    return symbol::resolve(s ? s : symbol::make("local"));
+}
+uint32_t extern_symbol() {
+    uint32_t s = fixed::refinements[fixed::REF_EXTERN].w2;
+    return symbol::resolve(s ? s : symbol::make("extern"));
+}
+inline bool names(const Cell& c, uint32_t canonical) {
+    return symbol::resolve(c.w2) == canonical;
+}
+
+// Cells of a block counted from its head; `at` copies one out.
+inline uint32_t cells_of(const Cell* blk) {
+    return series::count(blk->w2);
+}
+inline Cell at(const Cell* blk, uint32_t i) {
+    return *block::ks_abs_at(blk, i);
+}
+// A block's index clamped to its tail (written back).
+inline void clamp_index(Cell* blk) {
+    uint32_t n = cells_of(blk);
+    if (blk->w1 > n) blk->w1 = n;
+}
+
+inline bool is_arg_word(uint32_t t) {
+    return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
+}
+
+[[noreturn]] void bad_def(const Cell& spec) {
+    Cell s = spec;
+    fire("script", "bad-func-def", s);
+}
+
+int32_t put_text(Cell* out, const char* text, int32_t budget) {
+    string::concatenate_literal(out, text);
+    return budget - int32_t(__builtin_strlen(text));
+}
+
+}  // namespace
+
+Cell* series_cell(const Cell* fn, uint32_t n) {
+    return buffer_of(fn->w3)->head_cell() + n;
+}
+
+Cell spec_of(const Cell* fn) {
+    return Cell{TYPE_BLOCK, 0, fn->w2, 0};
+}
+
+Cell body_of(const Cell* fn) {
+    return *series_cell(fn, CELL_BODY);
+}
+
+// ---- Specifications --------------------------------------------------------------------------
+
+int32_t attributes(const Cell* blk) {
+    Cell b = *blk;
+    uint32_t trace = fixed_symbol(fixed::SYM_TRACE);
+    uint32_t no_trace = fixed_symbol(fixed::SYM_NO_TRACE);
+    int32_t flags = 0;
+    uint32_t n = cells_of(&b);
+    for (uint32_t i = b.w1; i < n; ++i) {
+        Cell c = at(&b, i);
+        if (c.type() != TYPE_WORD) return -1;
+        if (names(c, trace)) flags |= int32_t(header::FUNC_TRACE);
+        if (names(c, no_trace)) flags |= int32_t(header::FUNC_NO_TRACE);
+    }
+    return flags;
+}
+
+void check_type_block(const Cell* types) {
+    Cell b = *types;
+    uint32_t n = cells_of(&b);
+    for (uint32_t i = b.w1; i < n; ++i) {
+        Cell c = at(&b, i);
+        if (c.type() != TYPE_WORD) continue;
+        StackMark mark;
+        if (!c.w1) fire("script", "no-value", c);  // an unbound word has no value
+        Cell v = *word::get_checked(&c);
+        if (v.type() != TYPE_DATATYPE && v.type() != TYPE_TYPESET) fire("script", "invalid-type-spec", c);
+    }
+}
+
+void check_duplicates(const Cell* spec) {
+    Cell s = *spec;
+    std::vector<uint32_t> seen;
+    uint32_t n = cells_of(&s);
+    for (uint32_t i = s.w1; i < n; ++i) {
+        Cell c = at(&s, i);
+        if (!is_arg_word(c.type()) && c.type() != TYPE_REFINEMENT) continue;
+        uint32_t id = symbol::resolve(c.w2);
+        for (uint32_t k : seen)
+            if (k == id) fire("script", "dup-vars", c);
+        seen.push_back(id);
+    }
+}
+
+uint32_t validate(const Cell* spec_in) {
+    Cell spec = *spec_in;
+    if (spec.type() != TYPE_BLOCK) bad_def(spec);
+    uint32_t ret = fixed_symbol(fixed::SYM_RETURN);
+    uint32_t local = local_symbol();
+    uint32_t n = cells_of(&spec);
+    uint32_t i = spec.w1 < n ? spec.w1 : n;
+    uint32_t flags = 0;
+    if (i < n && at(&spec, i).type() == TYPE_BLOCK) {
+        Cell attrs = at(&spec, i);
+        int32_t f = attributes(&attrs);
+        if (f < 0) bad_def(spec);
+        flags = uint32_t(f);
+        ++i;
+    }
+    bool after_local = false;
+    bool after_return = false;
+    while (i < n) {
+        Cell v = at(&spec, i);
+        switch (v.type()) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD: {
+                if (after_local && v.type() != TYPE_WORD) bad_def(spec);
+                if (after_return && !after_local) bad_def(spec);
+                ++i;
+                if (i < n) {
+                    Cell next = at(&spec, i);
+                    // A doc string before the type block.
+                    if (next.type() == TYPE_STRING && i + 1 < n && at(&spec, i + 1).type() == TYPE_BLOCK)
+                        bad_def(spec);
+                    if (next.type() == TYPE_BLOCK) {
+                        check_type_block(&next);
+                        ++i;
+                    }
+                }
+                break;
+            }
+            case TYPE_SET_WORD: {
+                if (!names(v, ret) || after_return || after_local) bad_def(spec);
+                ++i;
+                if (i >= n || at(&spec, i).type() != TYPE_BLOCK) bad_def(spec);
+                ++i;
+                if (i < n) {
+                    uint32_t t = at(&spec, i).type();
+                    if (t != TYPE_REFINEMENT && t != TYPE_STRING) bad_def(spec);
+                }
+                after_return = true;
+                break;
+            }
+            case TYPE_REFINEMENT: {
+                if (names(v, local)) {
+                    after_local = true;
+                } else if (after_local || after_return) {
+                    bad_def(spec);
+                }
+                ++i;
+                if (i < n) {
+                    uint32_t t = at(&spec, i).type();
+                    if (!is_arg_word(t) && t != TYPE_REFINEMENT && t != TYPE_SET_WORD && t != TYPE_STRING)
+                        bad_def(spec);
+                }
+                break;
+            }
+            case TYPE_STRING:
+                ++i;
+                break;
+            default:
+                bad_def(spec);
+        }
+    }
+    check_duplicates(&spec);
+    return flags;
+}
+
+int32_t count_locals(Off spec_node, uint32_t start, bool required) {
+    Cell spec{TYPE_BLOCK, 0, spec_node, 0};
+    uint32_t local = local_symbol();
+    uint32_t n = cells_of(&spec);
+    int32_t count = 0;
+    bool found = false;
+    for (uint32_t i = start; i < n; ++i) {
+        Cell c = at(&spec, i);
+        if (!found) {
+            if (c.type() == TYPE_REFINEMENT && names(c, local)) {
+                found = true;
+                count = 1;
+            }
+        } else if (c.type() == TYPE_WORD) {
+            ++count;
+        }
+    }
+    if (found) return count;
+    return required ? -1 : 0;
+}
+
+void push_absent_refinement(int32_t count) {
+    if (count <= 0) return;
+    stack::push(false_value);
+    for (int32_t i = 1; i < count; ++i) stack::push(none_value);
+}
+
+// ---- Local words of `function` ----------------------------------------------------------------
+
+namespace {
+
+struct Collector {
+    Cell* result;  // data-stack cells: they never move
+    Cell* ignore;
+    uint32_t foreach_sym;
+    uint32_t remove_each_sym;
+    uint32_t repeat_sym;
+
+    bool ignored(uint32_t canonical) const {
+        uint32_t n = cells_of(ignore);
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell c = at(ignore, i);
+            if (c.type() == TYPE_WORD && symbol::resolve(c.w2) == canonical) return true;
+        }
+        return false;
+    }
+
+    void collect(Cell w) {
+        if (symbol::resolve(w.w2) == 0) return;
+        if (ignored(symbol::resolve(w.w2))) return;
+        w.set_type(TYPE_WORD);
+        w.header &= ~(header::NEW_LINE | header::WORD_SET);
+        block::ks_append(result, &w);
+        block::ks_append(ignore, &w);
+    }
+
+    void walk(Cell blk) {
+        if (cycles::find(blk.w2)) return;
+        CycleGuard guard;
+        guard.push(blk.w2);
+        for (uint32_t i = blk.w1; i < cells_of(&blk); ++i) {
+            Cell c = at(&blk, i);
+            switch (c.type()) {
+                case TYPE_SET_WORD:
+                    collect(c);
+                    break;
+                case TYPE_WORD: {
+                    uint32_t s = symbol::resolve(c.w2);
+                    bool loop = s == foreach_sym || s == remove_each_sym;
+                    if ((!loop && s != repeat_sym) || i + 1 >= cells_of(&blk)) break;
+                    Cell next = at(&blk, i + 1);
+                    if (next.type() == TYPE_WORD || next.type() == TYPE_SET_WORD) {
+                        collect(next);
+                    } else if (loop && next.type() == TYPE_BLOCK) {
+                        for (uint32_t k = next.w1; k < cells_of(&next); ++k) {
+                            Cell w = at(&next, k);
+                            if (is_arg_word(w.type())) collect(w);
+                        }
+                    }
+                    break;
+                }
+                case TYPE_BLOCK:
+                case TYPE_PAREN:
+                    walk(c);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+};
+
+}  // namespace
+
+Cell* collect_locals(Cell* spec, const Cell* body) {
+    Cell* result = block::push_only(8);
+    Cell* ignore = stack::push(none_value);
+    clamp_index(spec);
+    block::copy_part(spec, ignore, false, false);
+    uint32_t local = local_symbol();
+    uint32_t extern_ = extern_symbol();
+
+    // /extern: the words after it stay global; words after a /local that
+    // follows them are kept as locals; the spec is cut at /extern.
+    uint32_t n = cells_of(spec);
+    bool has_extern = false;
+    for (uint32_t i = spec->w1; i < n; ++i) {
+        Cell c = at(spec, i);
+        if (c.type() != TYPE_REFINEMENT || !names(c, extern_)) continue;
+        has_extern = true;
+        uint32_t j = i + 1;
+        while (j < n && at(spec, j).type() == TYPE_WORD) ++j;
+        if (j < n && at(spec, j).type() == TYPE_REFINEMENT && names(at(spec, j), local)) {
+            for (uint32_t k = j + 1; k < n; ++k) {
+                Cell w = at(spec, k);
+                if (w.type() != TYPE_WORD) continue;
+                bool dup = false;
+                for (uint32_t r = 0; r < cells_of(result); ++r)
+                    if (symbol::resolve(at(result, r).w2) == symbol::resolve(w.w2)) dup = true;
+                if (dup) continue;
+                w.clear_new_line();
+                block::ks_append(result, &w);
+            }
+        }
+        block::ks_clear_at(spec, i);
+        break;
+    }
+
+    // The ignore list holds plain words (and the blocks and strings of the spec).
+    uint32_t m = cells_of(ignore);
+    for (uint32_t i = 0; i < m; ++i) {
+        Cell* c = block::ks_abs_at(ignore, i);
+        switch (c->type()) {
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                c->set_type(TYPE_WORD);
+                break;
+            case TYPE_WORD:
+            case TYPE_BLOCK:
+            case TYPE_STRING:
+                break;
+            default:
+                if (has_extern) fire("script", "bad-func-extern", *c);
+                break;
+        }
+    }
+
+    if (body && body->type() == TYPE_BLOCK) {
+        Cell b = *body;
+        clamp_index(&b);
+        Collector col{result, ignore, fixed_symbol(fixed::SYM_FOREACH), fixed_symbol(fixed::SYM_REMOVE_EACH),
+                      fixed_symbol(fixed::SYM_REPEAT)};
+        col.walk(b);
+    }
+
+    if (cells_of(result) > 0) {
+        if (count_locals(spec->w2, spec->w1, true) == -1) {
+            Cell ref = fixed::refinements[fixed::REF_LOCAL];
+            if (!ref.header) ref = word::unbound(symbol::make("local"), TYPE_REFINEMENT);
+            block::ks_append(spec, &ref);
+        }
+        for (uint32_t r = 0; r < cells_of(result);) {
+            if (names(at(result, r), local)) {
+                series::remove_bytes(result->w2, r * uint32_t(sizeof(Cell)), uint32_t(sizeof(Cell)));
+            } else {
+                ++r;
+            }
+        }
+        Cell all = *result;
+        all.w1 = 0;
+        block::ks_append_block(spec, &all);
+    }
+    stack::top = ignore;  // the result stays on top
+    return result;
+}
+
+// ---- Making ----------------------------------------------------------------------------------
+
+Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t code, int32_t extra,
+                 uint32_t flags) {
+    StackMark mark;
+    Cell* spec = stack::push(*spec_in);
+    clamp_index(spec);
+    if (spec->w1 > 0) block::copy_part(spec, spec, false, false);
+    Cell* body = stack::push(none_value);
+    bool has_body = body_in && body_in->type() == TYPE_BLOCK;
+    if (has_body) {
+        Cell b = *body_in;
+        clamp_index(&b);
+        block::copy_part(&b, body, true, true);  // parens too: binding must not reach the original
+    }
+
+    Cell fn;
+    {
+        CollectionPause pause;
+        Off ctx = context ? context : context::make(spec, true, false, context::KIND_FUNCTION);
+        Off series = memory::alloc_cells(SERIES_CELLS);
+        SeriesBuffer* s = buffer_of(series);
+        Cell* c = s->head_cell();
+        c[CELL_BODY] = *body;
+        c[CELL_SPARE] = Cell{TYPE_UNSET, 0, 0, 0};
+        c[CELL_CODE] = code ? Cell{TYPE_INTEGER, 0, code, 0} : Cell{TYPE_UNSET, 0, 0, 0};
+        c[CELL_OP_SOURCE] = Cell{TYPE_UNSET, 0, 0, 0};
+        c[CELL_EXTRA] = extra ? Cell{TYPE_INTEGER, 0, uint32_t(extra), 0} : Cell{TYPE_UNSET, 0, 0, 0};
+        s->tail = s->head + SERIES_CELLS * sizeof(Cell);
+        uint32_t h = TYPE_FUNCTION | (flags & (header::FUNC_TRACE | header::FUNC_NO_TRACE));
+        fn = Cell{h, ctx, spec->w2, series};
+        *context::self_cell(ctx) = fn;
+        *body = fn;  // the function roots its context, spec and body from here on
+    }
+    if (!context && has_body) {
+        Cell copy = body_of(&fn);
+        context::bind(&copy, fn.w1, false);
+    }
+    *spec = fn;
+    mark.saved = spec + 1;  // the function stays pushed
+    return fn.w1;
+}
+
+// ---- Actions ----------------------------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, uint32_t) {
+    Cell arg = *spec;
+    if (arg.type() != TYPE_BLOCK || block::ks_length(&arg) < 2) bad_def(arg);
+    Cell s = at(&arg, arg.w1);
+    Cell b = at(&arg, arg.w1 + 1);
+    if (s.type() != TYPE_BLOCK || b.type() != TYPE_BLOCK) bad_def(arg);
+    uint32_t flags = validate(&s);
+    StackMark mark;
+    init_context(&s, &b, 0, 0, 0, flags);
+    *proto = *(stack::top - 1);
+    return proto;
+}
+
+void reflect(Cell* value, uint32_t field_symbol) {
+    Cell v = *value;
+    uint32_t field = symbol::resolve(field_symbol);
+    if (field == fixed_symbol(fixed::SYM_SPEC)) {
+        *stack::arg_base = spec_of(&v);
+        return;
+    }
+    if (field == fixed_symbol(fixed::SYM_BODY)) {
+        *stack::arg_base = body_of(&v);
+        return;
+    }
+    if (field == fixed_symbol(fixed::SYM_WORDS)) {
+        Off ctx = v.w1;
+        uint32_t n = context::word_count(ctx);
+        StackMark mark;
+        Cell* out = block::push_only(int32_t(n));
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell w = *context::word_at(ctx, i);
+            w.set_type(TYPE_WORD);
+            w.header &= ~(header::NEW_LINE | header::WORD_SET);
+            block::ks_append(out, &w);
+        }
+        *stack::arg_base = *out;
+        return;
+    }
+    fire("internal", "not-done");
+}
+
+int32_t form(Cell*, Cell* out, Cell*, int32_t budget) {
+    return put_text(out, "?function?", budget);
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    Cell v = *value;
+    budget = put_text(out, "func ", budget);
+    Cell spec = spec_of(&v);
+    budget = actions::mold(&spec, out, false, all, flat, part, budget, indent);
+    Cell body = body_of(&v);
+    if (body.type() == TYPE_BLOCK) return actions::mold(&body, out, false, all, flat, part, budget, indent);
+    return put_text(out, " none", budget);
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    if (other->type() != value->type()) return NOT_COMPARABLE;
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SORT:
+        case COMP_CASE_SORT:
+        case COMP_SAME:
+        case COMP_FIND:
+            return value->w3 == other->w3 ? 0 : value->w3 < other->w3 ? -1 : 1;
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_FUNCTION, TYPE_CONTEXT, "function!");
+    r.entries[ACT_MAKE - 1] = entry<action::Make>(make);
+    r.entries[ACT_REFLECT - 1] = entry<action::Reflect>(reflect);
+    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
+    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
+    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::function
+
+namespace kiv::routine {
+
+namespace {
+
+struct Registered {
+    Fn fn;
+    std::string name;
+};
+std::vector<Registered>& registry() {
+    static std::vector<Registered> list;
+    return list;
+}
+
+}  // namespace
+
+uint32_t register_fn(Fn fn, const char* name) {
+    auto& list = registry();
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].fn == fn) return uint32_t(i + 1);
+    list.push_back({fn, name ? name : ""});
+    return uint32_t(list.size());
+}
+
+Fn lookup(uint32_t id) {
+    auto& list = registry();
+    return id >= 1 && id <= list.size() ? list[id - 1].fn : nullptr;
+}
+
+const char* name(uint32_t id) {
+    auto& list = registry();
+    return id >= 1 && id <= list.size() ? list[id - 1].name.c_str() : "";
+}
+
+uint32_t count() {
+    return uint32_t(registry().size());
+}
+
+uint32_t code_of(const Cell* r) {
+    Cell c = *function::series_cell(r, function::CELL_CODE);
+    return c.type() == TYPE_INTEGER ? c.w2 : 0;
+}
+
+Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t code, int32_t extra, bool direct) {
+    Cell* spec = stack::push(*spec_in);
+    if (spec->type() != TYPE_BLOCK) fire("script", "bad-func-def", *spec);
+    uint32_t n = series::count(spec->w2);
+    if (spec->w1 > n) spec->w1 = n;
+    if (spec->w1 > 0) block::copy_part(spec, spec, false, false);
+    uint32_t arity = 0;
+    n = series::count(spec->w2);
+    for (uint32_t i = 0; i < n; ++i)
+        if (block::ks_abs_at(spec, i)->type() == TYPE_WORD) ++arity;
+    if (arity > (header::ROUTINE_ARITY_MASK >> header::ROUTINE_ARITY_SHIFT))
+        fire("script", "bad-func-def", *spec);
+
+    Cell body = body_in ? *body_in : none_value;
+    function::CollectionPause pause;
+    Off ctx = context::make(spec, true, false, context::KIND_FUNCTION);
+    Off series = memory::alloc_cells(function::SERIES_CELLS);
+    SeriesBuffer* s = buffer_of(series);
+    Cell* c = s->head_cell();
+    c[function::CELL_BODY] = body;
+    c[function::CELL_SPARE] = Cell{TYPE_UNSET, 0, 0, 0};
+    c[function::CELL_CODE] = Cell{TYPE_INTEGER, 0, code, 0};
+    c[function::CELL_OP_SOURCE] = Cell{TYPE_UNSET, 0, 0, 0};
+    c[function::CELL_EXTRA] = Cell{TYPE_INTEGER, 0, uint32_t(extra), 0};
+    s->tail = s->head + function::SERIES_CELLS * sizeof(Cell);
+    uint32_t h =
+        TYPE_ROUTINE | (direct ? header::ROUTINE_DIRECT : 0) | (arity << header::ROUTINE_ARITY_SHIFT);
+    *spec = Cell{h, ctx, spec->w2, series};
+    *context::self_cell(ctx) = *spec;
+    return spec;
+}
+
+int32_t form(Cell*, Cell* out, Cell*, int32_t budget) {
+    string::concatenate_literal(out, "?routine?");
+    return budget - 9;
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    Cell v = *value;
+    string::concatenate_literal(out, "routine ");
+    budget -= 8;
+    Cell spec = function::spec_of(&v);
+    budget = actions::mold(&spec, out, false, all, flat, part, budget, indent);
+    Cell body = function::body_of(&v);
+    if (body.type() != TYPE_BLOCK) {
+        string::concatenate_literal(out, " ");
+        --budget;
+    }
+    return actions::mold(&body, out, false, all, flat, part, budget, indent);
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    return function::compare(value, other, op);
+}
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_ROUTINE, TYPE_FUNCTION, "routine!");
+    r.entries[ACT_REFLECT - 1] = INHERIT;
+    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
+    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
+    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::routine

@@ -1,0 +1,650 @@
+#include "datatypes/integer.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/series.h"
+
+namespace kiv::integer {
+
+namespace {
+
+[[noreturn]] void overflow() {
+    fire("math", "overflow");
+}
+
+uint32_t slot_of(int32_t op) {
+    switch (op) {
+        case OP_ADD:
+            return ACT_ADD;
+        case OP_SUB:
+            return ACT_SUBTRACT;
+        case OP_MUL:
+            return ACT_MULTIPLY;
+        case OP_DIV:
+            return ACT_DIVIDE;
+        case OP_REM:
+            return ACT_REMAINDER;
+        case OP_OR:
+            return ACT_OR_T;
+        case OP_AND:
+            return ACT_AND_T;
+        case OP_XOR:
+            return ACT_XOR_T;
+        default:
+            return 0;
+    }
+}
+
+// ---- Default random source ---------------------------------------------------------
+
+std::mt19937& default_engine() {
+    static std::mt19937 engine(19650218u);
+    return engine;
+}
+void default_seed(uint32_t value) {
+    default_engine().seed(value);
+}
+uint32_t default_next() {
+    return static_cast<uint32_t>(default_engine()());
+}
+int32_t default_secure_int() {
+    uint32_t v = 0;
+    uint8_t* p = reinterpret_cast<uint8_t*>(&v);
+    size_t got = 0;
+    while (got < sizeof v) {
+        ssize_t n = getrandom(p + got, sizeof v - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fire("internal", "not-done");  // no secure source on this system
+        }
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<int32_t>(v & 0x7FFFFFFFu);
+}
+RandomSource current_source{default_seed, default_next, default_secure_int};
+
+// A uniform draw in 0..bound-1 (bound >= 1) by rejection, so that no value is
+// favoured when bound does not divide the generator's range.
+uint32_t uniform_below(uint32_t bound, bool secure) {
+    if (secure) {
+        // 31-bit draws: range 2^31.
+        const uint32_t range = 0x80000000u;
+        const uint32_t limit = range - range % bound;
+        for (;;) {
+            uint32_t r = static_cast<uint32_t>(current_source.secure_int()) & 0x7FFFFFFFu;
+            if (r < limit) return r % bound;
+        }
+    }
+    const uint64_t range = uint64_t(1) << 32;
+    const uint64_t limit = range - range % bound;
+    for (;;) {
+        uint64_t r = current_source.next();
+        if (r < limit) return static_cast<uint32_t>(r % bound);
+    }
+}
+
+// Conversion of a time! spec: seconds + 0.5 truncated toward zero.
+int32_t from_seconds(double s) {
+    double t = std::trunc(s + 0.5);
+    if (!(t >= -2147483648.0 && t <= 2147483647.0))
+        fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+    return static_cast<int32_t>(t);
+}
+
+}  // namespace
+
+// ---- Helpers -----------------------------------------------------------------------
+
+Cell* push(int32_t v) {
+    Cell* c = stack::push_slot();
+    *c = cell(v);
+    return c;
+}
+
+Cell* box(int32_t v) {
+    *stack::arg_base = cell(v);
+    return stack::arg_base;
+}
+
+Cell* make_in(const Cell* block, int32_t v) {
+    Cell* c = block_alloc_tail(block);
+    *c = cell(v);
+    return c;
+}
+
+int32_t get_star() {
+    return get(stack::arg_base);
+}
+int32_t get_any_star() {
+    return stack::arg_base->type() == TYPE_INTEGER ? get(stack::arg_base) : 0;
+}
+
+int32_t abs_checked(int32_t v) {
+    if (v == INT32_MIN) overflow();
+    return v < 0 ? -v : v;
+}
+
+int form_signed_r(int32_t v, char* buf) {
+    if (v == INT32_MIN) {
+        std::memcpy(buf, "-2147483648", 12);
+        return 11;
+    }
+    char tmp[12];
+    int n = 0;
+    uint32_t m = static_cast<uint32_t>(v < 0 ? -v : v);
+    do {
+        tmp[n++] = static_cast<char>('0' + m % 10);
+        m /= 10;
+    } while (m);
+    int len = 0;
+    if (v < 0) buf[len++] = '-';
+    while (n) buf[len++] = tmp[--n];
+    buf[len] = 0;
+    return len;
+}
+
+const char* form_signed(int32_t v) {
+    static char buffer[12];
+    form_signed_r(v, buffer);
+    return buffer;
+}
+
+// ---- Math ----------------------------------------------------------------------------
+
+int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
+    int32_t r = 0;
+    switch (op) {
+        case OP_ADD:
+        case OP_SUB:
+        case OP_MUL: {
+            bool over = op == OP_ADD   ? __builtin_add_overflow(left, right, &r)
+                        : op == OP_SUB ? __builtin_sub_overflow(left, right, &r)
+                                       : __builtin_mul_overflow(left, right, &r);
+            if (over) {
+                if (!result) overflow();
+                double l = left, rr = right;
+                float_::make_at(result, op == OP_ADD ? l + rr : op == OP_SUB ? l - rr : l * rr);
+                return 0;
+            }
+            break;
+        }
+        case OP_AND:
+            r = left & right;
+            break;
+        case OP_OR:
+            r = left | right;
+            break;
+        case OP_XOR:
+            r = left ^ right;
+            break;
+        case OP_DIV:
+        case OP_REM:
+            if (right == 0) fire("math", "zero-divide");
+            if (left == INT32_MIN && right == -1) overflow();
+            if (op == OP_REM) {
+                r = left % right;
+            } else if (result && left % right != 0) {
+                float_::make_at(result, static_cast<double>(left) / static_cast<double>(right));
+                return 0;
+            } else {
+                r = left / right;
+            }
+            break;
+        default:
+            fire("internal", "not-done");
+    }
+    if (result) result->w2 = static_cast<uint32_t>(r);
+    return r;
+}
+
+Cell* do_math(int32_t op) {
+    Cell* left = stack::arg_base;
+    Cell* right = left + 1;
+    const uint32_t rt = right->type();
+    switch (rt) {
+        case TYPE_INTEGER:
+        case TYPE_CHAR:
+            do_math_op(get(left), get(right), op, left);
+            return left;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_TIME:
+            return float_::do_math(op);
+        case TYPE_MONEY:
+        case TYPE_VECTOR:
+            detail::call_math_action(rt, op);
+            return left;
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: {
+            if (op == OP_DIV)
+                fire("script", "not-related", detail::word_named("divide"), datatype::cell(TYPE_INTEGER));
+            const int32_t lv = get(left);
+            copy_cell(right, left);
+            *right = cell(lv);
+            if (op == OP_SUB) {
+                // 1 - p is computed as (-p) + 1.
+                auto neg = datatype::lookup_as<action::Negate>(rt, ACT_NEGATE);
+                if (!neg) fire("internal", "not-done");
+                neg(left);
+                op = OP_ADD;
+            }
+            detail::call_math_action(rt, op);
+            return left;
+        }
+        case TYPE_TUPLE: {
+            if (op == OP_SUB || op == OP_DIV)
+                fire("script", "not-related", detail::word_named(detail::op_name(op)),
+                     datatype::cell(TYPE_INTEGER));
+            const int32_t lv = get(left);
+            copy_cell(right, left);
+            *right = cell(lv);
+            detail::call_math_action(rt, op);
+            return left;
+        }
+        case TYPE_DATE: {
+            if (op != OP_ADD)
+                fire("script", "not-related", detail::word_named(detail::op_name(op)),
+                     datatype::cell(TYPE_INTEGER));
+            const int32_t lv = get(left);
+            copy_cell(right, left);
+            *right = cell(lv);
+            detail::call_math_action(rt, op);
+            return left;
+        }
+        default:
+            fire("script", "invalid-type", datatype::cell(rt));
+    }
+}
+
+void add() {
+    do_math(OP_ADD);
+}
+void subtract() {
+    do_math(OP_SUB);
+}
+void multiply() {
+    do_math(OP_MUL);
+}
+void divide() {
+    do_math(OP_DIV);
+}
+void remainder() {
+    do_math(OP_REM);
+}
+void and_t() {
+    do_math(OP_AND);
+}
+void or_t() {
+    do_math(OP_OR);
+}
+void xor_t() {
+    do_math(OP_XOR);
+}
+
+void absolute() {
+    Cell* v = stack::arg_base;
+    v->w2 = static_cast<uint32_t>(abs_checked(get(v)));
+}
+
+void negate(Cell* value) {
+    int32_t v = get(value);
+    if (v == INT32_MIN) overflow();
+    value->w2 = static_cast<uint32_t>(-v);
+}
+
+Cell* complement(Cell* value) {
+    value->w2 = ~value->w2;
+    return value;
+}
+
+bool even_q(Cell* value) {
+    return (value->w2 & 1u) == 0;
+}
+bool odd_q(Cell* value) {
+    return (value->w2 & 1u) != 0;
+}
+
+void power() {
+    Cell* base = stack::arg_base;
+    Cell* exponent = base + 1;
+    const uint32_t et = exponent->type();
+    if (et != TYPE_INTEGER && et != TYPE_FLOAT)
+        fire("script", "expect-arg", detail::caller_word(), datatype::cell(et),
+             detail::word_named("exponent"));
+    if (et == TYPE_INTEGER && get(exponent) >= 0) {
+        int32_t b = get(base);
+        int32_t e = get(exponent);
+        int32_t r = 1;
+        bool fits = true;
+        while (e != 0) {
+            if ((e & 1) && __builtin_mul_overflow(r, b, &r)) {
+                fits = false;
+                break;
+            }
+            e >>= 1;
+            if (e != 0 && __builtin_mul_overflow(b, b, &b)) {
+                fits = false;
+                break;
+            }
+        }
+        if (fits) {
+            base->w2 = static_cast<uint32_t>(r);
+            return;
+        }
+    }
+    // A float exponent, a negative one, or a result beyond 32 bits.
+    float_::make_at(base, static_cast<double>(get(base)));
+    float_::power();
+}
+
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+           bool half_ceiling) {
+    if (scale && scale->type() == TYPE_MONEY)
+        fire("script", "not-related", detail::caller_word(), datatype::cell(TYPE_MONEY));
+    const int32_t v = get(value);
+    if (v == INT32_MIN) return;
+    if (scale && scale->type() != TYPE_INTEGER) {
+        float_::make_at(value, static_cast<double>(v));
+        float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        return;
+    }
+    const int64_t s = scale ? abs_checked(get(scale)) : 1;
+    const int64_t a = v < 0 ? -int64_t(v) : int64_t(v);
+    if (s == 0 || a % s == 0) return;
+    const int64_t r = a % s;
+    const int64_t d = s - r;
+    const int64_t up = a + d;
+    auto toward = [&] { return v > 0 ? a - r : r - a; };
+    auto away = [&] {
+        if (up > INT32_MAX) overflow();
+        return v > 0 ? up : -up;
+    };
+    int64_t result;
+    if (down) {
+        result = toward();
+    } else if (floor) {
+        result = v > 0 ? toward() : away();
+    } else if (ceiling) {
+        if (up > INT32_MAX) overflow();
+        result = v < 0 ? toward() : away();
+    } else if (r < d) {
+        result = toward();
+    } else if (r > d) {
+        result = away();
+    } else if (even) {
+        result = ((a / s) % 2 == 0) ? toward() : away();
+    } else if (half_down) {
+        result = toward();
+    } else if (half_ceiling) {
+        result = v < 0 ? toward() : away();
+    } else {
+        result = away();
+    }
+    value->w2 = static_cast<uint32_t>(static_cast<int32_t>(result));
+}
+
+// ---- Conversions ---------------------------------------------------------------------
+
+Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
+    int32_t v = 0;
+    const uint32_t st = spec->type();
+    switch (st) {
+        case TYPE_INTEGER:
+        case TYPE_CHAR:
+            v = get(spec);
+            break;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            double d = float_::get(spec);
+            if (!(d >= -2147483648.0 && d <= 2147483647.0))
+                fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+            v = static_cast<int32_t>(d);
+            break;
+        }
+        case TYPE_TIME:
+            v = from_seconds(float_::get(spec));
+            break;
+        case TYPE_BINARY: {
+            detail::TextView t = detail::text_of(spec);
+            uint32_t n = t.count < 4 ? t.count : 4;
+            uint32_t u = 0;
+            for (uint32_t i = 0; i < n; ++i) u = (u << 8) | t.data[i];
+            v = static_cast<int32_t>(u);
+            break;
+        }
+        case TYPE_MONEY:
+        case TYPE_DATE:
+        case TYPE_ISSUE:
+            fire("internal", "not-done");
+        default:
+            if (!detail::is_string_like(st))
+                fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
+            {
+                int error = 0;
+                v = detail::scan_integer(detail::text_of(spec), &error);
+                if (error) fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
+            }
+    }
+    *proto = cell(v);
+    return proto;
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    if (spec->type() == TYPE_LOGIC) {
+        *proto = cell(spec->w1 != 0 ? 1 : 0);
+        return proto;
+    }
+    return to(proto, spec, type);
+}
+
+// ---- Other actions -------------------------------------------------------------------
+
+void random(Cell* value, bool seed, bool secure, bool /*only*/) {
+    if (seed) {
+        current_source.seed(value->w2);
+        *value = unset::cell();
+        return;
+    }
+    value->w2 = static_cast<uint32_t>(random_int(get(value), secure));
+}
+
+int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
+    char buf[12];
+    int n = form_signed_r(get(value), buf);
+    string::concatenate_literal(out, buf);
+    return budget - n;
+}
+
+int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return form(value, out, part, budget);
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    const uint32_t ot = other->type();
+    if ((op == COMP_STRICT_EQUAL || op == COMP_FIND) && ot != TYPE_INTEGER) return 1;
+    switch (ot) {
+        case TYPE_INTEGER:
+        case TYPE_CHAR: {
+            int32_t a = get(value), b = get(other);
+            return (a > b) - (a < b);
+        }
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_TIME:
+            return float_::compare_numbers(value->type(), static_cast<double>(get(value)), ot,
+                                           float_::get(other), op);
+        case TYPE_MONEY:
+            fire("internal", "not-done");
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
+// ---- Random ----------------------------------------------------------------------------
+
+void set_random_source(const RandomSource& source) {
+    current_source = source;
+}
+const RandomSource& random_source() {
+    return current_source;
+}
+
+int32_t random_int(int32_t n, bool secure) {
+    if (n == 0) return 0;
+    // |n| as unsigned: 2147483648 for the smallest integer.
+    const uint32_t m = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    const uint32_t r = uniform_below(m, secure) + 1;  // 1..m
+    return n < 0 ? static_cast<int32_t>(0u - r) : static_cast<int32_t>(r);
+}
+
+// ---- Shared helpers ------------------------------------------------------------------
+
+namespace detail {
+
+uint32_t TextView::at(uint32_t i) const {
+    const uint8_t* p = data + size_t(i) * unit;
+    if (unit == 1) return *p;
+    if (unit == 2) {
+        uint16_t u;
+        std::memcpy(&u, p, 2);
+        return u;
+    }
+    uint32_t u;
+    std::memcpy(&u, p, 4);
+    return u;
+}
+
+TextView text_of(const Cell* series) {
+    const SeriesBuffer* b = buffer_of(series->w2);
+    const uint32_t unit = b->unit() ? b->unit() : 1;
+    const uint32_t total = b->byte_count() / unit;
+    const uint32_t index = series->w1;
+    if (index >= total) return TextView{b->head_ptr(), unit, 0};
+    return TextView{b->head_ptr() + size_t(index) * unit, unit, total - index};
+}
+
+bool is_string_like(uint32_t type) {
+    return string::is_string_like(type);
+}
+
+int32_t scan_integer(const TextView& text, int* error) {
+    *error = 0;
+    uint32_t i = 0;
+    bool negative = false;
+    if (text.count > 0 && (text.at(0) == '+' || text.at(0) == '-')) {
+        negative = text.at(0) == '-';
+        i = 1;
+    }
+    // The magnitude accumulates in 64 bits; 2147483648 is allowed only for a
+    // negative number.
+    const int64_t limit = negative ? int64_t(2147483648) : int64_t(2147483647);
+    int64_t m = 0;
+    bool digits = false;
+    for (; i < text.count; ++i) {
+        uint32_t c = text.at(i);
+        if (c == '\'') continue;
+        if (c < '0' || c > '9') {
+            *error = -1;
+            continue;
+        }
+        digits = true;
+        if (*error == 0) {
+            m = m * 10 + (c - '0');
+            if (m > limit) {
+                *error = -2;
+                return 0;
+            }
+        }
+    }
+    if (!digits && *error == 0) *error = -1;
+    if (*error) return 0;
+    return static_cast<int32_t>(negative ? -m : m);
+}
+
+Cell caller_word() {
+    return stack::get_caller();
+}
+
+Cell word_named(const char* /*name*/) {
+    // Words cannot be interned until the word layer exists; like the generic
+    // action errors, the argument is none until then (the names each call
+    // passes are the ones the word will carry).
+    return Cell{TYPE_NONE, 0, 0, 0};
+}
+
+const char* op_name(int32_t op) {
+    switch (op) {
+        case OP_ADD:
+            return "add";
+        case OP_SUB:
+            return "subtract";
+        case OP_MUL:
+            return "multiply";
+        case OP_DIV:
+            return "divide";
+        case OP_REM:
+            return "remainder";
+        case OP_OR:
+            return "or~";
+        case OP_AND:
+            return "and~";
+        case OP_XOR:
+            return "xor~";
+        default:
+            return "math";
+    }
+}
+
+void call_math_action(uint32_t type, int32_t op) {
+    const uint32_t slot = slot_of(op);
+    auto f = slot ? datatype::lookup_as<action::StackOp>(type, slot) : nullptr;
+    if (!f) fire("internal", "not-done");
+    f();
+}
+
+}  // namespace detail
+
+// ---- Registration --------------------------------------------------------------------
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_INTEGER, 0, "integer!");
+    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
+    set(ACT_MAKE, entry(&make));
+    set(ACT_RANDOM, entry(&random));
+    set(ACT_TO, entry(&to));
+    set(ACT_FORM, entry(&form));
+    set(ACT_MOLD, entry(&mold));
+    set(ACT_COMPARE, entry(&compare));
+    set(ACT_ABSOLUTE, entry(&absolute));
+    set(ACT_ADD, entry(&add));
+    set(ACT_DIVIDE, entry(&divide));
+    set(ACT_MULTIPLY, entry(&multiply));
+    set(ACT_NEGATE, entry(&negate));
+    set(ACT_POWER, entry(&power));
+    set(ACT_REMAINDER, entry(&remainder));
+    set(ACT_ROUND, entry(&round));
+    set(ACT_SUBTRACT, entry(&subtract));
+    set(ACT_EVEN_Q, entry(&even_q));
+    set(ACT_ODD_Q, entry(&odd_q));
+    set(ACT_AND_T, entry(&and_t));
+    set(ACT_COMPLEMENT, entry(&complement));
+    set(ACT_OR_T, entry(&or_t));
+    set(ACT_XOR_T, entry(&xor_t));
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::integer

@@ -1,0 +1,101 @@
+#include "datatypes/none.h"
+
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/series.h"
+
+namespace kiv {
+
+Cell none_value{TYPE_NONE, 0, 0, 0};
+
+namespace none {
+
+Cell* push_last() {
+    *stack::arg_base = cell();
+    return stack::arg_base;
+}
+
+Cell* push() {
+    return stack::push(cell());
+}
+
+Cell* make_in(const Cell* block) {
+    Cell* c = block_alloc_tail(block);
+    *c = cell();
+    return c;
+}
+
+Cell* make_to(Cell*, Cell*, uint32_t) {
+    return push();
+}
+
+int32_t form(Cell*, Cell* out, Cell*, int32_t budget) {
+    string::concatenate_literal(out, "none");
+    return budget - 4;
+}
+
+int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    string::concatenate_literal(out, all ? "#(none)" : "none");
+    return budget - (all ? 7 : 4);
+}
+
+int32_t compare(Cell*, Cell* other, int32_t op) {
+    if (other->type() != TYPE_NONE) return NOT_COMPARABLE;
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SORT:
+        case COMP_CASE_SORT:
+        case COMP_SAME:
+        case COMP_FIND:
+            return 0;
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
+void clear(Cell*) {
+    push_last();
+}
+
+Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+    return push_last();
+}
+
+int32_t length(Cell*) {
+    return -1;
+}
+
+void remove(Cell*, Cell*, Cell*) {
+    push_last();
+}
+
+Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+    return push_last();
+}
+
+Cell* take(Cell*, Cell*, bool, bool) {
+    return push_last();
+}
+
+void init() {
+    none_value = cell();
+    datatype::Registration r = datatype::blank(TYPE_NONE, 0, "none!");
+    r.entries[ACT_MAKE - 1] = entry<action::Make>(make_to);
+    r.entries[ACT_TO - 1] = entry<action::Make>(make_to);
+    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
+    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
+    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.entries[ACT_CLEAR - 1] = entry<action::Clear>(clear);
+    r.entries[ACT_FIND - 1] = entry<action::Find>(find);
+    r.entries[ACT_LENGTH_Q - 1] = entry<action::Length>(length);
+    r.entries[ACT_REMOVE - 1] = entry<action::Remove>(remove);
+    r.entries[ACT_SELECT - 1] = entry<action::Select>(select);
+    r.entries[ACT_TAKE - 1] = entry<action::Take>(take);
+    datatype::register_type(r);
+}
+
+}  // namespace none
+}  // namespace kiv

@@ -1,0 +1,49 @@
+#include "datatypes/registry.h"
+
+#include <cstring>
+
+#include "runtime/lowlevel.h"
+
+namespace kiv::datatype {
+
+NameRecord names[TYPE_ID_LIMIT + 1];
+ActionEntry action_table[(TYPE_ID_LIMIT + 1) * 256];
+uint32_t highest_type_id = 0;
+
+void init_tables() {
+    for (auto& n : names) n = NameRecord{nullptr, 0, Cell{0, 0, 0, 0}};
+    for (auto& e : action_table) e = nullptr;
+    highest_type_id = 0;
+}
+
+Registration blank(uint32_t id, uint32_t parent, const char* name) {
+    Registration r{id, parent, name, ACTION_COUNT, {}};
+    for (auto& e : r.entries) e = nullptr;
+    return r;
+}
+
+void register_type(const Registration& reg) {
+    if (reg.id == 0 || reg.id > TYPE_ID_LIMIT || reg.parent > TYPE_ID_LIMIT) {
+        ks::print_line({"*** Datatype Error: invalid type id: ", int32_t(reg.id)});
+        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+    }
+    if (reg.id > highest_type_id) highest_type_id = reg.id;
+    NameRecord& rec = names[reg.id];
+    rec.name = reg.name;
+    rec.length = int32_t(std::strlen(reg.name)) - 1;
+    if (reg.count != ACTION_COUNT) {
+        // A faulty build of a type module: report it and end with a runtime
+        // error rather than a success status.
+        ks::print_line({"*** Datatype Error: invalid actions count for type: ", int32_t(reg.id)});
+        ks::print_line({"*** Found: ", int32_t(reg.count)});
+        ks::print_line({"*** Expected: ", int32_t(ACTION_COUNT)});
+        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+    }
+    for (uint32_t k = 1; k <= ACTION_COUNT; ++k) {
+        ActionEntry e = reg.entries[k - 1];
+        if (e == INHERIT) e = reg.parent ? lookup(reg.parent, k) : nullptr;
+        action_table[reg.id * 256 + k - 1] = e;
+    }
+}
+
+}  // namespace kiv::datatype

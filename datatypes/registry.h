@@ -1,0 +1,51 @@
+// The datatype registry: names of the datatypes and the per-type action table.
+//
+// Each datatype module registers once at start-up, parent before child, with
+// its id, parent id, name and 62 action entries. An INHERIT entry copies the
+// parent's entry at registration time, so later changes to the parent do not
+// reach the child. The table has a row for every id up to TYPE_ID_LIMIT.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/actions.h"
+#include "runtime/cell.h"
+
+namespace kiv::datatype {
+
+struct NameRecord {
+    const char* name;  // with the trailing "!"
+    int32_t length;    // without the "!"
+    Cell word;         // a copy of the word naming the type (header 0 until words exist)
+};
+
+struct Registration {
+    uint32_t id;
+    uint32_t parent;
+    const char* name;
+    uint32_t count;  // entries that follow id, parent and name: must be 62
+    ActionEntry entries[ACTION_COUNT];
+};
+
+extern NameRecord names[TYPE_ID_LIMIT + 1];
+extern ActionEntry action_table[(TYPE_ID_LIMIT + 1) * 256];
+extern uint32_t highest_type_id;
+
+// Empties the records and the table (runs before any registration).
+void init_tables();
+
+// Registers one type. A wrong entry count is a faulty build: the process ends
+// with the count report and a runtime error.
+void register_type(const Registration& reg);
+
+inline ActionEntry lookup(uint32_t type, uint32_t slot) { return action_table[type * 256 + slot - 1]; }
+
+template <class F>
+inline F lookup_as(uint32_t type, uint32_t slot) {
+    return reinterpret_cast<F>(lookup(type, slot));
+}
+
+// Starts a registration with every slot empty.
+Registration blank(uint32_t id, uint32_t parent, const char* name);
+
+}  // namespace kiv::datatype

@@ -1,0 +1,130 @@
+// series!: the actions every concrete series type shares.
+//
+// No value carries type series! (id 42); block!, string!, binary!, vector!
+// and their children inherit these implementations from its row of the
+// action table. They work on units: a unit is one element of the buffer (a
+// 16-byte cell for block-like series, a 1/2/4-byte character for strings, a
+// byte for binary!, an element for vector!), its size the low 5 bits of the
+// buffer flags. A series value holds its position (in units from the buffer
+// head) in word 1 and its node in word 2; word 3 is type-specific (vector!
+// element type, hash! table, string conversion cache).
+//
+// Invariants the helpers keep and rely on:
+//   - a position may lie past the tail after the series shrank through
+//     another reference; every helper clamps it before reading units;
+//   - no raw pointer into a buffer is held across an allocation: buffers are
+//     re-read through their node, and values taken out of a buffer are
+//     copied before anything that may allocate runs;
+//   - a hash! (block with a table in word 3) has its table updated at every
+//     change made here (hashtable::delete_range / insert_values / reindex).
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/series.h"
+
+namespace kiv::series {
+
+// Registers series! (after logic!, before block!).
+void init();
+
+// ---- Kinds of series ------------------------------------------------------------------
+
+// block!, paren!, the four path types and hash!.
+inline bool is_block_like(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+// string!, file!, url!, tag!, email!, ref!.
+inline bool is_text_like(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+// Any value whose payload is position + node of a series buffer.
+inline bool is_series(uint32_t t) {
+    return is_block_like(t) || is_text_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+}
+
+// ---- Helpers used by all series types ------------------------------------------------------
+
+inline SeriesBuffer* buffer(const Cell* v) {
+    return buffer_of(v->w2);
+}
+// log2 of the unit of the value's buffer.
+inline uint32_t shift_of(const SeriesBuffer* b) {
+    return unit_shift(b->unit());
+}
+
+// Units between the buffer's head and tail (the position is ignored).
+inline uint32_t buffer_length(const Cell* v) {
+    const SeriesBuffer* b = buffer(v);
+    return b->byte_count() >> shift_of(b);
+}
+// True when the position is at or past the buffer's tail.
+inline bool tail_reached(const Cell* v) {
+    return v->w1 >= buffer_length(v);
+}
+// Adds offset to the position unless the new position would lie past the
+// tail (or before the head); answers whether the position is now at or past
+// the tail.
+bool move_index(Cell* v, int32_t offset);
+// The new position for `at` (base 1) or `skip` (base 0): series at the
+// argument base, integer! offset in the next cell (anything else raises
+// script invalid-arg). Clamped to 0..buffer length.
+uint32_t at_skip_index(int32_t base);
+// Units from the position (or from the head) to the tail. A position past the
+// tail is first clamped to the tail (the cell is rewritten) and gives 0.
+uint32_t get_length(Cell* v, bool from_head);
+
+// The /part argument of remove, reverse, take, copy and sort as a signed unit
+// count from the series' position: an integer! directly, a position in the
+// same series as the distance to it. Anything else raises script
+// invalid-refine-arg with the word `part` and the argument.
+int64_t part_count(const Cell* series, const Cell* part);
+
+// The value of the unit at a position counted from the head (the position
+// must lie before the tail), as the series type boxes it: the cell itself for
+// block-like series, char! for strings, integer! for binary!, the element
+// type for vector!.
+Cell unit_value(const Cell* series, uint32_t position);
+
+// The global word! of a name, for error arguments (the refinement or action
+// named). Needs the symbol table and the global context.
+Cell arg_word(const char* name);
+
+// ---- Ownership notices ------------------------------------------------------------------------
+//
+// Before and after each change of a series held in a field of an object with
+// an on-deep-change handler, the changing action reports it to the owner:
+// `event` is the action's word before the change and its past tense after
+// (random/randomized, clear/cleared, poke/poked ...), `value` the value
+// inserted or stored (or null), `index` and `count` the units concerned.
+// Returns true when the series is owned; the after-notice is sent only then.
+// Goes through the ownership table (runtime/externals.h, ownership::notify).
+bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
+
+// ---- Actions (signatures of datatypes/actions.h) ----------------------------------------------
+
+void random(Cell* value, bool seed, bool secure, bool only);
+void reflect(Cell* value, uint32_t field_symbol);
+void at();
+void back();
+void clear(Cell* series);
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+void head();
+void head_q();
+void index_q();
+int32_t length_q(Cell* value);
+Cell* move(Cell* origin, Cell* target, Cell* part);
+void next();
+Cell* pick(Cell* series, int32_t index, Cell* index_cell);
+Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+void remove(Cell* series, Cell* part, Cell* key);
+void reverse(Cell* series, Cell* part, Cell* skip);
+void skip();
+void tail();
+void tail_q();
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+
+}  // namespace kiv::series

@@ -1,0 +1,1313 @@
+// The actions string! implements itself (file!, url!, tag!, email!, ref!,
+// binary! and vector! inherit several of them): make/to, form, mold with its
+// escape table, compare, find/select, append/insert/change, trim, sort, swap,
+// take, path access, the set operations and the parse character tests.
+//
+// Buffers are re-read through their nodes after anything that may allocate;
+// temporary strings live on the data stack (which never moves), and the
+// stack top is put back before returning.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/case_fold.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/sort.h"
+#include "runtime/unicode.h"
+
+namespace kiv::string {
+
+namespace {
+
+constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
+
+[[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
+    fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
+}
+
+inline uint32_t upper(uint32_t cp) {
+    return casefold::to_upper_char(cp);
+}
+
+inline bool is_block_kind(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH;
+}
+
+// Restores the data-stack top on scope exit.
+struct StackMark {
+    Cell* saved = stack::top;
+    ~StackMark() { stack::top = saved; }
+};
+
+// Units of a series value from its (clamped) index.
+struct Units {
+    const uint8_t* p;
+    uint32_t unit;
+    uint32_t count;
+    uint32_t at(uint32_t i) const { return get_char(p + size_t(i) * unit, unit); }
+};
+Units units_from(Cell* v, uint32_t index) {
+    SeriesBuffer* b = buffer(v);
+    uint32_t unit = b->unit();
+    uint32_t n = b->byte_count() >> unit_shift(unit);
+    if (index > n) index = n;
+    return Units{b->head_ptr() + size_t(index) * unit, unit, n - index};
+}
+inline Units units_of(Cell* v) {
+    return units_from(v, v->w1);
+}
+
+// The node and index a string-like value or symbol! is read from.
+Off text_node(Cell* v, uint32_t* index) {
+    if (v->type() == TYPE_SYMBOL) {
+        if (!v->w2) {
+            SeriesBuffer* names = buffer_of(v->w3);
+            v->w2 = unicode::load_utf8_new(names->head_ptr(), names->byte_count());
+        }
+        *index = 0;
+        return v->w2;
+    }
+    *index = v->w1;
+    return v->w2;
+}
+
+// ---- Whitespace sets ------------------------------------------------------------------------------
+
+inline bool is_unicode_space(uint32_t c) {
+    return c == 133 || c == 160 || c == 5760 || c == 6158 || (c >= 8192 && c <= 8202) || c == 8232 ||
+           c == 8233 || c == 8239 || c == 8287 || c == 12288;
+}
+inline bool is_trim_space(uint32_t c) {
+    return (c >= 1 && c <= 32) || is_unicode_space(c);
+}
+inline bool is_horizontal_space(uint32_t c) {
+    return c == 32 || c == 9 || is_unicode_space(c);
+}
+
+// ---- Mold -----------------------------------------------------------------------------------------
+
+// The caret escape table for code points below 95 (0: no entry).
+struct EscapeTable {
+    char entry[95] = {};
+    constexpr EscapeTable() {
+        entry[0] = '@';
+        for (int i = 1; i <= 8; ++i) entry[i] = char('A' + i - 1);
+        entry[9] = '-';
+        entry[10] = '/';
+        for (int i = 11; i <= 26; ++i) entry[i] = char('A' + i - 1);
+        entry[27] = '[';
+        entry[28] = '\\';
+        entry[29] = ']';
+        entry[30] = '^';
+        entry[31] = '_';
+        entry[34] = '"';
+        entry[94] = '^';
+    }
+};
+constexpr EscapeTable ESCAPES;
+
+// Output sinks: the mold writers run twice, once counting (for one exact
+// reservation) and once writing into the reserved room.
+struct CountSink {
+    uint64_t units = 0;
+    uint32_t widest = 0;
+    void put(uint32_t cp) {
+        ++units;
+        if (cp > widest) widest = cp;
+    }
+    void text(const char* s) { units += std::strlen(s); }
+};
+struct WriteSink {
+    uint8_t* p;
+    uint32_t unit;
+    void put(uint32_t cp) {
+        set_char(p, unit, cp);
+        p += unit;
+    }
+    void text(const char* s) {
+        for (; *s; ++s) put(uint8_t(*s));
+    }
+};
+
+template <class Sink>
+void escape_into(Sink& out, uint32_t cp, uint32_t marker, bool all) {
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp > 127)) {
+        out.text("^(");
+        out.text(to_hex(int32_t(cp), true));
+        out.put(')');
+    } else if (marker == ESCAPE_MARKER && cp < 95 && ESCAPES.entry[cp]) {
+        out.put('^');
+        out.put(uint8_t(ESCAPES.entry[cp]));
+    } else if (marker == ESCAPE_MARKER && cp == 127) {
+        out.text("^~");
+    } else {
+        out.put(cp);
+    }
+}
+
+// True when a "}" closes the "{" at position i (scanning to `end`).
+bool has_closing_brace(const Units& u, uint32_t i, uint32_t end) {
+    int64_t depth = 0;
+    for (; i < end; ++i) {
+        uint32_t c = u.at(i);
+        if (c == '{') {
+            ++depth;
+        } else if (c == '}') {
+            if (depth == 1) return true;
+            --depth;
+        }
+    }
+    return false;
+}
+
+template <class Sink>
+void mold_run(Sink& out, const Units& u, uint32_t end, bool braces, bool all) {
+    out.put(braces ? '{' : '"');
+    if (!braces) {
+        for (uint32_t i = 0; i < end; ++i) escape_into(out, u.at(i), ESCAPE_MARKER, all);
+        out.put('"');
+        return;
+    }
+    int64_t depth = 0;
+    bool balanced = true;
+    for (uint32_t i = 0; i < end; ++i) {
+        uint32_t c = u.at(i);
+        switch (c) {
+            case '{':
+                if (balanced && !has_closing_brace(u, i, end)) balanced = false;
+                if (balanced) {
+                    ++depth;
+                    out.put('{');
+                } else {
+                    out.put('^');
+                    out.put('{');
+                }
+                break;
+            case '}':
+                if (depth < 1) {
+                    out.put('^');
+                } else {
+                    --depth;
+                }
+                out.put('}');
+                break;
+            case '"':
+                out.put('"');
+                break;
+            case '^':
+                out.text("^^");
+                break;
+            default:
+                escape_into(out, c, ESCAPE_MARKER, all);
+        }
+    }
+    out.put('}');
+}
+
+// ---- Appending values as text -----------------------------------------------------------------------
+
+// Appends a string-like value's characters (a tag! with its delimiters),
+// at most `limit` characters when limit >= 0.
+void append_text(Cell* target, Cell* value, int64_t limit) {
+    uint32_t len = length(value);
+    if (value->type() == TYPE_TAG) {
+        int64_t budget = limit < 0 ? int64_t(len) + 2 : limit;
+        if (budget <= 0) return;
+        append_char(buffer(target), '<');
+        --budget;
+        int64_t n = std::min<int64_t>(budget, len);
+        concatenate(target, value, int32_t(n), 0, true, CONCAT_APPEND);
+        budget -= n;
+        if (budget > 0) append_char(buffer(target), '>');
+        return;
+    }
+    int32_t n = limit < 0 ? -1 : int32_t(std::min<int64_t>(limit, len));
+    concatenate(target, value, n, 0, true, CONCAT_APPEND);
+}
+
+// Forms one value at the target's tail; cuts what goes past `limit` (>= 0).
+void append_formed(Cell* target, Cell* value, int64_t limit) {
+    uint32_t before = length_from_head(target);
+    actions::form(value, target, nullptr, INT32_MAX);
+    if (limit >= 0 && length_from_head(target) - before > limit)
+        truncate_at(buffer(target), before + uint32_t(limit));
+}
+
+// Appends a value as append writes it (no /dup): char! as one character,
+// string-like values their text, blocks each element formed in turn, any
+// other value formed. Returns the units appended.
+uint32_t append_value(Cell* target, Cell* value, int32_t part, bool only) {
+    uint32_t before = length_from_head(target);
+    uint32_t t = value->type();
+    if (t == TYPE_CHAR) {
+        append_char(buffer(target), value->w2);
+    } else if (is_string_like(t)) {
+        append_text(target, value, part);
+    } else if (is_block_kind(t)) {
+        // Elements are copied to the stack one at a time: forming may
+        // allocate and move the block's buffer.
+        StackMark mark;
+        Cell* blk = stack::push(*value);
+        Cell* item = stack::push_slot();
+        uint32_t total = series::buffer_length(blk);
+        uint32_t i = std::min(blk->w1, total);
+        uint32_t end = total;
+        if (!only && part >= 0) end = uint32_t(std::min<int64_t>(int64_t(i) + part, total));
+        for (; i < end; ++i) {
+            const SeriesBuffer* b = series::buffer(blk);
+            if (i >= (b->byte_count() >> 4)) break;  // the block shrank while forming
+            std::memcpy(item, b->head_ptr() + size_t(i) * sizeof(Cell), sizeof(Cell));
+            if (only && part >= 0) {
+                int64_t left = int64_t(part) - (length_from_head(target) - before);
+                if (left <= 0) break;
+                append_formed(target, item, left);
+            } else {
+                append_formed(target, item, -1);
+            }
+        }
+    } else {
+        append_formed(target, value, part);
+    }
+    return length_from_head(target) - before;
+}
+
+// Source length and unit of a value whose size is known before writing.
+bool known_size(Cell* value, uint64_t* units, uint32_t* unit) {
+    uint32_t t = value->type();
+    if (t == TYPE_CHAR) {
+        *units = 1;
+        *unit = append_unit(value->w2);
+        return true;
+    }
+    if (is_string_like(t)) {
+        *units = length(value) + (t == TYPE_TAG ? 2 : 0);
+        *unit = buffer(value)->unit();
+        return true;
+    }
+    return false;
+}
+
+// (dup x source + target) x unit must stay addressable; checked in 64 bits.
+void check_needed_size(Cell* series, Cell* value, int32_t part, int32_t dup) {
+    uint64_t units;
+    uint32_t unit;
+    if (!known_size(value, &units, &unit)) return;
+    if (part >= 0 && uint64_t(part) < units) units = uint64_t(part);
+    unit = std::max(unit, buffer(series)->unit());
+    uint64_t need = (uint64_t(uint32_t(dup)) * units + length_from_head(series)) * unit;
+    if (need > MAX_BYTES) fire("internal", "no-memory");
+}
+
+// ---- Search ---------------------------------------------------------------------------------------
+
+// A vector element as a number (integer and char elements sign-extended).
+double vector_number(const uint8_t* p, uint32_t unit, uint32_t elem_type) {
+    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) {
+        if (unit == 4) {
+            float f;
+            std::memcpy(&f, p, 4);
+            return f;
+        }
+        double d;
+        std::memcpy(&d, p, 8);
+        return d;
+    }
+    switch (unit) {
+        case 1:
+            return int8_t(*p);
+        case 2: {
+            int16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        default: {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+    }
+}
+
+// What find looks for at each position.
+struct Needle {
+    enum Kind { CHAR, BITSET, TEXT, NUMBER } kind;
+    uint32_t cp = 0;            // CHAR
+    const Cell* set = nullptr;  // BITSET
+    Cell* text = nullptr;       // TEXT: a string-like or binary! cell (read from its index)
+    double number = 0;          // NUMBER
+    uint32_t length = 1;        // units a match covers
+};
+
+bool bitset_has(const Cell* bitset, uint32_t cp) {
+    const SeriesBuffer* b = buffer_of(bitset->w2);
+    uint64_t bits = uint64_t(b->byte_count()) * 8;
+    if (cp >= bits) return (b->flags & series_flag::COMPLEMENT) != 0;
+    return (b->head_ptr()[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+}
+
+// The search loop reads raw pointers: it runs after the last allocation of
+// find (the formed needle), and matching allocates nothing.
+struct Search {
+    Needle needle;
+    bool fold;
+    bool vector;
+    uint32_t elem_type;
+    const uint8_t* head = nullptr;  // the series' buffer head
+    uint32_t unit = 1;
+    Units text{};  // TEXT: the needle's units
+
+    void bind(Cell* series) {
+        const SeriesBuffer* b = buffer(series);
+        head = b->head_ptr();
+        unit = b->unit();
+        if (needle.kind == Needle::TEXT) text = units_of(needle.text);
+    }
+
+    // True when the needle matches at position `pos` (from the head), the
+    // match lying before `end`.
+    bool match(uint32_t pos, uint32_t end) const {
+        const uint8_t* p = head + size_t(pos) * unit;
+        switch (needle.kind) {
+            case Needle::CHAR: {
+                uint32_t c = get_char(p, unit);
+                return fold ? upper(c) == needle.cp : c == needle.cp;
+            }
+            case Needle::BITSET:
+                return bitset_has(needle.set, get_char(p, unit));
+            case Needle::NUMBER: {
+                double v = vector ? vector_number(p, unit, elem_type) : double(get_char(p, unit));
+                return v == needle.number;
+            }
+            case Needle::TEXT: {
+                if (uint64_t(pos) + needle.length > end) return false;
+                if (!fold && unit == 1 && text.unit == 1) return std::memcmp(p, text.p, needle.length) == 0;
+                for (uint32_t i = 0; i < needle.length; ++i) {
+                    uint32_t a = get_char(p + size_t(i) * unit, unit);
+                    uint32_t c = text.at(i);
+                    if (a != c && (!fold || upper(a) != upper(c))) return false;
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// Finds the match position (from the head) or -1. The result cell's index
+// and the needle length come back through the arguments.
+int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool same, bool any,
+                      Cell* with, Cell* skip, bool last, bool reverse, bool match, uint32_t* match_length) {
+    uint32_t total = length_from_head(series);
+    uint32_t t = series->type();
+    if (total == 0 || (!reverse && series->w1 >= total)) return -1;
+    if (any || with) fire("internal", "not-done");
+    uint32_t index = std::min(series->w1, total);
+
+    int64_t step = 1;
+    if (skip) {
+        if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+        step = int32_t(skip->w2);
+        if (step < 1) fire("script", "out-of-range", *skip);
+    }
+    int64_t count = -1;
+    if (part) {
+        if (part->type() == TYPE_INTEGER)
+            count = int32_t(part->w2);
+        else if (part->type() == t && part->w2 == series->w2)
+            count = int64_t(part->w1) - int64_t(index);
+        else
+            invalid_refine_arg("part", *part);
+        if (count < 1) return -1;
+    }
+
+    Search s{Needle{Needle::CHAR}, false, t == TYPE_VECTOR, series->w3};
+    s.fold = is_string_like(t) && !case_sensitive && !same;
+    uint32_t vt = value->type();
+    bool numeric_series = t == TYPE_VECTOR || t == TYPE_BINARY;
+    if (vt == TYPE_CHAR) {
+        s.needle.cp = s.fold ? upper(value->w2) : value->w2;
+    } else if (vt == TYPE_BITSET) {
+        s.needle.kind = Needle::BITSET;
+        s.needle.set = value;
+        s.fold = false;
+    } else if ((vt == TYPE_INTEGER || vt == TYPE_FLOAT) && numeric_series) {
+        s.needle.kind = Needle::NUMBER;
+        s.needle.number = vt == TYPE_INTEGER ? double(int32_t(value->w2)) : value->get_f64();
+    } else {
+        s.needle.kind = Needle::TEXT;
+        if (vt == TYPE_BINARY && t != TYPE_BINARY) fire("script", "invalid-arg", *value);
+        if (is_string_like(vt) && vt != TYPE_TAG) {
+            s.needle.text = value;
+        } else if (vt == TYPE_BINARY) {
+            s.needle.text = value;
+        } else {
+            // Any other value (a tag! with its delimiters) is searched as
+            // its formed text.
+            Cell* text = push_new(16);
+            if (vt == TYPE_TAG)
+                append_text(text, value, -1);
+            else
+                actions::form(value, text, nullptr, INT32_MAX);
+            s.needle.text = text;
+        }
+        s.needle.length = units_of(s.needle.text).count;
+        // Searching for nothing finds nothing.
+        if (s.needle.length == 0) return -1;
+    }
+    *match_length = s.needle.length;
+    uint32_t n = s.needle.length;
+    s.bind(series);
+
+    if (reverse) {
+        // From the unit before the index down to index - count (or the head).
+        if (match || index == 0) return -1;
+        int64_t low = count < 0 ? 0 : std::max<int64_t>(0, int64_t(index) - count);
+        for (int64_t e = int64_t(index) - 1; e >= low; e -= step) {
+            int64_t start = e - n + 1;
+            if (start < low) break;
+            if (s.match(uint32_t(start), uint32_t(index))) return start;
+        }
+        return -1;
+    }
+    uint32_t end = count < 0 ? total : uint32_t(std::min<int64_t>(int64_t(index) + count, total));
+    if (match) return s.match(index, end) ? int64_t(index) : -1;
+    if (last) {
+        for (int64_t e = int64_t(end) - 1; e >= int64_t(index); e -= step) {
+            int64_t start = e - n + 1;
+            if (start < int64_t(index)) break;
+            if (s.match(uint32_t(start), end)) return start;
+        }
+        return -1;
+    }
+    if (step == 1 && s.unit == 1 && !s.fold) {
+        // The common cases in 1-byte text: memchr finds each candidate.
+        uint32_t first;
+        if (s.needle.kind == Needle::CHAR) {
+            first = s.needle.cp;
+        } else if (s.needle.kind == Needle::TEXT && s.text.unit == 1) {
+            first = s.text.p[0];
+        } else {
+            first = 0x100;
+        }
+        if (first <= 0xFF || s.needle.kind == Needle::CHAR) {
+            if (first > 0xFF || n > end - index) return -1;
+            const uint8_t* h = s.head;
+            const uint8_t* p = h + index;
+            const uint8_t* stop = h + (end - n) + 1;  // candidates start before here
+            while (p < stop) {
+                auto* hit = static_cast<const uint8_t*>(std::memchr(p, int(first), size_t(stop - p)));
+                if (!hit) return -1;
+                if (n == 1 || std::memcmp(hit + 1, s.text.p + 1, n - 1) == 0) return hit - h;
+                p = hit + 1;
+            }
+            return -1;
+        }
+    }
+    for (int64_t p = index; p + n <= end; p += step)
+        if (s.match(uint32_t(p), end)) return p;
+    return -1;
+}
+
+// ---- Sort -----------------------------------------------------------------------------------------
+
+struct SortSpec {
+    uint32_t unit;
+    bool fold;
+    bool reverse;
+    bool whole;          // compare whole records
+    uint32_t size;       // record length in units
+    uint32_t offset;     // unit compared inside each record
+    uint32_t elem_type;  // vector! element type, 0 for text
+};
+
+template <class T>
+inline T load_unit(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// A unit as an ordering key: text units unsigned (folded to upper case when
+// asked), vector integers signed, vector floats as numbers.
+template <uint32_t Unit>
+inline int32_t compare_units(const uint8_t* a, const uint8_t* b, const SortSpec& s) {
+    if (s.elem_type == TYPE_FLOAT || s.elem_type == TYPE_PERCENT) {
+        double x = Unit == 4 ? double(load_unit<float>(a)) : 0.0,
+               y = Unit == 4 ? double(load_unit<float>(b)) : 0.0;
+        return (x > y) - (x < y);
+    }
+    if (s.elem_type == TYPE_INTEGER) {
+        int64_t x, y;
+        if constexpr (Unit == 1) {
+            x = int8_t(*a), y = int8_t(*b);
+        } else if constexpr (Unit == 2) {
+            x = load_unit<int16_t>(a), y = load_unit<int16_t>(b);
+        } else {
+            x = load_unit<int32_t>(a), y = load_unit<int32_t>(b);
+        }
+        return (x > y) - (x < y);
+    }
+    uint32_t x = get_char(a, Unit), y = get_char(b, Unit);
+    if (s.fold) {
+        x = upper(x);
+        y = upper(y);
+    }
+    return (x > y) - (x < y);
+}
+
+template <uint32_t Unit>
+int32_t sort_compare(const void* pa, const void* pb, int32_t /*op*/, intptr_t flags) {
+    const SortSpec& s = *reinterpret_cast<const SortSpec*>(flags);
+    auto a = static_cast<const uint8_t*>(pa);
+    auto b = static_cast<const uint8_t*>(pb);
+    if (s.reverse) std::swap(a, b);
+    if (!s.whole) return compare_units<Unit>(a + size_t(s.offset) * Unit, b + size_t(s.offset) * Unit, s);
+    for (uint32_t i = 0; i < s.size; ++i) {
+        int32_t r = compare_units<Unit>(a + size_t(i) * Unit, b + size_t(i) * Unit, s);
+        if (r) return r;
+    }
+    return 0;
+}
+
+int32_t sort_compare_f64(const void* pa, const void* pb, int32_t /*op*/, intptr_t flags) {
+    const SortSpec& s = *reinterpret_cast<const SortSpec*>(flags);
+    auto a = static_cast<const uint8_t*>(pa);
+    auto b = static_cast<const uint8_t*>(pb);
+    if (s.reverse) std::swap(a, b);
+    uint32_t first = s.whole ? 0 : s.offset, last = s.whole ? s.size : s.offset + 1;
+    for (uint32_t i = first; i < last; ++i) {
+        double x = load_unit<double>(a + size_t(i) * 8), y = load_unit<double>(b + size_t(i) * 8);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+// ---- Set operations ---------------------------------------------------------------------------------
+
+// Code points seen so far: a flat table for Latin-1, a hash set above.
+struct KeySet {
+    bool low[256] = {};
+    std::unordered_set<uint32_t> high;
+    void add(uint32_t cp) {
+        if (cp < 256)
+            low[cp] = true;
+        else
+            high.insert(cp);
+    }
+    bool has(uint32_t cp) const { return cp < 256 ? low[cp] : high.count(cp) != 0; }
+};
+
+}  // namespace
+
+// ---- Text workers ------------------------------------------------------------------------------------
+
+void escape_char(Cell* out, uint32_t cp, uint32_t marker, bool all) {
+    CountSink count;
+    escape_into(count, cp, marker, all);
+    SeriesBuffer* b = reserve(buffer(out), count.units, append_unit(count.widest));
+    WriteSink w{b->tail_ptr(), b->unit()};
+    escape_into(w, cp, marker, all);
+    b->tail += uint32_t(count.units * b->unit());
+}
+
+int32_t equal(Cell* a, Cell* b, int32_t op, bool match) {
+    uint32_t ia, ib;
+    Off na = text_node(a, &ia);
+    Off nb = text_node(b, &ib);
+    if (na == nb && ia == ib) return 0;
+    if (op == COMP_SAME) return -1;
+    const SeriesBuffer* ba = buffer_of(na);
+    const SeriesBuffer* bb = buffer_of(nb);
+    uint32_t ua = ba->unit(), ub = bb->unit();
+    uint32_t la = ba->byte_count() >> unit_shift(ua), lb = bb->byte_count() >> unit_shift(ub);
+    ia = std::min(ia, la);
+    ib = std::min(ib, lb);
+    uint32_t ca = la - ia, cb = lb - ib;
+    bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
+    uint32_t n;
+    if (!match) {
+        if (ca != cb && (equality || cb == 0)) return 1;
+        if (ca == 0 && cb == 0) return 0;
+        n = std::min(ca, cb);
+    } else {
+        if (cb == 0) return op == COMP_FIND ? 1 : 0;
+        if (ca < cb) return 1;
+        n = cb;
+    }
+    bool fold = op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT;
+    const uint8_t* pa = ba->head_ptr() + size_t(ia) * ua;
+    const uint8_t* pb = bb->head_ptr() + size_t(ib) * ub;
+    if (!fold && ua == 1 && ub == 1) {
+        int r = std::memcmp(pa, pb, n);
+        if (r) return r < 0 ? -1 : 1;
+    } else {
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t x = get_char(pa + size_t(i) * ua, ua);
+            uint32_t y = get_char(pb + size_t(i) * ub, ub);
+            if (x == y) continue;
+            if (fold) {
+                x = upper(x);
+                y = upper(y);
+                if (x == y) continue;
+            }
+            return x < y ? -1 : 1;
+        }
+    }
+    if (match) return 0;
+    return (ca > cb) - (ca < cb);
+}
+
+int32_t compare_answer_order(const Cell* answer) {
+    switch (answer->type()) {
+        case TYPE_LOGIC:
+            return answer->w1 ? -1 : 1;
+        case TYPE_NONE:
+            return 1;
+        case TYPE_INTEGER: {
+            int32_t v = int32_t(answer->w2);
+            return v > 0 ? -1 : v < 0 ? 1 : 0;
+        }
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: {
+            double d = answer->get_f64();
+            return d > 0 ? -1 : d < 0 ? 1 : 0;
+        }
+        default:
+            return -1;
+    }
+}
+
+bool char_in_bitset(Cell* str, const Cell* bitset) {
+    if (is_tail(str)) return false;
+    return bitset_has(bitset, abs_at(str, str->w1));
+}
+
+bool tag_delimited(Cell* str, uint32_t tag_length) {
+    uint32_t total = length_from_head(str);
+    uint64_t close = uint64_t(str->w1) + tag_length + 1;
+    if (str->w1 >= total || close >= total) return false;
+    return abs_at(str, str->w1) == '<' && abs_at(str, uint32_t(close)) == '>';
+}
+
+bool match_at(Cell* str, Cell* value, int32_t op) {
+    uint32_t t = value->type();
+    if (t == TYPE_TAG) {
+        uint32_t len = length(value);
+        if (!tag_delimited(str, len)) return false;
+        Cell after = *str;
+        after.w1 += 1;
+        Cell text = *value;
+        return equal(&after, &text, op, true) == 0;
+    }
+    if (is_string_like(t)) return equal(str, value, op, true) == 0;
+    if (t == TYPE_CHAR) {
+        if (is_tail(str)) return false;
+        uint32_t c = abs_at(str, str->w1);
+        return op == COMP_STRICT_EQUAL ? c == value->w2 : upper(c) == upper(value->w2);
+    }
+    return false;
+}
+
+// ---- make / to ----------------------------------------------------------------------------------------
+
+namespace {
+
+// An empty value of the type with room for `count` units.
+Cell* make_empty(Cell* proto, uint32_t type, uint32_t count) {
+    if (type == TYPE_BINARY) {
+        Off node = memory::alloc_bytes(std::max(count, 1u));
+        *proto = Cell{TYPE_BINARY, 0, node, 0};
+        return proto;
+    }
+    make_at(proto, count);
+    proto->set_type(type);
+    return proto;
+}
+
+int64_t capacity_of(Cell* spec) {
+    if (spec->type() == TYPE_INTEGER) return int32_t(spec->w2);
+    double d = std::trunc(spec->get_f64());
+    if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire("script", "out-of-range", *spec);
+    return int64_t(d);
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t st = spec->type();
+    if (type == TYPE_BINARY && st == TYPE_MONEY) fire("script", "bad-make-arg", datatype::cell(type), *spec);
+    if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
+        int64_t n = capacity_of(spec);
+        if (n < 0) fire("script", "out-of-range", *spec);
+        return make_empty(proto, type, uint32_t(n));
+    }
+    if (type == TYPE_BINARY) {
+        // Every other spec is binary!'s own conversion.
+        auto to_binary = datatype::lookup_as<action::Make>(TYPE_BINARY, ACT_TO);
+        if (!to_binary) fire("internal", "not-done");
+        return to_binary(proto, spec, type);
+    }
+    return to(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t st = spec->type();
+    if (st == TYPE_NONE) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+    StackMark mark;
+    Cell* out;
+    if (is_string_like(st)) {
+        uint32_t idx = std::min(spec->w1, length_from_head(spec));
+        Off node = series::copy_part(spec->w2, idx, length_from_head(spec) - idx);
+        out = stack::push(Cell{TYPE_STRING, 0, node, 0});
+    } else if (st == TYPE_BINARY) {
+        SeriesBuffer* b = buffer(spec);
+        uint32_t idx = std::min(spec->w1, b->byte_count());
+        out = load_utf8_strict(b->head_ptr() + idx, b->byte_count() - idx);
+    } else if (st == TYPE_REFINEMENT && type != TYPE_STRING) {
+        out = push_new(16);
+        actions::mold(spec, out, false, false, false, nullptr, INT32_MAX, 0);
+    } else {
+        out = push_new(16);
+        append_value(out, spec, -1, false);
+    }
+    out->set_type(type);
+    *proto = *out;
+    return proto;
+}
+
+// ---- form / mold ----------------------------------------------------------------------------------------
+
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
+    uint32_t len = length(value);
+    int32_t n = -1;
+    if (part && int64_t(budget) < int64_t(len)) n = std::max(budget, 0);
+    concatenate(out, value, n, 0, true, CONCAT_APPEND);
+    return int32_t(std::max<int64_t>(int64_t(budget) - len, INT32_MIN));
+}
+
+int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cell* part, int32_t budget,
+             int32_t /*indent*/) {
+    uint32_t len = length(value);
+    uint32_t end = len;
+    if (part) end = uint32_t(std::clamp<int64_t>(budget, 0, len));
+    Units u = units_of(value);
+    uint32_t quotes = 0, lines = 0;
+    for (uint32_t i = 0; i < end; ++i) {
+        uint32_t c = u.at(i);
+        quotes += c == '"';
+        lines += c == '\n';
+    }
+    bool braces = lines > 2 || quotes > 0 || len > 49;
+    CountSink count;
+    mold_run(count, u, end, braces, all);
+    SeriesBuffer* b = reserve(buffer(out), count.units, append_unit(count.widest));
+    u = units_of(value);  // the reservation may have moved or widened it
+    WriteSink w{b->tail_ptr(), b->unit()};
+    mold_run(w, u, end, braces, all);
+    b->tail += uint32_t(count.units * b->unit());
+    return int32_t(std::max<int64_t>(int64_t(budget) - end - 2, INT32_MIN));
+}
+
+// ---- compare ---------------------------------------------------------------------------------------------
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    uint32_t a = value->type(), b = other->type();
+    if (a != b) {
+        if (!(is_string_like(a) && is_string_like(b) && (op == COMP_EQUAL || op == COMP_NOT_EQUAL)))
+            return NOT_COMPARABLE;
+    }
+    return equal(value, other, op, false);
+}
+
+// ---- append / insert / change -------------------------------------------------------------------------
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    StackMark mark;
+    if (dup < 1) dup = 1;
+    uint32_t total = length_from_head(series);
+    if (series->w1 > total) series->w1 = total;
+    bool at_tail = append || series->w1 >= total;
+    uint32_t start = at_tail ? total : series->w1;
+    check_needed_size(series, value, part, dup);
+    bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+
+    uint32_t t = value->type();
+    uint32_t n;
+    if (!at_tail && t == TYPE_CHAR) {
+        insert_char_at(buffer(series), start, value->w2);
+        n = 1;
+    } else if (!at_tail && is_string_like(t) && t != TYPE_TAG) {
+        uint32_t before = length_from_head(series);
+        int32_t count = part < 0 ? -1 : int32_t(std::min<uint32_t>(uint32_t(part), length(value)));
+        Cell target = *series;
+        target.w1 = start;
+        concatenate(&target, value, count, 0, true, CONCAT_INSERT);
+        n = length_from_head(series) - before;
+    } else {
+        n = append_value(series, value, part, only);
+        if (!at_tail && n) {
+            // Formed text was written at the tail: rotate it into place.
+            SeriesBuffer* b = buffer(series);
+            uint32_t unit = b->unit();
+            uint8_t* first = b->head_ptr() + size_t(start) * unit;
+            uint8_t* second = b->head_ptr() + size_t(total) * unit;
+            exchange_runs(b, first, (total - start) * unit, second, n * unit, 0);
+        }
+    }
+    if (dup > 1 && n) fill_repeat(series, start, n, uint32_t(dup - 1));
+    uint64_t written = uint64_t(n) * uint32_t(dup);
+    if (owned)
+        series::notify_owner(series, append ? "appended" : "inserted", value, start, uint32_t(written));
+    if (append) {
+        series->w1 = 0;
+    } else {
+        series->w1 = uint32_t(std::min<uint64_t>(start + written, length_from_head(series)));
+    }
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    StackMark mark;
+    if (dup < 1) dup = 1;
+    uint32_t total = length_from_head(series);
+    if (series->w1 > total) series->w1 = total;
+    uint32_t index = series->w1;
+    if (index >= total) {
+        insert(series, value, -1, only, dup, true);
+        series->w1 = length_from_head(series);
+        return;
+    }
+    bool owned = series::notify_owner(series, "change", value, index, 0);
+
+    // The written text: a char!, a string-like value read in place, or a
+    // text made on the stack (formed values, tags, and values that share
+    // the series' buffer, which the move below would disturb).
+    uint32_t t = value->type();
+    Cell* text = nullptr;
+    uint32_t cp = 0, wlen = 1, wunit;
+    if (t == TYPE_CHAR) {
+        cp = value->w2;
+        wunit = write_unit(cp);
+    } else {
+        if (is_string_like(t) && t != TYPE_TAG && value->w2 != series->w2) {
+            text = value;
+        } else {
+            text = push_new(16);
+            append_value(text, value, -1, only);
+        }
+        wlen = length(text);
+        wunit = buffer(text)->unit();
+    }
+    uint32_t rest = total - index;
+    uint64_t written = uint64_t(wlen) * uint32_t(dup);
+    uint32_t replaced =
+        part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
+    uint64_t new_len = uint64_t(total) - replaced + written;
+    uint32_t unit = std::max(buffer(series)->unit(), wunit);
+    if (new_len * unit > MAX_BYTES) fire("internal", "no-memory");
+
+    SeriesBuffer* b = buffer(series);
+    if (written > replaced) {
+        b = reserve(b, written - replaced, wunit);
+    } else if (wunit > b->unit()) {
+        b = widen_to(b, b->unit(), wunit);
+    }
+    unit = b->unit();
+    uint8_t* at = b->head_ptr() + size_t(index) * unit;
+    std::memmove(at + written * unit, at + size_t(replaced) * unit, size_t(rest - replaced) * unit);
+    b->tail = b->head + uint32_t(new_len * unit);
+    uint8_t* d = at;
+    if (!text) {
+        for (int32_t k = 0; k < dup; ++k, d += unit) set_char(d, unit, cp);
+    } else if (wlen) {
+        Units w = units_of(text);
+        for (int32_t k = 0; k < dup; ++k) {
+            if (w.unit == unit) {
+                std::memcpy(d, w.p, size_t(wlen) * unit);
+                d += size_t(wlen) * unit;
+            } else {
+                for (uint32_t i = 0; i < wlen; ++i, d += unit) set_char(d, unit, w.at(i));
+            }
+        }
+    }
+    if (owned) series::notify_owner(series, "changed", value, index, uint32_t(written));
+    series->w1 = uint32_t(std::min<uint64_t>(index + written, new_len));
+}
+
+// ---- find / select -------------------------------------------------------------------------------------
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    Cell* result = stack::push(*series);
+    Cell* keep = stack::top;
+    uint32_t n = 1;
+    int64_t pos =
+        find_position(series, value, part, case_sensitive, same, any, with, skip, last, reverse, match, &n);
+    stack::top = keep;
+    if (pos < 0) {
+        *result = none::cell();
+    } else {
+        result->w1 = uint32_t(pos + (tail ? n : 0));
+    }
+    return result;
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse) {
+    Cell* result = stack::push(none::cell());
+    Cell* keep = stack::top;
+    uint32_t n = 1;
+    int64_t pos =
+        find_position(series, value, part, case_sensitive, same, any, with, skip, last, reverse, false, &n);
+    stack::top = keep;
+    if (pos >= 0 && uint64_t(pos) + n < length_from_head(series))
+        *result = series::unit_value(series, uint32_t(pos + n));
+    return result;
+}
+
+// ---- sort ---------------------------------------------------------------------------------------------
+
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    uint32_t total = length_from_head(series);
+    if (series->w1 > total) series->w1 = total;
+    uint32_t start = series->w1;
+    uint32_t count = total - start;
+    if (part) {
+        int64_t c = series::part_count(series, part);
+        if (c < 0) {
+            int64_t from = std::max<int64_t>(0, int64_t(start) + c);
+            count = uint32_t(start - from);
+            start = uint32_t(from);
+            series->w1 = start;
+        } else {
+            count = uint32_t(std::min<int64_t>(c, count));
+        }
+    }
+    uint32_t size = 1;
+    if (skip) {
+        if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+        int32_t k = int32_t(skip->w2);
+        if (k < 1 || count % uint32_t(k) || count < uint32_t(k)) invalid_refine_arg("skip", *skip);
+        size = uint32_t(k);
+    }
+    if (all && !skip) fire("script", "bad-refines");
+    uint32_t offset = 0;
+    if (comparator) {
+        uint32_t ct = comparator->type();
+        if (ct == TYPE_INTEGER) {
+            if (!skip || all) fire("script", "bad-refines");
+            int32_t k = int32_t(comparator->w2);
+            if (k < 1 || uint32_t(k) > size) fire("script", "out-of-range", *comparator);
+            offset = uint32_t(k - 1);
+        } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
+            // Calling a function needs the interpreter; its answers will be
+            // mapped through compare_answer_order (the rule blocks use).
+            fire("internal", "not-done");
+        } else {
+            invalid_refine_arg("compare", *comparator);
+        }
+    }
+    if (count < 2 || count == size) return series;
+
+    uint32_t t = series->type();
+    SeriesBuffer* b = buffer(series);
+    SortSpec spec{};
+    spec.unit = b->unit();
+    spec.elem_type = t == TYPE_VECTOR ? series->w3 : 0;
+    if (spec.elem_type == TYPE_CHAR) spec.elem_type = 0;  // char elements order as code points
+    // Bytes are not characters: binary! and vector! never fold.
+    spec.fold = !case_sensitive && t != TYPE_VECTOR && t != TYPE_BINARY;
+    spec.reverse = reverse;
+    spec.whole = all;
+    spec.size = size;
+    spec.offset = offset;
+
+    sort::Compare cmp;
+    if ((spec.elem_type == TYPE_FLOAT || spec.elem_type == TYPE_PERCENT) && spec.unit == 8) {
+        cmp = sort_compare_f64;
+    } else {
+        switch (spec.unit) {
+            case 1:
+                cmp = sort_compare<1>;
+                break;
+            case 2:
+                cmp = sort_compare<2>;
+                break;
+            case 4:
+                cmp = sort_compare<4>;
+                break;
+            default:
+                bad_unit();
+        }
+    }
+    bool owned = series::notify_owner(series, "sort", nullptr, start, count);
+    b = buffer(series);
+    uint8_t* base = b->head_ptr() + size_t(start) * spec.unit;
+    uint32_t records = count / size;
+    uint32_t width = size * spec.unit;
+    // A stable sort was asked for: keep it stable with /case too.
+    if (stable)
+        sort::merge_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
+    else
+        sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
+    if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
+    return series;
+}
+
+// ---- swap / take / trim
+// ------------------------------------------------------------------------------------
+
+void swap(Cell* series1, Cell* series2) {
+    uint32_t t2 = series2->type();
+    if (!is_string_like(t2) && t2 != TYPE_BINARY) fire("script", "invalid-arg", *series2);
+    if (is_tail(series1) || is_tail(series2)) return;
+    uint32_t i1 = series1->w1, i2 = series2->w1;
+    uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
+    // A byte series holds bytes only.
+    if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire("script", "out-of-range", char_::cell(c2));
+    if (t2 == TYPE_BINARY && c1 > 0xFF) fire("script", "out-of-range", char_::cell(c1));
+    bool owned1 = series::notify_owner(series1, "swap", nullptr, i1, 1);
+    bool owned2 = series::notify_owner(series2, "swap", nullptr, i2, 1);
+    poke_char_at(buffer(series1), i1, c2);
+    poke_char_at(buffer(series2), i2, c1);
+    if (owned1) series::notify_owner(series1, "swaped", nullptr, i1, 1);
+    if (owned2) series::notify_owner(series2, "swaped", nullptr, i2, 1);
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    return series::take(series, part, deep, last);
+}
+
+namespace {
+
+// Compacts the units from `from` on, keeping those `keep` accepts.
+template <class Keep>
+void compact(Cell* str, uint32_t from, Keep keep) {
+    SeriesBuffer* b = buffer(str);
+    uint32_t unit = b->unit();
+    uint32_t total = b->byte_count() >> unit_shift(unit);
+    uint8_t* h = b->head_ptr();
+    uint32_t out = from;
+    for (uint32_t i = from; i < total; ++i) {
+        uint32_t c = get_char(h + size_t(i) * unit, unit);
+        if (keep(c)) set_char(h + size_t(out++) * unit, unit, c);
+    }
+    b->tail = b->head + out * unit;
+}
+
+void trim_chars(Cell* str, Cell* with) {
+    uint32_t from = str->w1;
+    if (!with) {
+        compact(str, from, [](uint32_t c) { return !(c == 9 || c == 10 || c == 13 || c == 32); });
+        return;
+    }
+    uint32_t t = with->type();
+    if (t == TYPE_CHAR || t == TYPE_INTEGER) {
+        uint32_t cp = with->w2;
+        compact(str, from, [cp](uint32_t c) { return c != cp; });
+        return;
+    }
+    if (!is_string_like(t) && t != TYPE_BINARY) fire("script", "invalid-arg", *with);
+    KeySet set;
+    Units u = units_of(with);
+    if (u.count == 0) return;
+    for (uint32_t i = 0; i < u.count; ++i) set.add(u.at(i));
+    compact(str, from, [&set](uint32_t c) { return !set.has(c); });
+}
+
+void trim_lines(Cell* str) {
+    SeriesBuffer* b = buffer(str);
+    uint32_t unit = b->unit();
+    uint32_t total = b->byte_count() >> unit_shift(unit);
+    uint8_t* h = b->head_ptr();
+    uint32_t out = str->w1;
+    bool pending = false;  // a run of space since the last kept character
+    for (uint32_t i = str->w1; i < total; ++i) {
+        uint32_t c = get_char(h + size_t(i) * unit, unit);
+        if (is_trim_space(c)) {
+            pending = out > str->w1;
+            continue;
+        }
+        if (pending) set_char(h + size_t(out++) * unit, unit, ' ');
+        pending = false;
+        set_char(h + size_t(out++) * unit, unit, c);
+    }
+    b->tail = b->head + out * unit;
+}
+
+void trim_spaces(Cell* str, bool head_flag, bool tail_flag) {
+    SeriesBuffer* b = buffer(str);
+    uint32_t unit = b->unit();
+    uint32_t total = b->byte_count() >> unit_shift(unit);
+    uint8_t* h = b->head_ptr();
+    auto at = [&](uint32_t i) { return get_char(h + size_t(i) * unit, unit); };
+    uint32_t index = str->w1;
+    uint32_t s = index, e = total;
+    bool only_head = head_flag && !tail_flag;
+    bool only_tail = tail_flag && !head_flag;
+    if (!only_tail)
+        while (s < e && is_trim_space(at(s))) ++s;
+    bool dropped_lf = false;
+    if (!only_head) {
+        while (e > s && is_trim_space(at(e - 1))) {
+            if (at(e - 1) == '\n') dropped_lf = true;
+            --e;
+        }
+    }
+    uint32_t out = index;
+    if (head_flag || tail_flag) {
+        std::memmove(h + size_t(out) * unit, h + size_t(s) * unit, size_t(e - s) * unit);
+        out += e - s;
+    } else {
+        bool line_start = false;
+        for (uint32_t i = s; i < e;) {
+            uint32_t c = at(i);
+            if (c == '\n') {
+                set_char(h + size_t(out++) * unit, unit, c);
+                line_start = true;
+                ++i;
+            } else if (is_horizontal_space(c)) {
+                uint32_t j = i;
+                while (j < e && is_horizontal_space(at(j))) ++j;
+                // Space at the start of a line or just before a line feed goes.
+                if (!line_start && !(j < e && at(j) == '\n'))
+                    for (uint32_t k = i; k < j; ++k) set_char(h + size_t(out++) * unit, unit, at(k));
+                i = j;
+            } else {
+                set_char(h + size_t(out++) * unit, unit, c);
+                line_start = false;
+                ++i;
+            }
+        }
+    }
+    b->tail = b->head + out * unit;
+    if (dropped_lf && !tail_flag) append_char(b, '\n');
+}
+
+}  // namespace
+
+void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    uint32_t total = length_from_head(series);
+    if (series->w1 > total) series->w1 = total;
+    if (auto_ && !(all || with)) fire("internal", "not-done");
+    bool owned = series::notify_owner(series, "trim", nullptr, series->w1, total - series->w1);
+    if (all || with)
+        trim_chars(series, with);
+    else if (lines)
+        trim_lines(series);
+    else
+        trim_spaces(series, head, tail);
+    if (owned) series::notify_owner(series, "trimmed", nullptr, series->w1, 0);
+}
+
+// ---- path access --------------------------------------------------------------------------------------
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
+                Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
+                bool /*last_element*/, bool /*notify_owner*/) {
+    uint32_t et = element->type();
+    if (et == TYPE_INTEGER) {
+        if (value) {
+            actions::poke(parent, int32_t(element->w2), value, element);
+            return value;
+        }
+        return actions::pick(parent, int32_t(element->w2), element);
+    }
+    if (et == TYPE_WORD) fire("script", "invalid-path", *element);
+    if (!value)
+        return select(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
+                      false);
+    Cell* found = find(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
+                       false, false, false);
+    if (found->type() == TYPE_NONE) fire("script", "bad-path-set", *element);
+    Cell at = *found;
+    actions::poke(&at, 2, value, nullptr);
+    return value;
+}
+
+// ---- set operations -------------------------------------------------------------------------------------
+
+Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
+    StackMark mark;
+    uint32_t size = 1;
+    if (skip) {
+        if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_refine_arg("skip", *skip);
+        size = skip->w2;
+    }
+    Cell* a = stack::arg_base;
+    Cell* b = op == 8 ? nullptr : a + 1;
+    uint32_t la = length(a), lb = b ? length(b) : 0;
+    bool both = op == 9 || op == 12;
+    bool check = op == 10 || op == 11 || op == 12;
+    bool invert = op == 11 || op == 12;
+    if (la == 0 && (op != 9 || lb == 0)) return a;
+
+    Cell* result = push_new(la + (op == 9 ? lb : 0));
+    result->set_type(a->type());
+    KeySet taken;
+    auto key = [case_sensitive](uint32_t c) { return case_sensitive ? c : upper(c); };
+    auto pass = [&](Cell* src, Cell* other) {
+        KeySet in_other;
+        if (check) {
+            Units o = units_of(other);
+            for (uint32_t i = 0; i < o.count; i += size) in_other.add(key(o.at(i)));
+        }
+        uint32_t total = length_from_head(src);
+        for (uint32_t p = src->w1; p < total; p += size) {
+            uint32_t k = key(abs_at(src, p));
+            if (taken.has(k)) continue;
+            if (check && in_other.has(k) == invert) continue;
+            taken.add(k);
+            uint32_t end = std::min(total, p + size);
+            for (uint32_t i = p; i < end; ++i) append_char(buffer(result), abs_at(src, i));
+        }
+    };
+    pass(a, b);
+    if (both) pass(b, a);
+    *a = *result;
+    return a;
+}
+
+// ---- registration
+// ------------------------------------------------------------------------------------------
+
+void init() {
+    datatype::Registration r = datatype::blank(TYPE_STRING, TYPE_SERIES, "string!");
+    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
+    set(ACT_MAKE, entry(&make));
+    set(ACT_TO, entry(&to));
+    set(ACT_FORM, entry(&form));
+    set(ACT_MOLD, entry(&mold));
+    set(ACT_EVAL_PATH, entry(&eval_path));
+    set(ACT_COMPARE, entry(&compare));
+    set(ACT_APPEND, entry(&insert));
+    set(ACT_CHANGE, entry(&change));
+    set(ACT_FIND, entry(&find));
+    set(ACT_INSERT, entry(&insert));
+    set(ACT_SELECT, entry(&select));
+    set(ACT_SORT, entry(&sort));
+    set(ACT_SWAP, entry(&swap));
+    set(ACT_TAKE, entry(&take));
+    set(ACT_TRIM, entry(&trim));
+    for (uint32_t slot : {ACT_RANDOM, ACT_REFLECT, ACT_AT,       ACT_BACK, ACT_CLEAR,  ACT_COPY,  ACT_HEAD,
+                          ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT,   ACT_PICK,  ACT_POKE,
+                          ACT_REMOVE, ACT_REVERSE, ACT_SKIP,     ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
+        set(slot, INHERIT);
+    datatype::register_type(r);
+}
+
+}  // namespace kiv::string

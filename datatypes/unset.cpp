@@ -1,0 +1,70 @@
+#include "datatypes/unset.h"
+
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/series.h"
+
+namespace kiv {
+
+Cell unset_value{TYPE_UNSET, 0, 0, 0};
+
+namespace unset {
+
+Cell* push_last() {
+    *stack::arg_base = cell();
+    return stack::arg_base;
+}
+
+Cell* push() {
+    return stack::push(cell());
+}
+
+Cell* make_in(const Cell* block) {
+    Cell* c = block_alloc_tail(block);
+    *c = cell();
+    return c;
+}
+
+Cell* make_to(Cell*, Cell*, uint32_t) {
+    return push();
+}
+
+int32_t form(Cell*, Cell*, Cell*, int32_t budget) {
+    return budget;
+}
+
+int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    string::concatenate_literal(out, all ? "#(unset)" : "unset");
+    return budget - (all ? 8 : 5);
+}
+
+int32_t compare(Cell*, Cell* other, int32_t op) {
+    if (other->type() != TYPE_UNSET) return NOT_COMPARABLE;
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SAME:
+        case COMP_FIND:
+        case COMP_SORT:
+        case COMP_CASE_SORT:
+            return 0;
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
+void init() {
+    unset_value = cell();
+    datatype::Registration r = datatype::blank(TYPE_UNSET, 0, "unset!");
+    r.entries[ACT_MAKE - 1] = entry<action::Make>(make_to);
+    r.entries[ACT_TO - 1] = entry<action::Make>(make_to);
+    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
+    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
+    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    datatype::register_type(r);
+}
+
+}  // namespace unset
+}  // namespace kiv

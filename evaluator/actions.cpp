@@ -1,0 +1,746 @@
+#include "evaluator/actions.h"
+
+#include <climits>
+
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/series.h"
+
+namespace kiv::actions {
+
+StackEntry generic_table[ACTION_COUNT + 1];
+PortActorTable port_actor_table = nullptr;
+
+namespace {
+
+struct SlotInfo {
+    const char* name;
+    const char* first_arg;
+    uint32_t refinements;
+};
+
+// Indexed by slot; slot 0 unused.
+const SlotInfo slot_info[ACTION_COUNT + 1] = {
+    {"", "", 0},
+    {"make", "type", 0},
+    {"random", "value", 3},
+    {"reflect", "value", 0},
+    {"to", "type", 0},
+    {"form", "value", 1},
+    {"mold", "value", 4},
+    {"", "", 0},
+    {"", "", 0},
+    {"", "", 0},
+    {"absolute", "value", 0},
+    {"add", "value1", 0},
+    {"divide", "value1", 0},
+    {"multiply", "value1", 0},
+    {"negate", "number", 0},
+    {"power", "number", 0},
+    {"remainder", "value1", 0},
+    {"round", "n", 7},
+    {"subtract", "value1", 0},
+    {"even?", "number", 0},
+    {"odd?", "number", 0},
+    {"and~", "value1", 0},
+    {"complement", "value", 0},
+    {"or~", "value1", 0},
+    {"xor~", "value1", 0},
+    {"append", "series", 3},
+    {"at", "series", 0},
+    {"back", "series", 0},
+    {"change", "series", 3},
+    {"clear", "series", 0},
+    {"copy", "value", 3},
+    {"find", "series", 11},
+    {"head", "series", 0},
+    {"head?", "series", 0},
+    {"index?", "series", 0},
+    {"insert", "series", 3},
+    {"length?", "series", 0},
+    {"move", "origin", 1},
+    {"next", "series", 0},
+    {"pick", "series", 0},
+    {"poke", "series", 0},
+    {"put", "series", 1},
+    {"remove", "series", 2},
+    {"reverse", "series", 2},
+    {"select", "series", 9},
+    {"sort", "series", 7},
+    {"skip", "series", 0},
+    {"swap", "series1", 0},
+    {"tail", "series", 0},
+    {"tail?", "series", 0},
+    {"take", "series", 3},
+    {"trim", "series", 6},
+    {"create", "port", 0},
+    {"close", "port", 0},
+    {"delete", "file", 0},
+    {"modify", "target", 1},
+    {"open", "port", 5},
+    {"open?", "port", 0},
+    {"query", "target", 0},
+    {"read", "source", 6},
+    {"rename", "from", 0},
+    {"update", "port", 0},
+    {"write", "destination", 8},
+};
+
+inline Cell none_cell() {
+    return Cell{TYPE_NONE, 0, 0, 0};
+}
+
+// The word of an argument name for an error report (none for no name).
+Cell arg_word(const char* name) {
+    if (!name || !*name) return none_cell();
+    return word::unbound(symbol::make(name));
+}
+
+// script expect-arg for a type without the action. arg1 and arg3 are words
+// (the calling function's, and the called function's first argument).
+[[noreturn]] void raise_expect_arg(uint32_t type, uint32_t slot) {
+    Cell caller = stack::get_caller();
+    fire("script", "expect-arg", caller, datatype::cell(type),
+         arg_word(slot <= ACTION_COUNT ? slot_info[slot].first_arg : ""));
+}
+
+inline ActionEntry table_entry(uint32_t type, uint32_t slot) {
+    // A header byte above the registered range has no row: treat it as a
+    // type without implementations rather than read past the table.
+    return type <= TYPE_ID_LIMIT ? datatype::lookup(type, slot) : nullptr;
+}
+
+template <class F>
+inline F as(ActionEntry e) {
+    return reinterpret_cast<F>(e);
+}
+
+// ---- Stack-entry helpers ------------------------------------------------------------
+inline Cell* arg(uint32_t i) {
+    return stack::arg_base + i;
+}
+inline Cell* opt(const int32_t* r, int i) {
+    return r[i] < 0 ? nullptr : stack::arg_base + r[i];
+}
+inline bool flag(const int32_t* r, int i) {
+    return r[i] >= 0;
+}
+inline void result(const Cell* c) {
+    if (c) copy_cell(c, stack::arg_base);
+}
+inline int32_t int_of(const Cell* c) {
+    return int32_t(c->w2);
+}
+
+bool is_series_type(uint32_t t) {
+    switch (t) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+        case TYPE_VECTOR:
+        case TYPE_HASH:
+        case TYPE_BINARY:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+        case TYPE_IMAGE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Elements from the head to the tail of a series value's buffer.
+inline int32_t series_length(const Cell* s) {
+    return s->w2 ? int32_t(series::count(s->w2)) : 0;
+}
+
+inline bool same_series(const Cell* a, const Cell* b) {
+    return a->type() == b->type() && a->w2 == b->w2;
+}
+
+[[noreturn]] void raise_refine_arg(const Cell* arg) {
+    // arg1 is the word `part` once words exist.
+    fire("script", "invalid-refine-arg", none_cell(), *arg);
+}
+
+// /part of append and insert: a count, or a position in the value being
+// inserted. Returns false when the action must return the series unchanged.
+bool insert_part(Cell* value, const Cell* part, int32_t& count) {
+    count = -1;
+    if (!part) return true;
+    if (part->type() == TYPE_INTEGER) {
+        count = int_of(part);
+    } else {
+        if (!is_series_type(value->type())) fire("script", "invalid-part", *part);
+        if (!same_series(part, value)) raise_refine_arg(part);
+        int32_t at = int32_t(value->w1);
+        int32_t len = series_length(value);
+        if (at > len) at = len;
+        count = int32_t(part->w1) - at;
+    }
+    if (count == 0) return false;
+    if (count < 0) {
+        int32_t at = int32_t(value->w1);
+        if (at == 0) return false;
+        int32_t to = at + count < 0 ? 0 : at + count;
+        value->w1 = uint32_t(to);
+        count = at - to;
+    }
+    return true;
+}
+
+// /dup: 1 when absent; a count of 0 or less returns the series unchanged.
+bool dup_count(const Cell* dup, int32_t& count) {
+    count = dup ? int_of(dup) : 1;
+    return count > 0;
+}
+
+// Runs a form/mold implementation into a new string with the /part rules.
+template <class Call>
+void into_string(const Cell* part, Call call) {
+    Cell* saved_top = stack::top;
+    int32_t limit = INT_MAX;
+    if (part) {
+        limit = int_of(part);
+        if (limit <= 0) {
+            string::make_at(stack::arg_base, 0);
+            return;
+        }
+    }
+    Cell* out = string::make_at(stack::push_slot(), 0);
+    call(out, limit);
+    if (part) {
+        // Cut what went past the limit.
+        SeriesBuffer* b = buffer_of(out->w2);
+        uint32_t shift = unit_shift(b->unit());
+        uint64_t end = uint64_t(out->w1) + uint64_t(limit);
+        if (((b->tail - b->head) >> shift) > end) b->tail = b->head + uint32_t(end << shift);
+    }
+    copy_cell(out, stack::arg_base);
+    stack::top = saved_top;
+}
+
+// ---- Stack entries --------------------------------------------------------------------
+void make_s(const int32_t*) {
+    result(make(arg(0), arg(1)));
+}
+void random_s(const int32_t* r) {
+    random(arg(0), flag(r, 0), flag(r, 1), flag(r, 2));
+}
+void reflect_s(const int32_t*) {
+    reflect(arg(0), arg(1)->w2);
+}
+void to_s(const int32_t*) {
+    result(to(arg(0), arg(1)));
+}
+void form_s(const int32_t* r) {
+    Cell* value = arg(0);
+    Cell* part = opt(r, 0);
+    into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
+}
+void mold_s(const int32_t* r) {
+    Cell* value = arg(0);
+    Cell* part = opt(r, 3);
+    bool only = flag(r, 0), all = flag(r, 1), flat = flag(r, 2);
+    into_string(part, [&](Cell* out, int32_t budget) { mold(value, out, only, all, flat, part, budget, 0); });
+}
+template <uint32_t Slot>
+void stack_op_s(const int32_t*) {
+    stack_op(Slot);
+}
+void negate_s(const int32_t*) {
+    negate(arg(0));
+}
+void round_s(const int32_t* r) {
+    round(arg(0), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), flag(r, 5), flag(r, 6));
+}
+void even_s(const int32_t*) {
+    logic::box(even_q(arg(0)));
+}
+void odd_s(const int32_t*) {
+    logic::box(odd_q(arg(0)));
+}
+void complement_s(const int32_t*) {
+    result(complement(arg(0)));
+}
+template <bool Append>
+void insert_s(const int32_t* r) {
+    Cell* series = arg(0);
+    Cell* value = arg(1);
+    int32_t part, dup;
+    if (!insert_part(value, opt(r, 0), part)) return;
+    if (!dup_count(opt(r, 2), dup)) return;
+    if (!Append && series->type() != TYPE_PORT && is_series_type(series->type())) {
+        int32_t len = series_length(series);
+        if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
+    }
+    insert(series, value, part, flag(r, 1), dup, Append);
+}
+void change_s(const int32_t* r) {
+    Cell* series = arg(0);
+    Cell* value = arg(1);
+    int32_t part = -1, dup;
+    if (const Cell* p = opt(r, 0)) {
+        if (p->type() == TYPE_INTEGER) {
+            part = int_of(p);
+        } else {
+            if (!same_series(p, series)) raise_refine_arg(p);
+            part = int32_t(p->w1) - int32_t(series->w1);
+        }
+        if (part < 0) {
+            if (series->type() == TYPE_PORT || series->type() == TYPE_IMAGE) {
+                part = 0;
+            } else {
+                int32_t at = int32_t(series->w1);
+                int32_t to = at + part < 0 ? 0 : at + part;
+                series->w1 = uint32_t(to);
+                part = at - to;
+            }
+        }
+    }
+    if (!dup_count(opt(r, 2), dup)) return;
+    change(series, value, part, flag(r, 1), dup);
+}
+void clear_s(const int32_t*) {
+    clear(arg(0));
+}
+void copy_s(const int32_t* r) {
+    Cell* types = opt(r, 2);
+    if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
+        fire("script", "expect-arg", stack::get_caller(), datatype::cell(types->type()), arg_word("types"));
+    Cell* saved_top = stack::top;
+    Cell* res = none::push();
+    Cell* c = copy(arg(0), res, opt(r, 0), flag(r, 1), types);
+    result(c);
+    stack::top = saved_top;
+}
+void find_s(const int32_t* r) {
+    result(find(arg(0), arg(1), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
+                opt(r, 6), flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+}
+void length_s(const int32_t*) {
+    int32_t n = length(arg(0));
+    if (n < 0)
+        none::push_last();
+    else
+        *stack::arg_base = Cell{TYPE_INTEGER, 0, uint32_t(n), 0};
+}
+void move_s(const int32_t* r) {
+    result(move(arg(0), arg(1), opt(r, 0)));
+}
+void pick_s(const int32_t*) {
+    result(pick(arg(0), index_argument(arg(1)), arg(1)));
+}
+void poke_s(const int32_t*) {
+    Cell value = *arg(2);
+    poke(arg(0), index_argument(arg(1)), arg(2), arg(1));
+    stack::set_last(value);
+}
+void put_s(const int32_t* r) {
+    result(put(arg(0), arg(1), arg(2), flag(r, 0)));
+}
+void remove_s(const int32_t* r) {
+    remove(arg(0), opt(r, 0), opt(r, 1));
+}
+void reverse_s(const int32_t* r) {
+    reverse(arg(0), opt(r, 0), opt(r, 1));
+}
+void select_s(const int32_t* r) {
+    result(select(arg(0), arg(1), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
+                  opt(r, 6), flag(r, 7), flag(r, 8)));
+}
+void sort_s(const int32_t* r) {
+    result(sort(arg(0), flag(r, 0), opt(r, 1), opt(r, 2), opt(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));
+}
+void swap_s(const int32_t*) {
+    swap(arg(0), arg(1));
+}
+void take_s(const int32_t* r) {
+    result(take(arg(0), opt(r, 0), flag(r, 1), flag(r, 2)));
+}
+void trim_s(const int32_t* r) {
+    trim(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5));
+}
+template <uint32_t Slot>
+void port_op_s(const int32_t*) {
+    result(port_op(Slot, arg(0)));
+}
+void modify_s(const int32_t* r) {
+    Cell target = *arg(0);
+    modify(arg(0), arg(1), arg(2), flag(r, 0));
+    stack::set_last(target);
+}
+void open_s(const int32_t* r) {
+    result(open(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), opt(r, 4)));
+}
+void read_s(const int32_t* r) {
+    result(read(arg(0), opt(r, 0), opt(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5)));
+}
+void rename_s(const int32_t*) {
+    result(rename(arg(0), arg(1)));
+}
+void write_s(const int32_t* r) {
+    result(write(arg(0), arg(1), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), opt(r, 4), opt(r, 5),
+                 opt(r, 6), opt(r, 7)));
+}
+
+const StackEntry entries[ACTION_COUNT] = {
+    make_s,
+    random_s,
+    reflect_s,
+    to_s,
+    form_s,
+    mold_s,
+    nullptr,
+    nullptr,
+    nullptr,  // eval-path, set-path, compare: no stack entry
+    stack_op_s<ACT_ABSOLUTE>,
+    stack_op_s<ACT_ADD>,
+    stack_op_s<ACT_DIVIDE>,
+    stack_op_s<ACT_MULTIPLY>,
+    negate_s,
+    stack_op_s<ACT_POWER>,
+    stack_op_s<ACT_REMAINDER>,
+    round_s,
+    stack_op_s<ACT_SUBTRACT>,
+    even_s,
+    odd_s,
+    stack_op_s<ACT_AND_T>,
+    complement_s,
+    stack_op_s<ACT_OR_T>,
+    stack_op_s<ACT_XOR_T>,
+    insert_s<true>,
+    stack_op_s<ACT_AT>,
+    stack_op_s<ACT_BACK>,
+    change_s,
+    clear_s,
+    copy_s,
+    find_s,
+    stack_op_s<ACT_HEAD>,
+    stack_op_s<ACT_HEAD_Q>,
+    stack_op_s<ACT_INDEX_Q>,
+    insert_s<false>,
+    length_s,
+    move_s,
+    stack_op_s<ACT_NEXT>,
+    pick_s,
+    poke_s,
+    put_s,
+    remove_s,
+    reverse_s,
+    select_s,
+    sort_s,
+    stack_op_s<ACT_SKIP>,
+    swap_s,
+    stack_op_s<ACT_TAIL>,
+    stack_op_s<ACT_TAIL_Q>,
+    take_s,
+    trim_s,
+    port_op_s<ACT_CREATE>,
+    port_op_s<ACT_CLOSE>,
+    port_op_s<ACT_DELETE>,
+    modify_s,
+    open_s,
+    port_op_s<ACT_OPEN_Q>,
+    port_op_s<ACT_QUERY>,
+    read_s,
+    rename_s,
+    port_op_s<ACT_UPDATE>,
+    write_s,
+};
+
+}  // namespace
+
+// ---- Table --------------------------------------------------------------------------
+
+void register_entries(const StackEntry* list, uint32_t count) {
+    for (uint32_t k = 1; k <= count && k <= ACTION_COUNT; ++k) generic_table[k] = list[k - 1];
+}
+
+void init() {
+    generic_table[0] = nullptr;
+    register_entries(entries, ACTION_COUNT);
+}
+
+uint32_t refinement_count(uint32_t slot) {
+    return slot <= ACTION_COUNT ? slot_info[slot].refinements : 0;
+}
+const char* slot_name(uint32_t slot) {
+    return slot <= ACTION_COUNT ? slot_info[slot].name : "";
+}
+const char* first_arg_name(uint32_t slot) {
+    return slot <= ACTION_COUNT ? slot_info[slot].first_arg : "";
+}
+
+// ---- Lookup ---------------------------------------------------------------------------
+
+ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot) {
+    if (type == TYPE_PORT && slot > 24 && port_actor_table) {
+        if (const ActionEntry* scheme = port_actor_table(value)) {
+            ActionEntry e = scheme[slot - 25];
+            if (!e) fire("access", "no-port-action");
+            return e;
+        }
+    }
+    ActionEntry e = table_entry(type, slot);
+    if (!e) raise_expect_arg(type, slot);
+    return e;
+}
+
+ActionEntry get_action(const Cell* value, uint32_t slot) {
+    return get_action_from(value->type(), value, slot);
+}
+
+ActionEntry get_action_arg(uint32_t slot) {
+    return get_action(stack::arg_base, slot);
+}
+
+// ---- Dispatchers -------------------------------------------------------------------------
+
+namespace {
+// make and to dispatch on the type a datatype! prototype names, else on the
+// prototype's own type.
+inline Cell* make_to(Cell* proto, Cell* spec, uint32_t slot) {
+    uint32_t type = proto->type() == TYPE_DATATYPE ? proto->w1 : proto->type();
+    return as<action::Make>(get_action_from(type, proto, slot))(proto, spec, type);
+}
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec) {
+    return make_to(proto, spec, ACT_MAKE);
+}
+Cell* to(Cell* proto, Cell* spec) {
+    return make_to(proto, spec, ACT_TO);
+}
+
+void random(Cell* value, bool seed, bool secure, bool only) {
+    action_as<action::Random>(value, ACT_RANDOM)(value, seed, secure, only);
+}
+
+void reflect(Cell* value, uint32_t field_symbol) {
+    action_as<action::Reflect>(value, ACT_REFLECT)(value, field_symbol);
+}
+
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
+    return action_as<action::Form>(value, ACT_FORM)(value, out, part, budget);
+}
+
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent) {
+    return action_as<action::Mold>(value, ACT_MOLD)(value, out, only, all, flat, part, budget, indent);
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+                int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
+    ActionEntry e = table_entry(parent->type(), ACT_EVAL_PATH);
+    if (!e) {
+        // arg3 is the path cut after the element once paths can be copied.
+        if (path) fire("script", "bad-path-type", *path, datatype::cell(parent->type()), *path);
+        fire("script", "bad-path-type2", *element, datatype::cell(parent->type()));
+    }
+    return as<action::EvalPath>(e)(parent, element, value, path, grandparent, previous, position,
+                                   case_sensitive, get_path, last_element, notify_owner);
+}
+
+bool compare(Cell* a, Cell* b, int32_t op) {
+    int32_t r = action_as<action::Compare>(a, ACT_COMPARE)(a, b, op);
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SAME:
+        case COMP_EQUAL_10:
+        case COMP_EQUAL_11:
+        case COMP_FIND:
+            return r == 0;
+        case COMP_NOT_EQUAL:
+            return r != 0;
+        default:
+            break;
+    }
+    if (r == NOT_COMPARABLE) fire("script", "invalid-compare", *a, *b);
+    switch (op) {
+        case COMP_LESSER:
+            return r < 0;
+        case COMP_LESSER_EQUAL:
+            return r <= 0;
+        case COMP_GREATER:
+            return r > 0;
+        case COMP_GREATER_EQUAL:
+            return r >= 0;
+        default:  // the sort orderings: "comes first"
+            return r < 0;
+    }
+}
+
+int32_t compare_value(Cell* a, Cell* b, int32_t op) {
+    uint32_t t = a->type();
+    if (t == b->type()) {
+        switch (t) {
+            case TYPE_LOGIC:
+                return int32_t(a->w1 != 0) - int32_t(b->w1 != 0);
+            case TYPE_NATIVE:
+            case TYPE_ACTION:
+            case TYPE_OP:
+                return a->w1 == b->w1 ? 0 : a->w1 < b->w1 ? -1 : 1;
+            case TYPE_FUNCTION:
+            case TYPE_ROUTINE:
+                return a->w3 == b->w3 ? 0 : a->w3 < b->w3 ? -1 : 1;
+            default:
+                break;
+        }
+    }
+    return action_as<action::Compare>(a, ACT_COMPARE)(a, b, op);
+}
+
+void stack_op(uint32_t slot) {
+    as<action::StackOp>(get_action_arg(slot))();
+}
+
+void negate(Cell* value) {
+    action_as<action::Negate>(value, ACT_NEGATE)(value);
+}
+
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+           bool half_ceiling) {
+    action_as<action::Round>(value, ACT_ROUND)(value, scale, even, down, half_down, floor, ceiling,
+                                               half_ceiling);
+}
+
+bool even_q(Cell* value) {
+    return action_as<action::Predicate>(value, ACT_EVEN_Q)(value);
+}
+bool odd_q(Cell* value) {
+    return action_as<action::Predicate>(value, ACT_ODD_Q)(value);
+}
+
+Cell* complement(Cell* value) {
+    return action_as<action::Complement>(value, ACT_COMPLEMENT)(value);
+}
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    action_as<action::Insert>(series, append ? ACT_APPEND : ACT_INSERT)(series, value, part, only, dup,
+                                                                        append);
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    action_as<action::Change>(series, ACT_CHANGE)(series, value, part, only, dup);
+}
+
+void clear(Cell* series) {
+    action_as<action::Clear>(series, ACT_CLEAR)(series);
+}
+
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+    return action_as<action::Copy>(series, ACT_COPY)(series, result, part, deep, types);
+}
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    return action_as<action::Find>(series, ACT_FIND)(series, value, part, only, case_sensitive, same, any,
+                                                     with, skip, last, reverse, tail, match);
+}
+
+int32_t length(Cell* value) {
+    return action_as<action::Length>(value, ACT_LENGTH_Q)(value);
+}
+
+Cell* move(Cell* origin, Cell* target, Cell* part) {
+    return action_as<action::Move>(origin, ACT_MOVE)(origin, target, part);
+}
+
+Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
+    return action_as<action::Pick>(series, ACT_PICK)(series, index, index_cell);
+}
+
+Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
+    return action_as<action::Poke>(series, ACT_POKE)(series, index, value, index_cell);
+}
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+    return action_as<action::Put>(series, ACT_PUT)(series, key, value, case_sensitive);
+}
+
+void remove(Cell* series, Cell* part, Cell* key) {
+    action_as<action::Remove>(series, ACT_REMOVE)(series, part, key);
+}
+
+void reverse(Cell* series, Cell* part, Cell* skip) {
+    action_as<action::Reverse>(series, ACT_REVERSE)(series, part, skip);
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse) {
+    return action_as<action::Select>(series, ACT_SELECT)(series, value, part, only, case_sensitive, same, any,
+                                                         with, skip, last, reverse);
+}
+
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    return action_as<action::Sort>(series, ACT_SORT)(series, case_sensitive, skip, comparator, part, all,
+                                                     reverse, stable);
+}
+
+void swap(Cell* series1, Cell* series2) {
+    action_as<action::Swap>(series1, ACT_SWAP)(series1, series2);
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    return action_as<action::Take>(series, ACT_TAKE)(series, part, deep, last);
+}
+
+void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    action_as<action::Trim>(series, ACT_TRIM)(series, head, tail, auto_, lines, all, with);
+}
+
+Cell* port_op(uint32_t slot, Cell* value) {
+    return action_as<action::PortOp>(value, slot)(value);
+}
+
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
+    return action_as<action::Modify>(target, ACT_MODIFY)(target, field, value, case_sensitive);
+}
+
+Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return action_as<action::Open>(spec, ACT_OPEN)(spec, new_, read, write, seek, allow);
+}
+
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    return action_as<action::Read>(source, ACT_READ)(source, part, seek, binary, lines, info, as);
+}
+
+Cell* rename(Cell* from, Cell* to) {
+    return action_as<action::Rename>(from, ACT_RENAME)(from, to);
+}
+
+Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as) {
+    return action_as<action::Write>(destination, ACT_WRITE)(destination, data, binary, lines, info, append,
+                                                            part, seek, allow, as);
+}
+
+int32_t index_argument(const Cell* index) {
+    switch (index->type()) {
+        case TYPE_LOGIC:
+            return index->w1 ? 1 : 2;
+        case TYPE_INTEGER:
+        case TYPE_CHAR:
+            return int32_t(index->w2);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace kiv::actions

@@ -1,0 +1,110 @@
+// The generic actions: lookup of a type's implementation, one dispatcher per
+// action (called directly by datatype code), the stack entries that action!
+// values and the interpreter call, and the value ordering used by sorting.
+//
+// A missing implementation raises script expect-arg (the calling function's
+// word, the value's datatype, the called function's first argument word).
+//
+// Stack entries: generic_table[slot](refs) runs action `slot` on the call
+// whose arguments sit from the argument base on (fixed arguments first, in
+// specification order). `refs` holds one int32 per refinement of the action,
+// in specification order: -1 when the refinement is absent, else the offset
+// from the argument base of the refinement's first argument cell (for a
+// refinement without argument any value >= 0). The entry leaves the result in
+// the result slot (the argument base); it does not move the data top.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/actions.h"
+#include "datatypes/registry.h"
+
+namespace kiv::actions {
+
+// The generic action table: the stack entry of each slot (slot 8 empty).
+using StackEntry = void (*)(const int32_t* refinements);
+extern StackEntry generic_table[ACTION_COUNT + 1];
+void init();
+// Copies `count` entries into slots 1..count.
+void register_entries(const StackEntry* list, uint32_t count);
+// Number of refinements of each action's specification.
+uint32_t refinement_count(uint32_t slot);
+// The action's word and its first argument's name ("" for slots 7-9).
+const char* slot_name(uint32_t slot);
+const char* first_arg_name(uint32_t slot);
+
+// Lookup with the missing-entry error.
+ActionEntry get_action(const Cell* value, uint32_t slot);
+ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot);
+// The same for the value at the argument base.
+ActionEntry get_action_arg(uint32_t slot);
+template <class F>
+inline F action_as(const Cell* value, uint32_t slot) {
+    return reinterpret_cast<F>(get_action(value, slot));
+}
+
+// A port! whose actor is a native scheme (a handle!) takes the actions of
+// slots 25..62 from the scheme's own table (entry slot - 25). The port layer
+// installs this lookup; it answers the scheme's table, or null when the port
+// has no native actor. An empty entry there raises access no-port-action.
+using PortActorTable = const ActionEntry* (*)(const Cell* port);
+extern PortActorTable port_actor_table;
+
+// Dispatchers (same arguments as the slot's implementation; see datatypes/actions.h).
+Cell* make(Cell* proto, Cell* spec);
+Cell* to(Cell* proto, Cell* spec);
+void random(Cell* value, bool seed, bool secure, bool only);
+void reflect(Cell* value, uint32_t field_symbol);
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent);
+// Path step: the parent's eval-path. A parent type without one raises script
+// bad-path-type (path, parent's datatype, the path) or, with no path, script
+// bad-path-type2 (element, parent's datatype).
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+                int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
+// Comparison as a boolean: raises invalid-compare for orderings of values that are not comparable.
+bool compare(Cell* a, Cell* b, int32_t op);
+// Ordering (-1, 0, 1) for sort and set operations; a type's compare may
+// answer -2 (not comparable), which is passed on.
+int32_t compare_value(Cell* a, Cell* b, int32_t op);
+// Math and navigation actions whose operands are at the argument base.
+void stack_op(uint32_t slot);
+void negate(Cell* value);
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+           bool half_ceiling);
+bool even_q(Cell* value);
+bool odd_q(Cell* value);
+Cell* complement(Cell* value);
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+void clear(Cell* series);
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+int32_t length(Cell* value);  // -1: none
+Cell* move(Cell* origin, Cell* target, Cell* part);
+Cell* pick(Cell* series, int32_t index, Cell* index_cell);
+Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+void remove(Cell* series, Cell* part, Cell* key);
+void reverse(Cell* series, Cell* part, Cell* skip);
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse);
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable);
+void swap(Cell* series1, Cell* series2);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* rename(Cell* from, Cell* to);
+Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as);
+
+// pick/poke index from a cell: logic true 1, false 2, integer!/char! their number, else 0.
+int32_t index_argument(const Cell* index);
+
+}  // namespace kiv::actions

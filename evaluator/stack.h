@@ -1,0 +1,254 @@
+// The data stack and the call-frame stack.
+//
+// Both stacks are fixed series (they never move), so Cell* and Frame* into
+// them stay valid across allocations. The argument base is the first argument
+// cell of the call in progress and also its result slot. Every native, action
+// and function call pushes one 20-byte frame; error reports, non-local exits
+// and the collector read the same frames.
+//
+// Non-local exits (break, continue, return, exit, throw) never unwind the
+// machine stack with C++ exceptions: the throw_* operations below trim both
+// stacks to the target frame, leave the carried value in place and return
+// the unwind code, which every evaluating caller passes up until the frame
+// that admits it. Errors are the exception: fire() unwinds as a C++ exception
+// (RaisedError) caught at try/catch frames and at the top level.
+//
+// Rules the callers rely on:
+//   - When a throw_* returns a code, the stacks are already trimmed: the
+//     target frame (loop, function body, catch) is the topmost frame, the
+//     argument base is that frame's own base and holds the carried value.
+//     Activations between the exit and its target pass the code up without
+//     touching either stack; only the owner of the target frame pops it.
+//   - A break, continue, return, exit or throw that has no target, or whose
+//     search meets a try/all frame, raises a throw error (break, continue,
+//     return, throw) with both stacks exactly as they were before the search.
+//   - A RaisedError leaves the stacks as they were when it was fired. The
+//     code that catches it (a try, the top level) restores them with
+//     catch_at(), passing the frame record it pushed. Popping a function
+//     frame (type 1) always restores its context's values word.
+//   - A stack context's values word (context cell word 2) holds the arena
+//     offset of the first argument cell (the data stack is an arena block).
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/error.h"
+
+namespace kiv {
+
+// Unwind codes, ordered: a catch level admits every code at or below it.
+enum UnwindCode : uint32_t {
+    UNWIND_NONE = 0,
+    UNWIND_THROW = 0x7FFFFFFA,
+    UNWIND_EXIT = 0x7FFFFFFB,
+    UNWIND_RETURN = 0x7FFFFFFC,
+    UNWIND_CONTINUE = 0x7FFFFFFD,
+    UNWIND_BREAK = 0x7FFFFFFE,
+    UNWIND_ERROR = 0x7FFFFFFF,
+};
+
+namespace stack {
+
+constexpr uint32_t DATA_CELLS = 20000;
+constexpr uint32_t FRAME_CELLS = 15000;  // seen as 12,000 frames of 20 bytes
+constexpr uint32_t FRAME_COUNT = FRAME_CELLS * 16 / 20;
+
+// Frame types (bits 24-27 of the header) and flags.
+enum FrameType : uint32_t {
+    FRAME_FUNCTION = 1,
+    FRAME_NATIVE = 2,
+    FRAME_TRY = 4,
+    FRAME_TRY_ALL = 5,
+    FRAME_CATCH = 6,
+    FRAME_EVAL = 7,
+    FRAME_LOOP = 8,
+};
+constexpr uint32_t FRAME_TYPE_SHIFT = 24;
+constexpr uint32_t FRAME_TYPE_MASK = 0x0F000000u;
+constexpr uint32_t FRAME_RETURN_TARGET = 0x10000000u;  // bit 28: return/exit stop here
+constexpr uint32_t FRAME_EVALUATING = 0x80000000u;     // bit 31: pushed by the interpreter
+
+// Header bits added by each push operation.
+constexpr uint32_t MARK_FUNC = 0x01000000u;
+constexpr uint32_t MARK_NATIVE = 0x02000000u;
+constexpr uint32_t MARK_FUNC_ON_STACK = 0x12000000u;
+constexpr uint32_t MARK_INTERP_NATIVE = 0x82000000u;
+constexpr uint32_t MARK_INTERP_FUNC = 0x81000000u;
+constexpr uint32_t MARK_TRY = 0x04000000u;
+constexpr uint32_t MARK_TRY_ALL = 0x05000000u;
+constexpr uint32_t MARK_CATCH = 0x06000000u;
+constexpr uint32_t MARK_EVAL = 0x87000000u;
+constexpr uint32_t MARK_LOOP = 0x08000000u;
+
+struct Frame {
+    uint32_t header;       // symbol id << 8 | type << 24 | flags
+    uint32_t saved_base;   // caller's argument base, as a cell index from the data-stack bottom
+    Off binding;           // context node of the naming word (0 when unbound)
+    Off function_context;  // type-1 frames: the function's context node
+    Off saved_values;      // type-1 frames: the context's values word at push time
+
+    uint32_t type() const { return (header & FRAME_TYPE_MASK) >> FRAME_TYPE_SHIFT; }
+    uint32_t symbol() const { return (header >> 8) & 0xFFFFu; }
+};
+static_assert(sizeof(Frame) == 20, "call frames are 20 bytes");
+
+extern Cell* bottom;
+extern Cell* top;       // next free cell
+extern Cell* arg_base;  // first argument of the call in progress = its result slot
+extern Cell* limit;
+extern Frame* frames_bottom;
+extern Frame* frames_top;  // next free frame
+extern Frame* frames_limit;
+
+// Allocates both stacks (fixed series) and empties them.
+void init();
+
+// ---- Data stack ----------------------------------------------------------------
+// Raises internal stack-overflow for a reservation that would reach the limit:
+// the top is left 5 cells below the attempted new top and the cycle stack is
+// emptied first. At most DATA_CELLS - 1 cells are ever in use.
+[[noreturn]] void data_overflow(Cell* attempted_top);
+// Reserves the top cell (set to unset!); overflow raises.
+inline Cell* push_slot() {
+    Cell* slot = top;
+    if (slot + 1 >= limit) [[unlikely]]
+        data_overflow(slot + 1);
+    top = slot + 1;
+    // The collector scans every cell below the top, and the caller may
+    // allocate before it fills the slot: it must not hold a stale value.
+    *slot = Cell{TYPE_UNSET, 0, 0, 0};
+    return slot;
+}
+// Copies the value into a new top cell (the value may lie on the stack).
+inline Cell* push(const Cell& value) {
+    Cell v = value;
+    Cell* slot = push_slot();
+    *slot = v;
+    return slot;
+}
+void pop(uint32_t n);  // never below the bottom
+inline void reset() {
+    top = arg_base;
+}
+inline void keep() {
+    top = arg_base + 1;
+}
+inline void set_last(const Cell& v) {
+    copy_cell(&v, arg_base);
+}
+inline void set_last_keep(const Cell& v) {
+    copy_cell(&v, arg_base);
+    top = arg_base + 1;
+}
+inline Cell* top_cell() {
+    return top > bottom ? top - 1 : bottom;
+}
+inline Cell* arg(uint32_t i) {
+    return arg_base + i;
+}
+
+// ---- Frames ------------------------------------------------------------------------
+// Each push names the call by a word cell (or null for anonymous) and returns
+// the new argument base (the data top).
+Cell* mark(const Cell* word, uint32_t bits);
+Cell* mark_func(const Cell* word, Off context);
+Cell* mark_func_on_stack(const Cell* word, Off context);
+inline Cell* mark_native(const Cell* word) {
+    return mark(word, MARK_NATIVE);
+}
+inline Cell* mark_try(const Cell* word) {
+    return mark(word, MARK_TRY);
+}
+inline Cell* mark_try_all(const Cell* word) {
+    return mark(word, MARK_TRY_ALL);
+}
+inline Cell* mark_catch(const Cell* word) {
+    return mark(word, MARK_CATCH);
+}
+inline Cell* mark_loop(const Cell* word) {
+    return mark(word, MARK_LOOP);
+}
+inline Cell* mark_eval(const Cell* word) {
+    return mark(word, MARK_EVAL);
+}
+inline Frame* ctop() {
+    return frames_top > frames_bottom ? frames_top - 1 : nullptr;
+}
+
+void unwind();
+void unwind_func();
+void unwind_func_drop();
+void unwind_drop();
+void unwind_last();
+void unwind_func_last();
+void unwind_checked();
+void unroll(uint32_t type, bool keep);
+void unroll_last(uint32_t type);
+inline void unroll_loop(bool keep) {
+    unroll(FRAME_LOOP, keep);
+}
+
+// ---- Non-local exits: trim the stacks and return the code to pass up ---------
+// break (with /return value when has_value) and continue: the nearest loop frame.
+uint32_t throw_break(bool has_value, bool is_continue);
+// return (has_value) and exit: the nearest frame with the return-target bit.
+// Unless from_top, the topmost frame (the native frame of return/exit) is
+// dropped before the search.
+uint32_t throw_exit(bool has_value, bool from_top);
+// throw: drops the topmost frame (throw's own), then finds the nearest catch
+// frame; the catch's base receives the thrown value (former argument base)
+// and the cell after it (the /name argument). Returns `code`.
+uint32_t throw_value(uint32_t code);
+
+// The frame where the throw in progress started (0 when none); read and
+// cleared by get_caller.
+extern Frame* throw_position;
+
+// ---- Errors -----------------------------------------------------------------------
+// Restores both stacks at the code that pushed `frame` (a try frame, usually)
+// after a RaisedError: pops every frame from the top down to and including
+// `frame` (restoring function contexts), sets the argument base to the base
+// in force before `frame` was pushed and keeps only the result slot. Calling
+// it again for the same frame changes nothing more.
+void catch_at(Frame* frame);
+// Trims the stacks to the nearest try or try/all frame as an uncaught error
+// needs (the try frame itself is popped, the data top kept), then rethrows
+// the error. With no try frame, both stacks end empty and the error goes on
+// to the top level.
+[[noreturn]] void throw_error(const RaisedError& error);
+// Pops every frame (restoring function contexts) and empties the data stack.
+void reset_all();
+
+// ---- Inspection --------------------------------------------------------------------
+inline uint32_t top_type() {
+    return top_cell()->type();
+}
+inline uint32_t index_of(const Cell* c) {
+    return uint32_t(c - bottom);
+}
+inline uint32_t frame_count() {
+    return uint32_t(frames_top - frames_bottom);
+}
+// When the topmost value is an error!, copies it into the result slot; then
+// keeps only the result slot.
+void keep_thrown();
+// Starting below `frame` (below the frame top when null): true when a frame
+// pushed by the interpreter (bit 31) is met; only_one examines one frame.
+bool eval_q(const Frame* frame, bool only_one);
+
+// Symbol ids of the fixed words <body> and <anon>, whose frames call traces
+// skip. 0 until the fixed words exist.
+extern uint32_t body_symbol;
+extern uint32_t anon_symbol;
+// The frame naming the caller for an error's `where`: from the throw
+// position (else the topmost frame) down, the first frame not named <body>
+// or <anon>; null below the bottom. Clears the throw position.
+Frame* caller_frame();
+// The word for an error's `where`. Words do not exist yet: this answers none
+// until the word layer can turn caller_frame()'s symbol and binding into a
+// word (or <not-found> below the bottom). Clears the throw position.
+Cell get_caller();
+
+}  // namespace stack
+}  // namespace kiv
