@@ -15,6 +15,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
 #include "runtime/entry.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
@@ -50,9 +52,11 @@ void runtime_boot() {
     fixed::build();
     error::init_values();
     runtime::init();
-    // Next, in this order: the natives, the parser, ownership/init, the
-    // checksums, the compression words, call/init-buffer, the lexer, the boot
-    // image, the interpreter, slots/init, and collector/init last.
+    natives::init();
+    // The parser, ownership/init, the checksums, the compression words,
+    // call/init-buffer, the lexer and the boot image come here.
+    interpreter::init();
+    // slots/init, and collector/init last.
 }
 
 namespace {

@@ -1,0 +1,1292 @@
+#include "evaluator/interpreter.h"
+
+#include <pthread.h>
+
+#include <cstring>
+#include <vector>
+
+#include "boot/fixed_words.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/arena.h"
+#include "runtime/cycles.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/root.h"
+#include "runtime/series.h"
+
+namespace kiv::interpreter {
+
+bool tracing = false;
+
+namespace {
+
+// ==== Typed specifications ================================================================
+//
+// Built on the first call of a function value from its specification block
+// and kept in cell 1 of the value's series (a binary! cell; function! and
+// routine! call it CELL_SPARE, native! and action! keep it free for this).
+// An op! shares its source's series, hence its cache. Layout: a SpecHeader,
+// then one SpecEntry per fixed argument, then for each refinement (spec
+// order) a refinement entry followed by its argument entries. /local and its
+// words only add to `locals`; `return:` only sets `return_type`. The entries
+// are read by node and index at every use: argument fetching evaluates code,
+// which may move the buffer.
+
+enum EntryKind : uint32_t { K_ARG = 1, K_REF = 2 };
+constexpr uint32_t MODE_MASK = 0x300000;
+constexpr uint32_t MODE_EVAL = 0;
+constexpr uint32_t MODE_LITERAL = 0x100000;
+constexpr uint32_t MODE_QUOTED = 0x200000;
+
+struct SpecHeader {
+    uint32_t fixed;        // fixed arguments
+    uint32_t refinements;  // refinements (not /local)
+    uint32_t frame_cells;  // function layout: args, flags + refinement args, locals
+    uint32_t locals;       // cells of /local: its flag and its words (0 without)
+    uint32_t entries;
+    uint32_t return_type;  // datatype id of the declared result (0 none)
+    uint32_t ref_args;     // arguments of all refinements together
+    uint32_t ref_table;    // entry index of refinement 0 .. (refinement entries follow in order)
+};
+struct SpecEntry {
+    uint32_t kind_mode;  // kind | fetch mode
+    uint32_t symbol;     // as written
+    uint32_t canonical;  // case-insensitive id
+    uint32_t ts[3];      // typeset payload
+    uint32_t fpos;       // function layout: argument cell, or the refinement's flag cell
+    uint32_t npos;       // native layout: argument cell, or the refinement's first argument cell
+    uint32_t nargs;      // refinement: its argument count
+    uint32_t ordinal;    // refinement: 0-based number
+};
+static_assert(sizeof(SpecHeader) == 32);
+static_assert(sizeof(SpecEntry) == 40);
+
+inline const SpecHeader* spec_header(Off node) {
+    return reinterpret_cast<const SpecHeader*>(buffer_of(node)->head_ptr());
+}
+inline SpecEntry spec_entry(Off node, uint32_t i) {
+    SpecEntry e;
+    std::memcpy(&e, buffer_of(node)->head_ptr() + sizeof(SpecHeader) + i * sizeof(SpecEntry), sizeof e);
+    return e;
+}
+inline bool ts_has(const uint32_t ts[3], uint32_t type) {
+    Cell c{TYPE_TYPESET, ts[0], ts[1], ts[2]};
+    return typeset::has(&c, type);
+}
+
+inline bool is_callable(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+uint32_t canonical_of(fixed::Symbol s) {
+    return symbol::resolve(fixed::sym[s] ? fixed::sym[s] : symbol::make(fixed::SYMBOL_NAMES[s]));
+}
+uint32_t local_canonical() {
+    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
+    return symbol::resolve(s ? s : symbol::make("local"));
+}
+
+// The typeset of a type block (default when empty).
+void typeset_of(const Cell* types, uint32_t out[3]) {
+    Cell t = *types;
+    if (block::ks_length(&t) == 0) {
+        Cell d = typeset::default_set();
+        out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
+        return;
+    }
+    Cell* saved = stack::top;
+    Cell* tmp = block::push_only(1);
+    Cell* ts = typeset::make_in_from_block(tmp, &t);
+    Cell c = *ts;
+    stack::top = saved;
+    out[0] = c.w1, out[1] = c.w2, out[2] = c.w3;
+}
+
+Off build_typed_spec(const Cell* fn_in) {
+    Cell fn = *fn_in;
+    Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
+    uint32_t ret = canonical_of(fixed::SYM_RETURN);
+    uint32_t local = local_canonical();
+    std::vector<SpecEntry> fixed_args;
+    std::vector<std::vector<SpecEntry>> refs;  // refinement entry first, then its arguments
+    SpecHeader h{};
+    bool in_local = false;
+    uint32_t n = series::count(spec.w2);
+    Cell default_ts = typeset::default_set();
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell v = *block::ks_abs_at(&spec, i);
+        switch (v.type()) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD: {
+                bool typed = i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK;
+                if (in_local) {
+                    ++h.locals;
+                    if (typed) ++i;
+                    break;
+                }
+                SpecEntry e{};
+                e.kind_mode = K_ARG | (v.type() == TYPE_GET_WORD   ? MODE_LITERAL
+                                       : v.type() == TYPE_LIT_WORD ? MODE_QUOTED
+                                                                   : MODE_EVAL);
+                e.symbol = v.w2;
+                e.canonical = symbol::resolve(v.w2);
+                if (typed) {
+                    Cell types = *block::ks_abs_at(&spec, ++i);
+                    typeset_of(&types, e.ts);
+                } else {
+                    e.ts[0] = default_ts.w1, e.ts[1] = default_ts.w2, e.ts[2] = default_ts.w3;
+                }
+                if (refs.empty()) {
+                    fixed_args.push_back(e);
+                } else {
+                    refs.back().push_back(e);
+                }
+                break;
+            }
+            case TYPE_SET_WORD: {
+                if (symbol::resolve(v.w2) != ret) fire("script", "bad-func-def", v);
+                in_local = false;
+                if (i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK) {
+                    Cell types = *block::ks_abs_at(&spec, ++i);
+                    if (block::ks_length(&types) > 0) {
+                        Cell first = *block::ks_abs_at(&types, types.w1);
+                        if (first.type() == TYPE_WORD && first.w1) {
+                            const Cell* val = context::get_word(&first);
+                            if (val->type() == TYPE_DATATYPE) h.return_type = val->w1;
+                        }
+                    }
+                }
+                break;
+            }
+            case TYPE_REFINEMENT: {
+                if (symbol::resolve(v.w2) == local) {
+                    in_local = true;
+                    h.locals = 1;
+                    break;
+                }
+                in_local = false;
+                SpecEntry e{};
+                e.kind_mode = K_REF;
+                e.symbol = v.w2;
+                e.canonical = symbol::resolve(v.w2);
+                refs.push_back({e});
+                break;
+            }
+            default:
+                break;  // doc strings, the attribute block
+        }
+    }
+    h.fixed = uint32_t(fixed_args.size());
+    h.refinements = uint32_t(refs.size());
+    std::vector<SpecEntry> all;
+    uint32_t fpos = 0;
+    for (SpecEntry& e : fixed_args) {
+        e.fpos = e.npos = fpos++;
+        all.push_back(e);
+    }
+    uint32_t npos = fpos;
+    for (uint32_t r = 0; r < refs.size(); ++r) {
+        auto& group = refs[r];
+        SpecEntry& re = group[0];
+        re.ordinal = r;
+        re.nargs = uint32_t(group.size() - 1);
+        re.fpos = fpos++;
+        re.npos = npos;
+        all.push_back(re);
+        for (size_t k = 1; k < group.size(); ++k) {
+            group[k].fpos = fpos++;
+            group[k].npos = npos++;
+            group[k].ordinal = r;
+            all.push_back(group[k]);
+        }
+        h.ref_args += re.nargs;
+    }
+    h.frame_cells = fpos + h.locals;
+    h.entries = uint32_t(all.size());
+    // Refinement entries in ordinal order, for lookups by number: their
+    // entry indexes, appended after the entries.
+    std::vector<uint32_t> table;
+    for (uint32_t i = 0; i < all.size(); ++i)
+        if ((all[i].kind_mode & 0xFF) == K_REF) table.push_back(i);
+    h.ref_table = h.entries;  // the table starts where the entries end (in entry-size units below)
+
+    uint32_t bytes =
+        uint32_t(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) + table.size() * sizeof(uint32_t));
+    Off node = memory::alloc_bytes(bytes);
+    SeriesBuffer* b = buffer_of(node);
+    uint8_t* p = b->head_ptr();
+    std::memcpy(p, &h, sizeof h);
+    if (!all.empty()) std::memcpy(p + sizeof h, all.data(), all.size() * sizeof(SpecEntry));
+    if (!table.empty())
+        std::memcpy(p + sizeof h + all.size() * sizeof(SpecEntry), table.data(),
+                    table.size() * sizeof(uint32_t));
+    b->tail = b->head + bytes;
+    // Link it to the function value (re-read the series: the allocation may
+    // have moved it).
+    *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
+    return node;
+}
+
+// The typed specification node of a callable source value (not op!).
+inline Off typed_spec(const Cell* fn) {
+    const Cell* cache = buffer_of(fn->w3)->head_cell() + 1;
+    if (cache->type() == TYPE_BINARY) [[likely]]
+        return cache->w2;
+    return build_typed_spec(fn);
+}
+inline uint32_t ref_entry_index(Off node, uint32_t ordinal) {
+    const SpecHeader* h = spec_header(node);
+    uint32_t v;
+    std::memcpy(&v,
+                buffer_of(node)->head_ptr() + sizeof(SpecHeader) + h->entries * sizeof(SpecEntry) +
+                    ordinal * sizeof(uint32_t),
+                sizeof v);
+    return v;
+}
+int32_t find_ref(Off node, uint32_t canonical) {
+    uint32_t n = spec_header(node)->refinements;
+    for (uint32_t r = 0; r < n; ++r)
+        if (spec_entry(node, ref_entry_index(node, r)).canonical == canonical) return int32_t(r);
+    return -1;
+}
+
+inline Cell source_of(const Cell* fn) {
+    return fn->type() == TYPE_OP ? native::op_source(fn) : *fn;
+}
+
+// ==== Interpreter state ======================================================================
+
+// Root-block cells (indexes; 0 before init).
+uint32_t last_value_slot = 0;
+uint32_t callback_slot = 0;
+
+// The block being evaluated and its current expression.
+Off current_node = 0;
+uint32_t current_index = 0;
+uint32_t current_type = TYPE_BLOCK;
+
+struct PositionGuard {
+    Off node;
+    uint32_t index;
+    uint32_t type;
+    PositionGuard() : node(current_node), index(current_index), type(current_type) {}
+    ~PositionGuard() {
+        current_node = node;
+        current_index = index;
+        current_type = type;
+    }
+};
+
+// Tracing: mask, receivers and the state do/trace established.
+uint32_t trace_mask = 0;
+TraceHook trace_hook = nullptr;
+bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
+
+// Machine-stack guard: evaluation recurses on the C++ stack; below the floor
+// a clean stack overflow is raised before the real stack runs out.
+uintptr_t stack_floor = 0;
+uintptr_t stack_ceiling = 0;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr uintptr_t STACK_MARGIN = 2u << 20;
+#else
+constexpr uintptr_t STACK_MARGIN = 512u << 10;
+#endif
+
+void init_stack_guard() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 2 * STACK_MARGIN) {
+        stack_floor = uintptr_t(addr) + STACK_MARGIN;
+        stack_ceiling = uintptr_t(addr) + size;
+    }
+    pthread_attr_destroy(&attr);
+}
+
+[[noreturn]] void machine_overflow() {
+    cycles::reset();
+    fire("internal", "stack-overflow");
+}
+
+inline void check_machine_stack() {
+    uintptr_t probe = uintptr_t(__builtin_frame_address(0));
+    if (probe < stack_floor && probe + (64u << 20) > stack_floor) [[unlikely]]
+        machine_overflow();
+}
+
+// ==== Code positions ==========================================================================
+
+struct Code {
+    Off node;       // block (or path) being evaluated
+    uint32_t pos;   // current cell, counted from the buffer head
+    uint32_t head;  // the index of the block value (for trace reports)
+    uint32_t type;  // the block value's type (for trace reports)
+};
+inline Cell* cell_at(Off node, uint32_t i) {
+    return buffer_of(node)->head_cell() + i;
+}
+inline uint32_t cell_count(Off node) {
+    return buffer_of(node)->byte_count() >> 4;
+}
+inline Cell code_cell(const Code& c) {
+    return Cell{c.type, c.head, c.node, 0};
+}
+
+inline const Cell& anon_word() {
+    return fixed::words[fixed::W_ANON];
+}
+inline const Cell& body_word() {
+    return fixed::words[fixed::W_BODY];
+}
+
+// ==== Trace events ===============================================================================
+
+inline bool wants(uint32_t ev) {
+    return tracing && (trace_mask & ev);
+}
+
+uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
+    Cell code = c ? code_cell(*c) : none::cell();
+    int32_t offset = c ? int32_t(c->pos) : -1;
+    return fire_event(ev, c ? &code : nullptr, offset, value, ref);
+}
+
+#define KIV_TRACE(ev, c, value, ref)                                                              \
+    do {                                                                                          \
+        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
+            if (uint32_t trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
+        }                                                                                         \
+    } while (0)
+
+// ==== Words ======================================================================================
+
+// The value a word refers to, for reading (raising the context's errors).
+inline Cell word_value(const Cell* w) {
+    return *context::get_word(w);
+}
+
+// The value of an op! look-ahead candidate without raising anything: null
+// unless the word is bound and its value can be read.
+inline const Cell* peek_value(const Cell* w) {
+    Off ctx = w->w1;
+    int32_t idx = int32_t(w->w3);
+    if (!ctx || idx < 0) return nullptr;
+    const Cell* cc = context::cell(ctx);
+    Off values = cc->w2;
+    if (!values) return nullptr;
+    if (cc->header & header::STACK_VALUES) {
+        if (uint32_t(idx) >= context::word_count(ctx)) return nullptr;
+        return arena::ptr<Cell>(values) + idx;
+    }
+    const SeriesBuffer* b = buffer_of(values);
+    if (uint32_t(idx) >= (b->byte_count() >> 4)) return nullptr;
+    return b->head_cell() + idx;
+}
+
+// ==== Calls =======================================================================================
+
+uint32_t eval_expression(Code& c, bool lookahead, bool top_level);
+uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                   bool infix);
+uint32_t walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+
+[[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
+    Cell n = name;
+    fire("script", "expect-arg", n, datatype::cell(type), word::unbound(symbol));
+}
+
+inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
+    if (!ts_has(e.ts, v->type())) [[unlikely]]
+        expect_arg(name, v->type(), e.symbol);
+}
+
+// Fetches one argument from the code by the entry's mode and pushes it.
+uint32_t fetch_arg(const Cell& name, const SpecEntry& e, Code& c, bool single) {
+    if (c.pos >= cell_count(c.node)) {
+        Cell n = name;
+        fire("script", "no-arg", n, word::unbound(e.symbol));
+    }
+    uint32_t mode = e.kind_mode & MODE_MASK;
+    if (mode == MODE_EVAL) {
+        if (uint32_t code = eval_expression(c, !single, false)) return code;
+    } else {
+        Cell v = *cell_at(c.node, c.pos);
+        KIV_TRACE(EV_FETCH, &c, &v, nullptr);
+        ++c.pos;
+        if (mode == MODE_QUOTED) {
+            switch (v.type()) {
+                case TYPE_PAREN:
+                    if (uint32_t code = eval(&v, false)) return code;
+                    goto pushed;
+                case TYPE_GET_WORD:
+                    v = word_value(&v);
+                    break;
+                case TYPE_GET_PATH:
+                    if (uint32_t code = walk_path(v, PATH_GET, nullptr, nullptr)) return code;
+                    goto pushed;
+                default:
+                    break;
+            }
+        }
+        stack::push(v);
+    pushed:
+        KIV_TRACE(EV_PUSH, &c, stack::top - 1, nullptr);
+    }
+    check_type(name, e, stack::top - 1);
+    return 0;
+}
+
+// Refinements named by a path, in path order (ordinals), with their activity.
+struct RefUse {
+    uint32_t ordinal;
+    bool active;
+};
+
+// Reads the refinements a path names from element `start` on.
+void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t start,
+                      std::vector<RefUse>& out) {
+    uint32_t n = cell_count(path.w2);
+    for (uint32_t i = start; i < n; ++i) {
+        Cell el = *cell_at(path.w2, i);
+        if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire("script", "bad-refine", el);
+        int32_t r = find_ref(spec, symbol::resolve(el.w2));
+        if (r < 0) {
+            Cell nm = name;
+            Cell w = el;
+            w.set_type(TYPE_WORD);
+            w.clear_new_line();
+            fire("script", "no-refine", nm, w);
+        }
+        for (const RefUse& u : out)
+            if (u.ordinal == uint32_t(r)) {
+                Cell p = path;
+                fire("script", "dup-refine", p);
+            }
+        bool active = true;
+        if (el.type() == TYPE_GET_WORD) {
+            Cell v = word_value(&el);
+            active = natives::lenient_true(&v);
+        }
+        out.push_back({uint32_t(r), active});
+    }
+}
+
+// Calls a routine whose arguments are in place from the argument base.
+void call_routine(const Cell& r) {
+    routine::Fn f = routine::lookup(routine::code_of(&r));
+    if (!f) fire("internal", "routines");
+    f(stack::arg_base);
+}
+
+// Runs an action or native entry, turning an UnwindSignal into its code.
+inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
+    try {
+        if (fn.type() == TYPE_NATIVE) {
+            uint32_t n = fn.w1;
+            natives::NativeFn f =
+                n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
+            if (!f) fire("internal", "not-done");
+            return f(false, refs);
+        }
+        uint32_t slot = fn.w1;
+        actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
+        if (!f) fire("internal", "not-done");
+        f(refs);
+        return 0;
+    } catch (const UnwindSignal& s) {
+        stack::top = s.top;
+        stack::arg_base = s.base;
+        return s.code;
+    }
+}
+
+uint32_t run_body(const Cell& fn, const Cell& name);
+
+// The interpreter's call: opens the frame, fetches the arguments from the
+// code (refinements from `path` elements `ref_start` on), runs the value and
+// leaves the result in the cell where the frame began. With `infix` the left
+// operand is the topmost value and becomes the first argument in place.
+uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                   bool infix) {
+    KIV_TRACE(EV_OPEN, c, &name, nullptr);
+    uint32_t type = fn.type();
+    if (!is_callable(type)) fire("internal", "not-done");
+    Off spec = typed_spec(&fn);
+    SpecHeader h = *spec_header(spec);
+    bool func = type == TYPE_FUNCTION;
+
+    // A function! value is kept on the data stack under its frame, so that
+    // its body and context stay reachable even when the word that held it
+    // is changed during the call.
+    Cell* keeper = nullptr;
+    Cell* base;
+    if (infix) {
+        Cell* left = stack::top - 1;
+        stack::top = left;
+        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        stack::top = left + 1;
+    } else {
+        if (func) keeper = stack::push(fn);
+        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    }
+    if (func) stack::ctop()->header |= stack::FRAME_EVALUATING;
+
+    // Fixed arguments.
+    for (uint32_t i = 0; i < h.fixed; ++i) {
+        SpecEntry e = spec_entry(spec, i);
+        if (i == 0 && infix) {
+            check_type(name, e, base);
+            continue;
+        }
+        if (!c) {
+            Cell n = name;
+            fire("script", "no-arg", n, word::unbound(e.symbol));
+        }
+        if (uint32_t code = fetch_arg(name, e, *c, infix)) return code;
+    }
+
+    // Refinements: every slot is laid out absent first, then the ones the
+    // path names are fetched in path order into their slots.
+    int32_t small_refs[32];
+    std::vector<int32_t> big_refs;
+    int32_t* refs = small_refs;
+    if (h.refinements > 32) {
+        big_refs.resize(h.refinements);
+        refs = big_refs.data();
+    }
+    if (h.refinements) {
+        for (uint32_t r = 0; r < h.refinements; ++r) {
+            refs[r] = -1;
+            SpecEntry re = spec_entry(spec, ref_entry_index(spec, r));
+            if (func) stack::push(false_value);
+            for (uint32_t k = 0; k < re.nargs; ++k) stack::push(none_value);
+        }
+        if (path && ref_start < cell_count(path->w2)) {
+            std::vector<RefUse> uses;
+            path_refinements(name, spec, *path, ref_start, uses);
+            for (const RefUse& u : uses) {
+                uint32_t idx = ref_entry_index(spec, u.ordinal);
+                SpecEntry re = spec_entry(spec, idx);
+                if (u.active) {
+                    if (func) base[re.fpos] = true_value;
+                    refs[u.ordinal] = int32_t(re.npos);
+                }
+                for (uint32_t k = 0; k < re.nargs; ++k) {
+                    SpecEntry ae = spec_entry(spec, idx + 1 + k);
+                    if (!c) {
+                        Cell n = name;
+                        fire("script", "no-arg", n, word::unbound(ae.symbol));
+                    }
+                    if (uint32_t code = fetch_arg(name, ae, *c, infix)) return code;
+                    Cell v = *--stack::top;
+                    if (u.active) base[func ? ae.fpos : ae.npos] = v;
+                }
+            }
+        }
+    } else if (path && ref_start < cell_count(path->w2)) {
+        std::vector<RefUse> uses;
+        path_refinements(name, spec, *path, ref_start, uses);  // raises for any name
+    }
+    if (func) function::push_absent_refinement(int32_t(h.locals));
+
+    KIV_TRACE(EV_CALL, c, &fn, &name);
+
+    uint32_t code;
+    switch (type) {
+        case TYPE_FUNCTION:
+            code = run_body(fn, name);
+            if (code) return code;
+            stack::unwind_func();
+            break;
+        case TYPE_ROUTINE:
+            call_routine(fn);
+            stack::unwind();
+            break;
+        default:
+            code = run_native(fn, refs);
+            if (code) return code;
+            stack::unwind();
+            break;
+    }
+    if (keeper) {
+        *keeper = *(keeper + 1);
+        stack::top = keeper + 1;
+    }
+    KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
+    return 0;
+}
+
+// Runs a function!'s body; its frame (type 1) is open and its context
+// values (arguments, flags, locals) sit from the argument base. The result
+// goes to the argument base.
+uint32_t run_body(const Cell& fn, const Cell& name) {
+    KIV_TRACE(EV_PROLOG, nullptr, &fn, &name);
+    stack::mark_func_on_stack(&body_word(), fn.w1);
+    Cell compiled = *function::series_cell(&fn, function::CELL_CODE);
+    uint32_t code = 0;
+    if (compiled.type() == TYPE_INTEGER) {
+        routine::Fn f = routine::lookup(compiled.w2);
+        if (!f) fire("internal", "routines");
+        Cell* args = arena::ptr<Cell>(context::cell(fn.w1)->w2);
+        f(args);
+        *stack::arg_base = *args;
+        stack::top = stack::arg_base + 1;
+    } else {
+        Cell body = *function::series_cell(&fn, function::CELL_BODY);
+        if (body.type() == TYPE_BLOCK) {
+            bool saved = tracing;
+            if (fn.header & header::FUNC_NO_TRACE) {
+                tracing = false;
+            } else if (fn.header & header::FUNC_TRACE) {
+                tracing = trace_established;
+            }
+            struct Restore {
+                bool v;
+                ~Restore() { tracing = v; }
+            } restore{saved};
+            code = eval(&body, true);
+        } else {
+            *stack::arg_base = unset::cell();
+            stack::top = stack::arg_base + 1;
+        }
+    }
+    // A return or exit ends here: the stacks were trimmed to the body frame
+    // and its result slot holds the value.
+    if (code == UNWIND_RETURN || code == UNWIND_EXIT) code = 0;
+    if (code) return code;
+    KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
+    stack::unwind_last();
+    return 0;
+}
+
+// ==== Paths ==========================================================================================
+
+// Evaluates a path (get, set or call form); the final value is pushed.
+uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
+    Cell* start = stack::top;
+    Cell* path = stack::push(path_in);  // data-stack copies: never moved
+    Off node = path->w2;
+    uint32_t first = path->w1;
+    uint32_t n = cell_count(node);
+    if (first >= n) fire("script", "empty-path");
+    Code pc{node, first, first, path->type()};
+    KIV_TRACE(EV_ENTER, &pc, path, nullptr);
+    Cell head = *cell_at(node, first);
+    KIV_TRACE(EV_FETCH, &pc, &head, nullptr);
+    if (head.type() != TYPE_WORD) fire("script", "word-first", *path);
+    Cell* value = stack::push(value_in ? *value_in : unset::cell());
+    Cell* parent = stack::push(word_value(&head));
+    if (parent->type() == TYPE_UNSET) fire("script", "unset-path", *path, head);
+    if (is_callable(parent->type())) {
+        if (mode == PATH_SET) fire("script", "invalid-path-set", *path);
+        if (mode == PATH_GET) fire("script", "invalid-path-get", *path);
+        Cell fn = *parent;
+        Cell p = *path;
+        stack::top = start;
+        if (uint32_t code = exec_call(head, fn, c, &p, first + 1, false)) return code;
+        pc.pos = n;
+        KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
+        return 0;
+    }
+    Cell* grandparent = stack::push(none::cell());
+    Cell* element = stack::push(none::cell());
+    for (uint32_t i = first + 1; i < n; ++i) {
+        pc.pos = i;
+        Cell el = *cell_at(node, i);
+        KIV_TRACE(EV_FETCH, &pc, &el, nullptr);
+        if (el.type() == TYPE_GET_WORD) {
+            el = word_value(&el);
+        } else if (el.type() == TYPE_PAREN) {
+            Cell* mark = stack::top;
+            if (uint32_t code = eval(&el, false)) return code;
+            el = *mark;
+            stack::top = mark;
+        }
+        if (el.type() == TYPE_UNSET) fire("script", "invalid-path", *path, el);
+        *element = el;
+        bool last = i + 1 == n;
+        Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
+                                     grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
+        Cell result = r ? *r : none::cell();
+        *grandparent = *parent;
+        *parent = result;
+        KIV_TRACE(EV_PUSH, &pc, parent, nullptr);
+        if (mode == PATH_CALL && is_callable(result.type())) {
+            Cell name = el.type() == TYPE_WORD ? el : anon_word();
+            Cell p = *path;
+            stack::top = start;
+            if (uint32_t code = exec_call(name, result, c, &p, i + 1, false)) return code;
+            pc.pos = n;
+            KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
+            return 0;
+        }
+    }
+    Cell final_value = mode == PATH_SET ? *value : *parent;
+    stack::top = start;
+    stack::push(final_value);
+    pc.pos = n;
+    KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
+    return 0;
+}
+
+// ==== Expressions ========================================================================================
+
+// Evaluates the expression at c.pos and pushes its value (one new cell at
+// the data top on entry); c.pos moves past it.
+uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
+    Cell* slot = stack::top;
+    Cell v = *cell_at(c.node, c.pos);
+    KIV_TRACE(EV_FETCH, &c, &v, nullptr);
+    ++c.pos;
+    switch (v.type()) {
+        case TYPE_WORD: {
+            Cell value = word_value(&v);
+            switch (value.type()) {
+                case TYPE_UNSET:
+                    fire("script", "no-value", v);
+                case TYPE_NATIVE:
+                case TYPE_ACTION:
+                case TYPE_FUNCTION:
+                case TYPE_ROUTINE:
+                    if (uint32_t code = exec_call(v, value, &c, nullptr, 0, false)) return code;
+                    break;
+                case TYPE_OP:
+                    fire("script", "no-op-arg", v);
+                default:
+                    stack::push(value);
+                    KIV_TRACE(EV_PUSH, &c, &value, nullptr);
+                    break;
+            }
+            break;
+        }
+        case TYPE_SET_WORD:
+        case TYPE_SET_PATH: {
+            if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
+            const Cell* name = &v;
+            Cell head;
+            if (v.type() == TYPE_SET_PATH) {
+                head = cell_count(v.w2) > v.w1 ? *cell_at(v.w2, v.w1) : anon_word();
+                name = head.type() == TYPE_WORD ? &head : &anon_word();
+            }
+            stack::mark(name, stack::MARK_INTERP_NATIVE);
+            if (uint32_t code = eval_expression(c, true, false)) return code;
+            Cell value = *slot;
+            if (v.type() == TYPE_SET_WORD) {
+                if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
+                context::set_word(&v, &value);
+            } else {
+                if (uint32_t code = walk_path(v, PATH_SET, &value, &c)) return code;
+                stack::top = slot + 1;
+            }
+            KIV_TRACE(EV_SET, &c, &value, &v);
+            stack::unwind();
+            *slot = value;
+            if (tracing && top_level && (trace_mask & EV_EXPR)) {
+                if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+            }
+            return 0;
+        }
+        case TYPE_GET_WORD: {
+            Cell value = word_value(&v);
+            stack::push(value);
+            KIV_TRACE(EV_PUSH, &c, &value, nullptr);
+            break;
+        }
+        case TYPE_LIT_WORD:
+            v.set_type(TYPE_WORD);
+            v.clear_new_line();
+            stack::push(v);
+            KIV_TRACE(EV_PUSH, &c, &v, nullptr);
+            break;
+        case TYPE_LIT_PATH:
+            v.set_type(TYPE_PATH);
+            v.clear_new_line();
+            stack::push(v);
+            KIV_TRACE(EV_PUSH, &c, &v, nullptr);
+            break;
+        case TYPE_GET_PATH:
+            if (uint32_t code = walk_path(v, PATH_GET, nullptr, &c)) return code;
+            break;
+        case TYPE_PATH:
+            if (uint32_t code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+            break;
+        case TYPE_PAREN:
+            if (uint32_t code = eval(&v, false)) return code;
+            break;
+        case TYPE_ISSUE:
+            if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK)
+                fire("internal", "kiv-system");
+            v.clear_new_line();
+            stack::push(v);
+            KIV_TRACE(EV_PUSH, &c, &v, nullptr);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            if (uint32_t code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
+            break;
+        case TYPE_OP:
+            fire("internal", "not-done");
+        default:
+            v.clear_new_line();
+            stack::push(v);
+            KIV_TRACE(EV_PUSH, &c, &v, nullptr);
+            break;
+    }
+
+    // Infix look-ahead: operators apply left to right to the value just made.
+    if (lookahead) {
+        for (;;) {
+            if (c.pos >= cell_count(c.node)) break;
+            const Cell* next = cell_at(c.node, c.pos);
+            if (next->type() != TYPE_WORD) break;
+            const Cell* val = peek_value(next);
+            if (!val || val->type() != TYPE_OP) break;
+            Cell op_word = *next;
+            Cell src = native::op_source(val);
+            KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
+            ++c.pos;
+            stack::top = slot + 1;  // the left operand becomes the first argument
+            if (uint32_t code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+        }
+    }
+    if (tracing && top_level && (trace_mask & EV_EXPR)) {
+        if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+    }
+    return 0;
+}
+
+// ==== Hooks for the object and error layers
+// ==================================================================
+
+void object_hook_runner(const Cell* function, Off object_ctx) {
+    raise_unwind(run_function(function, object_ctx));
+}
+
+void object_block_evaluator(const Cell* block) {
+    raise_unwind(eval(block, false));
+}
+
+Cell position_for_errors() {
+    return current_position();
+}
+
+void trace_error_event(const Cell& error) {
+    if (!wants(EV_ERROR)) return;
+    Cell e = error;
+    fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
+}
+
+// The Kiv trace callback and its event filter.
+uint32_t callback_mask(const Cell& callback) {
+    Cell body = function::body_of(&callback);
+    if (body.type() != TYPE_BLOCK || block::ks_length(&body) == 0) return 0xFFFF;
+    Cell first = *block::ks_abs_at(&body, body.w1);
+    if (first.type() != TYPE_BLOCK) return 0xFFFF;
+    uint32_t mask = 0;
+    uint32_t n = series::count(first.w2);
+    for (uint32_t i = first.w1; i < n; ++i) {
+        Cell w = *block::ks_abs_at(&first, i);
+        if (w.type() != TYPE_WORD) continue;
+        uint32_t s = symbol::resolve(w.w2);
+        for (uint32_t bit = 1; bit <= EV_EXPR; bit <<= 1)
+            if (symbol::resolve(event_word(bit).w2) == s) mask |= bit;
+    }
+    return mask;
+}
+
+}  // namespace
+
+// ==== Public interface ==============================================================================
+
+void init() {
+    if (!last_value_slot) {
+        root::keep_copy(unset::cell());
+        last_value_slot = root::count() - 1;
+        root::keep_copy(none::cell());
+        callback_slot = root::count() - 1;
+    } else {
+        *root::at(last_value_slot) = unset::cell();
+        *root::at(callback_slot) = none::cell();
+    }
+    tracing = false;
+    trace_established = false;
+    trace_mask = 0;
+    trace_hook = nullptr;
+    current_node = 0;
+    current_index = 0;
+    object::hook_runner = object_hook_runner;
+    object::block_evaluator = object_block_evaluator;
+    error::current_position = position_for_errors;
+    init_stack_guard();
+}
+
+uint32_t eval(const Cell* block, bool keep) {
+    check_machine_stack();
+    Cell b = *block;
+    stack::mark_eval(&body_word());
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (c.pos >= cell_count(c.node)) {
+        *stack::arg_base = unset::cell();
+        stack::top = stack::arg_base + 1;
+    } else {
+        do {
+            stack::reset();
+            current_index = c.pos;
+            if (uint32_t code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+    }
+    KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
+    if (keep) {
+        stack::unwind_last();
+    } else {
+        stack::unwind();
+    }
+    return 0;
+}
+
+uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
+    Cell b = *block;
+    uint32_t n = cell_count(b.w2);
+    if (index >= n) {
+        stack::push(unset::cell());
+        *next = n;
+        return 0;
+    }
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = index;
+    current_type = b.type();
+    Code c{b.w2, index, b.w1, b.type()};
+    stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+    if (uint32_t code = eval_expression(c, true, false)) return code;
+    stack::unwind();
+    *next = c.pos;
+    return 0;
+}
+
+uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next) {
+    Cell b = *block;
+    uint32_t n = cell_count(b.w2);
+    if (index >= n) {
+        stack::push(unset::cell());
+        *next = n;
+        return 0;
+    }
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = index;
+    current_type = b.type();
+    Code c{b.w2, index, b.w1, b.type()};
+    stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+    if (uint32_t code = eval_expression(c, false, false)) return code;
+    stack::unwind();
+    *next = c.pos;
+    return 0;
+}
+
+uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {
+    check_machine_stack();
+    Cell fn = source_of(fn_in);
+    Cell name = name_in ? *name_in : anon_word();
+    uint32_t type = fn.type();
+    if (!is_callable(type)) {
+        fire("script", "invalid-arg", fn);
+    }
+    Off spec = typed_spec(&fn);
+    SpecHeader h = *spec_header(spec);
+    bool func = type == TYPE_FUNCTION;
+    uint32_t given = uint32_t(stack::top - args);
+    if (given < h.fixed) fire("script", "no-arg", name, word::unbound(spec_entry(spec, given).symbol));
+    for (uint32_t i = 0; i < h.fixed; ++i) check_type(name, spec_entry(spec, i), args + i);
+
+    int32_t small_refs[32];
+    std::vector<int32_t> big_refs;
+    int32_t* refs = small_refs;
+    if (h.refinements > 32) {
+        big_refs.resize(h.refinements);
+        refs = big_refs.data();
+    }
+    uint32_t full = h.fixed + h.refinements + h.ref_args;  // function layout without locals
+    if (!with_refinements) {
+        stack::top = args + h.fixed;
+        for (uint32_t r = 0; r < h.refinements; ++r) {
+            refs[r] = -1;
+            SpecEntry re = spec_entry(spec, ref_entry_index(spec, r));
+            if (func) stack::push(false_value);
+            for (uint32_t k = 0; k < re.nargs; ++k) stack::push(none_value);
+        }
+    } else {
+        if (given < full) {
+            // The first missing cell names the argument (or refinement) lacking.
+            uint32_t missing = given;
+            uint32_t sym = 0;
+            for (uint32_t i = 0; i < h.entries; ++i) {
+                SpecEntry e = spec_entry(spec, i);
+                if (e.fpos == missing) sym = e.symbol;
+            }
+            fire("script", "no-arg", name, word::unbound(sym));
+        }
+        stack::top = args + full;
+        // Refinement flags decide; arguments of absent refinements become none.
+        for (uint32_t r = 0; r < h.refinements; ++r) {
+            uint32_t idx = ref_entry_index(spec, r);
+            SpecEntry re = spec_entry(spec, idx);
+            bool active = natives::lenient_true(args + re.fpos);
+            refs[r] = active ? int32_t(re.npos) : -1;
+            if (func) args[re.fpos] = logic::cell(active);
+            for (uint32_t k = 0; k < re.nargs; ++k) {
+                SpecEntry ae = spec_entry(spec, idx + 1 + k);
+                if (active) {
+                    check_type(name, ae, args + ae.fpos);
+                } else {
+                    args[ae.fpos] = none_value;
+                }
+            }
+        }
+        if (!func) {
+            // Natives take their refinement arguments without the flags:
+            // close the gaps in specification order.
+            for (uint32_t r = 0; r < h.refinements; ++r) {
+                uint32_t idx = ref_entry_index(spec, r);
+                SpecEntry re = spec_entry(spec, idx);
+                for (uint32_t k = 0; k < re.nargs; ++k) {
+                    SpecEntry ae = spec_entry(spec, idx + 1 + k);
+                    args[ae.npos] = args[ae.fpos];
+                }
+            }
+            stack::top = args + h.fixed + h.ref_args;
+        }
+    }
+    if (func) function::push_absent_refinement(int32_t(h.locals));
+
+    Cell* end = stack::top;
+    stack::top = args;
+    if (func) {
+        stack::mark_func(&name, fn.w1);
+    } else {
+        stack::mark_native(&name);
+    }
+    stack::top = end;
+
+    uint32_t code;
+    switch (type) {
+        case TYPE_FUNCTION:
+            if ((code = run_body(fn, name))) return code;
+            stack::unwind_func();
+            break;
+        case TYPE_ROUTINE:
+            call_routine(fn);
+            stack::unwind();
+            break;
+        default:
+            if ((code = run_native(fn, refs))) return code;
+            stack::unwind();
+            break;
+    }
+    return 0;
+}
+
+uint32_t call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
+    Cell f = *fn;
+    Cell* first = stack::top;
+    for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
+    return call_pushed(name, &f, first, false);
+}
+
+uint32_t run_function(const Cell* fn, Off) {
+    Cell f = *fn;
+    return run_body(f, anon_word());
+}
+
+uint32_t eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
+    Cell p = *path;
+    Cell v = value ? *value : unset::cell();
+    if (block && next) {
+        Cell b = *block;
+        Code c{b.w2, *next, b.w1, b.type()};
+        uint32_t code = walk_path(p, mode, value ? &v : nullptr, &c);
+        *next = c.pos;
+        return code;
+    }
+    return walk_path(p, mode, value ? &v : nullptr, nullptr);
+}
+
+Shape shape_of(const Cell* fn_in) {
+    Cell fn = source_of(fn_in);
+    if (!is_callable(fn.type())) return Shape{0, 0, 0};
+    Off spec = typed_spec(&fn);
+    const SpecHeader* h = spec_header(spec);
+    return Shape{h->fixed, h->refinements, h->frame_cells};
+}
+
+int32_t find_refinement(const Cell* fn_in, uint32_t sym) {
+    Cell fn = source_of(fn_in);
+    if (!is_callable(fn.type())) return -1;
+    return find_ref(typed_spec(&fn), symbol::resolve(sym));
+}
+
+void check_argument(const Cell* fn_in, const Cell* name, uint32_t index, const Cell* value) {
+    Cell fn = source_of(fn_in);
+    if (!is_callable(fn.type())) return;
+    Off spec = typed_spec(&fn);
+    if (index >= spec_header(spec)->fixed) return;
+    check_type(name ? *name : anon_word(), spec_entry(spec, index), value);
+}
+
+// ---- Tracing
+// ------------------------------------------------------------------------------------------------
+
+Cell event_word(uint32_t event) {
+    switch (event) {
+        case EV_INIT:
+            return fixed::words[fixed::W_INIT];
+        case EV_END:
+            return fixed::symbol_words[fixed::SW_END];
+        case EV_PROLOG:
+            return fixed::words[fixed::W_PROLOG];
+        case EV_EPILOG:
+            return fixed::words[fixed::W_EPILOG];
+        case EV_ENTER:
+            return fixed::words[fixed::W_ENTER];
+        case EV_EXIT:
+            return fixed::words[fixed::W_EXIT];
+        case EV_OPEN:
+            return fixed::words[fixed::W_OPEN];
+        case EV_RETURN:
+            return fixed::words[fixed::W_RETURN];
+        case EV_FETCH:
+            return fixed::words[fixed::W_FETCH];
+        case EV_PUSH:
+            return fixed::words[fixed::W_PUSH];
+        case EV_SET:
+            return fixed::symbol_words[fixed::SW_SET];
+        case EV_CALL:
+            return fixed::words[fixed::W_CALL];
+        case EV_ERROR:
+            return fixed::words[fixed::W_ERROR];
+        case EV_THROW:
+            return fixed::words[fixed::W_THROW];
+        case EV_CATCH:
+            return fixed::words[fixed::W_CATCH];
+        case EV_EXPR:
+            return fixed::words[fixed::W_EXPR];
+        default:
+            return none::cell();
+    }
+}
+
+TraceState trace_state() {
+    return TraceState{trace_established, trace_mask, trace_hook, callback_slot};
+}
+
+void restore_trace(const TraceState& saved) {
+    trace_established = saved.on;
+    tracing = saved.on;
+    trace_mask = saved.mask;
+    trace_hook = saved.hook;
+    trace_error = tracing ? trace_error_event : nullptr;
+}
+
+uint32_t trace_begin(const Cell* callback) {
+    Cell cb = *callback;
+    if (cb.type() != TYPE_FUNCTION) fire("script", "invalid-arg", cb);
+    *root::at(callback_slot) = cb;
+    trace_hook = nullptr;
+    trace_mask = callback_mask(cb);
+    trace_established = true;
+    tracing = true;
+    trace_error = trace_error_event;
+    return fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+}
+
+void trace_begin_hook(TraceHook hook, uint32_t mask) {
+    trace_hook = hook;
+    trace_mask = mask;
+    trace_established = true;
+    tracing = true;
+    trace_error = trace_error_event;
+    fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+}
+
+uint32_t trace_end() {
+    uint32_t code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
+    tracing = false;
+    trace_established = false;
+    trace_error = nullptr;
+    return code;
+}
+
+uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
+    if (!tracing || !(trace_mask & event)) return 0;
+    Cell none_cell = none::cell();
+    Cell code_v = code ? *code : none_cell;
+    Cell value_v = value && value->type() != TYPE_UNSET ? *value : none_cell;
+    Cell ref_v = ref ? *ref : none_cell;
+    int32_t base = int32_t(stack::index_of(stack::arg_base));
+    int32_t top = int32_t(stack::index_of(stack::top));
+    struct Resume {
+        ~Resume() { tracing = true; }
+    } resume;
+    tracing = false;  // no events from the callback itself
+    Cell* saved_top = stack::top;
+    stack::Frame* saved_frames = stack::frames_top;
+    if (trace_hook) {
+        trace_hook(event, code_v, code ? offset : -1, value_v, ref_v, base, top);
+        stack::top = saved_top;
+        return 0;
+    }
+    Cell cb = *root::at(callback_slot);
+    if (cb.type() != TYPE_FUNCTION) return 0;
+    Cell* args = stack::top;
+    stack::push(event_word(event));
+    stack::push(code_v);
+    stack::push(Cell{TYPE_INTEGER, 0, uint32_t(code ? offset : -1), 0});
+    stack::push(value_v);
+    stack::push(ref_v);
+    stack::push(Cell{TYPE_PAIR, 0, uint32_t(base), uint32_t(top)});
+    const Cell& frame_name = fixed::words[fixed::W_INTERP_CALLBACK];
+    if (uint32_t c = call_pushed(&frame_name, &cb, args, false)) return c;
+    stack::top = saved_top;
+    stack::frames_top = saved_frames;
+    return 0;
+}
+
+void raise_unwind(uint32_t code) {
+    if (code) throw UnwindSignal{code, stack::top, stack::arg_base};
+}
+
+Cell current_position() {
+    if (!current_node) return none::cell();
+    return Cell{current_type, current_index, current_node, 0};
+}
+
+Cell* last_value() {
+    return root::at(last_value_slot);
+}
+
+}  // namespace kiv::interpreter

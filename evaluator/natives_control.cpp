@@ -1,0 +1,482 @@
+// The control natives: conditionals, short-circuit tests, loops, switch and
+// case.
+//
+// Loops run their body under a loop frame (named <body>) pushed above their
+// arguments, so the arguments (counters, series positions, words) stay put
+// between passes. Each pass starts with the data stack cut back to the loop
+// frame's base and evaluates the body with the keep flag: the body's value
+// lands in that base. break and continue arrive as return codes with the
+// stacks already trimmed to the loop frame and the carried value (the
+// /return value or unset) in the same base, so ending the loop is always
+// stack::unwind_last(): the base's value becomes the native's result. Any
+// other code (return, exit, throw) goes on upward untouched.
+#include <cmath>
+
+#include "boot/fixed_words.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/entry.h"
+#include "runtime/error.h"
+
+namespace kiv::natives {
+
+namespace {
+
+inline Cell* arg(uint32_t i) {
+    return stack::arg_base + i;
+}
+inline void result(const Cell& v) {
+    *stack::arg_base = v;
+}
+inline void result_none() {
+    *stack::arg_base = none::cell();
+}
+inline const Cell& body_word() {
+    return fixed::words[fixed::W_BODY];
+}
+
+// What a pass's code means to the loop.
+enum PassEnd { PASS_NEXT, PASS_BREAK, PASS_UNWIND };
+inline PassEnd pass_end(uint32_t code) {
+    if (code == 0 || code == UNWIND_CONTINUE) return PASS_NEXT;
+    if (code == UNWIND_BREAK) return PASS_BREAK;
+    return PASS_UNWIND;
+}
+
+// A loop count: integers as they are, floats truncated toward zero (out of
+// the 32-bit range: script out-of-range).
+inline int64_t loop_count(const Cell* v) {
+    return runtime::to_integer_checked(v);
+}
+
+// Cells in a block-like value's buffer.
+inline uint32_t cells_of(const Cell* blk) {
+    return series::count(blk->w2);
+}
+
+// Values left from the position of any series value.
+int64_t remaining(const Cell* s) {
+    uint32_t t = s->type();
+    if (series::is_block_like(t)) {
+        uint32_t n = cells_of(s);
+        return s->w1 < n ? int64_t(n - s->w1) : 0;
+    }
+    Cell c = *s;
+    Cell* saved = stack::top;
+    int32_t n = actions::length(&c);
+    stack::top = saved;
+    return n;
+}
+
+// The value at absolute position `pos` of a series, by its datatype's pick.
+Cell value_at(const Cell* s, uint32_t pos) {
+    if (series::is_block_like(s->type())) {
+        Cell v = *block::ks_abs_at(s, pos);
+        return v;
+    }
+    Cell* saved = stack::top;
+    Cell* at = stack::push(*s);
+    at->w1 = pos;
+    Cell* index = stack::push(integer::cell(1));
+    Cell v = *actions::pick(at, 1, index);
+    stack::top = saved;
+    return v;
+}
+
+inline void set_word(const Cell& w, const Cell& v) {
+    Cell word = w;
+    Cell value = v;
+    context::set_word(&word, &value);
+}
+
+// The words of foreach / remove-each: one word, or a block of words (at
+// least one, all word!). Returns their count.
+uint32_t loop_words(const Cell* words) {
+    if (words->type() == TYPE_WORD) return 1;
+    uint32_t n = cells_of(words);
+    uint32_t count = words->w1 < n ? n - words->w1 : 0;
+    if (count == 0) fire("script", "invalid-arg", *words);
+    for (uint32_t i = words->w1; i < n; ++i)
+        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire("script", "invalid-arg", *words);
+    return count;
+}
+inline Cell loop_word(const Cell* words, uint32_t k) {
+    return words->type() == TYPE_WORD ? *words : *block::ks_abs_at(words, words->w1 + k);
+}
+
+// Sets the loop words from the series at `series->w1` and advances it;
+// false when nothing is left.
+bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
+    if (remaining(series) <= 0) return false;
+    uint32_t pos = series->w1;
+    int64_t left = remaining(series);
+    for (uint32_t k = 0; k < count; ++k) {
+        Cell v = int64_t(k) < left ? value_at(series, pos + k) : none::cell();
+        v.clear_new_line();
+        set_word(loop_word(words, k), v);
+    }
+    series->w1 = pos + count;
+    return true;
+}
+
+// A map's next live entry from cell position `*pos` (key/value pairs);
+// sets the two words and advances; false when no entry is left.
+bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
+    uint32_t n = cells_of(map);
+    while (*pos + 1 < n) {
+        Cell key = *block::ks_abs_at(map, *pos);
+        Cell value = *block::ks_abs_at(map, *pos + 1);
+        *pos += 2;
+        if (value.header == 0) continue;  // a removed entry
+        if (key.type() == TYPE_SET_WORD) key.set_type(TYPE_WORD);
+        key.clear_new_line();
+        value.clear_new_line();
+        set_word(loop_word(words, 0), key);
+        set_word(loop_word(words, 1), value);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// ---- Conditionals ------------------------------------------------------------------------------
+
+uint32_t if_(bool check, const int32_t*) {
+    if (check) check_args(N_IF, 2);
+    if (lenient_true(arg(0))) return interpreter::eval(arg(1), true);
+    result_none();
+    return 0;
+}
+
+uint32_t unless(bool check, const int32_t*) {
+    if (check) check_args(N_UNLESS, 2);
+    if (!lenient_true(arg(0))) return interpreter::eval(arg(1), true);
+    result_none();
+    return 0;
+}
+
+uint32_t either(bool check, const int32_t*) {
+    if (check) check_args(N_EITHER, 3);
+    return interpreter::eval(strict_true(arg(0)) ? arg(1) : arg(2), true);
+}
+
+uint32_t any(bool check, const int32_t*) {
+    if (check) check_args(N_ANY, 1);
+    Cell blk = *arg(0);
+    uint32_t i = blk.w1;
+    while (i < cells_of(&blk)) {
+        Cell* mark = stack::top;
+        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        Cell v = *mark;
+        stack::top = mark;
+        if (lenient_true(&v)) {
+            result(v);
+            return 0;
+        }
+    }
+    result_none();
+    return 0;
+}
+
+uint32_t all(bool check, const int32_t*) {
+    if (check) check_args(N_ALL, 1);
+    Cell blk = *arg(0);
+    uint32_t i = blk.w1;
+    if (i >= cells_of(&blk)) {
+        result_none();
+        return 0;
+    }
+    Cell last = none::cell();
+    while (i < cells_of(&blk)) {
+        Cell* mark = stack::top;
+        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        last = *mark;
+        stack::top = mark;
+        if (!lenient_true(&last)) {
+            result_none();
+            return 0;
+        }
+    }
+    result(last);
+    return 0;
+}
+
+// ---- Loops ------------------------------------------------------------------------------------------
+
+uint32_t while_(bool check, const int32_t*) {
+    if (check) check_args(N_WHILE, 2);
+    Cell* cond = arg(0);
+    Cell* body = arg(1);
+    stack::mark_loop(&body_word());
+    for (;;) {
+        stack::reset();
+        uint32_t code = interpreter::eval(cond, true);
+        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire("throw", "while-cond");
+        if (code) return code;
+        if (!strict_true(stack::arg_base)) break;
+        stack::reset();
+        code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+    }
+    stack::unwind_drop();
+    result(unset::cell());
+    stack::top = stack::arg_base + 1;
+    return 0;
+}
+
+uint32_t until(bool check, const int32_t*) {
+    if (check) check_args(N_UNTIL, 1);
+    Cell* body = arg(0);
+    stack::mark_loop(&body_word());
+    for (;;) {
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        if (code == UNWIND_CONTINUE) continue;  // no test of the value
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+        if (strict_true(stack::arg_base)) break;
+    }
+    stack::unwind_last();
+    return 0;
+}
+
+uint32_t loop(bool check, const int32_t*) {
+    if (check) check_args(N_LOOP, 2);
+    int64_t count = loop_count(arg(0));
+    Cell* body = arg(1);
+    if (count <= 0) {
+        result_none();
+        return 0;
+    }
+    stack::mark_loop(&body_word());
+    for (int64_t i = 0; i < count; ++i) {
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+    }
+    stack::unwind_last();
+    return 0;
+}
+
+uint32_t repeat(bool check, const int32_t*) {
+    if (check) check_args(N_REPEAT, 3);
+    Cell word = *arg(0);
+    int64_t count = loop_count(arg(1));
+    Cell* body = arg(2);
+    if (count <= 0) {
+        result_none();
+        return 0;
+    }
+    stack::mark_loop(&body_word());
+    for (int64_t i = 1; i <= count; ++i) {
+        stack::reset();
+        set_word(word, integer::cell(int32_t(i)));
+        uint32_t code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+    }
+    stack::unwind_last();
+    return 0;
+}
+
+uint32_t forever(bool check, const int32_t*) {
+    if (check) check_args(N_FOREVER, 1);
+    Cell* body = arg(0);
+    stack::mark_loop(&body_word());
+    for (;;) {
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+    }
+    stack::unwind_last();
+    return 0;
+}
+
+uint32_t foreach (bool check, const int32_t*) {
+    if (check) check_args(N_FOREACH, 3);
+    Cell* words = arg(0);
+    Cell* series = arg(1);  // its position advances in place
+    Cell* body = arg(2);
+    uint32_t count = loop_words(words);
+    bool is_map = series->type() == TYPE_MAP;
+    if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire("script", "invalid-arg", *words);
+    uint32_t map_pos = 0;
+    stack::mark_loop(&body_word());
+    *stack::arg_base = unset::cell();  // the result when no pass runs
+    stack::top = stack::arg_base + 1;
+    for (;;) {
+        bool more = is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series);
+        if (!more) break;
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+    }
+    stack::unwind_last();
+    return 0;
+}
+
+uint32_t forall(bool check, const int32_t*) {
+    if (check) check_args(N_FORALL, 2);
+    Cell word = *arg(0);
+    Cell* body = arg(1);
+    Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
+    if (!series::is_series(start->type())) {
+        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), word);
+    }
+    stack::mark_loop(&body_word());
+    *stack::arg_base = unset::cell();  // the result when the series starts at its tail
+    stack::top = stack::arg_base + 1;
+    bool broke = false;
+    for (;;) {
+        Cell current = *context::get_word(&word);
+        if (remaining(&current) <= 0) break;
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) {
+            broke = true;
+            break;
+        }
+        if (end == PASS_UNWIND) return code;
+        Cell now = *context::get_word(&word);
+        if (now.type() != start->type() || now.w2 != start->w2) fire("script", "bad-loop-series", now);
+        now.w1 += 1;
+        set_word(word, now);
+    }
+    Cell saved = *start;
+    stack::unwind_last();
+    if (!broke) set_word(word, saved);
+    return 0;
+}
+
+uint32_t remove_each(bool check, const int32_t*) {
+    if (check) check_args(N_REMOVE_EACH, 3);
+    Cell* words = arg(0);
+    Cell* data = arg(1);
+    Cell* body = arg(2);
+    uint32_t count = loop_words(words);
+    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire("script", "invalid-arg", *data);
+    Cell* given = stack::push(*data);  // the result: the series at its original position
+    Cell* cursor = stack::push(*data);
+    stack::mark_loop(&body_word());
+    *stack::arg_base = unset::cell();
+    stack::top = stack::arg_base + 1;
+    for (;;) {
+        uint32_t before = cursor->w1;
+        int64_t left = remaining(cursor);
+        if (!foreach_step(words, count, cursor)) break;
+        uint32_t visited = uint32_t(left < int64_t(count) ? left : count);
+        stack::reset();
+        uint32_t code = interpreter::eval(body, true);
+        if (code == UNWIND_CONTINUE) continue;
+        PassEnd end = pass_end(code);
+        if (end == PASS_BREAK) break;
+        if (end == PASS_UNWIND) return code;
+        if (lenient_true(stack::arg_base)) {
+            Cell* saved = stack::top;
+            Cell* at = stack::push(*cursor);
+            at->w1 = before;
+            Cell* part = visited > 1 ? stack::push(integer::cell(int32_t(visited))) : nullptr;
+            actions::remove(at, part, nullptr);
+            stack::top = saved;
+            cursor->w1 = before;
+        }
+    }
+    Cell out = *given;
+    stack::unwind_drop();
+    result(out);
+    stack::top = stack::arg_base + 1;
+    return 0;
+}
+
+// ---- switch and case ----------------------------------------------------------------------------
+
+uint32_t switch_(bool check, const int32_t* refs) {
+    if (check) check_args(N_SWITCH, 2);
+    Cell* value = arg(0);
+    Cell cases = *arg(1);
+    uint32_t n = cells_of(&cases);
+    if (value->type() != TYPE_BLOCK) {
+        Cell* probe = stack::push(none::cell());
+        for (uint32_t i = cases.w1; i < n; ++i) {
+            Cell c = *block::ks_abs_at(&cases, i);
+            if (c.type() != value->type()) continue;
+            *probe = c;
+            if (!actions::compare(value, probe, COMP_EQUAL)) continue;
+            n = cells_of(&cases);
+            for (uint32_t k = i + 1; k < n; ++k) {
+                Cell b = *block::ks_abs_at(&cases, k);
+                if (b.type() == TYPE_BLOCK) {
+                    *probe = b;
+                    return interpreter::eval(probe, true);
+                }
+            }
+            result_none();
+            return 0;
+        }
+    }
+    if (refs && refs[0] >= 0) return interpreter::eval(arg(uint32_t(refs[0])), true);
+    result_none();
+    return 0;
+}
+
+uint32_t case_(bool check, const int32_t* refs) {
+    if (check) check_args(N_CASE, 1);
+    bool all = refs && refs[0] >= 0;
+    Cell blk = *arg(0);
+    uint32_t i = blk.w1;
+    Cell last = none::cell();
+    bool matched = false;
+    while (i < cells_of(&blk)) {
+        Cell* mark = stack::top;
+        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        Cell cond = *mark;
+        stack::top = mark;
+        if (i >= cells_of(&blk)) fire("script", "need-value", fixed::symbol_words[fixed::SW_CASE]);
+        matched = false;
+        if (!strict_true(&cond)) {
+            ++i;
+            continue;
+        }
+        Cell next = *block::ks_abs_at(&blk, i);
+        if (next.type() == TYPE_BLOCK) {
+            ++i;
+            if (uint32_t code = interpreter::eval(&next, false)) return code;
+        } else {
+            if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        }
+        last = *mark;
+        stack::top = mark;
+        matched = true;
+        if (!all) {
+            result(last);
+            return 0;
+        }
+    }
+    result(all && matched ? last : none::cell());
+    return 0;
+}
+
+}  // namespace kiv::natives

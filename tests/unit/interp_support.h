@@ -1,0 +1,467 @@
+// Shared set-up for the interpreter and control-native tests: a reader of Kiv
+// text with paths and floats, the natives and a few actions and operators
+// bound to their global words, and helpers that evaluate text.
+//
+//   EXPECT_EQ(eval_mold("1 + 2 * 3"), "9");
+//   expect_eval_error("undefined-word", "script", "no-value");
+//
+// The reader handles blocks, parens, strings (no escapes), integers, floats
+// (with a dot), words, set-words, get-words, lit-words, refinements, issues
+// (#name) and paths in their four forms (a/b/1, a/b:, :a/b, 'a/b), whose
+// elements may be words, get-words, integers and parens. Words are bound in
+// the global context.
+#pragma once
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "test_support.h"
+
+namespace kiv::test {
+
+namespace interp_detail {
+
+struct Reader {
+    const char* p;
+
+    bool space() {
+        bool line = false;
+        for (;;) {
+            while (*p && std::isspace(static_cast<unsigned char>(*p))) {
+                if (*p == '\n') line = true;
+                ++p;
+            }
+            if (*p != ';') break;
+            while (*p && *p != '\n') ++p;
+        }
+        return line;
+    }
+
+    void append(Cell* blk, const Cell& v) {
+        Cell c = v;
+        block::ks_append(blk, &c);
+    }
+
+    void values(Cell* blk, char close) {
+        for (;;) {
+            bool line = space();
+            if (*p == close) {
+                if (close) ++p;
+                return;
+            }
+            if (!*p) {
+                ADD_FAILURE() << "unclosed block in test text";
+                return;
+            }
+            Cell* slot = stack::push(none::cell());
+            one(slot);
+            if (line) slot->header |= header::NEW_LINE;
+            block::ks_append(blk, slot);
+            stack::pop(1);
+        }
+    }
+
+    static bool delimiter(char c) {
+        return !c || std::isspace(static_cast<unsigned char>(c)) || std::strchr("[]()\"/;", c);
+    }
+
+    // A token that is not a container or string, as a value.
+    static Cell atom(const std::string& tok) {
+        bool digits = !tok.empty();
+        bool dot = false;
+        for (size_t i = 0; i < tok.size(); ++i) {
+            char ch = tok[i];
+            if (ch == '.' && !dot && i > 0) {
+                dot = true;
+                continue;
+            }
+            if (!(std::isdigit(static_cast<unsigned char>(ch)) || (i == 0 && ch == '-' && tok.size() > 1)))
+                digits = false;
+        }
+        if (digits && dot) return float_cell(std::strtod(tok.c_str(), nullptr));
+        if (digits) return int_cell(int32_t(std::strtol(tok.c_str(), nullptr, 10)));
+        if (tok.size() > 1 && tok[0] == '#') {
+            Cell w = word::load(tok.substr(1).c_str());
+            w.set_type(TYPE_ISSUE);
+            return w;
+        }
+        if (tok.size() > 1 && tok[0] == '\'') {
+            Cell w = word::load(tok.substr(1).c_str());
+            w.set_type(TYPE_LIT_WORD);
+            return w;
+        }
+        if (tok.size() > 1 && tok[0] == ':') {
+            Cell w = word::load(tok.substr(1).c_str());
+            w.set_type(TYPE_GET_WORD);
+            return w;
+        }
+        if (tok.size() > 1 && tok.back() == ':') {
+            Cell w = word::load(tok.substr(0, tok.size() - 1).c_str());
+            w.set_type(TYPE_SET_WORD);
+            return w;
+        }
+        return word::load(tok.c_str());
+    }
+
+    std::string token() {
+        const char* start = p;
+        while (!delimiter(*p)) ++p;
+        return std::string(start, p);
+    }
+
+    void one(Cell* out) {
+        if (*p == '[' || *p == '(') {
+            char close = *p == '[' ? ']' : ')';
+            ++p;
+            block::make_at(out, 4);
+            values(out, close);
+            if (close == ')') out->set_type(TYPE_PAREN);
+            return;
+        }
+        if (*p == '"') {
+            const char* start = ++p;
+            while (*p && *p != '"') ++p;
+            std::string text(start, p);
+            if (*p) ++p;
+            string::make_at(out, uint32_t(text.size()));
+            string::append_latin1(out, text.data(), uint32_t(text.size()));
+            return;
+        }
+        if (*p == '/') {  // a refinement (or the word /)
+            ++p;
+            std::string tok = token();
+            if (tok.empty()) {
+                *out = word::load("/");
+            } else {
+                *out = word::unbound(symbol::make(tok.c_str()), TYPE_REFINEMENT);
+            }
+            return;
+        }
+        std::string tok = token();
+        if (*p != '/' || tok.empty()) {
+            *out = atom(tok);
+            return;
+        }
+        // A path: the first token decides its lit- or get- form.
+        uint32_t type = TYPE_PATH;
+        if (tok[0] == '\'') {
+            type = TYPE_LIT_PATH;
+            tok.erase(0, 1);
+        } else if (tok[0] == ':') {
+            type = TYPE_GET_PATH;
+            tok.erase(0, 1);
+        }
+        path::make_at(out, 4);
+        append(out, atom(tok));
+        while (*p == '/') {
+            ++p;
+            if (*p == '(') {
+                Cell* slot = stack::push(none::cell());
+                one(slot);
+                block::ks_append(out, slot);
+                stack::pop(1);
+                continue;
+            }
+            std::string el = token();
+            if (!el.empty() && el.back() == ':' && *p != '/') {
+                type = TYPE_SET_PATH;
+                el.pop_back();
+            }
+            append(out, atom(el));
+        }
+        if (*p == ':') {
+            ++p;
+            type = TYPE_SET_PATH;
+        }
+        out->set_type(type);
+    }
+};
+
+}  // namespace interp_detail
+
+// A block of the values of the text (the text holds the block's contents).
+inline Cell code(const char* text) {
+    interp_detail::Reader r{text};
+    Cell* slot = stack::push(none::cell());
+    block::make_at(slot, 8);
+    r.values(slot, 0);
+    Cell v = *slot;
+    stack::pop(1);
+    return v;
+}
+
+// Sets a global word. The value waits on the data stack while the word is
+// made (making it may allocate, and so collect).
+inline void define(const char* name, const Cell& value) {
+    Cell* held = stack::push(value);
+    Cell w = word::load(name);
+    context::set_word(&w, held);
+    stack::top = held;
+}
+inline Cell global_value(const char* name) {
+    Cell w = word::load(name);
+    return *context::get_word(&w);
+}
+
+// Keeps a value reachable for the collector until the next test starts (in
+// the global block `test-keep`) and returns it. A value a test holds in a
+// C++ variable across an allocation must be kept.
+inline Cell keep(const Cell& v) {
+    Cell* held = stack::push(v);
+    Cell k = global_value("test-keep");
+    if (k.type() == TYPE_BLOCK) block::ks_append(&k, held);
+    Cell r = *held;
+    stack::top = held;
+    return r;
+}
+
+// A function! from its spec and body texts (block contents). Returned
+// unkept: define it or keep it before the next allocation.
+inline Cell make_func(const char* spec, const char* body) {
+    Cell* saved = stack::top;
+    Cell* s = stack::push(code(spec));
+    Cell* b = stack::push(code(body));
+    uint32_t flags = function::validate(s);
+    function::init_context(s, b, 0, 0, 0, flags);
+    Cell f = *(stack::top - 1);
+    stack::top = saved;
+    return f;
+}
+
+// A native! or action! value from a spec text (block contents) and number.
+inline Cell make_builtin(uint32_t type, const char* spec, uint32_t number) {
+    Cell* saved = stack::top;
+    Cell* pair = stack::push(none::cell());
+    block::make_at(pair, 2);
+    Cell* s = stack::push(code(spec));
+    Cell n = int_cell(int32_t(number));
+    block::ks_append(pair, s);
+    block::ks_append(pair, &n);
+    Cell* proto = stack::push(datatype::cell(type));
+    native::make(proto, pair, type);
+    Cell v = *proto;
+    stack::top = saved;
+    return v;
+}
+
+// An op! made from a native!, action!, function! or routine! value.
+inline Cell make_op(const Cell& source) {
+    Cell* saved = stack::top;
+    Cell* proto = stack::push(datatype::cell(TYPE_OP));
+    Cell* src = stack::push(source);
+    native::op_make(proto, src, TYPE_OP);
+    Cell v = *proto;
+    stack::top = saved;
+    return v;
+}
+
+// A routine! calling a C++ entry with its argument cells.
+inline Cell make_routine(const char* spec, routine::Fn fn, const char* name) {
+    Cell s = code(spec);
+    uint32_t id = routine::register_fn(fn, name);
+    Cell* saved = stack::top;
+    Cell r = *routine::push(&s, nullptr, id, 0, true);
+    stack::top = saved;
+    return r;
+}
+
+namespace interp_detail {
+
+inline int32_t int_arg(const Cell* c) {
+    return int32_t(c->w2);
+}
+inline void lt(Cell* a) {
+    *a = logic::cell(int_arg(a) < int_arg(a + 1));
+}
+inline void gt(Cell* a) {
+    *a = logic::cell(int_arg(a) > int_arg(a + 1));
+}
+inline void le(Cell* a) {
+    *a = logic::cell(int_arg(a) <= int_arg(a + 1));
+}
+inline void eq(Cell* a) {
+    Cell x = a[0], y = a[1];
+    *a = logic::cell(actions::compare(&x, &y, COMP_EQUAL));
+}
+inline void record(Cell* a) {
+    // Appends its argument to the global block `log`.
+    Cell log = global_value("log");
+    Cell v = a[0];
+    block::ks_append(&log, &v);
+}
+
+// Minimal exits with the stack contract of the try/exit natives: enough to
+// drive the loops and functions here.
+inline uint32_t t_break(bool, const int32_t* r) {
+    return stack::throw_break(r[0] >= 0, false);
+}
+inline uint32_t t_continue(bool, const int32_t*) {
+    return stack::throw_break(false, true);
+}
+inline uint32_t t_return(bool, const int32_t*) {
+    return stack::throw_exit(true, false);
+}
+inline uint32_t t_exit(bool, const int32_t*) {
+    return stack::throw_exit(false, false);
+}
+
+}  // namespace interp_detail
+
+// The minimal runtime plus the natives table, the interpreter and the
+// global words the tests use.
+inline void boot_interpreter() {
+    static bool booted = false;
+    boot_runtime();
+    if (booted) return;
+    booted = true;
+    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
+        if (datatype::names[t].name) define(datatype::names[t].name, datatype::cell(t));
+    Cell all = typeset::default_set();
+    typeset::set_bit(&all, TYPE_UNSET);
+    define("any-type!", all);
+    Cell series = typeset::empty();
+    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
+        if (series::is_series(t)) typeset::set_bit(&series, t);
+    define("series!", series);
+    define("any-series!", series);
+    define("any-word!", typeset::of_types({TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD,
+                                           TYPE_REFINEMENT, TYPE_ISSUE}));
+    define("any-block!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH,
+                                            TYPE_SET_PATH, TYPE_GET_PATH}));
+    define("any-list!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH}));
+    define("any-path!", typeset::of_types({TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}));
+    define("any-string!",
+           typeset::of_types({TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}));
+    define("number!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}));
+    define("scalar!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_CHAR, TYPE_PAIR,
+                                         TYPE_TUPLE, TYPE_TIME, TYPE_DATE, TYPE_MONEY}));
+    define("any-object!", typeset::of_types({TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}));
+    define("any-function!",
+           typeset::of_types({TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE}));
+    define("any-point!", typeset::of_types({TYPE_POINT2D, TYPE_POINT3D}));
+    define("true", logic::cell(true));
+    define("false", logic::cell(false));
+    define("none", none::cell());
+
+    natives::init();
+    interpreter::init();
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
+        // The spec text is one block; the reader takes block contents.
+        std::string spec = natives::SPECS[n - 1];
+        spec = spec.substr(1, spec.size() - 2);
+        define(natives::NAMES[n - 1], make_builtin(TYPE_NATIVE, spec.c_str(), n));
+    }
+    using namespace interp_detail;
+    natives::natives_table[natives::N_BREAK - 1] = t_break;
+    natives::natives_table[natives::N_CONTINUE - 1] = t_continue;
+    natives::natives_table[natives::N_RETURN - 1] = t_return;
+    natives::natives_table[natives::N_EXIT - 1] = t_exit;
+
+    struct ActionDef {
+        const char* name;
+        const char* spec;
+        uint32_t slot;
+    };
+    const ActionDef actions_list[] = {
+        {"add", "value1 value2", ACT_ADD},
+        {"subtract", "value1 value2", ACT_SUBTRACT},
+        {"multiply", "value1 value2", ACT_MULTIPLY},
+        {"divide", "value1 value2", ACT_DIVIDE},
+        {"even?", "number [number! char!]", ACT_EVEN_Q},
+        {"next", "series [series!]", ACT_NEXT},
+        {"head", "series [series!]", ACT_HEAD},
+        {"index?", "series [series!]", ACT_INDEX_Q},
+        {"length?", "series [series!]", ACT_LENGTH_Q},
+        {"pick", "series index", ACT_PICK},
+        {"append", "series [series!] value [any-type!] /part length /only /dup count", ACT_APPEND},
+        {"copy", "value /part length /deep /types kind", ACT_COPY},
+    };
+    for (const ActionDef& a : actions_list) define(a.name, make_builtin(TYPE_ACTION, a.spec, a.slot));
+    define("+", make_op(global_value("add")));
+    define("-", make_op(global_value("subtract")));
+    define("*", make_op(global_value("multiply")));
+    define("<", make_op(make_routine("a b", lt, "test-lt")));
+    define(">", make_op(make_routine("a b", gt, "test-gt")));
+    define("<=", make_op(make_routine("a b", le, "test-le")));
+    define("=", make_op(make_routine("a [any-type!] b [any-type!]", eq, "test-eq")));
+    define("record", make_routine("value [any-type!]", record, "test-record"));
+}
+
+class InterpTest : public RuntimeTest {
+  protected:
+    static void SetUpTestSuite() { boot_interpreter(); }
+    void SetUp() override {
+        boot_interpreter();
+        RuntimeTest::SetUp();
+        reset_keep();
+        reset_log();
+    }
+    void TearDown() override {
+        interpreter::restore_trace(interpreter::TraceState{false, 0, nullptr, 0});
+        RuntimeTest::TearDown();
+    }
+
+    // Empties the global block `log` that `record` appends to.
+    static void reset_keep() {
+        Cell* slot = stack::push(none::cell());
+        block::make_at(slot, 8);
+        define("test-keep", *slot);
+        stack::pop(1);
+    }
+    static void reset_log() {
+        Cell* slot = stack::push(none::cell());
+        block::make_at(slot, 8);
+        define("log", *slot);
+        stack::pop(1);
+    }
+    static std::string log_text() { return mold_text(global_value("log")); }
+
+    // Evaluates the text as a block at the top level; returns the value.
+    static Cell eval_text(const char* text, uint32_t* code_out = nullptr) {
+        Cell* held = stack::push(code(text));  // the code stays reachable for the collector
+        Cell* slot = stack::top;
+        uint32_t code = interpreter::eval(held, false);
+        if (code_out) *code_out = code;
+        Cell v = code ? none::cell() : *slot;
+        stack::reset_all();
+        return v;
+    }
+    // The molded value, "code N" for an unwind code, the error text for an error.
+    static std::string eval_mold(const char* text) {
+        uint32_t c = 0;
+        Cell v;
+        try {
+            v = eval_text(text, &c);
+        } catch (const RaisedError& e) {
+            stack::reset_all();
+            cycles::reset();
+            return raised_text(e);
+        }
+        if (c) return "code " + std::to_string(c);
+        return mold_text(v);
+    }
+    // Expects the evaluation to raise the error; returns it.
+    static RaisedError eval_error(const char* text, const char* category, const char* id) {
+        RaisedError e = expect_error([&] { eval_text(text); }, category, id);
+        stack::reset_all();
+        cycles::reset();
+        return e;
+    }
+};
+
+}  // namespace kiv::test

@@ -1,0 +1,394 @@
+// Test support for running natives through the interpreter: the runtime
+// with error values, the natives table and the interpreter; the natives and
+// a few actions and operators defined as global words; and a small reader of
+// Kiv code text (blocks, parens, paths, words of every kind, integers,
+// floats, strings).
+//
+//   class MyTest : public kiv::test::NativesTest {};
+//   TEST_F(MyTest, Adds) { EXPECT_EQ(run_mold("[1 + 2]"), "3"); }
+//
+// The reader binds words in the global context as loaded code's words are;
+// refinements are unbound. Paths are written a/b/c (get-paths :a/b,
+// set-paths a/b:, lit-paths 'a/b).
+#pragma once
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/native.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "runtime/collector.h"
+#include "runtime/externals.h"
+#include "test_support.h"
+#include "word_reader.h"
+
+namespace kiv::test {
+
+namespace code_detail {
+
+struct Reader {
+    const char* p;
+
+    bool space() {
+        bool line = false;
+        for (;;) {
+            while (*p && std::isspace(static_cast<unsigned char>(*p))) {
+                if (*p == '\n') line = true;
+                ++p;
+            }
+            if (*p != ';') return line;
+            while (*p && *p != '\n') ++p;
+        }
+    }
+
+    void values(Cell* blk, char close) {
+        for (;;) {
+            bool line = space();
+            if (*p == close) {
+                if (close) ++p;
+                return;
+            }
+            if (!*p) {
+                ADD_FAILURE() << "unclosed block in test code";
+                return;
+            }
+            Cell* slot = stack::push(none::cell());
+            one(slot);
+            if (line) slot->header |= header::NEW_LINE;
+            block::ks_append(blk, slot);
+            stack::pop(1);
+        }
+    }
+
+    // One word-like token (no path separators) as a cell of the given type.
+    static Cell word_token(const std::string& name, uint32_t type) {
+        if (type == TYPE_REFINEMENT) return word::unbound(symbol::make(name.c_str()), TYPE_REFINEMENT);
+        Cell w = word::load(name.c_str());
+        w.set_type(type);
+        return w;
+    }
+
+    static bool is_number(const std::string& t) {
+        if (t.empty()) return false;
+        size_t i = (t[0] == '-' || t[0] == '+') && t.size() > 1 ? 1 : 0;
+        if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
+        for (; i < t.size(); ++i)
+            if (!std::isdigit(static_cast<unsigned char>(t[i])) && t[i] != '.') return false;
+        return true;
+    }
+
+    static Cell scalar(const std::string& t) {
+        if (t.find('.') != std::string::npos) return float_cell(std::strtod(t.c_str(), nullptr));
+        return int_cell(int32_t(std::strtol(t.c_str(), nullptr, 10)));
+    }
+
+    void one(Cell* out) {
+        if (*p == '[' || *p == '(') {
+            char close = *p == '[' ? ']' : ')';
+            ++p;
+            block::make_at(out, 4);
+            values(out, close);
+            if (close == ')') out->set_type(TYPE_PAREN);
+            return;
+        }
+        if (*p == '"') {
+            const char* start = ++p;
+            while (*p && *p != '"') ++p;
+            std::string text(start, p);
+            if (*p) ++p;
+            string::make_at(out, uint32_t(text.size()));
+            string::append_latin1(out, text.data(), uint32_t(text.size()));
+            return;
+        }
+        const char* start = p;
+        while (*p && !std::isspace(static_cast<unsigned char>(*p)) && !std::strchr("[]()\";", *p)) ++p;
+        std::string tok(start, p);
+        if (is_number(tok)) {
+            *out = scalar(tok);
+            return;
+        }
+        // Refinements (a leading slash) and words; a slash inside makes a path.
+        uint32_t word_type = TYPE_WORD;
+        uint32_t path_type = TYPE_PATH;
+        std::string body = tok;
+        if (body.size() > 1 && body[0] == '/') {
+            *out = word_token(body.substr(1), TYPE_REFINEMENT);
+            return;
+        }
+        if (body == "/") {
+            *out = word_token("/", TYPE_WORD);
+            return;
+        }
+        if (body.size() > 1 && body[0] == '\'') {
+            word_type = TYPE_LIT_WORD;
+            path_type = TYPE_LIT_PATH;
+            body.erase(0, 1);
+        } else if (body.size() > 1 && body[0] == ':') {
+            word_type = TYPE_GET_WORD;
+            path_type = TYPE_GET_PATH;
+            body.erase(0, 1);
+        } else if (body.size() > 1 && body.back() == ':') {
+            word_type = TYPE_SET_WORD;
+            path_type = TYPE_SET_PATH;
+            body.pop_back();
+        }
+        size_t slash = body.find('/');
+        if (slash == std::string::npos || slash == 0) {
+            *out = word_token(body, word_type);
+            return;
+        }
+        block::make_at(out, 4);
+        size_t from = 0;
+        for (;;) {
+            size_t to = body.find('/', from);
+            std::string part = body.substr(from, to == std::string::npos ? std::string::npos : to - from);
+            Cell element = is_number(part) ? scalar(part) : word_token(part, TYPE_WORD);
+            block::ks_append(out, &element);
+            if (to == std::string::npos) break;
+            from = to + 1;
+        }
+        out->set_type(path_type);
+    }
+};
+
+}  // namespace code_detail
+
+// A value from its code text ("[...]" gives a block).
+inline Cell code(const char* text) {
+    code_detail::Reader r{text};
+    r.space();
+    Cell* slot = stack::push(none::cell());
+    r.one(slot);
+    Cell v = *slot;
+    stack::pop(1);
+    return v;
+}
+
+// ---- Definitions ----------------------------------------------------------------------
+
+// The typesets the natives' specifications name.
+inline void define_typesets() {
+    auto ts = [](const char* name, std::initializer_list<uint32_t> ids) {
+        set_global(name, typeset::of_types(ids));
+    };
+    set_global("any-type!", typeset::of_words(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu));
+    ts("any-word!", {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD});
+    ts("any-path!", {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH});
+    ts("any-block!",
+       {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH});
+    ts("any-list!", {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH});
+    ts("any-object!", {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT});
+    ts("any-function!", {TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE});
+    ts("any-string!", {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF});
+    ts("any-point!", {TYPE_POINT2D, TYPE_POINT3D});
+    ts("number!", {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT});
+    ts("series!", {TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH,
+                   TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY, TYPE_VECTOR,
+                   TYPE_IMAGE});
+    ts("scalar!", {TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT, TYPE_PAIR, TYPE_PERCENT, TYPE_TUPLE, TYPE_TIME,
+                   TYPE_DATE, TYPE_MONEY, TYPE_POINT2D, TYPE_POINT3D});
+}
+
+// Datatype words for the ids that have no registered datatype yet.
+inline void define_missing_type_words() {
+    struct Named {
+        const char* name;
+        uint32_t id;
+    };
+    static const Named list[] = {
+        {"map!", TYPE_MAP},         {"hash!", TYPE_HASH},       {"date!", TYPE_DATE},
+        {"time!", TYPE_TIME},       {"money!", TYPE_MONEY},     {"tuple!", TYPE_TUPLE},
+        {"pair!", TYPE_PAIR},       {"bitset!", TYPE_BITSET},   {"binary!", TYPE_BINARY},
+        {"percent!", TYPE_PERCENT}, {"port!", TYPE_PORT},       {"vector!", TYPE_VECTOR},
+        {"image!", TYPE_IMAGE},     {"routine!", TYPE_ROUTINE}, {"issue!", TYPE_ISSUE},
+        {"url!", TYPE_URL},         {"file!", TYPE_FILE},       {"tag!", TYPE_TAG},
+        {"email!", TYPE_EMAIL},     {"ref!", TYPE_REF}};
+    for (const Named& n : list) {
+        if (n.id <= datatype::highest_type_id && datatype::names[n.id].name) continue;
+        set_global(n.name, datatype::cell(n.id));
+    }
+}
+
+// A native! or action! value from its number and specification text,
+// defined as a global word.
+inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* spec_text) {
+    Cell* pair = block::push_only(2);
+    Cell* spec = stack::push(read(spec_text));
+    block::ks_append(pair, spec);
+    Cell n = int_cell(int32_t(number));
+    block::ks_append(pair, &n);
+    Cell* made = stack::push(none::cell());
+    native::make(made, pair, type);
+    set_global(name, *made);
+    stack::pop(3);
+}
+
+// An op! made from the global word's value, defined as a global word.
+inline void define_op(const char* op_name, const char* source_name) {
+    Cell w = word::load(source_name);
+    Cell* src = stack::push(*context::get_word(&w));
+    Cell* made = stack::push(none::cell());
+    native::op_make(made, src, TYPE_OP);
+    set_global(op_name, *made);
+    stack::pop(2);
+}
+
+// Brings the runtime, error values, the natives table and the interpreter up
+// once, and defines the global words the tests use.
+inline void boot_interpreter() {
+    static bool booted = false;
+    if (booted) return;
+    booted = true;
+    boot_runtime();
+    externals::init();
+    ownership::init();
+    slots::init();
+    collector::init();
+    error::init_values();
+    natives::init();
+    interpreter::init();
+    define_type_words();
+    define_missing_type_words();
+    define_typesets();
+    set_global("none", none::cell());
+    set_global("true", logic::cell(true));
+    set_global("false", logic::cell(false));
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n)
+        define_callable(natives::NAMES[n - 1], TYPE_NATIVE, n, natives::SPECS[n - 1]);
+    define_callable("add", TYPE_ACTION, ACT_ADD, "[value1 value2]");
+    define_callable("subtract", TYPE_ACTION, ACT_SUBTRACT, "[value1 value2]");
+    define_callable("multiply", TYPE_ACTION, ACT_MULTIPLY, "[value1 value2]");
+    define_callable("divide", TYPE_ACTION, ACT_DIVIDE, "[value1 value2]");
+    define_callable("next", TYPE_ACTION, ACT_NEXT, "[series]");
+    define_callable("copy", TYPE_ACTION, ACT_COPY, "[value /part length /deep /types kind]");
+    define_callable("append", TYPE_ACTION, ACT_APPEND, "[series value /part length /only /dup count]");
+    define_callable("length?", TYPE_ACTION, ACT_LENGTH_Q, "[series]");
+    define_callable("head", TYPE_ACTION, ACT_HEAD, "[series]");
+    define_callable("tail", TYPE_ACTION, ACT_TAIL, "[series]");
+    define_callable("tail?", TYPE_ACTION, ACT_TAIL_Q, "[series]");
+    define_callable("pick", TYPE_ACTION, ACT_PICK, "[series index]");
+    define_op("+", "add");
+    define_op("-", "subtract");
+    define_op("*", "multiply");
+    define_op("/", "divide");
+    define_op("=", "equal?");
+    define_op("<", "lesser?");
+    // Collections run whenever the allocator asks (at every allocation in a
+    // KIV_GC_TORTURE build), so the natives' values must stay reachable.
+    memory::collection_enabled = true;
+}
+
+class NativesTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { boot_interpreter(); }
+    void SetUp() override {
+        boot_interpreter();
+        stack::reset_all();
+        cycles::reset();
+    }
+    void TearDown() override {
+        stack::reset_all();
+        cycles::reset();
+    }
+};
+
+// ---- Running code -------------------------------------------------------------------------
+
+// Evaluates the code text (a block) at the top level and returns its value.
+// A non-local exit that reaches the top level fails the test.
+inline Cell run(const char* text) {
+    Cell* slot = stack::push(code(text));
+    uint32_t c = interpreter::eval(slot, false);
+    if (c != 0) {
+        ADD_FAILURE() << "unwind code " << std::hex << c << " reached the top level";
+        stack::reset_all();
+        return unset::cell();
+    }
+    Cell v = *stack::top_cell();
+    stack::reset_all();
+    return v;
+}
+
+// The molded value of the code's result (flat).
+inline std::string run_mold(const char* text) {
+    Cell v = run(text);
+    Cell* keep = stack::push(v);
+    std::string s = mold_text(*keep, false, false, true);
+    stack::reset_all();
+    return s;
+}
+
+// Runs code expected to raise the error category/id; returns the formed
+// error text ("" when the error value could not be formed).
+inline std::string run_error(const char* text, const char* category, const char* id) {
+    std::string formed;
+    try {
+        run(text);
+        ADD_FAILURE() << "expected error " << category << " " << id << " from " << text;
+    } catch (const RaisedError& e) {
+        EXPECT_EQ(e.category, category) << text;
+        EXPECT_EQ(e.id, id) << text;
+        stack::reset_all();
+        formed = raised_text(e);
+    }
+    stack::reset_all();
+    cycles::reset();
+    return formed;
+}
+
+// Calls native `number` directly, as compiled code does, under a native
+// frame: `args` from the argument base on (fixed arguments, then every
+// refinement argument cell), `refs` one position per refinement (-1 absent,
+// missing trailing entries absent). The unwind code goes to *code_out (a
+// non-zero code with no code_out fails the test); the result is returned.
+inline Cell call_native(uint32_t number, std::initializer_list<Cell> args,
+                        std::initializer_list<int32_t> refs = {}, bool check = false,
+                        uint32_t* code_out = nullptr) {
+    int32_t positions[16];
+    for (int32_t& p : positions) p = -1;
+    int i = 0;
+    for (int32_t r : refs) positions[i++] = r;
+    // The arguments are held on the data stack while the name is interned.
+    Cell* held = stack::top;
+    for (const Cell& a : args) stack::push(a);
+    uint32_t count = uint32_t(stack::top - held);
+    Cell name = word::load(natives::NAMES[number - 1]);
+    Cell* base = stack::mark_native(&name);
+    for (uint32_t k = 0; k < count; ++k) stack::push(held[k]);
+    stack::Frame* mine = stack::ctop();
+    uint32_t c = 0;
+    try {
+        c = natives::natives_table[number - 1](check, positions);
+    } catch (...) {
+        stack::catch_at(mine);
+        throw;
+    }
+    if (code_out) *code_out = c;
+    if (c) {
+        if (!code_out) ADD_FAILURE() << "unwind code " << std::hex << c;
+        Cell v = *stack::arg_base;
+        return v;
+    }
+    Cell result = *base;
+    stack::unwind_drop();
+    return result;
+}
+
+// The global value of a word.
+inline Cell global(const char* name) {
+    Cell w = word::load(name);
+    return *context::get_word(&w);
+}
+
+}  // namespace kiv::test
