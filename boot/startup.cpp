@@ -16,6 +16,7 @@
 #include "datatypes/error.h"
 #include "runtime/entry.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
@@ -54,7 +55,8 @@ void runtime_boot() {
     runtime::init();
     natives::init();
     // The parser, ownership/init, the checksums, the compression words,
-    // call/init-buffer, the lexer and the boot image come here.
+    // call/init-buffer and the boot image come here.
+    lexer::init();
     interpreter::init();
     // slots/init, and collector/init last.
 }

@@ -408,7 +408,7 @@ const NativeFn entries[NATIVE_COUNT] = {
     not_done<103>,  // compress: a later step
     not_done<104>,  // decompress: a later step
     not_done<105>,  // recycle: a later step
-    not_done<106>,  // transcode: a later step
+    transcode,
     apply,
 };
 

@@ -231,6 +231,9 @@ uint32_t return_(bool check, const int32_t* refs);
 uint32_t throw_(bool check, const int32_t* refs);
 uint32_t catch_(bool check, const int32_t* refs);
 
+// ---- System natives (natives_system.cpp) -------------------------------------------------
+uint32_t transcode(bool check, const int32_t* refs);
+
 // ---- Output and comparison natives (natives_output.cpp) ----------------------------------
 uint32_t print(bool check, const int32_t* refs);
 uint32_t prin(bool check, const int32_t* refs);
