@@ -10,7 +10,11 @@
 #include "runtime/case_fold.h"
 #include "runtime/cycles.h"
 #include "runtime/root.h"
+#include "runtime/collector.h"
+#include "runtime/externals.h"
 #include "boot/fixed_words.h"
+#include "console/terminal_cli.h"
+#include "library/library.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
@@ -36,6 +40,7 @@ void runtime_boot() {
     random::init();  // also fixes the hash seed before the first table
     arena::init();
     memory::init();
+    externals::init();
     // externals/init comes here.
     datatype::init_tables();
     datatype::register_all();
@@ -54,11 +59,17 @@ void runtime_boot() {
     error::init_values();
     runtime::init();
     natives::init();
+    ownership::init();
     // The parser, ownership/init, the checksums, the compression words,
-    // call/init-buffer and the boot image come here.
+    // call/init-buffer, the lexer and the boot image come here.
     lexer::init();
     interpreter::init();
-    // slots/init, and collector/init last.
+    slots::init();
+    collector::init();  // last: collection starts once the entry switches it on
+
+    // The words of the datatypes, natives and actions and the library's
+    // routines (what the boot image's assignment records would bind).
+    library::bind_builtins();
 }
 
 namespace {
@@ -77,13 +88,22 @@ namespace {
 
 void entry(int argc, char** argv) {
     platform::start(argc, argv);
+    int status = 0;
     try {
         ks::catch_level(
             ks::TOP_CATCH_LEVEL,
-            [] {
+            [&] {
                 runtime_boot();
-                // Then: intern the library's words, switch collection on, run
-                // the library's start-up code and the console.
+                // The booting flag goes off once the words are interned.
+                root::recording = false;
+                collector::recycle_on();
+                // The library's modules, in their fixed order, then the
+                // console. Without a display the console is the terminal
+                // front end.
+                cli::attach_output();
+                library::set_command_line(argc, argv);
+                library::run_modules();
+                status = cli::run(argc, argv);
             },
             ks::top_level_catch);
     } catch (const RaisedError& e) {
@@ -94,6 +114,7 @@ void entry(int argc, char** argv) {
         // A C++ library error escaping the runtime is a broken internal rule.
         ks::quit(ks::ERR_ASSERTION);
     }
+    if (status != 0) ks::end_process(status);
     ks::quit(0);
 }
 

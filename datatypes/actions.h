@@ -52,6 +52,24 @@ enum CompareOp : int32_t {
 };
 constexpr int32_t NOT_COMPARABLE = -2;
 
+// Comparison of values with no order of their own (none!, unset!, logic!,
+// the function types): the equality, sort, same and find operations compare
+// the two keys (-1, 0 or 1); the ordering operations are not comparable.
+inline int32_t compare_keys(uint32_t a, uint32_t b, int32_t op) {
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SORT:
+        case COMP_CASE_SORT:
+        case COMP_SAME:
+        case COMP_FIND:
+            return (a > b) - (a < b);
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
 // Arithmetic operation codes of the math workers.
 enum MathOp : int32_t { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AND, OP_XOR };
 

@@ -17,16 +17,6 @@ SetNotify on_set_notify = nullptr;
 
 namespace {
 
-// Keeps series made by a multi-step construction alive until they are
-// linked together.
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 constexpr uint32_t NO_INDEX = 0xFFFFFFFFu;
 
 inline Cell* cells_of(Off node) {
@@ -261,7 +251,7 @@ Cell* global_value_at(uint32_t symbol) {
 
 Off create(uint32_t slots, bool values_on_stack, bool self, Off source, uint32_t kind) {
     if (slots == 0) slots = 1;
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off node = memory::alloc_cells(2);
     SeriesBuffer* b = buffer_of(node);
     Cell* c = b->head_cell();
@@ -280,7 +270,7 @@ Off create(uint32_t slots, bool values_on_stack, bool self, Off source, uint32_t
 
 Off make(const Cell* spec, bool values_on_stack, bool self, uint32_t kind) {
     // The new context is reachable from nothing until the caller stores it.
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Cell s = *spec;
     uint32_t length = series::count(s.w2);
     uint32_t slots = s.w1 < length ? length - s.w1 : 0;
@@ -315,7 +305,7 @@ Off make(const Cell* spec, bool values_on_stack, bool self, uint32_t kind) {
 }
 
 Off clone(Cell* value, uint32_t kind) {
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off old = value->w1;
     uint32_t n = word_count(old);
     uint32_t h = cell(old)->header;
@@ -371,7 +361,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     if (word::index_of(word) == -1) {
         // The word may lie in a block: nothing may move it before the index
         // is stored.
-        CollectionPause pause;
+        memory::CollectionPause pause;
         int32_t pos = find_word(ctx, word->w2, false);
         Cell w = *word;
         uint32_t n = pos >= 0 ? value_index(ctx, uint32_t(pos)) : find_or_add_word(ctx, &w);

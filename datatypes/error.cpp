@@ -44,14 +44,6 @@ Cell proto_cell{TYPE_NONE, 0, 0, 0};
 Cell catalog_cell{TYPE_NONE, 0, 0, 0};
 uint32_t in_flight_slot = 0;  // index of the root cell holding the error in flight
 
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 inline Cell none_cell() {
     return none::cell();
 }
@@ -151,7 +143,7 @@ bool can_build() {
 
 // A fresh copy of the prototype into target (the error's fields all none).
 void new_error(Cell* target) {
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Cell tmp = proto_cell;
     Off ctx = context::clone(&tmp, context::KIND_OBJECT);
     Off pctx = proto_cell.w1;
@@ -272,7 +264,7 @@ bool is_syntax(const Cell* err) {
 
 void init_values() {
     if (built || !can_build()) return;
-    CollectionPause pause;
+    memory::CollectionPause pause;
     proto_cell = build_prototype();
     root::keep_copy(proto_cell);
     catalog_cell = build_catalog_object();

@@ -10,6 +10,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "evaluator/number_scan.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
@@ -97,39 +99,6 @@ size_t copy_text(char* out, const char* text) {
 
 // ---- Text to number ------------------------------------------------------------------
 
-// Character classes of the float syntax check: 0 other, 1 sign, 2 digit,
-// 3 exponent mark, 4 point, 5 apostrophe; column 6 is the end of the text.
-int syntax_class(unsigned char c) {
-    if (c == '+' || c == '-') return 1;
-    if (c >= '0' && c <= '9') return 2;
-    if (c == 'e' || c == 'E') return 3;
-    if (c == '.') return 4;
-    if (c == '\'') return 5;
-    return 0;
-}
-
-constexpr uint8_t SYNTAX[11][7] = {
-    {10, 0, 1, 10, 4, 10, 10},     // 0 start
-    {10, 10, 1, 6, 5, 2, 9},       // 1 integer digits
-    {10, 10, 1, 10, 10, 10, 9},    // 2 after "'"
-    {10, 10, 3, 6, 10, 4, 9},      // 3 fraction digits
-    {10, 10, 3, 10, 10, 10, 9},    // 4 after a leading "." or a "'" in the fraction
-    {10, 10, 3, 10, 10, 10, 9},    // 5 after digits and "."
-    {10, 7, 8, 10, 10, 10, 10},    // 6 after the exponent mark
-    {10, 10, 8, 10, 10, 10, 10},   // 7 after the exponent's sign
-    {10, 10, 8, 10, 10, 10, 9},    // 8 exponent digits
-    {9, 9, 9, 9, 9, 9, 9},         // 9 accept
-    {10, 10, 10, 10, 10, 10, 10},  // 10 reject
-};
-
-bool float_syntax_ok(const char* s, size_t len) {
-    if (len > 312) return false;
-    int state = 0;
-    for (size_t i = 0; i < len && state < 9; ++i)
-        state = SYNTAX[state][syntax_class(static_cast<unsigned char>(s[i]))];
-    return SYNTAX[state][6] != 10;
-}
-
 constexpr size_t MAX_FLOAT_TEXT = 312;
 
 // Copies units [from, to) of a text into `buf` (ASCII only, "," as "."). A
@@ -146,7 +115,7 @@ size_t copy_ascii(const TextView& t, uint32_t from, uint32_t to, char* buf) {
 
 // Reads a checked float text in buf[0..len): apostrophes removed first.
 bool read_float(char* buf, size_t len, int extra_exp, double* out) {
-    if (!float_syntax_ok(buf, len)) return false;
+    if (!number::float_syntax_ok(reinterpret_cast<const uint8_t*>(buf), len)) return false;
     size_t w = 0;
     for (size_t i = 0; i < len; ++i)
         if (buf[i] != '\'') buf[w++] = buf[i];
@@ -172,14 +141,13 @@ bool load_number(const TextView& t, double* out) {
         return n > 0 && read_float(buf, n, -2, out);
     }
     int error = 0;
-    TextView part{t.data + size_t(from) * t.unit, t.unit, to - from};
-    int32_t i = integer::detail::scan_integer(part, &error);
+    int32_t i = number::scan_integer(t.data + size_t(from) * t.unit, to - from, t.unit, &error);
     if (error == 0) {
         *out = i;
         return true;
     }
-    size_t n = copy_ascii(t, from, to, buf);
-    return read_float(buf, n, 0, out);
+    *out = number::scan_float(t.data + size_t(from) * t.unit, to - from, t.unit, &error);
+    return error == 0;
 }
 
 // mantissa x 10^exponent, correctly rounded from the mantissa's shortest
@@ -508,21 +476,6 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 // ---- Conversions -----------------------------------------------------------------------
 
-namespace detail {
-
-double scan_float(const TextView& text, int extra_exp, int* error) {
-    *error = -1;
-    if (text.count == 0 || text.count > MAX_FLOAT_TEXT) return QUIET_NAN;
-    char buf[MAX_FLOAT_TEXT + 1];
-    size_t n = copy_ascii(text, 0, text.count, buf);
-    double d;
-    if (!read_float(buf, n, extra_exp, &d)) return QUIET_NAN;
-    *error = 0;
-    return d;
-}
-
-}  // namespace detail
-
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t target = type == TYPE_PERCENT ? TYPE_PERCENT : TYPE_FLOAT;
     const uint32_t st = spec->type();
@@ -566,7 +519,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             TextView t = integer::detail::text_of(spec);
             if (target == TYPE_FLOAT) {
                 int error = 0;
-                d = detail::scan_float(t, 0, &error);
+                d = number::scan_float(t.data, t.count, t.unit, &error);
                 if (error) bad_to_arg(target, *spec);
             } else if (!load_number(t, &d)) {
                 bad_to_arg(target, *spec);
@@ -580,20 +533,19 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 // ---- Other actions ---------------------------------------------------------------------
 
 void random(Cell* value, bool seed, bool secure, bool /*only*/) {
-    const integer::RandomSource& source = integer::random_source();
     if (seed) {
-        source.seed(value->w2 ^ value->w3);
+        random::seed(value->w2 ^ value->w3);
         *value = unset::cell();
         return;
     }
     const double v = value->get_f64();
     double r;
     if (secure) {
-        const double r1 = source.secure_int();
-        const double r2 = source.secure_int();
+        const double r1 = random::secure_int();
+        const double r2 = random::secure_int();
         r = v * (r2 + r1 / 2147483647.0) / 2147483648.0;
     } else {
-        const double n = source.next() >> 1;  // 0 .. 2147483647
+        const double n = random::next();  // 0 .. 2147483647
         r = v * (n / 2147483647.0);
     }
     value->set_f64(r);

@@ -112,13 +112,6 @@ Cell* do_math(int32_t op);
 // integer! side of mixed comparisons uses it).
 int32_t compare_numbers(uint32_t type_a, double a, uint32_t type_b, double b, int32_t op);
 
-namespace detail {
-// Float text as `to float!` reads it: at most 312 characters, "," taken as
-// ".", "'" ignored, the syntax of a decimal number with an optional exponent.
-// Sets `error` to -1 (and returns NaN) for text that is not such a number.
-double scan_float(const integer::detail::TextView& text, int extra_exp, int* error);
-}  // namespace detail
-
 // ---- Actions (percent! inherits all but form and mold) -------------------------
 Cell* make(Cell* proto, Cell* spec, uint32_t type);  // also `to`
 void random(Cell* value, bool seed, bool secure, bool only);

@@ -23,14 +23,6 @@ namespace kiv::function {
 
 namespace {
 
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 // Restores the data-stack top when a helper leaves (normally or by error).
 struct StackMark {
     Cell* saved = stack::top;
@@ -423,7 +415,7 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
 
     Cell fn;
     {
-        CollectionPause pause;
+        memory::CollectionPause pause;
         Off ctx = context ? context : context::make(spec, true, false, context::KIND_FUNCTION);
         Off series = memory::alloc_cells(SERIES_CELLS);
         SeriesBuffer* s = buffer_of(series);
@@ -507,18 +499,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int3
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     if (other->type() != value->type()) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-        case COMP_SAME:
-        case COMP_FIND:
-            return value->w3 == other->w3 ? 0 : value->w3 < other->w3 ? -1 : 1;
-        default:
-            return NOT_COMPARABLE;
-    }
+    return compare_keys(value->w3, other->w3, op);
 }
 
 void init() {
@@ -589,7 +570,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t code, int32_t extr
         fire("script", "bad-func-def", *spec);
 
     Cell body = body_in ? *body_in : none_value;
-    function::CollectionPause pause;
+    memory::CollectionPause pause;
     Off ctx = context::make(spec, true, false, context::KIND_FUNCTION);
     Off series = memory::alloc_cells(function::SERIES_CELLS);
     SeriesBuffer* s = buffer_of(series);

@@ -1,18 +1,16 @@
 #include "datatypes/integer.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "evaluator/number_scan.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
@@ -45,54 +43,6 @@ uint32_t slot_of(int32_t op) {
             return ACT_XOR_T;
         default:
             return 0;
-    }
-}
-
-// ---- Default random source ---------------------------------------------------------
-
-std::mt19937& default_engine() {
-    static std::mt19937 engine(19650218u);
-    return engine;
-}
-void default_seed(uint32_t value) {
-    default_engine().seed(value);
-}
-uint32_t default_next() {
-    return static_cast<uint32_t>(default_engine()());
-}
-int32_t default_secure_int() {
-    uint32_t v = 0;
-    uint8_t* p = reinterpret_cast<uint8_t*>(&v);
-    size_t got = 0;
-    while (got < sizeof v) {
-        ssize_t n = getrandom(p + got, sizeof v - got, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fire("internal", "not-done");  // no secure source on this system
-        }
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<int32_t>(v & 0x7FFFFFFFu);
-}
-RandomSource current_source{default_seed, default_next, default_secure_int};
-
-// A uniform draw in 0..bound-1 (bound >= 1) by rejection, so that no value is
-// favoured when bound does not divide the generator's range.
-uint32_t uniform_below(uint32_t bound, bool secure) {
-    if (secure) {
-        // 31-bit draws: range 2^31.
-        const uint32_t range = 0x80000000u;
-        const uint32_t limit = range - range % bound;
-        for (;;) {
-            uint32_t r = static_cast<uint32_t>(current_source.secure_int()) & 0x7FFFFFFFu;
-            if (r < limit) return r % bound;
-        }
-    }
-    const uint64_t range = uint64_t(1) << 32;
-    const uint64_t limit = range - range % bound;
-    for (;;) {
-        uint64_t r = current_source.next();
-        if (r < limit) return static_cast<uint32_t>(r % bound);
     }
 }
 
@@ -435,7 +385,8 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
                 fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
             {
                 int error = 0;
-                v = detail::scan_integer(detail::text_of(spec), &error);
+                const detail::TextView t = detail::text_of(spec);
+                v = number::scan_integer(t.data, t.count, t.unit, &error);
                 if (error) fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
             }
     }
@@ -455,11 +406,11 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 void random(Cell* value, bool seed, bool secure, bool /*only*/) {
     if (seed) {
-        current_source.seed(value->w2);
+        random::seed(value->w2);
         *value = unset::cell();
         return;
     }
-    value->w2 = static_cast<uint32_t>(random_int(get(value), secure));
+    value->w2 = static_cast<uint32_t>(random::int_(get(value), secure));
 }
 
 int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
@@ -494,23 +445,6 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     }
 }
 
-// ---- Random ----------------------------------------------------------------------------
-
-void set_random_source(const RandomSource& source) {
-    current_source = source;
-}
-const RandomSource& random_source() {
-    return current_source;
-}
-
-int32_t random_int(int32_t n, bool secure) {
-    if (n == 0) return 0;
-    // |n| as unsigned: 2147483648 for the smallest integer.
-    const uint32_t m = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
-    const uint32_t r = uniform_below(m, secure) + 1;  // 1..m
-    return n < 0 ? static_cast<int32_t>(0u - r) : static_cast<int32_t>(r);
-}
-
 // ---- Shared helpers ------------------------------------------------------------------
 
 namespace detail {
@@ -539,40 +473,6 @@ TextView text_of(const Cell* series) {
 
 bool is_string_like(uint32_t type) {
     return string::is_string_like(type);
-}
-
-int32_t scan_integer(const TextView& text, int* error) {
-    *error = 0;
-    uint32_t i = 0;
-    bool negative = false;
-    if (text.count > 0 && (text.at(0) == '+' || text.at(0) == '-')) {
-        negative = text.at(0) == '-';
-        i = 1;
-    }
-    // The magnitude accumulates in 64 bits; 2147483648 is allowed only for a
-    // negative number.
-    const int64_t limit = negative ? int64_t(2147483648) : int64_t(2147483647);
-    int64_t m = 0;
-    bool digits = false;
-    for (; i < text.count; ++i) {
-        uint32_t c = text.at(i);
-        if (c == '\'') continue;
-        if (c < '0' || c > '9') {
-            *error = -1;
-            continue;
-        }
-        digits = true;
-        if (*error == 0) {
-            m = m * 10 + (c - '0');
-            if (m > limit) {
-                *error = -2;
-                return 0;
-            }
-        }
-    }
-    if (!digits && *error == 0) *error = -1;
-    if (*error) return 0;
-    return static_cast<int32_t>(negative ? -m : m);
 }
 
 Cell caller_word() {

@@ -97,20 +97,6 @@ Cell* complement(Cell* value);
 void or_t();
 void xor_t();
 
-// ---- Random numbers --------------------------------------------------------------
-// random of integer!, float! and percent! draws through this one call point.
-// Until the evaluator installs the language's generator, a Mersenne Twister
-// seeded with 19650218 serves `seed`/`next`, and getrandom(2) `secure_int`.
-struct RandomSource {
-    void (*seed)(uint32_t value);
-    uint32_t (*next)();       // the next 32-bit output
-    int32_t (*secure_int)();  // a non-negative 31-bit number from the system's secure source
-};
-void set_random_source(const RandomSource& source);
-const RandomSource& random_source();
-// A uniform integer in 1..n (-1..n, sign kept, for negative n); 0 for 0.
-int32_t random_int(int32_t n, bool secure);
-
 // ---- Shared with the other number types -----------------------------------------
 namespace detail {
 // Code units of a string-like or binary! value from its index to its tail.
@@ -122,9 +108,6 @@ struct TextView {
 };
 TextView text_of(const Cell* series);
 bool is_string_like(uint32_t type);  // string!, file!, url!, tag!, email!, ref!
-// Decimal integer text: optional sign, digits, "'" skipped anywhere. Sets
-// `error` to -1 for another character or no digit, -2 on overflow (result 0).
-int32_t scan_integer(const TextView& text, int* error);
 // The word naming the nearest calling function (for error arguments).
 Cell caller_word();
 // The word for a fixed name (action and argument names in error arguments);

@@ -3,6 +3,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
@@ -98,18 +100,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool, Cell*, int32_t budget
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     if (other->type() != TYPE_LOGIC) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-        case COMP_SAME:
-        case COMP_FIND:
-            return int32_t(get(value)) - int32_t(get(other));
-        default:
-            return NOT_COMPARABLE;
-    }
+    return compare_keys(get(value), get(other), op);
 }
 
 Cell* complement(Cell* value) {
@@ -147,11 +138,24 @@ void xor_t() {
     a->w1 = (a->w1 ^ a[1].w1) ? 1 : 0;
 }
 
+// /seed seeds the generator with the payload; otherwise a 31-bit draw above
+// the middle of its range gives true, so both outcomes are equally likely.
+void random(Cell* value, bool seed, bool secure, bool /*only*/) {
+    if (seed) {
+        random::seed(value->w1);
+        *value = unset::cell();
+        return;
+    }
+    const uint32_t d = secure ? static_cast<uint32_t>(random::secure_int()) : random::next();
+    *value = cell(d > 0x3FFFFFFFu);
+}
+
 void init() {
     true_value = cell(true);
     false_value = cell(false);
     datatype::Registration r = datatype::blank(TYPE_LOGIC, 0, "logic!");
     r.entries[ACT_MAKE - 1] = entry<action::Make>(make);
+    r.entries[ACT_RANDOM - 1] = entry<action::Random>(random);
     r.entries[ACT_TO - 1] = entry<action::Make>(to);
     r.entries[ACT_FORM - 1] = entry<action::Form>(form);
     r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
@@ -160,7 +164,6 @@ void init() {
     r.entries[ACT_COMPLEMENT - 1] = entry<action::Complement>(complement);
     r.entries[ACT_OR_T - 1] = entry<action::StackOp>(or_t);
     r.entries[ACT_XOR_T - 1] = entry<action::StackOp>(xor_t);
-    // random joins once the language's random generator exists.
     datatype::register_type(r);
 }
 

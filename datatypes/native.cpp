@@ -20,14 +20,6 @@ namespace kiv::native {
 
 namespace {
 
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 // Restores the data-stack top when a helper leaves (normally or by error).
 struct StackMark {
     Cell* saved = stack::top;
@@ -128,7 +120,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (sp->w1 > length) sp->w1 = length;
     if (sp->w1 > 0) block::copy_part(sp, sp, false, false);
 
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off ctx = context::make(sp, true, false, context::KIND_FUNCTION);
     Cell ctx_cell = *context::cell(ctx);
     Off series = memory::alloc_cells(2);
@@ -227,18 +219,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int3
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     if (other->type() != value->type()) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-        case COMP_SAME:
-        case COMP_FIND:
-            return value->w1 == other->w1 ? 0 : value->w1 < other->w1 ? -1 : 1;
-        default:
-            return NOT_COMPARABLE;
-    }
+    return compare_keys(value->w1, other->w1, op);
 }
 
 // ---- Registration ----------------------------------------------------------------------------

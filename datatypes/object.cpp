@@ -36,16 +36,6 @@ int32_t class_counter = 1;
 
 constexpr uint32_t NO_INDEX = 0xFFFFu;
 
-// Keeps series made by a multi-step construction alive until they are
-// linked to something the collector reaches.
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 // Pops what a cycle-stack walker pushed, on every way out.
 struct CycleGuard {
     uint32_t pushed = 0;
@@ -123,31 +113,6 @@ int32_t count_locals_of(const Cell* fn) {
     if (!fn->w2) return 0;
     int32_t n = function::count_locals(fn->w2, 0, false);
     return n < 0 ? 0 : n;
-}
-
-// The types whose values transfer_values copies.
-bool is_copied_series(uint32_t t) {
-    switch (t) {
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-        case TYPE_BINARY:
-        case TYPE_VECTOR:
-        case TYPE_IMAGE:
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_HASH:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // A copy of a series value through its copy action (deep when asked). A type
@@ -475,7 +440,7 @@ Cell* copy_object(const Cell& src, Cell* target, bool rebuild_functions, bool de
     guard.push(old);
     Off ctx;
     {
-        CollectionPause pause;
+        memory::CollectionPause pause;
         Cell tmp = p;
         ctx = context::clone(&tmp, context::KIND_OBJECT);
         uint32_t words = context::word_count(ctx);
@@ -551,7 +516,7 @@ void transfer_values(Off source, Off target, bool copy_all) {
     if (n > limit) n = limit;
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *value_at(source, i);
-        if (is_copied_series(v.type()) && v.w2) {
+        if (series::is_series(v.type()) && v.w2) {  // every series value is copied
             Cell r = copy_for_context(v, target, false);
             *value_at(target, i) = r;
         } else if (copy_all) {

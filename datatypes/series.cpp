@@ -17,6 +17,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/externals.h"
@@ -131,12 +132,9 @@ int64_t index_place(const Cell* series, int32_t n) {
     return p;
 }
 
-// The random draw shared with the number types: 1..n (n >= 1).
+// The generator's uniform draw: 1..n (n >= 1).
 inline uint32_t draw(uint32_t n, bool secure) {
-    return uint32_t(integer::random_int(int32_t(n), secure));
-}
-inline void seed_generator(uint32_t value) {
-    integer::random_source().seed(value);
+    return uint32_t(random::int_(int32_t(n), secure));
 }
 
 }  // namespace
@@ -567,7 +565,7 @@ void random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
         SeriesBuffer* b = buffer(value);
         const uint8_t* from = unit_ptr(b, pos);
-        seed_generator(hashtable::murmur3(from, size_t(b->tail_ptr() - from)));
+        random::seed(hashtable::murmur3(from, size_t(b->tail_ptr() - from)));
         *value = unset::cell();
         return;
     }

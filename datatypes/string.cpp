@@ -18,17 +18,6 @@ namespace kiv::string {
 
 namespace {
 
-// Keeps the collector away while a raw pointer into some buffer must stay
-// valid across one allocation (allocation without collection moves only the
-// buffer being expanded).
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 [[noreturn]] void no_memory() {
     fire("internal", "no-memory");
 }
@@ -492,7 +481,7 @@ Cell* load_in(const uint8_t* bytes, uint32_t count, const Cell* block, int32_t e
     load(bytes, count, &holder, encoding);
     // The new node is held only by a local cell until it is stored: the
     // append that follows must not collect.
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Cell* slot = block_alloc_tail(block);
     return copy_cell(&holder, slot);
 }
@@ -512,7 +501,7 @@ Cell* load_utf8_strict(const uint8_t* bytes, uint32_t count) {
             uint32_t n = uint32_t(end - p);
             Cell bin{TYPE_BINARY, 0, 0, 0};
             {
-                CollectionPause pause;
+                memory::CollectionPause pause;
                 bin.w2 = memory::alloc_bytes(n);
                 SeriesBuffer* b = buffer_of(bin.w2);
                 std::memcpy(b->head_ptr(), p, n);

@@ -24,14 +24,6 @@ uint32_t block_slot = 0xFFFFFFFFu;
 // Scratch for the UTF-8 text of string values being interned.
 std::vector<uint8_t> scratch;
 
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 // Makes whatever of the root block, the symbol block and the index is still
 // missing (start-up makes them in order; this only serves code that interns
 // before start-up did, such as a test that boots a reduced runtime).
@@ -141,7 +133,7 @@ Off ensure_string(uint32_t id) {
     {
         // The name bytes and the symbol cell must not move before the new
         // node is stored.
-        CollectionPause pause;
+        memory::CollectionPause pause;
         const SeriesBuffer* names = buffer_of(c->w3);
         node = unicode::load_utf8_new(names->head_ptr(), names->byte_count());
         cell_of(id)->w2 = node;

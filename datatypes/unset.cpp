@@ -41,18 +41,7 @@ int32_t mold(Cell*, Cell* out, bool, bool all, bool, Cell*, int32_t budget, int3
 
 int32_t compare(Cell*, Cell* other, int32_t op) {
     if (other->type() != TYPE_UNSET) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SAME:
-        case COMP_FIND:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-            return 0;
-        default:
-            return NOT_COMPARABLE;
-    }
+    return compare_keys(0, 0, op);
 }
 
 void init() {

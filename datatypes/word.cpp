@@ -23,14 +23,6 @@ ScanType scan_type = nullptr;
 
 namespace {
 
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
-
 constexpr uint32_t NO_INDEX = 0xFFFFFFFFu;
 
 [[noreturn]] void fire_with(const char* id, const Cell& a1) {

@@ -5,6 +5,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -138,30 +139,6 @@ inline int32_t int_of(const Cell* c) {
     return int32_t(c->w2);
 }
 
-bool is_series_type(uint32_t t) {
-    switch (t) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_VECTOR:
-        case TYPE_HASH:
-        case TYPE_BINARY:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-        case TYPE_IMAGE:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Elements from the head to the tail of a series value's buffer.
 inline int32_t series_length(const Cell* s) {
     return s->w2 ? int32_t(series::count(s->w2)) : 0;
@@ -184,7 +161,7 @@ bool insert_part(Cell* value, const Cell* part, int32_t& count) {
     if (part->type() == TYPE_INTEGER) {
         count = int_of(part);
     } else {
-        if (!is_series_type(value->type())) fire("script", "invalid-part", *part);
+        if (!series::is_series(value->type())) fire("script", "invalid-part", *part);
         if (!same_series(part, value)) raise_refine_arg(part);
         int32_t at = int32_t(value->w1);
         int32_t len = series_length(value);
@@ -283,7 +260,7 @@ void insert_s(const int32_t* r) {
     int32_t part, dup;
     if (!insert_part(value, opt(r, 0), part)) return;
     if (!dup_count(opt(r, 2), dup)) return;
-    if (!Append && series->type() != TYPE_PORT && is_series_type(series->type())) {
+    if (!Append && series->type() != TYPE_PORT && series::is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
@@ -547,8 +524,18 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
     ActionEntry e = table_entry(parent->type(), ACT_EVAL_PATH);
     if (!e) {
-        // arg3 is the path cut after the element once paths can be copied.
-        if (path) fire("script", "bad-path-type", *path, datatype::cell(parent->type()), *path);
+        if (path) {
+            // arg3: the part of the path that produced the parent, that is
+            // a copy cut before the element that does not apply to it.
+            Cell whole = *path;
+            Cell reached = whole;
+            uint32_t n = whole.w2 ? series::count(whole.w2) : 0;
+            if (position > int32_t(whole.w1) && uint32_t(position) <= n) {
+                Off cut = series::copy_part(whole.w2, whole.w1, uint32_t(position) - whole.w1);
+                reached = *stack::push(Cell{TYPE_PATH, 0, cut, 0});  // rooted while the error is made
+            }
+            fire("script", "bad-path-type", whole, datatype::cell(parent->type()), reached);
+        }
         fire("script", "bad-path-type2", *element, datatype::cell(parent->type()));
     }
     return as<action::EvalPath>(e)(parent, element, value, path, grandparent, previous, position,

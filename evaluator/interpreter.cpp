@@ -969,7 +969,11 @@ uint32_t eval(const Cell* block, bool keep) {
     return 0;
 }
 
-uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
+namespace {
+
+// eval_next and eval_single: one expression from `index`, with or without
+// the infix look-ahead after it.
+uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
@@ -983,30 +987,20 @@ uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
     current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
-    if (uint32_t code = eval_expression(c, true, false)) return code;
+    if (uint32_t code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;
     return 0;
 }
 
+}  // namespace
+
+uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
+    return eval_one(block, index, next, true);
+}
+
 uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next) {
-    Cell b = *block;
-    uint32_t n = cell_count(b.w2);
-    if (index >= n) {
-        stack::push(unset::cell());
-        *next = n;
-        return 0;
-    }
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = index;
-    current_type = b.type();
-    Code c{b.w2, index, b.w1, b.type()};
-    stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
-    if (uint32_t code = eval_expression(c, false, false)) return code;
-    stack::unwind();
-    *next = c.pos;
-    return 0;
+    return eval_one(block, index, next, false);
 }
 
 uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {

@@ -339,7 +339,7 @@ const NativeFn entries[NATIVE_COUNT] = {
     type_q,
     reduce,
     compose,
-    not_done<37>,  // stats: a later step
+    stats,
     bind,
     in,
     not_done<40>,  // parse: a later step
@@ -407,7 +407,7 @@ const NativeFn entries[NATIVE_COUNT] = {
     not_done<102>,  // browse: a later step
     not_done<103>,  // compress: a later step
     not_done<104>,  // decompress: a later step
-    not_done<105>,  // recycle: a later step
+    recycle,
     transcode,
     apply,
 };

@@ -233,6 +233,8 @@ uint32_t catch_(bool check, const int32_t* refs);
 
 // ---- System natives (natives_system.cpp) -------------------------------------------------
 uint32_t transcode(bool check, const int32_t* refs);
+uint32_t stats(bool check, const int32_t* refs);
+uint32_t recycle(bool check, const int32_t* refs);
 
 // ---- Output and comparison natives (natives_output.cpp) ----------------------------------
 uint32_t print(bool check, const int32_t* refs);

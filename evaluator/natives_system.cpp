@@ -4,6 +4,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 
 namespace kiv::natives {
 
@@ -28,6 +29,16 @@ uint32_t transcode(bool check, const int32_t* refs) {
     uint32_t code = lexer::transcode(base, args, base);
     if (code) return code;
     stack::top = base + 1;
+    return 0;
+}
+
+uint32_t stats(bool check, const int32_t* refs) {
+    collector::native_stats(check, refs);
+    return 0;
+}
+
+uint32_t recycle(bool check, const int32_t* refs) {
+    collector::native_recycle(check, refs);
     return 0;
 }
 

@@ -96,8 +96,9 @@ uint32_t try_(bool check, const int32_t* refs) {
         Cell result;
         if (all && is_uncaught_throw(e) && e.arg_count > 0) {
             // try/all is a barrier no throw crosses: the throw that met it
-            // ends here with its value.
+            // ends here with its value (and with it the throw's position).
             result = e.args[0];
+            stack::throw_position = nullptr;
         } else {
             result = error_value(e);
             fill_where(result);
@@ -134,13 +135,17 @@ uint32_t catch_(bool check, const int32_t* refs) {
     Cell* base = stack::arg_base;
     if (stack::top < base + 2) stack::top = base + 2;
     Cell* body = stack::mark_catch(&fixed::words[fixed::W_BODY]);
+    stack::Frame* frame = stack::ctop();
+    if (named) frame->header |= stack::FRAME_NAMED_CATCH;
     uint32_t code = interpreter::eval(base, false);
     if (code == 0) {
         stack::unwind_last();
         stack::keep();
         return 0;
     }
-    if (code != UNWIND_THROW) return code;
+    // A throw bound for a catch further down passes by: the stacks were
+    // trimmed to its target, which is not this frame.
+    if (code != UNWIND_THROW || stack::ctop() != frame) return code;
     // The throw stopped at this frame: its value at the frame's base, its
     // name (none when unnamed) in the next cell.
     bool accepted = true;
@@ -172,6 +177,9 @@ uint32_t catch_(bool check, const int32_t* refs) {
         uint32_t c = interpreter::fire_event(interpreter::EV_CATCH, &none, -1, &value, &none);
         if (c) return c;
     }
+    // The throw ends here: the frame it started from is gone, and a later
+    // error must not take its `where` from there.
+    stack::throw_position = nullptr;
     stack::unwind_last();
     stack::keep();
     return 0;

@@ -1,6 +1,7 @@
 #include "evaluator/stack.h"
 
 #include "boot/fixed_words.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
@@ -238,6 +239,27 @@ uint32_t throw_exit(bool has_value, bool from_top) {
     return has_value ? UNWIND_RETURN : UNWIND_EXIT;
 }
 
+// Whether the catch frame `r` takes a throw carrying `name` (none when the
+// throw is unnamed). A throw passes by the named catches it is not meant
+// for, so that with no catch of its own it fails where it was thrown, as an
+// error that a try around it catches.
+static bool catch_takes(const Frame* r, const Cell& name) {
+    if (!(r->header & FRAME_NAMED_CATCH)) return true;
+    Cell want = bottom[r->saved_base + 1];
+    if (want.type() == TYPE_BLOCK) {
+        uint32_t n = block::ks_length(&want);
+        bool named = false;
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell w = *block::ks_abs_at(&want, want.w1 + i);
+            if (w.type() != TYPE_WORD) return true;  // the catch raises invalid-refine-arg
+            if (name.type() == TYPE_WORD && symbol::resolve(w.w2) == symbol::resolve(name.w2)) named = true;
+        }
+        return named;
+    }
+    return want.type() == TYPE_WORD && name.type() == TYPE_WORD &&
+           symbol::resolve(want.w2) == symbol::resolve(name.w2);
+}
+
 uint32_t throw_value(uint32_t code) {
     Cell value = arg_base[0];
     Cell name = arg_base + 1 < top ? arg_base[1] : Cell{TYPE_NONE, 0, 0, 0};
@@ -249,7 +271,8 @@ uint32_t throw_value(uint32_t code) {
         --start;
     }
     Frame* target = search(
-        start, [](const Frame* r) { return r->type() == FRAME_CATCH; }, "throw", &value);
+        start, [&name](const Frame* r) { return r->type() == FRAME_CATCH && catch_takes(r, name); }, "throw",
+        &value);
     Cell* base = trim_to(target);
     base[0] = value;
     base[1] = name;

@@ -68,6 +68,11 @@ constexpr uint32_t FRAME_TYPE_SHIFT = 24;
 constexpr uint32_t FRAME_TYPE_MASK = 0x0F000000u;
 constexpr uint32_t FRAME_RETURN_TARGET = 0x10000000u;  // bit 28: return/exit stop here
 constexpr uint32_t FRAME_EVALUATING = 0x80000000u;     // bit 31: pushed by the interpreter
+// Bit 29, catch frames: made by catch/name. Its names (a word or a block of
+// words) sit in the second argument cell of the catch native (the cell after
+// the frame's saved base + 1), and a throw stops here only when it is named
+// by them (or when the block holds something else, which catch refuses).
+constexpr uint32_t FRAME_NAMED_CATCH = 0x20000000u;
 
 // Header bits added by each push operation.
 constexpr uint32_t MARK_FUNC = 0x01000000u;

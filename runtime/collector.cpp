@@ -257,7 +257,8 @@ void compact_node_frames() {
     }
     const uint32_t mask = (1u << (history_depth + 1)) - 1;
     bool emptied = false;
-    for (Off o = memory::record.last_node_frame; o;) {
+    bool out_of_room = false;
+    for (Off o = memory::record.last_node_frame; o && !out_of_room;) {
         NodeFrame* f = at<NodeFrame>(o);
         Off prev = f->prev;
         o = prev;
@@ -274,7 +275,10 @@ void compact_node_frames() {
                         current = at<NodeFrame>(g);
                         break;
                     }
-                if (!current) return;  // no room left: the frame keeps its other nodes
+                if (!current) {
+                    out_of_room = true;  // the frame keeps its other nodes
+                    break;
+                }
             }
             Off content = node_content(slot);
             Off fresh = take_slot(current);
@@ -284,6 +288,8 @@ void compact_node_frames() {
             memory::free_node_in(f, slot);
             figures.relocated_nodes++;
         }
+        if (out_of_room) break;
+        if (f->used) continue;  // a node taken but not linked yet stays where it is
         f->pass_over = 1;
         free_total -= std::min<uint64_t>(free_total, f->capacity);
         emptied = true;

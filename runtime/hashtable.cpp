@@ -27,15 +27,8 @@ constexpr uint32_t INSERT_LIMIT = 30000;    // insert_values above this asks for
 // ---- Guards -------------------------------------------------------------------
 
 // Table operations allocate several series before linking them into the
-// record; no collection may run in between.
-struct NoCollect {
-    bool saved;
-    NoCollect() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~NoCollect() { memory::collection_enabled = saved; }
-    NoCollect(const NoCollect&) = delete;
-    NoCollect& operator=(const NoCollect&) = delete;
-};
-
+// record; they run under memory::CollectionPause so that no collection runs
+// in between, and under NoNodeCompaction below.
 struct NoNodeCompaction {
     bool saved = false;
     NoNodeCompaction() {
@@ -415,7 +408,7 @@ uint32_t key_hash(const Record* r, uint32_t key) {
 // that order is known, so that case variants keep their probe order. Tables
 // with node keys also drop their removed entries.
 void rebuild(Off table, uint32_t buckets) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     NoNodeCompaction no_compaction;
     if (buckets < 4) buckets = 4;
     // Never fewer buckets than keys to place (a probe must meet an empty bucket).
@@ -860,7 +853,7 @@ uint32_t canonical_symbol(uint32_t id) {
 // ---- Creating and copying -----------------------------------------------------------------------
 
 Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     if (size > MAX_BUCKETS) fire("internal", "no-memory");
     if (type == WORDS && size >= 4000) size *= 2;
     uint32_t buckets = initial_buckets(size);
@@ -910,7 +903,7 @@ Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
 }
 
 Off copy(Off table, Off new_block) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     Off copy = series::copy_node(table);
     Record* r = rec(copy);
     Off flags = series::copy_node(r->flags);
@@ -938,7 +931,7 @@ Off copy(Off table, Off new_block) {
 }
 
 Off copy_words(Off table) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     Off copy = series::copy_node(table);
     Off flags = series::copy_node(rec(copy)->flags);
     rec(copy)->flags = flags;
@@ -959,7 +952,7 @@ void resize(Off table, uint32_t request) {
 // ---- hash! and map! ---------------------------------------------------------------------------
 
 int32_t put(Off table, uint32_t pos, bool case_sensitive) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     uint32_t type = rec(table)->type;
     if (type == HASH) return put_hash(table, pos);
     if (type == MAP) return put_map(table, pos, case_sensitive);
@@ -967,7 +960,7 @@ int32_t put(Off table, uint32_t pos, bool case_sensitive) {
 }
 
 void put_all(Off table, uint32_t start, uint32_t step) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     if (step == 0) step = 1;
     uint32_t type = rec(table)->type;
     if (type != HASH && type != MAP) return;
@@ -1099,7 +1092,7 @@ int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from
 }
 
 bool remove_position(Off table, uint32_t pos) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     if (rec(table)->type != HASH) return false;
     return remove_position_in(table, pos);
 }
@@ -1122,7 +1115,7 @@ bool remove_key(Off table, const Cell* key, bool case_sensitive) {
 }
 
 void delete_range(Off table, uint32_t pos, uint32_t count) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     Record* r = rec(table);
     if (r->type != HASH) return;
     uint32_t length = cell_count(r->values);
@@ -1144,7 +1137,7 @@ void delete_range(Off table, uint32_t pos, uint32_t count) {
 
 bool insert_values(Off table, uint32_t pos, uint32_t count) {
     if (count > INSERT_LIMIT) return true;
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     Record* r = rec(table);
     if (r->type != HASH || count == 0) return false;
     uint32_t n = index_count(r);
@@ -1168,7 +1161,7 @@ void move(Off table, uint32_t from, uint32_t to, uint32_t count) {
 }
 
 void reindex(Off table, uint32_t pos, uint32_t count) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     Record* r = rec(table);
     if (r->type != HASH) return;
     uint32_t n = index_count(r);
@@ -1186,7 +1179,7 @@ void reindex(Off table, uint32_t pos, uint32_t count) {
 // ---- Type 2 -----------------------------------------------------------------------------------
 
 uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_case) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     make_room(table);
     Record* r = rec(table);
     uint32_t h = murmur3_lower_ascii(utf8, length);
@@ -1233,7 +1226,7 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
 }
 
 int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context, int32_t* added) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     if (context) make_room(table);
     Record* r = rec(table);
     uint32_t canon = canonical_symbol(symbol);
@@ -1275,7 +1268,7 @@ Cell* entry_cells(Record* r, uint32_t offset) {
 }  // namespace
 
 Cell* put_int(Off table, Off key) {
-    NoCollect no_collect;
+    memory::CollectionPause no_collect;
     check_stamp(table);
     make_room(table);
     Record* r = rec(table);

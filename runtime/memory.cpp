@@ -527,8 +527,7 @@ void free_all() {
 // ---- Statistics ----
 
 Stats collect_stats(int mode) {
-    bool saved = collection_enabled;
-    collection_enabled = false;
+    CollectionPause pause;
     Stats s;
     bool detail = mode == 2;
     uint64_t grand = 0;
@@ -554,7 +553,6 @@ Stats collect_stats(int mode) {
     for (Off b : fixed_list) s.fixed += uint64_t(at<SeriesBuffer>(b)->size) + BUFFER_OVERHEAD;
     s.tracked_heap = ks::tracked_heap_bytes();  // requested sizes + 16 per block
     if (detail) s.grand_total = grand + s.fixed + s.tracked_heap;
-    collection_enabled = saved;
     return s;
 }
 

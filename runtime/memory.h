@@ -103,6 +103,22 @@ extern Record record;
 
 // When false, allocation never collects. The collector and `recycle` set it.
 extern bool collection_enabled;
+
+// Switches collection off for the scope and restores the earlier setting on
+// every way out (errors included). Use it while a raw pointer into a buffer
+// must stay valid across an allocation, or while series made in several steps
+// are not yet linked to anything the collector reaches.
+class CollectionPause {
+  public:
+    CollectionPause() : saved_(collection_enabled) { collection_enabled = false; }
+    ~CollectionPause() { collection_enabled = saved_; }
+    CollectionPause(const CollectionPause&) = delete;
+    CollectionPause& operator=(const CollectionPause&) = delete;
+
+  private:
+    bool saved_;
+};
+
 // The collector's entry, installed by the collector. Allocation calls it
 // before making a new series frame or big block when collection is enabled
 // (and, in a KIV_GC_TORTURE build, before every buffer allocation).

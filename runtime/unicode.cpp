@@ -91,15 +91,9 @@ inline uint64_t has_byte(uint64_t w, uint8_t b) {
     return (v - LOW_BITS) & ~v & HIGH_BITS;
 }
 
-// Allocation here never collects: a source pointer into a series buffer stays
-// valid, and a node made but not yet stored anywhere cannot be reclaimed.
-struct CollectionPause {
-    bool saved;
-    CollectionPause() : saved(memory::collection_enabled) { memory::collection_enabled = false; }
-    ~CollectionPause() { memory::collection_enabled = saved; }
-    CollectionPause(const CollectionPause&) = delete;
-    CollectionPause& operator=(const CollectionPause&) = delete;
-};
+// Allocation here runs under memory::CollectionPause, so it never collects:
+// a source pointer into a series buffer stays valid, and a node made but not
+// yet stored anywhere cannot be reclaimed.
 
 // A text buffer whose unit is not 1, 2 or 4 is an internal fault.
 [[noreturn]] void bad_unit() {
@@ -338,7 +332,7 @@ inline uint32_t unit_for(uint32_t max_cp) {
 
 // Makes `node` ready to take `count` units of at least `unit` bytes from its
 // head (content replaced) and returns the buffer; the unit is kept when wider
-// unless `exact` is set. Called under CollectionPause.
+// unless `exact` is set. Called under memory::CollectionPause.
 SeriesBuffer* prepare_target(Off node, uint32_t count, uint32_t unit, bool exact) {
     SeriesBuffer* buf = buffer_of(node);
     uint32_t have = checked_unit(buf);
@@ -390,7 +384,7 @@ SeriesBuffer* widen(SeriesBuffer* buf) {
 
 // A new byte series holding the given bytes (for error arguments).
 Cell binary_of(const uint8_t* bytes, uint32_t n) {
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off node = memory::alloc_bytes(n);
     SeriesBuffer* buf = buffer_of(node);
     std::memcpy(buf->head_ptr(), bytes, n);
@@ -613,7 +607,7 @@ Off load_utf8(const uint8_t* src, uint32_t count, Off target, uint32_t* bytes_le
     Utf8Scan scan = scan_utf8(p, end);
     uint32_t unit = unit_for(scan.max_cp);
 
-    CollectionPause pause;
+    memory::CollectionPause pause;
     SeriesBuffer* buf;
     if (target) {
         buf = prepare_target(target, scan.chars, unit, false);
@@ -692,7 +686,7 @@ Off load_utf16(const uint8_t* src, uint32_t count, Cell* target, bool cr) {
         if (!(cr && u == 0x0D)) ++chars;
     }
 
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off node;
     SeriesBuffer* buf;
     if (target) {
@@ -801,7 +795,7 @@ int encode_utf16_char(uint32_t cp, uint16_t* dst) {
 
 uint8_t* cache_buffer(Cell* str, uint64_t bytes) {
     if (bytes > UINT32_MAX - 64) fire("internal", "no-memory");
-    CollectionPause pause;
+    memory::CollectionPause pause;
     Off node = str->w3;
     if (!node) {
         node = memory::alloc_bytes(uint32_t(bytes));

@@ -31,41 +31,15 @@ namespace detail {
 struct Reader {
     const char* p;
 
-    void space(bool& line) {
+    bool space() {
+        bool line = false;
         for (; *p && std::isspace(static_cast<unsigned char>(*p)); ++p)
             if (*p == '\n') line = true;
-    }
-
-    // Reads values into the block cell until `close` (0: end of text).
-    void values(Cell* blk, char close) {
-        for (;;) {
-            bool line = false;
-            space(line);
-            if (*p == close) {
-                if (close) ++p;
-                return;
-            }
-            if (!*p) {
-                ADD_FAILURE() << "unclosed block in test text";
-                return;
-            }
-            Cell* slot = stack::push(none::cell());
-            one(slot);
-            if (line) slot->header |= header::NEW_LINE;
-            block::ks_append(blk, slot);
-            stack::pop(1);
-        }
+        return line;
     }
 
     void one(Cell* out) {
-        if (*p == '[' || *p == '(') {
-            char close = *p == '[' ? ']' : ')';
-            ++p;
-            block::make_at(out, 4);
-            values(out, close);
-            if (close == ')') out->set_type(TYPE_PAREN);
-            return;
-        }
+        if (read_block(*this, out)) return;
         if (*p == '"') {
             const char* start = ++p;
             while (*p && *p != '"') ++p;
@@ -122,13 +96,12 @@ struct Reader {
 // One value from its text ("[1 2]" is a block, "1 2" only the first value).
 inline Cell build(const char* text) {
     detail::Reader r{text};
-    bool line = false;
-    r.space(line);
+    r.space();
     Cell* slot = stack::push(none::cell());
     r.one(slot);
     Cell v = *slot;
     stack::pop(1);
-    return v;
+    return hold(v);
 }
 
 // The series value at another position (same buffer).
@@ -231,18 +204,7 @@ inline Cell call(const std::string& path, std::vector<Cell> args) {
     int32_t positions[16];
     for (int32_t& p : positions) p = -1;
     for (size_t i = 0; i < refs.size(); ++i) positions[i] = refs[i];
-    Cell* base = stack::mark_native(nullptr);
-    for (const Cell& a : args) stack::push(a);
-    stack::Frame* mine = stack::ctop();
-    try {
-        actions::generic_table[shape->slot](positions);
-    } catch (...) {
-        stack::catch_at(mine);
-        throw;
-    }
-    Cell result = *base;
-    stack::unwind_drop();
-    return result;
+    return run_generic(shape->slot, positions, args.data(), args.size());
 }
 
 // The block from its head, molded.

@@ -655,7 +655,7 @@ Cell make_hash(const char* text) {
     Cell h = build(text);
     h.w3 = hashtable::init(block::ks_length(&h) + 1, h.w2, hashtable::HASH, 0);
     h.set_type(TYPE_HASH);
-    return h;
+    return hold(h);
 }
 
 // Every cell of the hash can be found at its own place through the table,
@@ -837,18 +837,18 @@ TEST_F(BlockTest, Primitives) {
     EXPECT_EQ(mold_text(b), "[2 1 3 1 2]");
     EXPECT_EQ(tail_b.w1, 1u);
     Cell nested = build("[[1] (2) 3]");
-    Cell out;
+    Cell& out = *root_slot();
     block::copy_part(&nested, &out, true, false);
     EXPECT_EQ(mold_text(out), "[[1] (2) 3]");
     EXPECT_NE(block::ks_abs_at(&out, 0)->w2, block::ks_abs_at(&nested, 0)->w2);  // block copied
     EXPECT_EQ(block::ks_abs_at(&out, 1)->w2, block::ks_abs_at(&nested, 1)->w2);  // paren shared without any
     block::ks_clear_at(&b, 1);
     EXPECT_EQ(mold_text(b), "[2]");
-    Cell* pushed = block::push_only(0);
-    EXPECT_EQ(mold_text(*pushed), "[]");
-    Cell* child = block::make_in(pushed, 2);
+    Cell pushed = hold(*block::push_only(0));
+    EXPECT_EQ(mold_text(pushed), "[]");
+    Cell* child = block::make_in(&pushed, 2);
     EXPECT_EQ(child->type(), TYPE_BLOCK);
-    EXPECT_EQ(mold_text(*pushed), "[[]]");
+    EXPECT_EQ(mold_text(pushed), "[[]]");
 }
 
 }  // namespace

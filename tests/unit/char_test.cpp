@@ -24,14 +24,14 @@ class CharTest : public test::RuntimeTest {};
 Cell S(const std::string& text) {
     Cell c{};
     string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), &c, string::ENC_UTF8);
-    return c;
+    return test::hold(c);
 }
 Cell binary_of(const std::string& bytes) {
     Off node = memory::alloc_bytes(uint32_t(bytes.size()));
     SeriesBuffer* b = buffer_of(node);
     std::memcpy(b->head_ptr(), bytes.data(), bytes.size());
     b->tail = b->head + uint32_t(bytes.size());
-    return Cell{TYPE_BINARY, 0, node, 0};
+    return test::hold(Cell{TYPE_BINARY, 0, node, 0});
 }
 
 TEST_F(CharTest, MoldAndForm) {

@@ -143,7 +143,7 @@ class DispatchTest : public test::RuntimeTest {
         c->w1 = index;
         Cell copy = *c;
         stack::pop(1);
-        return copy;
+        return test::hold(copy);
     }
 
     datatype::NameRecord saved_names[3];
@@ -238,6 +238,7 @@ TEST_F(DispatchTest, DatatypeFormAndMold) {
 TEST_F(DispatchTest, DatatypeFormAndMoldReturnTheBudgetLeft) {
     Cell out;
     string::make_at(&out, 0);
+    out = test::hold(out);
     Cell v = type_cell(TYPE_INTEGER);
     EXPECT_EQ(actions::form(&v, &out, nullptr, 100), 93);
     EXPECT_EQ(actions::mold(&v, &out, false, false, false, nullptr, 100, 0), 92);
@@ -634,6 +635,7 @@ TEST_F(DispatchTest, CycleMarkers) {
             Cell v = c.type == TYPE_OBJECT ? Cell{c.type, 777, 1, 0} : Cell{c.type, 1, 777, 0};
             Cell out;
             string::make_at(&out, 0);
+            out = test::hold(out);
             int32_t budget = 100;
             EXPECT_FALSE(cycles::mold_marker(&v, &out, budget, mold));
             EXPECT_EQ(budget, 100);

@@ -221,10 +221,10 @@ TEST_F(EvalNatives, SetWordsAndBlocks) {
 TEST_F(EvalNatives, SetChecksBeforeAssigning) {
     run(" [a: 0]");
     run_error("[set [a 1] [2 3]]", "script", "invalid-arg");
-    EXPECT_EQ(mold_text(global("a")), "0");
+    EXPECT_EQ(mold_text(global_value("a")), "0");
     run_error("[set 'a get/any 'undefined-word-for-set]", "script", "need-value");
     run_error("[set [a b] reduce [1 get/any 'undefined-word-for-set]]", "script", "need-value");
-    EXPECT_EQ(mold_text(global("a")), "0");
+    EXPECT_EQ(mold_text(global_value("a")), "0");
     EXPECT_EQ(run_mold("[set/any 'a get/any 'undefined-word-for-set type? get/any 'a]"), "unset!");
 }
 

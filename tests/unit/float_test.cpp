@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datatypes/integer.h"
+#include "evaluator/random.h"
 #include "test_support.h"
 
 using namespace kiv;
@@ -545,6 +546,20 @@ TEST_F(FloatTest, Random) {
     random_of(float_cell(2.5), true);
     for (int i = 0; i < 10; ++i) second.push_back(random_of(float_cell(1.0)).get_f64());
     EXPECT_EQ(first, second);
+}
+
+TEST_F(FloatTest, RandomScalesTheGeneratorsDraw) {
+    // /seed takes the exclusive-or of the value's two halves.
+    const Cell seed = float_cell(-1234.5678);
+    random_of(seed, true);
+    std::vector<double> drawn, expected;
+    for (int i = 0; i < 200; ++i) drawn.push_back(random_of(float_cell(i % 2 ? 10.0 : -0.25)).get_f64());
+    random::seed(seed.w2 ^ seed.w3);
+    for (int i = 0; i < 200; ++i) {
+        const double n = random::next();
+        expected.push_back((i % 2 ? 10.0 : -0.25) * (n / 2147483647.0));
+    }
+    EXPECT_EQ(drawn, expected);
 }
 
 }  // namespace

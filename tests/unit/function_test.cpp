@@ -415,7 +415,7 @@ TEST_F(FunctionTest, RoutineValues) {
     uint32_t id = routine::register_fn(add_two, "add-two");
     Cell spec = read("[a [integer!] b [integer!] return: [integer!]]");
     Cell body = read("[a + b]");
-    Cell r = *routine::push(&spec, &body, id, 9, true);
+    Cell r = hold(*routine::push(&spec, &body, id, 9, true));
     EXPECT_EQ(r.type(), uint32_t(TYPE_ROUTINE));
     EXPECT_EQ(routine::get_arity(&r), 2u);
     EXPECT_NE(r.header & header::ROUTINE_DIRECT, 0u);
@@ -426,7 +426,7 @@ TEST_F(FunctionTest, RoutineValues) {
     EXPECT_EQ(mold_text(reflect(r, "spec")), "[a [integer!] b [integer!] return: [integer!]]");
     EXPECT_EQ(mold_text(reflect(r, "body")), "[a + b]");
     Cell none_body = none::cell();
-    Cell plain = *routine::push(&spec, &none_body, id, 0, false);
+    Cell plain = hold(*routine::push(&spec, &none_body, id, 0, false));
     EXPECT_EQ(plain.header & header::ROUTINE_DIRECT, 0u);
     EXPECT_EQ(mold_text(plain), "routine [a [integer!] b [integer!] return: [integer!]] none");
     EXPECT_FALSE(actions::compare(&r, &plain, COMP_EQUAL));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "datatypes/float.h"
+#include "evaluator/random.h"
 #include "test_support.h"
 
 using namespace kiv;
@@ -416,6 +417,18 @@ TEST_F(IntegerTest, RandomRangesAndSeed) {
     random_of(int_cell(1234), true);
     for (int i = 0; i < 20; ++i) second.push_back(ival(random_of(int_cell(1000000))));
     EXPECT_EQ(first, second);
+}
+
+TEST_F(IntegerTest, RandomIsTheGeneratorsUniformDraw) {
+    const int32_t limits[] = {6, -6, 1, -1, 1000000, INT_MAX, INT_MIN, 1073741825};
+    random_of(int_cell(99), true);  // /seed takes the value itself
+    std::vector<int32_t> drawn, expected;
+    for (int round = 0; round < 50; ++round)
+        for (int32_t n : limits) drawn.push_back(ival(random_of(int_cell(n))));
+    random::seed(99);
+    for (int round = 0; round < 50; ++round)
+        for (int32_t n : limits) expected.push_back(random::int_(n, false));
+    EXPECT_EQ(drawn, expected);
 }
 
 }  // namespace

@@ -57,25 +57,6 @@ struct Reader {
         block::ks_append(blk, &c);
     }
 
-    void values(Cell* blk, char close) {
-        for (;;) {
-            bool line = space();
-            if (*p == close) {
-                if (close) ++p;
-                return;
-            }
-            if (!*p) {
-                ADD_FAILURE() << "unclosed block in test text";
-                return;
-            }
-            Cell* slot = stack::push(none::cell());
-            one(slot);
-            if (line) slot->header |= header::NEW_LINE;
-            block::ks_append(blk, slot);
-            stack::pop(1);
-        }
-    }
-
     static bool delimiter(char c) {
         return !c || std::isspace(static_cast<unsigned char>(c)) || std::strchr("[]()\"/;", c);
     }
@@ -125,14 +106,7 @@ struct Reader {
     }
 
     void one(Cell* out) {
-        if (*p == '[' || *p == '(') {
-            char close = *p == '[' ? ']' : ')';
-            ++p;
-            block::make_at(out, 4);
-            values(out, close);
-            if (close == ')') out->set_type(TYPE_PAREN);
-            return;
-        }
+        if (read_block(*this, out)) return;
         if (*p == '"') {
             const char* start = ++p;
             while (*p && *p != '"') ++p;
@@ -199,23 +173,10 @@ inline Cell code(const char* text) {
     interp_detail::Reader r{text};
     Cell* slot = stack::push(none::cell());
     block::make_at(slot, 8);
-    r.values(slot, 0);
+    read_values(r, slot, 0);
     Cell v = *slot;
     stack::pop(1);
     return v;
-}
-
-// Sets a global word. The value waits on the data stack while the word is
-// made (making it may allocate, and so collect).
-inline void define(const char* name, const Cell& value) {
-    Cell* held = stack::push(value);
-    Cell w = word::load(name);
-    context::set_word(&w, held);
-    stack::top = held;
-}
-inline Cell global_value(const char* name) {
-    Cell w = word::load(name);
-    return *context::get_word(&w);
 }
 
 // Keeps a value reachable for the collector until the next test starts (in
@@ -330,33 +291,33 @@ inline void boot_interpreter() {
     if (booted) return;
     booted = true;
     for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
-        if (datatype::names[t].name) define(datatype::names[t].name, datatype::cell(t));
+        if (datatype::names[t].name) set_global(datatype::names[t].name, datatype::cell(t));
     Cell all = typeset::default_set();
     typeset::set_bit(&all, TYPE_UNSET);
-    define("any-type!", all);
+    set_global("any-type!", all);
     Cell series = typeset::empty();
     for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
         if (series::is_series(t)) typeset::set_bit(&series, t);
-    define("series!", series);
-    define("any-series!", series);
-    define("any-word!", typeset::of_types({TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD,
-                                           TYPE_REFINEMENT, TYPE_ISSUE}));
-    define("any-block!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH,
-                                            TYPE_SET_PATH, TYPE_GET_PATH}));
-    define("any-list!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH}));
-    define("any-path!", typeset::of_types({TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}));
-    define("any-string!",
-           typeset::of_types({TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}));
-    define("number!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}));
-    define("scalar!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_CHAR, TYPE_PAIR,
-                                         TYPE_TUPLE, TYPE_TIME, TYPE_DATE, TYPE_MONEY}));
-    define("any-object!", typeset::of_types({TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}));
-    define("any-function!",
-           typeset::of_types({TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE}));
-    define("any-point!", typeset::of_types({TYPE_POINT2D, TYPE_POINT3D}));
-    define("true", logic::cell(true));
-    define("false", logic::cell(false));
-    define("none", none::cell());
+    set_global("series!", series);
+    set_global("any-series!", series);
+    set_global("any-word!", typeset::of_types({TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD,
+                                               TYPE_REFINEMENT, TYPE_ISSUE}));
+    set_global("any-block!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH,
+                                                TYPE_SET_PATH, TYPE_GET_PATH}));
+    set_global("any-list!", typeset::of_types({TYPE_BLOCK, TYPE_PAREN, TYPE_HASH}));
+    set_global("any-path!", typeset::of_types({TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}));
+    set_global("any-string!",
+               typeset::of_types({TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}));
+    set_global("number!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}));
+    set_global("scalar!", typeset::of_types({TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_CHAR, TYPE_PAIR,
+                                             TYPE_TUPLE, TYPE_TIME, TYPE_DATE, TYPE_MONEY}));
+    set_global("any-object!", typeset::of_types({TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}));
+    set_global("any-function!",
+               typeset::of_types({TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE}));
+    set_global("any-point!", typeset::of_types({TYPE_POINT2D, TYPE_POINT3D}));
+    set_global("true", logic::cell(true));
+    set_global("false", logic::cell(false));
+    set_global("none", none::cell());
 
     natives::init();
     interpreter::init();
@@ -364,7 +325,7 @@ inline void boot_interpreter() {
         // The spec text is one block; the reader takes block contents.
         std::string spec = natives::SPECS[n - 1];
         spec = spec.substr(1, spec.size() - 2);
-        define(natives::NAMES[n - 1], make_builtin(TYPE_NATIVE, spec.c_str(), n));
+        set_global(natives::NAMES[n - 1], make_builtin(TYPE_NATIVE, spec.c_str(), n));
     }
     using namespace interp_detail;
     natives::natives_table[natives::N_BREAK - 1] = t_break;
@@ -391,15 +352,15 @@ inline void boot_interpreter() {
         {"append", "series [series!] value [any-type!] /part length /only /dup count", ACT_APPEND},
         {"copy", "value /part length /deep /types kind", ACT_COPY},
     };
-    for (const ActionDef& a : actions_list) define(a.name, make_builtin(TYPE_ACTION, a.spec, a.slot));
-    define("+", make_op(global_value("add")));
-    define("-", make_op(global_value("subtract")));
-    define("*", make_op(global_value("multiply")));
-    define("<", make_op(make_routine("a b", lt, "test-lt")));
-    define(">", make_op(make_routine("a b", gt, "test-gt")));
-    define("<=", make_op(make_routine("a b", le, "test-le")));
-    define("=", make_op(make_routine("a [any-type!] b [any-type!]", eq, "test-eq")));
-    define("record", make_routine("value [any-type!]", record, "test-record"));
+    for (const ActionDef& a : actions_list) set_global(a.name, make_builtin(TYPE_ACTION, a.spec, a.slot));
+    set_global("+", make_op(global_value("add")));
+    set_global("-", make_op(global_value("subtract")));
+    set_global("*", make_op(global_value("multiply")));
+    set_global("<", make_op(make_routine("a b", lt, "test-lt")));
+    set_global(">", make_op(make_routine("a b", gt, "test-gt")));
+    set_global("<=", make_op(make_routine("a b", le, "test-le")));
+    set_global("=", make_op(make_routine("a [any-type!] b [any-type!]", eq, "test-eq")));
+    set_global("record", make_routine("value [any-type!]", record, "test-record"));
 }
 
 class InterpTest : public RuntimeTest {
@@ -420,13 +381,13 @@ class InterpTest : public RuntimeTest {
     static void reset_keep() {
         Cell* slot = stack::push(none::cell());
         block::make_at(slot, 8);
-        define("test-keep", *slot);
+        set_global("test-keep", *slot);
         stack::pop(1);
     }
     static void reset_log() {
         Cell* slot = stack::push(none::cell());
         block::make_at(slot, 8);
-        define("log", *slot);
+        set_global("log", *slot);
         stack::pop(1);
     }
     static std::string log_text() { return mold_text(global_value("log")); }

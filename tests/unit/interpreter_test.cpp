@@ -77,7 +77,7 @@ TEST_F(InterpreterTest, OperatorsApplyLeftToRight) {
 }
 
 TEST_F(InterpreterTest, ArgumentsAreEvaluatedLeftToRight) {
-    define("three", make_func("a b c", "a"));
+    set_global("three", make_func("a b c", "a"));
     eval_text("three (record 1) (record 2) (record 3)");
     EXPECT_EQ(log_text(), "[1 2 3]");
     reset_log();
@@ -119,19 +119,19 @@ TEST_F(InterpreterTest, WordErrors) {
 // ---- Function calls ------------------------------------------------------------------------------------
 
 TEST_F(InterpreterTest, FunctionCallsAndReturn) {
-    define("double", make_func("n [integer!]", "n * 2"));
+    set_global("double", make_func("n [integer!]", "n * 2"));
     EXPECT_EQ(eval_mold("double 21"), "42");
     EXPECT_EQ(eval_mold("double double 3"), "12");
-    define("pick-one", make_func("x", "if x > 1 [return 10] 20"));
+    set_global("pick-one", make_func("x", "if x > 1 [return 10] 20"));
     EXPECT_EQ(eval_mold("pick-one 5"), "10");
     EXPECT_EQ(eval_mold("pick-one 0"), "20");
-    define("quit-early", make_func("", "exit 5"));
+    set_global("quit-early", make_func("", "exit 5"));
     EXPECT_EQ(eval_text("quit-early").type(), uint32_t(TYPE_UNSET));
     // Locals start as none; the context values live on the stack only during the call.
-    define("loc", make_func("a /local b", "b"));
+    set_global("loc", make_func("a /local b", "b"));
     EXPECT_EQ(eval_mold("loc 1"), "none");
     // Recursion: each call has its own values.
-    define("fact", make_func("n", "either n <= 1 [1] [n * fact n - 1]"));
+    set_global("fact", make_func("n", "either n <= 1 [1] [n * fact n - 1]"));
     EXPECT_EQ(eval_mold("fact 10"), "3628800");
 }
 
@@ -142,8 +142,8 @@ TEST_F(InterpreterTest, ReturnAtTopLevelRaises) {
 TEST_F(InterpreterTest, RefinementsInSpecificationOrder) {
     // Flags and arguments land in the specification's order whatever order
     // the path names them in; the arguments are fetched in path order.
-    define("refs", make_func("a /add b /mul c", "reduce-test a add b mul c"));
-    define("reduce-test", make_func("a f1 b f2 c", "record a record f1 record b record f2 record c"));
+    set_global("refs", make_func("a /add b /mul c", "reduce-test a add b mul c"));
+    set_global("reduce-test", make_func("a f1 b f2 c", "record a record f1 record b record f2 record c"));
     eval_text("refs 1");
     EXPECT_EQ(log_text(), "[1 false none false none]");
     reset_log();
@@ -155,13 +155,13 @@ TEST_F(InterpreterTest, RefinementsInSpecificationOrder) {
     reset_log();
     // A get-word refinement is used when its value is truthy; its argument
     // is fetched either way.
-    define("refs4", make_func("a /yes b /no c", "reduce-test a yes b no c"));
+    set_global("refs4", make_func("a /yes b /no c", "reduce-test a yes b no c"));
     eval_text("yes: true no: false refs4/:yes/:no 1 2 3");
     EXPECT_EQ(log_text(), "[1 true 2 false none]");
 }
 
 TEST_F(InterpreterTest, RefinementErrors) {
-    define("refs2", make_func("a /add b", "a"));
+    set_global("refs2", make_func("a /add b", "a"));
     RaisedError e = eval_error("refs2/nope 1", "script", "no-refine");
     EXPECT_EQ(mold_text(e.args[1]), "nope");
     eval_error("refs2/add/add 1 2 3", "script", "dup-refine");
@@ -171,7 +171,7 @@ TEST_F(InterpreterTest, RefinementErrors) {
 }
 
 TEST_F(InterpreterTest, TypedArguments) {
-    define("ints", make_func("a [integer!] b [block! none!]", "a"));
+    set_global("ints", make_func("a [integer!] b [block! none!]", "a"));
     EXPECT_EQ(eval_mold("ints 1 none"), "1");
     RaisedError e = eval_error("ints \"x\" none", "script", "expect-arg");
     EXPECT_EQ(mold_text(e.args[0]), "ints");
@@ -179,7 +179,7 @@ TEST_F(InterpreterTest, TypedArguments) {
     EXPECT_EQ(mold_text(e.args[2]), "a");
     eval_error("ints 1 2", "script", "expect-arg");
     // Arguments default to every type but unset!.
-    define("any1", make_func("a", "a"));
+    set_global("any1", make_func("a", "a"));
     eval_error("any1 ()", "script", "expect-arg");
     e = eval_error("ints", "script", "no-arg");
     EXPECT_EQ(mold_text(e.args[1]), "a");
@@ -187,9 +187,9 @@ TEST_F(InterpreterTest, TypedArguments) {
 }
 
 TEST_F(InterpreterTest, LiteralAndQuotedArguments) {
-    define("lit", make_func(":v", "v"));
-    define("quo", make_func("'v", "v"));
-    define("n", int_cell(5));
+    set_global("lit", make_func(":v", "v"));
+    set_global("quo", make_func("'v", "v"));
+    set_global("n", int_cell(5));
     EXPECT_EQ(eval_mold("lit n"), "n");
     EXPECT_EQ(eval_mold("lit (1 + 1)"), "(1 + 1)");
     EXPECT_EQ(eval_mold("quo n"), "n");
@@ -214,7 +214,7 @@ TEST_F(InterpreterTest, PathGetSetAndParen) {
 }
 
 TEST_F(InterpreterTest, PathCallsFunctions) {
-    define("refs3", make_func("a /twice", "either twice [a * 2] [a]"));
+    set_global("refs3", make_func("a /twice", "either twice [a * 2] [a]"));
     EXPECT_EQ(eval_mold("refs3/twice 4"), "8");
     // A function reached through a block is called with the rest of the
     // path as refinements.
@@ -222,7 +222,7 @@ TEST_F(InterpreterTest, PathCallsFunctions) {
     block::make_at(fns, 1);
     Cell f = global_value("refs3");
     block::ks_append(fns, &f);
-    define("fns", *fns);
+    set_global("fns", *fns);
     stack::pop(1);
     EXPECT_EQ(eval_mold("fns/1/twice 5"), "10");
 }
@@ -310,15 +310,15 @@ TEST_F(InterpreterTest, CallValuesAndCallPushed) {
 TEST_F(InterpreterTest, TypedSpecIsBuiltOnceAndShared) {
     Cell f = keep(make_func("a [integer!]", "a"));
     EXPECT_EQ(function::series_cell(&f, function::CELL_SPARE)->type(), uint32_t(TYPE_UNSET));
-    define("once", f);
+    set_global("once", f);
     eval_text("once 1");
     Cell cache = *function::series_cell(&f, function::CELL_SPARE);
     EXPECT_EQ(cache.type(), uint32_t(TYPE_BINARY));
     eval_text("once 2");
     EXPECT_EQ(function::series_cell(&f, function::CELL_SPARE)->w2, cache.w2);
     // An op! made from a function shares its source's typed spec.
-    define("minus", make_func("a b", "a - b"));
-    define("~~", make_op(global_value("minus")));
+    set_global("minus", make_func("a b", "a - b"));
+    set_global("~~", make_op(global_value("minus")));
     EXPECT_EQ(eval_mold("10 ~~ 4"), "6");
 }
 
@@ -330,11 +330,11 @@ TEST_F(InterpreterTest, RoutinesAreCalled) {
 // ---- Robustness ------------------------------------------------------------------------------------------
 
 TEST_F(InterpreterTest, DeepRecursionRaisesStackOverflow) {
-    define("deep", make_func("n", "deep n + 1"));
+    set_global("deep", make_func("n", "deep n + 1"));
     eval_error("deep 1", "internal", "stack-overflow");
     // Both stacks are usable afterwards.
     EXPECT_EQ(eval_mold("1 + 1"), "2");
-    define("deep2", make_func("n", "1 + deep2 n"));
+    set_global("deep2", make_func("n", "1 + deep2 n"));
     eval_error("deep2 1", "internal", "stack-overflow");
     EXPECT_EQ(eval_mold("deep2: 3 deep2"), "3");
 }
@@ -343,7 +343,7 @@ TEST_F(InterpreterTest, UnwindCodesPassThroughUntouched) {
     // break outside any loop is refused before anything is trimmed.
     eval_error("break", "throw", "break");
     // A break inside a function body called in a loop ends the loop.
-    define("stopper", make_func("", "break/return 42"));
+    set_global("stopper", make_func("", "break/return 42"));
     EXPECT_EQ(eval_mold("loop 5 [record 1 stopper record 2]"), "42");
     EXPECT_EQ(log_text(), "[1]");
 }
@@ -352,8 +352,8 @@ TEST_F(InterpreterTest, SurvivesCollectionsDuringEvaluation) {
     // Collections between steps (at every allocation in a KIV_GC_TORTURE
     // build) must not lose the code, the arguments or the function values in
     // use: everything the interpreter needs is reachable from the stacks.
-    define("grow", make_func("n /local b", "b: copy [] repeat i n [append/only b copy [x y]] b"));
-    define("sum-len", make_func("blocks", "n: 0 foreach b blocks [n: n + length? b] n"));
+    set_global("grow", make_func("n /local b", "b: copy [] repeat i n [append/only b copy [x y]] b"));
+    set_global("sum-len", make_func("blocks", "n: 0 foreach b blocks [n: n + length? b] n"));
     collector::init();
     uint32_t cycles_before = memory::collection_cycles;
     bool saved = memory::collection_enabled;
@@ -404,7 +404,7 @@ TEST_F(InterpreterTest, TraceEventsInOrder) {
 TEST_F(InterpreterTest, TraceFunctionEventsAndMask) {
     std::vector<std::string> events;
     trace_log = &events;
-    define("tf", make_func("a", "a"));
+    set_global("tf", make_func("a", "a"));
     Cell blk = keep(code("x: tf 4"));
     interpreter::trace_begin_hook(hook, interpreter::EV_PROLOG | interpreter::EV_EPILOG |
                                             interpreter::EV_SET | interpreter::EV_CALL |
@@ -436,7 +436,7 @@ TEST_F(InterpreterTest, NoTraceAttributeSuspendsTracing) {
     std::vector<std::string> events;
     trace_log = &events;
     Cell quiet = keep(make_func("[no-trace] a", "a + 1"));
-    define("quiet", quiet);
+    set_global("quiet", quiet);
     Cell blk = keep(code("quiet 1"));
     interpreter::trace_begin_hook(hook, interpreter::EV_FETCH);
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
+#include "evaluator/random.h"
 #include "test_support.h"
 
 using namespace kiv;
@@ -162,6 +165,40 @@ TEST_F(LogicTest, BitwiseNeedsALogicSecondOperand) {
         EXPECT_EQ(e.args[1].type(), uint32_t(TYPE_DATATYPE));
         EXPECT_EQ(e.args[1].w1, uint32_t(TYPE_INTEGER));
     }
+}
+
+Cell random_of(Cell v, bool seed = false, bool secure = false) {
+    return run_action(ACT_RANDOM, {v}, {seed ? 0 : -1, secure ? 0 : -1, -1});
+}
+
+TEST_F(LogicTest, RandomSplitsTheGeneratorsRangeInHalves) {
+    for (uint32_t payload : {0u, 1u}) {
+        // /seed takes the payload.
+        EXPECT_EQ(random_of(logic::cell(payload != 0), true).type(), uint32_t(TYPE_UNSET));
+        std::vector<bool> drawn, expected;
+        for (int i = 0; i < 200; ++i) {
+            Cell r = random_of(F());
+            ASSERT_EQ(r.type(), uint32_t(TYPE_LOGIC));
+            drawn.push_back(logic::get(&r));
+        }
+        random::seed(payload);
+        for (int i = 0; i < 200; ++i) expected.push_back(random::next() > 0x3FFFFFFFu);
+        EXPECT_EQ(drawn, expected) << payload;
+        EXPECT_NE(std::count(drawn.begin(), drawn.end(), true), 0);
+        EXPECT_NE(std::count(drawn.begin(), drawn.end(), false), 0);
+        // Seeding with 0 makes the first output 0 itself: false.
+        if (payload == 0) {
+            EXPECT_FALSE(drawn.front());
+        }
+    }
+    int trues = 0;
+    for (int i = 0; i < 200; ++i) {
+        Cell r = random_of(T(), false, true);
+        ASSERT_EQ(r.type(), uint32_t(TYPE_LOGIC));
+        trues += logic::get(&r) ? 1 : 0;
+    }
+    EXPECT_GT(trues, 0);  // 200 secure draws: one outcome missing has odds 2^-199
+    EXPECT_LT(trues, 200);
 }
 
 TEST_F(LogicTest, Complement) {

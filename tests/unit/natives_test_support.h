@@ -28,8 +28,6 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "runtime/collector.h"
-#include "runtime/externals.h"
 #include "test_support.h"
 #include "word_reader.h"
 
@@ -49,25 +47,6 @@ struct Reader {
             }
             if (*p != ';') return line;
             while (*p && *p != '\n') ++p;
-        }
-    }
-
-    void values(Cell* blk, char close) {
-        for (;;) {
-            bool line = space();
-            if (*p == close) {
-                if (close) ++p;
-                return;
-            }
-            if (!*p) {
-                ADD_FAILURE() << "unclosed block in test code";
-                return;
-            }
-            Cell* slot = stack::push(none::cell());
-            one(slot);
-            if (line) slot->header |= header::NEW_LINE;
-            block::ks_append(blk, slot);
-            stack::pop(1);
         }
     }
 
@@ -94,14 +73,7 @@ struct Reader {
     }
 
     void one(Cell* out) {
-        if (*p == '[' || *p == '(') {
-            char close = *p == '[' ? ']' : ')';
-            ++p;
-            block::make_at(out, 4);
-            values(out, close);
-            if (close == ')') out->set_type(TYPE_PAREN);
-            return;
-        }
+        if (read_block(*this, out)) return;
         if (*p == '"') {
             const char* start = ++p;
             while (*p && *p != '"') ++p;
@@ -251,10 +223,6 @@ inline void boot_interpreter() {
     if (booted) return;
     booted = true;
     boot_runtime();
-    externals::init();
-    ownership::init();
-    slots::init();
-    collector::init();
     error::init_values();
     natives::init();
     interpreter::init();
@@ -383,12 +351,6 @@ inline Cell call_native(uint32_t number, std::initializer_list<Cell> args,
     Cell result = *base;
     stack::unwind_drop();
     return result;
-}
-
-// The global value of a word.
-inline Cell global(const char* name) {
-    Cell w = word::load(name);
-    return *context::get_word(&w);
 }
 
 }  // namespace kiv::test

@@ -42,40 +42,15 @@ struct Reader {
     const char* p;
     const std::vector<Cell>* extra;
 
-    void space(bool& line) {
+    bool space() {
+        bool line = false;
         for (; *p && std::isspace(static_cast<unsigned char>(*p)); ++p)
             if (*p == '\n') line = true;
-    }
-
-    void values(Cell* blk, char close) {
-        for (;;) {
-            bool line = false;
-            space(line);
-            if (*p == close) {
-                if (close) ++p;
-                return;
-            }
-            if (!*p) {
-                ADD_FAILURE() << "unclosed block in test text";
-                return;
-            }
-            Cell* slot = stack::push(none::cell());
-            one(slot);
-            if (line) slot->header |= header::NEW_LINE;
-            block::ks_append(blk, slot);
-            stack::pop(1);
-        }
+        return line;
     }
 
     void one(Cell* out) {
-        if (*p == '[' || *p == '(') {
-            char close = *p == '[' ? ']' : ')';
-            ++p;
-            block::make_at(out, 4);
-            values(out, close);
-            if (close == ')') out->set_type(TYPE_PAREN);
-            return;
-        }
+        if (read_block(*this, out)) return;
         if (*p == '"') {
             const char* start = ++p;
             while (*p && *p != '"') ++p;
@@ -168,8 +143,7 @@ inline void evaluate_stub(const Cell* block) {
 // One value from its text.
 inline Cell read(const char* text, const std::vector<Cell>& extra = {}) {
     obj_detail::Reader r{text, &extra};
-    bool line = false;
-    r.space(line);
+    r.space();
     Cell* slot = stack::push(none::cell());
     r.one(slot);
     Cell v = *slot;

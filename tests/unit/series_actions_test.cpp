@@ -8,6 +8,7 @@
 #include "block_builder.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "runtime/memory.h"
 
 using namespace kiv;
@@ -334,6 +335,26 @@ TEST_F(SeriesActionsTest, RandomSeedRepeatsTheDraws) {
     };
     EXPECT_EQ(shuffled(), shuffled());
     EXPECT_EQ(call("random/seed", {build("[1]")}).type(), TYPE_UNSET);
+}
+
+// Both forms draw from the generator's uniform 1..n: /only once over what
+// remains, the shuffle once per place with the places left (itself included).
+TEST_F(SeriesActionsTest, RandomUsesTheGeneratorsUniformDraw) {
+    for (int32_t seed : {5, 77, 123456}) {
+        call("random/seed", {int_cell(seed)});
+        Cell b = build("[10 20 30 40 50 60 70 80 90]");
+        Cell picked = call("random/only", {at_pos(b, 2)});
+        call("random", {at_pos(b, 1)});
+        std::vector<int32_t> got;
+        for (int32_t i = 1; i <= 9; ++i) got.push_back(int32_t(call("pick", {b, int_cell(i)}).w2));
+
+        random::seed(uint32_t(seed));
+        EXPECT_EQ(int32_t(picked.w2), 10 * (2 + random::int_(7, false))) << seed;
+        std::vector<int32_t> expected = {10, 20, 30, 40, 50, 60, 70, 80, 90};
+        for (size_t i = 1; i + 1 < expected.size(); ++i)
+            std::swap(expected[i], expected[i + size_t(random::int_(int32_t(expected.size() - i), false)) - 1]);
+        EXPECT_EQ(got, expected) << seed;
+    }
 }
 
 // ---- reflect / modify ---------------------------------------------------------------------------

@@ -23,7 +23,7 @@ class StringTest : public test::RuntimeTest {};
 Cell S(const std::string& text) {
     Cell c{};
     string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), &c, string::ENC_UTF8);
-    return c;
+    return test::hold(c);
 }
 std::string T(const Cell& c) {
     return test::string_text(c);
@@ -40,7 +40,7 @@ Cell binary_of(const std::string& bytes) {
     SeriesBuffer* b = buffer_of(node);
     std::memcpy(b->head_ptr(), bytes.data(), bytes.size());
     b->tail = b->head + uint32_t(bytes.size());
-    return Cell{TYPE_BINARY, 0, node, 0};
+    return test::hold(Cell{TYPE_BINARY, 0, node, 0});
 }
 std::string bytes_of(const Cell& bin) {
     const SeriesBuffer* b = buffer_of(bin.w2);
@@ -49,6 +49,7 @@ std::string bytes_of(const Cell& bin) {
 Cell block_of(std::initializer_list<Cell> cells) {
     Cell blk{};
     block::make_at(&blk, 4);
+    blk = test::hold(blk);
     for (const Cell& c : cells) block::ks_append(&blk, &c);
     return blk;
 }
@@ -70,6 +71,7 @@ TEST_F(StringTest, AppendWidensByTheAppendRule) {
     for (const Case& c : cases) {
         Cell s{};
         string::make_at(&s, 0);
+        s = test::hold(s);
         for (uint32_t cp : c.chars) string::append_char(string::buffer(&s), cp);
         EXPECT_EQ(unit_of(s), c.unit);
         ASSERT_EQ(string::length(&s), c.chars.size());
@@ -126,6 +128,7 @@ TEST_F(StringTest, RemovingNeverNarrowsOnlyResetDoes) {
 TEST_F(StringTest, Latin1AndLiteralHelpers) {
     Cell s{};
     string::make_at(&s, 0);
+    s = test::hold(s);
     string::concatenate_literal(&s, "");
     EXPECT_EQ(T(s), "");
     string::concatenate_literal(&s, "abc");
@@ -136,6 +139,7 @@ TEST_F(StringTest, Latin1AndLiteralHelpers) {
     // Text that lives in a series buffer (here the string itself) survives growth.
     Cell big{};
     string::make_at(&big, 0);
+    big = test::hold(big);
     string::concatenate_literal(&big, "0123456789abcdef");
     for (int i = 0; i < 6; ++i) {
         SeriesBuffer* b = string::buffer(&big);
@@ -246,6 +250,7 @@ TEST_F(StringTest, LoadUtf8AndUtf16) {
 TEST_F(StringTest, LoadIntoABlock) {
     Cell blk{};
     block::make_at(&blk, 1);
+    blk = test::hold(blk);
     string::load_in(reinterpret_cast<const uint8_t*>("a\"b"), 3, &blk, string::ENC_UTF8);
     string::load_in(reinterpret_cast<const uint8_t*>("c"), 1, &blk, string::ENC_UTF8);
     EXPECT_EQ(test::mold_text(blk), "[{a\"b} \"c\"]");
@@ -514,7 +519,7 @@ TEST_F(StringTest, FindErrorsAndBitsets) {
     expect_error([&] { run_find(S("abc"), S("b"), skip0); }, "script", "out-of-range");
     expect_error([&] { run_find(S("abc"), binary_of("b"), FindOpts{}); }, "script", "invalid-arg");
     // A bitset holding the bits for "b" (98) and "c" (99): byte 12, mask 0x20 and 0x10.
-    Cell bits{TYPE_BITSET, 0, memory::alloc_bytes(13), 0};
+    Cell bits = test::hold(Cell{TYPE_BITSET, 0, memory::alloc_bytes(13), 0});
     SeriesBuffer* b = buffer_of(bits.w2);
     std::memset(b->head_ptr(), 0, 13);
     b->head_ptr()[12] = 0x30;

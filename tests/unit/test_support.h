@@ -8,20 +8,22 @@
 //   TEST_F(MyTest, Something) { ... kiv::test::mold_text(v) ... }
 //
 // The runtime is booted once per test binary; every test starts with empty
-// stacks. Collection is on while a test runs (in the GC-torture build every
-// series allocation collects): a value a test keeps across an allocation
-// must be reachable from a root, the data stack for instance, like any
-// native code's values.
+// stacks. With collection on (collect_during_tests below; in the GC-torture
+// build every series allocation then collects), a value a test keeps across
+// an allocation must be reachable from a root, like any native code's
+// values: on the data stack, or kept with hold().
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <initializer_list>
 #include <string>
 
 #include "boot/fixed_words.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
@@ -31,6 +33,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/types.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/arena.h"
@@ -42,6 +45,39 @@
 #include "runtime/root.h"
 
 namespace kiv::test {
+
+// ---- Keeping test values reachable ------------------------------------------
+// A Cell held in a C++ variable is no root: once collection is on, its series
+// may be reclaimed at the next allocation. The value helpers here (and in
+// block_builder.h and word_reader.h) also keep what they return in a block
+// that the collector marks until the next test starts, so a test may hold
+// their results across allocations. Values made by calling the modules
+// directly must be kept with hold() (or live on the data stack).
+inline Cell held_values{TYPE_NONE, 0, 0, 0};
+inline Cell held_pending{TYPE_NONE, 0, 0, 0};  // the value being appended
+inline void mark_held_values() {
+    if (held_values.type() == TYPE_BLOCK) collector::mark_block(&held_values);
+    collector::mark_cells(&held_pending, &held_pending + 1);
+}
+// Keeps the value reachable until the next test starts; returns it. The data
+// stack is left alone (tests inspect cells there).
+inline Cell hold(const Cell& value) {
+    held_pending = value;
+    if (held_values.type() != TYPE_BLOCK) block::make_at(&held_values, 64);
+    block::ks_append(&held_values, &held_pending);
+    Cell out = held_pending;
+    held_pending = Cell{TYPE_NONE, 0, 0, 0};
+    return out;
+}
+
+// A data-stack cell that stays until the test ends (the argument base moves
+// above it, so calls that drop their arguments leave it): an output cell for
+// calls that build a value in place.
+inline Cell* root_slot() {
+    Cell* c = stack::push(Cell{TYPE_NONE, 0, 0, 0});
+    stack::arg_base = stack::top;
+    return c;
+}
 
 // Brings the minimal runtime up once per process.
 inline void boot_runtime() {
@@ -66,10 +102,17 @@ inline void boot_runtime() {
     ownership::init();
     slots::init();
     collector::init();
+    collector::register_marker(mark_held_values);
 }
 
-// Whether RuntimeTest switches collection on for each test.
-inline bool collect_during_tests = false;
+// Whether RuntimeTest switches collection on for each test: only when the
+// environment sets KIV_TEST_COLLECT=1, until every suite keeps its values
+// reachable (see hold()). Suites that test the collector switch it on
+// themselves.
+inline bool collect_during_tests = [] {
+    const char* v = std::getenv("KIV_TEST_COLLECT");
+    return v && v[0] == '1';
+}();
 
 class RuntimeTest : public ::testing::Test {
   protected:
@@ -78,6 +121,7 @@ class RuntimeTest : public ::testing::Test {
         boot_runtime();
         stack::reset_all();
         cycles::reset();
+        held_values = Cell{TYPE_NONE, 0, 0, 0};
         memory::collection_enabled = collect_during_tests;
     }
     void TearDown() override {
@@ -134,19 +178,56 @@ inline std::string string_text(const Cell& s) {
     return out;
 }
 
+// ---- Reading values from text -------------------------------------------------------
+// What the small test readers (block_builder.h, word_reader.h and the others)
+// share. A reader has `const char* p` (the text left), `bool space()` (skips
+// blanks, true when a line break was among them) and `void one(Cell* out)`
+// (reads one value at p into a data-stack cell).
+
+// Reads values up to `close` (0: the end of the text) into the block `blk`;
+// a line break before a value gives it the new-line marker. Each value waits
+// on the data stack until it is appended.
+template <class Reader>
+void read_values(Reader& r, Cell* blk, char close) {
+    for (;;) {
+        bool line = r.space();
+        if (*r.p == close) {
+            if (close) ++r.p;
+            return;
+        }
+        if (!*r.p) {
+            ADD_FAILURE() << "unclosed block in test text";
+            return;
+        }
+        Cell* slot = stack::push(none::cell());
+        r.one(slot);
+        if (line) slot->header |= header::NEW_LINE;
+        block::ks_append(blk, slot);
+        stack::pop(1);
+    }
+}
+
+// Reads a block [...] or paren (...) at p into `out`; false when p is at
+// neither.
+template <class Reader>
+bool read_block(Reader& r, Cell* out) {
+    if (*r.p != '[' && *r.p != '(') return false;
+    const char close = *r.p == '[' ? ']' : ')';
+    ++r.p;
+    block::make_at(out, 4);
+    read_values(r, out, close);
+    if (close == ')') out->set_type(TYPE_PAREN);
+    return true;
+}
+
 // ---- Running actions on the data stack ---------------------------------------
 // Runs action `slot` through its generic stack entry under a native frame:
-// `args` are pushed from the argument base on (fixed arguments, then any
-// refinement arguments), `refs` gives one position per refinement (-1 absent;
-// missing trailing entries count as absent). Returns a copy of the result.
-inline Cell run_action(uint32_t slot, std::initializer_list<Cell> args,
-                       std::initializer_list<int32_t> refs = {}) {
-    int32_t positions[16];
-    for (int32_t& p : positions) p = -1;
-    int i = 0;
-    for (int32_t r : refs) positions[i++] = r;
+// the `count` cells of `args` are pushed from the argument base on (fixed
+// arguments, then any refinement arguments); `positions` holds 16 refinement
+// positions (-1 absent). Returns a copy of the result, kept with hold().
+inline Cell run_generic(uint32_t slot, const int32_t* positions, const Cell* args, size_t count) {
     Cell* base = stack::mark_native(nullptr);
-    for (const Cell& a : args) stack::push(a);
+    for (size_t k = 0; k < count; ++k) stack::push(args[k]);
     stack::Frame* mine = stack::ctop();
     try {
         actions::generic_table[slot](positions);
@@ -156,7 +237,18 @@ inline Cell run_action(uint32_t slot, std::initializer_list<Cell> args,
     }
     Cell result = *base;
     stack::unwind_drop();
-    return result;
+    return hold(result);
+}
+
+// run_generic with the arguments as a list and one position per refinement
+// in `refs` (missing trailing entries count as absent).
+inline Cell run_action(uint32_t slot, std::initializer_list<Cell> args,
+                       std::initializer_list<int32_t> refs = {}) {
+    int32_t positions[16];
+    for (int32_t& p : positions) p = -1;
+    int i = 0;
+    for (int32_t r : refs) positions[i++] = r;
+    return run_generic(slot, positions, args.begin(), args.size());
 }
 
 // mold/form text through the generic entries (so /part truncation applies).
@@ -173,6 +265,22 @@ inline std::string form_text(const Cell& v, int32_t part = NO_PART) {
     Cell r =
         part == NO_PART ? run_action(ACT_FORM, {v}, {-1}) : run_action(ACT_FORM, {v, int_cell(part)}, {1});
     return string_text(r);
+}
+
+// ---- Global words --------------------------------------------------------------------
+// Sets a global word to a value (the start-up library would). The value waits
+// on the data stack while the word is made: interning may allocate, and so
+// collect.
+inline void set_global(const char* name, const Cell& value) {
+    Cell* held = stack::push(value);
+    Cell w = word::load(name);
+    context::set_word(&w, held);
+    stack::pop(1);
+}
+// The global value of a word.
+inline Cell global_value(const char* name) {
+    Cell w = word::load(name);
+    return *context::get_word(&w);
 }
 
 // ---- Errors -----------------------------------------------------------------------

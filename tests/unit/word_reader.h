@@ -36,34 +36,8 @@ struct Reader {
         return line;
     }
 
-    void values(Cell* blk, char close) {
-        for (;;) {
-            bool line = space();
-            if (*p == close) {
-                if (close) ++p;
-                return;
-            }
-            if (!*p) {
-                ADD_FAILURE() << "unclosed block in test text";
-                return;
-            }
-            Cell* slot = stack::push(none::cell());
-            one(slot);
-            if (line) slot->header |= header::NEW_LINE;
-            block::ks_append(blk, slot);
-            stack::pop(1);
-        }
-    }
-
     void one(Cell* out) {
-        if (*p == '[' || *p == '(') {
-            char close = *p == '[' ? ']' : ')';
-            ++p;
-            block::make_at(out, 4);
-            values(out, close);
-            if (close == ')') out->set_type(TYPE_PAREN);
-            return;
-        }
+        if (read_block(*this, out)) return;
         if (*p == '"') {
             const char* start = ++p;
             while (*p && *p != '"') ++p;
@@ -110,13 +84,7 @@ inline Cell read(const char* text) {
     r.one(slot);
     Cell v = *slot;
     stack::pop(1);
-    return v;
-}
-
-// Sets a global word to a value (the start-up library would).
-inline void set_global(const char* name, const Cell& value) {
-    Cell w = word::load(name);
-    context::set_word(&w, &value);
+    return hold(v);
 }
 
 // Gives every registered datatype name its datatype! as global value.

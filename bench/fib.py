@@ -1,0 +1,6 @@
+# Recursive fib: function calls, argument passing, arithmetic.
+def fib(n):
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+
+
+print(fib(30))

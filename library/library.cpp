@@ -1,0 +1,394 @@
+#include "library/library.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "library/routines.h"
+#include "library/sources.h"
+#include "platform/console_output.h"
+#include "runtime/entry.h"
+#include "runtime/error.h"
+#include "runtime/lowlevel.h"
+#include "runtime/series.h"
+
+namespace kiv::library {
+
+namespace {
+
+std::string symbol_text(uint32_t symbol) {
+    return std::string(symbol::name_view(symbol));
+}
+
+// The raw command line kept by set_command_line until the system object exists.
+std::string command_line;
+
+// Restores the data top on every way out of a scope.
+struct TopGuard {
+    Cell* saved = stack::top;
+    ~TopGuard() { stack::top = saved; }
+};
+
+// A faulty build (a library data file that does not match the runtime): the
+// report goes to standard error and the process ends as a failed assertion.
+[[noreturn]] void broken_build(const std::string& what) {
+    std::string text = "*** Library Error: " + what;
+    ks::error_box("Kiv NoName App", text.c_str());
+    ks::quit(ks::ERR_ASSERTION);
+}
+
+// Sets a global word to a value held on the data stack (making the word may
+// allocate, and so collect).
+void define(const char* name, const Cell& value) {
+    TopGuard guard;
+    Cell* held = stack::push(value);
+    Cell w = word::load(name);
+    context::set_word(&w, held);
+}
+
+// Loads UTF-8 text into a block pushed on the data stack.
+Cell* load_text(const uint8_t* text, uint64_t size) {
+    if (size > UINT32_MAX) fire("script", "too-long");
+    Cell* out = stack::push(none::cell());
+    lexer::Options options;
+    uint32_t consumed = 0;
+    lexer::scan(out, text, uint32_t(size), options, nullptr, &consumed);
+    return out;
+}
+
+const Source& source_named(const char* name) {
+    const Source* s = find_source(name);
+    if (!s) broken_build(std::string("module not embedded: ") + name);
+    return *s;
+}
+
+// A native! or action! from its specification block and number, pushed.
+Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
+    Cell* pair = stack::push(none::cell());
+    block::make_at(pair, 2);
+    Cell n{TYPE_INTEGER, 0, number, 0};
+    block::ks_append(pair, &spec);
+    block::ks_append(pair, &n);
+    Cell* proto = stack::push(datatype::cell(type));
+    native::make(proto, pair, type);
+    *pair = *proto;
+    stack::top = pair + 1;
+    return pair;
+}
+
+// Number of refinements of a specification block (not counting /local).
+uint32_t count_refinements(const Cell& spec) {
+    uint32_t n = 0;
+    uint32_t length = block::ks_length(&spec);
+    for (uint32_t i = 0; i < length; ++i) {
+        const Cell* v = block::ks_abs_at(&spec, spec.w1 + i);
+        if (v->type() != TYPE_REFINEMENT) continue;
+        std::string name = symbol_text(v->w2);
+        if (name == "local") break;
+        ++n;
+    }
+    return n;
+}
+
+void bind_datatypes() {
+    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t) {
+        const char* name = datatype::names[t].name;
+        if (name) define(name, datatype::cell(t));
+    }
+    // Every specification refers to these two; they exist before any call.
+    Cell all = typeset::default_set();
+    define("default!", all);
+    typeset::set_bit(&all, TYPE_UNSET);
+    define("any-type!", all);
+}
+
+void bind_natives() {
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
+        TopGuard guard;
+        const char* text = natives::SPECS[n - 1];
+        Cell* spec = stack::push(none::cell());
+        lexer::Options options;
+        options.one = true;
+        uint32_t consumed = 0;
+        lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
+                    nullptr, &consumed);
+        if (spec->type() != TYPE_BLOCK)
+            broken_build(std::string("the specification of native ") + natives::NAMES[n - 1] +
+                         " is not a block");
+        Cell* value = push_builtin(TYPE_NATIVE, *spec, n);
+        define(natives::NAMES[n - 1], *value);
+    }
+}
+
+// The action words from library/actions.kiv: each set-word names an action,
+// the block after it is its specification.
+void bind_actions() {
+    TopGuard guard;
+    const Source& src = source_named("library/actions.kiv");
+    Cell* none_name = stack::push(none::cell());
+    Cell* code = load_script(src.bytes, src.size, none_name, nullptr);
+    bool defined[ACTION_COUNT + 1] = {};
+    uint32_t length = block::ks_length(code);
+    for (uint32_t i = 0; i < length; i += 2) {
+        Cell name = *block::ks_abs_at(code, code->w1 + i);
+        Cell spec = i + 1 < length ? *block::ks_abs_at(code, code->w1 + i + 1) : none::cell();
+        if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
+            broken_build("library/actions.kiv: expected a set-word and a specification block");
+        std::string text = symbol_text(name.w2);
+        uint32_t slot = 0;
+        for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+            if (text == actions::slot_name(s)) slot = s;
+        if (!slot || defined[slot]) broken_build("library/actions.kiv: unknown or repeated action " + text);
+        if (count_refinements(spec) != actions::refinement_count(slot))
+            broken_build("library/actions.kiv: wrong refinement count for " + text);
+        defined[slot] = true;
+        Cell* saved = stack::top;
+        Cell* value = push_builtin(TYPE_ACTION, spec, slot);
+        name.set_type(TYPE_WORD);
+        context::set_word(&name, value);
+        stack::top = saved;
+    }
+    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+        if (!defined[s] && actions::slot_name(s)[0])
+            broken_build(std::string("library/actions.kiv: no specification for ") + actions::slot_name(s));
+}
+
+// ---- Steps of the module order ---------------------------------------------------------------
+
+void run_module(const char* name) {
+    const Source& src = source_named(name);
+    TopGuard guard;
+    Cell* file = push_utf8(name);
+    Cell* code = load_script(src.bytes, src.size, file, nullptr);
+    eval_top(code);
+}
+
+// What Kiv code cannot build itself: the error catalog, the build date, the
+// global context as an object, the routines of state/GC, options/float with
+// its handler, the raw command line and the current directory.
+void fill_system() {
+    TopGuard guard;
+    Cell* catalog = stack::push(error::build_catalog());
+    if (!set_system_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
+
+#ifdef KIV_BUILD_DATE
+    // The build date, fixed when the runtime was compiled.
+    Cell* date = stack::push(none::cell());
+    static const char BUILD_DATE[] = KIV_BUILD_DATE;
+    runtime::load_single_utf8(reinterpret_cast<const uint8_t*>(BUILD_DATE), sizeof BUILD_DATE - 1, date);
+    if (date->type() == TYPE_DATE) set_system_field({"build", "date"}, *date);
+#endif
+
+    Cell words = object::cell(context::global(), 0, 0);
+    set_system_field({"words"}, words);
+
+    // The GC statistics and the float switches are routines.
+    for (const char* name : {"active?", "series-cycles", "nodes-cycles"}) {
+        Cell* r = routines::push_system_routine(name);
+        set_system_field({"state", "GC", name}, *r);
+    }
+    // system/options/float: its on-change* is a function whose body calls
+    // the routine that sets the runtime's float switches (the routine is in
+    // the body as a value: it has no word).
+    Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
+    Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
+    Cell* switcher = routines::push_system_routine("float-on-change*");
+    *block::ks_abs_at(handler_body, handler_body->w1) = *switcher;
+    function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
+    Cell* handler = stack::top - 1;
+    Cell* spec = stack::push(none::cell());
+    block::make_at(spec, 6);
+    const char* names[] = {"pretty?", "full?", "on-change*"};
+    Cell values[] = {logic::cell(true), logic::cell(false), *handler};
+    for (int i = 0; i < 3; ++i) {
+        Cell* w = stack::push(word::load(names[i]));
+        w->set_type(TYPE_SET_WORD);
+        block::ks_append(spec, w);
+        block::ks_append(spec, &values[i]);
+    }
+    Cell* float_options = object::construct(spec, nullptr, true);
+    set_system_field({"options", "float"}, *float_options);
+
+    Cell* args = push_utf8(command_line);
+    set_system_field({"script", "args"}, *args);
+
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) {
+        std::string dir = cwd;
+        if (dir.empty() || dir.back() != '/') dir += '/';
+        Cell* path = push_utf8(dir);
+        path->set_type(TYPE_FILE);
+        set_system_field({"options", "path"}, *path);
+    }
+}
+
+struct Step {
+    const char* module;  // an embedded module, or null for the C++ step
+    void (*run)();
+};
+
+// The module order. Modules before the operators use no infix at their top
+// level (function bodies may: they run later).
+const Step STEPS[] = {
+    {"library/base.kiv", nullptr},       // none, true, false and the constants
+    {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
+    {"library/functions.kiv", nullptr},  // the boot library and general functions
+    {"library/files.kiv", nullptr},      // paths and the command line
+    {"library/system.kiv", nullptr},     // the system object
+    {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/operators.kiv", nullptr},  // + - * / ... as op! values
+    {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
+    {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
+};
+
+}  // namespace
+
+// ---- Public ------------------------------------------------------------------------------------
+
+const Source* find_source(const char* name) {
+    for (uint32_t i = 0; i < SOURCE_COUNT; ++i)
+        if (std::strcmp(SOURCES[i].name, name) == 0) return &SOURCES[i];
+    return nullptr;
+}
+
+void bind_builtins() {
+    lexer::init();
+    bind_datatypes();
+    bind_natives();
+    bind_actions();
+    routines::bind_all();
+}
+
+void set_command_line(int argc, char** argv) {
+    command_line = raw_command_line(argc, argv);
+}
+
+void run_modules() {
+    for (const Step& step : STEPS) {
+        if (step.module) {
+            run_module(step.module);
+        } else {
+            step.run();
+        }
+    }
+}
+
+int64_t find_header(const uint8_t* text, uint64_t size) {
+    for (uint64_t i = 0; i + 3 <= size; ++i) {
+        if (text[i] != 'K' || text[i + 1] != 'i' || text[i + 2] != 'v') continue;
+        uint64_t j = i + 3;
+        if (j + 7 <= size && std::memcmp(text + j, "/System", 7) == 0) j += 7;
+        while (j < size && (text[j] == ' ' || text[j] == '\t' || text[j] == '\r' || text[j] == '\n')) ++j;
+        if (j < size && text[j] == '[') return int64_t(i);
+    }
+    return -1;
+}
+
+Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* header) {
+    int64_t at = find_header(text, size);
+    if (at < 0) fire("syntax", "no-header", *name);
+    Cell* code = load_text(text + at, size - uint64_t(at));
+    uint32_t length = block::ks_length(code);
+    const Cell* first = length ? block::ks_abs_at(code, code->w1) : nullptr;
+    if (first && first->type() == TYPE_PATH) fire("internal", "kiv-system");
+    const Cell* second = length > 1 ? block::ks_abs_at(code, code->w1 + 1) : nullptr;
+    if (header) *header = second && second->type() == TYPE_BLOCK ? *second : none::cell();
+    // The word Kiv and its header block are not part of the code.
+    if (second && second->type() == TYPE_BLOCK) code->w1 += 2;
+    return code;
+}
+
+void eval_top(const Cell* code) {
+    TopGuard guard;
+    Cell* held = stack::push(*code);
+    uint32_t status = interpreter::eval(held, false);
+    if (status != 0) {
+        // Nothing at this level admits an exit: the stacks were trimmed to a
+        // frame that is not ours, which cannot happen with an empty frame
+        // stack. Reset both and report it as the language does.
+        stack::reset_all();
+        fire("throw", "throw");
+    }
+}
+
+std::string raw_command_line(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i] ? argv[i] : "";
+        if (i) line += ' ';
+        bool quote = arg.empty() || arg.find_first_of(" \t\"") != std::string::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+    }
+    return line;
+}
+
+Cell* system_field(std::initializer_list<const char*> path) {
+    Cell sys_word = word::load("system");
+    Cell current = *context::get_word(&sys_word);
+    Cell* slot = nullptr;
+    for (const char* step : path) {
+        if (!object::is_object_like(current.type())) return nullptr;
+        Cell w = word::load(step);
+        int32_t at = object::find_word(&current, &w);
+        if (at < 0) return nullptr;
+        slot = context::values_at(object::context_of(&current), uint32_t(at));
+        current = *slot;
+    }
+    return slot;
+}
+
+bool set_system_field(std::initializer_list<const char*> path, const Cell& value) {
+    TopGuard guard;
+    Cell* held = stack::push(value);
+    for (const char* step : path) word::load(step);  // made before the slot is taken
+    word::load("system");
+    Cell* slot = system_field(path);
+    if (!slot) return false;
+    *slot = *held;
+    return true;
+}
+
+Cell* push_utf8(const std::string& text) {
+    return string::load_push(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()),
+                             string::ENC_UTF8);
+}
+
+std::string to_utf8(const Cell& str) {
+    std::string text;
+    if (!string::is_string_like(str.type())) return text;
+    const SeriesBuffer* b = buffer_of(str.w2);
+    uint32_t unit = b->unit();
+    uint32_t length = b->byte_count() / unit;
+    const uint8_t* p = b->head_ptr();
+    for (uint32_t i = str.w1; i < length; ++i) {
+        uint8_t bytes[4];
+        size_t n = console::encode_utf8(string::get_char(p + size_t(i) * unit, unit), bytes);
+        text.append(reinterpret_cast<const char*>(bytes), n);
+    }
+    return text;
+}
+
+}  // namespace kiv::library

@@ -1,0 +1,84 @@
+// The library in Kiv: the last steps of start-up.
+//
+// The standard library, the GUI engine and the console are Kiv source files
+// embedded in the executable (library/sources.h). Start-up brings them in
+// two steps, both called from boot/startup.cpp:
+//
+//   bind_builtins()  at the end of the runtime initialisation: binds the word
+//                    of every datatype, native and action to its value, and
+//                    the library's routines (C++ entries, library/routines.h).
+//                    This stands in for the assignment records of a boot
+//                    image. The natives' specifications come from
+//                    evaluator/natives.h, the actions' from the data file
+//                    library/actions.kiv.
+//   run_modules()    once the words are bound and the booting flag is off:
+//                    evaluates the modules in their fixed order, with the C++
+//                    steps that fill what Kiv code cannot reach (the error
+//                    catalog, the command line, the current directory) in
+//                    between. The operators are defined before any module
+//                    whose top-level code uses infix.
+//
+// A module that raises an error is a broken build: the error goes on to the
+// entry's top level, which reports it and ends the process.
+//
+// Everything made here is reachable from the global context or the root
+// block, so the collector never reclaims it.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "runtime/cell.h"
+
+namespace kiv::library {
+
+void bind_builtins();
+
+// Keeps the process's command line for the `system` object (its raw text in
+// `system/script/args`, re-joined with the quoting rules of the argument
+// splitter; see raw_command_line). Call before run_modules.
+void set_command_line(int argc, char** argv);
+
+void run_modules();
+
+// ---- Scripts ------------------------------------------------------------------------
+// The byte offset of the script header in UTF-8 text: the first place where
+// "Kiv", an optional "/System", any spaces, tabs, carriage returns or line
+// feeds, and "[" follow each other (case-sensitive). -1 when there is none.
+int64_t find_header(const uint8_t* text, uint64_t size);
+
+// Loads UTF-8 script text from its header (find_header) into a block pushed
+// on the data stack, positioned after the header (the word `Kiv` and its
+// block): the script's code. Returns the block cell and stores the header
+// block in *header when header is not null. A text without a header raises
+// syntax no-header with `name` (a file! or string! value); a first value
+// that is the path Kiv/System raises internal kiv-system. Lexer errors are
+// raised as they come.
+Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* header);
+
+// Evaluates a code block at the top level of a module, leaving the data
+// stack as it found it. A non-local exit that reaches this level raises the
+// error its kind calls for.
+void eval_top(const Cell* code);
+
+// ---- The command line ------------------------------------------------------------------
+// argv joined by single spaces, each argument that is empty or holds a space,
+// a tab or a double quote written between double quotes.
+std::string raw_command_line(int argc, char** argv);
+
+// ---- The system object -----------------------------------------------------------------
+// The value slot of a field of `system` reached by the words of `path`
+// (e.g. {"options", "args"}), or null when the system object or a step is
+// missing. Valid until the next allocation.
+Cell* system_field(std::initializer_list<const char*> path);
+// Stores a value in such a field (no change handler runs); false when the
+// field is missing.
+bool set_system_field(std::initializer_list<const char*> path, const Cell& value);
+
+// A string! made from UTF-8 text, pushed on the data stack.
+Cell* push_utf8(const std::string& text);
+// The UTF-8 text of a string-like value from its index to its tail.
+std::string to_utf8(const Cell& str);
+
+}  // namespace kiv::library

@@ -1,0 +1,33 @@
+// The library's routines: small primitives written in C++ and bound to
+// global words as routine! values, each with a specification block like any
+// function (its arguments are type-checked by the interpreter before the
+// entry runs).
+//
+// Bound here: process exit (`quit-return`), event-free assignment
+// (`set-quiet`, `set-slot-quiet`), bit shifts, the current directory and
+// directory queries, standard output, stack introspection, the tracing
+// flag, one predicate per datatype (`integer?` ...) and one test per
+// typeset (`series?` ...). A typeset test looks its typeset up by its global
+// word at each call, so it follows a redefinition of that word.
+//
+// Every entry reads its arguments from the argument base and leaves its
+// result there; errors go through fire().
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv::library::routines {
+
+// Registers every routine and binds its word in the global context. Runs
+// once, after the datatype, native and action words exist.
+void bind_all();
+
+// The routines that live in the system object rather than in global words,
+// made and pushed on the data stack by name: `active?`, `series-cycles` and
+// `nodes-cycles` (system/state/GC), `float-on-change*` (called with the
+// field's word and its new value by the change handler of
+// system/options/float; sets the runtime's float switches). An unknown name
+// pushes none.
+Cell* push_system_routine(const char* name);
+
+}  // namespace kiv::library::routines
