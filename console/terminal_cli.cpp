@@ -80,13 +80,20 @@ std::string formed_error(const Cell& err, const RaisedError* raised) {
     return raised ? raised_text(*raised) : std::string("*** Internal Error: error text unavailable");
 }
 
+// Restores the data top on every way out of a scope.
+struct TopGuard {
+    Cell* saved = stack::top;
+    ~TopGuard() { stack::top = saved; }
+};
+
 // Runs `body` under a try frame, as the `try` native does. The body leaves
 // its value in the slot it is given (a data-stack cell below the frame, so
 // the value stays reachable). Returns true with that value in *result, or
-// false with the error! value in *result and its formed text in *text.
+// false with the error! value in *result and its formed text in *text. The
+// slot stays on the data stack (one cell at the old top) so that the value
+// remains reachable; the caller drops it when done.
 template <class Body>
 bool guarded(Body&& body, Cell* result, std::string* text) {
-    Cell* saved_top = stack::top;
     Cell* saved_base = stack::arg_base;
     Cell* slot = stack::push(none::cell());
     stack::arg_base = slot;
@@ -111,7 +118,7 @@ bool guarded(Body&& body, Cell* result, std::string* text) {
         ok = false;
     }
     *result = *slot;
-    stack::top = saved_top;
+    stack::top = slot + 1;
     stack::arg_base = saved_base;
     return ok;
 }
@@ -270,6 +277,7 @@ CommandLine read_command_line(int argc, char** argv) {
 // Returns the exit status: 0 when the script ended normally, 1 when an error
 // reached the top.
 int run_script(const CommandLine& cl) {
+    TopGuard guard;
     // The script's arguments, as the script sees them.
     {
         Cell* saved = stack::top;
@@ -451,6 +459,7 @@ const Cell& delimiter_routine() {
 // Loads and evaluates the collected text, printing the result or the error.
 // Returns false when the input is unfinished (nothing was evaluated).
 bool do_command(const std::string& buffer, bool at_end, char* open, int columns) {
+    TopGuard guard;
     Cell result;
     std::string error_text;
     bool unfinished_input = false;
@@ -504,13 +513,16 @@ bool do_command(const std::string& buffer, bool at_end, char* open, int columns)
         emit("", true);
         return true;
     }
+    // Molding may fail too (a value whose type cannot be molded): its error
+    // is printed instead of the result.
     std::string text;
+    Cell nothing;
     bool shown = guarded(
         [&](Cell* slot) {
             text = result_text(result, columns);
             *slot = Cell{TYPE_UNSET, 0, 0, 0};
         },
-        &result, &error_text);
+        &nothing, &error_text);
     emit(shown ? "== " + text : error_text, true);
     return true;
 }

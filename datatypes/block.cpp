@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "boot/fixed_words.h"
@@ -16,6 +17,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -1034,12 +1036,17 @@ int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t fla
 
 }  // namespace
 
-int32_t call_compare_function(const Cell* /*function*/, const Cell* /*a*/, const Cell* /*b*/) {
-    // Calling a function value needs the interpreter. Its answer will map to
-    // an order as for every series type: true, a positive number or any
-    // other value puts `a` first (-1); false, none or a negative number puts
-    // `b` first (1); zero keeps them equal.
-    fire("internal", "not-done");
+int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b) {
+    // The answer maps to an order as for every series type: true, a positive
+    // number or any other value puts `a` first (-1); false, none or a
+    // negative number puts `b` first (1); zero keeps them equal.
+    Cell args[2] = {*a, *b};
+    Cell* saved_top = stack::top;
+    uint32_t code = interpreter::call_values(function, args, 2);
+    if (code) interpreter::raise_unwind(code);
+    Cell answer = *(stack::top - 1);
+    stack::top = saved_top;
+    return string::compare_answer_order(&answer);
 }
 
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
@@ -1082,6 +1089,10 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     }
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
+    // A comparator function runs code that may allocate; the sort holds
+    // addresses into the buffer, so no collection may move it meanwhile.
+    std::optional<memory::CollectionPause> pause;
+    if (st.function) pause.emplace();
     bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
     void* base = cell_at(series, uint32_t(start));
     uint32_t width = uint32_t(size) * CELL;

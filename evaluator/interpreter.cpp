@@ -11,6 +11,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -378,10 +379,6 @@ uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* r
 
 // ==== Words ======================================================================================
 
-// The value a word refers to, for reading (raising the context's errors).
-inline Cell word_value(const Cell* w) {
-    return *context::get_word(w);
-}
 
 // The value of an op! look-ahead candidate without raising anything: null
 // unless the word is bound and its value can be read.
@@ -399,6 +396,90 @@ inline const Cell* peek_value(const Cell* w) {
     const SeriesBuffer* b = buffer_of(values);
     if (uint32_t(idx) >= (b->byte_count() >> 4)) return nullptr;
     return b->head_cell() + idx;
+}
+
+// The value a word refers to, for reading: the slot read inline when the
+// word is bound to a context with values, else through the context layer,
+// which raises its errors (no-value, not-defined, not-in-context).
+inline Cell word_value(const Cell* w) {
+    if (const Cell* v = peek_value(w)) [[likely]]
+        return *v;
+    return *context::get_word(w);
+}
+
+// ==== Integer infix fast path =========================================================================
+//
+// An operator made from add, subtract, multiply, remainder or one of the
+// comparison natives, with an integer! on its left and, as its right operand,
+// an integer! literal or a word whose value is an integer!, is computed in
+// place: the result is the one the call gives (the integer math worker
+// itself for the arithmetic; comparisons of two integers cannot fail). The
+// call could raise nothing here, so no frame is needed; anything else, a
+// remainder by 0 included, takes the ordinary call. Not used while tracing,
+// which must see every call. `c.pos` is at the operator word; on success the
+// position moves past the right operand and the result replaces *slot.
+inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
+    if (slot->type() != TYPE_INTEGER) return false;
+    if (c.pos + 1 >= cell_count(c.node)) return false;
+    const Cell* rc = cell_at(c.node, c.pos + 1);
+    if (rc->type() == TYPE_WORD) {
+        rc = peek_value(rc);
+        if (!rc) return false;
+    }
+    if (rc->type() != TYPE_INTEGER) return false;
+    int32_t left = int32_t(slot->w2);
+    int32_t right = int32_t(rc->w2);
+    uint32_t source = native::op_source_type(op);
+    if (source == TYPE_ACTION) {
+        switch (op->w1) {
+            case ACT_ADD:
+                integer::do_math_op(left, right, OP_ADD, slot);
+                break;
+            case ACT_SUBTRACT:
+                integer::do_math_op(left, right, OP_SUB, slot);
+                break;
+            case ACT_MULTIPLY:
+                integer::do_math_op(left, right, OP_MUL, slot);
+                break;
+            case ACT_REMAINDER:
+                if (right == 0 || (left == INT32_MIN && right == -1)) return false;
+                slot->w2 = uint32_t(left % right);
+                break;
+            default:
+                return false;
+        }
+    } else if (source == TYPE_NATIVE) {
+        bool r;
+        switch (op->w1) {
+            case natives::N_EQUAL_Q:
+            case natives::N_STRICT_EQUAL_Q:
+                r = left == right;
+                break;
+            case natives::N_NOT_EQUAL_Q:
+                r = left != right;
+                break;
+            case natives::N_LESSER_Q:
+                r = left < right;
+                break;
+            case natives::N_GREATER_Q:
+                r = left > right;
+                break;
+            case natives::N_LESSER_OR_EQUAL_Q:
+                r = left <= right;
+                break;
+            case natives::N_GREATER_OR_EQUAL_Q:
+                r = left >= right;
+                break;
+            default:
+                return false;
+        }
+        *slot = logic::cell(r);
+    } else {
+        return false;
+    }
+    c.pos += 2;
+    stack::top = slot + 1;
+    return true;
 }
 
 // ==== Calls =======================================================================================
@@ -605,7 +686,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
         std::vector<RefUse> uses;
         path_refinements(name, spec, *path, ref_start, uses);  // raises for any name
     }
-    if (func) function::push_absent_refinement(int32_t(h.locals));
+    if (func && h.locals) function::push_absent_refinement(int32_t(h.locals));
 
     KIV_TRACE(EV_CALL, c, &fn, &name);
 
@@ -640,7 +721,9 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
 uint32_t run_body(const Cell& fn, const Cell& name) {
     KIV_TRACE(EV_PROLOG, nullptr, &fn, &name);
     stack::mark_func_on_stack(&body_word(), fn.w1);
-    Cell compiled = *function::series_cell(&fn, function::CELL_CODE);
+    // The function's series, read once (nothing has run since the frame).
+    const Cell* cells = buffer_of(fn.w3)->head_cell();
+    Cell compiled = cells[function::CELL_CODE];
     uint32_t code = 0;
     if (compiled.type() == TYPE_INTEGER) {
         routine::Fn f = routine::lookup(compiled.w2);
@@ -650,7 +733,7 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
         *stack::arg_base = *args;
         stack::top = stack::arg_base + 1;
     } else {
-        Cell body = *function::series_cell(&fn, function::CELL_BODY);
+        Cell body = cells[function::CELL_BODY];
         if (body.type() == TYPE_BLOCK) {
             bool saved = tracing;
             if (fn.header & header::FUNC_NO_TRACE) {
@@ -861,6 +944,7 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             if (next->type() != TYPE_WORD) break;
             const Cell* val = peek_value(next);
             if (!val || val->type() != TYPE_OP) break;
+            if (!tracing && fast_infix(c, slot, val)) continue;
             Cell op_word = *next;
             Cell src = native::op_source(val);
             KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
@@ -1076,7 +1160,7 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
             stack::top = args + h.fixed + h.ref_args;
         }
     }
-    if (func) function::push_absent_refinement(int32_t(h.locals));
+    if (func && h.locals) function::push_absent_refinement(int32_t(h.locals));
 
     Cell* end = stack::top;
     stack::top = args;
