@@ -85,6 +85,11 @@ inline SpecEntry spec_entry(Off node, uint32_t i) {
     std::memcpy(&e, buffer_of(node)->head_ptr() + sizeof(SpecHeader) + i * sizeof(SpecEntry), sizeof e);
     return e;
 }
+// Entry i read in place: valid only until the next allocation.
+inline const SpecEntry* entry_at(Off node, uint32_t i) {
+    return reinterpret_cast<const SpecEntry*>(buffer_of(node)->head_ptr() + sizeof(SpecHeader) +
+                                              i * sizeof(SpecEntry));
+}
 inline bool ts_has(const uint32_t ts[3], uint32_t type) {
     Cell c{TYPE_TYPESET, ts[0], ts[1], ts[2]};
     return typeset::has(&c, type);
@@ -364,7 +369,7 @@ inline bool wants(uint32_t ev) {
     return tracing && (trace_mask & ev);
 }
 
-uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
+[[gnu::noinline]] uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
     Cell code = c ? code_cell(*c) : none::cell();
     int32_t offset = c ? int32_t(c->pos) : -1;
     return fire_event(ev, c ? &code : nullptr, offset, value, ref);
@@ -390,7 +395,9 @@ inline const Cell* peek_value(const Cell* w) {
     Off values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & header::STACK_VALUES) {
-        if (uint32_t(idx) >= context::word_count(ctx)) return nullptr;
+        // Word 3 holds the cell count of the running call (stack.h); the
+        // context layer handles anything beyond it.
+        if (uint32_t(idx) >= cc->w3) return nullptr;
         return arena::ptr<Cell>(values) + idx;
     }
     const SeriesBuffer* b = buffer_of(values);
@@ -499,14 +506,17 @@ inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
         expect_arg(name, v->type(), e.symbol);
 }
 
-// Fetches one argument from the code by the entry's mode and pushes it.
-uint32_t fetch_arg(const Cell& name, const SpecEntry& e, Code& c, bool single) {
-    if (c.pos >= cell_count(c.node)) {
+// Fetches argument `i` (entry index) of the typed specification from the
+// code by its mode, pushes it and checks its type. The entry is read in
+// place before and after the fetch (a fetch evaluates code, which may move
+// the buffer), not copied.
+uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
+    uint32_t mode = entry_at(spec, i)->kind_mode & MODE_MASK;
+    if (c.pos >= cell_count(c.node)) [[unlikely]] {
         Cell n = name;
-        fire("script", "no-arg", n, word::unbound(e.symbol));
+        fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
     }
-    uint32_t mode = e.kind_mode & MODE_MASK;
-    if (mode == MODE_EVAL) {
+    if (mode == MODE_EVAL) [[likely]] {
         if (uint32_t code = eval_expression(c, !single, false)) return code;
     } else {
         Cell v = *cell_at(c.node, c.pos);
@@ -531,7 +541,10 @@ uint32_t fetch_arg(const Cell& name, const SpecEntry& e, Code& c, bool single) {
     pushed:
         KIV_TRACE(EV_PUSH, &c, stack::top - 1, nullptr);
     }
-    check_type(name, e, stack::top - 1);
+    const SpecEntry* e = entry_at(spec, i);
+    uint32_t type = stack::top[-1].type();
+    if (!ts_has(e->ts, type)) [[unlikely]]
+        expect_arg(name, type, e->symbol);
     return 0;
 }
 
@@ -600,6 +613,7 @@ inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
 }
 
 uint32_t run_body(const Cell& fn, const Cell& name);
+uint32_t eval_in_frame(const Cell& b);
 
 // The interpreter's call: opens the frame, fetches the arguments from the
 // code (refinements from `path` elements `ref_start` on), runs the value and
@@ -611,7 +625,8 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
     uint32_t type = fn.type();
     if (!is_callable(type)) fire("internal", "not-done");
     Off spec = typed_spec(&fn);
-    SpecHeader h = *spec_header(spec);
+    const SpecHeader* hp = spec_header(spec);
+    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, locals = hp->locals;
     bool func = type == TYPE_FUNCTION;
 
     // A function! value is kept on the data stack under its frame, so that
@@ -631,17 +646,16 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
     if (func) stack::ctop()->header |= stack::FRAME_EVALUATING;
 
     // Fixed arguments.
-    for (uint32_t i = 0; i < h.fixed; ++i) {
-        SpecEntry e = spec_entry(spec, i);
+    for (uint32_t i = 0; i < fixed_count; ++i) {
         if (i == 0 && infix) {
-            check_type(name, e, base);
+            check_type(name, spec_entry(spec, 0), base);
             continue;
         }
-        if (!c) {
+        if (!c) [[unlikely]] {
             Cell n = name;
-            fire("script", "no-arg", n, word::unbound(e.symbol));
+            fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
         }
-        if (uint32_t code = fetch_arg(name, e, *c, infix)) return code;
+        if (uint32_t code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
     // Refinements: every slot is laid out absent first, then the ones the
@@ -649,12 +663,12 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
-    if (h.refinements > 32) {
-        big_refs.resize(h.refinements);
+    if (refinements > 32) {
+        big_refs.resize(refinements);
         refs = big_refs.data();
     }
-    if (h.refinements) {
-        for (uint32_t r = 0; r < h.refinements; ++r) {
+    if (refinements) {
+        for (uint32_t r = 0; r < refinements; ++r) {
             refs[r] = -1;
             SpecEntry re = spec_entry(spec, ref_entry_index(spec, r));
             if (func) stack::push(false_value);
@@ -676,7 +690,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
                         Cell n = name;
                         fire("script", "no-arg", n, word::unbound(ae.symbol));
                     }
-                    if (uint32_t code = fetch_arg(name, ae, *c, infix)) return code;
+                    if (uint32_t code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
                     Cell v = *--stack::top;
                     if (u.active) base[func ? ae.fpos : ae.npos] = v;
                 }
@@ -686,7 +700,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
         std::vector<RefUse> uses;
         path_refinements(name, spec, *path, ref_start, uses);  // raises for any name
     }
-    if (func && h.locals) function::push_absent_refinement(int32_t(h.locals));
+    if (func && locals) function::push_absent_refinement(int32_t(locals));
 
     KIV_TRACE(EV_CALL, c, &fn, &name);
 
@@ -720,36 +734,39 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
 // goes to the argument base.
 uint32_t run_body(const Cell& fn, const Cell& name) {
     KIV_TRACE(EV_PROLOG, nullptr, &fn, &name);
-    stack::mark_func_on_stack(&body_word(), fn.w1);
-    // The function's series, read once (nothing has run since the frame).
+    // The function's series, read before anything can allocate.
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     Cell compiled = cells[function::CELL_CODE];
+    Cell body = cells[function::CELL_BODY];
     uint32_t code = 0;
     if (compiled.type() == TYPE_INTEGER) {
+        stack::mark_func_on_stack(&body_word(), fn.w1);
         routine::Fn f = routine::lookup(compiled.w2);
         if (!f) fire("internal", "routines");
         Cell* args = arena::ptr<Cell>(context::cell(fn.w1)->w2);
         f(args);
         *stack::arg_base = *args;
         stack::top = stack::arg_base + 1;
-    } else {
-        Cell body = cells[function::CELL_BODY];
-        if (body.type() == TYPE_BLOCK) {
+    } else if (body.type() == TYPE_BLOCK) {
+        // One frame is both the return target and the evaluation frame of
+        // the body block (what eval would push): <body>, evaluating.
+        check_machine_stack();
+        stack::mark_on_stack(&body_word(), fn.w1, stack::MARK_BODY);
+        if (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE)) [[unlikely]] {
             bool saved = tracing;
-            if (fn.header & header::FUNC_NO_TRACE) {
-                tracing = false;
-            } else if (fn.header & header::FUNC_TRACE) {
-                tracing = trace_established;
-            }
+            tracing = fn.header & header::FUNC_NO_TRACE ? false : trace_established;
             struct Restore {
                 bool v;
                 ~Restore() { tracing = v; }
             } restore{saved};
-            code = eval(&body, true);
+            code = eval_in_frame(body);
         } else {
-            *stack::arg_base = unset::cell();
-            stack::top = stack::arg_base + 1;
+            code = eval_in_frame(body);
         }
+    } else {
+        stack::mark_func_on_stack(&body_word(), fn.w1);
+        *stack::arg_base = unset::cell();
+        stack::top = stack::arg_base + 1;
     }
     // A return or exit ends here: the stacks were trimmed to the body frame
     // and its result slot holds the value.
@@ -832,6 +849,37 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
 
 // ==== Expressions ========================================================================================
 
+// The set-word! and set-path! forms, out of line so that eval_expression
+// stays small for the common cases. `v` was read at c.pos - 1; its value
+// goes to `slot`.
+[[gnu::noinline]] uint32_t eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
+    Cell v = v_in;
+    if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
+    const Cell* name = &v;
+    Cell head;
+    if (v.type() == TYPE_SET_PATH) {
+        head = cell_count(v.w2) > v.w1 ? *cell_at(v.w2, v.w1) : anon_word();
+        name = head.type() == TYPE_WORD ? &head : &anon_word();
+    }
+    stack::mark(name, stack::MARK_INTERP_NATIVE);
+    if (uint32_t code = eval_expression(c, true, false)) return code;
+    Cell value = *slot;
+    if (v.type() == TYPE_SET_WORD) {
+        if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
+        context::set_word(&v, &value);
+    } else {
+        if (uint32_t code = walk_path(v, PATH_SET, &value, &c)) return code;
+        stack::top = slot + 1;
+    }
+    KIV_TRACE(EV_SET, &c, &value, &v);
+    stack::unwind();
+    *slot = value;
+    if (tracing && top_level && (trace_mask & EV_EXPR)) {
+        if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+    }
+    return 0;
+}
+
 // Evaluates the expression at c.pos and pushes its value (one new cell at
 // the data top on entry); c.pos moves past it.
 uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
@@ -861,32 +909,8 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
         }
         case TYPE_SET_WORD:
-        case TYPE_SET_PATH: {
-            if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
-            const Cell* name = &v;
-            Cell head;
-            if (v.type() == TYPE_SET_PATH) {
-                head = cell_count(v.w2) > v.w1 ? *cell_at(v.w2, v.w1) : anon_word();
-                name = head.type() == TYPE_WORD ? &head : &anon_word();
-            }
-            stack::mark(name, stack::MARK_INTERP_NATIVE);
-            if (uint32_t code = eval_expression(c, true, false)) return code;
-            Cell value = *slot;
-            if (v.type() == TYPE_SET_WORD) {
-                if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
-                context::set_word(&v, &value);
-            } else {
-                if (uint32_t code = walk_path(v, PATH_SET, &value, &c)) return code;
-                stack::top = slot + 1;
-            }
-            KIV_TRACE(EV_SET, &c, &value, &v);
-            stack::unwind();
-            *slot = value;
-            if (tracing && top_level && (trace_mask & EV_EXPR)) {
-                if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
-            }
-            return 0;
-        }
+        case TYPE_SET_PATH:
+            return eval_set(c, v, slot, top_level);
         case TYPE_GET_WORD: {
             Cell value = word_value(&v);
             stack::push(value);
@@ -915,7 +939,7 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             if (uint32_t code = eval(&v, false)) return code;
             break;
         case TYPE_ISSUE:
-            if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK)
+            if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
                 fire("internal", "kiv-system");
             v.clear_new_line();
             stack::push(v);
@@ -953,9 +977,32 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             if (uint32_t code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
         }
     }
-    if (tracing && top_level && (trace_mask & EV_EXPR)) {
-        if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+    if (tracing && top_level && (trace_mask & EV_EXPR)) [[unlikely]]
+        return send_event(EV_EXPR, &c, slot, nullptr);
+    return 0;
+}
+
+// Evaluates the block value's expressions under the frame the caller has
+// just pushed (an evaluation or function body frame); the last value is
+// left in the frame's base.
+uint32_t eval_in_frame(const Cell& b) {
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (c.pos >= cell_count(c.node)) {
+        *stack::arg_base = unset::cell();
+        stack::top = stack::arg_base + 1;
+    } else {
+        do {
+            stack::reset();
+            current_index = c.pos;
+            if (uint32_t code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
     }
+    KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
     return 0;
 }
 
@@ -1028,23 +1075,7 @@ uint32_t eval(const Cell* block, bool keep) {
     check_machine_stack();
     Cell b = *block;
     stack::mark_eval(&body_word());
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = b.w1;
-    current_type = b.type();
-    Code c{b.w2, b.w1, b.w1, b.type()};
-    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
-    if (c.pos >= cell_count(c.node)) {
-        *stack::arg_base = unset::cell();
-        stack::top = stack::arg_base + 1;
-    } else {
-        do {
-            stack::reset();
-            current_index = c.pos;
-            if (uint32_t code = eval_expression(c, true, true)) return code;
-        } while (c.pos < cell_count(c.node));
-    }
-    KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
+    if (uint32_t code = eval_in_frame(b)) return code;
     if (keep) {
         stack::unwind_last();
     } else {

@@ -95,71 +95,11 @@ void keep_thrown() {
 
 // ---- Frames ------------------------------------------------------------------------
 
-Cell* mark(const Cell* word, uint32_t bits) {
-    Frame* f = frames_top;
-    if (f >= frames_limit) {
-        top = top - bottom > 5 ? top - 5 : bottom;
-        overflow();
-    }
-    uint32_t symbol = word ? word->w2 & 0xFFFFu : 0;
-    f->header = (symbol << 8) | bits;
-    f->saved_base = uint32_t(arg_base - bottom);
-    f->binding = word ? word->w1 : 0;
-    f->function_context = 0;
-    f->saved_values = 0;
-    frames_top = f + 1;
-    arg_base = top;
-    return arg_base;
+void frame_overflow() {
+    top = top - bottom > 5 ? top - 5 : bottom;
+    overflow();
 }
 
-Cell* mark_func(const Cell* word, Off context) {
-    Cell* base = mark(word, MARK_FUNC);
-    Frame* f = frames_top - 1;
-    f->function_context = context;
-    f->saved_values = context ? context_cell(context)->w2 : 0;
-    return base;
-}
-
-Cell* mark_func_on_stack(const Cell* word, Off context) {
-    if (context) context_cell(context)->w2 = arena::off(arg_base);
-    return mark(word, MARK_FUNC_ON_STACK);
-}
-
-// Pops the topmost frame; returns the callee's base.
-static inline Cell* pop_frame(bool restore) {
-    Cell* callee = arg_base;
-    if (frames_top > frames_bottom) {
-        Frame* f = --frames_top;
-        if (restore) restore_context(f);
-        arg_base = bottom + f->saved_base;
-    }
-    return callee;
-}
-
-void unwind() {
-    top = pop_frame(false) + 1;
-}
-void unwind_func() {
-    top = pop_frame(true) + 1;
-}
-void unwind_func_drop() {
-    pop_frame(true);
-    top = arg_base;
-}
-void unwind_drop() {
-    pop_frame(false);
-    top = arg_base;
-}
-void unwind_last() {
-    Cell* callee = pop_frame(false);
-    copy_cell(callee, arg_base);
-    top = callee + 1;
-}
-void unwind_func_last() {
-    Cell* callee = pop_frame(true);
-    copy_cell(callee, arg_base);
-    top = callee + 1;
-}
 void unwind_checked() {
     Cell* callee = pop_frame(true);  // restores only type-1 frames
     if (frames_top == frames_bottom) {

@@ -32,8 +32,10 @@
 
 #include <cstdint>
 
+#include "runtime/arena.h"
 #include "runtime/cell.h"
 #include "runtime/error.h"
+#include "runtime/series.h"
 
 namespace kiv {
 
@@ -84,6 +86,9 @@ constexpr uint32_t MARK_TRY = 0x04000000u;
 constexpr uint32_t MARK_TRY_ALL = 0x05000000u;
 constexpr uint32_t MARK_CATCH = 0x06000000u;
 constexpr uint32_t MARK_EVAL = 0x87000000u;
+// A function body evaluated by the interpreter: one frame serves as the
+// return target and as the evaluation frame of the body block.
+constexpr uint32_t MARK_BODY = 0x92000000u;
 constexpr uint32_t MARK_LOOP = 0x08000000u;
 
 struct Frame {
@@ -155,10 +160,46 @@ inline Cell* arg(uint32_t i) {
 
 // ---- Frames ------------------------------------------------------------------------
 // Each push names the call by a word cell (or null for anonymous) and returns
-// the new argument base (the data top).
-Cell* mark(const Cell* word, uint32_t bits);
-Cell* mark_func(const Cell* word, Off context);
-Cell* mark_func_on_stack(const Cell* word, Off context);
+// the new argument base (the data top). Pushes and pops run on every call,
+// so they are inline; only the overflow report is out of line.
+[[noreturn]] void frame_overflow();
+inline Cell* mark(const Cell* word, uint32_t bits) {
+    Frame* f = frames_top;
+    if (f >= frames_limit) [[unlikely]]
+        frame_overflow();
+    uint32_t symbol = word ? word->w2 & 0xFFFFu : 0;
+    f->header = (symbol << 8) | bits;
+    f->saved_base = uint32_t(arg_base - bottom);
+    f->binding = word ? word->w1 : 0;
+    f->function_context = 0;
+    f->saved_values = 0;
+    frames_top = f + 1;
+    arg_base = top;
+    return arg_base;
+}
+inline Cell* mark_func(const Cell* word, Off context) {
+    Cell* base = mark(word, MARK_FUNC);
+    Frame* f = frames_top - 1;
+    f->function_context = context;
+    f->saved_values = context ? buffer_of(context)->head_cell()->w2 : 0;
+    return base;
+}
+// Points the stack context at the values from the argument base. Word 3 of
+// the context cell receives the number of value cells the call has (the
+// cells up to the data top), which bounds the interpreter's direct reads of
+// local words; a frame pop restores word 2 only (a later call of the same
+// context lays out the same cells).
+inline Cell* mark_on_stack(const Cell* word, Off context, uint32_t bits) {
+    if (context) {
+        Cell* cc = buffer_of(context)->head_cell();
+        cc->w2 = arena::off(arg_base);
+        cc->w3 = uint32_t(top - arg_base);
+    }
+    return mark(word, bits);
+}
+inline Cell* mark_func_on_stack(const Cell* word, Off context) {
+    return mark_on_stack(word, context, MARK_FUNC_ON_STACK);
+}
 inline Cell* mark_native(const Cell* word) {
     return mark(word, MARK_NATIVE);
 }
@@ -181,12 +222,42 @@ inline Frame* ctop() {
     return frames_top > frames_bottom ? frames_top - 1 : nullptr;
 }
 
-void unwind();
-void unwind_func();
-void unwind_func_drop();
-void unwind_drop();
-void unwind_last();
-void unwind_func_last();
+// Pops the topmost frame (restoring a function frame's context when
+// `restore`); returns the callee's base.
+inline Cell* pop_frame(bool restore) {
+    Cell* callee = arg_base;
+    if (frames_top > frames_bottom) [[likely]] {
+        Frame* f = --frames_top;
+        if (restore && f->type() == FRAME_FUNCTION && f->function_context != 0)
+            buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
+        arg_base = bottom + f->saved_base;
+    }
+    return callee;
+}
+inline void unwind() {
+    top = pop_frame(false) + 1;
+}
+inline void unwind_func() {
+    top = pop_frame(true) + 1;
+}
+inline void unwind_func_drop() {
+    pop_frame(true);
+    top = arg_base;
+}
+inline void unwind_drop() {
+    pop_frame(false);
+    top = arg_base;
+}
+inline void unwind_last() {
+    Cell* callee = pop_frame(false);
+    copy_cell(callee, arg_base);
+    top = callee + 1;
+}
+inline void unwind_func_last() {
+    Cell* callee = pop_frame(true);
+    copy_cell(callee, arg_base);
+    top = callee + 1;
+}
 void unwind_checked();
 void unroll(uint32_t type, bool keep);
 void unroll_last(uint32_t type);
