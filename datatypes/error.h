@@ -91,8 +91,8 @@ constexpr uint32_t stack_field() {
 // Address of a field's value (valid until the next allocation).
 Cell* field(const Cell* err, Field f);
 // The word of the Nth word-type entry (word!, get-word!, lit-word!,
-// refinement!, from 0) of the specification of the function whose call
-// frame is current, as a word!; the word <anon> when there is none.
+// refinement!, from 0) in the current call frame's function spec block,
+// as a word!; the word <anon> when there is none.
 Cell get_call_argument(int32_t n);
 // Turns an integer `stack` field into a block of frame words and fills
 // `files` from the running scripts.

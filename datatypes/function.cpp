@@ -322,7 +322,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
     uint32_t extern_ = extern_symbol();
 
     // /extern: the words after it stay global; words after a /local that
-    // follows them are kept as locals; the spec is cut at /extern.
+    // follows them are kept as locals; its spec is cut at /extern.
     uint32_t n = cells_of(spec);
     bool has_extern = false;
     for (uint32_t i = spec->w1; i < n; ++i) {
@@ -347,7 +347,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         break;
     }
 
-    // The ignore list holds plain words (and the blocks and strings of the spec).
+    // The ignore list holds plain words (and the blocks and strings of its spec).
     uint32_t m = cells_of(ignore);
     for (uint32_t i = 0; i < m; ++i) {
         Cell* c = block::ks_abs_at(ignore, i);

@@ -3,7 +3,7 @@
 // A function! is a user function: a specification block, a body block and a
 // context (kind 1, values on the data stack while a call runs: the context's
 // values word points at the call's first argument cell, 0 when no call is
-// active). Its words are the specification's word!, get-word!, lit-word! and
+// active). Its words are its specification's word!, get-word!, lit-word! and
 // refinement! entries in order, so the word of index i reads the stack cell
 // argument base + i: arguments, then each refinement's flag followed by its
 // arguments, then /local's flag and the local words.
@@ -11,7 +11,7 @@
 // function! cell:
 //   header  24 | header::FUNC_TRACE / header::FUNC_NO_TRACE (attribute flags)
 //   word 1  node of the function's context
-//   word 2  node of the specification block (index 0)
+//   word 2  node of its specification block (index 0)
 //   word 3  node of the function's series of five cells:
 //             0  the body block (a deep copy of the given body), or none
 //             1  unset (kept for the interpreter)
@@ -48,13 +48,13 @@ constexpr uint32_t SERIES_CELLS = 5;
 
 // Cell n of the function's (or routine's) series (valid until the next allocation).
 Cell* series_cell(const Cell* fn, uint32_t n);
-// The specification and body as block! values (the body may be none).
+// Its specification and body as block! values (the body may be none).
 Cell spec_of(const Cell* fn);
 Cell body_of(const Cell* fn);
 
 // ---- Specifications --------------------------------------------------------------------
 // Checks a specification from its index; raises script bad-func-def with
-// the spec on the first violation, and script dup-vars with the word when an
+// its spec on the first violation, and script dup-vars with the word when an
 // argument, refinement or local name repeats (case-insensitive), since a
 // repeated name would leave the later one reading the wrong stack cell. Type
 // blocks are checked with check_type_block. Returns the attribute flags of a
@@ -83,7 +83,7 @@ Cell* collect_locals(Cell* spec, const Cell* body);
 
 // ---- Making ------------------------------------------------------------------------------
 // Builds a function! from spec and body (body may be null or none): copies
-// the spec when its index is above 0, takes `context` or makes one from the
+// its spec when its index is above 0, takes `context` or makes one from the
 // spec, deep-copies the body and, with a new context, binds the copy to it.
 // `code` is a routine-registry id (0: none), `extra` the integer of cell 4.
 // Pushes the function and returns its context node.
@@ -124,7 +124,7 @@ uint32_t count();
 // the interpreter passes the argument cells unconverted) and pushes it. A
 // specification with more than 31 word! entries raises script bad-func-def.
 Cell* push(const Cell* spec, const Cell* body, uint32_t code, int32_t extra, bool direct);
-// Number of word! entries of the specification (header bits).
+// Number of word! entries of its specification (header bits).
 inline uint32_t get_arity(const Cell* r) {
     return (r->header & header::ROUTINE_ARITY_MASK) >> header::ROUTINE_ARITY_SHIFT;
 }

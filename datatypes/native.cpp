@@ -190,7 +190,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int3
         return put_text(out, "]", budget);
     }
     budget = put_text(out, "make op! ", budget);
-    // The specification is molded under an anonymous native frame, so that an
+    // Its specification is molded under an anonymous native frame, so that an
     // error raised while molding shows no caller of its own.
     Cell* saved = stack::top;
     const Cell& anon = fixed::words[fixed::W_ANON];

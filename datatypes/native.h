@@ -5,7 +5,7 @@
 //           (1..120) for a native, an action slot of actions::generic_table
 //           (1..62) for an action. A number, never an address, so ordering
 //           and reflection work on it directly.
-//   word 2  node of the specification block (index 0)
+//   word 2  node of its specification block (index 0)
 //   word 3  node of a two-cell series: cell 0 a copy of the context cell of
 //           the value's context (a function-kind context over the
 //           specification's words, values on the data stack), cell 1 none
@@ -37,7 +37,7 @@ inline uint32_t op_source_type(const Cell* op) {
 // The value an op was made from (same payload, source header restored).
 Cell op_source(const Cell* op);
 
-// True when the specification (from its head) has exactly two arguments
+// True when its specification (from its head) has exactly two arguments
 // before any /local, /extern, other refinement or return:, the first of them
 // a word!. A lit-word! or get-word! first, or any other refinement, makes it
 // false.

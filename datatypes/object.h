@@ -19,7 +19,7 @@
 // cell 0 for `on-change*`, cell 1 for `on-deep-change*`:
 //   word 2  (index of the hook word in the context << 16) | local count; the
 //           index reads back with an arithmetic shift, so 0xFFFF is -1 (no hook)
-//   word 3  the specification node of the hook function when the record was
+//   word 3  the hook function's specification node when the record was
 //           last refreshed (a replaced hook function is noticed by it)
 //
 // Hooks: `on-change*` is called after a field is set (by a word in the
@@ -151,7 +151,7 @@ extern OwnershipUnbind ownership_unbind;
 // ---- Constructors and copies ----------------------------------------------------------------
 // The set native on an object target.
 void set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
-// The construct native: a new object from the spec's set-words, values not
+// The construct native: a new object from its spec's set-words, values not
 // evaluated. `proto` may be null. Pushes the object and returns it.
 Cell* construct(const Cell* spec, const Cell* proto, bool only);
 // The set-word pass of construct.

@@ -63,7 +63,7 @@ uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next);
 // `with_refinements`, every refinement's logic! flag followed by its
 // arguments, in specification order (the layout of a function's context);
 // without it every refinement is absent. Locals are added here. The
-// arguments are type-checked against the specification (script expect-arg).
+// arguments are type-checked against its specification (script expect-arg).
 // The call runs under its own frame named by `name` (a word cell; null gives
 // <anon>). The result replaces *args and the data top becomes args + 1.
 uint32_t call_pushed(const Cell* name, const Cell* fn, Cell* args, bool with_refinements);

@@ -158,7 +158,7 @@ static_assert(N_APPLY == NATIVE_COUNT);
 
 // The word of each native, indexed by number - 1.
 extern const char* const NAMES[NATIVE_COUNT];
-// The specification of each native as Kiv source text (arguments with their
+// Each native's specification as Kiv source text (arguments with their
 // type blocks, refinements with their arguments, the return type when the
 // native declares one, the doc string first), indexed by number - 1.
 extern const char* const SPECS[NATIVE_COUNT];

@@ -127,7 +127,7 @@ struct Target {
 
 // ---- Function making -------------------------------------------------------------------
 
-// The body of func: the spec and body cells are data-stack cells.
+// The body of func: its spec and body cells are data-stack cells.
 uint32_t make_function(Cell* spec, Cell* body) {
     clip_index(spec);
     clip_index(body);

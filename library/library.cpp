@@ -134,7 +134,7 @@ void bind_natives() {
         lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
                     nullptr, &consumed);
         if (spec->type() != TYPE_BLOCK)
-            broken_build(std::string("the specification of native ") + natives::NAMES[n - 1] +
+            broken_build(std::string("specification of native ") + natives::NAMES[n - 1] +
                          " is not a block");
         Cell* value = push_builtin(TYPE_NATIVE, *spec, n);
         define(natives::NAMES[n - 1], *value);

@@ -50,7 +50,7 @@ void report_error(const char* category, const char* id, const Cell& a1, const Ce
 using ErrorPrinter = void (*)(const char* text, uint32_t length);
 extern ErrorPrinter print_error;
 
-// fire script bad-make-arg with the type and the spec.
+// fire script bad-make-arg with the type and its spec.
 [[noreturn]] void fire_bad_make_arg(const Cell& type, const Cell& spec);
 
 // ---- Argument checks -------------------------------------------------------------------

@@ -44,6 +44,8 @@ struct Reader {
         return word::unbound(symbol::make(n.c_str()), type);
     }
 
+    // Each value waits on the data stack until it is appended: the append
+    // may allocate, and so collect.
     void values(Cell* blk, char close) {
         for (;;) {
             while (*p == ' ' || *p == '\n') ++p;
@@ -51,49 +53,57 @@ struct Reader {
                 if (close) ++p;
                 return;
             }
-            Cell v = one();
-            block::ks_append(blk, &v);
+            Cell* slot = stack::push(none::cell());
+            one(slot);
+            block::ks_append(blk, slot);
+            stack::pop(1);
         }
     }
 
-    Cell one() {
-        Cell out;
+    // Reads one value into `out`, a data-stack cell.
+    void one(Cell* out) {
         if (*p == '[' || *p == '(') {
             char close = *p == '[' ? ']' : ')';
             ++p;
-            block::make_at(&out, 4);
-            values(&out, close);
-            if (close == ')') out.set_type(TYPE_PAREN);
-            return out;
+            block::make_at(out, 4);
+            values(out, close);
+            if (close == ')') out->set_type(TYPE_PAREN);
+            return;
         }
         const char* start = p;
         while (!delimiter(*p)) ++p;
         std::string t(start, p);
-        if (std::isdigit(static_cast<unsigned char>(t[0]))) return test::int_cell(std::atoi(t.c_str()));
+        if (std::isdigit(static_cast<unsigned char>(t[0]))) {
+            *out = test::int_cell(std::atoi(t.c_str()));
+            return;
+        }
         size_t slash = t.find('/', 1);
         if (t[0] != '/' && slash != std::string::npos) {
-            block::make_at(&out, 4);
-            out.set_type(TYPE_PATH);
+            block::make_at(out, 4);
+            out->set_type(TYPE_PATH);
             size_t from = 0;
             for (;;) {
                 size_t to = t.find('/', from);
                 Cell w = word_of(t.substr(from, to == std::string::npos ? std::string::npos : to - from));
-                block::ks_append(&out, &w);
+                block::ks_append(out, &w);
                 if (to == std::string::npos) break;
                 from = to + 1;
             }
-            return out;
+            return;
         }
-        return word_of(t);
+        *out = word_of(t);
     }
 };
 
+// A block of the words of the text, kept reachable until the next test.
 Cell build(const char* text) {
     Reader r{text};
-    Cell b;
-    block::make_at(&b, 8);
-    r.values(&b, 0);
-    return b;
+    Cell* slot = stack::push(none::cell());
+    block::make_at(slot, 8);
+    r.values(slot, 0);
+    Cell b = *slot;
+    stack::pop(1);
+    return test::hold(b);
 }
 
 Cell* at(const Cell& blk, uint32_t i) {
@@ -104,10 +114,16 @@ uint32_t sym(const char* name) {
     return symbol::make(name);
 }
 
+// Keeps a context reachable until the next test; returns it.
+Off held(Off ctx) {
+    test::hold(Cell{TYPE_OBJECT, ctx, 0, 0});
+    return ctx;
+}
+
 // A context with the given words, values in a series.
 Off heap_context(std::initializer_list<const char*> names, uint32_t kind = context::KIND_OBJECT,
                  bool self = false) {
-    Off ctx = context::create(uint32_t(names.size()), false, self, 0, kind);
+    Off ctx = held(context::create(uint32_t(names.size()), false, self, 0, kind));
     for (const char* n : names) {
         Cell w = word::unbound(sym(n));
         context::find_or_add_word(ctx, &w);
@@ -124,7 +140,7 @@ Cell bound(Off ctx, const char* name, uint32_t type = TYPE_WORD) {
 // ---- Creation and lookup --------------------------------------------------------------------
 
 TEST_F(ContextTest, CreateWithZeroSlotsIsUsable) {
-    Off ctx = context::create(0, false, false, 0, context::KIND_OBJECT);
+    Off ctx = held(context::create(0, false, false, 0, context::KIND_OBJECT));
     EXPECT_EQ(context::cell(ctx)->type(), uint32_t(TYPE_CONTEXT));
     EXPECT_EQ(context::self_cell(ctx)->type(), uint32_t(TYPE_UNSET));
     EXPECT_EQ(context::kind(ctx), uint32_t(context::KIND_OBJECT));
@@ -143,12 +159,12 @@ TEST_F(ContextTest, CreateWithZeroSlotsIsUsable) {
 }
 
 TEST_F(ContextTest, HeaderCarriesKindStackAndSelfBits) {
-    Off f = context::create(3, true, false, 0, context::KIND_FUNCTION);
+    Off f = held(context::create(3, true, false, 0, context::KIND_FUNCTION));
     EXPECT_TRUE(context::on_stack(f));
     EXPECT_FALSE(context::has_self(f));
     EXPECT_EQ(context::kind(f), uint32_t(context::KIND_FUNCTION));
     EXPECT_EQ(context::cell(f)->w2, 0u);
-    Off o = context::create(3, false, true, 0, context::KIND_OBJECT);
+    Off o = held(context::create(3, false, true, 0, context::KIND_OBJECT));
     EXPECT_TRUE(context::has_self(o));
     EXPECT_EQ(context::cell(o)->header & 0xFFu, uint32_t(TYPE_CONTEXT));
     EXPECT_EQ(context::cell(o)->header & header::CONTEXT_KIND_MASK, 2u << header::CONTEXT_KIND_SHIFT);
@@ -244,7 +260,7 @@ TEST_F(ContextTest, GlobalValueHelpers) {
     context::get_global_into(w.w2, &out);
     EXPECT_EQ(out.w2, 12u);
     // A stack context is replaced by the global context.
-    Off f = context::create(1, true, false, 0, context::KIND_FUNCTION);
+    Off f = held(context::create(1, true, false, 0, context::KIND_FUNCTION));
     EXPECT_EQ(context::get_word_value(w.w2, f)->w2, 12u);
     test::expect_error([&] { context::global_value_at(sym("never-made-global")); }, "script", "no-value");
     // get_global_into makes the word global (unset) when it is absent.
@@ -258,9 +274,9 @@ TEST_F(ContextTest, GlobalValueHelpers) {
 
 TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
     Cell spec = build("a \"doc\" b: 'c :d /e f [g] A /E");
-    // A string cell in the spec: use a real string! value.
+    // A string cell in its spec: use a real string! value.
     string::make_at(at(spec, 1), 4);
-    Off ctx = context::make(&spec, true, false, context::KIND_FUNCTION);
+    Off ctx = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     EXPECT_TRUE(context::on_stack(ctx));
     const char* expected[] = {"a", "c", "d", "e", "f"};
     ASSERT_EQ(context::word_count(ctx), 5u);
@@ -270,7 +286,7 @@ TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
     }
     // With values in a series, one unset value per word.
     spec.w1 = 3;  // words are still collected from the head
-    Off heap = context::make(&spec, false, false, context::KIND_FUNCTION);
+    Off heap = held(context::make(&spec, false, false, context::KIND_FUNCTION));
     EXPECT_EQ(context::word_count(heap), 5u);
     EXPECT_EQ(series::count(context::cell(heap)->w2), 5u);
     for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(context::values_at(heap, i)->type(), uint32_t(TYPE_UNSET));
@@ -278,7 +294,7 @@ TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
 
 TEST_F(ContextTest, StackContextValuesLiveOnTheDataStack) {
     Cell spec = build("x y");
-    Off ctx = context::make(&spec, true, false, context::KIND_FUNCTION);
+    Off ctx = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     Cell x = bound(ctx, "x"), y = bound(ctx, "y");
     // Not running: reading and setting fail.
     test::expect_error([&] { context::get_word(&x); }, "script", "not-in-context");
@@ -355,7 +371,7 @@ TEST_F(ContextTest, IndexHelpersOfHeapContexts) {
 TEST_F(ContextTest, CloneCopiesWordsInOrderAndRepointsThem) {
     Off ctx = heap_context({"c1", "c2", "c3"}, context::KIND_OBJECT, true);
     Cell holder{TYPE_OBJECT, ctx, 0, 0};
-    Off copy = context::clone(&holder, context::KIND_OBJECT);
+    Off copy = held(context::clone(&holder, context::KIND_OBJECT));
     EXPECT_NE(copy, ctx);
     EXPECT_EQ(holder.w1, copy);
     EXPECT_TRUE(context::has_self(copy));
@@ -434,7 +450,8 @@ TEST_F(ContextTest, BindingACyclicBlockTerminates) {
     Cell blk = build("loop-word");
     block::ks_append(&blk, &blk);  // the block holds itself
     Cell inner = build("[loop-word]");
-    block::ks_append(at(inner, 0), &inner);
+    Cell first = *at(inner, 0);  // a copy: the append may move inner's buffer
+    block::ks_append(&first, &inner);
     block::ks_append(&blk, &inner);
     context::bind(&blk, ctx, false);
     EXPECT_EQ(at(blk, 0)->w1, ctx);
@@ -465,7 +482,7 @@ TEST_F(ContextTest, UnresolvedIndexIsResolvedOnFirstSetAndKept) {
 TEST_F(ContextTest, BogusIndexesRaiseInsteadOfReadingOutOfBounds) {
     Off heap = heap_context({"only"});
     Cell spec = build("p q");
-    Off stk = context::make(&spec, true, false, context::KIND_FUNCTION);
+    Off stk = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     Cell* args = stack::push(test::int_cell(1));
     stack::push(test::int_cell(2));
     context::cell(stk)->w2 = arena::off(args);

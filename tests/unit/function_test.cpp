@@ -324,7 +324,7 @@ TEST_F(FunctionTest, MakeErrors) {
 
 TEST_F(FunctionTest, InitContextVariants) {
     Cell spec = read("[x [integer!] y \"doc\"]");
-    spec.w1 = 2;  // from y on: the spec is copied from its index
+    spec.w1 = 2;  // from y on: its spec is copied from its index
     Cell body = read("[y]");
     Cell* before = stack::top;
     Off ctx = function::init_context(&spec, &body, 0, 3, 42, 0);

@@ -140,7 +140,7 @@ TEST_F(InterpreterTest, ReturnAtTopLevelRaises) {
 }
 
 TEST_F(InterpreterTest, RefinementsInSpecificationOrder) {
-    // Flags and arguments land in the specification's order whatever order
+    // Flags and arguments land in its specification's order whatever order
     // the path names them in; the arguments are fetched in path order.
     set_global("refs", make_func("a /add b /mul c", "reduce-test a add b mul c"));
     set_global("reduce-test", make_func("a f1 b f2 c", "record a record f1 record b record f2 record c"));

@@ -796,14 +796,14 @@ class LexerCallback : public LexerLoad {
     }
 };
 
-// A function! whose specification is the given text (only the spec is
+// A function! whose specification is the given text (only its spec is
 // read by the lexer; the fake invoker stands in for the interpreter).
 Cell callback_with_spec(const std::string& spec) {
     const lexer::CallbackInvoker saved = lexer::invoke_callback;
     lexer::invoke_callback = nullptr;
     const Cell b = load(spec);
     lexer::invoke_callback = saved;
-    stack::push(b);  // keeps the spec reachable
+    stack::push(b);  // keeps its spec reachable
     return Cell{TYPE_FUNCTION, 0, b.w2, 0};
 }
 
