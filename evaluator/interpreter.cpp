@@ -73,9 +73,10 @@ struct SpecEntry {
     uint32_t npos;       // native layout: argument cell, or the refinement's first argument cell
     uint32_t nargs;      // refinement: its argument count
     uint32_t ordinal;    // refinement: 0-based number
+    uint32_t accept[2];  // the typeset as a bit per type id below 64 (bit t of word t / 32)
 };
 static_assert(sizeof(SpecHeader) == 32);
-static_assert(sizeof(SpecEntry) == 40);
+static_assert(sizeof(SpecEntry) == 48);
 
 inline const SpecHeader* spec_header(Off node) {
     return reinterpret_cast<const SpecHeader*>(buffer_of(node)->head_ptr());
@@ -93,6 +94,18 @@ inline const SpecEntry* entry_at(Off node, uint32_t i) {
 inline bool ts_has(const uint32_t ts[3], uint32_t type) {
     Cell c{TYPE_TYPESET, ts[0], ts[1], ts[2]};
     return typeset::has(&c, type);
+}
+// Every type id fits the 64-bit accept mask; the typeset answers for any other.
+static_assert(TYPE_ID_LIMIT < 64);
+inline bool accepts(const SpecEntry& e, uint32_t type) {
+    if (type < 64) [[likely]]
+        return (e.accept[type >> 5] >> (type & 31)) & 1;
+    return ts_has(e.ts, type);
+}
+void fill_accept(SpecEntry& e) {
+    e.accept[0] = e.accept[1] = 0;
+    for (uint32_t t = 0; t < 64; ++t)
+        if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
 }
 
 inline bool is_callable(uint32_t t) {
@@ -203,6 +216,7 @@ Off build_typed_spec(const Cell* fn_in) {
     std::vector<SpecEntry> all;
     uint32_t fpos = 0;
     for (SpecEntry& e : fixed_args) {
+        fill_accept(e);
         e.fpos = e.npos = fpos++;
         all.push_back(e);
     }
@@ -216,6 +230,7 @@ Off build_typed_spec(const Cell* fn_in) {
         re.npos = npos;
         all.push_back(re);
         for (size_t k = 1; k < group.size(); ++k) {
+            fill_accept(group[k]);
             group[k].fpos = fpos++;
             group[k].npos = npos++;
             group[k].ordinal = r;
@@ -417,14 +432,73 @@ inline Cell word_value(const Cell* w) {
 // ==== Integer infix fast path =========================================================================
 //
 // An operator made from add, subtract, multiply, remainder or one of the
-// comparison natives, with an integer! on its left and, as its right operand,
-// an integer! literal or a word whose value is an integer!, is computed in
-// place: the result is the one the call gives (the integer math worker
-// itself for the arithmetic; comparisons of two integers cannot fail). The
-// call could raise nothing here, so no frame is needed; anything else, a
-// remainder by 0 included, takes the ordinary call. Not used while tracing,
-// which must see every call. `c.pos` is at the operator word; on success the
-// position moves past the right operand and the result replaces *slot.
+// comparison natives, with integer! operands, is computed in place: the
+// result is the one the call gives (the integer math worker itself on
+// overflow, which turns the result float!; comparisons of two integers cannot
+// fail). Anything else, a remainder by 0 included, takes the ordinary call.
+// `source` is the operator's source type and `id` its action or native
+// number; the result replaces *out. Never used while tracing, which must see
+// every call.
+inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
+    if (source == TYPE_ACTION) {
+        int32_t r;
+        switch (id) {
+            case ACT_ADD:
+                if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
+                    return integer::do_math_op(left, right, OP_ADD, out), true;
+                break;
+            case ACT_SUBTRACT:
+                if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
+                    return integer::do_math_op(left, right, OP_SUB, out), true;
+                break;
+            case ACT_MULTIPLY:
+                if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
+                    return integer::do_math_op(left, right, OP_MUL, out), true;
+                break;
+            case ACT_REMAINDER:
+                if (right == 0 || (left == INT32_MIN && right == -1)) return false;
+                r = left % right;
+                break;
+            default:
+                return false;
+        }
+        out->w2 = uint32_t(r);  // as the math worker: only the value word changes
+        return true;
+    }
+    if (source != TYPE_NATIVE) return false;
+    bool r;
+    switch (id) {
+        case natives::N_EQUAL_Q:
+        case natives::N_STRICT_EQUAL_Q:
+            r = left == right;
+            break;
+        case natives::N_NOT_EQUAL_Q:
+            r = left != right;
+            break;
+        case natives::N_LESSER_Q:
+            r = left < right;
+            break;
+        case natives::N_GREATER_Q:
+            r = left > right;
+            break;
+        case natives::N_LESSER_OR_EQUAL_Q:
+            r = left <= right;
+            break;
+        case natives::N_GREATER_OR_EQUAL_Q:
+            r = left >= right;
+            break;
+        default:
+            return false;
+    }
+    *out = logic::cell(r);
+    return true;
+}
+
+// The look-ahead form: an integer! on the left and, as the right operand, an
+// integer! literal or a word whose value is an integer!. Neither operand
+// needs evaluating, so no frame is needed. `c.pos` is at the operator word;
+// on success the position moves past the right operand and the result
+// replaces *slot.
 inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     if (slot->type() != TYPE_INTEGER) return false;
     if (c.pos + 1 >= cell_count(c.node)) return false;
@@ -434,56 +508,8 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
         if (!rc) return false;
     }
     if (rc->type() != TYPE_INTEGER) return false;
-    int32_t left = int32_t(slot->w2);
-    int32_t right = int32_t(rc->w2);
-    uint32_t source = native::op_source_type(op);
-    if (source == TYPE_ACTION) {
-        switch (op->w1) {
-            case ACT_ADD:
-                integer::do_math_op(left, right, OP_ADD, slot);
-                break;
-            case ACT_SUBTRACT:
-                integer::do_math_op(left, right, OP_SUB, slot);
-                break;
-            case ACT_MULTIPLY:
-                integer::do_math_op(left, right, OP_MUL, slot);
-                break;
-            case ACT_REMAINDER:
-                if (right == 0 || (left == INT32_MIN && right == -1)) return false;
-                slot->w2 = uint32_t(left % right);
-                break;
-            default:
-                return false;
-        }
-    } else if (source == TYPE_NATIVE) {
-        bool r;
-        switch (op->w1) {
-            case natives::N_EQUAL_Q:
-            case natives::N_STRICT_EQUAL_Q:
-                r = left == right;
-                break;
-            case natives::N_NOT_EQUAL_Q:
-                r = left != right;
-                break;
-            case natives::N_LESSER_Q:
-                r = left < right;
-                break;
-            case natives::N_GREATER_Q:
-                r = left > right;
-                break;
-            case natives::N_LESSER_OR_EQUAL_Q:
-                r = left <= right;
-                break;
-            case natives::N_GREATER_OR_EQUAL_Q:
-                r = left >= right;
-                break;
-            default:
-                return false;
-        }
-        *slot = logic::cell(r);
-    } else {
+    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(rc->w2), slot))
         return false;
-    }
     c.pos += 2;
     stack::top = slot + 1;
     return true;
@@ -496,13 +522,46 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
                    bool infix);
 uint32_t walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
+// Types that evaluate to themselves (the default case of eval_expression).
+inline bool is_inert(uint32_t type) {
+    switch (type) {
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_SET_PATH:
+        case TYPE_GET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_LIT_PATH:
+        case TYPE_GET_PATH:
+        case TYPE_PATH:
+        case TYPE_PAREN:
+        case TYPE_ISSUE:
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+        case TYPE_OP:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
+inline bool operator_at(const Code& c, uint32_t pos) {
+    if (pos >= cell_count(c.node)) return false;
+    const Cell* next = cell_at(c.node, pos);
+    if (next->type() != TYPE_WORD) return false;
+    const Cell* val = peek_value(next);
+    return val && val->type() == TYPE_OP;
+}
+
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
     fire("script", "expect-arg", n, datatype::cell(type), word::unbound(symbol));
 }
 
 inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
-    if (!ts_has(e.ts, v->type())) [[unlikely]]
+    if (!accepts(e, v->type())) [[unlikely]]
         expect_arg(name, v->type(), e.symbol);
 }
 
@@ -517,7 +576,17 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
         fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
     }
     if (mode == MODE_EVAL) [[likely]] {
-        if (uint32_t code = eval_expression(c, !single, false)) return code;
+        // An inert value (a block, a number, ...) with no operator after it
+        // is its own value, so it is pushed without the expression
+        // machinery: the block arguments of if, either and the loops.
+        Cell v = *cell_at(c.node, c.pos);
+        if (!tracing && is_inert(v.type()) && (single || !operator_at(c, c.pos + 1))) {
+            ++c.pos;
+            v.clear_new_line();
+            stack::push(v);
+        } else if (uint32_t code = eval_expression(c, !single, false)) {
+            return code;
+        }
     } else {
         Cell v = *cell_at(c.node, c.pos);
         KIV_TRACE(EV_FETCH, &c, &v, nullptr);
@@ -543,7 +612,7 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
     }
     const SpecEntry* e = entry_at(spec, i);
     uint32_t type = stack::top[-1].type();
-    if (!ts_has(e->ts, type)) [[unlikely]]
+    if (!accepts(*e, type)) [[unlikely]]
         expect_arg(name, type, e->symbol);
     return 0;
 }
@@ -613,7 +682,21 @@ inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
 }
 
 uint32_t run_body(const Cell& fn, const Cell& name);
-uint32_t eval_in_frame(const Cell& b);
+// Inlined into its two callers (eval and run_body): it runs for every block
+// a function body, if, either or a loop evaluates.
+[[gnu::always_inline]] inline uint32_t eval_in_frame(const Cell& b);
+
+// A body whose function carries a trace flag: tracing switched as the flag
+// says for the body's run.
+[[gnu::noinline]] uint32_t eval_body_trace_flagged(const Cell& fn, const Cell& body) {
+    bool saved = tracing;
+    tracing = fn.header & header::FUNC_NO_TRACE ? false : trace_established;
+    struct Restore {
+        bool v;
+        ~Restore() { tracing = v; }
+    } restore{saved};
+    return eval_in_frame(body);
+}
 
 // The interpreter's call: opens the frame, fetches the arguments from the
 // code (refinements from `path` elements `ref_start` on), runs the value and
@@ -656,6 +739,15 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
             fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
         }
         if (uint32_t code = fetch_arg(name, spec, i, *c, infix)) return code;
+    }
+
+    // An operator whose right operand had to be evaluated (a call, a
+    // paren): with two integers the result is computed here, under the
+    // frame the evaluation of the operand ran in.
+    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER &&
+        !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+        stack::unwind();
+        return 0;
     }
 
     // Refinements: every slot is laid out absent first, then the ones the
@@ -753,13 +845,7 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
         check_machine_stack();
         stack::mark_on_stack(&body_word(), fn.w1, stack::MARK_BODY);
         if (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE)) [[unlikely]] {
-            bool saved = tracing;
-            tracing = fn.header & header::FUNC_NO_TRACE ? false : trace_established;
-            struct Restore {
-                bool v;
-                ~Restore() { tracing = v; }
-            } restore{saved};
-            code = eval_in_frame(body);
+            code = eval_body_trace_flagged(fn, body);
         } else {
             code = eval_in_frame(body);
         }
@@ -962,12 +1048,9 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
 
     // Infix look-ahead: operators apply left to right to the value just made.
     if (lookahead) {
-        for (;;) {
-            if (c.pos >= cell_count(c.node)) break;
+        while (operator_at(c, c.pos)) {
             const Cell* next = cell_at(c.node, c.pos);
-            if (next->type() != TYPE_WORD) break;
             const Cell* val = peek_value(next);
-            if (!val || val->type() != TYPE_OP) break;
             if (!tracing && fast_infix(c, slot, val)) continue;
             Cell op_word = *next;
             Cell src = native::op_source(val);
@@ -985,7 +1068,7 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
 // Evaluates the block value's expressions under the frame the caller has
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
-uint32_t eval_in_frame(const Cell& b) {
+inline uint32_t eval_in_frame(const Cell& b) {
     PositionGuard guard;
     current_node = b.w2;
     current_index = b.w1;
