@@ -29,9 +29,9 @@ std::string field_text(const Cell& err, error::Field f) {
     return mold_text(*error::field(&err, f));
 }
 
-// An error as fire builds it.
+// An error as fire builds it, kept reachable until the next test.
 Cell named(const char* category, const char* id, std::vector<Cell> args = {}) {
-    return error::create_named(category, id, args.data(), int(args.size()));
+    return hold(error::create_named(category, id, args.data(), int(args.size())));
 }
 
 // ---- The catalog --------------------------------------------------------------------------

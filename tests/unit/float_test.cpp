@@ -42,21 +42,31 @@ Cell time_cell(double seconds) {
     c.set_f64(seconds);
     return c;
 }
+// The value makers build on the data stack and keep what they return with
+// hold(): appending may allocate, and so collect.
 Cell text_cell(const char* text) {
-    Cell s;
-    string::make_at(&s, 0);
-    string::concatenate_literal(&s, text);
-    return s;
+    Cell* s = string::make_at(stack::push(none_cell()), 0);
+    string::concatenate_literal(s, text);
+    Cell v = *s;
+    stack::pop(1);
+    return hold(v);
 }
 Cell binary_cell(std::initializer_list<uint8_t> bytes) {
-    Off node = memory::alloc_bytes(uint32_t(bytes.size()));
-    for (uint8_t b : bytes) series::append_byte(buffer_of(node), b);
-    return Cell{TYPE_BINARY, 0, node, 0};
+    Cell* c = stack::push(Cell{TYPE_BINARY, 0, memory::alloc_bytes(uint32_t(bytes.size())), 0});
+    for (uint8_t b : bytes) series::append_byte(buffer_of(c->w2), b);
+    Cell v = *c;
+    stack::pop(1);
+    return hold(v);
 }
 Cell block_cell(std::initializer_list<Cell> values) {
-    Cell blk{TYPE_BLOCK, 0, memory::alloc_cells(uint32_t(values.size())), 0};
-    for (const Cell& v : values) *block_alloc_tail(&blk) = v;
-    return blk;
+    Cell* blk = stack::push(Cell{TYPE_BLOCK, 0, memory::alloc_cells(uint32_t(values.size())), 0});
+    for (const Cell& v : values) {
+        Cell* tail = block_alloc_tail(blk);
+        *tail = v;
+    }
+    Cell v = *blk;
+    stack::pop(1);
+    return hold(v);
 }
 // The double `steps` units of least precision above (or below) v.
 double ulps(double v, int steps) {

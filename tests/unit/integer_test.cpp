@@ -32,17 +32,22 @@ Cell time_cell(double seconds) {
     c.set_f64(seconds);
     return c;
 }
+// The value makers build on the data stack and keep what they return with
+// hold(): appending may allocate, and so collect.
 Cell text_cell(const char* text, uint32_t type = TYPE_STRING) {
-    Cell s;
-    string::make_at(&s, 0);
-    string::concatenate_literal(&s, text);
-    s.set_type(type);
-    return s;
+    Cell* s = string::make_at(stack::push(none_cell()), 0);
+    string::concatenate_literal(s, text);
+    s->set_type(type);
+    Cell v = *s;
+    stack::pop(1);
+    return hold(v);
 }
 Cell binary_cell(std::initializer_list<uint8_t> bytes) {
-    Off node = memory::alloc_bytes(uint32_t(bytes.size()));
-    for (uint8_t b : bytes) series::append_byte(buffer_of(node), b);
-    return Cell{TYPE_BINARY, 0, node, 0};
+    Cell* c = stack::push(Cell{TYPE_BINARY, 0, memory::alloc_bytes(uint32_t(bytes.size())), 0});
+    for (uint8_t b : bytes) series::append_byte(buffer_of(c->w2), b);
+    Cell v = *c;
+    stack::pop(1);
+    return hold(v);
 }
 
 // "type! molded-text", so that a table states the datatype and the value.

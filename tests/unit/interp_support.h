@@ -168,7 +168,8 @@ struct Reader {
 
 }  // namespace interp_detail
 
-// A block of the values of the text (the text holds the block's contents).
+// A block of the values of the text (the text holds the block's contents),
+// kept reachable until the next test (see hold()).
 inline Cell code(const char* text) {
     interp_detail::Reader r{text};
     Cell* slot = stack::push(none::cell());
@@ -176,23 +177,11 @@ inline Cell code(const char* text) {
     read_values(r, slot, 0);
     Cell v = *slot;
     stack::pop(1);
-    return v;
+    return hold(v);
 }
 
-// Keeps a value reachable for the collector until the next test starts (in
-// the global block `test-keep`) and returns it. A value a test holds in a
-// C++ variable across an allocation must be kept.
-inline Cell keep(const Cell& v) {
-    Cell* held = stack::push(v);
-    Cell k = global_value("test-keep");
-    if (k.type() == TYPE_BLOCK) block::ks_append(&k, held);
-    Cell r = *held;
-    stack::top = held;
-    return r;
-}
-
-// A function! from its spec and body texts (block contents). Returned
-// unkept: define it or keep it before the next allocation.
+// The makers below return values kept with hold().
+// A function! from its spec and body texts (block contents).
 inline Cell make_func(const char* spec, const char* body) {
     Cell* saved = stack::top;
     Cell* s = stack::push(code(spec));
@@ -201,7 +190,7 @@ inline Cell make_func(const char* spec, const char* body) {
     function::init_context(s, b, 0, 0, 0, flags);
     Cell f = *(stack::top - 1);
     stack::top = saved;
-    return f;
+    return hold(f);
 }
 
 // A native! or action! value from a spec text (block contents) and number.
@@ -217,7 +206,7 @@ inline Cell make_builtin(uint32_t type, const char* spec, uint32_t number) {
     native::make(proto, pair, type);
     Cell v = *proto;
     stack::top = saved;
-    return v;
+    return hold(v);
 }
 
 // An op! made from a native!, action!, function! or routine! value.
@@ -228,7 +217,7 @@ inline Cell make_op(const Cell& source) {
     native::op_make(proto, src, TYPE_OP);
     Cell v = *proto;
     stack::top = saved;
-    return v;
+    return hold(v);
 }
 
 // A routine! calling a C++ entry with its argument cells.
@@ -238,7 +227,7 @@ inline Cell make_routine(const char* spec, routine::Fn fn, const char* name) {
     Cell* saved = stack::top;
     Cell r = *routine::push(&s, nullptr, id, 0, true);
     stack::top = saved;
-    return r;
+    return hold(r);
 }
 
 namespace interp_detail {
@@ -369,7 +358,6 @@ class InterpTest : public RuntimeTest {
     void SetUp() override {
         boot_interpreter();
         RuntimeTest::SetUp();
-        reset_keep();
         reset_log();
     }
     void TearDown() override {
@@ -378,12 +366,6 @@ class InterpTest : public RuntimeTest {
     }
 
     // Empties the global block `log` that `record` appends to.
-    static void reset_keep() {
-        Cell* slot = stack::push(none::cell());
-        block::make_at(slot, 8);
-        set_global("test-keep", *slot);
-        stack::pop(1);
-    }
     static void reset_log() {
         Cell* slot = stack::push(none::cell());
         block::make_at(slot, 8);
@@ -392,7 +374,8 @@ class InterpTest : public RuntimeTest {
     }
     static std::string log_text() { return mold_text(global_value("log")); }
 
-    // Evaluates the text as a block at the top level; returns the value.
+    // Evaluates the text as a block at the top level; returns the value
+    // (kept with hold()).
     static Cell eval_text(const char* text, uint32_t* code_out = nullptr) {
         Cell* held = stack::push(code(text));  // the code stays reachable for the collector
         Cell* slot = stack::top;
@@ -400,7 +383,7 @@ class InterpTest : public RuntimeTest {
         if (code_out) *code_out = code;
         Cell v = code ? none::cell() : *slot;
         stack::reset_all();
-        return v;
+        return hold(v);
     }
     // The molded value, "code N" for an unwind code, the error text for an error.
     static std::string eval_mold(const char* text) {

@@ -29,7 +29,7 @@ TEST_F(InterpreterTest, LiteralsAndBlocks) {
 }
 
 TEST_F(InterpreterTest, BlockIndexIsRespected) {
-    Cell blk = keep(code("record 1 record 2 record 3"));
+    Cell blk = code("record 1 record 2 record 3");
     blk.w1 = 2;  // from the second expression on
     Cell* slot = stack::top;
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
@@ -47,7 +47,7 @@ TEST_F(InterpreterTest, EvalKeepWritesTheResultSlot) {
     Cell* base = stack::mark_native(nullptr);
     stack::push(int_cell(99));
     Cell* top = stack::top;
-    Cell blk = keep(code("1 + 1"));
+    Cell blk = code("1 + 1");
     ASSERT_EQ(interpreter::eval(&blk, true), 0u);
     EXPECT_EQ(stack::top, top + 1);
     EXPECT_EQ(mold_text(*base), "2");
@@ -88,7 +88,7 @@ TEST_F(InterpreterTest, ArgumentsAreEvaluatedLeftToRight) {
 TEST_F(InterpreterTest, OperatorWithoutLeftOperand) {
     eval_error("+ 1 2", "script", "no-op-arg");
     // An op! value standing literally in code is reserved.
-    Cell blk = keep(code("x"));
+    Cell blk = code("x");
     Cell op = global_value("+");
     *block::ks_abs_at(&blk, 0) = op;
     expect_error([&] { interpreter::eval(&blk, false); }, "internal", "not-done");
@@ -235,7 +235,7 @@ TEST_F(InterpreterTest, PathErrors) {
     eval_error(":add/only", "script", "invalid-path-get");
     eval_error("add/only: 1", "script", "invalid-path-set");
     // An empty path.
-    Cell blk = keep(code("x"));
+    Cell blk = code("x");
     Cell* p = stack::push(none::cell());
     path::make_at(p, 1);
     *block::ks_abs_at(&blk, 0) = *p;
@@ -252,7 +252,7 @@ TEST_F(InterpreterTest, IssueBeforeBlockNeedsCompilation) {
 // ---- Native code calling in ----------------------------------------------------------------------------
 
 TEST_F(InterpreterTest, EvalNextStepsThroughABlock) {
-    Cell blk = keep(code("1 + 2 record 7 3 * 3"));
+    Cell blk = code("1 + 2 record 7 3 * 3");
     uint32_t i = 0;
     std::vector<std::string> values;
     while (i < block::ks_length(&blk)) {
@@ -275,7 +275,7 @@ TEST_F(InterpreterTest, EvalNextStepsThroughABlock) {
 }
 
 TEST_F(InterpreterTest, CallValuesAndCallPushed) {
-    Cell f = keep(make_func("a b /neg", "either neg [b - a] [a - b]"));
+    Cell f = make_func("a b /neg", "either neg [b - a] [a - b]");
     Cell args[2] = {int_cell(10), int_cell(3)};
     Cell* slot = stack::top;
     ASSERT_EQ(interpreter::call_values(&f, args, 2), 0u);
@@ -295,7 +295,7 @@ TEST_F(InterpreterTest, CallValuesAndCallPushed) {
     ASSERT_EQ(interpreter::call_values(&add, args, 2), 0u);
     EXPECT_EQ(mold_text(*slot), "13");
     stack::top = slot;
-    Cell ints = keep(make_func("a [integer!]", "a"));
+    Cell ints = make_func("a [integer!]", "a");
     Cell bad = none::cell();
     expect_error([&] { interpreter::call_values(&ints, &bad, 1); }, "script", "expect-arg");
     stack::reset_all();
@@ -308,7 +308,7 @@ TEST_F(InterpreterTest, CallValuesAndCallPushed) {
 }
 
 TEST_F(InterpreterTest, TypedSpecIsBuiltOnceAndShared) {
-    Cell f = keep(make_func("a [integer!]", "a"));
+    Cell f = make_func("a [integer!]", "a");
     EXPECT_EQ(function::series_cell(&f, function::CELL_SPARE)->type(), uint32_t(TYPE_UNSET));
     set_global("once", f);
     eval_text("once 1");
@@ -384,7 +384,7 @@ void hook(uint32_t event, const Cell& code, int32_t offset, const Cell& value, c
 TEST_F(InterpreterTest, TraceEventsInOrder) {
     std::vector<std::string> events;
     trace_log = &events;
-    Cell blk = keep(code("1 + 2"));
+    Cell blk = code("1 + 2");
     interpreter::trace_begin_hook(hook, 0xFFFF);
     Cell* slot = stack::top;
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
@@ -405,7 +405,7 @@ TEST_F(InterpreterTest, TraceFunctionEventsAndMask) {
     std::vector<std::string> events;
     trace_log = &events;
     set_global("tf", make_func("a", "a"));
-    Cell blk = keep(code("x: tf 4"));
+    Cell blk = code("x: tf 4");
     interpreter::trace_begin_hook(hook, interpreter::EV_PROLOG | interpreter::EV_EPILOG |
                                             interpreter::EV_SET | interpreter::EV_CALL |
                                             interpreter::EV_RETURN);
@@ -423,8 +423,8 @@ TEST_F(InterpreterTest, TraceFunctionEventsAndMask) {
 TEST_F(InterpreterTest, TraceWithKivCallback) {
     // The callback's first body block selects the events; tracing is off
     // while it runs, so its own evaluation reports nothing.
-    Cell cb = keep(make_func("event code offset value ref frame", "[fetch] record value"));
-    Cell blk = keep(code("10 20"));
+    Cell cb = make_func("event code offset value ref frame", "[fetch] record value");
+    Cell blk = code("10 20");
     ASSERT_EQ(interpreter::trace_begin(&cb), 0u);
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
     ASSERT_EQ(interpreter::trace_end(), 0u);
@@ -435,9 +435,9 @@ TEST_F(InterpreterTest, TraceWithKivCallback) {
 TEST_F(InterpreterTest, NoTraceAttributeSuspendsTracing) {
     std::vector<std::string> events;
     trace_log = &events;
-    Cell quiet = keep(make_func("[no-trace] a", "a + 1"));
+    Cell quiet = make_func("[no-trace] a", "a + 1");
     set_global("quiet", quiet);
-    Cell blk = keep(code("quiet 1"));
+    Cell blk = code("quiet 1");
     interpreter::trace_begin_hook(hook, interpreter::EV_FETCH);
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
     interpreter::trace_end();

@@ -136,7 +136,8 @@ struct Reader {
 
 }  // namespace code_detail
 
-// A value from its code text ("[...]" gives a block).
+// A value from its code text ("[...]" gives a block), kept reachable until
+// the next test (see hold()).
 inline Cell code(const char* text) {
     code_detail::Reader r{text};
     r.space();
@@ -144,7 +145,7 @@ inline Cell code(const char* text) {
     r.one(slot);
     Cell v = *slot;
     stack::pop(1);
-    return v;
+    return hold(v);
 }
 
 // ---- Definitions ----------------------------------------------------------------------
@@ -264,6 +265,7 @@ class NativesTest : public ::testing::Test {
         boot_interpreter();
         stack::reset_all();
         cycles::reset();
+        held_values = Cell{TYPE_NONE, 0, 0, 0};  // what hold() kept for the test before
     }
     void TearDown() override {
         stack::reset_all();
@@ -273,8 +275,9 @@ class NativesTest : public ::testing::Test {
 
 // ---- Running code -------------------------------------------------------------------------
 
-// Evaluates the code text (a block) at the top level and returns its value.
-// A non-local exit that reaches the top level fails the test.
+// Evaluates the code text (a block) at the top level and returns its value
+// (kept with hold()). A non-local exit that reaches the top level fails the
+// test.
 inline Cell run(const char* text) {
     Cell* slot = stack::push(code(text));
     uint32_t c = interpreter::eval(slot, false);
@@ -285,7 +288,7 @@ inline Cell run(const char* text) {
     }
     Cell v = *stack::top_cell();
     stack::reset_all();
-    return v;
+    return hold(v);
 }
 
 // The molded value of the code's result (flat).
@@ -346,11 +349,12 @@ inline Cell call_native(uint32_t number, std::initializer_list<Cell> args,
     if (c) {
         if (!code_out) ADD_FAILURE() << "unwind code " << std::hex << c;
         Cell v = *stack::arg_base;
-        return v;
+        return hold(v);
     }
     Cell result = *base;
     stack::unwind_drop();
-    return result;
+    stack::top = held;  // unwind_drop leaves the top at the caller's argument base
+    return hold(result);
 }
 
 }  // namespace kiv::test

@@ -140,7 +140,7 @@ inline void evaluate_stub(const Cell* block) {
 
 }  // namespace obj_detail
 
-// One value from its text.
+// One value from its text, kept reachable until the next test (see hold()).
 inline Cell read(const char* text, const std::vector<Cell>& extra = {}) {
     obj_detail::Reader r{text, &extra};
     r.space();
@@ -148,7 +148,7 @@ inline Cell read(const char* text, const std::vector<Cell>& extra = {}) {
     r.one(slot);
     Cell v = *slot;
     stack::pop(1);
-    return v;
+    return hold(v);
 }
 
 // Boots what objects and errors need on top of the minimal runtime.
@@ -174,7 +174,7 @@ inline Cell make_object(const Cell& spec, const Cell* proto = nullptr) {
     return run_action(ACT_MAKE, {p, spec});
 }
 
-// A function! from spec and body texts.
+// A function! from spec and body texts, kept reachable until the next test.
 inline Cell make_function(const char* spec, const char* body) {
     Cell s = read(spec);
     Cell b = read(body);
@@ -182,7 +182,7 @@ inline Cell make_function(const char* spec, const char* body) {
     function::init_context(&s, &b, 0, 0, 0, 0);
     Cell f = *stack::top_cell();
     stack::top = saved;
-    return f;
+    return hold(f);
 }
 
 // The value of a field of an object, by name.

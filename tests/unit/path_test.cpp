@@ -14,7 +14,7 @@ namespace {
 class PathTest : public InterpTest {
   protected:
     static Cell path_of(const char* text, uint32_t type) {
-        Cell blk = keep(code(text));
+        Cell blk = code(text);
         Cell p = *block::ks_abs_at(&blk, 0);
         p.set_type(type);
         return p;
@@ -33,12 +33,12 @@ TEST_F(PathTest, MoldAndFormOfTheFourForms) {
         {TYPE_GET_PATH, ":a/b/1"},
     };
     for (const Case& c : cases) {
-        Cell p = keep(path_of("a/b/1", c.type));
+        Cell p = hold(path_of("a/b/1", c.type));
         EXPECT_EQ(mold_text(p), c.mold);
         EXPECT_EQ(form_text(p), "a/b/1");
     }
     // From the position on; parens and blocks keep their delimiters.
-    Cell p = keep(path_of("a/b/1", TYPE_PATH));
+    Cell p = hold(path_of("a/b/1", TYPE_PATH));
     EXPECT_EQ(mold_text(at_pos(p, 1)), "b/1");
     EXPECT_EQ(mold_text(path_of("a/(1 + 2)/c", TYPE_PATH)), "a/(1 + 2)/c");
     // /part stops the walk.
@@ -81,7 +81,7 @@ TEST_F(PathTest, To) {
 }
 
 TEST_F(PathTest, InheritedAndEmptyActions) {
-    Cell p = keep(path_of("a/b/c", TYPE_PATH));
+    Cell p = hold(path_of("a/b/c", TYPE_PATH));
     EXPECT_EQ(mold_text(call("next", {p})), "b/c");
     EXPECT_EQ(mold_text(call("length?", {p})), "3");
     EXPECT_EQ(mold_text(call("copy", {p})), "a/b/c");

@@ -372,12 +372,13 @@ TEST_F(SeriesActionsTest, ReflectOwned) {
 
 // ---- Other unit sizes -------------------------------------------------------------------------
 
+// A string! of the text, kept reachable until the next test.
 Cell text(const char* s) {
     Cell* c = string::make_at(stack::push(none::cell()), 8);
     string::concatenate_literal(c, s);
     Cell v = *c;
     stack::pop(1);
-    return v;
+    return hold(v);
 }
 
 TEST_F(SeriesActionsTest, TextUnits) {

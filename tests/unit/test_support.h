@@ -105,13 +105,13 @@ inline void boot_runtime() {
     collector::register_marker(mark_held_values);
 }
 
-// Whether RuntimeTest switches collection on for each test: only when the
-// environment sets KIV_TEST_COLLECT=1, until every suite keeps its values
-// reachable (see hold()). Suites that test the collector switch it on
-// themselves.
+// Whether RuntimeTest switches collection on for each test: on, so that
+// every test keeps its values reachable as native code must (see hold());
+// the environment variable KIV_TEST_COLLECT=0 switches it off. Suites that
+// test the collector switch it on themselves.
 inline bool collect_during_tests = [] {
     const char* v = std::getenv("KIV_TEST_COLLECT");
-    return v && v[0] == '1';
+    return !(v && v[0] == '0');
 }();
 
 class RuntimeTest : public ::testing::Test {
@@ -226,6 +226,7 @@ bool read_block(Reader& r, Cell* out) {
 // arguments, then any refinement arguments); `positions` holds 16 refinement
 // positions (-1 absent). Returns a copy of the result, kept with hold().
 inline Cell run_generic(uint32_t slot, const int32_t* positions, const Cell* args, size_t count) {
+    Cell* saved = stack::top;
     Cell* base = stack::mark_native(nullptr);
     for (size_t k = 0; k < count; ++k) stack::push(args[k]);
     stack::Frame* mine = stack::ctop();
@@ -237,6 +238,10 @@ inline Cell run_generic(uint32_t slot, const int32_t* positions, const Cell* arg
     }
     Cell result = *base;
     stack::unwind_drop();
+    // unwind_drop leaves the top at the caller's argument base: give back
+    // the cells pushed since (a helper called from inside a running native,
+    // like a stand-in lexer, must not drop its caller's cells).
+    stack::top = saved;
     return hold(result);
 }
 
