@@ -2,7 +2,7 @@
 // and strings, and the sweep of garbage between collections.
 #include <benchmark/benchmark.h>
 
-#include "boot/fixed_words.h"
+#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -21,29 +21,7 @@ using namespace kiv;
 
 namespace {
 
-void boot() {
-    static bool booted = false;
-    if (booted) return;
-    booted = true;
-    arena::init();
-    memory::init();
-    externals::init();
-    datatype::init_tables();
-    datatype::register_all();
-    actions::init();
-    memory::init_frames();
-    root::init();
-    stack::init();
-    cycles::init();
-    symbol::init_block();
-    context::init_global();
-    symbol::init_index();
-    fixed::bind_type_names();
-    fixed::build();
-    ownership::init();
-    slots::init();
-    collector::init();
-}
+void boot() { boot_value_core(); }
 
 // A block on the data stack holding `count` blocks of eight integers and a string.
 Cell* live_heap(int64_t count) {

@@ -72,6 +72,30 @@ void runtime_boot() {
     library::bind_builtins();
 }
 
+void boot_value_core() {
+    static bool booted = false;
+    if (booted) return;
+    booted = true;
+    arena::init();
+    memory::init();
+    externals::init();
+    datatype::init_tables();
+    datatype::register_all();
+    actions::init();
+    memory::init_frames();
+    root::init();
+    stack::init();
+    cycles::init();
+    symbol::init_block();
+    context::init_global();
+    symbol::init_index();
+    fixed::bind_type_names();
+    fixed::build();
+    ownership::init();
+    slots::init();
+    collector::init();
+}
+
 namespace {
 
 // A language error that reached the bottom of the frame stack: its formed

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "boot/fixed_words.h"
+#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -84,24 +85,7 @@ inline void boot_runtime() {
     static bool booted = false;
     if (booted) return;
     booted = true;
-    arena::init();
-    memory::init();
-    externals::init();
-    datatype::init_tables();
-    datatype::register_all();
-    actions::init();
-    memory::init_frames();
-    root::init();
-    stack::init();
-    cycles::init();
-    symbol::init_block();
-    context::init_global();
-    symbol::init_index();
-    fixed::bind_type_names();
-    fixed::build();
-    ownership::init();
-    slots::init();
-    collector::init();
+    boot_value_core();
     collector::register_marker(mark_held_values);
 }
 
