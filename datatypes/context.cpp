@@ -294,7 +294,7 @@ Off make(const Cell* spec, bool values_on_stack, bool self, uint32_t kind) {
         }
     }
     if (!values_on_stack) {
-        // One unset value per word (the series has room for one per spec
+        // One unset value per word (the series has room for one per source
         // cell from the index; words are counted from the head, so it may
         // have to grow).
         Off values = cell(ctx)->w2;

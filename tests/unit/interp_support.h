@@ -311,7 +311,7 @@ inline void boot_interpreter() {
     natives::init();
     interpreter::init();
     for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
-        // The spec text is one block; the reader takes block contents.
+        // The argument text is one block; the reader takes block contents.
         std::string spec = natives::SPECS[n - 1];
         spec = spec.substr(1, spec.size() - 2);
         set_global(natives::NAMES[n - 1], make_builtin(TYPE_NATIVE, spec.c_str(), n));
