@@ -390,19 +390,35 @@ Cell* complement(Cell* value) {
 
 // ---- append / insert / change ------------------------------------------------------------------
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (dup < 1) dup = 1;
+namespace {
+
+// The position and length of a series, read again after anything that may
+// have run code (an owner's change handler).
+struct Place {
+    uint32_t at;
+    uint32_t total;
+};
+Place place_of(Cell* series, bool append) {
     uint32_t total = series::buffer_length(series);
     if (series->w1 > total) series->w1 = total;
-    uint32_t at = append ? total : series->w1;
+    return Place{append ? total : series->w1, total};
+}
+
+}  // namespace
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, part, only, false, bytes);
+    Place pl = place_of(series, append);
     if (bytes.empty()) {
         if (append) series->w1 = 0;
         return;
     }
     uint64_t written = checked_total(bytes.size(), dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, at, 0);
+    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0);
+    pl = place_of(series, append);
+    uint32_t at = pl.at, total = pl.total;
     SeriesBuffer* b = room_for(buffer_of(series->w2), written);
     uint8_t* p = b->head_ptr() + at;
     std::memmove(p + written, p, total - at);
@@ -414,17 +430,18 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) dup = 1;
-    uint32_t total = series::buffer_length(series);
-    if (series->w1 > total) series->w1 = total;
-    uint32_t at = series->w1;
     std::vector<uint8_t> bytes;
     gather(value, -1, only, true, bytes);
     uint64_t written = checked_total(bytes.size(), dup);
+    Place pl = place_of(series, false);
+    if (uint64_t(pl.total) + written > MAX_BYTES) too_big();
+    bool owned = series::notify_owner(series, "change", value, pl.at, 0);
+    pl = place_of(series, false);
+    uint32_t at = pl.at, total = pl.total;
     uint32_t rest = total - at;
-    uint32_t replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
+    uint32_t replaced =
+        part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
     uint64_t new_len = uint64_t(total) - replaced + written;
-    if (new_len > MAX_BYTES) too_big();
-    bool owned = series::notify_owner(series, "change", value, at, 0);
     SeriesBuffer* b = buffer_of(series->w2);
     if (written > replaced) b = room_for(b, written - replaced);
     uint8_t* p = b->head_ptr() + at;
