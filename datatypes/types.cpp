@@ -10,6 +10,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -37,6 +38,7 @@ void register_blank(uint32_t id, uint32_t parent, const char* name) {
 }  // namespace
 
 void register_all() {
+    hash_values::install();
     datatype::init();
     unset::init();
     none::init();
