@@ -78,7 +78,8 @@ SeriesBuffer* room_for(SeriesBuffer* b, uint64_t extra) {
     uint64_t need = uint64_t(b->byte_count()) + extra;
     if (need > MAX_BYTES) too_big();
     if (uint64_t(b->tail) + extra <= b->data_end()) return b;
-    return memory::expand_series_copy(b, std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->size), MAX_BYTES));
+    return memory::expand_series_copy(
+        b, std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->size), MAX_BYTES));
 }
 
 // Writes `bytes` `dup` times from `at`.
@@ -94,16 +95,6 @@ uint64_t checked_total(size_t size, int32_t dup) {
 }
 
 }  // namespace
-
-Cell* push_new(uint32_t room) {
-    Cell* c = stack::push_slot();
-    c->header = TYPE_NONE;  // a valid value while the buffer is allocated
-    c->w1 = 0;
-    c->w3 = 0;
-    c->w2 = memory::alloc_bytes(std::max(room, 1u));
-    c->header = TYPE_BINARY;
-    return c;
-}
 
 Cell* push_bytes(const uint8_t* bytes, uint32_t count) {
     Cell* c = stack::push_slot();
@@ -518,11 +509,11 @@ void init() {
     set(ACT_TRIM, entry(&trim));
     // make is string!'s (a size gives room, anything else goes through to);
     // reverse is series!'s, byte by byte.
-    for (uint32_t slot : {ACT_MAKE,   ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT,     ACT_BACK,
-                          ACT_CLEAR,  ACT_COPY,   ACT_FIND,    ACT_HEAD,      ACT_HEAD_Q, ACT_INDEX_Q,
-                          ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT,    ACT_PICK,      ACT_POKE,   ACT_REMOVE,
-                          ACT_REVERSE, ACT_SELECT, ACT_SORT,   ACT_SKIP,      ACT_SWAP,   ACT_TAIL,
-                          ACT_TAIL_Q, ACT_TAKE,   ACT_MODIFY})
+    for (uint32_t slot :
+         {ACT_MAKE, ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT,      ACT_BACK,     ACT_CLEAR,
+          ACT_COPY, ACT_FIND,   ACT_HEAD,    ACT_HEAD_Q,    ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
+          ACT_NEXT, ACT_PICK,   ACT_POKE,    ACT_REMOVE,    ACT_REVERSE, ACT_SELECT,   ACT_SORT,
+          ACT_SKIP, ACT_SWAP,   ACT_TAIL,    ACT_TAIL_Q,    ACT_TAKE,    ACT_MODIFY})
         set(slot, INHERIT);
     datatype::register_type(r);
 }
