@@ -5,9 +5,13 @@
 #include <cstring>
 
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/number_scan.h"
 #include "evaluator/random.h"
@@ -52,6 +56,23 @@ int32_t from_seconds(double s) {
     if (!(t >= -2147483648.0 && t <= 2147483647.0))
         fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
     return static_cast<int32_t>(t);
+}
+
+// An issue! read as hexadecimal: at most 8 digits.
+int32_t from_hex(const Cell* issue) {
+    const std::string_view name = symbol::name_view(issue->w2);
+    if (name.size() > 8) fire("script", "invalid-data", *issue);
+    uint32_t u = 0;
+    for (char ch : name) {
+        const uint32_t c = uint8_t(ch) & 0x7F;
+        int d = -1;
+        if (c >= '0' && c <= '9') d = int(c - '0');
+        else if (c >= 'a' && c <= 'f') d = int(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') d = int(c - 'A' + 10);
+        if (c < 32 || d < 0) fire("script", "invalid-data", *issue);
+        u = (u << 4) | uint32_t(d);
+    }
+    return static_cast<int32_t>(u);
 }
 
 }  // namespace
@@ -377,9 +398,18 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             break;
         }
         case TYPE_MONEY:
-        case TYPE_DATE:
+            v = money::to_integer(spec);
+            break;
+        case TYPE_DATE: {
+            // Unix time; dates from 2038-01-19 on do not fit 32 bits.
+            const double s = std::trunc(date::unix_seconds(spec) + 0.5);
+            if (!(s >= -2147483648.0 && s <= 2147483647.0)) overflow();
+            v = static_cast<int32_t>(s);
+            break;
+        }
         case TYPE_ISSUE:
-            fire("internal", "not-done");
+            v = from_hex(spec);
+            break;
         default:
             if (!detail::is_string_like(st))
                 fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
@@ -439,7 +469,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
             return float_::compare_numbers(value->type(), static_cast<double>(get(value)), ot,
                                            float_::get(other), op);
         case TYPE_MONEY:
-            fire("internal", "not-done");
+            return money::compare_number(value, other, op);
         default:
             return NOT_COMPARABLE;
     }
@@ -479,11 +509,8 @@ Cell caller_word() {
     return stack::get_caller();
 }
 
-Cell word_named(const char* /*name*/) {
-    // Words cannot be interned until the word layer exists; like the generic
-    // action errors, the argument is none until then (the names each call
-    // passes are the ones the word will carry).
-    return Cell{TYPE_NONE, 0, 0, 0};
+Cell word_named(const char* name) {
+    return word::load(name);
 }
 
 const char* op_name(int32_t op) {
