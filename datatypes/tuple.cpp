@@ -193,8 +193,10 @@ void do_math(int32_t op) {
     }
     for (uint32_t i = 0; i < len; ++i) {
         const int32_t y = rt == TYPE_INTEGER ? integer::get(right) : int32_t(b[i]);
+        // A quotient is cut to a whole byte (the integer worker would make a
+        // float of 10 / 3, which must not count as an overflow to 255).
         Cell result = integer::cell(0);
-        const int32_t r = integer::do_math_op(int32_t(a[i]), y, op, &result);
+        const int32_t r = integer::do_math_op(int32_t(a[i]), y, op, op == OP_DIV ? nullptr : &result);
         if (result.type() != TYPE_INTEGER)
             a[i] = result.get_f64() > 0.0 ? 255 : 0;  // overflow or a fraction
         else
