@@ -16,6 +16,7 @@
 #include "evaluator/number_scan.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
+#include "runtime/base_codecs.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -56,23 +57,6 @@ int32_t from_seconds(double s) {
     if (!(t >= -2147483648.0 && t <= 2147483647.0))
         fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
     return static_cast<int32_t>(t);
-}
-
-// An issue! read as hexadecimal: at most 8 digits.
-int32_t from_hex(const Cell* issue) {
-    const std::string_view name = symbol::name_view(issue->w2);
-    if (name.size() > 8) fire("script", "invalid-data", *issue);
-    uint32_t u = 0;
-    for (char ch : name) {
-        const uint32_t c = uint8_t(ch) & 0x7F;
-        int d = -1;
-        if (c >= '0' && c <= '9') d = int(c - '0');
-        else if (c >= 'a' && c <= 'f') d = int(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') d = int(c - 'A' + 10);
-        if (c < 32 || d < 0) fire("script", "invalid-data", *issue);
-        u = (u << 4) | uint32_t(d);
-    }
-    return static_cast<int32_t>(u);
 }
 
 }  // namespace
@@ -397,6 +381,20 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             v = static_cast<int32_t>(u);
             break;
         }
+        case TYPE_ISSUE: {
+            // The name read as at most 8 hexadecimal digits.
+            const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(spec->w2));
+            const uint32_t n = symbol::name_length(spec->w2);
+            if (n == 0 || n > 8) fire("script", "invalid-data", *spec);
+            uint32_t u = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const int d = base_codecs::hex_digit(name[i]);
+                if (d < 0) fire("script", "invalid-data", *spec);
+                u = (u << 4) | uint32_t(d);
+            }
+            v = static_cast<int32_t>(u);
+            break;
+        }
         case TYPE_MONEY:
             v = money::to_integer(spec);
             break;
@@ -407,9 +405,6 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             v = static_cast<int32_t>(s);
             break;
         }
-        case TYPE_ISSUE:
-            v = from_hex(spec);
-            break;
         default:
             if (!detail::is_string_like(st))
                 fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);

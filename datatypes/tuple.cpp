@@ -107,9 +107,15 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t) {
         case TYPE_ISSUE:
             *proto = from_issue(spec);
             return proto;
-        case TYPE_BINARY:
-            // binary! comes with its own module.
-            fire("internal", "not-done");
+        case TYPE_BINARY: {
+            // The first bytes (at most 12), padded to 3.
+            const integer::detail::TextView t = integer::detail::text_of(spec);
+            uint8_t b[12] = {};
+            const uint32_t n = t.count < 12 ? t.count : 12;
+            std::memcpy(b, t.data, n);
+            *proto = make(b, n);
+            return proto;
+        }
         default: {
             if (!integer::detail::is_string_like(st)) bad_to_arg(*spec);
             const Cell v = scalar::load_text(spec);
