@@ -553,8 +553,8 @@ int32_t field_of(const Cell* element) {
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = field_of(element);
-    if (field < 0) fire("script", "invalid-path", *path, *element);
-    if (value) fire("script", "bad-path-set", *path, *element);
+    if (field < 0) scalar::invalid_path(path, element);
+    if (value) fire("script", "bad-path-set", path ? *path : none::cell(), *element);
     return scalar::result(get_field(parent, field));
 }
 

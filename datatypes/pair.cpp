@@ -102,7 +102,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element);
-    if (a < 0) fire("script", "invalid-path", *path, *element);
+    if (a < 0) scalar::invalid_path(path, element);
     if (!value) return scalar::result(integer::cell(a == 1 ? x_of(parent) : y_of(parent)));
     if (value->type() != TYPE_INTEGER) fire("script", "invalid-type", datatype::cell(value->type()));
     if (a == 1)

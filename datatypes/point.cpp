@@ -122,7 +122,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element, dims(parent));
-    if (a < 0) fire("script", "invalid-path", *path, *element);
+    if (a < 0) scalar::invalid_path(path, element);
     if (!value) return scalar::result(float_::cell(coord(parent, a - 1)));
     if (!is_number(value->type())) fire("script", "invalid-type", datatype::cell(value->type()));
     set_coord(parent, a - 1, float(number_of(value)));

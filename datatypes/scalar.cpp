@@ -7,6 +7,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/entry.h"
+#include "runtime/error.h"
 #include "runtime/series.h"
 
 namespace kiv::scalar {
@@ -31,6 +32,10 @@ Cell load_text(const Cell* text) {
     Cell target{TYPE_NONE, 0, 0, 0};
     runtime::load_single(text, &target);
     return target;
+}
+
+void invalid_path(const Cell* path, const Cell* element) {
+    fire("script", "invalid-path", path ? *path : Cell{TYPE_NONE, 0, 0, 0}, *element);
 }
 
 Cell word(const char* name) {

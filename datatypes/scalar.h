@@ -23,6 +23,10 @@ Cell* result(const Cell& value);
 // not exactly one value).
 Cell load_text(const Cell* text);
 
+// Raises script invalid-path with the path (none when the step has no
+// path) and the element.
+[[noreturn]] void invalid_path(const Cell* path, const Cell* element);
+
 // A word for an error argument (an action or argument name).
 Cell word(const char* name);
 

@@ -168,7 +168,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = path_field(element);
-    if (field < 0) fire("script", "invalid-path", *path, *element);
+    if (field < 0) scalar::invalid_path(path, element);
     if (!value) return scalar::result(get_field(parent->get_f64(), field));
     parent->set_f64(set_field(parent->get_f64(), field, value));
     return value;
