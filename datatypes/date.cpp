@@ -347,10 +347,10 @@ Cell* from_block(Cell* proto, const Cell* spec, bool check) {
         } else if (v[i].type() == TYPE_INTEGER) {
             hms = true;
             hour = integer::get(&v[i++]);
-            if (i >= n || v[i].type() != TYPE_INTEGER) bad_to_arg(*spec);
-            minute = integer::get(&v[i++]);
+            if (i < n && v[i].type() != TYPE_INTEGER) bad_to_arg(*spec);
+            if (i < n) minute = integer::get(&v[i++]);
             double sec = 0;
-            if (i < n) {
+            if (i < n && i == 5) {
                 if (v[i].type() == TYPE_INTEGER)
                     sec = integer::get(&v[i++]);
                 else if (v[i].type() == TYPE_FLOAT)

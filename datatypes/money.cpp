@@ -490,7 +490,10 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
                         if (!b.currency) return 1;
                         Cell wa = currency_word(a.currency), wb = currency_word(b.currency);
                         if (wa.type() == TYPE_WORD && wb.type() == TYPE_WORD) {
-                            const int32_t c = symbol::compare(symbol::get(wa.w2), symbol::get(wb.w2), op);
+                            // Copies: building one name string may move the other.
+                            Cell sa = *symbol::get(wa.w2);
+                            Cell sb = *symbol::get(wb.w2);
+                            const int32_t c = symbol::compare(&sa, &sb, op);
                             if (c) return c;
                         }
                     }
