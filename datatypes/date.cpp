@@ -127,7 +127,11 @@ int32_t append_month(Cell* out, uint32_t month) {
     return int32_t(k);
 }
 
-int32_t form_into(const Cell* value, Cell* out) {
+int32_t form_into(const Cell* value_in, Cell* out) {
+    // A copy: reading the month names may allocate, and the value may lie
+    // in a block's buffer.
+    const Cell copy = *value_in;
+    const Cell* value = &copy;
     const uint32_t w = value->w1;
     const int32_t y = values::date_year(w);
     const char* sep = y < 0 ? "/" : "-";

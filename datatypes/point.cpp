@@ -98,7 +98,9 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t type) {
     return proto;
 }
 
-int32_t form(Cell* value, Cell* out, Cell*, int32_t budget) {
+int32_t form(Cell* value_in, Cell* out, Cell*, int32_t budget) {
+    const Cell copy = *value_in;  // appending may move the buffer the value lies in
+    const Cell* value = &copy;
     int32_t k = scalar::append(out, "(");
     for (int i = 0; i < dims(value); ++i) {
         if (i) k += scalar::append(out, ", ");
