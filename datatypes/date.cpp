@@ -60,17 +60,17 @@ uint32_t zone_from_seconds(double s) {
 }
 
 // Day number of year / month / day with the month and day normalised.
-int32_t days_from_fields(int64_t y, int64_t m, int64_t d) {
+int64_t days_from_fields(int64_t y, int64_t m, int64_t d) {
     const int64_t k = (m - 1) >= 0 ? (m - 1) / 12 : -((12 - m) / 12);
     y += k;
     m -= k * 12;
     if (y < -16384 || y > 16383) fire("script", "out-of-range", integer::cell(int32_t(y)));
-    return values::date_to_days(int32_t(y), int32_t(m), 1) + int32_t(d) - 1;
+    return int64_t(values::date_to_days(int32_t(y), int32_t(m), 1)) + d - 1;
 }
 
 // Carries whole days out of `t` (UTC seconds) so that the local time of day
 // lies in [0, 24 h); returns the new day number.
-int32_t normalize_time(int32_t days, double* t, uint32_t zone) {
+int64_t normalize_time(int64_t days, double* t, uint32_t zone) {
     const double o = zone_offset(zone) / 3600.0;
     const double c = std::trunc(std::trunc(*t / 3600.0 + o) / 24.0);
     double n = double(days) + c;
@@ -83,16 +83,19 @@ int32_t normalize_time(int32_t days, double* t, uint32_t zone) {
         n += 1;
         *t -= DAY;
     }
-    // Day numbers of years -16384..16383 (the date word's range).
-    if (!(n >= -5984000.0 && n <= 5984000.0)) fire("math", "overflow");
-    return int32_t(n);
+    if (!(n >= -1e9 && n <= 1e9)) fire("math", "overflow");
+    return int64_t(n);
 }
 
 // Writes day number and UTC time into the cell, keeping zone and flag.
-void store(Cell* c, int32_t days, double t, uint32_t zone, bool timed) {
+void store(Cell* c, int64_t days, double t, uint32_t zone, bool timed) {
     if (timed) days = normalize_time(days, &t, zone);
+    // The years the date word holds (a few days are left at each end).
+    static const int64_t first = values::date_to_days(-16383, 1, 1);
+    static const int64_t last = values::date_to_days(16383, 12, 31);
+    if (days < first || days > last) fire("math", "overflow");
     c->header = (c->header & ~header::TYPE_MASK) | TYPE_DATE;
-    c->w1 = values::days_to_date(days, timed ? zone : 0, timed);
+    c->w1 = values::days_to_date(int32_t(days), timed ? zone : 0, timed);
     c->set_f64(timed ? t : 0.0);
 }
 
@@ -101,7 +104,7 @@ double local_time(const Cell* c) {
 }
 
 // Replaces the local time (the zone kept), normalising.
-void set_local(Cell* c, int32_t days, double local, uint32_t zone) {
+void set_local(Cell* c, int64_t days, double local, uint32_t zone) {
     store(c, days, local - zone_offset(zone), zone, true);
 }
 
@@ -268,7 +271,7 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
             store(d, days_from_fields(y, int_arg(v), day), t, zone, timed);
             return;
         case F_DAY:
-            store(d, days_from_fields(y, m, 0) + int_arg(v), t, zone, timed);
+            store(d, days_from_fields(y, m, 0) + int64_t(int_arg(v)), t, zone, timed);
             return;
         case F_ZONE:
         case F_TIMEZONE: {
@@ -302,22 +305,22 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
             return;
         case F_WEEKDAY: {
             const int32_t n = days_of(w);
-            store(d, n - (values::weekday(n) - 1) + (int_arg(v) - 1), t, zone, timed);
+            store(d, int64_t(n) - (values::weekday(n) - 1) + (int64_t(int_arg(v)) - 1), t, zone, timed);
             return;
         }
         case F_YEARDAY:
-            store(d, year_start(w) + int_arg(v) - 1, t, zone, timed);
+            store(d, int64_t(year_start(w)) + int_arg(v) - 1, t, zone, timed);
             return;
         case F_WEEK: {
-            const int32_t n = int_arg(v);
-            const int32_t first = year_start(w);
-            int32_t s = (first + 3) % 7;
+            const int64_t n = int_arg(v);
+            const int64_t first = year_start(w);
+            int64_t s = (first + 3) % 7;
             if (s < 0) s += 7;
             store(d, n <= 1 ? first : first - s + (n - 1) * 7, t, zone, timed);
             return;
         }
         default:
-            store(d, isoweek_start(y) + (int_arg(v) - 1) * 7, t, zone, timed);
+            store(d, int64_t(isoweek_start(y)) + (int64_t(int_arg(v)) - 1) * 7, t, zone, timed);
             return;
     }
 }
@@ -384,7 +387,7 @@ Cell* from_block(Cell* proto, const Cell* spec, bool check) {
         }
     }
     const bool timed = n > 3;
-    const int32_t days = days_from_fields(year, month, 0) + int32_t(day);
+    const int64_t days = days_from_fields(year, month, 0) + day;
     uint32_t zone = 0;
     if (timed) zone = zone_as_time ? zone_from_seconds(zone_time) : make_zone(zh % 16, zh < 0 && zm > 0 ? -zm : zm);
     Cell r{TYPE_DATE, 0, 0, 0};
@@ -420,7 +423,7 @@ Cell* convert(Cell* proto, Cell* spec, bool check) {
                 --d;
             }
             Cell r{TYPE_DATE, 0, 0, 0};
-            store(&r, values::date_to_days(1970, 1, 1) + int32_t(d), double(t), 0, true);
+            store(&r, values::date_to_days(1970, 1, 1) + d, double(t), 0, true);
             *proto = r;
             return proto;
         }
@@ -487,15 +490,13 @@ void math(int32_t op) {
     Cell* right = left + 1;
     const uint32_t w = left->w1;
     const uint32_t rt = right->type();
-    int32_t days = days_of(w);
+    int64_t days = days_of(w);
     double t = left->get_f64();
     bool timed = has_time(w);
     const double sign = op == OP_ADD ? 1.0 : -1.0;
     switch (rt) {
         case TYPE_INTEGER: {
-            const int64_t n = int64_t(days) + int64_t(sign) * integer::get(right);
-            if (n < -5984000 || n > 5984000) fire("math", "overflow");
-            days = int32_t(n);
+            days += int64_t(sign) * integer::get(right);
             break;
         }
         case TYPE_TIME:
@@ -504,10 +505,9 @@ void math(int32_t op) {
             break;
         case TYPE_DATE: {
             if (op == OP_ADD) fire("script", "not-related", scalar::word("add"), datatype::cell(TYPE_DATE));
-            int32_t d = days - days_of(right->w1);
             double dt = t - right->get_f64();
-            d = normalize_time(d, &dt, 0);
-            *left = integer::cell(d);
+            const int64_t d = normalize_time(days - days_of(right->w1), &dt, 0);
+            *left = integer::cell(int32_t(d));
             return;
         }
         default:
