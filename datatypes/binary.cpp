@@ -12,6 +12,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -232,7 +233,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             bytes.assign(b->head_ptr(), b->tail_ptr());
             break;
         }
-        case TYPE_TUPLE:
+        case TYPE_TUPLE: {
+            uint8_t tb[12];
+            tuple::get_bytes(spec, tb);
+            bytes.assign(tb, tb + tuple::length(spec));
+            break;
+        }
         case TYPE_IMAGE:
             fire("internal", "not-done");
         default:
