@@ -342,7 +342,7 @@ const NativeFn entries[NATIVE_COUNT] = {
     stats,
     bind,
     in,
-    not_done<40>,  // parse: a later step
+    parse,
     not_done<41>,  // union: a later step
     not_done<42>,  // intersect: a later step
     not_done<43>,  // unique: a later step

@@ -240,6 +240,7 @@ uint32_t to_local_file(bool check, const int32_t* refs);
 
 // ---- System natives (natives_system.cpp) -------------------------------------------------
 uint32_t transcode(bool check, const int32_t* refs);
+uint32_t parse(bool check, const int32_t* refs);
 uint32_t stats(bool check, const int32_t* refs);
 uint32_t recycle(bool check, const int32_t* refs);
 uint32_t compress(bool check, const int32_t* refs);
