@@ -9,9 +9,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -476,7 +477,7 @@ bool is_string_like(uint32_t type) {
 }
 
 Cell caller_word() {
-    return stack::get_caller();
+    return word::caller();
 }
 
 Cell word_named(const char* /*name*/) {

@@ -3,7 +3,7 @@
 // does the work.
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 
 namespace kiv::natives {

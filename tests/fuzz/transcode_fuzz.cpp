@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -31,7 +31,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_scan.h"
 #include "evaluator/lexer_values.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -1,11 +1,5 @@
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
-#include "boot/fixed_words.h"
-#include "datatypes/block.h"
-#include "datatypes/context.h"
-#include "datatypes/symbol.h"
-#include "datatypes/unset.h"
-#include "datatypes/word.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/memory.h"
@@ -22,6 +16,7 @@ Frame* frames_bottom = nullptr;
 Frame* frames_top = nullptr;
 Frame* frames_limit = nullptr;
 Frame* throw_position = nullptr;
+uint32_t (*canonical_symbol)(uint32_t id) = [](uint32_t id) { return id; };
 uint32_t body_symbol = 0;
 uint32_t anon_symbol = 0;
 
@@ -164,7 +159,7 @@ uint32_t throw_break(bool has_value, bool is_continue) {
         frames_top - frames_bottom - 1, [](const Frame* r) { return r->type() == FRAME_LOOP; },
         is_continue ? "continue" : "break", nullptr);
     Cell* base = trim_to(target);
-    *base = has_value && !is_continue ? value : unset::cell();
+    *base = has_value && !is_continue ? value : Cell{TYPE_UNSET, 0, 0, 0};
     return is_continue ? UNWIND_CONTINUE : UNWIND_BREAK;
 }
 
@@ -175,7 +170,7 @@ uint32_t throw_exit(bool has_value, bool from_top) {
     Frame* target = search(
         start, [](const Frame* r) { return (r->header & FRAME_RETURN_TARGET) != 0; }, "return", nullptr);
     Cell* base = trim_to(target);
-    *base = has_value ? value : unset::cell();
+    *base = has_value ? value : Cell{TYPE_UNSET, 0, 0, 0};
     return has_value ? UNWIND_RETURN : UNWIND_EXIT;
 }
 
@@ -187,17 +182,16 @@ static bool catch_takes(const Frame* r, const Cell& name) {
     if (!(r->header & FRAME_NAMED_CATCH)) return true;
     Cell want = bottom[r->saved_base + 1];
     if (want.type() == TYPE_BLOCK) {
-        uint32_t n = block::ks_length(&want);
+        const SeriesBuffer* b = buffer_of(want.w2);
         bool named = false;
-        for (uint32_t i = 0; i < n; ++i) {
-            Cell w = *block::ks_abs_at(&want, want.w1 + i);
-            if (w.type() != TYPE_WORD) return true;  // the catch raises invalid-refine-arg
-            if (name.type() == TYPE_WORD && symbol::resolve(w.w2) == symbol::resolve(name.w2)) named = true;
+        for (const Cell *w = b->head_cell() + want.w1, *end = b->tail_cell(); w < end; ++w) {
+            if (w->type() != TYPE_WORD) return true;  // the catch raises invalid-refine-arg
+            if (name.type() == TYPE_WORD && canonical_symbol(w->w2) == canonical_symbol(name.w2)) named = true;
         }
         return named;
     }
     return want.type() == TYPE_WORD && name.type() == TYPE_WORD &&
-           symbol::resolve(want.w2) == symbol::resolve(name.w2);
+           canonical_symbol(want.w2) == canonical_symbol(name.w2);
 }
 
 uint32_t throw_value(uint32_t code) {
@@ -273,20 +267,6 @@ Frame* caller_frame() {
         if (s != 0 && s != body_symbol && s != anon_symbol) return frames_bottom + i;
     }
     return nullptr;
-}
-
-Cell get_caller() {
-    Frame* f = caller_frame();
-    // Before the fixed words exist (early start-up) there is no word to give.
-    if (!root::global_context || !fixed::words[fixed::W_NOT_FOUND].header) return Cell{TYPE_NONE, 0, 0, 0};
-    if (!f) return fixed::words[fixed::W_NOT_FOUND];
-    uint32_t s = f->symbol();
-    if (!symbol::valid(s)) return fixed::words[fixed::W_NOT_FOUND];
-    // The word bound in the frame's context when it has the symbol, else the
-    // global word.
-    Off binding = f->binding;
-    if (binding && context::cell(binding)->type() == TYPE_CONTEXT) return context::word_for_symbol(binding, s);
-    return word::make_global(s);
 }
 
 }  // namespace kiv::stack

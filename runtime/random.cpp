@@ -1,4 +1,4 @@
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
 #include <errno.h>
 #include <fcntl.h>

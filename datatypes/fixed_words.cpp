@@ -1,11 +1,11 @@
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/root.h"
 
 namespace kiv::fixed {

@@ -1,4 +1,4 @@
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 
 #include <unistd.h>
 
@@ -19,8 +19,9 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 
 namespace kiv::literal_table {
@@ -84,7 +85,7 @@ Cell word_of(Off ctx, uint32_t n) {
 }
 
 [[noreturn]] void fire_expect_arg(uint32_t type, int32_t index) {
-    Cell fn = stack::get_caller();
+    Cell fn = word::caller();
     Cell arg = error::get_call_argument(index);
     fire("script", "expect-arg", fn, datatype::cell(type), arg);
 }
@@ -379,8 +380,16 @@ int32_t to_integer_checked(const Cell* value) {
     return int32_t(d);
 }
 
+// The literal table lives in a fixed buffer (the root block, usually): the
+// buffer holding the table's base is marked with its cells.
+void mark_literal_table() {
+    collector::mark_fixed_buffer_holding(literal_table::base);
+}
+
 void init() {
     word::load_single = &load_single_utf8;
+    collector::unregister_marker(&mark_literal_table);
+    collector::register_marker(&mark_literal_table);
 }
 
 }  // namespace kiv::runtime

@@ -278,7 +278,7 @@ uint32_t throw_exit(bool has_value, bool from_top);
 uint32_t throw_value(uint32_t code);
 
 // The frame where the throw in progress started (0 when none); read and
-// cleared by get_caller.
+// cleared by caller_frame (word::caller).
 extern Frame* throw_position;
 
 // ---- Errors -----------------------------------------------------------------------
@@ -321,10 +321,12 @@ extern uint32_t anon_symbol;
 // position (else the topmost frame) down, the first frame not named <body>
 // or <anon>; null below the bottom. Clears the throw position.
 Frame* caller_frame();
-// The word for an error's `where`. Words do not exist yet: this answers none
-// until the word layer can turn caller_frame()'s symbol and binding into a
-// word (or <not-found> below the bottom). Clears the throw position.
-Cell get_caller();
+// The word for an error's `where` is word::caller() (datatypes/word.h),
+// which turns caller_frame()'s symbol and binding into a word.
+
+// The case-insensitive canonical id of a symbol, for matching a throw's name
+// with its catch; the symbol table installs it (identity until then).
+extern uint32_t (*canonical_symbol)(uint32_t id);
 
 }  // namespace stack
 }  // namespace kiv
