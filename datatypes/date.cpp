@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -14,8 +14,8 @@
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/series.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -16,8 +16,8 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"

@@ -21,7 +21,7 @@
 //     present);
 //   - the result goes into the argument base (the result slot); a native that
 //     evaluates code leaves the evaluated value there;
-//   - the entry returns the unwind code (evaluator/stack.h): 0 when it ended
+//   - the entry returns the unwind code (runtime/stack.h): 0 when it ended
 //     normally; a non-zero code from an evaluation it made is returned as it
 //     came (the stacks are already trimmed for it) unless the native is the
 //     frame that admits it (loops admit break and continue). Errors are
