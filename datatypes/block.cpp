@@ -20,6 +20,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
+#include "runtime/entry.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -748,9 +749,15 @@ void body_to_block(const Cell* spec, Cell* result) {
     *result = body;
 }
 
-// Loading values from text needs the lexer's loader.
-[[noreturn]] void needs_loader() {
-    fire("internal", "not-done");
+// The values of a text, loaded by the lexer's loader.
+void load_text(const Cell* spec, Cell* result) {
+    if (!runtime::lexer_load) fire("internal", "not-done");
+    Cell* saved = stack::top;
+    Cell* text = stack::push(*spec);
+    Cell* loaded = stack::push(none::cell());
+    runtime::lexer_load(text, loaded);
+    *result = *loaded;
+    stack::top = saved;
 }
 
 }  // namespace
@@ -786,7 +793,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
         body_to_block(spec, proto);
     } else if (t == TYPE_STRING) {
-        needs_loader();
+        load_text(spec, proto);
     } else {
         Cell v = *spec;
         v.clear_new_line();

@@ -8,9 +8,11 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -67,8 +69,8 @@ void register_all() {
     typeset::init();
     error::init();
     register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
-    register_blank(TYPE_MAP, 0, "map!");
-    register_blank(TYPE_HASH, TYPE_BLOCK, "hash!");
+    map::init();
+    hash::init();
     register_blank(TYPE_PAIR, 0, "pair!");
     percent::init();
     register_blank(TYPE_TUPLE, 0, "tuple!");
