@@ -1,5 +1,6 @@
 #include "datatypes/types.h"
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
@@ -63,7 +64,7 @@ void register_all() {
     register_blank(TYPE_URL, TYPE_STRING, "url!");
     register_blank(TYPE_FILE, TYPE_URL, "file!");
     object::init();
-    register_blank(TYPE_BITSET, 0, "bitset!");
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
