@@ -21,6 +21,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -749,9 +750,15 @@ void body_to_block(const Cell* spec, Cell* result) {
     *result = body;
 }
 
-// Loading values from text needs the lexer's loader.
-[[noreturn]] void needs_loader() {
-    fire("internal", "not-done");
+// The values of a text, loaded by the lexer's loader.
+void load_text(const Cell* spec, Cell* result) {
+    if (!runtime::lexer_load) fire("internal", "not-done");
+    Cell* saved = stack::top;
+    Cell* text = stack::push(*spec);
+    Cell* loaded = stack::push(none::cell());
+    runtime::lexer_load(text, loaded);
+    *result = *loaded;
+    stack::top = saved;
 }
 
 }  // namespace
@@ -787,7 +794,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
         body_to_block(spec, proto);
     } else if (t == TYPE_STRING) {
-        needs_loader();
+        load_text(spec, proto);
     } else {
         Cell v = *spec;
         v.clear_new_line();
@@ -1214,7 +1221,10 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     }
     Cell r = *result;
     uint32_t type = a->type();
-    if (type != TYPE_HASH) {
+    // The result keeps its table (a hash!) when either operand is a hash!
+    // (for unique, only the first has a say).
+    bool hashed = type == TYPE_HASH || (op != SET_UNIQUE && b->type() == TYPE_HASH);
+    if (!hashed) {
         r.w3 = 0;
         r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
     }

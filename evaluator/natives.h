@@ -262,4 +262,12 @@ uint32_t same_q(bool check, const int32_t* refs);
 uint32_t not_(bool check, const int32_t* refs);
 uint32_t type_q(bool check, const int32_t* refs);
 
+// ---- Set natives (natives_sets.cpp) ---------------------------------------------------------
+uint32_t union_(bool check, const int32_t* refs);
+uint32_t intersect(bool check, const int32_t* refs);
+uint32_t unique(bool check, const int32_t* refs);
+uint32_t difference(bool check, const int32_t* refs);
+uint32_t exclude(bool check, const int32_t* refs);
+uint32_t complement_q(bool check, const int32_t* refs);
+
 }  // namespace kiv::natives
