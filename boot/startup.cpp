@@ -22,6 +22,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
@@ -60,6 +61,7 @@ void runtime_boot() {
     runtime::init();
     natives::init();
     ownership::init();
+    parser::init();
     // The parser, ownership/init, the checksums, the compression words,
     // call/init-buffer, the lexer and the boot image come here.
     lexer::init();
