@@ -178,14 +178,30 @@ void do_math(int32_t op) {
     *left = make(x, y);
 }
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
+void add() {
+    do_math(OP_ADD);
+}
+void subtract() {
+    do_math(OP_SUB);
+}
+void multiply() {
+    do_math(OP_MUL);
+}
+void divide() {
+    do_math(OP_DIV);
+}
+void remainder() {
+    do_math(OP_REM);
+}
+void and_t() {
+    do_math(OP_AND);
+}
+void or_t() {
+    do_math(OP_OR);
+}
+void xor_t() {
+    do_math(OP_XOR);
+}
 
 void absolute() {
     Cell* c = stack::arg_base;
@@ -212,8 +228,8 @@ void random(Cell* c, bool seed, bool secure, bool) {
     *c = make(x, y);
 }
 
-int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
+int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+                  bool ceiling, bool half_ceiling) {
     Cell c = integer::cell(v);
     Cell s;
     Cell* sp = nullptr;
