@@ -162,7 +162,7 @@ uint32_t event_mask(const Cell* callback) {
 // shrunk): clamped to its last cell.
 void refresh_rules(Parser& p) {
     int32_t tail = int32_t(series::count(p.rules->w2));
-    if (p.rp >= tail) p.rp = tail - 1;
+    if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
 }
 

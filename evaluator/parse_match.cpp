@@ -315,7 +315,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
         if (nd.kind == Needle::BITSET) {
             Bits bits(v);
             if (unit == 1) {
-                uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+                uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
                 while (pos < limit && bits.has(head[pos])) ++pos;
                 rounds = pos - start;
             } else {
@@ -330,7 +330,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
                 c2 = casefold::to_lower_char(nd.cp);
                 if (c2 > 0xFF) c2 = a;
             }
-            uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+            uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
             while (pos < limit && (head[pos] == a || head[pos] == c2 || (nd.fold && fold(head[pos]) == a)))
                 ++pos;
             rounds = pos - start;
@@ -479,7 +479,7 @@ bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max,
     const uint8_t* head = b->head_ptr();
     uint32_t unit = b->unit();
     uint32_t pos = start;
-    uint64_t limit = std::min<uint64_t>(stop, uint64_t(start) + cap);
+    uint64_t limit = uint64_t(start) + std::min<uint64_t>(cap, stop > start ? stop - start : 0);
     if (unit == 1) {
         while (pos < limit && table[head[pos]]) ++pos;
     } else {
