@@ -243,6 +243,10 @@ uint32_t transcode(bool check, const int32_t* refs);
 uint32_t parse(bool check, const int32_t* refs);
 uint32_t stats(bool check, const int32_t* refs);
 uint32_t recycle(bool check, const int32_t* refs);
+uint32_t compress(bool check, const int32_t* refs);
+uint32_t decompress(bool check, const int32_t* refs);
+// Interns the method words of compress and decompress (start-up).
+void init_compress_methods();
 
 // ---- Output and comparison natives (natives_output.cpp) ----------------------------------
 uint32_t print(bool check, const int32_t* refs);
