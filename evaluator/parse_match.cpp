@@ -414,6 +414,16 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         const void* q = memmem(head + start, stop - start, bytes.data(), len);
         return q ? hit(uint32_t(static_cast<const uint8_t*>(q) - head)) : false;
     }
+    if (nd.kind == Needle::TEXT && unit == 1 && nd.fold && len > 0) {
+        // Bytes whose folded form starts the needle, found by table; the
+        // rest is compared at each candidate.
+        uint8_t first[256];
+        for (uint32_t c = 0; c < 256; ++c) first[c] = fold(c) == nd.text[0];
+        for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
+            if (first[head[pos]] && match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
+        }
+        return false;
+    }
     for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
         if (len == 0 && pos >= stop) break;
         if (match_at(nd, head, unit, pos, stop, nullptr)) return hit(pos);
