@@ -5,7 +5,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
 
@@ -342,15 +342,15 @@ const NativeFn entries[NATIVE_COUNT] = {
     stats,
     bind,
     in,
-    not_done<40>,  // parse: a later step
-    not_done<41>,  // union: a later step
-    not_done<42>,  // intersect: a later step
-    not_done<43>,  // unique: a later step
-    not_done<44>,  // difference: a later step
-    not_done<45>,  // exclude: a later step
-    not_done<46>,  // complement?: a later step
-    not_done<47>,  // dehex: a later step
-    not_done<48>,  // enhex: a later step
+    parse,
+    union_,
+    intersect,
+    unique,
+    difference,
+    exclude,
+    complement_q,
+    dehex,
+    enhex,
     not_done<49>,  // negative?: a later step
     not_done<50>,  // positive?: a later step
     not_done<51>,  // max: a later step
@@ -386,14 +386,14 @@ const NativeFn entries[NATIVE_COUNT] = {
     throw_,
     catch_,
     extend,
-    not_done<84>,  // debase: a later step
-    not_done<85>,  // to-local-file: a later step
+    debase,
+    to_local_file,
     not_done<86>,  // wait: a later step
     not_done<87>,  // checksum: a later step
     unset,
     not_done<89>,  // new-line: a later step
     not_done<90>,  // new-line?: a later step
-    not_done<91>,  // enbase: a later step
+    enbase,
     context_q,
     not_done<93>,   // set-env: a later step
     not_done<94>,   // get-env: a later step
@@ -405,8 +405,8 @@ const NativeFn entries[NATIVE_COUNT] = {
     not_done<100>,  // zero?: a later step
     not_done<101>,  // size?: a later step
     not_done<102>,  // browse: a later step
-    not_done<103>,  // compress: a later step
-    not_done<104>,  // decompress: a later step
+    compress,
+    decompress,
     recycle,
     transcode,
     apply,
@@ -423,6 +423,7 @@ void init() {
     for (NativeFn& f : natives_table) f = nullptr;
     next_number = 1;
     register_entries(entries, NATIVE_COUNT);
+    init_compress_methods();
     if (!working_slot) {
         block::make_in(&root::block, 32);
         working_slot = root::count() - 1;

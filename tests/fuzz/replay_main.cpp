@@ -1,15 +1,16 @@
-// Runs a fuzz target without libFuzzer: every file named on the command line,
-// and every file of every folder named (in name order), is passed once to
-// LLVMFuzzerTestOneInput. CTest replays the kept inputs of each target this
-// way; it also runs a single input under a debugger. A target may define
-// KivFuzzDescribe to show what an input stands for: `--print FILE...` calls
-// it instead of running the inputs.
-#include <dirent.h>
-#include <sys/stat.h>
-
+// Replay driver for the fuzz targets when libFuzzer is not available (g++
+// builds): runs LLVMFuzzerTestOneInput once on every file named on the
+// command line, and on every file inside each directory named, in sorted
+// order. This is how `make test` replays the kept inputs of tests/fuzz/corpus.
+// A target reports a failed check by aborting, so reaching the end is a pass.
+// A target may define KivFuzzDescribe to show what an input stands for:
+// `--print FILE...` calls it instead of running the inputs.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,62 +19,52 @@ extern "C" __attribute__((weak)) void KivFuzzDescribe(const uint8_t* data, size_
 
 namespace {
 
-bool read_file(const std::string& path, std::vector<uint8_t>* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-    std::fclose(f);
-    return true;
-}
+bool print_only = false;
 
-void collect_inputs(const std::string& path, std::vector<std::string>* files) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
-        return;
+int replay(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "replay: cannot read %s\n", file.c_str());
+        return 1;
     }
-    if (!S_ISDIR(st.st_mode)) {
-        files->push_back(path);
-        return;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // An exact-size heap copy, so that the sanitizers see any read past the end.
+    uint8_t* copy = new uint8_t[bytes.size() ? bytes.size() : 1];
+    std::copy(bytes.begin(), bytes.end(), copy);
+    if (print_only && KivFuzzDescribe) {
+        KivFuzzDescribe(copy, bytes.size());
+    } else {
+        LLVMFuzzerTestOneInput(copy, bytes.size());
     }
-    DIR* d = opendir(path.c_str());
-    if (!d) return;
-    std::vector<std::string> names;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    for (const std::string& n : names) files->push_back(path + "/" + n);
+    delete[] copy;
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool print = false;
-    std::vector<std::string> files;
+    int failures = 0;
+    size_t count = 0;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--print") {
-            print = true;
-        } else {
-            collect_inputs(a, &files);
-        }
-    }
-    for (const std::string& path : files) {
-        std::vector<uint8_t> data;
-        if (!read_file(path, &data)) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 1;
-        }
-        if (print && KivFuzzDescribe) {
-            KivFuzzDescribe(data.data(), data.size());
+        if (std::string(argv[i]) == "--print") {
+            print_only = true;
             continue;
         }
-        std::fprintf(stderr, "running %s\n", path.c_str());
-        LLVMFuzzerTestOneInput(data.data(), data.size());
+        const std::filesystem::path arg(argv[i]);
+        std::vector<std::filesystem::path> files;
+        if (std::filesystem::is_directory(arg)) {
+            for (const auto& e : std::filesystem::directory_iterator(arg)) {
+                if (e.is_regular_file()) files.push_back(e.path());
+            }
+            std::sort(files.begin(), files.end());
+        } else {
+            files.push_back(arg);
+        }
+        for (const auto& f : files) {
+            failures += replay(f);
+            ++count;
+        }
     }
-    std::fprintf(stderr, "%zu inputs\n", files.size());
-    return 0;
+    std::printf("replayed %zu inputs\n", count);
+    return failures ? 1 : 0;
 }
