@@ -1,11 +1,13 @@
 #include "datatypes/types.h"
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
@@ -22,8 +24,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 
 namespace kiv::datatype {
@@ -45,7 +49,7 @@ void register_all() {
     series::init();
     block::init();
     string::init();
-    register_blank(TYPE_BINARY, TYPE_STRING, "binary!");
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -61,8 +65,8 @@ void register_all() {
     routine::init();
     paren::init();
     issue::init();
-    register_blank(TYPE_URL, TYPE_STRING, "url!");
-    register_blank(TYPE_FILE, TYPE_URL, "file!");
+    url::init();
+    file::init();
     object::init();
     bitset::init();
     triple::init();
@@ -76,13 +80,13 @@ void register_all() {
     percent::init();
     register_blank(TYPE_TUPLE, 0, "tuple!");
     register_blank(TYPE_TIME, TYPE_FLOAT, "time!");
-    register_blank(TYPE_TAG, TYPE_STRING, "tag!");
-    register_blank(TYPE_EMAIL, TYPE_STRING, "email!");
+    tag::init_tag();
+    tag::init_email();
     handle::init();
     register_blank(TYPE_DATE, 0, "date!");
     register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
     register_blank(TYPE_MONEY, 0, "money!");
-    register_blank(TYPE_REF, TYPE_STRING, "ref!");
+    tag::init_ref();
     register_blank(TYPE_POINT2D, 0, "point2D!");
     register_blank(TYPE_POINT3D, 0, "point3D!");
 }
