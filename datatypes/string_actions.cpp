@@ -21,6 +21,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/case_fold.h"
@@ -314,32 +315,11 @@ void check_needed_size(Cell* series, Cell* value, int32_t part, int32_t dup) {
 
 // ---- Search ---------------------------------------------------------------------------------------
 
-// A vector element as a number (integer and char elements sign-extended).
+// A vector element as a number (vector.h gives the reading rule).
 double vector_number(const uint8_t* p, uint32_t unit, uint32_t elem_type) {
-    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) {
-        if (unit == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            return f;
-        }
-        double d;
-        std::memcpy(&d, p, 8);
-        return d;
-    }
-    switch (unit) {
-        case 1:
-            return int8_t(*p);
-        case 2: {
-            int16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        default: {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    Cell e = vector::get_element(p, unit, elem_type);
+    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) return e.get_f64();
+    return double(int32_t(e.w2));
 }
 
 // What find looks for at each position.

@@ -27,6 +27,7 @@
 #include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 
@@ -73,7 +74,7 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
+    vector::init();
     map::init();
     hash::init();
     register_blank(TYPE_PAIR, 0, "pair!");
