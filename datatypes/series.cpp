@@ -555,15 +555,32 @@ bool is_owned_field(uint32_t symbol) {
 
 void reflect(Cell* value, uint32_t field_symbol) {
     if (!is_owned_field(field_symbol)) fire("internal", "not-done");
-    // The owner recorded in the ownership table; the table does not exist
-    // yet, so no series has one.
-    *value = none::cell();
+    // The owner recorded in the ownership table, or none.
+    Cell* owner = ownership::get_owner(value->w2);
+    *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
 }
 
-Cell* modify(Cell* target, Cell* /*field*/, Cell* /*value*/, bool /*case_sensitive*/) {
+Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
-    // block [owner word] records one. Both go to the ownership table, which
-    // does not exist yet: nothing is recorded.
+    // block [owner word] records one.
+    if (!word::any_word_type(field->type()) || !is_owned_field(field->w2)) return target;
+    Cell* saved = stack::top;
+    Cell* held = stack::push(*target);
+    if (value->type() == TYPE_NONE) {
+        ownership::unbind(held);
+    } else if (value->type() == TYPE_BLOCK) {
+        Cell v = *value;
+        uint32_t len = count(v.w2);
+        if (uint64_t(v.w1) + 1 < len) {
+            Cell* owner = stack::push(buffer_of(v.w2)->head_cell()[v.w1]);
+            Cell* word = stack::push(buffer_of(v.w2)->head_cell()[v.w1 + 1]);
+            if (owner->type() != TYPE_OBJECT) fire("script", "invalid-arg", *owner);
+            ownership::bind_set(held, owner, word);
+        }
+    } else {
+        fire("script", "invalid-arg", *value);
+    }
+    stack::top = saved;
     return target;
 }
 
