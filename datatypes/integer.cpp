@@ -8,9 +8,11 @@
 #include "datatypes/float.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/number_scan.h"
+#include "runtime/base_codecs.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
@@ -377,9 +379,22 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             v = static_cast<int32_t>(u);
             break;
         }
+        case TYPE_ISSUE: {
+            // The name read as at most 8 hexadecimal digits.
+            const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(spec->w2));
+            const uint32_t n = symbol::name_length(spec->w2);
+            if (n == 0 || n > 8) fire("script", "invalid-data", *spec);
+            uint32_t u = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const int d = base_codecs::hex_digit(name[i]);
+                if (d < 0) fire("script", "invalid-data", *spec);
+                u = (u << 4) | uint32_t(d);
+            }
+            v = static_cast<int32_t>(u);
+            break;
+        }
         case TYPE_MONEY:
         case TYPE_DATE:
-        case TYPE_ISSUE:
             fire("internal", "not-done");
         default:
             if (!detail::is_string_like(st))

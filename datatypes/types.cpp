@@ -1,13 +1,16 @@
 #include "datatypes/types.h"
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -18,8 +21,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 
 namespace kiv::datatype {
@@ -33,6 +38,7 @@ void register_blank(uint32_t id, uint32_t parent, const char* name) {
 }  // namespace
 
 void register_all() {
+    hash_values::install();
     datatype::init();
     unset::init();
     none::init();
@@ -40,7 +46,7 @@ void register_all() {
     series::init();
     block::init();
     string::init();
-    register_blank(TYPE_BINARY, TYPE_STRING, "binary!");
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -56,8 +62,8 @@ void register_all() {
     routine::init();
     paren::init();
     issue::init();
-    register_blank(TYPE_URL, TYPE_STRING, "url!");
-    register_blank(TYPE_FILE, TYPE_URL, "file!");
+    url::init();
+    file::init();
     object::init();
     register_blank(TYPE_BITSET, 0, "bitset!");
     triple::init();
@@ -71,13 +77,13 @@ void register_all() {
     percent::init();
     register_blank(TYPE_TUPLE, 0, "tuple!");
     register_blank(TYPE_TIME, TYPE_FLOAT, "time!");
-    register_blank(TYPE_TAG, TYPE_STRING, "tag!");
-    register_blank(TYPE_EMAIL, TYPE_STRING, "email!");
+    tag::init_tag();
+    tag::init_email();
     handle::init();
     register_blank(TYPE_DATE, 0, "date!");
     register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
     register_blank(TYPE_MONEY, 0, "money!");
-    register_blank(TYPE_REF, TYPE_STRING, "ref!");
+    tag::init_ref();
     register_blank(TYPE_POINT2D, 0, "point2D!");
     register_blank(TYPE_POINT3D, 0, "point3D!");
 }

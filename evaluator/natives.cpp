@@ -349,8 +349,8 @@ const NativeFn entries[NATIVE_COUNT] = {
     not_done<44>,  // difference: a later step
     not_done<45>,  // exclude: a later step
     not_done<46>,  // complement?: a later step
-    not_done<47>,  // dehex: a later step
-    not_done<48>,  // enhex: a later step
+    dehex,
+    enhex,
     not_done<49>,  // negative?: a later step
     not_done<50>,  // positive?: a later step
     not_done<51>,  // max: a later step
@@ -386,14 +386,14 @@ const NativeFn entries[NATIVE_COUNT] = {
     throw_,
     catch_,
     extend,
-    not_done<84>,  // debase: a later step
-    not_done<85>,  // to-local-file: a later step
+    debase,
+    to_local_file,
     not_done<86>,  // wait: a later step
     not_done<87>,  // checksum: a later step
     unset,
     not_done<89>,  // new-line: a later step
     not_done<90>,  // new-line?: a later step
-    not_done<91>,  // enbase: a later step
+    enbase,
     context_q,
     not_done<93>,   // set-env: a later step
     not_done<94>,   // get-env: a later step

@@ -231,6 +231,13 @@ uint32_t return_(bool check, const int32_t* refs);
 uint32_t throw_(bool check, const int32_t* refs);
 uint32_t catch_(bool check, const int32_t* refs);
 
+// ---- Encoding natives (natives_encoding.cpp) -------------------------------------------
+uint32_t dehex(bool check, const int32_t* refs);
+uint32_t enhex(bool check, const int32_t* refs);
+uint32_t enbase(bool check, const int32_t* refs);
+uint32_t debase(bool check, const int32_t* refs);
+uint32_t to_local_file(bool check, const int32_t* refs);
+
 // ---- System natives (natives_system.cpp) -------------------------------------------------
 uint32_t transcode(bool check, const int32_t* refs);
 uint32_t stats(bool check, const int32_t* refs);
