@@ -280,6 +280,7 @@ inline void boot_interpreter() {
     boot_runtime();
     if (booted) return;
     booted = true;
+    boot(BootLevel::language);
     for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
         if (datatype::names[t].name) set_global(datatype::names[t].name, datatype::cell(t));
     Cell all = typeset::default_set();
@@ -309,8 +310,6 @@ inline void boot_interpreter() {
     set_global("false", logic::cell(false));
     set_global("none", none::cell());
 
-    natives::init();
-    interpreter::init();
     for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
         // The argument text is one block; the reader takes block contents.
         std::string spec = natives::SPECS[n - 1];

@@ -224,9 +224,7 @@ inline void boot_interpreter() {
     if (booted) return;
     booted = true;
     boot_runtime();
-    error::init_values();
-    natives::init();
-    interpreter::init();
+    boot(BootLevel::language);
     define_type_words();
     define_missing_type_words();
     define_typesets();

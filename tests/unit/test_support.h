@@ -85,7 +85,7 @@ inline void boot_runtime() {
     static bool booted = false;
     if (booted) return;
     booted = true;
-    boot_value_core();
+    boot(BootLevel::values);
     collector::register_marker(mark_held_values);
 }
 
