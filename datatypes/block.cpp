@@ -1,6 +1,6 @@
-// block!: cell-series primitives, mold/form, compare, searching, insertion,
-// sorting and the set operations of blocks (and, by inheritance, of paren!,
-// the path types and hash!).
+// block!: cell-series primitives, mold/form, compare, searching, insertion
+// and sorting of blocks (and, by inheritance, of paren!, the path types and
+// hash!). The set operations are in set_operations.cpp.
 #include "datatypes/block.h"
 
 #include <algorithm>
@@ -1104,123 +1104,6 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
     if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
     return series;
-}
-
-// ---- Set operations ---------------------------------------------------------------------------------
-
-namespace {
-
-// A block-like operand with a hash table over its buffer (its own when it is
-// a hash!, else a temporary one), for looking values up.
-struct Indexed {
-    Cell* cell;      // stack cell: hash!-typed view (word 3 = the table)
-    uint32_t first;  // the operand's position: matches before it do not count
-};
-
-Indexed index_operand(const Cell* operand) {
-    Cell* c = stack::push(*operand);
-    if (!is_hash(operand)) {
-        uint32_t n = cell_count(operand);
-        Off table = hashtable::init(n ? n : 1, operand->w2, hashtable::HASH, 0);
-        c->set_type(TYPE_HASH);
-        c->w3 = table;
-    }
-    return Indexed{c, std::min(operand->w1, cell_count(operand))};
-}
-
-// Is the value the first cell of a record (records of `step` cells from the
-// operand's position) of the indexed operand?
-bool contains(const Indexed& ix, const Cell* key, uint32_t step, bool case_sensitive) {
-    int32_t op = case_sensitive ? COMP_STRICT_EQUAL : COMP_FIND;
-    uint32_t n = cell_count(ix.cell);
-    if (series::is_block_like(key->type())) {
-        // Blocks hash by identity: compare them one by one.
-        for (uint32_t i = ix.first; i < n; i += step)
-            if (equal_cells(cell_at(ix.cell, i), key, op)) return true;
-        return false;
-    }
-    hashtable::Cursor cursor;
-    for (int32_t p = hashtable::find_first(ix.cell->w3, key, case_sensitive, cursor); p >= 0;
-         p = hashtable::find_next(ix.cell->w3, key, case_sensitive, cursor)) {
-        if (uint32_t(p) >= ix.first && (uint32_t(p) - ix.first) % step == 0) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
-    if (skip < 1) invalid_refine_arg("skip", integer::cell(skip));
-    uint32_t step = uint32_t(skip);
-    Cell* a = stack::arg_base;
-    Cell* b = stack::arg_base + 1;
-    bool binary = op != SET_UNIQUE;
-    uint32_t la = ks_length(a);
-    uint32_t lb = binary ? ks_length(b) : 0;
-    StackMark mark;
-    uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
-    if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
-    if (capacity == 0) capacity = 1;
-    // The result, indexed by its own table while it is built.
-    Cell* result = stack::push(none::cell());
-    make_at(result, int32_t(capacity));
-    result->w3 = hashtable::init(uint32_t(capacity), result->w2, hashtable::HASH, 0);
-    result->set_type(TYPE_HASH);
-    Indexed in_result{result, 0};
-
-    auto pass = [&](const Cell* src, const Indexed* other) {
-        Cell s = *src;
-        uint32_t len = ks_length(&s);
-        uint32_t from = std::min(s.w1, cell_count(&s));
-        for (uint32_t i = 0; i < len; i += step) {
-            Cell key = read_cell(&s, from + i);
-            if (other) {
-                bool found = contains(*other, &key, step, case_sensitive);
-                if (found != (op == SET_INTERSECT)) continue;
-            }
-            if (contains(in_result, &key, step, case_sensitive)) continue;
-            uint32_t cells = std::min(step, len - i);
-            uint32_t at = cell_count(result);
-            for (uint32_t k = 0; k < cells; ++k) {
-                Cell c = read_cell(&s, from + i + k);
-                ks_append(result, &c);
-            }
-            for (uint32_t k = 0; k < cells; ++k) hashtable::put(result->w3, at + k, case_sensitive);
-        }
-    };
-
-    switch (op) {
-        case SET_UNIQUE:
-            pass(a, nullptr);
-            break;
-        case SET_UNION:
-            pass(a, nullptr);
-            pass(b, nullptr);
-            break;
-        case SET_INTERSECT:
-        case SET_EXCLUDE: {
-            Indexed ib = index_operand(b);
-            pass(a, &ib);
-            break;
-        }
-        case SET_DIFFERENCE: {
-            Indexed ib = index_operand(b);
-            Indexed ia = index_operand(a);
-            pass(a, &ib);
-            pass(b, &ia);
-            break;
-        }
-        default:
-            fire("internal", "not-done");
-    }
-    Cell r = *result;
-    uint32_t type = a->type();
-    if (type != TYPE_HASH) {
-        r.w3 = 0;
-        r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
-    }
-    *stack::arg_base = r;
-    return stack::arg_base;
 }
 
 // ---- Registration ------------------------------------------------------------------------------
