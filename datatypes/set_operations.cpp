@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "datatypes/block.h"
+#include "datatypes/block_internal.h"
 #include "datatypes/code_point_set.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -23,42 +24,15 @@ namespace kiv {
 
 namespace {
 
-// Largest cell count a result block may need.
-constexpr uint64_t MAX_BLOCK_CELLS = 0xFFFFFFF0ull / sizeof(Cell);
-
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
     fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
-}
-
-// Restores the data stack's top when an operation leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
-inline uint32_t cell_count(const Cell* b) {
-    return series::count(b->w2);
-}
-inline Cell* cell_at(const Cell* b, uint32_t i) {
-    return buffer_of(b->w2)->head_cell() + i;
-}
-inline Cell read_cell(const Cell* b, uint32_t i) {
-    return *cell_at(b, i);
-}
-inline bool is_hash(const Cell* v) {
-    return v->type() == TYPE_HASH && v->w3 != 0;
-}
-inline bool equal_cells(const Cell* a, const Cell* b, int32_t op) {
-    // Two integers: every equality operation compares their values.
-    if (a->type() == TYPE_INTEGER && b->type() == TYPE_INTEGER) return a->w2 == b->w2;
-    Cell x = *a, y = *b;
-    return actions::compare(&x, &y, op);
 }
 
 }  // namespace
 
 namespace block {
 
+using namespace internal;
 
 namespace {
 
@@ -111,7 +85,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     uint32_t lb = binary ? ks_length(b) : 0;
     StackMark mark;
     uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
-    if (capacity > MAX_BLOCK_CELLS) fire("internal", "no-memory");
+    if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
     if (capacity == 0) capacity = 1;
     // The result, indexed by its own table while it is built.
     Cell* result = stack::push(none::cell());
@@ -178,6 +152,8 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
 }  // namespace block
 
 namespace string {
+
+using block::internal::StackMark;
 
 Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
     StackMark mark;
