@@ -29,7 +29,6 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "test_support.h"
-#include "word_reader.h"
 
 namespace kiv::test {
 
@@ -197,7 +196,7 @@ inline void define_missing_type_words() {
 // defined as a global word.
 inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* spec_text) {
     Cell* pair = block::push_only(2);
-    Cell* spec = stack::push(read(spec_text));
+    Cell* spec = stack::push(load(spec_text));
     block::ks_append(pair, spec);
     Cell n = int_cell(int32_t(number));
     block::ks_append(pair, &n);
