@@ -22,6 +22,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
@@ -70,6 +71,7 @@ void boot_language() {
     error::init_values();
     runtime::init();
     natives::init();
+    parser::init();
     lexer::init();
     interpreter::init();
     library::bind_builtins();

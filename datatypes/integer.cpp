@@ -5,12 +5,14 @@
 #include <cstring>
 
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/unset.h"
 #include "evaluator/number_scan.h"
 #include "runtime/base_codecs.h"
 #include "runtime/random.h"
@@ -394,8 +396,15 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             break;
         }
         case TYPE_MONEY:
-        case TYPE_DATE:
-            fire("internal", "not-done");
+            v = money::to_integer(spec);
+            break;
+        case TYPE_DATE: {
+            // Unix time; dates from 2038-01-19 on do not fit 32 bits.
+            const double s = std::trunc(date::unix_seconds(spec) + 0.5);
+            if (!(s >= -2147483648.0 && s <= 2147483647.0)) overflow();
+            v = static_cast<int32_t>(s);
+            break;
+        }
         default:
             if (!detail::is_string_like(st))
                 fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
@@ -455,7 +464,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
             return float_::compare_numbers(value->type(), static_cast<double>(get(value)), ot,
                                            float_::get(other), op);
         case TYPE_MONEY:
-            fire("internal", "not-done");
+            return money::compare_number(value, other, op);
         default:
             return NOT_COMPARABLE;
     }
@@ -495,11 +504,8 @@ Cell caller_word() {
     return word::caller();
 }
 
-Cell word_named(const char* /*name*/) {
-    // Words cannot be interned until the word layer exists; like the generic
-    // action errors, the argument is none until then (the names each call
-    // passes are the ones the word will carry).
-    return Cell{TYPE_NONE, 0, 0, 0};
+Cell word_named(const char* name) {
+    return word::load(name);
 }
 
 const char* op_name(int32_t op) {

@@ -115,10 +115,7 @@ inline Cell* bitwise_operands() {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     if (b->type() != TYPE_LOGIC) {
-        // arg1 (the calling function's word) and arg3 (its second argument's
-        // word) need the word layer; none stands in for them until then.
-        Cell none{TYPE_NONE, 0, 0, 0};
-        fire("script", "expect-arg", word::caller(), datatype::cell(b->type()), none);
+        fire("script", "expect-arg", word::caller(), datatype::cell(b->type()), word::load("value2"));
     }
     return a;
 }

@@ -141,7 +141,10 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     }
     Cell r = *result;
     uint32_t type = a->type();
-    if (type != TYPE_HASH) {
+    // The result keeps its table (a hash!) when either operand is a hash!
+    // (for unique, only the first has a say).
+    bool hashed = type == TYPE_HASH || (op != SET_UNIQUE && b->type() == TYPE_HASH);
+    if (!hashed) {
         r.w3 = 0;
         r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
     }

@@ -1,27 +1,36 @@
 #include "datatypes/types.h"
 
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
@@ -65,27 +74,26 @@ void register_all() {
     url::init();
     file::init();
     object::init();
-    register_blank(TYPE_BITSET, 0, "bitset!");
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
     register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
-    register_blank(TYPE_MAP, 0, "map!");
-    register_blank(TYPE_HASH, TYPE_BLOCK, "hash!");
-    register_blank(TYPE_PAIR, 0, "pair!");
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
-    register_blank(TYPE_TUPLE, 0, "tuple!");
-    register_blank(TYPE_TIME, TYPE_FLOAT, "time!");
+    tuple::init();
+    time_::init();
     tag::init_tag();
     tag::init_email();
     handle::init();
-    register_blank(TYPE_DATE, 0, "date!");
+    date::init();
     register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
-    register_blank(TYPE_MONEY, 0, "money!");
+    money::init();
     tag::init_ref();
-    register_blank(TYPE_POINT2D, 0, "point2D!");
-    register_blank(TYPE_POINT3D, 0, "point3D!");
+    point::init();  // point2D!, point3D!
 }
 
 void register_image() {

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/scalar.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -319,8 +321,12 @@ uint32_t trace_mask = 0;
 TraceHook trace_hook = nullptr;
 bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
 
-// Machine-stack guard: evaluation recurses on the C++ stack; below the floor
-// a clean stack overflow is raised before the real stack runs out.
+// Machine-stack guard: evaluation recurses on the C++ stack (every call, block
+// and single expression checks it); below the floor a clean stack overflow is
+// raised before the real stack runs out. The margin left below the floor
+// covers the deepest stretch between two checks and the raising of the
+// error; on a small stack it is a quarter of the stack, so the guard works
+// at any stack size.
 uintptr_t stack_floor = 0;
 uintptr_t stack_ceiling = 0;
 
@@ -335,8 +341,9 @@ void init_stack_guard() {
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     void* addr = nullptr;
     size_t size = 0;
-    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 2 * STACK_MARGIN) {
-        stack_floor = uintptr_t(addr) + STACK_MARGIN;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 0) {
+        uintptr_t margin = std::min<uintptr_t>(STACK_MARGIN, size / 4);
+        stack_floor = uintptr_t(addr) + margin;
         stack_ceiling = uintptr_t(addr) + size;
     }
     pthread_attr_destroy(&attr);
@@ -704,6 +711,7 @@ uint32_t run_body(const Cell& fn, const Cell& name);
 // operand is the topmost value and becomes the first argument in place.
 uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                    bool infix) {
+    check_machine_stack();
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
     if (!is_callable(type)) fire("internal", "not-done");
@@ -865,6 +873,24 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
 
 // ==== Paths ==========================================================================================
 
+// After a set-path: a value whose path action changed it in its own cell
+// (scalar::changed_in_place) is stored back into the value it was read from,
+// up the chain of steps, and into the head word at the top.
+void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
+    int32_t k = int32_t((stack::top - history) / 2) - 1;  // the last step
+    while (scalar::changed_in_place(changed.type())) {
+        if (k == 0) {
+            Cell w = head;
+            context::set_word(&w, &changed);
+            return;
+        }
+        Cell* holder = history + 2 * (k - 1);
+        actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true);
+        changed = *holder;
+        --k;
+    }
+}
+
 // Evaluates a path (get, set or call form); the final value is pushed.
 uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
@@ -894,6 +920,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
     }
     Cell* grandparent = stack::push(none::cell());
     Cell* element = stack::push(none::cell());
+    // Each step's parent and element, so that a value held in its cell (a
+    // pair, a date...) that a set-path changed can be written back where it
+    // was read from.
+    Cell* history = stack::top;
     for (uint32_t i = first + 1; i < n; ++i) {
         pc.pos = i;
         Cell el = *cell_at(node, i);
@@ -909,6 +939,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
         if (el.type() == TYPE_UNSET) fire("script", "invalid-path", *path, el);
         *element = el;
         bool last = i + 1 == n;
+        if (mode == PATH_SET) {
+            stack::push(*parent);
+            stack::push(el);
+        }
         Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
                                      grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
         Cell result = r ? *r : none::cell();
@@ -925,6 +959,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             return 0;
         }
     }
+    if (mode == PATH_SET) write_back(head, path, history, *grandparent);
     Cell final_value = mode == PATH_SET ? *value : *parent;
     stack::top = start;
     stack::push(final_value);
@@ -1069,6 +1104,9 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
 inline uint32_t eval_in_frame(const Cell& b) {
+    // The frame holds the block: the collector keeps it while it runs, even
+    // when the code clears or replaces every other reference to it.
+    stack::ctop()->saved_values = b.w2;
     PositionGuard guard;
     current_node = b.w2;
     current_index = b.w1;
@@ -1172,6 +1210,7 @@ namespace {
 // eval_next and eval_single: one expression from `index`, with or without
 // the infix look-ahead after it.
 uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
+    check_machine_stack();
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
@@ -1185,6 +1224,7 @@ uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookah
     current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+    stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
     if (uint32_t code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;

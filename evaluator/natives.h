@@ -240,8 +240,13 @@ uint32_t to_local_file(bool check, const int32_t* refs);
 
 // ---- System natives (natives_system.cpp) -------------------------------------------------
 uint32_t transcode(bool check, const int32_t* refs);
+uint32_t parse(bool check, const int32_t* refs);
 uint32_t stats(bool check, const int32_t* refs);
 uint32_t recycle(bool check, const int32_t* refs);
+uint32_t compress(bool check, const int32_t* refs);
+uint32_t decompress(bool check, const int32_t* refs);
+// Interns the method words of compress and decompress (start-up).
+void init_compress_methods();
 
 // ---- Output and comparison natives (natives_output.cpp) ----------------------------------
 uint32_t print(bool check, const int32_t* refs);
@@ -256,5 +261,13 @@ uint32_t greater_or_equal_q(bool check, const int32_t* refs);
 uint32_t same_q(bool check, const int32_t* refs);
 uint32_t not_(bool check, const int32_t* refs);
 uint32_t type_q(bool check, const int32_t* refs);
+
+// ---- Set natives (natives_sets.cpp) ---------------------------------------------------------
+uint32_t union_(bool check, const int32_t* refs);
+uint32_t intersect(bool check, const int32_t* refs);
+uint32_t unique(bool check, const int32_t* refs);
+uint32_t difference(bool check, const int32_t* refs);
+uint32_t exclude(bool check, const int32_t* refs);
+uint32_t complement_q(bool check, const int32_t* refs);
 
 }  // namespace kiv::natives

@@ -18,6 +18,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
@@ -741,10 +742,41 @@ uint32_t value_q(bool check, const int32_t*) {
     return result(logic::cell(has_value));
 }
 
-uint32_t extend(bool check, const int32_t*) {
+uint32_t extend(bool check, const int32_t* refs) {
     if (check) check_args(N_EXTEND, 2);
-    // Objects are not extended in place; maps are a later datatype.
-    fire("internal", "not-done");
+    Cell* a = args_in_place(2);
+    bool case_sensitive = refs[0] >= 0;
+    Cell* spec = a + 1;
+    if (spec->type() == TYPE_MAP) {
+        // A map's live pairs, as reflect gives its body.
+        Cell* body = stack::push(*spec);
+        map::reflect(body, fixed::sym[fixed::SYM_BODY]);
+        *spec = *body;
+    }
+    if (a->type() == TYPE_MAP) {
+        map::extend(a, spec, case_sensitive);
+        return result(*a);
+    }
+    // An object gains the words it lacks and takes every value: keys must be
+    // words of any kind, in pairs.
+    Cell pairs = *spec;
+    uint32_t first = pairs.w1, end = cells_of(&pairs);
+    if (first > end) first = end;
+    if ((end - first) & 1) fire("script", "invalid-arg", pairs);
+    for (uint32_t i = first; i < end; i += 2) {
+        Cell k = cell_at(&pairs, i);
+        if (!word::any_word_type(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
+            fire("script", "invalid-arg", k);
+    }
+    Off ctx = a->w1;
+    for (uint32_t i = first; i < end; i += 2) {
+        Cell k = cell_at(&pairs, i);
+        Cell v = cell_at(&pairs, i + 1);
+        k.clear_new_line();
+        v.clear_new_line();
+        context::put_word(ctx, &k, &v);
+    }
+    return result(*a);
 }
 
 uint32_t unset(bool check, const int32_t*) {

@@ -342,10 +342,6 @@ TEST_F(EvalNatives, ContextQ) {
     EXPECT_EQ(run_mold("[f: func [x] [context? 'x] same? :f f 1]"), "true");
 }
 
-TEST_F(EvalNatives, ExtendIsNotDone) {
-    run_error("[extend construct [a: 1] [b: 2]]", "internal", "not-done");
-}
-
 // ---- apply ----------------------------------------------------------------------------------
 
 TEST_F(EvalNatives, ApplyFixedArguments) {

@@ -52,7 +52,7 @@ namespace kiv::test {
 // ---- Keeping test values reachable ------------------------------------------
 // A Cell held in a C++ variable is no root: once collection is on, its series
 // may be reclaimed at the next allocation. The value helpers here (and in
-// block_builder.h and word_reader.h) also keep what they return in a block
+// load() and block_builder.h) also keep what they return in a block
 // that the collector marks until the next test starts, so a test may hold
 // their results across allocations. Values made by calling the modules
 // directly must be kept with hold() (or live on the data stack).
@@ -190,7 +190,7 @@ inline std::string string_text(const Cell& s) {
 }
 
 // ---- Reading values from text -------------------------------------------------------
-// What the small test readers (block_builder.h, word_reader.h and the others)
+// What the small test readers still in use (block_builder.h, object_test_support.h)
 // share. A reader has `const char* p` (the text left), `bool space()` (skips
 // blanks, true when a line break was among them) and `void one(Cell* out)`
 // (reads one value at p into a data-stack cell).
