@@ -15,7 +15,7 @@
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "word_reader.h"
+#include "test_support.h"
 
 namespace kiv::test {
 namespace {
@@ -277,7 +277,7 @@ TEST_F(CollectorTest, ObjectFieldsAndFunctionsSurvive) {
     Cell text = make_text({'d', 'a', 't', 'a'});
     context::put_word(obj->w1, &field, stack::push(text));
     stack::pop(1);
-    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), read("[[a b] [a + b \"in body\"]]")}));
+    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), load("[[a b] [a + b \"in body\"]]")}));
     std::string fn_before = mold_text(*fn);
     churn(200);
     collector::collect();
