@@ -538,6 +538,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     if (s.place < 0) {
         uint32_t n = cell_count(series);
         bool owned = series::notify_owner(series, "put", value, n, 2);
+        if (owned) n = cell_count(series);
         ks_append(series, key);
         ks_append(series, value);
         hash_inserted(series, n, 2);
@@ -572,6 +573,13 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     }
     uint64_t total = checked_total(src.count, dup);
     bool owned = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total));
+    if (owned) {
+        // Take both series as the handler left them.
+        n = cell_count(series);
+        pos = append ? n : std::min(pos, n);
+        src = Source(value, only, part, series);
+        total = checked_total(src.count, dup);
+    }
     SeriesBuffer* b = room_for(series, total, dup < 5);
     Cell* at = b->head_cell() + pos;
     std::memmove(at + total, at, size_t(n - pos) * CELL);
@@ -593,6 +601,16 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t replaced =
         part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
     bool owned = series::notify_owner(series, "change", value, pos, replaced);
+    if (owned) {
+        // Take both series as the handler left them.
+        n = cell_count(series);
+        pos = std::min(pos, n);
+        src = Source(value, only, -1, series);
+        inserted = checked_total(src.count, dup);
+        left = n - pos;
+        replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), left)
+                             : uint32_t(std::min<uint64_t>(inserted, left));
+    }
     if (inserted > replaced) room_for(series, inserted - replaced, dup < 5);
     SeriesBuffer* b = buf(series);
     Cell* at = b->head_cell() + pos;
@@ -645,6 +663,10 @@ void swap(Cell* series1, Cell* series2) {
     uint32_t p1 = series1->w1, p2 = series2->w1;
     bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
     bool owned2 = series::notify_owner(series2, "swap", nullptr, p2, 1);
+    if (owned1 || owned2) {
+        series::recheck_range(series1, p1, 1);
+        series::recheck_range(series2, p2, 1);
+    }
     Cell a = read_cell(series1, p1);
     Cell b = read_cell(series2, p2);
     *cell_at(series1, p1) = b;
@@ -659,6 +681,10 @@ void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
     bool owned = series::notify_owner(series, "trim", nullptr, pos, n - pos);
+    if (owned) {
+        n = cell_count(series);
+        pos = std::min(series->w1, n);
+    }
     SeriesBuffer* b = buf(series);
     Cell* cells = b->head_cell();
     uint32_t kept = pos;
@@ -822,6 +848,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
     bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
+    if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
     if (st.function) {
         sort_by_function(series, uint32_t(start), records, st, stable);

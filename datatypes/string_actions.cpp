@@ -956,6 +956,14 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
     bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+    if (owned) {
+        // Take both values as the handler left them.
+        total = length_from_head(series);
+        if (series->w1 > total) series->w1 = total;
+        at_tail = append || series->w1 >= total;
+        start = at_tail ? total : std::min(start, total);
+        check_needed_size(series, value, part, dup);
+    }
 
     uint32_t t = value->type();
     uint32_t n;
@@ -1003,6 +1011,10 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         return;
     }
     bool owned = series::notify_owner(series, "change", value, index, 0);
+    if (owned) {
+        total = length_from_head(series);
+        series::recheck_range(series, index, 1);
+    }
 
     // The written text: a char!, a string-like value read in place, or a
     // text made on the stack (formed values, tags, and values that share
