@@ -777,7 +777,13 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                         }
                         p.kind = kw == KW_TO ? K_TO : K_THRU;
                         p.flag = 0;
-                        p.count_cell = triple::cell(0, 0, 1);
+                        // The search covers the input as it is now: a rule
+                        // whose action makes it longer cannot push the end away.
+                        {
+                            uint32_t n = input_count(p.input);
+                            int64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? p.limit : n;
+                            p.count_cell = triple::cell(int32_t(stop), 0, 1);
+                        }
                         state = S_PUSH_RULE;
                         break;
                     }
@@ -974,6 +980,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                             break;
                         }
                         uint64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint64_t(p.limit) : n;
+                        if (frame[0].w1 < stop) stop = frame[0].w1;
                         if (rec_idx >= stop) break;
                         p.input->w1 = rec_idx + 1;
                         refresh_end(p);
