@@ -11,6 +11,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
