@@ -12,9 +12,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/base_codecs.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
@@ -78,7 +79,8 @@ SeriesBuffer* room_for(SeriesBuffer* b, uint64_t extra) {
     uint64_t need = uint64_t(b->byte_count()) + extra;
     if (need > MAX_BYTES) too_big();
     if (uint64_t(b->tail) + extra <= b->data_end()) return b;
-    return memory::expand_series_copy(b, std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->size), MAX_BYTES));
+    return memory::expand_series_copy(
+        b, std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->size), MAX_BYTES));
 }
 
 // Writes `bytes` `dup` times from `at`.
@@ -94,16 +96,6 @@ uint64_t checked_total(size_t size, int32_t dup) {
 }
 
 }  // namespace
-
-Cell* push_new(uint32_t room) {
-    Cell* c = stack::push_slot();
-    c->header = TYPE_NONE;  // a valid value while the buffer is allocated
-    c->w1 = 0;
-    c->w3 = 0;
-    c->w2 = memory::alloc_bytes(std::max(room, 1u));
-    c->header = TYPE_BINARY;
-    return c;
-}
 
 Cell* push_bytes(const uint8_t* bytes, uint32_t count) {
     Cell* c = stack::push_slot();
@@ -241,7 +233,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             bytes.assign(b->head_ptr(), b->tail_ptr());
             break;
         }
-        case TYPE_TUPLE:
+        case TYPE_TUPLE: {
+            uint8_t tb[12];
+            tuple::get_bytes(spec, tb);
+            bytes.assign(tb, tb + tuple::length(spec));
+            break;
+        }
         case TYPE_IMAGE:
             fire("internal", "not-done");
         default:
@@ -390,19 +387,35 @@ Cell* complement(Cell* value) {
 
 // ---- append / insert / change ------------------------------------------------------------------
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (dup < 1) dup = 1;
+namespace {
+
+// The position and length of a series, read again after anything that may
+// have run code (an owner's change handler).
+struct Place {
+    uint32_t at;
+    uint32_t total;
+};
+Place place_of(Cell* series, bool append) {
     uint32_t total = series::buffer_length(series);
     if (series->w1 > total) series->w1 = total;
-    uint32_t at = append ? total : series->w1;
+    return Place{append ? total : series->w1, total};
+}
+
+}  // namespace
+
+void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, part, only, false, bytes);
+    Place pl = place_of(series, append);
     if (bytes.empty()) {
         if (append) series->w1 = 0;
         return;
     }
     uint64_t written = checked_total(bytes.size(), dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, at, 0);
+    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0);
+    pl = place_of(series, append);
+    uint32_t at = pl.at, total = pl.total;
     SeriesBuffer* b = room_for(buffer_of(series->w2), written);
     uint8_t* p = b->head_ptr() + at;
     std::memmove(p + written, p, total - at);
@@ -414,17 +427,18 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) dup = 1;
-    uint32_t total = series::buffer_length(series);
-    if (series->w1 > total) series->w1 = total;
-    uint32_t at = series->w1;
     std::vector<uint8_t> bytes;
     gather(value, -1, only, true, bytes);
     uint64_t written = checked_total(bytes.size(), dup);
+    Place pl = place_of(series, false);
+    if (uint64_t(pl.total) + written > MAX_BYTES) too_big();
+    bool owned = series::notify_owner(series, "change", value, pl.at, 0);
+    pl = place_of(series, false);
+    uint32_t at = pl.at, total = pl.total;
     uint32_t rest = total - at;
-    uint32_t replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
+    uint32_t replaced =
+        part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
     uint64_t new_len = uint64_t(total) - replaced + written;
-    if (new_len > MAX_BYTES) too_big();
-    bool owned = series::notify_owner(series, "change", value, at, 0);
     SeriesBuffer* b = buffer_of(series->w2);
     if (written > replaced) b = room_for(b, written - replaced);
     uint8_t* p = b->head_ptr() + at;
@@ -501,11 +515,11 @@ void init() {
     set(ACT_TRIM, entry(&trim));
     // make is string!'s (a size gives room, anything else goes through to);
     // reverse is series!'s, byte by byte.
-    for (uint32_t slot : {ACT_MAKE,   ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT,     ACT_BACK,
-                          ACT_CLEAR,  ACT_COPY,   ACT_FIND,    ACT_HEAD,      ACT_HEAD_Q, ACT_INDEX_Q,
-                          ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT,    ACT_PICK,      ACT_POKE,   ACT_REMOVE,
-                          ACT_REVERSE, ACT_SELECT, ACT_SORT,   ACT_SKIP,      ACT_SWAP,   ACT_TAIL,
-                          ACT_TAIL_Q, ACT_TAKE,   ACT_MODIFY})
+    for (uint32_t slot :
+         {ACT_MAKE, ACT_RANDOM, ACT_REFLECT, ACT_EVAL_PATH, ACT_AT,      ACT_BACK,     ACT_CLEAR,
+          ACT_COPY, ACT_FIND,   ACT_HEAD,    ACT_HEAD_Q,    ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
+          ACT_NEXT, ACT_PICK,   ACT_POKE,    ACT_REMOVE,    ACT_REVERSE, ACT_SELECT,   ACT_SORT,
+          ACT_SKIP, ACT_SWAP,   ACT_TAIL,    ACT_TAIL_Q,    ACT_TAKE,    ACT_MODIFY})
         set(slot, INHERIT);
     datatype::register_type(r);
 }

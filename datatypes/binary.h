@@ -18,8 +18,6 @@
 
 namespace kiv::binary {
 
-// Pushes a new empty binary! with room for `room` bytes on the data stack.
-Cell* push_new(uint32_t room);
 // Pushes a new binary! holding a copy of `count` bytes (bytes outside the
 // arena, or inside it when no allocation can move them: collection is
 // paused for the one allocation).

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
@@ -15,7 +15,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 

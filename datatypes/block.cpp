@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -18,9 +18,10 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -633,7 +634,7 @@ int32_t mold_each(Cell* blk, Cell* out, bool only, bool all, bool flat, Cell* pa
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     if (!only) {
         put_char(out, '[');
         --budget;
@@ -647,7 +648,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
-    if (cycles::mold_marker(value, out, budget, false)) return budget;
+    if (string::append_cycle_marker(value, out, budget, false)) return budget;
     Cell b = *value;
     CycleGuard guard;
     guard.push(b.w2);
@@ -1233,7 +1234,14 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
 
 // ---- Registration ------------------------------------------------------------------------------
 
+// The spare cell holds a block made without a parent until its maker keeps it.
+void mark_spare() {
+    collector::mark_cells(&spare, &spare + 1);
+}
+
 void init() {
+    collector::unregister_marker(&mark_spare);
+    collector::register_marker(&mark_spare);
     datatype::Registration r = datatype::blank(TYPE_BLOCK, TYPE_SERIES, "block!");
     auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
     for (uint32_t slot : {ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q,
@@ -1273,7 +1281,7 @@ Cell* push(Cell* cell) {
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     if (!only) {
         string::append_char(buffer_of(out->w2), '(');
         --budget;

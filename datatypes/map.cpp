@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
@@ -13,7 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
@@ -324,7 +324,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
 }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
-    if (cycles::mold_marker(value, out, budget, false)) return budget;
+    if (string::append_cycle_marker(value, out, budget, false)) return budget;
     Cell m = *value;
     CycleEntry entry(m.w2);
     return form_body(&m, out, false, false, false, part, budget, false, 0, false);
@@ -332,7 +332,7 @@ int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     Cell m = *value;
     CycleEntry entry(m.w2);
     if (!only) {

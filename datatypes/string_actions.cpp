@@ -24,7 +24,7 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"

@@ -5,12 +5,12 @@
 #include <climits>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/percent_coding.h"
 
@@ -83,10 +83,11 @@ Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
                       int32_t position, bool case_sensitive, bool get_path, bool last_element,
                       bool notify_owner) {
     if (element->type() == TYPE_INTEGER)
-        return string::eval_path(parent, element, value, path, grandparent, previous, position, case_sensitive,
-                                 get_path, last_element, notify_owner);
+        return string::eval_path(parent, element, value, path, grandparent, previous, position,
+                                 case_sensitive, get_path, last_element, notify_owner);
     bool user = is_word(element, fixed::SYM_USER, "user");
-    if (!user && !is_word(element, fixed::SYM_HOST, "host")) fire("script", "invalid-path", *element);
+    if (!user && !is_word(element, fixed::SYM_HOST, "host"))
+        fire("script", "invalid-path", path ? *path : *parent, *element);
     uint32_t len = string::length(parent);
     int32_t at = string::find_char(parent, '@');
     uint32_t split = at < 0 ? len : uint32_t(at);
@@ -119,11 +120,11 @@ Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 }
 
 // The series actions of string! a text type shares.
-constexpr ActionSlot SERIES_SLOTS[] = {ACT_MAKE,   ACT_REFLECT, ACT_TO,     ACT_COMPARE, ACT_AT,     ACT_BACK,
-                                       ACT_CHANGE, ACT_CLEAR,   ACT_COPY,   ACT_FIND,    ACT_HEAD,   ACT_HEAD_Q,
-                                       ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE,  ACT_NEXT,   ACT_PICK,
-                                       ACT_POKE,   ACT_REMOVE,  ACT_REVERSE, ACT_SELECT, ACT_SKIP,   ACT_SWAP,
-                                       ACT_TAIL,   ACT_TAIL_Q,  ACT_TAKE,   ACT_MODIFY};
+constexpr ActionSlot SERIES_SLOTS[] = {
+    ACT_MAKE,     ACT_REFLECT, ACT_TO,   ACT_COMPARE, ACT_AT,     ACT_BACK,    ACT_CHANGE,
+    ACT_CLEAR,    ACT_COPY,    ACT_FIND, ACT_HEAD,    ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
+    ACT_LENGTH_Q, ACT_MOVE,    ACT_NEXT, ACT_PICK,    ACT_POKE,   ACT_REMOVE,  ACT_REVERSE,
+    ACT_SELECT,   ACT_SKIP,    ACT_SWAP, ACT_TAIL,    ACT_TAIL_Q, ACT_TAKE,    ACT_MODIFY};
 
 datatype::Registration text_type(uint32_t id, const char* name) {
     datatype::Registration r = datatype::blank(id, TYPE_STRING, name);

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
@@ -15,16 +16,21 @@
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
@@ -77,19 +83,18 @@ void register_all() {
     vector::init();
     map::init();
     hash::init();
-    register_blank(TYPE_PAIR, 0, "pair!");
+    pair::init();
     percent::init();
-    register_blank(TYPE_TUPLE, 0, "tuple!");
-    register_blank(TYPE_TIME, TYPE_FLOAT, "time!");
+    tuple::init();
+    time_::init();
     tag::init_tag();
     tag::init_email();
     handle::init();
-    register_blank(TYPE_DATE, 0, "date!");
+    date::init();
     register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
-    register_blank(TYPE_MONEY, 0, "money!");
+    money::init();
     tag::init_ref();
-    register_blank(TYPE_POINT2D, 0, "point2D!");
-    register_blank(TYPE_POINT3D, 0, "point3D!");
+    point::init();  // point2D!, point3D!
 }
 
 void register_image() {

@@ -12,7 +12,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
 
@@ -199,10 +199,11 @@ void init() {
     set(ACT_TO, entry(&to));
     set(ACT_MOLD, entry(&mold));
     set(ACT_EVAL_PATH, entry(&eval_path));
-    for (uint32_t slot : {ACT_FORM,   ACT_COMPARE, ACT_APPEND,   ACT_AT,     ACT_BACK,   ACT_CHANGE,  ACT_CLEAR,
-                          ACT_COPY,   ACT_FIND,    ACT_HEAD,     ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q,
-                          ACT_MOVE,   ACT_NEXT,    ACT_PICK,     ACT_POKE,   ACT_REMOVE, ACT_REVERSE, ACT_SELECT,
-                          ACT_SKIP,   ACT_SWAP,    ACT_TAIL,     ACT_TAIL_Q, ACT_TAKE,   ACT_MODIFY})
+    for (uint32_t slot :
+         {ACT_FORM, ACT_COMPARE, ACT_APPEND, ACT_AT,     ACT_BACK,    ACT_CHANGE,  ACT_CLEAR,
+          ACT_COPY, ACT_FIND,    ACT_HEAD,   ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,  ACT_LENGTH_Q,
+          ACT_MOVE, ACT_NEXT,    ACT_PICK,   ACT_POKE,   ACT_REMOVE,  ACT_REVERSE, ACT_SELECT,
+          ACT_SKIP, ACT_SWAP,    ACT_TAIL,   ACT_TAIL_Q, ACT_TAKE,    ACT_MODIFY})
         set(slot, INHERIT);
     datatype::register_type(r);
 }

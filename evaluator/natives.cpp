@@ -5,7 +5,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
 
@@ -342,7 +342,7 @@ const NativeFn entries[NATIVE_COUNT] = {
     stats,
     bind,
     in,
-    not_done<40>,  // parse: a later step
+    parse,
     union_,
     intersect,
     unique,
@@ -405,8 +405,8 @@ const NativeFn entries[NATIVE_COUNT] = {
     not_done<100>,  // zero?: a later step
     not_done<101>,  // size?: a later step
     not_done<102>,  // browse: a later step
-    not_done<103>,  // compress: a later step
-    not_done<104>,  // decompress: a later step
+    compress,
+    decompress,
     recycle,
     transcode,
     apply,
@@ -423,6 +423,7 @@ void init() {
     for (NativeFn& f : natives_table) f = nullptr;
     next_number = 1;
     register_entries(entries, NATIVE_COUNT);
+    init_compress_methods();
     if (!working_slot) {
         block::make_in(&root::block, 32);
         working_slot = root::count() - 1;

@@ -21,7 +21,7 @@
 //     present);
 //   - the result goes into the argument base (the result slot); a native that
 //     evaluates code leaves the evaluated value there;
-//   - the entry returns the unwind code (evaluator/stack.h): 0 when it ended
+//   - the entry returns the unwind code (runtime/stack.h): 0 when it ended
 //     normally; a non-zero code from an evaluation it made is returned as it
 //     came (the stacks are already trimmed for it) unless the native is the
 //     frame that admits it (loops admit break and continue). Errors are
@@ -240,8 +240,13 @@ uint32_t to_local_file(bool check, const int32_t* refs);
 
 // ---- System natives (natives_system.cpp) -------------------------------------------------
 uint32_t transcode(bool check, const int32_t* refs);
+uint32_t parse(bool check, const int32_t* refs);
 uint32_t stats(bool check, const int32_t* refs);
 uint32_t recycle(bool check, const int32_t* refs);
+uint32_t compress(bool check, const int32_t* refs);
+uint32_t decompress(bool check, const int32_t* refs);
+// Interns the method words of compress and decompress (start-up).
+void init_compress_methods();
 
 // ---- Output and comparison natives (natives_output.cpp) ----------------------------------
 uint32_t print(bool check, const int32_t* refs);

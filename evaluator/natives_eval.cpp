@@ -11,7 +11,7 @@
 // cells or data-stack cells before anything that may allocate runs.
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -29,9 +29,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 
 namespace kiv::natives {
@@ -441,7 +441,7 @@ uint32_t do_(bool check, const int32_t* refs) {
 void raise_error_value(const Cell& err_in) {
     Cell* saved = stack::top;
     Cell* err = stack::push(err_in);
-    Cell caller = stack::get_caller();
+    Cell caller = word::caller();
     error::set_where(err, &caller);
     Cell* stack_field = error::field(err, error::FIELD_STACK);
     if (stack_field->type() != TYPE_BLOCK) *stack_field = Cell{TYPE_INTEGER, 0, stack::frame_count(), 0};

@@ -22,9 +22,12 @@ struct Tables {
 };
 constexpr Tables TABLES;
 
-// An escape "%" and two hexadecimal digits at p.
-inline bool escape_at(const uint8_t* p, const uint8_t* end, uint8_t* byte) {
-    if (end - p < 3 || p[0] != '%') return false;
+// An escape "%" and two hexadecimal digits at p + offset (offset bytes are
+// only added once they are known to lie inside the text).
+inline bool escape_at(const uint8_t* p, const uint8_t* end, uint8_t* byte, size_t offset = 0) {
+    if (size_t(end - p) < offset + 3) return false;
+    p += offset;
+    if (p[0] != '%') return false;
     const int h = base_codecs::hex_digit(p[1]), l = base_codecs::hex_digit(p[2]);
     if (h < 0 || l < 0) return false;
     *byte = uint8_t((h << 4) | l);
@@ -58,7 +61,7 @@ const uint8_t* decode_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
         const int n = unicode::utf8_lead_length(b);
         uint8_t seq[4] = {b, 0, 0, 0};
         bool escaped = true;
-        for (int i = 1; i < n && escaped; ++i) escaped = escape_at(p + 3 * i, end, &seq[i]);
+        for (int i = 1; i < n && escaped; ++i) escaped = escape_at(p, end, &seq[i], 3 * size_t(i));
         if (escaped) {
             uint32_t used = 0;
             const int32_t c = unicode::check_utf8_char(seq, uint32_t(n), &used);
@@ -83,7 +86,7 @@ uint32_t escaped_bytes(const uint8_t* p, const uint8_t* end, uint8_t out[4]) {
     if (!escape_at(p, end, &out[0])) return 0;
     const int n = unicode::utf8_lead_length(out[0]);
     uint32_t k = 1;
-    while (int(k) < n && escape_at(p + 3 * k, end, &out[k])) ++k;
+    while (int(k) < n && escape_at(p, end, &out[k], 3 * size_t(k))) ++k;
     return k;
 }
 

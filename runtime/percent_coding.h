@@ -41,9 +41,9 @@ uint32_t escaped_bytes(const uint8_t* p, const uint8_t* end, uint8_t out[4]);
 
 struct Measure {
     bool ok;
-    uint32_t chars;      // characters the decoded text holds (ok)
-    uint32_t widest;     // the highest code point among them (ok)
-    uint32_t error_at;   // bytes before the invalid character (not ok)
+    uint32_t chars;     // characters the decoded text holds (ok)
+    uint32_t widest;    // the highest code point among them (ok)
+    uint32_t error_at;  // bytes before the invalid character (not ok)
 };
 // Walks the whole text once: whether it decodes, how long it is.
 Measure measure(const uint8_t* start, const uint8_t* end);

@@ -68,8 +68,10 @@ void fuzz_decoders(const uint8_t* data, size_t size) {
             std::vector<uint8_t> bytes;
             base_codecs::Decoded d = decode_checked(base, wide.data(), uint32_t(size), unit, &bytes);
             check(d.ok == d1.ok);
-            if (d.ok) check(bytes == narrow);
-            else check(d.error_at == d1.error_at);
+            if (d.ok)
+                check(bytes == narrow);
+            else
+                check(d.error_at == d1.error_at);
         }
         // A code unit above 127 is never a digit.
         if (size >= 2) {
