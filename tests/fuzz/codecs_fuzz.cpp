@@ -1,12 +1,13 @@
 // libFuzzer target over the base-2/16/58/64 decoders and percent-decoding
 // (runtime/base_codecs.h, runtime/percent_coding.h).
 //
-// Not built by CMake. Build kivcore with clang and coverage instrumentation
-// as for lexer_scan_fuzz.cpp, then (from the repository root):
+// The kernels need only the UTF-8 check of the runtime library, so the
+// target builds from their sources and an existing build's libkivcore.a
+// (run from the repository root after `make build`):
 //
 // clang-format off
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/codecs_fuzz.cpp runtime/base_codecs.cpp runtime/percent_coding.cpp runtime/unicode.cpp build-fuzz/libkivcore.a -o build-fuzz/codecs_fuzz
-//   build-fuzz/codecs_fuzz -max_total_time=300 -max_len=512
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/codecs_fuzz.cpp runtime/base_codecs.cpp runtime/percent_coding.cpp build/libkivcore.a -o /tmp/codecs_fuzz
+//   /tmp/codecs_fuzz -max_total_time=600 -max_len=2048 tests/fuzz/corpus/codecs_fuzz
 // clang-format on
 //
 // Checks, besides the sanitizers (every output area is allocated at exactly
