@@ -15,7 +15,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/base_codecs.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"

@@ -14,9 +14,9 @@
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
 #include "runtime/base_codecs.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -501,7 +501,7 @@ bool is_string_like(uint32_t type) {
 }
 
 Cell caller_word() {
-    return stack::get_caller();
+    return word::caller();
 }
 
 Cell word_named(const char* name) {

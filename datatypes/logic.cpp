@@ -5,8 +5,8 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -115,7 +115,7 @@ inline Cell* bitwise_operands() {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     if (b->type() != TYPE_LOGIC) {
-        fire("script", "expect-arg", stack::get_caller(), datatype::cell(b->type()), word::load("value2"));
+        fire("script", "expect-arg", word::caller(), datatype::cell(b->type()), word::load("value2"));
     }
     return a;
 }

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -16,8 +16,8 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
@@ -176,7 +176,8 @@ int32_t form_into(const Cell* value, Cell* out, bool all, bool group) {
 
 Amount amount_of_float(double v) {
     const double a = std::fabs(v);
-    if (!(a < 1e17) || (a != 0 && a < 1e-5)) fire("script", "bad-make-arg", datatype::cell(TYPE_MONEY), float_::cell(v));
+    if (!(a < 1e17) || (a != 0 && a < 1e-5))
+        fire("script", "bad-make-arg", datatype::cell(TYPE_MONEY), float_::cell(v));
     Amount r;
     r.negative = v < 0;
     if (a == 0) return r;

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 

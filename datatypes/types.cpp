@@ -1,6 +1,7 @@
 #include "datatypes/types.h"
 
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
@@ -11,10 +12,12 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -71,14 +74,14 @@ void register_all() {
     url::init();
     file::init();
     object::init();
-    register_blank(TYPE_BITSET, 0, "bitset!");
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
     register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
-    register_blank(TYPE_MAP, 0, "map!");
-    register_blank(TYPE_HASH, TYPE_BLOCK, "hash!");
+    map::init();
+    hash::init();
     pair::init();
     percent::init();
     tuple::init();

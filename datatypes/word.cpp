@@ -3,14 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
@@ -371,6 +371,17 @@ void register_subtype(uint32_t id, const char* name, action::Mold mold, bool ind
     r.entries[ACT_MOLD - 1] = entry(mold);
     if (index) r.entries[ACT_INDEX_Q - 1] = INHERIT;
     datatype::register_type(r);
+}
+
+Cell caller() {
+    stack::Frame* f = stack::caller_frame();
+    if (!root::global_context || !fixed::words[fixed::W_NOT_FOUND].header) return Cell{TYPE_NONE, 0, 0, 0};
+    if (!f) return fixed::words[fixed::W_NOT_FOUND];
+    uint32_t s = f->symbol();
+    if (!symbol::valid(s)) return fixed::words[fixed::W_NOT_FOUND];
+    Off binding = f->binding;
+    if (binding && context::cell(binding)->type() == TYPE_CONTEXT) return context::word_for_symbol(binding, s);
+    return make_global(s);
 }
 
 }  // namespace kiv::word

@@ -5,7 +5,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
 
@@ -343,12 +343,12 @@ const NativeFn entries[NATIVE_COUNT] = {
     bind,
     in,
     parse,
-    not_done<41>,  // union: a later step
-    not_done<42>,  // intersect: a later step
-    not_done<43>,  // unique: a later step
-    not_done<44>,  // difference: a later step
-    not_done<45>,  // exclude: a later step
-    not_done<46>,  // complement?: a later step
+    union_,
+    intersect,
+    unique,
+    difference,
+    exclude,
+    complement_q,
     dehex,
     enhex,
     not_done<49>,  // negative?: a later step

@@ -21,7 +21,7 @@
 //     present);
 //   - the result goes into the argument base (the result slot); a native that
 //     evaluates code leaves the evaluated value there;
-//   - the entry returns the unwind code (evaluator/stack.h): 0 when it ended
+//   - the entry returns the unwind code (runtime/stack.h): 0 when it ended
 //     normally; a non-zero code from an evaluation it made is returned as it
 //     came (the stacks are already trimmed for it) unless the native is the
 //     frame that admits it (loops admit break and continue). Errors are
@@ -261,5 +261,13 @@ uint32_t greater_or_equal_q(bool check, const int32_t* refs);
 uint32_t same_q(bool check, const int32_t* refs);
 uint32_t not_(bool check, const int32_t* refs);
 uint32_t type_q(bool check, const int32_t* refs);
+
+// ---- Set natives (natives_sets.cpp) ---------------------------------------------------------
+uint32_t union_(bool check, const int32_t* refs);
+uint32_t intersect(bool check, const int32_t* refs);
+uint32_t unique(bool check, const int32_t* refs);
+uint32_t difference(bool check, const int32_t* refs);
+uint32_t exclude(bool check, const int32_t* refs);
+uint32_t complement_q(bool check, const int32_t* refs);
 
 }  // namespace kiv::natives

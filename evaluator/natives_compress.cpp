@@ -8,7 +8,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/deflate.h"
 #include "runtime/error.h"
 #include "runtime/series.h"

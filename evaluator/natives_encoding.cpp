@@ -8,7 +8,7 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/base_codecs.h"
 #include "runtime/error.h"
 

@@ -1,13 +1,13 @@
 // Natives that reach outside the evaluator. Each is a thin adapter: it reads
 // its arguments by the native entry contract and hands them to the part that
 // does the work.
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 
 namespace kiv::natives {

@@ -8,7 +8,7 @@
 // the word's value). The collect's rule frame keeps, in its count record,
 // the target's index when the collect began, the mode, and the data-stack
 // index of its first entry.
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
@@ -18,7 +18,7 @@
 #include "datatypes/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/parse_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 
 namespace kiv::parser {
