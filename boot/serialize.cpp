@@ -13,7 +13,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"

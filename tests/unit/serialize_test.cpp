@@ -11,6 +11,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -251,9 +252,10 @@ TEST_F(Serialize, CompressedBuffers) {
     const Cell original = first(v);
     const Bytes plain = encode(&original);
     const Bytes packed = lz::compress(plain.data() + 8, plain.size() - 8);
-    Bytes b(plain.begin(), plain.begin() + 8);
+    Bytes b = plain;
+    b.resize(8 + packed.size());
+    std::copy(packed.begin(), packed.end(), b.begin() + 8);
     b[7] |= kivbin::FLAG_COMPRESSED;
-    b.insert(b.end(), packed.begin(), packed.end());
     EXPECT_TRUE(same_tree(first(decode(b)), original));
     b[20] ^= 0x55;
     test::expect_error([&] { decode(b); }, "script", "invalid-data");
