@@ -46,6 +46,9 @@ constexpr uint32_t MAX_DECOMPRESSED = 0x40000000;
 // new binary! holding the bytes). The symbol table is written when asked
 // and whenever a word-like value needs it.
 Cell* encode_cp(const Cell* value, Cell* out, bool symbols);
+// The same in the fixed-width layout (32-bit words; a float's record starts
+// at a multiple of 8 bytes of the payload, after zero padding words).
+Cell* encode(const Cell* value, Cell* out, bool symbols);
 
 // Decodes a serialized buffer and appends every top-level value to the
 // block `target` (which must stay reachable). `length` bounds the buffer.

@@ -50,9 +50,16 @@ Bytes bytes_of(const Cell* bin) {
     return Bytes(b->head_ptr(), b->head_ptr() + b->byte_count());
 }
 
+// The layout the round-trip tests write: compact, or fixed-width.
+bool fixed_layout = false;
+
 Bytes encode(const Cell* v, bool symbols = true) {
     Cell* out = stack::push(none::cell());
-    kivbin::encode_cp(v, out, symbols);
+    if (fixed_layout) {
+        kivbin::encode(v, out, symbols);
+    } else {
+        kivbin::encode_cp(v, out, symbols);
+    }
     return bytes_of(out);
 }
 
@@ -100,6 +107,21 @@ bool same_tree(const Cell& a, const Cell& b, int depth = 0) {
     return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 
+// Round trips run in both layouts.
+class SerializeBoth : public Serialize, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        Serialize::SetUp();
+        fixed_layout = GetParam();
+    }
+    void TearDown() override {
+        fixed_layout = false;
+        Serialize::TearDown();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Layouts, SerializeBoth, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Fixed" : "Compact"; });
+
 // The records of a value encoded without a symbol table (after the two counts).
 Bytes records(const Cell* v) {
     const Bytes b = encode(v, false);
@@ -107,7 +129,7 @@ Bytes records(const Cell* v) {
     return Bytes(b.begin() + 10, b.end());
 }
 
-TEST_F(Serialize, EveryLexedValueRoundTrips) {
+TEST_P(SerializeBoth, EveryLexedValueRoundTrips) {
     const char* texts[] = {
         "[0 63 64 -1 2147483647 -2147483648]",
         "[1.0 0.5 -0.0 1.5e300 -2.25 50% 12.5% 0.1% 3:04:05 -1:00 0:00:00.5]",
@@ -136,7 +158,7 @@ TEST_F(Serialize, EveryLexedValueRoundTrips) {
     }
 }
 
-TEST_F(Serialize, ScalarsWithoutLiterals) {
+TEST_P(SerializeBoth, ScalarsWithoutLiterals) {
     for (const Cell& c : {Cell{TYPE_UNSET, 0, 0, 0}, Cell{TYPE_DATATYPE, TYPE_BLOCK, 0, 0}}) {
         const Cell back = first(decode(encode(&c)));
         EXPECT_EQ(back.type(), c.type());
@@ -169,7 +191,7 @@ TEST_F(Serialize, CompactForms) {
     EXPECT_TRUE(std::signbit(first(decode(encode(&zero))).get_f64()));
 }
 
-TEST_F(Serialize, SharedSeriesAndCycles) {
+TEST_P(SerializeBoth, SharedSeriesAndCycles) {
     // A block holding one string twice: the second time a reference.
     Cell* blk = load("[\"shared\"]");
     Cell str = *buffer_of(first(blk).w2)->head_cell();
@@ -196,7 +218,7 @@ TEST_F(Serialize, SharedSeriesAndCycles) {
     EXPECT_EQ(c[2].w1, 1u);
 }
 
-TEST_F(Serialize, ObjectsAndTheirWords) {
+TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     // o: object [a: 1 b: [a]] with `a` in b bound to o, and [o o/b-word].
     Cell* holder = stack::push(none::cell());
     const Off ctx = context::create(2, false, true, 0, context::KIND_OBJECT);
@@ -263,10 +285,40 @@ TEST_F(Serialize, CompressedBuffers) {
 
 // Hostile buffers: every one raises kb-invalid-record (or invalid-data for
 // a bad magic) and never reads outside the buffer.
+// The fixed-width layout: a float's record is aligned by padding words, and
+// damaged buffers are refused too.
+TEST_F(Serialize, FixedWidthForms) {
+    fixed_layout = true;
+    Cell* v = load("[1 2.5]");
+    const Cell blk = first(v);
+    const Bytes b = encode(&blk, false);
+    fixed_layout = false;
+    EXPECT_EQ(b[7], 0);  // fixed-width, no symbol table
+    auto word = [&](size_t i) {
+        uint32_t w;
+        std::memcpy(&w, b.data() + 16 + 4 * i, 4);
+        return w;
+    };
+    EXPECT_EQ(word(0), uint32_t(TYPE_BLOCK));
+    EXPECT_EQ(word(2), 2u);  // the count
+    EXPECT_EQ(word(3), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(word(5), 0u);  // padding: the float's record starts at byte 24
+    EXPECT_EQ(word(6), uint32_t(TYPE_FLOAT));
+    EXPECT_TRUE(same_tree(first(decode(b)), blk));
+    test::expect_error([&] { decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0}); }, "script", "invalid-data");
+    for (size_t cut = 16; cut < b.size(); cut += 4) {
+        SCOPED_TRACE(cut);
+        Bytes part(b.begin(), b.begin() + cut);
+        test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
 TEST_F(Serialize, HostileBuffersAreRefused) {
     auto buf = [](std::initializer_list<uint8_t> rest, uint8_t flags = 1) {
-        Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
-        b.insert(b.end(), rest);
+        Bytes b(8 + rest.size());
+        std::memcpy(b.data(), "KIVBIN\x02", 7);
+        b[7] = flags;
+        std::copy(rest.begin(), rest.end(), b.begin() + 8);
         return b;
     };
     test::expect_error([&] { decode(Bytes{'K', 'I', 'V'}); }, "script", "invalid-data");
