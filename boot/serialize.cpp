@@ -249,10 +249,25 @@ class Encoder {
             return;
         }
         header(TYPE_MAP);
-        const uint32_t n = buffer_of(node)->byte_count() / sizeof(Cell);
-        varint(n);
-        enter(node);
-        for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+        varint(live_cells(node));
+        map_entries(node);
+    }
+    // A removed entry of a map keeps its key, its value cell's header 0:
+    // only live entries are written.
+    static uint32_t live_cells(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        uint32_t live = 0;
+        for (uint32_t i = 0; i + 1 < n; i += 2) live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
+        return live;
+    }
+    void map_entries(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        enter(pairs);
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            if (buffer_of(pairs)->head_cell()[i + 1].header == 0) continue;
+            record(buffer_of(pairs)->head_cell() + i);
+            record(buffer_of(pairs)->head_cell() + i + 1);
+        }
         leave();
     }
 
@@ -548,11 +563,8 @@ class Encoder {
                     return;
                 }
                 int32(t | nl);
-                const uint32_t n = buffer_of(node)->byte_count() / sizeof(Cell);
-                int32(n);
-                enter(node);
-                for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
-                leave();
+                int32(live_cells(node));
+                map_entries(node);
                 return;
             }
             case TYPE_OBJECT:
