@@ -1007,7 +1007,8 @@ struct SortState {
     uint32_t offset;  // cell compared within a record (/compare with an integer)
     bool all;         // compare every cell of the records in order
     bool reverse;
-    const Cell* function;  // /compare with a function, or null
+    const Cell* function;  // /compare with a function (a data-stack cell), or null
+    Off snapshot;          // with a function: the records being sorted, by index
 };
 
 // Ordering of two values for sorting; values that are not comparable order
@@ -1026,12 +1027,26 @@ int32_t order(const Cell* a, const Cell* b, int32_t op) {
     return r;
 }
 
+// With a comparator function the sort orders record indexes (32-bit) into
+// the snapshot: the two first cells are read through its node at every
+// call, since the function's code may allocate and move every buffer.
+int32_t compare_indexes(const void* pa, const void* pb, int32_t, intptr_t flags) {
+    const auto* st = reinterpret_cast<const SortState*>(flags);
+    uint32_t ia, ib;
+    std::memcpy(&ia, pa, sizeof ia);
+    std::memcpy(&ib, pb, sizeof ib);
+    if (st->reverse) std::swap(ia, ib);
+    const Cell* cells = buffer_of(st->snapshot)->head_cell();
+    Cell a = cells[size_t(ia) * st->size];
+    Cell b = cells[size_t(ib) * st->size];
+    return call_compare_function(st->function, &a, &b);
+}
+
 int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t flags) {
     const auto* st = reinterpret_cast<const SortState*>(flags);
     const Cell* a = static_cast<const Cell*>(pa);
     const Cell* b = static_cast<const Cell*>(pb);
     if (st->reverse) std::swap(a, b);
-    if (st->function) return call_compare_function(st->function, a, b);
     if (st->all) {
         for (uint32_t k = 0; k < st->size; ++k) {
             int32_t r = order(a + k, b + k, op);
@@ -1040,6 +1055,39 @@ int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t fla
         return 0;
     }
     return order(a + st->offset, b + st->offset, op);
+}
+
+// Sorts `records` records from cell `start` of the series with a comparator
+// function. Its code may change, grow, clear or recycle the series, so the
+// sort works on a snapshot it owns: the records are copied to a new block
+// kept on the data stack, their indexes are sorted, and the records are
+// written back in that order over the range, which must then still exist
+// (script past-end when the comparator shortened the series). The result is
+// always a permutation of the snapshot.
+void sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable) {
+    Cell* saved_top = stack::top;
+    uint32_t cells = records * st.size;
+    Cell* snapshot = stack::push(none::cell());
+    Off node = memory::alloc_cells(cells);
+    *snapshot = Cell{TYPE_BLOCK, 0, node, 0};
+    SeriesBuffer* sb = buffer_of(node);
+    std::memcpy(sb->head_cell(), cell_at(series, start), size_t(cells) * CELL);
+    sb->tail = sb->head + cells * CELL;
+    st.snapshot = node;
+    std::vector<uint32_t> order(records);
+    for (uint32_t i = 0; i < records; ++i) order[i] = i;
+    if (stable)
+        kiv::sort::merge_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
+                              compare_indexes);
+    else
+        kiv::sort::quick_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
+                              compare_indexes);
+    if (uint64_t(start) + cells > cell_count(series)) fire("script", "past-end");
+    const Cell* from = buffer_of(node)->head_cell();
+    Cell* to = cell_at(series, start);
+    for (uint32_t i = 0; i < records; ++i)
+        std::memcpy(to + size_t(i) * st.size, from + size_t(order[i]) * st.size, size_t(st.size) * CELL);
+    stack::top = saved_top;
 }
 
 }  // namespace
@@ -1081,7 +1129,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         if (size < 1 || size > count || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     if (all && !skip) fire("script", "bad-refines");
-    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr};
+    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr, 0};
     if (comparator) {
         uint32_t ct = comparator->type();
         if (ct == TYPE_INTEGER) {
@@ -1097,17 +1145,18 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     }
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
-    // A comparator function runs code that may allocate; the sort holds
-    // addresses into the buffer, so no collection may move it meanwhile.
-    std::optional<memory::CollectionPause> pause;
-    if (st.function) pause.emplace();
     bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
-    void* base = cell_at(series, uint32_t(start));
     uint32_t width = uint32_t(size) * CELL;
-    if (stable)
-        kiv::sort::merge_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
-    else
-        kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    if (st.function) {
+        sort_by_function(series, uint32_t(start), records, st, stable);
+    } else {
+        // Only the comparison actions run here: nothing allocates.
+        void* base = cell_at(series, uint32_t(start));
+        if (stable)
+            kiv::sort::merge_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+        else
+            kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    }
     if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
     return series;
 }

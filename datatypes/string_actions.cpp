@@ -120,8 +120,8 @@ struct EscapeTable {
 };
 constexpr EscapeTable ESCAPES;
 
-// Output sinks: the mold writers run twice, once counting (for one exact
-// reservation) and once writing into the reserved room.
+// Output sinks: the mold writer runs once, after a scan that counts its
+// output exactly (for one exact reservation).
 struct CountSink {
     uint64_t units = 0;
     uint32_t widest = 0;
@@ -159,43 +159,104 @@ void escape_into(Sink& out, uint32_t cp, uint32_t marker, bool all) {
     }
 }
 
-// True when a "}" closes the "{" at position i (scanning to `end`).
-bool has_closing_brace(const Units& u, uint32_t i, uint32_t end) {
-    int64_t depth = 0;
-    for (; i < end; ++i) {
-        uint32_t c = u.at(i);
-        if (c == '{') {
-            ++depth;
-        } else if (c == '}') {
-            if (depth == 1) return true;
-            --depth;
-        }
-    }
-    return false;
-}
+// What the molder needs to know of a string before it writes: the choice of
+// delimiters and the exact size of the result, from one linear scan.
+// In braces, a "{" is written bare while every "{" so far has its "}"
+// (matched as brackets are, innermost first); from the first "{" that is
+// never closed on, every "{" is escaped, and so is every "}" that has no
+// bare "{" open before it.
+struct MoldPlan {
+    bool braces;
+    uint32_t first_unclosed;  // position of the first "{" never closed, or `end`
+    CountSink count;          // units and widest code point of the result
+};
 
-template <class Sink>
-void mold_run(Sink& out, const Units& u, uint32_t end, bool braces, bool all) {
-    out.put(braces ? '{' : '"');
-    if (!braces) {
-        for (uint32_t i = 0; i < end; ++i) escape_into(out, u.at(i), ESCAPE_MARKER, all);
-        out.put('"');
-        return;
-    }
-    int64_t depth = 0;
-    bool balanced = true;
+MoldPlan plan_mold(const Units& u, uint32_t end, bool all) {
+    uint32_t quotes = 0, lines = 0;
+    CountSink quoted, braced;  // the two delimiters' results, braces not counted
+    uint64_t depth = 0;        // "{" not yet closed
+    uint64_t stray_closes = 0;      // "}" met with no "{" open
+    uint32_t bottom = end;          // the "{" opened at depth 0 last
+    uint64_t stray_before_bottom = 0, opens_since_bottom = 0, closes_since_bottom = 0;
     for (uint32_t i = 0; i < end; ++i) {
         uint32_t c = u.at(i);
         switch (c) {
             case '{':
-                if (balanced && !has_closing_brace(u, i, end)) balanced = false;
-                if (balanced) {
+                if (depth == 0) {
+                    bottom = i;
+                    stray_before_bottom = stray_closes;
+                    opens_since_bottom = closes_since_bottom = 0;
+                }
+                ++depth;
+                ++opens_since_bottom;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '}':
+                if (depth) {
+                    --depth;
+                } else {
+                    ++stray_closes;
+                }
+                ++closes_since_bottom;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '"':
+                ++quotes;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '^':
+                braced.text("^^");
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            default:
+                lines += c == '\n';
+                escape_into(braced, c, ESCAPE_MARKER, all);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+        }
+    }
+    MoldPlan plan;
+    plan.braces = lines > 2 || quotes > 0 || u.count > 49;
+    plan.first_unclosed = end;
+    if (!plan.braces) {
+        plan.count = quoted;
+    } else {
+        plan.count = braced;
+        // The "{" left open at the end is the one opened at depth 0 last:
+        // from it on every brace is escaped; before it, the stray "}".
+        uint64_t escaped = stray_closes;
+        if (depth) {
+            plan.first_unclosed = bottom;
+            escaped = stray_before_bottom + opens_since_bottom + closes_since_bottom;
+        }
+        plan.count.units += escaped;
+        if (escaped && plan.count.widest < '^') plan.count.widest = '^';
+    }
+    plan.count.put(plan.braces ? '{' : '"');
+    plan.count.put(plan.braces ? '}' : '"');
+    return plan;
+}
+
+void mold_run(WriteSink& out, const Units& u, uint32_t end, const MoldPlan& plan, bool all) {
+    out.put(plan.braces ? '{' : '"');
+    if (!plan.braces) {
+        for (uint32_t i = 0; i < end; ++i) escape_into(out, u.at(i), ESCAPE_MARKER, all);
+        out.put('"');
+        return;
+    }
+    uint64_t depth = 0;
+    for (uint32_t i = 0; i < end; ++i) {
+        uint32_t c = u.at(i);
+        switch (c) {
+            case '{':
+                if (i < plan.first_unclosed) {
                     ++depth;
-                    out.put('{');
                 } else {
                     out.put('^');
-                    out.put('{');
                 }
+                out.put('{');
                 break;
             case '}':
                 if (depth < 1) {
@@ -804,21 +865,12 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cel
     uint32_t len = length(value);
     uint32_t end = len;
     if (part) end = uint32_t(std::clamp<int64_t>(budget, 0, len));
-    Units u = units_of(value);
-    uint32_t quotes = 0, lines = 0;
-    for (uint32_t i = 0; i < end; ++i) {
-        uint32_t c = u.at(i);
-        quotes += c == '"';
-        lines += c == '\n';
-    }
-    bool braces = lines > 2 || quotes > 0 || len > 49;
-    CountSink count;
-    mold_run(count, u, end, braces, all);
-    SeriesBuffer* b = reserve(buffer(out), count.units, append_unit(count.widest));
-    u = units_of(value);  // the reservation may have moved or widened it
+    MoldPlan plan = plan_mold(units_of(value), end, all);
+    SeriesBuffer* b = reserve(buffer(out), plan.count.units, append_unit(plan.count.widest));
+    Units u = units_of(value);  // the reservation may have moved or widened it
     WriteSink w{b->tail_ptr(), b->unit()};
-    mold_run(w, u, end, braces, all);
-    b->tail += uint32_t(count.units * b->unit());
+    mold_run(w, u, end, plan, all);
+    b->tail += uint32_t(plan.count.units * b->unit());
     return int32_t(std::max<int64_t>(int64_t(budget) - end - 2, INT32_MIN));
 }
 

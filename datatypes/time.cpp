@@ -59,7 +59,8 @@ int32_t form_into(double seconds, Cell* out) {
         n += scalar::append(out, "-");
         seconds = -seconds;
     }
-    if (!std::isfinite(seconds)) return n + scalar::append(out, float_::form_float(seconds, float_::MODE_FLOAT));
+    if (!std::isfinite(seconds))
+        return n + scalar::append(out, float_::form_float(seconds, float_::MODE_FLOAT));
     double minutes = std::floor(seconds / MINUTE);
     const double s = seconds - minutes * MINUTE;
     char sec[float_::FORM_BUFFER + 1];
@@ -188,7 +189,8 @@ void math(int32_t op) {
     const uint32_t rt = right->type();
     if (rt == TYPE_DATE) {
         if (op != OP_ADD)
-            fire("script", "not-related", scalar::word(integer::detail::op_name(op)), datatype::cell(TYPE_TIME));
+            fire("script", "not-related", scalar::word(integer::detail::op_name(op)),
+                 datatype::cell(TYPE_TIME));
         const Cell t = *left;
         copy_cell(right, left);
         *right = t;
@@ -251,7 +253,8 @@ void init() {
     set(ACT_EVEN_Q, entry(&even_q));
     set(ACT_ODD_Q, entry(&odd_q));
     set(ACT_PICK, entry(&pick));
-    for (uint32_t slot : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER}) set(slot, INHERIT);
+    for (uint32_t slot : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
+        set(slot, INHERIT);
     datatype::register_type(r);
 }
 

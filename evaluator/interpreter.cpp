@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -320,8 +321,12 @@ uint32_t trace_mask = 0;
 TraceHook trace_hook = nullptr;
 bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
 
-// Machine-stack guard: evaluation recurses on the C++ stack; below the floor
-// a clean stack overflow is raised before the real stack runs out.
+// Machine-stack guard: evaluation recurses on the C++ stack (every call, block
+// and single expression checks it); below the floor a clean stack overflow is
+// raised before the real stack runs out. The margin left below the floor
+// covers the deepest stretch between two checks and the raising of the
+// error; on a small stack it is a quarter of the stack, so the guard works
+// at any stack size.
 uintptr_t stack_floor = 0;
 uintptr_t stack_ceiling = 0;
 
@@ -336,8 +341,9 @@ void init_stack_guard() {
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     void* addr = nullptr;
     size_t size = 0;
-    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 2 * STACK_MARGIN) {
-        stack_floor = uintptr_t(addr) + STACK_MARGIN;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 0) {
+        uintptr_t margin = std::min<uintptr_t>(STACK_MARGIN, size / 4);
+        stack_floor = uintptr_t(addr) + margin;
         stack_ceiling = uintptr_t(addr) + size;
     }
     pthread_attr_destroy(&attr);
@@ -705,6 +711,7 @@ uint32_t run_body(const Cell& fn, const Cell& name);
 // operand is the topmost value and becomes the first argument in place.
 uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                    bool infix) {
+    check_machine_stack();
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
     if (!is_callable(type)) fire("internal", "not-done");
@@ -1097,6 +1104,9 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
 inline uint32_t eval_in_frame(const Cell& b) {
+    // The frame holds the block: the collector keeps it while it runs, even
+    // when the code clears or replaces every other reference to it.
+    stack::ctop()->saved_values = b.w2;
     PositionGuard guard;
     current_node = b.w2;
     current_index = b.w1;
@@ -1200,6 +1210,7 @@ namespace {
 // eval_next and eval_single: one expression from `index`, with or without
 // the infix look-ahead after it.
 uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
+    check_machine_stack();
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
@@ -1213,6 +1224,7 @@ uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookah
     current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+    stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
     if (uint32_t code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;

@@ -162,7 +162,7 @@ uint32_t event_mask(const Cell* callback) {
 // shrunk): clamped to its last cell.
 void refresh_rules(Parser& p) {
     int32_t tail = int32_t(series::count(p.rules->w2));
-    if (p.rp >= tail) p.rp = tail - 1;
+    if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
 }
 
@@ -919,7 +919,11 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                             p.pop = false;
                         }
                         if (!ended_by_break && p.match && (max == -1 || round < max)) {
-                            bool moved = idx != rec_idx || (n - idx) < frame[1].w3;
+                            // Progress is input consumed: less of it left than
+                            // when the round began. A round that only inserted
+                            // (the position moved, the rest as long as before)
+                            // would go on forever.
+                            bool moved = (n - idx) < frame[1].w3;
                             if (kind == K_WHILE || moved) again = true;
                         }
                         if (again) {

@@ -315,7 +315,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
         if (nd.kind == Needle::BITSET) {
             Bits bits(v);
             if (unit == 1) {
-                uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+                uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
                 while (pos < limit && bits.has(head[pos])) ++pos;
                 rounds = pos - start;
             } else {
@@ -330,7 +330,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
                 c2 = casefold::to_lower_char(nd.cp);
                 if (c2 > 0xFF) c2 = a;
             }
-            uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+            uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
             while (pos < limit && (head[pos] == a || head[pos] == c2 || (nd.fold && fold(head[pos]) == a)))
                 ++pos;
             rounds = pos - start;
@@ -414,6 +414,16 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         const void* q = memmem(head + start, stop - start, bytes.data(), len);
         return q ? hit(uint32_t(static_cast<const uint8_t*>(q) - head)) : false;
     }
+    if (nd.kind == Needle::TEXT && unit == 1 && nd.fold && len > 0) {
+        // Bytes whose folded form starts the needle, found by table; the
+        // rest is compared at each candidate.
+        uint8_t first[256];
+        for (uint32_t c = 0; c < 256; ++c) first[c] = fold(c) == nd.text[0];
+        for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
+            if (first[head[pos]] && match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
+        }
+        return false;
+    }
     for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
         if (len == 0 && pos >= stop) break;
         if (match_at(nd, head, unit, pos, stop, nullptr)) return hit(pos);
@@ -479,7 +489,7 @@ bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max,
     const uint8_t* head = b->head_ptr();
     uint32_t unit = b->unit();
     uint32_t pos = start;
-    uint64_t limit = std::min<uint64_t>(stop, uint64_t(start) + cap);
+    uint64_t limit = uint64_t(start) + std::min<uint64_t>(cap, stop > start ? stop - start : 0);
     if (unit == 1) {
         while (pos < limit && table[head[pos]]) ++pos;
     } else {

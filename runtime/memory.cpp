@@ -10,6 +10,7 @@ namespace kiv::memory {
 
 Record record{};
 bool collection_enabled = false;
+uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
 uint32_t collection_cycles = 0;
 
@@ -81,7 +82,7 @@ void release_retired() {
 
 // Runs a collection when one is allowed; says whether it ran.
 bool run_collection() {
-    if (!collection_enabled || !collect_hook) return false;
+    if (!collection_allowed() || !collect_hook) return false;
     collect_hook();
     return true;
 }
@@ -316,9 +317,12 @@ void release_node_frames() {
 
 // ---- Series frames ----
 
-SeriesFrame* new_series_frame() {
-    uint32_t s = record.next_frame_size;
-    if (s < record.big_threshold) record.next_frame_size = s * 2;
+SeriesFrame* new_series_frame(uint32_t data_size) {
+    uint32_t s = data_size;
+    if (!s) {
+        s = record.next_frame_size;
+        if (s < record.big_threshold) record.next_frame_size = s * 2;
+    }
     Off block = alloc_system_block(uint64_t(s) + sizeof(SeriesFrame));
     Off self = block + SYSTEM_BLOCK_HEADER;
     auto* f = at<SeriesFrame>(self);

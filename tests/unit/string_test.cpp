@@ -264,7 +264,7 @@ TEST_F(StringTest, StrictUtf8ReportsExactlyTheUndecodedBytes) {
         {"ab\xE2\x82", "\xE2\x82"},           // input ends inside a character
         {"\xFFok", "\xFFok"},                 // bad lead byte first
         {"ok\xC0\x80tail", "\xC0\x80tail"},   // overlong NUL
-        {"a\xED\xA0\x80z", "\xED\xA0\x80z"},  // encoded surrogate
+        {"a\xF4\x90\x80\x80z", "\xF4\x90\x80\x80z"},  // above U+10FFFF
     };
     for (const Case& c : cases) {
         RaisedError e = expect_error(
