@@ -35,7 +35,8 @@ Cell* data() {
                     ".25 field [" + std::to_string(i % 100) + " -3] 1.5]\n";
         text += "]";
         Cell* s = stack::push(none::cell());
-        string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), s, string::ENC_UTF8);
+        string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), s,
+                     string::ENC_UTF8);
         Cell* out = stack::push(none::cell());
         uint32_t used = 0;
         lexer::load(out, s, -1, lexer::Options{}, &used);
@@ -77,10 +78,18 @@ void load(benchmark::State& state, bool fixed) {
     stack::pop(2);
 }
 
-void BM_SaveCompact(benchmark::State& s) { save(s, false); }
-void BM_LoadCompact(benchmark::State& s) { load(s, false); }
-void BM_SaveFixed(benchmark::State& s) { save(s, true); }
-void BM_LoadFixed(benchmark::State& s) { load(s, true); }
+void BM_SaveCompact(benchmark::State& s) {
+    save(s, false);
+}
+void BM_LoadCompact(benchmark::State& s) {
+    load(s, false);
+}
+void BM_SaveFixed(benchmark::State& s) {
+    save(s, true);
+}
+void BM_LoadFixed(benchmark::State& s) {
+    load(s, true);
+}
 
 }  // namespace
 

@@ -5,19 +5,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hash.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 // The compact layout, byte by byte.
@@ -60,6 +62,7 @@ constexpr uint32_t MAX_DEPTH = 2000;
 // The fixed-width record header word.
 constexpr uint32_t FIXED_BY_REF = 1u << 19;
 constexpr uint32_t FIXED_MONEY_NEGATIVE = 1u << 22;
+constexpr uint32_t FIXED_COMPLEMENT = 1u << 23;
 constexpr uint32_t FIXED_HOOKS = 1u << 24;
 constexpr uint32_t FIXED_GLOBAL = 1u << 25;
 constexpr uint32_t FIXED_CTX_KIND_SHIFT = 26;
@@ -76,7 +79,7 @@ constexpr uint8_t CTX_SELF = 8;
 constexpr uint8_t CTX_VALUES = 16;
 
 bool block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
 }
 bool string_like(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
@@ -93,10 +96,8 @@ bool refused(uint32_t t) {
         case TYPE_FUNCTION:
         case TYPE_OP:
         case TYPE_ERROR:
-        case TYPE_BITSET:
         case TYPE_VECTOR:
         case TYPE_IMAGE:
-        case TYPE_HASH:
             return true;
         default:
             return false;
@@ -257,7 +258,8 @@ class Encoder {
     static uint32_t live_cells(Off pairs) {
         const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
         uint32_t live = 0;
-        for (uint32_t i = 0; i + 1 < n; i += 2) live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
+        for (uint32_t i = 0; i + 1 < n; i += 2)
+            live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
         return live;
     }
     void map_entries(Off pairs) {
@@ -269,6 +271,30 @@ class Encoder {
             record(buffer_of(pairs)->head_cell() + i + 1);
         }
         leave();
+    }
+
+    // A bitset: its bytes, the complement flag as alt (compact) or bit 23.
+    void bitset_body(const Cell* c, bool fixed_form) {
+        const Off node = c->w2;
+        const SeriesBuffer* b = buffer_of(node);
+        const bool complemented = b->flags & series_flag::COMPLEMENT;
+        const auto* p = seen(node);
+        if (fixed_form) {
+            int32(TYPE_BITSET | (complemented ? FIXED_COMPLEMENT : 0) | (p ? FIXED_BY_REF : 0) |
+                  (c->new_line() ? FIXED_NEW_LINE : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_BITSET, complemented);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        fixed_form ? int32(b->byte_count()) : varint(b->byte_count());
+        bytes(b->head_ptr(), b->byte_count());
+        if (fixed_form)
+            while (out.size() % 4) out.push_back(0);
     }
 
     void context_record(Off ctx) {
@@ -444,6 +470,9 @@ class Encoder {
             case TYPE_MAP:
                 map(c);
                 return;
+            case TYPE_BITSET:
+                bitset_body(c, false);
+                return;
             case TYPE_OBJECT:
                 object_body(c);
                 return;
@@ -471,7 +500,8 @@ class Encoder {
         const uint32_t n = context::word_count(ctx);
         bool values = false;
         if (!context::on_stack(ctx))
-            for (uint32_t i = 0; i < n && !values; ++i) values = context::values_at(ctx, i)->type() != TYPE_UNSET;
+            for (uint32_t i = 0; i < n && !values; ++i)
+                values = context::values_at(ctx, i)->type() != TYPE_UNSET;
         uint32_t h = TYPE_CONTEXT | context::kind(ctx) << FIXED_CTX_KIND_SHIFT;
         if (context::cell(ctx)->header & header::HAS_SELF) h |= FIXED_CTX_SELF;
         if (context::on_stack(ctx)) h |= FIXED_CTX_ON_STACK;
@@ -537,7 +567,8 @@ class Encoder {
             case TYPE_TUPLE:
             case TYPE_MONEY: {
                 uint32_t h = t | nl;
-                if (t == TYPE_TUPLE) h |= ((c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT) << 8;
+                if (t == TYPE_TUPLE)
+                    h |= ((c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT) << 8;
                 if (t == TYPE_MONEY && (c->header & header::MONEY_SIGN)) h |= FIXED_MONEY_NEGATIVE;
                 int32(h);
                 int32(c->w1);
@@ -569,6 +600,9 @@ class Encoder {
             }
             case TYPE_OBJECT:
                 fixed_object(c, nl);
+                return;
+            case TYPE_BITSET:
+                bitset_body(c, true);
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION: {
@@ -994,6 +1028,9 @@ class Decoder {
             case TYPE_MAP:
                 read_map(slot, by_ref, nl, depth);
                 return;
+            case TYPE_BITSET:
+                read_bitset(slot, alt, by_ref, nl);
+                return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
                 read_native(slot, t, nl, depth);
@@ -1030,6 +1067,7 @@ class Decoder {
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
             if (index > n) fail();
             set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
             return;
         } else if (t == TYPE_BINARY) {
             const uint32_t n = read_count(1);
@@ -1140,8 +1178,8 @@ class Decoder {
             }
             const uint32_t h = read_int32();
             if ((h & 0xFF) != TYPE_CONTEXT) fail();
-            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) | ((h >> 29) & 1 ? CTX_ON_STACK : 0) |
-                            ((h >> 30) & 1 ? CTX_VALUES : 0));
+            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
+                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
         } else {
             if (read_byte() != TYPE_CONTEXT) fail();
             flags = read_byte();
@@ -1168,6 +1206,37 @@ class Decoder {
         }
         if ((flags & CTX_VALUES))
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::CONTEXT, ctx, i, nullptr}, depth + 1);
+    }
+
+    void read_bitset(const Slot& slot, bool complemented, bool by_ref, uint32_t nl) {
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            if (v.type() != TYPE_BITSET) fail();
+        } else {
+            const uint32_t n = read_count(1);
+            if (uint64_t(n) * 8 > uint64_t(bitset::MAX_BIT) + 1) fail();
+            const uint8_t* src = read_bytes(n);
+            if (fixed_) read_bytes((4 - n % 4) % 4);
+            bitset::make_at(&v, n, 0);
+            SeriesBuffer* b = buffer_of(v.w2);
+            std::memcpy(b->head_ptr(), src, n);
+            b->tail = b->head + n;
+            if (complemented) b->flags |= series_flag::COMPLEMENT;
+        }
+        v.header = TYPE_BITSET | nl;
+        place(slot, v);
+    }
+
+    // A hash! gets its table once its values are in.
+    void index_hash(const Slot& slot) {
+        Cell* held = stack::push(*locate_last(slot));
+        hash::index_block(held);
+        *locate_last(slot) = *held;
+        stack::pop(1);
+    }
+    static Cell* locate_last(const Slot& slot) {
+        return slot.kind == Slot::APPEND ? buffer_of(slot.node)->tail_cell() - 1 : locate(slot, 0);
     }
 
     void read_map(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth) {
@@ -1308,6 +1377,9 @@ class Decoder {
             case TYPE_MAP:
                 read_map(slot, by_ref, nl, depth);
                 return;
+            case TYPE_BITSET:
+                read_bitset(slot, h & FIXED_COMPLEMENT, by_ref, nl);
+                return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
                 read_native(slot, t, nl, depth);
@@ -1323,14 +1395,17 @@ class Decoder {
         place(slot, v);
     }
 
-    void read_series_fixed(const Slot& slot, uint32_t t, uint32_t h, bool by_ref, uint32_t nl, uint32_t depth) {
+    void read_series_fixed(const Slot& slot, uint32_t t, uint32_t h, bool by_ref, uint32_t nl,
+                           uint32_t depth) {
         const uint32_t index = read_int32();
         Cell v;
         if (by_ref) {
             v = resolve(read_path());
             const uint32_t found = v.type();
-            if (!((block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) || found == t))
+            if (!((block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) ||
+                  found == t))
                 fail();
+            if ((t == TYPE_HASH) != (found == TYPE_HASH) || (t == TYPE_HASH && !v.w3)) fail();
         } else if (block_like(t)) {
             const uint32_t n = read_count(4);
             block::make_at(&v, int32_t(n ? n : 1));
@@ -1339,6 +1414,7 @@ class Decoder {
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
             if (index > n) fail();
             set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
             return;
         } else {
             const uint32_t unit = t == TYPE_BINARY ? 1 : (h >> 8) & 0xFF;

@@ -16,9 +16,9 @@
 // outside the buffer and no declared size is allocated before it is checked
 // against the bytes that could hold it. Values whose types the format
 // refuses (routine!, triple!, handle!, port!, event!, and here also those it
-// cannot rebuild yet: function!, op!, error!, bitset!, vector!, image!,
-// hash!) raise access `no-codec` with the datatype, when encoding and when
-// decoding.
+// cannot rebuild yet: function!, op!, error!, vector!, image!, and words
+// bound to a function's context) raise access `no-codec` with the
+// datatype, when encoding and when decoding.
 //
 // Encoding never allocates a series until the bytes are complete, so it may
 // read values in place. Decoding allocates: each container is appended to

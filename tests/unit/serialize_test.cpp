@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/hash.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -85,8 +87,9 @@ bool block_like(uint32_t t) {
 bool same_tree(const Cell& a, const Cell& b, int depth = 0) {
     const uint32_t t = a.type();
     if (a.header != b.header || depth > 50) return false;
-    if (block_like(t)) {
+    if (block_like(t) || t == TYPE_HASH) {
         if (t != TYPE_MAP && a.w1 != b.w1) return false;
+        if (t == TYPE_HASH && !b.w3) return false;
         const SeriesBuffer *x = buffer_of(a.w2), *y = buffer_of(b.w2);
         if (x->byte_count() != y->byte_count()) return false;
         for (uint32_t i = 0; i < x->byte_count() / 16; ++i)
@@ -189,6 +192,35 @@ TEST_F(Serialize, CompactForms) {
     EXPECT_EQ(records((&half)).size(), 9u);
     EXPECT_EQ(records((&zero)).size(), 9u);
     EXPECT_TRUE(std::signbit(first(decode(encode(&zero))).get_f64()));
+}
+
+// bitset! keeps its bytes and complement flag; hash! gets a new table over
+// its values; both are shared when met twice.
+TEST_P(SerializeBoth, BitsetsAndHashes) {
+    Cell* bits = stack::push(none::cell());
+    bitset::make_at(bits, 3, 0);
+    std::memcpy(buffer_of(bits->w2)->head_ptr(), "\x81\x00\x7F", 3);
+    buffer_of(bits->w2)->flags |= series_flag::COMPLEMENT;
+    Cell* h = load("[a 1 \"x\" b]");
+    hash::index_block(h);
+    h->w1 = 1;
+    Cell* list = load("[]");
+    Cell l = first(list);
+    for (const Cell* v : {bits, h, bits, h}) block::ks_append(&l, v);
+    const Cell back = first(decode(encode(&l)));
+    const Cell* c = buffer_of(back.w2)->head_cell();
+    ASSERT_EQ(c[0].type(), TYPE_BITSET);
+    EXPECT_EQ(Bytes(buffer_of(c[0].w2)->head_ptr(), buffer_of(c[0].w2)->tail_ptr()),
+              (Bytes{0x81, 0x00, 0x7F}));
+    EXPECT_TRUE(buffer_of(c[0].w2)->flags & series_flag::COMPLEMENT);
+    EXPECT_TRUE(bitset::test_bit(&c[0], 100));  // past the bytes: the flag
+    ASSERT_EQ(c[1].type(), TYPE_HASH);
+    EXPECT_NE(c[1].w3, 0u);
+    EXPECT_EQ(c[1].w1, 1u);
+    EXPECT_EQ(c[2].w2, c[0].w2);
+    EXPECT_EQ(c[3].w2, c[1].w2);
+    EXPECT_EQ(c[3].w3, c[1].w3);
+    EXPECT_TRUE(same_tree(c[1], *h));
 }
 
 TEST_P(SerializeBoth, SharedSeriesAndCycles) {
@@ -305,7 +337,11 @@ TEST_F(Serialize, FixedWidthForms) {
     EXPECT_EQ(word(5), 0u);  // padding: the float's record starts at byte 24
     EXPECT_EQ(word(6), uint32_t(TYPE_FLOAT));
     EXPECT_TRUE(same_tree(first(decode(b)), blk));
-    test::expect_error([&] { decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0}); }, "script", "invalid-data");
+    test::expect_error(
+        [&] {
+            decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0});
+        },
+        "script", "invalid-data");
     for (size_t cut = 16; cut < b.size(); cut += 4) {
         SCOPED_TRACE(cut);
         Bytes part(b.begin(), b.begin() + cut);
