@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/hash.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
@@ -1249,14 +1250,25 @@ class Decoder {
         }
         const uint32_t n = read_count(1);
         if (n % 2) fail();
-        // The pairs are decoded into a scratch block, then the map is built
-        // over them (its key table is made from all of them at once).
-        Cell* scratch = stack::push_slot();
-        block::make_at(scratch, int32_t(n ? n : 1));
-        const Off node = scratch->w2;
+        // The pairs are decoded into a block that then becomes the map's
+        // pair block; the keys are checked and normalised as a map stores
+        // them, and the table is made over all of them at once.
+        Cell* pairs = stack::push_slot();
+        block::make_at(pairs, int32_t(n ? n : 2));
+        const Off node = pairs->w2;
         for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+        for (uint32_t i = 0; i < n; i += 2) {
+            Cell* key = stack::push(buffer_of(node)->head_cell()[i]);
+            if (!map::key_type(key->type())) fail();
+            map::normalize_key(key, nullptr);
+            key->clear_new_line();
+            Cell* cells = buffer_of(node)->head_cell();
+            cells[i] = *key;
+            cells[i + 1].clear_new_line();
+            stack::pop(1);
+        }
         Cell* result = stack::push_slot();
-        if (!lexer::values::make_map(result, buffer_of(node)->head_cell(), n)) fail();
+        map::make_at(result, node, 0, 0);
         Cell v = *result;
         v.header |= nl;
         place(slot, v);
