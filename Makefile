@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 ARGS ?=
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build build-asan run test test-fast format clean
+.PHONY: all deps build build-asan run test test-fast fuzz format clean
 
 all: build
 
@@ -37,9 +37,17 @@ test: build build-asan
 test-fast: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# The fuzz targets with libFuzzer and the sanitizers over a coverage-instrumented
+# runtime (needs clang); run them as their source files describe.
+FUZZ_DIR ?= build-fuzz
+fuzz:
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKIV_SANITIZE=ON -DKIV_FUZZ=ON -DKIV_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(basename $(notdir $(wildcard tests/fuzz/*_fuzz.cpp)))
+
 format:
 	find runtime platform datatypes evaluator boot library gui console tests bench \
 	  \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 -r clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

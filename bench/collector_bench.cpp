@@ -10,7 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/externals.h"

@@ -6,26 +6,27 @@
 
 #include "platform/os.h"
 #include "runtime/arena.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "runtime/case_fold.h"
 #include "runtime/cycles.h"
 #include "runtime/root.h"
 #include "runtime/collector.h"
 #include "runtime/externals.h"
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "console/terminal_cli.h"
 #include "library/library.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/lowlevel.h"
@@ -60,6 +61,7 @@ void runtime_boot() {
     runtime::init();
     natives::init();
     ownership::init();
+    parser::init();
     // The parser, ownership/init, the checksums, the compression words,
     // call/init-buffer, the lexer and the boot image come here.
     lexer::init();

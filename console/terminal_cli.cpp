@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
@@ -28,7 +28,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
@@ -109,7 +109,7 @@ bool guarded(Body&& body, Cell* result, std::string* text) {
             // `where`: the call the error was raised in, read while the
             // frames of the fire point are still on the stack.
             Cell* held = stack::push(err);
-            Cell caller = stack::get_caller();
+            Cell caller = word::caller();
             error::set_where(held, &caller);
         }
         stack::catch_at(frame);

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -18,8 +18,10 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -632,7 +634,7 @@ int32_t mold_each(Cell* blk, Cell* out, bool only, bool all, bool flat, Cell* pa
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     if (!only) {
         put_char(out, '[');
         --budget;
@@ -646,7 +648,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
-    if (cycles::mold_marker(value, out, budget, false)) return budget;
+    if (string::append_cycle_marker(value, out, budget, false)) return budget;
     Cell b = *value;
     CycleGuard guard;
     guard.push(b.w2);
@@ -748,9 +750,15 @@ void body_to_block(const Cell* spec, Cell* result) {
     *result = body;
 }
 
-// Loading values from text needs the lexer's loader.
-[[noreturn]] void needs_loader() {
-    fire("internal", "not-done");
+// The values of a text, loaded by the lexer's loader.
+void load_text(const Cell* spec, Cell* result) {
+    if (!runtime::lexer_load) fire("internal", "not-done");
+    Cell* saved = stack::top;
+    Cell* text = stack::push(*spec);
+    Cell* loaded = stack::push(none::cell());
+    runtime::lexer_load(text, loaded);
+    *result = *loaded;
+    stack::top = saved;
 }
 
 }  // namespace
@@ -786,7 +794,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
         body_to_block(spec, proto);
     } else if (t == TYPE_STRING) {
-        needs_loader();
+        load_text(spec, proto);
     } else {
         Cell v = *spec;
         v.clear_new_line();
@@ -1213,7 +1221,10 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     }
     Cell r = *result;
     uint32_t type = a->type();
-    if (type != TYPE_HASH) {
+    // The result keeps its table (a hash!) when either operand is a hash!
+    // (for unique, only the first has a say).
+    bool hashed = type == TYPE_HASH || (op != SET_UNIQUE && b->type() == TYPE_HASH);
+    if (!hashed) {
         r.w3 = 0;
         r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
     }
@@ -1223,7 +1234,14 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
 
 // ---- Registration ------------------------------------------------------------------------------
 
+// The spare cell holds a block made without a parent until its maker keeps it.
+void mark_spare() {
+    collector::mark_cells(&spare, &spare + 1);
+}
+
 void init() {
+    collector::unregister_marker(&mark_spare);
+    collector::register_marker(&mark_spare);
     datatype::Registration r = datatype::blank(TYPE_BLOCK, TYPE_SERIES, "block!");
     r.inherit({ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q,
                           ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE,
@@ -1261,7 +1279,7 @@ Cell* push(Cell* cell) {
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     if (!only) {
         string::append_char(buffer_of(out->w2), '(');
         --budget;

@@ -7,7 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"

@@ -1,10 +1,10 @@
 #include "datatypes/context.h"
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -15,9 +15,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
@@ -634,7 +634,20 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 // ---- Registration -----------------------------------------------------------------------
 
+// The value fire() raises: the error with the call-frame position in its
+// `stack` field, kept reachable until the next error is raised.
+Cell raised_value(const char* category, const char* id, const Cell* args, int n) {
+    Cell value = create_named(category, id, args, n);
+    if (value.type() == TYPE_ERROR) {
+        Cell position{TYPE_INTEGER, 0, stack::frame_count(), 0};
+        *field(&value, FIELD_STACK) = position;
+        hold_in_flight(value);
+    }
+    return value;
+}
+
 void init() {
+    build_error_value = &raised_value;
     datatype::Registration r = datatype::blank(TYPE_ERROR, TYPE_OBJECT, "error!");
     r.set<ACT_MAKE>(make);
     r.set<ACT_FORM>(form);
@@ -649,3 +662,49 @@ void init() {
 }
 
 }  // namespace kiv::error
+
+namespace kiv {
+
+std::string raised_text(const RaisedError& e) {
+    if (e.value.type() == TYPE_ERROR) {
+        try {
+            return error::form_text(e.value);
+        } catch (const RaisedError&) {
+            // Fall back to the catalog text below.
+        }
+    }
+    namespace cat = error_catalog;
+    std::string text = "*** ";
+    int c = cat::category_index(e.category);
+    int i = c >= 0 ? cat::id_index(c, e.id) : -1;
+    if (c < 0 || i < 0) {
+        text += cat::category(cat::CAT_INTERNAL).type_text;
+        text.append(": invalid error: ").append(e.category).append(1, ' ').append(e.id);
+        return text;
+    }
+    text += cat::category(c).type_text;
+    text += ": ";
+    // Arguments as their molded text where the datatypes can mold them.
+    std::string args[3];
+    for (int k = 0; k < e.arg_count && k < 3; ++k) {
+        try {
+            Cell* saved = stack::top;
+            Cell* v = stack::push(e.args[k]);
+            Cell* out = string::make_at(stack::push_slot(), 16);
+            actions::mold(v, out, false, false, true, nullptr, 80, 0);
+            const SeriesBuffer* b = buffer_of(out->w2);
+            for (const uint8_t *p = b->head_ptr(), *end = b->tail_ptr(); p < end; p += b->unit()) {
+                uint32_t cp = string::get_char(p, b->unit());
+                args[k] += cp < 0x80 ? char(cp) : '?';
+            }
+            stack::top = saved;
+        } catch (const RaisedError&) {
+            args[k].assign(1, '?');
+        }
+    }
+    std::string_view views[3] = {args[0], args[1], args[2]};
+    cat::append_message(text, *cat::template_of(c, i), views);
+    return text;
+}
+
+}  // namespace kiv

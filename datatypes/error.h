@@ -36,6 +36,7 @@
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/error.h"
 
 namespace kiv::error {
 
@@ -140,3 +141,9 @@ void hold_in_flight(const Cell& err);
 void init();
 
 }  // namespace kiv::error
+
+namespace kiv {
+// The formed text of a raised error ("*** Script Error: ..."), also when the
+// error value could not be built (the catalog's message with the arguments).
+std::string raised_text(const RaisedError& e);
+}  // namespace kiv

@@ -7,12 +7,13 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 #include "runtime/series.h"
@@ -417,7 +418,9 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     double r;
     if (s >= 1.0) {
         r = round_unit(x / s, even, down, half_down, floor, ceiling, half_ceiling) * s;
-        if (std::isinf(r) && std::isfinite(x)) fire("math", "overflow");
+        // Scaling back may reach the top of the range: the largest double
+        // counts as an overflow too.
+        if ((std::isinf(r) && std::isfinite(x)) || std::fabs(r) == MAX_VALUE) fire("math", "overflow");
     } else {
         int e = 0;
         const double m = std::frexp(s, &e);
@@ -469,7 +472,7 @@ int32_t compare_numbers(uint32_t type_a, double a, uint32_t type_b, double b, in
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     const uint32_t ot = other->type();
     if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && value->type() != ot) return 1;
-    if (ot == TYPE_MONEY) fire("internal", "not-done");
+    if (ot == TYPE_MONEY) return money::compare_number(value, other, op);
     if (ot != TYPE_INTEGER && !float_like(ot)) return NOT_COMPARABLE;
     return compare_numbers(value->type(), value->get_f64(), ot, number_of(other), op);
 }
@@ -491,7 +494,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             d = spec->get_f64();
             break;
         case TYPE_MONEY:
-            fire("internal", "not-done");
+            d = money::to_float(spec);
+            break;
         case TYPE_BINARY: {
             TextView t = integer::detail::text_of(spec);
             const uint32_t n = t.count < 8 ? t.count : 8;

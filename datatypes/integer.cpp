@@ -5,13 +5,18 @@
 #include <cstring>
 
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/number_scan.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/base_codecs.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -376,10 +381,30 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             v = static_cast<int32_t>(u);
             break;
         }
+        case TYPE_ISSUE: {
+            // The name read as at most 8 hexadecimal digits.
+            const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(spec->w2));
+            const uint32_t n = symbol::name_length(spec->w2);
+            if (n == 0 || n > 8) fire("script", "invalid-data", *spec);
+            uint32_t u = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const int d = base_codecs::hex_digit(name[i]);
+                if (d < 0) fire("script", "invalid-data", *spec);
+                u = (u << 4) | uint32_t(d);
+            }
+            v = static_cast<int32_t>(u);
+            break;
+        }
         case TYPE_MONEY:
-        case TYPE_DATE:
-        case TYPE_ISSUE:
-            fire("internal", "not-done");
+            v = money::to_integer(spec);
+            break;
+        case TYPE_DATE: {
+            // Unix time; dates from 2038-01-19 on do not fit 32 bits.
+            const double s = std::trunc(date::unix_seconds(spec) + 0.5);
+            if (!(s >= -2147483648.0 && s <= 2147483647.0)) overflow();
+            v = static_cast<int32_t>(s);
+            break;
+        }
         default:
             if (!detail::is_string_like(st))
                 fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
@@ -439,7 +464,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
             return float_::compare_numbers(value->type(), static_cast<double>(get(value)), ot,
                                            float_::get(other), op);
         case TYPE_MONEY:
-            fire("internal", "not-done");
+            return money::compare_number(value, other, op);
         default:
             return NOT_COMPARABLE;
     }
@@ -476,14 +501,11 @@ bool is_string_like(uint32_t type) {
 }
 
 Cell caller_word() {
-    return stack::get_caller();
+    return word::caller();
 }
 
-Cell word_named(const char* /*name*/) {
-    // Words cannot be interned until the word layer exists; like the generic
-    // action errors, the argument is none until then (the names each call
-    // passes are the ones the word will carry).
-    return Cell{TYPE_NONE, 0, 0, 0};
+Cell word_named(const char* name) {
+    return word::load(name);
 }
 
 const char* op_name(int32_t op) {

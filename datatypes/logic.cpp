@@ -4,8 +4,9 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/word.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -114,10 +115,7 @@ inline Cell* bitwise_operands() {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     if (b->type() != TYPE_LOGIC) {
-        // arg1 (the calling function's word) and arg3 (its second argument's
-        // word) need the word layer; none stands in for them until then.
-        Cell none{TYPE_NONE, 0, 0, 0};
-        fire("script", "expect-arg", stack::get_caller(), datatype::cell(b->type()), none);
+        fire("script", "expect-arg", word::caller(), datatype::cell(b->type()), word::load("value2"));
     }
     return a;
 }

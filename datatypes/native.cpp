@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -12,7 +12,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 

@@ -2,7 +2,7 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 
 namespace kiv {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -16,9 +16,9 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 

@@ -7,7 +7,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 
@@ -104,12 +104,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
-    if (cycles::mold_marker(value, out, budget, false)) return budget;
+    if (string::append_cycle_marker(value, out, budget, false)) return budget;
     return write_values(value, out, false, false, false, part, budget, 0);
 }
 
 int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
-    if (cycles::mold_marker(value, out, budget, true)) return budget;
+    if (string::append_cycle_marker(value, out, budget, true)) return budget;
     uint32_t t = value->type();
     if (t == TYPE_LIT_PATH || t == TYPE_GET_PATH) {
         put_char(out, t == TYPE_LIT_PATH ? '\'' : ':');

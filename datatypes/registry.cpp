@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/collector.h"
 #include "runtime/lowlevel.h"
 
 namespace kiv {
@@ -19,7 +20,16 @@ NameRecord names[TYPE_ID_LIMIT + 1];
 ActionEntry action_table[(TYPE_ID_LIMIT + 1) * 256];
 uint32_t highest_type_id = 0;
 
+namespace {
+// The datatype-name words are roots.
+void mark_names() {
+    for (auto& n : names) collector::mark_cells(&n.word, &n.word + 1);
+}
+}  // namespace
+
 void init_tables() {
+    collector::unregister_marker(&mark_names);
+    collector::register_marker(&mark_names);
     for (auto& n : names) n = NameRecord{nullptr, 0, Cell{0, 0, 0, 0}};
     for (auto& e : action_table) e = nullptr;
     highest_type_id = 0;

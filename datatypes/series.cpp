@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -17,8 +17,8 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
+#include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 #include "runtime/lowlevel.h"
@@ -137,6 +138,14 @@ void append_latin1(Cell* str, const char* bytes, uint32_t count) {
 
 void concatenate_literal(Cell* str, const char* text) {
     append_latin1(str, text, uint32_t(std::strlen(text)));
+}
+
+bool append_cycle_marker(const Cell* value, Cell* out, int32_t& budget, bool mold) {
+    const char* marker = cycles::marker(value, mold);
+    if (!marker) return false;
+    concatenate_literal(out, marker);
+    budget -= int32_t(std::strlen(marker));
+    return true;
 }
 
 // ---- Cells --------------------------------------------------------------------------

@@ -32,6 +32,10 @@ Cell* make_at(Cell* cell, uint32_t count);
 SeriesBuffer* append_char(SeriesBuffer* buf, uint32_t cp);
 // Appends every byte of a NUL-terminated text as a code point.
 void concatenate_literal(Cell* str, const char* text);
+// When the value's series is being molded further out (runtime/cycles.h),
+// appends its cycle marker, subtracts the marker's length from the budget
+// and returns true; otherwise writes nothing and returns false.
+bool append_cycle_marker(const Cell* value, Cell* out, int32_t& budget, bool mold);
 // Appends `count` bytes as code points 0-255.
 void append_latin1(Cell* str, const char* bytes, uint32_t count);
 

@@ -22,7 +22,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -11,6 +11,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::symbol {
@@ -66,6 +67,7 @@ inline Cell* checked_cell(uint32_t id) {
 // ---- Start-up ------------------------------------------------------------------------------
 
 void init_block() {
+    stack::canonical_symbol = &resolve;
     if (root::block.type() != TYPE_BLOCK) root::init();
     block_slot = root::count();
     block::make_in(&root::block, int32_t(TABLE_ROOM));

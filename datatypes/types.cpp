@@ -1,25 +1,39 @@
 #include "datatypes/types.h"
 
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
+#include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/path.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 
 namespace kiv::datatype {
@@ -33,6 +47,7 @@ void register_blank(uint32_t id, uint32_t parent, const char* name) {
 }  // namespace
 
 void register_all() {
+    hash_values::install();
     datatype::init();
     unset::init();
     none::init();
@@ -40,7 +55,7 @@ void register_all() {
     series::init();
     block::init();
     string::init();
-    register_blank(TYPE_BINARY, TYPE_STRING, "binary!");
+    binary::init();
     integer::init();
     symbol::init();
     context::init();
@@ -56,30 +71,29 @@ void register_all() {
     routine::init();
     paren::init();
     issue::init();
-    register_blank(TYPE_URL, TYPE_STRING, "url!");
-    register_blank(TYPE_FILE, TYPE_URL, "file!");
+    url::init();
+    file::init();
     object::init();
-    register_blank(TYPE_BITSET, 0, "bitset!");
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
     register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
-    register_blank(TYPE_MAP, 0, "map!");
-    register_blank(TYPE_HASH, TYPE_BLOCK, "hash!");
-    register_blank(TYPE_PAIR, 0, "pair!");
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
-    register_blank(TYPE_TUPLE, 0, "tuple!");
-    register_blank(TYPE_TIME, TYPE_FLOAT, "time!");
-    register_blank(TYPE_TAG, TYPE_STRING, "tag!");
-    register_blank(TYPE_EMAIL, TYPE_STRING, "email!");
+    tuple::init();
+    time_::init();
+    tag::init_tag();
+    tag::init_email();
     handle::init();
-    register_blank(TYPE_DATE, 0, "date!");
+    date::init();
     register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
-    register_blank(TYPE_MONEY, 0, "money!");
-    register_blank(TYPE_REF, TYPE_STRING, "ref!");
-    register_blank(TYPE_POINT2D, 0, "point2D!");
-    register_blank(TYPE_POINT3D, 0, "point3D!");
+    money::init();
+    tag::init_ref();
+    point::init();  // point2D!, point3D!
 }
 
 void register_image() {

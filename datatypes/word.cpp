@@ -3,14 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
@@ -373,6 +373,17 @@ void register_subtype(uint32_t id, const char* name, action::Mold mold, bool ind
     datatype::register_type(r);
 }
 
+Cell caller() {
+    stack::Frame* f = stack::caller_frame();
+    if (!root::global_context || !fixed::words[fixed::W_NOT_FOUND].header) return Cell{TYPE_NONE, 0, 0, 0};
+    if (!f) return fixed::words[fixed::W_NOT_FOUND];
+    uint32_t s = f->symbol();
+    if (!symbol::valid(s)) return fixed::words[fixed::W_NOT_FOUND];
+    Off binding = f->binding;
+    if (binding && context::cell(binding)->type() == TYPE_CONTEXT) return context::word_for_symbol(binding, s);
+    return make_global(s);
+}
+
 }  // namespace kiv::word
 
 // ---- The subtypes -----------------------------------------------------------------------------------
@@ -437,17 +448,24 @@ Cell issue_of(uint32_t symbol) {
 // the lexer's scan-only mode: a non-empty name without blanks, control
 // characters or delimiters.
 bool name_reads_back(const uint8_t* s, uint32_t n) {
+    // The scan looks at the first token only: a blank or a delimiter inside
+    // the name would end it, so those are refused first.
+    if (n == 0) return false;
+    for (uint32_t i = 0; i < n;) {
+        uint32_t used = 1;
+        int32_t c = s[i] < 0x80 ? int32_t(s[i]) : unicode::check_utf8_char(s + i, n - i, &used);
+        if (c < 0) return false;
+        if (c <= 32 || c == 127 || (c < 128 && std::strchr("[](){}\";/", c))) return false;
+        if (c == 133 || c == 160 || c == 5760 || c == 6158 || (c >= 8192 && c <= 8202) || c == 8232 ||
+            c == 8233 || c == 8239 || c == 8287 || c == 12288)
+            return false;
+        i += used;
+    }
     if (word::scan_type) {
         std::string text = "#";
         text.append(reinterpret_cast<const char*>(s), n);
         return word::scan_type(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())) ==
                TYPE_ISSUE;
-    }
-    if (n == 0) return false;
-    for (uint32_t i = 0; i < n; ++i) {
-        uint8_t c = s[i];
-        if (c <= 32 || c == 127) return false;
-        if (std::strchr("[](){}\";", c)) return false;
     }
     return true;
 }
@@ -508,10 +526,15 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         case TYPE_SET_WORD:
         case TYPE_GET_WORD:
         case TYPE_REFINEMENT:
-        case TYPE_ISSUE:
+        case TYPE_ISSUE: {
+            // The same rule for a name taken from a word ('< would mold as #<).
+            const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(s.w2));
+            if (!name_reads_back(name, symbol::name_length(s.w2)))
+                fire("script", "bad-to-arg", datatype::cell(type), s);
             s.header = (s.header & ~(header::TYPE_MASK | header::WORD_SET)) | TYPE_ISSUE;
             *proto = s;
             return proto;
+        }
         default:
             return word::make(proto, spec, TYPE_ISSUE);
     }

@@ -144,6 +144,12 @@ extern LoadSingle load_single;
 using ScanType = uint32_t (*)(const uint8_t* utf8, uint32_t length);
 extern ScanType scan_type;
 
+// The word for an error's `where`: the word of stack::caller_frame()'s
+// symbol, bound in the frame's context when it has the symbol, else the
+// global word; <not-found> below the bottom, none before the fixed words
+// exist (early start-up). Clears the throw position.
+Cell caller();
+
 }  // namespace kiv::word
 
 // The subtypes' families (Cell results as in kiv::word).

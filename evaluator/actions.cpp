@@ -9,7 +9,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -46,7 +46,7 @@ Cell arg_word(const char* name) {
 // script expect-arg for a type without the action. arg1 and arg3 are words
 // (the calling function's, and the called function's first argument).
 [[noreturn]] void raise_expect_arg(uint32_t type, uint32_t slot) {
-    Cell caller = stack::get_caller();
+    Cell caller = word::caller();
     fire("script", "expect-arg", caller, datatype::cell(type),
          arg_word(slot <= ACTION_COUNT ? slot_info[slot].first_arg : ""));
 }
@@ -232,7 +232,7 @@ void clear_s(const int32_t*) {
 void copy_s(const int32_t* r) {
     Cell* types = opt(r, 2);
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
-        fire("script", "expect-arg", stack::get_caller(), datatype::cell(types->type()), arg_word("types"));
+        fire("script", "expect-arg", word::caller(), datatype::cell(types->type()), arg_word("types"));
     Cell* saved_top = stack::top;
     Cell* res = none::push();
     Cell* c = copy(arg(0), res, opt(r, 0), flag(r, 1), types);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -15,6 +15,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/scalar.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -22,7 +23,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -865,6 +866,24 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
 
 // ==== Paths ==========================================================================================
 
+// After a set-path: a value whose path action changed it in its own cell
+// (scalar::changed_in_place) is stored back into the value it was read from,
+// up the chain of steps, and into the head word at the top.
+void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
+    int32_t k = int32_t((stack::top - history) / 2) - 1;  // the last step
+    while (scalar::changed_in_place(changed.type())) {
+        if (k == 0) {
+            Cell w = head;
+            context::set_word(&w, &changed);
+            return;
+        }
+        Cell* holder = history + 2 * (k - 1);
+        actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true);
+        changed = *holder;
+        --k;
+    }
+}
+
 // Evaluates a path (get, set or call form); the final value is pushed.
 uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
@@ -894,6 +913,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
     }
     Cell* grandparent = stack::push(none::cell());
     Cell* element = stack::push(none::cell());
+    // Each step's parent and element, so that a value held in its cell (a
+    // pair, a date...) that a set-path changed can be written back where it
+    // was read from.
+    Cell* history = stack::top;
     for (uint32_t i = first + 1; i < n; ++i) {
         pc.pos = i;
         Cell el = *cell_at(node, i);
@@ -909,6 +932,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
         if (el.type() == TYPE_UNSET) fire("script", "invalid-path", *path, el);
         *element = el;
         bool last = i + 1 == n;
+        if (mode == PATH_SET) {
+            stack::push(*parent);
+            stack::push(el);
+        }
         Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
                                      grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
         Cell result = r ? *r : none::cell();
@@ -925,6 +952,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             return 0;
         }
     }
+    if (mode == PATH_SET) write_back(head, path, history, *grandparent);
     Cell final_value = mode == PATH_SET ? *value : *parent;
     stack::top = start;
     stack::push(final_value);

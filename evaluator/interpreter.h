@@ -2,7 +2,7 @@
 // expression, with no operator precedence. op! values apply to the value on
 // their left by a look-ahead after each operand.
 //
-// Stack discipline (evaluator/stack.h): calls open frames and push their
+// Stack discipline (runtime/stack.h): calls open frames and push their
 // arguments and results on the data stack the way every caller does, so
 // natives, actions, functions and routines run the same however they are
 // called.

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
@@ -17,9 +17,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer_state.h"
 #include "evaluator/lexer_values.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
 

@@ -96,7 +96,7 @@ struct TranscodeArgs {
     const Cell* into = nullptr;
     const Cell* trace = nullptr;
 };
-// Returns the unwind code of a callback's non-local exit (evaluator/stack.h):
+// Returns the unwind code of a callback's non-local exit (runtime/stack.h):
 // the run ended there, the stacks are already trimmed for the exit and the
 // native passes the code on; 0 otherwise.
 uint32_t transcode(const Cell* src, const TranscodeArgs& args, Cell* result);

@@ -4,7 +4,9 @@
 
 #include "evaluator/lexer_state.h"
 #include "evaluator/lexer_values.h"
+#include "runtime/base_codecs.h"
 #include "runtime/float_text.h"
+#include "runtime/percent_coding.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
 
@@ -267,162 +269,6 @@ void load_date(State& st, const uint8_t* start, const uint8_t* end, uint32_t slo
 
 // ---- Binaries ----------------------------------------------------------------------------
 
-namespace {
-
-// Base-16 byte classes: 1 blank (skipped), 2 hexadecimal digit, 3 `;`, 0 invalid.
-struct Base16Classes {
-    uint8_t cls[256] = {};
-    uint8_t nibble[256] = {};
-    constexpr Base16Classes() {
-        cls[uint8_t('\t')] = cls[uint8_t('\n')] = cls[uint8_t('\r')] = cls[uint8_t(' ')] = 1;
-        for (int c = '0'; c <= '9'; ++c) {
-            cls[c] = 2;
-            nibble[c] = uint8_t(c - '0');
-        }
-        for (int c = 'A'; c <= 'F'; ++c) {
-            cls[c] = 2;
-            nibble[c] = uint8_t(c - 'A' + 10);
-        }
-        for (int c = 'a'; c <= 'f'; ++c) {
-            cls[c] = 2;
-            nibble[c] = uint8_t(c - 'a' + 10);
-        }
-        cls[uint8_t(';')] = 3;
-    }
-};
-constexpr Base16Classes BASE16;
-
-// Base-64 values: 0-63 digits, 64 skipped, 128 invalid; `=` is padding.
-constexpr uint8_t B64_SKIP = 64;
-constexpr uint8_t B64_BAD = 128;
-struct Base64Table {
-    uint8_t v[128] = {};
-    constexpr Base64Table() {
-        for (int i = 0; i < 128; ++i) v[i] = B64_BAD;
-        for (int i = 0; i < 26; ++i) {
-            v['A' + i] = uint8_t(i);
-            v['a' + i] = uint8_t(26 + i);
-        }
-        for (int i = 0; i < 10; ++i) v['0' + i] = uint8_t(52 + i);
-        v[uint8_t('+')] = 62;
-        v[uint8_t('/')] = 63;
-        for (char c : {'\b', '\t', '\n', '\f', '\r', ' ', '\''}) v[uint8_t(c)] = B64_SKIP;
-    }
-};
-constexpr Base64Table BASE64;
-
-const uint8_t* skip_comment(const uint8_t* p, const uint8_t* end) {
-    while (p < end && *p != '\n') ++p;
-    return p;
-}
-
-// Each decoder writes to `out` when it is not null and counts the bytes in
-// *n; returns the first offending byte, or null.
-const uint8_t* decode16(const uint8_t* p, const uint8_t* end, uint8_t* out, uint32_t* n) {
-    uint32_t count = 0;
-    int high = -1;
-    while (p < end) {
-        const uint8_t c = *p;
-        switch (BASE16.cls[c]) {
-            case 1:
-                ++p;
-                break;
-            case 2:
-                if (high < 0) {
-                    high = BASE16.nibble[c];
-                } else {
-                    if (out) out[count] = uint8_t((high << 4) | BASE16.nibble[c]);
-                    ++count;
-                    high = -1;
-                }
-                ++p;
-                break;
-            case 3:
-                p = skip_comment(p, end);
-                break;
-            default:
-                return p;
-        }
-    }
-    *n = count;
-    return high >= 0 ? end : nullptr;
-}
-
-const uint8_t* decode64(const uint8_t* p, const uint8_t* end, uint8_t* out, uint32_t* n) {
-    uint32_t count = 0;
-    uint32_t bits = 0;
-    int pending = 0;
-    while (p < end) {
-        const uint8_t c = *p;
-        if (c == ';') {
-            p = skip_comment(p, end);
-            continue;
-        }
-        if (c == '=') {
-            if (pending == 3) {
-                if (out) {
-                    out[count] = uint8_t(bits >> 10);
-                    out[count + 1] = uint8_t(bits >> 2);
-                }
-                count += 2;
-            } else if (pending == 2) {
-                if (out) out[count] = uint8_t(bits >> 4);
-                count += 1;
-            } else {
-                return p + 1 < end ? p + 1 : end;
-            }
-            *n = count;
-            return nullptr;  // nothing after the padding is examined
-        }
-        if (c >= 128 || BASE64.v[c] == B64_BAD) return p;
-        ++p;
-        if (BASE64.v[c] == B64_SKIP) continue;
-        bits = (bits << 6) | BASE64.v[c];
-        if (++pending == 4) {
-            if (out) {
-                out[count] = uint8_t(bits >> 16);
-                out[count + 1] = uint8_t(bits >> 8);
-                out[count + 2] = uint8_t(bits);
-            }
-            count += 3;
-            bits = 0;
-            pending = 0;
-        }
-    }
-    *n = count;
-    return pending ? end : nullptr;
-}
-
-const uint8_t* decode2(const uint8_t* p, const uint8_t* end, uint8_t* out, uint32_t* n) {
-    uint32_t count = 0;
-    uint32_t byte = 0;
-    int bits = 0;
-    while (p < end) {
-        const uint8_t c = *p;
-        if (c == '\t' || c == '\n' || c == '\r' || c == ' ') {
-            ++p;
-            continue;
-        }
-        if (c == ';') {
-            p = skip_comment(p, end);
-            continue;
-        }
-        if (c != '0' && c != '1') return p;
-        byte = (byte << 1) | uint32_t(c - '0');
-        ++p;
-        if (++bits == 8) {
-            if (out) out[count] = uint8_t(byte);
-            ++count;
-            byte = 0;
-            bits = 0;
-        }
-    }
-    *n = count;
-    return bits ? end : nullptr;
-}
-
-}  // namespace
-
 void load_binary(State& st, const uint8_t* start, const uint8_t* end, uint32_t slot) {
     // The base is the decimal number before `#` (none: 16).
     const uint8_t* p = start;
@@ -436,89 +282,27 @@ void load_binary(State& st, const uint8_t* start, const uint8_t* end, uint32_t s
         invalid(st, start, TYPE_BINARY);
     }
     const uint8_t* text = p + 2;
-    using Decoder = const uint8_t* (*)(const uint8_t*, const uint8_t*, uint8_t*, uint32_t*);
-    const Decoder decode = base == 16 ? decode16 : base == 64 ? decode64 : decode2;
-    uint32_t count = 0;
-    if (const uint8_t* bad = decode(text, end, nullptr, &count)) invalid(st, bad, TYPE_BINARY);
+    const uint32_t length = uint32_t(end - text);
+    const base_codecs::Decoded check = base_codecs::decode(base, text, length, 1, nullptr);
+    if (!check.ok) invalid(st, text + check.error_at, TYPE_BINARY);
     Cell v;
-    values::make_binary(&v, count);
+    values::make_binary(&v, check.bytes);
     SeriesBuffer* b = buffer_of(v.w2);
-    uint32_t written = 0;
-    decode(text, end, b->head_ptr(), &written);
-    b->tail = b->head + written;
+    const base_codecs::Decoded done = base_codecs::decode(base, text, length, 1, b->head_ptr());
+    b->tail = b->head + done.bytes;
     store(slot, v);
 }
 
 // ---- Percent-decoding ----------------------------------------------------------------------
 
-namespace {
-
-inline int hex_value(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// An escape `%` and two hexadecimal digits at p.
-inline bool escape_at(const uint8_t* p, const uint8_t* end, uint8_t* byte) {
-    if (end - p < 3 || p[0] != '%') return false;
-    const int h = hex_value(p[1]), l = hex_value(p[2]);
-    if (h < 0 || l < 0) return false;
-    *byte = uint8_t((h << 4) | l);
-    return true;
-}
-
-// One character at p: an escape (a run of escapes forming one UTF-8
-// sequence decodes as one character), else one raw UTF-8 character. Null
-// when it does not decode.
-const uint8_t* decoded_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
-    uint8_t b;
-    if (escape_at(p, end, &b)) {
-        if (b < 0xC0) {
-            *cp = b;
-            return p + 3;
-        }
-        const int n = unicode::utf8_lead_length(b);
-        uint8_t seq[4] = {b, 0, 0, 0};
-        bool escaped = true;
-        for (int i = 1; i < n && escaped; ++i) escaped = escape_at(p + 3 * i, end, &seq[i]);
-        if (escaped) {
-            uint32_t used = 0;
-            const int32_t c = unicode::check_utf8_char(seq, uint32_t(n), &used);
-            if (c < 0 || used != uint32_t(n)) return nullptr;
-            *cp = uint32_t(c);
-            return p + 3 * n;
-        }
-        // A lead byte whose continuation is not escaped: the `%` stays.
-    }
-    if (*p < 0x80) {
-        *cp = *p;
-        return p + 1;
-    }
-    uint32_t used = 0;
-    const int32_t c = unicode::check_utf8_char(p, uint32_t(end - p), &used);
-    if (c < 0) return nullptr;
-    *cp = uint32_t(c);
-    return p + used;
-}
-
-}  // namespace
-
 bool percent_decode(const uint8_t* start, const uint8_t* end, uint32_t type, Cell* cell) {
-    uint32_t count = 0, widest = 0;
-    for (const uint8_t* p = start; p < end;) {
-        uint32_t cp;
-        p = decoded_char(p, end, &cp);
-        if (!p) return false;
-        if (cp > widest) widest = cp;
-        ++count;
-    }
+    const percent_coding::Measure m = percent_coding::measure(start, end);
+    if (!m.ok) return false;
     values::TextBuilder b;
-    b.begin(count, widest);
+    b.begin(m.chars, m.widest);
     for (const uint8_t* p = start; p < end;) {
         uint32_t cp;
-        p = decoded_char(p, end, &cp);
+        p = percent_coding::decode_char(p, end, &cp);
         b.put(cp);
     }
     b.finish(cell, type);

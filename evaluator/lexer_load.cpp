@@ -554,7 +554,15 @@ uint32_t load_url(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags,
 uint32_t load_email(State& st, const uint8_t* s, const uint8_t* e, uint32_t flags, uint32_t slot) {
     const uint8_t* at = static_cast<const uint8_t*>(std::memchr(s, '@', size_t(e - s)));
     if (!at || at == s || at + 1 == e) invalid(st, s, TYPE_EMAIL);
-    text_value(st, slot, s, e, flags, false, TYPE_EMAIL, s);
+    // Escapes are decoded as in urls: an email molds the characters that
+    // would end its token as escapes.
+    if (std::memchr(s, '%', size_t(e - s))) {
+        Cell v;
+        if (!percent_decode(s, e, TYPE_EMAIL, &v)) invalid(st, s, TYPE_EMAIL);
+        store(slot, v);
+    } else {
+        text_value(st, slot, s, e, flags, false, TYPE_EMAIL, s);
+    }
     return TYPE_EMAIL;
 }
 

@@ -108,33 +108,33 @@
     X(IN, "in", in, \
       "[\"Returns the given word bound to the object's context\" object [any-object! " \
       "any-function!] word [any-word! refinement!]]") \
-    X(PARSE, "parse", later, \
+    X(PARSE, "parse", parse, \
       "[\"Process a series using dialected grammar rules\" input [binary! any-block! " \
       "any-string!] rules [block!] /case /part length [number! series!] /trace callback " \
       "[function!] return: [logic! block!]]") \
-    X(UNION, "union", later, \
+    X(UNION, "union", union_, \
       "[\"Returns the union of two data sets\" set1 [block! hash! string! bitset! typeset!] " \
       "set2 [block! hash! string! bitset! typeset!] /case /skip size [integer!] return: [block! " \
       "hash! string! bitset! typeset!]]") \
-    X(INTERSECT, "intersect", later, \
+    X(INTERSECT, "intersect", intersect, \
       "[\"Returns the intersection of two data sets\" set1 [block! hash! string! bitset! " \
       "typeset!] set2 [block! hash! string! bitset! typeset!] /case /skip size [integer!] " \
       "return: [block! hash! string! bitset! typeset!]]") \
-    X(UNIQUE, "unique", later, \
+    X(UNIQUE, "unique", unique, \
       "[\"Returns the data set with duplicates removed\" set [block! hash! string!] /case /skip " \
       "size [integer!] return: [block! hash! string!]]") \
-    X(DIFFERENCE, "difference", later, \
+    X(DIFFERENCE, "difference", difference, \
       "[\"Returns the special difference of two data sets\" set1 [block! hash! string! bitset! " \
       "typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case /skip size " \
       "[integer!] return: [block! hash! string! bitset! typeset! time!]]") \
-    X(EXCLUDE, "exclude", later, \
+    X(EXCLUDE, "exclude", exclude, \
       "[\"Returns the first data set less the second data set\" set1 [block! hash! string! " \
       "bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case /skip size " \
       "[integer!] return: [block! hash! string! bitset! typeset!]]") \
-    X(COMPLEMENT_Q, "complement?", later, "[\"Returns TRUE if the bitset is complemented\" bits [bitset!]]") \
-    X(DEHEX, "dehex", later, \
+    X(COMPLEMENT_Q, "complement?", complement_q, "[\"Returns TRUE if the bitset is complemented\" bits [bitset!]]") \
+    X(DEHEX, "dehex", dehex, \
       "[\"Converts URL-style hex encoded (%xx) strings\" value [any-string!] return: [string!]]") \
-    X(ENHEX, "enhex", later, \
+    X(ENHEX, "enhex", enhex, \
       "[\"Encode URL-style hex encoded (%xx) strings\" value [any-string!] return: [string!]]") \
     X(NEGATIVE_Q, "negative?", later, \
       "[\"Returns TRUE if the number is negative\" number [number! money! time!] return: " \
@@ -224,10 +224,10 @@
     X(EXTEND, "extend", extend, \
       "[\"Extend an object or map value with list of key and value pairs\" obj [object! map!] " \
       "spec [block! hash! map!] /case]") \
-    X(DEBASE, "debase", later, \
+    X(DEBASE, "debase", debase, \
       "[\"Decodes binary-coded string (BASE-64 default) to binary value\" value [string!] /base " \
       "base-value [integer!]]") \
-    X(TO_LOCAL_FILE, "to-local-file", later, \
+    X(TO_LOCAL_FILE, "to-local-file", to_local_file, \
       "[\"Converts a Kiv file path to the local system file path\" path [file! string!] /full " \
       "return: [string!]]") \
     X(WAIT, "wait", later, \
@@ -243,7 +243,7 @@
     X(NEW_LINE_Q, "new-line?", later, \
       "[\"Returns the state of the new-line marker within a list series\" position [any-list!] " \
       "return: [logic!]]") \
-    X(ENBASE, "enbase", later, \
+    X(ENBASE, "enbase", enbase, \
       "[\"Encodes a string into a binary-coded string (BASE-64 default)\" value [binary! " \
       "string!] /base base-value [integer!]]") \
     X(CONTEXT_Q, "context?", context_q, \
@@ -278,9 +278,9 @@
     X(BROWSE, "browse", later, \
       "[\"Opens the URL in a web browser or the file in the associated application\" url [url! " \
       "file!]]") \
-    X(COMPRESS, "compress", later, \
+    X(COMPRESS, "compress", compress, \
       "[\"Compresses data\" data [any-string! binary!] method [word!] return: [binary!]]") \
-    X(DECOMPRESS, "decompress", later, \
+    X(DECOMPRESS, "decompress", decompress, \
       "[\"Decompresses data\" data [binary!] method [word!] /size sz [integer!] return: " \
       "[binary!]]") \
     X(RECYCLE, "recycle", recycle, \

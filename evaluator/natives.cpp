@@ -5,7 +5,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
 
@@ -66,6 +66,7 @@ void init() {
     for (NativeFn& f : natives_table) f = nullptr;
     next_number = 1;
     register_entries(entries, NATIVE_COUNT);
+    init_compress_methods();
     if (!working_slot) {
         block::make_in(&root::block, 32);
         working_slot = root::count() - 1;

@@ -25,7 +25,7 @@
 //     present). A native's function reads it by name through Refs<N>;
 //   - the result goes into the argument base (the result slot); a native that
 //     evaluates code leaves the evaluated value there;
-//   - the entry returns the unwind code (evaluator/stack.h): 0 when it ended
+//   - the entry returns the unwind code (runtime/stack.h): 0 when it ended
 //     normally; a non-zero code from an evaluation it made is returned as it
 //     came (the stacks are already trimmed for it) unless the native is the
 //     frame that admits it (loops admit break and continue). Errors are
@@ -35,7 +35,7 @@
 #include <cstdint>
 
 #include "evaluator/native_list.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace kiv::natives {
@@ -209,6 +209,9 @@ struct Refs {
 // ---- The natives' functions (natives_*.cpp) -----------------------------------------------
 // Each takes the refinement offsets (read them through Refs<N>); its fixed
 // arguments were checked by its entry when the caller asked for it.
+
+// Interns the method words of compress and decompress (start-up).
+void init_compress_methods();
 
 // A native whose step is not built yet (never called: its entry raises).
 uint32_t later(const int32_t* refs);

@@ -12,7 +12,7 @@
 // other code (return, exit, throw) goes on upward untouched.
 #include <cmath>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -25,8 +25,8 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
-#include "runtime/entry.h"
+#include "runtime/stack.h"
+#include "evaluator/entry.h"
 #include "runtime/error.h"
 
 namespace kiv::natives {

@@ -11,13 +11,14 @@
 // cells or data-stack cells before anything that may allocate runs.
 #include <vector>
 
-#include "boot/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
@@ -25,13 +26,13 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -436,7 +437,7 @@ uint32_t do_(const int32_t* refs) {
 void raise_error_value(const Cell& err_in) {
     Cell* saved = stack::top;
     Cell* err = stack::push(err_in);
-    Cell caller = stack::get_caller();
+    Cell caller = word::caller();
     error::set_where(err, &caller);
     Cell* stack_field = error::field(err, error::FIELD_STACK);
     if (stack_field->type() != TYPE_BLOCK) *stack_field = Cell{TYPE_INTEGER, 0, stack::frame_count(), 0};
@@ -733,9 +734,40 @@ uint32_t value_q(const int32_t*) {
     return result(logic::cell(has_value));
 }
 
-uint32_t extend(const int32_t*) {
-    // Objects are not extended in place; maps are a later datatype.
-    fire("internal", "not-done");
+uint32_t extend(const int32_t* refs) {
+    Cell* a = args_in_place(2);
+    bool case_sensitive = Refs<N_EXTEND>{refs}.has<"case">();
+    Cell* spec = a + 1;
+    if (spec->type() == TYPE_MAP) {
+        // A map's live pairs, as reflect gives its body.
+        Cell* body = stack::push(*spec);
+        map::reflect(body, fixed::sym[fixed::SYM_BODY]);
+        *spec = *body;
+    }
+    if (a->type() == TYPE_MAP) {
+        map::extend(a, spec, case_sensitive);
+        return result(*a);
+    }
+    // An object gains the words it lacks and takes every value: keys must be
+    // words of any kind, in pairs.
+    Cell pairs = *spec;
+    uint32_t first = pairs.w1, end = cells_of(&pairs);
+    if (first > end) first = end;
+    if ((end - first) & 1) fire("script", "invalid-arg", pairs);
+    for (uint32_t i = first; i < end; i += 2) {
+        Cell k = cell_at(&pairs, i);
+        if (!word::any_word_type(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
+            fire("script", "invalid-arg", k);
+    }
+    Off ctx = a->w1;
+    for (uint32_t i = first; i < end; i += 2) {
+        Cell k = cell_at(&pairs, i);
+        Cell v = cell_at(&pairs, i + 1);
+        k.clear_new_line();
+        v.clear_new_line();
+        context::put_word(ctx, &k, &v);
+    }
+    return result(*a);
 }
 
 uint32_t unset(const int32_t*) {

@@ -20,9 +20,9 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/console_output.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "runtime/hooks.h"
 
 namespace kiv::natives {

@@ -1,7 +1,7 @@
 // try, catch and the natives that start non-local exits: break, continue,
 // exit, return and throw.
 //
-// The exits travel as unwind codes (evaluator/stack.h): the stack::throw_*
+// The exits travel as unwind codes (runtime/stack.h): the stack::throw_*
 // operation finds the target frame, trims both stacks to it and returns the
 // code, which every evaluating caller hands up unchanged until the owner of
 // the target frame. The exit natives only choose the code and leave the
@@ -11,15 +11,16 @@
 // frame and restores both stacks with stack::catch_at. A catch does not catch
 // errors at all: an error passes through it, and the frame that takes it
 // pops the catch frame with everything else above itself.
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -63,7 +64,7 @@ void fill_where(const Cell& err) {
     if (err.type() != TYPE_ERROR) return;
     Cell* saved = stack::top;
     Cell* e = stack::push(err);
-    Cell caller = stack::get_caller();
+    Cell caller = word::caller();
     error::set_where(e, &caller);
     stack::top = saved;
 }

@@ -28,7 +28,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "platform/console_output.h"
 #include "runtime/collector.h"

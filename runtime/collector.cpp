@@ -5,17 +5,14 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/block.h"
-#include "datatypes/registry.h"
-#include "evaluator/stack.h"
 #include "runtime/cycles.h"
-#include "runtime/entry.h"
 #include "runtime/error.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::collector {
 
@@ -175,21 +172,6 @@ inline void mark_fixed_data(const void* data) {
     header_before(data)->flags |= MARKED;
 }
 
-// The literal table lives in a fixed buffer (the root block, usually): the
-// buffer holding the table's base is marked with its cells.
-void mark_literal_table() {
-    Off base = literal_table::base;
-    if (!base) return;
-    for (Off b : memory::fixed_buffers()) {
-        SeriesBuffer* fb = at<SeriesBuffer>(b);
-        if (base < fb->data_start() || base >= fb->data_end()) continue;
-        if (fb->flags & MARKED) return;
-        fb->flags |= MARKED;
-        if (fb->unit() == sizeof(Cell)) scan_cells(fb->head_cell(), fb->tail_cell());
-        return;
-    }
-}
-
 void mark_call_frames() {
     for (stack::Frame* f = stack::frames_bottom; f && f < stack::frames_top; ++f) {
         mark_context(&f->binding);
@@ -210,13 +192,7 @@ void mark_roots() {
         mark_call_frames();
     }
     mark_context(&root::global_context);
-    mark_literal_table();
     if (slots::block.type() == TYPE_BLOCK) mark_block(&slots::block);
-    scan_cells(block::spare_cell(), block::spare_cell() + 1);
-    for (uint32_t t = 0; t <= TYPE_ID_LIMIT; ++t) {
-        Cell* w = &datatype::names[t].word;
-        scan_cells(w, w + 1);
-    }
     drain();
     for (uint32_t i = 0; i < marker_count; ++i) {
         if (!markers[i]) continue;
@@ -451,7 +427,13 @@ void append_line(const Cell* blk, Cell value) {
 // Appends a new block with room for n cells to the parent; returns a copy of
 // its cell (the parent keeps it reachable).
 Cell append_block(const Cell* parent, int32_t n, bool new_line) {
-    Cell* c = block::make_in(parent, n);
+    // The cell first (as none), so that the new buffer is reachable from the
+    // moment it exists; then re-read the cell through the parent's node.
+    Off pnode = parent->w2;
+    *block_alloc_tail(parent) = Cell{TYPE_NONE, 0, 0, 0};
+    Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
+    Cell* c = buffer_of(pnode)->tail_cell() - 1;
+    *c = Cell{TYPE_BLOCK, 0, node, 0};
     if (new_line) c->header |= header::NEW_LINE;
     return *c;
 }
@@ -614,6 +596,18 @@ const Figures& last_figures() {
     return figures;
 }
 
+void mark_fixed_buffer_holding(Off address) {
+    if (!address) return;
+    for (Off b : memory::fixed_buffers()) {
+        SeriesBuffer* fb = at<SeriesBuffer>(b);
+        if (address < fb->data_start() || address >= fb->data_end()) continue;
+        if (fb->flags & MARKED) return;
+        fb->flags |= MARKED;
+        if (fb->unit() == sizeof(Cell)) scan_cells(fb->head_cell(), fb->tail_cell());
+        return;
+    }
+}
+
 void register_marker(Marker marker) {
     if (marker_count >= MAX_MARKERS) {
         // Reuse an entry that was unregistered.
@@ -639,7 +633,7 @@ void unregister_marker(Marker marker) {
 
 void memory_report(Cell* out) {
     memory::Stats s = memory::collect_stats(2);
-    block::make_at(out, 5);
+    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(5), 0};
     append_figures(out, s.node_frames);
     append_figures(out, s.series_frames);
     Cell big = append_block(out, int32_t(s.big_blocks.size()), false);

@@ -5,9 +5,9 @@
 // exactly when a root reaches it. The roots are the root block, the symbol
 // index, the ownership table, the data stack (bottom to top), the call
 // frames (binding, function context and saved values of each), the global
-// context, the literal table, the GUI slot table, the block module's spare
-// cell, the datatype-name words, and whatever the registered mark callbacks
-// mark. The machine stack is NOT scanned: native code keeps the values it
+// context, the GUI slot table, and whatever the registered mark callbacks
+// mark: the upper layers register theirs (the literal table, the block
+// module's spare cell, the datatype-name words, the lexer's runs). The machine stack is NOT scanned: native code keeps the values it
 // needs across an allocation on the data stack (or registers a callback),
 // and re-reads every buffer through its node afterwards, because a
 // collection moves live buffers down inside their frames and into the frame
@@ -105,6 +105,10 @@ void mark_cells(Cell* first, Cell* end);
 void unmark(Off node);
 // True when the node's buffer is marked.
 bool is_marked(Off node);
+// Marks the fixed buffer whose data holds the arena address, with its cells
+// (a fixed buffer has no node of its own). 0 or an address outside every
+// fixed buffer marks nothing.
+void mark_fixed_buffer_holding(Off address);
 // Rewrites the node at *ref when node compaction moved it, without marking.
 void follow(Off* ref);
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
 
@@ -54,8 +53,8 @@ bool find(uint32_t identity) {
     return false;
 }
 
-bool mold_marker(const Cell* value, Cell* out, int32_t& budget, bool mold) {
-    if (!find(identity_of(value))) return false;
+const char* marker(const Cell* value, bool mold) {
+    if (!find(identity_of(value))) return nullptr;
     const char* marker = "...";
     if (mold) {
         switch (value->type()) {
@@ -76,9 +75,7 @@ bool mold_marker(const Cell* value, Cell* out, int32_t& budget, bool mold) {
                 break;
         }
     }
-    string::concatenate_literal(out, marker);
-    budget -= int32_t(std::strlen(marker));
-    return true;
+    return marker;
 }
 
 }  // namespace kiv::cycles

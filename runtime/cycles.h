@@ -45,11 +45,10 @@ inline uint32_t identity_of(const Cell* value) {
     return value->type() == TYPE_OBJECT ? value->w1 : value->w2;
 }
 
-// When the value's series is on the stack, appends the cycle marker to the
-// output string! (mold mode: "[...]" for block!/hash!, "(...)" for paren!,
-// "#[...]" for map!, "make object! [...]" for object!, "..." for the path
-// types; form mode: "..." for all), subtracts its length from the budget and
-// returns true. Otherwise writes nothing and returns false.
-bool mold_marker(const Cell* value, Cell* out, int32_t& budget, bool mold);
+// When the value's series is on the stack, the cycle marker that stands for
+// it (mold mode: "[...]" for block!/hash!, "(...)" for paren!, "#[...]" for
+// map!, "make object! [...]" for object!, "..." for the path types; form
+// mode: "..." for all); null otherwise. string::append_cycle_marker writes it.
+const char* marker(const Cell* value, bool mold);
 
 }  // namespace kiv::cycles

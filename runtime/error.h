@@ -5,7 +5,7 @@
 // catch frame. Unwinding is the one C++ exception type RaisedError, caught
 // only at those frames and at the top level; break, continue, return, exit
 // and throw never use it. The stacks are left as they were at the fire point
-// (evaluator/stack.h): the frame that catches restores them with
+// (runtime/stack.h): the frame that catches restores them with
 // stack::catch_at, and an error passed on from there goes through
 // stack::throw_error.
 //
@@ -16,7 +16,7 @@
 //
 // When fire runs, the error's `stack` field receives the call-frame position
 // (its `where` is left to the frame that takes the error, which owns the
-// throw position read by stack::get_caller); the error stays reachable for
+// throw position read by word::caller); the error stays reachable for
 // the collector (one root cell) until the next error is raised.
 #pragma once
 
@@ -44,8 +44,14 @@ struct RaisedError {
 using ErrorTracer = void (*)(const Cell& error);
 extern ErrorTracer trace_error;
 
-// The formed text of a raised error ("*** Script Error: ..."), also when the
-// error value could not be built (the catalog's message with the arguments).
-std::string raised_text(const RaisedError& e);
+// Builds the error! value that fire raises (none! when it cannot): the error
+// datatype installs it when it registers (datatypes/error.cpp), and sets the
+// error's `stack` field and keeps it reachable there. Null before that:
+// errors carry only their names. An error raised while it runs is raised
+// without a value, with the stacks restored.
+using ErrorValueBuilder = Cell (*)(const char* category, const char* id, const Cell* args, int n);
+extern ErrorValueBuilder build_error_value;
+
+// raised_text, the formed text of a RaisedError, is in datatypes/error.h.
 
 }  // namespace kiv

@@ -7,7 +7,7 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"

@@ -15,7 +15,6 @@ uint32_t seed = 0x9747B28Cu;
 namespace {
 
 CollectorLink gc{};
-CompareHook compare_hook = nullptr;
 const Off* symbol_table_ref = nullptr;
 
 constexpr uint32_t NONE = 0xFFFFFFFFu;
@@ -146,67 +145,13 @@ uint32_t initial_buckets(uint32_t size) {
     return n < 4 ? 4 : n;
 }
 
-// ---- Values -------------------------------------------------------------------------
+// ---- Symbol names ---------------------------------------------------------------------
 
-bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-// Types whose hash depends on a node address.
-bool depends_on_node(uint32_t t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
-        case TYPE_FUNCTION: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_HASH: case TYPE_MAP:
-        case TYPE_PORT: case TYPE_IMAGE: case TYPE_EVENT:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Characters of a string-family cell from its position: unit, first unit, count.
-struct Text {
-    uint32_t unit;
-    const uint8_t* at;
-    uint32_t count;
-};
-Text text_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
-    uint32_t unit = b->unit();
-    uint32_t shift = unit_shift(unit);
-    uint32_t total = b->byte_count() >> shift;
-    uint32_t index = c->w1;
-    uint32_t count = index < total ? total - index : 0;
-    if (c->type() == TYPE_STRING_PART && int32_t(c->w3) >= 0 && c->w3 < count) count = c->w3;
-    return {unit, b->head_ptr() + (uint64_t(index) << shift), count};
-}
-inline uint32_t char_at(const Text& t, uint32_t i) {
-    switch (t.unit) {
-        case 1: return t.at[i];
-        case 2: {
-            uint16_t v;
-            std::memcpy(&v, t.at + 2 * uint64_t(i), 2);
-            return v;
-        }
-        default: {
-            uint32_t v;
-            std::memcpy(&v, t.at + 4 * uint64_t(i), 4);
-            return v;
-        }
-    }
-}
-
-// Bytes of a binary! from its position.
+// UTF-8 name of a symbol! cell (word 3: a byte series holding the name).
 struct Bytes {
     const uint8_t* at;
     uint32_t count;
 };
-Bytes bytes_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
-    uint32_t total = b->byte_count();
-    uint32_t index = c->w1;
-    return {b->head_ptr() + (index < total ? index : total), index < total ? total - index : 0};
-}
-
-// UTF-8 name of a symbol! cell.
 Bytes name_of(const Cell* symbol) {
     const SeriesBuffer* b = buffer_of(symbol->w3);
     return {b->head_ptr(), b->byte_count()};
@@ -220,86 +165,22 @@ bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n)
     return true;
 }
 
-// money! with only the sign bit of its header and no sign on zero.
-Cell normalised_money(const Cell* c) {
-    Cell m = *c;
-    bool zero = (c->w1 & 0xFFFFFF00u) == 0 && c->w2 == 0 && c->w3 == 0;
-    m.header = TYPE_MONEY | (!zero && (c->header & header::MONEY_SIGN) ? header::MONEY_SIGN : 0);
-    return m;
+// ---- Keys of hash! and map! tables ----------------------------------------------------------
+//
+// Until the value layer installs its operations (set_key_ops), a key is its
+// type and payload: equal when both match, hashed over them.
+uint32_t identity_hash(const Cell* c) {
+    uint32_t w[4] = {c->type(), c->w1, c->w2, c->w3};
+    return murmur3(w, sizeof w);
 }
+bool identity_equal(const Cell* a, const Cell* b, bool) {
+    return a->type() == b->type() && a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+}
+bool always_node_dependent(const Cell*) { return true; }
 
-bool strings_equal(const Cell* a, const Cell* b, bool case_sensitive) {
-    Text x = text_of(a), y = text_of(b);
-    if (x.count != y.count) return false;
-    if (x.unit == y.unit && case_sensitive) return std::memcmp(x.at, y.at, uint64_t(x.count) * x.unit) == 0;
-    for (uint32_t i = 0; i < x.count; ++i) {
-        uint32_t p = char_at(x, i), q = char_at(y, i);
-        if (p == q) continue;
-        if (case_sensitive || casefold::change_char(p, false) != casefold::change_char(q, false)) return false;
-    }
-    return true;
-}
+KeyOps key_ops{identity_hash, identity_equal, always_node_dependent};
 
-// The tables' own equality for the value types with a fixed layout. It is the
-// one place that will call the generic compare action: set_compare_hook.
-bool local_equal(const Cell* a, const Cell* b, bool case_sensitive) {
-    uint32_t ta = a->type(), tb = b->type();
-    if (is_word_type(ta) && is_word_type(tb))
-        return case_sensitive ? a->w2 == b->w2 : canonical_symbol(a->w2) == canonical_symbol(b->w2);
-    if (ta == TYPE_STRING_PART) ta = TYPE_STRING;
-    if (tb == TYPE_STRING_PART) tb = TYPE_STRING;
-    if (ta != tb) return false;
-    switch (ta) {
-        case TYPE_UNSET:
-        case TYPE_NONE:
-            return true;
-        case TYPE_DATATYPE:
-        case TYPE_LOGIC:
-            return a->w1 == b->w1;
-        case TYPE_CHAR:
-        case TYPE_INTEGER:
-            return a->w2 == b->w2;
-        case TYPE_FLOAT:
-        case TYPE_PERCENT:
-        case TYPE_TIME:
-        case TYPE_PAIR:
-            return a->w2 == b->w2 && a->w3 == b->w3;
-        case TYPE_ISSUE:
-            return case_sensitive ? a->w2 == b->w2 : canonical_symbol(a->w2) == canonical_symbol(b->w2);
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-            return strings_equal(a, b, case_sensitive);
-        case TYPE_BINARY: {
-            Bytes x = bytes_of(a), y = bytes_of(b);
-            return x.count == y.count && std::memcmp(x.at, y.at, x.count) == 0;
-        }
-        case TYPE_SYMBOL: {
-            Bytes x = name_of(a), y = name_of(b);
-            if (x.count != y.count) return false;
-            return case_sensitive ? std::memcmp(x.at, y.at, x.count) == 0
-                                  : same_ascii_case_insensitive(x.at, y.at, x.count);
-        }
-        case TYPE_TUPLE: {
-            uint32_t n = (a->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
-            uint32_t m = (b->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
-            if (n != m) return false;
-            if (n > 12) n = 12;
-            return std::memcmp(&a->w1, &b->w1, n) == 0;
-        }
-        case TYPE_MONEY: {
-            Cell x = normalised_money(a), y = normalised_money(b);
-            return std::memcmp(&x, &y, sizeof(Cell)) == 0;
-        }
-        default:
-            // Identity: the same payload (series at the same place, the same
-            // context, the same entry point ...).
-            return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
-    }
-}
+inline uint32_t hash_value(const Cell* c) { return key_ops.hash(c); }
 
 // ---- hash! parts: position index and duplicate chains ---------------------------------------------
 //
@@ -387,10 +268,10 @@ uint32_t key_hash(const Record* r, uint32_t key) {
     switch (r->type) {
         case HASH: {
             uint32_t pos = int32_t(key) >= 0 ? key : chain_first(r, key);
-            return hash_value(block_cell(r, pos), false);
+            return hash_value(block_cell(r, pos));
         }
         case MAP:
-            return hash_value(block_cell(r, key), false);
+            return hash_value(block_cell(r, key));
         case WORDS:
             if (r->index == 1) return symbol_hash(block_cell(r, key));
             return mix32(canonical_symbol(block_cell(r, key)->w2));
@@ -450,7 +331,7 @@ void rebuild(Off table, uint32_t buckets) {
                 if (b == NONE) continue;
                 uint32_t key = ok[b];
                 if (int32_t(key) >= 0 ? key == pos : chain_first(r, key) == pos)
-                    insert(key, hash_value(block_cell(r, pos), false));
+                    insert(key, hash_value(block_cell(r, pos)));
             }
             for (uint32_t j = 0; j < buckets; ++j) {
                 if (!is_live(nf, j)) continue;
@@ -571,8 +452,8 @@ int32_t put_hash(Off table, uint32_t pos) {
     ensure_index(table, pos + 1);
     r = rec(table);
     Cell key = *block_cell(r, pos);
-    if (!r->stamp && depends_on_node(key.type())) r->stamp = current_stamp();
-    uint32_t h = hash_value(&key, false);
+    if (!r->stamp && key_ops.node_dependent(&key)) r->stamp = current_stamp();
+    uint32_t h = hash_value(&key);
     const Cell* base = cells(r->values);
     Probe p = probe(words(r->flags), words(r->keys), r->buckets, h, [&](uint32_t k) {
         uint32_t first = int32_t(k) >= 0 ? k : chain_first(r, k);
@@ -613,7 +494,7 @@ int32_t put_map(Off table, uint32_t pos, bool case_sensitive) {
     if (pos >= cell_count(r->values)) out_of_range(pos);
     Cell key = *block_cell(r, pos);
     const Cell* base = cells(r->values);
-    Probe p = probe(words(r->flags), words(r->keys), r->buckets, hash_value(&key, false),
+    Probe p = probe(words(r->flags), words(r->keys), r->buckets, hash_value(&key),
                     [&](uint32_t k) { return k == pos || keys_equal(base + k, &key, case_sensitive); });
     if (p.found != NONE) {
         uint32_t k = words(r->keys)[p.found];
@@ -762,69 +643,12 @@ uint32_t murmur3_lower_ascii(const void* data, size_t length) {
     return murmur3_impl<true>(static_cast<const uint8_t*>(data), length);
 }
 
+uint32_t murmur3_step(uint32_t h, uint32_t k) { return mix_block(h, k); }
+
 uint32_t round_pow2(uint32_t n) {
     if (n <= 1) return 1;
     if (n > 0x80000000u) return 0x80000000u;
     return 1u << (32 - __builtin_clz(n - 1));
-}
-
-uint32_t hash_string(const Cell* value, bool case_sensitive) {
-    Text t = text_of(value);
-    uint32_t h = seed;
-    for (uint32_t i = 0; i < t.count; ++i) {
-        uint32_t c = char_at(t, i);
-        if (!case_sensitive) c = casefold::change_char(c, false);
-        h = mix_block(h, c);
-    }
-    h ^= 4 * t.count;
-    return mix32(h);
-}
-
-uint32_t hash_value(const Cell* c, bool case_sensitive) {
-    switch (c->type()) {
-        case TYPE_UNSET:
-            return uint32_t(-2);
-        case TYPE_NONE:
-            return uint32_t(-1);
-        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return mix32(c->w1);
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return mix32(c->w2);
-        case TYPE_NATIVE: case TYPE_ACTION:
-            return mix32(c->w3);
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
-            return murmur3(&c->w1, 8);
-        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
-            return murmur3(&c->w2, 8);
-        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
-        case TYPE_POINT3D:
-            return murmur3(&c->w1, 12);
-        case TYPE_TUPLE: {
-            uint32_t n = (c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
-            return murmur3(&c->w1, n > 12 ? 12 : n);
-        }
-        case TYPE_BINARY: {
-            Bytes b = bytes_of(c);
-            return murmur3(b.at, b.count);
-        }
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_STRING_PART:
-            return hash_string(c, case_sensitive);
-        case TYPE_SYMBOL:
-            return symbol_hash(c);
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
-        case TYPE_REFINEMENT: case TYPE_ISSUE:
-            return mix32(canonical_symbol(c->w2));
-        case TYPE_MONEY: {
-            Cell m = normalised_money(c);
-            return murmur3(&m, sizeof m);
-        }
-        default:
-            // context!, routine!, bitset!, vector! and internal cells are not
-            // keys: they all share one bucket chain.
-            return 0;
-    }
 }
 
 // ---- Links ------------------------------------------------------------------------------------
@@ -833,12 +657,9 @@ Record* record(Off table) { return rec(table); }
 
 void connect_collector(const CollectorLink& link) { gc = link; }
 
-void set_compare_hook(CompareHook hook) { compare_hook = hook; }
+void set_key_ops(const KeyOps& ops) { key_ops = ops; }
 
-bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive) {
-    if (compare_hook) return compare_hook(a, b, case_sensitive ? 2 : 12) == 0;
-    return local_equal(a, b, case_sensitive);
-}
+bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive) { return key_ops.equal(a, b, case_sensitive); }
 
 void register_symbol_table(const Off* location) { symbol_table_ref = location; }
 
@@ -989,7 +810,7 @@ void put_all(Off table, uint32_t start, uint32_t step) {
 int32_t find_first(Off table, const Cell* key, bool case_sensitive, Cursor& cursor) {
     Cell k = *key;
     check_stamp(table);
-    cursor = Cursor{hash_value(&k, false), 0, 0, 0, 0, 0};
+    cursor = Cursor{hash_value(&k), 0, 0, 0, 0, 0};
     return find_next(table, &k, case_sensitive, cursor);
 }
 
@@ -1058,7 +879,7 @@ int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from
     auto consider = [&](uint32_t pos) {
         if (last ? pos <= from && (best < 0 || pos > best) : pos >= from && (best < 0 || pos < best)) best = pos;
     };
-    uint32_t mask = r->buckets - 1, b = hash_value(&k, false) & mask;
+    uint32_t mask = r->buckets - 1, b = hash_value(&k) & mask;
     const uint32_t* f = words(r->flags);
     const uint32_t* keys = words(r->keys);
     for (uint32_t step = 0; step < r->buckets; b = (b + ++step) & mask) {

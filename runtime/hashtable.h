@@ -17,9 +17,9 @@
 //     (put_int, get_int) is valid until the caller's next allocation.
 //   - The caller keeps the table node (and the value block it indexes)
 //     reachable: in a cell the collector marks, or in a marked root.
-//   - Every hash! and map! key is hashed without case (strings folded to lower
-//     case), so that a case-sensitive and a case-insensitive look-up share one
-//     probe sequence; the case flag only decides the equality test.
+//   - Every hash! and map! key is hashed without case (KeyOps below), so that
+//     a case-sensitive and a case-insensitive look-up share one probe
+//     sequence; the case flag only decides the equality test.
 //   - The hash seed is fixed before the first table is made and never changes.
 //
 // Record: a 44-byte series of eleven 32-bit fields (Record below). Buckets:
@@ -79,16 +79,8 @@ uint32_t murmur3(const void* data, size_t length);  // x86 32-bit variant, seede
 // murmur3 of the bytes with ASCII A-Z taken as a-z (symbol names).
 uint32_t murmur3_lower_ascii(const void* data, size_t length);
 uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
-
-// Text of a string-family cell from its position: each character is one
-// 32-bit block whatever the buffer's unit, folded to lower case unless
-// case_sensitive, so the same text hashes alike in every width.
-uint32_t hash_string(const Cell* value, bool case_sensitive);
-uint32_t hash_value(const Cell* value, bool case_sensitive);
-
-// Internal string type whose word 3, when not negative, limits the characters
-// hashed and compared (a look-up key over part of a string).
-constexpr uint32_t TYPE_STRING_PART = 56;
+// One 32-bit block step of murmur3 (for hashes built a unit at a time).
+uint32_t murmur3_step(uint32_t h, uint32_t k);
 
 // ---- Collector link ---------------------------------------------------------------
 //
@@ -106,12 +98,18 @@ struct CollectorLink {
 };
 void connect_collector(const CollectorLink& link);
 
-// Key equality. Until the generic compare action exists the tables use their
-// own equality for the value types whose layouts are fixed; once installed,
-// this hook decides every key comparison (0 = equal) with operation code 2
-// (strict) for case-sensitive look-ups and 12 (find/select equality) otherwise.
-using CompareHook = int32_t (*)(const Cell* a, const Cell* b, int32_t op);
-void set_compare_hook(CompareHook hook);
+// Keys of hash! and map! tables. The table knows nothing of value layouts:
+// the value layer installs how a key hashes (always without case, so that
+// case-sensitive and case-insensitive look-ups share one probe sequence), how
+// two keys compare, and which keys hash by a node address (their tables are
+// rehashed after node compaction). Until installed, a key is its type and
+// payload.
+struct KeyOps {
+    uint32_t (*hash)(const Cell* key);
+    bool (*equal)(const Cell* a, const Cell* b, bool case_sensitive);
+    bool (*node_dependent)(const Cell* key);
+};
+void set_key_ops(const KeyOps& ops);
 bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive);
 
 // The symbol table (type 2, value size 1) whose aliases give canonical symbol

@@ -1,6 +1,7 @@
 #include "runtime/root.h"
 
-#include "datatypes/block.h"
+#include "runtime/memory.h"
+#include "runtime/series.h"
 
 namespace kiv::root {
 
@@ -11,17 +12,20 @@ bool recording = false;
 
 void init() {
     if (block.type() == TYPE_BLOCK && block.w2 != 0) {
-        block::ks_clear_at(&block, 0);
+        series::reset_tail(block.w2);
         block.w1 = 0;
         return;
     }
-    block::make_at_fixed(&block, int32_t(BLOCK_ROOM), true);
+    // A fixed series: the root block never moves and is never collected.
+    block = Cell{TYPE_BLOCK, 0, memory::alloc_fixed_series(uint32_t(BLOCK_ROOM), sizeof(Cell), 0), 0};
 }
 
 Cell* keep_copy(const Cell& value) {
     if (block.type() != TYPE_BLOCK) init();
     Cell v = value;  // the value may lie in a buffer that the append moves
-    return block::ks_append(&block, &v);
+    Cell* c = block_alloc_tail(&block);
+    *c = v;
+    return c;
 }
 
 uint32_t count() {

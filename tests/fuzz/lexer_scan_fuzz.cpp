@@ -1,14 +1,10 @@
 // libFuzzer target over the lexer's token loop and the number scanners.
 //
-// Not built by CMake. Build kivcore with clang and coverage instrumentation,
-// then the target (one command per line, run from the repository root):
-//
-// clang-format off
-//   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_SANITIZE=ON -DKIV_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-//   ninja -C build-fuzz kivcore
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/lexer_scan_fuzz.cpp build-fuzz/libkivcore.a -o build-fuzz/lexer_scan_fuzz
-//   build-fuzz/lexer_scan_fuzz -max_total_time=300 -max_len=256
-// clang-format on
+// Built by CMake; `make test` replays the kept inputs of
+// tests/fuzz/corpus/lexer_scan_fuzz. To fuzz, build with clang and libFuzzer
+// (`make fuzz`), then run from the repository root:
+//   build-fuzz/lexer_scan_fuzz -max_len=256 tests/fuzz/corpus/lexer_scan_fuzz
+// and keep new inputs worth keeping there (libFuzzer -merge=1).
 //
 // Checks, besides the sanitizers: every walk ends (end or error) within a
 // bound of items; extents lie inside the input; each scan_token call from any

@@ -1,15 +1,11 @@
 // libFuzzer target over the lexer's full load: text to values, with every
 // loader, container, path, point, date and binary decoder.
 //
-// Not built by CMake. Build kivcore with clang and coverage instrumentation,
-// then the target (one command per line, run from the repository root):
-//
-// clang-format off
-//   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_SANITIZE=ON -DKIV_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-//   ninja -C build-fuzz kivcore
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/transcode_fuzz.cpp build-fuzz/libkivcore.a -o build-fuzz/transcode_fuzz
-//   build-fuzz/transcode_fuzz -max_total_time=600 -max_len=512
-// clang-format on
+// Built by CMake; `make test` replays the kept inputs of
+// tests/fuzz/corpus/transcode_fuzz. To fuzz, build with clang and libFuzzer
+// (`make fuzz`), then run from the repository root:
+//   build-fuzz/transcode_fuzz -max_len=512 tests/fuzz/corpus/transcode_fuzz
+// and keep new inputs worth keeping there (libFuzzer -merge=1).
 //
 // Checks, besides the sanitizers: every load ends in a value or a syntax
 // error (never another error, a crash or a hang); no run stays live
@@ -24,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -35,7 +31,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_scan.h"
 #include "evaluator/lexer_values.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

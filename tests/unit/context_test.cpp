@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

@@ -641,10 +641,10 @@ TEST_F(DispatchTest, CycleMarkers) {
             string::make_at(&out, 0);
             out = test::hold(out);
             int32_t budget = 100;
-            EXPECT_FALSE(cycles::mold_marker(&v, &out, budget, mold));
+            EXPECT_FALSE(string::append_cycle_marker(&v, &out, budget, mold));
             EXPECT_EQ(budget, 100);
             cycles::push(777);
-            EXPECT_TRUE(cycles::mold_marker(&v, &out, budget, mold));
+            EXPECT_TRUE(string::append_cycle_marker(&v, &out, budget, mold));
             std::string expected = mold ? c.mold : "...";
             EXPECT_EQ(test::string_text(out), expected);
             EXPECT_EQ(budget, 100 - int32_t(expected.size()));

@@ -4,7 +4,7 @@
 #include "datatypes/function.h"
 #include "evaluator/natives_impl.h"
 #include "natives_test_support.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 
 namespace kiv::test {
 namespace {
@@ -340,10 +340,6 @@ TEST_F(EvalNatives, ContextQ) {
     EXPECT_EQ(run_mold("[o: construct [a: 1] same? o context? in o 'a]"), "true");
     EXPECT_EQ(run_mold("[context? 'print]"), "none");
     EXPECT_EQ(run_mold("[f: func [x] [context? 'x] same? :f f 1]"), "true");
-}
-
-TEST_F(EvalNatives, ExtendIsNotDone) {
-    run_error("[extend construct [a: 1] [b: 2]]", "internal", "not-done");
 }
 
 // ---- apply ----------------------------------------------------------------------------------

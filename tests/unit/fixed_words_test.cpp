@@ -1,6 +1,6 @@
 // The fixed-word lists: counts, group boundaries, the constants' names and the
 // agreement of the error-category words with the error catalog.
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "test_support.h"
 
 using namespace kiv;

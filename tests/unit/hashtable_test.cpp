@@ -3,6 +3,8 @@
 // tables, node-keyed tables, stamps, marking and the relocation map.
 #include "runtime/hashtable.h"
 
+#include "datatypes/hash_values.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,7 +30,7 @@ class HashTable : public ::testing::Test {
         memory::init_frames();
         ht::set_seed(0x9747B28Cu);
         ht::connect_collector({});
-        ht::set_compare_hook(nullptr);
+        hash_values::install();
         ht::register_symbol_table(nullptr);
     }
     void TearDown() override {
@@ -84,7 +86,7 @@ void expect_all_found(Off table, Off block) {
         Cell v = *cell_at(block, p);
         uint32_t first = p;
         for (uint32_t q = 0; q < p; ++q)
-            if (ht::keys_equal(cell_at(block, q), &v, false)) {
+            if (hash_values::equal(cell_at(block, q), &v, false)) {
                 first = q;
                 break;
             }
@@ -135,54 +137,54 @@ TEST_F(HashTable, StringsHashAlikeInEveryWidthAndWithoutCase) {
     Cell lower = string_cell("abc\xE9", 1);
     Cell upper = Cell{TYPE_STRING, 0, text_series({'A', 'B', 'C', 0xC9}, 2), 0};
     for (bool cs : {false, true}) {
-        EXPECT_EQ(ht::hash_value(&narrow, cs), ht::hash_value(&wide, cs));
-        EXPECT_EQ(ht::hash_value(&narrow, cs), ht::hash_value(&ucs4, cs));
+        EXPECT_EQ(hash_values::hash(&narrow, cs), hash_values::hash(&wide, cs));
+        EXPECT_EQ(hash_values::hash(&narrow, cs), hash_values::hash(&ucs4, cs));
     }
-    EXPECT_EQ(ht::hash_value(&narrow, false), ht::hash_value(&lower, false));
-    EXPECT_EQ(ht::hash_value(&narrow, false), ht::hash_value(&upper, false));  // folds beyond ASCII
-    EXPECT_NE(ht::hash_value(&narrow, true), ht::hash_value(&lower, true));
+    EXPECT_EQ(hash_values::hash(&narrow, false), hash_values::hash(&lower, false));
+    EXPECT_EQ(hash_values::hash(&narrow, false), hash_values::hash(&upper, false));  // folds beyond ASCII
+    EXPECT_NE(hash_values::hash(&narrow, true), hash_values::hash(&lower, true));
     // From the value's position; a part string limits the count.
     Cell tail = narrow;
     tail.w1 = 1;
     Cell bc = string_cell("bc\xE9");
-    EXPECT_EQ(ht::hash_value(&tail, false), ht::hash_value(&bc, false));
-    Cell part = Cell{ht::TYPE_STRING_PART, 1, narrow.w2, 2};
+    EXPECT_EQ(hash_values::hash(&tail, false), hash_values::hash(&bc, false));
+    Cell part = Cell{hash_values::TYPE_STRING_PART, 1, narrow.w2, 2};
     Cell just_bc = string_cell("bc");
-    EXPECT_EQ(ht::hash_value(&part, false), ht::hash_value(&just_bc, false));
-    EXPECT_TRUE(ht::keys_equal(&part, &just_bc, true));
+    EXPECT_EQ(hash_values::hash(&part, false), hash_values::hash(&just_bc, false));
+    EXPECT_TRUE(hash_values::equal(&part, &just_bc, true));
 }
 
 TEST_F(HashTable, ValueHashesByType) {
     Cell unset{TYPE_UNSET, 1, 2, 3}, none{TYPE_NONE, 1, 2, 3};
-    EXPECT_EQ(ht::hash_value(&unset, false), uint32_t(-2));
-    EXPECT_EQ(ht::hash_value(&none, false), uint32_t(-1));
+    EXPECT_EQ(hash_values::hash(&unset, false), uint32_t(-2));
+    EXPECT_EQ(hash_values::hash(&none, false), uint32_t(-1));
     Cell i = integer(42), c{TYPE_CHAR, 0, 42, 0}, l{TYPE_LOGIC, 1, 0, 0}, d{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
-    EXPECT_EQ(ht::hash_value(&i, false), ht::mix32(42));
-    EXPECT_EQ(ht::hash_value(&c, false), ht::mix32(42));
-    EXPECT_EQ(ht::hash_value(&l, false), ht::mix32(1));
-    EXPECT_EQ(ht::hash_value(&d, false), ht::mix32(TYPE_BLOCK));
+    EXPECT_EQ(hash_values::hash(&i, false), ht::mix32(42));
+    EXPECT_EQ(hash_values::hash(&c, false), ht::mix32(42));
+    EXPECT_EQ(hash_values::hash(&l, false), ht::mix32(1));
+    EXPECT_EQ(hash_values::hash(&d, false), ht::mix32(TYPE_BLOCK));
     Cell f{TYPE_FLOAT, 0, 0, 0};
     f.set_f64(2.5);
     uint32_t payload[2] = {f.w2, f.w3};
-    EXPECT_EQ(ht::hash_value(&f, false), ht::murmur3(payload, 8));
+    EXPECT_EQ(hash_values::hash(&f, false), ht::murmur3(payload, 8));
     // Words hash by symbol, whatever the word type; the payload word 1 (context) does not count.
     Cell w{TYPE_WORD, 100, 7, 3}, sw{TYPE_SET_WORD, 0, 7, uint32_t(-1)};
-    EXPECT_EQ(ht::hash_value(&w, false), ht::hash_value(&sw, false));
+    EXPECT_EQ(hash_values::hash(&w, false), hash_values::hash(&sw, false));
     // binary! from its position.
     Off bytes = memory::alloc_bytes(4);
     series::append_bytes(buffer_of(bytes), "\x01\x02\x03\x04", 4);
     Cell bin{TYPE_BINARY, 1, bytes, 0};
-    EXPECT_EQ(ht::hash_value(&bin, false), ht::murmur3("\x02\x03\x04", 3));
+    EXPECT_EQ(hash_values::hash(&bin, false), ht::murmur3("\x02\x03\x04", 3));
     // money!: the new-line flag and a negative zero do not change the hash.
     Cell m1{TYPE_MONEY | header::NEW_LINE, 0x100, 5, 0}, m2{TYPE_MONEY, 0x100, 5, 0};
-    EXPECT_EQ(ht::hash_value(&m1, false), ht::hash_value(&m2, false));
+    EXPECT_EQ(hash_values::hash(&m1, false), hash_values::hash(&m2, false));
     Cell z1{TYPE_MONEY | header::MONEY_SIGN, 0, 0, 0}, z2{TYPE_MONEY, 0, 0, 0};
-    EXPECT_EQ(ht::hash_value(&z1, false), ht::hash_value(&z2, false));
+    EXPECT_EQ(hash_values::hash(&z1, false), hash_values::hash(&z2, false));
     // tuple!: only its length in bytes.
     Cell t1{TYPE_TUPLE | (3u << header::TUPLE_LENGTH_SHIFT), 0x00030201, 0xFF, 0};
     Cell t2{TYPE_TUPLE | (3u << header::TUPLE_LENGTH_SHIFT), 0xAA030201, 0, 7};
-    EXPECT_EQ(ht::hash_value(&t1, false), ht::hash_value(&t2, false));
-    EXPECT_TRUE(ht::keys_equal(&t1, &t2, true));
+    EXPECT_EQ(hash_values::hash(&t1, false), hash_values::hash(&t2, false));
+    EXPECT_TRUE(hash_values::equal(&t1, &t2, true));
 }
 
 // ---- Sizing ----------------------------------------------------------------------------

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "datatypes/float.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "test_support.h"
 
 using namespace kiv;

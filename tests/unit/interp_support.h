@@ -20,6 +20,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/path.h"

@@ -10,7 +10,7 @@
 
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "test_support.h"
 
 using namespace kiv;

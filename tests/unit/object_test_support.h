@@ -31,7 +31,7 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/entry.h"
+#include "evaluator/entry.h"
 #include "test_support.h"
 
 namespace kiv::test {

@@ -1,6 +1,6 @@
 // The language's random generator: the signed-shift Mersenne-Twister variant,
 // uniform integer draws and the secure source.
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "block_builder.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "runtime/memory.h"
 
 using namespace kiv;

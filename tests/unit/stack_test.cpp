@@ -1,9 +1,10 @@
 // Data stack, call frames, unwinders and non-local exits.
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 #include <gtest/gtest.h>
 
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "runtime/cycles.h"
 #include "runtime/memory.h"
 #include "test_support.h"
@@ -570,7 +571,7 @@ TEST_F(StackTest, CallerSkipsBodyAnonymousAndUnnamedFrames) {
     stack::mark_native(&anon);
     stack::mark_loop(nullptr);
     EXPECT_EQ(stack::caller_frame(), named);
-    Cell caller = stack::get_caller();  // the word of the named frame's symbol
+    Cell caller = word::caller();  // the word of the named frame's symbol
     EXPECT_EQ(caller.type(), uint32_t(TYPE_WORD));
     EXPECT_EQ(caller.w2, 50u);
     stack::reset_all();

@@ -22,7 +22,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -36,7 +36,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
@@ -454,7 +454,7 @@ TEST_F(WordTest, CallerWordComesFromTheFramesBinding) {
     stack::mark_native(&local);
     Cell body = fixed::words[fixed::W_BODY];
     stack::mark_func_on_stack(&body, 0);  // skipped
-    Cell caller = stack::get_caller();
+    Cell caller = word::caller();
     stack::reset_all();
     EXPECT_EQ(caller.w1, ctx);
     EXPECT_EQ(caller.w2, local.w2);
@@ -462,7 +462,7 @@ TEST_F(WordTest, CallerWordComesFromTheFramesBinding) {
     Off empty = context::create(1, false, false, 0, context::KIND_OBJECT);
     Cell stray{TYPE_WORD, empty, symbol::make("stray-fn"), 0};
     stack::mark_native(&stray);
-    caller = stack::get_caller();
+    caller = word::caller();
     stack::reset_all();
     EXPECT_EQ(caller.w1, context::global());
     EXPECT_EQ(symbol::name_view(caller.w2), "stray-fn");

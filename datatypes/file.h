@@ -1,0 +1,24 @@
+// file!: a string holding a file name in the language's own form, written
+// "%name" or, when the name holds characters that would end or change the
+// token, "%"..."" with the string escapes. It is a child of url! (path
+// joining and make/to come from there). On this POSIX system a file name is
+// the OS path as it stands: %/home/ann/x.kiv is /home/ann/x.kiv, with no
+// drive-letter rules. The actions that touch the file system belong to the
+// platform layer.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::file {
+
+// Appends the OS path of a file! (or string!) from its index to the target
+// string; with `full`, a relative name gets the current directory and "/"
+// in front.
+void append_os_path(Cell* file, Cell* target, bool full);
+
+// Registers file! (after url!).
+void init();
+
+}  // namespace kiv::file

@@ -1,0 +1,35 @@
+// hash!: a block whose values are indexed by a hash table (hash kind,
+// runtime/hashtable.h), so that find, select and path access by value avoid
+// a linear scan.
+//
+// A hash value: as block! (word 1 position, word 2 node) plus word 3 = the
+// table indexing every cell of the buffer. Every block action works on it;
+// the block and series routines that change cells keep the table in step,
+// and the actions here (make, to, mold, copy, sort, trim) build, copy or
+// rebuild it. Molded as "make hash! " followed by the block.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::hash {
+
+// Indexes every cell of the block in the cell (a new table) and gives it the
+// type hash!.
+Cell* index_block(Cell* cell);
+
+// ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Cell* to(Cell* proto, Cell* spec, uint32_t type);
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent);
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable);
+void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+
+// Registers hash! (a block! child).
+void init();
+
+}  // namespace kiv::hash

@@ -1,0 +1,246 @@
+// Hashes and equality of values as table keys (see hash_values.h).
+#include "datatypes/hash_values.h"
+
+#include <cstring>
+
+#include "runtime/case_fold.h"
+#include "runtime/hashtable.h"
+#include "runtime/series.h"
+
+namespace kiv::hash_values {
+
+using hashtable::canonical_symbol;
+using hashtable::mix32;
+using hashtable::murmur3;
+
+namespace {
+
+bool is_word_type(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+// Types whose hash depends on a node address.
+bool depends_on_node(uint32_t t) {
+    switch (t) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
+        case TYPE_FUNCTION: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_HASH: case TYPE_MAP:
+        case TYPE_PORT: case TYPE_IMAGE: case TYPE_EVENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Characters of a string-family cell from its position: unit, first unit, count.
+struct Text {
+    uint32_t unit;
+    const uint8_t* at;
+    uint32_t count;
+};
+Text text_of(const Cell* c) {
+    const SeriesBuffer* b = buffer_of(c->w2);
+    uint32_t unit = b->unit();
+    uint32_t shift = unit_shift(unit);
+    uint32_t total = b->byte_count() >> shift;
+    uint32_t index = c->w1;
+    uint32_t count = index < total ? total - index : 0;
+    if (c->type() == TYPE_STRING_PART && int32_t(c->w3) >= 0 && c->w3 < count) count = c->w3;
+    return {unit, b->head_ptr() + (uint64_t(index) << shift), count};
+}
+inline uint32_t char_at(const Text& t, uint32_t i) {
+    switch (t.unit) {
+        case 1: return t.at[i];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, t.at + 2 * uint64_t(i), 2);
+            return v;
+        }
+        default: {
+            uint32_t v;
+            std::memcpy(&v, t.at + 4 * uint64_t(i), 4);
+            return v;
+        }
+    }
+}
+
+// Bytes of a binary! from its position.
+struct Bytes {
+    const uint8_t* at;
+    uint32_t count;
+};
+Bytes bytes_of(const Cell* c) {
+    const SeriesBuffer* b = buffer_of(c->w2);
+    uint32_t total = b->byte_count();
+    uint32_t index = c->w1;
+    return {b->head_ptr() + (index < total ? index : total), index < total ? total - index : 0};
+}
+
+// UTF-8 name of a symbol! cell.
+Bytes name_of(const Cell* symbol) {
+    const SeriesBuffer* b = buffer_of(symbol->w3);
+    return {b->head_ptr(), b->byte_count()};
+}
+
+inline uint8_t lower_ascii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        if (a[i] != b[i] && lower_ascii(a[i]) != lower_ascii(b[i])) return false;
+    return true;
+}
+
+// money! with only the sign bit of its header and no sign on zero.
+Cell normalised_money(const Cell* c) {
+    Cell m = *c;
+    bool zero = (c->w1 & 0xFFFFFF00u) == 0 && c->w2 == 0 && c->w3 == 0;
+    m.header = TYPE_MONEY | (!zero && (c->header & header::MONEY_SIGN) ? header::MONEY_SIGN : 0);
+    return m;
+}
+
+bool strings_equal(const Cell* a, const Cell* b, bool case_sensitive) {
+    Text x = text_of(a), y = text_of(b);
+    if (x.count != y.count) return false;
+    if (x.unit == y.unit && case_sensitive) return std::memcmp(x.at, y.at, uint64_t(x.count) * x.unit) == 0;
+    for (uint32_t i = 0; i < x.count; ++i) {
+        uint32_t p = char_at(x, i), q = char_at(y, i);
+        if (p == q) continue;
+        if (case_sensitive || casefold::change_char(p, false) != casefold::change_char(q, false)) return false;
+    }
+    return true;
+}
+
+// Equality of two keys: words by symbol (canonical without case), strings by
+// text, the fixed-layout scalars by payload, everything else by identity.
+bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
+    uint32_t ta = a->type(), tb = b->type();
+    if (is_word_type(ta) && is_word_type(tb))
+        return case_sensitive ? a->w2 == b->w2 : canonical_symbol(a->w2) == canonical_symbol(b->w2);
+    if (ta == TYPE_STRING_PART) ta = TYPE_STRING;
+    if (tb == TYPE_STRING_PART) tb = TYPE_STRING;
+    if (ta != tb) return false;
+    switch (ta) {
+        case TYPE_UNSET:
+        case TYPE_NONE:
+            return true;
+        case TYPE_DATATYPE:
+        case TYPE_LOGIC:
+            return a->w1 == b->w1;
+        case TYPE_CHAR:
+        case TYPE_INTEGER:
+            return a->w2 == b->w2;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_TIME:
+        case TYPE_PAIR:
+            return a->w2 == b->w2 && a->w3 == b->w3;
+        case TYPE_ISSUE:
+            return case_sensitive ? a->w2 == b->w2 : canonical_symbol(a->w2) == canonical_symbol(b->w2);
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+            return strings_equal(a, b, case_sensitive);
+        case TYPE_BINARY: {
+            Bytes x = bytes_of(a), y = bytes_of(b);
+            return x.count == y.count && std::memcmp(x.at, y.at, x.count) == 0;
+        }
+        case TYPE_SYMBOL: {
+            Bytes x = name_of(a), y = name_of(b);
+            if (x.count != y.count) return false;
+            return case_sensitive ? std::memcmp(x.at, y.at, x.count) == 0
+                                  : same_ascii_case_insensitive(x.at, y.at, x.count);
+        }
+        case TYPE_TUPLE: {
+            uint32_t n = (a->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
+            uint32_t m = (b->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
+            if (n != m) return false;
+            if (n > 12) n = 12;
+            return std::memcmp(&a->w1, &b->w1, n) == 0;
+        }
+        case TYPE_MONEY: {
+            Cell x = normalised_money(a), y = normalised_money(b);
+            return std::memcmp(&x, &y, sizeof(Cell)) == 0;
+        }
+        default:
+            // Identity: the same payload (series at the same place, the same
+            // context, the same entry point ...).
+            return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+    }
+}
+
+
+uint32_t symbol_hash(const Cell* symbol) {
+    Bytes n = name_of(symbol);
+    return hashtable::murmur3_lower_ascii(n.at, n.count);
+}
+
+}  // namespace
+
+uint32_t hash_string(const Cell* value, bool case_sensitive) {
+    Text t = text_of(value);
+    uint32_t h = hashtable::seed;
+    for (uint32_t i = 0; i < t.count; ++i) {
+        uint32_t c = char_at(t, i);
+        if (!case_sensitive) c = casefold::change_char(c, false);
+        h = hashtable::murmur3_step(h, c);
+    }
+    h ^= 4 * t.count;
+    return mix32(h);
+}
+
+uint32_t hash(const Cell* c, bool case_sensitive) {
+    switch (c->type()) {
+        case TYPE_UNSET:
+            return uint32_t(-2);
+        case TYPE_NONE:
+            return uint32_t(-1);
+        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+            return mix32(c->w1);
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+            return mix32(c->w2);
+        case TYPE_NATIVE: case TYPE_ACTION:
+            return mix32(c->w3);
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
+            return murmur3(&c->w1, 8);
+        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+            return murmur3(&c->w2, 8);
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
+        case TYPE_POINT3D:
+            return murmur3(&c->w1, 12);
+        case TYPE_TUPLE: {
+            uint32_t n = (c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
+            return murmur3(&c->w1, n > 12 ? 12 : n);
+        }
+        case TYPE_BINARY: {
+            Bytes b = bytes_of(c);
+            return murmur3(b.at, b.count);
+        }
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_STRING_PART:
+            return hash_string(c, case_sensitive);
+        case TYPE_SYMBOL:
+            return symbol_hash(c);
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+        case TYPE_REFINEMENT: case TYPE_ISSUE:
+            return mix32(canonical_symbol(c->w2));
+        case TYPE_MONEY: {
+            Cell m = normalised_money(c);
+            return murmur3(&m, sizeof m);
+        }
+        default:
+            // context!, routine!, bitset!, vector! and internal cells are not
+            // keys: they all share one bucket chain.
+            return 0;
+    }
+}
+
+bool equal(const Cell* a, const Cell* b, bool case_sensitive) { return equal_values(a, b, case_sensitive); }
+
+bool node_dependent(const Cell* value) { return depends_on_node(value->type()); }
+
+void install() {
+    hashtable::set_key_ops({[](const Cell* key) { return hash(key, false); }, equal, node_dependent});
+}
+
+}  // namespace kiv::hash_values

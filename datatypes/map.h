@@ -1,0 +1,62 @@
+// map!: an associative table from keys to values, molded "#[" key value ... "]".
+//
+// A map value: word 1 = position (always 0), word 2 = node of the pair block,
+// word 3 = its hash table (map kind, runtime/hashtable.h), whose record also
+// counts the live entries.
+//
+// Pair block: key cell then value cell, in insertion order. Entries never
+// move: a removed entry keeps its key and has its value cell's header set to
+// 0; a later put of the same key revives it in place (so it keeps its place in
+// the mold order).
+//
+// Keys are normalised when stored: string-like keys (string!, file!, url!,
+// binary!, tag!, email!, ref!) become a copy of their text from their
+// position (changing the original afterwards does not change the key); the
+// four word kinds become set-word!; the other accepted types stay as they are.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::map {
+
+// The types a key may have.
+bool key_type(uint32_t type);
+// Normalises a key in place (may allocate). A type that is not a key type
+// raises script invalid-path (the path, or none; the key's datatype).
+void normalize_key(Cell* key, const Cell* path);
+// Live entries.
+uint32_t live_count(const Cell* map);
+// Makes the cell a map over the pair block (a new one with room for `room`
+// entries when 0) and the table (a new one indexing the pairs when 0).
+Cell* make_at(Cell* cell, Off pairs, Off table, uint32_t room);
+Cell* push(const Cell* map);
+// Adds or updates the pairs of a block (extend): an odd count raises script
+// invalid-arg with the block.
+void extend(Cell* map, Cell* block, bool case_sensitive);
+
+// ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Cell* to(Cell* proto, Cell* spec, uint32_t type);
+void reflect(Cell* value, uint32_t field_symbol);
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
+             int32_t indent);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+                int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
+int32_t compare(Cell* value, Cell* other, int32_t op);
+void clear(Cell* series);
+Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+int32_t length_q(Cell* value);
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+void remove(Cell* series, Cell* part, Cell* key);
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse);
+
+// Registers map!.
+void init();
+
+}  // namespace kiv::map

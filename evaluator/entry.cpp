@@ -1,0 +1,428 @@
+#include "evaluator/entry.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "runtime/stack.h"
+#include "runtime/arena.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+
+namespace kiv::literal_table {
+
+Off base = 0;
+
+Off set_base(Off new_base) {
+    Off old = base;
+    base = new_base;
+    return old;
+}
+
+Cell* at(uint32_t index) {
+    return arena::ptr<Cell>(base) + index;
+}
+
+Off node_at(uint32_t index) {
+    const Cell* c = at(index);
+    // Series values keep their position in word 1 and their node in word 2.
+    return series::is_series(c->type()) ? c->w2 : c->w1;
+}
+
+}  // namespace kiv::literal_table
+
+namespace kiv::runtime {
+
+namespace {
+
+void print_to_stdout(const char* text, uint32_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(1, text + done, length - done);
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    (void)!::write(1, "\n", 1);
+}
+
+void report(const char* category, const char* id, const Cell* args, int n) {
+    Cell* saved = stack::top;
+    stack::mark_native(nullptr);
+    Cell err = error::create_named(category, id, args, n);
+    std::string text = error::form_text(err);
+    stack::unwind_drop();
+    stack::top = saved;
+    print_error(text.data(), uint32_t(text.size()));
+}
+
+inline bool is_any_word(uint32_t t) {
+    return word::any_word_type(t);
+}
+
+// The context's word n (an unbound word when n is past its words).
+Cell word_of(Off ctx, uint32_t n) {
+    if (n < context::word_count(ctx)) {
+        Cell w = *context::word_at(ctx, n);
+        w.header &= header::TYPE_MASK;
+        return w;
+    }
+    return word::unbound(0);
+}
+
+[[noreturn]] void fire_expect_arg(uint32_t type, int32_t index) {
+    Cell fn = word::caller();
+    Cell arg = error::get_call_argument(index);
+    fire("script", "expect-arg", fn, datatype::cell(type), arg);
+}
+
+// A string with the /part machinery: a temporary string on the stack, the
+// value formed or molded into it with the limit as budget, then cut.
+Cell* limited_text(const Cell* value, int32_t limit, bool mold, bool flat, bool only) {
+    Cell* v = stack::push(*value);
+    Cell* part = limit > 0 ? stack::push(Cell{TYPE_INTEGER, 0, uint32_t(limit), 0}) : nullptr;
+    Cell* out = string::make_at(stack::push_slot(), 0);
+    int32_t budget = limit > 0 ? limit : INT_MAX;
+    if (mold)
+        actions::mold(v, out, only, false, flat, part, budget, 0);
+    else
+        actions::form(v, out, part, budget);
+    if (limit > 0) string::truncate_at(string::buffer(out), uint32_t(limit));
+    return out;
+}
+
+}  // namespace
+
+ErrorPrinter print_error = &print_to_stdout;
+
+void report_error(const char* category, const char* id) {
+    report(category, id, nullptr, 0);
+}
+void report_error(const char* category, const char* id, const Cell& a1) {
+    Cell a[1] = {a1};
+    report(category, id, a, 1);
+}
+void report_error(const char* category, const char* id, const Cell& a1, const Cell& a2) {
+    Cell a[2] = {a1, a2};
+    report(category, id, a, 2);
+}
+void report_error(const char* category, const char* id, const Cell& a1, const Cell& a2, const Cell& a3) {
+    Cell a[3] = {a1, a2, a3};
+    report(category, id, a, 3);
+}
+
+void fire_bad_make_arg(const Cell& type, const Cell& spec) {
+    fire("script", "bad-make-arg", type, spec);
+}
+
+// ---- Argument checks -------------------------------------------------------------------
+
+bool typeset_allows(const Cell* ts, uint32_t type) {
+    return typeset::has(ts, type);
+}
+
+Cell* check_arg_type(const Cell* ts, int32_t index, Cell* value) {
+    uint32_t t = value->type();
+    if (typeset::has(ts, t)) return value;
+    fire_expect_arg(t, index);
+}
+
+Cell* check_arg_type_at(const Cell* ts, int32_t index) {
+    if (index < 0) return stack::arg_base;
+    return check_arg_type(ts, index, stack::arg_base + index);
+}
+
+Cell* check_refinement_arg(const Cell* refinement, const Cell* ts, int32_t index, Cell* value) {
+    if (refinement->type() == TYPE_LOGIC && logic::get(refinement)) return check_arg_type(ts, index, value);
+    return value;
+}
+
+Cell* check_set(Cell* value, int32_t index) {
+    if (value->type() == TYPE_UNSET) fire_expect_arg(TYPE_UNSET, index);
+    return value;
+}
+
+void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count) {
+    Cell v = *value;
+    bool on = logic::check_true_q(&v, true, nullptr);
+    Cell* s = stack::arg_base + slot;
+    *s = logic::cell(on);
+    if (!on)
+        for (uint32_t i = 1; i <= arg_count; ++i) s[i] = none::cell();
+}
+
+// ---- Words and context slots -----------------------------------------------------------
+
+Cell* set_word_checked(Cell* w) {
+    Cell v = *stack::top_cell();
+    if (v.type() == TYPE_UNSET) fire("script", "need-value", *w);
+    return context::set_word(w, &v);
+}
+
+void set_word_reset(Cell* w) {
+    set_word_checked(w);
+    stack::reset();
+}
+
+Cell* set_ctx_slot(Off ctx, uint32_t index) {
+    Cell v = *stack::top_cell();
+    if (v.type() == TYPE_UNSET) fire("script", "need-value", word_of(ctx, index));
+    Cell w = word_of(ctx, index);
+    Cell* slot = ctx_slot(&w, ctx, index);
+    *slot = v;
+    return slot;
+}
+
+void set_ctx_slot_checked(Off ctx, uint32_t index) {
+    set_ctx_slot(ctx, index);
+    stack::reset();
+}
+
+void set_ctx_value(Off ctx, uint32_t index) {
+    context::set_in_index(ctx, index);
+    stack::reset();
+}
+
+Cell* get_word_checked(const Cell* w) {
+    Cell word = *w;
+    Cell* slot = context::get_word(&word);
+    if (slot->type() == TYPE_UNSET) fire("script", "no-value", word);
+    return slot;
+}
+
+Cell* ctx_slot(const Cell* w, Off ctx, uint32_t index) {
+    const Cell* c = context::cell(ctx);
+    if (c->w2 == 0) fire("script", "not-defined", word_of(ctx, index));
+    if (c->header & header::STACK_VALUES) {
+        if (index >= context::word_count(ctx)) fire("script", "not-in-context", *w);
+        return arena::ptr<Cell>(c->w2) + index;
+    }
+    if (index >= series::count(c->w2)) fire("script", "not-in-context", *w);
+    return context::values_at(ctx, index);
+}
+
+// ---- Paths, switch, load ---------------------------------------------------------------
+
+Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
+    Cell* saved = stack::top;
+    Cell* p = stack::push(*path);
+    uint32_t length = series::buffer_length(p);
+    uint32_t start = p->w1 < length ? p->w1 : length;
+    uint32_t count = length - start;
+    if (count == 0) fire("script", "empty-path");
+    Cell* to_set = value_to_set ? stack::push(*value_to_set) : nullptr;
+    Cell head = buffer_of(p->w2)->head_cell()[start];
+    head.clear_new_line();
+    Cell* current = stack::push(head);
+    Cell* parent = stack::push(none::cell());
+    bool have_parent = false;
+    bool from_word = false;
+    if (word::bindable_type(head.type())) {
+        from_word = true;
+        *current = *context::get_word(&head);
+        Off ctx = head.w1;
+        if (ctx && ctx != context::global()) {
+            Cell owner = *context::self_cell(ctx);
+            if (owner.type() != TYPE_UNSET && !object::is_object_like(owner.type())) {
+                *parent = owner;
+                have_parent = true;
+            }
+        }
+    }
+    Cell* element = stack::push(none::cell());
+    Cell* previous = stack::push(none::cell());
+    bool have_previous = false;
+    for (uint32_t i = 1; i < count; ++i) {
+        *element = buffer_of(p->w2)->head_cell()[start + i];
+        element->clear_new_line();
+        bool last = i + 1 == count;
+        Cell* set_value = last ? to_set : nullptr;
+        // Setting through a path of three parts or more changes a series
+        // in place: its owner (the previous step's value) may want to know.
+        bool notify = false;
+        if (set_value && count >= 3 && have_parent) {
+            uint32_t pt = parent->type();
+            notify =
+                (from_word && object::is_object_like(pt) && parent->w3 != 0) || series::is_block_like(pt);
+        }
+        Cell step = *current;
+        Cell* r =
+            actions::eval_path(current, element, set_value, p, have_parent ? parent : nullptr,
+                               have_previous ? previous : nullptr, int32_t(i), false, false, last, notify);
+        Cell next = *r;
+        *parent = step;
+        have_parent = true;
+        *previous = *element;
+        have_previous = true;
+        *current = next;
+    }
+    Cell final_value = *current;
+    stack::top = saved;
+    *result = final_value;
+    return result;
+}
+
+Cell* select_case(bool step, bool block_search, bool push) {
+    Cell value = stack::arg_base[0];
+    Cell blk = stack::arg_base[1];
+    Cell found = none::cell();
+    if (value.type() != TYPE_BLOCK && series::is_block_like(blk.type())) {
+        Cell* saved = stack::top;
+        Cell* v = stack::push(value);
+        Cell* e = stack::push(none::cell());
+        uint32_t stride = step ? 2 : 1;
+        for (uint32_t i = blk.w1;; i += stride) {
+            uint32_t length = series::buffer_length(&blk);
+            if (i >= length) break;
+            *e = buffer_of(blk.w2)->head_cell()[i];
+            if (e->type() != value.type() || !actions::compare(e, v, COMP_EQUAL)) continue;
+            length = series::buffer_length(&blk);
+            const Cell* cells = buffer_of(blk.w2)->head_cell();
+            if (block_search) {
+                for (uint32_t k = i + 1; k < length; ++k) {
+                    if (cells[k].type() == TYPE_BLOCK) {
+                        found = cells[k];
+                        break;
+                    }
+                }
+            } else {
+                found = i + 1 < length ? cells[i + 1] : cells[i];
+            }
+            break;
+        }
+        stack::top = saved;
+    }
+    found.clear_new_line();
+    if (push) return stack::push(found);
+    *stack::arg_base = found;
+    return stack::arg_base;
+}
+
+LexerLoad lexer_load = nullptr;
+
+Cell* load_single(const Cell* text, Cell* target) {
+    if (!lexer_load) fire("internal", "not-done");
+    Cell* saved = stack::top;
+    Cell* t = stack::push(*text);
+    Cell* blk = stack::push(none::cell());
+    uint32_t consumed = lexer_load(t, blk);
+    Cell out;
+    if (consumed < string::length(t) || blk->type() != TYPE_BLOCK) {
+        out = none::cell();
+    } else {
+        uint32_t n = block::ks_length(blk);
+        // Several values are not one value: none, so that callers that need
+        // exactly one (to word! "a b") can refuse the text.
+        if (n == 0)
+            out = unset::cell();
+        else if (n > 1)
+            out = none::cell();
+        else
+            out = *block::ks_head(blk);
+    }
+    out.clear_new_line();
+    stack::top = saved;
+    *target = out;
+    return target;
+}
+
+Cell* load_single_result(const Cell* text) {
+    Cell t = *text;
+    return load_single(&t, stack::arg_base);
+}
+
+void load_single_utf8(const uint8_t* utf8, uint32_t length, Cell* result) {
+    Cell* saved = stack::top;
+    Cell* s = stack::push(none::cell());
+    string::load(utf8, length, s, string::ENC_UTF8);
+    Cell* r = stack::push(none::cell());
+    load_single(s, r);
+    Cell v = *r;
+    stack::top = saved;
+    *result = v;
+}
+
+Cell* form_part(const Cell* value, int32_t limit) {
+    Cell* saved = stack::top;
+    Cell* out = limited_text(value, limit, false, false, false);
+    Cell s = *out;
+    stack::top = saved;
+    return stack::push(s);
+}
+
+uint32_t append_limited(Cell* out, const Cell* value, int32_t limit, bool mold, bool flat, bool only) {
+    Cell* saved = stack::top;
+    Cell* text = limited_text(value, limit, mold, flat, only);
+    uint32_t n = string::length(text);
+    string::concatenate(out, text, -1, 0, true, string::CONCAT_APPEND);
+    stack::top = saved;
+    return n;
+}
+
+int32_t to_integer_checked(const Cell* value) {
+    if (value->type() != TYPE_FLOAT) return int32_t(value->w2);
+    double d = value->get_f64();
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) fire("script", "out-of-range", *value);
+    return int32_t(d);
+}
+
+// The literal table lives in a fixed buffer (the root block, usually): the
+// buffer holding the table's base is marked with its cells.
+void mark_literal_table() {
+    collector::mark_fixed_buffer_holding(literal_table::base);
+}
+
+void init() {
+    word::load_single = &load_single_utf8;
+    collector::unregister_marker(&mark_literal_table);
+    collector::register_marker(&mark_literal_table);
+}
+
+}  // namespace kiv::runtime
+
+namespace kiv::mold {
+
+int32_t indent(Cell* out, int32_t levels, int32_t budget) {
+    static const char spaces[] = "                                ";  // 32
+    if (levels <= 0) return budget;
+    int64_t n = int64_t(levels) * 4;
+    int64_t left = int64_t(budget) - n;
+    while (n > 0) {
+        int64_t k = n < 32 ? n : 32;
+        string::append_latin1(out, spaces, uint32_t(k));
+        n -= k;
+    }
+    return left < INT_MIN ? INT_MIN : int32_t(left);
+}
+
+}  // namespace kiv::mold
+
+namespace kiv::ks {
+
+void fill_repeat(void* address, uint32_t unit, uint32_t count) {
+    if (unit == 0 || count <= 1) return;
+    uint8_t* p = static_cast<uint8_t*>(address);
+    uint64_t total = uint64_t(unit) * count;
+    uint64_t done = unit;
+    while (done < total) {
+        uint64_t n = done < total - done ? done : total - done;
+        std::memcpy(p + done, p, size_t(n));
+        done += n;
+    }
+}
+
+}  // namespace kiv::ks

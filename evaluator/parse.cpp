@@ -1,0 +1,1060 @@
+// The parse engine: the state machine over the two work stacks, the
+// keywords, the trace events and the calls into Kiv code.
+#include "evaluator/parse.h"
+
+#include <vector>
+
+#include "datatypes/fixed_words.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/parse_internal.h"
+#include "runtime/stack.h"
+#include "runtime/error.h"
+#include "runtime/root.h"
+
+namespace kiv::parser {
+
+Off rule_stack = 0;
+Off input_stack = 0;
+
+namespace {
+
+// ---- Keywords ---------------------------------------------------------------------------
+
+enum Keyword : uint8_t {
+    KW_NO = 0,
+    KW_PIPE,
+    KW_SKIP,
+    KW_ANY,
+    KW_SOME,
+    KW_OPT,
+    KW_WHILE,
+    KW_TO,
+    KW_THRU,
+    KW_BREAK,
+    KW_REJECT,
+    KW_FAIL,
+    KW_NONE,
+    KW_END,
+    KW_IF,
+    KW_NOT,
+    KW_AHEAD,
+    KW_QUOTE,
+    KW_CASE,
+    KW_INTO,
+    KW_COPY,
+    KW_SET,
+    KW_REMOVE,
+    KW_INSERT,
+    KW_CHANGE,
+    KW_COLLECT,
+    KW_KEEP,
+};
+
+// Keyword code by canonical symbol id.
+std::vector<uint8_t> keyword_table;
+
+void build_keywords() {
+    struct Entry {
+        uint32_t symbol;
+        Keyword kw;
+    };
+    using fixed::sym;
+    const Entry entries[] = {
+        {sym[fixed::SYM_PIPE], KW_PIPE},       {sym[fixed::SYM_SKIP], KW_SKIP},
+        {sym[fixed::SYM_ANY], KW_ANY},         {sym[fixed::SYM_SOME], KW_SOME},
+        {sym[fixed::SYM_OPT], KW_OPT},         {sym[fixed::SYM_WHILE], KW_WHILE},
+        {sym[fixed::SYM_TO], KW_TO},           {sym[fixed::SYM_THRU], KW_THRU},
+        {sym[fixed::SYM_BREAK], KW_BREAK},     {sym[fixed::SYM_REJECT], KW_REJECT},
+        {sym[fixed::SYM_FAIL], KW_FAIL},       {sym[fixed::SYM_NONE], KW_NONE},
+        {sym[fixed::SYM_END], KW_END},         {sym[fixed::SYM_IF], KW_IF},
+        {sym[fixed::SYM_NOT], KW_NOT},         {sym[fixed::SYM_AHEAD], KW_AHEAD},
+        {sym[fixed::SYM_QUOTE], KW_QUOTE},     {sym[fixed::SYM_CASE], KW_CASE},
+        {sym[fixed::SYM_INTO], KW_INTO},       {sym[fixed::SYM_COPY], KW_COPY},
+        {sym[fixed::SYM_SET], KW_SET},         {sym[fixed::SYM_REMOVE], KW_REMOVE},
+        {sym[fixed::SYM_INSERT], KW_INSERT},   {fixed::words[fixed::W_CHANGE].w2, KW_CHANGE},
+        {sym[fixed::SYM_COLLECT], KW_COLLECT}, {sym[fixed::SYM_KEEP], KW_KEEP},
+    };
+    keyword_table.clear();
+    for (const Entry& e : entries) {
+        uint32_t c = symbol::resolve(e.symbol);
+        if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
+        keyword_table[c] = e.kw;
+    }
+}
+
+inline Keyword keyword_of(const Cell& word) {
+    uint32_t c = symbol::resolve(word.w2);
+    return c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
+}
+
+inline bool is_symbol(const Cell& c, uint32_t fixed_symbol) {
+    return c.type() == TYPE_WORD && symbol::resolve(c.w2) == symbol::resolve(fixed_symbol);
+}
+
+// ---- Trace events -----------------------------------------------------------------------
+
+enum EventBit : uint32_t {
+    EV_PUSH = 1,
+    EV_POP = 2,
+    EV_FETCH = 4,
+    EV_MATCH = 8,
+    EV_ITERATE = 16,
+    EV_PAREN = 32,
+    EV_END = 64,
+    EV_ALL = 127,
+};
+// Not an unwind code: the callback returned false.
+constexpr uint32_t STOPPED = 1;
+
+Cell event_word(uint32_t bit) {
+    switch (bit) {
+        case EV_PUSH:
+            return fixed::words[fixed::W_PUSH];
+        case EV_POP:
+            return fixed::words[fixed::W_POP];
+        case EV_FETCH:
+            return fixed::words[fixed::W_FETCH];
+        case EV_MATCH:
+            return fixed::words[fixed::W_MATCH];
+        case EV_ITERATE:
+            return fixed::words[fixed::W_ITERATE];
+        case EV_PAREN:
+            return fixed::words[fixed::W_PAREN];
+        default:
+            return fixed::symbol_words[fixed::SW_END];
+    }
+}
+
+// The events a callback wants: the words of a block that starts its body,
+// or every event.
+uint32_t event_mask(const Cell* callback) {
+    Cell body = function::body_of(callback);
+    if (body.type() != TYPE_BLOCK) return EV_ALL;
+    const SeriesBuffer* b = buffer_of(body.w2);
+    const Cell* c = b->head_cell() + body.w1;
+    if (c >= b->tail_cell() || c->type() != TYPE_BLOCK) return EV_ALL;
+    Cell words = *c;
+    uint32_t mask = 0;
+    uint32_t n = series::count(words.w2);
+    for (uint32_t i = words.w1; i < n; ++i) {
+        Cell w = *block::ks_abs_at(&words, i);
+        if (w.type() != TYPE_WORD) continue;
+        for (uint32_t bit = EV_PUSH; bit <= EV_END; bit <<= 1) {
+            if (symbol::resolve(event_word(bit).w2) == symbol::resolve(w.w2)) mask |= bit;
+        }
+    }
+    return mask;
+}
+
+// Rule pointer kept inside the block after Kiv code ran (the block may have
+// shrunk): clamped to its last cell.
+void refresh_rules(Parser& p) {
+    int32_t tail = int32_t(series::count(p.rules->w2));
+    if (p.rp >= tail) p.rp = tail - 1;
+    if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
+}
+
+// Sends one event to the callback with its five arguments: the event word,
+// the match flag, the rule block at the current rule, the input at its
+// position and a copy of this call's frames of the rule stack. Returns 0,
+// STOPPED when the callback answered false, or the unwind code of a
+// non-local exit out of it.
+uint32_t send_event(Parser& p, uint32_t bit) {
+    Cell* first = stack::top;
+    stack::push(event_word(bit));
+    stack::push(logic::cell(p.match));
+    Cell* r = stack::push(*p.rules);
+    uint32_t rtail = series::count(r->w2);
+    r->w1 = p.rp < 0 ? 0 : uint32_t(p.rp) > rtail ? rtail : uint32_t(p.rp);
+    r->set_type(TYPE_BLOCK);
+    stack::push(*p.input);
+    Cell* frames = stack::push_slot();
+    uint32_t cells = rs_cells() - p.rule_base;
+    block::make_at(frames, int32_t(cells));
+    {
+        const Cell* src = rs_buffer()->head_cell() + p.rule_base;
+        SeriesBuffer* dst = buffer_of(frames->w2);
+        std::memcpy(dst->head_cell(), src, size_t(cells) * sizeof(Cell));
+        dst->tail = dst->head + cells * sizeof(Cell);
+    }
+    Cell fn = *p.callback;
+    Cell name = fixed::words[fixed::W_PARSE_CALLBACK];
+    uint32_t code = interpreter::call_pushed(&name, &fn, first, false);
+    if (code) return code;
+    Cell answer = *first;
+    stack::top = p.work_top;
+    refresh_end(p);
+    refresh_rules(p);
+    return natives::lenient_true(&answer) ? 0 : STOPPED;
+}
+
+// Cuts the work stacks back to where a call found them, however it ends.
+struct StackGuard {
+    uint32_t rules;
+    uint32_t inputs;
+    ~StackGuard() {
+        SeriesBuffer* r = buffer_of(rule_stack);
+        if ((r->byte_count() >> 4) > rules) r->tail = r->head + rules * sizeof(Cell);
+        SeriesBuffer* i = buffer_of(input_stack);
+        if ((i->byte_count() >> 4) > inputs) i->tail = i->head + inputs * sizeof(Cell);
+    }
+};
+
+void check_limit() {
+    if (rs_cells() >= STACK_LIMIT || series::count(input_stack) >= STACK_LIMIT) parse_error("parse-stack");
+}
+
+Cell position_record(const Parser& p, int32_t offset) {
+    uint32_t n = input_count(p.input);
+    uint32_t idx = p.input->w1;
+    return triple::cell(offset, int32_t(idx), int32_t(idx < n ? n - idx : 0));
+}
+
+inline bool truthy(const Cell& v) {
+    return natives::lenient_true(&v);
+}
+
+inline bool is_plain(uint32_t t, bool via_word) {
+    switch (t) {
+        case TYPE_BLOCK:
+        case TYPE_INTEGER:
+        case TYPE_PAREN:
+        case TYPE_TYPESET:
+        case TYPE_DATATYPE:
+        case TYPE_PATH:
+            return false;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_GET_WORD:
+            return via_word;
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+// ---- Shared helpers -------------------------------------------------------------------------
+
+bool is_keyword(const Cell& word) {
+    return keyword_of(word) != KW_NO;
+}
+
+void parse_error(const char* id) {
+    fire("script", id);
+}
+void parse_error(const char* id, const Cell& arg) {
+    fire("script", id, arg);
+}
+
+void push_frame(const Cell& a, const Cell& b, const Cell& c) {
+    Cell cells[3] = {a, b, c};
+    SeriesBuffer* buf = rs_buffer();
+    Off at = series::reserve_tail(buf, 3 * sizeof(Cell));
+    std::memcpy(arena::ptr<Cell>(at), cells, sizeof(cells));
+}
+
+void drop_frame() {
+    SeriesBuffer* b = rs_buffer();
+    if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
+}
+
+uint32_t input_count(const Cell* input) {
+    return series::count(input->w2);
+}
+
+bool is_block_input(uint32_t t) {
+    return series::is_block_like(t);
+}
+
+void refresh_end(Parser& p) {
+    uint32_t n = input_count(p.input);
+    if (p.input->w1 > n) p.input->w1 = n;
+    p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+}
+
+void advance(Parser& p, uint32_t n) {
+    uint64_t idx = uint64_t(p.input->w1) + n;
+    uint32_t count = input_count(p.input);
+    p.input->w1 = idx > count ? count : uint32_t(idx);
+    p.end = p.input->w1 >= count || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+}
+
+Cell item_at(const Cell* input, uint32_t pos) {
+    const SeriesBuffer* b = buffer_of(input->w2);
+    uint32_t t = input->type();
+    if (is_block_input(t)) {
+        Cell c = b->head_cell()[pos];
+        c.clear_new_line();
+        return c;
+    }
+    if (t == TYPE_BINARY) return integer::cell(b->head_ptr()[pos]);
+    uint32_t unit = b->unit();
+    const uint8_t* q = b->head_ptr() + size_t(pos) * unit;
+    uint32_t cp = unit == 1 ? q[0] : unit == 2 ? uint32_t(q[0] | (q[1] << 8)) : 0;
+    if (unit == 4) std::memcpy(&cp, q, 4);
+    return Cell{TYPE_CHAR, 0, cp, 0};
+}
+
+Cell word_value(const Cell& word) {
+    Cell w = word;
+    return *context::get_word(&w);
+}
+
+uint32_t eval_paren(Parser& p, const Cell& paren) {
+    stack::top = p.work_top;
+    Cell v = paren;
+    if (uint32_t code = interpreter::eval(&v, false)) return code;
+    *p.paren_value = *p.work_top;
+    stack::top = p.work_top;
+    return 0;
+}
+
+void init() {
+    if (rule_stack) return;
+    Cell rs, is;
+    block::make_at(&rs, RULE_STACK_ROOM);
+    root::keep_copy(rs);
+    block::make_at(&is, INPUT_STACK_ROOM);
+    root::keep_copy(is);
+    rule_stack = rs.w2;
+    input_stack = is.w2;
+    build_keywords();
+}
+
+uint32_t rule_stack_cells() {
+    return rule_stack ? series::count(rule_stack) : 0;
+}
+uint32_t input_stack_cells() {
+    return input_stack ? series::count(input_stack) : 0;
+}
+
+// ---- The engine -------------------------------------------------------------------------------
+
+uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
+                 Cell* result) {
+    if (!rule_stack) init();
+    Parser p;
+    Cell in = *input, rl = *rules;
+    bool traced = callback && callback->type() == TYPE_FUNCTION;
+    Cell cb = traced ? *callback : none::cell();
+    p.input = stack::push(in);
+    p.input->clear_new_line();
+    p.rules = stack::push(rl);
+    p.result = stack::push_slot();
+    p.paren_value = stack::push_slot();
+    p.copied = stack::push_slot();
+    p.callback = stack::push(cb);
+    p.pending = stack::push_slot();
+    if (!traced) p.callback = nullptr;
+    p.work_top = stack::top;
+    p.cmp = cmp;
+    p.limit = p.top_limit = part_end;
+    p.rule_base = rs_cells();
+    p.input_base = series::count(input_stack);
+    StackGuard guard{p.rule_base, p.input_base};
+    if (traced) p.mask = event_mask(p.callback);
+
+    {
+        Cell is{TYPE_BLOCK, 0, input_stack, 0};
+        Cell copy = *p.input;
+        block::ks_append(&is, &copy);
+    }
+    refresh_end(p);
+    p.rp = int32_t(p.rules->w1) - 1;
+
+    uint32_t code = 0;
+    State state = S_PUSH_BLOCK;
+    bool new_block = false;  // push block: the value in p.value becomes the current block
+
+#define EVENT(bit)                                                   \
+    do {                                                             \
+        if (p.mask & (bit)) {                                        \
+            uint32_t c_ = send_event(p, (bit));                      \
+            if (c_ == STOPPED) goto stopped;                         \
+            if (c_) return c_;                                       \
+        }                                                            \
+    } while (0)
+
+    for (;;) {
+        switch (state) {
+            case S_PUSH_BLOCK: {
+                check_limit();
+                Cell parent = *p.rules;
+                push_frame(none::cell(), position_record(p, p.rp), parent);
+                if (new_block) {
+                    *p.rules = p.value;
+                    p.rules->set_type(TYPE_BLOCK);
+                    p.rules->clear_new_line();
+                    p.rp = int32_t(p.rules->w1) - 1;
+                    new_block = false;
+                }
+                p.match = true;
+                refresh_end(p);
+                EVENT(EV_PUSH);
+                state = S_NEXT_RULE;
+                break;
+            }
+            case S_POP_BLOCK: {
+                p.walked = p.rp >= rule_tail(p);
+                if (rs_cells() <= p.rule_base + 3) {
+                    EVENT(EV_POP);
+                    state = S_END;
+                    break;
+                }
+                EVENT(EV_POP);
+                const Cell* f = rs_top();
+                int32_t offset = int32_t(f[1].w1);
+                *p.rules = f[2];
+                drop_frame();
+                p.rp = offset;
+                p.pop = false;
+                p.last_kind = 0;
+                if (top_is_rule(p))
+                    state = S_POP_RULE;
+                else
+                    state = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+                break;
+            }
+            case S_PUSH_RULE: {
+                check_limit();
+                // The marker's spare word keeps where the input was when the
+                // rule began: a rule that fails gives the input back.
+                Cell marker{TYPE_PAIR, p.input->w1, p.kind, p.flag};
+                push_frame(p.count_cell, position_record(p, p.rp), marker);
+                if (p.kind == K_INTO) {
+                    // The inner series becomes the input (the outer one waits on
+                    // the input stack with its position in the frame).
+                    Cell is{TYPE_BLOCK, 0, input_stack, 0};
+                    Cell inner = *p.pending;
+                    block::ks_append(&is, &inner);
+                    *p.input = *p.pending;
+                    p.input->clear_new_line();
+                    p.limit = -1;
+                    refresh_end(p);
+                }
+                p.last_kind = 0;
+                int32_t tail = rule_tail(p);
+                p.rp = p.rp + 1 < tail ? p.rp + 1 : tail;
+                EVENT(EV_PUSH);
+                state = S_MATCH_RULE;
+                break;
+            }
+            case S_MATCH_RULE: {
+                const Cell* c = rule_cell(p, p.rp);
+                uint32_t kind = uint32_t(rs_top()[2].w2);
+                if (!c) {
+                    switch (kind) {
+                        case K_TO:
+                        case K_THRU:
+                        case K_NOT:
+                        case K_REMOVE:
+                        case K_WHILE:
+                        case K_COLLECT:
+                        case K_KEEP:
+                        case K_KEEP_PAREN:
+                        case K_AHEAD: {
+                            // The keyword's word is the cell before the frame's rule.
+                            const Cell* kw = rule_cell(p, int32_t(rs_top()[1].w1));
+                            parse_error("parse-end", kw ? *kw : none::cell());
+                        }
+                        default:
+                            p.match = true;
+                            state = S_CHECK_PENDING;
+                            break;
+                    }
+                    break;
+                }
+                p.value = *c;
+                p.value.clear_new_line();
+                p.via_word = false;
+                state = S_MATCH_RULE_VALUE;
+                break;
+            }
+            case S_MATCH_RULE_VALUE: {
+                uint32_t t = p.value.type();
+                const Cell* f = rs_top();
+                uint32_t kind = uint32_t(f[2].w2);
+                if (t == TYPE_WORD && !p.via_word) {
+                    p.from_match_rule = true;
+                    state = S_WORD;
+                    break;
+                }
+                if (t == TYPE_BLOCK) {
+                    if (kind == K_REPEAT && !p.callback) {
+                        bool matched;
+                        if (repeat_alternatives(p, p.value, int32_t(f[0].w1), int32_t(f[0].w2), &matched)) {
+                            p.match = matched;
+                            drop_frame();
+                            state = S_CHECK_PENDING;
+                            break;
+                        }
+                    }
+                    new_block = true;
+                    state = S_PUSH_BLOCK;
+                    break;
+                }
+                if (!is_plain(t, p.via_word)) {
+                    state = S_DISPATCH;
+                    break;
+                }
+                if (kind == K_REPEAT) {
+                    Cell v = p.value;
+                    p.match = repeat_plain(p, v, int32_t(f[0].w1), int32_t(f[0].w2));
+                    EVENT(EV_MATCH);
+                    EVENT(EV_POP);
+                    drop_frame();
+                    p.last_kind = K_REPEAT;
+                    state = S_CHECK_PENDING;
+                    break;
+                }
+                if (kind == K_TO || kind == K_THRU) {
+                    Cell v = p.value;
+                    uint32_t found = 0;
+                    p.match = search_plain(p, v, &found);
+                    EVENT(EV_MATCH);
+                    if (p.match) {
+                        if (kind == K_TO) p.input->w1 = found;
+                        refresh_end(p);
+                    } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
+                        p.match = true;
+                    }
+                    EVENT(EV_POP);
+                    drop_frame();
+                    p.last_kind = kind;
+                    state = S_CHECK_PENDING;
+                    break;
+                }
+                // A word reached through a word is a literal value here.
+                state = p.via_word && word::any_word_type(t) ? S_MATCH_VALUE : S_DISPATCH;
+                break;
+            }
+            case S_CHECK_PENDING:
+                if (top_is_rule(p))
+                    state = S_POP_RULE;
+                else
+                    state = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+                break;
+            case S_NEXT_INPUT: {
+                uint32_t step = 1;
+                advance(p, step);
+                state = S_CHECK_PENDING;
+                break;
+            }
+            case S_NEXT_RULE: {
+                ++p.rp;
+                const Cell* c = rule_cell(p, p.rp);
+                if (!c) {
+                    state = top_is_rule(p) ? S_POP_RULE : S_POP_BLOCK;
+                    break;
+                }
+                p.value = *c;
+                p.value.clear_new_line();
+                p.via_word = false;
+                p.from_match_rule = false;
+                EVENT(EV_FETCH);
+                state = S_DISPATCH;
+                break;
+            }
+            case S_FIND_ALTERNATIVE: {
+                const Cell* f = rs_top();
+                p.input->w1 = f[1].w2;
+                refresh_end(p);
+                int32_t tail = rule_tail(p);
+                int32_t i = p.rp < int32_t(p.rules->w1) ? int32_t(p.rules->w1) : p.rp + 1;
+                const uint32_t pipe = symbol::resolve(fixed::sym[fixed::SYM_PIPE]);
+                int32_t found = -1;
+                for (; i < tail; ++i) {
+                    const Cell* c = rule_cell(p, i);
+                    if (c->type() == TYPE_WORD && symbol::resolve(c->w2) == pipe) {
+                        found = i;
+                        break;
+                    }
+                }
+                if (found < 0) {
+                    p.rp = tail;
+                    p.match = false;
+                    state = S_POP_BLOCK;
+                    break;
+                }
+                p.rp = found;
+                p.match = true;
+                state = S_NEXT_RULE;
+                break;
+            }
+            case S_DISPATCH: {
+                uint32_t t = p.value.type();
+                p.from_match_rule = false;
+                switch (t) {
+                    case TYPE_WORD:
+                        if (p.via_word) parse_error("parse-rule", p.value);
+                        state = S_WORD;
+                        break;
+                    case TYPE_BLOCK:
+                        new_block = true;
+                        state = S_PUSH_BLOCK;
+                        break;
+                    case TYPE_DATATYPE:
+                    case TYPE_TYPESET: {
+                        Cell v = p.value;
+                        match_type(p, v);
+                        EVENT(EV_MATCH);
+                        state = S_CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_SET_WORD: {
+                        Cell w = p.value;
+                        Cell at = *p.input;
+                        context::set_word(&w, &at);
+                        p.match = true;
+                        state = S_CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_GET_WORD: {
+                        Cell v = word_value(p.value);
+                        if (!same_series(p, v)) parse_error("parse-invalid-ref", p.value);
+                        p.input->w1 = v.w1;
+                        refresh_end(p);
+                        p.match = true;
+                        state = S_CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_INTEGER: {
+                        int32_t n = int32_t(p.value.w2);
+                        Cell first = p.value;
+                        if (n < 0) parse_error("out-of-range", first);
+                        int32_t m = n;
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (!next) parse_error("parse-rule", first);
+                        Cell nv = *next;
+                        if (nv.type() == TYPE_WORD && keyword_of(nv) == KW_NO) nv = word_value(nv);
+                        bool range = nv.type() == TYPE_INTEGER;
+                        if (range) {
+                            m = int32_t(nv.w2);
+                            if (m < 0) parse_error("out-of-range", nv);
+                            if (m < n) parse_error("parse-rule", nv);
+                            ++p.rp;
+                            if (!rule_cell(p, p.rp + 1)) parse_error("parse-rule", nv);
+                        }
+                        if (m == 0) {
+                            // Zero times: the rule after the count is skipped.
+                            ++p.rp;
+                            p.match = true;
+                            state = S_CHECK_PENDING;
+                            break;
+                        }
+                        p.kind = K_REPEAT;
+                        p.flag = 0;
+                        p.count_cell = triple::cell(n, m, 1);
+                        state = S_PUSH_RULE;
+                        break;
+                    }
+                    case TYPE_PAREN: {
+                        Cell v = p.value;
+                        if (uint32_t c = eval_paren(p, v)) return c;
+                        EVENT(EV_PAREN);
+                        refresh_rules(p);
+                        refresh_end(p);
+                        state = S_CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_PATH:
+                        parse_error("parse-rule", p.value);
+                    default:
+                        state = S_MATCH_VALUE;
+                        break;
+                }
+                break;
+            }
+            case S_MATCH_VALUE: {
+                Cell v = p.value;
+                match_value(p, v);
+                EVENT(EV_MATCH);
+                state = S_CHECK_PENDING;
+                break;
+            }
+            case S_WORD: {
+                Cell word = p.value;
+                bool pending = p.from_match_rule;
+                p.from_match_rule = false;
+                Keyword kw = keyword_of(word);
+                if (kw == KW_NO) {
+                    Cell v = word_value(word);
+                    if (v.type() == TYPE_UNSET) parse_error("parse-rule", word);
+                    v.clear_new_line();
+                    p.value = v;
+                    p.via_word = true;
+                    if (!pending) {
+                        state = S_DISPATCH;
+                        break;
+                    }
+                    uint32_t kind = uint32_t(rs_top()[2].w2);
+                    if (kind == K_COLLECT || kind == K_KEEP) {
+                        state = S_DISPATCH;
+                        break;
+                    }
+                    state = S_MATCH_RULE_VALUE;
+                    break;
+                }
+                int32_t tail = rule_tail(p);
+                bool last = p.rp + 1 >= tail;
+                switch (kw) {
+                    case KW_PIPE:
+                        p.rp = tail;
+                        state = top_is_rule(p) ? S_POP_RULE : S_POP_BLOCK;
+                        break;
+                    case KW_SKIP:
+                        if (p.end) {
+                            p.match = false;
+                            EVENT(EV_MATCH);
+                            state = S_CHECK_PENDING;
+                        } else {
+                            p.match = true;
+                            EVENT(EV_MATCH);
+                            state = S_NEXT_INPUT;
+                        }
+                        break;
+                    case KW_ANY:
+                    case KW_SOME:
+                    case KW_OPT:
+                    case KW_WHILE:
+                        if (last && kw != KW_WHILE) parse_error("parse-end", word);
+                        p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
+                        p.flag = 0;
+                        p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
+                                       : kw == KW_OPT ? triple::cell(0, 1, 1)
+                                                      : triple::cell(0, -1, 1);
+                        state = S_PUSH_RULE;
+                        break;
+                    case KW_TO:
+                    case KW_THRU: {
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (next && is_symbol(*next, fixed::sym[fixed::SYM_END])) {
+                            uint32_t n = input_count(p.input);
+                            p.input->w1 = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
+                            refresh_end(p);
+                            ++p.rp;
+                            p.match = true;
+                            EVENT(EV_MATCH);
+                            state = S_CHECK_PENDING;
+                            break;
+                        }
+                        p.kind = kw == KW_TO ? K_TO : K_THRU;
+                        p.flag = 0;
+                        p.count_cell = triple::cell(0, 0, 1);
+                        state = S_PUSH_RULE;
+                        break;
+                    }
+                    case KW_BREAK:
+                    case KW_REJECT:
+                        p.match = kw == KW_BREAK;
+                        p.brk = p.pop = true;
+                        EVENT(EV_MATCH);
+                        state = S_POP_RULE;
+                        break;
+                    case KW_FAIL:
+                        p.match = false;
+                        EVENT(EV_MATCH);
+                        state = S_POP_RULE;
+                        break;
+                    case KW_NONE:
+                        p.match = true;
+                        EVENT(EV_MATCH);
+                        state = S_CHECK_PENDING;
+                        break;
+                    case KW_END:
+                        p.match = p.end;
+                        EVENT(EV_MATCH);
+                        state = S_CHECK_PENDING;
+                        break;
+                    case KW_IF: {
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (!next || next->type() != TYPE_PAREN) parse_error("parse-end", word);
+                        Cell paren = *next;
+                        ++p.rp;
+                        if (uint32_t c = eval_paren(p, paren)) return c;
+                        refresh_rules(p);
+                        refresh_end(p);
+                        p.match = truthy(*p.paren_value);
+                        EVENT(EV_MATCH);
+                        state = S_CHECK_PENDING;
+                        break;
+                    }
+                    case KW_NOT:
+                    case KW_AHEAD:
+                        p.kind = kw == KW_NOT ? K_NOT : K_AHEAD;
+                        p.flag = 0;
+                        p.count_cell = triple::cell(0, 0, 1);
+                        state = S_PUSH_RULE;
+                        break;
+                    case KW_QUOTE: {
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (!next) parse_error("parse-end", word);
+                        p.value = *next;
+                        p.value.clear_new_line();
+                        ++p.rp;
+                        state = S_MATCH_VALUE;
+                        break;
+                    }
+                    case KW_CASE: {
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (!next || next->type() != TYPE_WORD) parse_error("parse-end", word);
+                        Cell flag_word = *next;
+                        ++p.rp;
+                        Cell v = word_value(flag_word);
+                        p.kind = K_CASE;
+                        p.flag = 0;
+                        p.count_cell = triple::cell(0, p.cmp, 1);
+                        p.cmp = truthy(v) ? 2 : 0;
+                        state = S_PUSH_RULE;
+                        break;
+                    }
+                    case KW_INTO: {
+                        if (!is_block_input(p.input->type())) parse_error("parse-block", *p.input);
+                        const Cell* next = rule_cell(p, p.rp + 1);
+                        if (!next) parse_error("parse-end", word);
+                        Cell rule = *next;
+                        if (rule.type() == TYPE_WORD) rule = word_value(rule);
+                        if (rule.type() != TYPE_BLOCK) parse_error("parse-end", word);
+                        if (p.end) {
+                            ++p.rp;
+                            p.match = false;
+                            EVENT(EV_MATCH);
+                            state = S_CHECK_PENDING;
+                            break;
+                        }
+                        Cell item = item_at(p.input, p.input->w1);
+                        uint32_t it = item.type();
+                        if (!(is_block_input(it) || is_string_input(it) || it == TYPE_BINARY)) {
+                            ++p.rp;
+                            p.match = false;
+                            EVENT(EV_MATCH);
+                            state = S_CHECK_PENDING;
+                            break;
+                        }
+                        check_limit();
+                        *p.pending = item;
+                        p.kind = K_INTO;
+                        p.flag = 0;
+                        p.count_cell = triple::cell(0, 0, 1);
+                        state = S_PUSH_RULE;
+                        break;
+                    }
+                    case KW_COPY:
+                    case KW_SET: {
+                        const Cell* target = rule_cell(p, p.rp + 1);
+                        if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2))
+                            parse_error("parse-end", word);
+                        p.count_cell = *target;
+                        p.count_cell.clear_new_line();
+                        ++p.rp;
+                        p.kind = kw == KW_COPY ? K_COPY : K_SET;
+                        p.flag = 0;
+                        state = S_PUSH_RULE;
+                        break;
+                    }
+                    case KW_REMOVE:
+                        state = kw_remove(p, word);
+                        break;
+                    case KW_INSERT:
+                        p.paren_ran = false;
+                        state = kw_insert(p, word, &code);
+                        if (state == S_EXIT) return code;
+                        if (p.paren_ran) EVENT(EV_PAREN);
+                        break;
+                    case KW_CHANGE:
+                        p.paren_ran = false;
+                        state = kw_change(p, word, &code);
+                        if (state == S_EXIT) return code;
+                        if (p.paren_ran) EVENT(EV_PAREN);
+                        break;
+                    case KW_COLLECT:
+                        state = kw_collect(p, word);
+                        break;
+                    case KW_KEEP:
+                        state = kw_keep(p, word);
+                        break;
+                    case KW_NO:
+                        break;
+                }
+                break;
+            }
+            case S_POP_RULE: {
+                if (!top_is_rule(p)) {
+                    // A block frame on top: break and reject leave the block; a
+                    // failing rule (fail) makes the current alternative fail.
+                    if (p.pop)
+                        state = S_POP_BLOCK;
+                    else
+                        state = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+                    break;
+                }
+                Cell frame[3];
+                std::memcpy(frame, rs_top(), sizeof(frame));
+                uint32_t kind = frame[2].w2;
+                bool again = false;
+                uint32_t n = input_count(p.input);
+                uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+                uint32_t rec_idx = frame[1].w2;
+                switch (kind) {
+                    case K_REPEAT:
+                    case K_WHILE: {
+                        int32_t min = int32_t(frame[0].w1), max = int32_t(frame[0].w2);
+                        int32_t round = int32_t(frame[0].w3);
+                        bool ended_by_break = p.brk;
+                        if (p.brk) {
+                            p.brk = false;
+                            p.pop = false;
+                        }
+                        if (!ended_by_break && p.match && (max == -1 || round < max)) {
+                            bool moved = idx != rec_idx || (n - idx) < frame[1].w3;
+                            if (kind == K_WHILE || moved) again = true;
+                        }
+                        if (again) {
+                            Cell* f = rs_top();
+                            f[1].w2 = idx;
+                            f[1].w3 = n - idx;
+                            f[0].w3 = uint32_t(round + 1);
+                            p.rp = int32_t(f[1].w1);
+                            EVENT(EV_ITERATE);
+                            state = S_NEXT_RULE;
+                            break;
+                        }
+                        if (p.match)
+                            p.match = round >= min;
+                        else
+                            p.match = min == 0 || round - 1 >= min;
+                        break;
+                    }
+                    case K_TO:
+                    case K_THRU: {
+                        if (p.match) {
+                            if (kind == K_TO) p.input->w1 = rec_idx;
+                            refresh_end(p);
+                            break;
+                        }
+                        uint64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint64_t(p.limit) : n;
+                        if (rec_idx >= stop) break;
+                        p.input->w1 = rec_idx + 1;
+                        refresh_end(p);
+                        Cell* f = rs_top();
+                        f[1].w2 = p.input->w1;
+                        f[1].w3 = n - p.input->w1;
+                        p.rp = int32_t(f[1].w1);
+                        p.match = true;
+                        EVENT(EV_POP);
+                        EVENT(EV_ITERATE);
+                        again = true;
+                        state = S_NEXT_RULE;
+                        break;
+                    }
+                    case K_COPY:
+                        if (p.match) {
+                            Cell* part = stack::push(*p.input);
+                            part->w1 = rec_idx > idx ? idx : rec_idx;
+                            Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
+                            Cell* out = stack::push_slot();
+                            *p.copied = *actions::copy(part, out, count, false, nullptr);
+                            stack::top = p.work_top;
+                            Cell w = frame[0], v = *p.copied;
+                            context::set_word(&w, &v);
+                        }
+                        break;
+                    case K_SET:
+                        if (p.match) {
+                            Cell v = rec_idx < idx ? item_at(p.input, rec_idx) : none::cell();
+                            Cell w = frame[0];
+                            context::set_word(&w, &v);
+                        }
+                        break;
+                    case K_NOT:
+                        // Never consumes: the input goes back where the rule began.
+                        p.match = !p.match;
+                        p.input->w1 = rec_idx;
+                        refresh_end(p);
+                        break;
+                    case K_AHEAD:
+                        p.input->w1 = rec_idx;
+                        refresh_end(p);
+                        break;
+                    case K_CASE:
+                        p.cmp = int32_t(frame[0].w2);
+                        break;
+                    case K_INTO: {
+                        bool done = p.input->w1 >= input_count(p.input) && p.walked;
+                        p.match = p.match && done;
+                        SeriesBuffer* ib = buffer_of(input_stack);
+                        ib->tail -= sizeof(Cell);
+                        *p.input = *(buffer_of(input_stack)->tail_cell() - 1);
+                        p.input->w1 = rec_idx;
+                        if (series::count(input_stack) == p.input_base + 1) p.limit = p.top_limit;
+                        refresh_end(p);
+                        if (p.match) advance(p, 1);
+                        break;
+                    }
+                    case K_REMOVE:
+                        finish_remove(p, frame);
+                        break;
+                    case K_CHANGE:
+                    case K_CHANGE_ONLY:
+                        p.paren_ran = false;
+                        if (uint32_t c = finish_change(p, frame, kind == K_CHANGE_ONLY)) return c;
+                        if (p.paren_ran) EVENT(EV_PAREN);
+                        break;
+                    case K_COLLECT:
+                        finish_collect(p, frame);
+                        break;
+                    case K_KEEP:
+                    case K_KEEP_PAREN:
+                        finish_keep(p, frame, kind == K_KEEP_PAREN);
+                        break;
+                    default:
+                        break;
+                }
+                if (again) break;
+                if (!p.match && kind != K_INTO) {
+                    p.input->w1 = frame[2].w1;
+                    refresh_end(p);
+                }
+                EVENT(EV_POP);
+                drop_frame();
+                p.last_kind = kind;
+                state = S_CHECK_PENDING;
+                break;
+            }
+            case S_END: {
+                int32_t tail = rule_tail(p);
+                p.match = p.match && p.rp >= tail;
+                uint32_t n = input_count(p.input);
+                uint64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint64_t(p.limit) : n;
+                if (p.input->w1 < stop && series::count(input_stack) <= p.input_base + 1) p.match = false;
+                EVENT(EV_END);
+                state = S_EXIT;
+                break;
+            }
+            case S_EXIT:
+                *result = p.result_made ? *p.result : logic::cell(p.match);
+                stack::top = p.work_top;
+                return 0;
+        }
+    }
+stopped:
+    *result = logic::cell(p.match);
+    stack::top = p.work_top;
+    return 0;
+#undef EVENT
+}
+
+}  // namespace kiv::parser

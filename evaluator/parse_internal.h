@@ -1,0 +1,197 @@
+// Shared by the parse engine's files (parse.cpp: the state machine and the
+// keywords; parse_match.cpp: matching values against the input;
+// parse_collect.cpp: collect, keep, remove, insert, change). Not for other
+// code: evaluator/parse.h is the interface.
+//
+// Frames on the rule stack are three cells:
+//   block frame: none | position record | the enclosing rule block
+//   rule frame:  count record (or the copy/set target word) | position
+//                record | marker (pair!: x the rule kind, y the flag)
+// A position record is a triple! (rule offset, input index, input length
+// from that index); a count record a triple! (minimum, maximum or -1,
+// round number). Rule offsets count cells from the rule block's buffer
+// head. The marker's type tells a rule frame from a block frame.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/series.h"
+
+namespace kiv::parser {
+
+// Pending rule kinds (the marker's x).
+enum Kind : uint32_t {
+    K_REPEAT = 1,
+    K_TO,
+    K_THRU,
+    K_COPY,
+    K_SET,
+    K_NOT,
+    K_INTO,
+    K_REMOVE,
+    K_WHILE,
+    K_COLLECT,
+    K_KEEP,
+    K_KEEP_PAREN,
+    K_AHEAD,
+    K_CHANGE,
+    K_CHANGE_ONLY,
+    K_CASE,
+};
+
+enum State : uint32_t {
+    S_PUSH_BLOCK,
+    S_POP_BLOCK,
+    S_PUSH_RULE,
+    S_POP_RULE,
+    S_CHECK_PENDING,
+    S_DISPATCH,
+    S_NEXT_INPUT,
+    S_NEXT_RULE,
+    S_MATCH_VALUE,
+    S_MATCH_RULE,
+    S_MATCH_RULE_VALUE,
+    S_FIND_ALTERNATIVE,
+    S_WORD,
+    S_END,
+    S_EXIT,
+};
+
+// The work stacks' nodes (their block cells live in the root block).
+extern Off rule_stack;
+extern Off input_stack;
+
+// The state of one parse call. The Cell* members point at data-stack
+// slots reserved by the call, so the collector reaches them and they never
+// move.
+struct Parser {
+    Cell* input;        // current input; its index is the input position
+    Cell* rules;        // current rule block (its index is where it starts)
+    Cell* result;       // the top-level collect block, unset until made
+    Cell* paren_value;  // value of the last paren evaluated
+    Cell* copied;       // value the last copy rule assigned
+    Cell* callback;     // function! or null
+    Cell* pending;      // value handed from a keyword to push rule (into: the inner series)
+    Cell value;         // the rule value being dispatched (a copy)
+    int32_t rp = -1;    // rule pointer: cell index from the rule buffer head
+    bool match = true;
+    bool end = false;
+    bool brk = false;     // break/reject: end the enclosing loop
+    bool pop = false;     // break/reject: pop the current block
+    bool walked = false;  // the last popped block was walked to its tail
+    bool via_word = false;
+    bool from_match_rule = false;
+    bool paren_ran = false;  // a keyword handler evaluated a paren (its event is due)
+    int32_t cmp = 0;       // 0 equal, 2 strict-equal
+    int64_t limit = -1;    // /part end as an absolute index of the current input (-1: none)
+    int64_t top_limit = -1;
+    // Filled by keywords before push rule.
+    uint32_t kind = 0;
+    int32_t min = 0, max = 0;
+    uint32_t flag = 0;
+    Cell count_cell{TYPE_NONE, 0, 0, 0};  // count record or target word of the frame to push
+    uint32_t last_kind = 0;               // kind of the rule frame popped last (keep copy)
+    uint32_t collect_depth = 0;
+    bool result_made = false;
+    uint32_t rule_base = 0;   // rule stack cells when this call began
+    uint32_t input_base = 0;  // input stack cells when this call began
+    uint32_t mask = 0;        // trace events wanted
+    Cell* work_top = nullptr; // data top of the engine (above its slots and collect targets)
+};
+
+// ---- Work stacks ------------------------------------------------------------------------
+inline SeriesBuffer* rs_buffer() {
+    return buffer_of(rule_stack);
+}
+inline uint32_t rs_cells() {
+    return rs_buffer()->byte_count() >> 4;
+}
+// The topmost frame's first cell (valid until the next allocation).
+inline Cell* rs_top() {
+    return rs_buffer()->tail_cell() - 3;
+}
+inline bool top_is_rule(const Parser& p) {
+    return rs_cells() >= p.rule_base + 3 && rs_top()[2].type() == TYPE_PAIR;
+}
+void push_frame(const Cell& a, const Cell& b, const Cell& c);
+void drop_frame();
+
+// ---- Rules ------------------------------------------------------------------------------
+// The cell at index i of the current rule block, or null past its tail
+// (valid until the next allocation).
+inline const Cell* rule_cell(const Parser& p, int32_t i) {
+    if (i < 0) return nullptr;
+    const SeriesBuffer* b = buffer_of(p.rules->w2);
+    const Cell* c = b->head_cell() + i;
+    return c < b->tail_cell() ? c : nullptr;
+}
+inline int32_t rule_tail(const Parser& p) {
+    return int32_t(buffer_of(p.rules->w2)->byte_count() >> 4);
+}
+
+// ---- Input ------------------------------------------------------------------------------
+uint32_t input_count(const Cell* input);  // units from the buffer head to the tail
+inline uint32_t input_index(const Parser& p) {
+    return p.input->w1;
+}
+// Clamps the input position to its tail and recomputes the end flag.
+void refresh_end(Parser& p);
+// The input position moves by n units (clamped), end flag follows.
+void advance(Parser& p, uint32_t n);
+inline bool is_string_input(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+bool is_block_input(uint32_t t);
+// True when the value is a position in the input's own series.
+inline bool same_series(const Parser& p, const Cell& v) {
+    return v.type() == p.input->type() && v.w2 == p.input->w2;
+}
+// The item at an absolute position as a value: the cell, a char!, or a byte as integer!.
+Cell item_at(const Cell* input, uint32_t pos);
+
+// ---- Matching (parse_match.cpp) --------------------------------------------------------
+// The value at the input position: match flag set, input moved past a match.
+void match_value(Parser& p, const Cell& value);
+// A datatype! or typeset! rule.
+void match_type(Parser& p, const Cell& value);
+// The fast loop of a repetition of a plain value (min, max with -1 unbounded).
+bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max);
+// The search of to/thru for a plain value; on success *found is the start
+// of the found value and the input lies past it.
+bool search_plain(Parser& p, const Cell& value, uint32_t* found);
+// A repetition whose rule is a block of single-unit alternatives (chars and
+// bitsets separated by |) over string or binary input, run as one loop.
+// Returns false when the block has another shape (nothing was done).
+bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max, bool* matched);
+// A bitset test of a code point (characters past its size take the complement flag).
+bool bitset_has(const Cell* bitset, uint32_t cp);
+
+// True when the word is a parse keyword (by its canonical symbol).
+bool is_keyword(const Cell& word);
+
+// ---- Events and Kiv code (parse.cpp) ---------------------------------------------------
+// Evaluates a paren; its value lands in p.paren_value. Returns the unwind code.
+uint32_t eval_paren(Parser& p, const Cell& paren);
+// Looks a word up: its value (copied out).
+Cell word_value(const Cell& word);
+
+// ---- Collecting and modifying (parse_collect.cpp) ----------------------------------------
+// Keyword handlers: return the next state (or S_EXIT with *code set).
+State kw_remove(Parser& p, const Cell& keyword);
+State kw_insert(Parser& p, const Cell& keyword, uint32_t* code);
+State kw_change(Parser& p, const Cell& keyword, uint32_t* code);
+State kw_collect(Parser& p, const Cell& keyword);
+State kw_keep(Parser& p, const Cell& keyword);
+// Completions at pop rule: `frame` holds the three cells of the popped frame.
+void finish_remove(Parser& p, const Cell* frame);
+uint32_t finish_change(Parser& p, const Cell* frame, bool only);
+void finish_collect(Parser& p, const Cell* frame);
+void finish_keep(Parser& p, const Cell* frame, bool paren);
+
+// Raises a parse error after the work stacks were cut back (the call's guard does it).
+[[noreturn]] void parse_error(const char* id);
+[[noreturn]] void parse_error(const char* id, const Cell& arg);
+
+}  // namespace kiv::parser
