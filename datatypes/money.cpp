@@ -211,6 +211,23 @@ Amount amount_of(const Cell* c) {
     }
 }
 
+}  // namespace
+
+int32_t sign(const Cell* money) {
+    const Amount a = unpack(money);
+    return a.m == 0 ? 0 : a.negative ? -1 : 1;
+}
+
+Cell with_currency(const Cell* currency, const Cell* amount) {
+    const int32_t cur = find_currency(currency);
+    if (cur < 1) fire("script", "bad-denom", *currency);
+    Amount a = amount_of(amount);
+    a.currency = uint32_t(cur);
+    return pack(a);
+}
+
+namespace {
+
 [[noreturn]] void bad_to_arg(const Cell& spec) {
     fire("script", "bad-to-arg", datatype::cell(TYPE_MONEY), spec);
 }

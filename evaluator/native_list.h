@@ -136,56 +136,56 @@
       "[\"Converts URL-style hex encoded (%xx) strings\" value [any-string!] return: [string!]]") \
     X(ENHEX, "enhex", enhex, \
       "[\"Encode URL-style hex encoded (%xx) strings\" value [any-string!] return: [string!]]") \
-    X(NEGATIVE_Q, "negative?", later, \
+    X(NEGATIVE_Q, "negative?", negative_q, \
       "[\"Returns TRUE if the number is negative\" number [number! money! time!] return: " \
       "[logic!]]") \
-    X(POSITIVE_Q, "positive?", later, \
+    X(POSITIVE_Q, "positive?", positive_q, \
       "[\"Returns TRUE if the number is positive\" number [number! money! time!] return: " \
       "[logic!]]") \
-    X(MAX, "max", later, \
+    X(MAX, "max", max, \
       "[\"Returns the greater of the two values\" value1 [scalar! series!] value2 [scalar! " \
       "series!]]") \
-    X(MIN, "min", later, \
+    X(MIN, "min", min, \
       "[\"Returns the lesser of the two values\" value1 [scalar! series!] value2 [scalar! " \
       "series!]]") \
-    X(SHIFT, "shift", later, \
+    X(SHIFT, "shift", shift, \
       "[\"Perform a bit shift operation. Right shift (decreasing) by default\" data [integer!] " \
       "bits [integer!] /left /logical return: [integer!]]") \
-    X(TO_HEX, "to-hex", later, \
+    X(TO_HEX, "to-hex", to_hex, \
       "[\"Converts numeric value to a hex issue! datatype (with leading # and 0's)\" value " \
       "[integer!] /size length [integer!] return: [issue!]]") \
-    X(SINE, "sine", later, \
+    X(SINE, "sine", sine, \
       "[\"Returns the trigonometric sine\" angle [float! integer!] /radians return: [float!]]") \
-    X(COSINE, "cosine", later, \
+    X(COSINE, "cosine", cosine, \
       "[\"Returns the trigonometric cosine\" angle [float! integer!] /radians return: [float!]]") \
-    X(TANGENT, "tangent", later, \
+    X(TANGENT, "tangent", tangent, \
       "[\"Returns the trigonometric tangent\" angle [float! integer!] /radians return: " \
       "[float!]]") \
-    X(ARCSINE, "arcsine", later, \
+    X(ARCSINE, "arcsine", arcsine, \
       "[\"Returns the trigonometric arcsine in degrees in range [-90,90]\" sine [float! " \
       "integer!] /radians return: [float!]]") \
-    X(ARCCOSINE, "arccosine", later, \
+    X(ARCCOSINE, "arccosine", arccosine, \
       "[\"Returns the trigonometric arccosine in degrees in range [0,180]\" cosine [float! " \
       "integer!] /radians return: [float!]]") \
-    X(ARCTANGENT, "arctangent", later, \
+    X(ARCTANGENT, "arctangent", arctangent, \
       "[\"Returns the trigonometric arctangent in degrees in range [-90,90]\" tangent [float! " \
       "integer!] /radians return: [float!]]") \
-    X(ARCTANGENT2, "arctangent2", later, \
+    X(ARCTANGENT2, "arctangent2", arctangent2, \
       "[\"Returns the smallest angle between the vectors (1,0) and (x,y) in degrees " \
       "(-180,180]\" y [float! integer!] x [float! integer!] /radians return: [float!]]") \
-    X(NAN_Q, "NaN?", later, \
+    X(NAN_Q, "NaN?", nan_q, \
       "[\"Returns TRUE if the number is Not-a-Number\" value [number!] return: [logic!]]") \
-    X(LOG_2, "log-2", later, \
+    X(LOG_2, "log-2", log_2, \
       "[\"Return the base-2 logarithm\" value [float! integer! percent!] return: [float!]]") \
-    X(LOG_10, "log-10", later, \
+    X(LOG_10, "log-10", log_10, \
       "[\"Returns the base-10 logarithm\" value [float! integer! percent!] return: [float!]]") \
-    X(LOG_E, "log-e", later, \
+    X(LOG_E, "log-e", log_e, \
       "[\"Returns the natural (base-E) logarithm of the given value\" value [float! integer! " \
       "percent!] return: [float!]]") \
-    X(EXP, "exp", later, \
+    X(EXP, "exp", exp, \
       "[\"Raises E (the base of natural logarithm) to the power specified\" value [float! " \
       "integer! percent!] return: [float!]]") \
-    X(SQUARE_ROOT, "square-root", later, \
+    X(SQUARE_ROOT, "square-root", square_root, \
       "[\"Returns the square root of a number\" value [float! integer! percent!] return: " \
       "[float!]]") \
     X(CONSTRUCT, "construct", construct, \
@@ -260,7 +260,7 @@
     X(NOW, "now", later, \
       "[\"Returns date and time\" /year /month /day /time /zone /date /weekday /yearday " \
       "/precise /utc return: [date! time! integer!]]") \
-    X(SIGN_Q, "sign?", later, \
+    X(SIGN_Q, "sign?", sign_q, \
       "[\"Returns sign of N as 1, 0, or -1 (to use as a multiplier)\" number [number! money! " \
       "time!] return: [integer!]]") \
     X(AS, "as", later, \
@@ -270,7 +270,7 @@
       "[\"Executes a shell command to run another process\" cmd [string! file!] /wait /show " \
       "/console /shell /input in [string! file! binary!] /output out [string! file! binary!] " \
       "/error err [string! file! binary!] return: [integer!]]") \
-    X(ZERO_Q, "zero?", later, \
+    X(ZERO_Q, "zero?", zero_q, \
       "[\"Returns TRUE if the value is zero\" value [number! money! pair! time! char! tuple! " \
       "any-point!] return: [logic!]]") \
     X(SIZE_Q, "size?", later, \
