@@ -10,20 +10,18 @@
 #include "datatypes/symbol.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
-#include "runtime/stack.h"
 
 using namespace kiv;
 
 namespace {
 
-void boot() {
-    boot_value_core();
-}
+void boot() { kiv::boot(BootLevel::values); }
 
 // A block on the data stack holding `count` blocks of eight integers and a string.
 Cell* live_heap(int64_t count) {

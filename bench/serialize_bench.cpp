@@ -27,8 +27,7 @@ constexpr int RECORDS = 100000;
 // The data block, kept on the data stack for the whole run.
 Cell* data() {
     static Cell* block = [] {
-        boot_value_core();
-        lexer::init();
+        boot(BootLevel::language);
         std::string text = "[";
         for (int i = 0; i < RECORDS; ++i)
             text += "[" + std::to_string(i * 7) + " \"name " + std::to_string(i) + "\" " + std::to_string(i) +

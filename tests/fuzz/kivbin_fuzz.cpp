@@ -64,8 +64,7 @@ std::vector<uint8_t> write(const Cell* target) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool booted = false;
     if (!booted) {
-        boot_value_core();
-        lexer::init();
+        boot(BootLevel::language);
         memory::collection_enabled = true;
         booted = true;
     }

@@ -11,6 +11,7 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/hash.h"
