@@ -26,7 +26,7 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -512,7 +512,7 @@ void check(bool ok, const char* what) {
 }
 
 void boot() {
-    runtime_boot();
+    kiv::boot(kiv::BootLevel::language);
     root::recording = false;
     collector::recycle_on();
     library::run_modules();
