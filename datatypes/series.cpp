@@ -99,6 +99,10 @@ bool notify_owner(const Cell* series, const char* event, const Cell* value, uint
     return ownership::notify(series, event, value, index, count);
 }
 
+void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
+    if (uint64_t(start) + count > buffer_length(series)) fire("script", "past-end");
+}
+
 bool move_index(Cell* v, int32_t offset) {
     uint32_t len = buffer_length(v);
     int64_t p = int64_t(v->w1) + offset;
@@ -213,6 +217,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
 
     bool owned = notify_owner(series, "poke", value, pos, 1);
+    if (owned) recheck_range(series, pos, 1);
     SeriesBuffer* b = buffer(series);
     if (is_block_like(t)) {
         copy_cell(value, reinterpret_cast<Cell*>(unit_ptr(b, pos)));
@@ -237,6 +242,10 @@ void clear(Cell* series) {
     if (series->w1 >= len) return;
     uint32_t pos = series->w1;
     bool owned = notify_owner(series, "clear", nullptr, pos, len - pos);
+    if (owned) {
+        len = buffer_length(series);
+        if (pos > len) pos = len;
+    }
     if (is_hash(series)) hashtable::delete_range(series->w3, pos, len - pos);
     SeriesBuffer* b = buffer(series);
     b->tail = b->head + (pos << shift_of(b));
@@ -265,6 +274,7 @@ void remove(Cell* series, Cell* part, Cell* key) {
     if (start >= len) return;
     uint32_t n = uint32_t(std::min<int64_t>(count, len - start));
     bool owned = notify_owner(series, "remove", nullptr, start, n);
+    if (owned) recheck_range(series, start, n);
     cut_units(series, start, n);
     if (owned) notify_owner(series, "removed", nullptr, start, n);
 }
@@ -287,6 +297,7 @@ void reverse(Cell* series, Cell* part, Cell* skip) {
         if (count < size || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     bool owned = notify_owner(series, "reverse", nullptr, pos, uint32_t(count));
+    if (owned) recheck_range(series, pos, uint32_t(count));
     SeriesBuffer* b = buffer(series);
     size_t record = size_t(size) << shift_of(b);
     uint8_t* lo = unit_ptr(b, pos);
@@ -338,6 +349,7 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     uint32_t n = uint32_t(count);
     uint32_t start = last ? len - n : pos;
     bool owned = notify_owner(series, "take", nullptr, start, n);
+    if (owned) recheck_range(series, start, n);
     if (!part) {
         // One unit: the result is the element itself.
         Cell v = unit_value(series, start);
@@ -454,6 +466,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         uint32_t t = std::min(target->w1, olen);
         if (t >= opos && t <= opos + n) return target;  // inside the moved run: nothing to do
         bool owned = notify_owner(origin, "move", nullptr, opos, n);
+        if (owned) recheck_range(origin, std::max(opos + n, t), 0);
         SeriesBuffer* b = buffer(origin);
         uint32_t shift = shift_of(b);
         uint32_t new_start;
@@ -478,6 +491,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
     bool owned = notify_owner(origin, "move", nullptr, opos, n);
     bool t_owned = notify_owner(target, "move", nullptr, target->w1, n);
+    if (owned || t_owned) recheck_range(origin, opos, n);
     Cell o = *origin;
     Cell t = *target;
     uint32_t tlen = buffer_length(&t);
@@ -521,6 +535,7 @@ void random(Cell* value, bool seed, bool secure, bool only) {
     }
     uint32_t left = len - pos;
     bool owned = notify_owner(value, "random", nullptr, pos, left);
+    if (owned) recheck_range(value, pos, left);
     if (only) {
         if (left == 0) {
             *value = none::cell();

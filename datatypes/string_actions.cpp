@@ -1,7 +1,8 @@
 // The actions string! implements itself (file!, url!, tag!, email!, ref!,
 // binary! and vector! inherit several of them): make/to, form, mold with its
 // escape table, compare, find/select, append/insert/change, trim, sort, swap,
-// take, path access, the set operations and the parse character tests.
+// take, path access and the parse character tests (the set operations are in
+// set_operations.cpp).
 //
 // Buffers are re-read through their nodes after anything that may allocate;
 // temporary strings live on the data stack (which never moves), and the
@@ -10,11 +11,11 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/code_point_set.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -731,21 +732,6 @@ int32_t sort_compare_f64(const void* pa, const void* pb, int32_t /*op*/, intptr_
     return 0;
 }
 
-// ---- Set operations ---------------------------------------------------------------------------------
-
-// Code points seen so far: a flat table for Latin-1, a hash set above.
-struct KeySet {
-    bool low[256] = {};
-    std::unordered_set<uint32_t> high;
-    void add(uint32_t cp) {
-        if (cp < 256)
-            low[cp] = true;
-        else
-            high.insert(cp);
-    }
-    bool has(uint32_t cp) const { return cp < 256 ? low[cp] : high.count(cp) != 0; }
-};
-
 }  // namespace
 
 // ---- Text workers ------------------------------------------------------------------------------------
@@ -970,6 +956,14 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
     bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+    if (owned) {
+        // Take both values as the handler left them.
+        total = length_from_head(series);
+        if (series->w1 > total) series->w1 = total;
+        at_tail = append || series->w1 >= total;
+        start = at_tail ? total : std::min(start, total);
+        check_needed_size(series, value, part, dup);
+    }
 
     uint32_t t = value->type();
     uint32_t n;
@@ -1017,6 +1011,10 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         return;
     }
     bool owned = series::notify_owner(series, "change", value, index, 0);
+    if (owned) {
+        total = length_from_head(series);
+        series::recheck_range(series, index, 1);
+    }
 
     // The written text: a char!, a string-like value read in place, or a
     // text made on the stack (formed values, tags, and values that share
@@ -1442,49 +1440,6 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* 
     Cell at = *found;
     actions::poke(&at, 2, value, nullptr);
     return value;
-}
-
-// ---- set operations -------------------------------------------------------------------------------------
-
-Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
-    StackMark mark;
-    uint32_t size = 1;
-    if (skip) {
-        if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_refine_arg("skip", *skip);
-        size = skip->w2;
-    }
-    Cell* a = stack::arg_base;
-    Cell* b = op == 8 ? nullptr : a + 1;
-    uint32_t la = length(a), lb = b ? length(b) : 0;
-    bool both = op == 9 || op == 12;
-    bool check = op == 10 || op == 11 || op == 12;
-    bool invert = op == 11 || op == 12;
-    if (la == 0 && (op != 9 || lb == 0)) return a;
-
-    Cell* result = push_new(la + (op == 9 ? lb : 0));
-    result->set_type(a->type());
-    KeySet taken;
-    auto key = [case_sensitive](uint32_t c) { return case_sensitive ? c : upper(c); };
-    auto pass = [&](Cell* src, Cell* other) {
-        KeySet in_other;
-        if (check) {
-            Units o = units_of(other);
-            for (uint32_t i = 0; i < o.count; i += size) in_other.add(key(o.at(i)));
-        }
-        uint32_t total = length_from_head(src);
-        for (uint32_t p = src->w1; p < total; p += size) {
-            uint32_t k = key(abs_at(src, p));
-            if (taken.has(k)) continue;
-            if (check && in_other.has(k) == invert) continue;
-            taken.add(k);
-            uint32_t end = std::min(total, p + size);
-            for (uint32_t i = p; i < end; ++i) append_char(buffer(result), abs_at(src, i));
-        }
-    };
-    pass(a, b);
-    if (both) pass(b, a);
-    *a = *result;
-    return a;
 }
 
 // ---- registration

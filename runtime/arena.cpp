@@ -128,6 +128,13 @@ void set_quarantine(uint64_t bytes) {
     }
 }
 
+bool protect(Off block, uint64_t bytes, bool accessible) {
+    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    auto used = used_blocks.find(block);
+    if (used == used_blocks.end() || used->second != len) return false;
+    return mprotect(base + block, len, accessible ? PROT_READ | PROT_WRITE : PROT_NONE) == 0;
+}
+
 uint64_t committed_bytes() { return committed; }
 
 }  // namespace kiv::arena

@@ -46,6 +46,11 @@ Off alloc_pages(uint64_t bytes);
 // unless `block` is the start of a block in use of exactly that many pages.
 bool free_pages(Off block, uint64_t bytes);
 
+// Makes a block from alloc_pages inaccessible (any access faults) or
+// accessible again, keeping its pages and their content. `bytes` as for
+// free_pages; false when `block` is not such a block.
+bool protect(Off block, uint64_t bytes, bool accessible);
+
 // Bytes currently committed through alloc_pages.
 uint64_t committed_bytes();
 

@@ -33,7 +33,7 @@ bool moving_on = true;
 bool moving_on = false;
 #endif
 // Address space a moving collection keeps out of use after releasing it.
-constexpr uint64_t MOVING_QUARANTINE = uint64_t(512) << 20;
+constexpr uint64_t MOVING_QUARANTINE = uint64_t(256) << 20;
 uint32_t history_depth = HISTORY_DEPTH;
 uint32_t node_compactions = 0;
 
@@ -385,9 +385,10 @@ void relocate(SeriesBuffer* b, SeriesBuffer* to) {
     figures.moved_buffers++;
 }
 
-// The moving collection: every live buffer of the series frames goes to one
-// fresh frame and the old frames are returned to the system, whose pages
-// then fault on any access (the arena keeps them out of use for a while).
+// The moving collection: every live buffer of the series frames goes to a
+// frame of its own (memory::open_moving_space) and every other frame is
+// retired: made inaccessible, so that a pointer taken before the collection
+// faults when it is used after it.
 void evacuate_series_frames() {
     std::vector<SeriesFrame*> old;
     uint64_t live = 0;
@@ -400,10 +401,7 @@ void evacuate_series_frames() {
             pos += b->size + BUFFER_OVERHEAD;
         }
     }
-    // Room for the live buffers and for any buffer a frame may hold, so
-    // that the allocation that ran this collection finds its place.
-    uint64_t room = live + memory::record.big_threshold + memory::INITIAL_FRAME_SIZE;
-    SeriesFrame* to = memory::new_series_frame(uint32_t(std::min<uint64_t>(room, 0xF0000000u)));
+    SeriesFrame* to = memory::open_moving_space(live);
     for (SeriesFrame* f : old) {
         for (Off pos = f->data_start(); pos < f->first_free;) {
             SeriesBuffer* b = at<SeriesBuffer>(pos);
@@ -417,10 +415,9 @@ void evacuate_series_frames() {
             }
             pos += length;
         }
-        f->first_free = f->data_start();
     }
     for (SeriesFrame* f : old) {
-        memory::release_series_frame(f);
+        memory::retire_frame(f);
         figures.released_frames++;
     }
     memory::record.current_series_frame = arena::off(to);
@@ -661,6 +658,7 @@ bool node_compaction() {
 bool set_moving(bool on) {
     bool old = moving_on;
     moving_on = on;
+    if (!on) memory::drop_moving_spaces();
     arena::set_quarantine(on ? MOVING_QUARANTINE : 0);
     return old;
 }

@@ -158,6 +158,23 @@ SeriesFrame* new_series_frame(uint32_t data_size = 0);
 // Unlinks a series frame and returns it to the system (the collector releases
 // frames that compaction emptied).
 void release_series_frame(SeriesFrame* frame);
+
+// The moving collection's frames (collector::set_moving). Evacuation goes to
+// a frame taken in turn from a ring of MOVING_SPACES frames, each kept out of
+// the list and inaccessible (its pages and content kept, so reuse costs no
+// page faults) while it is not the one in use. A pointer that outlived the
+// collection it was taken before therefore faults, unless MOVING_SPACES
+// collections passed and it points into the space in use again.
+constexpr uint32_t MOVING_SPACES = 4;
+// The next space, linked into the list, empty and accessible, with room for
+// `live` bytes and any buffer a frame may take after them.
+SeriesFrame* open_moving_space(uint64_t live);
+// After an evacuation: a space leaves the list and becomes inaccessible;
+// any other frame is released (its pages fault as well, held back for a
+// while by the arena's quarantine).
+void retire_frame(SeriesFrame* frame);
+// Releases the spaces out of use (when the moving collection stops).
+void drop_moving_spaces();
 // A buffer of count x unit bytes (rounded up to 16) with no node yet. Head
 // offset -1 centres the head (both ends can grow). The buffer is garbage to a
 // collection until linked to a node, so link it before the next allocation.

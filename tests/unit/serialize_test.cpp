@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/none.h"
