@@ -22,6 +22,8 @@ alnum = "abc12" * (SIZE // 5)
 needle = alnum + "xyz"
 same = "a" * SIZE
 words = "ab12 " * (SIZE // 5)
+letters = "abcde" * (SIZE // 5)
+letters1 = letters + "1"
 
 jobs = [
     ("alternatives", alnum, lambda s: re.fullmatch(r"[abc12]+", s, re.I)),
@@ -29,6 +31,8 @@ jobs = [
     ("some-char", same, lambda s: re.fullmatch(r"a+", s, re.I)),
     ("thru", needle, lambda s: re.match(r".*?xyz", s, re.I | re.S)),
     ("thru-case", needle, lambda s: re.match(r".*?xyz", s, re.S)),
+    ("bitset-some", letters, lambda s: re.fullmatch(r"[a-z]+", s, re.I)),
+    ("bitset-thru", letters1, lambda s: re.match(r".*?[0-9]", s, re.S)),
     ("words", words, lambda s: re.fullmatch(r"(?:[a-z]+[0-9]+ )+", s, re.I)),
 ]
 only = sys.argv[2:] 

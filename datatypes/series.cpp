@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/random.h"
@@ -63,57 +64,6 @@ void cut_units(const Cell* series, uint32_t start, uint32_t count) {
     uint8_t* rest = at + bytes;
     std::memmove(at, rest, size_t(b->tail_ptr() - rest));
     b->tail -= uint32_t(bytes);
-}
-
-// Reads a vector! element at an address by unit size and element type.
-Cell vector_element(const uint8_t* p, uint32_t unit, uint32_t elem_type) {
-    Cell c{elem_type, 0, 0, 0};
-    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) {
-        if (unit == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            c.set_f64(double(f));
-        } else {
-            double d;
-            std::memcpy(&d, p, 8);
-            c.set_f64(d);
-        }
-        return c;
-    }
-    int32_t v = 0;
-    switch (unit) {
-        case 1:
-            v = elem_type == TYPE_CHAR ? int32_t(*p) : int32_t(int8_t(*p));
-            break;
-        case 2: {
-            uint16_t h;
-            std::memcpy(&h, p, 2);
-            v = elem_type == TYPE_CHAR ? int32_t(h) : int32_t(int16_t(h));
-            break;
-        }
-        default:
-            std::memcpy(&v, p, 4);
-            break;
-    }
-    // Character elements read unsigned: a char! never holds a negative code point.
-    c.w2 = uint32_t(v);
-    return c;
-}
-
-void store_vector_element(uint8_t* p, uint32_t unit, const Cell* value) {
-    uint32_t t = value->type();
-    if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
-        double d = value->get_f64();
-        if (unit == 4) {
-            float f = float(d);
-            std::memcpy(p, &f, 4);
-        } else {
-            std::memcpy(p, &d, 8);
-        }
-        return;
-    }
-    uint32_t v = value->w2;
-    std::memcpy(p, &v, unit < 4 ? unit : 4);
 }
 
 // The byte poke stores into a binary!: an integer! or char! 0-255.
@@ -195,7 +145,7 @@ Cell unit_value(const Cell* series, uint32_t position) {
         std::memcpy(&c, p, sizeof c);
         return c;
     }
-    if (t == TYPE_VECTOR) return vector_element(p, b->unit(), series->w3);
+    if (t == TYPE_VECTOR) return vector::get_element(p, b->unit(), series->w3);
     if (t == TYPE_BINARY) return integer::cell(*p);
     if (t == TYPE_IMAGE) {  // a pixel as a 32-bit number
         uint32_t px;
@@ -275,7 +225,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     } else if (t == TYPE_BINARY) {
         *unit_ptr(b, pos) = byte;
     } else if (t == TYPE_VECTOR) {
-        store_vector_element(unit_ptr(b, pos), b->unit(), value);
+        vector::set_element(unit_ptr(b, pos), b->unit(), value);
     } else if (t == TYPE_IMAGE) {
         std::memcpy(unit_ptr(b, pos), &value->w2, 4);
     } else {
@@ -620,15 +570,32 @@ bool is_owned_field(uint32_t symbol) {
 
 void reflect(Cell* value, uint32_t field_symbol) {
     if (!is_owned_field(field_symbol)) fire("internal", "not-done");
-    // The owner recorded in the ownership table; the table does not exist
-    // yet, so no series has one.
-    *value = none::cell();
+    // The owner recorded in the ownership table, or none.
+    Cell* owner = ownership::get_owner(value->w2);
+    *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
 }
 
-Cell* modify(Cell* target, Cell* /*field*/, Cell* /*value*/, bool /*case_sensitive*/) {
+Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
-    // block [owner word] records one. Both go to the ownership table, which
-    // does not exist yet: nothing is recorded.
+    // block [owner word] records one.
+    if (!word::any_word_type(field->type()) || !is_owned_field(field->w2)) return target;
+    Cell* saved = stack::top;
+    Cell* held = stack::push(*target);
+    if (value->type() == TYPE_NONE) {
+        ownership::unbind(held);
+    } else if (value->type() == TYPE_BLOCK) {
+        Cell v = *value;
+        uint32_t len = count(v.w2);
+        if (uint64_t(v.w1) + 1 < len) {
+            Cell* owner = stack::push(buffer_of(v.w2)->head_cell()[v.w1]);
+            Cell* word = stack::push(buffer_of(v.w2)->head_cell()[v.w1 + 1]);
+            if (owner->type() != TYPE_OBJECT) fire("script", "invalid-arg", *owner);
+            ownership::bind_set(held, owner, word);
+        }
+    } else {
+        fire("script", "invalid-arg", *value);
+    }
+    stack::top = saved;
     return target;
 }
 
@@ -636,28 +603,27 @@ Cell* modify(Cell* target, Cell* /*field*/, Cell* /*value*/, bool /*case_sensiti
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_SERIES, 0, "series!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_RANDOM, entry(static_cast<action::Random>(&random)));
-    set(ACT_REFLECT, entry(static_cast<action::Reflect>(&reflect)));
-    set(ACT_AT, entry(static_cast<action::StackOp>(&at)));
-    set(ACT_BACK, entry(static_cast<action::StackOp>(&back)));
-    set(ACT_CLEAR, entry(static_cast<action::Clear>(&clear)));
-    set(ACT_COPY, entry(static_cast<action::Copy>(&copy)));
-    set(ACT_HEAD, entry(static_cast<action::StackOp>(&head)));
-    set(ACT_HEAD_Q, entry(static_cast<action::StackOp>(&head_q)));
-    set(ACT_INDEX_Q, entry(static_cast<action::StackOp>(&index_q)));
-    set(ACT_LENGTH_Q, entry(static_cast<action::Length>(&length_q)));
-    set(ACT_MOVE, entry(static_cast<action::Move>(&move)));
-    set(ACT_NEXT, entry(static_cast<action::StackOp>(&next)));
-    set(ACT_PICK, entry(static_cast<action::Pick>(&pick)));
-    set(ACT_POKE, entry(static_cast<action::Poke>(&poke)));
-    set(ACT_REMOVE, entry(static_cast<action::Remove>(&remove)));
-    set(ACT_REVERSE, entry(static_cast<action::Reverse>(&reverse)));
-    set(ACT_SKIP, entry(static_cast<action::StackOp>(&skip)));
-    set(ACT_TAIL, entry(static_cast<action::StackOp>(&tail)));
-    set(ACT_TAIL_Q, entry(static_cast<action::StackOp>(&tail_q)));
-    set(ACT_TAKE, entry(static_cast<action::Take>(&take)));
-    set(ACT_MODIFY, entry(static_cast<action::Modify>(&modify)));
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_REFLECT>(reflect);
+    r.set<ACT_AT>(at);
+    r.set<ACT_BACK>(back);
+    r.set<ACT_CLEAR>(clear);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_HEAD>(head);
+    r.set<ACT_HEAD_Q>(head_q);
+    r.set<ACT_INDEX_Q>(index_q);
+    r.set<ACT_LENGTH_Q>(length_q);
+    r.set<ACT_MOVE>(move);
+    r.set<ACT_NEXT>(next);
+    r.set<ACT_PICK>(pick);
+    r.set<ACT_POKE>(poke);
+    r.set<ACT_REMOVE>(remove);
+    r.set<ACT_REVERSE>(reverse);
+    r.set<ACT_SKIP>(skip);
+    r.set<ACT_TAIL>(tail);
+    r.set<ACT_TAIL_Q>(tail_q);
+    r.set<ACT_TAKE>(take);
+    r.set<ACT_MODIFY>(modify);
     datatype::register_type(r);
 }
 

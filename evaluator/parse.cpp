@@ -62,8 +62,9 @@ enum Keyword : uint8_t {
     KW_KEEP,
 };
 
-// Keyword code by canonical symbol id.
+// Keyword code by canonical symbol id, and by symbol id as met.
 std::vector<uint8_t> keyword_table;
+std::vector<uint8_t> keyword_by_id;
 
 void build_keywords() {
     struct Entry {
@@ -87,6 +88,7 @@ void build_keywords() {
         {sym[fixed::SYM_COLLECT], KW_COLLECT}, {sym[fixed::SYM_KEEP], KW_KEEP},
     };
     keyword_table.clear();
+    keyword_by_id.clear();
     for (const Entry& e : entries) {
         uint32_t c = symbol::resolve(e.symbol);
         if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
@@ -94,9 +96,27 @@ void build_keywords() {
     }
 }
 
+// The keyword of each symbol id met so far (KW_UNKNOWN: not looked up yet),
+// so that the hot path is one load.
+constexpr uint8_t KW_UNKNOWN = 0xFF;
+
+Keyword lookup_keyword(uint32_t id) {
+    uint32_t c = symbol::resolve(id);
+    Keyword kw = c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
+    if (id < (1u << 20)) {
+        if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+        keyword_by_id[id] = kw;
+    }
+    return kw;
+}
+
 inline Keyword keyword_of(const Cell& word) {
-    uint32_t c = symbol::resolve(word.w2);
-    return c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
+    uint32_t id = word.w2;
+    if (id < keyword_by_id.size()) {
+        uint8_t k = keyword_by_id[id];
+        if (k != KW_UNKNOWN) return Keyword(k);
+    }
+    return lookup_keyword(id);
 }
 
 inline bool is_symbol(const Cell& c, uint32_t fixed_symbol) {
@@ -250,6 +270,10 @@ inline bool is_plain(uint32_t t, bool via_word) {
 
 bool is_keyword(const Cell& word) {
     return keyword_of(word) != KW_NO;
+}
+
+bool is_pipe(const Cell& word) {
+    return keyword_of(word) == KW_PIPE;
 }
 
 void parse_error(const char* id) {
@@ -753,7 +777,13 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                         }
                         p.kind = kw == KW_TO ? K_TO : K_THRU;
                         p.flag = 0;
-                        p.count_cell = triple::cell(0, 0, 1);
+                        // The search covers the input as it is now: a rule
+                        // whose action makes it longer cannot push the end away.
+                        {
+                            uint32_t n = input_count(p.input);
+                            int64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? p.limit : n;
+                            p.count_cell = triple::cell(int32_t(stop), 0, 1);
+                        }
                         state = S_PUSH_RULE;
                         break;
                     }
@@ -950,6 +980,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                             break;
                         }
                         uint64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint64_t(p.limit) : n;
+                        if (frame[0].w1 < stop) stop = frame[0].w1;
                         if (rec_idx >= stop) break;
                         p.input->w1 = rec_idx + 1;
                         refresh_end(p);

@@ -513,7 +513,7 @@ void check(bool ok, const char* what) {
 }
 
 void boot() {
-    runtime_boot();
+    kiv::boot(kiv::BootLevel::language);
     root::recording = false;
     collector::recycle_on();
     library::run_modules();

@@ -15,7 +15,7 @@
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "word_reader.h"
+#include "test_support.h"
 
 namespace kiv::test {
 namespace {
@@ -282,7 +282,7 @@ TEST_F(CollectorTest, ObjectFieldsAndFunctionsSurvive) {
     Cell text = make_text({'d', 'a', 't', 'a'});
     context::put_word(obj->w1, &field, stack::push(text));
     stack::pop(1);
-    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), read("[[a b] [a + b \"in body\"]]")}));
+    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), load("[[a b] [a + b \"in body\"]]")}));
     std::string fn_before = mold_text(*fn);
     churn(200);
     collector::collect();
@@ -664,13 +664,12 @@ TEST_F(CollectorTest, RecycleOffStopsCollectionsAtAllocation) {
     EXPECT_EQ(collector::cycle_count(), cycles + 1);
 }
 
-Cell run_native(void (*native)(bool, const int32_t*), int32_t r0, int32_t r1) {
-    int32_t refs[2] = {r0, r1};
+Cell run_native(void (*native)(bool, bool), int32_t r0, int32_t r1) {
     Cell* base = stack::mark_native(nullptr);
     stack::push(none::cell());
     stack::Frame* mine = stack::ctop();
     try {
-        native(true, refs);
+        native(r0 >= 0, r1 >= 0);
     } catch (...) {
         stack::catch_at(mine);
         throw;
