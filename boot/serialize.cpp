@@ -5,19 +5,22 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 // The compact layout, byte by byte.
@@ -57,6 +60,19 @@ constexpr uint32_t MAX_PATH = 65536;
 // machine stack of the recursive reader and writer.
 constexpr uint32_t MAX_DEPTH = 2000;
 
+// The fixed-width record header word.
+constexpr uint32_t FIXED_BY_REF = 1u << 19;
+constexpr uint32_t FIXED_MONEY_NEGATIVE = 1u << 22;
+constexpr uint32_t FIXED_COMPLEMENT = 1u << 23;
+constexpr uint32_t FIXED_HOOKS = 1u << 24;
+constexpr uint32_t FIXED_GLOBAL = 1u << 25;
+constexpr uint32_t FIXED_CTX_KIND_SHIFT = 26;
+constexpr uint32_t FIXED_CTX_SELF = 1u << 28;
+constexpr uint32_t FIXED_CTX_ON_STACK = 1u << 29;
+constexpr uint32_t FIXED_CTX_VALUES = 1u << 30;
+constexpr uint32_t FIXED_NEW_LINE = 1u << 31;
+constexpr uint32_t FIXED_REF = 255;  // the first word of a reference record
+
 // Context flags byte of a context! record.
 constexpr uint8_t CTX_KIND_MASK = 3;
 constexpr uint8_t CTX_ON_STACK = 4;
@@ -64,7 +80,7 @@ constexpr uint8_t CTX_SELF = 8;
 constexpr uint8_t CTX_VALUES = 16;
 
 bool block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
 }
 bool string_like(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
@@ -81,10 +97,8 @@ bool refused(uint32_t t) {
         case TYPE_FUNCTION:
         case TYPE_OP:
         case TYPE_ERROR:
-        case TYPE_BITSET:
         case TYPE_VECTOR:
         case TYPE_IMAGE:
-        case TYPE_HASH:
             return true;
         default:
             return false;
@@ -103,9 +117,16 @@ class Encoder {
     std::vector<uint8_t> names;
     std::vector<uint32_t> offsets;
 
+    // Writes the fixed-width layout instead of the compact one.
+    bool fixed = false;
+
     void record(const Cell* c) {
-        if (c->new_line()) out.push_back(NEW_LINE);
-        body(c);
+        if (fixed) {
+            fixed_body(c);
+        } else {
+            if (c->new_line()) out.push_back(NEW_LINE);
+            body(c);
+        }
         ++counter_;
     }
 
@@ -230,11 +251,51 @@ class Encoder {
             return;
         }
         header(TYPE_MAP);
-        const uint32_t n = buffer_of(node)->byte_count() / sizeof(Cell);
-        varint(n);
-        enter(node);
-        for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+        varint(live_cells(node));
+        map_entries(node);
+    }
+    // A removed entry of a map keeps its key, its value cell's header 0:
+    // only live entries are written.
+    static uint32_t live_cells(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        uint32_t live = 0;
+        for (uint32_t i = 0; i + 1 < n; i += 2)
+            live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
+        return live;
+    }
+    void map_entries(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        enter(pairs);
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            if (buffer_of(pairs)->head_cell()[i + 1].header == 0) continue;
+            record(buffer_of(pairs)->head_cell() + i);
+            record(buffer_of(pairs)->head_cell() + i + 1);
+        }
         leave();
+    }
+
+    // A bitset: its bytes, the complement flag as alt (compact) or bit 23.
+    void bitset_body(const Cell* c, bool fixed_form) {
+        const Off node = c->w2;
+        const SeriesBuffer* b = buffer_of(node);
+        const bool complemented = b->flags & series_flag::COMPLEMENT;
+        const auto* p = seen(node);
+        if (fixed_form) {
+            int32(TYPE_BITSET | (complemented ? FIXED_COMPLEMENT : 0) | (p ? FIXED_BY_REF : 0) |
+                  (c->new_line() ? FIXED_NEW_LINE : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_BITSET, complemented);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        fixed_form ? int32(b->byte_count()) : varint(b->byte_count());
+        bytes(b->head_ptr(), b->byte_count());
+        if (fixed_form)
+            while (out.size() % 4) out.push_back(0);
     }
 
     void context_record(Off ctx) {
@@ -410,6 +471,9 @@ class Encoder {
             case TYPE_MAP:
                 map(c);
                 return;
+            case TYPE_BITSET:
+                bitset_body(c, false);
+                return;
             case TYPE_OBJECT:
                 object_body(c);
                 return;
@@ -424,6 +488,193 @@ class Encoder {
                 }
                 no_codec(t);
         }
+    }
+
+    // ---- The fixed-width layout ----
+
+    void ref_record(const std::vector<uint32_t>& p) {
+        int32(FIXED_REF);
+        int32(uint32_t(p.size()));
+        for (uint32_t i : p) int32(i);
+    }
+    void fixed_context(Off ctx) {
+        const uint32_t n = context::word_count(ctx);
+        bool values = false;
+        if (!context::on_stack(ctx))
+            for (uint32_t i = 0; i < n && !values; ++i)
+                values = context::values_at(ctx, i)->type() != TYPE_UNSET;
+        uint32_t h = TYPE_CONTEXT | context::kind(ctx) << FIXED_CTX_KIND_SHIFT;
+        if (context::cell(ctx)->header & header::HAS_SELF) h |= FIXED_CTX_SELF;
+        if (context::on_stack(ctx)) h |= FIXED_CTX_ON_STACK;
+        if (values) h |= FIXED_CTX_VALUES;
+        int32(h);
+        int32(n);
+        for (uint32_t i = 0; i < n; ++i) int32(symbol_index(context::word_at(ctx, i)->w2));
+        if (values)
+            for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
+    }
+    void fixed_object(const Cell* c, uint32_t nl) {
+        const Off ctx = object::context_of(c);
+        if (const auto* p = seen(ctx)) {
+            int32(TYPE_OBJECT | FIXED_BY_REF | nl);
+            ref_record(*p);
+            return;
+        }
+        int32(TYPE_OBJECT | nl);
+        int32(c->w2);
+        enter(ctx);
+        fixed_context(ctx);
+        leave();
+    }
+    void fixed_body(const Cell* c) {
+        const uint32_t t = c->type();
+        if (refused(t)) no_codec(t);
+        const uint32_t nl = c->new_line() ? FIXED_NEW_LINE : 0;
+        switch (t) {
+            case TYPE_DATATYPE:
+            case TYPE_LOGIC:
+                int32(t | nl);
+                int32(c->w1);
+                return;
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                int32(t | nl);
+                return;
+            case TYPE_CHAR:
+            case TYPE_INTEGER:
+                int32(t | nl);
+                int32(c->w2);
+                return;
+            case TYPE_FLOAT:
+            case TYPE_PERCENT:
+            case TYPE_TIME:
+                while (out.size() % 8) int32(0);  // padding words
+                int32(t | nl);
+                int32(c->w3);
+                int32(c->w2);
+                return;
+            case TYPE_PAIR:
+                int32(t | nl);
+                int32(c->w2);
+                int32(c->w3);
+                return;
+            case TYPE_POINT2D:
+                int32(t | nl);
+                int32(c->w1);
+                int32(c->w2);
+                return;
+            case TYPE_POINT3D:
+            case TYPE_TYPESET:
+            case TYPE_TUPLE:
+            case TYPE_MONEY: {
+                uint32_t h = t | nl;
+                if (t == TYPE_TUPLE)
+                    h |= ((c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT) << 8;
+                if (t == TYPE_MONEY && (c->header & header::MONEY_SIGN)) h |= FIXED_MONEY_NEGATIVE;
+                int32(h);
+                int32(c->w1);
+                int32(c->w2);
+                int32(c->w3);
+                return;
+            }
+            case TYPE_DATE:
+                int32(t | nl);
+                int32(c->w1);
+                int32(c->w3);
+                int32(c->w2);
+                return;
+            case TYPE_ISSUE:
+                int32(t | nl);
+                int32(symbol_index(c->w2));
+                return;
+            case TYPE_MAP: {
+                const Off node = c->w2;
+                if (const auto* p = seen(node)) {
+                    int32(t | FIXED_BY_REF | nl);
+                    ref_record(*p);
+                    return;
+                }
+                int32(t | nl);
+                int32(live_cells(node));
+                map_entries(node);
+                return;
+            }
+            case TYPE_OBJECT:
+                fixed_object(c, nl);
+                return;
+            case TYPE_BITSET:
+                bitset_body(c, true);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION: {
+                int32(t | nl);
+                int32(c->w1);
+                const Off spec = c->w2;
+                const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
+                int32(TYPE_BLOCK);
+                int32(0);
+                int32(n);
+                enter(0);
+                for (uint32_t i = 0; i < n; ++i) record(buffer_of(spec)->head_cell() + i);
+                leave();
+                return;
+            }
+            default:
+                break;
+        }
+        if (word::bindable_type(t)) {
+            const Off ctx = c->w1;
+            const uint32_t sym = symbol_index(c->w2);
+            if (ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL) {
+                int32(t | FIXED_GLOBAL | nl);
+                int32(sym);
+                int32(c->w3);
+                return;
+            }
+            if (context::kind(ctx) != context::KIND_OBJECT || context::self_cell(ctx)->type() != TYPE_OBJECT)
+                no_codec(t);
+            int32_t index = int32_t(c->w3);
+            if (index < 0) index = context::find_word(ctx, c->w2, true);
+            if (index < 0) no_codec(t);
+            if (const auto* p = seen(ctx)) {
+                int32(t | FIXED_BY_REF | nl);
+                int32(sym);
+                int32(uint32_t(index));
+                ref_record(*p);
+                return;
+            }
+            int32(t | nl);
+            int32(sym);
+            int32(uint32_t(index));
+            const Cell owner = *context::self_cell(ctx);
+            fixed_object(&owner, 0);
+            return;
+        }
+        if (!(block_like(t) || string_like(t) || t == TYPE_BINARY)) no_codec(t);
+        const Off node = c->w2;
+        const SeriesBuffer* b = buffer_of(node);
+        const uint32_t unit = b->unit();
+        const uint32_t h = t | nl | (block_like(t) ? 0 : unit << 8);
+        if (const auto* p = seen(node)) {
+            int32(h | FIXED_BY_REF);
+            int32(c->w1);
+            ref_record(*p);
+            return;
+        }
+        int32(h);
+        int32(c->w1);
+        if (block_like(t)) {
+            const uint32_t n = b->byte_count() / sizeof(Cell);
+            int32(n);
+            enter(node);
+            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+            leave();
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        int32(b->byte_count() / unit);
+        bytes(b->head_ptr(), b->byte_count());
+        while (out.size() % 4) out.push_back(0);
     }
 
     std::unordered_map<uint32_t, uint32_t> symbols_;  // symbol id -> table index
@@ -468,9 +719,25 @@ class Decoder {
         while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
     }
 
+    // The fixed-width layout: 32-bit words, a header word per record.
+    void run_fixed() {
+        fixed_ = true;
+        read_int32();  // the record count: not needed
+        const uint32_t payload = read_int32();
+        if (symbols_flag_) read_symbol_table();
+        if (payload > end_ - pos_) fail();
+        const size_t stop = pos_ + payload;
+        end_ = stop;
+        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
+    }
+
     bool symbols_flag_ = false;
 
   private:
+    bool fixed_ = false;
+    // An unsigned index or count, and a signed value, in the layout's form.
+    uint32_t read_index() { return fixed_ ? read_int32() : read_varint(); }
+    int32_t read_signed() { return fixed_ ? int32_t(read_int32()) : read_zigzag(); }
     [[noreturn]] void fail() {
         fire("script", "kb-invalid-record", Cell{TYPE_INTEGER, 0, uint32_t(pos_ + header_base_ + 1), 0});
     }
@@ -493,7 +760,7 @@ class Decoder {
     // A count that must be non-negative and fit the bytes left, each of its
     // items taking at least `unit` bytes.
     uint32_t read_count(uint32_t unit) {
-        const uint32_t n = read_varint();
+        const uint32_t n = read_index();
         if (n > 0x7FFFFFFF || uint64_t(n) * unit > end_ - pos_) fail();
         return n;
     }
@@ -517,7 +784,7 @@ class Decoder {
 
     void read_symbol_table() {
         sym_count_ = read_count(4);
-        const uint32_t area = read_varint();
+        const uint32_t area = read_index();
         offsets_at_ = pos_;
         read_bytes(size_t(sym_count_) * 4);
         if (area > 0x7FFFFFFF) fail();
@@ -528,7 +795,7 @@ class Decoder {
         sym_ids_.assign(sym_count_, 0);
     }
     uint32_t read_symbol() {
-        const uint32_t i = read_varint();
+        const uint32_t i = read_index();
         if (i >= sym_count_) fail();
         if (!sym_ids_[i]) {
             uint32_t off;
@@ -550,10 +817,11 @@ class Decoder {
     }
 
     std::vector<uint32_t> read_path() {
-        const uint32_t k = read_varint();
+        if (fixed_ && read_int32() != FIXED_REF) fail();
+        const uint32_t k = read_index();
         if (k < 1 || k > MAX_PATH) fail();
         std::vector<uint32_t> p(k);
-        for (uint32_t& i : p) i = read_varint();
+        for (uint32_t& i : p) i = read_index();
         return p;
     }
     // The value a path leads to (a copy).
@@ -604,6 +872,10 @@ class Decoder {
 
     void decode_record(const Slot& slot, uint32_t depth) {
         if (depth > MAX_DEPTH) fail();
+        if (fixed_) {
+            decode_fixed(slot, depth);
+            return;
+        }
         bool new_line = false, by_ref = false, assign = false;
         uint8_t h = read_byte();
         for (;; h = read_byte()) {
@@ -749,13 +1021,16 @@ class Decoder {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                read_word(slot, t, alt, by_ref, nl, depth);
+                read_word(slot, t, !alt, by_ref, nl, depth);
                 return;
             case TYPE_OBJECT:
                 read_object(slot, by_ref, nl, depth);
                 return;
             case TYPE_MAP:
                 read_map(slot, by_ref, nl, depth);
+                return;
+            case TYPE_BITSET:
+                read_bitset(slot, alt, by_ref, nl);
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
@@ -793,6 +1068,7 @@ class Decoder {
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
             if (index > n) fail();
             set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
             return;
         } else if (t == TYPE_BINARY) {
             const uint32_t n = read_count(1);
@@ -844,10 +1120,11 @@ class Decoder {
         at->w1 = index;
     }
 
-    void read_word(const Slot& slot, uint32_t t, bool alt, bool by_ref, uint32_t nl, uint32_t depth) {
+    void read_word(const Slot& slot, uint32_t t, bool global, bool by_ref, uint32_t nl, uint32_t depth) {
         const uint32_t sym = read_symbol();
         Cell w;
-        if (!alt) {
+        if (global) {
+            if (fixed_) read_int32();  // the index in the global context: found again by name
             if (by_ref) fail();
             word::make_at(sym, &w);
             w.header = t | nl;
@@ -855,7 +1132,7 @@ class Decoder {
             return;
         }
         if (mode_ == BOOT) fail();
-        const int32_t index = read_zigzag();
+        const int32_t index = read_signed();
         if (by_ref) {
             const Cell owner = resolve(read_path());
             const uint32_t ot = owner.type();
@@ -871,7 +1148,7 @@ class Decoder {
         // owner may lead through it.
         const uint32_t position = next_position(slot);
         place(slot, Cell{t | nl, 0, sym, uint32_t(index)});
-        if ((read_byte() & 0x3F) != TYPE_OBJECT) fail();
+        if (fixed_ ? (read_int32() & 0xFF) != TYPE_OBJECT : (read_byte() & 0x3F) != TYPE_OBJECT) fail();
         Cell* owner = stack::push_slot();
         const Pending pending{slot, position};
         read_object(Slot{Slot::STACK, 0, 0, owner}, false, 0, depth + 1, &pending);
@@ -885,7 +1162,7 @@ class Decoder {
     };
 
     void read_object(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth,
-                     const Pending* pending = nullptr) {
+                     const Pending* pending = nullptr, bool hooks = false) {
         if (by_ref) {
             Cell v = resolve(read_path());
             if (v.type() != TYPE_OBJECT) fail();
@@ -893,9 +1170,21 @@ class Decoder {
             place(slot, v);
             return;
         }
-        const int32_t class_id = read_zigzag();
-        if (read_byte() != TYPE_CONTEXT) fail();
-        const uint8_t flags = read_byte();
+        const int32_t class_id = read_signed();
+        uint8_t flags;
+        if (fixed_) {
+            if (hooks) {  // the hook indexes: not restored
+                read_int32();
+                read_int32();
+            }
+            const uint32_t h = read_int32();
+            if ((h & 0xFF) != TYPE_CONTEXT) fail();
+            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
+                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
+        } else {
+            if (read_byte() != TYPE_CONTEXT) fail();
+            flags = read_byte();
+        }
         if ((flags & CTX_KIND_MASK) != context::KIND_OBJECT || (flags & CTX_ON_STACK)) fail();
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
@@ -920,6 +1209,37 @@ class Decoder {
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::CONTEXT, ctx, i, nullptr}, depth + 1);
     }
 
+    void read_bitset(const Slot& slot, bool complemented, bool by_ref, uint32_t nl) {
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            if (v.type() != TYPE_BITSET) fail();
+        } else {
+            const uint32_t n = read_count(1);
+            if (uint64_t(n) * 8 > uint64_t(bitset::MAX_BIT) + 1) fail();
+            const uint8_t* src = read_bytes(n);
+            if (fixed_) read_bytes((4 - n % 4) % 4);
+            bitset::make_at(&v, n, 0);
+            SeriesBuffer* b = buffer_of(v.w2);
+            std::memcpy(b->head_ptr(), src, n);
+            b->tail = b->head + n;
+            if (complemented) b->flags |= series_flag::COMPLEMENT;
+        }
+        v.header = TYPE_BITSET | nl;
+        place(slot, v);
+    }
+
+    // A hash! gets its table once its values are in.
+    void index_hash(const Slot& slot) {
+        Cell* held = stack::push(*locate_last(slot));
+        hash::index_block(held);
+        *locate_last(slot) = *held;
+        stack::pop(1);
+    }
+    static Cell* locate_last(const Slot& slot) {
+        return slot.kind == Slot::APPEND ? buffer_of(slot.node)->tail_cell() - 1 : locate(slot, 0);
+    }
+
     void read_map(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth) {
         if (by_ref) {
             Cell v = resolve(read_path());
@@ -930,14 +1250,25 @@ class Decoder {
         }
         const uint32_t n = read_count(1);
         if (n % 2) fail();
-        // The pairs are decoded into a scratch block, then the map is built
-        // over them (its key table is made from all of them at once).
-        Cell* scratch = stack::push_slot();
-        block::make_at(scratch, int32_t(n ? n : 1));
-        const Off node = scratch->w2;
+        // The pairs are decoded into a block that then becomes the map's
+        // pair block; the keys are checked and normalised as a map stores
+        // them, and the table is made over all of them at once.
+        Cell* pairs = stack::push_slot();
+        block::make_at(pairs, int32_t(n ? n : 2));
+        const Off node = pairs->w2;
         for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+        for (uint32_t i = 0; i < n; i += 2) {
+            Cell* key = stack::push(buffer_of(node)->head_cell()[i]);
+            if (!map::key_type(key->type())) fail();
+            map::normalize_key(key, nullptr);
+            key->clear_new_line();
+            Cell* cells = buffer_of(node)->head_cell();
+            cells[i] = *key;
+            cells[i + 1].clear_new_line();
+            stack::pop(1);
+        }
         Cell* result = stack::push_slot();
-        if (!lexer::values::make_map(result, buffer_of(node)->head_cell(), n)) fail();
+        map::make_at(result, node, 0, 0);
         Cell v = *result;
         v.header |= nl;
         place(slot, v);
@@ -945,12 +1276,10 @@ class Decoder {
     }
 
     void read_native(const Slot& slot, uint32_t t, uint32_t nl, uint32_t depth) {
-        const uint32_t number = read_varint();
-        if (read_byte() != TYPE_BLOCK) fail();
+        const uint32_t number = read_index();
         Cell* spec = stack::push_slot();
         // The spec is read (and checked) but the value is the one the
         // system holds for that number: its entry and spec are its own.
-        pos_--;
         decode_record(Slot{Slot::STACK, 0, 0, spec}, depth + 1);
         if (spec->type() != TYPE_BLOCK) fail();
         const Off global = context::global();
@@ -968,6 +1297,165 @@ class Decoder {
         fail();
     }
 
+    // One fixed-width record: padding words (type 0) are skipped.
+    void decode_fixed(const Slot& slot, uint32_t depth) {
+        uint32_t h = read_int32();
+        while ((h & 0xFF) == 0) {
+            if (pos_ >= end_) return;  // padding at the end
+            h = read_int32();
+        }
+        const uint32_t t = h & 0xFF;
+        const uint32_t nl = (h & FIXED_NEW_LINE) ? header::NEW_LINE : 0;
+        const bool by_ref = h & FIXED_BY_REF;
+        if (t >= TYPE_ID_LIMIT || t == TYPE_SYMBOL || t == TYPE_SERIES || t == TYPE_CONTEXT) fail();
+        if (refused(t)) no_codec(t);
+        Cell v{t, 0, 0, 0};
+        switch (t) {
+            case TYPE_DATATYPE:
+                v.w1 = read_int32();
+                if (v.w1 == 0 || v.w1 >= TYPE_ID_LIMIT || v.w1 == TYPE_SERIES) fail();
+                break;
+            case TYPE_LOGIC:
+                v.w1 = read_int32() != 0;
+                break;
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                break;
+            case TYPE_CHAR:
+                v.w2 = read_int32();
+                if (v.w2 > 0x10FFFF) fail();
+                break;
+            case TYPE_INTEGER:
+                v.w2 = read_int32();
+                break;
+            case TYPE_FLOAT:
+            case TYPE_PERCENT:
+            case TYPE_TIME:
+                v.w3 = read_int32();
+                v.w2 = read_int32();
+                break;
+            case TYPE_PAIR:
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                break;
+            case TYPE_POINT2D:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                break;
+            case TYPE_POINT3D:
+            case TYPE_TYPESET:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                break;
+            case TYPE_TUPLE: {
+                const uint32_t n = (h >> 8) & 0xFF;
+                if (n < 1 || n > 12) fail();
+                uint8_t b[12];
+                for (int k = 0; k < 3; ++k) {
+                    const uint32_t w = read_int32();
+                    std::memcpy(b + 4 * k, &w, 4);
+                }
+                lexer::values::make_tuple(&v, b, n);
+                break;
+            }
+            case TYPE_MONEY:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                if (h & FIXED_MONEY_NEGATIVE) v.header |= header::MONEY_SIGN;
+                break;
+            case TYPE_DATE: {
+                v.w1 = read_int32();
+                v.w3 = read_int32();
+                v.w2 = read_int32();
+                const uint32_t month = lexer::values::date_month(v.w1), day = lexer::values::date_day(v.w1);
+                if (month < 1 || month > 12 || day < 1) fail();
+                break;
+            }
+            case TYPE_ISSUE:
+                v = Cell{TYPE_ISSUE, context::global(), read_symbol(), 0xFFFFFFFFu};
+                break;
+            case TYPE_WORD:
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                return;
+            case TYPE_OBJECT:
+                read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);
+                return;
+            case TYPE_MAP:
+                read_map(slot, by_ref, nl, depth);
+                return;
+            case TYPE_BITSET:
+                read_bitset(slot, h & FIXED_COMPLEMENT, by_ref, nl);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION:
+                read_native(slot, t, nl, depth);
+                return;
+            default:
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                    read_series_fixed(slot, t, h, by_ref, nl, depth);
+                    return;
+                }
+                fail();
+        }
+        v.header |= nl;
+        place(slot, v);
+    }
+
+    void read_series_fixed(const Slot& slot, uint32_t t, uint32_t h, bool by_ref, uint32_t nl,
+                           uint32_t depth) {
+        const uint32_t index = read_int32();
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            const uint32_t found = v.type();
+            if (!((block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) ||
+                  found == t))
+                fail();
+            if ((t == TYPE_HASH) != (found == TYPE_HASH) || (t == TYPE_HASH && !v.w3)) fail();
+        } else if (block_like(t)) {
+            const uint32_t n = read_count(4);
+            block::make_at(&v, int32_t(n ? n : 1));
+            place(slot, Cell{t | nl, 0, v.w2, 0});
+            const Off node = v.w2;
+            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+            if (index > n) fail();
+            set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
+            return;
+        } else {
+            const uint32_t unit = t == TYPE_BINARY ? 1 : (h >> 8) & 0xFF;
+            if (unit != 1 && unit != 2 && unit != 4) fail();
+            const uint32_t n = read_int32();
+            const uint64_t bytes = uint64_t(n) * unit;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            read_bytes(size_t((4 - bytes % 4) % 4));
+            if (unit == 4) {
+                for (uint32_t i = 0; i < n; ++i) {
+                    uint32_t cp;
+                    std::memcpy(&cp, src + 4 * i, 4);
+                    if (cp > 0x10FFFF) fail();
+                }
+            }
+            const Off node = t == TYPE_BINARY ? memory::alloc_bytes(n) : memory::alloc_codepoints(n, unit);
+            SeriesBuffer* b = buffer_of(node);
+            std::memcpy(b->head_ptr(), src, size_t(bytes));
+            b->tail = b->head + uint32_t(bytes);
+            v = Cell{t, 0, node, 0};
+        }
+        const uint32_t units = buffer_of(v.w2)->byte_count() >> unit_shift(buffer_of(v.w2)->unit());
+        if (index > units) fail();
+        v.w1 = index;
+        v.header = t | nl;
+        place(slot, v);
+    }
+
     const uint8_t* data_;
     size_t end_;
     size_t pos_;
@@ -980,6 +1468,18 @@ class Decoder {
     uint32_t area_size_ = 0;
     std::vector<uint32_t> sym_ids_;
 };
+
+// The header and records as a new binary in `out`.
+Cell* finish(const std::vector<uint8_t>& head, const std::vector<uint8_t>& records, Cell* out) {
+    const uint64_t total = head.size() + records.size();
+    if (total > 0x7FFFFFFF) fire("internal", "no-memory");
+    lexer::values::make_binary(out, uint32_t(total));
+    SeriesBuffer* b = buffer_of(out->w2);
+    std::memcpy(b->head_ptr(), head.data(), head.size());
+    if (!records.empty()) std::memcpy(b->head_ptr() + head.size(), records.data(), records.size());
+    b->tail = b->head + uint32_t(total);
+    return out;
+}
 
 }  // namespace
 
@@ -1005,14 +1505,37 @@ Cell* encode_cp(const Cell* value, Cell* out, bool symbols) {
             for (int k = 0; k < 4; ++k) head.push_back(uint8_t(off >> (8 * k)));
         head.insert(head.end(), e.names.begin(), e.names.end());
     }
-    const uint64_t total = head.size() + e.out.size();
-    if (total > 0x7FFFFFFF) fire("internal", "no-memory");
-    lexer::values::make_binary(out, uint32_t(total));
-    SeriesBuffer* b = buffer_of(out->w2);
-    std::memcpy(b->head_ptr(), head.data(), head.size());
-    std::memcpy(b->head_ptr() + head.size(), e.out.data(), e.out.size());
-    b->tail = b->head + uint32_t(total);
-    return out;
+    return finish(head, e.out, out);
+}
+
+Cell* encode(const Cell* value, Cell* out, bool symbols) {
+    Encoder e;
+    e.fixed = true;
+    const Cell v = *value;
+    e.record(&v);
+    const bool table = symbols || !e.offsets.empty();
+    std::vector<uint8_t> head = {'K', 'I', 'V', 'B', 'I', 'N', 2, uint8_t(table ? FLAG_SYMBOLS : 0)};
+    auto word = [&head](uint32_t w) {
+        for (int k = 0; k < 4; ++k) head.push_back(uint8_t(w >> (8 * k)));
+    };
+    word(1);
+    word(uint32_t(e.out.size()));
+    if (table) {
+        // Each name padded with zero bytes to a multiple of 8.
+        std::vector<uint8_t> area;
+        std::vector<uint32_t> offsets;
+        for (size_t i = 0; i < e.offsets.size(); ++i) {
+            offsets.push_back(uint32_t(area.size()));
+            const char* name = reinterpret_cast<const char*>(e.names.data() + e.offsets[i]);
+            area.insert(area.end(), name, name + std::strlen(name) + 1);
+            while (area.size() % 8) area.push_back(0);
+        }
+        word(uint32_t(offsets.size()));
+        word(uint32_t(area.size()));
+        for (uint32_t off : offsets) word(off);
+        head.insert(head.end(), area.begin(), area.end());
+    }
+    return finish(head, e.out, out);
 }
 
 void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode) {
@@ -1026,11 +1549,15 @@ void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mod
     } else {
         data.assign(buffer, buffer + length);
     }
-    if (!(flags & FLAG_COMPACT)) no_codec(TYPE_BINARY);  // the fixed-width layout: not read yet
+    if (!(flags & FLAG_COMPACT) && data.size() - base < 8) fire("script", "invalid-data");
     Decoder d(data.data(), data.size(), base, mode, target);
     d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;
-    d.run();
+    if (flags & FLAG_COMPACT) {
+        d.run();
+    } else {
+        d.run_fixed();
+    }
     stack::top = top;
 }
 

@@ -16,9 +16,9 @@
 // outside the buffer and no declared size is allocated before it is checked
 // against the bytes that could hold it. Values whose types the format
 // refuses (routine!, triple!, handle!, port!, event!, and here also those it
-// cannot rebuild yet: function!, op!, error!, bitset!, vector!, image!,
-// hash!) raise access `no-codec` with the datatype, when encoding and when
-// decoding.
+// cannot rebuild yet: function!, op!, error!, vector!, image!, and words
+// bound to a function's context) raise access `no-codec` with the
+// datatype, when encoding and when decoding.
 //
 // Encoding never allocates a series until the bytes are complete, so it may
 // read values in place. Decoding allocates: each container is appended to
@@ -46,6 +46,9 @@ constexpr uint32_t MAX_DECOMPRESSED = 0x40000000;
 // new binary! holding the bytes). The symbol table is written when asked
 // and whenever a word-like value needs it.
 Cell* encode_cp(const Cell* value, Cell* out, bool symbols);
+// The same in the fixed-width layout (32-bit words; a float's record starts
+// at a multiple of 8 bytes of the payload, after zero padding words).
+Cell* encode(const Cell* value, Cell* out, bool symbols);
 
 // Decodes a serialized buffer and appends every top-level value to the
 // block `target` (which must stay reachable). `length` bounds the buffer.

@@ -12,8 +12,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/tuple.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "runtime/base_codecs.h"
@@ -132,6 +132,12 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
             append_cut(out, src.p, src.count, part);
             return;
         }
+        case TYPE_TUPLE: {
+            uint8_t tb[12];
+            tuple::get_bytes(value, tb);
+            append_cut(out, tb, tuple::length(value), part);
+            return;
+        }
         default:
             break;
     }
@@ -233,16 +239,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             bytes.assign(b->head_ptr(), b->tail_ptr());
             break;
         }
-        case TYPE_TUPLE: {
-            uint8_t tb[12];
-            tuple::get_bytes(spec, tb);
-            bytes.assign(tb, tb + tuple::length(spec));
-            break;
-        }
         case TYPE_IMAGE:
             fire("internal", "not-done");
         default:
-            if (t == TYPE_CHAR || t == TYPE_BINARY || string::is_string_like(t) || is_block_kind(t)) {
+            if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || string::is_string_like(t) ||
+                is_block_kind(t)) {
                 gather(spec, -1, false, false, bytes);
                 break;
             }
@@ -500,19 +501,18 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_BINARY, TYPE_STRING, "binary!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_AND_T, entry<action::StackOp>(&and_t));
-    set(ACT_COMPLEMENT, entry<action::Complement>(&complement));
-    set(ACT_OR_T, entry<action::StackOp>(&or_t));
-    set(ACT_XOR_T, entry<action::StackOp>(&xor_t));
-    set(ACT_APPEND, entry(&insert));
-    set(ACT_INSERT, entry(&insert));
-    set(ACT_CHANGE, entry(&change));
-    set(ACT_TRIM, entry(&trim));
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_CHANGE>(change);
+    r.set<ACT_TRIM>(trim);
     // make is string!'s (a size gives room, anything else goes through to);
     // reverse is series!'s, byte by byte.
     for (uint32_t slot :
@@ -520,7 +520,7 @@ void init() {
           ACT_COPY, ACT_FIND,   ACT_HEAD,    ACT_HEAD_Q,    ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
           ACT_NEXT, ACT_PICK,   ACT_POKE,    ACT_REMOVE,    ACT_REVERSE, ACT_SELECT,   ACT_SORT,
           ACT_SKIP, ACT_SWAP,   ACT_TAIL,    ACT_TAIL_Q,    ACT_TAKE,    ACT_MODIFY})
-        set(slot, INHERIT);
+        r.inherit(slot);
     datatype::register_type(r);
 }
 

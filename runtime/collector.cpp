@@ -509,10 +509,6 @@ void append_figures(const Cell* parent, const std::vector<memory::FrameFigures>&
     }
 }
 
-inline bool present(const int32_t* refinements, int i) {
-    return refinements && refinements[i] >= 0;
-}
-
 }  // namespace
 
 // ---- Marking (public) -------------------------------------------------------------------
@@ -727,9 +723,9 @@ void bytes_in_use(Cell* out) {
     *out = number_cell(memory::collect_stats(1).in_use);
 }
 
-void native_stats(bool, const int32_t* refinements) {
+void native_stats(bool show, bool info) {
     Cell* result = stack::arg_base;
-    if (present(refinements, 0)) {
+    if (show) {
         Cell* saved_top = stack::top;
         Cell* report = stack::push_slot();
         *report = Cell{TYPE_NONE, 0, 0, 0};
@@ -738,19 +734,19 @@ void native_stats(bool, const int32_t* refinements) {
         show_memory_stats(report);
         stack::top = saved_top;
         *result = Cell{TYPE_UNSET, 0, 0, 0};
-    } else if (present(refinements, 1)) {
+    } else if (info) {
         memory_report(result);
     } else {
         bytes_in_use(result);
     }
 }
 
-void native_recycle(bool, const int32_t* refinements) {
+void native_recycle(bool on, bool off) {
     Cell* result = stack::arg_base;
-    if (present(refinements, 0)) {
+    if (on) {
         recycle_on();
         *result = Cell{TYPE_UNSET, 0, 0, 0};
-    } else if (present(refinements, 1)) {
+    } else if (off) {
         recycle_off();
         *result = Cell{TYPE_UNSET, 0, 0, 0};
     } else {

@@ -143,11 +143,10 @@ struct Figures {
 };
 const Figures& last_figures();
 
-// ---- The `recycle` and `stats` natives (natives table entry contract) ---------------
-// stats: /show (refinement 0), /info (refinement 1).
-// recycle: /on (refinement 0), /off (refinement 1).
-void native_stats(bool check, const int32_t* refinements);
-void native_recycle(bool check, const int32_t* refinements);
+// ---- The work of the `recycle` and `stats` natives ------------------------------------
+// Each leaves its result at the argument base. Arguments: the refinements used.
+void native_stats(bool show, bool info);
+void native_recycle(bool on, bool off);
 // The memory report of `stats/info`: a new block of five values in `out`.
 void memory_report(Cell* out);
 // The bytes in use as integer! (float! above 2147483647) in `out`.

@@ -655,13 +655,12 @@ TEST_F(CollectorTest, RecycleOffStopsCollectionsAtAllocation) {
     EXPECT_EQ(collector::cycle_count(), cycles + 1);
 }
 
-Cell run_native(void (*native)(bool, const int32_t*), int32_t r0, int32_t r1) {
-    int32_t refs[2] = {r0, r1};
+Cell run_native(void (*native)(bool, bool), int32_t r0, int32_t r1) {
     Cell* base = stack::mark_native(nullptr);
     stack::push(none::cell());
     stack::Frame* mine = stack::ctop();
     try {
-        native(true, refs);
+        native(r0 >= 0, r1 >= 0);
     } catch (...) {
         stack::catch_at(mine);
         throw;

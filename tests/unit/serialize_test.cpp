@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/hash.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -51,9 +53,16 @@ Bytes bytes_of(const Cell* bin) {
     return Bytes(b->head_ptr(), b->head_ptr() + b->byte_count());
 }
 
+// The layout the round-trip tests write: compact, or fixed-width.
+bool fixed_layout = false;
+
 Bytes encode(const Cell* v, bool symbols = true) {
     Cell* out = stack::push(none::cell());
-    kivbin::encode_cp(v, out, symbols);
+    if (fixed_layout) {
+        kivbin::encode(v, out, symbols);
+    } else {
+        kivbin::encode_cp(v, out, symbols);
+    }
     return bytes_of(out);
 }
 
@@ -79,8 +88,9 @@ bool block_like(uint32_t t) {
 bool same_tree(const Cell& a, const Cell& b, int depth = 0) {
     const uint32_t t = a.type();
     if (a.header != b.header || depth > 50) return false;
-    if (block_like(t)) {
+    if (block_like(t) || t == TYPE_HASH) {
         if (t != TYPE_MAP && a.w1 != b.w1) return false;
+        if (t == TYPE_HASH && !b.w3) return false;
         const SeriesBuffer *x = buffer_of(a.w2), *y = buffer_of(b.w2);
         if (x->byte_count() != y->byte_count()) return false;
         for (uint32_t i = 0; i < x->byte_count() / 16; ++i)
@@ -101,6 +111,21 @@ bool same_tree(const Cell& a, const Cell& b, int depth = 0) {
     return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 
+// Round trips run in both layouts.
+class SerializeBoth : public Serialize, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        Serialize::SetUp();
+        fixed_layout = GetParam();
+    }
+    void TearDown() override {
+        fixed_layout = false;
+        Serialize::TearDown();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Layouts, SerializeBoth, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Fixed" : "Compact"; });
+
 // The records of a value encoded without a symbol table (after the two counts).
 Bytes records(const Cell* v) {
     const Bytes b = encode(v, false);
@@ -108,7 +133,7 @@ Bytes records(const Cell* v) {
     return Bytes(b.begin() + 10, b.end());
 }
 
-TEST_F(Serialize, EveryLexedValueRoundTrips) {
+TEST_P(SerializeBoth, EveryLexedValueRoundTrips) {
     const char* texts[] = {
         "[0 63 64 -1 2147483647 -2147483648]",
         "[1.0 0.5 -0.0 1.5e300 -2.25 50% 12.5% 0.1% 3:04:05 -1:00 0:00:00.5]",
@@ -137,7 +162,7 @@ TEST_F(Serialize, EveryLexedValueRoundTrips) {
     }
 }
 
-TEST_F(Serialize, ScalarsWithoutLiterals) {
+TEST_P(SerializeBoth, ScalarsWithoutLiterals) {
     for (const Cell& c : {Cell{TYPE_UNSET, 0, 0, 0}, Cell{TYPE_DATATYPE, TYPE_BLOCK, 0, 0}}) {
         const Cell back = first(decode(encode(&c)));
         EXPECT_EQ(back.type(), c.type());
@@ -170,7 +195,36 @@ TEST_F(Serialize, CompactForms) {
     EXPECT_TRUE(std::signbit(first(decode(encode(&zero))).get_f64()));
 }
 
-TEST_F(Serialize, SharedSeriesAndCycles) {
+// bitset! keeps its bytes and complement flag; hash! gets a new table over
+// its values; both are shared when met twice.
+TEST_P(SerializeBoth, BitsetsAndHashes) {
+    Cell* bits = stack::push(none::cell());
+    bitset::make_at(bits, 3, 0);
+    std::memcpy(buffer_of(bits->w2)->head_ptr(), "\x81\x00\x7F", 3);
+    buffer_of(bits->w2)->flags |= series_flag::COMPLEMENT;
+    Cell* h = load("[a 1 \"x\" b]");
+    hash::index_block(h);
+    h->w1 = 1;
+    Cell* list = load("[]");
+    Cell l = first(list);
+    for (const Cell* v : {bits, h, bits, h}) block::ks_append(&l, v);
+    const Cell back = first(decode(encode(&l)));
+    const Cell* c = buffer_of(back.w2)->head_cell();
+    ASSERT_EQ(c[0].type(), TYPE_BITSET);
+    EXPECT_EQ(Bytes(buffer_of(c[0].w2)->head_ptr(), buffer_of(c[0].w2)->tail_ptr()),
+              (Bytes{0x81, 0x00, 0x7F}));
+    EXPECT_TRUE(buffer_of(c[0].w2)->flags & series_flag::COMPLEMENT);
+    EXPECT_TRUE(bitset::test_bit(&c[0], 100));  // past the bytes: the flag
+    ASSERT_EQ(c[1].type(), TYPE_HASH);
+    EXPECT_NE(c[1].w3, 0u);
+    EXPECT_EQ(c[1].w1, 1u);
+    EXPECT_EQ(c[2].w2, c[0].w2);
+    EXPECT_EQ(c[3].w2, c[1].w2);
+    EXPECT_EQ(c[3].w3, c[1].w3);
+    EXPECT_TRUE(same_tree(c[1], *h));
+}
+
+TEST_P(SerializeBoth, SharedSeriesAndCycles) {
     // A block holding one string twice: the second time a reference.
     Cell* blk = load("[\"shared\"]");
     Cell str = *buffer_of(first(blk).w2)->head_cell();
@@ -197,7 +251,7 @@ TEST_F(Serialize, SharedSeriesAndCycles) {
     EXPECT_EQ(c[2].w1, 1u);
 }
 
-TEST_F(Serialize, ObjectsAndTheirWords) {
+TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     // o: object [a: 1 b: [a]] with `a` in b bound to o, and [o o/b-word].
     Cell* holder = stack::push(none::cell());
     const Off ctx = context::create(2, false, true, 0, context::KIND_OBJECT);
@@ -253,9 +307,10 @@ TEST_F(Serialize, CompressedBuffers) {
     const Cell original = first(v);
     const Bytes plain = encode(&original);
     const Bytes packed = lz::compress(plain.data() + 8, plain.size() - 8);
-    Bytes b(plain.begin(), plain.begin() + 8);
+    Bytes b = plain;
+    b.resize(8 + packed.size());
+    std::copy(packed.begin(), packed.end(), b.begin() + 8);
     b[7] |= kivbin::FLAG_COMPRESSED;
-    b.insert(b.end(), packed.begin(), packed.end());
     EXPECT_TRUE(same_tree(first(decode(b)), original));
     b[20] ^= 0x55;
     test::expect_error([&] { decode(b); }, "script", "invalid-data");
@@ -263,10 +318,44 @@ TEST_F(Serialize, CompressedBuffers) {
 
 // Hostile buffers: every one raises kb-invalid-record (or invalid-data for
 // a bad magic) and never reads outside the buffer.
+// The fixed-width layout: a float's record is aligned by padding words, and
+// damaged buffers are refused too.
+TEST_F(Serialize, FixedWidthForms) {
+    fixed_layout = true;
+    Cell* v = load("[1 2.5]");
+    const Cell blk = first(v);
+    const Bytes b = encode(&blk, false);
+    fixed_layout = false;
+    EXPECT_EQ(b[7], 0);  // fixed-width, no symbol table
+    auto word = [&](size_t i) {
+        uint32_t w;
+        std::memcpy(&w, b.data() + 16 + 4 * i, 4);
+        return w;
+    };
+    EXPECT_EQ(word(0), uint32_t(TYPE_BLOCK));
+    EXPECT_EQ(word(2), 2u);  // the count
+    EXPECT_EQ(word(3), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(word(5), 0u);  // padding: the float's record starts at byte 24
+    EXPECT_EQ(word(6), uint32_t(TYPE_FLOAT));
+    EXPECT_TRUE(same_tree(first(decode(b)), blk));
+    test::expect_error(
+        [&] {
+            decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0});
+        },
+        "script", "invalid-data");
+    for (size_t cut = 16; cut < b.size(); cut += 4) {
+        SCOPED_TRACE(cut);
+        Bytes part(b.begin(), b.begin() + cut);
+        test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
 TEST_F(Serialize, HostileBuffersAreRefused) {
     auto buf = [](std::initializer_list<uint8_t> rest, uint8_t flags = 1) {
-        Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
-        b.insert(b.end(), rest);
+        Bytes b(8 + rest.size());
+        std::memcpy(b.data(), "KIVBIN\x02", 7);
+        b[7] = flags;
+        std::copy(rest.begin(), rest.end(), b.begin() + 8);
         return b;
     };
     test::expect_error([&] { decode(Bytes{'K', 'I', 'V'}); }, "script", "invalid-data");
