@@ -233,7 +233,7 @@
     X(WAIT, "wait", later, \
       "[\"Waits for a duration in seconds or specified time\" value [number! time! block! " \
       "none!] /all]") \
-    X(CHECKSUM, "checksum", later, \
+    X(CHECKSUM, "checksum", checksum, \
       "[\"Computes a checksum, CRC, hash, or HMAC\" data [binary! string! file!] method [word!] " \
       "/with spec [any-string! binary! integer!] return: [integer! binary!]]") \
     X(UNSET, "unset", unset, "[\"Unsets the value of a word in its current context\" word [word! block!]]") \
