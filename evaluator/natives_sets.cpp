@@ -4,6 +4,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -57,8 +58,14 @@ uint32_t do_set_op(const int32_t* refs, int32_t op) {
         case TYPE_TYPESET:
             result = *typeset::do_bitwise(a, op == block::SET_UNIQUE ? a : a + 1, op);
             break;
+        case TYPE_DATE:
+            // The time between two dates.
+            if (op != block::SET_DIFFERENCE) fire("script", "expect-arg", word::load(NAMES[N - 1]),
+                                                  datatype::cell(t1), word::load("set1"));
+            result = Cell{TYPE_TIME, 0, 0, 0};
+            result.set_f64(date::unix_seconds(a) - date::unix_seconds(a + 1));
+            break;
         default:
-            // date! differences come with the date datatype.
             fire("script", "expect-arg", word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
     }
     *a = result;

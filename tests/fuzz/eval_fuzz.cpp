@@ -512,7 +512,7 @@ void check(bool ok, const char* what) {
 }
 
 void boot() {
-    kiv::boot(BootLevel::language);
+    kiv::boot(kiv::BootLevel::language);
     root::recording = false;
     collector::recycle_on();
     library::run_modules();

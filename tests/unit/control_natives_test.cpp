@@ -40,7 +40,7 @@ TEST_F(ControlTest, TableHoldsEveryNativeInOrder) {
 }
 
 TEST_F(ControlTest, LaterNativesRaiseNotDone) {
-    RaisedError e = eval_error("call {true}", "internal", "not-done");
+    RaisedError e = eval_error("call \"true\"", "internal", "not-done");
     EXPECT_EQ(mold_text(e.args[0]), "call");
 }
 
