@@ -195,20 +195,20 @@
       "[\"Returns TRUE if the word has a value\" value [word!] return: [logic!]]") \
     X(TRY, "try", try_, \
       "[\"Tries to DO a block and returns its value or an error\" block [block!] /all /keep]") \
-    X(UPPERCASE, "uppercase", later, \
+    X(UPPERCASE, "uppercase", uppercase, \
       "[\"Converts string of characters to uppercase\" string [any-string! char!] /part limit " \
       "[number! any-string!] return: [any-string! char!]]") \
-    X(LOWERCASE, "lowercase", later, \
+    X(LOWERCASE, "lowercase", lowercase, \
       "[\"Converts string of characters to lowercase\" string [any-string! char!] /part limit " \
       "[number! any-string!] return: [any-string! char!]]") \
-    X(AS_PAIR, "as-pair", later, \
+    X(AS_PAIR, "as-pair", as_pair, \
       "[\"Combine X and Y values into a pair\" x [integer! float!] y [integer! float!]]") \
-    X(AS_POINT2D, "as-point2D", later, \
+    X(AS_POINT2D, "as-point2D", as_point2d, \
       "[\"Combine X and Y values into a 2D point\" x [integer! float!] y [integer! float!]]") \
-    X(AS_POINT3D, "as-point3D", later, \
+    X(AS_POINT3D, "as-point3D", as_point3d, \
       "[\"Combine X, Y and Z values into a 3D point\" x [integer! float!] y [integer! float!] z " \
       "[integer! float!]]") \
-    X(AS_MONEY, "as-money", later, \
+    X(AS_MONEY, "as-money", as_money, \
       "[\"Combine currency code and amount into a monetary value\" currency [word!] amount " \
       "[integer! float!] return: [money!]]") \
     X(BREAK, "break", break_, \
@@ -233,14 +233,14 @@
     X(WAIT, "wait", later, \
       "[\"Waits for a duration in seconds or specified time\" value [number! time! block! " \
       "none!] /all]") \
-    X(CHECKSUM, "checksum", later, \
+    X(CHECKSUM, "checksum", checksum, \
       "[\"Computes a checksum, CRC, hash, or HMAC\" data [binary! string! file!] method [word!] " \
       "/with spec [any-string! binary! integer!] return: [integer! binary!]]") \
     X(UNSET, "unset", unset, "[\"Unsets the value of a word in its current context\" word [word! block!]]") \
-    X(NEW_LINE, "new-line", later, \
+    X(NEW_LINE, "new-line", new_line, \
       "[\"Sets or clears the new-line marker within a list series\" position [any-list!] value " \
       "[logic!] /all /skip size [integer!] return: [any-list!]]") \
-    X(NEW_LINE_Q, "new-line?", later, \
+    X(NEW_LINE_Q, "new-line?", new_line_q, \
       "[\"Returns the state of the new-line marker within a list series\" position [any-list!] " \
       "return: [logic!]]") \
     X(ENBASE, "enbase", enbase, \
@@ -263,7 +263,7 @@
     X(SIGN_Q, "sign?", sign_q, \
       "[\"Returns sign of N as 1, 0, or -1 (to use as a multiplier)\" number [number! money! " \
       "time!] return: [integer!]]") \
-    X(AS, "as", later, \
+    X(AS, "as", as, \
       "[\"Coerce a series into a compatible datatype without copying it\" type [datatype! " \
       "block! paren! any-path! any-string!] spec [block! paren! any-path! any-string!]]") \
     X(CALL, "call", later, \

@@ -67,6 +67,7 @@ void init() {
     next_number = 1;
     register_entries(entries, NATIVE_COUNT);
     init_compress_methods();
+    init_checksum_methods();
     if (!working_slot) {
         block::make_in(&root::block, 32);
         working_slot = root::count() - 1;

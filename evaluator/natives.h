@@ -212,6 +212,8 @@ struct Refs {
 
 // Interns the method words of compress and decompress (start-up).
 void init_compress_methods();
+// Interns the method words of checksum (start-up).
+void init_checksum_methods();
 
 // A native whose step is not built yet (never called: its entry raises).
 uint32_t later(const int32_t* refs);
