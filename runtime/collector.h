@@ -72,7 +72,9 @@ bool enabled();
 // of use for a while (arena::set_quarantine): a native that holds a raw
 // pointer into a buffer across an allocation then faults at once instead of
 // reading stale bytes. On by default in a KIV_GC_TORTURE build (which
-// collects at every allocation), off otherwise. Fixed series never move.
+// collects at every allocation), off otherwise; the environment variable
+// KIV_GC_MOVING=1 or =0, read by init, overrides the default (any build).
+// Fixed series never move.
 bool set_moving(bool on);
 bool moving();
 
