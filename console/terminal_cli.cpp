@@ -134,7 +134,7 @@ void eval_in_console_catch(const Cell* code, Cell* slot) {
     lexer::scan(wrapper, reinterpret_cast<const uint8_t*>(WRAPPER), sizeof WRAPPER - 1, options, nullptr,
                 &consumed);
     *block::ks_abs_at(wrapper, wrapper->w1 + 1) = *code;
-    uint32_t status = interpreter::eval(wrapper, false);
+    Unwind status = interpreter::eval(wrapper, false);
     if (status != 0) {
         // An exit that found a target below this level: nothing here admits
         // it, so it ends as the language's uncaught throw.

@@ -1050,7 +1050,7 @@ int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b
     // negative number puts `b` first (1); zero keeps them equal.
     Cell args[2] = {*a, *b};
     Cell* saved_top = stack::top;
-    uint32_t code = interpreter::call_values(function, args, 2);
+    Unwind code = interpreter::call_values(function, args, 2);
     if (code) interpreter::raise_unwind(code);
     Cell answer = *(stack::top - 1);
     stack::top = saved_top;

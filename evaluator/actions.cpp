@@ -9,9 +9,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::actions {
 

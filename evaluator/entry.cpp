@@ -19,10 +19,10 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::literal_table {
 

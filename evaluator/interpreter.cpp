@@ -5,31 +5,31 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
-#include "datatypes/scalar.h"
 #include "datatypes/object.h"
+#include "datatypes/scalar.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::interpreter {
 
@@ -385,21 +385,20 @@ inline bool wants(uint32_t ev) {
     return tracing && (trace_mask & ev);
 }
 
-[[gnu::noinline]] uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
+[[gnu::noinline]] Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
     Cell code = c ? code_cell(*c) : none::cell();
     int32_t offset = c ? int32_t(c->pos) : -1;
     return fire_event(ev, c ? &code : nullptr, offset, value, ref);
 }
 
-#define KIV_TRACE(ev, c, value, ref)                                                              \
-    do {                                                                                          \
-        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
-            if (uint32_t trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
-        }                                                                                         \
+#define KIV_TRACE(ev, c, value, ref)                                                            \
+    do {                                                                                        \
+        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                      \
+            if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
+        }                                                                                       \
     } while (0)
 
 // ==== Words ======================================================================================
-
 
 // The value of an op! look-ahead candidate without raising anything: null
 // unless the word is bound and its value can be read.
@@ -518,10 +517,9 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 
 // ==== Calls =======================================================================================
 
-uint32_t eval_expression(Code& c, bool lookahead, bool top_level);
-uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
-                   bool infix);
-uint32_t walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+Unwind eval_expression(Code& c, bool lookahead, bool top_level);
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start, bool infix);
+Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
 // Types that evaluate to themselves (the default case of eval_expression).
 inline bool is_inert(uint32_t type) {
@@ -570,7 +568,7 @@ inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
 // code by its mode, pushes it and checks its type. The entry is read in
 // place before and after the fetch (a fetch evaluates code, which may move
 // the buffer), not copied.
-uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
+Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     uint32_t mode = entry_at(spec, i)->kind_mode & MODE_MASK;
     if (c.pos >= cell_count(c.node)) [[unlikely]] {
         Cell n = name;
@@ -585,7 +583,7 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
             ++c.pos;
             v.clear_new_line();
             stack::push(v);
-        } else if (uint32_t code = eval_expression(c, !single, false)) {
+        } else if (Unwind code = eval_expression(c, !single, false)) {
             return code;
         }
     } else {
@@ -595,13 +593,13 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
         if (mode == MODE_QUOTED) {
             switch (v.type()) {
                 case TYPE_PAREN:
-                    if (uint32_t code = eval(&v, false)) return code;
+                    if (Unwind code = eval(&v, false)) return code;
                     goto pushed;
                 case TYPE_GET_WORD:
                     v = word_value(&v);
                     break;
                 case TYPE_GET_PATH:
-                    if (uint32_t code = walk_path(v, PATH_GET, nullptr, nullptr)) return code;
+                    if (Unwind code = walk_path(v, PATH_GET, nullptr, nullptr)) return code;
                     goto pushed;
                 default:
                     break;
@@ -615,7 +613,7 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
     uint32_t type = stack::top[-1].type();
     if (!accepts(*e, type)) [[unlikely]]
         expect_arg(name, type, e->symbol);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Refinements named by a path, in path order (ordinals), with their activity.
@@ -661,7 +659,7 @@ void call_routine(const Cell& r) {
 }
 
 // Runs an action or native entry, turning an UnwindSignal into its code.
-inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
+inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     try {
         if (fn.type() == TYPE_NATIVE) {
             uint32_t n = fn.w1;
@@ -674,7 +672,7 @@ inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
         actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
         if (!f) fire("internal", "not-done");
         f(refs);
-        return 0;
+        return UNWIND_NONE;
     } catch (const UnwindSignal& s) {
         stack::top = s.top;
         stack::arg_base = s.base;
@@ -682,14 +680,14 @@ inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
     }
 }
 
-uint32_t run_body(const Cell& fn, const Cell& name);
+Unwind run_body(const Cell& fn, const Cell& name);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
-[[gnu::always_inline]] inline uint32_t eval_in_frame(const Cell& b);
+[[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
 
 // A body whose function carries a trace flag: tracing switched as the flag
 // says for the body's run.
-[[gnu::noinline]] uint32_t eval_body_trace_flagged(const Cell& fn, const Cell& body) {
+[[gnu::noinline]] Unwind eval_body_trace_flagged(const Cell& fn, const Cell& body) {
     bool saved = tracing;
     tracing = fn.header & header::FUNC_NO_TRACE ? false : trace_established;
     struct Restore {
@@ -703,8 +701,8 @@ uint32_t run_body(const Cell& fn, const Cell& name);
 // code (refinements from `path` elements `ref_start` on), runs the value and
 // leaves the result in the cell where the frame began. With `infix` the left
 // operand is the topmost value and becomes the first argument in place.
-uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
-                   bool infix) {
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                 bool infix) {
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
     if (!is_callable(type)) fire("internal", "not-done");
@@ -739,16 +737,17 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
             Cell n = name;
             fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
         }
-        if (uint32_t code = fetch_arg(name, spec, i, *c, infix)) return code;
+        if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
     // An operator whose right operand had to be evaluated (a call, a
     // paren): with two integers the result is computed here, under the
     // frame the evaluation of the operand ran in.
-    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER &&
-        !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER &&
+        base[1].type() == TYPE_INTEGER && !tracing &&
+        integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
         stack::unwind();
-        return 0;
+        return UNWIND_NONE;
     }
 
     // Refinements: every slot is laid out absent first, then the ones the
@@ -783,7 +782,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
                         Cell n = name;
                         fire("script", "no-arg", n, word::unbound(ae.symbol));
                     }
-                    if (uint32_t code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
+                    if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
                     Cell v = *--stack::top;
                     if (u.active) base[func ? ae.fpos : ae.npos] = v;
                 }
@@ -797,7 +796,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
 
     KIV_TRACE(EV_CALL, c, &fn, &name);
 
-    uint32_t code;
+    Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
             code = run_body(fn, name);
@@ -819,19 +818,19 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
         stack::top = keeper + 1;
     }
     KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Runs a function!'s body; its frame (type 1) is open and its context
 // values (arguments, flags, locals) sit from the argument base. The result
 // goes to the argument base.
-uint32_t run_body(const Cell& fn, const Cell& name) {
+Unwind run_body(const Cell& fn, const Cell& name) {
     KIV_TRACE(EV_PROLOG, nullptr, &fn, &name);
     // The function's series, read before anything can allocate.
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     Cell compiled = cells[function::CELL_CODE];
     Cell body = cells[function::CELL_BODY];
-    uint32_t code = 0;
+    Unwind code = UNWIND_NONE;
     if (compiled.type() == TYPE_INTEGER) {
         stack::mark_func_on_stack(&body_word(), fn.w1);
         routine::Fn f = routine::lookup(compiled.w2);
@@ -857,11 +856,11 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
     }
     // A return or exit ends here: the stacks were trimmed to the body frame
     // and its result slot holds the value.
-    if (code == UNWIND_RETURN || code == UNWIND_EXIT) code = 0;
+    if (code == UNWIND_RETURN || code == UNWIND_EXIT) code = UNWIND_NONE;
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Paths ==========================================================================================
@@ -885,7 +884,7 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 }
 
 // Evaluates a path (get, set or call form); the final value is pushed.
-uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
+Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
     Cell* path = stack::push(path_in);  // data-stack copies: never moved
     Off node = path->w2;
@@ -906,10 +905,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
         Cell fn = *parent;
         Cell p = *path;
         stack::top = start;
-        if (uint32_t code = exec_call(head, fn, c, &p, first + 1, false)) return code;
+        if (Unwind code = exec_call(head, fn, c, &p, first + 1, false)) return code;
         pc.pos = n;
         KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-        return 0;
+        return UNWIND_NONE;
     }
     Cell* grandparent = stack::push(none::cell());
     Cell* element = stack::push(none::cell());
@@ -925,7 +924,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             el = word_value(&el);
         } else if (el.type() == TYPE_PAREN) {
             Cell* mark = stack::top;
-            if (uint32_t code = eval(&el, false)) return code;
+            if (Unwind code = eval(&el, false)) return code;
             el = *mark;
             stack::top = mark;
         }
@@ -946,10 +945,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             Cell name = el.type() == TYPE_WORD ? el : anon_word();
             Cell p = *path;
             stack::top = start;
-            if (uint32_t code = exec_call(name, result, c, &p, i + 1, false)) return code;
+            if (Unwind code = exec_call(name, result, c, &p, i + 1, false)) return code;
             pc.pos = n;
             KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-            return 0;
+            return UNWIND_NONE;
         }
     }
     if (mode == PATH_SET) write_back(head, path, history, *grandparent);
@@ -958,7 +957,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
     stack::push(final_value);
     pc.pos = n;
     KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Expressions ========================================================================================
@@ -966,7 +965,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
 // The set-word! and set-path! forms, out of line so that eval_expression
 // stays small for the common cases. `v` was read at c.pos - 1; its value
 // goes to `slot`.
-[[gnu::noinline]] uint32_t eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
+[[gnu::noinline]] Unwind eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell v = v_in;
     if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
     const Cell* name = &v;
@@ -976,27 +975,27 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
         name = head.type() == TYPE_WORD ? &head : &anon_word();
     }
     stack::mark(name, stack::MARK_INTERP_NATIVE);
-    if (uint32_t code = eval_expression(c, true, false)) return code;
+    if (Unwind code = eval_expression(c, true, false)) return code;
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
         if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
         context::set_word(&v, &value);
     } else {
-        if (uint32_t code = walk_path(v, PATH_SET, &value, &c)) return code;
+        if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
         stack::top = slot + 1;
     }
     KIV_TRACE(EV_SET, &c, &value, &v);
     stack::unwind();
     *slot = value;
     if (tracing && top_level && (trace_mask & EV_EXPR)) {
-        if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+        if (Unwind code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Evaluates the expression at c.pos and pushes its value (one new cell at
 // the data top on entry); c.pos moves past it.
-uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
+Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
     Cell* slot = stack::top;
     Cell v = *cell_at(c.node, c.pos);
     KIV_TRACE(EV_FETCH, &c, &v, nullptr);
@@ -1011,7 +1010,7 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
                 case TYPE_ACTION:
                 case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
-                    if (uint32_t code = exec_call(v, value, &c, nullptr, 0, false)) return code;
+                    if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
                     break;
                 case TYPE_OP:
                     fire("script", "no-op-arg", v);
@@ -1044,13 +1043,13 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             KIV_TRACE(EV_PUSH, &c, &v, nullptr);
             break;
         case TYPE_GET_PATH:
-            if (uint32_t code = walk_path(v, PATH_GET, nullptr, &c)) return code;
+            if (Unwind code = walk_path(v, PATH_GET, nullptr, &c)) return code;
             break;
         case TYPE_PATH:
-            if (uint32_t code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+            if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (uint32_t code = eval(&v, false)) return code;
+            if (Unwind code = eval(&v, false)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
@@ -1063,7 +1062,7 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (uint32_t code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
+            if (Unwind code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
             break;
         case TYPE_OP:
             fire("internal", "not-done");
@@ -1085,18 +1084,18 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
             ++c.pos;
             stack::top = slot + 1;  // the left operand becomes the first argument
-            if (uint32_t code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+            if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
         }
     }
     if (tracing && top_level && (trace_mask & EV_EXPR)) [[unlikely]]
         return send_event(EV_EXPR, &c, slot, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Evaluates the block value's expressions under the frame the caller has
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
-inline uint32_t eval_in_frame(const Cell& b) {
+inline Unwind eval_in_frame(const Cell& b) {
     PositionGuard guard;
     current_node = b.w2;
     current_index = b.w1;
@@ -1110,11 +1109,11 @@ inline uint32_t eval_in_frame(const Cell& b) {
         do {
             stack::reset();
             current_index = c.pos;
-            if (uint32_t code = eval_expression(c, true, true)) return code;
+            if (Unwind code = eval_expression(c, true, true)) return code;
         } while (c.pos < cell_count(c.node));
     }
     KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Hooks for the object and error layers
@@ -1135,7 +1134,7 @@ Cell position_for_errors() {
 void trace_error_event(const Cell& error) {
     if (!wants(EV_ERROR)) return;
     Cell e = error;
-    fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
+    (void)fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
 }
 
 // The Kiv trace callback and its event filter.
@@ -1182,30 +1181,30 @@ void init() {
     init_stack_guard();
 }
 
-uint32_t eval(const Cell* block, bool keep) {
+Unwind eval(const Cell* block, bool keep) {
     check_machine_stack();
     Cell b = *block;
     stack::mark_eval(&body_word());
-    if (uint32_t code = eval_in_frame(b)) return code;
+    if (Unwind code = eval_in_frame(b)) return code;
     if (keep) {
         stack::unwind_last();
     } else {
         stack::unwind();
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
 namespace {
 
 // eval_next and eval_single: one expression from `index`, with or without
 // the infix look-ahead after it.
-uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
+Unwind eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
         stack::push(unset::cell());
         *next = n;
-        return 0;
+        return UNWIND_NONE;
     }
     PositionGuard guard;
     current_node = b.w2;
@@ -1213,23 +1212,23 @@ uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookah
     current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
-    if (uint32_t code = eval_expression(c, lookahead, false)) return code;
+    if (Unwind code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
+Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, true);
 }
 
-uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next) {
+Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, false);
 }
 
-uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {
+Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {
     check_machine_stack();
     Cell fn = source_of(fn_in);
     Cell name = name_in ? *name_in : anon_word();
@@ -1313,7 +1312,7 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
     }
     stack::top = end;
 
-    uint32_t code;
+    Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
             if ((code = run_body(fn, name))) return code;
@@ -1328,28 +1327,28 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
             stack::unwind();
             break;
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
+Unwind call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
     Cell f = *fn;
     Cell* first = stack::top;
     for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
     return call_pushed(name, &f, first, false);
 }
 
-uint32_t run_function(const Cell* fn, Off) {
+Unwind run_function(const Cell* fn, Off) {
     Cell f = *fn;
     return run_body(f, anon_word());
 }
 
-uint32_t eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
+Unwind eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
     Cell p = *path;
     Cell v = value ? *value : unset::cell();
     if (block && next) {
         Cell b = *block;
         Code c{b.w2, *next, b.w1, b.type()};
-        uint32_t code = walk_path(p, mode, value ? &v : nullptr, &c);
+        Unwind code = walk_path(p, mode, value ? &v : nullptr, &c);
         *next = c.pos;
         return code;
     }
@@ -1432,7 +1431,7 @@ void restore_trace(const TraceState& saved) {
     trace_error = tracing ? trace_error_event : nullptr;
 }
 
-uint32_t trace_begin(const Cell* callback) {
+Unwind trace_begin(const Cell* callback) {
     Cell cb = *callback;
     if (cb.type() != TYPE_FUNCTION) fire("script", "invalid-arg", cb);
     *root::at(callback_slot) = cb;
@@ -1450,19 +1449,19 @@ void trace_begin_hook(TraceHook hook, uint32_t mask) {
     trace_established = true;
     tracing = true;
     trace_error = trace_error_event;
-    fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+    (void)fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);  // a C++ receiver runs no Kiv code
 }
 
-uint32_t trace_end() {
-    uint32_t code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
+Unwind trace_end() {
+    Unwind code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
     tracing = false;
     trace_established = false;
     trace_error = nullptr;
     return code;
 }
 
-uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
-    if (!tracing || !(trace_mask & event)) return 0;
+Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
+    if (!tracing || !(trace_mask & event)) return UNWIND_NONE;
     Cell none_cell = none::cell();
     Cell code_v = code ? *code : none_cell;
     Cell value_v = value && value->type() != TYPE_UNSET ? *value : none_cell;
@@ -1478,10 +1477,10 @@ uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell
     if (trace_hook) {
         trace_hook(event, code_v, code ? offset : -1, value_v, ref_v, base, top);
         stack::top = saved_top;
-        return 0;
+        return UNWIND_NONE;
     }
     Cell cb = *root::at(callback_slot);
-    if (cb.type() != TYPE_FUNCTION) return 0;
+    if (cb.type() != TYPE_FUNCTION) return UNWIND_NONE;
     Cell* args = stack::top;
     stack::push(event_word(event));
     stack::push(code_v);
@@ -1490,13 +1489,13 @@ uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell
     stack::push(ref_v);
     stack::push(Cell{TYPE_PAIR, 0, uint32_t(base), uint32_t(top)});
     const Cell& frame_name = fixed::words[fixed::W_INTERP_CALLBACK];
-    if (uint32_t c = call_pushed(&frame_name, &cb, args, false)) return c;
+    if (Unwind c = call_pushed(&frame_name, &cb, args, false)) return c;
     stack::top = saved_top;
     stack::frames_top = saved_frames;
-    return 0;
+    return UNWIND_NONE;
 }
 
-void raise_unwind(uint32_t code) {
+void raise_unwind(Unwind code) {
     if (code) throw UnwindSignal{code, stack::top, stack::arg_base};
 }
 

@@ -5,28 +5,28 @@
 #include <cstring>
 #include <memory>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer_state.h"
 #include "evaluator/lexer_values.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::lexer {
 
 CallbackInvoker invoke_callback = nullptr;
-uint32_t pending_exit = 0;
+Unwind pending_exit = UNWIND_NONE;
 
 namespace {
 
@@ -996,7 +996,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t size, const Options& o, co
         st.mask = event_mask(o.callback);
     }
     LiveRun linked(st);
-    pending_exit = 0;
+    pending_exit = UNWIND_NONE;
     int32_t result = 0;
     if (!o.scan) {
         try {
@@ -1091,7 +1091,7 @@ int32_t load(Cell* out, const Cell* input, int32_t length, const Options& o, uin
     return r;
 }
 
-uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
+Unwind transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if (!initialized) init();
     Cell src = *src_arg;
     Cell* const saved_top = stack::top;
@@ -1132,7 +1132,7 @@ uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if ((a.prescan || a.scan) && length == 0) {
         stack::top = saved_top;
         *result = none::cell();
-        return 0;
+        return UNWIND_NONE;
     }
     Options o;
     o.one = a.next || a.one || a.scan;
@@ -1155,7 +1155,7 @@ uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if (a.into && a.into->type() == TYPE_BLOCK) value = *a.into;
     stack::top = saved_top;
     *result = value;
-    return 0;
+    return UNWIND_NONE;
 }
 
 namespace {
@@ -1189,7 +1189,7 @@ bool call_callback(const Cell* callback, Cell* args) {
     for (int i = 0; i < 5; ++i) stack::push(args[i]);
     const Cell fn = *callback;
     const Cell name = fixed::words[fixed::W_LEXER_CALLBACK];
-    if (const uint32_t code = interpreter::call_pushed(&name, &fn, first, false)) throw CallbackExit{code};
+    if (const Unwind code = interpreter::call_pushed(&name, &fn, first, false)) throw CallbackExit{code};
     const Cell answer = first[0];
     // The argument cells are the function's values: the input as the
     // callback left it is still in the second one.

@@ -79,7 +79,7 @@ void init_compress_methods() {
 }
 
 // compress data method
-uint32_t compress(const int32_t*) {
+Unwind compress(const int32_t*) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_compress, deflate::compress, deflate::gzip_compress};
     const Codec codec = codecs[method_of(base + 1)];
@@ -100,11 +100,11 @@ uint32_t compress(const int32_t*) {
     uint32_t in_len;
     binary_bytes(input, &in_len);
     run_codec(codec, input, uint64_t(in_len) + 32);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // decompress data method /size sz
-uint32_t decompress(const int32_t* refs) {
+Unwind decompress(const int32_t* refs) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_decompress, deflate::decompress, deflate::gunzip};
     const Method method = method_of(base + 1);
@@ -125,7 +125,7 @@ uint32_t decompress(const int32_t* refs) {
         capacity = size;
     }
     run_codec(codec, base, capacity);
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

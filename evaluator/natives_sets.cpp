@@ -22,7 +22,7 @@ inline bool is_block_set(uint32_t t) {
 }
 
 template <uint32_t N>
-uint32_t do_set_op(const int32_t* refs, int32_t op) {
+Unwind do_set_op(const int32_t* refs, int32_t op) {
     Cell* a = stack::arg_base;
     Refs<N> r{refs};
     bool case_sensitive = r.template has<"case">();
@@ -63,28 +63,28 @@ uint32_t do_set_op(const int32_t* refs, int32_t op) {
     }
     *a = result;
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t union_(const int32_t* refs) {
+Unwind union_(const int32_t* refs) {
     return do_set_op<N_UNION>(refs, block::SET_UNION);
 }
-uint32_t intersect(const int32_t* refs) {
+Unwind intersect(const int32_t* refs) {
     return do_set_op<N_INTERSECT>(refs, block::SET_INTERSECT);
 }
-uint32_t unique(const int32_t* refs) {
+Unwind unique(const int32_t* refs) {
     return do_set_op<N_UNIQUE>(refs, block::SET_UNIQUE);
 }
-uint32_t difference(const int32_t* refs) {
+Unwind difference(const int32_t* refs) {
     return do_set_op<N_DIFFERENCE>(refs, block::SET_DIFFERENCE);
 }
-uint32_t exclude(const int32_t* refs) {
+Unwind exclude(const int32_t* refs) {
     return do_set_op<N_EXCLUDE>(refs, block::SET_EXCLUDE);
 }
 
-uint32_t complement_q(const int32_t*) {
+Unwind complement_q(const int32_t*) {
     // The argument's type is tested whatever the check flag says.
     Cell* a = stack::arg_base;
     if (a->type() != TYPE_BITSET)
@@ -93,7 +93,7 @@ uint32_t complement_q(const int32_t*) {
     bool complemented = (buffer_of(a->w2)->flags & series_flag::COMPLEMENT) != 0;
     *a = logic::cell(complemented);
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

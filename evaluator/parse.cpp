@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -19,9 +19,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_internal.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -191,7 +191,7 @@ uint32_t send_event(Parser& p, uint32_t bit) {
     }
     Cell fn = *p.callback;
     Cell name = fixed::words[fixed::W_PARSE_CALLBACK];
-    uint32_t code = interpreter::call_pushed(&name, &fn, first, false);
+    Unwind code = interpreter::call_pushed(&name, &fn, first, false);
     if (code) return code;
     Cell answer = *first;
     stack::top = p.work_top;
@@ -313,13 +313,13 @@ Cell word_value(const Cell& word) {
     return *context::get_word(&w);
 }
 
-uint32_t eval_paren(Parser& p, const Cell& paren) {
+Unwind eval_paren(Parser& p, const Cell& paren) {
     stack::top = p.work_top;
     Cell v = paren;
-    if (uint32_t code = interpreter::eval(&v, false)) return code;
+    if (Unwind code = interpreter::eval(&v, false)) return code;
     *p.paren_value = *p.work_top;
     stack::top = p.work_top;
-    return 0;
+    return UNWIND_NONE;
 }
 
 void init() {
@@ -343,8 +343,8 @@ uint32_t input_stack_cells() {
 
 // ---- The engine -------------------------------------------------------------------------------
 
-uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
-                 Cell* result) {
+Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
+               Cell* result) {
     if (!rule_stack) init();
     Parser p;
     Cell in = *input, rl = *rules;
@@ -375,17 +375,17 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
     refresh_end(p);
     p.rp = int32_t(p.rules->w1) - 1;
 
-    uint32_t code = 0;
+    Unwind code = UNWIND_NONE;
     State state = S_PUSH_BLOCK;
     bool new_block = false;  // push block: the value in p.value becomes the current block
 
-#define EVENT(bit)                                                   \
-    do {                                                             \
-        if (p.mask & (bit)) {                                        \
-            uint32_t c_ = send_event(p, (bit));                      \
-            if (c_ == STOPPED) goto stopped;                         \
-            if (c_) return c_;                                       \
-        }                                                            \
+#define EVENT(bit)                              \
+    do {                                        \
+        if (p.mask & (bit)) {                   \
+            uint32_t c_ = send_event(p, (bit)); \
+            if (c_ == STOPPED) goto stopped;    \
+            if (c_) return Unwind(c_);          \
+        }                                       \
     } while (0)
 
     for (;;) {
@@ -663,7 +663,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                     }
                     case TYPE_PAREN: {
                         Cell v = p.value;
-                        if (uint32_t c = eval_paren(p, v)) return c;
+                        if (Unwind c = eval_paren(p, v)) return c;
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
@@ -733,7 +733,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                         if (last && kw != KW_WHILE) parse_error("parse-end", word);
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
-                        p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
+                        p.count_cell = kw == KW_SOME  ? triple::cell(1, -1, 1)
                                        : kw == KW_OPT ? triple::cell(0, 1, 1)
                                                       : triple::cell(0, -1, 1);
                         state = S_PUSH_RULE;
@@ -784,7 +784,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                         if (!next || next->type() != TYPE_PAREN) parse_error("parse-end", word);
                         Cell paren = *next;
                         ++p.rp;
-                        if (uint32_t c = eval_paren(p, paren)) return c;
+                        if (Unwind c = eval_paren(p, paren)) return c;
                         refresh_rules(p);
                         refresh_end(p);
                         p.match = truthy(*p.paren_value);
@@ -1010,7 +1010,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                     case K_CHANGE:
                     case K_CHANGE_ONLY:
                         p.paren_ran = false;
-                        if (uint32_t c = finish_change(p, frame, kind == K_CHANGE_ONLY)) return c;
+                        if (Unwind c = finish_change(p, frame, kind == K_CHANGE_ONLY)) return c;
                         if (p.paren_ran) EVENT(EV_PAREN);
                         break;
                     case K_COLLECT:
@@ -1047,13 +1047,13 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
             case S_EXIT:
                 *result = p.result_made ? *p.result : logic::cell(p.match);
                 stack::top = p.work_top;
-                return 0;
+                return UNWIND_NONE;
         }
     }
 stopped:
     *result = logic::cell(p.match);
     stack::top = p.work_top;
-    return 0;
+    return UNWIND_NONE;
 #undef EVENT
 }
 

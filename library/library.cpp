@@ -322,7 +322,7 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
 void eval_top(const Cell* code) {
     TopGuard guard;
     Cell* held = stack::push(*code);
-    uint32_t status = interpreter::eval(held, false);
+    Unwind status = interpreter::eval(held, false);
     if (status != 0) {
         // Nothing at this level admits an exit: the stacks were trimmed to a
         // frame that is not ours, which cannot happen with an empty frame

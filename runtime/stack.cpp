@@ -153,7 +153,7 @@ static Cell* trim_to(Frame* target) {
     return base;
 }
 
-uint32_t throw_break(bool has_value, bool is_continue) {
+Unwind throw_break(bool has_value, bool is_continue) {
     Cell value = *arg_base;
     Frame* target = search(
         frames_top - frames_bottom - 1, [](const Frame* r) { return r->type() == FRAME_LOOP; },
@@ -163,7 +163,7 @@ uint32_t throw_break(bool has_value, bool is_continue) {
     return is_continue ? UNWIND_CONTINUE : UNWIND_BREAK;
 }
 
-uint32_t throw_exit(bool has_value, bool from_top) {
+Unwind throw_exit(bool has_value, bool from_top) {
     Cell value = *arg_base;
     ptrdiff_t start = frames_top - frames_bottom - 1;
     if (!from_top) --start;  // skip the native frame of return/exit
@@ -186,7 +186,8 @@ static bool catch_takes(const Frame* r, const Cell& name) {
         bool named = false;
         for (const Cell *w = b->head_cell() + want.w1, *end = b->tail_cell(); w < end; ++w) {
             if (w->type() != TYPE_WORD) return true;  // the catch raises invalid-refine-arg
-            if (name.type() == TYPE_WORD && canonical_symbol(w->w2) == canonical_symbol(name.w2)) named = true;
+            if (name.type() == TYPE_WORD && canonical_symbol(w->w2) == canonical_symbol(name.w2))
+                named = true;
         }
         return named;
     }
@@ -194,7 +195,7 @@ static bool catch_takes(const Frame* r, const Cell& name) {
            canonical_symbol(want.w2) == canonical_symbol(name.w2);
 }
 
-uint32_t throw_value(uint32_t code) {
+Unwind throw_value(Unwind code) {
     Cell value = arg_base[0];
     Cell name = arg_base + 1 < top ? arg_base[1] : Cell{TYPE_NONE, 0, 0, 0};
     ptrdiff_t start = frames_top - frames_bottom - 1;
