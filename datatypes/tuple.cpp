@@ -32,7 +32,7 @@ Cell make(const uint8_t bytes[12], uint32_t len) {
 namespace {
 
 [[noreturn]] void bad_to_arg(const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_TUPLE), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TUPLE), spec);
 }
 
 int hex_digit(uint32_t c) {
@@ -47,11 +47,11 @@ Cell from_issue(const Cell* issue) {
     const std::string_view text = symbol::name_view(issue->w2);
     int d[8];
     const size_t n = text.size();
-    if (n != 3 && n != 6 && n != 8) fire("script", "invalid-data", *issue);
+    if (n != 3 && n != 6 && n != 8) fire({"script", "invalid-data"}, *issue);
     for (size_t i = 0; i < n; ++i) {
         const uint32_t c = uint8_t(text[i]) & 0x7F;
         d[i] = c < 32 ? -1 : hex_digit(c);
-        if (d[i] < 0) fire("script", "invalid-data", *issue);
+        if (d[i] < 0) fire({"script", "invalid-data"}, *issue);
     }
     uint8_t b[12] = {};
     uint32_t len = 3;
@@ -159,7 +159,7 @@ void do_math(int32_t op) {
     Cell* right = left + 1;
     if (left->type() != TYPE_TUPLE) {
         if (op == OP_SUB || op == OP_DIV)
-            fire("script", "not-related", scalar::word(integer::detail::op_name(op)), datatype::cell(left->type()));
+            fire({"script", "not-related"}, scalar::word(integer::detail::op_name(op)), datatype::cell(left->type()));
         const Cell t = *left;
         copy_cell(right, left);
         *right = t;
@@ -180,7 +180,7 @@ void do_math(int32_t op) {
                     case OP_MUL: r = a[i] * f; break;
                     case OP_DIV: r = a[i] / f; break;
                     case OP_REM: r = std::fmod(double(a[i]), f); break;
-                    default: fire("script", "invalid-type", datatype::cell(rt));
+                    default: fire({"script", "invalid-type"}, datatype::cell(rt));
                 }
                 a[i] = clamp(std::trunc(r));
             }
@@ -195,7 +195,7 @@ void do_math(int32_t op) {
             len = std::max(len, length(right));
             break;
         default:
-            fire("script", "invalid-type", datatype::cell(rt));
+            fire({"script", "invalid-type"}, datatype::cell(rt));
     }
     for (uint32_t i = 0; i < len; ++i) {
         const int32_t y = rt == TYPE_INTEGER ? integer::get(right) : int32_t(b[i]);
@@ -234,20 +234,20 @@ int32_t length_q(Cell* value) {
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     if (index_cell->type() != TYPE_INTEGER || index < 1 || uint32_t(index) > length(value))
-        fire("script", "out-of-range", *index_cell);
+        fire({"script", "out-of-range"}, *index_cell);
     uint8_t a[12];
     get_bytes(value, a);
     return scalar::result(integer::cell(a[index - 1]));
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
-    if (element->type() != TYPE_INTEGER) fire("script", "invalid-type", datatype::cell(element->type()));
+    if (element->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(element->type()));
     const int32_t index = integer::get(element);
     if (!value) return pick(parent, index, element);
     const uint32_t vt = value->type();
-    if (vt != TYPE_INTEGER && vt != TYPE_NONE) fire("script", "invalid-type", datatype::cell(vt));
+    if (vt != TYPE_INTEGER && vt != TYPE_NONE) fire({"script", "invalid-type"}, datatype::cell(vt));
     const uint32_t len = length(parent);
-    if (index < 1 || uint32_t(index) > len) fire("script", "out-of-range", *element);
+    if (index < 1 || uint32_t(index) > len) fire({"script", "out-of-range"}, *element);
     uint8_t a[12];
     get_bytes(parent, a);
     if (vt == TYPE_NONE) {
@@ -278,16 +278,16 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
     uint32_t n = len, step = 1;
     if (part) {
         if (part->type() != TYPE_INTEGER)
-            fire("script", "invalid-refine-arg", scalar::word("part"), *part);
-        if (integer::get(part) < 0) fire("script", "out-of-range", *part);
+            fire({"script", "invalid-refine-arg"}, scalar::word("part"), *part);
+        if (integer::get(part) < 0) fire({"script", "out-of-range"}, *part);
         n = std::min(uint32_t(integer::get(part)), len);
     }
     if (skip) {
         if (skip->type() != TYPE_INTEGER)
-            fire("script", "invalid-refine-arg", scalar::word("skip"), *skip);
-        if (integer::get(skip) < 1) fire("script", "out-of-range", *skip);
+            fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
+        if (integer::get(skip) < 1) fire({"script", "out-of-range"}, *skip);
         step = uint32_t(integer::get(skip));
-        if (n < step || n % step != 0) fire("script", "invalid-refine-arg", scalar::word("skip"), *skip);
+        if (n < step || n % step != 0) fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
     }
     uint8_t a[12];
     get_bytes(value, a);

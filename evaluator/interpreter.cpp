@@ -180,7 +180,7 @@ Off build_typed_spec(const Cell* fn_in) {
                 break;
             }
             case TYPE_SET_WORD: {
-                if (symbol::resolve(v.w2) != ret) fire("script", "bad-func-def", v);
+                if (symbol::resolve(v.w2) != ret) fire({"script", "bad-func-def"}, v);
                 in_local = false;
                 if (i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK) {
                     Cell types = *block::ks_abs_at(&spec, ++i);
@@ -345,7 +345,7 @@ void init_stack_guard() {
 
 [[noreturn]] void machine_overflow() {
     cycles::reset();
-    fire("internal", "stack-overflow");
+    fire({"internal", "stack-overflow"});
 }
 
 inline void check_machine_stack() {
@@ -556,7 +556,7 @@ inline bool operator_at(const Code& c, uint32_t pos) {
 
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
-    fire("script", "expect-arg", n, datatype::cell(type), word::unbound(symbol));
+    fire({"script", "expect-arg"}, n, datatype::cell(type), word::unbound(symbol));
 }
 
 inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
@@ -572,7 +572,7 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     uint32_t mode = entry_at(spec, i)->kind_mode & MODE_MASK;
     if (c.pos >= cell_count(c.node)) [[unlikely]] {
         Cell n = name;
-        fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
+        fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
     }
     if (mode == MODE_EVAL) [[likely]] {
         // An inert value (a block, a number, ...) with no operator after it
@@ -628,19 +628,19 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
     uint32_t n = cell_count(path.w2);
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
-        if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire("script", "bad-refine", el);
+        if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
         int32_t r = find_ref(spec, symbol::resolve(el.w2));
         if (r < 0) {
             Cell nm = name;
             Cell w = el;
             w.set_type(TYPE_WORD);
             w.clear_new_line();
-            fire("script", "no-refine", nm, w);
+            fire({"script", "no-refine"}, nm, w);
         }
         for (const RefUse& u : out)
             if (u.ordinal == uint32_t(r)) {
                 Cell p = path;
-                fire("script", "dup-refine", p);
+                fire({"script", "dup-refine"}, p);
             }
         bool active = true;
         if (el.type() == TYPE_GET_WORD) {
@@ -654,7 +654,7 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
 // Calls a routine whose arguments are in place from the argument base.
 void call_routine(const Cell& r) {
     routine::Fn f = routine::lookup(routine::code_of(&r));
-    if (!f) fire("internal", "routines");
+    if (!f) fire({"internal", "routines"});
     f(stack::arg_base);
 }
 
@@ -665,12 +665,12 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
             uint32_t n = fn.w1;
             natives::NativeFn f =
                 n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
-            if (!f) fire("internal", "not-done");
+            if (!f) fire({"internal", "not-done"});
             return f(false, refs);
         }
         uint32_t slot = fn.w1;
         actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
-        if (!f) fire("internal", "not-done");
+        if (!f) fire({"internal", "not-done"});
         f(refs);
         return UNWIND_NONE;
     } catch (const UnwindSignal& s) {
@@ -705,7 +705,7 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
                  bool infix) {
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
-    if (!is_callable(type)) fire("internal", "not-done");
+    if (!is_callable(type)) fire({"internal", "not-done"});
     Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, locals = hp->locals;
@@ -735,7 +735,7 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
         }
         if (!c) [[unlikely]] {
             Cell n = name;
-            fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
+            fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
         }
         if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
@@ -780,7 +780,7 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
                     SpecEntry ae = spec_entry(spec, idx + 1 + k);
                     if (!c) {
                         Cell n = name;
-                        fire("script", "no-arg", n, word::unbound(ae.symbol));
+                        fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
                     }
                     if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
                     Cell v = *--stack::top;
@@ -834,7 +834,7 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     if (compiled.type() == TYPE_INTEGER) {
         stack::mark_func_on_stack(&body_word(), fn.w1);
         routine::Fn f = routine::lookup(compiled.w2);
-        if (!f) fire("internal", "routines");
+        if (!f) fire({"internal", "routines"});
         Cell* args = arena::ptr<Cell>(context::cell(fn.w1)->w2);
         f(args);
         *stack::arg_base = *args;
@@ -890,18 +890,18 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
     Off node = path->w2;
     uint32_t first = path->w1;
     uint32_t n = cell_count(node);
-    if (first >= n) fire("script", "empty-path");
+    if (first >= n) fire({"script", "empty-path"});
     Code pc{node, first, first, path->type()};
     KIV_TRACE(EV_ENTER, &pc, path, nullptr);
     Cell head = *cell_at(node, first);
     KIV_TRACE(EV_FETCH, &pc, &head, nullptr);
-    if (head.type() != TYPE_WORD) fire("script", "word-first", *path);
+    if (head.type() != TYPE_WORD) fire({"script", "word-first"}, *path);
     Cell* value = stack::push(value_in ? *value_in : unset::cell());
     Cell* parent = stack::push(word_value(&head));
-    if (parent->type() == TYPE_UNSET) fire("script", "unset-path", *path, head);
+    if (parent->type() == TYPE_UNSET) fire({"script", "unset-path"}, *path, head);
     if (is_callable(parent->type())) {
-        if (mode == PATH_SET) fire("script", "invalid-path-set", *path);
-        if (mode == PATH_GET) fire("script", "invalid-path-get", *path);
+        if (mode == PATH_SET) fire({"script", "invalid-path-set"}, *path);
+        if (mode == PATH_GET) fire({"script", "invalid-path-get"}, *path);
         Cell fn = *parent;
         Cell p = *path;
         stack::top = start;
@@ -928,7 +928,7 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
             el = *mark;
             stack::top = mark;
         }
-        if (el.type() == TYPE_UNSET) fire("script", "invalid-path", *path, el);
+        if (el.type() == TYPE_UNSET) fire({"script", "invalid-path"}, *path, el);
         *element = el;
         bool last = i + 1 == n;
         if (mode == PATH_SET) {
@@ -967,7 +967,7 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
 // goes to `slot`.
 [[gnu::noinline]] Unwind eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell v = v_in;
-    if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
+    if (c.pos >= cell_count(c.node)) fire({"script", "need-value"}, v);
     const Cell* name = &v;
     Cell head;
     if (v.type() == TYPE_SET_PATH) {
@@ -978,7 +978,7 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
     if (Unwind code = eval_expression(c, true, false)) return code;
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
-        if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
+        if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
         context::set_word(&v, &value);
     } else {
         if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
@@ -1005,7 +1005,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             Cell value = word_value(&v);
             switch (value.type()) {
                 case TYPE_UNSET:
-                    fire("script", "no-value", v);
+                    fire({"script", "no-value"}, v);
                 case TYPE_NATIVE:
                 case TYPE_ACTION:
                 case TYPE_FUNCTION:
@@ -1013,7 +1013,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
                     if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
                     break;
                 case TYPE_OP:
-                    fire("script", "no-op-arg", v);
+                    fire({"script", "no-op-arg"}, v);
                 default:
                     stack::push(value);
                     KIV_TRACE(EV_PUSH, &c, &value, nullptr);
@@ -1053,7 +1053,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
-                fire("internal", "kiv-system");
+                fire({"internal", "kiv-system"});
             v.clear_new_line();
             stack::push(v);
             KIV_TRACE(EV_PUSH, &c, &v, nullptr);
@@ -1065,7 +1065,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             if (Unwind code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
             break;
         case TYPE_OP:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         default:
             v.clear_new_line();
             stack::push(v);
@@ -1234,13 +1234,13 @@ Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with
     Cell name = name_in ? *name_in : anon_word();
     uint32_t type = fn.type();
     if (!is_callable(type)) {
-        fire("script", "invalid-arg", fn);
+        fire({"script", "invalid-arg"}, fn);
     }
     Off spec = typed_spec(&fn);
     SpecHeader h = *spec_header(spec);
     bool func = type == TYPE_FUNCTION;
     uint32_t given = uint32_t(stack::top - args);
-    if (given < h.fixed) fire("script", "no-arg", name, word::unbound(spec_entry(spec, given).symbol));
+    if (given < h.fixed) fire({"script", "no-arg"}, name, word::unbound(spec_entry(spec, given).symbol));
     for (uint32_t i = 0; i < h.fixed; ++i) check_type(name, spec_entry(spec, i), args + i);
 
     int32_t small_refs[32];
@@ -1268,7 +1268,7 @@ Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with
                 SpecEntry e = spec_entry(spec, i);
                 if (e.fpos == missing) sym = e.symbol;
             }
-            fire("script", "no-arg", name, word::unbound(sym));
+            fire({"script", "no-arg"}, name, word::unbound(sym));
         }
         stack::top = args + full;
         // Refinement flags decide; arguments of absent refinements become none.
@@ -1433,7 +1433,7 @@ void restore_trace(const TraceState& saved) {
 
 Unwind trace_begin(const Cell* callback) {
     Cell cb = *callback;
-    if (cb.type() != TYPE_FUNCTION) fire("script", "invalid-arg", cb);
+    if (cb.type() != TYPE_FUNCTION) fire({"script", "invalid-arg"}, cb);
     *root::at(callback_slot) = cb;
     trace_hook = nullptr;
     trace_mask = callback_mask(cb);

@@ -4,7 +4,7 @@
 // the structural scanners (containers, paths, braced strings, points,
 // commas, construction syntax) and the value loaders, and collects the
 // values in the shared output buffer, from which the result block is copied
-// at the end. Syntax errors are raised with fire("syntax", ...), the
+// at the end. Syntax errors are raised with fire({"syntax", ...}), the
 // arguments being "(line N)", the datatype in error (for `invalid`) or the
 // missing character (for `missing`), and the near text: at most 30 bytes of
 // the input from where the error was found, cut before a line feed and at a

@@ -27,7 +27,7 @@ const char* const SPECS[NATIVE_COUNT] = {
 };
 
 Unwind later(const int32_t*) {
-    fire("internal", "not-done");
+    fire({"internal", "not-done"});
 }
 
 namespace {
@@ -41,7 +41,7 @@ uint32_t working_slot = 0;
 template <uint32_t N, auto F>
 Unwind entry(bool check, const int32_t* refs) {
     if constexpr (F == &later) {
-        fire("internal", "not-done", word::load(NAMES[N - 1]));
+        fire({"internal", "not-done"}, word::load(NAMES[N - 1]));
     } else {
         if (check) check_args(N, ARITY<N>);
         return F(refs);
@@ -79,7 +79,7 @@ Cell working_block() {
 
 bool strict_true(const Cell* v) {
     uint32_t t = v->type();
-    if (t == TYPE_UNSET) fire("script", "no-return");
+    if (t == TYPE_UNSET) fire({"script", "no-return"});
     return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->w1 == 0));
 }
 

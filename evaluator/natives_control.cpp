@@ -106,9 +106,9 @@ uint32_t loop_words(const Cell* words) {
     if (words->type() == TYPE_WORD) return 1;
     uint32_t n = cells_of(words);
     uint32_t count = words->w1 < n ? n - words->w1 : 0;
-    if (count == 0) fire("script", "invalid-arg", *words);
+    if (count == 0) fire({"script", "invalid-arg"}, *words);
     for (uint32_t i = words->w1; i < n; ++i)
-        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire("script", "invalid-arg", *words);
+        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
     return count;
 }
 inline Cell loop_word(const Cell* words, uint32_t k) {
@@ -217,7 +217,7 @@ Unwind while_(const int32_t*) {
     for (;;) {
         stack::reset();
         Unwind code = interpreter::eval(cond, true);
-        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire("throw", "while-cond");
+        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
         if (code) return code;
         if (!strict_true(stack::arg_base)) break;
         stack::reset();
@@ -308,7 +308,7 @@ Unwind foreach (const int32_t*) {
     Cell* body = arg(2);
     uint32_t count = loop_words(words);
     bool is_map = series->type() == TYPE_MAP;
-    if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire("script", "invalid-arg", *words);
+    if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire({"script", "invalid-arg"}, *words);
     uint32_t map_pos = 0;
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when no pass runs
@@ -331,7 +331,7 @@ Unwind forall(const int32_t*) {
     Cell* body = arg(1);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
     if (!series::is_series(start->type())) {
-        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), word);
+        fire({"script", "expect-arg"}, word::load("forall"), datatype::cell(start->type()), word);
     }
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when the series starts at its tail
@@ -349,7 +349,7 @@ Unwind forall(const int32_t*) {
         }
         if (end == PASS_UNWIND) return code;
         Cell now = *context::get_word(&word);
-        if (now.type() != start->type() || now.w2 != start->w2) fire("script", "bad-loop-series", now);
+        if (now.type() != start->type() || now.w2 != start->w2) fire({"script", "bad-loop-series"}, now);
         now.w1 += 1;
         set_word(word, now);
     }
@@ -364,7 +364,7 @@ Unwind remove_each(const int32_t*) {
     Cell* data = arg(1);
     Cell* body = arg(2);
     uint32_t count = loop_words(words);
-    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire("script", "invalid-arg", *data);
+    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire({"script", "invalid-arg"}, *data);
     Cell* given = stack::push(*data);  // the result: the series at its original position
     Cell* cursor = stack::push(*data);
     stack::mark_loop(&body_word());
@@ -439,7 +439,7 @@ Unwind case_(const int32_t* refs) {
         if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
         Cell cond = *mark;
         stack::top = mark;
-        if (i >= cells_of(&blk)) fire("script", "need-value", fixed::symbol_words[fixed::SW_CASE]);
+        if (i >= cells_of(&blk)) fire({"script", "need-value"}, fixed::symbol_words[fixed::SW_CASE]);
         matched = false;
         if (!strict_true(&cond)) {
             ++i;

@@ -23,7 +23,7 @@ uint32_t base_argument(const int32_t* refs) {
     const Cell* arg = Refs<N>{refs}.template arg<"base">();
     if (!arg) return 64;
     int32_t base = int32_t(arg->w2);
-    if (arg->type() != TYPE_INTEGER || !base_codecs::known_base(base)) fire("script", "invalid-arg", *arg);
+    if (arg->type() != TYPE_INTEGER || !base_codecs::known_base(base)) fire({"script", "invalid-arg"}, *arg);
     return uint32_t(base);
 }
 

@@ -69,7 +69,7 @@ inline Cell* args_in_place(uint32_t count) {
 }
 // The /into target of reduce and compose must be a block-like series.
 inline void check_target(const Cell* out) {
-    if (!series::is_block_like(out->type())) fire("script", "invalid-arg", *out);
+    if (!series::is_block_like(out->type())) fire({"script", "invalid-arg"}, *out);
 }
 // The result slot receives the value and the data top comes back above it.
 inline Unwind result(const Cell& v) {
@@ -202,7 +202,7 @@ Unwind eval_value(Cell* slot) {
     switch (slot->type()) {
         case TYPE_WORD: {
             Cell v = *context::get_word(slot);
-            if (v.type() == TYPE_UNSET) fire("script", "no-value", *slot);
+            if (v.type() == TYPE_UNSET) fire({"script", "no-value"}, *slot);
             if (is_function_type(v.type())) break;  // a call: the interpreter fetches its arguments
             *slot = v;
             stack::top = slot + 1;
@@ -313,7 +313,7 @@ namespace {
 Unwind do_block(Cell* a, bool expand, bool next) {
     clip_index(a);
     // The preprocessor is a library module that does not exist yet.
-    if (expand) fire("internal", "not-done");
+    if (expand) fire({"internal", "not-done"});
     if (next) {
         Cell blk = *a;
         uint32_t after = blk.w1;
@@ -337,7 +337,7 @@ Unwind do_value(Cell* a, bool expand, bool next) {
         case TYPE_HASH:
             return do_block(a, expand, next);
         case TYPE_STRING: {
-            if (!runtime::lexer_load) fire("internal", "not-done");
+            if (!runtime::lexer_load) fire({"internal", "not-done"});
             Cell* loaded = stack::push(NONE_CELL);
             runtime::lexer_load(a, loaded);
             *a = *loaded;
@@ -355,7 +355,7 @@ Unwind do_value(Cell* a, bool expand, bool next) {
         case TYPE_FILE:
         case TYPE_URL:
             // Script files are run by the library's loader, a later module.
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         case TYPE_ERROR:
             return UNWIND_NONE;  // raised by the caller once tracing is over
         default: {
@@ -379,7 +379,7 @@ Unwind do_(const int32_t* refs) {
     stack::Frame* own = stack::ctop();
     bool by_interpreter = own && stack::eval_q(own, true);
     if (next) {
-        if (a[2].type() != TYPE_WORD) fire("script", "invalid-arg", a[2]);
+        if (a[2].type() != TYPE_WORD) fire({"script", "invalid-arg"}, a[2]);
         context::get_word(a + 2);  // a word without a context fails before anything runs
     }
 
@@ -471,9 +471,9 @@ Unwind get(const int32_t* refs) {
         stack::top = a + 1;
         return UNWIND_NONE;
     }
-    if (!word::any_word_type(t)) fire("script", "invalid-arg", *a);
+    if (!word::any_word_type(t)) fire({"script", "invalid-arg"}, *a);
     Cell v = *context::get_word(a);
-    if (!any && v.type() == TYPE_UNSET) fire("script", "no-value", *a);
+    if (!any && v.type() == TYPE_UNSET) fire({"script", "no-value"}, *a);
     return result(v);
 }
 
@@ -505,8 +505,8 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
         // Nothing is assigned unless every word and value is acceptable.
         for (uint32_t i = 0; i < count; ++i) {
             Cell w = cell_at(words, first + i);
-            if (!is_settable_word(w.type())) fire("script", "invalid-arg", w);
-            if (!any && pick_value(value, i).type() == TYPE_UNSET) fire("script", "need-value", w);
+            if (!is_settable_word(w.type())) fire({"script", "invalid-arg"}, w);
+            if (!any && pick_value(value, i).type() == TYPE_UNSET) fire({"script", "need-value"}, w);
         }
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -515,7 +515,7 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
         Cell v = multiple ? pick_value(value, i) : *value;
         if (some && v.type() == TYPE_NONE) continue;
         Cell w = cell_at(words, first + i);
-        if (!is_settable_word(w.type())) fire("script", "invalid-arg", w);
+        if (!is_settable_word(w.type())) fire({"script", "invalid-arg"}, w);
         Cell* slot = stack::push(v);  // keeps the value reachable while it is stored
         context::set_word(&w, slot);
         stack::pop(1);
@@ -530,7 +530,7 @@ Unwind set(const int32_t* refs) {
     bool any = r.has<"any">();
     bool only = r.has<"only">();
     bool some = r.has<"some">();
-    if (!any && a[1].type() == TYPE_UNSET) fire("script", "need-value", a[0]);
+    if (!any && a[1].type() == TYPE_UNSET) fire({"script", "need-value"}, a[0]);
     uint32_t t = a->type();
     if (is_path_type(t)) {
         Cell* saved = stack::top;
@@ -548,7 +548,7 @@ Unwind set(const int32_t* refs) {
     } else if (word::bindable_type(t)) {
         context::set_word(a, a + 1);
     } else {
-        fire("script", "invalid-arg", *a);
+        fire({"script", "invalid-arg"}, *a);
     }
     return result(a[1]);
 }
@@ -643,7 +643,7 @@ Unwind compose(const int32_t* refs) {
     bool only = r.has<"only">();
     bool into = r.has<"into">();
     if (a->type() != TYPE_BLOCK)
-        fire("script", "expect-val", datatype::cell(TYPE_BLOCK), datatype::cell(a->type()));
+        fire({"script", "expect-val"}, datatype::cell(TYPE_BLOCK), datatype::cell(a->type()));
     clip_index(a);
     Cell* out = a + 1;
     if (into) {
@@ -673,16 +673,16 @@ Unwind bind(const int32_t* refs) {
         ctx = c->w1;
     } else if (word::any_word_type(ct)) {
         ctx = c->w1;
-        if (!ctx) fire("script", "not-defined", *c);
+        if (!ctx) fire({"script", "not-defined"}, *c);
     } else {
-        fire("script", "invalid-arg", *c);
+        fire({"script", "invalid-arg"}, *c);
     }
     bool self = context::has_self(ctx);
     if (word::any_word_type(a->type())) {
         if (a->type() != TYPE_ISSUE) context::bind_word(ctx, a);
         return result(*a);
     }
-    if (a->type() != TYPE_BLOCK) fire("script", "invalid-arg", *a);
+    if (a->type() != TYPE_BLOCK) fire({"script", "invalid-arg"}, *a);
     if (copy) {
         Cell source = *a;
         Cell* made = stack::push(NONE_CELL);
@@ -753,11 +753,11 @@ Unwind extend(const int32_t* refs) {
     Cell pairs = *spec;
     uint32_t first = pairs.w1, end = cells_of(&pairs);
     if (first > end) first = end;
-    if ((end - first) & 1) fire("script", "invalid-arg", pairs);
+    if ((end - first) & 1) fire({"script", "invalid-arg"}, pairs);
     for (uint32_t i = first; i < end; i += 2) {
         Cell k = cell_at(&pairs, i);
         if (!word::any_word_type(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
-            fire("script", "invalid-arg", k);
+            fire({"script", "invalid-arg"}, k);
     }
     Off ctx = a->w1;
     for (uint32_t i = first; i < end; i += 2) {
@@ -783,7 +783,7 @@ Unwind unset(const int32_t*) {
             context::set_word(&w, &nothing);
         }
     } else {
-        fire("script", "invalid-arg", *a);
+        fire({"script", "invalid-arg"}, *a);
     }
     return result(nothing);
 }
@@ -815,11 +815,11 @@ Unwind apply(const int32_t* refs) {
     if (is_settable_word(t) || is_path_type(t)) {
         Cell head = *a;
         if (is_path_type(t)) {
-            if (block::ks_length(a) == 0) fire("script", "invalid-arg", *a);
+            if (block::ks_length(a) == 0) fire({"script", "invalid-arg"}, *a);
             head = cell_at(a, a->w1);
             path_refinements = *a;
             path_refinements.w1 = a->w1 + 1;
-            if (!word::bindable_type(head.type())) fire("script", "invalid-arg", *a);
+            if (!word::bindable_type(head.type())) fire({"script", "invalid-arg"}, *a);
         }
         head.set_type(TYPE_WORD);
         head.clear_new_line();
@@ -827,7 +827,7 @@ Unwind apply(const int32_t* refs) {
         *fn = *context::get_word(&head);
     }
     if (fn->type() == TYPE_OP) *fn = native::op_source(fn);
-    if (!is_function_type(fn->type())) fire("script", "invalid-arg", a[0]);
+    if (!is_function_type(fn->type())) fire({"script", "invalid-arg"}, a[0]);
 
     SpecShape shape = shape_from_spec(fn);
     uint32_t nfixed = uint32_t(shape.fixed.size());
@@ -866,7 +866,7 @@ Unwind apply(const int32_t* refs) {
         index = next;
         return UNWIND_NONE;
     };
-    auto no_arg = [&](const Cell& arg_word) { fire("script", "no-arg", *name, arg_word); };
+    auto no_arg = [&](const Cell& arg_word) { fire({"script", "no-arg"}, *name, arg_word); };
 
     for (uint32_t i = 0; i < nfixed; ++i) {
         if (at_end()) {
@@ -880,15 +880,15 @@ Unwind apply(const int32_t* refs) {
     if (path_refinements.type() != TYPE_NONE) {
         for (uint32_t p = path_refinements.w1; p < cells_of(&path_refinements); ++p) {
             Cell r = cell_at(&path_refinements, p);
-            if (r.type() != TYPE_WORD) fire("script", "bad-refine", r);
+            if (r.type() != TYPE_WORD) fire({"script", "bad-refine"}, r);
             int32_t k = find_refinement(r.w2);
-            if (k < 0) fire("script", "no-refine", *name, r);
+            if (k < 0) fire({"script", "no-refine"}, *name, r);
             args[flag_at[k]] = logic::cell(true);
         }
         for (size_t k = 0; k < shape.refinements.size(); ++k) {
             if (!logic::get(&args[flag_at[k]])) continue;
             for (uint32_t j = 1; j <= shape.refinements[k].args; ++j) {
-                if (at_end()) fire("script", "no-arg", *name, datatype::cell(TYPE_REFINEMENT));
+                if (at_end()) fire({"script", "no-arg"}, *name, datatype::cell(TYPE_REFINEMENT));
                 if (Unwind code = fetch(flag_at[k] + j)) return code;
             }
         }
@@ -914,19 +914,19 @@ Unwind apply(const int32_t* refs) {
         // `/name flag arguments...` groups, in any order.
         while (!at_end()) {
             Cell r = cell_at(source, index);
-            if (r.type() != TYPE_REFINEMENT) fire("script", "invalid-arg", r);
+            if (r.type() != TYPE_REFINEMENT) fire({"script", "invalid-arg"}, r);
             int32_t k = find_refinement(r.w2);
             if (k < 0) {
                 r.set_type(TYPE_WORD);
-                fire("script", "no-refine", *name, r);
+                fire({"script", "no-refine"}, *name, r);
             }
             ++index;
-            if (at_end()) fire("script", "no-arg", *name, r);
+            if (at_end()) fire({"script", "no-arg"}, *name, r);
             if (Unwind code = fetch(flag_at[k])) return code;
             bool used = lenient_true(&args[flag_at[k]]);
             args[flag_at[k]] = logic::cell(used);
             for (uint32_t j = 1; j <= shape.refinements[k].args; ++j) {
-                if (at_end()) fire("script", "no-arg", *name, r);
+                if (at_end()) fire({"script", "no-arg"}, *name, r);
                 if (!used && safer) {
                     ++index;
                     continue;

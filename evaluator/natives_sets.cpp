@@ -32,7 +32,7 @@ Unwind do_set_op(const int32_t* refs, int32_t op) {
         uint32_t t2 = a[1].type();
         bool paired =
             is_block_set(t1) ? is_block_set(t2) : t1 == t2 || (t1 == TYPE_TYPESET && t2 == TYPE_DATATYPE);
-        if (!paired) fire("script", "expect-val", datatype::cell(t1), datatype::cell(t2));
+        if (!paired) fire({"script", "expect-val"}, datatype::cell(t1), datatype::cell(t2));
     }
     Cell result;
     switch (t1) {
@@ -41,7 +41,7 @@ Unwind do_set_op(const int32_t* refs, int32_t op) {
             int32_t size = 1;
             if (skip) {
                 if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1)
-                    fire("script", "invalid-refine-arg", word::load("skip"), *skip);
+                    fire({"script", "invalid-refine-arg"}, word::load("skip"), *skip);
                 size = int32_t(skip->w2);
             }
             result = *block::do_set_op(case_sensitive, size, op);
@@ -59,7 +59,7 @@ Unwind do_set_op(const int32_t* refs, int32_t op) {
             break;
         default:
             // date! differences come with the date datatype.
-            fire("script", "expect-arg", word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
+            fire({"script", "expect-arg"}, word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
     }
     *a = result;
     stack::top = a + 1;
@@ -88,7 +88,7 @@ Unwind complement_q(const int32_t*) {
     // The argument's type is tested whatever the check flag says.
     Cell* a = stack::arg_base;
     if (a->type() != TYPE_BITSET)
-        fire("script", "expect-arg", word::load("complement?"), datatype::cell(a->type()),
+        fire({"script", "expect-arg"}, word::load("complement?"), datatype::cell(a->type()),
              word::load("bits"));
     bool complemented = (buffer_of(a->w2)->flags & series_flag::COMPLEMENT) != 0;
     *a = logic::cell(complemented);

@@ -48,7 +48,7 @@ Unwind parse(const int32_t* refs) {
         } else if (t == in.type() && length->w2 == in.w2) {
             end = length->w1;
         } else {
-            fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_PART], *length);
+            fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *length);
         }
         if (end <= 0) {
             // Nothing to run the rules over: only an empty input matches.

@@ -159,7 +159,7 @@ Unwind catch_(const int32_t* refs) {
             for (uint32_t i = 0; i < n; ++i) {
                 Cell w = *block::ks_abs_at(&list, list.w1 + i);
                 if (w.type() != TYPE_WORD)
-                    fire("script", "invalid-refine-arg", fixed::words[fixed::W_NAME], list);
+                    fire({"script", "invalid-refine-arg"}, fixed::words[fixed::W_NAME], list);
                 if (thrown_name.type() == TYPE_WORD && same_name(w, thrown_name)) accepted = true;
             }
         } else {

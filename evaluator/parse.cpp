@@ -252,11 +252,11 @@ bool is_keyword(const Cell& word) {
     return keyword_of(word) != KW_NO;
 }
 
-void parse_error(const char* id) {
-    fire("script", id);
+void parse_error(IdIn<error_catalog::CAT_SCRIPT> id) {
+    fire(id);
 }
-void parse_error(const char* id, const Cell& arg) {
-    fire("script", id, arg);
+void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
+    fire(id, arg);
 }
 
 void push_frame(const Cell& a, const Cell& b, const Cell& c) {

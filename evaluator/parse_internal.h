@@ -192,7 +192,7 @@ void finish_collect(Parser& p, const Cell* frame);
 void finish_keep(Parser& p, const Cell* frame, bool paren);
 
 // Raises a parse error after the work stacks were cut back (the call's guard does it).
-[[noreturn]] void parse_error(const char* id);
-[[noreturn]] void parse_error(const char* id, const Cell& arg);
+[[noreturn]] void parse_error(IdIn<error_catalog::CAT_SCRIPT> id);
+[[noreturn]] void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg);
 
 }  // namespace kiv::parser

@@ -53,7 +53,7 @@ inline void pop_above(Frame* target) {
 
 [[noreturn]] void overflow() {
     cycles::reset();
-    fire("internal", "stack-overflow");
+    fire({"internal", "stack-overflow"});
 }
 
 }  // namespace
@@ -133,14 +133,14 @@ void unroll_last(uint32_t type) {
 // The nearest frame at or below `from` (a record) satisfying `is_target`, or
 // null; a try/all frame met first raises the given throw error.
 template <class Pred>
-static Frame* search(ptrdiff_t from, Pred is_target, const char* id, const Cell* arg) {
+static Frame* search(ptrdiff_t from, Pred is_target, IdIn<error_catalog::CAT_THROW> id, const Cell* arg) {
     for (ptrdiff_t i = from; i >= 0; --i) {
         Frame* r = frames_bottom + i;
         if (is_target(r)) return r;
         if (r->type() == FRAME_TRY_ALL) break;
     }
-    if (arg) fire("throw", id, *arg);
-    fire("throw", id);
+    if (arg) fire(id, *arg);
+    fire(id);
 }
 
 // Trims both stacks to `target` (kept) and returns the base that receives the
@@ -157,7 +157,8 @@ Unwind throw_break(bool has_value, bool is_continue) {
     Cell value = *arg_base;
     Frame* target = search(
         frames_top - frames_bottom - 1, [](const Frame* r) { return r->type() == FRAME_LOOP; },
-        is_continue ? "continue" : "break", nullptr);
+        is_continue ? IdIn<error_catalog::CAT_THROW>("continue") : IdIn<error_catalog::CAT_THROW>("break"),
+        nullptr);
     Cell* base = trim_to(target);
     *base = has_value && !is_continue ? value : Cell{TYPE_UNSET, 0, 0, 0};
     return is_continue ? UNWIND_CONTINUE : UNWIND_BREAK;

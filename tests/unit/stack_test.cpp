@@ -490,7 +490,7 @@ TEST_F(StackTest, CatchAtRestoresTheStacksOfATry) {
         stack::mark_native(nullptr);
     }
     try {
-        fire("script", "no-value");
+        fire({"script", "no-value"});
     } catch (const RaisedError&) {
         stack::catch_at(try_frame);
     }
