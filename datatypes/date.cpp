@@ -516,12 +516,6 @@ void math(int32_t op) {
     store(left, days, t, zone_bits(w), timed);
 }
 
-void add() {
-    math(OP_ADD);
-}
-void subtract() {
-    math(OP_SUB);
-}
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
@@ -566,8 +560,8 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_ADD>(math_entry<math, OP_ADD>);
+    r.set<ACT_SUBTRACT>(math_entry<math, OP_SUB>);
     r.set<ACT_PICK>(pick);
     datatype::register_type(r);
 }

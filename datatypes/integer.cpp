@@ -225,30 +225,6 @@ Cell* do_math(int32_t op) {
     }
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
-void and_t() {
-    do_math(OP_AND);
-}
-void or_t() {
-    do_math(OP_OR);
-}
-void xor_t() {
-    do_math(OP_XOR);
-}
 
 void absolute() {
     Cell* v = stack::arg_base;
@@ -551,20 +527,20 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_POWER>(power);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
-    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     datatype::register_type(r);
 }
 

@@ -177,14 +177,6 @@ void do_math(int32_t op) {
     *left = make(x, y);
 }
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
 
 void absolute() {
     Cell* c = stack::arg_base;
@@ -254,16 +246,16 @@ void init() {
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_AND_T>(and_t);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);

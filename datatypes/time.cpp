@@ -203,18 +203,6 @@ void math(int32_t op) {
 
 }  // namespace
 
-void add() {
-    math(OP_ADD);
-}
-void subtract() {
-    math(OP_SUB);
-}
-void multiply() {
-    math(OP_MUL);
-}
-void divide() {
-    math(OP_DIV);
-}
 
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
@@ -242,10 +230,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_MULTIPLY>(multiply);
-    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_ADD>(math_entry<math, OP_ADD>);
+    r.set<ACT_SUBTRACT>(math_entry<math, OP_SUB>);
+    r.set<ACT_MULTIPLY>(math_entry<math, OP_MUL>);
+    r.set<ACT_DIVIDE>(math_entry<math, OP_DIV>);
     r.set<ACT_ROUND>(round);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
