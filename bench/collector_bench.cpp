@@ -21,7 +21,7 @@ using namespace kiv;
 
 namespace {
 
-void boot() { boot_value_core(); }
+void boot() { kiv::boot(BootLevel::values); }
 
 // A block on the data stack holding `count` blocks of eight integers and a string.
 Cell* live_heap(int64_t count) {

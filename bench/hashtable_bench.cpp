@@ -24,7 +24,9 @@ void fresh_memory() {
     memory::init_frames();
 }
 
-Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+Cell integer(int32_t v) {
+    return Cell{TYPE_INTEGER, 0, uint32_t(v), 0};
+}
 
 Cell string_cell(const std::string& s) {
     Off node = memory::alloc_codepoints(uint32_t(s.size()), 1);
@@ -118,7 +120,8 @@ void BM_SymbolLookup(benchmark::State& state) {
     std::vector<std::string> names;
     for (uint32_t i = 0; i < n; ++i) {
         names.push_back("word-" + std::to_string(i));
-        ht::find_string(t, reinterpret_cast<const uint8_t*>(names.back().data()), uint32_t(names.back().size()), false);
+        ht::find_string(t, reinterpret_cast<const uint8_t*>(names.back().data()),
+                        uint32_t(names.back().size()), false);
     }
     auto picks = random_picks(n, 4096);
     size_t i = 0;
@@ -137,7 +140,8 @@ void BM_HashBuildInteger(benchmark::State& state) {
         fresh_memory();
         Off block = memory::alloc_cells(n);
         std::mt19937 rng(5);
-        for (uint32_t i = 0; i < n; ++i) *series::alloc_tail_cell(buffer_of(block)) = integer(int32_t(rng() % (n / 2 + 1)));
+        for (uint32_t i = 0; i < n; ++i)
+            *series::alloc_tail_cell(buffer_of(block)) = integer(int32_t(rng() % (n / 2 + 1)));
         state.ResumeTiming();
         Off t = ht::init(1, block, ht::HASH, 0);  // grows all the way; half the values repeat
         benchmark::DoNotOptimize(t);

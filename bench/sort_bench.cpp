@@ -36,7 +36,10 @@ std::vector<Rec> make(size_t n, int input) {
     std::mt19937 rng(42);
     std::vector<Rec> v(n);
     for (size_t i = 0; i < n; ++i) {
-        uint32_t k = input == RANDOM ? rng() : input == FEW_KEYS ? rng() % 16 : input == SORTED ? uint32_t(i) : uint32_t(n - i);
+        uint32_t k = input == RANDOM     ? rng()
+                     : input == FEW_KEYS ? rng() % 16
+                     : input == SORTED   ? uint32_t(i)
+                                         : uint32_t(n - i);
         v[i] = Rec{11, 0, k & 0x7FFFFFFF, uint32_t(i)};
     }
     return v;
@@ -69,7 +72,8 @@ void BM_StdStableSortCallback(benchmark::State& state) {
 }
 void BM_StdStableSortInline(benchmark::State& state) {
     run(state, [](std::vector<Rec>& v) {
-        std::stable_sort(v.begin(), v.end(), [](const Rec& a, const Rec& b) { return int32_t(a.w2) < int32_t(b.w2); });
+        std::stable_sort(v.begin(), v.end(),
+                         [](const Rec& a, const Rec& b) { return int32_t(a.w2) < int32_t(b.w2); });
     });
 }
 void BM_KivQuickSort(benchmark::State& state) {
@@ -119,7 +123,8 @@ void BM_StdStableSortBytesCallback(benchmark::State& state) {
         v = input;
         state.ResumeTiming();
         sort::Compare c = byte_cmp;
-        std::stable_sort(v.begin(), v.end(), [c](const uint8_t& a, const uint8_t& b) { return c(&a, &b, 7, 0) < 0; });
+        std::stable_sort(v.begin(), v.end(),
+                         [c](const uint8_t& a, const uint8_t& b) { return c(&a, &b, 7, 0) < 0; });
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -34,15 +34,17 @@
 
 namespace kiv {
 
-void runtime_boot() {
-    root::recording = true;  // words made during start-up are kept in the root block
+namespace {
+
+// The value layer: memory, datatypes, stacks, symbols, the fixed words, the
+// external tables and the collector (not yet switched on).
+void boot_values() {
     hooks::init();
     platform::init();
     random::init();  // also fixes the hash seed before the first table
     arena::init();
     memory::init();
     externals::init();
-    // externals/init comes here.
     datatype::init_tables();
     datatype::register_all();
     datatype::register_image();
@@ -57,45 +59,35 @@ void runtime_boot() {
     symbol::init_index();
     fixed::bind_type_names();
     fixed::build();
+    ownership::init();
+    slots::init();
+    collector::init();  // collection starts once the entry (or a test) switches it on
+}
+
+// The language: error values, the natives, the lexer and the interpreter,
+// and the words of the datatypes, natives, actions and routines (what the
+// boot image's assignment records would bind).
+void boot_language() {
     error::init_values();
     runtime::init();
     natives::init();
-    ownership::init();
     parser::init();
-    // The parser, ownership/init, the checksums, the compression words,
-    // call/init-buffer, the lexer and the boot image come here.
     lexer::init();
     interpreter::init();
-    slots::init();
-    collector::init();  // last: collection starts once the entry switches it on
-
-    // The words of the datatypes, natives and actions and the library's
-    // routines (what the boot image's assignment records would bind).
     library::bind_builtins();
 }
 
-void boot_value_core() {
-    static bool booted = false;
-    if (booted) return;
-    booted = true;
-    arena::init();
-    memory::init();
-    externals::init();
-    datatype::init_tables();
-    datatype::register_all();
-    actions::init();
-    memory::init_frames();
-    root::init();
-    stack::init();
-    cycles::init();
-    symbol::init_block();
-    context::init_global();
-    symbol::init_index();
-    fixed::bind_type_names();
-    fixed::build();
-    ownership::init();
-    slots::init();
-    collector::init();
+BootLevel reached = BootLevel::none;
+
+}  // namespace
+
+void boot(BootLevel level) {
+    if (level <= reached) return;
+    root::recording = true;  // words made during start-up are kept in the root block
+    if (reached < BootLevel::values) boot_values();
+    if (level >= BootLevel::language) boot_language();
+    reached = level;
+    root::recording = false;  // the booting flag goes off once the words are interned
 }
 
 namespace {
@@ -119,9 +111,7 @@ void entry(int argc, char** argv) {
         ks::catch_level(
             ks::TOP_CATCH_LEVEL,
             [&] {
-                runtime_boot();
-                // The booting flag goes off once the words are interned.
-                root::recording = false;
+                boot(BootLevel::language);
                 collector::recycle_on();
                 // The library's modules, in their fixed order, then the
                 // console. Without a display the console is the terminal

@@ -12,8 +12,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/tuple.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "runtime/base_codecs.h"
@@ -132,6 +132,12 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
             append_cut(out, src.p, src.count, part);
             return;
         }
+        case TYPE_TUPLE: {
+            uint8_t tb[12];
+            tuple::get_bytes(value, tb);
+            append_cut(out, tb, tuple::length(value), part);
+            return;
+        }
         default:
             break;
     }
@@ -233,16 +239,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             bytes.assign(b->head_ptr(), b->tail_ptr());
             break;
         }
-        case TYPE_TUPLE: {
-            uint8_t tb[12];
-            tuple::get_bytes(spec, tb);
-            bytes.assign(tb, tb + tuple::length(spec));
-            break;
-        }
         case TYPE_IMAGE:
             fire({"internal", "not-done"});
         default:
-            if (t == TYPE_CHAR || t == TYPE_BINARY || string::is_string_like(t) || is_block_kind(t)) {
+            if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || string::is_string_like(t) ||
+                is_block_kind(t)) {
                 gather(spec, -1, false, false, bytes);
                 break;
             }

@@ -1,7 +1,8 @@
-// block!: cell-series primitives, mold/form, compare, searching, insertion,
-// sorting and the set operations of blocks (and, by inheritance, of paren!,
-// the path types and hash!).
+// block!: cell-series primitives, mold/form, compare, searching, insertion
+// and sorting of blocks (and, by inheritance, of paren!, the path types and
+// hash!). The set operations are in set_operations.cpp.
 #include "datatypes/block.h"
+#include "datatypes/block_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -29,35 +29,14 @@
 
 namespace kiv::block {
 
+using namespace internal;
+
 namespace {
 
-constexpr uint32_t CELL = sizeof(Cell);
-// Largest data area a block may need: beyond it the size no longer fits the
-// 32-bit size field of a buffer.
-constexpr uint64_t MAX_BLOCK_BYTES = 0xFFFFFFF0ull;
-
-[[noreturn]] void no_memory() {
-    fire({"internal", "no-memory"});
-}
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
     fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
 }
 
-inline SeriesBuffer* buf(const Cell* b) {
-    return buffer_of(b->w2);
-}
-inline uint32_t cell_count(const Cell* b) {
-    return buf(b)->byte_count() / CELL;
-}
-inline Cell* cell_at(const Cell* b, uint32_t i) {
-    return buf(b)->head_cell() + i;
-}
-inline Cell read_cell(const Cell* b, uint32_t i) {
-    return *cell_at(b, i);
-}
-inline bool is_hash(const Cell* v) {
-    return v->type() == TYPE_HASH && v->w3 != 0;
-}
 inline bool is_any_word(uint32_t t) {
     return t >= TYPE_WORD && t <= TYPE_ISSUE;
 }
@@ -70,36 +49,7 @@ inline uint32_t clamped_position(const Cell* b) {
     return std::min(b->w1, cell_count(b));
 }
 
-// Pushes an identity on the cycle stack for the scope of a walk; pops it
-// again when the walk ends or an error unwinds through it.
-struct CycleGuard {
-    uint32_t pushed = 0;
-    void push(uint32_t identity) {
-        cycles::push(identity);
-        ++pushed;
-    }
-    ~CycleGuard() {
-        for (uint32_t i = 0; i < pushed; ++i) cycles::pop();
-    }
-};
 
-// Restores the data stack's top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
-// Makes room for `extra` cells at the tail. The new size is the needed size,
-// doubled when `doubled`. Returns the buffer to use.
-SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled) {
-    SeriesBuffer* b = buf(blk);
-    uint64_t bytes = extra * CELL;
-    if (uint64_t(b->tail) + bytes <= b->data_end()) return b;
-    uint64_t need = uint64_t(b->byte_count()) + bytes;
-    if (need > MAX_BLOCK_BYTES) no_memory();
-    uint64_t size = doubled ? std::min<uint64_t>(need * 2, MAX_BLOCK_BYTES) : need;
-    return memory::expand_series_copy(b, size);
-}
 
 // The total number of cells of an insertion: cells x dup, checked in 64 bits.
 uint64_t checked_total(uint64_t cells, int64_t dup) {
@@ -108,11 +58,6 @@ uint64_t checked_total(uint64_t cells, int64_t dup) {
     return total;
 }
 
-// After `count` cells were inserted at `pos` of a hash!: shift and index.
-void hash_inserted(const Cell* blk, uint32_t pos, uint32_t count) {
-    if (!is_hash(blk) || count == 0) return;
-    if (hashtable::insert_values(blk->w3, pos, count)) hashtable::reindex(blk->w3, 0, hashtable::ALL);
-}
 
 // The cells a value brings to append, insert or change: a block-like value
 // is spread unless `only`. Cells of a block in the target's own buffer are
@@ -191,11 +136,6 @@ int64_t last_char(const Cell* out) {
 
 enum MatchKind { MATCH_VALUE, MATCH_TYPE, MATCH_TYPESET, MATCH_SEQUENCE };
 
-inline bool typeset_has(const Cell* ts, uint32_t type) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &ts->w1, 12);
-    return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7))) != 0;
-}
 
 struct Search {
     int64_t place = -1;   // the matched place, -1 when none
@@ -227,12 +167,6 @@ Query make_query(const Cell* value, bool only, bool case_sensitive, bool same) {
     return q;
 }
 
-inline bool equal_cells(const Cell* a, const Cell* b, int32_t op) {
-    // Two integers: every equality operation compares their values.
-    if (a->type() == TYPE_INTEGER && b->type() == TYPE_INTEGER) return a->w2 == b->w2;
-    Cell x = *a, y = *b;
-    return actions::compare(&x, &y, op);
-}
 
 // Does the query match at place i of the block (all cells before `bound`)?
 bool matches_at(const Cell* blk, uint32_t i, const Query& q, uint64_t bound) {
@@ -336,268 +270,8 @@ Search search(const Cell* series, const Cell* value, const Cell* part, bool only
     return none_found;
 }
 
-// ---- Deep copies ----------------------------------------------------------------------------
-
-bool copied_deeply(uint32_t t, bool any) {
-    if (t == TYPE_BLOCK || t == TYPE_HASH) return true;
-    return any && series::is_block_like(t);
-}
-
-// Replaces cell i of the block by a copy of the series it holds (deep when
-// asked), keeping the cell's header flags.
-void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
-    Cell c = read_cell(blk, i);
-    if (series::is_block_like(c.type()) && cycles::find(c.w2)) {
-        cycles::reset();
-        fire({"internal", "no-cycle"});
-    }
-    StackMark mark;
-    Cell* slot = stack::push(none::cell());
-    Cell* src = stack::push(c);
-    Cell r = *actions::copy(src, slot, nullptr, deep, nullptr);
-    r.header = (c.header & ~header::TYPE_MASK) | r.type();
-    *cell_at(blk, i) = r;
-}
-
-// Copies deeply every series value among the cells of a new block.
-void deep_copy_cells(const Cell* blk, uint32_t source_node) {
-    CycleGuard guard;
-    guard.push(source_node);
-    uint32_t n = cell_count(blk);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (series::is_series(cell_at(blk, i)->type())) replace_by_copy(blk, i, true);
-    }
-}
 
 }  // namespace
-
-// ---- Cell-series primitives -------------------------------------------------------------------
-
-uint32_t ks_length(const Cell* blk) {
-    uint32_t n = cell_count(blk);
-    return blk->w1 >= n ? 0 : n - blk->w1;
-}
-
-bool ks_next(Cell* blk) {
-    uint32_t n = cell_count(blk);
-    if (blk->w1 < n) ++blk->w1;
-    return blk->w1 >= n;
-}
-
-Cell* ks_head(Cell* blk) {
-    uint32_t n = cell_count(blk);
-    if (blk->w1 > n) blk->w1 = n;
-    return cell_at(blk, blk->w1);
-}
-
-Cell* ks_tail(const Cell* blk) {
-    return buf(blk)->tail_cell();
-}
-
-bool ks_tail_q(const Cell* blk) {
-    return blk->w1 == cell_count(blk);
-}
-
-Cell* ks_abs_at(const Cell* blk, uint32_t n) {
-    return cell_at(blk, n);
-}
-
-void ks_clear(Cell* blk) {
-    SeriesBuffer* b = buf(blk);
-    if (blk->w1 < b->byte_count() / CELL) b->tail = b->head + blk->w1 * CELL;
-}
-
-void ks_clear_at(Cell* blk, uint32_t n) {
-    SeriesBuffer* b = buf(blk);
-    if (n <= b->byte_count() / CELL) b->tail = b->head + n * CELL;
-}
-
-Cell* ks_append(const Cell* blk, const Cell* value) {
-    Cell v = *value;  // the value may live in the buffer that grows
-    Off node = blk->w2;
-    Cell* c = series::alloc_tail_cell(buffer_of(node));
-    *c = v;
-    return c;
-}
-
-Cell* ks_append_block(Cell* target, const Cell* source) {
-    Cell s = *source;
-    Cell t = *target;
-    uint32_t n = ks_length(&s);
-    if (n == 0) return target;
-    SeriesBuffer* b = room_for(&t, n, false);
-    // Re-read the source after the growth (it may be the target itself).
-    std::memmove(b->tail_cell(), cell_at(&s, s.w1), size_t(n) * CELL);
-    b = buf(&t);
-    b->tail += n * CELL;
-    return target;
-}
-
-Cell* ks_find_word(const Cell* blk, const Cell* word, bool strict) {
-    uint32_t n = cell_count(blk);
-    uint32_t sym = word->w2;
-    uint32_t canon = strict ? sym : hashtable::canonical_symbol(sym);
-    for (uint32_t i = blk->w1; i < n; ++i) {
-        const Cell* c = cell_at(blk, i);
-        uint32_t t = c->type();
-        if (t < TYPE_WORD || t > TYPE_GET_WORD) continue;
-        bool same = strict ? c->w2 == sym : hashtable::canonical_symbol(c->w2) == canon;
-        if (same) return i + 1 < n ? cell_at(blk, i + 1) : &none_value;
-    }
-    return &none_value;
-}
-
-Cell* select_value(const Cell* blk, const Cell* value) {
-    uint32_t n = cell_count(blk);
-    for (uint32_t i = blk->w1; i < n; ++i) {
-        if (equal_cells(cell_at(blk, i), value, COMP_FIND))
-            return i + 1 < n ? cell_at(blk, i + 1) : &none_value;
-    }
-    return &none_value;
-}
-
-void ks_remove_last(Cell* blk) {
-    SeriesBuffer* b = buf(blk);
-    uint32_t n = b->byte_count() / CELL;
-    if (n == 0) return;
-    if (is_hash(blk)) hashtable::delete_range(blk->w3, n - 1, 1);
-    b = buf(blk);
-    b->tail -= CELL;
-    if (blk->w1 > n - 1) blk->w1 = n - 1;
-}
-
-void copy_types(const Cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const Cell* types) {
-    Cell b = *blk;
-    Cell ty = *types;
-    if (step == 0) step = 1;
-    for (uint32_t i = first; i < end && i < cell_count(&b); i += step) {
-        uint32_t t = cell_at(&b, i)->type();
-        bool wanted = ty.type() == TYPE_DATATYPE ? t == ty.w1 : typeset_has(&ty, t);
-        if (!wanted) continue;
-        bool copyable =
-            series::is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
-        if (copyable) replace_by_copy(&b, i, deep);
-    }
-}
-
-void remove_value(Cell* blk, const Cell* value, bool from_head) {
-    uint32_t n = cell_count(blk);
-    Cell v = *value;
-    for (uint32_t i = from_head ? 0 : blk->w1; i < n; ++i) {
-        if (equal_cells(cell_at(blk, i), &v, COMP_FIND)) {
-            if (is_hash(blk)) hashtable::delete_range(blk->w3, i, 1);
-            SeriesBuffer* b = buf(blk);
-            Cell* at = b->head_cell() + i;
-            std::memmove(at, at + 1, size_t(n - i - 1) * CELL);
-            b->tail -= CELL;
-            return;
-        }
-    }
-}
-
-Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
-    Cell s = *src;
-    uint32_t n = ks_length(&s);
-    Off node = memory::alloc_cells(n ? n : 1);
-    SeriesBuffer* nb = buffer_of(node);
-    if (n) std::memcpy(nb->head_cell(), cell_at(&s, s.w1), size_t(n) * CELL);
-    nb->tail = nb->head + n * CELL;
-    *dst = Cell{TYPE_BLOCK, 0, node, 0};
-    if (deep) {
-        CycleGuard guard;
-        guard.push(s.w2);
-        for (uint32_t i = 0; i < n; ++i) {
-            Cell c = read_cell(dst, i);
-            if (!copied_deeply(c.type(), any)) continue;
-            if (cycles::find(c.w2)) {
-                cycles::reset();
-                fire({"internal", "no-cycle"});
-            }
-            StackMark mark;
-            Cell* slot = stack::push(none::cell());
-            copy_part(&c, slot, true, any);
-            Cell r = *slot;
-            r.header = c.header;
-            r.w3 = 0;
-            if (r.type() == TYPE_HASH) r.set_type(TYPE_BLOCK);  // the copy has no table of its own
-            *cell_at(dst, i) = r;
-        }
-    }
-    return dst;
-}
-
-Cell* insert_value(Cell* blk, const Cell* value, bool advance, bool at_head) {
-    Cell v = *value;
-    uint32_t n = cell_count(blk);
-    uint32_t pos = at_head ? 0 : std::min(blk->w1, n);
-    SeriesBuffer* b = room_for(blk, 1, true);
-    Cell* at = b->head_cell() + pos;
-    std::memmove(at + 1, at, size_t(n - pos) * CELL);
-    *at = v;
-    b->tail += CELL;
-    hash_inserted(blk, pos, 1);
-    if (advance) blk->w1 = pos + 1;
-    return blk;
-}
-
-void insert_block(Cell* dst, const Cell* src) {
-    Cell s = *src;
-    uint32_t n = ks_length(&s);
-    for (uint32_t i = 0; i < n; ++i) {
-        Cell v = read_cell(&s, s.w1 + i);
-        insert_value(dst, &v, true, false);
-    }
-}
-
-// ---- Making blocks -----------------------------------------------------------------------------
-
-namespace {
-Cell spare{TYPE_NONE, 0, 0, 0};
-}
-
-Cell* spare_cell() {
-    return &spare;
-}
-
-Cell* make_at(Cell* cell, int32_t n) {
-    Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
-    return box(cell, node, 0);
-}
-
-Cell* make_at_fixed(Cell* cell, int32_t n, bool outside) {
-    uint32_t count = uint32_t(n < 1 ? 1 : n);
-    Off node = outside ? memory::alloc_fixed_series(count, CELL, 0) : memory::alloc_cells(count);
-    return box(cell, node, 0);
-}
-
-Cell* make_in(const Cell* parent, int32_t n) {
-    if (!parent) return make_at(&spare, n);
-    // The cell first (as none), so that the new buffer is reachable from the
-    // moment it exists; then re-read the cell through the parent's node.
-    Off pnode = parent->w2;
-    ks_append(parent, &none_value);
-    Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
-    Cell* c = buffer_of(pnode)->tail_cell() - 1;
-    return box(c, node, 0);
-}
-
-Cell* make_fixed_in(const Cell* parent, int32_t n) {
-    if (!parent) return make_at_fixed(&spare, n, true);
-    Off pnode = parent->w2;
-    ks_append(parent, &none_value);
-    Off node = memory::alloc_fixed_series(uint32_t(n < 1 ? 1 : n), CELL, 0);
-    Cell* c = buffer_of(pnode)->tail_cell() - 1;
-    return box(c, node, 0);
-}
-
-Cell* push(const Cell* blk) {
-    return stack::push(*blk);
-}
-
-Cell* push_only(int32_t n) {
-    Cell* c = stack::push(none::cell());
-    return make_at(c, n);
-}
 
 // ---- mold / form ------------------------------------------------------------------------------
 
@@ -864,6 +538,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     if (s.place < 0) {
         uint32_t n = cell_count(series);
         bool owned = series::notify_owner(series, "put", value, n, 2);
+        if (owned) n = cell_count(series);
         ks_append(series, key);
         ks_append(series, value);
         hash_inserted(series, n, 2);
@@ -898,6 +573,13 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     }
     uint64_t total = checked_total(src.count, dup);
     bool owned = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total));
+    if (owned) {
+        // Take both series as the handler left them.
+        n = cell_count(series);
+        pos = append ? n : std::min(pos, n);
+        src = Source(value, only, part, series);
+        total = checked_total(src.count, dup);
+    }
     SeriesBuffer* b = room_for(series, total, dup < 5);
     Cell* at = b->head_cell() + pos;
     std::memmove(at + total, at, size_t(n - pos) * CELL);
@@ -919,6 +601,16 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t replaced =
         part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
     bool owned = series::notify_owner(series, "change", value, pos, replaced);
+    if (owned) {
+        // Take both series as the handler left them.
+        n = cell_count(series);
+        pos = std::min(pos, n);
+        src = Source(value, only, -1, series);
+        inserted = checked_total(src.count, dup);
+        left = n - pos;
+        replaced = part >= 0 ? std::min<uint32_t>(uint32_t(part), left)
+                             : uint32_t(std::min<uint64_t>(inserted, left));
+    }
     if (inserted > replaced) room_for(series, inserted - replaced, dup < 5);
     SeriesBuffer* b = buf(series);
     Cell* at = b->head_cell() + pos;
@@ -971,6 +663,10 @@ void swap(Cell* series1, Cell* series2) {
     uint32_t p1 = series1->w1, p2 = series2->w1;
     bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
     bool owned2 = series::notify_owner(series2, "swap", nullptr, p2, 1);
+    if (owned1 || owned2) {
+        series::recheck_range(series1, p1, 1);
+        series::recheck_range(series2, p2, 1);
+    }
     Cell a = read_cell(series1, p1);
     Cell b = read_cell(series2, p2);
     *cell_at(series1, p1) = b;
@@ -985,6 +681,10 @@ void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
     bool owned = series::notify_owner(series, "trim", nullptr, pos, n - pos);
+    if (owned) {
+        n = cell_count(series);
+        pos = std::min(series->w1, n);
+    }
     SeriesBuffer* b = buf(series);
     Cell* cells = b->head_cell();
     uint32_t kept = pos;
@@ -1007,7 +707,8 @@ struct SortState {
     uint32_t offset;  // cell compared within a record (/compare with an integer)
     bool all;         // compare every cell of the records in order
     bool reverse;
-    const Cell* function;  // /compare with a function, or null
+    const Cell* function;  // /compare with a function (a data-stack cell), or null
+    Off snapshot;          // with a function: the records being sorted, by index
 };
 
 // Ordering of two values for sorting; values that are not comparable order
@@ -1026,12 +727,26 @@ int32_t order(const Cell* a, const Cell* b, int32_t op) {
     return r;
 }
 
+// With a comparator function the sort orders record indexes (32-bit) into
+// the snapshot: the two first cells are read through its node at every
+// call, since the function's code may allocate and move every buffer.
+int32_t compare_indexes(const void* pa, const void* pb, int32_t, intptr_t flags) {
+    const auto* st = reinterpret_cast<const SortState*>(flags);
+    uint32_t ia, ib;
+    std::memcpy(&ia, pa, sizeof ia);
+    std::memcpy(&ib, pb, sizeof ib);
+    if (st->reverse) std::swap(ia, ib);
+    const Cell* cells = buffer_of(st->snapshot)->head_cell();
+    Cell a = cells[size_t(ia) * st->size];
+    Cell b = cells[size_t(ib) * st->size];
+    return call_compare_function(st->function, &a, &b);
+}
+
 int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t flags) {
     const auto* st = reinterpret_cast<const SortState*>(flags);
     const Cell* a = static_cast<const Cell*>(pa);
     const Cell* b = static_cast<const Cell*>(pb);
     if (st->reverse) std::swap(a, b);
-    if (st->function) return call_compare_function(st->function, a, b);
     if (st->all) {
         for (uint32_t k = 0; k < st->size; ++k) {
             int32_t r = order(a + k, b + k, op);
@@ -1042,16 +757,51 @@ int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t fla
     return order(a + st->offset, b + st->offset, op);
 }
 
+// Sorts `records` records from cell `start` of the series with a comparator
+// function. Its code may change, grow, clear or recycle the series, so the
+// sort works on a snapshot it owns: the records are copied to a new block
+// kept on the data stack, their indexes are sorted, and the records are
+// written back in that order over the range, which must then still exist
+// (script past-end when the comparator shortened the series). The result is
+// always a permutation of the snapshot.
+void sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable) {
+    Cell* saved_top = stack::top;
+    uint32_t cells = records * st.size;
+    Cell* snapshot = stack::push(none::cell());
+    Off node = memory::alloc_cells(cells);
+    *snapshot = Cell{TYPE_BLOCK, 0, node, 0};
+    SeriesBuffer* sb = buffer_of(node);
+    std::memcpy(sb->head_cell(), cell_at(series, start), size_t(cells) * CELL);
+    sb->tail = sb->head + cells * CELL;
+    st.snapshot = node;
+    std::vector<uint32_t> order(records);
+    for (uint32_t i = 0; i < records; ++i) order[i] = i;
+    if (stable)
+        kiv::sort::merge_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
+                              compare_indexes);
+    else
+        kiv::sort::quick_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
+                              compare_indexes);
+    if (uint64_t(start) + cells > cell_count(series)) fire({"script", "past-end"});
+    const Cell* from = buffer_of(node)->head_cell();
+    Cell* to = cell_at(series, start);
+    for (uint32_t i = 0; i < records; ++i)
+        std::memcpy(to + size_t(i) * st.size, from + size_t(order[i]) * st.size, size_t(st.size) * CELL);
+    stack::top = saved_top;
+}
+
 }  // namespace
+
+ComparatorRunner comparator_runner = nullptr;
 
 int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b) {
     // The answer maps to an order as for every series type: true, a positive
     // number or any other value puts `a` first (-1); false, none or a
     // negative number puts `b` first (1); zero keeps them equal.
+    if (!comparator_runner) fire({"internal", "not-done"});
     Cell args[2] = {*a, *b};
     Cell* saved_top = stack::top;
-    Unwind code = interpreter::call_values(function, args, 2);
-    if (code) interpreter::raise_unwind(code);
+    comparator_runner(function, args, 2);
     Cell answer = *(stack::top - 1);
     stack::top = saved_top;
     return string::compare_answer_order(&answer);
@@ -1081,7 +831,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         if (size < 1 || size > count || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     if (all && !skip) fire({"script", "bad-refines"});
-    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr};
+    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr, 0};
     if (comparator) {
         uint32_t ct = comparator->type();
         if (ct == TYPE_INTEGER) {
@@ -1097,146 +847,28 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     }
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
-    // A comparator function runs code that may allocate; the sort holds
-    // addresses into the buffer, so no collection may move it meanwhile.
-    std::optional<memory::CollectionPause> pause;
-    if (st.function) pause.emplace();
     bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
-    void* base = cell_at(series, uint32_t(start));
+    if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
-    if (stable)
-        kiv::sort::merge_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
-    else
-        kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    if (st.function) {
+        sort_by_function(series, uint32_t(start), records, st, stable);
+    } else {
+        // Only the comparison actions run here: nothing allocates.
+        void* base = cell_at(series, uint32_t(start));
+        if (stable)
+            kiv::sort::merge_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+        else
+            kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
+    }
     if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
     return series;
-}
-
-// ---- Set operations ---------------------------------------------------------------------------------
-
-namespace {
-
-// A block-like operand with a hash table over its buffer (its own when it is
-// a hash!, else a temporary one), for looking values up.
-struct Indexed {
-    Cell* cell;      // stack cell: hash!-typed view (word 3 = the table)
-    uint32_t first;  // the operand's position: matches before it do not count
-};
-
-Indexed index_operand(const Cell* operand) {
-    Cell* c = stack::push(*operand);
-    if (!is_hash(operand)) {
-        uint32_t n = cell_count(operand);
-        Off table = hashtable::init(n ? n : 1, operand->w2, hashtable::HASH, 0);
-        c->set_type(TYPE_HASH);
-        c->w3 = table;
-    }
-    return Indexed{c, std::min(operand->w1, cell_count(operand))};
-}
-
-// Is the value the first cell of a record (records of `step` cells from the
-// operand's position) of the indexed operand?
-bool contains(const Indexed& ix, const Cell* key, uint32_t step, bool case_sensitive) {
-    int32_t op = case_sensitive ? COMP_STRICT_EQUAL : COMP_FIND;
-    uint32_t n = cell_count(ix.cell);
-    if (series::is_block_like(key->type())) {
-        // Blocks hash by identity: compare them one by one.
-        for (uint32_t i = ix.first; i < n; i += step)
-            if (equal_cells(cell_at(ix.cell, i), key, op)) return true;
-        return false;
-    }
-    hashtable::Cursor cursor;
-    for (int32_t p = hashtable::find_first(ix.cell->w3, key, case_sensitive, cursor); p >= 0;
-         p = hashtable::find_next(ix.cell->w3, key, case_sensitive, cursor)) {
-        if (uint32_t(p) >= ix.first && (uint32_t(p) - ix.first) % step == 0) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
-    if (skip < 1) invalid_refine_arg("skip", integer::cell(skip));
-    uint32_t step = uint32_t(skip);
-    Cell* a = stack::arg_base;
-    Cell* b = stack::arg_base + 1;
-    bool binary = op != SET_UNIQUE;
-    uint32_t la = ks_length(a);
-    uint32_t lb = binary ? ks_length(b) : 0;
-    StackMark mark;
-    uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
-    if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
-    if (capacity == 0) capacity = 1;
-    // The result, indexed by its own table while it is built.
-    Cell* result = stack::push(none::cell());
-    make_at(result, int32_t(capacity));
-    result->w3 = hashtable::init(uint32_t(capacity), result->w2, hashtable::HASH, 0);
-    result->set_type(TYPE_HASH);
-    Indexed in_result{result, 0};
-
-    auto pass = [&](const Cell* src, const Indexed* other) {
-        Cell s = *src;
-        uint32_t len = ks_length(&s);
-        uint32_t from = std::min(s.w1, cell_count(&s));
-        for (uint32_t i = 0; i < len; i += step) {
-            Cell key = read_cell(&s, from + i);
-            if (other) {
-                bool found = contains(*other, &key, step, case_sensitive);
-                if (found != (op == SET_INTERSECT)) continue;
-            }
-            if (contains(in_result, &key, step, case_sensitive)) continue;
-            uint32_t cells = std::min(step, len - i);
-            uint32_t at = cell_count(result);
-            for (uint32_t k = 0; k < cells; ++k) {
-                Cell c = read_cell(&s, from + i + k);
-                ks_append(result, &c);
-            }
-            for (uint32_t k = 0; k < cells; ++k) hashtable::put(result->w3, at + k, case_sensitive);
-        }
-    };
-
-    switch (op) {
-        case SET_UNIQUE:
-            pass(a, nullptr);
-            break;
-        case SET_UNION:
-            pass(a, nullptr);
-            pass(b, nullptr);
-            break;
-        case SET_INTERSECT:
-        case SET_EXCLUDE: {
-            Indexed ib = index_operand(b);
-            pass(a, &ib);
-            break;
-        }
-        case SET_DIFFERENCE: {
-            Indexed ib = index_operand(b);
-            Indexed ia = index_operand(a);
-            pass(a, &ib);
-            pass(b, &ia);
-            break;
-        }
-        default:
-            fire({"internal", "not-done"});
-    }
-    Cell r = *result;
-    uint32_t type = a->type();
-    // The result keeps its table (a hash!) when either operand is a hash!
-    // (for unique, only the first has a say).
-    bool hashed = type == TYPE_HASH || (op != SET_UNIQUE && b->type() == TYPE_HASH);
-    if (!hashed) {
-        r.w3 = 0;
-        r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
-    }
-    *stack::arg_base = r;
-    return stack::arg_base;
 }
 
 // ---- Registration ------------------------------------------------------------------------------
 
 // The spare cell holds a block made without a parent until its maker keeps it.
 void mark_spare() {
-    collector::mark_cells(&spare, &spare + 1);
+    collector::mark_cells(spare_cell(), spare_cell() + 1);
 }
 
 void init() {

@@ -128,6 +128,12 @@ enum SetOp : int32_t {
 // two values (or two record blocks) and returns its order. Needs the
 // interpreter: raises internal not-done until then.
 int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b);
+// The interpreter's half of call_compare_function, installed by it as
+// object::hook_runner is: calls `function` with the `count` values, leaves
+// its answer on a new top cell, and raises the throw error of a non-local
+// exit that leaves the comparator.
+using ComparatorRunner = void (*)(const Cell* function, const Cell* args, uint32_t count);
+extern ComparatorRunner comparator_runner;
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 

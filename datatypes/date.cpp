@@ -160,15 +160,27 @@ int32_t form_into(const Cell* value_in, Cell* out) {
 // ---- Fields -----------------------------------------------------------------------
 
 enum Field {
-    F_DATE = 1, F_YEAR, F_MONTH, F_DAY, F_ZONE, F_TIME, F_HOUR, F_MINUTE, F_SECOND, F_WEEKDAY, F_YEARDAY,
-    F_TIMEZONE, F_WEEK, F_ISOWEEK
+    F_DATE = 1,
+    F_YEAR,
+    F_MONTH,
+    F_DAY,
+    F_ZONE,
+    F_TIME,
+    F_HOUR,
+    F_MINUTE,
+    F_SECOND,
+    F_WEEKDAY,
+    F_YEARDAY,
+    F_TIMEZONE,
+    F_WEEK,
+    F_ISOWEEK
 };
 
 int32_t path_field(const Cell* element) {
     static const uint16_t names[] = {
-        fixed::SYM_DATE,    fixed::SYM_YEAR,    fixed::SYM_MONTH,   fixed::SYM_DAY,      fixed::SYM_ZONE,
-        fixed::SYM_TIME,    fixed::SYM_HOUR,    fixed::SYM_MINUTE,  fixed::SYM_SECOND,   fixed::SYM_WEEKDAY,
-        fixed::SYM_YEARDAY, fixed::SYM_JULIAN,  fixed::SYM_TIMEZONE, fixed::SYM_WEEK,    fixed::SYM_ISOWEEK};
+        fixed::SYM_DATE,    fixed::SYM_YEAR,   fixed::SYM_MONTH,    fixed::SYM_DAY,    fixed::SYM_ZONE,
+        fixed::SYM_TIME,    fixed::SYM_HOUR,   fixed::SYM_MINUTE,   fixed::SYM_SECOND, fixed::SYM_WEEKDAY,
+        fixed::SYM_YEARDAY, fixed::SYM_JULIAN, fixed::SYM_TIMEZONE, fixed::SYM_WEEK,   fixed::SYM_ISOWEEK};
     if (element->type() == TYPE_INTEGER) {
         const int32_t i = integer::get(element);
         return i >= 1 && i <= 14 ? i : -1;
@@ -254,14 +266,15 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
     const uint32_t w = d->w1;
     const bool timed = has_time(w);
     const uint32_t zone = zone_bits(w);
-    const int32_t y = values::date_year(w), m = int32_t(values::date_month(w)), day = int32_t(values::date_day(w));
+    const int32_t y = values::date_year(w), m = int32_t(values::date_month(w)),
+                  day = int32_t(values::date_day(w));
     const double t = d->get_f64();
     switch (field) {
         case F_DATE: {
             if (v->type() != TYPE_DATE) fire({"script", "invalid-arg"}, *v);
             const uint32_t o = v->w1;
-            store(d, days_from_fields(values::date_year(o), values::date_month(o), values::date_day(o)), t, zone,
-                  timed);
+            store(d, days_from_fields(values::date_year(o), values::date_month(o), values::date_day(o)), t,
+                  zone, timed);
             return;
         }
         case F_YEAR:
@@ -389,7 +402,8 @@ Cell* from_block(Cell* proto, const Cell* spec, bool check) {
     const bool timed = n > 3;
     const int64_t days = days_from_fields(year, month, 0) + day;
     uint32_t zone = 0;
-    if (timed) zone = zone_as_time ? zone_from_seconds(zone_time) : make_zone(zh % 16, zh < 0 && zm > 0 ? -zm : zm);
+    if (timed)
+        zone = zone_as_time ? zone_from_seconds(zone_time) : make_zone(zh % 16, zh < 0 && zm > 0 ? -zm : zm);
     Cell r{TYPE_DATE, 0, 0, 0};
     if (timed)
         set_local(&r, days, time, zone);

@@ -176,7 +176,8 @@ int32_t form_into(const Cell* value, Cell* out, bool all, bool group) {
 
 Amount amount_of_float(double v) {
     const double a = std::fabs(v);
-    if (!(a < 1e17) || (a != 0 && a < 1e-5)) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), float_::cell(v));
+    if (!(a < 1e17) || (a != 0 && a < 1e-5))
+        fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), float_::cell(v));
     Amount r;
     r.negative = v < 0;
     if (a == 0) return r;

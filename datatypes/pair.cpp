@@ -93,7 +93,8 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
 Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t a = axis(index_cell);
     if (a < 0) {
-        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *value, *index_cell);
+        // The word first: the message reads "cannot use z on 1x2 value".
+        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *index_cell, *value);
         fire({"script", "out-of-range"}, *index_cell);
     }
     return scalar::result(integer::cell(a == 1 ? x_of(value) : y_of(value)));
@@ -203,8 +204,8 @@ void random(Cell* c, bool seed, bool secure, bool) {
     *c = make(x, y);
 }
 
-int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                  bool half_ceiling) {
+int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+                  bool ceiling, bool half_ceiling) {
     Cell c = integer::cell(v);
     Cell s;
     Cell* sp = nullptr;

@@ -115,7 +115,8 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
 Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t a = axis(index_cell, dims(value));
     if (a < 0) {
-        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *value, *index_cell);
+        // The word first: the message reads "cannot use z on 1x2 value".
+        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *index_cell, *value);
         fire({"script", "out-of-range"}, *index_cell);
     }
     return scalar::result(float_::cell(coord(value, a - 1)));
@@ -268,7 +269,8 @@ int32_t compare(Cell* value, Cell* other_in, int32_t op) {
                 if (coord(value, i) != coord(&other, i)) return 1;
             return 0;
         case COMP_SAME:
-            return value->w1 == other.w1 && value->w2 == other.w2 && (n == 2 || value->w3 == other.w3) ? 0 : 1;
+            return value->w1 == other.w1 && value->w2 == other.w2 && (n == 2 || value->w3 == other.w3) ? 0
+                                                                                                       : 1;
         default: {
             double d = 0;
             for (int i = 0; i < n; ++i) {

@@ -22,7 +22,8 @@ inline Cell make2(float x, float y) {
     return Cell{TYPE_POINT2D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y), 0};
 }
 inline Cell make3(float x, float y, float z) {
-    return Cell{TYPE_POINT3D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y), std::bit_cast<uint32_t>(z)};
+    return Cell{TYPE_POINT3D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y),
+                std::bit_cast<uint32_t>(z)};
 }
 
 // The math worker of both types: the point at the argument base, the operand

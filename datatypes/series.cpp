@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/random.h"
@@ -65,57 +66,6 @@ void cut_units(const Cell* series, uint32_t start, uint32_t count) {
     b->tail -= uint32_t(bytes);
 }
 
-// Reads a vector! element at an address by unit size and element type.
-Cell vector_element(const uint8_t* p, uint32_t unit, uint32_t elem_type) {
-    Cell c{elem_type, 0, 0, 0};
-    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) {
-        if (unit == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            c.set_f64(double(f));
-        } else {
-            double d;
-            std::memcpy(&d, p, 8);
-            c.set_f64(d);
-        }
-        return c;
-    }
-    int32_t v = 0;
-    switch (unit) {
-        case 1:
-            v = elem_type == TYPE_CHAR ? int32_t(*p) : int32_t(int8_t(*p));
-            break;
-        case 2: {
-            uint16_t h;
-            std::memcpy(&h, p, 2);
-            v = elem_type == TYPE_CHAR ? int32_t(h) : int32_t(int16_t(h));
-            break;
-        }
-        default:
-            std::memcpy(&v, p, 4);
-            break;
-    }
-    // Character elements read unsigned: a char! never holds a negative code point.
-    c.w2 = uint32_t(v);
-    return c;
-}
-
-void store_vector_element(uint8_t* p, uint32_t unit, const Cell* value) {
-    uint32_t t = value->type();
-    if (t == TYPE_FLOAT || t == TYPE_PERCENT) {
-        double d = value->get_f64();
-        if (unit == 4) {
-            float f = float(d);
-            std::memcpy(p, &f, 4);
-        } else {
-            std::memcpy(p, &d, 8);
-        }
-        return;
-    }
-    uint32_t v = value->w2;
-    std::memcpy(p, &v, unit < 4 ? unit : 4);
-}
-
 // The byte poke stores into a binary!: an integer! or char! 0-255.
 uint8_t byte_value(const Cell* value) {
     uint32_t t = value->type();
@@ -147,6 +97,10 @@ Cell arg_word(const char* name) {
 
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
     return ownership::notify(series, event, value, index, count);
+}
+
+void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
+    if (uint64_t(start) + count > buffer_length(series)) fire({"script", "past-end"});
 }
 
 bool move_index(Cell* v, int32_t offset) {
@@ -191,7 +145,7 @@ Cell unit_value(const Cell* series, uint32_t position) {
         std::memcpy(&c, p, sizeof c);
         return c;
     }
-    if (t == TYPE_VECTOR) return vector_element(p, b->unit(), series->w3);
+    if (t == TYPE_VECTOR) return vector::get_element(p, b->unit(), series->w3);
     if (t == TYPE_BINARY) return integer::cell(*p);
     if (t == TYPE_IMAGE) {  // a pixel as a 32-bit number
         uint32_t px;
@@ -263,6 +217,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
 
     bool owned = notify_owner(series, "poke", value, pos, 1);
+    if (owned) recheck_range(series, pos, 1);
     SeriesBuffer* b = buffer(series);
     if (is_block_like(t)) {
         copy_cell(value, reinterpret_cast<Cell*>(unit_ptr(b, pos)));
@@ -270,7 +225,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     } else if (t == TYPE_BINARY) {
         *unit_ptr(b, pos) = byte;
     } else if (t == TYPE_VECTOR) {
-        store_vector_element(unit_ptr(b, pos), b->unit(), value);
+        vector::set_element(unit_ptr(b, pos), b->unit(), value);
     } else if (t == TYPE_IMAGE) {
         std::memcpy(unit_ptr(b, pos), &value->w2, 4);
     } else {
@@ -287,6 +242,10 @@ void clear(Cell* series) {
     if (series->w1 >= len) return;
     uint32_t pos = series->w1;
     bool owned = notify_owner(series, "clear", nullptr, pos, len - pos);
+    if (owned) {
+        len = buffer_length(series);
+        if (pos > len) pos = len;
+    }
     if (is_hash(series)) hashtable::delete_range(series->w3, pos, len - pos);
     SeriesBuffer* b = buffer(series);
     b->tail = b->head + (pos << shift_of(b));
@@ -315,6 +274,7 @@ void remove(Cell* series, Cell* part, Cell* key) {
     if (start >= len) return;
     uint32_t n = uint32_t(std::min<int64_t>(count, len - start));
     bool owned = notify_owner(series, "remove", nullptr, start, n);
+    if (owned) recheck_range(series, start, n);
     cut_units(series, start, n);
     if (owned) notify_owner(series, "removed", nullptr, start, n);
 }
@@ -337,6 +297,7 @@ void reverse(Cell* series, Cell* part, Cell* skip) {
         if (count < size || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     bool owned = notify_owner(series, "reverse", nullptr, pos, uint32_t(count));
+    if (owned) recheck_range(series, pos, uint32_t(count));
     SeriesBuffer* b = buffer(series);
     size_t record = size_t(size) << shift_of(b);
     uint8_t* lo = unit_ptr(b, pos);
@@ -388,6 +349,7 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     uint32_t n = uint32_t(count);
     uint32_t start = last ? len - n : pos;
     bool owned = notify_owner(series, "take", nullptr, start, n);
+    if (owned) recheck_range(series, start, n);
     if (!part) {
         // One unit: the result is the element itself.
         Cell v = unit_value(series, start);
@@ -504,6 +466,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         uint32_t t = std::min(target->w1, olen);
         if (t >= opos && t <= opos + n) return target;  // inside the moved run: nothing to do
         bool owned = notify_owner(origin, "move", nullptr, opos, n);
+        if (owned) recheck_range(origin, std::max(opos + n, t), 0);
         SeriesBuffer* b = buffer(origin);
         uint32_t shift = shift_of(b);
         uint32_t new_start;
@@ -528,6 +491,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
     bool owned = notify_owner(origin, "move", nullptr, opos, n);
     bool t_owned = notify_owner(target, "move", nullptr, target->w1, n);
+    if (owned || t_owned) recheck_range(origin, opos, n);
     Cell o = *origin;
     Cell t = *target;
     uint32_t tlen = buffer_length(&t);
@@ -571,6 +535,7 @@ void random(Cell* value, bool seed, bool secure, bool only) {
     }
     uint32_t left = len - pos;
     bool owned = notify_owner(value, "random", nullptr, pos, left);
+    if (owned) recheck_range(value, pos, left);
     if (only) {
         if (left == 0) {
             *value = none::cell();
@@ -605,15 +570,32 @@ bool is_owned_field(uint32_t symbol) {
 
 void reflect(Cell* value, uint32_t field_symbol) {
     if (!is_owned_field(field_symbol)) fire({"internal", "not-done"});
-    // The owner recorded in the ownership table; the table does not exist
-    // yet, so no series has one.
-    *value = none::cell();
+    // The owner recorded in the ownership table, or none.
+    Cell* owner = ownership::get_owner(value->w2);
+    *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
 }
 
-Cell* modify(Cell* target, Cell* /*field*/, Cell* /*value*/, bool /*case_sensitive*/) {
+Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
-    // block [owner word] records one. Both go to the ownership table, which
-    // does not exist yet: nothing is recorded.
+    // block [owner word] records one.
+    if (!word::any_word_type(field->type()) || !is_owned_field(field->w2)) return target;
+    Cell* saved = stack::top;
+    Cell* held = stack::push(*target);
+    if (value->type() == TYPE_NONE) {
+        ownership::unbind(held);
+    } else if (value->type() == TYPE_BLOCK) {
+        Cell v = *value;
+        uint32_t len = count(v.w2);
+        if (uint64_t(v.w1) + 1 < len) {
+            Cell* owner = stack::push(buffer_of(v.w2)->head_cell()[v.w1]);
+            Cell* word = stack::push(buffer_of(v.w2)->head_cell()[v.w1 + 1]);
+            if (owner->type() != TYPE_OBJECT) fire({"script", "invalid-arg"}, *owner);
+            ownership::bind_set(held, owner, word);
+        }
+    } else {
+        fire({"script", "invalid-arg"}, *value);
+    }
+    stack::top = saved;
     return target;
 }
 

@@ -102,6 +102,11 @@ Cell arg_word(const char* name);
 // Returns true when the series is owned; the after-notice is sent only then.
 // Goes through the ownership table (runtime/externals.h, ownership::notify).
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
+// The owner's handler runs Kiv code, which may change the series: after a
+// before-notice that was sent (notify_owner answered true), what the action
+// computed before it is checked again. Raises script past-end unless the
+// units [start, start + count) still lie within the series.
+void recheck_range(const Cell* series, uint32_t start, uint32_t count);
 
 // ---- Actions (signatures of datatypes/actions.h) ----------------------------------------------
 

@@ -1,7 +1,8 @@
 // The actions string! implements itself (file!, url!, tag!, email!, ref!,
 // binary! and vector! inherit several of them): make/to, form, mold with its
 // escape table, compare, find/select, append/insert/change, trim, sort, swap,
-// take, path access, the set operations and the parse character tests.
+// take, path access and the parse character tests (the set operations are in
+// set_operations.cpp).
 //
 // Buffers are re-read through their nodes after anything that may allocate;
 // temporary strings live on the data stack (which never moves), and the
@@ -10,10 +11,11 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/code_point_set.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -21,6 +23,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "runtime/case_fold.h"
@@ -120,8 +123,8 @@ struct EscapeTable {
 };
 constexpr EscapeTable ESCAPES;
 
-// Output sinks: the mold writers run twice, once counting (for one exact
-// reservation) and once writing into the reserved room.
+// Output sinks: the mold writer runs once, after a scan that counts its
+// output exactly (for one exact reservation).
 struct CountSink {
     uint64_t units = 0;
     uint32_t widest = 0;
@@ -159,43 +162,104 @@ void escape_into(Sink& out, uint32_t cp, uint32_t marker, bool all) {
     }
 }
 
-// True when a "}" closes the "{" at position i (scanning to `end`).
-bool has_closing_brace(const Units& u, uint32_t i, uint32_t end) {
-    int64_t depth = 0;
-    for (; i < end; ++i) {
-        uint32_t c = u.at(i);
-        if (c == '{') {
-            ++depth;
-        } else if (c == '}') {
-            if (depth == 1) return true;
-            --depth;
-        }
-    }
-    return false;
-}
+// What the molder needs to know of a string before it writes: the choice of
+// delimiters and the exact size of the result, from one linear scan.
+// In braces, a "{" is written bare while every "{" so far has its "}"
+// (matched as brackets are, innermost first); from the first "{" that is
+// never closed on, every "{" is escaped, and so is every "}" that has no
+// bare "{" open before it.
+struct MoldPlan {
+    bool braces;
+    uint32_t first_unclosed;  // position of the first "{" never closed, or `end`
+    CountSink count;          // units and widest code point of the result
+};
 
-template <class Sink>
-void mold_run(Sink& out, const Units& u, uint32_t end, bool braces, bool all) {
-    out.put(braces ? '{' : '"');
-    if (!braces) {
-        for (uint32_t i = 0; i < end; ++i) escape_into(out, u.at(i), ESCAPE_MARKER, all);
-        out.put('"');
-        return;
-    }
-    int64_t depth = 0;
-    bool balanced = true;
+MoldPlan plan_mold(const Units& u, uint32_t end, bool all) {
+    uint32_t quotes = 0, lines = 0;
+    CountSink quoted, braced;  // the two delimiters' results, braces not counted
+    uint64_t depth = 0;        // "{" not yet closed
+    uint64_t stray_closes = 0;      // "}" met with no "{" open
+    uint32_t bottom = end;          // the "{" opened at depth 0 last
+    uint64_t stray_before_bottom = 0, opens_since_bottom = 0, closes_since_bottom = 0;
     for (uint32_t i = 0; i < end; ++i) {
         uint32_t c = u.at(i);
         switch (c) {
             case '{':
-                if (balanced && !has_closing_brace(u, i, end)) balanced = false;
-                if (balanced) {
+                if (depth == 0) {
+                    bottom = i;
+                    stray_before_bottom = stray_closes;
+                    opens_since_bottom = closes_since_bottom = 0;
+                }
+                ++depth;
+                ++opens_since_bottom;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '}':
+                if (depth) {
+                    --depth;
+                } else {
+                    ++stray_closes;
+                }
+                ++closes_since_bottom;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '"':
+                ++quotes;
+                braced.put(c);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            case '^':
+                braced.text("^^");
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+                break;
+            default:
+                lines += c == '\n';
+                escape_into(braced, c, ESCAPE_MARKER, all);
+                escape_into(quoted, c, ESCAPE_MARKER, all);
+        }
+    }
+    MoldPlan plan;
+    plan.braces = lines > 2 || quotes > 0 || u.count > 49;
+    plan.first_unclosed = end;
+    if (!plan.braces) {
+        plan.count = quoted;
+    } else {
+        plan.count = braced;
+        // The "{" left open at the end is the one opened at depth 0 last:
+        // from it on every brace is escaped; before it, the stray "}".
+        uint64_t escaped = stray_closes;
+        if (depth) {
+            plan.first_unclosed = bottom;
+            escaped = stray_before_bottom + opens_since_bottom + closes_since_bottom;
+        }
+        plan.count.units += escaped;
+        if (escaped && plan.count.widest < '^') plan.count.widest = '^';
+    }
+    plan.count.put(plan.braces ? '{' : '"');
+    plan.count.put(plan.braces ? '}' : '"');
+    return plan;
+}
+
+void mold_run(WriteSink& out, const Units& u, uint32_t end, const MoldPlan& plan, bool all) {
+    out.put(plan.braces ? '{' : '"');
+    if (!plan.braces) {
+        for (uint32_t i = 0; i < end; ++i) escape_into(out, u.at(i), ESCAPE_MARKER, all);
+        out.put('"');
+        return;
+    }
+    uint64_t depth = 0;
+    for (uint32_t i = 0; i < end; ++i) {
+        uint32_t c = u.at(i);
+        switch (c) {
+            case '{':
+                if (i < plan.first_unclosed) {
                     ++depth;
-                    out.put('{');
                 } else {
                     out.put('^');
-                    out.put('{');
                 }
+                out.put('{');
                 break;
             case '}':
                 if (depth < 1) {
@@ -314,32 +378,11 @@ void check_needed_size(Cell* series, Cell* value, int32_t part, int32_t dup) {
 
 // ---- Search ---------------------------------------------------------------------------------------
 
-// A vector element as a number (integer and char elements sign-extended).
+// A vector element as a number (vector.h gives the reading rule).
 double vector_number(const uint8_t* p, uint32_t unit, uint32_t elem_type) {
-    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) {
-        if (unit == 4) {
-            float f;
-            std::memcpy(&f, p, 4);
-            return f;
-        }
-        double d;
-        std::memcpy(&d, p, 8);
-        return d;
-    }
-    switch (unit) {
-        case 1:
-            return int8_t(*p);
-        case 2: {
-            int16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        default: {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    Cell e = vector::get_element(p, unit, elem_type);
+    if (elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) return e.get_f64();
+    return double(int32_t(e.w2));
 }
 
 // What find looks for at each position.
@@ -407,6 +450,94 @@ struct Search {
     }
 };
 
+// The end of a wildcard match of the pattern against the text from `at`
+// (not past `end`), or -1. `many` matches any run of characters (the
+// shortest that lets the rest match), `one` any single character.
+int64_t wild_match(const Units& text, uint32_t at, uint32_t end, const Units& pattern, uint32_t many, uint32_t one,
+                   bool fold) {
+    uint32_t pi = 0, ti = at;
+    int64_t star_pi = -1;
+    uint32_t star_ti = 0;
+    for (;;) {
+        if (pi == pattern.count) return ti;
+        uint32_t pc = pattern.at(pi);
+        if (pc == many) {
+            star_pi = pi++;
+            star_ti = ti;
+            continue;
+        }
+        if (ti < end) {
+            uint32_t tc = text.at(ti);
+            if (pc == one || pc == tc || (fold && upper(pc) == upper(tc))) {
+                ++pi;
+                ++ti;
+                continue;
+            }
+        }
+        if (star_pi >= 0 && star_ti < end) {
+            ti = ++star_ti;
+            pi = uint32_t(star_pi) + 1;
+            continue;
+        }
+        return -1;
+    }
+}
+
+// find with /any (and /with): the value is a pattern in which "*" stands for
+// any run of characters and "?" for any one (/with names other wildcard
+// characters: a string gives the run character then the single one, a char!
+// the run character only). Returns the match start; the match length comes
+// back through match_length.
+int64_t find_wild(Cell* series, Cell* value, uint32_t index, uint32_t total, int64_t count, uint32_t step, bool fold,
+                  Cell* with, bool last, bool reverse, bool match, uint32_t* match_length) {
+    uint32_t many = '*', one = '?';
+    if (with) {
+        uint32_t wt = with->type();
+        if (wt == TYPE_CHAR) {
+            many = with->w2;
+            one = 0xFFFFFFFFu;
+        } else if (is_string_like(wt)) {
+            Units w = units_of(with);
+            if (w.count >= 1) many = w.at(0);
+            one = w.count >= 2 ? w.at(1) : 0xFFFFFFFFu;
+        } else {
+            invalid_refine_arg("with", *with);
+        }
+    }
+    StackMark mark;
+    Cell* pattern = value;
+    if (!is_string_like(value->type())) {
+        pattern = push_new(16);
+        actions::form(value, pattern, nullptr, INT32_MAX);
+    }
+    Units pat = units_of(pattern);
+    if (pat.count == 0) return -1;
+    Units text = units_from(series, 0);  // no allocation below
+    uint32_t end = count < 0 ? total : uint32_t(std::min<int64_t>(int64_t(index) + count, total));
+    auto try_at = [&](int64_t p) -> bool {
+        int64_t e = wild_match(text, uint32_t(p), end, pat, many, one, fold);
+        if (e < 0) return false;
+        *match_length = uint32_t(e - p);
+        return true;
+    };
+    if (match) return try_at(index) ? int64_t(index) : -1;
+    if (reverse) {
+        uint32_t low = count < 0 ? 0 : uint32_t(std::max<int64_t>(0, int64_t(index) - count));
+        end = index;
+        for (int64_t p = int64_t(index) - 1; p >= int64_t(low); p -= step)
+            if (try_at(p)) return p;
+        return -1;
+    }
+    if (last) {
+        for (int64_t p = int64_t(end) - 1; p >= int64_t(index); p -= step)
+            if (try_at(p)) return p;
+        return -1;
+    }
+    for (int64_t p = index; p < int64_t(end); p += step)
+        if (try_at(p)) return p;
+    return -1;
+}
+
 // Finds the match position (from the head) or -1. The result cell's index
 // and the needle length come back through the arguments.
 int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive, bool same, bool any,
@@ -414,7 +545,6 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
     uint32_t total = length_from_head(series);
     uint32_t t = series->type();
     if (total == 0 || (!reverse && series->w1 >= total)) return -1;
-    if (any || with) fire({"internal", "not-done"});
     uint32_t index = std::min(series->w1, total);
 
     int64_t step = 1;
@@ -432,6 +562,12 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
         else
             invalid_refine_arg("part", *part);
         if (count < 1) return -1;
+    }
+
+    if (any || with) {
+        if (!is_string_like(t)) fire({"script", "invalid-arg"}, *series);
+        return find_wild(series, value, index, total, count, uint32_t(step), !case_sensitive && !same, with, last,
+                         reverse, match, match_length);
     }
 
     Search s{Needle{Needle::CHAR}, false, t == TYPE_VECTOR, series->w3};
@@ -595,21 +731,6 @@ int32_t sort_compare_f64(const void* pa, const void* pb, int32_t /*op*/, intptr_
     }
     return 0;
 }
-
-// ---- Set operations ---------------------------------------------------------------------------------
-
-// Code points seen so far: a flat table for Latin-1, a hash set above.
-struct KeySet {
-    bool low[256] = {};
-    std::unordered_set<uint32_t> high;
-    void add(uint32_t cp) {
-        if (cp < 256)
-            low[cp] = true;
-        else
-            high.insert(cp);
-    }
-    bool has(uint32_t cp) const { return cp < 256 ? low[cp] : high.count(cp) != 0; }
-};
 
 }  // namespace
 
@@ -804,21 +925,12 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cel
     uint32_t len = length(value);
     uint32_t end = len;
     if (part) end = uint32_t(std::clamp<int64_t>(budget, 0, len));
-    Units u = units_of(value);
-    uint32_t quotes = 0, lines = 0;
-    for (uint32_t i = 0; i < end; ++i) {
-        uint32_t c = u.at(i);
-        quotes += c == '"';
-        lines += c == '\n';
-    }
-    bool braces = lines > 2 || quotes > 0 || len > 49;
-    CountSink count;
-    mold_run(count, u, end, braces, all);
-    SeriesBuffer* b = reserve(buffer(out), count.units, append_unit(count.widest));
-    u = units_of(value);  // the reservation may have moved or widened it
+    MoldPlan plan = plan_mold(units_of(value), end, all);
+    SeriesBuffer* b = reserve(buffer(out), plan.count.units, append_unit(plan.count.widest));
+    Units u = units_of(value);  // the reservation may have moved or widened it
     WriteSink w{b->tail_ptr(), b->unit()};
-    mold_run(w, u, end, braces, all);
-    b->tail += uint32_t(count.units * b->unit());
+    mold_run(w, u, end, plan, all);
+    b->tail += uint32_t(plan.count.units * b->unit());
     return int32_t(std::max<int64_t>(int64_t(budget) - end - 2, INT32_MIN));
 }
 
@@ -844,6 +956,14 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
     bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+    if (owned) {
+        // Take both values as the handler left them.
+        total = length_from_head(series);
+        if (series->w1 > total) series->w1 = total;
+        at_tail = append || series->w1 >= total;
+        start = at_tail ? total : std::min(start, total);
+        check_needed_size(series, value, part, dup);
+    }
 
     uint32_t t = value->type();
     uint32_t n;
@@ -891,6 +1011,10 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         return;
     }
     bool owned = series::notify_owner(series, "change", value, index, 0);
+    if (owned) {
+        total = length_from_head(series);
+        series::recheck_range(series, index, 1);
+    }
 
     // The written text: a char!, a string-like value read in place, or a
     // text made on the stack (formed values, tags, and values that share
@@ -980,6 +1104,57 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sen
 
 // ---- sort ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// The records of a sort with a comparator function, copied out of the series
+// (the function may allocate, so the sort works on a copy in C memory and
+// writes the result back).
+struct FunctionSort {
+    const Cell* function;
+    uint32_t unit;
+    uint32_t elem_type;  // vector! element type; 0 for text, TYPE_BINARY for bytes
+    bool reverse;
+};
+
+Cell unit_cell(const uint8_t* p, const FunctionSort& fs) {
+    if (fs.elem_type == TYPE_BINARY) return Cell{TYPE_INTEGER, 0, *p, 0};
+    if (fs.elem_type) return vector::get_element(p, fs.unit, fs.elem_type);
+    return char_::cell(get_char(p, fs.unit));
+}
+
+int32_t function_order(const void* a, const void* b, int32_t, intptr_t flags) {
+    const FunctionSort& fs = *reinterpret_cast<const FunctionSort*>(flags);
+    Cell x = unit_cell(static_cast<const uint8_t*>(a), fs);
+    Cell y = unit_cell(static_cast<const uint8_t*>(b), fs);
+    int32_t r = block::call_compare_function(fs.function, &x, &y);
+    return fs.reverse ? -r : r;
+}
+
+// Sorts `count` units from `start` in records of `size`, ordered by the
+// function's answers for their first units; a stable sort.
+void sort_by_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const Cell* comparator,
+                      bool reverse) {
+    StackMark mark;
+    Cell* held = stack::push(*series);
+    Cell* function = stack::push(*comparator);
+    uint32_t unit = buffer(held)->unit();
+    uint32_t t = held->type();
+    FunctionSort fs{function, unit, t == TYPE_VECTOR ? held->w3 : (t == TYPE_BINARY ? uint32_t(TYPE_BINARY) : 0),
+                    reverse};
+    size_t bytes = size_t(count) * unit;
+    std::vector<uint8_t> copy(buffer(held)->head_ptr() + size_t(start) * unit,
+                              buffer(held)->head_ptr() + size_t(start) * unit + bytes);
+    sort::merge_sort(copy.data(), count / size, size * unit, 0, reinterpret_cast<intptr_t>(&fs), function_order);
+    // The function may have changed the series: write back what still fits.
+    SeriesBuffer* b = buffer(held);
+    uint32_t now = b->byte_count() / unit;
+    if (start >= now) return;
+    size_t room = std::min<size_t>(bytes, size_t(now - start) * unit);
+    std::memcpy(b->head_ptr() + size_t(start) * unit, copy.data(), room);
+}
+
+}  // namespace
+
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable) {
     uint32_t total = length_from_head(series);
@@ -1014,9 +1189,11 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             if (k < 1 || uint32_t(k) > size) fire({"script", "out-of-range"}, *comparator);
             offset = uint32_t(k - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
-            // Calling a function needs the interpreter; its answers will be
-            // mapped through compare_answer_order (the rule blocks use).
-            fire({"internal", "not-done"});
+            if (count < 2 || count == size) return series;
+            bool owned = series::notify_owner(series, "sort", nullptr, start, count);
+            sort_by_function(series, start, count, size, comparator, reverse);
+            if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
+            return series;
         } else {
             invalid_refine_arg("compare", *comparator);
         }
@@ -1129,6 +1306,31 @@ void trim_chars(Cell* str, Cell* with) {
     compact(str, from, [&set](uint32_t c) { return !set.has(c); });
 }
 
+// /auto: every line loses as much leading space (spaces and tabs) as the
+// first line has, so the text keeps its indentation relative to that line;
+// a line with less leading space loses all it has.
+void trim_auto(Cell* str) {
+    SeriesBuffer* b = buffer(str);
+    uint32_t unit = b->unit();
+    uint32_t total = b->byte_count() >> unit_shift(unit);
+    uint8_t* h = b->head_ptr();
+    auto at = [&](uint32_t i) { return get_char(h + size_t(i) * unit, unit); };
+    uint32_t indent = 0;
+    while (str->w1 + indent < total && (at(str->w1 + indent) == ' ' || at(str->w1 + indent) == '\t')) ++indent;
+    uint32_t out = str->w1;
+    uint32_t skip = indent;  // leading space still to drop on the current line
+    for (uint32_t i = str->w1; i < total; ++i) {
+        uint32_t c = at(i);
+        if (skip && (c == ' ' || c == '\t')) {
+            --skip;
+            continue;
+        }
+        skip = c == '\n' ? indent : 0;
+        set_char(h + size_t(out++) * unit, unit, c);
+    }
+    b->tail = b->head + out * unit;
+}
+
 void trim_lines(Cell* str) {
     SeriesBuffer* b = buffer(str);
     uint32_t unit = b->unit();
@@ -1203,10 +1405,11 @@ void trim_spaces(Cell* str, bool head_flag, bool tail_flag) {
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
-    if (auto_ && !(all || with)) fire({"internal", "not-done"});
     bool owned = series::notify_owner(series, "trim", nullptr, series->w1, total - series->w1);
     if (all || with)
         trim_chars(series, with);
+    else if (auto_)
+        trim_auto(series);
     else if (lines)
         trim_lines(series);
     else
@@ -1237,49 +1440,6 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* 
     Cell at = *found;
     actions::poke(&at, 2, value, nullptr);
     return value;
-}
-
-// ---- set operations -------------------------------------------------------------------------------------
-
-Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
-    StackMark mark;
-    uint32_t size = 1;
-    if (skip) {
-        if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_refine_arg("skip", *skip);
-        size = skip->w2;
-    }
-    Cell* a = stack::arg_base;
-    Cell* b = op == 8 ? nullptr : a + 1;
-    uint32_t la = length(a), lb = b ? length(b) : 0;
-    bool both = op == 9 || op == 12;
-    bool check = op == 10 || op == 11 || op == 12;
-    bool invert = op == 11 || op == 12;
-    if (la == 0 && (op != 9 || lb == 0)) return a;
-
-    Cell* result = push_new(la + (op == 9 ? lb : 0));
-    result->set_type(a->type());
-    KeySet taken;
-    auto key = [case_sensitive](uint32_t c) { return case_sensitive ? c : upper(c); };
-    auto pass = [&](Cell* src, Cell* other) {
-        KeySet in_other;
-        if (check) {
-            Units o = units_of(other);
-            for (uint32_t i = 0; i < o.count; i += size) in_other.add(key(o.at(i)));
-        }
-        uint32_t total = length_from_head(src);
-        for (uint32_t p = src->w1; p < total; p += size) {
-            uint32_t k = key(abs_at(src, p));
-            if (taken.has(k)) continue;
-            if (check && in_other.has(k) == invert) continue;
-            taken.add(k);
-            uint32_t end = std::min(total, p + size);
-            for (uint32_t i = p; i < end; ++i) append_char(buffer(result), abs_at(src, i));
-        }
-    };
-    pass(a, b);
-    if (both) pass(b, a);
-    *a = *result;
-    return a;
 }
 
 // ---- registration

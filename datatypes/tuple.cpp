@@ -159,7 +159,8 @@ void do_math(int32_t op) {
     Cell* right = left + 1;
     if (left->type() != TYPE_TUPLE) {
         if (op == OP_SUB || op == OP_DIV)
-            fire({"script", "not-related"}, scalar::word(integer::detail::op_name(op)), datatype::cell(left->type()));
+            fire({"script", "not-related"}, scalar::word(integer::detail::op_name(op)),
+                 datatype::cell(left->type()));
         const Cell t = *left;
         copy_cell(right, left);
         *right = t;
@@ -175,12 +176,23 @@ void do_math(int32_t op) {
             for (uint32_t i = 0; i < len; ++i) {
                 double r;
                 switch (op) {
-                    case OP_ADD: r = a[i] + f; break;
-                    case OP_SUB: r = a[i] - f; break;
-                    case OP_MUL: r = a[i] * f; break;
-                    case OP_DIV: r = a[i] / f; break;
-                    case OP_REM: r = std::fmod(double(a[i]), f); break;
-                    default: fire({"script", "invalid-type"}, datatype::cell(rt));
+                    case OP_ADD:
+                        r = a[i] + f;
+                        break;
+                    case OP_SUB:
+                        r = a[i] - f;
+                        break;
+                    case OP_MUL:
+                        r = a[i] * f;
+                        break;
+                    case OP_DIV:
+                        r = a[i] / f;
+                        break;
+                    case OP_REM:
+                        r = std::fmod(double(a[i]), f);
+                        break;
+                    default:
+                        fire({"script", "invalid-type"}, datatype::cell(rt));
                 }
                 a[i] = clamp(std::trunc(r));
             }
@@ -232,7 +244,8 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     return scalar::result(integer::cell(a[index - 1]));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
+                bool) {
     if (element->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(element->type()));
     const int32_t index = integer::get(element);
     if (!value) return pick(parent, index, element);
@@ -269,14 +282,12 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
     const uint32_t len = length(value);
     uint32_t n = len, step = 1;
     if (part) {
-        if (part->type() != TYPE_INTEGER)
-            fire({"script", "invalid-refine-arg"}, scalar::word("part"), *part);
+        if (part->type() != TYPE_INTEGER) fire({"script", "invalid-refine-arg"}, scalar::word("part"), *part);
         if (integer::get(part) < 0) fire({"script", "out-of-range"}, *part);
         n = std::min(uint32_t(integer::get(part)), len);
     }
     if (skip) {
-        if (skip->type() != TYPE_INTEGER)
-            fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
+        if (skip->type() != TYPE_INTEGER) fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
         if (integer::get(skip) < 1) fire({"script", "out-of-range"}, *skip);
         step = uint32_t(integer::get(skip));
         if (n < step || n % step != 0) fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);

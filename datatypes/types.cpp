@@ -33,6 +33,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 
@@ -79,7 +80,7 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();
-    register_blank(TYPE_VECTOR, TYPE_STRING, "vector!");
+    vector::init();
     map::init();
     hash::init();
     pair::init();

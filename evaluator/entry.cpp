@@ -19,10 +19,11 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
-#include "runtime/stack.h"
 
 namespace kiv::literal_table {
 
@@ -386,8 +387,15 @@ void mark_literal_table() {
     collector::mark_fixed_buffer_holding(literal_table::base);
 }
 
+// Sort and compare comparators run through the interpreter.
+void run_comparator(const Cell* function, const Cell* args, uint32_t count) {
+    Unwind code = interpreter::call_values(function, args, count);
+    if (code) interpreter::raise_unwind(code);
+}
+
 void init() {
     word::load_single = &load_single_utf8;
+    block::comparator_runner = &run_comparator;
     collector::unregister_marker(&mark_literal_table);
     collector::register_marker(&mark_literal_table);
 }

@@ -2,34 +2,35 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
-#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
-#include "datatypes/object.h"
 #include "datatypes/scalar.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
+#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
-#include "runtime/stack.h"
 
 namespace kiv::interpreter {
 
@@ -320,8 +321,12 @@ uint32_t trace_mask = 0;
 TraceHook trace_hook = nullptr;
 bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
 
-// Machine-stack guard: evaluation recurses on the C++ stack; below the floor
-// a clean stack overflow is raised before the real stack runs out.
+// Machine-stack guard: evaluation recurses on the C++ stack (every call, block
+// and single expression checks it); below the floor a clean stack overflow is
+// raised before the real stack runs out. The margin left below the floor
+// covers the deepest stretch between two checks and the raising of the
+// error; on a small stack it is a quarter of the stack, so the guard works
+// at any stack size.
 uintptr_t stack_floor = 0;
 uintptr_t stack_ceiling = 0;
 
@@ -336,8 +341,9 @@ void init_stack_guard() {
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     void* addr = nullptr;
     size_t size = 0;
-    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 2 * STACK_MARGIN) {
-        stack_floor = uintptr_t(addr) + STACK_MARGIN;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 0) {
+        uintptr_t margin = std::min<uintptr_t>(STACK_MARGIN, size / 4);
+        stack_floor = uintptr_t(addr) + margin;
         stack_ceiling = uintptr_t(addr) + size;
     }
     pthread_attr_destroy(&attr);
@@ -391,14 +397,15 @@ inline bool wants(uint32_t ev) {
     return fire_event(ev, c ? &code : nullptr, offset, value, ref);
 }
 
-#define KIV_TRACE(ev, c, value, ref)                                                            \
-    do {                                                                                        \
-        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                      \
+#define KIV_TRACE(ev, c, value, ref)                                                              \
+    do {                                                                                          \
+        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
             if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
-        }                                                                                       \
+        }                                                                                         \
     } while (0)
 
 // ==== Words ======================================================================================
+
 
 // The value of an op! look-ahead candidate without raising anything: null
 // unless the word is bound and its value can be read.
@@ -518,7 +525,8 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
-Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start, bool infix);
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                   bool infix);
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
 // Types that evaluate to themselves (the default case of eval_expression).
@@ -702,7 +710,8 @@ Unwind run_body(const Cell& fn, const Cell& name);
 // leaves the result in the cell where the frame began. With `infix` the left
 // operand is the topmost value and becomes the first argument in place.
 Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
-                 bool infix) {
+                   bool infix) {
+    check_machine_stack();
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
     if (!is_callable(type)) fire({"internal", "not-done"});
@@ -743,9 +752,8 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
     // An operator whose right operand had to be evaluated (a call, a
     // paren): with two integers the result is computed here, under the
     // frame the evaluation of the operand ran in.
-    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER &&
-        base[1].type() == TYPE_INTEGER && !tracing &&
-        integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER &&
+        !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
         stack::unwind();
         return UNWIND_NONE;
     }
@@ -1096,6 +1104,9 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
 inline Unwind eval_in_frame(const Cell& b) {
+    // The frame holds the block: the collector keeps it while it runs, even
+    // when the code clears or replaces every other reference to it.
+    stack::ctop()->saved_values = b.w2;
     PositionGuard guard;
     current_node = b.w2;
     current_index = b.w1;
@@ -1199,6 +1210,7 @@ namespace {
 // eval_next and eval_single: one expression from `index`, with or without
 // the infix look-ahead after it.
 Unwind eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
+    check_machine_stack();
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
@@ -1212,6 +1224,7 @@ Unwind eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahea
     current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+    stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
     if (Unwind code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;

@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -19,9 +19,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_internal.h"
+#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
-#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -62,8 +62,9 @@ enum Keyword : uint8_t {
     KW_KEEP,
 };
 
-// Keyword code by canonical symbol id.
+// Keyword code by canonical symbol id, and by symbol id as met.
 std::vector<uint8_t> keyword_table;
+std::vector<uint8_t> keyword_by_id;
 
 void build_keywords() {
     struct Entry {
@@ -87,6 +88,7 @@ void build_keywords() {
         {sym[fixed::SYM_COLLECT], KW_COLLECT}, {sym[fixed::SYM_KEEP], KW_KEEP},
     };
     keyword_table.clear();
+    keyword_by_id.clear();
     for (const Entry& e : entries) {
         uint32_t c = symbol::resolve(e.symbol);
         if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
@@ -94,9 +96,27 @@ void build_keywords() {
     }
 }
 
+// The keyword of each symbol id met so far (KW_UNKNOWN: not looked up yet),
+// so that the hot path is one load.
+constexpr uint8_t KW_UNKNOWN = 0xFF;
+
+Keyword lookup_keyword(uint32_t id) {
+    uint32_t c = symbol::resolve(id);
+    Keyword kw = c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
+    if (id < (1u << 20)) {
+        if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+        keyword_by_id[id] = kw;
+    }
+    return kw;
+}
+
 inline Keyword keyword_of(const Cell& word) {
-    uint32_t c = symbol::resolve(word.w2);
-    return c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
+    uint32_t id = word.w2;
+    if (id < keyword_by_id.size()) {
+        uint8_t k = keyword_by_id[id];
+        if (k != KW_UNKNOWN) return Keyword(k);
+    }
+    return lookup_keyword(id);
 }
 
 inline bool is_symbol(const Cell& c, uint32_t fixed_symbol) {
@@ -162,7 +182,7 @@ uint32_t event_mask(const Cell* callback) {
 // shrunk): clamped to its last cell.
 void refresh_rules(Parser& p) {
     int32_t tail = int32_t(series::count(p.rules->w2));
-    if (p.rp >= tail) p.rp = tail - 1;
+    if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
 }
 
@@ -191,7 +211,7 @@ uint32_t send_event(Parser& p, uint32_t bit) {
     }
     Cell fn = *p.callback;
     Cell name = fixed::words[fixed::W_PARSE_CALLBACK];
-    Unwind code = interpreter::call_pushed(&name, &fn, first, false);
+    uint32_t code = interpreter::call_pushed(&name, &fn, first, false);
     if (code) return code;
     Cell answer = *first;
     stack::top = p.work_top;
@@ -250,6 +270,10 @@ inline bool is_plain(uint32_t t, bool via_word) {
 
 bool is_keyword(const Cell& word) {
     return keyword_of(word) != KW_NO;
+}
+
+bool is_pipe(const Cell& word) {
+    return keyword_of(word) == KW_PIPE;
 }
 
 void parse_error(IdIn<error_catalog::CAT_SCRIPT> id) {
@@ -344,7 +368,7 @@ uint32_t input_stack_cells() {
 // ---- The engine -------------------------------------------------------------------------------
 
 Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
-               Cell* result) {
+                 Cell* result) {
     if (!rule_stack) init();
     Parser p;
     Cell in = *input, rl = *rules;
@@ -379,13 +403,13 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     State state = S_PUSH_BLOCK;
     bool new_block = false;  // push block: the value in p.value becomes the current block
 
-#define EVENT(bit)                              \
-    do {                                        \
-        if (p.mask & (bit)) {                   \
-            uint32_t c_ = send_event(p, (bit)); \
-            if (c_ == STOPPED) goto stopped;    \
-            if (c_) return Unwind(c_);          \
-        }                                       \
+#define EVENT(bit)                                                   \
+    do {                                                             \
+        if (p.mask & (bit)) {                                        \
+            uint32_t c_ = send_event(p, (bit));                      \
+            if (c_ == STOPPED) goto stopped;                         \
+            if (c_) return Unwind(c_);                               \
+        }                                                            \
     } while (0)
 
     for (;;) {
@@ -733,7 +757,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         if (last && kw != KW_WHILE) parse_error("parse-end", word);
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
-                        p.count_cell = kw == KW_SOME  ? triple::cell(1, -1, 1)
+                        p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
                                        : kw == KW_OPT ? triple::cell(0, 1, 1)
                                                       : triple::cell(0, -1, 1);
                         state = S_PUSH_RULE;
@@ -753,7 +777,13 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         }
                         p.kind = kw == KW_TO ? K_TO : K_THRU;
                         p.flag = 0;
-                        p.count_cell = triple::cell(0, 0, 1);
+                        // The search covers the input as it is now: a rule
+                        // whose action makes it longer cannot push the end away.
+                        {
+                            uint32_t n = input_count(p.input);
+                            int64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? p.limit : n;
+                            p.count_cell = triple::cell(int32_t(stop), 0, 1);
+                        }
                         state = S_PUSH_RULE;
                         break;
                     }
@@ -919,7 +949,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             p.pop = false;
                         }
                         if (!ended_by_break && p.match && (max == -1 || round < max)) {
-                            bool moved = idx != rec_idx || (n - idx) < frame[1].w3;
+                            // Progress is input consumed: less of it left than
+                            // when the round began. A round that only inserted
+                            // (the position moved, the rest as long as before)
+                            // would go on forever.
+                            bool moved = (n - idx) < frame[1].w3;
                             if (kind == K_WHILE || moved) again = true;
                         }
                         if (again) {
@@ -946,6 +980,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             break;
                         }
                         uint64_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint64_t(p.limit) : n;
+                        if (frame[0].w1 < stop) stop = frame[0].w1;
                         if (rec_idx >= stop) break;
                         p.input->w1 = rec_idx + 1;
                         refresh_end(p);

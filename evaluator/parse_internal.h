@@ -171,6 +171,8 @@ bool bitset_has(const Cell* bitset, uint32_t cp);
 
 // True when the word is a parse keyword (by its canonical symbol).
 bool is_keyword(const Cell& word);
+// True when the word is the alternative bar |.
+bool is_pipe(const Cell& word);
 
 // ---- Events and Kiv code (parse.cpp) ---------------------------------------------------
 // Evaluates a paren; its value lands in p.paren_value. Returns the unwind code.

@@ -225,6 +225,38 @@ void match_value(Parser& p, const Cell& value) {
         return;
     }
     bool binary = t == TYPE_BINARY;
+    uint32_t count = input_count(p.input);
+    uint32_t stop = stop_of(p, count);
+    if (!binary && (vt == TYPE_CHAR || vt == TYPE_BITSET || (string::is_string_like(vt) && vt != TYPE_TAG))) {
+        // Text input: the common values compare in place, nothing allocated.
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        const uint8_t* head = b->head_ptr();
+        uint32_t unit = b->unit();
+        bool folding = p.cmp != 2;
+        if (vt == TYPE_CHAR) {
+            uint32_t c = unit_at(head, unit, pos);
+            p.match = c == value.w2 || (folding && fold(c) == fold(value.w2));
+            if (p.match) advance(p, 1);
+            return;
+        }
+        if (vt == TYPE_BITSET) {
+            p.match = Bits(value).has(unit_at(head, unit, pos));
+            if (p.match) advance(p, 1);
+            return;
+        }
+        const SeriesBuffer* vb = buffer_of(value.w2);
+        uint32_t vunit = vb->unit();
+        uint32_t vcount = vb->byte_count() >> unit_shift(vunit);
+        uint32_t len = value.w1 < vcount ? vcount - value.w1 : 0;
+        p.match = uint64_t(pos) + len <= stop;
+        for (uint32_t i = 0; p.match && i < len; ++i) {
+            uint32_t a = unit_at(head, unit, pos + i);
+            uint32_t c = unit_at(vb->head_ptr(), vunit, value.w1 + i);
+            if (a != c && !(folding && fold(a) == fold(c))) p.match = false;
+        }
+        if (p.match) advance(p, len);
+        return;
+    }
     Needle nd;
     Cell v = value;
     nd.prepare(p, v, binary);
@@ -232,8 +264,6 @@ void match_value(Parser& p, const Cell& value) {
         p.match = false;
         return;
     }
-    uint32_t count = input_count(p.input);
-    uint32_t stop = stop_of(p, count);
     const SeriesBuffer* b = buffer_of(p.input->w2);
     uint32_t unit = b->unit();
     std::unique_ptr<Bits> bits;
@@ -312,7 +342,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
         if (nd.kind == Needle::BITSET) {
             Bits bits(v);
             if (unit == 1) {
-                uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+                uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
                 while (pos < limit && bits.has(head[pos])) ++pos;
                 rounds = pos - start;
             } else {
@@ -327,7 +357,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
                 c2 = casefold::to_lower_char(nd.cp);
                 if (c2 > 0xFF) c2 = a;
             }
-            uint64_t limit = std::min<uint64_t>(stop, uint64_t(pos) + cap);
+            uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
             while (pos < limit && (head[pos] == a || head[pos] == c2 || (nd.fold && fold(head[pos]) == a)))
                 ++pos;
             rounds = pos - start;
@@ -412,6 +442,16 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         const void* q = memmem(head + start, stop - start, bytes.data(), len);
         return q ? hit(uint32_t(static_cast<const uint8_t*>(q) - head)) : false;
     }
+    if (nd.kind == Needle::TEXT && unit == 1 && nd.fold && len > 0) {
+        // Bytes whose folded form starts the needle, found by table; the
+        // rest is compared at each candidate.
+        uint8_t first[256];
+        for (uint32_t c = 0; c < 256; ++c) first[c] = fold(c) == nd.text[0];
+        for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
+            if (first[head[pos]] && match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
+        }
+        return false;
+    }
     for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
         if (len == 0 && pos >= stop) break;
         if (match_at(nd, head, unit, pos, stop, nullptr)) return hit(pos);
@@ -419,22 +459,44 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
     return false;
 }
 
+namespace {
+
+// Bytes by their folded (upper-case) form: fold_class[v] lists the bytes b
+// with fold(b) == v, for v below 256 (built once).
+struct FoldClasses {
+    uint8_t count[256] = {};
+    uint8_t bytes[256][4] = {};
+    FoldClasses() {
+        for (uint32_t b = 0; b < 256; ++b) {
+            uint32_t v = casefold::to_upper_char(b);
+            if (v < 256 && count[v] < 4) bytes[v][count[v]++] = uint8_t(b);
+        }
+    }
+};
+const FoldClasses& fold_classes() {
+    static const FoldClasses classes;
+    return classes;
+}
+
+}  // namespace
+
 bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max, bool* matched) {
     uint32_t t = p.input->type();
     bool binary = t == TYPE_BINARY;
     if (!binary && !is_string_input(t)) return false;
     // The shape: value (| value)*, each value a char! or bitset! (directly
-    // or as the value of a word that is not a keyword).
-    std::vector<uint32_t> chars;
-    std::vector<Cell> sets;
+    // or as the value of a word that is not a keyword); at most 16 of them.
+    constexpr uint32_t MAX = 16;
+    uint32_t chars[MAX];
+    Cell sets[MAX];
+    uint32_t nchars = 0, nsets = 0;
     uint32_t n = series::count(block.w2);
-    if (block.w1 >= n) return false;
-    const uint32_t pipe = symbol::resolve(fixed::sym[fixed::SYM_PIPE]);
+    if (block.w1 >= n || n - block.w1 > 2 * MAX) return false;
     bool want_value = true;
     for (uint32_t i = block.w1; i < n; ++i) {
         Cell c = *block::ks_abs_at(&block, i);
         if (!want_value) {
-            if (c.type() != TYPE_WORD || symbol::resolve(c.w2) != pipe) return false;
+            if (c.type() != TYPE_WORD || !is_pipe(c)) return false;
             want_value = true;
             continue;
         }
@@ -449,26 +511,47 @@ bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max,
         }
         if (c.type() == TYPE_CHAR) {
             if (binary && c.w2 >= 0x80) return false;
-            chars.push_back(c.w2);
+            chars[nchars++] = c.w2;
         } else if (c.type() == TYPE_BITSET) {
-            sets.push_back(c);
+            sets[nsets++] = c;
         } else {
             return false;
         }
         want_value = false;
     }
     if (want_value) return false;
-    bool fold = !binary && p.cmp != 2;
+    bool folding = !binary && p.cmp != 2;
     // A byte table for code points below 256; larger ones test the values.
-    uint8_t table[256];
+    uint8_t table[256] = {};
+    const FoldClasses& classes = fold_classes();
+    for (uint32_t k = 0; k < nchars; ++k) {
+        uint32_t c = chars[k];
+        if (c < 256) table[c] = 1;
+        if (folding) {
+            uint32_t v = fold(c);
+            if (v < 256)
+                for (uint32_t j = 0; j < classes.count[v]; ++j) table[classes.bytes[v][j]] = 1;
+        }
+    }
+    for (uint32_t k = 0; k < nsets; ++k) {
+        const SeriesBuffer* sb = buffer_of(sets[k].w2);
+        const uint8_t* bits = sb->head_ptr();
+        uint32_t bytes = sb->byte_count();
+        uint8_t beyond = (sb->flags & series_flag::COMPLEMENT) ? 0xFF : 0;
+        for (uint32_t byte = 0; byte < 32; ++byte) {
+            uint8_t v = byte < bytes ? bits[byte] : beyond;
+            if (!v) continue;
+            for (uint32_t bit = 0; bit < 8; ++bit)
+                if (v & (0x80u >> bit)) table[byte * 8 + bit] = 1;
+        }
+    }
     auto test = [&](uint32_t cp) {
-        for (uint32_t c : chars)
-            if (c == cp || (fold && fold_eq(c, cp))) return true;
-        for (const Cell& s : sets)
-            if (Bits(s).has(cp)) return true;
+        for (uint32_t k = 0; k < nchars; ++k)
+            if (chars[k] == cp || (folding && fold(chars[k]) == fold(cp))) return true;
+        for (uint32_t k = 0; k < nsets; ++k)
+            if (Bits(sets[k]).has(cp)) return true;
         return false;
     };
-    for (uint32_t i = 0; i < 256; ++i) table[i] = test(i) ? 1 : 0;
     uint32_t count = input_count(p.input);
     uint32_t start = p.input->w1;
     uint32_t stop = stop_of(p, count);
@@ -477,7 +560,7 @@ bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max,
     const uint8_t* head = b->head_ptr();
     uint32_t unit = b->unit();
     uint32_t pos = start;
-    uint64_t limit = std::min<uint64_t>(stop, uint64_t(start) + cap);
+    uint64_t limit = uint64_t(start) + std::min<uint64_t>(cap, stop > start ? stop - start : 0);
     if (unit == 1) {
         while (pos < limit && table[head[pos]]) ++pos;
     } else {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <map>
 
 namespace kiv::arena {
@@ -20,6 +21,10 @@ std::map<uint64_t, uint64_t> free_ranges;
 std::map<uint64_t, uint64_t> used_blocks;
 uint64_t high_water = PAGE_SIZE;  // page 0 stays unused so that offset 0 is null
 uint64_t committed = 0;
+// Released blocks not yet free (set_quarantine), oldest first.
+std::deque<std::pair<uint64_t, uint64_t>> quarantined;
+uint64_t quarantined_bytes = 0;
+uint64_t quarantine_limit = 0;
 
 uint64_t round_pages(uint64_t bytes) { return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1); }
 
@@ -63,17 +68,9 @@ Off alloc_pages(uint64_t bytes) {
     return static_cast<Off>(start);
 }
 
-bool free_pages(Off block, uint64_t bytes) {
-    if (bytes > RESERVED_BYTES) return false;
-    uint64_t start = block;
-    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
-    auto used = used_blocks.find(start);
-    if (used == used_blocks.end() || used->second != len) return false;
-    used_blocks.erase(used);
-    // Give the pages back to the kernel; a later commit sees zero-filled pages.
-    madvise(base + start, len, MADV_DONTNEED);
-    mprotect(base + start, len, PROT_NONE);
-    committed -= len;
+namespace {
+// Puts a released range among the free ranges, joined with its neighbours.
+void make_free(uint64_t start, uint64_t len) {
     auto next = free_ranges.lower_bound(start);
     if (next != free_ranges.end() && next->first == start + len) {
         len += next->second;
@@ -92,7 +89,50 @@ bool free_pages(Off block, uint64_t bytes) {
     } else {
         free_ranges.emplace(start, len);
     }
+}
+}  // namespace
+
+bool free_pages(Off block, uint64_t bytes) {
+    if (bytes > RESERVED_BYTES) return false;
+    uint64_t start = block;
+    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    auto used = used_blocks.find(start);
+    if (used == used_blocks.end() || used->second != len) return false;
+    used_blocks.erase(used);
+    // Give the pages back to the kernel; a later commit sees zero-filled pages.
+    madvise(base + start, len, MADV_DONTNEED);
+    mprotect(base + start, len, PROT_NONE);
+    committed -= len;
+    if (!quarantine_limit) {
+        make_free(start, len);
+        return true;
+    }
+    quarantined.emplace_back(start, len);
+    quarantined_bytes += len;
+    while (quarantined_bytes > quarantine_limit) {
+        auto [s, l] = quarantined.front();
+        quarantined.pop_front();
+        quarantined_bytes -= l;
+        make_free(s, l);
+    }
     return true;
+}
+
+void set_quarantine(uint64_t bytes) {
+    quarantine_limit = bytes;
+    while (quarantined_bytes > quarantine_limit) {
+        auto [s, l] = quarantined.front();
+        quarantined.pop_front();
+        quarantined_bytes -= l;
+        make_free(s, l);
+    }
+}
+
+bool protect(Off block, uint64_t bytes, bool accessible) {
+    uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    auto used = used_blocks.find(block);
+    if (used == used_blocks.end() || used->second != len) return false;
+    return mprotect(base + block, len, accessible ? PROT_READ | PROT_WRITE : PROT_NONE) == 0;
 }
 
 uint64_t committed_bytes() { return committed; }

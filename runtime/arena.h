@@ -46,7 +46,19 @@ Off alloc_pages(uint64_t bytes);
 // unless `block` is the start of a block in use of exactly that many pages.
 bool free_pages(Off block, uint64_t bytes);
 
+// Makes a block from alloc_pages inaccessible (any access faults) or
+// accessible again, keeping its pages and their content. `bytes` as for
+// free_pages; false when `block` is not such a block.
+bool protect(Off block, uint64_t bytes, bool accessible);
+
 // Bytes currently committed through alloc_pages.
 uint64_t committed_bytes();
+
+// Quarantine of released pages: while `bytes` is non-zero, a released block
+// stays inaccessible and out of reach of alloc_pages until that many bytes
+// have been released after it, so that a stale pointer into it faults
+// instead of reading a newer block placed there. 0 (the default) hands
+// released pages out again at once.
+void set_quarantine(uint64_t bytes);
 
 }  // namespace kiv::arena

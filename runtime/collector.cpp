@@ -27,6 +27,13 @@ using series_flag::MARKED;
 
 bool collecting_now = false;
 bool node_compaction_on = false;
+#ifdef KIV_GC_TORTURE
+bool moving_on = true;
+#else
+bool moving_on = false;
+#endif
+// Address space a moving collection keeps out of use after releasing it.
+constexpr uint64_t MOVING_QUARANTINE = uint64_t(256) << 20;
 uint32_t history_depth = HISTORY_DEPTH;
 uint32_t node_compactions = 0;
 
@@ -177,7 +184,8 @@ void mark_call_frames() {
         mark_context(&f->binding);
         mark_context(&f->function_context);
         // A stack context's saved values are an address on the data stack,
-        // a heap context's a node.
+        // a heap context's a node; an evaluation frame holds the node of the
+        // block it runs there.
         if (f->saved_values && !on_data_stack(f->saved_values)) mark_series(&f->saved_values);
     }
 }
@@ -366,19 +374,73 @@ void compact_series_frames() {
     memory::record.current_series_frame = memory::record.first_series_frame;
 }
 
+// Copies a live buffer (header, data and slack) to `to` and points its node,
+// head and tail there.
+void relocate(SeriesBuffer* b, SeriesBuffer* to) {
+    std::memcpy(to, b, b->size + BUFFER_OVERHEAD);
+    uint32_t distance_up = arena::off(to) - arena::off(b);  // modulo 2^32
+    to->head += distance_up;
+    to->tail += distance_up;
+    if (to->node) *at<Off>(to->node) = arena::off(to);
+    figures.moved_buffers++;
+}
+
+// The moving collection: every live buffer of the series frames goes to a
+// frame of its own (memory::open_moving_space) and every other frame is
+// retired: made inaccessible, so that a pointer taken before the collection
+// faults when it is used after it.
+void evacuate_series_frames() {
+    std::vector<SeriesFrame*> old;
+    uint64_t live = 0;
+    for (Off o = memory::record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+        SeriesFrame* f = at<SeriesFrame>(o);
+        old.push_back(f);
+        for (Off pos = f->data_start(); pos < f->first_free;) {
+            SeriesBuffer* b = at<SeriesBuffer>(pos);
+            if (b->flags & MARKED) live += b->size + BUFFER_OVERHEAD;
+            pos += b->size + BUFFER_OVERHEAD;
+        }
+    }
+    SeriesFrame* to = memory::open_moving_space(live);
+    for (SeriesFrame* f : old) {
+        for (Off pos = f->data_start(); pos < f->first_free;) {
+            SeriesBuffer* b = at<SeriesBuffer>(pos);
+            uint32_t length = b->size + BUFFER_OVERHEAD;
+            if (b->flags & MARKED) {
+                b->flags &= ~MARKED;
+                relocate(b, at<SeriesBuffer>(to->first_free));
+                to->first_free += length;
+            } else {
+                bury(b);
+            }
+            pos += length;
+        }
+    }
+    for (SeriesFrame* f : old) {
+        memory::retire_frame(f);
+        figures.released_frames++;
+    }
+    memory::record.current_series_frame = arena::off(to);
+}
+
 void sweep_big() {
-    for (Off o = memory::record.big_list; o;) {
-        auto* bb = at<memory::BigBlock>(o);
-        Off next = bb->next;
+    // The list is read first: a moving collection appends the new blocks.
+    std::vector<memory::BigBlock*> blocks;
+    for (Off o = memory::record.big_list; o; o = at<memory::BigBlock>(o)->next)
+        blocks.push_back(at<memory::BigBlock>(o));
+    for (memory::BigBlock* bb : blocks) {
         SeriesBuffer* b = bb->buffer();
         if (b->flags & MARKED) {
             b->flags &= ~MARKED;
+            if (moving_on) {
+                relocate(b, memory::alloc_big(bb->size));
+                memory::free_big(b);
+            }
         } else {
             bury(b);
             memory::free_big(b);
             figures.freed_big++;
         }
-        o = next;
     }
 }
 
@@ -389,14 +451,13 @@ void unmark_fixed_buffers() {
 // Keeps the collecting flag and the enabled switch right even when a mark
 // callback breaks the rules and raises.
 struct CollectingScope {
-    bool saved_enabled;
-    CollectingScope() : saved_enabled(memory::collection_enabled) {
+    CollectingScope() {
         collecting_now = true;
         std::atomic_thread_fence(std::memory_order_seq_cst);
-        memory::collection_enabled = false;  // nothing inside may start another
+        ++memory::collection_paused;  // nothing inside may start another
     }
     ~CollectingScope() {
-        memory::collection_enabled = saved_enabled;
+        --memory::collection_paused;
         work.clear();
         if (relocation) {
             hashtable::relocation_destroy(relocation);
@@ -539,6 +600,7 @@ void init() {
     link.mark_cells = mark_cells;
     hashtable::connect_collector(link);
     memory::collect_hook = collect;
+    arena::set_quarantine(moving_on ? MOVING_QUARANTINE : 0);
 }
 
 void collect() {
@@ -550,7 +612,11 @@ void collect() {
     if (relocation) cycles::relocate(relocated_identity);
     externals::sweep();
     ownership::purge();
-    compact_series_frames();
+    if (moving_on) {
+        evacuate_series_frames();
+    } else {
+        compact_series_frames();
+    }
     sweep_big();
     flush_deferred();
     memory::release_node_frames();
@@ -559,7 +625,7 @@ void collect() {
 }
 
 void collect_if_enabled() {
-    if (memory::collection_enabled) collect();
+    if (memory::collection_allowed()) collect();
 }
 
 bool collecting() {
@@ -583,6 +649,17 @@ bool set_node_compaction(bool on) {
 }
 bool node_compaction() {
     return node_compaction_on;
+}
+
+bool set_moving(bool on) {
+    bool old = moving_on;
+    moving_on = on;
+    if (!on) memory::drop_moving_spaces();
+    arena::set_quarantine(on ? MOVING_QUARANTINE : 0);
+    return old;
+}
+bool moving() {
+    return moving_on;
 }
 
 uint32_t cycle_count() {
@@ -673,7 +750,9 @@ void native_recycle(bool on, bool off) {
         recycle_off();
         *result = Cell{TYPE_UNSET, 0, 0, 0};
     } else {
-        collect();
+        // Code that holds buffer addresses while it runs Kiv code (a pause
+        // is in force) is not collected under.
+        if (!memory::collection_paused) collect();
         bytes_in_use(result);
     }
 }

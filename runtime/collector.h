@@ -66,6 +66,16 @@ void recycle_on();
 void recycle_off();
 bool enabled();
 
+// Moving collection switch; returns the previous setting. When on, every
+// collection moves every live buffer of the series frames and every live big
+// series to fresh memory and returns the old pages to the system, kept out
+// of use for a while (arena::set_quarantine): a native that holds a raw
+// pointer into a buffer across an allocation then faults at once instead of
+// reading stale bytes. On by default in a KIV_GC_TORTURE build (which
+// collects at every allocation), off otherwise. Fixed series never move.
+bool set_moving(bool on);
+bool moving();
+
 // Node compaction switch; returns the previous setting.
 bool set_node_compaction(bool on);
 bool node_compaction();

@@ -15,9 +15,10 @@ constexpr uint16_t LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t DIST_BASE[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+constexpr uint16_t DIST_BASE[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which the code-length code lengths are stored.
 constexpr uint8_t CL_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -198,7 +199,8 @@ bool build_table(const uint8_t* lens, uint32_t n, uint32_t primary, uint32_t* ta
             sub_next += 1u << sub_bits;
         }
         uint32_t* sub = table + (link & 0xFFFF);
-        for (uint32_t i = r >> primary; i < (1u << sub_bits); i += 1u << (len - primary)) sub[i] = s | len << 16;
+        for (uint32_t i = r >> primary; i < (1u << sub_bits); i += 1u << (len - primary))
+            sub[i] = s | len << 16;
     }
     return true;
 }
@@ -369,7 +371,8 @@ class Inflater {
         }
         if (cut_short()) return BAD_DATA;
         if (lens[256] == 0) return BAD_DATA;  // a block that cannot end
-        if (!build_table(lens, hlit, LIT_PRIMARY, lit_) || !build_table(lens + hlit, hdist, DIST_PRIMARY, dist_))
+        if (!build_table(lens, hlit, LIT_PRIMARY, lit_) ||
+            !build_table(lens + hlit, hdist, DIST_PRIMARY, dist_))
             return BAD_DATA;
         return codes(lit_, dist_);
     }
@@ -534,7 +537,8 @@ Result zlib_decompress(uint8_t* out, uint32_t* out_size, const uint8_t* in, uint
     if ((cmf * 256 + flg) % 31 != 0 || (cmf & 0x0F) != 8 || (cmf & 0x80) || (flg & 0x20)) return BAD_DATA;
     const Result r = decompress(out, out_size, in + 2, in_len - ZLIB_OVERHEAD);
     if (r != OK) return r;
-    if (checksum::adler32(checksum::ADLER32_INIT, out, *out_size) != get_be32(in + in_len - 4)) return BAD_DATA;
+    if (checksum::adler32(checksum::ADLER32_INIT, out, *out_size) != get_be32(in + in_len - 4))
+        return BAD_DATA;
     return OK;
 }
 

@@ -10,6 +10,7 @@ namespace kiv::memory {
 
 Record record{};
 bool collection_enabled = false;
+uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
 uint32_t collection_cycles = 0;
 
@@ -81,7 +82,7 @@ void release_retired() {
 
 // Runs a collection when one is allowed; says whether it ran.
 bool run_collection() {
-    if (!collection_enabled || !collect_hook) return false;
+    if (!collection_allowed() || !collect_hook) return false;
     collect_hook();
     return true;
 }
@@ -316,15 +317,12 @@ void release_node_frames() {
 
 // ---- Series frames ----
 
-SeriesFrame* new_series_frame() {
-    uint32_t s = record.next_frame_size;
-    if (s < record.big_threshold) record.next_frame_size = s * 2;
-    Off block = alloc_system_block(uint64_t(s) + sizeof(SeriesFrame));
-    Off self = block + SYSTEM_BLOCK_HEADER;
-    auto* f = at<SeriesFrame>(self);
-    f->size = s + sizeof(SeriesFrame);
+namespace {
+
+void link_series_frame(SeriesFrame* f) {
+    Off self = arena::off(f);
     f->first_free = f->data_start();
-    f->end = self + s + sizeof(SeriesFrame);
+    f->end = self + f->size;
     // Insert at its place in address order.
     Off prev = 0, next = record.first_series_frame;
     while (next && next < self) {
@@ -341,10 +339,9 @@ SeriesFrame* new_series_frame() {
         at<SeriesFrame>(next)->prev = self;
     else
         record.last_series_frame = self;
-    return f;
 }
 
-void release_series_frame(SeriesFrame* f) {
+void unlink_series_frame(SeriesFrame* f) {
     Off self = arena::off(f);
     if (f->prev)
         at<SeriesFrame>(f->prev)->next = f->next;
@@ -354,8 +351,90 @@ void release_series_frame(SeriesFrame* f) {
         at<SeriesFrame>(f->next)->prev = f->prev;
     else
         record.last_series_frame = f->prev;
+    f->prev = f->next = 0;
     if (record.current_series_frame == self) record.current_series_frame = record.first_series_frame;
-    free_system_block(block_of_frame(self));
+}
+
+// The ring of the moving collection: a space is open (in the list) or
+// closed (out of it, inaccessible).
+struct MovingSpace {
+    SeriesFrame* frame = nullptr;
+    uint32_t block_bytes = 0;  // the system block's rounded size
+    bool open = false;
+};
+MovingSpace spaces[MOVING_SPACES];
+uint32_t next_space = 0;
+
+Off space_block(const MovingSpace& sp) {
+    return block_of_frame(arena::off(sp.frame));
+}
+
+void free_closed_space(MovingSpace& sp) {
+    arena::protect(space_block(sp), sp.block_bytes, true);
+    free_system_block(space_block(sp));
+    sp = MovingSpace{};
+}
+
+}  // namespace
+
+SeriesFrame* new_series_frame(uint32_t data_size) {
+    uint32_t s = data_size;
+    if (!s) {
+        s = record.next_frame_size;
+        if (s < record.big_threshold) record.next_frame_size = s * 2;
+    }
+    Off block = alloc_system_block(uint64_t(s) + sizeof(SeriesFrame));
+    auto* f = at<SeriesFrame>(block + SYSTEM_BLOCK_HEADER);
+    f->size = s + sizeof(SeriesFrame);
+    link_series_frame(f);
+    return f;
+}
+
+void release_series_frame(SeriesFrame* f) {
+    unlink_series_frame(f);
+    free_system_block(block_of_frame(arena::off(f)));
+}
+
+SeriesFrame* open_moving_space(uint64_t live) {
+    MovingSpace& sp = spaces[next_space];
+    next_space = (next_space + 1) % MOVING_SPACES;
+    uint64_t room = live + record.big_threshold + INITIAL_FRAME_SIZE;
+    if (sp.frame && !sp.open) {
+        if (uint64_t(sp.frame->size) - sizeof(SeriesFrame) < room) {
+            free_closed_space(sp);
+        } else {
+            arena::protect(space_block(sp), sp.block_bytes, true);
+            link_series_frame(sp.frame);
+            sp.open = true;
+            return sp.frame;
+        }
+    }
+    // Twice the room: untouched pages cost nothing, and the space need not
+    // grow again soon. An open space (this slot's last frame is still in
+    // use) is left to the list as an ordinary frame.
+    uint64_t size = std::min<uint64_t>(room * 2, 0xF0000000u);
+    sp.frame = new_series_frame(uint32_t(size));
+    sp.block_bytes = *at<uint32_t>(space_block(sp));
+    sp.open = true;
+    return sp.frame;
+}
+
+void retire_frame(SeriesFrame* f) {
+    for (MovingSpace& sp : spaces) {
+        if (sp.frame != f) continue;
+        unlink_series_frame(f);
+        arena::protect(space_block(sp), sp.block_bytes, false);
+        sp.open = false;
+        return;
+    }
+    release_series_frame(f);
+}
+
+void drop_moving_spaces() {
+    for (MovingSpace& sp : spaces) {
+        if (sp.frame && !sp.open) free_closed_space(sp);
+        sp = MovingSpace{};  // an open one stays in the list as an ordinary frame
+    }
 }
 
 // ---- Buffers ----
@@ -502,6 +581,7 @@ void fill_range(uint8_t* start, uint8_t* end, uint8_t byte) {
 
 void free_all() {
     release_retired();
+    drop_moving_spaces();
     for (Off o = record.first_node_frame; o;) {
         Off next = at<NodeFrame>(o)->next;
         free_system_block(block_of_frame(o));

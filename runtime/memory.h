@@ -101,22 +101,27 @@ struct Record {
 };
 extern Record record;
 
-// When false, allocation never collects. The collector and `recycle` set it.
+// When false, allocation never collects. `recycle/on` and `recycle/off` set it.
 extern bool collection_enabled;
+// Depth of CollectionPause scopes in force. While non-zero nothing collects,
+// not even an explicit `recycle`, whatever the switch above says.
+extern uint32_t collection_paused;
+inline bool collection_allowed() {
+    return collection_enabled && collection_paused == 0;
+}
 
-// Switches collection off for the scope and restores the earlier setting on
-// every way out (errors included). Use it while a raw pointer into a buffer
-// must stay valid across an allocation, or while series made in several steps
-// are not yet linked to anything the collector reaches.
+// Suspends collection for the scope, on every way out (errors included). Use
+// it while a raw pointer into a buffer must stay valid across an allocation,
+// or while series made in several steps are not yet linked to anything the
+// collector reaches. Code run inside (Kiv code included) cannot switch
+// collection back on: `recycle/on` only changes the switch, which takes
+// effect once the last pause ends.
 class CollectionPause {
   public:
-    CollectionPause() : saved_(collection_enabled) { collection_enabled = false; }
-    ~CollectionPause() { collection_enabled = saved_; }
+    CollectionPause() { ++collection_paused; }
+    ~CollectionPause() { --collection_paused; }
     CollectionPause(const CollectionPause&) = delete;
     CollectionPause& operator=(const CollectionPause&) = delete;
-
-  private:
-    bool saved_;
 };
 
 // The collector's entry, installed by the collector. Allocation calls it
@@ -147,10 +152,29 @@ bool free_node_in(NodeFrame* frame, Off node);
 void release_node_frames();
 
 // ---- Buffers ----
-SeriesFrame* new_series_frame();
+// A new series frame of the next frame size, or of `data_size` bytes of data
+// when given (the frame-size progression is then left as it is).
+SeriesFrame* new_series_frame(uint32_t data_size = 0);
 // Unlinks a series frame and returns it to the system (the collector releases
 // frames that compaction emptied).
 void release_series_frame(SeriesFrame* frame);
+
+// The moving collection's frames (collector::set_moving). Evacuation goes to
+// a frame taken in turn from a ring of MOVING_SPACES frames, each kept out of
+// the list and inaccessible (its pages and content kept, so reuse costs no
+// page faults) while it is not the one in use. A pointer that outlived the
+// collection it was taken before therefore faults, unless MOVING_SPACES
+// collections passed and it points into the space in use again.
+constexpr uint32_t MOVING_SPACES = 4;
+// The next space, linked into the list, empty and accessible, with room for
+// `live` bytes and any buffer a frame may take after them.
+SeriesFrame* open_moving_space(uint64_t live);
+// After an evacuation: a space leaves the list and becomes inaccessible;
+// any other frame is released (its pages fault as well, held back for a
+// while by the arena's quarantine).
+void retire_frame(SeriesFrame* frame);
+// Releases the spaces out of use (when the moving collection stops).
+void drop_moving_spaces();
 // A buffer of count x unit bytes (rounded up to 16) with no node yet. Head
 // offset -1 centres the head (both ends can grow). The buffer is garbage to a
 // collection until linked to a node, so link it before the next allocation.

@@ -98,7 +98,10 @@ struct Frame {
     uint32_t saved_base;   // caller's argument base, as a cell index from the data-stack bottom
     Off binding;           // context node of the naming word (0 when unbound)
     Off function_context;  // type-1 frames: the function's context node
-    Off saved_values;      // type-1 frames: the context's values word at push time
+    Off saved_values;      // type-1 frames: the context's values word at push time;
+                           // frames of the interpreter that evaluate a block (eval,
+                           // function bodies, single expressions): its node, which
+                           // the collector marks so the block outlives its references
 
     uint32_t type() const { return (header & FRAME_TYPE_MASK) >> FRAME_TYPE_SHIFT; }
     uint32_t symbol() const { return (header >> 8) & 0xFFFFu; }

@@ -38,8 +38,9 @@ constexpr uint8_t byte_class(uint32_t b) {
 
 // States (pre-multiplied by 12): 0 accept, 12 reject, 24 one continuation
 // byte left, 36 two left, 48 after E0 (A0-BF next: no overlong), 60 after ED
-// (80-9F next: no surrogate), 72 after F0 (90-BF: no overlong), 84 after
-// F1-F3 (any continuation), 96 after F4 (80-8F: nothing above 0x10FFFF).
+// (any continuation: surrogates are text, unicode.h), 72 after F0 (90-BF: no
+// overlong), 84 after F1-F3 (any continuation), 96 after F4 (80-8F: nothing
+// above 0x10FFFF).
 constexpr std::array<uint8_t, 256 + 108> make_dfa() {
     std::array<uint8_t, 256 + 108> t{};
     for (uint32_t b = 0; b < 256; ++b) t[b] = byte_class(b);
@@ -60,6 +61,7 @@ constexpr std::array<uint8_t, 256 + 108> make_dfa() {
     }
     go(48, 7, 24);
     go(60, 1, 24);
+    go(60, 7, 24);
     go(60, 9, 24);
     go(72, 7, 36);
     go(72, 9, 36);
@@ -203,8 +205,9 @@ inline int32_t check_char(const uint8_t* p, uint32_t available, uint32_t* used) 
         return int32_t(b0);
     }
     // The lead fixes the length and the range of the second byte; the range
-    // excludes overlong forms (E0, F0), surrogates (ED) and values above
-    // 0x10FFFF (F4). C0, C1 and F5-FF never start a valid sequence.
+    // excludes overlong forms (E0, F0) and values above 0x10FFFF (F4). C0, C1
+    // and F5-FF never start a valid sequence. An encoded surrogate (ED A0-BF)
+    // decodes to its code point, as the ^(D800) escape and to char! make it.
     uint32_t need, lo = 0x80, hi = 0xBF;
     if (b0 < 0xC2) return UTF8_INVALID;
     if (b0 < 0xE0) {
@@ -212,7 +215,6 @@ inline int32_t check_char(const uint8_t* p, uint32_t available, uint32_t* used) 
     } else if (b0 < 0xF0) {
         need = 3;
         if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
     } else if (b0 < 0xF5) {
         need = 4;
         if (b0 == 0xF0) lo = 0x90;

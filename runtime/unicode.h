@@ -39,8 +39,14 @@ namespace kiv::unicode {
 // ---- Fast strict UTF-8 decoding (a DFA) ----------------------------------------
 
 // 256 byte classes followed by the transitions (9 states x 12 classes, states
-// pre-multiplied by 12). Accepts exactly well-formed UTF-8: no overlong forms,
-// no encoded surrogates, nothing above 0x10FFFF.
+// pre-multiplied by 12). Accepts well-formed UTF-8 and encoded surrogates:
+// no overlong forms, nothing above 0x10FFFF.
+//
+// Surrogates (U+D800-U+DFFF) follow one rule: a lone surrogate is a code
+// point text may hold like any other (the ^(D800) escape, to char! 55296 and
+// its three encoded bytes ED A0 80 in a script or any UTF-8 input all give
+// it), it encodes as those three bytes, and output that must be well formed
+// (the console, the terminal) shows it as U+FFFD.
 constexpr uint32_t UTF8_ACCEPT = 0;
 constexpr uint32_t UTF8_REJECT = 12;
 extern const std::array<uint8_t, 256 + 108> utf8_dfa;
@@ -137,8 +143,8 @@ constexpr int32_t UTF8_INCOMPLETE = -1;  // the input ends inside a valid prefix
 constexpr int32_t UTF8_INVALID = -2;     // malformed
 
 // Decodes one character from `available` bytes (at least 1) without raising.
-// Refuses overlong forms, surrogates (U+D800-U+DFFF), code points above
-// 0x10FFFF and the noncharacter U+FFFE. Returns the code point and sets *used,
+// Refuses overlong forms, code points above 0x10FFFF and the noncharacter
+// U+FFFE (surrogates decode, see above). Returns the code point and sets *used,
 // or UTF8_INCOMPLETE when every available byte is a valid prefix of a longer
 // character, or UTF8_INVALID.
 int32_t check_utf8_char(const uint8_t* p, uint32_t available, uint32_t* used);

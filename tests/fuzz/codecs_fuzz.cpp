@@ -1,13 +1,11 @@
 // libFuzzer target over the base-2/16/58/64 decoders and percent-decoding
 // (runtime/base_codecs.h, runtime/percent_coding.h).
 //
-// Not built by CMake. Build kivcore with clang and coverage instrumentation
-// as for lexer_scan_fuzz.cpp, then (from the repository root):
-//
-// clang-format off
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/codecs_fuzz.cpp runtime/base_codecs.cpp runtime/percent_coding.cpp runtime/unicode.cpp build-fuzz/libkivcore.a -o build-fuzz/codecs_fuzz
-//   build-fuzz/codecs_fuzz -max_total_time=300 -max_len=512
-// clang-format on
+// Built by CMake; `make test` replays the kept inputs of
+// tests/fuzz/corpus/codecs_fuzz. To fuzz, build with clang and libFuzzer
+// (`make fuzz`), then run from the repository root:
+//   build-fuzz/codecs_fuzz -max_len=512 tests/fuzz/corpus/codecs_fuzz
+// and keep new inputs worth keeping there (libFuzzer -merge=1).
 //
 // Checks, besides the sanitizers (every output area is allocated at exactly
 // the size the codec asks for, so a write past it is caught): the checking

@@ -99,7 +99,8 @@ void encoder(const uint8_t* in, uint32_t n) {
         // A gzip member is passed through unchanged and need not be valid.
         if (k == 2 && n > 2 && in[0] == 0x1F && in[1] == 0x8B && in[2] == 8) continue;
         std::vector<uint8_t> ref;
-        check(reference(z.data(), z.size(), bits[k], &ref) && ref.size() == n && std::memcmp(ref.data(), in, n) == 0);
+        check(reference(z.data(), z.size(), bits[k], &ref) && ref.size() == n &&
+              std::memcmp(ref.data(), in, n) == 0);
         uint32_t m = n;
         std::vector<uint8_t> mine(n + 1);
         check(back[k](mine.data(), &m, z.data(), size) == deflate::OK && m == n);

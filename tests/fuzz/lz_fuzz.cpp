@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(z.empty());
         return 0;
     }
-    check(lz::decompress(z.data(), z.size(), &out, n) && out.size() == n && std::memcmp(out.data(), in, n) == 0);
+    check(lz::decompress(z.data(), z.size(), &out, n) && out.size() == n &&
+          std::memcmp(out.data(), in, n) == 0);
     return 0;
 }

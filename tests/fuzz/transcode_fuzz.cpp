@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boot/startup.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -49,22 +50,7 @@ void check(bool ok) {
 }
 
 void boot() {
-    arena::init();
-    memory::init();
-    datatype::init_tables();
-    datatype::register_all();
-    actions::init();
-    memory::init_frames();
-    root::init();
-    stack::init();
-    cycles::init();
-    symbol::init_block();
-    context::init_global();
-    symbol::init_index();
-    fixed::bind_type_names();
-    fixed::build();
-    lexer::init();
-    collector::init();
+    kiv::boot(BootLevel::language);
     memory::collection_enabled = true;
 }
 

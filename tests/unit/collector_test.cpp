@@ -15,7 +15,7 @@
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "word_reader.h"
+#include "test_support.h"
 
 namespace kiv::test {
 namespace {
@@ -41,6 +41,9 @@ class CollectorTest : public RuntimeTest {
     void SetUp() override {
         RuntimeTest::SetUp();
         collector::set_node_compaction(false);
+        // The layout tests describe the compacting collection; the moving
+        // one (on in a torture build) has tests of its own.
+        moving_before = collector::set_moving(false);
         memory::collection_enabled = true;
         collector::collect();
     }
@@ -50,8 +53,10 @@ class CollectorTest : public RuntimeTest {
         expect_no_marks();
         memory::collection_enabled = false;
         collector::set_node_compaction(false);
+        collector::set_moving(moving_before);
         RuntimeTest::TearDown();
     }
+    bool moving_before = false;
 
     // A copy of the value on the data stack (a root) for the rest of the test:
     // the argument base moves above it, so calls that drop their arguments
@@ -277,7 +282,7 @@ TEST_F(CollectorTest, ObjectFieldsAndFunctionsSurvive) {
     Cell text = make_text({'d', 'a', 't', 'a'});
     context::put_word(obj->w1, &field, stack::push(text));
     stack::pop(1);
-    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), read("[[a b] [a + b \"in body\"]]")}));
+    Cell* fn = keep(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), load("[[a b] [a + b \"in body\"]]")}));
     std::string fn_before = mold_text(*fn);
     churn(200);
     collector::collect();
@@ -450,6 +455,41 @@ TEST_F(CollectorTest, BigSeriesAreSweptAndKeptOnesUnmarked) {
     collector::collect();  // a kept big series stays across collections
     EXPECT_TRUE(pattern_intact(live, BIG, 9));
     expect_no_marks();
+}
+
+// A moving collection puts every live buffer (frames and big series) at a new
+// place with its content, and the pages it left fault on access.
+TEST_F(CollectorTest, MovingCollectionsMoveEveryLiveBuffer) {
+    memory::collection_enabled = false;
+    constexpr uint32_t BIG = 2600 * 1024;
+    const uint32_t sizes[] = {16, 100, 5000, 300000, BIG};
+    std::vector<Off> nodes;
+    std::vector<Off> before;
+    for (uint32_t i = 0; i < std::size(sizes); ++i) {
+        memory::alloc_bytes(64);  // garbage between them
+        nodes.push_back(patterned(sizes[i], i + 20));
+        keep(binary_of(nodes.back()));
+        before.push_back(node_content(nodes.back()));
+    }
+    Off dead = memory::alloc_bytes(100);
+    memory::collection_enabled = true;
+    collector::set_moving(true);
+    collector::collect();
+    for (uint32_t i = 0; i < std::size(sizes); ++i) {
+        EXPECT_NE(node_content(nodes[i]), before[i]) << sizes[i];
+        EXPECT_TRUE(pattern_intact(nodes[i], sizes[i], i + 20)) << sizes[i];
+        EXPECT_EQ(buffer_of(nodes[i])->head, buffer_of(nodes[i])->data_start());
+    }
+    EXPECT_TRUE(node_is_free(dead));
+    EXPECT_GE(collector::last_figures().moved_buffers, uint32_t(std::size(sizes)));
+    // No series frame holds the places the buffers left, and they fault.
+    for (Off o : before) EXPECT_EQ(frame_holding(o), 0u);
+    expect_heap_consistent();
+    expect_no_marks();
+    const volatile uint8_t* stale = arena::ptr(before[1]);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH({ (void)*stale; }, "");
+    collector::set_moving(false);
 }
 
 // ---- Nodes --------------------------------------------------------------------------------
@@ -649,6 +689,29 @@ TEST_F(CollectorTest, RecycleNative) {
     run_native(collector::native_recycle, -1, -1);
     EXPECT_EQ(collector::cycle_count(), cycles + 1);
     collector::recycle_on();
+}
+
+// Code that runs under a pause (holding buffer addresses) cannot collect,
+// neither by recycle nor by switching collection on, nor by allocating.
+TEST_F(CollectorTest, NothingCollectsWhileAPauseHolds) {
+    uint32_t cycles = collector::cycle_count();
+    {
+        memory::CollectionPause outer;
+        {
+            memory::CollectionPause inner;
+            run_native(collector::native_recycle, 0, -1);  // recycle/on
+            Cell r = run_native(collector::native_recycle, -1, -1);
+            EXPECT_EQ(r.type(), uint32_t(TYPE_INTEGER));
+            Off last = memory::record.last_series_frame;
+            while (memory::record.last_series_frame == last) memory::alloc_bytes(200 * 1024);
+        }
+        memory::alloc_bytes(200 * 1024);
+        EXPECT_FALSE(memory::collection_allowed());
+    }
+    EXPECT_EQ(collector::cycle_count(), cycles);
+    EXPECT_TRUE(memory::collection_allowed());
+    run_native(collector::native_recycle, -1, -1);
+    EXPECT_EQ(collector::cycle_count(), cycles + 1);
 }
 
 const Cell* shown_report = nullptr;

@@ -133,9 +133,11 @@ std::string tokens(const Bytes& s) {
     };
     static const int lbase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-    static const int lextra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static const int dbase[] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static const int lextra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static const int dbase[] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
     std::string out;
     EXPECT_EQ(get(3), 3u);  // final, fixed codes
     for (;;) {
@@ -286,7 +288,8 @@ TEST(Inflate, ReadsEveryBlockKind) {
                 Bytes out;
                 ASSERT_EQ(run(deflate::decompress, ref_deflate(in, level, strategy, -15), &out), deflate::OK);
                 EXPECT_EQ(out, in);
-                ASSERT_EQ(run(deflate::zlib_decompress, ref_deflate(in, level, strategy, 15), &out), deflate::OK);
+                ASSERT_EQ(run(deflate::zlib_decompress, ref_deflate(in, level, strategy, 15), &out),
+                          deflate::OK);
                 EXPECT_EQ(out, in);
                 ASSERT_EQ(run(deflate::gunzip, ref_deflate(in, level, strategy, 31), &out), deflate::OK);
                 EXPECT_EQ(out, in);
@@ -303,7 +306,8 @@ TEST(Inflate, CapacityAndTrailingBytes) {
     for (uint32_t cap : {0u, 1u, 100u, uint32_t(in.size()) - 1}) {
         Bytes out(cap + 8, 0xEE);
         uint32_t size = cap;
-        EXPECT_EQ(deflate::decompress(out.data(), &size, raw.data(), uint32_t(raw.size())), deflate::TOO_SMALL);
+        EXPECT_EQ(deflate::decompress(out.data(), &size, raw.data(), uint32_t(raw.size())),
+                  deflate::TOO_SMALL);
         EXPECT_EQ(size, in.size());
         EXPECT_TRUE(std::equal(out.begin(), out.begin() + cap, in.begin()));
         for (uint32_t i = cap; i < cap + 8; ++i) EXPECT_EQ(out[i], 0xEE);
@@ -320,7 +324,9 @@ TEST(Inflate, TruncatedStreamsAreErrors) {
     for (int level : {0, 1, 9}) {
         for (int wb : {-15, 15, 31}) {
             const Bytes full = ref_deflate(in, level, Z_DEFAULT_STRATEGY, wb);
-            const Codec codec = wb < 0 ? deflate::decompress : wb < 16 ? deflate::zlib_decompress : deflate::gunzip;
+            const Codec codec = wb < 0    ? deflate::decompress
+                                : wb < 16 ? deflate::zlib_decompress
+                                          : deflate::gunzip;
             for (size_t cut = 0; cut < full.size(); ++cut) {
                 Bytes out;
                 EXPECT_NE(run(codec, Bytes(full.begin(), full.begin() + cut), &out), deflate::OK)

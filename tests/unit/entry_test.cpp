@@ -187,12 +187,6 @@ uint32_t fake_lexer(const Cell* text, Cell* blk) {
     return uint32_t(s.size());
 }
 
-TEST_F(EntryTest, LoadSingleNeedsTheLexer) {
-    Cell t = read("\"a\"");
-    Cell r = none::cell();
-    expect_error([&] { runtime::load_single(&t, &r); }, "internal", "not-done");
-}
-
 TEST_F(EntryTest, LoadSingleGivesOneValueOrNone) {
     runtime::lexer_load = &fake_lexer;
     struct Case {

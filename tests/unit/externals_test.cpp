@@ -11,7 +11,7 @@
 #include "datatypes/series.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "word_reader.h"
+#include "test_support.h"
 
 namespace kiv::test {
 namespace {
@@ -217,14 +217,14 @@ class OwnershipTest : public ExternalsTest {
         Cell* obj = keep(none::cell());
         object::make_at(obj, 4);
         Cell items = word::load("items");
-        Cell* blk = stack::push(read("[1 \"two\"]"));
+        Cell* blk = stack::push(load("[1 \"two\"]"));
         context::put_word(obj->w1, &items, blk);
         stack::pop(1);
         if (with_hook) {
             Cell hook = word::load("on-deep-change*");
             Cell* fn =
                 stack::push(run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION),
-                                                  read("[[owner word target action new index part] []]")}));
+                                                  load("[[owner word target action new index part] []]")}));
             context::put_word(obj->w1, &hook, fn);
             stack::pop(1);
         }
@@ -265,18 +265,18 @@ TEST_F(OwnershipTest, ChangesOfAnOwnedBlockAreReported) {
 
 TEST_F(OwnershipTest, OwnersWithoutHooksAreNotReported) {
     Cell* obj = make_owner(false);
-    Cell* blk = keep(read("[a b]"));
+    Cell* blk = keep(load("[a b]"));
     Cell w = word::load("items");
     ownership::set_owner(blk, obj, &w);
     EXPECT_NE(ownership::get_owner(blk->w2), nullptr);
     Cell action = word::load("append");
     EXPECT_FALSE(ownership::check(blk, &action, nullptr, 0, 1)) << "the owner has no on-set data";
-    EXPECT_FALSE(series::notify_owner(keep(read("[x]")), "append", nullptr, 0, 1)) << "unowned series";
+    EXPECT_FALSE(series::notify_owner(keep(load("[x]")), "append", nullptr, 0, 1)) << "unowned series";
 }
 
 TEST_F(OwnershipTest, SelfContainingBlockIsOwnedOnce) {
     Cell* obj = make_owner(false);
-    Cell* blk = keep(read("[1 2]"));
+    Cell* blk = keep(load("[1 2]"));
     block::ks_append(blk, blk);
     Cell w = word::load("items");
     ownership::bind_set(blk, obj, &w);
@@ -376,7 +376,7 @@ TEST_F(ExternalsTest, HandleMakers) {
     Cell* n = handle::push_null();
     EXPECT_EQ(n->w2, 0u);
     EXPECT_EQ(n->w1, uint32_t(handle::CLASS_NULL));
-    Cell* blk = keep(read("[]"));
+    Cell* blk = keep(load("[]"));
     handle::make_in(blk, 3, handle::CLASS_FD);
     EXPECT_EQ(mold_text(*blk, false, true), "[#[handle! 00000003h fd]]");
 }

@@ -8,7 +8,7 @@
 #include "datatypes/native.h"
 #include "datatypes/typeset.h"
 #include "runtime/arena.h"
-#include "word_reader.h"
+#include "test_support.h"
 
 namespace kiv::test {
 namespace {
@@ -23,7 +23,7 @@ class FunctionTest : public RuntimeTest {
     }
 
     static Cell make_function(const char* spec_and_body) {
-        return run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), read(spec_and_body)});
+        return run_action(ACT_MAKE, {type_cell(TYPE_FUNCTION), load(spec_and_body)});
     }
     static Cell make_value(uint32_t type, const Cell& spec) {
         return run_action(ACT_MAKE, {type_cell(type), spec});
@@ -32,7 +32,7 @@ class FunctionTest : public RuntimeTest {
         return run_action(ACT_REFLECT, {v, word::load(field)});
     }
     static std::string validate_error(const char* spec) {
-        Cell s = read(spec);
+        Cell s = load(spec);
         try {
             function::validate(&s);
         } catch (const RaisedError& e) {
@@ -105,14 +105,14 @@ TEST_F(FunctionTest, InvalidSpecs) {
     };
     for (const Case& c : cases) EXPECT_EQ(validate_error(c.spec), c.error) << c.spec;
     // The error names the whole specification.
-    Cell s = read("[a 1]");
+    Cell s = load("[a 1]");
     RaisedError e = expect_error([&] { function::validate(&s); }, "script", "bad-func-def");
     EXPECT_EQ(e.args[0].type(), uint32_t(TYPE_BLOCK));
     EXPECT_EQ(e.args[0].w2, s.w2);
 }
 
 TEST_F(FunctionTest, ValidateStartsAtTheIndex) {
-    Cell s = read("[1 a b]");
+    Cell s = load("[1 a b]");
     s.w1 = 1;
     EXPECT_NO_THROW(function::validate(&s));
 }
@@ -130,7 +130,7 @@ TEST_F(FunctionTest, AttributeFlags) {
         {"[trace \"x\"]", -1},
     };
     for (const Case& c : cases) {
-        Cell b = read(c.block);
+        Cell b = load(c.block);
         EXPECT_EQ(function::attributes(&b), c.flags) << c.block;
     }
     Cell fn = make_function("[[[trace] a] [a]]");
@@ -149,12 +149,12 @@ TEST_F(FunctionTest, CountLocals) {
         {"[a /ref b /local x]", 2, 2},
     };
     for (const Case& c : cases) {
-        Cell s = read(c.spec);
+        Cell s = load(c.spec);
         EXPECT_EQ(function::count_locals(s.w2, 0, false), c.count) << c.spec;
         EXPECT_EQ(function::count_locals(s.w2, 0, true), c.required) << c.spec;
     }
     // Counting starts at the given cell.
-    Cell s = read("[/local x y]");
+    Cell s = load("[/local x y]");
     EXPECT_EQ(function::count_locals(s.w2, 1, true), -1);
 }
 
@@ -198,8 +198,8 @@ TEST_F(FunctionTest, CollectLocals) {
         {"[a \"doc\" [integer!]]", "[integer!: 1]", "[a \"doc\" [integer!] /local integer!]", "[integer!]"},
     };
     for (const Case& c : cases) {
-        Cell* spec = stack::push(read(c.spec));
-        Cell body = read(c.body);
+        Cell* spec = stack::push(load(c.spec));
+        Cell body = load(c.body);
         Cell* added = function::collect_locals(spec, &body);
         EXPECT_EQ(stack::top, added + 1);
         Cell result = *added;
@@ -211,20 +211,20 @@ TEST_F(FunctionTest, CollectLocals) {
 }
 
 TEST_F(FunctionTest, CollectLocalsExternErrors) {
-    Cell* spec = stack::push(read("[a 5 /extern g]"));
-    Cell body = read("[x: 1]");
+    Cell* spec = stack::push(load("[a 5 /extern g]"));
+    Cell body = load("[x: 1]");
     RaisedError e = expect_error([&] { function::collect_locals(spec, &body); }, "script", "bad-func-extern");
     EXPECT_EQ(e.args[0].w2, 5u);
     stack::reset_all();
     // Without /extern other values are left alone.
-    spec = stack::push(read("[a 5]"));
+    spec = stack::push(load("[a 5]"));
     Cell* added = function::collect_locals(spec, &body);
     EXPECT_EQ(mold_text(*added), "[x]");
 }
 
 TEST_F(FunctionTest, CollectLocalsInACyclicBody) {
-    Cell* spec = stack::push(read("[]"));
-    Cell* body = stack::push(read("[x: 1]"));
+    Cell* spec = stack::push(load("[]"));
+    Cell* body = stack::push(load("[x: 1]"));
     block::ks_append(body, body);  // the body holds itself
     Cell* added = function::collect_locals(spec, body);
     EXPECT_EQ(mold_text(*added), "[x]");
@@ -234,7 +234,7 @@ TEST_F(FunctionTest, CollectLocalsInACyclicBody) {
 // ---- Making functions, contexts and binding ------------------------------------------------
 
 TEST_F(FunctionTest, MakeBuildsContextAndBindsACopyOfTheBody) {
-    Cell original = read("[[a b /r c /local d] [d: a + b (c) [r]]]");
+    Cell original = load("[[a b /r c /local d] [d: a + b (c) [r]]]");
     Cell orig_body = *block::ks_abs_at(&original, 1);
     Cell fn = make_value(TYPE_FUNCTION, original);
     ASSERT_EQ(fn.type(), uint32_t(TYPE_FUNCTION));
@@ -278,7 +278,7 @@ TEST_F(FunctionTest, MakeBuildsContextAndBindsACopyOfTheBody) {
 }
 
 TEST_F(FunctionTest, LocalWordsReadTheDataStackWhileRunning) {
-    Cell fn = make_value(TYPE_FUNCTION, read("[[a b /local c] [a b c]]"));
+    Cell fn = make_value(TYPE_FUNCTION, load("[[a b /local c] [a b c]]"));
     Cell body = function::body_of(&fn);
     Cell wa = *block::ks_abs_at(&body, 0);
     Cell wc = *block::ks_abs_at(&body, 2);
@@ -308,7 +308,7 @@ TEST_F(FunctionTest, MakeErrors) {
         {"[[1] []]", "bad-func-def"}, {"[]", "bad-func-def"},      {"[[a a] []]", "dup-vars"},
     };
     for (const Case& c : cases) {
-        Cell arg = read(c.arg);
+        Cell arg = load(c.arg);
         try {
             make_value(TYPE_FUNCTION, arg);
             ADD_FAILURE() << c.arg;
@@ -319,13 +319,13 @@ TEST_F(FunctionTest, MakeErrors) {
     RaisedError e = expect_error([&] { make_value(TYPE_FUNCTION, int_cell(3)); }, "script", "bad-func-def");
     EXPECT_EQ(e.args[0].w2, 3u);
     // Extra values after the body are ignored.
-    EXPECT_EQ(make_value(TYPE_FUNCTION, read("[[a] [a] 1 2]")).type(), uint32_t(TYPE_FUNCTION));
+    EXPECT_EQ(make_value(TYPE_FUNCTION, load("[[a] [a] 1 2]")).type(), uint32_t(TYPE_FUNCTION));
 }
 
 TEST_F(FunctionTest, InitContextVariants) {
-    Cell spec = read("[x [integer!] y \"doc\"]");
+    Cell spec = load("[x [integer!] y \"doc\"]");
     spec.w1 = 2;  // from y on: its spec is copied from its index
-    Cell body = read("[y]");
+    Cell body = load("[y]");
     Cell* before = stack::top;
     Off ctx = function::init_context(&spec, &body, 0, 3, 42, 0);
     ASSERT_EQ(stack::top, before + 1);
@@ -338,21 +338,21 @@ TEST_F(FunctionTest, InitContextVariants) {
     EXPECT_EQ(function::series_cell(&fn, function::CELL_EXTRA)->w2, 42u);
 
     // No body: none, molded as such.
-    Cell s2 = read("[a]");
+    Cell s2 = load("[a]");
     function::init_context(&s2, nullptr, 0, 0, 0, 0);
     Cell nobody = *(stack::top - 1);
     EXPECT_EQ(function::body_of(&nobody).type(), uint32_t(TYPE_NONE));
     EXPECT_EQ(mold_text(nobody), "func [a] none");
 
     // A given context is used as it is and the body is not bound to it.
-    Cell b3 = read("[a]");
+    Cell b3 = load("[a]");
     function::init_context(&s2, &b3, nobody.w1, 0, 0, 0);
     Cell shared = *(stack::top - 1);
     EXPECT_EQ(shared.w1, nobody.w1);
     EXPECT_EQ(block::ks_abs_at(&*function::series_cell(&shared, 0), 0)->w1, context::global());
 
     // An index past the tail is clamped.
-    Cell s4 = read("[a]");
+    Cell s4 = load("[a]");
     s4.w1 = 9;
     function::init_context(&s4, nullptr, 0, 0, 0, 0);
     EXPECT_EQ(mold_text(function::spec_of(stack::top - 1)), "[]");
@@ -413,8 +413,8 @@ TEST_F(FunctionTest, RoutineRegistry) {
 
 TEST_F(FunctionTest, RoutineValues) {
     uint32_t id = routine::register_fn(add_two, "add-two");
-    Cell spec = read("[a [integer!] b [integer!] return: [integer!]]");
-    Cell body = read("[a + b]");
+    Cell spec = load("[a [integer!] b [integer!] return: [integer!]]");
+    Cell body = load("[a + b]");
     Cell r = hold(*routine::push(&spec, &body, id, 9, true));
     EXPECT_EQ(r.type(), uint32_t(TYPE_ROUTINE));
     EXPECT_EQ(routine::get_arity(&r), 2u);
@@ -433,12 +433,12 @@ TEST_F(FunctionTest, RoutineValues) {
     Cell r2 = r;
     EXPECT_TRUE(actions::compare(&r, &r2, COMP_EQUAL));
     // A routine has no make of its own.
-    expect_error([&] { make_value(TYPE_ROUTINE, read("[[a] [a]]")); }, "script", "expect-arg");
+    expect_error([&] { make_value(TYPE_ROUTINE, load("[[a] [a]]")); }, "script", "expect-arg");
     // The arity field has five bits.
     std::string many = "[";
     for (int i = 0; i < 32; ++i) many += "w" + std::to_string(i) + " ";
     many += "]";
-    Cell big = read(many.c_str());
+    Cell big = load(many.c_str());
     expect_error([&] { routine::push(&big, &body, id, 0, false); }, "script", "bad-func-def");
 }
 
@@ -467,7 +467,7 @@ TEST_F(FunctionTest, MakeNativeAndAction) {
         {TYPE_NATIVE, "[]", false},
     };
     for (const Case& c : cases) {
-        Cell arg = read(c.arg);
+        Cell arg = load(c.arg);
         if (c.ok) {
             Cell v = make_value(c.type, arg);
             EXPECT_EQ(v.type(), c.type) << c.arg;
@@ -485,8 +485,8 @@ TEST_F(FunctionTest, MakeNativeAndAction) {
 }
 
 TEST_F(FunctionTest, NativeLayoutReflectAndMold) {
-    Cell spec = read("[\"Adds\" value1 [number!] value2 [number!] /r]");
-    Cell arg = read("[[] 25]");
+    Cell spec = load("[\"Adds\" value1 [number!] value2 [number!] /r]");
+    Cell arg = load("[[] 25]");
     *block::ks_abs_at(&arg, 0) = spec;
     Cell n = make_value(TYPE_NATIVE, arg);
     EXPECT_EQ(n.w1, 25u);
@@ -506,7 +506,7 @@ TEST_F(FunctionTest, NativeLayoutReflectAndMold) {
     EXPECT_EQ(body.w2, 25u);
     expect_error([&] { reflect(n, "words"); }, "internal", "not-done");
 
-    Cell a = make_value(TYPE_ACTION, read("[[series value /part length] 25]"));
+    Cell a = make_value(TYPE_ACTION, load("[[series value /part length] 25]"));
     EXPECT_EQ(mold_text(a), "make action! [[series value /part length]]");
     EXPECT_EQ(form_text(a), "?action?");
     EXPECT_EQ(reflect(a, "body").w2, 25u);
@@ -514,19 +514,19 @@ TEST_F(FunctionTest, NativeLayoutReflectAndMold) {
 }
 
 TEST_F(FunctionTest, NativeSpecFromItsIndex) {
-    Cell spec = read("[\"skipped\" a b]");
+    Cell spec = load("[\"skipped\" a b]");
     spec.w1 = 1;
-    Cell arg = read("[[] 3]");
+    Cell arg = load("[[] 3]");
     *block::ks_abs_at(&arg, 0) = spec;
     Cell n = make_value(TYPE_NATIVE, arg);
     EXPECT_EQ(mold_text(reflect(n, "spec")), "[a b]");
 }
 
 TEST_F(FunctionTest, NativeCompare) {
-    Cell n1 = make_value(TYPE_NATIVE, read("[[a] 3]"));
-    Cell n1b = make_value(TYPE_NATIVE, read("[[b c] 3]"));
-    Cell n2 = make_value(TYPE_NATIVE, read("[[a] 10]"));
-    Cell a3 = make_value(TYPE_ACTION, read("[[a] 3]"));
+    Cell n1 = make_value(TYPE_NATIVE, load("[[a] 3]"));
+    Cell n1b = make_value(TYPE_NATIVE, load("[[b c] 3]"));
+    Cell n2 = make_value(TYPE_NATIVE, load("[[a] 10]"));
+    Cell a3 = make_value(TYPE_ACTION, load("[[a] 3]"));
     EXPECT_TRUE(actions::compare(&n1, &n1b, COMP_EQUAL));  // the same entry
     EXPECT_TRUE(actions::compare(&n1, &n1b, COMP_SAME));
     EXPECT_FALSE(actions::compare(&n1, &n2, COMP_EQUAL));
@@ -561,13 +561,13 @@ TEST_F(FunctionTest, OpSpecCheck) {
         {"[]", false},
     };
     for (const Case& c : cases) {
-        Cell s = read(c.spec);
+        Cell s = load(c.spec);
         EXPECT_EQ(native::spec_two_args(s.w2), c.ok) << c.spec;
     }
 }
 
 TEST_F(FunctionTest, OpFromNativeAndAction) {
-    Cell n = make_value(TYPE_NATIVE, read("[[value1 value2] 25]"));
+    Cell n = make_value(TYPE_NATIVE, load("[[value1 value2] 25]"));
     Cell op = make_value(TYPE_OP, n);
     EXPECT_EQ(op.type(), uint32_t(TYPE_OP));
     EXPECT_EQ(native::op_source_type(&op), uint32_t(TYPE_NATIVE));
@@ -584,12 +584,12 @@ TEST_F(FunctionTest, OpFromNativeAndAction) {
     EXPECT_EQ(src.type(), uint32_t(TYPE_NATIVE));
     EXPECT_EQ(src.w1, n.w1);
 
-    Cell a = make_value(TYPE_ACTION, read("[[value1 value2] 11]"));
+    Cell a = make_value(TYPE_ACTION, load("[[value1 value2] 11]"));
     Cell aop = make_value(TYPE_OP, a);
     EXPECT_EQ(native::op_source_type(&aop), uint32_t(TYPE_ACTION));
     EXPECT_EQ(reflect(aop, "body").w2, 11u);
 
-    Cell n1 = make_value(TYPE_NATIVE, read("[[a] 25]"));
+    Cell n1 = make_value(TYPE_NATIVE, load("[[a] 25]"));
     RaisedError e = expect_error([&] { make_value(TYPE_OP, n1); }, "script", "bad-op-spec");
     EXPECT_EQ(e.arg_count, 0);
 }
@@ -618,8 +618,8 @@ TEST_F(FunctionTest, OpFromFunction) {
 
 TEST_F(FunctionTest, OpFromRoutineKeepsItsFlags) {
     uint32_t id = routine::register_fn(add_two, "add-two");
-    Cell spec = read("[a [integer!] b [integer!]]");
-    Cell body = read("[]");
+    Cell spec = load("[a [integer!] b [integer!]]");
+    Cell body = load("[]");
     Cell r = *routine::push(&spec, &body, id, 0, true);
     Cell op = make_value(TYPE_OP, r);
     EXPECT_EQ(native::op_source_type(&op), uint32_t(TYPE_ROUTINE));
@@ -635,15 +635,15 @@ TEST_F(FunctionTest, OpFromOtherTypes) {
     RaisedError e = expect_error([&] { make_value(TYPE_OP, int_cell(1)); }, "script", "invalid-type");
     EXPECT_EQ(e.args[0].type(), uint32_t(TYPE_DATATYPE));
     EXPECT_EQ(e.args[0].w1, uint32_t(TYPE_INTEGER));
-    Cell n = make_value(TYPE_NATIVE, read("[[value1 value2] 25]"));
+    Cell n = make_value(TYPE_NATIVE, load("[[value1 value2] 25]"));
     Cell op = make_value(TYPE_OP, n);
     e = expect_error([&] { make_value(TYPE_OP, op); }, "script", "invalid-type");
     EXPECT_EQ(e.args[0].w1, uint32_t(TYPE_OP));
 }
 
 TEST_F(FunctionTest, OpCompare) {
-    Cell n = make_value(TYPE_NATIVE, read("[[value1 value2] 25]"));
-    Cell m = make_value(TYPE_NATIVE, read("[[value1 value2] 26]"));
+    Cell n = make_value(TYPE_NATIVE, load("[[value1 value2] 25]"));
+    Cell m = make_value(TYPE_NATIVE, load("[[value1 value2] 26]"));
     Cell o1 = make_value(TYPE_OP, n);
     Cell o1b = make_value(TYPE_OP, n);
     Cell o2 = make_value(TYPE_OP, m);

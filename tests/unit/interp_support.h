@@ -1,15 +1,9 @@
-// Shared set-up for the interpreter and control-native tests: a reader of Kiv
-// text with paths and floats, the natives and a few actions and operators
-// bound to their global words, and helpers that evaluate text.
+// Shared set-up for the interpreter and control-native tests: the natives
+// and a few actions and operators bound to their global words, and helpers
+// that evaluate text (read by the real lexer, test::load_all).
 //
 //   EXPECT_EQ(eval_mold("1 + 2 * 3"), "9");
 //   expect_eval_error("undefined-word", "script", "no-value");
-//
-// The reader handles blocks, parens, strings (no escapes), integers, floats
-// (with a dot), words, set-words, get-words, lit-words, refinements, issues
-// (#name) and paths in their four forms (a/b/1, a/b:, :a/b, 'a/b), whose
-// elements may be words, get-words, integers and parens. Words are bound in
-// the global context.
 #pragma once
 
 #include <cctype>
@@ -35,150 +29,10 @@
 
 namespace kiv::test {
 
-namespace interp_detail {
-
-struct Reader {
-    const char* p;
-
-    bool space() {
-        bool line = false;
-        for (;;) {
-            while (*p && std::isspace(static_cast<unsigned char>(*p))) {
-                if (*p == '\n') line = true;
-                ++p;
-            }
-            if (*p != ';') break;
-            while (*p && *p != '\n') ++p;
-        }
-        return line;
-    }
-
-    void append(Cell* blk, const Cell& v) {
-        Cell c = v;
-        block::ks_append(blk, &c);
-    }
-
-    static bool delimiter(char c) {
-        return !c || std::isspace(static_cast<unsigned char>(c)) || std::strchr("[]()\"/;", c);
-    }
-
-    // A token that is not a container or string, as a value.
-    static Cell atom(const std::string& tok) {
-        bool digits = !tok.empty();
-        bool dot = false;
-        for (size_t i = 0; i < tok.size(); ++i) {
-            char ch = tok[i];
-            if (ch == '.' && !dot && i > 0) {
-                dot = true;
-                continue;
-            }
-            if (!(std::isdigit(static_cast<unsigned char>(ch)) || (i == 0 && ch == '-' && tok.size() > 1)))
-                digits = false;
-        }
-        if (digits && dot) return float_cell(std::strtod(tok.c_str(), nullptr));
-        if (digits) return int_cell(int32_t(std::strtol(tok.c_str(), nullptr, 10)));
-        if (tok.size() > 1 && tok[0] == '#') {
-            Cell w = word::load(tok.substr(1).c_str());
-            w.set_type(TYPE_ISSUE);
-            return w;
-        }
-        if (tok.size() > 1 && tok[0] == '\'') {
-            Cell w = word::load(tok.substr(1).c_str());
-            w.set_type(TYPE_LIT_WORD);
-            return w;
-        }
-        if (tok.size() > 1 && tok[0] == ':') {
-            Cell w = word::load(tok.substr(1).c_str());
-            w.set_type(TYPE_GET_WORD);
-            return w;
-        }
-        if (tok.size() > 1 && tok.back() == ':') {
-            Cell w = word::load(tok.substr(0, tok.size() - 1).c_str());
-            w.set_type(TYPE_SET_WORD);
-            return w;
-        }
-        return word::load(tok.c_str());
-    }
-
-    std::string token() {
-        const char* start = p;
-        while (!delimiter(*p)) ++p;
-        return std::string(start, p);
-    }
-
-    void one(Cell* out) {
-        if (read_block(*this, out)) return;
-        if (*p == '"') {
-            const char* start = ++p;
-            while (*p && *p != '"') ++p;
-            std::string text(start, p);
-            if (*p) ++p;
-            string::make_at(out, uint32_t(text.size()));
-            string::append_latin1(out, text.data(), uint32_t(text.size()));
-            return;
-        }
-        if (*p == '/') {  // a refinement (or the word /)
-            ++p;
-            std::string tok = token();
-            if (tok.empty()) {
-                *out = word::load("/");
-            } else {
-                *out = word::unbound(symbol::make(tok.c_str()), TYPE_REFINEMENT);
-            }
-            return;
-        }
-        std::string tok = token();
-        if (*p != '/' || tok.empty()) {
-            *out = atom(tok);
-            return;
-        }
-        // A path: the first token decides its lit- or get- form.
-        uint32_t type = TYPE_PATH;
-        if (tok[0] == '\'') {
-            type = TYPE_LIT_PATH;
-            tok.erase(0, 1);
-        } else if (tok[0] == ':') {
-            type = TYPE_GET_PATH;
-            tok.erase(0, 1);
-        }
-        path::make_at(out, 4);
-        append(out, atom(tok));
-        while (*p == '/') {
-            ++p;
-            if (*p == '(') {
-                Cell* slot = stack::push(none::cell());
-                one(slot);
-                block::ks_append(out, slot);
-                stack::pop(1);
-                continue;
-            }
-            std::string el = token();
-            if (!el.empty() && el.back() == ':' && *p != '/') {
-                type = TYPE_SET_PATH;
-                el.pop_back();
-            }
-            append(out, atom(el));
-        }
-        if (*p == ':') {
-            ++p;
-            type = TYPE_SET_PATH;
-        }
-        out->set_type(type);
-    }
-};
-
-}  // namespace interp_detail
-
 // A block of the values of the text (the text holds the block's contents),
-// kept reachable until the next test (see hold()).
+// read by the real lexer and kept reachable until the next test (see hold()).
 inline Cell code(const char* text) {
-    interp_detail::Reader r{text};
-    Cell* slot = stack::push(none::cell());
-    block::make_at(slot, 8);
-    read_values(r, slot, 0);
-    Cell v = *slot;
-    stack::pop(1);
-    return hold(v);
+    return load_all(text);
 }
 
 // The makers below return values kept with hold().
@@ -280,6 +134,7 @@ inline void boot_interpreter() {
     boot_runtime();
     if (booted) return;
     booted = true;
+    boot(BootLevel::language);
     for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
         if (datatype::names[t].name) set_global(datatype::names[t].name, datatype::cell(t));
     Cell all = typeset::default_set();
@@ -309,8 +164,6 @@ inline void boot_interpreter() {
     set_global("false", logic::cell(false));
     set_global("none", none::cell());
 
-    natives::init();
-    interpreter::init();
     for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
         // The argument text is one block; the reader takes block contents.
         std::string spec = natives::SPECS[n - 1];

@@ -228,7 +228,11 @@ TEST_F(InterpreterTest, PathCallsFunctions) {
 }
 
 TEST_F(InterpreterTest, PathErrors) {
-    eval_error("1/2", "script", "word-first");
+    // A path whose first element is no word (the lexer never makes one).
+    Cell numbers = code("[1 2]");
+    block::ks_abs_at(&numbers, 0)->set_type(TYPE_PATH);
+    expect_error([&] { (void)interpreter::eval(&numbers, false); }, "script", "word-first");
+    stack::reset_all();
     RaisedError e = eval_error("not-set-anywhere/1", "script", "unset-path");
     EXPECT_EQ(mold_text(e.args[1]), "not-set-anywhere");
     eval_error("b: [1 2] b/:never-set-anywhere", "script", "invalid-path");

@@ -91,7 +91,8 @@ TEST(Lz, RoundTrips) {
 
 TEST(Lz, ReadsAHandWrittenStream) {
     Bytes out;
-    ASSERT_TRUE(lz::decompress(stream(9, 9, abc_copy(2).out).data(), stream(9, 9, abc_copy(2).out).size(), &out, MAX));
+    ASSERT_TRUE(lz::decompress(stream(9, 9, abc_copy(2).out).data(), stream(9, 9, abc_copy(2).out).size(),
+                               &out, MAX));
     EXPECT_EQ(std::string(out.begin(), out.end()), "abcabcabc");
 }
 

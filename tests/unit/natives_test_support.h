@@ -1,20 +1,12 @@
 // Test support for running natives through the interpreter: the runtime
 // with error values, the natives table and the interpreter; the natives and
-// a few actions and operators defined as global words; and a small reader of
-// Kiv code text (blocks, parens, paths, words of every kind, integers,
-// floats, strings).
+// a few actions and operators defined as global words; code text is read by
+// the real lexer (test::load).
 //
 //   class MyTest : public kiv::test::NativesTest {};
 //   TEST_F(MyTest, Adds) { EXPECT_EQ(run_mold("[1 + 2]"), "3"); }
-//
-// The reader binds words in the global context as loaded code's words are;
-// refinements are unbound. Paths are written a/b/c (get-paths :a/b,
-// set-paths a/b:, lit-paths 'a/b).
 #pragma once
 
-#include <cctype>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,123 +21,13 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "test_support.h"
-#include "word_reader.h"
 
 namespace kiv::test {
 
-namespace code_detail {
-
-struct Reader {
-    const char* p;
-
-    bool space() {
-        bool line = false;
-        for (;;) {
-            while (*p && std::isspace(static_cast<unsigned char>(*p))) {
-                if (*p == '\n') line = true;
-                ++p;
-            }
-            if (*p != ';') return line;
-            while (*p && *p != '\n') ++p;
-        }
-    }
-
-    // One word-like token (no path separators) as a cell of the given type.
-    static Cell word_token(const std::string& name, uint32_t type) {
-        if (type == TYPE_REFINEMENT) return word::unbound(symbol::make(name.c_str()), TYPE_REFINEMENT);
-        Cell w = word::load(name.c_str());
-        w.set_type(type);
-        return w;
-    }
-
-    static bool is_number(const std::string& t) {
-        if (t.empty()) return false;
-        size_t i = (t[0] == '-' || t[0] == '+') && t.size() > 1 ? 1 : 0;
-        if (!std::isdigit(static_cast<unsigned char>(t[i]))) return false;
-        for (; i < t.size(); ++i)
-            if (!std::isdigit(static_cast<unsigned char>(t[i])) && t[i] != '.') return false;
-        return true;
-    }
-
-    static Cell scalar(const std::string& t) {
-        if (t.find('.') != std::string::npos) return float_cell(std::strtod(t.c_str(), nullptr));
-        return int_cell(int32_t(std::strtol(t.c_str(), nullptr, 10)));
-    }
-
-    void one(Cell* out) {
-        if (read_block(*this, out)) return;
-        if (*p == '"') {
-            const char* start = ++p;
-            while (*p && *p != '"') ++p;
-            std::string text(start, p);
-            if (*p) ++p;
-            string::make_at(out, uint32_t(text.size()));
-            string::append_latin1(out, text.data(), uint32_t(text.size()));
-            return;
-        }
-        const char* start = p;
-        while (*p && !std::isspace(static_cast<unsigned char>(*p)) && !std::strchr("[]()\";", *p)) ++p;
-        std::string tok(start, p);
-        if (is_number(tok)) {
-            *out = scalar(tok);
-            return;
-        }
-        // Refinements (a leading slash) and words; a slash inside makes a path.
-        uint32_t word_type = TYPE_WORD;
-        uint32_t path_type = TYPE_PATH;
-        std::string body = tok;
-        if (body.size() > 1 && body[0] == '/') {
-            *out = word_token(body.substr(1), TYPE_REFINEMENT);
-            return;
-        }
-        if (body == "/") {
-            *out = word_token("/", TYPE_WORD);
-            return;
-        }
-        if (body.size() > 1 && body[0] == '\'') {
-            word_type = TYPE_LIT_WORD;
-            path_type = TYPE_LIT_PATH;
-            body.erase(0, 1);
-        } else if (body.size() > 1 && body[0] == ':') {
-            word_type = TYPE_GET_WORD;
-            path_type = TYPE_GET_PATH;
-            body.erase(0, 1);
-        } else if (body.size() > 1 && body.back() == ':') {
-            word_type = TYPE_SET_WORD;
-            path_type = TYPE_SET_PATH;
-            body.pop_back();
-        }
-        size_t slash = body.find('/');
-        if (slash == std::string::npos || slash == 0) {
-            *out = word_token(body, word_type);
-            return;
-        }
-        block::make_at(out, 4);
-        size_t from = 0;
-        for (;;) {
-            size_t to = body.find('/', from);
-            std::string part = body.substr(from, to == std::string::npos ? std::string::npos : to - from);
-            Cell element = is_number(part) ? scalar(part) : word_token(part, TYPE_WORD);
-            block::ks_append(out, &element);
-            if (to == std::string::npos) break;
-            from = to + 1;
-        }
-        out->set_type(path_type);
-    }
-};
-
-}  // namespace code_detail
-
-// A value from its code text ("[...]" gives a block), kept reachable until
-// the next test (see hold()).
+// A value from its code text ("[...]" gives a block), read by the real
+// lexer and kept reachable until the next test (see hold()).
 inline Cell code(const char* text) {
-    code_detail::Reader r{text};
-    r.space();
-    Cell* slot = stack::push(none::cell());
-    r.one(slot);
-    Cell v = *slot;
-    stack::pop(1);
-    return hold(v);
+    return load(text);
 }
 
 // ---- Definitions ----------------------------------------------------------------------
@@ -197,7 +79,7 @@ inline void define_missing_type_words() {
 // defined as a global word.
 inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* spec_text) {
     Cell* pair = block::push_only(2);
-    Cell* spec = stack::push(read(spec_text));
+    Cell* spec = stack::push(load(spec_text));
     block::ks_append(pair, spec);
     Cell n = int_cell(int32_t(number));
     block::ks_append(pair, &n);
@@ -224,9 +106,7 @@ inline void boot_interpreter() {
     if (booted) return;
     booted = true;
     boot_runtime();
-    error::init_values();
-    natives::init();
-    interpreter::init();
+    boot(BootLevel::language);
     define_type_words();
     define_missing_type_words();
     define_typesets();

@@ -154,8 +154,7 @@ inline Cell read(const char* text, const std::vector<Cell>& extra = {}) {
 // Boots what objects and errors need on top of the minimal runtime.
 inline void boot_objects() {
     boot_runtime();
-    error::init_values();
-    runtime::init();
+    boot(BootLevel::language);
     object::block_evaluator = &obj_detail::evaluate_stub;
 }
 

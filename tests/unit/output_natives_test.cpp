@@ -126,7 +126,7 @@ TEST_F(OutputNatives, ConsoleWriterSendsUtf8) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     console::use_fd(fds[1]);
-    Cell s = code("\"caf\xE9\"");
+    Cell s = code("\"caf\xC3\xA9\"");
     Cell* keep = stack::push(s);
     natives::write_to_console(keep, 1);
     natives::write_to_console(keep, 0);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
@@ -36,6 +37,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
@@ -50,7 +52,7 @@ namespace kiv::test {
 // ---- Keeping test values reachable ------------------------------------------
 // A Cell held in a C++ variable is no root: once collection is on, its series
 // may be reclaimed at the next allocation. The value helpers here (and in
-// block_builder.h and word_reader.h) also keep what they return in a block
+// load() and block_builder.h) also keep what they return in a block
 // that the collector marks until the next test starts, so a test may hold
 // their results across allocations. Values made by calling the modules
 // directly must be kept with hold() (or live on the data stack).
@@ -71,6 +73,29 @@ inline Cell hold(const Cell& value) {
     return out;
 }
 
+// ---- Values from Kiv text ------------------------------------------------------------
+// The real lexer: words are bound in the global context as loaded code's words are; a line
+// break before a value gives it the new-line marker.
+
+// Every value of the text, as a block; kept with hold().
+inline Cell load_all(const char* text) {
+    Cell* out = stack::push(Cell{TYPE_NONE, 0, 0, 0});
+    lexer::Options options;
+    uint32_t consumed = 0;
+    lexer::scan(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options, nullptr,
+                &consumed);
+    Cell v = *out;
+    stack::pop(1);
+    return hold(v);
+}
+// The first value of the text ("[1 2]" is a block, "1 2" only the 1); unset
+// for an empty text. Kept with hold().
+inline Cell load(const char* text) {
+    Cell all = load_all(text);
+    if (block::ks_length(&all) == 0) return Cell{TYPE_UNSET, 0, 0, 0};
+    return hold(*block::ks_abs_at(&all, all.w1));
+}
+
 // A data-stack cell that stays until the test ends (the argument base moves
 // above it, so calls that drop their arguments leave it): an output cell for
 // calls that build a value in place.
@@ -80,12 +105,14 @@ inline Cell* root_slot() {
     return c;
 }
 
-// Brings the minimal runtime up once per process.
+// Brings the runtime up once per process, to the language level that kiv
+// boots (the library's modules do not run); a test that replaces a hook
+// installs its own in SetUp.
 inline void boot_runtime() {
     static bool booted = false;
     if (booted) return;
     booted = true;
-    boot_value_core();
+    boot(BootLevel::language);
     collector::register_marker(mark_held_values);
 }
 
@@ -163,7 +190,7 @@ inline std::string string_text(const Cell& s) {
 }
 
 // ---- Reading values from text -------------------------------------------------------
-// What the small test readers (block_builder.h, word_reader.h and the others)
+// What the small test readers still in use (block_builder.h, object_test_support.h)
 // share. A reader has `const char* p` (the text left), `bool space()` (skips
 // blanks, true when a line break was among them) and `void one(Cell* out)`
 // (reads one value at p into a data-stack cell).
@@ -265,6 +292,12 @@ inline void set_global(const char* name, const Cell& value) {
     Cell w = word::load(name);
     context::set_word(&w, held);
     stack::pop(1);
+}
+
+// Gives every registered datatype name its datatype! as global value.
+inline void define_type_words() {
+    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
+        if (datatype::names[t].name) set_global(datatype::names[t].name, datatype::cell(t));
 }
 // The global value of a word.
 inline Cell global_value(const char* name) {

@@ -1,11 +1,11 @@
 // typeset! and triple!: making, molding, comparing and the set actions,
 // run through the generic action entries.
 #include "datatypes/typeset.h"
+#include "test_support.h"
 
 #include <string>
 #include <vector>
 
-#include "word_reader.h"
 
 namespace kiv::test {
 namespace {
@@ -21,7 +21,7 @@ class TypesetTest : public RuntimeTest {
     }
 
     static Cell make_ts(const char* text) {
-        return run_action(ACT_MAKE, {type_cell(TYPE_TYPESET), read(text)});
+        return run_action(ACT_MAKE, {type_cell(TYPE_TYPESET), load(text)});
     }
     static Cell to_ts(const Cell& v) { return run_action(ACT_TO, {type_cell(TYPE_TYPESET), v}); }
     static bool find_type(const Cell& ts, uint32_t type) {
@@ -65,7 +65,7 @@ TEST_F(TypesetTest, MakeFromBlockAndMold) {
 }
 
 TEST_F(TypesetTest, MakeStartsAtTheBlockIndex) {
-    Cell b = read("[integer! float!]");
+    Cell b = load("[integer! float!]");
     b.w1 = 1;
     EXPECT_EQ(mold_text(run_action(ACT_MAKE, {type_cell(TYPE_TYPESET), b})), "make typeset! [float!]");
 }
@@ -87,7 +87,7 @@ TEST_F(TypesetTest, ToIsMake) {
     EXPECT_EQ(same.w1, ts.w1);
     EXPECT_EQ(same.w2, ts.w2);
     EXPECT_EQ(same.w3, ts.w3);
-    EXPECT_EQ(mold_text(to_ts(read("[char!]"))), "make typeset! [char!]");
+    EXPECT_EQ(mold_text(to_ts(load("[char!]"))), "make typeset! [char!]");
 }
 
 TEST_F(TypesetTest, MakeErrors) {
@@ -104,11 +104,11 @@ TEST_F(TypesetTest, MakeErrors) {
 }
 
 TEST_F(TypesetTest, MakeInFromBlockForFunctionSpecs) {
-    Cell blk = read("[]");
-    Cell spec = read("[integer! [ignored] number! a-word]");
+    Cell blk = load("[]");
+    Cell spec = load("[integer! [ignored] number! a-word]");
     Cell ts = *typeset::make_in_from_block(&blk, &spec);
     EXPECT_EQ(mold_text(ts), "make typeset! [integer! float! object! percent!]");
-    Cell bad = read("[integer! 7]");
+    Cell bad = load("[integer! 7]");
     RaisedError e =
         expect_error([&] { typeset::make_in_from_block(&blk, &bad); }, "script", "invalid-type-spec");
     EXPECT_EQ(e.args[0].w2, 7u);
@@ -230,7 +230,7 @@ TEST_F(TypesetTest, TripleFormAndMold) {
     EXPECT_EQ(mold_text(t, false, false, false, 14), "make triple! [");
     expect_error(
         [&] {
-            run_action(ACT_MAKE, {type_cell(TYPE_TRIPLE), read("[1 2 3]")});
+            run_action(ACT_MAKE, {type_cell(TYPE_TRIPLE), load("[1 2 3]")});
         },
         "script", "expect-arg");
 }

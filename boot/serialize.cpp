@@ -1,0 +1,1564 @@
+#include "boot/serialize.h"
+
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/hash.h"
+#include "datatypes/map.h"
+#include "datatypes/object.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/lexer_values.h"
+#include "runtime/error.h"
+#include "runtime/lz.h"
+#include "runtime/memory.h"
+#include "runtime/series.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+// The compact layout, byte by byte.
+//
+// Stream after the 8-byte header: varint record count, varint payload size,
+// with the symbol flag the symbol table (varint count N, varint string-area
+// size S, N int32 offsets into the area, the area: UTF-8 names each ended by
+// NUL), then the records until the payload size is used.
+//
+// varint: unsigned LEB128, at most 5 bytes. zigzag: a signed value v as the
+// varint of (v shl 1) xor (v sar 31). int32: four bytes, little-endian.
+//
+// Record: prefix bytes (0xC0 new line, 0xC1 by reference, 0xC4 assignment,
+// boot mode only), then a header byte h:
+//   0x00-0x7F  type id h and 0x3F (63: a varint id follows); bit 6 "alt"
+//   0x80-0xBF  integer! h - 0x80        0xC2 / 0xC3  true / false
+//   0xFF       a copy of the value at the path that follows
+// then the payload of the type (see encode_body and decode_typed). A path
+// is a varint count k (1..65536) and k varint positions: the first a
+// top-level value of this decode, each next one a slot inside the value
+// reached (a cell of a block or map, a value of a word's or object's
+// context, a cell of a native's spec).
+
+namespace kiv::kivbin {
+
+namespace {
+
+constexpr uint8_t NEW_LINE = 0xC0;
+constexpr uint8_t BY_REF = 0xC1;
+constexpr uint8_t TRUE_BYTE = 0xC2;
+constexpr uint8_t FALSE_BYTE = 0xC3;
+constexpr uint8_t ASSIGN = 0xC4;
+constexpr uint8_t COPY_AT = 0xFF;
+constexpr uint8_t ALT = 0x40;
+constexpr uint32_t MAX_PATH = 65536;
+// Nesting beyond this is refused, so that hostile input cannot exhaust the
+// machine stack of the recursive reader and writer.
+constexpr uint32_t MAX_DEPTH = 2000;
+
+// The fixed-width record header word.
+constexpr uint32_t FIXED_BY_REF = 1u << 19;
+constexpr uint32_t FIXED_MONEY_NEGATIVE = 1u << 22;
+constexpr uint32_t FIXED_COMPLEMENT = 1u << 23;
+constexpr uint32_t FIXED_HOOKS = 1u << 24;
+constexpr uint32_t FIXED_GLOBAL = 1u << 25;
+constexpr uint32_t FIXED_CTX_KIND_SHIFT = 26;
+constexpr uint32_t FIXED_CTX_SELF = 1u << 28;
+constexpr uint32_t FIXED_CTX_ON_STACK = 1u << 29;
+constexpr uint32_t FIXED_CTX_VALUES = 1u << 30;
+constexpr uint32_t FIXED_NEW_LINE = 1u << 31;
+constexpr uint32_t FIXED_REF = 255;  // the first word of a reference record
+
+// Context flags byte of a context! record.
+constexpr uint8_t CTX_KIND_MASK = 3;
+constexpr uint8_t CTX_ON_STACK = 4;
+constexpr uint8_t CTX_SELF = 8;
+constexpr uint8_t CTX_VALUES = 16;
+
+bool block_like(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+bool string_like(uint32_t t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
+           t == TYPE_REF;
+}
+bool refused(uint32_t t) {
+    switch (t) {
+        case TYPE_ROUTINE:
+        case TYPE_TRIPLE:
+        case TYPE_HANDLE:
+        case TYPE_PORT:
+        case TYPE_EVENT:
+        // Not rebuilt by this reader yet.
+        case TYPE_FUNCTION:
+        case TYPE_OP:
+        case TYPE_ERROR:
+        case TYPE_VECTOR:
+        case TYPE_IMAGE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+[[noreturn]] void no_codec(uint32_t type) {
+    fire({"access", "no-codec"}, Cell{TYPE_DATATYPE, type, 0, 0});
+}
+
+// ---- Encoder -----------------------------------------------------------------------------
+
+class Encoder {
+  public:
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> names;
+    std::vector<uint32_t> offsets;
+
+    // Writes the fixed-width layout instead of the compact one.
+    bool fixed = false;
+
+    void record(const Cell* c) {
+        if (fixed) {
+            fixed_body(c);
+        } else {
+            if (c->new_line()) out.push_back(NEW_LINE);
+            body(c);
+        }
+        ++counter_;
+    }
+
+  private:
+    void byte(uint8_t b) { out.push_back(b); }
+    void varint(uint32_t v) {
+        while (v >= 0x80) {
+            out.push_back(uint8_t(v | 0x80));
+            v >>= 7;
+        }
+        out.push_back(uint8_t(v));
+    }
+    void zigzag(int32_t v) { varint((uint32_t(v) << 1) ^ uint32_t(v >> 31)); }
+    void int32(uint32_t v) {
+        for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k)));
+    }
+    void bytes(const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); }
+    void header(uint32_t type, bool alt = false) {
+        if (type > 62) {
+            byte(uint8_t(63 | (alt ? ALT : 0)));
+            varint(type);
+        } else {
+            byte(uint8_t(type | (alt ? ALT : 0)));
+        }
+    }
+    // The table index of a symbol, added with its name when first met.
+    uint32_t symbol_index(uint32_t id) {
+        auto [it, added] = symbols_.try_emplace(id, uint32_t(offsets.size()));
+        if (added) {
+            offsets.push_back(uint32_t(names.size()));
+            const char* name = symbol::name(id);
+            names.insert(names.end(), name, name + std::strlen(name) + 1);
+        }
+        return it->second;
+    }
+    void path(const std::vector<uint32_t>& p) {
+        varint(uint32_t(p.size()));
+        for (uint32_t i : p) varint(i);
+    }
+    // The first time a node is met: its path is the positions down to here.
+    const std::vector<uint32_t>* seen(Off node) {
+        auto it = paths_.find(node);
+        return it == paths_.end() ? nullptr : &it->second;
+    }
+    void enter(Off node) {
+        if (stack_.size() >= MAX_DEPTH) fire({"internal", "too-deep"});
+        stack_.push_back(counter_);
+        counter_ = 0;
+        if (node) paths_.emplace(node, stack_);
+    }
+    void leave() {
+        counter_ = stack_.back();
+        stack_.pop_back();
+    }
+
+    void number(const Cell* c, uint32_t t) {
+        const double v = c->get_f64();
+        if (t == TYPE_PERCENT) {
+            if (v >= -21474836.0 && v <= 21474836.0) {
+                const int32_t i = int32_t(v * 100 + (v < 0 ? -0.5 : 0.5));
+                if (i / 100.0 == v && !(i == 0 && std::signbit(v))) {
+                    header(t, true);
+                    zigzag(i);
+                    return;
+                }
+            }
+        } else if (v >= -2147483000.0 && v <= 2147483000.0) {
+            const int32_t i = int32_t(v);
+            if (double(i) == v && !(i == 0 && std::signbit(v))) {
+                header(t, true);
+                zigzag(i);
+                return;
+            }
+        }
+        header(t);
+        int32(c->w2);
+        int32(c->w3);
+    }
+
+    void series(const Cell* c, uint32_t t) {
+        const Off node = c->w2;
+        const bool alt = c->w1 != 0;
+        if (const auto* p = seen(node)) {
+            byte(BY_REF);
+            header(t, alt);
+            if (alt) varint(c->w1);
+            path(*p);
+            return;
+        }
+        header(t, alt);
+        if (alt) varint(c->w1);
+        const SeriesBuffer* b = buffer_of(node);
+        if (block_like(t)) {
+            const uint32_t n = b->byte_count() / sizeof(Cell);
+            varint(n);
+            enter(node);
+            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+            leave();
+        } else if (t == TYPE_BINARY) {
+            paths_.emplace(node, with_counter());
+            varint(b->byte_count());
+            bytes(b->head_ptr(), b->byte_count());
+        } else {
+            paths_.emplace(node, with_counter());
+            const uint32_t shift = unit_shift(b->unit());
+            varint((b->byte_count() >> shift) << 2 | shift);
+            bytes(b->head_ptr(), b->byte_count());
+        }
+    }
+    std::vector<uint32_t> with_counter() const {
+        std::vector<uint32_t> p = stack_;
+        p.push_back(counter_);
+        return p;
+    }
+
+    void map(const Cell* c) {
+        const Off node = c->w2;
+        if (const auto* p = seen(node)) {
+            byte(BY_REF);
+            header(TYPE_MAP);
+            path(*p);
+            return;
+        }
+        header(TYPE_MAP);
+        varint(live_cells(node));
+        map_entries(node);
+    }
+    // A removed entry of a map keeps its key, its value cell's header 0:
+    // only live entries are written.
+    static uint32_t live_cells(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        uint32_t live = 0;
+        for (uint32_t i = 0; i + 1 < n; i += 2)
+            live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
+        return live;
+    }
+    void map_entries(Off pairs) {
+        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        enter(pairs);
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            if (buffer_of(pairs)->head_cell()[i + 1].header == 0) continue;
+            record(buffer_of(pairs)->head_cell() + i);
+            record(buffer_of(pairs)->head_cell() + i + 1);
+        }
+        leave();
+    }
+
+    // A bitset: its bytes, the complement flag as alt (compact) or bit 23.
+    void bitset_body(const Cell* c, bool fixed_form) {
+        const Off node = c->w2;
+        const SeriesBuffer* b = buffer_of(node);
+        const bool complemented = b->flags & series_flag::COMPLEMENT;
+        const auto* p = seen(node);
+        if (fixed_form) {
+            int32(TYPE_BITSET | (complemented ? FIXED_COMPLEMENT : 0) | (p ? FIXED_BY_REF : 0) |
+                  (c->new_line() ? FIXED_NEW_LINE : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_BITSET, complemented);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        fixed_form ? int32(b->byte_count()) : varint(b->byte_count());
+        bytes(b->head_ptr(), b->byte_count());
+        if (fixed_form)
+            while (out.size() % 4) out.push_back(0);
+    }
+
+    void context_record(Off ctx) {
+        const Cell* cc = context::cell(ctx);
+        const uint32_t n = context::word_count(ctx);
+        bool values = false;
+        if (!context::on_stack(ctx))
+            for (uint32_t i = 0; i < n && !values; ++i)
+                values = context::values_at(ctx, i)->type() != TYPE_UNSET;
+        uint8_t flags = uint8_t(context::kind(ctx) & CTX_KIND_MASK);
+        if (context::on_stack(ctx)) flags |= CTX_ON_STACK;
+        if (cc->header & header::HAS_SELF) flags |= CTX_SELF;
+        if (values) flags |= CTX_VALUES;
+        header(TYPE_CONTEXT);
+        byte(flags);
+        varint(n);
+        for (uint32_t i = 0; i < n; ++i) varint(symbol_index(context::word_at(ctx, i)->w2));
+        if (values)
+            for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
+    }
+
+    void object_body(const Cell* c) {
+        const Off ctx = object::context_of(c);
+        if (const auto* p = seen(ctx)) {
+            byte(BY_REF);
+            header(TYPE_OBJECT);
+            path(*p);
+            return;
+        }
+        header(TYPE_OBJECT);
+        zigzag(int32_t(c->w2));
+        enter(ctx);
+        context_record(ctx);
+        leave();
+    }
+
+    void word(const Cell* c, uint32_t t) {
+        const Off ctx = c->w1;
+        const uint32_t sym = symbol_index(c->w2);
+        if (ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL || t == TYPE_ISSUE) {
+            header(t);
+            varint(sym);
+            return;
+        }
+        if (context::kind(ctx) != context::KIND_OBJECT || context::self_cell(ctx)->type() != TYPE_OBJECT)
+            no_codec(t);
+        int32_t index = int32_t(c->w3);
+        if (index < 0) index = context::find_word(ctx, c->w2, true);
+        if (index < 0) no_codec(t);
+        if (const auto* p = seen(ctx)) {
+            byte(BY_REF);
+            header(t, true);
+            varint(sym);
+            zigzag(index);
+            path(*p);
+            return;
+        }
+        header(t, true);
+        varint(sym);
+        zigzag(index);
+        // The owner inline; its path is this word's position.
+        const Cell owner = *context::self_cell(ctx);
+        object_body(&owner);
+    }
+
+    void native(const Cell* c, uint32_t t) {
+        header(t);
+        varint(c->w1);
+        // The specification as a block record, its cells one level down.
+        const Off spec = c->w2;
+        header(TYPE_BLOCK);
+        const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
+        varint(n);
+        enter(0);
+        for (uint32_t i = 0; i < n; ++i) record(buffer_of(spec)->head_cell() + i);
+        leave();
+    }
+
+    void body(const Cell* c) {
+        const uint32_t t = c->type();
+        if (refused(t)) no_codec(t);
+        switch (t) {
+            case TYPE_INTEGER: {
+                const int32_t v = int32_t(c->w2);
+                if (v >= 0 && v <= 63) {
+                    byte(uint8_t(0x80 + v));
+                } else {
+                    header(t);
+                    zigzag(v);
+                }
+                return;
+            }
+            case TYPE_LOGIC:
+                byte(c->w1 ? TRUE_BYTE : FALSE_BYTE);
+                return;
+            case TYPE_DATATYPE:
+                header(t);
+                varint(c->w1);
+                return;
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                header(t);
+                return;
+            case TYPE_CHAR:
+                header(t);
+                varint(c->w2);
+                return;
+            case TYPE_PAIR:
+                header(t);
+                zigzag(int32_t(c->w2));
+                zigzag(int32_t(c->w3));
+                return;
+            case TYPE_POINT2D:
+                header(t);
+                int32(c->w1);
+                int32(c->w2);
+                return;
+            case TYPE_POINT3D:
+            case TYPE_TYPESET:
+                header(t);
+                if (t == TYPE_TYPESET) {
+                    uint8_t bits[12];
+                    std::memcpy(bits, &c->w1, 12);
+                    uint8_t n = 12;
+                    while (n && !bits[n - 1]) --n;
+                    byte(n);
+                    bytes(bits, n);
+                } else {
+                    int32(c->w1);
+                    int32(c->w2);
+                    int32(c->w3);
+                }
+                return;
+            case TYPE_FLOAT:
+            case TYPE_TIME:
+            case TYPE_PERCENT:
+                number(c, t);
+                return;
+            case TYPE_DATE: {
+                const bool timed = c->w1 & lexer::values::date_bits::TIME_FLAG;
+                header(t, timed);
+                int32(c->w1);
+                if (timed) {
+                    int32(c->w2);
+                    int32(c->w3);
+                }
+                return;
+            }
+            case TYPE_TUPLE: {
+                const uint32_t n = (c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
+                uint8_t b[12];
+                std::memcpy(b, &c->w1, 12);
+                header(t, n != 3);
+                if (n != 3) byte(uint8_t(n));
+                bytes(b, n);
+                return;
+            }
+            case TYPE_MONEY: {
+                header(t, c->header & header::MONEY_SIGN);
+                uint8_t b[12];
+                std::memcpy(b, &c->w1, 12);
+                bytes(b, 12);
+                return;
+            }
+            case TYPE_ISSUE:
+            case TYPE_WORD:
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                word(c, t);
+                return;
+            case TYPE_MAP:
+                map(c);
+                return;
+            case TYPE_BITSET:
+                bitset_body(c, false);
+                return;
+            case TYPE_OBJECT:
+                object_body(c);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION:
+                native(c, t);
+                return;
+            default:
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                    series(c, t);
+                    return;
+                }
+                no_codec(t);
+        }
+    }
+
+    // ---- The fixed-width layout ----
+
+    void ref_record(const std::vector<uint32_t>& p) {
+        int32(FIXED_REF);
+        int32(uint32_t(p.size()));
+        for (uint32_t i : p) int32(i);
+    }
+    void fixed_context(Off ctx) {
+        const uint32_t n = context::word_count(ctx);
+        bool values = false;
+        if (!context::on_stack(ctx))
+            for (uint32_t i = 0; i < n && !values; ++i)
+                values = context::values_at(ctx, i)->type() != TYPE_UNSET;
+        uint32_t h = TYPE_CONTEXT | context::kind(ctx) << FIXED_CTX_KIND_SHIFT;
+        if (context::cell(ctx)->header & header::HAS_SELF) h |= FIXED_CTX_SELF;
+        if (context::on_stack(ctx)) h |= FIXED_CTX_ON_STACK;
+        if (values) h |= FIXED_CTX_VALUES;
+        int32(h);
+        int32(n);
+        for (uint32_t i = 0; i < n; ++i) int32(symbol_index(context::word_at(ctx, i)->w2));
+        if (values)
+            for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
+    }
+    void fixed_object(const Cell* c, uint32_t nl) {
+        const Off ctx = object::context_of(c);
+        if (const auto* p = seen(ctx)) {
+            int32(TYPE_OBJECT | FIXED_BY_REF | nl);
+            ref_record(*p);
+            return;
+        }
+        int32(TYPE_OBJECT | nl);
+        int32(c->w2);
+        enter(ctx);
+        fixed_context(ctx);
+        leave();
+    }
+    void fixed_body(const Cell* c) {
+        const uint32_t t = c->type();
+        if (refused(t)) no_codec(t);
+        const uint32_t nl = c->new_line() ? FIXED_NEW_LINE : 0;
+        switch (t) {
+            case TYPE_DATATYPE:
+            case TYPE_LOGIC:
+                int32(t | nl);
+                int32(c->w1);
+                return;
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                int32(t | nl);
+                return;
+            case TYPE_CHAR:
+            case TYPE_INTEGER:
+                int32(t | nl);
+                int32(c->w2);
+                return;
+            case TYPE_FLOAT:
+            case TYPE_PERCENT:
+            case TYPE_TIME:
+                while (out.size() % 8) int32(0);  // padding words
+                int32(t | nl);
+                int32(c->w3);
+                int32(c->w2);
+                return;
+            case TYPE_PAIR:
+                int32(t | nl);
+                int32(c->w2);
+                int32(c->w3);
+                return;
+            case TYPE_POINT2D:
+                int32(t | nl);
+                int32(c->w1);
+                int32(c->w2);
+                return;
+            case TYPE_POINT3D:
+            case TYPE_TYPESET:
+            case TYPE_TUPLE:
+            case TYPE_MONEY: {
+                uint32_t h = t | nl;
+                if (t == TYPE_TUPLE)
+                    h |= ((c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT) << 8;
+                if (t == TYPE_MONEY && (c->header & header::MONEY_SIGN)) h |= FIXED_MONEY_NEGATIVE;
+                int32(h);
+                int32(c->w1);
+                int32(c->w2);
+                int32(c->w3);
+                return;
+            }
+            case TYPE_DATE:
+                int32(t | nl);
+                int32(c->w1);
+                int32(c->w3);
+                int32(c->w2);
+                return;
+            case TYPE_ISSUE:
+                int32(t | nl);
+                int32(symbol_index(c->w2));
+                return;
+            case TYPE_MAP: {
+                const Off node = c->w2;
+                if (const auto* p = seen(node)) {
+                    int32(t | FIXED_BY_REF | nl);
+                    ref_record(*p);
+                    return;
+                }
+                int32(t | nl);
+                int32(live_cells(node));
+                map_entries(node);
+                return;
+            }
+            case TYPE_OBJECT:
+                fixed_object(c, nl);
+                return;
+            case TYPE_BITSET:
+                bitset_body(c, true);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION: {
+                int32(t | nl);
+                int32(c->w1);
+                const Off spec = c->w2;
+                const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
+                int32(TYPE_BLOCK);
+                int32(0);
+                int32(n);
+                enter(0);
+                for (uint32_t i = 0; i < n; ++i) record(buffer_of(spec)->head_cell() + i);
+                leave();
+                return;
+            }
+            default:
+                break;
+        }
+        if (word::bindable_type(t)) {
+            const Off ctx = c->w1;
+            const uint32_t sym = symbol_index(c->w2);
+            if (ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL) {
+                int32(t | FIXED_GLOBAL | nl);
+                int32(sym);
+                int32(c->w3);
+                return;
+            }
+            if (context::kind(ctx) != context::KIND_OBJECT || context::self_cell(ctx)->type() != TYPE_OBJECT)
+                no_codec(t);
+            int32_t index = int32_t(c->w3);
+            if (index < 0) index = context::find_word(ctx, c->w2, true);
+            if (index < 0) no_codec(t);
+            if (const auto* p = seen(ctx)) {
+                int32(t | FIXED_BY_REF | nl);
+                int32(sym);
+                int32(uint32_t(index));
+                ref_record(*p);
+                return;
+            }
+            int32(t | nl);
+            int32(sym);
+            int32(uint32_t(index));
+            const Cell owner = *context::self_cell(ctx);
+            fixed_object(&owner, 0);
+            return;
+        }
+        if (!(block_like(t) || string_like(t) || t == TYPE_BINARY)) no_codec(t);
+        const Off node = c->w2;
+        const SeriesBuffer* b = buffer_of(node);
+        const uint32_t unit = b->unit();
+        const uint32_t h = t | nl | (block_like(t) ? 0 : unit << 8);
+        if (const auto* p = seen(node)) {
+            int32(h | FIXED_BY_REF);
+            int32(c->w1);
+            ref_record(*p);
+            return;
+        }
+        int32(h);
+        int32(c->w1);
+        if (block_like(t)) {
+            const uint32_t n = b->byte_count() / sizeof(Cell);
+            int32(n);
+            enter(node);
+            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+            leave();
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        int32(b->byte_count() / unit);
+        bytes(b->head_ptr(), b->byte_count());
+        while (out.size() % 4) out.push_back(0);
+    }
+
+    std::unordered_map<uint32_t, uint32_t> symbols_;  // symbol id -> table index
+    std::unordered_map<Off, std::vector<uint32_t>> paths_;
+    std::vector<uint32_t> stack_;
+    uint32_t counter_ = 0;
+};
+
+void put_varint(std::vector<uint8_t>& o, uint32_t v) {
+    while (v >= 0x80) {
+        o.push_back(uint8_t(v | 0x80));
+        v >>= 7;
+    }
+    o.push_back(uint8_t(v));
+}
+
+// ---- Decoder -----------------------------------------------------------------------------
+
+// Where a decoded value goes: appended to a block, into a context's value
+// slot, or into a data-stack cell.
+struct Slot {
+    enum Kind { APPEND, CONTEXT, STACK } kind;
+    Off node;  // the block or the context
+    uint32_t index;
+    Cell* cell;
+};
+
+class Decoder {
+  public:
+    Decoder(const uint8_t* data, size_t size, size_t base, Mode mode, const Cell* target)
+        : data_(data), end_(size), pos_(base), header_base_(8 - base), mode_(mode), target_(*target) {
+        base_count_ = count_of(target_.w2);
+    }
+
+    void run() {
+        read_varint();  // the record count: not needed
+        const uint32_t payload = read_varint();
+        if (symbols_flag_) read_symbol_table();
+        if (payload > end_ - pos_) fail();
+        const size_t stop = pos_ + payload;
+        end_ = stop;
+        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
+    }
+
+    // The fixed-width layout: 32-bit words, a header word per record.
+    void run_fixed() {
+        fixed_ = true;
+        read_int32();  // the record count: not needed
+        const uint32_t payload = read_int32();
+        if (symbols_flag_) read_symbol_table();
+        if (payload > end_ - pos_) fail();
+        const size_t stop = pos_ + payload;
+        end_ = stop;
+        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
+    }
+
+    bool symbols_flag_ = false;
+
+  private:
+    bool fixed_ = false;
+    // An unsigned index or count, and a signed value, in the layout's form.
+    uint32_t read_index() { return fixed_ ? read_int32() : read_varint(); }
+    int32_t read_signed() { return fixed_ ? int32_t(read_int32()) : read_zigzag(); }
+    [[noreturn]] void fail() {
+        fire({"script", "kb-invalid-record"}, Cell{TYPE_INTEGER, 0, uint32_t(pos_ + header_base_ + 1), 0});
+    }
+    static uint32_t count_of(Off node) { return buffer_of(node)->byte_count() / sizeof(Cell); }
+
+    uint8_t read_byte() {
+        if (pos_ >= end_) fail();
+        return data_[pos_++];
+    }
+    uint32_t read_varint() {
+        uint32_t v = 0;
+        for (int k = 0; k < 5; ++k) {
+            const uint8_t b = read_byte();
+            if (k == 4 && b >= 0x10) fail();
+            v |= uint32_t(b & 0x7F) << (7 * k);
+            if (!(b & 0x80)) return v;
+        }
+        fail();
+    }
+    // A count that must be non-negative and fit the bytes left, each of its
+    // items taking at least `unit` bytes.
+    uint32_t read_count(uint32_t unit) {
+        const uint32_t n = read_index();
+        if (n > 0x7FFFFFFF || uint64_t(n) * unit > end_ - pos_) fail();
+        return n;
+    }
+    int32_t read_zigzag() {
+        const uint32_t u = read_varint();
+        return int32_t((u >> 1) ^ (0u - (u & 1)));
+    }
+    uint32_t read_int32() {
+        if (end_ - pos_ < 4) fail();
+        uint32_t v;
+        std::memcpy(&v, data_ + pos_, 4);
+        pos_ += 4;
+        return v;
+    }
+    const uint8_t* read_bytes(size_t n) {
+        if (n > end_ - pos_) fail();
+        const uint8_t* p = data_ + pos_;
+        pos_ += n;
+        return p;
+    }
+
+    void read_symbol_table() {
+        sym_count_ = read_count(4);
+        const uint32_t area = read_index();
+        offsets_at_ = pos_;
+        read_bytes(size_t(sym_count_) * 4);
+        if (area > 0x7FFFFFFF) fail();
+        area_at_ = pos_;
+        area_size_ = area;
+        read_bytes(area);
+        if (area && data_[area_at_ + area - 1] != 0) fail();
+        sym_ids_.assign(sym_count_, 0);
+    }
+    uint32_t read_symbol() {
+        const uint32_t i = read_index();
+        if (i >= sym_count_) fail();
+        if (!sym_ids_[i]) {
+            uint32_t off;
+            std::memcpy(&off, data_ + offsets_at_ + size_t(i) * 4, 4);
+            if (off >= area_size_) fail();
+            const uint8_t* name = data_ + area_at_ + off;
+            const size_t len = std::strlen(reinterpret_cast<const char*>(name));
+            if (len == 0) fail();
+            // A name must be well-formed UTF-8 (NUL-ended, so the decoder
+            // stops at the end).
+            for (const uint8_t* q = name; *q;) {
+                int32_t cp;
+                q = unicode::fast_decode_utf8_char(q, &cp);
+                if (cp < 0) fail();
+            }
+            sym_ids_[i] = symbol::make_from_utf8(name, uint32_t(len));
+        }
+        return sym_ids_[i];
+    }
+
+    std::vector<uint32_t> read_path() {
+        if (fixed_ && read_int32() != FIXED_REF) fail();
+        const uint32_t k = read_index();
+        if (k < 1 || k > MAX_PATH) fail();
+        std::vector<uint32_t> p(k);
+        for (uint32_t& i : p) i = read_index();
+        return p;
+    }
+    // The value a path leads to (a copy).
+    Cell resolve(const std::vector<uint32_t>& p) {
+        const uint32_t first = p[0];
+        if (first >= count_of(target_.w2) - base_count_) fail();
+        Cell v = buffer_of(target_.w2)->head_cell()[base_count_ + first];
+        for (size_t k = 1; k < p.size(); ++k) {
+            const uint32_t i = p[k];
+            const uint32_t t = v.type();
+            if (block_like(t) || t == TYPE_MAP) {
+                if (i >= count_of(v.w2)) fail();
+                v = buffer_of(v.w2)->head_cell()[i];
+            } else if (t == TYPE_NATIVE || t == TYPE_ACTION) {
+                if (i >= count_of(v.w2)) fail();
+                v = buffer_of(v.w2)->head_cell()[i];
+            } else if (word::bindable_type(t) || t == TYPE_OBJECT) {
+                const Off ctx = v.w1;
+                if (!ctx || context::kind(ctx) == context::KIND_GLOBAL || context::on_stack(ctx)) fail();
+                if (i >= context::word_count(ctx)) fail();
+                v = *context::values_at(ctx, i);
+            } else {
+                fail();
+            }
+        }
+        return v;
+    }
+
+    // Stores the value where the slot says; returns where it now lies
+    // (valid until the next allocation).
+    // A new value's series is reachable from nothing until placed: it is
+    // held on the data stack while the append may allocate.
+    Cell* place(const Slot& s, const Cell& v) {
+        switch (s.kind) {
+            case Slot::APPEND: {
+                const Cell blk{TYPE_BLOCK, 0, s.node, 0};
+                Cell* held = stack::push(v);
+                Cell* at = block::ks_append(&blk, held);
+                stack::pop(1);
+                return at;
+            }
+            case Slot::CONTEXT:
+                return copy_cell(&v, context::values_at(s.node, s.index));
+            default:
+                return copy_cell(&v, s.cell);
+        }
+    }
+
+    void decode_record(const Slot& slot, uint32_t depth) {
+        if (depth > MAX_DEPTH) fail();
+        if (fixed_) {
+            decode_fixed(slot, depth);
+            return;
+        }
+        bool new_line = false, by_ref = false, assign = false;
+        uint8_t h = read_byte();
+        for (;; h = read_byte()) {
+            if (h == NEW_LINE) {
+                new_line = true;
+            } else if (h == BY_REF) {
+                by_ref = true;
+            } else if (h == ASSIGN) {
+                if (mode_ != BOOT) fail();
+                assign = true;
+            } else {
+                break;
+            }
+        }
+        Cell v;
+        if (h >= 0x80) {
+            if (by_ref || assign) fail();
+            if (h <= 0xBF) {
+                v = Cell{TYPE_INTEGER, 0, uint32_t(h - 0x80), 0};
+            } else if (h == TRUE_BYTE || h == FALSE_BYTE) {
+                v = Cell{TYPE_LOGIC, h == TRUE_BYTE ? 1u : 0u, 0, 0};
+            } else if (h == COPY_AT) {
+                v = resolve(read_path());
+            } else {
+                fail();
+            }
+            if (new_line) v.header |= header::NEW_LINE;
+            place(slot, v);
+            return;
+        }
+        uint32_t type = h & 0x3F;
+        const bool alt = h & ALT;
+        if (type == 63) type = read_varint();
+        if (type == 0 || type >= TYPE_ID_LIMIT || type == TYPE_SYMBOL || type == TYPE_SERIES ||
+            type == TYPE_CONTEXT)
+            fail();
+        if (refused(type)) no_codec(type);
+        if (assign) {
+            if (!word::any_word_type(type)) fail();
+            assignment(type, alt, depth);
+            return;
+        }
+        if (by_ref && !(series_kind(type) || word::bindable_type(type) || type == TYPE_OBJECT)) fail();
+        typed(slot, type, alt, by_ref, new_line, depth);
+    }
+
+    // Boot mode: a word, then the value it is set to; neither is kept.
+    void assignment(uint32_t type, bool alt, uint32_t depth) {
+        if (alt) fail();
+        const uint32_t sym = read_symbol();
+        Cell* slot = stack::push_slot();
+        decode_record(Slot{Slot::STACK, 0, 0, slot}, depth + 1);
+        Cell w;
+        word::make_at(sym, &w);
+        w.set_type(type);
+        context::set_word(&w, slot);
+        stack::pop(1);
+    }
+
+    void typed(const Slot& slot, uint32_t t, bool alt, bool by_ref, bool new_line, uint32_t depth) {
+        Cell v{t, 0, 0, 0};
+        const uint32_t nl = new_line ? header::NEW_LINE : 0;
+        switch (t) {
+            case TYPE_DATATYPE: {
+                const uint32_t id = read_varint();
+                if (id == 0 || id >= TYPE_ID_LIMIT || id == TYPE_SERIES) fail();
+                v.w1 = id;
+                break;
+            }
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                break;
+            case TYPE_LOGIC:
+                fail();  // only as 0xC2 / 0xC3
+            case TYPE_INTEGER:
+                v.w2 = uint32_t(read_zigzag());
+                break;
+            case TYPE_CHAR:
+                v.w2 = read_varint();
+                if (v.w2 > 0x10FFFF) fail();
+                break;
+            case TYPE_PAIR:
+                v.w2 = uint32_t(read_zigzag());
+                v.w3 = uint32_t(read_zigzag());
+                break;
+            case TYPE_POINT2D:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                break;
+            case TYPE_POINT3D:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                break;
+            case TYPE_FLOAT:
+            case TYPE_TIME:
+            case TYPE_PERCENT:
+                if (alt) {
+                    const int32_t i = read_zigzag();
+                    v.set_f64(t == TYPE_PERCENT ? i / 100.0 : double(i));
+                } else {
+                    v.w2 = read_int32();
+                    v.w3 = read_int32();
+                }
+                break;
+            case TYPE_DATE: {
+                namespace db = lexer::values::date_bits;
+                v.w1 = read_int32();
+                const bool timed = v.w1 & db::TIME_FLAG;
+                if (timed != alt) fail();
+                const uint32_t month = lexer::values::date_month(v.w1), day = lexer::values::date_day(v.w1);
+                if (month < 1 || month > 12 || day < 1) fail();
+                if (timed) {
+                    v.w2 = read_int32();
+                    v.w3 = read_int32();
+                }
+                break;
+            }
+            case TYPE_TYPESET: {
+                const uint8_t n = read_byte();
+                if (n > 12) fail();
+                uint8_t bits[12] = {};
+                std::memcpy(bits, read_bytes(n), n);
+                std::memcpy(&v.w1, bits, 12);
+                break;
+            }
+            case TYPE_TUPLE: {
+                const uint32_t n = alt ? read_byte() : 3;
+                if (n < 1 || n > 12) fail();
+                lexer::values::make_tuple(&v, read_bytes(n), n);
+                break;
+            }
+            case TYPE_MONEY:
+                std::memcpy(&v.w1, read_bytes(12), 12);
+                if (alt) v.header |= header::MONEY_SIGN;
+                break;
+            case TYPE_ISSUE:
+                if (alt) fail();
+                v = Cell{TYPE_ISSUE, context::global(), read_symbol(), 0xFFFFFFFFu};
+                break;
+            case TYPE_WORD:
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                read_word(slot, t, !alt, by_ref, nl, depth);
+                return;
+            case TYPE_OBJECT:
+                read_object(slot, by_ref, nl, depth);
+                return;
+            case TYPE_MAP:
+                read_map(slot, by_ref, nl, depth);
+                return;
+            case TYPE_BITSET:
+                read_bitset(slot, alt, by_ref, nl);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION:
+                read_native(slot, t, nl, depth);
+                return;
+            default:
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                    read_series(slot, t, alt, by_ref, nl, depth);
+                    return;
+                }
+                fail();
+        }
+        v.header |= nl;
+        place(slot, v);
+    }
+
+    void read_series(const Slot& slot, uint32_t t, bool alt, bool by_ref, uint32_t nl, uint32_t depth) {
+        const uint32_t index = alt ? read_varint() : 0;
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            const uint32_t found = v.type();
+            const bool same_class =
+                (block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) || found == t;
+            if (!same_class) fail();
+            v.header = t;
+        } else if (block_like(t)) {
+            const uint32_t n = read_count(1);
+            block::make_at(&v, int32_t(n ? n : 1));
+            v.header = t;
+            v.w1 = 0;
+            place(slot, Cell{t | nl, 0, v.w2, 0});
+            // Placed first, so that paths inside may reach it.
+            const Off node = v.w2;
+            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+            if (index > n) fail();
+            set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
+            return;
+        } else if (t == TYPE_BINARY) {
+            const uint32_t n = read_count(1);
+            const uint8_t* src = read_bytes(n);
+            lexer::values::make_binary(&v, n);
+            SeriesBuffer* b = buffer_of(v.w2);
+            std::memcpy(b->head_ptr(), src, n);
+            b->tail = b->head + n;
+        } else {
+            const uint32_t code = read_varint();
+            const uint32_t shift = code & 3;
+            if (shift == 3) fail();
+            const uint32_t n = code >> 2;
+            const uint64_t bytes = uint64_t(n) << shift;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            if (shift == 2) {
+                for (uint32_t i = 0; i < n; ++i) {
+                    uint32_t cp;
+                    std::memcpy(&cp, src + 4 * i, 4);
+                    if (cp > 0x10FFFF) fail();
+                }
+            }
+            const Off node = memory::alloc_codepoints(n, 1u << shift);
+            SeriesBuffer* b = buffer_of(node);
+            std::memcpy(b->head_ptr(), src, size_t(bytes));
+            b->tail = b->head + uint32_t(bytes);
+            v = Cell{t, 0, node, 0};
+        }
+        const uint32_t units = buffer_of(v.w2)->byte_count() >> unit_shift(buffer_of(v.w2)->unit());
+        if (index > units) fail();
+        v.w1 = index;
+        v.header = t | nl;
+        place(slot, v);
+    }
+
+    // Where the value placed through the slot lies now; `position` is the
+    // block position an appended value took.
+    static Cell* locate(const Slot& slot, uint32_t position) {
+        if (slot.kind == Slot::APPEND) return buffer_of(slot.node)->head_cell() + position;
+        if (slot.kind == Slot::CONTEXT) return context::values_at(slot.node, slot.index);
+        return slot.cell;
+    }
+    uint32_t next_position(const Slot& slot) { return slot.kind == Slot::APPEND ? count_of(slot.node) : 0; }
+
+    // Sets the index of the series value just placed.
+    void set_index(const Slot& slot, uint32_t index) {
+        Cell* at = slot.kind == Slot::APPEND ? buffer_of(slot.node)->tail_cell() - 1 : locate(slot, 0);
+        at->w1 = index;
+    }
+
+    void read_word(const Slot& slot, uint32_t t, bool global, bool by_ref, uint32_t nl, uint32_t depth) {
+        const uint32_t sym = read_symbol();
+        Cell w;
+        if (global) {
+            if (fixed_) read_int32();  // the index in the global context: found again by name
+            if (by_ref) fail();
+            word::make_at(sym, &w);
+            w.header = t | nl;
+            place(slot, w);
+            return;
+        }
+        if (mode_ == BOOT) fail();
+        const int32_t index = read_signed();
+        if (by_ref) {
+            const Cell owner = resolve(read_path());
+            const uint32_t ot = owner.type();
+            if (ot != TYPE_OBJECT && !word::bindable_type(ot)) fail();
+            const Off ctx = owner.w1;
+            if (!ctx || context::kind(ctx) != context::KIND_OBJECT) fail();
+            if (index < 0 || uint32_t(index) >= context::word_count(ctx)) fail();
+            place(slot, Cell{t | nl, ctx, sym, uint32_t(index)});
+            return;
+        }
+        // The owner follows inline. The word is placed first and bound as
+        // soon as the owner's context exists, so that paths inside the
+        // owner may lead through it.
+        const uint32_t position = next_position(slot);
+        place(slot, Cell{t | nl, 0, sym, uint32_t(index)});
+        if (fixed_ ? (read_int32() & 0xFF) != TYPE_OBJECT : (read_byte() & 0x3F) != TYPE_OBJECT) fail();
+        Cell* owner = stack::push_slot();
+        const Pending pending{slot, position};
+        read_object(Slot{Slot::STACK, 0, 0, owner}, false, 0, depth + 1, &pending);
+        stack::pop(1);
+    }
+
+    // A word placed before its owner's context was made.
+    struct Pending {
+        Slot slot;
+        uint32_t position;
+    };
+
+    void read_object(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth,
+                     const Pending* pending = nullptr, bool hooks = false) {
+        if (by_ref) {
+            Cell v = resolve(read_path());
+            if (v.type() != TYPE_OBJECT) fail();
+            v.header = (v.header & ~header::NEW_LINE) | nl;
+            place(slot, v);
+            return;
+        }
+        const int32_t class_id = read_signed();
+        uint8_t flags;
+        if (fixed_) {
+            if (hooks) {  // the hook indexes: not restored
+                read_int32();
+                read_int32();
+            }
+            const uint32_t h = read_int32();
+            if ((h & 0xFF) != TYPE_CONTEXT) fail();
+            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
+                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
+        } else {
+            if (read_byte() != TYPE_CONTEXT) fail();
+            flags = read_byte();
+        }
+        if ((flags & CTX_KIND_MASK) != context::KIND_OBJECT || (flags & CTX_ON_STACK)) fail();
+        const uint32_t n = read_count(1);
+        std::vector<uint32_t> syms(n);
+        for (uint32_t& s : syms) s = read_symbol();
+        const Off ctx = context::create(n, false, true, 0, context::KIND_OBJECT);
+        const Cell obj = object::cell(ctx, class_id, 0);
+        *context::self_cell(ctx) = obj;
+        Cell placed = obj;
+        placed.header |= nl;
+        place(slot, placed);
+        const Cell unset{TYPE_UNSET, 0, 0, 0};
+        for (uint32_t s : syms) {
+            const Cell w = word::unbound(s);
+            if (!context::add_word(ctx, &w, &unset)) fail();  // a name twice
+        }
+        if (pending) {
+            Cell* word = locate(pending->slot, pending->position);
+            if (word->w3 >= n) fail();
+            word->w1 = ctx;
+        }
+        if ((flags & CTX_VALUES))
+            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::CONTEXT, ctx, i, nullptr}, depth + 1);
+    }
+
+    void read_bitset(const Slot& slot, bool complemented, bool by_ref, uint32_t nl) {
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            if (v.type() != TYPE_BITSET) fail();
+        } else {
+            const uint32_t n = read_count(1);
+            if (uint64_t(n) * 8 > uint64_t(bitset::MAX_BIT) + 1) fail();
+            const uint8_t* src = read_bytes(n);
+            if (fixed_) read_bytes((4 - n % 4) % 4);
+            bitset::make_at(&v, n, 0);
+            SeriesBuffer* b = buffer_of(v.w2);
+            std::memcpy(b->head_ptr(), src, n);
+            b->tail = b->head + n;
+            if (complemented) b->flags |= series_flag::COMPLEMENT;
+        }
+        v.header = TYPE_BITSET | nl;
+        place(slot, v);
+    }
+
+    // A hash! gets its table once its values are in.
+    void index_hash(const Slot& slot) {
+        Cell* held = stack::push(*locate_last(slot));
+        hash::index_block(held);
+        *locate_last(slot) = *held;
+        stack::pop(1);
+    }
+    static Cell* locate_last(const Slot& slot) {
+        return slot.kind == Slot::APPEND ? buffer_of(slot.node)->tail_cell() - 1 : locate(slot, 0);
+    }
+
+    void read_map(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth) {
+        if (by_ref) {
+            Cell v = resolve(read_path());
+            if (v.type() != TYPE_MAP) fail();
+            v.header = TYPE_MAP | nl;
+            place(slot, v);
+            return;
+        }
+        const uint32_t n = read_count(1);
+        if (n % 2) fail();
+        // The pairs are decoded into a block that then becomes the map's
+        // pair block; the keys are checked and normalised as a map stores
+        // them, and the table is made over all of them at once.
+        Cell* pairs = stack::push_slot();
+        block::make_at(pairs, int32_t(n ? n : 2));
+        const Off node = pairs->w2;
+        for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+        for (uint32_t i = 0; i < n; i += 2) {
+            Cell* key = stack::push(buffer_of(node)->head_cell()[i]);
+            if (!map::key_type(key->type())) fail();
+            map::normalize_key(key, nullptr);
+            key->clear_new_line();
+            Cell* cells = buffer_of(node)->head_cell();
+            cells[i] = *key;
+            cells[i + 1].clear_new_line();
+            stack::pop(1);
+        }
+        Cell* result = stack::push_slot();
+        map::make_at(result, node, 0, 0);
+        Cell v = *result;
+        v.header |= nl;
+        place(slot, v);
+        stack::pop(2);
+    }
+
+    void read_native(const Slot& slot, uint32_t t, uint32_t nl, uint32_t depth) {
+        const uint32_t number = read_index();
+        Cell* spec = stack::push_slot();
+        // The spec is read (and checked) but the value is the one the
+        // system holds for that number: its entry and spec are its own.
+        decode_record(Slot{Slot::STACK, 0, 0, spec}, depth + 1);
+        if (spec->type() != TYPE_BLOCK) fail();
+        const Off global = context::global();
+        const uint32_t words = context::word_count(global);
+        for (uint32_t i = 0; i < words; ++i) {
+            const Cell* value = context::values_at(global, i);
+            if (value->type() == t && value->w1 == number) {
+                Cell v = *value;
+                v.header = (v.header & ~header::NEW_LINE) | nl;
+                place(slot, v);
+                stack::pop(1);
+                return;
+            }
+        }
+        fail();
+    }
+
+    // One fixed-width record: padding words (type 0) are skipped.
+    void decode_fixed(const Slot& slot, uint32_t depth) {
+        uint32_t h = read_int32();
+        while ((h & 0xFF) == 0) {
+            if (pos_ >= end_) return;  // padding at the end
+            h = read_int32();
+        }
+        const uint32_t t = h & 0xFF;
+        const uint32_t nl = (h & FIXED_NEW_LINE) ? header::NEW_LINE : 0;
+        const bool by_ref = h & FIXED_BY_REF;
+        if (t >= TYPE_ID_LIMIT || t == TYPE_SYMBOL || t == TYPE_SERIES || t == TYPE_CONTEXT) fail();
+        if (refused(t)) no_codec(t);
+        Cell v{t, 0, 0, 0};
+        switch (t) {
+            case TYPE_DATATYPE:
+                v.w1 = read_int32();
+                if (v.w1 == 0 || v.w1 >= TYPE_ID_LIMIT || v.w1 == TYPE_SERIES) fail();
+                break;
+            case TYPE_LOGIC:
+                v.w1 = read_int32() != 0;
+                break;
+            case TYPE_UNSET:
+            case TYPE_NONE:
+                break;
+            case TYPE_CHAR:
+                v.w2 = read_int32();
+                if (v.w2 > 0x10FFFF) fail();
+                break;
+            case TYPE_INTEGER:
+                v.w2 = read_int32();
+                break;
+            case TYPE_FLOAT:
+            case TYPE_PERCENT:
+            case TYPE_TIME:
+                v.w3 = read_int32();
+                v.w2 = read_int32();
+                break;
+            case TYPE_PAIR:
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                break;
+            case TYPE_POINT2D:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                break;
+            case TYPE_POINT3D:
+            case TYPE_TYPESET:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                break;
+            case TYPE_TUPLE: {
+                const uint32_t n = (h >> 8) & 0xFF;
+                if (n < 1 || n > 12) fail();
+                uint8_t b[12];
+                for (int k = 0; k < 3; ++k) {
+                    const uint32_t w = read_int32();
+                    std::memcpy(b + 4 * k, &w, 4);
+                }
+                lexer::values::make_tuple(&v, b, n);
+                break;
+            }
+            case TYPE_MONEY:
+                v.w1 = read_int32();
+                v.w2 = read_int32();
+                v.w3 = read_int32();
+                if (h & FIXED_MONEY_NEGATIVE) v.header |= header::MONEY_SIGN;
+                break;
+            case TYPE_DATE: {
+                v.w1 = read_int32();
+                v.w3 = read_int32();
+                v.w2 = read_int32();
+                const uint32_t month = lexer::values::date_month(v.w1), day = lexer::values::date_day(v.w1);
+                if (month < 1 || month > 12 || day < 1) fail();
+                break;
+            }
+            case TYPE_ISSUE:
+                v = Cell{TYPE_ISSUE, context::global(), read_symbol(), 0xFFFFFFFFu};
+                break;
+            case TYPE_WORD:
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                return;
+            case TYPE_OBJECT:
+                read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);
+                return;
+            case TYPE_MAP:
+                read_map(slot, by_ref, nl, depth);
+                return;
+            case TYPE_BITSET:
+                read_bitset(slot, h & FIXED_COMPLEMENT, by_ref, nl);
+                return;
+            case TYPE_NATIVE:
+            case TYPE_ACTION:
+                read_native(slot, t, nl, depth);
+                return;
+            default:
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                    read_series_fixed(slot, t, h, by_ref, nl, depth);
+                    return;
+                }
+                fail();
+        }
+        v.header |= nl;
+        place(slot, v);
+    }
+
+    void read_series_fixed(const Slot& slot, uint32_t t, uint32_t h, bool by_ref, uint32_t nl,
+                           uint32_t depth) {
+        const uint32_t index = read_int32();
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            const uint32_t found = v.type();
+            if (!((block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) ||
+                  found == t))
+                fail();
+            if ((t == TYPE_HASH) != (found == TYPE_HASH) || (t == TYPE_HASH && !v.w3)) fail();
+        } else if (block_like(t)) {
+            const uint32_t n = read_count(4);
+            block::make_at(&v, int32_t(n ? n : 1));
+            place(slot, Cell{t | nl, 0, v.w2, 0});
+            const Off node = v.w2;
+            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+            if (index > n) fail();
+            set_index(slot, index);
+            if (t == TYPE_HASH) index_hash(slot);
+            return;
+        } else {
+            const uint32_t unit = t == TYPE_BINARY ? 1 : (h >> 8) & 0xFF;
+            if (unit != 1 && unit != 2 && unit != 4) fail();
+            const uint32_t n = read_int32();
+            const uint64_t bytes = uint64_t(n) * unit;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            read_bytes(size_t((4 - bytes % 4) % 4));
+            if (unit == 4) {
+                for (uint32_t i = 0; i < n; ++i) {
+                    uint32_t cp;
+                    std::memcpy(&cp, src + 4 * i, 4);
+                    if (cp > 0x10FFFF) fail();
+                }
+            }
+            const Off node = t == TYPE_BINARY ? memory::alloc_bytes(n) : memory::alloc_codepoints(n, unit);
+            SeriesBuffer* b = buffer_of(node);
+            std::memcpy(b->head_ptr(), src, size_t(bytes));
+            b->tail = b->head + uint32_t(bytes);
+            v = Cell{t, 0, node, 0};
+        }
+        const uint32_t units = buffer_of(v.w2)->byte_count() >> unit_shift(buffer_of(v.w2)->unit());
+        if (index > units) fail();
+        v.w1 = index;
+        v.header = t | nl;
+        place(slot, v);
+    }
+
+    const uint8_t* data_;
+    size_t end_;
+    size_t pos_;
+    size_t header_base_;
+    Mode mode_;
+    Cell target_;
+    uint32_t base_count_ = 0;
+    uint32_t sym_count_ = 0;
+    size_t offsets_at_ = 0, area_at_ = 0;
+    uint32_t area_size_ = 0;
+    std::vector<uint32_t> sym_ids_;
+};
+
+// The header and records as a new binary in `out`.
+Cell* finish(const std::vector<uint8_t>& head, const std::vector<uint8_t>& records, Cell* out) {
+    const uint64_t total = head.size() + records.size();
+    if (total > 0x7FFFFFFF) fire({"internal", "no-memory"});
+    lexer::values::make_binary(out, uint32_t(total));
+    SeriesBuffer* b = buffer_of(out->w2);
+    std::memcpy(b->head_ptr(), head.data(), head.size());
+    if (!records.empty()) std::memcpy(b->head_ptr() + head.size(), records.data(), records.size());
+    b->tail = b->head + uint32_t(total);
+    return out;
+}
+
+}  // namespace
+
+bool series_kind(uint32_t t) {
+    return block_like(t) || t == TYPE_HASH || string_like(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
+           t == TYPE_IMAGE || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION ||
+           t == TYPE_ROUTINE || t == TYPE_BITSET || t == TYPE_MAP;
+}
+
+Cell* encode_cp(const Cell* value, Cell* out, bool symbols) {
+    Encoder e;
+    const Cell v = *value;
+    e.record(&v);
+    const bool table = symbols || !e.offsets.empty();
+    std::vector<uint8_t> head = {'K', 'I', 'V', 'B',
+                                 'I', 'N', 2,   uint8_t(FLAG_COMPACT | (table ? FLAG_SYMBOLS : 0))};
+    put_varint(head, 1);
+    put_varint(head, uint32_t(e.out.size()));
+    if (table) {
+        put_varint(head, uint32_t(e.offsets.size()));
+        put_varint(head, uint32_t(e.names.size()));
+        for (uint32_t off : e.offsets)
+            for (int k = 0; k < 4; ++k) head.push_back(uint8_t(off >> (8 * k)));
+        head.insert(head.end(), e.names.begin(), e.names.end());
+    }
+    return finish(head, e.out, out);
+}
+
+Cell* encode(const Cell* value, Cell* out, bool symbols) {
+    Encoder e;
+    e.fixed = true;
+    const Cell v = *value;
+    e.record(&v);
+    const bool table = symbols || !e.offsets.empty();
+    std::vector<uint8_t> head = {'K', 'I', 'V', 'B', 'I', 'N', 2, uint8_t(table ? FLAG_SYMBOLS : 0)};
+    auto word = [&head](uint32_t w) {
+        for (int k = 0; k < 4; ++k) head.push_back(uint8_t(w >> (8 * k)));
+    };
+    word(1);
+    word(uint32_t(e.out.size()));
+    if (table) {
+        // Each name padded with zero bytes to a multiple of 8.
+        std::vector<uint8_t> area;
+        std::vector<uint32_t> offsets;
+        for (size_t i = 0; i < e.offsets.size(); ++i) {
+            offsets.push_back(uint32_t(area.size()));
+            const char* name = reinterpret_cast<const char*>(e.names.data() + e.offsets[i]);
+            area.insert(area.end(), name, name + std::strlen(name) + 1);
+            while (area.size() % 8) area.push_back(0);
+        }
+        word(uint32_t(offsets.size()));
+        word(uint32_t(area.size()));
+        for (uint32_t off : offsets) word(off);
+        head.insert(head.end(), area.begin(), area.end());
+    }
+    return finish(head, e.out, out);
+}
+
+void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode) {
+    if (length < 8 || std::memcmp(buffer, "KIVBIN", 6) != 0) fire({"script", "invalid-data"});
+    const uint8_t flags = buffer[7];
+    std::vector<uint8_t> data;
+    size_t base = 8;
+    if (flags & FLAG_COMPRESSED) {
+        if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED)) fire({"script", "invalid-data"});
+        base = 0;
+    } else {
+        data.assign(buffer, buffer + length);
+    }
+    if (!(flags & FLAG_COMPACT) && data.size() - base < 8) fire({"script", "invalid-data"});
+    Decoder d(data.data(), data.size(), base, mode, target);
+    d.symbols_flag_ = flags & FLAG_SYMBOLS;
+    Cell* const top = stack::top;
+    if (flags & FLAG_COMPACT) {
+        d.run();
+    } else {
+        d.run_fixed();
+    }
+    stack::top = top;
+}
+
+}  // namespace kiv::kivbin

@@ -1,0 +1,410 @@
+// The serialization format's compact layout: round trips of every value the
+// lexer makes, shared series, cycles and object-bound words; the byte forms
+// the layout fixes; and hostile buffers refused with kb-invalid-record.
+#include "boot/serialize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/hash.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/lexer.h"
+#include "evaluator/lexer_values.h"
+#include "runtime/lz.h"
+#include "test_support.h"
+
+namespace kiv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class Serialize : public test::RuntimeTest {
+  protected:
+    static void SetUpTestSuite() {
+        test::boot_runtime();
+        lexer::init();
+    }
+};
+
+// The values of a text, as a block on the data stack.
+Cell* load(const std::string& text) {
+    Cell* s = stack::push(none::cell());
+    string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), s, string::ENC_UTF8);
+    Cell* out = stack::push(none::cell());
+    uint32_t used = 0;
+    lexer::load(out, s, -1, lexer::Options{}, &used);
+    return out;
+}
+
+Bytes bytes_of(const Cell* bin) {
+    const SeriesBuffer* b = buffer_of(bin->w2);
+    return Bytes(b->head_ptr(), b->head_ptr() + b->byte_count());
+}
+
+// The layout the round-trip tests write: compact, or fixed-width.
+bool fixed_layout = false;
+
+Bytes encode(const Cell* v, bool symbols = true) {
+    Cell* out = stack::push(none::cell());
+    if (fixed_layout) {
+        kivbin::encode(v, out, symbols);
+    } else {
+        kivbin::encode_cp(v, out, symbols);
+    }
+    return bytes_of(out);
+}
+
+// Decodes into a new block on the data stack.
+Cell* decode(const Bytes& b) {
+    Cell* target = stack::push(none::cell());
+    block::make_at(target, 4);
+    kivbin::decode(b.data(), uint32_t(b.size()), target, kivbin::LOAD);
+    return target;
+}
+
+Cell first(const Cell* blk) {
+    return *buffer_of(blk->w2)->head_cell();
+}
+
+bool block_like(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_MAP || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+
+// Two values are the same tree: same headers and payloads; series compared
+// by content (units and bytes, or cells in turn); words by symbol, and
+// global words stay global.
+bool same_tree(const Cell& a, const Cell& b, int depth = 0) {
+    const uint32_t t = a.type();
+    if (a.header != b.header || depth > 50) return false;
+    if (block_like(t) || t == TYPE_HASH) {
+        if (t != TYPE_MAP && a.w1 != b.w1) return false;
+        if (t == TYPE_HASH && !b.w3) return false;
+        const SeriesBuffer *x = buffer_of(a.w2), *y = buffer_of(b.w2);
+        if (x->byte_count() != y->byte_count()) return false;
+        for (uint32_t i = 0; i < x->byte_count() / 16; ++i)
+            if (!same_tree(buffer_of(a.w2)->head_cell()[i], buffer_of(b.w2)->head_cell()[i], depth + 1))
+                return false;
+        return true;
+    }
+    if (t == TYPE_BINARY || (t >= TYPE_STRING && t <= TYPE_URL) || t == TYPE_TAG || t == TYPE_EMAIL ||
+        t == TYPE_REF) {
+        const SeriesBuffer *x = buffer_of(a.w2), *y = buffer_of(b.w2);
+        return a.w1 == b.w1 && x->unit() == y->unit() && x->byte_count() == y->byte_count() &&
+               std::memcmp(x->head_ptr(), y->head_ptr(), x->byte_count()) == 0;
+    }
+    if (t >= TYPE_WORD && t <= TYPE_ISSUE) {
+        const bool ga = a.w1 == context::global(), gb = b.w1 == context::global();
+        return a.w2 == b.w2 && ga == gb;
+    }
+    return a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// Round trips run in both layouts.
+class SerializeBoth : public Serialize, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        Serialize::SetUp();
+        fixed_layout = GetParam();
+    }
+    void TearDown() override {
+        fixed_layout = false;
+        Serialize::TearDown();
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Layouts, SerializeBoth, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Fixed" : "Compact"; });
+
+// The records of a value encoded without a symbol table (after the two counts).
+Bytes records(const Cell* v) {
+    const Bytes b = encode(v, false);
+    EXPECT_EQ(b[7], kivbin::FLAG_COMPACT);
+    return Bytes(b.begin() + 10, b.end());
+}
+
+TEST_P(SerializeBoth, EveryLexedValueRoundTrips) {
+    const char* texts[] = {
+        "[0 63 64 -1 2147483647 -2147483648]",
+        "[1.0 0.5 -0.0 1.5e300 -2.25 50% 12.5% 0.1% 3:04:05 -1:00 0:00:00.5]",
+        "[1-Jan-2000 29-Feb-2024/10:30:00+2:00 1-Jan-1900/0:00-5:30]",
+        "[#\"a\" #\"^(1F600)\" #\"^@\" 1x2 -3x-4 (1.5, 2.5) (1, 2, 3)]",
+        "[1.2.3 1.2.3.4.5.6.7.8.9.10.11.12 $1.50 -$2 EUR$3.25]",
+        "[none true false #issue word set: 'lit :get /ref]",
+        "[\"str\" \"ça\" \"😀 wide\" %file.txt http://x.y/z <tag a=1> a@b.c]",
+        "[[nested [deep [deeper]]] (paren) a/b/c 'a/b :a/b a/b: []]",
+        "[\n a\n b c\n]",
+    };
+    // A map, with keys and values of several kinds.
+    Cell* pairs = load("[k: 1 \"s\" [2] 3 #\"c\"]");
+    Cell* map = stack::push(none::cell());
+    ASSERT_TRUE(lexer::values::make_map(map, buffer_of(first(pairs).w2)->head_cell(), 6));
+    EXPECT_TRUE(same_tree(first(decode(encode(map))), *map));
+    for (const char* text : texts) {
+        try {
+            Cell* v = load(text);
+            const Cell original = first(v);
+            const Cell back = first(decode(encode(&original)));
+            EXPECT_TRUE(same_tree(back, original)) << text;
+        } catch (const RaisedError& e) {
+            ADD_FAILURE() << text << ": " << raised_text(e);
+        }
+    }
+}
+
+TEST_P(SerializeBoth, ScalarsWithoutLiterals) {
+    for (const Cell& c : {Cell{TYPE_UNSET, 0, 0, 0}, Cell{TYPE_DATATYPE, TYPE_BLOCK, 0, 0}}) {
+        const Cell back = first(decode(encode(&c)));
+        EXPECT_EQ(back.type(), c.type());
+        EXPECT_EQ(back.w1, c.w1);
+    }
+    Cell* bin = stack::push(none::cell());
+    lexer::values::make_binary(bin, 3);
+    SeriesBuffer* b = buffer_of(bin->w2);
+    std::memcpy(b->head_ptr(), "\x00\xFF\x10", 3);
+    b->tail = b->head + 3;
+    bin->w1 = 1;
+    const Cell back = first(decode(encode(bin)));
+    EXPECT_EQ(back.type(), TYPE_BINARY);
+    EXPECT_EQ(back.w1, 1u);
+    EXPECT_EQ(bytes_of(&back), (Bytes{0x00, 0xFF, 0x10}));
+}
+
+// The byte forms: small integers in one byte, floats in integer form when
+// exact, negative zero in full, and a string written once then referenced.
+TEST_F(Serialize, CompactForms) {
+    const Cell ints[] = {test::int_cell(0), test::int_cell(63), test::int_cell(64), test::int_cell(-1)};
+    EXPECT_EQ(records((&ints[0])), (Bytes{0x80}));
+    EXPECT_EQ(records((&ints[1])), (Bytes{0xBF}));
+    EXPECT_EQ(records((&ints[2])), (Bytes{TYPE_INTEGER, 0x80, 0x01}));
+    EXPECT_EQ(records((&ints[3])), (Bytes{TYPE_INTEGER, 0x01}));
+    const Cell one = test::float_cell(1.0), half = test::float_cell(0.5), zero = test::float_cell(-0.0);
+    EXPECT_EQ(records((&one)), (Bytes{TYPE_FLOAT | 0x40, 0x02}));
+    EXPECT_EQ(records((&half)).size(), 9u);
+    EXPECT_EQ(records((&zero)).size(), 9u);
+    EXPECT_TRUE(std::signbit(first(decode(encode(&zero))).get_f64()));
+}
+
+// bitset! keeps its bytes and complement flag; hash! gets a new table over
+// its values; both are shared when met twice.
+TEST_P(SerializeBoth, BitsetsAndHashes) {
+    Cell* bits = stack::push(none::cell());
+    bitset::make_at(bits, 3, 0);
+    std::memcpy(buffer_of(bits->w2)->head_ptr(), "\x81\x00\x7F", 3);
+    buffer_of(bits->w2)->flags |= series_flag::COMPLEMENT;
+    Cell* h = load("[a 1 \"x\" b]");
+    hash::index_block(h);
+    h->w1 = 1;
+    Cell* list = load("[]");
+    Cell l = first(list);
+    for (const Cell* v : {bits, h, bits, h}) block::ks_append(&l, v);
+    const Cell back = first(decode(encode(&l)));
+    const Cell* c = buffer_of(back.w2)->head_cell();
+    ASSERT_EQ(c[0].type(), TYPE_BITSET);
+    EXPECT_EQ(Bytes(buffer_of(c[0].w2)->head_ptr(), buffer_of(c[0].w2)->tail_ptr()),
+              (Bytes{0x81, 0x00, 0x7F}));
+    EXPECT_TRUE(buffer_of(c[0].w2)->flags & series_flag::COMPLEMENT);
+    EXPECT_TRUE(bitset::test_bit(&c[0], 100));  // past the bytes: the flag
+    ASSERT_EQ(c[1].type(), TYPE_HASH);
+    EXPECT_NE(c[1].w3, 0u);
+    EXPECT_EQ(c[1].w1, 1u);
+    EXPECT_EQ(c[2].w2, c[0].w2);
+    EXPECT_EQ(c[3].w2, c[1].w2);
+    EXPECT_EQ(c[3].w3, c[1].w3);
+    EXPECT_TRUE(same_tree(c[1], *h));
+}
+
+TEST_P(SerializeBoth, SharedSeriesAndCycles) {
+    // A block holding one string twice: the second time a reference.
+    Cell* blk = load("[\"shared\"]");
+    Cell str = *buffer_of(first(blk).w2)->head_cell();
+    Cell inner = first(blk);
+    block::ks_append(&inner, &str);
+    const Bytes b = encode(&inner);
+    const std::string text(b.begin(), b.end());
+    EXPECT_EQ(text.find("shared"), text.rfind("shared"));  // the characters once
+    const Cell back = first(decode(b));
+    const Cell* cells = buffer_of(back.w2)->head_cell();
+    EXPECT_EQ(cells[0].w2, cells[1].w2);
+    EXPECT_NE(cells[0].w2, str.w2);
+
+    // A block that holds itself, at a position.
+    Cell* self = load("[a b]");
+    Cell s = first(self);
+    Cell at = s;
+    at.w1 = 1;
+    block::ks_append(&s, &at);
+    const Cell cyc = first(decode(encode(&s)));
+    const Cell* c = buffer_of(cyc.w2)->head_cell();
+    EXPECT_EQ(c[2].type(), TYPE_BLOCK);
+    EXPECT_EQ(c[2].w2, cyc.w2);
+    EXPECT_EQ(c[2].w1, 1u);
+}
+
+TEST_P(SerializeBoth, ObjectsAndTheirWords) {
+    // o: object [a: 1 b: [a]] with `a` in b bound to o, and [o o/b-word].
+    Cell* holder = stack::push(none::cell());
+    const Off ctx = context::create(2, false, true, 0, context::KIND_OBJECT);
+    const Cell obj = object::cell(ctx, 7, 0);
+    *context::self_cell(ctx) = obj;
+    *holder = obj;
+    Cell* body = load("[a]");
+    Cell inner = first(body);
+    const Cell one = test::int_cell(1);
+    const Cell wa = word::unbound(symbol::make("a")), wb = word::unbound(symbol::make("b"));
+    context::add_word(ctx, &wa, &one);
+    context::add_word(ctx, &wb, &inner);
+    context::bind(&inner, ctx, false);
+    Cell* outer = load("[]");
+    Cell list = first(outer);
+    block::ks_append(&list, &obj);
+    Cell bound_a = *buffer_of(inner.w2)->head_cell();
+    block::ks_append(&list, &bound_a);
+
+    const Cell back = first(decode(encode(&list)));
+    const Cell* cells = buffer_of(back.w2)->head_cell();
+    ASSERT_EQ(cells[0].type(), TYPE_OBJECT);
+    EXPECT_EQ(int32_t(cells[0].w2), 7);
+    const Off nctx = cells[0].w1;
+    EXPECT_NE(nctx, ctx);
+    EXPECT_EQ(test::mold_text(*context::values_at(nctx, 0)), "1");
+    // The word after the object, and the word inside b, share its context.
+    EXPECT_EQ(cells[1].w1, nctx);
+    EXPECT_EQ(cells[1].w3, 0u);
+    const Cell nb = *context::values_at(nctx, 1);
+    EXPECT_EQ(buffer_of(nb.w2)->head_cell()->w1, nctx);
+
+    // A word met before its object carries the object inline.
+    Cell* lone = load("[]");
+    Cell l = first(lone);
+    block::ks_append(&l, &bound_a);
+    const Cell w = *buffer_of(first(decode(encode(&l))).w2)->head_cell();
+    EXPECT_EQ(w.type(), TYPE_WORD);
+    EXPECT_EQ(context::kind(w.w1), uint32_t(context::KIND_OBJECT));
+    EXPECT_EQ(test::mold_text(*context::values_at(w.w1, 0)), "1");
+}
+
+TEST_F(Serialize, RefusedTypes) {
+    const Cell h{TYPE_HANDLE, 0, 0, 0};
+    test::expect_error([&] { encode(&h); }, "access", "no-codec");
+    // A handle! record in a buffer.
+    Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_HANDLE};
+    test::expect_error([&] { decode(b); }, "access", "no-codec");
+}
+
+TEST_F(Serialize, CompressedBuffers) {
+    Cell* v = load("[\"" + std::string(300, 'x') + "\" 1 2 3]");
+    const Cell original = first(v);
+    const Bytes plain = encode(&original);
+    const Bytes packed = lz::compress(plain.data() + 8, plain.size() - 8);
+    Bytes b = plain;
+    b.resize(8 + packed.size());
+    std::copy(packed.begin(), packed.end(), b.begin() + 8);
+    b[7] |= kivbin::FLAG_COMPRESSED;
+    EXPECT_TRUE(same_tree(first(decode(b)), original));
+    b[20] ^= 0x55;
+    test::expect_error([&] { decode(b); }, "script", "invalid-data");
+}
+
+// Hostile buffers: every one raises kb-invalid-record (or invalid-data for
+// a bad magic) and never reads outside the buffer.
+// The fixed-width layout: a float's record is aligned by padding words, and
+// damaged buffers are refused too.
+TEST_F(Serialize, FixedWidthForms) {
+    fixed_layout = true;
+    Cell* v = load("[1 2.5]");
+    const Cell blk = first(v);
+    const Bytes b = encode(&blk, false);
+    fixed_layout = false;
+    EXPECT_EQ(b[7], 0);  // fixed-width, no symbol table
+    auto word = [&](size_t i) {
+        uint32_t w;
+        std::memcpy(&w, b.data() + 16 + 4 * i, 4);
+        return w;
+    };
+    EXPECT_EQ(word(0), uint32_t(TYPE_BLOCK));
+    EXPECT_EQ(word(2), 2u);  // the count
+    EXPECT_EQ(word(3), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(word(5), 0u);  // padding: the float's record starts at byte 24
+    EXPECT_EQ(word(6), uint32_t(TYPE_FLOAT));
+    EXPECT_TRUE(same_tree(first(decode(b)), blk));
+    test::expect_error(
+        [&] {
+            decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0});
+        },
+        "script", "invalid-data");
+    for (size_t cut = 16; cut < b.size(); cut += 4) {
+        SCOPED_TRACE(cut);
+        Bytes part(b.begin(), b.begin() + cut);
+        test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
+TEST_F(Serialize, HostileBuffersAreRefused) {
+    auto buf = [](std::initializer_list<uint8_t> rest, uint8_t flags = 1) {
+        Bytes b(8 + rest.size());
+        std::memcpy(b.data(), "KIVBIN\x02", 7);
+        b[7] = flags;
+        std::copy(rest.begin(), rest.end(), b.begin() + 8);
+        return b;
+    };
+    test::expect_error([&] { decode(Bytes{'K', 'I', 'V'}); }, "script", "invalid-data");
+    test::expect_error(
+        [&] {
+            decode(Bytes{'K', 'I', 'X', 'B', 'I', 'N', 2, 1, 1, 0});
+        },
+        "script", "invalid-data");
+    const Bytes bad[] = {
+        buf({1, 5, 0}),                                            // type id 0
+        buf({1, 3, 63, 0xC8, 0x01}),                               // type id 200 after 63
+        buf({1, 2, TYPE_SYMBOL}),                                  // a type with no payload rule
+        buf({1, 9, TYPE_BLOCK}),                                   // payload size past the input
+        buf({1, 3, TYPE_BLOCK, 0x80, 0x01}),                       // count past the input
+        buf({1, 6, TYPE_INTEGER, 0xFF, 0xFF, 0xFF, 0xFF, 0x10}),   // a varint's fifth byte too large
+        buf({1, 2, TYPE_WORD, 0}),                                 // a word without a symbol table
+        buf({1, 4, 1, 0, TYPE_WORD, 1}, 5),                        // symbol index past the table
+        buf({1, 4, 1, 2, 0, 0, 0, 0, 'a', 'b', TYPE_WORD, 0}, 5),  // string area not NUL-ended
+        buf({1, 4, 1, 2, 9, 0, 0, 0, 'a', 0, TYPE_WORD, 0}, 5),    // offset past the area
+        buf({1, 4, 1, 2, 0, 0, 0, 0, 0xFF, 0, TYPE_WORD, 0}, 5),   // a name that is not UTF-8
+        buf({1, 4, 0xC1, TYPE_BLOCK, 1, 5}),                       // a path to nothing
+        buf({1, 3, 0xC1, TYPE_BLOCK, 0}),                          // a path of length 0
+        buf({1, 3, 0xC4, TYPE_WORD, 0}),                           // an assignment outside boot mode
+        buf({1, 3, TYPE_CHAR, 0x80, 0x80}),                        // cut varint
+        buf({1, 3, TYPE_STRING, 0x07, 0}),                         // unit code 3
+        buf({1, 6, TYPE_STRING, 0x06, 0, 0, 0x11, 0}),             // a code point above 0x10FFFF
+        buf({1, 2, TYPE_TUPLE | 0x40, 13}),                        // tuple length 13
+        buf({1, 2, TYPE_TYPESET, 13}),                             // typeset length 13
+        buf({1, 5, TYPE_DATE | 0x40, 0, 0x11, 0, 0}),              // time flag clear with alt set
+        buf({1, 1, 0xC5}),                                         // reserved header byte
+        buf({1, 3, 0xC1, 0x80 + 1, 0}),                            // by reference on an integer
+        buf({1, 4, TYPE_NATIVE, 0x7F, TYPE_BLOCK, 0}),             // native number out of range
+        buf({1, 3, TYPE_BLOCK | 0x40, 9, 0}),                      // head index past the block
+    };
+    int i = 0;
+    for (const Bytes& b : bad) {
+        SCOPED_TRACE(i++);
+        test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
+    }
+    // Every cut of a sound buffer.
+    Cell* v = load("[a \"b\" [c 1.5] 1-Jan-2000/1:00 $3 (1, 2)]");
+    const Cell original = first(v);
+    const Bytes sound = encode(&original);
+    for (size_t cut = 8; cut < sound.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        const Bytes part(sound.begin(), sound.begin() + cut);
+        test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
+}  // namespace
+}  // namespace kiv
