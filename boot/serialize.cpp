@@ -106,7 +106,7 @@ bool refused(uint32_t t) {
 }
 
 [[noreturn]] void no_codec(uint32_t type) {
-    fire("access", "no-codec", Cell{TYPE_DATATYPE, type, 0, 0});
+    fire({"access", "no-codec"}, Cell{TYPE_DATATYPE, type, 0, 0});
 }
 
 // ---- Encoder -----------------------------------------------------------------------------
@@ -172,7 +172,7 @@ class Encoder {
         return it == paths_.end() ? nullptr : &it->second;
     }
     void enter(Off node) {
-        if (stack_.size() >= MAX_DEPTH) fire("internal", "too-deep");
+        if (stack_.size() >= MAX_DEPTH) fire({"internal", "too-deep"});
         stack_.push_back(counter_);
         counter_ = 0;
         if (node) paths_.emplace(node, stack_);
@@ -739,7 +739,7 @@ class Decoder {
     uint32_t read_index() { return fixed_ ? read_int32() : read_varint(); }
     int32_t read_signed() { return fixed_ ? int32_t(read_int32()) : read_zigzag(); }
     [[noreturn]] void fail() {
-        fire("script", "kb-invalid-record", Cell{TYPE_INTEGER, 0, uint32_t(pos_ + header_base_ + 1), 0});
+        fire({"script", "kb-invalid-record"}, Cell{TYPE_INTEGER, 0, uint32_t(pos_ + header_base_ + 1), 0});
     }
     static uint32_t count_of(Off node) { return buffer_of(node)->byte_count() / sizeof(Cell); }
 
@@ -1472,7 +1472,7 @@ class Decoder {
 // The header and records as a new binary in `out`.
 Cell* finish(const std::vector<uint8_t>& head, const std::vector<uint8_t>& records, Cell* out) {
     const uint64_t total = head.size() + records.size();
-    if (total > 0x7FFFFFFF) fire("internal", "no-memory");
+    if (total > 0x7FFFFFFF) fire({"internal", "no-memory"});
     lexer::values::make_binary(out, uint32_t(total));
     SeriesBuffer* b = buffer_of(out->w2);
     std::memcpy(b->head_ptr(), head.data(), head.size());
@@ -1539,17 +1539,17 @@ Cell* encode(const Cell* value, Cell* out, bool symbols) {
 }
 
 void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode) {
-    if (length < 8 || std::memcmp(buffer, "KIVBIN", 6) != 0) fire("script", "invalid-data");
+    if (length < 8 || std::memcmp(buffer, "KIVBIN", 6) != 0) fire({"script", "invalid-data"});
     const uint8_t flags = buffer[7];
     std::vector<uint8_t> data;
     size_t base = 8;
     if (flags & FLAG_COMPRESSED) {
-        if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED)) fire("script", "invalid-data");
+        if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED)) fire({"script", "invalid-data"});
         base = 0;
     } else {
         data.assign(buffer, buffer + length);
     }
-    if (!(flags & FLAG_COMPACT) && data.size() - base < 8) fire("script", "invalid-data");
+    if (!(flags & FLAG_COMPACT) && data.size() - base < 8) fire({"script", "invalid-data"});
     Decoder d(data.data(), data.size(), base, mode, target);
     d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;

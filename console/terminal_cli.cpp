@@ -134,11 +134,11 @@ void eval_in_console_catch(const Cell* code, Cell* slot) {
     lexer::scan(wrapper, reinterpret_cast<const uint8_t*>(WRAPPER), sizeof WRAPPER - 1, options, nullptr,
                 &consumed);
     *block::ks_abs_at(wrapper, wrapper->w1 + 1) = *code;
-    uint32_t status = interpreter::eval(wrapper, false);
+    Unwind status = interpreter::eval(wrapper, false);
     if (status != 0) {
         // An exit that found a target below this level: nothing here admits
         // it, so it ends as the language's uncaught throw.
-        fire("throw", "throw");
+        fire({"throw", "throw"});
     }
     *slot = *(stack::top - 1);
 }
@@ -224,7 +224,7 @@ Cell* push_strings(const std::vector<std::string>& items) {
 // Makes `dir` the current directory and system/options/path; raises access
 // cannot-open when it cannot be entered.
 void change_dir(const std::string& dir, const Cell* name) {
-    if (chdir(dir.c_str()) != 0) fire("access", "cannot-open", *name);
+    if (chdir(dir.c_str()) != 0) fire({"access", "cannot-open"}, *name);
     char buf[4096];
     if (getcwd(buf, sizeof buf)) {
         std::string cwd = buf;
@@ -308,7 +308,7 @@ int run_script(const CommandLine& cl) {
                 std::string dir = cl.script.substr(0, cut + 1);
                 if (dir != "./") change_dir(dir, name);
             }
-            if (!read) fire("access", "cannot-open", *name);
+            if (!read) fire({"access", "cannot-open"}, *name);
             Cell* header = stack::push(none::cell());
             Cell* code = library::load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
                                               name, header);

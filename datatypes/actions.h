@@ -143,6 +143,13 @@ inline int32_t compare_keys(uint32_t a, uint32_t b, int32_t op) {
 // Arithmetic operation codes of the math workers.
 enum MathOp : int32_t { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AND, OP_XOR };
 
+// The math actions of a type whose worker takes the operation code (MathOp):
+// r.set<ACT_ADD>(math_entry<do_math, OP_ADD>) stands for a wrapper per action.
+template <auto Worker, int32_t Op>
+void math_entry() {
+    (void)Worker(Op);
+}
+
 // One signature per slot (or group of slots).
 namespace action {
 using Make = Cell* (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to

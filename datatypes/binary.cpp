@@ -66,11 +66,11 @@ void append_cut(std::vector<uint8_t>& out, const uint8_t* p, uint32_t n, int32_t
 }
 
 [[noreturn]] void bad_to_arg(const Cell& value) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_BINARY), value);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_BINARY), value);
 }
 
 [[noreturn]] void too_big() {
-    fire("internal", "no-memory");
+    fire({"internal", "no-memory"});
 }
 
 // Grows the buffer so that `extra` more bytes fit after its tail (to twice
@@ -113,7 +113,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
     uint32_t t = value->type();
     switch (t) {
         case TYPE_CHAR: {
-            if (value->w2 > 0x10FFFF) fire("script", "invalid-char", *value);
+            if (value->w2 > 0x10FFFF) fire({"script", "invalid-char"}, *value);
             uint8_t buf[4];
             int n = unicode::encode_utf8_char(value->w2, buf);
             append_cut(out, buf, uint32_t(n), part);
@@ -121,7 +121,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         }
         case TYPE_INTEGER: {
             int32_t v = int32_t(value->w2);
-            if (v < -128 || v > 255) fire("script", "invalid-arg", *value);
+            if (v < -128 || v > 255) fire({"script", "invalid-arg"}, *value);
             uint8_t b = uint8_t(v);
             append_cut(out, &b, 1, part);
             return;
@@ -180,7 +180,7 @@ Cell* push_encoded(Cell* value, uint32_t base) {
     std::vector<uint8_t> in;
     gather(value, -1, false, false, in);
     uint64_t room = base_codecs::encode_room(base, in.size());
-    if (room > MAX_BYTES) fire("script", "too-long");
+    if (room > MAX_BYTES) fire({"script", "too-long"});
     std::vector<uint8_t> text(size_t(room) + 1);
     uint32_t n = base_codecs::encode(base, in.data(), uint32_t(in.size()), text.data());
     Cell* out = string::push_new(n);
@@ -228,7 +228,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             uint32_t unit = b->unit();
             uint32_t count = b->byte_count() >> unit_shift(unit);
             base_codecs::Decoded d = base_codecs::decode(16, b->head_ptr(), count, unit, nullptr);
-            if (!d.ok) fire("script", "invalid-data", *spec);
+            if (!d.ok) fire({"script", "invalid-data"}, *spec);
             bytes.resize(d.bytes);
             b = buffer_of(node);
             base_codecs::decode(16, b->head_ptr(), count, unit, bytes.data());
@@ -240,7 +240,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             break;
         }
         case TYPE_IMAGE:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         default:
             if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || string::is_string_like(t) ||
                 is_block_kind(t)) {
@@ -343,7 +343,7 @@ namespace {
 void bitwise(int32_t op) {
     Cell* base = stack::arg_base;
     Cell* arg2 = base + 1;
-    if (arg2->type() != TYPE_BINARY) fire("script", "invalid-arg", *arg2);
+    if (arg2->type() != TYPE_BINARY) fire({"script", "invalid-arg"}, *arg2);
     Cell a = *base, b = *arg2;
     uint32_t la = bytes_of(&a).count, lb = bytes_of(&b).count;
     uint32_t n = std::max(la, lb);
@@ -453,7 +453,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 // ---- trim ------------------------------------------------------------------------------------
 
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    if (auto_ || lines) fire("internal", "not-done");
+    if (auto_ || lines) fire({"internal", "not-done"});
     // The set of bytes to drop.
     bool drop[256] = {};
     if (with) {
@@ -470,7 +470,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
                 if (c < 256) drop[c] = true;
             }
         } else {
-            fire("script", "invalid-arg", *with);
+            fire({"script", "invalid-arg"}, *with);
         }
     } else {
         drop[0] = true;

@@ -58,9 +58,9 @@ inline void ensure_bit(Cell* bits, uint32_t n) { ensure_bytes(bits, n / 8 + 1); 
 
 [[noreturn]] void bad_value(const Cell* value, Caller caller) {
     Cell v = *value;
-    if (caller == BY_MAKE) fire("script", "bad-make-arg", datatype::cell(TYPE_BITSET), v);
-    if (caller == BY_TO) fire("script", "bad-to-arg", datatype::cell(TYPE_BITSET), v);
-    fire("script", "invalid-arg", v);
+    if (caller == BY_MAKE) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_BITSET), v);
+    if (caller == BY_TO) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_BITSET), v);
+    fire({"script", "invalid-arg"}, v);
 }
 
 // Sets or clears the bits low..high (already checked), or tests them.
@@ -104,16 +104,16 @@ int64_t bit_number(const Cell* v, Op op) {
     int64_t n;
     if (v->type() == TYPE_FLOAT) {
         double d = v->get_f64();
-        if (!(d >= -2147483648.0 && d < 2147483648.0)) fire("script", "out-of-range", *v);
+        if (!(d >= -2147483648.0 && d < 2147483648.0)) fire({"script", "out-of-range"}, *v);
         n = int64_t(std::trunc(d));
     } else {
         n = v->type() == TYPE_CHAR ? int64_t(v->w2) : int64_t(int32_t(v->w2));
     }
     if (n < 0) {
         if (op == TEST) return -1;
-        fire("script", "out-of-range", *v);
+        fire({"script", "out-of-range"}, *v);
     }
-    if (n > MAX_BIT) fire("script", "out-of-range", *v);
+    if (n > MAX_BIT) fire({"script", "out-of-range"}, *v);
     return n;
 }
 
@@ -134,15 +134,15 @@ int64_t process_block(Cell* bits, const Cell* blk, Op op, Caller caller) {
                       symbol::resolve(block::ks_abs_at(&b, i + 1)->w2) == dash;
         int64_t r;
         if (ranged) {
-            if (i + 2 >= n) fire("script", "past-end");
+            if (i + 2 >= n) fire({"script", "past-end"});
             Cell hi = *block::ks_abs_at(&b, i + 2);
-            if (hi.type() != t) fire("script", "invalid-arg", hi);
+            if (hi.type() != t) fire({"script", "invalid-arg"}, hi);
             int64_t low = bit_number(&v, SET), high = bit_number(&hi, SET);
-            if (high < low) fire("script", "past-end");
+            if (high < low) fire({"script", "past-end"});
             r = process_range(bits, low, high, op);
             i += 2;
         } else if (t == TYPE_BINARY) {
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         } else {
             r = process(bits, &v, op, caller);
         }
@@ -178,7 +178,7 @@ int64_t process(Cell* bits, const Cell* value, Op op, Caller caller) {
             for (uint32_t i = s.w1; i < len; ++i) {
                 uint32_t cp = string::get_char(string::buffer(&s)->head_ptr() + uint64_t(i) * string::buffer(&s)->unit(),
                                                string::buffer(&s)->unit());
-                if (cp > MAX_BIT) fire("script", "out-of-range", Cell{TYPE_CHAR, 0, cp, 0});
+                if (cp > MAX_BIT) fire({"script", "out-of-range"}, Cell{TYPE_CHAR, 0, cp, 0});
                 int64_t r = process_range(bits, cp, cp, op);
                 if (op == TEST && !r) return 0;
                 highest = std::max<int64_t>(highest, cp);
@@ -239,10 +239,10 @@ Cell* make_from_spec(Cell* proto, Cell* spec, Caller caller) {
         }
     }
     if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
-        if (caller == BY_TO) fire("script", "bad-to-arg", datatype::cell(TYPE_BITSET), *s);
+        if (caller == BY_TO) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_BITSET), *s);
         double n = t == TYPE_INTEGER ? double(int32_t(s->w2)) : s->get_f64();
-        if (!(n >= 0)) fire("script", "out-of-range", *s);
-        if (n > double(MAX_BIT) + 1) fire("script", "out-of-range", *s);
+        if (!(n >= 0)) fire({"script", "out-of-range"}, *s);
+        if (n > double(MAX_BIT) + 1) fire({"script", "out-of-range"}, *s);
         make_at(proto, uint32_t((uint64_t(n) + 7) / 8), 0);
         return proto;
     }
@@ -333,7 +333,7 @@ void do_bitwise(int32_t op) {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     if (op == 8) return;
-    if (b->type() != TYPE_BITSET) fire("script", "invalid-type", datatype::cell(b->type()));
+    if (b->type() != TYPE_BITSET) fire({"script", "invalid-type"}, datatype::cell(b->type()));
     uint32_t na = byte_count(a), nb = byte_count(b);
     bool fa = flagged(a), fb = flagged(b);
     uint32_t n = std::max(na, nb);
@@ -376,7 +376,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
     uint32_t t = element->type();
-    if (t != TYPE_INTEGER && t != TYPE_CHAR) fire("script", "invalid-type", datatype::cell(t));
+    if (t != TYPE_INTEGER && t != TYPE_CHAR) fire({"script", "invalid-type"}, datatype::cell(t));
     if (value) {
         poke(parent, 0, value, element);
         return value;
@@ -462,7 +462,7 @@ Cell* poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
 }
 
 void remove(Cell* series, Cell* part, Cell*) {
-    if (!part) fire("script", "missing-arg");
+    if (!part) fire({"script", "missing-arg"});
     bool owned = series::notify_owner(series, "remove", nullptr, 0, 0);
     // Clearing a stored bit of a complemented bitset still clears it: the
     // stored bytes hold the real bits.

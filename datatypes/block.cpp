@@ -34,7 +34,7 @@ using namespace internal;
 namespace {
 
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
+    fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
 }
 
 inline bool is_any_word(uint32_t t) {
@@ -194,7 +194,7 @@ uint32_t skip_step(const Cell* skip) {
     if (!skip) return 1;
     if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
     int32_t s = integer::get(skip);
-    if (s < 1) fire("script", "out-of-range", *skip);
+    if (s < 1) fire({"script", "out-of-range"}, *skip);
     return uint32_t(s);
 }
 
@@ -426,7 +426,7 @@ void body_to_block(const Cell* spec, Cell* result) {
 
 // The values of a text, loaded by the lexer's loader.
 void load_text(const Cell* spec, Cell* result) {
-    if (!runtime::lexer_load) fire("internal", "not-done");
+    if (!runtime::lexer_load) fire({"internal", "not-done"});
     Cell* saved = stack::top;
     Cell* text = stack::push(*spec);
     Cell* loaded = stack::push(none::cell());
@@ -451,7 +451,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
         body_to_block(spec, proto);
     } else {
-        fire("script", "bad-make-arg", datatype::cell(type), *spec);
+        fire({"script", "bad-make-arg"}, datatype::cell(type), *spec);
     }
     proto->set_type(type);
     return proto;
@@ -493,7 +493,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
     if (value) {
         Search s =
             search(parent, element, nullptr, true, case_sensitive, false, nullptr, false, false, false);
-        if (s.place < 0) fire("script", "bad-path-set", path ? *path : *element, none::cell());
+        if (s.place < 0) fire({"script", "bad-path-set"}, path ? *path : *element, none::cell());
         uint32_t place = uint32_t(s.place) + 1;
         bool owned = notify_owner && series::notify_owner(parent, "poke", value, place, 1);
         if (place < cell_count(parent)) {
@@ -627,7 +627,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
-        fire("script", "expect-arg", series::arg_word("copy"), datatype::cell(types->type()),
+        fire({"script", "expect-arg"}, series::arg_word("copy"), datatype::cell(types->type()),
              series::arg_word("types"));
     uint32_t source_node = series->w2;
     Cell* r = series::copy(series, result, part, false, nullptr);
@@ -658,7 +658,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 }
 
 void swap(Cell* series1, Cell* series2) {
-    if (!series::is_block_like(series2->type())) fire("script", "invalid-arg", *series2);
+    if (!series::is_block_like(series2->type())) fire({"script", "invalid-arg"}, *series2);
     if (series::tail_reached(series1) || series::tail_reached(series2)) return;
     uint32_t p1 = series1->w1, p2 = series2->w1;
     bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
@@ -782,7 +782,7 @@ void sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState&
     else
         kiv::sort::quick_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
                               compare_indexes);
-    if (uint64_t(start) + cells > cell_count(series)) fire("script", "past-end");
+    if (uint64_t(start) + cells > cell_count(series)) fire({"script", "past-end"});
     const Cell* from = buffer_of(node)->head_cell();
     Cell* to = cell_at(series, start);
     for (uint32_t i = 0; i < records; ++i)
@@ -798,7 +798,7 @@ int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b
     // The answer maps to an order as for every series type: true, a positive
     // number or any other value puts `a` first (-1); false, none or a
     // negative number puts `b` first (1); zero keeps them equal.
-    if (!comparator_runner) fire("internal", "not-done");
+    if (!comparator_runner) fire({"internal", "not-done"});
     Cell args[2] = {*a, *b};
     Cell* saved_top = stack::top;
     comparator_runner(function, args, 2);
@@ -830,14 +830,14 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         size = integer::get(skip);
         if (size < 1 || size > count || count % size != 0) invalid_refine_arg("skip", *skip);
     }
-    if (all && !skip) fire("script", "bad-refines");
+    if (all && !skip) fire({"script", "bad-refines"});
     SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr, 0};
     if (comparator) {
         uint32_t ct = comparator->type();
         if (ct == TYPE_INTEGER) {
-            if (!skip || all) fire("script", "bad-refines");
+            if (!skip || all) fire({"script", "bad-refines"});
             int32_t field = integer::get(comparator);
-            if (field < 1 || field > size) fire("script", "out-of-range", *comparator);
+            if (field < 1 || field > size) fire({"script", "out-of-range"}, *comparator);
             st.offset = uint32_t(field - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
             st.function = comparator;

@@ -18,7 +18,7 @@ namespace kiv::block {
 namespace internal {
 
 [[noreturn]] void no_memory() {
-    fire("internal", "no-memory");
+    fire({"internal", "no-memory"});
 }
 
 // Makes room for `extra` cells at the tail. The new size is the needed size,
@@ -50,7 +50,7 @@ void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
     Cell c = read_cell(blk, i);
     if (series::is_block_like(c.type()) && cycles::find(c.w2)) {
         cycles::reset();
-        fire("internal", "no-cycle");
+        fire({"internal", "no-cycle"});
     }
     StackMark mark;
     Cell* slot = stack::push(none::cell());
@@ -214,7 +214,7 @@ Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
             if (!copied_deeply(c.type(), any)) continue;
             if (cycles::find(c.w2)) {
                 cycles::reset();
-                fire("internal", "no-cycle");
+                fire({"internal", "no-cycle"});
             }
             StackMark mark;
             Cell* slot = stack::push(none::cell());

@@ -17,7 +17,7 @@ namespace kiv::char_ {
 namespace {
 
 [[noreturn]] void bad_to_arg(const Cell* spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_CHAR), *spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_CHAR), *spec);
 }
 
 // The code point a make/to spec names, range-checked.
@@ -27,14 +27,14 @@ uint32_t spec_code_point(Cell* spec) {
         case TYPE_CHAR:
         case TYPE_INTEGER: {
             int32_t v = int32_t(spec->w2);
-            if (v < 0 || uint32_t(v) > MAX_CODE_POINT) fire("script", "out-of-range", *spec);
+            if (v < 0 || uint32_t(v) > MAX_CODE_POINT) fire({"script", "out-of-range"}, *spec);
             return uint32_t(v);
         }
         case TYPE_FLOAT:
         case TYPE_PERCENT: {
             double d = std::trunc(spec->get_f64());
             // NaN fails both tests and is out of range too.
-            if (!(d >= 0.0 && d <= double(MAX_CODE_POINT))) fire("script", "out-of-range", *spec);
+            if (!(d >= 0.0 && d <= double(MAX_CODE_POINT))) fire({"script", "out-of-range"}, *spec);
             return uint32_t(d);
         }
         case TYPE_BINARY: {
@@ -110,7 +110,7 @@ Cell* do_math(int32_t op) {
             break;
         case TYPE_FLOAT: {
             double d = std::trunc(right->get_f64());
-            if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire("math", "overflow");
+            if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire({"math", "overflow"});
             operand = int32_t(d);
             break;
         }
@@ -118,41 +118,17 @@ Cell* do_math(int32_t op) {
             integer::detail::call_math_action(TYPE_VECTOR, op);
             return left;
         default:
-            fire("script", "invalid-type", datatype::cell(right->type()));
+            fire({"script", "invalid-type"}, datatype::cell(right->type()));
     }
     Cell result = *left;
     integer::do_math_op(int32_t(left->w2), operand, op, &result);
     // A result cell turned float! is an integer overflow or a division with
     // a remainder: neither is a code point.
-    if (result.type() != TYPE_CHAR || result.w2 > MAX_CODE_POINT) fire("math", "overflow");
+    if (result.type() != TYPE_CHAR || result.w2 > MAX_CODE_POINT) fire({"math", "overflow"});
     left->w2 = result.w2;
     return left;
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
-void and_t() {
-    do_math(OP_AND);
-}
-void or_t() {
-    do_math(OP_OR);
-}
-void xor_t() {
-    do_math(OP_XOR);
-}
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_CHAR, TYPE_INTEGER, "char!");
@@ -161,14 +137,14 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_MULTIPLY>(multiply);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_REMAINDER>(remainder);
-    r.set<ACT_AND_T>(and_t);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     r.inherit(ACT_RANDOM);
     r.inherit(ACT_ABSOLUTE);
     r.inherit(ACT_EVEN_Q);

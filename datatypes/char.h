@@ -41,13 +41,5 @@ int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
-void add();
-void subtract();
-void multiply();
-void divide();
-void remainder();
-void and_t();
-void or_t();
-void xor_t();
 
 }  // namespace kiv::char_

@@ -57,9 +57,9 @@ inline Cell* slot_at(Off ctx, uint32_t n) {
     return cells_of(c->w2) + n;
 }
 
-[[noreturn]] void fire_word(const char* id, const Cell& word) {
+[[noreturn]] void fire_word(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& word) {
     Cell w = word;
-    fire("script", id, w);
+    fire(id, w);
 }
 
 // Value n when it exists; an index outside the slots is a word from corrupt

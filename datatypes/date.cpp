@@ -31,7 +31,7 @@ constexpr double DAY = 86400.0;
 constexpr uint32_t FLAG_AND_ZONE = bits::TIME_FLAG | bits::ZONE_MASK;
 
 [[noreturn]] void bad_to_arg(const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_DATE), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_DATE), spec);
 }
 
 inline bool has_time(uint32_t word) {
@@ -64,7 +64,7 @@ int64_t days_from_fields(int64_t y, int64_t m, int64_t d) {
     const int64_t k = (m - 1) >= 0 ? (m - 1) / 12 : -((12 - m) / 12);
     y += k;
     m -= k * 12;
-    if (y < -16384 || y > 16383) fire("script", "out-of-range", integer::cell(int32_t(y)));
+    if (y < -16384 || y > 16383) fire({"script", "out-of-range"}, integer::cell(int32_t(y)));
     return int64_t(values::date_to_days(int32_t(y), int32_t(m), 1)) + d - 1;
 }
 
@@ -83,7 +83,7 @@ int64_t normalize_time(int64_t days, double* t, uint32_t zone) {
         n += 1;
         *t -= DAY;
     }
-    if (!(n >= -1e9 && n <= 1e9)) fire("math", "overflow");
+    if (!(n >= -1e9 && n <= 1e9)) fire({"math", "overflow"});
     return int64_t(n);
 }
 
@@ -93,7 +93,7 @@ void store(Cell* c, int64_t days, double t, uint32_t zone, bool timed) {
     // The years the date word holds (a few days are left at each end).
     static const int64_t first = values::date_to_days(-16383, 1, 1);
     static const int64_t last = values::date_to_days(16383, 12, 31);
-    if (days < first || days > last) fire("math", "overflow");
+    if (days < first || days > last) fire({"math", "overflow"});
     c->header = (c->header & ~header::TYPE_MASK) | TYPE_DATE;
     c->w1 = values::days_to_date(int32_t(days), timed ? zone : 0, timed);
     c->set_f64(timed ? t : 0.0);
@@ -121,7 +121,7 @@ int32_t append_month(Cell* out, uint32_t month) {
         const uint32_t n = scalar::copy_block(list, cells, 12);
         if (month <= n && month <= 12) entry = cells[month - 1];
     }
-    if (entry.type() != TYPE_STRING) fire("script", "invalid-months");
+    if (entry.type() != TYPE_STRING) fire({"script", "invalid-months"});
     uint32_t cps[3];
     const uint32_t total = string::length_from_head(&entry);
     uint32_t k = 0;
@@ -258,7 +258,7 @@ Cell get_field(const Cell* d, int32_t field) {
 }
 
 int32_t int_arg(const Cell* v) {
-    if (v->type() != TYPE_INTEGER) fire("script", "invalid-arg", *v);
+    if (v->type() != TYPE_INTEGER) fire({"script", "invalid-arg"}, *v);
     return integer::get(v);
 }
 
@@ -271,7 +271,7 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
     const double t = d->get_f64();
     switch (field) {
         case F_DATE: {
-            if (v->type() != TYPE_DATE) fire("script", "invalid-arg", *v);
+            if (v->type() != TYPE_DATE) fire({"script", "invalid-arg"}, *v);
             const uint32_t o = v->w1;
             store(d, days_from_fields(values::date_year(o), values::date_month(o), values::date_day(o)), t,
                   zone, timed);
@@ -294,7 +294,7 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
             else if (v->type() == TYPE_TIME)
                 z = zone_from_seconds(v->get_f64());
             else
-                fire("script", "invalid-arg", *v);
+                fire({"script", "invalid-arg"}, *v);
             if (field == F_ZONE)
                 set_local(d, days_of(w), local_time(d), z);  // the local time stays
             else
@@ -307,7 +307,7 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
             } else if (v->type() == TYPE_TIME) {
                 set_local(d, days_of(w), v->get_f64(), zone);
             } else {
-                fire("script", "invalid-arg", *v);
+                fire({"script", "invalid-arg"}, *v);
             }
             return;
         case F_HOUR:
@@ -475,7 +475,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t field = path_field(index_cell);
-    if (field < 0) fire("script", "out-of-range", *index_cell);
+    if (field < 0) fire({"script", "out-of-range"}, *index_cell);
     return scalar::result(get_field(value, field));
 }
 
@@ -518,24 +518,18 @@ void math(int32_t op) {
             timed = true;
             break;
         case TYPE_DATE: {
-            if (op == OP_ADD) fire("script", "not-related", scalar::word("add"), datatype::cell(TYPE_DATE));
+            if (op == OP_ADD) fire({"script", "not-related"}, scalar::word("add"), datatype::cell(TYPE_DATE));
             double dt = t - right->get_f64();
             const int64_t d = normalize_time(days - days_of(right->w1), &dt, 0);
             *left = integer::cell(int32_t(d));
             return;
         }
         default:
-            fire("script", "invalid-type", datatype::cell(rt));
+            fire({"script", "invalid-type"}, datatype::cell(rt));
     }
     store(left, days, t, zone_bits(w), timed);
 }
 
-void add() {
-    math(OP_ADD);
-}
-void subtract() {
-    math(OP_SUB);
-}
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
@@ -580,8 +574,8 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_ADD>(math_entry<math, OP_ADD>);
+    r.set<ACT_SUBTRACT>(math_entry<math, OP_SUB>);
     r.set<ACT_PICK>(pick);
     datatype::register_type(r);
 }

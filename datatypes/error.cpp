@@ -197,7 +197,7 @@ inline Cell current_near() {
 [[noreturn]] void fire_spec_field(fixed::Word which) {
     Cell w = fixed::words[which];
     w.header = TYPE_WORD;
-    fire("script", "invalid-spec-field", w);
+    fire({"script", "invalid-spec-field"}, w);
 }
 
 // Fills type, id and code from a category word and an id value (block spec
@@ -209,7 +209,7 @@ void set_from_words(const Cell* err, const Cell& category, const Cell* id) {
     c.clear_new_line();
     set(err, FIELD_TYPE, c);
     if (!id) fire_spec_field(fixed::W_ID);
-    if (id->type() != TYPE_WORD) fire("script", "invalid-arg", *id);
+    if (id->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *id);
     Cell cobj = category_object(uint32_t(ci));
     int32_t ii = id_word_index(cobj, *id);
     if (ii < 0) fire_spec_field(fixed::W_ID);
@@ -324,7 +324,7 @@ Cell create_named(const char* category, const char* id, const Cell* args, int co
 
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     init_values();
-    if (!built) fire("internal", "not-done");
+    if (!built) fire({"internal", "not-done"});
     Cell c = *category;
     Cell i = *id;
     Cell args[3] = {arg1 ? *arg1 : none_cell(), arg2 ? *arg2 : none_cell(), arg3 ? *arg3 : none_cell()};
@@ -484,7 +484,7 @@ std::string form_text(const Cell& err) {
 
 Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
     init_values();
-    if (!built) fire("internal", "not-done");
+    if (!built) fire({"internal", "not-done"});
     Cell s = *spec;
     if (s.type() == TYPE_STRING) {
         Cell c = plain_word(catalog_ctx(), cat::CAT_USER);
@@ -493,22 +493,22 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
         return create(&c, &id, &s, nullptr, nullptr);
     }
     if (s.type() != TYPE_INTEGER && s.type() != TYPE_BLOCK)
-        fire("script", "bad-make-arg", datatype::cell(TYPE_ERROR), s);
+        fire({"script", "bad-make-arg"}, datatype::cell(TYPE_ERROR), s);
     Cell* e = stack::push(none_cell());
     new_error(e);
     if (s.type() == TYPE_INTEGER) {
         int32_t code = int32_t(s.w2);
         int32_t ci = code / 100;
-        if (code < 0 || uint32_t(ci) >= context::word_count(catalog_ctx())) fire("script", "out-of-range", s);
+        if (code < 0 || uint32_t(ci) >= context::word_count(catalog_ctx())) fire({"script", "out-of-range"}, s);
         Cell cobj = category_object(uint32_t(ci));
         uint32_t pos = uint32_t(code % 100) + 2;
         if (cobj.type() == TYPE_NONE || pos >= context::word_count(cobj.w1))
-            fire("script", "out-of-range", s);
+            fire({"script", "out-of-range"}, s);
         set(e, FIELD_CODE, s);
         set(e, FIELD_TYPE, plain_word(catalog_ctx(), uint32_t(ci)));
         set(e, FIELD_ID, plain_word(cobj.w1, pos));
     } else {
-        if (block::ks_tail_q(&s)) fire("internal", "invalid-error");
+        if (block::ks_tail_q(&s)) fire({"internal", "invalid-error"});
         Cell first = *block::ks_head(&s);
         if (first.type() == TYPE_WORD) {
             bool has_second = block::ks_length(&s) > 1;
@@ -527,7 +527,7 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
             if (ii < 0) fire_spec_field(fixed::W_ID);
             set(e, FIELD_CODE, int_cell(ci * 100 + (ii - 2)));
         } else {
-            fire("internal", "invalid-error");
+            fire({"internal", "invalid-error"});
         }
     }
     set(e, FIELD_NEAR, current_near());

@@ -53,7 +53,7 @@ inline Cell* set_number(Cell* c, uint32_t type, double v) {
 }
 
 [[noreturn]] void bad_to_arg(uint32_t target, const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(target), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(target), spec);
 }
 
 // ---- Text ----------------------------------------------------------------------------
@@ -308,7 +308,7 @@ double do_math_op(double left, double right, int32_t op) {
         case OP_REM:
             return std::isfinite(right) ? std::fmod(left, right) : QUIET_NAN;
         default:
-            fire("script", "cannot-use", integer::detail::caller_word(), datatype::cell(TYPE_FLOAT));
+            fire({"script", "cannot-use"}, integer::detail::caller_word(), datatype::cell(TYPE_FLOAT));
     }
 }
 
@@ -328,7 +328,7 @@ Cell* do_math(int32_t op) {
         case TYPE_POINT3D:
             if (lt == TYPE_TIME) break;
             if (op == OP_SUB || op == OP_DIV)
-                fire("script", "not-related", integer::detail::word_named(integer::detail::op_name(op)),
+                fire({"script", "not-related"}, integer::detail::word_named(integer::detail::op_name(op)),
                      datatype::cell(rt));
             {
                 Cell number = *left;
@@ -341,9 +341,9 @@ Cell* do_math(int32_t op) {
             break;
     }
     if (!(rt == TYPE_INTEGER || rt == TYPE_CHAR || float_like(rt)))
-        fire("script", "invalid-type", datatype::cell(rt));
+        fire({"script", "invalid-type"}, datatype::cell(rt));
     if (rt == TYPE_CHAR && (lt == TYPE_TIME || lt == TYPE_PERCENT))
-        fire("script", "invalid-type", datatype::cell(rt));
+        fire({"script", "invalid-type"}, datatype::cell(rt));
     const double r = do_math_op(number_of(left), number_of(right), op);
     const uint32_t type = (lt == TYPE_TIME || rt == TYPE_TIME) ? TYPE_TIME
                           : lt == TYPE_PERCENT                 ? TYPE_PERCENT
@@ -352,21 +352,6 @@ Cell* do_math(int32_t op) {
     return left;
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
 
 void absolute() {
     stack::arg_base->w3 &= 0x7FFFFFFFu;
@@ -381,7 +366,7 @@ void power() {
     Cell* exponent = base + 1;
     const uint32_t et = exponent->type();
     if (et != TYPE_INTEGER && et != TYPE_FLOAT)
-        fire("script", "expect-arg", integer::detail::caller_word(), datatype::cell(et),
+        fire({"script", "expect-arg"}, integer::detail::caller_word(), datatype::cell(et),
              integer::detail::word_named("exponent"));
     base->set_f64(std::pow(base->get_f64(), number_of(exponent)));
 }
@@ -401,8 +386,8 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
            bool half_ceiling) {
     uint32_t st = scale ? scale->type() : 0;
     if (st == TYPE_MONEY)
-        fire("script", "not-related", integer::detail::caller_word(), datatype::cell(TYPE_MONEY));
-    if (scale && st != TYPE_INTEGER && !float_like(st)) fire("script", "invalid-type", datatype::cell(st));
+        fire({"script", "not-related"}, integer::detail::caller_word(), datatype::cell(TYPE_MONEY));
+    if (scale && st != TYPE_INTEGER && !float_like(st)) fire({"script", "invalid-type"}, datatype::cell(st));
     double x = value->get_f64();
     const bool pct = value->type() == TYPE_PERCENT;
     double s;
@@ -420,7 +405,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
         r = round_unit(x / s, even, down, half_down, floor, ceiling, half_ceiling) * s;
         // Scaling back may reach the top of the range: the largest double
         // counts as an overflow too.
-        if ((std::isinf(r) && std::isfinite(x)) || std::fabs(r) == MAX_VALUE) fire("math", "overflow");
+        if ((std::isinf(r) && std::isfinite(x)) || std::fabs(r) == MAX_VALUE) fire({"math", "overflow"});
     } else {
         int e = 0;
         const double m = std::frexp(s, &e);
@@ -440,7 +425,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     }
     if (st == TYPE_INTEGER) {
         // A result that a 32-bit integer cannot hold is an overflow.
-        if (!(r >= -2147483648.0 && r <= 2147483647.0)) fire("math", "overflow");
+        if (!(r >= -2147483648.0 && r <= 2147483647.0)) fire({"math", "overflow"});
         *value = integer::cell(static_cast<int32_t>(r));
         return;
     }
@@ -580,14 +565,14 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_POWER>(power);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
     datatype::register_type(r);

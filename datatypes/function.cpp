@@ -78,7 +78,7 @@ inline bool is_arg_word(uint32_t t) {
 
 [[noreturn]] void bad_def(const Cell& spec) {
     Cell s = spec;
-    fire("script", "bad-func-def", s);
+    fire({"script", "bad-func-def"}, s);
 }
 
 int32_t put_text(Cell* out, const char* text, int32_t budget) {
@@ -124,9 +124,9 @@ void check_type_block(const Cell* types) {
         Cell c = at(&b, i);
         if (c.type() != TYPE_WORD) continue;
         StackMark mark;
-        if (!c.w1) fire("script", "no-value", c);  // an unbound word has no value
+        if (!c.w1) fire({"script", "no-value"}, c);  // an unbound word has no value
         Cell v = *word::get_checked(&c);
-        if (v.type() != TYPE_DATATYPE && v.type() != TYPE_TYPESET) fire("script", "invalid-type-spec", c);
+        if (v.type() != TYPE_DATATYPE && v.type() != TYPE_TYPESET) fire({"script", "invalid-type-spec"}, c);
     }
 }
 
@@ -139,7 +139,7 @@ void check_duplicates(const Cell* spec) {
         if (!is_arg_word(c.type()) && c.type() != TYPE_REFINEMENT) continue;
         uint32_t id = symbol::resolve(c.w2);
         for (uint32_t k : seen)
-            if (k == id) fire("script", "dup-vars", c);
+            if (k == id) fire({"script", "dup-vars"}, c);
         seen.push_back(id);
     }
 }
@@ -363,7 +363,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
             case TYPE_STRING:
                 break;
             default:
-                if (has_extern) fire("script", "bad-func-extern", *c);
+                if (has_extern) fire({"script", "bad-func-extern"}, *c);
                 break;
         }
     }
@@ -480,7 +480,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
         *stack::arg_base = *out;
         return;
     }
-    fire("internal", "not-done");
+    fire({"internal", "not-done"});
 }
 
 int32_t form(Cell*, Cell* out, Cell*, int32_t budget) {
@@ -558,7 +558,7 @@ uint32_t code_of(const Cell* r) {
 
 Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t code, int32_t extra, bool direct) {
     Cell* spec = stack::push(*spec_in);
-    if (spec->type() != TYPE_BLOCK) fire("script", "bad-func-def", *spec);
+    if (spec->type() != TYPE_BLOCK) fire({"script", "bad-func-def"}, *spec);
     uint32_t n = series::count(spec->w2);
     if (spec->w1 > n) spec->w1 = n;
     if (spec->w1 > 0) block::copy_part(spec, spec, false, false);
@@ -567,7 +567,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t code, int32_t extr
     for (uint32_t i = 0; i < n; ++i)
         if (block::ks_abs_at(spec, i)->type() == TYPE_WORD) ++arity;
     if (arity > (header::ROUTINE_ARITY_MASK >> header::ROUTINE_ARITY_SHIFT))
-        fire("script", "bad-func-def", *spec);
+        fire({"script", "bad-func-def"}, *spec);
 
     Cell body = body_in ? *body_in : none_value;
     memory::CollectionPause pause;

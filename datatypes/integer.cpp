@@ -25,7 +25,7 @@ namespace kiv::integer {
 namespace {
 
 [[noreturn]] void overflow() {
-    fire("math", "overflow");
+    fire({"math", "overflow"});
 }
 
 uint32_t slot_of(int32_t op) {
@@ -55,7 +55,7 @@ uint32_t slot_of(int32_t op) {
 int32_t from_seconds(double s) {
     double t = std::trunc(s + 0.5);
     if (!(t >= -2147483648.0 && t <= 2147483647.0))
-        fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+        fire({"script", "type-limit"}, datatype::cell(TYPE_INTEGER));
     return static_cast<int32_t>(t);
 }
 
@@ -147,7 +147,7 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
             break;
         case OP_DIV:
         case OP_REM:
-            if (right == 0) fire("math", "zero-divide");
+            if (right == 0) fire({"math", "zero-divide"});
             if (left == INT32_MIN && right == -1) overflow();
             if (op == OP_REM) {
                 r = left % right;
@@ -159,7 +159,7 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
             }
             break;
         default:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
     }
     if (result) result->w2 = static_cast<uint32_t>(r);
     return r;
@@ -186,14 +186,14 @@ Cell* do_math(int32_t op) {
         case TYPE_POINT2D:
         case TYPE_POINT3D: {
             if (op == OP_DIV)
-                fire("script", "not-related", detail::word_named("divide"), datatype::cell(TYPE_INTEGER));
+                fire({"script", "not-related"}, detail::word_named("divide"), datatype::cell(TYPE_INTEGER));
             const int32_t lv = get(left);
             copy_cell(right, left);
             *right = cell(lv);
             if (op == OP_SUB) {
                 // 1 - p is computed as (-p) + 1.
                 auto neg = datatype::lookup<ACT_NEGATE>(rt);
-                if (!neg) fire("internal", "not-done");
+                if (!neg) fire({"internal", "not-done"});
                 neg(left);
                 op = OP_ADD;
             }
@@ -202,7 +202,7 @@ Cell* do_math(int32_t op) {
         }
         case TYPE_TUPLE: {
             if (op == OP_SUB || op == OP_DIV)
-                fire("script", "not-related", detail::word_named(detail::op_name(op)),
+                fire({"script", "not-related"}, detail::word_named(detail::op_name(op)),
                      datatype::cell(TYPE_INTEGER));
             const int32_t lv = get(left);
             copy_cell(right, left);
@@ -212,7 +212,7 @@ Cell* do_math(int32_t op) {
         }
         case TYPE_DATE: {
             if (op != OP_ADD)
-                fire("script", "not-related", detail::word_named(detail::op_name(op)),
+                fire({"script", "not-related"}, detail::word_named(detail::op_name(op)),
                      datatype::cell(TYPE_INTEGER));
             const int32_t lv = get(left);
             copy_cell(right, left);
@@ -221,34 +221,10 @@ Cell* do_math(int32_t op) {
             return left;
         }
         default:
-            fire("script", "invalid-type", datatype::cell(rt));
+            fire({"script", "invalid-type"}, datatype::cell(rt));
     }
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
-void and_t() {
-    do_math(OP_AND);
-}
-void or_t() {
-    do_math(OP_OR);
-}
-void xor_t() {
-    do_math(OP_XOR);
-}
 
 void absolute() {
     Cell* v = stack::arg_base;
@@ -278,7 +254,7 @@ void power() {
     Cell* exponent = base + 1;
     const uint32_t et = exponent->type();
     if (et != TYPE_INTEGER && et != TYPE_FLOAT)
-        fire("script", "expect-arg", detail::caller_word(), datatype::cell(et),
+        fire({"script", "expect-arg"}, detail::caller_word(), datatype::cell(et),
              detail::word_named("exponent"));
     if (et == TYPE_INTEGER && get(exponent) >= 0) {
         int32_t b = get(base);
@@ -309,7 +285,7 @@ void power() {
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && scale->type() == TYPE_MONEY)
-        fire("script", "not-related", detail::caller_word(), datatype::cell(TYPE_MONEY));
+        fire({"script", "not-related"}, detail::caller_word(), datatype::cell(TYPE_MONEY));
     const int32_t v = get(value);
     if (v == INT32_MIN) return;
     if (scale && scale->type() != TYPE_INTEGER) {
@@ -366,7 +342,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
         case TYPE_PERCENT: {
             double d = float_::get(spec);
             if (!(d >= -2147483648.0 && d <= 2147483647.0))
-                fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+                fire({"script", "type-limit"}, datatype::cell(TYPE_INTEGER));
             v = static_cast<int32_t>(d);
             break;
         }
@@ -385,11 +361,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             // The name read as at most 8 hexadecimal digits.
             const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(spec->w2));
             const uint32_t n = symbol::name_length(spec->w2);
-            if (n == 0 || n > 8) fire("script", "invalid-data", *spec);
+            if (n == 0 || n > 8) fire({"script", "invalid-data"}, *spec);
             uint32_t u = 0;
             for (uint32_t i = 0; i < n; ++i) {
                 const int d = base_codecs::hex_digit(name[i]);
-                if (d < 0) fire("script", "invalid-data", *spec);
+                if (d < 0) fire({"script", "invalid-data"}, *spec);
                 u = (u << 4) | uint32_t(d);
             }
             v = static_cast<int32_t>(u);
@@ -407,12 +383,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
         }
         default:
             if (!detail::is_string_like(st))
-                fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
+                fire({"script", "bad-to-arg"}, datatype::cell(TYPE_INTEGER), *spec);
             {
                 int error = 0;
                 const detail::TextView t = detail::text_of(spec);
                 v = number::scan_integer(t.data, t.count, t.unit, &error);
-                if (error) fire("script", "bad-to-arg", datatype::cell(TYPE_INTEGER), *spec);
+                if (error) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_INTEGER), *spec);
             }
     }
     *proto = cell(v);
@@ -534,7 +510,7 @@ const char* op_name(int32_t op) {
 void call_math_action(uint32_t type, int32_t op) {
     const uint32_t slot = slot_of(op);
     auto f = slot ? entry_as<action::StackOp>(datatype::lookup(type, slot), slot) : nullptr;
-    if (!f) fire("internal", "not-done");
+    if (!f) fire({"internal", "not-done"});
     f();
 }
 
@@ -551,20 +527,20 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_POWER>(power);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
-    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     datatype::register_type(r);
 }
 

@@ -81,21 +81,13 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void absolute();
-void add();
-void divide();
-void multiply();
 void negate(Cell* value);
 void power();
-void remainder();
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling);
-void subtract();
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
-void and_t();
 Cell* complement(Cell* value);
-void or_t();
-void xor_t();
 
 // ---- Shared with the other number types -----------------------------------------
 namespace detail {

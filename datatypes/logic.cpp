@@ -36,7 +36,7 @@ Cell* make_in(const Cell* block, bool b) {
 
 bool true_q() {
     const Cell* c = stack::arg_base;
-    if (c->type() == TYPE_UNSET) fire("script", "no-return");
+    if (c->type() == TYPE_UNSET) fire({"script", "no-return"});
     return is_true(c);
 }
 
@@ -55,7 +55,7 @@ bool top_true_q() {
 
 bool check_true_q(const Cell* value, bool check, const Cell* word) {
     if (check && value->type() == TYPE_UNSET)
-        fire("script", "no-value", word ? *word : Cell{TYPE_NONE, 0, 0, 0});
+        fire({"script", "no-value"}, word ? *word : Cell{TYPE_NONE, 0, 0, 0});
     return is_true(value);
 }
 
@@ -115,7 +115,7 @@ inline Cell* bitwise_operands() {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     if (b->type() != TYPE_LOGIC) {
-        fire("script", "expect-arg", word::caller(), datatype::cell(b->type()), word::load("value2"));
+        fire({"script", "expect-arg"}, word::caller(), datatype::cell(b->type()), word::load("value2"));
     }
     return a;
 }

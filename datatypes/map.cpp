@@ -97,7 +97,7 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     Cell* k = stack::push(*key);
     normalize_key(k, path);
     uint32_t n = cell_count(m);
-    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire("internal", "no-memory");
+    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
     block::ks_append(m, k);
     block::ks_append(m, v);
     hashtable::put(m->w3, n, case_sensitive);
@@ -151,7 +151,7 @@ void from_block(Cell* proto, const Cell* spec) {
     StackMark mark;
     Cell s = *spec;
     uint32_t n = block::ks_length(&s);
-    if (n & 1) fire("script", "invalid-arg", s);
+    if (n & 1) fire({"script", "invalid-arg"}, s);
     Cell* pairs = stack::push(none::cell());
     block::copy_part(&s, pairs, false, false);
     for (uint32_t i = 0; i < n; ++i) {
@@ -209,7 +209,7 @@ bool key_type(uint32_t t) {
 
 void normalize_key(Cell* key, const Cell* path) {
     uint32_t t = key->type();
-    if (!key_type(t)) fire("script", "invalid-path", path ? *path : none::cell(), datatype::cell(t));
+    if (!key_type(t)) fire({"script", "invalid-path"}, path ? *path : none::cell(), datatype::cell(t));
     if (is_word_key(t)) {
         key->set_type(TYPE_SET_WORD);
     } else if (is_string_key(t)) {
@@ -227,7 +227,7 @@ uint32_t live_count(const Cell* map) { return hashtable::record(map->w3)->live; 
 
 Cell* make_at(Cell* cell, Off pairs, Off table, uint32_t room) {
     if (!pairs) {
-        if (uint64_t(room) > MAX_ENTRIES) fire("internal", "no-memory");
+        if (uint64_t(room) > MAX_ENTRIES) fire({"internal", "no-memory"});
         *cell = none::cell();
         block::make_at(cell, int32_t(room ? room * 2 : 2));
         pairs = cell->w2;
@@ -249,8 +249,8 @@ void extend(Cell* map, Cell* blk, bool case_sensitive) {
     Cell* m = stack::push(*map);
     Cell* b = stack::push(*blk);
     uint32_t n = block::ks_length(b);
-    if (n & 1) fire("script", "invalid-arg", *b);
-    if ((uint64_t(cell_count(m)) + n) / 2 > MAX_ENTRIES) fire("internal", "no-memory");
+    if (n & 1) fire({"script", "invalid-arg"}, *b);
+    if ((uint64_t(cell_count(m)) + n) / 2 > MAX_ENTRIES) fire({"internal", "no-memory"});
     for (uint32_t i = 0; i < n; i += 2) {
         Cell k = *block::ks_abs_at(b, b->w1 + i);
         Cell v = *block::ks_abs_at(b, b->w1 + i + 1);
@@ -267,17 +267,17 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool is_make) {
     if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH) {
         from_block(proto, spec);
     } else if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
-        if (!is_make) fire("script", "bad-to-arg", datatype::cell(TYPE_MAP), *spec);
+        if (!is_make) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_MAP), *spec);
         double n = t == TYPE_INTEGER ? double(int32_t(spec->w2)) : spec->get_f64();
-        if (n < 0) fire("script", "out-of-range", *spec);
-        if (!(n <= double(MAX_ENTRIES))) fire("internal", "no-memory");
+        if (n < 0) fire({"script", "out-of-range"}, *spec);
+        if (!(n <= double(MAX_ENTRIES))) fire({"internal", "no-memory"});
         make_at(proto, 0, 0, n < 1 ? 1 : uint32_t(n));
     } else if (t == TYPE_MAP) {
         Cell* slot = stack::push(none::cell());
         Cell r = *copy(spec, slot, nullptr, false, nullptr);
         *proto = r;
     } else {
-        fire("script", "bad-to-arg", datatype::cell(TYPE_MAP), *spec);
+        fire({"script", "bad-to-arg"}, datatype::cell(TYPE_MAP), *spec);
     }
     return proto;
 }
@@ -298,7 +298,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     uint32_t f = symbol::resolve(field_symbol);
     auto is = [&](uint32_t s) { return f == symbol::resolve(fixed::sym[s]); };
     bool words = is(fixed::SYM_WORDS), values = is(fixed::SYM_VALUES), body = is(fixed::SYM_BODY);
-    if (!words && !values && !body) fire("internal", "not-done");
+    if (!words && !values && !body) fire({"internal", "not-done"});
     StackMark mark;
     Cell* m = stack::push(*value);
     uint32_t live = live_count(m);
@@ -394,13 +394,13 @@ void clear(Cell* series) {
 
 Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
-        fire("script", "expect-arg", series::arg_word("copy"), datatype::cell(types->type()),
+        fire({"script", "expect-arg"}, series::arg_word("copy"), datatype::cell(types->type()),
              series::arg_word("types"));
     StackMark mark;
     Cell* src = stack::push(*series);
     if (deep && cycles::find(src->w2)) {
         cycles::reset();
-        fire("internal", "no-cycle");
+        fire({"internal", "no-cycle"});
     }
     uint32_t n = cell_count(src);
     Off node = memory::alloc_cells(n ? n : 2);
@@ -463,7 +463,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 }
 
 void remove(Cell* series, Cell*, Cell* key) {
-    if (!key) fire("script", "missing-arg");
+    if (!key) fire({"script", "missing-arg"});
     Cell m = *series;
     Cell k = *key;
     hashtable::remove_key(m.w3, &k, false);

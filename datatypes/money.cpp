@@ -47,7 +47,7 @@ struct Amount {
 };
 
 [[noreturn]] void type_limit() {
-    fire("script", "type-limit", datatype::cell(TYPE_MONEY));
+    fire({"script", "type-limit"}, datatype::cell(TYPE_MONEY));
 }
 
 Amount unpack(const Cell* c) {
@@ -177,7 +177,7 @@ int32_t form_into(const Cell* value, Cell* out, bool all, bool group) {
 Amount amount_of_float(double v) {
     const double a = std::fabs(v);
     if (!(a < 1e17) || (a != 0 && a < 1e-5))
-        fire("script", "bad-make-arg", datatype::cell(TYPE_MONEY), float_::cell(v));
+        fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), float_::cell(v));
     Amount r;
     r.negative = v < 0;
     if (a == 0) return r;
@@ -207,7 +207,7 @@ Amount amount_of(const Cell* c) {
         case TYPE_PERCENT:
             return amount_of_float(c->get_f64());
         default:
-            fire("script", "invalid-type", datatype::cell(c->type()));
+            fire({"script", "invalid-type"}, datatype::cell(c->type()));
     }
 }
 
@@ -220,7 +220,7 @@ int32_t sign(const Cell* money) {
 
 Cell with_currency(const Cell* currency, const Cell* amount) {
     const int32_t cur = find_currency(currency);
-    if (cur < 1) fire("script", "bad-denom", *currency);
+    if (cur < 1) fire({"script", "bad-denom"}, *currency);
     Amount a = amount_of(amount);
     a.currency = uint32_t(cur);
     return pack(a);
@@ -229,7 +229,7 @@ Cell with_currency(const Cell* currency, const Cell* amount) {
 namespace {
 
 [[noreturn]] void bad_to_arg(const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_MONEY), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_MONEY), spec);
 }
 
 Cell from_text(const Cell* spec) {
@@ -261,7 +261,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = spec->type();
-    auto bad = [&]() { fire("script", "bad-make-arg", datatype::cell(TYPE_MONEY), *spec); };
+    auto bad = [&]() { fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), *spec); };
     if (st == TYPE_WORD) {
         const int32_t cur = find_currency(spec);
         if (cur < 1) bad();
@@ -314,7 +314,7 @@ Amount add_amounts(Amount a, Amount b) {
 
 // |a| / |b| with 5 fraction digits (cut), or the remainder of |a| with the sign of a.
 Amount divide_amounts(const Amount& a, const Amount& b, bool remainder) {
-    if (b.m == 0) fire("math", "zero-divide");
+    if (b.m == 0) fire({"math", "zero-divide"});
     Amount r;
     if (a.m == 0) return r;
     if (remainder) {
@@ -345,13 +345,13 @@ void do_math(int32_t op) {
     Cell* left = stack::arg_base;
     Cell* right = left + 1;
     const uint32_t lt = left->type(), rt = right->type();
-    if (op < OP_ADD || op > OP_REM) fire("script", "invalid-type", datatype::cell(lt));
+    if (op < OP_ADD || op > OP_REM) fire({"script", "invalid-type"}, datatype::cell(lt));
     if ((op == OP_MUL && lt == TYPE_MONEY && rt == TYPE_MONEY) ||
         ((op == OP_DIV || op == OP_REM) && lt != TYPE_MONEY))
-        fire("script", "invalid-type", datatype::cell(lt));
+        fire({"script", "invalid-type"}, datatype::cell(lt));
     const Amount a = amount_of(left);
     const Amount b = amount_of(right);
-    if (a.currency && b.currency && a.currency != b.currency) fire("script", "wrong-denom", *left, *right);
+    if (a.currency && b.currency && a.currency != b.currency) fire({"script", "wrong-denom"}, *left, *right);
     const uint32_t cur = b.currency ? b.currency : a.currency;
     Amount r;
     switch (op) {
@@ -385,21 +385,6 @@ void do_math(int32_t op) {
     *left = pack(r);
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
 
 void absolute() {
     stack::arg_base->header &= ~header::MONEY_SIGN;
@@ -428,7 +413,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     } else {
         const uint32_t st = scale->type();
         if (st != TYPE_MONEY && st != TYPE_INTEGER && st != TYPE_FLOAT && st != TYPE_PERCENT)
-            fire("script", "not-related", integer::detail::caller_word(), datatype::cell(st));
+            fire({"script", "not-related"}, integer::detail::caller_word(), datatype::cell(st));
         s = amount_of(scale);
     }
     if (s.m == 0) return;
@@ -488,7 +473,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
                 case COMP_LESSER_EQUAL:
                 case COMP_GREATER:
                 case COMP_GREATER_EQUAL:
-                    if (!compatible) fire("script", "wrong-denom", *value, *other);
+                    if (!compatible) fire({"script", "wrong-denom"}, *value, *other);
                     break;
                 case COMP_STRICT_EQUAL:
                 case COMP_SAME:
@@ -575,13 +560,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
                 bool) {
     const int32_t field = field_of(element);
     if (field < 0) scalar::invalid_path(path, element);
-    if (value) fire("script", "bad-path-set", path ? *path : none::cell(), *element);
+    if (value) fire({"script", "bad-path-set"}, path ? *path : none::cell(), *element);
     return scalar::result(get_field(parent, field));
 }
 
 Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t field = field_of(index_cell);
-    if (field < 0) fire("script", "out-of-range", *index_cell);
+    if (field < 0) fire({"script", "out-of-range"}, *index_cell);
     return scalar::result(get_field(value, field));
 }
 
@@ -630,7 +615,7 @@ int32_t to_integer(const Cell* c) {
     const Amount a = unpack(c);
     const u128 whole = a.m / SCALE;
     if (whole > (a.negative ? u128(2147483648u) : u128(2147483647u)))
-        fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+        fire({"script", "type-limit"}, datatype::cell(TYPE_INTEGER));
     return a.negative ? int32_t(-int64_t(whole)) : int32_t(whole);
 }
 
@@ -650,7 +635,7 @@ double to_float(const Cell* c) {
     for (uint32_t i = 17; i < DIGITS; ++i) text[k++] = digits[i];
     ptrdiff_t left = 0;
     const double v = float_text::from_text(text, text + k, 0, &left);
-    if (left != 0) fire("script", "bad-make-arg", datatype::cell(TYPE_FLOAT), *c);
+    if (left != 0) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_FLOAT), *c);
     return v;
 }
 
@@ -681,13 +666,13 @@ void init() {
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
     r.set<ACT_PICK>(pick);

@@ -46,7 +46,7 @@ inline Cell spec_block(const Cell* v) {
 
 [[noreturn]] void bad_make_arg(uint32_t type, const Cell* spec) {
     Cell s = *spec;
-    fire("script", "bad-make-arg", datatype::cell(type), s);
+    fire({"script", "bad-make-arg"}, datatype::cell(type), s);
 }
 
 int32_t put_text(Cell* out, const char* text, int32_t budget) {
@@ -136,8 +136,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 Cell* op_make(Cell* proto, Cell* spec, uint32_t) {
     uint32_t t = spec->type();
     if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t))
-        fire("script", "invalid-type", datatype::cell(t));
-    if (!spec_two_args(spec->w2)) fire("script", "bad-op-spec");
+        fire({"script", "invalid-type"}, datatype::cell(t));
+    if (!spec_two_args(spec->w2)) fire({"script", "bad-op-spec"});
     Cell src = *spec;
     src.clear_new_line();
     if (is_function_type(t)) *function::series_cell(&src, function::CELL_OP_SOURCE) = src;
@@ -166,7 +166,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
         }
         return;
     }
-    fire("internal", "not-done");
+    fire({"internal", "not-done"});
 }
 
 // ---- form / mold -------------------------------------------------------------------------------

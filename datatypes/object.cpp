@@ -138,7 +138,7 @@ Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
 
 [[noreturn]] void fire_invalid_path(const Cell* path, const Cell* element) {
     Cell p = path ? *path : none::cell();
-    fire("script", "invalid-path", p, *element);
+    fire({"script", "invalid-path"}, p, *element);
 }
 
 // Sets field n of the object with notify off, then reports the change.
@@ -250,7 +250,7 @@ void init_hooks(Cell* obj) {
         Cell v = *value_at(ctx, uint32_t(index[k]));
         if (v.type() != TYPE_FUNCTION && v.type() != TYPE_ROUTINE) {
             Cell w = plain_word(ctx, uint32_t(index[k]));
-            fire("script", "bad-field-set", w, datatype::cell(v.type()));
+            fire({"script", "bad-field-set"}, w, datatype::cell(v.type()));
         }
         specs[k] = v.w2;
         locals[k] = count_locals_of(&v);
@@ -316,7 +316,7 @@ void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, con
     stack::mark_func(&name, fn.w1);
     for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
     if (locals > 0) function::push_absent_refinement(locals);
-    if (!hook_runner) fire("internal", "not-done");
+    if (!hook_runner) fire({"internal", "not-done"});
     hook_runner(&fn, object_ctx);
     stack::unwind_func();
     stack::top = saved;
@@ -329,7 +329,7 @@ void on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const 
     if (r.index < 0) return;
     Off ctx = o.w1;
     Cell fn = *value_at(ctx, uint32_t(r.index));
-    if (fn.type() != TYPE_FUNCTION) fire("script", "invalid-obj-evt", fn);
+    if (fn.type() != TYPE_FUNCTION) fire({"script", "invalid-obj-evt"}, fn);
     int32_t locals = r.locals;
     if (fn.w2 != r.spec) {
         // The hook function was replaced: recount its locals.
@@ -366,7 +366,7 @@ void set_on_stack_top(Off ctx, const Cell* w) {
 void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const Cell* action,
                     const Cell* new_value, int32_t index, int32_t part) {
     Cell o = *owner;
-    if (o.w3 == 0) fire("script", "invalid-obj-evt", o);
+    if (o.w3 == 0) fire({"script", "invalid-obj-evt"}, o);
     HookRecord r = read_record(o.w3, 1);
     if (r.index < 0) return;
     Off ctx = o.w1;
@@ -388,7 +388,7 @@ void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const 
 }
 
 void evaluate(const Cell* block) {
-    if (!block_evaluator) fire("internal", "not-done");
+    if (!block_evaluator) fire({"internal", "not-done"});
     Cell b = *block;
     block_evaluator(&b);
 }
@@ -421,7 +421,7 @@ void deep_copy_value(Off ctx, uint32_t i) {
     } else if (is_object_like(t)) {
         if (cycles::find(v.w1)) {
             cycles::reset();
-            fire("internal", "no-cycle");
+            fire({"internal", "no-cycle"});
         }
         Cell* saved = stack::top;
         Cell* slot = stack::push(none::cell());
@@ -486,7 +486,7 @@ Cell* copy_into(const Cell* proto, Cell* target, bool rebuild_functions, bool de
 
 void copy_function(Cell* fn, Off ctx) {
     Cell f = *fn;
-    if (f.type() != TYPE_FUNCTION || !f.w1 || !f.w2 || !f.w3) fire("script", "bad-func-def", f);
+    if (f.type() != TYPE_FUNCTION || !f.w1 || !f.w2 || !f.w3) fire({"script", "bad-func-def"}, f);
     Cell* saved = stack::top;
     Cell spec = function::spec_of(&f);
     Cell* spec_copy = stack::push(none::cell());
@@ -646,7 +646,7 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         };
         if (!some && !any) {
             for (uint32_t i = 0; i < n; ++i)
-                if (source_at(i).type() == TYPE_UNSET) fire("script", "need-value", plain_word(ctx, i));
+                if (source_at(i).type() == TYPE_UNSET) fire({"script", "need-value"}, plain_word(ctx, i));
         }
         for (uint32_t i = 0; i < n; ++i) {
             Cell nv = source_at(i);
@@ -662,7 +662,7 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         for (uint32_t i = 0; i < n; ++i) {
             int32_t k = source_index(i);
             if (k >= 0 && value_at(src, uint32_t(k))->type() == TYPE_UNSET)
-                fire("script", "need-value", plain_word(ctx, i));
+                fire({"script", "need-value"}, plain_word(ctx, i));
         }
     }
     for (uint32_t i = 0; i < n; ++i) {
@@ -755,7 +755,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
         clear_marks(ctx);
         clear_new_lines(values_node(ctx));
     } else {
-        fire("syntax", "malconstruct", s);
+        fire({"syntax", "malconstruct"}, s);
     }
     result->w2 = uint32_t(added || !has_proto ? next_class_id() : class_of(&p));
     result->w3 = 0;
@@ -816,7 +816,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     } else if (is(fixed::sym[fixed::SYM_EVENTS_Q])) {
         *base = logic::cell(o.w3 != 0);
     } else {
-        fire("internal", "not-done");
+        fire({"internal", "not-done"});
     }
     stack::top = saved;
 }
@@ -865,8 +865,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
         if (get_path && last_element) return &unset_value;
         Cell p = path ? *path : none::cell();
         Cell e = *element;
-        if (last_element) fire("script", "invalid-path", p, e);
-        fire("script", "unset-path", p, e);
+        if (last_element) fire({"script", "invalid-path"}, p, e);
+        fire({"script", "unset-path"}, p, e);
     };
     if (value) {
         if (is_self_symbol(element->w2) || index < 0) fire_invalid_path(path, element);
@@ -910,7 +910,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* /*types*/) {
-    if (part) fire("script", "invalid-refine-arg", word::load("part"), *part);
+    if (part) fire({"script", "invalid-refine-arg"}, word::load("part"), *part);
     Cell o = *series;
     copy_into(&o, result, true, deep);
     return result;
@@ -919,12 +919,12 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* /*types*/) {
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
     uint32_t t = value->type();
     if (!(t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD))
-        fire("script", "invalid-type", datatype::cell(t));
+        fire({"script", "invalid-type"}, datatype::cell(t));
     return select_word(series, value);
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
-    if (key->type() != TYPE_WORD) fire("script", "invalid-key-type", datatype::cell(key->type()));
+    if (key->type() != TYPE_WORD) fire({"script", "invalid-key-type"}, datatype::cell(key->type()));
     Cell o = *series;
     int32_t index = index_of_symbol(o.w1, key->w2);
     if (index < 0 || is_self_symbol(key->w2)) fire_invalid_path(nullptr, key);
@@ -938,7 +938,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     if (!word::any_word_type(field->type())) return value;
     uint32_t f = canonical(field->w2);
     if (f == canonical(fixed_word_symbol(fixed::W_CHANGED))) {
-        if (value->type() != TYPE_NONE) fire("script", "invalid-arg", *value);
+        if (value->type() != TYPE_NONE) fire({"script", "invalid-arg"}, *value);
         clear_marks(o.w1);
     } else if (f == canonical(fixed::sym[fixed::SYM_OWNER])) {
         if (ownership_bind_set) ownership_bind_set(&o, nullptr);

@@ -22,7 +22,7 @@ namespace {
 // A float truncated toward zero into 32 bits (math overflow beyond).
 int32_t truncate(double f) {
     const double t = std::trunc(f);
-    if (!(t >= -2147483648.0 && t <= 2147483647.0)) fire("math", "overflow");
+    if (!(t >= -2147483648.0 && t <= 2147483647.0)) fire({"math", "overflow"});
     return int32_t(t);
 }
 
@@ -51,14 +51,14 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t) {
         }
         case TYPE_POINT2D: {
             const float x = point::coord(spec, 0), y = point::coord(spec, 1);
-            if (!std::isfinite(x) || !std::isfinite(y)) fire("script", "invalid-arg", *spec);
+            if (!std::isfinite(x) || !std::isfinite(y)) fire({"script", "invalid-arg"}, *spec);
             *proto = make(truncate(x), truncate(y));
             return proto;
         }
         case TYPE_BLOCK: {
             Cell v[2];
             const uint32_t n = scalar::copy_block(spec, v, 2);
-            if (n < 2) fire("syntax", "malconstruct", datatype::cell(TYPE_PAIR), *spec);
+            if (n < 2) fire({"syntax", "malconstruct"}, datatype::cell(TYPE_PAIR), *spec);
             int32_t c[2];
             for (int i = 0; i < 2; ++i) {
                 if (v[i].type() == TYPE_INTEGER)
@@ -66,15 +66,15 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t) {
                 else if (v[i].type() == TYPE_FLOAT)
                     c[i] = truncate(v[i].get_f64());
                 else
-                    fire("syntax", "malconstruct", datatype::cell(TYPE_PAIR), *spec);
+                    fire({"syntax", "malconstruct"}, datatype::cell(TYPE_PAIR), *spec);
             }
             *proto = make(c[0], c[1]);
             return proto;
         }
         default: {
-            if (st != TYPE_STRING) fire("script", "bad-to-arg", datatype::cell(TYPE_PAIR), *spec);
+            if (st != TYPE_STRING) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_PAIR), *spec);
             const Cell r = scalar::load_text(spec);
-            if (r.type() != TYPE_PAIR) fire("script", "bad-to-arg", datatype::cell(TYPE_PAIR), *spec);
+            if (r.type() != TYPE_PAIR) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_PAIR), *spec);
             *proto = r;
             return proto;
         }
@@ -94,8 +94,8 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t a = axis(index_cell);
     if (a < 0) {
         // The word first: the message reads "cannot use z on 1x2 value".
-        if (index_cell->type() == TYPE_WORD) fire("script", "cannot-use", *index_cell, *value);
-        fire("script", "out-of-range", *index_cell);
+        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *index_cell, *value);
+        fire({"script", "out-of-range"}, *index_cell);
     }
     return scalar::result(integer::cell(a == 1 ? x_of(value) : y_of(value)));
 }
@@ -105,7 +105,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     const int32_t a = axis(element);
     if (a < 0) scalar::invalid_path(path, element);
     if (!value) return scalar::result(integer::cell(a == 1 ? x_of(parent) : y_of(parent)));
-    if (value->type() != TYPE_INTEGER) fire("script", "invalid-type", datatype::cell(value->type()));
+    if (value->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(value->type()));
     if (a == 1)
         parent->w2 = value->w2;
     else
@@ -147,13 +147,13 @@ void do_math(int32_t op) {
         case TYPE_PERCENT: {
             const double f = right->get_f64();
             if (op == OP_MUL || op == OP_DIV) {
-                if (std::isnan(f) || (op == OP_MUL && std::isinf(f))) fire("script", "invalid-arg", *right);
+                if (std::isnan(f) || (op == OP_MUL && std::isinf(f))) fire({"script", "invalid-arg"}, *right);
                 const float ff = float(f);
                 const float x = float(x_of(left)), y = float(y_of(left));
                 *left = op == OP_MUL ? point::make2(x * ff, y * ff) : point::make2(x / ff, y / ff);
                 return;
             }
-            if (!std::isfinite(f)) fire("script", "invalid-arg", *right);
+            if (!std::isfinite(f)) fire({"script", "invalid-arg"}, *right);
             rx = ry = truncate(f);
             break;
         }
@@ -165,7 +165,7 @@ void do_math(int32_t op) {
             as_points(original_left, original_right, op);
             return;
         default:
-            fire("script", "invalid-type", datatype::cell(rt));
+            fire({"script", "invalid-type"}, datatype::cell(rt));
     }
     Cell rxc = integer::cell(0), ryc = integer::cell(0);
     const int32_t x = integer::do_math_op(x_of(left), rx, op, &rxc);
@@ -178,30 +178,6 @@ void do_math(int32_t op) {
     *left = make(x, y);
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
-void and_t() {
-    do_math(OP_AND);
-}
-void or_t() {
-    do_math(OP_OR);
-}
-void xor_t() {
-    do_math(OP_XOR);
-}
 
 void absolute() {
     Cell* c = stack::arg_base;
@@ -209,7 +185,7 @@ void absolute() {
 }
 
 void negate(Cell* c) {
-    if (x_of(c) == INT32_MIN || y_of(c) == INT32_MIN) fire("math", "overflow");
+    if (x_of(c) == INT32_MIN || y_of(c) == INT32_MIN) fire({"math", "overflow"});
     *c = make(-x_of(c), -y_of(c));
 }
 
@@ -244,7 +220,7 @@ int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && scale->type() == TYPE_MONEY)
-        fire("script", "not-related", scalar::word("round"), datatype::cell(TYPE_MONEY));
+        fire({"script", "not-related"}, scalar::word("round"), datatype::cell(TYPE_MONEY));
     Cell sx, sy;
     const Cell* px = scale;
     const Cell* py = scale;
@@ -271,16 +247,16 @@ void init() {
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_AND_T>(and_t);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);

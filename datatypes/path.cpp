@@ -76,7 +76,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         // NaN and sizes below one give room for one cell; the block layer
         // refuses sizes it cannot hold.
         int32_t room = n >= 1 ? (n < 2147483647.0 ? int32_t(n) : INT32_MAX) : 1;
-        if (room > 1 << 26) fire("internal", "no-memory");
+        if (room > 1 << 26) fire({"internal", "no-memory"});
         make_at(proto, room);
         proto->set_type(type);
         return proto;
@@ -86,7 +86,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         return proto;
     }
     Cell s = *spec;
-    fire("script", "bad-make-arg", datatype::cell(type), s);
+    fire({"script", "bad-make-arg"}, datatype::cell(type), s);
 }
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {

@@ -72,24 +72,24 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t type) {
                 copy_cell(spec, proto);
                 return proto;
             }
-            if (st == TYPE_POINT3D) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+            if (st == TYPE_POINT3D) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
             v[0] = coord(spec, 0);
             v[1] = coord(spec, 1);
             break;
         case TYPE_BLOCK: {
             Cell c[3];
             const uint32_t count = scalar::copy_block(spec, c, 3);
-            if (count < uint32_t(n)) fire("syntax", "malconstruct", datatype::cell(type), *spec);
+            if (count < uint32_t(n)) fire({"syntax", "malconstruct"}, datatype::cell(type), *spec);
             for (int i = 0; i < n; ++i) {
-                if (!is_number(c[i].type())) fire("syntax", "malconstruct", datatype::cell(type), *spec);
+                if (!is_number(c[i].type())) fire({"syntax", "malconstruct"}, datatype::cell(type), *spec);
                 v[i] = float(number_of(&c[i]));
             }
             break;
         }
         default: {
-            if (st != TYPE_STRING) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+            if (st != TYPE_STRING) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
             const Cell r = scalar::load_text(spec);
-            if (r.type() != type) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+            if (r.type() != type) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
             *proto = r;
             return proto;
         }
@@ -116,8 +116,8 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t a = axis(index_cell, dims(value));
     if (a < 0) {
         // The word first: the message reads "cannot use z on 1x2 value".
-        if (index_cell->type() == TYPE_WORD) fire("script", "cannot-use", *index_cell, *value);
-        fire("script", "out-of-range", *index_cell);
+        if (index_cell->type() == TYPE_WORD) fire({"script", "cannot-use"}, *index_cell, *value);
+        fire({"script", "out-of-range"}, *index_cell);
     }
     return scalar::result(float_::cell(coord(value, a - 1)));
 }
@@ -127,7 +127,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     const int32_t a = axis(element, dims(parent));
     if (a < 0) scalar::invalid_path(path, element);
     if (!value) return scalar::result(float_::cell(coord(parent, a - 1)));
-    if (!is_number(value->type())) fire("script", "invalid-type", datatype::cell(value->type()));
+    if (!is_number(value->type())) fire({"script", "invalid-type"}, datatype::cell(value->type()));
     set_coord(parent, a - 1, float(number_of(value)));
     return value;
 }
@@ -172,7 +172,7 @@ void random(Cell* c, bool seed, bool secure, bool) {
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     const uint32_t st = scale ? scale->type() : 0;
-    if (st == TYPE_MONEY) fire("script", "not-related", scalar::word("round"), datatype::cell(TYPE_MONEY));
+    if (st == TYPE_MONEY) fire({"script", "not-related"}, scalar::word("round"), datatype::cell(TYPE_MONEY));
     const int n = dims(value);
     const bool per_axis = st == TYPE_POINT2D || st == TYPE_POINT3D || (n == 2 && st == TYPE_PAIR);
     for (int i = 0; i < n; ++i) {
@@ -193,21 +193,6 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     }
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
 
 void register_one(uint32_t type, const char* name) {
     datatype::Registration r = datatype::blank(type, 0, name);
@@ -219,13 +204,13 @@ void register_one(uint32_t type, const char* name) {
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);
@@ -256,12 +241,12 @@ void do_math(int32_t op) {
             break;
         }
         case TYPE_PAIR:
-            if (lt != TYPE_POINT2D) fire("script", "invalid-type", datatype::cell(rt));
+            if (lt != TYPE_POINT2D) fire({"script", "invalid-type"}, datatype::cell(rt));
             r[0] = int32_t(right->w2);
             r[1] = int32_t(right->w3);
             break;
         default:
-            if (rt != lt) fire("script", "invalid-type", datatype::cell(rt));
+            if (rt != lt) fire({"script", "invalid-type"}, datatype::cell(rt));
             for (int i = 0; i < n; ++i) r[i] = coord(right, i);
     }
     for (int i = 0; i < n; ++i) set_coord(left, i, float(float_::do_math_op(coord(left, i), r[i], op)));

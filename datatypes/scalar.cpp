@@ -35,7 +35,7 @@ Cell load_text(const Cell* text) {
 }
 
 void invalid_path(const Cell* path, const Cell* element) {
-    fire("script", "invalid-path", path ? *path : Cell{TYPE_NONE, 0, 0, 0}, *element);
+    fire({"script", "invalid-path"}, path ? *path : Cell{TYPE_NONE, 0, 0, 0}, *element);
 }
 
 Cell word(const char* name) {

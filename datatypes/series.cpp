@@ -31,11 +31,11 @@ namespace kiv::series {
 namespace {
 
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire("script", "invalid-refine-arg", arg_word(refinement), value);
+    fire({"script", "invalid-refine-arg"}, arg_word(refinement), value);
 }
 
 [[noreturn]] void out_of_range(const Cell& value) {
-    fire("script", "out-of-range", value);
+    fire({"script", "out-of-range"}, value);
 }
 
 inline uint8_t* unit_ptr(SeriesBuffer* b, uint32_t position) {
@@ -69,7 +69,7 @@ void cut_units(const Cell* series, uint32_t start, uint32_t count) {
 // The byte poke stores into a binary!: an integer! or char! 0-255.
 uint8_t byte_value(const Cell* value) {
     uint32_t t = value->type();
-    if (t != TYPE_INTEGER && t != TYPE_CHAR) fire("script", "invalid-arg", *value);
+    if (t != TYPE_INTEGER && t != TYPE_CHAR) fire({"script", "invalid-arg"}, *value);
     if (value->w2 > 255) out_of_range(*value);
     return uint8_t(value->w2);
 }
@@ -100,7 +100,7 @@ bool notify_owner(const Cell* series, const char* event, const Cell* value, uint
 }
 
 void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
-    if (uint64_t(start) + count > buffer_length(series)) fire("script", "past-end");
+    if (uint64_t(start) + count > buffer_length(series)) fire({"script", "past-end"});
 }
 
 bool move_index(Cell* v, int32_t offset) {
@@ -113,7 +113,7 @@ bool move_index(Cell* v, int32_t offset) {
 uint32_t at_skip_index(int32_t base) {
     Cell* s = stack::arg_base;
     Cell* off = stack::arg_base + 1;
-    if (off->type() != TYPE_INTEGER) fire("script", "invalid-arg", *off);
+    if (off->type() != TYPE_INTEGER) fire({"script", "invalid-arg"}, *off);
     int64_t offset = integer::get(off);
     int64_t p = int64_t(s->w1) + offset;
     if (base == 1 && offset >= 1) p -= 1;
@@ -211,9 +211,9 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint32_t pos = uint32_t(place);
     uint32_t t = series->type();
     // Check the value before anything changes.
-    if (is_text_like(t) && value->type() != TYPE_CHAR) fire("script", "invalid-arg", *value);
-    if (t == TYPE_VECTOR && value->type() != series->w3) fire("script", "invalid-arg", *value);
-    if (t == TYPE_IMAGE && value->type() != TYPE_INTEGER) fire("script", "invalid-arg", *value);
+    if (is_text_like(t) && value->type() != TYPE_CHAR) fire({"script", "invalid-arg"}, *value);
+    if (t == TYPE_VECTOR && value->type() != series->w3) fire({"script", "invalid-arg"}, *value);
+    if (t == TYPE_IMAGE && value->type() != TYPE_INTEGER) fire({"script", "invalid-arg"}, *value);
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
 
     bool owned = notify_owner(series, "poke", value, pos, 1);
@@ -438,7 +438,7 @@ MoveKind move_kind(uint32_t t) {
 }
 
 [[noreturn]] void move_bad(const Cell* origin, const Cell* target) {
-    fire("script", "move-bad", datatype::cell(origin->type()), datatype::cell(target->type()));
+    fire({"script", "move-bad"}, datatype::cell(origin->type()), datatype::cell(target->type()));
 }
 
 // Rotates [first, end) so that the byte at `middle` comes first.
@@ -451,7 +451,7 @@ void rotate_bytes(uint8_t* first, uint8_t* middle, uint8_t* end) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     MoveKind ko = move_kind(origin->type());
     if (ko == KIND_NONE)
-        fire("script", "expect-arg", arg_word("move"), datatype::cell(origin->type()), arg_word("origin"));
+        fire({"script", "expect-arg"}, arg_word("move"), datatype::cell(origin->type()), arg_word("origin"));
     uint32_t olen = buffer_length(origin);
     if (origin->w1 >= olen) return target;
     uint32_t opos = origin->w1;
@@ -569,7 +569,7 @@ bool is_owned_field(uint32_t symbol) {
 }  // namespace
 
 void reflect(Cell* value, uint32_t field_symbol) {
-    if (!is_owned_field(field_symbol)) fire("internal", "not-done");
+    if (!is_owned_field(field_symbol)) fire({"internal", "not-done"});
     // The owner recorded in the ownership table, or none.
     Cell* owner = ownership::get_owner(value->w2);
     *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
@@ -589,11 +589,11 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
         if (uint64_t(v.w1) + 1 < len) {
             Cell* owner = stack::push(buffer_of(v.w2)->head_cell()[v.w1]);
             Cell* word = stack::push(buffer_of(v.w2)->head_cell()[v.w1 + 1]);
-            if (owner->type() != TYPE_OBJECT) fire("script", "invalid-arg", *owner);
+            if (owner->type() != TYPE_OBJECT) fire({"script", "invalid-arg"}, *owner);
             ownership::bind_set(held, owner, word);
         }
     } else {
-        fire("script", "invalid-arg", *value);
+        fire({"script", "invalid-arg"}, *value);
     }
     stack::top = saved;
     return target;

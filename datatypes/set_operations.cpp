@@ -25,7 +25,7 @@ namespace kiv {
 namespace {
 
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
+    fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
 }
 
 }  // namespace
@@ -137,7 +137,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
             break;
         }
         default:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
     }
     Cell r = *result;
     uint32_t type = a->type();

@@ -20,7 +20,7 @@ namespace kiv::string {
 namespace {
 
 [[noreturn]] void no_memory() {
-    fire("internal", "no-memory");
+    fire({"internal", "no-memory"});
 }
 
 inline uint32_t checked_unit(const SeriesBuffer* buf) {
@@ -516,7 +516,7 @@ Cell* load_utf8_strict(const uint8_t* bytes, uint32_t count) {
                 std::memcpy(b->head_ptr(), p, n);
                 b->tail = b->head + n;
             }
-            fire("access", "invalid-utf8", bin);
+            fire({"access", "invalid-utf8"}, bin);
         }
         p += used;
     }

@@ -39,7 +39,7 @@ namespace {
 constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
 
 [[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire("script", "invalid-refine-arg", series::arg_word(refinement), value);
+    fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
 }
 
 inline uint32_t upper(uint32_t cp) {
@@ -373,7 +373,7 @@ void check_needed_size(Cell* series, Cell* value, int32_t part, int32_t dup) {
     if (part >= 0 && uint64_t(part) < units) units = uint64_t(part);
     unit = std::max(unit, buffer(series)->unit());
     uint64_t need = (uint64_t(uint32_t(dup)) * units + length_from_head(series)) * unit;
-    if (need > MAX_BYTES) fire("internal", "no-memory");
+    if (need > MAX_BYTES) fire({"internal", "no-memory"});
 }
 
 // ---- Search ---------------------------------------------------------------------------------------
@@ -551,7 +551,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
     if (skip) {
         if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
         step = int32_t(skip->w2);
-        if (step < 1) fire("script", "out-of-range", *skip);
+        if (step < 1) fire({"script", "out-of-range"}, *skip);
     }
     int64_t count = -1;
     if (part) {
@@ -565,7 +565,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
     }
 
     if (any || with) {
-        if (!is_string_like(t)) fire("script", "invalid-arg", *series);
+        if (!is_string_like(t)) fire({"script", "invalid-arg"}, *series);
         return find_wild(series, value, index, total, count, uint32_t(step), !case_sensitive && !same, with, last,
                          reverse, match, match_length);
     }
@@ -585,7 +585,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
         s.needle.number = vt == TYPE_INTEGER ? double(int32_t(value->w2)) : value->get_f64();
     } else {
         s.needle.kind = Needle::TEXT;
-        if (vt == TYPE_BINARY && t != TYPE_BINARY) fire("script", "invalid-arg", *value);
+        if (vt == TYPE_BINARY && t != TYPE_BINARY) fire({"script", "invalid-arg"}, *value);
         if (is_string_like(vt) && vt != TYPE_TAG) {
             s.needle.text = value;
         } else if (vt == TYPE_BINARY) {
@@ -862,7 +862,7 @@ Cell* make_empty(Cell* proto, uint32_t type, uint32_t count) {
 int64_t capacity_of(Cell* spec) {
     if (spec->type() == TYPE_INTEGER) return int32_t(spec->w2);
     double d = std::trunc(spec->get_f64());
-    if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire("script", "out-of-range", *spec);
+    if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire({"script", "out-of-range"}, *spec);
     return int64_t(d);
 }
 
@@ -870,16 +870,16 @@ int64_t capacity_of(Cell* spec) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
-    if (type == TYPE_BINARY && st == TYPE_MONEY) fire("script", "bad-make-arg", datatype::cell(type), *spec);
+    if (type == TYPE_BINARY && st == TYPE_MONEY) fire({"script", "bad-make-arg"}, datatype::cell(type), *spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         int64_t n = capacity_of(spec);
-        if (n < 0) fire("script", "out-of-range", *spec);
+        if (n < 0) fire({"script", "out-of-range"}, *spec);
         return make_empty(proto, type, uint32_t(n));
     }
     if (type == TYPE_BINARY) {
         // Every other spec is binary!'s own conversion.
         auto to_binary = datatype::lookup<ACT_TO>(TYPE_BINARY);
-        if (!to_binary) fire("internal", "not-done");
+        if (!to_binary) fire({"internal", "not-done"});
         return to_binary(proto, spec, type);
     }
     return to(proto, spec, type);
@@ -887,7 +887,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
-    if (st == TYPE_NONE) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+    if (st == TYPE_NONE) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
     StackMark mark;
     Cell* out;
     if (is_string_like(st)) {
@@ -1041,7 +1041,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         part >= 0 ? std::min<uint32_t>(uint32_t(part), rest) : uint32_t(std::min<uint64_t>(written, rest));
     uint64_t new_len = uint64_t(total) - replaced + written;
     uint32_t unit = std::max(buffer(series)->unit(), wunit);
-    if (new_len * unit > MAX_BYTES) fire("internal", "no-memory");
+    if (new_len * unit > MAX_BYTES) fire({"internal", "no-memory"});
 
     SeriesBuffer* b = buffer(series);
     if (written > replaced) {
@@ -1179,14 +1179,14 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         if (k < 1 || count % uint32_t(k) || count < uint32_t(k)) invalid_refine_arg("skip", *skip);
         size = uint32_t(k);
     }
-    if (all && !skip) fire("script", "bad-refines");
+    if (all && !skip) fire({"script", "bad-refines"});
     uint32_t offset = 0;
     if (comparator) {
         uint32_t ct = comparator->type();
         if (ct == TYPE_INTEGER) {
-            if (!skip || all) fire("script", "bad-refines");
+            if (!skip || all) fire({"script", "bad-refines"});
             int32_t k = int32_t(comparator->w2);
-            if (k < 1 || uint32_t(k) > size) fire("script", "out-of-range", *comparator);
+            if (k < 1 || uint32_t(k) > size) fire({"script", "out-of-range"}, *comparator);
             offset = uint32_t(k - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
             if (count < 2 || count == size) return series;
@@ -1250,13 +1250,13 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 void swap(Cell* series1, Cell* series2) {
     uint32_t t2 = series2->type();
-    if (!is_string_like(t2) && t2 != TYPE_BINARY) fire("script", "invalid-arg", *series2);
+    if (!is_string_like(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
     if (is_tail(series1) || is_tail(series2)) return;
     uint32_t i1 = series1->w1, i2 = series2->w1;
     uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
     // A byte series holds bytes only.
-    if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire("script", "out-of-range", char_::cell(c2));
-    if (t2 == TYPE_BINARY && c1 > 0xFF) fire("script", "out-of-range", char_::cell(c1));
+    if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c2));
+    if (t2 == TYPE_BINARY && c1 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c1));
     bool owned1 = series::notify_owner(series1, "swap", nullptr, i1, 1);
     bool owned2 = series::notify_owner(series2, "swap", nullptr, i2, 1);
     poke_char_at(buffer(series1), i1, c2);
@@ -1298,7 +1298,7 @@ void trim_chars(Cell* str, Cell* with) {
         compact(str, from, [cp](uint32_t c) { return c != cp; });
         return;
     }
-    if (!is_string_like(t) && t != TYPE_BINARY) fire("script", "invalid-arg", *with);
+    if (!is_string_like(t) && t != TYPE_BINARY) fire({"script", "invalid-arg"}, *with);
     KeySet set;
     Units u = units_of(with);
     if (u.count == 0) return;
@@ -1430,13 +1430,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* 
         }
         return actions::pick(parent, int32_t(element->w2), element);
     }
-    if (et == TYPE_WORD) fire("script", "invalid-path", *element);
+    if (et == TYPE_WORD) fire({"script", "invalid-path"}, *element);
     if (!value)
         return select(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
                       false);
     Cell* found = find(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
                        false, false, false);
-    if (found->type() == TYPE_NONE) fire("script", "bad-path-set", *element);
+    if (found->type() == TYPE_NONE) fire({"script", "bad-path-set"}, *element);
     Cell at = *found;
     actions::poke(&at, 2, value, nullptr);
     return value;

@@ -53,7 +53,7 @@ inline Cell* cell_of(uint32_t id) {
 
 [[noreturn]] void bad_id(uint32_t id) {
     Cell n{TYPE_INTEGER, 0, id, 0};
-    fire("script", "out-of-range", n);
+    fire({"script", "out-of-range"}, n);
 }
 
 inline Cell* checked_cell(uint32_t id) {
@@ -106,7 +106,7 @@ uint32_t make_from_string(const Cell* str) {
     const uint8_t* end = b->tail_ptr();
     if (start > end) start = end;
     uint64_t bytes = unicode::utf8_length(start, end, unit);
-    if (bytes > 0x7FFFFFF0u) fire("internal", "no-memory");
+    if (bytes > 0x7FFFFFF0u) fire({"internal", "no-memory"});
     if (scratch.size() < bytes + 1) scratch.resize(bytes + 1);
     uint32_t n = unicode::encode_utf8_string(&s, scratch.data(), -1, false);
     return make_from_utf8(scratch.data(), n);

@@ -87,7 +87,7 @@ Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
                                  case_sensitive, get_path, last_element, notify_owner);
     bool user = is_word(element, fixed::SYM_USER, "user");
     if (!user && !is_word(element, fixed::SYM_HOST, "host"))
-        fire("script", "invalid-path", path ? *path : *parent, *element);
+        fire({"script", "invalid-path"}, path ? *path : *parent, *element);
     uint32_t len = string::length(parent);
     int32_t at = string::find_char(parent, '@');
     uint32_t split = at < 0 ? len : uint32_t(at);

@@ -17,7 +17,7 @@ namespace kiv::time_ {
 namespace {
 
 [[noreturn]] void bad_to_arg(const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_TIME), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TIME), spec);
 }
 
 inline bool is_number(uint32_t t) {
@@ -116,7 +116,7 @@ Cell get_field(double seconds, int32_t field) {
 
 double set_field(double seconds, int32_t field, const Cell* value) {
     const uint32_t t = value->type();
-    if (!(t == TYPE_INTEGER || (field == 3 && t == TYPE_FLOAT))) fire("script", "invalid-arg", *value);
+    if (!(t == TYPE_INTEGER || (field == 3 && t == TYPE_FLOAT))) fire({"script", "invalid-arg"}, *value);
     const double v = number_of(value);
     switch (field) {
         case 1:
@@ -176,7 +176,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 Cell* pick(Cell* value, int32_t /*index*/, Cell* index_cell) {
     const int32_t field = path_field(index_cell);
-    if (field < 0) fire("script", "out-of-range", *index_cell);
+    if (field < 0) fire({"script", "out-of-range"}, *index_cell);
     return scalar::result(get_field(value->get_f64(), field));
 }
 
@@ -188,7 +188,7 @@ void math(int32_t op) {
     const uint32_t rt = right->type();
     if (rt == TYPE_DATE) {
         if (op != OP_ADD)
-            fire("script", "not-related", scalar::word(integer::detail::op_name(op)), datatype::cell(TYPE_TIME));
+            fire({"script", "not-related"}, scalar::word(integer::detail::op_name(op)), datatype::cell(TYPE_TIME));
         const Cell t = *left;
         copy_cell(right, left);
         *right = t;
@@ -196,30 +196,18 @@ void math(int32_t op) {
         return;
     }
     if (op == OP_MUL && rt == TYPE_TIME)
-        fire("script", "not-related", scalar::word("multiply"), datatype::cell(TYPE_TIME));
+        fire({"script", "not-related"}, scalar::word("multiply"), datatype::cell(TYPE_TIME));
     float_::do_math(op);
     if (op == OP_DIV && rt == TYPE_TIME) left->set_type(TYPE_FLOAT);
 }
 
 }  // namespace
 
-void add() {
-    math(OP_ADD);
-}
-void subtract() {
-    math(OP_SUB);
-}
-void multiply() {
-    math(OP_MUL);
-}
-void divide() {
-    math(OP_DIV);
-}
 
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && scale->type() == TYPE_MONEY)
-        fire("script", "not-related", integer::detail::caller_word(), datatype::cell(TYPE_MONEY));
+        fire({"script", "not-related"}, integer::detail::caller_word(), datatype::cell(TYPE_MONEY));
     float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
     const double s = value->type() == TYPE_INTEGER ? double(integer::get(value)) : value->get_f64();
     make_at(value, s);
@@ -242,10 +230,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_MULTIPLY>(multiply);
-    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_ADD>(math_entry<math, OP_ADD>);
+    r.set<ACT_SUBTRACT>(math_entry<math, OP_SUB>);
+    r.set<ACT_MULTIPLY>(math_entry<math, OP_MUL>);
+    r.set<ACT_DIVIDE>(math_entry<math, OP_DIV>);
     r.set<ACT_ROUND>(round);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);

@@ -32,7 +32,7 @@ Cell make(const uint8_t bytes[12], uint32_t len) {
 namespace {
 
 [[noreturn]] void bad_to_arg(const Cell& spec) {
-    fire("script", "bad-to-arg", datatype::cell(TYPE_TUPLE), spec);
+    fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TUPLE), spec);
 }
 
 int hex_digit(uint32_t c) {
@@ -47,11 +47,11 @@ Cell from_issue(const Cell* issue) {
     const std::string_view text = symbol::name_view(issue->w2);
     int d[8];
     const size_t n = text.size();
-    if (n != 3 && n != 6 && n != 8) fire("script", "invalid-data", *issue);
+    if (n != 3 && n != 6 && n != 8) fire({"script", "invalid-data"}, *issue);
     for (size_t i = 0; i < n; ++i) {
         const uint32_t c = uint8_t(text[i]) & 0x7F;
         d[i] = c < 32 ? -1 : hex_digit(c);
-        if (d[i] < 0) fire("script", "invalid-data", *issue);
+        if (d[i] < 0) fire({"script", "invalid-data"}, *issue);
     }
     uint8_t b[12] = {};
     uint32_t len = 3;
@@ -159,7 +159,7 @@ void do_math(int32_t op) {
     Cell* right = left + 1;
     if (left->type() != TYPE_TUPLE) {
         if (op == OP_SUB || op == OP_DIV)
-            fire("script", "not-related", scalar::word(integer::detail::op_name(op)),
+            fire({"script", "not-related"}, scalar::word(integer::detail::op_name(op)),
                  datatype::cell(left->type()));
         const Cell t = *left;
         copy_cell(right, left);
@@ -192,7 +192,7 @@ void do_math(int32_t op) {
                         r = std::fmod(double(a[i]), f);
                         break;
                     default:
-                        fire("script", "invalid-type", datatype::cell(rt));
+                        fire({"script", "invalid-type"}, datatype::cell(rt));
                 }
                 a[i] = clamp(std::trunc(r));
             }
@@ -207,7 +207,7 @@ void do_math(int32_t op) {
             len = std::max(len, length(right));
             break;
         default:
-            fire("script", "invalid-type", datatype::cell(rt));
+            fire({"script", "invalid-type"}, datatype::cell(rt));
     }
     for (uint32_t i = 0; i < len; ++i) {
         const int32_t y = rt == TYPE_INTEGER ? integer::get(right) : int32_t(b[i]);
@@ -223,30 +223,6 @@ void do_math(int32_t op) {
     *left = make(a, len);
 }
 
-void add() {
-    do_math(OP_ADD);
-}
-void subtract() {
-    do_math(OP_SUB);
-}
-void multiply() {
-    do_math(OP_MUL);
-}
-void divide() {
-    do_math(OP_DIV);
-}
-void remainder() {
-    do_math(OP_REM);
-}
-void and_t() {
-    do_math(OP_AND);
-}
-void or_t() {
-    do_math(OP_OR);
-}
-void xor_t() {
-    do_math(OP_XOR);
-}
 
 Cell* complement(Cell* value) {
     uint8_t a[12];
@@ -262,7 +238,7 @@ int32_t length_q(Cell* value) {
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     if (index_cell->type() != TYPE_INTEGER || index < 1 || uint32_t(index) > length(value))
-        fire("script", "out-of-range", *index_cell);
+        fire({"script", "out-of-range"}, *index_cell);
     uint8_t a[12];
     get_bytes(value, a);
     return scalar::result(integer::cell(a[index - 1]));
@@ -270,13 +246,13 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
-    if (element->type() != TYPE_INTEGER) fire("script", "invalid-type", datatype::cell(element->type()));
+    if (element->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(element->type()));
     const int32_t index = integer::get(element);
     if (!value) return pick(parent, index, element);
     const uint32_t vt = value->type();
-    if (vt != TYPE_INTEGER && vt != TYPE_NONE) fire("script", "invalid-type", datatype::cell(vt));
+    if (vt != TYPE_INTEGER && vt != TYPE_NONE) fire({"script", "invalid-type"}, datatype::cell(vt));
     const uint32_t len = length(parent);
-    if (index < 1 || uint32_t(index) > len) fire("script", "out-of-range", *element);
+    if (index < 1 || uint32_t(index) > len) fire({"script", "out-of-range"}, *element);
     uint8_t a[12];
     get_bytes(parent, a);
     if (vt == TYPE_NONE) {
@@ -306,15 +282,15 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
     const uint32_t len = length(value);
     uint32_t n = len, step = 1;
     if (part) {
-        if (part->type() != TYPE_INTEGER) fire("script", "invalid-refine-arg", scalar::word("part"), *part);
-        if (integer::get(part) < 0) fire("script", "out-of-range", *part);
+        if (part->type() != TYPE_INTEGER) fire({"script", "invalid-refine-arg"}, scalar::word("part"), *part);
+        if (integer::get(part) < 0) fire({"script", "out-of-range"}, *part);
         n = std::min(uint32_t(integer::get(part)), len);
     }
     if (skip) {
-        if (skip->type() != TYPE_INTEGER) fire("script", "invalid-refine-arg", scalar::word("skip"), *skip);
-        if (integer::get(skip) < 1) fire("script", "out-of-range", *skip);
+        if (skip->type() != TYPE_INTEGER) fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
+        if (integer::get(skip) < 1) fire({"script", "out-of-range"}, *skip);
         step = uint32_t(integer::get(skip));
-        if (n < step || n % step != 0) fire("script", "invalid-refine-arg", scalar::word("skip"), *skip);
+        if (n < step || n % step != 0) fire({"script", "invalid-refine-arg"}, scalar::word("skip"), *skip);
     }
     uint8_t a[12];
     get_bytes(value, a);
@@ -335,15 +311,15 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ADD>(add);
-    r.set<ACT_DIVIDE>(divide);
-    r.set<ACT_MULTIPLY>(multiply);
-    r.set<ACT_REMAINDER>(remainder);
-    r.set<ACT_SUBTRACT>(subtract);
-    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
+    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
+    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
+    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
+    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
+    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
+    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
     r.set<ACT_LENGTH_Q>(length_q);
     r.set<ACT_PICK>(pick);
     r.set<ACT_REVERSE>(reverse);

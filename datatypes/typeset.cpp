@@ -88,7 +88,7 @@ Cell* make_in_from_block(const Cell* block, const Cell* spec) {
         if (v.type() == TYPE_WORD) {
             set_bit(&ts, TYPE_OBJECT);
         } else if (v.type() != TYPE_BLOCK) {
-            fire("script", "invalid-type-spec", item);
+            fire({"script", "invalid-type-spec"}, item);
         }
     }
     Cell* c = block_alloc_tail(block);
@@ -99,7 +99,7 @@ Cell* make_in_from_block(const Cell* block, const Cell* spec) {
 void add_type(Cell* ts, const Cell* value) {
     Cell passed = *value;
     Cell v = passed.type() == TYPE_WORD ? word_value(&passed, true) : passed;
-    if (!add_type_value(ts, &v)) fire("script", "invalid-arg", passed);
+    if (!add_type_value(ts, &v)) fire({"script", "invalid-arg"}, passed);
 }
 
 Cell* to_block(const Cell* ts, Cell* result) {
@@ -126,7 +126,7 @@ Cell* do_bitwise(Cell* value1, const Cell* value2, int32_t op) {
         b = empty();
         set_bit(&b, value2->w1);
     } else {
-        fire("script", "invalid-arg", *value2);
+        fire({"script", "invalid-arg"}, *value2);
     }
     Cell a = *value1;
     Cell r = empty();
@@ -147,7 +147,7 @@ Cell* do_bitwise(Cell* value1, const Cell* value2, int32_t op) {
             r = of_words(a.w1 & ~b.w1, a.w2 & ~b.w2, a.w3 & ~b.w3);
             break;
         default:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
     }
     *value1 = r;
     return value1;
@@ -157,7 +157,7 @@ Cell* do_bitwise(Cell* value1, const Cell* value2, int32_t op) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_TYPESET) return spec;
-    if (spec->type() != TYPE_BLOCK) fire("script", "bad-to-arg", datatype::cell(TYPE_TYPESET), *spec);
+    if (spec->type() != TYPE_BLOCK) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TYPESET), *spec);
     Cell s = *spec;
     Cell ts = empty();
     uint32_t n = block::ks_length(&s);
@@ -242,7 +242,7 @@ Cell* complement(Cell* value) {
 }
 
 Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
-    if (value->type() != TYPE_DATATYPE) fire("script", "invalid-arg", *value);
+    if (value->type() != TYPE_DATATYPE) fire({"script", "invalid-arg"}, *value);
     return has(series, value->w1) ? &true_value : &false_value;
 }
 

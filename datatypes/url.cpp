@@ -57,7 +57,7 @@ void assemble(Cell* proto, Cell* spec, uint32_t type) {
     Cell* blk = stack::push(*spec);
     uint32_t total = series::buffer_length(blk);
     uint32_t i = std::min(blk->w1, total);
-    if (i >= total) fire("script", "bad-to-arg", datatype::cell(type), *spec);
+    if (i >= total) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
     Cell* out = string::push_new(16);
     Cell* item = stack::push_slot();
     *item = Cell{TYPE_NONE, 0, 0, 0};
@@ -172,7 +172,7 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool /*all*/, bool /*flat*/,
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool /*case_sensitive*/, bool /*get_path*/,
                 bool /*last_element*/, bool /*notify_owner*/) {
-    if (value) fire("script", "bad-path-set", *parent, *value);
+    if (value) fire({"script", "bad-path-set"}, *parent, *value);
     Cell* tail_part = string::push_new(string::length(parent) + 16);
     append_formed(tail_part, element);
     bool url_slash = last_char(parent) == '/';

@@ -38,7 +38,7 @@ inline bool is_float_kind(uint32_t t) { return t == TYPE_FLOAT || t == TYPE_PERC
 inline bool is_int_kind(uint32_t t) { return t == TYPE_CHAR || t == TYPE_INTEGER; }
 inline uint32_t default_unit(uint32_t t) { return is_float_kind(t) ? 8 : 4; }
 
-[[noreturn]] void no_memory() { fire("internal", "no-memory"); }
+[[noreturn]] void no_memory() { fire({"internal", "no-memory"}); }
 
 uint32_t block_count(const Cell* blk) {
     uint32_t n = buffer_of(blk->w2)->byte_count() / sizeof(Cell);
@@ -50,7 +50,7 @@ uint32_t block_count(const Cell* blk) {
 void check_kind(const Cell* vec, const Cell* value) {
     uint32_t et = vec->w3, vt = value->type();
     bool ok = is_float_kind(et) ? is_float_kind(vt) : is_int_kind(vt);
-    if (!ok) fire("script", "invalid-arg", *value);
+    if (!ok) fire({"script", "invalid-arg"}, *value);
 }
 
 // An element read as a number of its kind.
@@ -179,9 +179,9 @@ Cell* make_typed(Cell* proto, const Cell* spec) {
     Cell s = *spec;
     Cell* cells = buffer_of(s.w2)->head_cell() + s.w1;
     uint32_t n = uint32_t(buffer_of(s.w2)->byte_count() / sizeof(Cell)) - s.w1;
-    if (n < 2) fire("script", "bad-make-arg", datatype::cell(TYPE_VECTOR), s);
+    if (n < 2) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_VECTOR), s);
     uint32_t et = element_type_word(&cells[0]);
-    if (!et) fire("script", "bad-make-arg", datatype::cell(TYPE_VECTOR), s);
+    if (!et) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_VECTOR), s);
     Cell second = cells[1];
     Cell third = n >= 3 ? cells[2] : none::cell();
     uint32_t bits;
@@ -190,14 +190,14 @@ Cell* make_typed(Cell* proto, const Cell* spec) {
         bits = 64;
         content = second;
     } else {
-        if (second.type() != TYPE_INTEGER) fire("script", "invalid-spec-field", second);
-        if (n < 3) fire("script", "bad-make-arg", datatype::cell(TYPE_VECTOR), s);
+        if (second.type() != TYPE_INTEGER) fire({"script", "invalid-spec-field"}, second);
+        if (n < 3) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_VECTOR), s);
         bits = second.w2;
         content = third;
     }
     bool size_ok = is_int_kind(et) ? (bits == 8 || bits == 16 || bits == 32)
                                    : et == TYPE_FLOAT ? (bits == 32 || bits == 64) : bits == 64;
-    if (!size_ok) fire("script", "bad-make-arg", datatype::cell(TYPE_VECTOR), s);
+    if (!size_ok) fire({"script", "bad-make-arg"}, datatype::cell(TYPE_VECTOR), s);
     uint32_t unit = bits / 8;
     if (content.type() == TYPE_INTEGER) {
         int64_t count = int32_t(content.w2);
@@ -212,7 +212,7 @@ Cell* make_typed(Cell* proto, const Cell* spec) {
         make_at(proto, block_count(c), unit, et);
         append_block(proto, c);
     } else {
-        fire("script", "invalid-spec-field", content);
+        fire({"script", "invalid-spec-field"}, content);
     }
     return proto;
 }
@@ -227,8 +227,8 @@ int32_t int_op(int32_t a, int32_t b, int32_t op) {
         case OP_MUL: return int32_t(ua * ub);
         case OP_DIV:
         case OP_REM:
-            if (b == 0) fire("math", "zero-divide");
-            if (a == INT32_MIN && b == -1) fire("math", "overflow");
+            if (b == 0) fire({"math", "zero-divide"});
+            if (a == INT32_MIN && b == -1) fire({"math", "overflow"});
             return op == OP_DIV ? a / b : a % b;
         case OP_OR: return a | b;
         case OP_AND: return a & b;
@@ -239,7 +239,7 @@ int32_t int_op(int32_t a, int32_t b, int32_t op) {
 // The element-wise result of two vectors: a new vector (index 0) as long as
 // the shorter, with the larger unit.
 void math_vectors(Cell* left, Cell* right, int32_t op) {
-    if (left->w3 != right->w3) fire("script", "not-same-type");
+    if (left->w3 != right->w3) fire({"script", "not-same-type"});
     StackMark mark;
     Cell a = *left, b = *right;
     uint32_t n = std::min(length(&a), length(&b));
@@ -274,11 +274,11 @@ void math_scalar(Cell* vec, const Cell* number, int32_t op, bool number_first) {
     } else if (nt == TYPE_FLOAT || nt == TYPE_PERCENT) {
         f = number->get_f64();
         if (!float_vec) {
-            if (!(f > -2147483649.0 && f < 2147483648.0)) fire("math", "overflow");
+            if (!(f > -2147483649.0 && f < 2147483648.0)) fire({"math", "overflow"});
             k = int32_t(std::trunc(f));
         }
     } else {
-        fire("internal", "not-done");
+        fire({"internal", "not-done"});
     }
     if (!number_first) {
         bool identity = ((op == OP_ADD || op == OP_SUB) && (float_vec ? f == 0 : k == 0)) ||
@@ -367,7 +367,7 @@ void set_element(uint8_t* p, uint32_t unit, const Cell* value) {
         }
         return;
     }
-    if (!is_int_kind(t)) fire("script", "invalid-type", datatype::cell(t));
+    if (!is_int_kind(t)) fire({"script", "invalid-type"}, datatype::cell(t));
     // Integer and char values keep their low 8, 16 or 32 bits.
     uint32_t v = value->w2;
     std::memcpy(p, &v, unit < 4 ? unit : 4);
@@ -394,7 +394,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         buf(proto)->tail = buf(proto)->head + uint32_t(n * 4);
         return proto;
     }
-    if (t != TYPE_BLOCK) fire("internal", "not-done");
+    if (t != TYPE_BLOCK) fire({"internal", "not-done"});
     StackMark mark;
     Cell* s = stack::push(*spec);
     uint32_t n = block_count(s);
@@ -402,7 +402,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     Cell first = buffer_of(s->w2)->head_cell()[s->w1];
     if (first.type() == TYPE_WORD) return make_typed(proto, s);
     uint32_t et = first.type();
-    if (!is_int_kind(et) && !is_float_kind(et)) fire("script", "invalid-type", datatype::cell(et));
+    if (!is_int_kind(et) && !is_float_kind(et)) fire({"script", "invalid-type"}, datatype::cell(et));
     make_at(proto, n, default_unit(et), et);
     append_block(proto, s);
     return proto;
@@ -439,7 +439,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool, bool, Cell* part, int32_t 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     if (other->type() != TYPE_VECTOR) return NOT_COMPARABLE;
     Cell a = *value, b = *other;
-    if (a.w3 != b.w3) fire("script", "not-same-type");
+    if (a.w3 != b.w3) fire({"script", "not-same-type"});
     bool same_place = a.w2 == b.w2 && index_of(&a) == index_of(&b);
     if (op == COMP_SAME) return same_place ? 0 : -1;
     bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;

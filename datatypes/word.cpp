@@ -25,9 +25,9 @@ namespace {
 
 constexpr uint32_t NO_INDEX = 0xFFFFFFFFu;
 
-[[noreturn]] void fire_with(const char* id, const Cell& a1) {
+[[noreturn]] void fire_with(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& a1) {
     Cell a = a1;
-    fire("script", id, a);
+    fire(id, a);
 }
 
 // The global word! of the symbol bound case-insensitively (make_at's word).
@@ -76,7 +76,7 @@ bool scans_as_word(uint32_t symbol) {
 // The UTF-8 text of a string value from its index, or of a char, loaded as
 // one value (none: several values; unset: none at all).
 Cell load_text(const Cell& spec) {
-    if (!load_single) fire("internal", "not-done");
+    if (!load_single) fire({"internal", "not-done"});
     Cell result{TYPE_UNSET, 0, 0, 0};
     if (spec.type() == TYPE_CHAR) {
         uint8_t buf[4];
@@ -265,20 +265,20 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             break;
         case TYPE_REFINEMENT:
         case TYPE_ISSUE:
-            if (!scans_as_word(s.w2)) fire("script", "bad-to-arg", datatype::cell(type), s);
+            if (!scans_as_word(s.w2)) fire({"script", "bad-to-arg"}, datatype::cell(type), s);
             result = s;
             context::bind_word(context::global(), &result);
             break;
         case TYPE_STRING:
         case TYPE_CHAR: {
             result = load_text(s);
-            if (!any_word_type(result.type())) fire("script", "invalid-chars");
+            if (!any_word_type(result.type())) fire({"script", "invalid-chars"});
             break;
         }
         case TYPE_DATATYPE: {
             uint32_t t = s.w1;
             if (t == 0 || t > TYPE_ID_LIMIT || !datatype::names[t].name)
-                fire("script", "bad-to-arg", datatype::cell(type), s);
+                fire({"script", "bad-to-arg"}, datatype::cell(type), s);
             const datatype::NameRecord& rec = datatype::names[t];
             result = rec.word.header != 0 ? rec.word : load(rec.name);
             break;
@@ -288,7 +288,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
                           : make_global(fixed_or_make(fixed::SYM_FALSE, "false"));
             break;
         default:
-            fire("script", "bad-to-arg", datatype::cell(type), s);
+            fire({"script", "bad-to-arg"}, datatype::cell(type), s);
     }
     result.header = (result.header & ~(header::TYPE_MASK | header::WORD_SET)) | type;
     *proto = result;
@@ -517,7 +517,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             }
             const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
             if (!name_reads_back(bytes, uint32_t(text.size())))
-                fire("script", "bad-to-arg", datatype::cell(type), s);
+                fire({"script", "bad-to-arg"}, datatype::cell(type), s);
             *proto = issue_of(symbol::make_from_utf8(bytes, uint32_t(text.size())));
             return proto;
         }
@@ -530,7 +530,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             // The same rule for a name taken from a word ('< would mold as #<).
             const uint8_t* name = reinterpret_cast<const uint8_t*>(symbol::name(s.w2));
             if (!name_reads_back(name, symbol::name_length(s.w2)))
-                fire("script", "bad-to-arg", datatype::cell(type), s);
+                fire({"script", "bad-to-arg"}, datatype::cell(type), s);
             s.header = (s.header & ~(header::TYPE_MASK | header::WORD_SET)) | TYPE_ISSUE;
             *proto = s;
             return proto;

@@ -9,9 +9,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::actions {
 
@@ -47,7 +47,7 @@ Cell arg_word(const char* name) {
 // (the calling function's, and the called function's first argument).
 [[noreturn]] void raise_expect_arg(uint32_t type, uint32_t slot) {
     Cell caller = word::caller();
-    fire("script", "expect-arg", caller, datatype::cell(type),
+    fire({"script", "expect-arg"}, caller, datatype::cell(type),
          arg_word(slot <= ACTION_COUNT ? slot_info[slot].first_arg : ""));
 }
 
@@ -85,7 +85,7 @@ inline bool same_series(const Cell* a, const Cell* b) {
 
 [[noreturn]] void raise_refine_arg(const Cell* arg) {
     // arg1 is the word `part` once words exist.
-    fire("script", "invalid-refine-arg", none_cell(), *arg);
+    fire({"script", "invalid-refine-arg"}, none_cell(), *arg);
 }
 
 // /part of append and insert: a count, or a position in the value being
@@ -96,7 +96,7 @@ bool insert_part(Cell* value, const Cell* part, int32_t& count) {
     if (part->type() == TYPE_INTEGER) {
         count = int_of(part);
     } else {
-        if (!series::is_series(value->type())) fire("script", "invalid-part", *part);
+        if (!series::is_series(value->type())) fire({"script", "invalid-part"}, *part);
         if (!same_series(part, value)) raise_refine_arg(part);
         int32_t at = int32_t(value->w1);
         int32_t len = series_length(value);
@@ -232,7 +232,7 @@ void clear_s(const int32_t*) {
 void copy_s(const int32_t* r) {
     Cell* types = opt(r, 2);
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
-        fire("script", "expect-arg", word::caller(), datatype::cell(types->type()), arg_word("types"));
+        fire({"script", "expect-arg"}, word::caller(), datatype::cell(types->type()), arg_word("types"));
     Cell* saved_top = stack::top;
     Cell* res = none::push();
     Cell* c = copy(arg(0), res, opt(r, 0), flag(r, 1), types);
@@ -403,7 +403,7 @@ ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot) {
     if (type == TYPE_PORT && slot > 24 && port_actor_table) {
         if (const ActionEntry* scheme = port_actor_table(value)) {
             ActionEntry e = scheme[slot - 25];
-            if (!e) fire("access", "no-port-action");
+            if (!e) fire({"access", "no-port-action"});
             return e;
         }
     }
@@ -469,9 +469,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
                 Off cut = series::copy_part(whole.w2, whole.w1, uint32_t(position) - whole.w1);
                 reached = *stack::push(Cell{TYPE_PATH, 0, cut, 0});  // rooted while the error is made
             }
-            fire("script", "bad-path-type", whole, datatype::cell(parent->type()), reached);
+            fire({"script", "bad-path-type"}, whole, datatype::cell(parent->type()), reached);
         }
-        fire("script", "bad-path-type2", *element, datatype::cell(parent->type()));
+        fire({"script", "bad-path-type2"}, *element, datatype::cell(parent->type()));
     }
     return entry_as<ACT_EVAL_PATH>(e)(parent, element, value, path, grandparent, previous, position,
                                       case_sensitive, get_path, last_element, notify_owner);
@@ -492,7 +492,7 @@ bool compare(Cell* a, Cell* b, int32_t op) {
         default:
             break;
     }
-    if (r == NOT_COMPARABLE) fire("script", "invalid-compare", *a, *b);
+    if (r == NOT_COMPARABLE) fire({"script", "invalid-compare"}, *a, *b);
     switch (op) {
         case COMP_LESSER:
             return r < 0;

@@ -88,7 +88,7 @@ Cell word_of(Off ctx, uint32_t n) {
 [[noreturn]] void fire_expect_arg(uint32_t type, int32_t index) {
     Cell fn = word::caller();
     Cell arg = error::get_call_argument(index);
-    fire("script", "expect-arg", fn, datatype::cell(type), arg);
+    fire({"script", "expect-arg"}, fn, datatype::cell(type), arg);
 }
 
 // A string with the /part machinery: a temporary string on the stack, the
@@ -127,7 +127,7 @@ void report_error(const char* category, const char* id, const Cell& a1, const Ce
 }
 
 void fire_bad_make_arg(const Cell& type, const Cell& spec) {
-    fire("script", "bad-make-arg", type, spec);
+    fire({"script", "bad-make-arg"}, type, spec);
 }
 
 // ---- Argument checks -------------------------------------------------------------------
@@ -170,7 +170,7 @@ void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count) {
 
 Cell* set_word_checked(Cell* w) {
     Cell v = *stack::top_cell();
-    if (v.type() == TYPE_UNSET) fire("script", "need-value", *w);
+    if (v.type() == TYPE_UNSET) fire({"script", "need-value"}, *w);
     return context::set_word(w, &v);
 }
 
@@ -181,7 +181,7 @@ void set_word_reset(Cell* w) {
 
 Cell* set_ctx_slot(Off ctx, uint32_t index) {
     Cell v = *stack::top_cell();
-    if (v.type() == TYPE_UNSET) fire("script", "need-value", word_of(ctx, index));
+    if (v.type() == TYPE_UNSET) fire({"script", "need-value"}, word_of(ctx, index));
     Cell w = word_of(ctx, index);
     Cell* slot = ctx_slot(&w, ctx, index);
     *slot = v;
@@ -201,18 +201,18 @@ void set_ctx_value(Off ctx, uint32_t index) {
 Cell* get_word_checked(const Cell* w) {
     Cell word = *w;
     Cell* slot = context::get_word(&word);
-    if (slot->type() == TYPE_UNSET) fire("script", "no-value", word);
+    if (slot->type() == TYPE_UNSET) fire({"script", "no-value"}, word);
     return slot;
 }
 
 Cell* ctx_slot(const Cell* w, Off ctx, uint32_t index) {
     const Cell* c = context::cell(ctx);
-    if (c->w2 == 0) fire("script", "not-defined", word_of(ctx, index));
+    if (c->w2 == 0) fire({"script", "not-defined"}, word_of(ctx, index));
     if (c->header & header::STACK_VALUES) {
-        if (index >= context::word_count(ctx)) fire("script", "not-in-context", *w);
+        if (index >= context::word_count(ctx)) fire({"script", "not-in-context"}, *w);
         return arena::ptr<Cell>(c->w2) + index;
     }
-    if (index >= series::count(c->w2)) fire("script", "not-in-context", *w);
+    if (index >= series::count(c->w2)) fire({"script", "not-in-context"}, *w);
     return context::values_at(ctx, index);
 }
 
@@ -224,7 +224,7 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
     uint32_t length = series::buffer_length(p);
     uint32_t start = p->w1 < length ? p->w1 : length;
     uint32_t count = length - start;
-    if (count == 0) fire("script", "empty-path");
+    if (count == 0) fire({"script", "empty-path"});
     Cell* to_set = value_to_set ? stack::push(*value_to_set) : nullptr;
     Cell head = buffer_of(p->w2)->head_cell()[start];
     head.clear_new_line();
@@ -316,7 +316,7 @@ Cell* select_case(bool step, bool block_search, bool push) {
 LexerLoad lexer_load = nullptr;
 
 Cell* load_single(const Cell* text, Cell* target) {
-    if (!lexer_load) fire("internal", "not-done");
+    if (!lexer_load) fire({"internal", "not-done"});
     Cell* saved = stack::top;
     Cell* t = stack::push(*text);
     Cell* blk = stack::push(none::cell());
@@ -377,7 +377,7 @@ uint32_t append_limited(Cell* out, const Cell* value, int32_t limit, bool mold, 
 int32_t to_integer_checked(const Cell* value) {
     if (value->type() != TYPE_FLOAT) return int32_t(value->w2);
     double d = value->get_f64();
-    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) fire("script", "out-of-range", *value);
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) fire({"script", "out-of-range"}, *value);
     return int32_t(d);
 }
 
@@ -389,7 +389,7 @@ void mark_literal_table() {
 
 // Sort and compare comparators run through the interpreter.
 void run_comparator(const Cell* function, const Cell* args, uint32_t count) {
-    uint32_t code = interpreter::call_values(function, args, count);
+    Unwind code = interpreter::call_values(function, args, count);
     if (code) interpreter::raise_unwind(code);
 }
 

@@ -181,7 +181,7 @@ Off build_typed_spec(const Cell* fn_in) {
                 break;
             }
             case TYPE_SET_WORD: {
-                if (symbol::resolve(v.w2) != ret) fire("script", "bad-func-def", v);
+                if (symbol::resolve(v.w2) != ret) fire({"script", "bad-func-def"}, v);
                 in_local = false;
                 if (i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK) {
                     Cell types = *block::ks_abs_at(&spec, ++i);
@@ -351,7 +351,7 @@ void init_stack_guard() {
 
 [[noreturn]] void machine_overflow() {
     cycles::reset();
-    fire("internal", "stack-overflow");
+    fire({"internal", "stack-overflow"});
 }
 
 inline void check_machine_stack() {
@@ -391,7 +391,7 @@ inline bool wants(uint32_t ev) {
     return tracing && (trace_mask & ev);
 }
 
-[[gnu::noinline]] uint32_t send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
+[[gnu::noinline]] Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
     Cell code = c ? code_cell(*c) : none::cell();
     int32_t offset = c ? int32_t(c->pos) : -1;
     return fire_event(ev, c ? &code : nullptr, offset, value, ref);
@@ -400,7 +400,7 @@ inline bool wants(uint32_t ev) {
 #define KIV_TRACE(ev, c, value, ref)                                                              \
     do {                                                                                          \
         if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
-            if (uint32_t trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
+            if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
         }                                                                                         \
     } while (0)
 
@@ -524,10 +524,10 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 
 // ==== Calls =======================================================================================
 
-uint32_t eval_expression(Code& c, bool lookahead, bool top_level);
-uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+Unwind eval_expression(Code& c, bool lookahead, bool top_level);
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                    bool infix);
-uint32_t walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
 // Types that evaluate to themselves (the default case of eval_expression).
 inline bool is_inert(uint32_t type) {
@@ -564,7 +564,7 @@ inline bool operator_at(const Code& c, uint32_t pos) {
 
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
-    fire("script", "expect-arg", n, datatype::cell(type), word::unbound(symbol));
+    fire({"script", "expect-arg"}, n, datatype::cell(type), word::unbound(symbol));
 }
 
 inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
@@ -576,11 +576,11 @@ inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
 // code by its mode, pushes it and checks its type. The entry is read in
 // place before and after the fetch (a fetch evaluates code, which may move
 // the buffer), not copied.
-uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
+Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     uint32_t mode = entry_at(spec, i)->kind_mode & MODE_MASK;
     if (c.pos >= cell_count(c.node)) [[unlikely]] {
         Cell n = name;
-        fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
+        fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
     }
     if (mode == MODE_EVAL) [[likely]] {
         // An inert value (a block, a number, ...) with no operator after it
@@ -591,7 +591,7 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
             ++c.pos;
             v.clear_new_line();
             stack::push(v);
-        } else if (uint32_t code = eval_expression(c, !single, false)) {
+        } else if (Unwind code = eval_expression(c, !single, false)) {
             return code;
         }
     } else {
@@ -601,13 +601,13 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
         if (mode == MODE_QUOTED) {
             switch (v.type()) {
                 case TYPE_PAREN:
-                    if (uint32_t code = eval(&v, false)) return code;
+                    if (Unwind code = eval(&v, false)) return code;
                     goto pushed;
                 case TYPE_GET_WORD:
                     v = word_value(&v);
                     break;
                 case TYPE_GET_PATH:
-                    if (uint32_t code = walk_path(v, PATH_GET, nullptr, nullptr)) return code;
+                    if (Unwind code = walk_path(v, PATH_GET, nullptr, nullptr)) return code;
                     goto pushed;
                 default:
                     break;
@@ -621,7 +621,7 @@ uint32_t fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single)
     uint32_t type = stack::top[-1].type();
     if (!accepts(*e, type)) [[unlikely]]
         expect_arg(name, type, e->symbol);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Refinements named by a path, in path order (ordinals), with their activity.
@@ -636,19 +636,19 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
     uint32_t n = cell_count(path.w2);
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
-        if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire("script", "bad-refine", el);
+        if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
         int32_t r = find_ref(spec, symbol::resolve(el.w2));
         if (r < 0) {
             Cell nm = name;
             Cell w = el;
             w.set_type(TYPE_WORD);
             w.clear_new_line();
-            fire("script", "no-refine", nm, w);
+            fire({"script", "no-refine"}, nm, w);
         }
         for (const RefUse& u : out)
             if (u.ordinal == uint32_t(r)) {
                 Cell p = path;
-                fire("script", "dup-refine", p);
+                fire({"script", "dup-refine"}, p);
             }
         bool active = true;
         if (el.type() == TYPE_GET_WORD) {
@@ -662,25 +662,25 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
 // Calls a routine whose arguments are in place from the argument base.
 void call_routine(const Cell& r) {
     routine::Fn f = routine::lookup(routine::code_of(&r));
-    if (!f) fire("internal", "routines");
+    if (!f) fire({"internal", "routines"});
     f(stack::arg_base);
 }
 
 // Runs an action or native entry, turning an UnwindSignal into its code.
-inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
+inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     try {
         if (fn.type() == TYPE_NATIVE) {
             uint32_t n = fn.w1;
             natives::NativeFn f =
                 n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
-            if (!f) fire("internal", "not-done");
+            if (!f) fire({"internal", "not-done"});
             return f(false, refs);
         }
         uint32_t slot = fn.w1;
         actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
-        if (!f) fire("internal", "not-done");
+        if (!f) fire({"internal", "not-done"});
         f(refs);
-        return 0;
+        return UNWIND_NONE;
     } catch (const UnwindSignal& s) {
         stack::top = s.top;
         stack::arg_base = s.base;
@@ -688,14 +688,14 @@ inline uint32_t run_native(const Cell& fn, const int32_t* refs) {
     }
 }
 
-uint32_t run_body(const Cell& fn, const Cell& name);
+Unwind run_body(const Cell& fn, const Cell& name);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
-[[gnu::always_inline]] inline uint32_t eval_in_frame(const Cell& b);
+[[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
 
 // A body whose function carries a trace flag: tracing switched as the flag
 // says for the body's run.
-[[gnu::noinline]] uint32_t eval_body_trace_flagged(const Cell& fn, const Cell& body) {
+[[gnu::noinline]] Unwind eval_body_trace_flagged(const Cell& fn, const Cell& body) {
     bool saved = tracing;
     tracing = fn.header & header::FUNC_NO_TRACE ? false : trace_established;
     struct Restore {
@@ -709,12 +709,12 @@ uint32_t run_body(const Cell& fn, const Cell& name);
 // code (refinements from `path` elements `ref_start` on), runs the value and
 // leaves the result in the cell where the frame began. With `infix` the left
 // operand is the topmost value and becomes the first argument in place.
-uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                    bool infix) {
     check_machine_stack();
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
-    if (!is_callable(type)) fire("internal", "not-done");
+    if (!is_callable(type)) fire({"internal", "not-done"});
     Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, locals = hp->locals;
@@ -744,9 +744,9 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
         }
         if (!c) [[unlikely]] {
             Cell n = name;
-            fire("script", "no-arg", n, word::unbound(entry_at(spec, i)->symbol));
+            fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
         }
-        if (uint32_t code = fetch_arg(name, spec, i, *c, infix)) return code;
+        if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
     // An operator whose right operand had to be evaluated (a call, a
@@ -755,7 +755,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
     if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER &&
         !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
         stack::unwind();
-        return 0;
+        return UNWIND_NONE;
     }
 
     // Refinements: every slot is laid out absent first, then the ones the
@@ -788,9 +788,9 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
                     SpecEntry ae = spec_entry(spec, idx + 1 + k);
                     if (!c) {
                         Cell n = name;
-                        fire("script", "no-arg", n, word::unbound(ae.symbol));
+                        fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
                     }
-                    if (uint32_t code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
+                    if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
                     Cell v = *--stack::top;
                     if (u.active) base[func ? ae.fpos : ae.npos] = v;
                 }
@@ -804,7 +804,7 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
 
     KIV_TRACE(EV_CALL, c, &fn, &name);
 
-    uint32_t code;
+    Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
             code = run_body(fn, name);
@@ -826,23 +826,23 @@ uint32_t exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, 
         stack::top = keeper + 1;
     }
     KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Runs a function!'s body; its frame (type 1) is open and its context
 // values (arguments, flags, locals) sit from the argument base. The result
 // goes to the argument base.
-uint32_t run_body(const Cell& fn, const Cell& name) {
+Unwind run_body(const Cell& fn, const Cell& name) {
     KIV_TRACE(EV_PROLOG, nullptr, &fn, &name);
     // The function's series, read before anything can allocate.
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     Cell compiled = cells[function::CELL_CODE];
     Cell body = cells[function::CELL_BODY];
-    uint32_t code = 0;
+    Unwind code = UNWIND_NONE;
     if (compiled.type() == TYPE_INTEGER) {
         stack::mark_func_on_stack(&body_word(), fn.w1);
         routine::Fn f = routine::lookup(compiled.w2);
-        if (!f) fire("internal", "routines");
+        if (!f) fire({"internal", "routines"});
         Cell* args = arena::ptr<Cell>(context::cell(fn.w1)->w2);
         f(args);
         *stack::arg_base = *args;
@@ -864,11 +864,11 @@ uint32_t run_body(const Cell& fn, const Cell& name) {
     }
     // A return or exit ends here: the stacks were trimmed to the body frame
     // and its result slot holds the value.
-    if (code == UNWIND_RETURN || code == UNWIND_EXIT) code = 0;
+    if (code == UNWIND_RETURN || code == UNWIND_EXIT) code = UNWIND_NONE;
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Paths ==========================================================================================
@@ -892,31 +892,31 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 }
 
 // Evaluates a path (get, set or call form); the final value is pushed.
-uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
+Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
     Cell* path = stack::push(path_in);  // data-stack copies: never moved
     Off node = path->w2;
     uint32_t first = path->w1;
     uint32_t n = cell_count(node);
-    if (first >= n) fire("script", "empty-path");
+    if (first >= n) fire({"script", "empty-path"});
     Code pc{node, first, first, path->type()};
     KIV_TRACE(EV_ENTER, &pc, path, nullptr);
     Cell head = *cell_at(node, first);
     KIV_TRACE(EV_FETCH, &pc, &head, nullptr);
-    if (head.type() != TYPE_WORD) fire("script", "word-first", *path);
+    if (head.type() != TYPE_WORD) fire({"script", "word-first"}, *path);
     Cell* value = stack::push(value_in ? *value_in : unset::cell());
     Cell* parent = stack::push(word_value(&head));
-    if (parent->type() == TYPE_UNSET) fire("script", "unset-path", *path, head);
+    if (parent->type() == TYPE_UNSET) fire({"script", "unset-path"}, *path, head);
     if (is_callable(parent->type())) {
-        if (mode == PATH_SET) fire("script", "invalid-path-set", *path);
-        if (mode == PATH_GET) fire("script", "invalid-path-get", *path);
+        if (mode == PATH_SET) fire({"script", "invalid-path-set"}, *path);
+        if (mode == PATH_GET) fire({"script", "invalid-path-get"}, *path);
         Cell fn = *parent;
         Cell p = *path;
         stack::top = start;
-        if (uint32_t code = exec_call(head, fn, c, &p, first + 1, false)) return code;
+        if (Unwind code = exec_call(head, fn, c, &p, first + 1, false)) return code;
         pc.pos = n;
         KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-        return 0;
+        return UNWIND_NONE;
     }
     Cell* grandparent = stack::push(none::cell());
     Cell* element = stack::push(none::cell());
@@ -932,11 +932,11 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             el = word_value(&el);
         } else if (el.type() == TYPE_PAREN) {
             Cell* mark = stack::top;
-            if (uint32_t code = eval(&el, false)) return code;
+            if (Unwind code = eval(&el, false)) return code;
             el = *mark;
             stack::top = mark;
         }
-        if (el.type() == TYPE_UNSET) fire("script", "invalid-path", *path, el);
+        if (el.type() == TYPE_UNSET) fire({"script", "invalid-path"}, *path, el);
         *element = el;
         bool last = i + 1 == n;
         if (mode == PATH_SET) {
@@ -953,10 +953,10 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
             Cell name = el.type() == TYPE_WORD ? el : anon_word();
             Cell p = *path;
             stack::top = start;
-            if (uint32_t code = exec_call(name, result, c, &p, i + 1, false)) return code;
+            if (Unwind code = exec_call(name, result, c, &p, i + 1, false)) return code;
             pc.pos = n;
             KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-            return 0;
+            return UNWIND_NONE;
         }
     }
     if (mode == PATH_SET) write_back(head, path, history, *grandparent);
@@ -965,7 +965,7 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
     stack::push(final_value);
     pc.pos = n;
     KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Expressions ========================================================================================
@@ -973,9 +973,9 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
 // The set-word! and set-path! forms, out of line so that eval_expression
 // stays small for the common cases. `v` was read at c.pos - 1; its value
 // goes to `slot`.
-[[gnu::noinline]] uint32_t eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
+[[gnu::noinline]] Unwind eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell v = v_in;
-    if (c.pos >= cell_count(c.node)) fire("script", "need-value", v);
+    if (c.pos >= cell_count(c.node)) fire({"script", "need-value"}, v);
     const Cell* name = &v;
     Cell head;
     if (v.type() == TYPE_SET_PATH) {
@@ -983,27 +983,27 @@ uint32_t walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Cod
         name = head.type() == TYPE_WORD ? &head : &anon_word();
     }
     stack::mark(name, stack::MARK_INTERP_NATIVE);
-    if (uint32_t code = eval_expression(c, true, false)) return code;
+    if (Unwind code = eval_expression(c, true, false)) return code;
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
-        if (value.type() == TYPE_UNSET) fire("script", "need-value", v);
+        if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
         context::set_word(&v, &value);
     } else {
-        if (uint32_t code = walk_path(v, PATH_SET, &value, &c)) return code;
+        if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
         stack::top = slot + 1;
     }
     KIV_TRACE(EV_SET, &c, &value, &v);
     stack::unwind();
     *slot = value;
     if (tracing && top_level && (trace_mask & EV_EXPR)) {
-        if (uint32_t code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
+        if (Unwind code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Evaluates the expression at c.pos and pushes its value (one new cell at
 // the data top on entry); c.pos moves past it.
-uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
+Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
     Cell* slot = stack::top;
     Cell v = *cell_at(c.node, c.pos);
     KIV_TRACE(EV_FETCH, &c, &v, nullptr);
@@ -1013,15 +1013,15 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             Cell value = word_value(&v);
             switch (value.type()) {
                 case TYPE_UNSET:
-                    fire("script", "no-value", v);
+                    fire({"script", "no-value"}, v);
                 case TYPE_NATIVE:
                 case TYPE_ACTION:
                 case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
-                    if (uint32_t code = exec_call(v, value, &c, nullptr, 0, false)) return code;
+                    if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
                     break;
                 case TYPE_OP:
-                    fire("script", "no-op-arg", v);
+                    fire({"script", "no-op-arg"}, v);
                 default:
                     stack::push(value);
                     KIV_TRACE(EV_PUSH, &c, &value, nullptr);
@@ -1051,17 +1051,17 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             KIV_TRACE(EV_PUSH, &c, &v, nullptr);
             break;
         case TYPE_GET_PATH:
-            if (uint32_t code = walk_path(v, PATH_GET, nullptr, &c)) return code;
+            if (Unwind code = walk_path(v, PATH_GET, nullptr, &c)) return code;
             break;
         case TYPE_PATH:
-            if (uint32_t code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+            if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (uint32_t code = eval(&v, false)) return code;
+            if (Unwind code = eval(&v, false)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
-                fire("internal", "kiv-system");
+                fire({"internal", "kiv-system"});
             v.clear_new_line();
             stack::push(v);
             KIV_TRACE(EV_PUSH, &c, &v, nullptr);
@@ -1070,10 +1070,10 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (uint32_t code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
+            if (Unwind code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
             break;
         case TYPE_OP:
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         default:
             v.clear_new_line();
             stack::push(v);
@@ -1092,18 +1092,18 @@ uint32_t eval_expression(Code& c, bool lookahead, bool top_level) {
             KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
             ++c.pos;
             stack::top = slot + 1;  // the left operand becomes the first argument
-            if (uint32_t code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+            if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
         }
     }
     if (tracing && top_level && (trace_mask & EV_EXPR)) [[unlikely]]
         return send_event(EV_EXPR, &c, slot, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // Evaluates the block value's expressions under the frame the caller has
 // just pushed (an evaluation or function body frame); the last value is
 // left in the frame's base.
-inline uint32_t eval_in_frame(const Cell& b) {
+inline Unwind eval_in_frame(const Cell& b) {
     // The frame holds the block: the collector keeps it while it runs, even
     // when the code clears or replaces every other reference to it.
     stack::ctop()->saved_values = b.w2;
@@ -1120,11 +1120,11 @@ inline uint32_t eval_in_frame(const Cell& b) {
         do {
             stack::reset();
             current_index = c.pos;
-            if (uint32_t code = eval_expression(c, true, true)) return code;
+            if (Unwind code = eval_expression(c, true, true)) return code;
         } while (c.pos < cell_count(c.node));
     }
     KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ==== Hooks for the object and error layers
@@ -1145,7 +1145,7 @@ Cell position_for_errors() {
 void trace_error_event(const Cell& error) {
     if (!wants(EV_ERROR)) return;
     Cell e = error;
-    fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
+    (void)fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
 }
 
 // The Kiv trace callback and its event filter.
@@ -1192,31 +1192,31 @@ void init() {
     init_stack_guard();
 }
 
-uint32_t eval(const Cell* block, bool keep) {
+Unwind eval(const Cell* block, bool keep) {
     check_machine_stack();
     Cell b = *block;
     stack::mark_eval(&body_word());
-    if (uint32_t code = eval_in_frame(b)) return code;
+    if (Unwind code = eval_in_frame(b)) return code;
     if (keep) {
         stack::unwind_last();
     } else {
         stack::unwind();
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
 namespace {
 
 // eval_next and eval_single: one expression from `index`, with or without
 // the infix look-ahead after it.
-uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
+Unwind eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahead) {
     check_machine_stack();
     Cell b = *block;
     uint32_t n = cell_count(b.w2);
     if (index >= n) {
         stack::push(unset::cell());
         *next = n;
-        return 0;
+        return UNWIND_NONE;
     }
     PositionGuard guard;
     current_node = b.w2;
@@ -1225,35 +1225,35 @@ uint32_t eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookah
     Code c{b.w2, index, b.w1, b.type()};
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
     stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
-    if (uint32_t code = eval_expression(c, lookahead, false)) return code;
+    if (Unwind code = eval_expression(c, lookahead, false)) return code;
     stack::unwind();
     *next = c.pos;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next) {
+Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, true);
 }
 
-uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next) {
+Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, false);
 }
 
-uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {
+Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {
     check_machine_stack();
     Cell fn = source_of(fn_in);
     Cell name = name_in ? *name_in : anon_word();
     uint32_t type = fn.type();
     if (!is_callable(type)) {
-        fire("script", "invalid-arg", fn);
+        fire({"script", "invalid-arg"}, fn);
     }
     Off spec = typed_spec(&fn);
     SpecHeader h = *spec_header(spec);
     bool func = type == TYPE_FUNCTION;
     uint32_t given = uint32_t(stack::top - args);
-    if (given < h.fixed) fire("script", "no-arg", name, word::unbound(spec_entry(spec, given).symbol));
+    if (given < h.fixed) fire({"script", "no-arg"}, name, word::unbound(spec_entry(spec, given).symbol));
     for (uint32_t i = 0; i < h.fixed; ++i) check_type(name, spec_entry(spec, i), args + i);
 
     int32_t small_refs[32];
@@ -1281,7 +1281,7 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
                 SpecEntry e = spec_entry(spec, i);
                 if (e.fpos == missing) sym = e.symbol;
             }
-            fire("script", "no-arg", name, word::unbound(sym));
+            fire({"script", "no-arg"}, name, word::unbound(sym));
         }
         stack::top = args + full;
         // Refinement flags decide; arguments of absent refinements become none.
@@ -1325,7 +1325,7 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
     }
     stack::top = end;
 
-    uint32_t code;
+    Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
             if ((code = run_body(fn, name))) return code;
@@ -1340,28 +1340,28 @@ uint32_t call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool wi
             stack::unwind();
             break;
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
+Unwind call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
     Cell f = *fn;
     Cell* first = stack::top;
     for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
     return call_pushed(name, &f, first, false);
 }
 
-uint32_t run_function(const Cell* fn, Off) {
+Unwind run_function(const Cell* fn, Off) {
     Cell f = *fn;
     return run_body(f, anon_word());
 }
 
-uint32_t eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
+Unwind eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
     Cell p = *path;
     Cell v = value ? *value : unset::cell();
     if (block && next) {
         Cell b = *block;
         Code c{b.w2, *next, b.w1, b.type()};
-        uint32_t code = walk_path(p, mode, value ? &v : nullptr, &c);
+        Unwind code = walk_path(p, mode, value ? &v : nullptr, &c);
         *next = c.pos;
         return code;
     }
@@ -1444,9 +1444,9 @@ void restore_trace(const TraceState& saved) {
     trace_error = tracing ? trace_error_event : nullptr;
 }
 
-uint32_t trace_begin(const Cell* callback) {
+Unwind trace_begin(const Cell* callback) {
     Cell cb = *callback;
-    if (cb.type() != TYPE_FUNCTION) fire("script", "invalid-arg", cb);
+    if (cb.type() != TYPE_FUNCTION) fire({"script", "invalid-arg"}, cb);
     *root::at(callback_slot) = cb;
     trace_hook = nullptr;
     trace_mask = callback_mask(cb);
@@ -1462,19 +1462,19 @@ void trace_begin_hook(TraceHook hook, uint32_t mask) {
     trace_established = true;
     tracing = true;
     trace_error = trace_error_event;
-    fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+    (void)fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);  // a C++ receiver runs no Kiv code
 }
 
-uint32_t trace_end() {
-    uint32_t code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
+Unwind trace_end() {
+    Unwind code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
     tracing = false;
     trace_established = false;
     trace_error = nullptr;
     return code;
 }
 
-uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
-    if (!tracing || !(trace_mask & event)) return 0;
+Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
+    if (!tracing || !(trace_mask & event)) return UNWIND_NONE;
     Cell none_cell = none::cell();
     Cell code_v = code ? *code : none_cell;
     Cell value_v = value && value->type() != TYPE_UNSET ? *value : none_cell;
@@ -1490,10 +1490,10 @@ uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell
     if (trace_hook) {
         trace_hook(event, code_v, code ? offset : -1, value_v, ref_v, base, top);
         stack::top = saved_top;
-        return 0;
+        return UNWIND_NONE;
     }
     Cell cb = *root::at(callback_slot);
-    if (cb.type() != TYPE_FUNCTION) return 0;
+    if (cb.type() != TYPE_FUNCTION) return UNWIND_NONE;
     Cell* args = stack::top;
     stack::push(event_word(event));
     stack::push(code_v);
@@ -1502,13 +1502,13 @@ uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell
     stack::push(ref_v);
     stack::push(Cell{TYPE_PAIR, 0, uint32_t(base), uint32_t(top)});
     const Cell& frame_name = fixed::words[fixed::W_INTERP_CALLBACK];
-    if (uint32_t c = call_pushed(&frame_name, &cb, args, false)) return c;
+    if (Unwind c = call_pushed(&frame_name, &cb, args, false)) return c;
     stack::top = saved_top;
     stack::frames_top = saved_frames;
-    return 0;
+    return UNWIND_NONE;
 }
 
-void raise_unwind(uint32_t code) {
+void raise_unwind(Unwind code) {
     if (code) throw UnwindSignal{code, stack::top, stack::arg_base};
 }
 

@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::interpreter {
 
@@ -44,17 +45,17 @@ void init();
 // argument base in force at the call) and the data top ends one cell above
 // where it was; otherwise the value is pushed (one new cell at the old top).
 // Any block-like value (block!, paren!, ...) is accepted.
-uint32_t eval(const Cell* block, bool keep);
+Unwind eval(const Cell* block, bool keep);
 
 // Evaluates the one expression that starts at cell `index` (counted from the
 // buffer head) of the block, with infix look-ahead, under an interpreter
 // frame, and pushes its value. *next receives the index after the
 // expression; at or past the tail unset is pushed and *next is the tail.
-uint32_t eval_next(const Cell* block, uint32_t index, uint32_t* next);
+Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next);
 
 // As eval_next, but pushes the value without infix look-ahead after it
 // (a single value: the right operand of an op!).
-uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next);
+Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next);
 
 // ---- Calling function values from native code --------------------------------------
 // Calls `fn` (native!, action!, op!, function! or routine!) whose complete
@@ -66,11 +67,11 @@ uint32_t eval_single(const Cell* block, uint32_t index, uint32_t* next);
 // arguments are type-checked against its specification (script expect-arg).
 // The call runs under its own frame named by `name` (a word cell; null gives
 // <anon>). The result replaces *args and the data top becomes args + 1.
-uint32_t call_pushed(const Cell* name, const Cell* fn, Cell* args, bool with_refinements);
+Unwind call_pushed(const Cell* name, const Cell* fn, Cell* args, bool with_refinements);
 
 // Pushes `count` argument values (no refinements) and calls `fn` with them;
 // the result is pushed (one new cell at the old top).
-uint32_t call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
+Unwind call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name = nullptr);
 
 // Runs a function!'s body with its arguments already in place from the
 // argument base of a frame the caller pushed (stack::mark_func or mark_native;
@@ -79,7 +80,7 @@ uint32_t call_values(const Cell* fn, const Cell* args, uint32_t count, const Cel
 // return/exit at this call are handled here; the result is left in the
 // argument base. `ctx` is the context the body runs in (0: the function's
 // own context).
-uint32_t run_function(const Cell* fn, Off ctx);
+Unwind run_function(const Cell* fn, Off ctx);
 
 // ---- Paths ---------------------------------------------------------------------------
 enum PathMode : uint32_t { PATH_GET = 0, PATH_SET = 1, PATH_CALL = 2 };
@@ -88,7 +89,7 @@ enum PathMode : uint32_t { PATH_GET = 0, PATH_SET = 1, PATH_CALL = 2 };
 // refinements, fetching its arguments from `block` at *next (advanced).
 // PATH_SET: `value` is assigned through the last element. The final value is
 // pushed. `block` and `next` may be null for the get and set forms.
-uint32_t eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next);
+Unwind eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next);
 
 // ---- Typed specifications -------------------------------------------------------------
 // The argument shape of a function value, read from its typed specification
@@ -153,15 +154,15 @@ void restore_trace(const TraceState& saved);
 // `event [word!] code offset [integer!] value ref frame [pair!]`); when the
 // callback body's first value is a block of event words only those events
 // are reported. Fires `init`. Returns the code of the callback's run.
-uint32_t trace_begin(const Cell* callback);
+Unwind trace_begin(const Cell* callback);
 // Starts tracing with a C++ receiver and an event mask (all events: 0xFFFF).
 void trace_begin_hook(TraceHook hook, uint32_t mask);
 // Fires `end` and switches tracing off.
-uint32_t trace_end();
+Unwind trace_end();
 // Sends one event to the callback (when tracing and the mask has it). While
 // the callback runs, tracing is suspended; the data and frame tops are
 // restored after it.
-uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
+Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
 
 // ---- Exits through code that cannot return a code ----------------------------------------
 // Call points with a void signature (object hooks, the body of make object!,
@@ -170,12 +171,12 @@ uint32_t fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell
 // the code on from there as a return code. The stack pointers that the
 // exit's trim left are restored at the catch.
 struct UnwindSignal {
-    uint32_t code;
+    Unwind code;
     Cell* top;
     Cell* base;
 };
 // Throws UnwindSignal for a non-zero code (with the current stack pointers).
-void raise_unwind(uint32_t code);
+void raise_unwind(Unwind code);
 
 // ---- Interpreter state -------------------------------------------------------------------
 // The block being evaluated and the index of its current expression (none

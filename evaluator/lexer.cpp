@@ -5,28 +5,28 @@
 #include <cstring>
 #include <memory>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer_state.h"
 #include "evaluator/lexer_values.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::lexer {
 
 CallbackInvoker invoke_callback = nullptr;
-uint32_t pending_exit = 0;
+Unwind pending_exit = UNWIND_NONE;
 
 namespace {
 
@@ -54,9 +54,9 @@ bool initialized = false;
 void grow_output(uint32_t needed) {
     uint64_t capacity = out_capacity ? uint64_t(out_capacity) * 2 : OUTPUT_CELLS;
     while (capacity < needed) capacity *= 2;
-    if (capacity > MAX_OUTPUT_CELLS) fire("internal", "no-memory");
+    if (capacity > MAX_OUTPUT_CELLS) fire({"internal", "no-memory"});
     void* p = std::realloc(out_cells, size_t(capacity) * sizeof(Cell));
-    if (!p) fire("internal", "no-memory");
+    if (!p) fire({"internal", "no-memory"});
     out_cells = static_cast<Cell*>(p);
     out_capacity = uint32_t(capacity);
 }
@@ -81,7 +81,7 @@ class TextCopy {
             return shared_text;
         }
         own_.reset(new (std::nothrow) uint8_t[size ? size : 1]);
-        if (!own_) fire("internal", "no-memory");
+        if (!own_) fire({"internal", "no-memory"});
         return own_.get();
     }
     ~TextCopy() {
@@ -208,7 +208,7 @@ bool fire_event(State& st, uint32_t bit, const Cell& type, const Cell* token, co
                 const uint8_t* end) {
     moved_to = nullptr;
     if (!(st.mask & bit)) return true;
-    if (!invoke_callback) fire("internal", "not-done");
+    if (!invoke_callback) fire({"internal", "not-done"});
     const uint8_t* at = (bit == EV_PRESCAN || bit == EV_OPEN) ? start : end;
     const uint32_t given = index_of(st, at);
     Cell args[5];
@@ -360,12 +360,12 @@ uint32_t alloc_slot(State& st, bool new_line) {
     char line[32];
     std::snprintf(line, sizeof line, "(line %u)", line_of(st, at));
     Cell* line_text = push_text(line);
-    if (kind > 0) fire("syntax", "invalid", *line_text, datatype::cell(type), *near);
-    if (kind == KIND_BAD_CHAR) fire("syntax", "bad-char", *line_text, *near);
-    if (kind == KIND_MALCONSTRUCT) fire("syntax", "malconstruct", *line_text, *near);
+    if (kind > 0) fire({"syntax", "invalid"}, *line_text, datatype::cell(type), *near);
+    if (kind == KIND_BAD_CHAR) fire({"syntax", "bad-char"}, *line_text, *near);
+    if (kind == KIND_MALCONSTRUCT) fire({"syntax", "malconstruct"}, *line_text, *near);
     const char text[2] = {missing, 0};
     Cell* missing_text = push_text(text);
-    fire("syntax", "missing", *line_text, *missing_text, *near);
+    fire({"syntax", "missing"}, *line_text, *missing_text, *near);
 }
 
 namespace {
@@ -996,7 +996,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t size, const Options& o, co
         st.mask = event_mask(o.callback);
     }
     LiveRun linked(st);
-    pending_exit = 0;
+    pending_exit = UNWIND_NONE;
     int32_t result = 0;
     if (!o.scan) {
         try {
@@ -1035,7 +1035,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t size, const Options& o, co
 int32_t load(Cell* out, const Cell* input, int32_t length, const Options& o, uint32_t* consumed) {
     if (!initialized) init();
     const uint32_t type = input->type();
-    if (type != TYPE_BINARY && !string::is_string_like(type)) fire("script", "invalid-arg", *input);
+    if (type != TYPE_BINARY && !string::is_string_like(type)) fire({"script", "invalid-arg"}, *input);
     const SeriesBuffer* b = buffer_of(input->w2);
     const uint32_t unit = type == TYPE_BINARY ? 1 : b->unit();
     const uint32_t total = (b->tail - b->head) >> unit_shift(unit);
@@ -1055,7 +1055,7 @@ int32_t load(Cell* out, const Cell* input, int32_t length, const Options& o, uin
     } else {
         const uint8_t* start = b->head_ptr() + size_t(index) * unit;
         const uint64_t bytes = unicode::utf8_length(start, start + size_t(count) * unit, unit);
-        if (bytes > 0xFFFFFFF0u) fire("internal", "no-memory");
+        if (bytes > 0xFFFFFFF0u) fire({"internal", "no-memory"});
         size = uint32_t(bytes);
         text = copy.reserve(size);
         // Read through the node again (reserving takes no series memory, so
@@ -1091,7 +1091,7 @@ int32_t load(Cell* out, const Cell* input, int32_t length, const Options& o, uin
     return r;
 }
 
-uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
+Unwind transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if (!initialized) init();
     Cell src = *src_arg;
     Cell* const saved_top = stack::top;
@@ -1110,7 +1110,7 @@ uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
         } else {
             const bool part_binary = p.type() == TYPE_BINARY;
             if (part_binary != binary || (!part_binary && !string::is_string_like(p.type()))) {
-                fire("script", "not-same-type");
+                fire({"script", "not-same-type"});
             }
             const SeriesBuffer* pb = buffer_of(p.w2);
             const uint32_t pu = part_binary ? 1 : pb->unit();
@@ -1132,7 +1132,7 @@ uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if ((a.prescan || a.scan) && length == 0) {
         stack::top = saved_top;
         *result = none::cell();
-        return 0;
+        return UNWIND_NONE;
     }
     Options o;
     o.one = a.next || a.one || a.scan;
@@ -1155,7 +1155,7 @@ uint32_t transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
     if (a.into && a.into->type() == TYPE_BLOCK) value = *a.into;
     stack::top = saved_top;
     *result = value;
-    return 0;
+    return UNWIND_NONE;
 }
 
 namespace {
@@ -1189,7 +1189,7 @@ bool call_callback(const Cell* callback, Cell* args) {
     for (int i = 0; i < 5; ++i) stack::push(args[i]);
     const Cell fn = *callback;
     const Cell name = fixed::words[fixed::W_LEXER_CALLBACK];
-    if (const uint32_t code = interpreter::call_pushed(&name, &fn, first, false)) throw CallbackExit{code};
+    if (const Unwind code = interpreter::call_pushed(&name, &fn, first, false)) throw CallbackExit{code};
     const Cell answer = first[0];
     // The argument cells are the function's values: the input as the
     // callback left it is still in the second one.

@@ -4,7 +4,7 @@
 // the structural scanners (containers, paths, braced strings, points,
 // commas, construction syntax) and the value loaders, and collects the
 // values in the shared output buffer, from which the result block is copied
-// at the end. Syntax errors are raised with fire("syntax", ...), the
+// at the end. Syntax errors are raised with fire({"syntax", ...}), the
 // arguments being "(line N)", the datatype in error (for `invalid`) or the
 // missing character (for `missing`), and the near text: at most 30 bytes of
 // the input from where the error was found, cut before a line feed and at a
@@ -28,6 +28,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::lexer {
 
@@ -99,7 +100,7 @@ struct TranscodeArgs {
 // Returns the unwind code of a callback's non-local exit (runtime/stack.h):
 // the run ended there, the stacks are already trimmed for the exit and the
 // native passes the code on; 0 otherwise.
-uint32_t transcode(const Cell* src, const TranscodeArgs& args, Cell* result);
+Unwind transcode(const Cell* src, const TranscodeArgs& args, Cell* result);
 
 // Calls a callback with the five event arguments (the event word, the input
 // series, the type, the line as integer!, the token). The invoker pushes the
@@ -114,11 +115,11 @@ uint32_t transcode(const Cell* src, const TranscodeArgs& args, Cell* result);
 using CallbackInvoker = bool (*)(const Cell* callback, Cell* args);
 extern CallbackInvoker invoke_callback;
 struct CallbackExit {
-    uint32_t code;
+    Unwind code;
 };
 // The unwind code of the last run that a callback's exit ended (0: none);
 // scan and load set it on every run.
-extern uint32_t pending_exit;
+extern Unwind pending_exit;
 
 // The event mask of a callback: the words of a block that starts its
 // specification (prescan 1, scan 2, load 4, open 8, close 16, error 32), or

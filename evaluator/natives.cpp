@@ -5,9 +5,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -26,8 +26,8 @@ const char* const SPECS[NATIVE_COUNT] = {
 #undef KIV_NATIVE_SPEC
 };
 
-uint32_t later(const int32_t*) {
-    fire("internal", "not-done");
+Unwind later(const int32_t*) {
+    fire({"internal", "not-done"});
 }
 
 namespace {
@@ -39,9 +39,9 @@ uint32_t working_slot = 0;
 // the native's function. A native not built yet raises internal not-done
 // naming it.
 template <uint32_t N, auto F>
-uint32_t entry(bool check, const int32_t* refs) {
+Unwind entry(bool check, const int32_t* refs) {
     if constexpr (F == &later) {
-        fire("internal", "not-done", word::load(NAMES[N - 1]));
+        fire({"internal", "not-done"}, word::load(NAMES[N - 1]));
     } else {
         if (check) check_args(N, ARITY<N>);
         return F(refs);
@@ -80,7 +80,7 @@ Cell working_block() {
 
 bool strict_true(const Cell* v) {
     uint32_t t = v->type();
-    if (t == TYPE_UNSET) fire("script", "no-return");
+    if (t == TYPE_UNSET) fire({"script", "no-return"});
     return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->w1 == 0));
 }
 

@@ -35,8 +35,8 @@
 #include <cstdint>
 
 #include "evaluator/native_list.h"
-#include "runtime/stack.h"
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -53,7 +53,7 @@ constexpr uint32_t TABLE_SLOTS = 120;
 constexpr uint32_t NATIVE_COUNT = N_END - 1;
 static_assert(NATIVE_COUNT <= TABLE_SLOTS);
 
-using NativeFn = uint32_t (*)(bool check, const int32_t* refinements);
+using NativeFn = Unwind (*)(bool check, const int32_t* refinements);
 
 // Filled by natives::init in native-number order.
 extern NativeFn natives_table[TABLE_SLOTS];
@@ -216,8 +216,8 @@ void init_compress_methods();
 void init_checksum_methods();
 
 // A native whose step is not built yet (never called: its entry raises).
-uint32_t later(const int32_t* refs);
-#define KIV_NATIVE_PROTOTYPE(name, word, fn, spec) uint32_t fn(const int32_t* refs);
+Unwind later(const int32_t* refs);
+#define KIV_NATIVE_PROTOTYPE(name, word, fn, spec) Unwind fn(const int32_t* refs);
 KIV_NATIVES(KIV_NATIVE_PROTOTYPE)
 #undef KIV_NATIVE_PROTOTYPE
 

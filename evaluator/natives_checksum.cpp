@@ -36,7 +36,7 @@ Method method_of(const Cell* word) {
     const uint32_t sym = symbol::resolve(word->w2);
     for (uint32_t m = 0; m < METHOD_COUNT; ++m)
         if (sym == symbol::resolve(method_symbols[m])) return Method(m);
-    fire("script", "invalid-arg", *word);
+    fire({"script", "invalid-arg"}, *word);
 }
 
 int digest_code(Method m) {
@@ -72,18 +72,18 @@ std::vector<uint8_t> file_content(Cell* file) {
     const std::string path(reinterpret_cast<const char*>(name), size_t(length));
     std::vector<uint8_t> out;
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) fire("access", "cannot-open", *file);
+    if (!f) fire({"access", "cannot-open"}, *file);
     uint8_t chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
-    if (failed) fire("access", "cannot-open", *file);
+    if (failed) fire({"access", "cannot-open"}, *file);
     return out;
 }
 
 // A new binary! holding the bytes, in the result slot.
-uint32_t put_binary(const uint8_t* bytes, size_t n) {
+Unwind put_binary(const uint8_t* bytes, size_t n) {
     Cell* base = stack::arg_base;
     Cell* out = stack::push_slot();
     lexer::values::make_binary(out, uint32_t(n));
@@ -92,11 +92,11 @@ uint32_t put_binary(const uint8_t* bytes, size_t n) {
     b->tail = b->head + uint32_t(n);
     *base = *out;
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 [[noreturn]] void bad_with(const Cell& value) {
-    fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_WITH], value);
+    fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_WITH], value);
 }
 
 }  // namespace
@@ -106,11 +106,11 @@ void init_checksum_methods() {
 }
 
 // checksum data method /with spec
-uint32_t checksum(const int32_t* refs) {
+Unwind checksum(const int32_t* refs) {
     Cell* base = stack::arg_base;
     Cell* spec = Refs<N_CHECKSUM>{refs}.arg<"with">();
     const uint32_t t = base->type();
-    if (t != TYPE_BINARY && t != TYPE_STRING && t != TYPE_FILE) fire("script", "invalid-arg", *base);
+    if (t != TYPE_BINARY && t != TYPE_STRING && t != TYPE_FILE) fire({"script", "invalid-arg"}, *base);
     const Method method = method_of(base + 1);
     const bool simple = method == CRC32 || method == TCP || method == ADLER32;
     if (spec && simple) bad_with(base[1]);
@@ -122,9 +122,9 @@ uint32_t checksum(const int32_t* refs) {
             console::write_text(LINE, sizeof LINE - 1, 1, true);
             *base = integer::cell(0);
             stack::top = base + 1;
-            return 0;
+            return UNWIND_NONE;
         }
-        if (st != TYPE_BINARY && !series::is_text_like(st)) fire("script", "invalid-arg", *spec);
+        if (st != TYPE_BINARY && !series::is_text_like(st)) fire({"script", "invalid-arg"}, *spec);
         if (method == HASH) bad_with(*spec);
     }
     const std::vector<uint8_t> data = t == TYPE_FILE ? file_content(base) : bytes_of(base);
@@ -134,7 +134,7 @@ uint32_t checksum(const int32_t* refs) {
                                        : kiv::checksum::adler32(kiv::checksum::ADLER32_INIT, data.data(), data.size());
         *base = integer::cell(int32_t(sum));
         stack::top = base + 1;
-        return 0;
+        return UNWIND_NONE;
     }
     const int code = digest_code(method);
     uint8_t out[digest::MAX_SIZE];
@@ -146,7 +146,7 @@ uint32_t checksum(const int32_t* refs) {
         ok = digest::compute(code, data.data(), data.size(), out);
     }
     // Never hand out a buffer the library did not fill.
-    if (!ok) fire("internal", "feature-na");
+    if (!ok) fire({"internal", "feature-na"});
     return put_binary(out, digest::size(code));
 }
 

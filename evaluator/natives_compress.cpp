@@ -30,7 +30,7 @@ Method method_of(const Cell* word) {
     const uint32_t sym = symbol::resolve(word->w2);
     for (uint32_t m = 0; m < 3; ++m)
         if (sym == symbol::resolve(method_symbols[m])) return Method(m);
-    fire("script", "invalid-arg", *word);
+    fire({"script", "invalid-arg"}, *word);
 }
 
 using Codec = deflate::Result (*)(uint8_t*, uint32_t*, const uint8_t*, uint32_t);
@@ -50,7 +50,7 @@ const uint8_t* binary_bytes(const Cell* bin, uint32_t* length) {
 // result slot; a codec that still fails raises invalid-data.
 void run_codec(Codec codec, const Cell* input, uint64_t capacity) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (capacity > MAX_OUTPUT) fire("internal", "no-memory");
+        if (capacity > MAX_OUTPUT) fire({"internal", "no-memory"});
         Cell* out = stack::push_slot();
         lexer::values::make_binary(out, uint32_t(capacity));
         uint32_t in_len;
@@ -67,7 +67,7 @@ void run_codec(Codec codec, const Cell* input, uint64_t capacity) {
         if (r != deflate::TOO_SMALL) break;
         capacity = size;
     }
-    fire("script", "invalid-data");
+    fire({"script", "invalid-data"});
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ void init_compress_methods() {
 }
 
 // compress data method
-uint32_t compress(const int32_t*) {
+Unwind compress(const int32_t*) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_compress, deflate::compress, deflate::gzip_compress};
     const Codec codec = codecs[method_of(base + 1)];
@@ -100,11 +100,11 @@ uint32_t compress(const int32_t*) {
     uint32_t in_len;
     binary_bytes(input, &in_len);
     run_codec(codec, input, uint64_t(in_len) + 32);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // decompress data method /size sz
-uint32_t decompress(const int32_t* refs) {
+Unwind decompress(const int32_t* refs) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_decompress, deflate::decompress, deflate::gunzip};
     const Method method = method_of(base + 1);
@@ -121,11 +121,11 @@ uint32_t decompress(const int32_t* refs) {
         // states it in its trailer, checked against what the data can hold.
         uint32_t size = 0;
         const deflate::Result r = codec(nullptr, &size, in, in_len);
-        if (r != deflate::OK && r != deflate::TOO_SMALL) fire("script", "invalid-data");
+        if (r != deflate::OK && r != deflate::TOO_SMALL) fire({"script", "invalid-data"});
         capacity = size;
     }
     run_codec(codec, base, capacity);
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

@@ -12,10 +12,10 @@
 // other code (return, exit, throw) goes on upward untouched.
 #include <cmath>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -23,11 +23,11 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -48,7 +48,7 @@ inline const Cell& body_word() {
 
 // What a pass's code means to the loop.
 enum PassEnd { PASS_NEXT, PASS_BREAK, PASS_UNWIND };
-inline PassEnd pass_end(uint32_t code) {
+inline PassEnd pass_end(Unwind code) {
     if (code == 0 || code == UNWIND_CONTINUE) return PASS_NEXT;
     if (code == UNWIND_BREAK) return PASS_BREAK;
     return PASS_UNWIND;
@@ -106,9 +106,9 @@ uint32_t loop_words(const Cell* words) {
     if (words->type() == TYPE_WORD) return 1;
     uint32_t n = cells_of(words);
     uint32_t count = words->w1 < n ? n - words->w1 : 0;
-    if (count == 0) fire("script", "invalid-arg", *words);
+    if (count == 0) fire({"script", "invalid-arg"}, *words);
     for (uint32_t i = words->w1; i < n; ++i)
-        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire("script", "invalid-arg", *words);
+        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
     return count;
 }
 inline Cell loop_word(const Cell* words, uint32_t k) {
@@ -153,71 +153,71 @@ bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
 
 // ---- Conditionals ------------------------------------------------------------------------------
 
-uint32_t if_(const int32_t*) {
+Unwind if_(const int32_t*) {
     if (lenient_true(arg(0))) return interpreter::eval(arg(1), true);
     result_none();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t unless(const int32_t*) {
+Unwind unless(const int32_t*) {
     if (!lenient_true(arg(0))) return interpreter::eval(arg(1), true);
     result_none();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t either(const int32_t*) {
+Unwind either(const int32_t*) {
     return interpreter::eval(strict_true(arg(0)) ? arg(1) : arg(2), true);
 }
 
-uint32_t any(const int32_t*) {
+Unwind any(const int32_t*) {
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     while (i < cells_of(&blk)) {
         Cell* mark = stack::top;
-        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
         Cell v = *mark;
         stack::top = mark;
         if (lenient_true(&v)) {
             result(v);
-            return 0;
+            return UNWIND_NONE;
         }
     }
     result_none();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t all(const int32_t*) {
+Unwind all(const int32_t*) {
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     if (i >= cells_of(&blk)) {
         result_none();
-        return 0;
+        return UNWIND_NONE;
     }
     Cell last = none::cell();
     while (i < cells_of(&blk)) {
         Cell* mark = stack::top;
-        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
         last = *mark;
         stack::top = mark;
         if (!lenient_true(&last)) {
             result_none();
-            return 0;
+            return UNWIND_NONE;
         }
     }
     result(last);
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- Loops ------------------------------------------------------------------------------------------
 
-uint32_t while_(const int32_t*) {
+Unwind while_(const int32_t*) {
     Cell* cond = arg(0);
     Cell* body = arg(1);
     stack::mark_loop(&body_word());
     for (;;) {
         stack::reset();
-        uint32_t code = interpreter::eval(cond, true);
-        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire("throw", "while-cond");
+        Unwind code = interpreter::eval(cond, true);
+        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
         if (code) return code;
         if (!strict_true(stack::arg_base)) break;
         stack::reset();
@@ -229,15 +229,15 @@ uint32_t while_(const int32_t*) {
     stack::unwind_drop();
     result(unset::cell());
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t until(const int32_t*) {
+Unwind until(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
     for (;;) {
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         if (code == UNWIND_CONTINUE) continue;  // no test of the value
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
@@ -245,70 +245,70 @@ uint32_t until(const int32_t*) {
         if (strict_true(stack::arg_base)) break;
     }
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t loop(const int32_t*) {
+Unwind loop(const int32_t*) {
     int64_t count = loop_count(arg(0));
     Cell* body = arg(1);
     if (count <= 0) {
         result_none();
-        return 0;
+        return UNWIND_NONE;
     }
     stack::mark_loop(&body_word());
     for (int64_t i = 0; i < count; ++i) {
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
         if (end == PASS_UNWIND) return code;
     }
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t repeat(const int32_t*) {
+Unwind repeat(const int32_t*) {
     Cell word = *arg(0);
     int64_t count = loop_count(arg(1));
     Cell* body = arg(2);
     if (count <= 0) {
         result_none();
-        return 0;
+        return UNWIND_NONE;
     }
     stack::mark_loop(&body_word());
     for (int64_t i = 1; i <= count; ++i) {
         stack::reset();
         set_word(word, integer::cell(int32_t(i)));
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
         if (end == PASS_UNWIND) return code;
     }
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t forever(const int32_t*) {
+Unwind forever(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
     for (;;) {
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
         if (end == PASS_UNWIND) return code;
     }
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t foreach (const int32_t*) {
+Unwind foreach (const int32_t*) {
     Cell* words = arg(0);
     Cell* series = arg(1);  // its position advances in place
     Cell* body = arg(2);
     uint32_t count = loop_words(words);
     bool is_map = series->type() == TYPE_MAP;
-    if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire("script", "invalid-arg", *words);
+    if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire({"script", "invalid-arg"}, *words);
     uint32_t map_pos = 0;
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when no pass runs
@@ -317,21 +317,21 @@ uint32_t foreach (const int32_t*) {
         bool more = is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series);
         if (!more) break;
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
         if (end == PASS_UNWIND) return code;
     }
     stack::unwind_last();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t forall(const int32_t*) {
+Unwind forall(const int32_t*) {
     Cell word = *arg(0);
     Cell* body = arg(1);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
     if (!series::is_series(start->type())) {
-        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
+        fire({"script", "expect-arg"}, word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when the series starts at its tail
@@ -341,7 +341,7 @@ uint32_t forall(const int32_t*) {
         Cell current = *context::get_word(&word);
         if (remaining(&current) <= 0) break;
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) {
             broke = true;
@@ -349,22 +349,22 @@ uint32_t forall(const int32_t*) {
         }
         if (end == PASS_UNWIND) return code;
         Cell now = *context::get_word(&word);
-        if (now.type() != start->type() || now.w2 != start->w2) fire("script", "bad-loop-series", now);
+        if (now.type() != start->type() || now.w2 != start->w2) fire({"script", "bad-loop-series"}, now);
         now.w1 += 1;
         set_word(word, now);
     }
     Cell saved = *start;
     stack::unwind_last();
     if (!broke) set_word(word, saved);
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t remove_each(const int32_t*) {
+Unwind remove_each(const int32_t*) {
     Cell* words = arg(0);
     Cell* data = arg(1);
     Cell* body = arg(2);
     uint32_t count = loop_words(words);
-    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire("script", "invalid-arg", *data);
+    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire({"script", "invalid-arg"}, *data);
     Cell* given = stack::push(*data);  // the result: the series at its original position
     Cell* cursor = stack::push(*data);
     stack::mark_loop(&body_word());
@@ -376,7 +376,7 @@ uint32_t remove_each(const int32_t*) {
         if (!foreach_step(words, count, cursor)) break;
         uint32_t visited = uint32_t(left < int64_t(count) ? left : count);
         stack::reset();
-        uint32_t code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval(body, true);
         if (code == UNWIND_CONTINUE) continue;
         PassEnd end = pass_end(code);
         if (end == PASS_BREAK) break;
@@ -395,12 +395,12 @@ uint32_t remove_each(const int32_t*) {
     stack::unwind_drop();
     result(out);
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- switch and case ----------------------------------------------------------------------------
 
-uint32_t switch_(const int32_t* refs) {
+Unwind switch_(const int32_t* refs) {
     Cell* value = arg(0);
     Cell cases = *arg(1);
     uint32_t n = cells_of(&cases);
@@ -420,15 +420,15 @@ uint32_t switch_(const int32_t* refs) {
                 }
             }
             result_none();
-            return 0;
+            return UNWIND_NONE;
         }
     }
     if (Cell* fallback = Refs<N_SWITCH>{refs}.arg<"default">()) return interpreter::eval(fallback, true);
     result_none();
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t case_(const int32_t* refs) {
+Unwind case_(const int32_t* refs) {
     bool all = Refs<N_CASE>{refs}.has<"all">();
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
@@ -436,10 +436,10 @@ uint32_t case_(const int32_t* refs) {
     bool matched = false;
     while (i < cells_of(&blk)) {
         Cell* mark = stack::top;
-        if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+        if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
         Cell cond = *mark;
         stack::top = mark;
-        if (i >= cells_of(&blk)) fire("script", "need-value", fixed::symbol_words[fixed::SW_CASE]);
+        if (i >= cells_of(&blk)) fire({"script", "need-value"}, fixed::symbol_words[fixed::SW_CASE]);
         matched = false;
         if (!strict_true(&cond)) {
             ++i;
@@ -448,20 +448,20 @@ uint32_t case_(const int32_t* refs) {
         Cell next = *block::ks_abs_at(&blk, i);
         if (next.type() == TYPE_BLOCK) {
             ++i;
-            if (uint32_t code = interpreter::eval(&next, false)) return code;
+            if (Unwind code = interpreter::eval(&next, false)) return code;
         } else {
-            if (uint32_t code = interpreter::eval_next(&blk, i, &i)) return code;
+            if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
         }
         last = *mark;
         stack::top = mark;
         matched = true;
         if (!all) {
             result(last);
-            return 0;
+            return UNWIND_NONE;
         }
     }
     result(all && matched ? last : none::cell());
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

@@ -21,15 +21,15 @@ namespace kiv::natives {
 
 namespace {
 
-uint32_t put(const Cell& result) {
+Unwind put(const Cell& result) {
     *stack::arg_base = result;
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- Case ---------------------------------------------------------------------------------
 
-uint32_t change_case(const Cell* limit, bool upper) {
+Unwind change_case(const Cell* limit, bool upper) {
     Cell* v = stack::arg_base;
     if (v->type() == TYPE_CHAR) {
         v->w2 = casefold::change_char(v->w2, upper);
@@ -49,7 +49,7 @@ uint32_t change_case(const Cell* limit, bool upper) {
         } else if (t == v->type() && limit->w2 == v->w2) {
             n = int64_t(limit->w1) - int64_t(index);
         } else {
-            fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_PART], *limit);
+            fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *limit);
         }
         if (n < 0) n = 0;
         if (uint64_t(n) < count) count = uint32_t(n);
@@ -66,8 +66,8 @@ uint32_t change_case(const Cell* limit, bool upper) {
 int32_t pair_coordinate(const Cell* v) {
     if (v->type() == TYPE_INTEGER) return integer::get(v);
     const double d = v->get_f64();
-    if (std::isnan(d) || std::isinf(d)) fire("script", "invalid-arg", *v);
-    if (!(d < 2147483648.0 && d > -2147483649.0)) fire("math", "overflow");
+    if (std::isnan(d) || std::isinf(d)) fire({"script", "invalid-arg"}, *v);
+    if (!(d < 2147483648.0 && d > -2147483649.0)) fire({"math", "overflow"});
     return int32_t(d);
 }
 
@@ -83,52 +83,52 @@ bool list_class(uint32_t t) {
 }  // namespace
 
 // uppercase string /part limit
-uint32_t uppercase(const int32_t* refs) {
+Unwind uppercase(const int32_t* refs) {
     return change_case(Refs<N_UPPERCASE>{refs}.arg<"part">(), true);
 }
 
 // lowercase string /part limit
-uint32_t lowercase(const int32_t* refs) {
+Unwind lowercase(const int32_t* refs) {
     return change_case(Refs<N_LOWERCASE>{refs}.arg<"part">(), false);
 }
 
-uint32_t as_pair(const int32_t*) {
+Unwind as_pair(const int32_t*) {
     const Cell* v = stack::arg_base;
     const int32_t x = pair_coordinate(v);
     return put(pair::make(x, pair_coordinate(v + 1)));
 }
 
-uint32_t as_point2d(const int32_t*) {
+Unwind as_point2d(const int32_t*) {
     const Cell* v = stack::arg_base;
     return put(point::make2(point_coordinate(v), point_coordinate(v + 1)));
 }
 
-uint32_t as_point3d(const int32_t*) {
+Unwind as_point3d(const int32_t*) {
     const Cell* v = stack::arg_base;
     return put(point::make3(point_coordinate(v), point_coordinate(v + 1), point_coordinate(v + 2)));
 }
 
 // as-money currency amount
-uint32_t as_money(const int32_t*) {
+Unwind as_money(const int32_t*) {
     const Cell* v = stack::arg_base;
     return put(money::with_currency(v, v + 1));
 }
 
 // as type spec: the same series seen as another type of its class (list or
 // text); nothing is copied.
-uint32_t as(const int32_t*) {
+Unwind as(const int32_t*) {
     Cell* v = stack::arg_base;
     const uint32_t target = v->type() == TYPE_DATATYPE ? v->w1 : v->type();
     Cell spec = v[1];
     const uint32_t own = spec.type();
     if (!((list_class(target) && list_class(own)) || (series::is_text_like(target) && series::is_text_like(own))))
-        fire("script", "not-same-class", datatype::cell(own), datatype::cell(target));
+        fire({"script", "not-same-class"}, datatype::cell(own), datatype::cell(target));
     spec.set_type(target);
     return put(spec);
 }
 
 // new-line position value /all /skip size
-uint32_t new_line(const int32_t* refs) {
+Unwind new_line(const int32_t* refs) {
     Refs<N_NEW_LINE> r{refs};
     Cell* v = stack::arg_base;
     const bool on = logic::get(v + 1);
@@ -136,7 +136,7 @@ uint32_t new_line(const int32_t* refs) {
     if (r.has<"all">()) step = 1;
     if (const Cell* size = r.arg<"skip">()) {
         const int32_t n = integer::get(size);
-        if (n <= 0) fire("script", "out-of-range", *size);
+        if (n <= 0) fire({"script", "out-of-range"}, *size);
         step = uint32_t(n);
     }
     const SeriesBuffer* b = series::buffer(v);
@@ -153,7 +153,7 @@ uint32_t new_line(const int32_t* refs) {
     return put(*v);
 }
 
-uint32_t new_line_q(const int32_t*) {
+Unwind new_line_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     const SeriesBuffer* b = series::buffer(v);
     const bool marked = v->w1 < b->byte_count() / sizeof(Cell) && b->head_cell()[v->w1].new_line();

@@ -69,14 +69,14 @@ inline Cell* args_in_place(uint32_t count) {
 }
 // The /into target of reduce and compose must be a block-like series.
 inline void check_target(const Cell* out) {
-    if (!series::is_block_like(out->type())) fire("script", "invalid-arg", *out);
+    if (!series::is_block_like(out->type())) fire({"script", "invalid-arg"}, *out);
 }
 // The result slot receives the value and the data top comes back above it.
-inline uint32_t result(const Cell& v) {
+inline Unwind result(const Cell& v) {
     Cell c = v;
     *stack::arg_base = c;
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- Adding values to a target block -------------------------------------------------
@@ -129,7 +129,7 @@ struct Target {
 // ---- Function making -------------------------------------------------------------------
 
 // The body of func: its spec and body cells are data-stack cells.
-uint32_t make_function(Cell* spec, Cell* body) {
+Unwind make_function(Cell* spec, Cell* body) {
     clip_index(spec);
     clip_index(body);
     uint32_t flags = function::validate(spec);
@@ -197,26 +197,26 @@ SpecShape shape_from_spec(const Cell* fn) {
 
 // ---- Shared workers ----------------------------------------------------------------------
 
-uint32_t eval_value(Cell* slot) {
+Unwind eval_value(Cell* slot) {
     if (stack::top <= slot) stack::top = slot + 1;
     switch (slot->type()) {
         case TYPE_WORD: {
             Cell v = *context::get_word(slot);
-            if (v.type() == TYPE_UNSET) fire("script", "no-value", *slot);
+            if (v.type() == TYPE_UNSET) fire({"script", "no-value"}, *slot);
             if (is_function_type(v.type())) break;  // a call: the interpreter fetches its arguments
             *slot = v;
             stack::top = slot + 1;
-            return 0;
+            return UNWIND_NONE;
         }
         case TYPE_LIT_WORD:
             slot->set_type(TYPE_WORD);
             stack::top = slot + 1;
-            return 0;
+            return UNWIND_NONE;
         case TYPE_GET_WORD: {
             Cell v = *context::get_word(slot);
             *slot = v;
             stack::top = slot + 1;
-            return 0;
+            return UNWIND_NONE;
         }
         case TYPE_SET_WORD:
         case TYPE_PAREN:
@@ -233,21 +233,21 @@ uint32_t eval_value(Cell* slot) {
             break;
         default:  // values that evaluate to themselves
             stack::top = slot + 1;
-            return 0;
+            return UNWIND_NONE;
     }
     // The value as a block of its own, evaluated as one expression.
     stack::top = slot + 1;
     Cell* blk = block::push_only(1);
     block::ks_append(blk, slot);
     uint32_t next = 0;
-    uint32_t code = interpreter::eval_next(blk, 0, &next);
+    Unwind code = interpreter::eval_next(blk, 0, &next);
     if (code) return code;
     *slot = *stack::top_cell();
     stack::top = slot + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t reduce_into(const Cell* block, Cell* out, bool notify) {
+Unwind reduce_into(const Cell* block, Cell* out, bool notify) {
     Cell* saved_top = stack::top;
     Target target(out);
     target.notify = notify;
@@ -257,7 +257,7 @@ uint32_t reduce_into(const Cell* block, Cell* out, bool notify) {
         // The block may change while its code runs: its tail is read anew.
         if (index >= cells_of(block)) break;
         uint32_t next = index;
-        uint32_t code = interpreter::eval_next(block, index, &next);
+        Unwind code = interpreter::eval_next(block, index, &next);
         if (code) return code;
         Cell* v = stack::top_cell();
         v->clear_new_line();
@@ -268,17 +268,17 @@ uint32_t reduce_into(const Cell* block, Cell* out, bool notify) {
     stack::unwind_drop();
     stack::top = saved_top;
     target.finish();
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- func, function, does, has -------------------------------------------------------------
 
-uint32_t func(const int32_t*) {
+Unwind func(const int32_t*) {
     Cell* a = args_in_place(2);
     return make_function(a, a + 1);
 }
 
-uint32_t function(const int32_t*) {
+Unwind function(const int32_t*) {
     Cell* a = args_in_place(2);
     clip_index(a);
     clip_index(a + 1);
@@ -289,13 +289,13 @@ uint32_t function(const int32_t*) {
     return make_function(spec, a + 1);
 }
 
-uint32_t does(const int32_t*) {
+Unwind does(const int32_t*) {
     Cell* a = args_in_place(1);
     Cell* spec = block::push_only(1);
     return make_function(spec, a);
 }
 
-uint32_t has(const int32_t*) {
+Unwind has(const int32_t*) {
     Cell* a = args_in_place(2);
     clip_index(a);
     Cell* spec = stack::push(NONE_CELL);
@@ -310,14 +310,14 @@ uint32_t has(const int32_t*) {
 namespace {
 
 // The block step of do: the code is the block in cell a[0].
-uint32_t do_block(Cell* a, bool expand, bool next) {
+Unwind do_block(Cell* a, bool expand, bool next) {
     clip_index(a);
     // The preprocessor is a library module that does not exist yet.
-    if (expand) fire("internal", "not-done");
+    if (expand) fire({"internal", "not-done"});
     if (next) {
         Cell blk = *a;
         uint32_t after = blk.w1;
-        uint32_t code = interpreter::eval_next(a, blk.w1, &after);
+        Unwind code = interpreter::eval_next(a, blk.w1, &after);
         if (code) return code;
         Cell v = *stack::top_cell();
         Cell position = blk;
@@ -325,19 +325,19 @@ uint32_t do_block(Cell* a, bool expand, bool next) {
         context::set_word(a + 2, &position);
         return result(v);
     }
-    uint32_t code = interpreter::eval(a, false);
+    Unwind code = interpreter::eval(a, false);
     if (code) return code;
     return result(*stack::top_cell());
 }
 
-uint32_t do_value(Cell* a, bool expand, bool next) {
+Unwind do_value(Cell* a, bool expand, bool next) {
     switch (a->type()) {
         case TYPE_BLOCK:
         case TYPE_PAREN:
         case TYPE_HASH:
             return do_block(a, expand, next);
         case TYPE_STRING: {
-            if (!runtime::lexer_load) fire("internal", "not-done");
+            if (!runtime::lexer_load) fire({"internal", "not-done"});
             Cell* loaded = stack::push(NONE_CELL);
             runtime::lexer_load(a, loaded);
             *a = *loaded;
@@ -348,28 +348,28 @@ uint32_t do_value(Cell* a, bool expand, bool next) {
             // As a path standing in code with nothing after it.
             Cell* empty = block::push_only(1);
             uint32_t position = 0;
-            uint32_t code = interpreter::eval_path(a, interpreter::PATH_CALL, nullptr, empty, &position);
+            Unwind code = interpreter::eval_path(a, interpreter::PATH_CALL, nullptr, empty, &position);
             if (code) return code;
             return result(*stack::top_cell());
         }
         case TYPE_FILE:
         case TYPE_URL:
             // Script files are run by the library's loader, a later module.
-            fire("internal", "not-done");
+            fire({"internal", "not-done"});
         case TYPE_ERROR:
-            return 0;  // raised by the caller once tracing is over
+            return UNWIND_NONE;  // raised by the caller once tracing is over
         default: {
-            uint32_t code = eval_value(a);
+            Unwind code = eval_value(a);
             if (code) return code;
             stack::top = a + 1;
-            return 0;
+            return UNWIND_NONE;
         }
     }
 }
 
 }  // namespace
 
-uint32_t do_(const int32_t* refs) {
+Unwind do_(const int32_t* refs) {
     // value, then the arguments of /args, /next and /trace.
     Cell* a = args_in_place(4);
     Refs<N_DO> r{refs};
@@ -379,15 +379,15 @@ uint32_t do_(const int32_t* refs) {
     stack::Frame* own = stack::ctop();
     bool by_interpreter = own && stack::eval_q(own, true);
     if (next) {
-        if (a[2].type() != TYPE_WORD) fire("script", "invalid-arg", a[2]);
+        if (a[2].type() != TYPE_WORD) fire({"script", "invalid-arg"}, a[2]);
         context::get_word(a + 2);  // a word without a context fails before anything runs
     }
 
     if (!trace) {
-        uint32_t code = do_value(a, expand, next);
+        Unwind code = do_value(a, expand, next);
         if (code) return code;
         if (a->type() == TYPE_ERROR) raise_error_value(*a);
-        return 0;
+        return UNWIND_NONE;
     }
 
     // do/trace: the frame below this one becomes a return target for the
@@ -397,16 +397,16 @@ uint32_t do_(const int32_t* refs) {
     if (marked) below->header |= stack::FRAME_RETURN_TARGET;
     ptrdiff_t below_index = below ? below - stack::frames_bottom : -1;
     bool started = false;
-    auto finish = [&]() -> uint32_t {
+    auto finish = [&]() -> Unwind {
         if (marked && below_index >= 0 && stack::frames_bottom + below_index < stack::frames_top)
             below->header &= ~stack::FRAME_RETURN_TARGET;
-        if (!started) return 0;
+        if (!started) return UNWIND_NONE;
         started = false;
         trace_owner = false;
         return interpreter::trace_end();
     };
 
-    uint32_t code = 0;
+    Unwind code = UNWIND_NONE;
     try {
         if (!trace_owner) {
             trace_owner = true;
@@ -415,15 +415,15 @@ uint32_t do_(const int32_t* refs) {
         }
         if (!code) code = do_value(a, expand, next);
     } catch (...) {
-        finish();
+        (void)finish();  // the error in flight wins over an exit from the end event
         throw;
     }
     // The exit in progress is saved across the end event and restored.
-    uint32_t end_code = finish();
+    Unwind end_code = finish();
     if (!code && end_code) return end_code;
     if (!code) {
         if (a->type() == TYPE_ERROR) raise_error_value(*a);
-        return 0;
+        return UNWIND_NONE;
     }
     if ((code == UNWIND_RETURN || code == UNWIND_EXIT) && marked &&
         stack::frames_top - stack::frames_bottom == below_index + 1) {
@@ -456,24 +456,24 @@ void raise_error_value(const Cell& err_in) {
 
 // ---- get, set -----------------------------------------------------------------------------
 
-uint32_t get(const int32_t* refs) {
+Unwind get(const int32_t* refs) {
     Refs<N_GET> r{refs};
     Cell* a = args_in_place(1);
     bool any = r.has<"any">();
     uint32_t t = a->type();
     if (is_path_type(t)) {
-        uint32_t code = interpreter::eval_path(a, interpreter::PATH_GET, nullptr, nullptr, nullptr);
+        Unwind code = interpreter::eval_path(a, interpreter::PATH_GET, nullptr, nullptr, nullptr);
         if (code) return code;
         return result(*stack::top_cell());
     }
     if (t == TYPE_OBJECT) {
         object::reflect(a, fixed::sym[fixed::SYM_VALUES]);
         stack::top = a + 1;
-        return 0;
+        return UNWIND_NONE;
     }
-    if (!word::any_word_type(t)) fire("script", "invalid-arg", *a);
+    if (!word::any_word_type(t)) fire({"script", "invalid-arg"}, *a);
     Cell v = *context::get_word(a);
-    if (!any && v.type() == TYPE_UNSET) fire("script", "no-value", *a);
+    if (!any && v.type() == TYPE_UNSET) fire({"script", "no-value"}, *a);
     return result(v);
 }
 
@@ -505,8 +505,8 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
         // Nothing is assigned unless every word and value is acceptable.
         for (uint32_t i = 0; i < count; ++i) {
             Cell w = cell_at(words, first + i);
-            if (!is_settable_word(w.type())) fire("script", "invalid-arg", w);
-            if (!any && pick_value(value, i).type() == TYPE_UNSET) fire("script", "need-value", w);
+            if (!is_settable_word(w.type())) fire({"script", "invalid-arg"}, w);
+            if (!any && pick_value(value, i).type() == TYPE_UNSET) fire({"script", "need-value"}, w);
         }
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -515,7 +515,7 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
         Cell v = multiple ? pick_value(value, i) : *value;
         if (some && v.type() == TYPE_NONE) continue;
         Cell w = cell_at(words, first + i);
-        if (!is_settable_word(w.type())) fire("script", "invalid-arg", w);
+        if (!is_settable_word(w.type())) fire({"script", "invalid-arg"}, w);
         Cell* slot = stack::push(v);  // keeps the value reachable while it is stored
         context::set_word(&w, slot);
         stack::pop(1);
@@ -524,17 +524,17 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
 
 }  // namespace
 
-uint32_t set(const int32_t* refs) {
+Unwind set(const int32_t* refs) {
     Cell* a = args_in_place(2);
     Refs<N_SET> r{refs};
     bool any = r.has<"any">();
     bool only = r.has<"only">();
     bool some = r.has<"some">();
-    if (!any && a[1].type() == TYPE_UNSET) fire("script", "need-value", a[0]);
+    if (!any && a[1].type() == TYPE_UNSET) fire({"script", "need-value"}, a[0]);
     uint32_t t = a->type();
     if (is_path_type(t)) {
         Cell* saved = stack::top;
-        uint32_t code = interpreter::eval_path(a, interpreter::PATH_SET, a + 1, nullptr, nullptr);
+        Unwind code = interpreter::eval_path(a, interpreter::PATH_SET, a + 1, nullptr, nullptr);
         if (code) return code;
         stack::top = saved;
     } else if (object::is_object_like(t)) {
@@ -548,14 +548,14 @@ uint32_t set(const int32_t* refs) {
     } else if (word::bindable_type(t)) {
         context::set_word(a, a + 1);
     } else {
-        fire("script", "invalid-arg", *a);
+        fire({"script", "invalid-arg"}, *a);
     }
     return result(a[1]);
 }
 
 // ---- reduce, compose -------------------------------------------------------------------------
 
-uint32_t reduce(const int32_t* refs) {
+Unwind reduce(const int32_t* refs) {
     Cell* a = args_in_place(2);
     bool into = Refs<N_REDUCE>{refs}.has<"into">();
     Cell* out = a + 1;
@@ -563,12 +563,12 @@ uint32_t reduce(const int32_t* refs) {
     if (a->type() == TYPE_BLOCK) {
         clip_index(a);
         if (!into) block::make_at(out, int32_t(cells_of(a) - a->w1));
-        uint32_t code = reduce_into(a, out, into);
+        Unwind code = reduce_into(a, out, into);
         if (code) return code;
         return result(*out);
     }
     if (!is_function_type(a->type())) {
-        uint32_t code = eval_value(a);
+        Unwind code = eval_value(a);
         if (code) return code;
     }
     if (!into) return result(*a);
@@ -591,7 +591,7 @@ struct CycleDepth {
 };
 
 // Composes the values of `source` (a data-stack cell) into the target.
-uint32_t compose_block(const Cell* source, Target& target, bool deep, bool only) {
+Unwind compose_block(const Cell* source, Target& target, bool deep, bool only) {
     uint32_t index = source->w1;
     for (;; ++index) {
         // Code in a paren may change the block: its tail is read anew.
@@ -601,7 +601,7 @@ uint32_t compose_block(const Cell* source, Target& target, bool deep, bool only)
         if (t == TYPE_PAREN) {
             if (block::ks_length(&v) == 0) continue;
             Cell* code_cell = stack::push(v);
-            uint32_t code = interpreter::eval(code_cell, false);
+            Unwind code = interpreter::eval(code_cell, false);
             if (code) return code;
             Cell* r = stack::top_cell();
             if (r->type() == TYPE_UNSET) {
@@ -619,7 +619,7 @@ uint32_t compose_block(const Cell* source, Target& target, bool deep, bool only)
             block::make_at(made, int32_t(cells_of(inner) - inner->w1));
             Target nested(made);
             cycles::push(inner->w2);
-            uint32_t code = compose_block(inner, nested, deep, only);
+            Unwind code = compose_block(inner, nested, deep, only);
             if (code) return code;
             cycles::pop();
             target.add(made);
@@ -630,12 +630,12 @@ uint32_t compose_block(const Cell* source, Target& target, bool deep, bool only)
             stack::pop(1);
         }
     }
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t compose(const int32_t* refs) {
+Unwind compose(const int32_t* refs) {
     // value, then the argument of /into.
     Cell* a = args_in_place(2);
     Refs<N_COMPOSE> r{refs};
@@ -643,7 +643,7 @@ uint32_t compose(const int32_t* refs) {
     bool only = r.has<"only">();
     bool into = r.has<"into">();
     if (a->type() != TYPE_BLOCK)
-        fire("script", "expect-val", datatype::cell(TYPE_BLOCK), datatype::cell(a->type()));
+        fire({"script", "expect-val"}, datatype::cell(TYPE_BLOCK), datatype::cell(a->type()));
     clip_index(a);
     Cell* out = a + 1;
     if (into) {
@@ -655,7 +655,7 @@ uint32_t compose(const int32_t* refs) {
     Target target(out);
     target.notify = into;
     CycleDepth depth;
-    uint32_t code = compose_block(a, target, deep, only);
+    Unwind code = compose_block(a, target, deep, only);
     if (code) return code;
     target.finish();
     return result(*out);
@@ -663,7 +663,7 @@ uint32_t compose(const int32_t* refs) {
 
 // ---- bind, in -----------------------------------------------------------------------------
 
-uint32_t bind(const int32_t* refs) {
+Unwind bind(const int32_t* refs) {
     Cell* a = args_in_place(2);
     bool copy = Refs<N_BIND>{refs}.has<"copy">();
     const Cell* c = a + 1;
@@ -673,16 +673,16 @@ uint32_t bind(const int32_t* refs) {
         ctx = c->w1;
     } else if (word::any_word_type(ct)) {
         ctx = c->w1;
-        if (!ctx) fire("script", "not-defined", *c);
+        if (!ctx) fire({"script", "not-defined"}, *c);
     } else {
-        fire("script", "invalid-arg", *c);
+        fire({"script", "invalid-arg"}, *c);
     }
     bool self = context::has_self(ctx);
     if (word::any_word_type(a->type())) {
         if (a->type() != TYPE_ISSUE) context::bind_word(ctx, a);
         return result(*a);
     }
-    if (a->type() != TYPE_BLOCK) fire("script", "invalid-arg", *a);
+    if (a->type() != TYPE_BLOCK) fire({"script", "invalid-arg"}, *a);
     if (copy) {
         Cell source = *a;
         Cell* made = stack::push(NONE_CELL);
@@ -694,7 +694,7 @@ uint32_t bind(const int32_t* refs) {
     return result(*a);
 }
 
-uint32_t in(const int32_t*) {
+Unwind in(const int32_t*) {
     Cell* a = args_in_place(2);
     uint32_t t = a->type();
     Off ctx = 0;
@@ -708,7 +708,7 @@ uint32_t in(const int32_t*) {
 
 // ---- construct, value?, extend, unset, context? -----------------------------------------------
 
-uint32_t construct(const int32_t* refs) {
+Unwind construct(const int32_t* refs) {
     // block, then the argument of /with.
     Cell* a = args_in_place(2);
     Refs<N_CONSTRUCT> r{refs};
@@ -718,7 +718,7 @@ uint32_t construct(const int32_t* refs) {
     return result(*made);
 }
 
-uint32_t value_q(const int32_t*) {
+Unwind value_q(const int32_t*) {
     Cell* a = args_in_place(1);
     uint32_t t = a->type();
     if (!is_settable_word(t)) return result(logic::cell(t != TYPE_UNSET));
@@ -734,7 +734,7 @@ uint32_t value_q(const int32_t*) {
     return result(logic::cell(has_value));
 }
 
-uint32_t extend(const int32_t* refs) {
+Unwind extend(const int32_t* refs) {
     Cell* a = args_in_place(2);
     bool case_sensitive = Refs<N_EXTEND>{refs}.has<"case">();
     Cell* spec = a + 1;
@@ -753,11 +753,11 @@ uint32_t extend(const int32_t* refs) {
     Cell pairs = *spec;
     uint32_t first = pairs.w1, end = cells_of(&pairs);
     if (first > end) first = end;
-    if ((end - first) & 1) fire("script", "invalid-arg", pairs);
+    if ((end - first) & 1) fire({"script", "invalid-arg"}, pairs);
     for (uint32_t i = first; i < end; i += 2) {
         Cell k = cell_at(&pairs, i);
         if (!word::any_word_type(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
-            fire("script", "invalid-arg", k);
+            fire({"script", "invalid-arg"}, k);
     }
     Off ctx = a->w1;
     for (uint32_t i = first; i < end; i += 2) {
@@ -770,7 +770,7 @@ uint32_t extend(const int32_t* refs) {
     return result(*a);
 }
 
-uint32_t unset(const int32_t*) {
+Unwind unset(const int32_t*) {
     Cell* a = args_in_place(1);
     Cell nothing = unset::cell();
     if (a->type() == TYPE_WORD) {
@@ -783,12 +783,12 @@ uint32_t unset(const int32_t*) {
             context::set_word(&w, &nothing);
         }
     } else {
-        fire("script", "invalid-arg", *a);
+        fire({"script", "invalid-arg"}, *a);
     }
     return result(nothing);
 }
 
-uint32_t context_q(const int32_t*) {
+Unwind context_q(const int32_t*) {
     Cell* a = args_in_place(1);
     Off ctx = word::any_word_type(a->type()) ? a->w1 : 0;
     if (!ctx) return result(NONE_CELL);
@@ -800,7 +800,7 @@ uint32_t context_q(const int32_t*) {
 
 // ---- apply --------------------------------------------------------------------------------------
 
-uint32_t apply(const int32_t* refs) {
+Unwind apply(const int32_t* refs) {
     Cell* a = args_in_place(2);
     Refs<N_APPLY> r{refs};
     bool all = r.has<"all">();
@@ -815,11 +815,11 @@ uint32_t apply(const int32_t* refs) {
     if (is_settable_word(t) || is_path_type(t)) {
         Cell head = *a;
         if (is_path_type(t)) {
-            if (block::ks_length(a) == 0) fire("script", "invalid-arg", *a);
+            if (block::ks_length(a) == 0) fire({"script", "invalid-arg"}, *a);
             head = cell_at(a, a->w1);
             path_refinements = *a;
             path_refinements.w1 = a->w1 + 1;
-            if (!word::bindable_type(head.type())) fire("script", "invalid-arg", *a);
+            if (!word::bindable_type(head.type())) fire({"script", "invalid-arg"}, *a);
         }
         head.set_type(TYPE_WORD);
         head.clear_new_line();
@@ -827,7 +827,7 @@ uint32_t apply(const int32_t* refs) {
         *fn = *context::get_word(&head);
     }
     if (fn->type() == TYPE_OP) *fn = native::op_source(fn);
-    if (!is_function_type(fn->type())) fire("script", "invalid-arg", a[0]);
+    if (!is_function_type(fn->type())) fire({"script", "invalid-arg"}, a[0]);
 
     SpecShape shape = shape_from_spec(fn);
     uint32_t nfixed = uint32_t(shape.fixed.size());
@@ -857,39 +857,39 @@ uint32_t apply(const int32_t* refs) {
     uint32_t index = source->w1;
     auto at_end = [&]() { return index >= cells_of(source); };
     // Evaluates the next expression of the args block into args[k].
-    auto fetch = [&](uint32_t k) -> uint32_t {
+    auto fetch = [&](uint32_t k) -> Unwind {
         uint32_t next = index;
-        uint32_t code = interpreter::eval_next(source, index, &next);
+        Unwind code = interpreter::eval_next(source, index, &next);
         if (code) return code;
         args[k] = *stack::top_cell();
         stack::top = work;
         index = next;
-        return 0;
+        return UNWIND_NONE;
     };
-    auto no_arg = [&](const Cell& arg_word) { fire("script", "no-arg", *name, arg_word); };
+    auto no_arg = [&](const Cell& arg_word) { fire({"script", "no-arg"}, *name, arg_word); };
 
     for (uint32_t i = 0; i < nfixed; ++i) {
         if (at_end()) {
             if (!all) no_arg(shape.fixed[i]);
             break;
         }
-        if (uint32_t code = fetch(i)) return code;
+        if (Unwind code = fetch(i)) return code;
     }
 
     // Refinements named by the path are used, their arguments come next.
     if (path_refinements.type() != TYPE_NONE) {
         for (uint32_t p = path_refinements.w1; p < cells_of(&path_refinements); ++p) {
             Cell r = cell_at(&path_refinements, p);
-            if (r.type() != TYPE_WORD) fire("script", "bad-refine", r);
+            if (r.type() != TYPE_WORD) fire({"script", "bad-refine"}, r);
             int32_t k = find_refinement(r.w2);
-            if (k < 0) fire("script", "no-refine", *name, r);
+            if (k < 0) fire({"script", "no-refine"}, *name, r);
             args[flag_at[k]] = logic::cell(true);
         }
         for (size_t k = 0; k < shape.refinements.size(); ++k) {
             if (!logic::get(&args[flag_at[k]])) continue;
             for (uint32_t j = 1; j <= shape.refinements[k].args; ++j) {
-                if (at_end()) fire("script", "no-arg", *name, datatype::cell(TYPE_REFINEMENT));
-                if (uint32_t code = fetch(flag_at[k] + j)) return code;
+                if (at_end()) fire({"script", "no-arg"}, *name, datatype::cell(TYPE_REFINEMENT));
+                if (Unwind code = fetch(flag_at[k] + j)) return code;
             }
         }
     }
@@ -898,7 +898,7 @@ uint32_t apply(const int32_t* refs) {
         // A continuous list: each refinement's flag, then its arguments, in
         // specification order; what the block lacks stays false or none.
         for (size_t k = 0; k < shape.refinements.size() && !at_end(); ++k) {
-            if (uint32_t code = fetch(flag_at[k])) return code;
+            if (Unwind code = fetch(flag_at[k])) return code;
             bool used = lenient_true(&args[flag_at[k]]);
             args[flag_at[k]] = logic::cell(used);
             for (uint32_t j = 1; j <= shape.refinements[k].args && !at_end(); ++j) {
@@ -906,7 +906,7 @@ uint32_t apply(const int32_t* refs) {
                     ++index;  // skipped, not evaluated
                     continue;
                 }
-                if (uint32_t code = fetch(flag_at[k] + j)) return code;
+                if (Unwind code = fetch(flag_at[k] + j)) return code;
                 if (!used) args[flag_at[k] + j] = NONE_CELL;
             }
         }
@@ -914,24 +914,24 @@ uint32_t apply(const int32_t* refs) {
         // `/name flag arguments...` groups, in any order.
         while (!at_end()) {
             Cell r = cell_at(source, index);
-            if (r.type() != TYPE_REFINEMENT) fire("script", "invalid-arg", r);
+            if (r.type() != TYPE_REFINEMENT) fire({"script", "invalid-arg"}, r);
             int32_t k = find_refinement(r.w2);
             if (k < 0) {
                 r.set_type(TYPE_WORD);
-                fire("script", "no-refine", *name, r);
+                fire({"script", "no-refine"}, *name, r);
             }
             ++index;
-            if (at_end()) fire("script", "no-arg", *name, r);
-            if (uint32_t code = fetch(flag_at[k])) return code;
+            if (at_end()) fire({"script", "no-arg"}, *name, r);
+            if (Unwind code = fetch(flag_at[k])) return code;
             bool used = lenient_true(&args[flag_at[k]]);
             args[flag_at[k]] = logic::cell(used);
             for (uint32_t j = 1; j <= shape.refinements[k].args; ++j) {
-                if (at_end()) fire("script", "no-arg", *name, r);
+                if (at_end()) fire({"script", "no-arg"}, *name, r);
                 if (!used && safer) {
                     ++index;
                     continue;
                 }
-                if (uint32_t code = fetch(flag_at[k] + j)) return code;
+                if (Unwind code = fetch(flag_at[k] + j)) return code;
                 if (!used) args[flag_at[k] + j] = NONE_CELL;
             }
         }
@@ -940,7 +940,7 @@ uint32_t apply(const int32_t* refs) {
     // The call runs as if the interpreter had made it.
     if (stack::Frame* own = stack::ctop()) own->header |= stack::FRAME_EVALUATING;
     stack::top = work;
-    uint32_t code = interpreter::call_pushed(name, fn, args, true);
+    Unwind code = interpreter::call_pushed(name, fn, args, true);
     if (code) return code;
     return result(*args);
 }

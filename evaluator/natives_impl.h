@@ -13,6 +13,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::stack {
 struct Frame;
@@ -26,7 +27,7 @@ namespace kiv::natives {
 // value, a path is evaluated, other values give themselves. The result
 // replaces *slot (a data-stack cell); the data top is left just above the
 // slot.
-uint32_t eval_value(Cell* slot);
+Unwind eval_value(Cell* slot);
 
 // The reduce worker: evaluates the block value expression by expression
 // under a frame named <body> and adds every value (new-line marker cleared)
@@ -35,7 +36,7 @@ uint32_t eval_value(Cell* slot);
 // moves past each value. With `notify` (a caller's series, reduce/into) the
 // owner of `out` hears of the values appended. Returns the unwind code of the
 // evaluation.
-uint32_t reduce_into(const Cell* block, Cell* out, bool notify);
+Unwind reduce_into(const Cell* block, Cell* out, bool notify);
 
 // ---- Output ---------------------------------------------------------------------------
 // The line-feed flag of the most recent print (1) or prin (0) that ended
@@ -47,7 +48,7 @@ extern uint32_t last_line_feed;
 // list A with the string and `new_line`, and leaves unset in the result
 // slot. An unwind out of the reduction leaves the working block as it was
 // and is returned without firing the hooks.
-uint32_t print_value(uint32_t new_line);
+Unwind print_value(uint32_t new_line);
 
 // A hook-list-A callback that writes the string (UTF-8, through the
 // low-level console output) followed by a line end when `new_line` is set.

@@ -27,18 +27,18 @@ namespace {
 constexpr double PI = 3.141592653589793;
 
 // Leaves the result slot as it is and the data top just above it.
-uint32_t done() {
+Unwind done() {
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t put(const Cell& result) {
+Unwind put(const Cell& result) {
     *stack::arg_base = result;
     return done();
 }
 
 [[noreturn]] void wrong_type(const Cell* v, const char* arg) {
-    fire("script", "expect-arg", word::caller(), datatype::cell(v->type()), series::arg_word(arg));
+    fire({"script", "expect-arg"}, word::caller(), datatype::cell(v->type()), series::arg_word(arg));
 }
 
 bool is_float_like(uint32_t t) {
@@ -143,7 +143,7 @@ bool combine(Cell* a, Cell* b, bool max) {
             if (tb == TYPE_FLOAT) {
                 const double d = b->get_f64();
                 if (!(d < 2147483648.0 && d > -2147483649.0))
-                    fire("script", "type-limit", datatype::cell(TYPE_INTEGER));
+                    fire({"script", "type-limit"}, datatype::cell(TYPE_INTEGER));
                 n = int32_t(d);
             } else {
                 n = integer::get(b);
@@ -167,7 +167,7 @@ bool is_compound(uint32_t t) {
     return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE;
 }
 
-uint32_t max_min(bool max) {
+Unwind max_min(bool max) {
     Cell* a = stack::arg_base;
     Cell* b = a + 1;
     const uint32_t ta = a->type(), tb = b->type();
@@ -203,7 +203,7 @@ double degrees_to_radians(double a, Trig f) {
     return a * PI / 180.0;
 }
 
-uint32_t trig(Trig f, bool radians) {
+Unwind trig(Trig f, bool radians) {
     Cell* v = stack::arg_base;
     double r = to_double(v);
     if (!radians) r = degrees_to_radians(r, f);
@@ -218,7 +218,7 @@ uint32_t trig(Trig f, bool radians) {
     return done();
 }
 
-uint32_t inverse_trig(double (*fn)(double), bool radians) {
+Unwind inverse_trig(double (*fn)(double), bool radians) {
     Cell* v = stack::arg_base;
     double result = fn(to_double(v));
     if (!radians) result = result * 180.0 / PI;
@@ -226,7 +226,7 @@ uint32_t inverse_trig(double (*fn)(double), bool radians) {
     return done();
 }
 
-uint32_t unary(double (*fn)(double)) {
+Unwind unary(double (*fn)(double)) {
     Cell* v = stack::arg_base;
     float_::make_at(v, fn(to_double(v)));
     return done();
@@ -236,20 +236,20 @@ uint32_t unary(double (*fn)(double)) {
 
 // ---- Sign tests ------------------------------------------------------------------------------
 
-uint32_t negative_q(const int32_t*) {
+Unwind negative_q(const int32_t*) {
     return put(logic::cell(sign_of(stack::arg_base) < 0));
 }
 
-uint32_t positive_q(const int32_t*) {
+Unwind positive_q(const int32_t*) {
     return put(logic::cell(sign_of(stack::arg_base) > 0));
 }
 
-uint32_t sign_q(const int32_t*) {
+Unwind sign_q(const int32_t*) {
     return put(integer::cell(sign_of(stack::arg_base)));
 }
 
 // zero? is false, without error, for a type that has no zero.
-uint32_t zero_q(const int32_t*) {
+Unwind zero_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     bool zero = false;
     switch (v->type()) {
@@ -287,23 +287,23 @@ uint32_t zero_q(const int32_t*) {
     return put(logic::cell(zero));
 }
 
-uint32_t nan_q(const int32_t*) {
+Unwind nan_q(const int32_t*) {
     const Cell* v = stack::arg_base;
     return put(logic::cell(is_float_like(v->type()) && std::isnan(v->get_f64())));
 }
 
 // ---- max, min, shift, to-hex -------------------------------------------------------------------
 
-uint32_t max(const int32_t*) {
+Unwind max(const int32_t*) {
     return max_min(true);
 }
 
-uint32_t min(const int32_t*) {
+Unwind min(const int32_t*) {
     return max_min(false);
 }
 
 // shift data bits /left /logical
-uint32_t shift(const int32_t* refs) {
+Unwind shift(const int32_t* refs) {
     Refs<N_SHIFT> r{refs};
     Cell* v = stack::arg_base;
     const int32_t data = integer::get(v);
@@ -321,12 +321,12 @@ uint32_t shift(const int32_t* refs) {
 }
 
 // to-hex value /size length
-uint32_t to_hex(const int32_t* refs) {
+Unwind to_hex(const int32_t* refs) {
     Cell* v = stack::arg_base;
     uint32_t digits = 8;
     if (const Cell* length = Refs<N_TO_HEX>{refs}.arg<"size">()) {
         const int32_t n = integer::get(length);
-        if (n <= 0) fire("script", "invalid-arg", *length);
+        if (n <= 0) fire({"script", "invalid-arg"}, *length);
         if (n < 8) digits = uint32_t(n);
     }
     static const char HEX[] = "0123456789ABCDEF";
@@ -340,32 +340,32 @@ uint32_t to_hex(const int32_t* refs) {
 
 // ---- Trigonometry, logarithms, roots --------------------------------------------------------
 
-uint32_t sine(const int32_t* refs) {
+Unwind sine(const int32_t* refs) {
     return trig(Trig::sine, Refs<N_SINE>{refs}.has<"radians">());
 }
 
-uint32_t cosine(const int32_t* refs) {
+Unwind cosine(const int32_t* refs) {
     return trig(Trig::cosine, Refs<N_COSINE>{refs}.has<"radians">());
 }
 
-uint32_t tangent(const int32_t* refs) {
+Unwind tangent(const int32_t* refs) {
     return trig(Trig::tangent, Refs<N_TANGENT>{refs}.has<"radians">());
 }
 
-uint32_t arcsine(const int32_t* refs) {
+Unwind arcsine(const int32_t* refs) {
     return inverse_trig(std::asin, Refs<N_ARCSINE>{refs}.has<"radians">());
 }
 
-uint32_t arccosine(const int32_t* refs) {
+Unwind arccosine(const int32_t* refs) {
     return inverse_trig(std::acos, Refs<N_ARCCOSINE>{refs}.has<"radians">());
 }
 
-uint32_t arctangent(const int32_t* refs) {
+Unwind arctangent(const int32_t* refs) {
     return inverse_trig(std::atan, Refs<N_ARCTANGENT>{refs}.has<"radians">());
 }
 
 // arctangent2 y x: the angle of the vector (x, y), in the result slot.
-uint32_t arctangent2(const int32_t* refs) {
+Unwind arctangent2(const int32_t* refs) {
     Cell* v = stack::arg_base;
     double result = std::atan2(to_double(v), to_double(v + 1));
     if (!Refs<N_ARCTANGENT2>{refs}.has<"radians">()) result *= 180.0 / PI;
@@ -375,23 +375,23 @@ uint32_t arctangent2(const int32_t* refs) {
 
 // No domain checks: a negative argument gives NaN, the logarithm of 0
 // negative infinity.
-uint32_t log_2(const int32_t*) {
+Unwind log_2(const int32_t*) {
     return unary([](double x) { return std::log(x) / 0.6931471805599453; });
 }
 
-uint32_t log_10(const int32_t*) {
+Unwind log_10(const int32_t*) {
     return unary([](double x) { return std::log10(x); });
 }
 
-uint32_t log_e(const int32_t*) {
+Unwind log_e(const int32_t*) {
     return unary([](double x) { return std::log(x); });
 }
 
-uint32_t exp(const int32_t*) {
+Unwind exp(const int32_t*) {
     return unary([](double x) { return std::pow(2.718281828459045, x); });
 }
 
-uint32_t square_root(const int32_t*) {
+Unwind square_root(const int32_t*) {
     return unary([](double x) { return std::sqrt(x); });
 }
 

@@ -35,10 +35,10 @@ namespace kiv::natives {
 
 namespace {
 
-uint32_t put(const Cell& result) {
+Unwind put(const Cell& result) {
     *stack::arg_base = result;
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // The text of a name or path argument as UTF-8: a word's name, a string
@@ -82,13 +82,13 @@ void say(const std::string& line) {
 }  // namespace
 
 // now /year /month /day /time /zone /date /weekday /yearday /precise /utc
-uint32_t now(const int32_t* refs) {
+Unwind now(const int32_t* refs) {
     Refs<N_NOW> r{refs};
     const bool year = r.has<"year">(), month = r.has<"month">(), day = r.has<"day">(), time = r.has<"time">(),
                zone = r.has<"zone">(), date = r.has<"date">(), weekday = r.has<"weekday">(),
                yearday = r.has<"yearday">(), precise = r.has<"precise">(), utc = r.has<"utc">();
     const int given = year + month + day + time + zone + date + weekday + yearday + precise;
-    if (given > 1 && !(time && precise)) fire("script", "bad-refines");
+    if (given > 1 && !(time && precise)) fire({"script", "bad-refines"});
 
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
@@ -115,14 +115,14 @@ uint32_t now(const int32_t* refs) {
     lexer::values::make_date(base, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, date ? 0.0 : local,
                              zone_minutes / 60, zone_minutes % 60, !date);
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // wait value /all: sleeps for a number of seconds or a time!, at least 1 ms.
-uint32_t wait(const int32_t*) {
+Unwind wait(const int32_t*) {
     Cell* v = stack::arg_base;
     const uint32_t t = v->type();
-    if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_TIME) fire("script", "invalid-arg", *v);
+    if (t != TYPE_INTEGER && t != TYPE_FLOAT && t != TYPE_TIME) fire({"script", "invalid-arg"}, *v);
     const double seconds = t == TYPE_INTEGER ? double(integer::get(v)) : v->get_f64();
     double ms = std::floor(seconds * 1000.0);
     if (!(ms >= 1.0)) ms = 1.0;       // also NaN
@@ -134,7 +134,7 @@ uint32_t wait(const int32_t*) {
 }
 
 // get-env var: the variable's value, or none when it is not set.
-uint32_t get_env(const int32_t*) {
+Unwind get_env(const int32_t*) {
     const std::string name = text_of(stack::arg_base);
     const char* value = std::getenv(name.c_str());
     return put(value ? new_string(value) : none::cell());
@@ -142,26 +142,26 @@ uint32_t get_env(const int32_t*) {
 
 // set-env var value: a none value removes the variable. A name the system
 // cannot hold (empty, or with "=" or NUL in it) is an invalid argument.
-uint32_t set_env(const int32_t*) {
+Unwind set_env(const int32_t*) {
     Cell* base = stack::arg_base;
     const std::string name = text_of(base);
     if (name.empty() || name.find('=') != std::string::npos || name.find('\0') != std::string::npos)
-        fire("script", "invalid-arg", *base);
+        fire({"script", "invalid-arg"}, *base);
     Cell value = base[1];
     int rc;
     if (value.type() == TYPE_NONE) {
         rc = unsetenv(name.c_str());
     } else {
         const std::string text = text_of(base + 1);
-        if (text.find('\0') != std::string::npos) fire("script", "invalid-arg", value);
+        if (text.find('\0') != std::string::npos) fire({"script", "invalid-arg"}, value);
         rc = setenv(name.c_str(), text.c_str(), 1);
     }
-    if (rc != 0) fire("script", "invalid-arg", *base);
+    if (rc != 0) fire({"script", "invalid-arg"}, *base);
     return put(value);
 }
 
 // list-env: a map of every variable of the process, names to values.
-uint32_t list_env(const int32_t*) {
+Unwind list_env(const int32_t*) {
     Cell* base = stack::arg_base;
     uint32_t count = 0;
     for (char** e = environ; *e; ++e) ++count;
@@ -176,12 +176,12 @@ uint32_t list_env(const int32_t*) {
     }
     map::make(base, pairs, TYPE_MAP);
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // size? file: the size in bytes (float! from 2 GiB on, so no size is cut),
 // none for a directory or a file that cannot be opened.
-uint32_t size_q(const int32_t*) {
+Unwind size_q(const int32_t*) {
     const std::string path = text_of(stack::arg_base);
     const size_t n = path.size();
     const bool dir_form = n == 0 || path[n - 1] == '/' || path[n - 1] == '\\' || path == "." || path == ".." ||
@@ -198,7 +198,7 @@ uint32_t size_q(const int32_t*) {
 
 // browse url: hands the target to xdg-open in the background; says so on
 // the console when the system has no xdg-open.
-uint32_t browse(const int32_t*) {
+Unwind browse(const int32_t*) {
     const std::string target = text_of(stack::arg_base);
     if (!on_path("xdg-open")) {
         say("** browse: xdg-open not found; cannot open " + target);

@@ -18,12 +18,12 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "runtime/stack.h"
 #include "platform/console_output.h"
-#include "evaluator/entry.h"
 #include "runtime/hooks.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -41,7 +41,7 @@ struct WorkingBlockGuard {
 
 }  // namespace
 
-uint32_t print_value(uint32_t new_line) {
+Unwind print_value(uint32_t new_line) {
     Cell* base = stack::arg_base;
     if (stack::top < base + 1) stack::top = base + 1;
     if (base->type() == TYPE_BLOCK) {
@@ -50,7 +50,7 @@ uint32_t print_value(uint32_t new_line) {
         WorkingBlockGuard guard{work, mark};
         Cell* out = stack::push(work);
         out->w1 = mark;  // appending after an outer print's values
-        uint32_t code = reduce_into(base, out, false);
+        Unwind code = reduce_into(base, out, false);
         if (code) return code;  // the stacks belong to the exit now
         *base = work;
         base->w1 = mark;
@@ -72,14 +72,14 @@ uint32_t print_value(uint32_t new_line) {
     last_line_feed = new_line;
     *stack::arg_base = unset::cell();
     stack::top = stack::arg_base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t print(const int32_t*) {
+Unwind print(const int32_t*) {
     return print_value(1);
 }
 
-uint32_t prin(const int32_t*) {
+Unwind prin(const int32_t*) {
     return print_value(0);
 }
 
@@ -104,35 +104,35 @@ void write_to_console(const Cell* value, uint32_t new_line) {
 
 namespace {
 
-uint32_t compare_native(int32_t op) {
+Unwind compare_native(int32_t op) {
     Cell* a = stack::arg_base;
     bool r = actions::compare(a, a + 1, op);
     *a = logic::cell(r);
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t equal_q(const int32_t*) {
+Unwind equal_q(const int32_t*) {
     return compare_native(COMP_EQUAL);
 }
-uint32_t not_equal_q(const int32_t*) {
+Unwind not_equal_q(const int32_t*) {
     return compare_native(COMP_NOT_EQUAL);
 }
-uint32_t strict_equal_q(const int32_t*) {
+Unwind strict_equal_q(const int32_t*) {
     return compare_native(COMP_STRICT_EQUAL);
 }
-uint32_t lesser_q(const int32_t*) {
+Unwind lesser_q(const int32_t*) {
     return compare_native(COMP_LESSER);
 }
-uint32_t greater_q(const int32_t*) {
+Unwind greater_q(const int32_t*) {
     return compare_native(COMP_GREATER);
 }
-uint32_t lesser_or_equal_q(const int32_t*) {
+Unwind lesser_or_equal_q(const int32_t*) {
     return compare_native(COMP_LESSER_EQUAL);
 }
-uint32_t greater_or_equal_q(const int32_t*) {
+Unwind greater_or_equal_q(const int32_t*) {
     return compare_native(COMP_GREATER_EQUAL);
 }
 
@@ -193,22 +193,22 @@ bool same_value(const Cell* a, const Cell* b) {
     }
 }
 
-uint32_t same_q(const int32_t*) {
+Unwind same_q(const int32_t*) {
     Cell* a = stack::arg_base;
     bool r = same_value(a, a + 1);
     *a = logic::cell(r);
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t not_(const int32_t*) {
+Unwind not_(const int32_t*) {
     Cell* a = stack::arg_base;
     *a = logic::cell(!lenient_true(a));
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t type_q(const int32_t* refs) {
+Unwind type_q(const int32_t* refs) {
     Cell* a = stack::arg_base;
     uint32_t t = a->type();
     if (Refs<N_TYPE_Q>{refs}.has<"word">() && t <= TYPE_ID_LIMIT && datatype::names[t].word.header) {
@@ -218,7 +218,7 @@ uint32_t type_q(const int32_t* refs) {
         *a = datatype::cell(t);
     }
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

@@ -23,7 +23,7 @@ inline bool is_block_set(uint32_t t) {
 }
 
 template <uint32_t N>
-uint32_t do_set_op(const int32_t* refs, int32_t op) {
+Unwind do_set_op(const int32_t* refs, int32_t op) {
     Cell* a = stack::arg_base;
     Refs<N> r{refs};
     bool case_sensitive = r.template has<"case">();
@@ -33,7 +33,7 @@ uint32_t do_set_op(const int32_t* refs, int32_t op) {
         uint32_t t2 = a[1].type();
         bool paired =
             is_block_set(t1) ? is_block_set(t2) : t1 == t2 || (t1 == TYPE_TYPESET && t2 == TYPE_DATATYPE);
-        if (!paired) fire("script", "expect-val", datatype::cell(t1), datatype::cell(t2));
+        if (!paired) fire({"script", "expect-val"}, datatype::cell(t1), datatype::cell(t2));
     }
     Cell result;
     switch (t1) {
@@ -42,7 +42,7 @@ uint32_t do_set_op(const int32_t* refs, int32_t op) {
             int32_t size = 1;
             if (skip) {
                 if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1)
-                    fire("script", "invalid-refine-arg", word::load("skip"), *skip);
+                    fire({"script", "invalid-refine-arg"}, word::load("skip"), *skip);
                 size = int32_t(skip->w2);
             }
             result = *block::do_set_op(case_sensitive, size, op);
@@ -60,47 +60,47 @@ uint32_t do_set_op(const int32_t* refs, int32_t op) {
             break;
         case TYPE_DATE:
             // The time between two dates.
-            if (op != block::SET_DIFFERENCE) fire("script", "expect-arg", word::load(NAMES[N - 1]),
+            if (op != block::SET_DIFFERENCE) fire({"script", "expect-arg"}, word::load(NAMES[N - 1]),
                                                   datatype::cell(t1), word::load("set1"));
             result = Cell{TYPE_TIME, 0, 0, 0};
             result.set_f64(date::unix_seconds(a) - date::unix_seconds(a + 1));
             break;
         default:
-            fire("script", "expect-arg", word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
+            fire({"script", "expect-arg"}, word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
     }
     *a = result;
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-uint32_t union_(const int32_t* refs) {
+Unwind union_(const int32_t* refs) {
     return do_set_op<N_UNION>(refs, block::SET_UNION);
 }
-uint32_t intersect(const int32_t* refs) {
+Unwind intersect(const int32_t* refs) {
     return do_set_op<N_INTERSECT>(refs, block::SET_INTERSECT);
 }
-uint32_t unique(const int32_t* refs) {
+Unwind unique(const int32_t* refs) {
     return do_set_op<N_UNIQUE>(refs, block::SET_UNIQUE);
 }
-uint32_t difference(const int32_t* refs) {
+Unwind difference(const int32_t* refs) {
     return do_set_op<N_DIFFERENCE>(refs, block::SET_DIFFERENCE);
 }
-uint32_t exclude(const int32_t* refs) {
+Unwind exclude(const int32_t* refs) {
     return do_set_op<N_EXCLUDE>(refs, block::SET_EXCLUDE);
 }
 
-uint32_t complement_q(const int32_t*) {
+Unwind complement_q(const int32_t*) {
     // The argument's type is tested whatever the check flag says.
     Cell* a = stack::arg_base;
     if (a->type() != TYPE_BITSET)
-        fire("script", "expect-arg", word::load("complement?"), datatype::cell(a->type()),
+        fire({"script", "expect-arg"}, word::load("complement?"), datatype::cell(a->type()),
              word::load("bits"));
     bool complemented = (buffer_of(a->w2)->flags & series_flag::COMPLEMENT) != 0;
     *a = logic::cell(complemented);
     stack::top = a + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

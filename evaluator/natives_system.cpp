@@ -13,7 +13,7 @@
 namespace kiv::natives {
 
 // transcode src /next /one /prescan /scan /part length /into dst /trace callback
-uint32_t transcode(const int32_t* refs) {
+Unwind transcode(const int32_t* refs) {
     lexer::TranscodeArgs args;
     Refs<N_TRANSCODE> r{refs};
     args.next = r.has<"next">();
@@ -24,14 +24,14 @@ uint32_t transcode(const int32_t* refs) {
     args.into = r.arg<"into">();
     args.trace = r.arg<"trace">();
     Cell* base = stack::arg_base;
-    uint32_t code = lexer::transcode(base, args, base);
+    Unwind code = lexer::transcode(base, args, base);
     if (code) return code;
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 // parse input rules /case /part length /trace callback
-uint32_t parse(const int32_t* refs) {
+Unwind parse(const int32_t* refs) {
     Cell* base = stack::arg_base;
     Refs<N_PARSE> r{refs};
     const bool strict = r.has<"case">();
@@ -48,31 +48,31 @@ uint32_t parse(const int32_t* refs) {
         } else if (t == in.type() && length->w2 == in.w2) {
             end = length->w1;
         } else {
-            fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_PART], *length);
+            fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *length);
         }
         if (end <= 0) {
             // Nothing to run the rules over: only an empty input matches.
             Cell s = in;
             bool empty = s.w1 >= series::buffer_length(&s);
             stack::set_last_keep(logic::cell(empty));
-            return 0;
+            return UNWIND_NONE;
         }
     }
-    if (uint32_t code = parser::process(base, base + 1, strict ? 2 : 0, end, callback, base)) return code;
+    if (Unwind code = parser::process(base, base + 1, strict ? 2 : 0, end, callback, base)) return code;
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t stats(const int32_t* refs) {
+Unwind stats(const int32_t* refs) {
     Refs<N_STATS> r{refs};
     collector::native_stats(r.has<"show">(), r.has<"info">());
-    return 0;
+    return UNWIND_NONE;
 }
 
-uint32_t recycle(const int32_t* refs) {
+Unwind recycle(const int32_t* refs) {
     Refs<N_RECYCLE> r{refs};
     collector::native_recycle(r.has<"on">(), r.has<"off">());
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

@@ -11,9 +11,9 @@
 // frame and restores both stacks with stack::catch_at. A catch does not catch
 // errors at all: an error passes through it, and the frame that takes it
 // pops the catch frame with everything else above itself.
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -77,7 +77,7 @@ bool same_name(const Cell& a, const Cell& b) {
 
 // ---- try ---------------------------------------------------------------------------------
 
-uint32_t try_(const int32_t* refs) {
+Unwind try_(const int32_t* refs) {
     Refs<N_TRY> r{refs};
     bool all = r.has<"all">();
     bool keep = r.has<"keep">();
@@ -90,7 +90,7 @@ uint32_t try_(const int32_t* refs) {
         stack::mark_try(name);
     }
     stack::Frame* frame = stack::ctop();
-    uint32_t code;
+    Unwind code;
     try {
         code = interpreter::eval(base, false);
     } catch (const RaisedError& e) {
@@ -108,14 +108,14 @@ uint32_t try_(const int32_t* refs) {
         stack::catch_at(frame);
         *stack::arg_base = result;
         stack::top = stack::arg_base + 1;
-        return 0;
+        return UNWIND_NONE;
     }
     // A break, continue, return, exit or throw passes on: the stacks are
     // already trimmed to its target and this frame is gone.
     if (code) return code;
     stack::unwind_last();
     stack::keep();
-    return 0;
+    return UNWIND_NONE;
 }
 
 void try_end(stack::Frame* frame, const RaisedError& caught, bool keep) {
@@ -130,18 +130,18 @@ void try_end(stack::Frame* frame, const RaisedError& caught, bool keep) {
 
 // ---- catch -------------------------------------------------------------------------------
 
-uint32_t catch_(const int32_t* refs) {
+Unwind catch_(const int32_t* refs) {
     bool named = Refs<N_CATCH>{refs}.has<"name">();
     Cell* base = stack::arg_base;
     if (stack::top < base + 2) stack::top = base + 2;
     Cell* body = stack::mark_catch(&fixed::words[fixed::W_BODY]);
     stack::Frame* frame = stack::ctop();
     if (named) frame->header |= stack::FRAME_NAMED_CATCH;
-    uint32_t code = interpreter::eval(base, false);
+    Unwind code = interpreter::eval(base, false);
     if (code == 0) {
         stack::unwind_last();
         stack::keep();
-        return 0;
+        return UNWIND_NONE;
     }
     // A throw bound for a catch further down passes by: the stacks were
     // trimmed to its target, which is not this frame.
@@ -159,7 +159,7 @@ uint32_t catch_(const int32_t* refs) {
             for (uint32_t i = 0; i < n; ++i) {
                 Cell w = *block::ks_abs_at(&list, list.w1 + i);
                 if (w.type() != TYPE_WORD)
-                    fire("script", "invalid-refine-arg", fixed::words[fixed::W_NAME], list);
+                    fire({"script", "invalid-refine-arg"}, fixed::words[fixed::W_NAME], list);
                 if (thrown_name.type() == TYPE_WORD && same_name(w, thrown_name)) accepted = true;
             }
         } else {
@@ -174,7 +174,7 @@ uint32_t catch_(const int32_t* refs) {
     if (interpreter::tracing) {
         Cell value = body[0];
         Cell none{TYPE_NONE, 0, 0, 0};
-        uint32_t c = interpreter::fire_event(interpreter::EV_CATCH, &none, -1, &value, &none);
+        Unwind c = interpreter::fire_event(interpreter::EV_CATCH, &none, -1, &value, &none);
         if (c) return c;
     }
     // The throw ends here: the frame it started from is gone, and a later
@@ -182,12 +182,12 @@ uint32_t catch_(const int32_t* refs) {
     stack::throw_position = nullptr;
     stack::unwind_last();
     stack::keep();
-    return 0;
+    return UNWIND_NONE;
 }
 
 // ---- throw and the loop and function exits ----------------------------------------------
 
-uint32_t throw_(const int32_t* refs) {
+Unwind throw_(const int32_t* refs) {
     Cell* base = stack::arg_base;
     // The name travels in the cell after the value: none when unnamed.
     if (stack::top < base + 2) stack::top = base + 2;
@@ -196,28 +196,28 @@ uint32_t throw_(const int32_t* refs) {
         Cell value = base[0];
         Cell name = base[1];
         Cell none{TYPE_NONE, 0, 0, 0};
-        uint32_t c = interpreter::fire_event(interpreter::EV_THROW, &none, -1, &value, &name);
+        Unwind c = interpreter::fire_event(interpreter::EV_THROW, &none, -1, &value, &name);
         if (c) return c;
     }
     return stack::throw_value(UNWIND_THROW);
 }
 
-uint32_t break_(const int32_t* refs) {
+Unwind break_(const int32_t* refs) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
     return stack::throw_break(Refs<N_BREAK>{refs}.has<"return">(), false);
 }
 
-uint32_t continue_(const int32_t*) {
+Unwind continue_(const int32_t*) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
     return stack::throw_break(false, true);
 }
 
-uint32_t exit_(const int32_t*) {
+Unwind exit_(const int32_t*) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
     return stack::throw_exit(false, false);
 }
 
-uint32_t return_(const int32_t*) {
+Unwind return_(const int32_t*) {
     return stack::throw_exit(true, false);
 }
 

@@ -276,11 +276,11 @@ bool is_pipe(const Cell& word) {
     return keyword_of(word) == KW_PIPE;
 }
 
-void parse_error(const char* id) {
-    fire("script", id);
+void parse_error(IdIn<error_catalog::CAT_SCRIPT> id) {
+    fire(id);
 }
-void parse_error(const char* id, const Cell& arg) {
-    fire("script", id, arg);
+void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
+    fire(id, arg);
 }
 
 void push_frame(const Cell& a, const Cell& b, const Cell& c) {
@@ -337,13 +337,13 @@ Cell word_value(const Cell& word) {
     return *context::get_word(&w);
 }
 
-uint32_t eval_paren(Parser& p, const Cell& paren) {
+Unwind eval_paren(Parser& p, const Cell& paren) {
     stack::top = p.work_top;
     Cell v = paren;
-    if (uint32_t code = interpreter::eval(&v, false)) return code;
+    if (Unwind code = interpreter::eval(&v, false)) return code;
     *p.paren_value = *p.work_top;
     stack::top = p.work_top;
-    return 0;
+    return UNWIND_NONE;
 }
 
 void init() {
@@ -363,7 +363,7 @@ uint32_t input_stack_cells() {
 
 // ---- The engine -------------------------------------------------------------------------------
 
-uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
+Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
                  Cell* result) {
     if (!rule_stack) init();
     Parser p;
@@ -395,7 +395,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
     refresh_end(p);
     p.rp = int32_t(p.rules->w1) - 1;
 
-    uint32_t code = 0;
+    Unwind code = UNWIND_NONE;
     State state = S_PUSH_BLOCK;
     bool new_block = false;  // push block: the value in p.value becomes the current block
 
@@ -404,7 +404,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
         if (p.mask & (bit)) {                                        \
             uint32_t c_ = send_event(p, (bit));                      \
             if (c_ == STOPPED) goto stopped;                         \
-            if (c_) return c_;                                       \
+            if (c_) return Unwind(c_);                               \
         }                                                            \
     } while (0)
 
@@ -683,7 +683,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                     }
                     case TYPE_PAREN: {
                         Cell v = p.value;
-                        if (uint32_t c = eval_paren(p, v)) return c;
+                        if (Unwind c = eval_paren(p, v)) return c;
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
@@ -810,7 +810,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                         if (!next || next->type() != TYPE_PAREN) parse_error("parse-end", word);
                         Cell paren = *next;
                         ++p.rp;
-                        if (uint32_t c = eval_paren(p, paren)) return c;
+                        if (Unwind c = eval_paren(p, paren)) return c;
                         refresh_rules(p);
                         refresh_end(p);
                         p.match = truthy(*p.paren_value);
@@ -1041,7 +1041,7 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
                     case K_CHANGE:
                     case K_CHANGE_ONLY:
                         p.paren_ran = false;
-                        if (uint32_t c = finish_change(p, frame, kind == K_CHANGE_ONLY)) return c;
+                        if (Unwind c = finish_change(p, frame, kind == K_CHANGE_ONLY)) return c;
                         if (p.paren_ran) EVENT(EV_PAREN);
                         break;
                     case K_COLLECT:
@@ -1078,13 +1078,13 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part
             case S_EXIT:
                 *result = p.result_made ? *p.result : logic::cell(p.match);
                 stack::top = p.work_top;
-                return 0;
+                return UNWIND_NONE;
         }
     }
 stopped:
     *result = logic::cell(p.match);
     stack::top = p.work_top;
-    return 0;
+    return UNWIND_NONE;
 #undef EVENT
 }
 

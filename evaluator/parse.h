@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -50,8 +51,8 @@ void init();
 // `collect`) goes into *result (a data-stack cell). Returns the unwind
 // code of a non-local exit out of the rules (the stacks are then trimmed
 // for it and *result is undefined), else 0. Errors are raised.
-uint32_t process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
-                 Cell* result);
+Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
+               Cell* result);
 
 // Cells the rule stack holds (for tests: a finished parse leaves it as it
 // found it).

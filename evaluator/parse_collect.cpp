@@ -8,9 +8,9 @@
 // the word's value). The collect's rule frame keeps, in its count record,
 // the target's index when the collect began, the mode, and the data-stack
 // index of its first entry.
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -18,8 +18,8 @@
 #include "datatypes/typeset.h"
 #include "evaluator/actions.h"
 #include "evaluator/parse_internal.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -72,24 +72,24 @@ uint32_t put_value(Parser& p, uint32_t at, const Cell& value, bool only, int32_t
 // The value cell of insert and change: a paren is evaluated, a word gives
 // its value (unset raises no-value), a path is refused. Returns the unwind
 // code of the paren.
-uint32_t fetch_value(Parser& p, const Cell& cell, Cell* out) {
+Unwind fetch_value(Parser& p, const Cell& cell, Cell* out) {
     uint32_t t = cell.type();
     if (t == TYPE_PAREN) {
-        if (uint32_t code = eval_paren(p, cell)) return code;
+        if (Unwind code = eval_paren(p, cell)) return code;
         p.paren_ran = true;
         *out = *p.paren_value;
-        return 0;
+        return UNWIND_NONE;
     }
     if (t == TYPE_PATH) parse_error("parse-rule", cell);
     if (t == TYPE_WORD) {
         Cell v = word_value(cell);
         if (v.type() == TYPE_UNSET) parse_error("no-value", cell);
         *out = v;
-        return 0;
+        return UNWIND_NONE;
     }
     *out = cell;
     out->clear_new_line();
-    return 0;
+    return UNWIND_NONE;
 }
 
 // A word or get-word whose value is a position in the input: that value.
@@ -175,7 +175,7 @@ State kw_remove(Parser& p, const Cell& keyword) {
     return S_PUSH_RULE;
 }
 
-State kw_insert(Parser& p, const Cell& keyword, uint32_t* code) {
+State kw_insert(Parser& p, const Cell& keyword, Unwind* code) {
     int32_t i = p.rp + 1;
     bool only = false;
     if (is_word_of(rule_cell(p, i), fixed::sym[fixed::SYM_ONLY])) {
@@ -207,7 +207,7 @@ State kw_insert(Parser& p, const Cell& keyword, uint32_t* code) {
     return S_CHECK_PENDING;
 }
 
-State kw_change(Parser& p, const Cell& keyword, uint32_t* code) {
+State kw_change(Parser& p, const Cell& keyword, Unwind* code) {
     int32_t i = p.rp + 1;
     bool only = false;
     if (is_word_of(rule_cell(p, i), fixed::sym[fixed::SYM_ONLY])) {
@@ -308,22 +308,22 @@ void finish_remove(Parser& p, const Cell* frame) {
     refresh_end(p);
 }
 
-uint32_t finish_change(Parser& p, const Cell* frame, bool only) {
+Unwind finish_change(Parser& p, const Cell* frame, bool only) {
     const Cell* c = rule_cell(p, p.rp + 1);
     if (!c) parse_error("parse-end", fixed::words[fixed::W_CHANGE]);
     Cell cell = *c;
     if (cell.type() == TYPE_PATH) parse_error("parse-rule", cell);
     ++p.rp;
-    if (!p.match) return 0;
+    if (!p.match) return UNWIND_NONE;
     Cell value;
-    if (uint32_t code = fetch_value(p, cell, &value)) return code;
+    if (Unwind code = fetch_value(p, cell, &value)) return code;
     uint32_t from = frame[1].w2, cur = p.input->w1;
     uint32_t n = input_count(p.input);
     if (from > n) from = n;
     if (cur < from) cur = from;
     p.input->w1 = put_value(p, from, value, only, int32_t(cur - from));
     refresh_end(p);
-    return 0;
+    return UNWIND_NONE;
 }
 
 void finish_collect(Parser& p, const Cell* frame) {

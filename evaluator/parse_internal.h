@@ -17,6 +17,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -83,8 +84,8 @@ struct Parser {
     bool via_word = false;
     bool from_match_rule = false;
     bool paren_ran = false;  // a keyword handler evaluated a paren (its event is due)
-    int32_t cmp = 0;       // 0 equal, 2 strict-equal
-    int64_t limit = -1;    // /part end as an absolute index of the current input (-1: none)
+    int32_t cmp = 0;         // 0 equal, 2 strict-equal
+    int64_t limit = -1;      // /part end as an absolute index of the current input (-1: none)
     int64_t top_limit = -1;
     // Filled by keywords before push rule.
     uint32_t kind = 0;
@@ -94,10 +95,10 @@ struct Parser {
     uint32_t last_kind = 0;               // kind of the rule frame popped last (keep copy)
     uint32_t collect_depth = 0;
     bool result_made = false;
-    uint32_t rule_base = 0;   // rule stack cells when this call began
-    uint32_t input_base = 0;  // input stack cells when this call began
-    uint32_t mask = 0;        // trace events wanted
-    Cell* work_top = nullptr; // data top of the engine (above its slots and collect targets)
+    uint32_t rule_base = 0;    // rule stack cells when this call began
+    uint32_t input_base = 0;   // input stack cells when this call began
+    uint32_t mask = 0;         // trace events wanted
+    Cell* work_top = nullptr;  // data top of the engine (above its slots and collect targets)
 };
 
 // ---- Work stacks ------------------------------------------------------------------------
@@ -175,25 +176,25 @@ bool is_pipe(const Cell& word);
 
 // ---- Events and Kiv code (parse.cpp) ---------------------------------------------------
 // Evaluates a paren; its value lands in p.paren_value. Returns the unwind code.
-uint32_t eval_paren(Parser& p, const Cell& paren);
+Unwind eval_paren(Parser& p, const Cell& paren);
 // Looks a word up: its value (copied out).
 Cell word_value(const Cell& word);
 
 // ---- Collecting and modifying (parse_collect.cpp) ----------------------------------------
 // Keyword handlers: return the next state (or S_EXIT with *code set).
 State kw_remove(Parser& p, const Cell& keyword);
-State kw_insert(Parser& p, const Cell& keyword, uint32_t* code);
-State kw_change(Parser& p, const Cell& keyword, uint32_t* code);
+State kw_insert(Parser& p, const Cell& keyword, Unwind* code);
+State kw_change(Parser& p, const Cell& keyword, Unwind* code);
 State kw_collect(Parser& p, const Cell& keyword);
 State kw_keep(Parser& p, const Cell& keyword);
 // Completions at pop rule: `frame` holds the three cells of the popped frame.
 void finish_remove(Parser& p, const Cell* frame);
-uint32_t finish_change(Parser& p, const Cell* frame, bool only);
+Unwind finish_change(Parser& p, const Cell* frame, bool only);
 void finish_collect(Parser& p, const Cell* frame);
 void finish_keep(Parser& p, const Cell* frame, bool paren);
 
 // Raises a parse error after the work stacks were cut back (the call's guard does it).
-[[noreturn]] void parse_error(const char* id);
-[[noreturn]] void parse_error(const char* id, const Cell& arg);
+[[noreturn]] void parse_error(IdIn<error_catalog::CAT_SCRIPT> id);
+[[noreturn]] void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg);
 
 }  // namespace kiv::parser

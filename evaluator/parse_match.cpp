@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -155,9 +155,7 @@ struct Needle {
             text_points(v, fold, true, text);
         }
     }
-    uint32_t length() const {
-        return kind == TEXT ? uint32_t(text.size()) : 1;
-    }
+    uint32_t length() const { return kind == TEXT ? uint32_t(text.size()) : 1; }
 };
 
 // True when the needle matches at pos (its whole length before stop).
@@ -216,8 +214,7 @@ void match_value(Parser& p, const Cell& value) {
     uint32_t t = p.input->type();
     uint32_t vt = value.type();
     if (p.end) {
-        p.match = is_string_input(t) &&
-                  (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL) &&
+        p.match = is_string_input(t) && (vt == TYPE_STRING || vt == TYPE_FILE || vt == TYPE_URL) &&
                   value.w1 >= series::count(value.w2);
         return;
     }
@@ -425,7 +422,8 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         size_t n = stop > start ? stop - start : 0;
         const void* q1 = std::memchr(from, int(a), n);
         if (c2 != a) {
-            const void* q2 = std::memchr(from, int(c2), q1 ? size_t(static_cast<const uint8_t*>(q1) - from) : n);
+            const void* q2 =
+                std::memchr(from, int(c2), q1 ? size_t(static_cast<const uint8_t*>(q1) - from) : n);
             if (q2) q1 = q2;
         }
         return q1 ? hit(uint32_t(static_cast<const uint8_t*>(q1) - head)) : false;

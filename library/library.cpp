@@ -69,7 +69,7 @@ void define(const char* name, const Cell& value) {
 
 // Loads UTF-8 text into a block pushed on the data stack.
 Cell* load_text(const uint8_t* text, uint64_t size) {
-    if (size > UINT32_MAX) fire("script", "too-long");
+    if (size > UINT32_MAX) fire({"script", "too-long"});
     Cell* out = stack::push(none::cell());
     lexer::Options options;
     uint32_t consumed = 0;
@@ -307,11 +307,11 @@ int64_t find_header(const uint8_t* text, uint64_t size) {
 
 Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* header) {
     int64_t at = find_header(text, size);
-    if (at < 0) fire("syntax", "no-header", *name);
+    if (at < 0) fire({"syntax", "no-header"}, *name);
     Cell* code = load_text(text + at, size - uint64_t(at));
     uint32_t length = block::ks_length(code);
     const Cell* first = length ? block::ks_abs_at(code, code->w1) : nullptr;
-    if (first && first->type() == TYPE_PATH) fire("internal", "kiv-system");
+    if (first && first->type() == TYPE_PATH) fire({"internal", "kiv-system"});
     const Cell* second = length > 1 ? block::ks_abs_at(code, code->w1 + 1) : nullptr;
     if (header) *header = second && second->type() == TYPE_BLOCK ? *second : none::cell();
     // The word Kiv and its header block are not part of the code.
@@ -322,13 +322,13 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
 void eval_top(const Cell* code) {
     TopGuard guard;
     Cell* held = stack::push(*code);
-    uint32_t status = interpreter::eval(held, false);
+    Unwind status = interpreter::eval(held, false);
     if (status != 0) {
         // Nothing at this level admits an exit: the stacks were trimmed to a
         // frame that is not ours, which cannot happen with an empty frame
         // stack. Reset both and report it as the language does.
         stack::reset_all();
-        fire("throw", "throw");
+        fire({"throw", "throw"});
     }
 }
 

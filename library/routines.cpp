@@ -53,7 +53,7 @@ void set_quiet(Cell* a) {
     if (!word::any_word_type(a[0].type())) {
         Cell name = word::load("set-quiet");
         Cell word_arg = word::load("word");
-        fire("script", "expect-arg", name, datatype::cell(a[0].type()), word_arg);
+        fire({"script", "expect-arg"}, name, datatype::cell(a[0].type()), word_arg);
     }
     Cell w = a[0];
     Cell value = a[1];
@@ -68,7 +68,7 @@ void set_slot_quiet(Cell* a) {
     if (!list) {
         Cell name = word::load("set-slot-quiet");
         Cell series_arg = word::load("series");
-        fire("script", "expect-arg", name, datatype::cell(TYPE_BLOCK), series_arg);
+        fire({"script", "expect-arg"}, name, datatype::cell(TYPE_BLOCK), series_arg);
     }
     Cell value = a[1];
     if (!block::ks_tail_q(&a[0])) {
@@ -176,14 +176,14 @@ void get_current_dir(Cell* a) {
 
 void set_current_dir(Cell* a) {
     std::string path = to_utf8(a[0]);
-    if (path.empty() || chdir(path.c_str()) != 0) fire("access", "cannot-open", a[0]);
+    if (path.empty() || chdir(path.c_str()) != 0) fire({"access", "cannot-open"}, a[0]);
     a[0] = unset::cell();
 }
 
 void create_dir(Cell* a) {
     std::string path = to_utf8(a[0]);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (path.empty() || mkdir(path.c_str(), 0777) != 0) fire("access", "no-create", a[0]);
+    if (path.empty() || mkdir(path.c_str(), 0777) != 0) fire({"access", "no-create"}, a[0]);
     a[0] = unset::cell();
 }
 

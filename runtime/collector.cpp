@@ -708,7 +708,7 @@ void register_marker(Marker marker) {
                 markers[i] = marker;
                 return;
             }
-        fire("internal", "limit-hit", Cell{TYPE_INTEGER, 0, MAX_MARKERS, 0});
+        fire({"internal", "limit-hit"}, Cell{TYPE_INTEGER, 0, MAX_MARKERS, 0});
     }
     markers[marker_count++] = marker;
 }
@@ -745,7 +745,7 @@ void native_stats(bool show, bool info) {
         Cell* report = stack::push_slot();
         *report = Cell{TYPE_NONE, 0, 0, 0};
         memory_report(report);
-        if (!show_memory_stats) fire("internal", "not-done");
+        if (!show_memory_stats) fire({"internal", "not-done"});
         show_memory_stats(report);
         stack::top = saved_top;
         *result = Cell{TYPE_UNSET, 0, 0, 0};

@@ -22,7 +22,7 @@ void push(uint32_t identity) {
     entries[cursor++] = identity;
     if (cursor >= ENTRIES) {
         cursor = 0;
-        fire("internal", "too-deep");
+        fire({"internal", "too-deep"});
     }
 }
 

@@ -49,20 +49,20 @@ bool building = false;
 
 }  // namespace
 
-void fire(const char* category, const char* id) {
-    raise(category, id, nullptr, 0);
+void fire(ErrorId e) {
+    raise(e.category, e.id, nullptr, 0);
 }
-void fire(const char* category, const char* id, const Cell& a1) {
+void fire(ErrorId e, const Cell& a1) {
     Cell a[1] = {a1};
-    raise(category, id, a, 1);
+    raise(e.category, e.id, a, 1);
 }
-void fire(const char* category, const char* id, const Cell& a1, const Cell& a2) {
+void fire(ErrorId e, const Cell& a1, const Cell& a2) {
     Cell a[2] = {a1, a2};
-    raise(category, id, a, 2);
+    raise(e.category, e.id, a, 2);
 }
-void fire(const char* category, const char* id, const Cell& a1, const Cell& a2, const Cell& a3) {
+void fire(ErrorId e, const Cell& a1, const Cell& a2, const Cell& a3) {
     Cell a[3] = {a1, a2, a3};
-    raise(category, id, a, 3);
+    raise(e.category, e.id, a, 3);
 }
 
 }  // namespace kiv

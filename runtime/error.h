@@ -23,6 +23,7 @@
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/error_catalog_table.h"
 
 namespace kiv {
 
@@ -34,10 +35,42 @@ struct RaisedError {
     Cell value{TYPE_NONE, 0, 0, 0};  // the error! value (none! before error values exist)
 };
 
-[[noreturn]] void fire(const char* category, const char* id);
-[[noreturn]] void fire(const char* category, const char* id, const Cell& a1);
-[[noreturn]] void fire(const char* category, const char* id, const Cell& a1, const Cell& a2);
-[[noreturn]] void fire(const char* category, const char* id, const Cell& a1, const Cell& a2, const Cell& a3);
+// A catalog error named by its category and id words, as in
+// fire({"script", "expect-arg"}, ...). The pair is looked up in the catalog
+// when the call is compiled: a name the catalog does not have does not
+// compile.
+struct ErrorId {
+    const char* category;
+    const char* id;
+    consteval ErrorId(const char* c, const char* i) : category(c), id(i) {
+        if (!error_catalog::table::known(c, i)) throw "not an error of the catalog";
+    }
+
+  private:
+    template <int>
+    friend struct IdIn;
+    struct Checked {};
+    constexpr ErrorId(Checked, const char* c, const char* i) : category(c), id(i) {}
+};
+
+// An id of one category, for helpers that raise several errors of it:
+// IdIn<CAT_SCRIPT> takes "no-value" and is checked the same way.
+template <int Category>
+struct IdIn {
+    const char* id;
+    consteval IdIn(const char* i) : id(i) {
+        if (!error_catalog::table::known(error_catalog::table::CATEGORIES[Category].name, i))
+            throw "not an error of the catalog";
+    }
+    constexpr operator ErrorId() const {
+        return ErrorId(ErrorId::Checked{}, error_catalog::table::CATEGORIES[Category].name, id);
+    }
+};
+
+[[noreturn]] void fire(ErrorId e);
+[[noreturn]] void fire(ErrorId e, const Cell& a1);
+[[noreturn]] void fire(ErrorId e, const Cell& a1, const Cell& a2);
+[[noreturn]] void fire(ErrorId e, const Cell& a1, const Cell& a2, const Cell& a3);
 
 // The tracer's error event (mask 0x1000), sent by fire with the error value
 // when tracing is on. Installed by the interpreter; null: no tracing.

@@ -86,7 +86,7 @@ void init() {
 }
 
 uint32_t register_type(const char* name, Release release) {
-    if (kinds_used >= MAX_KINDS) fire("internal", "limit-hit", Cell{TYPE_INTEGER, 0, MAX_KINDS, 0});
+    if (kinds_used >= MAX_KINDS) fire({"internal", "limit-hit"}, Cell{TYPE_INTEGER, 0, MAX_KINDS, 0});
     kinds[kinds_used++] = Kind{name, release};
     return kinds_used;
 }

@@ -41,7 +41,7 @@ struct NoNodeCompaction {
 };
 
 [[noreturn]] void out_of_range(uint32_t pos) {
-    fire("script", "out-of-range", Cell{TYPE_INTEGER, 0, pos, 0});
+    fire({"script", "out-of-range"}, Cell{TYPE_INTEGER, 0, pos, 0});
 }
 
 uint32_t current_stamp() { return 1 + (gc.compaction_count ? gc.compaction_count() : 0); }
@@ -140,7 +140,7 @@ uint32_t upper_bound_for(uint32_t type, uint32_t buckets) {
 uint32_t initial_buckets(uint32_t size) {
     if (size < 4) size = 4;
     uint64_t b = static_cast<uint64_t>(size / 0.77);
-    if (b > MAX_BUCKETS) fire("internal", "no-memory");
+    if (b > MAX_BUCKETS) fire({"internal", "no-memory"});
     uint32_t n = round_pow2(static_cast<uint32_t>(b));
     return n < 4 ? 4 : n;
 }
@@ -295,7 +295,7 @@ void rebuild(Off table, uint32_t buckets) {
     // Never fewer buckets than keys to place (a probe must meet an empty bucket).
     uint32_t keys_to_place = rec(table)->type == WORDS ? cell_count(rec(table)->values) : rec(table)->occupied;
     while (buckets <= keys_to_place && buckets < MAX_BUCKETS) buckets *= 2;
-    if (buckets > MAX_BUCKETS) fire("internal", "no-memory");
+    if (buckets > MAX_BUCKETS) fire({"internal", "no-memory"});
     Off nflags = alloc_flags(buckets);
     Off nkeys = alloc_words(buckets);
     Record* r = rec(table);
@@ -392,7 +392,7 @@ uint32_t grown_buckets(uint32_t type, uint64_t request) {
         case WORDS: n = request * 16; break;
         default: n = request; break;  // map! and node keys
     }
-    if (n > MAX_BUCKETS) fire("internal", "no-memory");
+    if (n > MAX_BUCKETS) fire({"internal", "no-memory"});
     n = round_pow2(static_cast<uint32_t>(n));
     return n < 4 ? 4 : static_cast<uint32_t>(n);
 }
@@ -675,7 +675,7 @@ uint32_t canonical_symbol(uint32_t id) {
 
 Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
     memory::CollectionPause no_collect;
-    if (size > MAX_BUCKETS) fire("internal", "no-memory");
+    if (size > MAX_BUCKETS) fire({"internal", "no-memory"});
     if (type == WORDS && size >= 4000) size *= 2;
     uint32_t buckets = initial_buckets(size);
     Off table = new_record();
@@ -691,10 +691,10 @@ Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
         index = value_cells == 1 ? 1 : 2;
         if (!value_block) value_block = memory::alloc_cells(room);
     } else if (type >= INTEGER) {
-        if (value_cells > 0xFFFFFFu) fire("internal", "no-memory");
+        if (value_cells > 0xFFFFFFu) fire({"internal", "no-memory"});
         index = (value_cells + 1) * 16;
         uint64_t n = uint64_t(room) * (value_cells + 1);
-        if (n > 0xFFFFFFFu) fire("internal", "no-memory");
+        if (n > 0xFFFFFFFu) fire({"internal", "no-memory"});
         value_block = memory::alloc_cells(static_cast<uint32_t>(n));
     }
     Record* r = rec(table);

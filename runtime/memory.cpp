@@ -37,10 +37,10 @@ T* at(Off o) {
 }
 
 [[noreturn]] void no_memory() {
-    fire("internal", "no-memory");
+    fire({"internal", "no-memory"});
 }
 [[noreturn]] void wrong_mem() {
-    fire("internal", "wrong-mem");
+    fire({"internal", "wrong-mem"});
 }
 
 uint64_t round16(uint64_t n) {

@@ -77,7 +77,7 @@ void refill_pool() {
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == ENOSYS && read_urandom(p + got, sizeof pool - got)) break;
-            fire("internal", "feature-na");
+            fire({"internal", "feature-na"});
         }
         got += static_cast<size_t>(n);
     }

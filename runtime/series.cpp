@@ -12,7 +12,7 @@ namespace {
 
 [[noreturn]] void out_of_range(uint64_t index) {
     Cell arg{TYPE_INTEGER, static_cast<uint32_t>(index), 0, 0};
-    fire("script", "out-of-range", arg);
+    fire({"script", "out-of-range"}, arg);
 }
 
 // Address of 1-based entry `index` of `width` bytes, checked against the data area.
@@ -43,7 +43,7 @@ Cell* alloc_tail_cell(SeriesBuffer* buf) {
 
 Off reserve_tail(SeriesBuffer* buf, uint64_t bytes) {
     if (uint64_t(buf->tail) + bytes > buf->data_end()) {
-        if (bytes > arena::RESERVED_BYTES) fire("internal", "no-memory");
+        if (bytes > arena::RESERVED_BYTES) fire({"internal", "no-memory"});
         uint64_t size = buf->size < bytes ? 2 * bytes : 2 * uint64_t(buf->size);
         buf = memory::expand_series_copy(buf, size);
     }

@@ -573,9 +573,9 @@ uint8_t* find_run(uint8_t* start, uint8_t* end, uint32_t width, int32_t op, intp
 void merge_sort(void* base, uint32_t n, uint32_t width, int32_t op, intptr_t flags, Compare cmp) {
     if (n < 2 || width == 0) return;
     uint64_t bytes = uint64_t(n / 2) * width;
-    if (bytes > 0xFFFFFFFFull) fire("script", "too-long");
+    if (bytes > 0xFFFFFFFFull) fire({"script", "too-long"});
     std::unique_ptr<uint8_t, FreeDeleter> scratch(static_cast<uint8_t*>(std::malloc(bytes)));
-    if (!scratch) fire("internal", "no-memory");
+    if (!scratch) fire({"internal", "no-memory"});
     with_sorter(width, op, flags, cmp, [&](const auto& s) {
         s.merge_sort(static_cast<uint8_t*>(base), n, scratch.get());
     });

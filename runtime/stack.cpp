@@ -53,7 +53,7 @@ inline void pop_above(Frame* target) {
 
 [[noreturn]] void overflow() {
     cycles::reset();
-    fire("internal", "stack-overflow");
+    fire({"internal", "stack-overflow"});
 }
 
 }  // namespace
@@ -133,14 +133,14 @@ void unroll_last(uint32_t type) {
 // The nearest frame at or below `from` (a record) satisfying `is_target`, or
 // null; a try/all frame met first raises the given throw error.
 template <class Pred>
-static Frame* search(ptrdiff_t from, Pred is_target, const char* id, const Cell* arg) {
+static Frame* search(ptrdiff_t from, Pred is_target, IdIn<error_catalog::CAT_THROW> id, const Cell* arg) {
     for (ptrdiff_t i = from; i >= 0; --i) {
         Frame* r = frames_bottom + i;
         if (is_target(r)) return r;
         if (r->type() == FRAME_TRY_ALL) break;
     }
-    if (arg) fire("throw", id, *arg);
-    fire("throw", id);
+    if (arg) fire(id, *arg);
+    fire(id);
 }
 
 // Trims both stacks to `target` (kept) and returns the base that receives the
@@ -153,17 +153,18 @@ static Cell* trim_to(Frame* target) {
     return base;
 }
 
-uint32_t throw_break(bool has_value, bool is_continue) {
+Unwind throw_break(bool has_value, bool is_continue) {
     Cell value = *arg_base;
     Frame* target = search(
         frames_top - frames_bottom - 1, [](const Frame* r) { return r->type() == FRAME_LOOP; },
-        is_continue ? "continue" : "break", nullptr);
+        is_continue ? IdIn<error_catalog::CAT_THROW>("continue") : IdIn<error_catalog::CAT_THROW>("break"),
+        nullptr);
     Cell* base = trim_to(target);
     *base = has_value && !is_continue ? value : Cell{TYPE_UNSET, 0, 0, 0};
     return is_continue ? UNWIND_CONTINUE : UNWIND_BREAK;
 }
 
-uint32_t throw_exit(bool has_value, bool from_top) {
+Unwind throw_exit(bool has_value, bool from_top) {
     Cell value = *arg_base;
     ptrdiff_t start = frames_top - frames_bottom - 1;
     if (!from_top) --start;  // skip the native frame of return/exit
@@ -186,7 +187,8 @@ static bool catch_takes(const Frame* r, const Cell& name) {
         bool named = false;
         for (const Cell *w = b->head_cell() + want.w1, *end = b->tail_cell(); w < end; ++w) {
             if (w->type() != TYPE_WORD) return true;  // the catch raises invalid-refine-arg
-            if (name.type() == TYPE_WORD && canonical_symbol(w->w2) == canonical_symbol(name.w2)) named = true;
+            if (name.type() == TYPE_WORD && canonical_symbol(w->w2) == canonical_symbol(name.w2))
+                named = true;
         }
         return named;
     }
@@ -194,7 +196,7 @@ static bool catch_takes(const Frame* r, const Cell& name) {
            canonical_symbol(want.w2) == canonical_symbol(name.w2);
 }
 
-uint32_t throw_value(uint32_t code) {
+Unwind throw_value(Unwind code) {
     Cell value = arg_base[0];
     Cell name = arg_base + 1 < top ? arg_base[1] : Cell{TYPE_NONE, 0, 0, 0};
     ptrdiff_t start = frames_top - frames_bottom - 1;

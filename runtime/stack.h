@@ -40,7 +40,9 @@
 namespace kiv {
 
 // Unwind codes, ordered: a catch level admits every code at or below it.
-enum UnwindCode : uint32_t {
+// Every function that runs Kiv code returns one; it must not be dropped
+// (UNWIND_NONE when the code ran to its end).
+enum [[nodiscard]] Unwind : uint32_t{
     UNWIND_NONE = 0,
     UNWIND_THROW = 0x7FFFFFFA,
     UNWIND_EXIT = 0x7FFFFFFB,
@@ -270,15 +272,15 @@ inline void unroll_loop(bool keep) {
 
 // ---- Non-local exits: trim the stacks and return the code to pass up ---------
 // break (with /return value when has_value) and continue: the nearest loop frame.
-uint32_t throw_break(bool has_value, bool is_continue);
+Unwind throw_break(bool has_value, bool is_continue);
 // return (has_value) and exit: the nearest frame with the return-target bit.
 // Unless from_top, the topmost frame (the native frame of return/exit) is
 // dropped before the search.
-uint32_t throw_exit(bool has_value, bool from_top);
+Unwind throw_exit(bool has_value, bool from_top);
 // throw: drops the topmost frame (throw's own), then finds the nearest catch
 // frame; the catch's base receives the thrown value (former argument base)
 // and the cell after it (the /name argument). Returns `code`.
-uint32_t throw_value(uint32_t code);
+Unwind throw_value(Unwind code);
 
 // The frame where the throw in progress started (0 when none); read and
 // cleared by caller_frame (word::caller).

@@ -121,7 +121,7 @@ inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
 }
 
 [[noreturn]] void fire_invalid_char(uint32_t cp) {
-    fire("script", "invalid-char", Cell{TYPE_INTEGER, cp, 0, 0});
+    fire({"script", "invalid-char"}, Cell{TYPE_INTEGER, cp, 0, 0});
 }
 
 // The characters of a string value from its index (cut to limit when limit
@@ -593,7 +593,7 @@ void fire_invalid_utf8(const uint8_t* p, const uint8_t* end) {
     uint8_t bytes[4];
     uint32_t n = uint32_t(std::min<ptrdiff_t>(4, end - p));
     std::memcpy(bytes, p, n);  // before allocating: p may lie in a series buffer
-    fire("access", "invalid-utf8", binary_of(bytes, n));
+    fire({"access", "invalid-utf8"}, binary_of(bytes, n));
 }
 
 // ---- Loading UTF-8 ----------------------------------------------------------------
@@ -796,7 +796,7 @@ int encode_utf16_char(uint32_t cp, uint16_t* dst) {
 // ---- Conversion cache -----------------------------------------------------------
 
 uint8_t* cache_buffer(Cell* str, uint64_t bytes) {
-    if (bytes > UINT32_MAX - 64) fire("internal", "no-memory");
+    if (bytes > UINT32_MAX - 64) fire({"internal", "no-memory"});
     memory::CollectionPause pause;
     Off node = str->w3;
     if (!node) {

@@ -49,7 +49,7 @@ TEST_F(ControlTest, CheckFlagTestsArgumentTypes) {
     Cell* base = stack::mark_native(nullptr);
     stack::push(int_cell(1));
     stack::push(int_cell(2));  // then-blk must be a block
-    RaisedError e = expect_error([&] { natives::natives_table[natives::N_IF - 1](true, nullptr); }, "script", "expect-arg");
+    RaisedError e = expect_error([&] { (void)natives::natives_table[natives::N_IF - 1](true, nullptr); }, "script", "expect-arg");
     EXPECT_EQ(mold_text(e.args[0]), "if");
     EXPECT_EQ(mold_text(e.args[2]), "then-blk");
     stack::reset_all();

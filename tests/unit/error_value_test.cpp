@@ -320,7 +320,7 @@ TEST_F(ErrorValueTest, FireUnwindsToATryFrameCarryingTheErrorValue) {
     uint32_t frames = stack::frame_count();
     Cell caught = none::cell();
     try {
-        fire("script", "no-value", word::load("missing-word"));
+        fire({"script", "no-value"}, word::load("missing-word"));
     } catch (const RaisedError& e) {
         // The stacks are as they were at the fire point.
         EXPECT_EQ(stack::frame_count(), frames);
@@ -341,7 +341,7 @@ TEST_F(ErrorValueTest, FireUnwindsToATryFrameCarryingTheErrorValue) {
 
 TEST_F(ErrorValueTest, RaisedTextFormsWithOrWithoutAValue) {
     try {
-        fire("math", "zero-divide");
+        fire({"math", "zero-divide"});
     } catch (const RaisedError& e) {
         EXPECT_EQ(raised_text(e),
                   "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : none");

@@ -112,16 +112,16 @@ inline void record(Cell* a) {
 
 // Minimal exits with the stack contract of the try/exit natives: enough to
 // drive the loops and functions here.
-inline uint32_t t_break(bool, const int32_t* r) {
+inline Unwind t_break(bool, const int32_t* r) {
     return stack::throw_break(r[0] >= 0, false);
 }
-inline uint32_t t_continue(bool, const int32_t*) {
+inline Unwind t_continue(bool, const int32_t*) {
     return stack::throw_break(false, true);
 }
-inline uint32_t t_return(bool, const int32_t*) {
+inline Unwind t_return(bool, const int32_t*) {
     return stack::throw_exit(true, false);
 }
-inline uint32_t t_exit(bool, const int32_t*) {
+inline Unwind t_exit(bool, const int32_t*) {
     return stack::throw_exit(false, false);
 }
 

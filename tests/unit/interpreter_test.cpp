@@ -91,7 +91,7 @@ TEST_F(InterpreterTest, OperatorWithoutLeftOperand) {
     Cell blk = code("x");
     Cell op = global_value("+");
     *block::ks_abs_at(&blk, 0) = op;
-    expect_error([&] { interpreter::eval(&blk, false); }, "internal", "not-done");
+    expect_error([&] { (void)interpreter::eval(&blk, false); }, "internal", "not-done");
 }
 
 // ---- Words -----------------------------------------------------------------------------------------
@@ -231,7 +231,7 @@ TEST_F(InterpreterTest, PathErrors) {
     // A path whose first element is no word (the lexer never makes one).
     Cell numbers = code("[1 2]");
     block::ks_abs_at(&numbers, 0)->set_type(TYPE_PATH);
-    expect_error([&] { interpreter::eval(&numbers, false); }, "script", "word-first");
+    expect_error([&] { (void)interpreter::eval(&numbers, false); }, "script", "word-first");
     stack::reset_all();
     RaisedError e = eval_error("not-set-anywhere/1", "script", "unset-path");
     EXPECT_EQ(mold_text(e.args[1]), "not-set-anywhere");
@@ -245,7 +245,7 @@ TEST_F(InterpreterTest, PathErrors) {
     *block::ks_abs_at(&blk, 0) = *p;
     block::ks_abs_at(&blk, 0)->set_type(TYPE_PATH);
     stack::pop(1);
-    expect_error([&] { interpreter::eval(&blk, false); }, "script", "empty-path");
+    expect_error([&] { (void)interpreter::eval(&blk, false); }, "script", "empty-path");
 }
 
 TEST_F(InterpreterTest, IssueBeforeBlockNeedsCompilation) {
@@ -301,7 +301,7 @@ TEST_F(InterpreterTest, CallValuesAndCallPushed) {
     stack::top = slot;
     Cell ints = make_func("a [integer!]", "a");
     Cell bad = none::cell();
-    expect_error([&] { interpreter::call_values(&ints, &bad, 1); }, "script", "expect-arg");
+    expect_error([&] { (void)interpreter::call_values(&ints, &bad, 1); }, "script", "expect-arg");
     stack::reset_all();
     interpreter::Shape s = interpreter::shape_of(&f);
     EXPECT_EQ(s.fixed, 2u);
@@ -392,7 +392,7 @@ TEST_F(InterpreterTest, TraceEventsInOrder) {
     interpreter::trace_begin_hook(hook, 0xFFFF);
     Cell* slot = stack::top;
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
-    interpreter::trace_end();
+    (void)interpreter::trace_end();
     EXPECT_EQ(mold_text(*slot), "3");
     const std::vector<std::string> expected = {
         "init",     "enter [1 + 2]", "fetch 1",
@@ -414,7 +414,7 @@ TEST_F(InterpreterTest, TraceFunctionEventsAndMask) {
                                             interpreter::EV_SET | interpreter::EV_CALL |
                                             interpreter::EV_RETURN);
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
-    interpreter::trace_end();
+    (void)interpreter::trace_end();
     ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].substr(0, 4), "call");
     EXPECT_EQ(events[1].substr(0, 6), "prolog");
@@ -444,7 +444,7 @@ TEST_F(InterpreterTest, NoTraceAttributeSuspendsTracing) {
     Cell blk = code("quiet 1");
     interpreter::trace_begin_hook(hook, interpreter::EV_FETCH);
     ASSERT_EQ(interpreter::eval(&blk, false), 0u);
-    interpreter::trace_end();
+    (void)interpreter::trace_end();
     EXPECT_EQ(events, (std::vector<std::string>{"fetch quiet", "fetch 1"}));
     trace_log = nullptr;
 }

@@ -280,7 +280,7 @@ TEST(MergeSort, ScratchSizeBeyond32BitsRaisesTooLongBeforeTouchingData) {
 // A compare callback that raises after a number of calls.
 uint64_t fail_after = 0;
 int32_t failing(const void* a, const void* b, int32_t op, intptr_t flags) {
-    if (compare_calls >= fail_after) fire("script", "invalid-compare");
+    if (compare_calls >= fail_after) fire({"script", "invalid-compare"});
     return by_key(a, b, op, flags);
 }
 

@@ -363,7 +363,7 @@ TEST_F(StackTest, BreakWithoutLoopOrAcrossTryAllRaisesAndKeepsTheStacks) {
         Cell* base = stack::arg_base;
         Cell* top = stack::top;
         uint32_t frames = stack::frame_count();
-        expect_error([&] { stack::throw_break(false, c.is_continue); }, "throw", c.id);
+        expect_error([&] { (void)stack::throw_break(false, c.is_continue); }, "throw", c.id);
         EXPECT_EQ(stack::arg_base, base);
         EXPECT_EQ(stack::top, top);
         EXPECT_EQ(stack::frame_count(), frames);
@@ -411,7 +411,7 @@ TEST_F(StackTest, ReturnFromTopSearchesFromTheTopmostFrame) {
     // Without from_top the same frame is dropped as the native's own frame.
     stack::reset_all();
     stack::mark_func_on_stack(nullptr, 0);
-    expect_error([] { stack::throw_exit(false, false); }, "throw", "return");
+    expect_error([] { (void)stack::throw_exit(false, false); }, "throw", "return");
 }
 
 TEST_F(StackTest, ReturnOutsideAFunctionOrAcrossTryAllRaises) {
@@ -424,7 +424,7 @@ TEST_F(StackTest, ReturnOutsideAFunctionOrAcrossTryAllRaises) {
         stack::mark_native(nullptr);
         Cell* base = stack::arg_base;
         uint32_t frames = stack::frame_count();
-        expect_error([] { stack::throw_exit(true, false); }, "throw", "return");
+        expect_error([] { (void)stack::throw_exit(true, false); }, "throw", "return");
         EXPECT_EQ(stack::frame_count(), frames);
         EXPECT_EQ(stack::arg_base, base);
     }
@@ -463,7 +463,7 @@ TEST_F(StackTest, ThrowWithoutCatchRaisesWithTheValueAndRecordsWhereItStarted) {
         Frame* own = stack::ctop();
         stack::push(int_cell(13));
         uint32_t frames = stack::frame_count();
-        RaisedError e = expect_error([] { stack::throw_value(UNWIND_THROW); }, "throw", "throw");
+        RaisedError e = expect_error([] { (void)stack::throw_value(UNWIND_THROW); }, "throw", "throw");
         ASSERT_EQ(e.arg_count, 1);
         EXPECT_EQ(e.args[0].w2, 13u);
         EXPECT_EQ(stack::frame_count(), frames);
@@ -490,7 +490,7 @@ TEST_F(StackTest, CatchAtRestoresTheStacksOfATry) {
         stack::mark_native(nullptr);
     }
     try {
-        fire("script", "no-value");
+        fire({"script", "no-value"});
     } catch (const RaisedError&) {
         stack::catch_at(try_frame);
     }

@@ -106,7 +106,7 @@ TEST_F(TryNatives, TryEndOfCompiledCode) {
     stack::mark_try(&fixed::words[fixed::W_TRY]);
     frame = stack::ctop();
     try {
-        fire("math", "zero-divide");
+        fire({"math", "zero-divide"});
     } catch (const RaisedError& e) {
         natives::try_end(frame, e, false);
         result = *stack::arg_base;
@@ -121,7 +121,7 @@ TEST_F(TryNatives, TryEndOfCompiledCode) {
     bool raised_again = false;
     try {
         try {
-            fire("throw", "throw", int_cell(1));
+            fire({"throw", "throw"}, int_cell(1));
         } catch (const RaisedError& e) {
             natives::try_end(frame, e, false);
         }
