@@ -443,7 +443,7 @@ int32_t reform_message(const Cell* message, Cell* out, const Cell* err, int32_t 
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = buffer_of(m.w2)->head_cell()[i];
         uint32_t t = v.type();
-        if (string::is_string_like(t)) {
+        if (string::is_text_like(t)) {
             budget -= put_string(out, v);
         } else if (t == TYPE_WORD || t == TYPE_GET_WORD) {
             int32_t at = context::find_word(e.w1, v.w2, true);
@@ -563,9 +563,9 @@ int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
                                                            : none_cell();
     }
     Cell title = value_count(cobj.w1) > 1 ? *context::values_at(cobj.w1, 1) : none_cell();
-    if (string::is_string_like(title.type())) budget -= put_string(out, title);
+    if (string::is_text_like(title.type())) budget -= put_string(out, title);
     budget -= put_text(out, ": ");
-    if (string::is_string_like(tmpl.type())) {
+    if (string::is_text_like(tmpl.type())) {
         budget -= put_string(out, tmpl);
     } else if (tmpl.type() == TYPE_BLOCK) {
         Cell* saved = stack::top;
@@ -579,7 +579,7 @@ int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
     Cell where = get(&e, FIELD_WHERE);
     if (word::any_word_type(where.type()))
         budget = word::form_name(where.w2, out, budget);
-    else if (string::is_string_like(where.type()))
+    else if (string::is_text_like(where.type()))
         budget -= put_string(out, where);
     else
         budget -= put_text(out, "???");

@@ -382,7 +382,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             break;
         }
         default:
-            if (!detail::is_string_like(st))
+            if (!detail::is_text_like(st))
                 fire({"script", "bad-to-arg"}, datatype::cell(TYPE_INTEGER), *spec);
             {
                 int error = 0;
@@ -470,10 +470,6 @@ TextView text_of(const Cell* series) {
     const uint32_t index = series->w1;
     if (index >= total) return TextView{b->head_ptr(), unit, 0};
     return TextView{b->head_ptr() + size_t(index) * unit, unit, total - index};
-}
-
-bool is_string_like(uint32_t type) {
-    return string::is_string_like(type);
 }
 
 Cell caller_word() {

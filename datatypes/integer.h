@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include "datatypes/series.h"
 #include "runtime/cell.h"
 
 namespace kiv::integer {
@@ -99,7 +100,7 @@ struct TextView {
     uint32_t at(uint32_t i) const;
 };
 TextView text_of(const Cell* series);
-bool is_string_like(uint32_t type);  // string!, file!, url!, tag!, email!, ref!
+using series::is_text_like;  // string!, file!, url!, tag!, email!, ref!
 // The word naming the nearest calling function (for error arguments).
 Cell caller_word();
 // The word for a fixed name (action and argument names in error arguments);

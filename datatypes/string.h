@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "datatypes/series.h"
 #include "runtime/series.h"
 
 namespace kiv::string {
@@ -42,10 +43,9 @@ void append_latin1(Cell* str, const char* bytes, uint32_t count);
 // ---- Cells ----------------------------------------------------------------------
 
 // True for the string-like ids: string!, file!, url!, tag!, email!, ref!.
-inline bool is_string_like(uint32_t type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-           type == TYPE_EMAIL || type == TYPE_REF;
-}
+// The text types (string!, file!, url!, tag!, email!, ref!): one predicate,
+// series::is_text_like.
+using series::is_text_like;
 
 // The same with the given unit (1, 2 or 4); the cell's header flags are kept.
 Cell* make_at_width(Cell* cell, uint32_t count, uint32_t unit);

@@ -112,7 +112,7 @@ void last_lf_q(Cell* a) {
 
 void write_stdout(Cell* a) {
     std::string text;
-    if (string::is_string_like(a[0].type())) {
+    if (string::is_text_like(a[0].type())) {
         text = to_utf8(a[0]);
     } else {
         Cell* saved = stack::top;

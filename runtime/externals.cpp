@@ -302,7 +302,7 @@ inline bool is_block_like(uint32_t t) {
 }
 
 inline bool is_flat_series(uint32_t t) {
-    return string::is_string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
+    return string::is_text_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
 }
 
 // Records [value, owner, word] under the node (the value is stored as given).
