@@ -400,10 +400,12 @@ SeriesFrame* open_moving_space(uint64_t live) {
     next_space = (next_space + 1) % MOVING_SPACES;
     uint64_t room = live + record.big_threshold + INITIAL_FRAME_SIZE;
     if (sp.frame && !sp.open) {
+        // A closed space is inaccessible, its frame header too: open its
+        // pages before reading the frame's size.
+        arena::protect(space_block(sp), sp.block_bytes, true);
         if (uint64_t(sp.frame->size) - sizeof(SeriesFrame) < room) {
             free_closed_space(sp);
         } else {
-            arena::protect(space_block(sp), sp.block_bytes, true);
             link_series_frame(sp.frame);
             sp.open = true;
             return sp.frame;
