@@ -2,9 +2,11 @@
 //
 // Every datatype implements some of the 62 actions. An implementation is
 // registered in the per-type action table under its slot number and is called
-// with the signature its slot fixes below. Arguments live on the data stack
-// (a fixed series, so Cell* into it stay valid); the first argument's cell is
-// the argument base and receives the result. Conventions:
+// with the signature its slot fixes in KIV_ACTIONS below; registration
+// (datatype::Registration::set<Slot>) checks that signature at compile time.
+// Arguments live on the data stack (a fixed series, so Cell* into it stay
+// valid); the first argument's cell is the argument base and receives the
+// result. Conventions:
 //   - an optional refinement argument (an "opt cell") is nullptr when the
 //     refinement was not used;
 //   - a count is -1 when its refinement was not used;
@@ -17,22 +19,90 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "runtime/cell.h"
 
 namespace kiv {
 
+// One row per action slot, in slot order: the enum name, the action's word
+// ("" for the internal slots 7-9), its first argument's name, the number of
+// refinements of its specification (checked against library/actions.kiv at
+// start-up) and the signature of a datatype's implementation (namespace
+// action below). Everything else about a slot is derived from this list.
+#define KIV_ACTIONS(X)                                  \
+    X(MAKE, "make", "type", 0, Make)                    \
+    X(RANDOM, "random", "value", 3, Random)             \
+    X(REFLECT, "reflect", "value", 0, Reflect)          \
+    X(TO, "to", "type", 0, Make)                        \
+    X(FORM, "form", "value", 1, Form)                   \
+    X(MOLD, "mold", "value", 4, Mold)                   \
+    X(EVAL_PATH, "", "", 0, EvalPath)                   \
+    X(SET_PATH, "", "", 0, EvalPath)                    \
+    X(COMPARE, "", "", 0, Compare)                      \
+    X(ABSOLUTE, "absolute", "value", 0, StackOp)        \
+    X(ADD, "add", "value1", 0, StackOp)                 \
+    X(DIVIDE, "divide", "value1", 0, StackOp)           \
+    X(MULTIPLY, "multiply", "value1", 0, StackOp)       \
+    X(NEGATE, "negate", "number", 0, Negate)            \
+    X(POWER, "power", "number", 0, StackOp)             \
+    X(REMAINDER, "remainder", "value1", 0, StackOp)     \
+    X(ROUND, "round", "n", 7, Round)                    \
+    X(SUBTRACT, "subtract", "value1", 0, StackOp)       \
+    X(EVEN_Q, "even?", "number", 0, Predicate)          \
+    X(ODD_Q, "odd?", "number", 0, Predicate)            \
+    X(AND_T, "and~", "value1", 0, StackOp)              \
+    X(COMPLEMENT, "complement", "value", 0, Complement) \
+    X(OR_T, "or~", "value1", 0, StackOp)                \
+    X(XOR_T, "xor~", "value1", 0, StackOp)              \
+    X(APPEND, "append", "series", 3, Insert)            \
+    X(AT, "at", "series", 0, StackOp)                   \
+    X(BACK, "back", "series", 0, StackOp)               \
+    X(CHANGE, "change", "series", 3, Change)            \
+    X(CLEAR, "clear", "series", 0, Clear)               \
+    X(COPY, "copy", "value", 3, Copy)                   \
+    X(FIND, "find", "series", 11, Find)                 \
+    X(HEAD, "head", "series", 0, StackOp)               \
+    X(HEAD_Q, "head?", "series", 0, StackOp)            \
+    X(INDEX_Q, "index?", "series", 0, StackOp)          \
+    X(INSERT, "insert", "series", 3, Insert)            \
+    X(LENGTH_Q, "length?", "series", 0, Length)         \
+    X(MOVE, "move", "origin", 1, Move)                  \
+    X(NEXT, "next", "series", 0, StackOp)               \
+    X(PICK, "pick", "series", 0, Pick)                  \
+    X(POKE, "poke", "series", 0, Poke)                  \
+    X(PUT, "put", "series", 1, Put)                     \
+    X(REMOVE, "remove", "series", 2, Remove)            \
+    X(REVERSE, "reverse", "series", 2, Reverse)         \
+    X(SELECT, "select", "series", 9, Select)            \
+    X(SORT, "sort", "series", 7, Sort)                  \
+    X(SKIP, "skip", "series", 0, StackOp)               \
+    X(SWAP, "swap", "series1", 0, Swap)                 \
+    X(TAIL, "tail", "series", 0, StackOp)               \
+    X(TAIL_Q, "tail?", "series", 0, StackOp)            \
+    X(TAKE, "take", "series", 3, Take)                  \
+    X(TRIM, "trim", "series", 6, Trim)                  \
+    X(CREATE, "create", "port", 0, PortOp)              \
+    X(CLOSE, "close", "port", 0, PortOp)                \
+    X(DELETE, "delete", "file", 0, PortOp)              \
+    X(MODIFY, "modify", "target", 1, Modify)            \
+    X(OPEN, "open", "port", 5, Open)                    \
+    X(OPEN_Q, "open?", "port", 0, PortOp)               \
+    X(QUERY, "query", "target", 0, PortOp)              \
+    X(READ, "read", "source", 6, Read)                  \
+    X(RENAME, "rename", "from", 0, Rename)              \
+    X(UPDATE, "update", "port", 0, PortOp)              \
+    X(WRITE, "write", "destination", 8, Write)
+
 enum ActionSlot : uint32_t {
-    ACT_MAKE = 1, ACT_RANDOM, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_SET_PATH,
-    ACT_COMPARE, ACT_ABSOLUTE, ACT_ADD, ACT_DIVIDE, ACT_MULTIPLY, ACT_NEGATE, ACT_POWER,
-    ACT_REMAINDER, ACT_ROUND, ACT_SUBTRACT, ACT_EVEN_Q, ACT_ODD_Q, ACT_AND_T, ACT_COMPLEMENT,
-    ACT_OR_T, ACT_XOR_T, ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND,
-    ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK,
-    ACT_POKE, ACT_PUT, ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SORT, ACT_SKIP, ACT_SWAP, ACT_TAIL,
-    ACT_TAIL_Q, ACT_TAKE, ACT_TRIM, ACT_CREATE, ACT_CLOSE, ACT_DELETE, ACT_MODIFY, ACT_OPEN,
-    ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME, ACT_UPDATE, ACT_WRITE,
-    ACTION_COUNT = 62,
+    ACT_NO_SLOT = 0,
+#define KIV_ACTION_ENUM(name, word, first, refinements, sig) ACT_##name,
+    KIV_ACTIONS(KIV_ACTION_ENUM)
+#undef KIV_ACTION_ENUM
+        ACTION_END,
+    ACTION_COUNT = ACTION_END - 1,
 };
+static_assert(ACTION_COUNT == 62 && ACT_MAKE == 1 && ACT_WRITE == 62);
 
 // Comparison operation codes.
 enum CompareOp : int32_t {
@@ -120,14 +190,62 @@ using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, 
                         Cell* part, Cell* seek, Cell* allow, Cell* as);
 }  // namespace action
 
-// A table entry: an implementation cast to this common type, nullptr for
-// none, INHERIT in a registration list for "take the parent's entry".
+// The signature of each slot's implementation: SlotFn<ACT_FORM> is action::Form.
+template <uint32_t Slot>
+struct SlotSignature;
+#define KIV_ACTION_SIG(name, word, first, refinements, sig) \
+    template <>                                             \
+    struct SlotSignature<ACT_##name> {                      \
+        using type = action::sig;                           \
+    };
+KIV_ACTIONS(KIV_ACTION_SIG)
+#undef KIV_ACTION_SIG
+template <uint32_t Slot>
+using SlotFn = typename SlotSignature<Slot>::type;
+
+// Whether a slot's implementation has signature F (for the dispatchers that
+// take the slot at run time: the math and navigation actions, the port ops).
+template <class F>
+constexpr bool slot_takes(uint32_t slot) {
+    constexpr bool table[ACTION_COUNT + 1] = {false,
+#define KIV_ACTION_TAKES(name, word, first, refinements, sig) std::is_same_v<F, action::sig>,
+                                              KIV_ACTIONS(KIV_ACTION_TAKES)
+#undef KIV_ACTION_TAKES
+    };
+    return slot <= ACTION_COUNT && table[slot];
+}
+
+// A table entry: an implementation stored without its type (the table has one
+// row per datatype and one column per slot, so every column shares one C++
+// type); nullptr for none, INHERIT in a registration for "take the parent's
+// entry". Entries go in only through datatype::Registration::set<Slot>, which
+// checks the implementation against the slot's signature, and come out only
+// as that signature again (entry_as).
 using ActionEntry = void (*)();
 inline const ActionEntry INHERIT = reinterpret_cast<ActionEntry>(intptr_t(-1));
 
+namespace detail {
 template <class F>
-inline ActionEntry entry(F f) {
+inline ActionEntry erase(F f) {
     return reinterpret_cast<ActionEntry>(f);
+}
+}  // namespace detail
+
+// The implementation behind an entry of `Slot`.
+template <uint32_t Slot>
+inline SlotFn<Slot> entry_as(ActionEntry e) {
+    return reinterpret_cast<SlotFn<Slot>>(e);
+}
+
+// The implementation behind an entry of a slot chosen at run time, as the
+// signature F the caller expects; a slot of another signature is a faulty
+// build and ends the process (bad_slot_signature, datatypes/registry.cpp).
+[[noreturn]] void bad_slot_signature(uint32_t slot);
+template <class F>
+inline F entry_as(ActionEntry e, uint32_t slot) {
+    if (!slot_takes<F>(slot)) [[unlikely]]
+        bad_slot_signature(slot);
+    return reinterpret_cast<F>(e);
 }
 
 }  // namespace kiv

@@ -501,19 +501,18 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_BINARY, TYPE_STRING, "binary!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_AND_T, entry<action::StackOp>(&and_t));
-    set(ACT_COMPLEMENT, entry<action::Complement>(&complement));
-    set(ACT_OR_T, entry<action::StackOp>(&or_t));
-    set(ACT_XOR_T, entry<action::StackOp>(&xor_t));
-    set(ACT_APPEND, entry(&insert));
-    set(ACT_INSERT, entry(&insert));
-    set(ACT_CHANGE, entry(&change));
-    set(ACT_TRIM, entry(&trim));
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_CHANGE>(change);
+    r.set<ACT_TRIM>(trim);
     // make is string!'s (a size gives room, anything else goes through to);
     // reverse is series!'s, byte by byte.
     for (uint32_t slot :
@@ -521,7 +520,7 @@ void init() {
           ACT_COPY, ACT_FIND,   ACT_HEAD,    ACT_HEAD_Q,    ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE,
           ACT_NEXT, ACT_PICK,   ACT_POKE,    ACT_REMOVE,    ACT_REVERSE, ACT_SELECT,   ACT_SORT,
           ACT_SKIP, ACT_SWAP,   ACT_TAIL,    ACT_TAIL_Q,    ACT_TAKE,    ACT_MODIFY})
-        set(slot, INHERIT);
+        r.inherit(slot);
     datatype::register_type(r);
 }
 

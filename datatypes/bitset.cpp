@@ -472,28 +472,28 @@ void remove(Cell* series, Cell* part, Cell*) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_BITSET, 0, "bitset!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(&make);
-    r.entries[ACT_TO - 1] = entry<action::Make>(&to);
-    r.entries[ACT_REFLECT - 1] = entry<action::Reflect>(&series::reflect);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(&form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(&mold);
-    r.entries[ACT_EVAL_PATH - 1] = entry<action::EvalPath>(&eval_path);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(&compare);
-    r.entries[ACT_NEGATE - 1] = entry<action::Negate>(&negate);
-    r.entries[ACT_COMPLEMENT - 1] = entry<action::Complement>(&complement);
-    r.entries[ACT_AND_T - 1] = entry<action::StackOp>(&and_t);
-    r.entries[ACT_OR_T - 1] = entry<action::StackOp>(&or_t);
-    r.entries[ACT_XOR_T - 1] = entry<action::StackOp>(&xor_t);
-    r.entries[ACT_APPEND - 1] = entry<action::Insert>(&insert);
-    r.entries[ACT_INSERT - 1] = entry<action::Insert>(&insert);
-    r.entries[ACT_CLEAR - 1] = entry<action::Clear>(&clear);
-    r.entries[ACT_COPY - 1] = entry<action::Copy>(&copy);
-    r.entries[ACT_FIND - 1] = entry<action::Find>(&find);
-    r.entries[ACT_LENGTH_Q - 1] = entry<action::Length>(&length_q);
-    r.entries[ACT_PICK - 1] = entry<action::Pick>(&pick);
-    r.entries[ACT_POKE - 1] = entry<action::Poke>(&poke);
-    r.entries[ACT_REMOVE - 1] = entry<action::Remove>(&remove);
-    r.entries[ACT_MODIFY - 1] = entry<action::Modify>(&series::modify);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_REFLECT>(series::reflect);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_NEGATE>(negate);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_CLEAR>(clear);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_FIND>(find);
+    r.set<ACT_LENGTH_Q>(length_q);
+    r.set<ACT_PICK>(pick);
+    r.set<ACT_POKE>(poke);
+    r.set<ACT_REMOVE>(remove);
+    r.set<ACT_MODIFY>(series::modify);
     datatype::register_type(r);
 }
 

@@ -875,28 +875,26 @@ void init() {
     collector::unregister_marker(&mark_spare);
     collector::register_marker(&mark_spare);
     datatype::Registration r = datatype::blank(TYPE_BLOCK, TYPE_SERIES, "block!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    for (uint32_t slot : {ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q,
+    r.inherit({ACT_RANDOM, ACT_REFLECT, ACT_AT, ACT_BACK, ACT_CLEAR, ACT_HEAD, ACT_HEAD_Q,
                           ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_REMOVE,
-                          ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
-        set(slot, INHERIT);
-    set(ACT_MAKE, entry(static_cast<action::Make>(&make)));
-    set(ACT_TO, entry(static_cast<action::Make>(&to)));
-    set(ACT_FORM, entry(static_cast<action::Form>(&form)));
-    set(ACT_MOLD, entry(static_cast<action::Mold>(&mold)));
-    set(ACT_EVAL_PATH, entry(static_cast<action::EvalPath>(&eval_path)));
-    set(ACT_COMPARE, entry(static_cast<action::Compare>(&compare)));
-    set(ACT_APPEND, entry(static_cast<action::Insert>(&insert)));
-    set(ACT_INSERT, entry(static_cast<action::Insert>(&insert)));
-    set(ACT_CHANGE, entry(static_cast<action::Change>(&change)));
-    set(ACT_COPY, entry(static_cast<action::Copy>(&copy)));
-    set(ACT_FIND, entry(static_cast<action::Find>(&find)));
-    set(ACT_PUT, entry(static_cast<action::Put>(&put)));
-    set(ACT_SELECT, entry(static_cast<action::Select>(&select)));
-    set(ACT_SORT, entry(static_cast<action::Sort>(&sort)));
-    set(ACT_SWAP, entry(static_cast<action::Swap>(&swap)));
-    set(ACT_TAKE, entry(static_cast<action::Take>(&take)));
-    set(ACT_TRIM, entry(static_cast<action::Trim>(&trim)));
+                          ACT_REVERSE, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY});
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_CHANGE>(change);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_FIND>(find);
+    r.set<ACT_PUT>(put);
+    r.set<ACT_SELECT>(select);
+    r.set<ACT_SORT>(sort);
+    r.set<ACT_SWAP>(swap);
+    r.set<ACT_TAKE>(take);
+    r.set<ACT_TRIM>(trim);
     datatype::register_type(r);
 }
 
@@ -928,9 +926,9 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_PAREN, TYPE_BLOCK, "paren!");
-    for (auto& e : r.entries) e = INHERIT;
-    r.entries[ACT_MOLD - 1] = entry(static_cast<action::Mold>(&mold));
-    r.entries[ACT_TRIM - 1] = nullptr;
+    r.inherit_all();
+    r.set<ACT_MOLD>(mold);
+    r.drop(ACT_TRIM);
     datatype::register_type(r);
 }
 

@@ -156,24 +156,23 @@ void xor_t() {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_CHAR, TYPE_INTEGER, "char!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_TO, entry(&make));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ADD, entry(&add));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_AND_T, entry(&and_t));
-    set(ACT_OR_T, entry(&or_t));
-    set(ACT_XOR_T, entry(&xor_t));
-    set(ACT_RANDOM, INHERIT);
-    set(ACT_ABSOLUTE, INHERIT);
-    set(ACT_EVEN_Q, INHERIT);
-    set(ACT_ODD_Q, INHERIT);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.inherit(ACT_RANDOM);
+    r.inherit(ACT_ABSOLUTE);
+    r.inherit(ACT_EVEN_Q);
+    r.inherit(ACT_ODD_Q);
     datatype::register_type(r);
 }
 

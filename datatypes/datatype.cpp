@@ -46,9 +46,9 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void init() {
     Registration r = blank(TYPE_DATATYPE, 0, "datatype!");
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
     register_type(r);
 }
 

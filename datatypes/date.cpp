@@ -573,17 +573,16 @@ double unix_seconds(const Cell* d) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_DATE, 0, "date!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ADD, entry(&add));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_PICK, entry(&pick));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_PICK>(pick);
     datatype::register_type(r);
 }
 

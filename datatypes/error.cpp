@@ -649,15 +649,15 @@ Cell raised_value(const char* category, const char* id, const Cell* args, int n)
 void init() {
     build_error_value = &raised_value;
     datatype::Registration r = datatype::blank(TYPE_ERROR, TYPE_OBJECT, "error!");
-    r.entries[ACT_MAKE - 1] = entry(&make);
-    r.entries[ACT_FORM - 1] = entry(&form);
-    r.entries[ACT_MOLD - 1] = entry(&mold);
-    r.entries[ACT_EVAL_PATH - 1] = entry(&eval_path);
-    r.entries[ACT_COMPARE - 1] = entry(&compare);
-    r.entries[ACT_REFLECT - 1] = INHERIT;
-    r.entries[ACT_COPY - 1] = INHERIT;
-    r.entries[ACT_SELECT - 1] = INHERIT;
-    r.entries[ACT_FIND - 1] = INHERIT;
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.inherit(ACT_REFLECT);
+    r.inherit(ACT_COPY);
+    r.inherit(ACT_SELECT);
+    r.inherit(ACT_FIND);
     datatype::register_type(r);
 }
 

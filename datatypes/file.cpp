@@ -95,14 +95,13 @@ void append_os_path(Cell* file, Cell* target, bool full) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_FILE, TYPE_URL, "file!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MOLD, entry(&mold));
+    r.set<ACT_MOLD>(mold);
     for (uint32_t slot :
          {ACT_MAKE,     ACT_TO,    ACT_FORM, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,      ACT_BACK,
           ACT_CHANGE,   ACT_CLEAR, ACT_COPY, ACT_FIND,      ACT_HEAD,    ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,
           ACT_LENGTH_Q, ACT_MOVE,  ACT_NEXT, ACT_PICK,      ACT_POKE,    ACT_REMOVE, ACT_REVERSE, ACT_SELECT,
           ACT_SKIP,     ACT_SWAP,  ACT_TAIL, ACT_TAIL_Q,    ACT_TAKE,    ACT_MODIFY})
-        set(slot, INHERIT);
+        r.inherit(slot);
     datatype::register_type(r);
 }
 

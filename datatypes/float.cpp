@@ -573,24 +573,23 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t budget, in
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_FLOAT, 0, "float!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&make));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ABSOLUTE, entry(&absolute));
-    set(ACT_ADD, entry(&add));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_NEGATE, entry(&negate));
-    set(ACT_POWER, entry(&power));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_ROUND, entry(&round));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_EVEN_Q, entry(&even_q));
-    set(ACT_ODD_Q, entry(&odd_q));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_NEGATE>(negate);
+    r.set<ACT_POWER>(power);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_ROUND>(round);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_EVEN_Q>(even_q);
+    r.set<ACT_ODD_Q>(odd_q);
     datatype::register_type(r);
 }
 
@@ -636,9 +635,9 @@ void init() {
     for (uint32_t slot :
          {ACT_MAKE, ACT_RANDOM, ACT_TO, ACT_COMPARE, ACT_ABSOLUTE, ACT_ADD, ACT_DIVIDE, ACT_MULTIPLY,
           ACT_NEGATE, ACT_POWER, ACT_REMAINDER, ACT_ROUND, ACT_SUBTRACT, ACT_EVEN_Q, ACT_ODD_Q})
-        r.entries[slot - 1] = INHERIT;
-    r.entries[ACT_FORM - 1] = entry(&form);
-    r.entries[ACT_MOLD - 1] = entry(&mold);
+        r.inherit(slot);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
     datatype::register_type(r);
 }
 

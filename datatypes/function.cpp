@@ -504,11 +504,11 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_FUNCTION, TYPE_CONTEXT, "function!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(make);
-    r.entries[ACT_REFLECT - 1] = entry<action::Reflect>(reflect);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_REFLECT>(reflect);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
     datatype::register_type(r);
 }
 
@@ -613,10 +613,10 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_ROUTINE, TYPE_FUNCTION, "routine!");
-    r.entries[ACT_REFLECT - 1] = INHERIT;
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.inherit(ACT_REFLECT);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
     datatype::register_type(r);
 }
 

@@ -73,9 +73,9 @@ int32_t compare(Cell* value, Cell* other, int32_t) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_HANDLE, TYPE_INTEGER, "handle!");
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
     datatype::register_type(r);
 }
 

@@ -96,14 +96,14 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_HASH, TYPE_BLOCK, "hash!");
-    for (auto& e : r.entries) e = INHERIT;
-    r.entries[ACT_RANDOM - 1] = nullptr;
-    r.entries[ACT_MAKE - 1] = entry(static_cast<action::Make>(&make));
-    r.entries[ACT_TO - 1] = entry(static_cast<action::Make>(&to));
-    r.entries[ACT_MOLD - 1] = entry(static_cast<action::Mold>(&mold));
-    r.entries[ACT_COPY - 1] = entry(static_cast<action::Copy>(&copy));
-    r.entries[ACT_SORT - 1] = entry(static_cast<action::Sort>(&sort));
-    r.entries[ACT_TRIM - 1] = entry(static_cast<action::Trim>(&trim));
+    r.inherit_all();
+    r.drop(ACT_RANDOM);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_SORT>(sort);
+    r.set<ACT_TRIM>(trim);
     datatype::register_type(r);
 }
 

@@ -192,7 +192,7 @@ Cell* do_math(int32_t op) {
             *right = cell(lv);
             if (op == OP_SUB) {
                 // 1 - p is computed as (-p) + 1.
-                auto neg = datatype::lookup_as<action::Negate>(rt, ACT_NEGATE);
+                auto neg = datatype::lookup<ACT_NEGATE>(rt);
                 if (!neg) fire("internal", "not-done");
                 neg(left);
                 op = OP_ADD;
@@ -533,7 +533,7 @@ const char* op_name(int32_t op) {
 
 void call_math_action(uint32_t type, int32_t op) {
     const uint32_t slot = slot_of(op);
-    auto f = slot ? datatype::lookup_as<action::StackOp>(type, slot) : nullptr;
+    auto f = slot ? entry_as<action::StackOp>(datatype::lookup(type, slot), slot) : nullptr;
     if (!f) fire("internal", "not-done");
     f();
 }
@@ -544,28 +544,27 @@ void call_math_action(uint32_t type, int32_t op) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_INTEGER, 0, "integer!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ABSOLUTE, entry(&absolute));
-    set(ACT_ADD, entry(&add));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_NEGATE, entry(&negate));
-    set(ACT_POWER, entry(&power));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_ROUND, entry(&round));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_EVEN_Q, entry(&even_q));
-    set(ACT_ODD_Q, entry(&odd_q));
-    set(ACT_AND_T, entry(&and_t));
-    set(ACT_COMPLEMENT, entry(&complement));
-    set(ACT_OR_T, entry(&or_t));
-    set(ACT_XOR_T, entry(&xor_t));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_NEGATE>(negate);
+    r.set<ACT_POWER>(power);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_ROUND>(round);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_EVEN_Q>(even_q);
+    r.set<ACT_ODD_Q>(odd_q);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
     datatype::register_type(r);
 }
 

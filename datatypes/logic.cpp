@@ -152,16 +152,16 @@ void init() {
     true_value = cell(true);
     false_value = cell(false);
     datatype::Registration r = datatype::blank(TYPE_LOGIC, 0, "logic!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(make);
-    r.entries[ACT_RANDOM - 1] = entry<action::Random>(random);
-    r.entries[ACT_TO - 1] = entry<action::Make>(to);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
-    r.entries[ACT_AND_T - 1] = entry<action::StackOp>(and_t);
-    r.entries[ACT_COMPLEMENT - 1] = entry<action::Complement>(complement);
-    r.entries[ACT_OR_T - 1] = entry<action::StackOp>(or_t);
-    r.entries[ACT_XOR_T - 1] = entry<action::StackOp>(xor_t);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
     datatype::register_type(r);
 }
 

@@ -485,20 +485,20 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool s
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_MAP, 0, "map!");
-    r.entries[ACT_MAKE - 1] = entry(static_cast<action::Make>(&make));
-    r.entries[ACT_TO - 1] = entry(static_cast<action::Make>(&to));
-    r.entries[ACT_REFLECT - 1] = entry(static_cast<action::Reflect>(&reflect));
-    r.entries[ACT_FORM - 1] = entry(static_cast<action::Form>(&form));
-    r.entries[ACT_MOLD - 1] = entry(static_cast<action::Mold>(&mold));
-    r.entries[ACT_EVAL_PATH - 1] = entry(static_cast<action::EvalPath>(&eval_path));
-    r.entries[ACT_COMPARE - 1] = entry(static_cast<action::Compare>(&compare));
-    r.entries[ACT_CLEAR - 1] = entry(static_cast<action::Clear>(&clear));
-    r.entries[ACT_COPY - 1] = entry(static_cast<action::Copy>(&copy));
-    r.entries[ACT_FIND - 1] = entry(static_cast<action::Find>(&find));
-    r.entries[ACT_LENGTH_Q - 1] = entry(static_cast<action::Length>(&length_q));
-    r.entries[ACT_PUT - 1] = entry(static_cast<action::Put>(&put));
-    r.entries[ACT_REMOVE - 1] = entry(static_cast<action::Remove>(&remove));
-    r.entries[ACT_SELECT - 1] = entry(static_cast<action::Select>(&select));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_REFLECT>(reflect);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_CLEAR>(clear);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_FIND>(find);
+    r.set<ACT_LENGTH_Q>(length_q);
+    r.set<ACT_PUT>(put);
+    r.set<ACT_REMOVE>(remove);
+    r.set<ACT_SELECT>(select);
     datatype::register_type(r);
 }
 

@@ -211,6 +211,23 @@ Amount amount_of(const Cell* c) {
     }
 }
 
+}  // namespace
+
+int32_t sign(const Cell* money) {
+    const Amount a = unpack(money);
+    return a.m == 0 ? 0 : a.negative ? -1 : 1;
+}
+
+Cell with_currency(const Cell* currency, const Cell* amount) {
+    const int32_t cur = find_currency(currency);
+    if (cur < 1) fire("script", "bad-denom", *currency);
+    Amount a = amount_of(amount);
+    a.currency = uint32_t(cur);
+    return pack(a);
+}
+
+namespace {
+
 [[noreturn]] void bad_to_arg(const Cell& spec) {
     fire("script", "bad-to-arg", datatype::cell(TYPE_MONEY), spec);
 }
@@ -656,25 +673,24 @@ int32_t compare_number(const Cell* number, const Cell* m, int32_t op) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_MONEY, 0, "money!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ABSOLUTE, entry(&absolute));
-    set(ACT_ADD, entry(&add));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_NEGATE, entry(&negate));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_ROUND, entry(&round));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_EVEN_Q, entry(&even_q));
-    set(ACT_ODD_Q, entry(&odd_q));
-    set(ACT_PICK, entry(&pick));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_NEGATE>(negate);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_ROUND>(round);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_EVEN_Q>(even_q);
+    r.set<ACT_ODD_Q>(odd_q);
+    r.set<ACT_PICK>(pick);
     datatype::register_type(r);
 }
 

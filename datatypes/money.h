@@ -28,6 +28,12 @@ double to_float(const Cell* money);
 // A money! value from a number (float magnitudes of 1e17 and more, or below
 // 1e-5 but not zero, raise script bad-make-arg with the float).
 Cell from_integer(int32_t v);
+// The sign of the amount: -1, 0 or 1 (a zero amount is 0 whatever its sign bit).
+int32_t sign(const Cell* money);
+// as-money: `amount` (integer! or float!) with the currency named by the
+// word `currency` (looked up in the currency list); an unknown word raises
+// script bad-denom with it.
+Cell with_currency(const Cell* currency, const Cell* amount);
 Cell from_float(double v);
 // Comparison of a number (integer! or float-like) with a money! value, as the
 // number's compare action answers it.

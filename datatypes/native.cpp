@@ -226,27 +226,27 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void init() {
     datatype::Registration n = datatype::blank(TYPE_NATIVE, 0, "native!");
-    n.entries[ACT_MAKE - 1] = entry<action::Make>(make);
-    n.entries[ACT_REFLECT - 1] = entry<action::Reflect>(reflect);
-    n.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    n.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    n.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    n.set<ACT_MAKE>(make);
+    n.set<ACT_REFLECT>(reflect);
+    n.set<ACT_FORM>(form);
+    n.set<ACT_MOLD>(mold);
+    n.set<ACT_COMPARE>(compare);
     datatype::register_type(n);
 
     datatype::Registration a = datatype::blank(TYPE_ACTION, TYPE_NATIVE, "action!");
-    a.entries[ACT_MAKE - 1] = entry<action::Make>(make);
-    a.entries[ACT_REFLECT - 1] = INHERIT;
-    a.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    a.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    a.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    a.set<ACT_MAKE>(make);
+    a.inherit(ACT_REFLECT);
+    a.set<ACT_FORM>(form);
+    a.set<ACT_MOLD>(mold);
+    a.set<ACT_COMPARE>(compare);
     datatype::register_type(a);
 
     datatype::Registration o = datatype::blank(TYPE_OP, TYPE_NATIVE, "op!");
-    o.entries[ACT_MAKE - 1] = entry<action::Make>(op_make);
-    o.entries[ACT_REFLECT - 1] = INHERIT;
-    o.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    o.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    o.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    o.set<ACT_MAKE>(op_make);
+    o.inherit(ACT_REFLECT);
+    o.set<ACT_FORM>(form);
+    o.set<ACT_MOLD>(mold);
+    o.set<ACT_COMPARE>(compare);
     datatype::register_type(o);
 }
 

@@ -72,17 +72,17 @@ Cell* take(Cell*, Cell*, bool, bool) {
 void init() {
     none_value = cell();
     datatype::Registration r = datatype::blank(TYPE_NONE, 0, "none!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(make_to);
-    r.entries[ACT_TO - 1] = entry<action::Make>(make_to);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
-    r.entries[ACT_CLEAR - 1] = entry<action::Clear>(clear);
-    r.entries[ACT_FIND - 1] = entry<action::Find>(find);
-    r.entries[ACT_LENGTH_Q - 1] = entry<action::Length>(length);
-    r.entries[ACT_REMOVE - 1] = entry<action::Remove>(remove);
-    r.entries[ACT_SELECT - 1] = entry<action::Select>(select);
-    r.entries[ACT_TAKE - 1] = entry<action::Take>(take);
+    r.set<ACT_MAKE>(make_to);
+    r.set<ACT_TO>(make_to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_CLEAR>(clear);
+    r.set<ACT_FIND>(find);
+    r.set<ACT_LENGTH_Q>(length);
+    r.set<ACT_REMOVE>(remove);
+    r.set<ACT_SELECT>(select);
+    r.set<ACT_TAKE>(take);
     datatype::register_type(r);
 }
 

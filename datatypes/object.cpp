@@ -962,16 +962,16 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_OBJECT, 0, "object!");
-    r.entries[ACT_MAKE - 1] = entry(&make);
-    r.entries[ACT_REFLECT - 1] = entry(&reflect);
-    r.entries[ACT_FORM - 1] = entry(&form);
-    r.entries[ACT_MOLD - 1] = entry(&mold);
-    r.entries[ACT_EVAL_PATH - 1] = entry(&eval_path);
-    r.entries[ACT_COMPARE - 1] = entry(&compare);
-    r.entries[ACT_COPY - 1] = entry(&copy);
-    r.entries[ACT_SELECT - 1] = entry(&select);
-    r.entries[ACT_PUT - 1] = entry(&put);
-    r.entries[ACT_MODIFY - 1] = entry(&modify);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_REFLECT>(reflect);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_SELECT>(select);
+    r.set<ACT_PUT>(put);
+    r.set<ACT_MODIFY>(modify);
     datatype::register_type(r);
     context::on_set_notify = &context_notify;
 }

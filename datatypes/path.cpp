@@ -125,16 +125,15 @@ int32_t mold(Cell* value, Cell* out, bool, bool all, bool flat, Cell* part, int3
 
 void init() {
     datatype::Registration p = datatype::blank(TYPE_PATH, TYPE_BLOCK, "path!");
-    for (uint32_t slot : {ACT_REFLECT, ACT_EVAL_PATH, ACT_COMPARE,  ACT_APPEND,  ACT_AT,     ACT_BACK,
+    p.inherit({ACT_REFLECT, ACT_EVAL_PATH, ACT_COMPARE,  ACT_APPEND,  ACT_AT,     ACT_BACK,
                           ACT_CHANGE,  ACT_CLEAR,     ACT_COPY,     ACT_FIND,    ACT_HEAD,   ACT_HEAD_Q,
                           ACT_INDEX_Q, ACT_INSERT,    ACT_LENGTH_Q, ACT_MOVE,    ACT_NEXT,   ACT_PICK,
                           ACT_POKE,    ACT_PUT,       ACT_REMOVE,   ACT_REVERSE, ACT_SELECT, ACT_SKIP,
-                          ACT_SWAP,    ACT_TAIL,      ACT_TAIL_Q,   ACT_TAKE,    ACT_MODIFY})
-        p.entries[slot - 1] = INHERIT;
-    p.entries[ACT_MAKE - 1] = entry(static_cast<action::Make>(&make));
-    p.entries[ACT_TO - 1] = entry(static_cast<action::Make>(&to));
-    p.entries[ACT_FORM - 1] = entry(static_cast<action::Form>(&form));
-    p.entries[ACT_MOLD - 1] = entry(static_cast<action::Mold>(&mold));
+                          ACT_SWAP,    ACT_TAIL,      ACT_TAIL_Q,   ACT_TAKE,    ACT_MODIFY});
+    p.set<ACT_MAKE>(make);
+    p.set<ACT_TO>(to);
+    p.set<ACT_FORM>(form);
+    p.set<ACT_MOLD>(mold);
     datatype::register_type(p);
 
     // The other three take path!'s entries (mold included, which reads the
@@ -145,7 +144,7 @@ void init() {
     } children[] = {{TYPE_LIT_PATH, "lit-path!"}, {TYPE_SET_PATH, "set-path!"}, {TYPE_GET_PATH, "get-path!"}};
     for (const auto& c : children) {
         datatype::Registration r = datatype::blank(c.id, TYPE_PATH, c.name);
-        for (auto& e : r.entries) e = INHERIT;
+        r.inherit_all();
         datatype::register_type(r);
     }
 }

@@ -211,24 +211,23 @@ void remainder() {
 
 void register_one(uint32_t type, const char* name) {
     datatype::Registration r = datatype::blank(type, 0, name);
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&convert));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&convert));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ABSOLUTE, entry(&absolute));
-    set(ACT_ADD, entry(&add));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_NEGATE, entry(&negate));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_ROUND, entry(&round));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_PICK, entry(&pick));
-    set(ACT_REVERSE, entry(&reverse));
+    r.set<ACT_MAKE>(convert);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(convert);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_NEGATE>(negate);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_ROUND>(round);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_PICK>(pick);
+    r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);
 }
 

@@ -5,6 +5,15 @@
 #include "runtime/collector.h"
 #include "runtime/lowlevel.h"
 
+namespace kiv {
+
+void bad_slot_signature(uint32_t slot) {
+    ks::print_line({"*** Datatype Error: action slot called with another signature: ", int32_t(slot)});
+    ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+}
+
+}  // namespace kiv
+
 namespace kiv::datatype {
 
 NameRecord names[TYPE_ID_LIMIT + 1];

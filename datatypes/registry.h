@@ -4,9 +4,18 @@
 // its id, parent id, name and 62 action entries. An INHERIT entry copies the
 // parent's entry at registration time, so later changes to the parent do not
 // reach the child. The table has a row for every id up to TYPE_ID_LIMIT.
+//
+// A type module registers like this (each set<> line is checked at compile
+// time against the slot's signature in datatypes/actions.h):
+//     datatype::Registration r = datatype::blank(TYPE_CHAR, TYPE_INTEGER, "char!");
+//     r.set<ACT_MAKE>(make);
+//     r.set<ACT_FORM>(form);
+//     r.inherit({ACT_RANDOM, ACT_ABSOLUTE});
+//     datatype::register_type(r);
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "datatypes/actions.h"
 #include "runtime/cell.h"
@@ -25,6 +34,23 @@ struct Registration {
     const char* name;
     uint32_t count;  // entries that follow id, parent and name: must be 62
     ActionEntry entries[ACTION_COUNT];
+
+    // Installs the implementation of `Slot`; f must have the slot's signature.
+    template <uint32_t Slot>
+    void set(SlotFn<Slot> f) {
+        static_assert(Slot >= 1 && Slot <= ACTION_COUNT);
+        entries[Slot - 1] = detail::erase(f);
+    }
+    // Takes the parent's entry for these slots.
+    void inherit(uint32_t slot) { entries[slot - 1] = INHERIT; }
+    void inherit(std::initializer_list<uint32_t> slots) {
+        for (uint32_t s : slots) inherit(s);
+    }
+    void inherit_all() {
+        for (auto& e : entries) e = INHERIT;
+    }
+    // Leaves the slot without implementation (after inherit_all).
+    void drop(uint32_t slot) { entries[slot - 1] = nullptr; }
 };
 
 extern NameRecord names[TYPE_ID_LIMIT + 1];
@@ -38,11 +64,14 @@ void init_tables();
 // with the count report and a runtime error.
 void register_type(const Registration& reg);
 
-inline ActionEntry lookup(uint32_t type, uint32_t slot) { return action_table[type * 256 + slot - 1]; }
+inline ActionEntry lookup(uint32_t type, uint32_t slot) {
+    return action_table[type * 256 + slot - 1];
+}
 
-template <class F>
-inline F lookup_as(uint32_t type, uint32_t slot) {
-    return reinterpret_cast<F>(lookup(type, slot));
+// The implementation of a slot known at compile time, typed.
+template <uint32_t Slot>
+inline SlotFn<Slot> lookup(uint32_t type) {
+    return entry_as<Slot>(lookup(type, Slot));
 }
 
 // Starts a registration with every slot empty.

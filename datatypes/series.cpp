@@ -603,28 +603,27 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_SERIES, 0, "series!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_RANDOM, entry(static_cast<action::Random>(&random)));
-    set(ACT_REFLECT, entry(static_cast<action::Reflect>(&reflect)));
-    set(ACT_AT, entry(static_cast<action::StackOp>(&at)));
-    set(ACT_BACK, entry(static_cast<action::StackOp>(&back)));
-    set(ACT_CLEAR, entry(static_cast<action::Clear>(&clear)));
-    set(ACT_COPY, entry(static_cast<action::Copy>(&copy)));
-    set(ACT_HEAD, entry(static_cast<action::StackOp>(&head)));
-    set(ACT_HEAD_Q, entry(static_cast<action::StackOp>(&head_q)));
-    set(ACT_INDEX_Q, entry(static_cast<action::StackOp>(&index_q)));
-    set(ACT_LENGTH_Q, entry(static_cast<action::Length>(&length_q)));
-    set(ACT_MOVE, entry(static_cast<action::Move>(&move)));
-    set(ACT_NEXT, entry(static_cast<action::StackOp>(&next)));
-    set(ACT_PICK, entry(static_cast<action::Pick>(&pick)));
-    set(ACT_POKE, entry(static_cast<action::Poke>(&poke)));
-    set(ACT_REMOVE, entry(static_cast<action::Remove>(&remove)));
-    set(ACT_REVERSE, entry(static_cast<action::Reverse>(&reverse)));
-    set(ACT_SKIP, entry(static_cast<action::StackOp>(&skip)));
-    set(ACT_TAIL, entry(static_cast<action::StackOp>(&tail)));
-    set(ACT_TAIL_Q, entry(static_cast<action::StackOp>(&tail_q)));
-    set(ACT_TAKE, entry(static_cast<action::Take>(&take)));
-    set(ACT_MODIFY, entry(static_cast<action::Modify>(&modify)));
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_REFLECT>(reflect);
+    r.set<ACT_AT>(at);
+    r.set<ACT_BACK>(back);
+    r.set<ACT_CLEAR>(clear);
+    r.set<ACT_COPY>(copy);
+    r.set<ACT_HEAD>(head);
+    r.set<ACT_HEAD_Q>(head_q);
+    r.set<ACT_INDEX_Q>(index_q);
+    r.set<ACT_LENGTH_Q>(length_q);
+    r.set<ACT_MOVE>(move);
+    r.set<ACT_NEXT>(next);
+    r.set<ACT_PICK>(pick);
+    r.set<ACT_POKE>(poke);
+    r.set<ACT_REMOVE>(remove);
+    r.set<ACT_REVERSE>(reverse);
+    r.set<ACT_SKIP>(skip);
+    r.set<ACT_TAIL>(tail);
+    r.set<ACT_TAIL_Q>(tail_q);
+    r.set<ACT_TAKE>(take);
+    r.set<ACT_MODIFY>(modify);
     datatype::register_type(r);
 }
 

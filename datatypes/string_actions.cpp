@@ -878,7 +878,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
     if (type == TYPE_BINARY) {
         // Every other spec is binary!'s own conversion.
-        auto to_binary = datatype::lookup_as<action::Make>(TYPE_BINARY, ACT_TO);
+        auto to_binary = datatype::lookup<ACT_TO>(TYPE_BINARY);
         if (!to_binary) fire("internal", "not-done");
         return to_binary(proto, spec, type);
     }
@@ -1447,26 +1447,24 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* 
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_STRING, TYPE_SERIES, "string!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_TO, entry(&to));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_APPEND, entry(&insert));
-    set(ACT_CHANGE, entry(&change));
-    set(ACT_FIND, entry(&find));
-    set(ACT_INSERT, entry(&insert));
-    set(ACT_SELECT, entry(&select));
-    set(ACT_SORT, entry(&sort));
-    set(ACT_SWAP, entry(&swap));
-    set(ACT_TAKE, entry(&take));
-    set(ACT_TRIM, entry(&trim));
-    for (uint32_t slot : {ACT_RANDOM, ACT_REFLECT, ACT_AT,       ACT_BACK, ACT_CLEAR,  ACT_COPY,  ACT_HEAD,
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_CHANGE>(change);
+    r.set<ACT_FIND>(find);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_SELECT>(select);
+    r.set<ACT_SORT>(sort);
+    r.set<ACT_SWAP>(swap);
+    r.set<ACT_TAKE>(take);
+    r.set<ACT_TRIM>(trim);
+    r.inherit({ACT_RANDOM, ACT_REFLECT, ACT_AT,       ACT_BACK, ACT_CLEAR,  ACT_COPY,  ACT_HEAD,
                           ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT,   ACT_PICK,  ACT_POKE,
-                          ACT_REMOVE, ACT_REVERSE, ACT_SKIP,     ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY})
-        set(slot, INHERIT);
+                          ACT_REMOVE, ACT_REVERSE, ACT_SKIP,     ACT_TAIL, ACT_TAIL_Q, ACT_MODIFY});
     datatype::register_type(r);
 }
 

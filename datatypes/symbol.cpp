@@ -82,7 +82,7 @@ void init_index() {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_SYMBOL, 0, "symbol!");
-    r.entries[ACT_COMPARE - 1] = entry(&compare);
+    r.set<ACT_COMPARE>(compare);
     datatype::register_type(r);
 }
 

@@ -128,7 +128,7 @@ constexpr ActionSlot SERIES_SLOTS[] = {
 
 datatype::Registration text_type(uint32_t id, const char* name) {
     datatype::Registration r = datatype::blank(id, TYPE_STRING, name);
-    for (ActionSlot slot : SERIES_SLOTS) r.entries[slot - 1] = INHERIT;
+    for (ActionSlot slot : SERIES_SLOTS) r.inherit(slot);
     return r;
 }
 
@@ -136,29 +136,29 @@ datatype::Registration text_type(uint32_t id, const char* name) {
 
 void init_tag() {
     datatype::Registration r = text_type(TYPE_TAG, "tag!");
-    r.entries[ACT_FORM - 1] = entry<action::Form>(&tag_form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(&tag_mold);
-    r.entries[ACT_EVAL_PATH - 1] = INHERIT;
-    r.entries[ACT_APPEND - 1] = INHERIT;
-    r.entries[ACT_PUT - 1] = INHERIT;
+    r.set<ACT_FORM>(tag_form);
+    r.set<ACT_MOLD>(tag_mold);
+    r.inherit(ACT_EVAL_PATH);
+    r.inherit(ACT_APPEND);
+    r.inherit(ACT_PUT);
     datatype::register_type(r);
 }
 
 void init_email() {
     datatype::Registration r = text_type(TYPE_EMAIL, "email!");
-    r.entries[ACT_FORM - 1] = INHERIT;
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(&email_mold);
-    r.entries[ACT_EVAL_PATH - 1] = entry<action::EvalPath>(&email_eval_path);
-    r.entries[ACT_APPEND - 1] = INHERIT;
-    r.entries[ACT_PUT - 1] = INHERIT;
+    r.inherit(ACT_FORM);
+    r.set<ACT_MOLD>(email_mold);
+    r.set<ACT_EVAL_PATH>(email_eval_path);
+    r.inherit(ACT_APPEND);
+    r.inherit(ACT_PUT);
     datatype::register_type(r);
 }
 
 void init_ref() {
     // No path access, append or put on a ref!.
     datatype::Registration r = text_type(TYPE_REF, "ref!");
-    r.entries[ACT_FORM - 1] = INHERIT;
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(&ref_mold);
+    r.inherit(ACT_FORM);
+    r.set<ACT_MOLD>(ref_mold);
     datatype::register_type(r);
 }
 

@@ -59,8 +59,7 @@ int32_t form_into(double seconds, Cell* out) {
         n += scalar::append(out, "-");
         seconds = -seconds;
     }
-    if (!std::isfinite(seconds))
-        return n + scalar::append(out, float_::form_float(seconds, float_::MODE_FLOAT));
+    if (!std::isfinite(seconds)) return n + scalar::append(out, float_::form_float(seconds, float_::MODE_FLOAT));
     double minutes = std::floor(seconds / MINUTE);
     const double s = seconds - minutes * MINUTE;
     char sec[float_::FORM_BUFFER + 1];
@@ -189,8 +188,7 @@ void math(int32_t op) {
     const uint32_t rt = right->type();
     if (rt == TYPE_DATE) {
         if (op != OP_ADD)
-            fire("script", "not-related", scalar::word(integer::detail::op_name(op)),
-                 datatype::cell(TYPE_TIME));
+            fire("script", "not-related", scalar::word(integer::detail::op_name(op)), datatype::cell(TYPE_TIME));
         const Cell t = *left;
         copy_cell(right, left);
         *right = t;
@@ -239,22 +237,20 @@ bool even_q(Cell* value) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_TIME, TYPE_FLOAT, "time!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_TO, entry(&make));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_ADD, entry(&add));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_ROUND, entry(&round));
-    set(ACT_EVEN_Q, entry(&even_q));
-    set(ACT_ODD_Q, entry(&odd_q));
-    set(ACT_PICK, entry(&pick));
-    for (uint32_t slot : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
-        set(slot, INHERIT);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_ROUND>(round);
+    r.set<ACT_EVEN_Q>(even_q);
+    r.set<ACT_ODD_Q>(odd_q);
+    r.set<ACT_PICK>(pick);
+    for (uint32_t slot : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER}) r.inherit(slot);
     datatype::register_type(r);
 }
 

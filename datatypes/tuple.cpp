@@ -328,26 +328,25 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_TUPLE, 0, "tuple!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&convert));
-    set(ACT_RANDOM, entry(&random));
-    set(ACT_TO, entry(&convert));
-    set(ACT_FORM, entry(&form));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
-    set(ACT_COMPARE, entry(&compare));
-    set(ACT_ADD, entry(&add));
-    set(ACT_DIVIDE, entry(&divide));
-    set(ACT_MULTIPLY, entry(&multiply));
-    set(ACT_REMAINDER, entry(&remainder));
-    set(ACT_SUBTRACT, entry(&subtract));
-    set(ACT_AND_T, entry(&and_t));
-    set(ACT_COMPLEMENT, entry(&complement));
-    set(ACT_OR_T, entry(&or_t));
-    set(ACT_XOR_T, entry(&xor_t));
-    set(ACT_LENGTH_Q, entry(&length_q));
-    set(ACT_PICK, entry(&pick));
-    set(ACT_REVERSE, entry(&reverse));
+    r.set<ACT_MAKE>(convert);
+    r.set<ACT_RANDOM>(random);
+    r.set<ACT_TO>(convert);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_LENGTH_Q>(length_q);
+    r.set<ACT_PICK>(pick);
+    r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);
 }
 

@@ -248,16 +248,16 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_TYPESET, 0, "typeset!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(make);
-    r.entries[ACT_TO - 1] = entry<action::Make>(make);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
-    r.entries[ACT_AND_T - 1] = entry<action::StackOp>(and_t);
-    r.entries[ACT_COMPLEMENT - 1] = entry<action::Complement>(complement);
-    r.entries[ACT_OR_T - 1] = entry<action::StackOp>(or_t);
-    r.entries[ACT_XOR_T - 1] = entry<action::StackOp>(xor_t);
-    r.entries[ACT_FIND - 1] = entry<action::Find>(find);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_COMPLEMENT>(complement);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_FIND>(find);
     datatype::register_type(r);
 }
 
@@ -279,8 +279,8 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_TRIPLE, 0, "triple!");
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
     datatype::register_type(r);
 }
 

@@ -47,11 +47,11 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
 void init() {
     unset_value = cell();
     datatype::Registration r = datatype::blank(TYPE_UNSET, 0, "unset!");
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(make_to);
-    r.entries[ACT_TO - 1] = entry<action::Make>(make_to);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(compare);
+    r.set<ACT_MAKE>(make_to);
+    r.set<ACT_TO>(make_to);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
     datatype::register_type(r);
 }
 

@@ -194,17 +194,16 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* 
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_URL, TYPE_STRING, "url!");
-    auto set = [&](uint32_t slot, ActionEntry e) { r.entries[slot - 1] = e; };
-    set(ACT_MAKE, entry(&make));
-    set(ACT_TO, entry(&to));
-    set(ACT_MOLD, entry(&mold));
-    set(ACT_EVAL_PATH, entry(&eval_path));
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(to);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_EVAL_PATH>(eval_path);
     for (uint32_t slot :
          {ACT_FORM, ACT_COMPARE, ACT_APPEND, ACT_AT,     ACT_BACK,    ACT_CHANGE,  ACT_CLEAR,
           ACT_COPY, ACT_FIND,    ACT_HEAD,   ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,  ACT_LENGTH_Q,
           ACT_MOVE, ACT_NEXT,    ACT_PICK,   ACT_POKE,   ACT_REMOVE,  ACT_REVERSE, ACT_SELECT,
           ACT_SKIP, ACT_SWAP,    ACT_TAIL,   ACT_TAIL_Q, ACT_TAKE,    ACT_MODIFY})
-        set(slot, INHERIT);
+        r.inherit(slot);
     datatype::register_type(r);
 }
 

@@ -521,22 +521,22 @@ void init() {
                           ACT_HEAD, ACT_HEAD_Q, ACT_INDEX_Q, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE,
                           ACT_REMOVE, ACT_REVERSE, ACT_SELECT, ACT_SORT, ACT_SKIP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE,
                           ACT_MODIFY})
-        r.entries[slot - 1] = INHERIT;
-    r.entries[ACT_MAKE - 1] = entry<action::Make>(&make);
-    r.entries[ACT_FORM - 1] = entry<action::Form>(&form);
-    r.entries[ACT_MOLD - 1] = entry<action::Mold>(&mold);
-    r.entries[ACT_COMPARE - 1] = entry<action::Compare>(&compare);
-    r.entries[ACT_ADD - 1] = entry<action::StackOp>(&add);
-    r.entries[ACT_SUBTRACT - 1] = entry<action::StackOp>(&subtract);
-    r.entries[ACT_MULTIPLY - 1] = entry<action::StackOp>(&multiply);
-    r.entries[ACT_DIVIDE - 1] = entry<action::StackOp>(&divide);
-    r.entries[ACT_REMAINDER - 1] = entry<action::StackOp>(&remainder);
-    r.entries[ACT_AND_T - 1] = entry<action::StackOp>(&and_t);
-    r.entries[ACT_OR_T - 1] = entry<action::StackOp>(&or_t);
-    r.entries[ACT_XOR_T - 1] = entry<action::StackOp>(&xor_t);
-    r.entries[ACT_APPEND - 1] = entry<action::Insert>(&insert);
-    r.entries[ACT_INSERT - 1] = entry<action::Insert>(&insert);
-    r.entries[ACT_CHANGE - 1] = entry<action::Change>(&change);
+        r.inherit(slot);
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_FORM>(form);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.set<ACT_ADD>(add);
+    r.set<ACT_SUBTRACT>(subtract);
+    r.set<ACT_MULTIPLY>(multiply);
+    r.set<ACT_DIVIDE>(divide);
+    r.set<ACT_REMAINDER>(remainder);
+    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_OR_T>(or_t);
+    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_APPEND>(insert);
+    r.set<ACT_INSERT>(insert);
+    r.set<ACT_CHANGE>(change);
     datatype::register_type(r);
 }
 

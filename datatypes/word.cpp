@@ -351,12 +351,12 @@ void index_q() {
 
 void init() {
     datatype::Registration w = datatype::blank(TYPE_WORD, TYPE_SYMBOL, "word!");
-    w.entries[ACT_MAKE - 1] = entry(&make);
-    w.entries[ACT_TO - 1] = entry(&make);
-    w.entries[ACT_FORM - 1] = entry(&form);
-    w.entries[ACT_MOLD - 1] = entry(&mold);
-    w.entries[ACT_COMPARE - 1] = entry(&compare);
-    w.entries[ACT_INDEX_Q - 1] = entry(static_cast<action::StackOp>(&index_q));
+    w.set<ACT_MAKE>(make);
+    w.set<ACT_TO>(make);
+    w.set<ACT_FORM>(form);
+    w.set<ACT_MOLD>(mold);
+    w.set<ACT_COMPARE>(compare);
+    w.set<ACT_INDEX_Q>(index_q);
     datatype::register_type(w);
 }
 
@@ -364,12 +364,12 @@ void init() {
 // index? from word! unless it has none.
 void register_subtype(uint32_t id, const char* name, action::Mold mold, bool index) {
     datatype::Registration r = datatype::blank(id, TYPE_WORD, name);
-    r.entries[ACT_MAKE - 1] = INHERIT;
-    r.entries[ACT_TO - 1] = INHERIT;
-    r.entries[ACT_FORM - 1] = INHERIT;
-    r.entries[ACT_COMPARE - 1] = INHERIT;
-    r.entries[ACT_MOLD - 1] = entry(mold);
-    if (index) r.entries[ACT_INDEX_Q - 1] = INHERIT;
+    r.inherit(ACT_MAKE);
+    r.inherit(ACT_TO);
+    r.inherit(ACT_FORM);
+    r.inherit(ACT_COMPARE);
+    r.set<ACT_MOLD>(mold);
+    if (index) r.inherit(ACT_INDEX_Q);
     datatype::register_type(r);
 }
 
@@ -551,11 +551,11 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 void init() {
     datatype::Registration r = datatype::blank(TYPE_ISSUE, TYPE_WORD, "issue!");
-    r.entries[ACT_MAKE - 1] = entry(&make);
-    r.entries[ACT_TO - 1] = entry(&make);
-    r.entries[ACT_MOLD - 1] = entry(&mold);
-    r.entries[ACT_COMPARE - 1] = entry(&compare);
-    r.entries[ACT_FORM - 1] = INHERIT;
+    r.set<ACT_MAKE>(make);
+    r.set<ACT_TO>(make);
+    r.set<ACT_MOLD>(mold);
+    r.set<ACT_COMPARE>(compare);
+    r.inherit(ACT_FORM);
     datatype::register_type(r);
 }
 

@@ -26,71 +26,11 @@ struct SlotInfo {
     uint32_t refinements;
 };
 
-// Indexed by slot; slot 0 unused.
-const SlotInfo slot_info[ACTION_COUNT + 1] = {
-    {"", "", 0},
-    {"make", "type", 0},
-    {"random", "value", 3},
-    {"reflect", "value", 0},
-    {"to", "type", 0},
-    {"form", "value", 1},
-    {"mold", "value", 4},
-    {"", "", 0},
-    {"", "", 0},
-    {"", "", 0},
-    {"absolute", "value", 0},
-    {"add", "value1", 0},
-    {"divide", "value1", 0},
-    {"multiply", "value1", 0},
-    {"negate", "number", 0},
-    {"power", "number", 0},
-    {"remainder", "value1", 0},
-    {"round", "n", 7},
-    {"subtract", "value1", 0},
-    {"even?", "number", 0},
-    {"odd?", "number", 0},
-    {"and~", "value1", 0},
-    {"complement", "value", 0},
-    {"or~", "value1", 0},
-    {"xor~", "value1", 0},
-    {"append", "series", 3},
-    {"at", "series", 0},
-    {"back", "series", 0},
-    {"change", "series", 3},
-    {"clear", "series", 0},
-    {"copy", "value", 3},
-    {"find", "series", 11},
-    {"head", "series", 0},
-    {"head?", "series", 0},
-    {"index?", "series", 0},
-    {"insert", "series", 3},
-    {"length?", "series", 0},
-    {"move", "origin", 1},
-    {"next", "series", 0},
-    {"pick", "series", 0},
-    {"poke", "series", 0},
-    {"put", "series", 1},
-    {"remove", "series", 2},
-    {"reverse", "series", 2},
-    {"select", "series", 9},
-    {"sort", "series", 7},
-    {"skip", "series", 0},
-    {"swap", "series1", 0},
-    {"tail", "series", 0},
-    {"tail?", "series", 0},
-    {"take", "series", 3},
-    {"trim", "series", 6},
-    {"create", "port", 0},
-    {"close", "port", 0},
-    {"delete", "file", 0},
-    {"modify", "target", 1},
-    {"open", "port", 5},
-    {"open?", "port", 0},
-    {"query", "target", 0},
-    {"read", "source", 6},
-    {"rename", "from", 0},
-    {"update", "port", 0},
-    {"write", "destination", 8},
+// Indexed by slot; slot 0 unused. Rows come from KIV_ACTIONS.
+const SlotInfo slot_info[ACTION_COUNT + 1] = {{"", "", 0},
+#define KIV_ACTION_INFO(name, word, first, refinements, sig) {word, first, refinements},
+                                              KIV_ACTIONS(KIV_ACTION_INFO)
+#undef KIV_ACTION_INFO
 };
 
 inline Cell none_cell() {
@@ -115,11 +55,6 @@ inline ActionEntry table_entry(uint32_t type, uint32_t slot) {
     // A header byte above the registered range has no row: treat it as a
     // type without implementations rather than read past the table.
     return type <= TYPE_ID_LIMIT ? datatype::lookup(type, slot) : nullptr;
-}
-
-template <class F>
-inline F as(ActionEntry e) {
-    return reinterpret_cast<F>(e);
 }
 
 // ---- Stack-entry helpers ------------------------------------------------------------
@@ -492,7 +427,7 @@ namespace {
 // prototype's own type.
 inline Cell* make_to(Cell* proto, Cell* spec, uint32_t slot) {
     uint32_t type = proto->type() == TYPE_DATATYPE ? proto->w1 : proto->type();
-    return as<action::Make>(get_action_from(type, proto, slot))(proto, spec, type);
+    return entry_as<action::Make>(get_action_from(type, proto, slot), slot)(proto, spec, type);
 }
 }  // namespace
 
@@ -504,20 +439,20 @@ Cell* to(Cell* proto, Cell* spec) {
 }
 
 void random(Cell* value, bool seed, bool secure, bool only) {
-    action_as<action::Random>(value, ACT_RANDOM)(value, seed, secure, only);
+    action_for<ACT_RANDOM>(value)(value, seed, secure, only);
 }
 
 void reflect(Cell* value, uint32_t field_symbol) {
-    action_as<action::Reflect>(value, ACT_REFLECT)(value, field_symbol);
+    action_for<ACT_REFLECT>(value)(value, field_symbol);
 }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
-    return action_as<action::Form>(value, ACT_FORM)(value, out, part, budget);
+    return action_for<ACT_FORM>(value)(value, out, part, budget);
 }
 
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent) {
-    return action_as<action::Mold>(value, ACT_MOLD)(value, out, only, all, flat, part, budget, indent);
+    return action_for<ACT_MOLD>(value)(value, out, only, all, flat, part, budget, indent);
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
@@ -538,12 +473,12 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
         }
         fire("script", "bad-path-type2", *element, datatype::cell(parent->type()));
     }
-    return as<action::EvalPath>(e)(parent, element, value, path, grandparent, previous, position,
-                                   case_sensitive, get_path, last_element, notify_owner);
+    return entry_as<ACT_EVAL_PATH>(e)(parent, element, value, path, grandparent, previous, position,
+                                      case_sensitive, get_path, last_element, notify_owner);
 }
 
 bool compare(Cell* a, Cell* b, int32_t op) {
-    int32_t r = action_as<action::Compare>(a, ACT_COMPARE)(a, b, op);
+    int32_t r = action_for<ACT_COMPARE>(a)(a, b, op);
     switch (op) {
         case COMP_EQUAL:
         case COMP_STRICT_EQUAL:
@@ -589,133 +524,133 @@ int32_t compare_value(Cell* a, Cell* b, int32_t op) {
                 break;
         }
     }
-    return action_as<action::Compare>(a, ACT_COMPARE)(a, b, op);
+    return action_for<ACT_COMPARE>(a)(a, b, op);
 }
 
 void stack_op(uint32_t slot) {
-    as<action::StackOp>(get_action_arg(slot))();
+    entry_as<action::StackOp>(get_action_arg(slot), slot)();
 }
 
 void negate(Cell* value) {
-    action_as<action::Negate>(value, ACT_NEGATE)(value);
+    action_for<ACT_NEGATE>(value)(value);
 }
 
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
-    action_as<action::Round>(value, ACT_ROUND)(value, scale, even, down, half_down, floor, ceiling,
-                                               half_ceiling);
+    action_for<ACT_ROUND>(value)(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
 }
 
 bool even_q(Cell* value) {
-    return action_as<action::Predicate>(value, ACT_EVEN_Q)(value);
+    return action_for<ACT_EVEN_Q>(value)(value);
 }
 bool odd_q(Cell* value) {
-    return action_as<action::Predicate>(value, ACT_ODD_Q)(value);
+    return action_for<ACT_ODD_Q>(value)(value);
 }
 
 Cell* complement(Cell* value) {
-    return action_as<action::Complement>(value, ACT_COMPLEMENT)(value);
+    return action_for<ACT_COMPLEMENT>(value)(value);
 }
 
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    action_as<action::Insert>(series, append ? ACT_APPEND : ACT_INSERT)(series, value, part, only, dup,
-                                                                        append);
+    if (append)
+        action_for<ACT_APPEND>(series)(series, value, part, only, dup, true);
+    else
+        action_for<ACT_INSERT>(series)(series, value, part, only, dup, false);
 }
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    action_as<action::Change>(series, ACT_CHANGE)(series, value, part, only, dup);
+    action_for<ACT_CHANGE>(series)(series, value, part, only, dup);
 }
 
 void clear(Cell* series) {
-    action_as<action::Clear>(series, ACT_CLEAR)(series);
+    action_for<ACT_CLEAR>(series)(series);
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
-    return action_as<action::Copy>(series, ACT_COPY)(series, result, part, deep, types);
+    return action_for<ACT_COPY>(series)(series, result, part, deep, types);
 }
 
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    return action_as<action::Find>(series, ACT_FIND)(series, value, part, only, case_sensitive, same, any,
-                                                     with, skip, last, reverse, tail, match);
+    return action_for<ACT_FIND>(series)(series, value, part, only, case_sensitive, same, any, with, skip,
+                                        last, reverse, tail, match);
 }
 
 int32_t length(Cell* value) {
-    return action_as<action::Length>(value, ACT_LENGTH_Q)(value);
+    return action_for<ACT_LENGTH_Q>(value)(value);
 }
 
 Cell* move(Cell* origin, Cell* target, Cell* part) {
-    return action_as<action::Move>(origin, ACT_MOVE)(origin, target, part);
+    return action_for<ACT_MOVE>(origin)(origin, target, part);
 }
 
 Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
-    return action_as<action::Pick>(series, ACT_PICK)(series, index, index_cell);
+    return action_for<ACT_PICK>(series)(series, index, index_cell);
 }
 
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
-    return action_as<action::Poke>(series, ACT_POKE)(series, index, value, index_cell);
+    return action_for<ACT_POKE>(series)(series, index, value, index_cell);
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
-    return action_as<action::Put>(series, ACT_PUT)(series, key, value, case_sensitive);
+    return action_for<ACT_PUT>(series)(series, key, value, case_sensitive);
 }
 
 void remove(Cell* series, Cell* part, Cell* key) {
-    action_as<action::Remove>(series, ACT_REMOVE)(series, part, key);
+    action_for<ACT_REMOVE>(series)(series, part, key);
 }
 
 void reverse(Cell* series, Cell* part, Cell* skip) {
-    action_as<action::Reverse>(series, ACT_REVERSE)(series, part, skip);
+    action_for<ACT_REVERSE>(series)(series, part, skip);
 }
 
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse) {
-    return action_as<action::Select>(series, ACT_SELECT)(series, value, part, only, case_sensitive, same, any,
-                                                         with, skip, last, reverse);
+    return action_for<ACT_SELECT>(series)(series, value, part, only, case_sensitive, same, any, with, skip,
+                                          last, reverse);
 }
 
 Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
            bool reverse, bool stable) {
-    return action_as<action::Sort>(series, ACT_SORT)(series, case_sensitive, skip, comparator, part, all,
-                                                     reverse, stable);
+    return action_for<ACT_SORT>(series)(series, case_sensitive, skip, comparator, part, all, reverse, stable);
 }
 
 void swap(Cell* series1, Cell* series2) {
-    action_as<action::Swap>(series1, ACT_SWAP)(series1, series2);
+    action_for<ACT_SWAP>(series1)(series1, series2);
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    return action_as<action::Take>(series, ACT_TAKE)(series, part, deep, last);
+    return action_for<ACT_TAKE>(series)(series, part, deep, last);
 }
 
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    action_as<action::Trim>(series, ACT_TRIM)(series, head, tail, auto_, lines, all, with);
+    action_for<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
 }
 
 Cell* port_op(uint32_t slot, Cell* value) {
-    return action_as<action::PortOp>(value, slot)(value);
+    return entry_as<action::PortOp>(get_action(value, slot), slot)(value);
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
-    return action_as<action::Modify>(target, ACT_MODIFY)(target, field, value, case_sensitive);
+    return action_for<ACT_MODIFY>(target)(target, field, value, case_sensitive);
 }
 
 Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    return action_as<action::Open>(spec, ACT_OPEN)(spec, new_, read, write, seek, allow);
+    return action_for<ACT_OPEN>(spec)(spec, new_, read, write, seek, allow);
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    return action_as<action::Read>(source, ACT_READ)(source, part, seek, binary, lines, info, as);
+    return action_for<ACT_READ>(source)(source, part, seek, binary, lines, info, as);
 }
 
 Cell* rename(Cell* from, Cell* to) {
-    return action_as<action::Rename>(from, ACT_RENAME)(from, to);
+    return action_for<ACT_RENAME>(from)(from, to);
 }
 
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
             Cell* seek, Cell* allow, Cell* as) {
-    return action_as<action::Write>(destination, ACT_WRITE)(destination, data, binary, lines, info, append,
-                                                            part, seek, allow, as);
+    return action_for<ACT_WRITE>(destination)(destination, data, binary, lines, info, append, part, seek,
+                                              allow, as);
 }
 
 int32_t index_argument(const Cell* index) {

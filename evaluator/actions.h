@@ -38,9 +38,10 @@ ActionEntry get_action(const Cell* value, uint32_t slot);
 ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot);
 // The same for the value at the argument base.
 ActionEntry get_action_arg(uint32_t slot);
-template <class F>
-inline F action_as(const Cell* value, uint32_t slot) {
-    return reinterpret_cast<F>(get_action(value, slot));
+// The typed implementation of `Slot` for a value.
+template <uint32_t Slot>
+inline SlotFn<Slot> action_for(const Cell* value) {
+    return entry_as<Slot>(get_action(value, Slot));
 }
 
 // A port! whose actor is a native scheme (a handle!) takes the actions of

@@ -6,19 +6,23 @@
 // slots the start-up registration fills the first NATIVE_COUNT in native-
 // number order (the constants below name each number); the others stay null.
 //
-// Entry contract:
+// The natives are declared in evaluator/native_list.h, one row each; this
+// header derives the rest from those rows.
+//
+// Entry contract (NativeFn, the table's entries):
 //   - the arguments sit on the data stack from the argument base: the fixed
 //     arguments in specification order, then the arguments of every
 //     refinement in specification order (an absent refinement's arguments are
 //     none cells, so each argument has a fixed cell);
 //   - `check` asks the entry to test each fixed argument against its typeset
 //     first (check_args below); callers that already tested them (the
-//     interpreter) pass false;
+//     interpreter) pass false. The entry does this itself, from the row's
+//     specification, before it runs the native's function;
 //   - `refinements` holds one int32 per refinement in specification order:
 //     -1 when absent, else the offset from the argument base of the
 //     refinement's first argument cell (a refinement without argument gets
 //     the offset where its arguments would start: any value >= 0 means
-//     present);
+//     present). A native's function reads it by name through Refs<N>;
 //   - the result goes into the argument base (the result slot); a native that
 //     evaluates code leaves the evaluated value there;
 //   - the entry returns the unwind code (runtime/stack.h): 0 when it ended
@@ -30,131 +34,31 @@
 
 #include <cstdint>
 
+#include "evaluator/native_list.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace kiv::natives {
 
+// Native numbers (1-based slots), in row order.
+enum Number : uint32_t {
+    N_NONE = 0,
+#define KIV_NATIVE_NUMBER(name, word, fn, spec) N_##name,
+    KIV_NATIVES(KIV_NATIVE_NUMBER)
+#undef KIV_NATIVE_NUMBER
+        N_END,
+};
+
 constexpr uint32_t TABLE_SLOTS = 120;
-constexpr uint32_t NATIVE_COUNT = 107;
+constexpr uint32_t NATIVE_COUNT = N_END - 1;
+static_assert(NATIVE_COUNT <= TABLE_SLOTS);
 
 using NativeFn = uint32_t (*)(bool check, const int32_t* refinements);
 
 // Filled by natives::init in native-number order.
 extern NativeFn natives_table[TABLE_SLOTS];
-// The next free 1-based number: 1 before registration, 108 after.
+// The next free 1-based number: 1 before registration, NATIVE_COUNT + 1 after.
 extern uint32_t next_number;
-
-// Native numbers (1-based slots), in registration order.
-enum Number : uint32_t {
-    N_IF = 1,
-    N_UNLESS,
-    N_EITHER,
-    N_ANY,
-    N_ALL,
-    N_WHILE,
-    N_UNTIL,
-    N_LOOP,
-    N_REPEAT,
-    N_FOREVER,
-    N_FOREACH,
-    N_FORALL,
-    N_REMOVE_EACH,
-    N_FUNC,
-    N_FUNCTION,
-    N_DOES,
-    N_HAS,
-    N_SWITCH,
-    N_CASE,
-    N_DO,
-    N_GET,
-    N_SET,
-    N_PRINT,
-    N_PRIN,
-    N_EQUAL_Q,
-    N_NOT_EQUAL_Q,
-    N_STRICT_EQUAL_Q,
-    N_LESSER_Q,
-    N_GREATER_Q,
-    N_LESSER_OR_EQUAL_Q,
-    N_GREATER_OR_EQUAL_Q,
-    N_SAME_Q,
-    N_NOT,
-    N_TYPE_Q,
-    N_REDUCE,
-    N_COMPOSE,
-    N_STATS,
-    N_BIND,
-    N_IN,
-    N_PARSE,
-    N_UNION,
-    N_INTERSECT,
-    N_UNIQUE,
-    N_DIFFERENCE,
-    N_EXCLUDE,
-    N_COMPLEMENT_Q,
-    N_DEHEX,
-    N_ENHEX,
-    N_NEGATIVE_Q,
-    N_POSITIVE_Q,
-    N_MAX,
-    N_MIN,
-    N_SHIFT,
-    N_TO_HEX,
-    N_SINE,
-    N_COSINE,
-    N_TANGENT,
-    N_ARCSINE,
-    N_ARCCOSINE,
-    N_ARCTANGENT,
-    N_ARCTANGENT2,
-    N_NAN_Q,
-    N_LOG_2,
-    N_LOG_10,
-    N_LOG_E,
-    N_EXP,
-    N_SQUARE_ROOT,
-    N_CONSTRUCT,
-    N_VALUE_Q,
-    N_TRY,
-    N_UPPERCASE,
-    N_LOWERCASE,
-    N_AS_PAIR,
-    N_AS_POINT2D,
-    N_AS_POINT3D,
-    N_AS_MONEY,
-    N_BREAK,
-    N_CONTINUE,
-    N_EXIT,
-    N_RETURN,
-    N_THROW,
-    N_CATCH,
-    N_EXTEND,
-    N_DEBASE,
-    N_TO_LOCAL_FILE,
-    N_WAIT,
-    N_CHECKSUM,
-    N_UNSET,
-    N_NEW_LINE,
-    N_NEW_LINE_Q,
-    N_ENBASE,
-    N_CONTEXT_Q,
-    N_SET_ENV,
-    N_GET_ENV,
-    N_LIST_ENV,
-    N_NOW,
-    N_SIGN_Q,
-    N_AS,
-    N_CALL,
-    N_ZERO_Q,
-    N_SIZE_Q,
-    N_BROWSE,
-    N_COMPRESS,
-    N_DECOMPRESS,
-    N_RECYCLE,
-    N_TRANSCODE,
-    N_APPLY,
-};
-static_assert(N_APPLY == NATIVE_COUNT);
 
 // The word of each native, indexed by number - 1.
 extern const char* const NAMES[NATIVE_COUNT];
@@ -186,88 +90,135 @@ inline bool lenient_true(const Cell* v) {
 }
 bool strict_true(const Cell* v);
 
-// ---- Control natives (natives_control.cpp) ---------------------------------------------
-uint32_t if_(bool check, const int32_t* refs);
-uint32_t unless(bool check, const int32_t* refs);
-uint32_t either(bool check, const int32_t* refs);
-uint32_t any(bool check, const int32_t* refs);
-uint32_t all(bool check, const int32_t* refs);
-uint32_t while_(bool check, const int32_t* refs);
-uint32_t until(bool check, const int32_t* refs);
-uint32_t loop(bool check, const int32_t* refs);
-uint32_t repeat(bool check, const int32_t* refs);
-uint32_t forever(bool check, const int32_t* refs);
-uint32_t foreach (bool check, const int32_t* refs);
-uint32_t forall(bool check, const int32_t* refs);
-uint32_t remove_each(bool check, const int32_t* refs);
-uint32_t switch_(bool check, const int32_t* refs);
-uint32_t case_(bool check, const int32_t* refs);
+// ---- Reading a specification at compile time ---------------------------------------------
 
-// ---- Evaluation and function natives (natives_eval.cpp) ---------------------------------
-uint32_t func(bool check, const int32_t* refs);
-uint32_t function(bool check, const int32_t* refs);
-uint32_t does(bool check, const int32_t* refs);
-uint32_t has(bool check, const int32_t* refs);
-uint32_t do_(bool check, const int32_t* refs);
-uint32_t get(bool check, const int32_t* refs);
-uint32_t set(bool check, const int32_t* refs);
-uint32_t reduce(bool check, const int32_t* refs);
-uint32_t compose(bool check, const int32_t* refs);
-uint32_t bind(bool check, const int32_t* refs);
-uint32_t in(bool check, const int32_t* refs);
-uint32_t construct(bool check, const int32_t* refs);
-uint32_t value_q(bool check, const int32_t* refs);
-uint32_t extend(bool check, const int32_t* refs);
-uint32_t unset(bool check, const int32_t* refs);
-uint32_t context_q(bool check, const int32_t* refs);
-uint32_t apply(bool check, const int32_t* refs);
+namespace spec_text {
 
-// ---- Try, catch and non-local exits (natives_try.cpp) ------------------------------------
-uint32_t try_(bool check, const int32_t* refs);
-uint32_t break_(bool check, const int32_t* refs);
-uint32_t continue_(bool check, const int32_t* refs);
-uint32_t exit_(bool check, const int32_t* refs);
-uint32_t return_(bool check, const int32_t* refs);
-uint32_t throw_(bool check, const int32_t* refs);
-uint32_t catch_(bool check, const int32_t* refs);
+// The specification texts, indexed by number - 1, usable in constant expressions.
+inline constexpr const char* TEXTS[] = {
+#define KIV_NATIVE_SPEC(name, word, fn, spec) spec,
+    KIV_NATIVES(KIV_NATIVE_SPEC)
+#undef KIV_NATIVE_SPEC
+};
 
-// ---- Encoding natives (natives_encoding.cpp) -------------------------------------------
-uint32_t dehex(bool check, const int32_t* refs);
-uint32_t enhex(bool check, const int32_t* refs);
-uint32_t enbase(bool check, const int32_t* refs);
-uint32_t debase(bool check, const int32_t* refs);
-uint32_t to_local_file(bool check, const int32_t* refs);
+constexpr bool space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
-// ---- System natives (natives_system.cpp) -------------------------------------------------
-uint32_t transcode(bool check, const int32_t* refs);
-uint32_t parse(bool check, const int32_t* refs);
-uint32_t stats(bool check, const int32_t* refs);
-uint32_t recycle(bool check, const int32_t* refs);
-uint32_t compress(bool check, const int32_t* refs);
-uint32_t decompress(bool check, const int32_t* refs);
+// Calls visit(token, length) for each top-level token of a specification
+// block, skipping strings and nested blocks.
+template <class Visit>
+constexpr void each_token(const char* s, Visit visit) {
+    uint32_t i = 0;
+    while (s[i] && s[i] != '[') ++i;
+    if (s[i]) ++i;
+    while (s[i] && s[i] != ']') {
+        char c = s[i];
+        if (space(c)) {
+            ++i;
+        } else if (c == '"') {
+            for (++i; s[i] && s[i] != '"'; ++i)
+                if (s[i] == '^' && s[i + 1]) ++i;
+            if (s[i]) ++i;
+        } else if (c == '[' || c == '{') {
+            char open = c, close = c == '[' ? ']' : '}';
+            int depth = 0;
+            for (; s[i]; ++i) {
+                if (s[i] == open) ++depth;
+                if (s[i] == close && --depth == 0) break;
+            }
+            if (s[i]) ++i;
+        } else {
+            uint32_t start = i;
+            while (s[i] && !space(s[i]) && s[i] != '[' && s[i] != ']' && s[i] != '"') ++i;
+            visit(s + start, i - start);
+        }
+    }
+}
+
+constexpr bool same(const char* a, uint32_t length, const char* b) {
+    uint32_t k = 0;
+    for (; k < length; ++k)
+        if (!b[k] || a[k] != b[k]) return false;
+    return !b[k];
+}
+
+// The number of fixed arguments: the words before the first refinement
+// (return: is not an argument).
+constexpr uint32_t fixed_count(const char* spec) {
+    uint32_t count = 0;
+    bool in_refinements = false;
+    each_token(spec, [&](const char* t, uint32_t n) {
+        if (t[0] == '/') in_refinements = true;
+        if (!in_refinements && t[n - 1] != ':') ++count;
+    });
+    return count;
+}
+
+// The 0-based index of refinement `name` (without its slash), or -1.
+constexpr int32_t refinement_index(const char* spec, const char* name) {
+    int32_t index = -1, found = -1;
+    each_token(spec, [&](const char* t, uint32_t n) {
+        if (t[0] != '/') return;
+        ++index;
+        if (same(t + 1, n - 1, name)) found = index;
+    });
+    return found;
+}
+
+// A refinement name given as a template argument: Refs<N>::has<"part">().
+template <uint32_t L>
+struct Name {
+    char text[L];
+    consteval Name(const char (&s)[L]) {
+        for (uint32_t k = 0; k < L; ++k) text[k] = s[k];
+    }
+};
+
+}  // namespace spec_text
+
+// The count of fixed arguments of native N, from its specification.
+template <uint32_t N>
+inline constexpr uint32_t ARITY = spec_text::fixed_count(spec_text::TEXTS[N - 1]);
+
+// The refinements of native N by name. A name the specification does not
+// have does not compile.
+template <uint32_t N>
+struct Refs {
+    const int32_t* offsets;  // the entry's `refinements` (may be null: none given)
+
+    template <spec_text::Name R>
+    static consteval uint32_t index() {
+        constexpr int32_t i = spec_text::refinement_index(spec_text::TEXTS[N - 1], R.text);
+        static_assert(i >= 0, "the native's specification has no such refinement");
+        return uint32_t(i);
+    }
+    // Whether the refinement was used.
+    template <spec_text::Name R>
+    bool has() const {
+        return offsets && offsets[index<R>()] >= 0;
+    }
+    // The refinement's first argument cell, or nullptr when it was not used.
+    template <spec_text::Name R>
+    Cell* arg() const {
+        int32_t at = offsets ? offsets[index<R>()] : -1;
+        return at < 0 ? nullptr : stack::arg_base + at;
+    }
+};
+
+// ---- The natives' functions (natives_*.cpp) -----------------------------------------------
+// Each takes the refinement offsets (read them through Refs<N>); its fixed
+// arguments were checked by its entry when the caller asked for it.
+
 // Interns the method words of compress and decompress (start-up).
 void init_compress_methods();
+// Interns the method words of checksum (start-up).
+void init_checksum_methods();
 
-// ---- Output and comparison natives (natives_output.cpp) ----------------------------------
-uint32_t print(bool check, const int32_t* refs);
-uint32_t prin(bool check, const int32_t* refs);
-uint32_t equal_q(bool check, const int32_t* refs);
-uint32_t not_equal_q(bool check, const int32_t* refs);
-uint32_t strict_equal_q(bool check, const int32_t* refs);
-uint32_t lesser_q(bool check, const int32_t* refs);
-uint32_t greater_q(bool check, const int32_t* refs);
-uint32_t lesser_or_equal_q(bool check, const int32_t* refs);
-uint32_t greater_or_equal_q(bool check, const int32_t* refs);
-uint32_t same_q(bool check, const int32_t* refs);
-uint32_t not_(bool check, const int32_t* refs);
-uint32_t type_q(bool check, const int32_t* refs);
-
-// ---- Set natives (natives_sets.cpp) ---------------------------------------------------------
-uint32_t union_(bool check, const int32_t* refs);
-uint32_t intersect(bool check, const int32_t* refs);
-uint32_t unique(bool check, const int32_t* refs);
-uint32_t difference(bool check, const int32_t* refs);
-uint32_t exclude(bool check, const int32_t* refs);
-uint32_t complement_q(bool check, const int32_t* refs);
+// A native whose step is not built yet (never called: its entry raises).
+uint32_t later(const int32_t* refs);
+#define KIV_NATIVE_PROTOTYPE(name, word, fn, spec) uint32_t fn(const int32_t* refs);
+KIV_NATIVES(KIV_NATIVE_PROTOTYPE)
+#undef KIV_NATIVE_PROTOTYPE
 
 }  // namespace kiv::natives

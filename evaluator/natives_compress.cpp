@@ -8,10 +8,10 @@
 #include "datatypes/symbol.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
 #include "runtime/deflate.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::natives {
@@ -79,8 +79,7 @@ void init_compress_methods() {
 }
 
 // compress data method
-uint32_t compress(bool check, const int32_t*) {
-    if (check) check_args(N_COMPRESS, 2);
+uint32_t compress(const int32_t*) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_compress, deflate::compress, deflate::gzip_compress};
     const Codec codec = codecs[method_of(base + 1)];
@@ -105,15 +104,14 @@ uint32_t compress(bool check, const int32_t*) {
 }
 
 // decompress data method /size sz
-uint32_t decompress(bool check, const int32_t* refs) {
-    if (check) check_args(N_DECOMPRESS, 2);
+uint32_t decompress(const int32_t* refs) {
     Cell* base = stack::arg_base;
     static constexpr Codec codecs[3] = {deflate::zlib_decompress, deflate::decompress, deflate::gunzip};
     const Method method = method_of(base + 1);
     const Codec codec = codecs[method];
     uint64_t capacity = 0;
-    if (refs[0] >= 0) {
-        const int32_t sz = int32_t(base[refs[0]].w2);
+    if (const Cell* size = Refs<N_DECOMPRESS>{refs}.arg<"size">()) {
+        const int32_t sz = int32_t(size->w2);
         if (sz > 0) capacity = uint32_t(sz);
     }
     uint32_t in_len;

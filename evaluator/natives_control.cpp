@@ -153,27 +153,23 @@ bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
 
 // ---- Conditionals ------------------------------------------------------------------------------
 
-uint32_t if_(bool check, const int32_t*) {
-    if (check) check_args(N_IF, 2);
+uint32_t if_(const int32_t*) {
     if (lenient_true(arg(0))) return interpreter::eval(arg(1), true);
     result_none();
     return 0;
 }
 
-uint32_t unless(bool check, const int32_t*) {
-    if (check) check_args(N_UNLESS, 2);
+uint32_t unless(const int32_t*) {
     if (!lenient_true(arg(0))) return interpreter::eval(arg(1), true);
     result_none();
     return 0;
 }
 
-uint32_t either(bool check, const int32_t*) {
-    if (check) check_args(N_EITHER, 3);
+uint32_t either(const int32_t*) {
     return interpreter::eval(strict_true(arg(0)) ? arg(1) : arg(2), true);
 }
 
-uint32_t any(bool check, const int32_t*) {
-    if (check) check_args(N_ANY, 1);
+uint32_t any(const int32_t*) {
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     while (i < cells_of(&blk)) {
@@ -190,8 +186,7 @@ uint32_t any(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t all(bool check, const int32_t*) {
-    if (check) check_args(N_ALL, 1);
+uint32_t all(const int32_t*) {
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     if (i >= cells_of(&blk)) {
@@ -215,8 +210,7 @@ uint32_t all(bool check, const int32_t*) {
 
 // ---- Loops ------------------------------------------------------------------------------------------
 
-uint32_t while_(bool check, const int32_t*) {
-    if (check) check_args(N_WHILE, 2);
+uint32_t while_(const int32_t*) {
     Cell* cond = arg(0);
     Cell* body = arg(1);
     stack::mark_loop(&body_word());
@@ -238,8 +232,7 @@ uint32_t while_(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t until(bool check, const int32_t*) {
-    if (check) check_args(N_UNTIL, 1);
+uint32_t until(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
     for (;;) {
@@ -255,8 +248,7 @@ uint32_t until(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t loop(bool check, const int32_t*) {
-    if (check) check_args(N_LOOP, 2);
+uint32_t loop(const int32_t*) {
     int64_t count = loop_count(arg(0));
     Cell* body = arg(1);
     if (count <= 0) {
@@ -275,8 +267,7 @@ uint32_t loop(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t repeat(bool check, const int32_t*) {
-    if (check) check_args(N_REPEAT, 3);
+uint32_t repeat(const int32_t*) {
     Cell word = *arg(0);
     int64_t count = loop_count(arg(1));
     Cell* body = arg(2);
@@ -297,8 +288,7 @@ uint32_t repeat(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t forever(bool check, const int32_t*) {
-    if (check) check_args(N_FOREVER, 1);
+uint32_t forever(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
     for (;;) {
@@ -312,8 +302,7 @@ uint32_t forever(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t foreach (bool check, const int32_t*) {
-    if (check) check_args(N_FOREACH, 3);
+uint32_t foreach (const int32_t*) {
     Cell* words = arg(0);
     Cell* series = arg(1);  // its position advances in place
     Cell* body = arg(2);
@@ -337,13 +326,12 @@ uint32_t foreach (bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t forall(bool check, const int32_t*) {
-    if (check) check_args(N_FORALL, 2);
+uint32_t forall(const int32_t*) {
     Cell word = *arg(0);
     Cell* body = arg(1);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
     if (!series::is_series(start->type())) {
-        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), word);
+        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when the series starts at its tail
@@ -371,8 +359,7 @@ uint32_t forall(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t remove_each(bool check, const int32_t*) {
-    if (check) check_args(N_REMOVE_EACH, 3);
+uint32_t remove_each(const int32_t*) {
     Cell* words = arg(0);
     Cell* data = arg(1);
     Cell* body = arg(2);
@@ -413,8 +400,7 @@ uint32_t remove_each(bool check, const int32_t*) {
 
 // ---- switch and case ----------------------------------------------------------------------------
 
-uint32_t switch_(bool check, const int32_t* refs) {
-    if (check) check_args(N_SWITCH, 2);
+uint32_t switch_(const int32_t* refs) {
     Cell* value = arg(0);
     Cell cases = *arg(1);
     uint32_t n = cells_of(&cases);
@@ -437,14 +423,13 @@ uint32_t switch_(bool check, const int32_t* refs) {
             return 0;
         }
     }
-    if (refs && refs[0] >= 0) return interpreter::eval(arg(uint32_t(refs[0])), true);
+    if (Cell* fallback = Refs<N_SWITCH>{refs}.arg<"default">()) return interpreter::eval(fallback, true);
     result_none();
     return 0;
 }
 
-uint32_t case_(bool check, const int32_t* refs) {
-    if (check) check_args(N_CASE, 1);
-    bool all = refs && refs[0] >= 0;
+uint32_t case_(const int32_t* refs) {
+    bool all = Refs<N_CASE>{refs}.has<"all">();
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     Cell last = none::cell();

@@ -11,11 +11,11 @@
 // cells or data-stack cells before anything that may allocate runs.
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -26,13 +26,13 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
-#include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
@@ -273,14 +273,12 @@ uint32_t reduce_into(const Cell* block, Cell* out, bool notify) {
 
 // ---- func, function, does, has -------------------------------------------------------------
 
-uint32_t func(bool check, const int32_t*) {
-    if (check) check_args(N_FUNC, 2);
+uint32_t func(const int32_t*) {
     Cell* a = args_in_place(2);
     return make_function(a, a + 1);
 }
 
-uint32_t function(bool check, const int32_t*) {
-    if (check) check_args(N_FUNCTION, 2);
+uint32_t function(const int32_t*) {
     Cell* a = args_in_place(2);
     clip_index(a);
     clip_index(a + 1);
@@ -291,15 +289,13 @@ uint32_t function(bool check, const int32_t*) {
     return make_function(spec, a + 1);
 }
 
-uint32_t does(bool check, const int32_t*) {
-    if (check) check_args(N_DOES, 1);
+uint32_t does(const int32_t*) {
     Cell* a = args_in_place(1);
     Cell* spec = block::push_only(1);
     return make_function(spec, a);
 }
 
-uint32_t has(bool check, const int32_t*) {
-    if (check) check_args(N_HAS, 2);
+uint32_t has(const int32_t*) {
     Cell* a = args_in_place(2);
     clip_index(a);
     Cell* spec = stack::push(NONE_CELL);
@@ -373,13 +369,13 @@ uint32_t do_value(Cell* a, bool expand, bool next) {
 
 }  // namespace
 
-uint32_t do_(bool check, const int32_t* refs) {
-    if (check) check_args(N_DO, 1);
+uint32_t do_(const int32_t* refs) {
     // value, then the arguments of /args, /next and /trace.
     Cell* a = args_in_place(4);
-    bool expand = refs[0] >= 0;
-    bool next = refs[2] >= 0;
-    bool trace = refs[3] >= 0;
+    Refs<N_DO> r{refs};
+    bool expand = r.has<"expand">();
+    bool next = r.has<"next">();
+    bool trace = r.has<"trace">();
     stack::Frame* own = stack::ctop();
     bool by_interpreter = own && stack::eval_q(own, true);
     if (next) {
@@ -460,10 +456,10 @@ void raise_error_value(const Cell& err_in) {
 
 // ---- get, set -----------------------------------------------------------------------------
 
-uint32_t get(bool check, const int32_t* refs) {
-    if (check) check_args(N_GET, 1);
+uint32_t get(const int32_t* refs) {
+    Refs<N_GET> r{refs};
     Cell* a = args_in_place(1);
-    bool any = refs[0] >= 0;
+    bool any = r.has<"any">();
     uint32_t t = a->type();
     if (is_path_type(t)) {
         uint32_t code = interpreter::eval_path(a, interpreter::PATH_GET, nullptr, nullptr, nullptr);
@@ -528,12 +524,12 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
 
 }  // namespace
 
-uint32_t set(bool check, const int32_t* refs) {
-    if (check) check_args(N_SET, 2);
+uint32_t set(const int32_t* refs) {
     Cell* a = args_in_place(2);
-    bool any = refs[0] >= 0;
-    bool only = refs[2] >= 0;
-    bool some = refs[3] >= 0;
+    Refs<N_SET> r{refs};
+    bool any = r.has<"any">();
+    bool only = r.has<"only">();
+    bool some = r.has<"some">();
     if (!any && a[1].type() == TYPE_UNSET) fire("script", "need-value", a[0]);
     uint32_t t = a->type();
     if (is_path_type(t)) {
@@ -559,10 +555,9 @@ uint32_t set(bool check, const int32_t* refs) {
 
 // ---- reduce, compose -------------------------------------------------------------------------
 
-uint32_t reduce(bool check, const int32_t* refs) {
-    if (check) check_args(N_REDUCE, 1);
+uint32_t reduce(const int32_t* refs) {
     Cell* a = args_in_place(2);
-    bool into = refs[0] >= 0;
+    bool into = Refs<N_REDUCE>{refs}.has<"into">();
     Cell* out = a + 1;
     if (into) check_target(out);
     if (a->type() == TYPE_BLOCK) {
@@ -640,13 +635,13 @@ uint32_t compose_block(const Cell* source, Target& target, bool deep, bool only)
 
 }  // namespace
 
-uint32_t compose(bool check, const int32_t* refs) {
-    if (check) check_args(N_COMPOSE, 1);
+uint32_t compose(const int32_t* refs) {
     // value, then the argument of /into.
     Cell* a = args_in_place(2);
-    bool deep = refs[0] >= 0;
-    bool only = refs[1] >= 0;
-    bool into = refs[2] >= 0;
+    Refs<N_COMPOSE> r{refs};
+    bool deep = r.has<"deep">();
+    bool only = r.has<"only">();
+    bool into = r.has<"into">();
     if (a->type() != TYPE_BLOCK)
         fire("script", "expect-val", datatype::cell(TYPE_BLOCK), datatype::cell(a->type()));
     clip_index(a);
@@ -668,10 +663,9 @@ uint32_t compose(bool check, const int32_t* refs) {
 
 // ---- bind, in -----------------------------------------------------------------------------
 
-uint32_t bind(bool check, const int32_t* refs) {
-    if (check) check_args(N_BIND, 2);
+uint32_t bind(const int32_t* refs) {
     Cell* a = args_in_place(2);
-    bool copy = refs[0] >= 0;
+    bool copy = Refs<N_BIND>{refs}.has<"copy">();
     const Cell* c = a + 1;
     Off ctx = 0;
     uint32_t ct = c->type();
@@ -700,8 +694,7 @@ uint32_t bind(bool check, const int32_t* refs) {
     return result(*a);
 }
 
-uint32_t in(bool check, const int32_t*) {
-    if (check) check_args(N_IN, 2);
+uint32_t in(const int32_t*) {
     Cell* a = args_in_place(2);
     uint32_t t = a->type();
     Off ctx = 0;
@@ -715,18 +708,17 @@ uint32_t in(bool check, const int32_t*) {
 
 // ---- construct, value?, extend, unset, context? -----------------------------------------------
 
-uint32_t construct(bool check, const int32_t* refs) {
-    if (check) check_args(N_CONSTRUCT, 1);
+uint32_t construct(const int32_t* refs) {
     // block, then the argument of /with.
     Cell* a = args_in_place(2);
-    bool with = refs[0] >= 0;
-    bool only = refs[1] >= 0;
+    Refs<N_CONSTRUCT> r{refs};
+    bool with = r.has<"with">();
+    bool only = r.has<"only">();
     Cell* made = object::construct(a, with ? a + 1 : nullptr, only);
     return result(*made);
 }
 
-uint32_t value_q(bool check, const int32_t*) {
-    if (check) check_args(N_VALUE_Q, 1);
+uint32_t value_q(const int32_t*) {
     Cell* a = args_in_place(1);
     uint32_t t = a->type();
     if (!is_settable_word(t)) return result(logic::cell(t != TYPE_UNSET));
@@ -742,10 +734,9 @@ uint32_t value_q(bool check, const int32_t*) {
     return result(logic::cell(has_value));
 }
 
-uint32_t extend(bool check, const int32_t* refs) {
-    if (check) check_args(N_EXTEND, 2);
+uint32_t extend(const int32_t* refs) {
     Cell* a = args_in_place(2);
-    bool case_sensitive = refs[0] >= 0;
+    bool case_sensitive = Refs<N_EXTEND>{refs}.has<"case">();
     Cell* spec = a + 1;
     if (spec->type() == TYPE_MAP) {
         // A map's live pairs, as reflect gives its body.
@@ -779,8 +770,7 @@ uint32_t extend(bool check, const int32_t* refs) {
     return result(*a);
 }
 
-uint32_t unset(bool check, const int32_t*) {
-    if (check) check_args(N_UNSET, 1);
+uint32_t unset(const int32_t*) {
     Cell* a = args_in_place(1);
     Cell nothing = unset::cell();
     if (a->type() == TYPE_WORD) {
@@ -798,8 +788,7 @@ uint32_t unset(bool check, const int32_t*) {
     return result(nothing);
 }
 
-uint32_t context_q(bool check, const int32_t*) {
-    if (check) check_args(N_CONTEXT_Q, 1);
+uint32_t context_q(const int32_t*) {
     Cell* a = args_in_place(1);
     Off ctx = word::any_word_type(a->type()) ? a->w1 : 0;
     if (!ctx) return result(NONE_CELL);
@@ -811,11 +800,11 @@ uint32_t context_q(bool check, const int32_t*) {
 
 // ---- apply --------------------------------------------------------------------------------------
 
-uint32_t apply(bool check, const int32_t* refs) {
-    if (check) check_args(N_APPLY, 2);
+uint32_t apply(const int32_t* refs) {
     Cell* a = args_in_place(2);
-    bool all = refs[0] >= 0;
-    bool safer = refs[1] >= 0;
+    Refs<N_APPLY> r{refs};
+    bool all = r.has<"all">();
+    bool safer = r.has<"safer">();
     stack::top = a + 2;
 
     // The function and the word it is called under.

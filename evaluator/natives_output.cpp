@@ -75,13 +75,11 @@ uint32_t print_value(uint32_t new_line) {
     return 0;
 }
 
-uint32_t print(bool check, const int32_t*) {
-    if (check) check_args(N_PRINT, 1);
+uint32_t print(const int32_t*) {
     return print_value(1);
 }
 
-uint32_t prin(bool check, const int32_t*) {
-    if (check) check_args(N_PRIN, 1);
+uint32_t prin(const int32_t*) {
     return print_value(0);
 }
 
@@ -106,8 +104,7 @@ void write_to_console(const Cell* value, uint32_t new_line) {
 
 namespace {
 
-uint32_t compare_native(uint32_t number, int32_t op, bool check) {
-    if (check) check_args(number, 2);
+uint32_t compare_native(int32_t op) {
     Cell* a = stack::arg_base;
     bool r = actions::compare(a, a + 1, op);
     *a = logic::cell(r);
@@ -117,26 +114,26 @@ uint32_t compare_native(uint32_t number, int32_t op, bool check) {
 
 }  // namespace
 
-uint32_t equal_q(bool check, const int32_t*) {
-    return compare_native(N_EQUAL_Q, COMP_EQUAL, check);
+uint32_t equal_q(const int32_t*) {
+    return compare_native(COMP_EQUAL);
 }
-uint32_t not_equal_q(bool check, const int32_t*) {
-    return compare_native(N_NOT_EQUAL_Q, COMP_NOT_EQUAL, check);
+uint32_t not_equal_q(const int32_t*) {
+    return compare_native(COMP_NOT_EQUAL);
 }
-uint32_t strict_equal_q(bool check, const int32_t*) {
-    return compare_native(N_STRICT_EQUAL_Q, COMP_STRICT_EQUAL, check);
+uint32_t strict_equal_q(const int32_t*) {
+    return compare_native(COMP_STRICT_EQUAL);
 }
-uint32_t lesser_q(bool check, const int32_t*) {
-    return compare_native(N_LESSER_Q, COMP_LESSER, check);
+uint32_t lesser_q(const int32_t*) {
+    return compare_native(COMP_LESSER);
 }
-uint32_t greater_q(bool check, const int32_t*) {
-    return compare_native(N_GREATER_Q, COMP_GREATER, check);
+uint32_t greater_q(const int32_t*) {
+    return compare_native(COMP_GREATER);
 }
-uint32_t lesser_or_equal_q(bool check, const int32_t*) {
-    return compare_native(N_LESSER_OR_EQUAL_Q, COMP_LESSER_EQUAL, check);
+uint32_t lesser_or_equal_q(const int32_t*) {
+    return compare_native(COMP_LESSER_EQUAL);
 }
-uint32_t greater_or_equal_q(bool check, const int32_t*) {
-    return compare_native(N_GREATER_OR_EQUAL_Q, COMP_GREATER_EQUAL, check);
+uint32_t greater_or_equal_q(const int32_t*) {
+    return compare_native(COMP_GREATER_EQUAL);
 }
 
 bool same_value(const Cell* a, const Cell* b) {
@@ -196,8 +193,7 @@ bool same_value(const Cell* a, const Cell* b) {
     }
 }
 
-uint32_t same_q(bool check, const int32_t*) {
-    if (check) check_args(N_SAME_Q, 2);
+uint32_t same_q(const int32_t*) {
     Cell* a = stack::arg_base;
     bool r = same_value(a, a + 1);
     *a = logic::cell(r);
@@ -205,19 +201,17 @@ uint32_t same_q(bool check, const int32_t*) {
     return 0;
 }
 
-uint32_t not_(bool check, const int32_t*) {
-    if (check) check_args(N_NOT, 1);
+uint32_t not_(const int32_t*) {
     Cell* a = stack::arg_base;
     *a = logic::cell(!lenient_true(a));
     stack::top = a + 1;
     return 0;
 }
 
-uint32_t type_q(bool check, const int32_t* refs) {
-    if (check) check_args(N_TYPE_Q, 1);
+uint32_t type_q(const int32_t* refs) {
     Cell* a = stack::arg_base;
     uint32_t t = a->type();
-    if (refs[0] >= 0 && t <= TYPE_ID_LIMIT && datatype::names[t].word.header) {
+    if (Refs<N_TYPE_Q>{refs}.has<"word">() && t <= TYPE_ID_LIMIT && datatype::names[t].word.header) {
         *a = datatype::names[t].word;
         a->set_type(TYPE_WORD);
     } else {

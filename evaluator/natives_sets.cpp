@@ -4,29 +4,35 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
 namespace {
 
-inline bool is_block_set(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
+inline bool is_block_set(uint32_t t) {
+    return t == TYPE_BLOCK || t == TYPE_HASH;
+}
 
-uint32_t do_set_op(uint32_t number, const int32_t* refs, int32_t op) {
+template <uint32_t N>
+uint32_t do_set_op(const int32_t* refs, int32_t op) {
     Cell* a = stack::arg_base;
-    bool case_sensitive = refs[0] >= 0;
-    Cell* skip = refs[1] >= 0 ? a + refs[1] : nullptr;
+    Refs<N> r{refs};
+    bool case_sensitive = r.template has<"case">();
+    Cell* skip = r.template arg<"skip">();
     uint32_t t1 = a->type();
     if (op != block::SET_UNIQUE) {
         uint32_t t2 = a[1].type();
-        bool paired = is_block_set(t1) ? is_block_set(t2) : t1 == t2 || (t1 == TYPE_TYPESET && t2 == TYPE_DATATYPE);
+        bool paired =
+            is_block_set(t1) ? is_block_set(t2) : t1 == t2 || (t1 == TYPE_TYPESET && t2 == TYPE_DATATYPE);
         if (!paired) fire("script", "expect-val", datatype::cell(t1), datatype::cell(t2));
     }
     Cell result;
@@ -52,9 +58,15 @@ uint32_t do_set_op(uint32_t number, const int32_t* refs, int32_t op) {
         case TYPE_TYPESET:
             result = *typeset::do_bitwise(a, op == block::SET_UNIQUE ? a : a + 1, op);
             break;
+        case TYPE_DATE:
+            // The time between two dates.
+            if (op != block::SET_DIFFERENCE) fire("script", "expect-arg", word::load(NAMES[N - 1]),
+                                                  datatype::cell(t1), word::load("set1"));
+            result = Cell{TYPE_TIME, 0, 0, 0};
+            result.set_f64(date::unix_seconds(a) - date::unix_seconds(a + 1));
+            break;
         default:
-            // date! differences come with the date datatype.
-            fire("script", "expect-arg", word::load(NAMES[number - 1]), datatype::cell(t1), word::load("set1"));
+            fire("script", "expect-arg", word::load(NAMES[N - 1]), datatype::cell(t1), word::load("set1"));
     }
     *a = result;
     stack::top = a + 1;
@@ -63,32 +75,28 @@ uint32_t do_set_op(uint32_t number, const int32_t* refs, int32_t op) {
 
 }  // namespace
 
-uint32_t union_(bool check, const int32_t* refs) {
-    if (check) check_args(N_UNION, 2);
-    return do_set_op(N_UNION, refs, block::SET_UNION);
+uint32_t union_(const int32_t* refs) {
+    return do_set_op<N_UNION>(refs, block::SET_UNION);
 }
-uint32_t intersect(bool check, const int32_t* refs) {
-    if (check) check_args(N_INTERSECT, 2);
-    return do_set_op(N_INTERSECT, refs, block::SET_INTERSECT);
+uint32_t intersect(const int32_t* refs) {
+    return do_set_op<N_INTERSECT>(refs, block::SET_INTERSECT);
 }
-uint32_t unique(bool check, const int32_t* refs) {
-    if (check) check_args(N_UNIQUE, 1);
-    return do_set_op(N_UNIQUE, refs, block::SET_UNIQUE);
+uint32_t unique(const int32_t* refs) {
+    return do_set_op<N_UNIQUE>(refs, block::SET_UNIQUE);
 }
-uint32_t difference(bool check, const int32_t* refs) {
-    if (check) check_args(N_DIFFERENCE, 2);
-    return do_set_op(N_DIFFERENCE, refs, block::SET_DIFFERENCE);
+uint32_t difference(const int32_t* refs) {
+    return do_set_op<N_DIFFERENCE>(refs, block::SET_DIFFERENCE);
 }
-uint32_t exclude(bool check, const int32_t* refs) {
-    if (check) check_args(N_EXCLUDE, 2);
-    return do_set_op(N_EXCLUDE, refs, block::SET_EXCLUDE);
+uint32_t exclude(const int32_t* refs) {
+    return do_set_op<N_EXCLUDE>(refs, block::SET_EXCLUDE);
 }
 
-uint32_t complement_q(bool, const int32_t*) {
+uint32_t complement_q(const int32_t*) {
     // The argument's type is tested whatever the check flag says.
     Cell* a = stack::arg_base;
     if (a->type() != TYPE_BITSET)
-        fire("script", "expect-arg", word::load("complement?"), datatype::cell(a->type()), word::load("bits"));
+        fire("script", "expect-arg", word::load("complement?"), datatype::cell(a->type()),
+             word::load("bits"));
     bool complemented = (buffer_of(a->w2)->flags & series_flag::COMPLEMENT) != 0;
     *a = logic::cell(complemented);
     stack::top = a + 1;

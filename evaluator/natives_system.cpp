@@ -7,28 +7,22 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace kiv::natives {
 
-namespace {
-const Cell* refinement_arg(const int32_t* refs, int i) {
-    return refs[i] < 0 ? nullptr : stack::arg_base + refs[i];
-}
-}  // namespace
-
 // transcode src /next /one /prescan /scan /part length /into dst /trace callback
-uint32_t transcode(bool check, const int32_t* refs) {
-    if (check) check_args(N_TRANSCODE, 1);
+uint32_t transcode(const int32_t* refs) {
     lexer::TranscodeArgs args;
-    args.next = refs[0] >= 0;
-    args.one = refs[1] >= 0;
-    args.prescan = refs[2] >= 0;
-    args.scan = refs[3] >= 0;
-    args.part = refinement_arg(refs, 4);
-    args.into = refinement_arg(refs, 5);
-    args.trace = refinement_arg(refs, 6);
+    Refs<N_TRANSCODE> r{refs};
+    args.next = r.has<"next">();
+    args.one = r.has<"one">();
+    args.prescan = r.has<"prescan">();
+    args.scan = r.has<"scan">();
+    args.part = r.arg<"part">();
+    args.into = r.arg<"into">();
+    args.trace = r.arg<"trace">();
     Cell* base = stack::arg_base;
     uint32_t code = lexer::transcode(base, args, base);
     if (code) return code;
@@ -37,12 +31,12 @@ uint32_t transcode(bool check, const int32_t* refs) {
 }
 
 // parse input rules /case /part length /trace callback
-uint32_t parse(bool check, const int32_t* refs) {
-    if (check) check_args(N_PARSE, 2);
+uint32_t parse(const int32_t* refs) {
     Cell* base = stack::arg_base;
-    const bool strict = refs[0] >= 0;
-    const Cell* length = refinement_arg(refs, 1);
-    const Cell* callback = refinement_arg(refs, 2);
+    Refs<N_PARSE> r{refs};
+    const bool strict = r.has<"case">();
+    const Cell* length = r.arg<"part">();
+    const Cell* callback = r.arg<"trace">();
     int64_t end = -1;
     if (length) {
         const Cell in = *base;
@@ -69,13 +63,15 @@ uint32_t parse(bool check, const int32_t* refs) {
     return 0;
 }
 
-uint32_t stats(bool check, const int32_t* refs) {
-    collector::native_stats(check, refs);
+uint32_t stats(const int32_t* refs) {
+    Refs<N_STATS> r{refs};
+    collector::native_stats(r.has<"show">(), r.has<"info">());
     return 0;
 }
 
-uint32_t recycle(bool check, const int32_t* refs) {
-    collector::native_recycle(check, refs);
+uint32_t recycle(const int32_t* refs) {
+    Refs<N_RECYCLE> r{refs};
+    collector::native_recycle(r.has<"on">(), r.has<"off">());
     return 0;
 }
 

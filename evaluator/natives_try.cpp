@@ -77,10 +77,10 @@ bool same_name(const Cell& a, const Cell& b) {
 
 // ---- try ---------------------------------------------------------------------------------
 
-uint32_t try_(bool check, const int32_t* refs) {
-    if (check) check_args(N_TRY, 1);
-    bool all = refs[0] >= 0;
-    bool keep = refs[1] >= 0;
+uint32_t try_(const int32_t* refs) {
+    Refs<N_TRY> r{refs};
+    bool all = r.has<"all">();
+    bool keep = r.has<"keep">();
     Cell* base = stack::arg_base;
     if (stack::top < base + 1) stack::top = base + 1;
     const Cell* name = &fixed::words[fixed::W_TRY];
@@ -130,9 +130,8 @@ void try_end(stack::Frame* frame, const RaisedError& caught, bool keep) {
 
 // ---- catch -------------------------------------------------------------------------------
 
-uint32_t catch_(bool check, const int32_t* refs) {
-    if (check) check_args(N_CATCH, 1);
-    bool named = refs[0] >= 0;
+uint32_t catch_(const int32_t* refs) {
+    bool named = Refs<N_CATCH>{refs}.has<"name">();
     Cell* base = stack::arg_base;
     if (stack::top < base + 2) stack::top = base + 2;
     Cell* body = stack::mark_catch(&fixed::words[fixed::W_BODY]);
@@ -188,12 +187,11 @@ uint32_t catch_(bool check, const int32_t* refs) {
 
 // ---- throw and the loop and function exits ----------------------------------------------
 
-uint32_t throw_(bool check, const int32_t* refs) {
-    if (check) check_args(N_THROW, 1);
+uint32_t throw_(const int32_t* refs) {
     Cell* base = stack::arg_base;
     // The name travels in the cell after the value: none when unnamed.
     if (stack::top < base + 2) stack::top = base + 2;
-    if (refs[0] < 0) base[1] = Cell{TYPE_NONE, 0, 0, 0};
+    if (!Refs<N_THROW>{refs}.has<"name">()) base[1] = Cell{TYPE_NONE, 0, 0, 0};
     if (interpreter::tracing) {
         Cell value = base[0];
         Cell name = base[1];
@@ -204,26 +202,22 @@ uint32_t throw_(bool check, const int32_t* refs) {
     return stack::throw_value(UNWIND_THROW);
 }
 
-uint32_t break_(bool check, const int32_t* refs) {
-    if (check) check_args(N_BREAK, 0);
+uint32_t break_(const int32_t* refs) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
-    return stack::throw_break(refs[0] >= 0, false);
+    return stack::throw_break(Refs<N_BREAK>{refs}.has<"return">(), false);
 }
 
-uint32_t continue_(bool check, const int32_t*) {
-    if (check) check_args(N_CONTINUE, 0);
+uint32_t continue_(const int32_t*) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
     return stack::throw_break(false, true);
 }
 
-uint32_t exit_(bool check, const int32_t*) {
-    if (check) check_args(N_EXIT, 0);
+uint32_t exit_(const int32_t*) {
     if (stack::top < stack::arg_base + 1) stack::top = stack::arg_base + 1;
     return stack::throw_exit(false, false);
 }
 
-uint32_t return_(bool check, const int32_t*) {
-    if (check) check_args(N_RETURN, 1);
+uint32_t return_(const int32_t*) {
     return stack::throw_exit(true, false);
 }
 

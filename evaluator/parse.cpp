@@ -348,13 +348,9 @@ uint32_t eval_paren(Parser& p, const Cell& paren) {
 
 void init() {
     if (rule_stack) return;
-    Cell rs, is;
-    block::make_at(&rs, RULE_STACK_ROOM);
-    root::keep_copy(rs);
-    block::make_at(&is, INPUT_STACK_ROOM);
-    root::keep_copy(is);
-    rule_stack = rs.w2;
-    input_stack = is.w2;
+    // Each block is made in its root-block cell, reachable from the start.
+    rule_stack = block::make_in(&root::block, RULE_STACK_ROOM)->w2;
+    input_stack = block::make_in(&root::block, INPUT_STACK_ROOM)->w2;
     build_keywords();
 }
 

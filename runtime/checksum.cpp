@@ -58,4 +58,15 @@ uint32_t adler32(uint32_t adler, const uint8_t* p, size_t n) {
     return (b << 16) | a;
 }
 
+uint32_t tcp(const uint8_t* p, size_t n) {
+    uint64_t sum = 0;
+    for (; n >= 2; n -= 2, p += 2) sum += uint32_t(p[0]) << 8 | p[1];
+    if (n) sum += *p;
+    while (sum >> 32) sum = (sum & 0xFFFFFFFF) + (sum >> 32);
+    uint32_t s = uint32_t(sum);
+    s = (s >> 16) + (s & 0xFFFF);
+    s += s >> 16;
+    return ~s & 0xFFFF;
+}
+
 }  // namespace kiv::checksum

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -391,29 +392,41 @@ void relocate(SeriesBuffer* b, SeriesBuffer* to) {
 // faults when it is used after it.
 void evacuate_series_frames() {
     std::vector<SeriesFrame*> old;
-    uint64_t live = 0;
+    uint64_t used = 0;  // bounds the live bytes without a walk of every buffer
     for (Off o = memory::record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
         SeriesFrame* f = at<SeriesFrame>(o);
         old.push_back(f);
-        for (Off pos = f->data_start(); pos < f->first_free;) {
-            SeriesBuffer* b = at<SeriesBuffer>(pos);
-            if (b->flags & MARKED) live += b->size + BUFFER_OVERHEAD;
-            pos += b->size + BUFFER_OVERHEAD;
-        }
+        used += f->first_free - f->data_start();
     }
-    SeriesFrame* to = memory::open_moving_space(live);
+    SeriesFrame* to = memory::open_moving_space(used);
     for (SeriesFrame* f : old) {
-        for (Off pos = f->data_start(); pos < f->first_free;) {
+        const Off end = f->first_free;
+        for (Off pos = f->data_start(); pos < end;) {
             SeriesBuffer* b = at<SeriesBuffer>(pos);
-            uint32_t length = b->size + BUFFER_OVERHEAD;
-            if (b->flags & MARKED) {
-                b->flags &= ~MARKED;
-                relocate(b, at<SeriesBuffer>(to->first_free));
-                to->first_free += length;
-            } else {
+            if (!(b->flags & MARKED)) {
                 bury(b);
+                pos += b->size + BUFFER_OVERHEAD;
+                continue;
             }
-            pos += length;
+            // A run of live buffers is copied at once, then each header is
+            // fixed in its new place.
+            const Off run = pos;
+            while (pos < end && (at<SeriesBuffer>(pos)->flags & MARKED))
+                pos += at<SeriesBuffer>(pos)->size + BUFFER_OVERHEAD;
+            const Off dst = to->first_free;
+            const uint32_t length = pos - run;
+            std::memcpy(at<uint8_t>(dst), at<uint8_t>(run), length);
+            to->first_free += length;
+            const uint32_t distance_up = dst - run;  // modulo 2^32
+            for (Off p = dst; p < dst + length;) {
+                SeriesBuffer* m = at<SeriesBuffer>(p);
+                m->flags &= ~MARKED;
+                m->head += distance_up;
+                m->tail += distance_up;
+                if (m->node) *at<Off>(m->node) = p;
+                figures.moved_buffers++;
+                p += m->size + BUFFER_OVERHEAD;
+            }
         }
     }
     for (SeriesFrame* f : old) {
@@ -509,10 +522,6 @@ void append_figures(const Cell* parent, const std::vector<memory::FrameFigures>&
     }
 }
 
-inline bool present(const int32_t* refinements, int i) {
-    return refinements && refinements[i] >= 0;
-}
-
 }  // namespace
 
 // ---- Marking (public) -------------------------------------------------------------------
@@ -604,6 +613,8 @@ void init() {
     link.mark_cells = mark_cells;
     hashtable::connect_collector(link);
     memory::collect_hook = collect;
+    // KIV_GC_MOVING=0 or 1 in the environment overrides the build's default.
+    if (const char* e = std::getenv("KIV_GC_MOVING")) moving_on = e[0] == '1';
     arena::set_quarantine(moving_on ? MOVING_QUARANTINE : 0);
 }
 
@@ -727,9 +738,9 @@ void bytes_in_use(Cell* out) {
     *out = number_cell(memory::collect_stats(1).in_use);
 }
 
-void native_stats(bool, const int32_t* refinements) {
+void native_stats(bool show, bool info) {
     Cell* result = stack::arg_base;
-    if (present(refinements, 0)) {
+    if (show) {
         Cell* saved_top = stack::top;
         Cell* report = stack::push_slot();
         *report = Cell{TYPE_NONE, 0, 0, 0};
@@ -738,19 +749,19 @@ void native_stats(bool, const int32_t* refinements) {
         show_memory_stats(report);
         stack::top = saved_top;
         *result = Cell{TYPE_UNSET, 0, 0, 0};
-    } else if (present(refinements, 1)) {
+    } else if (info) {
         memory_report(result);
     } else {
         bytes_in_use(result);
     }
 }
 
-void native_recycle(bool, const int32_t* refinements) {
+void native_recycle(bool on, bool off) {
     Cell* result = stack::arg_base;
-    if (present(refinements, 0)) {
+    if (on) {
         recycle_on();
         *result = Cell{TYPE_UNSET, 0, 0, 0};
-    } else if (present(refinements, 1)) {
+    } else if (off) {
         recycle_off();
         *result = Cell{TYPE_UNSET, 0, 0, 0};
     } else {

@@ -72,7 +72,9 @@ bool enabled();
 // of use for a while (arena::set_quarantine): a native that holds a raw
 // pointer into a buffer across an allocation then faults at once instead of
 // reading stale bytes. On by default in a KIV_GC_TORTURE build (which
-// collects at every allocation), off otherwise. Fixed series never move.
+// collects at every allocation), off otherwise; the environment variable
+// KIV_GC_MOVING=1 or =0, read by init, overrides the default (any build).
+// Fixed series never move.
 bool set_moving(bool on);
 bool moving();
 
@@ -143,11 +145,10 @@ struct Figures {
 };
 const Figures& last_figures();
 
-// ---- The `recycle` and `stats` natives (natives table entry contract) ---------------
-// stats: /show (refinement 0), /info (refinement 1).
-// recycle: /on (refinement 0), /off (refinement 1).
-void native_stats(bool check, const int32_t* refinements);
-void native_recycle(bool check, const int32_t* refinements);
+// ---- The work of the `recycle` and `stats` natives ------------------------------------
+// Each leaves its result at the argument base. Arguments: the refinements used.
+void native_stats(bool show, bool info);
+void native_recycle(bool on, bool off);
 // The memory report of `stats/info`: a new block of five values in `out`.
 void memory_report(Cell* out);
 // The bytes in use as integer! (float! above 2147483647) in `out`.

@@ -360,6 +360,7 @@ void unlink_series_frame(SeriesFrame* f) {
 struct MovingSpace {
     SeriesFrame* frame = nullptr;
     uint32_t block_bytes = 0;  // the system block's rounded size
+    uint64_t room = 0;         // its data bytes (the frame cannot be read while closed)
     bool open = false;
 };
 MovingSpace spaces[MOVING_SPACES];
@@ -400,12 +401,10 @@ SeriesFrame* open_moving_space(uint64_t live) {
     next_space = (next_space + 1) % MOVING_SPACES;
     uint64_t room = live + record.big_threshold + INITIAL_FRAME_SIZE;
     if (sp.frame && !sp.open) {
-        // A closed space is inaccessible, its frame header too: open its
-        // pages before reading the frame's size.
-        arena::protect(space_block(sp), sp.block_bytes, true);
-        if (uint64_t(sp.frame->size) - sizeof(SeriesFrame) < room) {
+        if (sp.room < room) {
             free_closed_space(sp);
         } else {
+            arena::protect(space_block(sp), sp.block_bytes, true);
             link_series_frame(sp.frame);
             sp.open = true;
             return sp.frame;
@@ -417,6 +416,7 @@ SeriesFrame* open_moving_space(uint64_t live) {
     uint64_t size = std::min<uint64_t>(room * 2, 0xF0000000u);
     sp.frame = new_series_frame(uint32_t(size));
     sp.block_bytes = *at<uint32_t>(space_block(sp));
+    sp.room = size;
     sp.open = true;
     return sp.frame;
 }

@@ -12,11 +12,9 @@
 // value intact. Build it with the sanitizer build and KIV_GC_TORTURE so that
 // every allocation collects and moves every buffer.
 //
-// Built by CMake as tests/fuzz targets are (see CMakeLists.txt): with clang
-// and KIV_FUZZ=ON as a libFuzzer binary; otherwise with a driver that runs the
-// files and folders it is given, which `make test` uses to replay the kept
-// inputs in tests/fuzz/corpus/eval_fuzz. `eval_fuzz --print FILE` prints the
-// program an input stands for.
+// Built by CMake as the other tests/fuzz targets are; `make test` replays the
+// kept inputs in tests/fuzz/corpus/eval_fuzz. With the g++ driver,
+// `eval_fuzz --print FILE` prints the program an input stands for.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -196,9 +194,11 @@ class Generator {
                     out += "(grow b 4 recycle) ";
                     break;
                 case 4:
-                    out += "(";
+                    // Inserting before the running position makes it run
+                    // again: only while the budget lasts.
+                    out += "(if spend [";
                     mutation(out, depth + 1);
-                    out += ") ";
+                    out += "]) ";
                     break;
                 default:
                     value(out, depth + 1);
@@ -288,17 +288,18 @@ class Generator {
         if (in_.next(2)) {
             out += "do/trace [";
             expression(out, depth + 1);
-            out += "] func [event code offset value ref frame] [";
-            if (in_.next(2)) out += "if block? code [grow code 0] ";
-            out += "recycle]";
+            // Every event calls the callback: it acts only while the budget lasts.
+            out += "] func [event code offset value ref frame] [if spend [";
+            if (in_.next(2)) out += "if all [block? code 20 > length? code] [append code 0] ";
+            out += "recycle]]";
         } else {
             out += "transcode/trace copy \"";
             static const char* const TEXTS[] = {"a [b (c)] 1", "{x} [[", "1 2 3", "x/y: #[none]"};
             out += TEXTS[in_.next(std::size(TEXTS))];
-            out += "\" func [event input type line token] [";
+            out += "\" func [event input type line token] [if spend [";
             if (in_.next(2)) out += "clear input ";
             if (in_.next(2)) out += "grow b token ";
-            out += "recycle true]";
+            out += "recycle] true]";
         }
     }
 
@@ -512,7 +513,7 @@ void check(bool ok, const char* what) {
 }
 
 void boot() {
-    kiv::boot(BootLevel::language);
+    kiv::boot(kiv::BootLevel::language);
     root::recording = false;
     collector::recycle_on();
     library::run_modules();

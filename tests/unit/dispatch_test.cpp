@@ -100,6 +100,10 @@ Cell* rec_read(Cell* src, Cell*, Cell*, bool, bool, bool, Cell*) {
     ++seen.calls;
     return src;
 }
+Cell* rec_write(Cell* dst, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
+    ++seen.calls;
+    return dst;
+}
 
 class DispatchTest : public test::RuntimeTest {
   protected:
@@ -112,18 +116,18 @@ class DispatchTest : public test::RuntimeTest {
         saved_highest = datatype::highest_type_id;
         seen.reset();
         datatype::Registration r = datatype::blank(SCRATCH, 0, "scratch!");
-        r.entries[ACT_MAKE - 1] = entry<action::Make>(rec_make);
-        r.entries[ACT_COMPARE - 1] = entry<action::Compare>(rec_compare);
-        r.entries[ACT_ADD - 1] = entry<action::StackOp>(rec_add);
-        r.entries[ACT_APPEND - 1] = entry<action::Insert>(rec_insert);
-        r.entries[ACT_INSERT - 1] = entry<action::Insert>(rec_insert);
-        r.entries[ACT_CHANGE - 1] = entry<action::Change>(rec_change);
-        r.entries[ACT_COPY - 1] = entry<action::Copy>(rec_copy);
-        r.entries[ACT_FIND - 1] = entry<action::Find>(rec_find);
-        r.entries[ACT_LENGTH_Q - 1] = entry<action::Length>(rec_length);
-        r.entries[ACT_PICK - 1] = entry<action::Pick>(rec_pick);
-        r.entries[ACT_POKE - 1] = entry<action::Poke>(rec_poke);
-        r.entries[ACT_MODIFY - 1] = entry<action::Modify>(rec_modify);
+        r.set<ACT_MAKE>(rec_make);
+        r.set<ACT_COMPARE>(rec_compare);
+        r.set<ACT_ADD>(rec_add);
+        r.set<ACT_APPEND>(rec_insert);
+        r.set<ACT_INSERT>(rec_insert);
+        r.set<ACT_CHANGE>(rec_change);
+        r.set<ACT_COPY>(rec_copy);
+        r.set<ACT_FIND>(rec_find);
+        r.set<ACT_LENGTH_Q>(rec_length);
+        r.set<ACT_PICK>(rec_pick);
+        r.set<ACT_POKE>(rec_poke);
+        r.set<ACT_MODIFY>(rec_modify);
         datatype::register_type(r);
     }
     void TearDown() override {
@@ -157,11 +161,11 @@ TEST_F(DispatchTest, TheTableHasARowForEveryIdUpToTheHighest) {
     EXPECT_EQ(sizeof(datatype::action_table) / sizeof(ActionEntry), size_t(TYPE_ID_LIMIT + 1) * 256);
     // The last id's row holds its own entries without touching anything else.
     datatype::Registration r = datatype::blank(TYPE_ID_LIMIT, 0, "last!");
-    r.entries[ACTION_COUNT - 1] = entry<action::Compare>(rec_compare);
-    r.entries[0] = entry<action::Make>(rec_make);
+    r.set<ACTION_COUNT>(rec_write);
+    r.set<ACT_MAKE>(rec_make);
     datatype::register_type(r);
-    EXPECT_EQ(datatype::lookup(TYPE_ID_LIMIT, ACT_WRITE), entry<action::Compare>(rec_compare));
-    EXPECT_EQ(datatype::lookup(TYPE_ID_LIMIT, ACT_MAKE), entry<action::Make>(rec_make));
+    EXPECT_EQ(datatype::lookup<ACT_WRITE>(TYPE_ID_LIMIT), &rec_write);
+    EXPECT_EQ(datatype::lookup<ACT_MAKE>(TYPE_ID_LIMIT), &rec_make);
     EXPECT_EQ(datatype::highest_type_id, uint32_t(TYPE_ID_LIMIT));
     EXPECT_STREQ(datatype::names[TYPE_ID_LIMIT].name, "last!");
     EXPECT_EQ(datatype::names[TYPE_ID_LIMIT].length, 4);
@@ -188,18 +192,18 @@ TEST_F(DispatchTest, EveryStartUpTypeIsRegisteredUnderItsName) {
 
 TEST_F(DispatchTest, InheritanceCopiesTheParentsEntriesAtRegistration) {
     datatype::Registration child = datatype::blank(56, SCRATCH, "child!");
-    for (auto& e : child.entries) e = INHERIT;
-    child.entries[ACT_FIND - 1] = nullptr;  // explicitly empty
+    child.inherit_all();
+    child.drop(ACT_FIND);  // explicitly empty
     datatype::register_type(child);
-    EXPECT_EQ(datatype::lookup(56, ACT_COMPARE), entry<action::Compare>(rec_compare));
+    EXPECT_EQ(datatype::lookup<ACT_COMPARE>(56), &rec_compare);
     EXPECT_EQ(datatype::lookup(56, ACT_FIND), nullptr);
     EXPECT_EQ(datatype::lookup(56, ACT_FORM), nullptr);  // the parent has none
     // A later change to the parent's row does not reach the child.
     datatype::action_table[SCRATCH * 256 + ACT_COMPARE - 1] = nullptr;
-    EXPECT_EQ(datatype::lookup(56, ACT_COMPARE), entry<action::Compare>(rec_compare));
+    EXPECT_EQ(datatype::lookup<ACT_COMPARE>(56), &rec_compare);
     // With no parent an INHERIT entry is empty.
     datatype::Registration orphan = datatype::blank(57, 0, "orphan!");
-    orphan.entries[ACT_ADD - 1] = INHERIT;
+    orphan.inherit(ACT_ADD);
     datatype::register_type(orphan);
     EXPECT_EQ(datatype::lookup(57, ACT_ADD), nullptr);
 }
@@ -316,7 +320,7 @@ const ActionEntry* fake_actor(const Cell* port) {
 
 TEST_F(DispatchTest, PortsWithANativeActorUseTheSchemeTable) {
     datatype::Registration r = datatype::blank(TYPE_PORT, TYPE_OBJECT, "port!");
-    r.entries[ACT_READ - 1] = entry<action::Read>(rec_read);
+    r.set<ACT_READ>(rec_read);
     datatype::Registration saved_port = datatype::blank(TYPE_PORT, TYPE_OBJECT, "port!");
     for (uint32_t k = 1; k <= ACTION_COUNT; ++k) saved_port.entries[k - 1] = datatype::lookup(TYPE_PORT, k);
     datatype::register_type(r);
@@ -483,8 +487,8 @@ TEST_F(DispatchTest, PartPositionErrors) {
 
 TEST_F(DispatchTest, InsertClampsTheTargetToItsTail) {
     datatype::Registration r = datatype::blank(56, TYPE_STRING, "text!");
-    r.entries[ACT_INSERT - 1] = entry<action::Insert>(rec_insert);
-    r.entries[ACT_APPEND - 1] = entry<action::Insert>(rec_insert);
+    r.set<ACT_INSERT>(rec_insert);
+    r.set<ACT_APPEND>(rec_insert);
     datatype::register_type(r);
     // A string-typed target past its tail: insert clamps, append leaves it.
     Cell target = text("abc", 9);
@@ -492,8 +496,8 @@ TEST_F(DispatchTest, InsertClampsTheTargetToItsTail) {
     datatype::Registration saved = datatype::blank(TYPE_STRING, TYPE_SERIES, "string!");
     for (uint32_t k = 1; k <= ACTION_COUNT; ++k) saved.entries[k - 1] = datatype::lookup(TYPE_STRING, k);
     datatype::Registration with_rec = saved;
-    with_rec.entries[ACT_INSERT - 1] = entry<action::Insert>(rec_insert);
-    with_rec.entries[ACT_APPEND - 1] = entry<action::Insert>(rec_insert);
+    with_rec.set<ACT_INSERT>(rec_insert);
+    with_rec.set<ACT_APPEND>(rec_insert);
     datatype::register_type(with_rec);
     Cell r1 = run_action(ACT_INSERT, {target, int_cell(1)});
     Cell r2 = run_action(ACT_APPEND, {target, int_cell(1)});

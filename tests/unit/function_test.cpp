@@ -531,8 +531,8 @@ TEST_F(FunctionTest, NativeCompare) {
     EXPECT_TRUE(actions::compare(&n1, &n1b, COMP_SAME));
     EXPECT_FALSE(actions::compare(&n1, &n2, COMP_EQUAL));
     EXPECT_EQ(actions::compare_value(&n1, &n2, COMP_SORT), -1);
-    EXPECT_EQ(actions::action_as<action::Compare>(&n2, ACT_COMPARE)(&n2, &n1, COMP_SORT), 1);
-    EXPECT_EQ(actions::action_as<action::Compare>(&n1, ACT_COMPARE)(&n1, &a3, COMP_EQUAL), NOT_COMPARABLE);
+    EXPECT_EQ(actions::action_for<ACT_COMPARE>(&n2)(&n2, &n1, COMP_SORT), 1);
+    EXPECT_EQ(actions::action_for<ACT_COMPARE>(&n1)(&n1, &a3, COMP_EQUAL), NOT_COMPARABLE);
     EXPECT_FALSE(actions::compare(&n1, &a3, COMP_EQUAL));
     expect_error([&] { actions::compare(&n1, &n2, COMP_GREATER); }, "script", "invalid-compare");
 }

@@ -45,7 +45,7 @@ TEST_F(TryNatives, TryRestoresTheStacks) {
     stack::push(code("[f: func [x] [loop 2 [x / 0]] f 3]"));
     stack::Frame* own = stack::ctop();
     int32_t refs[2] = {-1, -1};
-    EXPECT_EQ(natives::try_(false, refs), 0u);
+    EXPECT_EQ(natives::try_(refs), 0u);
     EXPECT_EQ(error_name(*base), "math/zero-divide");
     EXPECT_EQ(stack::arg_base, base);
     EXPECT_EQ(stack::top, base + 1);
