@@ -274,8 +274,12 @@ TEST_F(ContextTest, GlobalValueHelpers) {
 
 TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
     Cell spec = build("a \"doc\" b: 'c :d /e f [g] A /E");
-    // A string cell in its spec: use a real string! value.
-    string::make_at(at(spec, 1), 4);
+    // A string cell in its spec: use a real string! value (made on the data
+    // stack first: the allocation may move the spec's buffer).
+    Cell* text = stack::push(none::cell());
+    string::make_at(text, 4);
+    *at(spec, 1) = *text;
+    stack::pop(1);
     Off ctx = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     EXPECT_TRUE(context::on_stack(ctx));
     const char* expected[] = {"a", "c", "d", "e", "f"};
