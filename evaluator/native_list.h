@@ -230,7 +230,7 @@
     X(TO_LOCAL_FILE, "to-local-file", to_local_file, \
       "[\"Converts a Kiv file path to the local system file path\" path [file! string!] /full " \
       "return: [string!]]") \
-    X(WAIT, "wait", later, \
+    X(WAIT, "wait", wait, \
       "[\"Waits for a duration in seconds or specified time\" value [number! time! block! " \
       "none!] /all]") \
     X(CHECKSUM, "checksum", checksum, \
@@ -249,15 +249,15 @@
     X(CONTEXT_Q, "context?", context_q, \
       "[\"Returns the context to which a word is bound\" word [any-word!] return: [object! " \
       "function! none!]]") \
-    X(SET_ENV, "set-env", later, \
+    X(SET_ENV, "set-env", set_env, \
       "[\"Sets the value of an operating system environment variable (for current process)\" " \
       "var [any-string! any-word!] value [string! none!]]") \
-    X(GET_ENV, "get-env", later, \
+    X(GET_ENV, "get-env", get_env, \
       "[\"Returns the value of an OS environment variable (for current process)\" var " \
       "[any-string! any-word!] return: [string! none!]]") \
-    X(LIST_ENV, "list-env", later, \
+    X(LIST_ENV, "list-env", list_env, \
       "[\"Returns a map of OS environment variables (for current process)\" return: [map!]]") \
-    X(NOW, "now", later, \
+    X(NOW, "now", now, \
       "[\"Returns date and time\" /year /month /day /time /zone /date /weekday /yearday " \
       "/precise /utc return: [date! time! integer!]]") \
     X(SIGN_Q, "sign?", sign_q, \
@@ -273,9 +273,9 @@
     X(ZERO_Q, "zero?", zero_q, \
       "[\"Returns TRUE if the value is zero\" value [number! money! pair! time! char! tuple! " \
       "any-point!] return: [logic!]]") \
-    X(SIZE_Q, "size?", later, \
+    X(SIZE_Q, "size?", size_q, \
       "[\"Returns the size of a file content\" file [file!] return: [integer! none!]]") \
-    X(BROWSE, "browse", later, \
+    X(BROWSE, "browse", browse, \
       "[\"Opens the URL in a web browser or the file in the associated application\" url [url! " \
       "file!]]") \
     X(COMPRESS, "compress", compress, \

@@ -331,7 +331,7 @@ uint32_t forall(const int32_t*) {
     Cell* body = arg(1);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
     if (!series::is_series(start->type())) {
-        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), word);
+        fire("script", "expect-arg", word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
     stack::mark_loop(&body_word());
     *stack::arg_base = unset::cell();  // the result when the series starts at its tail
