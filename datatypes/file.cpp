@@ -96,6 +96,7 @@ void append_os_path(Cell* file, Cell* target, bool full) {
 void init() {
     datatype::Registration r = datatype::blank(TYPE_FILE, TYPE_URL, "file!");
     r.set<ACT_MOLD>(mold);
+    register_io(r);
     for (uint32_t slot :
          {ACT_MAKE,     ACT_TO,    ACT_FORM, ACT_EVAL_PATH, ACT_COMPARE, ACT_APPEND, ACT_AT,      ACT_BACK,
           ACT_CHANGE,   ACT_CLEAR, ACT_COPY, ACT_FIND,      ACT_HEAD,    ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,

@@ -11,12 +11,19 @@
 
 #include "runtime/cell.h"
 
+namespace kiv::datatype {
+struct Registration;
+}
+
 namespace kiv::file {
 
 // Appends the OS path of a file! (or string!) from its index to the target
 // string; with `full`, a relative name gets the current directory and "/"
 // in front.
 void append_os_path(Cell* file, Cell* target, bool full);
+
+// Sets the actions that touch the file system (file_io.cpp).
+void register_io(datatype::Registration& r);
 
 // Registers file! (after url!).
 void init();

@@ -266,7 +266,7 @@
     X(AS, "as", as, \
       "[\"Coerce a series into a compatible datatype without copying it\" type [datatype! " \
       "block! paren! any-path! any-string!] spec [block! paren! any-path! any-string!]]") \
-    X(CALL, "call", later, \
+    X(CALL, "call", call, \
       "[\"Executes a shell command to run another process\" cmd [string! file!] /wait /show " \
       "/console /shell /input in [string! file! binary!] /output out [string! file! binary!] " \
       "/error err [string! file! binary!] return: [integer!]]") \

@@ -1,0 +1,214 @@
+// The file! actions that touch the file system: read, write, delete, query
+// and rename, over the POSIX layer in platform/files. Text is UTF-8 with LF
+// line ends on this system; reading folds CR LF and a lone CR to LF.
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/file.h"
+#include "datatypes/registry.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "evaluator/actions.h"
+#include "evaluator/lexer_values.h"
+#include "platform/files.h"
+#include "runtime/error.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+namespace kiv::file {
+
+namespace {
+
+namespace files = platform::files;
+
+// The result cell of the actions that answer a plain value (the generic
+// entry copies it into the return slot at once).
+Cell* answer(Cell v) {
+    static Cell result;
+    result = v;
+    return &result;
+}
+
+// The OS path of a file! from its index (POSIX: the name as it stands). An
+// empty name or one holding a NUL cannot name a file: access cannot-open.
+std::string os_path(Cell* file) {
+    int32_t length = -1;
+    const uint8_t* p = unicode::to_utf8(file, &length);
+    std::string path(reinterpret_cast<const char*>(p), size_t(length));
+    if (path.empty() || path.find('\0') != std::string::npos) fire("access", "cannot-open", *file);
+    return path;
+}
+
+bool ends_with(const std::string& s, const char* tail) {
+    size_t n = std::char_traits<char>::length(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// A name that stands for a folder: it ends with a slash (or backslash), or
+// is "." or "..", or ends with a slash and "." or "..".
+bool dir_name(const std::string& s) {
+    if (s.empty()) return false;
+    if (s.back() == '/' || s.back() == '\\') return true;
+    if (s == "." || s == "..") return true;
+    for (const char* t : {"/.", "\\.", "/..", "\\.."})
+        if (ends_with(s, t)) return true;
+    return false;
+}
+
+// A refinement's number as a whole count; -1 when the refinement is absent.
+int64_t count_of(Cell* arg) {
+    if (!arg) return -1;
+    if (arg->type() == TYPE_INTEGER) return integer::get(arg);
+    double d = arg->get_f64();
+    if (!(d > -9.2e18 && d < 9.2e18)) return d > 0 ? INT64_MAX : -1;
+    return int64_t(d);
+}
+
+// Series hold at most 2^31 - 1 bytes: a longer read is refused rather than cut.
+void check_length(size_t n) {
+    if (n > size_t(INT32_MAX)) fire("script", "too-long");
+}
+
+// Folder listing: a new block of file! values, folders ending in "/". The
+// caller's value is left as it was.
+Cell* read_dir(Cell* file, std::string path) {
+    if (path.back() == '.') path += '/';
+    std::vector<std::string> names;
+    if (!files::list_dir(path.c_str(), names)) fire("access", "cannot-open", *file);
+    Cell* blk = block::push_only(int32_t(std::min<size_t>(names.size(), INT32_MAX)));
+    for (const std::string& n : names) {
+        Cell* f = string::load_in(reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), blk,
+                                  string::ENC_UTF8);
+        f->set_type(TYPE_FILE);
+    }
+    return blk;
+}
+
+// Each LF ends a line (a CR right before it is dropped); bytes after the last
+// LF form a last line; text ending in LF gives no extra empty line.
+Cell* lines_to_block(const std::vector<uint8_t>& bytes) {
+    Cell* blk = block::push_only(16);
+    size_t start = 0, n = bytes.size();
+    for (size_t i = 0; i <= n; ++i) {
+        if (i < n && bytes[i] != '\n') continue;
+        if (i == n && start == n) break;
+        size_t end = i;
+        if (i < n && end > start && bytes[end - 1] == '\r') --end;
+        string::load_in(bytes.data() + start, uint32_t(end - start), blk, string::ENC_UTF8);
+        start = i + 1;
+    }
+    return blk;
+}
+
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool /*info*/, Cell* as) {
+    if (as) fire("internal", "not-done");
+    std::string path = os_path(source);
+    if (dir_name(path)) return read_dir(source, path);
+    std::vector<uint8_t> bytes;
+    if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire("access", "cannot-open", *source);
+    check_length(bytes.size());
+    if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
+    if (lines) return lines_to_block(bytes);
+    Cell* out = stack::push_slot();
+    *out = Cell{TYPE_NONE, 0, 0, 0};
+    Off node = unicode::load_utf8(bytes.data(), uint32_t(bytes.size()), 0, nullptr, true);
+    *out = Cell{TYPE_STRING, 0, node, 0};
+    return out;
+}
+
+// The bytes a value writes: a string-like value as UTF-8 (at most `part`
+// characters), a binary! as its bytes from the index (cut to `part`), any
+// other value formed.
+void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
+    int32_t limit = part < 0 ? -1 : int32_t(std::min<int64_t>(part, INT32_MAX));
+    if (value->type() == TYPE_BINARY) {
+        binary::gather(value, limit, false, false, out);
+        return;
+    }
+    Cell* saved = stack::top;
+    Cell* text = value;
+    if (!string::is_string_like(value->type())) {
+        Cell copy = *value;
+        text = string::push_new(16);
+        Cell* v = stack::push(copy);
+        actions::form(v, text, nullptr, 0);
+    }
+    int32_t length = limit;
+    const uint8_t* p = unicode::to_utf8(text, &length);
+    out.insert(out.end(), p, p + length);
+    stack::top = saved;
+}
+
+Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*info*/, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as) {
+    if (allow || as) fire("internal", "not-done");
+    if (part && part->type() != TYPE_INTEGER)
+        fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_PART], *part);
+    const int64_t limit = part ? integer::get(part) : -1;
+    if (part && limit < 0) return answer(unset::cell());
+    std::string path = os_path(destination);
+    std::vector<uint8_t> bytes;
+    if (lines && data->type() == TYPE_BLOCK) {
+        Cell blk = *data;
+        uint32_t n = block::ks_length(&blk);
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell item = *block::ks_abs_at(&blk, blk.w1 + i);
+            append_bytes(&item, -1, bytes);
+            bytes.push_back('\n');
+        }
+    } else {
+        append_bytes(data, limit, bytes);
+        if (lines) bytes.push_back('\n');
+    }
+    const int64_t at = count_of(seek);
+    files::WriteMode mode = append ? files::APPEND : seek ? files::AT_OFFSET : files::REPLACE;
+    if (!files::write(path.c_str(), bytes, mode, at)) fire("access", "cannot-open", *destination);
+    return answer(unset::cell());
+}
+
+Cell* delete_(Cell* file) {
+    std::string path = os_path(file);
+    return answer(logic::cell(files::remove(path.c_str(), dir_name(path))));
+}
+
+// The last-write time as a UTC date! with its time (milliseconds kept); none
+// when there is no such entry, or when a name ending in "/" is not a folder.
+Cell* query(Cell* file) {
+    std::string path = os_path(file);
+    files::Info info;
+    struct tm t;
+    time_t secs;
+    if (!files::info(path.c_str(), info) || (path.back() == '/' && !info.is_dir) ||
+        (secs = time_t(info.mtime_seconds), !gmtime_r(&secs, &t))) {
+        return answer(none::cell());
+    }
+    double time = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec + (info.mtime_nanoseconds / 1000000) / 1000.0;
+    Cell date{TYPE_DATE, 0, 0, 0};
+    lexer::values::make_date(&date, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, time, 0, 0, true);
+    return answer(date);
+}
+
+Cell* rename(Cell* from, Cell* to) {
+    std::string a = os_path(from), b = os_path(to);
+    return answer(logic::cell(files::rename(a.c_str(), b.c_str())));
+}
+
+}  // namespace
+
+void register_io(datatype::Registration& r) {
+    r.set<ACT_READ>(read);
+    r.set<ACT_WRITE>(write);
+    r.set<ACT_DELETE>(delete_);
+    r.set<ACT_QUERY>(query);
+    r.set<ACT_RENAME>(rename);
+}
+
+}  // namespace kiv::file

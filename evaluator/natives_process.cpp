@@ -1,0 +1,100 @@
+// call: runs a program with its standard streams connected to strings,
+// binaries or files (platform/process does the work).
+#include <string>
+
+#include "datatypes/binary.h"
+#include "datatypes/file.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "platform/process.h"
+#include "runtime/error.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+namespace kiv::natives {
+
+namespace {
+
+namespace process = platform::process;
+
+std::string utf8_of(Cell* text) {
+    int32_t length = -1;
+    const uint8_t* p = unicode::to_utf8(text, &length);
+    return std::string(reinterpret_cast<const char*>(p), size_t(length));
+}
+
+// The stream for a refinement's cell: a file! by its path, a string! as
+// UTF-8 (input), a binary! by its bytes from the index (input).
+process::Stream stream_of(Cell* target, bool input) {
+    process::Stream s;
+    if (!target) return s;
+    if (target->type() == TYPE_FILE) {
+        s.kind = process::Stream::FILE;
+        s.path = utf8_of(target);
+        if (s.path.empty() || s.path.find('\0') != std::string::npos) fire("access", "cannot-open", *target);
+        return s;
+    }
+    s.kind = process::Stream::BYTES;
+    if (!input) return s;
+    if (target->type() == TYPE_BINARY) {
+        binary::gather(target, -1, false, false, s.bytes);
+    } else {
+        std::string text = utf8_of(target);
+        s.bytes.assign(text.begin(), text.end());
+    }
+    return s;
+}
+
+// Captured bytes into their target: a binary! gets them at its head, a
+// string! gets them appended, decoded as UTF-8.
+void deliver(Cell* target, const process::Stream& s) {
+    if (!target || s.kind != process::Stream::BYTES || s.bytes.empty()) return;
+    Cell* saved = stack::top;
+    if (target->type() == TYPE_BINARY) {
+        Cell* bytes = binary::push_bytes(s.bytes.data(), uint32_t(s.bytes.size()));
+        Cell head = *target;
+        head.w1 = 0;
+        Cell* at = stack::push(head);
+        actions::insert(at, bytes, -1, false, 1, false);
+    } else {
+        Cell* text = string::load_push(s.bytes.data(), uint32_t(s.bytes.size()), string::ENC_UTF8);
+        string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);
+    }
+    stack::top = saved;
+}
+
+}  // namespace
+
+// call cmd /wait /show /console /shell /input in /output out /error err
+uint32_t call(const int32_t* refs) {
+    Refs<N_CALL> r{refs};
+    if (r.has<"console">()) fire("internal", "not-done");
+    Cell* base = stack::arg_base;
+    std::string command = utf8_of(base);
+    if (command.empty()) {
+        *base = integer::cell(0);
+        stack::top = base + 1;
+        return 0;
+    }
+    if (command.find('\0') != std::string::npos) fire("script", "invalid-arg", *base);
+    Cell* in = r.arg<"input">();
+    Cell* out = r.arg<"output">();
+    Cell* err = r.arg<"error">();
+    process::Stream sin = stream_of(in, true), sout = stream_of(out, false), serr = stream_of(err, false);
+    process::Result result = process::run(command, r.has<"shell">(), r.has<"wait">(), sin, sout, serr);
+    switch (result.failure) {
+        case process::OUTPUT_FILE: fire("access", "cannot-open", *out);
+        case process::ERROR_FILE: fire("access", "cannot-open", *err);
+        case process::PIPE: fire("access", "cannot-open", *base);
+        default: break;
+    }
+    deliver(out, sout);
+    deliver(err, serr);
+    *base = integer::cell(int32_t(result.value));
+    stack::top = base + 1;
+    return 0;
+}
+
+}  // namespace kiv::natives

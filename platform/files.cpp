@@ -1,0 +1,192 @@
+// POSIX file layer (see files.h).
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kiv::platform::files {
+
+namespace {
+
+constexpr size_t CHUNK = 65536;
+
+// One read, retried when interrupted; -1 on error.
+ssize_t read_some(int fd, uint8_t* p, size_t n) {
+    for (;;) {
+        ssize_t r = ::read(fd, p, n);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+bool write_all(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Closes now and reports whether the close succeeded (a write error may
+    // show only here).
+    bool close() {
+        int f = fd;
+        fd = -1;
+        return ::close(f) == 0;
+    }
+};
+
+}  // namespace
+
+bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out) {
+    out.clear();
+    Fd f(::open(path, O_RDONLY | O_CLOEXEC));
+    if (f.fd < 0) return false;
+    struct stat st;
+    if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
+    if (part == 0) return true;
+    if (seek > 0) {
+        if (sized) {
+            if (seek >= st.st_size) return true;
+            if (lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
+        } else {
+            // No size to seek in: skip the bytes by reading them.
+            std::vector<uint8_t> skip(CHUNK);
+            int64_t left = seek;
+            while (left > 0) {
+                ssize_t r = read_some(f.fd, skip.data(), size_t(std::min<int64_t>(left, CHUNK)));
+                if (r < 0) return false;
+                if (r == 0) return true;
+                left -= r;
+            }
+        }
+    }
+    int64_t limit = part > 0 ? part : INT64_MAX;
+    if (sized) {
+        int64_t expected = st.st_size - std::max<int64_t>(seek, 0);
+        out.reserve(size_t(std::min(limit, expected)));
+    }
+    // Read until end of input (or the limit): a file that grows or shrinks
+    // while it is read, or reports a size of 0, still gives what it holds.
+    size_t have = 0;
+    while (int64_t(have) < limit) {
+        size_t want = size_t(std::min<int64_t>(limit - int64_t(have), CHUNK));
+        if (out.size() < have + want) out.resize(have + want);
+        ssize_t r = read_some(f.fd, out.data() + have, want);
+        if (r < 0) {
+            out.clear();
+            return false;
+        }
+        if (r == 0) break;
+        have += size_t(r);
+    }
+    out.resize(have);
+    return true;
+}
+
+bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek) {
+    if (mode != REPLACE) {
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == APPEND ? O_APPEND : 0);
+        Fd f(::open(path, flags, 0666));
+        if (f.fd < 0) return false;
+        struct stat st;
+        if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        if (mode == AT_OFFSET && seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
+        if (!write_all(f.fd, data.data(), data.size())) return false;
+        return f.close();
+    }
+    // A target that exists but is not a regular file (a folder, a device, a
+    // pipe) is written in place: renaming over it would be wrong.
+    struct stat st;
+    bool exists = ::stat(path, &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return false;
+    if (exists && !S_ISREG(st.st_mode)) {
+        Fd f(::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
+        if (f.fd < 0 || !write_all(f.fd, data.data(), data.size())) return false;
+        return f.close();
+    }
+    std::string temp = std::string(path) + ".XXXXXX";
+    Fd f(mkostemp(temp.data(), O_CLOEXEC));
+    if (f.fd < 0) return false;
+    mode_t perms;
+    if (exists) {
+        perms = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        perms = 0666 & ~mask;
+    }
+    bool ok = fchmod(f.fd, perms) == 0 && write_all(f.fd, data.data(), data.size()) && fdatasync(f.fd) == 0;
+    ok = f.close() && ok;
+    if (ok) ok = ::rename(temp.c_str(), path) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+bool list_dir(const char* path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* d = opendir(path);
+    if (!d) return false;
+    int dfd = dirfd(d);
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        bool dir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st;
+            dir = fstatat(dfd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (dir) name += '/';
+        names.push_back(std::move(name));
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+bool remove(const char* path, bool dir) {
+    return (dir ? ::rmdir(path) : ::unlink(path)) == 0;
+}
+
+bool rename(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // The file system cannot refuse a replacement itself: a hard link fails
+    // on an existing target; folders are checked first.
+    struct stat st;
+    if (::lstat(to, &st) == 0) return false;
+    if (::lstat(from, &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) return ::rename(from, to) == 0;
+    if (::link(from, to) != 0) return false;
+    return ::unlink(from) == 0;
+}
+
+bool info(const char* path, Info& out) {
+    struct stat st;
+    if (::stat(path, &st) != 0) return false;
+    out.is_dir = S_ISDIR(st.st_mode);
+    out.size = int64_t(st.st_size);
+    out.mtime_seconds = int64_t(st.st_mtim.tv_sec);
+    out.mtime_nanoseconds = int32_t(st.st_mtim.tv_nsec);
+    return true;
+}
+
+}  // namespace kiv::platform::files

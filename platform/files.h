@@ -1,0 +1,48 @@
+// File and directory I/O on POSIX: whole and partial reads, writes that
+// replace a file only once its new content is complete, directory listings,
+// deletion, renaming without replacing, directory creation and the
+// modification time.
+//
+// Paths are NUL-terminated UTF-8. Results are plain success flags: the
+// datatype layer turns them into the language's errors. Sizes and offsets
+// are 64-bit throughout.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv::platform::files {
+
+// Reads from `seek` (negative: from the start) at most `part` bytes
+// (negative: all) into `out`. Works on files that report no size (pipes,
+// FIFOs, /proc files, terminals): they are read once until end of input and
+// never rewound; a seek on them skips that many bytes. A seek at or past the
+// end gives no bytes. False when the file cannot be opened or read.
+bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out);
+
+enum WriteMode { REPLACE, APPEND, AT_OFFSET };
+// REPLACE writes a temporary file in the same folder and renames it over the
+// target only once every byte is written (the target keeps its permission
+// bits); a failure leaves the old content untouched. APPEND writes at the
+// end, AT_OFFSET at `seek` (both create a missing file). False on failure.
+bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek);
+
+// The names in a folder, sorted, without "." and "..", folders ending in "/".
+bool list_dir(const char* path, std::vector<std::string>& names);
+
+// rmdir when `dir`, else unlink.
+bool remove(const char* path, bool dir);
+// Renames; an existing target is never replaced (false, both left as they were).
+bool rename(const char* from, const char* to);
+
+struct Info {
+    bool is_dir = false;
+    int64_t size = 0;
+    int64_t mtime_seconds = 0;  // UTC seconds since 1970
+    int32_t mtime_nanoseconds = 0;
+};
+// stat (links followed); false when there is no such entry.
+bool info(const char* path, Info& out);
+
+}  // namespace kiv::platform::files

@@ -1,0 +1,205 @@
+// posix_spawn and poll-driven pipes (see process.h).
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace kiv::platform::process {
+
+namespace {
+
+// The descriptors of one run; every one still open is closed at the end.
+struct Fds {
+    int fd[8];
+    Fds() {
+        for (int& f : fd) f = -1;
+    }
+    ~Fds() {
+        for (int f : fd)
+            if (f >= 0) ::close(f);
+    }
+    void close(int i) {
+        if (fd[i] >= 0) ::close(fd[i]);
+        fd[i] = -1;
+    }
+};
+// Slots: the child's ends (0 in, 1 out, 2 err), this side's pipe ends
+// (3 in, 4 out, 5 err), the null device (6).
+enum { CHILD_IN, CHILD_OUT, CHILD_ERR, OUR_IN, OUR_OUT, OUR_ERR, NUL };
+
+std::vector<std::string> split_words(const std::string& s) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, any = false;
+    for (char c : s) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+            if (any) words.push_back(word);
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any) words.push_back(word);
+    return words;
+}
+
+int spawn(pid_t& pid, const std::vector<std::string>& words, const Fds& fds) {
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, fds.fd[i], i);
+    // This process ignores SIGPIPE; the child gets the default back.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return rc;
+}
+
+bool make_pipe(Fds& fds, int child, int ours, bool child_reads) {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) return false;
+    fds.fd[child] = child_reads ? p[0] : p[1];
+    fds.fd[ours] = child_reads ? p[1] : p[0];
+    return fcntl(fds.fd[ours], F_SETFL, O_NONBLOCK) == 0;
+}
+
+// Writes the input and reads output and error together until all three are
+// done. A child that stops reading its input (EPIPE) simply ends the input.
+bool service(Fds& fds, Stream& in, Stream& out, Stream& err) {
+    size_t sent = 0;
+    if (fds.fd[OUR_IN] >= 0 && in.bytes.empty()) fds.close(OUR_IN);
+    uint8_t chunk[65536];
+    for (;;) {
+        pollfd p[3];
+        int n = 0, which[3];
+        for (int slot : {OUR_IN, OUR_OUT, OUR_ERR}) {
+            if (fds.fd[slot] < 0) continue;
+            p[n] = pollfd{fds.fd[slot], short(slot == OUR_IN ? POLLOUT : POLLIN), 0};
+            which[n++] = slot;
+        }
+        if (n == 0) return true;
+        if (poll(p, nfds_t(n), -1) < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (int k = 0; k < n; ++k) {
+            if (!p[k].revents) continue;
+            int slot = which[k];
+            if (slot == OUR_IN) {
+                ssize_t w = ::write(fds.fd[slot], in.bytes.data() + sent, in.bytes.size() - sent);
+                if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+                if (w < 0 && errno != EPIPE) return false;
+                if (w > 0) sent += size_t(w);
+                if (w < 0 || sent == in.bytes.size()) fds.close(slot);
+                continue;
+            }
+            ssize_t r = ::read(fds.fd[slot], chunk, sizeof chunk);
+            if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (r < 0) return false;
+            if (r == 0) {
+                fds.close(slot);
+                continue;
+            }
+            std::vector<uint8_t>& to = slot == OUR_OUT ? out.bytes : err.bytes;
+            to.insert(to.end(), chunk, chunk + r);
+        }
+    }
+}
+
+int64_t wait_for(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream& out, Stream& err) {
+    Result result;
+    Fds fds;
+    fds.fd[NUL] = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    // Input.
+    if (in.kind == Stream::FILE) {
+        fds.fd[CHILD_IN] = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fds.fd[CHILD_IN] < 0) {
+            result.failure = INPUT_FILE;
+            return result;
+        }
+    } else if (in.kind == Stream::BYTES) {
+        if (!make_pipe(fds, CHILD_IN, OUR_IN, true)) {
+            result.failure = START;
+            return result;
+        }
+    }
+    // Output and error.
+    for (int i : {1, 2}) {
+        Stream& s = i == 1 ? out : err;
+        if (s.kind == Stream::FILE) {
+            fds.fd[i] = ::open(s.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+            if (fds.fd[i] < 0) {
+                result.failure = i == 1 ? OUTPUT_FILE : ERROR_FILE;
+                return result;
+            }
+        } else if (s.kind == Stream::BYTES) {
+            if (!make_pipe(fds, i, i + 3, false)) {
+                result.failure = START;
+                return result;
+            }
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        if (fds.fd[i] < 0) fds.fd[i] = fds.fd[NUL];
+    if (fds.fd[NUL] < 0) {
+        result.failure = START;
+        return result;
+    }
+    pid_t pid = 0;
+    std::vector<std::string> words = shell ? std::vector<std::string>{} : split_words(command);
+    int rc = shell || words.empty() ? ENOENT : spawn(pid, words, fds);
+    if (rc == ENOENT) rc = spawn(pid, {"/bin/sh", "-c", command}, fds);
+    if (rc != 0) {
+        result.failure = START;
+        return result;
+    }
+    // Only the child keeps its ends: end of input and output depend on it.
+    for (int i : {CHILD_IN, CHILD_OUT, CHILD_ERR, NUL})
+        if (fds.fd[i] != fds.fd[NUL] || i == NUL) fds.close(i);
+    for (int i : {CHILD_IN, CHILD_OUT, CHILD_ERR}) fds.fd[i] = -1;
+    bool redirected = in.kind != Stream::NONE || out.kind != Stream::NONE || err.kind != Stream::NONE;
+    bool serviced = service(fds, in, out, err);
+    if (!wait && !redirected) {
+        result.value = pid;
+        return result;
+    }
+    result.value = wait_for(pid);
+    if (!serviced) result.failure = PIPE;
+    return result;
+}
+
+}  // namespace kiv::platform::process

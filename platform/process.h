@@ -1,0 +1,43 @@
+// Child processes for `call`: posix_spawn with the three standard streams
+// connected to byte buffers (through pipes serviced together with poll, so
+// that a child writing much while reading much never deadlocks), to files,
+// or to the null device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv::platform::process {
+
+// One standard stream of the child. NONE: the null device. BYTES: input
+// sent from `bytes`, or output captured into it. FILE: `path` opened for
+// reading (input) or for appending (output and error).
+struct Stream {
+    enum Kind { NONE, BYTES, FILE } kind = NONE;
+    std::string path;
+    std::vector<uint8_t> bytes;
+};
+
+enum Failure {
+    OK,
+    START,        // the program could not be started (result -1)
+    INPUT_FILE,   // the input file could not be opened (result -1)
+    OUTPUT_FILE,  // the output file could not be opened
+    ERROR_FILE,   // the error file could not be opened
+    PIPE,         // a pipe failed while it was serviced
+};
+
+struct Result {
+    Failure failure = OK;
+    int64_t value = -1;  // the exit code (128 + signal when killed), or the pid
+};
+
+// Runs `command`: through "/bin/sh -c" with `shell`, else split into words
+// (blanks separate them, double quotes group them) and looked up on PATH;
+// a program that cannot be found is retried through the shell. Waits when
+// `wait` is set or any stream is redirected, and then answers the exit
+// code; else the process id. The child gets SIGPIPE back at its default.
+Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream& out, Stream& err);
+
+}  // namespace kiv::platform::process
