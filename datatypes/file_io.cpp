@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/file.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -43,7 +44,7 @@ std::string os_path(Cell* file) {
     int32_t length = -1;
     const uint8_t* p = unicode::to_utf8(file, &length);
     std::string path(reinterpret_cast<const char*>(p), size_t(length));
-    if (path.empty() || path.find('\0') != std::string::npos) fire("access", "cannot-open", *file);
+    if (path.empty() || path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *file);
     return path;
 }
 
@@ -74,7 +75,7 @@ int64_t count_of(Cell* arg) {
 
 // Series hold at most 2^31 - 1 bytes: a longer read is refused rather than cut.
 void check_length(size_t n) {
-    if (n > size_t(INT32_MAX)) fire("script", "too-long");
+    if (n > size_t(INT32_MAX)) fire({"script", "too-long"});
 }
 
 // Folder listing: a new block of file! values, folders ending in "/". The
@@ -82,7 +83,7 @@ void check_length(size_t n) {
 Cell* read_dir(Cell* file, std::string path) {
     if (path.back() == '.') path += '/';
     std::vector<std::string> names;
-    if (!files::list_dir(path.c_str(), names)) fire("access", "cannot-open", *file);
+    if (!files::list_dir(path.c_str(), names)) fire({"access", "cannot-open"}, *file);
     Cell* blk = block::push_only(int32_t(std::min<size_t>(names.size(), INT32_MAX)));
     for (const std::string& n : names) {
         Cell* f = string::load_in(reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), blk,
@@ -109,11 +110,11 @@ Cell* lines_to_block(const std::vector<uint8_t>& bytes) {
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool /*info*/, Cell* as) {
-    if (as) fire("internal", "not-done");
+    if (as) fire({"internal", "not-done"});
     std::string path = os_path(source);
     if (dir_name(path)) return read_dir(source, path);
     std::vector<uint8_t> bytes;
-    if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire("access", "cannot-open", *source);
+    if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire({"access", "cannot-open"}, *source);
     check_length(bytes.size());
     if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
     if (lines) return lines_to_block(bytes);
@@ -135,7 +136,7 @@ void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
     }
     Cell* saved = stack::top;
     Cell* text = value;
-    if (!string::is_string_like(value->type())) {
+    if (!series::is_text_like(value->type())) {
         Cell copy = *value;
         text = string::push_new(16);
         Cell* v = stack::push(copy);
@@ -149,9 +150,9 @@ void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
 
 Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*info*/, bool append, Cell* part,
             Cell* seek, Cell* allow, Cell* as) {
-    if (allow || as) fire("internal", "not-done");
+    if (allow || as) fire({"internal", "not-done"});
     if (part && part->type() != TYPE_INTEGER)
-        fire("script", "invalid-refine-arg", fixed::refinements[fixed::REF_PART], *part);
+        fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *part);
     const int64_t limit = part ? integer::get(part) : -1;
     if (part && limit < 0) return answer(unset::cell());
     std::string path = os_path(destination);
@@ -170,7 +171,7 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
     }
     const int64_t at = count_of(seek);
     files::WriteMode mode = append ? files::APPEND : seek ? files::AT_OFFSET : files::REPLACE;
-    if (!files::write(path.c_str(), bytes, mode, at)) fire("access", "cannot-open", *destination);
+    if (!files::write(path.c_str(), bytes, mode, at)) fire({"access", "cannot-open"}, *destination);
     return answer(unset::cell());
 }
 

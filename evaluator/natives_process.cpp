@@ -33,7 +33,7 @@ process::Stream stream_of(Cell* target, bool input) {
     if (target->type() == TYPE_FILE) {
         s.kind = process::Stream::FILE;
         s.path = utf8_of(target);
-        if (s.path.empty() || s.path.find('\0') != std::string::npos) fire("access", "cannot-open", *target);
+        if (s.path.empty() || s.path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *target);
         return s;
     }
     s.kind = process::Stream::BYTES;
@@ -68,33 +68,33 @@ void deliver(Cell* target, const process::Stream& s) {
 }  // namespace
 
 // call cmd /wait /show /console /shell /input in /output out /error err
-uint32_t call(const int32_t* refs) {
+Unwind call(const int32_t* refs) {
     Refs<N_CALL> r{refs};
-    if (r.has<"console">()) fire("internal", "not-done");
+    if (r.has<"console">()) fire({"internal", "not-done"});
     Cell* base = stack::arg_base;
     std::string command = utf8_of(base);
     if (command.empty()) {
         *base = integer::cell(0);
         stack::top = base + 1;
-        return 0;
+        return UNWIND_NONE;
     }
-    if (command.find('\0') != std::string::npos) fire("script", "invalid-arg", *base);
+    if (command.find('\0') != std::string::npos) fire({"script", "invalid-arg"}, *base);
     Cell* in = r.arg<"input">();
     Cell* out = r.arg<"output">();
     Cell* err = r.arg<"error">();
     process::Stream sin = stream_of(in, true), sout = stream_of(out, false), serr = stream_of(err, false);
     process::Result result = process::run(command, r.has<"shell">(), r.has<"wait">(), sin, sout, serr);
     switch (result.failure) {
-        case process::OUTPUT_FILE: fire("access", "cannot-open", *out);
-        case process::ERROR_FILE: fire("access", "cannot-open", *err);
-        case process::PIPE: fire("access", "cannot-open", *base);
+        case process::OUTPUT_FILE: fire({"access", "cannot-open"}, *out);
+        case process::ERROR_FILE: fire({"access", "cannot-open"}, *err);
+        case process::PIPE: fire({"access", "cannot-open"}, *base);
         default: break;
     }
     deliver(out, sout);
     deliver(err, serr);
     *base = integer::cell(int32_t(result.value));
     stack::top = base + 1;
-    return 0;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::natives

@@ -39,11 +39,6 @@ TEST_F(ControlTest, TableHoldsEveryNativeInOrder) {
     }
 }
 
-TEST_F(ControlTest, LaterNativesRaiseNotDone) {
-    RaisedError e = eval_error("now", "internal", "not-done");
-    EXPECT_EQ(mold_text(e.args[0]), "now");
-}
-
 TEST_F(ControlTest, CheckFlagTestsArgumentTypes) {
     // A native called with check set tests its fixed arguments itself.
     Cell* base = stack::mark_native(nullptr);
