@@ -14,6 +14,7 @@
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
 #include "runtime/error.h"
@@ -97,12 +98,33 @@ bool refused(uint32_t t) {
         case TYPE_FUNCTION:
         case TYPE_OP:
         case TYPE_ERROR:
-        case TYPE_VECTOR:
         case TYPE_IMAGE:
             return true;
         default:
             return false;
     }
+}
+
+// The element types and sizes a vector! can have: the reader accepts no other.
+bool vector_shape_ok(uint32_t elem_type, uint32_t unit) {
+    switch (elem_type) {
+        case TYPE_CHAR:
+        case TYPE_INTEGER: return unit == 1 || unit == 2 || unit == 4;
+        case TYPE_FLOAT: return unit == 4 || unit == 8;
+        case TYPE_PERCENT: return unit == 8;
+        default: return false;
+    }
+}
+
+// A char! vector's 32-bit elements must be code points.
+bool vector_chars_ok(uint32_t elem_type, uint32_t unit, const uint8_t* src, uint32_t n) {
+    if (elem_type != TYPE_CHAR || unit != 4) return true;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t cp;
+        std::memcpy(&cp, src + 4 * uint64_t(i), 4);
+        if (cp > 0x10FFFF) return false;
+    }
+    return true;
 }
 
 [[noreturn]] void no_codec(uint32_t type) {
@@ -228,6 +250,12 @@ class Encoder {
         } else if (t == TYPE_BINARY) {
             paths_.emplace(node, with_counter());
             varint(b->byte_count());
+            bytes(b->head_ptr(), b->byte_count());
+        } else if (t == TYPE_VECTOR) {
+            paths_.emplace(node, with_counter());
+            const uint32_t shift = unit_shift(b->unit());
+            byte(uint8_t(c->w3 << 2 | shift));
+            varint(b->byte_count() >> shift);
             bytes(b->head_ptr(), b->byte_count());
         } else {
             paths_.emplace(node, with_counter());
@@ -482,7 +510,7 @@ class Encoder {
                 native(c, t);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     series(c, t);
                     return;
                 }
@@ -650,7 +678,7 @@ class Encoder {
             fixed_object(&owner, 0);
             return;
         }
-        if (!(block_like(t) || string_like(t) || t == TYPE_BINARY)) no_codec(t);
+        if (!(block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR)) no_codec(t);
         const Off node = c->w2;
         const SeriesBuffer* b = buffer_of(node);
         const uint32_t unit = b->unit();
@@ -673,6 +701,7 @@ class Encoder {
         }
         paths_.emplace(node, with_counter());
         int32(b->byte_count() / unit);
+        if (t == TYPE_VECTOR) int32(c->w3);
         bytes(b->head_ptr(), b->byte_count());
         while (out.size() % 4) out.push_back(0);
     }
@@ -1037,7 +1066,7 @@ class Decoder {
                 read_native(slot, t, nl, depth);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     read_series(slot, t, alt, by_ref, nl, depth);
                     return;
                 }
@@ -1077,6 +1106,14 @@ class Decoder {
             SeriesBuffer* b = buffer_of(v.w2);
             std::memcpy(b->head_ptr(), src, n);
             b->tail = b->head + n;
+        } else if (t == TYPE_VECTOR) {
+            const uint8_t shape = read_bytes(1)[0];
+            const uint32_t unit = 1u << (shape & 3), elem_type = shape >> 2;
+            if (!vector_shape_ok(elem_type, unit)) fail();
+            const uint32_t n = read_count(unit);
+            const uint8_t* src = read_bytes(size_t(n) * unit);
+            if (!vector_chars_ok(elem_type, unit, src, n)) fail();
+            read_vector(&v, src, n, unit, elem_type);
         } else {
             const uint32_t code = read_varint();
             const uint32_t shift = code & 3;
@@ -1397,7 +1434,7 @@ class Decoder {
                 read_native(slot, t, nl, depth);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY) {
+                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     read_series_fixed(slot, t, h, by_ref, nl, depth);
                     return;
                 }
@@ -1428,6 +1465,17 @@ class Decoder {
             set_index(slot, index);
             if (t == TYPE_HASH) index_hash(slot);
             return;
+        } else if (t == TYPE_VECTOR) {
+            const uint32_t unit = (h >> 8) & 0xFF;
+            const uint32_t n = read_int32();
+            const uint32_t elem_type = read_int32();
+            if (!vector_shape_ok(elem_type, unit)) fail();
+            const uint64_t bytes = uint64_t(n) * unit;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            read_bytes(size_t((4 - bytes % 4) % 4));
+            if (!vector_chars_ok(elem_type, unit, src, n)) fail();
+            read_vector(&v, src, n, unit, elem_type);
         } else {
             const uint32_t unit = t == TYPE_BINARY ? 1 : (h >> 8) & 0xFF;
             if (unit != 1 && unit != 2 && unit != 4) fail();
@@ -1454,6 +1502,16 @@ class Decoder {
         v.w1 = index;
         v.header = t | nl;
         place(slot, v);
+    }
+
+    // A new vector! of n elements copied from src (already checked to lie
+    // in the input). The source is the decoder's own copy, so it does not
+    // move when the allocation collects.
+    static void read_vector(Cell* v, const uint8_t* src, uint32_t n, uint32_t unit, uint32_t elem_type) {
+        vector::make_at(v, n, unit, elem_type);
+        SeriesBuffer* b = buffer_of(v->w2);
+        std::memcpy(b->head_ptr(), src, size_t(n) * unit);
+        b->tail = b->head + n * unit;
     }
 
     const uint8_t* data_;
