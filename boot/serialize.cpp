@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/hash.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
@@ -97,7 +98,6 @@ bool refused(uint32_t t) {
         // Not rebuilt by this reader yet.
         case TYPE_FUNCTION:
         case TYPE_OP:
-        case TYPE_ERROR:
         case TYPE_IMAGE:
             return true;
         default:
@@ -326,6 +326,32 @@ class Encoder {
             while (out.size() % 4) out.push_back(0);
     }
 
+    // An error: its catalog code, then its six fields after code, type and
+    // id. Its context enters the reference table like a series, so paths
+    // reach into those fields (index 0 is arg1). Met again, it is written
+    // by reference: an error that holds itself would otherwise never end.
+    void error_body(const Cell* c, bool fixed_form, uint32_t nl) {
+        const Off ctx = c->w1;
+        const Cell code = *error::field(c, error::FIELD_CODE);
+        if (code.type() != TYPE_INTEGER || int32_t(code.w2) < 0) no_codec(TYPE_ERROR);
+        const auto* p = seen(ctx);
+        if (fixed_form) {
+            int32(TYPE_ERROR | nl | (p ? FIXED_BY_REF : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_ERROR);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        fixed_form ? int32(code.w2) : varint(code.w2);
+        enter(ctx);
+        for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; ++f)
+            record(error::field(c, error::Field(f)));
+        leave();
+    }
+
     void context_record(Off ctx) {
         const Cell* cc = context::cell(ctx);
         const uint32_t n = context::word_count(ctx);
@@ -505,6 +531,9 @@ class Encoder {
             case TYPE_OBJECT:
                 object_body(c);
                 return;
+            case TYPE_ERROR:
+                error_body(c, false, 0);
+                return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
                 native(c, t);
@@ -629,6 +658,9 @@ class Encoder {
             }
             case TYPE_OBJECT:
                 fixed_object(c, nl);
+                return;
+            case TYPE_ERROR:
+                error_body(c, true, nl);
                 return;
             case TYPE_BITSET:
                 bitset_body(c, true);
@@ -867,6 +899,9 @@ class Decoder {
             } else if (t == TYPE_NATIVE || t == TYPE_ACTION) {
                 if (i >= count_of(v.w2)) fail();
                 v = buffer_of(v.w2)->head_cell()[i];
+            } else if (t == TYPE_ERROR) {
+                if (i > error::FIELD_STACK - error::FIELD_ARG1) fail();
+                v = *context::values_at(v.w1, error::FIELD_ARG1 + i);
             } else if (word::bindable_type(t) || t == TYPE_OBJECT) {
                 const Off ctx = v.w1;
                 if (!ctx || context::kind(ctx) == context::KIND_GLOBAL || context::on_stack(ctx)) fail();
@@ -947,7 +982,9 @@ class Decoder {
             assignment(type, alt, depth);
             return;
         }
-        if (by_ref && !(series_kind(type) || word::bindable_type(type) || type == TYPE_OBJECT)) fail();
+        if (by_ref && !(series_kind(type) || word::bindable_type(type) || type == TYPE_OBJECT ||
+                        type == TYPE_ERROR))
+            fail();
         typed(slot, type, alt, by_ref, new_line, depth);
     }
 
@@ -1054,6 +1091,9 @@ class Decoder {
                 return;
             case TYPE_OBJECT:
                 read_object(slot, by_ref, nl, depth);
+                return;
+            case TYPE_ERROR:
+                read_error(slot, by_ref, nl, depth);
                 return;
             case TYPE_MAP:
                 read_map(slot, by_ref, nl, depth);
@@ -1197,6 +1237,31 @@ class Decoder {
         Slot slot;
         uint32_t position;
     };
+
+    // An error is made from its code (which must name a catalog entry) and
+    // placed before its fields are read, so paths inside reach it.
+    void read_error(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth) {
+        if (by_ref) {
+            Cell v = resolve(read_path());
+            if (v.type() != TYPE_ERROR) fail();
+            v.header = (v.header & ~header::NEW_LINE) | nl;
+            place(slot, v);
+            return;
+        }
+        const uint32_t code = fixed_ ? read_int32() : read_varint();
+        Cell* held = stack::push(Cell{TYPE_NONE, 0, 0, 0});
+        if (code > 0x7FFFFFFF || !error::from_code(held, int32_t(code))) {
+            stack::pop(1);
+            fail();
+        }
+        Cell placed = *held;
+        placed.header |= nl;
+        place(slot, placed);
+        stack::pop(1);
+        const Off ctx = placed.w1;
+        for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; ++f)
+            decode_record(Slot{Slot::CONTEXT, ctx, f, nullptr}, depth + 1);
+    }
 
     void read_object(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth,
                      const Pending* pending = nullptr, bool hooks = false) {
@@ -1422,6 +1487,9 @@ class Decoder {
                 return;
             case TYPE_OBJECT:
                 read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);
+                return;
+            case TYPE_ERROR:
+                read_error(slot, by_ref, nl, depth);
                 return;
             case TYPE_MAP:
                 read_map(slot, by_ref, nl, depth);

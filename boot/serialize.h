@@ -16,7 +16,7 @@
 // outside the buffer and no declared size is allocated before it is checked
 // against the bytes that could hold it. Values whose types the format
 // refuses (routine!, triple!, handle!, port!, event!, and here also those it
-// cannot rebuild yet: function!, op!, error!, image!, and words
+// cannot rebuild yet: function!, op!, image!, and words
 // bound to a function's context) raise access `no-codec` with the
 // datatype, when encoding and when decoding.
 //

@@ -338,6 +338,21 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
     return e;
 }
 
+bool from_code(Cell* target, int32_t code) {
+    init_values();
+    if (!built) return false;
+    const int32_t ci = code / 100;
+    if (code < 0 || uint32_t(ci) >= context::word_count(catalog_ctx())) return false;
+    const Cell cobj = category_object(uint32_t(ci));
+    const uint32_t pos = uint32_t(code % 100) + 2;
+    if (cobj.type() == TYPE_NONE || pos >= context::word_count(cobj.w1)) return false;
+    new_error(target);
+    set(target, FIELD_CODE, Cell{TYPE_INTEGER, 0, uint32_t(code), 0});
+    set(target, FIELD_TYPE, plain_word(catalog_ctx(), uint32_t(ci)));
+    set(target, FIELD_ID, plain_word(cobj.w1, pos));
+    return true;
+}
+
 void set_where(const Cell* err, const Cell* value) {
     if (get(err, FIELD_WHERE).type() == TYPE_NONE) set(err, FIELD_WHERE, *value);
 }
@@ -497,16 +512,7 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
     Cell* e = stack::push(none_cell());
     new_error(e);
     if (s.type() == TYPE_INTEGER) {
-        int32_t code = int32_t(s.w2);
-        int32_t ci = code / 100;
-        if (code < 0 || uint32_t(ci) >= context::word_count(catalog_ctx())) fire({"script", "out-of-range"}, s);
-        Cell cobj = category_object(uint32_t(ci));
-        uint32_t pos = uint32_t(code % 100) + 2;
-        if (cobj.type() == TYPE_NONE || pos >= context::word_count(cobj.w1))
-            fire({"script", "out-of-range"}, s);
-        set(e, FIELD_CODE, s);
-        set(e, FIELD_TYPE, plain_word(catalog_ctx(), uint32_t(ci)));
-        set(e, FIELD_ID, plain_word(cobj.w1, pos));
+        if (!from_code(e, int32_t(s.w2))) fire({"script", "out-of-range"}, s);
     } else {
         if (block::ks_tail_q(&s)) fire({"internal", "invalid-error"});
         Cell first = *block::ks_head(&s);

@@ -80,6 +80,10 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
 // stack is left as it was. Unknown names give an error with those words as
 // type and id (formed as internal invalid-error).
 Cell create_named(const char* category, const char* id, const Cell* args, int count);
+// A new error of the catalog entry numbered `code` (category x 100 + id
+// position) into `target` (a rooted cell); false, with nothing made, when
+// the catalog has no such entry.
+bool from_code(Cell* target, int32_t code);
 // Copies the value into `where` when `where` is still none.
 void set_where(const Cell* err, const Cell* value);
 // Symbol ids of the `type` and `id` words (0 when not words).

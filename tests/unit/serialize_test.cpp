@@ -338,6 +338,28 @@ TEST_P(SerializeBoth, Vectors) {
     EXPECT_EQ(cells[0].w2, cells[1].w2);
 }
 
+// An error comes back with its code, type, id and fields; an error that
+// holds itself comes back holding itself.
+TEST_P(SerializeBoth, Errors) {
+    Cell* args = load("[\"text\" [1 2] x/y]");
+    // Copied out first: making the error allocates, which may move the block.
+    Cell three[3];
+    std::memcpy(three, buffer_of(first(args).w2)->head_cell(), sizeof three);
+    Cell* err = stack::push(error::create_named("script", "invalid-arg", three, 3));
+    const Cell back = first(decode(encode(err)));
+    ASSERT_EQ(back.type(), TYPE_ERROR);
+    EXPECT_NE(back.w1, err->w1);
+    EXPECT_EQ(test::mold_text(back), test::mold_text(*err));
+    EXPECT_EQ(error::get_id(&back), error::get_id(err));
+    for (uint32_t f = error::FIELD_CODE; f <= error::FIELD_STACK; ++f)
+        EXPECT_TRUE(same_tree(*error::field(&back, error::Field(f)), *error::field(err, error::Field(f)))) << f;
+
+    *error::field(err, error::FIELD_ARG2) = *err;
+    const Cell loop = first(decode(encode(err)));
+    ASSERT_EQ(loop.type(), TYPE_ERROR);
+    EXPECT_EQ(error::field(&loop, error::FIELD_ARG2)->w1, loop.w1);
+}
+
 // A vector record whose element type or size is not one a vector can have,
 // or whose elements run past the input, is refused.
 TEST_F(Serialize, HostileVectors) {
@@ -349,6 +371,17 @@ TEST_F(Serialize, HostileVectors) {
         {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_VECTOR, shape_ok, 2, 1, 0, 0, 0},
         {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_VECTOR, shape_ok, 0xFF, 0xFF, 0xFF, 0xFF, 0x07},
         {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_VECTOR, uint8_t(TYPE_CHAR << 2 | 2), 1, 0, 0, 0x11, 0},
+    };
+    for (const Bytes& b : cases) test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
+}
+
+// An error record whose code names no catalog entry, or a path past its
+// six fields, is refused.
+TEST_F(Serialize, HostileErrors) {
+    const Bytes cases[] = {
+        {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_ERROR, 0xC7, 0x07},
+        {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_ERROR, 0x81, 0x80, 0x80, 0x80, 0x08},
+        {'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 1, TYPE_ERROR, 0xAC, 0x02, TYPE_NONE},
     };
     for (const Bytes& b : cases) test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
 }
