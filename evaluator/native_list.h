@@ -114,22 +114,22 @@
       "[function!] return: [logic! block!]]") \
     X(UNION, "union", union_, \
       "[\"Returns the union of two data sets\" set1 [block! hash! string! bitset! typeset!] " \
-      "set2 [block! hash! string! bitset! typeset!] /case /skip size [integer!] return: [block! " \
+      "set2 [block! hash! string! bitset! typeset! datatype!] /case /skip size [integer!] return: [block! " \
       "hash! string! bitset! typeset!]]") \
     X(INTERSECT, "intersect", intersect, \
       "[\"Returns the intersection of two data sets\" set1 [block! hash! string! bitset! " \
-      "typeset!] set2 [block! hash! string! bitset! typeset!] /case /skip size [integer!] " \
+      "typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case /skip size [integer!] " \
       "return: [block! hash! string! bitset! typeset!]]") \
     X(UNIQUE, "unique", unique, \
       "[\"Returns the data set with duplicates removed\" set [block! hash! string!] /case /skip " \
       "size [integer!] return: [block! hash! string!]]") \
     X(DIFFERENCE, "difference", difference, \
       "[\"Returns the special difference of two data sets\" set1 [block! hash! string! bitset! " \
-      "typeset! date!] set2 [block! hash! string! bitset! typeset! date!] /case /skip size " \
+      "typeset! date!] set2 [block! hash! string! bitset! typeset! datatype! date!] /case /skip size " \
       "[integer!] return: [block! hash! string! bitset! typeset! time!]]") \
     X(EXCLUDE, "exclude", exclude, \
       "[\"Returns the first data set less the second data set\" set1 [block! hash! string! " \
-      "bitset! typeset!] set2 [block! hash! string! bitset! typeset!] /case /skip size " \
+      "bitset! typeset!] set2 [block! hash! string! bitset! typeset! datatype!] /case /skip size " \
       "[integer!] return: [block! hash! string! bitset! typeset!]]") \
     X(COMPLEMENT_Q, "complement?", complement_q, "[\"Returns TRUE if the bitset is complemented\" bits [bitset!]]") \
     X(DEHEX, "dehex", dehex, \

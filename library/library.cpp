@@ -191,6 +191,7 @@ void fill_system() {
     TopGuard guard;
     Cell* catalog = stack::push(error::build_catalog());
     if (!set_system_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
+    install_trace_hooks();
 
 #ifdef KIV_BUILD_DATE
     // The build date, fixed when the runtime was compiled.

@@ -76,6 +76,9 @@ Cell* system_field(std::initializer_list<const char*> path);
 // field is missing.
 bool set_system_field(std::initializer_list<const char*> path, const Cell& value);
 
+// Points the error layer at the call trace (library/trace.cpp).
+void install_trace_hooks();
+
 // A string! made from UTF-8 text, pushed on the data stack.
 Cell* push_utf8(const std::string& text);
 // The UTF-8 text of a string-like value from its index to its tail.
