@@ -137,14 +137,8 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
-    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
-    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
-    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
-    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
-    r.set<ACT_AND_T>(math_entry<do_math, OP_AND>);
-    r.set<ACT_OR_T>(math_entry<do_math, OP_OR>);
-    r.set<ACT_XOR_T>(math_entry<do_math, OP_XOR>);
+    r.set_arithmetic<do_math>();
+    r.set_bitwise<do_math>();
     r.inherit(ACT_RANDOM);
     r.inherit(ACT_ABSOLUTE);
     r.inherit(ACT_EVEN_Q);

@@ -565,14 +565,10 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
-    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
-    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
+    r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_POWER>(power);
-    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);
     datatype::register_type(r);

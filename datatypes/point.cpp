@@ -204,13 +204,9 @@ void register_one(uint32_t type, const char* name) {
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_ABSOLUTE>(absolute);
-    r.set<ACT_ADD>(math_entry<do_math, OP_ADD>);
-    r.set<ACT_DIVIDE>(math_entry<do_math, OP_DIV>);
-    r.set<ACT_MULTIPLY>(math_entry<do_math, OP_MUL>);
+    r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_REMAINDER>(math_entry<do_math, OP_REM>);
     r.set<ACT_ROUND>(round);
-    r.set<ACT_SUBTRACT>(math_entry<do_math, OP_SUB>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_REVERSE>(reverse);
     datatype::register_type(r);

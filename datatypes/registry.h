@@ -41,6 +41,23 @@ struct Registration {
         static_assert(Slot >= 1 && Slot <= ACTION_COUNT);
         entries[Slot - 1] = detail::erase(f);
     }
+    // Routes add, subtract, multiply, divide and remainder to the type's
+    // math worker (it takes the MathOp code).
+    template <auto Worker>
+    void set_arithmetic() {
+        set<ACT_ADD>(math_entry<Worker, OP_ADD>);
+        set<ACT_SUBTRACT>(math_entry<Worker, OP_SUB>);
+        set<ACT_MULTIPLY>(math_entry<Worker, OP_MUL>);
+        set<ACT_DIVIDE>(math_entry<Worker, OP_DIV>);
+        set<ACT_REMAINDER>(math_entry<Worker, OP_REM>);
+    }
+    // Routes and~, or~ and xor~ to the type's math worker.
+    template <auto Worker>
+    void set_bitwise() {
+        set<ACT_AND_T>(math_entry<Worker, OP_AND>);
+        set<ACT_OR_T>(math_entry<Worker, OP_OR>);
+        set<ACT_XOR_T>(math_entry<Worker, OP_XOR>);
+    }
     // Takes the parent's entry for these slots.
     void inherit(uint32_t slot) { entries[slot - 1] = INHERIT; }
     void inherit(std::initializer_list<uint32_t> slots) {

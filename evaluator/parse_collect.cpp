@@ -175,13 +175,18 @@ State kw_remove(Parser& p, const Cell& keyword) {
     return S_PUSH_RULE;
 }
 
+namespace {
+// insert and change take an optional `only` after the keyword: steps over it.
+bool take_only(Parser& p, int32_t& i) {
+    if (!is_word_of(rule_cell(p, i), fixed::sym[fixed::SYM_ONLY])) return false;
+    ++i;
+    return true;
+}
+}  // namespace
+
 State kw_insert(Parser& p, const Cell& keyword, Unwind* code) {
     int32_t i = p.rp + 1;
-    bool only = false;
-    if (is_word_of(rule_cell(p, i), fixed::sym[fixed::SYM_ONLY])) {
-        only = true;
-        ++i;
-    }
+    const bool only = take_only(p, i);
     const Cell* c = rule_cell(p, i);
     if (!c) parse_error("parse-end", keyword);
     uint32_t cur = p.input->w1;
@@ -209,11 +214,7 @@ State kw_insert(Parser& p, const Cell& keyword, Unwind* code) {
 
 State kw_change(Parser& p, const Cell& keyword, Unwind* code) {
     int32_t i = p.rp + 1;
-    bool only = false;
-    if (is_word_of(rule_cell(p, i), fixed::sym[fixed::SYM_ONLY])) {
-        only = true;
-        ++i;
-    }
+    const bool only = take_only(p, i);
     const Cell* c = rule_cell(p, i);
     if (!c) parse_error("parse-rule", keyword);
     Cell pos;
