@@ -418,7 +418,7 @@ class Encoder {
     void native(const Cell* c, uint32_t t) {
         header(t);
         varint(c->w1);
-        // The specification as a block record, its cells one level down.
+        // The native's argument block as a block record, its cells one level down.
         const Off spec = c->w2;
         header(TYPE_BLOCK);
         const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
@@ -1380,8 +1380,8 @@ class Decoder {
     void read_native(const Slot& slot, uint32_t t, uint32_t nl, uint32_t depth) {
         const uint32_t number = read_index();
         Cell* spec = stack::push_slot();
-        // The spec is read (and checked) but the value is the one the
-        // system holds for that number: its entry and spec are its own.
+        // The argument block is read (and checked) but the value is the one
+        // the system holds for that number: its entry and block are its own.
         decode_record(Slot{Slot::STACK, 0, 0, spec}, depth + 1);
         if (spec->type() != TYPE_BLOCK) fail();
         const Off global = context::global();

@@ -286,7 +286,7 @@ bool combine_flag(int32_t op, bool a, bool b) {
 }
 
 // Writes the stored bytes as two hex digits each (inverted for a
-// complemented bitset, so that the bytes shown are those of the spec).
+// complemented bitset, so that the bytes shown are the members as made).
 int32_t form_bytes(Cell* bits, Cell* out, Cell* part, int32_t budget) {
     Cell b = *bits;
     bool flag = flagged(&b);

@@ -94,7 +94,8 @@ bool strict_true(const Cell* v);
 
 namespace spec_text {
 
-// The specification texts, indexed by number - 1, usable in constant expressions.
+// The argument-block texts of the natives, indexed by number - 1, usable in
+// constant expressions.
 inline constexpr const char* TEXTS[] = {
 #define KIV_NATIVE_SPEC(name, word, fn, spec) spec,
     KIV_NATIVES(KIV_NATIVE_SPEC)
@@ -181,8 +182,8 @@ struct Name {
 template <uint32_t N>
 inline constexpr uint32_t ARITY = spec_text::fixed_count(spec_text::TEXTS[N - 1]);
 
-// The refinements of native N by name. A name the specification does not
-// have does not compile.
+// The refinements of native N by name. A name the native's argument block
+// does not have does not compile.
 template <uint32_t N>
 struct Refs {
     const int32_t* offsets;  // the entry's `refinements` (may be null: none given)

@@ -275,7 +275,7 @@ TEST_F(ContextTest, GlobalValueHelpers) {
 TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
     Cell spec = build("a \"doc\" b: 'c :d /e f [g] A /E");
     // A string cell in its spec: use a real string! value (made on the data
-    // stack first: the allocation may move the spec's buffer).
+    // stack first: the allocation may move the word block's buffer).
     Cell* text = stack::push(none::cell());
     string::make_at(text, 4);
     *at(spec, 1) = *text;
