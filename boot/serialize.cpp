@@ -956,10 +956,22 @@ class Decoder {
         read_bytes(area);
         if (area && data_[area_at_ + area - 1] != 0) fail();
         sym_ids_.assign(sym_count_, 0);
+        global_words_.assign(sym_count_, Cell{0, 0, 0, 0});
     }
-    uint32_t read_symbol() {
+    uint32_t read_symbol() { return symbol_at(read_symbol_index()); }
+    uint32_t read_symbol_index() {
         const uint32_t i = read_index();
         if (i >= sym_count_) fail();
+        return i;
+    }
+    // The word bound in the global context for a symbol of the table: made
+    // once per symbol (finding a global word is a hash lookup), then copied.
+    Cell global_word(uint32_t i) {
+        Cell& cached = global_words_[i];
+        if (!cached.header) word::make_at(symbol_at(i), &cached);
+        return cached;
+    }
+    uint32_t symbol_at(uint32_t i) {
         if (!sym_ids_[i]) {
             uint32_t off;
             std::memcpy(&off, data_ + offsets_at_ + size_t(i) * 4, 4);
@@ -1377,16 +1389,16 @@ class Decoder {
     };
 
     void read_word(const Slot& slot, uint32_t t, bool global, bool by_ref, uint32_t nl, uint32_t depth) {
-        const uint32_t sym = read_symbol();
-        Cell w;
+        const uint32_t sym_index = read_symbol_index();
         if (global) {
             if (fixed_) read_int32();  // the index in the global context: found again by name
             if (by_ref) fail();
-            word::make_at(sym, &w);
+            Cell w = global_word(sym_index);
             w.header = t | nl;
             place(slot, w);
             return;
         }
+        const uint32_t sym = symbol_at(sym_index);
         if (mode_ == BOOT && !fixed_) {
             if (by_ref) fail();
             place(slot, boot_word(sym, t, nl));
@@ -1455,6 +1467,24 @@ class Decoder {
         return syms;
     }
 
+    // Runs a rebuilding step (a spec check, an op's making) whose own
+    // errors mean malformed input: they become kb-invalid-record, with the
+    // stacks as they were.
+    template <class Step>
+    void or_invalid(Step&& step) {
+        Cell* const top = stack::top;
+        Cell* const base = stack::arg_base;
+        stack::Frame* const frames = stack::frames_top;
+        try {
+            step();
+        } catch (const RaisedError&) {
+            stack::top = top;
+            stack::arg_base = base;
+            stack::frames_top = frames;
+            fail();
+        }
+    }
+
     // The spec or body of a function: a block! record with no prefix but
     // new-line and by-reference.
     void function_block(Cell* into, uint32_t depth) {
@@ -1489,11 +1519,13 @@ class Decoder {
         Cell* spec = stack::push_slot();
         function_block(spec, depth);
         spec->w1 = 0;
-        const uint32_t flags = function::validate(spec);
+        uint32_t flags = 0;
+        or_invalid([&] { flags = function::validate(spec); });
         Cell fn;
         {
             memory::CollectionPause pause;
-            const Off ctx = context::make(spec, true, false, context::KIND_FUNCTION);
+            Off ctx = 0;
+            or_invalid([&] { ctx = context::make(spec, true, false, context::KIND_FUNCTION); });
             const uint32_t n = context::word_count(ctx);
             if (n != syms.size()) fail();
             for (uint32_t i = 0; i < n; ++i)
@@ -1537,7 +1569,7 @@ class Decoder {
         if (fixed_ && st != fixed_source) fail();
         source->clear_new_line();
         Cell* op = stack::push_slot();
-        native::op_make(op, source, TYPE_OP);
+        or_invalid([&] { native::op_make(op, source, TYPE_OP); });
         Cell v = *op;
         v.header |= nl;
         *locate(slot, position) = v;
@@ -1715,7 +1747,7 @@ class Decoder {
             block::ks_append(pair, &n);
             block::ks_append(pair, spec);
             Cell* made = stack::push(datatype::cell(t));
-            native::make(made, pair, t);
+            or_invalid([&] { native::make(made, pair, t); });
             Cell v = *made;
             v.header |= nl;
             place(slot, v);
@@ -1941,6 +1973,7 @@ class Decoder {
     size_t offsets_at_ = 0, area_at_ = 0;
     uint32_t area_size_ = 0;
     std::vector<uint32_t> sym_ids_;
+    std::vector<Cell> global_words_;
 };
 
 // The header and records as a new binary in `out`.
