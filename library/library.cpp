@@ -25,6 +25,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
@@ -258,6 +259,7 @@ const Step STEPS[] = {
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
     {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
@@ -279,6 +281,7 @@ void bind_builtins() {
     bind_natives();
     bind_actions();
     routines::bind_all();
+    codecs::bind();
 }
 
 void set_command_line(int argc, char** argv) {

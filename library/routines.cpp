@@ -334,7 +334,8 @@ const Def SYSTEM_ROUTINES[] = {
     {"float-on-change*", "[word [any-word!] new [any-type!]]", float_on_change},
 };
 
-// Makes the routine from its specification text; pushes it.
+}  // namespace
+
 Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* spec = stack::push(none::cell());
     lexer::Options options;
@@ -348,6 +349,8 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     stack::top = spec + 1;
     return spec;
 }
+
+namespace {
 
 // Makes the routine and binds its word.
 void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
