@@ -244,6 +244,11 @@ inline bool is_inert(uint32_t type) {
     }
 }
 
+// Word values that a word's evaluation pushes as they are.
+inline bool is_plain(uint32_t type) {
+    return type != TYPE_UNSET && type != TYPE_OP && !is_callable(type);
+}
+
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
 inline bool operator_at(const Code& c, uint32_t pos) {
     if (pos >= cell_count(c.node)) return false;
@@ -277,14 +282,26 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         // An inert value (a block, a number, ...) with no operator after it
         // is its own value, so it is pushed without the expression
         // machinery: the block arguments of if, either and the loops.
+        // A word whose value is plain data (not a function, an operator or
+        // unset) is read here directly, the same way.
         Cell v = *cell_at(c.node, c.pos);
-        if (!tracing && is_inert(v.type()) && (single || !operator_at(c, c.pos + 1))) {
-            ++c.pos;
-            v.clear_new_line();
-            stack::push(v);
-        } else if (Unwind code = eval_expression(c, !single, false)) {
-            return code;
+        if (!tracing && (single || !operator_at(c, c.pos + 1))) {
+            if (is_inert(v.type())) {
+                ++c.pos;
+                v.clear_new_line();
+                stack::push(v);
+                goto check;
+            }
+            if (v.type() == TYPE_WORD) {
+                const Cell* val = peek_value(&v);
+                if (val && is_plain(val->type())) {
+                    ++c.pos;
+                    stack::push(*val);
+                    goto check;
+                }
+            }
         }
+        if (Unwind code = eval_expression(c, !single, false)) return code;
     } else {
         Cell v = *cell_at(c.node, c.pos);
         KIV_TRACE(EV_FETCH, &c, &v, nullptr);
@@ -308,6 +325,7 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     pushed:
         KIV_TRACE(EV_PUSH, &c, stack::top - 1, nullptr);
     }
+check:
     const SpecEntry* e = entry_at(spec, i);
     uint32_t type = stack::top[-1].type();
     if (!accepts(*e, type)) [[unlikely]]
@@ -321,10 +339,11 @@ struct RefUse {
     bool active;
 };
 
-// Reads the refinements a path names from element `start` on.
-void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t start,
-                      std::vector<RefUse>& out) {
+// Reads the refinements a path names from element `start` on into `out`
+// (room for every refinement: a name given twice raises); returns the count.
+uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t start, RefUse* out) {
     uint32_t n = cell_count(path.w2);
+    uint32_t count = 0;
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
         if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
@@ -336,8 +355,8 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
             w.clear_new_line();
             fire({"script", "no-refine"}, nm, w);
         }
-        for (const RefUse& u : out)
-            if (u.ordinal == uint32_t(r)) {
+        for (uint32_t k = 0; k < count; ++k)
+            if (out[k].ordinal == uint32_t(r)) {
                 Cell p = path;
                 fire({"script", "dup-refine"}, p);
             }
@@ -346,8 +365,53 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
             Cell v = word_value(&el);
             active = natives::lenient_true(&v);
         }
-        out.push_back({uint32_t(r), active});
+        out[count++] = {uint32_t(r), active};
     }
+    return count;
+}
+
+// Lays out the refinement cells of a call whose fixed arguments are pushed:
+// every refinement absent first (a function's flag false, arguments none;
+// a native's arguments none, its refs[] entry -1), then the ones the path
+// names (from element `ref_start`) are fetched in path order into their
+// slots. Out of line: most calls name no refinement.
+[[gnu::noinline]] Unwind lay_out_refinements(const Cell& name, Off spec, bool func, Cell* base, const Cell* path,
+                                             uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
+    const uint32_t refinements = spec_header(spec)->refinements;
+    for (uint32_t r = 0; r < refinements; ++r) {
+        refs[r] = -1;
+        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
+        if (func) stack::push(false_value);
+        for (uint32_t k = 0; k < nargs; ++k) stack::push(none_value);
+    }
+    if (!path || ref_start >= cell_count(path->w2)) return UNWIND_NONE;
+    RefUse small[16];
+    std::vector<RefUse> big;
+    RefUse* uses = small;
+    if (refinements > 16) {
+        big.resize(refinements);
+        uses = big.data();
+    }
+    uint32_t count = path_refinements(name, spec, *path, ref_start, uses);
+    for (uint32_t u = 0; u < count; ++u) {
+        uint32_t idx = ref_entry_index(spec, uses[u].ordinal);
+        SpecEntry re = spec_entry(spec, idx);
+        if (uses[u].active) {
+            if (func) base[re.fpos] = true_value;
+            refs[uses[u].ordinal] = int32_t(re.npos);
+        }
+        for (uint32_t k = 0; k < re.nargs; ++k) {
+            SpecEntry ae = spec_entry(spec, idx + 1 + k);
+            if (!c) {
+                Cell n = name;
+                fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
+            }
+            if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
+            Cell v = *--stack::top;
+            if (uses[u].active) base[func ? ae.fpos : ae.npos] = v;
+        }
+    }
+    return UNWIND_NONE;
 }
 
 // Calls a routine whose arguments are in place from the argument base.
@@ -447,47 +511,16 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         return UNWIND_NONE;
     }
 
-    // Refinements: every slot is laid out absent first, then the ones the
-    // path names are fetched in path order into their slots.
+    // Refinements (the path's, from ref_start on).
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
-    if (refinements > 32) {
-        big_refs.resize(refinements);
-        refs = big_refs.data();
-    }
-    if (refinements) {
-        for (uint32_t r = 0; r < refinements; ++r) {
-            refs[r] = -1;
-            SpecEntry re = spec_entry(spec, ref_entry_index(spec, r));
-            if (func) stack::push(false_value);
-            for (uint32_t k = 0; k < re.nargs; ++k) stack::push(none_value);
+    if (refinements || (path && ref_start < cell_count(path->w2))) [[unlikely]] {
+        if (refinements > 32) {
+            big_refs.resize(refinements);
+            refs = big_refs.data();
         }
-        if (path && ref_start < cell_count(path->w2)) {
-            std::vector<RefUse> uses;
-            path_refinements(name, spec, *path, ref_start, uses);
-            for (const RefUse& u : uses) {
-                uint32_t idx = ref_entry_index(spec, u.ordinal);
-                SpecEntry re = spec_entry(spec, idx);
-                if (u.active) {
-                    if (func) base[re.fpos] = true_value;
-                    refs[u.ordinal] = int32_t(re.npos);
-                }
-                for (uint32_t k = 0; k < re.nargs; ++k) {
-                    SpecEntry ae = spec_entry(spec, idx + 1 + k);
-                    if (!c) {
-                        Cell n = name;
-                        fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
-                    }
-                    if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
-                    Cell v = *--stack::top;
-                    if (u.active) base[func ? ae.fpos : ae.npos] = v;
-                }
-            }
-        }
-    } else if (path && ref_start < cell_count(path->w2)) {
-        std::vector<RefUse> uses;
-        path_refinements(name, spec, *path, ref_start, uses);  // raises for any name
+        if (Unwind code = lay_out_refinements(name, spec, func, base, path, ref_start, c, infix, refs)) return code;
     }
     if (func && locals) function::push_absent_refinement(int32_t(locals));
 
