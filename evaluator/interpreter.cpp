@@ -23,6 +23,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/typed_spec.h"
 #include "evaluator/natives.h"
@@ -142,55 +143,50 @@ namespace {
 // every call.
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
     if (source == TYPE_ACTION) {
-        int32_t r;
         switch (id) {
             case ACT_ADD:
-                if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_ADD, out), true;
-                break;
+                return actions::math_int(actions::FM_ADD, left, right, out);
             case ACT_SUBTRACT:
-                if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_SUB, out), true;
-                break;
+                return actions::math_int(actions::FM_SUBTRACT, left, right, out);
             case ACT_MULTIPLY:
-                if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_MUL, out), true;
-                break;
+                return actions::math_int(actions::FM_MULTIPLY, left, right, out);
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
-                r = left % right;
-                break;
+                out->w2 = uint32_t(left % right);  // as the math worker: only the value word changes
+                return true;
             default:
                 return false;
         }
-        out->w2 = uint32_t(r);  // as the math worker: only the value word changes
-        return true;
     }
     if (source != TYPE_NATIVE) return false;
-    bool r;
+    int32_t op;
     switch (id) {
         case natives::N_EQUAL_Q:
+            op = COMP_EQUAL;
+            break;
         case natives::N_STRICT_EQUAL_Q:
-            r = left == right;
+            op = COMP_STRICT_EQUAL;
             break;
         case natives::N_NOT_EQUAL_Q:
-            r = left != right;
+            op = COMP_NOT_EQUAL;
             break;
         case natives::N_LESSER_Q:
-            r = left < right;
+            op = COMP_LESSER;
             break;
         case natives::N_GREATER_Q:
-            r = left > right;
+            op = COMP_GREATER;
             break;
         case natives::N_LESSER_OR_EQUAL_Q:
-            r = left <= right;
+            op = COMP_LESSER_EQUAL;
             break;
         case natives::N_GREATER_OR_EQUAL_Q:
-            r = left >= right;
+            op = COMP_GREATER_EQUAL;
             break;
         default:
             return false;
     }
+    bool known;
+    bool r = actions::compare_int(op, left, right, &known);
     *out = logic::cell(r);
     return true;
 }
@@ -509,6 +505,16 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
         stack::unwind();
         return UNWIND_NONE;
+    }
+
+    // A block navigation action (next, back, head, tail and their tests) on
+    // a block! is answered here, as the action would answer it.
+    if (type == TYPE_ACTION && fixed_count == 1 && refinements == 0 && base->type() == TYPE_BLOCK && !tracing) {
+        uint32_t op = actions::series_op_of_action(fn.w1);
+        if (op && actions::series_op_inline(op, base, base)) {
+            stack::unwind();
+            return UNWIND_NONE;
+        }
     }
 
     // Refinements (the path's, from ref_start on).

@@ -4,6 +4,7 @@
 #include "datatypes/scalar.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/typed_spec.h"
 #include "runtime/error.h"
@@ -85,9 +86,15 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
             stack::push(*parent);
             stack::push(el);
         }
-        Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
-                                     grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
-        Cell result = r ? *r : none::cell();
+        // An integer! step into a block! is a pick, answered inline.
+        Cell result;
+        bool picked = mode != PATH_SET && el.type() == TYPE_INTEGER && !tracing &&
+                      actions::pick_inline(parent, int32_t(el.w2), &result);
+        if (!picked) {
+            Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
+                                         grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
+            result = r ? *r : none::cell();
+        }
         *grandparent = *parent;
         *parent = result;
         KIV_TRACE(EV_PUSH, &pc, parent, nullptr);
