@@ -115,14 +115,7 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool /
     if (dir_name(path)) return read_dir(source, path);
     std::vector<uint8_t> bytes;
     if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire({"access", "cannot-open"}, *source);
-    check_length(bytes.size());
-    if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
-    if (lines) return lines_to_block(bytes);
-    Cell* out = stack::push_slot();
-    *out = Cell{TYPE_NONE, 0, 0, 0};
-    Off node = unicode::load_utf8(bytes.data(), uint32_t(bytes.size()), 0, nullptr, true);
-    *out = Cell{TYPE_STRING, 0, node, 0};
-    return out;
+    return push_read_value(bytes, binary, lines);
 }
 
 // The bytes a value writes: a string-like value as UTF-8 (at most `part`
@@ -203,6 +196,17 @@ Cell* rename(Cell* from, Cell* to) {
 }
 
 }  // namespace
+
+Cell* push_read_value(const std::vector<uint8_t>& bytes, bool binary, bool lines) {
+    check_length(bytes.size());
+    if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
+    if (lines) return lines_to_block(bytes);
+    Cell* out = stack::push_slot();
+    *out = Cell{TYPE_NONE, 0, 0, 0};
+    Off node = unicode::load_utf8(bytes.data(), uint32_t(bytes.size()), 0, nullptr, true);
+    *out = Cell{TYPE_STRING, 0, node, 0};
+    return out;
+}
 
 void register_io(datatype::Registration& r) {
     r.set<ACT_READ>(read);
