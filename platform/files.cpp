@@ -53,6 +53,28 @@ struct Fd {
     }
 };
 
+// The file a path finally names: symbolic links are followed (a relative
+// link from the folder that holds it), so that a write replaces the target
+// and leaves the link in place. A dangling link gives the path it points
+// to; a loop or a chain too long gives the path as it was.
+std::string resolve_links(const char* path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::string target(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+        if (n < 0 || size_t(n) >= target.size()) return path;
+        target.resize(size_t(n));
+        if (!target.empty() && target[0] != '/') {
+            size_t slash = p.rfind('/');
+            if (slash != std::string::npos) target = p.substr(0, slash + 1) + target;
+        }
+        p = target;
+    }
+    return path;
+}
+
 }  // namespace
 
 bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out) {
@@ -115,6 +137,8 @@ bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, i
     }
     // A target that exists but is not a regular file (a folder, a device, a
     // pipe) is written in place: renaming over it would be wrong.
+    const std::string target = resolve_links(path);
+    path = target.c_str();
     struct stat st;
     bool exists = ::stat(path, &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
@@ -166,17 +190,18 @@ bool remove(const char* path, bool dir) {
     return (dir ? ::rmdir(path) : ::unlink(path)) == 0;
 }
 
-bool rename(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+RenameResult rename(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return RENAMED;
+    if (errno == EEXIST || errno == ENOTEMPTY) return EXISTS;
+    if (errno != EINVAL && errno != ENOSYS) return FAILED;
     // The file system cannot refuse a replacement itself: a hard link fails
     // on an existing target; folders are checked first.
     struct stat st;
-    if (::lstat(to, &st) == 0) return false;
-    if (::lstat(from, &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) return ::rename(from, to) == 0;
-    if (::link(from, to) != 0) return false;
-    return ::unlink(from) == 0;
+    if (::lstat(to, &st) == 0) return EXISTS;
+    if (::lstat(from, &st) != 0) return FAILED;
+    if (S_ISDIR(st.st_mode)) return ::rename(from, to) == 0 ? RENAMED : FAILED;
+    if (::link(from, to) != 0) return errno == EEXIST ? EXISTS : FAILED;
+    return ::unlink(from) == 0 ? RENAMED : FAILED;
 }
 
 bool info(const char* path, Info& out) {

@@ -24,7 +24,8 @@ bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& ou
 enum WriteMode { REPLACE, APPEND, AT_OFFSET };
 // REPLACE writes a temporary file in the same folder and renames it over the
 // target only once every byte is written (the target keeps its permission
-// bits); a failure leaves the old content untouched. APPEND writes at the
+// bits); a failure leaves the old content untouched. A symbolic link is
+// followed: the file it names is replaced, the link stays. APPEND writes at the
 // end, AT_OFFSET at `seek` (both create a missing file). False on failure.
 bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek);
 
@@ -33,8 +34,10 @@ bool list_dir(const char* path, std::vector<std::string>& names);
 
 // rmdir when `dir`, else unlink.
 bool remove(const char* path, bool dir);
-// Renames; an existing target is never replaced (false, both left as they were).
-bool rename(const char* from, const char* to);
+// Renames; an existing target is never replaced (both are left as they
+// were). EXISTS tells that case from the other failures.
+enum RenameResult { RENAMED, EXISTS, FAILED };
+RenameResult rename(const char* from, const char* to);
 
 struct Info {
     bool is_dir = false;
