@@ -120,6 +120,22 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     std::string path = os_path(source);
     if (info) return push_info(source, path);
     if (dir_name(path)) return read_dir(source, path);
+    if (binary) {
+        // Straight into the new binary!: nothing allocates while it is filled.
+        Cell* out = stack::push(none::cell());
+        size_t got = 0;
+        bool ok = files::read(path.c_str(), count_of(part), count_of(seek), [&](size_t n) {
+            check_length(n);
+            uint8_t* at = nullptr;
+            Cell bin = *binary::push_room(uint32_t(n), at);
+            *out = bin;
+            stack::top = out + 1;
+            return at;
+        }, got);
+        if (!ok) fire({"access", "cannot-open"}, *source);
+        binary::cut(out, uint32_t(got));
+        return out;
+    }
     std::vector<uint8_t> bytes;
     if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire({"access", "cannot-open"}, *source);
     return push_read_value(bytes, binary, lines);
@@ -157,6 +173,7 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
     if (part && limit < 0) return answer(unset::cell());
     std::string path = os_path(destination);
     std::vector<uint8_t> bytes;
+    const bool direct = !lines && !part && data->type() == TYPE_BINARY;
     if (lines && data->type() == TYPE_BLOCK) {
         Cell blk = *data;
         uint32_t n = block::ks_length(&blk);
@@ -165,13 +182,23 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
             append_bytes(&item, -1, bytes);
             bytes.push_back('\n');
         }
-    } else {
+    } else if (!direct) {
         append_bytes(data, limit, bytes);
         if (lines) bytes.push_back('\n');
     }
     const int64_t at = count_of(seek);
     files::WriteMode mode = append ? files::APPEND : seek ? files::AT_OFFSET : files::REPLACE;
-    if (!files::write(path.c_str(), bytes, mode, at)) fire({"access", "cannot-open"}, *destination);
+    bool ok;
+    if (direct) {
+        // A whole binary! is written from its own buffer: nothing allocates
+        // in the series memory while the bytes are written.
+        uint32_t count = 0;
+        const uint8_t* p = binary::bytes_at(data, count);
+        ok = files::write(path.c_str(), p, count, mode, at);
+    } else {
+        ok = files::write(path.c_str(), bytes, mode, at);
+    }
+    if (!ok) fire({"access", "cannot-open"}, *destination);
     return answer(unset::cell());
 }
 
