@@ -28,20 +28,8 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
 // for a 100 Continue): a status line starts a new set, so that only the
 // final response's headers remain.
 size_t on_header(char* data, size_t size, size_t count, void* user) {
-    auto* out = static_cast<Response*>(user);
-    size_t n = size * count;
-    std::string line(data, n);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        out->headers.clear();
-        return n;
-    }
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || colon == 0) return n;
-    size_t start = colon + 1;
-    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-    out->headers.emplace_back(line.substr(0, colon), line.substr(start));
-    return n;
+    add_header_line(*static_cast<Response*>(user), data, size * count);
+    return size * count;
 }
 
 bool has_header(const Request& req, const char* name) {
@@ -60,6 +48,20 @@ struct Easy {
 };
 
 }  // namespace
+
+void add_header_line(Response& out, const char* data, size_t n) {
+    std::string line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        out.headers.clear();
+        return;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return;
+    size_t start = colon + 1;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    out.headers.emplace_back(line.substr(0, colon), line.substr(start));
+}
 
 bool request(const Request& req, Response& out) {
     static std::once_flag once;

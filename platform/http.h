@@ -36,6 +36,11 @@ struct Response {
 // The default headers sent when the caller gives none.
 extern const std::vector<std::pair<std::string, std::string>> default_headers;
 
+// Takes one raw header line of a response (with or without its CR LF): a
+// status line ("HTTP/...") starts a new set, "name: value" is added with the
+// blanks after the colon and the line end removed, anything else is ignored.
+void add_header_line(Response& out, const char* line, size_t count);
+
 // Sends the request and waits for the whole response. False (with
 // `out.error` set) when no response arrived: a malformed URL, a refused or
 // timed-out connection, a failed certificate check, a broken transfer.
