@@ -73,8 +73,8 @@ std::vector<uint8_t> read_file(const std::string& path) {
 void assign(Cell* assignments, const char* name, const Cell& value) {
     Cell* held = stack::push(value);
     Cell w = word::load(name);
-    block::ks_append(assignments, &w);
-    block::ks_append(assignments, held);
+    block::cells_append(assignments, &w);
+    block::cells_append(assignments, held);
     stack::pop(1);
 }
 
@@ -83,8 +83,8 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
     Cell* pair = stack::push(none::cell());
     block::make_at(pair, 2);
     const Cell n{TYPE_INTEGER, 0, number, 0};
-    block::ks_append(pair, &spec);
-    block::ks_append(pair, &n);
+    block::cells_append(pair, &spec);
+    block::cells_append(pair, &n);
     Cell* made = stack::push(datatype::cell(type));
     native::make(made, pair, type);
     *pair = *made;
@@ -96,9 +96,9 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
 // how many each action takes.
 uint32_t count_refinements(const Cell& spec) {
     uint32_t n = 0;
-    const uint32_t length = block::ks_length(&spec);
+    const uint32_t length = block::cells_length(&spec);
     for (uint32_t i = 0; i < length; ++i) {
-        const Cell v = *block::ks_abs_at(&spec, spec.w1 + i);
+        const Cell v = *block::cells_at(&spec, spec.w1 + i);
         if (v.type() != TYPE_REFINEMENT) continue;
         if (symbol::name_view(v.w2) == "local") break;
         ++n;
@@ -148,10 +148,10 @@ void add_actions(Cell* assignments, const std::string& source_dir) {
     name_cell->set_type(TYPE_FILE);
     Cell* code = library::load_script(text.data(), text.size(), name_cell, nullptr);
     bool defined[ACTION_COUNT + 1] = {};
-    const uint32_t length = block::ks_length(code);
+    const uint32_t length = block::cells_length(code);
     for (uint32_t i = 0; i < length; i += 2) {
-        Cell name = *block::ks_abs_at(code, code->w1 + i);
-        const Cell spec = i + 1 < length ? *block::ks_abs_at(code, code->w1 + i + 1) : none::cell();
+        Cell name = *block::cells_at(code, code->w1 + i);
+        const Cell spec = i + 1 < length ? *block::cells_at(code, code->w1 + i + 1) : none::cell();
         if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
             fail("expected a set-word and a specification block");
         const std::string word(symbol::name_view(name.w2));
@@ -181,8 +181,8 @@ void add_module(Cell* literals, const std::string& source_dir, const std::string
     Cell* name = library::push_utf8(rel);
     name->set_type(TYPE_FILE);
     Cell* code = library::load_script(text.data(), text.size(), name, nullptr);
-    block::ks_append(literals, name);
-    block::ks_append(literals, code);
+    block::cells_append(literals, name);
+    block::cells_append(literals, code);
     stack::top = saved;
 }
 

@@ -1072,7 +1072,7 @@ class Decoder {
             case Slot::APPEND: {
                 const Cell blk{TYPE_BLOCK, 0, s.node, 0};
                 Cell* held = stack::push(v);
-                Cell* at = block::ks_append(&blk, held);
+                Cell* at = block::cells_append(&blk, held);
                 stack::pop(1);
                 return at;
             }
@@ -1744,8 +1744,8 @@ class Decoder {
             Cell* pair = stack::push_slot();
             block::make_at(pair, 2);
             const Cell n{TYPE_INTEGER, 0, number, 0};
-            block::ks_append(pair, &n);
-            block::ks_append(pair, spec);
+            block::cells_append(pair, &n);
+            block::cells_append(pair, spec);
             Cell* made = stack::push(datatype::cell(t));
             or_invalid([&] { native::make(made, pair, t); });
             Cell v = *made;
@@ -2085,15 +2085,15 @@ void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mod
 
 Cell* encode_boot(const Cell* assignments, const Cell* literals, Cell* out) {
     Encoder e;
-    const uint32_t pairs = block::ks_length(assignments) / 2;
+    const uint32_t pairs = block::cells_length(assignments) / 2;
     for (uint32_t i = 0; i < pairs; ++i) {
-        const Cell w = *block::ks_abs_at(assignments, assignments->w1 + 2 * i);
-        const Cell v = *block::ks_abs_at(assignments, assignments->w1 + 2 * i + 1);
+        const Cell w = *block::cells_at(assignments, assignments->w1 + 2 * i);
+        const Cell v = *block::cells_at(assignments, assignments->w1 + 2 * i + 1);
         e.assignment(&w, &v);
     }
-    const uint32_t n = block::ks_length(literals);
+    const uint32_t n = block::cells_length(literals);
     for (uint32_t i = 0; i < n; ++i) {
-        const Cell v = *block::ks_abs_at(literals, literals->w1 + i);
+        const Cell v = *block::cells_at(literals, literals->w1 + i);
         e.record(&v);
     }
     std::vector<uint8_t> head = {'K', 'I', 'V', 'B', 'I', 'N', 1, uint8_t(FLAG_COMPACT | FLAG_SYMBOLS)};

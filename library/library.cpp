@@ -25,6 +25,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "library/codecs.h"
 #include "library/routines.h"
 #include "library/image.h"
 #include "boot/serialize.h"
@@ -52,8 +53,8 @@ struct TopGuard {
 // report goes to standard error and the process ends as a failed assertion.
 [[noreturn]] void broken_build(const std::string& what) {
     std::string text = "*** Library Error: " + what;
-    ks::error_box("Kiv NoName App", text.c_str());
-    ks::quit(ks::ERR_ASSERTION);
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::quit(lowlevel::ERR_ASSERTION);
 }
 
 // Loads UTF-8 text into a block pushed on the data stack.
@@ -122,7 +123,7 @@ void fill_system() {
     Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
     Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
     Cell* switcher = routines::push_system_routine("float-on-change*");
-    *block::ks_abs_at(handler_body, handler_body->w1) = *switcher;
+    *block::cells_at(handler_body, handler_body->w1) = *switcher;
     function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
     Cell* handler = stack::top - 1;
     Cell* spec = stack::push(none::cell());
@@ -132,8 +133,8 @@ void fill_system() {
     for (int i = 0; i < 3; ++i) {
         Cell* w = stack::push(word::load(names[i]));
         w->set_type(TYPE_SET_WORD);
-        block::ks_append(spec, w);
-        block::ks_append(spec, &values[i]);
+        block::cells_append(spec, w);
+        block::cells_append(spec, &values[i]);
     }
     Cell* float_options = object::construct(spec, nullptr, true);
     set_system_field({"options", "float"}, *float_options);
@@ -165,7 +166,10 @@ const Step STEPS[] = {
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
+    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
+    {"library/folders.kiv", nullptr},    // make-dir
     {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
@@ -192,6 +196,7 @@ void bind_builtins() {
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
     routines::bind_all();
+    codecs::bind();
 }
 
 void set_command_line(int argc, char** argv) {
@@ -223,10 +228,10 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
     int64_t at = find_header(text, size);
     if (at < 0) fire({"syntax", "no-header"}, *name);
     Cell* code = load_text(text + at, size - uint64_t(at));
-    uint32_t length = block::ks_length(code);
-    const Cell* first = length ? block::ks_abs_at(code, code->w1) : nullptr;
+    uint32_t length = block::cells_length(code);
+    const Cell* first = length ? block::cells_at(code, code->w1) : nullptr;
     if (first && first->type() == TYPE_PATH) fire({"internal", "kiv-system"});
-    const Cell* second = length > 1 ? block::ks_abs_at(code, code->w1 + 1) : nullptr;
+    const Cell* second = length > 1 ? block::cells_at(code, code->w1 + 1) : nullptr;
     if (header) *header = second && second->type() == TYPE_BLOCK ? *second : none::cell();
     // The word Kiv and its header block are not part of the code.
     if (second && second->type() == TYPE_BLOCK) code->w1 += 2;
