@@ -13,6 +13,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -21,6 +22,7 @@
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
+#include "platform/image.h"
 #include "evaluator/entry.h"
 #include "evaluator/natives.h"
 #include "runtime/error.h"
@@ -101,8 +103,6 @@ bool refused(uint32_t t) {
         case TYPE_HANDLE:
         case TYPE_PORT:
         case TYPE_EVENT:
-        // Not rebuilt by this reader yet.
-        case TYPE_IMAGE:
             return true;
         default:
             return false;
@@ -444,6 +444,37 @@ class Encoder {
         leave();
     }
 
+    // An image: its size, then its pixels (straight BGRA words). Its
+    // record node identifies it; an empty image has none and is never shared.
+    void image_body(const Cell* c, bool fixed_form, uint32_t nl) {
+        const Off node = c->w2;
+        const bool alt = c->w1 != 0;
+        const auto* p = node ? seen(node) : nullptr;
+        if (fixed_form) {
+            int32(TYPE_IMAGE | nl | (p ? FIXED_BY_REF : 0));
+            int32(c->w1);
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_IMAGE, alt);
+            if (alt) varint(c->w1);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        if (node) paths_.emplace(node, with_counter());
+        const uint32_t width = os_image::width(c), height = os_image::height(c);
+        if (fixed_form) {
+            int32(width | height << 16);
+        } else {
+            varint(width);
+            varint(height);
+        }
+        const uint32_t* px = os_image::pixels(c, false);
+        const uint64_t count = os_image::pixel_count(c);
+        for (uint64_t i = 0; px && i < count; ++i) int32(px[i]);
+    }
+
     // An op: the record of what it wraps, at the op's own position.
     void op_body(const Cell* c, bool fixed_form, uint32_t nl) {
         const Cell source = native::op_source(c);
@@ -627,6 +658,9 @@ class Encoder {
             case TYPE_OP:
                 op_body(c, false, 0);
                 return;
+            case TYPE_IMAGE:
+                image_body(c, false, 0);
+                return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     series(c, t);
@@ -764,6 +798,9 @@ class Encoder {
                 return;
             case TYPE_OP:
                 op_body(c, true, nl);
+                return;
+            case TYPE_IMAGE:
+                image_body(c, true, nl);
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION: {
@@ -1290,6 +1327,9 @@ class Decoder {
                 if (by_ref) fail();
                 read_op(slot, nl, depth, 0);
                 return;
+            case TYPE_IMAGE:
+                read_image(slot, alt ? read_varint() : 0, by_ref, nl);
+                return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     read_series(slot, t, alt, by_ref, nl, depth);
@@ -1552,6 +1592,38 @@ class Decoder {
         function_block(body, depth);
         *function::series_cell(&fn, function::CELL_BODY) = *body;
         stack::pop(2);
+    }
+
+    // An image of at most 65535 x 65535 pixels, all of them present in the
+    // input before the image is made.
+    void read_image(const Slot& slot, uint32_t index, bool by_ref, uint32_t nl) {
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            if (v.type() != TYPE_IMAGE) fail();
+        } else {
+            uint32_t width, height;
+            if (fixed_) {
+                const uint32_t size = read_int32();
+                width = size & 0xFFFF;
+                height = size >> 16;
+            } else {
+                width = read_varint();
+                height = read_varint();
+            }
+            if (width > 0xFFFF || height > 0xFFFF || !os_image::fits(width, height)) fail();
+            const uint64_t bytes = uint64_t(width) * height * 4;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            Cell* made = image::push_new(width, height);
+            if (uint32_t* px = os_image::pixels(made, true)) std::memcpy(px, src, size_t(bytes));
+            v = *made;
+            stack::pop(1);
+        }
+        if (index > os_image::pixel_count(&v)) fail();
+        v.w1 = index;
+        v.header = TYPE_IMAGE | nl;
+        place(slot, v);
     }
 
     // An op: the record of a native, action or function that takes two
@@ -1880,6 +1952,9 @@ class Decoder {
                 return;
             case TYPE_OP:  // bits 16-23 name the wrapped type (no by-reference bit)
                 read_op(slot, nl, depth, (h >> 16) & 0xFF);
+                return;
+            case TYPE_IMAGE:
+                read_image(slot, read_int32(), by_ref, nl);
                 return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {

@@ -15,9 +15,8 @@
 // `kb-invalid-record` with the 1-based byte position; nothing is read
 // outside the buffer and no declared size is allocated before it is checked
 // against the bytes that could hold it. Values whose types the format
-// refuses (routine!, triple!, handle!, port!, event!, and here also image!,
-// which it cannot rebuild yet) raise access `no-codec` with the datatype,
-// when encoding and when decoding. A function! comes back rebuilt from its
+// refuses (routine!, triple!, handle!, port!, event!) raise access
+// `no-codec` with the datatype, when encoding and when decoding. A function! comes back rebuilt from its
 // spec (which must give the words of its context), its body's words bound
 // to the new function; an op! from what it wraps; an object's change hooks
 // with it.

@@ -15,6 +15,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -24,6 +25,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_values.h"
 #include "interp_support.h"
+#include "platform/image.h"
 #include "runtime/lz.h"
 #include "test_support.h"
 
@@ -300,6 +302,46 @@ TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     EXPECT_EQ(w.type(), TYPE_WORD);
     EXPECT_EQ(context::kind(w.w1), uint32_t(context::KIND_OBJECT));
     EXPECT_EQ(test::mold_text(*context::values_at(w.w1, 0)), "1");
+}
+
+// An image's size and pixels come back; the same image twice is one image,
+// an empty one stays empty.
+TEST_P(SerializeBoth, Images) {
+    Cell* img = image::push_new(3, 2);
+    uint32_t* px = os_image::pixels(img, true);
+    for (uint32_t i = 0; i < 6; ++i) px[i] = 0xFF000000u | i * 0x010203u;
+    Cell* empty = image::push_new(0, 4);
+    Cell* blk = load("[]");
+    Cell list = first(blk);
+    Cell at = *img;
+    at.w1 = 2;
+    block::cells_append(&list, img);
+    block::cells_append(&list, &at);
+    block::cells_append(&list, empty);
+    const Cell back = first(decode(encode(&list)));
+    const Cell a = buffer_of(back.w2)->head_cell()[0], b = buffer_of(back.w2)->head_cell()[1],
+               e = buffer_of(back.w2)->head_cell()[2];
+    ASSERT_EQ(a.type(), TYPE_IMAGE);
+    EXPECT_EQ(os_image::width(&a), 3u);
+    EXPECT_EQ(os_image::height(&a), 2u);
+    EXPECT_NE(a.w2, img->w2);
+    EXPECT_EQ(b.w2, a.w2);  // shared
+    EXPECT_EQ(b.w1, 2u);
+    const uint32_t* got = os_image::pixels(&a, false);
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(got[i], 0xFF000000u | i * 0x010203u) << i;
+    EXPECT_EQ(e.type(), TYPE_IMAGE);
+    EXPECT_EQ(os_image::pixel_count(&e), 0u);
+    // Pixels missing from the input, and a side above 65535.
+    const Bytes sound = encode(img);
+    for (size_t cut = sound.size() - 4; cut < sound.size(); ++cut)
+        test::expect_error([&] { decode(Bytes(sound.begin(), sound.begin() + cut)); }, "script",
+                           "kb-invalid-record");
+    if (!fixed_layout)
+        test::expect_error(
+            [&] {
+                decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 5, TYPE_IMAGE, 0x80, 0x80, 0x04, 0});
+            },
+            "script", "kb-invalid-record");
 }
 
 // A vector of every element type and size, with a head index, round-trips;
