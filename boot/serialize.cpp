@@ -1175,6 +1175,34 @@ class Decoder {
         typed(slot, type, alt, by_ref, new_line, depth);
     }
 
+    // Boot mode, fixed-width: symbol index, root position of the value that
+    // holds the context (0xFFFFFFFF: the global context) and index there
+    // (-1: found by name). Bit 25 makes it an assignment: the record of the
+    // value follows, and neither record is kept.
+    void fixed_boot_word(const Slot& slot, uint32_t t, uint32_t h, uint32_t nl, uint32_t depth) {
+        if (h & FIXED_BY_REF) fail();
+        const uint32_t sym = read_symbol();
+        const uint32_t at = read_int32();
+        const int32_t index = int32_t(read_int32());
+        Cell w;
+        if (at == 0xFFFFFFFFu) {
+            word::make_at(sym, &w);
+            w.header = t | nl;
+        } else {
+            w = bound_at(sym, t, nl, at, index);
+        }
+        if (!(h & FIXED_GLOBAL)) {
+            place(slot, w);
+            return;
+        }
+        if (context::on_stack(w.w1)) fail();
+        Cell* held = stack::push(w);
+        Cell* value = stack::push_slot();
+        decode_record(Slot{Slot::STACK, 0, 0, value}, depth + 1);
+        context::set_word(held, value);
+        stack::pop(2);
+    }
+
     // Boot mode: a word, then the value it is set to; neither is kept.
     // The word is bound in the global context, or with alt in the context
     // of a root value (boot_word); a function's context has no slots to set.
@@ -1199,8 +1227,11 @@ class Decoder {
     // position (from the first value of this decode), with its index there
     // or -1 to look its symbol up.
     Cell boot_word(uint32_t sym, uint32_t type, uint32_t nl) {
-        const uint32_t at = read_varint();
-        const int32_t index = read_zigzag();
+        const uint32_t at = read_index();
+        const int32_t index = read_signed();
+        return bound_at(sym, type, nl, at, index);
+    }
+    Cell bound_at(uint32_t sym, uint32_t type, uint32_t nl, uint32_t at, int32_t index) {
         if (at >= count_of(target_.w2) - base_count_) fail();
         Cell holder = buffer_of(target_.w2)->head_cell()[base_count_ + at];
         if (holder.type() == TYPE_OP && native::op_source_type(&holder) == TYPE_FUNCTION)
@@ -1928,7 +1959,11 @@ class Decoder {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                if (mode_ == BOOT) {
+                    fixed_boot_word(slot, t, h, nl, depth);
+                } else {
+                    read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                }
                 return;
             case TYPE_OBJECT:
                 read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);

@@ -114,6 +114,41 @@ TEST_F(BootImage, BootModeRecords) {
                        "kb-invalid-record");
 }
 
+// The fixed-width layout in boot mode: words carry the root position of
+// their context's holder (0xFFFFFFFF: global) and bit 25 makes an
+// assignment.
+TEST_F(BootImage, FixedWidthBootRecords) {
+    std::vector<uint32_t> words = {
+        TYPE_OBJECT, 0, TYPE_CONTEXT | 2u << 26 | 1u << 30, 1, 0, TYPE_INTEGER, 1,  // o: object [a: 1]
+        TYPE_WORD | 1u << 25, 0, 0, 0xFFFFFFFFu, TYPE_INTEGER, 7,                   // o/a: 7
+        TYPE_WORD, 0, 0, 0,                                                        // a in o
+        TYPE_WORD, 0, 0xFFFFFFFFu, 0,                                              // a, global
+    };
+    Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 1, 4};
+    auto word = [&b](uint32_t w) {
+        for (int k = 0; k < 4; ++k) b.push_back(uint8_t(w >> (8 * k)));
+    };
+    word(4);
+    word(uint32_t(words.size() * 4));
+    word(1);  // one symbol, "a", in an area of 8 bytes
+    word(8);
+    word(0);
+    const uint8_t area[8] = {'a'};
+    b.insert(b.end(), area, area + 8);
+    for (uint32_t w : words) word(w);
+    uint32_t count = 0;
+    const uint32_t at = boot_decode(b, &count);
+    ASSERT_EQ(count, 3u);
+    const Cell o = *root::at(at), bound = *root::at(at + 1), global = *root::at(at + 2);
+    ASSERT_EQ(o.type(), TYPE_OBJECT);
+    EXPECT_EQ(test::mold_text(*context::values_at(o.w1, 0)), "7");
+    EXPECT_EQ(bound.w1, o.w1);
+    EXPECT_EQ(global.w1, context::global());
+    // A root position past the values decoded so far is refused.
+    b[b.size() - 8] = 9;
+    test::expect_error([&] { boot_decode(b, nullptr); }, "script", "kb-invalid-record");
+}
+
 // Damaged images raise errors, and leave the collector and the literal
 // table as they were.
 TEST_F(BootImage, DamagedImagesAreRefused) {
