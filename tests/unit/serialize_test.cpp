@@ -26,6 +26,8 @@
 #include "evaluator/lexer_values.h"
 #include "interp_support.h"
 #include "platform/image.h"
+#include "runtime/collector.h"
+#include "runtime/externals.h"
 #include "runtime/lz.h"
 #include "test_support.h"
 
@@ -342,6 +344,22 @@ TEST_P(SerializeBoth, Images) {
                 decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 5, TYPE_IMAGE, 0x80, 0x80, 0x04, 0});
             },
             "script", "kb-invalid-record");
+}
+
+// Decoded images are released with their values: the registry of their
+// pixel buffers does not grow with the number of decodes.
+TEST_F(Serialize, DecodedImagesAreReleased) {
+    Cell* img = image::push_new(4, 4);
+    const Bytes b = encode(img);
+    Cell* const top = stack::top;
+    collector::collect();
+    const uint32_t before = externals::live_count();
+    for (int i = 0; i < 200; ++i) {
+        decode(b);
+        stack::top = top;
+    }
+    collector::collect();
+    EXPECT_LE(externals::live_count(), before + 2);
 }
 
 // A vector of every element type and size, with a head index, round-trips;
