@@ -306,9 +306,20 @@ TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     EXPECT_EQ(test::mold_text(*context::values_at(w.w1, 0)), "1");
 }
 
+// Images hold pixel buffers outside the arena until a collection releases
+// them: each test drops its images and collects before it ends.
+struct ReleaseImages {
+    Cell* const top = stack::top;
+    ~ReleaseImages() {
+        stack::top = top;
+        collector::collect();
+    }
+};
+
 // An image's size and pixels come back; the same image twice is one image,
 // an empty one stays empty.
 TEST_P(SerializeBoth, Images) {
+    ReleaseImages release;
     Cell* img = image::push_new(3, 2);
     uint32_t* px = os_image::pixels(img, true);
     for (uint32_t i = 0; i < 6; ++i) px[i] = 0xFF000000u | i * 0x010203u;
@@ -349,6 +360,7 @@ TEST_P(SerializeBoth, Images) {
 // Decoded images are released with their values: the registry of their
 // pixel buffers does not grow with the number of decodes.
 TEST_F(Serialize, DecodedImagesAreReleased) {
+    ReleaseImages release;
     Cell* img = image::push_new(4, 4);
     const Bytes b = encode(img);
     Cell* const top = stack::top;
