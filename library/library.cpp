@@ -11,6 +11,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -145,9 +146,7 @@ void bind_natives() {
 // the block after it is its specification.
 void bind_actions() {
     TopGuard guard;
-    const Source& src = source_named("library/actions.kiv");
-    Cell* none_name = stack::push(none::cell());
-    Cell* code = load_script(src.bytes, src.size, none_name, nullptr);
+    Cell* code = push_module_code("library/actions.kiv");
     bool defined[ACTION_COUNT + 1] = {};
     uint32_t length = block::ks_length(code);
     for (uint32_t i = 0; i < length; i += 2) {
@@ -177,11 +176,13 @@ void bind_actions() {
 // ---- Steps of the module order ---------------------------------------------------------------
 
 void run_module(const char* name) {
-    const Source& src = source_named(name);
     TopGuard guard;
-    Cell* file = push_utf8(name);
-    Cell* code = load_script(src.bytes, src.size, file, nullptr);
-    eval_top(code);
+    eval_top(push_module_code(name));
+}
+
+// What the constants module cannot write as source: the null handle!.
+void define_constants() {
+    define("null-handle", handle::cell(0, handle::CLASS_NULL));
 }
 
 // What Kiv code cannot build itself: the error catalog, the build date, the
@@ -252,14 +253,18 @@ struct Step {
 // The module order. Modules before the operators use no infix at their top
 // level (function bodies may: they run later).
 const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true, false and the constants
+    {"library/base.kiv", nullptr},       // none, true and false
+    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
+    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
+    {nullptr, define_constants},         // null-handle
     {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
+    {"library/colors.kiv", nullptr},     // the named colours
     {"library/functions.kiv", nullptr},  // the boot library and general functions
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
-    {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
+    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
 
@@ -278,7 +283,15 @@ void bind_builtins() {
     bind_datatypes();
     bind_natives();
     bind_actions();
-    routines::bind_all();
+}
+
+Cell* push_module_code(const char* name) {
+    const Source& src = source_named(name);
+    Cell* file = push_utf8(name);
+    Cell* code = load_script(src.bytes, src.size, file, nullptr);
+    *file = *code;
+    stack::top = file + 1;
+    return file;
 }
 
 void set_command_line(int argc, char** argv) {

@@ -5,8 +5,7 @@
 // two steps, both called from boot/startup.cpp:
 //
 //   bind_builtins()  at the end of the runtime initialisation: binds the word
-//                    of every datatype, native and action to its value, and
-//                    the library's routines (C++ entries, library/routines.h).
+//                    of every datatype, native and action to its value.
 //                    This stands in for the assignment records of a boot
 //                    image. The natives' specifications come from
 //                    evaluator/natives.h, the actions' from the data file
@@ -14,7 +13,8 @@
 //   run_modules()    once the words are bound and the booting flag is off:
 //                    evaluates the modules in their fixed order, with the C++
 //                    steps that fill what Kiv code cannot reach (the error
-//                    catalog, the command line, the current directory) in
+//                    catalog, the command line, the current directory) and
+//                    the routines (C++ entries, library/routines.h) in
 //                    between. The operators are defined before any module
 //                    whose top-level code uses infix.
 //
@@ -41,6 +41,13 @@ void bind_builtins();
 void set_command_line(int argc, char** argv);
 
 void run_modules();
+
+// The code block of an embedded module (for example "library/system.kiv"),
+// pushed on the data stack: the module's text loaded with the lexer and
+// positioned after its header. This is the one place where start-up reads
+// the library as text; a boot image replaces it by the module's decoded
+// code. A module that is not embedded is a broken build.
+Cell* push_module_code(const char* name);
 
 // ---- Scripts ------------------------------------------------------------------------
 // The byte offset of the script header in UTF-8 text: the first place where
