@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,6 +33,7 @@
 #include "platform/console_output.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
 
@@ -235,14 +238,7 @@ void fill_system() {
     Cell* args = push_utf8(command_line);
     set_system_field({"script", "args"}, *args);
 
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) {
-        std::string dir = cwd;
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        Cell* path = push_utf8(dir);
-        path->set_type(TYPE_FILE);
-        set_system_field({"options", "path"}, *path);
-    }
+    set_options_path();
 }
 
 struct Step {
@@ -383,6 +379,31 @@ bool set_system_field(std::initializer_list<const char*> path, const Cell& value
     if (!slot) return false;
     *slot = *held;
     return true;
+}
+
+std::string current_dir() {
+    std::vector<char> buf(4096);
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    std::string dir = buf.data();
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+void set_options_path() {
+    std::string dir = current_dir();
+    if (dir.empty()) return;
+    TopGuard guard;
+    Cell* path = push_utf8(dir);
+    path->set_type(TYPE_FILE);
+    if (!set_system_field({"options", "path"}, *path)) return;
+    Cell* field = stack::push(word::load("path"));
+    Cell* options = system_field({"options"});
+    if (!options) return;
+    Cell* owner = stack::push(*options);
+    ownership::bind_set(path, owner, field);
 }
 
 Cell* push_utf8(const std::string& text) {

@@ -83,6 +83,14 @@ Cell* system_field(std::initializer_list<const char*> path);
 // field is missing.
 bool set_system_field(std::initializer_list<const char*> path, const Cell& value);
 
+// The process's current directory in the language's path form (a POSIX
+// path ending with "/"), or "" when it cannot be read.
+std::string current_dir();
+// Records the current directory in system/options/path as a file! owned by
+// system/options, so that modifying that series reaches the object's
+// on-deep-change* (which moves the current directory with it).
+void set_options_path();
+
 // Points the error layer at the call trace (library/trace.cpp).
 void install_trace_hooks();
 

@@ -35,6 +35,7 @@
 #include "platform/clipboard.h"
 #include "platform/console_output.h"
 #include "platform/os_info.h"
+#include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
@@ -125,12 +126,29 @@ void tracing_q(Cell* a) {
     a[0] = logic::cell(interpreter::tracing);
 }
 
+// Cells from the bottom up to the routine's own result slot included, so
+// that `pick-stack stack-size?` reads past every cell pick-stack may give.
 void stack_size_q(Cell* a) {
-    a[0] = integer::cell(int32_t(stack::top - stack::bottom));
+    Cell* top = stack::top > a ? stack::top : a + 1;
+    a[0] = integer::cell(int32_t(top - stack::bottom));
 }
 
+// The argument base of the function in progress where frame-index? is
+// called: the first argument cell of the topmost function! call, so that
+// `pick-stack frame-index? + 1` is that call's first argument. Outside any
+// function call, the argument base of the routine's caller.
 void frame_index_q(Cell* a) {
-    a[0] = integer::cell(int32_t(stack::arg_base - stack::bottom));
+    Cell* base = nullptr;
+    for (stack::Frame* f = stack::frames_top; f-- > stack::frames_bottom;) {
+        if (f->type() != stack::FRAME_FUNCTION || !f->function_context) continue;
+        Off ctx = f->function_context;
+        if (context::on_stack(ctx) && context::cell(ctx)->w2) base = arena::ptr<Cell>(context::cell(ctx)->w2);
+        break;
+    }
+    if (!base)
+        base = stack::frames_top > stack::frames_bottom ? stack::bottom + stack::frames_top[-1].saved_base
+                                                        : stack::arg_base;
+    a[0] = integer::cell(int32_t(base - stack::bottom));
 }
 
 void pick_stack(Cell* a) {
@@ -149,19 +167,8 @@ Cell* push_file(const std::string& path) {
 }
 
 void get_current_dir(Cell* a) {
-    std::string dir;
-    std::vector<char> buf(4096);
-    while (!getcwd(buf.data(), buf.size())) {
-        if (errno != ERANGE || buf.size() > (1u << 20)) {
-            buf.assign(1, '\0');
-            break;
-        }
-        buf.resize(buf.size() * 2);
-    }
-    dir = buf.data();
-    if (dir.empty() || dir.back() != '/') dir += '/';
     Cell* saved = stack::top;
-    Cell f = *push_file(dir);
+    Cell f = *push_file(current_dir());
     stack::top = saved;
     a[0] = f;
 }
