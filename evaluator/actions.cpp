@@ -96,7 +96,7 @@ bool insert_part(Cell* value, const Cell* part, int32_t& count) {
     if (part->type() == TYPE_INTEGER) {
         count = int_of(part);
     } else {
-        if (!series::is_series(value->type())) fire({"script", "invalid-part"}, *part);
+        if (!is_series(value->type())) fire({"script", "invalid-part"}, *part);
         if (!same_series(part, value)) raise_refine_arg(part);
         int32_t at = int32_t(value->w1);
         int32_t len = series_length(value);
@@ -195,7 +195,7 @@ void insert_s(const int32_t* r) {
     int32_t part, dup;
     if (!insert_part(value, opt(r, 0), part)) return;
     if (!dup_count(opt(r, 2), dup)) return;
-    if (!Append && series->type() != TYPE_PORT && series::is_series(series->type())) {
+    if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }

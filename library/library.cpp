@@ -379,7 +379,7 @@ Cell* push_utf8(const std::string& text) {
 
 std::string to_utf8(const Cell& str) {
     std::string text;
-    if (!string::is_text_like(str.type())) return text;
+    if (!is_any_string(str.type())) return text;
     const SeriesBuffer* b = buffer_of(str.w2);
     uint32_t unit = b->unit();
     uint32_t length = b->byte_count() / unit;
