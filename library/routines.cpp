@@ -57,7 +57,7 @@ void quit_return(Cell* a) {
 }
 
 void set_quiet(Cell* a) {
-    if (!word::any_word_type(a[0].type())) {
+    if (!is_all_word(a[0].type())) {
         Cell name = word::load("set-quiet");
         Cell word_arg = word::load("word");
         fire({"script", "expect-arg"}, name, datatype::cell(a[0].type()), word_arg);
@@ -105,7 +105,7 @@ void last_lf_q(Cell* a) {
 
 void write_stdout(Cell* a) {
     std::string text;
-    if (string::is_text_like(a[0].type())) {
+    if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);
     } else {
         Cell* saved = stack::top;
