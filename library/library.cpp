@@ -25,6 +25,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
@@ -282,6 +283,7 @@ void bind_builtins() {
     bind_actions();
     routines::bind_all();
     codecs::bind();
+    clipboard::bind();
 }
 
 void set_command_line(int argc, char** argv) {
