@@ -26,7 +26,7 @@ std::vector<uint8_t> dib(int32_t w, int32_t h, uint32_t red_mask, const std::vec
     put32(d, uint32_t(h));
     put32(d, 1 | 32u << 16);
     put32(d, 3);
-    put32(d, uint32_t(w * (h < 0 ? -h : h) * 4));
+    put32(d, uint32_t(uint64_t(w) * uint64_t(h < 0 ? -int64_t(h) : h) * 4));
     for (int i = 0; i < 4; ++i) put32(d, 0);
     put32(d, red_mask);
     put32(d, 0x0000FF00);
@@ -40,6 +40,7 @@ std::vector<uint8_t> dib(int32_t w, int32_t h, uint32_t red_mask, const std::vec
 class Clipboard : public ::testing::Test {
   protected:
     void SetUp() override { boot(BootLevel::language); }
+    void TearDown() override { os_image::release_all(); }
     std::vector<uint32_t> pixels_of(const Cell* img) {
         const uint32_t* p = os_image::pixels(img, false);
         return std::vector<uint32_t>(p, p + os_image::pixel_count(img));
