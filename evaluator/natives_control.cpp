@@ -26,6 +26,7 @@
 #include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -63,6 +64,11 @@ int64_t remaining(const Cell* s) {
     if (is_any_block(t)) {
         uint32_t n = cells_of(s);
         return s->w1 < n ? int64_t(n - s->w1) : 0;
+    }
+    // An image's length? ignores its index: the pixels left are counted here.
+    if (t == TYPE_IMAGE) {
+        int64_t n = int64_t(os_image::pixel_count(s)) - int64_t(s->w1);
+        return n > 0 ? n : 0;
     }
     Cell c = *s;
     Cell* saved = stack::top;

@@ -28,6 +28,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
@@ -287,6 +288,7 @@ void bind_builtins() {
     bind_natives();
     bind_actions();
     codecs::bind();
+    clipboard::bind();
 }
 
 Cell* push_module_code(const char* name) {
