@@ -159,9 +159,9 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
     std::vector<uint8_t> bytes;
     if (lines && data->type() == TYPE_BLOCK) {
         Cell blk = *data;
-        uint32_t n = block::ks_length(&blk);
+        uint32_t n = block::cells_length(&blk);
         for (uint32_t i = 0; i < n; ++i) {
-            Cell item = *block::ks_abs_at(&blk, blk.w1 + i);
+            Cell item = *block::cells_at(&blk, blk.w1 + i);
             append_bytes(&item, -1, bytes);
             bytes.push_back('\n');
         }

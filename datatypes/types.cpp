@@ -12,6 +12,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/hash.h"
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
@@ -98,7 +99,7 @@ void register_all() {
 }
 
 void register_image() {
-    register_blank(TYPE_IMAGE, TYPE_SERIES, "image!");
+    image::init();
 }
 
 }  // namespace kiv::datatype

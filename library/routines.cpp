@@ -53,7 +53,7 @@ int32_t int_of(const Cell& c) {
 // ---- Process and assignment ------------------------------------------------------------
 
 void quit_return(Cell* a) {
-    ks::end_process(int_of(a[0]));
+    lowlevel::end_process(int_of(a[0]));
 }
 
 void set_quiet(Cell* a) {
@@ -78,8 +78,8 @@ void set_slot_quiet(Cell* a) {
         fire({"script", "expect-arg"}, name, datatype::cell(TYPE_BLOCK), series_arg);
     }
     Cell value = a[1];
-    if (!block::ks_tail_q(&a[0])) {
-        Cell* slot = block::ks_abs_at(&a[0], a[0].w1);
+    if (!block::cells_at_tail(&a[0])) {
+        Cell* slot = block::cells_at(&a[0], a[0].w1);
         copy_cell(&value, slot);
     }
     a[0] = value;
@@ -208,8 +208,8 @@ void os_info(Cell* a) {
         Cell* value = stack::push(values[i]);  // kept reachable while the field word is made
         Cell w = word::load(fields[i]);
         w.set_type(TYPE_SET_WORD);
-        block::ks_append(spec, &w);
-        block::ks_append(spec, value);
+        block::cells_append(spec, &w);
+        block::cells_append(spec, value);
     }
     Cell result = *object::construct(spec, nullptr, true);
     stack::top = saved;
@@ -271,8 +271,8 @@ void collect_calls(Cell* a) {
         Cell w = binding && context::cell(binding)->type() == TYPE_CONTEXT ? context::word_for_symbol(binding, s)
                                                                            : word::make_global(s);
         w.set_type(TYPE_WORD);
-        block::ks_append(held, &w);
-        block::ks_append(held, &base);
+        block::cells_append(held, &w);
+        block::cells_append(held, &base);
     }
     stack::top = held;
     a[0] = unset::cell();
@@ -300,7 +300,7 @@ void read_clipboard(Cell* a) {
         for (const std::string& path : content.files) {
             Cell* file = push_utf8(path);
             file->set_type(TYPE_FILE);
-            block::ks_append(list, file);
+            block::cells_append(list, file);
             stack::top = list + 1;
         }
         result = *list;
@@ -322,9 +322,9 @@ void write_clipboard(Cell* a) {
         content.text = to_utf8(a[0]);
     } else if (t == TYPE_BLOCK) {
         content.kind = platform::clipboard::Content::FILES;
-        uint32_t length = block::ks_length(&a[0]);
+        uint32_t length = block::cells_length(&a[0]);
         for (uint32_t i = 0; i < length; ++i) {
-            Cell v = *block::ks_abs_at(&a[0], a[0].w1 + i);
+            Cell v = *block::cells_at(&a[0], a[0].w1 + i);
             if (!string::is_text_like(v.type())) fire({"script", "invalid-arg"}, v);
             content.files.push_back(to_utf8(v));
         }
@@ -500,7 +500,8 @@ const Def SYSTEM_ROUTINES[] = {
     {"float-on-change*", "[word [any-word!] new [any-type!]]", float_on_change},
 };
 
-// Makes the routine from its specification text; pushes it.
+}  // namespace
+
 Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* spec = stack::push(none::cell());
     lexer::Options options;
@@ -514,6 +515,8 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     stack::top = spec + 1;
     return spec;
 }
+
+namespace {
 
 // Makes the routine and binds its word.
 void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
