@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -281,7 +283,8 @@ void collect_calls(Cell* a) {
 // ---- Clipboard ----------------------------------------------------------------------------------
 
 // false when the clipboard cannot be used, none when it holds nothing usable,
-// else a string! (carriage returns dropped) or a block of file! values.
+// else a string! (carriage returns dropped), a block of file! values or an
+// image!.
 void read_clipboard(Cell* a) {
     platform::clipboard::Content content;
     if (!platform::clipboard::read(content)) {
@@ -304,14 +307,18 @@ void read_clipboard(Cell* a) {
             stack::top = list + 1;
         }
         result = *list;
+    } else if (content.kind == platform::clipboard::Content::IMAGE) {
+        Cell* png = binary::push_bytes(content.png.data(), uint32_t(content.png.size()));
+        result = *image::load_binary(png);
     }
     stack::top = saved;
     a[0] = result;
 }
 
 // none empties the clipboard; a string! is written as text; a block! as a
-// list of files (each value's text as a path). Other values raise
-// script invalid-arg. The result tells whether the clipboard took it.
+// list of files (each value's text as a path); an image! as PNG. Other
+// values raise script invalid-arg. The result tells whether the clipboard
+// took it.
 void write_clipboard(Cell* a) {
     platform::clipboard::Content content;
     uint32_t t = a[0].type();
@@ -327,6 +334,20 @@ void write_clipboard(Cell* a) {
             Cell v = *block::cells_at(&a[0], a[0].w1 + i);
             if (!string::is_text_like(v.type())) fire({"script", "invalid-arg"}, v);
             content.files.push_back(to_utf8(v));
+        }
+    } else if (t == TYPE_IMAGE) {
+        content.kind = platform::clipboard::Content::IMAGE;
+        Cell* saved = stack::top;
+        Cell* png = image::encode(&a[0], 1);
+        if (png->type() == TYPE_BINARY) {
+            const SeriesBuffer* b = buffer_of(png->w2);
+            const uint8_t* bytes = b->head_ptr();
+            content.png.assign(bytes + png->w1, bytes + b->byte_count());
+        }
+        stack::top = saved;
+        if (content.png.empty()) {
+            a[0] = logic::cell(false);
+            return;
         }
     } else {
         fire({"script", "invalid-arg"}, a[0]);

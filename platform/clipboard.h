@@ -1,21 +1,23 @@
 // The system clipboard behind `read-clipboard` and `write-clipboard`.
 //
-// Content is text (UTF-8, lines ended by LF) or a list of file paths (POSIX
-// form). Where no display is open the clipboard is a store inside the
+// Content is text (UTF-8, lines ended by LF), a list of file paths (POSIX
+// form) or an image as PNG bytes. Where no display is open the clipboard is a store inside the
 // process, so that what a script writes it can read back; the GUI layer
 // installs a backend over the X11 selection when it opens a display, and
 // removes it (install(nullptr)) when the display closes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kiv::platform::clipboard {
 
 struct Content {
-    enum Kind { EMPTY, TEXT, FILES } kind = EMPTY;
+    enum Kind { EMPTY, TEXT, FILES, IMAGE } kind = EMPTY;
     std::string text;                // TEXT
     std::vector<std::string> files;  // FILES, in list order
+    std::vector<uint8_t> png;        // IMAGE
 };
 
 struct Backend {
