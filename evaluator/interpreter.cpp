@@ -254,6 +254,23 @@ inline bool operator_at(const Code& c, uint32_t pos) {
     return val && val->type() == TYPE_OP;
 }
 
+// Infix look-ahead: the operators that follow the value in *slot (the
+// topmost cell) apply to it left to right.
+[[gnu::always_inline]] inline Unwind apply_operators(Code& c, Cell* slot) {
+    while (operator_at(c, c.pos)) {
+        const Cell* next = cell_at(c.node, c.pos);
+        const Cell* val = peek_value(next);
+        if (!tracing && fast_infix(c, slot, val)) continue;
+        Cell op_word = *next;
+        Cell src = native::op_source(val);
+        KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
+        ++c.pos;
+        stack::top = slot + 1;  // the left operand becomes the first argument
+        if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+    }
+    return UNWIND_NONE;
+}
+
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
     fire({"script", "expect-arg"}, n, datatype::cell(type), word::unbound(symbol));
@@ -275,26 +292,31 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
     }
     if (mode == MODE_EVAL) [[likely]] {
-        // An inert value (a block, a number, ...) with no operator after it
-        // is its own value, so it is pushed without the expression
-        // machinery: the block arguments of if, either and the loops.
-        // A word whose value is plain data (not a function, an operator or
-        // unset) is read here directly, the same way.
+        // An inert value (a block, a number, ...) is its own value, and a
+        // word whose value is plain data (not a function, an operator or
+        // unset) gives that value: either is pushed without the expression
+        // machinery, then the operators after it apply.
         Cell v = *cell_at(c.node, c.pos);
-        if (!tracing && (single || !operator_at(c, c.pos + 1))) {
+        if (!tracing) {
+            Cell* slot = stack::top;
+            bool pushed = false;
             if (is_inert(v.type())) {
-                ++c.pos;
                 v.clear_new_line();
                 stack::push(v);
-                goto check;
-            }
-            if (v.type() == TYPE_WORD) {
+                pushed = true;
+            } else if (v.type() == TYPE_WORD) {
                 const Cell* val = peek_value(&v);
                 if (val && is_plain(val->type())) {
-                    ++c.pos;
                     stack::push(*val);
-                    goto check;
+                    pushed = true;
                 }
+            }
+            if (pushed) {
+                ++c.pos;
+                if (!single) {
+                    if (Unwind code = apply_operators(c, slot)) return code;
+                }
+                goto check;
             }
         }
         if (Unwind code = eval_expression(c, !single, false)) return code;
@@ -366,21 +388,38 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
     return count;
 }
 
-// Lays out the refinement cells of a call whose fixed arguments are pushed:
-// every refinement absent first (a function's flag false, arguments none;
-// a native's arguments none, its refs[] entry -1), then the ones the path
-// names (from element `ref_start`) are fetched in path order into their
-// slots. Out of line: most calls name no refinement.
-[[gnu::noinline]] Unwind lay_out_refinements(const Cell& name, Off spec, bool func, Cell* base, const Cell* path,
-                                             uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
-    const uint32_t refinements = spec_header(spec)->refinements;
-    for (uint32_t r = 0; r < refinements; ++r) {
-        refs[r] = -1;
-        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
-        if (func) stack::push(false_value);
-        for (uint32_t k = 0; k < nargs; ++k) stack::push(none_value);
+// Pushes n none cells (no allocation, one overflow test).
+inline void push_nones(uint32_t n) {
+    Cell* t = stack::top;
+    if (t + n >= stack::limit) [[unlikely]]
+        stack::data_overflow(t + n);
+    for (uint32_t k = 0; k < n; ++k) t[k] = none_value;
+    stack::top = t + n;
+}
+
+// Lays out the refinement cells of a call whose fixed arguments are pushed,
+// every refinement absent: a function's flag false and arguments none; a
+// native's arguments none and its refs[] entry -1.
+inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
+    const SpecHeader* h = spec_header(spec);  // read in place: nothing here allocates
+    const uint32_t refinements = h->refinements;
+    for (uint32_t r = 0; r < refinements; ++r) refs[r] = -1;
+    if (!func) {
+        push_nones(h->ref_args);
+        return;
     }
-    if (!path || ref_start >= cell_count(path->w2)) return UNWIND_NONE;
+    for (uint32_t r = 0; r < refinements; ++r) {
+        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
+        stack::push(false_value);
+        push_nones(nargs);
+    }
+}
+
+// The refinements a path names (from element `ref_start`), fetched in path
+// order into the slots lay_out_absent made. Out of line: few calls name one.
+[[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base, const Cell& path,
+                                              uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
+    const uint32_t refinements = spec_header(spec)->refinements;
     RefUse small[16];
     std::vector<RefUse> big;
     RefUse* uses = small;
@@ -388,7 +427,7 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
         big.resize(refinements);
         uses = big.data();
     }
-    uint32_t count = path_refinements(name, spec, *path, ref_start, uses);
+    uint32_t count = path_refinements(name, spec, path, ref_start, uses);
     for (uint32_t u = 0; u < count; ++u) {
         uint32_t idx = ref_entry_index(spec, uses[u].ordinal);
         SpecEntry re = spec_entry(spec, idx);
@@ -521,12 +560,15 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
-    if (refinements || (path && ref_start < cell_count(path->w2))) [[unlikely]] {
-        if (refinements > 32) {
+    if (refinements) {
+        if (refinements > 32) [[unlikely]] {
             big_refs.resize(refinements);
             refs = big_refs.data();
         }
-        if (Unwind code = lay_out_refinements(name, spec, func, base, path, ref_start, c, infix, refs)) return code;
+        lay_out_absent(spec, func, refs);
+    }
+    if (path && ref_start < cell_count(path->w2)) [[unlikely]] {
+        if (Unwind code = path_refinement_args(name, spec, func, base, *path, ref_start, c, infix, refs)) return code;
     }
     if (func && locals) function::push_absent_refinement(int32_t(locals));
 
@@ -714,19 +756,8 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
     }
 
-    // Infix look-ahead: operators apply left to right to the value just made.
     if (lookahead) {
-        while (operator_at(c, c.pos)) {
-            const Cell* next = cell_at(c.node, c.pos);
-            const Cell* val = peek_value(next);
-            if (!tracing && fast_infix(c, slot, val)) continue;
-            Cell op_word = *next;
-            Cell src = native::op_source(val);
-            KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
-            ++c.pos;
-            stack::top = slot + 1;  // the left operand becomes the first argument
-            if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
-        }
+        if (Unwind code = apply_operators(c, slot)) return code;
     }
     if (tracing && top_level && (trace_mask & EV_EXPR)) [[unlikely]]
         return send_event(EV_EXPR, &c, slot, nullptr);
