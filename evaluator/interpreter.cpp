@@ -869,6 +869,33 @@ Unwind eval(const Cell* block, bool keep) {
     return UNWIND_NONE;
 }
 
+Unwind eval_branch(const Cell* block) {
+    if (tracing) [[unlikely]]
+        return eval(block, true);
+    check_machine_stack();
+    Cell b = *block;
+    Cell* base = stack::top;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (c.pos >= cell_count(c.node)) {
+        stack::push(unset::cell());
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+    }
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    *stack::arg_base = *base;
+    stack::top = stack::arg_base + 1;
+    return UNWIND_NONE;
+}
+
 namespace {
 
 // eval_next and eval_single: one expression from `index`, with or without
