@@ -643,6 +643,38 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     return UNWIND_NONE;
 }
 
+// ---- Parens
+
+// A paren in an expression, its value pushed. Outside tracing, and when the
+// frame in force is one the interpreter evaluates in (do/trace reads that
+// bit of the frame below its own), it runs without a frame of its own: the
+// paren is held in the cell its value replaces, for the collector.
+[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+    const stack::Frame* f = stack::ctop();
+    if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
+    check_machine_stack();
+    Cell b = v_in;
+    Cell* keep = stack::push(b);
+    Cell* base = keep + 1;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    if (c.pos >= cell_count(c.node)) {
+        *keep = unset::cell();
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+        *keep = *base;
+    }
+    stack::top = keep + 1;
+    return UNWIND_NONE;
+}
+
 // ==== Expressions ========================================================================================
 
 // The set-word! and set-path! forms, out of line so that eval_expression
@@ -732,7 +764,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (Unwind code = eval(&v, false)) return code;
+            if (Unwind code = eval_paren(v)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
