@@ -902,7 +902,10 @@ Unwind eval(const Cell* block, bool keep) {
 }
 
 Unwind eval_branch(const Cell* block) {
-    if (tracing) [[unlikely]]
+    // Tracing events report the stacks, and do/trace reads the evaluating
+    // bit of the frame below its own: either keeps the frame.
+    const stack::Frame* f = stack::ctop();
+    if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) [[unlikely]]
         return eval(block, true);
     check_machine_stack();
     Cell b = *block;
