@@ -98,8 +98,8 @@ namespace {
 [[noreturn]] void uncaught_error(const RaisedError& e) {
     if (stack::bottom) stack::reset_all();  // room for forming the text
     std::string text = raised_text(e);
-    ks::error_box("Kiv NoName App", text.c_str());
-    ks::end_process(-2);
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::end_process(-2);
 }
 
 }  // namespace
@@ -108,8 +108,8 @@ void entry(int argc, char** argv) {
     platform::start(argc, argv);
     int status = 0;
     try {
-        ks::catch_level(
-            ks::TOP_CATCH_LEVEL,
+        lowlevel::catch_level(
+            lowlevel::TOP_CATCH_LEVEL,
             [&] {
                 boot(BootLevel::language);
                 collector::recycle_on();
@@ -121,17 +121,17 @@ void entry(int argc, char** argv) {
                 library::run_modules();
                 status = cli::run(argc, argv);
             },
-            ks::top_level_catch);
+            lowlevel::top_level_catch);
     } catch (const RaisedError& e) {
         uncaught_error(e);
     } catch (const std::bad_alloc&) {
-        ks::quit(ks::ERR_OUT_OF_MEMORY);
+        lowlevel::quit(lowlevel::ERR_OUT_OF_MEMORY);
     } catch (const std::exception&) {
         // A C++ library error escaping the runtime is a broken internal rule.
-        ks::quit(ks::ERR_ASSERTION);
+        lowlevel::quit(lowlevel::ERR_ASSERTION);
     }
-    if (status != 0) ks::end_process(status);
-    ks::quit(0);
+    if (status != 0) lowlevel::end_process(status);
+    lowlevel::quit(0);
 }
 
 }  // namespace kiv

@@ -18,7 +18,7 @@ void boot(BootLevel level);
 
 // The program's entry: prepares the process (fault handlers, arguments),
 // boots the runtime inside the outermost catch frame, runs the library and
-// the console, and ends through ks::quit with 0.
+// the console, and ends through lowlevel::quit with 0.
 [[noreturn]] void entry(int argc, char** argv);
 
 }  // namespace kiv

@@ -25,6 +25,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
@@ -54,8 +55,8 @@ struct TopGuard {
 // report goes to standard error and the process ends as a failed assertion.
 [[noreturn]] void broken_build(const std::string& what) {
     std::string text = "*** Library Error: " + what;
-    ks::error_box("Kiv NoName App", text.c_str());
-    ks::quit(ks::ERR_ASSERTION);
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::quit(lowlevel::ERR_ASSERTION);
 }
 
 // Sets a global word to a value held on the data stack (making the word may
@@ -88,8 +89,8 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
     Cell* pair = stack::push(none::cell());
     block::make_at(pair, 2);
     Cell n{TYPE_INTEGER, 0, number, 0};
-    block::ks_append(pair, &spec);
-    block::ks_append(pair, &n);
+    block::cells_append(pair, &spec);
+    block::cells_append(pair, &n);
     Cell* proto = stack::push(datatype::cell(type));
     native::make(proto, pair, type);
     *pair = *proto;
@@ -100,9 +101,9 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
 // Number of refinements of a specification block (not counting /local).
 uint32_t count_refinements(const Cell& spec) {
     uint32_t n = 0;
-    uint32_t length = block::ks_length(&spec);
+    uint32_t length = block::cells_length(&spec);
     for (uint32_t i = 0; i < length; ++i) {
-        const Cell* v = block::ks_abs_at(&spec, spec.w1 + i);
+        const Cell* v = block::cells_at(&spec, spec.w1 + i);
         if (v->type() != TYPE_REFINEMENT) continue;
         std::string name = symbol_text(v->w2);
         if (name == "local") break;
@@ -149,10 +150,10 @@ void bind_actions() {
     Cell* none_name = stack::push(none::cell());
     Cell* code = load_script(src.bytes, src.size, none_name, nullptr);
     bool defined[ACTION_COUNT + 1] = {};
-    uint32_t length = block::ks_length(code);
+    uint32_t length = block::cells_length(code);
     for (uint32_t i = 0; i < length; i += 2) {
-        Cell name = *block::ks_abs_at(code, code->w1 + i);
-        Cell spec = i + 1 < length ? *block::ks_abs_at(code, code->w1 + i + 1) : none::cell();
+        Cell name = *block::cells_at(code, code->w1 + i);
+        Cell spec = i + 1 < length ? *block::cells_at(code, code->w1 + i + 1) : none::cell();
         if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
             broken_build("library/actions.kiv: expected a set-word and a specification block");
         std::string text = symbol_text(name.w2);
@@ -215,7 +216,7 @@ void fill_system() {
     Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
     Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
     Cell* switcher = routines::push_system_routine("float-on-change*");
-    *block::ks_abs_at(handler_body, handler_body->w1) = *switcher;
+    *block::cells_at(handler_body, handler_body->w1) = *switcher;
     function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
     Cell* handler = stack::top - 1;
     Cell* spec = stack::push(none::cell());
@@ -225,8 +226,8 @@ void fill_system() {
     for (int i = 0; i < 3; ++i) {
         Cell* w = stack::push(word::load(names[i]));
         w->set_type(TYPE_SET_WORD);
-        block::ks_append(spec, w);
-        block::ks_append(spec, &values[i]);
+        block::cells_append(spec, w);
+        block::cells_append(spec, &values[i]);
     }
     Cell* float_options = object::construct(spec, nullptr, true);
     set_system_field({"options", "float"}, *float_options);
@@ -258,7 +259,10 @@ const Step STEPS[] = {
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
+    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
+    {"library/folders.kiv", nullptr},    // make-dir
     {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
@@ -279,6 +283,7 @@ void bind_builtins() {
     bind_natives();
     bind_actions();
     routines::bind_all();
+    codecs::bind();
 }
 
 void set_command_line(int argc, char** argv) {
@@ -310,10 +315,10 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
     int64_t at = find_header(text, size);
     if (at < 0) fire({"syntax", "no-header"}, *name);
     Cell* code = load_text(text + at, size - uint64_t(at));
-    uint32_t length = block::ks_length(code);
-    const Cell* first = length ? block::ks_abs_at(code, code->w1) : nullptr;
+    uint32_t length = block::cells_length(code);
+    const Cell* first = length ? block::cells_at(code, code->w1) : nullptr;
     if (first && first->type() == TYPE_PATH) fire({"internal", "kiv-system"});
-    const Cell* second = length > 1 ? block::ks_abs_at(code, code->w1 + 1) : nullptr;
+    const Cell* second = length > 1 ? block::cells_at(code, code->w1 + 1) : nullptr;
     if (header) *header = second && second->type() == TYPE_BLOCK ? *second : none::cell();
     // The word Kiv and its header block are not part of the code.
     if (second && second->type() == TYPE_BLOCK) code->w1 += 2;

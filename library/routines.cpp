@@ -46,7 +46,7 @@ int32_t int_of(const Cell& c) {
 // ---- Process and assignment ------------------------------------------------------------
 
 void quit_return(Cell* a) {
-    ks::end_process(int_of(a[0]));
+    lowlevel::end_process(int_of(a[0]));
 }
 
 void set_quiet(Cell* a) {
@@ -71,8 +71,8 @@ void set_slot_quiet(Cell* a) {
         fire({"script", "expect-arg"}, name, datatype::cell(TYPE_BLOCK), series_arg);
     }
     Cell value = a[1];
-    if (!block::ks_tail_q(&a[0])) {
-        Cell* slot = block::ks_abs_at(&a[0], a[0].w1);
+    if (!block::cells_at_tail(&a[0])) {
+        Cell* slot = block::cells_at(&a[0], a[0].w1);
         copy_cell(&value, slot);
     }
     a[0] = value;
@@ -334,7 +334,8 @@ const Def SYSTEM_ROUTINES[] = {
     {"float-on-change*", "[word [any-word!] new [any-type!]]", float_on_change},
 };
 
-// Makes the routine from its specification text; pushes it.
+}  // namespace
+
 Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* spec = stack::push(none::cell());
     lexer::Options options;
@@ -348,6 +349,8 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     stack::top = spec + 1;
     return spec;
 }
+
+namespace {
 
 // Makes the routine and binds its word.
 void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
