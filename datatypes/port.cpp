@@ -231,9 +231,9 @@ bool find_scheme(uint32_t name, Cell& out) {
         return true;
     }
     if (s.type() != TYPE_BLOCK) return false;
-    uint32_t n = block::ks_length(&s);
+    uint32_t n = block::cells_length(&s);
     for (uint32_t i = 0; i + 1 < n; i += 2) {
-        Cell* k = block::ks_abs_at(&s, s.w1 + i);
+        Cell* k = block::cells_at(&s, s.w1 + i);
         if (k->type() >= TYPE_WORD && k->type() <= TYPE_REFINEMENT && symbol::resolve(k->w2) == symbol::resolve(name)) {
             Cell* v = k + 1;
             if (v->type() != TYPE_OBJECT) return false;

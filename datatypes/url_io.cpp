@@ -89,9 +89,9 @@ void push_header_map(const http::Response& res) {
         word::make_at(sym, &key);
         Cell blk = *pairs;
         Cell* found = nullptr;
-        uint32_t n = block::ks_length(&blk);
+        uint32_t n = block::cells_length(&blk);
         for (uint32_t i = 0; i + 1 < n; i += 2) {
-            Cell* k = block::ks_abs_at(&blk, blk.w1 + i);
+            Cell* k = block::cells_at(&blk, blk.w1 + i);
             if (symbol::resolve(k->w2) == symbol::resolve(sym)) {
                 found = k + 1;
                 break;
@@ -99,20 +99,20 @@ void push_header_map(const http::Response& res) {
         }
         const auto* bytes = reinterpret_cast<const uint8_t*>(value.data());
         if (!found) {
-            block::ks_append(pairs, &key);
+            block::cells_append(pairs, &key);
             string::load_in(bytes, uint32_t(value.size()), pairs, string::ENC_UTF8);
             continue;
         }
-        uint32_t at = uint32_t(found - block::ks_abs_at(&blk, blk.w1));
+        uint32_t at = uint32_t(found - block::cells_at(&blk, blk.w1));
         if (found->type() != TYPE_BLOCK) {
             Cell first = *found;
             Cell* list = block::push_only(4);
-            block::ks_append(list, &first);
+            block::cells_append(list, &first);
             Cell l = *list;
-            *block::ks_abs_at(pairs, pairs->w1 + at) = l;
+            *block::cells_at(pairs, pairs->w1 + at) = l;
             stack::top = list;
         }
-        Cell list = *block::ks_abs_at(pairs, pairs->w1 + at);
+        Cell list = *block::cells_at(pairs, pairs->w1 + at);
         string::load_in(bytes, uint32_t(value.size()), &list, string::ENC_UTF8);
     }
     Cell* m = stack::push(none::cell());
@@ -130,12 +130,12 @@ Cell* perform(Cell* url, http::Request& req, bool binary, bool lines, bool info)
     if (!info) return file::push_read_value(res.body, binary, lines);
     Cell* result = block::push_only(3);
     Cell status = integer::cell(int32_t(res.status));
-    block::ks_append(result, &status);
+    block::cells_append(result, &status);
     push_header_map(res);
-    block::ks_append(result, stack::top - 1);
+    block::cells_append(result, stack::top - 1);
     stack::top = result + 1;
     Cell* body = req.method == "HEAD" ? stack::push(none::cell()) : file::push_read_value(res.body, binary, lines);
-    block::ks_append(result, body);
+    block::cells_append(result, body);
     stack::top = result + 1;
     return result;
 }
@@ -166,11 +166,11 @@ void body_of(Cell* data, http::Request& req) {
 // invalid argument.
 void headers_of(Cell* headers, http::Request& req) {
     Cell blk = *headers;
-    uint32_t n = block::ks_length(&blk);
+    uint32_t n = block::cells_length(&blk);
     if (n % 2) fire({"script", "invalid-arg"}, blk);
     for (uint32_t i = 0; i < n; i += 2) {
-        Cell name = *block::ks_abs_at(&blk, blk.w1 + i);
-        Cell value = *block::ks_abs_at(&blk, blk.w1 + i + 1);
+        Cell name = *block::cells_at(&blk, blk.w1 + i);
+        Cell value = *block::cells_at(&blk, blk.w1 + i + 1);
         std::string key = name.type() >= TYPE_WORD && name.type() <= TYPE_REFINEMENT
                               ? std::string(symbol::name_view(name.w2))
                               : formed(&name);
@@ -204,20 +204,20 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     Cell* body = data;
     if (data->type() == TYPE_BLOCK) {
         Cell blk = *data;
-        uint32_t n = block::ks_length(&blk);
+        uint32_t n = block::cells_length(&blk);
         body = nullptr;
         req.method = "GET";
         if (n > 0) {
-            Cell* method = block::ks_abs_at(&blk, blk.w1);
+            Cell* method = block::cells_at(&blk, blk.w1);
             if (method->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *method);
             req.method = method_name(method->w2);
         }
         if (n > 1) {
-            headers = stack::push(*block::ks_abs_at(&blk, blk.w1 + 1));
+            headers = stack::push(*block::cells_at(&blk, blk.w1 + 1));
             if (headers->type() != TYPE_BLOCK) fire({"script", "invalid-arg"}, *headers);
         }
-        if (n > 2) body = stack::push(*block::ks_abs_at(&blk, blk.w1 + 2));
-        if (n > 3) fire({"script", "invalid-arg"}, *block::ks_abs_at(&blk, blk.w1 + 3));
+        if (n > 2) body = stack::push(*block::cells_at(&blk, blk.w1 + 2));
+        if (n > 3) fire({"script", "invalid-arg"}, *block::cells_at(&blk, blk.w1 + 3));
     } else {
         req.method = "POST";
     }
