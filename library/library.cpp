@@ -27,6 +27,7 @@
 #include "runtime/stack.h"
 #include "library/codecs.h"
 #include "library/routines.h"
+#include "gui/backend/draw_image.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
 #include "evaluator/entry.h"
@@ -263,6 +264,7 @@ const Step STEPS[] = {
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
     {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
     {"library/folders.kiv", nullptr},    // make-dir
+    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
     {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
@@ -284,6 +286,7 @@ void bind_builtins() {
     bind_actions();
     routines::bind_all();
     codecs::bind();
+    draw::bind_routines();
 }
 
 void set_command_line(int argc, char** argv) {

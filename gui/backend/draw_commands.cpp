@@ -809,10 +809,10 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             uint32_t before = w.pos - 1;
             if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
             Cell blk = w.at(w.pos);
-            if (block::ks_length(&blk) != 6) invalid_at(c, w, before);
+            if (block::cells_length(&blk) != 6) invalid_at(c, w, before);
             float v[6];
             for (uint32_t i = 0; i < 6; ++i) {
-                Cell n = *block::ks_abs_at(&blk, blk.w1 + i);
+                Cell n = *block::cells_at(&blk, blk.w1 + i);
                 if (!is_number(n)) invalid_at(c, w, before);
                 v[i] = float(number_of(n));
             }

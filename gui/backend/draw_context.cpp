@@ -53,7 +53,7 @@ void Brush::set_pattern(cairo_pattern_t* p) {
 // ---- Reading values ---------------------------------------------------------------------------
 
 Cell Walk::at(uint32_t i) const {
-    return *block::ks_abs_at(&blk, i);
+    return *block::cells_at(&blk, i);
 }
 
 Cell Walk::peek() const {
@@ -232,7 +232,7 @@ void state_pop(Context& c, State& saved) {
 // ---- The walk --------------------------------------------------------------------------------------
 
 void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
-    Walk w{commands, commands.w1, commands.w1 + block::ks_length(&commands)};
+    Walk w{commands, commands.w1, commands.w1 + block::cells_length(&commands)};
     if (cycles::find(commands.w2)) raise(c, ERR_INFINITE, commands);
     cycles::push(commands.w2);
     bool saved_catch = c.catch_errors;
@@ -245,7 +245,7 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
                 rest.w1 = w.pos + 1;
                 context::set_in(&v, &rest, v.w1, true);
                 ++w.pos;
-                w.tail = w.blk.w1 + block::ks_length(&w.blk);
+                w.tail = w.blk.w1 + block::cells_length(&w.blk);
                 break;
             }
             case TYPE_BLOCK:
@@ -270,7 +270,7 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
 int last_pass_status = 0;
 
 void run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors, Off target_image) {
-    if (commands.type() != TYPE_BLOCK || block::ks_length(&commands) == 0) return;
+    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return;
     build_keywords();
     Context c;
     c.target = surface;

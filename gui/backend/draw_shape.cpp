@@ -109,7 +109,7 @@ void curves(Context& c, Walk& w, uint32_t kw_pos, bool rel, bool cubic, bool smo
 void walk_shape(Context& c, const Cell& blk) {
     if (cycles::find(blk.w2)) infinite(c, blk);
     cycles::push(blk.w2);
-    Walk w{blk, blk.w1, blk.w1 + block::ks_length(&blk)};
+    Walk w{blk, blk.w1, blk.w1 + block::cells_length(&blk)};
     while (w.more()) {
         Cell v = w.at(w.pos);
         uint32_t kw_pos = w.pos;
@@ -118,7 +118,7 @@ void walk_shape(Context& c, const Cell& blk) {
             rest.w1 = w.pos + 1;
             context::set_in(&v, &rest, v.w1, true);
             ++w.pos;
-            w.tail = w.blk.w1 + block::ks_length(&w.blk);
+            w.tail = w.blk.w1 + block::cells_length(&w.blk);
             continue;
         }
         if (v.type() == TYPE_BLOCK) {

@@ -283,7 +283,7 @@ TEST_F(DrawTest, ErrorsNameTheOffendingPosition) {
 
 TEST_F(DrawTest, SelfContainingBlockIsInfinite) {
     Cell b = code("pen red");
-    block::ks_append(&b, &b);
+    block::cells_append(&b, &b);
     std::vector<uint32_t> px(100, WHITE);
     cairo_surface_t* s = wrap_pixels(reinterpret_cast<uint8_t*>(px.data()), 10, 10, 40);
     RaisedError e = expect_error([&] { run_pass(s, b, false, 0); }, "script", "draw-infinite");
