@@ -16,6 +16,7 @@
 #include "gui/backend/draw_device.h"
 #include "gui/backend/draw_matrix.h"
 #include "interp_support.h"
+#include "platform/image.h"
 
 namespace kiv::test {
 namespace {
@@ -32,6 +33,14 @@ class DrawTest : public RuntimeTest {
             {"yellow", "255.255.0"},  {"gray", "128.128.128"}, {"not-colour", "42"},
         };
         for (const auto& [name, value] : colours) set_global(name, load(value));
+        // An 8x8 image of four coloured quarters, the top-left one half transparent.
+        Cell* img = root_slot();
+        auto bm = os_image::new_bitmap(8, 8);
+        for (uint32_t y = 0; y < 8; ++y)
+            for (uint32_t x = 0; x < 8; ++x)
+                bm->pixels[y * 8 + x] = y < 4 ? (x < 4 ? 0x80FF0000u : 0xFF00FF00u) : (x < 4 ? 0xFF0000FFu : 0xFF000000u);
+        os_image::init_image(img, std::move(bm));
+        set_global("img", *img);
     }
 
     // Runs the commands on a white w x h buffer; returns the pixels.
@@ -134,6 +143,11 @@ const Golden GOLDENS[] = {
     {"shadow", "shadow 5x5 4 0 0.0.0.128 fill-pen orange box 10x10 50x50 "
                "shadow 3x3 2 2 red shadow -3x3 0 0 blue fill-pen green circle 70x70 15"},
     {"anti-alias", "anti-alias off fill-pen blue circle 30x30 20 anti-alias on fill-pen red circle 70x70 20"},
+    {"image", "image img 2x2 image img 20x2 60x30 image img 70x2 crop 2x2 4x4 image img 70x20 crop -2x-2 6x6 "
+              "image img 10x50 45x55 40x95 5x90 image img 55x55 95x60 90x95"},
+    {"bitmap-brush", "pen off fill-pen bitmap img box 0x0 50x50 fill-pen bitmap img 0x0 8x8 flip-xy box 50x0 100x50 "
+                     "fill-pen bitmap img 2x2 6x6 clamp box 0x50 50x100 pen bitmap img flip-x line-width 6 "
+                     "line 55x60 95x95"},
     {"push", "push [pen red line-width 5 fill-pen blue translate 10x10 box 0x0 30x30] box 50x50 90x90"},
 };
 
