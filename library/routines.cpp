@@ -29,6 +29,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
+#include "gui/backend/platform.h"
 #include "library/library.h"
 #include "platform/console_output.h"
 #include "runtime/collector.h"
@@ -291,6 +292,11 @@ const Def ROUTINES[] = {
     {"frame-index?", "[return: [integer!]]", frame_index_q},
     {"tracing?", "[return: [logic!]]", tracing_q},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
+    {"event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
+     type_predicate<TYPE_EVENT>},
+    {"load-gui",
+     "[\"Opens the display and returns the window layer's platform routines\" return: [object!]]",
+     gui::load_gui},
 };
 
 struct Predicate {
@@ -334,7 +340,8 @@ const Def SYSTEM_ROUTINES[] = {
     {"float-on-change*", "[word [any-word!] new [any-type!]]", float_on_change},
 };
 
-// Makes the routine from its specification text; pushes it.
+}  // namespace
+
 Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* spec = stack::push(none::cell());
     lexer::Options options;
@@ -350,15 +357,13 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
 }
 
 // Makes the routine and binds its word.
-void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
+static void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* saved = stack::top;
     Cell* value = push_routine(name, spec_text, fn);
     Cell w = word::load(name);
     context::set_word(&w, value);
     stack::top = saved;
 }
-
-}  // namespace
 
 void bind_all() {
     for (const Def& d : ROUTINES) define_routine(d.name, d.spec, d.fn);

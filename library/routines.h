@@ -14,6 +14,7 @@
 // result there; errors go through fire().
 #pragma once
 
+#include "datatypes/function.h"
 #include "runtime/cell.h"
 
 namespace kiv::library::routines {
@@ -29,5 +30,8 @@ void bind_all();
 // system/options/float; sets the runtime's float switches). An unknown name
 // pushes none.
 Cell* push_system_routine(const char* name);
+
+// Makes a routine! from its specification text and entry; pushes it.
+Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn);
 
 }  // namespace kiv::library::routines
