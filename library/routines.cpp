@@ -33,6 +33,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
+#include "gui/backend/platform.h"
 #include "library/library.h"
 #include "platform/console_output.h"
 #include "platform/os_info.h"
@@ -394,6 +395,11 @@ const Def ROUTINES[] = {
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[return: [logic!]]", tracing_q},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
+    {"event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
+     type_predicate<TYPE_EVENT>},
+    {"load-gui",
+     "[\"Opens the display and returns the window layer's platform routines\" return: [object!]]",
+     gui::load_gui},
 };
 
 struct Predicate {
@@ -456,15 +462,13 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
 namespace {
 
 // Makes the routine and binds its word.
-void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
+static void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* saved = stack::top;
     Cell* value = push_routine(name, spec_text, fn);
     Cell w = word::load(name);
     context::set_word(&w, value);
     stack::top = saved;
 }
-
-}  // namespace
 
 void bind_all() {
     for (const Def& d : ROUTINES) define_routine(d.name, d.spec, d.fn);
