@@ -87,7 +87,7 @@ Cell read_files(const std::vector<uint8_t>& d) {
         if (n == 0) break;
         Cell* s = push_text(d.data() + at, n, false);
         s->set_type(TYPE_FILE);  // POSIX paths are file! names as they stand
-        block::ks_append(blk, s);
+        block::cells_append(blk, s);
         at += (n + 1) * 2;
     }
     return *blk;
@@ -104,6 +104,9 @@ std::vector<uint8_t> write_files(Cell* blk) {
     for (uint32_t i = blk->w1; i < n; ++i) {
         Restore r;
         Cell* v = stack::push(buffer_of(blk->w2)->head_cell()[i]);
+        // Only text names a file; anything else is refused before any
+        // conversion looks at its payload.
+        if (!is_any_string(v->type())) fire({"script", "invalid-arg"}, *v);
         Cell* text = stack::push(none::cell());
         string::make_at(text, 16);
         file::append_os_path(v, text, false);

@@ -462,13 +462,15 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
 namespace {
 
 // Makes the routine and binds its word.
-static void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
+void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* saved = stack::top;
     Cell* value = push_routine(name, spec_text, fn);
     Cell w = word::load(name);
     context::set_word(&w, value);
     stack::top = saved;
 }
+
+}  // namespace
 
 void bind_all() {
     for (const Def& d : ROUTINES) define_routine(d.name, d.spec, d.fn);

@@ -107,7 +107,7 @@ void make_window(Cell* a) {
     pixels_of(face_field(&face, "offset"), &x, &y);
     pixels_of(face_field(&face, "size"), &w, &h);
     std::string title;
-    if (const Cell* text = face_field(&face, "text"); text && string::is_text_like(text->type())) title = library::to_utf8(*text);
+    if (const Cell* text = face_field(&face, "text"); text && is_any_string(text->type())) title = library::to_utf8(*text);
     const uint32_t slot = slots::alloc(face);
     const Hwnd win = windows::create(0, cls, title.c_str(), style, x, y, w, h, parent, int32_t(slot));
     if (!win) {
@@ -189,8 +189,8 @@ void loop_state(Cell* a) {
     Cell* b = stack::push(none::cell());
     block::make_at(b, 2);
     Cell d = integer::cell(loop::depth), p = integer::cell(loop::pending);
-    block::ks_append(b, &d);
-    block::ks_append(b, &p);
+    block::cells_append(b, &d);
+    block::cells_append(b, &p);
     a[0] = *b;
     stack::top = saved;
 }
@@ -200,15 +200,15 @@ void loop_state(Cell* a) {
 // given from native code here: from the language they must be 0 or none.
 void register_class(Cell* a) {
     Cell spec = a[0];
-    const uint32_t n = block::ks_length(&spec);
+    const uint32_t n = block::cells_length(&spec);
     Cell v[8];
     bool ok = n == 8;
-    for (uint32_t i = 0; ok && i < 8; ++i) v[i] = *block::ks_abs_at(&spec, spec.w1 + i);
+    for (uint32_t i = 0; ok && i < 8; ++i) v[i] = *block::cells_at(&spec, spec.w1 + i);
     auto is_zero = [](const Cell& c) {
         return c.type() == TYPE_NONE || (c.type() == TYPE_INTEGER && integer::get(&c) == 0);
     };
     if (ok) {
-        ok = string::is_text_like(v[0].type()) && (is_zero(v[1]) || string::is_text_like(v[1].type())) &&
+        ok = is_any_string(v[0].type()) && (is_zero(v[1]) || is_any_string(v[1].type())) &&
              v[2].type() == TYPE_WORD && v[3].type() == TYPE_INTEGER && v[4].type() == TYPE_INTEGER &&
              v[5].type() == TYPE_INTEGER && is_zero(v[6]) && is_zero(v[7]);
     }
@@ -273,9 +273,9 @@ void load_gui(Cell* a) {
     for (const Entry& e : ENTRIES) {
         Cell name = word::load(e.name);
         name.set_type(TYPE_SET_WORD);
-        block::ks_append(spec, &name);
+        block::cells_append(spec, &name);
         Cell* fn = library::routines::push_routine(e.name, e.spec, e.fn);
-        block::ks_append(spec, fn);
+        block::cells_append(spec, fn);
         stack::top = fn;
     }
     Cell* obj = object::construct(spec, nullptr, true);
