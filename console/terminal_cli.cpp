@@ -225,16 +225,7 @@ Cell* push_strings(const std::vector<std::string>& items) {
 // cannot-open when it cannot be entered.
 void change_dir(const std::string& dir, const Cell* name) {
     if (chdir(dir.c_str()) != 0) fire({"access", "cannot-open"}, *name);
-    char buf[4096];
-    if (getcwd(buf, sizeof buf)) {
-        std::string cwd = buf;
-        if (cwd.back() != '/') cwd += '/';
-        Cell* saved = stack::top;
-        Cell* path = library::push_utf8(cwd);
-        path->set_type(TYPE_FILE);
-        library::set_system_field({"options", "path"}, *path);
-        stack::top = saved;
-    }
+    library::set_options_path();
 }
 
 // ---- The command line ---------------------------------------------------------------------------
@@ -532,7 +523,7 @@ int read_lines(bool banner) {
     int columns = terminal_columns();
     if (banner && interactive) {
         Cell* version = library::system_field({"version"});
-        std::string v = version && string::is_text_like(version->type()) ? library::to_utf8(*version) : "";
+        std::string v = version && is_any_string(version->type()) ? library::to_utf8(*version) : "";
         emit("--== Kiv " + v + " ==--", true);
         emit("Type HELP for starting information.", true);
         emit("", true);

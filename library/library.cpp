@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -21,20 +24,23 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
+#include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
 #include "library/image.h"
 #include "boot/serialize.h"
 #include "runtime/root.h"
+#include "gui/backend/draw_image.h"
 #include "platform/console_output.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::library {
 
@@ -55,6 +61,15 @@ struct TopGuard {
     std::string text = "*** Library Error: " + what;
     lowlevel::error_box("Kiv NoName App", text.c_str());
     lowlevel::quit(lowlevel::ERR_ASSERTION);
+}
+
+// Sets a global word to a value held on the data stack (making the word may
+// allocate, and so collect).
+void define(const char* name, const Cell& value) {
+    TopGuard guard;
+    Cell* held = stack::push(value);
+    Cell w = word::load(name);
+    context::set_word(&w, held);
 }
 
 // Loads UTF-8 text into a block pushed on the data stack.
@@ -89,7 +104,12 @@ Cell* push_module(const char* name) {
 
 void run_module(const char* name) {
     TopGuard guard;
-    eval_top(push_module(name));
+    eval_top(push_module_code(name));
+}
+
+// What the constants module cannot write as source: the null handle!.
+void define_constants() {
+    define("null-handle", handle::cell(0, handle::CLASS_NULL));
 }
 
 // What Kiv code cannot build itself: the error catalog, the build date, the
@@ -142,14 +162,7 @@ void fill_system() {
     Cell* args = push_utf8(command_line);
     set_system_field({"script", "args"}, *args);
 
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) {
-        std::string dir = cwd;
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        Cell* path = push_utf8(dir);
-        path->set_type(TYPE_FILE);
-        set_system_field({"options", "path"}, *path);
-    }
+    set_options_path();
 }
 
 struct Step {
@@ -160,8 +173,12 @@ struct Step {
 // The module order. Modules before the operators use no infix at their top
 // level (function bodies may: they run later).
 const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true, false and the constants
+    {"library/base.kiv", nullptr},       // none, true and false
+    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
+    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
+    {nullptr, define_constants},         // null-handle
     {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
+    {"library/colors.kiv", nullptr},     // the named colours
     {"library/functions.kiv", nullptr},  // the boot library and general functions
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
@@ -170,7 +187,8 @@ const Step STEPS[] = {
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
     {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
     {"library/folders.kiv", nullptr},    // make-dir
-    {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
+    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
+    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
 
@@ -195,8 +213,13 @@ void bind_builtins() {
     // initialisation (its size is computed then, in another file).
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
-    routines::bind_all();
     codecs::bind();
+    clipboard::bind();
+    draw::bind_routines();
+}
+
+Cell* push_module_code(const char* name) {
+    return push_module(name);
 }
 
 void set_command_line(int argc, char** argv) {
@@ -290,6 +313,31 @@ bool set_system_field(std::initializer_list<const char*> path, const Cell& value
     return true;
 }
 
+std::string current_dir() {
+    std::vector<char> buf(4096);
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    std::string dir = buf.data();
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+void set_options_path() {
+    std::string dir = current_dir();
+    if (dir.empty()) return;
+    TopGuard guard;
+    Cell* path = push_utf8(dir);
+    path->set_type(TYPE_FILE);
+    if (!set_system_field({"options", "path"}, *path)) return;
+    Cell* field = stack::push(word::load("path"));
+    Cell* options = system_field({"options"});
+    if (!options) return;
+    Cell* owner = stack::push(*options);
+    ownership::bind_set(path, owner, field);
+}
+
 Cell* push_utf8(const std::string& text) {
     return string::load_push(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()),
                              string::ENC_UTF8);
@@ -297,7 +345,7 @@ Cell* push_utf8(const std::string& text) {
 
 std::string to_utf8(const Cell& str) {
     std::string text;
-    if (!string::is_text_like(str.type())) return text;
+    if (!is_any_string(str.type())) return text;
     const SeriesBuffer* b = buffer_of(str.w2);
     uint32_t unit = b->unit();
     uint32_t length = b->byte_count() / unit;
