@@ -23,6 +23,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/port.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
@@ -92,7 +93,7 @@ void register_all() {
     tag::init_email();
     handle::init();
     date::init();
-    register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
+    port::init();
     money::init();
     tag::init_ref();
     point::init();  // point2D!, point3D!

@@ -261,6 +261,8 @@ const Step STEPS[] = {
     {nullptr, fill_system},              // its fields that only start-up can fill
     {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
+    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
+    {"library/folders.kiv", nullptr},    // make-dir
     {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
