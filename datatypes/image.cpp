@@ -281,7 +281,7 @@ Cell* encode(const Cell* image, int32_t format) {
     const Bitmap* bm = current(image);
     std::vector<uint8_t> bytes;
     if (format < os_image::FORMAT_BMP || format > os_image::FORMAT_TIFF) {
-        ks::print_line({"Cannot find image encoder"});
+        lowlevel::print_line({"Cannot find image encoder"});
         return stack::push(none::cell());
     }
     if (bm && !os_image::encode(*bm, format, bytes)) fire({"access", "bad-media"});

@@ -23,6 +23,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/port.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
@@ -39,14 +40,6 @@
 #include "datatypes/word.h"
 
 namespace kiv::datatype {
-
-namespace {
-// A type whose module does not exist yet still gets its id, parent and name,
-// with every action slot empty (each action then raises expect-arg).
-void register_blank(uint32_t id, uint32_t parent, const char* name) {
-    register_type(blank(id, parent, name));
-}
-}  // namespace
 
 void register_all() {
     hash_values::install();
@@ -92,7 +85,7 @@ void register_all() {
     tag::init_email();
     handle::init();
     date::init();
-    register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
+    port::init();
     money::init();
     tag::init_ref();
     point::init();  // point2D!, point3D!

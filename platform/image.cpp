@@ -105,7 +105,7 @@ std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height) {
 void init() {
     kind = externals::register_type("image", free_bitmaps);
     collector::image_marker = mark_image;
-    ks::at_quit(release_all);
+    lowlevel::at_quit(release_all);
 }
 
 void release_all() {
