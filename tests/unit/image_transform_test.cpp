@@ -83,6 +83,8 @@ TEST_F(Transform, CropWarpsThePart) {
     Cell r = run({pair::make(0, 0)}, &off, &size);
     ASSERT_EQ(r.type(), TYPE_IMAGE);
     EXPECT_EQ(pixels(r), (std::vector<uint32_t>{5, 6}));
+    Cell outside = pair::make(INT32_MIN, 0), big = pair::make(INT32_MAX, 1);
+    EXPECT_EQ(run({pair::make(0, 0)}, &outside, &big).type(), TYPE_NONE);
 }
 
 TEST_F(Transform, MoreThanFourPointsGiveNone) {
