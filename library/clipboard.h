@@ -1,5 +1,5 @@
-// Images on the clipboard (platform/clipboard.h): the 32-bit bitmap block
-// written beside the PNG encoding, and the reader of such blocks.
+// The clipboard routines `read-clipboard` and `write-clipboard` over the
+// clipboard store of platform/clipboard.h: text, file lists and images.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,10 @@
 
 namespace kiv::library::clipboard {
 
-// The image's pixels as a bitmap block: the 124-byte header (32 bits, bit
-// fields with the BGRA masks, rows top-down) and the rows.
-std::vector<uint8_t> bitmap_of(const Cell* image);
+// Binds the two routines' words.
+void bind();
 
-// Pushes the image! that a bitmap block holds: 32-bit bit fields with the
+// Pushes the image! that a DIBV5 block holds: 32-bit bit fields with the
 // BGRA masks directly (a bottom-up block is turned upright); any other
 // bitmap through the BMP reader with its alpha ignored. The block's size is
 // checked against its header before a pixel is read. Pushes none when the

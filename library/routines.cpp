@@ -33,11 +33,9 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
-#include "library/clipboard.h"
+#include "gui/backend/platform.h"
 #include "library/library.h"
-#include "platform/clipboard.h"
 #include "platform/console_output.h"
-#include "platform/image.h"
 #include "platform/os_info.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
@@ -61,7 +59,7 @@ void quit_return(Cell* a) {
 }
 
 void set_quiet(Cell* a) {
-    if (!word::any_word_type(a[0].type())) {
+    if (!is_all_word(a[0].type())) {
         Cell name = word::load("set-quiet");
         Cell word_arg = word::load("word");
         fire({"script", "expect-arg"}, name, datatype::cell(a[0].type()), word_arg);
@@ -109,7 +107,7 @@ void last_lf_q(Cell* a) {
 
 void write_stdout(Cell* a) {
     std::string text;
-    if (string::is_text_like(a[0].type())) {
+    if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);
     } else {
         Cell* saved = stack::top;
@@ -282,79 +280,6 @@ void collect_calls(Cell* a) {
     a[0] = unset::cell();
 }
 
-// ---- Clipboard ----------------------------------------------------------------------------------
-
-// false when the clipboard cannot be used, none when it holds nothing usable,
-// else a string! (carriage returns dropped) or a block of file! values.
-void read_clipboard(Cell* a) {
-    platform::clipboard::Content content;
-    if (!platform::clipboard::read(content)) {
-        a[0] = logic::cell(false);
-        return;
-    }
-    Cell* saved = stack::top;
-    Cell result = none::cell();
-    if (content.kind == platform::clipboard::Content::TEXT) {
-        std::string text;
-        for (char c : content.text)
-            if (c != '\r') text += c;
-        result = *push_utf8(text);
-    } else if (content.kind == platform::clipboard::Content::FILES) {
-        Cell* list = block::push_only(int32_t(content.files.size()));
-        for (const std::string& path : content.files) {
-            Cell* file = push_utf8(path);
-            file->set_type(TYPE_FILE);
-            block::cells_append(list, file);
-            stack::top = list + 1;
-        }
-        result = *list;
-    } else if (content.kind == platform::clipboard::Content::IMAGE) {
-        // The encoded image first; a bitmap block when there is none.
-        if (!content.encoded.empty() && content.encoded.size() < UINT32_MAX / 2) {
-            Cell* bin = binary::push_bytes(content.encoded.data(), uint32_t(content.encoded.size()));
-            result = *image::load_binary(bin);
-        } else {
-            result = *clipboard::push_dib_image(content.bitmap);
-        }
-    }
-    stack::top = saved;
-    a[0] = result;
-}
-
-// none empties the clipboard; a string! is written as text; a block! as a
-// list of files (each value's text as a path). Other values raise
-// script invalid-arg. The result tells whether the clipboard took it.
-void write_clipboard(Cell* a) {
-    platform::clipboard::Content content;
-    uint32_t t = a[0].type();
-    if (t == TYPE_NONE) {
-        content.kind = platform::clipboard::Content::EMPTY;
-    } else if (t == TYPE_STRING) {
-        content.kind = platform::clipboard::Content::TEXT;
-        content.text = to_utf8(a[0]);
-    } else if (t == TYPE_BLOCK) {
-        content.kind = platform::clipboard::Content::FILES;
-        uint32_t length = block::cells_length(&a[0]);
-        for (uint32_t i = 0; i < length; ++i) {
-            Cell v = *block::cells_at(&a[0], a[0].w1 + i);
-            if (!string::is_text_like(v.type())) fire({"script", "invalid-arg"}, v);
-            content.files.push_back(to_utf8(v));
-        }
-    } else if (t == TYPE_IMAGE) {
-        // PNG beside a 32-bit bitmap block, for readers that take no PNG.
-        content.kind = platform::clipboard::Content::IMAGE;
-        Cell* saved = stack::top;
-        Cell png = *image::encode(&a[0], os_image::FORMAT_PNG);
-        SeriesBuffer* b = buffer_of(png.w2);
-        content.encoded.assign(b->head_ptr(), b->head_ptr() + b->byte_count());
-        stack::top = saved;
-        content.bitmap = clipboard::bitmap_of(&a[0]);
-    } else {
-        fire({"script", "invalid-arg"}, a[0]);
-    }
-    a[0] = logic::cell(platform::clipboard::write(content));
-}
-
 // ---- Routines of the system object ----------------------------------------------------------
 
 void gc_active_q(Cell* a) {
@@ -469,15 +394,12 @@ const Def ROUTINES[] = {
     {"frame-index?", "[return: [integer!]]", frame_index_q},
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[return: [logic!]]", tracing_q},
-    {"read-clipboard",
-     "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if empty, "
-     "otherwise: string!, block! of files!, or an image!\"]",
-     read_clipboard},
-    {"write-clipboard",
-     "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an image! or "
-     "none!\" return: [logic!] \"indicates success\"]",
-     write_clipboard},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
+    {"event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
+     type_predicate<TYPE_EVENT>},
+    {"load-gui",
+     "[\"Opens the display and returns the window layer's platform routines\" return: [object!]]",
+     gui::load_gui},
 };
 
 struct Predicate {

@@ -1,11 +1,12 @@
-// The clipboard's bitmap reader over bitmap blocks made here (the language
-// only ever writes top-down bitmaps with a PNG beside them, and reads the PNG).
+// The clipboard's bitmap reader over blocks placed in the store directly
+// (the language only ever writes top-down bitmaps with a PNG beside them).
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "boot/startup.h"
 #include "library/clipboard.h"
+#include "platform/clipboard.h"
 #include "platform/image.h"
 #include "runtime/stack.h"
 
@@ -77,6 +78,20 @@ TEST_F(Clipboard, OtherMasksGoThroughTheBitmapReaderOpaque) {
     ASSERT_EQ(img->type(), TYPE_IMAGE);
     EXPECT_EQ(pixels_of(img), (std::vector<uint32_t>{0xFF332211u}));
     stack::top = saved;
+}
+
+TEST_F(Clipboard, StoreCanBeReplaced) {
+    struct Busy final : platform::clipboard::Store {
+        bool open() override { return false; }
+        void close() override {}
+        bool empty() override { return false; }
+        bool put(const std::string&, std::vector<uint8_t>) override { return false; }
+        bool get(const std::string&, std::vector<uint8_t>&) override { return false; }
+    } busy;
+    platform::clipboard::set_store(&busy);
+    EXPECT_FALSE(platform::clipboard::store().open());
+    platform::clipboard::set_store(nullptr);
+    EXPECT_TRUE(platform::clipboard::store().open());
 }
 
 }  // namespace
