@@ -453,6 +453,21 @@ bool use_brush(Context& c, const Brush& b, double l, double t, double r, double 
     cairo_matrix_t cm = m.to_cairo();
     if (cairo_matrix_invert(&cm) != CAIRO_STATUS_SUCCESS) return false;
     cm = m.to_cairo();
+    // Cairo renders patterns in fixed point: a brush whose pattern space is
+    // too large or too small against the pixels (a gradient fitted to a
+    // shape of astronomic size) paints nothing rather than fail.
+    cairo_matrix_t device;
+    cairo_get_matrix(c.cr, &device);
+    if (cairo_matrix_invert(&device) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_matrix_t full;
+    cairo_matrix_multiply(&full, &device, &cm);
+    double det = full.xx * full.yy - full.xy * full.yx;
+    const double k[] = {full.xx, full.yx, full.xy, full.yy};
+    for (double v : k)
+        if (!std::isfinite(v) || std::fabs(v) > 16384) return false;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-10 || !std::isfinite(full.x0) || !std::isfinite(full.y0) ||
+        std::fabs(full.x0) > 1e9 || std::fabs(full.y0) > 1e9)
+        return false;
     cairo_pattern_set_matrix(b.pattern, &cm);
     cairo_set_source(c.cr, b.pattern);
     return true;
