@@ -299,6 +299,13 @@ void parse_pattern(Context& c, Walk& w, bool is_fill) {
     Cell commands = w.at(w.pos++);
     int r[4] = {0, 0, 0, 0};
     cairo_surface_t* tile = tile_rect(a, width, height, r) ? new_surface(r[2], r[3]) : nullptr;
+    // Owned here until the brush takes it, also when the block raises an error.
+    struct Owned {
+        cairo_surface_t* s;
+        ~Owned() {
+            if (s) cairo_surface_destroy(s);
+        }
+    } owned{tile};
     if (tile) {
         // Record the block's drawing on the tile: its own Cairo context, the
         // identity matrix, a saved state that the block cannot leak out of.
@@ -321,6 +328,7 @@ void parse_pattern(Context& c, Walk& w, bool is_fill) {
         parse_draw(c, commands, false);
     }
     if (tile) cairo_surface_set_device_offset(tile, 0, 0);
+    owned.s = nullptr;
     Brush& target = is_fill ? c.st.fill : c.st.pen;
     make_image_brush(target, tile, r[0], r[1], a.mode);
 }

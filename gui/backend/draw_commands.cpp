@@ -247,7 +247,7 @@ void draw_shadowed(Context& c, double l, double t, double w, double h, Shape sha
         double sp = s.spread;
         double kx = (2 * sp + bw) / bw, ky = (2 * sp + bh) / bh;
         if (!(kx > 0) || !(ky > 0) || !std::isfinite(kx) || !std::isfinite(ky)) continue;
-        double sigma = std::max(0.0, double(s.blur)) / 1.8799711;
+        double sigma = std::min(1000.0, std::max(0.0, double(s.blur)) / 1.8799711);
         int pad = int(std::ceil(3 * sigma)) + 1;
         double sw = bw * kx + 2 * pad, sh = bh * ky + 2 * pad;
         if (sw > MAX_SURFACE_SIDE || sh > MAX_SURFACE_SIDE) continue;
@@ -345,9 +345,10 @@ void draw_arc(Context& c, Pt centre, Pt radius, double start, double sweep, bool
     } else {
         path_arc(c.cr, centre.x, centre.y, rx, ry, 0, a, e, true);
     }
-    // No fitting: gradient and image brushes keep their own geometry here.
-    double none[4] = {0, 0, 0, 0};
-    paint_path(c, none, closed || c.st.fill.type != BRUSH_OFF);
+    // An open arc is a hollow figure: only a closed one (a pie) is filled.
+    // Fitted brushes fit the arc's whole ellipse.
+    double fit[4] = {centre.x - rx, centre.y - ry, centre.x + rx, centre.y + ry};
+    paint_path(c, fit, closed);
 }
 
 void draw_curve(Context& c, const std::vector<Pt>& p) {

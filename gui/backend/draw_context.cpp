@@ -53,6 +53,9 @@ void Brush::set_pattern(cairo_pattern_t* p) {
 // ---- Reading values ---------------------------------------------------------------------------
 
 Cell Walk::at(uint32_t i) const {
+    // The block may have shrunk since the walk began (a change handler run
+    // by a set-word can change it): a cell past its tail reads as none.
+    if (i >= blk.w1 + block::cells_length(&blk)) return none::cell();
     return *block::cells_at(&blk, i);
 }
 

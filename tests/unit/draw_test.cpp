@@ -226,6 +226,12 @@ TEST_F(DrawTest, StateChanges) {
         {"pen off fill-pen red shadow 20x20 shadow off box 0x0 50x50", 60, 60, WHITE},
         {"pen off fill-pen red shadow 20x20 0 0 blue box 0x0 50x50", 60, 60, BLUE},
         {"pen off fill-pen red shadow 20x20 0 10 blue box 0x0 50x50", 69, 69, BLUE},
+        // An open arc is not filled; a closed one is a pie.
+        {"pen off fill-pen red arc 50x50 40x40 0 90", 60, 60, WHITE},
+        {"pen off fill-pen red arc 50x50 40x40 0 90 closed", 60, 60, RED},
+        {"pen off fill-pen red arc 50x50 40x40 0 90 closed", 40, 60, WHITE},
+        // A line of three points is filled as a closed figure.
+        {"pen off fill-pen red line 0x0 100x0 100x100", 90, 10, RED},
         // Keywords ignore letter case.
         {"PEN off Fill-Pen red BOX 0x0 100x100", 50, 50, RED},
         // An unknown join or cap word gives the default.
