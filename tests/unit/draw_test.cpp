@@ -247,6 +247,45 @@ TEST_F(DrawTest, StateChanges) {
     }
 }
 
+// Pairs of blocks that must draw the same pixels (up to antialiasing).
+TEST_F(DrawTest, EquivalentDrawings) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"box 50x50 10x10", "box 10x10 50x50"},
+        {"box 0x0 100x50 0", "box 0x0 100x50"},
+        {"curve 0x0 50x100 100x0", "curve 0x0 (33.333333, 66.666667) (66.666667, 66.666667) 100x0"},
+        {"fill-pen red circle 50x50 20 10", "fill-pen red ellipse 30x40 40x20"},
+        {"fill-pen red arc 50x50 40x20 0 360", "fill-pen red ellipse 10x30 80x40"},
+        {"spline 0x0 50x50", "line 0x0 50x50"},
+        {"fill-pen red clip 0x0 50x50 box 0x0 100x100", "fill-pen red clip 0x0 50x50 xor box 0x0 100x100"},
+        {"image img 0x0 100x0 100x100", "image img 0x0 100x0 100x100 0x100"},
+        {"image img 10x10", "image img 10x10 18x18"},
+        {"transform 45 2 2 10x10 box 0x0 10x10", "rotate 45 scale 2 2 translate 10x10 box 0x0 10x10"},
+        {"pen off fill-pen red scale 50% 50% box 0x0 100x100", "pen off fill-pen red box 0x0 50x50"},
+        {"pen off fill-pen linear red blue box 20x0 70x50", "pen off fill-pen linear red blue 20x0 70x0 box 20x0 70x50"},
+        {"pen off fill-pen radial red blue box 0x0 100x50", "pen off fill-pen radial red blue 50x25 25 box 0x0 100x50"},
+        {"line-width 3 shape [line 10x10 100x10]", "line-width 3 line 0x0 10x10 100x10"},
+        {"line-width 3 shape [move 10x10 'line 90x0 0x50]", "line-width 3 line 10x10 100x10 100x60"},
+        {"line-width 3 shape [hline 50 'vline 20]", "line-width 3 line 0x0 50x0 50x20"},
+        {"shape [move 0x0 curve 10x10 20x10 30x0 40x10]", "shape [move 0x0 curve 10x10 20x10 30x0]"},
+        {"shape [move 0x0 curve 0x50 50x50 50x0 curv 100x-50 100x0]",
+         "shape [move 0x0 curve 0x50 50x50 50x0 curve 50x-50 100x-50 100x0]"},
+        {"shape [move 10x10 qcurve 50x90 90x10 qcurv 170x10]",
+         "shape [move 10x10 qcurve 50x90 90x10 qcurve 130x-70 170x10]"},
+        {"fill-pen red shape [move 0x0 line 100x0 100x100 close]", "fill-pen red triangle 0x0 100x0 100x100"},
+        {"pen red line-width 0 line-width 2 box 10x10 50x50", "pen red line-width 2 box 10x10 50x50"},
+        {"shadow 5x5 shadow off box 10x10 50x50", "box 10x10 50x50"},
+        {"rotate 'pen 45 line-width 3 line 0x0 90x90", "line-width 3 line 0x0 90x90"},
+    };
+    for (const auto& [a, b] : pairs) {
+        auto pa = render(a), pb = render(b);
+        int worst = 0;
+        for (size_t i = 0; i < pa.size(); ++i)
+            for (int k = 0; k < 32; k += 8)
+                worst = std::max(worst, std::abs(int((pa[i] >> k) & 0xFF) - int((pb[i] >> k) & 0xFF)));
+        EXPECT_LE(worst, 8) << a << " | " << b;
+    }
+}
+
 TEST_F(DrawTest, SetWordTakesTheRestOfTheBlock) {
     render("a: box 0x0 10x10 [b: pen red]");
     EXPECT_EQ(mold_text(global_value("a")), "[box 0x0 10x10 [b: pen red]]");
