@@ -329,6 +329,17 @@ TEST_F(DrawTest, ErrorsNameTheOffendingPosition) {
         {"font foo", "not-here", "font"},
         {"text 0x0 \"hi\"", "not-here", "text"},
     };
+    // A gradient holds at most 256 stops: the 257th colour is refused.
+    std::string many = "pen linear";
+    for (int i = 0; i < 257; ++i) many += " red";
+    try {
+        render(many.c_str());
+        ADD_FAILURE() << "no error for 257 stops";
+    } catch (const RaisedError& e) {
+        EXPECT_EQ(e.id, "draw-invalid");
+        EXPECT_EQ(mold_text(e.args[0]), "[red]");
+    }
+    EXPECT_NO_THROW(render(many.substr(0, many.size() - 4).c_str()));
     for (const Case& k : cases) {
         try {
             render(k.commands);
@@ -368,6 +379,9 @@ TEST_F(DrawTest, ErrorsKeepWhatWasDrawn) {
     auto px2 = render("pen off fill-pen red box 0x0 50x50 box 1 fill-pen blue box 0x0 100x100", 100, 100, true);
     EXPECT_EQ(at(px2, 25, 25), RED);
     EXPECT_EQ(at(px2, 75, 75), WHITE);
+    // An error inside a pattern's block is raised whatever catch? says.
+    EXPECT_THROW(render("fill-pen pattern 10x10 [box 1] box 0x0 10x10", 100, 100, true), RaisedError);
+    EXPECT_EQ(cycles::depth(), 0u);
 }
 
 TEST_F(DrawTest, EmptyBlockDrawsNothing) {
