@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "gui/backend/draw_context.h"
 #include "runtime/cycles.h"
+#include "runtime/stack.h"
 
 namespace kiv::draw {
 
@@ -109,6 +110,8 @@ void curves(Context& c, Walk& w, uint32_t kw_pos, bool rel, bool cubic, bool smo
 void walk_shape(Context& c, const Cell& blk) {
     if (cycles::find(blk.w2)) infinite(c, blk);
     cycles::push(blk.w2);
+    Cell* saved_top = stack::top;
+    stack::push(blk);  // reachable while walked (see parse_draw)
     Walk w{blk, blk.w1, blk.w1 + block::cells_length(&blk)};
     while (w.more()) {
         Cell v = w.at(w.pos);
@@ -185,6 +188,7 @@ void walk_shape(Context& c, const Cell& blk) {
                 invalid_at(c, w, kw_pos);
         }
     }
+    stack::top = saved_top;
     cycles::pop();
 }
 
