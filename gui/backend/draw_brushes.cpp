@@ -431,6 +431,41 @@ void set_stroke_style(Context& c) {
     cairo_set_dash(cr, dashes, int(n), 0);
 }
 
+namespace {
+
+// Whether Cairo can render the pattern under `full`, the matrix from device
+// pixels to pattern space: its pixel pipeline keeps coordinates and matrix
+// entries in 16.16 fixed point, so the pattern's geometry must land within
+// about 32,000 pixels of the origin and its scale must stay moderate.
+bool renderable(cairo_pattern_t* p, const cairo_matrix_t& full) {
+    constexpr double LIMIT = 30000;
+    const double k[] = {full.xx, full.yx, full.xy, full.yy, full.x0, full.y0};
+    for (double v : k)
+        if (!std::isfinite(v) || std::fabs(v) > LIMIT) return false;
+    double det = full.xx * full.yy - full.xy * full.yx;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-8) return false;
+    cairo_matrix_t to_device = full;
+    if (cairo_matrix_invert(&to_device) != CAIRO_STATUS_SUCCESS) return false;
+    auto near = [&](double x, double y) {
+        cairo_matrix_transform_point(&to_device, &x, &y);
+        return std::isfinite(x) && std::isfinite(y) && std::fabs(x) < LIMIT && std::fabs(y) < LIMIT;
+    };
+    double x0, y0, r0, x1, y1, r1;
+    switch (cairo_pattern_get_type(p)) {
+        case CAIRO_PATTERN_TYPE_LINEAR:
+            cairo_pattern_get_linear_points(p, &x0, &y0, &x1, &y1);
+            return near(x0, y0) && near(x1, y1);
+        case CAIRO_PATTERN_TYPE_RADIAL:
+            cairo_pattern_get_radial_circles(p, &x0, &y0, &r0, &x1, &y1, &r1);
+            return near(x0, y0) && near(x1, y1) && near(x1 + r1, y1) && near(x1, y1 + r1) &&
+                   near(x1 - r1, y1) && near(x1, y1 - r1);
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
 bool use_brush(Context& c, const Brush& b, double l, double t, double r, double bo) {
     if (b.type == BRUSH_SOLID) {
         Rgba col = to_rgba(b.colour);
@@ -469,13 +504,7 @@ bool use_brush(Context& c, const Brush& b, double l, double t, double r, double 
     if (cairo_matrix_invert(&device) != CAIRO_STATUS_SUCCESS) return false;
     cairo_matrix_t full;
     cairo_matrix_multiply(&full, &device, &cm);
-    double det = full.xx * full.yy - full.xy * full.yx;
-    const double k[] = {full.xx, full.yx, full.xy, full.yy};
-    for (double v : k)
-        if (!std::isfinite(v) || std::fabs(v) > 16384) return false;
-    if (!std::isfinite(det) || std::fabs(det) < 1e-10 || !std::isfinite(full.x0) || !std::isfinite(full.y0) ||
-        std::fabs(full.x0) > 1e9 || std::fabs(full.y0) > 1e9)
-        return false;
+    if (!renderable(b.pattern, full)) return false;
     cairo_pattern_set_matrix(b.pattern, &cm);
     cairo_set_source(c.cr, b.pattern);
     return true;
