@@ -221,14 +221,16 @@ namespace {
 // made from the bitmap's coverage (grown by the spread, blurred, coloured)
 // and drawn under it, then the bitmap. `shape` adds the shape's path at
 // (x, y) with the size (w, h).
+// A shape too large for a bitmap is drawn without its shadows (false).
 template <class Shape>
-void draw_shadowed(Context& c, double l, double t, double w, double h, Shape shape) {
+bool draw_shadowed(Context& c, double l, double t, double w, double h, Shape shape) {
     double lw = c.st.line_width, half = lw / 2;
     double bw = std::trunc(w + lw), bh = std::trunc(h + lw);
-    if (!(bw >= 1) || !(bh >= 1) || !matrix_usable(c)) return;
-    if (bw > MAX_SURFACE_SIDE || bh > MAX_SURFACE_SIDE) return;
+    if (!matrix_usable(c) || !std::isfinite(l) || !std::isfinite(t)) return true;
+    if (!(bw >= 1) || !(bh >= 1)) return true;
+    if (bw > MAX_SURFACE_SIDE || bh > MAX_SURFACE_SIDE) return false;
     cairo_surface_t* bitmap = new_surface(int(bw), int(bh));
-    if (!bitmap) return;
+    if (!bitmap) return false;
     cairo_t* outer = c.cr;
     Matrix m = c.st.matrix;
     c.cr = cairo_create(bitmap);
@@ -268,6 +270,7 @@ void draw_shadowed(Context& c, double l, double t, double w, double h, Shape sha
     cairo_set_source_surface(outer, bitmap, x, y);
     cairo_paint(outer);
     cairo_surface_destroy(bitmap);
+    return true;
 }
 
 // ---- Primitives -----------------------------------------------------------------------------------
@@ -276,10 +279,9 @@ void draw_box(Context& c, Pt a, Pt b, double radius) {
     double l = std::min(a.x, b.x), r = std::max(a.x, b.x), t = std::min(a.y, b.y), bo = std::max(a.y, b.y);
     double w = r - l, h = bo - t;
     if (!std::isfinite(radius) || radius < 0) radius = 0;
-    if (c.st.shadow_on && !c.shadows.empty()) {
-        draw_shadowed(c, l, t, w, h, [&](double x, double y) { rounded_rect_path(c.cr, x, y, w, h, radius); });
+    if (c.st.shadow_on && !c.shadows.empty() &&
+        draw_shadowed(c, l, t, w, h, [&](double x, double y) { rounded_rect_path(c.cr, x, y, w, h, radius); }))
         return;
-    }
     rounded_rect_path(c.cr, l, t, w, h, radius);
     double fit[4] = {l, t, r, bo};
     paint_path(c, fit);
@@ -294,10 +296,9 @@ void draw_ellipse_box(Context& c, double l, double t, double w, double h) {
         t += h;
         h = -h;
     }
-    if (c.st.shadow_on && !c.shadows.empty()) {
-        draw_shadowed(c, l, t, w, h, [&](double x, double y) { ellipse_path(c.cr, x, y, w, h); });
+    if (c.st.shadow_on && !c.shadows.empty() &&
+        draw_shadowed(c, l, t, w, h, [&](double x, double y) { ellipse_path(c.cr, x, y, w, h); }))
         return;
-    }
     ellipse_path(c.cr, l, t, w, h);
     double fit[4] = {l, t, l + w, t + h};
     paint_path(c, fit);

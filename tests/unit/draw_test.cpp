@@ -226,6 +226,8 @@ TEST_F(DrawTest, StateChanges) {
         {"pen off fill-pen red shadow 20x20 shadow off box 0x0 50x50", 60, 60, WHITE},
         {"pen off fill-pen red shadow 20x20 0 0 blue box 0x0 50x50", 60, 60, BLUE},
         {"pen off fill-pen red shadow 20x20 0 10 blue box 0x0 50x50", 69, 69, BLUE},
+        // A shape too large for a shadow bitmap is drawn without its shadow.
+        {"pen off fill-pen red shadow 2x2 box -100000x-100000 100000x100000", 50, 50, RED},
         // An open arc is not filled; a closed one is a pie.
         {"pen off fill-pen red arc 50x50 40x40 0 90", 60, 60, WHITE},
         {"pen off fill-pen red arc 50x50 40x40 0 90 closed", 60, 60, RED},
@@ -414,6 +416,10 @@ TEST_F(DrawTest, HugeAndDegenerateInput) {
         "line-pattern 0 0 line 0x0 10x10 line-pattern -5 -5 line 0x0 10x10",
         "shape [arc 0x0 0 0 0 arc 10x10 1.#NaN 1 0 'qcurv 1x1 close close move (1e30, 1e30)]",
         "translate (1e38, 1e38) box 0x0 10x10 invert-matrix box 0x0 1x1",
+        "fill-pen linear red blue spline 0x100 (1e30, -1e30) 10x10 -5x30",
+        "fill-pen pattern 10x10 [box 0x0 5x5] box (-1e30, -1e30) (1e30, 1e30)",
+        "fill-pen radial red blue 0x0 1e30 box 0x0 10x10 fill-pen linear red blue 0x0 (1e20, 0.0) box 0x0 9x9",
+        "shadow 2x2 10 box -100000x-100000 100000x100000",
     };
     // Each case runs in a nested block; a box drawn after it shows that the
     // pass can still draw.
