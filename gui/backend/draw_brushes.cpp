@@ -431,8 +431,6 @@ void set_stroke_style(Context& c) {
     cairo_set_dash(cr, dashes, int(n), 0);
 }
 
-namespace {
-
 // Whether Cairo can render the pattern under `full`, the matrix from device
 // pixels to pattern space: its pixel pipeline keeps coordinates and matrix
 // entries in 16.16 fixed point, so the pattern's geometry must land within
@@ -443,7 +441,7 @@ bool renderable(cairo_pattern_t* p, const cairo_matrix_t& full) {
     for (double v : k)
         if (!std::isfinite(v) || std::fabs(v) > LIMIT) return false;
     double det = full.xx * full.yy - full.xy * full.yx;
-    if (!std::isfinite(det) || std::fabs(det) < 1e-8) return false;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-9) return false;
     cairo_matrix_t to_device = full;
     if (cairo_matrix_invert(&to_device) != CAIRO_STATUS_SUCCESS) return false;
     auto near = [&](double x, double y) {
@@ -464,7 +462,16 @@ bool renderable(cairo_pattern_t* p, const cairo_matrix_t& full) {
     }
 }
 
-}  // namespace
+bool source_renderable(cairo_t* cr) {
+    cairo_pattern_t* p = cairo_get_source(cr);
+    cairo_matrix_t to_pattern, device;
+    cairo_pattern_get_matrix(p, &to_pattern);
+    cairo_get_matrix(cr, &device);
+    if (cairo_matrix_invert(&device) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_matrix_t full;
+    cairo_matrix_multiply(&full, &device, &to_pattern);
+    return renderable(p, full);
+}
 
 bool use_brush(Context& c, const Brush& b, double l, double t, double r, double bo) {
     if (b.type == BRUSH_SOLID) {

@@ -277,6 +277,13 @@ TEST_F(DrawTest, EquivalentDrawings) {
         {"pen red line-width 0 line-width 2 box 10x10 50x50", "pen red line-width 2 box 10x10 50x50"},
         {"shadow 5x5 shadow off box 10x10 50x50", "box 10x10 50x50"},
         {"rotate 'pen 45 line-width 3 line 0x0 90x90", "line-width 3 line 0x0 90x90"},
+        // Geometry far beyond Cairo's fixed-point range is cut, not distorted.
+        {"line-width 3 line (-1e6, -1e6) (1e6, 1e6)", "line-width 3 line -10x-10 110x110"},
+        {"line-width 3 line -1000000000x50 1000000000x50", "line-width 3 line -10x50 110x50"},
+        {"pen off fill-pen red polygon -1000000x-1000000 1000000x-1000000 0x1000000",
+         "pen off fill-pen red box 0x0 100x100"},
+        {"pen off fill-pen red circle 50x50 1000000", "pen off fill-pen red box 0x0 100x100"},
+        {"pen off fill-pen red translate 100000x0 box -100000x0 -99950x50", "pen off fill-pen red box 0x0 50x50"},
     };
     for (const auto& [a, b] : pairs) {
         auto pa = render(a), pb = render(b);
@@ -420,6 +427,9 @@ TEST_F(DrawTest, HugeAndDegenerateInput) {
         "fill-pen pattern 10x10 [box 0x0 5x5] box (-1e30, -1e30) (1e30, 1e30)",
         "fill-pen radial red blue 0x0 1e30 box 0x0 10x10 fill-pen linear red blue 0x0 (1e20, 0.0) box 0x0 9x9",
         "shadow 2x2 10 box -100000x-100000 100000x100000",
+        "scale 50% 50% 2147483647x-2147483648 circle 0x0 0.5 5",
+        "scale 50% 50% 2147483647x-2147483648 image img",
+        "scale 50% 50% 2147483647x-2147483648 image img crop -5x30 (1.#NaN, 3.0)",
     };
     // Each case runs in a nested block; a box drawn after it shows that the
     // pass can still draw.
