@@ -24,6 +24,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
+#include "gui/backend/loop.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -130,6 +131,10 @@ Unwind wait(const int32_t*) {
     timespec left{time_t(ms / 1000.0), long(std::fmod(ms, 1000.0) * 1e6)};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+    // Then the message loop gets one turn without waiting, so that event
+    // handlers may run inside a wait.
+    *stack::arg_base = none::cell();
+    (void)gui::loop::do_events(true);
     return put(none::cell());
 }
 
