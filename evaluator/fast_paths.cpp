@@ -12,7 +12,7 @@ namespace kiv::actions {
 namespace {
 
 [[noreturn]] void bad_op() {
-    ks::quit(101);
+    lowlevel::quit(101);
 }
 
 uint32_t math_slot(uint32_t op) {

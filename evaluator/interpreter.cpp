@@ -847,13 +847,13 @@ void trace_error_event(const Cell& error) {
 // The Kiv trace callback and its event filter.
 uint32_t callback_mask(const Cell& callback) {
     Cell body = function::body_of(&callback);
-    if (body.type() != TYPE_BLOCK || block::ks_length(&body) == 0) return 0xFFFF;
-    Cell first = *block::ks_abs_at(&body, body.w1);
+    if (body.type() != TYPE_BLOCK || block::cells_length(&body) == 0) return 0xFFFF;
+    Cell first = *block::cells_at(&body, body.w1);
     if (first.type() != TYPE_BLOCK) return 0xFFFF;
     uint32_t mask = 0;
     uint32_t n = series::count(first.w2);
     for (uint32_t i = first.w1; i < n; ++i) {
-        Cell w = *block::ks_abs_at(&first, i);
+        Cell w = *block::cells_at(&first, i);
         if (w.type() != TYPE_WORD) continue;
         uint32_t s = symbol::resolve(w.w2);
         for (uint32_t bit = 1; bit <= EV_EXPR; bit <<= 1)

@@ -74,7 +74,7 @@ int64_t remaining(const Cell* s) {
 // The value at absolute position `pos` of a series, by its datatype's pick.
 Cell value_at(const Cell* s, uint32_t pos) {
     if (series::is_block_like(s->type())) {
-        Cell v = *block::ks_abs_at(s, pos);
+        Cell v = *block::cells_at(s, pos);
         return v;
     }
     Cell* saved = stack::top;
@@ -100,11 +100,11 @@ uint32_t loop_words(const Cell* words) {
     uint32_t count = words->w1 < n ? n - words->w1 : 0;
     if (count == 0) fire({"script", "invalid-arg"}, *words);
     for (uint32_t i = words->w1; i < n; ++i)
-        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
+        if (block::cells_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
     return count;
 }
 inline Cell loop_word(const Cell* words, uint32_t k) {
-    return words->type() == TYPE_WORD ? *words : *block::ks_abs_at(words, words->w1 + k);
+    return words->type() == TYPE_WORD ? *words : *block::cells_at(words, words->w1 + k);
 }
 
 // Sets the loop words from the series at `series->w1` and advances it;
@@ -127,8 +127,8 @@ bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
 bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
     uint32_t n = cells_of(map);
     while (*pos + 1 < n) {
-        Cell key = *block::ks_abs_at(map, *pos);
-        Cell value = *block::ks_abs_at(map, *pos + 1);
+        Cell key = *block::cells_at(map, *pos);
+        Cell value = *block::cells_at(map, *pos + 1);
         *pos += 2;
         if (value.header == 0) continue;  // a removed entry
         if (key.type() == TYPE_SET_WORD) key.set_type(TYPE_WORD);
@@ -448,13 +448,13 @@ Unwind switch_(const int32_t* refs) {
     if (value->type() != TYPE_BLOCK) {
         Cell* probe = stack::push(none::cell());
         for (uint32_t i = cases.w1; i < n; ++i) {
-            Cell c = *block::ks_abs_at(&cases, i);
+            Cell c = *block::cells_at(&cases, i);
             if (c.type() != value->type()) continue;
             *probe = c;
             if (!actions::compare(value, probe, COMP_EQUAL)) continue;
             n = cells_of(&cases);
             for (uint32_t k = i + 1; k < n; ++k) {
-                Cell b = *block::ks_abs_at(&cases, k);
+                Cell b = *block::cells_at(&cases, k);
                 if (b.type() == TYPE_BLOCK) {
                     *probe = b;
                     return interpreter::eval_branch(probe);
@@ -486,7 +486,7 @@ Unwind case_(const int32_t* refs) {
             ++i;
             continue;
         }
-        Cell next = *block::ks_abs_at(&blk, i);
+        Cell next = *block::cells_at(&blk, i);
         if (next.type() == TYPE_BLOCK) {
             ++i;
             if (Unwind code = interpreter::eval(&next, false)) return code;

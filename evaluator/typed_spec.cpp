@@ -31,7 +31,7 @@ uint32_t local_canonical() {
 // The typeset of a type block (default when empty).
 void typeset_of(const Cell* types, uint32_t out[3]) {
     Cell t = *types;
-    if (block::ks_length(&t) == 0) {
+    if (block::cells_length(&t) == 0) {
         Cell d = typeset::default_set();
         out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
         return;
@@ -58,12 +58,12 @@ Off build_typed_spec(const Cell* fn_in) {
     uint32_t n = series::count(spec.w2);
     Cell default_ts = typeset::default_set();
     for (uint32_t i = 0; i < n; ++i) {
-        Cell v = *block::ks_abs_at(&spec, i);
+        Cell v = *block::cells_at(&spec, i);
         switch (v.type()) {
             case TYPE_WORD:
             case TYPE_GET_WORD:
             case TYPE_LIT_WORD: {
-                bool typed = i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK;
+                bool typed = i + 1 < n && block::cells_at(&spec, i + 1)->type() == TYPE_BLOCK;
                 if (in_local) {
                     ++h.locals;
                     if (typed) ++i;
@@ -76,7 +76,7 @@ Off build_typed_spec(const Cell* fn_in) {
                 e.symbol = v.w2;
                 e.canonical = symbol::resolve(v.w2);
                 if (typed) {
-                    Cell types = *block::ks_abs_at(&spec, ++i);
+                    Cell types = *block::cells_at(&spec, ++i);
                     typeset_of(&types, e.ts);
                 } else {
                     e.ts[0] = default_ts.w1, e.ts[1] = default_ts.w2, e.ts[2] = default_ts.w3;
@@ -91,10 +91,10 @@ Off build_typed_spec(const Cell* fn_in) {
             case TYPE_SET_WORD: {
                 if (symbol::resolve(v.w2) != ret) fire({"script", "bad-func-def"}, v);
                 in_local = false;
-                if (i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK) {
-                    Cell types = *block::ks_abs_at(&spec, ++i);
-                    if (block::ks_length(&types) > 0) {
-                        Cell first = *block::ks_abs_at(&types, types.w1);
+                if (i + 1 < n && block::cells_at(&spec, i + 1)->type() == TYPE_BLOCK) {
+                    Cell types = *block::cells_at(&spec, ++i);
+                    if (block::cells_length(&types) > 0) {
+                        Cell first = *block::cells_at(&types, types.w1);
                         if (first.type() == TYPE_WORD && first.w1) {
                             const Cell* val = context::get_word(&first);
                             if (val->type() == TYPE_DATATYPE) h.return_type = val->w1;
