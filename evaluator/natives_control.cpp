@@ -26,6 +26,7 @@
 #include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -60,9 +61,14 @@ inline uint32_t cells_of(const Cell* blk) {
 // Values left from the position of any series value.
 int64_t remaining(const Cell* s) {
     uint32_t t = s->type();
-    if (series::is_block_like(t)) {
+    if (is_any_block(t)) {
         uint32_t n = cells_of(s);
         return s->w1 < n ? int64_t(n - s->w1) : 0;
+    }
+    // An image's length? ignores its index: the pixels left are counted here.
+    if (t == TYPE_IMAGE) {
+        int64_t n = int64_t(os_image::pixel_count(s)) - int64_t(s->w1);
+        return n > 0 ? n : 0;
     }
     Cell c = *s;
     Cell* saved = stack::top;
@@ -73,7 +79,7 @@ int64_t remaining(const Cell* s) {
 
 // The value at absolute position `pos` of a series, by its datatype's pick.
 Cell value_at(const Cell* s, uint32_t pos) {
-    if (series::is_block_like(s->type())) {
+    if (is_any_block(s->type())) {
         Cell v = *block::cells_at(s, pos);
         return v;
     }
@@ -386,7 +392,7 @@ Unwind forall(const int32_t*) {
     Cell* body = arg(1);
     Cell word = *arg(0);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
-    if (!series::is_series(start->type())) {
+    if (!is_series(start->type())) {
         fire({"script", "expect-arg"}, word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
     open_loop();
@@ -413,7 +419,7 @@ Unwind remove_each(const int32_t*) {
     Cell* words = arg(0);
     Cell* data = arg(1);
     uint32_t count = loop_words(words);
-    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire({"script", "invalid-arg"}, *data);
+    if (data->type() == TYPE_MAP || !is_series(data->type())) fire({"script", "invalid-arg"}, *data);
     Cell* given = stack::push(*data);  // the result: the series at its original position
     Cell* cursor = stack::push(*data);
     open_loop();
