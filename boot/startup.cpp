@@ -104,6 +104,22 @@ namespace {
 
 }  // namespace
 
+void startup_failure(const char* message) {
+    lowlevel::error_box("Kiv NoName App", message);
+    lowlevel::end_process(STARTUP_FAILURE_STATUS);
+}
+
+// The start-up sequence. The floating-point unit needs no reset: x86-64
+// code computes in SSE registers whose defaults (round to nearest, double
+// precision, exceptions masked) are what the language expects.
+//   1. the process: fault handlers, the argument vector (platform::start);
+//   2. the outermost catch frame (a quit request ends quietly with 0);
+//   3. the runtime, level by level, ending with the words of the datatypes,
+//      natives and actions bound (boot);
+//   4. the collector on, the booting flag off;
+//   5. the library's modules in their fixed order (library/library.cpp);
+//   6. the console: without a display, the terminal front end;
+//   7. the end through lowlevel::quit with 0, or the console's exit status.
 void entry(int argc, char** argv) {
     platform::start(argc, argv);
     int status = 0;
@@ -113,9 +129,6 @@ void entry(int argc, char** argv) {
             [&] {
                 boot(BootLevel::language);
                 collector::recycle_on();
-                // The library's modules, in their fixed order, then the
-                // console. Without a display the console is the terminal
-                // front end.
                 cli::attach_output();
                 library::set_command_line(argc, argv);
                 library::run_modules();

@@ -225,16 +225,7 @@ Cell* push_strings(const std::vector<std::string>& items) {
 // cannot-open when it cannot be entered.
 void change_dir(const std::string& dir, const Cell* name) {
     if (chdir(dir.c_str()) != 0) fire({"access", "cannot-open"}, *name);
-    char buf[4096];
-    if (getcwd(buf, sizeof buf)) {
-        std::string cwd = buf;
-        if (cwd.back() != '/') cwd += '/';
-        Cell* saved = stack::top;
-        Cell* path = library::push_utf8(cwd);
-        path->set_type(TYPE_FILE);
-        library::set_system_field({"options", "path"}, *path);
-        stack::top = saved;
-    }
+    library::set_options_path();
 }
 
 // ---- The command line ---------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -25,10 +28,12 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
+#include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -147,9 +152,7 @@ void bind_natives() {
 // the block after it is its specification.
 void bind_actions() {
     TopGuard guard;
-    const Source& src = source_named("library/actions.kiv");
-    Cell* none_name = stack::push(none::cell());
-    Cell* code = load_script(src.bytes, src.size, none_name, nullptr);
+    Cell* code = push_module_code("library/actions.kiv");
     bool defined[ACTION_COUNT + 1] = {};
     uint32_t length = block::cells_length(code);
     for (uint32_t i = 0; i < length; i += 2) {
@@ -180,11 +183,13 @@ void bind_actions() {
 // ---- Steps of the module order ---------------------------------------------------------------
 
 void run_module(const char* name) {
-    const Source& src = source_named(name);
     TopGuard guard;
-    Cell* file = push_utf8(name);
-    Cell* code = load_script(src.bytes, src.size, file, nullptr);
-    eval_top(code);
+    eval_top(push_module_code(name));
+}
+
+// What the constants module cannot write as source: the null handle!.
+void define_constants() {
+    define("null-handle", handle::cell(0, handle::CLASS_NULL));
 }
 
 // What Kiv code cannot build itself: the error catalog, the build date, the
@@ -237,14 +242,7 @@ void fill_system() {
     Cell* args = push_utf8(command_line);
     set_system_field({"script", "args"}, *args);
 
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) {
-        std::string dir = cwd;
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        Cell* path = push_utf8(dir);
-        path->set_type(TYPE_FILE);
-        set_system_field({"options", "path"}, *path);
-    }
+    set_options_path();
 }
 
 struct Step {
@@ -255,14 +253,21 @@ struct Step {
 // The module order. Modules before the operators use no infix at their top
 // level (function bodies may: they run later).
 const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true, false and the constants
+    {"library/base.kiv", nullptr},       // none, true and false
+    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
+    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
+    {nullptr, define_constants},         // null-handle
     {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
+    {"library/colors.kiv", nullptr},     // the named colours
     {"library/functions.kiv", nullptr},  // the boot library and general functions
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
-    {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
+    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
+    {"library/folders.kiv", nullptr},    // make-dir
+    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
 
@@ -281,7 +286,16 @@ void bind_builtins() {
     bind_datatypes();
     bind_natives();
     bind_actions();
-    routines::bind_all();
+    codecs::bind();
+}
+
+Cell* push_module_code(const char* name) {
+    const Source& src = source_named(name);
+    Cell* file = push_utf8(name);
+    Cell* code = load_script(src.bytes, src.size, file, nullptr);
+    *file = *code;
+    stack::top = file + 1;
+    return file;
 }
 
 void set_command_line(int argc, char** argv) {
@@ -373,6 +387,31 @@ bool set_system_field(std::initializer_list<const char*> path, const Cell& value
     if (!slot) return false;
     *slot = *held;
     return true;
+}
+
+std::string current_dir() {
+    std::vector<char> buf(4096);
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    std::string dir = buf.data();
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+void set_options_path() {
+    std::string dir = current_dir();
+    if (dir.empty()) return;
+    TopGuard guard;
+    Cell* path = push_utf8(dir);
+    path->set_type(TYPE_FILE);
+    if (!set_system_field({"options", "path"}, *path)) return;
+    Cell* field = stack::push(word::load("path"));
+    Cell* options = system_field({"options"});
+    if (!options) return;
+    Cell* owner = stack::push(*options);
+    ownership::bind_set(path, owner, field);
 }
 
 Cell* push_utf8(const std::string& text) {
