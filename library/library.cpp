@@ -33,6 +33,7 @@
 #include "library/sources.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
