@@ -20,6 +20,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
 #include "evaluator/entry.h"
+#include "gui/backend/event.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -49,6 +50,7 @@ void boot_values() {
     datatype::init_tables();
     datatype::register_all();
     datatype::register_image();
+    gui::event::init();
     actions::init();
     memory::init_frames();
     root::init();

@@ -41,7 +41,7 @@ int32_t word_index(const Cell* word, const uint16_t* symbols, int32_t count);
 // own cell: a set-path through them must store the changed cell back.
 inline bool changed_in_place(uint32_t type) {
     return type == TYPE_TIME || type == TYPE_DATE || type == TYPE_PAIR || type == TYPE_TUPLE ||
-           type == TYPE_POINT2D || type == TYPE_POINT3D;
+           type == TYPE_POINT2D || type == TYPE_POINT3D || type == TYPE_EVENT;
 }
 
 }  // namespace kiv::scalar

@@ -24,6 +24,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
+#include "gui/backend/loop.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -130,6 +131,10 @@ Unwind wait(const int32_t*) {
     timespec left{time_t(ms / 1000.0), long(std::fmod(ms, 1000.0) * 1e6)};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+    // Then the message loop gets one turn without waiting, so that event
+    // handlers may run inside a wait.
+    *stack::arg_base = none::cell();
+    (void)gui::loop::do_events(true);
     return put(none::cell());
 }
 
@@ -168,8 +173,10 @@ Unwind list_env(const int32_t*) {
     Cell* pairs = block::push_only(int32_t(count * 2));
     for (char** e = environ; *e; ++e) {
         const char* entry = *e;
-        const char* eq = std::strchr(entry, '=');
-        if (!eq || eq == entry) continue;
+        // The first "=" after the first character separates: an entry that
+        // begins with "=" keeps it in its name.
+        const char* eq = entry[0] ? std::strchr(entry + 1, '=') : nullptr;
+        if (!eq) continue;
         string::load_in(reinterpret_cast<const uint8_t*>(entry), uint32_t(eq - entry), pairs, string::ENC_UTF8);
         string::load_in(reinterpret_cast<const uint8_t*>(eq + 1), uint32_t(std::strlen(eq + 1)), pairs,
                         string::ENC_UTF8);

@@ -28,8 +28,10 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
+#include "gui/backend/draw_image.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
@@ -268,6 +270,7 @@ const Step STEPS[] = {
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
     {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
     {"library/folders.kiv", nullptr},    // make-dir
+    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
     {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
@@ -288,6 +291,8 @@ void bind_builtins() {
     bind_natives();
     bind_actions();
     codecs::bind();
+    clipboard::bind();
+    draw::bind_routines();
 }
 
 Cell* push_module_code(const char* name) {

@@ -1,0 +1,22 @@
+// The way in from the language: `load-gui` opens the display, registers the
+// window classes and returns an object of routines over the window layer.
+//
+// Without a display it raises access cannot-open and leaves the process as
+// it was (the terminal console and scripts go on working).
+//
+// The object's routines: the platform words of the window layer
+// (make-null-handle, do-event-loop, exit-event-loop, destroy-view,
+// show-window, register-class) and the layer's own: make-window (a window
+// for a face: a top-level window for a `window` face, a child window under
+// `parent` otherwise), set-timer, kill-timer, window-face, child-at,
+// to-pixels, to-logical, window-xid (the display's id of a top-level
+// window), send-event and loop-state ([depth pending]).
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv::gui {
+
+void load_gui(Cell* args);
+
+}  // namespace kiv::gui
