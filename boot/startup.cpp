@@ -11,6 +11,7 @@
 #include "runtime/cycles.h"
 #include "runtime/root.h"
 #include "runtime/collector.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "datatypes/fixed_words.h"
 #include "console/terminal_cli.h"

@@ -36,6 +36,7 @@
 #include "runtime/root.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
