@@ -149,7 +149,7 @@ class Encoder {
     // A boot-mode assignment: the word (global), then its value; it takes
     // no position, so paths skip it.
     void assignment(const Cell* w, const Cell* v) {
-        if (!word::any_word_type(w->type()) || w->type() == TYPE_ISSUE) fire({"script", "invalid-arg"}, *w);
+        if (!is_all_word(w->type()) || w->type() == TYPE_ISSUE) fire({"script", "invalid-arg"}, *w);
         byte(ASSIGN);
         header(TYPE_WORD);
         varint(symbol_index(w->w2));
