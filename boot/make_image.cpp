@@ -92,18 +92,21 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
     return pair;
 }
 
-// Refinements of a specification before /local: the runtime's tables fix
-// how many each action takes.
-uint32_t count_refinements(const Cell& spec) {
-    uint32_t n = 0;
+// The refinements of a specification block before /local, as
+// "[/part /only ...]" (the form of the action rows in datatypes/actions.h).
+std::string refinements_of(const Cell& spec) {
+    std::string text = "[";
     const uint32_t length = block::cells_length(&spec);
     for (uint32_t i = 0; i < length; ++i) {
         const Cell v = *block::cells_at(&spec, spec.w1 + i);
         if (v.type() != TYPE_REFINEMENT) continue;
-        if (symbol::name_view(v.w2) == "local") break;
-        ++n;
+        const std::string_view name = symbol::name_view(v.w2);
+        if (name == "local") break;
+        if (text.size() > 1) text += ' ';
+        text += '/';
+        text += name;
     }
-    return n;
+    return text + "]";
 }
 
 void add_datatypes(Cell* assignments) {
@@ -159,8 +162,8 @@ void add_actions(Cell* assignments, const std::string& source_dir) {
         for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
             if (word == actions::slot_name(s)) slot = s;
         if (!slot || defined[slot]) fail("unknown or repeated action " + word);
-        if (count_refinements(spec) != actions::refinement_count(slot))
-            fail("wrong refinement count for " + word);
+        if (refinements_of(spec) != actions::refinements_text(slot))
+            fail("the refinements of " + word + " differ from its row in datatypes/actions.h");
         defined[slot] = true;
         Cell* mark = stack::top;
         Cell* value = push_builtin(TYPE_ACTION, spec, slot);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,12 +30,13 @@
 #include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
+#include "gui/backend/draw_image.h"
 #include "library/image.h"
 #include "boot/serialize.h"
 #include "runtime/root.h"
-#include "gui/backend/draw_image.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
@@ -45,6 +45,7 @@
 namespace kiv::library {
 
 namespace {
+
 
 // The raw command line kept by set_command_line until the system object exists.
 std::string command_line;
@@ -104,7 +105,7 @@ Cell* push_module(const char* name) {
 
 void run_module(const char* name) {
     TopGuard guard;
-    eval_top(push_module_code(name));
+    eval_top(push_module(name));
 }
 
 // What the constants module cannot write as source: the null handle!.

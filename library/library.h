@@ -12,7 +12,9 @@
 //                    boot image in boot mode into the root block. Its
 //                    assignment records bind the word of every datatype,
 //                    native and action to its value; its literals are the
-//                    modules' code, each after its file! name.
+//                    modules' code, each after its file! name. Then the
+//                    codec, clipboard and drawing routines are bound (the
+//                    other routines bind in the module order).
 //   run_modules()    once the words are bound and the booting flag is off:
 //                    evaluates the modules in their fixed order, with the C++
 //                    steps that fill what Kiv code cannot reach (the error
@@ -54,8 +56,9 @@ void run_modules();
 
 // The code block of an embedded module (for example "library/system.kiv"),
 // pushed on the data stack: the module's text loaded with the lexer and
-// positioned after its header, as the boot image holds it. A module that
-// is not in the image is a broken build.
+// positioned after its header. This is the one place where start-up reads
+// the library as text; a boot image replaces it by the module's decoded
+// code. A module that is not embedded is a broken build.
 Cell* push_module_code(const char* name);
 
 // ---- Scripts ------------------------------------------------------------------------
