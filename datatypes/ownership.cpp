@@ -68,7 +68,7 @@ void walk_object(const Cell* obj, F&& each) {
 void own(Cell* v, const Cell& o, const Cell& w) {
     uint32_t t = v->type();
     if (is_any_block(t) || is_flat_series(t) || t == TYPE_BITSET) {
-        Off node = v->w2;
+        Off node = series_node(v);
         if (!node) return;
         SeriesBuffer* b = buffer_of(node);
         if (!(b->flags & series_flag::OWNED)) {
@@ -77,9 +77,9 @@ void own(Cell* v, const Cell& o, const Cell& w) {
         }
         if (is_any_block(t)) walk_block(node, v->w1, [&](Cell* c) { own(c, o, w); });
     } else if (t == TYPE_IMAGE) {
-        if (!v->w2 || (v->header & header::OWNS_SERIES)) return;
+        if (!series_node(v) || (v->header & header::OWNS_SERIES)) return;
         v->header |= header::OWNS_SERIES;
-        record_entry(v->w2, *v, o, w);
+        record_entry(series_node(v), *v, o, w);
     } else if (t == TYPE_OBJECT) {
         if (!v->w1 || (context::cell(v->w1)->header & header::OWNS_SERIES)) return;
         Off ctx = v->w1;
@@ -94,15 +94,15 @@ void own(Cell* v, const Cell& o, const Cell& w) {
 void disown(Cell* v) {
     uint32_t t = v->type();
     if (is_any_block(t) || is_flat_series(t) || t == TYPE_BITSET) {
-        Off node = v->w2;
+        Off node = series_node(v);
         if (!node) return;
         buffer_of(node)->flags &= ~series_flag::OWNED;
         hashtable::remove_int(table, node);
         if (is_any_block(t)) walk_block(node, v->w1, [](Cell* c) { disown(c); });
     } else if (t == TYPE_IMAGE) {
-        if (!v->w2) return;
+        if (!series_node(v)) return;
         v->header &= ~header::OWNS_SERIES;
-        hashtable::remove_int(table, v->w2);
+        hashtable::remove_int(table, series_node(v));
     } else if (t == TYPE_OBJECT) {
         if (!v->w1 || (context::cell(v->w1)->header & header::OWNS_SERIES)) return;
         walk_object(v, [](uint32_t, Cell* value) { disown(value); });
@@ -151,8 +151,8 @@ void unbind(Cell* value) {
 }
 
 void unbind_cells(const Cell* blk, uint32_t index, uint32_t count) {
-    if (!table || !blk->w2) return;
-    Off node = blk->w2;
+    if (!table || !series_node(blk)) return;
+    Off node = series_node(blk);
     for (uint32_t i = index; i < index + count; ++i) {
         SeriesBuffer* b = buffer_of(node);
         if (uint64_t(i) * sizeof(Cell) >= b->byte_count()) break;
@@ -162,7 +162,7 @@ void unbind_cells(const Cell* blk, uint32_t index, uint32_t count) {
 
 bool check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part) {
     if (!table) return false;
-    Off key = series->type() == TYPE_OBJECT ? series->w1 : series->w2;
+    Off key = series->type() == TYPE_OBJECT ? series->w1 : series_node(series);
     if (!key) return false;
     Cell* e = hashtable::get_int(table, key);
     if (!e || e[1].w3 == 0) return false;
@@ -192,9 +192,9 @@ bool notify(const Cell* series, const char* event, const Cell* value, uint32_t i
     } else if (t == TYPE_OBJECT) {
         if (!series->w1) return false;
     } else {
-        if (!series->w2 || !(buffer_of(series->w2)->flags & series_flag::OWNED)) return false;
+        if (!series_node(series) || !(buffer_of(series_node(series))->flags & series_flag::OWNED)) return false;
     }
-    Off key = t == TYPE_OBJECT ? series->w1 : series->w2;
+    Off key = t == TYPE_OBJECT ? series->w1 : series_node(series);
     Cell* e = hashtable::get_int(table, key);
     if (!e || e[1].w3 == 0) return false;
     // Interning the event word allocates: keep the caller's cells on the stack.

@@ -133,7 +133,7 @@ uint32_t get_length(Cell* v, bool from_head) {
 
 int64_t part_count(const Cell* series, const Cell* part) {
     if (part->type() == TYPE_INTEGER) return integer::get(part);
-    if (is_series(part->type()) && part->w2 == series->w2) return int64_t(part->w1) - int64_t(series->w1);
+    if (is_series(part->type()) && series_node(part) == series_node(series)) return int64_t(part->w1) - int64_t(series->w1);
     invalid_refine_arg("part", *part);
 }
 
@@ -336,7 +336,7 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
         if (part->type() == TYPE_INTEGER) {
             count = integer::get(part);
             if (count < 0) count = last ? 1 : -count;
-        } else if (is_series(part->type()) && part->w2 == series->w2) {
+        } else if (is_series(part->type()) && series_node(part) == series_node(series)) {
             if (last)
                 count = part->w1 >= len ? 0 : int64_t(len) - part->w1;
             else

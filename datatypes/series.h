@@ -36,7 +36,7 @@ void init();
 // ---- Helpers used by all series types ------------------------------------------------------
 
 inline SeriesBuffer* buffer(const Cell* v) {
-    return buffer_of(v->w2);
+    return buffer_of(series_node(v));
 }
 // log2 of the unit of the value's buffer.
 inline uint32_t shift_of(const SeriesBuffer* b) {
