@@ -36,7 +36,7 @@ Cell* live_heap(int64_t count) {
         Cell* text = stack::push(Cell{TYPE_NONE, 0, 0, 0});
         string::make_at(text, 16);
         string::concatenate_literal(text, "some text here");
-        *block::ks_abs_at(&inner, 8) = *text;
+        *block::cells_at(&inner, 8) = *text;
         stack::pop(1);
     }
     return root;

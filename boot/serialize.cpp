@@ -923,7 +923,7 @@ class Decoder {
             case Slot::APPEND: {
                 const Cell blk{TYPE_BLOCK, 0, s.node, 0};
                 Cell* held = stack::push(v);
-                Cell* at = block::ks_append(&blk, held);
+                Cell* at = block::cells_append(&blk, held);
                 stack::pop(1);
                 return at;
             }

@@ -100,40 +100,53 @@ namespace {
 [[noreturn]] void uncaught_error(const RaisedError& e) {
     if (stack::bottom) stack::reset_all();  // room for forming the text
     std::string text = raised_text(e);
-    ks::error_box("Kiv NoName App", text.c_str());
-    ks::end_process(-2);
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::end_process(-2);
 }
 
 }  // namespace
 
+void startup_failure(const char* message) {
+    lowlevel::error_box("Kiv NoName App", message);
+    lowlevel::end_process(STARTUP_FAILURE_STATUS);
+}
+
+// The start-up sequence. The floating-point unit needs no reset: x86-64
+// code computes in SSE registers whose defaults (round to nearest, double
+// precision, exceptions masked) are what the language expects.
+//   1. the process: fault handlers, the argument vector (platform::start);
+//   2. the outermost catch frame (a quit request ends quietly with 0);
+//   3. the runtime, level by level, ending with the words of the datatypes,
+//      natives and actions bound (boot);
+//   4. the collector on, the booting flag off;
+//   5. the library's modules in their fixed order (library/library.cpp);
+//   6. the console: without a display, the terminal front end;
+//   7. the end through lowlevel::quit with 0, or the console's exit status.
 void entry(int argc, char** argv) {
     platform::start(argc, argv);
     int status = 0;
     try {
-        ks::catch_level(
-            ks::TOP_CATCH_LEVEL,
+        lowlevel::catch_level(
+            lowlevel::TOP_CATCH_LEVEL,
             [&] {
                 boot(BootLevel::language);
                 collector::recycle_on();
-                // The library's modules, in their fixed order, then the
-                // console. Without a display the console is the terminal
-                // front end.
                 cli::attach_output();
                 library::set_command_line(argc, argv);
                 library::run_modules();
                 status = cli::run(argc, argv);
             },
-            ks::top_level_catch);
+            lowlevel::top_level_catch);
     } catch (const RaisedError& e) {
         uncaught_error(e);
     } catch (const std::bad_alloc&) {
-        ks::quit(ks::ERR_OUT_OF_MEMORY);
+        lowlevel::quit(lowlevel::ERR_OUT_OF_MEMORY);
     } catch (const std::exception&) {
         // A C++ library error escaping the runtime is a broken internal rule.
-        ks::quit(ks::ERR_ASSERTION);
+        lowlevel::quit(lowlevel::ERR_ASSERTION);
     }
-    if (status != 0) ks::end_process(status);
-    ks::quit(0);
+    if (status != 0) lowlevel::end_process(status);
+    lowlevel::quit(0);
 }
 
 }  // namespace kiv

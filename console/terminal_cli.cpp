@@ -133,7 +133,7 @@ void eval_in_console_catch(const Cell* code, Cell* slot) {
     uint32_t consumed = 0;
     lexer::scan(wrapper, reinterpret_cast<const uint8_t*>(WRAPPER), sizeof WRAPPER - 1, options, nullptr,
                 &consumed);
-    *block::ks_abs_at(wrapper, wrapper->w1 + 1) = *code;
+    *block::cells_at(wrapper, wrapper->w1 + 1) = *code;
     Unwind status = interpreter::eval(wrapper, false);
     if (status != 0) {
         // An exit that found a target below this level: nothing here admits
@@ -215,7 +215,7 @@ Cell* push_strings(const std::vector<std::string>& items) {
     block::make_at(blk, int32_t(items.size() ? items.size() : 1));
     for (const std::string& item : items) {
         Cell* s = library::push_utf8(item);
-        block::ks_append(blk, s);
+        block::cells_append(blk, s);
         stack::top = s;
     }
     return blk;
@@ -225,16 +225,7 @@ Cell* push_strings(const std::vector<std::string>& items) {
 // cannot-open when it cannot be entered.
 void change_dir(const std::string& dir, const Cell* name) {
     if (chdir(dir.c_str()) != 0) fire({"access", "cannot-open"}, *name);
-    char buf[4096];
-    if (getcwd(buf, sizeof buf)) {
-        std::string cwd = buf;
-        if (cwd.back() != '/') cwd += '/';
-        Cell* saved = stack::top;
-        Cell* path = library::push_utf8(cwd);
-        path->set_type(TYPE_FILE);
-        library::set_system_field({"options", "path"}, *path);
-        stack::top = saved;
-    }
+    library::set_options_path();
 }
 
 // ---- The command line ---------------------------------------------------------------------------
@@ -490,7 +481,7 @@ bool do_command(const std::string& buffer, bool at_end, char* open, int columns)
             // The code waits in the slot while the load frame goes.
             *slot = *code;
             stack::unwind_drop();
-            if (block::ks_length(slot) == 0) {
+            if (block::cells_length(slot) == 0) {
                 *slot = Cell{TYPE_UNSET, 0, 0, 0};
                 return;
             }

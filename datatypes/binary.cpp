@@ -109,6 +109,28 @@ Cell* push_bytes(const uint8_t* bytes, uint32_t count) {
     return c;
 }
 
+Cell* push_room(uint32_t count, uint8_t*& bytes) {
+    Cell* c = stack::push_slot();
+    *c = Cell{TYPE_NONE, 0, 0, 0};
+    Off node = memory::alloc_bytes(std::max(count, 1u));
+    SeriesBuffer* b = buffer_of(node);
+    b->tail = b->head + count;
+    bytes = b->head_ptr();
+    *c = Cell{TYPE_BINARY, 0, node, 0};
+    return c;
+}
+
+void cut(Cell* bin, uint32_t count) {
+    SeriesBuffer* b = buffer_of(bin->w2);
+    if (count < b->byte_count()) b->tail = b->head + count;
+}
+
+const uint8_t* bytes_at(Cell* bin, uint32_t& count) {
+    Bytes b = bytes_of(bin);
+    count = b.count;
+    return b.p;
+}
+
 void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8_t>& out) {
     uint32_t t = value->type();
     switch (t) {

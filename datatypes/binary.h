@@ -22,6 +22,14 @@ namespace kiv::binary {
 // arena, or inside it when no allocation can move them: collection is
 // paused for the one allocation).
 Cell* push_bytes(const uint8_t* bytes, uint32_t count);
+// Pushes a new binary! of `count` bytes for the caller to fill at once: the
+// address of its bytes (valid until the next allocation) goes to `bytes`.
+Cell* push_room(uint32_t count, uint8_t*& bytes);
+// Cuts a binary!'s buffer to its first `count` bytes.
+void cut(Cell* bin, uint32_t count);
+// The address and count of a binary!'s bytes from its index (valid until the
+// next allocation).
+const uint8_t* bytes_at(Cell* bin, uint32_t& count);
 
 // Appends the bytes a value stands for to `out`. part >= 0 cuts one value to
 // that many bytes; for a block it counts values, or bytes across the values

@@ -125,17 +125,17 @@ int64_t process_block(Cell* bits, const Cell* blk, Op op, Caller caller) {
     Cell b = *blk;
     int64_t highest = -1;
     uint32_t dash = symbol::resolve(fixed::sym[fixed::SYM_DASH]);
-    for (uint32_t i = b.w1; i < block::ks_length(&b) + b.w1; ++i) {
-        Cell v = *block::ks_abs_at(&b, i);
+    for (uint32_t i = b.w1; i < block::cells_length(&b) + b.w1; ++i) {
+        Cell v = *block::cells_at(&b, i);
         uint32_t t = v.type();
-        uint32_t n = block::ks_length(&b) + b.w1;
+        uint32_t n = block::cells_length(&b) + b.w1;
         bool ranged = (t == TYPE_CHAR || t == TYPE_INTEGER) && i + 1 < n &&
-                      block::ks_abs_at(&b, i + 1)->type() == TYPE_WORD &&
-                      symbol::resolve(block::ks_abs_at(&b, i + 1)->w2) == dash;
+                      block::cells_at(&b, i + 1)->type() == TYPE_WORD &&
+                      symbol::resolve(block::cells_at(&b, i + 1)->w2) == dash;
         int64_t r;
         if (ranged) {
             if (i + 2 >= n) fire({"script", "past-end"});
-            Cell hi = *block::ks_abs_at(&b, i + 2);
+            Cell hi = *block::cells_at(&b, i + 2);
             if (hi.type() != t) fire({"script", "invalid-arg"}, hi);
             int64_t low = bit_number(&v, SET), high = bit_number(&hi, SET);
             if (high < low) fire({"script", "past-end"});
@@ -225,14 +225,14 @@ Cell* make_from_spec(Cell* proto, Cell* spec, Caller caller) {
     Cell* s = stack::push(*spec);
     uint32_t t = s->type();
     bool complemented = false;
-    if (t == TYPE_BLOCK && block::ks_length(s) > 0) {
-        Cell first = *block::ks_abs_at(s, s->w1);
+    if (t == TYPE_BLOCK && block::cells_length(s) > 0) {
+        Cell first = *block::cells_at(s, s->w1);
         if (first.type() == TYPE_WORD &&
             symbol::resolve(first.w2) == symbol::resolve(fixed::sym[fixed::SYM_NOT])) {
             complemented = true;
             s->w1 += 1;
-            if (block::ks_length(s) > 0 && block::ks_abs_at(s, s->w1)->type() == TYPE_BINARY) {
-                Cell bin = *block::ks_abs_at(s, s->w1);
+            if (block::cells_length(s) > 0 && block::cells_at(s, s->w1)->type() == TYPE_BINARY) {
+                Cell bin = *block::cells_at(s, s->w1);
                 from_binary(proto, &bin, true);
                 return proto;
             }

@@ -71,7 +71,7 @@ struct Source {
     Source(const Cell* value, bool only, int64_t part_limit, const Cell* target) : single(*value), block{} {
         if (!only && series::is_block_like(value->type())) {
             block = *value;
-            count = ks_length(&block);
+            count = cells_length(&block);
             if (part_limit >= 0 && part_limit < count) count = uint32_t(part_limit);
             if (block.w2 == target->w2 && count) {
                 const Cell* from = cell_at(&block, block.w1);
@@ -161,7 +161,7 @@ Query make_query(const Cell* value, bool only, bool case_sensitive, bool same) {
             q.kind = MATCH_TYPESET;
         } else if (series::is_block_like(t)) {
             q.kind = MATCH_SEQUENCE;
-            q.n = ks_length(value);
+            q.n = cells_length(value);
         }
     }
     return q;
@@ -350,7 +350,7 @@ int32_t compare_each(Cell* a, Cell* b, int32_t op) {
     if (op == COMP_SAME) return -1;
     if (cycles::find(a->w2)) return cycles::find(b->w2) ? 0 : -1;
     Cell x = *a, y = *b;
-    uint32_t lx = ks_length(&x), ly = ks_length(&y);
+    uint32_t lx = cells_length(&x), ly = cells_length(&y);
     bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL ||
                     op == COMP_EQUAL_10 || op == COMP_EQUAL_11 || op == COMP_FIND;
     if (lx != ly && equality) return 1;
@@ -359,7 +359,7 @@ int32_t compare_each(Cell* a, Cell* b, int32_t op) {
     guard.push(y.w2);
     uint32_t n = std::min(lx, ly);
     for (uint32_t i = 0; i < n; ++i) {
-        if (i >= ks_length(&x) || i >= ks_length(&y)) break;  // changed by a compare hook
+        if (i >= cells_length(&x) || i >= cells_length(&y)) break;  // changed by a compare hook
         Cell p = read_cell(&x, x.w1 + i);
         Cell q = read_cell(&y, y.w1 + i);
         uint32_t tp = p.type(), tq = q.type();
@@ -392,7 +392,7 @@ void vector_to_block(const Cell* vec, Cell* result) {
     make_at(result, int32_t(len - pos));
     for (uint32_t i = pos; i < len; ++i) {
         Cell e = series::unit_value(&v, i);
-        ks_append(result, &e);
+        cells_append(result, &e);
     }
 }
 
@@ -403,7 +403,7 @@ void typeset_to_block(const Cell* ts, Cell* result) {
     for (uint32_t id = 1; id <= datatype::highest_type_id; ++id) {
         if (!typeset_has(&t, id)) continue;
         Cell d = datatype::cell(id);
-        ks_append(result, &d);
+        cells_append(result, &d);
     }
 }
 
@@ -473,7 +473,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         Cell v = *spec;
         v.clear_new_line();
         make_at(proto, 1);
-        ks_append(proto, &v);
+        cells_append(proto, &v);
     }
     proto->set_type(type);
     proto->clear_new_line();
@@ -500,14 +500,14 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
             *cell_at(parent, place) = *value;
             if (is_hash(parent)) hashtable::reindex(parent->w3, place, 1);
         } else {
-            ks_append(parent, value);
+            cells_append(parent, value);
             hash_inserted(parent, place, 1);
         }
         if (owned) series::notify_owner(parent, "poked", value, place, 1);
         return value;
     }
     if (element->type() == TYPE_WORD && !is_hash(parent))
-        return ks_find_word(parent, element, case_sensitive);
+        return cells_find_word(parent, element, case_sensitive);
     return select(parent, element, nullptr, true, case_sensitive, false, false, nullptr, nullptr, false,
                   false);
 }
@@ -539,8 +539,8 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
         uint32_t n = cell_count(series);
         bool owned = series::notify_owner(series, "put", value, n, 2);
         if (owned) n = cell_count(series);
-        ks_append(series, key);
-        ks_append(series, value);
+        cells_append(series, key);
+        cells_append(series, value);
         hash_inserted(series, n, 2);
         if (owned) series::notify_owner(series, "put-ed", value, n, 2);
         return value;
@@ -553,7 +553,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
             if (is_hash(series)) hashtable::reindex(series->w3, place, 1);
         }
     } else {
-        ks_append(series, value);
+        cells_append(series, value);
         hash_inserted(series, place, 1);
     }
     if (owned) series::notify_owner(series, "put-ed", value, place, 1);
@@ -649,7 +649,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         StackMark mark;
         Cell* holder = stack::push(none::cell());
         make_at(holder, 1);
-        ks_append(holder, r);
+        cells_append(holder, r);
         deep_copy_cells(holder, source_node);
         Cell c = read_cell(holder, 0);
         *r = c;

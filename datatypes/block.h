@@ -6,12 +6,12 @@
 // value starts a new line when the block is molded.
 //
 // This module also provides the cell-series primitives the whole runtime uses
-// to build and scan blocks (ks_*), and the block side of mold/form, compare,
+// to build and scan blocks (cells_*), and the block side of mold/form, compare,
 // find/select, insert/change, sort and the set operations. paren!, the path
 // types and hash! inherit most of it.
 //
 // Invariants:
-//   - Cell* results that point into a block buffer (ks_head, ks_append,
+//   - Cell* results that point into a block buffer (cells_head, cells_append,
 //     pick ...) are valid only until the next allocation; copy the cell out
 //     before calling anything that may allocate (mold, copy, insert ...);
 //   - every routine that changes a hash! keeps its table (word 3) in step;
@@ -32,33 +32,33 @@ void init();
 // ---- Cell-series primitives -------------------------------------------------------------
 
 // Cells from the position to the tail (0 when the position is past it).
-uint32_t ks_length(const Cell* blk);
+uint32_t cells_length(const Cell* blk);
 // Advances the position unless already at the tail; answers whether it is now at the tail.
-bool ks_next(Cell* blk);
+bool cells_next(Cell* blk);
 // Address of the cell at the position; a position past the tail is clamped first.
-Cell* ks_head(Cell* blk);
+Cell* cells_head(Cell* blk);
 // Address just past the last cell.
-Cell* ks_tail(const Cell* blk);
+Cell* cells_tail(const Cell* blk);
 // The position is exactly at the tail.
-bool ks_tail_q(const Cell* blk);
+bool cells_at_tail(const Cell* blk);
 // Address of cell n counted from the buffer head.
-Cell* ks_abs_at(const Cell* blk, uint32_t n);
+Cell* cells_at(const Cell* blk, uint32_t n);
 // tail := position.
-void ks_clear(Cell* blk);
+void cells_clear(Cell* blk);
 // tail := cell n from the head (when that lies within the buffer).
-void ks_clear_at(Cell* blk, uint32_t n);
+void cells_clear_at(Cell* blk, uint32_t n);
 // Copies the value into a new cell at the tail (growing the buffer); returns the new cell.
-Cell* ks_append(const Cell* blk, const Cell* value);
+Cell* cells_append(const Cell* blk, const Cell* value);
 // Appends a copy of every cell of source (from its position) at target's tail.
-Cell* ks_append_block(Cell* target, const Cell* source);
+Cell* cells_append_all(Cell* target, const Cell* source);
 // Scans from the position for an any-word (word!, set-word!, lit-word!,
 // get-word!) with the word's symbol (case-insensitive alias unless strict);
 // returns the cell after it, or the none constant when missing or last.
-Cell* ks_find_word(const Cell* blk, const Cell* word, bool strict);
+Cell* cells_find_word(const Cell* blk, const Cell* word, bool strict);
 // The cell after the first cell equal (operation 12) to the value, or none.
 Cell* select_value(const Cell* blk, const Cell* value);
 // Removes the last cell (if any) and clamps the position to the new tail.
-void ks_remove_last(Cell* blk);
+void cells_remove_last(Cell* blk);
 // The /types worker of copy: every cell of [first, first + count) (moving by
 // step) whose type is the datatype! or in the typeset! and that holds a
 // series, bitset!, object!, error! or map! is replaced by its copy (deep when

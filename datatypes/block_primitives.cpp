@@ -1,5 +1,5 @@
 // block!: the cell-series primitives that the rest of the runtime builds
-// blocks with (ks_*: length, position, append, find, copy, insert) and the
+// blocks with (cells_*: length, position, append, find, copy, insert) and the
 // making of blocks, with the block module's internal helpers (growth, hash!
 // upkeep, deep copies).
 #include <algorithm>
@@ -76,46 +76,46 @@ using namespace internal;
 
 // ---- Cell-series primitives -------------------------------------------------------------------
 
-uint32_t ks_length(const Cell* blk) {
+uint32_t cells_length(const Cell* blk) {
     uint32_t n = cell_count(blk);
     return blk->w1 >= n ? 0 : n - blk->w1;
 }
 
-bool ks_next(Cell* blk) {
+bool cells_next(Cell* blk) {
     uint32_t n = cell_count(blk);
     if (blk->w1 < n) ++blk->w1;
     return blk->w1 >= n;
 }
 
-Cell* ks_head(Cell* blk) {
+Cell* cells_head(Cell* blk) {
     uint32_t n = cell_count(blk);
     if (blk->w1 > n) blk->w1 = n;
     return cell_at(blk, blk->w1);
 }
 
-Cell* ks_tail(const Cell* blk) {
+Cell* cells_tail(const Cell* blk) {
     return buf(blk)->tail_cell();
 }
 
-bool ks_tail_q(const Cell* blk) {
+bool cells_at_tail(const Cell* blk) {
     return blk->w1 == cell_count(blk);
 }
 
-Cell* ks_abs_at(const Cell* blk, uint32_t n) {
+Cell* cells_at(const Cell* blk, uint32_t n) {
     return cell_at(blk, n);
 }
 
-void ks_clear(Cell* blk) {
+void cells_clear(Cell* blk) {
     SeriesBuffer* b = buf(blk);
     if (blk->w1 < b->byte_count() / CELL) b->tail = b->head + blk->w1 * CELL;
 }
 
-void ks_clear_at(Cell* blk, uint32_t n) {
+void cells_clear_at(Cell* blk, uint32_t n) {
     SeriesBuffer* b = buf(blk);
     if (n <= b->byte_count() / CELL) b->tail = b->head + n * CELL;
 }
 
-Cell* ks_append(const Cell* blk, const Cell* value) {
+Cell* cells_append(const Cell* blk, const Cell* value) {
     Cell v = *value;  // the value may live in the buffer that grows
     Off node = blk->w2;
     Cell* c = series::alloc_tail_cell(buffer_of(node));
@@ -123,10 +123,10 @@ Cell* ks_append(const Cell* blk, const Cell* value) {
     return c;
 }
 
-Cell* ks_append_block(Cell* target, const Cell* source) {
+Cell* cells_append_all(Cell* target, const Cell* source) {
     Cell s = *source;
     Cell t = *target;
-    uint32_t n = ks_length(&s);
+    uint32_t n = cells_length(&s);
     if (n == 0) return target;
     SeriesBuffer* b = room_for(&t, n, false);
     // Re-read the source after the growth (it may be the target itself).
@@ -136,7 +136,7 @@ Cell* ks_append_block(Cell* target, const Cell* source) {
     return target;
 }
 
-Cell* ks_find_word(const Cell* blk, const Cell* word, bool strict) {
+Cell* cells_find_word(const Cell* blk, const Cell* word, bool strict) {
     uint32_t n = cell_count(blk);
     uint32_t sym = word->w2;
     uint32_t canon = strict ? sym : hashtable::canonical_symbol(sym);
@@ -159,7 +159,7 @@ Cell* select_value(const Cell* blk, const Cell* value) {
     return &none_value;
 }
 
-void ks_remove_last(Cell* blk) {
+void cells_remove_last(Cell* blk) {
     SeriesBuffer* b = buf(blk);
     uint32_t n = b->byte_count() / CELL;
     if (n == 0) return;
@@ -200,7 +200,7 @@ void remove_value(Cell* blk, const Cell* value, bool from_head) {
 
 Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
     Cell s = *src;
-    uint32_t n = ks_length(&s);
+    uint32_t n = cells_length(&s);
     Off node = memory::alloc_cells(n ? n : 1);
     SeriesBuffer* nb = buffer_of(node);
     if (n) std::memcpy(nb->head_cell(), cell_at(&s, s.w1), size_t(n) * CELL);
@@ -245,7 +245,7 @@ Cell* insert_value(Cell* blk, const Cell* value, bool advance, bool at_head) {
 
 void insert_block(Cell* dst, const Cell* src) {
     Cell s = *src;
-    uint32_t n = ks_length(&s);
+    uint32_t n = cells_length(&s);
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = read_cell(&s, s.w1 + i);
         insert_value(dst, &v, true, false);
@@ -278,7 +278,7 @@ Cell* make_in(const Cell* parent, int32_t n) {
     // The cell first (as none), so that the new buffer is reachable from the
     // moment it exists; then re-read the cell through the parent's node.
     Off pnode = parent->w2;
-    ks_append(parent, &none_value);
+    cells_append(parent, &none_value);
     Off node = memory::alloc_cells(uint32_t(n < 1 ? 1 : n));
     Cell* c = buffer_of(pnode)->tail_cell() - 1;
     return box(c, node, 0);
@@ -287,7 +287,7 @@ Cell* make_in(const Cell* parent, int32_t n) {
 Cell* make_fixed_in(const Cell* parent, int32_t n) {
     if (!parent) return make_at_fixed(&spare, n, true);
     Off pnode = parent->w2;
-    ks_append(parent, &none_value);
+    cells_append(parent, &none_value);
     Off node = memory::alloc_fixed_series(uint32_t(n < 1 ? 1 : n), CELL, 0);
     Cell* c = buffer_of(pnode)->tail_cell() - 1;
     return box(c, node, 0);

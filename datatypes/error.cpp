@@ -104,7 +104,7 @@ Cell template_value(const cat::Template& t) {
                 const cat::Piece& p = t.pieces[k];
                 Cell v = p.is_arg() ? arg_word(p.arg, p.get_word ? TYPE_GET_WORD : TYPE_WORD)
                                     : make_string(p.text);
-                block::ks_append(&blk, &v);
+                block::cells_append(&blk, &v);
             }
             return blk;
         }
@@ -436,7 +436,7 @@ void capture_stack(const Cell* err) {
     set(&e, FIELD_STACK, *blk);
     if (source_files) {
         Cell files = source_files();
-        if (series::is_block_like(files.type()) && !block::ks_tail_q(&files)) {
+        if (series::is_block_like(files.type()) && !block::cells_at_tail(&files)) {
             Cell* src = stack::push(files);
             Cell* copy = stack::push(none_cell());
             block::copy_part(src, copy, false, false);
@@ -514,11 +514,11 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
     if (s.type() == TYPE_INTEGER) {
         if (!from_code(e, int32_t(s.w2))) fire({"script", "out-of-range"}, s);
     } else {
-        if (block::ks_tail_q(&s)) fire({"internal", "invalid-error"});
-        Cell first = *block::ks_head(&s);
+        if (block::cells_at_tail(&s)) fire({"internal", "invalid-error"});
+        Cell first = *block::cells_head(&s);
         if (first.type() == TYPE_WORD) {
-            bool has_second = block::ks_length(&s) > 1;
-            Cell second = has_second ? block::ks_head(&s)[1] : none_cell();
+            bool has_second = block::cells_length(&s) > 1;
+            Cell second = has_second ? block::cells_head(&s)[1] : none_cell();
             set_from_words(e, first, has_second ? &second : nullptr);
         } else if (first.type() == TYPE_SET_WORD) {
             context::bind(&s, e->w1, true);

@@ -84,7 +84,7 @@ void append_os_path(Cell* file, Cell* target, bool full) {
         char* dir = platform::get_current_dir(n);
         if (dir) {
             string::append_latin1(target, dir, n);
-            ks::free(dir);
+            lowlevel::free(dir);
             uint32_t total = string::length_from_head(target);
             if (total == 0 || string::abs_at(target, total - 1) != '/')
                 string::append_char(string::buffer(target), '/');

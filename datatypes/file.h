@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -21,6 +22,11 @@ namespace kiv::file {
 // string; with `full`, a relative name gets the current directory and "/"
 // in front.
 void append_os_path(Cell* file, Cell* target, bool full);
+
+// Read bytes as the value the read actions give (pushed on the data stack):
+// a binary! with `binary`, a block of line strings with `lines`, else a
+// string! decoded from UTF-8 with CR LF and lone CR folded to LF.
+Cell* push_read_value(const std::vector<uint8_t>& bytes, bool binary, bool lines);
 
 // Sets the actions that touch the file system (file_io.cpp).
 void register_io(datatype::Registration& r);

@@ -1,5 +1,5 @@
-// The file! actions that touch the file system: read, write, delete, query
-// and rename, over the POSIX layer in platform/files. Text is UTF-8 with LF
+// The file! actions that touch the file system: read (read/info describes
+// the entry), write, delete, query and rename, over the POSIX layer in platform/files. Text is UTF-8 with LF
 // line ends on this system; reading folds CR LF and a lone CR to LF.
 #include <ctime>
 #include <string>
@@ -7,6 +7,9 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "datatypes/file.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -19,6 +22,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer_values.h"
+#include "library/library.h"
 #include "platform/files.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -109,20 +113,32 @@ Cell* lines_to_block(const std::vector<uint8_t>& bytes) {
     return blk;
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool /*info*/, Cell* as) {
+Cell* push_info(Cell* file, const std::string& path);
+
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (as) fire({"internal", "not-done"});
     std::string path = os_path(source);
+    if (info) return push_info(source, path);
     if (dir_name(path)) return read_dir(source, path);
+    if (binary) {
+        // Straight into the new binary!: nothing allocates while it is filled.
+        Cell* out = stack::push(none::cell());
+        size_t got = 0;
+        bool ok = files::read(path.c_str(), count_of(part), count_of(seek), [&](size_t n) {
+            check_length(n);
+            uint8_t* at = nullptr;
+            Cell bin = *binary::push_room(uint32_t(n), at);
+            *out = bin;
+            stack::top = out + 1;
+            return at;
+        }, got);
+        if (!ok) fire({"access", "cannot-open"}, *source);
+        binary::cut(out, uint32_t(got));
+        return out;
+    }
     std::vector<uint8_t> bytes;
     if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire({"access", "cannot-open"}, *source);
-    check_length(bytes.size());
-    if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
-    if (lines) return lines_to_block(bytes);
-    Cell* out = stack::push_slot();
-    *out = Cell{TYPE_NONE, 0, 0, 0};
-    Off node = unicode::load_utf8(bytes.data(), uint32_t(bytes.size()), 0, nullptr, true);
-    *out = Cell{TYPE_STRING, 0, node, 0};
-    return out;
+    return push_read_value(bytes, binary, lines);
 }
 
 // The bytes a value writes: a string-like value as UTF-8 (at most `part`
@@ -157,21 +173,32 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
     if (part && limit < 0) return answer(unset::cell());
     std::string path = os_path(destination);
     std::vector<uint8_t> bytes;
+    const bool direct = !lines && !part && data->type() == TYPE_BINARY;
     if (lines && data->type() == TYPE_BLOCK) {
         Cell blk = *data;
-        uint32_t n = block::ks_length(&blk);
+        uint32_t n = block::cells_length(&blk);
         for (uint32_t i = 0; i < n; ++i) {
-            Cell item = *block::ks_abs_at(&blk, blk.w1 + i);
+            Cell item = *block::cells_at(&blk, blk.w1 + i);
             append_bytes(&item, -1, bytes);
             bytes.push_back('\n');
         }
-    } else {
+    } else if (!direct) {
         append_bytes(data, limit, bytes);
         if (lines) bytes.push_back('\n');
     }
     const int64_t at = count_of(seek);
     files::WriteMode mode = append ? files::APPEND : seek ? files::AT_OFFSET : files::REPLACE;
-    if (!files::write(path.c_str(), bytes, mode, at)) fire({"access", "cannot-open"}, *destination);
+    bool ok;
+    if (direct) {
+        // A whole binary! is written from its own buffer: nothing allocates
+        // in the series memory while the bytes are written.
+        uint32_t count = 0;
+        const uint8_t* p = binary::bytes_at(data, count);
+        ok = files::write(path.c_str(), p, count, mode, at);
+    } else {
+        ok = files::write(path.c_str(), bytes, mode, at);
+    }
+    if (!ok) fire({"access", "cannot-open"}, *destination);
     return answer(unset::cell());
 }
 
@@ -180,29 +207,78 @@ Cell* delete_(Cell* file) {
     return answer(logic::cell(files::remove(path.c_str(), dir_name(path))));
 }
 
-// The last-write time as a UTC date! with its time (milliseconds kept); none
-// when there is no such entry, or when a name ending in "/" is not a folder.
+// The last-write time as a UTC date! with its time (milliseconds kept).
+bool date_of(const files::Info& info, Cell& date) {
+    struct tm t;
+    time_t secs = time_t(info.mtime_seconds);
+    if (!gmtime_r(&secs, &t)) return false;
+    double time = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec + (info.mtime_nanoseconds / 1000000) / 1000.0;
+    date = Cell{TYPE_DATE, 0, 0, 0};
+    lexer::values::make_date(&date, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, time, 0, 0, true);
+    return true;
+}
+
+// The date of last change; none when there is no such entry, or when a name
+// ending in "/" is not a folder.
 Cell* query(Cell* file) {
     std::string path = os_path(file);
     files::Info info;
-    struct tm t;
-    time_t secs;
-    if (!files::info(path.c_str(), info) || (path.back() == '/' && !info.is_dir) ||
-        (secs = time_t(info.mtime_seconds), !gmtime_r(&secs, &t))) {
+    Cell date;
+    if (!files::info(path.c_str(), info) || (path.back() == '/' && !info.is_dir) || !date_of(info, date))
         return answer(none::cell());
-    }
-    double time = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec + (info.mtime_nanoseconds / 1000000) / 1000.0;
-    Cell date{TYPE_DATE, 0, 0, 0};
-    lexer::values::make_date(&date, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, time, 0, 0, true);
     return answer(date);
 }
 
+// read/info: the entry described by a copy of system/standard/file-info:
+// name (the file!), size in bytes (float! from 2 GiB on, so no size is cut),
+// date of last change, type ('file or 'dir). A missing entry is access
+// cannot-open.
+Cell* push_info(Cell* file, const std::string& path) {
+    files::Info info;
+    Cell date;
+    if (!files::info(path.c_str(), info) || (path.back() == '/' && !info.is_dir) || !date_of(info, date))
+        fire({"access", "cannot-open"}, *file);
+    Cell* name = stack::push(*file);
+    Cell* proto = library::system_field({"standard", "file-info"});
+    if (!proto || proto->type() != TYPE_OBJECT) fire({"access", "cannot-open"}, *file);
+    Cell p = *proto;
+    Cell* result = stack::push(none::cell());
+    object::copy_into(&p, result, false, false);
+    auto set = [&](const char* field, const Cell& v) {
+        Cell w = word::load(field);
+        int32_t at = object::find_word(result, &w);
+        if (at >= 0) *context::values_at(object::context_of(result), uint32_t(at)) = v;
+    };
+    set("name", *name);
+    set("size", info.size <= INT32_MAX ? integer::cell(int32_t(info.size)) : float_::cell(double(info.size)));
+    set("date", date);
+    set("type", word::load(info.is_dir ? "dir" : "file"));
+    *name = *result;
+    stack::top = name + 1;
+    return name;
+}
+
+// An existing target is never replaced: access no-create with the target,
+// both files left as they were. Other failures answer false.
 Cell* rename(Cell* from, Cell* to) {
     std::string a = os_path(from), b = os_path(to);
-    return answer(logic::cell(files::rename(a.c_str(), b.c_str())));
+    files::RenameResult r = files::rename(a.c_str(), b.c_str());
+    if (r == files::EXISTS) fire({"access", "no-create"}, *to);
+    return answer(logic::cell(r == files::RENAMED));
 }
 
 }  // namespace
+
+Cell* push_read_value(const std::vector<uint8_t>& bytes, bool binary, bool lines) {
+    check_length(bytes.size());
+    if (binary) return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
+    if (lines) return lines_to_block(bytes);
+    Cell* out = stack::push_slot();
+    *out = Cell{TYPE_NONE, 0, 0, 0};
+    Off node = unicode::load_utf8(bytes.data(), uint32_t(bytes.size()), 0, nullptr, true);
+    *out = Cell{TYPE_STRING, 0, node, 0};
+    return out;
+}
 
 void register_io(datatype::Registration& r) {
     r.set<ACT_READ>(read);

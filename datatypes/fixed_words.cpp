@@ -58,7 +58,7 @@ void build() {
     for (uint32_t i = 0; i < REFINEMENT_COUNT; ++i) {
         Cell r = word::unbound(symbol::make(REFINEMENT_NAMES[i]), TYPE_REFINEMENT);
         refinements[i] = r;
-        block::ks_append(&refinement_block, &r);
+        block::cells_append(&refinement_block, &r);
     }
     stack::body_symbol = words[W_BODY].w2;
     stack::anon_symbol = words[W_ANON].w2;

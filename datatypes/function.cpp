@@ -64,7 +64,7 @@ inline uint32_t cells_of(const Cell* blk) {
     return series::count(blk->w2);
 }
 inline Cell at(const Cell* blk, uint32_t i) {
-    return *block::ks_abs_at(blk, i);
+    return *block::cells_at(blk, i);
 }
 // A block's index clamped to its tail (written back).
 inline void clamp_index(Cell* blk) {
@@ -271,8 +271,8 @@ struct Collector {
         if (ignored(symbol::resolve(w.w2))) return;
         w.set_type(TYPE_WORD);
         w.header &= ~(header::NEW_LINE | header::WORD_SET);
-        block::ks_append(result, &w);
-        block::ks_append(ignore, &w);
+        block::cells_append(result, &w);
+        block::cells_append(ignore, &w);
     }
 
     void walk(Cell blk) {
@@ -340,17 +340,17 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
                     if (symbol::resolve(at(result, r).w2) == symbol::resolve(w.w2)) dup = true;
                 if (dup) continue;
                 w.clear_new_line();
-                block::ks_append(result, &w);
+                block::cells_append(result, &w);
             }
         }
-        block::ks_clear_at(spec, i);
+        block::cells_clear_at(spec, i);
         break;
     }
 
     // The ignore list holds plain words (and the blocks and strings of its spec).
     uint32_t m = cells_of(ignore);
     for (uint32_t i = 0; i < m; ++i) {
-        Cell* c = block::ks_abs_at(ignore, i);
+        Cell* c = block::cells_at(ignore, i);
         switch (c->type()) {
             case TYPE_SET_WORD:
             case TYPE_LIT_WORD:
@@ -380,7 +380,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         if (count_locals(spec->w2, spec->w1, true) == -1) {
             Cell ref = fixed::refinements[fixed::REF_LOCAL];
             if (!ref.header) ref = word::unbound(symbol::make("local"), TYPE_REFINEMENT);
-            block::ks_append(spec, &ref);
+            block::cells_append(spec, &ref);
         }
         for (uint32_t r = 0; r < cells_of(result);) {
             if (names(at(result, r), local)) {
@@ -391,7 +391,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         }
         Cell all = *result;
         all.w1 = 0;
-        block::ks_append_block(spec, &all);
+        block::cells_append_all(spec, &all);
     }
     stack::top = ignore;  // the result stays on top
     return result;
@@ -444,7 +444,7 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
     Cell arg = *spec;
-    if (arg.type() != TYPE_BLOCK || block::ks_length(&arg) < 2) bad_def(arg);
+    if (arg.type() != TYPE_BLOCK || block::cells_length(&arg) < 2) bad_def(arg);
     Cell s = at(&arg, arg.w1);
     Cell b = at(&arg, arg.w1 + 1);
     if (s.type() != TYPE_BLOCK || b.type() != TYPE_BLOCK) bad_def(arg);
@@ -475,7 +475,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
             Cell w = *context::word_at(ctx, i);
             w.set_type(TYPE_WORD);
             w.header &= ~(header::NEW_LINE | header::WORD_SET);
-            block::ks_append(out, &w);
+            block::cells_append(out, &w);
         }
         *stack::arg_base = *out;
         return;
@@ -565,7 +565,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t code, int32_t extr
     uint32_t arity = 0;
     n = series::count(spec->w2);
     for (uint32_t i = 0; i < n; ++i)
-        if (block::ks_abs_at(spec, i)->type() == TYPE_WORD) ++arity;
+        if (block::cells_at(spec, i)->type() == TYPE_WORD) ++arity;
     if (arity > (header::ROUTINE_ARITY_MASK >> header::ROUTINE_ARITY_SHIFT))
         fire({"script", "bad-func-def"}, *spec);
 

@@ -98,8 +98,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     normalize_key(k, path);
     uint32_t n = cell_count(m);
     if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
-    block::ks_append(m, k);
-    block::ks_append(m, v);
+    block::cells_append(m, k);
+    block::cells_append(m, v);
     hashtable::put(m->w3, n, case_sensitive);
 }
 
@@ -150,7 +150,7 @@ int32_t form_body(Cell* map, Cell* out, bool only, bool all, bool flat, Cell* pa
 void from_block(Cell* proto, const Cell* spec) {
     StackMark mark;
     Cell s = *spec;
-    uint32_t n = block::ks_length(&s);
+    uint32_t n = block::cells_length(&s);
     if (n & 1) fire({"script", "invalid-arg"}, s);
     Cell* pairs = stack::push(none::cell());
     block::copy_part(&s, pairs, false, false);
@@ -248,12 +248,12 @@ void extend(Cell* map, Cell* blk, bool case_sensitive) {
     StackMark mark;
     Cell* m = stack::push(*map);
     Cell* b = stack::push(*blk);
-    uint32_t n = block::ks_length(b);
+    uint32_t n = block::cells_length(b);
     if (n & 1) fire({"script", "invalid-arg"}, *b);
     if ((uint64_t(cell_count(m)) + n) / 2 > MAX_ENTRIES) fire({"internal", "no-memory"});
     for (uint32_t i = 0; i < n; i += 2) {
-        Cell k = *block::ks_abs_at(b, b->w1 + i);
-        Cell v = *block::ks_abs_at(b, b->w1 + i + 1);
+        Cell k = *block::cells_at(b, b->w1 + i);
+        Cell v = *block::cells_at(b, b->w1 + i + 1);
         set_value(m, &k, &v, case_sensitive, nullptr);
     }
 }
@@ -312,12 +312,12 @@ void reflect(Cell* value, uint32_t field_symbol) {
                 k.header |= header::NEW_LINE;  // one pair per line when molded
             else
                 k = key_as_found(k);
-            block::ks_append(blk, &k);
+            block::cells_append(blk, &k);
         }
         if (values || body) {
             Cell v = *cell_at(m, i + 1);
             v.clear_new_line();
-            block::ks_append(blk, &v);
+            block::cells_append(blk, &v);
         }
     }
     *value = *blk;

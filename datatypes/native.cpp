@@ -74,9 +74,9 @@ bool spec_two_args(Off spec_node) {
     uint32_t ret = fixed_symbol(fixed::SYM_RETURN);
     uint32_t args = 0;
     Cell spec{TYPE_BLOCK, 0, spec_node, 0};
-    uint32_t n = block::ks_length(&spec);
+    uint32_t n = block::cells_length(&spec);
     for (uint32_t i = 0; i < n; ++i) {
-        Cell c = *block::ks_abs_at(&spec, i);
+        Cell c = *block::cells_at(&spec, i);
         switch (c.type()) {
             case TYPE_WORD:
                 ++args;
@@ -104,9 +104,9 @@ bool spec_two_args(Off spec_node) {
 // ---- make ------------------------------------------------------------------------------------
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
-    if (spec->type() != TYPE_BLOCK || block::ks_length(spec) != 2) bad_make_arg(type, spec);
-    Cell a = *block::ks_abs_at(spec, spec->w1);
-    Cell b = *block::ks_abs_at(spec, spec->w1 + 1);
+    if (spec->type() != TYPE_BLOCK || block::cells_length(spec) != 2) bad_make_arg(type, spec);
+    Cell a = *block::cells_at(spec, spec->w1);
+    Cell b = *block::cells_at(spec, spec->w1 + 1);
     // Both orders are read: [spec number] and the boot image's [number spec].
     if (a.type() == TYPE_INTEGER && b.type() == TYPE_BLOCK) std::swap(a, b);
     if (a.type() != TYPE_BLOCK || b.type() != TYPE_INTEGER) bad_make_arg(type, spec);

@@ -776,7 +776,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
         for (uint32_t i = 0; i < n; ++i) {
             if (!(context::word_at(ctx, i)->header & header::WORD_SET)) continue;
             Cell w = plain_word(ctx, i);
-            block::ks_append(blk, &w);
+            block::cells_append(blk, &w);
         }
         *base = *blk;
     } else if (is(fixed::sym[fixed::SYM_CLASS])) {
@@ -785,7 +785,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
         Cell* blk = block::push_only(int32_t(n));
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = plain_word(ctx, i);
-            block::ks_append(blk, &w);
+            block::cells_append(blk, &w);
         }
         *base = *blk;
     } else if (is(fixed::sym[fixed::SYM_VALUES])) {
@@ -794,7 +794,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
         for (uint32_t i = 0; i < have; ++i) {
             Cell v = *value_at(ctx, i);
             v.clear_new_line();
-            block::ks_append(blk, &v);
+            block::cells_append(blk, &v);
         }
         *base = *blk;
     } else if (is(fixed::sym[fixed::SYM_BODY])) {
@@ -803,12 +803,12 @@ void reflect(Cell* value, uint32_t field_symbol) {
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = plain_word(ctx, i);
             w.header = TYPE_SET_WORD | header::NEW_LINE;
-            block::ks_append(blk, &w);
+            block::cells_append(blk, &w);
             Cell v = i < have ? *value_at(ctx, i) : unset::cell();
             v.clear_new_line();
             if (v.type() == TYPE_WORD) v.set_type(TYPE_LIT_WORD);
             if (v.type() == TYPE_PATH) v.set_type(TYPE_LIT_PATH);
-            block::ks_append(blk, &v);
+            block::cells_append(blk, &v);
         }
         *base = *blk;
     } else if (is(fixed::sym[fixed::SYM_OWNER])) {

@@ -27,7 +27,7 @@ inline uint32_t cell_count(const Cell* p) {
     return series::count(p->w2);
 }
 inline Cell read_cell(const Cell* p, uint32_t i) {
-    return *block::ks_abs_at(p, i);
+    return *block::cells_at(p, i);
 }
 
 void put_char(Cell* out, char c) {
@@ -95,7 +95,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         Cell v = *spec;
         v.clear_new_line();
         make_at(proto, 1);
-        block::ks_append(proto, &v);
+        block::cells_append(proto, &v);
         proto->set_type(type);
         return proto;
     }

@@ -8,8 +8,8 @@
 namespace kiv {
 
 void bad_slot_signature(uint32_t slot) {
-    ks::print_line({"*** Datatype Error: action slot called with another signature: ", int32_t(slot)});
-    ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+    lowlevel::print_line({"*** Datatype Error: action slot called with another signature: ", int32_t(slot)});
+    lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
 }
 
 }  // namespace kiv
@@ -43,8 +43,8 @@ Registration blank(uint32_t id, uint32_t parent, const char* name) {
 
 void register_type(const Registration& reg) {
     if (reg.id == 0 || reg.id > TYPE_ID_LIMIT || reg.parent > TYPE_ID_LIMIT) {
-        ks::print_line({"*** Datatype Error: invalid type id: ", int32_t(reg.id)});
-        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+        lowlevel::print_line({"*** Datatype Error: invalid type id: ", int32_t(reg.id)});
+        lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
     }
     if (reg.id > highest_type_id) highest_type_id = reg.id;
     NameRecord& rec = names[reg.id];
@@ -53,10 +53,10 @@ void register_type(const Registration& reg) {
     if (reg.count != ACTION_COUNT) {
         // A faulty build of a type module: report it and end with a runtime
         // error rather than a success status.
-        ks::print_line({"*** Datatype Error: invalid actions count for type: ", int32_t(reg.id)});
-        ks::print_line({"*** Found: ", int32_t(reg.count)});
-        ks::print_line({"*** Expected: ", int32_t(ACTION_COUNT)});
-        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+        lowlevel::print_line({"*** Datatype Error: invalid actions count for type: ", int32_t(reg.id)});
+        lowlevel::print_line({"*** Found: ", int32_t(reg.count)});
+        lowlevel::print_line({"*** Expected: ", int32_t(ACTION_COUNT)});
+        lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
     }
     for (uint32_t k = 1; k <= ACTION_COUNT; ++k) {
         ActionEntry e = reg.entries[k - 1];

@@ -81,8 +81,8 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     Cell* a = stack::arg_base;
     Cell* b = stack::arg_base + 1;
     bool binary = op != SET_UNIQUE;
-    uint32_t la = ks_length(a);
-    uint32_t lb = binary ? ks_length(b) : 0;
+    uint32_t la = cells_length(a);
+    uint32_t lb = binary ? cells_length(b) : 0;
     StackMark mark;
     uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
     if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
@@ -96,7 +96,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
 
     auto pass = [&](const Cell* src, const Indexed* other) {
         Cell s = *src;
-        uint32_t len = ks_length(&s);
+        uint32_t len = cells_length(&s);
         uint32_t from = std::min(s.w1, cell_count(&s));
         for (uint32_t i = 0; i < len; i += step) {
             Cell key = read_cell(&s, from + i);
@@ -109,7 +109,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
             uint32_t at = cell_count(result);
             for (uint32_t k = 0; k < cells; ++k) {
                 Cell c = read_cell(&s, from + i + k);
-                ks_append(result, &c);
+                cells_append(result, &c);
             }
             for (uint32_t k = 0; k < cells; ++k) hashtable::put(result->w3, at + k, case_sensitive);
         }

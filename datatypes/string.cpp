@@ -76,7 +76,7 @@ inline uint32_t units_of(const SeriesBuffer* b) {
 }  // namespace
 
 void bad_unit() {
-    ks::quit(101, ks::caller_address());
+    lowlevel::quit(101, lowlevel::caller_address());
 }
 
 // ---- The first helpers ------------------------------------------------------------
@@ -471,8 +471,8 @@ Cell* load(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding) {
     if (encoding != ENC_UTF8 && encoding != ENC_UTF16LE) {
         // Only the runtime's own callers pass an encoding; anything else is a
         // broken build, which must not look like a normal end.
-        ks::print_line({"*** Loading Error: input encoding unsupported"});
-        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+        lowlevel::print_line({"*** Loading Error: input encoding unsupported"});
+        lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
     }
     if (!cell) cell = stack::push_slot();
     cell->header = TYPE_UNSET;

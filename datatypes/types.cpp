@@ -12,6 +12,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/hash.h"
 #include "datatypes/hash_values.h"
 #include "datatypes/integer.h"
@@ -22,6 +23,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
+#include "datatypes/port.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
@@ -91,14 +93,14 @@ void register_all() {
     tag::init_email();
     handle::init();
     date::init();
-    register_blank(TYPE_PORT, TYPE_OBJECT, "port!");
+    port::init();
     money::init();
     tag::init_ref();
     point::init();  // point2D!, point3D!
 }
 
 void register_image() {
-    register_blank(TYPE_IMAGE, TYPE_SERIES, "image!");
+    image::init();
 }
 
 }  // namespace kiv::datatype

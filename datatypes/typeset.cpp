@@ -80,9 +80,9 @@ Cell* make_in_default(const Cell* block) {
 Cell* make_in_from_block(const Cell* block, const Cell* spec) {
     Cell s = *spec;
     Cell ts = empty();
-    uint32_t n = block::ks_length(&s);
+    uint32_t n = block::cells_length(&s);
     for (uint32_t i = 0; i < n; ++i) {
-        Cell item = *block::ks_abs_at(&s, s.w1 + i);
+        Cell item = *block::cells_at(&s, s.w1 + i);
         Cell v = item.type() == TYPE_WORD ? word_value(&item, false) : item;
         if (add_type_value(&ts, &v)) continue;
         if (v.type() == TYPE_WORD) {
@@ -108,7 +108,7 @@ Cell* to_block(const Cell* ts, Cell* result) {
     for (uint32_t id = 1; id <= datatype::highest_type_id && id < 96; ++id) {
         if (!has(&t, id)) continue;
         Cell d = datatype::cell(id);
-        block::ks_append(result, &d);
+        block::cells_append(result, &d);
     }
     return result;
 }
@@ -160,9 +160,9 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() != TYPE_BLOCK) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TYPESET), *spec);
     Cell s = *spec;
     Cell ts = empty();
-    uint32_t n = block::ks_length(&s);
+    uint32_t n = block::cells_length(&s);
     for (uint32_t i = 0; i < n; ++i) {
-        Cell item = *block::ks_abs_at(&s, s.w1 + i);
+        Cell item = *block::cells_at(&s, s.w1 + i);
         add_type(&ts, &item);
     }
     *proto = ts;

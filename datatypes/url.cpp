@@ -198,6 +198,7 @@ void init() {
     r.set<ACT_TO>(to);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
+    register_io(r);
     for (uint32_t slot :
          {ACT_FORM, ACT_COMPARE, ACT_APPEND, ACT_AT,     ACT_BACK,    ACT_CHANGE,  ACT_CLEAR,
           ACT_COPY, ACT_FIND,    ACT_HEAD,   ACT_HEAD_Q, ACT_INDEX_Q, ACT_INSERT,  ACT_LENGTH_Q,

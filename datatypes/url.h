@@ -4,14 +4,17 @@
 // percent-encoded with the general table (runtime/percent_coding.h) so that the
 // molded text loads back as the same URL. Besides its mold, url! assembles
 // a URL from a block (make/to) and joins path elements (url/x), which file!
-// inherits. Reading and writing through the network belong to the port
-// layer, not here.
+// inherits. Reading and writing through the network live in url_io.cpp.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/cell.h"
 #include "runtime/percent_coding.h"
+
+namespace kiv::datatype {
+struct Registration;
+}
 
 namespace kiv::url {
 
@@ -27,6 +30,9 @@ Cell* push_encoded(Cell* source, percent_coding::Table table);
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
+
+// Sets read, write and open (url_io.cpp).
+void register_io(datatype::Registration& r);
 
 // Registers url! (after issue!).
 void init();

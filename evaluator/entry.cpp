@@ -325,7 +325,7 @@ Cell* load_single(const Cell* text, Cell* target) {
     if (consumed < string::length(t) || blk->type() != TYPE_BLOCK) {
         out = none::cell();
     } else {
-        uint32_t n = block::ks_length(blk);
+        uint32_t n = block::cells_length(blk);
         // Several values are not one value: none, so that callers that need
         // exactly one (to word! "a b") can refuse the text.
         if (n == 0)
@@ -333,7 +333,7 @@ Cell* load_single(const Cell* text, Cell* target) {
         else if (n > 1)
             out = none::cell();
         else
-            out = *block::ks_head(blk);
+            out = *block::cells_head(blk);
     }
     out.clear_new_line();
     stack::top = saved;
@@ -419,7 +419,7 @@ int32_t indent(Cell* out, int32_t levels, int32_t budget) {
 
 }  // namespace kiv::mold
 
-namespace kiv::ks {
+namespace kiv::lowlevel {
 
 void fill_repeat(void* address, uint32_t unit, uint32_t count) {
     if (unit == 0 || count <= 1) return;
@@ -433,4 +433,4 @@ void fill_repeat(void* address, uint32_t unit, uint32_t count) {
     }
 }
 
-}  // namespace kiv::ks
+}  // namespace kiv::lowlevel

@@ -144,8 +144,8 @@ namespace kiv::mold {
 int32_t indent(Cell* out, int32_t levels, int32_t budget);
 }  // namespace kiv::mold
 
-namespace kiv::ks {
+namespace kiv::lowlevel {
 // Repeats the first `unit` bytes at the address `count` times in all,
 // copying a doubling prefix each time.
 void fill_repeat(void* address, uint32_t unit, uint32_t count);
-}  // namespace kiv::ks
+}  // namespace kiv::lowlevel

@@ -23,6 +23,9 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/fast_paths.h"
+#include "evaluator/interpreter_internal.h"
+#include "evaluator/typed_spec.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/arena.h"
@@ -34,264 +37,12 @@
 
 namespace kiv::interpreter {
 
+using namespace detail;
+using namespace spec;
+
 bool tracing = false;
 
 namespace {
-
-// ==== Typed specifications ================================================================
-//
-// Built on the first call of a function value from its specification block
-// and kept in cell 1 of the value's series (a binary! cell; function! and
-// routine! call it CELL_SPARE, native! and action! keep it free for this).
-// An op! shares its source's series, hence its cache. Layout: a SpecHeader,
-// then one SpecEntry per fixed argument, then for each refinement (spec
-// order) a refinement entry followed by its argument entries. /local and its
-// words only add to `locals`; `return:` only sets `return_type`. The entries
-// are read by node and index at every use: argument fetching evaluates code,
-// which may move the buffer.
-
-enum EntryKind : uint32_t { K_ARG = 1, K_REF = 2 };
-constexpr uint32_t MODE_MASK = 0x300000;
-constexpr uint32_t MODE_EVAL = 0;
-constexpr uint32_t MODE_LITERAL = 0x100000;
-constexpr uint32_t MODE_QUOTED = 0x200000;
-
-struct SpecHeader {
-    uint32_t fixed;        // fixed arguments
-    uint32_t refinements;  // refinements (not /local)
-    uint32_t frame_cells;  // function layout: args, flags + refinement args, locals
-    uint32_t locals;       // cells of /local: its flag and its words (0 without)
-    uint32_t entries;
-    uint32_t return_type;  // datatype id of the declared result (0 none)
-    uint32_t ref_args;     // arguments of all refinements together
-    uint32_t ref_table;    // entry index of refinement 0 .. (refinement entries follow in order)
-};
-struct SpecEntry {
-    uint32_t kind_mode;  // kind | fetch mode
-    uint32_t symbol;     // as written
-    uint32_t canonical;  // case-insensitive id
-    uint32_t ts[3];      // typeset payload
-    uint32_t fpos;       // function layout: argument cell, or the refinement's flag cell
-    uint32_t npos;       // native layout: argument cell, or the refinement's first argument cell
-    uint32_t nargs;      // refinement: its argument count
-    uint32_t ordinal;    // refinement: 0-based number
-    uint32_t accept[2];  // the typeset as a bit per type id below 64 (bit t of word t / 32)
-};
-static_assert(sizeof(SpecHeader) == 32);
-static_assert(sizeof(SpecEntry) == 48);
-
-inline const SpecHeader* spec_header(Off node) {
-    return reinterpret_cast<const SpecHeader*>(buffer_of(node)->head_ptr());
-}
-inline SpecEntry spec_entry(Off node, uint32_t i) {
-    SpecEntry e;
-    std::memcpy(&e, buffer_of(node)->head_ptr() + sizeof(SpecHeader) + i * sizeof(SpecEntry), sizeof e);
-    return e;
-}
-// Entry i read in place: valid only until the next allocation.
-inline const SpecEntry* entry_at(Off node, uint32_t i) {
-    return reinterpret_cast<const SpecEntry*>(buffer_of(node)->head_ptr() + sizeof(SpecHeader) +
-                                              i * sizeof(SpecEntry));
-}
-inline bool ts_has(const uint32_t ts[3], uint32_t type) {
-    Cell c{TYPE_TYPESET, ts[0], ts[1], ts[2]};
-    return typeset::has(&c, type);
-}
-// Every type id fits the 64-bit accept mask; the typeset answers for any other.
-static_assert(TYPE_ID_LIMIT < 64);
-inline bool accepts(const SpecEntry& e, uint32_t type) {
-    if (type < 64) [[likely]]
-        return (e.accept[type >> 5] >> (type & 31)) & 1;
-    return ts_has(e.ts, type);
-}
-void fill_accept(SpecEntry& e) {
-    e.accept[0] = e.accept[1] = 0;
-    for (uint32_t t = 0; t < 64; ++t)
-        if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
-}
-
-inline bool is_callable(uint32_t t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
-
-uint32_t canonical_of(fixed::Symbol s) {
-    return symbol::resolve(fixed::sym[s] ? fixed::sym[s] : symbol::make(fixed::SYMBOL_NAMES[s]));
-}
-uint32_t local_canonical() {
-    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
-    return symbol::resolve(s ? s : symbol::make("local"));
-}
-
-// The typeset of a type block (default when empty).
-void typeset_of(const Cell* types, uint32_t out[3]) {
-    Cell t = *types;
-    if (block::ks_length(&t) == 0) {
-        Cell d = typeset::default_set();
-        out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
-        return;
-    }
-    Cell* saved = stack::top;
-    Cell* tmp = block::push_only(1);
-    Cell* ts = typeset::make_in_from_block(tmp, &t);
-    Cell c = *ts;
-    stack::top = saved;
-    out[0] = c.w1, out[1] = c.w2, out[2] = c.w3;
-}
-
-Off build_typed_spec(const Cell* fn_in) {
-    Cell fn = *fn_in;
-    Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
-    uint32_t ret = canonical_of(fixed::SYM_RETURN);
-    uint32_t local = local_canonical();
-    std::vector<SpecEntry> fixed_args;
-    std::vector<std::vector<SpecEntry>> refs;  // refinement entry first, then its arguments
-    SpecHeader h{};
-    bool in_local = false;
-    uint32_t n = series::count(spec.w2);
-    Cell default_ts = typeset::default_set();
-    for (uint32_t i = 0; i < n; ++i) {
-        Cell v = *block::ks_abs_at(&spec, i);
-        switch (v.type()) {
-            case TYPE_WORD:
-            case TYPE_GET_WORD:
-            case TYPE_LIT_WORD: {
-                bool typed = i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK;
-                if (in_local) {
-                    ++h.locals;
-                    if (typed) ++i;
-                    break;
-                }
-                SpecEntry e{};
-                e.kind_mode = K_ARG | (v.type() == TYPE_GET_WORD   ? MODE_LITERAL
-                                       : v.type() == TYPE_LIT_WORD ? MODE_QUOTED
-                                                                   : MODE_EVAL);
-                e.symbol = v.w2;
-                e.canonical = symbol::resolve(v.w2);
-                if (typed) {
-                    Cell types = *block::ks_abs_at(&spec, ++i);
-                    typeset_of(&types, e.ts);
-                } else {
-                    e.ts[0] = default_ts.w1, e.ts[1] = default_ts.w2, e.ts[2] = default_ts.w3;
-                }
-                if (refs.empty()) {
-                    fixed_args.push_back(e);
-                } else {
-                    refs.back().push_back(e);
-                }
-                break;
-            }
-            case TYPE_SET_WORD: {
-                if (symbol::resolve(v.w2) != ret) fire({"script", "bad-func-def"}, v);
-                in_local = false;
-                if (i + 1 < n && block::ks_abs_at(&spec, i + 1)->type() == TYPE_BLOCK) {
-                    Cell types = *block::ks_abs_at(&spec, ++i);
-                    if (block::ks_length(&types) > 0) {
-                        Cell first = *block::ks_abs_at(&types, types.w1);
-                        if (first.type() == TYPE_WORD && first.w1) {
-                            const Cell* val = context::get_word(&first);
-                            if (val->type() == TYPE_DATATYPE) h.return_type = val->w1;
-                        }
-                    }
-                }
-                break;
-            }
-            case TYPE_REFINEMENT: {
-                if (symbol::resolve(v.w2) == local) {
-                    in_local = true;
-                    h.locals = 1;
-                    break;
-                }
-                in_local = false;
-                SpecEntry e{};
-                e.kind_mode = K_REF;
-                e.symbol = v.w2;
-                e.canonical = symbol::resolve(v.w2);
-                refs.push_back({e});
-                break;
-            }
-            default:
-                break;  // doc strings, the attribute block
-        }
-    }
-    h.fixed = uint32_t(fixed_args.size());
-    h.refinements = uint32_t(refs.size());
-    std::vector<SpecEntry> all;
-    uint32_t fpos = 0;
-    for (SpecEntry& e : fixed_args) {
-        fill_accept(e);
-        e.fpos = e.npos = fpos++;
-        all.push_back(e);
-    }
-    uint32_t npos = fpos;
-    for (uint32_t r = 0; r < refs.size(); ++r) {
-        auto& group = refs[r];
-        SpecEntry& re = group[0];
-        re.ordinal = r;
-        re.nargs = uint32_t(group.size() - 1);
-        re.fpos = fpos++;
-        re.npos = npos;
-        all.push_back(re);
-        for (size_t k = 1; k < group.size(); ++k) {
-            fill_accept(group[k]);
-            group[k].fpos = fpos++;
-            group[k].npos = npos++;
-            group[k].ordinal = r;
-            all.push_back(group[k]);
-        }
-        h.ref_args += re.nargs;
-    }
-    h.frame_cells = fpos + h.locals;
-    h.entries = uint32_t(all.size());
-    // Refinement entries in ordinal order, for lookups by number: their
-    // entry indexes, appended after the entries.
-    std::vector<uint32_t> table;
-    for (uint32_t i = 0; i < all.size(); ++i)
-        if ((all[i].kind_mode & 0xFF) == K_REF) table.push_back(i);
-    h.ref_table = h.entries;  // the table starts where the entries end (in entry-size units below)
-
-    uint32_t bytes =
-        uint32_t(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) + table.size() * sizeof(uint32_t));
-    Off node = memory::alloc_bytes(bytes);
-    SeriesBuffer* b = buffer_of(node);
-    uint8_t* p = b->head_ptr();
-    std::memcpy(p, &h, sizeof h);
-    if (!all.empty()) std::memcpy(p + sizeof h, all.data(), all.size() * sizeof(SpecEntry));
-    if (!table.empty())
-        std::memcpy(p + sizeof h + all.size() * sizeof(SpecEntry), table.data(),
-                    table.size() * sizeof(uint32_t));
-    b->tail = b->head + bytes;
-    // Link it to the function value (re-read the series: the allocation may
-    // have moved it).
-    *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
-    return node;
-}
-
-// The typed specification node of a callable source value (not op!).
-inline Off typed_spec(const Cell* fn) {
-    const Cell* cache = buffer_of(fn->w3)->head_cell() + 1;
-    if (cache->type() == TYPE_BINARY) [[likely]]
-        return cache->w2;
-    return build_typed_spec(fn);
-}
-inline uint32_t ref_entry_index(Off node, uint32_t ordinal) {
-    const SpecHeader* h = spec_header(node);
-    uint32_t v;
-    std::memcpy(&v,
-                buffer_of(node)->head_ptr() + sizeof(SpecHeader) + h->entries * sizeof(SpecEntry) +
-                    ordinal * sizeof(uint32_t),
-                sizeof v);
-    return v;
-}
-int32_t find_ref(Off node, uint32_t canonical) {
-    uint32_t n = spec_header(node)->refinements;
-    for (uint32_t r = 0; r < n; ++r)
-        if (spec_entry(node, ref_entry_index(node, r)).canonical == canonical) return int32_t(r);
-    return -1;
-}
-
-inline Cell source_of(const Cell* fn) {
-    return fn->type() == TYPE_OP ? native::op_source(fn) : *fn;
-}
 
 // ==== Interpreter state ======================================================================
 
@@ -316,8 +67,8 @@ struct PositionGuard {
     }
 };
 
-// Tracing: mask, receivers and the state do/trace established.
-uint32_t trace_mask = 0;
+// Tracing: receivers and the state do/trace established (the mask is in
+// interpreter_internal.h).
 TraceHook trace_hook = nullptr;
 bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
 
@@ -360,36 +111,15 @@ inline void check_machine_stack() {
         machine_overflow();
 }
 
-// ==== Code positions ==========================================================================
-
-struct Code {
-    Off node;       // block (or path) being evaluated
-    uint32_t pos;   // current cell, counted from the buffer head
-    uint32_t head;  // the index of the block value (for trace reports)
-    uint32_t type;  // the block value's type (for trace reports)
-};
-inline Cell* cell_at(Off node, uint32_t i) {
-    return buffer_of(node)->head_cell() + i;
-}
-inline uint32_t cell_count(Off node) {
-    return buffer_of(node)->byte_count() >> 4;
-}
-inline Cell code_cell(const Code& c) {
-    return Cell{c.type, c.head, c.node, 0};
-}
-
-inline const Cell& anon_word() {
-    return fixed::words[fixed::W_ANON];
-}
-inline const Cell& body_word() {
-    return fixed::words[fixed::W_BODY];
-}
-
-// ==== Trace events ===============================================================================
-
 inline bool wants(uint32_t ev) {
     return tracing && (trace_mask & ev);
 }
+
+}  // namespace
+
+namespace detail {
+
+uint32_t trace_mask = 0;
 
 [[gnu::noinline]] Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref) {
     Cell code = c ? code_cell(*c) : none::cell();
@@ -397,44 +127,9 @@ inline bool wants(uint32_t ev) {
     return fire_event(ev, c ? &code : nullptr, offset, value, ref);
 }
 
-#define KIV_TRACE(ev, c, value, ref)                                                              \
-    do {                                                                                          \
-        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
-            if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
-        }                                                                                         \
-    } while (0)
+}  // namespace detail
 
-// ==== Words ======================================================================================
-
-
-// The value of an op! look-ahead candidate without raising anything: null
-// unless the word is bound and its value can be read.
-inline const Cell* peek_value(const Cell* w) {
-    Off ctx = w->w1;
-    int32_t idx = int32_t(w->w3);
-    if (!ctx || idx < 0) return nullptr;
-    const Cell* cc = context::cell(ctx);
-    Off values = cc->w2;
-    if (!values) return nullptr;
-    if (cc->header & header::STACK_VALUES) {
-        // Word 3 holds the cell count of the running call (stack.h); the
-        // context layer handles anything beyond it.
-        if (uint32_t(idx) >= cc->w3) return nullptr;
-        return arena::ptr<Cell>(values) + idx;
-    }
-    const SeriesBuffer* b = buffer_of(values);
-    if (uint32_t(idx) >= (b->byte_count() >> 4)) return nullptr;
-    return b->head_cell() + idx;
-}
-
-// The value a word refers to, for reading: the slot read inline when the
-// word is bound to a context with values, else through the context layer,
-// which raises its errors (no-value, not-defined, not-in-context).
-inline Cell word_value(const Cell* w) {
-    if (const Cell* v = peek_value(w)) [[likely]]
-        return *v;
-    return *context::get_word(w);
-}
+namespace {
 
 // ==== Integer infix fast path =========================================================================
 //
@@ -448,55 +143,50 @@ inline Cell word_value(const Cell* w) {
 // every call.
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
     if (source == TYPE_ACTION) {
-        int32_t r;
         switch (id) {
             case ACT_ADD:
-                if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_ADD, out), true;
-                break;
+                return actions::math_int(actions::FM_ADD, left, right, out);
             case ACT_SUBTRACT:
-                if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_SUB, out), true;
-                break;
+                return actions::math_int(actions::FM_SUBTRACT, left, right, out);
             case ACT_MULTIPLY:
-                if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return integer::do_math_op(left, right, OP_MUL, out), true;
-                break;
+                return actions::math_int(actions::FM_MULTIPLY, left, right, out);
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
-                r = left % right;
-                break;
+                out->w2 = uint32_t(left % right);  // as the math worker: only the value word changes
+                return true;
             default:
                 return false;
         }
-        out->w2 = uint32_t(r);  // as the math worker: only the value word changes
-        return true;
     }
     if (source != TYPE_NATIVE) return false;
-    bool r;
+    int32_t op;
     switch (id) {
         case natives::N_EQUAL_Q:
+            op = COMP_EQUAL;
+            break;
         case natives::N_STRICT_EQUAL_Q:
-            r = left == right;
+            op = COMP_STRICT_EQUAL;
             break;
         case natives::N_NOT_EQUAL_Q:
-            r = left != right;
+            op = COMP_NOT_EQUAL;
             break;
         case natives::N_LESSER_Q:
-            r = left < right;
+            op = COMP_LESSER;
             break;
         case natives::N_GREATER_Q:
-            r = left > right;
+            op = COMP_GREATER;
             break;
         case natives::N_LESSER_OR_EQUAL_Q:
-            r = left <= right;
+            op = COMP_LESSER_EQUAL;
             break;
         case natives::N_GREATER_OR_EQUAL_Q:
-            r = left >= right;
+            op = COMP_GREATER_EQUAL;
             break;
         default:
             return false;
     }
+    bool known;
+    bool r = actions::compare_int(op, left, right, &known);
     *out = logic::cell(r);
     return true;
 }
@@ -525,9 +215,6 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
-Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
-                   bool infix);
-Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
 // Types that evaluate to themselves (the default case of eval_expression).
 inline bool is_inert(uint32_t type) {
@@ -551,6 +238,11 @@ inline bool is_inert(uint32_t type) {
         default:
             return true;
     }
+}
+
+// Word values that a word's evaluation pushes as they are.
+inline bool is_plain(uint32_t type) {
+    return type != TYPE_UNSET && type != TYPE_OP && !is_callable(type);
 }
 
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
@@ -586,14 +278,26 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         // An inert value (a block, a number, ...) with no operator after it
         // is its own value, so it is pushed without the expression
         // machinery: the block arguments of if, either and the loops.
+        // A word whose value is plain data (not a function, an operator or
+        // unset) is read here directly, the same way.
         Cell v = *cell_at(c.node, c.pos);
-        if (!tracing && is_inert(v.type()) && (single || !operator_at(c, c.pos + 1))) {
-            ++c.pos;
-            v.clear_new_line();
-            stack::push(v);
-        } else if (Unwind code = eval_expression(c, !single, false)) {
-            return code;
+        if (!tracing && (single || !operator_at(c, c.pos + 1))) {
+            if (is_inert(v.type())) {
+                ++c.pos;
+                v.clear_new_line();
+                stack::push(v);
+                goto check;
+            }
+            if (v.type() == TYPE_WORD) {
+                const Cell* val = peek_value(&v);
+                if (val && is_plain(val->type())) {
+                    ++c.pos;
+                    stack::push(*val);
+                    goto check;
+                }
+            }
         }
+        if (Unwind code = eval_expression(c, !single, false)) return code;
     } else {
         Cell v = *cell_at(c.node, c.pos);
         KIV_TRACE(EV_FETCH, &c, &v, nullptr);
@@ -617,6 +321,7 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     pushed:
         KIV_TRACE(EV_PUSH, &c, stack::top - 1, nullptr);
     }
+check:
     const SpecEntry* e = entry_at(spec, i);
     uint32_t type = stack::top[-1].type();
     if (!accepts(*e, type)) [[unlikely]]
@@ -630,10 +335,11 @@ struct RefUse {
     bool active;
 };
 
-// Reads the refinements a path names from element `start` on.
-void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t start,
-                      std::vector<RefUse>& out) {
+// Reads the refinements a path names from element `start` on into `out`
+// (room for every refinement: a name given twice raises); returns the count.
+uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t start, RefUse* out) {
     uint32_t n = cell_count(path.w2);
+    uint32_t count = 0;
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
         if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
@@ -645,8 +351,8 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
             w.clear_new_line();
             fire({"script", "no-refine"}, nm, w);
         }
-        for (const RefUse& u : out)
-            if (u.ordinal == uint32_t(r)) {
+        for (uint32_t k = 0; k < count; ++k)
+            if (out[k].ordinal == uint32_t(r)) {
                 Cell p = path;
                 fire({"script", "dup-refine"}, p);
             }
@@ -655,8 +361,53 @@ void path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t sta
             Cell v = word_value(&el);
             active = natives::lenient_true(&v);
         }
-        out.push_back({uint32_t(r), active});
+        out[count++] = {uint32_t(r), active};
     }
+    return count;
+}
+
+// Lays out the refinement cells of a call whose fixed arguments are pushed:
+// every refinement absent first (a function's flag false, arguments none;
+// a native's arguments none, its refs[] entry -1), then the ones the path
+// names (from element `ref_start`) are fetched in path order into their
+// slots. Out of line: most calls name no refinement.
+[[gnu::noinline]] Unwind lay_out_refinements(const Cell& name, Off spec, bool func, Cell* base, const Cell* path,
+                                             uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
+    const uint32_t refinements = spec_header(spec)->refinements;
+    for (uint32_t r = 0; r < refinements; ++r) {
+        refs[r] = -1;
+        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
+        if (func) stack::push(false_value);
+        for (uint32_t k = 0; k < nargs; ++k) stack::push(none_value);
+    }
+    if (!path || ref_start >= cell_count(path->w2)) return UNWIND_NONE;
+    RefUse small[16];
+    std::vector<RefUse> big;
+    RefUse* uses = small;
+    if (refinements > 16) {
+        big.resize(refinements);
+        uses = big.data();
+    }
+    uint32_t count = path_refinements(name, spec, *path, ref_start, uses);
+    for (uint32_t u = 0; u < count; ++u) {
+        uint32_t idx = ref_entry_index(spec, uses[u].ordinal);
+        SpecEntry re = spec_entry(spec, idx);
+        if (uses[u].active) {
+            if (func) base[re.fpos] = true_value;
+            refs[uses[u].ordinal] = int32_t(re.npos);
+        }
+        for (uint32_t k = 0; k < re.nargs; ++k) {
+            SpecEntry ae = spec_entry(spec, idx + 1 + k);
+            if (!c) {
+                Cell n = name;
+                fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
+            }
+            if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
+            Cell v = *--stack::top;
+            if (uses[u].active) base[func ? ae.fpos : ae.npos] = v;
+        }
+    }
+    return UNWIND_NONE;
 }
 
 // Calls a routine whose arguments are in place from the argument base.
@@ -705,12 +456,10 @@ Unwind run_body(const Cell& fn, const Cell& name);
     return eval_in_frame(body);
 }
 
-// The interpreter's call: opens the frame, fetches the arguments from the
-// code (refinements from `path` elements `ref_start` on), runs the value and
-// leaves the result in the cell where the frame began. With `infix` the left
-// operand is the topmost value and becomes the first argument in place.
-Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
-                   bool infix) {
+}  // namespace
+
+Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                         bool infix) {
     check_machine_stack();
     KIV_TRACE(EV_OPEN, c, &name, nullptr);
     uint32_t type = fn.type();
@@ -758,47 +507,26 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
         return UNWIND_NONE;
     }
 
-    // Refinements: every slot is laid out absent first, then the ones the
-    // path names are fetched in path order into their slots.
+    // A block navigation action (next, back, head, tail and their tests) on
+    // a block! is answered here, as the action would answer it.
+    if (type == TYPE_ACTION && fixed_count == 1 && refinements == 0 && base->type() == TYPE_BLOCK && !tracing) {
+        uint32_t op = actions::series_op_of_action(fn.w1);
+        if (op && actions::series_op_inline(op, base, base)) {
+            stack::unwind();
+            return UNWIND_NONE;
+        }
+    }
+
+    // Refinements (the path's, from ref_start on).
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
-    if (refinements > 32) {
-        big_refs.resize(refinements);
-        refs = big_refs.data();
-    }
-    if (refinements) {
-        for (uint32_t r = 0; r < refinements; ++r) {
-            refs[r] = -1;
-            SpecEntry re = spec_entry(spec, ref_entry_index(spec, r));
-            if (func) stack::push(false_value);
-            for (uint32_t k = 0; k < re.nargs; ++k) stack::push(none_value);
+    if (refinements || (path && ref_start < cell_count(path->w2))) [[unlikely]] {
+        if (refinements > 32) {
+            big_refs.resize(refinements);
+            refs = big_refs.data();
         }
-        if (path && ref_start < cell_count(path->w2)) {
-            std::vector<RefUse> uses;
-            path_refinements(name, spec, *path, ref_start, uses);
-            for (const RefUse& u : uses) {
-                uint32_t idx = ref_entry_index(spec, u.ordinal);
-                SpecEntry re = spec_entry(spec, idx);
-                if (u.active) {
-                    if (func) base[re.fpos] = true_value;
-                    refs[u.ordinal] = int32_t(re.npos);
-                }
-                for (uint32_t k = 0; k < re.nargs; ++k) {
-                    SpecEntry ae = spec_entry(spec, idx + 1 + k);
-                    if (!c) {
-                        Cell n = name;
-                        fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
-                    }
-                    if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
-                    Cell v = *--stack::top;
-                    if (u.active) base[func ? ae.fpos : ae.npos] = v;
-                }
-            }
-        }
-    } else if (path && ref_start < cell_count(path->w2)) {
-        std::vector<RefUse> uses;
-        path_refinements(name, spec, *path, ref_start, uses);  // raises for any name
+        if (Unwind code = lay_out_refinements(name, spec, func, base, path, ref_start, c, infix, refs)) return code;
     }
     if (func && locals) function::push_absent_refinement(int32_t(locals));
 
@@ -828,6 +556,8 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
     KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
+
+namespace {
 
 // Runs a function!'s body; its frame (type 1) is open and its context
 // values (arguments, flags, locals) sit from the argument base. The result
@@ -868,103 +598,6 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
-    return UNWIND_NONE;
-}
-
-// ==== Paths ==========================================================================================
-
-// After a set-path: a value whose path action changed it in its own cell
-// (scalar::changed_in_place) is stored back into the value it was read from,
-// up the chain of steps, and into the head word at the top.
-void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
-    int32_t k = int32_t((stack::top - history) / 2) - 1;  // the last step
-    while (scalar::changed_in_place(changed.type())) {
-        if (k == 0) {
-            Cell w = head;
-            context::set_word(&w, &changed);
-            return;
-        }
-        Cell* holder = history + 2 * (k - 1);
-        actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true);
-        changed = *holder;
-        --k;
-    }
-}
-
-// Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
-    Cell* start = stack::top;
-    Cell* path = stack::push(path_in);  // data-stack copies: never moved
-    Off node = path->w2;
-    uint32_t first = path->w1;
-    uint32_t n = cell_count(node);
-    if (first >= n) fire({"script", "empty-path"});
-    Code pc{node, first, first, path->type()};
-    KIV_TRACE(EV_ENTER, &pc, path, nullptr);
-    Cell head = *cell_at(node, first);
-    KIV_TRACE(EV_FETCH, &pc, &head, nullptr);
-    if (head.type() != TYPE_WORD) fire({"script", "word-first"}, *path);
-    Cell* value = stack::push(value_in ? *value_in : unset::cell());
-    Cell* parent = stack::push(word_value(&head));
-    if (parent->type() == TYPE_UNSET) fire({"script", "unset-path"}, *path, head);
-    if (is_callable(parent->type())) {
-        if (mode == PATH_SET) fire({"script", "invalid-path-set"}, *path);
-        if (mode == PATH_GET) fire({"script", "invalid-path-get"}, *path);
-        Cell fn = *parent;
-        Cell p = *path;
-        stack::top = start;
-        if (Unwind code = exec_call(head, fn, c, &p, first + 1, false)) return code;
-        pc.pos = n;
-        KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-        return UNWIND_NONE;
-    }
-    Cell* grandparent = stack::push(none::cell());
-    Cell* element = stack::push(none::cell());
-    // Each step's parent and element, so that a value held in its cell (a
-    // pair, a date...) that a set-path changed can be written back where it
-    // was read from.
-    Cell* history = stack::top;
-    for (uint32_t i = first + 1; i < n; ++i) {
-        pc.pos = i;
-        Cell el = *cell_at(node, i);
-        KIV_TRACE(EV_FETCH, &pc, &el, nullptr);
-        if (el.type() == TYPE_GET_WORD) {
-            el = word_value(&el);
-        } else if (el.type() == TYPE_PAREN) {
-            Cell* mark = stack::top;
-            if (Unwind code = eval(&el, false)) return code;
-            el = *mark;
-            stack::top = mark;
-        }
-        if (el.type() == TYPE_UNSET) fire({"script", "invalid-path"}, *path, el);
-        *element = el;
-        bool last = i + 1 == n;
-        if (mode == PATH_SET) {
-            stack::push(*parent);
-            stack::push(el);
-        }
-        Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
-                                     grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
-        Cell result = r ? *r : none::cell();
-        *grandparent = *parent;
-        *parent = result;
-        KIV_TRACE(EV_PUSH, &pc, parent, nullptr);
-        if (mode == PATH_CALL && is_callable(result.type())) {
-            Cell name = el.type() == TYPE_WORD ? el : anon_word();
-            Cell p = *path;
-            stack::top = start;
-            if (Unwind code = exec_call(name, result, c, &p, i + 1, false)) return code;
-            pc.pos = n;
-            KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
-            return UNWIND_NONE;
-        }
-    }
-    if (mode == PATH_SET) write_back(head, path, history, *grandparent);
-    Cell final_value = mode == PATH_SET ? *value : *parent;
-    stack::top = start;
-    stack::push(final_value);
-    pc.pos = n;
-    KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
     return UNWIND_NONE;
 }
 
@@ -1151,13 +784,13 @@ void trace_error_event(const Cell& error) {
 // The Kiv trace callback and its event filter.
 uint32_t callback_mask(const Cell& callback) {
     Cell body = function::body_of(&callback);
-    if (body.type() != TYPE_BLOCK || block::ks_length(&body) == 0) return 0xFFFF;
-    Cell first = *block::ks_abs_at(&body, body.w1);
+    if (body.type() != TYPE_BLOCK || block::cells_length(&body) == 0) return 0xFFFF;
+    Cell first = *block::cells_at(&body, body.w1);
     if (first.type() != TYPE_BLOCK) return 0xFFFF;
     uint32_t mask = 0;
     uint32_t n = series::count(first.w2);
     for (uint32_t i = first.w1; i < n; ++i) {
-        Cell w = *block::ks_abs_at(&first, i);
+        Cell w = *block::cells_at(&first, i);
         if (w.type() != TYPE_WORD) continue;
         uint32_t s = symbol::resolve(w.w2);
         for (uint32_t bit = 1; bit <= EV_EXPR; bit <<= 1)

@@ -46,14 +46,6 @@ inline const Cell& body_word() {
     return fixed::words[fixed::W_BODY];
 }
 
-// What a pass's code means to the loop.
-enum PassEnd { PASS_NEXT, PASS_BREAK, PASS_UNWIND };
-inline PassEnd pass_end(Unwind code) {
-    if (code == 0 || code == UNWIND_CONTINUE) return PASS_NEXT;
-    if (code == UNWIND_BREAK) return PASS_BREAK;
-    return PASS_UNWIND;
-}
-
 // A loop count: integers as they are, floats truncated toward zero (out of
 // the 32-bit range: script out-of-range).
 inline int64_t loop_count(const Cell* v) {
@@ -82,7 +74,7 @@ int64_t remaining(const Cell* s) {
 // The value at absolute position `pos` of a series, by its datatype's pick.
 Cell value_at(const Cell* s, uint32_t pos) {
     if (series::is_block_like(s->type())) {
-        Cell v = *block::ks_abs_at(s, pos);
+        Cell v = *block::cells_at(s, pos);
         return v;
     }
     Cell* saved = stack::top;
@@ -108,11 +100,11 @@ uint32_t loop_words(const Cell* words) {
     uint32_t count = words->w1 < n ? n - words->w1 : 0;
     if (count == 0) fire({"script", "invalid-arg"}, *words);
     for (uint32_t i = words->w1; i < n; ++i)
-        if (block::ks_abs_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
+        if (block::cells_at(words, i)->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *words);
     return count;
 }
 inline Cell loop_word(const Cell* words, uint32_t k) {
-    return words->type() == TYPE_WORD ? *words : *block::ks_abs_at(words, words->w1 + k);
+    return words->type() == TYPE_WORD ? *words : *block::cells_at(words, words->w1 + k);
 }
 
 // Sets the loop words from the series at `series->w1` and advances it;
@@ -135,8 +127,8 @@ bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
 bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
     uint32_t n = cells_of(map);
     while (*pos + 1 < n) {
-        Cell key = *block::ks_abs_at(map, *pos);
-        Cell value = *block::ks_abs_at(map, *pos + 1);
+        Cell key = *block::cells_at(map, *pos);
+        Cell value = *block::cells_at(map, *pos + 1);
         *pos += 2;
         if (value.header == 0) continue;  // a removed entry
         if (key.type() == TYPE_SET_WORD) key.set_type(TYPE_WORD);
@@ -209,23 +201,94 @@ Unwind all(const int32_t*) {
 }
 
 // ---- Loops ------------------------------------------------------------------------------------------
+//
+// Every loop native is the one skeleton below with its own steps: the loop
+// frame goes above the arguments, then each pass runs the `next` step (set
+// the words, advance the counter; false ends the loop), evaluates the body
+// into the frame's base and hands the pass's end to the `after` step (false
+// ends the loop). break ends the loop with its value already in the base;
+// return, exit and throw go on upward untouched. The natives take their
+// argument cells before pushing the frame, which moves the argument base.
+
+namespace {
+
+enum LoopEnd { LOOP_DONE, LOOP_BROKE };
+
+// Runs the passes under the loop frame the caller pushed; *out receives a
+// code that must travel on (0 when the loop ended here).
+template <class Next, class After>
+[[gnu::always_inline]] inline LoopEnd run_passes(const Cell* body, Unwind* out, Next next, After after) {
+    *out = UNWIND_NONE;
+    for (;;) {
+        if (!next()) return LOOP_DONE;
+        stack::reset();
+        Unwind code = interpreter::eval(body, true);
+        if (code == UNWIND_BREAK) return LOOP_BROKE;
+        if (code && code != UNWIND_CONTINUE) {
+            *out = code;
+            return LOOP_DONE;
+        }
+        if (!after(code == UNWIND_CONTINUE)) return LOOP_DONE;
+    }
+}
+constexpr auto always = [] { return true; };
+constexpr auto go_on = [](bool) { return true; };
+
+// The loop frame, with unset in its base: the result when no pass runs.
+inline void open_loop() {
+    stack::mark_loop(&body_word());
+    *stack::arg_base = unset::cell();
+    stack::top = stack::arg_base + 1;
+}
+
+// ---- The loop steps (also what each pass of the natives does).
+
+// repeat-next: the counter word set to the pass's number.
+inline void repeat_next(const Cell& word, int64_t i) {
+    set_word(word, integer::cell(int32_t(i)));
+}
+
+// forall-next: after a pass, the word must still refer to the loop's series
+// (the same buffer); its position advances by one.
+void forall_next(const Cell& word, const Cell* start) {
+    Cell now = *context::get_word(&word);
+    if (now.type() != start->type() || now.w2 != start->w2) fire({"script", "bad-loop-series"}, now);
+    now.w1 += 1;
+    set_word(word, now);
+}
+
+// remove-each-step: after a pass whose value is truthy, the values just
+// visited are removed and the cursor moves back over them.
+void remove_each_step(Cell* cursor, uint32_t before, uint32_t visited) {
+    if (!lenient_true(stack::arg_base)) return;
+    Cell* saved = stack::top;
+    Cell* at = stack::push(*cursor);
+    at->w1 = before;
+    Cell* part = visited > 1 ? stack::push(integer::cell(int32_t(visited))) : nullptr;
+    actions::remove(at, part, nullptr);
+    stack::top = saved;
+    cursor->w1 = before;
+}
+
+}  // namespace
 
 Unwind while_(const int32_t*) {
     Cell* cond = arg(0);
     Cell* body = arg(1);
+    Unwind cond_code = UNWIND_NONE;
     stack::mark_loop(&body_word());
-    for (;;) {
-        stack::reset();
-        Unwind code = interpreter::eval(cond, true);
-        if (code == UNWIND_BREAK || code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
-        if (code) return code;
-        if (!strict_true(stack::arg_base)) break;
-        stack::reset();
-        code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-    }
+    Unwind code;
+    run_passes(
+        body, &code,
+        [&] {
+            stack::reset();
+            cond_code = interpreter::eval(cond, true);
+            if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
+            return !cond_code && strict_true(stack::arg_base);
+        },
+        go_on);
+    if (cond_code) return cond_code;
+    if (code) return code;
     stack::unwind_drop();
     result(unset::cell());
     stack::top = stack::arg_base + 1;
@@ -235,55 +298,50 @@ Unwind while_(const int32_t*) {
 Unwind until(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
-    for (;;) {
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        if (code == UNWIND_CONTINUE) continue;  // no test of the value
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-        if (strict_true(stack::arg_base)) break;
-    }
+    Unwind code;
+    // A pass ended by continue is not tested.
+    run_passes(body, &code, always, [](bool cont) { return cont || !strict_true(stack::arg_base); });
+    if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
 }
 
 Unwind loop(const int32_t*) {
-    int64_t count = loop_count(arg(0));
     Cell* body = arg(1);
+    int64_t count = loop_count(arg(0));
     if (count <= 0) {
         result_none();
         return UNWIND_NONE;
     }
     stack::mark_loop(&body_word());
-    for (int64_t i = 0; i < count; ++i) {
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-    }
+    Unwind code;
+    int64_t i = 0;
+    run_passes(body, &code, [&] { return i++ < count; }, go_on);
+    if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
 }
 
 Unwind repeat(const int32_t*) {
+    Cell* body = arg(2);
     Cell word = *arg(0);
     int64_t count = loop_count(arg(1));
-    Cell* body = arg(2);
     if (count <= 0) {
         result_none();
         return UNWIND_NONE;
     }
     stack::mark_loop(&body_word());
-    for (int64_t i = 1; i <= count; ++i) {
-        stack::reset();
-        set_word(word, integer::cell(int32_t(i)));
-        Unwind code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-    }
+    Unwind code;
+    int64_t i = 0;
+    run_passes(
+        body, &code,
+        [&] {
+            if (++i > count) return false;
+            repeat_next(word, i);
+            return true;
+        },
+        go_on);
+    if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
 }
@@ -291,106 +349,82 @@ Unwind repeat(const int32_t*) {
 Unwind forever(const int32_t*) {
     Cell* body = arg(0);
     stack::mark_loop(&body_word());
-    for (;;) {
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-    }
+    Unwind code;
+    run_passes(body, &code, always, go_on);
+    if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
 }
 
 Unwind foreach (const int32_t*) {
+    Cell* body = arg(2);
     Cell* words = arg(0);
     Cell* series = arg(1);  // its position advances in place
-    Cell* body = arg(2);
     uint32_t count = loop_words(words);
     bool is_map = series->type() == TYPE_MAP;
     if (is_map && (words->type() != TYPE_BLOCK || count != 2)) fire({"script", "invalid-arg"}, *words);
     uint32_t map_pos = 0;
-    stack::mark_loop(&body_word());
-    *stack::arg_base = unset::cell();  // the result when no pass runs
-    stack::top = stack::arg_base + 1;
-    for (;;) {
-        bool more = is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series);
-        if (!more) break;
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-    }
+    open_loop();
+    Unwind code;
+    run_passes(
+        body, &code,
+        [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
+        go_on);
+    if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
 }
 
 Unwind forall(const int32_t*) {
-    Cell word = *arg(0);
     Cell* body = arg(1);
+    Cell word = *arg(0);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
     if (!series::is_series(start->type())) {
         fire({"script", "expect-arg"}, word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
-    stack::mark_loop(&body_word());
-    *stack::arg_base = unset::cell();  // the result when the series starts at its tail
-    stack::top = stack::arg_base + 1;
-    bool broke = false;
-    for (;;) {
-        Cell current = *context::get_word(&word);
-        if (remaining(&current) <= 0) break;
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) {
-            broke = true;
-            break;
-        }
-        if (end == PASS_UNWIND) return code;
-        Cell now = *context::get_word(&word);
-        if (now.type() != start->type() || now.w2 != start->w2) fire({"script", "bad-loop-series"}, now);
-        now.w1 += 1;
-        set_word(word, now);
-    }
+    open_loop();
+    Unwind code;
+    LoopEnd end = run_passes(
+        body, &code,
+        [&] {
+            Cell current = *context::get_word(&word);
+            return remaining(&current) > 0;
+        },
+        [&](bool) {
+            forall_next(word, start);
+            return true;
+        });
+    if (code) return code;
     Cell saved = *start;
     stack::unwind_last();
-    if (!broke) set_word(word, saved);
+    if (end != LOOP_BROKE) set_word(word, saved);  // forall-end
     return UNWIND_NONE;
 }
 
 Unwind remove_each(const int32_t*) {
+    Cell* body = arg(2);
     Cell* words = arg(0);
     Cell* data = arg(1);
-    Cell* body = arg(2);
     uint32_t count = loop_words(words);
     if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire({"script", "invalid-arg"}, *data);
     Cell* given = stack::push(*data);  // the result: the series at its original position
     Cell* cursor = stack::push(*data);
-    stack::mark_loop(&body_word());
-    *stack::arg_base = unset::cell();
-    stack::top = stack::arg_base + 1;
-    for (;;) {
-        uint32_t before = cursor->w1;
-        int64_t left = remaining(cursor);
-        if (!foreach_step(words, count, cursor)) break;
-        uint32_t visited = uint32_t(left < int64_t(count) ? left : count);
-        stack::reset();
-        Unwind code = interpreter::eval(body, true);
-        if (code == UNWIND_CONTINUE) continue;
-        PassEnd end = pass_end(code);
-        if (end == PASS_BREAK) break;
-        if (end == PASS_UNWIND) return code;
-        if (lenient_true(stack::arg_base)) {
-            Cell* saved = stack::top;
-            Cell* at = stack::push(*cursor);
-            at->w1 = before;
-            Cell* part = visited > 1 ? stack::push(integer::cell(int32_t(visited))) : nullptr;
-            actions::remove(at, part, nullptr);
-            stack::top = saved;
-            cursor->w1 = before;
-        }
-    }
+    open_loop();
+    Unwind code;
+    uint32_t before = 0, visited = 0;
+    run_passes(
+        body, &code,
+        [&] {
+            before = cursor->w1;
+            int64_t left = remaining(cursor);
+            visited = uint32_t(left < int64_t(count) ? left : count);
+            return foreach_step(words, count, cursor);
+        },
+        [&](bool cont) {
+            if (!cont) remove_each_step(cursor, before, visited);  // continue removes nothing
+            return true;
+        });
+    if (code) return code;
     Cell out = *given;
     stack::unwind_drop();
     result(out);
@@ -407,13 +441,13 @@ Unwind switch_(const int32_t* refs) {
     if (value->type() != TYPE_BLOCK) {
         Cell* probe = stack::push(none::cell());
         for (uint32_t i = cases.w1; i < n; ++i) {
-            Cell c = *block::ks_abs_at(&cases, i);
+            Cell c = *block::cells_at(&cases, i);
             if (c.type() != value->type()) continue;
             *probe = c;
             if (!actions::compare(value, probe, COMP_EQUAL)) continue;
             n = cells_of(&cases);
             for (uint32_t k = i + 1; k < n; ++k) {
-                Cell b = *block::ks_abs_at(&cases, k);
+                Cell b = *block::cells_at(&cases, k);
                 if (b.type() == TYPE_BLOCK) {
                     *probe = b;
                     return interpreter::eval(probe, true);
@@ -445,7 +479,7 @@ Unwind case_(const int32_t* refs) {
             ++i;
             continue;
         }
-        Cell next = *block::ks_abs_at(&blk, i);
+        Cell next = *block::cells_at(&blk, i);
         if (next.type() == TYPE_BLOCK) {
             ++i;
             if (Unwind code = interpreter::eval(&next, false)) return code;

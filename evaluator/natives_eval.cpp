@@ -55,7 +55,7 @@ inline uint32_t cells_of(const Cell* blk) {
 }
 // A copy of cell i (from the buffer head) of a block-like value.
 inline Cell cell_at(const Cell* blk, uint32_t i) {
-    return *block::ks_abs_at(blk, i);
+    return *block::cells_at(blk, i);
 }
 // Brings an index past the tail back to the tail (written into the cell).
 inline void clip_index(Cell* series) {
@@ -103,7 +103,7 @@ struct Target {
             block::insert(out, &v, -1, true, 1, true);  // keeps the hash table in step
             out->w1 = position;
         } else {
-            block::ks_append(out, value);
+            block::cells_append(out, value);
         }
     }
     // Every value of a block from its index (a data-stack cell or a copy).
@@ -116,7 +116,7 @@ struct Target {
                 add(&v);
             }
         } else if (b.w1 < n) {
-            block::ks_append_block(out, &b);
+            block::cells_append_all(out, &b);
         }
     }
     // The owner of an appended-to series hears of it once.
@@ -238,7 +238,7 @@ Unwind eval_value(Cell* slot) {
     // The value as a block of its own, evaluated as one expression.
     stack::top = slot + 1;
     Cell* blk = block::push_only(1);
-    block::ks_append(blk, slot);
+    block::cells_append(blk, slot);
     uint32_t next = 0;
     Unwind code = interpreter::eval_next(blk, 0, &next);
     if (code) return code;
@@ -599,7 +599,7 @@ Unwind compose_block(const Cell* source, Target& target, bool deep, bool only) {
         Cell v = cell_at(source, index);
         uint32_t t = v.type();
         if (t == TYPE_PAREN) {
-            if (block::ks_length(&v) == 0) continue;
+            if (block::cells_length(&v) == 0) continue;
             Cell* code_cell = stack::push(v);
             Unwind code = interpreter::eval(code_cell, false);
             if (code) return code;
@@ -815,7 +815,7 @@ Unwind apply(const int32_t* refs) {
     if (is_settable_word(t) || is_path_type(t)) {
         Cell head = *a;
         if (is_path_type(t)) {
-            if (block::ks_length(a) == 0) fire({"script", "invalid-arg"}, *a);
+            if (block::cells_length(a) == 0) fire({"script", "invalid-arg"}, *a);
             head = cell_at(a, a->w1);
             path_refinements = *a;
             path_refinements.w1 = a->w1 + 1;

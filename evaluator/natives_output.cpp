@@ -36,7 +36,7 @@ namespace {
 struct WorkingBlockGuard {
     Cell block;
     uint32_t mark;
-    ~WorkingBlockGuard() { block::ks_clear_at(&block, mark); }
+    ~WorkingBlockGuard() { block::cells_clear_at(&block, mark); }
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 // call: runs a program with its standard streams connected to strings,
-// binaries or files (platform/process does the work).
+// binaries or files (platform/process does the work). /console leaves the
+// streams not redirected on this process's terminal. Text goes to the child
+// as UTF-8 and comes back decoded as UTF-8, whatever the child wrote to its
+// error stream.
 #include <string>
 
 #include "datatypes/binary.h"
@@ -70,7 +73,6 @@ void deliver(Cell* target, const process::Stream& s) {
 // call cmd /wait /show /console /shell /input in /output out /error err
 Unwind call(const int32_t* refs) {
     Refs<N_CALL> r{refs};
-    if (r.has<"console">()) fire({"internal", "not-done"});
     Cell* base = stack::arg_base;
     std::string command = utf8_of(base);
     if (command.empty()) {
@@ -83,7 +85,7 @@ Unwind call(const int32_t* refs) {
     Cell* out = r.arg<"output">();
     Cell* err = r.arg<"error">();
     process::Stream sin = stream_of(in, true), sout = stream_of(out, false), serr = stream_of(err, false);
-    process::Result result = process::run(command, r.has<"shell">(), r.has<"wait">(), sin, sout, serr);
+    process::Result result = process::run(command, r.has<"shell">(), r.has<"wait">(), r.has<"console">(), sin, sout, serr);
     switch (result.failure) {
         case process::OUTPUT_FILE: fire({"access", "cannot-open"}, *out);
         case process::ERROR_FILE: fire({"access", "cannot-open"}, *err);

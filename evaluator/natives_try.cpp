@@ -155,9 +155,9 @@ Unwind catch_(const int32_t* refs) {
         accepted = false;
         if (want.type() == TYPE_BLOCK) {
             Cell list = want;
-            uint32_t n = block::ks_length(&list);
+            uint32_t n = block::cells_length(&list);
             for (uint32_t i = 0; i < n; ++i) {
-                Cell w = *block::ks_abs_at(&list, list.w1 + i);
+                Cell w = *block::cells_at(&list, list.w1 + i);
                 if (w.type() != TYPE_WORD)
                     fire({"script", "invalid-refine-arg"}, fixed::words[fixed::W_NAME], list);
                 if (thrown_name.type() == TYPE_WORD && same_name(w, thrown_name)) accepted = true;

@@ -169,7 +169,7 @@ uint32_t event_mask(const Cell* callback) {
     uint32_t mask = 0;
     uint32_t n = series::count(words.w2);
     for (uint32_t i = words.w1; i < n; ++i) {
-        Cell w = *block::ks_abs_at(&words, i);
+        Cell w = *block::cells_at(&words, i);
         if (w.type() != TYPE_WORD) continue;
         for (uint32_t bit = EV_PUSH; bit <= EV_END; bit <<= 1) {
             if (symbol::resolve(event_word(bit).w2) == symbol::resolve(w.w2)) mask |= bit;
@@ -390,7 +390,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     {
         Cell is{TYPE_BLOCK, 0, input_stack, 0};
         Cell copy = *p.input;
-        block::ks_append(&is, &copy);
+        block::cells_append(&is, &copy);
     }
     refresh_end(p);
     p.rp = int32_t(p.rules->w1) - 1;
@@ -459,7 +459,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     // the input stack with its position in the frame).
                     Cell is{TYPE_BLOCK, 0, input_stack, 0};
                     Cell inner = *p.pending;
-                    block::ks_append(&is, &inner);
+                    block::cells_append(&is, &inner);
                     *p.input = *p.pending;
                     p.input->clear_new_line();
                     p.limit = -1;

@@ -124,13 +124,13 @@ void emit(Parser& p, const Cell& value, bool each) {
     if (each && is_block_input(v.type())) {
         uint32_t n = series::count(v.w2);
         for (uint32_t i = v.w1; i < n && i < series::count(v.w2); ++i) {
-            Cell item = *block::ks_abs_at(&v, i);
+            Cell item = *block::cells_at(&v, i);
             emit(p, item, false);
         }
         return;
     }
     if (t == TYPE_BLOCK) {
-        block::ks_append(top, &v);
+        block::cells_append(top, &v);
         return;
     }
     // into (get-word marker) or after (refinement marker): the word's series.

@@ -494,7 +494,7 @@ bool repeat_alternatives(Parser& p, const Cell& block, int32_t min, int32_t max,
     if (block.w1 >= n || n - block.w1 > 2 * MAX) return false;
     bool want_value = true;
     for (uint32_t i = block.w1; i < n; ++i) {
-        Cell c = *block::ks_abs_at(&block, i);
+        Cell c = *block::cells_at(&block, i);
         if (!want_value) {
             if (c.type() != TYPE_WORD || !is_pipe(c)) return false;
             want_value = true;

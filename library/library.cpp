@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -25,11 +28,13 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "library/codecs.h"
 #include "library/routines.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
 
@@ -54,8 +59,8 @@ struct TopGuard {
 // report goes to standard error and the process ends as a failed assertion.
 [[noreturn]] void broken_build(const std::string& what) {
     std::string text = "*** Library Error: " + what;
-    ks::error_box("Kiv NoName App", text.c_str());
-    ks::quit(ks::ERR_ASSERTION);
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::quit(lowlevel::ERR_ASSERTION);
 }
 
 // Sets a global word to a value held on the data stack (making the word may
@@ -88,8 +93,8 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
     Cell* pair = stack::push(none::cell());
     block::make_at(pair, 2);
     Cell n{TYPE_INTEGER, 0, number, 0};
-    block::ks_append(pair, &spec);
-    block::ks_append(pair, &n);
+    block::cells_append(pair, &spec);
+    block::cells_append(pair, &n);
     Cell* proto = stack::push(datatype::cell(type));
     native::make(proto, pair, type);
     *pair = *proto;
@@ -100,9 +105,9 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
 // Number of refinements of a specification block (not counting /local).
 uint32_t count_refinements(const Cell& spec) {
     uint32_t n = 0;
-    uint32_t length = block::ks_length(&spec);
+    uint32_t length = block::cells_length(&spec);
     for (uint32_t i = 0; i < length; ++i) {
-        const Cell* v = block::ks_abs_at(&spec, spec.w1 + i);
+        const Cell* v = block::cells_at(&spec, spec.w1 + i);
         if (v->type() != TYPE_REFINEMENT) continue;
         std::string name = symbol_text(v->w2);
         if (name == "local") break;
@@ -145,14 +150,12 @@ void bind_natives() {
 // the block after it is its specification.
 void bind_actions() {
     TopGuard guard;
-    const Source& src = source_named("library/actions.kiv");
-    Cell* none_name = stack::push(none::cell());
-    Cell* code = load_script(src.bytes, src.size, none_name, nullptr);
+    Cell* code = push_module_code("library/actions.kiv");
     bool defined[ACTION_COUNT + 1] = {};
-    uint32_t length = block::ks_length(code);
+    uint32_t length = block::cells_length(code);
     for (uint32_t i = 0; i < length; i += 2) {
-        Cell name = *block::ks_abs_at(code, code->w1 + i);
-        Cell spec = i + 1 < length ? *block::ks_abs_at(code, code->w1 + i + 1) : none::cell();
+        Cell name = *block::cells_at(code, code->w1 + i);
+        Cell spec = i + 1 < length ? *block::cells_at(code, code->w1 + i + 1) : none::cell();
         if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
             broken_build("library/actions.kiv: expected a set-word and a specification block");
         std::string text = symbol_text(name.w2);
@@ -177,11 +180,13 @@ void bind_actions() {
 // ---- Steps of the module order ---------------------------------------------------------------
 
 void run_module(const char* name) {
-    const Source& src = source_named(name);
     TopGuard guard;
-    Cell* file = push_utf8(name);
-    Cell* code = load_script(src.bytes, src.size, file, nullptr);
-    eval_top(code);
+    eval_top(push_module_code(name));
+}
+
+// What the constants module cannot write as source: the null handle!.
+void define_constants() {
+    define("null-handle", handle::cell(0, handle::CLASS_NULL));
 }
 
 // What Kiv code cannot build itself: the error catalog, the build date, the
@@ -215,7 +220,7 @@ void fill_system() {
     Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
     Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
     Cell* switcher = routines::push_system_routine("float-on-change*");
-    *block::ks_abs_at(handler_body, handler_body->w1) = *switcher;
+    *block::cells_at(handler_body, handler_body->w1) = *switcher;
     function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
     Cell* handler = stack::top - 1;
     Cell* spec = stack::push(none::cell());
@@ -225,8 +230,8 @@ void fill_system() {
     for (int i = 0; i < 3; ++i) {
         Cell* w = stack::push(word::load(names[i]));
         w->set_type(TYPE_SET_WORD);
-        block::ks_append(spec, w);
-        block::ks_append(spec, &values[i]);
+        block::cells_append(spec, w);
+        block::cells_append(spec, &values[i]);
     }
     Cell* float_options = object::construct(spec, nullptr, true);
     set_system_field({"options", "float"}, *float_options);
@@ -234,14 +239,7 @@ void fill_system() {
     Cell* args = push_utf8(command_line);
     set_system_field({"script", "args"}, *args);
 
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) {
-        std::string dir = cwd;
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        Cell* path = push_utf8(dir);
-        path->set_type(TYPE_FILE);
-        set_system_field({"options", "path"}, *path);
-    }
+    set_options_path();
 }
 
 struct Step {
@@ -252,14 +250,21 @@ struct Step {
 // The module order. Modules before the operators use no infix at their top
 // level (function bodies may: they run later).
 const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true, false and the constants
+    {"library/base.kiv", nullptr},       // none, true and false
+    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
+    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
+    {nullptr, define_constants},         // null-handle
     {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
+    {"library/colors.kiv", nullptr},     // the named colours
     {"library/functions.kiv", nullptr},  // the boot library and general functions
     {"library/files.kiv", nullptr},      // paths and the command line
     {"library/system.kiv", nullptr},     // the system object
     {nullptr, fill_system},              // its fields that only start-up can fill
+    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
-    {"library/startup.kiv", nullptr},    // start-up steps that use the whole library
+    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
+    {"library/folders.kiv", nullptr},    // make-dir
+    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
 
@@ -278,7 +283,16 @@ void bind_builtins() {
     bind_datatypes();
     bind_natives();
     bind_actions();
-    routines::bind_all();
+    codecs::bind();
+}
+
+Cell* push_module_code(const char* name) {
+    const Source& src = source_named(name);
+    Cell* file = push_utf8(name);
+    Cell* code = load_script(src.bytes, src.size, file, nullptr);
+    *file = *code;
+    stack::top = file + 1;
+    return file;
 }
 
 void set_command_line(int argc, char** argv) {
@@ -310,10 +324,10 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
     int64_t at = find_header(text, size);
     if (at < 0) fire({"syntax", "no-header"}, *name);
     Cell* code = load_text(text + at, size - uint64_t(at));
-    uint32_t length = block::ks_length(code);
-    const Cell* first = length ? block::ks_abs_at(code, code->w1) : nullptr;
+    uint32_t length = block::cells_length(code);
+    const Cell* first = length ? block::cells_at(code, code->w1) : nullptr;
     if (first && first->type() == TYPE_PATH) fire({"internal", "kiv-system"});
-    const Cell* second = length > 1 ? block::ks_abs_at(code, code->w1 + 1) : nullptr;
+    const Cell* second = length > 1 ? block::cells_at(code, code->w1 + 1) : nullptr;
     if (header) *header = second && second->type() == TYPE_BLOCK ? *second : none::cell();
     // The word Kiv and its header block are not part of the code.
     if (second && second->type() == TYPE_BLOCK) code->w1 += 2;
@@ -370,6 +384,31 @@ bool set_system_field(std::initializer_list<const char*> path, const Cell& value
     if (!slot) return false;
     *slot = *held;
     return true;
+}
+
+std::string current_dir() {
+    std::vector<char> buf(4096);
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    std::string dir = buf.data();
+    if (dir.back() != '/') dir += '/';
+    return dir;
+}
+
+void set_options_path() {
+    std::string dir = current_dir();
+    if (dir.empty()) return;
+    TopGuard guard;
+    Cell* path = push_utf8(dir);
+    path->set_type(TYPE_FILE);
+    if (!set_system_field({"options", "path"}, *path)) return;
+    Cell* field = stack::push(word::load("path"));
+    Cell* options = system_field({"options"});
+    if (!options) return;
+    Cell* owner = stack::push(*options);
+    ownership::bind_set(path, owner, field);
 }
 
 Cell* push_utf8(const std::string& text) {

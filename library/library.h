@@ -5,8 +5,7 @@
 // two steps, both called from boot/startup.cpp:
 //
 //   bind_builtins()  at the end of the runtime initialisation: binds the word
-//                    of every datatype, native and action to its value, and
-//                    the library's routines (C++ entries, library/routines.h).
+//                    of every datatype, native and action to its value.
 //                    This stands in for the assignment records of a boot
 //                    image. The natives' specifications come from
 //                    evaluator/natives.h, the actions' from the data file
@@ -14,7 +13,8 @@
 //   run_modules()    once the words are bound and the booting flag is off:
 //                    evaluates the modules in their fixed order, with the C++
 //                    steps that fill what Kiv code cannot reach (the error
-//                    catalog, the command line, the current directory) in
+//                    catalog, the command line, the current directory) and
+//                    the routines (C++ entries, library/routines.h) in
 //                    between. The operators are defined before any module
 //                    whose top-level code uses infix.
 //
@@ -41,6 +41,13 @@ void bind_builtins();
 void set_command_line(int argc, char** argv);
 
 void run_modules();
+
+// The code block of an embedded module (for example "library/system.kiv"),
+// pushed on the data stack: the module's text loaded with the lexer and
+// positioned after its header. This is the one place where start-up reads
+// the library as text; a boot image replaces it by the module's decoded
+// code. A module that is not embedded is a broken build.
+Cell* push_module_code(const char* name);
 
 // ---- Scripts ------------------------------------------------------------------------
 // The byte offset of the script header in UTF-8 text: the first place where
@@ -75,6 +82,14 @@ Cell* system_field(std::initializer_list<const char*> path);
 // Stores a value in such a field (no change handler runs); false when the
 // field is missing.
 bool set_system_field(std::initializer_list<const char*> path, const Cell& value);
+
+// The process's current directory in the language's path form (a POSIX
+// path ending with "/"), or "" when it cannot be read.
+std::string current_dir();
+// Records the current directory in system/options/path as a file! owned by
+// system/options, so that modifying that series reaches the object's
+// on-deep-change* (which moves the current directory with it).
+void set_options_path();
 
 // Points the error layer at the call trace (library/trace.cpp).
 void install_trace_hooks();

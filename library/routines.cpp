@@ -18,8 +18,10 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -31,10 +33,15 @@
 #include "runtime/stack.h"
 #include "gui/backend/platform.h"
 #include "library/library.h"
+#include "platform/clipboard.h"
 #include "platform/console_output.h"
+#include "platform/os_info.h"
+#include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
+#include "runtime/series.h"
+#include "runtime/unicode.h"
 
 namespace kiv::library::routines {
 
@@ -47,7 +54,7 @@ int32_t int_of(const Cell& c) {
 // ---- Process and assignment ------------------------------------------------------------
 
 void quit_return(Cell* a) {
-    ks::end_process(int_of(a[0]));
+    lowlevel::end_process(int_of(a[0]));
 }
 
 void set_quiet(Cell* a) {
@@ -72,8 +79,8 @@ void set_slot_quiet(Cell* a) {
         fire({"script", "expect-arg"}, name, datatype::cell(TYPE_BLOCK), series_arg);
     }
     Cell value = a[1];
-    if (!block::ks_tail_q(&a[0])) {
-        Cell* slot = block::ks_abs_at(&a[0], a[0].w1);
+    if (!block::cells_at_tail(&a[0])) {
+        Cell* slot = block::cells_at(&a[0], a[0].w1);
         copy_cell(&value, slot);
     }
     a[0] = value;
@@ -81,28 +88,14 @@ void set_slot_quiet(Cell* a) {
 
 // ---- Bit shifts ----------------------------------------------------------------------------
 
-int32_t shift_bits(const Cell& c) {
-    int32_t b = int_of(c);
-    return b < 0 ? 0 : b;
-}
-
-void shift_right(Cell* a) {
-    int32_t data = int_of(a[0]);
-    int32_t bits = shift_bits(a[1]);
-    int32_t r = bits > 31 ? (data < 0 ? -1 : 0) : (data >> bits);
-    a[0] = integer::cell(r);
-}
-
-void shift_left(Cell* a) {
-    int32_t bits = shift_bits(a[1]);
-    uint32_t r = bits > 31 ? 0u : uint32_t(int_of(a[0])) << bits;
-    a[0] = integer::cell(int32_t(r));
-}
-
-void shift_logical(Cell* a) {
-    int32_t bits = shift_bits(a[1]);
-    uint32_t r = bits > 31 ? 0u : uint32_t(int_of(a[0])) >> bits;
-    a[0] = integer::cell(int32_t(r));
+// The routines are the `shift` native with its refinements set as each asks.
+template <bool Left, bool Logical>
+void shift_by(Cell*) {
+    using R = natives::Refs<natives::N_SHIFT>;
+    int32_t refs[2] = {-1, -1};
+    if (Left) refs[R::index<"left">()] = 2;
+    if (Logical) refs[R::index<"logical">()] = 2;
+    static_cast<void>(natives::shift(refs));  // shift never unwinds
 }
 
 // ---- Output and state ------------------------------------------------------------------------
@@ -134,12 +127,29 @@ void tracing_q(Cell* a) {
     a[0] = logic::cell(interpreter::tracing);
 }
 
+// Cells from the bottom up to the routine's own result slot included, so
+// that `pick-stack stack-size?` reads past every cell pick-stack may give.
 void stack_size_q(Cell* a) {
-    a[0] = integer::cell(int32_t(stack::top - stack::bottom));
+    Cell* top = stack::top > a ? stack::top : a + 1;
+    a[0] = integer::cell(int32_t(top - stack::bottom));
 }
 
+// The argument base of the function in progress where frame-index? is
+// called: the first argument cell of the topmost function! call, so that
+// `pick-stack frame-index? + 1` is that call's first argument. Outside any
+// function call, the argument base of the routine's caller.
 void frame_index_q(Cell* a) {
-    a[0] = integer::cell(int32_t(stack::arg_base - stack::bottom));
+    Cell* base = nullptr;
+    for (stack::Frame* f = stack::frames_top; f-- > stack::frames_bottom;) {
+        if (f->type() != stack::FRAME_FUNCTION || !f->function_context) continue;
+        Off ctx = f->function_context;
+        if (context::on_stack(ctx) && context::cell(ctx)->w2) base = arena::ptr<Cell>(context::cell(ctx)->w2);
+        break;
+    }
+    if (!base)
+        base = stack::frames_top > stack::frames_bottom ? stack::bottom + stack::frames_top[-1].saved_base
+                                                        : stack::arg_base;
+    a[0] = integer::cell(int32_t(base - stack::bottom));
 }
 
 void pick_stack(Cell* a) {
@@ -158,19 +168,8 @@ Cell* push_file(const std::string& path) {
 }
 
 void get_current_dir(Cell* a) {
-    std::string dir;
-    std::vector<char> buf(4096);
-    while (!getcwd(buf.data(), buf.size())) {
-        if (errno != ERANGE || buf.size() > (1u << 20)) {
-            buf.assign(1, '\0');
-            break;
-        }
-        buf.resize(buf.size() * 2);
-    }
-    dir = buf.data();
-    if (dir.empty() || dir.back() != '/') dir += '/';
     Cell* saved = stack::top;
-    Cell f = *push_file(dir);
+    Cell f = *push_file(current_dir());
     stack::top = saved;
     a[0] = f;
 }
@@ -192,6 +191,148 @@ void exists_q(Cell* a) {
     std::string path = to_utf8(a[0]);
     struct stat st;
     a[0] = logic::cell(!path.empty() && stat(path.c_str(), &st) == 0);
+}
+
+// ---- The operating system ------------------------------------------------------------------
+
+// An object of four fields: name (string!), arch (word!), version (tuple!)
+// and build (integer!).
+void os_info(Cell* a) {
+    platform::OsInfo info = platform::os_info();
+    Cell* saved = stack::top;
+    Cell* spec = block::push_only(8);
+    Cell* name = push_utf8(info.name);
+    uint8_t bytes[12] = {info.version[0], info.version[1], info.version[2]};
+    Cell values[] = {*name, word::load(info.arch.c_str()), tuple::make(bytes, 3), integer::cell(info.build)};
+    const char* fields[] = {"name", "arch", "version", "build"};
+    for (int i = 0; i < 4; ++i) {
+        Cell* value = stack::push(values[i]);  // kept reachable while the field word is made
+        Cell w = word::load(fields[i]);
+        w.set_type(TYPE_SET_WORD);
+        block::cells_append(spec, &w);
+        block::cells_append(spec, value);
+    }
+    Cell result = *object::construct(spec, nullptr, true);
+    stack::top = saved;
+    a[0] = result;
+}
+
+// ---- Tuple builders ----------------------------------------------------------------------------
+
+// The first negative component is refused with the integer itself.
+void check_components(const Cell* a, int n) {
+    for (int i = 0; i < n; ++i)
+        if (int_of(a[i]) < 0) fire({"script", "invalid-arg"}, a[i]);
+}
+
+void as_color(Cell* a) {
+    check_components(a, 3);
+    uint8_t bytes[12] = {uint8_t(int_of(a[0])), uint8_t(int_of(a[1])), uint8_t(int_of(a[2]))};
+    a[0] = tuple::make(bytes, 3);
+}
+
+// The bytes of (d << 24) or (c << 16) or (b << 8) or a, low byte first: a
+// component above 255 spills into the bytes after it.
+void as_ipv4(Cell* a) {
+    check_components(a, 4);
+    uint32_t v = uint32_t(int_of(a[3])) << 24 | uint32_t(int_of(a[2])) << 16 | uint32_t(int_of(a[1])) << 8 |
+                 uint32_t(int_of(a[0]));
+    uint8_t bytes[12] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    a[0] = tuple::make(bytes, 4);
+}
+
+// ---- Text ---------------------------------------------------------------------------------------
+
+// Characters from the index of `start` to the index of `pos`, read in the
+// buffer of `start` (both positions clamped to its tail; none when pos is
+// before start).
+void count_chars(Cell* a) {
+    const SeriesBuffer* b = buffer_of(a[0].w2);
+    uint32_t size = b->byte_count();
+    uint32_t from = a[0].w1 < size ? a[0].w1 : size;
+    uint32_t to = a[1].w1 < size ? a[1].w1 : size;
+    const uint8_t* head = b->head_ptr();
+    a[0] = integer::cell(to > from ? int32_t(unicode::count_utf8_chars(head + from, head + to)) : 0);
+}
+
+// ---- Stack introspection ---------------------------------------------------------------------
+
+// From the topmost frame down to the second, each named call: its word and
+// the saved argument base as a cell index from the data-stack bottom.
+void collect_calls(Cell* a) {
+    Cell blk = a[0];
+    Cell* held = stack::push(blk);
+    uint32_t count = stack::frame_count();
+    for (uint32_t i = count; i-- > 1;) {
+        const stack::Frame* f = stack::frames_bottom + i;  // re-read: appending may allocate
+        uint32_t s = f->symbol();
+        if (s == 0 || s == stack::body_symbol || s == stack::anon_symbol) continue;
+        Off binding = f->binding;
+        Cell base = integer::cell(int32_t(f->saved_base));
+        Cell w = binding && context::cell(binding)->type() == TYPE_CONTEXT ? context::word_for_symbol(binding, s)
+                                                                           : word::make_global(s);
+        w.set_type(TYPE_WORD);
+        block::cells_append(held, &w);
+        block::cells_append(held, &base);
+    }
+    stack::top = held;
+    a[0] = unset::cell();
+}
+
+// ---- Clipboard ----------------------------------------------------------------------------------
+
+// false when the clipboard cannot be used, none when it holds nothing usable,
+// else a string! (carriage returns dropped) or a block of file! values.
+void read_clipboard(Cell* a) {
+    platform::clipboard::Content content;
+    if (!platform::clipboard::read(content)) {
+        a[0] = logic::cell(false);
+        return;
+    }
+    Cell* saved = stack::top;
+    Cell result = none::cell();
+    if (content.kind == platform::clipboard::Content::TEXT) {
+        std::string text;
+        for (char c : content.text)
+            if (c != '\r') text += c;
+        result = *push_utf8(text);
+    } else if (content.kind == platform::clipboard::Content::FILES) {
+        Cell* list = block::push_only(int32_t(content.files.size()));
+        for (const std::string& path : content.files) {
+            Cell* file = push_utf8(path);
+            file->set_type(TYPE_FILE);
+            block::cells_append(list, file);
+            stack::top = list + 1;
+        }
+        result = *list;
+    }
+    stack::top = saved;
+    a[0] = result;
+}
+
+// none empties the clipboard; a string! is written as text; a block! as a
+// list of files (each value's text as a path). Other values raise
+// script invalid-arg. The result tells whether the clipboard took it.
+void write_clipboard(Cell* a) {
+    platform::clipboard::Content content;
+    uint32_t t = a[0].type();
+    if (t == TYPE_NONE) {
+        content.kind = platform::clipboard::Content::EMPTY;
+    } else if (t == TYPE_STRING) {
+        content.kind = platform::clipboard::Content::TEXT;
+        content.text = to_utf8(a[0]);
+    } else if (t == TYPE_BLOCK) {
+        content.kind = platform::clipboard::Content::FILES;
+        uint32_t length = block::cells_length(&a[0]);
+        for (uint32_t i = 0; i < length; ++i) {
+            Cell v = *block::cells_at(&a[0], a[0].w1 + i);
+            if (!string::is_text_like(v.type())) fire({"script", "invalid-arg"}, v);
+            content.files.push_back(to_utf8(v));
+        }
+    } else {
+        fire({"script", "invalid-arg"}, a[0]);
+    }
+    a[0] = logic::cell(platform::clipboard::write(content));
 }
 
 // ---- Routines of the system object ----------------------------------------------------------
@@ -275,22 +416,47 @@ const Def ROUTINES[] = {
      "[any-type!]]",
      set_slot_quiet},
     {"shift-right", "[\"Shift bits to the right\" data [integer!] bits [integer!] return: [integer!]]",
-     shift_right},
+     shift_by<false, false>},
     {"shift-left", "[\"Shift bits to the left\" data [integer!] bits [integer!] return: [integer!]]",
-     shift_left},
+     shift_by<true, false>},
     {"shift-logical",
      "[\"Shift bits to the right (unsigned)\" data [integer!] bits [integer!] return: [integer!]]",
-     shift_logical},
+     shift_by<false, true>},
     {"last-lf?", "[\"Internal Use Only\" return: [logic!]]", last_lf_q},
     {"get-current-dir", "[\"Returns the platform's current directory for the process\" return: [file!]]",
      get_current_dir},
     {"set-current-dir", "[\"Sets the platform's current process directory\" path [file!]]", set_current_dir},
     {"create-dir", "[\"Create the given directory\" path [file!]]", create_dir},
     {"exists?", "[\"Returns TRUE if the file exists\" path [file!] return: [logic!]]", exists_q},
+    {"os-info", "[\"Returns detailed operating system version information\" return: [object!]]", os_info},
+    {"as-color",
+     "[\"Combine R, G and B values into a tuple\" r [integer!] g [integer!] b [integer!] return: [tuple!]]",
+     as_color},
+    {"as-ipv4",
+     "[\"Combine a, b, c and d values into a tuple\" a [integer!] b [integer!] c [integer!] d [integer!] "
+     "return: [tuple!]]",
+     as_ipv4},
+    {"as-rgba",
+     "[\"Combine R, G, B and A color components into a tuple\" r [integer!] g [integer!] b [integer!] a "
+     "[integer!] return: [tuple!]]",
+     as_ipv4},
+    {"count-chars",
+     "[\"Count UTF-8 encoded characters between two positions in a binary series\" start [binary!] pos "
+     "[binary!] return: [integer!]]",
+     count_chars},
     {"stack-size?", "[return: [integer!]]", stack_size_q},
     {"pick-stack", "[idx [integer!]]", pick_stack},
     {"frame-index?", "[return: [integer!]]", frame_index_q},
+    {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[return: [logic!]]", tracing_q},
+    {"read-clipboard",
+     "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if empty, "
+     "otherwise: string!, block! of files!, or an image!\"]",
+     read_clipboard},
+    {"write-clipboard",
+     "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an image! or "
+     "none!\" return: [logic!] \"indicates success\"]",
+     write_clipboard},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
     {"event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
      type_predicate<TYPE_EVENT>},
@@ -356,14 +522,18 @@ Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn) {
     return spec;
 }
 
+namespace {
+
 // Makes the routine and binds its word.
-static void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
+void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* saved = stack::top;
     Cell* value = push_routine(name, spec_text, fn);
     Cell w = word::load(name);
     context::set_word(&w, value);
     stack::top = saved;
 }
+
+}  // namespace
 
 void bind_all() {
     for (const Def& d : ROUTINES) define_routine(d.name, d.spec, d.fn);

@@ -3,12 +3,14 @@
 // function (its arguments are type-checked by the interpreter before the
 // entry runs).
 //
-// Bound here: process exit (`quit-return`), event-free assignment
-// (`set-quiet`, `set-slot-quiet`), bit shifts, the current directory and
-// directory queries, standard output, stack introspection, the tracing
-// flag, one predicate per datatype (`integer?` ...) and one test per
-// typeset (`series?` ...). A typeset test looks its typeset up by its global
-// word at each call, so it follows a redefinition of that word.
+// Bound here, in this order: process exit (`quit-return`), event-free
+// assignment (`set-quiet`, `set-slot-quiet`), bit shifts, the current
+// directory and directory queries, `os-info`, the tuple builders
+// (`as-color`, `as-ipv4`, `as-rgba`), `count-chars`, stack introspection for
+// the tracing tools, the tracing flag, the clipboard, standard output; then
+// one predicate per datatype (`integer?` ...) and one test per typeset
+// (`series?` ...). A typeset test looks its typeset up by its global word at
+// each call, so it follows a redefinition of that word.
 //
 // Every entry reads its arguments from the argument base and leaves its
 // result there; errors go through fire().
@@ -20,7 +22,7 @@
 namespace kiv::library::routines {
 
 // Registers every routine and binds its word in the global context. Runs
-// once, after the datatype, native and action words exist.
+// once, as a step of the library's module order (after the base values).
 void bind_all();
 
 // The routines that live in the system object rather than in global words,
@@ -31,7 +33,7 @@ void bind_all();
 // pushes none.
 Cell* push_system_routine(const char* name);
 
-// Makes a routine! from its specification text and entry; pushes it.
+// Makes a routine from its specification text and entry and pushes it.
 Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn);
 
 }  // namespace kiv::library::routines

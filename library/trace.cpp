@@ -53,7 +53,7 @@ void collect_frame_words(int32_t level, Cell* block, int32_t position) {
     uint32_t end = end_of(position);
     for (uint32_t i = 0; i < end; ++i) {
         Cell w = frame_word(level, i);
-        if (w.type() != TYPE_NONE) block::ks_append(block, &w);
+        if (w.type() != TYPE_NONE) block::cells_append(block, &w);
     }
 }
 

@@ -102,13 +102,13 @@ namespace {
 
 void print_dump(ConsoleScreen& screen, uint16_t default_attribute) {
     ScreenInfo i = screen.info();
-    ks::print_line({"Screen buffer info:"});
-    ks::print_line({"   size______ ", i.width, "x", i.height});
-    ks::print_line({"   cursor____ ", i.cursor_x, "x", i.cursor_y});
-    ks::print_line({"   attribute_ ", ks::hex(i.attribute), " ", ks::hex(default_attribute)});
-    ks::print_line({"   left______ ", i.left, " top: ", i.top});
-    ks::print_line({"   right_____ ", i.right, " bottom: ", i.bottom});
-    ks::print_line({"   max_______ ", i.max_width, "x", i.max_height});
+    lowlevel::print_line({"Screen buffer info:"});
+    lowlevel::print_line({"   size______ ", i.width, "x", i.height});
+    lowlevel::print_line({"   cursor____ ", i.cursor_x, "x", i.cursor_y});
+    lowlevel::print_line({"   attribute_ ", lowlevel::hex(i.attribute), " ", lowlevel::hex(default_attribute)});
+    lowlevel::print_line({"   left______ ", i.left, " top: ", i.top});
+    lowlevel::print_line({"   right_____ ", i.right, " bottom: ", i.bottom});
+    lowlevel::print_line({"   max_______ ", i.max_width, "x", i.max_height});
 }
 
 constexpr uint32_t NUMBER_MODULUS = 65535;

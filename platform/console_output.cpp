@@ -41,9 +41,9 @@ void at_quit_output() {
 
 void ensure_buffer() {
     if (out.buffer) return;
-    out.buffer = static_cast<uint8_t*>(ks::allocate(OUTPUT_BUFFER_BYTES));
+    out.buffer = static_cast<uint8_t*>(lowlevel::allocate(OUTPUT_BUFFER_BYTES));
     out.pos = 0;
-    ks::at_quit(at_quit_output);
+    lowlevel::at_quit(at_quit_output);
 }
 
 void ensure_ready() {

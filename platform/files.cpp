@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace kiv::platform::files {
 
@@ -53,19 +54,47 @@ struct Fd {
     }
 };
 
+// The file a path finally names: symbolic links are followed (a relative
+// link from the folder that holds it), so that a write replaces the target
+// and leaves the link in place. A dangling link gives the path it points
+// to; a loop or a chain too long gives the path as it was.
+std::string resolve_links(const char* path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::string target(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+        if (n < 0 || size_t(n) >= target.size()) return path;
+        target.resize(size_t(n));
+        if (!target.empty() && target[0] != '/') {
+            size_t slash = p.rfind('/');
+            if (slash != std::string::npos) target = p.substr(0, slash + 1) + target;
+        }
+        p = target;
+    }
+    return path;
+}
+
 }  // namespace
 
-bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out) {
-    out.clear();
+bool read(const char* path, int64_t part, int64_t seek, const std::function<uint8_t*(size_t)>& room, size_t& got) {
+    got = 0;
     Fd f(::open(path, O_RDONLY | O_CLOEXEC));
     if (f.fd < 0) return false;
     struct stat st;
     if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
     const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
-    if (part == 0) return true;
+    if (part == 0) {
+        room(0);
+        return true;
+    }
     if (seek > 0) {
         if (sized) {
-            if (seek >= st.st_size) return true;
+            if (seek >= st.st_size) {
+                room(0);
+                return true;
+            }
             if (lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
         } else {
             // No size to seek in: skip the bytes by reading them.
@@ -74,35 +103,56 @@ bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& ou
             while (left > 0) {
                 ssize_t r = read_some(f.fd, skip.data(), size_t(std::min<int64_t>(left, CHUNK)));
                 if (r < 0) return false;
-                if (r == 0) return true;
+                if (r == 0) {
+                    room(0);
+                    return true;
+                }
                 left -= r;
             }
         }
     }
-    int64_t limit = part > 0 ? part : INT64_MAX;
+    const int64_t limit = part > 0 ? part : INT64_MAX;
     if (sized) {
-        int64_t expected = st.st_size - std::max<int64_t>(seek, 0);
-        out.reserve(size_t(std::min(limit, expected)));
+        // Straight into the caller's memory, in one pass.
+        const size_t want = size_t(std::min(limit, st.st_size - std::max<int64_t>(seek, 0)));
+        uint8_t* p = room(want);
+        while (got < want) {
+            ssize_t r = read_some(f.fd, p + got, std::min(want - got, size_t(1) << 30));
+            if (r < 0) return false;
+            if (r == 0) break;
+            got += size_t(r);
+        }
+        return true;
     }
-    // Read until end of input (or the limit): a file that grows or shrinks
-    // while it is read, or reports a size of 0, still gives what it holds.
+    // No size: read until end of input (or the limit), once, never rewound.
+    std::vector<uint8_t> out;
     size_t have = 0;
     while (int64_t(have) < limit) {
         size_t want = size_t(std::min<int64_t>(limit - int64_t(have), CHUNK));
-        if (out.size() < have + want) out.resize(have + want);
+        if (out.size() < have + want) out.resize(std::max(have + want, out.size() * 2));
         ssize_t r = read_some(f.fd, out.data() + have, want);
-        if (r < 0) {
-            out.clear();
-            return false;
-        }
+        if (r < 0) return false;
         if (r == 0) break;
         have += size_t(r);
     }
-    out.resize(have);
+    uint8_t* p = room(have);
+    if (have) std::memcpy(p, out.data(), have);
+    got = have;
     return true;
 }
 
-bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek) {
+bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out) {
+    out.clear();
+    size_t got = 0;
+    bool ok = read(path, part, seek, [&](size_t n) {
+        out.resize(n);
+        return out.data();
+    }, got);
+    out.resize(ok ? got : 0);
+    return ok;
+}
+
+bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek) {
     if (mode != REPLACE) {
         int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == APPEND ? O_APPEND : 0);
         Fd f(::open(path, flags, 0666));
@@ -110,17 +160,19 @@ bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, i
         struct stat st;
         if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
         if (mode == AT_OFFSET && seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
-        if (!write_all(f.fd, data.data(), data.size())) return false;
+        if (!write_all(f.fd, data, count)) return false;
         return f.close();
     }
     // A target that exists but is not a regular file (a folder, a device, a
     // pipe) is written in place: renaming over it would be wrong.
+    const std::string target = resolve_links(path);
+    path = target.c_str();
     struct stat st;
     bool exists = ::stat(path, &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
     if (exists && !S_ISREG(st.st_mode)) {
         Fd f(::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
-        if (f.fd < 0 || !write_all(f.fd, data.data(), data.size())) return false;
+        if (f.fd < 0 || !write_all(f.fd, data, count)) return false;
         return f.close();
     }
     std::string temp = std::string(path) + ".XXXXXX";
@@ -134,7 +186,7 @@ bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, i
         umask(mask);
         perms = 0666 & ~mask;
     }
-    bool ok = fchmod(f.fd, perms) == 0 && write_all(f.fd, data.data(), data.size()) && fdatasync(f.fd) == 0;
+    bool ok = fchmod(f.fd, perms) == 0 && write_all(f.fd, data, count) && fdatasync(f.fd) == 0;
     ok = f.close() && ok;
     if (ok) ok = ::rename(temp.c_str(), path) == 0;
     if (!ok) ::unlink(temp.c_str());
@@ -166,17 +218,18 @@ bool remove(const char* path, bool dir) {
     return (dir ? ::rmdir(path) : ::unlink(path)) == 0;
 }
 
-bool rename(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+RenameResult rename(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return RENAMED;
+    if (errno == EEXIST || errno == ENOTEMPTY) return EXISTS;
+    if (errno != EINVAL && errno != ENOSYS) return FAILED;
     // The file system cannot refuse a replacement itself: a hard link fails
     // on an existing target; folders are checked first.
     struct stat st;
-    if (::lstat(to, &st) == 0) return false;
-    if (::lstat(from, &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) return ::rename(from, to) == 0;
-    if (::link(from, to) != 0) return false;
-    return ::unlink(from) == 0;
+    if (::lstat(to, &st) == 0) return EXISTS;
+    if (::lstat(from, &st) != 0) return FAILED;
+    if (S_ISDIR(st.st_mode)) return ::rename(from, to) == 0 ? RENAMED : FAILED;
+    if (::link(from, to) != 0) return errno == EEXIST ? EXISTS : FAILED;
+    return ::unlink(from) == 0 ? RENAMED : FAILED;
 }
 
 bool info(const char* path, Info& out) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,21 +21,31 @@ namespace kiv::platform::files {
 // never rewound; a seek on them skips that many bytes. A seek at or past the
 // end gives no bytes. False when the file cannot be opened or read.
 bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& out);
+// The same into memory the caller gives: `room(n)` is called once, when the
+// count is known, and must answer space for n bytes; `got` receives the
+// count read (at most n: a file that shrinks meanwhile gives less).
+bool read(const char* path, int64_t part, int64_t seek, const std::function<uint8_t*(size_t)>& room, size_t& got);
 
 enum WriteMode { REPLACE, APPEND, AT_OFFSET };
 // REPLACE writes a temporary file in the same folder and renames it over the
 // target only once every byte is written (the target keeps its permission
-// bits); a failure leaves the old content untouched. APPEND writes at the
+// bits); a failure leaves the old content untouched. A symbolic link is
+// followed: the file it names is replaced, the link stays. APPEND writes at the
 // end, AT_OFFSET at `seek` (both create a missing file). False on failure.
-bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek);
+bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek);
+inline bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek) {
+    return write(path, data.data(), data.size(), mode, seek);
+}
 
 // The names in a folder, sorted, without "." and "..", folders ending in "/".
 bool list_dir(const char* path, std::vector<std::string>& names);
 
 // rmdir when `dir`, else unlink.
 bool remove(const char* path, bool dir);
-// Renames; an existing target is never replaced (false, both left as they were).
-bool rename(const char* from, const char* to);
+// Renames; an existing target is never replaced (both are left as they
+// were). EXISTS tells that case from the other failures.
+enum RenameResult { RENAMED, EXISTS, FAILED };
+RenameResult rename(const char* from, const char* to);
 
 struct Info {
     bool is_dir = false;

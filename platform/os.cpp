@@ -16,28 +16,28 @@
 namespace kiv::platform {
 
 void start(int argc, char** argv) {
-    ks::install_fault_handlers();
+    lowlevel::install_fault_handlers();
     signal(SIGPIPE, SIG_IGN);
     get_argv(argc, argv);
 }
 
 void get_argv(int argc, char** argv) {
-    if (char** old = ks::system_record.argv) {
-        for (char** a = old; *a; ++a) ks::free(*a);
-        ks::free(old);
+    if (char** old = lowlevel::system_record.argv) {
+        for (char** a = old; *a; ++a) lowlevel::free(*a);
+        lowlevel::free(old);
     }
     if (argc < 0 || !argv) argc = 0;
-    auto** vector = static_cast<char**>(ks::allocate((size_t(argc) + 1) * sizeof(char*)));
+    auto** vector = static_cast<char**>(lowlevel::allocate((size_t(argc) + 1) * sizeof(char*)));
     int count = 0;
     for (int i = 0; i < argc && argv[i]; ++i) {
         size_t n = std::strlen(argv[i]);
-        auto* copy = static_cast<char*>(ks::allocate(n + 1));
+        auto* copy = static_cast<char*>(lowlevel::allocate(n + 1));
         std::memcpy(copy, argv[i], n + 1);
         vector[count++] = copy;
     }
     vector[count] = nullptr;
-    ks::system_record.argc = count;
-    ks::system_record.argv = vector;
+    lowlevel::system_record.argc = count;
+    lowlevel::system_record.argv = vector;
 }
 
 void init() {
@@ -47,23 +47,23 @@ void init() {
 
 Off virtual_alloc(uint64_t size, bool) {
     Off block = arena::alloc_pages(size);
-    if (block == 0) ks::throw_value(ks::VM_ALLOC_FAILED);
+    if (block == 0) lowlevel::throw_value(lowlevel::VM_ALLOC_FAILED);
     return block;
 }
 
 void virtual_free(Off block, uint64_t size) {
-    if (!arena::free_pages(block, size)) ks::throw_value(ks::VM_FREE_FAILED);
+    if (!arena::free_pages(block, size)) lowlevel::throw_value(lowlevel::VM_FREE_FAILED);
 }
 
 char* get_current_dir(uint32_t& length) {
     size_t size = 256;
     for (;;) {
-        auto* buf = static_cast<char*>(ks::allocate(size));
+        auto* buf = static_cast<char*>(lowlevel::allocate(size));
         if (getcwd(buf, size)) {
             length = uint32_t(std::strlen(buf));
             return buf;
         }
-        ks::free(buf);
+        lowlevel::free(buf);
         if (errno != ERANGE || size > (size_t(1) << 24)) {
             length = 0;
             return nullptr;

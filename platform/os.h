@@ -11,7 +11,7 @@
 
 namespace kiv::platform {
 
-// First step of the entry: the fault handlers (ks::install_fault_handlers),
+// First step of the entry: the fault handlers (lowlevel::install_fault_handlers),
 // SIGPIPE ignored (writes to a closed pipe fail instead of killing the
 // process), and the arguments copied into the system record.
 void start(int argc, char** argv);
@@ -31,7 +31,7 @@ Off virtual_alloc(uint64_t size, bool executable = false);
 // (the arena needs it). Failure: low-level throw 0x7FFFFFF6.
 void virtual_free(Off block, uint64_t size);
 
-// The current directory in a tracked-heap block (free it with ks::free);
+// The current directory in a tracked-heap block (free it with lowlevel::free);
 // `length` receives its byte length without the NUL. Null on failure.
 char* get_current_dir(uint32_t& length);
 // Non-zero on success.

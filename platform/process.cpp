@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -138,9 +140,24 @@ int64_t wait_for(pid_t pid) {
     return -1;
 }
 
+// A child nobody waits for is waited for by a detached thread of its own,
+// so that it never stays behind as a zombie once it ends.
+void reap_later(pid_t pid) {
+    try {
+        std::thread([pid] {
+            int status;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the child is reaped when the process ends.
+    }
+}
+
 }  // namespace
 
-Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream& out, Stream& err) {
+Result run(const std::string& command, bool shell, bool wait, bool console, Stream& in, Stream& out,
+           Stream& err) {
     Result result;
     Fds fds;
     fds.fd[NUL] = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -173,8 +190,14 @@ Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream
             }
         }
     }
-    for (int i = 0; i < 3; ++i)
-        if (fds.fd[i] < 0) fds.fd[i] = fds.fd[NUL];
+    // A stream left alone goes to the null device, or with `console` stays
+    // the parent's own (the terminal).
+    bool inherited[3] = {false, false, false};
+    for (int i = 0; i < 3; ++i) {
+        if (fds.fd[i] >= 0) continue;
+        inherited[i] = console;
+        fds.fd[i] = console ? i : fds.fd[NUL];
+    }
     if (fds.fd[NUL] < 0) {
         result.failure = START;
         return result;
@@ -188,12 +211,16 @@ Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream
         return result;
     }
     // Only the child keeps its ends: end of input and output depend on it.
-    for (int i : {CHILD_IN, CHILD_OUT, CHILD_ERR, NUL})
-        if (fds.fd[i] != fds.fd[NUL] || i == NUL) fds.close(i);
-    for (int i : {CHILD_IN, CHILD_OUT, CHILD_ERR}) fds.fd[i] = -1;
+    // The parent's own standard streams stay open here.
+    for (int i : {CHILD_IN, CHILD_OUT, CHILD_ERR}) {
+        if (!inherited[i] && fds.fd[i] != fds.fd[NUL]) fds.close(i);
+        fds.fd[i] = -1;
+    }
+    fds.close(NUL);
     bool redirected = in.kind != Stream::NONE || out.kind != Stream::NONE || err.kind != Stream::NONE;
     bool serviced = service(fds, in, out, err);
     if (!wait && !redirected) {
+        reap_later(pid);
         result.value = pid;
         return result;
     }

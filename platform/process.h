@@ -37,7 +37,11 @@ struct Result {
 // (blanks separate them, double quotes group them) and looked up on PATH;
 // a program that cannot be found is retried through the shell. Waits when
 // `wait` is set or any stream is redirected, and then answers the exit
-// code; else the process id. The child gets SIGPIPE back at its default.
-Result run(const std::string& command, bool shell, bool wait, Stream& in, Stream& out, Stream& err);
+// code; else the process id, and the child is reaped in the background when
+// it ends (no zombie stays). A stream left as NONE goes to the null device,
+// or with `console` is the parent's own (the terminal). The child gets
+// SIGPIPE back at its default. Text crosses as UTF-8 bytes, unchanged.
+Result run(const std::string& command, bool shell, bool wait, bool console, Stream& in, Stream& out,
+           Stream& err);
 
 }  // namespace kiv::platform::process

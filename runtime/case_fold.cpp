@@ -19,7 +19,7 @@ void init() {
     checked = true;
     if (ut::upper_bmp['a'] != 'A' || ut::lower_bmp['A'] != 'a' || ut::upper_bmp[0xFF] != 0x178 ||
         ut::counts.upper_supp == 0 || ut::counts.lower_supp == 0)
-        ks::quit(ks::ERR_ASSERTION, ks::caller_address());
+        lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
 }
 
 uint32_t change_supplementary(uint32_t cp, bool upper) {
@@ -62,7 +62,7 @@ SeriesBuffer* change_units(Off node, uint32_t index, uint32_t count, bool upper)
     SeriesBuffer* buf = buffer_of(node);
     const ut::DirectTable& table = upper ? ut::upper_bmp : ut::lower_bmp;
     uint32_t unit = buf->unit();
-    if (unit != 1 && unit != 2 && unit != 4) ks::quit(101, ks::caller_address());
+    if (unit != 1 && unit != 2 && unit != 4) lowlevel::quit(101, lowlevel::caller_address());
     // Widening keeps the number of units, so the range is fixed up front.
     uint32_t total = (buf->tail - buf->head) >> unit_shift(unit);
     uint32_t pos = std::min(index, total);

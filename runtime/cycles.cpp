@@ -13,7 +13,7 @@ uint32_t cursor = 0;  // next free entry
 }  // namespace
 
 void init() {
-    if (!entries) entries = static_cast<uint32_t*>(ks::allocate(ENTRIES * sizeof(uint32_t)));
+    if (!entries) entries = static_cast<uint32_t*>(lowlevel::allocate(ENTRIES * sizeof(uint32_t)));
     cursor = 0;
 }
 

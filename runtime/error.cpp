@@ -28,10 +28,10 @@ bool building = false;
         try {
             if (build_error_value) e.value = build_error_value(category, id, args, n);
             if (e.value.type() == TYPE_ERROR && trace_error) {
-                uint32_t saved = ks::system_record.thrown;
-                ks::system_record.thrown = 0;
+                uint32_t saved = lowlevel::system_record.thrown;
+                lowlevel::system_record.thrown = 0;
                 trace_error(e.value);
-                ks::system_record.thrown = saved;
+                lowlevel::system_record.thrown = saved;
             }
         } catch (const RaisedError&) {
             e.value = Cell{TYPE_NONE, 0, 0, 0};

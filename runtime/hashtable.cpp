@@ -1197,14 +1197,14 @@ void relocation_alloc(RelocationMap* m, uint32_t buckets) {
     m->upper = upper_bound_for(INTEGER, buckets);
     m->occupied = 0;
     m->live = 0;
-    m->flags = static_cast<uint32_t*>(ks::allocate(size_t(flag_words(buckets)) * 4));
+    m->flags = static_cast<uint32_t*>(lowlevel::allocate(size_t(flag_words(buckets)) * 4));
     std::memset(m->flags, 0xAA, size_t(flag_words(buckets)) * 4);
-    m->entries = static_cast<uint32_t*>(ks::allocate(size_t(buckets) * 8));
+    m->entries = static_cast<uint32_t*>(lowlevel::allocate(size_t(buckets) * 8));
 }
 }  // namespace
 
 RelocationMap* relocation_create(uint32_t size) {
-    auto* m = static_cast<RelocationMap*>(ks::allocate(sizeof(RelocationMap)));
+    auto* m = static_cast<RelocationMap*>(lowlevel::allocate(sizeof(RelocationMap)));
     relocation_alloc(m, initial_buckets(size));
     return m;
 }
@@ -1223,8 +1223,8 @@ void relocation_put(RelocationMap* m, Off from, Off to) {
             ++m->occupied;
             ++m->live;
         }
-        ks::free(old.flags);
-        ks::free(old.entries);
+        lowlevel::free(old.flags);
+        lowlevel::free(old.entries);
     }
     uint32_t mask = m->buckets - 1, i = mix32(from) & mask, deleted = NONE;
     for (uint32_t step = 0;; i = (i + ++step) & mask) {
@@ -1257,9 +1257,9 @@ Off relocation_get(const RelocationMap* m, Off from) {
 
 void relocation_destroy(RelocationMap* m) {
     if (!m) return;
-    ks::free(m->flags);
-    ks::free(m->entries);
-    ks::free(m);
+    lowlevel::free(m->flags);
+    lowlevel::free(m->entries);
+    lowlevel::free(m);
 }
 
 }  // namespace kiv::hashtable

@@ -26,18 +26,18 @@ struct List {
     Firing* firing = nullptr;
 
     void create() {
-        items = static_cast<Fn*>(ks::allocate(INITIAL_CAPACITY * sizeof(Fn)));
+        items = static_cast<Fn*>(lowlevel::allocate(INITIAL_CAPACITY * sizeof(Fn)));
         count = 0;
         capacity = INITIAL_CAPACITY;
-        ks::at_quit(forget_lists);
+        lowlevel::at_quit(forget_lists);
     }
     void append(Fn fn) {
         if (!items) create();
         if (count == capacity) {
             // A full list is copied into a new array 5 entries larger.
-            auto* bigger = static_cast<Fn*>(ks::allocate((capacity + GROWTH) * sizeof(Fn)));
+            auto* bigger = static_cast<Fn*>(lowlevel::allocate((capacity + GROWTH) * sizeof(Fn)));
             std::memcpy(bigger, items, count * sizeof(Fn));
-            ks::free(items);
+            lowlevel::free(items);
             items = bigger;
             capacity += GROWTH;
         }
@@ -66,7 +66,7 @@ struct List {
         for (; guard.me.index < count; ++guard.me.index) items[guard.me.index](args...);
     }
     void release() {
-        ks::free(items);
+        lowlevel::free(items);
         items = nullptr;
         count = capacity = 0;
     }

@@ -16,7 +16,7 @@
 
 #include "platform/console_output.h"
 
-namespace kiv::ks {
+namespace kiv::lowlevel {
 
 SystemRecord system_record;
 
@@ -573,4 +573,4 @@ void print_line(std::initializer_list<PrintItem> items) {
     console::print_cstring("\n");
 }
 
-}  // namespace kiv::ks
+}  // namespace kiv::lowlevel

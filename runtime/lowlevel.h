@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-namespace kiv::ks {
+namespace kiv::lowlevel {
 
 // ---- Thrown values and catch levels ---------------------------------------
 
@@ -225,4 +225,4 @@ inline PrintItem byte(uint8_t c) {
 void print(std::initializer_list<PrintItem> items);
 void print_line(std::initializer_list<PrintItem> items);
 
-}  // namespace kiv::ks
+}  // namespace kiv::lowlevel

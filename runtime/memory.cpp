@@ -633,7 +633,7 @@ Stats collect_stats(int mode) {
         grand += uint64_t(bb->size) + sizeof(BigBlock);
     }
     for (Off b : fixed_list) s.fixed += uint64_t(at<SeriesBuffer>(b)->size) + BUFFER_OVERHEAD;
-    s.tracked_heap = ks::tracked_heap_bytes();  // requested sizes + 16 per block
+    s.tracked_heap = lowlevel::tracked_heap_bytes();  // requested sizes + 16 per block
     if (detail) s.grand_total = grand + s.fixed + s.tracked_heap;
     return s;
 }

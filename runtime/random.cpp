@@ -29,7 +29,7 @@ int index = N + 1;       // next word to use; N: twist first; N + 1: no state ye
 inline uint32_t sar(uint32_t x, int n) { return static_cast<uint32_t>(static_cast<int32_t>(x) >> n); }
 
 void ensure_state() {
-    if (!mt) mt = static_cast<uint32_t*>(ks::allocate(N * sizeof(uint32_t)));
+    if (!mt) mt = static_cast<uint32_t*>(lowlevel::allocate(N * sizeof(uint32_t)));
 }
 
 inline uint32_t twisted(uint32_t current, uint32_t following, uint32_t partner) {

@@ -99,7 +99,7 @@ inline uint64_t has_byte(uint64_t w, uint8_t b) {
 
 // A text buffer whose unit is not 1, 2 or 4 is an internal fault.
 [[noreturn]] void bad_unit() {
-    ks::quit(101, ks::caller_address());
+    lowlevel::quit(101, lowlevel::caller_address());
 }
 
 inline uint32_t checked_unit(const SeriesBuffer* buf) {

@@ -58,8 +58,8 @@ Hwnd face_handle_q(const Cell* face) {
     Cell* state = face_field(face, "state");
     if (!state || state->type() != TYPE_BLOCK) return 0;
     Cell blk = *state;
-    if (block::ks_tail_q(&blk)) return 0;
-    const Cell* first = block::ks_abs_at(&blk, blk.w1);
+    if (block::cells_at_tail(&blk)) return 0;
+    const Cell* first = block::cells_at(&blk, blk.w1);
     if (first->type() != TYPE_HANDLE) return 0;
     return handle::get(first);
 }

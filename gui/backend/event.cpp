@@ -135,11 +135,11 @@ Cell flags_value(uint32_t flags) {
         stack::top = saved;
     }
     Cell blk = flags_block;
-    block::ks_clear(&blk);
+    block::cells_clear(&blk);
     for (const FlagWord& f : FLAGS_LISTED) {
         if (!(flags & f.bit)) continue;
         Cell w = word::load(f.name);
-        block::ks_append(&flags_block, &w);
+        block::cells_append(&flags_block, &w);
     }
     Cell out = flags_block;
     out.w1 = 0;
@@ -255,8 +255,8 @@ Cell scroll_key(const Msg& m) {
 const Cell* made_cell(const Cell* ev, uint32_t n) {
     if (!(ev->w3 & EVT_MADE) || ev->w2 == 0) return nullptr;
     Cell blk{TYPE_BLOCK, 0, ev->w2, 0};
-    if (block::ks_length(&blk) < n) return nullptr;
-    return block::ks_abs_at(&blk, n - 1);
+    if (block::cells_length(&blk) < n) return nullptr;
+    return block::cells_at(&blk, n - 1);
 }
 
 // ---- Actions ----------------------------------------------------------------------------
@@ -275,11 +275,11 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     bool has_block = false;
     if (spec->type() == TYPE_BLOCK) {
         Cell blk = *spec;
-        const uint32_t n = block::ks_length(&blk);
+        const uint32_t n = block::cells_length(&blk);
         for (uint32_t i = 0; i < n; ++i) {
-            const Cell key = *block::ks_abs_at(&blk, blk.w1 + i);
+            const Cell key = *block::cells_at(&blk, blk.w1 + i);
             if (key.type() != TYPE_SET_WORD || i + 1 >= n) continue;
-            Cell value = *block::ks_abs_at(&blk, blk.w1 + i + 1);
+            Cell value = *block::cells_at(&blk, blk.w1 + i + 1);
             ++i;
             if ((value.type() == TYPE_WORD && value.w1 != 0) || value.type() == TYPE_GET_WORD)
                 value = *context::get_word(&value);
@@ -313,9 +313,9 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
                     break;
                 case 7:  // flags
                     if (vt == TYPE_BLOCK) {
-                        const uint32_t m = block::ks_length(&value);
+                        const uint32_t m = block::cells_length(&value);
                         for (uint32_t j = 0; j < m; ++j) {
-                            const Cell f = *block::ks_abs_at(&value, value.w1 + j);
+                            const Cell f = *block::cells_at(&value, value.w1 + j);
                             flags |= flags_to_block(&f);
                         }
                     }
@@ -329,7 +329,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     if (has_block) {
         Cell* b = stack::push(none::cell());
         block::make_at(b, 4);
-        for (int k = 0; k < 4; ++k) block::ks_append(b, &parts[k]);
+        for (int k = 0; k < 4; ++k) block::cells_append(b, &parts[k]);
         node = b->w2;
     }
     stack::top = saved;
@@ -439,9 +439,9 @@ bool find_flag(const Cell* flags, const Cell* w) {
     if (flags->type() == TYPE_WORD) return canon(flags) == s;
     if (flags->type() != TYPE_BLOCK) return false;
     Cell blk = *flags;
-    const uint32_t n = block::ks_length(&blk);
+    const uint32_t n = block::cells_length(&blk);
     for (uint32_t i = 0; i < n; ++i) {
-        const Cell* c = block::ks_abs_at(&blk, blk.w1 + i);
+        const Cell* c = block::cells_at(&blk, blk.w1 + i);
         if ((c->type() == TYPE_WORD || c->type() == TYPE_LIT_WORD) && canon(c) == s) return true;
     }
     return false;

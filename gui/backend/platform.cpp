@@ -189,8 +189,8 @@ void loop_state(Cell* a) {
     Cell* b = stack::push(none::cell());
     block::make_at(b, 2);
     Cell d = integer::cell(loop::depth), p = integer::cell(loop::pending);
-    block::ks_append(b, &d);
-    block::ks_append(b, &p);
+    block::cells_append(b, &d);
+    block::cells_append(b, &p);
     a[0] = *b;
     stack::top = saved;
 }
@@ -200,10 +200,10 @@ void loop_state(Cell* a) {
 // given from native code here: from the language they must be 0 or none.
 void register_class(Cell* a) {
     Cell spec = a[0];
-    const uint32_t n = block::ks_length(&spec);
+    const uint32_t n = block::cells_length(&spec);
     Cell v[8];
     bool ok = n == 8;
-    for (uint32_t i = 0; ok && i < 8; ++i) v[i] = *block::ks_abs_at(&spec, spec.w1 + i);
+    for (uint32_t i = 0; ok && i < 8; ++i) v[i] = *block::cells_at(&spec, spec.w1 + i);
     auto is_zero = [](const Cell& c) {
         return c.type() == TYPE_NONE || (c.type() == TYPE_INTEGER && integer::get(&c) == 0);
     };
@@ -273,9 +273,9 @@ void load_gui(Cell* a) {
     for (const Entry& e : ENTRIES) {
         Cell name = word::load(e.name);
         name.set_type(TYPE_SET_WORD);
-        block::ks_append(spec, &name);
+        block::cells_append(spec, &name);
         Cell* fn = library::routines::push_routine(e.name, e.spec, e.fn);
-        block::ks_append(spec, fn);
+        block::cells_append(spec, fn);
         stack::top = fn;
     }
     Cell* obj = object::construct(spec, nullptr, true);

@@ -77,9 +77,9 @@ TEST_F(BlockTest, FormAddsNoSpaceAfterLineBreak) {
     Cell s = *string::make_at(stack::push(none::cell()), 4);
     string::concatenate_literal(&s, "a\n");
     Cell outer = build("[]");
-    block::ks_append(&outer, &s);
+    block::cells_append(&outer, &s);
     Cell one = int_cell(1);
-    block::ks_append(&outer, &one);
+    block::cells_append(&outer, &one);
     EXPECT_EQ(form_text(outer), "a\n1");
 }
 
@@ -105,7 +105,7 @@ TEST_F(BlockTest, MoldLeavesNoCycleEntryAfterAnError) {
     // A value whose type has no mold (context!) raises in the middle of the walk.
     Cell inner = build("[1 2]");
     Cell odd{TYPE_CONTEXT, 0, 0, 0};
-    block::ks_append(&inner, &odd);
+    block::cells_append(&inner, &odd);
     Cell b = build("[0]");
     call("append/only", {b, inner});
     expect_error([&] { mold_text(b); }, "script", "expect-arg");
@@ -335,11 +335,11 @@ TEST_F(BlockTest, InsertBlockIntoItself) {
 TEST_F(BlockTest, InsertGrowsLargeBlocks) {
     Cell b = build("[]");
     for (int i = 0; i < 2000; ++i) call("append", {b, int_cell(i)});
-    EXPECT_EQ(block::ks_length(&b), 2000u);
+    EXPECT_EQ(block::cells_length(&b), 2000u);
     EXPECT_EQ(call("pick", {b, int_cell(1234)}).w2, 1233u);
     Cell big = build("[7]");
     call("append/dup", {big, int_cell(1), int_cell(100000)});
-    EXPECT_EQ(block::ks_length(&big), 100001u);
+    EXPECT_EQ(block::cells_length(&big), 100001u);
     EXPECT_EQ(call("pick", {big, int_cell(100001)}).w2, 1u);
 }
 
@@ -650,7 +650,7 @@ TEST_F(BlockTest, SetOperations) {
 // A hash! over the block of `text`, with its table.
 Cell make_hash(const char* text) {
     Cell h = build(text);
-    h.w3 = hashtable::init(block::ks_length(&h) + 1, h.w2, hashtable::HASH, 0);
+    h.w3 = hashtable::init(block::cells_length(&h) + 1, h.w2, hashtable::HASH, 0);
     h.set_type(TYPE_HASH);
     return hold(h);
 }
@@ -659,9 +659,9 @@ Cell make_hash(const char* text) {
 // and the table holds exactly the cells of the block.
 void expect_indexed(const Cell& h, const char* what) {
     Cell head = at_pos(h, 0);
-    uint32_t n = block::ks_length(&head);
+    uint32_t n = block::cells_length(&head);
     for (uint32_t i = 0; i < n; ++i) {
-        Cell v = *block::ks_abs_at(&h, i);
+        Cell v = *block::cells_at(&h, i);
         EXPECT_EQ(hashtable::find_from(h.w3, &v, false, i), int32_t(i)) << what << " at " << i;
     }
     EXPECT_EQ(hashtable::record(h.w3)->live, n) << what;
@@ -712,8 +712,8 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     // Searching goes through the table and agrees with a scan.
     Cell plain = at_pos(h, 0);
     plain.set_type(TYPE_BLOCK);
-    for (uint32_t i = 0; i < block::ks_length(&plain); ++i) {
-        Cell x = *block::ks_abs_at(&plain, i);
+    for (uint32_t i = 0; i < block::cells_length(&plain); ++i) {
+        Cell x = *block::cells_at(&plain, i);
         Cell* f = block::find(&h, &x, nullptr, false, false, false, false, nullptr, nullptr, false, false,
                               false, false);
         Cell* g = block::find(&plain, &x, nullptr, false, false, false, false, nullptr, nullptr, false, false,
@@ -734,21 +734,21 @@ TEST_F(BlockTest, FindWordAndPathByWord) {
     Cell b = build("[]");
     Cell values[] = {word_cell(TYPE_WORD, 5), int_cell(1), word_cell(TYPE_SET_WORD, 6), int_cell(2),
                      word_cell(TYPE_LIT_WORD, 7)};
-    for (const Cell& v : values) block::ks_append(&b, &v);
+    for (const Cell& v : values) block::cells_append(&b, &v);
     Cell w6 = word_cell(TYPE_WORD, 6);
-    EXPECT_EQ(block::ks_find_word(&b, &w6, true)->w2, 2u);  // a set-word matches by symbol
+    EXPECT_EQ(block::cells_find_word(&b, &w6, true)->w2, 2u);  // a set-word matches by symbol
     Cell w7 = word_cell(TYPE_GET_WORD, 7);
-    EXPECT_EQ(block::ks_find_word(&b, &w7, false)->type(), TYPE_NONE);  // the last value: nothing follows
+    EXPECT_EQ(block::cells_find_word(&b, &w7, false)->type(), TYPE_NONE);  // the last value: nothing follows
     Cell w9 = word_cell(TYPE_WORD, 9);
-    EXPECT_EQ(block::ks_find_word(&b, &w9, false)->type(), TYPE_NONE);
+    EXPECT_EQ(block::cells_find_word(&b, &w9, false)->type(), TYPE_NONE);
     Cell refinement{TYPE_REFINEMENT, 0, 5, uint32_t(-1)};
     Cell path_word = word_cell(TYPE_WORD, 5);
     Cell* got =
         block::eval_path(&b, &path_word, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
     EXPECT_EQ(got->w2, 1u);
-    EXPECT_EQ(block::ks_find_word(&b, &refinement, false)->w2, 1u);
+    EXPECT_EQ(block::cells_find_word(&b, &refinement, false)->w2, 1u);
     Cell later = at_pos(b, 1);
-    EXPECT_EQ(block::ks_find_word(&later, &path_word, false)->type(), TYPE_NONE);  // from the position
+    EXPECT_EQ(block::cells_find_word(&later, &path_word, false)->type(), TYPE_NONE);  // from the position
 }
 
 // ---- words and strings --------------------------------------------------------------------------
@@ -814,16 +814,16 @@ TEST_F(BlockTest, ErrorArgumentsNameTheRefinement) {
 
 TEST_F(BlockTest, Primitives) {
     Cell b = build("[1 2 3]");
-    EXPECT_EQ(block::ks_length(&b), 3u);
+    EXPECT_EQ(block::cells_length(&b), 3u);
     Cell at2 = at_pos(b, 1);
-    EXPECT_FALSE(block::ks_next(&at2));
-    EXPECT_TRUE(block::ks_next(&at2));
-    EXPECT_TRUE(block::ks_tail_q(&at2));
-    EXPECT_TRUE(block::ks_next(&at2));  // stays at the tail
+    EXPECT_FALSE(block::cells_next(&at2));
+    EXPECT_TRUE(block::cells_next(&at2));
+    EXPECT_TRUE(block::cells_at_tail(&at2));
+    EXPECT_TRUE(block::cells_next(&at2));  // stays at the tail
     EXPECT_EQ(at2.w1, 3u);
-    block::ks_append_block(&b, &b);
+    block::cells_append_all(&b, &b);
     EXPECT_EQ(mold_text(b), "[1 2 3 1 2 3]");
-    block::ks_remove_last(&b);
+    block::cells_remove_last(&b);
     EXPECT_EQ(mold_text(b), "[1 2 3 1 2]");
     Cell two = int_cell(2);
     EXPECT_EQ(block::select_value(&b, &two)->w2, 3u);
@@ -837,9 +837,9 @@ TEST_F(BlockTest, Primitives) {
     Cell& out = *root_slot();
     block::copy_part(&nested, &out, true, false);
     EXPECT_EQ(mold_text(out), "[[1] (2) 3]");
-    EXPECT_NE(block::ks_abs_at(&out, 0)->w2, block::ks_abs_at(&nested, 0)->w2);  // block copied
-    EXPECT_EQ(block::ks_abs_at(&out, 1)->w2, block::ks_abs_at(&nested, 1)->w2);  // paren shared without any
-    block::ks_clear_at(&b, 1);
+    EXPECT_NE(block::cells_at(&out, 0)->w2, block::cells_at(&nested, 0)->w2);  // block copied
+    EXPECT_EQ(block::cells_at(&out, 1)->w2, block::cells_at(&nested, 1)->w2);  // paren shared without any
+    block::cells_clear_at(&b, 1);
     EXPECT_EQ(mold_text(b), "[2]");
     Cell pushed = hold(*block::push_only(0));
     EXPECT_EQ(mold_text(pushed), "[]");

@@ -180,7 +180,7 @@ class CollectorTest : public RuntimeTest {
     // Appends through a stack copy (the value may be held nowhere else).
     static void append(Cell* blk, const Cell& v) {
         Cell* held = stack::push(v);
-        block::ks_append(blk, held);
+        block::cells_append(blk, held);
         stack::pop(1);
     }
     // A string! of the code points (the widest decides the unit).
@@ -226,14 +226,14 @@ TEST_F(CollectorTest, DeepNestingSurvivesWithoutRecursion) {
     collector::collect();
     Cell cur = *outer;
     int depth = 0;
-    while (block::ks_length(&cur) == 1 && block::ks_head(&cur)->type() == TYPE_BLOCK) {
-        cur = *block::ks_head(&cur);
+    while (block::cells_length(&cur) == 1 && block::cells_head(&cur)->type() == TYPE_BLOCK) {
+        cur = *block::cells_head(&cur);
         ++depth;
     }
     EXPECT_EQ(depth, DEPTH);
-    ASSERT_EQ(block::ks_length(&cur), 1u);
-    EXPECT_EQ(block::ks_head(&cur)->type(), uint32_t(TYPE_INTEGER));
-    EXPECT_EQ(block::ks_head(&cur)->w2, 42u);
+    ASSERT_EQ(block::cells_length(&cur), 1u);
+    EXPECT_EQ(block::cells_head(&cur)->type(), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(block::cells_head(&cur)->w2, 42u);
     expect_no_marks();
 }
 
@@ -268,7 +268,7 @@ TEST_F(CollectorTest, StringsOfEveryWidthSurvive) {
     collector::collect();
     const uint32_t units[] = {1, 2, 4, 1};
     for (size_t i = 0; i < texts.size(); ++i) {
-        Cell s = block::ks_head(holder)[i];
+        Cell s = block::cells_head(holder)[i];
         ASSERT_EQ(s.type(), uint32_t(TYPE_STRING));
         EXPECT_EQ(buffer_of(s.w2)->unit(), units[i]) << i;
         EXPECT_EQ(code_points(s), texts[i]) << i;
@@ -330,7 +330,7 @@ TEST_F(CollectorTest, HashAndMapTablesSurvive) {
     Cell key = make_text({'k', '2'});
     int32_t pos = hashtable::find(map->w3, stack::push(key));
     ASSERT_EQ(pos, 4);
-    EXPECT_EQ(block::ks_head(map)[pos + 1].w2, 20u);
+    EXPECT_EQ(block::cells_head(map)[pos + 1].w2, 20u);
 }
 
 TEST_F(CollectorTest, CallFramesKeepBindingAndSavedValues) {
@@ -590,14 +590,14 @@ TEST_F(CollectorTest, FixedBlockContentsStayAliveAcrossCollections) {
     Cell* holder = keep(none::cell());
     block::make_at_fixed(holder, 4, true);
     append(holder, make_text({'f', 'i', 'x', 'e', 'd'}));
-    Off text_node = block::ks_head(holder)->w2;
+    Off text_node = block::cells_head(holder)->w2;
     for (int round = 0; round < 3; ++round) {
         collector::collect();
         EXPECT_FALSE(buffer_of(holder->w2)->flags & series_flag::MARKED);
         churn(300);
     }
     EXPECT_FALSE(node_is_free(text_node));
-    EXPECT_EQ(string_text(*block::ks_head(holder)), "fixed");
+    EXPECT_EQ(string_text(*block::cells_head(holder)), "fixed");
     expect_no_marks();
 }
 
@@ -735,18 +735,18 @@ TEST_F(CollectorTest, StatsNative) {
     EXPECT_EQ(total.type(), uint32_t(TYPE_INTEGER));
     Cell* info = keep(run_native(collector::native_stats, -1, 0));
     ASSERT_EQ(info->type(), uint32_t(TYPE_BLOCK));
-    ASSERT_EQ(block::ks_length(info), 5u);
-    Cell* v = block::ks_head(info);
+    ASSERT_EQ(block::cells_length(info), 5u);
+    Cell* v = block::cells_head(info);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(v[i].type(), uint32_t(TYPE_BLOCK)) << i;
     EXPECT_EQ(v[3].type(), uint32_t(TYPE_INTEGER));
     EXPECT_EQ(v[4].type(), uint32_t(TYPE_INTEGER));
     // One [free used total] per node frame, each on its own line.
     Cell nodes = v[0];
-    EXPECT_EQ(block::ks_length(&nodes), count_node_frames());
-    Cell first = *block::ks_head(&nodes);
+    EXPECT_EQ(block::cells_length(&nodes), count_node_frames());
+    Cell first = *block::cells_head(&nodes);
     EXPECT_TRUE(first.new_line());
-    ASSERT_EQ(block::ks_length(&first), 3u);
-    Cell* f = block::ks_head(&first);
+    ASSERT_EQ(block::cells_length(&first), 3u);
+    Cell* f = block::cells_head(&first);
     EXPECT_EQ(f[0].w2 + f[1].w2, f[2].w2) << "free + used = total";
     EXPECT_EQ(f[2].w2, memory::NODE_FRAME_SLOTS);
     // /show without the library's printer raises; with it, the report is shown.

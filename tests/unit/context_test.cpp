@@ -55,7 +55,7 @@ struct Reader {
             }
             Cell* slot = stack::push(none::cell());
             one(slot);
-            block::ks_append(blk, slot);
+            block::cells_append(blk, slot);
             stack::pop(1);
         }
     }
@@ -85,7 +85,7 @@ struct Reader {
             for (;;) {
                 size_t to = t.find('/', from);
                 Cell w = word_of(t.substr(from, to == std::string::npos ? std::string::npos : to - from));
-                block::ks_append(out, &w);
+                block::cells_append(out, &w);
                 if (to == std::string::npos) break;
                 from = to + 1;
             }
@@ -452,11 +452,11 @@ TEST_F(ContextTest, SelfFlagTurnsOnlyPlainSelfIntoTheSelfReference) {
 TEST_F(ContextTest, BindingACyclicBlockTerminates) {
     Off ctx = heap_context({"loop-word"});
     Cell blk = build("loop-word");
-    block::ks_append(&blk, &blk);  // the block holds itself
+    block::cells_append(&blk, &blk);  // the block holds itself
     Cell inner = build("[loop-word]");
     Cell first = *at(inner, 0);  // a copy: the append may move inner's buffer
-    block::ks_append(&first, &inner);
-    block::ks_append(&blk, &inner);
+    block::cells_append(&first, &inner);
+    block::cells_append(&blk, &inner);
     context::bind(&blk, ctx, false);
     EXPECT_EQ(at(blk, 0)->w1, ctx);
     EXPECT_EQ(at(*at(inner, 0), 0)->w1, ctx);

@@ -181,7 +181,7 @@ uint32_t fake_lexer(const Cell* text, Cell* blk) {
         size_t j = i;
         while (j < s.size() && s[j] != ' ' && s[j] != '!') ++j;
         Cell w = word::load(s.substr(i, j - i).c_str());
-        block::ks_append(blk, &w);
+        block::cells_append(blk, &w);
         i = j;
     }
     return uint32_t(s.size());
@@ -257,7 +257,7 @@ TEST_F(EntryTest, FillRepeatCopiesTheFirstUnit) {
         buf[0] = 'a';
         buf[1] = 'b';
         buf[2] = 'c';
-        ks::fill_repeat(buf, 3, count);
+        lowlevel::fill_repeat(buf, 3, count);
         std::string got(reinterpret_cast<char*>(buf), 3 * count);
         std::string want;
         for (uint32_t k = 0; k < count; ++k) want += "abc";

@@ -377,9 +377,9 @@ TEST_F(ErrorValueTest, CaptureStackTurnsThePositionIntoABlock) {
     *error::field(&e, error::FIELD_STACK) = int_cell(2);
     error::collect_frame_words = [](int32_t level, Cell* blk, int32_t position) {
         Cell w = word::load("frame");
-        block::ks_append(blk, &w);
+        block::cells_append(blk, &w);
         Cell n = int_cell(level * 10 + position);
-        block::ks_append(blk, &n);
+        block::cells_append(blk, &n);
     };
     error::source_files = [] { return read("[\"main.kiv\"]"); };
     error::capture_stack(&e);

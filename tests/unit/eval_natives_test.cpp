@@ -244,7 +244,7 @@ TEST_F(EvalNatives, ReduceBlocks) {
     // New-line markers do not survive.
     Cell r = run("[b: [x y] reduce [\n 1\n 'b\n b]]");
     Cell* keep = stack::push(r);
-    for (uint32_t i = 0; i < block::ks_length(keep); ++i) EXPECT_FALSE(block::ks_abs_at(keep, i)->new_line());
+    for (uint32_t i = 0; i < block::cells_length(keep); ++i) EXPECT_FALSE(block::cells_at(keep, i)->new_line());
     stack::reset_all();
 }
 

@@ -247,7 +247,7 @@ TEST_F(OwnershipTest, ChangesOfAnOwnedBlockAreReported) {
     ASSERT_NE(owner, nullptr);
     EXPECT_EQ(owner->w1, obj->w1);
     // The string inside the block is owned too, under the same field.
-    Cell inner = block::ks_head(items)[1];
+    Cell inner = block::cells_head(items)[1];
     ASSERT_NE(ownership::get_owner(inner.w2), nullptr);
     EXPECT_EQ(ownership::get_owner(inner.w2)[1].w2, word::load("items").w2);
 
@@ -277,7 +277,7 @@ TEST_F(OwnershipTest, OwnersWithoutHooksAreNotReported) {
 TEST_F(OwnershipTest, SelfContainingBlockIsOwnedOnce) {
     Cell* obj = make_owner(false);
     Cell* blk = keep(load("[1 2]"));
-    block::ks_append(blk, blk);
+    block::cells_append(blk, blk);
     Cell w = word::load("items");
     ownership::bind_set(blk, obj, &w);
     EXPECT_NE(ownership::get_owner(blk->w2), nullptr);

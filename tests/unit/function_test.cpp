@@ -225,7 +225,7 @@ TEST_F(FunctionTest, CollectLocalsExternErrors) {
 TEST_F(FunctionTest, CollectLocalsInACyclicBody) {
     Cell* spec = stack::push(load("[]"));
     Cell* body = stack::push(load("[x: 1]"));
-    block::ks_append(body, body);  // the body holds itself
+    block::cells_append(body, body);  // the body holds itself
     Cell* added = function::collect_locals(spec, body);
     EXPECT_EQ(mold_text(*added), "[x]");
     EXPECT_EQ(cycles::depth(), 0u);
@@ -235,7 +235,7 @@ TEST_F(FunctionTest, CollectLocalsInACyclicBody) {
 
 TEST_F(FunctionTest, MakeBuildsContextAndBindsACopyOfTheBody) {
     Cell original = load("[[a b /r c /local d] [d: a + b (c) [r]]]");
-    Cell orig_body = *block::ks_abs_at(&original, 1);
+    Cell orig_body = *block::cells_at(&original, 1);
     Cell fn = make_value(TYPE_FUNCTION, original);
     ASSERT_EQ(fn.type(), uint32_t(TYPE_FUNCTION));
     EXPECT_EQ(context_words(fn), "a b r c local d");
@@ -258,30 +258,30 @@ TEST_F(FunctionTest, MakeBuildsContextAndBindsACopyOfTheBody) {
     Cell body = function::body_of(&fn);
     ASSERT_EQ(body.type(), uint32_t(TYPE_BLOCK));
     EXPECT_NE(body.w2, orig_body.w2);
-    Cell d = *block::ks_abs_at(&body, 0);
-    Cell a = *block::ks_abs_at(&body, 1);
-    Cell plus = *block::ks_abs_at(&body, 2);
+    Cell d = *block::cells_at(&body, 0);
+    Cell a = *block::cells_at(&body, 1);
+    Cell plus = *block::cells_at(&body, 2);
     EXPECT_EQ(d.w1, fn.w1);
     EXPECT_EQ(d.w3, 5u);
     EXPECT_EQ(a.w1, fn.w1);
     EXPECT_EQ(a.w3, 0u);
     EXPECT_EQ(plus.w1, context::global());  // words the context lacks keep their binding
     // Nested blocks and parens are copies, bound too; the original stays global.
-    Cell paren = *block::ks_abs_at(&body, 4);
-    Cell orig_paren = *block::ks_abs_at(&orig_body, 4);
+    Cell paren = *block::cells_at(&body, 4);
+    Cell orig_paren = *block::cells_at(&orig_body, 4);
     EXPECT_NE(paren.w2, orig_paren.w2);
-    EXPECT_EQ(block::ks_abs_at(&paren, 0)->w1, fn.w1);
-    EXPECT_EQ(block::ks_abs_at(&orig_paren, 0)->w1, context::global());
-    Cell inner = *block::ks_abs_at(&body, 5);
-    EXPECT_EQ(block::ks_abs_at(&inner, 0)->w3, 2u);  // r
-    EXPECT_EQ(block::ks_abs_at(&orig_body, 0)->w1, context::global());
+    EXPECT_EQ(block::cells_at(&paren, 0)->w1, fn.w1);
+    EXPECT_EQ(block::cells_at(&orig_paren, 0)->w1, context::global());
+    Cell inner = *block::cells_at(&body, 5);
+    EXPECT_EQ(block::cells_at(&inner, 0)->w3, 2u);  // r
+    EXPECT_EQ(block::cells_at(&orig_body, 0)->w1, context::global());
 }
 
 TEST_F(FunctionTest, LocalWordsReadTheDataStackWhileRunning) {
     Cell fn = make_value(TYPE_FUNCTION, load("[[a b /local c] [a b c]]"));
     Cell body = function::body_of(&fn);
-    Cell wa = *block::ks_abs_at(&body, 0);
-    Cell wc = *block::ks_abs_at(&body, 2);
+    Cell wa = *block::cells_at(&body, 0);
+    Cell wc = *block::cells_at(&body, 2);
     // Not running: the words have no values.
     expect_error([&] { context::get(&wa, wa.w1); }, "script", "not-in-context");
     // A call: arguments, then /local as an absent refinement and its words.
@@ -349,7 +349,7 @@ TEST_F(FunctionTest, InitContextVariants) {
     function::init_context(&s2, &b3, nobody.w1, 0, 0, 0);
     Cell shared = *(stack::top - 1);
     EXPECT_EQ(shared.w1, nobody.w1);
-    EXPECT_EQ(block::ks_abs_at(&*function::series_cell(&shared, 0), 0)->w1, context::global());
+    EXPECT_EQ(block::cells_at(&*function::series_cell(&shared, 0), 0)->w1, context::global());
 
     // An index past the tail is clamped.
     Cell s4 = load("[a]");
@@ -366,8 +366,8 @@ TEST_F(FunctionTest, ReflectFormMold) {
     EXPECT_EQ(mold_text(reflect(fn, "body")), "[d: a * 2]");
     EXPECT_EQ(mold_text(reflect(fn, "WORDS")), "[a r local d]");
     Cell words = reflect(fn, "words");
-    EXPECT_EQ(block::ks_abs_at(&words, 0)->type(), uint32_t(TYPE_WORD));
-    EXPECT_EQ(block::ks_abs_at(&words, 1)->type(), uint32_t(TYPE_WORD));  // the refinement as a word
+    EXPECT_EQ(block::cells_at(&words, 0)->type(), uint32_t(TYPE_WORD));
+    EXPECT_EQ(block::cells_at(&words, 1)->type(), uint32_t(TYPE_WORD));  // the refinement as a word
     expect_error([&] { reflect(fn, "values"); }, "internal", "not-done");
     EXPECT_EQ(mold_text(fn, false, false, false, 8), "func [a ");
 }
@@ -487,7 +487,7 @@ TEST_F(FunctionTest, MakeNativeAndAction) {
 TEST_F(FunctionTest, NativeLayoutReflectAndMold) {
     Cell spec = load("[\"Adds\" value1 [number!] value2 [number!] /r]");
     Cell arg = load("[[] 25]");
-    *block::ks_abs_at(&arg, 0) = spec;
+    *block::cells_at(&arg, 0) = spec;
     Cell n = make_value(TYPE_NATIVE, arg);
     EXPECT_EQ(n.w1, 25u);
     EXPECT_EQ(n.w2, spec.w2);
@@ -517,7 +517,7 @@ TEST_F(FunctionTest, NativeSpecFromItsIndex) {
     Cell spec = load("[\"skipped\" a b]");
     spec.w1 = 1;
     Cell arg = load("[[] 3]");
-    *block::ks_abs_at(&arg, 0) = spec;
+    *block::cells_at(&arg, 0) = spec;
     Cell n = make_value(TYPE_NATIVE, arg);
     EXPECT_EQ(mold_text(reflect(n, "spec")), "[a b]");
 }

@@ -76,7 +76,7 @@ TEST_F(Hooks, UnregisterRemovesTheFirstOccurrenceOnly) {
 }
 
 TEST_F(Hooks, GrowByFiveKeepingOrder) {
-    uint32_t blocks = ks::tracked_heap_count();
+    uint32_t blocks = lowlevel::tracked_heap_count();
     hooks::register_callbacks(print_hook<0>, nullptr);
     hooks::register_callbacks(print_hook<1>, nullptr);
     hooks::register_callbacks(print_hook<2>, nullptr);
@@ -90,7 +90,7 @@ TEST_F(Hooks, GrowByFiveKeepingOrder) {
     EXPECT_EQ(hooks::count_a(), 11u);
     EXPECT_EQ(hooks::capacity_b(), 5u);
     // The old arrays went back to the tracked heap.
-    EXPECT_EQ(ks::tracked_heap_count(), blocks);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), blocks);
 
     Cell v{};
     hooks::fire_2(&v, 0);

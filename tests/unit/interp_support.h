@@ -55,8 +55,8 @@ inline Cell make_builtin(uint32_t type, const char* spec, uint32_t number) {
     block::make_at(pair, 2);
     Cell* s = stack::push(code(spec));
     Cell n = int_cell(int32_t(number));
-    block::ks_append(pair, s);
-    block::ks_append(pair, &n);
+    block::cells_append(pair, s);
+    block::cells_append(pair, &n);
     Cell* proto = stack::push(datatype::cell(type));
     native::make(proto, pair, type);
     Cell v = *proto;
@@ -107,7 +107,7 @@ inline void record(Cell* a) {
     // Appends its argument to the global block `log`.
     Cell log = global_value("log");
     Cell v = a[0];
-    block::ks_append(&log, &v);
+    block::cells_append(&log, &v);
 }
 
 // Minimal exits with the stack contract of the try/exit natives: enough to

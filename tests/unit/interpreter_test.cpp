@@ -90,7 +90,7 @@ TEST_F(InterpreterTest, OperatorWithoutLeftOperand) {
     // An op! value standing literally in code is reserved.
     Cell blk = code("x");
     Cell op = global_value("+");
-    *block::ks_abs_at(&blk, 0) = op;
+    *block::cells_at(&blk, 0) = op;
     expect_error([&] { (void)interpreter::eval(&blk, false); }, "internal", "not-done");
 }
 
@@ -221,7 +221,7 @@ TEST_F(InterpreterTest, PathCallsFunctions) {
     Cell* fns = stack::push(none::cell());
     block::make_at(fns, 1);
     Cell f = global_value("refs3");
-    block::ks_append(fns, &f);
+    block::cells_append(fns, &f);
     set_global("fns", *fns);
     stack::pop(1);
     EXPECT_EQ(eval_mold("fns/1/twice 5"), "10");
@@ -230,7 +230,7 @@ TEST_F(InterpreterTest, PathCallsFunctions) {
 TEST_F(InterpreterTest, PathErrors) {
     // A path whose first element is no word (the lexer never makes one).
     Cell numbers = code("[1 2]");
-    block::ks_abs_at(&numbers, 0)->set_type(TYPE_PATH);
+    block::cells_at(&numbers, 0)->set_type(TYPE_PATH);
     expect_error([&] { (void)interpreter::eval(&numbers, false); }, "script", "word-first");
     stack::reset_all();
     RaisedError e = eval_error("not-set-anywhere/1", "script", "unset-path");
@@ -242,8 +242,8 @@ TEST_F(InterpreterTest, PathErrors) {
     Cell blk = code("x");
     Cell* p = stack::push(none::cell());
     path::make_at(p, 1);
-    *block::ks_abs_at(&blk, 0) = *p;
-    block::ks_abs_at(&blk, 0)->set_type(TYPE_PATH);
+    *block::cells_at(&blk, 0) = *p;
+    block::cells_at(&blk, 0)->set_type(TYPE_PATH);
     stack::pop(1);
     expect_error([&] { (void)interpreter::eval(&blk, false); }, "script", "empty-path");
 }
@@ -259,7 +259,7 @@ TEST_F(InterpreterTest, EvalNextStepsThroughABlock) {
     Cell blk = code("1 + 2 record 7 3 * 3");
     uint32_t i = 0;
     std::vector<std::string> values;
-    while (i < block::ks_length(&blk)) {
+    while (i < block::cells_length(&blk)) {
         Cell* slot = stack::top;
         ASSERT_EQ(interpreter::eval_next(&blk, i, &i), 0u);
         values.push_back(mold_text(*slot));
@@ -270,7 +270,7 @@ TEST_F(InterpreterTest, EvalNextStepsThroughABlock) {
     uint32_t next = 0;
     ASSERT_EQ(interpreter::eval_next(&blk, 99, &next), 0u);
     EXPECT_EQ(slot->type(), uint32_t(TYPE_UNSET));
-    EXPECT_EQ(next, block::ks_length(&blk));
+    EXPECT_EQ(next, block::cells_length(&blk));
     // The single form stops before an operator.
     stack::top = slot;
     ASSERT_EQ(interpreter::eval_single(&blk, 0, &next), 0u);

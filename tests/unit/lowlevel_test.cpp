@@ -25,91 +25,91 @@ namespace {
 // ---- Tracked heap -----------------------------------------------------------
 
 TEST(TrackedHeap, CountsRequestedBytesPlusSixteenPerBlock) {
-    uint64_t bytes0 = ks::tracked_heap_bytes();
-    uint32_t count0 = ks::tracked_heap_count();
-    void* a = ks::allocate(100);
-    void* b = ks::allocate(0);
-    void* c = ks::allocate_zeroed(1000);
-    EXPECT_EQ(ks::tracked_heap_count(), count0 + 3);
-    EXPECT_EQ(ks::tracked_heap_bytes(), bytes0 + 100 + 0 + 1000 + 3 * 16);
+    uint64_t bytes0 = lowlevel::tracked_heap_bytes();
+    uint32_t count0 = lowlevel::tracked_heap_count();
+    void* a = lowlevel::allocate(100);
+    void* b = lowlevel::allocate(0);
+    void* c = lowlevel::allocate_zeroed(1000);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0 + 3);
+    EXPECT_EQ(lowlevel::tracked_heap_bytes(), bytes0 + 100 + 0 + 1000 + 3 * 16);
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(static_cast<uint8_t*>(c)[i], 0) << i;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
-    ks::free(b);
-    ks::free(a);
-    ks::free(c);
-    EXPECT_EQ(ks::tracked_heap_count(), count0);
-    EXPECT_EQ(ks::tracked_heap_bytes(), bytes0);
+    lowlevel::free(b);
+    lowlevel::free(a);
+    lowlevel::free(c);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0);
+    EXPECT_EQ(lowlevel::tracked_heap_bytes(), bytes0);
 }
 
 TEST(TrackedHeap, ReallocateNullAllocatesAndSizeZeroFrees) {
-    uint32_t count0 = ks::tracked_heap_count();
-    uint64_t bytes0 = ks::tracked_heap_bytes();
-    void* p = ks::reallocate(nullptr, 40);
+    uint32_t count0 = lowlevel::tracked_heap_count();
+    uint64_t bytes0 = lowlevel::tracked_heap_bytes();
+    void* p = lowlevel::reallocate(nullptr, 40);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(ks::tracked_heap_count(), count0 + 1);
-    EXPECT_EQ(ks::reallocate(p, 0), nullptr);
-    EXPECT_EQ(ks::tracked_heap_count(), count0);
-    EXPECT_EQ(ks::tracked_heap_bytes(), bytes0);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0 + 1);
+    EXPECT_EQ(lowlevel::reallocate(p, 0), nullptr);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0);
+    EXPECT_EQ(lowlevel::tracked_heap_bytes(), bytes0);
 }
 
 TEST(TrackedHeap, ReallocateKeepsContentsAndPlaceInTheList) {
-    uint32_t count0 = ks::tracked_heap_count();
-    uint64_t bytes0 = ks::tracked_heap_bytes();
-    auto* a = static_cast<uint8_t*>(ks::allocate(8));
-    auto* b = static_cast<uint8_t*>(ks::allocate(16));
-    auto* c = static_cast<uint8_t*>(ks::allocate(8));
+    uint32_t count0 = lowlevel::tracked_heap_count();
+    uint64_t bytes0 = lowlevel::tracked_heap_bytes();
+    auto* a = static_cast<uint8_t*>(lowlevel::allocate(8));
+    auto* b = static_cast<uint8_t*>(lowlevel::allocate(16));
+    auto* c = static_cast<uint8_t*>(lowlevel::allocate(8));
     for (int i = 0; i < 16; ++i) b[i] = uint8_t(i + 1);
     // Grow far enough that the block has to move.
-    b = static_cast<uint8_t*>(ks::reallocate(b, 1 << 20));
+    b = static_cast<uint8_t*>(lowlevel::reallocate(b, 1 << 20));
     for (int i = 0; i < 16; ++i) ASSERT_EQ(b[i], i + 1);
-    EXPECT_EQ(ks::tracked_heap_bytes(), bytes0 + 8 + (1 << 20) + 8 + 3 * 16);
+    EXPECT_EQ(lowlevel::tracked_heap_bytes(), bytes0 + 8 + (1 << 20) + 8 + 3 * 16);
     // Its neighbours still link to it: both ends can be freed around it, then
     // the block itself, through the list.
-    ks::free(a);
-    ks::free(c);
-    EXPECT_EQ(ks::tracked_heap_count(), count0 + 1);
-    b = static_cast<uint8_t*>(ks::reallocate(b, 4));
+    lowlevel::free(a);
+    lowlevel::free(c);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0 + 1);
+    b = static_cast<uint8_t*>(lowlevel::reallocate(b, 4));
     EXPECT_EQ(b[3], 4);
-    ks::free(b);
-    EXPECT_EQ(ks::tracked_heap_count(), count0);
-    EXPECT_EQ(ks::tracked_heap_bytes(), bytes0);
+    lowlevel::free(b);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0);
+    EXPECT_EQ(lowlevel::tracked_heap_bytes(), bytes0);
 }
 
 TEST(TrackedHeap, FreeingAForeignAddressDoesNothing) {
-    uint32_t count0 = ks::tracked_heap_count();
-    auto* mine = static_cast<uint8_t*>(ks::allocate(64));
+    uint32_t count0 = lowlevel::tracked_heap_count();
+    auto* mine = static_cast<uint8_t*>(lowlevel::allocate(64));
     int on_stack = 0;
     void* from_malloc = std::malloc(32);
     const void* foreign[] = {&on_stack, from_malloc, mine + 1, mine + 16, nullptr};
     for (const void* p : foreign) {
-        ks::free(const_cast<void*>(p));
-        EXPECT_EQ(ks::tracked_heap_count(), count0 + 1);
+        lowlevel::free(const_cast<void*>(p));
+        EXPECT_EQ(lowlevel::tracked_heap_count(), count0 + 1);
     }
     std::free(from_malloc);
-    ks::free(mine);
-    EXPECT_EQ(ks::tracked_heap_count(), count0);
+    lowlevel::free(mine);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), count0);
 }
 
 TEST(TrackedHeapDeath, FreeAllEmptiesTheList) {
     EXPECT_EXIT(
         {
-            for (int i = 0; i < 50; ++i) ks::allocate(size_t(i) * 7);
-            ks::free_all_tracked();
-            bool empty = ks::tracked_heap_count() == 0 && ks::tracked_heap_bytes() == 0;
-            void* again = ks::allocate(10);  // the list works after being emptied
-            bool one = ks::tracked_heap_count() == 1 && ks::tracked_heap_bytes() == 26;
-            ks::free(again);
-            _exit(empty && one && ks::tracked_heap_count() == 0 ? 0 : 1);
+            for (int i = 0; i < 50; ++i) lowlevel::allocate(size_t(i) * 7);
+            lowlevel::free_all_tracked();
+            bool empty = lowlevel::tracked_heap_count() == 0 && lowlevel::tracked_heap_bytes() == 0;
+            void* again = lowlevel::allocate(10);  // the list works after being emptied
+            bool one = lowlevel::tracked_heap_count() == 1 && lowlevel::tracked_heap_bytes() == 26;
+            lowlevel::free(again);
+            _exit(empty && one && lowlevel::tracked_heap_count() == 0 ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
 
 TEST(TrackedHeapDeath, ImpossibleRequestsAreOutOfMemory) {
     const char* report = "^\\*\\*\\* Runtime Error 94: out of memory\n\\*\\*\\* at: [0-9A-F]{8}h\n$";
-    EXPECT_EXIT(ks::allocate(ks::MAX_TRACKED_REQUEST + 1), testing::ExitedWithCode(94), report);
-    EXPECT_EXIT(ks::allocate(SIZE_MAX), testing::ExitedWithCode(94), report);
-    EXPECT_EXIT(ks::allocate_zeroed(SIZE_MAX - 8), testing::ExitedWithCode(94), report);
-    EXPECT_EXIT(ks::reallocate(ks::allocate(8), SIZE_MAX), testing::ExitedWithCode(94), report);
+    EXPECT_EXIT(lowlevel::allocate(lowlevel::MAX_TRACKED_REQUEST + 1), testing::ExitedWithCode(94), report);
+    EXPECT_EXIT(lowlevel::allocate(SIZE_MAX), testing::ExitedWithCode(94), report);
+    EXPECT_EXIT(lowlevel::allocate_zeroed(SIZE_MAX - 8), testing::ExitedWithCode(94), report);
+    EXPECT_EXIT(lowlevel::reallocate(lowlevel::allocate(8), SIZE_MAX), testing::ExitedWithCode(94), report);
 }
 
 #ifndef KIV_SANITIZE
@@ -117,7 +117,7 @@ void allocate_beyond_the_address_space_limit() {
     rlimit lim{};
     lim.rlim_cur = lim.rlim_max = size_t(512) << 20;
     setrlimit(RLIMIT_AS, &lim);
-    ks::allocate(size_t(1) << 30);
+    lowlevel::allocate(size_t(1) << 30);
 }
 #endif
 
@@ -132,7 +132,7 @@ TEST(TrackedHeapDeath, AllocatorFailureIsOutOfMemory) {
 
 TEST(TrackedHeapDeath, ResizingAForeignAddressIsAnAssertion) {
     int x = 0;
-    EXPECT_EXIT(ks::reallocate(&x, 8), testing::ExitedWithCode(98), "Runtime Error 98: assertion failed");
+    EXPECT_EXIT(lowlevel::reallocate(&x, 8), testing::ExitedWithCode(98), "Runtime Error 98: assertion failed");
 }
 
 // ---- Throw and catch -------------------------------------------------------------
@@ -144,30 +144,30 @@ struct Counter {
 
 TEST(Throw, CatchLevelTakesValuesUpToItsLevel) {
     bool after = false;
-    bool finished = ks::catch_level(ks::MEMORY_CATCH_LEVEL, [&] {
-        ks::throw_value(ks::VM_ALLOC_FAILED);
+    bool finished = lowlevel::catch_level(lowlevel::MEMORY_CATCH_LEVEL, [&] {
+        lowlevel::throw_value(lowlevel::VM_ALLOC_FAILED);
         after = true;
     });
     EXPECT_FALSE(finished);
     EXPECT_FALSE(after);
-    EXPECT_EQ(ks::system_record.thrown, ks::VM_ALLOC_FAILED);
+    EXPECT_EQ(lowlevel::system_record.thrown, lowlevel::VM_ALLOC_FAILED);
 
-    EXPECT_TRUE(ks::catch_level(5, [] {}));
-    EXPECT_FALSE(ks::catch_level(5, [] { ks::throw_value(5); }));  // equal level catches
+    EXPECT_TRUE(lowlevel::catch_level(5, [] {}));
+    EXPECT_FALSE(lowlevel::catch_level(5, [] { lowlevel::throw_value(5); }));  // equal level catches
 }
 
 TEST(Throw, InnerFramesWithLowerLevelsAreLeftAndUnwound) {
     int destroyed = 0;
     int handled = 0;
     bool inner_returned = false;
-    bool caught_outer = !ks::catch_level(
+    bool caught_outer = !lowlevel::catch_level(
         0x7FFFFFFF,
         [&] {
-            ks::catch_level(
+            lowlevel::catch_level(
                 0x10,
                 [&] {
                     Counter c{&destroyed};
-                    ks::throw_value(0x11);
+                    lowlevel::throw_value(0x11);
                 },
                 [&] { ++handled; });
             inner_returned = true;
@@ -177,36 +177,36 @@ TEST(Throw, InnerFramesWithLowerLevelsAreLeftAndUnwound) {
     EXPECT_FALSE(inner_returned);
     EXPECT_EQ(handled, 10);  // only the outer handler ran
     EXPECT_EQ(destroyed, 1);
-    EXPECT_EQ(ks::system_record.thrown, 0x11u);
-    EXPECT_EQ(ks::detail::innermost, nullptr);  // every frame was left
+    EXPECT_EQ(lowlevel::system_record.thrown, 0x11u);
+    EXPECT_EQ(lowlevel::detail::innermost, nullptr);  // every frame was left
 }
 
 TEST(Throw, ValuesCompareUnsigned) {
     // 0x80000000 is above 0x7FFFFFF8: the memory level does not catch it.
     bool inner = true;
-    bool outer = ks::catch_level(ks::TOP_CATCH_LEVEL, [&] {
-        inner = ks::catch_level(ks::MEMORY_CATCH_LEVEL, [] { ks::throw_value(0x80000000u); });
+    bool outer = lowlevel::catch_level(lowlevel::TOP_CATCH_LEVEL, [&] {
+        inner = lowlevel::catch_level(lowlevel::MEMORY_CATCH_LEVEL, [] { lowlevel::throw_value(0x80000000u); });
     });
     EXPECT_FALSE(outer);
     EXPECT_TRUE(inner);  // untouched: the inner call never returned
-    EXPECT_EQ(ks::system_record.thrown, 0x80000000u);
+    EXPECT_EQ(lowlevel::system_record.thrown, 0x80000000u);
 }
 
 TEST(ThrowDeath, AThrowNobodyCatchesIsError95) {
-    EXPECT_EXIT(ks::throw_value(0x1234), testing::ExitedWithCode(95),
+    EXPECT_EXIT(lowlevel::throw_value(0x1234), testing::ExitedWithCode(95),
                 "^\\*\\*\\* Runtime Error 95: no CATCH for THROW\n\\*\\*\\* at: [0-9A-F]{8}h\n$");
     // A frame below the value does not change that.
-    EXPECT_EXIT(ks::catch_level(0x10, [] { ks::throw_value(0x20); }), testing::ExitedWithCode(95),
+    EXPECT_EXIT(lowlevel::catch_level(0x10, [] { lowlevel::throw_value(0x20); }), testing::ExitedWithCode(95),
                 "no CATCH for THROW");
-    EXPECT_EXIT(ks::catch_level(
-                    ks::TOP_CATCH_LEVEL, [] { ks::throw_value(7); }, ks::top_level_catch),
+    EXPECT_EXIT(lowlevel::catch_level(
+                    lowlevel::TOP_CATCH_LEVEL, [] { lowlevel::throw_value(7); }, lowlevel::top_level_catch),
                 testing::ExitedWithCode(95), "no CATCH for THROW");
 }
 
 TEST(ThrowDeath, QuitRequestEndsQuietly) {
-    EXPECT_EXIT(ks::throw_value(ks::QUIT_REQUEST), testing::ExitedWithCode(0), "^$");
-    EXPECT_EXIT(ks::catch_level(
-                    ks::TOP_CATCH_LEVEL, [] { ks::throw_value(ks::QUIT_REQUEST); }, ks::top_level_catch),
+    EXPECT_EXIT(lowlevel::throw_value(lowlevel::QUIT_REQUEST), testing::ExitedWithCode(0), "^$");
+    EXPECT_EXIT(lowlevel::catch_level(
+                    lowlevel::TOP_CATCH_LEVEL, [] { lowlevel::throw_value(lowlevel::QUIT_REQUEST); }, lowlevel::top_level_catch),
                 testing::ExitedWithCode(0), "^$");
 }
 
@@ -239,29 +239,29 @@ TEST(Quit, MessageTable) {
         {102, "unknown error code!"},
         {-2, "unknown error code!"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(ks::error_message(c.n), c.text) << c.n;
+    for (const Case& c : cases) EXPECT_STREQ(lowlevel::error_message(c.n), c.text) << c.n;
 }
 
 TEST(Quit, ReportFormat) {
     char text[256];
-    size_t n = ks::format_report(text, sizeof text, 19, reinterpret_cast<const void*>(0x1234));
+    size_t n = lowlevel::format_report(text, sizeof text, 19, reinterpret_cast<const void*>(0x1234));
     EXPECT_STREQ(text, "*** Runtime Error 19: stack error or overflow\n*** at: 00001234h");
     EXPECT_EQ(n, std::strlen(text));
-    ks::format_report(text, sizeof text, -7, reinterpret_cast<const void*>(0xABCDEF01));
+    lowlevel::format_report(text, sizeof text, -7, reinterpret_cast<const void*>(0xABCDEF01));
     EXPECT_STREQ(text, "*** Runtime Error -7: unknown error code!\n*** at: ABCDEF01h");
     // A small buffer is filled and terminated, never overrun.
     char small[10];
-    ks::format_report(small, sizeof small, 1, nullptr);
+    lowlevel::format_report(small, sizeof small, 1, nullptr);
     EXPECT_STREQ(small, "*** Runti");
 }
 
 TEST(QuitDeath, ExitCodesAndReports) {
-    EXPECT_EXIT(ks::quit(0), testing::ExitedWithCode(0), "^$");
-    EXPECT_EXIT(ks::quit(94, nullptr), testing::ExitedWithCode(94),
+    EXPECT_EXIT(lowlevel::quit(0), testing::ExitedWithCode(0), "^$");
+    EXPECT_EXIT(lowlevel::quit(94, nullptr), testing::ExitedWithCode(94),
                 "^\\*\\*\\* Runtime Error 94: out of memory\n\\*\\*\\* at: 00000000h\n$");
-    EXPECT_EXIT(ks::quit(57, reinterpret_cast<const void*>(0x10)), testing::ExitedWithCode(57),
+    EXPECT_EXIT(lowlevel::quit(57, reinterpret_cast<const void*>(0x10)), testing::ExitedWithCode(57),
                 "^\\*\\*\\* Runtime Error 57: unknown error code!\n\\*\\*\\* at: 00000010h\n$");
-    EXPECT_EXIT(ks::end_process(-2), testing::ExitedWithCode(254), "^$");
+    EXPECT_EXIT(lowlevel::end_process(-2), testing::ExitedWithCode(254), "^$");
 }
 
 int quit_order[4];
@@ -276,18 +276,18 @@ void second_at_quit() {
 TEST(QuitDeath, AtQuitHandlersRunNewestFirstBeforeTheHeapIsFreed) {
     EXPECT_EXIT(
         {
-            ks::allocate(10);
-            ks::at_quit(first_at_quit);
-            ks::at_quit(second_at_quit);
-            ks::at_quit(first_at_quit);  // once only
+            lowlevel::allocate(10);
+            lowlevel::at_quit(first_at_quit);
+            lowlevel::at_quit(second_at_quit);
+            lowlevel::at_quit(first_at_quit);  // once only
             static uint32_t blocks_seen = 0;
-            ks::at_quit(+[] { blocks_seen = ks::tracked_heap_count(); });
+            lowlevel::at_quit(+[] { blocks_seen = lowlevel::tracked_heap_count(); });
             std::atexit(+[] {
                 bool ok = quit_seen == 2 && quit_order[0] == 2 && quit_order[1] == 1 && blocks_seen >= 1 &&
-                          ks::tracked_heap_count() == 0;
+                          lowlevel::tracked_heap_count() == 0;
                 if (!ok) _exit(1);
             });
-            ks::quit(0);
+            lowlevel::quit(0);
         },
         testing::ExitedWithCode(0), "^$");
 }
@@ -333,7 +333,7 @@ TEST(Faults, SignalCodesMapToErrorNumbers) {
         {SIGUSR1, 0, false, 99},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ks::fault_error_number(c.signo, c.code, c.overflow), c.n) << c.signo << "/" << c.code;
+        EXPECT_EQ(lowlevel::fault_error_number(c.signo, c.code, c.overflow), c.n) << c.signo << "/" << c.code;
     }
 }
 
@@ -357,13 +357,13 @@ void* unmapped_page() {
 TEST(FaultsDeath, RealSegmentationFaults) {
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             *static_cast<volatile int*>(protected_page()) = 1;
         },
         testing::ExitedWithCode(1), fault_report(1, "access violation"));
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             (void)*static_cast<volatile int*>(unmapped_page());
         },
         testing::ExitedWithCode(16), fault_report(16, "invalid virtual address"));
@@ -381,7 +381,7 @@ volatile int recursion_limit = -1;
 TEST(FaultsDeath, StackOverflow) {
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             recurse(1);
         },
         testing::ExitedWithCode(19), fault_report(19, "stack error or overflow"));
@@ -399,7 +399,7 @@ TEST(FaultsDeath, IntegerDivideByZero) {
     EXPECT_EQ(divide(7, 2), 3);
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             divide(1, 0);
         },
         testing::ExitedWithCode(13), fault_report(13, "integer divide by zero"));
@@ -408,13 +408,13 @@ TEST(FaultsDeath, IntegerDivideByZero) {
 TEST(FaultsDeath, TrapsAndIllegalInstructions) {
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             asm volatile("int3");
         },
         testing::ExitedWithCode(3), fault_report(3, "breakpoint"));
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             asm volatile("ud2");
         },
         testing::ExitedWithCode(23), fault_report(23, "illegal operand"));
@@ -424,19 +424,19 @@ TEST(FaultsDeath, TrapsAndIllegalInstructions) {
 TEST(FaultsDeath, SignalsSentByAProcessUseTheCatchAllNumbers) {
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             raise(SIGSEGV);
         },
         testing::ExitedWithCode(32), fault_report(32, "segmentation fault"));
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             raise(SIGFPE);
         },
         testing::ExitedWithCode(33), fault_report(33, "FPU error"));
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             raise(SIGBUS);
         },
         testing::ExitedWithCode(34), fault_report(34, "Bus error"));
@@ -445,7 +445,7 @@ TEST(FaultsDeath, SignalsSentByAProcessUseTheCatchAllNumbers) {
 TEST(FaultsDeath, InterruptEndsQuietly) {
     EXPECT_EXIT(
         {
-            ks::install_fault_handlers();
+            lowlevel::install_fault_handlers();
             raise(SIGINT);
             _exit(5);
         },
@@ -465,30 +465,30 @@ TEST(Helpers, DegreesToRadians) {
         {-190, 0, -10}, {90, 0, 90},    {180, 2, 0},   {181, 2, -1},  {30, 0, 30},
     };
     for (const Case& c : cases) {
-        EXPECT_NEAR(ks::degrees_to_radians(c.degrees, c.mode), c.expect_degrees * std::numbers::pi / 180.0,
+        EXPECT_NEAR(lowlevel::degrees_to_radians(c.degrees, c.mode), c.expect_degrees * std::numbers::pi / 180.0,
                     1e-12)
             << c.degrees << " mode " << c.mode;
     }
 }
 
 TEST(Helpers, AlignUpAndStringEquality) {
-    EXPECT_EQ(ks::align_up(0, 16), 0u);
-    EXPECT_EQ(ks::align_up(1, 16), 16u);
-    EXPECT_EQ(ks::align_up(16, 16), 16u);
-    EXPECT_EQ(ks::align_up(17, 4), 20u);
-    EXPECT_EQ(ks::align_up(4095, 4096), 4096u);
-    EXPECT_EQ(ks::align_up(0xFFFFFFFFull, 4), 0x100000000ull);
+    EXPECT_EQ(lowlevel::align_up(0, 16), 0u);
+    EXPECT_EQ(lowlevel::align_up(1, 16), 16u);
+    EXPECT_EQ(lowlevel::align_up(16, 16), 16u);
+    EXPECT_EQ(lowlevel::align_up(17, 4), 20u);
+    EXPECT_EQ(lowlevel::align_up(4095, 4096), 4096u);
+    EXPECT_EQ(lowlevel::align_up(0xFFFFFFFFull, 4), 0x100000000ull);
 
-    EXPECT_TRUE(ks::c_strings_equal("", ""));
-    EXPECT_TRUE(ks::c_strings_equal("abc", "abc"));
-    EXPECT_FALSE(ks::c_strings_equal("abc", "abd"));
-    EXPECT_FALSE(ks::c_strings_equal("abc", "ab"));
-    EXPECT_FALSE(ks::c_strings_equal("ab", "abc"));
-    EXPECT_FALSE(ks::c_strings_equal("abc", "ABC"));
+    EXPECT_TRUE(lowlevel::c_strings_equal("", ""));
+    EXPECT_TRUE(lowlevel::c_strings_equal("abc", "abc"));
+    EXPECT_FALSE(lowlevel::c_strings_equal("abc", "abd"));
+    EXPECT_FALSE(lowlevel::c_strings_equal("abc", "ab"));
+    EXPECT_FALSE(lowlevel::c_strings_equal("ab", "abc"));
+    EXPECT_FALSE(lowlevel::c_strings_equal("abc", "ABC"));
 }
 
 [[gnu::noinline]] const void* where_am_i() {
-    return ks::caller_address();
+    return lowlevel::caller_address();
 }
 
 TEST(Helpers, CallerAddressIsTheCallSiteInTheCaller) {
@@ -499,8 +499,8 @@ TEST(Helpers, CallerAddressIsTheCallSiteInTheCaller) {
     auto f = reinterpret_cast<uintptr_t>(first);
     auto callee = reinterpret_cast<uintptr_t>(&where_am_i);
     EXPECT_TRUE(f < callee || f > callee + 64);
-    EXPECT_NE(ks::system_record.debug.frame, nullptr);
-    EXPECT_NE(ks::system_record.debug.stack, nullptr);
+    EXPECT_NE(lowlevel::system_record.debug.frame, nullptr);
+    EXPECT_NE(lowlevel::system_record.debug.stack, nullptr);
 }
 
 // ---- Typed printing -----------------------------------------------------------
@@ -527,9 +527,9 @@ TEST(Print, TypedItemsAndHooks) {
     hooks::register_callbacks(nullptr, collect);
     hook_text.clear();
 
-    ks::print({"n=", int32_t(-42), " ", true, "/", false, " ", 1.5, " ", 0.1f, " ", ks::hex(0xBEEF), " ",
-               ks::byte('Z'), ks::byte(0xE9)});
-    ks::print_line({"", 1.0 / 3.0, " ", 1.0f / 3.0f, " ", std::numeric_limits<double>::infinity()});
+    lowlevel::print({"n=", int32_t(-42), " ", true, "/", false, " ", 1.5, " ", 0.1f, " ", lowlevel::hex(0xBEEF), " ",
+               lowlevel::byte('Z'), lowlevel::byte(0xE9)});
+    lowlevel::print_line({"", 1.0 / 3.0, " ", 1.0f / 3.0f, " ", std::numeric_limits<double>::infinity()});
     const char* expected =
         "n=-42 true/false 1.5 0.1 0000BEEF Z\xC3\xA9"
         "0.3333333333333333 0.3333333 inf\n";

@@ -782,13 +782,13 @@ TEST_F(Memory, StatisticsFigures) {
     EXPECT_EQ(two.grand_total, grand + two.tracked_heap);
 
     // Tracked-heap blocks count with a 16-byte header each.
-    void* p = ks::allocate(1000);
-    void* q = ks::allocate(24);
+    void* p = lowlevel::allocate(1000);
+    void* q = lowlevel::allocate(24);
     memory::Stats three = memory::collect_stats(2);
     EXPECT_EQ(three.tracked_heap, two.tracked_heap + 1000 + 16 + 24 + 16);
     EXPECT_EQ(three.grand_total, grand + three.tracked_heap);
-    ks::free(p);
-    ks::free(q);
+    lowlevel::free(p);
+    lowlevel::free(q);
     EXPECT_TRUE(memory::collection_enabled);
 }
 

@@ -80,9 +80,9 @@ inline void define_missing_type_words() {
 inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* spec_text) {
     Cell* pair = block::push_only(2);
     Cell* spec = stack::push(load(spec_text));
-    block::ks_append(pair, spec);
+    block::cells_append(pair, spec);
     Cell n = int_cell(int32_t(number));
-    block::ks_append(pair, &n);
+    block::cells_append(pair, &n);
     Cell* made = stack::push(none::cell());
     native::make(made, pair, type);
     set_global(name, *made);

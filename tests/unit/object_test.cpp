@@ -211,7 +211,7 @@ TEST_F(ObjTest, CopyRebuildsFunctionsForTheNewObject) {
     ASSERT_EQ(f2.type(), TYPE_FUNCTION);
     EXPECT_NE(f2.w3, f1.w3);  // a function of its own
     Cell body = function::body_of(&f2);
-    Cell a = *block::ks_head(&body);
+    Cell a = *block::cells_head(&body);
     EXPECT_EQ(a.w1, cp.w1);  // its body reads the copy's field
     EXPECT_EQ(mold_text(f2), mold_text(f1));
 }
@@ -509,7 +509,7 @@ TEST_F(ObjTest, ReflectFields) {
     EXPECT_EQ(mold_text(reflect_of(obj, "owner")), "false");
     expect_error([&] { reflect_of(obj, "spec"); }, "internal", "not-done");
     Cell body = reflect_of(obj, "words");
-    EXPECT_EQ(block::ks_head(&body)->w1, obj.w1);  // words bound to the object
+    EXPECT_EQ(block::cells_head(&body)->w1, obj.w1);  // words bound to the object
 }
 
 TEST_F(ObjTest, ChangedTracksAssignmentsUntilCleared) {

@@ -156,24 +156,24 @@ TEST(Os, Environment) {
 }
 
 TEST(Os, CurrentDirectory) {
-    uint32_t blocks = ks::tracked_heap_count();
+    uint32_t blocks = lowlevel::tracked_heap_count();
     uint32_t len = 0;
     char* start = platform::get_current_dir(len);
     ASSERT_NE(start, nullptr);
     EXPECT_EQ(len, std::strlen(start));
-    EXPECT_EQ(ks::tracked_heap_count(), blocks + 1);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), blocks + 1);
 
     char tmp[PATH_MAX];
     ASSERT_NE(realpath("/tmp", tmp), nullptr);
     EXPECT_NE(platform::set_current_dir("/tmp"), 0);
     char* now = platform::get_current_dir(len);
     EXPECT_STREQ(now, tmp);
-    ks::free(now);
+    lowlevel::free(now);
     EXPECT_EQ(platform::set_current_dir("/no/such/directory/here"), 0);
 
     EXPECT_NE(platform::set_current_dir(start), 0);
-    ks::free(start);
-    EXPECT_EQ(ks::tracked_heap_count(), blocks);
+    lowlevel::free(start);
+    EXPECT_EQ(lowlevel::tracked_heap_count(), blocks);
 }
 
 TEST(Os, VirtualMemory) {
@@ -183,26 +183,26 @@ TEST(Os, VirtualMemory) {
     platform::virtual_free(block, 10000);
 
     // Failures are low-level throws that the memory manager's frames catch.
-    EXPECT_FALSE(ks::catch_level(ks::MEMORY_CATCH_LEVEL, [] { platform::virtual_free(12345, 4096); }));
-    EXPECT_EQ(ks::system_record.thrown, ks::VM_FREE_FAILED);
-    EXPECT_FALSE(ks::catch_level(ks::MEMORY_CATCH_LEVEL,
+    EXPECT_FALSE(lowlevel::catch_level(lowlevel::MEMORY_CATCH_LEVEL, [] { platform::virtual_free(12345, 4096); }));
+    EXPECT_EQ(lowlevel::system_record.thrown, lowlevel::VM_FREE_FAILED);
+    EXPECT_FALSE(lowlevel::catch_level(lowlevel::MEMORY_CATCH_LEVEL,
                                  [] { platform::virtual_alloc(arena::RESERVED_BYTES + 1, true); }));
-    EXPECT_EQ(ks::system_record.thrown, ks::VM_ALLOC_FAILED);
+    EXPECT_EQ(lowlevel::system_record.thrown, lowlevel::VM_ALLOC_FAILED);
 }
 
 TEST(Os, ArgumentsAreCopiedIntoTheSystemRecord) {
     char a0[] = "kiv", a1[] = "script.kiv", a2[] = "";
     char* argv[] = {a0, a1, a2, nullptr};
     platform::get_argv(3, argv);
-    ASSERT_EQ(ks::system_record.argc, 3);
+    ASSERT_EQ(lowlevel::system_record.argc, 3);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_STREQ(ks::system_record.argv[i], argv[i]);
-        EXPECT_NE(ks::system_record.argv[i], argv[i]);  // a copy
+        EXPECT_STREQ(lowlevel::system_record.argv[i], argv[i]);
+        EXPECT_NE(lowlevel::system_record.argv[i], argv[i]);  // a copy
     }
-    EXPECT_EQ(ks::system_record.argv[3], nullptr);
+    EXPECT_EQ(lowlevel::system_record.argv[3], nullptr);
     platform::get_argv(0, nullptr);
-    EXPECT_EQ(ks::system_record.argc, 0);
-    EXPECT_EQ(ks::system_record.argv[0], nullptr);
+    EXPECT_EQ(lowlevel::system_record.argc, 0);
+    EXPECT_EQ(lowlevel::system_record.argv[0], nullptr);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ class PathTest : public InterpTest {
   protected:
     static Cell path_of(const char* text, uint32_t type) {
         Cell blk = code(text);
-        Cell p = *block::ks_abs_at(&blk, 0);
+        Cell p = *block::cells_at(&blk, 0);
         p.set_type(type);
         return p;
     }
@@ -49,9 +49,9 @@ TEST_F(PathTest, SelfContainingPathMoldsAMarker) {
     Cell* p = stack::push(none::cell());
     path::make_at(p, 2);
     Cell a = word::load("a");
-    block::ks_append(p, &a);
+    block::cells_append(p, &a);
     Cell self = *p;
-    block::ks_append(p, &self);
+    block::cells_append(p, &self);
     EXPECT_EQ(mold_text(*p), "a/...");
 }
 
@@ -59,9 +59,9 @@ TEST_F(PathTest, Make) {
     Cell proto = type_cell(TYPE_PATH);
     Cell empty = run_action(ACT_MAKE, {proto, int_cell(0)});
     EXPECT_EQ(empty.type(), uint32_t(TYPE_PATH));
-    EXPECT_EQ(block::ks_length(&empty), 0u);
+    EXPECT_EQ(block::cells_length(&empty), 0u);
     Cell room = run_action(ACT_MAKE, {proto, float_cell(2.9)});
-    EXPECT_EQ(block::ks_length(&room), 0u);
+    EXPECT_EQ(block::cells_length(&room), 0u);
     EXPECT_GE(buffer_of(room.w2)->size, 2u * 16);
     Cell copy = run_action(ACT_MAKE, {type_cell(TYPE_SET_PATH), code("a b c")});
     EXPECT_EQ(mold_text(copy), "a/b/c:");
@@ -72,8 +72,8 @@ TEST_F(PathTest, To) {
     Cell proto = type_cell(TYPE_PATH);
     Cell ts = typeset::of_types({TYPE_INTEGER});
     Cell one = run_action(ACT_TO, {proto, ts});
-    EXPECT_EQ(block::ks_length(&one), 1u);
-    EXPECT_EQ(block::ks_abs_at(&one, 0)->type(), uint32_t(TYPE_TYPESET));
+    EXPECT_EQ(block::cells_length(&one), 1u);
+    EXPECT_EQ(block::cells_at(&one, 0)->type(), uint32_t(TYPE_TYPESET));
     Cell wrapped = run_action(ACT_TO, {type_cell(TYPE_GET_PATH), word::load("w")});
     EXPECT_EQ(mold_text(wrapped), ":w");
     Cell converted = run_action(ACT_TO, {proto, code("x 1")});

@@ -64,13 +64,13 @@ private:
 // The state is allocated once, in the tracked heap. Checked in a fresh process
 // so that the outcome does not depend on which tests ran before.
 void init_twice_and_report() {
-    const uint64_t before = kiv::ks::tracked_heap_bytes();
+    const uint64_t before = kiv::lowlevel::tracked_heap_bytes();
     kiv::hashtable::set_seed(0);
     rnd::init();
-    const uint64_t after = kiv::ks::tracked_heap_bytes();
+    const uint64_t after = kiv::lowlevel::tracked_heap_bytes();
     rnd::init();
     const bool ok = after - before == 624u * 4 + 16  // 2,496 bytes plus the block header
-                    && kiv::ks::tracked_heap_bytes() == after && kiv::hashtable::seed == rnd::HASH_SEED;
+                    && kiv::lowlevel::tracked_heap_bytes() == after && kiv::hashtable::seed == rnd::HASH_SEED;
     std::_Exit(ok ? 0 : 1);
 }
 

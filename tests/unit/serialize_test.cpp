@@ -213,7 +213,7 @@ TEST_P(SerializeBoth, BitsetsAndHashes) {
     h->w1 = 1;
     Cell* list = load("[]");
     Cell l = first(list);
-    for (const Cell* v : {bits, h, bits, h}) block::ks_append(&l, v);
+    for (const Cell* v : {bits, h, bits, h}) block::cells_append(&l, v);
     const Cell back = first(decode(encode(&l)));
     const Cell* c = buffer_of(back.w2)->head_cell();
     ASSERT_EQ(c[0].type(), TYPE_BITSET);
@@ -235,7 +235,7 @@ TEST_P(SerializeBoth, SharedSeriesAndCycles) {
     Cell* blk = load("[\"shared\"]");
     Cell str = *buffer_of(first(blk).w2)->head_cell();
     Cell inner = first(blk);
-    block::ks_append(&inner, &str);
+    block::cells_append(&inner, &str);
     const Bytes b = encode(&inner);
     const std::string text(b.begin(), b.end());
     EXPECT_EQ(text.find("shared"), text.rfind("shared"));  // the characters once
@@ -249,7 +249,7 @@ TEST_P(SerializeBoth, SharedSeriesAndCycles) {
     Cell s = first(self);
     Cell at = s;
     at.w1 = 1;
-    block::ks_append(&s, &at);
+    block::cells_append(&s, &at);
     const Cell cyc = first(decode(encode(&s)));
     const Cell* c = buffer_of(cyc.w2)->head_cell();
     EXPECT_EQ(c[2].type(), TYPE_BLOCK);
@@ -273,9 +273,9 @@ TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     context::bind(&inner, ctx, false);
     Cell* outer = load("[]");
     Cell list = first(outer);
-    block::ks_append(&list, &obj);
+    block::cells_append(&list, &obj);
     Cell bound_a = *buffer_of(inner.w2)->head_cell();
-    block::ks_append(&list, &bound_a);
+    block::cells_append(&list, &bound_a);
 
     const Cell back = first(decode(encode(&list)));
     const Cell* cells = buffer_of(back.w2)->head_cell();
@@ -294,7 +294,7 @@ TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     // A word met before its object carries the object inline.
     Cell* lone = load("[]");
     Cell l = first(lone);
-    block::ks_append(&l, &bound_a);
+    block::cells_append(&l, &bound_a);
     const Cell w = *buffer_of(first(decode(encode(&l))).w2)->head_cell();
     EXPECT_EQ(w.type(), TYPE_WORD);
     EXPECT_EQ(context::kind(w.w1), uint32_t(context::KIND_OBJECT));
@@ -330,8 +330,8 @@ TEST_P(SerializeBoth, Vectors) {
     buffer_of(v->w2)->tail = buffer_of(v->w2)->head + 8;
     Cell* blk = load("[]");
     Cell bl = first(blk);
-    block::ks_append(&bl, v);
-    block::ks_append(&bl, v);
+    block::cells_append(&bl, v);
+    block::cells_append(&bl, v);
     const Cell back = first(decode(encode(&bl)));
     const Cell* cells = buffer_of(back.w2)->head_cell();
     EXPECT_EQ(cells[0].type(), TYPE_VECTOR);

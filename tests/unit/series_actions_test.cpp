@@ -291,8 +291,8 @@ TEST_F(SeriesActionsTest, MoveBetweenSeries) {
     Cell big = build("[]");
     for (int i = 0; i < 50; ++i) call("append", {big, int_cell(i)});
     call("move/part", {big, p, int_cell(50)});
-    EXPECT_EQ(block::ks_length(&p), 50u);
-    EXPECT_EQ(block::ks_length(&big), 0u);
+    EXPECT_EQ(block::cells_length(&p), 50u);
+    EXPECT_EQ(block::cells_length(&big), 0u);
     // Block into text: move-bad, nothing moved.
     Cell s = *string::make_at(stack::push(none::cell()), 4);
     RaisedError e = expect_error([&] { call("move", {a, s}); }, "script", "move-bad");

@@ -50,7 +50,7 @@ Cell block_of(std::initializer_list<Cell> cells) {
     Cell blk{};
     block::make_at(&blk, 4);
     blk = test::hold(blk);
-    for (const Cell& c : cells) block::ks_append(&blk, &c);
+    for (const Cell& c : cells) block::cells_append(&blk, &c);
     return blk;
 }
 Cell none_c() {

@@ -67,7 +67,7 @@ inline void mark_held_values() {
 inline Cell hold(const Cell& value) {
     held_pending = value;
     if (held_values.type() != TYPE_BLOCK) block::make_at(&held_values, 64);
-    block::ks_append(&held_values, &held_pending);
+    block::cells_append(&held_values, &held_pending);
     Cell out = held_pending;
     held_pending = Cell{TYPE_NONE, 0, 0, 0};
     return out;
@@ -92,8 +92,8 @@ inline Cell load_all(const char* text) {
 // for an empty text. Kept with hold().
 inline Cell load(const char* text) {
     Cell all = load_all(text);
-    if (block::ks_length(&all) == 0) return Cell{TYPE_UNSET, 0, 0, 0};
-    return hold(*block::ks_abs_at(&all, all.w1));
+    if (block::cells_length(&all) == 0) return Cell{TYPE_UNSET, 0, 0, 0};
+    return hold(*block::cells_at(&all, all.w1));
 }
 
 // A data-stack cell that stays until the test ends (the argument base moves
@@ -213,7 +213,7 @@ void read_values(Reader& r, Cell* blk, char close) {
         Cell* slot = stack::push(none::cell());
         r.one(slot);
         if (line) slot->header |= header::NEW_LINE;
-        block::ks_append(blk, slot);
+        block::cells_append(blk, slot);
         stack::pop(1);
     }
 }

@@ -114,7 +114,7 @@ TEST_F(TypesetTest, MakeInFromBlockForFunctionSpecs) {
     EXPECT_EQ(e.args[0].w2, 7u);
     Cell d = *typeset::make_in_default(&blk);
     EXPECT_EQ(d.w1, typeset::DEFAULT_W1);
-    EXPECT_EQ(block::ks_length(&blk), 2u);
+    EXPECT_EQ(block::cells_length(&blk), 2u);
 }
 
 TEST_F(TypesetTest, AddTypeAndToBlock) {

@@ -1,0 +1,33 @@
+// port!: an object whose series and I/O actions are carried out by its
+// scheme's actor, an object of functions named after the actions. The
+// datatype does no I/O itself: `make port!` copies the port prototype of
+// system/standard, fills `spec` (an object whose first field is the scheme
+// name), `scheme` and `actor` (the scheme's fourth field, found by name in
+// system/schemes), and every action applied to the port calls the actor's
+// function of the same name with the port and the action's arguments: plain
+// arguments as they are, each refinement as a logic! flag followed by its
+// argument (none when absent). `read` and `write` are open, copy (or insert
+// then copy) and close on the actor.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv::port {
+
+// The port for a URL (its parse by the library's parse-url, then make
+// port!), pushed on the data stack; opened with the refinements when `open`.
+// A URL that does not parse is script invalid-arg with the URL.
+Cell* from_url(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow);
+
+// read and write on a url! that no built-in scheme serves: through the
+// URL's port (not opened first: the port's read and write open it).
+Cell* read_url(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
+                Cell* allow, Cell* as);
+
+// Registers port! (after date!).
+void init();
+
+}  // namespace kiv::port

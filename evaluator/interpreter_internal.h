@@ -1,0 +1,99 @@
+// The interpreter's internals shared by its files (interpreter.cpp: blocks,
+// expressions and calls; interpreter_path.cpp: paths). Nothing outside the
+// interpreter includes this header.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
+#include "evaluator/interpreter.h"
+#include "runtime/arena.h"
+#include "runtime/cell.h"
+#include "runtime/series.h"
+
+namespace kiv::interpreter::detail {
+
+// The events the trace receivers asked for (meaningful while `tracing`).
+extern uint32_t trace_mask;
+
+// ---- Code positions ==========================================================================
+
+struct Code {
+    Off node;       // block (or path) being evaluated
+    uint32_t pos;   // current cell, counted from the buffer head
+    uint32_t head;  // the index of the block value (for trace reports)
+    uint32_t type;  // the block value's type (for trace reports)
+};
+inline Cell* cell_at(Off node, uint32_t i) {
+    return buffer_of(node)->head_cell() + i;
+}
+inline uint32_t cell_count(Off node) {
+    return buffer_of(node)->byte_count() >> 4;
+}
+inline Cell code_cell(const Code& c) {
+    return Cell{c.type, c.head, c.node, 0};
+}
+
+inline const Cell& anon_word() {
+    return fixed::words[fixed::W_ANON];
+}
+inline const Cell& body_word() {
+    return fixed::words[fixed::W_BODY];
+}
+
+// ---- Trace events
+
+// Sends one event to the receivers; out of line, off the hot paths.
+Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref);
+
+#define KIV_TRACE(ev, c, value, ref)                                                              \
+    do {                                                                                          \
+        if (tracing && (trace_mask & (ev))) [[unlikely]] {                                        \
+            if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
+        }                                                                                         \
+    } while (0)
+// ---- Words ======================================================================================
+
+// The value of an op! look-ahead candidate without raising anything: null
+// unless the word is bound and its value can be read.
+inline const Cell* peek_value(const Cell* w) {
+    Off ctx = w->w1;
+    int32_t idx = int32_t(w->w3);
+    if (!ctx || idx < 0) return nullptr;
+    const Cell* cc = context::cell(ctx);
+    Off values = cc->w2;
+    if (!values) return nullptr;
+    if (cc->header & header::STACK_VALUES) {
+        // Word 3 holds the cell count of the running call (stack.h); the
+        // context layer handles anything beyond it.
+        if (uint32_t(idx) >= cc->w3) return nullptr;
+        return arena::ptr<Cell>(values) + idx;
+    }
+    const SeriesBuffer* b = buffer_of(values);
+    if (uint32_t(idx) >= (b->byte_count() >> 4)) return nullptr;
+    return b->head_cell() + idx;
+}
+
+// The value a word refers to, for reading: the slot read inline when the
+// word is bound to a context with values, else through the context layer,
+// which raises its errors (no-value, not-defined, not-in-context).
+inline Cell word_value(const Cell* w) {
+    if (const Cell* v = peek_value(w)) [[likely]]
+        return *v;
+    return *context::get_word(w);
+}
+
+// ---- Calls and paths
+
+// The interpreter's call: opens the frame, fetches the arguments from the
+// code (refinements from `path` elements `ref_start` on), runs the value and
+// leaves the result in the cell where the frame began. With `infix` the left
+// operand is the topmost value and becomes the first argument in place.
+Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
+                 bool infix);
+
+// Evaluates a path (get, set or call form); the final value is pushed.
+Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+
+}  // namespace kiv::interpreter::detail

@@ -1,0 +1,183 @@
+// Building typed specifications from spec blocks (typed_spec.h).
+#include "evaluator/typed_spec.h"
+
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/symbol.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+
+namespace kiv::interpreter::spec {
+
+namespace {
+
+void fill_accept(SpecEntry& e) {
+    e.accept[0] = e.accept[1] = 0;
+    for (uint32_t t = 0; t < 64; ++t)
+        if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
+}
+uint32_t canonical_of(fixed::Symbol s) {
+    return symbol::resolve(fixed::sym[s] ? fixed::sym[s] : symbol::make(fixed::SYMBOL_NAMES[s]));
+}
+uint32_t local_canonical() {
+    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
+    return symbol::resolve(s ? s : symbol::make("local"));
+}
+
+// The typeset of a type block (default when empty).
+void typeset_of(const Cell* types, uint32_t out[3]) {
+    Cell t = *types;
+    if (block::cells_length(&t) == 0) {
+        Cell d = typeset::default_set();
+        out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
+        return;
+    }
+    Cell* saved = stack::top;
+    Cell* tmp = block::push_only(1);
+    Cell* ts = typeset::make_in_from_block(tmp, &t);
+    Cell c = *ts;
+    stack::top = saved;
+    out[0] = c.w1, out[1] = c.w2, out[2] = c.w3;
+}
+
+}  // namespace
+
+Off build_typed_spec(const Cell* fn_in) {
+    Cell fn = *fn_in;
+    Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
+    uint32_t ret = canonical_of(fixed::SYM_RETURN);
+    uint32_t local = local_canonical();
+    std::vector<SpecEntry> fixed_args;
+    std::vector<std::vector<SpecEntry>> refs;  // refinement entry first, then its arguments
+    SpecHeader h{};
+    bool in_local = false;
+    uint32_t n = series::count(spec.w2);
+    Cell default_ts = typeset::default_set();
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell v = *block::cells_at(&spec, i);
+        switch (v.type()) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD: {
+                bool typed = i + 1 < n && block::cells_at(&spec, i + 1)->type() == TYPE_BLOCK;
+                if (in_local) {
+                    ++h.locals;
+                    if (typed) ++i;
+                    break;
+                }
+                SpecEntry e{};
+                e.kind_mode = K_ARG | (v.type() == TYPE_GET_WORD   ? MODE_LITERAL
+                                       : v.type() == TYPE_LIT_WORD ? MODE_QUOTED
+                                                                   : MODE_EVAL);
+                e.symbol = v.w2;
+                e.canonical = symbol::resolve(v.w2);
+                if (typed) {
+                    Cell types = *block::cells_at(&spec, ++i);
+                    typeset_of(&types, e.ts);
+                } else {
+                    e.ts[0] = default_ts.w1, e.ts[1] = default_ts.w2, e.ts[2] = default_ts.w3;
+                }
+                if (refs.empty()) {
+                    fixed_args.push_back(e);
+                } else {
+                    refs.back().push_back(e);
+                }
+                break;
+            }
+            case TYPE_SET_WORD: {
+                if (symbol::resolve(v.w2) != ret) fire({"script", "bad-func-def"}, v);
+                in_local = false;
+                if (i + 1 < n && block::cells_at(&spec, i + 1)->type() == TYPE_BLOCK) {
+                    Cell types = *block::cells_at(&spec, ++i);
+                    if (block::cells_length(&types) > 0) {
+                        Cell first = *block::cells_at(&types, types.w1);
+                        if (first.type() == TYPE_WORD && first.w1) {
+                            const Cell* val = context::get_word(&first);
+                            if (val->type() == TYPE_DATATYPE) h.return_type = val->w1;
+                        }
+                    }
+                }
+                break;
+            }
+            case TYPE_REFINEMENT: {
+                if (symbol::resolve(v.w2) == local) {
+                    in_local = true;
+                    h.locals = 1;
+                    break;
+                }
+                in_local = false;
+                SpecEntry e{};
+                e.kind_mode = K_REF;
+                e.symbol = v.w2;
+                e.canonical = symbol::resolve(v.w2);
+                refs.push_back({e});
+                break;
+            }
+            default:
+                break;  // doc strings, the attribute block
+        }
+    }
+    h.fixed = uint32_t(fixed_args.size());
+    h.refinements = uint32_t(refs.size());
+    std::vector<SpecEntry> all;
+    uint32_t fpos = 0;
+    for (SpecEntry& e : fixed_args) {
+        fill_accept(e);
+        e.fpos = e.npos = fpos++;
+        all.push_back(e);
+    }
+    uint32_t npos = fpos;
+    for (uint32_t r = 0; r < refs.size(); ++r) {
+        auto& group = refs[r];
+        SpecEntry& re = group[0];
+        re.ordinal = r;
+        re.nargs = uint32_t(group.size() - 1);
+        re.fpos = fpos++;
+        re.npos = npos;
+        all.push_back(re);
+        for (size_t k = 1; k < group.size(); ++k) {
+            fill_accept(group[k]);
+            group[k].fpos = fpos++;
+            group[k].npos = npos++;
+            group[k].ordinal = r;
+            all.push_back(group[k]);
+        }
+        h.ref_args += re.nargs;
+    }
+    h.frame_cells = fpos + h.locals;
+    h.entries = uint32_t(all.size());
+    // Refinement entries in ordinal order, for lookups by number: their
+    // entry indexes, appended after the entries.
+    std::vector<uint32_t> table;
+    for (uint32_t i = 0; i < all.size(); ++i)
+        if ((all[i].kind_mode & 0xFF) == K_REF) table.push_back(i);
+    h.ref_table = h.entries;  // the table starts where the entries end (in entry-size units below)
+
+    uint32_t bytes =
+        uint32_t(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) + table.size() * sizeof(uint32_t));
+    Off node = memory::alloc_bytes(bytes);
+    SeriesBuffer* b = buffer_of(node);
+    uint8_t* p = b->head_ptr();
+    std::memcpy(p, &h, sizeof h);
+    if (!all.empty()) std::memcpy(p + sizeof h, all.data(), all.size() * sizeof(SpecEntry));
+    if (!table.empty())
+        std::memcpy(p + sizeof h + all.size() * sizeof(SpecEntry), table.data(),
+                    table.size() * sizeof(uint32_t));
+    b->tail = b->head + bytes;
+    // Link it to the function value (re-read the series: the allocation may
+    // have moved it).
+    *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
+    return node;
+}
+int32_t find_ref(Off node, uint32_t canonical) {
+    uint32_t n = spec_header(node)->refinements;
+    for (uint32_t r = 0; r < n; ++r)
+        if (spec_entry(node, ref_entry_index(node, r)).canonical == canonical) return int32_t(r);
+    return -1;
+}
+
+}  // namespace kiv::interpreter::spec

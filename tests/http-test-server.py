@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""A loopback HTTP(S) server for the url! tests.
+
+Usage: http-test-server.py PORT-FILE [CERT KEY]
+
+Listens on 127.0.0.1 on a free port, writes that port number to PORT-FILE
+(through a temporary name, so a reader never sees half of it), and serves
+until the process that started it ends, or for 120 seconds at most. With
+CERT and KEY it speaks HTTPS.
+
+Routes:
+  /text          a text body with CR LF line ends
+  /binary        the bytes 0..255
+  /status/N      status N, body "status N"
+  /echo          the request back as text: method, path, each header as
+                 "name: value" (sorted by name, lower case), an empty line,
+                 then the body
+  /twice         two X-Twice headers
+  /redirect/N    N redirects (302) ending at /text
+  /see-other     a 303 to /echo
+  /slow          sends nothing for 30 seconds
+"""
+import http.server
+import os
+import socketserver
+import ssl
+import sys
+import threading
+import time
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, body, headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def body(self):
+        n = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(n) if n else b""
+
+    def route(self):
+        path = self.path
+        data = self.body()
+        if path == "/text":
+            return self.reply(200, b"one\r\ntwo\r\n", [("Content-Type", "text/plain; charset=utf-8")])
+        if path == "/binary":
+            return self.reply(200, bytes(range(256)), [("Content-Type", "application/octet-stream")])
+        if path.startswith("/status/"):
+            code = int(path[len("/status/"):])
+            return self.reply(code, b"status %d" % code)
+        if path == "/echo":
+            lines = [self.command, self.path]
+            for name in sorted(k.lower() for k in self.headers.keys()):
+                lines.append("%s: %s" % (name, self.headers[name]))
+            text = "\n".join(lines).encode() + b"\n\n" + data
+            return self.reply(200, text, [("Content-Type", "text/plain")])
+        if path == "/twice":
+            return self.reply(200, b"ok", [("X-Twice", "first"), ("X-Twice", "second")])
+        if path.startswith("/redirect/"):
+            n = int(path[len("/redirect/"):])
+            where = "/text" if n <= 1 else "/redirect/%d" % (n - 1)
+            return self.reply(302, b"", [("Location", where)])
+        if path == "/see-other":
+            return self.reply(303, b"", [("Location", "/echo")])
+        if path == "/slow":
+            time.sleep(30)
+            return self.reply(200, b"late")
+        return self.reply(404, b"not found")
+
+    do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PATCH = do_OPTIONS = route
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+def main():
+    port_file = sys.argv[1]
+    server = Server(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 3:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    with open(port_file + ".tmp", "w") as f:
+        f.write(str(server.server_address[1]))
+    os.rename(port_file + ".tmp", port_file)
+    parent = os.getppid()
+    start = time.time()
+    while os.getppid() == parent and time.time() - start < 120:
+        time.sleep(0.2)
+
+
+if __name__ == "__main__":
+    main()

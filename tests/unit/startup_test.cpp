@@ -1,0 +1,98 @@
+// Start-up's failure path and the operating-system description that os-info
+// reports (uname text turned into fields).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "boot/startup.h"
+#include "platform/clipboard.h"
+#include "platform/os_info.h"
+
+namespace kiv {
+namespace {
+
+// An unusable boot image ends the process with a failure status and its
+// message, never with 0: a script runner must not take it for a success.
+TEST(StartupTest, FailureEndsWithFailureStatus) {
+    EXPECT_EXIT(startup_failure("Error: Not a Kivbin file!"), ::testing::ExitedWithCode(STARTUP_FAILURE_STATUS),
+                "Error: Not a Kivbin file!");
+    EXPECT_EXIT(startup_failure("Error: Kivbin compressed data corrupted!"),
+                ::testing::ExitedWithCode(STARTUP_FAILURE_STATUS), "compressed data corrupted");
+    EXPECT_NE(STARTUP_FAILURE_STATUS, 0);
+}
+
+TEST(OsInfoTest, MachineNames) {
+    struct Case {
+        const char* machine;
+        const char* arch;
+    } cases[] = {
+        {"x86_64", "x86-64"}, {"i686", "x86-32"}, {"i386", "x86-32"}, {"aarch64", "ARM64"},
+        {"armv7l", "ARM"},    {"ia64", "IA-64"},  {"riscv64", "Unknown"}, {"", "Unknown"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::arch_name(c.machine), c.arch) << c.machine;
+}
+
+TEST(OsInfoTest, ReleaseNumbers) {
+    struct Case {
+        const char* release;
+        uint8_t version[3];
+    } cases[] = {
+        {"6.1.0-18-amd64", {6, 1, 0}},
+        {"5.15.133.1-microsoft-standard-WSL2", {5, 15, 133}},
+        {"4.19", {4, 19, 0}},
+        {"6.8-rc1", {6, 8, 0}},
+        {"300.2.1", {255, 2, 1}},  // a tuple byte holds at most 255
+        {"99999999999999999999.1.1", {255, 1, 1}},
+        {"custom", {0, 0, 0}},
+        {"", {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[3] = {9, 9, 9};
+        platform::release_numbers(c.release, out);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(out[i], c.version[i]) << c.release << " byte " << i;
+    }
+}
+
+TEST(OsInfoTest, BuildNumber) {
+    EXPECT_EQ(platform::build_number("#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)"), 1);
+    EXPECT_EQ(platform::build_number("#42~22.04.1-Ubuntu SMP"), 42);
+    EXPECT_EQ(platform::build_number("SMP without a number"), 0);
+    EXPECT_EQ(platform::build_number("#"), 0);
+}
+
+TEST(OsInfoTest, DescribesThisSystem) {
+    platform::OsInfo info = platform::os_info();
+    EXPECT_EQ(info.name.rfind("Linux ", 0), 0u) << info.name;
+    EXPECT_NE(info.arch, "");
+}
+
+// A backend installed by the GUI layer takes over; removing it returns to
+// the store inside the process, which kept its own content.
+TEST(ClipboardTest, BackendsTakeOverAndHandBack) {
+    using platform::clipboard::Content;
+    Content text;
+    text.kind = Content::TEXT;
+    text.text = "kept";
+    ASSERT_TRUE(platform::clipboard::write(text));
+
+    static int reads = 0;
+    static const platform::clipboard::Backend busy{
+        [](Content&) {
+            ++reads;
+            return false;
+        },
+        [](const Content&) { return false; }};
+    platform::clipboard::install(&busy);
+    Content out;
+    EXPECT_FALSE(platform::clipboard::read(out));
+    EXPECT_FALSE(platform::clipboard::write(text));
+    EXPECT_EQ(reads, 1);
+
+    platform::clipboard::install(nullptr);
+    ASSERT_TRUE(platform::clipboard::read(out));
+    EXPECT_EQ(out.kind, Content::TEXT);
+    EXPECT_EQ(out.text, "kept");
+}
+
+}  // namespace
+}  // namespace kiv
