@@ -3,13 +3,13 @@
 #include <gdk/gdk.h>
 #include <gdk/gdkx.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "gui/backend/display.h"
 #include "gui/backend/timers.h"
+#include "gui/backend/uri_list.h"
 #include "platform/clipboard.h"
 
 namespace kiv::gui::clipboard {
@@ -28,57 +28,6 @@ bool waiting = false, answered = false, answer_ok = false;
 std::string answer;
 
 constexpr int32_t ANSWER_TIMEOUT_MS = 1000;
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// A text/uri-list line's path ("file://" URIs only, percent-decoded).
-bool path_of_uri(const std::string& uri, std::string* path) {
-    std::string rest;
-    if (uri.rfind("file://", 0) == 0) {
-        rest = uri.substr(7);
-        const size_t slash = rest.find('/');
-        if (slash == std::string::npos) return false;
-        rest = rest.substr(slash);  // a host name before the path is dropped
-    } else {
-        return false;
-    }
-    path->clear();
-    for (size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && hex_value(rest[i + 1]) >= 0 && hex_value(rest[i + 2]) >= 0) {
-            *path += char(hex_value(rest[i + 1]) * 16 + hex_value(rest[i + 2]));
-            i += 2;
-        } else {
-            *path += rest[i];
-        }
-    }
-    return true;
-}
-
-std::string uri_of_path(const std::string& path) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string uri_list(const std::vector<std::string>& files) {
-    std::string out;
-    for (const std::string& f : files) out += uri_of_path(f) + "\r\n";
-    return out;
-}
 
 guint32 server_time() {
     return gdk_x11_get_server_time(window);
@@ -135,16 +84,7 @@ bool x_read(Content& out) {
     }
     if (has_target(targets, URI_LIST) && convert(URI_LIST, &data)) {
         out.kind = Content::FILES;
-        size_t start = 0;
-        while (start < data.size()) {
-            size_t end = data.find('\n', start);
-            if (end == std::string::npos) end = data.size();
-            std::string line = data.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            std::string path;
-            if (!line.empty() && line[0] != '#' && path_of_uri(line, &path)) out.files.push_back(path);
-            start = end + 1;
-        }
+        out.files = uri_list::decode(data);
         return true;
     }
     return true;  // nothing usable: empty
@@ -179,7 +119,7 @@ void answer_request(const GdkEventSelection& e) {
         if (text) {
             data = owned.text;
         } else if (e.target == URI_LIST) {
-            data = uri_list(owned.files);
+            data = uri_list::encode(owned.files);
         } else {
             for (const std::string& f : owned.files) data += f + "\n";
         }
