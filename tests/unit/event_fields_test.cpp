@@ -140,5 +140,17 @@ TEST_F(EventFields, FlagsFaceAndStaleMessages) {
     EXPECT_EQ(mold_text(event::get_field(&kept, 1)), "down");
 }
 
+TEST_F(EventFields, FindFlag) {
+    const Cell flags = load("[resize 'all-over no-border]");
+    const Cell all_over = word::load("ALL-OVER");
+    const Cell other = word::load("scrollable");
+    EXPECT_TRUE(event::find_flag(&flags, &all_over));  // lit-words count, case does not
+    EXPECT_FALSE(event::find_flag(&flags, &other));
+    const Cell one = word::load("all-over");
+    EXPECT_TRUE(event::find_flag(&one, &all_over));
+    const Cell number = int_cell(3);
+    EXPECT_FALSE(event::find_flag(&number, &all_over));
+}
+
 }  // namespace
 }  // namespace kiv::test
