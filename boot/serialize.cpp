@@ -978,7 +978,7 @@ class Decoder {
             fail();
         if (refused(type)) no_codec(type);
         if (assign) {
-            if (!word::any_word_type(type)) fail();
+            if (!is_all_word(type)) fail();
             assignment(type, alt, depth);
             return;
         }

@@ -523,7 +523,7 @@ int read_lines(bool banner) {
     int columns = terminal_columns();
     if (banner && interactive) {
         Cell* version = library::system_field({"version"});
-        std::string v = version && string::is_text_like(version->type()) ? library::to_utf8(*version) : "";
+        std::string v = version && is_any_string(version->type()) ? library::to_utf8(*version) : "";
         emit("--== Kiv " + v + " ==--", true);
         emit("Type HELP for starting information.", true);
         emit("", true);

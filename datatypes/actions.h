@@ -26,73 +26,75 @@
 namespace kiv {
 
 // One row per action slot, in slot order: the enum name, the action's word
-// ("" for the internal slots 7-9), its first argument's name, the number of
-// refinements of its specification (checked against library/actions.kiv at
-// start-up) and the signature of a datatype's implementation (namespace
+// ("" for the internal slots 7-9), its first argument's name, the
+// refinements of its specification in order (checked name by name against
+// library/actions.kiv at start-up; the generic entries read them by name) and
+// the signature of a datatype's implementation (namespace
 // action below). Everything else about a slot is derived from this list.
-#define KIV_ACTIONS(X)                                  \
-    X(MAKE, "make", "type", 0, Make)                    \
-    X(RANDOM, "random", "value", 3, Random)             \
-    X(REFLECT, "reflect", "value", 0, Reflect)          \
-    X(TO, "to", "type", 0, Make)                        \
-    X(FORM, "form", "value", 1, Form)                   \
-    X(MOLD, "mold", "value", 4, Mold)                   \
-    X(EVAL_PATH, "", "", 0, EvalPath)                   \
-    X(SET_PATH, "", "", 0, EvalPath)                    \
-    X(COMPARE, "", "", 0, Compare)                      \
-    X(ABSOLUTE, "absolute", "value", 0, StackOp)        \
-    X(ADD, "add", "value1", 0, StackOp)                 \
-    X(DIVIDE, "divide", "value1", 0, StackOp)           \
-    X(MULTIPLY, "multiply", "value1", 0, StackOp)       \
-    X(NEGATE, "negate", "number", 0, Negate)            \
-    X(POWER, "power", "number", 0, StackOp)             \
-    X(REMAINDER, "remainder", "value1", 0, StackOp)     \
-    X(ROUND, "round", "n", 7, Round)                    \
-    X(SUBTRACT, "subtract", "value1", 0, StackOp)       \
-    X(EVEN_Q, "even?", "number", 0, Predicate)          \
-    X(ODD_Q, "odd?", "number", 0, Predicate)            \
-    X(AND_T, "and~", "value1", 0, StackOp)              \
-    X(COMPLEMENT, "complement", "value", 0, Complement) \
-    X(OR_T, "or~", "value1", 0, StackOp)                \
-    X(XOR_T, "xor~", "value1", 0, StackOp)              \
-    X(APPEND, "append", "series", 3, Insert)            \
-    X(AT, "at", "series", 0, StackOp)                   \
-    X(BACK, "back", "series", 0, StackOp)               \
-    X(CHANGE, "change", "series", 3, Change)            \
-    X(CLEAR, "clear", "series", 0, Clear)               \
-    X(COPY, "copy", "value", 3, Copy)                   \
-    X(FIND, "find", "series", 11, Find)                 \
-    X(HEAD, "head", "series", 0, StackOp)               \
-    X(HEAD_Q, "head?", "series", 0, StackOp)            \
-    X(INDEX_Q, "index?", "series", 0, StackOp)          \
-    X(INSERT, "insert", "series", 3, Insert)            \
-    X(LENGTH_Q, "length?", "series", 0, Length)         \
-    X(MOVE, "move", "origin", 1, Move)                  \
-    X(NEXT, "next", "series", 0, StackOp)               \
-    X(PICK, "pick", "series", 0, Pick)                  \
-    X(POKE, "poke", "series", 0, Poke)                  \
-    X(PUT, "put", "series", 1, Put)                     \
-    X(REMOVE, "remove", "series", 2, Remove)            \
-    X(REVERSE, "reverse", "series", 2, Reverse)         \
-    X(SELECT, "select", "series", 9, Select)            \
-    X(SORT, "sort", "series", 7, Sort)                  \
-    X(SKIP, "skip", "series", 0, StackOp)               \
-    X(SWAP, "swap", "series1", 0, Swap)                 \
-    X(TAIL, "tail", "series", 0, StackOp)               \
-    X(TAIL_Q, "tail?", "series", 0, StackOp)            \
-    X(TAKE, "take", "series", 3, Take)                  \
-    X(TRIM, "trim", "series", 6, Trim)                  \
-    X(CREATE, "create", "port", 0, PortOp)              \
-    X(CLOSE, "close", "port", 0, PortOp)                \
-    X(DELETE, "delete", "file", 0, PortOp)              \
-    X(MODIFY, "modify", "target", 1, Modify)            \
-    X(OPEN, "open", "port", 5, Open)                    \
-    X(OPEN_Q, "open?", "port", 0, PortOp)               \
-    X(QUERY, "query", "target", 0, PortOp)              \
-    X(READ, "read", "source", 6, Read)                  \
-    X(RENAME, "rename", "from", 0, Rename)              \
-    X(UPDATE, "update", "port", 0, PortOp)              \
-    X(WRITE, "write", "destination", 8, Write)
+#define KIV_ACTIONS(X)                                                                                  \
+    X(MAKE, "make", "type", "[]", Make)                                                                 \
+    X(RANDOM, "random", "value", "[/seed /secure /only]", Random)                                       \
+    X(REFLECT, "reflect", "value", "[]", Reflect)                                                       \
+    X(TO, "to", "type", "[]", Make)                                                                     \
+    X(FORM, "form", "value", "[/part]", Form)                                                           \
+    X(MOLD, "mold", "value", "[/only /all /flat /part]", Mold)                                          \
+    X(EVAL_PATH, "", "", "[]", EvalPath)                                                                \
+    X(SET_PATH, "", "", "[]", EvalPath)                                                                 \
+    X(COMPARE, "", "", "[]", Compare)                                                                   \
+    X(ABSOLUTE, "absolute", "value", "[]", StackOp)                                                     \
+    X(ADD, "add", "value1", "[]", StackOp)                                                              \
+    X(DIVIDE, "divide", "value1", "[]", StackOp)                                                        \
+    X(MULTIPLY, "multiply", "value1", "[]", StackOp)                                                    \
+    X(NEGATE, "negate", "number", "[]", Negate)                                                         \
+    X(POWER, "power", "number", "[]", StackOp)                                                          \
+    X(REMAINDER, "remainder", "value1", "[]", StackOp)                                                  \
+    X(ROUND, "round", "n", "[/to /even /down /half-down /floor /ceiling /half-ceiling]", Round)         \
+    X(SUBTRACT, "subtract", "value1", "[]", StackOp)                                                    \
+    X(EVEN_Q, "even?", "number", "[]", Predicate)                                                       \
+    X(ODD_Q, "odd?", "number", "[]", Predicate)                                                         \
+    X(AND_T, "and~", "value1", "[]", StackOp)                                                           \
+    X(COMPLEMENT, "complement", "value", "[]", Complement)                                              \
+    X(OR_T, "or~", "value1", "[]", StackOp)                                                             \
+    X(XOR_T, "xor~", "value1", "[]", StackOp)                                                           \
+    X(APPEND, "append", "series", "[/part /only /dup]", Insert)                                         \
+    X(AT, "at", "series", "[]", StackOp)                                                                \
+    X(BACK, "back", "series", "[]", StackOp)                                                            \
+    X(CHANGE, "change", "series", "[/part /only /dup]", Change)                                         \
+    X(CLEAR, "clear", "series", "[]", Clear)                                                            \
+    X(COPY, "copy", "value", "[/part /deep /types]", Copy)                                              \
+    X(FIND, "find", "series", "[/part /only /case /same /any /with /skip /last /reverse /tail /match]", \
+      Find)                                                                                             \
+    X(HEAD, "head", "series", "[]", StackOp)                                                            \
+    X(HEAD_Q, "head?", "series", "[]", StackOp)                                                         \
+    X(INDEX_Q, "index?", "series", "[]", StackOp)                                                       \
+    X(INSERT, "insert", "series", "[/part /only /dup]", Insert)                                         \
+    X(LENGTH_Q, "length?", "series", "[]", Length)                                                      \
+    X(MOVE, "move", "origin", "[/part]", Move)                                                          \
+    X(NEXT, "next", "series", "[]", StackOp)                                                            \
+    X(PICK, "pick", "series", "[]", Pick)                                                               \
+    X(POKE, "poke", "series", "[]", Poke)                                                               \
+    X(PUT, "put", "series", "[/case]", Put)                                                             \
+    X(REMOVE, "remove", "series", "[/part /key]", Remove)                                               \
+    X(REVERSE, "reverse", "series", "[/part /skip]", Reverse)                                           \
+    X(SELECT, "select", "series", "[/part /only /case /same /any /with /skip /last /reverse]", Select)  \
+    X(SORT, "sort", "series", "[/case /skip /compare /part /all /reverse /stable]", Sort)               \
+    X(SKIP, "skip", "series", "[]", StackOp)                                                            \
+    X(SWAP, "swap", "series1", "[]", Swap)                                                              \
+    X(TAIL, "tail", "series", "[]", StackOp)                                                            \
+    X(TAIL_Q, "tail?", "series", "[]", StackOp)                                                         \
+    X(TAKE, "take", "series", "[/part /deep /last]", Take)                                              \
+    X(TRIM, "trim", "series", "[/head /tail /auto /lines /all /with]", Trim)                            \
+    X(CREATE, "create", "port", "[]", PortOp)                                                           \
+    X(CLOSE, "close", "port", "[]", PortOp)                                                             \
+    X(DELETE, "delete", "file", "[]", PortOp)                                                           \
+    X(MODIFY, "modify", "target", "[/case]", Modify)                                                    \
+    X(OPEN, "open", "port", "[/new /read /write /seek /allow]", Open)                                   \
+    X(OPEN_Q, "open?", "port", "[]", PortOp)                                                            \
+    X(QUERY, "query", "target", "[]", PortOp)                                                           \
+    X(READ, "read", "source", "[/part /seek /binary /lines /info /as]", Read)                           \
+    X(RENAME, "rename", "from", "[]", Rename)                                                           \
+    X(UPDATE, "update", "port", "[]", PortOp)                                                           \
+    X(WRITE, "write", "destination", "[/binary /lines /info /append /part /seek /allow /as]", Write)
 
 enum ActionSlot : uint32_t {
     ACT_NO_SLOT = 0,

@@ -163,7 +163,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         default:
             break;
     }
-    if (string::is_text_like(t)) {
+    if (is_any_string(t)) {
         append_utf8(value, part, out);
         return;
     }
@@ -264,7 +264,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
         case TYPE_IMAGE:
             fire({"internal", "not-done"});
         default:
-            if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || string::is_text_like(t) ||
+            if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || is_any_string(t) ||
                 is_block_kind(t)) {
                 gather(spec, -1, false, false, bytes);
                 break;
@@ -482,7 +482,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
         uint32_t t = with->type();
         if (t == TYPE_CHAR || t == TYPE_INTEGER) {
             if (with->w2 < 256) drop[with->w2] = true;
-        } else if (string::is_text_like(t) || t == TYPE_BINARY) {
+        } else if (is_any_string(t) || t == TYPE_BINARY) {
             Cell w = *with;
             SeriesBuffer* wb = buffer_of(w.w2);
             uint32_t unit = t == TYPE_BINARY ? 1 : wb->unit();

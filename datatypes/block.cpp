@@ -37,9 +37,6 @@ namespace {
     fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
 }
 
-inline bool is_any_word(uint32_t t) {
-    return t >= TYPE_WORD && t <= TYPE_ISSUE;
-}
 inline bool is_number(uint32_t t) {
     return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT;
 }
@@ -69,7 +66,7 @@ struct Source {
     std::vector<Cell> snapshot;
 
     Source(const Cell* value, bool only, int64_t part_limit, const Cell* target) : single(*value), block{} {
-        if (!only && series::is_block_like(value->type())) {
+        if (!only && is_any_block(value->type())) {
             block = *value;
             count = cells_length(&block);
             if (part_limit >= 0 && part_limit < count) count = uint32_t(part_limit);
@@ -159,7 +156,7 @@ Query make_query(const Cell* value, bool only, bool case_sensitive, bool same) {
             q.kind = MATCH_TYPE;
         } else if (t == TYPE_TYPESET) {
             q.kind = MATCH_TYPESET;
-        } else if (series::is_block_like(t)) {
+        } else if (is_any_block(t)) {
             q.kind = MATCH_SEQUENCE;
             q.n = cells_length(value);
         }
@@ -363,7 +360,7 @@ int32_t compare_each(Cell* a, Cell* b, int32_t op) {
         Cell p = read_cell(&x, x.w1 + i);
         Cell q = read_cell(&y, y.w1 + i);
         uint32_t tp = p.type(), tq = q.type();
-        if (tp != tq && !(is_any_word(tp) && is_any_word(tq)) && !(is_number(tp) && is_number(tq)))
+        if (tp != tq && !(is_all_word(tp) && is_all_word(tq)) && !(is_number(tp) && is_number(tq)))
             return tp < tq ? -1 : 1;
         int32_t r = actions::compare_value(&p, &q, op);
         if (r != 0) return r;
@@ -439,7 +436,7 @@ void load_text(const Cell* spec, Cell* result) {
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
-    if (series::is_block_like(t)) {
+    if (is_any_block(t)) {
         copy_cells(spec, proto);
     } else if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
         double n = t == TYPE_INTEGER ? double(integer::get(spec)) : spec->get_f64();
@@ -459,7 +456,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
 
 Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
-    if (series::is_block_like(t)) {
+    if (is_any_block(t)) {
         copy_cells(spec, proto);
     } else if (t == TYPE_VECTOR) {
         vector_to_block(spec, proto);
@@ -645,7 +642,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (!deep || r->type() == TYPE_NONE) return r;
     if (part) {
         deep_copy_cells(r, source_node);
-    } else if (series::is_series(r->type())) {
+    } else if (is_series(r->type())) {
         StackMark mark;
         Cell* holder = stack::push(none::cell());
         make_at(holder, 1);
@@ -658,7 +655,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 }
 
 void swap(Cell* series1, Cell* series2) {
-    if (!series::is_block_like(series2->type())) fire({"script", "invalid-arg"}, *series2);
+    if (!is_any_block(series2->type())) fire({"script", "invalid-arg"}, *series2);
     if (series::tail_reached(series1) || series::tail_reached(series2)) return;
     uint32_t p1 = series1->w1, p2 = series2->w1;
     bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);

@@ -41,14 +41,14 @@ void hash_inserted(const Cell* blk, uint32_t pos, uint32_t count) {
 
 bool copied_deeply(uint32_t t, bool any) {
     if (t == TYPE_BLOCK || t == TYPE_HASH) return true;
-    return any && series::is_block_like(t);
+    return any && is_any_block(t);
 }
 
 // Replaces cell i of the block by a copy of the series it holds (deep when
 // asked), keeping the cell's header flags.
 void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
     Cell c = read_cell(blk, i);
-    if (series::is_block_like(c.type()) && cycles::find(c.w2)) {
+    if (is_any_block(c.type()) && cycles::find(c.w2)) {
         cycles::reset();
         fire({"internal", "no-cycle"});
     }
@@ -66,7 +66,7 @@ void deep_copy_cells(const Cell* blk, uint32_t source_node) {
     guard.push(source_node);
     uint32_t n = cell_count(blk);
     for (uint32_t i = 0; i < n; ++i) {
-        if (series::is_series(cell_at(blk, i)->type())) replace_by_copy(blk, i, true);
+        if (is_series(cell_at(blk, i)->type())) replace_by_copy(blk, i, true);
     }
 }
 
@@ -178,7 +178,7 @@ void copy_types(const Cell* blk, uint32_t first, uint32_t end, uint32_t step, bo
         bool wanted = ty.type() == TYPE_DATATYPE ? t == ty.w1 : typeset_has(&ty, t);
         if (!wanted) continue;
         bool copyable =
-            series::is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
+            is_series(t) || t == TYPE_BITSET || t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_MAP;
         if (copyable) replace_by_copy(&b, i, deep);
     }
 }

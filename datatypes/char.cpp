@@ -51,7 +51,7 @@ uint32_t spec_code_point(Cell* spec) {
             return uint32_t(cp);
         }
         default:
-            if (string::is_text_like(t)) {
+            if (is_any_string(t)) {
                 if (string::is_tail(spec)) bad_to_arg(spec);
                 return string::abs_at(spec, spec->w1);
             }

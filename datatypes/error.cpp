@@ -179,13 +179,13 @@ inline Cell category_object(uint32_t n) {
 }
 // Index of a word in the catalog (-1 when absent or not a word).
 inline int32_t category_index_of(const Cell& w) {
-    if (!word::any_word_type(w.type())) return -1;
+    if (!is_all_word(w.type())) return -1;
     return context::find_word(catalog_ctx(), w.w2, true);
 }
 // Position of an id word among a category's words (-1 when absent or when
 // it names code or type).
 inline int32_t id_word_index(const Cell& category, const Cell& w) {
-    if (!word::any_word_type(w.type()) || category.type() == TYPE_NONE) return -1;
+    if (!is_all_word(w.type()) || category.type() == TYPE_NONE) return -1;
     int32_t i = context::find_word(category.w1, w.w2, true);
     return i >= 2 ? i : -1;
 }
@@ -254,7 +254,7 @@ int32_t put_string(Cell* out, const Cell& s) {
 
 bool is_syntax(const Cell* err) {
     Cell t = get(err, FIELD_TYPE);
-    if (!word::any_word_type(t.type())) return false;
+    if (!is_all_word(t.type())) return false;
     return canonical(t.w2) == canonical(fixed::words[fixed::W_CAT_SYNTAX].w2);
 }
 
@@ -359,12 +359,12 @@ void set_where(const Cell* err, const Cell* value) {
 
 uint32_t get_type(const Cell* err) {
     Cell t = get(err, FIELD_TYPE);
-    return word::any_word_type(t.type()) ? t.w2 : 0;
+    return is_all_word(t.type()) ? t.w2 : 0;
 }
 
 uint32_t get_id(const Cell* err) {
     Cell t = get(err, FIELD_ID);
-    return word::any_word_type(t.type()) ? t.w2 : 0;
+    return is_all_word(t.type()) ? t.w2 : 0;
 }
 
 Cell* field(const Cell* err, Field f) {
@@ -436,7 +436,7 @@ void capture_stack(const Cell* err) {
     set(&e, FIELD_STACK, *blk);
     if (source_files) {
         Cell files = source_files();
-        if (series::is_block_like(files.type()) && !block::cells_at_tail(&files)) {
+        if (is_any_block(files.type()) && !block::cells_at_tail(&files)) {
             Cell* src = stack::push(files);
             Cell* copy = stack::push(none_cell());
             block::copy_part(src, copy, false, false);
@@ -458,7 +458,7 @@ int32_t reform_message(const Cell* message, Cell* out, const Cell* err, int32_t 
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = buffer_of(m.w2)->head_cell()[i];
         uint32_t t = v.type();
-        if (string::is_text_like(t)) {
+        if (is_any_string(t)) {
             budget -= put_string(out, v);
         } else if (t == TYPE_WORD || t == TYPE_GET_WORD) {
             int32_t at = context::find_word(e.w1, v.w2, true);
@@ -569,9 +569,9 @@ int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
                                                            : none_cell();
     }
     Cell title = value_count(cobj.w1) > 1 ? *context::values_at(cobj.w1, 1) : none_cell();
-    if (string::is_text_like(title.type())) budget -= put_string(out, title);
+    if (is_any_string(title.type())) budget -= put_string(out, title);
     budget -= put_text(out, ": ");
-    if (string::is_text_like(tmpl.type())) {
+    if (is_any_string(tmpl.type())) {
         budget -= put_string(out, tmpl);
     } else if (tmpl.type() == TYPE_BLOCK) {
         Cell* saved = stack::top;
@@ -583,9 +583,9 @@ int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
     }
     budget -= put_text(out, "\n*** Where: ");
     Cell where = get(&e, FIELD_WHERE);
-    if (word::any_word_type(where.type()))
+    if (is_all_word(where.type()))
         budget = word::form_name(where.w2, out, budget);
-    else if (string::is_text_like(where.type()))
+    else if (is_any_string(where.type()))
         budget -= put_string(out, where);
     else
         budget -= put_text(out, "???");

@@ -152,7 +152,7 @@ void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
     }
     Cell* saved = stack::top;
     Cell* text = value;
-    if (!series::is_text_like(value->type())) {
+    if (!is_any_string(value->type())) {
         Cell copy = *value;
         text = string::push_new(16);
         Cell* v = stack::push(copy);

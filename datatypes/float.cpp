@@ -504,7 +504,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
             break;
         }
         default: {
-            if (!integer::detail::is_text_like(st)) bad_to_arg(target, *spec);
+            if (!is_any_string(st)) bad_to_arg(target, *spec);
             TextView t = integer::detail::text_of(spec);
             if (target == TYPE_FLOAT) {
                 int error = 0;

@@ -382,7 +382,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             break;
         }
         default:
-            if (!detail::is_text_like(st))
+            if (!is_any_string(st))
                 fire({"script", "bad-to-arg"}, datatype::cell(TYPE_INTEGER), *spec);
             {
                 int error = 0;

@@ -100,7 +100,6 @@ struct TextView {
     uint32_t at(uint32_t i) const;
 };
 TextView text_of(const Cell* series);
-using series::is_text_like;  // string!, file!, url!, tag!, email!, ref!
 // The word naming the nearest calling function (for error arguments).
 Cell caller_word();
 // The word for a fixed name (action and argument names in error arguments);

@@ -417,7 +417,7 @@ Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
         for (uint32_t i = 0; i < n; ++i) {
             Cell c = *cell_at(r, i);
             uint32_t t = c.type();
-            if (!series::is_series(t) && t != TYPE_MAP) continue;
+            if (!is_series(t) && t != TYPE_MAP) continue;
             if (c.header == 0) continue;
             StackMark inner;
             Cell* slot = stack::push(none::cell());

@@ -253,7 +253,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
             *proto = pack(amount_of(spec));
             return proto;
         default:
-            if (!integer::detail::is_text_like(st)) bad_to_arg(*spec);
+            if (!is_any_string(st)) bad_to_arg(*spec);
             *proto = from_text(spec);
             return proto;
     }

@@ -132,7 +132,7 @@ Cell copy_series_value(const Cell& v, bool deep) {
 // to the context.
 Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
     Cell r = copy_series_value(v, deep);
-    if (series::is_block_like(r.type()) && r.w2) context::bind(&r, ctx, true);
+    if (is_any_block(r.type()) && r.w2) context::bind(&r, ctx, true);
     return r;
 }
 
@@ -415,7 +415,7 @@ Cell* copy_object(const Cell& src, Cell* target, bool rebuild_functions, bool de
 void deep_copy_value(Off ctx, uint32_t i) {
     Cell v = *value_at(ctx, i);
     uint32_t t = v.type();
-    if (series::is_series(t) && v.w2) {
+    if (is_series(t) && v.w2) {
         Cell r = copy_series_value(v, true);
         *value_at(ctx, i) = r;
     } else if (is_object_like(t)) {
@@ -516,7 +516,7 @@ void transfer_values(Off source, Off target, bool copy_all) {
     if (n > limit) n = limit;
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *value_at(source, i);
-        if (series::is_series(v.type()) && v.w2) {  // every series value is copied
+        if (is_series(v.type()) && v.w2) {  // every series value is copied
             Cell r = copy_for_context(v, target, false);
             *value_at(target, i) = r;
         } else if (copy_all) {
@@ -539,7 +539,7 @@ bool extend_from(Off ctx, Off source, const Cell* obj) {
     for (uint32_t i = 0; i < n && i < have; ++i) {
         uint32_t symbol = context::word_at(source, i)->w2;
         Cell v = *value_at(source, i);
-        if (series::is_series(v.type()) && v.w2) {
+        if (is_series(v.type()) && v.w2) {
             v = copy_for_context(v, ctx, false);
         } else if (v.type() == TYPE_FUNCTION) {
             copy_function(&v, ctx);
@@ -557,7 +557,7 @@ void copy_values(Off source, Off target) {
         int32_t at = index_of_symbol(target, context::word_at(source, i)->w2);
         if (at < 0) continue;
         Cell v = *value_at(source, i);
-        if (series::is_series(v.type()) && v.w2) v = copy_series_value(v, false);
+        if (is_series(v.type()) && v.w2) v = copy_series_value(v, false);
         *value_at(target, uint32_t(at)) = v;
     }
 }
@@ -935,7 +935,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     Cell o = *target;
-    if (!word::any_word_type(field->type())) return value;
+    if (!is_all_word(field->type())) return value;
     uint32_t f = canonical(field->w2);
     if (f == canonical(fixed_word_symbol(fixed::W_CHANGED))) {
         if (value->type() != TYPE_NONE) fire({"script", "invalid-arg"}, *value);

@@ -81,7 +81,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         proto->set_type(type);
         return proto;
     }
-    if (series::is_block_like(t)) {
+    if (is_any_block(t)) {
         block::to(proto, spec, type);
         return proto;
     }

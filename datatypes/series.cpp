@@ -140,7 +140,7 @@ Cell unit_value(const Cell* series, uint32_t position) {
     SeriesBuffer* b = buffer(series);
     uint32_t t = series->type();
     const uint8_t* p = unit_ptr(b, position);
-    if (is_block_like(t)) {
+    if (is_any_block(t)) {
         Cell c;
         std::memcpy(&c, p, sizeof c);
         return c;
@@ -197,7 +197,7 @@ Cell* pick(Cell* series, int32_t index, Cell* /*index_cell*/) {
     int64_t place = index_place(series, index);
     if (place < 0 || place >= int64_t(buffer_length(series))) return &none_value;
     uint32_t t = series->type();
-    if (is_block_like(t)) return reinterpret_cast<Cell*>(unit_ptr(buffer(series), uint32_t(place)));
+    if (is_any_block(t)) return reinterpret_cast<Cell*>(unit_ptr(buffer(series), uint32_t(place)));
     return stack::push(unit_value(series, uint32_t(place)));
 }
 
@@ -211,7 +211,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint32_t pos = uint32_t(place);
     uint32_t t = series->type();
     // Check the value before anything changes.
-    if (is_text_like(t) && value->type() != TYPE_CHAR) fire({"script", "invalid-arg"}, *value);
+    if (is_any_string(t) && value->type() != TYPE_CHAR) fire({"script", "invalid-arg"}, *value);
     if (t == TYPE_VECTOR && value->type() != series->w3) fire({"script", "invalid-arg"}, *value);
     if (t == TYPE_IMAGE && value->type() != TYPE_INTEGER) fire({"script", "invalid-arg"}, *value);
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
@@ -219,7 +219,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     bool owned = notify_owner(series, "poke", value, pos, 1);
     if (owned) recheck_range(series, pos, 1);
     SeriesBuffer* b = buffer(series);
-    if (is_block_like(t)) {
+    if (is_any_block(t)) {
         copy_cell(value, reinterpret_cast<Cell*>(unit_ptr(b, pos)));
         if (is_hash(series)) hashtable::reindex(series->w3, pos, 1);
     } else if (t == TYPE_BINARY) {
@@ -429,8 +429,8 @@ namespace {
 // Classes of series that may exchange units with move.
 enum MoveKind { KIND_BLOCK, KIND_TEXT, KIND_BINARY, KIND_VECTOR, KIND_IMAGE, KIND_NONE };
 MoveKind move_kind(uint32_t t) {
-    if (is_block_like(t)) return KIND_BLOCK;
-    if (is_text_like(t)) return KIND_TEXT;
+    if (is_any_block(t)) return KIND_BLOCK;
+    if (is_any_string(t)) return KIND_TEXT;
     if (t == TYPE_BINARY) return KIND_BINARY;
     if (t == TYPE_VECTOR) return KIND_VECTOR;
     if (t == TYPE_IMAGE) return KIND_IMAGE;
@@ -578,7 +578,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
 Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
     // block [owner word] records one.
-    if (!word::any_word_type(field->type()) || !is_owned_field(field->w2)) return target;
+    if (!is_all_word(field->type()) || !is_owned_field(field->w2)) return target;
     Cell* saved = stack::top;
     Cell* held = stack::push(*target);
     if (value->type() == TYPE_NONE) {

@@ -31,19 +31,7 @@ void init();
 
 // ---- Kinds of series ------------------------------------------------------------------
 
-// block!, paren!, the four path types and hash!.
-inline bool is_block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-// string!, file!, url!, tag!, email!, ref!.
-inline bool is_text_like(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
-// Any value whose payload is position + node of a series buffer.
-inline bool is_series(uint32_t t) {
-    return is_block_like(t) || is_text_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
-}
+// The kinds of series (is_any_block, is_any_string, is_series) are in runtime/cell.h.
 
 // ---- Helpers used by all series types ------------------------------------------------------
 

@@ -59,7 +59,7 @@ Indexed index_operand(const Cell* operand) {
 bool contains(const Indexed& ix, const Cell* key, uint32_t step, bool case_sensitive) {
     int32_t op = case_sensitive ? COMP_STRICT_EQUAL : COMP_FIND;
     uint32_t n = cell_count(ix.cell);
-    if (series::is_block_like(key->type())) {
+    if (is_any_block(key->type())) {
         // Blocks hash by identity: compare them one by one.
         for (uint32_t i = ix.first; i < n; i += step)
             if (equal_cells(cell_at(ix.cell, i), key, op)) return true;
@@ -146,7 +146,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     bool hashed = type == TYPE_HASH || (op != SET_UNIQUE && b->type() == TYPE_HASH);
     if (!hashed) {
         r.w3 = 0;
-        r.header = series::is_block_like(type) ? type : TYPE_BLOCK;
+        r.header = is_any_block(type) ? type : TYPE_BLOCK;
     }
     *stack::arg_base = r;
     return stack::arg_base;

@@ -42,10 +42,8 @@ void append_latin1(Cell* str, const char* bytes, uint32_t count);
 
 // ---- Cells ----------------------------------------------------------------------
 
-// True for the string-like ids: string!, file!, url!, tag!, email!, ref!.
-// The text types (string!, file!, url!, tag!, email!, ref!): one predicate,
-// series::is_text_like.
-using series::is_text_like;
+// The text types (string!, file!, url!, tag!, email!, ref!) are tested with
+// is_any_string (runtime/cell.h).
 
 // The same with the given unit (1, 2 or 4); the cell's header flags are kept.
 Cell* make_at_width(Cell* cell, uint32_t count, uint32_t unit);

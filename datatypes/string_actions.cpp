@@ -319,7 +319,7 @@ uint32_t append_value(Cell* target, Cell* value, int32_t part, bool only) {
     uint32_t t = value->type();
     if (t == TYPE_CHAR) {
         append_char(buffer(target), value->w2);
-    } else if (is_text_like(t)) {
+    } else if (is_any_string(t)) {
         append_text(target, value, part);
     } else if (is_block_kind(t)) {
         // Elements are copied to the stack one at a time: forming may
@@ -357,7 +357,7 @@ bool known_size(Cell* value, uint64_t* units, uint32_t* unit) {
         *unit = append_unit(value->w2);
         return true;
     }
-    if (is_text_like(t)) {
+    if (is_any_string(t)) {
         *units = length(value) + (t == TYPE_TAG ? 2 : 0);
         *unit = buffer(value)->unit();
         return true;
@@ -496,7 +496,7 @@ int64_t find_wild(Cell* series, Cell* value, uint32_t index, uint32_t total, int
         if (wt == TYPE_CHAR) {
             many = with->w2;
             one = 0xFFFFFFFFu;
-        } else if (is_text_like(wt)) {
+        } else if (is_any_string(wt)) {
             Units w = units_of(with);
             if (w.count >= 1) many = w.at(0);
             one = w.count >= 2 ? w.at(1) : 0xFFFFFFFFu;
@@ -506,7 +506,7 @@ int64_t find_wild(Cell* series, Cell* value, uint32_t index, uint32_t total, int
     }
     StackMark mark;
     Cell* pattern = value;
-    if (!is_text_like(value->type())) {
+    if (!is_any_string(value->type())) {
         pattern = push_new(16);
         actions::form(value, pattern, nullptr, INT32_MAX);
     }
@@ -565,13 +565,13 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
     }
 
     if (any || with) {
-        if (!is_text_like(t)) fire({"script", "invalid-arg"}, *series);
+        if (!is_any_string(t)) fire({"script", "invalid-arg"}, *series);
         return find_wild(series, value, index, total, count, uint32_t(step), !case_sensitive && !same, with, last,
                          reverse, match, match_length);
     }
 
     Search s{Needle{Needle::CHAR}, false, t == TYPE_VECTOR, series->w3};
-    s.fold = is_text_like(t) && !case_sensitive && !same;
+    s.fold = is_any_string(t) && !case_sensitive && !same;
     uint32_t vt = value->type();
     bool numeric_series = t == TYPE_VECTOR || t == TYPE_BINARY;
     if (vt == TYPE_CHAR) {
@@ -586,7 +586,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
     } else {
         s.needle.kind = Needle::TEXT;
         if (vt == TYPE_BINARY && t != TYPE_BINARY) fire({"script", "invalid-arg"}, *value);
-        if (is_text_like(vt) && vt != TYPE_TAG) {
+        if (is_any_string(vt) && vt != TYPE_TAG) {
             s.needle.text = value;
         } else if (vt == TYPE_BINARY) {
             s.needle.text = value;
@@ -834,7 +834,7 @@ bool match_at(Cell* str, Cell* value, int32_t op) {
         Cell text = *value;
         return equal(&after, &text, op, true) == 0;
     }
-    if (is_text_like(t)) return equal(str, value, op, true) == 0;
+    if (is_any_string(t)) return equal(str, value, op, true) == 0;
     if (t == TYPE_CHAR) {
         if (is_tail(str)) return false;
         uint32_t c = abs_at(str, str->w1);
@@ -890,7 +890,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     if (st == TYPE_NONE) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
     StackMark mark;
     Cell* out;
-    if (is_text_like(st)) {
+    if (is_any_string(st)) {
         uint32_t idx = std::min(spec->w1, length_from_head(spec));
         Off node = series::copy_part(spec->w2, idx, length_from_head(spec) - idx);
         out = stack::push(Cell{TYPE_STRING, 0, node, 0});
@@ -939,7 +939,7 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cel
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     uint32_t a = value->type(), b = other->type();
     if (a != b) {
-        if (!(is_text_like(a) && is_text_like(b) && (op == COMP_EQUAL || op == COMP_NOT_EQUAL)))
+        if (!(is_any_string(a) && is_any_string(b) && (op == COMP_EQUAL || op == COMP_NOT_EQUAL)))
             return NOT_COMPARABLE;
     }
     return equal(value, other, op, false);
@@ -970,7 +970,7 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     if (!at_tail && t == TYPE_CHAR) {
         insert_char_at(buffer(series), start, value->w2);
         n = 1;
-    } else if (!at_tail && is_text_like(t) && t != TYPE_TAG) {
+    } else if (!at_tail && is_any_string(t) && t != TYPE_TAG) {
         uint32_t before = length_from_head(series);
         int32_t count = part < 0 ? -1 : int32_t(std::min<uint32_t>(uint32_t(part), length(value)));
         Cell target = *series;
@@ -1026,7 +1026,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         cp = value->w2;
         wunit = write_unit(cp);
     } else {
-        if (is_text_like(t) && t != TYPE_TAG && value->w2 != series->w2) {
+        if (is_any_string(t) && t != TYPE_TAG && value->w2 != series->w2) {
             text = value;
         } else {
             text = push_new(16);
@@ -1250,7 +1250,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
 
 void swap(Cell* series1, Cell* series2) {
     uint32_t t2 = series2->type();
-    if (!is_text_like(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
+    if (!is_any_string(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
     if (is_tail(series1) || is_tail(series2)) return;
     uint32_t i1 = series1->w1, i2 = series2->w1;
     uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
@@ -1298,7 +1298,7 @@ void trim_chars(Cell* str, Cell* with) {
         compact(str, from, [cp](uint32_t c) { return c != cp; });
         return;
     }
-    if (!is_text_like(t) && t != TYPE_BINARY) fire({"script", "invalid-arg"}, *with);
+    if (!is_any_string(t) && t != TYPE_BINARY) fire({"script", "invalid-arg"}, *with);
     KeySet set;
     Units u = units_of(with);
     if (u.count == 0) return;

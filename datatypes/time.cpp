@@ -148,7 +148,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
             s = from_block(spec);
             break;
         default: {
-            if (!integer::detail::is_text_like(st)) bad_to_arg(*spec);
+            if (!is_any_string(st)) bad_to_arg(*spec);
             const Cell v = scalar::load_text(spec);
             if (v.type() != TYPE_TIME) bad_to_arg(*spec);
             s = v.get_f64();

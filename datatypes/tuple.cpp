@@ -117,7 +117,7 @@ Cell* convert(Cell* proto, Cell* spec, uint32_t) {
             return proto;
         }
         default: {
-            if (!integer::detail::is_text_like(st)) bad_to_arg(*spec);
+            if (!is_any_string(st)) bad_to_arg(*spec);
             const Cell v = scalar::load_text(spec);
             if (v.type() != TYPE_TUPLE) bad_to_arg(*spec);
             *proto = v;

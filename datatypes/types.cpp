@@ -41,14 +41,6 @@
 
 namespace kiv::datatype {
 
-namespace {
-// A type whose module does not exist yet still gets its id, parent and name,
-// with every action slot empty (each action then raises expect-arg).
-void register_blank(uint32_t id, uint32_t parent, const char* name) {
-    register_type(blank(id, parent, name));
-}
-}  // namespace
-
 void register_all() {
     hash_values::install();
     datatype::init();

@@ -48,7 +48,7 @@ std::string utf8_of(Cell* text) {
 
 // A value's formed text as UTF-8.
 std::string formed(Cell* value) {
-    if (series::is_text_like(value->type())) return utf8_of(value);
+    if (is_any_string(value->type())) return utf8_of(value);
     Cell* saved = stack::top;
     Cell copy = *value;
     Cell* text = string::push_new(16);

@@ -272,7 +272,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         case TYPE_STRING:
         case TYPE_CHAR: {
             result = load_text(s);
-            if (!any_word_type(result.type())) fire({"script", "invalid-chars"});
+            if (!is_all_word(result.type())) fire({"script", "invalid-chars"});
             break;
         }
         case TYPE_DATATYPE: {
@@ -313,7 +313,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell*, int32_t budget, in
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     uint32_t ta = value->type(), tb = other->type();
-    if (!any_word_type(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return NOT_COMPARABLE;
+    if (!is_all_word(tb) || (tb == TYPE_ISSUE && ta != TYPE_ISSUE)) return NOT_COMPARABLE;
     uint32_t sa = value->w2, sb = other->w2;
     auto differ = [](bool same) { return same ? 0 : 1; };
     bool word_lit = (ta == TYPE_WORD && tb == TYPE_LIT_WORD) || (ta == TYPE_LIT_WORD && tb == TYPE_WORD);

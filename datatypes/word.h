@@ -33,9 +33,6 @@
 
 namespace kiv::word {
 
-inline bool any_word_type(uint32_t type) {
-    return type >= TYPE_WORD && type <= TYPE_ISSUE;
-}
 inline bool bindable_type(uint32_t type) {
     return type >= TYPE_WORD && type <= TYPE_REFINEMENT;
 }

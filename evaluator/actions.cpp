@@ -9,6 +9,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "evaluator/spec_text.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -23,15 +24,23 @@ namespace {
 struct SlotInfo {
     const char* name;
     const char* first_arg;
-    uint32_t refinements;
+    const char* refinements;  // "[/part /only ...]"
 };
 
 // Indexed by slot; slot 0 unused. Rows come from KIV_ACTIONS.
-const SlotInfo slot_info[ACTION_COUNT + 1] = {{"", "", 0},
+constexpr SlotInfo slot_info[ACTION_COUNT + 1] = {{"", "", "[]"},
 #define KIV_ACTION_INFO(name, word, first, refinements, sig) {word, first, refinements},
-                                              KIV_ACTIONS(KIV_ACTION_INFO)
+                                                  KIV_ACTIONS(KIV_ACTION_INFO)
 #undef KIV_ACTION_INFO
 };
+
+// The refinements of action Slot by name: Refs<ACT_FIND>{r}.arg<"part">().
+template <uint32_t Slot>
+struct ActionSpec {
+    static constexpr const char* text = slot_info[Slot].refinements;
+};
+template <uint32_t Slot>
+using Refs = spec_text::NamedRefs<ActionSpec<Slot>>;
 
 inline Cell none_cell() {
     return Cell{TYPE_NONE, 0, 0, 0};
@@ -60,12 +69,6 @@ inline ActionEntry table_entry(uint32_t type, uint32_t slot) {
 // ---- Stack-entry helpers ------------------------------------------------------------
 inline Cell* arg(uint32_t i) {
     return stack::arg_base + i;
-}
-inline Cell* opt(const int32_t* r, int i) {
-    return r[i] < 0 ? nullptr : stack::arg_base + r[i];
-}
-inline bool flag(const int32_t* r, int i) {
-    return r[i] >= 0;
 }
 inline void result(const Cell* c) {
     if (c) copy_cell(c, stack::arg_base);
@@ -96,7 +99,7 @@ bool insert_part(Cell* value, const Cell* part, int32_t& count) {
     if (part->type() == TYPE_INTEGER) {
         count = int_of(part);
     } else {
-        if (!series::is_series(value->type())) fire({"script", "invalid-part"}, *part);
+        if (!is_series(value->type())) fire({"script", "invalid-part"}, *part);
         if (!same_series(part, value)) raise_refine_arg(part);
         int32_t at = int32_t(value->w1);
         int32_t len = series_length(value);
@@ -150,7 +153,8 @@ void make_s(const int32_t*) {
     result(make(arg(0), arg(1)));
 }
 void random_s(const int32_t* r) {
-    random(arg(0), flag(r, 0), flag(r, 1), flag(r, 2));
+    Refs<ACT_RANDOM> f{r};
+    random(arg(0), f.has<"seed">(), f.has<"secure">(), f.has<"only">());
 }
 void reflect_s(const int32_t*) {
     reflect(arg(0), arg(1)->w2);
@@ -160,13 +164,14 @@ void to_s(const int32_t*) {
 }
 void form_s(const int32_t* r) {
     Cell* value = arg(0);
-    Cell* part = opt(r, 0);
+    Cell* part = Refs<ACT_FORM>{r}.arg<"part">();
     into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
 }
 void mold_s(const int32_t* r) {
     Cell* value = arg(0);
-    Cell* part = opt(r, 3);
-    bool only = flag(r, 0), all = flag(r, 1), flat = flag(r, 2);
+    Refs<ACT_MOLD> f{r};
+    Cell* part = f.arg<"part">();
+    bool only = f.has<"only">(), all = f.has<"all">(), flat = f.has<"flat">();
     into_string(part, [&](Cell* out, int32_t budget) { mold(value, out, only, all, flat, part, budget, 0); });
 }
 template <uint32_t Slot>
@@ -177,7 +182,9 @@ void negate_s(const int32_t*) {
     negate(arg(0));
 }
 void round_s(const int32_t* r) {
-    round(arg(0), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), flag(r, 5), flag(r, 6));
+    Refs<ACT_ROUND> f{r};
+    round(arg(0), f.arg<"to">(), f.has<"even">(), f.has<"down">(), f.has<"half-down">(), f.has<"floor">(),
+          f.has<"ceiling">(), f.has<"half-ceiling">());
 }
 void even_s(const int32_t*) {
     logic::box(even_q(arg(0)));
@@ -192,20 +199,22 @@ template <bool Append>
 void insert_s(const int32_t* r) {
     Cell* series = arg(0);
     Cell* value = arg(1);
+    Refs<Append ? ACT_APPEND : ACT_INSERT> f{r};
     int32_t part, dup;
-    if (!insert_part(value, opt(r, 0), part)) return;
-    if (!dup_count(opt(r, 2), dup)) return;
-    if (!Append && series->type() != TYPE_PORT && series::is_series(series->type())) {
+    if (!insert_part(value, f.template arg<"part">(), part)) return;
+    if (!dup_count(f.template arg<"dup">(), dup)) return;
+    if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
-    insert(series, value, part, flag(r, 1), dup, Append);
+    insert(series, value, part, f.template has<"only">(), dup, Append);
 }
 void change_s(const int32_t* r) {
     Cell* series = arg(0);
     Cell* value = arg(1);
+    Refs<ACT_CHANGE> f{r};
     int32_t part = -1, dup;
-    if (const Cell* p = opt(r, 0)) {
+    if (const Cell* p = f.arg<"part">()) {
         if (p->type() == TYPE_INTEGER) {
             part = int_of(p);
         } else {
@@ -223,25 +232,28 @@ void change_s(const int32_t* r) {
             }
         }
     }
-    if (!dup_count(opt(r, 2), dup)) return;
-    change(series, value, part, flag(r, 1), dup);
+    if (!dup_count(f.arg<"dup">(), dup)) return;
+    change(series, value, part, f.has<"only">(), dup);
 }
 void clear_s(const int32_t*) {
     clear(arg(0));
 }
 void copy_s(const int32_t* r) {
-    Cell* types = opt(r, 2);
+    Refs<ACT_COPY> f{r};
+    Cell* types = f.arg<"types">();
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
         fire({"script", "expect-arg"}, word::caller(), datatype::cell(types->type()), arg_word("types"));
     Cell* saved_top = stack::top;
     Cell* res = none::push();
-    Cell* c = copy(arg(0), res, opt(r, 0), flag(r, 1), types);
+    Cell* c = copy(arg(0), res, f.arg<"part">(), f.has<"deep">(), types);
     result(c);
     stack::top = saved_top;
 }
 void find_s(const int32_t* r) {
-    result(find(arg(0), arg(1), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
-                opt(r, 6), flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+    Refs<ACT_FIND> f{r};
+    result(find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+                f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">(),
+                f.has<"tail">(), f.has<"match">()));
 }
 void length_s(const int32_t*) {
     int32_t n = length(arg(0));
@@ -251,7 +263,7 @@ void length_s(const int32_t*) {
         *stack::arg_base = Cell{TYPE_INTEGER, 0, uint32_t(n), 0};
 }
 void move_s(const int32_t* r) {
-    result(move(arg(0), arg(1), opt(r, 0)));
+    result(move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">()));
 }
 void pick_s(const int32_t*) {
     result(pick(arg(0), index_argument(arg(1)), arg(1)));
@@ -262,29 +274,37 @@ void poke_s(const int32_t*) {
     stack::set_last(value);
 }
 void put_s(const int32_t* r) {
-    result(put(arg(0), arg(1), arg(2), flag(r, 0)));
+    result(put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">()));
 }
 void remove_s(const int32_t* r) {
-    remove(arg(0), opt(r, 0), opt(r, 1));
+    Refs<ACT_REMOVE> f{r};
+    remove(arg(0), f.arg<"part">(), f.arg<"key">());
 }
 void reverse_s(const int32_t* r) {
-    reverse(arg(0), opt(r, 0), opt(r, 1));
+    Refs<ACT_REVERSE> f{r};
+    reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
 void select_s(const int32_t* r) {
-    result(select(arg(0), arg(1), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
-                  opt(r, 6), flag(r, 7), flag(r, 8)));
+    Refs<ACT_SELECT> f{r};
+    result(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+                  f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">()));
 }
 void sort_s(const int32_t* r) {
-    result(sort(arg(0), flag(r, 0), opt(r, 1), opt(r, 2), opt(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));
+    Refs<ACT_SORT> f{r};
+    result(sort(arg(0), f.has<"case">(), f.arg<"skip">(), f.arg<"compare">(), f.arg<"part">(), f.has<"all">(),
+                f.has<"reverse">(), f.has<"stable">()));
 }
 void swap_s(const int32_t*) {
     swap(arg(0), arg(1));
 }
 void take_s(const int32_t* r) {
-    result(take(arg(0), opt(r, 0), flag(r, 1), flag(r, 2)));
+    Refs<ACT_TAKE> f{r};
+    result(take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">()));
 }
 void trim_s(const int32_t* r) {
-    trim(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5));
+    Refs<ACT_TRIM> f{r};
+    trim(arg(0), f.has<"head">(), f.has<"tail">(), f.has<"auto">(), f.has<"lines">(), f.has<"all">(),
+         f.arg<"with">());
 }
 template <uint32_t Slot>
 void port_op_s(const int32_t*) {
@@ -292,21 +312,26 @@ void port_op_s(const int32_t*) {
 }
 void modify_s(const int32_t* r) {
     Cell target = *arg(0);
-    modify(arg(0), arg(1), arg(2), flag(r, 0));
+    modify(arg(0), arg(1), arg(2), Refs<ACT_MODIFY>{r}.has<"case">());
     stack::set_last(target);
 }
 void open_s(const int32_t* r) {
-    result(open(arg(0), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), opt(r, 4)));
+    Refs<ACT_OPEN> f{r};
+    result(
+        open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">()));
 }
 void read_s(const int32_t* r) {
-    result(read(arg(0), opt(r, 0), opt(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5)));
+    Refs<ACT_READ> f{r};
+    result(read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
+                f.has<"info">(), f.arg<"as">()));
 }
 void rename_s(const int32_t*) {
     result(rename(arg(0), arg(1)));
 }
 void write_s(const int32_t* r) {
-    result(write(arg(0), arg(1), flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), opt(r, 4), opt(r, 5),
-                 opt(r, 6), opt(r, 7)));
+    Refs<ACT_WRITE> f{r};
+    result(write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(), f.has<"append">(),
+                 f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(), f.arg<"as">()));
 }
 
 const StackEntry entries[ACTION_COUNT] = {
@@ -388,7 +413,10 @@ void init() {
 }
 
 uint32_t refinement_count(uint32_t slot) {
-    return slot <= ACTION_COUNT ? slot_info[slot].refinements : 0;
+    return slot <= ACTION_COUNT ? spec_text::refinement_total(slot_info[slot].refinements) : 0;
+}
+const char* refinements_text(uint32_t slot) {
+    return slot <= ACTION_COUNT ? slot_info[slot].refinements : "[]";
 }
 const char* slot_name(uint32_t slot) {
     return slot <= ACTION_COUNT ? slot_info[slot].name : "";

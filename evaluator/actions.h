@@ -29,6 +29,8 @@ void init();
 void register_entries(const StackEntry* list, uint32_t count);
 // Number of refinements of each action's specification.
 uint32_t refinement_count(uint32_t slot);
+// The action's refinements in specification order, as "[/part /only ...]".
+const char* refinements_text(uint32_t slot);
 // The action's word and its first argument's name ("" for slots 7-9).
 const char* slot_name(uint32_t slot);
 const char* first_arg_name(uint32_t slot);

@@ -42,7 +42,7 @@ Cell* at(uint32_t index) {
 Off node_at(uint32_t index) {
     const Cell* c = at(index);
     // Series values keep their position in word 1 and their node in word 2.
-    return series::is_series(c->type()) ? c->w2 : c->w1;
+    return is_series(c->type()) ? c->w2 : c->w1;
 }
 
 }  // namespace kiv::literal_table
@@ -69,10 +69,6 @@ void report(const char* category, const char* id, const Cell* args, int n) {
     stack::unwind_drop();
     stack::top = saved;
     print_error(text.data(), uint32_t(text.size()));
-}
-
-inline bool is_any_word(uint32_t t) {
-    return word::any_word_type(t);
 }
 
 // The context's word n (an unbound word when n is past its words).
@@ -258,7 +254,7 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
         if (set_value && count >= 3 && have_parent) {
             uint32_t pt = parent->type();
             notify =
-                (from_word && object::is_object_like(pt) && parent->w3 != 0) || series::is_block_like(pt);
+                (from_word && object::is_object_like(pt) && parent->w3 != 0) || is_any_block(pt);
         }
         Cell step = *current;
         Cell* r =
@@ -281,7 +277,7 @@ Cell* select_case(bool step, bool block_search, bool push) {
     Cell value = stack::arg_base[0];
     Cell blk = stack::arg_base[1];
     Cell found = none::cell();
-    if (value.type() != TYPE_BLOCK && series::is_block_like(blk.type())) {
+    if (value.type() != TYPE_BLOCK && is_any_block(blk.type())) {
         Cell* saved = stack::top;
         Cell* v = stack::push(value);
         Cell* e = stack::push(none::cell());

@@ -254,6 +254,23 @@ inline bool operator_at(const Code& c, uint32_t pos) {
     return val && val->type() == TYPE_OP;
 }
 
+// Infix look-ahead: the operators that follow the value in *slot (the
+// topmost cell) apply to it left to right.
+[[gnu::always_inline]] inline Unwind apply_operators(Code& c, Cell* slot) {
+    while (operator_at(c, c.pos)) {
+        const Cell* next = cell_at(c.node, c.pos);
+        const Cell* val = peek_value(next);
+        if (!tracing && fast_infix(c, slot, val)) continue;
+        Cell op_word = *next;
+        Cell src = native::op_source(val);
+        KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
+        ++c.pos;
+        stack::top = slot + 1;  // the left operand becomes the first argument
+        if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+    }
+    return UNWIND_NONE;
+}
+
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
     fire({"script", "expect-arg"}, n, datatype::cell(type), word::unbound(symbol));
@@ -275,26 +292,31 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
     }
     if (mode == MODE_EVAL) [[likely]] {
-        // An inert value (a block, a number, ...) with no operator after it
-        // is its own value, so it is pushed without the expression
-        // machinery: the block arguments of if, either and the loops.
-        // A word whose value is plain data (not a function, an operator or
-        // unset) is read here directly, the same way.
+        // An inert value (a block, a number, ...) is its own value, and a
+        // word whose value is plain data (not a function, an operator or
+        // unset) gives that value: either is pushed without the expression
+        // machinery, then the operators after it apply.
         Cell v = *cell_at(c.node, c.pos);
-        if (!tracing && (single || !operator_at(c, c.pos + 1))) {
+        if (!tracing) {
+            Cell* slot = stack::top;
+            bool pushed = false;
             if (is_inert(v.type())) {
-                ++c.pos;
                 v.clear_new_line();
                 stack::push(v);
-                goto check;
-            }
-            if (v.type() == TYPE_WORD) {
+                pushed = true;
+            } else if (v.type() == TYPE_WORD) {
                 const Cell* val = peek_value(&v);
                 if (val && is_plain(val->type())) {
-                    ++c.pos;
                     stack::push(*val);
-                    goto check;
+                    pushed = true;
                 }
+            }
+            if (pushed) {
+                ++c.pos;
+                if (!single) {
+                    if (Unwind code = apply_operators(c, slot)) return code;
+                }
+                goto check;
             }
         }
         if (Unwind code = eval_expression(c, !single, false)) return code;
@@ -366,21 +388,38 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
     return count;
 }
 
-// Lays out the refinement cells of a call whose fixed arguments are pushed:
-// every refinement absent first (a function's flag false, arguments none;
-// a native's arguments none, its refs[] entry -1), then the ones the path
-// names (from element `ref_start`) are fetched in path order into their
-// slots. Out of line: most calls name no refinement.
-[[gnu::noinline]] Unwind lay_out_refinements(const Cell& name, Off spec, bool func, Cell* base, const Cell* path,
-                                             uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
-    const uint32_t refinements = spec_header(spec)->refinements;
-    for (uint32_t r = 0; r < refinements; ++r) {
-        refs[r] = -1;
-        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
-        if (func) stack::push(false_value);
-        for (uint32_t k = 0; k < nargs; ++k) stack::push(none_value);
+// Pushes n none cells (no allocation, one overflow test).
+inline void push_nones(uint32_t n) {
+    Cell* t = stack::top;
+    if (t + n >= stack::limit) [[unlikely]]
+        stack::data_overflow(t + n);
+    for (uint32_t k = 0; k < n; ++k) t[k] = none_value;
+    stack::top = t + n;
+}
+
+// Lays out the refinement cells of a call whose fixed arguments are pushed,
+// every refinement absent: a function's flag false and arguments none; a
+// native's arguments none and its refs[] entry -1.
+inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
+    const SpecHeader* h = spec_header(spec);  // read in place: nothing here allocates
+    const uint32_t refinements = h->refinements;
+    for (uint32_t r = 0; r < refinements; ++r) refs[r] = -1;
+    if (!func) {
+        push_nones(h->ref_args);
+        return;
     }
-    if (!path || ref_start >= cell_count(path->w2)) return UNWIND_NONE;
+    for (uint32_t r = 0; r < refinements; ++r) {
+        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
+        stack::push(false_value);
+        push_nones(nargs);
+    }
+}
+
+// The refinements a path names (from element `ref_start`), fetched in path
+// order into the slots lay_out_absent made. Out of line: few calls name one.
+[[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base, const Cell& path,
+                                              uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
+    const uint32_t refinements = spec_header(spec)->refinements;
     RefUse small[16];
     std::vector<RefUse> big;
     RefUse* uses = small;
@@ -388,7 +427,7 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
         big.resize(refinements);
         uses = big.data();
     }
-    uint32_t count = path_refinements(name, spec, *path, ref_start, uses);
+    uint32_t count = path_refinements(name, spec, path, ref_start, uses);
     for (uint32_t u = 0; u < count; ++u) {
         uint32_t idx = ref_entry_index(spec, uses[u].ordinal);
         SpecEntry re = spec_entry(spec, idx);
@@ -521,12 +560,15 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
-    if (refinements || (path && ref_start < cell_count(path->w2))) [[unlikely]] {
-        if (refinements > 32) {
+    if (refinements) {
+        if (refinements > 32) [[unlikely]] {
             big_refs.resize(refinements);
             refs = big_refs.data();
         }
-        if (Unwind code = lay_out_refinements(name, spec, func, base, path, ref_start, c, infix, refs)) return code;
+        lay_out_absent(spec, func, refs);
+    }
+    if (path && ref_start < cell_count(path->w2)) [[unlikely]] {
+        if (Unwind code = path_refinement_args(name, spec, func, base, *path, ref_start, c, infix, refs)) return code;
     }
     if (func && locals) function::push_absent_refinement(int32_t(locals));
 
@@ -598,6 +640,38 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
+    return UNWIND_NONE;
+}
+
+// ---- Parens
+
+// A paren in an expression, its value pushed. Outside tracing, and when the
+// frame in force is one the interpreter evaluates in (do/trace reads that
+// bit of the frame below its own), it runs without a frame of its own: the
+// paren is held in the cell its value replaces, for the collector.
+[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+    const stack::Frame* f = stack::ctop();
+    if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
+    check_machine_stack();
+    Cell b = v_in;
+    Cell* keep = stack::push(b);
+    Cell* base = keep + 1;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    if (c.pos >= cell_count(c.node)) {
+        *keep = unset::cell();
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+        *keep = *base;
+    }
+    stack::top = keep + 1;
     return UNWIND_NONE;
 }
 
@@ -690,7 +764,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (Unwind code = eval(&v, false)) return code;
+            if (Unwind code = eval_paren(v)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
@@ -714,19 +788,8 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
     }
 
-    // Infix look-ahead: operators apply left to right to the value just made.
     if (lookahead) {
-        while (operator_at(c, c.pos)) {
-            const Cell* next = cell_at(c.node, c.pos);
-            const Cell* val = peek_value(next);
-            if (!tracing && fast_infix(c, slot, val)) continue;
-            Cell op_word = *next;
-            Cell src = native::op_source(val);
-            KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
-            ++c.pos;
-            stack::top = slot + 1;  // the left operand becomes the first argument
-            if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
-        }
+        if (Unwind code = apply_operators(c, slot)) return code;
     }
     if (tracing && top_level && (trace_mask & EV_EXPR)) [[unlikely]]
         return send_event(EV_EXPR, &c, slot, nullptr);
@@ -835,6 +898,36 @@ Unwind eval(const Cell* block, bool keep) {
     } else {
         stack::unwind();
     }
+    return UNWIND_NONE;
+}
+
+Unwind eval_branch(const Cell* block) {
+    // Tracing events report the stacks, and do/trace reads the evaluating
+    // bit of the frame below its own: either keeps the frame.
+    const stack::Frame* f = stack::ctop();
+    if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) [[unlikely]]
+        return eval(block, true);
+    check_machine_stack();
+    Cell b = *block;
+    Cell* base = stack::top;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (c.pos >= cell_count(c.node)) {
+        stack::push(unset::cell());
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+    }
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    *stack::arg_base = *base;
+    stack::top = stack::arg_base + 1;
     return UNWIND_NONE;
 }
 

@@ -47,6 +47,14 @@ void init();
 // Any block-like value (block!, paren!, ...) is accepted.
 Unwind eval(const Cell* block, bool keep);
 
+// As eval(block, true) for a block that stays referenced while it runs (an
+// argument cell of the calling native, below the data top): the block is
+// evaluated above the data top under the caller's frame, with no frame of
+// its own, and its value goes to the caller's result slot. Used by the
+// conditionals and the loop bodies. While tracing, or under a frame the
+// interpreter did not push (a call made by apply), it is eval itself.
+Unwind eval_branch(const Cell* block);
+
 // Evaluates the one expression that starts at cell `index` (counted from the
 // buffer head) of the block, with infix look-ahead, under an interpreter
 // frame, and pushes its value. *next receives the index after the

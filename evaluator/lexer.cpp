@@ -1035,7 +1035,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t size, const Options& o, co
 int32_t load(Cell* out, const Cell* input, int32_t length, const Options& o, uint32_t* consumed) {
     if (!initialized) init();
     const uint32_t type = input->type();
-    if (type != TYPE_BINARY && !string::is_text_like(type)) fire({"script", "invalid-arg"}, *input);
+    if (type != TYPE_BINARY && !is_any_string(type)) fire({"script", "invalid-arg"}, *input);
     const SeriesBuffer* b = buffer_of(input->w2);
     const uint32_t unit = type == TYPE_BINARY ? 1 : b->unit();
     const uint32_t total = (b->tail - b->head) >> unit_shift(unit);
@@ -1109,7 +1109,7 @@ Unwind transcode(const Cell* src_arg, const TranscodeArgs& a, Cell* result) {
             length = int32_t(p.w2);
         } else {
             const bool part_binary = p.type() == TYPE_BINARY;
-            if (part_binary != binary || (!part_binary && !string::is_text_like(p.type()))) {
+            if (part_binary != binary || (!part_binary && !is_any_string(p.type()))) {
                 fire({"script", "not-same-type"});
             }
             const SeriesBuffer* pb = buffer_of(p.w2);

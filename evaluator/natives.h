@@ -35,6 +35,7 @@
 #include <cstdint>
 
 #include "evaluator/native_list.h"
+#include "evaluator/spec_text.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
@@ -93,6 +94,7 @@ bool strict_true(const Cell* v);
 // ---- Reading a specification at compile time ---------------------------------------------
 
 namespace spec_text {
+using namespace kiv::spec_text;
 
 // The argument-block texts of the natives, indexed by number - 1, usable in
 // constant expressions.
@@ -102,78 +104,10 @@ inline constexpr const char* TEXTS[] = {
 #undef KIV_NATIVE_SPEC
 };
 
-constexpr bool space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Calls visit(token, length) for each top-level token of a specification
-// block, skipping strings and nested blocks.
-template <class Visit>
-constexpr void each_token(const char* s, Visit visit) {
-    uint32_t i = 0;
-    while (s[i] && s[i] != '[') ++i;
-    if (s[i]) ++i;
-    while (s[i] && s[i] != ']') {
-        char c = s[i];
-        if (space(c)) {
-            ++i;
-        } else if (c == '"') {
-            for (++i; s[i] && s[i] != '"'; ++i)
-                if (s[i] == '^' && s[i + 1]) ++i;
-            if (s[i]) ++i;
-        } else if (c == '[' || c == '{') {
-            char open = c, close = c == '[' ? ']' : '}';
-            int depth = 0;
-            for (; s[i]; ++i) {
-                if (s[i] == open) ++depth;
-                if (s[i] == close && --depth == 0) break;
-            }
-            if (s[i]) ++i;
-        } else {
-            uint32_t start = i;
-            while (s[i] && !space(s[i]) && s[i] != '[' && s[i] != ']' && s[i] != '"') ++i;
-            visit(s + start, i - start);
-        }
-    }
-}
-
-constexpr bool same(const char* a, uint32_t length, const char* b) {
-    uint32_t k = 0;
-    for (; k < length; ++k)
-        if (!b[k] || a[k] != b[k]) return false;
-    return !b[k];
-}
-
-// The number of fixed arguments: the words before the first refinement
-// (return: is not an argument).
-constexpr uint32_t fixed_count(const char* spec) {
-    uint32_t count = 0;
-    bool in_refinements = false;
-    each_token(spec, [&](const char* t, uint32_t n) {
-        if (t[0] == '/') in_refinements = true;
-        if (!in_refinements && t[n - 1] != ':') ++count;
-    });
-    return count;
-}
-
-// The 0-based index of refinement `name` (without its slash), or -1.
-constexpr int32_t refinement_index(const char* spec, const char* name) {
-    int32_t index = -1, found = -1;
-    each_token(spec, [&](const char* t, uint32_t n) {
-        if (t[0] != '/') return;
-        ++index;
-        if (same(t + 1, n - 1, name)) found = index;
-    });
-    return found;
-}
-
-// A refinement name given as a template argument: Refs<N>::has<"part">().
-template <uint32_t L>
-struct Name {
-    char text[L];
-    consteval Name(const char (&s)[L]) {
-        for (uint32_t k = 0; k < L; ++k) text[k] = s[k];
-    }
+// The specification text of native N.
+template <uint32_t N>
+struct NativeSpec {
+    static constexpr const char* text = TEXTS[N - 1];
 };
 
 }  // namespace spec_text
@@ -182,30 +116,11 @@ struct Name {
 template <uint32_t N>
 inline constexpr uint32_t ARITY = spec_text::fixed_count(spec_text::TEXTS[N - 1]);
 
-// The refinements of native N by name. A name the native's argument block
-// does not have does not compile.
+// The refinements of native N by name (Refs<N>{refs}.has<"part">(),
+// .arg<"part">()). A name the native's argument block does not have does not
+// compile.
 template <uint32_t N>
-struct Refs {
-    const int32_t* offsets;  // the entry's `refinements` (may be null: none given)
-
-    template <spec_text::Name R>
-    static consteval uint32_t index() {
-        constexpr int32_t i = spec_text::refinement_index(spec_text::TEXTS[N - 1], R.text);
-        static_assert(i >= 0, "the native's specification has no such refinement");
-        return uint32_t(i);
-    }
-    // Whether the refinement was used.
-    template <spec_text::Name R>
-    bool has() const {
-        return offsets && offsets[index<R>()] >= 0;
-    }
-    // The refinement's first argument cell, or nullptr when it was not used.
-    template <spec_text::Name R>
-    Cell* arg() const {
-        int32_t at = offsets ? offsets[index<R>()] : -1;
-        return at < 0 ? nullptr : stack::arg_base + at;
-    }
-};
+using Refs = spec_text::NamedRefs<spec_text::NativeSpec<N>>;
 
 // ---- The natives' functions (natives_*.cpp) -----------------------------------------------
 // Each takes the refinement offsets (read them through Refs<N>); its fixed

@@ -124,7 +124,7 @@ Unwind checksum(const int32_t* refs) {
             stack::top = base + 1;
             return UNWIND_NONE;
         }
-        if (st != TYPE_BINARY && !series::is_text_like(st)) fire({"script", "invalid-arg"}, *spec);
+        if (st != TYPE_BINARY && !is_any_string(st)) fire({"script", "invalid-arg"}, *spec);
         if (method == HASH) bad_with(*spec);
     }
     const std::vector<uint8_t> data = t == TYPE_FILE ? file_content(base) : bytes_of(base);

@@ -26,6 +26,7 @@
 #include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -60,9 +61,14 @@ inline uint32_t cells_of(const Cell* blk) {
 // Values left from the position of any series value.
 int64_t remaining(const Cell* s) {
     uint32_t t = s->type();
-    if (series::is_block_like(t)) {
+    if (is_any_block(t)) {
         uint32_t n = cells_of(s);
         return s->w1 < n ? int64_t(n - s->w1) : 0;
+    }
+    // An image's length? ignores its index: the pixels left are counted here.
+    if (t == TYPE_IMAGE) {
+        int64_t n = int64_t(os_image::pixel_count(s)) - int64_t(s->w1);
+        return n > 0 ? n : 0;
     }
     Cell c = *s;
     Cell* saved = stack::top;
@@ -73,7 +79,7 @@ int64_t remaining(const Cell* s) {
 
 // The value at absolute position `pos` of a series, by its datatype's pick.
 Cell value_at(const Cell* s, uint32_t pos) {
-    if (series::is_block_like(s->type())) {
+    if (is_any_block(s->type())) {
         Cell v = *block::cells_at(s, pos);
         return v;
     }
@@ -146,19 +152,19 @@ bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
 // ---- Conditionals ------------------------------------------------------------------------------
 
 Unwind if_(const int32_t*) {
-    if (lenient_true(arg(0))) return interpreter::eval(arg(1), true);
+    if (lenient_true(arg(0))) return interpreter::eval_branch(arg(1));
     result_none();
     return UNWIND_NONE;
 }
 
 Unwind unless(const int32_t*) {
-    if (!lenient_true(arg(0))) return interpreter::eval(arg(1), true);
+    if (!lenient_true(arg(0))) return interpreter::eval_branch(arg(1));
     result_none();
     return UNWIND_NONE;
 }
 
 Unwind either(const int32_t*) {
-    return interpreter::eval(strict_true(arg(0)) ? arg(1) : arg(2), true);
+    return interpreter::eval_branch(strict_true(arg(0)) ? arg(1) : arg(2));
 }
 
 Unwind any(const int32_t*) {
@@ -222,7 +228,7 @@ template <class Next, class After>
     for (;;) {
         if (!next()) return LOOP_DONE;
         stack::reset();
-        Unwind code = interpreter::eval(body, true);
+        Unwind code = interpreter::eval_branch(body);
         if (code == UNWIND_BREAK) return LOOP_BROKE;
         if (code && code != UNWIND_CONTINUE) {
             *out = code;
@@ -234,9 +240,16 @@ template <class Next, class After>
 constexpr auto always = [] { return true; };
 constexpr auto go_on = [](bool) { return true; };
 
+// The loop frame. The bodies run in it (eval_branch), so it counts as a
+// frame the interpreter evaluates in.
+inline void mark_loop_frame() {
+    stack::mark_loop(&body_word());
+    stack::ctop()->header |= stack::FRAME_EVALUATING;
+}
+
 // The loop frame, with unset in its base: the result when no pass runs.
 inline void open_loop() {
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     *stack::arg_base = unset::cell();
     stack::top = stack::arg_base + 1;
 }
@@ -276,13 +289,13 @@ Unwind while_(const int32_t*) {
     Cell* cond = arg(0);
     Cell* body = arg(1);
     Unwind cond_code = UNWIND_NONE;
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     Unwind code;
     run_passes(
         body, &code,
         [&] {
             stack::reset();
-            cond_code = interpreter::eval(cond, true);
+            cond_code = interpreter::eval_branch(cond);
             if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
             return !cond_code && strict_true(stack::arg_base);
         },
@@ -297,7 +310,7 @@ Unwind while_(const int32_t*) {
 
 Unwind until(const int32_t*) {
     Cell* body = arg(0);
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     Unwind code;
     // A pass ended by continue is not tested.
     run_passes(body, &code, always, [](bool cont) { return cont || !strict_true(stack::arg_base); });
@@ -313,7 +326,7 @@ Unwind loop(const int32_t*) {
         result_none();
         return UNWIND_NONE;
     }
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     Unwind code;
     int64_t i = 0;
     run_passes(body, &code, [&] { return i++ < count; }, go_on);
@@ -330,7 +343,7 @@ Unwind repeat(const int32_t*) {
         result_none();
         return UNWIND_NONE;
     }
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     Unwind code;
     int64_t i = 0;
     run_passes(
@@ -348,7 +361,7 @@ Unwind repeat(const int32_t*) {
 
 Unwind forever(const int32_t*) {
     Cell* body = arg(0);
-    stack::mark_loop(&body_word());
+    mark_loop_frame();
     Unwind code;
     run_passes(body, &code, always, go_on);
     if (code) return code;
@@ -379,7 +392,7 @@ Unwind forall(const int32_t*) {
     Cell* body = arg(1);
     Cell word = *arg(0);
     Cell* start = stack::push(*context::get_word(&word));  // the series as given (argument area)
-    if (!series::is_series(start->type())) {
+    if (!is_series(start->type())) {
         fire({"script", "expect-arg"}, word::load("forall"), datatype::cell(start->type()), series::arg_word("word"));
     }
     open_loop();
@@ -406,7 +419,7 @@ Unwind remove_each(const int32_t*) {
     Cell* words = arg(0);
     Cell* data = arg(1);
     uint32_t count = loop_words(words);
-    if (data->type() == TYPE_MAP || !series::is_series(data->type())) fire({"script", "invalid-arg"}, *data);
+    if (data->type() == TYPE_MAP || !is_series(data->type())) fire({"script", "invalid-arg"}, *data);
     Cell* given = stack::push(*data);  // the result: the series at its original position
     Cell* cursor = stack::push(*data);
     open_loop();
@@ -450,14 +463,14 @@ Unwind switch_(const int32_t* refs) {
                 Cell b = *block::cells_at(&cases, k);
                 if (b.type() == TYPE_BLOCK) {
                     *probe = b;
-                    return interpreter::eval(probe, true);
+                    return interpreter::eval_branch(probe);
                 }
             }
             result_none();
             return UNWIND_NONE;
         }
     }
-    if (Cell* fallback = Refs<N_SWITCH>{refs}.arg<"default">()) return interpreter::eval(fallback, true);
+    if (Cell* fallback = Refs<N_SWITCH>{refs}.arg<"default">()) return interpreter::eval_branch(fallback);
     result_none();
     return UNWIND_NONE;
 }

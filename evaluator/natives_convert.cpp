@@ -121,7 +121,7 @@ Unwind as(const int32_t*) {
     const uint32_t target = v->type() == TYPE_DATATYPE ? v->w1 : v->type();
     Cell spec = v[1];
     const uint32_t own = spec.type();
-    if (!((list_class(target) && list_class(own)) || (series::is_text_like(target) && series::is_text_like(own))))
+    if (!((list_class(target) && list_class(own)) || (is_any_string(target) && is_any_string(own))))
         fire({"script", "not-same-class"}, datatype::cell(own), datatype::cell(target));
     spec.set_type(target);
     return put(spec);

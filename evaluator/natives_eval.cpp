@@ -69,7 +69,7 @@ inline Cell* args_in_place(uint32_t count) {
 }
 // The /into target of reduce and compose must be a block-like series.
 inline void check_target(const Cell* out) {
-    if (!series::is_block_like(out->type())) fire({"script", "invalid-arg"}, *out);
+    if (!is_any_block(out->type())) fire({"script", "invalid-arg"}, *out);
 }
 // The result slot receives the value and the data top comes back above it.
 inline Unwind result(const Cell& v) {
@@ -471,7 +471,7 @@ Unwind get(const int32_t* refs) {
         stack::top = a + 1;
         return UNWIND_NONE;
     }
-    if (!word::any_word_type(t)) fire({"script", "invalid-arg"}, *a);
+    if (!is_all_word(t)) fire({"script", "invalid-arg"}, *a);
     Cell v = *context::get_word(a);
     if (!any && v.type() == TYPE_UNSET) fire({"script", "no-value"}, *a);
     return result(v);
@@ -671,14 +671,14 @@ Unwind bind(const int32_t* refs) {
     uint32_t ct = c->type();
     if (object::is_object_like(ct) || ct == TYPE_FUNCTION) {
         ctx = c->w1;
-    } else if (word::any_word_type(ct)) {
+    } else if (is_all_word(ct)) {
         ctx = c->w1;
         if (!ctx) fire({"script", "not-defined"}, *c);
     } else {
         fire({"script", "invalid-arg"}, *c);
     }
     bool self = context::has_self(ctx);
-    if (word::any_word_type(a->type())) {
+    if (is_all_word(a->type())) {
         if (a->type() != TYPE_ISSUE) context::bind_word(ctx, a);
         return result(*a);
     }
@@ -756,7 +756,7 @@ Unwind extend(const int32_t* refs) {
     if ((end - first) & 1) fire({"script", "invalid-arg"}, pairs);
     for (uint32_t i = first; i < end; i += 2) {
         Cell k = cell_at(&pairs, i);
-        if (!word::any_word_type(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
+        if (!is_all_word(k.type()) || k.type() == TYPE_ISSUE || k.type() == TYPE_REFINEMENT)
             fire({"script", "invalid-arg"}, k);
     }
     Off ctx = a->w1;
@@ -790,7 +790,7 @@ Unwind unset(const int32_t*) {
 
 Unwind context_q(const int32_t*) {
     Cell* a = args_in_place(1);
-    Off ctx = word::any_word_type(a->type()) ? a->w1 : 0;
+    Off ctx = is_all_word(a->type()) ? a->w1 : 0;
     if (!ctx) return result(NONE_CELL);
     Cell owner = *context::self_cell(ctx);
     uint32_t t = owner.type();

@@ -173,8 +173,10 @@ Unwind list_env(const int32_t*) {
     Cell* pairs = block::push_only(int32_t(count * 2));
     for (char** e = environ; *e; ++e) {
         const char* entry = *e;
-        const char* eq = std::strchr(entry, '=');
-        if (!eq || eq == entry) continue;
+        // The first "=" after the first character separates: an entry that
+        // begins with "=" keeps it in its name.
+        const char* eq = entry[0] ? std::strchr(entry + 1, '=') : nullptr;
+        if (!eq) continue;
         string::load_in(reinterpret_cast<const uint8_t*>(entry), uint32_t(eq - entry), pairs, string::ENC_UTF8);
         string::load_in(reinterpret_cast<const uint8_t*>(eq + 1), uint32_t(std::strlen(eq + 1)), pairs,
                         string::ENC_UTF8);

@@ -84,7 +84,7 @@ Unwind prin(const int32_t*) {
 }
 
 void write_to_console(const Cell* value, uint32_t new_line) {
-    if (!string::is_text_like(value->type())) return;
+    if (!is_any_string(value->type())) return;
     const SeriesBuffer* b = buffer_of(value->w2);
     uint32_t unit = b->unit();
     uint32_t length = b->byte_count() / unit;

@@ -300,7 +300,7 @@ uint32_t input_count(const Cell* input) {
 }
 
 bool is_block_input(uint32_t t) {
-    return series::is_block_like(t);
+    return is_any_block(t);
 }
 
 void refresh_end(Parser& p) {
@@ -558,7 +558,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     break;
                 }
                 // A word reached through a word is a literal value here.
-                state = p.via_word && word::any_word_type(t) ? S_MATCH_VALUE : S_DISPATCH;
+                state = p.via_word && is_all_word(t) ? S_MATCH_VALUE : S_DISPATCH;
                 break;
             }
             case S_CHECK_PENDING:

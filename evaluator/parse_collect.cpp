@@ -112,7 +112,7 @@ void check_target(const Parser& p, const Cell& target) {
     bool ok = t == in || is_block_input(t) ||
               (is_string_input(t) && (is_string_input(in) || in == TYPE_BINARY)) ||
               (t == TYPE_BINARY && in == TYPE_BINARY);
-    if (!ok || !series::is_series(t) || t == TYPE_VECTOR || t == TYPE_IMAGE) parse_error("parse-into-type");
+    if (!ok || !is_series(t) || t == TYPE_VECTOR || t == TYPE_IMAGE) parse_error("parse-into-type");
 }
 
 // Adds one kept value to the innermost collect target.
@@ -341,7 +341,7 @@ void finish_collect(Parser& p, const Cell* frame) {
         Cell word = first;
         word.set_type(TYPE_WORD);
         Cell target = word_value(word);
-        if (series::is_series(target.type())) {
+        if (is_series(target.type())) {
             target.w1 = saved_index;
             context::set_word(&word, &target);
         }

@@ -109,7 +109,7 @@ bool value_bytes(const Cell& v, std::vector<uint8_t>& out) {
         put_utf8(v.w2);
         return true;
     }
-    if (!string::is_text_like(t)) return false;
+    if (!is_any_string(t)) return false;
     std::vector<uint32_t> cps;
     text_points(v, false, true, cps);
     for (uint32_t cp : cps) put_utf8(cp);
@@ -150,7 +150,7 @@ struct Needle {
             cp = fold ? casefold::to_upper_char(v.w2) : v.w2;
             return;
         }
-        if (string::is_text_like(t) || t == TYPE_BINARY) {
+        if (is_any_string(t) || t == TYPE_BINARY) {
             kind = TEXT;
             text_points(v, fold, true, text);
         }
@@ -227,7 +227,7 @@ void match_value(Parser& p, const Cell& value) {
     bool binary = t == TYPE_BINARY;
     uint32_t count = input_count(p.input);
     uint32_t stop = stop_of(p, count);
-    if (!binary && (vt == TYPE_CHAR || vt == TYPE_BITSET || (string::is_text_like(vt) && vt != TYPE_TAG))) {
+    if (!binary && (vt == TYPE_CHAR || vt == TYPE_BITSET || (is_any_string(vt) && vt != TYPE_TAG))) {
         // Text input: the common values compare in place, nothing allocated.
         const SeriesBuffer* b = buffer_of(p.input->w2);
         const uint8_t* head = b->head_ptr();

@@ -24,19 +24,21 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
+#include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/routines.h"
+#include "gui/backend/draw_image.h"
 #include "library/sources.h"
 #include "platform/console_output.h"
-#include "evaluator/entry.h"
 #include "runtime/error.h"
 #include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::library {
 
@@ -103,17 +105,20 @@ Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
 }
 
 // Number of refinements of a specification block (not counting /local).
-uint32_t count_refinements(const Cell& spec) {
-    uint32_t n = 0;
+// The refinements of a specification block before /local, as
+// "[/part /only ...]" (the form of the action rows in datatypes/actions.h).
+std::string refinements_of(const Cell& spec) {
+    std::string text = "[";
     uint32_t length = block::cells_length(&spec);
     for (uint32_t i = 0; i < length; ++i) {
         const Cell* v = block::cells_at(&spec, spec.w1 + i);
         if (v->type() != TYPE_REFINEMENT) continue;
         std::string name = symbol_text(v->w2);
         if (name == "local") break;
-        ++n;
+        if (text.size() > 1) text += ' ';
+        text += '/' + name;
     }
-    return n;
+    return text + "]";
 }
 
 void bind_datatypes() {
@@ -139,8 +144,7 @@ void bind_natives() {
         lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
                     nullptr, &consumed);
         if (spec->type() != TYPE_BLOCK)
-            broken_build(std::string("specification of native ") + natives::NAMES[n - 1] +
-                         " is not a block");
+            broken_build(std::string("specification of native ") + natives::NAMES[n - 1] + " is not a block");
         Cell* value = push_builtin(TYPE_NATIVE, *spec, n);
         define(natives::NAMES[n - 1], *value);
     }
@@ -163,8 +167,9 @@ void bind_actions() {
         for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
             if (text == actions::slot_name(s)) slot = s;
         if (!slot || defined[slot]) broken_build("library/actions.kiv: unknown or repeated action " + text);
-        if (count_refinements(spec) != actions::refinement_count(slot))
-            broken_build("library/actions.kiv: wrong refinement count for " + text);
+        if (refinements_of(spec) != actions::refinements_text(slot))
+            broken_build("library/actions.kiv: the refinements of " + text +
+                         " differ from its row in datatypes/actions.h");
         defined[slot] = true;
         Cell* saved = stack::top;
         Cell* value = push_builtin(TYPE_ACTION, spec, slot);
@@ -264,6 +269,7 @@ const Step STEPS[] = {
     {"library/operators.kiv", nullptr},  // + - * / ... as op! values
     {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
     {"library/folders.kiv", nullptr},    // make-dir
+    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
     {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
     {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
 };
@@ -284,6 +290,8 @@ void bind_builtins() {
     bind_natives();
     bind_actions();
     codecs::bind();
+    clipboard::bind();
+    draw::bind_routines();
 }
 
 Cell* push_module_code(const char* name) {
@@ -418,7 +426,7 @@ Cell* push_utf8(const std::string& text) {
 
 std::string to_utf8(const Cell& str) {
     std::string text;
-    if (!string::is_text_like(str.type())) return text;
+    if (!is_any_string(str.type())) return text;
     const SeriesBuffer* b = buffer_of(str.w2);
     uint32_t unit = b->unit();
     uint32_t length = b->byte_count() / unit;

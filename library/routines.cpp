@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -33,7 +35,6 @@
 #include "runtime/stack.h"
 #include "gui/backend/platform.h"
 #include "library/library.h"
-#include "platform/clipboard.h"
 #include "platform/console_output.h"
 #include "platform/os_info.h"
 #include "runtime/arena.h"
@@ -58,7 +59,7 @@ void quit_return(Cell* a) {
 }
 
 void set_quiet(Cell* a) {
-    if (!word::any_word_type(a[0].type())) {
+    if (!is_all_word(a[0].type())) {
         Cell name = word::load("set-quiet");
         Cell word_arg = word::load("word");
         fire({"script", "expect-arg"}, name, datatype::cell(a[0].type()), word_arg);
@@ -106,7 +107,7 @@ void last_lf_q(Cell* a) {
 
 void write_stdout(Cell* a) {
     std::string text;
-    if (string::is_text_like(a[0].type())) {
+    if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);
     } else {
         Cell* saved = stack::top;
@@ -279,62 +280,6 @@ void collect_calls(Cell* a) {
     a[0] = unset::cell();
 }
 
-// ---- Clipboard ----------------------------------------------------------------------------------
-
-// false when the clipboard cannot be used, none when it holds nothing usable,
-// else a string! (carriage returns dropped) or a block of file! values.
-void read_clipboard(Cell* a) {
-    platform::clipboard::Content content;
-    if (!platform::clipboard::read(content)) {
-        a[0] = logic::cell(false);
-        return;
-    }
-    Cell* saved = stack::top;
-    Cell result = none::cell();
-    if (content.kind == platform::clipboard::Content::TEXT) {
-        std::string text;
-        for (char c : content.text)
-            if (c != '\r') text += c;
-        result = *push_utf8(text);
-    } else if (content.kind == platform::clipboard::Content::FILES) {
-        Cell* list = block::push_only(int32_t(content.files.size()));
-        for (const std::string& path : content.files) {
-            Cell* file = push_utf8(path);
-            file->set_type(TYPE_FILE);
-            block::cells_append(list, file);
-            stack::top = list + 1;
-        }
-        result = *list;
-    }
-    stack::top = saved;
-    a[0] = result;
-}
-
-// none empties the clipboard; a string! is written as text; a block! as a
-// list of files (each value's text as a path). Other values raise
-// script invalid-arg. The result tells whether the clipboard took it.
-void write_clipboard(Cell* a) {
-    platform::clipboard::Content content;
-    uint32_t t = a[0].type();
-    if (t == TYPE_NONE) {
-        content.kind = platform::clipboard::Content::EMPTY;
-    } else if (t == TYPE_STRING) {
-        content.kind = platform::clipboard::Content::TEXT;
-        content.text = to_utf8(a[0]);
-    } else if (t == TYPE_BLOCK) {
-        content.kind = platform::clipboard::Content::FILES;
-        uint32_t length = block::cells_length(&a[0]);
-        for (uint32_t i = 0; i < length; ++i) {
-            Cell v = *block::cells_at(&a[0], a[0].w1 + i);
-            if (!string::is_text_like(v.type())) fire({"script", "invalid-arg"}, v);
-            content.files.push_back(to_utf8(v));
-        }
-    } else {
-        fire({"script", "invalid-arg"}, a[0]);
-    }
-    a[0] = logic::cell(platform::clipboard::write(content));
-}
-
 // ---- Routines of the system object ----------------------------------------------------------
 
 void gc_active_q(Cell* a) {
@@ -449,14 +394,6 @@ const Def ROUTINES[] = {
     {"frame-index?", "[return: [integer!]]", frame_index_q},
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[return: [logic!]]", tracing_q},
-    {"read-clipboard",
-     "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if empty, "
-     "otherwise: string!, block! of files!, or an image!\"]",
-     read_clipboard},
-    {"write-clipboard",
-     "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an image! or "
-     "none!\" return: [logic!] \"indicates success\"]",
-     write_clipboard},
     {"write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout},
     {"event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
      type_predicate<TYPE_EVENT>},

@@ -1,37 +1,42 @@
+// The in-process clipboard store (see clipboard.h).
 #include "platform/clipboard.h"
+
+#include <map>
 
 namespace kiv::platform::clipboard {
 
 namespace {
 
-Content store;
+class MemoryStore final : public Store {
+  public:
+    bool open() override { return true; }
+    void close() override {}
+    bool empty() override {
+        formats_.clear();
+        return true;
+    }
+    bool put(const std::string& format, std::vector<uint8_t> bytes) override {
+        formats_[format] = std::move(bytes);
+        return true;
+    }
+    bool get(const std::string& format, std::vector<uint8_t>& out) override {
+        auto it = formats_.find(format);
+        if (it == formats_.end()) return false;
+        out = it->second;
+        return true;
+    }
 
-bool store_read(Content& out) {
-    out = store;
-    return true;
-}
+  private:
+    std::map<std::string, std::vector<uint8_t>> formats_;
+};
 
-bool store_write(const Content& in) {
-    store = in;
-    return true;
-}
-
-const Backend IN_PROCESS{store_read, store_write};
-const Backend* current = &IN_PROCESS;
+MemoryStore memory_store;
+Store* current = nullptr;
 
 }  // namespace
 
-void install(const Backend* backend) {
-    current = backend ? backend : &IN_PROCESS;
-}
+Store& store() { return current ? *current : memory_store; }
 
-bool read(Content& out) {
-    out = Content{};
-    return current->read(out);
-}
-
-bool write(const Content& in) {
-    return current->write(in);
-}
+void set_store(Store* s) { current = s; }
 
 }  // namespace kiv::platform::clipboard

@@ -1,34 +1,47 @@
-// The system clipboard behind `read-clipboard` and `write-clipboard`.
+// The clipboard store: named formats, each holding bytes, behind a small
+// interface so that a system clipboard can stand in for the in-process store
+// (the X11 clipboard of the GUI layer installs its own Store).
 //
-// Content is text (UTF-8, lines ended by LF) or a list of file paths (POSIX
-// form). Where no display is open the clipboard is a store inside the
-// process, so that what a script writes it can read back; the GUI layer
-// installs a backend over the X11 selection when it opens a display, and
-// removes it (install(nullptr)) when the display closes.
+// The formats and their byte layouts are those the clipboard routines
+// (library/clipboard.cpp) write and read:
+//   TEXT   UTF-16LE text with CR LF line breaks and a NUL unit at the end;
+//   FILES  a dropped-file list: a 20-byte header {offset of the names = 20,
+//          point 0,0, non-client flag 0, wide flag 1}, then each path as
+//          NUL-terminated UTF-16LE, then one more NUL unit;
+//   "PNG", "JFIF", "GIF"  encoded images;
+//   DIBV5  a 124-byte bitmap header (32 bits, bit fields, BGRA masks) and
+//          the pixels right after it.
+// Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kiv::platform::clipboard {
 
-struct Content {
-    enum Kind { EMPTY, TEXT, FILES } kind = EMPTY;
-    std::string text;                // TEXT
-    std::vector<std::string> files;  // FILES, in list order
+constexpr const char* TEXT = "CF_UNICODETEXT";
+constexpr const char* FILES = "CF_HDROP";
+constexpr const char* DIBV5 = "CF_DIBV5";
+
+class Store {
+  public:
+    virtual ~Store() = default;
+    // False when the clipboard cannot be used right now (another program
+    // holds it); the routines try three times.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    // Removes every format.
+    virtual bool empty() = 0;
+    virtual bool put(const std::string& format, std::vector<uint8_t> bytes) = 0;
+    // False when the format is not there.
+    virtual bool get(const std::string& format, std::vector<uint8_t>& out) = 0;
 };
 
-struct Backend {
-    // Fills `out`; false when the clipboard cannot be used.
-    bool (*read)(Content& out);
-    // Replaces the clipboard's content (EMPTY empties it); false on failure.
-    bool (*write)(const Content& in);
-};
-
-// The backend in use from now on; null returns to the in-process store.
-void install(const Backend* backend);
-
-bool read(Content& out);
-bool write(const Content& in);
+// The store in use: the in-process one unless another was installed.
+Store& store();
+// Installs a store (null: back to the in-process one). The caller keeps
+// ownership.
+void set_store(Store* s);
 
 }  // namespace kiv::platform::clipboard

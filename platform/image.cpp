@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "runtime/collector.h"
 #include "runtime/externals.h"
+#include "runtime/lowlevel.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -40,8 +42,19 @@ void drop_cache(Bitmap* bm, Off node) {
     if (node) set_word(node, W_CACHE, 0);
 }
 
+// Every Bitmap handed to the registry and not freed yet. release_all frees
+// them while their entries stay, so the release routine frees only what is
+// still here (never twice).
+std::unordered_set<Bitmap*>& live() {
+    static std::unordered_set<Bitmap*> set;
+    return set;
+}
+
 // Registry release routine: frees the Bitmap of a record no longer reached.
-void free_bitmaps(uint32_t, uint64_t address) { delete reinterpret_cast<Bitmap*>(address); }
+void free_bitmaps(uint32_t, uint64_t address) {
+    Bitmap* bm = reinterpret_cast<Bitmap*>(address);
+    if (live().erase(bm)) delete bm;
+}
 
 // Collector hook, once the image cell's record node is marked: marks the
 // Bitmap's entry; a device bitmap not used since the last collection is
@@ -92,6 +105,12 @@ std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height) {
 void init() {
     kind = externals::register_type("image", free_bitmaps);
     collector::image_marker = mark_image;
+    lowlevel::at_quit(release_all);
+}
+
+void release_all() {
+    for (Bitmap* bm : live()) delete bm;
+    live().clear();
 }
 
 void init_image(Cell* out, std::unique_ptr<Bitmap> bm, uint32_t flags) {
@@ -111,6 +130,7 @@ void init_image(Cell* out, std::unique_ptr<Bitmap> bm, uint32_t flags) {
     set_word(node, W_SOURCE, bm->source.empty() ? 0 : 1);
     set_word(node, W_PIXELS, bm->pixels.empty() ? 0 : 1);
     set_word(node, W_SIZE, size);
+    live().insert(bm.get());
     uint32_t handle = externals::add(reinterpret_cast<uint64_t>(bm.release()), kind);
     set_word(node, W_HANDLE, handle);
     *out = Cell{TYPE_IMAGE, 0, node, size};

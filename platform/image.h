@@ -80,9 +80,12 @@ bool fits(uint64_t width, uint64_t height);
 // memory runs out.
 std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height);
 
-// Registers the kind "image" with the external-resource registry and
-// installs the collector's image hook. Called once by image! registration.
+// Registers the kind "image" with the external-resource registry, installs
+// the collector's image hook and frees every bitmap when the process quits.
+// Called once by image! registration.
 void init();
+// Frees every bitmap still held (at quit; no image! may be used after it).
+void release_all();
 
 // Makes `out` (a cell the collector reaches, e.g. on the data stack) an
 // image! at index 0 over a new record owning the Bitmap, with these flags.

@@ -1,7 +1,7 @@
 // TIFF through libtiff, reading from and writing to memory. The first
 // directory is decoded: 8-bit RGB and RGBA in one plane directly (straight
 // alpha kept exactly), every other layout libtiff knows (grey, palette,
-// planar, tiled, other depths, YCbCr, CMYK) through its RGBA interface.
+// planar, other depths, YCbCr, CMYK) through its RGBA interface.
 // Encoding writes 8-bit RGB (RGBA with unassociated alpha when some pixel
 // is not opaque), LZW-compressed, in strips.
 #include <tiffio.h>

@@ -131,4 +131,61 @@ inline Cell* copy_cell(const Cell* src, Cell* dst) {
     return dst;
 }
 
+// ---- Kinds of values ------------------------------------------------------------------------
+// One bit per datatype id; the predicates below test a type against the
+// typesets of the same name in the library.
+constexpr uint64_t type_bit(uint32_t t) {
+    return t < 64 ? uint64_t(1) << t : 0;
+}
+namespace kinds {
+constexpr uint64_t ANY_WORD = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) |
+                              type_bit(TYPE_LIT_WORD);
+constexpr uint64_t ALL_WORD = ANY_WORD | type_bit(TYPE_REFINEMENT) | type_bit(TYPE_ISSUE);
+constexpr uint64_t ANY_PATH = type_bit(TYPE_PATH) | type_bit(TYPE_SET_PATH) | type_bit(TYPE_GET_PATH) |
+                              type_bit(TYPE_LIT_PATH);
+constexpr uint64_t ANY_LIST = type_bit(TYPE_BLOCK) | type_bit(TYPE_PAREN) | type_bit(TYPE_HASH);
+constexpr uint64_t ANY_BLOCK = ANY_PATH | ANY_LIST;
+constexpr uint64_t ANY_STRING = type_bit(TYPE_STRING) | type_bit(TYPE_FILE) | type_bit(TYPE_URL) |
+                                type_bit(TYPE_TAG) | type_bit(TYPE_EMAIL) | type_bit(TYPE_REF);
+constexpr uint64_t SERIES = ANY_BLOCK | ANY_STRING | type_bit(TYPE_BINARY) | type_bit(TYPE_IMAGE) |
+                            type_bit(TYPE_VECTOR);
+}  // namespace kinds
+
+// word!, set-word!, get-word!, lit-word!.
+inline bool is_any_word(uint32_t t) {
+    return (kinds::ANY_WORD & type_bit(t)) != 0;
+}
+// The any-words plus refinement! and issue!.
+inline bool is_all_word(uint32_t t) {
+    return (kinds::ALL_WORD & type_bit(t)) != 0;
+}
+// block!, paren!, hash! and the four path types.
+inline bool is_any_block(uint32_t t) {
+    return (kinds::ANY_BLOCK & type_bit(t)) != 0;
+}
+// string!, file!, url!, tag!, email!, ref!.
+inline bool is_any_string(uint32_t t) {
+    return (kinds::ANY_STRING & type_bit(t)) != 0;
+}
+// Any value whose payload is position + node of a series buffer.
+inline bool is_series(uint32_t t) {
+    return (kinds::SERIES & type_bit(t)) != 0;
+}
+
+// ---- Payload of series values -----------------------------------------------------------------
+// A series value keeps its position (in units from the buffer head) in word 1
+// and the node of its buffer in word 2.
+inline Off series_node(const Cell* c) {
+    return c->w2;
+}
+inline uint32_t series_index(const Cell* c) {
+    return c->w1;
+}
+inline void set_series_node(Cell* c, Off node) {
+    c->w2 = node;
+}
+inline void set_series_index(Cell* c, uint32_t index) {
+    c->w1 = index;
+}
+
 }  // namespace kiv

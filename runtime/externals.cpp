@@ -286,7 +286,7 @@ const Cell none_cell{TYPE_NONE, 0, 0, 0};
 // number in the table's cell series).
 std::vector<bool> visited;
 
-inline bool is_block_like(uint32_t t) {
+inline bool is_any_block(uint32_t t) {
     switch (t) {
         case TYPE_BLOCK:
         case TYPE_PAREN:
@@ -302,7 +302,7 @@ inline bool is_block_like(uint32_t t) {
 }
 
 inline bool is_flat_series(uint32_t t) {
-    return string::is_text_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
+    return is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
 }
 
 // Records [value, owner, word] under the node (the value is stored as given).
@@ -353,7 +353,7 @@ void walk_object(const Cell* obj, F&& each) {
 
 void own(Cell* v, const Cell& o, const Cell& w) {
     uint32_t t = v->type();
-    if (is_block_like(t) || is_flat_series(t) || t == TYPE_BITSET) {
+    if (is_any_block(t) || is_flat_series(t) || t == TYPE_BITSET) {
         Off node = v->w2;
         if (!node) return;
         SeriesBuffer* b = buffer_of(node);
@@ -361,7 +361,7 @@ void own(Cell* v, const Cell& o, const Cell& w) {
             b->flags |= series_flag::OWNED;
             record_entry(node, *v, o, w);
         }
-        if (is_block_like(t)) walk_block(node, v->w1, [&](Cell* c) { own(c, o, w); });
+        if (is_any_block(t)) walk_block(node, v->w1, [&](Cell* c) { own(c, o, w); });
     } else if (t == TYPE_IMAGE) {
         if (!v->w2 || (v->header & header::OWNS_SERIES)) return;
         v->header |= header::OWNS_SERIES;
@@ -379,12 +379,12 @@ void own(Cell* v, const Cell& o, const Cell& w) {
 
 void disown(Cell* v) {
     uint32_t t = v->type();
-    if (is_block_like(t) || is_flat_series(t) || t == TYPE_BITSET) {
+    if (is_any_block(t) || is_flat_series(t) || t == TYPE_BITSET) {
         Off node = v->w2;
         if (!node) return;
         buffer_of(node)->flags &= ~series_flag::OWNED;
         hashtable::remove_int(table, node);
-        if (is_block_like(t)) walk_block(node, v->w1, [](Cell* c) { disown(c); });
+        if (is_any_block(t)) walk_block(node, v->w1, [](Cell* c) { disown(c); });
     } else if (t == TYPE_IMAGE) {
         if (!v->w2) return;
         v->header &= ~header::OWNS_SERIES;

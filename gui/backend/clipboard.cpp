@@ -4,36 +4,42 @@
 #include <gdk/gdkx.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "gui/backend/display.h"
+#include "gui/backend/selection_formats.h"
 #include "gui/backend/timers.h"
-#include "gui/backend/uri_list.h"
 #include "platform/clipboard.h"
 
 namespace kiv::gui::clipboard {
 
 namespace {
 
-using platform::clipboard::Content;
+namespace cb = platform::clipboard;
+namespace sf = selection_formats;
 
 GdkWindow* window = nullptr;
 GdkAtom CLIPBOARD, TARGETS, UTF8_STRING, TEXT_PLAIN_UTF8, STRING_ATOM, TEXT, URI_LIST, ATOM_TYPE;
-Content owned;
-bool owning = false;
+
+// The store's image formats and their selection targets.
+struct ImageTarget {
+    const char* format;
+    const char* target;
+};
+const ImageTarget IMAGE_TARGETS[] = {{"PNG", "image/png"}, {"JFIF", "image/jpeg"}, {"GIF", "image/gif"}};
 
 // The answer to the conversion in progress.
 bool waiting = false, answered = false, answer_ok = false;
 std::string answer;
-
 constexpr int32_t ANSWER_TIMEOUT_MS = 1000;
 
 guint32 server_time() {
     return gdk_x11_get_server_time(window);
 }
 
-// Asks the owner for the selection as `target`; the data, or false.
+// Asks the selection's owner for `target`; the data, or false.
 bool convert(GdkAtom target, std::string* data) {
     waiting = true;
     answered = answer_ok = false;
@@ -51,78 +57,145 @@ bool convert(GdkAtom target, std::string* data) {
     return true;
 }
 
-bool has_target(const std::vector<GdkAtom>& list, GdkAtom a) {
-    for (GdkAtom t : list)
-        if (t == a) return true;
-    return false;
-}
-
-bool x_read(Content& out) {
-    out = Content{};
-    // Another program may have taken the selection since (its clear event
-    // may still wait in the queue): ask the server.
-    owning = owning && gdk_selection_owner_get(CLIPBOARD) == window;
-    if (owning) {
-        out = owned;
+// The store over the CLIPBOARD selection. Writing (empty, put..., close)
+// collects the formats, then takes the selection; reading while another
+// program owns it asks that program, format by format.
+class SelectionStore : public cb::Store {
+  public:
+    bool open() override {
+        writing_ = false;
+        targets_.clear();
+        targets_read_ = false;
         return true;
     }
-    std::string data;
-    std::vector<GdkAtom> targets;
-    if (convert(TARGETS, &data)) {
-        // The display layer hands an ATOM list over as its own atoms.
-        const size_t n = data.size() / sizeof(GdkAtom);
-        targets.resize(n);
-        std::memcpy(targets.data(), data.data(), n * sizeof(GdkAtom));
+    void close() override {
+        if (!writing_) return;
+        writing_ = false;
+        gdk_selection_owner_set(window, CLIPBOARD, server_time(), TRUE);
+        owning_ = gdk_selection_owner_get(CLIPBOARD) == window;
     }
-    for (GdkAtom t : {UTF8_STRING, TEXT_PLAIN_UTF8, STRING_ATOM}) {
-        if (!targets.empty() && !has_target(targets, t)) continue;
-        if (!convert(t, &data)) continue;
-        out.kind = Content::TEXT;
-        for (char c : data)
-            if (c != '\r' && c != '\0') out.text += c;
+    bool empty() override {
+        writing_ = true;
+        owned_.clear();
         return true;
     }
-    if (has_target(targets, URI_LIST) && convert(URI_LIST, &data)) {
-        out.kind = Content::FILES;
-        out.files = uri_list::decode(data);
+    bool put(const std::string& format, std::vector<uint8_t> bytes) override {
+        writing_ = true;
+        owned_[format] = std::move(bytes);
         return true;
     }
-    return true;  // nothing usable: empty
-}
+    bool get(const std::string& format, std::vector<uint8_t>& out) override {
+        // Another program may have taken the selection since (its clear
+        // event may still wait in the queue): ask the server.
+        owning_ = owning_ && gdk_selection_owner_get(CLIPBOARD) == window;
+        if (owning_) {
+            auto it = owned_.find(format);
+            if (it == owned_.end()) return false;
+            out = it->second;
+            return true;
+        }
+        std::string data;
+        if (format == cb::TEXT) {
+            for (GdkAtom t : {UTF8_STRING, TEXT_PLAIN_UTF8, STRING_ATOM}) {
+                if (!offered(t) || !convert(t, &data)) continue;
+                out = sf::text_to_store(data);
+                return true;
+            }
+            return false;
+        }
+        if (format == cb::FILES) {
+            if (!offered(URI_LIST) || !convert(URI_LIST, &data)) return false;
+            out = sf::files_to_store(sf::decode_uri_list(data));
+            return true;
+        }
+        for (const ImageTarget& i : IMAGE_TARGETS) {
+            if (format != i.format) continue;
+            const GdkAtom t = gdk_atom_intern_static_string(i.target);
+            if (!offered(t) || !convert(t, &data)) return false;
+            out.assign(data.begin(), data.end());
+            return true;
+        }
+        return false;
+    }
 
-bool x_write(const Content& in) {
-    owned = in;
-    gdk_selection_owner_set(window, CLIPBOARD, server_time(), TRUE);
-    owning = gdk_selection_owner_get(CLIPBOARD) == window;
-    return owning;
-}
+    // What the selection offers when the process owns it.
+    std::vector<GdkAtom> targets() const {
+        std::vector<GdkAtom> list{TARGETS};
+        if (owned_.count(cb::TEXT)) list.insert(list.end(), {UTF8_STRING, TEXT_PLAIN_UTF8, STRING_ATOM, TEXT});
+        if (owned_.count(cb::FILES)) list.push_back(URI_LIST);
+        for (const ImageTarget& i : IMAGE_TARGETS)
+            if (owned_.count(i.format)) list.push_back(gdk_atom_intern_static_string(i.target));
+        return list;
+    }
+    // The bytes of a target when the process owns the selection.
+    bool data_for(GdkAtom target, std::string* data) const {
+        if (!owning_) return false;
+        if (target == UTF8_STRING || target == TEXT_PLAIN_UTF8 || target == STRING_ATOM || target == TEXT) {
+            auto it = owned_.find(cb::TEXT);
+            if (it == owned_.end()) return false;
+            *data = sf::text_from_store(it->second);
+            return true;
+        }
+        if (target == URI_LIST) {
+            auto it = owned_.find(cb::FILES);
+            if (it == owned_.end()) return false;
+            *data = sf::encode_uri_list(sf::files_from_store(it->second));
+            return true;
+        }
+        for (const ImageTarget& i : IMAGE_TARGETS) {
+            if (target != gdk_atom_intern_static_string(i.target)) continue;
+            auto it = owned_.find(i.format);
+            if (it == owned_.end()) return false;
+            data->assign(it->second.begin(), it->second.end());
+            return true;
+        }
+        return false;
+    }
+    void lost() {
+        owning_ = false;
+        owned_.clear();
+    }
 
-const platform::clipboard::Backend X11_BACKEND{x_read, x_write};
+  private:
+    // Whether the owner offers a target (asked once per opening; an owner
+    // that does not answer TARGETS is asked for the target itself).
+    bool offered(GdkAtom t) {
+        if (!targets_read_) {
+            targets_read_ = true;
+            std::string data;
+            if (convert(TARGETS, &data)) {
+                // The display layer hands an ATOM list over as its own atoms.
+                const size_t n = data.size() / sizeof(GdkAtom);
+                targets_.resize(n);
+                std::memcpy(targets_.data(), data.data(), n * sizeof(GdkAtom));
+            }
+        }
+        if (targets_.empty()) return true;
+        for (GdkAtom a : targets_)
+            if (a == t) return true;
+        return false;
+    }
+
+    std::map<std::string, std::vector<uint8_t>> owned_;
+    bool owning_ = false;
+    bool writing_ = false;
+    std::vector<GdkAtom> targets_;
+    bool targets_read_ = false;
+};
+
+SelectionStore* store = nullptr;
 
 void answer_request(const GdkEventSelection& e) {
     GdkAtom property = e.property != GDK_NONE ? e.property : e.target;
     GdkWindow* to = e.requestor;
-    const bool text = owned.kind == Content::TEXT;
-    const bool files = owned.kind == Content::FILES;
-    if (!to || !owning) {
+    std::string data;
+    if (!to || !store) {
         property = GDK_NONE;
     } else if (e.target == TARGETS) {
-        std::vector<GdkAtom> list{TARGETS};
-        if (text) list.insert(list.end(), {UTF8_STRING, TEXT_PLAIN_UTF8, STRING_ATOM, TEXT});
-        if (files) list.insert(list.end(), {URI_LIST, UTF8_STRING, TEXT_PLAIN_UTF8});
+        const std::vector<GdkAtom> list = store->targets();
         gdk_property_change(to, property, ATOM_TYPE, 32, GDK_PROP_MODE_REPLACE,
                             reinterpret_cast<const guchar*>(list.data()), int(list.size()));
-    } else if ((text || files) &&
-               (e.target == UTF8_STRING || e.target == TEXT_PLAIN_UTF8 || e.target == STRING_ATOM ||
-                e.target == TEXT || (files && e.target == URI_LIST))) {
-        std::string data;
-        if (text) {
-            data = owned.text;
-        } else if (e.target == URI_LIST) {
-            data = uri_list::encode(owned.files);
-        } else {
-            for (const std::string& f : owned.files) data += f + "\n";
-        }
+    } else if (store->data_for(e.target, &data)) {
         const GdkAtom type = e.target == TEXT || e.target == STRING_ATOM ? UTF8_STRING : e.target;
         gdk_property_change(to, property, type, 8, GDK_PROP_MODE_REPLACE,
                             reinterpret_cast<const guchar*>(data.data()), int(data.size()));
@@ -139,8 +212,7 @@ void on_selection_event(void* ev) {
     if (e->selection.selection != CLIPBOARD) return;
     switch (e->type) {
         case GDK_SELECTION_CLEAR:
-            owning = false;
-            owned = Content{};
+            if (store) store->lost();
             break;
         case GDK_SELECTION_REQUEST:
             answer_request(e->selection);
@@ -182,7 +254,9 @@ void install() {
     a.width = a.height = 1;
     a.event_mask = GDK_PROPERTY_CHANGE_MASK;
     window = gdk_window_new(nullptr, &a, GDK_WA_X | GDK_WA_Y);
-    platform::clipboard::install(&X11_BACKEND);
+    static SelectionStore the_store;
+    store = &the_store;
+    cb::set_store(store);
 }
 
 }  // namespace kiv::gui::clipboard

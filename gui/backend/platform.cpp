@@ -108,7 +108,7 @@ void make_window(Cell* a) {
     pixels_of(face_field(&face, "offset"), &x, &y);
     pixels_of(face_field(&face, "size"), &w, &h);
     std::string title;
-    if (const Cell* text = face_field(&face, "text"); text && string::is_text_like(text->type())) title = library::to_utf8(*text);
+    if (const Cell* text = face_field(&face, "text"); text && is_any_string(text->type())) title = library::to_utf8(*text);
     const uint32_t slot = slots::alloc(face);
     const Hwnd win = windows::create(0, cls, title.c_str(), style, x, y, w, h, parent, int32_t(slot));
     if (!win) {
@@ -209,7 +209,7 @@ void register_class(Cell* a) {
         return c.type() == TYPE_NONE || (c.type() == TYPE_INTEGER && integer::get(&c) == 0);
     };
     if (ok) {
-        ok = string::is_text_like(v[0].type()) && (is_zero(v[1]) || string::is_text_like(v[1].type())) &&
+        ok = is_any_string(v[0].type()) && (is_zero(v[1]) || is_any_string(v[1].type())) &&
              v[2].type() == TYPE_WORD && v[3].type() == TYPE_INTEGER && v[4].type() == TYPE_INTEGER &&
              v[5].type() == TYPE_INTEGER && is_zero(v[6]) && is_zero(v[7]);
     }

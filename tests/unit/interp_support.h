@@ -142,7 +142,7 @@ inline void boot_interpreter() {
     set_global("any-type!", all);
     Cell series = typeset::empty();
     for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
-        if (series::is_series(t)) typeset::set_bit(&series, t);
+        if (is_series(t)) typeset::set_bit(&series, t);
     set_global("series!", series);
     set_global("any-series!", series);
     set_global("any-word!", typeset::of_types({TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD,

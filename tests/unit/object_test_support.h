@@ -98,7 +98,7 @@ struct Reader {
 };
 
 inline bool named(const Cell& w, const char* name) {
-    return word::any_word_type(w.type()) && symbol::name_view(w.w2) == name;
+    return is_all_word(w.type()) && symbol::name_view(w.w2) == name;
 }
 
 // The value a body value stands for in the stand-in evaluator.

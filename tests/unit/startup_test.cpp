@@ -68,30 +68,34 @@ TEST(OsInfoTest, DescribesThisSystem) {
 
 // A backend installed by the GUI layer takes over; removing it returns to
 // the store inside the process, which kept its own content.
-TEST(ClipboardTest, BackendsTakeOverAndHandBack) {
-    using platform::clipboard::Content;
-    Content text;
-    text.kind = Content::TEXT;
-    text.text = "kept";
-    ASSERT_TRUE(platform::clipboard::write(text));
+// A store installed by the GUI layer takes over the clipboard; removing it
+// hands back the in-process store with its content intact.
+TEST(ClipboardTest, StoresTakeOverAndHandBack) {
+    namespace cb = platform::clipboard;
+    ASSERT_TRUE(cb::store().open());
+    ASSERT_TRUE(cb::store().empty());
+    ASSERT_TRUE(cb::store().put(cb::TEXT, {'k', 0, 0, 0}));
+    cb::store().close();
 
-    static int reads = 0;
-    static const platform::clipboard::Backend busy{
-        [](Content&) {
-            ++reads;
-            return false;
-        },
-        [](const Content&) { return false; }};
-    platform::clipboard::install(&busy);
-    Content out;
-    EXPECT_FALSE(platform::clipboard::read(out));
-    EXPECT_FALSE(platform::clipboard::write(text));
-    EXPECT_EQ(reads, 1);
+    struct Busy : cb::Store {
+        int opens = 0;
+        bool open() override { return ++opens, false; }
+        void close() override {}
+        bool empty() override { return false; }
+        bool put(const std::string&, std::vector<uint8_t>) override { return false; }
+        bool get(const std::string&, std::vector<uint8_t>&) override { return false; }
+    } busy;
+    cb::set_store(&busy);
+    EXPECT_EQ(&cb::store(), &busy);
+    EXPECT_FALSE(cb::store().open());
+    EXPECT_EQ(busy.opens, 1);
 
-    platform::clipboard::install(nullptr);
-    ASSERT_TRUE(platform::clipboard::read(out));
-    EXPECT_EQ(out.kind, Content::TEXT);
-    EXPECT_EQ(out.text, "kept");
+    cb::set_store(nullptr);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(cb::store().open());
+    ASSERT_TRUE(cb::store().get(cb::TEXT, out));
+    cb::store().close();
+    EXPECT_EQ(out, (std::vector<uint8_t>{'k', 0, 0, 0}));
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+// The bridge between Draw and image! values: an image's pixels as a
+// premultiplied Cairo surface, the platform routine `draw-image`, and
+// `view-routine`, which hands the platform routines to the GUI engine.
+#include "gui/backend/draw_image.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "gui/backend/draw_context.h"
+#include "gui/backend/draw_device.h"
+#include "library/routines.h"
+#include "platform/image.h"
+#include "runtime/error.h"
+#include "runtime/stack.h"
+
+namespace kiv::draw {
+
+cairo_surface_t* image_surface(Context& c, const Cell& image) {
+    if (image.type() != TYPE_IMAGE) return nullptr;
+    uint32_t w = os_image::width(&image), h = os_image::height(&image);
+    if (!w || !h || !os_image::bitmap(&image)) return nullptr;
+    if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return nullptr;
+    cairo_surface_t* s = new_surface(int(w), int(h));
+    if (!s) return nullptr;
+    cairo_surface_flush(s);
+    uint8_t* dst = cairo_image_surface_get_data(s);
+    int stride = cairo_image_surface_get_stride(s);
+    if (c.target_image && image.w2 == c.target_image && c.target) {
+        // The image being drawn into: what has been drawn so far.
+        cairo_surface_flush(c.target);
+        const uint8_t* src = cairo_image_surface_get_data(c.target);
+        int sstride = cairo_image_surface_get_stride(c.target);
+        for (uint32_t y = 0; y < h; ++y) std::memcpy(dst + size_t(y) * stride, src + size_t(y) * sstride, w * 4);
+    } else {
+        const uint32_t* src = os_image::premultiplied(&image);
+        if (!src) {
+            cairo_surface_destroy(s);
+            return nullptr;
+        }
+        for (uint32_t y = 0; y < h; ++y) std::memcpy(dst + size_t(y) * stride, src + size_t(y) * w, w * 4);
+    }
+    cairo_surface_mark_dirty(s);
+    return s;
+}
+
+void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors) {
+    uint32_t w = os_image::width(&image), h = os_image::height(&image);
+    if (!w || !h || !os_image::bitmap(&image)) return;
+    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return;
+    if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return;
+    // The pass draws on a copy of the image's premultiplied pixels, so that
+    // nothing the commands run (a change handler of a set-word) can move the
+    // buffer under it; the result is copied back at the end, also when an
+    // error ends the pass.
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    std::memcpy(pixels.data(), os_image::to_premultiplied(&image), pixels.size() * 4);
+    cairo_surface_t* surface = wrap_pixels(reinterpret_cast<uint8_t*>(pixels.data()), int(w), int(h), int(w) * 4);
+    struct Finish {
+        const Cell& image;
+        std::vector<uint32_t>& pixels;
+        cairo_surface_t* surface;
+        ~Finish() {
+            cairo_surface_finish(surface);
+            cairo_surface_destroy(surface);
+            if (os_image::bitmap(&image) && os_image::pixel_count(&image) == pixels.size()) {
+                std::memcpy(os_image::to_premultiplied(&image), pixels.data(), pixels.size() * 4);
+                os_image::mark_changed(&image);
+            }
+        }
+    } finish{image, pixels, surface};
+    run_pass(surface, commands, catch_errors, image.w2);
+}
+
+namespace {
+
+// system/view/platform/draw-image: image [image!] cmds [block!].
+void draw_image_routine(Cell* a) {
+    Cell* held = stack::push(a[0]);
+    Cell commands = a[1];
+    draw_into_image(*held, commands, false);
+    uint32_t w = os_image::width(held), h = os_image::height(held);
+    if (w && h) series::notify_owner(held, "poke", nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    a[0] = none::cell();
+}
+
+struct PlatformRoutine {
+    const char* name;
+    const char* spec;
+    routine::Fn fn;
+};
+
+const PlatformRoutine PLATFORM_ROUTINES[] = {
+    {"draw-image", "[image [image!] cmds [block!]]", draw_image_routine},
+};
+
+// view-routine name: the platform routine of that name, or none.
+void view_routine(Cell* a) {
+    std::string_view name = symbol::name_view(a[0].w2);
+    for (const PlatformRoutine& r : PLATFORM_ROUTINES)
+        if (name == r.name) {
+            Cell* saved = stack::top;
+            Cell value = *library::routines::push_routine(r.name, r.spec, r.fn);
+            stack::top = saved;
+            a[0] = value;
+            return;
+        }
+    a[0] = none::cell();
+}
+
+}  // namespace
+
+void bind_routines() {
+    Cell* saved = stack::top;
+    Cell* value =
+        library::routines::push_routine("view-routine", "[\"Internal Use Only\" name [word!]]", view_routine);
+    Cell w = word::load("view-routine");
+    context::set_word(&w, value);
+    stack::top = saved;
+}
+
+}  // namespace kiv::draw

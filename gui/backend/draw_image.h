@@ -1,0 +1,18 @@
+// Drawing into image! values, and the platform routines of Draw.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv::draw {
+
+// Runs the Draw commands on the image (nothing when its width or height is
+// 0, or the block is empty); its pixels change as drawn. Errors as the
+// dialect raises them (runtime/error.h); what was drawn before an error
+// stays drawn. The image must stay reachable by the collector (a stack cell).
+void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors);
+
+// Binds the global routine `view-routine`, which gives the GUI engine the
+// platform routines (`view-routine 'draw-image`). Runs once at start-up.
+void bind_routines();
+
+}  // namespace kiv::draw
