@@ -299,6 +299,13 @@ void parse_pattern(Context& c, Walk& w, bool is_fill) {
     Cell commands = w.at(w.pos++);
     int r[4] = {0, 0, 0, 0};
     cairo_surface_t* tile = tile_rect(a, width, height, r) ? new_surface(r[2], r[3]) : nullptr;
+    // Owned here until the brush takes it, also when the block raises an error.
+    struct Owned {
+        cairo_surface_t* s;
+        ~Owned() {
+            if (s) cairo_surface_destroy(s);
+        }
+    } owned{tile};
     if (tile) {
         // Record the block's drawing on the tile: its own Cairo context, the
         // identity matrix, a saved state that the block cannot leak out of.
@@ -321,6 +328,7 @@ void parse_pattern(Context& c, Walk& w, bool is_fill) {
         parse_draw(c, commands, false);
     }
     if (tile) cairo_surface_set_device_offset(tile, 0, 0);
+    owned.s = nullptr;
     Brush& target = is_fill ? c.st.fill : c.st.pen;
     make_image_brush(target, tile, r[0], r[1], a.mode);
 }
@@ -423,6 +431,48 @@ void set_stroke_style(Context& c) {
     cairo_set_dash(cr, dashes, int(n), 0);
 }
 
+// Whether Cairo can render the pattern under `full`, the matrix from device
+// pixels to pattern space: its pixel pipeline keeps coordinates and matrix
+// entries in 16.16 fixed point, so the pattern's geometry must land within
+// about 32,000 pixels of the origin and its scale must stay moderate.
+bool renderable(cairo_pattern_t* p, const cairo_matrix_t& full) {
+    constexpr double LIMIT = 30000;
+    const double k[] = {full.xx, full.yx, full.xy, full.yy, full.x0, full.y0};
+    for (double v : k)
+        if (!std::isfinite(v) || std::fabs(v) > LIMIT) return false;
+    double det = full.xx * full.yy - full.xy * full.yx;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-9) return false;
+    cairo_matrix_t to_device = full;
+    if (cairo_matrix_invert(&to_device) != CAIRO_STATUS_SUCCESS) return false;
+    auto near = [&](double x, double y) {
+        cairo_matrix_transform_point(&to_device, &x, &y);
+        return std::isfinite(x) && std::isfinite(y) && std::fabs(x) < LIMIT && std::fabs(y) < LIMIT;
+    };
+    double x0, y0, r0, x1, y1, r1;
+    switch (cairo_pattern_get_type(p)) {
+        case CAIRO_PATTERN_TYPE_LINEAR:
+            cairo_pattern_get_linear_points(p, &x0, &y0, &x1, &y1);
+            return near(x0, y0) && near(x1, y1);
+        case CAIRO_PATTERN_TYPE_RADIAL:
+            cairo_pattern_get_radial_circles(p, &x0, &y0, &r0, &x1, &y1, &r1);
+            return near(x0, y0) && near(x1, y1) && near(x1 + r1, y1) && near(x1, y1 + r1) &&
+                   near(x1 - r1, y1) && near(x1, y1 - r1);
+        default:
+            return true;
+    }
+}
+
+bool source_renderable(cairo_t* cr) {
+    cairo_pattern_t* p = cairo_get_source(cr);
+    cairo_matrix_t to_pattern, device;
+    cairo_pattern_get_matrix(p, &to_pattern);
+    cairo_get_matrix(cr, &device);
+    if (cairo_matrix_invert(&device) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_matrix_t full;
+    cairo_matrix_multiply(&full, &device, &to_pattern);
+    return renderable(p, full);
+}
+
 bool use_brush(Context& c, const Brush& b, double l, double t, double r, double bo) {
     if (b.type == BRUSH_SOLID) {
         Rgba col = to_rgba(b.colour);
@@ -453,6 +503,15 @@ bool use_brush(Context& c, const Brush& b, double l, double t, double r, double 
     cairo_matrix_t cm = m.to_cairo();
     if (cairo_matrix_invert(&cm) != CAIRO_STATUS_SUCCESS) return false;
     cm = m.to_cairo();
+    // Cairo renders patterns in fixed point: a brush whose pattern space is
+    // too large or too small against the pixels (a gradient fitted to a
+    // shape of astronomic size) paints nothing rather than fail.
+    cairo_matrix_t device;
+    cairo_get_matrix(c.cr, &device);
+    if (cairo_matrix_invert(&device) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_matrix_t full;
+    cairo_matrix_multiply(&full, &device, &cm);
+    if (!renderable(b.pattern, full)) return false;
     cairo_pattern_set_matrix(b.pattern, &cm);
     cairo_set_source(c.cr, b.pattern);
     return true;

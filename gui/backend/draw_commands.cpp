@@ -13,9 +13,6 @@ namespace kiv::draw {
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-// Device coordinates beyond this are clamped: Cairo keeps coordinates in
-// 24.8 fixed point.
-constexpr double COORD_LIMIT = 4.0e6;
 
 struct Pt {
     double x, y;
@@ -75,77 +72,47 @@ bool matrix_usable(const Context& c) {
     return c.st.matrix.finite() && cairo_matrix_invert(&m) == CAIRO_STATUS_SUCCESS;
 }
 
-// Checks Cairo's current path: false (and the path dropped) when a
-// coordinate is not a number; coordinates far outside any surface are
-// clamped in device space, where they would overflow Cairo's fixed point.
-bool sanitize_path(Context& c) {
-    cairo_t* cr = c.cr;
-    cairo_path_t* path = cairo_copy_path(cr);
-    if (path->status != CAIRO_STATUS_SUCCESS) {
-        cairo_path_destroy(path);
-        cairo_new_path(cr);
-        return false;
-    }
-    bool clamp = false;
-    for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
-        cairo_path_data_t* d = &path->data[i];
-        for (int k = 1; k < d->header.length; ++k) {
-            double x = d[k].point.x, y = d[k].point.y;
-            cairo_user_to_device(cr, &x, &y);
-            if (!std::isfinite(x) || !std::isfinite(y)) {
-                cairo_path_destroy(path);
-                cairo_new_path(cr);
-                return false;
-            }
-            if (std::fabs(x) > COORD_LIMIT || std::fabs(y) > COORD_LIMIT) clamp = true;
-        }
-    }
-    if (clamp) {
-        cairo_matrix_t saved;
-        cairo_get_matrix(cr, &saved);
-        cairo_new_path(cr);
-        cairo_identity_matrix(cr);
-        for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
-            cairo_path_data_t* d = &path->data[i];
-            double p[3][2];
-            for (int k = 1; k < d->header.length && k <= 3; ++k) {
-                double x = d[k].point.x, y = d[k].point.y;
-                cairo_matrix_transform_point(&saved, &x, &y);
-                p[k - 1][0] = std::clamp(x, -COORD_LIMIT, COORD_LIMIT);
-                p[k - 1][1] = std::clamp(y, -COORD_LIMIT, COORD_LIMIT);
-            }
-            switch (d->header.type) {
-                case CAIRO_PATH_MOVE_TO: cairo_move_to(cr, p[0][0], p[0][1]); break;
-                case CAIRO_PATH_LINE_TO: cairo_line_to(cr, p[0][0], p[0][1]); break;
-                case CAIRO_PATH_CURVE_TO:
-                    cairo_curve_to(cr, p[0][0], p[0][1], p[1][0], p[1][1], p[2][0], p[2][1]);
-                    break;
-                case CAIRO_PATH_CLOSE_PATH: cairo_close_path(cr); break;
-            }
-        }
-        cairo_set_matrix(cr, &saved);
-    }
-    cairo_path_destroy(path);
-    return true;
+}  // namespace
+
+void path_clear(Context& c) {
+    c.path.clear();
+}
+void path_move(Context& c, double x, double y) {
+    c.path.push_back({CAIRO_PATH_MOVE_TO, {x, y, 0, 0, 0, 0}});
+}
+void path_line(Context& c, double x, double y) {
+    c.path.push_back({CAIRO_PATH_LINE_TO, {x, y, 0, 0, 0, 0}});
+}
+void path_curve(Context& c, double x1, double y1, double x2, double y2, double x3, double y3) {
+    c.path.push_back({CAIRO_PATH_CURVE_TO, {x1, y1, x2, y2, x3, y3}});
+}
+void path_close(Context& c) {
+    c.path.push_back({CAIRO_PATH_CLOSE_PATH, {0, 0, 0, 0, 0, 0}});
 }
 
-void ellipse_path(cairo_t* cr, double l, double t, double w, double h) {
+namespace {
+
+void ellipse_path(Context& c, double l, double t, double w, double h) {
     double rx = w / 2, ry = h / 2;
-    path_arc(cr, l + rx, t + ry, rx, ry, 0, 0, 2 * PI, true);
-    cairo_close_path(cr);
+    path_arc(c, l + rx, t + ry, rx, ry, 0, 0, 2 * PI, true);
+    path_close(c);
 }
 
-void rounded_rect_path(cairo_t* cr, double l, double t, double w, double h, double r) {
+void rounded_rect_path(Context& c, double l, double t, double w, double h, double r) {
     r = std::min({r, w / 2, h / 2});
     if (!(r > 0)) {
-        cairo_rectangle(cr, l, t, w, h);
+        path_move(c, l, t);
+        path_line(c, l + w, t);
+        path_line(c, l + w, t + h);
+        path_line(c, l, t + h);
+        path_close(c);
         return;
     }
-    path_arc(cr, l + w - r, t + r, r, r, 0, -PI / 2, 0, true);
-    path_arc(cr, l + w - r, t + h - r, r, r, 0, 0, PI / 2, false);
-    path_arc(cr, l + r, t + h - r, r, r, 0, PI / 2, PI, false);
-    path_arc(cr, l + r, t + r, r, r, 0, PI, 3 * PI / 2, false);
-    cairo_close_path(cr);
+    path_arc(c, l + w - r, t + r, r, r, 0, -PI / 2, 0, true);
+    path_arc(c, l + w - r, t + h - r, r, r, 0, 0, PI / 2, false);
+    path_arc(c, l + r, t + h - r, r, r, 0, PI / 2, PI, false);
+    path_arc(c, l + r, t + r, r, r, 0, PI, 3 * PI / 2, false);
+    path_close(c);
 }
 
 }  // namespace
@@ -153,7 +120,7 @@ void rounded_rect_path(cairo_t* cr, double l, double t, double w, double h, doub
 // Appends an elliptical arc of centre (cx, cy), radii rx and ry, turned by
 // phi radians, from parametric angle a to e, as cubic pieces of at most a
 // quarter turn each.
-void path_arc(cairo_t* cr, double cx, double cy, double rx, double ry, double phi, double a, double e, bool move) {
+void path_arc(Context& c, double cx, double cy, double rx, double ry, double phi, double a, double e, bool move) {
     double span = e - a;
     if (!std::isfinite(span)) return;
     int n = int(std::ceil(std::fabs(span) / (PI / 2) - 1e-9));
@@ -168,9 +135,9 @@ void path_arc(cairo_t* cr, double cx, double cy, double rx, double ry, double ph
     double x0, y0;
     at(rx * std::cos(a), ry * std::sin(a), &x0, &y0);
     if (move)
-        cairo_move_to(cr, x0, y0);
+        path_move(c, x0, y0);
     else
-        cairo_line_to(cr, x0, y0);
+        path_line(c, x0, y0);
     for (int i = 0; i < n; ++i) {
         double t0 = a + step * i, t1 = t0 + step;
         double c0 = std::cos(t0), s0 = std::sin(t0), c1 = std::cos(t1), s1 = std::sin(t1);
@@ -178,38 +145,55 @@ void path_arc(cairo_t* cr, double cx, double cy, double rx, double ry, double ph
         at(rx * (c0 - k * s0), ry * (s0 + k * c0), &p[0], &p[1]);
         at(rx * (c1 + k * s1), ry * (s1 - k * c1), &p[2], &p[3]);
         at(rx * c1, ry * s1, &p[4], &p[5]);
-        cairo_curve_to(cr, p[0], p[1], p[2], p[3], p[4], p[5]);
+        path_curve(c, p[0], p[1], p[2], p[3], p[4], p[5]);
     }
 }
 
 void paint_path(Context& c, const double* fit, bool fill_allowed) {
     cairo_t* cr = c.cr;
-    if (!matrix_usable(c) || !sanitize_path(c)) {
-        cairo_new_path(cr);
+    if (!matrix_usable(c) || !prepare_path(c)) {
+        path_clear(c);
         return;
     }
     set_stroke_style(c);
+    const State& s = c.st;
+    bool fill = fill_allowed && s.fill.type != BRUSH_OFF, stroke = s.pen.type != BRUSH_OFF && s.line_width > 0;
     double b[4] = {0, 0, 0, 0};
     bool have = false;
+    // Fitted brushes fit the shape's rectangle, or the path's stroke extents.
     auto bounds = [&] {
         if (have) return;
         have = true;
         if (fit) {
             std::copy(fit, fit + 4, b);
         } else {
+            if (!c.device_in_range) emit_device(c, EMIT_STROKE);
             cairo_stroke_extents(cr, &b[0], &b[1], &b[2], &b[3]);
         }
     };
-    const State& s = c.st;
-    if (fill_allowed && s.fill.type != BRUSH_OFF) {
-        if (s.fill.type >= BRUSH_UNIT_GRADIENT) bounds();
-        if (use_brush(c, s.fill, b[0], b[1], b[2], b[3])) cairo_fill_preserve(cr);
+    if (c.device_in_range) {
+        // One path serves both.
+        emit_device(c, EMIT_FILL);
+        if (fill && s.fill.type >= BRUSH_UNIT_GRADIENT) bounds();
+        if (fill && use_brush(c, s.fill, b[0], b[1], b[2], b[3])) cairo_fill_preserve(cr);
+        if (stroke && s.pen.type >= BRUSH_UNIT_GRADIENT) bounds();
+        if (stroke && use_brush(c, s.pen, b[0], b[1], b[2], b[3])) cairo_stroke_preserve(cr);
+        cairo_new_path(cr);
+        c.device.clear();
+        return;
     }
-    if (s.pen.type != BRUSH_OFF && s.line_width > 0) {
+    if (fill) {
+        if (s.fill.type >= BRUSH_UNIT_GRADIENT) bounds();
+        emit_device(c, EMIT_FILL);
+        if (use_brush(c, s.fill, b[0], b[1], b[2], b[3])) cairo_fill(cr);
+    }
+    if (stroke) {
         if (s.pen.type >= BRUSH_UNIT_GRADIENT) bounds();
-        if (use_brush(c, s.pen, b[0], b[1], b[2], b[3])) cairo_stroke_preserve(cr);
+        emit_device(c, EMIT_STROKE);
+        if (use_brush(c, s.pen, b[0], b[1], b[2], b[3])) cairo_stroke(cr);
     }
     cairo_new_path(cr);
+    c.device.clear();
 }
 
 namespace {
@@ -221,14 +205,16 @@ namespace {
 // made from the bitmap's coverage (grown by the spread, blurred, coloured)
 // and drawn under it, then the bitmap. `shape` adds the shape's path at
 // (x, y) with the size (w, h).
+// A shape too large for a bitmap is drawn without its shadows (false).
 template <class Shape>
-void draw_shadowed(Context& c, double l, double t, double w, double h, Shape shape) {
+bool draw_shadowed(Context& c, double l, double t, double w, double h, Shape shape) {
     double lw = c.st.line_width, half = lw / 2;
     double bw = std::trunc(w + lw), bh = std::trunc(h + lw);
-    if (!(bw >= 1) || !(bh >= 1) || !matrix_usable(c)) return;
-    if (bw > MAX_SURFACE_SIDE || bh > MAX_SURFACE_SIDE) return;
+    if (!matrix_usable(c) || !std::isfinite(l) || !std::isfinite(t)) return true;
+    if (!(bw >= 1) || !(bh >= 1)) return true;
+    if (bw > MAX_SURFACE_SIDE || bh > MAX_SURFACE_SIDE) return false;
     cairo_surface_t* bitmap = new_surface(int(bw), int(bh));
-    if (!bitmap) return;
+    if (!bitmap) return false;
     cairo_t* outer = c.cr;
     Matrix m = c.st.matrix;
     c.cr = cairo_create(bitmap);
@@ -247,7 +233,7 @@ void draw_shadowed(Context& c, double l, double t, double w, double h, Shape sha
         double sp = s.spread;
         double kx = (2 * sp + bw) / bw, ky = (2 * sp + bh) / bh;
         if (!(kx > 0) || !(ky > 0) || !std::isfinite(kx) || !std::isfinite(ky)) continue;
-        double sigma = std::max(0.0, double(s.blur)) / 1.8799711;
+        double sigma = std::min(1000.0, std::max(0.0, double(s.blur)) / 1.8799711);
         int pad = int(std::ceil(3 * sigma)) + 1;
         double sw = bw * kx + 2 * pad, sh = bh * ky + 2 * pad;
         if (sw > MAX_SURFACE_SIDE || sh > MAX_SURFACE_SIDE) continue;
@@ -262,12 +248,13 @@ void draw_shadowed(Context& c, double l, double t, double w, double h, Shape sha
         cairo_destroy(scr);
         blur_surface(shadow, sigma);
         cairo_set_source_surface(outer, shadow, x + s.ox - sp - pad, y + s.oy - sp - pad);
-        cairo_paint(outer);
+        if (source_renderable(outer)) cairo_paint(outer);
         cairo_surface_destroy(shadow);
     }
     cairo_set_source_surface(outer, bitmap, x, y);
-    cairo_paint(outer);
+    if (source_renderable(outer)) cairo_paint(outer);
     cairo_surface_destroy(bitmap);
+    return true;
 }
 
 // ---- Primitives -----------------------------------------------------------------------------------
@@ -276,11 +263,10 @@ void draw_box(Context& c, Pt a, Pt b, double radius) {
     double l = std::min(a.x, b.x), r = std::max(a.x, b.x), t = std::min(a.y, b.y), bo = std::max(a.y, b.y);
     double w = r - l, h = bo - t;
     if (!std::isfinite(radius) || radius < 0) radius = 0;
-    if (c.st.shadow_on && !c.shadows.empty()) {
-        draw_shadowed(c, l, t, w, h, [&](double x, double y) { rounded_rect_path(c.cr, x, y, w, h, radius); });
+    if (c.st.shadow_on && !c.shadows.empty() &&
+        draw_shadowed(c, l, t, w, h, [&](double x, double y) { rounded_rect_path(c, x, y, w, h, radius); }))
         return;
-    }
-    rounded_rect_path(c.cr, l, t, w, h, radius);
+    rounded_rect_path(c, l, t, w, h, radius);
     double fit[4] = {l, t, r, bo};
     paint_path(c, fit);
 }
@@ -294,25 +280,24 @@ void draw_ellipse_box(Context& c, double l, double t, double w, double h) {
         t += h;
         h = -h;
     }
-    if (c.st.shadow_on && !c.shadows.empty()) {
-        draw_shadowed(c, l, t, w, h, [&](double x, double y) { ellipse_path(c.cr, x, y, w, h); });
+    if (c.st.shadow_on && !c.shadows.empty() &&
+        draw_shadowed(c, l, t, w, h, [&](double x, double y) { ellipse_path(c, x, y, w, h); }))
         return;
-    }
-    ellipse_path(c.cr, l, t, w, h);
+    ellipse_path(c, l, t, w, h);
     double fit[4] = {l, t, l + w, t + h};
     paint_path(c, fit);
 }
 
 void draw_polyline(Context& c, const std::vector<Pt>& pts, bool closed) {
-    cairo_move_to(c.cr, pts[0].x, pts[0].y);
-    for (size_t i = 1; i < pts.size(); ++i) cairo_line_to(c.cr, pts[i].x, pts[i].y);
-    if (closed) cairo_close_path(c.cr);
+    path_move(c, pts[0].x, pts[0].y);
+    for (size_t i = 1; i < pts.size(); ++i) path_line(c, pts[i].x, pts[i].y);
+    if (closed) path_close(c);
     paint_path(c, nullptr);
 }
 
 void draw_line(Context& c, Pt a, Pt b) {
-    cairo_move_to(c.cr, a.x, a.y);
-    cairo_line_to(c.cr, b.x, b.y);
+    path_move(c, a.x, a.y);
+    path_line(c, b.x, b.y);
     double fit[4] = {a.x, a.y, b.x, b.y};
     paint_path(c, fit, false);
 }
@@ -339,51 +324,52 @@ void draw_arc(Context& c, Pt centre, Pt radius, double start, double sweep, bool
         while (a - e > 2 * PI) e += 2 * PI;
     }
     if (closed) {
-        cairo_move_to(c.cr, centre.x, centre.y);
-        path_arc(c.cr, centre.x, centre.y, rx, ry, 0, a, e, false);
-        cairo_close_path(c.cr);
+        path_move(c, centre.x, centre.y);
+        path_arc(c, centre.x, centre.y, rx, ry, 0, a, e, false);
+        path_close(c);
     } else {
-        path_arc(c.cr, centre.x, centre.y, rx, ry, 0, a, e, true);
+        path_arc(c, centre.x, centre.y, rx, ry, 0, a, e, true);
     }
-    // No fitting: gradient and image brushes keep their own geometry here.
-    double none[4] = {0, 0, 0, 0};
-    paint_path(c, none, closed || c.st.fill.type != BRUSH_OFF);
+    // An open arc is a hollow figure: only a closed one (a pie) is filled.
+    // Fitted brushes fit the arc's whole ellipse.
+    double fit[4] = {centre.x - rx, centre.y - ry, centre.x + rx, centre.y + ry};
+    paint_path(c, fit, closed);
 }
 
 void draw_curve(Context& c, const std::vector<Pt>& p) {
-    cairo_move_to(c.cr, p[0].x, p[0].y);
+    path_move(c, p[0].x, p[0].y);
     if (p.size() == 3) {
-        cairo_curve_to(c.cr, (p[0].x + 2 * p[1].x) / 3, (p[0].y + 2 * p[1].y) / 3, (2 * p[1].x + p[2].x) / 3,
+        path_curve(c, (p[0].x + 2 * p[1].x) / 3, (p[0].y + 2 * p[1].y) / 3, (2 * p[1].x + p[2].x) / 3,
                        (2 * p[1].y + p[2].y) / 3, p[2].x, p[2].y);
     } else {
-        cairo_curve_to(c.cr, p[1].x, p[1].y, p[2].x, p[2].y, p[3].x, p[3].y);
+        path_curve(c, p[1].x, p[1].y, p[2].x, p[2].y, p[3].x, p[3].y);
     }
     paint_path(c, nullptr, false);
 }
 
 // Catmull-Rom piece from b to c in 25 lines.
-void spline_piece(cairo_t* cr, Pt a, Pt b, Pt c, Pt d) {
+void spline_piece(Context& cx, Pt a, Pt b, Pt c, Pt d) {
     for (int i = 1; i <= 25; ++i) {
         double t = i * 0.04, t2 = t * t, t3 = t2 * t;
         auto f = [&](double A, double B, double C, double D) {
             return 0.5 * (2 * B + (C - A) * t + (2 * A - 5 * B + 4 * C - D) * t2 + (3 * (B - C) + D - A) * t3);
         };
-        cairo_line_to(cr, f(a.x, b.x, c.x, d.x), f(a.y, b.y, c.y, d.y));
+        path_line(cx, f(a.x, b.x, c.x, d.x), f(a.y, b.y, c.y, d.y));
     }
 }
 
 void draw_spline(Context& c, const std::vector<Pt>& p, bool closed) {
     if (p.size() == 2) return draw_line(c, p[0], p[1]);
     size_t n = p.size() - 1;
-    cairo_move_to(c.cr, p[0].x, p[0].y);
-    spline_piece(c.cr, closed ? p[n] : p[0], p[0], p[1], p[2]);
-    for (size_t i = 0; i + 3 <= n; ++i) spline_piece(c.cr, p[i], p[i + 1], p[i + 2], p[i + 3]);
+    path_move(c, p[0].x, p[0].y);
+    spline_piece(c, closed ? p[n] : p[0], p[0], p[1], p[2]);
+    for (size_t i = 0; i + 3 <= n; ++i) spline_piece(c, p[i], p[i + 1], p[i + 2], p[i + 3]);
     if (closed) {
-        spline_piece(c.cr, p[n - 2], p[n - 1], p[n], p[0]);
-        spline_piece(c.cr, p[n - 1], p[n], p[0], p[1]);
-        cairo_close_path(c.cr);
+        spline_piece(c, p[n - 2], p[n - 1], p[n], p[0]);
+        spline_piece(c, p[n - 1], p[n], p[0], p[1]);
+        path_close(c);
     } else {
-        spline_piece(c.cr, p[n - 2], p[n - 1], p[n], p[n]);
+        spline_piece(c, p[n - 2], p[n - 1], p[n], p[n]);
     }
     paint_path(c, nullptr);
 }
@@ -427,11 +413,20 @@ void draw_image(Context& c, const Cell& img, const std::vector<Pt>& pts, bool cr
         cairo_save(cr);
         cairo_translate(cr, x1, y1);
         cairo_scale(cr, kx, ky);
-        cairo_rectangle(cr, 0, 0, cw, ch);
+        path_clear(c);
+        path_move(c, 0, 0);
+        path_line(c, cw, 0);
+        path_line(c, cw, ch);
+        path_line(c, 0, ch);
+        path_close(c);
         cairo_set_source_surface(cr, src, -sl, -st);
         cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-        if (sanitize_path(c)) cairo_fill(cr);
+        if (source_renderable(cr) && prepare_path(c)) {
+            emit_device(c, EMIT_FILL);
+            cairo_fill(cr);
+        }
+        path_clear(c);
         cairo_new_path(cr);
         cairo_restore(cr);
         return;
@@ -514,13 +509,18 @@ void transform_command(Context& c, Walk& w, int target, Op op) {
 void push_clip(Context& c, bool rect, Pt a, Pt b) {
     cairo_t* cr = c.cr;
     if (rect) {
-        cairo_new_path(cr);
-        cairo_rectangle(cr, a.x, a.y, b.x - a.x, b.y - a.y);
-    } else {
-        cairo_close_path(cr);
+        path_clear(c);
+        path_move(c, a.x, a.y);
+        path_line(c, b.x, a.y);
+        path_line(c, b.x, b.y);
+        path_line(c, a.x, b.y);
     }
+    path_close(c);
     ++c.st.clip_count;
-    if (!matrix_usable(c) || !sanitize_path(c)) {
+    if (matrix_usable(c) && prepare_path(c)) {
+        emit_device(c, EMIT_FILL);
+    } else {
+        path_clear(c);
         // A clip that cannot be computed shows nothing.
         cairo_new_path(cr);
         cairo_save(cr);
@@ -559,7 +559,7 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
         }
         case KW_LINE_WIDTH: {
             double v = need_number(c, w);
-            float lw = std::isfinite(v) ? float(std::clamp(v, 0.0, 1e5)) : 0.0f;
+            float lw = std::isfinite(v) ? float(std::clamp(v, 0.0, 8000.0)) : 0.0f;
             State& s = c.st;
             if (lw == 0) {
                 if (s.line_width != 0) s.saved_pen_type = s.pen.type;
@@ -725,10 +725,7 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
                     if (on) state_pop(c, saved);
                 }
             } pop{c, saved, has_body};
-            if (!rect) {
-                cairo_new_path(c.cr);
-                parse_shape(c, path, true);
-            }
+            if (!rect) parse_shape(c, path, true);
             push_clip(c, rect, a, b);
             if (has_body) parse_draw(c, body, c.catch_errors);
             break;

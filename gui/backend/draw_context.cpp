@@ -19,6 +19,7 @@
 #include "library/library.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::draw {
 
@@ -53,6 +54,9 @@ void Brush::set_pattern(cairo_pattern_t* p) {
 // ---- Reading values ---------------------------------------------------------------------------
 
 Cell Walk::at(uint32_t i) const {
+    // The block may have shrunk since the walk began (a change handler run
+    // by a set-word can change it): a cell past its tail reads as none.
+    if (i >= blk.w1 + block::cells_length(&blk)) return none::cell();
     return *block::cells_at(&blk, i);
 }
 
@@ -235,6 +239,10 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
     Walk w{commands, commands.w1, commands.w1 + block::cells_length(&commands)};
     if (cycles::find(commands.w2)) raise(c, ERR_INFINITE, commands);
     cycles::push(commands.w2);
+    // The block stays reachable while it is walked, even if a change handler
+    // run by a set-word takes it out of the block that held it.
+    Cell* saved_top = stack::top;
+    stack::push(commands);
     bool saved_catch = c.catch_errors;
     c.catch_errors = catch_errors;
     while (w.more()) {
@@ -264,6 +272,7 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
         }
     }
     c.catch_errors = saved_catch;
+    stack::top = saved_top;
     cycles::pop();
 }
 
@@ -294,9 +303,11 @@ void run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors,
             if (now > depth) cycles::drop(now - depth);
         }
     } end{c, depth};
+    Cell* top = stack::top;
     try {
         parse_draw(c, commands, catch_errors);
     } catch (const Abandon&) {
+        stack::top = top;
     }
 }
 

@@ -91,8 +91,18 @@ struct Walk {
     Cell peek() const;  // none! at the tail
 };
 
+// One segment of a path being built: a Cairo path operation and its points
+// in drawing coordinates.
+struct PathSeg {
+    int type;  // cairo_path_data_type_t
+    double p[6];
+};
+
 struct Context {
     cairo_t* cr = nullptr;
+    std::vector<PathSeg> path;    // the path being built, in drawing coordinates
+    std::vector<PathSeg> device;  // the same in device pixels (prepare_path)
+    bool device_in_range = true;  // every device point within Cairo's range
     cairo_surface_t* target = nullptr;
     int width = 0, height = 0;  // of the target, in pixels
     State st;
@@ -152,6 +162,12 @@ void parse_line_pattern(Context& c, Walk& w);
 // Sets Cairo's source to the brush fitted to the bounds (l, t, r, b).
 bool use_brush(Context& c, const Brush& b, double l, double t, double r, double bo);
 void set_stroke_style(Context& c);
+// Whether Cairo can render the pattern under `full` (device pixels to
+// pattern space) in its 16.16 fixed-point pixel pipeline; drawing that it
+// cannot render is left out rather than let Cairo fail the whole pass.
+bool renderable(cairo_pattern_t* p, const cairo_matrix_t& full);
+// renderable() for the current source of the context under its matrix.
+bool source_renderable(cairo_t* cr);
 
 // ---- Primitives (draw_commands.cpp) -----------------------------------------------------------
 // Fills (with the fill) and strokes (with the pen) Cairo's current path.
@@ -159,7 +175,20 @@ void set_stroke_style(Context& c);
 // the path's stroke extents.
 void paint_path(Context& c, const double* fit, bool fill_allowed = true);
 void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos);
-void path_arc(cairo_t* cr, double cx, double cy, double rx, double ry, double phi, double a, double e, bool move);
+void path_arc(Context& c, double cx, double cy, double rx, double ry, double phi, double a, double e, bool move);
+// Building the path of a shape in drawing coordinates.
+void path_clear(Context& c);
+void path_move(Context& c, double x, double y);
+void path_line(Context& c, double x, double y);
+void path_curve(Context& c, double x1, double y1, double x2, double y2, double x3, double y3);
+void path_close(Context& c);
+// Maps the path to device pixels (and empties it); false, with no path,
+// when a coordinate is not a number (draw_path.cpp).
+bool prepare_path(Context& c);
+// Makes the prepared path Cairo's current path, for filling or for
+// stroking (a path beyond Cairo's range is cut differently for each).
+enum EmitMode { EMIT_FILL, EMIT_STROKE };
+void emit_device(Context& c, EmitMode mode);
 
 // ---- Shape sub-dialect (draw_shape.cpp) -----------------------------------------------------------
 // Walks a shape block, building Cairo's current path; for a shape (not a

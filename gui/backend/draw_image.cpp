@@ -24,15 +24,18 @@ namespace kiv::draw {
 
 cairo_surface_t* image_surface(Context& c, const Cell& image) {
     if (image.type() != TYPE_IMAGE) return nullptr;
-    uint32_t w = os_image::width(&image), h = os_image::height(&image);
-    if (!w || !h || !os_image::bitmap(&image)) return nullptr;
+    const os_image::Bitmap* bm = os_image::bitmap(&image);
+    if (!bm) return nullptr;
+    uint32_t w = bm->width, h = bm->height;
+    if (!w || !h) return nullptr;
     if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return nullptr;
     cairo_surface_t* s = new_surface(int(w), int(h));
     if (!s) return nullptr;
     cairo_surface_flush(s);
     uint8_t* dst = cairo_image_surface_get_data(s);
     int stride = cairo_image_surface_get_stride(s);
-    if (c.target_image && image.w2 == c.target_image && c.target) {
+    if (c.target_image && image.w2 == c.target_image && c.target && cairo_image_surface_get_width(c.target) == int(w) &&
+        cairo_image_surface_get_height(c.target) == int(h)) {
         // The image being drawn into: what has been drawn so far.
         cairo_surface_flush(c.target);
         const uint8_t* src = cairo_image_surface_get_data(c.target);
@@ -51,8 +54,10 @@ cairo_surface_t* image_surface(Context& c, const Cell& image) {
 }
 
 void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors) {
-    uint32_t w = os_image::width(&image), h = os_image::height(&image);
-    if (!w || !h || !os_image::bitmap(&image)) return;
+    const os_image::Bitmap* bm = os_image::bitmap(&image);
+    if (!bm) return;
+    uint32_t w = bm->width, h = bm->height;
+    if (!w || !h) return;
     if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return;
     if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return;
     // The pass draws on a copy of the image's premultiplied pixels, so that
@@ -69,7 +74,8 @@ void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors)
         ~Finish() {
             cairo_surface_finish(surface);
             cairo_surface_destroy(surface);
-            if (os_image::bitmap(&image) && os_image::pixel_count(&image) == pixels.size()) {
+            const os_image::Bitmap* bm = os_image::bitmap(&image);
+            if (bm && bm->count() == pixels.size()) {
                 std::memcpy(os_image::to_premultiplied(&image), pixels.data(), pixels.size() * 4);
                 os_image::mark_changed(&image);
             }

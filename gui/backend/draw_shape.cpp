@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "gui/backend/draw_context.h"
 #include "runtime/cycles.h"
+#include "runtime/stack.h"
 
 namespace kiv::draw {
 
@@ -39,7 +40,7 @@ void endpoint_arc(Context& c, double x, double y, double rx, double ry, double d
     if (!std::isfinite(rx) || !std::isfinite(ry) || !std::isfinite(degrees)) return;
     if ((x1 == x && y1 == y)) return;
     if (rx == 0 || ry == 0) {
-        cairo_line_to(c.cr, x, y);
+        path_line(c, x, y);
         return;
     }
     double phi = std::fmod(degrees, 360.0) * PI / 180, cp = std::cos(phi), sp = std::sin(phi);
@@ -64,12 +65,12 @@ void endpoint_arc(Context& c, double x, double y, double rx, double ry, double d
     double dt = angle((x1p - cxp) / rx, (y1p - cyp) / ry, (-x1p - cxp) / rx, (-y1p - cyp) / ry);
     if (!sweep && dt > 0) dt -= 2 * PI;
     if (sweep && dt < 0) dt += 2 * PI;
-    path_arc(c.cr, cx, cy, rx, ry, phi, t1, t1 + dt, false);
-    cairo_line_to(c.cr, x, y);
+    path_arc(c, cx, cy, rx, ry, phi, t1, t1 + dt, false);
+    path_line(c, x, y);
 }
 
 void begin_figure(Context& c) {
-    cairo_move_to(c.cr, c.cur_x, c.cur_y);
+    path_move(c, c.cur_x, c.cur_y);
 }
 
 // Curve segments: n points each (n - 1 when smooth); a smooth segment's
@@ -90,13 +91,13 @@ void curves(Context& c, Walk& w, uint32_t kw_pos, bool rel, bool cubic, bool smo
         }
         for (int j = 0; j < per; ++j) ctl[k++] = P{pts[i + j].x + ox, pts[i + j].y + oy};
         if (cubic) {
-            cairo_curve_to(c.cr, ctl[0].x, ctl[0].y, ctl[1].x, ctl[1].y, ctl[2].x, ctl[2].y);
+            path_curve(c, ctl[0].x, ctl[0].y, ctl[1].x, ctl[1].y, ctl[2].x, ctl[2].y);
             c.last_cx = ctl[1].x, c.last_cy = ctl[1].y;
             c.cur_x = ctl[2].x, c.cur_y = ctl[2].y;
         } else {
             // The quadratic piece as a cubic one.
             double x0 = c.cur_x, y0 = c.cur_y;
-            cairo_curve_to(c.cr, x0 + 2.0 / 3 * (ctl[0].x - x0), y0 + 2.0 / 3 * (ctl[0].y - y0),
+            path_curve(c, x0 + 2.0 / 3 * (ctl[0].x - x0), y0 + 2.0 / 3 * (ctl[0].y - y0),
                            ctl[1].x + 2.0 / 3 * (ctl[0].x - ctl[1].x), ctl[1].y + 2.0 / 3 * (ctl[0].y - ctl[1].y),
                            ctl[1].x, ctl[1].y);
             c.last_cx = ctl[0].x, c.last_cy = ctl[0].y;
@@ -109,6 +110,8 @@ void curves(Context& c, Walk& w, uint32_t kw_pos, bool rel, bool cubic, bool smo
 void walk_shape(Context& c, const Cell& blk) {
     if (cycles::find(blk.w2)) infinite(c, blk);
     cycles::push(blk.w2);
+    Cell* saved_top = stack::top;
+    stack::push(blk);  // reachable while walked (see parse_draw)
     Walk w{blk, blk.w1, blk.w1 + block::cells_length(&blk)};
     while (w.more()) {
         Cell v = w.at(w.pos);
@@ -142,17 +145,17 @@ void walk_shape(Context& c, const Cell& blk) {
                 if (!next_point(w, &p)) invalid_at(c, w, w.pos);
                 do {
                     c.cur_x = p.x + (rel ? c.cur_x : 0), c.cur_y = p.y + (rel ? c.cur_y : 0);
-                    cairo_line_to(c.cr, c.cur_x, c.cur_y);
+                    path_line(c, c.cur_x, c.cur_y);
                 } while (next_point(w, &p));
                 c.last_was_curve = false;
                 break;
             case KW_HLINE:
                 c.cur_x = need_number(c, w) + (rel ? c.cur_x : 0);
-                cairo_line_to(c.cr, c.cur_x, c.cur_y);
+                path_line(c, c.cur_x, c.cur_y);
                 break;
             case KW_VLINE:
                 c.cur_y = need_number(c, w) + (rel ? c.cur_y : 0);
-                cairo_line_to(c.cr, c.cur_x, c.cur_y);
+                path_line(c, c.cur_x, c.cur_y);
                 break;
             case KW_ARC: {
                 if (!next_point(w, &p)) invalid_at(c, w, w.pos);
@@ -178,20 +181,21 @@ void walk_shape(Context& c, const Cell& blk) {
             case KW_QCURVE: curves(c, w, kw_pos, rel, false, false); break;
             case KW_QCURV: curves(c, w, kw_pos, rel, false, true); break;
             case KW_CLOSE:
-                cairo_close_path(c.cr);
+                path_close(c);
                 begin_figure(c);
                 break;
             default:
                 invalid_at(c, w, kw_pos);
         }
     }
+    stack::top = saved_top;
     cycles::pop();
 }
 
 }  // namespace
 
 void parse_shape(Context& c, const Cell& block, bool for_clip) {
-    cairo_new_path(c.cr);
+    path_clear(c);
     c.cur_x = c.cur_y = 0;
     c.last_was_curve = false;
     begin_figure(c);

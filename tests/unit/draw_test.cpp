@@ -226,6 +226,14 @@ TEST_F(DrawTest, StateChanges) {
         {"pen off fill-pen red shadow 20x20 shadow off box 0x0 50x50", 60, 60, WHITE},
         {"pen off fill-pen red shadow 20x20 0 0 blue box 0x0 50x50", 60, 60, BLUE},
         {"pen off fill-pen red shadow 20x20 0 10 blue box 0x0 50x50", 69, 69, BLUE},
+        // A shape too large for a shadow bitmap is drawn without its shadow.
+        {"pen off fill-pen red shadow 2x2 box -100000x-100000 100000x100000", 50, 50, RED},
+        // An open arc is not filled; a closed one is a pie.
+        {"pen off fill-pen red arc 50x50 40x40 0 90", 60, 60, WHITE},
+        {"pen off fill-pen red arc 50x50 40x40 0 90 closed", 60, 60, RED},
+        {"pen off fill-pen red arc 50x50 40x40 0 90 closed", 40, 60, WHITE},
+        // A line of three points is filled as a closed figure.
+        {"pen off fill-pen red line 0x0 100x0 100x100", 90, 10, RED},
         // Keywords ignore letter case.
         {"PEN off Fill-Pen red BOX 0x0 100x100", 50, 50, RED},
         // An unknown join or cap word gives the default.
@@ -238,6 +246,52 @@ TEST_F(DrawTest, StateChanges) {
         SCOPED_TRACE(k.commands);
         auto px = render(k.commands);
         EXPECT_EQ(at(px, k.x, k.y), k.expected) << k.commands << " at " << k.x << "x" << k.y;
+    }
+}
+
+// Pairs of blocks that must draw the same pixels (up to antialiasing).
+TEST_F(DrawTest, EquivalentDrawings) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"box 50x50 10x10", "box 10x10 50x50"},
+        {"box 0x0 100x50 0", "box 0x0 100x50"},
+        {"curve 0x0 50x100 100x0", "curve 0x0 (33.333333, 66.666667) (66.666667, 66.666667) 100x0"},
+        {"fill-pen red circle 50x50 20 10", "fill-pen red ellipse 30x40 40x20"},
+        {"fill-pen red arc 50x50 40x20 0 360", "fill-pen red ellipse 10x30 80x40"},
+        {"spline 0x0 50x50", "line 0x0 50x50"},
+        {"fill-pen red clip 0x0 50x50 box 0x0 100x100", "fill-pen red clip 0x0 50x50 xor box 0x0 100x100"},
+        {"image img 0x0 100x0 100x100", "image img 0x0 100x0 100x100 0x100"},
+        {"image img 10x10", "image img 10x10 18x18"},
+        {"transform 45 2 2 10x10 box 0x0 10x10", "rotate 45 scale 2 2 translate 10x10 box 0x0 10x10"},
+        {"pen off fill-pen red scale 50% 50% box 0x0 100x100", "pen off fill-pen red box 0x0 50x50"},
+        {"pen off fill-pen linear red blue box 20x0 70x50", "pen off fill-pen linear red blue 20x0 70x0 box 20x0 70x50"},
+        {"pen off fill-pen radial red blue box 0x0 100x50", "pen off fill-pen radial red blue 50x25 25 box 0x0 100x50"},
+        {"line-width 3 shape [line 10x10 100x10]", "line-width 3 line 0x0 10x10 100x10"},
+        {"line-width 3 shape [move 10x10 'line 90x0 0x50]", "line-width 3 line 10x10 100x10 100x60"},
+        {"line-width 3 shape [hline 50 'vline 20]", "line-width 3 line 0x0 50x0 50x20"},
+        {"shape [move 0x0 curve 10x10 20x10 30x0 40x10]", "shape [move 0x0 curve 10x10 20x10 30x0]"},
+        {"shape [move 0x0 curve 0x50 50x50 50x0 curv 100x-50 100x0]",
+         "shape [move 0x0 curve 0x50 50x50 50x0 curve 50x-50 100x-50 100x0]"},
+        {"shape [move 10x10 qcurve 50x90 90x10 qcurv 170x10]",
+         "shape [move 10x10 qcurve 50x90 90x10 qcurve 130x-70 170x10]"},
+        {"fill-pen red shape [move 0x0 line 100x0 100x100 close]", "fill-pen red triangle 0x0 100x0 100x100"},
+        {"pen red line-width 0 line-width 2 box 10x10 50x50", "pen red line-width 2 box 10x10 50x50"},
+        {"shadow 5x5 shadow off box 10x10 50x50", "box 10x10 50x50"},
+        {"rotate 'pen 45 line-width 3 line 0x0 90x90", "line-width 3 line 0x0 90x90"},
+        // Geometry far beyond Cairo's fixed-point range is cut, not distorted.
+        {"line-width 3 line (-1e6, -1e6) (1e6, 1e6)", "line-width 3 line -10x-10 110x110"},
+        {"line-width 3 line -1000000000x50 1000000000x50", "line-width 3 line -10x50 110x50"},
+        {"pen off fill-pen red polygon -1000000x-1000000 1000000x-1000000 0x1000000",
+         "pen off fill-pen red box 0x0 100x100"},
+        {"pen off fill-pen red circle 50x50 1000000", "pen off fill-pen red box 0x0 100x100"},
+        {"pen off fill-pen red translate 100000x0 box -100000x0 -99950x50", "pen off fill-pen red box 0x0 50x50"},
+    };
+    for (const auto& [a, b] : pairs) {
+        auto pa = render(a), pb = render(b);
+        int worst = 0;
+        for (size_t i = 0; i < pa.size(); ++i)
+            for (int k = 0; k < 32; k += 8)
+                worst = std::max(worst, std::abs(int((pa[i] >> k) & 0xFF) - int((pb[i] >> k) & 0xFF)));
+        EXPECT_LE(worst, 8) << a << " | " << b;
     }
 }
 
@@ -284,6 +338,17 @@ TEST_F(DrawTest, ErrorsNameTheOffendingPosition) {
         {"font foo", "not-here", "font"},
         {"text 0x0 \"hi\"", "not-here", "text"},
     };
+    // A gradient holds at most 256 stops: the 257th colour is refused.
+    std::string many = "pen linear";
+    for (int i = 0; i < 257; ++i) many += " red";
+    try {
+        render(many.c_str());
+        ADD_FAILURE() << "no error for 257 stops";
+    } catch (const RaisedError& e) {
+        EXPECT_EQ(e.id, "draw-invalid");
+        EXPECT_EQ(mold_text(e.args[0]), "[red]");
+    }
+    EXPECT_NO_THROW(render(many.substr(0, many.size() - 4).c_str()));
     for (const Case& k : cases) {
         try {
             render(k.commands);
@@ -323,6 +388,9 @@ TEST_F(DrawTest, ErrorsKeepWhatWasDrawn) {
     auto px2 = render("pen off fill-pen red box 0x0 50x50 box 1 fill-pen blue box 0x0 100x100", 100, 100, true);
     EXPECT_EQ(at(px2, 25, 25), RED);
     EXPECT_EQ(at(px2, 75, 75), WHITE);
+    // An error inside a pattern's block is raised whatever catch? says.
+    EXPECT_THROW(render("fill-pen pattern 10x10 [box 1] box 0x0 10x10", 100, 100, true), RaisedError);
+    EXPECT_EQ(cycles::depth(), 0u);
 }
 
 TEST_F(DrawTest, EmptyBlockDrawsNothing) {
@@ -355,6 +423,13 @@ TEST_F(DrawTest, HugeAndDegenerateInput) {
         "line-pattern 0 0 line 0x0 10x10 line-pattern -5 -5 line 0x0 10x10",
         "shape [arc 0x0 0 0 0 arc 10x10 1.#NaN 1 0 'qcurv 1x1 close close move (1e30, 1e30)]",
         "translate (1e38, 1e38) box 0x0 10x10 invert-matrix box 0x0 1x1",
+        "fill-pen linear red blue spline 0x100 (1e30, -1e30) 10x10 -5x30",
+        "fill-pen pattern 10x10 [box 0x0 5x5] box (-1e30, -1e30) (1e30, 1e30)",
+        "fill-pen radial red blue 0x0 1e30 box 0x0 10x10 fill-pen linear red blue 0x0 (1e20, 0.0) box 0x0 9x9",
+        "shadow 2x2 10 box -100000x-100000 100000x100000",
+        "scale 50% 50% 2147483647x-2147483648 circle 0x0 0.5 5",
+        "scale 50% 50% 2147483647x-2147483648 image img",
+        "scale 50% 50% 2147483647x-2147483648 image img crop -5x30 (1.#NaN, 3.0)",
     };
     // Each case runs in a nested block; a box drawn after it shows that the
     // pass can still draw.
