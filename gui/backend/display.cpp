@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "gui/backend/classes.h"
+#include "gui/backend/clipboard.h"
 #include "gui/backend/keyboard.h"
 #include "gui/backend/queue.h"
 #include "gui/backend/windows.h"
@@ -197,6 +198,10 @@ void on_configure(Hwnd top, const GdkEventConfigure& c) {
 }
 
 void handle(GdkEvent* ev, gpointer) {
+    if (ev->type == GDK_SELECTION_CLEAR || ev->type == GDK_SELECTION_REQUEST || ev->type == GDK_SELECTION_NOTIFY) {
+        clipboard::on_selection_event(ev);
+        return;
+    }
     const Hwnd top = windows::from_native(ev->any.window);
     if (!top) return;
     switch (ev->type) {

@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "gui/backend/accessors.h"
 #include "gui/backend/classes.h"
+#include "gui/backend/clipboard.h"
 #include "gui/backend/display.h"
 #include "gui/backend/event.h"
 #include "gui/backend/loop.h"
@@ -264,6 +265,7 @@ void load_gui(Cell* a) {
     if (!classes_ready) {
         classes::register_backend_classes(window_proc, window_proc);
         set_dpi(display::dpi());
+        clipboard::install();
         classes_ready = true;
     }
     Cell* saved = stack::top;
