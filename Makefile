@@ -24,7 +24,9 @@ build: deps $(BUILD_DIR)/build.ninja
 build-asan: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 
-run: build
+# Builds only what it runs: the executable and its boot image.
+run: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kiv
 	./$(BUILD_DIR)/kiv $(ARGS)
 
 # Every test through CTest, in the normal build and in the sanitizer build

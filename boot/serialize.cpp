@@ -8,19 +8,27 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/none.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
+#include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
+#include "platform/image.h"
+#include "evaluator/entry.h"
+#include "evaluator/natives.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
+#include "runtime/root.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -95,10 +103,6 @@ bool refused(uint32_t t) {
         case TYPE_HANDLE:
         case TYPE_PORT:
         case TYPE_EVENT:
-        // Not rebuilt by this reader yet.
-        case TYPE_FUNCTION:
-        case TYPE_OP:
-        case TYPE_IMAGE:
             return true;
         default:
             return false;
@@ -141,6 +145,17 @@ class Encoder {
 
     // Writes the fixed-width layout instead of the compact one.
     bool fixed = false;
+
+    // A boot-mode assignment: the word (global), then its value; it takes
+    // no position, so paths skip it.
+    void assignment(const Cell* w, const Cell* v) {
+        if (!is_all_word(w->type()) || w->type() == TYPE_ISSUE) fire({"script", "invalid-arg"}, *w);
+        byte(ASSIGN);
+        header(TYPE_WORD);
+        varint(symbol_index(w->w2));
+        if (v->new_line()) byte(NEW_LINE);
+        body(v);
+    }
 
     void record(const Cell* c) {
         if (fixed) {
@@ -371,6 +386,11 @@ class Encoder {
             for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
     }
 
+    // The hook indexes of an object's on-set data (-1: no such hook).
+    static int32_t hook_index(const Cell* c, uint32_t k) {
+        return int32_t(buffer_of(c->w3)->head_cell()[k].w2) >> 16;
+    }
+
     void object_body(const Cell* c) {
         const Off ctx = object::context_of(c);
         if (const auto* p = seen(ctx)) {
@@ -379,11 +399,103 @@ class Encoder {
             path(*p);
             return;
         }
-        header(TYPE_OBJECT);
+        const bool hooks = c->w3 != 0;
+        header(TYPE_OBJECT, hooks);
         zigzag(int32_t(c->w2));
+        if (hooks) {
+            zigzag(hook_index(c, 0));
+            zigzag(hook_index(c, 1));
+        }
         enter(ctx);
         context_record(ctx);
         leave();
+    }
+
+    // A function: the sizes of its spec and body, its context's words,
+    // then the spec and the body, one level down (paths reach them as
+    // index 0 and 1 of the function). Its context node identifies it.
+    void function_body(const Cell* c, bool fixed_form, uint32_t nl) {
+        const Off ctx = c->w1;
+        const Cell spec = function::spec_of(c);
+        const Cell body = function::body_of(c);
+        if (body.type() != TYPE_BLOCK) no_codec(TYPE_FUNCTION);
+        const auto* p = seen(ctx);
+        if (fixed_form) {
+            int32(TYPE_FUNCTION | nl | (p ? FIXED_BY_REF : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_FUNCTION);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        const uint32_t spec_cells = buffer_of(spec.w2)->byte_count() / sizeof(Cell);
+        if (fixed_form) {
+            int32(spec_cells);
+        } else {
+            varint(spec_cells);
+            varint(buffer_of(body.w2)->byte_count() / sizeof(Cell));
+        }
+        enter(ctx);
+        fixed_form ? fixed_context(ctx) : context_record(ctx);
+        record(&spec);
+        record(&body);
+        leave();
+    }
+
+    // An image: its size, then its pixels (straight BGRA words). Its
+    // record node identifies it; an empty image has none and is never shared.
+    void image_body(const Cell* c, bool fixed_form, uint32_t nl) {
+        const Off node = c->w2;
+        const bool alt = c->w1 != 0;
+        const auto* p = node ? seen(node) : nullptr;
+        if (fixed_form) {
+            int32(TYPE_IMAGE | nl | (p ? FIXED_BY_REF : 0));
+            int32(c->w1);
+        } else {
+            if (p) byte(BY_REF);
+            header(TYPE_IMAGE, alt);
+            if (alt) varint(c->w1);
+        }
+        if (p) {
+            fixed_form ? ref_record(*p) : path(*p);
+            return;
+        }
+        if (node) paths_.emplace(node, with_counter());
+        const uint32_t width = os_image::width(c), height = os_image::height(c);
+        if (fixed_form) {
+            int32(width | height << 16);
+        } else {
+            varint(width);
+            varint(height);
+        }
+        const uint32_t* px = os_image::pixels(c, false);
+        const uint64_t count = os_image::pixel_count(c);
+        for (uint64_t i = 0; px && i < count; ++i) int32(px[i]);
+    }
+
+    // An op: the record of what it wraps, at the op's own position.
+    void op_body(const Cell* c, bool fixed_form, uint32_t nl) {
+        const Cell source = native::op_source(c);
+        if (source.type() == TYPE_ROUTINE) no_codec(TYPE_ROUTINE);
+        if (fixed_form) {
+            int32(TYPE_OP | nl | (source.type() << 16));
+            fixed_body(&source);
+        } else {
+            header(TYPE_OP);
+            body(&source);
+        }
+    }
+
+    // The owner of a context that a bound word may name: an object or a
+    // function in its self cell; anything else has no codec.
+    static Cell word_owner(Off ctx, uint32_t t) {
+        const Cell owner = *context::self_cell(ctx);
+        const uint32_t k = context::kind(ctx);
+        if (k == context::KIND_OBJECT && owner.type() == TYPE_OBJECT && owner.w1 == ctx) return owner;
+        if (k == context::KIND_FUNCTION && owner.type() == TYPE_FUNCTION && owner.w1 == ctx) return owner;
+        no_codec(t);
     }
 
     void word(const Cell* c, uint32_t t) {
@@ -394,8 +506,7 @@ class Encoder {
             varint(sym);
             return;
         }
-        if (context::kind(ctx) != context::KIND_OBJECT || context::self_cell(ctx)->type() != TYPE_OBJECT)
-            no_codec(t);
+        const Cell owner = word_owner(ctx, t);
         int32_t index = int32_t(c->w3);
         if (index < 0) index = context::find_word(ctx, c->w2, true);
         if (index < 0) no_codec(t);
@@ -411,8 +522,11 @@ class Encoder {
         varint(sym);
         zigzag(index);
         // The owner inline; its path is this word's position.
-        const Cell owner = *context::self_cell(ctx);
-        object_body(&owner);
+        if (owner.type() == TYPE_FUNCTION) {
+            function_body(&owner, false, 0);
+        } else {
+            object_body(&owner);
+        }
     }
 
     void native(const Cell* c, uint32_t t) {
@@ -538,6 +652,15 @@ class Encoder {
             case TYPE_ACTION:
                 native(c, t);
                 return;
+            case TYPE_FUNCTION:
+                function_body(c, false, 0);
+                return;
+            case TYPE_OP:
+                op_body(c, false, 0);
+                return;
+            case TYPE_IMAGE:
+                image_body(c, false, 0);
+                return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     series(c, t);
@@ -577,8 +700,13 @@ class Encoder {
             ref_record(*p);
             return;
         }
-        int32(TYPE_OBJECT | nl);
+        const bool hooks = c->w3 != 0;
+        int32(TYPE_OBJECT | nl | (hooks ? FIXED_HOOKS : 0));
         int32(c->w2);
+        if (hooks) {
+            int32(uint32_t(hook_index(c, 0)));
+            int32(uint32_t(hook_index(c, 1)));
+        }
         enter(ctx);
         fixed_context(ctx);
         leave();
@@ -665,6 +793,15 @@ class Encoder {
             case TYPE_BITSET:
                 bitset_body(c, true);
                 return;
+            case TYPE_FUNCTION:
+                function_body(c, true, nl);
+                return;
+            case TYPE_OP:
+                op_body(c, true, nl);
+                return;
+            case TYPE_IMAGE:
+                image_body(c, true, nl);
+                return;
             case TYPE_NATIVE:
             case TYPE_ACTION: {
                 int32(t | nl);
@@ -691,8 +828,7 @@ class Encoder {
                 int32(c->w3);
                 return;
             }
-            if (context::kind(ctx) != context::KIND_OBJECT || context::self_cell(ctx)->type() != TYPE_OBJECT)
-                no_codec(t);
+            const Cell owner = word_owner(ctx, t);
             int32_t index = int32_t(c->w3);
             if (index < 0) index = context::find_word(ctx, c->w2, true);
             if (index < 0) no_codec(t);
@@ -706,8 +842,11 @@ class Encoder {
             int32(t | nl);
             int32(sym);
             int32(uint32_t(index));
-            const Cell owner = *context::self_cell(ctx);
-            fixed_object(&owner, 0);
+            if (owner.type() == TYPE_FUNCTION) {
+                function_body(&owner, true, 0);
+            } else {
+                fixed_object(&owner, 0);
+            }
             return;
         }
         if (!(block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR)) no_codec(t);
@@ -854,10 +993,22 @@ class Decoder {
         read_bytes(area);
         if (area && data_[area_at_ + area - 1] != 0) fail();
         sym_ids_.assign(sym_count_, 0);
+        global_words_.assign(sym_count_, Cell{0, 0, 0, 0});
     }
-    uint32_t read_symbol() {
+    uint32_t read_symbol() { return symbol_at(read_symbol_index()); }
+    uint32_t read_symbol_index() {
         const uint32_t i = read_index();
         if (i >= sym_count_) fail();
+        return i;
+    }
+    // The word bound in the global context for a symbol of the table: made
+    // once per symbol (finding a global word is a hash lookup), then copied.
+    Cell global_word(uint32_t i) {
+        Cell& cached = global_words_[i];
+        if (!cached.header) word::make_at(symbol_at(i), &cached);
+        return cached;
+    }
+    uint32_t symbol_at(uint32_t i) {
         if (!sym_ids_[i]) {
             uint32_t off;
             std::memcpy(&off, data_ + offsets_at_ + size_t(i) * 4, 4);
@@ -902,9 +1053,19 @@ class Decoder {
             } else if (t == TYPE_ERROR) {
                 if (i > error::FIELD_STACK - error::FIELD_ARG1) fail();
                 v = *context::values_at(v.w1, error::FIELD_ARG1 + i);
+            } else if (t == TYPE_FUNCTION || (t == TYPE_OP && native::op_source_type(&v) == TYPE_FUNCTION)) {
+                v = function_slot(v, i);
             } else if (word::bindable_type(t) || t == TYPE_OBJECT) {
                 const Off ctx = v.w1;
-                if (!ctx || context::kind(ctx) == context::KIND_GLOBAL || context::on_stack(ctx)) fail();
+                if (!ctx || context::kind(ctx) == context::KIND_GLOBAL) fail();
+                if (context::kind(ctx) == context::KIND_FUNCTION) {
+                    // A function's words lead to the function itself.
+                    const Cell fn = *context::self_cell(ctx);
+                    if (fn.type() != TYPE_FUNCTION || fn.w1 != ctx) fail();
+                    v = function_slot(fn, i);
+                    continue;
+                }
+                if (context::on_stack(ctx)) fail();
                 if (i >= context::word_count(ctx)) fail();
                 v = *context::values_at(ctx, i);
             } else {
@@ -912,6 +1073,31 @@ class Decoder {
             }
         }
         return v;
+    }
+    // The object or function a by-reference record names: the path may
+    // lead to a word that first carried it inline, or to an op that wraps it.
+    Cell owner_at(const std::vector<uint32_t>& p) {
+        Cell v = resolve(p);
+        if (v.type() == TYPE_OP && native::op_source_type(&v) == TYPE_FUNCTION) return native::op_source(&v);
+        if (word::bindable_type(v.type()) && v.w1 && context::kind(v.w1) != context::KIND_GLOBAL) {
+            const Cell owner = *context::self_cell(v.w1);
+            if ((owner.type() == TYPE_OBJECT || owner.type() == TYPE_FUNCTION) && owner.w1 == v.w1) return owner;
+            fail();
+        }
+        return v;
+    }
+
+    // Index 0 of a function is its spec, 1 its body (none while the body is
+    // being read, which no path may pass through). A function is placed
+    // only once its spec is read, so no path reaches a spec being read.
+    Cell function_slot(const Cell& fn, uint32_t i) {
+        if (i == 0) return function::spec_of(&fn);
+        if (i == 1) {
+            const Cell body = function::body_of(&fn);
+            if (body.type() != TYPE_BLOCK) fail();
+            return body;
+        }
+        fail();
     }
 
     // Stores the value where the slot says; returns where it now lies
@@ -963,6 +1149,7 @@ class Decoder {
                 v = Cell{TYPE_LOGIC, h == TRUE_BYTE ? 1u : 0u, 0, 0};
             } else if (h == COPY_AT) {
                 v = resolve(read_path());
+                v.clear_new_line();
             } else {
                 fail();
             }
@@ -988,17 +1175,75 @@ class Decoder {
         typed(slot, type, alt, by_ref, new_line, depth);
     }
 
-    // Boot mode: a word, then the value it is set to; neither is kept.
-    void assignment(uint32_t type, bool alt, uint32_t depth) {
-        if (alt) fail();
+    // Boot mode, fixed-width: symbol index, root position of the value that
+    // holds the context (0xFFFFFFFF: the global context) and index there
+    // (-1: found by name). Bit 25 makes it an assignment: the record of the
+    // value follows, and neither record is kept.
+    void fixed_boot_word(const Slot& slot, uint32_t t, uint32_t h, uint32_t nl, uint32_t depth) {
+        if (h & FIXED_BY_REF) fail();
         const uint32_t sym = read_symbol();
+        const uint32_t at = read_int32();
+        const int32_t index = int32_t(read_int32());
+        Cell w;
+        if (at == 0xFFFFFFFFu) {
+            word::make_at(sym, &w);
+            w.header = t | nl;
+        } else {
+            w = bound_at(sym, t, nl, at, index);
+        }
+        if (!(h & FIXED_GLOBAL)) {
+            place(slot, w);
+            return;
+        }
+        if (context::on_stack(w.w1)) fail();
+        Cell* held = stack::push(w);
+        Cell* value = stack::push_slot();
+        decode_record(Slot{Slot::STACK, 0, 0, value}, depth + 1);
+        context::set_word(held, value);
+        stack::pop(2);
+    }
+
+    // Boot mode: a word, then the value it is set to; neither is kept.
+    // The word is bound in the global context, or with alt in the context
+    // of a root value (boot_word); a function's context has no slots to set.
+    void assignment(uint32_t type, bool alt, uint32_t depth) {
+        const uint32_t sym = read_symbol();
+        Cell w;
+        if (alt) {
+            w = boot_word(sym, type, 0);
+            if (context::on_stack(w.w1)) fail();
+        } else {
+            word::make_at(sym, &w);
+            w.set_type(type);
+        }
+        Cell* held = stack::push(w);
         Cell* slot = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, slot}, depth + 1);
-        Cell w;
-        word::make_at(sym, &w);
-        w.set_type(type);
-        context::set_word(&w, slot);
-        stack::pop(1);
+        context::set_word(held, slot);
+        stack::pop(2);
+    }
+
+    // Boot mode: a word bound in the context of the root value at a
+    // position (from the first value of this decode), with its index there
+    // or -1 to look its symbol up.
+    Cell boot_word(uint32_t sym, uint32_t type, uint32_t nl) {
+        const uint32_t at = read_index();
+        const int32_t index = read_signed();
+        return bound_at(sym, type, nl, at, index);
+    }
+    Cell bound_at(uint32_t sym, uint32_t type, uint32_t nl, uint32_t at, int32_t index) {
+        if (at >= count_of(target_.w2) - base_count_) fail();
+        Cell holder = buffer_of(target_.w2)->head_cell()[base_count_ + at];
+        if (holder.type() == TYPE_OP && native::op_source_type(&holder) == TYPE_FUNCTION)
+            holder = native::op_source(&holder);
+        const uint32_t ht = holder.type();
+        if (ht != TYPE_OBJECT && ht != TYPE_ERROR && ht != TYPE_FUNCTION) fail();
+        const Off ctx = holder.w1;
+        if (!ctx || context::kind(ctx) == context::KIND_GLOBAL) fail();
+        int32_t i = index;
+        if (i == -1) i = context::find_word(ctx, sym, true);
+        if (i < 0 || uint32_t(i) >= context::word_count(ctx)) fail();
+        return Cell{type | nl, ctx, sym, uint32_t(i)};
     }
 
     void typed(const Slot& slot, uint32_t t, bool alt, bool by_ref, bool new_line, uint32_t depth) {
@@ -1090,7 +1335,7 @@ class Decoder {
                 read_word(slot, t, !alt, by_ref, nl, depth);
                 return;
             case TYPE_OBJECT:
-                read_object(slot, by_ref, nl, depth);
+                read_object(slot, by_ref, nl, depth, nullptr, alt);
                 return;
             case TYPE_ERROR:
                 read_error(slot, by_ref, nl, depth);
@@ -1103,7 +1348,18 @@ class Decoder {
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
+                if (by_ref) fail();
                 read_native(slot, t, nl, depth);
+                return;
+            case TYPE_FUNCTION:
+                read_function(slot, by_ref, nl, depth);
+                return;
+            case TYPE_OP:
+                if (by_ref) fail();
+                read_op(slot, nl, depth, 0);
+                return;
+            case TYPE_IMAGE:
+                read_image(slot, alt ? read_varint() : 0, by_ref, nl);
                 return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
@@ -1197,25 +1453,38 @@ class Decoder {
         at->w1 = index;
     }
 
+    // A word placed before its owner's context was made.
+    struct Pending {
+        Slot slot;
+        uint32_t position;
+    };
+
     void read_word(const Slot& slot, uint32_t t, bool global, bool by_ref, uint32_t nl, uint32_t depth) {
-        const uint32_t sym = read_symbol();
-        Cell w;
+        const uint32_t sym_index = read_symbol_index();
         if (global) {
             if (fixed_) read_int32();  // the index in the global context: found again by name
             if (by_ref) fail();
-            word::make_at(sym, &w);
+            Cell w = global_word(sym_index);
             w.header = t | nl;
             place(slot, w);
             return;
         }
-        if (mode_ == BOOT) fail();
+        const uint32_t sym = symbol_at(sym_index);
+        if (mode_ == BOOT && !fixed_) {
+            if (by_ref) fail();
+            place(slot, boot_word(sym, t, nl));
+            return;
+        }
         const int32_t index = read_signed();
         if (by_ref) {
-            const Cell owner = resolve(read_path());
+            const Cell owner = owner_at(read_path());
             const uint32_t ot = owner.type();
-            if (ot != TYPE_OBJECT && !word::bindable_type(ot)) fail();
+            if (ot != TYPE_OBJECT && ot != TYPE_FUNCTION) fail();
             const Off ctx = owner.w1;
-            if (!ctx || context::kind(ctx) != context::KIND_OBJECT) fail();
+            if (!ctx) fail();
+            const uint32_t kind = context::kind(ctx);
+            if (kind != context::KIND_OBJECT && kind != context::KIND_FUNCTION) fail();
+            if (kind == context::KIND_FUNCTION && ot == TYPE_OBJECT) fail();
             if (index < 0 || uint32_t(index) >= context::word_count(ctx)) fail();
             place(slot, Cell{t | nl, ctx, sym, uint32_t(index)});
             return;
@@ -1225,18 +1494,190 @@ class Decoder {
         // owner may lead through it.
         const uint32_t position = next_position(slot);
         place(slot, Cell{t | nl, 0, sym, uint32_t(index)});
-        if (fixed_ ? (read_int32() & 0xFF) != TYPE_OBJECT : (read_byte() & 0x3F) != TYPE_OBJECT) fail();
+        uint32_t owner_type;
+        bool hooks = false;
+        if (fixed_) {
+            const uint32_t h = read_int32();
+            owner_type = h & 0xFF;
+            hooks = h & FIXED_HOOKS;
+        } else {
+            const uint8_t h = read_byte();
+            owner_type = h & 0x3F;
+            hooks = h & ALT;
+            if (h >= 0x80) fail();
+        }
         Cell* owner = stack::push_slot();
         const Pending pending{slot, position};
-        read_object(Slot{Slot::STACK, 0, 0, owner}, false, 0, depth + 1, &pending);
+        if (owner_type == TYPE_OBJECT) {
+            read_object(Slot{Slot::STACK, 0, 0, owner}, false, 0, depth + 1, &pending, hooks);
+        } else if (owner_type == TYPE_FUNCTION) {
+            read_function(Slot{Slot::STACK, 0, 0, owner}, false, 0, depth + 1, &pending);
+        } else {
+            fail();
+        }
         stack::pop(1);
     }
 
-    // A word placed before its owner's context was made.
-    struct Pending {
-        Slot slot;
-        uint32_t position;
-    };
+    // The context words of a function record: its flags must say a
+    // function context whose values live on the data stack.
+    std::vector<uint32_t> function_context_words() {
+        uint8_t flags;
+        if (fixed_) {
+            const uint32_t h = read_int32();
+            if ((h & 0xFF) != TYPE_CONTEXT) fail();
+            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
+                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
+        } else {
+            if (read_byte() != TYPE_CONTEXT) fail();
+            flags = read_byte();
+        }
+        if ((flags & CTX_KIND_MASK) != context::KIND_FUNCTION || !(flags & CTX_ON_STACK)) fail();
+        const uint32_t n = read_count(1);
+        std::vector<uint32_t> syms(n);
+        for (uint32_t& s : syms) s = read_symbol();
+        return syms;
+    }
+
+    // Runs a rebuilding step (a spec check, an op's making) whose own
+    // errors mean malformed input: they become kb-invalid-record, with the
+    // stacks as they were.
+    template <class Step>
+    void or_invalid(Step&& step) {
+        Cell* const top = stack::top;
+        Cell* const base = stack::arg_base;
+        stack::Frame* const frames = stack::frames_top;
+        try {
+            step();
+        } catch (const RaisedError&) {
+            stack::top = top;
+            stack::arg_base = base;
+            stack::frames_top = frames;
+            fail();
+        }
+    }
+
+    // The spec or body of a function: a block! record with no prefix but
+    // new-line and by-reference.
+    void function_block(Cell* into, uint32_t depth) {
+        size_t at = pos_;
+        if (fixed_) {
+            if (end_ - at < 4) fail();
+            if ((data_[at] & 0xFF) != TYPE_BLOCK) fail();
+        } else {
+            while (at < end_ && (data_[at] == NEW_LINE || data_[at] == BY_REF)) ++at;
+            if (at >= end_ || data_[at] >= 0x80 || (data_[at] & 0x3F) != TYPE_BLOCK) fail();
+        }
+        decode_record(Slot{Slot::STACK, 0, 0, into}, depth + 1);
+        if (into->type() != TYPE_BLOCK) fail();
+    }
+
+    // A function is rebuilt from its spec: the spec is checked as `func`
+    // checks it and must give the words of the record's context, in order;
+    // the function is placed before its body is read, so that the body's
+    // words may name it.
+    void read_function(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth,
+                       const Pending* pending = nullptr) {
+        if (by_ref) {
+            Cell v = owner_at(read_path());
+            if (v.type() != TYPE_FUNCTION) fail();
+            v.header = (v.header & ~header::NEW_LINE) | nl;
+            place(slot, v);
+            return;
+        }
+        read_count(1);  // the spec's cell count
+        if (!fixed_) read_count(1);  // the body's
+        const std::vector<uint32_t> syms = function_context_words();
+        Cell* spec = stack::push_slot();
+        function_block(spec, depth);
+        spec->w1 = 0;
+        uint32_t flags = 0;
+        or_invalid([&] { flags = function::validate(spec); });
+        Cell fn;
+        {
+            memory::CollectionPause pause;
+            Off ctx = 0;
+            or_invalid([&] { ctx = context::make(spec, true, false, context::KIND_FUNCTION); });
+            const uint32_t n = context::word_count(ctx);
+            if (n != syms.size()) fail();
+            for (uint32_t i = 0; i < n; ++i)
+                if (context::word_at(ctx, i)->w2 != syms[i]) fail();
+            const Off series = memory::alloc_cells(function::SERIES_CELLS);
+            SeriesBuffer* s = buffer_of(series);
+            Cell* c = s->head_cell();
+            c[function::CELL_BODY] = none::cell();
+            for (uint32_t k = 1; k < function::SERIES_CELLS; ++k) c[k] = Cell{TYPE_UNSET, 0, 0, 0};
+            s->tail = s->head + function::SERIES_CELLS * sizeof(Cell);
+            fn = Cell{TYPE_FUNCTION | (flags & (header::FUNC_TRACE | header::FUNC_NO_TRACE)), ctx, spec->w2, series};
+            *context::self_cell(ctx) = fn;
+            *spec = fn;  // roots the context, spec and series
+        }
+        Cell placed = fn;
+        placed.header |= nl;
+        place(slot, placed);
+        if (pending) {
+            Cell* word = locate(pending->slot, pending->position);
+            if (word->w3 >= syms.size()) fail();
+            word->w1 = fn.w1;
+        }
+        Cell* body = stack::push_slot();
+        function_block(body, depth);
+        *function::series_cell(&fn, function::CELL_BODY) = *body;
+        stack::pop(2);
+    }
+
+    // An image of at most 65535 x 65535 pixels, all of them present in the
+    // input before the image is made.
+    void read_image(const Slot& slot, uint32_t index, bool by_ref, uint32_t nl) {
+        Cell v;
+        if (by_ref) {
+            v = resolve(read_path());
+            if (v.type() != TYPE_IMAGE) fail();
+        } else {
+            uint32_t width, height;
+            if (fixed_) {
+                const uint32_t size = read_int32();
+                width = size & 0xFFFF;
+                height = size >> 16;
+            } else {
+                width = read_varint();
+                height = read_varint();
+            }
+            if (width > 0xFFFF || height > 0xFFFF || !os_image::fits(width, height)) fail();
+            const uint64_t bytes = uint64_t(width) * height * 4;
+            if (bytes > end_ - pos_) fail();
+            const uint8_t* src = read_bytes(size_t(bytes));
+            Cell* made = image::push_new(width, height);
+            if (uint32_t* px = os_image::pixels(made, true)) std::memcpy(px, src, size_t(bytes));
+            v = *made;
+            stack::pop(1);
+        }
+        if (index > os_image::pixel_count(&v)) fail();
+        v.w1 = index;
+        v.header = TYPE_IMAGE | nl;
+        place(slot, v);
+    }
+
+    // An op: the record of a native, action or function that takes two
+    // arguments, at the op's position. In the fixed layout the header
+    // names the wrapped type.
+    // The wrapped value is decoded into the op's own place (paths from
+    // inside it lead there) and then turned into the op.
+    void read_op(const Slot& slot, uint32_t nl, uint32_t depth, uint32_t fixed_source) {
+        const uint32_t position = next_position(slot);
+        decode_record(slot, depth + 1);
+        if (slot.kind == Slot::APPEND && count_of(slot.node) != position + 1) fail();
+        Cell* source = stack::push(*locate(slot, position));
+        const uint32_t st = source->type();
+        if (st != TYPE_NATIVE && st != TYPE_ACTION && st != TYPE_FUNCTION) fail();
+        if (fixed_ && st != fixed_source) fail();
+        source->clear_new_line();
+        Cell* op = stack::push_slot();
+        or_invalid([&] { native::op_make(op, source, TYPE_OP); });
+        Cell v = *op;
+        v.header |= nl;
+        *locate(slot, position) = v;
+        stack::pop(2);
+    }
 
     // An error is made from its code (which must name a catalog entry) and
     // placed before its fields are read, so paths inside reach it.
@@ -1266,19 +1707,20 @@ class Decoder {
     void read_object(const Slot& slot, bool by_ref, uint32_t nl, uint32_t depth,
                      const Pending* pending = nullptr, bool hooks = false) {
         if (by_ref) {
-            Cell v = resolve(read_path());
+            Cell v = owner_at(read_path());
             if (v.type() != TYPE_OBJECT) fail();
             v.header = (v.header & ~header::NEW_LINE) | nl;
             place(slot, v);
             return;
         }
         const int32_t class_id = read_signed();
+        int32_t hook[2] = {-1, -1};
+        if (hooks) {
+            hook[0] = read_signed();
+            hook[1] = read_signed();
+        }
         uint8_t flags;
         if (fixed_) {
-            if (hooks) {  // the hook indexes: not restored
-                read_int32();
-                read_int32();
-            }
             const uint32_t h = read_int32();
             if ((h & 0xFF) != TYPE_CONTEXT) fail();
             flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
@@ -1291,9 +1733,19 @@ class Decoder {
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
         for (uint32_t& s : syms) s = read_symbol();
+        for (int32_t k : hook)
+            if (k < -1 || k >= int32_t(n)) fail();
+        if (hooks && hook[0] < 0 && hook[1] < 0) fail();
+        // The hook data is made with the object, so every copy of the cell
+        // carries it; the hook functions' specs are left unknown, so the
+        // first call counts their locals.
+        Cell* held = stack::push_slot();
+        if (hooks) *held = Cell{TYPE_BLOCK, 0, object::make_on_set_data(0, 0, hook[0], hook[1], 0, 0), 0};
+        const Off on_set = hooks ? held->w2 : 0;
         const Off ctx = context::create(n, false, true, 0, context::KIND_OBJECT);
-        const Cell obj = object::cell(ctx, class_id, 0);
+        const Cell obj = object::cell(ctx, class_id, on_set);
         *context::self_cell(ctx) = obj;
+        stack::pop(1);
         Cell placed = obj;
         placed.header |= nl;
         place(slot, placed);
@@ -1309,6 +1761,11 @@ class Decoder {
         }
         if ((flags & CTX_VALUES))
             for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::CONTEXT, ctx, i, nullptr}, depth + 1);
+        // An on-deep-change* hook makes the object the owner of its series.
+        if (hook[1] >= 0 && object::ownership_bind_set) {
+            const Cell self = *context::self_cell(ctx);
+            object::ownership_bind_set(&self, nullptr);
+        }
     }
 
     void read_bitset(const Slot& slot, bool complemented, bool by_ref, uint32_t nl) {
@@ -1379,11 +1836,30 @@ class Decoder {
 
     void read_native(const Slot& slot, uint32_t t, uint32_t nl, uint32_t depth) {
         const uint32_t number = read_index();
+        const uint32_t limit = t == TYPE_NATIVE ? natives::NATIVE_COUNT : native::ACTION_LIMIT;
+        if (number < 1 || number > limit) fail();
         Cell* spec = stack::push_slot();
-        // The argument block is read (and checked) but the value is the one
-        // the system holds for that number: its entry and block are its own.
         decode_record(Slot{Slot::STACK, 0, 0, spec}, depth + 1);
         if (spec->type() != TYPE_BLOCK) fail();
+        if (mode_ == BOOT) {
+            // The boot image defines the built-ins: the value is made from
+            // its number and its spec.
+            Cell* pair = stack::push_slot();
+            block::make_at(pair, 2);
+            const Cell n{TYPE_INTEGER, 0, number, 0};
+            block::cells_append(pair, &n);
+            block::cells_append(pair, spec);
+            Cell* made = stack::push(datatype::cell(t));
+            or_invalid([&] { native::make(made, pair, t); });
+            Cell v = *made;
+            v.header |= nl;
+            place(slot, v);
+            stack::pop(3);
+            return;
+        }
+        // In load mode the argument block is read (and checked) but the
+        // value is the one the system holds for that number: its entry and
+        // block are its own.
         const Off global = context::global();
         const uint32_t words = context::word_count(global);
         for (uint32_t i = 0; i < words; ++i) {
@@ -1483,7 +1959,11 @@ class Decoder {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                if (mode_ == BOOT) {
+                    fixed_boot_word(slot, t, h, nl, depth);
+                } else {
+                    read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
+                }
                 return;
             case TYPE_OBJECT:
                 read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);
@@ -1499,7 +1979,17 @@ class Decoder {
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
+                if (by_ref) fail();
                 read_native(slot, t, nl, depth);
+                return;
+            case TYPE_FUNCTION:
+                read_function(slot, by_ref, nl, depth);
+                return;
+            case TYPE_OP:  // bits 16-23 name the wrapped type (no by-reference bit)
+                read_op(slot, nl, depth, (h >> 16) & 0xFF);
+                return;
+            case TYPE_IMAGE:
+                read_image(slot, read_int32(), by_ref, nl);
                 return;
             default:
                 if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
@@ -1593,6 +2083,7 @@ class Decoder {
     size_t offsets_at_ = 0, area_at_ = 0;
     uint32_t area_size_ = 0;
     std::vector<uint32_t> sym_ids_;
+    std::vector<Cell> global_words_;
 };
 
 // The header and records as a new binary in `out`.
@@ -1664,19 +2155,28 @@ Cell* encode(const Cell* value, Cell* out, bool symbols) {
     return finish(head, e.out, out);
 }
 
-void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode) {
+namespace {
+
+// `in_place`: the buffer does not move while decoding (static data), so an
+// uncompressed one is read where it lies.
+void decode_buffer(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode, bool in_place) {
     if (length < 8 || std::memcmp(buffer, "KIVBIN", 6) != 0) fire({"script", "invalid-data"});
     const uint8_t flags = buffer[7];
     std::vector<uint8_t> data;
+    const uint8_t* bytes = buffer;
+    size_t size = length;
     size_t base = 8;
     if (flags & FLAG_COMPRESSED) {
         if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED)) fire({"script", "invalid-data"});
+        bytes = data.data();
+        size = data.size();
         base = 0;
-    } else {
+    } else if (!in_place) {
         data.assign(buffer, buffer + length);
+        bytes = data.data();
     }
-    if (!(flags & FLAG_COMPACT) && data.size() - base < 8) fire({"script", "invalid-data"});
-    Decoder d(data.data(), data.size(), base, mode, target);
+    if (!(flags & FLAG_COMPACT) && size - base < 8) fire({"script", "invalid-data"});
+    Decoder d(bytes, size, base, mode, target);
     d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;
     if (flags & FLAG_COMPACT) {
@@ -1685,6 +2185,57 @@ void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mod
         d.run_fixed();
     }
     stack::top = top;
+}
+
+}  // namespace
+
+void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode) {
+    decode_buffer(buffer, length, target, mode, false);
+}
+
+Cell* encode_boot(const Cell* assignments, const Cell* literals, Cell* out) {
+    Encoder e;
+    const uint32_t pairs = block::cells_length(assignments) / 2;
+    for (uint32_t i = 0; i < pairs; ++i) {
+        const Cell w = *block::cells_at(assignments, assignments->w1 + 2 * i);
+        const Cell v = *block::cells_at(assignments, assignments->w1 + 2 * i + 1);
+        e.assignment(&w, &v);
+    }
+    const uint32_t n = block::cells_length(literals);
+    for (uint32_t i = 0; i < n; ++i) {
+        const Cell v = *block::cells_at(literals, literals->w1 + i);
+        e.record(&v);
+    }
+    std::vector<uint8_t> head = {'K', 'I', 'V', 'B', 'I', 'N', 1, uint8_t(FLAG_COMPACT | FLAG_SYMBOLS)};
+    put_varint(head, pairs + n);
+    put_varint(head, uint32_t(e.out.size()));
+    put_varint(head, uint32_t(e.offsets.size()));
+    put_varint(head, uint32_t(e.names.size()));
+    for (uint32_t off : e.offsets)
+        for (int k = 0; k < 4; ++k) head.push_back(uint8_t(off >> (8 * k)));
+    head.insert(head.end(), e.names.begin(), e.names.end());
+    return finish(head, e.out, out);
+}
+
+uint32_t load_boot(const uint8_t* image, uint32_t size, bool keep_literals, uint32_t* count) {
+    // The collector stays off for the decode (and comes back as it was on
+    // every way out).
+    struct Restore {
+        bool collecting = memory::collection_enabled;
+        Off saved_base = literal_table::base;
+        bool keep;
+        ~Restore() {
+            memory::collection_enabled = collecting;
+            if (keep) literal_table::set_base(saved_base);
+        }
+    } restore{.keep = keep_literals};
+    memory::collection_enabled = false;
+    const uint32_t first = root::count();
+    decode_buffer(image, size, &root::block, BOOT, true);
+    const uint32_t total = root::count();
+    if (count) *count = total - first;
+    literal_table::set_base(buffer_of(root::block.w2)->data_start() + first * uint32_t(sizeof(Cell)));
+    return first;
 }
 
 }  // namespace kiv::kivbin

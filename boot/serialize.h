@@ -15,10 +15,11 @@
 // `kb-invalid-record` with the 1-based byte position; nothing is read
 // outside the buffer and no declared size is allocated before it is checked
 // against the bytes that could hold it. Values whose types the format
-// refuses (routine!, triple!, handle!, port!, event!, and here also those it
-// cannot rebuild yet: function!, op!, image!, and words
-// bound to a function's context) raise access `no-codec` with the
-// datatype, when encoding and when decoding.
+// refuses (routine!, triple!, handle!, port!, event!) raise access
+// `no-codec` with the datatype, when encoding and when decoding. A function! comes back rebuilt from its
+// spec (which must give the words of its context), its body's words bound
+// to the new function; an op! from what it wraps; an object's change hooks
+// with it.
 //
 // Encoding never allocates a series until the bytes are complete, so it may
 // read values in place. Decoding allocates: each container is appended to
@@ -56,6 +57,24 @@ Cell* encode(const Cell* value, Cell* out, bool symbols);
 // magic raises script `invalid-data`, in boot mode too (a start-up caller
 // reports it and ends the process with a failure status).
 void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mode);
+
+// ---- The boot image ----------------------------------------------------------------------
+// Writes a boot image: the compact layout with a symbol table, version 1.
+// `assignments` is a block of word/value pairs, each written as an
+// assignment record (boot mode binds the word in the global context and
+// sets it; neither takes a place in the literal table); then every value
+// of `literals` is written as a top-level record.
+Cell* encode_boot(const Cell* assignments, const Cell* literals, Cell* out);
+
+// Decodes a boot image in boot mode into the root block, with the
+// collector switched off: assignments set their words, the other values
+// are appended and form the literal table, whose base is set (and, with
+// `keep_literals`, restored afterwards, so a nested decode leaves the
+// outer table in force). The bytes are read in place and must stay put.
+// Returns the root position of literal 0 and stores the literal count.
+// A bad magic or compressed data that does not decompress raises script
+// `invalid-data`; malformed records raise `kb-invalid-record`.
+uint32_t load_boot(const uint8_t* image, uint32_t size, bool keep_literals, uint32_t* count);
 
 // True for the types a by-reference record may give.
 bool series_kind(uint32_t type);

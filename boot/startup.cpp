@@ -11,6 +11,7 @@
 #include "runtime/cycles.h"
 #include "runtime/root.h"
 #include "runtime/collector.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "datatypes/fixed_words.h"
 #include "console/terminal_cli.h"
@@ -117,9 +118,13 @@ void startup_failure(const char* message) {
 //   1. the process: fault handlers, the argument vector (platform::start);
 //   2. the outermost catch frame (a quit request ends quietly with 0);
 //   3. the runtime, level by level, ending with the words of the datatypes,
-//      natives and actions bound (boot);
+//      natives and actions bound (boot; library::bind_builtins stands in
+//      for the boot image's assignment records);
 //   4. the collector on, the booting flag off;
-//   5. the library's modules in their fixed order (library/library.cpp);
+//   5. the library's modules in their fixed order (library/library.cpp),
+//      each module's code from library::push_module_code, the one place
+//      that reads the library as text; a boot image that cannot be used
+//      ends the process through startup_failure;
 //   6. the console: without a display, the terminal front end;
 //   7. the end through lowlevel::quit with 0, or the console's exit status.
 void entry(int argc, char** argv) {

@@ -385,6 +385,9 @@ Cell* transform(const Cell* image, const Cell* crop_offset, const Cell* crop_siz
         sy = pair::y_of(crop_offset);
         sw = pair::x_of(crop_size);
         sh = pair::y_of(crop_size);
+        // An offset outside the image copies nothing (checked before the
+        // part's buffer is sized from it).
+        if (sx < 0 || sy < 0 || sx >= int64_t(bm->width) || sy >= int64_t(bm->height)) return result;
         if (sx + sw > int64_t(bm->width)) sw = int64_t(bm->width) - sx;
         if (sy + sh > int64_t(bm->height)) sh = int64_t(bm->height) - sy;
     }

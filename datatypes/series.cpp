@@ -21,6 +21,7 @@
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"

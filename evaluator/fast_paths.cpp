@@ -86,7 +86,7 @@ bool condition(const Cell* name, int32_t op, const Cell* a, const Cell* b) {
 
 void math_op_fast(const Cell* name, uint32_t op, const Cell* value1, const Cell* value2) {
     uint32_t slot = math_slot(op);
-    Cell r;
+    Cell r = none::cell();
     if (math_inline(op, value1, value2, &r)) {
         stack::push(r);
         return;
@@ -166,7 +166,7 @@ void compare_op_top_int_fast(const Cell* name, int32_t op, int32_t right) {
 // ---- Blocks -----------------------------------------------------------------------------
 
 void pick_fast(const Cell* name, const Cell* series, int32_t index) {
-    Cell r;
+    Cell r = none::cell();
     if (pick_inline(series, index, &r)) {
         stack::push(r);
         return;
@@ -247,7 +247,7 @@ void series_op_fast(const Cell* name, uint32_t op, const Cell* series) {
     static constexpr uint32_t slots[] = {0,       ACT_LENGTH_Q, ACT_INDEX_Q, ACT_HEAD_Q, ACT_TAIL_Q,
                                          ACT_NEXT, ACT_BACK,     ACT_HEAD,    ACT_TAIL};
     if (op < 1 || op > 8) bad_op();
-    Cell r;
+    Cell r = none::cell();
     if (series_op_inline(op, series, &r)) {
         stack::push(r);
         return;

@@ -80,12 +80,13 @@ inline bool math_int(uint32_t op, int32_t left, int32_t right, Cell* out) {
 
 // The inline cases of two cells: integer! with integer! (every op), float!
 // with float! (add, subtract, multiply). The result replaces *out (which may
-// be `a`); false leaves *out alone for the action path.
+// be `a`; an integer result is `a`'s cell with the new value, as the action
+// leaves it); false leaves *out alone for the action path.
 inline bool math_inline(uint32_t op, const Cell* a, const Cell* b, Cell* out) {
     uint32_t ta = a->type(), tb = b->type();
     if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
         int32_t l = int32_t(a->w2), r = int32_t(b->w2);
-        if (out != a) *out = Cell{TYPE_INTEGER, 0, 0, 0};
+        if (out != a) *out = *a;
         return math_int(op, l, r, out);
     }
     if (ta == TYPE_FLOAT && tb == TYPE_FLOAT && op <= FM_MULTIPLY) {

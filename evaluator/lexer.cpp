@@ -199,6 +199,15 @@ Cell event_word(uint32_t bit) {
     return fixed::words[w];
 }
 
+// The run's one way out from deep inside the scan: thrown instead of raising
+// when the run only scans (the run reports the negated datatype in error),
+// and when a callback ended with a non-local exit (the run reports the exit
+// code through pending_exit). Caught only by scan().
+struct RunEnded {
+    int32_t type;
+    Unwind exit;
+};
+
 // Sends one event. `token` is the value for `load`, else null (the extent
 // [start, end) is sent as a pair of 1-based indexes). The input is given
 // positioned at the token's start for prescan and open, at its end
@@ -223,7 +232,8 @@ bool fire_event(State& st, uint32_t bit, const Cell& type, const Cell* token, co
     } else {
         values::make_pair(&args[4], int32_t(index_of(st, start) + 1), int32_t(index_of(st, end) + 1));
     }
-    const bool go_on = invoke_callback(&st.callback, args);
+    bool go_on = true;
+    if (const Unwind code = invoke_callback(&st.callback, args, &go_on)) throw RunEnded{0, code};
     const Cell& back = args[1];
     if (back.type() == st.input.type() && back.w2 == st.input.w2 && back.w1 != given) {
         moved_to = byte_at_index(st, back.w1);
@@ -323,11 +333,6 @@ Cell* push_text(const char* text) {
     return c;
 }
 
-// Thrown instead of raising when the run only scans: the run reports the
-// (negated) datatype in error.
-struct ScanFailed {
-    int32_t type;
-};
 
 }  // namespace
 
@@ -352,7 +357,7 @@ uint32_t alloc_slot(State& st, bool new_line) {
             throw Handled{};
         }
     }
-    if (!st.raise) throw ScanFailed{-int32_t(type)};
+    if (!st.raise) throw RunEnded{-int32_t(type), UNWIND_NONE};
     // The arguments stay on the data stack (reachable while the error value
     // is made); the frame that catches the error restores the stack.
     Cell* near = stack::push(none::cell());
@@ -1001,26 +1006,21 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t size, const Options& o, co
     if (!o.scan) {
         try {
             result = prescan_first(st);
-        } catch (const ScanFailed& f) {
+        } catch (const RunEnded& f) {
+            pending_exit = f.exit;
             result = f.type;
-        } catch (const CallbackExit& x) {
-            pending_exit = x.code;
-            result = 0;
         }
         if (consumed) *consumed = uint32_t(st.pos - st.begin);
         return result;
     }
     try {
         run_tokens(st);
-    } catch (const ScanFailed& f) {
+    } catch (const RunEnded& f) {
+        // After a non-local exit out of the callback nothing more is read and
+        // nothing is stored (the stacks belong to the exit now).
+        pending_exit = f.exit;
         if (consumed) *consumed = uint32_t(st.pos - st.begin);
         return f.type;
-    } catch (const CallbackExit& x) {
-        // A non-local exit out of the callback: nothing more is read and
-        // nothing is stored (the stacks belong to the exit now).
-        pending_exit = x.code;
-        if (consumed) *consumed = uint32_t(st.pos - st.begin);
-        return 0;
     }
     if (consumed) *consumed = uint32_t(st.pos - st.begin);
     if (st.aborted) {
@@ -1183,20 +1183,21 @@ uint32_t scan_type_hook(const uint8_t* utf8, uint32_t length) {
 
 // The interpreter's invoker: the five arguments are pushed and the
 // callback called under a frame named <lexer-callback>.
-bool call_callback(const Cell* callback, Cell* args) {
+Unwind call_callback(const Cell* callback, Cell* args, bool* go_on) {
     Cell* const saved = stack::top;
     Cell* first = stack::top;
     for (int i = 0; i < 5; ++i) stack::push(args[i]);
     const Cell fn = *callback;
     const Cell name = fixed::words[fixed::W_LEXER_CALLBACK];
-    if (const Unwind code = interpreter::call_pushed(&name, &fn, first, false)) throw CallbackExit{code};
+    if (const Unwind code = interpreter::call_pushed(&name, &fn, first, false)) return code;
     const Cell answer = first[0];
     // The argument cells are the function's values: the input as the
     // callback left it is still in the second one.
     args[1] = first[1];
     stack::top = saved;
     const uint32_t t = answer.type();
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && answer.w1 == 0));
+    *go_on = !(t == TYPE_NONE || (t == TYPE_LOGIC && answer.w1 == 0));
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -106,17 +106,14 @@ Unwind transcode(const Cell* src, const TranscodeArgs& args, Cell* result);
 // series, the type, the line as integer!, the token). The invoker pushes the
 // arguments on the data stack, runs the function! or routine!, then writes
 // back into args[1] the value of the `input` argument as the callback left it
-// (a callback may move the input's index), and answers false when the
-// callback returned false or none. When the call ends with a non-local exit
-// (a throw to an outer catch, ...) the invoker throws CallbackExit with the
-// unwind code: the run ends at once and scan/load report the code through
-// `pending_exit` (the stacks are left as the exit trimmed them). init()
-// installs the interpreter's invoker; tests may install their own.
-using CallbackInvoker = bool (*)(const Cell* callback, Cell* args);
+// (a callback may move the input's index), and sets *go_on to false when the
+// callback returned false or none. It returns the unwind code of a
+// non-local exit out of the callback (a throw to an outer catch, ...), 0
+// otherwise: after an exit the run ends at once and scan/load report the
+// code through `pending_exit` (the stacks are left as the exit trimmed them).
+// init() installs the interpreter's invoker; tests may install their own.
+using CallbackInvoker = Unwind (*)(const Cell* callback, Cell* args, bool* go_on);
 extern CallbackInvoker invoke_callback;
-struct CallbackExit {
-    Unwind code;
-};
 // The unwind code of the last run that a callback's exit ended (0: none);
 // scan and load set it on every run.
 extern Unwind pending_exit;

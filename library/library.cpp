@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -32,9 +31,12 @@
 #include "library/codecs.h"
 #include "library/routines.h"
 #include "gui/backend/draw_image.h"
-#include "library/sources.h"
+#include "library/image.h"
+#include "boot/serialize.h"
+#include "runtime/root.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
@@ -44,9 +46,6 @@ namespace kiv::library {
 
 namespace {
 
-std::string symbol_text(uint32_t symbol) {
-    return std::string(symbol::name_view(symbol));
-}
 
 // The raw command line kept by set_command_line until the system object exists.
 std::string command_line;
@@ -84,109 +83,29 @@ Cell* load_text(const uint8_t* text, uint64_t size) {
     return out;
 }
 
-const Source& source_named(const char* name) {
-    const Source* s = find_source(name);
-    if (!s) broken_build(std::string("module not embedded: ") + name);
-    return *s;
-}
+// The boot image's literals: pairs of a module's file! name and its code
+// (a block positioned after the header), from this root position on.
+uint32_t modules_at = 0;
+uint32_t module_cells = 0;
 
-// A native! or action! from its specification block and number, pushed.
-Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
-    Cell* pair = stack::push(none::cell());
-    block::make_at(pair, 2);
-    Cell n{TYPE_INTEGER, 0, number, 0};
-    block::cells_append(pair, &spec);
-    block::cells_append(pair, &n);
-    Cell* proto = stack::push(datatype::cell(type));
-    native::make(proto, pair, type);
-    *pair = *proto;
-    stack::top = pair + 1;
-    return pair;
-}
-
-// Number of refinements of a specification block (not counting /local).
-// The refinements of a specification block before /local, as
-// "[/part /only ...]" (the form of the action rows in datatypes/actions.h).
-std::string refinements_of(const Cell& spec) {
-    std::string text = "[";
-    uint32_t length = block::cells_length(&spec);
-    for (uint32_t i = 0; i < length; ++i) {
-        const Cell* v = block::cells_at(&spec, spec.w1 + i);
-        if (v->type() != TYPE_REFINEMENT) continue;
-        std::string name = symbol_text(v->w2);
-        if (name == "local") break;
-        if (text.size() > 1) text += ' ';
-        text += '/' + name;
+// The code of a module of the boot image, pushed on the data stack.
+Cell* push_module(const char* name) {
+    const uint32_t length = uint32_t(std::strlen(name));
+    for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
+        const Cell file = *root::at(modules_at + i);
+        if (file.type() != TYPE_FILE || to_utf8(file).compare(0, std::string::npos, name, length) != 0) continue;
+        const Cell code = *root::at(modules_at + i + 1);
+        if (code.type() != TYPE_BLOCK) break;
+        return stack::push(code);
     }
-    return text + "]";
-}
-
-void bind_datatypes() {
-    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t) {
-        const char* name = datatype::names[t].name;
-        if (name) define(name, datatype::cell(t));
-    }
-    // Every specification refers to these two; they exist before any call.
-    Cell all = typeset::default_set();
-    define("default!", all);
-    typeset::set_bit(&all, TYPE_UNSET);
-    define("any-type!", all);
-}
-
-void bind_natives() {
-    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
-        TopGuard guard;
-        const char* text = natives::SPECS[n - 1];
-        Cell* spec = stack::push(none::cell());
-        lexer::Options options;
-        options.one = true;
-        uint32_t consumed = 0;
-        lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
-                    nullptr, &consumed);
-        if (spec->type() != TYPE_BLOCK)
-            broken_build(std::string("specification of native ") + natives::NAMES[n - 1] + " is not a block");
-        Cell* value = push_builtin(TYPE_NATIVE, *spec, n);
-        define(natives::NAMES[n - 1], *value);
-    }
-}
-
-// The action words from library/actions.kiv: each set-word names an action,
-// the block after it is its specification.
-void bind_actions() {
-    TopGuard guard;
-    Cell* code = push_module_code("library/actions.kiv");
-    bool defined[ACTION_COUNT + 1] = {};
-    uint32_t length = block::cells_length(code);
-    for (uint32_t i = 0; i < length; i += 2) {
-        Cell name = *block::cells_at(code, code->w1 + i);
-        Cell spec = i + 1 < length ? *block::cells_at(code, code->w1 + i + 1) : none::cell();
-        if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
-            broken_build("library/actions.kiv: expected a set-word and a specification block");
-        std::string text = symbol_text(name.w2);
-        uint32_t slot = 0;
-        for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
-            if (text == actions::slot_name(s)) slot = s;
-        if (!slot || defined[slot]) broken_build("library/actions.kiv: unknown or repeated action " + text);
-        if (refinements_of(spec) != actions::refinements_text(slot))
-            broken_build("library/actions.kiv: the refinements of " + text +
-                         " differ from its row in datatypes/actions.h");
-        defined[slot] = true;
-        Cell* saved = stack::top;
-        Cell* value = push_builtin(TYPE_ACTION, spec, slot);
-        name.set_type(TYPE_WORD);
-        context::set_word(&name, value);
-        stack::top = saved;
-    }
-    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
-        if (!defined[s] && actions::slot_name(s)[0])
-            broken_build(std::string("library/actions.kiv: no specification for ") + actions::slot_name(s));
+    broken_build(std::string("module not in the boot image: ") + name);
 }
 
 // ---- Steps of the module order ---------------------------------------------------------------
 
 void run_module(const char* name) {
     TopGuard guard;
-    eval_top(push_module_code(name));
+    eval_top(push_module(name));
 }
 
 // What the constants module cannot write as source: the null handle!.
@@ -278,29 +197,30 @@ const Step STEPS[] = {
 
 // ---- Public ------------------------------------------------------------------------------------
 
-const Source* find_source(const char* name) {
-    for (uint32_t i = 0; i < SOURCE_COUNT; ++i)
-        if (std::strcmp(SOURCES[i].name, name) == 0) return &SOURCES[i];
-    return nullptr;
+namespace {
+// Another image than the executable's own (null: none given).
+const uint8_t* image_bytes = nullptr;
+uint32_t image_size = 0;
+}  // namespace
+
+void use_image(const uint8_t* image, uint32_t size) {
+    image_bytes = image;
+    image_size = size;
 }
 
 void bind_builtins() {
     lexer::init();
-    bind_datatypes();
-    bind_natives();
-    bind_actions();
+    // The executable's image is read here, not copied at static
+    // initialisation (its size is computed then, in another file).
+    if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
+    modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
     codecs::bind();
     clipboard::bind();
     draw::bind_routines();
 }
 
 Cell* push_module_code(const char* name) {
-    const Source& src = source_named(name);
-    Cell* file = push_utf8(name);
-    Cell* code = load_script(src.bytes, src.size, file, nullptr);
-    *file = *code;
-    stack::top = file + 1;
-    return file;
+    return push_module(name);
 }
 
 void set_command_line(int argc, char** argv) {

@@ -1,15 +1,20 @@
 // The library in Kiv: the last steps of start-up.
 //
-// The standard library, the GUI engine and the console are Kiv source files
-// embedded in the executable (library/sources.h). Start-up brings them in
-// two steps, both called from boot/startup.cpp:
+// The standard library, the GUI engine and the console are Kiv source files.
+// At build time the boot image tool (boot/make_image.cpp) loads them, with
+// the specification blocks of the natives (evaluator/natives.h) and of the
+// actions (library/actions.kiv), and writes the boot image in the
+// serialization format's compact layout; the executable carries it
+// (library/image.h). Start-up brings the library in two steps, both called
+// from boot/startup.cpp:
 //
-//   bind_builtins()  at the end of the runtime initialisation: binds the word
-//                    of every datatype, native and action to its value.
-//                    This stands in for the assignment records of a boot
-//                    image. The natives' specifications come from
-//                    evaluator/natives.h, the actions' from the data file
-//                    library/actions.kiv.
+//   bind_builtins()  at the end of the runtime initialisation: decodes the
+//                    boot image in boot mode into the root block. Its
+//                    assignment records bind the word of every datatype,
+//                    native and action to its value; its literals are the
+//                    modules' code, each after its file! name. Then the
+//                    codec, clipboard and drawing routines are bound (the
+//                    other routines bind in the module order).
 //   run_modules()    once the words are bound and the booting flag is off:
 //                    evaluates the modules in their fixed order, with the C++
 //                    steps that fill what Kiv code cannot reach (the error
@@ -19,7 +24,9 @@
 //                    whose top-level code uses infix.
 //
 // A module that raises an error is a broken build: the error goes on to the
-// entry's top level, which reports it and ends the process.
+// entry's top level, which reports it and ends the process. So does a
+// damaged boot image (script invalid-data or kb-invalid-record): start-up
+// ends with the error's report and a failure status.
 //
 // Everything made here is reachable from the global context or the root
 // block, so the collector never reclaims it.
@@ -34,6 +41,11 @@
 namespace kiv::library {
 
 void bind_builtins();
+
+// The boot image bind_builtins decodes: the executable's own unless another
+// is given before start-up (a test's damaged one); the bytes must stay
+// where they are for the whole run.
+void use_image(const uint8_t* image, uint32_t size);
 
 // Keeps the process's command line for the `system` object (its raw text in
 // `system/script/args`, re-joined with the quoting rules of the argument

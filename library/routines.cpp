@@ -175,21 +175,29 @@ void get_current_dir(Cell* a) {
     a[0] = f;
 }
 
+// The POSIX path of a file! value; empty when it names nothing (empty, or
+// holding a NUL character, which no path can).
+std::string posix_path(const Cell& file) {
+    std::string path = to_utf8(file);
+    if (path.find('\0') != std::string::npos) path.clear();
+    return path;
+}
+
 void set_current_dir(Cell* a) {
-    std::string path = to_utf8(a[0]);
+    std::string path = posix_path(a[0]);
     if (path.empty() || chdir(path.c_str()) != 0) fire({"access", "cannot-open"}, a[0]);
     a[0] = unset::cell();
 }
 
 void create_dir(Cell* a) {
-    std::string path = to_utf8(a[0]);
+    std::string path = posix_path(a[0]);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     if (path.empty() || mkdir(path.c_str(), 0777) != 0) fire({"access", "no-create"}, a[0]);
     a[0] = unset::cell();
 }
 
 void exists_q(Cell* a) {
-    std::string path = to_utf8(a[0]);
+    std::string path = posix_path(a[0]);
     struct stat st;
     a[0] = logic::cell(!path.empty() && stat(path.c_str(), &st) == 0);
 }

@@ -1,7 +1,7 @@
 // TIFF through libtiff, reading from and writing to memory. The first
 // directory is decoded: 8-bit RGB and RGBA in one plane directly (straight
 // alpha kept exactly), every other layout libtiff knows (grey, palette,
-// planar, other depths, YCbCr, CMYK) through its RGBA interface.
+// planar, tiled, other depths, YCbCr, CMYK) through its RGBA interface.
 // Encoding writes 8-bit RGB (RGBA with unassociated alpha when some pixel
 // is not opaque), LZW-compressed, in strips.
 #include <tiffio.h>
@@ -54,8 +54,16 @@ toff_t mem_seek(thandle_t h, toff_t off, int whence) {
 
 int mem_close(thandle_t) { return 0; }
 toff_t mem_size(thandle_t h) { return static_cast<Memory*>(h)->size; }
-int no_map(thandle_t, void**, toff_t*) { return 0; }
-void no_unmap(thandle_t, void*, toff_t) {}
+// Reading maps the input itself: libtiff then reads straight from it (and
+// its unmapped path misreads some tiled files).
+int mem_map(thandle_t h, void** base, toff_t* size) {
+    Memory* m = static_cast<Memory*>(h);
+    if (!m->bytes) return 0;
+    *base = const_cast<uint8_t*>(m->bytes);
+    *size = m->size;
+    return 1;
+}
+void mem_unmap(thandle_t, void*, toff_t) {}
 
 int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
@@ -65,8 +73,8 @@ TIFF* open(Memory* m, const char* mode) {
     TIFFOpenOptionsSetMaxSingleMemAlloc(opts, tmsize_t(MAX_PIXELS * 4));
     TIFFOpenOptionsSetErrorHandlerExtR(opts, quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, quiet, nullptr);
-    TIFF* t = TIFFClientOpenExt("memory", mode, m, mem_read, mem_write, mem_seek, mem_close, mem_size, no_map,
-                                no_unmap, opts);
+    TIFF* t = TIFFClientOpenExt("memory", mode, m, mem_read, mem_write, mem_seek, mem_close, mem_size, mem_map,
+                                mem_unmap, opts);
     TIFFOpenOptionsFree(opts);
     return t;
 }
@@ -82,7 +90,7 @@ struct Closer {
 
 std::unique_ptr<Bitmap> decode_tiff(const uint8_t* bytes, size_t length) {
     Memory m{bytes, nullptr, length, 0};
-    TIFF* t = open(&m, "rm");
+    TIFF* t = open(&m, "r");
     if (!t) return nullptr;
     Closer closer{t};
     uint32_t w = 0, h = 0;

@@ -16,11 +16,10 @@
 // Ownership table (kiv::ownership). An integer-keyed hash table (type 4) from
 // the node of an owned series to [owned value, owner object, field word],
 // so that an in-place change of the series can be reported to the owner's
-// on-deep-change* handler. Owned series buffers carry series_flag::OWNED; an
-// owned image! cell and the context cell of an owner object carry
-// header::OWNS_SERIES. The table holds its entries weakly: an entry keeps its
-// owner and word alive only while its series is reachable from elsewhere,
-// and an entry whose series died is dropped by the collection.
+// on-deep-change* handler (the walks and reports: datatypes/ownership.h). Owned series buffers carry
+// series_flag::OWNED; an owned image! cell and the context cell of an owner object carry header::OWNS_SERIES.
+// The table holds its entries weakly: an entry keeps its owner and word alive only while its series is
+// reachable from elsewhere, and an entry whose series died is dropped by the collection.
 //
 // Release routines and the marking helpers run inside a collection: they
 // must not allocate series or raise errors. Main thread only.
@@ -103,31 +102,18 @@ namespace kiv::ownership {
 
 constexpr uint32_t TABLE_ENTRIES = 1000;
 
-// The table node (0 before init).
+// The table node (0 before init_table). Keys are series nodes (object!: the
+// context node); each entry holds [owned value, owner object, field word].
+// The walks that fill it and the change reports to the owner are in
+// datatypes/ownership.h: they know the layouts of blocks and objects.
 extern Off table;
 
-// Creates the table and installs the object layer's bind and unbind entries.
-void init();
+// Creates the empty table.
+void init_table();
 
-// The value's series (and, for blocks, every series nested in it; for an
-// object, the series in its fields with the object's own words) becomes
-// owned by `owner` under `field` (null: none). Walks guard against cycles.
-void set_owner(Cell* value, const Cell* owner, const Cell* field);
-// set_owner, then the owner's context cell gets header::OWNS_SERIES.
-void bind_set(Cell* value, const Cell* owner, const Cell* field);
-// Removes the ownership of the value's series (and of nested ones).
-void unbind(Cell* value);
-// unbind on `count` cells of the block from 0-based `index`.
-void unbind_cells(const Cell* block, uint32_t index, uint32_t count);
 // The owner cell of a series node's entry, or nullptr (valid until the next
 // allocation).
 Cell* get_owner(Off node);
-// When the series (object!: its context) is owned by an object with hooks,
-// runs the owner's on-deep-change* with (owner, field word, series, action,
-// new value or none, index, part) and answers true; else false.
-bool check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
-// The series actions' notice: check with the global word named `event`.
-bool notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
 
 // Collector, once all other roots are marked: mark_table marks the table's
 // own series (not the entries); then mark_entries marks the value, owner and

@@ -58,19 +58,20 @@ void boot() {
 uint32_t seed = 0;
 uint32_t calls = 0;
 
-bool refusing_callback(const Cell*, Cell* args) {
+Unwind refusing_callback(const Cell*, Cell* args, bool* go_on) {
     ++calls;
     const uint32_t event = args[0].w2;  // the symbol of the event word
     const uint32_t r = (seed >> (calls % 29)) ^ calls;
     if (event == fixed::words[fixed::W_ERROR].w2) {
         if (r & 1) args[1].w1 += 1 + (r >> 1) % 3;  // move on (or not)
-        return false;
+        *go_on = false;
+        return UNWIND_NONE;
     }
     if (event == fixed::words[fixed::W_PRESCAN].w2 || event == fixed::words[fixed::W_LOAD].w2 ||
         event == fixed::words[fixed::W_OPEN].w2) {
-        return (r % 7) != 0;
+        *go_on = (r % 7) != 0;
     }
-    return true;
+    return UNWIND_NONE;
 }
 
 Cell callback;

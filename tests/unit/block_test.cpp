@@ -53,12 +53,12 @@ TEST_F(BlockTest, MoldLayouts) {
         {"[\n1\n[\n2]]", false, true, "[1 [2]]"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(mold_text(build(c.source), c.only, false, c.flat), c.expected) << c.source;
+        EXPECT_EQ(mold_text(load(c.source), c.only, false, c.flat), c.expected) << c.source;
     }
 }
 
 TEST_F(BlockTest, MoldFromPositionAndPart) {
-    Cell b = build("[1 2 3 4]");
+    Cell b = load("[1 2 3 4]");
     EXPECT_EQ(mold_text(at_pos(b, 2)), "[3 4]");
     EXPECT_EQ(mold_text(at_pos(b, 9)), "[]");  // past the tail
     EXPECT_EQ(mold_text(b, false, false, false, 4), "[1 2");
@@ -67,16 +67,16 @@ TEST_F(BlockTest, MoldFromPositionAndPart) {
 }
 
 TEST_F(BlockTest, FormSeparatesWithSpaces) {
-    EXPECT_EQ(form_text(build("[1 [2 3] none (4 5)]")), "1 2 3 none 4 5");
-    EXPECT_EQ(form_text(build("[]")), "");
-    EXPECT_EQ(form_text(build("[[] 1]")), " 1");  // an empty output still gets the space
+    EXPECT_EQ(form_text(load("[1 [2 3] #(none) (4 5)]")), "1 2 3 none 4 5");
+    EXPECT_EQ(form_text(load("[]")), "");
+    EXPECT_EQ(form_text(load("[[] 1]")), " 1");  // an empty output still gets the space
 }
 
 TEST_F(BlockTest, FormAddsNoSpaceAfterLineBreak) {
     // A value whose text ends in a line feed: no space after it.
     Cell s = *string::make_at(stack::push(none::cell()), 4);
     string::concatenate_literal(&s, "a\n");
-    Cell outer = build("[]");
+    Cell outer = load("[]");
     block::cells_append(&outer, &s);
     Cell one = int_cell(1);
     block::cells_append(&outer, &one);
@@ -84,17 +84,17 @@ TEST_F(BlockTest, FormAddsNoSpaceAfterLineBreak) {
 }
 
 TEST_F(BlockTest, CyclesAreMarked) {
-    Cell b = build("[]");
+    Cell b = load("[]");
     call("append/only", {b, b});
     EXPECT_EQ(mold_text(b), "[[...]]");
     EXPECT_EQ(form_text(b), "...");
-    Cell p = build("(1)");
+    Cell p = load("(1)");
     call("append/only", {p, p});
     EXPECT_EQ(mold_text(p), "(1 (...))");
 
     // The same block twice side by side is not a cycle.
-    Cell x = build("[1]");
-    Cell twice = build("[]");
+    Cell x = load("[1]");
+    Cell twice = load("[]");
     call("append/only", {twice, x});
     call("append/only", {twice, x});
     EXPECT_EQ(mold_text(twice), "[[1] [1]]");
@@ -103,10 +103,10 @@ TEST_F(BlockTest, CyclesAreMarked) {
 
 TEST_F(BlockTest, MoldLeavesNoCycleEntryAfterAnError) {
     // A value whose type has no mold (context!) raises in the middle of the walk.
-    Cell inner = build("[1 2]");
+    Cell inner = load("[1 2]");
     Cell odd{TYPE_CONTEXT, 0, 0, 0};
     block::cells_append(&inner, &odd);
-    Cell b = build("[0]");
+    Cell b = load("[0]");
     call("append/only", {b, inner});
     expect_error([&] { mold_text(b); }, "script", "expect-arg");
     EXPECT_EQ(cycles::depth(), 0u);
@@ -134,29 +134,29 @@ TEST_F(BlockTest, CompareTable) {
         {"[]", "[1]", COMP_LESSER, true},
         {"[1]", "[1 2]", COMP_LESSER, true},  // the shorter block orders first
         {"[1 2]", "[1]", COMP_GREATER_EQUAL, true},
-        {"[none]", "[1]", COMP_LESSER, true},   // different types order by type id
+        {"[#(none)]", "[1]", COMP_LESSER, true},   // different types order by type id
         {"[1 2]", "(1 2)", COMP_EQUAL, false},  // block! and paren! are not comparable
         {"[1]", "[1]", COMP_SAME, false},       // equal but not the same series
     };
     for (const auto& c : cases) {
-        Cell a = build(c.a), b = build(c.b);
+        Cell a = load(c.a), b = load(c.b);
         EXPECT_EQ(actions::compare(&a, &b, c.op), c.expected) << c.a << " op " << c.op << " " << c.b;
     }
 }
 
 TEST_F(BlockTest, CompareIdentityAndOrderErrors) {
-    Cell a = build("[1 2]");
+    Cell a = load("[1 2]");
     Cell a2 = a;
     EXPECT_TRUE(actions::compare(&a, &a2, COMP_SAME));
     Cell b = at_pos(a, 1);
     EXPECT_FALSE(actions::compare(&a, &b, COMP_SAME));
-    Cell p = build("(1 2)");
+    Cell p = load("(1 2)");
     expect_error([&] { actions::compare(&a, &p, COMP_LESSER); }, "script", "invalid-compare");
 }
 
 TEST_F(BlockTest, CompareSelfContainingBlocksTerminates) {
-    Cell a = build("[1]");
-    Cell b = build("[1]");
+    Cell a = load("[1]");
+    Cell b = load("[1]");
     call("append/only", {a, a});
     call("append/only", {b, b});
     EXPECT_TRUE(actions::compare(&a, &b, COMP_EQUAL));
@@ -175,12 +175,12 @@ struct SearchCase {
 
 Cell arg_value(const Cell& series, const char* text) {
     if (text[0] == '@') return at_pos(series, uint32_t(std::atoi(text + 1)));
-    return build(text);
+    return load(text);
 }
 
 void run_search_cases(const std::vector<SearchCase>& cases) {
     for (const auto& c : cases) {
-        Cell s = at_pos(build(c.source), c.position);
+        Cell s = at_pos(load(c.source), c.position);
         std::vector<Cell> args{s};
         for (const char* a : c.args) args.push_back(arg_value(s, a));
         Cell r = call(c.path, args);
@@ -213,9 +213,9 @@ TEST_F(BlockTest, FindTable) {
         {"[1 [2 3] 2 3]", 0, "find/only", {"[2 3]"}, "#1"},
         {"[1 [2 3] 2 3]", 0, "find", {"[2 3]"}, "#2"},
         // Datatypes match values of that type; with /only the datatype itself.
-        {"[none 1 2]", 0, "find", {"integer!"}, "#1"},
-        {"[1 integer! 2]", 0, "find/only", {"integer!"}, "#1"},
-        {"[none true]", 0, "find", {"logic!"}, "#1"},
+        {"[#(none) 1 2]", 0, "find", {"#(integer!)"}, "#1"},
+        {"[1 #(integer!) 2]", 0, "find/only", {"#(integer!)"}, "#1"},
+        {"[#(none) #(true)]", 0, "find", {"#(logic!)"}, "#1"},
         // /skip examines every n-th place from the position.
         {"[1 2 2 1]", 0, "find/skip", {"2", "2"}, "#2"},
         {"[1 2 3 4]", 0, "find/skip", {"2", "2"}, "none"},
@@ -243,25 +243,25 @@ TEST_F(BlockTest, FindTable) {
 }
 
 TEST_F(BlockTest, FindSameAndCase) {
-    Cell inner = build("[1]");
-    Cell b = build("[]");
+    Cell inner = load("[1]");
+    Cell b = load("[]");
     call("append/only", {b, inner});
-    Cell other = build("[1]");
+    Cell other = load("[1]");
     EXPECT_EQ(shown(call("find/only", {b, other})), "[[1]]");
     EXPECT_EQ(shown(call("find/only/same", {b, other})), "none");
     EXPECT_EQ(shown(call("find/only/same", {b, inner})), "[[1]]");
     // /case compares strictly: an integer! is not a float!.
-    Cell nums = build("[1.0 1]");
+    Cell nums = load("[1.0 1]");
     EXPECT_EQ(call("find/case", {nums, int_cell(1)}).w1, 1u);
 }
 
 TEST_F(BlockTest, FindRefinementErrors) {
-    Cell b = build("[1 2]");
+    Cell b = load("[1 2]");
     expect_error([&] { call("find/skip", {b, int_cell(1), int_cell(0)}); }, "script", "out-of-range");
     expect_error([&] { call("find/skip", {b, int_cell(1), none::cell()}); }, "script", "invalid-refine-arg");
     expect_error(
         [&] {
-            call("find/part", {b, int_cell(1), build("[1 2]")});
+            call("find/part", {b, int_cell(1), load("[1 2]")});
         },
         "script", "invalid-refine-arg");
 }
@@ -293,7 +293,7 @@ struct EditCase {
 
 void run_edit_cases(const std::vector<EditCase>& cases) {
     for (const auto& c : cases) {
-        Cell s = at_pos(build(c.source), c.position);
+        Cell s = at_pos(load(c.source), c.position);
         std::vector<Cell> args{s};
         for (const char* a : c.args) args.push_back(arg_value(s, a));
         Cell r = call(c.path, args);
@@ -321,23 +321,23 @@ TEST_F(BlockTest, AppendAndInsertTable) {
 }
 
 TEST_F(BlockTest, InsertBlockIntoItself) {
-    Cell b = build("[1 2]");
+    Cell b = load("[1 2]");
     call("append", {b, b});
     EXPECT_EQ(mold_text(b), "[1 2 1 2]");
-    Cell c = build("[1 2]");
+    Cell c = load("[1 2]");
     call("insert", {at_pos(c, 1), c});
     EXPECT_EQ(mold_text(c), "[1 1 2 2]");
-    Cell d = build("[1 2 3]");
+    Cell d = load("[1 2 3]");
     call("change", {d, at_pos(d, 1)});
     EXPECT_EQ(mold_text(d), "[2 3 3]");
 }
 
 TEST_F(BlockTest, InsertGrowsLargeBlocks) {
-    Cell b = build("[]");
+    Cell b = load("[]");
     for (int i = 0; i < 2000; ++i) call("append", {b, int_cell(i)});
     EXPECT_EQ(block::cells_length(&b), 2000u);
     EXPECT_EQ(call("pick", {b, int_cell(1234)}).w2, 1233u);
-    Cell big = build("[7]");
+    Cell big = load("[7]");
     call("append/dup", {big, int_cell(1), int_cell(100000)});
     EXPECT_EQ(block::cells_length(&big), 100001u);
     EXPECT_EQ(call("pick", {big, int_cell(100001)}).w2, 1u);
@@ -345,8 +345,8 @@ TEST_F(BlockTest, InsertGrowsLargeBlocks) {
 
 TEST_F(BlockTest, HugeDupIsRefused) {
     // cells x dup beyond the 32-bit size range: no-memory, nothing changed.
-    Cell b = build("[1]");
-    Cell v = build("[1 2 3 4 5 6 7 8]");
+    Cell b = load("[1]");
+    Cell v = load("[1 2 3 4 5 6 7 8]");
     expect_error([&] { block::insert(&b, &v, -1, false, 0x7FFFFFFF, true); }, "internal", "no-memory");
     EXPECT_EQ(mold_text(b), "[1]");
 }
@@ -371,19 +371,19 @@ TEST_F(BlockTest, ChangeTable) {
 // ---- put and path access -------------------------------------------------------------------
 
 TEST_F(BlockTest, Put) {
-    Cell b = build("[1 10]");
+    Cell b = load("[1 10]");
     EXPECT_EQ(shown(call("put", {b, int_cell(2), int_cell(20)})), "20");
     EXPECT_EQ(mold_text(b), "[1 10 2 20]");
     call("put", {b, int_cell(1), int_cell(11)});
     EXPECT_EQ(mold_text(b), "[1 11 2 20]");
-    Cell last = build("[1]");
+    Cell last = load("[1]");
     call("put", {last, int_cell(1), int_cell(5)});
     EXPECT_EQ(mold_text(last), "[1 5]");
 }
 
 TEST_F(BlockTest, PathAccess) {
-    Cell b = build("[1 10 2 20]");
-    Cell path = build("[]");
+    Cell b = load("[1 10 2 20]");
+    Cell path = load("[]");
     auto get = [&](Cell blk, Cell element) {
         return shown(*block::eval_path(&blk, &element, nullptr, &path, nullptr, nullptr, -1, false, false,
                                        true, false));
@@ -394,7 +394,7 @@ TEST_F(BlockTest, PathAccess) {
     EXPECT_EQ(get(b, int_cell(2)), "10");
     EXPECT_EQ(get(at_pos(b, 2), int_cell(-1)), "10");  // negative counts go back from the position
     EXPECT_EQ(get(b, int_cell(9)), "none");
-    EXPECT_EQ(get(b, build("2.0")), "none");  // a float! element is not the integer! 2
+    EXPECT_EQ(get(b, load("2.0")), "none");  // a float! element is not the integer! 2
     set(b, int_cell(1), int_cell(99));
     EXPECT_EQ(mold_text(b), "[99 10 2 20]");
     set(b, int_cell(2), int_cell(5));  // by index
@@ -402,18 +402,18 @@ TEST_F(BlockTest, PathAccess) {
     Cell key = int_cell(2);
     set(b, key, int_cell(7));  // the integer element is an index, not a key
     EXPECT_EQ(mold_text(b), "[99 7 2 20]");
-    Cell lb = build("[[1] 10 [2]]");
-    EXPECT_EQ(get(lb, build("[1]")), "10");  // other elements select with /only
-    set(lb, build("[2]"), int_cell(3));      // a key that is the last value gets a new cell
+    Cell lb = load("[[1] 10 [2]]");
+    EXPECT_EQ(get(lb, load("[1]")), "10");  // other elements select with /only
+    set(lb, load("[2]"), int_cell(3));      // a key that is the last value gets a new cell
     EXPECT_EQ(mold_text(lb), "[[1] 10 [2] 3]");
-    expect_error([&] { set(lb, build("[9]"), int_cell(3)); }, "script", "bad-path-set");
+    expect_error([&] { set(lb, load("[9]"), int_cell(3)); }, "script", "bad-path-set");
     expect_error([&] { set(b, int_cell(9), int_cell(3)); }, "script", "out-of-range");
 }
 
 // ---- copy / take / swap / trim --------------------------------------------------------------
 
 TEST_F(BlockTest, CopyShallowAndDeep) {
-    Cell b = build("[1 [2] 3]");
+    Cell b = load("[1 [2] 3]");
     Cell shallow = call("copy", {b});
     Cell deep = call("copy/deep", {b});
     EXPECT_EQ(mold_text(shallow), "[1 [2] 3]");
@@ -425,7 +425,7 @@ TEST_F(BlockTest, CopyShallowAndDeep) {
     EXPECT_EQ(mold_text(deep), "[1 [2] 3]");     // has its own
 
     // The copy keeps the new-line marker of the copied cell and of its values.
-    Cell lines = build("[1\n2]");
+    Cell lines = load("[1\n2]");
     lines.header |= header::NEW_LINE;
     Cell c = call("copy/deep", {lines});
     EXPECT_TRUE(c.new_line());
@@ -433,13 +433,13 @@ TEST_F(BlockTest, CopyShallowAndDeep) {
 }
 
 TEST_F(BlockTest, CopyDeepRefusesCycles) {
-    Cell b = build("[1]");
+    Cell b = load("[1]");
     call("append/only", {b, b});
     expect_error([&] { call("copy/deep", {b}); }, "internal", "no-cycle");
     EXPECT_EQ(cycles::depth(), 0u);
     // The same block twice is copied twice.
-    Cell x = build("[1]");
-    Cell twice = build("[]");
+    Cell x = load("[1]");
+    Cell twice = load("[]");
     call("append/only", {twice, x});
     call("append/only", {twice, x});
     Cell d = call("copy/deep", {twice});
@@ -450,7 +450,7 @@ TEST_F(BlockTest, CopyDeepRefusesCycles) {
 }
 
 TEST_F(BlockTest, CopyTypes) {
-    Cell b = build("[[1] (2)]");
+    Cell b = load("[[1] (2)]");
     Cell c = call("copy/types", {b, type_cell(TYPE_PAREN)});
     EXPECT_EQ(call("pick", {c, int_cell(1)}).w2, call("pick", {b, int_cell(1)}).w2);  // block! shared
     EXPECT_NE(call("pick", {c, int_cell(2)}).w2, call("pick", {b, int_cell(2)}).w2);  // paren! copied
@@ -458,12 +458,12 @@ TEST_F(BlockTest, CopyTypes) {
 }
 
 TEST_F(BlockTest, TakeDeep) {
-    Cell b = build("[[1] 2]");
+    Cell b = load("[[1] 2]");
     Cell inner = call("pick", {b, int_cell(1)});
     Cell t = call("take/deep", {b});
     EXPECT_EQ(mold_text(t), "[1]");
     EXPECT_NE(t.w2, inner.w2);
-    Cell c = build("[[1] [2] 3]");
+    Cell c = load("[[1] [2] 3]");
     Cell inner2 = call("pick", {c, int_cell(2)});
     Cell tp = call("take/part/deep", {c, int_cell(2)});
     EXPECT_EQ(mold_text(tp), "[[1] [2]]");
@@ -472,8 +472,8 @@ TEST_F(BlockTest, TakeDeep) {
 }
 
 TEST_F(BlockTest, SwapAndTrim) {
-    Cell a = build("[1 2]");
-    Cell b = build("[3 4]");
+    Cell a = load("[1 2]");
+    Cell b = load("[3 4]");
     call("swap", {a, at_pos(b, 1)});
     EXPECT_EQ(mold_text(a), "[4 2]");
     EXPECT_EQ(mold_text(b), "[3 1]");
@@ -481,10 +481,10 @@ TEST_F(BlockTest, SwapAndTrim) {
     EXPECT_EQ(mold_text(a), "[4 2]");
     expect_error([&] { call("swap", {a, int_cell(1)}); }, "script", "invalid-arg");
 
-    Cell t = build("[none 1 none none 2 none]");
+    Cell t = load("[#(none) 1 #(none) #(none) 2 #(none)]");
     call("trim", {at_pos(t, 1)});
     EXPECT_EQ(mold_text(t), "[none 1 2]");
-    Cell p = build("(none)");
+    Cell p = load("(#(none))");
     expect_error([&] { call("trim", {p}); }, "script", "expect-arg");  // empty for paren!
 }
 
@@ -499,17 +499,17 @@ TEST_F(BlockTest, MakeAndTo) {
         Cell proto = type_cell(type);
         return *actions::to(&proto, &spec);
     };
-    Cell src = build("[1 2]");
+    Cell src = load("[1 2]");
     Cell m = make(TYPE_BLOCK, at_pos(src, 1));
     EXPECT_EQ(mold_text(m), "[2]");
     EXPECT_NE(m.w2, src.w2);
     EXPECT_EQ(mold_text(make(TYPE_BLOCK, int_cell(10))), "[]");
-    EXPECT_EQ(mold_text(make(TYPE_BLOCK, build("2.5"))), "[]");
+    EXPECT_EQ(mold_text(make(TYPE_BLOCK, load("2.5"))), "[]");
     EXPECT_EQ(mold_text(make(TYPE_PAREN, src)), "(1 2)");
     expect_error([&] { make(TYPE_BLOCK, none::cell()); }, "script", "bad-make-arg");
     EXPECT_EQ(mold_text(to(TYPE_BLOCK, int_cell(5))), "[5]");
     EXPECT_EQ(mold_text(to(TYPE_PAREN, src)), "(1 2)");
-    EXPECT_EQ(mold_text(to(TYPE_BLOCK, build("(3)"))), "[3]");
+    EXPECT_EQ(mold_text(to(TYPE_BLOCK, load("(3)"))), "[3]");
     // A typeset: the datatypes it holds, in id order.
     Cell ts{TYPE_TYPESET, 0, 0, 0};
     uint8_t bytes[12] = {};
@@ -520,7 +520,7 @@ TEST_F(BlockTest, MakeAndTo) {
 }
 
 TEST_F(BlockTest, ObjectBodyToBlock) {
-    Cell spec = build("[a: 1 b: [2]]");
+    Cell spec = load("[a: 1 b: [2]]");
     Cell obj = *object::construct(&spec, nullptr, false);
     Cell proto = type_cell(TYPE_BLOCK);
     Cell o = obj;
@@ -551,7 +551,7 @@ TEST_F(BlockTest, SortTable) {
         {"[3 1 2]", 0, "sort/reverse", {}, "[3 2 1]", "[3 2 1]"},
         {"[3 1 2]", 0, "sort/stable", {}, "[1 2 3]", "[1 2 3]"},
         {"[9 3 1 2]", 1, "sort", {}, "[9 1 2 3]", "[1 2 3]"},
-        {"[2 none 1.5 1]", 0, "sort", {}, "[none 1 1.5 2]", "[none 1 1.5 2]"},
+        {"[2 #(none) 1.5 1]", 0, "sort", {}, "[none 1 1.5 2]", "[none 1 1.5 2]"},
         {"[[2] [1 5] [1]]", 0, "sort", {}, "[[1] [1 5] [2]]", "[[1] [1 5] [2]]"},
         {"[2 20 1 10]", 0, "sort/skip", {"2"}, "[1 10 2 20]", "[1 10 2 20]"},
         {"[1 20 2 10]", 0, "sort/skip/compare", {"2", "2"}, "[2 10 1 20]", "[2 10 1 20]"},
@@ -578,7 +578,7 @@ TEST_F(BlockTest, SortTable) {
 
 TEST_F(BlockTest, SortStableLargeMatchesOrderOfEqualKeys) {
     // Records [key seq]: after a stable sort by key, seq rises within each key.
-    Cell b = build("[]");
+    Cell b = load("[]");
     for (int i = 0; i < 500; ++i) {
         call("append", {b, int_cell((i * 7919) % 13)});
         call("append", {b, int_cell(i)});
@@ -598,7 +598,7 @@ TEST_F(BlockTest, SortStableLargeMatchesOrderOfEqualKeys) {
 }
 
 TEST_F(BlockTest, SortErrors) {
-    Cell b = build("[4 3 2 1]");
+    Cell b = load("[4 3 2 1]");
     expect_error([&] { call("sort/all", {b}); }, "script", "bad-refines");
     expect_error([&] { call("sort/skip", {b, int_cell(3)}); }, "script", "invalid-refine-arg");
     expect_error([&] { call("sort/skip", {b, int_cell(0)}); }, "script", "invalid-refine-arg");
@@ -619,8 +619,8 @@ TEST_F(BlockTest, SortErrors) {
 
 std::string set_op(int32_t op, const char* a, const char* b, int32_t skip = 1, uint32_t a_pos = 0) {
     stack::mark_native(nullptr);
-    stack::push(at_pos(build(a), a_pos));
-    stack::push(b ? build(b) : none::cell());
+    stack::push(at_pos(load(a), a_pos));
+    stack::push(b ? load(b) : none::cell());
     Cell r = *block::do_set_op(false, skip, op);
     stack::unwind_drop();
     return mold_text(r);
@@ -649,7 +649,7 @@ TEST_F(BlockTest, SetOperations) {
 
 // A hash! over the block of `text`, with its table.
 Cell make_hash(const char* text) {
-    Cell h = build(text);
+    Cell h = load(text);
     h.w3 = hashtable::init(block::cells_length(&h) + 1, h.w2, hashtable::HASH, 0);
     h.set_type(TYPE_HASH);
     return hold(h);
@@ -669,7 +669,7 @@ void expect_indexed(const Cell& h, const char* what) {
 
 TEST_F(BlockTest, HashTableFollowsEveryChange) {
     Cell h = make_hash("[1 2 3 4]");
-    Cell v = build("[7 8]");
+    Cell v = load("[7 8]");
     block::insert(&h, &v, -1, false, 1, false);
     expect_indexed(h, "insert");
     Cell nine = int_cell(9);
@@ -731,7 +731,7 @@ Cell word_cell(uint32_t type, uint32_t symbol) {
 }
 
 TEST_F(BlockTest, FindWordAndPathByWord) {
-    Cell b = build("[]");
+    Cell b = load("[]");
     Cell values[] = {word_cell(TYPE_WORD, 5), int_cell(1), word_cell(TYPE_SET_WORD, 6), int_cell(2),
                      word_cell(TYPE_LIT_WORD, 7)};
     for (const Cell& v : values) block::cells_append(&b, &v);
@@ -754,9 +754,9 @@ TEST_F(BlockTest, FindWordAndPathByWord) {
 // ---- words and strings --------------------------------------------------------------------------
 
 TEST_F(BlockTest, WordsAndStrings) {
-    EXPECT_EQ(mold_text(build("[a [b c] d]")), "[a [b c] d]");
-    EXPECT_EQ(mold_text(build("[a: 'b :c]")), "[a: 'b :c]");
-    EXPECT_EQ(form_text(build("[1 \"a\" [b]]")), "1 a b");
+    EXPECT_EQ(mold_text(load("[a [b c] d]")), "[a [b c] d]");
+    EXPECT_EQ(mold_text(load("[a: 'b :c]")), "[a: 'b :c]");
+    EXPECT_EQ(form_text(load("[1 \"a\" [b]]")), "1 a b");
     run_search_cases({
         {"[a b c b c]", 0, "find", {"[b c]"}, "#1"},
         {"[a b c b c]", 0, "find/only", {"[b c]"}, "none"},
@@ -767,37 +767,37 @@ TEST_F(BlockTest, WordsAndStrings) {
         {"[\"a\" \"B\"]", 0, "find", {"\"b\""}, "#1"},
         {"[\"a\" \"B\"]", 0, "find/case", {"\"b\""}, "none"},
     });
-    Cell b = build("[a 1 B 2]");
-    Cell w = build("b");
+    Cell b = load("[a 1 B 2]");
+    Cell w = load("b");
     EXPECT_EQ(block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false)->w2,
               2u);
     EXPECT_EQ(
         block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, true, false, true, false)->type(),
         TYPE_NONE);  // case-sensitive path access
-    Cell missing = build("zz");
+    Cell missing = load("zz");
     Cell v = int_cell(1);
-    Cell path = build("[]");
+    Cell path = load("[]");
     expect_error(
         [&] { block::eval_path(&b, &missing, &v, &path, nullptr, nullptr, -1, false, false, true, true); },
         "script", "bad-path-set");
 }
 
 TEST_F(BlockTest, SortAndSetOperationsOnStrings) {
-    Cell s = build("[\"b\" \"B\" \"a\"]");
+    Cell s = load("[\"b\" \"B\" \"a\"]");
     call("sort/stable", {s});
     EXPECT_EQ(mold_text(s), "[\"a\" \"b\" \"B\"]");
     call("sort/case", {s});
     EXPECT_EQ(mold_text(s), "[\"B\" \"a\" \"b\"]");
     EXPECT_EQ(set_op(block::SET_UNIQUE, "[\"a\" \"A\" \"b\"]", nullptr), "[\"a\" \"b\"]");
     stack::mark_native(nullptr);
-    stack::push(build("[\"a\" \"A\"]"));
+    stack::push(load("[\"a\" \"A\"]"));
     stack::push(none::cell());
     EXPECT_EQ(mold_text(*block::do_set_op(true, 1, block::SET_UNIQUE)), "[\"a\" \"A\"]");
     stack::unwind_drop();
 }
 
 TEST_F(BlockTest, ErrorArgumentsNameTheRefinement) {
-    Cell b = build("[1 2]");
+    Cell b = load("[1 2]");
     RaisedError e = expect_error(
         [&] {
             call("sort/skip", {b, int_cell(3)});
@@ -806,14 +806,14 @@ TEST_F(BlockTest, ErrorArgumentsNameTheRefinement) {
     EXPECT_EQ(e.args[0].type(), TYPE_WORD);
     EXPECT_EQ(mold_text(e.args[0]), "skip");
     EXPECT_EQ(e.args[1].w2, 3u);
-    e = expect_error([&] { call("copy/part", {b, build("[1]")}); }, "script", "invalid-refine-arg");
+    e = expect_error([&] { call("copy/part", {b, load("[1]")}); }, "script", "invalid-refine-arg");
     EXPECT_EQ(mold_text(e.args[0]), "part");
 }
 
 // ---- primitives -------------------------------------------------------------------------------
 
 TEST_F(BlockTest, Primitives) {
-    Cell b = build("[1 2 3]");
+    Cell b = load("[1 2 3]");
     EXPECT_EQ(block::cells_length(&b), 3u);
     Cell at2 = at_pos(b, 1);
     EXPECT_FALSE(block::cells_next(&at2));
@@ -833,7 +833,7 @@ TEST_F(BlockTest, Primitives) {
     block::insert_value(&tail_b, &two, true, true);
     EXPECT_EQ(mold_text(b), "[2 1 3 1 2]");
     EXPECT_EQ(tail_b.w1, 1u);
-    Cell nested = build("[[1] (2) 3]");
+    Cell nested = load("[[1] (2) 3]");
     Cell& out = *root_slot();
     block::copy_part(&nested, &out, true, false);
     EXPECT_EQ(mold_text(out), "[[1] (2) 3]");

@@ -12,6 +12,7 @@
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "runtime/cycles.h"
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"

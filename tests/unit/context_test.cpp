@@ -96,7 +96,7 @@ struct Reader {
 };
 
 // A block of the words of the text, kept reachable until the next test.
-Cell build(const char* text) {
+Cell load(const char* text) {
     Reader r{text};
     Cell* slot = stack::push(none::cell());
     block::make_at(slot, 8);
@@ -202,7 +202,7 @@ TEST_F(ContextTest, AddWordOnlyAddsAbsentSymbols) {
 
 TEST_F(ContextTest, CollectSetWordsAddsOnlySetWordsFromTheIndex) {
     Off ctx = heap_context({"kept"});
-    Cell spec = build("skipped: x kept: fresh: 'lit /ref fresh:");
+    Cell spec = load("skipped: x kept: fresh: 'lit /ref fresh:");
     spec.w1 = 1;
     EXPECT_TRUE(context::collect_set_words(ctx, &spec));
     EXPECT_EQ(context::word_count(ctx), 2u);
@@ -273,7 +273,7 @@ TEST_F(ContextTest, GlobalValueHelpers) {
 // ---- Function and object contexts ----------------------------------------------------------------
 
 TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
-    Cell spec = build("a \"doc\" b: 'c :d /e f [g] A /E");
+    Cell spec = load("a \"doc\" b: 'c :d /e f [g] A /E");
     // A string cell in its spec: use a real string! value (made on the data
     // stack first: the allocation may move the word block's buffer).
     Cell* text = stack::push(none::cell());
@@ -297,7 +297,7 @@ TEST_F(ContextTest, MakeCollectsTheWordsOfASpecification) {
 }
 
 TEST_F(ContextTest, StackContextValuesLiveOnTheDataStack) {
-    Cell spec = build("x y");
+    Cell spec = load("x y");
     Off ctx = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     Cell x = bound(ctx, "x"), y = bound(ctx, "y");
     // Not running: reading and setting fail.
@@ -397,7 +397,7 @@ TEST_F(ContextTest, CloneCopiesWordsInOrderAndRepointsThem) {
 
 TEST_F(ContextTest, BindReachesNestedBlocksParensAndPaths) {
     Off ctx = heap_context({"a", "b", "c"});
-    Cell blk = build("a [b (c) [[a]] b/c] 'a :b c: /a #a q 5");
+    Cell blk = load("a [b (c) [[a]] b/c] 'a :b c: /a #a q 5");
     context::bind(&blk, ctx, false);
     auto check = [&](const Cell* w, const char* name) {
         EXPECT_EQ(w->w1, ctx) << name;
@@ -419,7 +419,7 @@ TEST_F(ContextTest, BindReachesNestedBlocksParensAndPaths) {
 TEST_F(ContextTest, RebindingMovesOnlyTheWordsTheNewContextHas) {
     Off first = heap_context({"r1", "r2"});
     Off second = heap_context({"other", "R2"});
-    Cell blk = build("r1 [r2]");
+    Cell blk = load("r1 [r2]");
     context::bind(&blk, first, false);
     context::bind(&blk, second, false);
     EXPECT_EQ(at(blk, 0)->w1, first);
@@ -430,7 +430,7 @@ TEST_F(ContextTest, RebindingMovesOnlyTheWordsTheNewContextHas) {
 
 TEST_F(ContextTest, SelfFlagTurnsOnlyPlainSelfIntoTheSelfReference) {
     Off ctx = heap_context({"x"}, context::KIND_OBJECT, true);
-    Cell blk = build("self self: :self x [self]");
+    Cell blk = load("self self: :self x [self]");
     context::bind(&blk, ctx, true);
     EXPECT_EQ(at(blk, 0)->w1, ctx);
     EXPECT_EQ(word::index_of(at(blk, 0)), -1);
@@ -443,7 +443,7 @@ TEST_F(ContextTest, SelfFlagTurnsOnlyPlainSelfIntoTheSelfReference) {
     Cell s = *at(blk, 0);
     EXPECT_EQ(context::get_word(&s), context::self_cell(ctx));
     // Without the flag, self is bound by lookup like any word.
-    Cell again = build("self");
+    Cell again = load("self");
     context::bind(&again, ctx, false);
     EXPECT_EQ(at(again, 0)->w1, 0u);
     EXPECT_EQ(fixed::sym[fixed::SYM_SELF], symbol::make("self"));
@@ -451,9 +451,9 @@ TEST_F(ContextTest, SelfFlagTurnsOnlyPlainSelfIntoTheSelfReference) {
 
 TEST_F(ContextTest, BindingACyclicBlockTerminates) {
     Off ctx = heap_context({"loop-word"});
-    Cell blk = build("loop-word");
+    Cell blk = load("loop-word");
     block::cells_append(&blk, &blk);  // the block holds itself
-    Cell inner = build("[loop-word]");
+    Cell inner = load("[loop-word]");
     Cell first = *at(inner, 0);  // a copy: the append may move inner's buffer
     block::cells_append(&first, &inner);
     block::cells_append(&blk, &inner);
@@ -485,7 +485,7 @@ TEST_F(ContextTest, UnresolvedIndexIsResolvedOnFirstSetAndKept) {
 
 TEST_F(ContextTest, BogusIndexesRaiseInsteadOfReadingOutOfBounds) {
     Off heap = heap_context({"only"});
-    Cell spec = build("p q");
+    Cell spec = load("p q");
     Off stk = held(context::make(&spec, true, false, context::KIND_FUNCTION));
     Cell* args = stack::push(test::int_cell(1));
     stack::push(test::int_cell(2));

@@ -15,7 +15,6 @@ class EntryTest : public ObjectTest {
   protected:
     void TearDown() override {
         runtime::lexer_load = nullptr;
-        literal_table::set_base(0);
         ObjectTest::TearDown();
     }
 };
@@ -34,8 +33,9 @@ TEST_F(EntryTest, LiteralTableAddressesCellsAndTheirNodes) {
     cells[1] = str;
     cells[2] = obj;
     cells[3] = int_cell(7);
+    // The boot image's table is in force; a nested table replaces it.
     Off old = literal_table::set_base(b->data_start());
-    EXPECT_EQ(old, 0u);
+    EXPECT_NE(old, 0u);
     EXPECT_EQ(literal_table::at(3)->w2, 7u);
     // Series literals keep their node in word 2, objects in word 1.
     EXPECT_EQ(literal_table::node_at(0), blk.w2);

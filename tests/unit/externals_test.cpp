@@ -1,5 +1,6 @@
 // The external-resource registry, the GUI slot table, the ownership table
 // and handle! values.
+#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 
 #include <string>

@@ -380,7 +380,38 @@ TEST(ImageCodecs, TiffLayouts) {
     });
     SCOPED_TRACE("grey8");
     expect_pixels(os_image::decode(grey8.data(), grey8.size()).get(), grey);
-    for (auto* f : {&contig, &alpha, &planar, &grey8})
+    // Tiled RGB (16x16 tiles over a 13x7 image).
+    auto tiled = write_tiff_file("e", [](TIFF* t) {
+        tiff_common(t, 3, 8, PHOTOMETRIC_RGB, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+        uint8_t tile[16 * 16 * 3] = {};
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) {
+                uint32_t p = pattern(x, y, false);
+                uint8_t* d = tile + (y * 16 + x) * 3;
+                d[0] = uint8_t(p >> 16), d[1] = uint8_t(p >> 8), d[2] = uint8_t(p);
+            }
+        TIFFWriteTile(t, tile, 0, 0, 0, 0);
+    });
+    SCOPED_TRACE("tiled");
+    expect_pixels(os_image::decode(tiled.data(), tiled.size()).get(), rgb);
+    // 16 bits per sample: scaled to 8.
+    auto deep = write_tiff_file("f", [](TIFF* t) {
+        tiff_common(t, 3, 16, PHOTOMETRIC_RGB, PLANARCONFIG_CONTIG);
+        for (uint32_t y = 0; y < H; ++y) {
+            uint16_t row[W * 3];
+            for (uint32_t x = 0; x < W; ++x) {
+                uint32_t p = pattern(x, y, false);
+                row[x * 3] = uint16_t(((p >> 16) & 255) * 257), row[x * 3 + 1] = uint16_t(((p >> 8) & 255) * 257);
+                row[x * 3 + 2] = uint16_t((p & 255) * 257);
+            }
+            TIFFWriteScanline(t, row, y, 0);
+        }
+    });
+    SCOPED_TRACE("16 bits");
+    expect_pixels(os_image::decode(deep.data(), deep.size()).get(), rgb);
+    for (auto* f : {&contig, &alpha, &planar, &grey8, &tiled, &deep})
         for (size_t cut = 0; cut < f->size(); cut += 7) os_image::decode(f->data(), cut);  // must not crash
 }
 

@@ -754,7 +754,7 @@ std::string type_text(const Cell& t) {
     return "none";
 }
 
-bool fake_callback(const Cell* callback, Cell* args) {
+Unwind fake_callback(const Cell* callback, Cell* args, bool* go_on) {
     (void)callback;
     Event e;
     e.word = std::string(symbol::name_view(args[0].w2));
@@ -783,9 +783,10 @@ bool fake_callback(const Cell* callback, Cell* args) {
     }
     if (e.word == refuse_event && (refuse_type.empty() || e.type == refuse_type)) {
         args[1].w1 += uint32_t(move_by);
-        return false;
+        *go_on = false;
+        return UNWIND_NONE;
     }
-    return true;
+    return UNWIND_NONE;
 }
 
 class LexerCallback : public LexerLoad {
@@ -934,9 +935,9 @@ TEST_F(LexerCallback, CollectionsDuringARunKeepItsValues) {
 
 TEST_F(LexerCallback, ANonLocalExitOutOfTheCallbackEndsTheRun) {
     const Cell cb = callback_with_spec("[load] e i t l k");
-    lexer::invoke_callback = [](const Cell*, Cell* args) -> bool {
-        if (args[4].type() == TYPE_INTEGER && args[4].w2 == 2) throw lexer::CallbackExit{UNWIND_THROW};
-        return true;
+    lexer::invoke_callback = [](const Cell*, Cell* args, bool*) -> Unwind {
+        if (args[4].type() == TYPE_INTEGER && args[4].w2 == 2) return UNWIND_THROW;
+        return UNWIND_NONE;
     };
     Cell* out = stack::push(unset::cell());
     Cell* in = push_text("1 [2 3] 4");

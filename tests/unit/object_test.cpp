@@ -77,9 +77,9 @@ TEST_F(ObjTest, MoldLayouts) {
         {"[a: 1 b: \"x\" c: 'w]", true, true, "a: 1 b: \"x\" c: 'w"},
         {"[]", false, false, "make object! []"},
         {"[a: [1 2]]", false, false, "make object! [\n    a: [1 2]\n]"},
-        {"[a: 1 o: $0]", false, false,
+        {"[a: 1 o: :extra-0]", false, false,
          "make object! [\n    a: 1\n    o: make object! [\n        b: 2\n    ]\n]"},
-        {"[a: 1 o: $0]", false, true, "make object! [a: 1 o: make object! [b: 2]]"},
+        {"[a: 1 o: :extra-0]", false, true, "make object! [a: 1 o: make object! [b: 2]]"},
     };
     for (const Case& c : cases) {
         Cell obj = make_object(read(c.spec, {inner}));
@@ -100,7 +100,7 @@ TEST_F(ObjTest, MoldPartStopsAtTheLimit) {
 }
 
 TEST_F(ObjTest, MoldOfAnObjectContainingItselfTerminates) {
-    Cell obj = make_object(read("[a: 1 me: none]"));
+    Cell obj = make_object(read("[a: 1 me: #(none)]"));
     Cell me = word::load("me");
     Cell* slot = object::select_word(&obj, &me);
     *slot = obj;
@@ -111,7 +111,7 @@ TEST_F(ObjTest, MoldOfAnObjectContainingItselfTerminates) {
 
 TEST_F(ObjTest, HookFieldsAreMoldedOnlyWithAll) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0]", {fn}));
     EXPECT_EQ(flat(obj), "make object! [a: 1]");
     std::string all = mold_text(obj, false, true, true);
     EXPECT_EQ(all, "make object! [a: 1 on-change*: " + mold_text(fn, false, true, true) + "]");
@@ -170,7 +170,7 @@ TEST_F(ObjTest, MakeFromAnotherObjectExtends) {
 
 TEST_F(ObjTest, CopySharesSeriesUnlessDeep) {
     Cell inner = make_object(read("[k: [9]]"));
-    Cell obj = make_object(read("[b: [1] o: $0]", {inner}));
+    Cell obj = make_object(read("[b: [1] o: :extra-0]", {inner}));
     Cell shallow = call("copy", {obj});
     Cell deep = call("copy/deep", {obj});
     EXPECT_NE(shallow.w1, obj.w1);
@@ -185,7 +185,7 @@ TEST_F(ObjTest, CopySharesSeriesUnlessDeep) {
 }
 
 TEST_F(ObjTest, DeepCopyOfASelfContainingObjectIsRefused) {
-    Cell obj = make_object(read("[me: none]"));
+    Cell obj = make_object(read("[me: #(none)]"));
     Cell me = word::load("me");
     *object::select_word(&obj, &me) = obj;
     expect_error([&] { call("copy/deep", {obj}); }, "internal", "no-cycle");
@@ -204,7 +204,7 @@ TEST_F(ObjTest, CopyPartIsRefused) {
 
 TEST_F(ObjTest, CopyRebuildsFunctionsForTheNewObject) {
     Cell fn = make_function("[]", "[a]");
-    Cell obj = make_object(read("[a: 1 f: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 f: :extra-0]", {fn}));
     Cell cp = call("copy", {obj});
     Cell f1 = field_of(obj, "f");
     Cell f2 = field_of(cp, "f");
@@ -235,7 +235,7 @@ TEST_F(ObjTest, ConstructStoresValuesWithoutEvaluation) {
 
 TEST_F(ObjTest, PathsReadAndSetFields) {
     Cell inner = make_object(read("[x: 1]"));
-    Cell obj = make_object(read("[a: 1 in: $0]", {inner}));
+    Cell obj = make_object(read("[a: 1 in: :extra-0]", {inner}));
     global_word("po", obj);
     EXPECT_EQ(mold_text(get_path("[po a]")), "1");
     EXPECT_EQ(mold_text(get_path("[po in x]")), "1");
@@ -248,7 +248,7 @@ TEST_F(ObjTest, PathsReadAndSetFields) {
 }
 
 TEST_F(ObjTest, PathErrorsNameThePathAndTheElement) {
-    Cell obj = make_object(read("[a: 1 u: none]"));
+    Cell obj = make_object(read("[a: 1 u: #(none)]"));
     Cell u = word::load("u");
     *object::select_word(&obj, &u) = unset::cell();
     global_word("pe", obj);
@@ -331,7 +331,7 @@ class HookTest : public ObjTest {
 
 TEST_F(HookTest, OnChangeIsCalledForEachAssignmentInOrder) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 b: 2 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 b: 2 on-change*: :extra-0]", {fn}));
     EXPECT_TRUE(hook_calls.empty());  // construction reports nothing
     EXPECT_NE(obj.w3, 0u);
     global_word("ho", obj);
@@ -360,7 +360,7 @@ TEST_F(HookTest, OnChangeIsCalledForEachAssignmentInOrder) {
 
 TEST_F(HookTest, QuietSetDoesNotNotify) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0]", {fn}));
     Cell a = word::load("a");
     a.w1 = obj.w1;
     a.w3 = uint32_t(object::find_word(&obj, &a));
@@ -372,7 +372,7 @@ TEST_F(HookTest, QuietSetDoesNotNotify) {
 
 TEST_F(HookTest, StackEntryPointsTakeOldAndNewFromTheStack) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0]", {fn}));
     Cell a = word::load("a");  // a global word: the hook gets the object's own
     stack::push(int_cell(5));
     stack::push(int_cell(6));
@@ -390,7 +390,7 @@ TEST_F(HookTest, StackEntryPointsTakeOldAndNewFromTheStack) {
 
 TEST_F(HookTest, AReplacedHookIsPickedUpWithItsLocals) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0]", {fn}));
     global_word("hr", obj);
     Cell with_locals = make_function("[word old new /local x y]", "[]");
     Cell hook = word::load("on-change*");
@@ -416,7 +416,7 @@ TEST_F(HookTest, AHookFieldMustHoldAFunctionAtConstruction) {
 
 TEST_F(HookTest, SetManySkipsTheHookFieldsAndNotifiesTheOthers) {
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0 b: 2]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0 b: 2]", {fn}));
     Cell values = read("[10 20 30]");
     object::set_many(&obj, &values, false, false, false);
     EXPECT_EQ(field_of(obj, "on-change*").type(), TYPE_FUNCTION);
@@ -429,7 +429,7 @@ TEST_F(HookTest, SetManySkipsTheHookFieldsAndNotifiesTheOthers) {
 
 TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
     Cell fn = make_function("[owner word target action new index part]", "[]");
-    Cell obj = make_object(read("[list: [1 2] on-deep-change*: $0]", {fn}));
+    Cell obj = make_object(read("[list: [1 2] on-deep-change*: :extra-0]", {fn}));
     Cell w = word::load("list");
     Cell target = field_of(obj, "list");
     Cell action = word::load("appended");
@@ -454,7 +454,7 @@ TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
 TEST_F(ObjTest, HookWithoutAnInterpreterIsNotDone) {
     object::hook_runner = nullptr;
     Cell fn = make_function("[word old new]", "[]");
-    Cell obj = make_object(read("[a: 1 on-change*: $0]", {fn}));
+    Cell obj = make_object(read("[a: 1 on-change*: :extra-0]", {fn}));
     global_word("hn", obj);
     expect_error([&] { set_path("[hn a]", int_cell(2)); }, "internal", "not-done");
 }
@@ -478,7 +478,7 @@ TEST_F(ObjTest, SetManySpreadsBlocksAndObjects) {
         Cell obj = make_object(read("[a: 1 b: 2 c: 3]"));
         Cell v = read(c.value);
         if (c.value == std::string("[none 8 none]")) {
-            v = read("[$0 8 $0]", {none::cell()});
+            v = read("[#(none) 8 #(none)]");
         }
         object::set_many(&obj, &v, c.any, c.only, c.some);
         EXPECT_EQ(flat(obj), c.expected) << c.value;
@@ -489,7 +489,7 @@ TEST_F(ObjTest, SetManySpreadsBlocksAndObjects) {
     object::set_many(&obj, &src, false, false, false);
     EXPECT_EQ(flat(obj), "make object! [a: 10 b: 2 c: 30]");
     // Unset values are refused unless /any.
-    Cell with_unset = read("[1 $0]", {unset::cell()});
+    Cell with_unset = read("[1 #(unset)]");
     RaisedError e = expect_error([&] { object::set_many(&obj, &with_unset, false, false, false); }, "script",
                                  "need-value");
     EXPECT_EQ(mold_text(e.args[0]), "b");
@@ -499,7 +499,7 @@ TEST_F(ObjTest, SetManySpreadsBlocksAndObjects) {
 }
 
 TEST_F(ObjTest, ReflectFields) {
-    Cell obj = make_object(read("[a: 1 w: 'x p: none]"));
+    Cell obj = make_object(read("[a: 1 w: 'x p: #(none)]"));
     Cell p = word::load("p");
     *object::select_word(&obj, &p) = path_of("[q r]");
     EXPECT_EQ(mold_text(reflect_of(obj, "words")), "[a w p]");
@@ -548,8 +548,8 @@ TEST_F(ObjTest, CompareByWordsAndValues) {
     EXPECT_LT(object::compare(&a, &c, COMP_SORT), 0);
     EXPECT_GT(object::compare(&a, &d, COMP_SORT), 0);
     // Self-containing objects compare without looping.
-    Cell s1 = make_object(read("[me: none]"));
-    Cell s2 = make_object(read("[me: none]"));
+    Cell s1 = make_object(read("[me: #(none)]"));
+    Cell s2 = make_object(read("[me: #(none)]"));
     Cell me = word::load("me");
     *object::select_word(&s1, &me) = s1;
     *object::select_word(&s2, &me) = s2;
@@ -566,7 +566,7 @@ TEST_F(ObjTest, HelpersFindWordsAndOwners) {
     EXPECT_EQ(object::select_word(&obj, &zeta)->type(), TYPE_NONE);
     EXPECT_EQ(object::word_count(&obj), 2u);
     EXPECT_EQ(mold_text(*object::first_word(&obj)), "alpha");
-    Cell holder = make_object(read("[o: $0]", {obj}));
+    Cell holder = make_object(read("[o: :extra-0]", {obj}));
     EXPECT_TRUE(object::is_owner_q(holder.w1, 0, obj.w1));
     EXPECT_FALSE(object::is_owner_q(holder.w1, 0, holder.w1));
     Cell w = global_word("hh", obj);

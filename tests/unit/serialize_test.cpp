@@ -15,6 +15,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -23,6 +24,10 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_values.h"
+#include "interp_support.h"
+#include "platform/image.h"
+#include "runtime/collector.h"
+#include "runtime/externals.h"
 #include "runtime/lz.h"
 #include "test_support.h"
 
@@ -301,6 +306,74 @@ TEST_P(SerializeBoth, ObjectsAndTheirWords) {
     EXPECT_EQ(test::mold_text(*context::values_at(w.w1, 0)), "1");
 }
 
+// Images hold pixel buffers outside the arena until a collection releases
+// them: each test drops its images and collects before it ends.
+struct ReleaseImages {
+    Cell* const top = stack::top;
+    ~ReleaseImages() {
+        stack::top = top;
+        collector::collect();
+    }
+};
+
+// An image's size and pixels come back; the same image twice is one image,
+// an empty one stays empty.
+TEST_P(SerializeBoth, Images) {
+    ReleaseImages release;
+    Cell* img = image::push_new(3, 2);
+    uint32_t* px = os_image::pixels(img, true);
+    for (uint32_t i = 0; i < 6; ++i) px[i] = 0xFF000000u | i * 0x010203u;
+    Cell* empty = image::push_new(0, 4);
+    Cell* blk = load("[]");
+    Cell list = first(blk);
+    Cell at = *img;
+    at.w1 = 2;
+    block::cells_append(&list, img);
+    block::cells_append(&list, &at);
+    block::cells_append(&list, empty);
+    const Cell back = first(decode(encode(&list)));
+    const Cell a = buffer_of(back.w2)->head_cell()[0], b = buffer_of(back.w2)->head_cell()[1],
+               e = buffer_of(back.w2)->head_cell()[2];
+    ASSERT_EQ(a.type(), TYPE_IMAGE);
+    EXPECT_EQ(os_image::width(&a), 3u);
+    EXPECT_EQ(os_image::height(&a), 2u);
+    EXPECT_NE(a.w2, img->w2);
+    EXPECT_EQ(b.w2, a.w2);  // shared
+    EXPECT_EQ(b.w1, 2u);
+    const uint32_t* got = os_image::pixels(&a, false);
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(got[i], 0xFF000000u | i * 0x010203u) << i;
+    EXPECT_EQ(e.type(), TYPE_IMAGE);
+    EXPECT_EQ(os_image::pixel_count(&e), 0u);
+    // Pixels missing from the input, and a side above 65535.
+    const Bytes sound = encode(img);
+    for (size_t cut = sound.size() - 4; cut < sound.size(); ++cut)
+        test::expect_error([&] { decode(Bytes(sound.begin(), sound.begin() + cut)); }, "script",
+                           "kb-invalid-record");
+    if (!fixed_layout)
+        test::expect_error(
+            [&] {
+                decode(Bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1, 5, TYPE_IMAGE, 0x80, 0x80, 0x04, 0});
+            },
+            "script", "kb-invalid-record");
+}
+
+// Decoded images are released with their values: the registry of their
+// pixel buffers does not grow with the number of decodes.
+TEST_F(Serialize, DecodedImagesAreReleased) {
+    ReleaseImages release;
+    Cell* img = image::push_new(4, 4);
+    const Bytes b = encode(img);
+    Cell* const top = stack::top;
+    collector::collect();
+    const uint32_t before = externals::live_count();
+    for (int i = 0; i < 200; ++i) {
+        decode(b);
+        stack::top = top;
+    }
+    collector::collect();
+    EXPECT_LE(externals::live_count(), before + 2);
+}
+
 // A vector of every element type and size, with a head index, round-trips;
 // the same vector twice comes back as one vector.
 TEST_P(SerializeBoth, Vectors) {
@@ -495,6 +568,154 @@ TEST_F(Serialize, HostileBuffersAreRefused) {
         SCOPED_TRACE(cut);
         const Bytes part(sound.begin(), sound.begin() + cut);
         test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
+
+// Functions, ops and the words bound to a function's context, with the
+// interpreter up, so that what comes back can be called.
+class SerializeCode : public test::InterpTest, public testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        test::InterpTest::SetUp();
+        fixed_layout = GetParam();
+    }
+    void TearDown() override {
+        fixed_layout = false;
+        test::InterpTest::TearDown();
+    }
+    // Decodes into a block kept with hold().
+    static Cell round_trip(const Cell& v) {
+        const Cell held = test::hold(v);
+        try {
+            return test::hold(first(decode(encode(&held))));
+        } catch (const RaisedError& e) {
+            ADD_FAILURE() << raised_text(e);
+            throw;
+        }
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Layouts, SerializeCode, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "Fixed" : "Compact"; });
+
+Cell cell_at(const Cell& blk, uint32_t i) {
+    return buffer_of(blk.w2)->head_cell()[i];
+}
+
+TEST_P(SerializeCode, FunctionsComeBackCallable) {
+    // [f f] with f: func [a b /local c] [c: a + b c * 2]: one function, twice.
+    const Cell f = test::make_func("a b /local c", "c: a + b c * 2");
+    Cell list = test::hold(test::code(""));
+    block::cells_append(&list, &f);
+    block::cells_append(&list, &f);
+    const Cell back = round_trip(list);
+    const Cell g = cell_at(back, 0);
+    ASSERT_EQ(g.type(), TYPE_FUNCTION);
+    EXPECT_NE(g.w1, f.w1);
+    EXPECT_EQ(cell_at(back, 1).w1, g.w1);  // shared, not copied
+    EXPECT_EQ(context::self_cell(g.w1)->w2, g.w2);
+    // The body's words are bound to the new function's context.
+    const Cell body = function::body_of(&g);
+    EXPECT_EQ(cell_at(body, 0).w1, g.w1);
+    EXPECT_EQ(test::mold_text(g), test::mold_text(f));
+    test::set_global("g", g);
+    EXPECT_EQ(eval_mold("g 1 2"), "6");
+}
+
+TEST_P(SerializeCode, RecursiveFunctionsAndBoundWords) {
+    // A function whose body holds the function itself, and a lone word of
+    // its body: the word brings the function inline, the body refers back.
+    const Cell f = test::make_func("n", "n * 3");
+    Cell body = function::body_of(&f);
+    block::cells_append(&body, &f);
+    const Cell word_n = cell_at(function::body_of(&f), 0);
+    ASSERT_EQ(word_n.w1, f.w1);
+    Cell list = test::hold(test::code(""));
+    block::cells_append(&list, &word_n);
+    block::cells_append(&list, &f);
+    const Cell back = round_trip(list);
+    const Cell w = cell_at(back, 0);
+    const Cell g = cell_at(back, 1);
+    ASSERT_EQ(g.type(), TYPE_FUNCTION);
+    EXPECT_EQ(w.type(), TYPE_WORD);
+    EXPECT_EQ(w.w1, g.w1);
+    EXPECT_EQ(w.w3, 0u);
+    const Cell gbody = function::body_of(&g);
+    EXPECT_EQ(cell_at(gbody, 3).type(), TYPE_FUNCTION);
+    EXPECT_EQ(cell_at(gbody, 3).w1, g.w1);  // the cycle stays a cycle
+    EXPECT_EQ(cell_at(gbody, 0).w1, g.w1);
+}
+
+TEST_P(SerializeCode, OpsWrapWhatTheyWrapped) {
+    const Cell times = test::make_op(test::make_func("a b", "a * 10 + b"));
+    Cell list = test::hold(test::code(""));
+    block::cells_append(&list, &times);
+    const Cell plus = test::global_value("+");
+    block::cells_append(&list, &plus);
+    const Cell back = round_trip(list);
+    const Cell op = cell_at(back, 0);
+    ASSERT_EQ(op.type(), TYPE_OP);
+    EXPECT_EQ(native::op_source_type(&op), uint32_t(TYPE_FUNCTION));
+    test::set_global("**", cell_at(back, 0));
+    test::set_global("plus", cell_at(back, 1));
+    EXPECT_EQ(eval_mold("2 ** 3"), "23");
+    EXPECT_EQ(eval_mold("2 plus 3"), "5");
+    // An op over a routine is refused.
+    const Cell lt = test::global_value("<");
+    test::expect_error([&] { encode(&lt); }, "access", "no-codec");
+}
+
+TEST_P(SerializeCode, ObjectHooksSurvive) {
+    // o: object [a: 1 on-change*: func [word old new] [record new]]
+    Cell* holder = stack::push(none::cell());
+    const Off ctx = context::create(2, false, true, 0, context::KIND_OBJECT);
+    *holder = object::cell(ctx, 3, 0);
+    *context::self_cell(ctx) = *holder;
+    const Cell one = test::int_cell(1);
+    const Cell hook = test::make_func("word old new", "record new");
+    const Cell wa = word::unbound(symbol::make("a")), wh = word::unbound(symbol::make("on-change*"));
+    context::add_word(ctx, &wa, &one);
+    context::add_word(ctx, &wh, &hook);
+    object::init_hooks(holder);
+    ASSERT_NE(holder->w3, 0u);
+    const Cell o = round_trip(*holder);
+    ASSERT_EQ(o.type(), TYPE_OBJECT);
+    ASSERT_NE(o.w3, 0u);
+    EXPECT_EQ(context::self_cell(o.w1)->w3, o.w3);
+    test::set_global("o", o);
+    eval_mold("o/a: 5");
+    EXPECT_EQ(log_text(), "[5]");
+}
+
+// A function record whose spec does not give the words of its context, or
+// whose parts are not blocks, is refused.
+TEST_F(Serialize, HostileFunctions) {
+    auto buf = [](std::initializer_list<uint8_t> rest) {
+        Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, 5, 1, 0};
+        // One symbol "a".
+        const Bytes table = {1, 2, 0, 0, 0, 0, 'a', 0};
+        b.insert(b.end(), table.begin(), table.end());
+        b.insert(b.end(), rest.begin(), rest.end());
+        b[9] = uint8_t(rest.size());
+        return b;
+    };
+    const uint8_t fn = TYPE_FUNCTION, ctx = TYPE_CONTEXT, blk = TYPE_BLOCK;
+    const Bytes bad[] = {
+        buf({fn, 1, 0, ctx, 5, 1, 0, blk, 0, blk, 0}),                 // context word missing from the spec
+        buf({fn, 1, 0, ctx, 5, 0, blk, 1, TYPE_WORD, 0, blk, 0}),      // spec word missing from the context
+        buf({fn, 0, 0, ctx, 2, 0, blk, 0, blk, 0}),                    // an object context
+        buf({fn, 0, 0, ctx, 5, 0, TYPE_STRING, 0, blk, 0}),            // a spec that is not a block
+        buf({fn, 0, 0, ctx, 5, 0, blk, 0, TYPE_NONE}),                 // a body that is not a block
+        buf({fn, 0, 0, ctx, 5, 0, 0xC1, blk, 1, 0, blk, 0}),           // a spec at a path to nothing
+        buf({fn, 0x7F, 0, ctx, 5, 0, blk, 0, blk, 0}),                 // a spec size past the input
+        buf({TYPE_OP, 0x80 + 1}),                                      // an op over an integer
+        buf({TYPE_WORD | 0x40, 0, 0, TYPE_BLOCK, 0}),                  // a bound word's owner not a context holder
+        buf({TYPE_OBJECT | 0x40, 0, 4, 0, ctx, 2, 0}),                 // a hook index past the context
+    };
+    int i = 0;
+    for (const Bytes& b : bad) {
+        SCOPED_TRACE(i++);
+        test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
     }
 }
 

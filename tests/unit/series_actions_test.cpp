@@ -32,7 +32,7 @@ struct NavCase {
 };
 
 TEST_F(SeriesActionsTest, NavigationTable) {
-    Cell b = build("[1 2 3]");
+    Cell b = load("[1 2 3]");
     const NavCase cases[] = {
         {"at", 0, 1, 0},   {"at", 0, 0, 0},     {"at", 0, 2, 1},    {"at", 2, -1, 1},   {"at", 2, 0, 2},
         {"at", 1, 1, 1},   {"at", 0, 100, 3},   {"at", 2, -100, 0}, {"at", 3, 1, 3},    {"skip", 0, 1, 1},
@@ -49,11 +49,11 @@ TEST_F(SeriesActionsTest, NavigationTable) {
         EXPECT_EQ(r.type(), TYPE_BLOCK);
     }
     expect_error([&] { call("at", {b, none::cell()}); }, "script", "invalid-arg");
-    expect_error([&] { call("skip", {b, build("1.5")}); }, "script", "invalid-arg");
+    expect_error([&] { call("skip", {b, load("1.5")}); }, "script", "invalid-arg");
 }
 
 TEST_F(SeriesActionsTest, Queries) {
-    Cell b = build("[1 2 3]");
+    Cell b = load("[1 2 3]");
     EXPECT_EQ(call("head?", {b}).w1, 1u);
     EXPECT_EQ(call("head?", {at_pos(b, 1)}).w1, 0u);
     EXPECT_EQ(call("tail?", {at_pos(b, 3)}).w1, 1u);
@@ -75,7 +75,7 @@ TEST_F(SeriesActionsTest, Queries) {
 // ---- pick / poke ----------------------------------------------------------------------------
 
 TEST_F(SeriesActionsTest, PickTable) {
-    Cell b = build("[1 2 3]");
+    Cell b = load("[1 2 3]");
     struct {
         uint32_t position;
         Cell index;
@@ -93,10 +93,10 @@ TEST_F(SeriesActionsTest, PickTable) {
 }
 
 TEST_F(SeriesActionsTest, Poke) {
-    Cell b = build("[1 2 3]");
+    Cell b = load("[1 2 3]");
     EXPECT_EQ(shown(call("poke", {b, int_cell(2), int_cell(9)})), "9");
     EXPECT_EQ(mold_text(b), "[1 9 3]");
-    call("poke", {at_pos(b, 2), int_cell(-2), build("[5]")});
+    call("poke", {at_pos(b, 2), int_cell(-2), load("[5]")});
     EXPECT_EQ(mold_text(b), "[[5] 9 3]");
     for (int32_t bad : {0, 4, -1}) {
         RaisedError e = expect_error(
@@ -121,12 +121,12 @@ struct ChangeCase {
 
 Cell arg_value(const Cell& series, const char* text) {
     if (text[0] == '@') return at_pos(series, uint32_t(std::atoi(text + 1)));
-    return build(text);
+    return load(text);
 }
 
 void run_cases(const std::vector<ChangeCase>& cases) {
     for (const auto& c : cases) {
-        Cell s = at_pos(build(c.source), c.position);
+        Cell s = at_pos(load(c.source), c.position);
         std::vector<Cell> args{s};
         for (const char* a : c.args) args.push_back(arg_value(s, a));
         call(c.path, args);
@@ -150,9 +150,9 @@ TEST_F(SeriesActionsTest, RemoveTable) {
         {"[1 10 2 20]", 0, "remove/key", {"7"}, "[1 10 2 20]"},
         {"[1 10 2]", 0, "remove/key", {"2"}, "[1 10]"},
     });
-    Cell b = build("[1 2]");
+    Cell b = load("[1 2]");
     expect_error([&] { call("remove/part", {b, none::cell()}); }, "script", "invalid-refine-arg");
-    expect_error([&] { call("remove/part", {b, build("[1 2]")}); }, "script", "invalid-refine-arg");
+    expect_error([&] { call("remove/part", {b, load("[1 2]")}); }, "script", "invalid-refine-arg");
 }
 
 TEST_F(SeriesActionsTest, ReverseTable) {
@@ -171,7 +171,7 @@ TEST_F(SeriesActionsTest, ReverseTable) {
         {"[1 2 3 4 5 6]", 0, "reverse/part/skip", {"4", "2"}, "[3 4 1 2 5 6]"},
         {"[1 2 3 4 5 6]", 0, "reverse/part/skip", {"3", "3"}, "[1 2 3 4 5 6]"},
     });
-    Cell b = build("[1 2 3 4 5 6]");
+    Cell b = load("[1 2 3 4 5 6]");
     expect_error([&] { call("reverse/skip", {b, int_cell(4)}); }, "script", "invalid-refine-arg");
     expect_error([&] { call("reverse/skip", {b, int_cell(0)}); }, "script", "out-of-range");
     expect_error([&] { call("reverse/skip", {b, int_cell(7)}); }, "script", "invalid-refine-arg");
@@ -218,7 +218,7 @@ TEST_F(SeriesActionsTest, TakeTable) {
         {"[]", 0, "take/part", {"2"}, "none", "[]"},
     };
     for (const auto& c : cases) {
-        Cell s = at_pos(build(c.source), c.position);
+        Cell s = at_pos(load(c.source), c.position);
         std::vector<Cell> args{s};
         for (const char* a : c.args) args.push_back(arg_value(s, a));
         Cell r = call(c.path, args);
@@ -228,7 +228,7 @@ TEST_F(SeriesActionsTest, TakeTable) {
             EXPECT_NE(r.w2, s.w2) << "a new block";
         }
     }
-    Cell b = build("[1 2]");
+    Cell b = load("[1 2]");
     expect_error([&] { call("take/part", {b, none::cell()}); }, "script", "invalid-refine-arg");
 }
 
@@ -248,7 +248,7 @@ TEST_F(SeriesActionsTest, CopyTable) {
         {"[1 2 3 4]", 3, "copy/part", {"@1"}, "[2 3]", ""},
     };
     for (const auto& c : cases) {
-        Cell s = at_pos(build(c.source), c.position);
+        Cell s = at_pos(load(c.source), c.position);
         std::vector<Cell> args{s};
         for (const char* a : c.args) args.push_back(arg_value(s, a));
         Cell r = call(c.path, args);
@@ -257,7 +257,7 @@ TEST_F(SeriesActionsTest, CopyTable) {
         EXPECT_NE(r.w2, s.w2);
     }
     // A pair! selects from x (1-based) to y.
-    Cell b = build("[1 2 3 4 5]");
+    Cell b = load("[1 2 3 4 5]");
     EXPECT_EQ(mold_text(call("copy/part", {b, Cell{TYPE_PAIR, 0, 2, 4}})), "[2 3]");
     EXPECT_EQ(mold_text(call("copy/part", {b, Cell{TYPE_PAIR, 0, 4, 2}})), "[]");
     expect_error([&] { call("copy/part", {b, none::cell()}); }, "script", "invalid-refine-arg");
@@ -279,16 +279,16 @@ TEST_F(SeriesActionsTest, MoveWithinOneSeries) {
 }
 
 TEST_F(SeriesActionsTest, MoveBetweenSeries) {
-    Cell a = build("[1 2 3]");
-    Cell b = build("[7 8]");
+    Cell a = load("[1 2 3]");
+    Cell b = load("[7 8]");
     Cell r = call("move/part", {at_pos(a, 1), at_pos(b, 1), int_cell(2)});
     EXPECT_EQ(mold_text(a), "[1]");
     EXPECT_EQ(mold_text(b), "[7 2 3 8]");
     EXPECT_EQ(r.w2, b.w2);
     EXPECT_EQ(r.w1, 1u);
     // Into a paren (both block-like), growing it.
-    Cell p = build("()");
-    Cell big = build("[]");
+    Cell p = load("()");
+    Cell big = load("[]");
     for (int i = 0; i < 50; ++i) call("append", {big, int_cell(i)});
     call("move/part", {big, p, int_cell(50)});
     EXPECT_EQ(block::cells_length(&p), 50u);
@@ -304,7 +304,7 @@ TEST_F(SeriesActionsTest, MoveBetweenSeries) {
 // ---- random ---------------------------------------------------------------------------------
 
 TEST_F(SeriesActionsTest, RandomShufflesAPermutation) {
-    Cell b = build("[]");
+    Cell b = load("[]");
     for (int i = 0; i < 40; ++i) call("append", {b, int_cell(i)});
     Cell from = at_pos(b, 5);
     call("random", {from});
@@ -328,13 +328,13 @@ TEST_F(SeriesActionsTest, RandomShufflesAPermutation) {
 
 TEST_F(SeriesActionsTest, RandomSeedRepeatsTheDraws) {
     auto shuffled = [&] {
-        call("random/seed", {build("[1 2 3]")});
-        Cell b = build("[1 2 3 4 5 6 7 8 9 10]");
+        call("random/seed", {load("[1 2 3]")});
+        Cell b = load("[1 2 3 4 5 6 7 8 9 10]");
         call("random", {b});
         return mold_text(b);
     };
     EXPECT_EQ(shuffled(), shuffled());
-    EXPECT_EQ(call("random/seed", {build("[1]")}).type(), TYPE_UNSET);
+    EXPECT_EQ(call("random/seed", {load("[1]")}).type(), TYPE_UNSET);
 }
 
 // Both forms draw from the generator's uniform 1..n: /only once over what
@@ -342,7 +342,7 @@ TEST_F(SeriesActionsTest, RandomSeedRepeatsTheDraws) {
 TEST_F(SeriesActionsTest, RandomUsesTheGeneratorsUniformDraw) {
     for (int32_t seed : {5, 77, 123456}) {
         call("random/seed", {int_cell(seed)});
-        Cell b = build("[10 20 30 40 50 60 70 80 90]");
+        Cell b = load("[10 20 30 40 50 60 70 80 90]");
         Cell picked = call("random/only", {at_pos(b, 2)});
         call("random", {at_pos(b, 1)});
         std::vector<int32_t> got;
@@ -360,12 +360,12 @@ TEST_F(SeriesActionsTest, RandomUsesTheGeneratorsUniformDraw) {
 // ---- reflect / modify ---------------------------------------------------------------------------
 
 TEST_F(SeriesActionsTest, ReflectOwned) {
-    Cell b = build("[1 2]");
-    Cell owned = build("OWNED");  // fields compare without case
+    Cell b = load("[1 2]");
+    Cell owned = load("OWNED");  // fields compare without case
     Cell r = b;
     series::reflect(&r, owned.w2);
     EXPECT_EQ(r.type(), TYPE_NONE);  // no series has an owner yet
-    Cell other = build("body");
+    Cell other = load("body");
     Cell r2 = b;
     expect_error([&] { series::reflect(&r2, other.w2); }, "internal", "not-done");
 }

@@ -51,8 +51,8 @@ namespace kiv::test {
 
 // ---- Keeping test values reachable ------------------------------------------
 // A Cell held in a C++ variable is no root: once collection is on, its series
-// may be reclaimed at the next allocation. The value helpers here (and in
-// load() and block_builder.h) also keep what they return in a block
+// may be reclaimed at the next allocation. The value helpers here (load()
+// and the rest) also keep what they return in a block
 // that the collector marks until the next test starts, so a test may hold
 // their results across allocations. Values made by calling the modules
 // directly must be kept with hold() (or live on the data stack).
@@ -187,48 +187,6 @@ inline std::string string_text(const Cell& s) {
         }
     }
     return out;
-}
-
-// ---- Reading values from text -------------------------------------------------------
-// What the small test readers still in use (block_builder.h, object_test_support.h)
-// share. A reader has `const char* p` (the text left), `bool space()` (skips
-// blanks, true when a line break was among them) and `void one(Cell* out)`
-// (reads one value at p into a data-stack cell).
-
-// Reads values up to `close` (0: the end of the text) into the block `blk`;
-// a line break before a value gives it the new-line marker. Each value waits
-// on the data stack until it is appended.
-template <class Reader>
-void read_values(Reader& r, Cell* blk, char close) {
-    for (;;) {
-        bool line = r.space();
-        if (*r.p == close) {
-            if (close) ++r.p;
-            return;
-        }
-        if (!*r.p) {
-            ADD_FAILURE() << "unclosed block in test text";
-            return;
-        }
-        Cell* slot = stack::push(none::cell());
-        r.one(slot);
-        if (line) slot->header |= header::NEW_LINE;
-        block::cells_append(blk, slot);
-        stack::pop(1);
-    }
-}
-
-// Reads a block [...] or paren (...) at p into `out`; false when p is at
-// neither.
-template <class Reader>
-bool read_block(Reader& r, Cell* out) {
-    if (*r.p != '[' && *r.p != '(') return false;
-    const char close = *r.p == '[' ? ']' : ')';
-    ++r.p;
-    block::make_at(out, 4);
-    read_values(r, out, close);
-    if (close == ')') out->set_type(TYPE_PAREN);
-    return true;
 }
 
 // ---- Running actions on the data stack ---------------------------------------

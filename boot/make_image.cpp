@@ -1,0 +1,238 @@
+// The boot image tool, run by the build:
+//
+//   kiv-make-image OUTPUT SOURCE_DIR MODULE...
+//
+// Brings up the runtime's value layer and the lexer (no library: this
+// program is the one build of the runtime without a boot image), then
+// writes OUTPUT in the serialization format's compact layout (version 1,
+// with the symbol table):
+//   - an assignment record for the word of every datatype, for default!
+//     and any-type!, for every native (its number and its specification
+//     block, from evaluator/natives.h) and every action (its slot and its
+//     specification block, from library/actions.kiv);
+//   - then, as literals, each MODULE (a path relative to SOURCE_DIR) as its
+//     file! name followed by its code: the block the lexer reads from the
+//     script header on, positioned after `Kiv [...]`.
+// Start-up decodes it in boot mode (library/library.cpp). Any fault (a file
+// that cannot be read, a lexer error, a specification that does not match
+// the runtime's tables) ends the tool with a message naming the file and a
+// failure status, and no output is left behind, so the build stops there.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "boot/serialize.h"
+#include "boot/startup.h"
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/entry.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "library/image.h"
+#include "library/library.h"
+#include "runtime/error.h"
+#include "runtime/series.h"
+#include "runtime/stack.h"
+
+namespace kiv::library {
+// This program makes the image; it carries none.
+const uint8_t* const BOOT_IMAGE = nullptr;
+const uint32_t BOOT_IMAGE_SIZE = 0;
+}  // namespace kiv::library
+
+namespace {
+
+using namespace kiv;
+
+// What the tool is doing, for the message of a fault.
+std::string doing = "starting";
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "kiv-make-image: %s: %s\n", doing.c_str(), why.c_str());
+    std::exit(1);
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("cannot read " + path);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A word (made global) followed by its value, appended to the block.
+void assign(Cell* assignments, const char* name, const Cell& value) {
+    Cell* held = stack::push(value);
+    Cell w = word::load(name);
+    block::cells_append(assignments, &w);
+    block::cells_append(assignments, held);
+    stack::pop(1);
+}
+
+// A native! or action! value from its specification and number, pushed.
+Cell* push_builtin(uint32_t type, const Cell& spec, uint32_t number) {
+    Cell* pair = stack::push(none::cell());
+    block::make_at(pair, 2);
+    const Cell n{TYPE_INTEGER, 0, number, 0};
+    block::cells_append(pair, &spec);
+    block::cells_append(pair, &n);
+    Cell* made = stack::push(datatype::cell(type));
+    native::make(made, pair, type);
+    *pair = *made;
+    stack::top = pair + 1;
+    return pair;
+}
+
+// The refinements of a specification block before /local, as
+// "[/part /only ...]" (the form of the action rows in datatypes/actions.h).
+std::string refinements_of(const Cell& spec) {
+    std::string text = "[";
+    const uint32_t length = block::cells_length(&spec);
+    for (uint32_t i = 0; i < length; ++i) {
+        const Cell v = *block::cells_at(&spec, spec.w1 + i);
+        if (v.type() != TYPE_REFINEMENT) continue;
+        const std::string_view name = symbol::name_view(v.w2);
+        if (name == "local") break;
+        if (text.size() > 1) text += ' ';
+        text += '/';
+        text += name;
+    }
+    return text + "]";
+}
+
+void add_datatypes(Cell* assignments) {
+    doing = "datatype words";
+    // series! is an abstract parent that no value carries (the library
+    // makes the word a typeset).
+    for (uint32_t t = 1; t <= datatype::highest_type_id; ++t)
+        if (datatype::names[t].name && t != TYPE_SERIES)
+            assign(assignments, datatype::names[t].name, datatype::cell(t));
+    // Every specification refers to these two; they exist before any call.
+    Cell all = typeset::default_set();
+    assign(assignments, "default!", all);
+    typeset::set_bit(&all, TYPE_UNSET);
+    assign(assignments, "any-type!", all);
+}
+
+void add_natives(Cell* assignments) {
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
+        doing = std::string("specification of native ") + natives::NAMES[n - 1];
+        Cell* saved = stack::top;
+        const char* text = natives::SPECS[n - 1];
+        Cell* spec = stack::push(none::cell());
+        lexer::Options options;
+        options.one = true;
+        uint32_t consumed = 0;
+        lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options, nullptr,
+                    &consumed);
+        if (spec->type() != TYPE_BLOCK) fail("not a block");
+        Cell* value = push_builtin(TYPE_NATIVE, *spec, n);
+        assign(assignments, natives::NAMES[n - 1], *value);
+        stack::top = saved;
+    }
+}
+
+// library/actions.kiv: each set-word names an action, the block after it
+// is its specification.
+void add_actions(Cell* assignments, const std::string& source_dir) {
+    doing = "library/actions.kiv";
+    const std::vector<uint8_t> text = read_file(source_dir + "/library/actions.kiv");
+    Cell* saved = stack::top;
+    Cell* name_cell = library::push_utf8("library/actions.kiv");
+    name_cell->set_type(TYPE_FILE);
+    Cell* code = library::load_script(text.data(), text.size(), name_cell, nullptr);
+    bool defined[ACTION_COUNT + 1] = {};
+    const uint32_t length = block::cells_length(code);
+    for (uint32_t i = 0; i < length; i += 2) {
+        Cell name = *block::cells_at(code, code->w1 + i);
+        const Cell spec = i + 1 < length ? *block::cells_at(code, code->w1 + i + 1) : none::cell();
+        if (name.type() != TYPE_SET_WORD || spec.type() != TYPE_BLOCK)
+            fail("expected a set-word and a specification block");
+        const std::string word(symbol::name_view(name.w2));
+        uint32_t slot = 0;
+        for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+            if (word == actions::slot_name(s)) slot = s;
+        if (!slot || defined[slot]) fail("unknown or repeated action " + word);
+        if (refinements_of(spec) != actions::refinements_text(slot))
+            fail("the refinements of " + word + " differ from its row in datatypes/actions.h");
+        defined[slot] = true;
+        Cell* mark = stack::top;
+        Cell* value = push_builtin(TYPE_ACTION, spec, slot);
+        assign(assignments, word.c_str(), *value);
+        stack::top = mark;
+    }
+    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+        if (!defined[s] && actions::slot_name(s)[0])
+            fail(std::string("no specification for ") + actions::slot_name(s));
+    stack::top = saved;
+}
+
+// Each module: its file! name, then its code.
+void add_module(Cell* literals, const std::string& source_dir, const std::string& rel) {
+    doing = rel;
+    const std::vector<uint8_t> text = read_file(source_dir + "/" + rel);
+    Cell* saved = stack::top;
+    Cell* name = library::push_utf8(rel);
+    name->set_type(TYPE_FILE);
+    Cell* code = library::load_script(text.data(), text.size(), name, nullptr);
+    block::cells_append(literals, name);
+    block::cells_append(literals, code);
+    stack::top = saved;
+}
+
+void write_atomically(const std::string& path, const Cell* bin) {
+    doing = "writing " + path;
+    const SeriesBuffer* b = buffer_of(bin->w2);
+    const std::string temp = path + ".part";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) fail("cannot create " + temp);
+    const bool written = std::fwrite(b->head_ptr(), 1, b->byte_count(), f) == b->byte_count();
+    if (std::fclose(f) != 0 || !written) {
+        std::remove(temp.c_str());
+        fail("cannot write " + temp);
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        fail("cannot rename " + temp);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kiv-make-image OUTPUT SOURCE_DIR MODULE...\n");
+        return 2;
+    }
+    const std::string output = argv[1], source_dir = argv[2];
+    try {
+        boot(BootLevel::values);
+        error::init_values();
+        runtime::init();
+        lexer::init();
+        Cell* assignments = stack::push(none::cell());
+        block::make_at(assignments, 600);
+        Cell* literals = stack::push(none::cell());
+        block::make_at(literals, 64);
+        add_datatypes(assignments);
+        add_natives(assignments);
+        add_actions(assignments, source_dir);
+        for (int i = 3; i < argc; ++i) add_module(literals, source_dir, argv[i]);
+        doing = "encoding";
+        Cell* out = stack::push(none::cell());
+        kivbin::encode_boot(assignments, literals, out);
+        write_atomically(output, out);
+    } catch (const RaisedError& e) {
+        fail(raised_text(e));
+    }
+    return 0;
+}

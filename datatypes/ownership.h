@@ -1,0 +1,37 @@
+// Series owned by objects: the walks that enter a value's series into the
+// ownership table (runtime/externals.h) and the reports of in-place changes
+// to the owner's on-deep-change* handler.
+//
+// An owned series buffer carries series_flag::OWNED; an owned image! cell and
+// the context cell of an owner object carry header::OWNS_SERIES. Walks into
+// nested blocks and objects guard against cycles.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/externals.h"
+
+namespace kiv::ownership {
+
+// Creates the table and installs the object layer's bind and unbind entries.
+void init();
+
+// The value's series (and, for blocks, every series nested in it; for an
+// object, the series in its fields with the object's own words) becomes
+// owned by `owner` under `field` (null: none).
+void set_owner(Cell* value, const Cell* owner, const Cell* field);
+// set_owner, then the owner's context cell gets header::OWNS_SERIES.
+void bind_set(Cell* value, const Cell* owner, const Cell* field);
+// Removes the ownership of the value's series (and of nested ones).
+void unbind(Cell* value);
+// unbind on `count` cells of the block from 0-based `index`.
+void unbind_cells(const Cell* block, uint32_t index, uint32_t count);
+// When the series (object!: its context) is owned by an object with hooks,
+// runs the owner's on-deep-change* with (owner, field word, series, action,
+// new value or none, index, part) and answers true; else false.
+bool check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
+// The series actions' notice: check with the global word named `event`.
+bool notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
+
+}  // namespace kiv::ownership
