@@ -159,7 +159,9 @@ void boot() {
 std::string program_of(const uint8_t* data, size_t size) {
     Choices in(data, size);
     std::string b = Generator(in).block(0, false);
-    return "Kiv [] red: 255.0.0 img: make image! [6x6 10.20.30.40] draw 48x48 " + b;
+    // The image word is cleared at the end, so that nothing is left for the
+    // process end to release.
+    return "Kiv [] img: make image! [6x6 10.20.30.40] try [draw 48x48 " + b + "] img: none";
 }
 
 void run(const std::string& text) {

@@ -42,6 +42,12 @@ class DrawTest : public RuntimeTest {
         os_image::init_image(img, std::move(bm));
         set_global("img", *img);
     }
+    // The image is released by a collection once nothing holds it.
+    void TearDown() override {
+        set_global("img", none::cell());
+        RuntimeTest::TearDown();
+        collector::collect();
+    }
 
     // Runs the commands on a white w x h buffer; returns the pixels.
     std::vector<uint32_t> render(const char* commands, int w = 100, int h = 100, bool catch_errors = false) {
