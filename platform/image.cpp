@@ -3,6 +3,7 @@
 #include "platform/image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -106,6 +107,10 @@ void init() {
     kind = externals::register_type("image", free_bitmaps);
     collector::image_marker = mark_image;
     lowlevel::at_quit(release_all);
+    // Processes that end without quit (tests, fuzz drivers) free them at
+    // exit too; the set is made first so that it outlives the handler.
+    live();
+    std::atexit(release_all);
 }
 
 void release_all() {
