@@ -2,6 +2,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,63 @@ const std::vector<std::pair<std::string, std::string>> default_headers = {
 };
 
 namespace {
+
+// libcurl and the many libraries it needs are loaded on the first request,
+// not at start-up: linking them into the executable cost every run of kiv
+// about 10 ms in the dynamic loader. The table holds the entry points used
+// here, declared with the library's own types.
+struct Curl {
+    CURLcode (*global_init)(long) = nullptr;
+    CURL* (*easy_init)() = nullptr;
+    void (*easy_cleanup)(CURL*) = nullptr;
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
+    CURLcode (*easy_perform)(CURL*) = nullptr;
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
+    const char* (*easy_strerror)(CURLcode) = nullptr;
+    curl_slist* (*slist_append)(curl_slist*, const char*) = nullptr;
+    void (*slist_free_all)(curl_slist*) = nullptr;
+    bool ready = false;
+};
+
+template <typename F>
+bool resolve(void* lib, const char* name, F& out) {
+    out = reinterpret_cast<F>(dlsym(lib, name));
+    return out != nullptr;
+}
+
+// The loaded library, or null with the reason in `why`.
+const Curl* curl(std::string& why) {
+    static Curl api;
+    static std::string failure;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) {
+            const char* e = dlerror();
+            failure = std::string("HTTP needs libcurl: ") + (e ? e : "libcurl.so.4 not found");
+            return;
+        }
+        bool ok = resolve(lib, "curl_global_init", api.global_init) && resolve(lib, "curl_easy_init", api.easy_init) &&
+                  resolve(lib, "curl_easy_cleanup", api.easy_cleanup) &&
+                  resolve(lib, "curl_easy_setopt", api.easy_setopt) &&
+                  resolve(lib, "curl_easy_perform", api.easy_perform) &&
+                  resolve(lib, "curl_easy_getinfo", api.easy_getinfo) &&
+                  resolve(lib, "curl_easy_strerror", api.easy_strerror) &&
+                  resolve(lib, "curl_slist_append", api.slist_append) &&
+                  resolve(lib, "curl_slist_free_all", api.slist_free_all);
+        if (!ok) {
+            failure = "HTTP needs libcurl: libcurl.so.4 lacks an entry point";
+            return;
+        }
+        api.global_init(CURL_GLOBAL_DEFAULT);
+        api.ready = true;
+    });
+    if (!api.ready) {
+        why = failure;
+        return nullptr;
+    }
+    return &api;
+}
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* out = static_cast<Response*>(user);
@@ -39,11 +97,12 @@ bool has_header(const Request& req, const char* name) {
 }
 
 struct Easy {
-    CURL* c = curl_easy_init();
+    const Curl& api;
+    CURL* c = api.easy_init();
     curl_slist* headers = nullptr;
     ~Easy() {
-        curl_slist_free_all(headers);
-        if (c) curl_easy_cleanup(c);
+        api.slist_free_all(headers);
+        if (c) api.easy_cleanup(c);
     }
 };
 
@@ -64,59 +123,59 @@ void add_header_line(Response& out, const char* data, size_t n) {
 }
 
 bool request(const Request& req, Response& out) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     out = Response{};
-    Easy e;
+    const Curl* api = curl(out.error);
+    if (!api) return false;
+    Easy e{*api};
     if (!e.c) {
         out.error = "cannot start a request";
         return false;
     }
     CURL* c = e.c;
     char message[CURL_ERROR_SIZE] = {0};
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
-    curl_easy_setopt(c, CURLOPT_URL, req.url.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, req.idle_timeout > 0 ? req.idle_timeout : 60L);
-    if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca) curl_easy_setopt(c, CURLOPT_CAINFO, ca);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &out);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &out);
+    api->easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+    api->easy_setopt(c, CURLOPT_URL, req.url.c_str());
+    api->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+    api->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
+    api->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, req.idle_timeout > 0 ? req.idle_timeout : 60L);
+    if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca) api->easy_setopt(c, CURLOPT_CAINFO, ca);
+    api->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    api->easy_setopt(c, CURLOPT_WRITEDATA, &out);
+    api->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    api->easy_setopt(c, CURLOPT_HEADERDATA, &out);
 
     const bool get = req.method == "GET", head = req.method == "HEAD";
     if (get) {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        api->easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (head) {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        api->easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else {
-        if (req.method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, req.method.c_str());
+        if (req.method != "POST") api->easy_setopt(c, CURLOPT_CUSTOMREQUEST, req.method.c_str());
         if (req.has_body || req.method == "POST") {
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(req.body.size()));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, req.body.empty() ? "" : reinterpret_cast<const char*>(req.body.data()));
+            api->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(req.body.size()));
+            api->easy_setopt(c, CURLOPT_POSTFIELDS, req.body.empty() ? "" : reinterpret_cast<const char*>(req.body.data()));
         }
     }
     for (const auto& h : req.headers) {
         // "Name;" sends a header with an empty value; "Name:" would remove it.
         std::string line = h.second.empty() ? h.first + ";" : h.first + ": " + h.second;
-        e.headers = curl_slist_append(e.headers, line.c_str());
+        e.headers = api->slist_append(e.headers, line.c_str());
     }
     // Only the caller's headers go out: no content type of curl's choosing,
     // no waiting for 100 Continue.
-    if (!has_header(req, "Content-Type")) e.headers = curl_slist_append(e.headers, "Content-Type:");
-    if (!has_header(req, "Expect")) e.headers = curl_slist_append(e.headers, "Expect:");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, e.headers);
+    if (!has_header(req, "Content-Type")) e.headers = api->slist_append(e.headers, "Content-Type:");
+    if (!has_header(req, "Expect")) e.headers = api->slist_append(e.headers, "Expect:");
+    api->easy_setopt(c, CURLOPT_HTTPHEADER, e.headers);
 
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = api->easy_perform(c);
     if (rc != CURLE_OK) {
-        out.error = message[0] ? message : curl_easy_strerror(rc);
+        out.error = message[0] ? message : api->easy_strerror(rc);
         return false;
     }
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &out.status);
+    api->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &out.status);
     return true;
 }
 
