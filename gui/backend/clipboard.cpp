@@ -1,7 +1,6 @@
 #include "gui/backend/clipboard.h"
 
-#include <gdk/gdk.h>
-#include <gdk/gdkx.h>
+#include "gui/backend/gdk_calls.h"
 
 #include <cstring>
 #include <map>

@@ -1,7 +1,6 @@
 #include "gui/backend/display.h"
 
-#include <gdk/gdk.h>
-#include <gdk/gdkx.h>
+#include "gui/backend/gdk_calls.h"
 #include <time.h>
 
 #include <cmath>
@@ -290,6 +289,11 @@ bool open(std::string* error) {
     const char* name = getenv("DISPLAY");
     if (!name || !*name) {
         if (error) *error = "display";
+        return false;
+    }
+    std::string why;
+    if (!gdk_api::load(why)) {
+        if (error) *error = why;
         return false;
     }
     gdk_set_allowed_backends("x11");
