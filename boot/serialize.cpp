@@ -317,23 +317,31 @@ class Encoder {
         leave();
     }
 
+    // Opens the record of a value that may be shared, in either layout: its
+    // type word with `fixed_bits` (fixed-width), or its header with `alt`
+    // (compact), marked by-reference when `p` is the path where the value
+    // was met before. Then true once that reference is written: the record
+    // ends there.
+    bool open_shared(uint32_t type, const std::vector<uint32_t>* p, bool fixed_form, uint32_t fixed_bits,
+                     bool alt = false) {
+        if (fixed_form) {
+            int32(type | fixed_bits | (p ? FIXED_BY_REF : 0));
+        } else {
+            if (p) byte(BY_REF);
+            header(type, alt);
+        }
+        if (!p) return false;
+        fixed_form ? ref_record(*p) : path(*p);
+        return true;
+    }
+
     // A bitset: its bytes, the complement flag as alt (compact) or bit 23.
     void bitset_body(const Cell* c, bool fixed_form) {
         const Off node = c->w2;
         const SeriesBuffer* b = buffer_of(node);
         const bool complemented = b->flags & series_flag::COMPLEMENT;
-        const auto* p = seen(node);
-        if (fixed_form) {
-            int32(TYPE_BITSET | (complemented ? FIXED_COMPLEMENT : 0) | (p ? FIXED_BY_REF : 0) |
-                  (c->new_line() ? FIXED_NEW_LINE : 0));
-        } else {
-            if (p) byte(BY_REF);
-            header(TYPE_BITSET, complemented);
-        }
-        if (p) {
-            fixed_form ? ref_record(*p) : path(*p);
-            return;
-        }
+        const uint32_t fixed_bits = (complemented ? FIXED_COMPLEMENT : 0) | (c->new_line() ? FIXED_NEW_LINE : 0);
+        if (open_shared(TYPE_BITSET, seen(node), fixed_form, fixed_bits, complemented)) return;
         paths_.emplace(node, with_counter());
         fixed_form ? int32(b->byte_count()) : varint(b->byte_count());
         bytes(b->head_ptr(), b->byte_count());
@@ -349,17 +357,7 @@ class Encoder {
         const Off ctx = c->w1;
         const Cell code = *error::field(c, error::FIELD_CODE);
         if (code.type() != TYPE_INTEGER || int32_t(code.w2) < 0) no_codec(TYPE_ERROR);
-        const auto* p = seen(ctx);
-        if (fixed_form) {
-            int32(TYPE_ERROR | nl | (p ? FIXED_BY_REF : 0));
-        } else {
-            if (p) byte(BY_REF);
-            header(TYPE_ERROR);
-        }
-        if (p) {
-            fixed_form ? ref_record(*p) : path(*p);
-            return;
-        }
+        if (open_shared(TYPE_ERROR, seen(ctx), fixed_form, nl)) return;
         fixed_form ? int32(code.w2) : varint(code.w2);
         enter(ctx);
         for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; ++f)
@@ -419,17 +417,7 @@ class Encoder {
         const Cell spec = function::spec_of(c);
         const Cell body = function::body_of(c);
         if (body.type() != TYPE_BLOCK) no_codec(TYPE_FUNCTION);
-        const auto* p = seen(ctx);
-        if (fixed_form) {
-            int32(TYPE_FUNCTION | nl | (p ? FIXED_BY_REF : 0));
-        } else {
-            if (p) byte(BY_REF);
-            header(TYPE_FUNCTION);
-        }
-        if (p) {
-            fixed_form ? ref_record(*p) : path(*p);
-            return;
-        }
+        if (open_shared(TYPE_FUNCTION, seen(ctx), fixed_form, nl)) return;
         const uint32_t spec_cells = buffer_of(spec.w2)->byte_count() / sizeof(Cell);
         if (fixed_form) {
             int32(spec_cells);
