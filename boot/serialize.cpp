@@ -409,8 +409,8 @@ class Encoder {
         leave();
     }
 
-    // A function: the sizes of its spec and body, its context's words,
-    // then the spec and the body, one level down (paths reach them as
+    // A function: the sizes of its spec block and body, its context's
+    // words, then the spec block and the body, one level down (paths reach them as
     // index 0 and 1 of the function). Its context node identifies it.
     void function_body(const Cell* c, bool fixed_form, uint32_t nl) {
         const Off ctx = c->w1;
@@ -1544,7 +1544,7 @@ class Decoder {
         }
     }
 
-    // The spec or body of a function: a block! record with no prefix but
+    // The spec block or body of a function: a block! record with no prefix but
     // new-line and by-reference.
     void function_block(Cell* into, uint32_t depth) {
         size_t at = pos_;
@@ -1559,7 +1559,7 @@ class Decoder {
         if (into->type() != TYPE_BLOCK) fail();
     }
 
-    // A function is rebuilt from its spec: the spec is checked as `func`
+    // A function is rebuilt from its spec block, checked as `func`
     // checks it and must give the words of the record's context, in order;
     // the function is placed before its body is read, so that the body's
     // words may name it.
@@ -1572,7 +1572,7 @@ class Decoder {
             place(slot, v);
             return;
         }
-        read_count(1);  // the spec's cell count
+        read_count(1);  // the spec block's cell count
         if (!fixed_) read_count(1);  // the body's
         const std::vector<uint32_t> syms = function_context_words();
         Cell* spec = stack::push_slot();

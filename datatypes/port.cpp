@@ -259,7 +259,7 @@ Cell* make(Cell*, Cell* spec_in, uint32_t) {
         *spec = *copied;
     }
     stack::top = spec + 1;
-    // The scheme name is the spec's first field.
+    // The scheme name is the first field of the port's spec object.
     Cell scheme = object::word_count(spec) > 0 ? *context::values_at(object::context_of(spec), 0) : none::cell();
     if (Cell* named = field(spec, "scheme")) scheme = *named;
     if (scheme.type() != TYPE_WORD) fire({"access", "no-scheme"}, *spec);

@@ -104,7 +104,7 @@ inline constexpr const char* TEXTS[] = {
 #undef KIV_NATIVE_SPEC
 };
 
-// The specification text of native N.
+// The spec block of native N, as text.
 template <uint32_t N>
 struct NativeSpec {
     static constexpr const char* text = TEXTS[N - 1];

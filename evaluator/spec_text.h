@@ -113,7 +113,7 @@ struct NamedRefs {
     template <Name R>
     static consteval uint32_t index() {
         constexpr int32_t i = refinement_index(Spec::text, R.text);
-        static_assert(i >= 0, "the specification has no such refinement");
+        static_assert(i >= 0, "the spec block has no such refinement");
         return uint32_t(i);
     }
     // Whether the refinement was used.

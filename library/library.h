@@ -2,7 +2,7 @@
 //
 // The standard library, the GUI engine and the console are Kiv source files.
 // At build time the boot image tool (boot/make_image.cpp) loads them, with
-// the specification blocks of the natives (evaluator/natives.h) and of the
+// the spec blocks of the natives (evaluator/natives.h) and of the
 // actions (library/actions.kiv), and writes the boot image in the
 // serialization format's compact layout; the executable carries it
 // (library/image.h). Start-up brings the library in two steps, both called
