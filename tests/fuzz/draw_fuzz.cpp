@@ -24,25 +24,14 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "tests/fuzz/fuzz_choices.h"
 #include "runtime/stack.h"
 
 using namespace kiv;
 
 namespace {
 
-class Choices {
-  public:
-    Choices(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    uint32_t next(uint32_t n) {
-        if (p_ >= end_ || n == 0) return 0;
-        return *p_++ % n;
-    }
-    bool done() const { return p_ >= end_; }
-
-  private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-};
+using fuzz::Choices;
 
 const char* const NUMBERS[] = {"0", "1", "5", "24", "-7", "360", "2147483647", "-2147483648", "0.5",
                                "1.#NaN", "1.#INF", "-1.#INF", "1e300", "-0.0", "50%", "1e-30"};

@@ -29,6 +29,7 @@
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "tests/fuzz/fuzz_choices.h"
 
 using namespace kiv;
 
@@ -36,21 +37,7 @@ namespace {
 
 // ---- The grammar ---------------------------------------------------------------------------
 
-// Reads choices from the input; past its end every choice is 0, which the
-// grammar always maps to a short, terminating form.
-class Choices {
-  public:
-    Choices(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    uint32_t next(uint32_t n) {
-        if (p_ >= end_ || n == 0) return 0;
-        return *p_++ % n;
-    }
-    bool done() const { return p_ >= end_; }
-
-  private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-};
+using fuzz::Choices;
 
 // The variables every program starts with (set by the prelude) and the only
 // words the program assigns, so that nothing it does reaches `budget`.
