@@ -15,6 +15,10 @@
 //     entry copies into the return slot;
 //   - form and mold append to the output string and return the /part budget
 //     left; they may stop once it falls to 0 or below.
+//   - an implementation that may run Kiv code (a port's actor, a sort
+//     comparator) returns the Unwind code of that code and leaves its result
+//     where its signature says; a non-zero code is returned as it came, with
+//     the stacks as the exit left them (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
@@ -22,6 +26,7 @@
 #include <type_traits>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -185,8 +190,9 @@ using Remove = void (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = void (*)(Cell* series, Cell* part, Cell* skip);
 using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
                          bool any, Cell* with, Cell* skip, bool last, bool reverse);
-using Sort = Cell* (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-                       bool reverse, bool stable);
+// The sorted series (at its position, which /part may move back) replaces *series.
+using Sort = Unwind (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+                        bool reverse, bool stable);
 using Swap = void (*)(Cell* series1, Cell* series2);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

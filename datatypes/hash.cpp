@@ -15,10 +15,7 @@ namespace kiv::hash {
 
 namespace {
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+using StackMark = stack::TopMark;
 
 inline uint32_t cell_count(const Cell* b) { return buffer_of(b->w2)->byte_count() / sizeof(Cell); }
 
@@ -79,13 +76,15 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+            bool stable) {
     StackMark mark;
     Cell* h = stack::push(*series);
-    Cell* r = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable);
+    // An exit from a comparator leaves the block as it was: nothing to reindex.
+    if (Unwind code = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable))
+        return mark.pass(code);
     if (h->w3) hashtable::reindex(h->w3, h->w1 < cell_count(h) ? h->w1 : cell_count(h), hashtable::ALL);
-    return r;
+    return UNWIND_NONE;
 }
 
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {

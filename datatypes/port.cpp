@@ -64,7 +64,9 @@ struct Forward {
         flag(given);
         return arg(given ? integer::cell(n) : none::cell());
     }
-    Cell* call() {
+    // Calls the actor's function; its result is left in the first cell.
+    // Returns the call's unwind code.
+    Unwind invoke() {
         Cell actor = actor_of(base);
         Cell w = word::load(name);
         Cell* fn = object::select_word(&actor, &w);
@@ -72,8 +74,12 @@ struct Forward {
                     fn->type() != TYPE_ROUTINE))
             fire({"access", "no-port-action"}, w);
         Cell f = *fn;
-        if (Unwind code = interpreter::call_pushed(&w, &f, base, false)) interpreter::raise_unwind(code);
+        if (Unwind code = interpreter::call_pushed(&w, &f, base, false)) return code;
         stack::top = base + 1;
+        return UNWIND_NONE;
+    }
+    Cell* call() {
+        interpreter::raise_unwind(invoke());
         return base;
     }
     // The call for an action without a result: the stack is left as it was.
@@ -159,11 +165,14 @@ void remove(Cell* series, Cell* part, Cell*) {
 void reverse(Cell* series, Cell* part, Cell*) {
     Forward("reverse", series).ref(part).run();
 }
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
-    return Forward("sort", series)
-        .flag(case_sensitive).ref(skip).ref(comparator).ref(part).flag(all).flag(reverse).flag(stable)
-        .call();
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+            bool stable) {
+    Forward f("sort", series);
+    f.flag(case_sensitive).ref(skip).ref(comparator).ref(part).flag(all).flag(reverse).flag(stable);
+    if (Unwind code = f.invoke()) return code;
+    *series = *f.base;
+    stack::top = f.base;
+    return UNWIND_NONE;
 }
 void swap(Cell* series1, Cell* series2) {
     Forward("swap", series1).arg(*series2).run();

@@ -22,6 +22,7 @@
 
 #include "datatypes/series.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::string {
 
@@ -259,8 +260,8 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

@@ -11,18 +11,22 @@
 // in specification order: -1 when the refinement is absent, else the offset
 // from the argument base of the refinement's first argument cell (for a
 // refinement without argument any value >= 0). The entry leaves the result in
-// the result slot (the argument base); it does not move the data top.
+// the result slot (the argument base); it does not move the data top. It
+// returns the unwind code of Kiv code it ran (a port's actor, an object's
+// hook or body, a sort comparator): UNWIND_NONE, or a code passed up as it
+// came, with the stacks as the exit left them (runtime/stack.h).
 #pragma once
 
 #include <cstdint>
 
 #include "datatypes/actions.h"
 #include "datatypes/registry.h"
+#include "runtime/stack.h"
 
 namespace kiv::actions {
 
 // The generic action table: the stack entry of each slot (slot 8 empty).
-using StackEntry = void (*)(const int32_t* refinements);
+using StackEntry = Unwind (*)(const int32_t* refinements);
 extern StackEntry generic_table[ACTION_COUNT + 1];
 void init();
 // Copies `count` entries into slots 1..count.
@@ -94,8 +98,8 @@ void remove(Cell* series, Cell* part, Cell* key);
 void reverse(Cell* series, Cell* part, Cell* skip);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

@@ -384,9 +384,8 @@ void mark_literal_table() {
 }
 
 // Sort and compare comparators run through the interpreter.
-void run_comparator(const Cell* function, const Cell* args, uint32_t count) {
-    Unwind code = interpreter::call_values(function, args, count);
-    if (code) interpreter::raise_unwind(code);
+Unwind run_comparator(const Cell* function, const Cell* args, uint32_t count) {
+    return interpreter::call_values(function, args, count);
 }
 
 void init() {

@@ -469,8 +469,7 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
         uint32_t slot = fn.w1;
         actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
         if (!f) fire({"internal", "not-done"});
-        f(refs);
-        return UNWIND_NONE;
+        return f(refs);
     } catch (const UnwindSignal& s) {
         stack::top = s.top;
         stack::arg_base = s.base;

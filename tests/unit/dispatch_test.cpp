@@ -449,7 +449,7 @@ TEST_F(DispatchTest, AppendAndInsertPartAndDupRules) {
         }
         Cell* base = stack::mark_native(nullptr);
         for (const Cell& a : args) stack::push(a);
-        actions::generic_table[c.append ? ACT_APPEND : ACT_INSERT](refs);
+        EXPECT_EQ(actions::generic_table[c.append ? ACT_APPEND : ACT_INSERT](refs), UNWIND_NONE);
         EXPECT_EQ(seen.calls, c.called ? 1 : 0);
         if (c.called) {
             EXPECT_EQ(seen.ints[0], c.part_passed);
@@ -528,7 +528,7 @@ TEST_F(DispatchTest, ChangePartRules) {
         stack::push(int_cell(0));
         stack::push(c.part);
         int32_t refs[3] = {2, -1, -1};
-        actions::generic_table[ACT_CHANGE](refs);
+        EXPECT_EQ(actions::generic_table[ACT_CHANGE](refs), UNWIND_NONE);
         ASSERT_EQ(seen.calls, 1);
         EXPECT_EQ(seen.ints[0], c.passed);
         EXPECT_EQ(base->w1, c.index_after);

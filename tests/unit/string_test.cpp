@@ -405,7 +405,7 @@ Cell run_find(Cell series, Cell value, FindOpts o, bool select = false) {
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[select ? ACT_SELECT : ACT_FIND](refs);
+        EXPECT_EQ(actions::generic_table[select ? ACT_SELECT : ACT_FIND](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -610,7 +610,7 @@ TEST_F(StringTest, TrimWithEveryRefinement) {
         Cell* base = stack::mark_native(nullptr);
         for (const Cell& a : args) stack::push(a);
         int32_t refs[6] = {c.head ? 0 : -1, c.tail ? 0 : -1, -1, c.lines ? 0 : -1, c.all ? 0 : -1, with_pos};
-        actions::generic_table[ACT_TRIM](refs);
+        EXPECT_EQ(actions::generic_table[ACT_TRIM](refs), UNWIND_NONE);
         Cell r = *base;
         stack::unwind_drop();
         EXPECT_EQ(T(r), c.out) << c.in;
@@ -652,7 +652,7 @@ Cell run_sort(Cell s, SortOpts o) {
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[ACT_SORT](refs);
+        EXPECT_EQ(actions::generic_table[ACT_SORT](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -780,7 +780,7 @@ Cell run_insert(uint32_t slot, Cell s, Cell v, int32_t part = INT32_MIN, bool on
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[slot](refs);
+        EXPECT_EQ(actions::generic_table[slot](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -881,7 +881,7 @@ Cell run_change(Cell s, Cell v, int32_t part = INT32_MIN, int32_t dup = INT32_MI
     }
     Cell* base = stack::mark_native(nullptr);
     for (const Cell& a : args) stack::push(a);
-    actions::generic_table[ACT_CHANGE](refs);
+    EXPECT_EQ(actions::generic_table[ACT_CHANGE](refs), UNWIND_NONE);
     Cell r = *base;
     stack::unwind_drop();
     return r;

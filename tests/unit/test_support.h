@@ -200,7 +200,7 @@ inline Cell run_generic(uint32_t slot, const int32_t* positions, const Cell* arg
     for (size_t k = 0; k < count; ++k) stack::push(args[k]);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[slot](positions);
+        EXPECT_EQ(actions::generic_table[slot](positions), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
