@@ -5,6 +5,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
@@ -391,7 +392,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
             Cell* old = stack::push(*slot);
             *slot_at(ctx, n) = v;
             Cell self_value = *self;
-            on_set_notify(&self_value, &w, old, &v);
+            interpreter::raise_unwind(on_set_notify(&self_value, &w, old, &v));
             stack::top = saved_top;
             return checked_slot(ctx, n, w);
         }

@@ -39,6 +39,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 
 namespace kiv::context {
@@ -161,8 +162,9 @@ int32_t set_integer(Cell* word, int32_t value);
 
 // The object layer installs the change report of object contexts: called
 // with the self cell, the word, the old value (on the data stack) and the new
-// value, after the new value is stored.
-using SetNotify = void (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
+// value, after the new value is stored. Returns the unwind code of the
+// change hook it ran.
+using SetNotify = Unwind (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
 extern SetNotify on_set_notify;
 
 // ---- Index-based helpers of compiled and native code ----------------------------------

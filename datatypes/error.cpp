@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
@@ -523,7 +524,7 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
         } else if (first.type() == TYPE_SET_WORD) {
             context::bind(&s, e->w1, true);
             Cell* saved = stack::top;
-            object::evaluate(&s);
+            interpreter::raise_unwind(object::evaluate(&s));
             stack::top = saved;
             Cell t = get(e, FIELD_TYPE);
             int32_t ci = t.type() == TYPE_WORD ? category_index_of(t) : -1;

@@ -19,6 +19,7 @@
 #include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
+#include "evaluator/interpreter.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 
@@ -142,27 +143,28 @@ Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
 }
 
 // Sets field n of the object with notify off, then reports the change.
-void set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+Unwind set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
     Off ctx = obj->w1;
     Cell v = *value;
     Cell w = *context::word_at(ctx, n);
     if (obj->w3 == 0) {
         *value_at(ctx, n) = v;
         context::word_at(ctx, n)->header |= header::WORD_SET;
-        return;
+        return UNWIND_NONE;
     }
     Cell* saved = stack::top;
     Cell* old = stack::push(*value_at(ctx, n));
     *value_at(ctx, n) = v;
     context::word_at(ctx, n)->header |= header::WORD_SET;
     w.header = TYPE_WORD;
-    on_set_notify(obj, &w, old, &v);
+    if (Unwind code = on_set_notify(obj, &w, old, &v)) return code;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 // The change report the context layer calls after setting a word.
-void context_notify(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value) {
-    on_set_notify(self, word, old_value, new_value);
+Unwind context_notify(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value) {
+    return on_set_notify(self, word, old_value, new_value);
 }
 
 // Appends text (ASCII) and returns its length.
@@ -308,8 +310,8 @@ bool is_owner_q(Off ctx, uint32_t n, Off owner) {
 
 // ---- Hooks ---------------------------------------------------------------------------------
 
-void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
-               int32_t locals) {
+Unwind call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
+                 int32_t locals) {
     Cell fn = *function;
     Cell name = *frame_word;
     Cell* saved = stack::top;
@@ -317,16 +319,17 @@ void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, con
     for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
     if (locals > 0) function::push_absent_refinement(locals);
     if (!hook_runner) fire({"internal", "not-done"});
-    hook_runner(&fn, object_ctx);
+    if (Unwind code = hook_runner(&fn, object_ctx)) return code;
     stack::unwind_func();
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
-void on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const Cell* new_value) {
+Unwind on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const Cell* new_value) {
     Cell o = *obj;
-    if (o.w3 == 0) return;
+    if (o.w3 == 0) return UNWIND_NONE;
     HookRecord r = read_record(o.w3, 0);
-    if (r.index < 0) return;
+    if (r.index < 0) return UNWIND_NONE;
     Off ctx = o.w1;
     Cell fn = *value_at(ctx, uint32_t(r.index));
     if (fn.type() != TYPE_FUNCTION) fire({"script", "invalid-obj-evt"}, fn);
@@ -340,38 +343,38 @@ void on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const 
     args[0].header &= header::TYPE_MASK;
     // The hook always receives a word of the object.
     if (args[0].w1 != ctx) context::bind_word(ctx, &args[0]);
-    call_hook(&fn, ctx, &fixed::words[fixed::W_ON_CHANGE_STAR], args, 3, locals);
+    return call_hook(&fn, ctx, &fixed::words[fixed::W_ON_CHANGE_STAR], args, 3, locals);
 }
 
-void on_set_word(const Cell* obj, const Cell* w) {
+Unwind on_set_word(const Cell* obj, const Cell* w) {
     // Before the store: the word's value is the old one, the new one waits
     // just below the stack top.
     Cell old = *select_word(obj, w);
     Cell* top = stack::top_cell();
     Cell nv = top > stack::bottom ? top[-1] : *top;
-    on_set_notify(obj, w, &old, &nv);
+    return on_set_notify(obj, w, &old, &nv);
 }
 
-void on_set_from_stack(const Cell* obj, const Cell* w) {
+Unwind on_set_from_stack(const Cell* obj, const Cell* w) {
     Cell* top = stack::top_cell();
     Cell* old = top > stack::bottom ? top - 1 : top;
-    on_set_notify(obj, w, old, top);
+    return on_set_notify(obj, w, old, top);
 }
 
-void set_on_stack_top(Off ctx, const Cell* w) {
+Unwind set_on_stack_top(Off ctx, const Cell* w) {
     Cell self = *context::self_cell(ctx);
-    on_set_from_stack(&self, w);
+    return on_set_from_stack(&self, w);
 }
 
-void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const Cell* action,
-                    const Cell* new_value, int32_t index, int32_t part) {
+Unwind on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const Cell* action,
+                      const Cell* new_value, int32_t index, int32_t part) {
     Cell o = *owner;
     if (o.w3 == 0) fire({"script", "invalid-obj-evt"}, o);
     HookRecord r = read_record(o.w3, 1);
-    if (r.index < 0) return;
+    if (r.index < 0) return UNWIND_NONE;
     Off ctx = o.w1;
     Cell fn = *value_at(ctx, uint32_t(r.index));
-    if (fn.type() != TYPE_FUNCTION) return;
+    if (fn.type() != TYPE_FUNCTION) return UNWIND_NONE;
     int32_t locals = r.locals;
     if (fn.w2 != r.spec) {
         locals = count_locals_of(&fn);
@@ -384,13 +387,13 @@ void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const 
                     new_value ? *new_value : none::cell(),
                     Cell{TYPE_INTEGER, 0, uint32_t(index), 0},
                     Cell{TYPE_INTEGER, 0, uint32_t(part), 0}};
-    call_hook(&fn, ctx, &fixed::words[fixed::W_ON_DEEP_CHANGE_STAR], args, 7, locals);
+    return call_hook(&fn, ctx, &fixed::words[fixed::W_ON_DEEP_CHANGE_STAR], args, 7, locals);
 }
 
-void evaluate(const Cell* block) {
+Unwind evaluate(const Cell* block) {
     if (!block_evaluator) fire({"internal", "not-done"});
     Cell b = *block;
-    block_evaluator(&b);
+    return block_evaluator(&b);
 }
 
 // ---- Constructors and copies ----------------------------------------------------------------
@@ -631,7 +634,7 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
     auto assign = [&](uint32_t i, const Cell& nv) {
         if (skipped(i)) return;
         if (some && nv.type() == TYPE_NONE) return;
-        set_field_notified(&t, i, &nv);
+        interpreter::raise_unwind(set_field_notified(&t, i, &nv));
     };
     bool spread = !only && (v.type() == TYPE_BLOCK || is_object_like(v.type()));
     if (!spread) {
@@ -750,7 +753,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
         if (has_proto) transfer_values(p.w1, ctx, false);
         // The object stays on the stack (reachable) while its body runs.
         Cell* saved = stack::top;
-        evaluate(&s);
+        interpreter::raise_unwind(evaluate(&s));
         stack::top = saved;
         clear_marks(ctx);
         clear_new_lines(values_node(ctx));
@@ -871,7 +874,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
     if (value) {
         if (is_self_symbol(element->w2) || index < 0) fire_invalid_path(path, element);
         Cell v = *value;
-        set_field_notified(&o, uint32_t(index), &v);
+        interpreter::raise_unwind(set_field_notified(&o, uint32_t(index), &v));
         return value;
     }
     if (index < 0) return missing();
@@ -929,7 +932,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
     int32_t index = index_of_symbol(o.w1, key->w2);
     if (index < 0 || is_self_symbol(key->w2)) fire_invalid_path(nullptr, key);
     Cell v = *value;
-    set_field_notified(&o, uint32_t(index), &v);
+    interpreter::raise_unwind(set_field_notified(&o, uint32_t(index), &v));
     return value;
 }
 

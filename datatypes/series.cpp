@@ -22,6 +22,7 @@
 #include "runtime/stack.h"
 #include "runtime/error.h"
 #include "datatypes/ownership.h"
+#include "evaluator/interpreter.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -97,7 +98,9 @@ Cell arg_word(const char* name) {
 }
 
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
-    return ownership::notify(series, event, value, index, count);
+    bool owned = false;
+    interpreter::raise_unwind(ownership::notify(series, event, value, index, count, &owned));
+    return owned;
 }
 
 void recheck_range(const Cell* series, uint32_t start, uint32_t count) {

@@ -825,12 +825,12 @@ inline Unwind eval_in_frame(const Cell& b) {
 // ==== Hooks for the object and error layers
 // ==================================================================
 
-void object_hook_runner(const Cell* function, Off object_ctx) {
-    raise_unwind(run_function(function, object_ctx));
+Unwind object_hook_runner(const Cell* function, Off object_ctx) {
+    return run_function(function, object_ctx);
 }
 
-void object_block_evaluator(const Cell* block) {
-    raise_unwind(eval(block, false));
+Unwind object_block_evaluator(const Cell* block) {
+    return eval(block, false);
 }
 
 Cell position_for_errors() {

@@ -337,6 +337,7 @@ TEST_F(ContextTest, ObjectContextMarksSetWordsAndNotifiesTheOwner) {
     context::SetNotify saved = context::on_set_notify;
     context::on_set_notify = [](Cell*, const Cell*, Cell* old_value, const Cell* new_value) {
         seen.emplace_back(int32_t(old_value->w2), int32_t(new_value->w2));
+        return UNWIND_NONE;
     };
     *context::self_cell(ctx) = Cell{TYPE_OBJECT, ctx, 0, 1};
     Cell* top = stack::top;

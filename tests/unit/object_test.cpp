@@ -8,12 +8,24 @@
 namespace kiv::test {
 namespace {
 
+// Tests may replace the interpreter's call points: each test gets back the
+// ones it found.
 class ObjTest : public ObjectTest {
   protected:
+    void SetUp() override {
+        ObjectTest::SetUp();
+        saved_runner = object::hook_runner;
+        saved_evaluator = object::block_evaluator;
+    }
     void TearDown() override {
-        object::hook_runner = nullptr;
+        object::hook_runner = saved_runner;
+        object::block_evaluator = saved_evaluator;
         ObjectTest::TearDown();
     }
+
+  private:
+    object::HookRunner saved_runner = nullptr;
+    object::BlockEvaluator saved_evaluator = nullptr;
 };
 
 std::string flat(const Cell& v) {
@@ -307,7 +319,7 @@ struct HookCall {
 std::vector<HookCall> hook_calls;
 
 // The stand-in for the interpreter: records each call.
-void record_hook(const Cell* /*function*/, Off object_ctx) {
+Unwind record_hook(const Cell* /*function*/, Off object_ctx) {
     HookCall c;
     const stack::Frame* f = stack::ctop();
     c.frame = f ? std::string(symbol::name_view(f->symbol())) : "";
@@ -318,6 +330,7 @@ void record_hook(const Cell* /*function*/, Off object_ctx) {
     c.word_ctx = args.empty() ? 0 : args[0].w1;
     for (const Cell& a : args) c.args.push_back(mold_text(a));
     hook_calls.push_back(c);
+    return UNWIND_NONE;
 }
 
 class HookTest : public ObjTest {
@@ -376,11 +389,11 @@ TEST_F(HookTest, StackEntryPointsTakeOldAndNewFromTheStack) {
     Cell a = word::load("a");  // a global word: the hook gets the object's own
     stack::push(int_cell(5));
     stack::push(int_cell(6));
-    object::on_set_from_stack(&obj, &a);
-    object::set_on_stack_top(obj.w1, &a);
+    EXPECT_EQ(object::on_set_from_stack(&obj, &a), UNWIND_NONE);
+    EXPECT_EQ(object::set_on_stack_top(obj.w1, &a), UNWIND_NONE);
     stack::push(int_cell(9));
     stack::push(none::cell());
-    object::on_set_word(&obj, &a);
+    EXPECT_EQ(object::on_set_word(&obj, &a), UNWIND_NONE);
     ASSERT_EQ(hook_calls.size(), 3u);
     EXPECT_EQ(hook_calls[0].args, (std::vector<std::string>{"a", "5", "6"}));
     EXPECT_EQ(hook_calls[1].args, (std::vector<std::string>{"a", "5", "6"}));
@@ -434,7 +447,7 @@ TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
     Cell target = field_of(obj, "list");
     Cell action = word::load("appended");
     Cell nv = int_cell(3);
-    object::on_deep_change(&obj, &w, &target, &action, &nv, 2, 1);
+    EXPECT_EQ(object::on_deep_change(&obj, &w, &target, &action, &nv, 2, 1), UNWIND_NONE);
     ASSERT_EQ(hook_calls.size(), 1u);
     EXPECT_EQ(hook_calls[0].frame, "on-deep-change*");
     EXPECT_EQ(hook_calls[0].pushed, 7u);
@@ -446,7 +459,7 @@ TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
     EXPECT_EQ(hook_calls.size(), 1u);
     // An owner without hook data is refused.
     Cell plain = make_object(read("[x: 1]"));
-    RaisedError e = expect_error([&] { object::on_deep_change(&plain, &w, &target, &action, nullptr, 0, 0); },
+    RaisedError e = expect_error([&] { (void)object::on_deep_change(&plain, &w, &target, &action, nullptr, 0, 0); },
                                  "script", "invalid-obj-evt");
     EXPECT_EQ(e.args[0].w1, plain.w1);
 }
