@@ -1660,7 +1660,7 @@ class Decoder {
         if (fixed_ && st != fixed_source) fail();
         source->clear_new_line();
         Cell* op = stack::push_slot();
-        or_invalid([&] { native::op_make(op, source, TYPE_OP); });
+        or_invalid([&] { (void)native::op_make(op, source, TYPE_OP); });  // writes *op
         Cell v = *op;
         v.header |= nl;
         *locate(slot, position) = v;
@@ -1838,7 +1838,7 @@ class Decoder {
             block::cells_append(pair, &n);
             block::cells_append(pair, spec);
             Cell* made = stack::push(datatype::cell(t));
-            or_invalid([&] { native::make(made, pair, t); });
+            or_invalid([&] { (void)native::make(made, pair, t); });  // writes *made
             Cell v = *made;
             v.header |= nl;
             place(slot, v);

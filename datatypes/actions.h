@@ -157,9 +157,20 @@ void math_entry() {
     (void)Worker(Op);
 }
 
+// The answer of an implementation whose slot may run Kiv code: its result
+// cell (as a Cell* return), or the unwind code of an exit that left that
+// code, with no result. Implementations return either; the implicit
+// conversions keep `return cell;` as it reads.
+struct [[nodiscard]] Outcome {
+    Cell* cell = nullptr;
+    Unwind code = UNWIND_NONE;
+    Outcome(Cell* c) : cell(c) {}
+    Outcome(Unwind u) : code(u) {}
+};
+
 // One signature per slot (or group of slots).
 namespace action {
-using Make = Cell* (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to
+using Make = Outcome (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to: object bodies run
 using Random = void (*)(Cell* value, bool seed, bool secure, bool only);
 using Reflect = void (*)(Cell* value, uint32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* out, Cell* part, int32_t budget);

@@ -356,9 +356,9 @@ void do_bitwise(int32_t op) {
 
 // ---- Actions -------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_MAKE); }
+Outcome make(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_MAKE); }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_TO); }
+Outcome to(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_TO); }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
     bool flag = flagged(value);

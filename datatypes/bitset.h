@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::bitset {
 
@@ -35,8 +36,8 @@ Cell* push(const Cell* bits);
 void do_bitwise(int32_t op);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

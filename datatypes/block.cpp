@@ -434,7 +434,7 @@ void load_text(const Cell* spec, Cell* result) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (is_any_block(t)) {
         copy_cells(spec, proto);
@@ -454,7 +454,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return proto;
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (is_any_block(t)) {
         copy_cells(spec, proto);

@@ -24,6 +24,7 @@
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::block {
 
@@ -139,8 +140,8 @@ extern ComparatorRunner comparator_runner;
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

@@ -450,10 +450,10 @@ Cell* convert(Cell* proto, Cell* spec, bool check) {
     }
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     return convert(proto, spec, true);
 }
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     return convert(proto, spec, false);
 }
 

@@ -498,7 +498,7 @@ std::string form_text(const Cell& err) {
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
     init_values();
     if (!built) fire({"internal", "not-done"});
     Cell s = *spec;
@@ -524,7 +524,7 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
         } else if (first.type() == TYPE_SET_WORD) {
             context::bind(&s, e->w1, true);
             Cell* saved = stack::top;
-            interpreter::raise_unwind(object::evaluate(&s));
+            if (Unwind code = object::evaluate(&s)) return code;
             stack::top = saved;
             Cell t = get(e, FIELD_TYPE);
             int32_t ci = t.type() == TYPE_WORD ? category_index_of(t) : -1;

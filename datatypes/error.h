@@ -37,6 +37,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/error.h"
+#include "datatypes/actions.h"
 
 namespace kiv::error {
 
@@ -129,7 +130,7 @@ extern CollectFrameWords collect_frame_words;
 extern FormFrameWords form_frame_words;
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

@@ -32,19 +32,19 @@ Cell* index_block(Cell* cell) {
     return cell;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (t == TYPE_HASH) return copy(spec, proto, nullptr, false, nullptr);
     if (t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_BLOCK) {
-        block::make(proto, spec, TYPE_BLOCK);
+        (void)block::make(proto, spec, TYPE_BLOCK);  // writes *proto
         return index_block(proto);
     }
     return to(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_HASH) return copy(spec, proto, nullptr, false, nullptr);
-    block::to(proto, spec, TYPE_BLOCK);
+    (void)block::to(proto, spec, TYPE_BLOCK);  // writes *proto
     return index_block(proto);
 }
 

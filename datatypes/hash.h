@@ -13,6 +13,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::hash {
 
@@ -21,8 +22,8 @@ namespace kiv::hash {
 Cell* index_block(Cell* cell);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);

@@ -284,12 +284,12 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool is_make) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     StackMark mark;
     return make_or_to(proto, spec, true);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     StackMark mark;
     return make_or_to(proto, spec, false);
 }

@@ -241,7 +241,7 @@ Cell from_text(const Cell* spec) {
     return v;
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_MONEY:
@@ -259,7 +259,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     }
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = spec->type();
     auto bad = [&]() { fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), *spec); };
     if (st == TYPE_WORD) {

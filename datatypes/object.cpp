@@ -732,7 +732,7 @@ int32_t mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, Ce
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* proto, Cell* spec, uint32_t /*type*/) {
     Cell p = *proto;
     Cell s = *spec;
     bool has_proto = is_object_like(p.type());
@@ -753,7 +753,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
         if (has_proto) transfer_values(p.w1, ctx, false);
         // The object stays on the stack (reachable) while its body runs.
         Cell* saved = stack::top;
-        interpreter::raise_unwind(evaluate(&s));
+        if (Unwind code = evaluate(&s)) return code;
         stack::top = saved;
         clear_marks(ctx);
         clear_new_lines(values_node(ctx));

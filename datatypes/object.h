@@ -39,6 +39,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::object {
 
@@ -184,7 +185,7 @@ int32_t mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, Ce
                   bool line, int32_t level, bool mold_flag);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,

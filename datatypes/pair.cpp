@@ -35,7 +35,7 @@ int32_t axis(const Cell* element) {
     return scalar::word_index(element, names, 2);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_PAIR:

@@ -53,7 +53,7 @@ int32_t axis(const Cell* element, int n) {
     return scalar::word_index(element, names, n);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t type) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t type) {
     const int n = type == TYPE_POINT3D ? 3 : 2;
     const uint32_t st = spec->type();
     float v[3] = {0, 0, 0};

@@ -253,14 +253,16 @@ bool find_scheme(uint32_t name, Cell& out) {
     return false;
 }
 
-Cell* make(Cell*, Cell* spec_in, uint32_t) {
+Outcome make(Cell*, Cell* spec_in, uint32_t) {
     Cell* spec = stack::push(*spec_in);
     Cell* proto_spec = library::system_field({"standard", "url-parts"});
     if (!object::is_object_like(spec->type())) {
         if (!proto_spec) fire({"access", "invalid-spec"}, *spec);
         Cell p = *proto_spec;
         Cell* p_cell = stack::push(p);
-        *spec = *object::make(p_cell, spec, TYPE_OBJECT);
+        Outcome made = object::make(p_cell, spec, TYPE_OBJECT);
+        if (made.code) return made.code;
+        *spec = *made.cell;
     } else {
         Cell* copied = stack::push(none::cell());
         Cell s = *spec;
@@ -333,7 +335,9 @@ Cell* push_spec(Cell* url) {
 
 Cell* from_url(Cell* url, bool open_it, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
     Cell* spec = push_spec(url);
-    Cell* port = make(nullptr, spec, TYPE_PORT);
+    Outcome made = make(nullptr, spec, TYPE_PORT);
+    interpreter::raise_unwind(made.code);
+    Cell* port = made.cell;
     *spec = *port;
     stack::top = spec + 1;
     if (open_it) {

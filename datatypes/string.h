@@ -23,6 +23,7 @@
 #include "datatypes/series.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::string {
 
@@ -246,8 +247,8 @@ int32_t compare_answer_order(const Cell* answer);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

@@ -865,7 +865,7 @@ int64_t capacity_of(Cell* spec) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_BINARY && st == TYPE_MONEY) fire({"script", "bad-make-arg"}, datatype::cell(type), *spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
@@ -882,7 +882,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return to(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (st == TYPE_NONE) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
     StackMark mark;

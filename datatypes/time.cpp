@@ -130,7 +130,7 @@ double set_field(double seconds, int32_t field, const Cell* value) {
 
 // ---- Actions -----------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* proto, Cell* spec, uint32_t /*type*/) {
     const uint32_t st = spec->type();
     double s = 0;
     switch (st) {

@@ -93,7 +93,7 @@ Cell from_block(const Cell* spec) {
     return make(b, n);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_TUPLE:

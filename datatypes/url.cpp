@@ -128,7 +128,7 @@ Cell* push_encoded(Cell* source, percent_coding::Table table) {
 
 // ---- Actions -----------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_URL && (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH)) {
         assemble(proto, spec, type);
@@ -137,7 +137,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return string::make(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_URL && (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH)) {
         assemble(proto, spec, type);

@@ -253,7 +253,7 @@ Cell* get() {
 
 // ---- Actions --------------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     Cell s = *spec;
     Cell result;
     switch (s.type()) {
@@ -498,7 +498,7 @@ Cell* push(const Cell* word) {
     return c;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     Cell s = *spec;
     switch (s.type()) {
         case TYPE_STRING:

@@ -150,7 +150,9 @@ void into_string(const Cell* part, Call call) {
 
 // ---- Stack entries --------------------------------------------------------------------
 Unwind make_s(const int32_t*) {
-    result(make(arg(0), arg(1)));
+    Outcome made = make(arg(0), arg(1));
+    if (made.code) return made.code;
+    result(made.cell);
     return UNWIND_NONE;
 }
 Unwind random_s(const int32_t* r) {
@@ -163,7 +165,9 @@ Unwind reflect_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind to_s(const int32_t*) {
-    result(to(arg(0), arg(1)));
+    Outcome made = to(arg(0), arg(1));
+    if (made.code) return made.code;
+    result(made.cell);
     return UNWIND_NONE;
 }
 Unwind form_s(const int32_t* r) {
@@ -487,16 +491,16 @@ ActionEntry get_action_arg(uint32_t slot) {
 namespace {
 // make and to dispatch on the type a datatype! prototype names, else on the
 // prototype's own type.
-inline Cell* make_to(Cell* proto, Cell* spec, uint32_t slot) {
+inline Outcome make_to(Cell* proto, Cell* spec, uint32_t slot) {
     uint32_t type = proto->type() == TYPE_DATATYPE ? proto->w1 : proto->type();
     return entry_as<action::Make>(get_action_from(type, proto, slot), slot)(proto, spec, type);
 }
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec) {
+Outcome make(Cell* proto, Cell* spec) {
     return make_to(proto, spec, ACT_MAKE);
 }
-Cell* to(Cell* proto, Cell* spec) {
+Outcome to(Cell* proto, Cell* spec) {
     return make_to(proto, spec, ACT_TO);
 }
 

@@ -58,8 +58,9 @@ using PortActorTable = const ActionEntry* (*)(const Cell* port);
 extern PortActorTable port_actor_table;
 
 // Dispatchers (same arguments as the slot's implementation; see datatypes/actions.h).
-Cell* make(Cell* proto, Cell* spec);
-Cell* to(Cell* proto, Cell* spec);
+// The body of make object! (make error!, make port!) runs Kiv code.
+Outcome make(Cell* proto, Cell* spec);
+Outcome to(Cell* proto, Cell* spec);
 void random(Cell* value, bool seed, bool secure, bool only);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);

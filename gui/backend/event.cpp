@@ -261,7 +261,7 @@ const Cell* made_cell(const Cell* ev, uint32_t n) {
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     ready_words();
     uint32_t type = 0;
     uint32_t flags = EVT_MADE;

@@ -493,11 +493,11 @@ TEST_F(BlockTest, SwapAndTrim) {
 TEST_F(BlockTest, MakeAndTo) {
     auto make = [](uint32_t type, Cell spec) {
         Cell proto = type_cell(type);
-        return *actions::make(&proto, &spec);
+        return *actions::make(&proto, &spec).cell;
     };
     auto to = [](uint32_t type, Cell spec) {
         Cell proto = type_cell(type);
-        return *actions::to(&proto, &spec);
+        return *actions::to(&proto, &spec).cell;
     };
     Cell src = load("[1 2]");
     Cell m = make(TYPE_BLOCK, at_pos(src, 1));
@@ -524,10 +524,10 @@ TEST_F(BlockTest, ObjectBodyToBlock) {
     Cell obj = *object::construct(&spec, nullptr, false);
     Cell proto = type_cell(TYPE_BLOCK);
     Cell o = obj;
-    EXPECT_EQ(mold_text(*actions::to(&proto, &o), false, false, true), "[a: 1 b: [2]]");
+    EXPECT_EQ(mold_text(*actions::to(&proto, &o).cell, false, false, true), "[a: 1 b: [2]]");
     Cell proto2 = type_cell(TYPE_PAREN);
     Cell o2 = obj;
-    EXPECT_EQ(mold_text(*actions::make(&proto2, &o2), false, false, true), "(a: 1 b: [2])");
+    EXPECT_EQ(mold_text(*actions::make(&proto2, &o2).cell, false, false, true), "(a: 1 b: [2])");
 }
 
 TEST_F(BlockTest, ToBlockFromVector) {
@@ -540,7 +540,7 @@ TEST_F(BlockTest, ToBlockFromVector) {
     buf->tail = buf->head + sizeof items;
     *v = Cell{TYPE_VECTOR, 0, node, TYPE_INTEGER};
     Cell proto = type_cell(TYPE_BLOCK);
-    EXPECT_EQ(mold_text(*actions::to(&proto, v)), "[1 -2 300]");
+    EXPECT_EQ(mold_text(*actions::to(&proto, v).cell), "[1 -2 300]");
 }
 
 // ---- sort --------------------------------------------------------------------------------------

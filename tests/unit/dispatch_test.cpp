@@ -79,7 +79,7 @@ Cell* rec_copy(Cell* s, Cell* result, Cell* part, bool deep, Cell* types) {
     seen.ints = {deep};
     return result;
 }
-Cell* rec_make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome rec_make(Cell* proto, Cell* spec, uint32_t type) {
     ++seen.calls;
     seen.cells = {proto, spec};
     seen.ints = {type};
@@ -337,12 +337,12 @@ TEST_F(DispatchTest, PortsWithANativeActorUseTheSchemeTable) {
 
 TEST_F(DispatchTest, MakeDispatchesOnTheNamedTypeOrThePrototypesOwn) {
     Cell proto = type_cell(SCRATCH), spec = int_cell(5);
-    Cell* r = actions::make(&proto, &spec);
+    Cell* r = actions::make(&proto, &spec).cell;
     EXPECT_EQ(seen.ints[0], int64_t(SCRATCH));
     EXPECT_EQ(r->w2, 1005u);
     seen.reset();
     Cell own = scratch(1);
-    actions::make(&own, &spec);
+    EXPECT_EQ(actions::make(&own, &spec).code, UNWIND_NONE);
     EXPECT_EQ(seen.calls, 1);
     EXPECT_EQ(seen.ints[0], int64_t(SCRATCH));
     // Through the stack entry the result lands in the result slot.

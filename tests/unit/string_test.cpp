@@ -999,7 +999,7 @@ TEST_F(StringTest, MakeAndTo) {
     EXPECT_EQ(T(m), "");
     // The other string types inherit these implementations.
     Cell proto = test::type_cell(TYPE_FILE), cap = test::float_cell(3.7);
-    Cell mf = *string::make(&proto, &cap, TYPE_FILE);
+    Cell mf = *string::make(&proto, &cap, TYPE_FILE).cell;
     EXPECT_EQ(mf.type(), uint32_t(TYPE_FILE));
     expect_error(
         [&] {
@@ -1016,7 +1016,7 @@ TEST_F(StringTest, MakeAndTo) {
     EXPECT_EQ(T(copy), "llo");
     EXPECT_NE(copy.w2, src.w2);
     Cell uproto = test::type_cell(TYPE_URL), x = S("x");
-    Cell url = *string::to(&uproto, &x, TYPE_URL);
+    Cell url = *string::to(&uproto, &x, TYPE_URL).cell;
     EXPECT_EQ(url.type(), uint32_t(TYPE_URL));
     EXPECT_EQ(T(run_action(ACT_TO, {test::type_cell(TYPE_STRING), binary_of("a\xC3\xA9")})), "a\xC3\xA9");
     RaisedError e = expect_error(
