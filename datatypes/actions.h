@@ -176,7 +176,7 @@ using Reflect = void (*)(Cell* value, uint32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* out, Cell* part, int32_t budget);
 using Mold = int32_t (*)(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
                          int32_t indent);
-using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
+using EvalPath = Outcome (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
                            Cell* previous, int32_t position, bool case_sensitive, bool get_path,
                            bool last_element, bool notify_owner);
 using Compare = int32_t (*)(Cell* value, Cell* other, int32_t op);
@@ -196,7 +196,7 @@ using Length = int32_t (*)(Cell* value);  // -1 means none
 using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
 using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+using Put = Outcome (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using Remove = void (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = void (*)(Cell* series, Cell* part, Cell* skip);
 using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
@@ -208,7 +208,7 @@ using Swap = void (*)(Cell* series1, Cell* series2);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 using PortOp = Cell* (*)(Cell* value);  // create, close, delete, open?, query, update
-using Modify = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+using Modify = Outcome (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 using Open = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
 using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
 using Rename = Cell* (*)(Cell* from, Cell* to);

@@ -479,7 +479,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- Path access --------------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
                 bool /*last_element*/, bool notify_owner) {
     if (element->type() == TYPE_INTEGER) {
@@ -529,7 +529,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
     return cell_at(series, uint32_t(after));
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     // The key is one value (a block key is not searched as a sequence).
     Search s = search(series, key, nullptr, true, case_sensitive, false, nullptr, false, false, false);
     if (s.place < 0) {

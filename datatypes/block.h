@@ -145,7 +145,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
@@ -153,7 +153,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,

@@ -628,7 +628,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
     return object::eval_path(parent, element, value, path, grandparent, previous, position, case_sensitive,
                              get_path, last_element, notify_owner);

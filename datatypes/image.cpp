@@ -569,7 +569,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     return value;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     uint32_t t = element->type();
     if (t == TYPE_INTEGER || t == TYPE_PAIR) {

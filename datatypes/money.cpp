@@ -556,7 +556,7 @@ int32_t field_of(const Cell* element) {
     return scalar::word_index(element, names, 2);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = field_of(element);
     if (field < 0) scalar::invalid_path(path, element);

@@ -19,7 +19,6 @@
 #include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
-#include "evaluator/interpreter.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 
@@ -624,7 +623,7 @@ Cell* construct(const Cell* spec, const Cell* proto, bool only) {
     return result;
 }
 
-void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
+Unwind set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
     Cell t = *target;
     Cell v = *value;
     Off ctx = t.w1;
@@ -632,14 +631,15 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
     bool hooks = t.w3 != 0;
     auto skipped = [&](uint32_t i) { return hooks && is_hook_symbol(context::word_at(ctx, i)->w2); };
     auto assign = [&](uint32_t i, const Cell& nv) {
-        if (skipped(i)) return;
-        if (some && nv.type() == TYPE_NONE) return;
-        interpreter::raise_unwind(set_field_notified(&t, i, &nv));
+        if (skipped(i)) return UNWIND_NONE;
+        if (some && nv.type() == TYPE_NONE) return UNWIND_NONE;
+        return set_field_notified(&t, i, &nv);
     };
     bool spread = !only && (v.type() == TYPE_BLOCK || is_object_like(v.type()));
     if (!spread) {
-        for (uint32_t i = 0; i < n; ++i) assign(i, v);
-        return;
+        for (uint32_t i = 0; i < n; ++i)
+            if (Unwind code = assign(i, v)) return code;
+        return UNWIND_NONE;
     }
     if (v.type() == TYPE_BLOCK) {
         auto source_at = [&](uint32_t i) {
@@ -654,9 +654,9 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         for (uint32_t i = 0; i < n; ++i) {
             Cell nv = source_at(i);
             nv.clear_new_line();
-            assign(i, nv);
+            if (Unwind code = assign(i, nv)) return code;
         }
-        return;
+        return UNWIND_NONE;
     }
     // An object: by name.
     Off src = v.w1;
@@ -672,8 +672,9 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         int32_t k = source_index(i);
         if (k < 0) continue;
         Cell nv = *value_at(src, uint32_t(k));
-        assign(i, nv);
+        if (Unwind code = assign(i, nv)) return code;
     }
+    return UNWIND_NONE;
 }
 
 // ---- Output ---------------------------------------------------------------------------------
@@ -848,7 +849,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 // A field the object lacks, or one whose value is unset: a get-path at its
 // last element (optional access) gives unset; any other last element is
 // invalid-path; an element inside the path is unset-path.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool /*case_sensitive*/, bool get_path,
                 bool last_element, bool /*notify_owner*/) {
     Cell o = *parent;
@@ -874,7 +875,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
     if (value) {
         if (is_self_symbol(element->w2) || index < 0) fire_invalid_path(path, element);
         Cell v = *value;
-        interpreter::raise_unwind(set_field_notified(&o, uint32_t(index), &v));
+        if (Unwind code = set_field_notified(&o, uint32_t(index), &v)) return code;
         return value;
     }
     if (index < 0) return missing();
@@ -926,17 +927,17 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Ce
     return select_word(series, value);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
     if (key->type() != TYPE_WORD) fire({"script", "invalid-key-type"}, datatype::cell(key->type()));
     Cell o = *series;
     int32_t index = index_of_symbol(o.w1, key->w2);
     if (index < 0 || is_self_symbol(key->w2)) fire_invalid_path(nullptr, key);
     Cell v = *value;
-    interpreter::raise_unwind(set_field_notified(&o, uint32_t(index), &v));
+    if (Unwind code = set_field_notified(&o, uint32_t(index), &v)) return code;
     return value;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     Cell o = *target;
     if (!is_all_word(field->type())) return value;
     uint32_t f = canonical(field->w2);

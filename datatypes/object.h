@@ -154,8 +154,9 @@ extern OwnershipBind ownership_bind_set;
 extern OwnershipUnbind ownership_unbind;
 
 // ---- Constructors and copies ----------------------------------------------------------------
-// The set native on an object target.
-void set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
+// The set native on an object target; returns the unwind code of a change
+// hook it ran.
+Unwind set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
 // The construct native: a new object from its spec's set-words, values not
 // evaluated. `proto` may be null. Pushes the object and returns it.
 Cell* construct(const Cell* spec, const Cell* proto, bool only);
@@ -190,14 +191,14 @@ void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 
 // Registers object! and installs the context layer's change report.
 void init();

@@ -100,7 +100,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     return scalar::result(integer::cell(a == 1 ? x_of(value) : y_of(value)));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element);
     if (a < 0) scalar::invalid_path(path, element);

@@ -122,7 +122,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     return scalar::result(float_::cell(coord(value, a - 1)));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element, dims(parent));
     if (a < 0) scalar::invalid_path(path, element);

@@ -153,10 +153,10 @@ Cell* pick(Cell* series, int32_t, Cell* index) {
 Cell* poke(Cell* series, int32_t, Cell* value, Cell* index) {
     return Forward("poke", series).arg(*index).arg(*value).call();
 }
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("put", series).arg(*key).arg(*value).flag(case_sensitive).call();
 }
-Cell* modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
+Outcome modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).call();
 }
 void remove(Cell* series, Cell* part, Cell*) {

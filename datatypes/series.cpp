@@ -579,7 +579,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
     // block [owner word] records one.
     if (!is_all_word(field->type()) || !is_owned_field(field->w2)) return target;

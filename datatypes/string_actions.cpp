@@ -1424,7 +1424,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 // ---- path access --------------------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
                 bool /*last_element*/, bool /*notify_owner*/) {
     uint32_t et = element->type();

@@ -244,7 +244,7 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     return scalar::result(integer::cell(a[index - 1]));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     if (element->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(element->type()));
     const int32_t index = integer::get(element);

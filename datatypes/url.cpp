@@ -169,7 +169,7 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool /*all*/, bool /*flat*/,
     return int32_t(std::max<int64_t>(int64_t(budget) - written, INT32_MIN));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool /*case_sensitive*/, bool /*get_path*/,
                 bool /*last_element*/, bool /*notify_owner*/) {
     if (value) fire({"script", "bad-path-set"}, *parent, *value);

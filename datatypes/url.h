@@ -29,7 +29,7 @@ Cell* push_encoded(Cell* source, percent_coding::Table table);
 
 // Actions file! shares.
 Outcome make(Cell* proto, Cell* spec, uint32_t type);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 
 // Sets read, write and open (url_io.cpp).

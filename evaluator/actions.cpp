@@ -299,7 +299,9 @@ Unwind poke_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind put_s(const int32_t* r) {
-    result(put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">()));
+    Outcome put_ = put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">());
+    if (put_.code) return put_.code;
+    result(put_.cell);
     return UNWIND_NONE;
 }
 Unwind remove_s(const int32_t* r) {
@@ -345,7 +347,7 @@ Unwind port_op_s(const int32_t*) {
 }
 Unwind modify_s(const int32_t* r) {
     Cell target = *arg(0);
-    modify(arg(0), arg(1), arg(2), Refs<ACT_MODIFY>{r}.has<"case">());
+    if (Unwind code = modify(arg(0), arg(1), arg(2), Refs<ACT_MODIFY>{r}.has<"case">()).code) return code;
     stack::set_last(target);
     return UNWIND_NONE;
 }
@@ -521,7 +523,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return action_for<ACT_MOLD>(value)(value, out, only, all, flat, part, budget, indent);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
     ActionEntry e = table_entry(parent->type(), ACT_EVAL_PATH);
     if (!e) {
@@ -658,7 +660,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     return action_for<ACT_POKE>(series)(series, index, value, index_cell);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return action_for<ACT_PUT>(series)(series, key, value, case_sensitive);
 }
 
@@ -697,7 +699,7 @@ Cell* port_op(uint32_t slot, Cell* value) {
     return entry_as<action::PortOp>(get_action(value, slot), slot)(value);
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
     return action_for<ACT_MODIFY>(target)(target, field, value, case_sensitive);
 }
 

@@ -69,7 +69,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 // Path step: the parent's eval-path. A parent type without one raises script
 // bad-path-type (path, parent's datatype, the path) or, with no path, script
 // bad-path-type2 (element, parent's datatype).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 // Comparison as a boolean: raises invalid-compare for orderings of values that are not comparable.
 bool compare(Cell* a, Cell* b, int32_t op);
@@ -94,7 +94,7 @@ int32_t length(Cell* value);  // -1: none
 Cell* move(Cell* origin, Cell* target, Cell* part);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 void remove(Cell* series, Cell* part, Cell* key);
 void reverse(Cell* series, Cell* part, Cell* skip);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
@@ -105,7 +105,7 @@ void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
 Cell* rename(Cell* from, Cell* to);

@@ -214,7 +214,7 @@ Cell* ctx_slot(const Cell* w, Off ctx, uint32_t index) {
 
 // ---- Paths, switch, load ---------------------------------------------------------------
 
-Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
+Unwind eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
     Cell* saved = stack::top;
     Cell* p = stack::push(*path);
     uint32_t length = series::buffer_length(p);
@@ -257,10 +257,11 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
                 (from_word && object::is_object_like(pt) && parent->w3 != 0) || is_any_block(pt);
         }
         Cell step = *current;
-        Cell* r =
+        Outcome r =
             actions::eval_path(current, element, set_value, p, have_parent ? parent : nullptr,
                                have_previous ? previous : nullptr, int32_t(i), false, false, last, notify);
-        Cell next = *r;
+        if (r.code) return r.code;
+        Cell next = *r.cell;
         *parent = step;
         have_parent = true;
         *previous = *element;
@@ -270,7 +271,7 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
     Cell final_value = *current;
     stack::top = saved;
     *result = final_value;
-    return result;
+    return UNWIND_NONE;
 }
 
 Cell* select_case(bool step, bool block_search, bool push) {

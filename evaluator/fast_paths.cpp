@@ -178,7 +178,8 @@ void pick_fast(const Cell* name, const Cell* series, int32_t index) {
     stack::mark_native(name ? name : &fixed::words[fixed::W_ANON]);
     Cell* parent = stack::push(s);
     Cell* element = stack::push(integer::cell(index));
-    Cell* v = eval_path(parent, element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
+    // A get step runs no Kiv code (only a set reports to change hooks).
+    Cell* v = eval_path(parent, element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false).cell;
     *stack::arg_base = v ? *v : none::cell();
     stack::unwind();
 }

@@ -538,7 +538,7 @@ Unwind set(const int32_t* refs) {
         if (code) return code;
         stack::top = saved;
     } else if (object::is_object_like(t)) {
-        object::set_many(a, a + 1, any, only, some);
+        if (Unwind code = object::set_many(a, a + 1, any, only, some)) return code;
     } else if (t == TYPE_BLOCK) {
         Cell* saved = stack::top;
         stack::mark_native(&fixed::words[fixed::W_ANON]);

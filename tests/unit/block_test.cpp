@@ -386,10 +386,10 @@ TEST_F(BlockTest, PathAccess) {
     Cell path = load("[]");
     auto get = [&](Cell blk, Cell element) {
         return shown(*block::eval_path(&blk, &element, nullptr, &path, nullptr, nullptr, -1, false, false,
-                                       true, false));
+                                       true, false).cell);
     };
     auto set = [&](Cell blk, Cell element, Cell value) {
-        block::eval_path(&blk, &element, &value, &path, nullptr, nullptr, -1, false, false, true, true);
+        (void)block::eval_path(&blk, &element, &value, &path, nullptr, nullptr, -1, false, false, true, true);
     };
     EXPECT_EQ(get(b, int_cell(2)), "10");
     EXPECT_EQ(get(at_pos(b, 2), int_cell(-1)), "10");  // negative counts go back from the position
@@ -689,7 +689,7 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     series::poke(&h, 1, &nine, nullptr);
     expect_indexed(h, "poke");
     Cell twenty = int_cell(20);
-    block::put(&h, &twenty, &nine, false);
+    (void)block::put(&h, &twenty, &nine, false);
     expect_indexed(h, "put");
     Cell t = h;
     block::take(&t, nullptr, false, true);
@@ -744,7 +744,7 @@ TEST_F(BlockTest, FindWordAndPathByWord) {
     Cell refinement{TYPE_REFINEMENT, 0, 5, uint32_t(-1)};
     Cell path_word = word_cell(TYPE_WORD, 5);
     Cell* got =
-        block::eval_path(&b, &path_word, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
+        block::eval_path(&b, &path_word, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell;
     EXPECT_EQ(got->w2, 1u);
     EXPECT_EQ(block::cells_find_word(&b, &refinement, false)->w2, 1u);
     Cell later = at_pos(b, 1);
@@ -769,16 +769,16 @@ TEST_F(BlockTest, WordsAndStrings) {
     });
     Cell b = load("[a 1 B 2]");
     Cell w = load("b");
-    EXPECT_EQ(block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false)->w2,
+    EXPECT_EQ(block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell->w2,
               2u);
     EXPECT_EQ(
-        block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, true, false, true, false)->type(),
+        block::eval_path(&b, &w, nullptr, nullptr, nullptr, nullptr, -1, true, false, true, false).cell->type(),
         TYPE_NONE);  // case-sensitive path access
     Cell missing = load("zz");
     Cell v = int_cell(1);
     Cell path = load("[]");
     expect_error(
-        [&] { block::eval_path(&b, &missing, &v, &path, nullptr, nullptr, -1, false, false, true, true); },
+        [&] { (void)block::eval_path(&b, &missing, &v, &path, nullptr, nullptr, -1, false, false, true, true); },
         "script", "bad-path-set");
 }
 

@@ -90,7 +90,7 @@ void rec_add() {
     ++seen.calls;
     stack::arg_base->w2 += stack::arg_base[1].w2;
 }
-Cell* rec_modify(Cell* t, Cell* f, Cell* v, bool cs) {
+Outcome rec_modify(Cell* t, Cell* f, Cell* v, bool cs) {
     ++seen.calls;
     seen.cells = {t, f, v};
     seen.ints = {cs};
@@ -299,14 +299,14 @@ TEST_F(DispatchTest, EvalPathWithoutImplementationRaisesBadPathType) {
     Cell parent = int_cell(1), element = int_cell(2), path{TYPE_PATH, 0, 0, 0};
     RaisedError e = expect_error(
         [&] {
-            actions::eval_path(&parent, &element, nullptr, &path, nullptr, nullptr, 1, false, false, true,
+            (void)actions::eval_path(&parent, &element, nullptr, &path, nullptr, nullptr, 1, false, false, true,
                                false);
         },
         "script", "bad-path-type");
     EXPECT_EQ(e.args[1].w1, uint32_t(TYPE_INTEGER));
     e = expect_error(
         [&] {
-            actions::eval_path(&parent, &element, nullptr, nullptr, nullptr, nullptr, -1, false, false, true,
+            (void)actions::eval_path(&parent, &element, nullptr, nullptr, nullptr, nullptr, -1, false, false, true,
                                false);
         },
         "script", "bad-path-type2");

@@ -291,11 +291,11 @@ TEST_F(ErrorValueTest, MoldWritesTheFields) {
 TEST_F(ErrorValueTest, PathsAndCopies) {
     Cell e = named("math", "positive");
     Cell id = word::load("id");
-    Cell* r = error::eval_path(&e, &id, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false);
+    Cell* r = error::eval_path(&e, &id, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false).cell;
     EXPECT_EQ(mold_text(*r), "positive");
     Cell a1 = word::load("arg1");
     Cell v = int_cell(9);
-    error::eval_path(&e, &a1, &v, nullptr, nullptr, nullptr, 1, false, false, true, false);
+    (void)error::eval_path(&e, &a1, &v, nullptr, nullptr, nullptr, 1, false, false, true, false);
     EXPECT_EQ(field_text(e, error::FIELD_ARG1), "9");
     Cell cp = run_action(ACT_COPY, {e}, {-1, -1, -1});
     EXPECT_EQ(cp.type(), TYPE_ERROR);

@@ -166,7 +166,7 @@ TEST_F(FastPathsTest, BlockPicksAndStepsMatchTheActions) {
             std::string expected = outcome([&] {
                 Cell* at = stack::push(s);
                 Cell* el = stack::push(index);
-                Cell* v = actions::eval_path(at, el, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
+                Cell* v = actions::eval_path(at, el, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false).cell;
                 Cell r = v ? *v : none::cell();
                 stack::top = at;
                 stack::push(r);

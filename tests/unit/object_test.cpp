@@ -48,7 +48,7 @@ Cell path_of(const char* text) {
 Cell get_path(const char* text) {
     Cell p = path_of(text);
     Cell r = none::cell();
-    runtime::eval_path(&p, nullptr, &r);
+    EXPECT_EQ(runtime::eval_path(&p, nullptr, &r), UNWIND_NONE);
     return r;
 }
 
@@ -56,7 +56,7 @@ void set_path(const char* text, const Cell& value) {
     Cell p = path_of(text);
     Cell v = value;
     Cell r = none::cell();
-    runtime::eval_path(&p, &v, &r);
+    EXPECT_EQ(runtime::eval_path(&p, &v, &r), UNWIND_NONE);
 }
 
 // ---- Construction and mold ---------------------------------------------------------------
@@ -291,7 +291,7 @@ TEST_F(ObjTest, OptionalAccessAtThePathEndGivesUnset) {
     Cell obj = make_object(read("[a: 1]"));
     Cell missing = word::load("missing");
     Cell* r =
-        object::eval_path(&obj, &missing, nullptr, nullptr, nullptr, nullptr, 1, false, true, true, false);
+        object::eval_path(&obj, &missing, nullptr, nullptr, nullptr, nullptr, 1, false, true, true, false).cell;
     EXPECT_EQ(r->type(), TYPE_UNSET);
 }
 
@@ -431,7 +431,7 @@ TEST_F(HookTest, SetManySkipsTheHookFieldsAndNotifiesTheOthers) {
     Cell fn = make_function("[word old new]", "[]");
     Cell obj = make_object(read("[a: 1 on-change*: :extra-0 b: 2]", {fn}));
     Cell values = read("[10 20 30]");
-    object::set_many(&obj, &values, false, false, false);
+    EXPECT_EQ(object::set_many(&obj, &values, false, false, false), UNWIND_NONE);
     EXPECT_EQ(field_of(obj, "on-change*").type(), TYPE_FUNCTION);
     EXPECT_EQ(mold_text(field_of(obj, "a")), "10");
     EXPECT_EQ(mold_text(field_of(obj, "b")), "30");
@@ -493,21 +493,21 @@ TEST_F(ObjTest, SetManySpreadsBlocksAndObjects) {
         if (c.value == std::string("[none 8 none]")) {
             v = read("[#(none) 8 #(none)]");
         }
-        object::set_many(&obj, &v, c.any, c.only, c.some);
+        EXPECT_EQ(object::set_many(&obj, &v, c.any, c.only, c.some), UNWIND_NONE);
         EXPECT_EQ(flat(obj), c.expected) << c.value;
     }
     // By name from an object.
     Cell obj = make_object(read("[a: 1 b: 2 c: 3]"));
     Cell src = make_object(read("[c: 30 x: 0 A: 10]"));
-    object::set_many(&obj, &src, false, false, false);
+    EXPECT_EQ(object::set_many(&obj, &src, false, false, false), UNWIND_NONE);
     EXPECT_EQ(flat(obj), "make object! [a: 10 b: 2 c: 30]");
     // Unset values are refused unless /any.
     Cell with_unset = read("[1 #(unset)]");
-    RaisedError e = expect_error([&] { object::set_many(&obj, &with_unset, false, false, false); }, "script",
+    RaisedError e = expect_error([&] { (void)object::set_many(&obj, &with_unset, false, false, false); }, "script",
                                  "need-value");
     EXPECT_EQ(mold_text(e.args[0]), "b");
     EXPECT_EQ(flat(obj), "make object! [a: 10 b: 2 c: 30]");  // nothing assigned
-    object::set_many(&obj, &with_unset, true, false, false);
+    EXPECT_EQ(object::set_many(&obj, &with_unset, true, false, false), UNWIND_NONE);
     EXPECT_EQ(field_of(obj, "b").type(), TYPE_UNSET);
 }
 

@@ -974,19 +974,19 @@ TEST_F(StringTest, SwapTakeAndPath) {
     Cell s = S("abc");
     Cell two = int_cell(2);
     Cell* got =
-        string::eval_path(&s, &two, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
+        string::eval_path(&s, &two, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell;
     EXPECT_EQ(got->w2, uint32_t('b'));
     Cell key = S("b");
     Cell* sel =
-        string::eval_path(&s, &key, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
+        string::eval_path(&s, &key, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell;
     EXPECT_EQ(sel->w2, uint32_t('c'));
     Cell z = test::char_cell('Z');
-    string::eval_path(&s, &key, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
+    (void)string::eval_path(&s, &key, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
     EXPECT_EQ(T(s), "abZ");
     Cell missing = S("q");
     expect_error(
         [&] {
-            string::eval_path(&s, &missing, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
+            (void)string::eval_path(&s, &missing, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
         },
         "script", "bad-path-set");
 }
