@@ -1187,7 +1187,7 @@ class Decoder {
         Cell* held = stack::push(w);
         Cell* value = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, value}, depth + 1);
-        context::set_word(held, value);
+        (void)context::set_word(held, value);  // global: no change hook
         stack::pop(2);
     }
 
@@ -1207,7 +1207,7 @@ class Decoder {
         Cell* held = stack::push(w);
         Cell* slot = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, slot}, depth + 1);
-        context::set_word(held, slot);
+        (void)context::set_word(held, slot);  // global: no change hook
         stack::pop(2);
     }
 

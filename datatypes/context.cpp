@@ -5,7 +5,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "evaluator/interpreter.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
@@ -356,7 +355,7 @@ Cell* get_word(const Cell* word) {
     return get(word, word->w1);
 }
 
-Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
+Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     Cell v = *value;
     if (!ctx) fire_word("not-defined", *word);
     if (word::index_of(word) == -1) {
@@ -392,7 +391,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
             Cell* old = stack::push(*slot);
             *slot_at(ctx, n) = v;
             Cell self_value = *self;
-            interpreter::raise_unwind(on_set_notify(&self_value, &w, old, &v));
+            if (Unwind code = on_set_notify(&self_value, &w, old, &v)) return code;
             stack::top = saved_top;
             return checked_slot(ctx, n, w);
         }
@@ -401,7 +400,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     return slot;
 }
 
-Cell* set_word(Cell* word, const Cell* value) {
+Outcome set_word(Cell* word, const Cell* value) {
     return set_in(word, value, word->w1, true);
 }
 

@@ -41,6 +41,7 @@
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::context {
 
@@ -153,9 +154,9 @@ Cell* get_word(const Cell* word);
 // first (the word added when absent) and kept in the word. A context without
 // values raises script not-defined. Object contexts mark the word as set and,
 // with notify, report the change to the owner (see on_set_notify). Returns
-// the slot.
-Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify);
-Cell* set_word(Cell* word, const Cell* value);
+// the slot, or the unwind code of the change hook that ran.
+Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify);
+Outcome set_word(Cell* word, const Cell* value);
 // Stores an integer! in the word's slot (exact lookup for index -1, kept in
 // the word); the symbol must be in the context. Returns the integer.
 int32_t set_integer(Cell* word, int32_t value);

@@ -167,7 +167,9 @@ void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count) {
 Cell* set_word_checked(Cell* w) {
     Cell v = *stack::top_cell();
     if (v.type() == TYPE_UNSET) fire({"script", "need-value"}, *w);
-    return context::set_word(w, &v);
+    Outcome set = context::set_word(w, &v);
+    interpreter::raise_unwind(set.code);
+    return set.cell;
 }
 
 void set_word_reset(Cell* w) {

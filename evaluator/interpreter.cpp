@@ -693,7 +693,7 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
         if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
-        context::set_word(&v, &value);
+        if (Unwind code = context::set_word(&v, &value).code) return code;
     } else {
         if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
         stack::top = slot + 1;

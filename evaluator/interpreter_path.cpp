@@ -25,8 +25,7 @@ Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     while (scalar::changed_in_place(changed.type())) {
         if (k == 0) {
             Cell w = head;
-            context::set_word(&w, &changed);
-            return UNWIND_NONE;
+            return context::set_word(&w, &changed).code;
         }
         Cell* holder = history + 2 * (k - 1);
         if (Unwind code =

@@ -355,7 +355,7 @@ TEST_F(ErrorValueTest, RaisedTextFormsWithOrWithoutAValue) {
 TEST_F(ErrorValueTest, GetCallArgumentNamesTheNthSpecWord) {
     Cell fn = make_function("[\"doc\" a [integer!] :b /ref c return: [integer!]]", "[]");
     Cell name = word::load("my-fn");
-    context::set_word(&name, &fn);
+    EXPECT_EQ(context::set_word(&name, &fn).code, UNWIND_NONE);
     stack::mark_native(&name);
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "a");
     EXPECT_EQ(mold_text(error::get_call_argument(1)), "b");
@@ -367,7 +367,7 @@ TEST_F(ErrorValueTest, GetCallArgumentNamesTheNthSpecWord) {
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "<anon>");
     Cell not_fn = word::load("not-a-function");
     Cell v = int_cell(1);
-    context::set_word(&not_fn, &v);
+    EXPECT_EQ(context::set_word(&not_fn, &v).code, UNWIND_NONE);
     stack::mark_native(&not_fn);
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "<anon>");
 }

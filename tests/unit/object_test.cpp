@@ -35,7 +35,7 @@ std::string flat(const Cell& v) {
 // A global word set to a value (so that paths can start from it).
 Cell global_word(const char* name, const Cell& value) {
     Cell w = word::load(name);
-    context::set_word(&w, &value);
+    EXPECT_EQ(context::set_word(&w, &value).code, UNWIND_NONE);
     return w;
 }
 
@@ -353,7 +353,7 @@ TEST_F(HookTest, OnChangeIsCalledForEachAssignmentInOrder) {
     b.w1 = obj.w1;
     b.w3 = uint32_t(object::find_word(&obj, &b));
     Cell twenty = int_cell(20);
-    context::set_word(&b, &twenty);
+    EXPECT_EQ(context::set_word(&b, &twenty).code, UNWIND_NONE);
     set_path("[ho a]", int_cell(10));  // the same value again is still reported
     call("put", {obj, word::load("b"), int_cell(30)});
     ASSERT_EQ(hook_calls.size(), 4u);
@@ -378,7 +378,7 @@ TEST_F(HookTest, QuietSetDoesNotNotify) {
     a.w1 = obj.w1;
     a.w3 = uint32_t(object::find_word(&obj, &a));
     Cell v = int_cell(3);
-    context::set_in(&a, &v, obj.w1, false);
+    EXPECT_EQ(context::set_in(&a, &v, obj.w1, false).code, UNWIND_NONE);
     EXPECT_TRUE(hook_calls.empty());
     EXPECT_EQ(mold_text(field_of(obj, "a")), "3");
 }

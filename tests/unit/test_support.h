@@ -248,7 +248,7 @@ inline std::string form_text(const Cell& v, int32_t part = NO_PART) {
 inline void set_global(const char* name, const Cell& value) {
     Cell* held = stack::push(value);
     Cell w = word::load(name);
-    context::set_word(&w, held);
+    EXPECT_EQ(context::set_word(&w, held).code, UNWIND_NONE);
     stack::pop(1);
 }
 
