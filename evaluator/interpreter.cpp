@@ -479,6 +479,7 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
 }
 
 Unwind run_body(const Cell& fn, const Cell& name);
+Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
 [[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
@@ -577,7 +578,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
-            code = run_body(fn, name);
+            code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
             if (code) return code;
             stack::unwind_func();
             break;
@@ -640,6 +641,53 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
+    return UNWIND_NONE;
+}
+
+// The common case of run_body for a call the interpreter made (the
+// function value kept in the cell under its frame): the function's own
+// frame is the return target and the body's expressions are evaluated
+// above its context values, as eval_branch evaluates a branch, so a call
+// pushes one frame instead of two. Compiled bodies, bodies that are not
+// blocks and functions with trace flags take run_body.
+Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
+    const Cell* cells = buffer_of(fn.w3)->head_cell();
+    const Cell body = cells[function::CELL_BODY];
+    if (cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
+        if (Unwind code = run_body(fn, name)) return code;
+        return UNWIND_NONE;
+    }
+    stack::ctop()->header |= stack::FRAME_RETURN_TARGET;
+    if (fn.w1) {
+        Cell* cc = buffer_of(fn.w1)->head_cell();
+        cc->w2 = arena::off(base);
+        cc->w3 = uint32_t(stack::top - base);
+    }
+    Cell* values_end = stack::top;
+    PositionGuard guard;
+    current_node = body.w2;
+    current_index = body.w1;
+    current_type = body.type();
+    Code c{body.w2, body.w1, body.w1, body.type()};
+    if (c.pos >= cell_count(c.node)) {
+        *base = unset::cell();
+        return UNWIND_NONE;
+    }
+    do {
+        stack::top = values_end;
+        current_index = c.pos;
+        if (Unwind code = eval_expression(c, true, true)) {
+            // A return or exit ends here: the stacks were trimmed to this
+            // frame and its base holds the value.
+            if (code == UNWIND_RETURN || code == UNWIND_EXIT) return UNWIND_NONE;
+            return code;
+        }
+    } while (c.pos < cell_count(c.node));
+    *base = *values_end;
+    // Tracing switched on inside the body still sees it end.
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    KIV_TRACE(EV_EPILOG, nullptr, base, &name);
     return UNWIND_NONE;
 }
 
