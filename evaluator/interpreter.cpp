@@ -557,6 +557,34 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         }
     }
 
+    // The conditionals, answered here as their natives answer them (the
+    // branch evaluated under their frame), without the dispatch through the
+    // natives table: they run for every test a script makes.
+    if (type == TYPE_NATIVE && !tracing && !path && fixed_count >= 2) {
+        const Cell* branch = nullptr;
+        switch (fn.w1) {
+            case natives::N_IF:
+                branch = natives::lenient_true(base) ? base + 1 : nullptr;
+                break;
+            case natives::N_UNLESS:
+                branch = natives::lenient_true(base) ? nullptr : base + 1;
+                break;
+            case natives::N_EITHER:
+                branch = natives::strict_true(base) ? base + 1 : base + 2;
+                break;
+            default:
+                goto general;
+        }
+        if (branch) {
+            if (Unwind code = eval_branch(branch)) return code;
+        } else {
+            *base = none_value;
+        }
+        stack::unwind();
+        KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
+        return UNWIND_NONE;
+    }
+general:
     // Refinements (the path's, from ref_start on).
     int32_t small_refs[32];
     std::vector<int32_t> big_refs;
