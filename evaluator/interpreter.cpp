@@ -528,7 +528,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     // Fixed arguments.
     for (uint32_t i = 0; i < fixed_count; ++i) {
         if (i == 0 && infix) {
-            check_type(name, spec_entry(spec, 0), base);
+            check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
             continue;
         }
         if (!c) [[unlikely]] {
@@ -586,14 +586,13 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     }
 general:
     // Refinements (the path's, from ref_start on).
+    // (A frame-local array: no destructor on the call path; more than 32
+    // refinements, which no built-in has, take room on the machine stack.)
     int32_t small_refs[32];
-    std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
     if (refinements) {
-        if (refinements > 32) [[unlikely]] {
-            big_refs.resize(refinements);
-            refs = big_refs.data();
-        }
+        if (refinements > 32) [[unlikely]]
+            refs = static_cast<int32_t*>(__builtin_alloca(refinements * sizeof(int32_t)));
         lay_out_absent(spec, func, refs);
     }
     if (path && ref_start < cell_count(path->w2)) [[unlikely]] {
