@@ -15,10 +15,11 @@
 //     entry copies into the return slot;
 //   - form and mold append to the output string and return the /part budget
 //     left; they may stop once it falls to 0 or below.
-//   - an implementation that may run Kiv code (a port's actor, a sort
-//     comparator) returns the Unwind code of that code and leaves its result
-//     where its signature says; a non-zero code is returned as it came, with
-//     the stacks as the exit left them (runtime/stack.h).
+//   - the slots whose implementations may run Kiv code (make and to run an
+//     object's body, path steps, put and modify run change hooks, sort runs
+//     comparators) answer an Outcome or an Unwind code; a non-zero code is
+//     returned as it came, with the stacks as the exit left them
+//     (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
