@@ -474,7 +474,7 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- trim ------------------------------------------------------------------------------------
 
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     if (auto_ || lines) fire({"internal", "not-done"});
     // The set of bytes to drop.
     bool drop[256] = {};
@@ -498,7 +498,8 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
         drop[0] = true;
     }
     Bytes b = bytes_of(series);
-    bool owned = series::notify_owner(series, "trim", nullptr, series->w1, b.count);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "trim", nullptr, series->w1, b.count, &owned)) return code;
     b = bytes_of(series);
     uint32_t kept;
     if (all || with) {
@@ -516,7 +517,10 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
     }
     SeriesBuffer* buf = buffer_of(series->w2);
     buf->tail = buf->head + series->w1 + kept;
-    if (owned) series::notify_owner(series, "trimmed", nullptr, series->w1, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, series->w1, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- registration ----------------------------------------------------------------------------

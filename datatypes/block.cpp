@@ -654,12 +654,14 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return r;
 }
 
-void swap(Cell* series1, Cell* series2) {
+Unwind swap(Cell* series1, Cell* series2) {
     if (!is_any_block(series2->type())) fire({"script", "invalid-arg"}, *series2);
-    if (series::tail_reached(series1) || series::tail_reached(series2)) return;
+    if (series::tail_reached(series1) || series::tail_reached(series2)) return UNWIND_NONE;
     uint32_t p1 = series1->w1, p2 = series2->w1;
-    bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
-    bool owned2 = series::notify_owner(series2, "swap", nullptr, p2, 1);
+    bool owned1;
+    if (Unwind code = series::notify_owner(series1, "swap", nullptr, p1, 1, &owned1)) return code;
+    bool owned2;
+    if (Unwind code = series::notify_owner(series2, "swap", nullptr, p2, 1, &owned2)) return code;
     if (owned1 || owned2) {
         series::recheck_range(series1, p1, 1);
         series::recheck_range(series2, p2, 1);
@@ -670,14 +672,20 @@ void swap(Cell* series1, Cell* series2) {
     *cell_at(series2, p2) = a;
     if (is_hash(series1)) hashtable::reindex(series1->w3, p1, 1);
     if (is_hash(series2)) hashtable::reindex(series2->w3, p2, 1);
-    if (owned1) series::notify_owner(series1, "swaped", nullptr, p1, 1);
-    if (owned2) series::notify_owner(series2, "swaped", nullptr, p2, 1);
+    if (owned1) {
+        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, p1, 1, nullptr)) return code;
+    }
+    if (owned2) {
+        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, p2, 1, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
-void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Unwind trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
-    bool owned = series::notify_owner(series, "trim", nullptr, pos, n - pos);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "trim", nullptr, pos, n - pos, &owned)) return code;
     if (owned) {
         n = cell_count(series);
         pos = std::min(series->w1, n);
@@ -692,7 +700,10 @@ void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     }
     b->tail = b->head + kept * CELL;
     if (kept != n && is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
-    if (owned) series::notify_owner(series, "trimmed", nullptr, pos, kept - pos);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, pos, kept - pos, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- sort ---------------------------------------------------------------------------------------

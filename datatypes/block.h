@@ -158,9 +158,9 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
              Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
-void swap(Cell* series1, Cell* series2);
+Unwind swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 }  // namespace kiv::block
 

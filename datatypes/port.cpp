@@ -83,10 +83,13 @@ struct Forward {
         return base;
     }
     // The call for an action without a result: the stack is left as it was.
-    void run() {
-        call();
+    // Returns the call's unwind code.
+    Unwind perform() {
+        if (Unwind code = invoke()) return code;
         stack::top = base;
+        return UNWIND_NONE;
     }
+    void run() { interpreter::raise_unwind(perform()); }
 };
 
 // The actions that take only the port, or the port and fixed arguments.
@@ -118,8 +121,8 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     Forward("change", series).arg(*value).count(part, part >= 0).flag(only).count(dup, dup > 1).run();
 }
-void clear(Cell* series) {
-    Forward("clear", series).run();
+Unwind clear(Cell* series) {
+    return Forward("clear", series).perform();
 }
 Cell* copy(Cell* series, Cell*, Cell* part, bool deep, Cell* types) {
     return Forward("copy", series).ref(part).flag(deep).ref(types).call();
@@ -159,11 +162,11 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 Outcome modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).call();
 }
-void remove(Cell* series, Cell* part, Cell*) {
-    Forward("remove", series).ref(part).run();
+Unwind remove(Cell* series, Cell* part, Cell*) {
+    return Forward("remove", series).ref(part).perform();
 }
-void reverse(Cell* series, Cell* part, Cell*) {
-    Forward("reverse", series).ref(part).run();
+Unwind reverse(Cell* series, Cell* part, Cell*) {
+    return Forward("reverse", series).ref(part).perform();
 }
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
             bool stable) {
@@ -174,14 +177,14 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     stack::top = f.base;
     return UNWIND_NONE;
 }
-void swap(Cell* series1, Cell* series2) {
-    Forward("swap", series1).arg(*series2).run();
+Unwind swap(Cell* series1, Cell* series2) {
+    return Forward("swap", series1).arg(*series2).perform();
 }
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return Forward("take", series).ref(part).flag(deep).flag(last).call();
 }
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).run();
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).perform();
 }
 Cell* rename(Cell* from, Cell* to) {
     return Forward("rename", from).arg(*to).call();

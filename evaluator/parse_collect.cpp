@@ -53,7 +53,7 @@ void remove_units(Parser& p, uint32_t at, uint32_t count) {
     if (count == 0) return;
     Cell* s = input_at(p, at);
     Cell* part = stack::push(integer::cell(int32_t(count)));
-    actions::remove(s, part, nullptr);
+    interpreter::raise_unwind(actions::remove(s, part, nullptr));
     stack::top = p.work_top;
 }
 
