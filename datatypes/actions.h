@@ -17,10 +17,10 @@
 //     left; they may stop once it falls to 0 or below.
 //   - the slots whose implementations may run Kiv code (make and to run an
 //     object's body, path steps, put and modify run change hooks, sort runs
-//     comparators, clear, remove, reverse, swap and trim run ownership
-//     handlers and port actors) answer an Outcome or an Unwind code; a
-//     non-zero code is returned as it came, with the stacks as the exit left
-//     them (runtime/stack.h).
+//     comparators, append, insert, change, clear, remove, reverse, swap and
+//     trim run ownership handlers and port actors) answer an Outcome or an
+//     Unwind code; a non-zero code is returned as it came, with the stacks
+//     as the exit left them (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
@@ -188,8 +188,8 @@ using Round = void (*)(Cell* value, Cell* scale, bool even, bool down, bool half
                        bool ceiling, bool half_ceiling);
 using Predicate = bool (*)(Cell* value);  // even?, odd?
 using Complement = Cell* (*)(Cell* value);
-using Insert = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-using Change = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+using Insert = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+using Change = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 using Clear = Unwind (*)(Cell* series);
 using Copy = Cell* (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,

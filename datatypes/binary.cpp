@@ -426,17 +426,18 @@ Place place_of(Cell* series, bool append) {
 
 }  // namespace
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, part, only, false, bytes);
     Place pl = place_of(series, append);
     if (bytes.empty()) {
         if (append) series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     uint64_t written = checked_total(bytes.size(), dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0, &owned)) return code;
     pl = place_of(series, append);
     uint32_t at = pl.at, total = pl.total;
     SeriesBuffer* b = room_for(buffer_of(series->w2), written);
@@ -444,18 +445,22 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     std::memmove(p + written, p, total - at);
     write_repeated(p, bytes, uint32_t(dup));
     b->tail += uint32_t(written);
-    if (owned) series::notify_owner(series, append ? "appended" : "inserted", value, at, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, at, uint32_t(written), nullptr)) return code;
+    }
     series->w1 = append ? 0 : at + uint32_t(written);
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, -1, only, true, bytes);
     uint64_t written = checked_total(bytes.size(), dup);
     Place pl = place_of(series, false);
     if (uint64_t(pl.total) + written > MAX_BYTES) too_big();
-    bool owned = series::notify_owner(series, "change", value, pl.at, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, pl.at, 0, &owned)) return code;
     pl = place_of(series, false);
     uint32_t at = pl.at, total = pl.total;
     uint32_t rest = total - at;
@@ -468,8 +473,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     std::memmove(p + written, p + replaced, rest - replaced);
     write_repeated(p, bytes, uint32_t(dup));
     b->tail = b->head + uint32_t(new_len);
-    if (owned) series::notify_owner(series, "changed", value, at, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, at, uint32_t(written), nullptr)) return code;
+    }
     series->w1 = at + uint32_t(written);
+    return UNWIND_NONE;
 }
 
 // ---- trim ------------------------------------------------------------------------------------

@@ -414,10 +414,14 @@ void and_t() { do_bitwise(6); }
 void or_t() { do_bitwise(5); }
 void xor_t() { do_bitwise(7); }
 
-void insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    bool owned = series::notify_owner(series, "append", value, 0, 0);
+Unwind insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "append", value, 0, 0, &owned)) return code;
     set_named(series, value, SET, BY_OTHER);
-    if (owned) series::notify_owner(series, "appended", value, 0, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "appended", value, 0, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 Unwind clear(Cell* series) {

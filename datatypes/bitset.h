@@ -49,7 +49,7 @@ Cell* complement(Cell* value);
 void and_t();
 void or_t();
 void xor_t();
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Unwind clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,

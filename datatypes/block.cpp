@@ -559,17 +559,18 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 // ---- append / insert / change ----------------------------------------------------------------------
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     uint32_t n = cell_count(series);
     uint32_t pos = append ? n : std::min(series->w1, n);
     if (!append) series->w1 = pos;
     Source src(value, only, part, series);
     if (src.count == 0 || dup < 1) {
         if (append) series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     uint64_t total = checked_total(src.count, dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total));
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total), &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -583,21 +584,25 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     b->tail += uint32_t(total * CELL);
     write_groups(at, src, uint64_t(dup));
     hash_inserted(series, pos, uint32_t(total));
-    if (owned) series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total), nullptr)) return code;
+    }
     series->w1 = append ? 0 : uint32_t(std::min<uint64_t>(pos + total, cell_count(series)));
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
     series->w1 = pos;
-    if (dup < 1) return;
+    if (dup < 1) return UNWIND_NONE;
     Source src(value, only, -1, series);
     uint64_t inserted = checked_total(src.count, dup);
     uint32_t left = n - pos;
     uint32_t replaced =
         part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
-    bool owned = series::notify_owner(series, "change", value, pos, replaced);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, pos, replaced, &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -616,8 +621,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     b->tail = b->head + uint32_t((uint64_t(pos) + inserted + rest) * CELL);
     write_groups(at, src, uint64_t(dup));
     if (is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
-    if (owned) series::notify_owner(series, "changed", value, pos, uint32_t(inserted));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, pos, uint32_t(inserted), nullptr)) return code;
+    }
     series->w1 = uint32_t(std::min<uint64_t>(pos + inserted, cell_count(series)));
+    return UNWIND_NONE;
 }
 
 // ---- copy / take / swap / trim ------------------------------------------------------------------

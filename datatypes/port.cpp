@@ -110,16 +110,16 @@ void stack_op() {
 }
 
 template <uint32_t Slot>
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
-    Forward(actions::slot_name(Slot), series)
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+    return Forward(actions::slot_name(Slot), series)
         .arg(*value)
         .count(part, part >= 0)
         .flag(only)
         .count(dup, dup > 1)
-        .run();
+        .perform();
 }
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Forward("change", series).arg(*value).count(part, part >= 0).flag(only).count(dup, dup > 1).run();
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return Forward("change", series).arg(*value).count(part, part >= 0).flag(only).count(dup, dup > 1).perform();
 }
 Unwind clear(Cell* series) {
     return Forward("clear", series).perform();
@@ -217,7 +217,7 @@ Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part, C
     int32_t length = part && part->type() == TYPE_INTEGER ? integer::get(part) : -1;
     actions::open(keep, false, false, true, seek != nullptr, nullptr);
     stack::top = value + 1;
-    actions::insert(keep, value, length, false, 1, false);
+    interpreter::raise_unwind(actions::insert(keep, value, length, false, 1, false));
     stack::top = value + 1;
     Cell* result = stack::push(none::cell());
     Cell copied = *actions::copy(keep, result, part, false, nullptr);

@@ -944,7 +944,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 // ---- append / insert / change -------------------------------------------------------------------------
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     StackMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
@@ -952,7 +952,8 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     bool at_tail = append || series->w1 >= total;
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, start, 0, &owned)) return mark.pass(code);
     if (owned) {
         // Take both values as the handler left them.
         total = length_from_head(series);
@@ -987,27 +988,32 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     }
     if (dup > 1 && n) fill_repeat(series, start, n, uint32_t(dup - 1));
     uint64_t written = uint64_t(n) * uint32_t(dup);
-    if (owned)
-        series::notify_owner(series, append ? "appended" : "inserted", value, start, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, start,
+                                               uint32_t(written), nullptr))
+            return mark.pass(code);
+    }
     if (append) {
         series->w1 = 0;
     } else {
         series->w1 = uint32_t(std::min<uint64_t>(start + written, length_from_head(series)));
     }
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     StackMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
     uint32_t index = series->w1;
     if (index >= total) {
-        insert(series, value, -1, only, dup, true);
+        if (Unwind code = insert(series, value, -1, only, dup, true)) return mark.pass(code);
         series->w1 = length_from_head(series);
-        return;
+        return UNWIND_NONE;
     }
-    bool owned = series::notify_owner(series, "change", value, index, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, index, 0, &owned)) return mark.pass(code);
     if (owned) {
         total = length_from_head(series);
         series::recheck_range(series, index, 1);
@@ -1064,8 +1070,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
             }
         }
     }
-    if (owned) series::notify_owner(series, "changed", value, index, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, index, uint32_t(written), nullptr)) return mark.pass(code);
+    }
     series->w1 = uint32_t(std::min<uint64_t>(index + written, new_len));
+    return UNWIND_NONE;
 }
 
 // ---- find / select -------------------------------------------------------------------------------------

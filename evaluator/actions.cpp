@@ -223,8 +223,7 @@ Unwind insert_s(const int32_t* r) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
-    insert(series, value, part, f.template has<"only">(), dup, Append);
-    return UNWIND_NONE;
+    return insert(series, value, part, f.template has<"only">(), dup, Append);
 }
 Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
@@ -250,8 +249,7 @@ Unwind change_s(const int32_t* r) {
         }
     }
     if (!dup_count(f.arg<"dup">(), dup)) return UNWIND_NONE;
-    change(series, value, part, f.has<"only">(), dup);
-    return UNWIND_NONE;
+    return change(series, value, part, f.has<"only">(), dup);
 }
 Unwind clear_s(const int32_t*) {
     return clear(arg(0));
@@ -614,15 +612,13 @@ Cell* complement(Cell* value) {
     return action_for<ACT_COMPLEMENT>(value)(value);
 }
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (append)
-        action_for<ACT_APPEND>(series)(series, value, part, only, dup, true);
-    else
-        action_for<ACT_INSERT>(series)(series, value, part, only, dup, false);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (append) return action_for<ACT_APPEND>(series)(series, value, part, only, dup, true);
+    return action_for<ACT_INSERT>(series)(series, value, part, only, dup, false);
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    action_for<ACT_CHANGE>(series)(series, value, part, only, dup);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return action_for<ACT_CHANGE>(series)(series, value, part, only, dup);
 }
 
 Unwind clear(Cell* series) {

@@ -84,8 +84,8 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* complement(Cell* value);
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Unwind clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,

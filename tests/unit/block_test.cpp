@@ -109,13 +109,13 @@ void expect_indexed(const Cell& h, const char* what) {
 TEST_F(BlockTest, HashTableFollowsEveryChange) {
     Cell h = make_hash("[1 2 3 4]");
     Cell v = load("[7 8]");
-    block::insert(&h, &v, -1, false, 1, false);
+    EXPECT_EQ(block::insert(&h, &v, -1, false, 1, false), UNWIND_NONE);
     expect_indexed(h, "insert");
     Cell nine = int_cell(9);
-    block::insert(&h, &nine, -1, false, 2, true);
+    EXPECT_EQ(block::insert(&h, &nine, -1, false, 2, true), UNWIND_NONE);
     expect_indexed(h, "append/dup");
     h.w1 = 2;
-    block::change(&h, &v, 3, false, 1);
+    EXPECT_EQ(block::change(&h, &v, 3, false, 1), UNWIND_NONE);
     expect_indexed(h, "change/part");
     h.w1 = 0;
     EXPECT_EQ(series::remove(&h, nullptr, nullptr), UNWIND_NONE);
@@ -134,7 +134,7 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     block::take(&t, nullptr, false, true);
     expect_indexed(h, "take/last");
     Cell none_v = none::cell();
-    block::insert(&h, &none_v, -1, false, 1, false);
+    EXPECT_EQ(block::insert(&h, &none_v, -1, false, 1, false), UNWIND_NONE);
     EXPECT_EQ(block::trim(&h, false, false, false, false, false, nullptr), UNWIND_NONE);
     expect_indexed(h, "trim");
     Cell other = make_hash("[5 6]");
