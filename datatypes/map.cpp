@@ -471,10 +471,18 @@ void remove(Cell* series, Cell*, Cell* key) {
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
              bool) {
+    Cell m = *series;
+    if (!same) {
+        // The entry find would give: its value is the answer (one look-up).
+        int32_t pos = live_position(&m, value, case_sensitive);
+        if (pos < 0) return &none_value;
+        Cell* v = stack::push(*cell_at(&m, uint32_t(pos) + 1));
+        v->clear_new_line();
+        return v;
+    }
     Cell* found = find(series, value, nullptr, false, case_sensitive, same, false, nullptr, nullptr, false,
                        false, false, false);
     if (found->type() == TYPE_NONE) return &none_value;
-    Cell m = *series;
     int32_t pos = hashtable::find(m.w3, found, true);
     if (pos < 0) pos = hashtable::find(m.w3, found, false);
     Cell v = *cell_at(&m, uint32_t(pos) + 1);

@@ -74,13 +74,29 @@ Record* record(Off table);
 extern uint32_t seed;
 void set_seed(uint32_t value);
 
-uint32_t mix32(uint32_t x);                     // the murmur3 finaliser
+// The murmur3 finaliser.
+inline uint32_t mix32(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x85EBCA6Bu;
+    x ^= x >> 13;
+    x *= 0xC2B2AE35u;
+    x ^= x >> 16;
+    return x;
+}
 uint32_t murmur3(const void* data, size_t length);  // x86 32-bit variant, seeded
 // murmur3 of the bytes with ASCII A-Z taken as a-z (symbol names).
 uint32_t murmur3_lower_ascii(const void* data, size_t length);
 uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
-// One 32-bit block step of murmur3 (for hashes built a unit at a time).
-uint32_t murmur3_step(uint32_t h, uint32_t k);
+// One 32-bit block step of murmur3 (for hashes built a unit at a time);
+// inline because string keys run it once per character.
+inline uint32_t murmur3_step(uint32_t h, uint32_t k) {
+    k *= 0xCC9E2D51u;
+    k = (k << 15) | (k >> 17);
+    k *= 0x1B873593u;
+    h ^= k;
+    h = (h << 13) | (h >> 19);
+    return h * 5 + 0xE6546B64u;
+}
 
 // ---- Collector link ---------------------------------------------------------------
 //
