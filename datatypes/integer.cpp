@@ -417,7 +417,7 @@ void random(Cell* value, bool seed, bool secure, bool /*only*/) {
 int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
     char buf[12];
     int n = form_signed_r(get(value), buf);
-    string::concatenate_literal(out, buf);
+    string::append_latin1(out, buf, uint32_t(n));
     return budget - n;
 }
 

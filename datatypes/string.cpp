@@ -112,6 +112,17 @@ void append_latin1(Cell* str, const char* bytes, uint32_t count) {
     if (count == 0) return;
     auto* src = reinterpret_cast<const uint8_t*>(bytes);
     SeriesBuffer* buf = buffer(str);
+    if (buf->unit() == 1 && uint64_t(buf->tail) + count <= buf->data_end()) {
+        // Narrow text with room (formed numbers and the like): copied as it
+        // is unless a byte needs the wider unit.
+        uint32_t i = 0;
+        while (i < count && src[i] < 0x80) ++i;
+        if (i == count) {
+            std::memcpy(buf->tail_ptr(), src, count);
+            buf->tail += count;
+            return;
+        }
+    }
     uint32_t unit = checked_unit(buf);
     bool high = false;
     if (unit == 1)
