@@ -119,10 +119,6 @@ inline Keyword keyword_of(const Cell& word) {
     return lookup_keyword(id);
 }
 
-inline bool is_symbol(const Cell& c, uint32_t fixed_symbol) {
-    return c.type() == TYPE_WORD && symbol::resolve(c.w2) == symbol::resolve(fixed_symbol);
-}
-
 // ---- Trace events -----------------------------------------------------------------------
 
 enum EventBit : uint32_t {
@@ -262,6 +258,20 @@ inline bool is_plain(uint32_t t, bool via_word) {
         default:
             return true;
     }
+}
+
+// The value a rule cell stands for (a word that is not a keyword: its value)
+// when it is a text, binary!, char! or bitset!: the values that repetitions
+// and searches match without a rule frame. v is replaced by that value.
+bool searchable_value(Cell& v) {
+    if (v.type() == TYPE_WORD) {
+        if (keyword_of(v) != KW_NO) return false;
+        v = word_value(v);
+    }
+    uint32_t t = v.type();
+    if (t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_BINARY && !is_any_string(t)) return false;
+    v.clear_new_line();
+    return true;
 }
 
 }  // namespace
@@ -751,6 +761,21 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     case KW_OPT:
                     case KW_WHILE:
                         if (last && kw != KW_WHILE) parse_error("parse-end", word);
+                        if (kw != KW_WHILE && !p.callback) {
+                            // A repeated text, char! or bitset! (directly or as a
+                            // word's value) with no trace to tell: the repetition
+                            // runs here, without the rule frame it would get.
+                            Cell v = *rule_cell(p, p.rp + 1);
+                            if (searchable_value(v)) {
+                                ++p.rp;
+                                p.value = v;
+                                p.via_word = rule_cell(p, p.rp)->type() == TYPE_WORD;
+                                p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                                p.last_kind = K_REPEAT;
+                                state = S_CHECK_PENDING;
+                                break;
+                            }
+                        }
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
                         p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
@@ -761,7 +786,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     case KW_TO:
                     case KW_THRU: {
                         const Cell* next = rule_cell(p, p.rp + 1);
-                        if (next && is_symbol(*next, fixed::sym[fixed::SYM_END])) {
+                        if (next && next->type() == TYPE_WORD && keyword_of(*next) == KW_END) {
                             uint32_t n = input_count(p.input);
                             p.input->w1 = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
                             refresh_end(p);
@@ -770,6 +795,28 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             EVENT(EV_MATCH);
                             state = S_CHECK_PENDING;
                             break;
+                        }
+                        if (!p.callback && next) {
+                            // A text, char! or bitset! to search for (directly or
+                            // as a word's value) with no trace to tell: the search
+                            // runs here, without the rule frame it would get.
+                            Cell v = *next;
+                            if (searchable_value(v)) {
+                                ++p.rp;
+                                p.value = v;
+                                p.via_word = next->type() == TYPE_WORD;
+                                uint32_t found = 0;
+                                p.match = search_plain(p, v, &found);
+                                if (p.match) {
+                                    if (kw == KW_TO) p.input->w1 = found;
+                                    refresh_end(p);
+                                } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
+                                    p.match = true;
+                                }
+                                p.last_kind = kw == KW_TO ? K_TO : K_THRU;
+                                state = S_CHECK_PENDING;
+                                break;
+                            }
                         }
                         p.kind = kw == KW_TO ? K_TO : K_THRU;
                         p.flag = 0;

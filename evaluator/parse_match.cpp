@@ -263,6 +263,18 @@ int64_t find_char_narrow(const uint8_t* head, uint32_t start, uint32_t stop, uin
     return q1 ? int64_t(static_cast<const uint8_t*>(q1) - head) : -1;
 }
 
+// Past the run of the character `a` (folded to upper case when fold) that
+// starts at pos in narrow text, stopping at limit: the position after it.
+uint32_t skip_char_narrow(const uint8_t* head, uint32_t pos, uint64_t limit, uint32_t a, bool fold_case) {
+    uint32_t c2 = a;
+    if (fold_case) {
+        c2 = casefold::to_lower_char(a);
+        if (c2 > 0xFF) c2 = a;
+    }
+    while (pos < limit && (head[pos] == a || head[pos] == c2 || (fold_case && fold(head[pos]) == a))) ++pos;
+    return pos;
+}
+
 // A char! or a text (not a tag) of exactly one character from its position:
 // that character, folded to upper case when fold_case (as Needle does).
 bool single_char(const Cell& v, bool fold_case, uint32_t* cp) {
@@ -424,6 +436,22 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
             ++rounds;
         }
     } else {
+        uint32_t cp;
+        bool fold_case = t != TYPE_BINARY && p.cmp != 2;
+        const SeriesBuffer* nb = buffer_of(p.input->w2);
+        if (t != TYPE_BINARY && nb->unit() == 1 && single_char(value, fold_case, &cp)) {
+            // One character (char! or one-character text) over narrow text:
+            // no needle to prepare.
+            uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
+            pos = skip_char_narrow(nb->head_ptr(), pos, limit, cp, fold_case);
+            rounds = pos - start;
+            bool ok = rounds >= uint64_t(min) && (max < 0 || rounds <= uint64_t(max));
+            if (ok) {
+                p.input->w1 = pos;
+                refresh_end(p);
+            }
+            return ok;
+        }
         Needle nd;
         Cell v = value;
         nd.prepare(p, v, t == TYPE_BINARY);
@@ -445,14 +473,8 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
                 }
             }
         } else if (nd.kind == Needle::CHAR && unit == 1) {
-            uint32_t a = nd.cp, c2 = nd.cp;
-            if (nd.fold) {
-                c2 = casefold::to_lower_char(nd.cp);
-                if (c2 > 0xFF) c2 = a;
-            }
             uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
-            while (pos < limit && (head[pos] == a || head[pos] == c2 || (nd.fold && fold(head[pos]) == a)))
-                ++pos;
+            pos = skip_char_narrow(head, pos, limit, nd.cp, nd.fold);
             rounds = pos - start;
         } else if (len == 0) {
             // An empty text matches without moving: one round.
