@@ -265,12 +265,20 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
     }
 }
 
-bool equal(const Cell* a, const Cell* b, bool case_sensitive) { return equal_values(a, b, case_sensitive); }
+bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
+    // Text keys of one type (the usual case) compare without the type switch.
+    uint32_t t = a->type();
+    if (t == b->type() && is_any_string(t)) return strings_equal(a, b, case_sensitive);
+    return equal_values(a, b, case_sensitive);
+}
 
 bool node_dependent(const Cell* value) { return depends_on_node(value->type()); }
 
 void install() {
-    hashtable::set_key_ops({[](const Cell* key) { return hash(key, false); }, equal, node_dependent});
+    hashtable::set_key_ops({[](const Cell* key) {
+                                return is_any_string(key->type()) ? hash_string(key, false) : hash(key, false);
+                            },
+                            equal, node_dependent});
 }
 
 }  // namespace kiv::hash_values

@@ -849,8 +849,11 @@ int32_t find(Off table, const Cell* key, bool case_sensitive) {
     // answer without the cursor). The key is copied first: it may lie in a
     // buffer that a rehash moves.
     Cell k = *key;
-    check_stamp(table);
     const Record* r = rec(table);
+    if (r->stamp) {
+        check_stamp(table);
+        r = rec(table);
+    }
     if (r->type != MAP) return -1;
     uint32_t h = hash_value(&k);
     const uint32_t* f = words(r->flags);
