@@ -296,6 +296,12 @@ void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
 void push_frame(const Cell& a, const Cell& b, const Cell& c) {
     Cell cells[3] = {a, b, c};
     SeriesBuffer* buf = rs_buffer();
+    if (uint64_t(buf->tail) + sizeof(cells) <= buf->data_end()) {
+        // Room at the tail (the usual case): no call to grow.
+        std::memcpy(buf->tail_cell(), cells, sizeof(cells));
+        buf->tail += sizeof(cells);
+        return;
+    }
     Off at = series::reserve_tail(buf, 3 * sizeof(Cell));
     std::memcpy(arena::ptr<Cell>(at), cells, sizeof(cells));
 }
