@@ -276,6 +276,40 @@ bool searchable_value(Cell& v) {
 
 }  // namespace
 
+// ---- Rules run without a frame --------------------------------------------------------------
+
+namespace {
+
+// to (thru: past the value) over a value searchable_value accepted, run in
+// place: the match flag and the input end as the rule's frame would leave them.
+void search_in_place(Parser& p, const Cell& v, bool thru) {
+    uint32_t found = 0;
+    p.match = search_plain(p, v, &found);
+    if (p.match) {
+        if (!thru) p.input->w1 = found;
+        refresh_end(p);
+    } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
+        p.match = true;
+    }
+}
+
+// copy's completion: the input from `from` up to the position, copied and
+// set to the target word.
+void copy_span(Parser& p, uint32_t from, const Cell& target) {
+    uint32_t n = input_count(p.input);
+    uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    Cell* part = stack::push(*p.input);
+    part->w1 = from > idx ? idx : from;
+    Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
+    Cell* out = stack::push_slot();
+    *p.copied = *actions::copy(part, out, count, false, nullptr);
+    stack::top = p.work_top;
+    Cell w = target, v = *p.copied;
+    context::set_word(&w, &v);
+}
+
+}  // namespace
+
 // ---- Shared helpers -------------------------------------------------------------------------
 
 bool is_keyword(const Cell& word) {
@@ -811,14 +845,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                                 ++p.rp;
                                 p.value = v;
                                 p.via_word = next->type() == TYPE_WORD;
-                                uint32_t found = 0;
-                                p.match = search_plain(p, v, &found);
-                                if (p.match) {
-                                    if (kw == KW_TO) p.input->w1 = found;
-                                    refresh_end(p);
-                                } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
-                                    p.match = true;
-                                }
+                                search_in_place(p, v, kw == KW_THRU);
                                 p.last_kind = kw == KW_TO ? K_TO : K_THRU;
                                 state = S_CHECK_PENDING;
                                 break;
@@ -936,6 +963,37 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         const Cell* target = rule_cell(p, p.rp + 1);
                         if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2))
                             parse_error("parse-end", word);
+                        if (kw == KW_COPY && !p.callback) {
+                            // copy word to/thru a text, char! or bitset! with no
+                            // trace to tell: searched and copied here, without
+                            // the two rule frames it would get.
+                            const Cell* r2 = rule_cell(p, p.rp + 2);
+                            Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
+                            const Cell* r3 = rule_cell(p, p.rp + 3);
+                            if ((k2 == KW_TO || k2 == KW_THRU) && r3 &&
+                                !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
+                                Cell v = *r3;
+                                if (searchable_value(v)) {
+                                    Cell w = *target;
+                                    w.clear_new_line();
+                                    bool via_word = r3->type() == TYPE_WORD;
+                                    uint32_t from = p.input->w1;
+                                    p.rp += 3;
+                                    p.value = v;
+                                    p.via_word = via_word;
+                                    search_in_place(p, v, k2 == KW_THRU);
+                                    if (p.match) {
+                                        copy_span(p, from, w);
+                                    } else {
+                                        p.input->w1 = from;
+                                        refresh_end(p);
+                                    }
+                                    p.last_kind = K_COPY;
+                                    state = S_CHECK_PENDING;
+                                    break;
+                                }
+                            }
+                        }
                         p.count_cell = *target;
                         p.count_cell.clear_new_line();
                         ++p.rp;
@@ -1045,16 +1103,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         break;
                     }
                     case K_COPY:
-                        if (p.match) {
-                            Cell* part = stack::push(*p.input);
-                            part->w1 = rec_idx > idx ? idx : rec_idx;
-                            Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
-                            Cell* out = stack::push_slot();
-                            *p.copied = *actions::copy(part, out, count, false, nullptr);
-                            stack::top = p.work_top;
-                            Cell w = frame[0], v = *p.copied;
-                            context::set_word(&w, &v);
-                        }
+                        if (p.match) copy_span(p, rec_idx, frame[0]);
                         break;
                     case K_SET:
                         if (p.match) {
