@@ -87,7 +87,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);
     v->clear_new_line();
-    int32_t pos = hashtable::find(m->w3, key, case_sensitive);
+    uint32_t hash = 0;
+    int32_t pos = hashtable::find(m->w3, key, case_sensitive, &hash);
     if (pos >= 0) {
         Cell* slot = cell_at(m, uint32_t(pos) + 1);
         if (slot->header == 0) ++hashtable::record(m->w3)->live;
@@ -100,7 +101,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
     block::cells_append(m, k);
     block::cells_append(m, v);
-    hashtable::put(m->w3, n, case_sensitive);
+    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
+    hashtable::put(m->w3, n, case_sensitive, &hash);
 }
 
 // Writes the live pairs (see map.h): molded keys and values, one pair per

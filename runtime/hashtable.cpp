@@ -487,14 +487,17 @@ int32_t put_hash(Off table, uint32_t pos) {
     return -1;
 }
 
-int32_t put_map(Off table, uint32_t pos, bool case_sensitive) {
+int32_t put_map(Off table, uint32_t pos, bool case_sensitive, const uint32_t* known_hash = nullptr) {
     check_stamp(table);
     make_room(table);
     Record* r = rec(table);
     if (pos >= cell_count(r->values)) out_of_range(pos);
     Cell key = *block_cell(r, pos);
     const Cell* base = cells(r->values);
-    Probe p = probe(words(r->flags), words(r->keys), r->buckets, hash_value(&key),
+    // A hash the caller's find computed stays valid unless the key hashes by
+    // a node address (compaction may have moved it since).
+    uint32_t h = known_hash && !key_ops.node_dependent(&key) ? *known_hash : hash_value(&key);
+    Probe p = probe(words(r->flags), words(r->keys), r->buckets, h,
                     [&](uint32_t k) { return k == pos || keys_equal(base + k, &key, case_sensitive); });
     if (p.found != NONE) {
         uint32_t k = words(r->keys)[p.found];
@@ -503,7 +506,7 @@ int32_t put_map(Off table, uint32_t pos, bool case_sensitive) {
     }
     if (p.slot == NONE) {
         rebuild(table, grown_buckets(r->type, uint64_t(r->buckets) + 1));
-        return put_map(table, pos, case_sensitive);
+        return put_map(table, pos, case_sensitive, known_hash);
     }
     words(r->keys)[p.slot] = pos;
     occupy(r, words(r->flags), p.slot);
@@ -754,11 +757,11 @@ void resize(Off table, uint32_t request) {
 
 // ---- hash! and map! ---------------------------------------------------------------------------
 
-int32_t put(Off table, uint32_t pos, bool case_sensitive) {
+int32_t put(Off table, uint32_t pos, bool case_sensitive, const uint32_t* known_hash) {
     memory::CollectionPause no_collect;
     uint32_t type = rec(table)->type;
     if (type == HASH) return put_hash(table, pos);
-    if (type == MAP) return put_map(table, pos, case_sensitive);
+    if (type == MAP) return put_map(table, pos, case_sensitive, known_hash);
     return -1;
 }
 
@@ -843,7 +846,7 @@ int32_t find_next(Off table, const Cell* key, bool case_sensitive, Cursor& curso
     }
 }
 
-int32_t find(Off table, const Cell* key, bool case_sensitive) {
+int32_t find(Off table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
     if (rec(table)->type == HASH) return find_from(table, key, case_sensitive, 0, false);
     // map!: the first key on the probe sequence that matches (find_first's
     // answer without the cursor). The key is copied first: it may lie in a
@@ -856,6 +859,7 @@ int32_t find(Off table, const Cell* key, bool case_sensitive) {
     }
     if (r->type != MAP) return -1;
     uint32_t h = hash_value(&k);
+    if (hash_out) *hash_out = h;
     const uint32_t* f = words(r->flags);
     const uint32_t* keys = words(r->keys);
     const Cell* base = cells(r->values);

@@ -168,8 +168,9 @@ void resize(Off table, uint32_t request);
 //   map!: when an equal key (under case_sensitive) is indexed, nothing is
 //   added and its position is returned; when that entry was removed (value
 //   cell header 0) it counts as live again and the caller writes its value.
-//   Returns -1 when the key was added.
-int32_t put(Off table, uint32_t pos, bool case_sensitive = false);
+//   Returns -1 when the key was added. known_hash: the key's hash as find
+//   gave it (map!: saves hashing the key twice when a missing key is added).
+int32_t put(Off table, uint32_t pos, bool case_sensitive = false, const uint32_t* known_hash = nullptr);
 // Puts every value from `start`, stepping by `step` (2 for map! keys). For a
 // map!, a key equal to one already put hands its value to that entry and its
 // own pair is marked removed (value header 0).
@@ -177,8 +178,8 @@ void put_all(Off table, uint32_t start, uint32_t step);
 
 // Looks a key up. hash!: the lowest position holding an equal value; map!:
 // the position of the key cell (removed entries included: check the value
-// header). -1 when absent.
-int32_t find(Off table, const Cell* key, bool case_sensitive = false);
+// header). -1 when absent. map!: *hash_out (when given) receives the key's hash.
+int32_t find(Off table, const Cell* key, bool case_sensitive = false, uint32_t* hash_out = nullptr);
 // hash!: the lowest position >= from holding an equal value (last: the
 // highest position <= from), or -1.
 int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last = false);
