@@ -345,14 +345,6 @@ void drop_frame() {
     if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
 }
 
-uint32_t input_count(const Cell* input) {
-    return series::count(input->w2);
-}
-
-bool is_block_input(uint32_t t) {
-    return is_any_block(t);
-}
-
 void refresh_end(Parser& p) {
     uint32_t n = input_count(p.input);
     if (p.input->w1 > n) p.input->w1 = n;
