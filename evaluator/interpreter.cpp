@@ -196,7 +196,7 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 // needs evaluating, so no frame is needed. `c.pos` is at the operator word;
 // on success the position moves past the right operand and the result
 // replaces *slot.
-inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
+inline bool infix_kernel(Code& c, Cell* slot, const Cell* op) {
     if (slot->type() != TYPE_INTEGER) return false;
     if (c.pos + 1 >= cell_count(c.node)) return false;
     const Cell* rc = cell_at(c.node, c.pos + 1);
@@ -208,6 +208,10 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(rc->w2), slot))
         return false;
     c.pos += 2;
+    return true;
+}
+inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
+    if (!infix_kernel(c, slot, op)) return false;
     stack::top = slot + 1;
     return true;
 }
@@ -965,6 +969,29 @@ Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next) {
 
 Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, false);
+}
+
+bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next) {
+    if (tracing) return false;
+    Code c{block->w2, index, block->w1, block->type()};
+    if (c.pos >= cell_count(c.node)) return false;
+    Cell v = *cell_at(c.node, c.pos);
+    if (is_inert(v.type())) {
+        v.clear_new_line();
+    } else if (v.type() == TYPE_WORD) {
+        const Cell* val = peek_value(&v);
+        if (!val || !is_plain(val->type())) return false;
+        v = *val;
+    } else {
+        return false;
+    }
+    ++c.pos;
+    while (operator_at(c, c.pos)) {
+        if (!infix_kernel(c, &v, peek_value(cell_at(c.node, c.pos)))) return false;
+    }
+    *out = v;
+    *next = c.pos;
+    return true;
 }
 
 Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {

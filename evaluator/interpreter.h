@@ -65,6 +65,13 @@ Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next);
 // (a single value: the right operand of an op!).
 Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next);
 
+// The value of the expression at `index` when it needs no evaluation step:
+// an inert value or a word whose value is plain data, followed by nothing
+// or by integer operators that the interpreter computes in place (the
+// value is the one eval_next gives). False, with nothing changed, for
+// anything else and while tracing. Runs no code, allocates nothing.
+bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next);
+
 // ---- Calling function values from native code --------------------------------------
 // Calls `fn` (native!, action!, op!, function! or routine!) whose complete
 // argument list the caller has pushed: the cells from `args` to the data

@@ -98,6 +98,37 @@ inline void set_word(const Cell& w, const Cell& v) {
     context::set_word(&word, &value);
 }
 
+// The loop words' writes (a counter, a foreach word) on every pass: straight
+// into the word's slot when it is bound to the global context or to a
+// function's (heap values, or the running call's stack cells, bounded as
+// the interpreter's reads are), which is all context::set_word would do
+// there. Object words (marked as set, watched by their owner) and anything
+// the context layer refuses go through it.
+inline void set_loop_word(const Cell& w, const Cell& v) {
+    Off ctx = w.w1;
+    uint32_t idx = w.w3;
+    if (ctx && idx != 0xFFFFFFFFu) [[likely]] {
+        const Cell* cc = context::cell(ctx);
+        Off values = cc->w2;
+        if (values) {
+            if (cc->header & header::STACK_VALUES) {
+                if (idx < cc->w3) {
+                    arena::ptr<Cell>(values)[idx] = v;
+                    return;
+                }
+            } else if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) !=
+                       context::KIND_OBJECT) {
+                SeriesBuffer* b = buffer_of(values);
+                if (idx < (b->byte_count() >> 4)) {
+                    b->head_cell()[idx] = v;
+                    return;
+                }
+            }
+        }
+    }
+    set_word(w, v);
+}
+
 // The words of foreach / remove-each: one word, or a block of words (at
 // least one, all word!). Returns their count.
 uint32_t loop_words(const Cell* words) {
@@ -116,13 +147,28 @@ inline Cell loop_word(const Cell* words, uint32_t k) {
 // Sets the loop words from the series at `series->w1` and advances it;
 // false when nothing is left.
 bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
+    if (is_any_block(series->type())) {
+        // Blocks: the cells read in place (a word's write may run an
+        // owner's code, so the buffer is found anew for each).
+        uint32_t pos = series->w1;
+        uint32_t n = cells_of(series);
+        if (pos >= n) return false;
+        uint32_t left = n - pos;
+        for (uint32_t k = 0; k < count; ++k) {
+            Cell v = k < left && pos + k < cells_of(series) ? buffer_of(series->w2)->head_cell()[pos + k] : none::cell();
+            v.clear_new_line();
+            set_loop_word(loop_word(words, k), v);
+        }
+        series->w1 = pos + count;
+        return true;
+    }
     if (remaining(series) <= 0) return false;
     uint32_t pos = series->w1;
     int64_t left = remaining(series);
     for (uint32_t k = 0; k < count; ++k) {
         Cell v = int64_t(k) < left ? value_at(series, pos + k) : none::cell();
         v.clear_new_line();
-        set_word(loop_word(words, k), v);
+        set_loop_word(loop_word(words, k), v);
     }
     series->w1 = pos + count;
     return true;
@@ -258,7 +304,7 @@ inline void open_loop() {
 
 // repeat-next: the counter word set to the pass's number.
 inline void repeat_next(const Cell& word, int64_t i) {
-    set_word(word, integer::cell(int32_t(i)));
+    set_loop_word(word, integer::cell(int32_t(i)));
 }
 
 // forall-next: after a pass, the word must still refer to the loop's series

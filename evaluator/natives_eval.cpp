@@ -257,9 +257,15 @@ Unwind reduce_into(const Cell* block, Cell* out, bool notify) {
         // The block may change while its code runs: its tail is read anew.
         if (index >= cells_of(block)) break;
         uint32_t next = index;
-        Unwind code = interpreter::eval_next(block, index, &next);
-        if (code) return code;
-        Cell* v = stack::top_cell();
+        // A value that needs no evaluation step (a literal, a word's data,
+        // integer operators on them) is taken without the call machinery.
+        Cell* v = stack::push(NONE_CELL);
+        if (!interpreter::quick_value(block, index, v, &next)) {
+            stack::top = base;
+            Unwind code = interpreter::eval_next(block, index, &next);
+            if (code) return code;
+            v = stack::top_cell();
+        }
         v->clear_new_line();
         target.add(v);
         stack::top = base;
