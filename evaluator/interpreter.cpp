@@ -191,31 +191,6 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
     return true;
 }
 
-// The look-ahead form: an integer! on the left and, as the right operand, an
-// integer! literal or a word whose value is an integer!. Neither operand
-// needs evaluating, so no frame is needed. `c.pos` is at the operator word;
-// on success the position moves past the right operand and the result
-// replaces *slot.
-inline bool infix_kernel(Code& c, Cell* slot, const Cell* op) {
-    if (slot->type() != TYPE_INTEGER) return false;
-    if (c.pos + 1 >= cell_count(c.node)) return false;
-    const Cell* rc = cell_at(c.node, c.pos + 1);
-    if (rc->type() == TYPE_WORD) {
-        rc = peek_value(rc);
-        if (!rc) return false;
-    }
-    if (rc->type() != TYPE_INTEGER) return false;
-    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(rc->w2), slot))
-        return false;
-    c.pos += 2;
-    return true;
-}
-inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
-    if (!infix_kernel(c, slot, op)) return false;
-    stack::top = slot + 1;
-    return true;
-}
-
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
@@ -256,6 +231,114 @@ inline bool operator_at(const Code& c, uint32_t pos) {
     if (next->type() != TYPE_WORD) return false;
     const Cell* val = peek_value(next);
     return val && val->type() == TYPE_OP;
+}
+
+// ---- Values without evaluation steps
+//
+// Outside tracing, an expression made only of values that need no call (a
+// literal, a word holding plain data, a `word/integer` pick from a block, a
+// paren holding one such expression) and of integer operators the kernel
+// computes is given its value directly: nothing in it can fail, run code or
+// allocate, so no frame, no argument fetch and no trace event is due. Its
+// value is the one the ordinary evaluation gives. Anything else is left to
+// the ordinary path, with nothing changed.
+
+// Parens nested deeper than this take the ordinary path (bounds the
+// recursion on the machine stack).
+constexpr uint32_t QUICK_DEPTH = 4;
+
+// The cells of a block's buffer, read in place: valid while nothing
+// allocates, which holds for the whole of a quick evaluation.
+struct Cells {
+    const Cell* at;
+    uint32_t n;
+};
+inline Cells cells_of_node(Off node) {
+    const SeriesBuffer* b = buffer_of(node);
+    return Cells{b->head_cell(), b->byte_count() >> 4};
+}
+
+bool quick_nested(const Cell& v, Cell* out, uint32_t depth);
+
+// The value of one operand cell, as its evaluation pushes it.
+inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
+    uint32_t t = p->type();
+    if (t == TYPE_WORD) {
+        const Cell* val = peek_value(p);
+        if (!val || !is_plain(val->type())) return false;
+        *out = *val;
+        return true;
+    }
+    if (is_inert(t)) {
+        *out = *p;
+        out->clear_new_line();
+        return true;
+    }
+    if (t == TYPE_PAREN || t == TYPE_PATH) return quick_nested(*p, out, depth);
+    return false;
+}
+
+// The op! of the word at `pos`, or null.
+inline const Cell* op_at(Cells cs, uint32_t pos) {
+    if (pos >= cs.n) return nullptr;
+    const Cell* w = cs.at + pos;
+    if (w->type() != TYPE_WORD) return nullptr;
+    const Cell* val = peek_value(w);
+    return val && val->type() == TYPE_OP ? val : nullptr;
+}
+
+// The operator `op` at *pos applied by the integer kernel to *slot and the
+// operand after it; on success *pos moves past the operand and the result
+// replaces *slot (as the ordinary call leaves it in the left operand's cell).
+inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return false;
+    Cell right;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth) || right.type() != TYPE_INTEGER) return false;
+    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
+        return false;
+    *pos += 2;
+    return true;
+}
+
+// The expression from *pos with its operators; on success *pos moves past it.
+inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
+    if (*pos >= cs.n) return false;
+    Cell v;
+    if (!quick_operand(cs.at + *pos, &v, depth)) return false;
+    uint32_t p = *pos + 1;
+    while (const Cell* op = op_at(cs, p)) {
+        if (!kernel_step(cs, &p, &v, op, depth)) return false;
+    }
+    *out = v;
+    *pos = p;
+    return true;
+}
+
+// A paren holding one quick expression, or a `word/integer` pick.
+[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
+    if (v.type() == TYPE_PATH) return quick_pick(v, true, out);
+    if (depth >= QUICK_DEPTH) return false;
+    Cells cs = cells_of_node(v.w2);
+    uint32_t pos = v.w1;
+    return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
+}
+
+// The expression at c.pos; on success c.pos moves past it.
+inline bool quick_expression(Code& c, Cell* out) {
+    uint32_t pos = c.pos;
+    if (!quick_run(cells_of_node(c.node), &pos, out, 0)) return false;
+    c.pos = pos;
+    return true;
+}
+
+// The look-ahead's form: the left operand is the topmost cell, c.pos is at
+// the operator.
+inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
+    uint32_t pos = c.pos;
+    if (!kernel_step(cells_of_node(c.node), &pos, slot, op, 0)) return false;
+    c.pos = pos;
+    stack::top = slot + 1;
+    return true;
 }
 
 // Infix look-ahead: the operators that follow the value in *slot (the
@@ -654,6 +737,13 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 // bit of the frame below its own), it runs without a frame of its own: the
 // paren is held in the cell its value replaces, for the collector.
 [[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+    if (!tracing) {
+        Cell value;
+        if (quick_nested(v_in, &value, 0)) {
+            stack::push(value);
+            return UNWIND_NONE;
+        }
+    }
     const stack::Frame* f = stack::ctop();
     if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
     check_machine_stack();
@@ -687,6 +777,22 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 [[gnu::noinline]] Unwind eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell v = v_in;
     if (c.pos >= cell_count(c.node)) fire({"script", "need-value"}, v);
+    // A value that needs no evaluation step, stored where the context layer
+    // would store it: nothing can fail, so no frame naming the word for an
+    // error is needed.
+    if (v.type() == TYPE_SET_WORD && !tracing) {
+        Cell value;
+        Code q = c;
+        if (quick_expression(q, &value) && value.type() != TYPE_UNSET) {
+            if (Cell* dst = context::direct_slot(&v)) {
+                *dst = value;
+                *slot = value;
+                stack::top = slot + 1;
+                c.pos = q.pos;
+                return UNWIND_NONE;
+            }
+        }
+    }
     const Cell* name = &v;
     Cell head;
     if (v.type() == TYPE_SET_PATH) {
@@ -974,22 +1080,7 @@ Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next) {
 bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next) {
     if (tracing) return false;
     Code c{block->w2, index, block->w1, block->type()};
-    if (c.pos >= cell_count(c.node)) return false;
-    Cell v = *cell_at(c.node, c.pos);
-    if (is_inert(v.type())) {
-        v.clear_new_line();
-    } else if (v.type() == TYPE_WORD) {
-        const Cell* val = peek_value(&v);
-        if (!val || !is_plain(val->type())) return false;
-        v = *val;
-    } else {
-        return false;
-    }
-    ++c.pos;
-    while (operator_at(c, c.pos)) {
-        if (!infix_kernel(c, &v, peek_value(cell_at(c.node, c.pos)))) return false;
-    }
-    *out = v;
+    if (!quick_expression(c, out)) return false;
     *next = c.pos;
     return true;
 }

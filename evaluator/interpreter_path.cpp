@@ -36,22 +36,12 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
-    // word/integer with a block! in the word (`p/1`): the pick kernel's
-    // answer, pushed, unless it is a function to call.
+    // word/integer with a block! in the word (`p/1`): the pick kernel's answer.
     if (mode != PATH_SET && !tracing) {
-        Off node = path_in.w2;
-        uint32_t first = path_in.w1;
-        if (first + 2 == cell_count(node)) {
-            const Cell* head = cell_at(node, first);
-            const Cell* el = head + 1;
-            const Cell* parent;
-            Cell result;
-            if (head->type() == TYPE_WORD && el->type() == TYPE_INTEGER && (parent = peek_value(head)) &&
-                actions::pick_inline(parent, int32_t(el->w2), &result) &&
-                (mode == PATH_GET || !is_callable(result.type()))) {
-                stack::push(result);
-                return UNWIND_NONE;
-            }
+        Cell result;
+        if (quick_pick(path_in, mode == PATH_CALL, &result)) {
+            stack::push(result);
+            return UNWIND_NONE;
         }
     }
     Cell* start = stack::top;

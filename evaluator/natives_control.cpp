@@ -98,33 +98,12 @@ inline void set_word(const Cell& w, const Cell& v) {
     context::set_word(&word, &value);
 }
 
-// The loop words' writes (a counter, a foreach word) on every pass: straight
-// into the word's slot when it is bound to the global context or to a
-// function's (heap values, or the running call's stack cells, bounded as
-// the interpreter's reads are), which is all context::set_word would do
-// there. Object words (marked as set, watched by their owner) and anything
-// the context layer refuses go through it.
+// The loop words' writes (a counter, a foreach word) on every pass: into
+// the word's slot when nothing more is to be done, else by the context layer.
 inline void set_loop_word(const Cell& w, const Cell& v) {
-    Off ctx = w.w1;
-    uint32_t idx = w.w3;
-    if (ctx && idx != 0xFFFFFFFFu) [[likely]] {
-        const Cell* cc = context::cell(ctx);
-        Off values = cc->w2;
-        if (values) {
-            if (cc->header & header::STACK_VALUES) {
-                if (idx < cc->w3) {
-                    arena::ptr<Cell>(values)[idx] = v;
-                    return;
-                }
-            } else if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) !=
-                       context::KIND_OBJECT) {
-                SeriesBuffer* b = buffer_of(values);
-                if (idx < (b->byte_count() >> 4)) {
-                    b->head_cell()[idx] = v;
-                    return;
-                }
-            }
-        }
+    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+        *slot = v;
+        return;
     }
     set_word(w, v);
 }
