@@ -1041,6 +1041,34 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
+Unwind eval_pass(const Cell* block) {
+    if (tracing) [[unlikely]] {
+        stack::reset();
+        return eval(block, true);
+    }
+    // The call of the loop native checked the machine stack, at this same
+    // depth; every deeper evaluation checks its own.
+    Cell b = *block;
+    Cell* base = stack::arg_base;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    if (c.pos >= cell_count(c.node)) [[unlikely]] {
+        *base = unset::cell();
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+    }
+    stack::top = base + 1;
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    return UNWIND_NONE;
+}
+
 namespace {
 
 // eval_next and eval_single: one expression from `index`, with or without

@@ -55,6 +55,13 @@ Unwind eval(const Cell* block, bool keep);
 // interpreter did not push (a call made by apply), it is eval itself.
 Unwind eval_branch(const Cell* block);
 
+// One pass of a loop body under the loop frame (the topmost frame, pushed
+// by the loop native with the evaluating bit; the block is one of its
+// argument cells): the data stack is cut back to the frame's base, the
+// body's value ends in that base with the data top just above it. As
+// eval_branch, without the checks that hold for every pass of a loop.
+Unwind eval_pass(const Cell* block);
+
 // Evaluates the one expression that starts at cell `index` (counted from the
 // buffer head) of the block, with infix look-ahead, under an interpreter
 // frame, and pushes its value. *next receives the index after the

@@ -252,8 +252,7 @@ template <class Next, class After>
     *out = UNWIND_NONE;
     for (;;) {
         if (!next()) return LOOP_DONE;
-        stack::reset();
-        Unwind code = interpreter::eval_branch(body);
+        Unwind code = interpreter::eval_pass(body);
         if (code == UNWIND_BREAK) return LOOP_BROKE;
         if (code && code != UNWIND_CONTINUE) {
             *out = code;
@@ -265,7 +264,7 @@ template <class Next, class After>
 constexpr auto always = [] { return true; };
 constexpr auto go_on = [](bool) { return true; };
 
-// The loop frame. The bodies run in it (eval_branch), so it counts as a
+// The loop frame. The bodies run in it (eval_pass), so it counts as a
 // frame the interpreter evaluates in.
 inline void mark_loop_frame() {
     stack::mark_loop(&body_word());
@@ -319,8 +318,7 @@ Unwind while_(const int32_t*) {
     run_passes(
         body, &code,
         [&] {
-            stack::reset();
-            cond_code = interpreter::eval_branch(cond);
+            cond_code = interpreter::eval_pass(cond);
             if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
             return !cond_code && strict_true(stack::arg_base);
         },
@@ -404,10 +402,28 @@ Unwind foreach (const int32_t*) {
     uint32_t map_pos = 0;
     open_loop();
     Unwind code;
-    run_passes(
-        body, &code,
-        [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
-        go_on);
+    if (words->type() == TYPE_WORD && is_any_block(series->type())) {
+        // One word over a block, the commonest form: foreach_step's block
+        // case for a single word.
+        run_passes(
+            body, &code,
+            [&] {
+                uint32_t pos = series->w1;
+                const SeriesBuffer* b = buffer_of(series->w2);
+                if (pos >= (b->byte_count() >> 4)) return false;
+                Cell v = b->head_cell()[pos];
+                v.clear_new_line();
+                set_loop_word(*words, v);
+                series->w1 = pos + 1;
+                return true;
+            },
+            go_on);
+    } else {
+        run_passes(
+            body, &code,
+            [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
+            go_on);
+    }
     if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
