@@ -771,28 +771,29 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 
 // ==== Expressions ========================================================================================
 
+// A set-word! whose value needs no evaluation step, stored where the
+// context layer would store it: nothing can fail, so no frame naming the
+// word for an error is needed. False, with nothing changed, for anything
+// else (eval_set then does it all). Not while tracing.
+inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
+    Cell value;
+    Code q = c;
+    if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
+    Cell* dst = context::direct_slot(&word);
+    if (!dst) return false;
+    *dst = value;
+    *slot = value;
+    stack::top = slot + 1;
+    c.pos = q.pos;
+    return true;
+}
+
 // The set-word! and set-path! forms, out of line so that eval_expression
 // stays small for the common cases. `v` was read at c.pos - 1; its value
 // goes to `slot`.
 [[gnu::noinline]] Unwind eval_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell v = v_in;
     if (c.pos >= cell_count(c.node)) fire({"script", "need-value"}, v);
-    // A value that needs no evaluation step, stored where the context layer
-    // would store it: nothing can fail, so no frame naming the word for an
-    // error is needed.
-    if (v.type() == TYPE_SET_WORD && !tracing) {
-        Cell value;
-        Code q = c;
-        if (quick_expression(q, &value) && value.type() != TYPE_UNSET) {
-            if (Cell* dst = context::direct_slot(&v)) {
-                *dst = value;
-                *slot = value;
-                stack::top = slot + 1;
-                c.pos = q.pos;
-                return UNWIND_NONE;
-            }
-        }
-    }
     const Cell* name = &v;
     Cell head;
     if (v.type() == TYPE_SET_PATH) {
@@ -847,6 +848,8 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
         }
         case TYPE_SET_WORD:
+            if (!tracing && quick_set(c, v, slot)) return UNWIND_NONE;
+            return eval_set(c, v, slot, top_level);
         case TYPE_SET_PATH:
             return eval_set(c, v, slot, top_level);
         case TYPE_GET_WORD: {
