@@ -142,52 +142,60 @@ namespace {
 // number; the result replaces *out. Never used while tracing, which must see
 // every call.
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
+    int32_t r;
     if (source == TYPE_ACTION) {
         switch (id) {
             case ACT_ADD:
-                return actions::math_int(actions::FM_ADD, left, right, out);
+                if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_ADD, left, right, out);
+                break;
             case ACT_SUBTRACT:
-                return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                break;
             case ACT_MULTIPLY:
-                return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
-                out->w2 = uint32_t(left % right);  // as the math worker: only the value word changes
-                return true;
+                r = left % right;
+                break;
             default:
                 return false;
         }
+        // As the math worker: the integer cell keeps its header, only the
+        // value word changes.
+        out->header = (out->header & ~header::TYPE_MASK) | TYPE_INTEGER;
+        out->w2 = uint32_t(r);
+        return true;
     }
     if (source != TYPE_NATIVE) return false;
-    int32_t op;
+    bool b;
     switch (id) {
         case natives::N_EQUAL_Q:
-            op = COMP_EQUAL;
-            break;
         case natives::N_STRICT_EQUAL_Q:
-            op = COMP_STRICT_EQUAL;
+            b = left == right;
             break;
         case natives::N_NOT_EQUAL_Q:
-            op = COMP_NOT_EQUAL;
+            b = left != right;
             break;
         case natives::N_LESSER_Q:
-            op = COMP_LESSER;
+            b = left < right;
             break;
         case natives::N_GREATER_Q:
-            op = COMP_GREATER;
+            b = left > right;
             break;
         case natives::N_LESSER_OR_EQUAL_Q:
-            op = COMP_LESSER_EQUAL;
+            b = left <= right;
             break;
         case natives::N_GREATER_OR_EQUAL_Q:
-            op = COMP_GREATER_EQUAL;
+            b = left >= right;
             break;
         default:
             return false;
     }
-    bool known;
-    bool r = actions::compare_int(op, left, right, &known);
-    *out = logic::cell(r);
+    *out = logic::cell(b);
     return true;
 }
 
