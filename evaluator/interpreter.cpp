@@ -745,13 +745,6 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 // bit of the frame below its own), it runs without a frame of its own: the
 // paren is held in the cell its value replaces, for the collector.
 [[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
-    if (!tracing) {
-        Cell value;
-        if (quick_nested(v_in, &value, 0)) {
-            stack::push(value);
-            return UNWIND_NONE;
-        }
-    }
     const stack::Frame* f = stack::ctop();
     if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
     check_machine_stack();
