@@ -777,11 +777,13 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 // word for an error is needed. False, with nothing changed, for anything
 // else (eval_set then does it all). Not while tracing.
 inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
+    // The slot first: an object's word (the commonest that has none) goes
+    // straight to eval_set. Nothing below allocates, so it stays valid.
+    Cell* dst = context::direct_slot(&word);
+    if (!dst) return false;
     Cell value;
     Code q = c;
     if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
-    Cell* dst = context::direct_slot(&word);
-    if (!dst) return false;
     *dst = value;
     *slot = value;
     stack::top = slot + 1;
