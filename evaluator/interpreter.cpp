@@ -322,13 +322,19 @@ inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     return true;
 }
 
-// A paren holding one quick expression, or a `word/integer` pick.
-[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
-    if (v.type() == TYPE_PATH) return quick_pick(v, true, out);
+// A paren holding one quick expression.
+[[gnu::noinline]] bool quick_paren(const Cell& v, Cell* out, uint32_t depth) {
     if (depth >= QUICK_DEPTH) return false;
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
     return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
+}
+
+// A paren holding one quick expression, or a `word/integer` pick (a small
+// function of its own: a path of another kind is refused at little cost).
+[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
+    if (v.type() == TYPE_PATH) return quick_pick(v, true, out);
+    return quick_paren(v, out, depth);
 }
 
 // The expression at c.pos; on success c.pos moves past it.
