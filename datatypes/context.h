@@ -39,7 +39,9 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::context {
 
@@ -152,9 +154,9 @@ Cell* get_word(const Cell* word);
 // first (the word added when absent) and kept in the word. A context without
 // values raises script not-defined. Object contexts mark the word as set and,
 // with notify, report the change to the owner (see on_set_notify). Returns
-// the slot.
-Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify);
-Cell* set_word(Cell* word, const Cell* value);
+// the slot, or the unwind code of the change hook that ran.
+Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify);
+Outcome set_word(Cell* word, const Cell* value);
 // The slot set_word would store into with nothing more to do: the word's
 // resolved index in a global or function context's values (a heap series,
 // or the running call's cells on the data stack, bounded by the call's cell
@@ -179,8 +181,9 @@ int32_t set_integer(Cell* word, int32_t value);
 
 // The object layer installs the change report of object contexts: called
 // with the self cell, the word, the old value (on the data stack) and the new
-// value, after the new value is stored.
-using SetNotify = void (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
+// value, after the new value is stored. Returns the unwind code of the
+// change hook it ran.
+using SetNotify = Unwind (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
 extern SetNotify on_set_notify;
 
 // ---- Index-based helpers of compiled and native code ----------------------------------

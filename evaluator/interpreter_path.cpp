@@ -18,20 +18,24 @@ using spec::is_callable;
 
 // After a set-path: a value whose path action changed it in its own cell
 // (scalar::changed_in_place) is stored back into the value it was read from,
-// up the chain of steps, and into the head word at the top.
-void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
+// up the chain of steps, and into the head word at the top. Returns the
+// unwind code of a change hook that a store ran.
+Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     int32_t k = int32_t((stack::top - history) / 2) - 1;  // the last step
     while (scalar::changed_in_place(changed.type())) {
         if (k == 0) {
             Cell w = head;
-            context::set_word(&w, &changed);
-            return;
+            return context::set_word(&w, &changed).code;
         }
         Cell* holder = history + 2 * (k - 1);
-        actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true);
+        if (Unwind code =
+                actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true)
+                    .code)
+            return code;
         changed = *holder;
         --k;
     }
+    return UNWIND_NONE;
 }
 
 // Evaluates a path (get, set or call form); the final value is pushed.
@@ -92,9 +96,10 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
         bool picked = mode != PATH_SET && el.type() == TYPE_INTEGER && !tracing &&
                       actions::pick_inline(parent, int32_t(el.w2), &result);
         if (!picked) {
-            Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
-                                         grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
-            result = r ? *r : none::cell();
+            Outcome r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
+                                           grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
+            if (r.code) return r.code;
+            result = r.cell ? *r.cell : none::cell();
         }
         *grandparent = *parent;
         *parent = result;
@@ -109,7 +114,9 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
             return UNWIND_NONE;
         }
     }
-    if (mode == PATH_SET) write_back(head, path, history, *grandparent);
+    if (mode == PATH_SET) {
+        if (Unwind code = write_back(head, path, history, *grandparent)) return code;
+    }
     Cell final_value = mode == PATH_SET ? *value : *parent;
     stack::top = start;
     stack::push(final_value);
