@@ -40,7 +40,6 @@ Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
-    // word/integer with a block! in the word (`p/1`): the pick kernel's answer.
     Cell* start = stack::top;
     Cell* path = stack::push(path_in);  // data-stack copies: never moved
     Off node = path->w2;
