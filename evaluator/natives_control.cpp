@@ -92,20 +92,29 @@ Cell value_at(const Cell* s, uint32_t pos) {
     return v;
 }
 
-inline void set_word(const Cell& w, const Cell& v) {
+// A word's write, which may run an owner's change hook: its exit code.
+inline Unwind set_word(const Cell& w, const Cell& v) {
     Cell word = w;
     Cell value = v;
-    interpreter::raise_unwind(context::set_word(&word, &value).code);
+    return context::set_word(&word, &value).code;
 }
 
 // The loop words' writes (a counter, a foreach word) on every pass: into
 // the word's slot when nothing more is to be done, else by the context layer.
-inline void set_loop_word(const Cell& w, const Cell& v) {
+inline Unwind set_loop_word(const Cell& w, const Cell& v) {
     if (Cell* slot = context::direct_slot(&w)) [[likely]] {
         *slot = v;
-        return;
+        return UNWIND_NONE;
     }
-    set_word(w, v);
+    return set_word(w, v);
+}
+
+// What a loop's step answers: end the loop, run the pass, or (any other
+// value) the exit code of a hook the step ran.
+constexpr uint32_t STEP_END = 0;
+constexpr uint32_t STEP_GO = 1;
+inline uint32_t step_of(Unwind code) {
+    return code ? uint32_t(code) : STEP_GO;
 }
 
 // The words of foreach / remove-each: one word, or a block of words (at
@@ -123,39 +132,40 @@ inline Cell loop_word(const Cell* words, uint32_t k) {
     return words->type() == TYPE_WORD ? *words : *block::cells_at(words, words->w1 + k);
 }
 
-// Sets the loop words from the series at `series->w1` and advances it;
-// false when nothing is left.
-bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
+// Sets the loop words from the series at `series->w1` and advances it
+// (first, so that an exit from a word's hook leaves the values behind);
+// STEP_END when nothing is left.
+uint32_t foreach_step(const Cell* words, uint32_t count, Cell* series) {
     if (is_any_block(series->type())) {
         // Blocks: the cells read in place (a word's write may run an
         // owner's code, so the buffer is found anew for each).
         uint32_t pos = series->w1;
         uint32_t n = cells_of(series);
-        if (pos >= n) return false;
+        if (pos >= n) return STEP_END;
         uint32_t left = n - pos;
+        series->w1 = pos + count;
         for (uint32_t k = 0; k < count; ++k) {
             Cell v = k < left && pos + k < cells_of(series) ? buffer_of(series->w2)->head_cell()[pos + k] : none::cell();
             v.clear_new_line();
-            set_loop_word(loop_word(words, k), v);
+            if (Unwind code = set_loop_word(loop_word(words, k), v)) return code;
         }
-        series->w1 = pos + count;
-        return true;
+        return STEP_GO;
     }
-    if (remaining(series) <= 0) return false;
+    if (remaining(series) <= 0) return STEP_END;
     uint32_t pos = series->w1;
     int64_t left = remaining(series);
+    series->w1 = pos + count;
     for (uint32_t k = 0; k < count; ++k) {
         Cell v = int64_t(k) < left ? value_at(series, pos + k) : none::cell();
         v.clear_new_line();
-        set_loop_word(loop_word(words, k), v);
+        if (Unwind code = set_loop_word(loop_word(words, k), v)) return code;
     }
-    series->w1 = pos + count;
-    return true;
+    return STEP_GO;
 }
 
 // A map's next live entry from cell position `*pos` (key/value pairs);
-// sets the two words and advances; false when no entry is left.
-bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
+// sets the two words and advances; STEP_END when no entry is left.
+uint32_t map_step(const Cell* words, Cell* map, uint32_t* pos) {
     uint32_t n = cells_of(map);
     while (*pos + 1 < n) {
         Cell key = *block::cells_at(map, *pos);
@@ -165,11 +175,10 @@ bool map_step(const Cell* words, Cell* map, uint32_t* pos) {
         if (key.type() == TYPE_SET_WORD) key.set_type(TYPE_WORD);
         key.clear_new_line();
         value.clear_new_line();
-        set_word(loop_word(words, 0), key);
-        set_word(loop_word(words, 1), value);
-        return true;
+        if (Unwind code = set_word(loop_word(words, 0), key)) return code;
+        return step_of(set_word(loop_word(words, 1), value));
     }
-    return false;
+    return STEP_END;
 }
 
 }  // namespace
@@ -235,10 +244,12 @@ Unwind all(const int32_t*) {
 //
 // Every loop native is the one skeleton below with its own steps: the loop
 // frame goes above the arguments, then each pass runs the `next` step (set
-// the words, advance the counter; false ends the loop), evaluates the body
-// into the frame's base and hands the pass's end to the `after` step (false
-// ends the loop). break ends the loop with its value already in the base;
-// return, exit and throw go on upward untouched. The natives take their
+// the words, advance the counter; STEP_END ends the loop), evaluates the
+// body into the frame's base and hands the pass's end to the `after` step
+// (STEP_END ends the loop). break ends the loop with its value already in
+// the base; return, exit and throw go on upward untouched. A step whose
+// word write runs a hook answers the hook's exit code, which counts as the
+// pass's: break ends the loop, continue goes to the next pass. The natives take their
 // argument cells before pushing the frame, which moves the argument base.
 
 namespace {
@@ -251,18 +262,32 @@ template <class Next, class After>
 [[gnu::always_inline]] inline LoopEnd run_passes(const Cell* body, Unwind* out, Next next, After after) {
     *out = UNWIND_NONE;
     for (;;) {
-        if (!next()) return LOOP_DONE;
-        Unwind code = interpreter::eval_pass(body);
+        uint32_t step = next();
+        Unwind code;
+        if (step == STEP_GO) [[likely]]
+            code = interpreter::eval_pass(body);
+        else if (step == STEP_END)
+            return LOOP_DONE;
+        else
+            code = Unwind(step);
         if (code == UNWIND_BREAK) return LOOP_BROKE;
         if (code && code != UNWIND_CONTINUE) {
             *out = code;
             return LOOP_DONE;
         }
-        if (!after(code == UNWIND_CONTINUE)) return LOOP_DONE;
+        step = after(code == UNWIND_CONTINUE);
+        if (step == STEP_GO) [[likely]]
+            continue;
+        if (step == STEP_END) return LOOP_DONE;
+        if (step == UNWIND_BREAK) return LOOP_BROKE;
+        if (step != UNWIND_CONTINUE) {
+            *out = Unwind(step);
+            return LOOP_DONE;
+        }
     }
 }
-constexpr auto always = [] { return true; };
-constexpr auto go_on = [](bool) { return true; };
+constexpr auto always = [] { return STEP_GO; };
+constexpr auto go_on = [](bool) { return STEP_GO; };
 
 // The loop frame. The bodies run in it (eval_pass), so it counts as a
 // frame the interpreter evaluates in.
@@ -281,30 +306,32 @@ inline void open_loop() {
 // ---- The loop steps (also what each pass of the natives does).
 
 // repeat-next: the counter word set to the pass's number.
-inline void repeat_next(const Cell& word, int64_t i) {
-    set_loop_word(word, integer::cell(int32_t(i)));
+inline uint32_t repeat_next(const Cell& word, int64_t i) {
+    return step_of(set_loop_word(word, integer::cell(int32_t(i))));
 }
 
 // forall-next: after a pass, the word must still refer to the loop's series
 // (the same buffer); its position advances by one.
-void forall_next(const Cell& word, const Cell* start) {
+uint32_t forall_next(const Cell& word, const Cell* start) {
     Cell now = *context::get_word(&word);
     if (now.type() != start->type() || now.w2 != start->w2) fire({"script", "bad-loop-series"}, now);
     now.w1 += 1;
-    set_word(word, now);
+    return step_of(set_word(word, now));
 }
 
 // remove-each-step: after a pass whose value is truthy, the values just
 // visited are removed and the cursor moves back over them.
-void remove_each_step(Cell* cursor, uint32_t before, uint32_t visited) {
-    if (!lenient_true(stack::arg_base)) return;
+// The removal may run an owner's handler: its exit code.
+uint32_t remove_each_step(Cell* cursor, uint32_t before, uint32_t visited) {
+    if (!lenient_true(stack::arg_base)) return STEP_GO;
     Cell* saved = stack::top;
     Cell* at = stack::push(*cursor);
     at->w1 = before;
     Cell* part = visited > 1 ? stack::push(integer::cell(int32_t(visited))) : nullptr;
-    interpreter::raise_unwind(actions::remove(at, part, nullptr));
+    if (Unwind code = actions::remove(at, part, nullptr)) return code;
     stack::top = saved;
     cursor->w1 = before;
+    return STEP_GO;
 }
 
 }  // namespace
@@ -320,7 +347,7 @@ Unwind while_(const int32_t*) {
         [&] {
             cond_code = interpreter::eval_pass(cond);
             if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
-            return !cond_code && strict_true(stack::arg_base);
+            return !cond_code && strict_true(stack::arg_base) ? STEP_GO : STEP_END;
         },
         go_on);
     if (cond_code) return cond_code;
@@ -336,7 +363,8 @@ Unwind until(const int32_t*) {
     mark_loop_frame();
     Unwind code;
     // A pass ended by continue is not tested.
-    run_passes(body, &code, always, [](bool cont) { return cont || !strict_true(stack::arg_base); });
+    run_passes(body, &code, always,
+               [](bool cont) { return cont || !strict_true(stack::arg_base) ? STEP_GO : STEP_END; });
     if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
@@ -352,7 +380,7 @@ Unwind loop(const int32_t*) {
     mark_loop_frame();
     Unwind code;
     int64_t i = 0;
-    run_passes(body, &code, [&] { return i++ < count; }, go_on);
+    run_passes(body, &code, [&] { return i++ < count ? STEP_GO : STEP_END; }, go_on);
     if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;
@@ -372,9 +400,8 @@ Unwind repeat(const int32_t*) {
     run_passes(
         body, &code,
         [&] {
-            if (++i > count) return false;
-            repeat_next(word, i);
-            return true;
+            if (++i > count) return STEP_END;
+            return repeat_next(word, i);
         },
         go_on);
     if (code) return code;
@@ -410,12 +437,11 @@ Unwind foreach (const int32_t*) {
             [&] {
                 uint32_t pos = series->w1;
                 const SeriesBuffer* b = buffer_of(series->w2);
-                if (pos >= (b->byte_count() >> 4)) return false;
+                if (pos >= (b->byte_count() >> 4)) return STEP_END;
                 Cell v = b->head_cell()[pos];
                 v.clear_new_line();
-                set_loop_word(*words, v);
                 series->w1 = pos + 1;
-                return true;
+                return step_of(set_loop_word(*words, v));
             },
             go_on);
     } else {
@@ -442,16 +468,13 @@ Unwind forall(const int32_t*) {
         body, &code,
         [&] {
             Cell current = *context::get_word(&word);
-            return remaining(&current) > 0;
+            return remaining(&current) > 0 ? STEP_GO : STEP_END;
         },
-        [&](bool) {
-            forall_next(word, start);
-            return true;
-        });
+        [&](bool) { return forall_next(word, start); });
     if (code) return code;
     Cell saved = *start;
     stack::unwind_last();
-    if (end != LOOP_BROKE) set_word(word, saved);  // forall-end
+    if (end != LOOP_BROKE) return set_word(word, saved);  // forall-end
     return UNWIND_NONE;
 }
 
@@ -475,8 +498,7 @@ Unwind remove_each(const int32_t*) {
             return foreach_step(words, count, cursor);
         },
         [&](bool cont) {
-            if (!cont) remove_each_step(cursor, before, visited);  // continue removes nothing
-            return true;
+            return cont ? STEP_GO : remove_each_step(cursor, before, visited);  // continue removes nothing
         });
     if (code) return code;
     Cell out = *given;
