@@ -17,8 +17,8 @@
 //     left; they may stop once it falls to 0 or below.
 //   - the slots whose implementations may run Kiv code (make and to run an
 //     object's body, path steps, put and modify run change hooks, sort runs
-//     comparators, append, insert, change, clear, remove, reverse, swap and
-//     trim run ownership handlers and port actors) answer an Outcome or an
+//     comparators, append, insert, change, clear, move, poke, random, remove,
+//     reverse, swap, take and trim run ownership handlers and port actors) answer an Outcome or an
 //     Unwind code; a non-zero code is returned as it came, with the stacks
 //     as the exit left them (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
@@ -173,7 +173,7 @@ struct [[nodiscard]] Outcome {
 // One signature per slot (or group of slots).
 namespace action {
 using Make = Outcome (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to: object bodies run
-using Random = void (*)(Cell* value, bool seed, bool secure, bool only);
+using Random = Unwind (*)(Cell* value, bool seed, bool secure, bool only);  // series: owner handlers
 using Reflect = void (*)(Cell* value, uint32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* out, Cell* part, int32_t budget);
 using Mold = int32_t (*)(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
@@ -195,9 +195,9 @@ using Copy = Cell* (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* 
 using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
                        bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 using Length = int32_t (*)(Cell* value);  // -1 means none
-using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
+using Move = Outcome (*)(Cell* origin, Cell* target, Cell* part);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
-using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+using Poke = Outcome (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 using Put = Outcome (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using Remove = Unwind (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = Unwind (*)(Cell* series, Cell* part, Cell* skip);
@@ -207,7 +207,7 @@ using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool 
 using Sort = Unwind (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
                         bool reverse, bool stable);
 using Swap = Unwind (*)(Cell* series1, Cell* series2);
-using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+using Take = Outcome (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = Unwind (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 using PortOp = Cell* (*)(Cell* value);  // create, close, delete, open?, query, update
 using Modify = Outcome (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);

@@ -378,7 +378,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*,
     uint32_t t = element->type();
     if (t != TYPE_INTEGER && t != TYPE_CHAR) fire({"script", "invalid-type"}, datatype::cell(t));
     if (value) {
-        poke(parent, 0, value, element);
+        if (Unwind code = poke(parent, 0, value, element).code) return code;
         return value;
     }
     return pick(parent, 0, element);
@@ -461,14 +461,16 @@ Cell* pick(Cell* series, int32_t, Cell* index_cell) {
     return process(series, index_cell, TEST, BY_OTHER) ? &true_value : &false_value;
 }
 
-Cell* poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
+Outcome poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
     Cell v = *value;
-    bool owned = series::notify_owner(series, "poke", value, 0, 0);
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, "poke", value, 0, 0, &owned)) return code;
     if (poke_clears(&v))
         process(series, index_cell, CLEAR, BY_OTHER);
     else
         set_named(series, index_cell, SET, BY_OTHER);
-    if (owned) series::notify_owner(series, "poked", value, 0, 0);
+    if (owned)
+        if (Unwind code = series::notify_owner(series, "poked", value, 0, 0, nullptr)) return code;
     return value;
 }
 

@@ -56,7 +56,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 int32_t length_q(Cell* value);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 
 // Registers bitset!.

@@ -492,7 +492,9 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
             search(parent, element, nullptr, true, case_sensitive, false, nullptr, false, false, false);
         if (s.place < 0) fire({"script", "bad-path-set"}, path ? *path : *element, none::cell());
         uint32_t place = uint32_t(s.place) + 1;
-        bool owned = notify_owner && series::notify_owner(parent, "poke", value, place, 1);
+        bool owned = false;
+        if (notify_owner)
+            if (Unwind code = series::notify_owner(parent, "poke", value, place, 1, &owned)) return code;
         if (place < cell_count(parent)) {
             *cell_at(parent, place) = *value;
             if (is_hash(parent)) hashtable::reindex(parent->w3, place, 1);
@@ -500,7 +502,8 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
             cells_append(parent, value);
             hash_inserted(parent, place, 1);
         }
-        if (owned) series::notify_owner(parent, "poked", value, place, 1);
+        if (owned)
+            if (Unwind code = series::notify_owner(parent, "poked", value, place, 1, nullptr)) return code;
         return value;
     }
     if (element->type() == TYPE_WORD && !is_hash(parent))
@@ -534,16 +537,19 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     Search s = search(series, key, nullptr, true, case_sensitive, false, nullptr, false, false, false);
     if (s.place < 0) {
         uint32_t n = cell_count(series);
-        bool owned = series::notify_owner(series, "put", value, n, 2);
+        bool owned = false;
+        if (Unwind code = series::notify_owner(series, "put", value, n, 2, &owned)) return code;
         if (owned) n = cell_count(series);
         cells_append(series, key);
         cells_append(series, value);
         hash_inserted(series, n, 2);
-        if (owned) series::notify_owner(series, "put-ed", value, n, 2);
+        if (owned)
+            if (Unwind code = series::notify_owner(series, "put-ed", value, n, 2, nullptr)) return code;
         return value;
     }
     uint32_t place = uint32_t(s.place) + 1;
-    bool owned = series::notify_owner(series, "put", value, place, 1);
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, "put", value, place, 1, &owned)) return code;
     if (place < cell_count(series)) {
         if (!equal_cells(cell_at(series, place), value, COMP_FIND)) {
             *cell_at(series, place) = *value;
@@ -553,7 +559,8 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
         cells_append(series, value);
         hash_inserted(series, place, 1);
     }
-    if (owned) series::notify_owner(series, "put-ed", value, place, 1);
+    if (owned)
+        if (Unwind code = series::notify_owner(series, "put-ed", value, place, 1, nullptr)) return code;
     return value;
 }
 
@@ -656,9 +663,11 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     return r;
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+Outcome take(Cell* series, Cell* part, bool deep, bool last) {
     uint32_t source_node = series->w2;
-    Cell* r = series::take(series, part, deep, last);
+    Outcome taken = series::take(series, part, deep, last);
+    if (taken.code) return taken;
+    Cell* r = taken.cell;
     if (!deep || r->type() == TYPE_NONE) return r;
     if (part) {
         deep_copy_cells(r, source_node);
@@ -886,7 +895,9 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     }
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
-    bool owned = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count));
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count), &owned))
+        return code;
     if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
     if (st.function) {
@@ -899,7 +910,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         else
             kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
     }
-    if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
+    if (owned) return series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count), nullptr);
     return UNWIND_NONE;
 }
 

@@ -531,22 +531,23 @@ void math(int32_t op) {
 }
 
 
-void random(Cell* value, bool seed, bool secure, bool) {
+Unwind random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         random::seed(value->w1 + uint32_t(int64_t(value->get_f64())));
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     const uint32_t w = value->w1;
     const int32_t n = days_of(w);
     const int32_t d = n > 0 ? random::int_(n, secure) : n;
     if (!has_time(w)) {
         store(value, d, 0.0, 0, false);
-        return;
+        return UNWIND_NONE;
     }
     const uint32_t zone = uint32_t(random::int_(128, secure) - 1) & bits::ZONE_MASK;
     const double local = double(random::int_(3600, secure) - 1) * 24.0;
     set_local(value, d, local, zone);
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -521,11 +521,11 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- Other actions ---------------------------------------------------------------------
 
-void random(Cell* value, bool seed, bool secure, bool /*only*/) {
+Unwind random(Cell* value, bool seed, bool secure, bool /*only*/) {
     if (seed) {
         random::seed(value->w2 ^ value->w3);
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     const double v = value->get_f64();
     double r;
@@ -538,6 +538,7 @@ void random(Cell* value, bool seed, bool secure, bool /*only*/) {
         r = v * (n / 2147483647.0);
     }
     value->set_f64(r);
+    return UNWIND_NONE;
 }
 
 int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {

@@ -115,7 +115,7 @@ int32_t compare_numbers(uint32_t type_a, double a, uint32_t type_b, double b, in
 
 // ---- Actions (percent! inherits all but form and mold) -------------------------
 Outcome make(Cell* proto, Cell* spec, uint32_t type);  // also `to`
-void random(Cell* value, bool seed, bool secure, bool only);
+Unwind random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

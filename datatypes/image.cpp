@@ -321,14 +321,15 @@ Cell* extract_data(const Cell* image, int32_t mode) {
     return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));
 }
 
-void set_data(Cell* image, const Cell* value, int32_t mode) {
+Unwind set_data(Cell* image, const Cell* value, int32_t mode) {
     Cell v = *value;
     uint32_t t = v.type();
     if (t != TYPE_BINARY && t != TYPE_TUPLE && t != TYPE_INTEGER) fire({"script", "invalid-arg"}, v);
     uint64_t n = count_of(image);
-    bool owned = series::notify_owner(image, "change", &v, image->w1, uint32_t(n));
+    bool owned = false;
+    if (Unwind code = series::notify_owner(image, "change", &v, image->w1, uint32_t(n), &owned)) return code;
     uint32_t* px = os_image::pixels(image, true);
-    if (!px) return;
+    if (!px) return UNWIND_NONE;
     if (t == TYPE_BINARY) {
         SeriesBuffer* b = buffer_of(v.w2);
         uint32_t len = b->byte_count(), at = std::min(v.w1, len);
@@ -364,7 +365,8 @@ void set_data(Cell* image, const Cell* value, int32_t mode) {
                 px[i] = (px[i] & 0x00FFFFFFu) | opacity;
         }
     }
-    if (owned) series::notify_owner(image, "changed", &v, image->w1, uint32_t(n));
+    if (owned) return series::notify_owner(image, "changed", &v, image->w1, uint32_t(n), nullptr);
+    return UNWIND_NONE;
 }
 
 Cell* transform(const Cell* image, const Cell* crop_offset, const Cell* crop_size, const Cell* first,
@@ -551,7 +553,7 @@ Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     return stack::push(get_pixel(series, offset));
 }
 
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     Cell pos = index_cell ? *index_cell : integer::cell(index);
     if (pos.type() != TYPE_INTEGER && pos.type() != TYPE_PAIR) fire({"script", "invalid-arg"}, pos);
     bool out = false;
@@ -559,10 +561,12 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     if (out || !series->w2) fire({"script", "out-of-range"}, pos);
     if (value->type() != TYPE_TUPLE) fire({"script", "invalid-arg"}, *value);
     uint32_t word = stored_from_tuple(value);
-    bool owned = series::notify_owner(series, "poke", value, offset, 1);
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, "poke", value, offset, 1, &owned)) return code;
     if (owned && offset >= count_of(series)) fire({"script", "past-end"});
     os_image::set_pixel(series, offset, word);
-    if (owned) series::notify_owner(series, "poked", value, offset, 1);
+    if (owned)
+        if (Unwind code = series::notify_owner(series, "poked", value, offset, 1, nullptr)) return code;
     return value;
 }
 
@@ -583,7 +587,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     if (is_word_named(element, fixed::SYM_ARGB)) mode = MODE_ARGB;
     if (mode < 0) scalar::invalid_path(path, element);
     if (value) {
-        set_data(parent, value, mode);
+        if (Unwind code = set_data(parent, value, mode)) return code;
         return value;
     }
     if (!parent->w2) return binary::push_bytes(nullptr, 0);

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::image {
 
@@ -53,8 +54,9 @@ Cell* push_resized(const Cell* image, int64_t width, int64_t height);
 
 // A new binary! (pushed) with the pixel data of the whole image in a mode.
 Cell* extract_data(const Cell* image, int32_t mode);
-// Writes pixel data in a mode from a binary!, tuple! or integer!.
-void set_data(Cell* image, const Cell* value, int32_t mode);
+// Writes pixel data in a mode from a binary!, tuple! or integer!; answers the
+// exit code of the image owner's handler.
+Unwind set_data(Cell* image, const Cell* value, int32_t mode);
 
 // The pixel offset for a position (integer! or pair!) with base 1 (at, pick,
 // poke) or 0 (skip); sets *out_of_range when it lies outside (never clears it).

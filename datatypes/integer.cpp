@@ -417,13 +417,14 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- Other actions -------------------------------------------------------------------
 
-void random(Cell* value, bool seed, bool secure, bool /*only*/) {
+Unwind random(Cell* value, bool seed, bool secure, bool /*only*/) {
     if (seed) {
         random::seed(value->w2);
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     value->w2 = static_cast<uint32_t>(random::int_(get(value), secure));
+    return UNWIND_NONE;
 }
 
 int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {

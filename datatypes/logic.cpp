@@ -138,14 +138,15 @@ void xor_t() {
 
 // /seed seeds the generator with the payload; otherwise a 31-bit draw above
 // the middle of its range gives true, so both outcomes are equally likely.
-void random(Cell* value, bool seed, bool secure, bool /*only*/) {
+Unwind random(Cell* value, bool seed, bool secure, bool /*only*/) {
     if (seed) {
         random::seed(value->w1);
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     const uint32_t d = secure ? static_cast<uint32_t>(random::secure_int()) : random::next();
     *value = cell(d > 0x3FFFFFFFu);
+    return UNWIND_NONE;
 }
 
 void init() {

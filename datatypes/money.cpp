@@ -570,11 +570,11 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     return scalar::result(get_field(value, field));
 }
 
-void random(Cell* value, bool seed, bool secure, bool) {
+Unwind random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         random::seed(value->w1 ^ value->w2 ^ value->w3 ^ (value->header & header::MONEY_SIGN));
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     Amount a = unpack(value);
     uint8_t d[DIGITS];
@@ -605,6 +605,7 @@ void random(Cell* value, bool seed, bool secure, bool) {
     a.m = 0;
     for (uint32_t k = 0; k < DIGITS; ++k) a.m = a.m * 10 + d[k];
     *value = pack(a);
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bo
     return push_last();
 }
 
-Cell* take(Cell*, Cell*, bool, bool) {
+Outcome take(Cell*, Cell*, bool, bool) {
     return push_last();
 }
 

@@ -41,7 +41,7 @@ int32_t length(Cell* value);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Outcome take(Cell* series, Cell* part, bool deep, bool last);
 
 }  // namespace none
 }  // namespace kiv

@@ -194,15 +194,16 @@ Unwind reverse(Cell* c, Cell*, Cell*) {
     return UNWIND_NONE;
 }
 
-void random(Cell* c, bool seed, bool secure, bool) {
+Unwind random(Cell* c, bool seed, bool secure, bool) {
     if (seed) {
         random::seed(c->w2 ^ c->w3);
         *c = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     const int32_t x = x_of(c) ? random::int_(x_of(c), secure) : 0;
     const int32_t y = y_of(c) ? random::int_(y_of(c), secure) : 0;
     *c = make(x, y);
+    return UNWIND_NONE;
 }
 
 int32_t round_one(int32_t v, const Cell* scale, bool even, bool down, bool half_down, bool floor,

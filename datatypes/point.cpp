@@ -151,7 +151,7 @@ Unwind reverse(Cell* c, Cell*, Cell*) {
     return UNWIND_NONE;
 }
 
-void random(Cell* c, bool seed, bool secure, bool) {
+Unwind random(Cell* c, bool seed, bool secure, bool) {
     if (seed) {
         uint32_t sum = 0;
         uint8_t b[12];
@@ -159,15 +159,16 @@ void random(Cell* c, bool seed, bool secure, bool) {
         for (uint8_t x : b) sum = sum * 31 + x;
         random::seed(sum);
         *c = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     for (int i = 0; i < dims(c); ++i) {
         const float v = coord(c, i);
         if (v == 0.0f) continue;
         Cell f = float_::cell(v);
-        float_::random(&f, false, secure, false);
+        (void)float_::random(&f, false, secure, false);  // a number runs no code
         set_coord(c, i, float(f.get_f64()));
     }
+    return UNWIND_NONE;
 }
 
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,

@@ -82,6 +82,11 @@ struct Forward {
         interpreter::raise_unwind(invoke());
         return base;
     }
+    // The call for a slot that answers an Outcome: the result cell or the code.
+    Outcome outcome() {
+        if (Unwind code = invoke()) return code;
+        return base;
+    }
     // The call for an action without a result: the stack is left as it was.
     // Returns the call's unwind code.
     Unwind perform() {
@@ -147,20 +152,20 @@ int32_t length_q(Cell* value) {
     if (r->type() != TYPE_INTEGER) fire({"access", "invalid-port"});
     return integer::get(r);
 }
-Cell* move(Cell* origin, Cell* target, Cell* part) {
-    return Forward("move", origin).arg(*target).ref(part).call();
+Outcome move(Cell* origin, Cell* target, Cell* part) {
+    return Forward("move", origin).arg(*target).ref(part).outcome();
 }
 Cell* pick(Cell* series, int32_t, Cell* index) {
     return Forward("pick", series).arg(*index).call();
 }
-Cell* poke(Cell* series, int32_t, Cell* value, Cell* index) {
-    return Forward("poke", series).arg(*index).arg(*value).call();
+Outcome poke(Cell* series, int32_t, Cell* value, Cell* index) {
+    return Forward("poke", series).arg(*index).arg(*value).outcome();
 }
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
-    return Forward("put", series).arg(*key).arg(*value).flag(case_sensitive).call();
+    return Forward("put", series).arg(*key).arg(*value).flag(case_sensitive).outcome();
 }
 Outcome modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
-    return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).call();
+    return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).outcome();
 }
 Unwind remove(Cell* series, Cell* part, Cell*) {
     return Forward("remove", series).ref(part).perform();
@@ -180,8 +185,8 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
 Unwind swap(Cell* series1, Cell* series2) {
     return Forward("swap", series1).arg(*series2).perform();
 }
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    return Forward("take", series).ref(part).flag(deep).flag(last).call();
+Outcome take(Cell* series, Cell* part, bool deep, bool last) {
+    return Forward("take", series).ref(part).flag(deep).flag(last).outcome();
 }
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     return Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).perform();

@@ -213,7 +213,7 @@ Cell* pick(Cell* series, int32_t index, Cell* /*index_cell*/) {
     return stack::push(unit_value(series, uint32_t(place)));
 }
 
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     int64_t place = index_place(series, index);
     if (place < 0 || place >= int64_t(buffer_length(series))) {
         uint32_t it = index_cell ? index_cell->type() : TYPE_INTEGER;
@@ -228,7 +228,8 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     if (t == TYPE_IMAGE && value->type() != TYPE_INTEGER) fire({"script", "invalid-arg"}, *value);
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
 
-    bool owned = notify_owner(series, "poke", value, pos, 1);
+    bool owned = false;
+    if (Unwind code = notify_owner(series, "poke", value, pos, 1, &owned)) return code;
     if (owned) recheck_range(series, pos, 1);
     SeriesBuffer* b = buffer(series);
     if (is_any_block(t)) {
@@ -243,7 +244,8 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     } else {
         string::poke_char_at(b, pos, value->w2);
     }
-    if (owned) notify_owner(series, "poked", value, pos, 1);
+    if (owned)
+        if (Unwind code = notify_owner(series, "poked", value, pos, 1, nullptr)) return code;
     return value;
 }
 
@@ -346,7 +348,7 @@ Unwind reverse(Cell* series, Cell* part, Cell* skip) {
 
 // ---- take ------------------------------------------------------------------------------------
 
-Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
+Outcome take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     uint32_t len = buffer_length(series);
     if (series->w1 >= len) {
         *series = none::cell();
@@ -372,7 +374,8 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     }
     uint32_t n = uint32_t(count);
     uint32_t start = last ? len - n : pos;
-    bool owned = notify_owner(series, "take", nullptr, start, n);
+    bool owned = false;
+    if (Unwind code = notify_owner(series, "take", nullptr, start, n, &owned)) return code;
     if (owned) recheck_range(series, start, n);
     if (!part) {
         // One unit: the result is the element itself.
@@ -380,7 +383,8 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
         Cell s = *series;
         cut_units(&s, start, 1);
         *series = v;
-        if (owned) notify_owner(&s, "taken", nullptr, start, 1);
+        if (owned)
+            if (Unwind code = notify_owner(&s, "taken", nullptr, start, 1, nullptr)) return code;
         return series;
     }
     Cell source = *series;
@@ -396,7 +400,8 @@ Cell* take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     *series = Cell{type, 0, copy, type == TYPE_VECTOR ? source.w3 : 0};
     cut_units(&source, start, n);
     if (type == TYPE_HASH) series->w3 = hashtable::init(n ? n : 1, copy, hashtable::HASH, 0);
-    if (owned) notify_owner(&source, "taken", nullptr, start, n);
+    if (owned)
+        if (Unwind code = notify_owner(&source, "taken", nullptr, start, n, nullptr)) return code;
     return series;
 }
 
@@ -472,7 +477,7 @@ void rotate_bytes(uint8_t* first, uint8_t* middle, uint8_t* end) {
 
 }  // namespace
 
-Cell* move(Cell* origin, Cell* target, Cell* part) {
+Outcome move(Cell* origin, Cell* target, Cell* part) {
     MoveKind ko = move_kind(origin->type());
     if (ko == KIND_NONE)
         fire({"script", "expect-arg"}, arg_word("move"), datatype::cell(origin->type()), arg_word("origin"));
@@ -489,7 +494,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (target->w2 == origin->w2) {
         uint32_t t = std::min(target->w1, olen);
         if (t >= opos && t <= opos + n) return target;  // inside the moved run: nothing to do
-        bool owned = notify_owner(origin, "move", nullptr, opos, n);
+        bool owned = false;
+        if (Unwind code = notify_owner(origin, "move", nullptr, opos, n, &owned)) return code;
         if (owned) recheck_range(origin, std::max(opos + n, t), 0);
         SeriesBuffer* b = buffer(origin);
         uint32_t shift = shift_of(b);
@@ -503,7 +509,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         }
         (void)shift;
         if (is_hash(origin)) hashtable::move(origin->w3, opos, new_start, n);
-        if (owned) notify_owner(origin, "moved", nullptr, new_start, n);
+        if (owned)
+            if (Unwind code = notify_owner(origin, "moved", nullptr, new_start, n, nullptr)) return code;
         return target;
     }
 
@@ -513,8 +520,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (ou != tu && ko != KIND_TEXT) move_bad(origin, target);
     if (ko == KIND_VECTOR && origin->w3 != target->w3) move_bad(origin, target);
 
-    bool owned = notify_owner(origin, "move", nullptr, opos, n);
-    bool t_owned = notify_owner(target, "move", nullptr, target->w1, n);
+    bool owned = false;
+    if (Unwind code = notify_owner(origin, "move", nullptr, opos, n, &owned)) return code;
+    bool t_owned = false;
+    if (Unwind code = notify_owner(target, "move", nullptr, target->w1, n, &t_owned)) return code;
     if (owned || t_owned) recheck_range(origin, opos, n);
     Cell o = *origin;
     Cell t = *target;
@@ -540,14 +549,16 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
             hashtable::reindex(t.w3, 0, hashtable::ALL);
         cut_units(&o, opos, n);
     }
-    if (owned) notify_owner(&o, "moved", nullptr, opos, n);
-    if (t_owned) notify_owner(&t, "moved", nullptr, t.w1, n);
+    if (owned)
+        if (Unwind code = notify_owner(&o, "moved", nullptr, opos, n, nullptr)) return code;
+    if (t_owned)
+        if (Unwind code = notify_owner(&t, "moved", nullptr, t.w1, n, nullptr)) return code;
     return target;
 }
 
 // ---- random -----------------------------------------------------------------------------------
 
-void random(Cell* value, bool seed, bool secure, bool only) {
+Unwind random(Cell* value, bool seed, bool secure, bool only) {
     uint32_t len = buffer_length(value);
     uint32_t pos = std::min(value->w1, len);
     if (seed) {
@@ -555,20 +566,21 @@ void random(Cell* value, bool seed, bool secure, bool only) {
         const uint8_t* from = unit_ptr(b, pos);
         random::seed(hashtable::murmur3(from, size_t(b->tail_ptr() - from)));
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     uint32_t left = len - pos;
-    bool owned = notify_owner(value, "random", nullptr, pos, left);
+    bool owned = false;
+    if (Unwind code = notify_owner(value, "random", nullptr, pos, left, &owned)) return code;
     if (owned) recheck_range(value, pos, left);
     if (only) {
         if (left == 0) {
             *value = none::cell();
-            return;
+            return UNWIND_NONE;
         }
         uint32_t k = pos + draw(left, secure) - 1;
         Cell v = unit_value(value, k);
         *value = v;
-        return;
+        return UNWIND_NONE;
     }
     SeriesBuffer* b = buffer(value);
     uint32_t unit = b->unit();
@@ -580,7 +592,9 @@ void random(Cell* value, bool seed, bool secure, bool only) {
         }
     }
     if (is_hash(value)) hashtable::reindex(value->w3, pos, left);
-    if (owned) notify_owner(value, "randomized", nullptr, pos, left);
+    if (owned)
+        if (Unwind code = notify_owner(value, "randomized", nullptr, pos, left, nullptr)) return code;
+    return UNWIND_NONE;
 }
 
 // ---- reflect / modify --------------------------------------------------------------------------

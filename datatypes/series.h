@@ -105,7 +105,7 @@ void recheck_range(const Cell* series, uint32_t start, uint32_t count);
 
 // ---- Actions (signatures of datatypes/actions.h) ----------------------------------------------
 
-void random(Cell* value, bool seed, bool secure, bool only);
+Unwind random(Cell* value, bool seed, bool secure, bool only);
 void reflect(Cell* value, uint32_t field_symbol);
 void at();
 void back();
@@ -115,16 +115,16 @@ void head();
 void head_q();
 void index_q();
 int32_t length_q(Cell* value);
-Cell* move(Cell* origin, Cell* target, Cell* part);
+Outcome move(Cell* origin, Cell* target, Cell* part);
 void next();
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 Unwind reverse(Cell* series, Cell* part, Cell* skip);
 void skip();
 void tail();
 void tail_q();
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 
 }  // namespace kiv::series

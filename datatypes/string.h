@@ -264,7 +264,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind swap(Cell* series1, Cell* series2);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // ---- Registration -------------------------------------------------------------------------

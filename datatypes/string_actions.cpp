@@ -1252,9 +1252,11 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             offset = uint32_t(k - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
             if (count < 2 || count == size) return UNWIND_NONE;
-            bool owned = series::notify_owner(series, "sort", nullptr, start, count);
+            bool owned = false;
+            if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
+            if (owned) series::recheck_range(series, start, count);
             if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse)) return code;
-            if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
+            if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
             return UNWIND_NONE;
         } else {
             invalid_refine_arg("compare", *comparator);
@@ -1293,7 +1295,10 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
                 bad_unit();
         }
     }
-    bool owned = series::notify_owner(series, "sort", nullptr, start, count);
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
+    // The handler may have shortened the series.
+    if (owned) series::recheck_range(series, start, count);
     b = buffer(series);
     uint8_t* base = b->head_ptr() + size_t(start) * spec.unit;
     uint32_t records = count / size;
@@ -1303,7 +1308,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         sort::merge_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
     else
         sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
-    if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
+    if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
     return UNWIND_NONE;
 }
 
@@ -1334,7 +1339,7 @@ Unwind swap(Cell* series1, Cell* series2) {
     return UNWIND_NONE;
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+Outcome take(Cell* series, Cell* part, bool deep, bool last) {
     return series::take(series, part, deep, last);
 }
 
@@ -1498,7 +1503,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell
     uint32_t et = element->type();
     if (et == TYPE_INTEGER) {
         if (value) {
-            actions::poke(parent, int32_t(element->w2), value, element);
+            if (Unwind code = actions::poke(parent, int32_t(element->w2), value, element).code) return code;
             return value;
         }
         return actions::pick(parent, int32_t(element->w2), element);
@@ -1511,7 +1516,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell
                        false, false, false);
     if (found->type() == TYPE_NONE) fire({"script", "bad-path-set"}, *element);
     Cell at = *found;
-    actions::poke(&at, 2, value, nullptr);
+    if (Unwind code = actions::poke(&at, 2, value, nullptr).code) return code;
     return value;
 }
 

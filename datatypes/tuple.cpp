@@ -266,16 +266,17 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*,
     return value;
 }
 
-void random(Cell* value, bool seed, bool secure, bool) {
+Unwind random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         random::seed(value->w1 ^ value->w2 ^ value->w3);
         *value = unset::cell();
-        return;
+        return UNWIND_NONE;
     }
     uint8_t a[12];
     get_bytes(value, a);
     for (uint32_t i = 0; i < length(value); ++i) a[i] = uint8_t(random::int_(a[i] + 1, secure) - 1);
     *value = make(a, length(value));
+    return UNWIND_NONE;
 }
 
 Unwind reverse(Cell* value, Cell* part, Cell* skip) {

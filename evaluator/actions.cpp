@@ -157,8 +157,7 @@ Unwind make_s(const int32_t*) {
 }
 Unwind random_s(const int32_t* r) {
     Refs<ACT_RANDOM> f{r};
-    random(arg(0), f.has<"seed">(), f.has<"secure">(), f.has<"only">());
-    return UNWIND_NONE;
+    return random(arg(0), f.has<"seed">(), f.has<"secure">(), f.has<"only">());
 }
 Unwind reflect_s(const int32_t*) {
     reflect(arg(0), arg(1)->w2);
@@ -282,7 +281,9 @@ Unwind length_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind move_s(const int32_t* r) {
-    result(move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">()));
+    Outcome moved = move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">());
+    if (moved.code) return moved.code;
+    result(moved.cell);
     return UNWIND_NONE;
 }
 Unwind pick_s(const int32_t*) {
@@ -291,7 +292,7 @@ Unwind pick_s(const int32_t*) {
 }
 Unwind poke_s(const int32_t*) {
     Cell value = *arg(2);
-    poke(arg(0), index_argument(arg(1)), arg(2), arg(1));
+    if (Unwind code = poke(arg(0), index_argument(arg(1)), arg(2), arg(1)).code) return code;
     stack::set_last(value);
     return UNWIND_NONE;
 }
@@ -325,7 +326,9 @@ Unwind swap_s(const int32_t*) {
 }
 Unwind take_s(const int32_t* r) {
     Refs<ACT_TAKE> f{r};
-    result(take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">()));
+    Outcome taken = take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">());
+    if (taken.code) return taken.code;
+    result(taken.cell);
     return UNWIND_NONE;
 }
 Unwind trim_s(const int32_t* r) {
@@ -499,8 +502,8 @@ Outcome to(Cell* proto, Cell* spec) {
     return make_to(proto, spec, ACT_TO);
 }
 
-void random(Cell* value, bool seed, bool secure, bool only) {
-    action_for<ACT_RANDOM>(value)(value, seed, secure, only);
+Unwind random(Cell* value, bool seed, bool secure, bool only) {
+    return action_for<ACT_RANDOM>(value)(value, seed, secure, only);
 }
 
 void reflect(Cell* value, uint32_t field_symbol) {
@@ -639,7 +642,7 @@ int32_t length(Cell* value) {
     return action_for<ACT_LENGTH_Q>(value)(value);
 }
 
-Cell* move(Cell* origin, Cell* target, Cell* part) {
+Outcome move(Cell* origin, Cell* target, Cell* part) {
     return action_for<ACT_MOVE>(origin)(origin, target, part);
 }
 
@@ -647,7 +650,7 @@ Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     return action_for<ACT_PICK>(series)(series, index, index_cell);
 }
 
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     return action_for<ACT_POKE>(series)(series, index, value, index_cell);
 }
 
@@ -678,7 +681,7 @@ Unwind swap(Cell* series1, Cell* series2) {
     return action_for<ACT_SWAP>(series1)(series1, series2);
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+Outcome take(Cell* series, Cell* part, bool deep, bool last) {
     return action_for<ACT_TAKE>(series)(series, part, deep, last);
 }
 

@@ -61,7 +61,7 @@ extern PortActorTable port_actor_table;
 // The body of make object! (make error!, make port!) runs Kiv code.
 Outcome make(Cell* proto, Cell* spec);
 Outcome to(Cell* proto, Cell* spec);
-void random(Cell* value, bool seed, bool secure, bool only);
+Unwind random(Cell* value, bool seed, bool secure, bool only);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
@@ -91,9 +91,9 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 int32_t length(Cell* value);  // -1: none
-Cell* move(Cell* origin, Cell* target, Cell* part);
+Outcome move(Cell* origin, Cell* target, Cell* part);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
-Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 Unwind reverse(Cell* series, Cell* part, Cell* skip);
@@ -102,7 +102,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind swap(Cell* series1, Cell* series2);
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
 Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);

@@ -56,7 +56,8 @@ Unwind change_case(const Cell* limit, bool upper) {
     }
     casefold::change_units(v->w2, index, count, upper);
     // An owning object hears of the change once it is made.
-    series::notify_owner(v, upper ? "uppercase" : "lowercase", nullptr, index, count);
+    if (Unwind code = series::notify_owner(v, upper ? "uppercase" : "lowercase", nullptr, index, count, nullptr))
+        return code;
     return put(*v);
 }
 

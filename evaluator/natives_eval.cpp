@@ -94,35 +94,41 @@ struct Target {
         append = out->w1 >= cells_of(out);
         start = append ? cells_of(out) : out->w1;
     }
-    void add(const Cell* value) {
+    // A hash! target's insert runs its owner's handler: add and add_all
+    // answer its exit code, finish the code of the owner's notice.
+    Unwind add(const Cell* value) {
         if (!append) {
             block::insert_value(out, value, true, false);
         } else if (out->type() == TYPE_HASH) {
             Cell v = *value;
             uint32_t position = out->w1;
-            interpreter::raise_unwind(block::insert(out, &v, -1, true, 1, true));  // keeps the hash table in step
+            if (Unwind code = block::insert(out, &v, -1, true, 1, true)) return code;  // keeps the hash table in step
             out->w1 = position;
         } else {
             block::cells_append(out, value);
         }
+        return UNWIND_NONE;
     }
     // Every value of a block from its index (a data-stack cell or a copy).
-    void add_all(const Cell* blk) {
+    Unwind add_all(const Cell* blk) {
         Cell b = *blk;
         uint32_t n = cells_of(&b);
         if (!append || out->type() == TYPE_HASH) {
             for (uint32_t i = b.w1; i < n; ++i) {
                 Cell v = cell_at(&b, i);
-                add(&v);
+                if (Unwind code = add(&v)) return code;
             }
         } else if (b.w1 < n) {
             block::cells_append_all(out, &b);
         }
+        return UNWIND_NONE;
     }
     // The owner of an appended-to series hears of it once.
-    void finish() {
+    Unwind finish() {
         uint32_t n = cells_of(out);
-        if (notify && append && n > start) series::notify_owner(out, "insert", nullptr, start, n - start);
+        if (notify && append && n > start)
+            return series::notify_owner(out, "insert", nullptr, start, n - start, nullptr);
+        return UNWIND_NONE;
     }
 };
 
@@ -267,14 +273,13 @@ Unwind reduce_into(const Cell* block, Cell* out, bool notify) {
             v = stack::top_cell();
         }
         v->clear_new_line();
-        target.add(v);
+        if (Unwind code = target.add(v)) return code;
         stack::top = base;
         index = next;
     }
     stack::unwind_drop();
     stack::top = saved_top;
-    target.finish();
-    return UNWIND_NONE;
+    return target.finish();
 }
 
 // ---- func, function, does, has -------------------------------------------------------------
@@ -612,8 +617,8 @@ Unwind reduce(const int32_t* refs) {
     stack::top = a + 2;
     Target target(out);
     target.notify = true;
-    target.add(a);
-    target.finish();
+    if (Unwind code = target.add(a)) return code;
+    if (Unwind code = target.finish()) return code;
     return result(*out);
 }
 
@@ -644,9 +649,9 @@ Unwind compose_block(const Cell* source, Target& target, bool deep, bool only) {
             if (r->type() == TYPE_UNSET) {
                 // adds nothing
             } else if (r->type() == TYPE_BLOCK && !only) {
-                target.add_all(r);
+                if (Unwind code = target.add_all(r)) return code;
             } else {
-                target.add(r);
+                if (Unwind code = target.add(r)) return code;
             }
             stack::top = code_cell;
         } else if (t == TYPE_BLOCK && deep) {
@@ -659,11 +664,11 @@ Unwind compose_block(const Cell* source, Target& target, bool deep, bool only) {
             Unwind code = compose_block(inner, nested, deep, only);
             if (code) return code;
             cycles::pop();
-            target.add(made);
+            if (Unwind code = target.add(made)) return code;
             stack::top = inner;
         } else {
             Cell* held = stack::push(v);
-            target.add(held);
+            if (Unwind code = target.add(held)) return code;
             stack::pop(1);
         }
     }
@@ -694,7 +699,7 @@ Unwind compose(const int32_t* refs) {
     CycleDepth depth;
     Unwind code = compose_block(a, target, deep, only);
     if (code) return code;
-    target.finish();
+    if (Unwind finished = target.finish()) return finished;
     return result(*out);
 }
 

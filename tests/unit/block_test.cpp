@@ -125,13 +125,13 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     expect_indexed(h, "remove/part");
     EXPECT_EQ(series::reverse(&h, nullptr, nullptr), UNWIND_NONE);
     expect_indexed(h, "reverse");
-    series::poke(&h, 1, &nine, nullptr);
+    EXPECT_EQ(series::poke(&h, 1, &nine, nullptr).code, UNWIND_NONE);
     expect_indexed(h, "poke");
     Cell twenty = int_cell(20);
     (void)block::put(&h, &twenty, &nine, false);
     expect_indexed(h, "put");
     Cell t = h;
-    block::take(&t, nullptr, false, true);
+    EXPECT_EQ(block::take(&t, nullptr, false, true).code, UNWIND_NONE);
     expect_indexed(h, "take/last");
     Cell none_v = none::cell();
     EXPECT_EQ(block::insert(&h, &none_v, -1, false, 1, false), UNWIND_NONE);
@@ -143,7 +143,7 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     expect_indexed(other, "swap (second)");
     Cell target = at_pos(h, 3);
     Cell one = int_cell(1);
-    series::move(&h, &target, &one);
+    EXPECT_EQ(series::move(&h, &target, &one).code, UNWIND_NONE);
     expect_indexed(h, "move");
     Cell mid = at_pos(h, 2);
     EXPECT_EQ(series::clear(&mid), UNWIND_NONE);

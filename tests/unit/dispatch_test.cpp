@@ -66,7 +66,7 @@ Cell* rec_pick(Cell* s, int32_t index, Cell* index_cell) {
     seen.ints = {index};
     return index_cell;
 }
-Cell* rec_poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
+Outcome rec_poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
     ++seen.calls;
     seen.cells = {s, value, index_cell};
     seen.ints = {index};

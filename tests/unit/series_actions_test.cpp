@@ -95,7 +95,7 @@ TEST_F(SeriesActionsTest, TextWidensForAWideCharacterAndCopiesKeepTheWidth) {
     Cell s = text("abcd");
     EXPECT_EQ(series::buffer(&s)->unit(), 1u);
     Cell omega = char_cell(0x3A9);
-    series::poke(&s, 3, &omega, nullptr);
+    EXPECT_EQ(series::poke(&s, 3, &omega, nullptr).code, UNWIND_NONE);
     EXPECT_EQ(series::buffer(&s)->unit(), 2u);
     Cell* copy = stack::push(none::cell());
     series::copy(&s, copy, nullptr, false, nullptr);
