@@ -136,10 +136,6 @@ Cell* word_at(Off ctx, uint32_t n) {
     return cells_of(words_node(ctx)) + n;
 }
 
-Cell* values_at(Off ctx, uint32_t n) {
-    return cells_of(cell(ctx)->w2) + n;
-}
-
 Off global() {
     if (!root::global_context) [[unlikely]]
         init_global();
@@ -158,8 +154,55 @@ void init() {
 
 // ---- Lookup and addition -----------------------------------------------------------------------
 
+namespace {
+
+// Contexts of up to this many words are searched by a scan of the words
+// series instead of the index: fewer instructions than hashing and probing.
+constexpr uint32_t SCAN_WORDS = 16;
+
+// The scan gives the index's answer: case variants share one probe
+// sequence and enter it in order of addition (words are never removed), so
+// the probe meets the earliest matching word, as the scan does. Canonical
+// ids are read as hashtable::canonical_symbol reads them. Outside the
+// global context every word was added by a case-insensitive look-up, so a
+// word of the very symbol is the only match there: an exact pass comes first.
+int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
+    if (!case_insensitive || ctx != root::global_context) {
+        for (uint32_t i = 0; i < n; ++i)
+            if (words[i].w2 == symbol) return int32_t(i);
+        if (!case_insensitive) return -1;
+    }
+    uint32_t count;
+    const Cell* symbols = hashtable::symbol_cells(&count);
+    auto canonical = [&](uint32_t id) -> uint32_t {
+        if (id == 0 || id > count) return id;
+        int32_t alias = int32_t(symbols[id - 1].w1);
+        return alias > 0 ? uint32_t(alias) : id;
+    };
+    uint32_t canon = canonical(symbol);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t s = words[i].w2;
+        if (s == symbol || canonical(s) == canon) return int32_t(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
+    const SeriesBuffer* b = buffer_of(words_node(ctx));
+    uint32_t n = b->byte_count() >> 4;
+    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, symbol, case_insensitive);
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
+}
+
+int32_t find_bound_word(Off ctx, const Cell* word) {
+    const SeriesBuffer* b = buffer_of(words_node(ctx));
+    uint32_t n = b->byte_count() >> 4;
+    int32_t index = word::index_of(word);
+    if (word->w1 == ctx && index >= 0 && uint32_t(index) < n) return index;
+    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, word->w2, true);
+    return hashtable::find_symbol(table(ctx), word->w2, true, 0);
 }
 
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out) {

@@ -19,7 +19,9 @@
 //   word 3  unused
 //
 // Invariants: a word's index never changes once given; words are never
-// removed; every operation here that adds a word to a heap context also
+// removed; outside the global context every word is added by a
+// case-insensitive look-up, so such a context holds at most one word per
+// canonical symbol (datatypes/symbol.h); every operation here that adds a word to a heap context also
 // appends its value slot, except find_word_at and make, whose callers do it.
 //
 // Word cells (word!, set-word!, lit-word!, get-word!, refinement!):
@@ -75,7 +77,9 @@ uint32_t word_count(Off ctx);
 // Word n (0-based) of the words series; no range check.
 Cell* word_at(Off ctx, uint32_t n);
 // Value n of a heap context's values series; no range check.
-Cell* values_at(Off ctx, uint32_t n);
+inline Cell* values_at(Off ctx, uint32_t n) {
+    return buffer_of(cell(ctx)->w2)->head_cell() + n;
+}
 // The global context node.
 Off global();
 
@@ -91,6 +95,9 @@ void init();
 
 // Index of the symbol's word, or -1; adds nothing.
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive);
+// The word's own index when it is bound to ctx and within its words, else
+// find_word of its symbol (case-insensitive); adds nothing.
+int32_t find_bound_word(Off ctx, const Cell* word);
 // Index of the symbol's word; when absent, a bound word! is appended to the
 // words series (no value slot), -1 is returned and the new index goes to *out.
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out);

@@ -842,6 +842,14 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
+bool path_settable(uint32_t symbol, int32_t index) {
+    return index >= 0 && !is_self_symbol(symbol);
+}
+
+void set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
+    set_field_notified(obj, n, value);
+}
+
 // A field the object lacks, or one whose value is unset: a get-path at its
 // last element (optional access) gives unset; any other last element is
 // invalid-path; an element inside the path is unset-path.
@@ -853,13 +861,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
     uint32_t t = element->type();
     if (!(t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD))
         fire_invalid_path(path, element);
-    int32_t index = word::index_of(element);
-    if (element->w1 != ctx || index < 0 || uint32_t(index) >= context::word_count(ctx)) {
-        index = index_of_symbol(ctx, element->w2);
-        if (index >= 0) {
-            element->w1 = ctx;
-            element->w3 = uint32_t(index);
-        }
+    int32_t index = path_field(ctx, element);
+    if (index >= 0) {
+        element->w1 = ctx;
+        element->w3 = uint32_t(index);
     }
     auto missing = [&]() -> Cell* {
         if (get_path && last_element) return &unset_value;
@@ -869,7 +874,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
         fire({"script", "unset-path"}, p, e);
     };
     if (value) {
-        if (is_self_symbol(element->w2) || index < 0) fire_invalid_path(path, element);
+        if (!path_settable(element->w2, index)) fire_invalid_path(path, element);
         Cell v = *value;
         set_field_notified(&o, uint32_t(index), &v);
         return value;

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 
+#include "datatypes/context.h"
 #include "runtime/cell.h"
 
 namespace kiv::object {
@@ -102,6 +103,19 @@ Cell* word_at(const Cell* obj, uint32_t n);
 Cell* first_word(const Cell* obj);
 uint32_t word_count(const Cell* obj);
 Cell* get_values(const Cell* obj);
+// The field a path element (a word of any kind) names in the object
+// context: the element's own index when it is bound to that context, else
+// the index of its symbol; -1 when the object lacks it. Allocates nothing.
+// The path action and the interpreter's object steps find fields by it.
+inline int32_t path_field(Off ctx, const Cell* element) {
+    return context::find_bound_word(ctx, element);
+}
+// True when a set-path may assign the field found at `index` for `symbol`:
+// it exists and is not `self`.
+bool path_settable(uint32_t symbol, int32_t index);
+// A set-path's assignment of field n: the value stored, the word marked set,
+// the change reported to on-change* (which may run Kiv code).
+void set_path_field(const Cell* obj, uint32_t n, const Cell* value);
 // True when the word's value is an object whose context is `ctx`.
 bool same_object_q(const Cell* word, Off ctx);
 // True when value n of the context is an object whose context is `owner`.

@@ -203,6 +203,9 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     if (rc->type() == TYPE_WORD) {
         rc = peek_value(rc);
         if (!rc) return false;
+    } else if (rc->type() == TYPE_PATH) {
+        rc = peek_object_path(rc);
+        if (!rc) return false;
     }
     if (rc->type() != TYPE_INTEGER) return false;
     if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(rc->w2), slot))
@@ -307,6 +310,11 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
             } else if (v.type() == TYPE_WORD) {
                 const Cell* val = peek_value(&v);
                 if (val && is_plain(val->type())) {
+                    stack::push(*val);
+                    pushed = true;
+                }
+            } else if (v.type() == TYPE_PATH) {
+                if (const Cell* val = peek_object_path(&v)) {
                     stack::push(*val);
                     pushed = true;
                 }

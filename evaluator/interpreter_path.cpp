@@ -1,6 +1,7 @@
 // Paths: the get, set and call forms of a path value, walked element by
 // element through the datatypes' path actions.
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/scalar.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -34,8 +35,119 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     }
 }
 
-// Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
+// ---- Object paths
+//
+// A path whose head word holds an object! and whose elements are words
+// naming fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`) is answered
+// without the generic walk's data-stack copies and path-action calls: each
+// field is found as the object's path action finds it (object::path_field)
+// and read from its value slot. Whatever the action would treat otherwise
+// (a missing field, an unset value, a parent that is not an object!, an
+// element that is not a word, `self` as the field set) is left to the
+// generic walk, which starts again from the head: up to that decision
+// nothing is changed, allocated or run. Never used while tracing, whose
+// events the generic walk sends.
+
+// The slot of the field element `i` of the path names in the object.
+inline const Cell* object_field(const Cell& obj, Off node, uint32_t i) {
+    const Cell* el = cell_at(node, i);
+    if (el->type() != TYPE_WORD) return nullptr;
+    Off ctx = obj.w1;
+    int32_t index = object::path_field(ctx, el);
+    if (index < 0) return nullptr;
+    const Cell* slot = context::values_at(ctx, uint32_t(index));
+    return slot->type() == TYPE_UNSET ? nullptr : slot;
+}
+
+// Steps from the head's object through the fields of elements first+1 ..
+// `end` - 1 that lead to another object; the object reached goes to *obj.
+// With `call`, a function met on the way stops the walk: *at is its element.
+// Null when a step is not an object field step; else the last slot read.
+inline const Cell* object_steps(Off node, uint32_t first, uint32_t end, bool call, Cell* obj, uint32_t* at) {
+    const Cell* head = cell_at(node, first);
+    if (head->type() != TYPE_WORD) return nullptr;
+    const Cell* slot = peek_value(head);
+    if (!slot || slot->type() != TYPE_OBJECT) return nullptr;
+    for (uint32_t i = first + 1; i < end; ++i) {
+        *obj = *slot;
+        slot = object_field(*obj, node, i);
+        if (!slot) return nullptr;
+        *at = i;
+        if (slot->type() == TYPE_OBJECT) continue;
+        if (call && is_callable(slot->type())) return slot;
+        if (i + 1 < end) return nullptr;
+    }
+    return slot;
+}
+
+const Cell* peek_object_path(const Cell* path) {
+    Off node = path->w2;
+    uint32_t first = path->w1;
+    uint32_t n = cell_count(node);
+    if (first + 1 >= n) return nullptr;
+    Cell obj;
+    uint32_t at = 0;
+    const Cell* slot = object_steps(node, first, n, false, &obj, &at);
+    if (!slot || slot->type() == TYPE_OP || is_callable(slot->type())) return nullptr;
+    return slot;
+}
+
+// The get and call forms; false leaves the path to the generic walk.
+bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
+    Off node = path.w2;
+    uint32_t first = path.w1;
+    uint32_t n = cell_count(node);
+    if (first + 1 >= n) return false;
+    Cell obj;
+    uint32_t at = 0;
+    const Cell* slot = object_steps(node, first, n, mode == PATH_CALL, &obj, &at);
+    if (!slot) return false;
+    Cell result = *slot;
+    if (mode == PATH_CALL && is_callable(result.type())) {
+        Cell name = *cell_at(node, at);
+        Cell p = path;
+        *code = exec_call(name, result, c, &p, at + 1, false);
+        return true;
+    }
+    stack::push(result);
+    *code = UNWIND_NONE;
+    return true;
+}
+
+// The set form: `value` assigned to the field the last element names.
+bool object_path_set(const Cell& path, const Cell* value) {
+    Off node = path.w2;
+    uint32_t first = path.w1;
+    uint32_t n = cell_count(node);
+    if (first + 1 >= n) return false;
+    Cell obj;
+    uint32_t at = 0;
+    const Cell* slot;
+    if (n - first == 2) {
+        const Cell* head = cell_at(node, first);
+        if (head->type() != TYPE_WORD) return false;
+        slot = peek_value(head);
+    } else {
+        slot = object_steps(node, first, n - 1, false, &obj, &at);
+    }
+    if (!slot || slot->type() != TYPE_OBJECT) return false;
+    obj = *slot;
+    const Cell* el = cell_at(node, n - 1);
+    if (el->type() != TYPE_WORD) return false;
+    int32_t index = object::path_field(obj.w1, el);
+    if (!object::path_settable(el->w2, index)) return false;
+    // The value (the result) and the object stay on the data stack while
+    // on-change* may run.
+    Cell* result = stack::push(*value);
+    stack::push(obj);
+    object::set_path_field(&obj, uint32_t(index), result);
+    stack::top = result + 1;
+    return true;
+}
+
+// The generic walk: every step through the parent's path action, with the
+// path, the value and the parents held on the data stack.
+[[gnu::noinline]] Unwind walk_steps(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
     Cell* path = stack::push(path_in);  // data-stack copies: never moved
     Off node = path->w2;
@@ -115,6 +227,19 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
     pc.pos = n;
     KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
     return UNWIND_NONE;
+}
+
+// Evaluates a path (get, set or call form); the final value is pushed.
+Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+    if (!tracing) {
+        if (mode == PATH_SET) {
+            if (object_path_set(path, value)) return UNWIND_NONE;
+        } else {
+            Unwind code;
+            if (object_path(path, mode, c, &code)) return code;
+        }
+    }
+    return walk_steps(path, mode, value, c);
 }
 
 }  // namespace kiv::interpreter::detail

@@ -653,8 +653,6 @@ uint32_t round_pow2(uint32_t n) {
 
 // ---- Links ------------------------------------------------------------------------------------
 
-Record* record(Off table) { return rec(table); }
-
 void connect_collector(const CollectorLink& link) { gc = link; }
 
 void set_key_ops(const KeyOps& ops) { key_ops = ops; }
@@ -662,6 +660,16 @@ void set_key_ops(const KeyOps& ops) { key_ops = ops; }
 bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive) { return key_ops.equal(a, b, case_sensitive); }
 
 void register_symbol_table(const Off* location) { symbol_table_ref = location; }
+
+const Cell* symbol_cells(uint32_t* count) {
+    if (!symbol_table_ref || !*symbol_table_ref) {
+        *count = 0;
+        return nullptr;
+    }
+    const SeriesBuffer* b = buffer_of(rec(*symbol_table_ref)->values);
+    *count = b->byte_count() >> 4;
+    return b->head_cell();
+}
 
 uint32_t canonical_symbol(uint32_t id) {
     if (!symbol_table_ref || !*symbol_table_ref || id == 0) return id;
