@@ -124,18 +124,6 @@ void bind_cells(Off node, Off ctx, bool self) {
 
 // ---- Layout ------------------------------------------------------------------------------------
 
-Off words_node(Off ctx) {
-    return hashtable::record(table(ctx))->values;
-}
-
-uint32_t word_count(Off ctx) {
-    return series::count(words_node(ctx));
-}
-
-Cell* word_at(Off ctx, uint32_t n) {
-    return cells_of(words_node(ctx)) + n;
-}
-
 Off global() {
     if (!root::global_context) [[unlikely]]
         init_global();
@@ -155,10 +143,6 @@ void init() {
 // ---- Lookup and addition -----------------------------------------------------------------------
 
 namespace {
-
-// Contexts of up to this many words are searched by a scan of the words
-// series instead of the index: fewer instructions than hashing and probing.
-constexpr uint32_t SCAN_WORDS = 16;
 
 // The scan gives the index's answer: case variants share one probe
 // sequence and enter it in order of addition (words are never removed), so
@@ -189,6 +173,8 @@ int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool
 
 }  // namespace
 
+// Contexts of up to SCAN_WORDS words are searched by a scan of the words
+// series instead of the index: fewer instructions than hashing and probing.
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     const SeriesBuffer* b = buffer_of(words_node(ctx));
     uint32_t n = b->byte_count() >> 4;
@@ -196,14 +182,6 @@ int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 
-int32_t find_bound_word(Off ctx, const Cell* word) {
-    const SeriesBuffer* b = buffer_of(words_node(ctx));
-    uint32_t n = b->byte_count() >> 4;
-    int32_t index = word::index_of(word);
-    if (word->w1 == ctx && index >= 0 && uint32_t(index) < n) return index;
-    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, word->w2, true);
-    return hashtable::find_symbol(table(ctx), word->w2, true, 0);
-}
 
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out) {
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, ctx, out);

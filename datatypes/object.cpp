@@ -20,6 +20,7 @@
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace kiv::object {
@@ -74,7 +75,8 @@ inline bool is_hook_symbol(uint32_t symbol) {
 }
 inline bool is_self_symbol(uint32_t symbol) {
     uint32_t self = fixed::sym[fixed::SYM_SELF];
-    return self != 0 && canonical(symbol) == canonical(self);
+    if (self == 0 || symbol == self) return self != 0;
+    return hashtable::canonical_symbol(symbol) == hashtable::canonical_symbol(self);
 }
 
 // Stores the object in its context's self cell.

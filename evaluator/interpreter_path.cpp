@@ -48,65 +48,67 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 // nothing is changed, allocated or run. Never used while tracing, whose
 // events the generic walk sends.
 
-// The slot of the field element `i` of the path names in the object.
-inline const Cell* object_field(const Cell& obj, Off node, uint32_t i) {
-    const Cell* el = cell_at(node, i);
+// The slot of the field `el` names in the object context, or null.
+inline const Cell* object_field(Off ctx, const Cell* el) {
     if (el->type() != TYPE_WORD) return nullptr;
-    Off ctx = obj.w1;
     int32_t index = object::path_field(ctx, el);
     if (index < 0) return nullptr;
     const Cell* slot = context::values_at(ctx, uint32_t(index));
     return slot->type() == TYPE_UNSET ? nullptr : slot;
 }
 
-// Steps from the head's object through the fields of elements first+1 ..
-// `end` - 1 that lead to another object; the object reached goes to *obj.
-// With `call`, a function met on the way stops the walk: *at is its element.
-// Null when a step is not an object field step; else the last slot read.
-inline const Cell* object_steps(Off node, uint32_t first, uint32_t end, bool call, Cell* obj, uint32_t* at) {
-    const Cell* head = cell_at(node, first);
-    if (head->type() != TYPE_WORD) return nullptr;
-    const Cell* slot = peek_value(head);
+// Steps from the object the head word `cells[0]` holds through the fields
+// cells[1] .. cells[end - 1] name, each but the last leading to another
+// object. With `call`, a function met on the way ends the walk (*at: its
+// element). The last slot read, or null when a step is not such a field
+// step. Nothing here allocates, so the pointers stay valid.
+inline const Cell* object_steps(const Cell* cells, uint32_t end, bool call, uint32_t* at) {
+    if (cells[0].type() != TYPE_WORD) return nullptr;
+    const Cell* slot = peek_value(&cells[0]);
     if (!slot || slot->type() != TYPE_OBJECT) return nullptr;
-    for (uint32_t i = first + 1; i < end; ++i) {
-        *obj = *slot;
-        slot = object_field(*obj, node, i);
+    for (uint32_t i = 1; i < end; ++i) {
+        slot = object_field(slot->w1, &cells[i]);
         if (!slot) return nullptr;
         *at = i;
-        if (slot->type() == TYPE_OBJECT) continue;
-        if (call && is_callable(slot->type())) return slot;
+        uint32_t t = slot->type();
+        if (t == TYPE_OBJECT) continue;
+        if (call && is_callable(t)) return slot;
         if (i + 1 < end) return nullptr;
     }
     return slot;
 }
 
+// The path's cells from its head and their count.
+inline const Cell* path_cells(const Cell& path, uint32_t* count) {
+    const SeriesBuffer* b = buffer_of(path.w2);
+    uint32_t n = b->byte_count() >> 4;
+    *count = path.w1 < n ? n - path.w1 : 0;
+    return b->head_cell() + path.w1;
+}
+
 const Cell* peek_object_path(const Cell* path) {
-    Off node = path->w2;
-    uint32_t first = path->w1;
-    uint32_t n = cell_count(node);
-    if (first + 1 >= n) return nullptr;
-    Cell obj;
+    uint32_t count;
+    const Cell* cells = path_cells(*path, &count);
+    if (count < 2) return nullptr;
     uint32_t at = 0;
-    const Cell* slot = object_steps(node, first, n, false, &obj, &at);
+    const Cell* slot = object_steps(cells, count, false, &at);
     if (!slot || slot->type() == TYPE_OP || is_callable(slot->type())) return nullptr;
     return slot;
 }
 
 // The get and call forms; false leaves the path to the generic walk.
-bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
-    Off node = path.w2;
-    uint32_t first = path.w1;
-    uint32_t n = cell_count(node);
-    if (first + 1 >= n) return false;
-    Cell obj;
+inline bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
+    uint32_t count;
+    const Cell* cells = path_cells(path, &count);
+    if (count < 2) return false;
     uint32_t at = 0;
-    const Cell* slot = object_steps(node, first, n, mode == PATH_CALL, &obj, &at);
+    const Cell* slot = object_steps(cells, count, mode == PATH_CALL, &at);
     if (!slot) return false;
     Cell result = *slot;
     if (mode == PATH_CALL && is_callable(result.type())) {
-        Cell name = *cell_at(node, at);
+        Cell name = cells[at];
         Cell p = path;
-        *code = exec_call(name, result, c, &p, at + 1, false);
+        *code = exec_call(name, result, c, &p, path.w1 + at + 1, false);
         return true;
     }
     stack::push(result);
@@ -115,24 +117,15 @@ bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
 }
 
 // The set form: `value` assigned to the field the last element names.
-bool object_path_set(const Cell& path, const Cell* value) {
-    Off node = path.w2;
-    uint32_t first = path.w1;
-    uint32_t n = cell_count(node);
-    if (first + 1 >= n) return false;
-    Cell obj;
+inline bool object_path_set(const Cell& path, const Cell* value) {
+    uint32_t count;
+    const Cell* cells = path_cells(path, &count);
+    if (count < 2) return false;
     uint32_t at = 0;
-    const Cell* slot;
-    if (n - first == 2) {
-        const Cell* head = cell_at(node, first);
-        if (head->type() != TYPE_WORD) return false;
-        slot = peek_value(head);
-    } else {
-        slot = object_steps(node, first, n - 1, false, &obj, &at);
-    }
+    const Cell* slot = object_steps(cells, count - 1, false, &at);
     if (!slot || slot->type() != TYPE_OBJECT) return false;
-    obj = *slot;
-    const Cell* el = cell_at(node, n - 1);
+    Cell obj = *slot;
+    const Cell* el = &cells[count - 1];
     if (el->type() != TYPE_WORD) return false;
     int32_t index = object::path_field(obj.w1, el);
     if (!object::path_settable(el->w2, index)) return false;
