@@ -146,8 +146,7 @@ namespace {
 
 // The scan gives the index's answer: case variants share one probe
 // sequence and enter it in order of addition (words are never removed), so
-// the probe meets the earliest matching word, as the scan does. Canonical
-// ids are read as hashtable::canonical_symbol reads them. Outside the
+// the probe meets the earliest matching word, as the scan does. Outside the
 // global context every word was added by a case-insensitive look-up, so a
 // word of the very symbol is the only match there: an exact pass comes first.
 int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
@@ -158,15 +157,10 @@ int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool
     }
     uint32_t count;
     const Cell* symbols = hashtable::symbol_cells(&count);
-    auto canonical = [&](uint32_t id) -> uint32_t {
-        if (id == 0 || id > count) return id;
-        int32_t alias = int32_t(symbols[id - 1].w1);
-        return alias > 0 ? uint32_t(alias) : id;
-    };
-    uint32_t canon = canonical(symbol);
+    uint32_t canon = hashtable::canonical_in(symbols, count, symbol);
     for (uint32_t i = 0; i < n; ++i) {
         uint32_t s = words[i].w2;
-        if (s == symbol || canonical(s) == canon) return int32_t(i);
+        if (s == symbol || hashtable::canonical_in(symbols, count, s) == canon) return int32_t(i);
     }
     return -1;
 }
@@ -405,8 +399,10 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     slot = b->head_cell() + n;
     if (((h & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) == KIND_OBJECT) {
         Cell w = *word;
-        mark_set(ctx, n);
-        Cell* self = self_cell(ctx);
+        // mark_set, the kind known; the self cell follows the context cell.
+        SeriesBuffer* wb = buffer_of(words_node(ctx));
+        if (n < (wb->byte_count() >> 4)) wb->head_cell()[n].header |= header::WORD_SET;
+        const Cell* self = c + 1;
         if (notify && on_set_notify && self->w3 != 0) {
             Cell* saved_top = stack::top;
             Cell* old = stack::push(*slot);

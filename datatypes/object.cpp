@@ -76,7 +76,9 @@ inline bool is_hook_symbol(uint32_t symbol) {
 inline bool is_self_symbol(uint32_t symbol) {
     uint32_t self = fixed::sym[fixed::SYM_SELF];
     if (self == 0 || symbol == self) return self != 0;
-    return hashtable::canonical_symbol(symbol) == hashtable::canonical_symbol(self);
+    uint32_t count;
+    const Cell* symbols = hashtable::symbol_cells(&count);
+    return hashtable::canonical_in(symbols, count, symbol) == hashtable::canonical_in(symbols, count, self);
 }
 
 // Stores the object in its context's self cell.

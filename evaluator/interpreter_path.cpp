@@ -108,7 +108,9 @@ inline bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) 
     if (mode == PATH_CALL && is_callable(result.type())) {
         Cell name = cells[at];
         Cell p = path;
-        *code = exec_call(name, result, c, &p, path.w1 + at + 1, false);
+        // Elements after the function's name are its refinements.
+        const Cell* refinements = at + 1 < count ? &p : nullptr;
+        *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
         return true;
     }
     stack::push(result);

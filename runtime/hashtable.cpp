@@ -672,11 +672,9 @@ const Cell* symbol_cells(uint32_t* count) {
 }
 
 uint32_t canonical_symbol(uint32_t id) {
-    if (!symbol_table_ref || !*symbol_table_ref || id == 0) return id;
-    const SeriesBuffer* b = buffer_of(rec(*symbol_table_ref)->values);
-    if (uint64_t(id) * sizeof(Cell) > b->byte_count()) return id;
-    int32_t alias = int32_t(b->head_cell()[id - 1].w1);
-    return alias > 0 ? uint32_t(alias) : id;
+    uint32_t count;
+    const Cell* symbols = symbol_cells(&count);
+    return canonical_in(symbols, count, id);
 }
 
 // ---- Creating and copying -----------------------------------------------------------------------

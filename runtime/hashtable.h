@@ -124,6 +124,12 @@ uint32_t canonical_symbol(uint32_t id);
 // canonical ids (null and 0 until a table is registered). Valid until the
 // next allocation.
 const Cell* symbol_cells(uint32_t* count);
+// canonical_symbol read from what symbol_cells gave.
+inline uint32_t canonical_in(const Cell* symbols, uint32_t count, uint32_t id) {
+    if (id == 0 || id > count) return id;
+    int32_t alias = int32_t(symbols[id - 1].w1);
+    return alias > 0 ? uint32_t(alias) : id;
+}
 
 // ---- Creating and copying -----------------------------------------------------------
 
