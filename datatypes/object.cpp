@@ -147,14 +147,13 @@ Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
 
 // Sets field n of the object with notify off, then reports the change.
 void set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+    if (obj->w3 == 0) {
+        set_field_quiet(obj->w1, n, value);
+        return;
+    }
     Off ctx = obj->w1;
     Cell v = *value;
     Cell w = *context::word_at(ctx, n);
-    if (obj->w3 == 0) {
-        *value_at(ctx, n) = v;
-        context::word_at(ctx, n)->header |= header::WORD_SET;
-        return;
-    }
     Cell* saved = stack::top;
     Cell* old = stack::push(*value_at(ctx, n));
     *value_at(ctx, n) = v;
@@ -850,7 +849,7 @@ bool path_settable(uint32_t symbol, int32_t index) {
     return index >= 0 && !is_self_symbol(symbol);
 }
 
-void set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
+void set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
     set_field_notified(obj, n, value);
 }
 

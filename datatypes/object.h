@@ -113,9 +113,22 @@ inline int32_t path_field(Off ctx, const Cell* element) {
 // True when a set-path may assign the field found at `index` for `symbol`:
 // it exists and is not `self`.
 bool path_settable(uint32_t symbol, int32_t index);
+// Field n of the context set and its word marked set, nothing reported.
+inline void set_field_quiet(Off ctx, uint32_t n, const Cell* value) {
+    Cell v = *value;
+    *context::values_at(ctx, n) = v;
+    context::word_at(ctx, n)->header |= header::WORD_SET;
+}
 // A set-path's assignment of field n: the value stored, the word marked set,
 // the change reported to on-change* (which may run Kiv code).
-void set_path_field(const Cell* obj, uint32_t n, const Cell* value);
+void set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value);
+inline void set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
+    if (obj->w3 == 0) {
+        set_field_quiet(obj->w1, n, value);
+        return;
+    }
+    set_path_field_notified(obj, n, value);
+}
 // True when the word's value is an object whose context is `ctx`.
 bool same_object_q(const Cell* word, Off ctx);
 // True when value n of the context is an object whose context is `owner`.
