@@ -176,7 +176,6 @@ int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 
-
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out) {
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, ctx, out);
 }

@@ -192,8 +192,9 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 }
 
 // The look-ahead form: an integer! on the left and, as the right operand, an
-// integer! literal or a word whose value is an integer!. Neither operand
-// needs evaluating, so no frame is needed. `c.pos` is at the operator word;
+// integer! literal, a word whose value is an integer! or a path whose
+// direct form reads one (peek_path). Reading either operand runs no code,
+// so no frame is needed. `c.pos` is at the operator word;
 // on success the position moves past the right operand and the result
 // replaces *slot.
 inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
@@ -203,13 +204,14 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     if (rc->type() == TYPE_WORD) {
         rc = peek_value(rc);
         if (!rc) return false;
-    } else if (rc->type() == TYPE_PATH) {
-        rc = peek_object_path(rc);
-        if (!rc) return false;
     }
-    if (rc->type() != TYPE_INTEGER) return false;
-    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(rc->w2), slot))
+    int32_t right;
+    if (rc->type() == TYPE_INTEGER) {
+        right = int32_t(rc->w2);
+    } else if (rc->type() != TYPE_PATH || !peek_path_integer(rc, &right)) {
         return false;
+    }
+    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), right, slot)) return false;
     c.pos += 2;
     stack::top = slot + 1;
     return true;
@@ -310,11 +312,6 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
             } else if (v.type() == TYPE_WORD) {
                 const Cell* val = peek_value(&v);
                 if (val && is_plain(val->type())) {
-                    stack::push(*val);
-                    pushed = true;
-                }
-            } else if (v.type() == TYPE_PATH) {
-                if (const Cell* val = peek_object_path(&v)) {
                     stack::push(*val);
                     pushed = true;
                 }

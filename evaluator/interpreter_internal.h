@@ -96,11 +96,13 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 
-// The value a path! evaluates to when its head word holds an object! and
-// its elements name fields down to plain data (not a function, an op! or
-// unset): the slot read in place, valid until the next allocation. Null
-// when the path needs the walk. Raises nothing, allocates nothing, and runs
-// no code; for the look-ahead and argument fetches outside tracing.
-const Cell* peek_object_path(const Cell* path);
+// The value a path! evaluates to when it has a direct form
+// (interpreter_path.cpp) that reads plain data (not a function, an op! or
+// unset): an object field path or a block pick. False when the path needs
+// the walk. Raises nothing, allocates nothing and runs no code; for the
+// operator look-ahead outside tracing.
+bool peek_path(const Cell* path, Cell* out);
+// peek_path when the value is an integer!: its value in *out.
+bool peek_path_integer(const Cell* path, int32_t* out);
 
 }  // namespace kiv::interpreter::detail

@@ -1,5 +1,6 @@
 // Paths: the get, set and call forms of a path value, walked element by
-// element through the datatypes' path actions.
+// element through the datatypes' path actions; the commonest forms are
+// answered directly (see Direct forms).
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/scalar.h"
@@ -35,18 +36,24 @@ void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     }
 }
 
-// ---- Object paths
+// ---- Direct forms
 //
-// A path whose head word holds an object! and whose elements are words
-// naming fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`) is answered
-// without the generic walk's data-stack copies and path-action calls: each
-// field is found as the object's path action finds it (object::path_field)
-// and read from its value slot. Whatever the action would treat otherwise
-// (a missing field, an unset value, a parent that is not an object!, an
-// element that is not a word, `self` as the field set) is left to the
+// The commonest paths are answered without the generic walk's data-stack
+// copies and path-action calls, outside tracing (whose events the generic
+// walk sends):
+//   - a head word holding an object! and elements that are words naming
+//     fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`): each field is found
+//     as the object's path action finds it (object::path_field) and read
+//     from its value slot;
+//   - a head word holding a block! and one integer! element (`b/2`): the
+//     pick kernel, as the generic walk itself uses it;
+//   - a head word holding a function called with refinements
+//     (`append/only`): the call, as the generic walk makes it.
+// Whatever the actions would treat otherwise (a missing field, an unset
+// value, a parent of another type, `self` as the field set, a function
+// picked from a block, a pick past the block's tail...) is left to the
 // generic walk, which starts again from the head: up to that decision
-// nothing is changed, allocated or run. Never used while tracing, whose
-// events the generic walk sends.
+// nothing is changed, allocated or run.
 
 // The slot of the field `el` names in the object context, or null.
 inline const Cell* object_field(Off ctx, const Cell* el) {
@@ -57,15 +64,12 @@ inline const Cell* object_field(Off ctx, const Cell* el) {
     return slot->type() == TYPE_UNSET ? nullptr : slot;
 }
 
-// Steps from the object the head word `cells[0]` holds through the fields
-// cells[1] .. cells[end - 1] name, each but the last leading to another
-// object. With `call`, a function met on the way ends the walk (*at: its
-// element). The last slot read, or null when a step is not such a field
-// step. Nothing here allocates, so the pointers stay valid.
-inline const Cell* object_steps(const Cell* cells, uint32_t end, bool call, uint32_t* at) {
-    if (cells[0].type() != TYPE_WORD) return nullptr;
-    const Cell* slot = peek_value(&cells[0]);
-    if (!slot || slot->type() != TYPE_OBJECT) return nullptr;
+// Steps from the object in `slot` through the fields cells[1] ..
+// cells[end - 1] name, each but the last leading to another object. With
+// `call`, a function met on the way ends the walk (*at: its element). The
+// last slot read, or null when a step is not such a field step. Nothing
+// here allocates, so the pointers stay valid.
+inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
     for (uint32_t i = 1; i < end; ++i) {
         slot = object_field(slot->w1, &cells[i]);
         if (!slot) return nullptr;
@@ -78,53 +82,102 @@ inline const Cell* object_steps(const Cell* cells, uint32_t end, bool call, uint
     return slot;
 }
 
-// The path's cells from its head and their count.
-inline const Cell* path_cells(const Cell& path, uint32_t* count) {
+// The path's cells from its head, their count (at least 2) and the head
+// word's value; null when the path has no direct form.
+inline const Cell* path_head(const Cell& path, const Cell** cells, uint32_t* count) {
     const SeriesBuffer* b = buffer_of(path.w2);
     uint32_t n = b->byte_count() >> 4;
-    *count = path.w1 < n ? n - path.w1 : 0;
-    return b->head_cell() + path.w1;
+    if (path.w1 + 1 >= n) return nullptr;
+    *count = n - path.w1;
+    *cells = b->head_cell() + path.w1;
+    if ((*cells)[0].type() != TYPE_WORD) return nullptr;
+    return peek_value(&(*cells)[0]);
 }
 
-const Cell* peek_object_path(const Cell* path) {
+// The pick of `b/2`; false when the generic walk must answer.
+inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cell* out) {
+    return count == 2 && cells[1].type() == TYPE_INTEGER &&
+           actions::pick_inline(block, int32_t(cells[1].w2), out);
+}
+
+bool peek_path(const Cell* path, Cell* out) {
+    const Cell* cells;
     uint32_t count;
-    const Cell* cells = path_cells(*path, &count);
-    if (count < 2) return nullptr;
-    uint32_t at = 0;
-    const Cell* slot = object_steps(cells, count, false, &at);
-    if (!slot || slot->type() == TYPE_OP || is_callable(slot->type())) return nullptr;
-    return slot;
+    const Cell* head = path_head(*path, &cells, &count);
+    if (!head) return false;
+    if (head->type() == TYPE_OBJECT) {
+        uint32_t at = 0;
+        const Cell* slot = object_steps(head, cells, count, false, &at);
+        if (!slot) return false;
+        *out = *slot;
+    } else if (head->type() == TYPE_BLOCK) {
+        if (!block_pick(head, cells, count, out)) return false;
+    } else {
+        return false;
+    }
+    uint32_t t = out->type();
+    return t != TYPE_UNSET && t != TYPE_OP && !is_callable(t);
+}
+
+bool peek_path_integer(const Cell* path, int32_t* out) {
+    Cell v;
+    if (!peek_path(path, &v) || v.type() != TYPE_INTEGER) return false;
+    *out = int32_t(v.w2);
+    return true;
+}
+
+// A function at the head, called with the path's refinements.
+[[gnu::noinline]] Unwind call_head(const Cell& path, const Cell* cells, const Cell* head, Code* c) {
+    Cell name = cells[0];
+    Cell fn = *head;
+    Cell p = path;
+    return exec_call(name, fn, c, &p, path.w1 + 1, false);
 }
 
 // The get and call forms; false leaves the path to the generic walk.
-inline bool object_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
+[[gnu::always_inline]] inline bool direct_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
+    const Cell* cells;
     uint32_t count;
-    const Cell* cells = path_cells(path, &count);
-    if (count < 2) return false;
-    uint32_t at = 0;
-    const Cell* slot = object_steps(cells, count, mode == PATH_CALL, &at);
-    if (!slot) return false;
-    Cell result = *slot;
-    if (mode == PATH_CALL && is_callable(result.type())) {
-        Cell name = cells[at];
-        Cell p = path;
-        // Elements after the function's name are its refinements.
-        const Cell* refinements = at + 1 < count ? &p : nullptr;
-        *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head) return false;
+    uint32_t t = head->type();
+    Cell result;
+    if (t == TYPE_OBJECT) {
+        uint32_t at = 0;
+        const Cell* slot = object_steps(head, cells, count, mode == PATH_CALL, &at);
+        if (!slot) return false;
+        result = *slot;
+        if (mode == PATH_CALL && is_callable(result.type())) {
+            Cell name = cells[at];
+            Cell p = path;
+            // Elements after the function's name are its refinements.
+            const Cell* refinements = at + 1 < count ? &p : nullptr;
+            *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
+            return true;
+        }
+    } else if (t == TYPE_BLOCK) {
+        if (!block_pick(head, cells, count, &result)) return false;
+        if (mode == PATH_CALL && is_callable(result.type())) return false;
+    } else if (is_callable(t) && mode == PATH_CALL) {
+        *code = call_head(path, cells, head, c);
         return true;
+    } else {
+        return false;
     }
     stack::push(result);
     *code = UNWIND_NONE;
     return true;
 }
 
-// The set form: `value` assigned to the field the last element names.
-inline bool object_path_set(const Cell& path, const Cell* value) {
+// The set form on an object field: `value` assigned to the field the last
+// element names.
+[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value) {
+    const Cell* cells;
     uint32_t count;
-    const Cell* cells = path_cells(path, &count);
-    if (count < 2) return false;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head || head->type() != TYPE_OBJECT) return false;
     uint32_t at = 0;
-    const Cell* slot = object_steps(cells, count - 1, false, &at);
+    const Cell* slot = object_steps(head, cells, count - 1, false, &at);
     if (!slot || slot->type() != TYPE_OBJECT) return false;
     Cell obj = *slot;
     const Cell* el = &cells[count - 1];
@@ -228,10 +281,10 @@ inline bool object_path_set(const Cell& path, const Cell* value) {
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
     if (!tracing) {
         if (mode == PATH_SET) {
-            if (object_path_set(path, value)) return UNWIND_NONE;
+            if (direct_path_set(path, value)) return UNWIND_NONE;
         } else {
             Unwind code;
-            if (object_path(path, mode, c, &code)) return code;
+            if (direct_path(path, mode, c, &code)) return code;
         }
     }
     return walk_steps(path, mode, value, c);
