@@ -484,6 +484,7 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
 }
 
 Unwind run_body(const Cell& fn, const Cell& name);
+Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
 [[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
@@ -532,7 +533,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     // Fixed arguments.
     for (uint32_t i = 0; i < fixed_count; ++i) {
         if (i == 0 && infix) {
-            check_type(name, spec_entry(spec, 0), base);
+            check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
             continue;
         }
         if (!c) [[unlikely]] {
@@ -561,15 +562,42 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         }
     }
 
+    // The conditionals, answered here as their natives answer them (the
+    // branch evaluated under their frame), without the dispatch through the
+    // natives table: they run for every test a script makes.
+    if (type == TYPE_NATIVE && !tracing && !path && fixed_count >= 2) {
+        const Cell* branch = nullptr;
+        switch (fn.w1) {
+            case natives::N_IF:
+                branch = natives::lenient_true(base) ? base + 1 : nullptr;
+                break;
+            case natives::N_UNLESS:
+                branch = natives::lenient_true(base) ? nullptr : base + 1;
+                break;
+            case natives::N_EITHER:
+                branch = natives::strict_true(base) ? base + 1 : base + 2;
+                break;
+            default:
+                goto general;
+        }
+        if (branch) {
+            if (Unwind code = eval_branch(branch)) return code;
+        } else {
+            *base = none_value;
+        }
+        stack::unwind();
+        KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
+        return UNWIND_NONE;
+    }
+general:
     // Refinements (the path's, from ref_start on).
+    // (A frame-local array: no destructor on the call path; more than 32
+    // refinements, which no built-in has, take room on the machine stack.)
     int32_t small_refs[32];
-    std::vector<int32_t> big_refs;
     int32_t* refs = small_refs;
     if (refinements) {
-        if (refinements > 32) [[unlikely]] {
-            big_refs.resize(refinements);
-            refs = big_refs.data();
-        }
+        if (refinements > 32) [[unlikely]]
+            refs = static_cast<int32_t*>(__builtin_alloca(refinements * sizeof(int32_t)));
         lay_out_absent(spec, func, refs);
     }
     if (path && ref_start < cell_count(path->w2)) [[unlikely]] {
@@ -582,7 +610,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     Unwind code;
     switch (type) {
         case TYPE_FUNCTION:
-            code = run_body(fn, name);
+            code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
             if (code) return code;
             stack::unwind_func();
             break;
@@ -645,6 +673,53 @@ Unwind run_body(const Cell& fn, const Cell& name) {
     if (code) return code;
     KIV_TRACE(EV_EPILOG, nullptr, stack::arg_base, &name);
     stack::unwind_last();
+    return UNWIND_NONE;
+}
+
+// The common case of run_body for a call the interpreter made (the
+// function value kept in the cell under its frame): the function's own
+// frame is the return target and the body's expressions are evaluated
+// above its context values, as eval_branch evaluates a branch, so a call
+// pushes one frame instead of two. Compiled bodies, bodies that are not
+// blocks and functions with trace flags take run_body.
+Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
+    const Cell* cells = buffer_of(fn.w3)->head_cell();
+    const Cell body = cells[function::CELL_BODY];
+    if (cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
+        if (Unwind code = run_body(fn, name)) return code;
+        return UNWIND_NONE;
+    }
+    stack::ctop()->header |= stack::FRAME_RETURN_TARGET;
+    if (fn.w1) {
+        Cell* cc = buffer_of(fn.w1)->head_cell();
+        cc->w2 = arena::off(base);
+        cc->w3 = uint32_t(stack::top - base);
+    }
+    Cell* values_end = stack::top;
+    PositionGuard guard;
+    current_node = body.w2;
+    current_index = body.w1;
+    current_type = body.type();
+    Code c{body.w2, body.w1, body.w1, body.type()};
+    if (c.pos >= cell_count(c.node)) {
+        *base = unset::cell();
+        return UNWIND_NONE;
+    }
+    do {
+        stack::top = values_end;
+        current_index = c.pos;
+        if (Unwind code = eval_expression(c, true, true)) {
+            // A return or exit ends here: the stacks were trimmed to this
+            // frame and its base holds the value.
+            if (code == UNWIND_RETURN || code == UNWIND_EXIT) return UNWIND_NONE;
+            return code;
+        }
+    } while (c.pos < cell_count(c.node));
+    *base = *values_end;
+    // Tracing switched on inside the body still sees it end.
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    KIV_TRACE(EV_EPILOG, nullptr, base, &name);
     return UNWIND_NONE;
 }
 

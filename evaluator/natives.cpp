@@ -78,10 +78,8 @@ Cell working_block() {
     return working_slot ? *root::at(working_slot) : Cell{TYPE_NONE, 0, 0, 0};
 }
 
-bool strict_true(const Cell* v) {
-    uint32_t t = v->type();
-    if (t == TYPE_UNSET) fire({"script", "no-return"});
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->w1 == 0));
+void no_return_value() {
+    fire({"script", "no-return"});
 }
 
 void check_args(uint32_t number, uint32_t fixed) {

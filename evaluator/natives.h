@@ -89,7 +89,15 @@ inline bool lenient_true(const Cell* v) {
     uint32_t t = v->type();
     return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->w1 == 0));
 }
-bool strict_true(const Cell* v);
+[[noreturn]] void no_return_value();
+// Truth for either and the strict tests: as lenient_true, but an unset value
+// raises script no-return.
+inline bool strict_true(const Cell* v) {
+    uint32_t t = v->type();
+    if (t == TYPE_UNSET) [[unlikely]]
+        no_return_value();
+    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->w1 == 0));
+}
 
 // ---- Reading a specification at compile time ---------------------------------------------
 
