@@ -1187,7 +1187,7 @@ class Decoder {
         Cell* held = stack::push(w);
         Cell* value = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, value}, depth + 1);
-        context::set_word(held, value);
+        (void)context::set_word(held, value);  // global: no change hook
         stack::pop(2);
     }
 
@@ -1207,7 +1207,7 @@ class Decoder {
         Cell* held = stack::push(w);
         Cell* slot = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, slot}, depth + 1);
-        context::set_word(held, slot);
+        (void)context::set_word(held, slot);  // global: no change hook
         stack::pop(2);
     }
 
@@ -1660,7 +1660,7 @@ class Decoder {
         if (fixed_ && st != fixed_source) fail();
         source->clear_new_line();
         Cell* op = stack::push_slot();
-        or_invalid([&] { native::op_make(op, source, TYPE_OP); });
+        or_invalid([&] { (void)native::op_make(op, source, TYPE_OP); });  // writes *op
         Cell v = *op;
         v.header |= nl;
         *locate(slot, position) = v;
@@ -1838,7 +1838,7 @@ class Decoder {
             block::cells_append(pair, &n);
             block::cells_append(pair, spec);
             Cell* made = stack::push(datatype::cell(t));
-            or_invalid([&] { native::make(made, pair, t); });
+            or_invalid([&] { (void)native::make(made, pair, t); });  // writes *made
             Cell v = *made;
             v.header |= nl;
             place(slot, v);

@@ -15,6 +15,10 @@
 //     entry copies into the return slot;
 //   - form and mold append to the output string and return the /part budget
 //     left; they may stop once it falls to 0 or below.
+//   - an implementation that may run Kiv code (a port's actor, a sort
+//     comparator) returns the Unwind code of that code and leaves its result
+//     where its signature says; a non-zero code is returned as it came, with
+//     the stacks as the exit left them (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
@@ -22,6 +26,7 @@
 #include <type_traits>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -152,15 +157,26 @@ void math_entry() {
     (void)Worker(Op);
 }
 
+// The answer of an implementation whose slot may run Kiv code: its result
+// cell (as a Cell* return), or the unwind code of an exit that left that
+// code, with no result. Implementations return either; the implicit
+// conversions keep `return cell;` as it reads.
+struct [[nodiscard]] Outcome {
+    Cell* cell = nullptr;
+    Unwind code = UNWIND_NONE;
+    Outcome(Cell* c) : cell(c) {}
+    Outcome(Unwind u) : code(u) {}
+};
+
 // One signature per slot (or group of slots).
 namespace action {
-using Make = Cell* (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to
+using Make = Outcome (*)(Cell* proto, Cell* spec, uint32_t type);  // make, to: object bodies run
 using Random = void (*)(Cell* value, bool seed, bool secure, bool only);
 using Reflect = void (*)(Cell* value, uint32_t field_symbol);
 using Form = int32_t (*)(Cell* value, Cell* out, Cell* part, int32_t budget);
 using Mold = int32_t (*)(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
                          int32_t indent);
-using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
+using EvalPath = Outcome (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent,
                            Cell* previous, int32_t position, bool case_sensitive, bool get_path,
                            bool last_element, bool notify_owner);
 using Compare = int32_t (*)(Cell* value, Cell* other, int32_t op);
@@ -180,18 +196,19 @@ using Length = int32_t (*)(Cell* value);  // -1 means none
 using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
 using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+using Put = Outcome (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using Remove = void (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = void (*)(Cell* series, Cell* part, Cell* skip);
 using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
                          bool any, Cell* with, Cell* skip, bool last, bool reverse);
-using Sort = Cell* (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-                       bool reverse, bool stable);
+// The sorted series (at its position, which /part may move back) replaces *series.
+using Sort = Unwind (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+                        bool reverse, bool stable);
 using Swap = void (*)(Cell* series1, Cell* series2);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 using PortOp = Cell* (*)(Cell* value);  // create, close, delete, open?, query, update
-using Modify = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+using Modify = Outcome (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 using Open = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
 using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
 using Rename = Cell* (*)(Cell* from, Cell* to);

@@ -231,7 +231,7 @@ void big_endian(uint64_t v, int bytes, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
     StackMark mark;
     std::vector<uint8_t> bytes;
     uint32_t t = spec->type();

@@ -356,9 +356,9 @@ void do_bitwise(int32_t op) {
 
 // ---- Actions -------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_MAKE); }
+Outcome make(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_MAKE); }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_TO); }
+Outcome to(Cell* proto, Cell* spec, uint32_t) { return make_from_spec(proto, spec, BY_TO); }
 
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
     bool flag = flagged(value);
@@ -374,7 +374,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
     return form(value, out, part, budget);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
     uint32_t t = element->type();
     if (t != TYPE_INTEGER && t != TYPE_CHAR) fire({"script", "invalid-type"}, datatype::cell(t));
     if (value) {

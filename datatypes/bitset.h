@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::bitset {
 
@@ -35,12 +36,12 @@ Cell* push(const Cell* bits);
 void do_bitwise(int32_t op);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void negate(Cell* value);

@@ -434,7 +434,7 @@ void load_text(const Cell* spec, Cell* result) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (is_any_block(t)) {
         copy_cells(spec, proto);
@@ -454,7 +454,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return proto;
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (is_any_block(t)) {
         copy_cells(spec, proto);
@@ -479,7 +479,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 // ---- Path access --------------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
                 bool /*last_element*/, bool notify_owner) {
     if (element->type() == TYPE_INTEGER) {
@@ -529,7 +529,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
     return cell_at(series, uint32_t(after));
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     // The key is one value (a block key is not searched as a sequence).
     Search s = search(series, key, nullptr, true, case_sensitive, false, nullptr, false, false, false);
     if (s.place < 0) {
@@ -706,6 +706,7 @@ struct SortState {
     bool reverse;
     const Cell* function;  // /compare with a function (a data-stack cell), or null
     Off snapshot;          // with a function: the records being sorted, by index
+    Unwind exit;           // the code of an exit that left the function: the sort stops asking
 };
 
 // Ordering of two values for sorting; values that are not comparable order
@@ -726,9 +727,13 @@ int32_t order(const Cell* a, const Cell* b, int32_t op) {
 
 // With a comparator function the sort orders record indexes (32-bit) into
 // the snapshot: the two first cells are read through its node at every
-// call, since the function's code may allocate and move every buffer.
+// call, since the function's code may allocate and move every buffer. Once
+// the function has exited (break, return, throw ...), every remaining
+// comparison answers equal without calling it, so the sort ends at once and
+// its order is dropped.
 int32_t compare_indexes(const void* pa, const void* pb, int32_t, intptr_t flags) {
-    const auto* st = reinterpret_cast<const SortState*>(flags);
+    auto* st = reinterpret_cast<SortState*>(flags);
+    if (st->exit) return 0;
     uint32_t ia, ib;
     std::memcpy(&ia, pa, sizeof ia);
     std::memcpy(&ib, pb, sizeof ib);
@@ -736,7 +741,9 @@ int32_t compare_indexes(const void* pa, const void* pb, int32_t, intptr_t flags)
     const Cell* cells = buffer_of(st->snapshot)->head_cell();
     Cell a = cells[size_t(ia) * st->size];
     Cell b = cells[size_t(ib) * st->size];
-    return call_compare_function(st->function, &a, &b);
+    int32_t r = 0;
+    st->exit = call_compare_function(st->function, &a, &b, &r);
+    return r;
 }
 
 int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t flags) {
@@ -760,8 +767,9 @@ int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t fla
 // kept on the data stack, their indexes are sorted, and the records are
 // written back in that order over the range, which must then still exist
 // (script past-end when the comparator shortened the series). The result is
-// always a permutation of the snapshot.
-void sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable) {
+// always a permutation of the snapshot. When the function exits, the series
+// is left as it was and the exit's code returned.
+Unwind sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable) {
     Cell* saved_top = stack::top;
     uint32_t cells = records * st.size;
     Cell* snapshot = stack::push(none::cell());
@@ -779,36 +787,39 @@ void sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState&
     else
         kiv::sort::quick_sort(order.data(), records, sizeof(uint32_t), 0, reinterpret_cast<intptr_t>(&st),
                               compare_indexes);
+    if (st.exit) return st.exit;
     if (uint64_t(start) + cells > cell_count(series)) fire({"script", "past-end"});
     const Cell* from = buffer_of(node)->head_cell();
     Cell* to = cell_at(series, start);
     for (uint32_t i = 0; i < records; ++i)
         std::memcpy(to + size_t(i) * st.size, from + size_t(order[i]) * st.size, size_t(st.size) * CELL);
     stack::top = saved_top;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
 ComparatorRunner comparator_runner = nullptr;
 
-int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b) {
+Unwind call_compare_function(const Cell* function, const Cell* a, const Cell* b, int32_t* order) {
     // The answer maps to an order as for every series type: true, a positive
     // number or any other value puts `a` first (-1); false, none or a
     // negative number puts `b` first (1); zero keeps them equal.
     if (!comparator_runner) fire({"internal", "not-done"});
     Cell args[2] = {*a, *b};
     Cell* saved_top = stack::top;
-    comparator_runner(function, args, 2);
+    if (Unwind code = comparator_runner(function, args, 2)) return code;
     Cell answer = *(stack::top - 1);
     stack::top = saved_top;
-    return string::compare_answer_order(&answer);
+    *order = string::compare_answer_order(&answer);
+    return UNWIND_NONE;
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable) {
     uint32_t n = cell_count(series);
     uint32_t pos = series->w1;
-    if (pos >= n) return series;
+    if (pos >= n) return UNWIND_NONE;
     int64_t start = pos;
     int64_t count = n - pos;
     if (part) {
@@ -820,7 +831,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             count = std::min<int64_t>(c, count);
         }
     }
-    if (count < 1) return series;
+    if (count < 1) return UNWIND_NONE;
     int64_t size = 1;
     if (skip) {
         if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
@@ -828,7 +839,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
         if (size < 1 || size > count || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     if (all && !skip) fire({"script", "bad-refines"});
-    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr, 0};
+    SortState st{uint32_t(size), 0, all && size > 1, reverse, nullptr, 0, UNWIND_NONE};
     if (comparator) {
         uint32_t ct = comparator->type();
         if (ct == TYPE_INTEGER) {
@@ -848,7 +859,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
     if (st.function) {
-        sort_by_function(series, uint32_t(start), records, st, stable);
+        if (Unwind code = sort_by_function(series, uint32_t(start), records, st, stable)) return code;
     } else {
         // Only the comparison actions run here: nothing allocates.
         void* base = cell_at(series, uint32_t(start));
@@ -858,7 +869,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
     }
     if (owned) series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count));
-    return series;
+    return UNWIND_NONE;
 }
 
 // ---- Registration ------------------------------------------------------------------------------

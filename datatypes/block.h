@@ -22,7 +22,9 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::block {
 
@@ -125,24 +127,25 @@ enum SetOp : int32_t {
 };
 
 // The call point of sort/compare with a function! or routine!: calls it with
-// two values (or two record blocks) and returns its order. Needs the
-// interpreter: raises internal not-done until then.
-int32_t call_compare_function(const Cell* function, const Cell* a, const Cell* b);
+// two values (or two record blocks) and stores its order in *order. Returns
+// the function's unwind code: when it is not UNWIND_NONE, *order is not set
+// and the stacks are the exit's (the sort stops asking and returns the code).
+// Needs the interpreter: raises internal not-done until then.
+Unwind call_compare_function(const Cell* function, const Cell* a, const Cell* b, int32_t* order);
 // The interpreter's half of call_compare_function, installed by it as
-// object::hook_runner is: calls `function` with the `count` values, leaves
-// its answer on a new top cell, and raises the throw error of a non-local
-// exit that leaves the comparator.
-using ComparatorRunner = void (*)(const Cell* function, const Cell* args, uint32_t count);
+// object::hook_runner is: calls `function` with the `count` values and
+// leaves its answer on a new top cell; returns the call's unwind code.
+using ComparatorRunner = Unwind (*)(const Cell* function, const Cell* args, uint32_t count);
 extern ComparatorRunner comparator_runner;
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
@@ -150,11 +153,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

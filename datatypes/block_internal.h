@@ -65,11 +65,9 @@ struct CycleGuard {
     }
 };
 
-// Restores the data stack's top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+// Restores the data stack's top when a helper leaves (normally, by error,
+// or with an unwind code through pass()).
+using StackMark = stack::TopMark;
 
 // Makes room for `extra` cells at the tail. The new size is the needed size,
 // doubled when `doubled`. Returns the buffer to use.

@@ -71,7 +71,7 @@ Cell* make_in(const Cell* block, uint32_t cp) {
     return slot;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* proto, Cell* spec, uint32_t /*type*/) {
     uint32_t cp = spec_code_point(spec);
     *proto = cell(cp);
     return proto;

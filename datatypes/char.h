@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::char_ {
 
@@ -36,7 +37,7 @@ Cell* make_in(const Cell* block, uint32_t cp);
 Cell* do_math(int32_t op);
 
 // ---- Actions (signatures of datatypes/actions.h) ----------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);  // make and to
+Outcome make(Cell* proto, Cell* spec, uint32_t type);  // make and to
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

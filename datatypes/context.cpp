@@ -369,7 +369,7 @@ Cell* get_word(const Cell* word) {
     return get(word, word->w1);
 }
 
-Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
+Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     Cell v = *value;
     if (!ctx) fire_word("not-defined", *word);
     if (word::index_of(word) == -1) {
@@ -407,7 +407,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
             Cell* old = stack::push(*slot);
             *slot_at(ctx, n) = v;
             Cell self_value = *self;
-            on_set_notify(&self_value, &w, old, &v);
+            if (Unwind code = on_set_notify(&self_value, &w, old, &v)) return code;
             stack::top = saved_top;
             return checked_slot(ctx, n, w);
         }
@@ -416,7 +416,7 @@ Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     return slot;
 }
 
-Cell* set_word(Cell* word, const Cell* value) {
+Outcome set_word(Cell* word, const Cell* value) {
     return set_in(word, value, word->w1, true);
 }
 

@@ -43,7 +43,9 @@
 #include "runtime/cell.h"
 #include "runtime/hashtable.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::context {
 
@@ -183,17 +185,18 @@ Cell* get_word(const Cell* word);
 // first (the word added when absent) and kept in the word. A context without
 // values raises script not-defined. Object contexts mark the word as set and,
 // with notify, report the change to the owner (see on_set_notify). Returns
-// the slot.
-Cell* set_in(Cell* word, const Cell* value, Off ctx, bool notify);
-Cell* set_word(Cell* word, const Cell* value);
+// the slot, or the unwind code of the change hook that ran.
+Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify);
+Outcome set_word(Cell* word, const Cell* value);
 // Stores an integer! in the word's slot (exact lookup for index -1, kept in
 // the word); the symbol must be in the context. Returns the integer.
 int32_t set_integer(Cell* word, int32_t value);
 
 // The object layer installs the change report of object contexts: called
 // with the self cell, the word, the old value (on the data stack) and the new
-// value, after the new value is stored.
-using SetNotify = void (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
+// value, after the new value is stored. Returns the unwind code of the
+// change hook it ran.
+using SetNotify = Unwind (*)(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value);
 extern SetNotify on_set_notify;
 
 // ---- Index-based helpers of compiled and native code ----------------------------------

@@ -450,10 +450,10 @@ Cell* convert(Cell* proto, Cell* spec, bool check) {
     }
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     return convert(proto, spec, true);
 }
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     return convert(proto, spec, false);
 }
 
@@ -464,7 +464,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
     return form(value, out, part, budget);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = path_field(element);
     if (field < 0) scalar::invalid_path(path, element);

@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
@@ -497,7 +498,7 @@ std::string form_text(const Cell& err) {
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
     init_values();
     if (!built) fire({"internal", "not-done"});
     Cell s = *spec;
@@ -523,7 +524,7 @@ Cell* make(Cell* /*proto*/, Cell* spec, uint32_t /*type*/) {
         } else if (first.type() == TYPE_SET_WORD) {
             context::bind(&s, e->w1, true);
             Cell* saved = stack::top;
-            object::evaluate(&s);
+            if (Unwind code = object::evaluate(&s)) return code;
             stack::top = saved;
             Cell t = get(e, FIELD_TYPE);
             int32_t ci = t.type() == TYPE_WORD ? category_index_of(t) : -1;
@@ -627,7 +628,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
     return object::eval_path(parent, element, value, path, grandparent, previous, position, case_sensitive,
                              get_path, last_element, notify_owner);

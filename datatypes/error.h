@@ -37,6 +37,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/error.h"
+#include "datatypes/actions.h"
 
 namespace kiv::error {
 
@@ -129,11 +130,11 @@ extern CollectFrameWords collect_frame_words;
 extern FormFrameWords form_frame_words;
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 

@@ -464,7 +464,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 // ---- Conversions -----------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t target = type == TYPE_PERCENT ? TYPE_PERCENT : TYPE_FLOAT;
     const uint32_t st = spec->type();
     double d = 0;

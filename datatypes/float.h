@@ -25,6 +25,7 @@
 
 #include "datatypes/integer.h"
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::float_ {
 
@@ -113,7 +114,7 @@ Cell* do_math(int32_t op);
 int32_t compare_numbers(uint32_t type_a, double a, uint32_t type_b, double b, int32_t op);
 
 // ---- Actions (percent! inherits all but form and mold) -------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);  // also `to`
+Outcome make(Cell* proto, Cell* spec, uint32_t type);  // also `to`
 void random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,

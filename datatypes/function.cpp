@@ -442,7 +442,7 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
 
 // ---- Actions ----------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     Cell arg = *spec;
     if (arg.type() != TYPE_BLOCK || block::cells_length(&arg) < 2) bad_def(arg);
     Cell s = at(&arg, arg.w1);

@@ -33,6 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::function {
 
@@ -91,7 +92,7 @@ Off init_context(const Cell* spec, const Cell* body, Off context, uint32_t code,
                  uint32_t flags);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,

@@ -15,10 +15,7 @@ namespace kiv::hash {
 
 namespace {
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+using StackMark = stack::TopMark;
 
 inline uint32_t cell_count(const Cell* b) { return buffer_of(b->w2)->byte_count() / sizeof(Cell); }
 
@@ -35,19 +32,19 @@ Cell* index_block(Cell* cell) {
     return cell;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (t == TYPE_HASH) return copy(spec, proto, nullptr, false, nullptr);
     if (t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_BLOCK) {
-        block::make(proto, spec, TYPE_BLOCK);
+        (void)block::make(proto, spec, TYPE_BLOCK);  // writes *proto
         return index_block(proto);
     }
     return to(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_HASH) return copy(spec, proto, nullptr, false, nullptr);
-    block::to(proto, spec, TYPE_BLOCK);
+    (void)block::to(proto, spec, TYPE_BLOCK);  // writes *proto
     return index_block(proto);
 }
 
@@ -79,13 +76,15 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+            bool stable) {
     StackMark mark;
     Cell* h = stack::push(*series);
-    Cell* r = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable);
+    // An exit from a comparator leaves the block as it was: nothing to reindex.
+    if (Unwind code = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable))
+        return mark.pass(code);
     if (h->w3) hashtable::reindex(h->w3, h->w1 < cell_count(h) ? h->w1 : cell_count(h), hashtable::ALL);
-    return r;
+    return UNWIND_NONE;
 }
 
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {

@@ -12,6 +12,8 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::hash {
 
@@ -20,13 +22,13 @@ namespace kiv::hash {
 Cell* index_block(Cell* cell);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // Registers hash! (a block! child).

@@ -465,7 +465,7 @@ namespace {
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*);
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_IMAGE) return copy(spec, proto, nullptr, false, nullptr);
     if (spec->type() == TYPE_BINARY) {
         Cell* r = load_binary(spec);
@@ -476,7 +476,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     fire({"script", "bad-to-arg"}, datatype::cell(TYPE_IMAGE), *spec);
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     StackMark mark;
     Cell s = *spec;
     int64_t w = 0, h = 0;
@@ -569,7 +569,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     return value;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     uint32_t t = element->type();
     if (t == TYPE_INTEGER || t == TYPE_PAIR) {

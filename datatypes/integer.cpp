@@ -330,7 +330,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
 
 // ---- Conversions ---------------------------------------------------------------------
 
-Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
     int32_t v = 0;
     const uint32_t st = spec->type();
     switch (st) {
@@ -395,7 +395,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t /*type*/) {
     return proto;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     if (spec->type() == TYPE_LOGIC) {
         *proto = cell(spec->w1 != 0 ? 1 : 0);
         return proto;

@@ -21,6 +21,7 @@
 
 #include "datatypes/series.h"
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::integer {
 
@@ -74,8 +75,8 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result);
 Cell* do_math(int32_t op);
 
 // ---- Actions -------------------------------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 void random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,

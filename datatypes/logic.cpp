@@ -61,7 +61,7 @@ bool check_true_q(const Cell* value, bool check, const Cell* word) {
 
 // ---- Actions ----------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     switch (spec->type()) {
         case TYPE_INTEGER:
             *proto = cell(spec->w2 != 0);
@@ -75,7 +75,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     }
 }
 
-Cell* to(Cell*, Cell* spec, uint32_t) {
+Outcome to(Cell*, Cell* spec, uint32_t) {
     switch (spec->type()) {
         case TYPE_LOGIC:
             return spec;

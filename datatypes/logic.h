@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv {
 
@@ -55,8 +56,8 @@ bool top_true_q();
 bool check_true_q(const Cell* value, bool check, const Cell* word);
 
 // Actions.
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 void random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,

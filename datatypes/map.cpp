@@ -284,12 +284,12 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool is_make) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     StackMark mark;
     return make_or_to(proto, spec, true);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     StackMark mark;
     return make_or_to(proto, spec, false);
 }
@@ -350,7 +350,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
                 bool, bool, bool) {
     if (value) {
         set_value(parent, element, value, case_sensitive, path);
@@ -457,7 +457,7 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool sam
 
 int32_t length_q(Cell* value) { return int32_t(live_count(value)); }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     set_value(series, key, value, case_sensitive, nullptr);
     return value;
 }

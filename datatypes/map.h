@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::map {
 
@@ -37,13 +38,13 @@ Cell* push(const Cell* map);
 void extend(Cell* map, Cell* block, bool case_sensitive);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void clear(Cell* series);
@@ -51,7 +52,7 @@ Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 int32_t length_q(Cell* value);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 void remove(Cell* series, Cell* part, Cell* key);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);

@@ -241,7 +241,7 @@ Cell from_text(const Cell* spec) {
     return v;
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
+Outcome to(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_MONEY:
@@ -259,7 +259,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     }
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     const uint32_t st = spec->type();
     auto bad = [&]() { fire({"script", "bad-make-arg"}, datatype::cell(TYPE_MONEY), *spec); };
     if (st == TYPE_WORD) {
@@ -556,7 +556,7 @@ int32_t field_of(const Cell* element) {
     return scalar::word_index(element, names, 2);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = field_of(element);
     if (field < 0) scalar::invalid_path(path, element);

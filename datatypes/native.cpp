@@ -103,7 +103,7 @@ bool spec_two_args(Off spec_node) {
 
 // ---- make ------------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     if (spec->type() != TYPE_BLOCK || block::cells_length(spec) != 2) bad_make_arg(type, spec);
     Cell a = *block::cells_at(spec, spec->w1);
     Cell b = *block::cells_at(spec, spec->w1 + 1);
@@ -133,7 +133,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return proto;
 }
 
-Cell* op_make(Cell* proto, Cell* spec, uint32_t) {
+Outcome op_make(Cell* proto, Cell* spec, uint32_t) {
     uint32_t t = spec->type();
     if (t != TYPE_NATIVE && t != TYPE_ACTION && !is_function_type(t))
         fire({"script", "invalid-type"}, datatype::cell(t));

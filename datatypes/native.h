@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::native {
 
@@ -47,11 +48,11 @@ bool spec_two_args(Off spec_node);
 // make native! / make action!: from a block of exactly two values, the
 // specification block and the entry number (either order); anything else,
 // or a number out of range, raises script bad-make-arg.
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 // make op!: from a native!, action!, function! or routine! taking two
 // arguments (script invalid-type for another type, script bad-op-spec for
 // another specification).
-Cell* op_make(Cell* proto, Cell* spec, uint32_t type);
+Outcome op_make(Cell* proto, Cell* spec, uint32_t type);
 // reflect (all three types): spec, body; other fields raise internal not-done.
 void reflect(Cell* value, uint32_t field_symbol);
 // form and mold (all three types).

@@ -146,10 +146,10 @@ Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
 }
 
 // Sets field n of the object with notify off, then reports the change.
-void set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+Unwind set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
     if (obj->w3 == 0) {
         set_field_quiet(obj->w1, n, value);
-        return;
+        return UNWIND_NONE;
     }
     Off ctx = obj->w1;
     Cell v = *value;
@@ -159,13 +159,14 @@ void set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
     *value_at(ctx, n) = v;
     context::word_at(ctx, n)->header |= header::WORD_SET;
     w.header = TYPE_WORD;
-    on_set_notify(obj, &w, old, &v);
+    if (Unwind code = on_set_notify(obj, &w, old, &v)) return code;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 // The change report the context layer calls after setting a word.
-void context_notify(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value) {
-    on_set_notify(self, word, old_value, new_value);
+Unwind context_notify(Cell* self, const Cell* word, Cell* old_value, const Cell* new_value) {
+    return on_set_notify(self, word, old_value, new_value);
 }
 
 // Appends text (ASCII) and returns its length.
@@ -311,8 +312,8 @@ bool is_owner_q(Off ctx, uint32_t n, Off owner) {
 
 // ---- Hooks ---------------------------------------------------------------------------------
 
-void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
-               int32_t locals) {
+Unwind call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
+                 int32_t locals) {
     Cell fn = *function;
     Cell name = *frame_word;
     Cell* saved = stack::top;
@@ -320,16 +321,17 @@ void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, con
     for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
     if (locals > 0) function::push_absent_refinement(locals);
     if (!hook_runner) fire({"internal", "not-done"});
-    hook_runner(&fn, object_ctx);
+    if (Unwind code = hook_runner(&fn, object_ctx)) return code;
     stack::unwind_func();
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
-void on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const Cell* new_value) {
+Unwind on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const Cell* new_value) {
     Cell o = *obj;
-    if (o.w3 == 0) return;
+    if (o.w3 == 0) return UNWIND_NONE;
     HookRecord r = read_record(o.w3, 0);
-    if (r.index < 0) return;
+    if (r.index < 0) return UNWIND_NONE;
     Off ctx = o.w1;
     Cell fn = *value_at(ctx, uint32_t(r.index));
     if (fn.type() != TYPE_FUNCTION) fire({"script", "invalid-obj-evt"}, fn);
@@ -343,38 +345,38 @@ void on_set_notify(const Cell* obj, const Cell* w, const Cell* old_value, const 
     args[0].header &= header::TYPE_MASK;
     // The hook always receives a word of the object.
     if (args[0].w1 != ctx) context::bind_word(ctx, &args[0]);
-    call_hook(&fn, ctx, &fixed::words[fixed::W_ON_CHANGE_STAR], args, 3, locals);
+    return call_hook(&fn, ctx, &fixed::words[fixed::W_ON_CHANGE_STAR], args, 3, locals);
 }
 
-void on_set_word(const Cell* obj, const Cell* w) {
+Unwind on_set_word(const Cell* obj, const Cell* w) {
     // Before the store: the word's value is the old one, the new one waits
     // just below the stack top.
     Cell old = *select_word(obj, w);
     Cell* top = stack::top_cell();
     Cell nv = top > stack::bottom ? top[-1] : *top;
-    on_set_notify(obj, w, &old, &nv);
+    return on_set_notify(obj, w, &old, &nv);
 }
 
-void on_set_from_stack(const Cell* obj, const Cell* w) {
+Unwind on_set_from_stack(const Cell* obj, const Cell* w) {
     Cell* top = stack::top_cell();
     Cell* old = top > stack::bottom ? top - 1 : top;
-    on_set_notify(obj, w, old, top);
+    return on_set_notify(obj, w, old, top);
 }
 
-void set_on_stack_top(Off ctx, const Cell* w) {
+Unwind set_on_stack_top(Off ctx, const Cell* w) {
     Cell self = *context::self_cell(ctx);
-    on_set_from_stack(&self, w);
+    return on_set_from_stack(&self, w);
 }
 
-void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const Cell* action,
-                    const Cell* new_value, int32_t index, int32_t part) {
+Unwind on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const Cell* action,
+                      const Cell* new_value, int32_t index, int32_t part) {
     Cell o = *owner;
     if (o.w3 == 0) fire({"script", "invalid-obj-evt"}, o);
     HookRecord r = read_record(o.w3, 1);
-    if (r.index < 0) return;
+    if (r.index < 0) return UNWIND_NONE;
     Off ctx = o.w1;
     Cell fn = *value_at(ctx, uint32_t(r.index));
-    if (fn.type() != TYPE_FUNCTION) return;
+    if (fn.type() != TYPE_FUNCTION) return UNWIND_NONE;
     int32_t locals = r.locals;
     if (fn.w2 != r.spec) {
         locals = count_locals_of(&fn);
@@ -387,13 +389,13 @@ void on_deep_change(const Cell* owner, const Cell* w, const Cell* target, const 
                     new_value ? *new_value : none::cell(),
                     Cell{TYPE_INTEGER, 0, uint32_t(index), 0},
                     Cell{TYPE_INTEGER, 0, uint32_t(part), 0}};
-    call_hook(&fn, ctx, &fixed::words[fixed::W_ON_DEEP_CHANGE_STAR], args, 7, locals);
+    return call_hook(&fn, ctx, &fixed::words[fixed::W_ON_DEEP_CHANGE_STAR], args, 7, locals);
 }
 
-void evaluate(const Cell* block) {
+Unwind evaluate(const Cell* block) {
     if (!block_evaluator) fire({"internal", "not-done"});
     Cell b = *block;
-    block_evaluator(&b);
+    return block_evaluator(&b);
 }
 
 // ---- Constructors and copies ----------------------------------------------------------------
@@ -624,7 +626,7 @@ Cell* construct(const Cell* spec, const Cell* proto, bool only) {
     return result;
 }
 
-void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
+Unwind set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
     Cell t = *target;
     Cell v = *value;
     Off ctx = t.w1;
@@ -632,14 +634,15 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
     bool hooks = t.w3 != 0;
     auto skipped = [&](uint32_t i) { return hooks && is_hook_symbol(context::word_at(ctx, i)->w2); };
     auto assign = [&](uint32_t i, const Cell& nv) {
-        if (skipped(i)) return;
-        if (some && nv.type() == TYPE_NONE) return;
-        set_field_notified(&t, i, &nv);
+        if (skipped(i)) return UNWIND_NONE;
+        if (some && nv.type() == TYPE_NONE) return UNWIND_NONE;
+        return set_field_notified(&t, i, &nv);
     };
     bool spread = !only && (v.type() == TYPE_BLOCK || is_object_like(v.type()));
     if (!spread) {
-        for (uint32_t i = 0; i < n; ++i) assign(i, v);
-        return;
+        for (uint32_t i = 0; i < n; ++i)
+            if (Unwind code = assign(i, v)) return code;
+        return UNWIND_NONE;
     }
     if (v.type() == TYPE_BLOCK) {
         auto source_at = [&](uint32_t i) {
@@ -654,9 +657,9 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         for (uint32_t i = 0; i < n; ++i) {
             Cell nv = source_at(i);
             nv.clear_new_line();
-            assign(i, nv);
+            if (Unwind code = assign(i, nv)) return code;
         }
-        return;
+        return UNWIND_NONE;
     }
     // An object: by name.
     Off src = v.w1;
@@ -672,8 +675,9 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
         int32_t k = source_index(i);
         if (k < 0) continue;
         Cell nv = *value_at(src, uint32_t(k));
-        assign(i, nv);
+        if (Unwind code = assign(i, nv)) return code;
     }
+    return UNWIND_NONE;
 }
 
 // ---- Output ---------------------------------------------------------------------------------
@@ -732,7 +736,7 @@ int32_t mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, Ce
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* proto, Cell* spec, uint32_t /*type*/) {
     Cell p = *proto;
     Cell s = *spec;
     bool has_proto = is_object_like(p.type());
@@ -753,7 +757,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
         if (has_proto) transfer_values(p.w1, ctx, false);
         // The object stays on the stack (reachable) while its body runs.
         Cell* saved = stack::top;
-        evaluate(&s);
+        if (Unwind code = evaluate(&s)) return code;
         stack::top = saved;
         clear_marks(ctx);
         clear_new_lines(values_node(ctx));
@@ -849,14 +853,14 @@ bool path_settable(uint32_t symbol, int32_t index) {
     return index >= 0 && !is_self_symbol(symbol);
 }
 
-void set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
-    set_field_notified(obj, n, value);
+Unwind set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+    return set_field_notified(obj, n, value);
 }
 
 // A field the object lacks, or one whose value is unset: a get-path at its
 // last element (optional access) gives unset; any other last element is
 // invalid-path; an element inside the path is unset-path.
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool /*case_sensitive*/, bool get_path,
                 bool last_element, bool /*notify_owner*/) {
     Cell o = *parent;
@@ -879,7 +883,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*gr
     if (value) {
         if (!path_settable(element->w2, index)) fire_invalid_path(path, element);
         Cell v = *value;
-        set_field_notified(&o, uint32_t(index), &v);
+        if (Unwind code = set_field_notified(&o, uint32_t(index), &v)) return code;
         return value;
     }
     if (index < 0) return missing();
@@ -931,17 +935,17 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Ce
     return select_word(series, value);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool /*case_sensitive*/) {
     if (key->type() != TYPE_WORD) fire({"script", "invalid-key-type"}, datatype::cell(key->type()));
     Cell o = *series;
     int32_t index = index_of_symbol(o.w1, key->w2);
     if (index < 0 || is_self_symbol(key->w2)) fire_invalid_path(nullptr, key);
     Cell v = *value;
-    set_field_notified(&o, uint32_t(index), &v);
+    if (Unwind code = set_field_notified(&o, uint32_t(index), &v)) return code;
     return value;
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     Cell o = *target;
     if (!is_all_word(field->type())) return value;
     uint32_t f = canonical(field->w2);

@@ -30,13 +30,17 @@
 // Two call points connect objects to the interpreter, which installs them:
 // `evaluate` runs a spec block (make object! / make error! bodies) and
 // `call_hook` runs a hook function. Until installed they raise internal
-// not-done.
+// not-done. Both return the unwind code of the Kiv code they ran, and so
+// does every function below that may run it: a non-zero code is passed up
+// as it came, with the stacks as the exit left them (runtime/stack.h).
 #pragma once
 
 #include <cstdint>
 
 #include "datatypes/context.h"
 #include "runtime/cell.h"
+#include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::object {
 
@@ -120,14 +124,15 @@ inline void set_field_quiet(Off ctx, uint32_t n, const Cell* value) {
     context::word_at(ctx, n)->header |= header::WORD_SET;
 }
 // A set-path's assignment of field n: the value stored, the word marked set,
-// the change reported to on-change* (which may run Kiv code).
-void set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value);
-inline void set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
+// the change reported to on-change* (which may run Kiv code, whose
+// non-local exit is returned).
+Unwind set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value);
+inline Unwind set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
     if (obj->w3 == 0) {
         set_field_quiet(obj->w1, n, value);
-        return;
+        return UNWIND_NONE;
     }
-    set_path_field_notified(obj, n, value);
+    return set_path_field_notified(obj, n, value);
 }
 // True when the word's value is an object whose context is `ctx`.
 bool same_object_q(const Cell* word, Off ctx);
@@ -137,35 +142,36 @@ bool is_owner_q(Off ctx, uint32_t n, Off owner);
 // ---- Hooks ---------------------------------------------------------------------------------
 // Calls on-change* (when the object has one) with the word, the old and the
 // new value.
-void on_set_notify(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
+Unwind on_set_notify(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
 // on_set_notify before a store: the word's value is the old value, the cell
 // just below the stack top the new one.
-void on_set_word(const Cell* obj, const Cell* word);
+Unwind on_set_word(const Cell* obj, const Cell* word);
 // on_set_notify with the two topmost stack values as old and new value.
-void on_set_from_stack(const Cell* obj, const Cell* word);
+Unwind on_set_from_stack(const Cell* obj, const Cell* word);
 // on_set_from_stack for the object in the context's self cell.
-void set_on_stack_top(Off ctx, const Cell* word);
+Unwind set_on_stack_top(Off ctx, const Cell* word);
 // Calls on-deep-change* of the owner: (owner, word, target, action, new
 // value or none, index, part). Called by the ownership registry.
-void on_deep_change(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
-                    const Cell* new_value, int32_t index, int32_t part);
+Unwind on_deep_change(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
+                      const Cell* new_value, int32_t index, int32_t part);
 
 // The call point of a hook: opens a function frame named by `frame_word`,
 // pushes the `count` arguments and, when `locals` > 0, the absent /local
 // refinement with its words, runs the function through the installed
 // runner in the object's context, then unwinds the frame and restores the
-// data stack.
-void call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
-               int32_t locals);
+// data stack (unless the function exited: then both stacks are the exit's).
+Unwind call_hook(const Cell* function, Off object_ctx, const Cell* frame_word, const Cell* args, uint32_t count,
+                 int32_t locals);
 // The interpreter's half of call_hook: runs `function` whose frame is open
-// and whose arguments start at the argument base.
-using HookRunner = void (*)(const Cell* function, Off object_ctx);
+// and whose arguments start at the argument base; returns its unwind code.
+using HookRunner = Unwind (*)(const Cell* function, Off object_ctx);
 extern HookRunner hook_runner;
 
 // The call point that evaluates a block already bound (the bodies of make
-// object! and make error!). The result is left in a new top cell.
-void evaluate(const Cell* block);
-using BlockEvaluator = void (*)(const Cell* block);
+// object! and make error!). The result is left in a new top cell; returns
+// the block's unwind code.
+Unwind evaluate(const Cell* block);
+using BlockEvaluator = Unwind (*)(const Cell* block);
 extern BlockEvaluator block_evaluator;
 
 // The ownership registry's entry points (installed by it): make the object
@@ -176,8 +182,9 @@ extern OwnershipBind ownership_bind_set;
 extern OwnershipUnbind ownership_unbind;
 
 // ---- Constructors and copies ----------------------------------------------------------------
-// The set native on an object target.
-void set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
+// The set native on an object target; returns the unwind code of a change
+// hook it ran.
+Unwind set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
 // The construct native: a new object from its spec's set-words, values not
 // evaluated. `proto` may be null. Pushes the object and returns it.
 Cell* construct(const Cell* spec, const Cell* proto, bool only);
@@ -207,19 +214,19 @@ int32_t mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, Ce
                   bool line, int32_t level, bool mold_flag);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 
 // Registers object! and installs the context layer's change report.
 void init();

@@ -160,57 +160,51 @@ void unbind_cells(const Cell* blk, uint32_t index, uint32_t count) {
     }
 }
 
-bool check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part) {
-    if (!table) return false;
+Unwind check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part,
+             bool* owned) {
+    *owned = false;
+    if (!table) return UNWIND_NONE;
     Off key = series->type() == TYPE_OBJECT ? series->w1 : series_node(series);
-    if (!key) return false;
+    if (!key) return UNWIND_NONE;
     Cell* e = hashtable::get_int(table, key);
-    if (!e || e[1].w3 == 0) return false;
+    if (!e || e[1].w3 == 0) return UNWIND_NONE;
     // The handler allocates: its arguments wait on the data stack.
-    Cell* saved = stack::top;
+    stack::TopMark mark;
     Cell* args = stack::push(e[1]);
     stack::push(e[2]);
     stack::push(*series);
     stack::push(*action);
     stack::push(new_value ? *new_value : none_cell);
-    try {
-        object::on_deep_change(args, args + 1, args + 2, args + 3, args + 4, index, part);
-    } catch (...) {
-        stack::top = saved;
-        throw;
-    }
-    stack::top = saved;
-    return true;
+    if (Unwind code = object::on_deep_change(args, args + 1, args + 2, args + 3, args + 4, index, part))
+        return mark.pass(code);
+    *owned = true;
+    return UNWIND_NONE;
 }
 
-bool notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
-    if (!table) return false;
+Unwind notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+              bool* owned) {
+    *owned = false;
+    if (!table) return UNWIND_NONE;
     uint32_t t = series->type();
     // Most series are not owned: the flags answer without a table look-up.
     if (t == TYPE_IMAGE) {
-        if (!(series->header & header::OWNS_SERIES)) return false;
+        if (!(series->header & header::OWNS_SERIES)) return UNWIND_NONE;
     } else if (t == TYPE_OBJECT) {
-        if (!series->w1) return false;
+        if (!series->w1) return UNWIND_NONE;
     } else {
-        if (!series_node(series) || !(buffer_of(series_node(series))->flags & series_flag::OWNED)) return false;
+        if (!series_node(series) || !(buffer_of(series_node(series))->flags & series_flag::OWNED))
+            return UNWIND_NONE;
     }
     Off key = t == TYPE_OBJECT ? series->w1 : series_node(series);
     Cell* e = hashtable::get_int(table, key);
-    if (!e || e[1].w3 == 0) return false;
+    if (!e || e[1].w3 == 0) return UNWIND_NONE;
     // Interning the event word allocates: keep the caller's cells on the stack.
-    Cell* saved = stack::top;
+    stack::TopMark mark;
     Cell* s = stack::push(*series);
     Cell* v = value ? stack::push(*value) : nullptr;
     Cell* action = stack::push(series::arg_word(event));
-    bool reported;
-    try {
-        reported = check(s, action, v, int32_t(index), int32_t(count));
-    } catch (...) {
-        stack::top = saved;
-        throw;
-    }
-    stack::top = saved;
-    return reported;
+    if (Unwind code = check(s, action, v, int32_t(index), int32_t(count), owned)) return mark.pass(code);
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::ownership

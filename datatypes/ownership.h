@@ -11,6 +11,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/externals.h"
+#include "runtime/stack.h"
 
 namespace kiv::ownership {
 
@@ -29,9 +30,12 @@ void unbind(Cell* value);
 void unbind_cells(const Cell* block, uint32_t index, uint32_t count);
 // When the series (object!: its context) is owned by an object with hooks,
 // runs the owner's on-deep-change* with (owner, field word, series, action,
-// new value or none, index, part) and answers true; else false.
-bool check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
+// new value or none, index, part) and sets *owned; else *owned is false.
+// Returns the handler's unwind code (the stacks are then the exit's).
+Unwind check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part,
+             bool* owned);
 // The series actions' notice: check with the global word named `event`.
-bool notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
+Unwind notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+              bool* owned);
 
 }  // namespace kiv::ownership

@@ -35,7 +35,7 @@ int32_t axis(const Cell* element) {
     return scalar::word_index(element, names, 2);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_PAIR:
@@ -100,7 +100,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     return scalar::result(integer::cell(a == 1 ? x_of(value) : y_of(value)));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element);
     if (a < 0) scalar::invalid_path(path, element);

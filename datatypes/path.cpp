@@ -69,7 +69,7 @@ Cell* make_at(Cell* cell, int32_t n) {
     return cell;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT) {
         double n = t == TYPE_INTEGER ? double(int32_t(spec->w2)) : spec->get_f64();
@@ -82,14 +82,14 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         return proto;
     }
     if (is_any_block(t)) {
-        block::to(proto, spec, type);
+        (void)block::to(proto, spec, type);  // writes *proto
         return proto;
     }
     Cell s = *spec;
     fire({"script", "bad-make-arg"}, datatype::cell(type), s);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (t == TYPE_MAP || t == TYPE_OBJECT || t == TYPE_TYPESET) {
         Cell v = *spec;
@@ -99,7 +99,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         proto->set_type(type);
         return proto;
     }
-    block::to(proto, spec, type);
+    (void)block::to(proto, spec, type);  // writes *proto
     return proto;
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::path {
 
@@ -36,10 +37,10 @@ Cell* make_at(Cell* cell, int32_t n);
 // make: an integer!, float! or percent! gives an empty path with room for
 // that many cells (truncated toward zero, at least one); a block-like spec
 // gives a copy; anything else raises script bad-make-arg.
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 // to: a map!, object! or typeset! gives a path of that one value; anything
 // else converts as block! to does.
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 // The bare path, values formed, "/" between them.
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 // Values molded with "/" between them; lit-path! "'" before, get-path! ":"

@@ -53,7 +53,7 @@ int32_t axis(const Cell* element, int n) {
     return scalar::word_index(element, names, n);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t type) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t type) {
     const int n = type == TYPE_POINT3D ? 3 : 2;
     const uint32_t st = spec->type();
     float v[3] = {0, 0, 0};
@@ -122,7 +122,7 @@ Cell* pick(Cell* value, int32_t, Cell* index_cell) {
     return scalar::result(float_::cell(coord(value, a - 1)));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t a = axis(element, dims(parent));
     if (a < 0) scalar::invalid_path(path, element);

@@ -64,7 +64,9 @@ struct Forward {
         flag(given);
         return arg(given ? integer::cell(n) : none::cell());
     }
-    Cell* call() {
+    // Calls the actor's function; its result is left in the first cell.
+    // Returns the call's unwind code.
+    Unwind invoke() {
         Cell actor = actor_of(base);
         Cell w = word::load(name);
         Cell* fn = object::select_word(&actor, &w);
@@ -72,8 +74,12 @@ struct Forward {
                     fn->type() != TYPE_ROUTINE))
             fire({"access", "no-port-action"}, w);
         Cell f = *fn;
-        if (Unwind code = interpreter::call_pushed(&w, &f, base, false)) interpreter::raise_unwind(code);
+        if (Unwind code = interpreter::call_pushed(&w, &f, base, false)) return code;
         stack::top = base + 1;
+        return UNWIND_NONE;
+    }
+    Cell* call() {
+        interpreter::raise_unwind(invoke());
         return base;
     }
     // The call for an action without a result: the stack is left as it was.
@@ -147,10 +153,10 @@ Cell* pick(Cell* series, int32_t, Cell* index) {
 Cell* poke(Cell* series, int32_t, Cell* value, Cell* index) {
     return Forward("poke", series).arg(*index).arg(*value).call();
 }
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("put", series).arg(*key).arg(*value).flag(case_sensitive).call();
 }
-Cell* modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
+Outcome modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).call();
 }
 void remove(Cell* series, Cell* part, Cell*) {
@@ -159,11 +165,14 @@ void remove(Cell* series, Cell* part, Cell*) {
 void reverse(Cell* series, Cell* part, Cell*) {
     Forward("reverse", series).ref(part).run();
 }
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-           bool stable) {
-    return Forward("sort", series)
-        .flag(case_sensitive).ref(skip).ref(comparator).ref(part).flag(all).flag(reverse).flag(stable)
-        .call();
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+            bool stable) {
+    Forward f("sort", series);
+    f.flag(case_sensitive).ref(skip).ref(comparator).ref(part).flag(all).flag(reverse).flag(stable);
+    if (Unwind code = f.invoke()) return code;
+    *series = *f.base;
+    stack::top = f.base;
+    return UNWIND_NONE;
 }
 void swap(Cell* series1, Cell* series2) {
     Forward("swap", series1).arg(*series2).run();
@@ -244,14 +253,16 @@ bool find_scheme(uint32_t name, Cell& out) {
     return false;
 }
 
-Cell* make(Cell*, Cell* spec_in, uint32_t) {
+Outcome make(Cell*, Cell* spec_in, uint32_t) {
     Cell* spec = stack::push(*spec_in);
     Cell* proto_spec = library::system_field({"standard", "url-parts"});
     if (!object::is_object_like(spec->type())) {
         if (!proto_spec) fire({"access", "invalid-spec"}, *spec);
         Cell p = *proto_spec;
         Cell* p_cell = stack::push(p);
-        *spec = *object::make(p_cell, spec, TYPE_OBJECT);
+        Outcome made = object::make(p_cell, spec, TYPE_OBJECT);
+        if (made.code) return made.code;
+        *spec = *made.cell;
     } else {
         Cell* copied = stack::push(none::cell());
         Cell s = *spec;
@@ -324,7 +335,9 @@ Cell* push_spec(Cell* url) {
 
 Cell* from_url(Cell* url, bool open_it, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
     Cell* spec = push_spec(url);
-    Cell* port = make(nullptr, spec, TYPE_PORT);
+    Outcome made = make(nullptr, spec, TYPE_PORT);
+    interpreter::raise_unwind(made.code);
+    Cell* port = made.cell;
     *spec = *port;
     stack::top = spec + 1;
     if (open_it) {

@@ -22,6 +22,7 @@
 #include "runtime/stack.h"
 #include "runtime/error.h"
 #include "datatypes/ownership.h"
+#include "evaluator/interpreter.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -97,7 +98,9 @@ Cell arg_word(const char* name) {
 }
 
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
-    return ownership::notify(series, event, value, index, count);
+    bool owned = false;
+    interpreter::raise_unwind(ownership::notify(series, event, value, index, count, &owned));
+    return owned;
 }
 
 void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
@@ -576,7 +579,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     *value = owner && owner->type() != TYPE_UNSET ? *owner : none::cell();
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool /*case_sensitive*/) {
     // Only the field `owned` acts: none removes the series' ownership, a
     // block [owner word] records one.
     if (!is_all_word(field->type()) || !is_owned_field(field->w2)) return target;

@@ -23,6 +23,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
+#include "datatypes/actions.h"
 
 namespace kiv::series {
 
@@ -118,6 +119,6 @@ void skip();
 void tail();
 void tail_q();
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 
 }  // namespace kiv::series

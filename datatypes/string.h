@@ -22,6 +22,8 @@
 
 #include "datatypes/series.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
+#include "datatypes/actions.h"
 
 namespace kiv::string {
 
@@ -245,12 +247,12 @@ int32_t compare_answer_order(const Cell* answer);
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
@@ -259,8 +261,8 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

@@ -51,10 +51,7 @@ inline bool is_block_kind(uint32_t t) {
 }
 
 // Restores the data-stack top on scope exit.
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+using StackMark = stack::TopMark;
 
 // Units of a series value from its (clamped) index.
 struct Units {
@@ -868,7 +865,7 @@ int64_t capacity_of(Cell* spec) {
 
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_BINARY && st == TYPE_MONEY) fire({"script", "bad-make-arg"}, datatype::cell(type), *spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
@@ -885,7 +882,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return to(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (st == TYPE_NONE) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
     StackMark mark;
@@ -1114,6 +1111,7 @@ struct FunctionSort {
     uint32_t unit;
     uint32_t elem_type;  // vector! element type; 0 for text, TYPE_BINARY for bytes
     bool reverse;
+    Unwind exit;  // the code of an exit that left the function: the sort stops asking
 };
 
 Cell unit_cell(const uint8_t* p, const FunctionSort& fs) {
@@ -1122,41 +1120,48 @@ Cell unit_cell(const uint8_t* p, const FunctionSort& fs) {
     return char_::cell(get_char(p, fs.unit));
 }
 
+// Once the function has exited, every remaining comparison answers equal
+// without calling it, so the sort ends at once and its order is dropped.
 int32_t function_order(const void* a, const void* b, int32_t, intptr_t flags) {
-    const FunctionSort& fs = *reinterpret_cast<const FunctionSort*>(flags);
+    FunctionSort& fs = *reinterpret_cast<FunctionSort*>(flags);
+    if (fs.exit) return 0;
     Cell x = unit_cell(static_cast<const uint8_t*>(a), fs);
     Cell y = unit_cell(static_cast<const uint8_t*>(b), fs);
-    int32_t r = block::call_compare_function(fs.function, &x, &y);
+    int32_t r = 0;
+    fs.exit = block::call_compare_function(fs.function, &x, &y, &r);
     return fs.reverse ? -r : r;
 }
 
 // Sorts `count` units from `start` in records of `size`, ordered by the
-// function's answers for their first units; a stable sort.
-void sort_by_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const Cell* comparator,
-                      bool reverse) {
+// function's answers for their first units; a stable sort. When the
+// function exits, the series is left as it was and the exit's code returned.
+Unwind sort_by_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const Cell* comparator,
+                        bool reverse) {
     StackMark mark;
     Cell* held = stack::push(*series);
     Cell* function = stack::push(*comparator);
     uint32_t unit = buffer(held)->unit();
     uint32_t t = held->type();
     FunctionSort fs{function, unit, t == TYPE_VECTOR ? held->w3 : (t == TYPE_BINARY ? uint32_t(TYPE_BINARY) : 0),
-                    reverse};
+                    reverse, UNWIND_NONE};
     size_t bytes = size_t(count) * unit;
     std::vector<uint8_t> copy(buffer(held)->head_ptr() + size_t(start) * unit,
                               buffer(held)->head_ptr() + size_t(start) * unit + bytes);
     sort::merge_sort(copy.data(), count / size, size * unit, 0, reinterpret_cast<intptr_t>(&fs), function_order);
+    if (fs.exit) return mark.pass(fs.exit);
     // The function may have changed the series: write back what still fits.
     SeriesBuffer* b = buffer(held);
     uint32_t now = b->byte_count() / unit;
-    if (start >= now) return;
+    if (start >= now) return UNWIND_NONE;
     size_t room = std::min<size_t>(bytes, size_t(now - start) * unit);
     std::memcpy(b->head_ptr() + size_t(start) * unit, copy.data(), room);
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable) {
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
     uint32_t start = series->w1;
@@ -1189,16 +1194,16 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
             if (k < 1 || uint32_t(k) > size) fire({"script", "out-of-range"}, *comparator);
             offset = uint32_t(k - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
-            if (count < 2 || count == size) return series;
+            if (count < 2 || count == size) return UNWIND_NONE;
             bool owned = series::notify_owner(series, "sort", nullptr, start, count);
-            sort_by_function(series, start, count, size, comparator, reverse);
+            if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse)) return code;
             if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
-            return series;
+            return UNWIND_NONE;
         } else {
             invalid_refine_arg("compare", *comparator);
         }
     }
-    if (count < 2 || count == size) return series;
+    if (count < 2 || count == size) return UNWIND_NONE;
 
     uint32_t t = series->type();
     SeriesBuffer* b = buffer(series);
@@ -1242,7 +1247,7 @@ Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell
     else
         sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
     if (owned) series::notify_owner(series, "sorted", nullptr, start, count);
-    return series;
+    return UNWIND_NONE;
 }
 
 // ---- swap / take / trim
@@ -1419,7 +1424,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 // ---- path access --------------------------------------------------------------------------------------
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool case_sensitive, bool /*get_path*/,
                 bool /*last_element*/, bool /*notify_owner*/) {
     uint32_t et = element->type();

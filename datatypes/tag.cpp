@@ -79,7 +79,7 @@ inline bool is_word(const Cell* e, fixed::Symbol id, const char* name) {
 // email/user and email/host: the text before and after the first "@" (the
 // whole text and an empty host when there is none). Setting one changes
 // that part of the email in place.
-Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                       int32_t position, bool case_sensitive, bool get_path, bool last_element,
                       bool notify_owner) {
     if (element->type() == TYPE_INTEGER)

@@ -130,7 +130,7 @@ double set_field(double seconds, int32_t field, const Cell* value) {
 
 // ---- Actions -----------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t /*type*/) {
+Outcome make(Cell* proto, Cell* spec, uint32_t /*type*/) {
     const uint32_t st = spec->type();
     double s = 0;
     switch (st) {
@@ -165,7 +165,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
     return form(value, out, part, budget);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const int32_t field = path_field(element);
     if (field < 0) scalar::invalid_path(path, element);

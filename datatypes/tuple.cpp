@@ -93,7 +93,7 @@ Cell from_block(const Cell* spec) {
     return make(b, n);
 }
 
-Cell* convert(Cell* proto, Cell* spec, uint32_t) {
+Outcome convert(Cell* proto, Cell* spec, uint32_t) {
     const uint32_t st = spec->type();
     switch (st) {
         case TYPE_TUPLE:
@@ -244,7 +244,7 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     return scalar::result(integer::cell(a[index - 1]));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     if (element->type() != TYPE_INTEGER) fire({"script", "invalid-type"}, datatype::cell(element->type()));
     const int32_t index = integer::get(element);

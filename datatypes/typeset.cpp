@@ -155,7 +155,7 @@ Cell* do_bitwise(Cell* value1, const Cell* value2, int32_t op) {
 
 // ---- Actions --------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_TYPESET) return spec;
     if (spec->type() != TYPE_BLOCK) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_TYPESET), *spec);
     Cell s = *spec;

@@ -20,6 +20,7 @@
 #include <initializer_list>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv::typeset {
 
@@ -83,7 +84,7 @@ Cell* push(const Cell* ts);
 Cell* do_bitwise(Cell* value1, const Cell* value2, int32_t op);
 
 // ---- Actions (signatures of datatypes/actions.h) -----------------------------------------
-Cell* make(Cell* proto, Cell* spec, uint32_t type);  // make and to
+Outcome make(Cell* proto, Cell* spec, uint32_t type);  // make and to
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

@@ -26,7 +26,7 @@ Cell* make_in(const Cell* block) {
     return c;
 }
 
-Cell* make_to(Cell*, Cell*, uint32_t) {
+Outcome make_to(Cell*, Cell*, uint32_t) {
     return push();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "datatypes/actions.h"
 
 namespace kiv {
 
@@ -26,7 +27,7 @@ Cell* push();
 // Appends an unset! cell to a block value.
 Cell* make_in(const Cell* block);
 
-Cell* make_to(Cell* proto, Cell* spec, uint32_t type);
+Outcome make_to(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);

@@ -128,7 +128,7 @@ Cell* push_encoded(Cell* source, percent_coding::Table table) {
 
 // ---- Actions -----------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_URL && (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH)) {
         assemble(proto, spec, type);
@@ -137,7 +137,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return string::make(proto, spec, type);
 }
 
-Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (type == TYPE_URL && (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH)) {
         assemble(proto, spec, type);
@@ -169,7 +169,7 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool /*all*/, bool /*flat*/,
     return int32_t(std::max<int64_t>(int64_t(budget) - written, INT32_MIN));
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell* /*grandparent*/,
                 Cell* /*previous*/, int32_t /*position*/, bool /*case_sensitive*/, bool /*get_path*/,
                 bool /*last_element*/, bool /*notify_owner*/) {
     if (value) fire({"script", "bad-path-set"}, *parent, *value);

@@ -11,6 +11,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/percent_coding.h"
+#include "datatypes/actions.h"
 
 namespace kiv::datatype {
 struct Registration;
@@ -27,8 +28,8 @@ Cell* push_decoded(Cell* source);
 Cell* push_encoded(Cell* source, percent_coding::Table table);
 
 // Actions file! shares.
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 
 // Sets read, write and open (url_io.cpp).

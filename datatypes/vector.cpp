@@ -384,7 +384,7 @@ Cell* push(const Cell* vec) { return stack::push(*vec); }
 
 // ---- Actions -------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     uint32_t t = spec->type();
     if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
         double d = t == TYPE_INTEGER ? double(int32_t(spec->w2)) : spec->get_f64();

@@ -15,6 +15,7 @@
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/unicode.h"
+#include "evaluator/interpreter.h"
 
 namespace kiv::word {
 
@@ -176,7 +177,7 @@ Cell* set_checked() {
     Cell* base = stack::arg_base;
     Cell v = base[1];
     if (v.type() == TYPE_UNSET) fire_with("need-value", base[0]);
-    context::set_word(base, &v);
+    interpreter::raise_unwind(context::set_word(base, &v).code);
     *base = v;
     return base;
 }
@@ -239,7 +240,7 @@ Cell* push_local_as(Off ctx, uint32_t n, uint32_t type) {
 Cell* set() {
     Cell* base = stack::arg_base;
     Cell v = base[1];
-    context::set_word(base, &v);
+    interpreter::raise_unwind(context::set_word(base, &v).code);
     *base = v;
     return base;
 }
@@ -253,7 +254,7 @@ Cell* get() {
 
 // ---- Actions --------------------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     Cell s = *spec;
     Cell result;
     switch (s.type()) {
@@ -498,7 +499,7 @@ Cell* push(const Cell* word) {
     return c;
 }
 
-Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     Cell s = *spec;
     switch (s.type()) {
         case TYPE_STRING:

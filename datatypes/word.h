@@ -108,7 +108,7 @@ Cell* get();
 // make and to: from any word (kept with its binding), a datatype! (its name
 // word), logic! (true/false), a string or char (loaded as one word), a
 // refinement or issue (its name must scan as a word); retyped to `type`.
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
@@ -258,7 +258,7 @@ Cell* make_in(const Cell* block, const char* name);
 Cell* load(const char* name);
 // Pushes a copy retyped as issue!.
 Cell* push(const Cell* word);
-Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Outcome make(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);

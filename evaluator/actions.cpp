@@ -149,67 +149,84 @@ void into_string(const Cell* part, Call call) {
 }
 
 // ---- Stack entries --------------------------------------------------------------------
-void make_s(const int32_t*) {
-    result(make(arg(0), arg(1)));
+Unwind make_s(const int32_t*) {
+    Outcome made = make(arg(0), arg(1));
+    if (made.code) return made.code;
+    result(made.cell);
+    return UNWIND_NONE;
 }
-void random_s(const int32_t* r) {
+Unwind random_s(const int32_t* r) {
     Refs<ACT_RANDOM> f{r};
     random(arg(0), f.has<"seed">(), f.has<"secure">(), f.has<"only">());
+    return UNWIND_NONE;
 }
-void reflect_s(const int32_t*) {
+Unwind reflect_s(const int32_t*) {
     reflect(arg(0), arg(1)->w2);
+    return UNWIND_NONE;
 }
-void to_s(const int32_t*) {
-    result(to(arg(0), arg(1)));
+Unwind to_s(const int32_t*) {
+    Outcome made = to(arg(0), arg(1));
+    if (made.code) return made.code;
+    result(made.cell);
+    return UNWIND_NONE;
 }
-void form_s(const int32_t* r) {
+Unwind form_s(const int32_t* r) {
     Cell* value = arg(0);
     Cell* part = Refs<ACT_FORM>{r}.arg<"part">();
     into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
+    return UNWIND_NONE;
 }
-void mold_s(const int32_t* r) {
+Unwind mold_s(const int32_t* r) {
     Cell* value = arg(0);
     Refs<ACT_MOLD> f{r};
     Cell* part = f.arg<"part">();
     bool only = f.has<"only">(), all = f.has<"all">(), flat = f.has<"flat">();
     into_string(part, [&](Cell* out, int32_t budget) { mold(value, out, only, all, flat, part, budget, 0); });
+    return UNWIND_NONE;
 }
 template <uint32_t Slot>
-void stack_op_s(const int32_t*) {
+Unwind stack_op_s(const int32_t*) {
     stack_op(Slot);
+    return UNWIND_NONE;
 }
-void negate_s(const int32_t*) {
+Unwind negate_s(const int32_t*) {
     negate(arg(0));
+    return UNWIND_NONE;
 }
-void round_s(const int32_t* r) {
+Unwind round_s(const int32_t* r) {
     Refs<ACT_ROUND> f{r};
     round(arg(0), f.arg<"to">(), f.has<"even">(), f.has<"down">(), f.has<"half-down">(), f.has<"floor">(),
           f.has<"ceiling">(), f.has<"half-ceiling">());
+    return UNWIND_NONE;
 }
-void even_s(const int32_t*) {
+Unwind even_s(const int32_t*) {
     logic::box(even_q(arg(0)));
+    return UNWIND_NONE;
 }
-void odd_s(const int32_t*) {
+Unwind odd_s(const int32_t*) {
     logic::box(odd_q(arg(0)));
+    return UNWIND_NONE;
 }
-void complement_s(const int32_t*) {
+Unwind complement_s(const int32_t*) {
     result(complement(arg(0)));
+    return UNWIND_NONE;
 }
 template <bool Append>
-void insert_s(const int32_t* r) {
+Unwind insert_s(const int32_t* r) {
     Cell* series = arg(0);
     Cell* value = arg(1);
     Refs<Append ? ACT_APPEND : ACT_INSERT> f{r};
     int32_t part, dup;
-    if (!insert_part(value, f.template arg<"part">(), part)) return;
-    if (!dup_count(f.template arg<"dup">(), dup)) return;
+    if (!insert_part(value, f.template arg<"part">(), part)) return UNWIND_NONE;
+    if (!dup_count(f.template arg<"dup">(), dup)) return UNWIND_NONE;
     if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
     insert(series, value, part, f.template has<"only">(), dup, Append);
+    return UNWIND_NONE;
 }
-void change_s(const int32_t* r) {
+Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
     Cell* value = arg(1);
     Refs<ACT_CHANGE> f{r};
@@ -232,13 +249,15 @@ void change_s(const int32_t* r) {
             }
         }
     }
-    if (!dup_count(f.arg<"dup">(), dup)) return;
+    if (!dup_count(f.arg<"dup">(), dup)) return UNWIND_NONE;
     change(series, value, part, f.has<"only">(), dup);
+    return UNWIND_NONE;
 }
-void clear_s(const int32_t*) {
+Unwind clear_s(const int32_t*) {
     clear(arg(0));
+    return UNWIND_NONE;
 }
-void copy_s(const int32_t* r) {
+Unwind copy_s(const int32_t* r) {
     Refs<ACT_COPY> f{r};
     Cell* types = f.arg<"types">();
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
@@ -248,90 +267,111 @@ void copy_s(const int32_t* r) {
     Cell* c = copy(arg(0), res, f.arg<"part">(), f.has<"deep">(), types);
     result(c);
     stack::top = saved_top;
+    return UNWIND_NONE;
 }
-void find_s(const int32_t* r) {
+Unwind find_s(const int32_t* r) {
     Refs<ACT_FIND> f{r};
     result(find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
                 f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">(),
                 f.has<"tail">(), f.has<"match">()));
+    return UNWIND_NONE;
 }
-void length_s(const int32_t*) {
+Unwind length_s(const int32_t*) {
     int32_t n = length(arg(0));
     if (n < 0)
         none::push_last();
     else
         *stack::arg_base = Cell{TYPE_INTEGER, 0, uint32_t(n), 0};
+    return UNWIND_NONE;
 }
-void move_s(const int32_t* r) {
+Unwind move_s(const int32_t* r) {
     result(move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">()));
+    return UNWIND_NONE;
 }
-void pick_s(const int32_t*) {
+Unwind pick_s(const int32_t*) {
     result(pick(arg(0), index_argument(arg(1)), arg(1)));
+    return UNWIND_NONE;
 }
-void poke_s(const int32_t*) {
+Unwind poke_s(const int32_t*) {
     Cell value = *arg(2);
     poke(arg(0), index_argument(arg(1)), arg(2), arg(1));
     stack::set_last(value);
+    return UNWIND_NONE;
 }
-void put_s(const int32_t* r) {
-    result(put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">()));
+Unwind put_s(const int32_t* r) {
+    Outcome put_ = put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">());
+    if (put_.code) return put_.code;
+    result(put_.cell);
+    return UNWIND_NONE;
 }
-void remove_s(const int32_t* r) {
+Unwind remove_s(const int32_t* r) {
     Refs<ACT_REMOVE> f{r};
     remove(arg(0), f.arg<"part">(), f.arg<"key">());
+    return UNWIND_NONE;
 }
-void reverse_s(const int32_t* r) {
+Unwind reverse_s(const int32_t* r) {
     Refs<ACT_REVERSE> f{r};
     reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
+    return UNWIND_NONE;
 }
-void select_s(const int32_t* r) {
+Unwind select_s(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
     result(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
                   f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">()));
+    return UNWIND_NONE;
 }
-void sort_s(const int32_t* r) {
+Unwind sort_s(const int32_t* r) {
     Refs<ACT_SORT> f{r};
-    result(sort(arg(0), f.has<"case">(), f.arg<"skip">(), f.arg<"compare">(), f.arg<"part">(), f.has<"all">(),
-                f.has<"reverse">(), f.has<"stable">()));
+    return sort(arg(0), f.has<"case">(), f.arg<"skip">(), f.arg<"compare">(), f.arg<"part">(), f.has<"all">(),
+                f.has<"reverse">(), f.has<"stable">());
 }
-void swap_s(const int32_t*) {
+Unwind swap_s(const int32_t*) {
     swap(arg(0), arg(1));
+    return UNWIND_NONE;
 }
-void take_s(const int32_t* r) {
+Unwind take_s(const int32_t* r) {
     Refs<ACT_TAKE> f{r};
     result(take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">()));
+    return UNWIND_NONE;
 }
-void trim_s(const int32_t* r) {
+Unwind trim_s(const int32_t* r) {
     Refs<ACT_TRIM> f{r};
     trim(arg(0), f.has<"head">(), f.has<"tail">(), f.has<"auto">(), f.has<"lines">(), f.has<"all">(),
          f.arg<"with">());
+    return UNWIND_NONE;
 }
 template <uint32_t Slot>
-void port_op_s(const int32_t*) {
+Unwind port_op_s(const int32_t*) {
     result(port_op(Slot, arg(0)));
+    return UNWIND_NONE;
 }
-void modify_s(const int32_t* r) {
+Unwind modify_s(const int32_t* r) {
     Cell target = *arg(0);
-    modify(arg(0), arg(1), arg(2), Refs<ACT_MODIFY>{r}.has<"case">());
+    if (Unwind code = modify(arg(0), arg(1), arg(2), Refs<ACT_MODIFY>{r}.has<"case">()).code) return code;
     stack::set_last(target);
+    return UNWIND_NONE;
 }
-void open_s(const int32_t* r) {
+Unwind open_s(const int32_t* r) {
     Refs<ACT_OPEN> f{r};
     result(
         open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">()));
+    return UNWIND_NONE;
 }
-void read_s(const int32_t* r) {
+Unwind read_s(const int32_t* r) {
     Refs<ACT_READ> f{r};
     result(read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
                 f.has<"info">(), f.arg<"as">()));
+    return UNWIND_NONE;
 }
-void rename_s(const int32_t*) {
+Unwind rename_s(const int32_t*) {
     result(rename(arg(0), arg(1)));
+    return UNWIND_NONE;
 }
-void write_s(const int32_t* r) {
+Unwind write_s(const int32_t* r) {
     Refs<ACT_WRITE> f{r};
     result(write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(), f.has<"append">(),
                  f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(), f.arg<"as">()));
+    return UNWIND_NONE;
 }
 
 const StackEntry entries[ACTION_COUNT] = {
@@ -453,16 +493,16 @@ ActionEntry get_action_arg(uint32_t slot) {
 namespace {
 // make and to dispatch on the type a datatype! prototype names, else on the
 // prototype's own type.
-inline Cell* make_to(Cell* proto, Cell* spec, uint32_t slot) {
+inline Outcome make_to(Cell* proto, Cell* spec, uint32_t slot) {
     uint32_t type = proto->type() == TYPE_DATATYPE ? proto->w1 : proto->type();
     return entry_as<action::Make>(get_action_from(type, proto, slot), slot)(proto, spec, type);
 }
 }  // namespace
 
-Cell* make(Cell* proto, Cell* spec) {
+Outcome make(Cell* proto, Cell* spec) {
     return make_to(proto, spec, ACT_MAKE);
 }
-Cell* to(Cell* proto, Cell* spec) {
+Outcome to(Cell* proto, Cell* spec) {
     return make_to(proto, spec, ACT_TO);
 }
 
@@ -483,7 +523,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return action_for<ACT_MOLD>(value)(value, out, only, all, flat, part, budget, indent);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
     ActionEntry e = table_entry(parent->type(), ACT_EVAL_PATH);
     if (!e) {
@@ -620,7 +660,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     return action_for<ACT_POKE>(series)(series, index, value, index_cell);
 }
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return action_for<ACT_PUT>(series)(series, key, value, case_sensitive);
 }
 
@@ -638,8 +678,8 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
                                           last, reverse);
 }
 
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable) {
     return action_for<ACT_SORT>(series)(series, case_sensitive, skip, comparator, part, all, reverse, stable);
 }
 
@@ -659,7 +699,7 @@ Cell* port_op(uint32_t slot, Cell* value) {
     return entry_as<action::PortOp>(get_action(value, slot), slot)(value);
 }
 
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
     return action_for<ACT_MODIFY>(target)(target, field, value, case_sensitive);
 }
 

@@ -11,18 +11,22 @@
 // in specification order: -1 when the refinement is absent, else the offset
 // from the argument base of the refinement's first argument cell (for a
 // refinement without argument any value >= 0). The entry leaves the result in
-// the result slot (the argument base); it does not move the data top.
+// the result slot (the argument base); it does not move the data top. It
+// returns the unwind code of Kiv code it ran (a port's actor, an object's
+// hook or body, a sort comparator): UNWIND_NONE, or a code passed up as it
+// came, with the stacks as the exit left them (runtime/stack.h).
 #pragma once
 
 #include <cstdint>
 
 #include "datatypes/actions.h"
 #include "datatypes/registry.h"
+#include "runtime/stack.h"
 
 namespace kiv::actions {
 
 // The generic action table: the stack entry of each slot (slot 8 empty).
-using StackEntry = void (*)(const int32_t* refinements);
+using StackEntry = Unwind (*)(const int32_t* refinements);
 extern StackEntry generic_table[ACTION_COUNT + 1];
 void init();
 // Copies `count` entries into slots 1..count.
@@ -54,8 +58,9 @@ using PortActorTable = const ActionEntry* (*)(const Cell* port);
 extern PortActorTable port_actor_table;
 
 // Dispatchers (same arguments as the slot's implementation; see datatypes/actions.h).
-Cell* make(Cell* proto, Cell* spec);
-Cell* to(Cell* proto, Cell* spec);
+// The body of make object! (make error!, make port!) runs Kiv code.
+Outcome make(Cell* proto, Cell* spec);
+Outcome to(Cell* proto, Cell* spec);
 void random(Cell* value, bool seed, bool secure, bool only);
 void reflect(Cell* value, uint32_t field_symbol);
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
@@ -64,7 +69,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 // Path step: the parent's eval-path. A parent type without one raises script
 // bad-path-type (path, parent's datatype, the path) or, with no path, script
 // bad-path-type2 (element, parent's datatype).
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 // Comparison as a boolean: raises invalid-compare for orderings of values that are not comparable.
 bool compare(Cell* a, Cell* b, int32_t op);
@@ -89,18 +94,18 @@ int32_t length(Cell* value);  // -1: none
 Cell* move(Cell* origin, Cell* target, Cell* part);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
+Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 void remove(Cell* series, Cell* part, Cell* key);
 void reverse(Cell* series, Cell* part, Cell* skip);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
-Cell* sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
+            bool reverse, bool stable);
 void swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
-Cell* modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
+Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
 Cell* rename(Cell* from, Cell* to);

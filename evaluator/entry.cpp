@@ -167,7 +167,9 @@ void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count) {
 Cell* set_word_checked(Cell* w) {
     Cell v = *stack::top_cell();
     if (v.type() == TYPE_UNSET) fire({"script", "need-value"}, *w);
-    return context::set_word(w, &v);
+    Outcome set = context::set_word(w, &v);
+    interpreter::raise_unwind(set.code);
+    return set.cell;
 }
 
 void set_word_reset(Cell* w) {
@@ -214,7 +216,7 @@ Cell* ctx_slot(const Cell* w, Off ctx, uint32_t index) {
 
 // ---- Paths, switch, load ---------------------------------------------------------------
 
-Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
+Unwind eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
     Cell* saved = stack::top;
     Cell* p = stack::push(*path);
     uint32_t length = series::buffer_length(p);
@@ -257,10 +259,11 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
                 (from_word && object::is_object_like(pt) && parent->w3 != 0) || is_any_block(pt);
         }
         Cell step = *current;
-        Cell* r =
+        Outcome r =
             actions::eval_path(current, element, set_value, p, have_parent ? parent : nullptr,
                                have_previous ? previous : nullptr, int32_t(i), false, false, last, notify);
-        Cell next = *r;
+        if (r.code) return r.code;
+        Cell next = *r.cell;
         *parent = step;
         have_parent = true;
         *previous = *element;
@@ -270,7 +273,7 @@ Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result) {
     Cell final_value = *current;
     stack::top = saved;
     *result = final_value;
-    return result;
+    return UNWIND_NONE;
 }
 
 Cell* select_case(bool step, bool block_search, bool push) {
@@ -384,9 +387,8 @@ void mark_literal_table() {
 }
 
 // Sort and compare comparators run through the interpreter.
-void run_comparator(const Cell* function, const Cell* args, uint32_t count) {
-    Unwind code = interpreter::call_values(function, args, count);
-    if (code) interpreter::raise_unwind(code);
+Unwind run_comparator(const Cell* function, const Cell* args, uint32_t count) {
+    return interpreter::call_values(function, args, count);
 }
 
 void init() {

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::literal_table {
 
@@ -98,8 +99,9 @@ Cell* ctx_slot(const Cell* word, Off ctx, uint32_t index);
 // Evaluates a path value (elements as they stand, nothing evaluated): the
 // head word is read through its context, then each element goes through the
 // path action of the current value. With `value_to_set` non-null the last
-// element is set. The final value is copied into `result` and returned.
-Cell* eval_path(const Cell* path, const Cell* value_to_set, Cell* result);
+// element is set. The final value is copied into `result`. Returns the
+// unwind code of a change hook the setting ran (result not set then).
+Unwind eval_path(const Cell* path, const Cell* value_to_set, Cell* result);
 // The compiled switch/select: the value at the argument base is searched in
 // the block in the next cell, by steps of 2 (value/case pairs) when `step`,
 // else 1. With `block_search` the case is the first block! after the match,

@@ -41,8 +41,9 @@ void check_compare_op(int32_t op) {
 // The action path: a native frame named `name` above the data top, the
 // operands pushed as its arguments, the action's stack entry (none of these
 // actions has a refinement), the frame popped. The result is pushed (one
-// new cell at the old top).
-void call_action(const Cell* name, uint32_t slot, const Cell& a, const Cell* b) {
+// new cell at the old top). Returns the entry's unwind code (navigation on
+// a port runs its actor); with a code the stacks are the exit's.
+Unwind call_action(const Cell* name, uint32_t slot, const Cell& a, const Cell* b) {
     Cell first = a;
     Cell second = b ? *b : Cell{};
     stack::mark_native(name ? name : &fixed::words[fixed::W_ANON]);
@@ -51,8 +52,9 @@ void call_action(const Cell* name, uint32_t slot, const Cell& a, const Cell* b) 
     StackEntry f = generic_table[slot];
     if (!f) fire({"internal", "not-done"});
     int32_t no_refs[4] = {-1, -1, -1, -1};
-    f(no_refs);
+    if (Unwind code = f(no_refs)) return code;
     stack::unwind();
+    return UNWIND_NONE;
 }
 
 // The general comparison under a native frame: the logic! result pushed.
@@ -91,7 +93,7 @@ void math_op_fast(const Cell* name, uint32_t op, const Cell* value1, const Cell*
         stack::push(r);
         return;
     }
-    call_action(name, slot, *value1, value2);
+    (void)call_action(name, slot, *value1, value2);  // the math actions run no Kiv code
 }
 
 void math_op_int_fast(const Cell* name, uint32_t op, const Cell* value, int32_t right) {
@@ -105,7 +107,7 @@ void math_op_top_fast(const Cell* name, uint32_t op, const Cell* value) {
     if (math_inline(op, t, value, t)) return;
     Cell left = *t;
     stack::top = t;
-    call_action(name, slot, left, value);
+    (void)call_action(name, slot, left, value);  // the math actions run no Kiv code
 }
 
 void math_op_top_int_fast(const Cell* name, uint32_t op, int32_t right) {
@@ -176,7 +178,8 @@ void pick_fast(const Cell* name, const Cell* series, int32_t index) {
     stack::mark_native(name ? name : &fixed::words[fixed::W_ANON]);
     Cell* parent = stack::push(s);
     Cell* element = stack::push(integer::cell(index));
-    Cell* v = eval_path(parent, element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false);
+    // A get step runs no Kiv code (only a set reports to change hooks).
+    Cell* v = eval_path(parent, element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false).cell;
     *stack::arg_base = v ? *v : none::cell();
     stack::unwind();
 }
@@ -243,16 +246,16 @@ bool series_op_inline(uint32_t op, const Cell* series, Cell* out) {
     return true;
 }
 
-void series_op_fast(const Cell* name, uint32_t op, const Cell* series) {
+Unwind series_op_fast(const Cell* name, uint32_t op, const Cell* series) {
     static constexpr uint32_t slots[] = {0,       ACT_LENGTH_Q, ACT_INDEX_Q, ACT_HEAD_Q, ACT_TAIL_Q,
                                          ACT_NEXT, ACT_BACK,     ACT_HEAD,    ACT_TAIL};
     if (op < 1 || op > 8) bad_op();
     Cell r = none::cell();
     if (series_op_inline(op, series, &r)) {
         stack::push(r);
-        return;
+        return UNWIND_NONE;
     }
-    call_action(name, slots[op], *series, nullptr);
+    return call_action(name, slots[op], *series, nullptr);
 }
 
 }  // namespace kiv::actions

@@ -160,7 +160,8 @@ void pick_fast(const Cell* name, const Cell* series, int32_t index);
 inline bool pick_inline(const Cell* series, int32_t index, Cell* out);
 
 // series-op-fast: pushes the result of the navigation op on the series.
-void series_op_fast(const Cell* name, uint32_t op, const Cell* series);
+// Returns the action's unwind code (a port's actor runs Kiv code).
+Unwind series_op_fast(const Cell* name, uint32_t op, const Cell* series);
 // The inline case alone (a block! within its buffer): the result in *out;
 // false when the action must answer.
 bool series_op_inline(uint32_t op, const Cell* series, Cell* out);

@@ -474,8 +474,7 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
         uint32_t slot = fn.w1;
         actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
         if (!f) fire({"internal", "not-done"});
-        f(refs);
-        return UNWIND_NONE;
+        return f(refs);
     } catch (const UnwindSignal& s) {
         stack::top = s.top;
         stack::arg_base = s.base;
@@ -774,7 +773,7 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
         if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
-        context::set_word(&v, &value);
+        if (Unwind code = context::set_word(&v, &value).code) return code;
     } else {
         if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
         stack::top = slot + 1;
@@ -906,12 +905,12 @@ inline Unwind eval_in_frame(const Cell& b) {
 // ==== Hooks for the object and error layers
 // ==================================================================
 
-void object_hook_runner(const Cell* function, Off object_ctx) {
-    raise_unwind(run_function(function, object_ctx));
+Unwind object_hook_runner(const Cell* function, Off object_ctx) {
+    return run_function(function, object_ctx);
 }
 
-void object_block_evaluator(const Cell* block) {
-    raise_unwind(eval(block, false));
+Unwind object_block_evaluator(const Cell* block) {
+    return eval(block, false);
 }
 
 Cell position_for_errors() {

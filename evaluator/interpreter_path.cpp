@@ -20,20 +20,24 @@ using spec::is_callable;
 
 // After a set-path: a value whose path action changed it in its own cell
 // (scalar::changed_in_place) is stored back into the value it was read from,
-// up the chain of steps, and into the head word at the top.
-void write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
+// up the chain of steps, and into the head word at the top. Returns the
+// unwind code of a change hook that a store ran.
+Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     int32_t k = int32_t((stack::top - history) / 2) - 1;  // the last step
     while (scalar::changed_in_place(changed.type())) {
         if (k == 0) {
             Cell w = head;
-            context::set_word(&w, &changed);
-            return;
+            return context::set_word(&w, &changed).code;
         }
         Cell* holder = history + 2 * (k - 1);
-        actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true);
+        if (Unwind code =
+                actions::eval_path(holder, holder + 1, &changed, path, nullptr, nullptr, k, false, false, true, true)
+                    .code)
+            return code;
         changed = *holder;
         --k;
     }
+    return UNWIND_NONE;
 }
 
 // ---- Direct forms
@@ -170,8 +174,8 @@ bool peek_path_integer(const Cell* path, int32_t* out) {
 }
 
 // The set form on an object field: `value` assigned to the field the last
-// element names.
-[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value) {
+// element names; a non-local exit of on-change* goes to *code.
+[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
@@ -188,8 +192,8 @@ bool peek_path_integer(const Cell* path, int32_t* out) {
     // on-change* may run.
     Cell* result = stack::push(*value);
     stack::push(obj);
-    object::set_path_field(&obj, uint32_t(index), result);
-    stack::top = result + 1;
+    *code = object::set_path_field(&obj, uint32_t(index), result);
+    if (*code == UNWIND_NONE) stack::top = result + 1;
     return true;
 }
 
@@ -251,9 +255,10 @@ bool peek_path_integer(const Cell* path, int32_t* out) {
         bool picked = mode != PATH_SET && el.type() == TYPE_INTEGER && !tracing &&
                       actions::pick_inline(parent, int32_t(el.w2), &result);
         if (!picked) {
-            Cell* r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
-                                         grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
-            result = r ? *r : none::cell();
+            Outcome r = actions::eval_path(parent, element, mode == PATH_SET && last ? value : nullptr, path,
+                                           grandparent, nullptr, int32_t(i), false, mode == PATH_GET, last, true);
+            if (r.code) return r.code;
+            result = r.cell ? *r.cell : none::cell();
         }
         *grandparent = *parent;
         *parent = result;
@@ -268,7 +273,9 @@ bool peek_path_integer(const Cell* path, int32_t* out) {
             return UNWIND_NONE;
         }
     }
-    if (mode == PATH_SET) write_back(head, path, history, *grandparent);
+    if (mode == PATH_SET) {
+        if (Unwind code = write_back(head, path, history, *grandparent)) return code;
+    }
     Cell final_value = mode == PATH_SET ? *value : *parent;
     stack::top = start;
     stack::push(final_value);
@@ -280,10 +287,10 @@ bool peek_path_integer(const Cell* path, int32_t* out) {
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
     if (!tracing) {
+        Unwind code;
         if (mode == PATH_SET) {
-            if (direct_path_set(path, value)) return UNWIND_NONE;
+            if (direct_path_set(path, value, &code)) return code;
         } else {
-            Unwind code;
             if (direct_path(path, mode, c, &code)) return code;
         }
     }

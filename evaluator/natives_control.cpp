@@ -95,7 +95,7 @@ Cell value_at(const Cell* s, uint32_t pos) {
 inline void set_word(const Cell& w, const Cell& v) {
     Cell word = w;
     Cell value = v;
-    context::set_word(&word, &value);
+    interpreter::raise_unwind(context::set_word(&word, &value).code);
 }
 
 // The words of foreach / remove-each: one word, or a block of words (at

@@ -322,7 +322,7 @@ Unwind do_block(Cell* a, bool expand, bool next) {
         Cell v = *stack::top_cell();
         Cell position = blk;
         position.w1 = after;
-        context::set_word(a + 2, &position);
+        if (Unwind code = context::set_word(a + 2, &position).code) return code;
         return result(v);
     }
     Unwind code = interpreter::eval(a, false);
@@ -494,7 +494,7 @@ Cell pick_value(const Cell* value, uint32_t i) {
 }
 
 // The set worker on a block of words.
-void set_many_words(const Cell* words, const Cell* value, bool any, bool only, bool some) {
+Unwind set_many_words(const Cell* words, const Cell* value, bool any, bool only, bool some) {
     uint32_t t = value->type();
     bool multiple =
         !only && (t == TYPE_MAP || is_path_type(t) || t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH);
@@ -517,9 +517,10 @@ void set_many_words(const Cell* words, const Cell* value, bool any, bool only, b
         Cell w = cell_at(words, first + i);
         if (!is_settable_word(w.type())) fire({"script", "invalid-arg"}, w);
         Cell* slot = stack::push(v);  // keeps the value reachable while it is stored
-        context::set_word(&w, slot);
+        if (Unwind code = context::set_word(&w, slot).code) return code;
         stack::pop(1);
     }
+    return UNWIND_NONE;
 }
 
 }  // namespace
@@ -538,15 +539,15 @@ Unwind set(const int32_t* refs) {
         if (code) return code;
         stack::top = saved;
     } else if (object::is_object_like(t)) {
-        object::set_many(a, a + 1, any, only, some);
+        if (Unwind code = object::set_many(a, a + 1, any, only, some)) return code;
     } else if (t == TYPE_BLOCK) {
         Cell* saved = stack::top;
         stack::mark_native(&fixed::words[fixed::W_ANON]);
-        set_many_words(a, a + 1, any, only, some);
+        if (Unwind code = set_many_words(a, a + 1, any, only, some)) return code;
         stack::unwind_drop();
         stack::top = saved;
     } else if (word::bindable_type(t)) {
-        context::set_word(a, a + 1);
+        if (Unwind code = context::set_word(a, a + 1).code) return code;
     } else {
         fire({"script", "invalid-arg"}, *a);
     }
@@ -774,13 +775,13 @@ Unwind unset(const int32_t*) {
     Cell* a = args_in_place(1);
     Cell nothing = unset::cell();
     if (a->type() == TYPE_WORD) {
-        context::set_word(a, &nothing);
+        if (Unwind code = context::set_word(a, &nothing).code) return code;
     } else if (a->type() == TYPE_BLOCK) {
         Cell blk = *a;
         for (uint32_t i = blk.w1; i < cells_of(&blk); ++i) {
             Cell w = cell_at(&blk, i);
             if (w.type() != TYPE_WORD) continue;
-            context::set_word(&w, &nothing);
+            if (Unwind code = context::set_word(&w, &nothing).code) return code;
         }
     } else {
         fire({"script", "invalid-arg"}, *a);

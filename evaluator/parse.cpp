@@ -637,7 +637,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     case TYPE_SET_WORD: {
                         Cell w = p.value;
                         Cell at = *p.input;
-                        context::set_word(&w, &at);
+                        if (Unwind code = context::set_word(&w, &at).code) return code;
                         p.match = true;
                         state = S_CHECK_PENDING;
                         break;
@@ -1000,14 +1000,14 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             *p.copied = *actions::copy(part, out, count, false, nullptr);
                             stack::top = p.work_top;
                             Cell w = frame[0], v = *p.copied;
-                            context::set_word(&w, &v);
+                            if (Unwind code = context::set_word(&w, &v).code) return code;
                         }
                         break;
                     case K_SET:
                         if (p.match) {
                             Cell v = rec_idx < idx ? item_at(p.input, rec_idx) : none::cell();
                             Cell w = frame[0];
-                            context::set_word(&w, &v);
+                            if (Unwind code = context::set_word(&w, &v).code) return code;
                         }
                         break;
                     case K_NOT:

@@ -20,6 +20,7 @@
 #include "evaluator/parse_internal.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 
 namespace kiv::parser {
 
@@ -145,7 +146,7 @@ void emit(Parser& p, const Cell& value, bool each) {
     actions::insert(s, val, -1, is_block_input(target.type()), 1, after);
     if (!after) {
         Cell moved = *s;
-        context::set_word(&word, &moved);
+        interpreter::raise_unwind(context::set_word(&word, &moved).code);
     }
     stack::top = p.work_top;
 }
@@ -336,14 +337,14 @@ void finish_collect(Parser& p, const Cell* frame) {
     Cell made{TYPE_NONE, 0, 0, 0};
     if (mode == C_SET) {
         Cell word = first, blk = entries[1];
-        context::set_word(&word, &blk);
+        interpreter::raise_unwind(context::set_word(&word, &blk).code);
     } else if (mode == C_INTO || mode == C_AFTER) {
         Cell word = first;
         word.set_type(TYPE_WORD);
         Cell target = word_value(word);
         if (is_series(target.type())) {
             target.w1 = saved_index;
-            context::set_word(&word, &target);
+            interpreter::raise_unwind(context::set_word(&word, &target).code);
         }
     } else {
         made = first;

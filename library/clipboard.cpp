@@ -268,7 +268,7 @@ void bind() {
         Cell* saved = stack::top;
         Cell* value = routines::push_routine(d.name, d.spec, d.fn);
         Cell w = word::load(d.name);
-        context::set_word(&w, value);
+        (void)context::set_word(&w, value);  // global: no change hook
         stack::top = saved;
     }
 }

@@ -164,7 +164,7 @@ void bind() {
     Cell* value = routines::push_routine(
         "codec-routine", "[\"Internal Use Only\" key [word!] which [word!]]", codec_routine);
     Cell w = word::load("codec-routine");
-    context::set_word(&w, value);
+    (void)context::set_word(&w, value);  // global: no change hook
     stack::top = saved;
 }
 

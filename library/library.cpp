@@ -70,7 +70,7 @@ void define(const char* name, const Cell& value) {
     TopGuard guard;
     Cell* held = stack::push(value);
     Cell w = word::load(name);
-    context::set_word(&w, held);
+    (void)context::set_word(&w, held);  // global: no change hook
 }
 
 // Loads UTF-8 text into a block pushed on the data stack.

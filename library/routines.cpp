@@ -66,7 +66,7 @@ void set_quiet(Cell* a) {
     }
     Cell w = a[0];
     Cell value = a[1];
-    context::set_in(&w, &a[1], w.w1, false);
+    (void)context::set_in(&w, &a[1], w.w1, false);  // quiet: no change hook
     a[0] = value;
 }
 
@@ -474,7 +474,7 @@ void define_routine(const char* name, const char* spec_text, routine::Fn fn) {
     Cell* saved = stack::top;
     Cell* value = push_routine(name, spec_text, fn);
     Cell w = word::load(name);
-    context::set_word(&w, value);
+    (void)context::set_word(&w, value);  // global: no change hook
     stack::top = saved;
 }
 

@@ -152,6 +152,19 @@ inline void keep() {
 inline void set_last(const Cell& v) {
     copy_cell(&v, arg_base);
 }
+// Restores the data top when a helper leaves (normally or by error). A
+// helper that returns an unwind code passes it through pass(): the exit has
+// trimmed the stacks to its target, so the top is left as it is.
+struct TopMark {
+    Cell* saved = top;
+    Unwind pass(Unwind code) {
+        saved = nullptr;
+        return code;
+    }
+    ~TopMark() {
+        if (saved) top = saved;
+    }
+};
 inline void set_last_keep(const Cell& v) {
     copy_cell(&v, arg_base);
     top = arg_base + 1;

@@ -20,6 +20,7 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 
 namespace kiv::draw {
 
@@ -251,7 +252,7 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
             case TYPE_SET_WORD: {
                 Cell rest = w.blk;
                 rest.w1 = w.pos + 1;
-                context::set_in(&v, &rest, v.w1, true);
+                interpreter::raise_unwind(context::set_in(&v, &rest, v.w1, true).code);
                 ++w.pos;
                 w.tail = w.blk.w1 + block::cells_length(&w.blk);
                 break;

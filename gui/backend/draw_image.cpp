@@ -127,7 +127,7 @@ void bind_routines() {
     Cell* value =
         library::routines::push_routine("view-routine", "[\"Internal Use Only\" name [word!]]", view_routine);
     Cell w = word::load("view-routine");
-    context::set_word(&w, value);
+    (void)context::set_word(&w, value);  // global: no change hook
     stack::top = saved;
 }
 

@@ -11,6 +11,7 @@
 #include "gui/backend/draw_context.h"
 #include "runtime/cycles.h"
 #include "runtime/stack.h"
+#include "evaluator/interpreter.h"
 
 namespace kiv::draw {
 
@@ -119,7 +120,7 @@ void walk_shape(Context& c, const Cell& blk) {
         if (v.type() == TYPE_SET_WORD) {
             Cell rest = w.blk;
             rest.w1 = w.pos + 1;
-            context::set_in(&v, &rest, v.w1, true);
+            interpreter::raise_unwind(context::set_in(&v, &rest, v.w1, true).code);
             ++w.pos;
             w.tail = w.blk.w1 + block::cells_length(&w.blk);
             continue;

@@ -261,7 +261,7 @@ const Cell* made_cell(const Cell* ev, uint32_t n) {
 
 // ---- Actions ----------------------------------------------------------------------------
 
-Cell* make(Cell* proto, Cell* spec, uint32_t) {
+Outcome make(Cell* proto, Cell* spec, uint32_t) {
     ready_words();
     uint32_t type = 0;
     uint32_t flags = EVT_MADE;
@@ -346,7 +346,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
     return form(value, out, part, budget);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     ready_words();
     const int32_t field = field_index(element);

@@ -300,7 +300,7 @@ TEST_F(CollectorTest, WordKeepsItsContextAlive) {
     Cell* w = keep(word::load("lonely"));
     w->w1 = context::create(2, false, false, 0, context::KIND_OBJECT);
     w->w3 = 0xFFFFFFFFu;
-    context::set_word(w, stack::push(make_text({'o', 'k'})));
+    EXPECT_EQ(context::set_word(w, stack::push(make_text({'o', 'k'}))).code, UNWIND_NONE);
     stack::pop(1);
     churn(200);
     collector::collect();
@@ -344,7 +344,7 @@ TEST_F(CollectorTest, CallFramesKeepBindingAndSavedValues) {
     *root = Cell{TYPE_OBJECT, ctx, 0, 0};
     w.w1 = ctx;
     w.w3 = 0xFFFFFFFFu;
-    context::set_word(&w, stack::push(make_text({'s', 'a', 'v', 'e', 'd'})));
+    EXPECT_EQ(context::set_word(&w, stack::push(make_text({'s', 'a', 'v', 'e', 'd'}))).code, UNWIND_NONE);
     stack::pop(1);
     Off saved_values = context::cell(ctx)->w2;
     stack::mark_func(nullptr, ctx);

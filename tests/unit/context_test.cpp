@@ -223,7 +223,7 @@ TEST_F(ContextTest, GlobalContextGrowsPastItsInitialRoom) {
     for (int i = 0; i < n; ++i) {
         Cell w = word::load(("global-" + std::to_string(i)).c_str());
         Cell v = test::int_cell(i * 3);
-        context::set_word(&w, &v);
+        EXPECT_EQ(context::set_word(&w, &v).code, UNWIND_NONE);
         words.push_back(w);
     }
     EXPECT_EQ(context::word_count(g), before + n);
@@ -243,7 +243,7 @@ TEST_F(ContextTest, CaseVariantsShareOneGlobalSlot) {
     EXPECT_EQ(a.w3, b.w3);
     EXPECT_EQ(a.w1, b.w1);
     Cell v = test::int_cell(41);
-    context::set_word(&b, &v);
+    EXPECT_EQ(context::set_word(&b, &v).code, UNWIND_NONE);
     EXPECT_EQ(context::get_word(&a)->w2, 41u);
     // An exact-lookup global of a third variant shares the slot too.
     Cell c = word::make_global(symbol::make("SHARED-SLOT"));
@@ -255,7 +255,7 @@ TEST_F(ContextTest, CaseVariantsShareOneGlobalSlot) {
 TEST_F(ContextTest, GlobalValueHelpers) {
     Cell w = word::load("helper-global");
     Cell v = test::int_cell(12);
-    context::set_word(&w, &v);
+    EXPECT_EQ(context::set_word(&w, &v).code, UNWIND_NONE);
     Cell out;
     context::get_global_into(w.w2, &out);
     EXPECT_EQ(out.w2, 12u);
@@ -303,7 +303,7 @@ TEST_F(ContextTest, StackContextValuesLiveOnTheDataStack) {
     // Not running: reading and setting fail.
     test::expect_error([&] { context::get_word(&x); }, "script", "not-in-context");
     Cell v = test::int_cell(7);
-    test::expect_error([&] { context::set_word(&y, &v); }, "script", "not-defined");
+    test::expect_error([&] { (void)context::set_word(&y, &v); }, "script", "not-defined");
     test::expect_error([&] { word::get_local(ctx, 0); }, "script", "not-defined");
     // A call: the arguments on the data stack, the context pointing at them.
     Cell* args = stack::push(test::int_cell(100));
@@ -311,7 +311,7 @@ TEST_F(ContextTest, StackContextValuesLiveOnTheDataStack) {
     context::cell(ctx)->w2 = arena::off(args);
     EXPECT_EQ(context::get_word(&x)->w2, 100u);
     EXPECT_EQ(context::get_word(&y), args + 1);
-    context::set_word(&y, &v);
+    EXPECT_EQ(context::set_word(&y, &v).code, UNWIND_NONE);
     EXPECT_EQ(args[1].w2, 7u);
     EXPECT_EQ(word::get_local(ctx, 0)->w2, 100u);
     // Index-based helpers.
@@ -326,7 +326,7 @@ TEST_F(ContextTest, ObjectContextMarksSetWordsAndNotifiesTheOwner) {
     Off ctx = heap_context({"field", "other"}, context::KIND_OBJECT, true);
     Cell f = bound(ctx, "field");
     Cell v = test::int_cell(3);
-    context::set_word(&f, &v);
+    EXPECT_EQ(context::set_word(&f, &v).code, UNWIND_NONE);
     EXPECT_NE(context::word_at(ctx, 0)->header & header::WORD_SET, 0u);
     EXPECT_EQ(context::word_at(ctx, 1)->header & header::WORD_SET, 0u);
     EXPECT_EQ(context::word_at(ctx, 0)->type(), uint32_t(TYPE_WORD));
@@ -337,14 +337,15 @@ TEST_F(ContextTest, ObjectContextMarksSetWordsAndNotifiesTheOwner) {
     context::SetNotify saved = context::on_set_notify;
     context::on_set_notify = [](Cell*, const Cell*, Cell* old_value, const Cell* new_value) {
         seen.emplace_back(int32_t(old_value->w2), int32_t(new_value->w2));
+        return UNWIND_NONE;
     };
     *context::self_cell(ctx) = Cell{TYPE_OBJECT, ctx, 0, 1};
     Cell* top = stack::top;
     Cell nv = test::int_cell(4);
-    context::set_word(&f, &nv);
+    EXPECT_EQ(context::set_word(&f, &nv).code, UNWIND_NONE);
     EXPECT_EQ(stack::top, top);
     Cell o = bound(ctx, "other");
-    context::set_in(&o, &nv, ctx, false);  // notify off
+    EXPECT_EQ(context::set_in(&o, &nv, ctx, false).code, UNWIND_NONE);  // notify off
     context::on_set_notify = saved;
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0], std::make_pair(3, 4));
@@ -471,13 +472,13 @@ TEST_F(ContextTest, UnresolvedIndexIsResolvedOnFirstSetAndKept) {
     w.w1 = ctx;  // bound, index unknown
     test::expect_error([&] { context::get_word(&w); }, "script", "no-value");
     Cell v = test::int_cell(8);
-    context::set_word(&w, &v);
+    EXPECT_EQ(context::set_word(&w, &v).code, UNWIND_NONE);
     EXPECT_EQ(w.w3, 0u);
     EXPECT_EQ(context::get_word(&w)->w2, 8u);
     // A symbol the context lacks is added by the set.
     Cell n = word::unbound(sym("added-by-set"));
     n.w1 = ctx;
-    context::set_word(&n, &v);
+    EXPECT_EQ(context::set_word(&n, &v).code, UNWIND_NONE);
     EXPECT_EQ(n.w3, 1u);
     EXPECT_EQ(context::word_count(ctx), 2u);
     EXPECT_EQ(context::values_at(ctx, 1)->w2, 8u);
@@ -495,7 +496,7 @@ TEST_F(ContextTest, BogusIndexesRaiseInsteadOfReadingOutOfBounds) {
         for (uint32_t index : {2u, 1000u, 0x7FFFFFFFu}) {
             Cell w{TYPE_WORD, ctx, sym("only"), index};
             test::expect_error([&] { context::get_word(&w); }, "script", "not-in-context");
-            test::expect_error([&] { context::set_word(&w, &v); }, "script", "not-in-context");
+            test::expect_error([&] { (void)context::set_word(&w, &v); }, "script", "not-in-context");
             test::expect_error([&] { context::set_integer(&w, 5); }, "script", "not-in-context");
             test::expect_error([&] { word::get_local(ctx, index); }, "script", "not-in-context");
         }
@@ -506,7 +507,7 @@ TEST_F(ContextTest, BogusIndexesRaiseInsteadOfReadingOutOfBounds) {
     // An unbound word is not read either.
     Cell u{TYPE_WORD, 0, sym("only"), 0};
     test::expect_error([&] { context::get_word(&u); }, "script", "not-defined");
-    test::expect_error([&] { context::set_word(&u, &v); }, "script", "not-defined");
+    test::expect_error([&] { (void)context::set_word(&u, &v); }, "script", "not-defined");
 }
 
 TEST_F(ContextTest, SetIntegerResolvesExactlyAndKeepsTheIndex) {

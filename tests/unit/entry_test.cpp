@@ -49,7 +49,7 @@ TEST_F(EntryTest, LiteralTableAddressesCellsAndTheirNodes) {
 TEST_F(EntryTest, TypeCheckNamesTheFunctionTheTypeAndTheArgument) {
     Cell fn = make_function("[value [integer!] other]", "[]");
     Cell name = word::load("checked-fn");
-    context::set_word(&name, &fn);
+    EXPECT_EQ(context::set_word(&name, &fn).code, UNWIND_NONE);
     stack::mark_native(&name);
     Cell ts = typeset::of_types({TYPE_INTEGER});
     Cell* i = stack::push(int_cell(3));

@@ -291,11 +291,11 @@ TEST_F(ErrorValueTest, MoldWritesTheFields) {
 TEST_F(ErrorValueTest, PathsAndCopies) {
     Cell e = named("math", "positive");
     Cell id = word::load("id");
-    Cell* r = error::eval_path(&e, &id, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false);
+    Cell* r = error::eval_path(&e, &id, nullptr, nullptr, nullptr, nullptr, 1, false, false, true, false).cell;
     EXPECT_EQ(mold_text(*r), "positive");
     Cell a1 = word::load("arg1");
     Cell v = int_cell(9);
-    error::eval_path(&e, &a1, &v, nullptr, nullptr, nullptr, 1, false, false, true, false);
+    (void)error::eval_path(&e, &a1, &v, nullptr, nullptr, nullptr, 1, false, false, true, false);
     EXPECT_EQ(field_text(e, error::FIELD_ARG1), "9");
     Cell cp = run_action(ACT_COPY, {e}, {-1, -1, -1});
     EXPECT_EQ(cp.type(), TYPE_ERROR);
@@ -355,7 +355,7 @@ TEST_F(ErrorValueTest, RaisedTextFormsWithOrWithoutAValue) {
 TEST_F(ErrorValueTest, GetCallArgumentNamesTheNthSpecWord) {
     Cell fn = make_function("[\"doc\" a [integer!] :b /ref c return: [integer!]]", "[]");
     Cell name = word::load("my-fn");
-    context::set_word(&name, &fn);
+    EXPECT_EQ(context::set_word(&name, &fn).code, UNWIND_NONE);
     stack::mark_native(&name);
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "a");
     EXPECT_EQ(mold_text(error::get_call_argument(1)), "b");
@@ -367,7 +367,7 @@ TEST_F(ErrorValueTest, GetCallArgumentNamesTheNthSpecWord) {
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "<anon>");
     Cell not_fn = word::load("not-a-function");
     Cell v = int_cell(1);
-    context::set_word(&not_fn, &v);
+    EXPECT_EQ(context::set_word(&not_fn, &v).code, UNWIND_NONE);
     stack::mark_native(&not_fn);
     EXPECT_EQ(mold_text(error::get_call_argument(0)), "<anon>");
 }

@@ -193,11 +193,12 @@ TEST_F(ExternalsTest, SlotValuesStayReachable) {
 
 std::vector<std::string> deep_actions;
 std::vector<std::string> deep_words;
-void record_deep_change(const Cell*, Off) {
+Unwind record_deep_change(const Cell*, Off) {
     Cell word = stack::arg_base[1];
     Cell action = stack::arg_base[3];
     deep_words.push_back(std::string(symbol::name_view(word.w2)));
     deep_actions.push_back(std::string(symbol::name_view(action.w2)));
+    return UNWIND_NONE;
 }
 
 class OwnershipTest : public ExternalsTest {
@@ -206,12 +207,14 @@ class OwnershipTest : public ExternalsTest {
         ExternalsTest::SetUp();
         deep_actions.clear();
         deep_words.clear();
+        saved_runner = object::hook_runner;
         object::hook_runner = record_deep_change;
     }
     void TearDown() override {
-        object::hook_runner = nullptr;
+        object::hook_runner = saved_runner;
         ExternalsTest::TearDown();
     }
+    object::HookRunner saved_runner = nullptr;
     // An object with the fields `items` (a block holding a string) and, when
     // asked, an on-deep-change* function, its hooks built.
     static Cell* make_owner(bool with_hook) {
@@ -271,7 +274,9 @@ TEST_F(OwnershipTest, OwnersWithoutHooksAreNotReported) {
     ownership::set_owner(blk, obj, &w);
     EXPECT_NE(ownership::get_owner(blk->w2), nullptr);
     Cell action = word::load("append");
-    EXPECT_FALSE(ownership::check(blk, &action, nullptr, 0, 1)) << "the owner has no on-set data";
+    bool owned = true;
+    EXPECT_EQ(ownership::check(blk, &action, nullptr, 0, 1, &owned), UNWIND_NONE);
+    EXPECT_FALSE(owned) << "the owner has no on-set data";
     EXPECT_FALSE(series::notify_owner(keep(load("[x]")), "append", nullptr, 0, 1)) << "unowned series";
 }
 

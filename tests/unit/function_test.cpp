@@ -293,7 +293,7 @@ TEST_F(FunctionTest, LocalWordsReadTheDataStackWhileRunning) {
     EXPECT_EQ(context::get(&wa, wa.w1)->w2, 10u);
     EXPECT_EQ(context::get(&wc, wc.w1)->type(), uint32_t(TYPE_NONE));
     Cell v = int_cell(7);
-    context::set_word(&wc, &v);
+    EXPECT_EQ(context::set_word(&wc, &v).code, UNWIND_NONE);
     EXPECT_EQ(args[3].w2, 7u);
     context::cell(fn.w1)->w2 = 0;
 }

@@ -58,7 +58,7 @@ inline Cell make_builtin(uint32_t type, const char* spec, uint32_t number) {
     block::cells_append(pair, s);
     block::cells_append(pair, &n);
     Cell* proto = stack::push(datatype::cell(type));
-    native::make(proto, pair, type);
+    (void)native::make(proto, pair, type);
     Cell v = *proto;
     stack::top = saved;
     return hold(v);
@@ -69,7 +69,7 @@ inline Cell make_op(const Cell& source) {
     Cell* saved = stack::top;
     Cell* proto = stack::push(datatype::cell(TYPE_OP));
     Cell* src = stack::push(source);
-    native::op_make(proto, src, TYPE_OP);
+    (void)native::op_make(proto, src, TYPE_OP);
     Cell v = *proto;
     stack::top = saved;
     return hold(v);

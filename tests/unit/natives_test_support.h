@@ -84,7 +84,7 @@ inline void define_callable(const char* name, uint32_t type, uint32_t number, co
     Cell n = int_cell(int32_t(number));
     block::cells_append(pair, &n);
     Cell* made = stack::push(none::cell());
-    native::make(made, pair, type);
+    (void)native::make(made, pair, type);
     set_global(name, *made);
     stack::pop(3);
 }
@@ -94,7 +94,7 @@ inline void define_op(const char* op_name, const char* source_name) {
     Cell w = word::load(source_name);
     Cell* src = stack::push(*context::get_word(&w));
     Cell* made = stack::push(none::cell());
-    native::op_make(made, src, TYPE_OP);
+    (void)native::op_make(made, src, TYPE_OP);
     set_global(op_name, *made);
     stack::pop(2);
 }

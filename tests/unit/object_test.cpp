@@ -8,12 +8,24 @@
 namespace kiv::test {
 namespace {
 
+// Tests may replace the interpreter's call points: each test gets back the
+// ones it found.
 class ObjTest : public ObjectTest {
   protected:
+    void SetUp() override {
+        ObjectTest::SetUp();
+        saved_runner = object::hook_runner;
+        saved_evaluator = object::block_evaluator;
+    }
     void TearDown() override {
-        object::hook_runner = nullptr;
+        object::hook_runner = saved_runner;
+        object::block_evaluator = saved_evaluator;
         ObjectTest::TearDown();
     }
+
+  private:
+    object::HookRunner saved_runner = nullptr;
+    object::BlockEvaluator saved_evaluator = nullptr;
 };
 
 std::string flat(const Cell& v) {
@@ -23,7 +35,7 @@ std::string flat(const Cell& v) {
 // A global word set to a value (so that paths can start from it).
 Cell global_word(const char* name, const Cell& value) {
     Cell w = word::load(name);
-    context::set_word(&w, &value);
+    EXPECT_EQ(context::set_word(&w, &value).code, UNWIND_NONE);
     return w;
 }
 
@@ -36,7 +48,7 @@ Cell path_of(const char* text) {
 Cell get_path(const char* text) {
     Cell p = path_of(text);
     Cell r = none::cell();
-    runtime::eval_path(&p, nullptr, &r);
+    EXPECT_EQ(runtime::eval_path(&p, nullptr, &r), UNWIND_NONE);
     return r;
 }
 
@@ -44,7 +56,7 @@ void set_path(const char* text, const Cell& value) {
     Cell p = path_of(text);
     Cell v = value;
     Cell r = none::cell();
-    runtime::eval_path(&p, &v, &r);
+    EXPECT_EQ(runtime::eval_path(&p, &v, &r), UNWIND_NONE);
 }
 
 // ---- Construction and mold ---------------------------------------------------------------
@@ -279,7 +291,7 @@ TEST_F(ObjTest, OptionalAccessAtThePathEndGivesUnset) {
     Cell obj = make_object(read("[a: 1]"));
     Cell missing = word::load("missing");
     Cell* r =
-        object::eval_path(&obj, &missing, nullptr, nullptr, nullptr, nullptr, 1, false, true, true, false);
+        object::eval_path(&obj, &missing, nullptr, nullptr, nullptr, nullptr, 1, false, true, true, false).cell;
     EXPECT_EQ(r->type(), TYPE_UNSET);
 }
 
@@ -307,7 +319,7 @@ struct HookCall {
 std::vector<HookCall> hook_calls;
 
 // The stand-in for the interpreter: records each call.
-void record_hook(const Cell* /*function*/, Off object_ctx) {
+Unwind record_hook(const Cell* /*function*/, Off object_ctx) {
     HookCall c;
     const stack::Frame* f = stack::ctop();
     c.frame = f ? std::string(symbol::name_view(f->symbol())) : "";
@@ -318,6 +330,7 @@ void record_hook(const Cell* /*function*/, Off object_ctx) {
     c.word_ctx = args.empty() ? 0 : args[0].w1;
     for (const Cell& a : args) c.args.push_back(mold_text(a));
     hook_calls.push_back(c);
+    return UNWIND_NONE;
 }
 
 class HookTest : public ObjTest {
@@ -340,7 +353,7 @@ TEST_F(HookTest, OnChangeIsCalledForEachAssignmentInOrder) {
     b.w1 = obj.w1;
     b.w3 = uint32_t(object::find_word(&obj, &b));
     Cell twenty = int_cell(20);
-    context::set_word(&b, &twenty);
+    EXPECT_EQ(context::set_word(&b, &twenty).code, UNWIND_NONE);
     set_path("[ho a]", int_cell(10));  // the same value again is still reported
     call("put", {obj, word::load("b"), int_cell(30)});
     ASSERT_EQ(hook_calls.size(), 4u);
@@ -365,7 +378,7 @@ TEST_F(HookTest, QuietSetDoesNotNotify) {
     a.w1 = obj.w1;
     a.w3 = uint32_t(object::find_word(&obj, &a));
     Cell v = int_cell(3);
-    context::set_in(&a, &v, obj.w1, false);
+    EXPECT_EQ(context::set_in(&a, &v, obj.w1, false).code, UNWIND_NONE);
     EXPECT_TRUE(hook_calls.empty());
     EXPECT_EQ(mold_text(field_of(obj, "a")), "3");
 }
@@ -376,11 +389,11 @@ TEST_F(HookTest, StackEntryPointsTakeOldAndNewFromTheStack) {
     Cell a = word::load("a");  // a global word: the hook gets the object's own
     stack::push(int_cell(5));
     stack::push(int_cell(6));
-    object::on_set_from_stack(&obj, &a);
-    object::set_on_stack_top(obj.w1, &a);
+    EXPECT_EQ(object::on_set_from_stack(&obj, &a), UNWIND_NONE);
+    EXPECT_EQ(object::set_on_stack_top(obj.w1, &a), UNWIND_NONE);
     stack::push(int_cell(9));
     stack::push(none::cell());
-    object::on_set_word(&obj, &a);
+    EXPECT_EQ(object::on_set_word(&obj, &a), UNWIND_NONE);
     ASSERT_EQ(hook_calls.size(), 3u);
     EXPECT_EQ(hook_calls[0].args, (std::vector<std::string>{"a", "5", "6"}));
     EXPECT_EQ(hook_calls[1].args, (std::vector<std::string>{"a", "5", "6"}));
@@ -418,7 +431,7 @@ TEST_F(HookTest, SetManySkipsTheHookFieldsAndNotifiesTheOthers) {
     Cell fn = make_function("[word old new]", "[]");
     Cell obj = make_object(read("[a: 1 on-change*: :extra-0 b: 2]", {fn}));
     Cell values = read("[10 20 30]");
-    object::set_many(&obj, &values, false, false, false);
+    EXPECT_EQ(object::set_many(&obj, &values, false, false, false), UNWIND_NONE);
     EXPECT_EQ(field_of(obj, "on-change*").type(), TYPE_FUNCTION);
     EXPECT_EQ(mold_text(field_of(obj, "a")), "10");
     EXPECT_EQ(mold_text(field_of(obj, "b")), "30");
@@ -434,7 +447,7 @@ TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
     Cell target = field_of(obj, "list");
     Cell action = word::load("appended");
     Cell nv = int_cell(3);
-    object::on_deep_change(&obj, &w, &target, &action, &nv, 2, 1);
+    EXPECT_EQ(object::on_deep_change(&obj, &w, &target, &action, &nv, 2, 1), UNWIND_NONE);
     ASSERT_EQ(hook_calls.size(), 1u);
     EXPECT_EQ(hook_calls[0].frame, "on-deep-change*");
     EXPECT_EQ(hook_calls[0].pushed, 7u);
@@ -446,7 +459,7 @@ TEST_F(HookTest, OnDeepChangeGetsSevenArguments) {
     EXPECT_EQ(hook_calls.size(), 1u);
     // An owner without hook data is refused.
     Cell plain = make_object(read("[x: 1]"));
-    RaisedError e = expect_error([&] { object::on_deep_change(&plain, &w, &target, &action, nullptr, 0, 0); },
+    RaisedError e = expect_error([&] { (void)object::on_deep_change(&plain, &w, &target, &action, nullptr, 0, 0); },
                                  "script", "invalid-obj-evt");
     EXPECT_EQ(e.args[0].w1, plain.w1);
 }
@@ -480,21 +493,21 @@ TEST_F(ObjTest, SetManySpreadsBlocksAndObjects) {
         if (c.value == std::string("[none 8 none]")) {
             v = read("[#(none) 8 #(none)]");
         }
-        object::set_many(&obj, &v, c.any, c.only, c.some);
+        EXPECT_EQ(object::set_many(&obj, &v, c.any, c.only, c.some), UNWIND_NONE);
         EXPECT_EQ(flat(obj), c.expected) << c.value;
     }
     // By name from an object.
     Cell obj = make_object(read("[a: 1 b: 2 c: 3]"));
     Cell src = make_object(read("[c: 30 x: 0 A: 10]"));
-    object::set_many(&obj, &src, false, false, false);
+    EXPECT_EQ(object::set_many(&obj, &src, false, false, false), UNWIND_NONE);
     EXPECT_EQ(flat(obj), "make object! [a: 10 b: 2 c: 30]");
     // Unset values are refused unless /any.
     Cell with_unset = read("[1 #(unset)]");
-    RaisedError e = expect_error([&] { object::set_many(&obj, &with_unset, false, false, false); }, "script",
+    RaisedError e = expect_error([&] { (void)object::set_many(&obj, &with_unset, false, false, false); }, "script",
                                  "need-value");
     EXPECT_EQ(mold_text(e.args[0]), "b");
     EXPECT_EQ(flat(obj), "make object! [a: 10 b: 2 c: 30]");  // nothing assigned
-    object::set_many(&obj, &with_unset, true, false, false);
+    EXPECT_EQ(object::set_many(&obj, &with_unset, true, false, false), UNWIND_NONE);
     EXPECT_EQ(field_of(obj, "b").type(), TYPE_UNSET);
 }
 

@@ -405,7 +405,7 @@ Cell run_find(Cell series, Cell value, FindOpts o, bool select = false) {
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[select ? ACT_SELECT : ACT_FIND](refs);
+        EXPECT_EQ(actions::generic_table[select ? ACT_SELECT : ACT_FIND](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -610,7 +610,7 @@ TEST_F(StringTest, TrimWithEveryRefinement) {
         Cell* base = stack::mark_native(nullptr);
         for (const Cell& a : args) stack::push(a);
         int32_t refs[6] = {c.head ? 0 : -1, c.tail ? 0 : -1, -1, c.lines ? 0 : -1, c.all ? 0 : -1, with_pos};
-        actions::generic_table[ACT_TRIM](refs);
+        EXPECT_EQ(actions::generic_table[ACT_TRIM](refs), UNWIND_NONE);
         Cell r = *base;
         stack::unwind_drop();
         EXPECT_EQ(T(r), c.out) << c.in;
@@ -652,7 +652,7 @@ Cell run_sort(Cell s, SortOpts o) {
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[ACT_SORT](refs);
+        EXPECT_EQ(actions::generic_table[ACT_SORT](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -780,7 +780,7 @@ Cell run_insert(uint32_t slot, Cell s, Cell v, int32_t part = INT32_MIN, bool on
     for (const Cell& a : args) stack::push(a);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[slot](refs);
+        EXPECT_EQ(actions::generic_table[slot](refs), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -881,7 +881,7 @@ Cell run_change(Cell s, Cell v, int32_t part = INT32_MIN, int32_t dup = INT32_MI
     }
     Cell* base = stack::mark_native(nullptr);
     for (const Cell& a : args) stack::push(a);
-    actions::generic_table[ACT_CHANGE](refs);
+    EXPECT_EQ(actions::generic_table[ACT_CHANGE](refs), UNWIND_NONE);
     Cell r = *base;
     stack::unwind_drop();
     return r;
@@ -974,19 +974,19 @@ TEST_F(StringTest, SwapTakeAndPath) {
     Cell s = S("abc");
     Cell two = int_cell(2);
     Cell* got =
-        string::eval_path(&s, &two, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
+        string::eval_path(&s, &two, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell;
     EXPECT_EQ(got->w2, uint32_t('b'));
     Cell key = S("b");
     Cell* sel =
-        string::eval_path(&s, &key, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false);
+        string::eval_path(&s, &key, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false).cell;
     EXPECT_EQ(sel->w2, uint32_t('c'));
     Cell z = test::char_cell('Z');
-    string::eval_path(&s, &key, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
+    (void)string::eval_path(&s, &key, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
     EXPECT_EQ(T(s), "abZ");
     Cell missing = S("q");
     expect_error(
         [&] {
-            string::eval_path(&s, &missing, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
+            (void)string::eval_path(&s, &missing, &z, nullptr, nullptr, nullptr, -1, false, false, true, false);
         },
         "script", "bad-path-set");
 }
@@ -999,7 +999,7 @@ TEST_F(StringTest, MakeAndTo) {
     EXPECT_EQ(T(m), "");
     // The other string types inherit these implementations.
     Cell proto = test::type_cell(TYPE_FILE), cap = test::float_cell(3.7);
-    Cell mf = *string::make(&proto, &cap, TYPE_FILE);
+    Cell mf = *string::make(&proto, &cap, TYPE_FILE).cell;
     EXPECT_EQ(mf.type(), uint32_t(TYPE_FILE));
     expect_error(
         [&] {
@@ -1016,7 +1016,7 @@ TEST_F(StringTest, MakeAndTo) {
     EXPECT_EQ(T(copy), "llo");
     EXPECT_NE(copy.w2, src.w2);
     Cell uproto = test::type_cell(TYPE_URL), x = S("x");
-    Cell url = *string::to(&uproto, &x, TYPE_URL);
+    Cell url = *string::to(&uproto, &x, TYPE_URL).cell;
     EXPECT_EQ(url.type(), uint32_t(TYPE_URL));
     EXPECT_EQ(T(run_action(ACT_TO, {test::type_cell(TYPE_STRING), binary_of("a\xC3\xA9")})), "a\xC3\xA9");
     RaisedError e = expect_error(

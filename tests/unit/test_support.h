@@ -200,7 +200,7 @@ inline Cell run_generic(uint32_t slot, const int32_t* positions, const Cell* arg
     for (size_t k = 0; k < count; ++k) stack::push(args[k]);
     stack::Frame* mine = stack::ctop();
     try {
-        actions::generic_table[slot](positions);
+        EXPECT_EQ(actions::generic_table[slot](positions), UNWIND_NONE);
     } catch (...) {
         stack::catch_at(mine);
         throw;
@@ -248,7 +248,7 @@ inline std::string form_text(const Cell& v, int32_t part = NO_PART) {
 inline void set_global(const char* name, const Cell& value) {
     Cell* held = stack::push(value);
     Cell w = word::load(name);
-    context::set_word(&w, held);
+    EXPECT_EQ(context::set_word(&w, held).code, UNWIND_NONE);
     stack::pop(1);
 }
 
