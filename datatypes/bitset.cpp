@@ -441,6 +441,9 @@ Cell* copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
 }
 
 Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+    // One character (the usual question) tests its bit directly.
+    if (value->type() == TYPE_CHAR && int64_t(value->w2) <= MAX_BIT)
+        return test_bit(series, value->w2) ? &true_value : &none_value;
     return process(series, value, TEST, BY_OTHER) ? &true_value : &none_value;
 }
 

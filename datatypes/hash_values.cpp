@@ -6,6 +6,7 @@
 #include "runtime/case_fold.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
+#include "runtime/unicode_tables.h"
 
 namespace kiv::hash_values {
 
@@ -35,7 +36,7 @@ struct Text {
     const uint8_t* at;
     uint32_t count;
 };
-Text text_of(const Cell* c) {
+[[gnu::always_inline]] inline Text text_of(const Cell* c) {
     const SeriesBuffer* b = buffer_of(c->w2);
     uint32_t unit = b->unit();
     uint32_t shift = unit_shift(unit);
@@ -95,10 +96,21 @@ Cell normalised_money(const Cell* c) {
     return m;
 }
 
+// Lower-case form of a code point below 0x10000 (one table load).
+inline uint32_t lower_bmp(uint32_t cp) { return unicode_tables::lower_bmp[cp]; }
+
 bool strings_equal(const Cell* a, const Cell* b, bool case_sensitive) {
     Text x = text_of(a), y = text_of(b);
     if (x.count != y.count) return false;
     if (x.unit == y.unit && case_sensitive) return std::memcmp(x.at, y.at, uint64_t(x.count) * x.unit) == 0;
+    if (x.unit == 1 && y.unit == 1) {
+        // Both narrow (the usual keys): compare bytes, folding only where they differ.
+        for (uint32_t i = 0; i < x.count; ++i) {
+            uint32_t p = x.at[i], q = y.at[i];
+            if (p != q && lower_bmp(p) != lower_bmp(q)) return false;
+        }
+        return true;
+    }
     for (uint32_t i = 0; i < x.count; ++i) {
         uint32_t p = char_at(x, i), q = char_at(y, i);
         if (p == q) continue;
@@ -179,10 +191,28 @@ uint32_t symbol_hash(const Cell* symbol) {
 uint32_t hash_string(const Cell* value, bool case_sensitive) {
     Text t = text_of(value);
     uint32_t h = hashtable::seed;
-    for (uint32_t i = 0; i < t.count; ++i) {
-        uint32_t c = char_at(t, i);
-        if (!case_sensitive) c = casefold::change_char(c, false);
-        h = hashtable::murmur3_step(h, c);
+    // One loop per unit width, each character one 32-bit step: the same text
+    // hashes alike whatever width its buffer has.
+    switch (t.unit) {
+        case 1:
+            if (case_sensitive)
+                for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, t.at[i]);
+            else
+                for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, lower_bmp(t.at[i]));
+            break;
+        case 2:
+            for (uint32_t i = 0; i < t.count; ++i) {
+                uint16_t v;
+                std::memcpy(&v, t.at + 2 * uint64_t(i), 2);
+                h = hashtable::murmur3_step(h, case_sensitive ? v : lower_bmp(v));
+            }
+            break;
+        default:
+            for (uint32_t i = 0; i < t.count; ++i) {
+                uint32_t c = char_at(t, i);
+                h = hashtable::murmur3_step(h, case_sensitive ? c : casefold::change_char(c, false));
+            }
+            break;
     }
     h ^= 4 * t.count;
     return mix32(h);
@@ -235,12 +265,20 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
     }
 }
 
-bool equal(const Cell* a, const Cell* b, bool case_sensitive) { return equal_values(a, b, case_sensitive); }
+bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
+    // Text keys of one type (the usual case) compare without the type switch.
+    uint32_t t = a->type();
+    if (t == b->type() && is_any_string(t)) return strings_equal(a, b, case_sensitive);
+    return equal_values(a, b, case_sensitive);
+}
 
 bool node_dependent(const Cell* value) { return depends_on_node(value->type()); }
 
 void install() {
-    hashtable::set_key_ops({[](const Cell* key) { return hash(key, false); }, equal, node_dependent});
+    hashtable::set_key_ops({[](const Cell* key) {
+                                return is_any_string(key->type()) ? hash_string(key, false) : hash(key, false);
+                            },
+                            equal, node_dependent});
 }
 
 }  // namespace kiv::hash_values

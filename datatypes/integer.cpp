@@ -93,21 +93,33 @@ int32_t abs_checked(int32_t v) {
 }
 
 int form_signed_r(int32_t v, char* buf) {
-    if (v == INT32_MIN) {
-        std::memcpy(buf, "-2147483648", 12);
-        return 11;
+    // The digits are counted first and written from the last one back, two
+    // at a time, straight into buf.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    int digits = 1;
+    for (uint32_t t = m; t >= 10; t /= 10) ++digits;
+    int len = digits + (v < 0 ? 1 : 0);
+    char* q = buf + len;
+    *q = 0;
+    while (m >= 100) {
+        uint32_t r = m % 100;
+        m /= 100;
+        q -= 2;
+        q[0] = pairs[2 * r];
+        q[1] = pairs[2 * r + 1];
     }
-    char tmp[12];
-    int n = 0;
-    uint32_t m = static_cast<uint32_t>(v < 0 ? -v : v);
-    do {
-        tmp[n++] = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m);
-    int len = 0;
-    if (v < 0) buf[len++] = '-';
-    while (n) buf[len++] = tmp[--n];
-    buf[len] = 0;
+    if (m >= 10) {
+        q -= 2;
+        q[0] = pairs[2 * m];
+        q[1] = pairs[2 * m + 1];
+    } else {
+        *--q = static_cast<char>('0' + m);
+    }
+    if (v < 0) *--q = '-';
     return len;
 }
 
@@ -417,7 +429,7 @@ void random(Cell* value, bool seed, bool secure, bool /*only*/) {
 int32_t form(Cell* value, Cell* out, Cell* /*part*/, int32_t budget) {
     char buf[12];
     int n = form_signed_r(get(value), buf);
-    string::concatenate_literal(out, buf);
+    string::append_latin1(out, buf, uint32_t(n));
     return budget - n;
 }
 

@@ -87,7 +87,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);
     v->clear_new_line();
-    int32_t pos = hashtable::find(m->w3, key, case_sensitive);
+    uint32_t hash = 0;
+    int32_t pos = hashtable::find(m->w3, key, case_sensitive, &hash);
     if (pos >= 0) {
         Cell* slot = cell_at(m, uint32_t(pos) + 1);
         if (slot->header == 0) ++hashtable::record(m->w3)->live;
@@ -100,7 +101,8 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
     block::cells_append(m, k);
     block::cells_append(m, v);
-    hashtable::put(m->w3, n, case_sensitive);
+    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
+    hashtable::put(m->w3, n, case_sensitive, &hash);
 }
 
 // Writes the live pairs (see map.h): molded keys and values, one pair per
@@ -471,10 +473,18 @@ void remove(Cell* series, Cell*, Cell* key) {
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
              bool) {
+    Cell m = *series;
+    if (!same) {
+        // The entry find would give: its value is the answer (one look-up).
+        int32_t pos = live_position(&m, value, case_sensitive);
+        if (pos < 0) return &none_value;
+        Cell* v = stack::push(*cell_at(&m, uint32_t(pos) + 1));
+        v->clear_new_line();
+        return v;
+    }
     Cell* found = find(series, value, nullptr, false, case_sensitive, same, false, nullptr, nullptr, false,
                        false, false, false);
     if (found->type() == TYPE_NONE) return &none_value;
-    Cell m = *series;
     int32_t pos = hashtable::find(m.w3, found, true);
     if (pos < 0) pos = hashtable::find(m.w3, found, false);
     Cell v = *cell_at(&m, uint32_t(pos) + 1);

@@ -112,6 +112,18 @@ void append_latin1(Cell* str, const char* bytes, uint32_t count) {
     if (count == 0) return;
     auto* src = reinterpret_cast<const uint8_t*>(bytes);
     SeriesBuffer* buf = buffer(str);
+    if (buf->unit() == 1 && uint64_t(buf->tail) + count <= buf->data_end()) {
+        // Narrow text with room (formed numbers and the like): copied byte by
+        // byte into the free space past the tail, kept only when no byte
+        // needs the wider unit.
+        uint8_t* d = buf->tail_ptr();
+        uint32_t i = 0;
+        for (; i < count && src[i] < 0x80; ++i) d[i] = src[i];
+        if (i == count) {
+            buf->tail += count;
+            return;
+        }
+    }
     uint32_t unit = checked_unit(buf);
     bool high = false;
     if (unit == 1)

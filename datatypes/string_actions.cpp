@@ -944,7 +944,55 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 
 // ---- append / insert / change -------------------------------------------------------------------------
 
+namespace {
+
+// append of a whole text (not a tag) or a char!, once, to a string that no
+// owner watches: the string-building case, written straight at the tail.
+// False when the general path must run (nothing was done then).
+bool append_plain(Cell* series, Cell* value) {
+    SeriesBuffer* tb = buffer(series);
+    if (tb->flags & series_flag::OWNED) return false;
+    uint32_t t = value->type();
+    uint32_t tu = tb->unit();
+    uint32_t have = uint32_t(tb->byte_count() >> unit_shift(tu));
+    if (t == TYPE_CHAR) {
+        uint32_t cp = value->w2;
+        // The size rule of check_needed_size.
+        if ((uint64_t(have) + 1) * std::max(append_unit(cp), tu) > MAX_BYTES) fire({"internal", "no-memory"});
+        append_char(tb, cp);
+        return true;
+    }
+    if (!is_any_string(t) || t == TYPE_TAG) return false;
+    const SeriesBuffer* sb = buffer_of(value->w2);
+    uint32_t su = sb->unit();
+    if (su > tu || (su != 1 && su != 2 && su != 4)) return false;  // the target widens: general path
+    uint32_t s_units = uint32_t(sb->byte_count() >> unit_shift(su));
+    uint32_t count = value->w1 < s_units ? s_units - value->w1 : 0;
+    if ((uint64_t(have) + count) * tu > MAX_BYTES) fire({"internal", "no-memory"});
+    uint64_t bytes = uint64_t(count) * tu;
+    if (bytes == 0) return true;
+    if (uint64_t(tb->tail) + bytes > tb->data_end()) {
+        tb = memory::expand_series_copy(tb, 2 * (uint64_t(tb->byte_count()) + bytes));
+        sb = buffer_of(value->w2);  // the value may be this very string
+    }
+    const uint8_t* src = sb->head_ptr() + (uint64_t(value->w1) << unit_shift(su));
+    uint8_t* dest = tb->tail_ptr();
+    if (su == tu) {
+        std::memcpy(dest, src, size_t(bytes));
+    } else {
+        for (uint32_t i = 0; i < count; ++i, dest += tu) set_char(dest, tu, get_char(src + size_t(i) * su, su));
+    }
+    tb->tail += uint32_t(bytes);
+    return true;
+}
+
+}  // namespace
+
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (append && dup <= 1 && part < 0 && append_plain(series, value)) {
+        series->w1 = 0;
+        return;
+    }
     StackMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);

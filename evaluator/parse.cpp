@@ -119,10 +119,6 @@ inline Keyword keyword_of(const Cell& word) {
     return lookup_keyword(id);
 }
 
-inline bool is_symbol(const Cell& c, uint32_t fixed_symbol) {
-    return c.type() == TYPE_WORD && symbol::resolve(c.w2) == symbol::resolve(fixed_symbol);
-}
-
 // ---- Trace events -----------------------------------------------------------------------
 
 enum EventBit : uint32_t {
@@ -264,6 +260,54 @@ inline bool is_plain(uint32_t t, bool via_word) {
     }
 }
 
+// The value a rule cell stands for (a word that is not a keyword: its value)
+// when it is a text, binary!, char! or bitset!: the values that repetitions
+// and searches match without a rule frame. v is replaced by that value.
+bool searchable_value(Cell& v) {
+    if (v.type() == TYPE_WORD) {
+        if (keyword_of(v) != KW_NO) return false;
+        v = word_value(v);
+    }
+    uint32_t t = v.type();
+    if (t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_BINARY && !is_any_string(t)) return false;
+    v.clear_new_line();
+    return true;
+}
+
+}  // namespace
+
+// ---- Rules run without a frame --------------------------------------------------------------
+
+namespace {
+
+// to (thru: past the value) over a value searchable_value accepted, run in
+// place: the match flag and the input end as the rule's frame would leave them.
+void search_in_place(Parser& p, const Cell& v, bool thru) {
+    uint32_t found = 0;
+    p.match = search_plain(p, v, &found);
+    if (p.match) {
+        if (!thru) p.input->w1 = found;
+        refresh_end(p);
+    } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
+        p.match = true;
+    }
+}
+
+// copy's completion: the input from `from` up to the position, copied and
+// set to the target word.
+Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
+    uint32_t n = input_count(p.input);
+    uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    Cell* part = stack::push(*p.input);
+    part->w1 = from > idx ? idx : from;
+    Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
+    Cell* out = stack::push_slot();
+    *p.copied = *actions::copy(part, out, count, false, nullptr);
+    stack::top = p.work_top;
+    Cell w = target, v = *p.copied;
+    return context::set_word(&w, &v).code;
+}
+
 }  // namespace
 
 // ---- Shared helpers -------------------------------------------------------------------------
@@ -286,6 +330,12 @@ void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
 void push_frame(const Cell& a, const Cell& b, const Cell& c) {
     Cell cells[3] = {a, b, c};
     SeriesBuffer* buf = rs_buffer();
+    if (uint64_t(buf->tail) + sizeof(cells) <= buf->data_end()) {
+        // Room at the tail (the usual case): no call to grow.
+        std::memcpy(buf->tail_cell(), cells, sizeof(cells));
+        buf->tail += sizeof(cells);
+        return;
+    }
     Off at = series::reserve_tail(buf, 3 * sizeof(Cell));
     std::memcpy(arena::ptr<Cell>(at), cells, sizeof(cells));
 }
@@ -293,14 +343,6 @@ void push_frame(const Cell& a, const Cell& b, const Cell& c) {
 void drop_frame() {
     SeriesBuffer* b = rs_buffer();
     if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
-}
-
-uint32_t input_count(const Cell* input) {
-    return series::count(input->w2);
-}
-
-bool is_block_input(uint32_t t) {
-    return is_any_block(t);
 }
 
 void refresh_end(Parser& p) {
@@ -751,6 +793,21 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     case KW_OPT:
                     case KW_WHILE:
                         if (last && kw != KW_WHILE) parse_error("parse-end", word);
+                        if (kw != KW_WHILE && !p.callback) {
+                            // A repeated text, char! or bitset! (directly or as a
+                            // word's value) with no trace to tell: the repetition
+                            // runs here, without the rule frame it would get.
+                            Cell v = *rule_cell(p, p.rp + 1);
+                            if (searchable_value(v)) {
+                                ++p.rp;
+                                p.value = v;
+                                p.via_word = rule_cell(p, p.rp)->type() == TYPE_WORD;
+                                p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                                p.last_kind = K_REPEAT;
+                                state = S_CHECK_PENDING;
+                                break;
+                            }
+                        }
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
                         p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
@@ -761,7 +818,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     case KW_TO:
                     case KW_THRU: {
                         const Cell* next = rule_cell(p, p.rp + 1);
-                        if (next && is_symbol(*next, fixed::sym[fixed::SYM_END])) {
+                        if (next && next->type() == TYPE_WORD && keyword_of(*next) == KW_END) {
                             uint32_t n = input_count(p.input);
                             p.input->w1 = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
                             refresh_end(p);
@@ -770,6 +827,21 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             EVENT(EV_MATCH);
                             state = S_CHECK_PENDING;
                             break;
+                        }
+                        if (!p.callback && next) {
+                            // A text, char! or bitset! to search for (directly or
+                            // as a word's value) with no trace to tell: the search
+                            // runs here, without the rule frame it would get.
+                            Cell v = *next;
+                            if (searchable_value(v)) {
+                                ++p.rp;
+                                p.value = v;
+                                p.via_word = next->type() == TYPE_WORD;
+                                search_in_place(p, v, kw == KW_THRU);
+                                p.last_kind = kw == KW_TO ? K_TO : K_THRU;
+                                state = S_CHECK_PENDING;
+                                break;
+                            }
                         }
                         p.kind = kw == KW_TO ? K_TO : K_THRU;
                         p.flag = 0;
@@ -883,6 +955,37 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         const Cell* target = rule_cell(p, p.rp + 1);
                         if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2))
                             parse_error("parse-end", word);
+                        if (kw == KW_COPY && !p.callback) {
+                            // copy word to/thru a text, char! or bitset! with no
+                            // trace to tell: searched and copied here, without
+                            // the two rule frames it would get.
+                            const Cell* r2 = rule_cell(p, p.rp + 2);
+                            Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
+                            const Cell* r3 = rule_cell(p, p.rp + 3);
+                            if ((k2 == KW_TO || k2 == KW_THRU) && r3 &&
+                                !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
+                                Cell v = *r3;
+                                if (searchable_value(v)) {
+                                    Cell w = *target;
+                                    w.clear_new_line();
+                                    bool via_word = r3->type() == TYPE_WORD;
+                                    uint32_t from = p.input->w1;
+                                    p.rp += 3;
+                                    p.value = v;
+                                    p.via_word = via_word;
+                                    search_in_place(p, v, k2 == KW_THRU);
+                                    if (p.match) {
+                                        if (Unwind code = copy_span(p, from, w)) return code;
+                                    } else {
+                                        p.input->w1 = from;
+                                        refresh_end(p);
+                                    }
+                                    p.last_kind = K_COPY;
+                                    state = S_CHECK_PENDING;
+                                    break;
+                                }
+                            }
+                        }
                         p.count_cell = *target;
                         p.count_cell.clear_new_line();
                         ++p.rp;
@@ -993,14 +1096,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     }
                     case K_COPY:
                         if (p.match) {
-                            Cell* part = stack::push(*p.input);
-                            part->w1 = rec_idx > idx ? idx : rec_idx;
-                            Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
-                            Cell* out = stack::push_slot();
-                            *p.copied = *actions::copy(part, out, count, false, nullptr);
-                            stack::top = p.work_top;
-                            Cell w = frame[0], v = *p.copied;
-                            if (Unwind code = context::set_word(&w, &v).code) return code;
+                            if (Unwind code = copy_span(p, rec_idx, frame[0])) return code;
                         }
                         break;
                     case K_SET:

@@ -132,7 +132,10 @@ inline int32_t rule_tail(const Parser& p) {
 }
 
 // ---- Input ------------------------------------------------------------------------------
-uint32_t input_count(const Cell* input);  // units from the buffer head to the tail
+// Units from the buffer head to the tail.
+inline uint32_t input_count(const Cell* input) {
+    return series::count(input->w2);
+}
 inline uint32_t input_index(const Parser& p) {
     return p.input->w1;
 }
@@ -144,7 +147,9 @@ inline bool is_string_input(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
            t == TYPE_REF;
 }
-bool is_block_input(uint32_t t);
+inline bool is_block_input(uint32_t t) {
+    return is_any_block(t);
+}
 // True when the value is a position in the input's own series.
 inline bool same_series(const Parser& p, const Cell& v) {
     return v.type() == p.input->type() && v.w2 == p.input->w2;

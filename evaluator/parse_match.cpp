@@ -44,6 +44,49 @@ inline uint32_t unit_at(const uint8_t* head, uint32_t unit, uint32_t pos) {
     return v;
 }
 
+// A short run of units kept in place (needles are mostly a few characters):
+// no C++ heap allocation unless it grows past N.
+template <class T, uint32_t N>
+class SmallVec {
+public:
+    SmallVec() = default;
+    SmallVec(const SmallVec&) = delete;
+    SmallVec& operator=(const SmallVec&) = delete;
+    void clear() { n_ = 0; }
+    void push_back(T v) {
+        if (n_ == cap_) grow();
+        data_[n_++] = v;
+    }
+    template <class It>
+    void assign(It first, It last) {
+        clear();
+        for (; first != last; ++first) push_back(T(*first));
+    }
+    uint32_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    T operator[](uint32_t i) const { return data_[i]; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + n_; }
+
+private:
+    void grow() {
+        uint32_t cap = cap_ * 2;
+        heap_.resize(cap);
+        if (data_ != heap_.data()) std::memcpy(heap_.data(), data_, n_ * sizeof(T));
+        data_ = heap_.data();
+        cap_ = cap;
+    }
+    T local_[N];
+    std::vector<T> heap_;
+    T* data_ = local_;
+    uint32_t n_ = 0;
+    uint32_t cap_ = N;
+};
+using Points = SmallVec<uint32_t, 32>;
+using ByteRun = SmallVec<uint8_t, 64>;
+
 // The end of the input for the rules: its tail or the /part limit.
 inline uint32_t stop_of(const Parser& p, uint32_t count) {
     return p.limit >= 0 && p.limit < int64_t(count) ? uint32_t(p.limit) : count;
@@ -69,7 +112,7 @@ struct Bits {
 
 // The text a string-like value stands for, as code points from its index
 // (folded when asked); tags with their delimiters when `tag_marks`.
-void text_points(const Cell& v, bool folded, bool tag_marks, std::vector<uint32_t>& out) {
+void text_points(const Cell& v, bool folded, bool tag_marks, Points& out) {
     out.clear();
     uint32_t t = v.type();
     const SeriesBuffer* b = buffer_of(v.w2);
@@ -91,13 +134,13 @@ void text_points(const Cell& v, bool folded, bool tag_marks, std::vector<uint32_
 // The bytes a value stands for against binary input: binary! its bytes,
 // string-like values their UTF-8 text (tags with their delimiters), char!
 // its UTF-8 encoding. False for other values.
-bool value_bytes(const Cell& v, std::vector<uint8_t>& out) {
+bool value_bytes(const Cell& v, ByteRun& out) {
     out.clear();
     uint32_t t = v.type();
     auto put_utf8 = [&](uint32_t cp) {
         uint8_t buf[4];
         int k = unicode::encode_utf8_char(cp, buf);
-        if (k > 0) out.insert(out.end(), buf, buf + k);
+        for (int i = 0; i < k; ++i) out.push_back(buf[i]);
     };
     if (t == TYPE_BINARY) {
         const SeriesBuffer* b = buffer_of(v.w2);
@@ -110,7 +153,7 @@ bool value_bytes(const Cell& v, std::vector<uint8_t>& out) {
         return true;
     }
     if (!is_any_string(t)) return false;
-    std::vector<uint32_t> cps;
+    Points cps;
     text_points(v, false, true, cps);
     for (uint32_t cp : cps) put_utf8(cp);
     return true;
@@ -121,7 +164,7 @@ struct Needle {
     enum Kind { CHAR, BITSET, TEXT, NONE } kind = NONE;
     uint32_t cp = 0;  // CHAR (folded when fold)
     const Cell* bitset = nullptr;
-    std::vector<uint32_t> text;  // TEXT: units to compare (folded when fold)
+    Points text;  // TEXT: units to compare (folded when fold)
     bool fold = false;
 
     // Prepares for the input type; NONE when the value cannot match there.
@@ -139,10 +182,11 @@ struct Needle {
                 cp = v.w2;
                 return;
             }
-            std::vector<uint8_t> bytes;
+            ByteRun bytes;
             if (!value_bytes(v, bytes)) return;
             kind = TEXT;
             text.assign(bytes.begin(), bytes.end());
+            one_unit_as_char();
             return;
         }
         if (t == TYPE_CHAR) {
@@ -153,7 +197,15 @@ struct Needle {
         if (is_any_string(t) || t == TYPE_BINARY) {
             kind = TEXT;
             text_points(v, fold, true, text);
+            one_unit_as_char();
         }
+    }
+    // A text of one unit matches exactly as that character (folded alike):
+    // the character searches are the faster loops.
+    void one_unit_as_char() {
+        if (text.size() != 1) return;
+        kind = CHAR;
+        cp = text[0];
     }
     uint32_t length() const { return kind == TEXT ? uint32_t(text.size()) : 1; }
 };
@@ -188,6 +240,59 @@ inline bool match_at(const Needle& nd, const uint8_t* head, uint32_t unit, uint3
             return false;
     }
     return false;
+}
+
+// The first position in [start, stop) of narrow (one byte a unit) text
+// holding the character `a` (folded to upper case when fold), or -1.
+int64_t find_char_narrow(const uint8_t* head, uint32_t start, uint32_t stop, uint32_t a, bool fold_case) {
+    uint32_t c2 = fold_case ? casefold::to_lower_char(a) : a;
+    if (c2 > 0xFF || a > 0xFF) {
+        for (uint32_t pos = start; pos < stop; ++pos) {
+            uint32_t c = head[pos];
+            if (c == a || (fold_case && fold(c) == a)) return pos;
+        }
+        return -1;
+    }
+    const uint8_t* from = head + start;
+    size_t n = stop > start ? stop - start : 0;
+    const void* q1 = std::memchr(from, int(a), n);
+    if (c2 != a) {
+        const void* q2 = std::memchr(from, int(c2), q1 ? size_t(static_cast<const uint8_t*>(q1) - from) : n);
+        if (q2) q1 = q2;
+    }
+    return q1 ? int64_t(static_cast<const uint8_t*>(q1) - head) : -1;
+}
+
+// Past the run of the character `a` (folded to upper case when fold) that
+// starts at pos in narrow text, stopping at limit: the position after it.
+uint32_t skip_char_narrow(const uint8_t* head, uint32_t pos, uint64_t limit, uint32_t a, bool fold_case) {
+    uint32_t c2 = a;
+    if (fold_case) {
+        c2 = casefold::to_lower_char(a);
+        if (c2 > 0xFF) c2 = a;
+    }
+    while (pos < limit && (head[pos] == a || head[pos] == c2 || (fold_case && fold(head[pos]) == a))) ++pos;
+    return pos;
+}
+
+// A char! or a text (not a tag) of exactly one character from its position:
+// that character, folded to upper case when fold_case (as Needle does).
+bool single_char(const Cell& v, bool fold_case, uint32_t* cp) {
+    uint32_t t = v.type();
+    uint32_t c;
+    if (t == TYPE_CHAR) {
+        c = v.w2;
+    } else if (is_any_string(t) && t != TYPE_TAG) {
+        const SeriesBuffer* b = buffer_of(v.w2);
+        uint32_t unit = b->unit();
+        uint32_t n = b->byte_count() >> unit_shift(unit);
+        if (v.w1 >= n || n - v.w1 != 1) return false;
+        c = unit_at(b->head_ptr(), unit, v.w1);
+    } else {
+        return false;
+    }
+    *cp = fold_case ? fold(c) : c;
+    return true;
 }
 
 // Block input: the cell at pos equals the value (lit-word and lit-path
@@ -331,6 +436,22 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
             ++rounds;
         }
     } else {
+        uint32_t cp;
+        bool fold_case = t != TYPE_BINARY && p.cmp != 2;
+        const SeriesBuffer* nb = buffer_of(p.input->w2);
+        if (t != TYPE_BINARY && nb->unit() == 1 && single_char(value, fold_case, &cp)) {
+            // One character (char! or one-character text) over narrow text:
+            // no needle to prepare.
+            uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
+            pos = skip_char_narrow(nb->head_ptr(), pos, limit, cp, fold_case);
+            rounds = pos - start;
+            bool ok = rounds >= uint64_t(min) && (max < 0 || rounds <= uint64_t(max));
+            if (ok) {
+                p.input->w1 = pos;
+                refresh_end(p);
+            }
+            return ok;
+        }
         Needle nd;
         Cell v = value;
         nd.prepare(p, v, t == TYPE_BINARY);
@@ -352,14 +473,8 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
                 }
             }
         } else if (nd.kind == Needle::CHAR && unit == 1) {
-            uint32_t a = nd.cp, c2 = nd.cp;
-            if (nd.fold) {
-                c2 = casefold::to_lower_char(nd.cp);
-                if (c2 > 0xFF) c2 = a;
-            }
             uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop > pos ? stop - pos : 0);
-            while (pos < limit && (head[pos] == a || head[pos] == c2 || (nd.fold && fold(head[pos]) == a)))
-                ++pos;
+            pos = skip_char_narrow(head, pos, limit, nd.cp, nd.fold);
             rounds = pos - start;
         } else if (len == 0) {
             // An empty text matches without moving: one round.
@@ -396,6 +511,21 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         }
         return false;
     }
+    if (t != TYPE_BINARY) {
+        // One character (a char! or a one-character text) in narrow input,
+        // the usual delimiter: searched without preparing a needle.
+        uint32_t cp;
+        bool fold_case = p.cmp != 2;
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        if (b->unit() == 1 && single_char(value, fold_case, &cp)) {
+            int64_t at = find_char_narrow(b->head_ptr(), start, stop, cp, fold_case);
+            if (at < 0) return false;
+            *found = uint32_t(at);
+            p.input->w1 = uint32_t(at) + 1;
+            refresh_end(p);
+            return true;
+        }
+    }
     Needle nd;
     Cell v = value;
     nd.prepare(p, v, t == TYPE_BINARY);
@@ -411,22 +541,8 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
         return true;
     };
     if (nd.kind == Needle::CHAR && unit == 1) {
-        uint32_t a = nd.cp;
-        uint32_t c2 = nd.fold ? casefold::to_lower_char(a) : a;
-        if (c2 > 0xFF || a > 0xFF) {
-            for (uint32_t pos = start; pos < stop; ++pos)
-                if (match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
-            return false;
-        }
-        const uint8_t* from = head + start;
-        size_t n = stop > start ? stop - start : 0;
-        const void* q1 = std::memchr(from, int(a), n);
-        if (c2 != a) {
-            const void* q2 =
-                std::memchr(from, int(c2), q1 ? size_t(static_cast<const uint8_t*>(q1) - from) : n);
-            if (q2) q1 = q2;
-        }
-        return q1 ? hit(uint32_t(static_cast<const uint8_t*>(q1) - head)) : false;
+        int64_t at = find_char_narrow(head, start, stop, nd.cp, nd.fold);
+        return at >= 0 ? hit(uint32_t(at)) : false;
     }
     if (nd.kind == Needle::BITSET) {
         Bits bits(v);
@@ -437,18 +553,18 @@ bool search_plain(Parser& p, const Cell& value, uint32_t* found) {
     if (nd.kind == Needle::TEXT && unit == 1 && !nd.fold && len > 0) {
         bool narrow = std::all_of(nd.text.begin(), nd.text.end(), [](uint32_t c) { return c < 256; });
         if (!narrow) return false;
-        std::vector<uint8_t> bytes(nd.text.begin(), nd.text.end());
+        ByteRun bytes;
+        bytes.assign(nd.text.begin(), nd.text.end());
         if (stop < start || stop - start < len) return false;
         const void* q = memmem(head + start, stop - start, bytes.data(), len);
         return q ? hit(uint32_t(static_cast<const uint8_t*>(q) - head)) : false;
     }
     if (nd.kind == Needle::TEXT && unit == 1 && nd.fold && len > 0) {
-        // Bytes whose folded form starts the needle, found by table; the
-        // rest is compared at each candidate.
-        uint8_t first[256];
-        for (uint32_t c = 0; c < 256; ++c) first[c] = fold(c) == nd.text[0];
+        // Bytes whose folded form starts the needle are candidates; the rest
+        // is compared at each of them.
+        uint32_t first = nd.text[0];
         for (uint32_t pos = start; uint64_t(pos) + len <= stop; ++pos) {
-            if (first[head[pos]] && match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
+            if (fold(head[pos]) == first && match_at(nd, head, 1, pos, stop, nullptr)) return hit(pos);
         }
         return false;
     }

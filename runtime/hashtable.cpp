@@ -487,14 +487,17 @@ int32_t put_hash(Off table, uint32_t pos) {
     return -1;
 }
 
-int32_t put_map(Off table, uint32_t pos, bool case_sensitive) {
+int32_t put_map(Off table, uint32_t pos, bool case_sensitive, const uint32_t* known_hash = nullptr) {
     check_stamp(table);
     make_room(table);
     Record* r = rec(table);
     if (pos >= cell_count(r->values)) out_of_range(pos);
     Cell key = *block_cell(r, pos);
     const Cell* base = cells(r->values);
-    Probe p = probe(words(r->flags), words(r->keys), r->buckets, hash_value(&key),
+    // A hash the caller's find computed stays valid unless the key hashes by
+    // a node address (compaction may have moved it since).
+    uint32_t h = known_hash && !key_ops.node_dependent(&key) ? *known_hash : hash_value(&key);
+    Probe p = probe(words(r->flags), words(r->keys), r->buckets, h,
                     [&](uint32_t k) { return k == pos || keys_equal(base + k, &key, case_sensitive); });
     if (p.found != NONE) {
         uint32_t k = words(r->keys)[p.found];
@@ -503,7 +506,7 @@ int32_t put_map(Off table, uint32_t pos, bool case_sensitive) {
     }
     if (p.slot == NONE) {
         rebuild(table, grown_buckets(r->type, uint64_t(r->buckets) + 1));
-        return put_map(table, pos, case_sensitive);
+        return put_map(table, pos, case_sensitive, known_hash);
     }
     words(r->keys)[p.slot] = pos;
     occupy(r, words(r->flags), p.slot);
@@ -583,27 +586,11 @@ void for_each_entry(Record* r, Visit&& visit) {
 
 void set_seed(uint32_t value) { seed = value; }
 
-uint32_t mix32(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x85EBCA6Bu;
-    x ^= x >> 13;
-    x *= 0xC2B2AE35u;
-    x ^= x >> 16;
-    return x;
-}
-
 namespace {
 constexpr uint32_t C1 = 0xCC9E2D51u;
 constexpr uint32_t C2 = 0x1B873593u;
 inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-inline uint32_t mix_block(uint32_t h, uint32_t k) {
-    k *= C1;
-    k = rotl(k, 15);
-    k *= C2;
-    h ^= k;
-    h = rotl(h, 13);
-    return h * 5 + 0xE6546B64u;
-}
+inline uint32_t mix_block(uint32_t h, uint32_t k) { return murmur3_step(h, k); }
 template <bool Lower>
 uint32_t murmur3_impl(const uint8_t* p, size_t length) {
     uint32_t h = seed;
@@ -642,8 +629,6 @@ uint32_t murmur3(const void* data, size_t length) {
 uint32_t murmur3_lower_ascii(const void* data, size_t length) {
     return murmur3_impl<true>(static_cast<const uint8_t*>(data), length);
 }
-
-uint32_t murmur3_step(uint32_t h, uint32_t k) { return mix_block(h, k); }
 
 uint32_t round_pow2(uint32_t n) {
     if (n <= 1) return 1;
@@ -778,11 +763,11 @@ void resize(Off table, uint32_t request) {
 
 // ---- hash! and map! ---------------------------------------------------------------------------
 
-int32_t put(Off table, uint32_t pos, bool case_sensitive) {
+int32_t put(Off table, uint32_t pos, bool case_sensitive, const uint32_t* known_hash) {
     memory::CollectionPause no_collect;
     uint32_t type = rec(table)->type;
     if (type == HASH) return put_hash(table, pos);
-    if (type == MAP) return put_map(table, pos, case_sensitive);
+    if (type == MAP) return put_map(table, pos, case_sensitive, known_hash);
     return -1;
 }
 
@@ -867,10 +852,32 @@ int32_t find_next(Off table, const Cell* key, bool case_sensitive, Cursor& curso
     }
 }
 
-int32_t find(Off table, const Cell* key, bool case_sensitive) {
+int32_t find(Off table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
     if (rec(table)->type == HASH) return find_from(table, key, case_sensitive, 0, false);
-    Cursor c;
-    return find_first(table, key, case_sensitive, c);
+    // map!: the first key on the probe sequence that matches (find_first's
+    // answer without the cursor). The key is copied first: it may lie in a
+    // buffer that a rehash moves.
+    Cell k = *key;
+    const Record* r = rec(table);
+    if (r->stamp) {
+        check_stamp(table);
+        r = rec(table);
+    }
+    if (r->type != MAP) return -1;
+    uint32_t h = hash_value(&k);
+    if (hash_out) *hash_out = h;
+    const uint32_t* f = words(r->flags);
+    const uint32_t* keys = words(r->keys);
+    const Cell* base = cells(r->values);
+    uint32_t buckets = r->buckets, mask = buckets - 1, b = h & mask;
+    for (uint32_t step = 0; step < buckets;) {
+        uint32_t fl = flag_of(f, b);
+        if (fl & EMPTY_BIT) return -1;
+        if (!(fl & DELETED_BIT) && keys_equal(base + keys[b], &k, case_sensitive)) return int32_t(keys[b]);
+        ++step;
+        b = (b + step) & mask;
+    }
+    return -1;
 }
 
 int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last) {

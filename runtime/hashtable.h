@@ -77,13 +77,29 @@ inline Record* record(Off table) {
 extern uint32_t seed;
 void set_seed(uint32_t value);
 
-uint32_t mix32(uint32_t x);                     // the murmur3 finaliser
+// The murmur3 finaliser.
+inline uint32_t mix32(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x85EBCA6Bu;
+    x ^= x >> 13;
+    x *= 0xC2B2AE35u;
+    x ^= x >> 16;
+    return x;
+}
 uint32_t murmur3(const void* data, size_t length);  // x86 32-bit variant, seeded
 // murmur3 of the bytes with ASCII A-Z taken as a-z (symbol names).
 uint32_t murmur3_lower_ascii(const void* data, size_t length);
 uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
-// One 32-bit block step of murmur3 (for hashes built a unit at a time).
-uint32_t murmur3_step(uint32_t h, uint32_t k);
+// One 32-bit block step of murmur3 (for hashes built a unit at a time);
+// inline because string keys run it once per character.
+inline uint32_t murmur3_step(uint32_t h, uint32_t k) {
+    k *= 0xCC9E2D51u;
+    k = (k << 15) | (k >> 17);
+    k *= 0x1B873593u;
+    h ^= k;
+    h = (h << 13) | (h >> 19);
+    return h * 5 + 0xE6546B64u;
+}
 
 // ---- Collector link ---------------------------------------------------------------
 //
@@ -165,8 +181,9 @@ void resize(Off table, uint32_t request);
 //   map!: when an equal key (under case_sensitive) is indexed, nothing is
 //   added and its position is returned; when that entry was removed (value
 //   cell header 0) it counts as live again and the caller writes its value.
-//   Returns -1 when the key was added.
-int32_t put(Off table, uint32_t pos, bool case_sensitive = false);
+//   Returns -1 when the key was added. known_hash: the key's hash as find
+//   gave it (map!: saves hashing the key twice when a missing key is added).
+int32_t put(Off table, uint32_t pos, bool case_sensitive = false, const uint32_t* known_hash = nullptr);
 // Puts every value from `start`, stepping by `step` (2 for map! keys). For a
 // map!, a key equal to one already put hands its value to that entry and its
 // own pair is marked removed (value header 0).
@@ -174,8 +191,8 @@ void put_all(Off table, uint32_t start, uint32_t step);
 
 // Looks a key up. hash!: the lowest position holding an equal value; map!:
 // the position of the key cell (removed entries included: check the value
-// header). -1 when absent.
-int32_t find(Off table, const Cell* key, bool case_sensitive = false);
+// header). -1 when absent. map!: *hash_out (when given) receives the key's hash.
+int32_t find(Off table, const Cell* key, bool case_sensitive = false, uint32_t* hash_out = nullptr);
 // hash!: the lowest position >= from holding an equal value (last: the
 // highest position <= from), or -1.
 int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last = false);
