@@ -587,12 +587,14 @@ void flush_deferred() {
     for (Off o = memory::record.first_node_frame; o; o = at<NodeFrame>(o)->next)
         node_frames.push_back(at<NodeFrame>(o));
     std::sort(node_frames.begin(), node_frames.end());
-    std::sort(deferred.begin(), deferred.end());
-    size_t fi = 0;
+    // Each node's frame by a binary search over the few frames, rather than
+    // sorting the (many) deferred nodes: the frame is the first one whose
+    // slots end above the node; free_node_in checks that it owns the node.
     for (Off node : deferred) {
-        while (fi < node_frames.size() && node >= node_frames[fi]->slots_end()) ++fi;
-        if (fi == node_frames.size()) break;
-        if (memory::free_node_in(node_frames[fi], node)) figures.freed_nodes++;
+        auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node,
+                                   [](Off n, const NodeFrame* f) { return n < f->slots_end(); });
+        if (it == node_frames.end()) continue;
+        if (memory::free_node_in(*it, node)) figures.freed_nodes++;
     }
     deferred.clear();
 }
