@@ -560,6 +560,18 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 // ---- append / insert / change ----------------------------------------------------------------------
 
 void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    // The commonest case: one value at the tail of a block no owner watches
+    // (an owned buffer carries the flag) and no hash table indexes. What
+    // follows would do the same, with the same growth.
+    if (append && dup == 1 && (only || !is_any_block(value->type())) && !is_hash(series) &&
+        !(buf(series)->flags & series_flag::OWNED)) {
+        Cell v = *value;  // the value may lie in the buffer that grows
+        SeriesBuffer* b = room_for(series, 1, true);
+        *b->tail_cell() = v;
+        b->tail += CELL;
+        series->w1 = 0;
+        return;
+    }
     uint32_t n = cell_count(series);
     uint32_t pos = append ? n : std::min(series->w1, n);
     if (!append) series->w1 = pos;

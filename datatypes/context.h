@@ -188,6 +188,24 @@ Cell* get_word(const Cell* word);
 // the slot, or the unwind code of the change hook that ran.
 Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify);
 Outcome set_word(Cell* word, const Cell* value);
+// The slot set_word would store into with nothing more to do: the word's
+// resolved index in a global or function context's values (a heap series,
+// or the running call's cells on the data stack, bounded by the call's cell
+// count as the interpreter's reads are). Null for object contexts (marks,
+// change reports), unbound or unresolved words and contexts without values:
+// set_word handles those. Valid until the next allocation.
+inline Cell* direct_slot(const Cell* word) {
+    Off ctx = word->w1;
+    uint32_t idx = word->w3;
+    if (!ctx || idx == 0xFFFFFFFFu) return nullptr;
+    const Cell* cc = cell(ctx);
+    Off values = cc->w2;
+    if (!values) return nullptr;
+    if (cc->header & header::STACK_VALUES) return idx < cc->w3 ? arena::ptr<Cell>(values) + idx : nullptr;
+    if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) == KIND_OBJECT) return nullptr;
+    const SeriesBuffer* b = buffer_of(values);
+    return idx < (b->byte_count() >> 4) ? b->head_cell() + idx : nullptr;
+}
 // Stores an integer! in the word's slot (exact lookup for index -1, kept in
 // the word); the symbol must be in the context. Returns the integer.
 int32_t set_integer(Cell* word, int32_t value);

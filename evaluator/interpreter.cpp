@@ -142,78 +142,60 @@ namespace {
 // number; the result replaces *out. Never used while tracing, which must see
 // every call.
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
+    int32_t r;
     if (source == TYPE_ACTION) {
         switch (id) {
             case ACT_ADD:
-                return actions::math_int(actions::FM_ADD, left, right, out);
+                if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_ADD, left, right, out);
+                break;
             case ACT_SUBTRACT:
-                return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                break;
             case ACT_MULTIPLY:
-                return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
+                    return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
-                out->w2 = uint32_t(left % right);  // as the math worker: only the value word changes
-                return true;
+                r = left % right;
+                break;
             default:
                 return false;
         }
+        // As the math worker: the integer cell keeps its header, only the
+        // value word changes.
+        out->header = (out->header & ~header::TYPE_MASK) | TYPE_INTEGER;
+        out->w2 = uint32_t(r);
+        return true;
     }
     if (source != TYPE_NATIVE) return false;
-    int32_t op;
+    bool b;
     switch (id) {
         case natives::N_EQUAL_Q:
-            op = COMP_EQUAL;
-            break;
         case natives::N_STRICT_EQUAL_Q:
-            op = COMP_STRICT_EQUAL;
+            b = left == right;
             break;
         case natives::N_NOT_EQUAL_Q:
-            op = COMP_NOT_EQUAL;
+            b = left != right;
             break;
         case natives::N_LESSER_Q:
-            op = COMP_LESSER;
+            b = left < right;
             break;
         case natives::N_GREATER_Q:
-            op = COMP_GREATER;
+            b = left > right;
             break;
         case natives::N_LESSER_OR_EQUAL_Q:
-            op = COMP_LESSER_EQUAL;
+            b = left <= right;
             break;
         case natives::N_GREATER_OR_EQUAL_Q:
-            op = COMP_GREATER_EQUAL;
+            b = left >= right;
             break;
         default:
             return false;
     }
-    bool known;
-    bool r = actions::compare_int(op, left, right, &known);
-    *out = logic::cell(r);
-    return true;
-}
-
-// The look-ahead form: an integer! on the left and, as the right operand, an
-// integer! literal, a word whose value is an integer! or a path whose
-// direct form reads one (peek_path). Reading either operand runs no code,
-// so no frame is needed. `c.pos` is at the operator word;
-// on success the position moves past the right operand and the result
-// replaces *slot.
-inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
-    if (slot->type() != TYPE_INTEGER) return false;
-    if (c.pos + 1 >= cell_count(c.node)) return false;
-    const Cell* rc = cell_at(c.node, c.pos + 1);
-    if (rc->type() == TYPE_WORD) {
-        rc = peek_value(rc);
-        if (!rc) return false;
-    }
-    int32_t right;
-    if (rc->type() == TYPE_INTEGER) {
-        right = int32_t(rc->w2);
-    } else if (rc->type() != TYPE_PATH || !peek_path_integer(rc, &right)) {
-        return false;
-    }
-    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), right, slot)) return false;
-    c.pos += 2;
-    stack::top = slot + 1;
+    *out = logic::cell(b);
     return true;
 }
 
@@ -257,6 +239,120 @@ inline bool operator_at(const Code& c, uint32_t pos) {
     if (next->type() != TYPE_WORD) return false;
     const Cell* val = peek_value(next);
     return val && val->type() == TYPE_OP;
+}
+
+// ---- Values without evaluation steps
+//
+// Outside tracing, an expression made only of values that need no call (a
+// literal, a word holding plain data, a `word/integer` pick from a block, a
+// paren holding one such expression) and of integer operators the kernel
+// computes is given its value directly: nothing in it can fail, run code or
+// allocate, so no frame, no argument fetch and no trace event is due. Its
+// value is the one the ordinary evaluation gives. Anything else is left to
+// the ordinary path, with nothing changed.
+
+// Parens nested deeper than this take the ordinary path (bounds the
+// recursion on the machine stack).
+constexpr uint32_t QUICK_DEPTH = 4;
+
+// The cells of a block's buffer, read in place: valid while nothing
+// allocates, which holds for the whole of a quick evaluation.
+struct Cells {
+    const Cell* at;
+    uint32_t n;
+};
+inline Cells cells_of_node(Off node) {
+    const SeriesBuffer* b = buffer_of(node);
+    return Cells{b->head_cell(), b->byte_count() >> 4};
+}
+
+bool quick_nested(const Cell& v, Cell* out, uint32_t depth);
+
+// The value of one operand cell, as its evaluation pushes it.
+inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
+    uint32_t t = p->type();
+    if (t == TYPE_WORD) {
+        const Cell* val = peek_value(p);
+        if (!val || !is_plain(val->type())) return false;
+        *out = *val;
+        return true;
+    }
+    if (is_inert(t)) {
+        *out = *p;
+        out->clear_new_line();
+        return true;
+    }
+    if (t == TYPE_PAREN || t == TYPE_PATH) return quick_nested(*p, out, depth);
+    return false;
+}
+
+// The op! of the word at `pos`, or null.
+inline const Cell* op_at(Cells cs, uint32_t pos) {
+    if (pos >= cs.n) return nullptr;
+    const Cell* w = cs.at + pos;
+    if (w->type() != TYPE_WORD) return nullptr;
+    const Cell* val = peek_value(w);
+    return val && val->type() == TYPE_OP ? val : nullptr;
+}
+
+// The operator `op` at *pos applied by the integer kernel to *slot and the
+// operand after it; on success *pos moves past the operand and the result
+// replaces *slot (as the ordinary call leaves it in the left operand's cell).
+inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return false;
+    Cell right;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth) || right.type() != TYPE_INTEGER) return false;
+    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
+        return false;
+    *pos += 2;
+    return true;
+}
+
+// The expression from *pos with its operators; on success *pos moves past it.
+inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
+    if (*pos >= cs.n) return false;
+    Cell v;
+    if (!quick_operand(cs.at + *pos, &v, depth)) return false;
+    uint32_t p = *pos + 1;
+    while (const Cell* op = op_at(cs, p)) {
+        if (!kernel_step(cs, &p, &v, op, depth)) return false;
+    }
+    *out = v;
+    *pos = p;
+    return true;
+}
+
+// A paren holding one quick expression.
+[[gnu::noinline]] bool quick_paren(const Cell& v, Cell* out, uint32_t depth) {
+    if (depth >= QUICK_DEPTH) return false;
+    Cells cs = cells_of_node(v.w2);
+    uint32_t pos = v.w1;
+    return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
+}
+
+// A paren holding one quick expression, or a `word/integer` pick (a small
+// function of its own: a path of another kind is refused at little cost).
+[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
+    if (v.type() == TYPE_PATH) return quick_pick(v, true, out);
+    return quick_paren(v, out, depth);
+}
+
+// The expression at c.pos; on success c.pos moves past it.
+inline bool quick_expression(Code& c, Cell* out) {
+    uint32_t pos = c.pos;
+    if (!quick_run(cells_of_node(c.node), &pos, out, 0)) return false;
+    c.pos = pos;
+    return true;
+}
+
+// The look-ahead's form: the left operand is the topmost cell, c.pos is at
+// the operator.
+inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
+    uint32_t pos = c.pos;
+    if (!kernel_step(cells_of_node(c.node), &pos, slot, op, 0)) return false;
+    c.pos = pos;
+    stack::top = slot + 1;
+    return true;
 }
 
 // Infix look-ahead: the operators that follow the value in *slot (the
@@ -756,6 +852,25 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 
 // ==== Expressions ========================================================================================
 
+// A set-word! whose value needs no evaluation step, stored where the
+// context layer would store it: nothing can fail, so no frame naming the
+// word for an error is needed. False, with nothing changed, for anything
+// else (eval_set then does it all). Not while tracing.
+inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
+    // The slot first: an object's word (the commonest that has none) goes
+    // straight to eval_set. Nothing below allocates, so it stays valid.
+    Cell* dst = context::direct_slot(&word);
+    if (!dst) return false;
+    Cell value;
+    Code q = c;
+    if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
+    *dst = value;
+    *slot = value;
+    stack::top = slot + 1;
+    c.pos = q.pos;
+    return true;
+}
+
 // The set-word! and set-path! forms, out of line so that eval_expression
 // stays small for the common cases. `v` was read at c.pos - 1; its value
 // goes to `slot`.
@@ -816,6 +931,8 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             break;
         }
         case TYPE_SET_WORD:
+            if (!tracing && quick_set(c, v, slot)) return UNWIND_NONE;
+            return eval_set(c, v, slot, top_level);
         case TYPE_SET_PATH:
             return eval_set(c, v, slot, top_level);
         case TYPE_GET_WORD: {
@@ -1010,6 +1127,34 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
+Unwind eval_pass(const Cell* block) {
+    if (tracing) [[unlikely]] {
+        stack::reset();
+        return eval(block, true);
+    }
+    // The call of the loop native checked the machine stack, at this same
+    // depth; every deeper evaluation checks its own.
+    Cell b = *block;
+    Cell* base = stack::arg_base;
+    PositionGuard guard;
+    current_node = b.w2;
+    current_index = b.w1;
+    current_type = b.type();
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    if (c.pos >= cell_count(c.node)) [[unlikely]] {
+        *base = unset::cell();
+    } else {
+        do {
+            stack::top = base;
+            current_index = c.pos;
+            if (Unwind code = eval_expression(c, true, true)) return code;
+        } while (c.pos < cell_count(c.node));
+    }
+    stack::top = base + 1;
+    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    return UNWIND_NONE;
+}
+
 namespace {
 
 // eval_next and eval_single: one expression from `index`, with or without
@@ -1044,6 +1189,14 @@ Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next) {
 
 Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next) {
     return eval_one(block, index, next, false);
+}
+
+bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next) {
+    if (tracing) return false;
+    Code c{block->w2, index, block->w1, block->type()};
+    if (!quick_expression(c, out)) return false;
+    *next = c.pos;
+    return true;
 }
 
 Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {

@@ -55,6 +55,13 @@ Unwind eval(const Cell* block, bool keep);
 // interpreter did not push (a call made by apply), it is eval itself.
 Unwind eval_branch(const Cell* block);
 
+// One pass of a loop body under the loop frame (the topmost frame, pushed
+// by the loop native with the evaluating bit; the block is one of its
+// argument cells): the data stack is cut back to the frame's base, the
+// body's value ends in that base with the data top just above it. As
+// eval_branch, without the checks that hold for every pass of a loop.
+Unwind eval_pass(const Cell* block);
+
 // Evaluates the one expression that starts at cell `index` (counted from the
 // buffer head) of the block, with infix look-ahead, under an interpreter
 // frame, and pushes its value. *next receives the index after the
@@ -64,6 +71,13 @@ Unwind eval_next(const Cell* block, uint32_t index, uint32_t* next);
 // As eval_next, but pushes the value without infix look-ahead after it
 // (a single value: the right operand of an op!).
 Unwind eval_single(const Cell* block, uint32_t index, uint32_t* next);
+
+// The value of the expression at `index` when it needs no evaluation step:
+// an inert value or a word whose value is plain data, followed by nothing
+// or by integer operators that the interpreter computes in place (the
+// value is the one eval_next gives). False, with nothing changed, for
+// anything else and while tracing. Runs no code, allocates nothing.
+bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next);
 
 // ---- Calling function values from native code --------------------------------------
 // Calls `fn` (native!, action!, op!, function! or routine!) whose complete

@@ -7,7 +7,9 @@
 
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/typed_spec.h"
 #include "runtime/arena.h"
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -84,6 +86,23 @@ inline Cell word_value(const Cell* w) {
     return *context::get_word(w);
 }
 
+// A path of a word holding a block! and an integer! step (`p/1`): the
+// value the pick kernel gives, unless the path is to be called and that
+// value is a function (the call form calls it). False when the path is of
+// another shape or the kernel leaves it to the action. Raises nothing,
+// allocates nothing; the caller checks that no trace is running.
+inline bool quick_pick(const Cell& path, bool call, Cell* out) {
+    Off node = path.w2;
+    uint32_t first = path.w1;
+    if (first + 2 != cell_count(node)) return false;
+    const Cell* head = cell_at(node, first);
+    const Cell* el = head + 1;
+    if (head->type() != TYPE_WORD || el->type() != TYPE_INTEGER) return false;
+    const Cell* parent = peek_value(head);
+    if (!parent || !actions::pick_inline(parent, int32_t(el->w2), out)) return false;
+    return !call || !spec::is_callable(out->type());
+}
+
 // ---- Calls and paths
 
 // The interpreter's call: opens the frame, fetches the arguments from the
@@ -95,14 +114,5 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
-
-// The value a path! evaluates to when it has a direct form
-// (interpreter_path.cpp) that reads plain data (not a function, an op! or
-// unset): an object field path or a block pick. False when the path needs
-// the walk. Raises nothing, allocates nothing and runs no code; for the
-// operator look-ahead outside tracing.
-bool peek_path(const Cell* path, Cell* out);
-// peek_path when the value is an integer!: its value in *out.
-bool peek_path_integer(const Cell* path, int32_t* out);
 
 }  // namespace kiv::interpreter::detail

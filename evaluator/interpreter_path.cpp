@@ -104,32 +104,6 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
            actions::pick_inline(block, int32_t(cells[1].w2), out);
 }
 
-bool peek_path(const Cell* path, Cell* out) {
-    const Cell* cells;
-    uint32_t count;
-    const Cell* head = path_head(*path, &cells, &count);
-    if (!head) return false;
-    if (head->type() == TYPE_OBJECT) {
-        uint32_t at = 0;
-        const Cell* slot = object_steps(head, cells, count, false, &at);
-        if (!slot) return false;
-        *out = *slot;
-    } else if (head->type() == TYPE_BLOCK) {
-        if (!block_pick(head, cells, count, out)) return false;
-    } else {
-        return false;
-    }
-    uint32_t t = out->type();
-    return t != TYPE_UNSET && t != TYPE_OP && !is_callable(t);
-}
-
-bool peek_path_integer(const Cell* path, int32_t* out) {
-    Cell v;
-    if (!peek_path(path, &v) || v.type() != TYPE_INTEGER) return false;
-    *out = int32_t(v.w2);
-    return true;
-}
-
 // A function at the head, called with the path's refinements.
 [[gnu::noinline]] Unwind call_head(const Cell& path, const Cell* cells, const Cell* head, Code* c) {
     Cell name = cells[0];

@@ -98,6 +98,16 @@ inline void set_word(const Cell& w, const Cell& v) {
     interpreter::raise_unwind(context::set_word(&word, &value).code);
 }
 
+// The loop words' writes (a counter, a foreach word) on every pass: into
+// the word's slot when nothing more is to be done, else by the context layer.
+inline void set_loop_word(const Cell& w, const Cell& v) {
+    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+        *slot = v;
+        return;
+    }
+    set_word(w, v);
+}
+
 // The words of foreach / remove-each: one word, or a block of words (at
 // least one, all word!). Returns their count.
 uint32_t loop_words(const Cell* words) {
@@ -116,13 +126,28 @@ inline Cell loop_word(const Cell* words, uint32_t k) {
 // Sets the loop words from the series at `series->w1` and advances it;
 // false when nothing is left.
 bool foreach_step(const Cell* words, uint32_t count, Cell* series) {
+    if (is_any_block(series->type())) {
+        // Blocks: the cells read in place (a word's write may run an
+        // owner's code, so the buffer is found anew for each).
+        uint32_t pos = series->w1;
+        uint32_t n = cells_of(series);
+        if (pos >= n) return false;
+        uint32_t left = n - pos;
+        for (uint32_t k = 0; k < count; ++k) {
+            Cell v = k < left && pos + k < cells_of(series) ? buffer_of(series->w2)->head_cell()[pos + k] : none::cell();
+            v.clear_new_line();
+            set_loop_word(loop_word(words, k), v);
+        }
+        series->w1 = pos + count;
+        return true;
+    }
     if (remaining(series) <= 0) return false;
     uint32_t pos = series->w1;
     int64_t left = remaining(series);
     for (uint32_t k = 0; k < count; ++k) {
         Cell v = int64_t(k) < left ? value_at(series, pos + k) : none::cell();
         v.clear_new_line();
-        set_word(loop_word(words, k), v);
+        set_loop_word(loop_word(words, k), v);
     }
     series->w1 = pos + count;
     return true;
@@ -227,8 +252,7 @@ template <class Next, class After>
     *out = UNWIND_NONE;
     for (;;) {
         if (!next()) return LOOP_DONE;
-        stack::reset();
-        Unwind code = interpreter::eval_branch(body);
+        Unwind code = interpreter::eval_pass(body);
         if (code == UNWIND_BREAK) return LOOP_BROKE;
         if (code && code != UNWIND_CONTINUE) {
             *out = code;
@@ -240,7 +264,7 @@ template <class Next, class After>
 constexpr auto always = [] { return true; };
 constexpr auto go_on = [](bool) { return true; };
 
-// The loop frame. The bodies run in it (eval_branch), so it counts as a
+// The loop frame. The bodies run in it (eval_pass), so it counts as a
 // frame the interpreter evaluates in.
 inline void mark_loop_frame() {
     stack::mark_loop(&body_word());
@@ -258,7 +282,7 @@ inline void open_loop() {
 
 // repeat-next: the counter word set to the pass's number.
 inline void repeat_next(const Cell& word, int64_t i) {
-    set_word(word, integer::cell(int32_t(i)));
+    set_loop_word(word, integer::cell(int32_t(i)));
 }
 
 // forall-next: after a pass, the word must still refer to the loop's series
@@ -294,8 +318,7 @@ Unwind while_(const int32_t*) {
     run_passes(
         body, &code,
         [&] {
-            stack::reset();
-            cond_code = interpreter::eval_branch(cond);
+            cond_code = interpreter::eval_pass(cond);
             if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
             return !cond_code && strict_true(stack::arg_base);
         },
@@ -379,10 +402,28 @@ Unwind foreach (const int32_t*) {
     uint32_t map_pos = 0;
     open_loop();
     Unwind code;
-    run_passes(
-        body, &code,
-        [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
-        go_on);
+    if (words->type() == TYPE_WORD && is_any_block(series->type())) {
+        // One word over a block, the commonest form: foreach_step's block
+        // case for a single word.
+        run_passes(
+            body, &code,
+            [&] {
+                uint32_t pos = series->w1;
+                const SeriesBuffer* b = buffer_of(series->w2);
+                if (pos >= (b->byte_count() >> 4)) return false;
+                Cell v = b->head_cell()[pos];
+                v.clear_new_line();
+                set_loop_word(*words, v);
+                series->w1 = pos + 1;
+                return true;
+            },
+            go_on);
+    } else {
+        run_passes(
+            body, &code,
+            [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
+            go_on);
+    }
     if (code) return code;
     stack::unwind_last();
     return UNWIND_NONE;

@@ -257,9 +257,15 @@ Unwind reduce_into(const Cell* block, Cell* out, bool notify) {
         // The block may change while its code runs: its tail is read anew.
         if (index >= cells_of(block)) break;
         uint32_t next = index;
-        Unwind code = interpreter::eval_next(block, index, &next);
-        if (code) return code;
-        Cell* v = stack::top_cell();
+        // A value that needs no evaluation step (a literal, a word's data,
+        // integer operators on them) is taken without the call machinery.
+        Cell* v = stack::push(NONE_CELL);
+        if (!interpreter::quick_value(block, index, v, &next)) {
+            stack::top = base;
+            Unwind code = interpreter::eval_next(block, index, &next);
+            if (code) return code;
+            v = stack::top_cell();
+        }
         v->clear_new_line();
         target.add(v);
         stack::top = base;
@@ -556,6 +562,35 @@ Unwind set(const int32_t* refs) {
 
 // ---- reduce, compose -------------------------------------------------------------------------
 
+namespace {
+
+// A short block whose every expression needs no evaluation step (literals,
+// word values, integer operators on them): the values gathered on the data
+// stack, then the new block made at its size. False, with nothing changed,
+// otherwise.
+constexpr uint32_t QUICK_REDUCE_CELLS = 32;
+bool reduce_quick(const Cell* blk, Cell* out) {
+    uint32_t i = blk->w1;
+    uint32_t n = cells_of(blk);
+    if (n - i > QUICK_REDUCE_CELLS) return false;
+    Cell* first = stack::top;
+    while (i < n) {
+        Cell* v = stack::push(NONE_CELL);
+        if (!interpreter::quick_value(blk, i, v, &i)) {
+            stack::top = first;
+            return false;
+        }
+        v->clear_new_line();
+    }
+    uint32_t count = uint32_t(stack::top - first);
+    block::make_at(out, int32_t(count));  // the values wait on the data stack, which the collector sees
+    for (uint32_t k = 0; k < count; ++k) block::cells_append(out, first + k);
+    stack::top = first;
+    return true;
+}
+
+}  // namespace
+
 Unwind reduce(const int32_t* refs) {
     Cell* a = args_in_place(2);
     bool into = Refs<N_REDUCE>{refs}.has<"into">();
@@ -563,6 +598,7 @@ Unwind reduce(const int32_t* refs) {
     if (into) check_target(out);
     if (a->type() == TYPE_BLOCK) {
         clip_index(a);
+        if (!into && reduce_quick(a, out)) return result(*out);
         if (!into) block::make_at(out, int32_t(cells_of(a) - a->w1));
         Unwind code = reduce_into(a, out, into);
         if (code) return code;
