@@ -15,10 +15,12 @@
 //     entry copies into the return slot;
 //   - form and mold append to the output string and return the /part budget
 //     left; they may stop once it falls to 0 or below.
-//   - an implementation that may run Kiv code (a port's actor, a sort
-//     comparator) returns the Unwind code of that code and leaves its result
-//     where its signature says; a non-zero code is returned as it came, with
-//     the stacks as the exit left them (runtime/stack.h).
+//   - the slots whose implementations may run Kiv code (make and to run an
+//     object's body, path steps, put and modify run change hooks, sort runs
+//     comparators, append, insert, change, clear, remove, reverse, swap and
+//     trim run ownership handlers and port actors) answer an Outcome or an
+//     Unwind code; a non-zero code is returned as it came, with the stacks
+//     as the exit left them (runtime/stack.h).
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
@@ -186,9 +188,9 @@ using Round = void (*)(Cell* value, Cell* scale, bool even, bool down, bool half
                        bool ceiling, bool half_ceiling);
 using Predicate = bool (*)(Cell* value);  // even?, odd?
 using Complement = Cell* (*)(Cell* value);
-using Insert = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-using Change = void (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-using Clear = void (*)(Cell* series);
+using Insert = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+using Change = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+using Clear = Unwind (*)(Cell* series);
 using Copy = Cell* (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
                        bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
@@ -197,16 +199,16 @@ using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
 using Pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
 using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 using Put = Outcome (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
-using Remove = void (*)(Cell* series, Cell* part, Cell* key);
-using Reverse = void (*)(Cell* series, Cell* part, Cell* skip);
+using Remove = Unwind (*)(Cell* series, Cell* part, Cell* key);
+using Reverse = Unwind (*)(Cell* series, Cell* part, Cell* skip);
 using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
                          bool any, Cell* with, Cell* skip, bool last, bool reverse);
 // The sorted series (at its position, which /part may move back) replaces *series.
 using Sort = Unwind (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
                         bool reverse, bool stable);
-using Swap = void (*)(Cell* series1, Cell* series2);
+using Swap = Unwind (*)(Cell* series1, Cell* series2);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
-using Trim = void (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+using Trim = Unwind (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 using PortOp = Cell* (*)(Cell* value);  // create, close, delete, open?, query, update
 using Modify = Outcome (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 using Open = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);

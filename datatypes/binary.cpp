@@ -426,17 +426,18 @@ Place place_of(Cell* series, bool append) {
 
 }  // namespace
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, part, only, false, bytes);
     Place pl = place_of(series, append);
     if (bytes.empty()) {
         if (append) series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     uint64_t written = checked_total(bytes.size(), dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0, &owned)) return code;
     pl = place_of(series, append);
     uint32_t at = pl.at, total = pl.total;
     SeriesBuffer* b = room_for(buffer_of(series->w2), written);
@@ -444,18 +445,22 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     std::memmove(p + written, p, total - at);
     write_repeated(p, bytes, uint32_t(dup));
     b->tail += uint32_t(written);
-    if (owned) series::notify_owner(series, append ? "appended" : "inserted", value, at, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, at, uint32_t(written), nullptr)) return code;
+    }
     series->w1 = append ? 0 : at + uint32_t(written);
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (dup < 1) dup = 1;
     std::vector<uint8_t> bytes;
     gather(value, -1, only, true, bytes);
     uint64_t written = checked_total(bytes.size(), dup);
     Place pl = place_of(series, false);
     if (uint64_t(pl.total) + written > MAX_BYTES) too_big();
-    bool owned = series::notify_owner(series, "change", value, pl.at, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, pl.at, 0, &owned)) return code;
     pl = place_of(series, false);
     uint32_t at = pl.at, total = pl.total;
     uint32_t rest = total - at;
@@ -468,13 +473,16 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     std::memmove(p + written, p + replaced, rest - replaced);
     write_repeated(p, bytes, uint32_t(dup));
     b->tail = b->head + uint32_t(new_len);
-    if (owned) series::notify_owner(series, "changed", value, at, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, at, uint32_t(written), nullptr)) return code;
+    }
     series->w1 = at + uint32_t(written);
+    return UNWIND_NONE;
 }
 
 // ---- trim ------------------------------------------------------------------------------------
 
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     if (auto_ || lines) fire({"internal", "not-done"});
     // The set of bytes to drop.
     bool drop[256] = {};
@@ -498,7 +506,8 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
         drop[0] = true;
     }
     Bytes b = bytes_of(series);
-    bool owned = series::notify_owner(series, "trim", nullptr, series->w1, b.count);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "trim", nullptr, series->w1, b.count, &owned)) return code;
     b = bytes_of(series);
     uint32_t kept;
     if (all || with) {
@@ -516,7 +525,10 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
     }
     SeriesBuffer* buf = buffer_of(series->w2);
     buf->tail = buf->head + series->w1 + kept;
-    if (owned) series::notify_owner(series, "trimmed", nullptr, series->w1, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, series->w1, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- registration ----------------------------------------------------------------------------

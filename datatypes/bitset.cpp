@@ -414,17 +414,25 @@ void and_t() { do_bitwise(6); }
 void or_t() { do_bitwise(5); }
 void xor_t() { do_bitwise(7); }
 
-void insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    bool owned = series::notify_owner(series, "append", value, 0, 0);
+Unwind insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "append", value, 0, 0, &owned)) return code;
     set_named(series, value, SET, BY_OTHER);
-    if (owned) series::notify_owner(series, "appended", value, 0, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "appended", value, 0, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
-void clear(Cell* series) {
-    bool owned = series::notify_owner(series, "clear", nullptr, 0, 0);
+Unwind clear(Cell* series) {
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "clear", nullptr, 0, 0, &owned)) return code;
     SeriesBuffer* b = buf(series);
     std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
-    if (owned) series::notify_owner(series, "cleared", nullptr, 0, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "cleared", nullptr, 0, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 Cell* copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
@@ -464,13 +472,17 @@ Cell* poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
     return value;
 }
 
-void remove(Cell* series, Cell* part, Cell*) {
+Unwind remove(Cell* series, Cell* part, Cell*) {
     if (!part) fire({"script", "missing-arg"});
-    bool owned = series::notify_owner(series, "remove", nullptr, 0, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "remove", nullptr, 0, 0, &owned)) return code;
     // Clearing a stored bit of a complemented bitset still clears it: the
     // stored bytes hold the real bits.
     process(series, part, CLEAR, BY_OTHER);
-    if (owned) series::notify_owner(series, "removed", nullptr, 0, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "removed", nullptr, 0, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 void init() {

@@ -49,15 +49,15 @@ Cell* complement(Cell* value);
 void and_t();
 void or_t();
 void xor_t();
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void clear(Cell* series);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 int32_t length_q(Cell* value);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-void remove(Cell* series, Cell* part, Cell* key);
+Unwind remove(Cell* series, Cell* part, Cell* key);
 
 // Registers bitset!.
 void init();

@@ -559,7 +559,7 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 // ---- append / insert / change ----------------------------------------------------------------------
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     // The commonest case: one value at the tail of a block no owner watches
     // (an owned buffer carries the flag) and no hash table indexes. What
     // follows would do the same, with the same growth.
@@ -570,7 +570,7 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
         *b->tail_cell() = v;
         b->tail += CELL;
         series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     uint32_t n = cell_count(series);
     uint32_t pos = append ? n : std::min(series->w1, n);
@@ -578,10 +578,11 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     Source src(value, only, part, series);
     if (src.count == 0 || dup < 1) {
         if (append) series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     uint64_t total = checked_total(src.count, dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total));
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total), &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -595,21 +596,25 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     b->tail += uint32_t(total * CELL);
     write_groups(at, src, uint64_t(dup));
     hash_inserted(series, pos, uint32_t(total));
-    if (owned) series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total), nullptr)) return code;
+    }
     series->w1 = append ? 0 : uint32_t(std::min<uint64_t>(pos + total, cell_count(series)));
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
     series->w1 = pos;
-    if (dup < 1) return;
+    if (dup < 1) return UNWIND_NONE;
     Source src(value, only, -1, series);
     uint64_t inserted = checked_total(src.count, dup);
     uint32_t left = n - pos;
     uint32_t replaced =
         part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
-    bool owned = series::notify_owner(series, "change", value, pos, replaced);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, pos, replaced, &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -628,8 +633,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     b->tail = b->head + uint32_t((uint64_t(pos) + inserted + rest) * CELL);
     write_groups(at, src, uint64_t(dup));
     if (is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
-    if (owned) series::notify_owner(series, "changed", value, pos, uint32_t(inserted));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, pos, uint32_t(inserted), nullptr)) return code;
+    }
     series->w1 = uint32_t(std::min<uint64_t>(pos + inserted, cell_count(series)));
+    return UNWIND_NONE;
 }
 
 // ---- copy / take / swap / trim ------------------------------------------------------------------
@@ -666,12 +674,14 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return r;
 }
 
-void swap(Cell* series1, Cell* series2) {
+Unwind swap(Cell* series1, Cell* series2) {
     if (!is_any_block(series2->type())) fire({"script", "invalid-arg"}, *series2);
-    if (series::tail_reached(series1) || series::tail_reached(series2)) return;
+    if (series::tail_reached(series1) || series::tail_reached(series2)) return UNWIND_NONE;
     uint32_t p1 = series1->w1, p2 = series2->w1;
-    bool owned1 = series::notify_owner(series1, "swap", nullptr, p1, 1);
-    bool owned2 = series::notify_owner(series2, "swap", nullptr, p2, 1);
+    bool owned1;
+    if (Unwind code = series::notify_owner(series1, "swap", nullptr, p1, 1, &owned1)) return code;
+    bool owned2;
+    if (Unwind code = series::notify_owner(series2, "swap", nullptr, p2, 1, &owned2)) return code;
     if (owned1 || owned2) {
         series::recheck_range(series1, p1, 1);
         series::recheck_range(series2, p2, 1);
@@ -682,14 +692,20 @@ void swap(Cell* series1, Cell* series2) {
     *cell_at(series2, p2) = a;
     if (is_hash(series1)) hashtable::reindex(series1->w3, p1, 1);
     if (is_hash(series2)) hashtable::reindex(series2->w3, p2, 1);
-    if (owned1) series::notify_owner(series1, "swaped", nullptr, p1, 1);
-    if (owned2) series::notify_owner(series2, "swaped", nullptr, p2, 1);
+    if (owned1) {
+        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, p1, 1, nullptr)) return code;
+    }
+    if (owned2) {
+        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, p2, 1, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
-void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Unwind trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
-    bool owned = series::notify_owner(series, "trim", nullptr, pos, n - pos);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "trim", nullptr, pos, n - pos, &owned)) return code;
     if (owned) {
         n = cell_count(series);
         pos = std::min(series->w1, n);
@@ -704,7 +720,10 @@ void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     }
     b->tail = b->head + kept * CELL;
     if (kept != n && is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
-    if (owned) series::notify_owner(series, "trimmed", nullptr, pos, kept - pos);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, pos, kept - pos, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- sort ---------------------------------------------------------------------------------------

@@ -87,10 +87,13 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     return UNWIND_NONE;
 }
 
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    block::trim(series, head, tail, auto_, lines, all, with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    // An exit from the owner's handler after the trim still leaves the table
+    // following the block (an owned block stays reachable through its owner).
+    Unwind code = block::trim(series, head, tail, auto_, lines, all, with);
     uint32_t n = cell_count(series);
     if (series->w3) hashtable::reindex(series->w3, series->w1 < n ? series->w1 : n, hashtable::ALL);
+    return code;
 }
 
 void init() {

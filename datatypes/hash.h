@@ -29,7 +29,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // Registers hash! (a block! child).
 void init();

@@ -38,10 +38,7 @@ namespace {
 
 using os_image::Bitmap;
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+using StackMark = stack::TopMark;
 
 inline uint32_t width_of(const Cell* v) { return os_image::width(v); }
 inline uint32_t height_of(const Cell* v) { return os_image::height(v); }
@@ -648,29 +645,33 @@ void tail_q() {
     *s = logic::cell(s->w1 >= count_of(s));
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     if (dup > 1 || part >= 0) fire({"internal", "not-done"});
     Cell v = *value;
     uint64_t total = count_of(series);
     if (v.type() == TYPE_TUPLE) {
-        if (series->w1 >= total) return;
+        if (series->w1 >= total) return UNWIND_NONE;
         uint32_t pos = series->w1;
-        bool owned = series::notify_owner(series, "change", &v, pos, 1);
+        bool owned;
+        if (Unwind code = series::notify_owner(series, "change", &v, pos, 1, &owned)) return code;
         if (owned && pos >= count_of(series)) fire({"script", "past-end"});
         os_image::set_pixel(series, pos, stored_from_tuple(&v));
         series->w1 = pos + 1;
-        if (owned) series::notify_owner(series, "changed", &v, pos, 1);
-        return;
+        if (owned) {
+            if (Unwind code = series::notify_owner(series, "changed", &v, pos, 1, nullptr)) return code;
+        }
+        return UNWIND_NONE;
     }
     if (v.type() != TYPE_IMAGE) fire({"script", "invalid-type"}, datatype::cell(v.type()));
-    if (series->w1 >= total || !v.w2) return;
+    if (series->w1 >= total || !v.w2) return UNWIND_NONE;
     StackMark mark;
     Cell* src = stack::push(v);
     uint32_t w = width_of(series), h = height_of(series);
     uint32_t x0 = series->w1 % w, y0 = series->w1 / w;
     uint32_t sw = width_of(src), shh = height_of(src);
     uint32_t cols = std::min(sw, w - x0), rows = std::min(shh, h - y0);
-    bool owned = series::notify_owner(series, "change", &v, series->w1, cols * rows);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", &v, series->w1, cols * rows, &owned)) return mark.pass(code);
     const uint32_t* sp = os_image::pixels(src, false);
     // A copy when pasting an image into itself, so rows read the old pixels.
     std::vector<uint32_t> own;
@@ -682,7 +683,10 @@ void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     for (uint32_t sy = 0; sy < rows; ++sy)
         std::memcpy(tp + uint64_t(y0 + sy) * w + x0, sp + uint64_t(sy) * sw, size_t(cols) * 4);
     series->w1 = (y0 + rows - 1) * w + std::min(x0 + sw, w);
-    if (owned) series::notify_owner(series, "changed", &v, series->w1, cols * rows);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", &v, series->w1, cols * rows, nullptr)) return mark.pass(code);
+    }
+    return UNWIND_NONE;
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {

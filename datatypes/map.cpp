@@ -388,10 +388,11 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     }
 }
 
-void clear(Cell* series) {
+Unwind clear(Cell* series) {
     Cell m = *series;
     hashtable::clear(m.w3);
     buffer_of(m.w2)->tail = buffer_of(m.w2)->head;
+    return UNWIND_NONE;
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
@@ -464,11 +465,12 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return value;
 }
 
-void remove(Cell* series, Cell*, Cell* key) {
+Unwind remove(Cell* series, Cell*, Cell* key) {
     if (!key) fire({"script", "missing-arg"});
     Cell m = *series;
     Cell k = *key;
     hashtable::remove_key(m.w3, &k, false);
+    return UNWIND_NONE;
 }
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,

@@ -45,8 +45,9 @@ int32_t compare(Cell*, Cell* other, int32_t op) {
     return compare_keys(0, 0, op);
 }
 
-void clear(Cell*) {
+Unwind clear(Cell*) {
     push_last();
+    return UNWIND_NONE;
 }
 
 Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
@@ -57,8 +58,9 @@ int32_t length(Cell*) {
     return -1;
 }
 
-void remove(Cell*, Cell*, Cell*) {
+Unwind remove(Cell*, Cell*, Cell*) {
     push_last();
+    return UNWIND_NONE;
 }
 
 Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {

@@ -189,8 +189,9 @@ void negate(Cell* c) {
     *c = make(-x_of(c), -y_of(c));
 }
 
-void reverse(Cell* c, Cell*, Cell*) {
+Unwind reverse(Cell* c, Cell*, Cell*) {
     *c = make(y_of(c), x_of(c));
+    return UNWIND_NONE;
 }
 
 void random(Cell* c, bool seed, bool secure, bool) {

@@ -143,11 +143,12 @@ void negate(Cell* c) {
     for (int i = 0; i < dims(c); ++i) set_coord(c, i, 0.0f - coord(c, i));
 }
 
-void reverse(Cell* c, Cell*, Cell*) {
+Unwind reverse(Cell* c, Cell*, Cell*) {
     if (c->type() == TYPE_POINT3D)
         std::swap(c->w1, c->w3);
     else
         std::swap(c->w1, c->w2);
+    return UNWIND_NONE;
 }
 
 void random(Cell* c, bool seed, bool secure, bool) {

@@ -83,10 +83,13 @@ struct Forward {
         return base;
     }
     // The call for an action without a result: the stack is left as it was.
-    void run() {
-        call();
+    // Returns the call's unwind code.
+    Unwind perform() {
+        if (Unwind code = invoke()) return code;
         stack::top = base;
+        return UNWIND_NONE;
     }
+    void run() { interpreter::raise_unwind(perform()); }
 };
 
 // The actions that take only the port, or the port and fixed arguments.
@@ -107,19 +110,19 @@ void stack_op() {
 }
 
 template <uint32_t Slot>
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
-    Forward(actions::slot_name(Slot), series)
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+    return Forward(actions::slot_name(Slot), series)
         .arg(*value)
         .count(part, part >= 0)
         .flag(only)
         .count(dup, dup > 1)
-        .run();
+        .perform();
 }
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Forward("change", series).arg(*value).count(part, part >= 0).flag(only).count(dup, dup > 1).run();
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return Forward("change", series).arg(*value).count(part, part >= 0).flag(only).count(dup, dup > 1).perform();
 }
-void clear(Cell* series) {
-    Forward("clear", series).run();
+Unwind clear(Cell* series) {
+    return Forward("clear", series).perform();
 }
 Cell* copy(Cell* series, Cell*, Cell* part, bool deep, Cell* types) {
     return Forward("copy", series).ref(part).flag(deep).ref(types).call();
@@ -159,11 +162,11 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 Outcome modify(Cell* target, Cell* key, Cell* value, bool case_sensitive) {
     return Forward("modify", target).arg(*key).arg(*value).flag(case_sensitive).call();
 }
-void remove(Cell* series, Cell* part, Cell*) {
-    Forward("remove", series).ref(part).run();
+Unwind remove(Cell* series, Cell* part, Cell*) {
+    return Forward("remove", series).ref(part).perform();
 }
-void reverse(Cell* series, Cell* part, Cell*) {
-    Forward("reverse", series).ref(part).run();
+Unwind reverse(Cell* series, Cell* part, Cell*) {
+    return Forward("reverse", series).ref(part).perform();
 }
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
             bool stable) {
@@ -174,14 +177,14 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     stack::top = f.base;
     return UNWIND_NONE;
 }
-void swap(Cell* series1, Cell* series2) {
-    Forward("swap", series1).arg(*series2).run();
+Unwind swap(Cell* series1, Cell* series2) {
+    return Forward("swap", series1).arg(*series2).perform();
 }
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return Forward("take", series).ref(part).flag(deep).flag(last).call();
 }
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).run();
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).perform();
 }
 Cell* rename(Cell* from, Cell* to) {
     return Forward("rename", from).arg(*to).call();
@@ -214,7 +217,7 @@ Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part, C
     int32_t length = part && part->type() == TYPE_INTEGER ? integer::get(part) : -1;
     actions::open(keep, false, false, true, seek != nullptr, nullptr);
     stack::top = value + 1;
-    actions::insert(keep, value, length, false, 1, false);
+    interpreter::raise_unwind(actions::insert(keep, value, length, false, 1, false));
     stack::top = value + 1;
     Cell* result = stack::push(none::cell());
     Cell copied = *actions::copy(keep, result, part, false, nullptr);

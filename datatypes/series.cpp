@@ -97,9 +97,17 @@ Cell arg_word(const char* name) {
     return word::load(name);
 }
 
+Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+                    bool* owned) {
+    bool reported = false;
+    Unwind code = ownership::notify(series, event, value, index, count, &reported);
+    if (owned) *owned = reported;
+    return code;
+}
+
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
     bool owned = false;
-    interpreter::raise_unwind(ownership::notify(series, event, value, index, count, &owned));
+    interpreter::raise_unwind(notify_owner(series, event, value, index, count, &owned));
     return owned;
 }
 
@@ -241,11 +249,12 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
 
 // ---- clear / remove / reverse -----------------------------------------------------------------
 
-void clear(Cell* series) {
+Unwind clear(Cell* series) {
     uint32_t len = buffer_length(series);
-    if (series->w1 >= len) return;
+    if (series->w1 >= len) return UNWIND_NONE;
     uint32_t pos = series->w1;
-    bool owned = notify_owner(series, "clear", nullptr, pos, len - pos);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "clear", nullptr, pos, len - pos, &owned)) return code;
     if (owned) {
         len = buffer_length(series);
         if (pos > len) pos = len;
@@ -253,13 +262,16 @@ void clear(Cell* series) {
     if (is_hash(series)) hashtable::delete_range(series->w3, pos, len - pos);
     SeriesBuffer* b = buffer(series);
     b->tail = b->head + (pos << shift_of(b));
-    if (owned) notify_owner(series, "cleared", nullptr, pos, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "cleared", nullptr, pos, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
-void remove(Cell* series, Cell* part, Cell* key) {
+Unwind remove(Cell* series, Cell* part, Cell* key) {
     int64_t count = 1;
     if (part) count = part_count(series, part);
-    if (count < 1) return;
+    if (count < 1) return UNWIND_NONE;
     uint32_t len = buffer_length(series);
     uint32_t start = series->w1;
     if (key) {
@@ -271,36 +283,41 @@ void remove(Cell* series, Cell* part, Cell* key) {
         bool hit = found->type() != TYPE_NONE;
         uint32_t where = hit ? found->w1 : 0;
         stack::top = saved_top;
-        if (!hit) return;
+        if (!hit) return UNWIND_NONE;
         start = where;
         count += 1;
     }
-    if (start >= len) return;
+    if (start >= len) return UNWIND_NONE;
     uint32_t n = uint32_t(std::min<int64_t>(count, len - start));
-    bool owned = notify_owner(series, "remove", nullptr, start, n);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "remove", nullptr, start, n, &owned)) return code;
     if (owned) recheck_range(series, start, n);
     cut_units(series, start, n);
-    if (owned) notify_owner(series, "removed", nullptr, start, n);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "removed", nullptr, start, n, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
-void reverse(Cell* series, Cell* part, Cell* skip) {
+Unwind reverse(Cell* series, Cell* part, Cell* skip) {
     uint32_t len = buffer_length(series);
-    if (series->w1 >= len) return;
+    if (series->w1 >= len) return UNWIND_NONE;
     uint32_t pos = series->w1;
     int64_t count = len - pos;
     if (part) {
         count = std::min<int64_t>(part_count(series, part), count);
-        if (count < 1) return;
+        if (count < 1) return UNWIND_NONE;
     }
     int64_t size = 1;
     if (skip) {
         if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
         size = integer::get(skip);
-        if (size == count) return;
+        if (size == count) return UNWIND_NONE;
         if (size < 1) out_of_range(*skip);
         if (count < size || count % size != 0) invalid_refine_arg("skip", *skip);
     }
-    bool owned = notify_owner(series, "reverse", nullptr, pos, uint32_t(count));
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "reverse", nullptr, pos, uint32_t(count), &owned)) return code;
     if (owned) recheck_range(series, pos, uint32_t(count));
     SeriesBuffer* b = buffer(series);
     size_t record = size_t(size) << shift_of(b);
@@ -321,7 +338,10 @@ void reverse(Cell* series, Cell* part, Cell* skip) {
         hi -= record;
     }
     if (is_hash(series)) hashtable::reindex(series->w3, pos, uint32_t(count));
-    if (owned) notify_owner(series, "reversed", nullptr, pos, uint32_t(count));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "reversed", nullptr, pos, uint32_t(count), nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- take ------------------------------------------------------------------------------------

@@ -90,6 +90,12 @@ Cell arg_word(const char* name);
 // inserted or stored (or null), `index` and `count` the units concerned.
 // Returns true when the series is owned; the after-notice is sent only then.
 // Goes through the ownership table (runtime/externals.h, ownership::notify).
+// The form for implementations that pass the handler's unwind code up: it is
+// returned, and *owned (when not null) tells whether the series is owned.
+Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+                    bool* owned);
+// The form for implementations whose slot signature cannot carry the code
+// yet: an exit from the handler leaves as interpreter::UnwindSignal.
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
 // The owner's handler runs Kiv code, which may change the series: after a
 // before-notice that was sent (notify_owner answered true), what the action
@@ -103,7 +109,7 @@ void random(Cell* value, bool seed, bool secure, bool only);
 void reflect(Cell* value, uint32_t field_symbol);
 void at();
 void back();
-void clear(Cell* series);
+Unwind clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 void head();
 void head_q();
@@ -113,8 +119,8 @@ Cell* move(Cell* origin, Cell* target, Cell* part);
 void next();
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
-void remove(Cell* series, Cell* part, Cell* key);
-void reverse(Cell* series, Cell* part, Cell* skip);
+Unwind remove(Cell* series, Cell* part, Cell* key);
+Unwind reverse(Cell* series, Cell* part, Cell* skip);
 void skip();
 void tail();
 void tail_q();

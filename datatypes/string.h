@@ -255,17 +255,17 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
-void swap(Cell* series1, Cell* series2);
+Unwind swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // ---- Registration -------------------------------------------------------------------------
 

@@ -988,10 +988,10 @@ bool append_plain(Cell* series, Cell* value) {
 
 }  // namespace
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     if (append && dup <= 1 && part < 0 && append_plain(series, value)) {
         series->w1 = 0;
-        return;
+        return UNWIND_NONE;
     }
     StackMark mark;
     if (dup < 1) dup = 1;
@@ -1000,7 +1000,8 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     bool at_tail = append || series->w1 >= total;
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
-    bool owned = series::notify_owner(series, append ? "append" : "insert", value, start, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, start, 0, &owned)) return mark.pass(code);
     if (owned) {
         // Take both values as the handler left them.
         total = length_from_head(series);
@@ -1035,27 +1036,32 @@ void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     }
     if (dup > 1 && n) fill_repeat(series, start, n, uint32_t(dup - 1));
     uint64_t written = uint64_t(n) * uint32_t(dup);
-    if (owned)
-        series::notify_owner(series, append ? "appended" : "inserted", value, start, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, start,
+                                               uint32_t(written), nullptr))
+            return mark.pass(code);
+    }
     if (append) {
         series->w1 = 0;
     } else {
         series->w1 = uint32_t(std::min<uint64_t>(start + written, length_from_head(series)));
     }
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     StackMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
     uint32_t index = series->w1;
     if (index >= total) {
-        insert(series, value, -1, only, dup, true);
+        if (Unwind code = insert(series, value, -1, only, dup, true)) return mark.pass(code);
         series->w1 = length_from_head(series);
-        return;
+        return UNWIND_NONE;
     }
-    bool owned = series::notify_owner(series, "change", value, index, 0);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, index, 0, &owned)) return mark.pass(code);
     if (owned) {
         total = length_from_head(series);
         series::recheck_range(series, index, 1);
@@ -1112,8 +1118,11 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
             }
         }
     }
-    if (owned) series::notify_owner(series, "changed", value, index, uint32_t(written));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, index, uint32_t(written), nullptr)) return mark.pass(code);
+    }
     series->w1 = uint32_t(std::min<uint64_t>(index + written, new_len));
+    return UNWIND_NONE;
 }
 
 // ---- find / select -------------------------------------------------------------------------------------
@@ -1301,21 +1310,28 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
 // ---- swap / take / trim
 // ------------------------------------------------------------------------------------
 
-void swap(Cell* series1, Cell* series2) {
+Unwind swap(Cell* series1, Cell* series2) {
     uint32_t t2 = series2->type();
     if (!is_any_string(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
-    if (is_tail(series1) || is_tail(series2)) return;
+    if (is_tail(series1) || is_tail(series2)) return UNWIND_NONE;
     uint32_t i1 = series1->w1, i2 = series2->w1;
     uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
     // A byte series holds bytes only.
     if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c2));
     if (t2 == TYPE_BINARY && c1 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c1));
-    bool owned1 = series::notify_owner(series1, "swap", nullptr, i1, 1);
-    bool owned2 = series::notify_owner(series2, "swap", nullptr, i2, 1);
+    bool owned1;
+    if (Unwind code = series::notify_owner(series1, "swap", nullptr, i1, 1, &owned1)) return code;
+    bool owned2;
+    if (Unwind code = series::notify_owner(series2, "swap", nullptr, i2, 1, &owned2)) return code;
     poke_char_at(buffer(series1), i1, c2);
     poke_char_at(buffer(series2), i2, c1);
-    if (owned1) series::notify_owner(series1, "swaped", nullptr, i1, 1);
-    if (owned2) series::notify_owner(series2, "swaped", nullptr, i2, 1);
+    if (owned1) {
+        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, i1, 1, nullptr)) return code;
+    }
+    if (owned2) {
+        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, i2, 1, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
@@ -1455,10 +1471,11 @@ void trim_spaces(Cell* str, bool head_flag, bool tail_flag) {
 
 }  // namespace
 
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
-    bool owned = series::notify_owner(series, "trim", nullptr, series->w1, total - series->w1);
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "trim", nullptr, series->w1, total - series->w1, &owned)) return code;
     if (all || with)
         trim_chars(series, with);
     else if (auto_)
@@ -1467,7 +1484,10 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
         trim_lines(series);
     else
         trim_spaces(series, head, tail);
-    if (owned) series::notify_owner(series, "trimmed", nullptr, series->w1, 0);
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, series->w1, 0, nullptr)) return code;
+    }
+    return UNWIND_NONE;
 }
 
 // ---- path access --------------------------------------------------------------------------------------

@@ -104,17 +104,17 @@ Outcome email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Ce
     }
     Cell target = *parent;
     if (user) {
-        string::change(&target, value, int32_t(split), false, 1);
+        if (Unwind code = string::change(&target, value, int32_t(split), false, 1)) return code;
     } else if (at >= 0) {
         target.w1 += split + 1;
-        string::change(&target, value, int32_t(len - split - 1), false, 1);
+        if (Unwind code = string::change(&target, value, int32_t(len - split - 1), false, 1)) return code;
     } else {
         // No "@" yet: the host comes after one.
         Cell* sep = string::push_new(1);
         string::append_char(string::buffer(sep), '@');
-        string::insert(&target, sep, -1, false, 1, true);
+        if (Unwind code = string::insert(&target, sep, -1, false, 1, true)) return code;
         target = *parent;
-        string::insert(&target, value, -1, false, 1, true);
+        if (Unwind code = string::insert(&target, value, -1, false, 1, true)) return code;
     }
     return value;
 }

@@ -278,7 +278,7 @@ void random(Cell* value, bool seed, bool secure, bool) {
     *value = make(a, length(value));
 }
 
-void reverse(Cell* value, Cell* part, Cell* skip) {
+Unwind reverse(Cell* value, Cell* part, Cell* skip) {
     const uint32_t len = length(value);
     uint32_t n = len, step = 1;
     if (part) {
@@ -298,6 +298,7 @@ void reverse(Cell* value, Cell* part, Cell* skip) {
     for (uint32_t g = 0; g < groups / 2; ++g)
         for (uint32_t k = 0; k < step; ++k) std::swap(a[g * step + k], a[(groups - 1 - g) * step + k]);
     *value = make(a, len);
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -22,10 +22,7 @@ namespace kiv::vector {
 
 namespace {
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
+using StackMark = stack::TopMark;
 
 inline SeriesBuffer* buf(const Cell* v) { return buffer_of(v->w2); }
 inline uint32_t unit_of(const Cell* v) { return buf(v)->unit(); }
@@ -472,23 +469,27 @@ void and_t() { do_math(OP_AND); }
 void or_t() { do_math(OP_OR); }
 void xor_t() { do_math(OP_XOR); }
 
-void insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
+Unwind insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool append) {
     Source src = source_of(value, part);
     if (dup < 0) dup = 1;
     uint64_t count = uint64_t(src.count) * uint64_t(dup);
     if (count * unit_of(series) > MAX_BYTES) no_memory();
     check_source(series, src);
     uint32_t pos = append ? total(series) : index_of(series);
-    bool owned = series::notify_owner(series, "insert", value, pos, uint32_t(count));
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "insert", value, pos, uint32_t(count), &owned)) return code;
     StackMark mark;
     stack::push(src.value);  // keeps a source block reachable while the buffer grows
     open_gap(series, pos, count);
     write_values(series, pos, src, uint64_t(dup));
     if (!append) series->w1 = pos + uint32_t(count);
-    if (owned) series::notify_owner(series, "inserted", value, pos, uint32_t(count));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "inserted", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
+    }
+    return UNWIND_NONE;
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
+Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     Source src = source_of(value, -1);
     if (dup < 0) dup = 1;
     uint64_t count = uint64_t(src.count) * uint64_t(dup);
@@ -497,7 +498,8 @@ void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     uint32_t pos = index_of(series);
     uint32_t available = total(series) - pos;
     uint64_t replaced = part >= 0 ? std::min<uint64_t>(uint32_t(part), available) : std::min<uint64_t>(count, available);
-    bool owned = series::notify_owner(series, "change", value, pos, uint32_t(replaced));
+    bool owned;
+    if (Unwind code = series::notify_owner(series, "change", value, pos, uint32_t(replaced), &owned)) return code;
     StackMark mark;
     stack::push(src.value);
     if (count > replaced) {
@@ -512,7 +514,10 @@ void change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     }
     write_values(series, pos, src, uint64_t(dup));
     series->w1 = std::min<uint32_t>(pos + uint32_t(count), total(series));
-    if (owned) series::notify_owner(series, "changed", value, pos, uint32_t(count));
+    if (owned) {
+        if (Unwind code = series::notify_owner(series, "changed", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
+    }
+    return UNWIND_NONE;
 }
 
 void init() {

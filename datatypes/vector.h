@@ -49,8 +49,8 @@ void remainder();
 void and_t();
 void or_t();
 void xor_t();
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 
 // Registers vector! (a string! child).
 void init();

@@ -223,8 +223,7 @@ Unwind insert_s(const int32_t* r) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
-    insert(series, value, part, f.template has<"only">(), dup, Append);
-    return UNWIND_NONE;
+    return insert(series, value, part, f.template has<"only">(), dup, Append);
 }
 Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
@@ -250,12 +249,10 @@ Unwind change_s(const int32_t* r) {
         }
     }
     if (!dup_count(f.arg<"dup">(), dup)) return UNWIND_NONE;
-    change(series, value, part, f.has<"only">(), dup);
-    return UNWIND_NONE;
+    return change(series, value, part, f.has<"only">(), dup);
 }
 Unwind clear_s(const int32_t*) {
-    clear(arg(0));
-    return UNWIND_NONE;
+    return clear(arg(0));
 }
 Unwind copy_s(const int32_t* r) {
     Refs<ACT_COPY> f{r};
@@ -306,13 +303,11 @@ Unwind put_s(const int32_t* r) {
 }
 Unwind remove_s(const int32_t* r) {
     Refs<ACT_REMOVE> f{r};
-    remove(arg(0), f.arg<"part">(), f.arg<"key">());
-    return UNWIND_NONE;
+    return remove(arg(0), f.arg<"part">(), f.arg<"key">());
 }
 Unwind reverse_s(const int32_t* r) {
     Refs<ACT_REVERSE> f{r};
-    reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
-    return UNWIND_NONE;
+    return reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
 Unwind select_s(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
@@ -326,8 +321,7 @@ Unwind sort_s(const int32_t* r) {
                 f.has<"reverse">(), f.has<"stable">());
 }
 Unwind swap_s(const int32_t*) {
-    swap(arg(0), arg(1));
-    return UNWIND_NONE;
+    return swap(arg(0), arg(1));
 }
 Unwind take_s(const int32_t* r) {
     Refs<ACT_TAKE> f{r};
@@ -336,9 +330,8 @@ Unwind take_s(const int32_t* r) {
 }
 Unwind trim_s(const int32_t* r) {
     Refs<ACT_TRIM> f{r};
-    trim(arg(0), f.has<"head">(), f.has<"tail">(), f.has<"auto">(), f.has<"lines">(), f.has<"all">(),
-         f.arg<"with">());
-    return UNWIND_NONE;
+    return trim(arg(0), f.has<"head">(), f.has<"tail">(), f.has<"auto">(), f.has<"lines">(), f.has<"all">(),
+                f.arg<"with">());
 }
 template <uint32_t Slot>
 Unwind port_op_s(const int32_t*) {
@@ -619,19 +612,17 @@ Cell* complement(Cell* value) {
     return action_for<ACT_COMPLEMENT>(value)(value);
 }
 
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (append)
-        action_for<ACT_APPEND>(series)(series, value, part, only, dup, true);
-    else
-        action_for<ACT_INSERT>(series)(series, value, part, only, dup, false);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (append) return action_for<ACT_APPEND>(series)(series, value, part, only, dup, true);
+    return action_for<ACT_INSERT>(series)(series, value, part, only, dup, false);
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    action_for<ACT_CHANGE>(series)(series, value, part, only, dup);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    return action_for<ACT_CHANGE>(series)(series, value, part, only, dup);
 }
 
-void clear(Cell* series) {
-    action_for<ACT_CLEAR>(series)(series);
+Unwind clear(Cell* series) {
+    return action_for<ACT_CLEAR>(series)(series);
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
@@ -664,12 +655,12 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     return action_for<ACT_PUT>(series)(series, key, value, case_sensitive);
 }
 
-void remove(Cell* series, Cell* part, Cell* key) {
-    action_for<ACT_REMOVE>(series)(series, part, key);
+Unwind remove(Cell* series, Cell* part, Cell* key) {
+    return action_for<ACT_REMOVE>(series)(series, part, key);
 }
 
-void reverse(Cell* series, Cell* part, Cell* skip) {
-    action_for<ACT_REVERSE>(series)(series, part, skip);
+Unwind reverse(Cell* series, Cell* part, Cell* skip) {
+    return action_for<ACT_REVERSE>(series)(series, part, skip);
 }
 
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
@@ -683,16 +674,16 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     return action_for<ACT_SORT>(series)(series, case_sensitive, skip, comparator, part, all, reverse, stable);
 }
 
-void swap(Cell* series1, Cell* series2) {
-    action_for<ACT_SWAP>(series1)(series1, series2);
+Unwind swap(Cell* series1, Cell* series2) {
+    return action_for<ACT_SWAP>(series1)(series1, series2);
 }
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return action_for<ACT_TAKE>(series)(series, part, deep, last);
 }
 
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    action_for<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return action_for<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
 }
 
 Cell* port_op(uint32_t slot, Cell* value) {

@@ -84,9 +84,9 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* complement(Cell* value);
-void insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-void clear(Cell* series);
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Unwind clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
@@ -95,15 +95,15 @@ Cell* move(Cell* origin, Cell* target, Cell* part);
 Cell* pick(Cell* series, int32_t index, Cell* index_cell);
 Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
-void remove(Cell* series, Cell* part, Cell* key);
-void reverse(Cell* series, Cell* part, Cell* skip);
+Unwind remove(Cell* series, Cell* part, Cell* key);
+Unwind reverse(Cell* series, Cell* part, Cell* skip);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
              Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
-void swap(Cell* series1, Cell* series2);
+Unwind swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
 Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);

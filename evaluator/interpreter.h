@@ -186,9 +186,15 @@ Unwind trace_end();
 // restored after it.
 Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
 
-// ---- Exits through code that cannot return a code ----------------------------------------
-// Call points with a void signature (object hooks, the body of make object!,
-// sort comparators) that meet a non-zero unwind code throw this; the
+// ---- Exits through code that cannot return a code yet ------------------------------------
+// Object hooks, make bodies, sort comparators and setting words and fields
+// return their unwind code up to the native or action entry. The call points
+// whose signatures do not carry it yet throw this instead: a port's actor
+// called by an action other than make, sort, append, insert, change, clear,
+// remove, reverse, swap and trim (datatypes/port.cpp), the ownership notices
+// of the other series actions (the bool form of series::notify_owner), and
+// a few void helpers: setting loop words, parse collect and insert targets,
+// reduce/into a hash!, draw words, process output and the word routines. The
 // interpreter catches it where it calls a native or an action and carries
 // the code on from there as a return code. The stack pointers that the
 // exit's trim left are restored at the catch.

@@ -302,7 +302,7 @@ void remove_each_step(Cell* cursor, uint32_t before, uint32_t visited) {
     Cell* at = stack::push(*cursor);
     at->w1 = before;
     Cell* part = visited > 1 ? stack::push(integer::cell(int32_t(visited))) : nullptr;
-    actions::remove(at, part, nullptr);
+    interpreter::raise_unwind(actions::remove(at, part, nullptr));
     stack::top = saved;
     cursor->w1 = before;
 }

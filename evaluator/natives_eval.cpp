@@ -100,7 +100,7 @@ struct Target {
         } else if (out->type() == TYPE_HASH) {
             Cell v = *value;
             uint32_t position = out->w1;
-            block::insert(out, &v, -1, true, 1, true);  // keeps the hash table in step
+            interpreter::raise_unwind(block::insert(out, &v, -1, true, 1, true));  // keeps the hash table in step
             out->w1 = position;
         } else {
             block::cells_append(out, value);

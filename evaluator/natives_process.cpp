@@ -15,6 +15,7 @@
 #include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "evaluator/interpreter.h"
 
 namespace kiv::natives {
 
@@ -60,7 +61,7 @@ void deliver(Cell* target, const process::Stream& s) {
         Cell head = *target;
         head.w1 = 0;
         Cell* at = stack::push(head);
-        actions::insert(at, bytes, -1, false, 1, false);
+        interpreter::raise_unwind(actions::insert(at, bytes, -1, false, 1, false));
     } else {
         Cell* text = string::load_push(s.bytes.data(), uint32_t(s.bytes.size()), string::ENC_UTF8);
         string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);

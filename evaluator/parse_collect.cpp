@@ -53,7 +53,7 @@ void remove_units(Parser& p, uint32_t at, uint32_t count) {
     if (count == 0) return;
     Cell* s = input_at(p, at);
     Cell* part = stack::push(integer::cell(int32_t(count)));
-    actions::remove(s, part, nullptr);
+    interpreter::raise_unwind(actions::remove(s, part, nullptr));
     stack::top = p.work_top;
 }
 
@@ -62,9 +62,9 @@ uint32_t put_value(Parser& p, uint32_t at, const Cell& value, bool only, int32_t
     Cell* s = input_at(p, at);
     Cell* v = stack::push(value);
     if (replaced >= 0)
-        actions::change(s, v, replaced, only, 1);
+        interpreter::raise_unwind(actions::change(s, v, replaced, only, 1));
     else
-        actions::insert(s, v, -1, only, 1, false);
+        interpreter::raise_unwind(actions::insert(s, v, -1, only, 1, false));
     uint32_t after = s->w1;
     stack::top = p.work_top;
     return after;
@@ -143,7 +143,7 @@ void emit(Parser& p, const Cell& value, bool each) {
     Cell* s = stack::push(target);
     Cell* val = stack::push(v);
     bool after = t == TYPE_REFINEMENT;
-    actions::insert(s, val, -1, is_block_input(target.type()), 1, after);
+    interpreter::raise_unwind(actions::insert(s, val, -1, is_block_input(target.type()), 1, after));
     if (!after) {
         Cell moved = *s;
         interpreter::raise_unwind(context::set_word(&word, &moved).code);

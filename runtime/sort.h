@@ -21,7 +21,9 @@
 //   - records are only 4-byte aligned at most: they are moved with memcpy.
 // When the callback raises (fire), the error unwinds through the sort; the
 // array then still holds every record exactly once, in some order, and the
-// scratch block is released.
+// scratch block is released. A callback whose user function exited (break,
+// return, throw ...) answers 0 from then on without calling it, so the sort
+// ends quickly; its caller then drops the order and returns the exit's code.
 #pragma once
 
 #include <cstdint>

@@ -109,21 +109,21 @@ void expect_indexed(const Cell& h, const char* what) {
 TEST_F(BlockTest, HashTableFollowsEveryChange) {
     Cell h = make_hash("[1 2 3 4]");
     Cell v = load("[7 8]");
-    block::insert(&h, &v, -1, false, 1, false);
+    EXPECT_EQ(block::insert(&h, &v, -1, false, 1, false), UNWIND_NONE);
     expect_indexed(h, "insert");
     Cell nine = int_cell(9);
-    block::insert(&h, &nine, -1, false, 2, true);
+    EXPECT_EQ(block::insert(&h, &nine, -1, false, 2, true), UNWIND_NONE);
     expect_indexed(h, "append/dup");
     h.w1 = 2;
-    block::change(&h, &v, 3, false, 1);
+    EXPECT_EQ(block::change(&h, &v, 3, false, 1), UNWIND_NONE);
     expect_indexed(h, "change/part");
     h.w1 = 0;
-    series::remove(&h, nullptr, nullptr);
+    EXPECT_EQ(series::remove(&h, nullptr, nullptr), UNWIND_NONE);
     expect_indexed(h, "remove");
     Cell two = int_cell(2);
-    series::remove(&h, &two, nullptr);
+    EXPECT_EQ(series::remove(&h, &two, nullptr), UNWIND_NONE);
     expect_indexed(h, "remove/part");
-    series::reverse(&h, nullptr, nullptr);
+    EXPECT_EQ(series::reverse(&h, nullptr, nullptr), UNWIND_NONE);
     expect_indexed(h, "reverse");
     series::poke(&h, 1, &nine, nullptr);
     expect_indexed(h, "poke");
@@ -134,11 +134,11 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     block::take(&t, nullptr, false, true);
     expect_indexed(h, "take/last");
     Cell none_v = none::cell();
-    block::insert(&h, &none_v, -1, false, 1, false);
-    block::trim(&h, false, false, false, false, false, nullptr);
+    EXPECT_EQ(block::insert(&h, &none_v, -1, false, 1, false), UNWIND_NONE);
+    EXPECT_EQ(block::trim(&h, false, false, false, false, false, nullptr), UNWIND_NONE);
     expect_indexed(h, "trim");
     Cell other = make_hash("[5 6]");
-    block::swap(&h, &other);
+    EXPECT_EQ(block::swap(&h, &other), UNWIND_NONE);
     expect_indexed(h, "swap");
     expect_indexed(other, "swap (second)");
     Cell target = at_pos(h, 3);
@@ -146,7 +146,7 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     series::move(&h, &target, &one);
     expect_indexed(h, "move");
     Cell mid = at_pos(h, 2);
-    series::clear(&mid);
+    EXPECT_EQ(series::clear(&mid), UNWIND_NONE);
     expect_indexed(h, "clear");
     // Searching goes through the table and agrees with a scan.
     Cell plain = at_pos(h, 0);

@@ -41,15 +41,17 @@ int32_t rec_compare(Cell* a, Cell* b, int32_t op) {
     seen.ints = {op};
     return int32_t(a->w2) - int32_t(b->w2);  // scratch values are ordered by word 2
 }
-void rec_insert(Cell* s, Cell* v, int32_t part, bool only, int32_t dup, bool append) {
+Unwind rec_insert(Cell* s, Cell* v, int32_t part, bool only, int32_t dup, bool append) {
     ++seen.calls;
     seen.cells = {s, v};
     seen.ints = {part, only, dup, append};
+    return UNWIND_NONE;
 }
-void rec_change(Cell* s, Cell* v, int32_t part, bool only, int32_t dup) {
+Unwind rec_change(Cell* s, Cell* v, int32_t part, bool only, int32_t dup) {
     ++seen.calls;
     seen.cells = {s, v};
     seen.ints = {part, only, dup};
+    return UNWIND_NONE;
 }
 Cell* rec_find(Cell* s, Cell* v, Cell* part, bool only, bool cs, bool same, bool any, Cell* with, Cell* skip,
                bool last, bool reverse, bool tail, bool match) {
