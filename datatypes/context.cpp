@@ -124,22 +124,6 @@ void bind_cells(Off node, Off ctx, bool self) {
 
 // ---- Layout ------------------------------------------------------------------------------------
 
-Off words_node(Off ctx) {
-    return hashtable::record(table(ctx))->values;
-}
-
-uint32_t word_count(Off ctx) {
-    return series::count(words_node(ctx));
-}
-
-Cell* word_at(Off ctx, uint32_t n) {
-    return cells_of(words_node(ctx)) + n;
-}
-
-Cell* values_at(Off ctx, uint32_t n) {
-    return cells_of(cell(ctx)->w2) + n;
-}
-
 Off global() {
     if (!root::global_context) [[unlikely]]
         init_global();
@@ -158,7 +142,37 @@ void init() {
 
 // ---- Lookup and addition -----------------------------------------------------------------------
 
+namespace {
+
+// The scan gives the index's answer: case variants share one probe
+// sequence and enter it in order of addition (words are never removed), so
+// the probe meets the earliest matching word, as the scan does. Outside the
+// global context every word was added by a case-insensitive look-up, so a
+// word of the very symbol is the only match there: an exact pass comes first.
+int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
+    if (!case_insensitive || ctx != root::global_context) {
+        for (uint32_t i = 0; i < n; ++i)
+            if (words[i].w2 == symbol) return int32_t(i);
+        if (!case_insensitive) return -1;
+    }
+    uint32_t count;
+    const Cell* symbols = hashtable::symbol_cells(&count);
+    uint32_t canon = hashtable::canonical_in(symbols, count, symbol);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t s = words[i].w2;
+        if (s == symbol || hashtable::canonical_in(symbols, count, s) == canon) return int32_t(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+// Contexts of up to SCAN_WORDS words are searched by a scan of the words
+// series instead of the index: fewer instructions than hashing and probing.
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
+    const SeriesBuffer* b = buffer_of(words_node(ctx));
+    uint32_t n = b->byte_count() >> 4;
+    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, symbol, case_insensitive);
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 
@@ -384,8 +398,10 @@ Outcome set_in(Cell* word, const Cell* value, Off ctx, bool notify) {
     slot = b->head_cell() + n;
     if (((h & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) == KIND_OBJECT) {
         Cell w = *word;
-        mark_set(ctx, n);
-        Cell* self = self_cell(ctx);
+        // mark_set, the kind known; the self cell follows the context cell.
+        SeriesBuffer* wb = buffer_of(words_node(ctx));
+        if (n < (wb->byte_count() >> 4)) wb->head_cell()[n].header |= header::WORD_SET;
+        const Cell* self = c + 1;
         if (notify && on_set_notify && self->w3 != 0) {
             Cell* saved_top = stack::top;
             Cell* old = stack::push(*slot);

@@ -19,7 +19,9 @@
 //   word 3  unused
 //
 // Invariants: a word's index never changes once given; words are never
-// removed; every operation here that adds a word to a heap context also
+// removed; outside the global context every word is added by a
+// case-insensitive look-up, so such a context holds at most one word per
+// canonical symbol (datatypes/symbol.h); every operation here that adds a word to a heap context also
 // appends its value slot, except find_word_at and make, whose callers do it.
 //
 // Word cells (word!, set-word!, lit-word!, get-word!, refinement!):
@@ -39,6 +41,8 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/hashtable.h"
+#include "runtime/root.h"
 #include "runtime/stack.h"
 #include "runtime/series.h"
 #include "datatypes/actions.h"
@@ -71,13 +75,21 @@ inline Off table(Off ctx) {
     return cell(ctx)->w1;
 }
 // The words series node.
-Off words_node(Off ctx);
+inline Off words_node(Off ctx) {
+    return hashtable::record(table(ctx))->values;
+}
 // Number of words.
-uint32_t word_count(Off ctx);
+inline uint32_t word_count(Off ctx) {
+    return series::count(words_node(ctx));
+}
 // Word n (0-based) of the words series; no range check.
-Cell* word_at(Off ctx, uint32_t n);
+inline Cell* word_at(Off ctx, uint32_t n) {
+    return buffer_of(words_node(ctx))->head_cell() + n;
+}
 // Value n of a heap context's values series; no range check.
-Cell* values_at(Off ctx, uint32_t n);
+inline Cell* values_at(Off ctx, uint32_t n) {
+    return buffer_of(cell(ctx)->w2)->head_cell() + n;
+}
 // The global context node.
 Off global();
 
@@ -93,6 +105,25 @@ void init();
 
 // Index of the symbol's word, or -1; adds nothing.
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive);
+// The word's own index when it is bound to ctx and within its words, else
+// find_word of its symbol (case-insensitive); adds nothing. Inline for the
+// interpreter's object field steps: a small context other than the global
+// one is scanned for the very symbol first (the only word that can match
+// there, by the invariant above).
+constexpr uint32_t SCAN_WORDS = 16;
+inline int32_t find_bound_word(Off ctx, const Cell* word) {
+    const SeriesBuffer* b = buffer_of(words_node(ctx));
+    uint32_t n = b->byte_count() >> 4;
+    int32_t index = int32_t(word->w3);
+    if (word->w1 == ctx && index >= 0 && uint32_t(index) < n) return index;
+    uint32_t symbol = word->w2;
+    if (n <= SCAN_WORDS && ctx != root::global_context) {
+        const Cell* words = b->head_cell();
+        for (uint32_t i = 0; i < n; ++i)
+            if (words[i].w2 == symbol) return int32_t(i);
+    }
+    return find_word(ctx, symbol, true);
+}
 // Index of the symbol's word; when absent, a bound word! is appended to the
 // words series (no value slot), -1 is returned and the new index goes to *out.
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out);

@@ -20,6 +20,7 @@
 #include "runtime/cycles.h"
 #include "evaluator/entry.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace kiv::object {
@@ -74,7 +75,10 @@ inline bool is_hook_symbol(uint32_t symbol) {
 }
 inline bool is_self_symbol(uint32_t symbol) {
     uint32_t self = fixed::sym[fixed::SYM_SELF];
-    return self != 0 && canonical(symbol) == canonical(self);
+    if (self == 0 || symbol == self) return self != 0;
+    uint32_t count;
+    const Cell* symbols = hashtable::symbol_cells(&count);
+    return hashtable::canonical_in(symbols, count, symbol) == hashtable::canonical_in(symbols, count, self);
 }
 
 // Stores the object in its context's self cell.
@@ -143,14 +147,13 @@ Cell copy_for_context(const Cell& v, Off ctx, bool deep) {
 
 // Sets field n of the object with notify off, then reports the change.
 Unwind set_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+    if (obj->w3 == 0) {
+        set_field_quiet(obj->w1, n, value);
+        return UNWIND_NONE;
+    }
     Off ctx = obj->w1;
     Cell v = *value;
     Cell w = *context::word_at(ctx, n);
-    if (obj->w3 == 0) {
-        *value_at(ctx, n) = v;
-        context::word_at(ctx, n)->header |= header::WORD_SET;
-        return UNWIND_NONE;
-    }
     Cell* saved = stack::top;
     Cell* old = stack::push(*value_at(ctx, n));
     *value_at(ctx, n) = v;
@@ -846,6 +849,14 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
+bool path_settable(uint32_t symbol, int32_t index) {
+    return index >= 0 && !is_self_symbol(symbol);
+}
+
+Unwind set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value) {
+    return set_field_notified(obj, n, value);
+}
+
 // A field the object lacks, or one whose value is unset: a get-path at its
 // last element (optional access) gives unset; any other last element is
 // invalid-path; an element inside the path is unset-path.
@@ -857,13 +868,10 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
     uint32_t t = element->type();
     if (!(t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD))
         fire_invalid_path(path, element);
-    int32_t index = word::index_of(element);
-    if (element->w1 != ctx || index < 0 || uint32_t(index) >= context::word_count(ctx)) {
-        index = index_of_symbol(ctx, element->w2);
-        if (index >= 0) {
-            element->w1 = ctx;
-            element->w3 = uint32_t(index);
-        }
+    int32_t index = path_field(ctx, element);
+    if (index >= 0) {
+        element->w1 = ctx;
+        element->w3 = uint32_t(index);
     }
     auto missing = [&]() -> Cell* {
         if (get_path && last_element) return &unset_value;
@@ -873,7 +881,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
         fire({"script", "unset-path"}, p, e);
     };
     if (value) {
-        if (is_self_symbol(element->w2) || index < 0) fire_invalid_path(path, element);
+        if (!path_settable(element->w2, index)) fire_invalid_path(path, element);
         Cell v = *value;
         if (Unwind code = set_field_notified(&o, uint32_t(index), &v)) return code;
         return value;

@@ -37,6 +37,7 @@
 
 #include <cstdint>
 
+#include "datatypes/context.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 #include "datatypes/actions.h"
@@ -106,6 +107,33 @@ Cell* word_at(const Cell* obj, uint32_t n);
 Cell* first_word(const Cell* obj);
 uint32_t word_count(const Cell* obj);
 Cell* get_values(const Cell* obj);
+// The field a path element (a word of any kind) names in the object
+// context: the element's own index when it is bound to that context, else
+// the index of its symbol; -1 when the object lacks it. Allocates nothing.
+// The path action and the interpreter's object steps find fields by it.
+inline int32_t path_field(Off ctx, const Cell* element) {
+    return context::find_bound_word(ctx, element);
+}
+// True when a set-path may assign the field found at `index` for `symbol`:
+// it exists and is not `self`.
+bool path_settable(uint32_t symbol, int32_t index);
+// Field n of the context set and its word marked set, nothing reported.
+inline void set_field_quiet(Off ctx, uint32_t n, const Cell* value) {
+    Cell v = *value;
+    *context::values_at(ctx, n) = v;
+    context::word_at(ctx, n)->header |= header::WORD_SET;
+}
+// A set-path's assignment of field n: the value stored, the word marked set,
+// the change reported to on-change* (which may run Kiv code, whose
+// non-local exit is returned).
+Unwind set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value);
+inline Unwind set_path_field(const Cell* obj, uint32_t n, const Cell* value) {
+    if (obj->w3 == 0) {
+        set_field_quiet(obj->w1, n, value);
+        return UNWIND_NONE;
+    }
+    return set_path_field_notified(obj, n, value);
+}
 // True when the word's value is an object whose context is `ctx`.
 bool same_object_q(const Cell* word, Off ctx);
 // True when value n of the context is an object whose context is `owner`.

@@ -1,6 +1,8 @@
 // Paths: the get, set and call forms of a path value, walked element by
-// element through the datatypes' path actions.
+// element through the datatypes' path actions; the commonest forms are
+// answered directly (see Direct forms).
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/scalar.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -38,8 +40,140 @@ Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     return UNWIND_NONE;
 }
 
-// Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
+// ---- Direct forms
+//
+// The commonest paths are answered without the generic walk's data-stack
+// copies and path-action calls, outside tracing (whose events the generic
+// walk sends):
+//   - a head word holding an object! and elements that are words naming
+//     fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`): each field is found
+//     as the object's path action finds it (object::path_field) and read
+//     from its value slot;
+//   - a head word holding a block! and one integer! element (`b/2`): the
+//     pick kernel, as the generic walk itself uses it;
+//   - a head word holding a function called with refinements
+//     (`append/only`): the call, as the generic walk makes it.
+// Whatever the actions would treat otherwise (a missing field, an unset
+// value, a parent of another type, `self` as the field set, a function
+// picked from a block, a pick past the block's tail...) is left to the
+// generic walk, which starts again from the head: up to that decision
+// nothing is changed, allocated or run.
+
+// The slot of the field `el` names in the object context, or null.
+inline const Cell* object_field(Off ctx, const Cell* el) {
+    if (el->type() != TYPE_WORD) return nullptr;
+    int32_t index = object::path_field(ctx, el);
+    if (index < 0) return nullptr;
+    const Cell* slot = context::values_at(ctx, uint32_t(index));
+    return slot->type() == TYPE_UNSET ? nullptr : slot;
+}
+
+// Steps from the object in `slot` through the fields cells[1] ..
+// cells[end - 1] name, each but the last leading to another object. With
+// `call`, a function met on the way ends the walk (*at: its element). The
+// last slot read, or null when a step is not such a field step. Nothing
+// here allocates, so the pointers stay valid.
+inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
+    for (uint32_t i = 1; i < end; ++i) {
+        slot = object_field(slot->w1, &cells[i]);
+        if (!slot) return nullptr;
+        *at = i;
+        uint32_t t = slot->type();
+        if (t == TYPE_OBJECT) continue;
+        if (call && is_callable(t)) return slot;
+        if (i + 1 < end) return nullptr;
+    }
+    return slot;
+}
+
+// The path's cells from its head, their count (at least 2) and the head
+// word's value; null when the path has no direct form.
+inline const Cell* path_head(const Cell& path, const Cell** cells, uint32_t* count) {
+    const SeriesBuffer* b = buffer_of(path.w2);
+    uint32_t n = b->byte_count() >> 4;
+    if (path.w1 + 1 >= n) return nullptr;
+    *count = n - path.w1;
+    *cells = b->head_cell() + path.w1;
+    if ((*cells)[0].type() != TYPE_WORD) return nullptr;
+    return peek_value(&(*cells)[0]);
+}
+
+// The pick of `b/2`; false when the generic walk must answer.
+inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cell* out) {
+    return count == 2 && cells[1].type() == TYPE_INTEGER &&
+           actions::pick_inline(block, int32_t(cells[1].w2), out);
+}
+
+// A function at the head, called with the path's refinements.
+[[gnu::noinline]] Unwind call_head(const Cell& path, const Cell* cells, const Cell* head, Code* c) {
+    Cell name = cells[0];
+    Cell fn = *head;
+    Cell p = path;
+    return exec_call(name, fn, c, &p, path.w1 + 1, false);
+}
+
+// The get and call forms; false leaves the path to the generic walk.
+[[gnu::always_inline]] inline bool direct_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head) return false;
+    uint32_t t = head->type();
+    Cell result;
+    if (t == TYPE_OBJECT) {
+        uint32_t at = 0;
+        const Cell* slot = object_steps(head, cells, count, mode == PATH_CALL, &at);
+        if (!slot) return false;
+        result = *slot;
+        if (mode == PATH_CALL && is_callable(result.type())) {
+            Cell name = cells[at];
+            Cell p = path;
+            // Elements after the function's name are its refinements.
+            const Cell* refinements = at + 1 < count ? &p : nullptr;
+            *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
+            return true;
+        }
+    } else if (t == TYPE_BLOCK) {
+        if (!block_pick(head, cells, count, &result)) return false;
+        if (mode == PATH_CALL && is_callable(result.type())) return false;
+    } else if (is_callable(t) && mode == PATH_CALL) {
+        *code = call_head(path, cells, head, c);
+        return true;
+    } else {
+        return false;
+    }
+    stack::push(result);
+    *code = UNWIND_NONE;
+    return true;
+}
+
+// The set form on an object field: `value` assigned to the field the last
+// element names; a non-local exit of on-change* goes to *code.
+[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head || head->type() != TYPE_OBJECT) return false;
+    uint32_t at = 0;
+    const Cell* slot = object_steps(head, cells, count - 1, false, &at);
+    if (!slot || slot->type() != TYPE_OBJECT) return false;
+    Cell obj = *slot;
+    const Cell* el = &cells[count - 1];
+    if (el->type() != TYPE_WORD) return false;
+    int32_t index = object::path_field(obj.w1, el);
+    if (!object::path_settable(el->w2, index)) return false;
+    // The value (the result) and the object stay on the data stack while
+    // on-change* may run.
+    Cell* result = stack::push(*value);
+    stack::push(obj);
+    *code = object::set_path_field(&obj, uint32_t(index), result);
+    if (*code == UNWIND_NONE) stack::top = result + 1;
+    return true;
+}
+
+// The generic walk: every step through the parent's path action, with the
+// path, the value and the parents held on the data stack.
+[[gnu::noinline]] Unwind walk_steps(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
     Cell* start = stack::top;
     Cell* path = stack::push(path_in);  // data-stack copies: never moved
     Off node = path->w2;
@@ -122,6 +256,19 @@ Unwind walk_path(const Cell& path_in, uint32_t mode, const Cell* value_in, Code*
     pc.pos = n;
     KIV_TRACE(EV_EXIT, &pc, stack::top - 1, nullptr);
     return UNWIND_NONE;
+}
+
+// Evaluates a path (get, set or call form); the final value is pushed.
+Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+    if (!tracing) {
+        Unwind code;
+        if (mode == PATH_SET) {
+            if (direct_path_set(path, value, &code)) return code;
+        } else {
+            if (direct_path(path, mode, c, &code)) return code;
+        }
+    }
+    return walk_steps(path, mode, value, c);
 }
 
 }  // namespace kiv::interpreter::detail

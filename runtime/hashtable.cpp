@@ -638,8 +638,6 @@ uint32_t round_pow2(uint32_t n) {
 
 // ---- Links ------------------------------------------------------------------------------------
 
-Record* record(Off table) { return rec(table); }
-
 void connect_collector(const CollectorLink& link) { gc = link; }
 
 void set_key_ops(const KeyOps& ops) { key_ops = ops; }
@@ -648,12 +646,20 @@ bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive) { return key_
 
 void register_symbol_table(const Off* location) { symbol_table_ref = location; }
 
-uint32_t canonical_symbol(uint32_t id) {
-    if (!symbol_table_ref || !*symbol_table_ref || id == 0) return id;
+const Cell* symbol_cells(uint32_t* count) {
+    if (!symbol_table_ref || !*symbol_table_ref) {
+        *count = 0;
+        return nullptr;
+    }
     const SeriesBuffer* b = buffer_of(rec(*symbol_table_ref)->values);
-    if (uint64_t(id) * sizeof(Cell) > b->byte_count()) return id;
-    int32_t alias = int32_t(b->head_cell()[id - 1].w1);
-    return alias > 0 ? uint32_t(alias) : id;
+    *count = b->byte_count() >> 4;
+    return b->head_cell();
+}
+
+uint32_t canonical_symbol(uint32_t id) {
+    uint32_t count;
+    const Cell* symbols = symbol_cells(&count);
+    return canonical_in(symbols, count, id);
 }
 
 // ---- Creating and copying -----------------------------------------------------------------------

@@ -35,6 +35,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/series.h"
 
 namespace kiv::hashtable {
 
@@ -65,7 +66,9 @@ struct Record {
 static_assert(sizeof(Record) == 44, "the table record is eleven 32-bit fields");
 
 // The record of a table (valid until the next allocation).
-Record* record(Off table);
+inline Record* record(Off table) {
+    return reinterpret_cast<Record*>(buffer_of(table)->head_ptr());
+}
 
 // ---- Hashing ------------------------------------------------------------------
 
@@ -133,6 +136,16 @@ bool keys_equal(const Cell* a, const Cell* b, bool case_sensitive);
 // collector relocates it. Until registered, every symbol is its own canonical.
 void register_symbol_table(const Off* location);
 uint32_t canonical_symbol(uint32_t id);
+// The symbol block's cells and their count, for loops that compare many
+// canonical ids (null and 0 until a table is registered). Valid until the
+// next allocation.
+const Cell* symbol_cells(uint32_t* count);
+// canonical_symbol read from what symbol_cells gave.
+inline uint32_t canonical_in(const Cell* symbols, uint32_t count, uint32_t id) {
+    if (id == 0 || id > count) return id;
+    int32_t alias = int32_t(symbols[id - 1].w1);
+    return alias > 0 ? uint32_t(alias) : id;
+}
 
 // ---- Creating and copying -----------------------------------------------------------
 
