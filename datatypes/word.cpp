@@ -173,11 +173,11 @@ Cell* get_local(Off ctx, uint32_t n) {
     return stack::push(v);
 }
 
-Cell* set_checked() {
+Outcome set_checked() {
     Cell* base = stack::arg_base;
     Cell v = base[1];
     if (v.type() == TYPE_UNSET) fire_with("need-value", base[0]);
-    interpreter::raise_unwind(context::set_word(base, &v).code);
+    if (Unwind code = context::set_word(base, &v).code) return code;
     *base = v;
     return base;
 }
@@ -237,10 +237,10 @@ Cell* push_local_as(Off ctx, uint32_t n, uint32_t type) {
     return c;
 }
 
-Cell* set() {
+Outcome set() {
     Cell* base = stack::arg_base;
     Cell v = base[1];
-    interpreter::raise_unwind(context::set_word(base, &v).code);
+    if (Unwind code = context::set_word(base, &v).code) return code;
     *base = v;
     return base;
 }

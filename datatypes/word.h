@@ -75,8 +75,9 @@ Cell* push_local(Off ctx, uint32_t n);
 Cell* get_local(Off ctx, uint32_t n);
 // The interpreter's set-word step: the word in the result slot is set to the
 // value in the next slot, which becomes the result. An unset value raises
-// script need-value with the word.
-Cell* set_checked();
+// script need-value with the word. The word's owner may run a change hook:
+// its exit code comes back instead of the result.
+Outcome set_checked();
 // Copies the result slot into the target; unset raises need-value with the target.
 Cell* store_checked(Cell* target);
 // Pushes a copy of the word's value; unset raises script no-value.
@@ -99,8 +100,8 @@ Cell* push_as(const Cell* word, uint32_t type);
 // push_local, then retype.
 Cell* push_local_as(Off ctx, uint32_t n, uint32_t type);
 // The word in the result slot is set to the value in the next slot, which
-// becomes the result (no check).
-Cell* set();
+// becomes the result (no check); a change hook's exit code comes back instead.
+Outcome set();
 // The result slot receives the value of the word in it (no check).
 Cell* get();
 
@@ -163,7 +164,7 @@ inline Cell* push(const Cell* w) {
 inline Cell* push_local(Off ctx, uint32_t n) {
     return word::push_local_as(ctx, n, TYPE_LIT_WORD);
 }
-inline Cell* set() {
+inline Outcome set() {
     return word::set();
 }
 inline Cell* get() {
@@ -188,7 +189,7 @@ inline Cell* push(const Cell* w) {
 inline Cell* push_local(Off ctx, uint32_t n) {
     return word::push_local_as(ctx, n, TYPE_SET_WORD);
 }
-inline Cell* set() {
+inline Outcome set() {
     return word::set();
 }
 inline Cell* get() {
@@ -213,7 +214,7 @@ inline Cell* push(const Cell* w) {
 inline Cell* push_local(Off ctx, uint32_t n) {
     return word::push_local_as(ctx, n, TYPE_GET_WORD);
 }
-inline Cell* set() {
+inline Outcome set() {
     return word::set();
 }
 // Pushes a copy of the value of the word in the result slot.
@@ -237,7 +238,7 @@ inline Cell* push(const Cell* w) {
 inline Cell* push_local(Off ctx, uint32_t n) {
     return word::push_local_as(ctx, n, TYPE_REFINEMENT);
 }
-inline Cell* set() {
+inline Outcome set() {
     return word::set();
 }
 inline Cell* get() {

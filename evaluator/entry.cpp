@@ -164,17 +164,16 @@ void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count) {
 
 // ---- Words and context slots -----------------------------------------------------------
 
-Cell* set_word_checked(Cell* w) {
+Outcome set_word_checked(Cell* w) {
     Cell v = *stack::top_cell();
     if (v.type() == TYPE_UNSET) fire({"script", "need-value"}, *w);
-    Outcome set = context::set_word(w, &v);
-    interpreter::raise_unwind(set.code);
-    return set.cell;
+    return context::set_word(w, &v);
 }
 
-void set_word_reset(Cell* w) {
-    set_word_checked(w);
+Unwind set_word_reset(Cell* w) {
+    if (Unwind code = set_word_checked(w).code) return code;
     stack::reset();
+    return UNWIND_NONE;
 }
 
 Cell* set_ctx_slot(Off ctx, uint32_t index) {

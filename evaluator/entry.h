@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include "datatypes/actions.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
@@ -76,10 +77,11 @@ void set_refinement(const Cell* value, uint32_t slot, uint32_t arg_count);
 
 // ---- Words and context slots -----------------------------------------------------------
 // Stores the stack-top value into the word through its context; unset! raises
-// script need-value with the word. Returns the stored value's slot.
-Cell* set_word_checked(Cell* word);
+// script need-value with the word. Returns the stored value's slot, or the
+// exit code of the owner's change hook.
+Outcome set_word_checked(Cell* word);
 // As set_word_checked, then the stack top returns to the argument base.
-void set_word_reset(Cell* word);
+Unwind set_word_reset(Cell* word);
 // Copies the stack-top value into value slot `index` of the context; unset!
 // raises script need-value with the context's word at that index.
 Cell* set_ctx_slot(Off ctx, uint32_t index);

@@ -52,21 +52,23 @@ process::Stream stream_of(Cell* target, bool input) {
 }
 
 // Captured bytes into their target: a binary! gets them at its head, a
-// string! gets them appended, decoded as UTF-8.
-void deliver(Cell* target, const process::Stream& s) {
-    if (!target || s.kind != process::Stream::BYTES || s.bytes.empty()) return;
+// string! gets them appended, decoded as UTF-8. The binary's insert may run
+// its owner's handler: its exit code.
+Unwind deliver(Cell* target, const process::Stream& s) {
+    if (!target || s.kind != process::Stream::BYTES || s.bytes.empty()) return UNWIND_NONE;
     Cell* saved = stack::top;
     if (target->type() == TYPE_BINARY) {
         Cell* bytes = binary::push_bytes(s.bytes.data(), uint32_t(s.bytes.size()));
         Cell head = *target;
         head.w1 = 0;
         Cell* at = stack::push(head);
-        interpreter::raise_unwind(actions::insert(at, bytes, -1, false, 1, false));
+        if (Unwind code = actions::insert(at, bytes, -1, false, 1, false)) return code;
     } else {
         Cell* text = string::load_push(s.bytes.data(), uint32_t(s.bytes.size()), string::ENC_UTF8);
         string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);
     }
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 }  // namespace
@@ -93,8 +95,8 @@ Unwind call(const int32_t* refs) {
         case process::PIPE: fire({"access", "cannot-open"}, *base);
         default: break;
     }
-    deliver(out, sout);
-    deliver(err, serr);
+    if (Unwind code = deliver(out, sout)) return code;
+    if (Unwind code = deliver(err, serr)) return code;
     *base = integer::cell(int32_t(result.value));
     stack::top = base + 1;
     return UNWIND_NONE;

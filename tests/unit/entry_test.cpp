@@ -96,17 +96,17 @@ TEST_F(EntryTest, CheckedWordAccessRefusesUnset) {
     Cell w = word::load("entry-word");
     stack::mark_native(nullptr);
     stack::push(int_cell(5));
-    runtime::set_word_checked(&w);
+    EXPECT_EQ(runtime::set_word_checked(&w).code, UNWIND_NONE);
     EXPECT_EQ(mold_text(*context::get_word(&w)), "5");
     EXPECT_EQ(mold_text(*runtime::get_word_checked(&w)), "5");
     stack::push(unset::cell());
-    RaisedError e = expect_error([&] { runtime::set_word_checked(&w); }, "script", "need-value");
+    RaisedError e = expect_error([&] { (void)runtime::set_word_checked(&w); }, "script", "need-value");
     EXPECT_EQ(mold_text(e.args[0]), "entry-word");
     Cell fresh = word::load("entry-never-set");
     e = expect_error([&] { runtime::get_word_checked(&fresh); }, "script", "no-value");
     EXPECT_EQ(mold_text(e.args[0]), "entry-never-set");
     stack::push(int_cell(6));
-    runtime::set_word_reset(&w);
+    EXPECT_EQ(runtime::set_word_reset(&w), UNWIND_NONE);
     EXPECT_EQ(stack::top, stack::arg_base);
     EXPECT_EQ(mold_text(*context::get_word(&w)), "6");
 }

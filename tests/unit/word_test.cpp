@@ -362,11 +362,13 @@ TEST_F(WordTest, CheckedSetAndGet) {
     *stack::arg_base = w;
     stack::top = stack::arg_base + 1;
     stack::push(Cell{TYPE_UNSET, 0, 0, 0});
-    RaisedError e = test::expect_error([] { word::set_checked(); }, "script", "need-value");
+    RaisedError e = test::expect_error([] { (void)word::set_checked(); }, "script", "need-value");
     EXPECT_EQ(e.args[0].w2, w.w2);
     test::expect_error([&] { word::get_checked(&w); }, "script", "no-value");
     stack::arg_base[1] = test::int_cell(31);
-    Cell* r = word::set_checked();
+    Outcome set = word::set_checked();
+    EXPECT_EQ(set.code, UNWIND_NONE);
+    Cell* r = set.cell;
     EXPECT_EQ(r, stack::arg_base);
     EXPECT_EQ(r->w2, 31u);
     EXPECT_EQ(word::get_checked(&w)->w2, 31u);
