@@ -995,7 +995,8 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         break;
                     }
                     case KW_REMOVE:
-                        state = kw_remove(p, word);
+                        state = kw_remove(p, word, &code);
+                        if (state == S_EXIT) return code;
                         break;
                     case KW_INSERT:
                         p.paren_ran = false;
@@ -1132,7 +1133,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         break;
                     }
                     case K_REMOVE:
-                        finish_remove(p, frame);
+                        if (Unwind c = finish_remove(p, frame)) return c;
                         break;
                     case K_CHANGE:
                     case K_CHANGE_ONLY:
@@ -1141,11 +1142,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         if (p.paren_ran) EVENT(EV_PAREN);
                         break;
                     case K_COLLECT:
-                        finish_collect(p, frame);
+                        if (Unwind c = finish_collect(p, frame)) return c;
                         break;
                     case K_KEEP:
                     case K_KEEP_PAREN:
-                        finish_keep(p, frame, kind == K_KEEP_PAREN);
+                        if (Unwind c = finish_keep(p, frame, kind == K_KEEP_PAREN)) return c;
                         break;
                     default:
                         break;

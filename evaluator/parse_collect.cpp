@@ -48,26 +48,28 @@ Cell* input_at(Parser& p, uint32_t at) {
     return s;
 }
 
+// The changes of the input and of collect targets below run owners'
+// handlers: they answer the handler's exit code.
+
 // Removes `count` units of the input from `at`.
-void remove_units(Parser& p, uint32_t at, uint32_t count) {
-    if (count == 0) return;
+Unwind remove_units(Parser& p, uint32_t at, uint32_t count) {
+    if (count == 0) return UNWIND_NONE;
     Cell* s = input_at(p, at);
     Cell* part = stack::push(integer::cell(int32_t(count)));
-    interpreter::raise_unwind(actions::remove(s, part, nullptr));
+    if (Unwind code = actions::remove(s, part, nullptr)) return code;
     stack::top = p.work_top;
+    return UNWIND_NONE;
 }
 
-// Inserts or changes at `at`: returns the position after the new content.
-uint32_t put_value(Parser& p, uint32_t at, const Cell& value, bool only, int32_t replaced) {
+// Inserts or changes at `at`: *after receives the position after the new content.
+Unwind put_value(Parser& p, uint32_t at, const Cell& value, bool only, int32_t replaced, uint32_t* after) {
     Cell* s = input_at(p, at);
     Cell* v = stack::push(value);
-    if (replaced >= 0)
-        interpreter::raise_unwind(actions::change(s, v, replaced, only, 1));
-    else
-        interpreter::raise_unwind(actions::insert(s, v, -1, only, 1, false));
-    uint32_t after = s->w1;
+    Unwind code = replaced >= 0 ? actions::change(s, v, replaced, only, 1) : actions::insert(s, v, -1, only, 1, false);
+    if (code) return code;
+    *after = s->w1;
     stack::top = p.work_top;
-    return after;
+    return UNWIND_NONE;
 }
 
 // The value cell of insert and change: a paren is evaluated, a word gives
@@ -117,7 +119,7 @@ void check_target(const Parser& p, const Cell& target) {
 }
 
 // Adds one kept value to the innermost collect target.
-void emit(Parser& p, const Cell& value, bool each) {
+Unwind emit(Parser& p, const Cell& value, bool each) {
     Cell* top = p.work_top - 1;
     uint32_t t = top->type();
     Cell v = value;
@@ -126,13 +128,13 @@ void emit(Parser& p, const Cell& value, bool each) {
         uint32_t n = series::count(v.w2);
         for (uint32_t i = v.w1; i < n && i < series::count(v.w2); ++i) {
             Cell item = *block::cells_at(&v, i);
-            emit(p, item, false);
+            if (Unwind code = emit(p, item, false)) return code;
         }
-        return;
+        return UNWIND_NONE;
     }
     if (t == TYPE_BLOCK) {
         block::cells_append(top, &v);
-        return;
+        return UNWIND_NONE;
     }
     // into (get-word marker) or after (refinement marker): the word's series.
     Cell word = *top;
@@ -143,17 +145,18 @@ void emit(Parser& p, const Cell& value, bool each) {
     Cell* s = stack::push(target);
     Cell* val = stack::push(v);
     bool after = t == TYPE_REFINEMENT;
-    interpreter::raise_unwind(actions::insert(s, val, -1, is_block_input(target.type()), 1, after));
+    if (Unwind code = actions::insert(s, val, -1, is_block_input(target.type()), 1, after)) return code;
     if (!after) {
         Cell moved = *s;
-        interpreter::raise_unwind(context::set_word(&word, &moved).code);
+        if (Unwind code = context::set_word(&word, &moved).code) return code;
     }
     stack::top = p.work_top;
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-State kw_remove(Parser& p, const Cell& keyword) {
+State kw_remove(Parser& p, const Cell& keyword, Unwind* code) {
     const Cell* next = rule_cell(p, p.rp + 1);
     if (!next) parse_error("parse-end", keyword);
     if (next->type() == TYPE_PATH) parse_error("parse-rule", *next);
@@ -163,7 +166,8 @@ State kw_remove(Parser& p, const Cell& keyword) {
         uint32_t lo = at < cur ? at : cur, hi = at < cur ? cur : at;
         uint32_t n = input_count(p.input);
         if (hi > n) hi = n;
-        if (lo < hi) remove_units(p, lo, hi - lo);
+        if (lo < hi)
+            if ((*code = remove_units(p, lo, hi - lo))) return S_EXIT;
         p.input->w1 = lo;
         refresh_end(p);
         ++p.rp;
@@ -206,7 +210,8 @@ State kw_insert(Parser& p, const Cell& keyword, Unwind* code) {
     if ((*code = fetch_value(p, cell, &value))) return S_EXIT;
     uint32_t n = input_count(p.input);
     if (at > n) at = n;
-    uint32_t after = put_value(p, at, value, only, -1);
+    uint32_t after = 0;
+    if ((*code = put_value(p, at, value, only, -1, &after))) return S_EXIT;
     if (at <= cur) p.input->w1 = cur + (after - at);
     refresh_end(p);
     p.match = true;
@@ -231,7 +236,9 @@ State kw_change(Parser& p, const Cell& keyword, Unwind* code) {
         uint32_t n = input_count(p.input);
         if (hi > n) hi = n;
         if (lo > hi) lo = hi;
-        p.input->w1 = put_value(p, lo, value, only, int32_t(hi - lo));
+        uint32_t after = 0;
+        if ((*code = put_value(p, lo, value, only, int32_t(hi - lo), &after))) return S_EXIT;
+        p.input->w1 = after;
         refresh_end(p);
         p.match = true;
         return S_CHECK_PENDING;
@@ -302,12 +309,14 @@ State kw_keep(Parser& p, const Cell& keyword) {
     return S_PUSH_RULE;
 }
 
-void finish_remove(Parser& p, const Cell* frame) {
-    if (!p.match) return;
+Unwind finish_remove(Parser& p, const Cell* frame) {
+    if (!p.match) return UNWIND_NONE;
     uint32_t from = frame[1].w2, cur = p.input->w1;
-    if (from < cur) remove_units(p, from, cur - from);
+    if (from < cur)
+        if (Unwind code = remove_units(p, from, cur - from)) return code;
     p.input->w1 = from;
     refresh_end(p);
+    return UNWIND_NONE;
 }
 
 Unwind finish_change(Parser& p, const Cell* frame, bool only) {
@@ -323,28 +332,30 @@ Unwind finish_change(Parser& p, const Cell* frame, bool only) {
     uint32_t n = input_count(p.input);
     if (from > n) from = n;
     if (cur < from) cur = from;
-    p.input->w1 = put_value(p, from, value, only, int32_t(cur - from));
+    uint32_t after = 0;
+    if (Unwind code = put_value(p, from, value, only, int32_t(cur - from), &after)) return code;
+    p.input->w1 = after;
     refresh_end(p);
     return UNWIND_NONE;
 }
 
-void finish_collect(Parser& p, const Cell* frame) {
+Unwind finish_collect(Parser& p, const Cell* frame) {
     uint32_t saved_index = frame[0].w1, mode = frame[0].w2, base = frame[0].w3;
     if (p.collect_depth) --p.collect_depth;
     Cell* entries = stack::bottom + base;
-    if (entries >= p.work_top) return;  // nothing of this collect is left
+    if (entries >= p.work_top) return UNWIND_NONE;  // nothing of this collect is left
     Cell first = entries[0];
     Cell made{TYPE_NONE, 0, 0, 0};
     if (mode == C_SET) {
         Cell word = first, blk = entries[1];
-        interpreter::raise_unwind(context::set_word(&word, &blk).code);
+        if (Unwind code = context::set_word(&word, &blk).code) return code;
     } else if (mode == C_INTO || mode == C_AFTER) {
         Cell word = first;
         word.set_type(TYPE_WORD);
         Cell target = word_value(word);
         if (is_series(target.type())) {
             target.w1 = saved_index;
-            interpreter::raise_unwind(context::set_word(&word, &target).code);
+            if (Unwind code = context::set_word(&word, &target).code) return code;
         }
     } else {
         made = first;
@@ -359,29 +370,22 @@ void finish_collect(Parser& p, const Cell* frame) {
     *p.paren_value = keep_alive;
     stack::top = entries;
     p.work_top = entries;
-    if (mode == C_PLAIN && p.collect_depth > 0) emit(p, keep_alive, false);
+    if (mode == C_PLAIN && p.collect_depth > 0) return emit(p, keep_alive, false);
+    return UNWIND_NONE;
 }
 
-void finish_keep(Parser& p, const Cell* frame, bool paren) {
-    if (!p.match || p.work_top <= p.pending + 1) return;
+Unwind finish_keep(Parser& p, const Cell* frame, bool paren) {
+    if (!p.match || p.work_top <= p.pending + 1) return UNWIND_NONE;
     bool pick = frame[2].w3 != 0;
-    if (paren) {
-        emit(p, *p.paren_value, pick);
-        return;
-    }
-    if (p.last_kind == K_COPY) {
-        emit(p, *p.copied, pick);
-        return;
-    }
+    if (paren) return emit(p, *p.paren_value, pick);
+    if (p.last_kind == K_COPY) return emit(p, *p.copied, pick);
     uint32_t from = frame[1].w2, cur = p.input->w1;
-    if (cur <= from) return;
-    if (cur - from == 1) {
-        emit(p, item_at(p.input, from), false);
-        return;
-    }
+    if (cur <= from) return UNWIND_NONE;
+    if (cur - from == 1) return emit(p, item_at(p.input, from), false);
     if (pick) {
-        for (uint32_t i = from; i < cur && i < input_count(p.input); ++i) emit(p, item_at(p.input, i), false);
-        return;
+        for (uint32_t i = from; i < cur && i < input_count(p.input); ++i)
+            if (Unwind code = emit(p, item_at(p.input, i), false)) return code;
+        return UNWIND_NONE;
     }
     stack::top = p.work_top;
     Cell* s = stack::push(*p.input);
@@ -391,7 +395,7 @@ void finish_keep(Parser& p, const Cell* frame, bool paren) {
     Cell copy = *actions::copy(s, out, count, false, nullptr);
     *p.copied = copy;  // reachable while it is added
     stack::top = p.work_top;
-    emit(p, copy, false);
+    return emit(p, copy, false);
 }
 
 }  // namespace kiv::parser

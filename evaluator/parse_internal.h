@@ -187,16 +187,17 @@ Cell word_value(const Cell& word);
 
 // ---- Collecting and modifying (parse_collect.cpp) ----------------------------------------
 // Keyword handlers: return the next state (or S_EXIT with *code set).
-State kw_remove(Parser& p, const Cell& keyword);
+State kw_remove(Parser& p, const Cell& keyword, Unwind* code);
 State kw_insert(Parser& p, const Cell& keyword, Unwind* code);
 State kw_change(Parser& p, const Cell& keyword, Unwind* code);
 State kw_collect(Parser& p, const Cell& keyword);
 State kw_keep(Parser& p, const Cell& keyword);
 // Completions at pop rule: `frame` holds the three cells of the popped frame.
-void finish_remove(Parser& p, const Cell* frame);
+// Each answers the exit code of an owner's handler that the change ran.
+Unwind finish_remove(Parser& p, const Cell* frame);
 Unwind finish_change(Parser& p, const Cell* frame, bool only);
-void finish_collect(Parser& p, const Cell* frame);
-void finish_keep(Parser& p, const Cell* frame, bool paren);
+Unwind finish_collect(Parser& p, const Cell* frame);
+Unwind finish_keep(Parser& p, const Cell* frame, bool paren);
 
 // Raises a parse error after the work stacks were cut back (the call's guard does it).
 [[noreturn]] void parse_error(IdIn<error_catalog::CAT_SCRIPT> id);
