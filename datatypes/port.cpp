@@ -94,7 +94,6 @@ struct Forward {
         stack::top = base;
         return UNWIND_NONE;
     }
-    void run() { interpreter::raise_unwind(perform()); }
 };
 
 // The actions that take only the port, or the port and fixed arguments.

@@ -94,7 +94,7 @@ Cell arg_word(const char* name);
 // returned, and *owned (when not null) tells whether the series is owned.
 Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
                     bool* owned);
-// The form for implementations whose slot signature cannot carry the code
+// The form for routines (draw-image), whose signature cannot carry the code
 // yet: an exit from the handler leaves as interpreter::UnwindSignal.
 bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
 // The owner's handler runs Kiv code, which may change the series: after a
