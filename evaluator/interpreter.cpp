@@ -345,11 +345,31 @@ inline bool quick_expression(Code& c, Cell* out) {
     return true;
 }
 
+// The look-ahead's form for a right operand that is a path reading plain
+// data (`total + p/x`): read by direct steps, then computed by the kernel.
+// Out of line: it runs only when fast_infix has refused.
+[[gnu::noinline]] bool path_infix(Code& c, Cell* slot, const Cell* op) {
+    if (slot->type() != TYPE_INTEGER || c.pos + 1 >= cell_count(c.node)) return false;
+    const Cell* operand = cell_at(c.node, c.pos + 1);
+    if (operand->type() != TYPE_PATH) return false;
+    Cell right;
+    if (!peek_path(*operand, &right) || right.type() != TYPE_INTEGER) return false;
+    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
+        return false;
+    c.pos += 2;
+    stack::top = slot + 1;
+    return true;
+}
+
 // The look-ahead's form: the left operand is the topmost cell, c.pos is at
 // the operator.
 inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     uint32_t pos = c.pos;
-    if (!kernel_step(cells_of_node(c.node), &pos, slot, op, 0)) return false;
+    Cells cs = cells_of_node(c.node);
+    if (!kernel_step(cs, &pos, slot, op, 0)) {
+        // A path operand reading plain data (`total + p/x`).
+        return pos + 1 < cs.n && cs.at[pos + 1].type() == TYPE_PATH && path_infix(c, slot, op);
+    }
     c.pos = pos;
     stack::top = slot + 1;
     return true;

@@ -112,6 +112,11 @@ inline bool quick_pick(const Cell& path, bool call, Cell* out) {
 Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                  bool infix);
 
+// The value a path's evaluation gives when it reads plain data by direct
+// steps (object fields, a block pick) that cannot fail, run code or
+// allocate; false when the path must be evaluated.
+bool peek_path(const Cell& path, Cell* out);
+
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
 

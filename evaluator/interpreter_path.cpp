@@ -112,6 +112,21 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
     return exec_call(name, fn, c, &p, path.w1 + 1, false);
 }
 
+bool peek_path(const Cell& path, Cell* out) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head) return false;
+    if (head->type() == TYPE_OBJECT) {
+        uint32_t at = 0;
+        const Cell* slot = object_steps(head, cells, count, true, &at);
+        if (!slot || is_callable(slot->type()) || slot->type() == TYPE_OP) return false;
+        *out = *slot;
+        return true;
+    }
+    return head->type() == TYPE_BLOCK && block_pick(head, cells, count, out) && !is_callable(out->type());
+}
+
 // The get and call forms; false leaves the path to the generic walk.
 [[gnu::always_inline]] inline bool direct_path(const Cell& path, uint32_t mode, Code* c, Unwind* code) {
     const Cell* cells;
