@@ -60,6 +60,12 @@ struct PositionGuard {
     uint32_t index;
     uint32_t type;
     PositionGuard() : node(current_node), index(current_index), type(current_type) {}
+    // Saves the current position and moves it to the start of `c`.
+    explicit PositionGuard(const Code& c) : PositionGuard() {
+        current_node = c.node;
+        current_index = c.pos;
+        current_type = c.type;
+    }
     ~PositionGuard() {
         current_node = node;
         current_index = index;
@@ -202,6 +208,24 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
+
+// Evaluates the expressions of `c` from c.pos to its tail under the frame in
+// force, each from `base` (the data top is reset there before each), with
+// the current position on the expression in progress. The last value is
+// left in *base; with no expression, unset is pushed there.
+[[gnu::always_inline]] inline Unwind eval_each(Code& c, Cell* base) {
+    if (c.pos >= cell_count(c.node)) {
+        stack::top = base;
+        stack::push(unset::cell());
+        return UNWIND_NONE;
+    }
+    do {
+        stack::top = base;
+        current_index = c.pos;
+        if (Unwind code = eval_expression(c, true, true)) return code;
+    } while (c.pos < cell_count(c.node));
+    return UNWIND_NONE;
+}
 
 // Types that evaluate to themselves (the default case of eval_expression).
 inline bool is_inert(uint32_t type) {
@@ -812,25 +836,14 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
         cc->w3 = uint32_t(stack::top - base);
     }
     Cell* values_end = stack::top;
-    PositionGuard guard;
-    current_node = body.w2;
-    current_index = body.w1;
-    current_type = body.type();
     Code c{body.w2, body.w1, body.w1, body.type()};
-    if (c.pos >= cell_count(c.node)) {
-        *base = unset::cell();
-        return UNWIND_NONE;
+    PositionGuard guard(c);
+    if (Unwind code = eval_each(c, values_end)) {
+        // A return or exit ends here: the stacks were trimmed to this frame
+        // and its base holds the value.
+        if (code == UNWIND_RETURN || code == UNWIND_EXIT) return UNWIND_NONE;
+        return code;
     }
-    do {
-        stack::top = values_end;
-        current_index = c.pos;
-        if (Unwind code = eval_expression(c, true, true)) {
-            // A return or exit ends here: the stacks were trimmed to this
-            // frame and its base holds the value.
-            if (code == UNWIND_RETURN || code == UNWIND_EXIT) return UNWIND_NONE;
-            return code;
-        }
-    } while (c.pos < cell_count(c.node));
     *base = *values_end;
     // Tracing switched on inside the body still sees it end.
     KIV_TRACE(EV_EXIT, &c, base, nullptr);
@@ -851,21 +864,10 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
     Cell b = v_in;
     Cell* keep = stack::push(b);
     Cell* base = keep + 1;
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = b.w1;
-    current_type = b.type();
     Code c{b.w2, b.w1, b.w1, b.type()};
-    if (c.pos >= cell_count(c.node)) {
-        *keep = unset::cell();
-    } else {
-        do {
-            stack::top = base;
-            current_index = c.pos;
-            if (Unwind code = eval_expression(c, true, true)) return code;
-        } while (c.pos < cell_count(c.node));
-        *keep = *base;
-    }
+    PositionGuard guard(c);
+    if (Unwind code = eval_each(c, base)) return code;
+    *keep = *base;
     stack::top = keep + 1;
     return UNWIND_NONE;
 }
@@ -1019,22 +1021,10 @@ inline Unwind eval_in_frame(const Cell& b) {
     // The frame holds the block: the collector keeps it while it runs, even
     // when the code clears or replaces every other reference to it.
     stack::ctop()->saved_values = b.w2;
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = b.w1;
-    current_type = b.type();
     Code c{b.w2, b.w1, b.w1, b.type()};
+    PositionGuard guard(c);
     KIV_TRACE(EV_ENTER, &c, &b, nullptr);
-    if (c.pos >= cell_count(c.node)) {
-        *stack::arg_base = unset::cell();
-        stack::top = stack::arg_base + 1;
-    } else {
-        do {
-            stack::reset();
-            current_index = c.pos;
-            if (Unwind code = eval_expression(c, true, true)) return code;
-        } while (c.pos < cell_count(c.node));
-    }
+    if (Unwind code = eval_each(c, stack::arg_base)) return code;
     KIV_TRACE(EV_EXIT, &c, stack::arg_base, nullptr);
     return UNWIND_NONE;
 }
@@ -1126,21 +1116,10 @@ Unwind eval_branch(const Cell* block) {
     check_machine_stack();
     Cell b = *block;
     Cell* base = stack::top;
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = b.w1;
-    current_type = b.type();
     Code c{b.w2, b.w1, b.w1, b.type()};
+    PositionGuard guard(c);
     KIV_TRACE(EV_ENTER, &c, &b, nullptr);
-    if (c.pos >= cell_count(c.node)) {
-        stack::push(unset::cell());
-    } else {
-        do {
-            stack::top = base;
-            current_index = c.pos;
-            if (Unwind code = eval_expression(c, true, true)) return code;
-        } while (c.pos < cell_count(c.node));
-    }
+    if (Unwind code = eval_each(c, base)) return code;
     KIV_TRACE(EV_EXIT, &c, base, nullptr);
     *stack::arg_base = *base;
     stack::top = stack::arg_base + 1;
@@ -1156,20 +1135,9 @@ Unwind eval_pass(const Cell* block) {
     // depth; every deeper evaluation checks its own.
     Cell b = *block;
     Cell* base = stack::arg_base;
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = b.w1;
-    current_type = b.type();
     Code c{b.w2, b.w1, b.w1, b.type()};
-    if (c.pos >= cell_count(c.node)) [[unlikely]] {
-        *base = unset::cell();
-    } else {
-        do {
-            stack::top = base;
-            current_index = c.pos;
-            if (Unwind code = eval_expression(c, true, true)) return code;
-        } while (c.pos < cell_count(c.node));
-    }
+    PositionGuard guard(c);
+    if (Unwind code = eval_each(c, base)) return code;
     stack::top = base + 1;
     KIV_TRACE(EV_EXIT, &c, base, nullptr);
     return UNWIND_NONE;
@@ -1188,11 +1156,8 @@ Unwind eval_one(const Cell* block, uint32_t index, uint32_t* next, bool lookahea
         *next = n;
         return UNWIND_NONE;
     }
-    PositionGuard guard;
-    current_node = b.w2;
-    current_index = index;
-    current_type = b.type();
     Code c{b.w2, index, b.w1, b.type()};
+    PositionGuard guard(c);
     stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
     stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
     if (Unwind code = eval_expression(c, lookahead, false)) return code;

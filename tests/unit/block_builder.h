@@ -49,7 +49,7 @@ inline Cell call(const std::string& path, std::vector<Cell> args) {
         ADD_FAILURE() << "no action " << parts[0];
         return none::cell();
     }
-    // The specification: the fixed arguments, then each refinement with the
+    // The spec block: the fixed arguments, then each refinement with the
     // count of its arguments.
     const Cell spec{TYPE_BLOCK, 0, action.w2, 0};
     uint32_t fixed = 0;
