@@ -197,12 +197,9 @@ Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow)
     return Forward("open", port).flag(new_).flag(read).flag(write).flag(seek).arg(allow ? *allow : none::cell()).call();
 }
 
-// read: open (seek set when a seek position was given), copy with the part,
-// close; through the generic dispatch, so that a native actor serves them too.
-Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
-    Cell* keep = stack::push(*source);
-    actions::open(keep, false, false, false, seek != nullptr, nullptr);
-    stack::top = keep + 1;
+// The end read and write share: the port's data copied (with the part) into
+// a new top cell, the port closed, and the copy left in *keep as the result.
+static Cell* copy_and_close(Cell* keep, Cell* part) {
     Cell* result = stack::push(none::cell());
     Cell copied = *actions::copy(keep, result, part, false, nullptr);
     *result = copied;
@@ -211,6 +208,15 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
     *keep = *result;
     stack::top = keep + 1;
     return keep;
+}
+
+// read: open (seek set when a seek position was given), copy with the part,
+// close; through the generic dispatch, so that a native actor serves them too.
+Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
+    Cell* keep = stack::push(*source);
+    actions::open(keep, false, false, false, seek != nullptr, nullptr);
+    stack::top = keep + 1;
+    return copy_and_close(keep, part);
 }
 
 // write: open for writing, insert the data (part length or -1, dup 1), copy
@@ -223,14 +229,7 @@ Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part, C
     stack::top = value + 1;
     interpreter::raise_unwind(actions::insert(keep, value, length, false, 1, false));
     stack::top = value + 1;
-    Cell* result = stack::push(none::cell());
-    Cell copied = *actions::copy(keep, result, part, false, nullptr);
-    *result = copied;
-    stack::top = result + 1;
-    actions::port_op(ACT_CLOSE, keep);
-    *keep = *result;
-    stack::top = keep + 1;
-    return keep;
+    return copy_and_close(keep, part);
 }
 
 // The scheme object registered under the name: system/schemes holds pairs
