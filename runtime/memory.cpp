@@ -290,15 +290,6 @@ NodeFrame* node_frame_of(Off node) {
     return nullptr;
 }
 
-bool free_node_in(NodeFrame* frame, Off node) {
-    if (!frame || !frame->owns_slot(node) || (node - frame->first_slot()) % sizeof(Off) != 0) return false;
-    if (frame->owns_slot(node_content(node))) return false;  // already free
-    *at<Off>(node) = frame->free_head ? frame->free_head : node;
-    frame->free_head = node;
-    frame->used--;
-    return true;
-}
-
 bool free_node(Off node) {
     return free_node_in(node_frame_of(node), node);
 }

@@ -146,7 +146,14 @@ NodeFrame* node_frame_of(Off node);
 // Returns a node to its frame's free list. A node that is not a slot in use
 // (already free, or not a slot at all) is left alone and false is returned.
 bool free_node(Off node);
-bool free_node_in(NodeFrame* frame, Off node);
+inline bool free_node_in(NodeFrame* frame, Off node) {
+    if (!frame || !frame->owns_slot(node) || (node - frame->first_slot()) % sizeof(Off) != 0) return false;
+    if (frame->owns_slot(node_content(node))) return false;  // already free
+    *arena::ptr<Off>(node) = frame->free_head ? frame->free_head : node;
+    frame->free_head = node;
+    frame->used--;
+    return true;
+}
 // After a collection: releases frames with no used slot or passed over, picks
 // the current frame and updates every frame's usage history.
 void release_node_frames();
