@@ -123,7 +123,24 @@ SeriesFrame* find_series_frame(uint64_t need) {
 [[gnu::noinline]] SeriesFrame* frame_with_room(uint32_t need) {
     SeriesFrame* f = find_series_frame(need);
     if (!f) {
-        if (run_collection()) f = find_series_frame(need);
+        if (run_collection()) {
+            f = find_series_frame(need);
+            // The frames keep free room of at least twice the data the
+            // collection left live, so that the next one comes after about
+            // twice as many new bytes as it will have to mark.
+            uint64_t used = 0, room = 0;
+            for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+                const SeriesFrame* g = at<SeriesFrame>(o);
+                used += g->first_free - g->data_start();
+                room += g->free_bytes();
+            }
+            if (room < 2 * used) {
+                // One frame makes up the shortfall (whole megabytes, at most 64).
+                uint64_t lack = std::min<uint64_t>(2 * used - room + need, uint64_t(64) << 20);
+                lack = (lack + INITIAL_FRAME_SIZE - 1) & ~uint64_t(INITIAL_FRAME_SIZE - 1);
+                f = lack > record.next_frame_size ? new_series_frame(uint32_t(lack)) : nullptr;
+            }
+        }
         // A frame left nearly full by the collection is not reused: a fresh
         // one serves many more allocations before the next search.
         if (!f || f->free_bytes() < REUSE_MIN_FREE) {

@@ -322,10 +322,14 @@ TEST_F(Memory, ACollectionRunsBeforeANewFrameIsMade) {
 }
 
 TEST_F(Memory, AFrameLeftNearlyFullByACollectionIsNotReused) {
+    // The one frame holds about 1 MB. After the collection it is reused only
+    // when it has room for a new buffer (52,428 bytes at least) and its free
+    // room is at least twice what stayed live; otherwise a new frame gives
+    // the room the live data lacks.
     struct Case {
         uint32_t free_after_collection;
         bool new_frame;
-    } cases[] = {{52427, true}, {52428, false}, {100000, false}};
+    } cases[] = {{52427, true}, {52428, true}, {600000, true}, {700000, false}, {1000000, false}};
     for (auto c : cases) {
         memory::init();
         memory::init_frames();
@@ -341,6 +345,12 @@ TEST_F(Memory, AFrameLeftNearlyFullByACollectionIsNotReused) {
         SeriesBuffer* b = memory::alloc_series_buffer(1000, 1, 0);
         EXPECT_EQ(series_frames().size(), c.new_frame ? 2u : 1u) << c.free_after_collection;
         EXPECT_EQ(arena::off(b) == f->end - c.free_after_collection, !c.new_frame);
+        uint64_t used = 0, room = 0;
+        for (auto* g : series_frames()) {
+            used += g->first_free - g->data_start();
+            room += g->end - g->first_free;
+        }
+        EXPECT_GE(room + 1024 + 24, 2 * (used - 1024 - 24)) << c.free_after_collection;
         memory::collection_enabled = false;
         hook_action = nullptr;
     }
