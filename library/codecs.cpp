@@ -60,7 +60,9 @@ void encode_image_entry(Cell* a) {
     if (where.type() == TYPE_FILE) a[0] = where;
 }
 
-// decode: an image! from a binary!, a file! or a url! (read as binary).
+// decode: an image! from a binary! or a file!. A url! is read by the codec's
+// decode function before it calls this routine: the read may run a port's
+// actor, whose exits a routine could not pass on.
 void decode_image(Cell* a) {
     Cell* saved = stack::top;
     Cell data = a[0];
@@ -70,12 +72,6 @@ void decode_image(Cell* a) {
         if (result.type() != TYPE_IMAGE) fire({"access", "bad-media"});
     } else if (data.type() == TYPE_FILE) {
         result = *image::load_file(&data);
-    } else if (data.type() == TYPE_URL) {
-        Cell* r = actions::read(stack::push(data), nullptr, nullptr, true, false, false, nullptr);
-        Cell bin = *r;
-        if (bin.type() != TYPE_BINARY) fire({"access", "bad-media"});
-        result = *image::load_binary(stack::push(bin));
-        if (result.type() != TYPE_IMAGE) fire({"access", "bad-media"});
     } else {
         fire({"script", "invalid-arg"}, data);
     }
@@ -101,8 +97,8 @@ void kivbin_decode(Cell* a) {
     Cell* saved = stack::top;
     Cell payload = a[0];
     Cell* bin = stack::push(payload);
-    if (payload.type() == TYPE_FILE || payload.type() == TYPE_URL)
-        *bin = *actions::read(bin, nullptr, nullptr, true, false, false, nullptr);
+    if (payload.type() == TYPE_FILE)  // a file's read runs no Kiv code; a url! is read before the call
+        *bin = *actions::cell_of(actions::read(bin, nullptr, nullptr, true, false, false, nullptr));
     else if (payload.type() != TYPE_BINARY)
         fire({"script", "invalid-data"}, payload);
     if (bin->type() != TYPE_BINARY) fire({"script", "invalid-data"}, payload);
