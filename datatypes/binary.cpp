@@ -31,12 +31,6 @@ inline bool is_block_kind(uint32_t t) {
     return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH;
 }
 
-// Restores the data-stack top on scope exit.
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // The bytes of a binary from its (clamped) index. Valid until the next
 // allocation.
 struct Bytes {
@@ -170,7 +164,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
     if (is_block_kind(t)) {
         // Each element is copied out first: forming one may allocate and
         // move the block's buffer.
-        StackMark mark;
+        stack::TopMark mark;
         Cell* blk = stack::push(*value);
         Cell* item = stack::push_slot();
         *item = Cell{TYPE_NONE, 0, 0, 0};
@@ -192,7 +186,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         return;
     }
     if (!formed) bad_to_arg(*value);
-    StackMark mark;
+    stack::TopMark mark;
     Cell* text = string::push_new(16);
     actions::form(value, text, nullptr, INT32_MAX);
     append_utf8(text, part, out);
@@ -232,7 +226,7 @@ void big_endian(uint64_t v, int bytes, std::vector<uint8_t>& out) {
 }  // namespace
 
 Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
-    StackMark mark;
+    stack::TopMark mark;
     std::vector<uint8_t> bytes;
     uint32_t t = spec->type();
     switch (t) {
@@ -385,7 +379,7 @@ void bitwise(int32_t op) {
                 r[i] = uint8_t(p ^ q);
         }
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* out = push_bytes(r.data(), n);
     *base = *out;
 }

@@ -25,11 +25,6 @@ namespace {
 
 Cell none_value = Cell{TYPE_NONE, 0, 0, 0};
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 enum Op { MEASURE = 0, SET = 1, TEST = 2, CLEAR = 3 };
 enum Caller { BY_MAKE, BY_TO, BY_OTHER };
 
@@ -221,7 +216,7 @@ void from_binary(Cell* proto, const Cell* bin, bool invert) {
 }
 
 Cell* make_from_spec(Cell* proto, Cell* spec, Caller caller) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* s = stack::push(*spec);
     uint32_t t = s->type();
     bool complemented = false;

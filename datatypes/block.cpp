@@ -672,7 +672,7 @@ Outcome take(Cell* series, Cell* part, bool deep, bool last) {
     if (part) {
         deep_copy_cells(r, source_node);
     } else if (is_series(r->type())) {
-        StackMark mark;
+        stack::TopMark mark;
         Cell* holder = stack::push(none::cell());
         make_at(holder, 1);
         cells_append(holder, r);

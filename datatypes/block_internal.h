@@ -65,10 +65,6 @@ struct CycleGuard {
     }
 };
 
-// Restores the data stack's top when a helper leaves (normally, by error,
-// or with an unwind code through pass()).
-using StackMark = stack::TopMark;
-
 // Makes room for `extra` cells at the tail. The new size is the needed size,
 // doubled when `doubled`. Returns the buffer to use.
 SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled);

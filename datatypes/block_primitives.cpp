@@ -52,7 +52,7 @@ void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
         cycles::reset();
         fire({"internal", "no-cycle"});
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* slot = stack::push(none::cell());
     Cell* src = stack::push(c);
     Cell r = *actions::copy(src, slot, nullptr, deep, nullptr);
@@ -216,7 +216,7 @@ Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
                 cycles::reset();
                 fire({"internal", "no-cycle"});
             }
-            StackMark mark;
+            stack::TopMark mark;
             Cell* slot = stack::push(none::cell());
             copy_part(&c, slot, true, any);
             Cell r = *slot;

@@ -23,12 +23,6 @@ namespace kiv::function {
 
 namespace {
 
-// Restores the data-stack top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // Pops what it pushed on the cycle stack when a walk leaves.
 struct CycleGuard {
     uint32_t pushed = 0;
@@ -123,7 +117,7 @@ void check_type_block(const Cell* types) {
     for (uint32_t i = b.w1; i < n; ++i) {
         Cell c = at(&b, i);
         if (c.type() != TYPE_WORD) continue;
-        StackMark mark;
+        stack::TopMark mark;
         if (!c.w1) fire({"script", "no-value"}, c);  // an unbound word has no value
         Cell v = *word::get_checked(&c);
         if (v.type() != TYPE_DATATYPE && v.type() != TYPE_TYPESET) fire({"script", "invalid-type-spec"}, c);
@@ -401,7 +395,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
 
 Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t code, int32_t extra,
                  uint32_t flags) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* spec = stack::push(*spec_in);
     clamp_index(spec);
     if (spec->w1 > 0) block::copy_part(spec, spec, false, false);
@@ -449,7 +443,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t) {
     Cell b = at(&arg, arg.w1 + 1);
     if (s.type() != TYPE_BLOCK || b.type() != TYPE_BLOCK) bad_def(arg);
     uint32_t flags = validate(&s);
-    StackMark mark;
+    stack::TopMark mark;
     init_context(&s, &b, 0, 0, 0, flags);
     *proto = *(stack::top - 1);
     return proto;
@@ -469,7 +463,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     if (field == fixed_symbol(fixed::SYM_WORDS)) {
         Off ctx = v.w1;
         uint32_t n = context::word_count(ctx);
-        StackMark mark;
+        stack::TopMark mark;
         Cell* out = block::push_only(int32_t(n));
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = *context::word_at(ctx, i);

@@ -38,8 +38,6 @@ namespace {
 
 using os_image::Bitmap;
 
-using StackMark = stack::TopMark;
-
 inline uint32_t width_of(const Cell* v) { return os_image::width(v); }
 inline uint32_t height_of(const Cell* v) { return os_image::height(v); }
 inline uint64_t count_of(const Cell* v) { return os_image::pixel_count(v); }
@@ -476,7 +474,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t) {
 }
 
 Outcome make(Cell* proto, Cell* spec, uint32_t type) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell s = *spec;
     int64_t w = 0, h = 0;
     if (s.type() == TYPE_PAIR) {
@@ -668,7 +666,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     }
     if (v.type() != TYPE_IMAGE) fire({"script", "invalid-type"}, datatype::cell(v.type()));
     if (series->w1 >= total || !v.w2) return UNWIND_NONE;
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(v);
     uint32_t w = width_of(series), h = height_of(series);
     uint32_t x0 = series->w1 % w, y0 = series->w1 / w;
@@ -694,7 +692,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
 }
 
 Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(*series);
     int64_t w = width_of(src), h = height_of(src);
     if (!src->w2 || w == 0 || h == 0) {

@@ -20,12 +20,6 @@ namespace kiv::native {
 
 namespace {
 
-// Restores the data-stack top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // The canonical id of a fixed symbol (interned on demand before start-up made it).
 uint32_t fixed_symbol(fixed::Symbol id) {
     uint32_t s = fixed::sym[id];
@@ -114,7 +108,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     int32_t limit = int32_t(type == TYPE_ACTION ? ACTION_LIMIT : NATIVE_LIMIT);
     if (number < 1 || number > limit) bad_make_arg(type, spec);
 
-    StackMark mark;
+    stack::TopMark mark;
     Cell* sp = stack::push(a);
     uint32_t length = series::count(sp->w2);
     if (sp->w1 > length) sp->w1 = length;

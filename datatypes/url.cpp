@@ -20,12 +20,6 @@ namespace kiv::url {
 
 namespace {
 
-// Restores the data-stack top on scope exit.
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // The UTF-8 bytes of a string-like value from its index, copied out of the
 // arena so that later allocations cannot move them.
 std::string utf8_of(const Cell* value) {
@@ -43,7 +37,7 @@ inline uint32_t last_char(Cell* str) {
 // Forms one path or assembly element at the string's tail (a get-word! is
 // replaced by its value first).
 void append_formed(Cell* out, Cell* element) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* v = stack::push(*element);
     if (v->type() == TYPE_GET_WORD) *v = *context::get_word(v);
     actions::form(v, out, nullptr, INT32_MAX);
@@ -53,7 +47,7 @@ void append_formed(Cell* out, Cell* element) {
 // when the third element is an integer!, then the other elements after a
 // "/", separated by "/" (or "#" before an issue!).
 void assemble(Cell* proto, Cell* spec, uint32_t type) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* blk = stack::push(*spec);
     uint32_t total = series::buffer_length(blk);
     uint32_t i = std::min(blk->w1, total);
