@@ -11,6 +11,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -248,17 +249,10 @@ Cell* load_binary(const Cell* binary) {
 }
 
 Cell* load_file(const Cell* file) {
-    Cell f = *file;
-    std::string path;
-    {
-        int32_t length = -1;
-        const uint8_t* p = unicode::to_utf8(&f, &length);
-        path.assign(reinterpret_cast<const char*>(p), size_t(length));
-    }
+    const std::string path = file::os_path(file);
     std::vector<uint8_t> bytes;
     std::unique_ptr<Bitmap> bm;
-    if (!path.empty() && path.find('\0') == std::string::npos &&
-        platform::files::read(path.c_str(), -1, -1, bytes))
+    if (platform::files::read(path.c_str(), -1, -1, bytes))
         bm = os_image::decode(bytes.data(), bytes.size());
     if (!bm) fire({"access", "cannot-open"}, *file);
     Cell* out = stack::push(none::cell());

@@ -553,6 +553,13 @@ uint8_t* to_utf8(Cell* str, int32_t* length) {
     return to_utf8_bytes(str, length, false);
 }
 
+std::string to_utf8_string(const Cell* str) {
+    Cell s = *str;  // the conversion allocates: read through a copy, not a cell that may move
+    int32_t length = -1;
+    const uint8_t* p = to_utf8_bytes(&s, &length, false);
+    return std::string(reinterpret_cast<const char*>(p), size_t(length));
+}
+
 // ---- Widening --------------------------------------------------------------------
 
 SeriesBuffer* widen_1_to_2(SeriesBuffer* buf) {

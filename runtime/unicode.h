@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -124,6 +125,9 @@ uint32_t encode_utf8_bounded(const Cell* str, uint8_t* dst, int32_t room, int32_
 uint8_t* to_utf8(Cell* str, int32_t* length);
 // As to_utf8; with crlf set every LF is written as CR LF.
 uint8_t* to_utf8_bytes(Cell* str, int32_t* length, bool crlf);
+// The string value from its index to its tail as UTF-8, copied out of the
+// conversion cache (so it stays valid across allocations).
+std::string to_utf8_string(const Cell* str);
 
 // ---- Widening ---------------------------------------------------------------------
 
