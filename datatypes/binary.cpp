@@ -27,10 +27,6 @@ namespace {
 
 constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
 
-inline bool is_block_kind(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH;
-}
-
 // The bytes of a binary from its (clamped) index. Valid until the next
 // allocation.
 struct Bytes {
@@ -161,7 +157,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         append_utf8(value, part, out);
         return;
     }
-    if (is_block_kind(t)) {
+    if (is_any_list(t)) {
         // Each element is copied out first: forming one may allocate and
         // move the block's buffer.
         stack::TopMark mark;
@@ -259,7 +255,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             fire({"internal", "not-done"});
         default:
             if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || is_any_string(t) ||
-                is_block_kind(t)) {
+                is_any_list(t)) {
                 gather(spec, -1, false, false, bytes);
                 break;
             }
