@@ -80,14 +80,6 @@ Bytes name_of(const Cell* symbol) {
     return {b->head_ptr(), b->byte_count()};
 }
 
-inline uint8_t lower_ascii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
-
-bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i)
-        if (a[i] != b[i] && lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
-}
-
 // money! with only the sign bit of its header and no sign on zero.
 Cell normalised_money(const Cell* c) {
     Cell m = *c;
@@ -160,7 +152,7 @@ bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
             Bytes x = name_of(a), y = name_of(b);
             if (x.count != y.count) return false;
             return case_sensitive ? std::memcmp(x.at, y.at, x.count) == 0
-                                  : same_ascii_case_insensitive(x.at, y.at, x.count);
+                                  : hashtable::same_ascii_case_insensitive(x.at, y.at, x.count);
         }
         case TYPE_TUPLE: {
             uint32_t n = (a->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
@@ -180,11 +172,6 @@ bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
     }
 }
 
-
-uint32_t symbol_hash(const Cell* symbol) {
-    Bytes n = name_of(symbol);
-    return hashtable::murmur3_lower_ascii(n.at, n.count);
-}
 
 }  // namespace
 
@@ -250,7 +237,7 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
         case TYPE_STRING_PART:
             return hash_string(c, case_sensitive);
         case TYPE_SYMBOL:
-            return symbol_hash(c);
+            return hashtable::symbol_hash(c);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
             return mix32(canonical_symbol(c->w2));
