@@ -464,16 +464,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 namespace detail {
 
 uint32_t TextView::at(uint32_t i) const {
-    const uint8_t* p = data + size_t(i) * unit;
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
+    return read_unit(data + size_t(i) * unit, unit);
 }
 
 TextView text_of(const Cell* series) {

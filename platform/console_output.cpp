@@ -11,6 +11,7 @@
 #include "platform/ansi.h"
 #include "runtime/hooks.h"
 #include "runtime/lowlevel.h"
+#include "runtime/series.h"
 
 namespace kiv::console {
 
@@ -104,18 +105,6 @@ void put_code_point_bytes(uint32_t cp) {
     if (out.pos > REDIRECT_FLUSH_BYTES) flush_bytes();
 }
 
-uint32_t load_unit(const uint8_t* p, int unit) {
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
-}
-
 void print_number(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void print_number(const char* format, ...) {
     char number[64];
@@ -205,7 +194,7 @@ void write(const void* text, size_t bytes, int unit, bool newline) {
     const auto* p = static_cast<const uint8_t*>(text);
     size_t count = bytes / size_t(unit);
     for (size_t i = 0; i < count;) {
-        uint32_t u = load_unit(p + i * size_t(unit), unit);
+        uint32_t u = read_unit(p + i * size_t(unit), uint32_t(unit));
         if (u == 0x1B) {
             // Pending text first, so that the sequence acts at the right place.
             flush_units();
@@ -230,7 +219,7 @@ void write_utf8(const void* text, size_t bytes, int unit, bool newline) {
         // for code points.
         const auto* p = static_cast<const uint8_t*>(text);
         size_t count = bytes / size_t(unit);
-        for (size_t i = 0; i < count; ++i) put_code_point_units(load_unit(p + i * size_t(unit), unit));
+        for (size_t i = 0; i < count; ++i) put_code_point_units(read_unit(p + i * size_t(unit), uint32_t(unit)));
         if (newline) put_unit(u'\n');
         flush_units();
         return;
@@ -238,9 +227,9 @@ void write_utf8(const void* text, size_t bytes, int unit, bool newline) {
     const auto* p = static_cast<const uint8_t*>(text);
     size_t count = bytes / size_t(unit);
     for (size_t i = 0; i < count; ++i) {
-        uint32_t cp = load_unit(p + i * size_t(unit), unit);
+        uint32_t cp = read_unit(p + i * size_t(unit), uint32_t(unit));
         if (unit == 2 && cp >= 0xD800 && cp <= 0xDFFF) {
-            uint32_t low = i + 1 < count ? load_unit(p + (i + 1) * 2, 2) : 0;
+            uint32_t low = i + 1 < count ? read_unit(p + (i + 1) * 2, 2) : 0;
             if (cp <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 ++i;

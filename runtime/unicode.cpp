@@ -108,18 +108,6 @@ inline uint32_t checked_unit(const SeriesBuffer* buf) {
     return u;
 }
 
-inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 [[noreturn]] void fire_invalid_char(uint32_t cp) {
     fire({"script", "invalid-char"}, Cell{TYPE_INTEGER, cp, 0, 0});
 }
