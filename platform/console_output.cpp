@@ -118,6 +118,16 @@ void print_number(const char* format, ...) {
     hooks::fire_3(number, int32_t(len), 0);
 }
 
+// Writes what waits in the buffer to the current sink before it changes.
+void flush_pending() {
+    if (!out.initialised || !out.pos) return;
+    if (out.console) {
+        flush_units();
+    } else {
+        flush_bytes();
+    }
+}
+
 }  // namespace
 
 void init_output() {
@@ -131,13 +141,7 @@ void init_output() {
 }
 
 void use_screen(ConsoleScreen* screen) {
-    if (out.initialised && out.pos) {
-        if (out.console) {
-            flush_units();
-        } else {
-            flush_bytes();
-        }
-    }
+    flush_pending();
     out.initialised = true;
     out.console = true;
     out.screen = screen;
@@ -146,13 +150,7 @@ void use_screen(ConsoleScreen* screen) {
 }
 
 void use_fd(int fd) {
-    if (out.initialised && out.pos) {
-        if (out.console) {
-            flush_units();
-        } else {
-            flush_bytes();
-        }
-    }
+    flush_pending();
     out.initialised = true;
     out.console = false;
     out.screen = nullptr;
