@@ -409,25 +409,29 @@ void and_t() { do_bitwise(6); }
 void or_t() { do_bitwise(5); }
 void xor_t() { do_bitwise(7); }
 
+namespace {
+
+// Runs `change` between the owner's notices before and after it (the after
+// notice only when the bitset is owned); a handler's unwind code ends it.
+template <class Change>
+Unwind noticed(Cell* series, const char* before, const char* after, const Cell* value, Change&& change) {
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, before, value, 0, 0, &owned)) return code;
+    change();
+    return owned ? series::notify_owner(series, after, value, 0, 0, nullptr) : UNWIND_NONE;
+}
+
+}  // namespace
+
 Unwind insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "append", value, 0, 0, &owned)) return code;
-    set_named(series, value, SET, BY_OTHER);
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "appended", value, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "append", "appended", value, [&] { set_named(series, value, SET, BY_OTHER); });
 }
 
 Unwind clear(Cell* series) {
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "clear", nullptr, 0, 0, &owned)) return code;
-    SeriesBuffer* b = buf(series);
-    std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "cleared", nullptr, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "clear", "cleared", nullptr, [&] {
+        SeriesBuffer* b = buf(series);
+        std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
+    });
 }
 
 Cell* copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
@@ -458,28 +462,21 @@ Cell* pick(Cell* series, int32_t, Cell* index_cell) {
 
 Outcome poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
     Cell v = *value;
-    bool owned = false;
-    if (Unwind code = series::notify_owner(series, "poke", value, 0, 0, &owned)) return code;
-    if (poke_clears(&v))
-        process(series, index_cell, CLEAR, BY_OTHER);
-    else
-        set_named(series, index_cell, SET, BY_OTHER);
-    if (owned)
-        if (Unwind code = series::notify_owner(series, "poked", value, 0, 0, nullptr)) return code;
+    if (Unwind code = noticed(series, "poke", "poked", value, [&] {
+            if (poke_clears(&v))
+                process(series, index_cell, CLEAR, BY_OTHER);
+            else
+                set_named(series, index_cell, SET, BY_OTHER);
+        }))
+        return code;
     return value;
 }
 
 Unwind remove(Cell* series, Cell* part, Cell*) {
     if (!part) fire({"script", "missing-arg"});
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "remove", nullptr, 0, 0, &owned)) return code;
     // Clearing a stored bit of a complemented bitset still clears it: the
     // stored bytes hold the real bits.
-    process(series, part, CLEAR, BY_OTHER);
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "removed", nullptr, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "remove", "removed", nullptr, [&] { process(series, part, CLEAR, BY_OTHER); });
 }
 
 void init() {
