@@ -153,6 +153,21 @@ constexpr int32_t UTF8_INVALID = -2;     // malformed
 // character, or UTF8_INVALID.
 int32_t check_utf8_char(const uint8_t* p, uint32_t available, uint32_t* used);
 
+// One character at p (p < end), ASCII without a call: sets *cp and returns
+// the position after it, or null when the bytes there are not one whole
+// valid character.
+inline const uint8_t* next_utf8_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
+    if (*p < 0x80) {
+        *cp = *p;
+        return p + 1;
+    }
+    uint32_t used = 0;
+    const int32_t c = check_utf8_char(p, uint32_t(end - p), &used);
+    if (c < 0) return nullptr;
+    *cp = uint32_t(c);
+    return p + used;
+}
+
 // The validating decoder of the loaders and of char! construction: *length in
 // is the bytes available, out the bytes used. Returns -1, leaving *length as
 // it was, when the input ends inside the character; raises `invalid-utf8` on
