@@ -34,7 +34,7 @@ struct Bytes {
     uint32_t count;
 };
 Bytes bytes_of(Cell* bin) {
-    SeriesBuffer* b = buffer_of(bin->w2);
+    SeriesBuffer* b = buffer_of(series_node(bin));
     uint32_t total = b->byte_count();
     if (bin->w1 > total) bin->w1 = total;
     return Bytes{b->head_ptr() + bin->w1, total - bin->w1};
@@ -111,7 +111,7 @@ Cell* push_room(uint32_t count, uint8_t*& bytes) {
 }
 
 void cut(Cell* bin, uint32_t count) {
-    SeriesBuffer* b = buffer_of(bin->w2);
+    SeriesBuffer* b = buffer_of(series_node(bin));
     if (count < b->byte_count()) b->tail = b->head + count;
 }
 

@@ -28,7 +28,7 @@ Cell none_value = Cell{TYPE_NONE, 0, 0, 0};
 enum Op { MEASURE = 0, SET = 1, TEST = 2, CLEAR = 3 };
 enum Caller { BY_MAKE, BY_TO, BY_OTHER };
 
-inline SeriesBuffer* buf(const Cell* bits) { return buffer_of(bits->w2); }
+inline SeriesBuffer* buf(const Cell* bits) { return buffer_of(series_node(bits)); }
 inline uint32_t byte_count(const Cell* bits) { return buf(bits)->byte_count(); }
 inline bool flagged(const Cell* bits) { return (buf(bits)->flags & series_flag::COMPLEMENT) != 0; }
 inline uint8_t fill_byte(const Cell* bits) { return flagged(bits) ? 0xFF : 0x00; }
@@ -196,7 +196,7 @@ void set_named(Cell* bits, const Cell* value, Op op, Caller caller) {
 
 // Bytes of a binary! from its position.
 void binary_bytes(const Cell* bin, const uint8_t** at, uint32_t* count) {
-    const SeriesBuffer* b = buffer_of(bin->w2);
+    const SeriesBuffer* b = buffer_of(series_node(bin));
     uint32_t total = b->byte_count();
     uint32_t index = std::min(bin->w1, total);
     *at = b->head_ptr() + index;

@@ -37,11 +37,11 @@ struct Text {
     uint32_t count;
 };
 [[gnu::always_inline]] inline Text text_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
+    const SeriesBuffer* b = buffer_of(series_node(c));
     uint32_t unit = b->unit();
     uint32_t shift = unit_shift(unit);
     uint32_t total = b->byte_count() >> shift;
-    uint32_t index = c->w1;
+    uint32_t index = series_index(c);
     uint32_t count = index < total ? total - index : 0;
     if (c->type() == TYPE_STRING_PART && int32_t(c->w3) >= 0 && c->w3 < count) count = c->w3;
     return {unit, b->head_ptr() + (uint64_t(index) << shift), count};
@@ -68,9 +68,9 @@ struct Bytes {
     uint32_t count;
 };
 Bytes bytes_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
+    const SeriesBuffer* b = buffer_of(series_node(c));
     uint32_t total = b->byte_count();
-    uint32_t index = c->w1;
+    uint32_t index = series_index(c);
     return {b->head_ptr() + (index < total ? index : total), index < total ? total - index : 0};
 }
 
