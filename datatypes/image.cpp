@@ -125,23 +125,33 @@ int32_t mold_image(Cell* value, Cell* out, bool only, bool flat, Cell* part, int
         s += '\n';
         indent_to(s, level);
     }
+    // One section of `cost` characters a pixel, ten pixels a line; false
+    // when /part's budget ran out (what was written is flushed).
+    auto section = [&](auto&& put, int32_t cost) {
+        for (uint64_t i = 0; i < n; ++i) {
+            put(px[first + i]);
+            budget -= cost;
+            if (!flat && (i + 1) % 10 == 0) {
+                s += '\n';
+                indent_to(s, level);
+            }
+            if (part && budget <= 0) {
+                flush();
+                return false;
+            }
+        }
+        return true;
+    };
     bool translucent = false;
-    for (uint64_t i = 0; i < n; ++i) {
-        uint32_t p = px[first + i];
-        hex2(s, p >> 16);
-        hex2(s, p >> 8);
-        hex2(s, p);
-        budget -= 6;
-        if ((p >> 24) != 255) translucent = true;
-        if (!flat && (i + 1) % 10 == 0) {
-            s += '\n';
-            indent_to(s, level);
-        }
-        if (part && budget <= 0) {
-            flush();
-            return budget;
-        }
-    }
+    const bool whole = section(
+        [&](uint32_t p) {
+            hex2(s, p >> 16);
+            hex2(s, p >> 8);
+            hex2(s, p);
+            if ((p >> 24) != 255) translucent = true;
+        },
+        6);
+    if (!whole) return budget;
     if (wide && n % 10 != 0) {
         s += '\n';
         indent_to(s, level - 1);
@@ -150,18 +160,7 @@ int32_t mold_image(Cell* value, Cell* out, bool only, bool flat, Cell* part, int
     if (translucent) {
         s += " #{\n";
         indent_to(s, level);
-        for (uint64_t i = 0; i < n; ++i) {
-            hex2(s, 255u - (px[first + i] >> 24));
-            budget -= 1;
-            if (!flat && (i + 1) % 10 == 0) {
-                s += '\n';
-                indent_to(s, level);
-            }
-            if (part && budget <= 0) {
-                flush();
-                return budget;
-            }
-        }
+        if (!section([&](uint32_t p) { hex2(s, 255u - (p >> 24)); }, 1)) return budget;
         s += '\n';
         indent_to(s, level - 1);
         s += '}';
