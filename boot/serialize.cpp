@@ -890,21 +890,12 @@ class Decoder {
         base_count_ = count_of(target_.w2);
     }
 
-    void run() {
-        read_varint();  // the record count: not needed
-        const uint32_t payload = read_varint();
-        if (symbols_flag_) read_symbol_table();
-        if (payload > end_ - pos_) fail();
-        const size_t stop = pos_ + payload;
-        end_ = stop;
-        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
-    }
-
-    // The fixed-width layout: 32-bit words, a header word per record.
-    void run_fixed() {
-        fixed_ = true;
-        read_int32();  // the record count: not needed
-        const uint32_t payload = read_int32();
+    // `fixed`: the fixed-width layout (32-bit words, a header word per
+    // record), else the compact one.
+    void run(bool fixed) {
+        fixed_ = fixed;
+        read_index();  // the record count: not needed
+        const uint32_t payload = read_index();
         if (symbols_flag_) read_symbol_table();
         if (payload > end_ - pos_) fail();
         const size_t stop = pos_ + payload;
@@ -1520,17 +1511,21 @@ class Decoder {
 
     // The context words of a function record: its flags must say a
     // function context whose values live on the data stack.
-    std::vector<uint32_t> function_context_words() {
-        uint8_t flags;
-        if (fixed_) {
-            const uint32_t h = read_int32();
-            if ((h & 0xFF) != TYPE_CONTEXT) fail();
-            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
-                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
-        } else {
+    // The header of a context! record: its flags byte (CTX_*), from either
+    // layout.
+    uint8_t read_context_flags() {
+        if (!fixed_) {
             if (read_byte() != TYPE_CONTEXT) fail();
-            flags = read_byte();
+            return read_byte();
         }
+        const uint32_t h = read_int32();
+        if ((h & 0xFF) != TYPE_CONTEXT) fail();
+        return uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) | ((h >> 29) & 1 ? CTX_ON_STACK : 0) |
+                       ((h >> 30) & 1 ? CTX_VALUES : 0));
+    }
+
+    std::vector<uint32_t> function_context_words() {
+        const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_FUNCTION || !(flags & CTX_ON_STACK)) fail();
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
@@ -1719,16 +1714,7 @@ class Decoder {
             hook[0] = read_signed();
             hook[1] = read_signed();
         }
-        uint8_t flags;
-        if (fixed_) {
-            const uint32_t h = read_int32();
-            if ((h & 0xFF) != TYPE_CONTEXT) fail();
-            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
-                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
-        } else {
-            if (read_byte() != TYPE_CONTEXT) fail();
-            flags = read_byte();
-        }
+        const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_OBJECT || (flags & CTX_ON_STACK)) fail();
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
@@ -2152,11 +2138,7 @@ void decode_buffer(const uint8_t* buffer, uint32_t length, const Cell* target, M
     Decoder d(bytes, size, base, mode, target);
     d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;
-    if (flags & FLAG_COMPACT) {
-        d.run();
-    } else {
-        d.run_fixed();
-    }
+    d.run(!(flags & FLAG_COMPACT));
     stack::top = top;
 }
 
