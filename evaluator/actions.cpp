@@ -186,7 +186,7 @@ Unwind mold_s(const int32_t* r) {
 }
 template <uint32_t Slot>
 Unwind stack_op_s(const int32_t*) {
-    return stack_op(Slot);
+    return entry_as<action::StackOp>(get_action_arg(Slot), Slot)();
 }
 Unwind negate_s(const int32_t*) {
     negate(arg(0));
@@ -214,15 +214,23 @@ template <bool Append>
 Unwind insert_s(const int32_t* r) {
     Cell* series = arg(0);
     Cell* value = arg(1);
-    Refs<Append ? ACT_APPEND : ACT_INSERT> f{r};
-    int32_t part, dup;
-    if (!insert_part(value, f.template arg<"part">(), part)) return UNWIND_NONE;
-    if (!dup_count(f.template arg<"dup">(), dup)) return UNWIND_NONE;
+    constexpr uint32_t slot = Append ? ACT_APPEND : ACT_INSERT;
+    int32_t part = -1, dup = 1;
+    bool only = false;
+    if (r) {
+        // Each refinement's offset read once; most calls have none.
+        Refs<slot> f{r};
+        if (Cell* p = f.template arg<"part">())
+            if (!insert_part(value, p, part)) return UNWIND_NONE;
+        if (Cell* d = f.template arg<"dup">())
+            if (!dup_count(d, dup)) return UNWIND_NONE;
+        only = f.template has<"only">();
+    }
     if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
-    return insert(series, value, part, f.template has<"only">(), dup, Append);
+    return action_for<slot>(series)(series, value, part, only, dup, Append);
 }
 Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
@@ -484,7 +492,7 @@ const char* first_arg_name(uint32_t slot) {
 
 // ---- Lookup ---------------------------------------------------------------------------
 
-ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot) {
+ActionEntry get_action_rare(uint32_t type, const Cell* value, uint32_t slot) {
     if (type == TYPE_PORT && slot > 24 && port_actor_table) {
         if (const ActionEntry* scheme = port_actor_table(value)) {
             ActionEntry e = scheme[slot - 25];
@@ -495,14 +503,6 @@ ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot) {
     ActionEntry e = table_entry(type, slot);
     if (!e) raise_expect_arg(type, slot);
     return e;
-}
-
-ActionEntry get_action(const Cell* value, uint32_t slot) {
-    return get_action_from(value->type(), value, slot);
-}
-
-ActionEntry get_action_arg(uint32_t slot) {
-    return get_action(stack::arg_base, slot);
 }
 
 // ---- Dispatchers -------------------------------------------------------------------------

@@ -39,11 +39,26 @@ const char* refinements_text(uint32_t slot);
 const char* slot_name(uint32_t slot);
 const char* first_arg_name(uint32_t slot);
 
-// Lookup with the missing-entry error.
-ActionEntry get_action(const Cell* value, uint32_t slot);
-ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot);
+// The lookup's uncommon cases: a port! (its native scheme's table first), a
+// header byte above the registered range, and the missing entry's error.
+ActionEntry get_action_rare(uint32_t type, const Cell* value, uint32_t slot);
+
+// Lookup with the missing-entry error. Inheritance is resolved when a type
+// registers, so every type but port! finds its entry by one indexed load.
+inline ActionEntry get_action_from(uint32_t type, const Cell* value, uint32_t slot) {
+    if (type != TYPE_PORT && type <= TYPE_ID_LIMIT) [[likely]] {
+        if (ActionEntry e = datatype::lookup(type, slot)) [[likely]]
+            return e;
+    }
+    return get_action_rare(type, value, slot);
+}
+inline ActionEntry get_action(const Cell* value, uint32_t slot) {
+    return get_action_from(value->type(), value, slot);
+}
 // The same for the value at the argument base.
-ActionEntry get_action_arg(uint32_t slot);
+inline ActionEntry get_action_arg(uint32_t slot) {
+    return get_action(stack::arg_base, slot);
+}
 // The typed implementation of `Slot` for a value.
 template <uint32_t Slot>
 inline SlotFn<Slot> action_for(const Cell* value) {
