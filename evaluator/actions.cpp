@@ -210,27 +210,42 @@ Unwind complement_s(const int32_t*) {
     result(complement(arg(0)));
     return UNWIND_NONE;
 }
+// append/insert once the counts are known: insert clamps a position past
+// the tail to the tail first (a port's actor sees the position as it came).
 template <bool Append>
-Unwind insert_s(const int32_t* r) {
-    Cell* series = arg(0);
-    Cell* value = arg(1);
-    constexpr uint32_t slot = Append ? ACT_APPEND : ACT_INSERT;
-    int32_t part = -1, dup = 1;
-    bool only = false;
-    if (r) {
-        // Each refinement's offset read once; most calls have none.
-        Refs<slot> f{r};
-        if (Cell* p = f.template arg<"part">())
-            if (!insert_part(value, p, part)) return UNWIND_NONE;
-        if (Cell* d = f.template arg<"dup">())
-            if (!dup_count(d, dup)) return UNWIND_NONE;
-        only = f.template has<"only">();
-    }
+inline Unwind insert_counted(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
         int32_t len = series_length(series);
         if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
     }
-    return action_for<slot>(series)(series, value, part, only, dup, Append);
+    return action_for<Append ? ACT_APPEND : ACT_INSERT>(series)(series, value, part, only, dup, Append);
+}
+// append/insert with /part or /dup: their counts, or the series unchanged.
+template <bool Append>
+[[gnu::noinline]] Unwind insert_with_counts(const int32_t* r, bool only) {
+    Cell* series = arg(0);
+    Cell* value = arg(1);
+    Refs<Append ? ACT_APPEND : ACT_INSERT> f{r};
+    int32_t part = -1, dup = 1;
+    if (Cell* p = f.template arg<"part">())
+        if (!insert_part(value, p, part)) return UNWIND_NONE;
+    if (Cell* d = f.template arg<"dup">())
+        if (!dup_count(d, dup)) return UNWIND_NONE;
+    return insert_counted<Append>(series, value, part, only, dup);
+}
+template <bool Append>
+Unwind insert_s(const int32_t* r) {
+    bool only = false;
+    if (r) {
+        // Absent refinements are -1: one test passes a call with neither
+        // /part nor /dup straight to the type.
+        using F = Refs<Append ? ACT_APPEND : ACT_INSERT>;
+        constexpr uint32_t at_part = F::template index<"part">(), at_dup = F::template index<"dup">();
+        only = r[F::template index<"only">()] >= 0;
+        if ((r[at_part] & r[at_dup]) >= 0) [[unlikely]]
+            return insert_with_counts<Append>(r, only);
+    }
+    return insert_counted<Append>(arg(0), arg(1), -1, only, 1);
 }
 Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
