@@ -555,26 +555,20 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return action_for<ACT_MOLD>(value)(value, out, only, all, flat, part, budget, indent);
 }
 
-Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
-                int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner) {
-    ActionEntry e = table_entry(parent->type(), ACT_EVAL_PATH);
-    if (!e) {
-        if (path) {
-            // arg3: the part of the path that produced the parent, that is
-            // a copy cut before the element that does not apply to it.
-            Cell whole = *path;
-            Cell reached = whole;
-            uint32_t n = whole.w2 ? series::count(whole.w2) : 0;
-            if (position > int32_t(whole.w1) && uint32_t(position) <= n) {
-                Off cut = series::copy_part(whole.w2, whole.w1, uint32_t(position) - whole.w1);
-                reached = *stack::push(Cell{TYPE_PATH, 0, cut, 0});  // rooted while the error is made
-            }
-            fire({"script", "bad-path-type"}, whole, datatype::cell(parent->type()), reached);
+void raise_bad_path(const Cell* parent, const Cell* element, const Cell* path, int32_t position) {
+    if (path) {
+        // arg3: the part of the path that produced the parent, that is
+        // a copy cut before the element that does not apply to it.
+        Cell whole = *path;
+        Cell reached = whole;
+        uint32_t n = whole.w2 ? series::count(whole.w2) : 0;
+        if (position > int32_t(whole.w1) && uint32_t(position) <= n) {
+            Off cut = series::copy_part(whole.w2, whole.w1, uint32_t(position) - whole.w1);
+            reached = *stack::push(Cell{TYPE_PATH, 0, cut, 0});  // rooted while the error is made
         }
-        fire({"script", "bad-path-type2"}, *element, datatype::cell(parent->type()));
+        fire({"script", "bad-path-type"}, whole, datatype::cell(parent->type()), reached);
     }
-    return entry_as<ACT_EVAL_PATH>(e)(parent, element, value, path, grandparent, previous, position,
-                                      case_sensitive, get_path, last_element, notify_owner);
+    fire({"script", "bad-path-type2"}, *element, datatype::cell(parent->type()));
 }
 
 bool compare(Cell* a, Cell* b, int32_t op) {

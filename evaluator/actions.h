@@ -84,8 +84,17 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 // Path step: the parent's eval-path. A parent type without one raises script
 // bad-path-type (path, parent's datatype, the path) or, with no path, script
 // bad-path-type2 (element, parent's datatype).
-Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
-                int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
+[[noreturn]] void raise_bad_path(const Cell* parent, const Cell* element, const Cell* path, int32_t position);
+inline Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
+                         int32_t position, bool case_sensitive, bool get_path, bool last_element,
+                         bool notify_owner) {
+    uint32_t type = parent->type();
+    ActionEntry e = type <= TYPE_ID_LIMIT ? datatype::lookup(type, ACT_EVAL_PATH) : nullptr;
+    if (!e) [[unlikely]]
+        raise_bad_path(parent, element, path, position);
+    return entry_as<ACT_EVAL_PATH>(e)(parent, element, value, path, grandparent, previous, position,
+                                      case_sensitive, get_path, last_element, notify_owner);
+}
 // Comparison as a boolean: raises invalid-compare for orderings of values that are not comparable.
 bool compare(Cell* a, Cell* b, int32_t op);
 // Ordering (-1, 0, 1) for sort and set operations; a type's compare may
