@@ -1,6 +1,7 @@
 #include "evaluator/actions.h"
 
 #include <climits>
+#include <utility>
 
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
@@ -289,7 +290,23 @@ Unwind copy_s(const int32_t* r) {
     stack::top = saved_top;
     return UNWIND_NONE;
 }
+// Whether a call of action Slot came without any refinement (absent ones
+// are -1): the common find and select are then passed on with constants.
+template <uint32_t Slot>
+inline bool no_refinements(const int32_t* r) {
+    constexpr uint32_t n = spec_text::refinement_total(slot_info[Slot].refinements);
+    if (!r) return true;
+    return [r]<size_t... I>(std::index_sequence<I...>) { return (r[I] & ... & -1) < 0; }(std::make_index_sequence<n>{});
+}
+
 Unwind find_s(const int32_t* r) {
+    if (no_refinements<ACT_FIND>(r)) [[likely]] {
+        Outcome found = find(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false,
+                             false, false);
+        if (found.code) return found.code;
+        result(found.cell);
+        return UNWIND_NONE;
+    }
     Refs<ACT_FIND> f{r};
     Outcome found = find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
                          f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
@@ -341,6 +358,13 @@ Unwind reverse_s(const int32_t* r) {
     return reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
 Unwind select_s(const int32_t* r) {
+    if (no_refinements<ACT_SELECT>(r)) [[likely]] {
+        Outcome selected =
+            select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false);
+        if (selected.code) return selected.code;
+        result(selected.cell);
+        return UNWIND_NONE;
+    }
     Refs<ACT_SELECT> f{r};
     Outcome selected =
         select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
