@@ -924,6 +924,20 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cel
     return int32_t(std::max<int64_t>(int64_t(budget) - end - 2, INT32_MIN));
 }
 
+Cell* push_formed(const Cell& value) {
+    Cell* text = push_new(16);
+    Cell* v = stack::push(value);
+    actions::form(v, text, nullptr, INT32_MAX);
+    return text;
+}
+
+Cell* push_molded(const Cell& value, bool only) {
+    Cell* text = push_new(64);
+    Cell* v = stack::push(value);
+    actions::mold(v, text, only, false, false, nullptr, INT32_MAX, 0);
+    return text;
+}
+
 // ---- compare ---------------------------------------------------------------------------------------------
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
