@@ -1334,23 +1334,16 @@ Unwind swap(Cell* series1, Cell* series2) {
     if (!is_any_string(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
     if (is_tail(series1) || is_tail(series2)) return UNWIND_NONE;
     uint32_t i1 = series1->w1, i2 = series2->w1;
+    series::SwapOwners owned;
+    if (Unwind code = series::notify_swap(series1, i1, series2, i2, owned)) return code;
+    // Read after the notices: a handler may have changed either series.
     uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
     // A byte series holds bytes only.
     if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c2));
     if (t2 == TYPE_BINARY && c1 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c1));
-    bool owned1;
-    if (Unwind code = series::notify_owner(series1, "swap", nullptr, i1, 1, &owned1)) return code;
-    bool owned2;
-    if (Unwind code = series::notify_owner(series2, "swap", nullptr, i2, 1, &owned2)) return code;
     poke_char_at(buffer(series1), i1, c2);
     poke_char_at(buffer(series2), i2, c1);
-    if (owned1) {
-        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, i1, 1, nullptr)) return code;
-    }
-    if (owned2) {
-        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, i2, 1, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return series::notify_swapped(series1, i1, series2, i2, owned);
 }
 
 Outcome take(Cell* series, Cell* part, bool deep, bool last) {
