@@ -227,28 +227,15 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level);
     return UNWIND_NONE;
 }
 
-// Types that evaluate to themselves (the default case of eval_expression).
+// Types that evaluate to themselves (the default case of eval_expression):
+// every type but these (one bit test; type ids are below 64).
+constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_SET_PATH) |
+                               type_bit(TYPE_GET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_LIT_PATH) |
+                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_PATH) | type_bit(TYPE_PAREN) |
+                               type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                               type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
 inline bool is_inert(uint32_t type) {
-    switch (type) {
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_SET_PATH:
-        case TYPE_GET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_LIT_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_PATH:
-        case TYPE_PAREN:
-        case TYPE_ISSUE:
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-        case TYPE_OP:
-            return false;
-        default:
-            return true;
-    }
+    return !((NOT_INERT >> (type & 63)) & 1);
 }
 
 // Word values that a word's evaluation pushes as they are.
@@ -496,6 +483,31 @@ check:
     return UNWIND_NONE;
 }
 
+// A block! argument (the branches and bodies of the control natives) taken
+// as fetch_arg would take it, without the call: an evaluated argument that
+// accepts block! and is followed by no operator. False, with nothing
+// changed, for anything else. Not while tracing (fetch_arg reports nothing
+// for it either way, but tracing goes by the ordinary path everywhere).
+inline bool block_arg(Off spec, uint32_t i, Code& c) {
+    const SeriesBuffer* b = buffer_of(c.node);
+    const uint32_t n = b->byte_count() >> 4, pos = c.pos;
+    if (pos >= n) return false;
+    const Cell* p = b->head_cell() + pos;
+    const uint32_t t = p->type();
+    if (!is_inert(t)) return false;
+    const SpecEntry* e = entry_at(spec, i);
+    if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, t)) return false;
+    if (pos + 1 < n && p[1].type() == TYPE_WORD) {
+        const Cell* val = peek_value(p + 1);
+        if (val && val->type() == TYPE_OP) return false;
+    }
+    Cell v = *p;
+    v.clear_new_line();
+    stack::push(v);
+    c.pos = pos + 1;
+    return true;
+}
+
 // Refinements named by a path, in path order (ordinals), with their activity.
 struct RefUse {
     uint32_t ordinal;
@@ -679,6 +691,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             Cell n = name;
             fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
         }
+        if (!tracing && block_arg(spec, i, *c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
