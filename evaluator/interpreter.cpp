@@ -673,13 +673,15 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     if (infix) {
         Cell* left = stack::top - 1;
         stack::top = left;
-        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        base = func ? stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC)
+                    : stack::mark(&name, stack::MARK_INTERP_NATIVE);
         stack::top = left + 1;
+    } else if (func) {
+        keeper = stack::push(fn);
+        base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
     } else {
-        if (func) keeper = stack::push(fn);
-        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     }
-    if (func) stack::ctop()->header |= stack::FRAME_EVALUATING;
 
     // Fixed arguments.
     for (uint32_t i = 0; i < fixed_count; ++i) {
@@ -764,8 +766,16 @@ general:
         case TYPE_FUNCTION:
             code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
             if (code) return code;
-            stack::unwind_func();
-            break;
+            stack::pop_func_frame();
+            if (keeper) {
+                // The result replaces the function value kept under the frame.
+                *keeper = *base;
+                stack::top = keeper + 1;
+            } else {
+                stack::top = base + 1;
+            }
+            KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
+            return UNWIND_NONE;
         case TYPE_ROUTINE:
             call_routine(fn);
             stack::unwind();
@@ -842,7 +852,7 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
         if (Unwind code = run_body(fn, name)) return code;
         return UNWIND_NONE;
     }
-    stack::ctop()->header |= stack::FRAME_RETURN_TARGET;
+    stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;  // the function's own frame
     if (fn.w1) {
         Cell* cc = buffer_of(fn.w1)->head_cell();
         cc->w2 = arena::off(base);
