@@ -735,7 +735,15 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
                 goto general;
         }
         if (branch) {
-            if (Unwind code = eval_branch(branch)) return code;
+            // As eval_branch evaluates it: under this frame (pushed by the
+            // interpreter, so evaluating), with no trace running; the
+            // machine stack was checked on entry.
+            const Cell b = *branch;
+            Cell* start = stack::top;
+            Code bc{b.w2, b.w1, b.w1, b.type()};
+            PositionGuard guard(bc);
+            if (Unwind code = eval_each(bc, start)) return code;
+            *base = *start;
         } else {
             *base = none_value;
         }
