@@ -208,6 +208,7 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
+Unwind eval_paren(const Cell& v_in);
 
 // Evaluates the expressions of `c` from c.pos to its tail under the frame in
 // force, each from `base` (the data top is reset there before each), with
@@ -443,14 +444,33 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
                     pushed = true;
                 }
             }
-            if (pushed) {
-                ++c.pos;
-                if (!single) {
-                    if (Unwind code = apply_operators(c, slot)) return code;
+            if (!pushed) {
+                // A call, a path or a paren: evaluated as eval_expression
+                // evaluates it, without its dispatch.
+                if (v.type() == TYPE_WORD) {
+                    const Cell* val = peek_value(&v);
+                    if (!val || !is_callable(val->type())) goto general;
+                    const Cell fn = *val;
+                    ++c.pos;
+                    if (Unwind code = exec_call(v, fn, &c, nullptr, 0, false)) return code;
+                } else if (v.type() == TYPE_PATH) {
+                    ++c.pos;
+                    if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+                } else if (v.type() == TYPE_PAREN) {
+                    ++c.pos;
+                    if (Unwind code = eval_paren(v)) return code;
+                } else {
+                    goto general;
                 }
-                goto check;
+            } else {
+                ++c.pos;
             }
+            if (!single) {
+                if (Unwind code = apply_operators(c, slot)) return code;
+            }
+            goto check;
         }
+    general:
         if (Unwind code = eval_expression(c, !single, false)) return code;
     } else {
         Cell v = *cell_at(c.node, c.pos);
