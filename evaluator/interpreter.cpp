@@ -925,19 +925,43 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 
 // ==== Expressions ========================================================================================
 
+// The object context of a set-word bound to an object's field that the
+// context layer would store with no report (the object has no change
+// hook), marking the word set as the object layer's quiet store does; 0
+// for any other word.
+inline Off quiet_field(const Cell& word) {
+    const Off ctx = word.w1;
+    const uint32_t n = word.w3;
+    if (!ctx || n == 0xFFFFFFFFu) return 0;
+    const Cell* cc = context::cell(ctx);
+    if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) != context::KIND_OBJECT ||
+        (cc->header & header::STACK_VALUES) || !cc->w2)
+        return 0;
+    if (cc[1].w3 != 0) return 0;  // the self cell: a change hook to run
+    return n < cell_count(cc->w2) && n < context::word_count(ctx) ? ctx : 0;
+}
+
 // A set-word! whose value needs no evaluation step, stored where the
 // context layer would store it: nothing can fail, so no frame naming the
 // word for an error is needed. False, with nothing changed, for anything
 // else (eval_set then does it all). Not while tracing.
 inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
-    // The slot first: an object's word (the commonest that has none) goes
-    // straight to eval_set. Nothing below allocates, so it stays valid.
+    // The slot first (an object's field has none: the object layer's quiet
+    // store sets it). Nothing below allocates, so the slot stays valid.
     Cell* dst = context::direct_slot(&word);
-    if (!dst) return false;
+    Off field_ctx = 0;
+    if (!dst) [[unlikely]] {
+        field_ctx = quiet_field(word);
+        if (!field_ctx) return false;
+    }
     Cell value;
     Code q = c;
     if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
-    *dst = value;
+    if (!field_ctx) [[likely]] {
+        *dst = value;
+    } else {
+        object::set_field_quiet(field_ctx, word.w3, &value);
+    }
     *slot = value;
     stack::top = slot + 1;
     c.pos = q.pos;
