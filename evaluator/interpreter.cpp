@@ -428,42 +428,39 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         // An inert value (a block, a number, ...) is its own value, and a
         // word whose value is plain data (not a function, an operator or
         // unset) gives that value: either is pushed without the expression
-        // machinery, then the operators after it apply.
+        // machinery. Calls, paths and parens are evaluated as
+        // eval_expression evaluates them, without its dispatch. Then the
+        // operators after the value apply.
         Cell v = *cell_at(c.node, c.pos);
         if (!tracing) {
             Cell* slot = stack::top;
-            bool pushed = false;
-            if (is_inert(v.type())) {
+            const uint32_t t = v.type();
+            if (is_inert(t)) {
                 v.clear_new_line();
                 stack::push(v);
-                pushed = true;
-            } else if (v.type() == TYPE_WORD) {
+                ++c.pos;
+            } else if (t == TYPE_WORD) {
                 const Cell* val = peek_value(&v);
-                if (val && is_plain(val->type())) {
+                if (!val) goto general;
+                const uint32_t vt = val->type();
+                if (is_plain(vt)) {
                     stack::push(*val);
-                    pushed = true;
-                }
-            }
-            if (!pushed) {
-                // A call, a path or a paren: evaluated as eval_expression
-                // evaluates it, without its dispatch.
-                if (v.type() == TYPE_WORD) {
-                    const Cell* val = peek_value(&v);
-                    if (!val || !is_callable(val->type())) goto general;
-                    const Cell fn = *val;
+                    ++c.pos;
+                } else if (is_callable(vt)) {
+                    const Cell fn = *val;  // the word may change while the arguments are fetched
                     ++c.pos;
                     if (Unwind code = exec_call(v, fn, &c, nullptr, 0, false)) return code;
-                } else if (v.type() == TYPE_PATH) {
-                    ++c.pos;
-                    if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
-                } else if (v.type() == TYPE_PAREN) {
-                    ++c.pos;
-                    if (Unwind code = eval_paren(v)) return code;
                 } else {
                     goto general;
                 }
-            } else {
+            } else if (t == TYPE_PATH) {
                 ++c.pos;
+                if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+            } else if (t == TYPE_PAREN) {
+                ++c.pos;
+                if (Unwind code = eval_paren(v)) return code;
+            } else {
+                goto general;
             }
             if (!single) {
                 if (Unwind code = apply_operators(c, slot)) return code;
