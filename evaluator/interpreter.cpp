@@ -387,6 +387,21 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     return true;
 }
 
+Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
+
+// The call of the operator at c.pos (the word `next`, its op! value `op`)
+// whose left operand is in *slot, the topmost cell. Out of line: the
+// kernel answers the common cases in apply_operators.
+[[gnu::noinline]] Unwind call_operator(Code& c, Cell* slot, const Cell* next, const Cell* op) {
+    Cell op_word = *next;
+    Cell src = native::op_source(op);
+    KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
+    ++c.pos;
+    stack::top = slot + 1;  // the left operand becomes the first argument
+    if (!tracing && src.type() != TYPE_FUNCTION && src.type() != TYPE_ROUTINE) return exec_infix(op_word, src, c);
+    return exec_call(op_word, src, &c, nullptr, 0, true);
+}
+
 // Infix look-ahead: the operators that follow the value in *slot (the
 // topmost cell) apply to it left to right.
 [[gnu::always_inline]] inline Unwind apply_operators(Code& c, Cell* slot) {
@@ -394,12 +409,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
         const Cell* next = cell_at(c.node, c.pos);
         const Cell* val = peek_value(next);
         if (!tracing && fast_infix(c, slot, val)) continue;
-        Cell op_word = *next;
-        Cell src = native::op_source(val);
-        KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
-        ++c.pos;
-        stack::top = slot + 1;  // the left operand becomes the first argument
-        if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+        if (Unwind code = call_operator(c, slot, next, val)) return code;
     }
     return UNWIND_NONE;
 }
@@ -505,7 +515,7 @@ check:
 // accepts block! and is followed by no operator. False, with nothing
 // changed, for anything else. Not while tracing (fetch_arg reports nothing
 // for it either way, but tracing goes by the ordinary path everywhere).
-inline bool block_arg(Off spec, uint32_t i, Code& c) {
+[[gnu::always_inline]] inline bool block_arg(Off spec, uint32_t i, Code& c) {
     const SeriesBuffer* b = buffer_of(c.node);
     const uint32_t n = b->byte_count() >> 4, pos = c.pos;
     if (pos >= n) return false;
@@ -649,6 +659,42 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
         stack::arg_base = s.base;
         return s.code;
     }
+}
+
+// The call of an operator made from an action or a native of two plain
+// arguments (no refinements), outside tracing: what exec_call does for it,
+// its left operand the topmost value, without the steps no such call needs.
+// The conditionals (an operator made from if, unless or either) and any
+// other shape take exec_call.
+Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
+    Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    if (hp->fixed != 2 || hp->refinements != 0 ||
+        (fn.type() == TYPE_NATIVE &&
+         (fn.w1 == natives::N_IF || fn.w1 == natives::N_UNLESS || fn.w1 == natives::N_EITHER)))
+        return exec_call(name, fn, &c, nullptr, 0, true);
+    check_machine_stack();
+    Cell* base = stack::top - 1;
+    stack::top = base;
+    stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    stack::top = base + 1;
+    check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
+    if (tracing || !block_arg(spec, 1, c)) {
+        if (Unwind code = fetch_arg(name, spec, 1, c, true)) return code;
+    }
+    // With two integers the result is computed here, under the frame the
+    // evaluation of the right operand ran in.
+    if (base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER && !tracing &&
+        integer_infix(fn.type(), fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+        stack::unwind();
+        return UNWIND_NONE;
+    }
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    int32_t refs[1];
+    if (Unwind code = run_native(fn, refs)) return code;
+    stack::unwind();
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
 }
 
 Unwind run_body(const Cell& fn, const Cell& name);
