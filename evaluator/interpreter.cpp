@@ -806,6 +806,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             Code bc{b.w2, b.w1, b.w1, b.type()};
             PositionGuard guard(bc);
             if (Unwind code = eval_each(bc, start)) return code;
+            KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
             *base = *start;
         } else {
             *base = none_value;
@@ -837,13 +838,13 @@ general:
         case TYPE_FUNCTION:
             code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
             if (code) return code;
-            stack::pop_func_frame();
             if (keeper) {
                 // The result replaces the function value kept under the frame.
+                stack::pop_func_frame();
                 *keeper = *base;
                 stack::top = keeper + 1;
             } else {
-                stack::top = base + 1;
+                stack::unwind_func();
             }
             KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
             return UNWIND_NONE;
