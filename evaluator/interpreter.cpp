@@ -357,6 +357,26 @@ inline bool quick_expression(Code& c, Cell* out) {
     return true;
 }
 
+// A block holding exactly one value that needs no evaluation step (a
+// literal, a word holding plain data): its value into *out, as evaluating
+// the block gives it. False for any other block (nothing changed).
+inline bool single_value(const Cell& b, Cell* out) {
+    const SeriesBuffer* buf = buffer_of(b.w2);
+    if ((buf->byte_count() >> 4) != b.w1 + 1) return false;
+    const Cell* p = buf->head_cell() + b.w1;
+    const uint32_t t = p->type();
+    if (t == TYPE_WORD) {
+        const Cell* v = peek_value(p);
+        if (!v || !is_plain(v->type())) return false;
+        *out = *v;
+        return true;
+    }
+    if (!is_inert(t)) return false;
+    *out = *p;
+    out->clear_new_line();
+    return true;
+}
+
 // The look-ahead's form for a right operand that is a path reading plain
 // data (`total + p/x`): read by direct steps, then computed by the kernel.
 // Out of line: it runs only when fast_infix has refused.
@@ -797,7 +817,9 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             default:
                 goto general;
         }
-        if (branch) {
+        if (branch && single_value(*branch, base)) {
+            // A branch of one value needing no evaluation step: its value.
+        } else if (branch) {
             // As eval_branch evaluates it: under this frame (pushed by the
             // interpreter, so evaluating), with no trace running; the
             // machine stack was checked on entry.
