@@ -382,7 +382,7 @@ bool brace_open(const std::string& text) {
 
 // The lexer's callback: event, input (at the event's position), type, line,
 // token. Answers true, so that the lexer goes on as it would without one.
-void delimiter_event(Cell* a) {
+Unwind delimiter_event(Cell* a) {
     std::string_view event = a[0].type() == TYPE_WORD ? symbol::name_view(a[0].w2) : std::string_view();
     const Cell type = a[2];
     const uint32_t t = type.type() == TYPE_DATATYPE ? type.w1 : 0;
@@ -413,6 +413,7 @@ void delimiter_event(Cell* a) {
         delimiters.unfinished = more;
     }
     a[0] = logic::cell(true);
+    return UNWIND_NONE;
 }
 
 // True when the load error leaves the input unfinished: the callback said

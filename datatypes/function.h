@@ -108,8 +108,10 @@ namespace kiv::routine {
 
 // The C++ entry of a routine: its arguments sit on the data stack from
 // `args` (the argument base) in specification order; it leaves its result in
-// args[0].
-using Fn = void (*)(Cell* args);
+// args[0]. Like a native it answers an unwind code: an entry that runs Kiv
+// code (a change hook, an owner's handler) returns that code's exit as it
+// came, with the stacks as the exit left them; the others UNWIND_NONE.
+using Fn = Unwind (*)(Cell* args);
 
 // The routine registry: C++ entries by 1-based id. Registering the same
 // entry again returns its first id.

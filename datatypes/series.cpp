@@ -22,7 +22,6 @@
 #include "runtime/stack.h"
 #include "runtime/error.h"
 #include "datatypes/ownership.h"
-#include "evaluator/interpreter.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -103,12 +102,6 @@ Unwind notify_owner(const Cell* series, const char* event, const Cell* value, ui
     Unwind code = ownership::notify(series, event, value, index, count, &reported);
     if (owned) *owned = reported;
     return code;
-}
-
-bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count) {
-    bool owned = false;
-    interpreter::raise_unwind(notify_owner(series, event, value, index, count, &owned));
-    return owned;
 }
 
 void recheck_range(const Cell* series, uint32_t start, uint32_t count) {

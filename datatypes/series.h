@@ -88,17 +88,13 @@ Cell arg_word(const char* name);
 // `event` is the action's word before the change and its past tense after
 // (random/randomized, clear/cleared, poke/poked ...), `value` the value
 // inserted or stored (or null), `index` and `count` the units concerned.
-// Returns true when the series is owned; the after-notice is sent only then.
 // Goes through the ownership table (runtime/externals.h, ownership::notify).
-// The form for implementations that pass the handler's unwind code up: it is
-// returned, and *owned (when not null) tells whether the series is owned.
+// The handler's unwind code is returned, and *owned (when not null) tells
+// whether the series is owned; the after-notice is sent only then.
 Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
                     bool* owned);
-// The form for routines (draw-image), whose signature cannot carry the code
-// yet: an exit from the handler leaves as interpreter::UnwindSignal.
-bool notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count);
 // The owner's handler runs Kiv code, which may change the series: after a
-// before-notice that was sent (notify_owner answered true), what the action
+// before-notice that was sent (the series was owned), what the action
 // computed before it is checked again. Raises script past-end unless the
 // units [start, start + count) still lie within the series.
 void recheck_range(const Cell* series, uint32_t start, uint32_t count);

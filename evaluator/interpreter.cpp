@@ -653,11 +653,12 @@ inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
     return UNWIND_NONE;
 }
 
-// Calls a routine whose arguments are in place from the argument base.
-void call_routine(const Cell& r) {
+// Calls a routine whose arguments are in place from the argument base;
+// its code is passed on as a native's is.
+inline Unwind call_routine(const Cell& r) {
     routine::Fn f = routine::lookup(routine::code_of(&r));
     if (!f) fire({"internal", "routines"});
-    f(stack::arg_base);
+    return f(stack::arg_base);
 }
 
 // Runs an action or native entry, turning an UnwindSignal into its code.
@@ -871,7 +872,8 @@ general:
             KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
             return UNWIND_NONE;
         case TYPE_ROUTINE:
-            call_routine(fn);
+            code = call_routine(fn);
+            if (code) return code;
             stack::unwind();
             break;
         default:
@@ -905,9 +907,11 @@ Unwind run_body(const Cell& fn, const Cell& name) {
         routine::Fn f = routine::lookup(compiled.w2);
         if (!f) fire({"internal", "routines"});
         Cell* args = arena::ptr<Cell>(context::cell(fn.w1)->w2);
-        f(args);
-        *stack::arg_base = *args;
-        stack::top = stack::arg_base + 1;
+        code = f(args);
+        if (!code) {
+            *stack::arg_base = *args;
+            stack::top = stack::arg_base + 1;
+        }
     } else if (body.type() == TYPE_BLOCK) {
         // One frame is both the return target and the evaluation frame of
         // the body block (what eval would push): <body>, evaluating.
@@ -1416,7 +1420,7 @@ Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with
             stack::unwind_func();
             break;
         case TYPE_ROUTINE:
-            call_routine(fn);
+            if ((code = call_routine(fn))) return code;
             stack::unwind();
             break;
         default:

@@ -191,10 +191,7 @@ Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* 
 // return their unwind code up to the native or action entry. The call points
 // whose signatures do not carry it yet throw this instead: a port's actor
 // called by an action other than make, sort, append, insert, change, clear,
-// remove, reverse, swap and trim (datatypes/port.cpp), the ownership notices
-// of the other series actions (the bool form of series::notify_owner), and
-// a few void helpers: setting loop words, parse collect and insert targets,
-// reduce/into a hash!, draw words, process output and the word routines. The
+// remove, reverse, swap and trim (datatypes/port.cpp). The
 // interpreter catches it where it calls a native or an action and carries
 // the code on from there as a return code. The stack pointers that the
 // exit's trim left are restored at the catch.

@@ -143,10 +143,10 @@ std::vector<uint8_t> dib_of(const Cell* img) {
     return out;
 }
 
-void read_clipboard(Cell* a) {
+Unwind read_clipboard(Cell* a) {
     if (!open_store()) {
         a[0] = logic::cell(false);
-        return;
+        return UNWIND_NONE;
     }
     struct Closer {
         ~Closer() { cb::store().close(); }
@@ -155,26 +155,27 @@ void read_clipboard(Cell* a) {
     std::vector<uint8_t> d;
     if (cb::store().get(cb::TEXT, d)) {
         a[0] = *push_text(d.data(), units_before_nul(d.data(), d.size()), true);
-        return;
+        return UNWIND_NONE;
     }
     if (cb::store().get(cb::FILES, d)) {
         a[0] = read_files(d);
-        return;
+        return UNWIND_NONE;
     }
     for (const char* f : {"PNG", "JFIF", "GIF"})
         if (cb::store().get(f, d)) {
             Cell* bin = binary::push_bytes(d.data(), uint32_t(std::min<size_t>(d.size(), UINT32_MAX / 2)));
             a[0] = *image::load_binary(bin);
-            return;
+            return UNWIND_NONE;
         }
     if (cb::store().get(cb::DIBV5, d)) {
         a[0] = *push_dib_image(d);
-        return;
+        return UNWIND_NONE;
     }
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
-void write_clipboard(Cell* a) {
+Unwind write_clipboard(Cell* a) {
     Restore r;
     Cell v = *stack::push(a[0]);
     uint32_t t = v.type();
@@ -193,12 +194,13 @@ void write_clipboard(Cell* a) {
     }
     if (!open_store()) {
         a[0] = logic::cell(false);
-        return;
+        return UNWIND_NONE;
     }
     bool ok = cb::store().empty();
     for (auto& [name, bytes] : formats) ok = cb::store().put(name, std::move(bytes)) && ok;
     cb::store().close();
     a[0] = logic::cell(ok);
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ std::string path_of(Cell* file) {
 // encode: the image in the codec's format as a binary!, or written to the
 // file that `where` names (the file is the result then).
 template <int32_t Format>
-void encode_image(Cell* a) {
+Unwind encode_image(Cell* a) {
     Cell* saved = stack::top;
     Cell bytes = *image::encode(&a[0], Format);
     if (a[1].type() == TYPE_FILE && bytes.type() == TYPE_BINARY) {
@@ -47,21 +47,23 @@ void encode_image(Cell* a) {
         if (path.empty() || !platform::files::write(path.c_str(), data, platform::files::REPLACE, 0))
             fire({"access", "cannot-open"}, a[1]);
         stack::top = saved;
-        return;  // a[0] is replaced by the file below
+        return UNWIND_NONE;  // a[0] is replaced by the file below
     }
     stack::top = saved;
     a[0] = bytes;
+    return UNWIND_NONE;
 }
 
 template <int32_t Format>
-void encode_image_entry(Cell* a) {
+Unwind encode_image_entry(Cell* a) {
     Cell where = a[1];
-    encode_image<Format>(a);
+    if (Unwind code = encode_image<Format>(a)) return code;
     if (where.type() == TYPE_FILE) a[0] = where;
+    return UNWIND_NONE;
 }
 
 // decode: an image! from a binary!, a file! or a url! (read as binary).
-void decode_image(Cell* a) {
+Unwind decode_image(Cell* a) {
     Cell* saved = stack::top;
     Cell data = a[0];
     Cell result;
@@ -81,10 +83,11 @@ void decode_image(Cell* a) {
     }
     stack::top = saved;
     a[0] = result;
+    return UNWIND_NONE;
 }
 
 // encode*: the value serialized, compact or fixed-width.
-void kivbin_encode(Cell* a) {
+Unwind kivbin_encode(Cell* a) {
     Cell* saved = stack::top;
     Cell* out = stack::push(none::cell());
     Cell value = a[0];
@@ -95,9 +98,10 @@ void kivbin_encode(Cell* a) {
         kivbin::encode(&value, out, false);
     a[0] = *out;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
-void kivbin_decode(Cell* a) {
+Unwind kivbin_decode(Cell* a) {
     Cell* saved = stack::top;
     Cell payload = a[0];
     Cell* bin = stack::push(payload);
@@ -115,6 +119,7 @@ void kivbin_decode(Cell* a) {
     uint32_t n = series::count(target->w2);
     a[0] = n == 1 ? buffer_of(target->w2)->head_cell()[0] : *target;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 struct Entry {
@@ -144,7 +149,7 @@ const Entry ENTRIES[] = {
 
 std::string word_text(const Cell* w) { return std::string(symbol::name_view(w->w2)); }
 
-void codec_routine(Cell* a) {
+Unwind codec_routine(Cell* a) {
     std::string key = word_text(&a[0]), which = word_text(&a[1]);
     for (const Entry& e : ENTRIES)
         if (key == e.key && which == e.which) {
@@ -152,9 +157,10 @@ void codec_routine(Cell* a) {
             Cell r = *routines::push_routine((key + "/" + which).c_str(), e.spec, e.fn);
             stack::top = saved;
             a[0] = r;
-            return;
+            return UNWIND_NONE;
         }
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 }  // namespace

@@ -54,11 +54,12 @@ int32_t int_of(const Cell& c) {
 
 // ---- Process and assignment ------------------------------------------------------------
 
-void quit_return(Cell* a) {
+Unwind quit_return(Cell* a) {
     lowlevel::end_process(int_of(a[0]));
+    return UNWIND_NONE;
 }
 
-void set_quiet(Cell* a) {
+Unwind set_quiet(Cell* a) {
     if (!is_all_word(a[0].type())) {
         Cell name = word::load("set-quiet");
         Cell word_arg = word::load("word");
@@ -68,9 +69,10 @@ void set_quiet(Cell* a) {
     Cell value = a[1];
     (void)context::set_in(&w, &a[1], w.w1, false);  // quiet: no change hook
     a[0] = value;
+    return UNWIND_NONE;
 }
 
-void set_slot_quiet(Cell* a) {
+Unwind set_slot_quiet(Cell* a) {
     uint32_t t = a[0].type();
     bool list = t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_PATH || t == TYPE_LIT_PATH ||
                 t == TYPE_SET_PATH || t == TYPE_GET_PATH;
@@ -85,27 +87,30 @@ void set_slot_quiet(Cell* a) {
         copy_cell(&value, slot);
     }
     a[0] = value;
+    return UNWIND_NONE;
 }
 
 // ---- Bit shifts ----------------------------------------------------------------------------
 
 // The routines are the `shift` native with its refinements set as each asks.
 template <bool Left, bool Logical>
-void shift_by(Cell*) {
+Unwind shift_by(Cell*) {
     using R = natives::Refs<natives::N_SHIFT>;
     int32_t refs[2] = {-1, -1};
     if (Left) refs[R::index<"left">()] = 2;
     if (Logical) refs[R::index<"logical">()] = 2;
     static_cast<void>(natives::shift(refs));  // shift never unwinds
+    return UNWIND_NONE;
 }
 
 // ---- Output and state ------------------------------------------------------------------------
 
-void last_lf_q(Cell* a) {
+Unwind last_lf_q(Cell* a) {
     a[0] = logic::cell(natives::last_line_feed != 0);
+    return UNWIND_NONE;
 }
 
-void write_stdout(Cell* a) {
+Unwind write_stdout(Cell* a) {
     std::string text;
     if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);
@@ -122,24 +127,27 @@ void write_stdout(Cell* a) {
     natives::write_to_console(s, 0);
     stack::top = saved;
     a[0] = unset::cell();
+    return UNWIND_NONE;
 }
 
-void tracing_q(Cell* a) {
+Unwind tracing_q(Cell* a) {
     a[0] = logic::cell(interpreter::tracing);
+    return UNWIND_NONE;
 }
 
 // Cells from the bottom up to the routine's own result slot included, so
 // that `pick-stack stack-size?` reads past every cell pick-stack may give.
-void stack_size_q(Cell* a) {
+Unwind stack_size_q(Cell* a) {
     Cell* top = stack::top > a ? stack::top : a + 1;
     a[0] = integer::cell(int32_t(top - stack::bottom));
+    return UNWIND_NONE;
 }
 
 // The argument base of the function in progress where frame-index? is
 // called: the first argument cell of the topmost function! call, so that
 // `pick-stack frame-index? + 1` is that call's first argument. Outside any
 // function call, the argument base of the routine's caller.
-void frame_index_q(Cell* a) {
+Unwind frame_index_q(Cell* a) {
     Cell* base = nullptr;
     for (stack::Frame* f = stack::frames_top; f-- > stack::frames_bottom;) {
         if (f->type() != stack::FRAME_FUNCTION || !f->function_context) continue;
@@ -151,12 +159,14 @@ void frame_index_q(Cell* a) {
         base = stack::frames_top > stack::frames_bottom ? stack::bottom + stack::frames_top[-1].saved_base
                                                         : stack::arg_base;
     a[0] = integer::cell(int32_t(base - stack::bottom));
+    return UNWIND_NONE;
 }
 
-void pick_stack(Cell* a) {
+Unwind pick_stack(Cell* a) {
     int32_t idx = int_of(a[0]);
     int32_t size = int32_t(stack::top - stack::bottom);
     a[0] = idx > 0 && idx < size ? stack::bottom[idx - 1] : none::cell();
+    return UNWIND_NONE;
 }
 
 // ---- Directories -------------------------------------------------------------------------------
@@ -168,11 +178,12 @@ Cell* push_file(const std::string& path) {
     return f;
 }
 
-void get_current_dir(Cell* a) {
+Unwind get_current_dir(Cell* a) {
     Cell* saved = stack::top;
     Cell f = *push_file(current_dir());
     stack::top = saved;
     a[0] = f;
+    return UNWIND_NONE;
 }
 
 // The POSIX path of a file! value; empty when it names nothing (empty, or
@@ -183,30 +194,33 @@ std::string posix_path(const Cell& file) {
     return path;
 }
 
-void set_current_dir(Cell* a) {
+Unwind set_current_dir(Cell* a) {
     std::string path = posix_path(a[0]);
     if (path.empty() || chdir(path.c_str()) != 0) fire({"access", "cannot-open"}, a[0]);
     a[0] = unset::cell();
+    return UNWIND_NONE;
 }
 
-void create_dir(Cell* a) {
+Unwind create_dir(Cell* a) {
     std::string path = posix_path(a[0]);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     if (path.empty() || mkdir(path.c_str(), 0777) != 0) fire({"access", "no-create"}, a[0]);
     a[0] = unset::cell();
+    return UNWIND_NONE;
 }
 
-void exists_q(Cell* a) {
+Unwind exists_q(Cell* a) {
     std::string path = posix_path(a[0]);
     struct stat st;
     a[0] = logic::cell(!path.empty() && stat(path.c_str(), &st) == 0);
+    return UNWIND_NONE;
 }
 
 // ---- The operating system ------------------------------------------------------------------
 
 // An object of four fields: name (string!), arch (word!), version (tuple!)
 // and build (integer!).
-void os_info(Cell* a) {
+Unwind os_info(Cell* a) {
     platform::OsInfo info = platform::os_info();
     Cell* saved = stack::top;
     Cell* spec = block::push_only(8);
@@ -224,6 +238,7 @@ void os_info(Cell* a) {
     Cell result = *object::construct(spec, nullptr, true);
     stack::top = saved;
     a[0] = result;
+    return UNWIND_NONE;
 }
 
 // ---- Tuple builders ----------------------------------------------------------------------------
@@ -234,20 +249,22 @@ void check_components(const Cell* a, int n) {
         if (int_of(a[i]) < 0) fire({"script", "invalid-arg"}, a[i]);
 }
 
-void as_color(Cell* a) {
+Unwind as_color(Cell* a) {
     check_components(a, 3);
     uint8_t bytes[12] = {uint8_t(int_of(a[0])), uint8_t(int_of(a[1])), uint8_t(int_of(a[2]))};
     a[0] = tuple::make(bytes, 3);
+    return UNWIND_NONE;
 }
 
 // The bytes of (d << 24) or (c << 16) or (b << 8) or a, low byte first: a
 // component above 255 spills into the bytes after it.
-void as_ipv4(Cell* a) {
+Unwind as_ipv4(Cell* a) {
     check_components(a, 4);
     uint32_t v = uint32_t(int_of(a[3])) << 24 | uint32_t(int_of(a[2])) << 16 | uint32_t(int_of(a[1])) << 8 |
                  uint32_t(int_of(a[0]));
     uint8_t bytes[12] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     a[0] = tuple::make(bytes, 4);
+    return UNWIND_NONE;
 }
 
 // ---- Text ---------------------------------------------------------------------------------------
@@ -255,20 +272,21 @@ void as_ipv4(Cell* a) {
 // Characters from the index of `start` to the index of `pos`, read in the
 // buffer of `start` (both positions clamped to its tail; none when pos is
 // before start).
-void count_chars(Cell* a) {
+Unwind count_chars(Cell* a) {
     const SeriesBuffer* b = buffer_of(a[0].w2);
     uint32_t size = b->byte_count();
     uint32_t from = a[0].w1 < size ? a[0].w1 : size;
     uint32_t to = a[1].w1 < size ? a[1].w1 : size;
     const uint8_t* head = b->head_ptr();
     a[0] = integer::cell(to > from ? int32_t(unicode::count_utf8_chars(head + from, head + to)) : 0);
+    return UNWIND_NONE;
 }
 
 // ---- Stack introspection ---------------------------------------------------------------------
 
 // From the topmost frame down to the second, each named call: its word and
 // the saved argument base as a cell index from the data-stack bottom.
-void collect_calls(Cell* a) {
+Unwind collect_calls(Cell* a) {
     Cell blk = a[0];
     Cell* held = stack::push(blk);
     uint32_t count = stack::frame_count();
@@ -286,38 +304,44 @@ void collect_calls(Cell* a) {
     }
     stack::top = held;
     a[0] = unset::cell();
+    return UNWIND_NONE;
 }
 
 // ---- Routines of the system object ----------------------------------------------------------
 
-void gc_active_q(Cell* a) {
+Unwind gc_active_q(Cell* a) {
     a[0] = logic::cell(collector::enabled());
+    return UNWIND_NONE;
 }
 
-void gc_series_cycles(Cell* a) {
+Unwind gc_series_cycles(Cell* a) {
     a[0] = integer::cell(int32_t(collector::cycle_count()));
+    return UNWIND_NONE;
 }
 
-void gc_nodes_cycles(Cell* a) {
+Unwind gc_nodes_cycles(Cell* a) {
     a[0] = integer::cell(int32_t(collector::node_compaction_count()));
+    return UNWIND_NONE;
 }
 
 // The full float support switch: kept here until the float layer reads one.
 bool float_full_support = false;
 
-void float_on_change(Cell* a) {
+Unwind float_on_change(Cell* a) {
     std::string_view name = symbol::name_view(a[0].w2);
     bool on = natives::lenient_true(&a[1]);
     if (name == "pretty?") float_::pretty_print = on;
     if (name == "full?") float_full_support = on;
     a[0] = unset::cell();
+    return UNWIND_NONE;
 }
 
 // ---- Type predicates and typeset tests --------------------------------------------------------
 
 template <uint32_t Type>
-void type_predicate(Cell* a) {
+Unwind type_predicate(Cell* a) {
     a[0] = logic::cell(a[0].type() == Type);
+    return UNWIND_NONE;
 }
 
 // Typeset tests read their typeset through its global word at every call.
@@ -334,10 +358,11 @@ constexpr uint32_t TYPESET_TEST_COUNT = sizeof TYPESET_TESTS / sizeof TYPESET_TE
 uint32_t typeset_symbols[TYPESET_TEST_COUNT];
 
 template <uint32_t N>
-void typeset_test(Cell* a) {
+Unwind typeset_test(Cell* a) {
     Cell ts;
     context::get_global_into(typeset_symbols[N], &ts);
     a[0] = logic::cell(ts.type() == TYPE_TYPESET && typeset::has(&ts, a[0].type()));
+    return UNWIND_NONE;
 }
 
 template <uint32_t... N>

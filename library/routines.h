@@ -13,7 +13,8 @@
 // each call, so it follows a redefinition of that word.
 //
 // Every entry reads its arguments from the argument base and leaves its
-// result there; errors go through fire().
+// result there; errors go through fire(). Entries answer an unwind code
+// (routine::Fn): none of these runs Kiv code, so each answers UNWIND_NONE.
 #pragma once
 
 #include "datatypes/function.h"

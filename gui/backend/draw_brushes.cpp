@@ -289,7 +289,7 @@ void make_image_brush(Brush& b, cairo_surface_t* tile, int l, int t, int mode) {
     b.base = Matrix::translation(float(l), float(t));
 }
 
-void parse_pattern(Context& c, Walk& w, bool is_fill) {
+Unwind parse_pattern(Context& c, Walk& w, bool is_fill) {
     if (!w.more() || !is_point(w.peek())) invalid_at(c, w, w.pos);
     double width, height;
     point_of(w.at(w.pos++), &width, &height);
@@ -325,12 +325,13 @@ void parse_pattern(Context& c, Walk& w, bool is_fill) {
                 c.st = saved;
             }
         } restore{c, outer, saved};
-        parse_draw(c, commands, false);
+        if (Unwind code = parse_draw(c, commands, false)) return code;
     }
     if (tile) cairo_surface_set_device_offset(tile, 0, 0);
     owned.s = nullptr;
     Brush& target = is_fill ? c.st.fill : c.st.pen;
     make_image_brush(target, tile, r[0], r[1], a.mode);
+    return UNWIND_NONE;
 }
 
 void parse_bitmap(Context& c, Walk& w, Brush& b) {
@@ -364,7 +365,7 @@ void parse_bitmap(Context& c, Walk& w, Brush& b) {
 
 }  // namespace
 
-void parse_pen(Context& c, Walk& w, bool is_fill) {
+Unwind parse_pen(Context& c, Walk& w, bool is_fill) {
     Brush& b = is_fill ? c.st.fill : c.st.pen;
     if (!w.more()) invalid_at(c, w, w.pos);
     Cell v = w.peek();
@@ -379,8 +380,7 @@ void parse_pen(Context& c, Walk& w, bool is_fill) {
             break;
         case KW_PATTERN:
             ++w.pos;
-            parse_pattern(c, w, is_fill);
-            break;
+            return parse_pattern(c, w, is_fill);
         case KW_BITMAP:
             ++w.pos;
             parse_bitmap(c, w, b);
@@ -398,6 +398,7 @@ void parse_pen(Context& c, Walk& w, bool is_fill) {
             if (!is_fill) c.st.font_colour = colour;
         }
     }
+    return UNWIND_NONE;
 }
 
 void parse_line_pattern(Context& c, Walk& w) {

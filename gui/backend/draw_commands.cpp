@@ -487,7 +487,7 @@ void transform(Context& c, int target, Op op) {
 
 // A transformation's optional block: the change holds only inside it.
 template <class Op>
-void transform_command(Context& c, Walk& w, int target, Op op) {
+Unwind transform_command(Context& c, Walk& w, int target, Op op) {
     if (w.more() && w.peek().type() == TYPE_BLOCK) {
         Cell body = w.at(w.pos++);
         State saved;
@@ -498,10 +498,10 @@ void transform_command(Context& c, Walk& w, int target, Op op) {
             ~Pop() { state_pop(c, saved); }
         } pop{c, saved};
         transform(c, target, op);
-        parse_draw(c, body, c.catch_errors);
-        return;
+        return parse_draw(c, body, c.catch_errors);
     }
     transform(c, target, op);
+    return UNWIND_NONE;
 }
 
 // ---- Clips ----------------------------------------------------------------------------------------------
@@ -534,12 +534,11 @@ void push_clip(Context& c, bool rect, Pt a, Pt b) {
 
 }  // namespace
 
-void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
+Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
     switch (kw) {
         case KW_PEN:
         case KW_FILL_PEN:
-            parse_pen(c, w, kw == KW_FILL_PEN);
-            break;
+            return parse_pen(c, w, kw == KW_FILL_PEN);
         case KW_BOX: {
             Pt a = need_point(c, w), b = need_point(c, w);
             double r = 0;
@@ -725,42 +724,38 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
                     if (on) state_pop(c, saved);
                 }
             } pop{c, saved, has_body};
-            if (!rect) parse_shape(c, path, true);
+            if (Unwind code = rect ? UNWIND_NONE : parse_shape(c, path, true)) return code;
             push_clip(c, rect, a, b);
-            if (has_body) parse_draw(c, body, c.catch_errors);
+            if (has_body) return parse_draw(c, body, c.catch_errors);
             break;
         }
         case KW_SHAPE: {
             if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
-            parse_shape(c, w.at(w.pos++), false);
-            break;
+            return parse_shape(c, w.at(w.pos++), false);
         }
         case KW_ROTATE: {
             int target = transform_target(c, w);
             float angle = float(need_number(c, w));
             Pt ctr{0, 0};
             take_point(w, &ctr);
-            transform_command(c, w, target, [&](const Matrix& m) {
+            return transform_command(c, w, target, [&](const Matrix& m) {
                 return rotate(m, angle, float(ctr.x), float(ctr.y), true);
             });
-            break;
         }
         case KW_SCALE: {
             int target = transform_target(c, w);
             float sx = float(need_factor(c, w)), sy = float(need_factor(c, w));
             Pt ctr{0, 0};
             take_point(w, &ctr);
-            transform_command(c, w, target, [&](const Matrix& m) {
+            return transform_command(c, w, target, [&](const Matrix& m) {
                 return scale(m, sx, sy, float(ctr.x), float(ctr.y), true);
             });
-            break;
         }
         case KW_TRANSLATE: {
             int target = transform_target(c, w);
             Pt p = need_point(c, w);
-            transform_command(c, w, target,
-                              [&](const Matrix& m) { return translate(m, float(p.x), float(p.y), true); });
-            break;
+            return transform_command(c, w, target,
+                                     [&](const Matrix& m) { return translate(m, float(p.x), float(p.y), true); });
         }
         case KW_SKEW: {
             int target = transform_target(c, w);
@@ -769,10 +764,9 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             take_number(w, &ay);
             Pt ctr{0, 0};
             take_point(w, &ctr);
-            transform_command(c, w, target, [&](const Matrix& m) {
+            return transform_command(c, w, target, [&](const Matrix& m) {
                 return skew(m, ax, float(ay), float(ctr.x), float(ctr.y), true);
             });
-            break;
         }
         case KW_TRANSFORM: {
             int target = transform_target(c, w);
@@ -781,12 +775,11 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             float angle = float(need_number(c, w));
             float sx = float(need_factor(c, w)), sy = float(need_factor(c, w));
             Pt t = need_point(c, w);
-            transform_command(c, w, target, [&](const Matrix& m) {
+            return transform_command(c, w, target, [&](const Matrix& m) {
                 Matrix r = rotate(m, angle, float(ctr.x), float(ctr.y), true);
                 r = scale(r, sx, sy, float(ctr.x), float(ctr.y), true);
                 return translate(r, float(t.x), float(t.y), true);
             });
-            break;
         }
         case KW_PUSH: {
             if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
@@ -798,8 +791,7 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
                 State& saved;
                 ~Pop() { state_pop(c, saved); }
             } pop{c, saved};
-            parse_draw(c, body, c.catch_errors);
-            break;
+            return parse_draw(c, body, c.catch_errors);
         }
         case KW_MATRIX: {
             int target = transform_target(c, w);
@@ -831,6 +823,7 @@ void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
         default:
             raise_error(c, w, kw_pos);
     }
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::draw

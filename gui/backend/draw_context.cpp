@@ -20,7 +20,6 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
-#include "evaluator/interpreter.h"
 
 namespace kiv::draw {
 
@@ -236,7 +235,7 @@ void state_pop(Context& c, State& saved) {
 
 // ---- The walk --------------------------------------------------------------------------------------
 
-void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
+Unwind parse_draw(Context& c, const Cell& commands, bool catch_errors) {
     Walk w{commands, commands.w1, commands.w1 + block::cells_length(&commands)};
     if (cycles::find(commands.w2)) raise(c, ERR_INFINITE, commands);
     cycles::push(commands.w2);
@@ -248,39 +247,48 @@ void parse_draw(Context& c, const Cell& commands, bool catch_errors) {
     c.catch_errors = catch_errors;
     while (w.more()) {
         Cell v = w.at(w.pos);
+        Unwind code = UNWIND_NONE;
         switch (v.type()) {
             case TYPE_SET_WORD: {
                 Cell rest = w.blk;
                 rest.w1 = w.pos + 1;
-                interpreter::raise_unwind(context::set_in(&v, &rest, v.w1, true).code);
+                code = context::set_in(&v, &rest, v.w1, true).code;
                 ++w.pos;
                 w.tail = w.blk.w1 + block::cells_length(&w.blk);
                 break;
             }
             case TYPE_BLOCK:
                 ++w.pos;
-                parse_draw(c, v, catch_errors);
+                code = parse_draw(c, v, catch_errors);
                 break;
             case TYPE_WORD: {
                 int kw = keyword(v);
                 if (kw == KW_NONE || kw > KW_INVERT_MATRIX) raise_error(c, w, w.pos);
                 uint32_t at = w.pos++;
-                run_command(c, w, kw, at);
+                code = run_command(c, w, kw, at);
                 break;
             }
             default:
                 raise_error(c, w, w.pos);
         }
+        if (code) [[unlikely]] {
+            // An exit from a change handler ends the pass; its target
+            // already trimmed the stacks.
+            c.catch_errors = saved_catch;
+            cycles::pop();
+            return code;
+        }
     }
     c.catch_errors = saved_catch;
     stack::top = saved_top;
     cycles::pop();
+    return UNWIND_NONE;
 }
 
 int last_pass_status = 0;
 
-void run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors, Off target_image) {
-    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return;
+Unwind run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors, Off target_image) {
+    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return UNWIND_NONE;
     build_keywords();
     Context c;
     c.target = surface;
@@ -306,10 +314,11 @@ void run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors,
     } end{c, depth};
     Cell* top = stack::top;
     try {
-        parse_draw(c, commands, catch_errors);
+        return parse_draw(c, commands, catch_errors);
     } catch (const Abandon&) {
         stack::top = top;
     }
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::draw

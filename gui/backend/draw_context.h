@@ -20,6 +20,12 @@
 // pass ends quietly; with `catch?` the error is reported and the pass ends;
 // otherwise it is raised as a language error. Either way the commands drawn
 // before it stay drawn.
+//
+// Exits: a break, continue, return, exit or throw out of a change handler
+// that a set-word ran ends the pass too. Its unwind code is returned up
+// through every level of the walk (which undoes its saved states on the way)
+// to the routine that started the pass, which returns it to the interpreter.
+// What was drawn before it stays drawn.
 #pragma once
 
 #include <cairo.h>
@@ -29,6 +35,7 @@
 
 #include "gui/backend/draw_matrix.h"
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::draw {
 
@@ -124,13 +131,14 @@ struct Abandon {};
 // ---- The pass -------------------------------------------------------------------------------
 // Interprets the block on the surface. An empty block does nothing at all.
 // `target_image` names the image record drawn into (0 for none).
-void run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors, Off target_image);
+[[nodiscard]] Unwind run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_errors, Off target_image);
 // Cairo's status at the end of the last pass (0: success); a pass never
 // leaves Cairo in an error state, the tests and the fuzz target check it.
 extern int last_pass_status;
 
 // ---- The interpreter (draw_context.cpp) ------------------------------------------------------
-void parse_draw(Context& c, const Cell& commands, bool catch_errors);
+// The walks below answer the unwind code of a change handler's exit.
+Unwind parse_draw(Context& c, const Cell& commands, bool catch_errors);
 [[noreturn]] void raise_error(Context& c, const Walk& w, uint32_t pos);
 // The argument errors of the sub-dialects: draw-invalid at the position.
 [[noreturn]] void invalid_at(Context& c, const Walk& w, uint32_t pos);
@@ -157,7 +165,7 @@ int keyword(const Cell& v);
 
 // ---- Brushes (draw_brushes.cpp) ----------------------------------------------------------------
 // Reads the arguments of `pen` or `fill-pen` from w.pos on and installs the brush.
-void parse_pen(Context& c, Walk& w, bool is_fill);
+Unwind parse_pen(Context& c, Walk& w, bool is_fill);
 void parse_line_pattern(Context& c, Walk& w);
 // Sets Cairo's source to the brush fitted to the bounds (l, t, r, b).
 bool use_brush(Context& c, const Brush& b, double l, double t, double r, double bo);
@@ -174,7 +182,7 @@ bool source_renderable(cairo_t* cr);
 // `fit` gives the bounds brushes fit to: the shape's rectangle, or null for
 // the path's stroke extents.
 void paint_path(Context& c, const double* fit, bool fill_allowed = true);
-void run_command(Context& c, Walk& w, int kw, uint32_t kw_pos);
+Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos);
 void path_arc(Context& c, double cx, double cy, double rx, double ry, double phi, double a, double e, bool move);
 // Building the path of a shape in drawing coordinates.
 void path_clear(Context& c);
@@ -193,7 +201,7 @@ void emit_device(Context& c, EmitMode mode);
 // ---- Shape sub-dialect (draw_shape.cpp) -----------------------------------------------------------
 // Walks a shape block, building Cairo's current path; for a shape (not a
 // clip) paints it at the end.
-void parse_shape(Context& c, const Cell& block, bool for_clip);
+Unwind parse_shape(Context& c, const Cell& block, bool for_clip);
 
 // ---- Images (draw_image.cpp) -----------------------------------------------------------------------
 // A new premultiplied surface holding the image's pixels, or null when the

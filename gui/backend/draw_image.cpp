@@ -53,17 +53,17 @@ cairo_surface_t* image_surface(Context& c, const Cell& image) {
     return s;
 }
 
-void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors) {
+Unwind draw_into_image(const Cell& image, const Cell& commands, bool catch_errors) {
     const os_image::Bitmap* bm = os_image::bitmap(&image);
-    if (!bm) return;
+    if (!bm) return UNWIND_NONE;
     uint32_t w = bm->width, h = bm->height;
-    if (!w || !h) return;
-    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return;
-    if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return;
+    if (!w || !h) return UNWIND_NONE;
+    if (commands.type() != TYPE_BLOCK || block::cells_length(&commands) == 0) return UNWIND_NONE;
+    if (w > uint32_t(MAX_SURFACE_SIDE) || h > uint32_t(MAX_SURFACE_SIDE)) return UNWIND_NONE;
     // The pass draws on a copy of the image's premultiplied pixels, so that
     // nothing the commands run (a change handler of a set-word) can move the
     // buffer under it; the result is copied back at the end, also when an
-    // error ends the pass.
+    // error or an exit ends the pass.
     std::vector<uint32_t> pixels(size_t(w) * h);
     std::memcpy(pixels.data(), os_image::to_premultiplied(&image), pixels.size() * 4);
     cairo_surface_t* surface = wrap_pixels(reinterpret_cast<uint8_t*>(pixels.data()), int(w), int(h), int(w) * 4);
@@ -81,19 +81,28 @@ void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors)
             }
         }
     } finish{image, pixels, surface};
-    run_pass(surface, commands, catch_errors, image.w2);
+    return run_pass(surface, commands, catch_errors, image.w2);
 }
 
 namespace {
 
-// system/view/platform/draw-image: image [image!] cmds [block!].
-void draw_image_routine(Cell* a) {
-    Cell* held = stack::push(a[0]);
+// system/view/platform/draw-image: image [image!] cmds [block!]. The image
+// drawn into is reported to its owner as poked as a whole. An exit from a
+// change handler run by the commands, or from the owner's handler, is
+// returned as it came (the pixels drawn before it stay drawn).
+Unwind draw_image_routine(Cell* a) {
+    // The image copy that the pass finishes with outlives an exit's trim of
+    // the data stack; nothing allocates between the trim and the copy back.
+    const Cell image = a[0];
+    Cell* held = stack::push(image);
     Cell commands = a[1];
-    draw_into_image(*held, commands, false);
+    if (Unwind code = draw_into_image(image, commands, false)) return code;
     uint32_t w = os_image::width(held), h = os_image::height(held);
-    if (w && h) series::notify_owner(held, "poke", nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    if (w && h)
+        if (Unwind code = series::notify_owner(held, "poke", nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr))
+            return code;
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 struct PlatformRoutine {
@@ -107,7 +116,7 @@ const PlatformRoutine PLATFORM_ROUTINES[] = {
 };
 
 // view-routine name: the platform routine of that name, or none.
-void view_routine(Cell* a) {
+Unwind view_routine(Cell* a) {
     std::string_view name = symbol::name_view(a[0].w2);
     for (const PlatformRoutine& r : PLATFORM_ROUTINES)
         if (name == r.name) {
@@ -115,9 +124,10 @@ void view_routine(Cell* a) {
             Cell value = *library::routines::push_routine(r.name, r.spec, r.fn);
             stack::top = saved;
             a[0] = value;
-            return;
+            return UNWIND_NONE;
         }
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 }  // namespace

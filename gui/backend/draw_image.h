@@ -2,6 +2,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::draw {
 
@@ -9,7 +10,9 @@ namespace kiv::draw {
 // 0, or the block is empty); its pixels change as drawn. Errors as the
 // dialect raises them (runtime/error.h); what was drawn before an error
 // stays drawn. The image must stay reachable by the collector (a stack cell).
-void draw_into_image(const Cell& image, const Cell& commands, bool catch_errors);
+// Answers the unwind code of an exit from a change handler that a set-word
+// of the commands ran (the pass ends there; what was drawn stays drawn).
+[[nodiscard]] Unwind draw_into_image(const Cell& image, const Cell& commands, bool catch_errors);
 
 // Binds the global routine `view-routine`, which gives the GUI engine the
 // platform routines (`view-routine 'draw-image`). Runs once at start-up.

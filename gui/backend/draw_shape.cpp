@@ -11,7 +11,6 @@
 #include "gui/backend/draw_context.h"
 #include "runtime/cycles.h"
 #include "runtime/stack.h"
-#include "evaluator/interpreter.h"
 
 namespace kiv::draw {
 
@@ -108,7 +107,7 @@ void curves(Context& c, Walk& w, uint32_t kw_pos, bool rel, bool cubic, bool smo
     }
 }
 
-void walk_shape(Context& c, const Cell& blk) {
+Unwind walk_shape(Context& c, const Cell& blk) {
     if (cycles::find(blk.w2)) infinite(c, blk);
     cycles::push(blk.w2);
     Cell* saved_top = stack::top;
@@ -120,14 +119,20 @@ void walk_shape(Context& c, const Cell& blk) {
         if (v.type() == TYPE_SET_WORD) {
             Cell rest = w.blk;
             rest.w1 = w.pos + 1;
-            interpreter::raise_unwind(context::set_in(&v, &rest, v.w1, true).code);
+            if (Unwind code = context::set_in(&v, &rest, v.w1, true).code) [[unlikely]] {
+                cycles::pop();  // the exit's target trimmed the stacks
+                return code;
+            }
             ++w.pos;
             w.tail = w.blk.w1 + block::cells_length(&w.blk);
             continue;
         }
         if (v.type() == TYPE_BLOCK) {
             ++w.pos;
-            walk_shape(c, v);
+            if (Unwind code = walk_shape(c, v)) [[unlikely]] {
+                cycles::pop();
+                return code;
+            }
             continue;
         }
         if (v.type() != TYPE_WORD && v.type() != TYPE_LIT_WORD) invalid_at(c, w, w.pos);
@@ -191,17 +196,19 @@ void walk_shape(Context& c, const Cell& blk) {
     }
     stack::top = saved_top;
     cycles::pop();
+    return UNWIND_NONE;
 }
 
 }  // namespace
 
-void parse_shape(Context& c, const Cell& block, bool for_clip) {
+Unwind parse_shape(Context& c, const Cell& block, bool for_clip) {
     path_clear(c);
     c.cur_x = c.cur_y = 0;
     c.last_was_curve = false;
     begin_figure(c);
-    walk_shape(c, block);
+    if (Unwind code = walk_shape(c, block)) return code;
     if (!for_clip) paint_path(c, nullptr);
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::draw

@@ -65,8 +65,6 @@ Cell call_awake() {
         if (interpreter::call_values(&fn, &ev, 1, &name) == UNWIND_NONE) result = *(stack::top - 1);
     } catch (const RaisedError&) {
         result = none::cell();
-    } catch (const interpreter::UnwindSignal&) {
-        result = none::cell();
     }
     stack::catch_at(frame);
     stack::throw_position = nullptr;

@@ -61,24 +61,27 @@ void pixels_of(const Cell* v, int32_t* x, int32_t* y) {
 
 // ---- Routines ---------------------------------------------------------------------------------
 
-void make_null_handle(Cell* a) {
+Unwind make_null_handle(Cell* a) {
     a[0] = handle::cell(0, handle::CLASS_NULL);
+    return UNWIND_NONE;
 }
 
-void do_event_loop(Cell* a) {
+Unwind do_event_loop(Cell* a) {
     a[0] = logic::cell(loop::do_events(a[0].type() == TYPE_LOGIC && a[0].w1 != 0));
+    return UNWIND_NONE;
 }
 
-void exit_event_loop(Cell* a) {
+Unwind exit_event_loop(Cell* a) {
     loop::request_quit();
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 // make-window face parent: the face's `type` picks the class (`window`: a
 // top-level KivWindow; `panel`: KivPanel; `text`: KivFace; a type of the
 // widget table: its class; anything else: KivBase), `offset` and `size`
 // the place, `text` the title.
-void make_window(Cell* a) {
+Unwind make_window(Cell* a) {
     Cell face = a[0];
     const Hwnd parent = handle_arg(a[1]);
     const Cell* type = face_field(&face, "type");
@@ -116,29 +119,32 @@ void make_window(Cell* a) {
         fire({"script", "invalid-arg"}, a[0]);
     }
     a[0] = handle::cell(win, handle::CLASS_WINDOW);
+    return UNWIND_NONE;
 }
 
-void show_window(Cell* a) {
+Unwind show_window(Cell* a) {
     const Hwnd h = handle_arg(a[0]);
     windows::set_slot(h, SLOT_HIDDEN, 0);
     windows::show(h, true);
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 // destroy-view face empty?: the face's window goes; when it was the last
 // window of a running loop (empty?), that loop is asked to end.
-void destroy_view(Cell* a) {
+Unwind destroy_view(Cell* a) {
     Cell face = a[0];
     const bool empty = a[1].type() == TYPE_LOGIC && a[1].w1 != 0;
     const Hwnd h = face_handle_q(&face);
     if (windows::alive(h)) windows::destroy(h);
     if (empty) loop::request_quit();
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 // set-timer id rate: an integer is a count per second, a float a count
 // per second too, a time! the period; none stops the timer.
-void set_timer(Cell* a) {
+Unwind set_timer(Cell* a) {
     const Hwnd h = handle_arg(a[0]);
     const Cell rate = a[1];
     double ms = -1;
@@ -152,40 +158,47 @@ void set_timer(Cell* a) {
         timers::set(h, FACE_TIMER_ID, uint32_t(std::min(ms, 2147483647.0)), loop::timer_proc);
     }
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
-void window_face(Cell* a) {
+Unwind window_face(Cell* a) {
     a[0] = window_face_cell(handle_arg(a[0]));
+    return UNWIND_NONE;
 }
 
-void child_at_routine(Cell* a) {
+Unwind child_at_routine(Cell* a) {
     const Hwnd h = handle_arg(a[0]);
     int32_t x, y;
     pixels_of(&a[1], &x, &y);
     a[0] = handle::cell(child_at(h, x, y), handle::CLASS_WINDOW);
+    return UNWIND_NONE;
 }
 
-void to_pixels_routine(Cell* a) {
+Unwind to_pixels_routine(Cell* a) {
     const double v = a[0].type() == TYPE_INTEGER ? double(integer::get(&a[0])) : a[0].get_f64();
     a[0] = integer::cell(to_pixels(v));
+    return UNWIND_NONE;
 }
 
-void to_logical_routine(Cell* a) {
+Unwind to_logical_routine(Cell* a) {
     a[0] = float_::cell(to_logical(integer::get(&a[0])));
+    return UNWIND_NONE;
 }
 
-void window_xid(Cell* a) {
+Unwind window_xid(Cell* a) {
     const Window* w = windows::get(handle_arg(a[0]));
     a[0] = integer::cell(w ? int32_t(display::xid(w->native)) : 0);
+    return UNWIND_NONE;
 }
 
-void send_event(Cell* a) {
+Unwind send_event(Cell* a) {
     Cell ev = a[0];
     loop::send_os_event(&ev, a[1].type() == TYPE_LOGIC && a[1].w1 != 0);
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
-void loop_state(Cell* a) {
+Unwind loop_state(Cell* a) {
     Cell* saved = stack::top;
     Cell* b = stack::push(none::cell());
     block::make_at(b, 2);
@@ -194,12 +207,13 @@ void loop_state(Cell* a) {
     block::cells_append(b, &p);
     a[0] = *b;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 // register-class spec: existing class, new class (0: none), type word,
 // ex-style, style, menu, procedure, hook. A procedure or hook can only be
 // given from native code here: from the language they must be 0 or none.
-void register_class(Cell* a) {
+Unwind register_class(Cell* a) {
     Cell spec = a[0];
     const uint32_t n = block::cells_length(&spec);
     Cell v[8];
@@ -216,13 +230,14 @@ void register_class(Cell* a) {
     if (!ok) {
         console::print_cstring("gui/register-class error: invalid spec block\n");
         a[0] = none::cell();
-        return;
+        return UNWIND_NONE;
     }
     const std::string existing = library::to_utf8(v[0]);
     const std::string fresh = is_zero(v[1]) ? std::string() : library::to_utf8(v[1]);
     classes::register_widget(existing.c_str(), fresh.c_str(), symbol::resolve(v[2].w2), uint32_t(integer::get(&v[3])),
                              uint32_t(integer::get(&v[4])), integer::get(&v[5]), nullptr, nullptr);
     a[0] = none::cell();
+    return UNWIND_NONE;
 }
 
 struct Entry {
@@ -252,7 +267,7 @@ bool classes_ready = false;
 
 }  // namespace
 
-void load_gui(Cell* a) {
+Unwind load_gui(Cell* a) {
     std::string reason;
     if (!display::open(&reason)) {
         Cell* saved = stack::top;
@@ -283,6 +298,7 @@ void load_gui(Cell* a) {
     Cell* obj = object::construct(spec, nullptr, true);
     a[0] = *obj;
     stack::top = saved;
+    return UNWIND_NONE;
 }
 
 }  // namespace kiv::gui

@@ -14,9 +14,10 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kiv::gui {
 
-void load_gui(Cell* args);
+Unwind load_gui(Cell* args);
 
 }  // namespace kiv::gui

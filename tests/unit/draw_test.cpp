@@ -55,7 +55,7 @@ class DrawTest : public RuntimeTest {
         cairo_surface_t* s = wrap_pixels(reinterpret_cast<uint8_t*>(px.data()), w, h, w * 4);
         Cell blk = code(commands);
         try {
-            run_pass(s, blk, catch_errors, 0);
+            EXPECT_EQ(run_pass(s, blk, catch_errors, 0), UNWIND_NONE);
         } catch (...) {
             cairo_surface_destroy(s);
             throw;
@@ -371,7 +371,7 @@ TEST_F(DrawTest, SelfContainingBlockIsInfinite) {
     block::cells_append(&b, &b);
     std::vector<uint32_t> px(100, WHITE);
     cairo_surface_t* s = wrap_pixels(reinterpret_cast<uint8_t*>(px.data()), 10, 10, 40);
-    RaisedError e = expect_error([&] { run_pass(s, b, false, 0); }, "script", "draw-infinite");
+    RaisedError e = expect_error([&] { (void)run_pass(s, b, false, 0); }, "script", "draw-infinite");
     cairo_surface_destroy(s);
     EXPECT_EQ(cycles::depth(), 0u);
 }
@@ -386,7 +386,7 @@ TEST_F(DrawTest, ErrorsKeepWhatWasDrawn) {
                 cairo_surface_t* s;
                 ~Free() { cairo_surface_destroy(s); }
             } f{s};
-            run_pass(s, code("pen off fill-pen red box 0x0 50x50 box 1"), false, 0);
+            (void)run_pass(s, code("pen off fill-pen red box 0x0 50x50 box 1"), false, 0);
         },
         RaisedError);
     EXPECT_EQ(at(px, 25, 25), RED);

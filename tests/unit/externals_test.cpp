@@ -277,7 +277,9 @@ TEST_F(OwnershipTest, OwnersWithoutHooksAreNotReported) {
     bool owned = true;
     EXPECT_EQ(ownership::check(blk, &action, nullptr, 0, 1, &owned), UNWIND_NONE);
     EXPECT_FALSE(owned) << "the owner has no on-set data";
-    EXPECT_FALSE(series::notify_owner(keep(load("[x]")), "append", nullptr, 0, 1)) << "unowned series";
+    owned = true;
+    EXPECT_EQ(series::notify_owner(keep(load("[x]")), "append", nullptr, 0, 1, &owned), UNWIND_NONE);
+    EXPECT_FALSE(owned) << "unowned series";
 }
 
 TEST_F(OwnershipTest, SelfContainingBlockIsOwnedOnce) {

@@ -390,10 +390,13 @@ TEST_F(FunctionTest, Compare) {
 
 // ---- Routines --------------------------------------------------------------------------------------
 
-void add_two(Cell* args) {
+Unwind add_two(Cell* args) {
     args[0] = int_cell(int32_t(args[0].w2 + args[1].w2));
+    return UNWIND_NONE;
 }
-void other_fn(Cell*) {}
+Unwind other_fn(Cell*) {
+    return UNWIND_NONE;
+}
 
 TEST_F(FunctionTest, RoutineRegistry) {
     uint32_t id = routine::register_fn(add_two, "add-two");
@@ -407,7 +410,7 @@ TEST_F(FunctionTest, RoutineRegistry) {
     EXPECT_EQ(routine::lookup(routine::count() + 1), nullptr);
     EXPECT_STREQ(routine::name(999), "");
     Cell args[2] = {int_cell(2), int_cell(40)};
-    routine::lookup(id)(args);
+    EXPECT_EQ(routine::lookup(id)(args), UNWIND_NONE);
     EXPECT_EQ(args[0].w2, 42u);
 }
 

@@ -90,24 +90,29 @@ namespace interp_detail {
 inline int32_t int_arg(const Cell* c) {
     return int32_t(c->w2);
 }
-inline void lt(Cell* a) {
+inline Unwind lt(Cell* a) {
     *a = logic::cell(int_arg(a) < int_arg(a + 1));
+    return UNWIND_NONE;
 }
-inline void gt(Cell* a) {
+inline Unwind gt(Cell* a) {
     *a = logic::cell(int_arg(a) > int_arg(a + 1));
+    return UNWIND_NONE;
 }
-inline void le(Cell* a) {
+inline Unwind le(Cell* a) {
     *a = logic::cell(int_arg(a) <= int_arg(a + 1));
+    return UNWIND_NONE;
 }
-inline void eq(Cell* a) {
+inline Unwind eq(Cell* a) {
     Cell x = a[0], y = a[1];
     *a = logic::cell(actions::compare(&x, &y, COMP_EQUAL));
+    return UNWIND_NONE;
 }
-inline void record(Cell* a) {
+inline Unwind record(Cell* a) {
     // Appends its argument to the global block `log`.
     Cell log = global_value("log");
     Cell v = a[0];
     block::cells_append(&log, &v);
+    return UNWIND_NONE;
 }
 
 // Minimal exits with the stack contract of the try/exit natives: enough to
