@@ -17,10 +17,13 @@
 //     left; they may stop once it falls to 0 or below.
 //   - the slots whose implementations may run Kiv code (make and to run an
 //     object's body, path steps, put and modify run change hooks, sort runs
-//     comparators, append, insert, change, clear, move, poke, random, remove,
-//     reverse, swap, take and trim run ownership handlers and port actors) answer an Outcome or an
-//     Unwind code; a non-zero code is returned as it came, with the stacks
-//     as the exit left them (runtime/stack.h).
+//     comparators, random and the series changes run ownership handlers,
+//     and every series and port action of a port! runs its actor: the
+//     navigation actions, copy, find, select, length?, pick, the port
+//     actions, open, read, rename and write) answer an Outcome, a Count or
+//     an Unwind code; a non-zero code is returned as it came, with the
+//     stacks as the exit left them (runtime/stack.h). The math actions share
+//     the navigation actions' StackOp signature and answer UNWIND_NONE.
 // Raising errors goes through fire(); implementations never return error codes.
 #pragma once
 
@@ -155,8 +158,18 @@ enum MathOp : int32_t { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AN
 // The math actions of a type whose worker takes the operation code (MathOp):
 // r.set<ACT_ADD>(math_entry<do_math, OP_ADD>) stands for a wrapper per action.
 template <auto Worker, int32_t Op>
-void math_entry() {
+Unwind math_entry() {
     (void)Worker(Op);
+    return UNWIND_NONE;
+}
+
+// A StackOp implementation that runs no Kiv code (the math and navigation
+// actions of every type but port!): r.set<ACT_AT>(no_unwind<at>). The call
+// inlines; the code it answers is always UNWIND_NONE.
+template <void (*Op)()>
+Unwind no_unwind() {
+    Op();
+    return UNWIND_NONE;
 }
 
 // The answer of an implementation whose slot may run Kiv code: its result
@@ -168,6 +181,16 @@ struct [[nodiscard]] Outcome {
     Unwind code = UNWIND_NONE;
     Outcome(Cell* c) : cell(c) {}
     Outcome(Unwind u) : code(u) {}
+};
+
+// The answer of length?: the length (-1 for none), or the unwind code of an
+// exit that left a port's actor, with no length. Eight bytes, returned in a
+// register; `return n;` and `return code;` both read as they are.
+struct [[nodiscard]] Count {
+    int32_t n = -1;
+    Unwind code = UNWIND_NONE;
+    Count(int32_t length) : n(length) {}
+    Count(Unwind u) : code(u) {}
 };
 
 // One signature per slot (or group of slots).
@@ -182,7 +205,8 @@ using EvalPath = Outcome (*)(Cell* parent, Cell* element, Cell* value, Cell* pat
                            Cell* previous, int32_t position, bool case_sensitive, bool get_path,
                            bool last_element, bool notify_owner);
 using Compare = int32_t (*)(Cell* value, Cell* other, int32_t op);
-using StackOp = void (*)();  // operands at the argument base: math, at, back, head, next, skip, tail...
+// Operands at the argument base: math, at, back, head, next, skip, tail...
+using StackOp = Unwind (*)();
 using Negate = void (*)(Cell* value);
 using Round = void (*)(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
                        bool ceiling, bool half_ceiling);
@@ -191,31 +215,31 @@ using Complement = Cell* (*)(Cell* value);
 using Insert = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 using Change = Unwind (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 using Clear = Unwind (*)(Cell* series);
-using Copy = Cell* (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
-                       bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-using Length = int32_t (*)(Cell* value);  // -1 means none
+using Copy = Outcome (*)(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+using Find = Outcome (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
+                         bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+using Length = Count (*)(Cell* value);  // n -1 means none
 using Move = Outcome (*)(Cell* origin, Cell* target, Cell* part);
-using Pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
+using Pick = Outcome (*)(Cell* series, int32_t index, Cell* index_cell);
 using Poke = Outcome (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 using Put = Outcome (*)(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 using Remove = Unwind (*)(Cell* series, Cell* part, Cell* key);
 using Reverse = Unwind (*)(Cell* series, Cell* part, Cell* skip);
-using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
-                         bool any, Cell* with, Cell* skip, bool last, bool reverse);
+using Select = Outcome (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same,
+                           bool any, Cell* with, Cell* skip, bool last, bool reverse);
 // The sorted series (at its position, which /part may move back) replaces *series.
 using Sort = Unwind (*)(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
                         bool reverse, bool stable);
 using Swap = Unwind (*)(Cell* series1, Cell* series2);
 using Take = Outcome (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = Unwind (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-using PortOp = Cell* (*)(Cell* value);  // create, close, delete, open?, query, update
+using PortOp = Outcome (*)(Cell* value);  // create, close, delete, open?, query, update
 using Modify = Outcome (*)(Cell* target, Cell* field, Cell* value, bool case_sensitive);
-using Open = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
-using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-using Rename = Cell* (*)(Cell* from, Cell* to);
-using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-                        Cell* part, Cell* seek, Cell* allow, Cell* as);
+using Open = Outcome (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
+using Read = Outcome (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+using Rename = Outcome (*)(Cell* from, Cell* to);
+using Write = Outcome (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
+                          Cell* part, Cell* seek, Cell* allow, Cell* as);
 }  // namespace action
 
 // The signature of each slot's implementation: SlotFn<ACT_FORM> is action::Form.

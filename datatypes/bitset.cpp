@@ -246,7 +246,7 @@ Cell* make_from_spec(Cell* proto, Cell* spec, Caller caller) {
         make_at(proto, uint32_t((uint64_t(n) + 7) / 8), 0);
         return proto;
     }
-    if (t == TYPE_BITSET) return copy(s, proto, nullptr, false, nullptr);
+    if (t == TYPE_BITSET) return copy(s, proto, nullptr, false, nullptr).cell;
     if (t == TYPE_BINARY) {
         from_binary(proto, s, false);
         return proto;
@@ -402,7 +402,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 void negate(Cell* value) { *value = *complement(value); }
 
 Cell* complement(Cell* value) {
-    Cell* r = copy(value, stack::push(none::cell()), nullptr, false, nullptr);
+    Cell* r = copy(value, stack::push(none::cell()), nullptr, false, nullptr).cell;
     SeriesBuffer* b = buf(r);
     uint8_t* p = b->head_ptr();
     for (uint32_t i = 0; i < b->byte_count(); ++i) p[i] = uint8_t(~p[i]);
@@ -435,7 +435,7 @@ Unwind clear(Cell* series) {
     return UNWIND_NONE;
 }
 
-Cell* copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
+Outcome copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
     Cell s = *series;
     uint32_t n = byte_count(&s);
     Off node = memory::alloc_bytes(n);
@@ -448,16 +448,18 @@ Cell* copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
     return result;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Outcome find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     // One character (the usual question) tests its bit directly.
     if (value->type() == TYPE_CHAR && int64_t(value->w2) <= MAX_BIT)
         return test_bit(series, value->w2) ? &true_value : &none_value;
     return process(series, value, TEST, BY_OTHER) ? &true_value : &none_value;
 }
 
-int32_t length_q(Cell* value) { return int32_t(byte_count(value) * 8); }
+Count length_q(Cell* value) {
+    return int32_t(byte_count(value) * 8);
+}
 
-Cell* pick(Cell* series, int32_t, Cell* index_cell) {
+Outcome pick(Cell* series, int32_t, Cell* index_cell) {
     return process(series, index_cell, TEST, BY_OTHER) ? &true_value : &false_value;
 }
 
@@ -498,9 +500,9 @@ void init() {
     r.set<ACT_COMPARE>(compare);
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_AND_T>(and_t);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_AND_T>(no_unwind<and_t>);
+    r.set<ACT_OR_T>(no_unwind<or_t>);
+    r.set<ACT_XOR_T>(no_unwind<xor_t>);
     r.set<ACT_APPEND>(insert);
     r.set<ACT_INSERT>(insert);
     r.set<ACT_CLEAR>(clear);

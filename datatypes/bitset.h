@@ -51,11 +51,11 @@ void or_t();
 void xor_t();
 Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Unwind clear(Cell* series);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-int32_t length_q(Cell* value);
-Cell* pick(Cell* series, int32_t index, Cell* index_cell);
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Count length_q(Cell* value);
+Outcome pick(Cell* series, int32_t index, Cell* index_cell);
 Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 

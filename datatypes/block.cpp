@@ -514,8 +514,8 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
 
 // ---- find / select / put --------------------------------------------------------------------------
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
-           Cell* /*with*/, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
+             Cell* /*with*/, Cell* skip, bool last, bool reverse, bool tail, bool match) {
     Search s = search(series, value, part, only, case_sensitive, same, skip, last, reverse, match);
     if (s.place < 0) return &none_value;
     Cell* r = stack::push(*series);
@@ -523,8 +523,8 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive
     return r;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
-             Cell* /*with*/, Cell* skip, bool last, bool reverse) {
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool /*any*/,
+               Cell* /*with*/, Cell* skip, bool last, bool reverse) {
     Search s = search(series, value, part, only, case_sensitive, same, skip, last, reverse, false);
     if (s.place < 0) return &none_value;
     uint64_t after = uint64_t(s.place) + s.length;
@@ -649,12 +649,12 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- copy / take / swap / trim ------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
         fire({"script", "expect-arg"}, series::arg_word("copy"), datatype::cell(types->type()),
              series::arg_word("types"));
     uint32_t source_node = series->w2;
-    Cell* r = series::copy(series, result, part, false, nullptr);
+    Cell* r = series::copy(series, result, part, false, nullptr).cell;
     if (types) {
         copy_types(r, 0, cell_count(r), 1, deep, types);
     } else if (deep) {

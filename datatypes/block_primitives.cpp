@@ -55,7 +55,7 @@ void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
     StackMark mark;
     Cell* slot = stack::push(none::cell());
     Cell* src = stack::push(c);
-    Cell r = *actions::copy(src, slot, nullptr, deep, nullptr);
+    Cell r = *actions::cell_of(actions::copy(src, slot, nullptr, deep, nullptr));
     r.header = (c.header & ~header::TYPE_MASK) | r.type();
     *cell_at(blk, i) = r;
 }

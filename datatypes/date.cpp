@@ -473,7 +473,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     return value;
 }
 
-Cell* pick(Cell* value, int32_t, Cell* index_cell) {
+Outcome pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t field = path_field(index_cell);
     if (field < 0) fire({"script", "out-of-range"}, *index_cell);
     return scalar::result(get_field(value, field));

@@ -115,7 +115,7 @@ Cell* lines_to_block(const std::vector<uint8_t>& bytes) {
 
 Cell* push_info(Cell* file, const std::string& path);
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (as) fire({"internal", "not-done"});
     std::string path = os_path(source);
     if (info) return push_info(source, path);
@@ -164,8 +164,8 @@ void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
     stack::top = saved;
 }
 
-Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*info*/, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as) {
+Outcome write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*info*/, bool append,
+              Cell* part, Cell* seek, Cell* allow, Cell* as) {
     if (allow || as) fire({"internal", "not-done"});
     if (part && part->type() != TYPE_INTEGER)
         fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *part);
@@ -202,7 +202,7 @@ Cell* write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*i
     return answer(unset::cell());
 }
 
-Cell* delete_(Cell* file) {
+Outcome delete_(Cell* file) {
     std::string path = os_path(file);
     return answer(logic::cell(files::remove(path.c_str(), dir_name(path))));
 }
@@ -220,7 +220,7 @@ bool date_of(const files::Info& info, Cell& date) {
 
 // The date of last change; none when there is no such entry, or when a name
 // ending in "/" is not a folder.
-Cell* query(Cell* file) {
+Outcome query(Cell* file) {
     std::string path = os_path(file);
     files::Info info;
     Cell date;
@@ -260,7 +260,7 @@ Cell* push_info(Cell* file, const std::string& path) {
 
 // An existing target is never replaced: access no-create with the target,
 // both files left as they were. Other failures answer false.
-Cell* rename(Cell* from, Cell* to) {
+Outcome rename(Cell* from, Cell* to) {
     std::string a = os_path(from), b = os_path(to);
     files::RenameResult r = files::rename(a.c_str(), b.c_str());
     if (r == files::EXISTS) fire({"access", "no-create"}, *to);

@@ -565,10 +565,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ABSOLUTE>(no_unwind<absolute>);
     r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_POWER>(power);
+    r.set<ACT_POWER>(no_unwind<power>);
     r.set<ACT_ROUND>(round);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);

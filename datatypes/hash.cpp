@@ -57,11 +57,11 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return block::mold(value, out, only, all, flat, part, budget, indent);
 }
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     StackMark mark;
     Cell* src = stack::push(*series);
     bool whole = src->w1 == 0 && !part && !deep && !types && src->w3 != 0;
-    Cell* r = block::copy(src, result, part, deep, types);
+    Cell* r = block::copy(src, result, part, deep, types).cell;
     Cell c = *r;
     c.w3 = 0;
     c.set_type(TYPE_BLOCK);

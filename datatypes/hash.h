@@ -26,7 +26,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type);
 Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

@@ -462,7 +462,7 @@ Cell* transform(const Cell* image, const Cell* crop_offset, const Cell* crop_siz
 
 namespace {
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*);
+Outcome copy(Cell* series, Cell* result, Cell* part, bool, Cell*);
 
 Outcome to(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_IMAGE) return copy(spec, proto, nullptr, false, nullptr);
@@ -544,7 +544,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool, bool flat, Cell* part, int
     return mold_image(value, out, only, flat, part, budget, indent + 1);
 }
 
-Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
+Outcome pick(Cell* series, int32_t index, Cell* index_cell) {
     Cell pos = index_cell ? *index_cell : integer::cell(index);
     if (pos.type() != TYPE_INTEGER && pos.type() != TYPE_PAIR) fire({"script", "invalid-arg"}, pos);
     bool out = false;
@@ -619,7 +619,9 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     return (c > 0) - (c < 0);
 }
 
-int32_t length_q(Cell* value) { return int32_t(count_of(value)); }
+Count length_q(Cell* value) {
+    return int32_t(count_of(value));
+}
 
 void at() {
     Cell* s = stack::arg_base;
@@ -693,7 +695,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     return UNWIND_NONE;
 }
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
     StackMark mark;
     Cell* src = stack::push(*series);
     int64_t w = width_of(src), h = height_of(src);
@@ -763,17 +765,17 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_AT>(at);
-    r.set<ACT_BACK>(back);
+    r.set<ACT_AT>(no_unwind<at>);
+    r.set<ACT_BACK>(no_unwind<back>);
     r.set<ACT_CHANGE>(change);
     r.set<ACT_COPY>(copy);
     r.set<ACT_LENGTH_Q>(length_q);
-    r.set<ACT_NEXT>(next);
+    r.set<ACT_NEXT>(no_unwind<next>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_POKE>(poke);
-    r.set<ACT_SKIP>(skip);
-    r.set<ACT_TAIL>(tail);
-    r.set<ACT_TAIL_Q>(tail_q);
+    r.set<ACT_SKIP>(no_unwind<skip>);
+    r.set<ACT_TAIL>(no_unwind<tail>);
+    r.set<ACT_TAIL_Q>(no_unwind<tail_q>);
     datatype::register_type(r);
     os_image::init();
 }

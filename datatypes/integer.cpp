@@ -11,14 +11,15 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "evaluator/number_scan.h"
 #include "runtime/base_codecs.h"
-#include "runtime/random.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
+#include "runtime/random.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::integer {
 
@@ -520,7 +521,9 @@ void call_math_action(uint32_t type, int32_t op) {
     const uint32_t slot = slot_of(op);
     auto f = slot ? entry_as<action::StackOp>(datatype::lookup(type, slot), slot) : nullptr;
     if (!f) fire({"internal", "not-done"});
-    f();
+    // The math actions run no Kiv code (no port! has them).
+    if (Unwind code = f()) [[unlikely]]
+        actions::unexpected_unwind(code);
 }
 
 }  // namespace detail
@@ -535,10 +538,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ABSOLUTE>(no_unwind<absolute>);
     r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
-    r.set<ACT_POWER>(power);
+    r.set<ACT_POWER>(no_unwind<power>);
     r.set<ACT_ROUND>(round);
     r.set<ACT_EVEN_Q>(even_q);
     r.set<ACT_ODD_Q>(odd_q);

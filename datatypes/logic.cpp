@@ -159,10 +159,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_AND_T>(no_unwind<and_t>);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_OR_T>(no_unwind<or_t>);
+    r.set<ACT_XOR_T>(no_unwind<xor_t>);
     datatype::register_type(r);
 }
 

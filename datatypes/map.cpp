@@ -218,7 +218,7 @@ void normalize_key(Cell* key, const Cell* path) {
         StackMark mark;
         Cell* src = stack::push(*key);
         Cell* dst = stack::push(none::cell());
-        Cell copied = *series::copy(src, dst, nullptr, false, nullptr);
+        Cell copied = *series::copy(src, dst, nullptr, false, nullptr).cell;
         copied.header = t;
         *key = copied;
     }
@@ -276,7 +276,7 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool is_make) {
         make_at(proto, 0, 0, n < 1 ? 1 : uint32_t(n));
     } else if (t == TYPE_MAP) {
         Cell* slot = stack::push(none::cell());
-        Cell r = *copy(spec, slot, nullptr, false, nullptr);
+        Cell r = *copy(spec, slot, nullptr, false, nullptr).cell;
         *proto = r;
     } else {
         fire({"script", "bad-to-arg"}, datatype::cell(TYPE_MAP), *spec);
@@ -395,7 +395,7 @@ Unwind clear(Cell* series) {
     return UNWIND_NONE;
 }
 
-Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
+Outcome copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
         fire({"script", "expect-arg"}, series::arg_word("copy"), datatype::cell(types->type()),
              series::arg_word("types"));
@@ -425,7 +425,7 @@ Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
             StackMark inner;
             Cell* slot = stack::push(none::cell());
             Cell* from = stack::push(c);
-            Cell copied = *actions::copy(from, slot, nullptr, true, nullptr);
+            Cell copied = *actions::cell_of(actions::copy(from, slot, nullptr, true, nullptr));
             copied.header = (c.header & ~header::TYPE_MASK) | copied.type();
             *cell_at(r, i) = copied;
         }
@@ -434,8 +434,8 @@ Cell* copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types) {
     return result;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool, bool,
-           bool, bool) {
+Outcome find(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
+             bool, bool, bool) {
     Cell m = *series;
     int32_t pos;
     if (same) {
@@ -458,7 +458,9 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool sam
     return stack::push(key_as_found(*cell_at(&m, uint32_t(pos))));
 }
 
-int32_t length_q(Cell* value) { return int32_t(live_count(value)); }
+Count length_q(Cell* value) {
+    return int32_t(live_count(value));
+}
 
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     set_value(series, key, value, case_sensitive, nullptr);
@@ -473,8 +475,8 @@ Unwind remove(Cell* series, Cell*, Cell* key) {
     return UNWIND_NONE;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*, bool,
-             bool) {
+Outcome select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool same, bool, Cell*, Cell*,
+               bool, bool) {
     Cell m = *series;
     if (!same) {
         // The entry find would give: its value is the answer (one look-up).
@@ -485,7 +487,8 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool s
         return v;
     }
     Cell* found = find(series, value, nullptr, false, case_sensitive, same, false, nullptr, nullptr, false,
-                       false, false, false);
+                       false, false, false)
+                      .cell;
     if (found->type() == TYPE_NONE) return &none_value;
     int32_t pos = hashtable::find(m.w3, found, true);
     if (pos < 0) pos = hashtable::find(m.w3, found, false);

@@ -48,14 +48,14 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Unwind clear(Cell* series);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-int32_t length_q(Cell* value);
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Count length_q(Cell* value);
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Unwind remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse);
 
 // Registers map!.
 void init();

@@ -564,7 +564,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     return scalar::result(get_field(parent, field));
 }
 
-Cell* pick(Cell* value, int32_t, Cell* index_cell) {
+Outcome pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t field = field_of(index_cell);
     if (field < 0) fire({"script", "out-of-range"}, *index_cell);
     return scalar::result(get_field(value, field));
@@ -666,7 +666,7 @@ void init() {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ABSOLUTE>(no_unwind<absolute>);
     r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_ROUND>(round);

@@ -50,11 +50,11 @@ Unwind clear(Cell*) {
     return UNWIND_NONE;
 }
 
-Cell* find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Outcome find(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     return push_last();
 }
 
-int32_t length(Cell*) {
+Count length(Cell*) {
     return -1;
 }
 
@@ -63,7 +63,7 @@ Unwind remove(Cell*, Cell*, Cell*) {
     return UNWIND_NONE;
 }
 
-Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Outcome select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
     return push_last();
 }
 

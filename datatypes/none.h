@@ -35,12 +35,12 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
              int32_t indent);
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Unwind clear(Cell* series);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-int32_t length(Cell* value);
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Count length(Cell* value);
 Unwind remove(Cell* series, Cell* part, Cell* key);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse);
 Outcome take(Cell* series, Cell* part, bool deep, bool last);
 
 }  // namespace none

@@ -126,7 +126,7 @@ Cell copy_series_value(const Cell& v, bool deep) {
     Cell* saved = stack::top;
     Cell* src = stack::push(v);
     Cell* res = stack::push(none::cell());
-    Cell r = *actions::copy(src, res, nullptr, deep, nullptr);
+    Cell r = *actions::cell_of(actions::copy(src, res, nullptr, deep, nullptr));
     stack::top = saved;
     r.header = (r.header & ~header::TYPE_MASK) | v.type() | (v.header & header::NEW_LINE);
     return r;
@@ -921,14 +921,14 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     return 0;
 }
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* /*types*/) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* /*types*/) {
     if (part) fire({"script", "invalid-refine-arg"}, word::load("part"), *part);
     Cell o = *series;
     copy_into(&o, result, true, deep);
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+Outcome select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
     uint32_t t = value->type();
     if (!(t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD))
         fire({"script", "invalid-type"}, datatype::cell(t));

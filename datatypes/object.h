@@ -222,9 +222,9 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* previous,
                 int32_t position, bool case_sensitive, bool get_path, bool last_element, bool notify_owner);
 int32_t compare(Cell* value, Cell* other, int32_t op);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse);
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
 

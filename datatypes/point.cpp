@@ -112,7 +112,7 @@ int32_t mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, int32_t budge
     return form(value, out, part, budget);
 }
 
-Cell* pick(Cell* value, int32_t, Cell* index_cell) {
+Outcome pick(Cell* value, int32_t, Cell* index_cell) {
     const int32_t a = axis(index_cell, dims(value));
     if (a < 0) {
         // The word first: the message reads "cannot use z on 1x2 value".
@@ -205,7 +205,7 @@ void register_one(uint32_t type, const char* name) {
     r.set<ACT_MOLD>(mold);
     r.set<ACT_EVAL_PATH>(eval_path);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_ABSOLUTE>(absolute);
+    r.set<ACT_ABSOLUTE>(no_unwind<absolute>);
     r.set_arithmetic<do_math>();
     r.set<ACT_NEGATE>(negate);
     r.set<ACT_ROUND>(round);

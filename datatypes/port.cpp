@@ -78,10 +78,6 @@ struct Forward {
         stack::top = base + 1;
         return UNWIND_NONE;
     }
-    Cell* call() {
-        interpreter::raise_unwind(invoke());
-        return base;
-    }
     // The call for a slot that answers an Outcome: the result cell or the code.
     Outcome outcome() {
         if (Unwind code = invoke()) return code;
@@ -98,19 +94,21 @@ struct Forward {
 
 // The actions that take only the port, or the port and fixed arguments.
 template <uint32_t Slot>
-Cell* port_op(Cell* port) {
-    return Forward(actions::slot_name(Slot), port).call();
+Outcome port_op(Cell* port) {
+    return Forward(actions::slot_name(Slot), port).outcome();
 }
 
 // Actions on the argument base (at, back, head, ...): the result replaces the port there.
 template <uint32_t Slot, int Args>
-void stack_op() {
+Unwind stack_op() {
     Cell* b = stack::arg_base;
     Forward f(actions::slot_name(Slot), b);
     for (int i = 1; i <= Args; ++i) f.arg(b[i]);
-    Cell r = *f.call();
-    *stack::arg_base = r;
+    Outcome r = f.outcome();
+    if (r.code) return r.code;
+    *stack::arg_base = *r.cell;
     stack::top = stack::arg_base + 1;
+    return UNWIND_NONE;
 }
 
 template <uint32_t Slot>
@@ -128,34 +126,35 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 Unwind clear(Cell* series) {
     return Forward("clear", series).perform();
 }
-Cell* copy(Cell* series, Cell*, Cell* part, bool deep, Cell* types) {
-    return Forward("copy", series).ref(part).flag(deep).ref(types).call();
+Outcome copy(Cell* series, Cell*, Cell* part, bool deep, Cell* types) {
+    return Forward("copy", series).ref(part).flag(deep).ref(types).outcome();
 }
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any, Cell* with,
-           Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
     return Forward("find", series)
         .arg(*value).ref(part).flag(only).flag(case_sensitive).flag(same).flag(any).ref(with).ref(skip)
         .flag(last).flag(reverse).flag(tail).flag(match)
-        .call();
+        .outcome();
 }
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse) {
     return Forward("select", series)
         .arg(*value).ref(part).flag(only).flag(case_sensitive).flag(same).flag(any).ref(with).ref(skip)
         .flag(last).flag(reverse)
-        .call();
+        .outcome();
 }
 // The actor's length? must be an integer!.
-int32_t length_q(Cell* value) {
-    Cell* r = Forward("length?", value).call();
-    if (r->type() != TYPE_INTEGER) fire({"access", "invalid-port"});
-    return integer::get(r);
+Count length_q(Cell* value) {
+    Outcome r = Forward("length?", value).outcome();
+    if (r.code) return r.code;
+    if (r.cell->type() != TYPE_INTEGER) fire({"access", "invalid-port"});
+    return integer::get(r.cell);
 }
 Outcome move(Cell* origin, Cell* target, Cell* part) {
     return Forward("move", origin).arg(*target).ref(part).outcome();
 }
-Cell* pick(Cell* series, int32_t, Cell* index) {
-    return Forward("pick", series).arg(*index).call();
+Outcome pick(Cell* series, int32_t, Cell* index) {
+    return Forward("pick", series).arg(*index).outcome();
 }
 Outcome poke(Cell* series, int32_t, Cell* value, Cell* index) {
     return Forward("poke", series).arg(*index).arg(*value).outcome();
@@ -190,21 +189,24 @@ Outcome take(Cell* series, Cell* part, bool deep, bool last) {
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     return Forward("trim", series).flag(head).flag(tail).flag(auto_).flag(lines).flag(all).ref(with).perform();
 }
-Cell* rename(Cell* from, Cell* to) {
-    return Forward("rename", from).arg(*to).call();
+Outcome rename(Cell* from, Cell* to) {
+    return Forward("rename", from).arg(*to).outcome();
 }
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    return Forward("open", port).flag(new_).flag(read).flag(write).flag(seek).arg(allow ? *allow : none::cell()).call();
+Outcome open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return Forward("open", port)
+        .flag(new_).flag(read).flag(write).flag(seek).arg(allow ? *allow : none::cell())
+        .outcome();
 }
 
 // The end read and write share: the port's data copied (with the part) into
 // a new top cell, the port closed, and the copy left in *keep as the result.
-static Cell* copy_and_close(Cell* keep, Cell* part) {
+Outcome copy_and_close(Cell* keep, Cell* part) {
     Cell* result = stack::push(none::cell());
-    Cell copied = *actions::copy(keep, result, part, false, nullptr);
-    *result = copied;
+    Outcome copied = actions::copy(keep, result, part, false, nullptr);
+    if (copied.code) return copied.code;
+    *result = *copied.cell;
     stack::top = result + 1;
-    actions::port_op(ACT_CLOSE, keep);
+    if (Unwind code = actions::port_op(ACT_CLOSE, keep).code) return code;
     *keep = *result;
     stack::top = keep + 1;
     return keep;
@@ -212,22 +214,22 @@ static Cell* copy_and_close(Cell* keep, Cell* part) {
 
 // read: open (seek set when a seek position was given), copy with the part,
 // close; through the generic dispatch, so that a native actor serves them too.
-Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
+Outcome read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
     Cell* keep = stack::push(*source);
-    actions::open(keep, false, false, false, seek != nullptr, nullptr);
+    if (Unwind code = actions::open(keep, false, false, false, seek != nullptr, nullptr).code) return code;
     stack::top = keep + 1;
     return copy_and_close(keep, part);
 }
 
 // write: open for writing, insert the data (part length or -1, dup 1), copy
 // with the part, close.
-Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part, Cell* seek, Cell*, Cell*) {
+Outcome write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part, Cell* seek, Cell*, Cell*) {
     Cell* keep = stack::push(*destination);
     Cell* value = stack::push(*data);
     int32_t length = part && part->type() == TYPE_INTEGER ? integer::get(part) : -1;
-    actions::open(keep, false, false, true, seek != nullptr, nullptr);
+    if (Unwind code = actions::open(keep, false, false, true, seek != nullptr, nullptr).code) return code;
     stack::top = value + 1;
-    interpreter::raise_unwind(actions::insert(keep, value, length, false, 1, false));
+    if (Unwind code = actions::insert(keep, value, length, false, 1, false)) return code;
     stack::top = value + 1;
     return copy_and_close(keep, part);
 }
@@ -318,8 +320,9 @@ int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
 }
 
 // The URL's parse by the library's url-parser/parse-url (called with a copy
-// of the URL); anything but an object is script invalid-arg with the URL.
-Cell* push_spec(Cell* url) {
+// of the URL), pushed; anything but an object is script invalid-arg with the
+// URL. An exit from the parse passes up as its code.
+Outcome push_spec(Cell* url) {
     Cell parser_word = word::load("url-parser");
     Cell* parser = context::get_word(&parser_word);
     Cell fn_word = word::load("parse-url");
@@ -328,10 +331,11 @@ Cell* push_spec(Cell* url) {
     Cell f = *fn;
     Cell* arg = stack::push(*url);
     Cell* fresh = stack::push(none::cell());
-    Cell copy = *actions::copy(arg, fresh, nullptr, false, nullptr);
-    *arg = copy;
+    Outcome copied = actions::copy(arg, fresh, nullptr, false, nullptr);
+    if (copied.code) return copied.code;
+    *arg = *copied.cell;
     stack::top = arg + 1;
-    if (Unwind code = interpreter::call_pushed(&fn_word, &f, arg, false)) interpreter::raise_unwind(code);
+    if (Unwind code = interpreter::call_pushed(&fn_word, &f, arg, false)) return code;
     stack::top = arg + 1;
     if (arg->type() != TYPE_OBJECT) fire({"script", "invalid-arg"}, *url);
     return arg;
@@ -339,34 +343,40 @@ Cell* push_spec(Cell* url) {
 
 }  // namespace
 
-Cell* from_url(Cell* url, bool open_it, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
-    Cell* spec = push_spec(url);
+Outcome from_url(Cell* url, bool open_it, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+    Outcome parsed = push_spec(url);
+    if (parsed.code) return parsed.code;
+    Cell* spec = parsed.cell;
     Outcome made = make(nullptr, spec, TYPE_PORT);
-    interpreter::raise_unwind(made.code);
-    Cell* port = made.cell;
-    *spec = *port;
+    if (made.code) return made.code;
+    *spec = *made.cell;
     stack::top = spec + 1;
     if (open_it) {
-        actions::open(spec, new_, read_, write_, seek, allow);
+        if (Unwind code = actions::open(spec, new_, read_, write_, seek, allow).code) return code;
         stack::top = spec + 1;
     }
     return spec;
 }
 
-Cell* read_url(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    Cell* p = from_url(url, false, false, false, false, false, nullptr);
-    Cell* r = read(p, part, seek, binary, lines, info, as);
-    *p = *r;
+Outcome read_url(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    Outcome port = from_url(url, false, false, false, false, false, nullptr);
+    if (port.code) return port.code;
+    Cell* p = port.cell;
+    Outcome r = read(p, part, seek, binary, lines, info, as);
+    if (r.code) return r.code;
+    *p = *r.cell;
     stack::top = p + 1;
     return p;
 }
 
-Cell* write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-                Cell* allow, Cell* as) {
+Outcome write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+                  Cell* seek, Cell* allow, Cell* as) {
     Cell* d = stack::push(*data);
-    Cell* p = from_url(url, false, false, false, false, false, nullptr);
-    Cell* r = write(p, d, binary, lines, info, append, part, seek, allow, as);
-    *d = *r;
+    Outcome port = from_url(url, false, false, false, false, false, nullptr);
+    if (port.code) return port.code;
+    Outcome r = write(port.cell, d, binary, lines, info, append, part, seek, allow, as);
+    if (r.code) return r.code;
+    *d = *r.cell;
     stack::top = d + 1;
     return d;
 }

@@ -12,20 +12,22 @@
 
 #include <cstdint>
 
+#include "datatypes/actions.h"
 #include "runtime/cell.h"
 
 namespace kiv::port {
 
 // The port for a URL (its parse by the library's parse-url, then make
 // port!), pushed on the data stack; opened with the refinements when `open`.
-// A URL that does not parse is script invalid-arg with the URL.
-Cell* from_url(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow);
+// A URL that does not parse is script invalid-arg with the URL. An exit from
+// the parse or from the scheme's actor passes up as the Outcome's code.
+Outcome from_url(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow);
 
 // read and write on a url! that no built-in scheme serves: through the
 // URL's port (not opened first: the port's read and write open it).
-Cell* read_url(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-                Cell* allow, Cell* as);
+Outcome read_url(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Outcome write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+                  Cell* seek, Cell* allow, Cell* as);
 
 // Registers port! (after date!).
 void init();

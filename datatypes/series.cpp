@@ -192,13 +192,13 @@ void tail_q() {
 void index_q() {
     *stack::arg_base = integer::cell(int32_t(stack::arg_base->w1 + 1));
 }
-int32_t length_q(Cell* value) {
+Count length_q(Cell* value) {
     return int32_t(get_length(value, false));
 }
 
 // ---- pick / poke ------------------------------------------------------------------------------
 
-Cell* pick(Cell* series, int32_t index, Cell* /*index_cell*/) {
+Outcome pick(Cell* series, int32_t index, Cell* /*index_cell*/) {
     int64_t place = index_place(series, index);
     if (place < 0 || place >= int64_t(buffer_length(series))) return &none_value;
     uint32_t t = series->type();
@@ -273,8 +273,8 @@ Unwind remove(Cell* series, Cell* part, Cell* key) {
         Cell* saved_top = stack::top;
         Cell at = *series;
         Cell k = *key;
-        Cell* found = actions::find(&at, &k, nullptr, false, true, false, false, nullptr, nullptr, false,
-                                    false, false, false);
+        Cell* found = actions::cell_of(actions::find(&at, &k, nullptr, false, true, false, false, nullptr,
+                                                     nullptr, false, false, false, false));
         bool hit = found->type() != TYPE_NONE;
         uint32_t where = hit ? found->w1 : 0;
         stack::top = saved_top;
@@ -400,7 +400,7 @@ Outcome take(Cell* series, Cell* part, bool /*deep*/, bool last) {
 
 // ---- copy ------------------------------------------------------------------------------------
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool /*deep*/, Cell* /*types*/) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool /*deep*/, Cell* /*types*/) {
     uint32_t total = buffer_length(series);
     int64_t pos = series->w1;
     int64_t start = pos;
@@ -636,23 +636,23 @@ void init() {
     datatype::Registration r = datatype::blank(TYPE_SERIES, 0, "series!");
     r.set<ACT_RANDOM>(random);
     r.set<ACT_REFLECT>(reflect);
-    r.set<ACT_AT>(at);
-    r.set<ACT_BACK>(back);
+    r.set<ACT_AT>(no_unwind<at>);
+    r.set<ACT_BACK>(no_unwind<back>);
     r.set<ACT_CLEAR>(clear);
     r.set<ACT_COPY>(copy);
-    r.set<ACT_HEAD>(head);
-    r.set<ACT_HEAD_Q>(head_q);
-    r.set<ACT_INDEX_Q>(index_q);
+    r.set<ACT_HEAD>(no_unwind<head>);
+    r.set<ACT_HEAD_Q>(no_unwind<head_q>);
+    r.set<ACT_INDEX_Q>(no_unwind<index_q>);
     r.set<ACT_LENGTH_Q>(length_q);
     r.set<ACT_MOVE>(move);
-    r.set<ACT_NEXT>(next);
+    r.set<ACT_NEXT>(no_unwind<next>);
     r.set<ACT_PICK>(pick);
     r.set<ACT_POKE>(poke);
     r.set<ACT_REMOVE>(remove);
     r.set<ACT_REVERSE>(reverse);
-    r.set<ACT_SKIP>(skip);
-    r.set<ACT_TAIL>(tail);
-    r.set<ACT_TAIL_Q>(tail_q);
+    r.set<ACT_SKIP>(no_unwind<skip>);
+    r.set<ACT_TAIL>(no_unwind<tail>);
+    r.set<ACT_TAIL_Q>(no_unwind<tail_q>);
     r.set<ACT_TAKE>(take);
     r.set<ACT_MODIFY>(modify);
     datatype::register_type(r);

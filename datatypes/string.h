@@ -257,10 +257,10 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
 int32_t compare(Cell* value, Cell* other, int32_t op);
 Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind swap(Cell* series1, Cell* series2);

@@ -1127,8 +1127,8 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 // ---- find / select -------------------------------------------------------------------------------------
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Outcome find(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
     Cell* result = stack::push(*series);
     Cell* keep = stack::top;
     uint32_t n = 1;
@@ -1143,8 +1143,8 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensi
     return result;
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
+Outcome select(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse) {
     Cell* result = stack::push(none::cell());
     Cell* keep = stack::top;
     uint32_t n = 1;
@@ -1513,7 +1513,8 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* /*path*/, Cell
         return select(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
                       false);
     Cell* found = find(parent, element, nullptr, false, case_sensitive, false, false, nullptr, nullptr, false,
-                       false, false, false);
+                       false, false, false)
+                      .cell;
     if (found->type() == TYPE_NONE) fire({"script", "bad-path-set"}, *element);
     Cell at = *found;
     if (Unwind code = actions::poke(&at, 2, value, nullptr).code) return code;

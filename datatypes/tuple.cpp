@@ -232,11 +232,11 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-int32_t length_q(Cell* value) {
+Count length_q(Cell* value) {
     return int32_t(length(value));
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
+Outcome pick(Cell* value, int32_t index, Cell* index_cell) {
     if (index_cell->type() != TYPE_INTEGER || index < 1 || uint32_t(index) > length(value))
         fire({"script", "out-of-range"}, *index_cell);
     uint8_t a[12];

@@ -241,7 +241,7 @@ Cell* complement(Cell* value) {
     return value;
 }
 
-Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+Outcome find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     if (value->type() != TYPE_DATATYPE) fire({"script", "invalid-arg"}, *value);
     return has(series, value->w1) ? &true_value : &false_value;
 }
@@ -253,10 +253,10 @@ void init() {
     r.set<ACT_FORM>(form);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COMPARE>(compare);
-    r.set<ACT_AND_T>(and_t);
+    r.set<ACT_AND_T>(no_unwind<and_t>);
     r.set<ACT_COMPLEMENT>(complement);
-    r.set<ACT_OR_T>(or_t);
-    r.set<ACT_XOR_T>(xor_t);
+    r.set<ACT_OR_T>(no_unwind<or_t>);
+    r.set<ACT_XOR_T>(no_unwind<xor_t>);
     r.set<ACT_FIND>(find);
     datatype::register_type(r);
 }

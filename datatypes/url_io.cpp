@@ -185,7 +185,7 @@ std::string method_name(uint32_t symbol) {
     return m;
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (!is_http(source)) return port::read_url(source, part, seek, binary, lines, info, as);
     if (part || seek || as) fire({"internal", "not-done"});
     http::Request req;
@@ -194,8 +194,8 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     return perform(source, req, binary, lines, info);
 }
 
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as) {
+Outcome write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+              Cell* seek, Cell* allow, Cell* as) {
     if (!is_http(destination))
         return port::write_url(destination, data, binary, lines, info, append, part, seek, allow, as);
     if (seek || allow || as) fire({"internal", "not-done"});
@@ -235,7 +235,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     return perform(destination, req, binary, lines, info);
 }
 
-Cell* open(Cell* spec, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+Outcome open(Cell* spec, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
     return port::from_url(spec, true, new_, read_, write_, seek, allow);
 }
 

@@ -357,7 +357,7 @@ void init() {
     w.set<ACT_FORM>(form);
     w.set<ACT_MOLD>(mold);
     w.set<ACT_COMPARE>(compare);
-    w.set<ACT_INDEX_Q>(index_q);
+    w.set<ACT_INDEX_Q>(no_unwind<index_q>);
     datatype::register_type(w);
 }
 

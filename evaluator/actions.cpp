@@ -11,6 +11,7 @@
 #include "datatypes/word.h"
 #include "evaluator/spec_text.h"
 #include "runtime/error.h"
+#include "runtime/lowlevel.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -185,8 +186,7 @@ Unwind mold_s(const int32_t* r) {
 }
 template <uint32_t Slot>
 Unwind stack_op_s(const int32_t*) {
-    stack_op(Slot);
-    return UNWIND_NONE;
+    return stack_op(Slot);
 }
 Unwind negate_s(const int32_t*) {
     negate(arg(0));
@@ -260,20 +260,25 @@ Unwind copy_s(const int32_t* r) {
         fire({"script", "expect-arg"}, word::caller(), datatype::cell(types->type()), arg_word("types"));
     Cell* saved_top = stack::top;
     Cell* res = none::push();
-    Cell* c = copy(arg(0), res, f.arg<"part">(), f.has<"deep">(), types);
-    result(c);
+    Outcome c = copy(arg(0), res, f.arg<"part">(), f.has<"deep">(), types);
+    if (c.code) return c.code;
+    result(c.cell);
     stack::top = saved_top;
     return UNWIND_NONE;
 }
 Unwind find_s(const int32_t* r) {
     Refs<ACT_FIND> f{r};
-    result(find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
-                f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">(),
-                f.has<"tail">(), f.has<"match">()));
+    Outcome found = find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+                         f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
+                         f.has<"reverse">(), f.has<"tail">(), f.has<"match">());
+    if (found.code) return found.code;
+    result(found.cell);
     return UNWIND_NONE;
 }
 Unwind length_s(const int32_t*) {
-    int32_t n = length(arg(0));
+    Count counted = length(arg(0));
+    if (counted.code) return counted.code;
+    int32_t n = counted.n;
     if (n < 0)
         none::push_last();
     else
@@ -287,7 +292,9 @@ Unwind move_s(const int32_t* r) {
     return UNWIND_NONE;
 }
 Unwind pick_s(const int32_t*) {
-    result(pick(arg(0), index_argument(arg(1)), arg(1)));
+    Outcome picked = pick(arg(0), index_argument(arg(1)), arg(1));
+    if (picked.code) return picked.code;
+    result(picked.cell);
     return UNWIND_NONE;
 }
 Unwind poke_s(const int32_t*) {
@@ -312,8 +319,11 @@ Unwind reverse_s(const int32_t* r) {
 }
 Unwind select_s(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
-    result(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
-                  f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">()));
+    Outcome selected =
+        select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+               f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">());
+    if (selected.code) return selected.code;
+    result(selected.cell);
     return UNWIND_NONE;
 }
 Unwind sort_s(const int32_t* r) {
@@ -338,7 +348,9 @@ Unwind trim_s(const int32_t* r) {
 }
 template <uint32_t Slot>
 Unwind port_op_s(const int32_t*) {
-    result(port_op(Slot, arg(0)));
+    Outcome done = port_op(Slot, arg(0));
+    if (done.code) return done.code;
+    result(done.cell);
     return UNWIND_NONE;
 }
 Unwind modify_s(const int32_t* r) {
@@ -349,24 +361,33 @@ Unwind modify_s(const int32_t* r) {
 }
 Unwind open_s(const int32_t* r) {
     Refs<ACT_OPEN> f{r};
-    result(
-        open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">()));
+    Outcome opened =
+        open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">());
+    if (opened.code) return opened.code;
+    result(opened.cell);
     return UNWIND_NONE;
 }
 Unwind read_s(const int32_t* r) {
     Refs<ACT_READ> f{r};
-    result(read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
-                f.has<"info">(), f.arg<"as">()));
+    Outcome got = read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
+                       f.has<"info">(), f.arg<"as">());
+    if (got.code) return got.code;
+    result(got.cell);
     return UNWIND_NONE;
 }
 Unwind rename_s(const int32_t*) {
-    result(rename(arg(0), arg(1)));
+    Outcome renamed = rename(arg(0), arg(1));
+    if (renamed.code) return renamed.code;
+    result(renamed.cell);
     return UNWIND_NONE;
 }
 Unwind write_s(const int32_t* r) {
     Refs<ACT_WRITE> f{r};
-    result(write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(), f.has<"append">(),
-                 f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(), f.arg<"as">()));
+    Outcome wrote =
+        write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(), f.has<"append">(),
+              f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(), f.arg<"as">());
+    if (wrote.code) return wrote.code;
+    result(wrote.cell);
     return UNWIND_NONE;
 }
 
@@ -591,8 +612,8 @@ int32_t compare_value(Cell* a, Cell* b, int32_t op) {
     return action_for<ACT_COMPARE>(a)(a, b, op);
 }
 
-void stack_op(uint32_t slot) {
-    entry_as<action::StackOp>(get_action_arg(slot), slot)();
+Unwind stack_op(uint32_t slot) {
+    return entry_as<action::StackOp>(get_action_arg(slot), slot)();
 }
 
 void negate(Cell* value) {
@@ -628,17 +649,17 @@ Unwind clear(Cell* series) {
     return action_for<ACT_CLEAR>(series)(series);
 }
 
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     return action_for<ACT_COPY>(series)(series, result, part, deep, types);
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
     return action_for<ACT_FIND>(series)(series, value, part, only, case_sensitive, same, any, with, skip,
                                         last, reverse, tail, match);
 }
 
-int32_t length(Cell* value) {
+Count length(Cell* value) {
     return action_for<ACT_LENGTH_Q>(value)(value);
 }
 
@@ -646,7 +667,7 @@ Outcome move(Cell* origin, Cell* target, Cell* part) {
     return action_for<ACT_MOVE>(origin)(origin, target, part);
 }
 
-Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
+Outcome pick(Cell* series, int32_t index, Cell* index_cell) {
     return action_for<ACT_PICK>(series)(series, index, index_cell);
 }
 
@@ -666,8 +687,8 @@ Unwind reverse(Cell* series, Cell* part, Cell* skip) {
     return action_for<ACT_REVERSE>(series)(series, part, skip);
 }
 
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse) {
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse) {
     return action_for<ACT_SELECT>(series)(series, value, part, only, case_sensitive, same, any, with, skip,
                                           last, reverse);
 }
@@ -689,7 +710,7 @@ Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all
     return action_for<ACT_TRIM>(series)(series, head, tail, auto_, lines, all, with);
 }
 
-Cell* port_op(uint32_t slot, Cell* value) {
+Outcome port_op(uint32_t slot, Cell* value) {
     return entry_as<action::PortOp>(get_action(value, slot), slot)(value);
 }
 
@@ -697,22 +718,27 @@ Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive) {
     return action_for<ACT_MODIFY>(target)(target, field, value, case_sensitive);
 }
 
-Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow) {
+Outcome open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow) {
     return action_for<ACT_OPEN>(spec)(spec, new_, read, write, seek, allow);
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     return action_for<ACT_READ>(source)(source, part, seek, binary, lines, info, as);
 }
 
-Cell* rename(Cell* from, Cell* to) {
+Outcome rename(Cell* from, Cell* to) {
     return action_for<ACT_RENAME>(from)(from, to);
 }
 
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as) {
+Outcome write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+              Cell* seek, Cell* allow, Cell* as) {
     return action_for<ACT_WRITE>(destination)(destination, data, binary, lines, info, append, part, seek,
                                               allow, as);
+}
+
+void unexpected_unwind(Unwind code) {
+    lowlevel::print_line({"*** Action Error: an exit left an action that runs no Kiv code: ", int32_t(code)});
+    lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
 }
 
 int32_t index_argument(const Cell* index) {

@@ -77,7 +77,7 @@ bool compare(Cell* a, Cell* b, int32_t op);
 // answer -2 (not comparable), which is passed on.
 int32_t compare_value(Cell* a, Cell* b, int32_t op);
 // Math and navigation actions whose operands are at the argument base.
-void stack_op(uint32_t slot);
+Unwind stack_op(uint32_t slot);
 void negate(Cell* value);
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling);
@@ -87,30 +87,46 @@ Cell* complement(Cell* value);
 Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Unwind clear(Cell* series);
-Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
-int32_t length(Cell* value);  // -1: none
+Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
+Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+             Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+Count length(Cell* value);  // -1: none
 Outcome move(Cell* origin, Cell* target, Cell* part);
-Cell* pick(Cell* series, int32_t index, Cell* index_cell);
+Outcome pick(Cell* series, int32_t index, Cell* index_cell);
 Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell);
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive);
 Unwind remove(Cell* series, Cell* part, Cell* key);
 Unwind reverse(Cell* series, Cell* part, Cell* skip);
-Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
-             Cell* with, Cell* skip, bool last, bool reverse);
+Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
+               Cell* with, Cell* skip, bool last, bool reverse);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind swap(Cell* series1, Cell* series2);
 Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-Cell* port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
+Outcome port_op(uint32_t slot, Cell* value);  // create, close, delete, open?, query, update
 Outcome modify(Cell* target, Cell* field, Cell* value, bool case_sensitive);
-Cell* open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* rename(Cell* from, Cell* to);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as);
+Outcome open(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
+Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Outcome rename(Cell* from, Cell* to);
+Outcome write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+              Cell* seek, Cell* allow, Cell* as);
+
+// The result of an action on a value that is never a port! (a series, a
+// map, a bitset, an object...): its implementation runs no Kiv code and so
+// answers no unwind code; one that does is a faulty build and ends the
+// process. Callers that may meet a port pass the code up instead.
+[[noreturn]] void unexpected_unwind(Unwind code);
+inline Cell* cell_of(Outcome answer) {
+    if (answer.code) [[unlikely]]
+        unexpected_unwind(answer.code);
+    return answer.cell;
+}
+inline int32_t count_of(Count answer) {
+    if (answer.code) [[unlikely]]
+        unexpected_unwind(answer.code);
+    return answer.n;
+}
 
 // pick/poke index from a cell: logic true 1, false 2, integer!/char! their number, else 0.
 int32_t index_argument(const Cell* index);

@@ -661,25 +661,18 @@ inline Unwind call_routine(const Cell& r) {
     return f(stack::arg_base);
 }
 
-// Runs an action or native entry, turning an UnwindSignal into its code.
+// Runs an action or native entry; its unwind code is the result.
 inline Unwind run_native(const Cell& fn, const int32_t* refs) {
-    try {
-        if (fn.type() == TYPE_NATIVE) {
-            uint32_t n = fn.w1;
-            natives::NativeFn f =
-                n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
-            if (!f) fire({"internal", "not-done"});
-            return f(false, refs);
-        }
-        uint32_t slot = fn.w1;
-        actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
+    if (fn.type() == TYPE_NATIVE) {
+        uint32_t n = fn.w1;
+        natives::NativeFn f = n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
         if (!f) fire({"internal", "not-done"});
-        return f(refs);
-    } catch (const UnwindSignal& s) {
-        stack::top = s.top;
-        stack::arg_base = s.base;
-        return s.code;
+        return f(false, refs);
     }
+    uint32_t slot = fn.w1;
+    actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
+    if (!f) fire({"internal", "not-done"});
+    return f(refs);
 }
 
 // The call of an operator made from an action or a native of two plain
@@ -1594,10 +1587,6 @@ Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* 
     stack::top = saved_top;
     stack::frames_top = saved_frames;
     return UNWIND_NONE;
-}
-
-void raise_unwind(Unwind code) {
-    if (code) throw UnwindSignal{code, stack::top, stack::arg_base};
 }
 
 Cell current_position() {

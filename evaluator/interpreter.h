@@ -186,23 +186,6 @@ Unwind trace_end();
 // restored after it.
 Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref);
 
-// ---- Exits through code that cannot return a code yet ------------------------------------
-// Object hooks, make bodies, sort comparators and setting words and fields
-// return their unwind code up to the native or action entry. The call points
-// whose signatures do not carry it yet throw this instead: a port's actor
-// called by an action other than make, sort, append, insert, change, clear,
-// remove, reverse, swap and trim (datatypes/port.cpp). The
-// interpreter catches it where it calls a native or an action and carries
-// the code on from there as a return code. The stack pointers that the
-// exit's trim left are restored at the catch.
-struct UnwindSignal {
-    Unwind code;
-    Cell* top;
-    Cell* base;
-};
-// Throws UnwindSignal for a non-zero code (with the current stack pointers).
-void raise_unwind(Unwind code);
-
 // ---- Interpreter state -------------------------------------------------------------------
 // The block being evaluated and the index of its current expression (none
 // outside any evaluation).

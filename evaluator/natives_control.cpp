@@ -72,7 +72,7 @@ int64_t remaining(const Cell* s) {
     }
     Cell c = *s;
     Cell* saved = stack::top;
-    int32_t n = actions::length(&c);
+    int32_t n = actions::count_of(actions::length(&c));
     stack::top = saved;
     return n;
 }
@@ -87,7 +87,7 @@ Cell value_at(const Cell* s, uint32_t pos) {
     Cell* at = stack::push(*s);
     at->w1 = pos;
     Cell* index = stack::push(integer::cell(1));
-    Cell v = *actions::pick(at, 1, index);
+    Cell v = *actions::cell_of(actions::pick(at, 1, index));
     stack::top = saved;
     return v;
 }

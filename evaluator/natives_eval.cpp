@@ -496,7 +496,7 @@ Cell pick_value(const Cell* value, uint32_t i) {
         Cell v = *value;
         Cell index{TYPE_INTEGER, 0, i + 1, 0};
         Cell* saved = stack::top;
-        Cell r = *actions::pick(&v, int32_t(i + 1), &index);
+        Cell r = *actions::cell_of(actions::pick(&v, int32_t(i + 1), &index));
         stack::top = saved;
         return r;
     }

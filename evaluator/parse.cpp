@@ -302,7 +302,7 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     part->w1 = from > idx ? idx : from;
     Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
     Cell* out = stack::push_slot();
-    *p.copied = *actions::copy(part, out, count, false, nullptr);
+    *p.copied = *actions::cell_of(actions::copy(part, out, count, false, nullptr));
     stack::top = p.work_top;
     Cell w = target, v = *p.copied;
     return context::set_word(&w, &v).code;

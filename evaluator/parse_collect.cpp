@@ -392,7 +392,7 @@ Unwind finish_keep(Parser& p, const Cell* frame, bool paren) {
     s->w1 = from;
     Cell* count = stack::push(integer::cell(int32_t(cur - from)));
     Cell* out = stack::push_slot();
-    Cell copy = *actions::copy(s, out, count, false, nullptr);
+    Cell copy = *actions::cell_of(actions::copy(s, out, count, false, nullptr));
     *p.copied = copy;  // reachable while it is added
     stack::top = p.work_top;
     return emit(p, copy, false);

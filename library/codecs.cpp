@@ -73,8 +73,10 @@ Unwind decode_image(Cell* a) {
     } else if (data.type() == TYPE_FILE) {
         result = *image::load_file(&data);
     } else if (data.type() == TYPE_URL) {
-        Cell* r = actions::read(stack::push(data), nullptr, nullptr, true, false, false, nullptr);
-        Cell bin = *r;
+        // The URL's read may run a port's actor: its exit passes up.
+        Outcome read = actions::read(stack::push(data), nullptr, nullptr, true, false, false, nullptr);
+        if (read.code) return read.code;
+        Cell bin = *read.cell;
         if (bin.type() != TYPE_BINARY) fire({"access", "bad-media"});
         result = *image::load_binary(stack::push(bin));
         if (result.type() != TYPE_IMAGE) fire({"access", "bad-media"});
@@ -105,10 +107,14 @@ Unwind kivbin_decode(Cell* a) {
     Cell* saved = stack::top;
     Cell payload = a[0];
     Cell* bin = stack::push(payload);
-    if (payload.type() == TYPE_FILE || payload.type() == TYPE_URL)
-        *bin = *actions::read(bin, nullptr, nullptr, true, false, false, nullptr);
-    else if (payload.type() != TYPE_BINARY)
+    if (payload.type() == TYPE_FILE || payload.type() == TYPE_URL) {
+        // A url!'s read may run a port's actor: its exit passes up.
+        Outcome read = actions::read(bin, nullptr, nullptr, true, false, false, nullptr);
+        if (read.code) return read.code;
+        *bin = *read.cell;
+    } else if (payload.type() != TYPE_BINARY) {
         fire({"script", "invalid-data"}, payload);
+    }
     if (bin->type() != TYPE_BINARY) fire({"script", "invalid-data"}, payload);
     SeriesBuffer* b = buffer_of(bin->w2);
     uint32_t len = b->byte_count(), at = std::min(bin->w1, len);

@@ -366,7 +366,7 @@ int32_t compare(Cell*, Cell* other, int32_t) {
     return 0;
 }
 
-Cell* pick(Cell* ev, int32_t, Cell* index_cell) {
+Outcome pick(Cell* ev, int32_t, Cell* index_cell) {
     ready_words();
     int32_t field;
     if (index_cell->type() == TYPE_INTEGER) {

@@ -154,9 +154,11 @@ TEST_F(BlockTest, HashTableFollowsEveryChange) {
     for (uint32_t i = 0; i < block::cells_length(&plain); ++i) {
         Cell x = *block::cells_at(&plain, i);
         Cell* f = block::find(&h, &x, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                              false, false);
+                              false, false)
+                      .cell;
         Cell* g = block::find(&plain, &x, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                              false, false);
+                              false, false)
+                      .cell;
         EXPECT_EQ(f->w1, g->w1);
     }
 }

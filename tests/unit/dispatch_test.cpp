@@ -53,14 +53,14 @@ Unwind rec_change(Cell* s, Cell* v, int32_t part, bool only, int32_t dup) {
     seen.ints = {part, only, dup};
     return UNWIND_NONE;
 }
-Cell* rec_find(Cell* s, Cell* v, Cell* part, bool only, bool cs, bool same, bool any, Cell* with, Cell* skip,
-               bool last, bool reverse, bool tail, bool match) {
+Outcome rec_find(Cell* s, Cell* v, Cell* part, bool only, bool cs, bool same, bool any, Cell* with,
+                 Cell* skip, bool last, bool reverse, bool tail, bool match) {
     ++seen.calls;
     seen.cells = {s, v, part, with, skip};
     seen.ints = {only, cs, same, any, last, reverse, tail, match};
     return v;
 }
-Cell* rec_pick(Cell* s, int32_t index, Cell* index_cell) {
+Outcome rec_pick(Cell* s, int32_t index, Cell* index_cell) {
     ++seen.calls;
     seen.cells = {s, index_cell};
     seen.ints = {index};
@@ -72,10 +72,10 @@ Outcome rec_poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
     seen.ints = {index};
     return s;
 }
-int32_t rec_length(Cell* v) {
+Count rec_length(Cell* v) {
     return int32_t(v->w2);
 }
-Cell* rec_copy(Cell* s, Cell* result, Cell* part, bool deep, Cell* types) {
+Outcome rec_copy(Cell* s, Cell* result, Cell* part, bool deep, Cell* types) {
     ++seen.calls;
     seen.cells = {s, result, part, types};
     seen.ints = {deep};
@@ -88,9 +88,10 @@ Outcome rec_make(Cell* proto, Cell* spec, uint32_t type) {
     *proto = Cell{SCRATCH, 0, spec->w2 + 1000, 0};
     return proto;
 }
-void rec_add() {
+Unwind rec_add() {
     ++seen.calls;
     stack::arg_base->w2 += stack::arg_base[1].w2;
+    return UNWIND_NONE;
 }
 Outcome rec_modify(Cell* t, Cell* f, Cell* v, bool cs) {
     ++seen.calls;
@@ -98,11 +99,11 @@ Outcome rec_modify(Cell* t, Cell* f, Cell* v, bool cs) {
     seen.ints = {cs};
     return v;
 }
-Cell* rec_read(Cell* src, Cell*, Cell*, bool, bool, bool, Cell*) {
+Outcome rec_read(Cell* src, Cell*, Cell*, bool, bool, bool, Cell*) {
     ++seen.calls;
     return src;
 }
-Cell* rec_write(Cell* dst, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
+Outcome rec_write(Cell* dst, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) {
     ++seen.calls;
     return dst;
 }
@@ -327,10 +328,10 @@ TEST_F(DispatchTest, PortsWithANativeActorUseTheSchemeTable) {
     datatype::register_type(r);
     actions::port_actor_table = fake_actor;
     Cell plain{TYPE_PORT, 0, 0, 0}, native{TYPE_PORT, 0, 0, 1};
-    actions::read(&plain, nullptr, nullptr, false, false, false, nullptr);
+    (void)actions::read(&plain, nullptr, nullptr, false, false, false, nullptr);
     EXPECT_EQ(seen.calls, 1);
-    expect_error([&] { actions::read(&native, nullptr, nullptr, false, false, false, nullptr); }, "access",
-                 "no-port-action");
+    expect_error([&] { (void)actions::read(&native, nullptr, nullptr, false, false, false, nullptr); },
+                 "access", "no-port-action");
     datatype::register_type(saved_port);
 }
 

@@ -98,7 +98,7 @@ TEST_F(SeriesActionsTest, TextWidensForAWideCharacterAndCopiesKeepTheWidth) {
     EXPECT_EQ(series::poke(&s, 3, &omega, nullptr).code, UNWIND_NONE);
     EXPECT_EQ(series::buffer(&s)->unit(), 2u);
     Cell* copy = stack::push(none::cell());
-    series::copy(&s, copy, nullptr, false, nullptr);
+    EXPECT_EQ(series::copy(&s, copy, nullptr, false, nullptr).code, UNWIND_NONE);
     EXPECT_EQ(series::buffer(copy)->unit(), 2u);
     EXPECT_EQ(string_text(*copy),
               "ab\xCE\xA9"

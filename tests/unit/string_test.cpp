@@ -543,7 +543,8 @@ TEST_F(StringTest, SelectGivesTheNextCharacter) {
     Cell bin = binary_of("a\x05z");
     Cell five = int_cell(5);
     Cell r3 =
-        *string::select(&bin, &five, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+        *string::select(&bin, &five, nullptr, false, false, false, false, nullptr, nullptr, false, false)
+             .cell;
     ASSERT_EQ(r3.type(), uint32_t(TYPE_INTEGER));
     EXPECT_EQ(r3.w2, uint32_t('z'));
 }
