@@ -89,13 +89,6 @@ constexpr uint8_t CTX_ON_STACK = 4;
 constexpr uint8_t CTX_SELF = 8;
 constexpr uint8_t CTX_VALUES = 16;
 
-bool block_like(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-bool string_like(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
-}
 bool refused(uint32_t t) {
     switch (t) {
         case TYPE_ROUTINE:
@@ -256,7 +249,7 @@ class Encoder {
         header(t, alt);
         if (alt) varint(c->w1);
         const SeriesBuffer* b = buffer_of(node);
-        if (block_like(t)) {
+        if (is_any_block(t)) {
             const uint32_t n = b->byte_count() / sizeof(Cell);
             varint(n);
             enter(node);
@@ -650,7 +643,7 @@ class Encoder {
                 image_body(c, false, 0);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     series(c, t);
                     return;
                 }
@@ -837,11 +830,11 @@ class Encoder {
             }
             return;
         }
-        if (!(block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR)) no_codec(t);
+        if (!(is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR)) no_codec(t);
         const Off node = c->w2;
         const SeriesBuffer* b = buffer_of(node);
         const uint32_t unit = b->unit();
-        const uint32_t h = t | nl | (block_like(t) ? 0 : unit << 8);
+        const uint32_t h = t | nl | (is_any_block(t) ? 0 : unit << 8);
         if (const auto* p = seen(node)) {
             int32(h | FIXED_BY_REF);
             int32(c->w1);
@@ -850,7 +843,7 @@ class Encoder {
         }
         int32(h);
         int32(c->w1);
-        if (block_like(t)) {
+        if (is_any_block(t)) {
             const uint32_t n = b->byte_count() / sizeof(Cell);
             int32(n);
             enter(node);
@@ -897,21 +890,12 @@ class Decoder {
         base_count_ = count_of(target_.w2);
     }
 
-    void run() {
-        read_varint();  // the record count: not needed
-        const uint32_t payload = read_varint();
-        if (symbols_flag_) read_symbol_table();
-        if (payload > end_ - pos_) fail();
-        const size_t stop = pos_ + payload;
-        end_ = stop;
-        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
-    }
-
-    // The fixed-width layout: 32-bit words, a header word per record.
-    void run_fixed() {
-        fixed_ = true;
-        read_int32();  // the record count: not needed
-        const uint32_t payload = read_int32();
+    // `fixed`: the fixed-width layout (32-bit words, a header word per
+    // record), else the compact one.
+    void run(bool fixed) {
+        fixed_ = fixed;
+        read_index();  // the record count: not needed
+        const uint32_t payload = read_index();
         if (symbols_flag_) read_symbol_table();
         if (payload > end_ - pos_) fail();
         const size_t stop = pos_ + payload;
@@ -1032,7 +1016,7 @@ class Decoder {
         for (size_t k = 1; k < p.size(); ++k) {
             const uint32_t i = p[k];
             const uint32_t t = v.type();
-            if (block_like(t) || t == TYPE_MAP) {
+            if (is_any_block(t) || t == TYPE_MAP) {
                 if (i >= count_of(v.w2)) fail();
                 v = buffer_of(v.w2)->head_cell()[i];
             } else if (t == TYPE_NATIVE || t == TYPE_ACTION) {
@@ -1184,6 +1168,12 @@ class Decoder {
             return;
         }
         if (context::on_stack(w.w1)) fail();
+        assign_next(w, depth);
+    }
+
+    // Boot mode: the next record is the value the word is set to; neither
+    // is kept.
+    void assign_next(const Cell& w, uint32_t depth) {
         Cell* held = stack::push(w);
         Cell* value = stack::push_slot();
         decode_record(Slot{Slot::STACK, 0, 0, value}, depth + 1);
@@ -1204,11 +1194,7 @@ class Decoder {
             word::make_at(sym, &w);
             w.set_type(type);
         }
-        Cell* held = stack::push(w);
-        Cell* slot = stack::push_slot();
-        decode_record(Slot{Slot::STACK, 0, 0, slot}, depth + 1);
-        (void)context::set_word(held, slot);  // global: no change hook
-        stack::pop(2);
+        assign_next(w, depth);
     }
 
     // Boot mode: a word bound in the context of the root value at a
@@ -1350,7 +1336,7 @@ class Decoder {
                 read_image(slot, alt ? read_varint() : 0, by_ref, nl);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     read_series(slot, t, alt, by_ref, nl, depth);
                     return;
                 }
@@ -1364,32 +1350,13 @@ class Decoder {
         const uint32_t index = alt ? read_varint() : 0;
         Cell v;
         if (by_ref) {
-            v = resolve(read_path());
-            const uint32_t found = v.type();
-            const bool same_class =
-                (block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) || found == t;
-            if (!same_class) fail();
-            v.header = t;
-        } else if (block_like(t)) {
-            const uint32_t n = read_count(1);
-            block::make_at(&v, int32_t(n ? n : 1));
-            v.header = t;
-            v.w1 = 0;
-            place(slot, Cell{t | nl, 0, v.w2, 0});
-            // Placed first, so that paths inside may reach it.
-            const Off node = v.w2;
-            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
-            if (index > n) fail();
-            set_index(slot, index);
-            if (t == TYPE_HASH) index_hash(slot);
+            v = shared_series(t);
+        } else if (is_any_block(t)) {
+            read_block(slot, t, read_count(1), index, nl, depth);
             return;
         } else if (t == TYPE_BINARY) {
             const uint32_t n = read_count(1);
-            const uint8_t* src = read_bytes(n);
-            lexer::values::make_binary(&v, n);
-            SeriesBuffer* b = buffer_of(v.w2);
-            std::memcpy(b->head_ptr(), src, n);
-            b->tail = b->head + n;
+            v = Cell{t, 0, new_units(t, read_bytes(n), n, 1), 0};
         } else if (t == TYPE_VECTOR) {
             const uint8_t shape = read_bytes(1)[0];
             const uint32_t unit = 1u << (shape & 3), elem_type = shape >> 2;
@@ -1405,23 +1372,59 @@ class Decoder {
             const uint32_t n = code >> 2;
             const uint64_t bytes = uint64_t(n) << shift;
             if (bytes > end_ - pos_) fail();
-            const uint8_t* src = read_bytes(size_t(bytes));
-            if (shift == 2) {
-                for (uint32_t i = 0; i < n; ++i) {
-                    uint32_t cp;
-                    std::memcpy(&cp, src + 4 * i, 4);
-                    if (cp > 0x10FFFF) fail();
-                }
-            }
-            const Off node = memory::alloc_codepoints(n, 1u << shift);
-            SeriesBuffer* b = buffer_of(node);
-            std::memcpy(b->head_ptr(), src, size_t(bytes));
-            b->tail = b->head + uint32_t(bytes);
-            v = Cell{t, 0, node, 0};
+            v = Cell{t, 0, new_units(t, read_bytes(size_t(bytes)), n, 1u << shift), 0};
         }
-        const uint32_t units = buffer_of(v.w2)->byte_count() >> unit_shift(buffer_of(v.w2)->unit());
-        if (index > units) fail();
-        v.w1 = index;
+        place_series(slot, v, t, index, nl);
+    }
+
+    // A series met before, by its path: of the same class as the record's
+    // type, and a hash! only where the record says hash! (the hash index
+    // travels with the cell).
+    Cell shared_series(uint32_t t) {
+        Cell v = resolve(read_path());
+        const uint32_t found = v.type();
+        if (!((is_any_block(found) && is_any_block(t)) || (is_any_string(found) && is_any_string(t)) ||
+              found == t))
+            fail();
+        if ((t == TYPE_HASH) != (found == TYPE_HASH) || (t == TYPE_HASH && !v.w3)) fail();
+        return v;
+    }
+
+    // A new block-like series of n records, placed before its contents so
+    // that paths inside may reach it.
+    void read_block(const Slot& slot, uint32_t t, uint32_t n, uint32_t index, uint32_t nl, uint32_t depth) {
+        Cell v;
+        block::make_at(&v, int32_t(n ? n : 1));
+        place(slot, Cell{t | nl, 0, series_node(&v), 0});
+        const Off node = series_node(&v);
+        for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
+        if (index > n) fail();
+        set_index(slot, index);
+        if (t == TYPE_HASH) index_hash(slot);
+    }
+
+    // A new binary! (unit 1) or string buffer of n units copied from src
+    // (already checked to lie in the input); code points must be Unicode.
+    Off new_units(uint32_t t, const uint8_t* src, uint32_t n, uint32_t unit) {
+        if (unit == 4) {
+            for (uint32_t i = 0; i < n; ++i) {
+                uint32_t cp;
+                std::memcpy(&cp, src + 4 * i, 4);
+                if (cp > 0x10FFFF) fail();
+            }
+        }
+        const Off node = t == TYPE_BINARY ? memory::alloc_bytes(n) : memory::alloc_codepoints(n, unit);
+        SeriesBuffer* b = buffer_of(node);
+        std::memcpy(b->head_ptr(), src, size_t(n) * unit);
+        b->tail = b->head + n * unit;
+        return node;
+    }
+
+    // Places a non-block series at its index, which must lie within it.
+    void place_series(const Slot& slot, Cell v, uint32_t t, uint32_t index, uint32_t nl) {
+        const SeriesBuffer* b = buffer_of(series_node(&v));
+        if (index > (b->byte_count() >> unit_shift(b->unit()))) fail();
+        set_series_index(&v, index);
         v.header = t | nl;
         place(slot, v);
     }
@@ -1508,17 +1511,21 @@ class Decoder {
 
     // The context words of a function record: its flags must say a
     // function context whose values live on the data stack.
-    std::vector<uint32_t> function_context_words() {
-        uint8_t flags;
-        if (fixed_) {
-            const uint32_t h = read_int32();
-            if ((h & 0xFF) != TYPE_CONTEXT) fail();
-            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
-                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
-        } else {
+    // The header of a context! record: its flags byte (CTX_*), from either
+    // layout.
+    uint8_t read_context_flags() {
+        if (!fixed_) {
             if (read_byte() != TYPE_CONTEXT) fail();
-            flags = read_byte();
+            return read_byte();
         }
+        const uint32_t h = read_int32();
+        if ((h & 0xFF) != TYPE_CONTEXT) fail();
+        return uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) | ((h >> 29) & 1 ? CTX_ON_STACK : 0) |
+                       ((h >> 30) & 1 ? CTX_VALUES : 0));
+    }
+
+    std::vector<uint32_t> function_context_words() {
+        const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_FUNCTION || !(flags & CTX_ON_STACK)) fail();
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
@@ -1707,16 +1714,7 @@ class Decoder {
             hook[0] = read_signed();
             hook[1] = read_signed();
         }
-        uint8_t flags;
-        if (fixed_) {
-            const uint32_t h = read_int32();
-            if ((h & 0xFF) != TYPE_CONTEXT) fail();
-            flags = uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) |
-                            ((h >> 29) & 1 ? CTX_ON_STACK : 0) | ((h >> 30) & 1 ? CTX_VALUES : 0));
-        } else {
-            if (read_byte() != TYPE_CONTEXT) fail();
-            flags = read_byte();
-        }
+        const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_OBJECT || (flags & CTX_ON_STACK)) fail();
         const uint32_t n = read_count(1);
         std::vector<uint32_t> syms(n);
@@ -1980,7 +1978,7 @@ class Decoder {
                 read_image(slot, read_int32(), by_ref, nl);
                 return;
             default:
-                if (block_like(t) || string_like(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
                     read_series_fixed(slot, t, h, by_ref, nl, depth);
                     return;
                 }
@@ -1995,21 +1993,9 @@ class Decoder {
         const uint32_t index = read_int32();
         Cell v;
         if (by_ref) {
-            v = resolve(read_path());
-            const uint32_t found = v.type();
-            if (!((block_like(found) && block_like(t)) || (string_like(found) && string_like(t)) ||
-                  found == t))
-                fail();
-            if ((t == TYPE_HASH) != (found == TYPE_HASH) || (t == TYPE_HASH && !v.w3)) fail();
-        } else if (block_like(t)) {
-            const uint32_t n = read_count(4);
-            block::make_at(&v, int32_t(n ? n : 1));
-            place(slot, Cell{t | nl, 0, v.w2, 0});
-            const Off node = v.w2;
-            for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
-            if (index > n) fail();
-            set_index(slot, index);
-            if (t == TYPE_HASH) index_hash(slot);
+            v = shared_series(t);
+        } else if (is_any_block(t)) {
+            read_block(slot, t, read_count(4), index, nl, depth);
             return;
         } else if (t == TYPE_VECTOR) {
             const uint32_t unit = (h >> 8) & 0xFF;
@@ -2030,24 +2016,9 @@ class Decoder {
             if (bytes > end_ - pos_) fail();
             const uint8_t* src = read_bytes(size_t(bytes));
             read_bytes(size_t((4 - bytes % 4) % 4));
-            if (unit == 4) {
-                for (uint32_t i = 0; i < n; ++i) {
-                    uint32_t cp;
-                    std::memcpy(&cp, src + 4 * i, 4);
-                    if (cp > 0x10FFFF) fail();
-                }
-            }
-            const Off node = t == TYPE_BINARY ? memory::alloc_bytes(n) : memory::alloc_codepoints(n, unit);
-            SeriesBuffer* b = buffer_of(node);
-            std::memcpy(b->head_ptr(), src, size_t(bytes));
-            b->tail = b->head + uint32_t(bytes);
-            v = Cell{t, 0, node, 0};
+            v = Cell{t, 0, new_units(t, src, n, unit), 0};
         }
-        const uint32_t units = buffer_of(v.w2)->byte_count() >> unit_shift(buffer_of(v.w2)->unit());
-        if (index > units) fail();
-        v.w1 = index;
-        v.header = t | nl;
-        place(slot, v);
+        place_series(slot, v, t, index, nl);
     }
 
     // A new vector! of n elements copied from src (already checked to lie
@@ -2089,7 +2060,7 @@ Cell* finish(const std::vector<uint8_t>& head, const std::vector<uint8_t>& recor
 }  // namespace
 
 bool series_kind(uint32_t t) {
-    return block_like(t) || t == TYPE_HASH || string_like(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
+    return is_any_block(t) || is_any_string(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
            t == TYPE_IMAGE || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION ||
            t == TYPE_ROUTINE || t == TYPE_BITSET || t == TYPE_MAP;
 }
@@ -2167,11 +2138,7 @@ void decode_buffer(const uint8_t* buffer, uint32_t length, const Cell* target, M
     Decoder d(bytes, size, base, mode, target);
     d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;
-    if (flags & FLAG_COMPACT) {
-        d.run();
-    } else {
-        d.run_fixed();
-    }
+    d.run(!(flags & FLAG_COMPACT));
     stack::top = top;
 }
 

@@ -80,12 +80,6 @@ std::string formed_error(const Cell& err, const RaisedError* raised) {
     return raised ? raised_text(*raised) : std::string("*** Internal Error: error text unavailable");
 }
 
-// Restores the data top on every way out of a scope.
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 // Runs `body` under a try frame, as the `try` native does. The body leaves
 // its value in the slot it is given (a data-stack cell below the frame, so
 // the value stays reachable). Returns true with that value in *result, or
@@ -268,7 +262,7 @@ CommandLine read_command_line(int argc, char** argv) {
 // Returns the exit status: 0 when the script ended normally, 1 when an error
 // reached the top.
 int run_script(const CommandLine& cl) {
-    TopGuard guard;
+    stack::TopMark guard;
     // The script's arguments, as the script sees them.
     {
         Cell* saved = stack::top;
@@ -451,7 +445,7 @@ const Cell& delimiter_routine() {
 // Loads and evaluates the collected text, printing the result or the error.
 // Returns false when the input is unfinished (nothing was evaluated).
 bool do_command(const std::string& buffer, bool at_end, char* open, int columns) {
-    TopGuard guard;
+    stack::TopMark guard;
     Cell result;
     std::string error_text;
     bool unfinished_input = false;

@@ -27,16 +27,6 @@ namespace {
 
 constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
 
-inline bool is_block_kind(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH;
-}
-
-// Restores the data-stack top on scope exit.
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // The bytes of a binary from its (clamped) index. Valid until the next
 // allocation.
 struct Bytes {
@@ -44,7 +34,7 @@ struct Bytes {
     uint32_t count;
 };
 Bytes bytes_of(Cell* bin) {
-    SeriesBuffer* b = buffer_of(bin->w2);
+    SeriesBuffer* b = buffer_of(series_node(bin));
     uint32_t total = b->byte_count();
     if (bin->w1 > total) bin->w1 = total;
     return Bytes{b->head_ptr() + bin->w1, total - bin->w1};
@@ -121,7 +111,7 @@ Cell* push_room(uint32_t count, uint8_t*& bytes) {
 }
 
 void cut(Cell* bin, uint32_t count) {
-    SeriesBuffer* b = buffer_of(bin->w2);
+    SeriesBuffer* b = buffer_of(series_node(bin));
     if (count < b->byte_count()) b->tail = b->head + count;
 }
 
@@ -167,10 +157,10 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         append_utf8(value, part, out);
         return;
     }
-    if (is_block_kind(t)) {
+    if (is_any_list(t)) {
         // Each element is copied out first: forming one may allocate and
         // move the block's buffer.
-        StackMark mark;
+        stack::TopMark mark;
         Cell* blk = stack::push(*value);
         Cell* item = stack::push_slot();
         *item = Cell{TYPE_NONE, 0, 0, 0};
@@ -192,7 +182,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
         return;
     }
     if (!formed) bad_to_arg(*value);
-    StackMark mark;
+    stack::TopMark mark;
     Cell* text = string::push_new(16);
     actions::form(value, text, nullptr, INT32_MAX);
     append_utf8(text, part, out);
@@ -232,7 +222,7 @@ void big_endian(uint64_t v, int bytes, std::vector<uint8_t>& out) {
 }  // namespace
 
 Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
-    StackMark mark;
+    stack::TopMark mark;
     std::vector<uint8_t> bytes;
     uint32_t t = spec->type();
     switch (t) {
@@ -265,7 +255,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             fire({"internal", "not-done"});
         default:
             if (t == TYPE_CHAR || t == TYPE_BINARY || t == TYPE_TUPLE || is_any_string(t) ||
-                is_block_kind(t)) {
+                is_any_list(t)) {
                 gather(spec, -1, false, false, bytes);
                 break;
             }
@@ -385,7 +375,7 @@ void bitwise(int32_t op) {
                 r[i] = uint8_t(p ^ q);
         }
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* out = push_bytes(r.data(), n);
     *base = *out;
 }

@@ -25,15 +25,10 @@ namespace {
 
 Cell none_value = Cell{TYPE_NONE, 0, 0, 0};
 
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 enum Op { MEASURE = 0, SET = 1, TEST = 2, CLEAR = 3 };
 enum Caller { BY_MAKE, BY_TO, BY_OTHER };
 
-inline SeriesBuffer* buf(const Cell* bits) { return buffer_of(bits->w2); }
+inline SeriesBuffer* buf(const Cell* bits) { return buffer_of(series_node(bits)); }
 inline uint32_t byte_count(const Cell* bits) { return buf(bits)->byte_count(); }
 inline bool flagged(const Cell* bits) { return (buf(bits)->flags & series_flag::COMPLEMENT) != 0; }
 inline uint8_t fill_byte(const Cell* bits) { return flagged(bits) ? 0xFF : 0x00; }
@@ -201,7 +196,7 @@ void set_named(Cell* bits, const Cell* value, Op op, Caller caller) {
 
 // Bytes of a binary! from its position.
 void binary_bytes(const Cell* bin, const uint8_t** at, uint32_t* count) {
-    const SeriesBuffer* b = buffer_of(bin->w2);
+    const SeriesBuffer* b = buffer_of(series_node(bin));
     uint32_t total = b->byte_count();
     uint32_t index = std::min(bin->w1, total);
     *at = b->head_ptr() + index;
@@ -221,7 +216,7 @@ void from_binary(Cell* proto, const Cell* bin, bool invert) {
 }
 
 Cell* make_from_spec(Cell* proto, Cell* spec, Caller caller) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* s = stack::push(*spec);
     uint32_t t = s->type();
     bool complemented = false;
@@ -414,25 +409,29 @@ void and_t() { do_bitwise(6); }
 void or_t() { do_bitwise(5); }
 void xor_t() { do_bitwise(7); }
 
+namespace {
+
+// Runs `change` between the owner's notices before and after it (the after
+// notice only when the bitset is owned); a handler's unwind code ends it.
+template <class Change>
+Unwind noticed(Cell* series, const char* before, const char* after, const Cell* value, Change&& change) {
+    bool owned = false;
+    if (Unwind code = series::notify_owner(series, before, value, 0, 0, &owned)) return code;
+    change();
+    return owned ? series::notify_owner(series, after, value, 0, 0, nullptr) : UNWIND_NONE;
+}
+
+}  // namespace
+
 Unwind insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "append", value, 0, 0, &owned)) return code;
-    set_named(series, value, SET, BY_OTHER);
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "appended", value, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "append", "appended", value, [&] { set_named(series, value, SET, BY_OTHER); });
 }
 
 Unwind clear(Cell* series) {
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "clear", nullptr, 0, 0, &owned)) return code;
-    SeriesBuffer* b = buf(series);
-    std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "cleared", nullptr, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "clear", "cleared", nullptr, [&] {
+        SeriesBuffer* b = buf(series);
+        std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
+    });
 }
 
 Outcome copy(Cell* series, Cell* result, Cell*, bool, Cell*) {
@@ -465,28 +464,21 @@ Outcome pick(Cell* series, int32_t, Cell* index_cell) {
 
 Outcome poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
     Cell v = *value;
-    bool owned = false;
-    if (Unwind code = series::notify_owner(series, "poke", value, 0, 0, &owned)) return code;
-    if (poke_clears(&v))
-        process(series, index_cell, CLEAR, BY_OTHER);
-    else
-        set_named(series, index_cell, SET, BY_OTHER);
-    if (owned)
-        if (Unwind code = series::notify_owner(series, "poked", value, 0, 0, nullptr)) return code;
+    if (Unwind code = noticed(series, "poke", "poked", value, [&] {
+            if (poke_clears(&v))
+                process(series, index_cell, CLEAR, BY_OTHER);
+            else
+                set_named(series, index_cell, SET, BY_OTHER);
+        }))
+        return code;
     return value;
 }
 
 Unwind remove(Cell* series, Cell* part, Cell*) {
     if (!part) fire({"script", "missing-arg"});
-    bool owned;
-    if (Unwind code = series::notify_owner(series, "remove", nullptr, 0, 0, &owned)) return code;
     // Clearing a stored bit of a complemented bitset still clears it: the
     // stored bytes hold the real bits.
-    process(series, part, CLEAR, BY_OTHER);
-    if (owned) {
-        if (Unwind code = series::notify_owner(series, "removed", nullptr, 0, 0, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return noticed(series, "remove", "removed", nullptr, [&] { process(series, part, CLEAR, BY_OTHER); });
 }
 
 void init() {

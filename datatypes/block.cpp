@@ -275,7 +275,7 @@ Search search(const Cell* series, const Cell* value, const Cell* part, bool only
 int32_t mold_each(Cell* blk, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
                   int32_t indent) {
     Cell b = *blk;
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(b.w2);
     int32_t level = indent;
     bool lines = false;
@@ -321,7 +321,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
     if (string::append_cycle_marker(value, out, budget, false)) return budget;
     Cell b = *value;
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(b.w2);
     uint32_t n = cell_count(&b);
     for (uint32_t i = b.w1; i < n; ++i) {
@@ -351,7 +351,7 @@ int32_t compare_each(Cell* a, Cell* b, int32_t op) {
     bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL ||
                     op == COMP_EQUAL_10 || op == COMP_EQUAL_11 || op == COMP_FIND;
     if (lx != ly && equality) return 1;
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(x.w2);
     guard.push(y.w2);
     uint32_t n = std::min(lx, ly);
@@ -672,7 +672,7 @@ Outcome take(Cell* series, Cell* part, bool deep, bool last) {
     if (part) {
         deep_copy_cells(r, source_node);
     } else if (is_series(r->type())) {
-        StackMark mark;
+        stack::TopMark mark;
         Cell* holder = stack::push(none::cell());
         make_at(holder, 1);
         cells_append(holder, r);

@@ -52,23 +52,6 @@ inline bool equal_cells(const Cell* a, const Cell* b, int32_t op) {
     return actions::compare(&x, &y, op);
 }
 
-// Pushes an identity on the cycle stack for the scope of a walk; pops it
-// again when the walk ends or an error unwinds through it.
-struct CycleGuard {
-    uint32_t pushed = 0;
-    void push(uint32_t identity) {
-        cycles::push(identity);
-        ++pushed;
-    }
-    ~CycleGuard() {
-        for (uint32_t i = 0; i < pushed; ++i) cycles::pop();
-    }
-};
-
-// Restores the data stack's top when a helper leaves (normally, by error,
-// or with an unwind code through pass()).
-using StackMark = stack::TopMark;
-
 // Makes room for `extra` cells at the tail. The new size is the needed size,
 // doubled when `doubled`. Returns the buffer to use.
 SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled);

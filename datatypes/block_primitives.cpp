@@ -52,7 +52,7 @@ void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
         cycles::reset();
         fire({"internal", "no-cycle"});
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* slot = stack::push(none::cell());
     Cell* src = stack::push(c);
     Cell r = *actions::cell_of(actions::copy(src, slot, nullptr, deep, nullptr));
@@ -62,7 +62,7 @@ void replace_by_copy(const Cell* blk, uint32_t i, bool deep) {
 
 // Copies deeply every series value among the cells of a new block.
 void deep_copy_cells(const Cell* blk, uint32_t source_node) {
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(source_node);
     uint32_t n = cell_count(blk);
     for (uint32_t i = 0; i < n; ++i) {
@@ -207,7 +207,7 @@ Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
     nb->tail = nb->head + n * CELL;
     *dst = Cell{TYPE_BLOCK, 0, node, 0};
     if (deep) {
-        CycleGuard guard;
+        cycles::Guard guard;
         guard.push(s.w2);
         for (uint32_t i = 0; i < n; ++i) {
             Cell c = read_cell(dst, i);
@@ -216,7 +216,7 @@ Cell* copy_part(const Cell* src, Cell* dst, bool deep, bool any) {
                 cycles::reset();
                 fire({"internal", "no-cycle"});
             }
-            StackMark mark;
+            stack::TopMark mark;
             Cell* slot = stack::push(none::cell());
             copy_part(&c, slot, true, any);
             Cell r = *slot;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "runtime/cell.h"
@@ -17,6 +18,10 @@ struct Registration;
 }
 
 namespace kiv::file {
+
+// The OS path of a file! from its index (POSIX: the name as it stands). An
+// empty name or one holding a NUL cannot name a file: access cannot-open.
+std::string os_path(const Cell* file);
 
 // Appends the OS path of a file! (or string!) from its index to the target
 // string; with `full`, a relative name gets the current directory and "/"

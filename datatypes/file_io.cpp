@@ -30,6 +30,12 @@
 
 namespace kiv::file {
 
+std::string os_path(const Cell* file) {
+    std::string path = unicode::to_utf8_string(file);
+    if (path.empty() || path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *file);
+    return path;
+}
+
 namespace {
 
 namespace files = platform::files;
@@ -40,16 +46,6 @@ Cell* answer(Cell v) {
     static Cell result;
     result = v;
     return &result;
-}
-
-// The OS path of a file! from its index (POSIX: the name as it stands). An
-// empty name or one holding a NUL cannot name a file: access cannot-open.
-std::string os_path(Cell* file) {
-    int32_t length = -1;
-    const uint8_t* p = unicode::to_utf8(file, &length);
-    std::string path(reinterpret_cast<const char*>(p), size_t(length));
-    if (path.empty() || path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *file);
-    return path;
 }
 
 bool ends_with(const std::string& s, const char* tail) {

@@ -65,4 +65,14 @@ void build() {
     root::recording = was;
 }
 
+uint32_t canonical(Symbol id) {
+    uint32_t s = sym[id];
+    return symbol::resolve(s ? s : symbol::make(SYMBOL_NAMES[id]));
+}
+
+uint32_t canonical(Refinement id) {
+    uint32_t s = refinements[id].w2;
+    return symbol::resolve(s ? s : symbol::make(REFINEMENT_NAMES[id]));
+}
+
 }  // namespace kiv::fixed

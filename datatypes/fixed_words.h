@@ -355,4 +355,9 @@ void bind_type_names();
 // Also tells the call-frame stack the ids of <body> and <anon>.
 void build();
 
+// The canonical symbol id of a fixed name, interned on demand when build()
+// has not run yet (early start-up).
+uint32_t canonical(Symbol id);
+uint32_t canonical(Refinement id);
+
 }  // namespace kiv::fixed

@@ -23,38 +23,6 @@ namespace kiv::function {
 
 namespace {
 
-// Restores the data-stack top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
-// Pops what it pushed on the cycle stack when a walk leaves.
-struct CycleGuard {
-    uint32_t pushed = 0;
-    void push(uint32_t identity) {
-        cycles::push(identity);
-        ++pushed;
-    }
-    ~CycleGuard() {
-        for (uint32_t i = 0; i < pushed; ++i) cycles::pop();
-    }
-};
-
-// Canonical ids of the fixed names this module compares against (interned
-// on demand when start-up has not made them yet).
-uint32_t fixed_symbol(fixed::Symbol id) {
-    uint32_t s = fixed::sym[id];
-    return symbol::resolve(s ? s : symbol::make(fixed::SYMBOL_NAMES[id]));
-}
-uint32_t local_symbol() {
-    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
-    return symbol::resolve(s ? s : symbol::make("local"));
-}
-uint32_t extern_symbol() {
-    uint32_t s = fixed::refinements[fixed::REF_EXTERN].w2;
-    return symbol::resolve(s ? s : symbol::make("extern"));
-}
 inline bool names(const Cell& c, uint32_t canonical) {
     return symbol::resolve(c.w2) == canonical;
 }
@@ -104,8 +72,8 @@ Cell body_of(const Cell* fn) {
 
 int32_t attributes(const Cell* blk) {
     Cell b = *blk;
-    uint32_t trace = fixed_symbol(fixed::SYM_TRACE);
-    uint32_t no_trace = fixed_symbol(fixed::SYM_NO_TRACE);
+    uint32_t trace = fixed::canonical(fixed::SYM_TRACE);
+    uint32_t no_trace = fixed::canonical(fixed::SYM_NO_TRACE);
     int32_t flags = 0;
     uint32_t n = cells_of(&b);
     for (uint32_t i = b.w1; i < n; ++i) {
@@ -123,7 +91,7 @@ void check_type_block(const Cell* types) {
     for (uint32_t i = b.w1; i < n; ++i) {
         Cell c = at(&b, i);
         if (c.type() != TYPE_WORD) continue;
-        StackMark mark;
+        stack::TopMark mark;
         if (!c.w1) fire({"script", "no-value"}, c);  // an unbound word has no value
         Cell v = *word::get_checked(&c);
         if (v.type() != TYPE_DATATYPE && v.type() != TYPE_TYPESET) fire({"script", "invalid-type-spec"}, c);
@@ -147,8 +115,8 @@ void check_duplicates(const Cell* spec) {
 uint32_t validate(const Cell* spec_in) {
     Cell spec = *spec_in;
     if (spec.type() != TYPE_BLOCK) bad_def(spec);
-    uint32_t ret = fixed_symbol(fixed::SYM_RETURN);
-    uint32_t local = local_symbol();
+    uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
+    uint32_t local = fixed::canonical(fixed::REF_LOCAL);
     uint32_t n = cells_of(&spec);
     uint32_t i = spec.w1 < n ? spec.w1 : n;
     uint32_t flags = 0;
@@ -221,7 +189,7 @@ uint32_t validate(const Cell* spec_in) {
 
 int32_t count_locals(Off spec_node, uint32_t start, bool required) {
     Cell spec{TYPE_BLOCK, 0, spec_node, 0};
-    uint32_t local = local_symbol();
+    uint32_t local = fixed::canonical(fixed::REF_LOCAL);
     uint32_t n = cells_of(&spec);
     int32_t count = 0;
     bool found = false;
@@ -277,7 +245,7 @@ struct Collector {
 
     void walk(Cell blk) {
         if (cycles::find(blk.w2)) return;
-        CycleGuard guard;
+        cycles::Guard guard;
         guard.push(blk.w2);
         for (uint32_t i = blk.w1; i < cells_of(&blk); ++i) {
             Cell c = at(&blk, i);
@@ -318,8 +286,8 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
     Cell* ignore = stack::push(none_value);
     clamp_index(spec);
     block::copy_part(spec, ignore, false, false);
-    uint32_t local = local_symbol();
-    uint32_t extern_ = extern_symbol();
+    uint32_t local = fixed::canonical(fixed::REF_LOCAL);
+    uint32_t extern_ = fixed::canonical(fixed::REF_EXTERN);
 
     // /extern: the words after it stay global; words after a /local that
     // follows them are kept as locals; its spec is cut at /extern.
@@ -371,8 +339,8 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
     if (body && body->type() == TYPE_BLOCK) {
         Cell b = *body;
         clamp_index(&b);
-        Collector col{result, ignore, fixed_symbol(fixed::SYM_FOREACH), fixed_symbol(fixed::SYM_REMOVE_EACH),
-                      fixed_symbol(fixed::SYM_REPEAT)};
+        Collector col{result, ignore, fixed::canonical(fixed::SYM_FOREACH), fixed::canonical(fixed::SYM_REMOVE_EACH),
+                      fixed::canonical(fixed::SYM_REPEAT)};
         col.walk(b);
     }
 
@@ -401,7 +369,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
 
 Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t code, int32_t extra,
                  uint32_t flags) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* spec = stack::push(*spec_in);
     clamp_index(spec);
     if (spec->w1 > 0) block::copy_part(spec, spec, false, false);
@@ -449,7 +417,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t) {
     Cell b = at(&arg, arg.w1 + 1);
     if (s.type() != TYPE_BLOCK || b.type() != TYPE_BLOCK) bad_def(arg);
     uint32_t flags = validate(&s);
-    StackMark mark;
+    stack::TopMark mark;
     init_context(&s, &b, 0, 0, 0, flags);
     *proto = *(stack::top - 1);
     return proto;
@@ -458,18 +426,18 @@ Outcome make(Cell* proto, Cell* spec, uint32_t) {
 void reflect(Cell* value, uint32_t field_symbol) {
     Cell v = *value;
     uint32_t field = symbol::resolve(field_symbol);
-    if (field == fixed_symbol(fixed::SYM_SPEC)) {
+    if (field == fixed::canonical(fixed::SYM_SPEC)) {
         *stack::arg_base = spec_of(&v);
         return;
     }
-    if (field == fixed_symbol(fixed::SYM_BODY)) {
+    if (field == fixed::canonical(fixed::SYM_BODY)) {
         *stack::arg_base = body_of(&v);
         return;
     }
-    if (field == fixed_symbol(fixed::SYM_WORDS)) {
+    if (field == fixed::canonical(fixed::SYM_WORDS)) {
         Off ctx = v.w1;
         uint32_t n = context::word_count(ctx);
-        StackMark mark;
+        stack::TopMark mark;
         Cell* out = block::push_only(int32_t(n));
         for (uint32_t i = 0; i < n; ++i) {
             Cell w = *context::word_at(ctx, i);

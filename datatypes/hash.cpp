@@ -15,8 +15,6 @@ namespace kiv::hash {
 
 namespace {
 
-using StackMark = stack::TopMark;
-
 inline uint32_t cell_count(const Cell* b) { return buffer_of(b->w2)->byte_count() / sizeof(Cell); }
 
 }  // namespace
@@ -58,7 +56,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 }
 
 Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(*series);
     bool whole = src->w1 == 0 && !part && !deep && !types && src->w3 != 0;
     Cell* r = block::copy(src, result, part, deep, types).cell;
@@ -78,7 +76,7 @@ Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
 
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
             bool stable) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* h = stack::push(*series);
     // An exit from a comparator leaves the block as it was: nothing to reindex.
     if (Unwind code = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable))

@@ -37,11 +37,11 @@ struct Text {
     uint32_t count;
 };
 [[gnu::always_inline]] inline Text text_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
+    const SeriesBuffer* b = buffer_of(series_node(c));
     uint32_t unit = b->unit();
     uint32_t shift = unit_shift(unit);
     uint32_t total = b->byte_count() >> shift;
-    uint32_t index = c->w1;
+    uint32_t index = series_index(c);
     uint32_t count = index < total ? total - index : 0;
     if (c->type() == TYPE_STRING_PART && int32_t(c->w3) >= 0 && c->w3 < count) count = c->w3;
     return {unit, b->head_ptr() + (uint64_t(index) << shift), count};
@@ -68,9 +68,9 @@ struct Bytes {
     uint32_t count;
 };
 Bytes bytes_of(const Cell* c) {
-    const SeriesBuffer* b = buffer_of(c->w2);
+    const SeriesBuffer* b = buffer_of(series_node(c));
     uint32_t total = b->byte_count();
-    uint32_t index = c->w1;
+    uint32_t index = series_index(c);
     return {b->head_ptr() + (index < total ? index : total), index < total ? total - index : 0};
 }
 
@@ -78,14 +78,6 @@ Bytes bytes_of(const Cell* c) {
 Bytes name_of(const Cell* symbol) {
     const SeriesBuffer* b = buffer_of(symbol->w3);
     return {b->head_ptr(), b->byte_count()};
-}
-
-inline uint8_t lower_ascii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
-
-bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i)
-        if (a[i] != b[i] && lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
 }
 
 // money! with only the sign bit of its header and no sign on zero.
@@ -160,7 +152,7 @@ bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
             Bytes x = name_of(a), y = name_of(b);
             if (x.count != y.count) return false;
             return case_sensitive ? std::memcmp(x.at, y.at, x.count) == 0
-                                  : same_ascii_case_insensitive(x.at, y.at, x.count);
+                                  : hashtable::same_ascii_case_insensitive(x.at, y.at, x.count);
         }
         case TYPE_TUPLE: {
             uint32_t n = (a->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
@@ -180,11 +172,6 @@ bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
     }
 }
 
-
-uint32_t symbol_hash(const Cell* symbol) {
-    Bytes n = name_of(symbol);
-    return hashtable::murmur3_lower_ascii(n.at, n.count);
-}
 
 }  // namespace
 
@@ -250,7 +237,7 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
         case TYPE_STRING_PART:
             return hash_string(c, case_sensitive);
         case TYPE_SYMBOL:
-            return symbol_hash(c);
+            return hashtable::symbol_hash(c);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
             return mix32(canonical_symbol(c->w2));

@@ -11,6 +11,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -37,8 +38,6 @@ namespace kiv::image {
 namespace {
 
 using os_image::Bitmap;
-
-using StackMark = stack::TopMark;
 
 inline uint32_t width_of(const Cell* v) { return os_image::width(v); }
 inline uint32_t height_of(const Cell* v) { return os_image::height(v); }
@@ -126,23 +125,33 @@ int32_t mold_image(Cell* value, Cell* out, bool only, bool flat, Cell* part, int
         s += '\n';
         indent_to(s, level);
     }
+    // One section of `cost` characters a pixel, ten pixels a line; false
+    // when /part's budget ran out (what was written is flushed).
+    auto section = [&](auto&& put, int32_t cost) {
+        for (uint64_t i = 0; i < n; ++i) {
+            put(px[first + i]);
+            budget -= cost;
+            if (!flat && (i + 1) % 10 == 0) {
+                s += '\n';
+                indent_to(s, level);
+            }
+            if (part && budget <= 0) {
+                flush();
+                return false;
+            }
+        }
+        return true;
+    };
     bool translucent = false;
-    for (uint64_t i = 0; i < n; ++i) {
-        uint32_t p = px[first + i];
-        hex2(s, p >> 16);
-        hex2(s, p >> 8);
-        hex2(s, p);
-        budget -= 6;
-        if ((p >> 24) != 255) translucent = true;
-        if (!flat && (i + 1) % 10 == 0) {
-            s += '\n';
-            indent_to(s, level);
-        }
-        if (part && budget <= 0) {
-            flush();
-            return budget;
-        }
-    }
+    const bool whole = section(
+        [&](uint32_t p) {
+            hex2(s, p >> 16);
+            hex2(s, p >> 8);
+            hex2(s, p);
+            if ((p >> 24) != 255) translucent = true;
+        },
+        6);
+    if (!whole) return budget;
     if (wide && n % 10 != 0) {
         s += '\n';
         indent_to(s, level - 1);
@@ -151,18 +160,7 @@ int32_t mold_image(Cell* value, Cell* out, bool only, bool flat, Cell* part, int
     if (translucent) {
         s += " #{\n";
         indent_to(s, level);
-        for (uint64_t i = 0; i < n; ++i) {
-            hex2(s, 255u - (px[first + i] >> 24));
-            budget -= 1;
-            if (!flat && (i + 1) % 10 == 0) {
-                s += '\n';
-                indent_to(s, level);
-            }
-            if (part && budget <= 0) {
-                flush();
-                return budget;
-            }
-        }
+        if (!section([&](uint32_t p) { hex2(s, 255u - (p >> 24)); }, 1)) return budget;
         s += '\n';
         indent_to(s, level - 1);
         s += '}';
@@ -250,17 +248,10 @@ Cell* load_binary(const Cell* binary) {
 }
 
 Cell* load_file(const Cell* file) {
-    Cell f = *file;
-    std::string path;
-    {
-        int32_t length = -1;
-        const uint8_t* p = unicode::to_utf8(&f, &length);
-        path.assign(reinterpret_cast<const char*>(p), size_t(length));
-    }
+    const std::string path = file::os_path(file);
     std::vector<uint8_t> bytes;
     std::unique_ptr<Bitmap> bm;
-    if (!path.empty() && path.find('\0') == std::string::npos &&
-        platform::files::read(path.c_str(), -1, -1, bytes))
+    if (platform::files::read(path.c_str(), -1, -1, bytes))
         bm = os_image::decode(bytes.data(), bytes.size());
     if (!bm) fire({"access", "cannot-open"}, *file);
     Cell* out = stack::push(none::cell());
@@ -476,7 +467,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t) {
 }
 
 Outcome make(Cell* proto, Cell* spec, uint32_t type) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell s = *spec;
     int64_t w = 0, h = 0;
     if (s.type() == TYPE_PAIR) {
@@ -670,7 +661,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     }
     if (v.type() != TYPE_IMAGE) fire({"script", "invalid-type"}, datatype::cell(v.type()));
     if (series->w1 >= total || !v.w2) return UNWIND_NONE;
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(v);
     uint32_t w = width_of(series), h = height_of(series);
     uint32_t x0 = series->w1 % w, y0 = series->w1 / w;
@@ -696,7 +687,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
 }
 
 Outcome copy(Cell* series, Cell* result, Cell* part, bool, Cell*) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(*series);
     int64_t w = width_of(src), h = height_of(src);
     if (!src->w2 || w == 0 || h == 0) {

@@ -178,6 +178,14 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
     return r;
 }
 
+// integer op value, where the value's type does the work: the integer goes
+// right and the value left, for that type's action.
+inline void swap_operands(Cell* left, Cell* right) {
+    const int32_t lv = get(left);
+    copy_cell(right, left);
+    *right = cell(lv);
+}
+
 Cell* do_math(int32_t op) {
     Cell* left = stack::arg_base;
     Cell* right = left + 1;
@@ -200,9 +208,7 @@ Cell* do_math(int32_t op) {
         case TYPE_POINT3D: {
             if (op == OP_DIV)
                 fire({"script", "not-related"}, detail::word_named("divide"), datatype::cell(TYPE_INTEGER));
-            const int32_t lv = get(left);
-            copy_cell(right, left);
-            *right = cell(lv);
+            swap_operands(left, right);
             if (op == OP_SUB) {
                 // 1 - p is computed as (-p) + 1.
                 auto neg = datatype::lookup<ACT_NEGATE>(rt);
@@ -217,9 +223,7 @@ Cell* do_math(int32_t op) {
             if (op == OP_SUB || op == OP_DIV)
                 fire({"script", "not-related"}, detail::word_named(detail::op_name(op)),
                      datatype::cell(TYPE_INTEGER));
-            const int32_t lv = get(left);
-            copy_cell(right, left);
-            *right = cell(lv);
+            swap_operands(left, right);
             detail::call_math_action(rt, op);
             return left;
         }
@@ -227,9 +231,7 @@ Cell* do_math(int32_t op) {
             if (op != OP_ADD)
                 fire({"script", "not-related"}, detail::word_named(detail::op_name(op)),
                      datatype::cell(TYPE_INTEGER));
-            const int32_t lv = get(left);
-            copy_cell(right, left);
-            *right = cell(lv);
+            swap_operands(left, right);
             detail::call_math_action(rt, op);
             return left;
         }
@@ -465,16 +467,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
 namespace detail {
 
 uint32_t TextView::at(uint32_t i) const {
-    const uint8_t* p = data + size_t(i) * unit;
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
+    return read_unit(data + size_t(i) * unit, unit);
 }
 
 TextView text_of(const Cell* series) {

@@ -96,15 +96,8 @@ Cell currency_word(uint32_t index) {
         if (index <= n && index <= 256) return cells[index - 1];
     }
     // Before the library is up: the built-in list the lexer reads.
-    static const char* const codes =
-        "AEDAFNALLAMDANGAOAARSAUDAWGAZNBAMBBDBDTBTCBGNBHDBIFBMDBNDBOBBRLBSDBTNBWPBYNBZDCADCDFCHFCKDCLPCNYCOP"
-        "CRCCUCCUPCVECZKDJFDKKDOPDZDEGPERNETBETHEURFJDFKPFOKGBPGELGGPGHSGIPGMDGNFGTQGYDHKDHNLHRKHTGHUFIDRILS"
-        "IMPINRIQDIRRISKJEPJMDJODJPYKESKGSKHRKIDKMFKPWKRWKWDKYDKZTLAKLBPLKRLRDLSLLYDMADMDLMGAMKDMMKMNTMOPMRU"
-        "MURMVRMWKMXNMYRMZNNADNGNNIONOKNPRNZDOMRPABPENPGKPHPPKRPLNPNDPRBPYGQARKIVRONRSDRUBRWFSARSBDSCRSDGSEK"
-        "SGDSHPSLLSLSSOSSRDSSPSTNSYPSZLTHBTJSTMTTNDTOPTRYTTDTVDTWDTZSUAHUGXUSDUYUUZSVESVNDVUVWSTCFAXAFXCDXOF"
-        "CFPXPFYERZARZMW";
-    if (index > std::strlen(codes) / 3) return none::cell();
-    char code[4] = {codes[(index - 1) * 3], codes[(index - 1) * 3 + 1], codes[(index - 1) * 3 + 2], 0};
+    char code[4];
+    if (!lexer::values::builtin_currency_code(index, code)) return none::cell();
     return word::load(code);
 }
 

@@ -20,21 +20,6 @@ namespace kiv::native {
 
 namespace {
 
-// Restores the data-stack top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
-// The canonical id of a fixed symbol (interned on demand before start-up made it).
-uint32_t fixed_symbol(fixed::Symbol id) {
-    uint32_t s = fixed::sym[id];
-    return symbol::resolve(s ? s : symbol::make(fixed::SYMBOL_NAMES[id]));
-}
-uint32_t refinement_symbol(fixed::Refinement id) {
-    uint32_t s = fixed::refinements[id].w2;
-    return symbol::resolve(s ? s : symbol::make(fixed::REFINEMENT_NAMES[id]));
-}
 
 inline bool is_function_type(uint32_t t) {
     return t == TYPE_FUNCTION || t == TYPE_ROUTINE;
@@ -69,9 +54,9 @@ Cell op_source(const Cell* op) {
 
 bool spec_two_args(Off spec_node) {
     if (!spec_node) return false;
-    uint32_t local = refinement_symbol(fixed::REF_LOCAL);
-    uint32_t extern_ = refinement_symbol(fixed::REF_EXTERN);
-    uint32_t ret = fixed_symbol(fixed::SYM_RETURN);
+    uint32_t local = fixed::canonical(fixed::REF_LOCAL);
+    uint32_t extern_ = fixed::canonical(fixed::REF_EXTERN);
+    uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
     uint32_t args = 0;
     Cell spec{TYPE_BLOCK, 0, spec_node, 0};
     uint32_t n = block::cells_length(&spec);
@@ -114,7 +99,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     int32_t limit = int32_t(type == TYPE_ACTION ? ACTION_LIMIT : NATIVE_LIMIT);
     if (number < 1 || number > limit) bad_make_arg(type, spec);
 
-    StackMark mark;
+    stack::TopMark mark;
     Cell* sp = stack::push(a);
     uint32_t length = series::count(sp->w2);
     if (sp->w1 > length) sp->w1 = length;
@@ -153,11 +138,11 @@ Outcome op_make(Cell* proto, Cell* spec, uint32_t) {
 void reflect(Cell* value, uint32_t field_symbol) {
     Cell v = *value;
     uint32_t field = symbol::resolve(field_symbol);
-    if (field == fixed_symbol(fixed::SYM_SPEC)) {
+    if (field == fixed::canonical(fixed::SYM_SPEC)) {
         *stack::arg_base = spec_block(&v);
         return;
     }
-    if (field == fixed_symbol(fixed::SYM_BODY)) {
+    if (field == fixed::canonical(fixed::SYM_BODY)) {
         uint32_t source = v.type() == TYPE_OP ? op_source_type(&v) : v.type();
         if (is_function_type(source)) {
             *stack::arg_base = *function::series_cell(&v, function::CELL_BODY);

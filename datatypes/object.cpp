@@ -37,16 +37,6 @@ int32_t class_counter = 1;
 
 constexpr uint32_t NO_INDEX = 0xFFFFu;
 
-// Pops what a cycle-stack walker pushed, on every way out.
-struct CycleGuard {
-    uint32_t pushed = 0;
-    void push(uint32_t identity) {
-        cycles::push(identity);
-        ++pushed;
-    }
-    ~CycleGuard() { cycles::drop(pushed); }
-};
-
 inline Off values_node(Off ctx) {
     return context::cell(ctx)->w2;
 }
@@ -441,7 +431,7 @@ void deep_copy_value(Off ctx, uint32_t i) {
 Cell* copy_object(const Cell& src, Cell* target, bool rebuild_functions, bool deep) {
     Cell p = src;
     Off old = p.w1;
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(old);
     Off ctx;
     {
@@ -708,7 +698,7 @@ int32_t mold_body(const Cell* obj, Cell* out, bool only, bool all, bool flat, Ce
             break;
         }
     }
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(ctx);
     for (uint32_t i = 0; i < n && budget > 0; ++i) {
         Cell w = *context::word_at(ctx, i);
@@ -901,7 +891,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
     uint32_t na = context::word_count(a), nb = context::word_count(b);
     if (na != nb) return na < nb ? -1 : 1;
     if (na == 0) return 0;
-    CycleGuard guard;
+    cycles::Guard guard;
     guard.push(a);
     guard.push(b);
     uint32_t va = value_count(a), vb = value_count(b);

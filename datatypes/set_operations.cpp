@@ -83,7 +83,7 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
     bool binary = op != SET_UNIQUE;
     uint32_t la = cells_length(a);
     uint32_t lb = binary ? cells_length(b) : 0;
-    StackMark mark;
+    stack::TopMark mark;
     uint64_t capacity = uint64_t(la) + (op == SET_UNION || op == SET_DIFFERENCE ? lb : 0);
     if (capacity > MAX_BLOCK_BYTES / CELL) no_memory();
     if (capacity == 0) capacity = 1;
@@ -156,10 +156,9 @@ Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
 
 namespace string {
 
-using block::internal::StackMark;
 
 Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
-    StackMark mark;
+    stack::TopMark mark;
     uint32_t size = 1;
     if (skip) {
         if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_refine_arg("skip", *skip);

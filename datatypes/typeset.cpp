@@ -16,12 +16,6 @@ namespace kiv::typeset {
 
 namespace {
 
-// Restores the data-stack top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 inline void merge(Cell* ts, const Cell* other) {
     ts->w1 |= other->w1;
     ts->w2 |= other->w2;
@@ -30,7 +24,7 @@ inline void merge(Cell* ts, const Cell* other) {
 
 // The value a word! stands for (a copy; the word's own slot may move).
 Cell word_value(const Cell* word, bool checked) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* v = checked ? word::get_checked(word) : word::push_value(word);
     return *v;
 }

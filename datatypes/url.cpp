@@ -20,21 +20,6 @@ namespace kiv::url {
 
 namespace {
 
-// Restores the data-stack top on scope exit.
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
-// The UTF-8 bytes of a string-like value from its index, copied out of the
-// arena so that later allocations cannot move them.
-std::string utf8_of(const Cell* value) {
-    Cell s = *value;
-    int32_t length = -1;
-    const uint8_t* p = unicode::to_utf8(&s, &length);
-    return std::string(reinterpret_cast<const char*>(p), size_t(length));
-}
-
 inline uint32_t last_char(Cell* str) {
     uint32_t n = string::length_from_head(str);
     return n ? string::abs_at(str, n - 1) : 0;
@@ -43,7 +28,7 @@ inline uint32_t last_char(Cell* str) {
 // Forms one path or assembly element at the string's tail (a get-word! is
 // replaced by its value first).
 void append_formed(Cell* out, Cell* element) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* v = stack::push(*element);
     if (v->type() == TYPE_GET_WORD) *v = *context::get_word(v);
     actions::form(v, out, nullptr, INT32_MAX);
@@ -53,7 +38,7 @@ void append_formed(Cell* out, Cell* element) {
 // when the third element is an integer!, then the other elements after a
 // "/", separated by "/" (or "#" before an issue!).
 void assemble(Cell* proto, Cell* spec, uint32_t type) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* blk = stack::push(*spec);
     uint32_t total = series::buffer_length(blk);
     uint32_t i = std::min(blk->w1, total);
@@ -86,7 +71,7 @@ void assemble(Cell* proto, Cell* spec, uint32_t type) {
 }  // namespace
 
 Cell* push_decoded(Cell* source) {
-    std::string text = utf8_of(source);
+    std::string text = unicode::to_utf8_string(source);
     auto* start = reinterpret_cast<const uint8_t*>(text.data());
     const uint8_t* end = start + text.size();
     percent_coding::Measure m = percent_coding::measure(start, end);
@@ -113,7 +98,7 @@ Cell* push_decoded(Cell* source) {
 }
 
 Cell* push_encoded(Cell* source, percent_coding::Table table) {
-    std::string text = utf8_of(source);
+    std::string text = unicode::to_utf8_string(source);
     std::string encoded;
     encoded.reserve(text.size() * 3);
     for (char c : text) {
@@ -150,7 +135,7 @@ Outcome to(Cell* proto, Cell* spec, uint32_t type) {
 // "(" and ")" too (a url token ends there), so that the text loads back.
 int32_t mold(Cell* value, Cell* out, bool /*only*/, bool /*all*/, bool /*flat*/, Cell* part, int32_t budget,
              int32_t /*indent*/) {
-    std::string text = utf8_of(value);
+    std::string text = unicode::to_utf8_string(value);
     std::string encoded;
     encoded.reserve(text.size());
     int64_t written = 0;

@@ -40,21 +40,15 @@ namespace {
 
 namespace http = platform::http;
 
-std::string utf8_of(Cell* text) {
-    int32_t length = -1;
-    const uint8_t* p = unicode::to_utf8(text, &length);
-    return std::string(reinterpret_cast<const char*>(p), size_t(length));
-}
-
 // A value's formed text as UTF-8.
 std::string formed(Cell* value) {
-    if (is_any_string(value->type())) return utf8_of(value);
+    if (is_any_string(value->type())) return unicode::to_utf8_string(value);
     Cell* saved = stack::top;
     Cell copy = *value;
     Cell* text = string::push_new(16);
     Cell* v = stack::push(copy);
     actions::form(v, text, nullptr, 0);
-    std::string s = utf8_of(text);
+    std::string s = unicode::to_utf8_string(text);
     stack::top = saved;
     return s;
 }
@@ -66,7 +60,7 @@ bool is_http(Cell* url) {
 // The URL as the wire wants it: its decoded text percent-encoded again.
 std::string wire_url(Cell* url) {
     Cell* saved = stack::top;
-    std::string s = utf8_of(push_encoded(url, percent_coding::GENERAL));
+    std::string s = unicode::to_utf8_string(push_encoded(url, percent_coding::GENERAL));
     stack::top = saved;
     return s;
 }
@@ -152,11 +146,11 @@ void body_of(Cell* data, http::Request& req) {
         Cell* text = string::push_new(64);
         Cell* v = stack::push(copy);
         actions::mold(v, text, true, false, false, nullptr, 0, 0);
-        std::string s = utf8_of(text);
+        std::string s = unicode::to_utf8_string(text);
         req.body.assign(s.begin(), s.end());
         stack::top = saved;
     } else {
-        std::string s = utf8_of(data);
+        std::string s = unicode::to_utf8_string(data);
         req.body.assign(s.begin(), s.end());
     }
 }

@@ -22,8 +22,6 @@ namespace kiv::vector {
 
 namespace {
 
-using StackMark = stack::TopMark;
-
 inline SeriesBuffer* buf(const Cell* v) { return buffer_of(v->w2); }
 inline uint32_t unit_of(const Cell* v) { return buf(v)->unit(); }
 inline uint32_t total(const Cell* v) { return buf(v)->byte_count() / unit_of(v); }
@@ -204,7 +202,7 @@ Cell* make_typed(Cell* proto, const Cell* spec) {
         std::memset(buf(proto)->head_ptr(), 0, size_t(count) * unit);
         buf(proto)->tail = buf(proto)->head + uint32_t(count) * unit;
     } else if (content.type() == TYPE_BLOCK) {
-        StackMark mark;
+        stack::TopMark mark;
         Cell* c = stack::push(content);
         make_at(proto, block_count(c), unit, et);
         append_block(proto, c);
@@ -237,7 +235,7 @@ int32_t int_op(int32_t a, int32_t b, int32_t op) {
 // the shorter, with the larger unit.
 void math_vectors(Cell* left, Cell* right, int32_t op) {
     if (left->w3 != right->w3) fire({"script", "not-same-type"});
-    StackMark mark;
+    stack::TopMark mark;
     Cell a = *left, b = *right;
     uint32_t n = std::min(length(&a), length(&b));
     uint32_t unit = std::max(unit_of(&a), unit_of(&b));
@@ -392,7 +390,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t) {
         return proto;
     }
     if (t != TYPE_BLOCK) fire({"internal", "not-done"});
-    StackMark mark;
+    stack::TopMark mark;
     Cell* s = stack::push(*spec);
     uint32_t n = block_count(s);
     if (n == 0) return make_at(proto, 0, 4, TYPE_INTEGER);
@@ -478,7 +476,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool a
     uint32_t pos = append ? total(series) : index_of(series);
     bool owned;
     if (Unwind code = series::notify_owner(series, "insert", value, pos, uint32_t(count), &owned)) return code;
-    StackMark mark;
+    stack::TopMark mark;
     stack::push(src.value);  // keeps a source block reachable while the buffer grows
     open_gap(series, pos, count);
     write_values(series, pos, src, uint64_t(dup));
@@ -500,7 +498,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     uint64_t replaced = part >= 0 ? std::min<uint64_t>(uint32_t(part), available) : std::min<uint64_t>(count, available);
     bool owned;
     if (Unwind code = series::notify_owner(series, "change", value, pos, uint32_t(replaced), &owned)) return code;
-    StackMark mark;
+    stack::TopMark mark;
     stack::push(src.value);
     if (count > replaced) {
         open_gap(series, pos + uint32_t(replaced), count - replaced);

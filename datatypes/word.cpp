@@ -85,12 +85,9 @@ Cell load_text(const Cell& spec) {
         load_single(buf, uint32_t(n), &result);
         return result;
     }
-    Cell s = spec;
-    int32_t length = -1;
     // The text goes to a scratch copy: loading allocates and may move the
     // conversion cache it was written to.
-    const uint8_t* bytes = unicode::to_utf8(&s, &length);
-    std::string text(reinterpret_cast<const char*>(bytes), size_t(length));
+    const std::string text = unicode::to_utf8_string(&spec);
     load_single(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), &result);
     return result;
 }

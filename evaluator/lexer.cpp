@@ -590,18 +590,13 @@ void value_token(State& st, const Token& t) {
 // After an element or a container inside a path: `/` goes on with the next
 // element, `:` ends the path as a set-path, anything else ends it.
 void after_path_part(State& st, bool ended_with_colon) {
-    const uint8_t* p = st.pos;
-    if (!ended_with_colon && p < st.end && *p == '/') {
-        st.pos = p + 1;
+    const PathNext next = path_next(st.pos, st.end, ended_with_colon);
+    if (next == PATH_MORE) {
         st.start_state = S_PATH;
         return;
     }
-    if (!ended_with_colon && p < st.end && *p == ':') {
-        st.pos = p + 1;
-        ended_with_colon = true;
-    }
     uint32_t type = innermost(st);
-    if (ended_with_colon) {
+    if (next == PATH_SET) {
         if (type != TYPE_PATH) {  // 'a/b: and :a/b: are neither set-paths nor anything else
             invalid(st, st.begin + cell_at(st.head - 1)->w3, type);
         }

@@ -33,19 +33,6 @@ inline uint8_t lower(uint8_t c) {
     return c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c;
 }
 
-// One UTF-8 character at p (p < end); null when it does not decode.
-inline const uint8_t* utf8_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
-    if (*p < 0x80) {
-        *cp = *p;
-        return p + 1;
-    }
-    uint32_t used = 0;
-    const int32_t c = unicode::check_utf8_char(p, uint32_t(end - p), &used);
-    if (c < 0) return nullptr;
-    *cp = uint32_t(c);
-    return p + used;
-}
-
 bool valid_utf8(const uint8_t* p, const uint8_t* end) {
     while (p < end) {
         if (*p < 0x80) {
@@ -53,7 +40,7 @@ bool valid_utf8(const uint8_t* p, const uint8_t* end) {
             continue;
         }
         uint32_t cp;
-        p = utf8_char(p, end, &cp);
+        p = unicode::next_utf8_char(p, end, &cp);
         if (!p) return false;
     }
     return true;
@@ -141,7 +128,7 @@ const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, uint32_t* cp)
         *cp = c - 64u;
         return p + 2;
     }
-    return utf8_char(p + 1, end, cp);
+    return unicode::next_utf8_char(p + 1, end, cp);
 }
 
 const uint8_t* load_text(const uint8_t* start, const uint8_t* end, uint32_t flags, bool escapes,
@@ -159,7 +146,7 @@ const uint8_t* load_text(const uint8_t* start, const uint8_t* end, uint32_t flag
             continue;
         }
         ascii = false;
-        q = *p == '^' && escapes ? decode_escape(p, end, &cp) : utf8_char(p, end, &cp);
+        q = *p == '^' && escapes ? decode_escape(p, end, &cp) : unicode::next_utf8_char(p, end, &cp);
         if (!q || cp > 0x10FFFF) return p;
         if (cp > widest) widest = cp;
         ++count;
@@ -175,7 +162,7 @@ const uint8_t* load_text(const uint8_t* start, const uint8_t* end, uint32_t flag
             if (cp < 0x80 && (cp != '^' || !escapes)) {
                 ++p;
             } else {
-                p = cp == '^' && escapes ? decode_escape(p, end, &cp) : utf8_char(p, end, &cp);
+                p = cp == '^' && escapes ? decode_escape(p, end, &cp) : unicode::next_utf8_char(p, end, &cp);
             }
             b.put(cp);
         }
@@ -516,7 +503,7 @@ uint32_t load_char(State& st, const uint8_t* s, const uint8_t* e, uint32_t slot)
     const uint8_t* p = s + 2;  // after #"
     uint32_t cp = 0;
     const uint8_t* q = nullptr;
-    if (p < e) q = *p == '^' ? decode_escape(p, e, &cp) : utf8_char(p, e, &cp);
+    if (p < e) q = *p == '^' ? decode_escape(p, e, &cp) : unicode::next_utf8_char(p, e, &cp);
     if (!q || q != e || cp > 0x10FFFF) invalid(st, s, TYPE_CHAR);
     store(slot, Cell{TYPE_CHAR, 0, cp, 0});
     return TYPE_CHAR;

@@ -209,18 +209,13 @@ void Walker::open(uint8_t token, uint8_t type, const uint8_t* start, const uint8
 
 void Walker::after_path_part(bool ended_with_colon) {
     Open& path = stack_.back();
-    const uint8_t* p = cursor_.pos;
-    if (!ended_with_colon && p < cursor_.end && *p == '/') {
-        cursor_.pos = p + 1;
+    const PathNext next = path_next(cursor_.pos, cursor_.end, ended_with_colon);
+    if (next == PATH_MORE) {
         cursor_.start_state = S_PATH;
         return;
     }
-    if (!ended_with_colon && p < cursor_.end && *p == ':') {
-        cursor_.pos = p + 1;
-        ended_with_colon = true;
-    }
     uint8_t type = path.type;
-    if (ended_with_colon) {
+    if (next == PATH_SET) {
         if (type != TYPE_PATH) {  // 'a/b: and :a/b: are neither set-paths nor anything else
             fail(ErrorKind::invalid, type, path.at, cursor_.line);
             return;

@@ -49,6 +49,17 @@ struct Token {
     uint8_t error_type() const { return tables::state_type[previous]; }
 };
 
+// What follows an element or a container inside a path, at pos: `/` goes on
+// with the next element (PATH_MORE), `:` ends the path as a set-path
+// (PATH_SET; also when the element itself ended with a colon), anything
+// else ends it (PATH_END). A `/` or `:` read here is taken (pos moves past).
+enum PathNext { PATH_MORE, PATH_SET, PATH_END };
+inline PathNext path_next(const uint8_t*& pos, const uint8_t* end, bool ended_with_colon) {
+    if (ended_with_colon) return PATH_SET;
+    if (pos < end && (*pos == '/' || *pos == ':')) return *pos++ == '/' ? PATH_MORE : PATH_SET;
+    return PATH_END;
+}
+
 // The 21 code points that count as blanks although UTF-8 lead bytes are word
 // characters: U+0085, U+00A0, U+1680, U+180E, U+2000-U+200B, U+2028, U+2029,
 // U+202F, U+205F, U+3000.

@@ -156,11 +156,7 @@ inline char upper(char c) {
 }
 
 inline uint32_t char_at(const uint8_t* p, uint32_t unit, uint32_t i) {
-    if (unit == 1) return p[i];
-    if (unit == 2) return uint32_t(p[i * 2]) | (uint32_t(p[i * 2 + 1]) << 8);
-    uint32_t v;
-    std::memcpy(&v, p + size_t(i) * 4, 4);
-    return v;
+    return read_unit(p + size_t(i) * unit, unit);
 }
 
 }  // namespace
@@ -172,6 +168,13 @@ int32_t builtin_currency(const char code[3]) {
         if (e[0] == c0 && e[1] == c1 && e[2] == c2) return int32_t(i + 1);
     }
     return -1;
+}
+
+bool builtin_currency_code(uint32_t index, char code[4]) {
+    if (index == 0 || index > CURRENCY_COUNT) return false;
+    std::memcpy(code, CURRENCIES + (index - 1) * 3, 3);
+    code[3] = 0;
+    return true;
 }
 
 CurrencyLookup find_currency = &builtin_currency;

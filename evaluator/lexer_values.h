@@ -115,6 +115,9 @@ constexpr uint32_t MONEY_INT_DIGITS = 17;
 using CurrencyLookup = int32_t (*)(const char code[3]);
 extern CurrencyLookup find_currency;
 int32_t builtin_currency(const char code[3]);
+// The code at a 1-based index of the built-in list, as three letters and a
+// NUL; false when the list has no such entry.
+bool builtin_currency_code(uint32_t index, char code[4]);
 
 // The money maker of the number scanners (number::MoneyMaker): builds the
 // value from checked pieces. Refuses a currency that is not in the list,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/file.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
@@ -67,9 +68,7 @@ std::vector<uint8_t> bytes_of(Cell* v) {
 // A file's whole content; a file that cannot be read raises access
 // cannot-open with its name.
 std::vector<uint8_t> file_content(Cell* file) {
-    int32_t length = -1;
-    const uint8_t* name = unicode::to_utf8(file, &length);
-    const std::string path(reinterpret_cast<const char*>(name), size_t(length));
+    const std::string path = file::os_path(file);
     std::vector<uint8_t> out;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) fire({"access", "cannot-open"}, *file);

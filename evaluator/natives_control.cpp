@@ -303,6 +303,14 @@ inline void open_loop() {
     stack::top = stack::arg_base + 1;
 }
 
+// The end of a loop native: a code that travels on leaves the stacks to its
+// target; otherwise the loop frame goes and its base holds the result.
+inline Unwind close_loop(Unwind code) {
+    if (code) return code;
+    stack::unwind_last();
+    return UNWIND_NONE;
+}
+
 // ---- The loop steps (also what each pass of the natives does).
 
 // repeat-next: the counter word set to the pass's number.
@@ -365,9 +373,7 @@ Unwind until(const int32_t*) {
     // A pass ended by continue is not tested.
     run_passes(body, &code, always,
                [](bool cont) { return cont || !strict_true(stack::arg_base) ? STEP_GO : STEP_END; });
-    if (code) return code;
-    stack::unwind_last();
-    return UNWIND_NONE;
+    return close_loop(code);
 }
 
 Unwind loop(const int32_t*) {
@@ -381,9 +387,7 @@ Unwind loop(const int32_t*) {
     Unwind code;
     int64_t i = 0;
     run_passes(body, &code, [&] { return i++ < count ? STEP_GO : STEP_END; }, go_on);
-    if (code) return code;
-    stack::unwind_last();
-    return UNWIND_NONE;
+    return close_loop(code);
 }
 
 Unwind repeat(const int32_t*) {
@@ -404,9 +408,7 @@ Unwind repeat(const int32_t*) {
             return repeat_next(word, i);
         },
         go_on);
-    if (code) return code;
-    stack::unwind_last();
-    return UNWIND_NONE;
+    return close_loop(code);
 }
 
 Unwind forever(const int32_t*) {
@@ -414,9 +416,7 @@ Unwind forever(const int32_t*) {
     mark_loop_frame();
     Unwind code;
     run_passes(body, &code, always, go_on);
-    if (code) return code;
-    stack::unwind_last();
-    return UNWIND_NONE;
+    return close_loop(code);
 }
 
 Unwind foreach (const int32_t*) {
@@ -450,9 +450,7 @@ Unwind foreach (const int32_t*) {
             [&] { return is_map ? map_step(words, series, &map_pos) : foreach_step(words, count, series); },
             go_on);
     }
-    if (code) return code;
-    stack::unwind_last();
-    return UNWIND_NONE;
+    return close_loop(code);
 }
 
 Unwind forall(const int32_t*) {

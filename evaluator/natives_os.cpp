@@ -46,9 +46,7 @@ Unwind put(const Cell& result) {
 // from its index.
 std::string text_of(Cell* v) {
     if (v->type() >= TYPE_WORD && v->type() <= TYPE_ISSUE) return std::string(symbol::name_view(v->w2));
-    int32_t length = -1;
-    const uint8_t* bytes = unicode::to_utf8(v, &length);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
+    return unicode::to_utf8_string(v);
 }
 
 Cell new_string(const char* text) {

@@ -23,12 +23,6 @@ namespace {
 
 namespace process = platform::process;
 
-std::string utf8_of(Cell* text) {
-    int32_t length = -1;
-    const uint8_t* p = unicode::to_utf8(text, &length);
-    return std::string(reinterpret_cast<const char*>(p), size_t(length));
-}
-
 // The stream for a refinement's cell: a file! by its path, a string! as
 // UTF-8 (input), a binary! by its bytes from the index (input).
 process::Stream stream_of(Cell* target, bool input) {
@@ -36,8 +30,7 @@ process::Stream stream_of(Cell* target, bool input) {
     if (!target) return s;
     if (target->type() == TYPE_FILE) {
         s.kind = process::Stream::FILE;
-        s.path = utf8_of(target);
-        if (s.path.empty() || s.path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *target);
+        s.path = file::os_path(target);
         return s;
     }
     s.kind = process::Stream::BYTES;
@@ -45,7 +38,7 @@ process::Stream stream_of(Cell* target, bool input) {
     if (target->type() == TYPE_BINARY) {
         binary::gather(target, -1, false, false, s.bytes);
     } else {
-        std::string text = utf8_of(target);
+        std::string text = unicode::to_utf8_string(target);
         s.bytes.assign(text.begin(), text.end());
     }
     return s;
@@ -77,7 +70,7 @@ Unwind deliver(Cell* target, const process::Stream& s) {
 Unwind call(const int32_t* refs) {
     Refs<N_CALL> r{refs};
     Cell* base = stack::arg_base;
-    std::string command = utf8_of(base);
+    std::string command = unicode::to_utf8_string(base);
     if (command.empty()) {
         *base = integer::cell(0);
         stack::top = base + 1;

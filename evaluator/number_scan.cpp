@@ -5,6 +5,7 @@
 
 #include "evaluator/lexer_tables.h"
 #include "runtime/float_text.h"
+#include "runtime/series.h"
 
 namespace kiv::number {
 
@@ -17,15 +18,7 @@ bool valid_unit(uint32_t unit) {
 // Character i of a run of units (buffers are only 4-byte aligned: no
 // pointer casts to wider types).
 inline uint32_t char_at(const uint8_t* p, uint32_t unit, uint32_t i) {
-    if (unit == 1) return p[i];
-    if (unit == 2) {
-        uint16_t v;
-        std::memcpy(&v, p + size_t(i) * 2, 2);
-        return v;
-    }
-    uint32_t v;
-    std::memcpy(&v, p + size_t(i) * 4, 4);
-    return v;
+    return read_unit(p + size_t(i) * unit, unit);
 }
 
 inline bool is_digit(uint32_t c) {

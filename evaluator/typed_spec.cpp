@@ -20,13 +20,6 @@ void fill_accept(SpecEntry& e) {
     for (uint32_t t = 0; t < 64; ++t)
         if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
 }
-uint32_t canonical_of(fixed::Symbol s) {
-    return symbol::resolve(fixed::sym[s] ? fixed::sym[s] : symbol::make(fixed::SYMBOL_NAMES[s]));
-}
-uint32_t local_canonical() {
-    uint32_t s = fixed::refinements[fixed::REF_LOCAL].w2;
-    return symbol::resolve(s ? s : symbol::make("local"));
-}
 
 // The typeset of a type block (default when empty).
 void typeset_of(const Cell* types, uint32_t out[3]) {
@@ -49,8 +42,8 @@ void typeset_of(const Cell* types, uint32_t out[3]) {
 Off build_typed_spec(const Cell* fn_in) {
     Cell fn = *fn_in;
     Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
-    uint32_t ret = canonical_of(fixed::SYM_RETURN);
-    uint32_t local = local_canonical();
+    uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
+    uint32_t local = fixed::canonical(fixed::REF_LOCAL);
     std::vector<SpecEntry> fixed_args;
     std::vector<std::vector<SpecEntry>> refs;  // refinement entry first, then its arguments
     SpecHeader h{};

@@ -35,11 +35,6 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
     for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
 }
 
-struct Restore {
-    Cell* saved = stack::top;
-    ~Restore() { stack::top = saved; }
-};
-
 // Up to three attempts, a short sleep before the second and third.
 bool open_store() {
     for (int i = 0; i < 3; ++i) {
@@ -77,7 +72,7 @@ std::vector<uint8_t> utf16_of(Cell* str) {
 }
 
 Cell read_files(const std::vector<uint8_t>& d) {
-    Restore r;
+    stack::TopMark r;
     Cell* blk = stack::push(none::cell());
     block::make_at(blk, 4);
     if (d.size() < 20) return *blk;
@@ -102,7 +97,7 @@ std::vector<uint8_t> write_files(Cell* blk) {
     put32(out, 1);
     uint32_t n = series::count(blk->w2);
     for (uint32_t i = blk->w1; i < n; ++i) {
-        Restore r;
+        stack::TopMark r;
         Cell* v = stack::push(buffer_of(blk->w2)->head_cell()[i]);
         // Only text names a file; anything else is refused before any
         // conversion looks at its payload.
@@ -151,7 +146,7 @@ Unwind read_clipboard(Cell* a) {
     struct Closer {
         ~Closer() { cb::store().close(); }
     } closer;
-    Restore r;
+    stack::TopMark r;
     std::vector<uint8_t> d;
     if (cb::store().get(cb::TEXT, d)) {
         a[0] = *push_text(d.data(), units_before_nul(d.data(), d.size()), true);
@@ -176,7 +171,7 @@ Unwind read_clipboard(Cell* a) {
 }
 
 Unwind write_clipboard(Cell* a) {
-    Restore r;
+    stack::TopMark r;
     Cell v = *stack::push(a[0]);
     uint32_t t = v.type();
     std::vector<std::pair<std::string, std::vector<uint8_t>>> formats;

@@ -8,6 +8,7 @@
 #include "boot/serialize.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/file.h"
 #include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -27,12 +28,6 @@ namespace kiv::library::codecs {
 
 namespace {
 
-std::string path_of(Cell* file) {
-    int32_t length = -1;
-    const uint8_t* p = unicode::to_utf8(file, &length);
-    return std::string(reinterpret_cast<const char*>(p), size_t(length));
-}
-
 // encode: the image in the codec's format as a binary!, or written to the
 // file that `where` names (the file is the result then).
 template <int32_t Format>
@@ -43,8 +38,8 @@ Unwind encode_image(Cell* a) {
         stack::push(bytes);
         SeriesBuffer* b = buffer_of(bytes.w2);
         std::vector<uint8_t> data(b->head_ptr(), b->head_ptr() + b->byte_count());
-        std::string path = path_of(&a[1]);
-        if (path.empty() || !platform::files::write(path.c_str(), data, platform::files::REPLACE, 0))
+        std::string path = file::os_path(&a[1]);
+        if (!platform::files::write(path.c_str(), data, platform::files::REPLACE, 0))
             fire({"access", "cannot-open"}, a[1]);
         stack::top = saved;
         return UNWIND_NONE;  // a[0] is replaced by the file below

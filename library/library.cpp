@@ -50,12 +50,6 @@ namespace {
 // The raw command line kept by set_command_line until the system object exists.
 std::string command_line;
 
-// Restores the data top on every way out of a scope.
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 // A faulty build (a library data file that does not match the runtime): the
 // report goes to standard error and the process ends as a failed assertion.
 [[noreturn]] void broken_build(const std::string& what) {
@@ -67,7 +61,7 @@ struct TopGuard {
 // Sets a global word to a value held on the data stack (making the word may
 // allocate, and so collect).
 void define(const char* name, const Cell& value) {
-    TopGuard guard;
+    stack::TopMark guard;
     Cell* held = stack::push(value);
     Cell w = word::load(name);
     (void)context::set_word(&w, held);  // global: no change hook
@@ -104,7 +98,7 @@ Cell* push_module(const char* name) {
 // ---- Steps of the module order ---------------------------------------------------------------
 
 void run_module(const char* name) {
-    TopGuard guard;
+    stack::TopMark guard;
     eval_top(push_module(name));
 }
 
@@ -117,7 +111,7 @@ void define_constants() {
 // global context as an object, the routines of state/GC, options/float with
 // its handler, the raw command line and the current directory.
 void fill_system() {
-    TopGuard guard;
+    stack::TopMark guard;
     Cell* catalog = stack::push(error::build_catalog());
     if (!set_system_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
     install_trace_hooks();
@@ -263,7 +257,7 @@ Cell* load_script(const uint8_t* text, uint64_t size, const Cell* name, Cell* he
 }
 
 void eval_top(const Cell* code) {
-    TopGuard guard;
+    stack::TopMark guard;
     Cell* held = stack::push(*code);
     Unwind status = interpreter::eval(held, false);
     if (status != 0) {
@@ -304,7 +298,7 @@ Cell* system_field(std::initializer_list<const char*> path) {
 }
 
 bool set_system_field(std::initializer_list<const char*> path, const Cell& value) {
-    TopGuard guard;
+    stack::TopMark guard;
     Cell* held = stack::push(value);
     for (const char* step : path) word::load(step);  // made before the slot is taken
     word::load("system");
@@ -328,7 +322,7 @@ std::string current_dir() {
 void set_options_path() {
     std::string dir = current_dir();
     if (dir.empty()) return;
-    TopGuard guard;
+    stack::TopMark guard;
     Cell* path = push_utf8(dir);
     path->set_type(TYPE_FILE);
     if (!set_system_field({"options", "path"}, *path)) return;

@@ -113,6 +113,30 @@ void print_dump(ConsoleScreen& screen, uint16_t default_attribute) {
 
 constexpr uint32_t NUMBER_MODULUS = 65535;
 
+// Joins UTF-16 units into code points for `put`: a surrogate pair makes one,
+// an unpaired surrogate U+FFFD. A high surrogate that ends the units waits
+// in `pending` for the next write.
+template <class Put>
+void join_units(const char16_t* units, size_t count, char16_t& pending, Put&& put) {
+    for (size_t i = 0; i < count; ++i) {
+        char16_t u = units[i];
+        if (pending) {
+            char16_t high = pending;
+            pending = 0;
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                put(0x10000 + ((char32_t(high) - 0xD800) << 10) + (u - 0xDC00));
+                continue;
+            }
+            put(0xFFFD);
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            pending = u;
+            continue;
+        }
+        put(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
+    }
+}
+
 }  // namespace
 
 size_t ansi_escape(ConsoleScreen& screen, const void* at, size_t bytes_left, int unit,
@@ -325,23 +349,7 @@ void ScreenModel::put(char32_t ch) {
 
 void ScreenModel::write_units(const char16_t* units, size_t count) {
     writes_.push_back(count);
-    for (size_t i = 0; i < count; ++i) {
-        char16_t u = units[i];
-        if (pending_high_) {
-            char16_t high = pending_high_;
-            pending_high_ = 0;
-            if (u >= 0xDC00 && u <= 0xDFFF) {
-                put(0x10000 + ((char32_t(high) - 0xD800) << 10) + (u - 0xDC00));
-                continue;
-            }
-            put(0xFFFD);
-        }
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            pending_high_ = u;
-            continue;
-        }
-        put(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
-    }
+    join_units(units, count, pending_high_, [this](char32_t cp) { put(cp); });
 }
 
 std::string ScreenModel::row(int32_t y) const {
@@ -486,23 +494,7 @@ void TerminalScreen::write_units(const char16_t* units, size_t count) {
             n = 0;
         }
     };
-    for (size_t i = 0; i < count; ++i) {
-        char16_t u = units[i];
-        if (pending_high_) {
-            char16_t high = pending_high_;
-            pending_high_ = 0;
-            if (u >= 0xDC00 && u <= 0xDFFF) {
-                put(0x10000 + ((char32_t(high) - 0xD800) << 10) + (u - 0xDC00));
-                continue;
-            }
-            put(0xFFFD);
-        }
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            pending_high_ = u;
-            continue;
-        }
-        put(u);
-    }
+    join_units(units, count, pending_high_, put);
     track(out, n);
     emit(reinterpret_cast<const char*>(out), n);
 }

@@ -11,6 +11,7 @@
 #include "platform/ansi.h"
 #include "runtime/hooks.h"
 #include "runtime/lowlevel.h"
+#include "runtime/series.h"
 
 namespace kiv::console {
 
@@ -104,18 +105,6 @@ void put_code_point_bytes(uint32_t cp) {
     if (out.pos > REDIRECT_FLUSH_BYTES) flush_bytes();
 }
 
-uint32_t load_unit(const uint8_t* p, int unit) {
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t u;
-        std::memcpy(&u, p, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, p, 4);
-    return u;
-}
-
 void print_number(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void print_number(const char* format, ...) {
     char number[64];
@@ -127,6 +116,16 @@ void print_number(const char* format, ...) {
     size_t len = std::min(size_t(n), sizeof number - 1);
     write_text(number, len, 1, false);
     hooks::fire_3(number, int32_t(len), 0);
+}
+
+// Writes what waits in the buffer to the current sink before it changes.
+void flush_pending() {
+    if (!out.initialised || !out.pos) return;
+    if (out.console) {
+        flush_units();
+    } else {
+        flush_bytes();
+    }
 }
 
 }  // namespace
@@ -142,13 +141,7 @@ void init_output() {
 }
 
 void use_screen(ConsoleScreen* screen) {
-    if (out.initialised && out.pos) {
-        if (out.console) {
-            flush_units();
-        } else {
-            flush_bytes();
-        }
-    }
+    flush_pending();
     out.initialised = true;
     out.console = true;
     out.screen = screen;
@@ -157,13 +150,7 @@ void use_screen(ConsoleScreen* screen) {
 }
 
 void use_fd(int fd) {
-    if (out.initialised && out.pos) {
-        if (out.console) {
-            flush_units();
-        } else {
-            flush_bytes();
-        }
-    }
+    flush_pending();
     out.initialised = true;
     out.console = false;
     out.screen = nullptr;
@@ -205,7 +192,7 @@ void write(const void* text, size_t bytes, int unit, bool newline) {
     const auto* p = static_cast<const uint8_t*>(text);
     size_t count = bytes / size_t(unit);
     for (size_t i = 0; i < count;) {
-        uint32_t u = load_unit(p + i * size_t(unit), unit);
+        uint32_t u = read_unit(p + i * size_t(unit), uint32_t(unit));
         if (u == 0x1B) {
             // Pending text first, so that the sequence acts at the right place.
             flush_units();
@@ -230,7 +217,7 @@ void write_utf8(const void* text, size_t bytes, int unit, bool newline) {
         // for code points.
         const auto* p = static_cast<const uint8_t*>(text);
         size_t count = bytes / size_t(unit);
-        for (size_t i = 0; i < count; ++i) put_code_point_units(load_unit(p + i * size_t(unit), unit));
+        for (size_t i = 0; i < count; ++i) put_code_point_units(read_unit(p + i * size_t(unit), uint32_t(unit)));
         if (newline) put_unit(u'\n');
         flush_units();
         return;
@@ -238,9 +225,9 @@ void write_utf8(const void* text, size_t bytes, int unit, bool newline) {
     const auto* p = static_cast<const uint8_t*>(text);
     size_t count = bytes / size_t(unit);
     for (size_t i = 0; i < count; ++i) {
-        uint32_t cp = load_unit(p + i * size_t(unit), unit);
+        uint32_t cp = read_unit(p + i * size_t(unit), uint32_t(unit));
         if (unit == 2 && cp >= 0xD800 && cp <= 0xDFFF) {
-            uint32_t low = i + 1 < count ? load_unit(p + (i + 1) * 2, 2) : 0;
+            uint32_t low = i + 1 < count ? read_unit(p + (i + 1) * 2, 2) : 0;
             if (cp <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 ++i;

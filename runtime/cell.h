@@ -159,6 +159,10 @@ inline bool is_any_word(uint32_t t) {
 inline bool is_all_word(uint32_t t) {
     return (kinds::ALL_WORD & type_bit(t)) != 0;
 }
+// block!, paren!, hash!.
+inline bool is_any_list(uint32_t t) {
+    return (kinds::ANY_LIST & type_bit(t)) != 0;
+}
 // block!, paren!, hash! and the four path types.
 inline bool is_any_block(uint32_t t) {
     return (kinds::ANY_BLOCK & type_bit(t)) != 0;

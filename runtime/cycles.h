@@ -40,6 +40,23 @@ uint32_t depth();
 // when that is not 0.
 void relocate(uint32_t (*map)(uint32_t identity));
 
+// Pushes identities for the scope of a walk and pops them again when the
+// walk ends, normally or by an error unwinding through it.
+class Guard {
+public:
+    Guard() = default;
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    ~Guard() { drop(pushed_); }
+    void push(uint32_t identity) {
+        cycles::push(identity);
+        ++pushed_;
+    }
+
+private:
+    uint32_t pushed_ = 0;
+};
+
 // The identity a walker pushes for a value: word 1 for object!, word 2 else.
 inline uint32_t identity_of(const Cell* value) {
     return value->type() == TYPE_OBJECT ? value->w1 : value->w2;

@@ -159,12 +159,6 @@ Bytes name_of(const Cell* symbol) {
 
 inline uint8_t lower_ascii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
-bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i)
-        if (a[i] != b[i] && lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
-}
-
 // ---- Keys of hash! and map! tables ----------------------------------------------------------
 //
 // Until the value layer installs its operations (set_key_ops), a key is its
@@ -258,11 +252,6 @@ void ensure_index(Off table, uint32_t n) {
 Cell* block_cell(const Record* r, uint32_t pos) { return cells(r->values) + pos; }
 
 // ---- Hash of a stored key -------------------------------------------------------------------
-
-uint32_t symbol_hash(const Cell* symbol) {
-    Bytes n = name_of(symbol);
-    return murmur3_lower_ascii(n.at, n.count);
-}
 
 uint32_t key_hash(const Record* r, uint32_t key) {
     switch (r->type) {
@@ -585,6 +574,17 @@ void for_each_entry(Record* r, Visit&& visit) {
 // ---- Hashing ------------------------------------------------------------------------------
 
 void set_seed(uint32_t value) { seed = value; }
+
+bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        if (a[i] != b[i] && lower_ascii(a[i]) != lower_ascii(b[i])) return false;
+    return true;
+}
+
+uint32_t symbol_hash(const Cell* symbol) {
+    Bytes n = name_of(symbol);
+    return murmur3_lower_ascii(n.at, n.count);
+}
 
 namespace {
 constexpr uint32_t C1 = 0xCC9E2D51u;

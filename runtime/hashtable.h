@@ -89,6 +89,12 @@ inline uint32_t mix32(uint32_t x) {
 uint32_t murmur3(const void* data, size_t length);  // x86 32-bit variant, seeded
 // murmur3 of the bytes with ASCII A-Z taken as a-z (symbol names).
 uint32_t murmur3_lower_ascii(const void* data, size_t length);
+// The n bytes are equal with ASCII A-Z taken as a-z: symbol names that are
+// the same word.
+bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n);
+// The hash of a symbol! cell's name (murmur3_lower_ascii), the same for
+// every key table.
+uint32_t symbol_hash(const Cell* symbol);
 uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
 // One 32-bit block step of murmur3 (for hashes built a unit at a time);
 // inline because string keys run it once per character.

@@ -71,15 +71,7 @@ const uint8_t* decode_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
         }
         // A lead byte whose continuation is not escaped: the "%" stays.
     }
-    if (*p < 0x80) {
-        *cp = *p;
-        return p + 1;
-    }
-    uint32_t used = 0;
-    const int32_t c = unicode::check_utf8_char(p, uint32_t(end - p), &used);
-    if (c < 0) return nullptr;
-    *cp = uint32_t(c);
-    return p + used;
+    return unicode::next_utf8_char(p, end, cp);
 }
 
 uint32_t escaped_bytes(const uint8_t* p, const uint8_t* end, uint8_t out[4]) {

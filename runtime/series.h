@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/arena.h"
 #include "runtime/cell.h"
@@ -64,6 +65,20 @@ constexpr uint32_t BUFFER_OVERHEAD = 24;
 // log2 of a power-of-two unit (index of its highest set bit).
 inline uint32_t unit_shift(uint32_t unit) {
     return 31u - static_cast<uint32_t>(__builtin_clz(unit | 1u));
+}
+
+// The code unit of `unit` bytes (1, 2 or 4) at p. Buffers are only 4-byte
+// aligned, so wider units are copied out, never read through a cast pointer.
+inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
+    if (unit == 1) return *p;
+    if (unit == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
 }
 
 inline Off node_content(Off node) {

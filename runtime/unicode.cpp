@@ -108,18 +108,6 @@ inline uint32_t checked_unit(const SeriesBuffer* buf) {
     return u;
 }
 
-inline uint32_t read_unit(const uint8_t* p, uint32_t unit) {
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 [[noreturn]] void fire_invalid_char(uint32_t cp) {
     fire({"script", "invalid-char"}, Cell{TYPE_INTEGER, cp, 0, 0});
 }
@@ -551,6 +539,13 @@ uint8_t* to_utf8_bytes(Cell* str, int32_t* length, bool crlf) {
 
 uint8_t* to_utf8(Cell* str, int32_t* length) {
     return to_utf8_bytes(str, length, false);
+}
+
+std::string to_utf8_string(const Cell* str) {
+    Cell s = *str;  // the conversion allocates: read through a copy, not a cell that may move
+    int32_t length = -1;
+    const uint8_t* p = to_utf8_bytes(&s, &length, false);
+    return std::string(reinterpret_cast<const char*>(p), size_t(length));
 }
 
 // ---- Widening --------------------------------------------------------------------

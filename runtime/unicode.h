@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -124,6 +125,9 @@ uint32_t encode_utf8_bounded(const Cell* str, uint8_t* dst, int32_t room, int32_
 uint8_t* to_utf8(Cell* str, int32_t* length);
 // As to_utf8; with crlf set every LF is written as CR LF.
 uint8_t* to_utf8_bytes(Cell* str, int32_t* length, bool crlf);
+// The string value from its index to its tail as UTF-8, copied out of the
+// conversion cache (so it stays valid across allocations).
+std::string to_utf8_string(const Cell* str);
 
 // ---- Widening ---------------------------------------------------------------------
 
@@ -148,6 +152,21 @@ constexpr int32_t UTF8_INVALID = -2;     // malformed
 // or UTF8_INCOMPLETE when every available byte is a valid prefix of a longer
 // character, or UTF8_INVALID.
 int32_t check_utf8_char(const uint8_t* p, uint32_t available, uint32_t* used);
+
+// One character at p (p < end), ASCII without a call: sets *cp and returns
+// the position after it, or null when the bytes there are not one whole
+// valid character.
+inline const uint8_t* next_utf8_char(const uint8_t* p, const uint8_t* end, uint32_t* cp) {
+    if (*p < 0x80) {
+        *cp = *p;
+        return p + 1;
+    }
+    uint32_t used = 0;
+    const int32_t c = check_utf8_char(p, uint32_t(end - p), &used);
+    if (c < 0) return nullptr;
+    *cp = uint32_t(c);
+    return p + used;
+}
 
 // The validating decoder of the loaders and of char! construction: *length in
 // is the bytes available, out the bytes used. Returns -1, leaving *length as

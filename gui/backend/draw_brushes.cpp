@@ -70,6 +70,21 @@ cairo_pattern_t* gradient(int kind, const double* g, bool has_focal) {
     return cairo_pattern_create_radial(fx, fy, 0.0, g[0], g[1], r);
 }
 
+// Makes the gradient and installs it as the brush; a gradient Cairo cannot
+// make installs a clear brush instead and gives false.
+bool install_gradient(Brush& b, int type, int kind, const double* g, bool has_focal,
+                      const std::vector<Stop>& stops, cairo_extend_t extend) {
+    cairo_pattern_t* p = gradient(kind, g, has_focal);
+    if (!p) {
+        install(b, cairo_pattern_create_rgba(0, 0, 0, 0), type, kind);
+        return false;
+    }
+    add_stops(p, stops);
+    cairo_pattern_set_extend(p, extend);
+    install(b, p, type, kind);
+    return true;
+}
+
 // The offset form: offset point, start and stop integers, up to three
 // numbers (angle, scale x, scale y), then the colours.
 void parse_offset_gradient(Context& c, Walk& w, Brush& b, int kind) {
@@ -112,14 +127,7 @@ void parse_offset_gradient(Context& c, Walk& w, Brush& b, int kind) {
     }
     g[4] = g[5] = 0;
     if (kind != GRADIENT_LINEAR) g[3] = 0;
-    cairo_pattern_t* p = gradient(kind, g, false);
-    if (!p) {
-        install(b, cairo_pattern_create_rgba(0, 0, 0, 0), BRUSH_GRADIENT, kind);
-        return;
-    }
-    add_stops(p, stops);
-    cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
-    install(b, p, BRUSH_GRADIENT, kind);
+    if (!install_gradient(b, BRUSH_GRADIENT, kind, g, false, stops, CAIRO_EXTEND_PAD)) return;
     Matrix t;
     if (nums[0] != 0.0) t = rotate(t, float(nums[0]), 0, 0, true);
     if (nums[1] != 1.0 || nums[2] != 1.0) t = scale(t, float(nums[1]), float(nums[2]), 0, 0, true);
@@ -197,15 +205,7 @@ void parse_gradient(Context& c, Walk& w, Brush& b, int kind) {
             ++w.pos;
         }
     }
-    int type = unit ? BRUSH_UNIT_GRADIENT : BRUSH_GRADIENT;
-    cairo_pattern_t* p = gradient(kind, g, has_focal);
-    if (!p) {
-        install(b, cairo_pattern_create_rgba(0, 0, 0, 0), type, kind);
-        return;
-    }
-    add_stops(p, stops);
-    cairo_pattern_set_extend(p, extend);
-    install(b, p, type, kind);
+    install_gradient(b, unit ? BRUSH_UNIT_GRADIENT : BRUSH_GRADIENT, kind, g, has_focal, stops, extend);
 }
 
 // Optional start and end points and mode word of pattern and bitmap brushes.

@@ -52,6 +52,36 @@ bool take_number(Walk& w, double* v) {
     return true;
 }
 
+// The keyword of the word at the position; any other value is refused.
+int need_keyword(Context& c, Walk& w) {
+    if (!w.more() || w.peek().type() != TYPE_WORD) invalid_at(c, w, w.pos);
+    return keyword(w.at(w.pos++));
+}
+
+Cell need_block(Context& c, Walk& w) {
+    if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
+    return w.at(w.pos++);
+}
+
+// Saves the drawing state and restores it when the scope ends, by error
+// too (nothing when `on` is false).
+class SavedState {
+public:
+    explicit SavedState(Context& c, bool on = true) : c_(c), on_(on) {
+        if (on_) state_push(c_, saved_);
+    }
+    ~SavedState() {
+        if (on_) state_pop(c_, saved_);
+    }
+    SavedState(const SavedState&) = delete;
+    SavedState& operator=(const SavedState&) = delete;
+
+private:
+    Context& c_;
+    bool on_;
+    State saved_;
+};
+
 bool take_word(Walk& w, int kw) {
     if (!w.more() || w.peek().type() != TYPE_WORD || keyword(w.peek()) != kw) return false;
     ++w.pos;
@@ -490,13 +520,7 @@ template <class Op>
 Unwind transform_command(Context& c, Walk& w, int target, Op op) {
     if (w.more() && w.peek().type() == TYPE_BLOCK) {
         Cell body = w.at(w.pos++);
-        State saved;
-        state_push(c, saved);
-        struct Pop {
-            Context& c;
-            State& saved;
-            ~Pop() { state_pop(c, saved); }
-        } pop{c, saved};
+        SavedState saved(c);
         transform(c, target, op);
         return parse_draw(c, body, c.catch_errors);
     }
@@ -570,14 +594,12 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             break;
         }
         case KW_LINE_JOIN: {
-            if (!w.more() || w.peek().type() != TYPE_WORD) invalid_at(c, w, w.pos);
-            int k = keyword(w.at(w.pos++));
+            int k = need_keyword(c, w);
             c.st.line_join = k == KW_BEVEL ? 1 : k == KW_ROUND ? 2 : k == KW_MITER_BEVEL ? 3 : 0;
             break;
         }
         case KW_LINE_CAP: {
-            if (!w.more() || w.peek().type() != TYPE_WORD) invalid_at(c, w, w.pos);
-            int k = keyword(w.at(w.pos++));
+            int k = need_keyword(c, w);
             c.st.line_cap = k == KW_SQUARE ? 1 : k == KW_ROUND ? 2 : 0;
             break;
         }
@@ -610,8 +632,7 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             break;
         }
         case KW_ANTI_ALIAS: {
-            if (!w.more() || w.peek().type() != TYPE_WORD) invalid_at(c, w, w.pos);
-            c.st.antialias = keyword(w.at(w.pos++)) != KW_OFF;
+            c.st.antialias = need_keyword(c, w) != KW_OFF;
             cairo_set_antialias(c.cr, c.st.antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
             break;
         }
@@ -714,24 +735,14 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             }
             bool has_body = w.more() && w.peek().type() == TYPE_BLOCK;
             Cell body = has_body ? w.at(w.pos++) : Cell{};
-            State saved;
-            if (has_body) state_push(c, saved);
-            struct Pop {
-                Context& c;
-                State& saved;
-                bool on;
-                ~Pop() {
-                    if (on) state_pop(c, saved);
-                }
-            } pop{c, saved, has_body};
+            SavedState saved(c, has_body);
             if (Unwind code = rect ? UNWIND_NONE : parse_shape(c, path, true)) return code;
             push_clip(c, rect, a, b);
             if (has_body) return parse_draw(c, body, c.catch_errors);
             break;
         }
         case KW_SHAPE: {
-            if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
-            return parse_shape(c, w.at(w.pos++), false);
+            return parse_shape(c, need_block(c, w), false);
         }
         case KW_ROTATE: {
             int target = transform_target(c, w);
@@ -782,15 +793,8 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             });
         }
         case KW_PUSH: {
-            if (!w.more() || w.peek().type() != TYPE_BLOCK) invalid_at(c, w, w.pos);
-            Cell body = w.at(w.pos++);
-            State saved;
-            state_push(c, saved);
-            struct Pop {
-                Context& c;
-                State& saved;
-                ~Pop() { state_pop(c, saved); }
-            } pop{c, saved};
+            Cell body = need_block(c, w);
+            SavedState saved(c);
             return parse_draw(c, body, c.catch_errors);
         }
         case KW_MATRIX: {

@@ -571,6 +571,37 @@ TEST_F(Serialize, HostileBuffersAreRefused) {
     }
 }
 
+// A reference record must name a hash! exactly where the series met first
+// was one (the cell carries the hash table), in both layouts.
+TEST_F(Serialize, SharedSeriesKeepTheirHashKind) {
+    Cell* v = load("[[1]]");
+    Cell outer = first(v);
+    Cell inner = *buffer_of(outer.w2)->head_cell();
+    block::cells_append(&outer, &inner);  // [[1] <the same block>]
+    for (bool fixed : {false, true}) {
+        SCOPED_TRACE(fixed);
+        Cell* out = stack::push(none::cell());
+        if (fixed) {
+            kivbin::encode(&outer, out, false);
+        } else {
+            kivbin::encode_cp(&outer, out, false);
+        }
+        Bytes b = bytes_of(out);
+        bool patched = false;
+        if (fixed) {
+            for (size_t i = 8; i + 4 <= b.size() && !patched; i += 4) {
+                uint32_t w;
+                std::memcpy(&w, &b[i], 4);
+                if ((w & 0xFF) == TYPE_BLOCK && (w & (1u << 19))) b[i] = TYPE_HASH, patched = true;
+            }
+        } else {
+            for (size_t i = 8; i + 1 < b.size() && !patched; ++i)
+                if (b[i] == 0xC1 && b[i + 1] == TYPE_BLOCK) b[i + 1] = TYPE_HASH, patched = true;
+        }
+        ASSERT_TRUE(patched);
+        test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
+    }
+}
 
 // Functions, ops and the words bound to a function's context, with the
 // interpreter up, so that what comes back can be called.
