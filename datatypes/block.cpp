@@ -566,19 +566,12 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
 
 // ---- append / insert / change ----------------------------------------------------------------------
 
-Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    // The commonest case: one value at the tail of a block no owner watches
-    // (an owned buffer carries the flag) and no hash table indexes. What
-    // follows would do the same, with the same growth.
-    if (append && dup == 1 && (only || !is_any_block(value->type())) && !is_hash(series) &&
-        !(buf(series)->flags & series_flag::OWNED)) {
-        Cell v = *value;  // the value may lie in the buffer that grows
-        SeriesBuffer* b = room_for(series, 1, true);
-        *b->tail_cell() = v;
-        b->tail += CELL;
-        series->w1 = 0;
-        return UNWIND_NONE;
-    }
+namespace {
+
+// insert beyond the one-value append: out of line, so that the append does
+// not pay for its frame.
+[[gnu::noinline]] Unwind insert_general(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
+                                        bool append) {
     uint32_t n = cell_count(series);
     uint32_t pos = append ? n : std::min(series->w1, n);
     if (!append) series->w1 = pos;
@@ -608,6 +601,24 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     }
     series->w1 = append ? 0 : uint32_t(std::min<uint64_t>(pos + total, cell_count(series)));
     return UNWIND_NONE;
+}
+
+}  // namespace
+
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    // The commonest case: one value at the tail of a block no owner watches
+    // (an owned buffer carries the flag) and no hash table indexes. The
+    // general insert would do the same, with the same growth.
+    if (append && dup == 1 && (only || !is_any_block(value->type())) && !is_hash(series) &&
+        !(buf(series)->flags & series_flag::OWNED)) {
+        Cell v = *value;  // the value may lie in the buffer that grows
+        SeriesBuffer* b = room_for(series, 1, true);
+        *b->tail_cell() = v;
+        b->tail += CELL;
+        series->w1 = 0;
+        return UNWIND_NONE;
+    }
+    return insert_general(series, value, part, only, dup, append);
 }
 
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {

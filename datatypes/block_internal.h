@@ -53,8 +53,15 @@ inline bool equal_cells(const Cell* a, const Cell* b, int32_t op) {
 }
 
 // Makes room for `extra` cells at the tail. The new size is the needed size,
-// doubled when `doubled`. Returns the buffer to use.
-SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled);
+// doubled when `doubled`. Returns the buffer to use. The check is inline
+// (appends run it for every value); grow_for expands.
+SeriesBuffer* grow_for(const Cell* blk, uint64_t extra, bool doubled);
+inline SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled) {
+    SeriesBuffer* b = buffer_of(blk->w2);
+    if (uint64_t(b->tail) + extra * sizeof(Cell) <= b->data_end()) [[likely]]
+        return b;
+    return grow_for(blk, extra, doubled);
+}
 // After `count` cells were inserted at `pos` of a hash!: shift and index.
 void hash_inserted(const Cell* blk, uint32_t pos, uint32_t count);
 // Whether a copy copies a value of type t deeply (any: every block-like type).

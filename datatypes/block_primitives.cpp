@@ -23,10 +23,10 @@ namespace internal {
 
 // Makes room for `extra` cells at the tail. The new size is the needed size,
 // doubled when `doubled`. Returns the buffer to use.
-SeriesBuffer* room_for(const Cell* blk, uint64_t extra, bool doubled) {
+// room_for when the buffer has no room: expands it.
+SeriesBuffer* grow_for(const Cell* blk, uint64_t extra, bool doubled) {
     SeriesBuffer* b = buf(blk);
     uint64_t bytes = extra * CELL;
-    if (uint64_t(b->tail) + bytes <= b->data_end()) return b;
     uint64_t need = uint64_t(b->byte_count()) + bytes;
     if (need > MAX_BLOCK_BYTES) no_memory();
     uint64_t size = doubled ? std::min<uint64_t>(need * 2, MAX_BLOCK_BYTES) : need;

@@ -91,6 +91,25 @@ Cell normalised_money(const Cell* c) {
 // Lower-case form of a code point below 0x10000 (one table load).
 inline uint32_t lower_bmp(uint32_t cp) { return unicode_tables::lower_bmp[cp]; }
 
+// A string-family value whose buffer has one-byte units (the usual key):
+// its bytes from its position and their count. False for wider buffers.
+[[gnu::always_inline]] inline bool narrow_text(const Cell* c, const uint8_t*& at, uint32_t& count) {
+    const SeriesBuffer* b = buffer_of(c->w2);
+    if (b->unit() != 1) return false;
+    uint32_t total = b->byte_count(), index = c->w1;
+    count = index < total ? total - index : 0;
+    at = b->head_ptr() + (index < total ? index : total);
+    return true;
+}
+
+// The hash of narrow text without case (hash_string's one-byte loop).
+[[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count) {
+    uint32_t h = hashtable::seed;
+    for (uint32_t i = 0; i < count; ++i) h = hashtable::murmur3_step(h, lower_bmp(at[i]));
+    h ^= 4 * count;
+    return mix32(h);
+}
+
 bool strings_equal(const Cell* a, const Cell* b, bool case_sensitive) {
     Text x = text_of(a), y = text_of(b);
     if (x.count != y.count) return false;
@@ -182,10 +201,8 @@ uint32_t hash_string(const Cell* value, bool case_sensitive) {
     // hashes alike whatever width its buffer has.
     switch (t.unit) {
         case 1:
-            if (case_sensitive)
-                for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, t.at[i]);
-            else
-                for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, lower_bmp(t.at[i]));
+            if (!case_sensitive) return hash_narrow_folded(t.at, t.count);
+            for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, t.at[i]);
             break;
         case 2:
             for (uint32_t i = 0; i < t.count; ++i) {
@@ -255,7 +272,18 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
 bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
     // Text keys of one type (the usual case) compare without the type switch.
     uint32_t t = a->type();
-    if (t == b->type() && is_any_string(t)) return strings_equal(a, b, case_sensitive);
+    if (t == b->type() && is_any_string(t)) {
+        // Both narrow (the usual keys): lengths first, then the bytes, folded
+        // only where they differ.
+        const uint8_t *x, *y;
+        uint32_t n, m;
+        if (!narrow_text(a, x, n) || !narrow_text(b, y, m)) return strings_equal(a, b, case_sensitive);
+        if (n != m) return false;
+        if (case_sensitive) return std::memcmp(x, y, n) == 0;
+        for (uint32_t i = 0; i < n; ++i)
+            if (x[i] != y[i] && lower_bmp(x[i]) != lower_bmp(y[i])) return false;
+        return true;
+    }
     return equal_values(a, b, case_sensitive);
 }
 
@@ -263,7 +291,11 @@ bool node_dependent(const Cell* value) { return depends_on_node(value->type()); 
 
 void install() {
     hashtable::set_key_ops({[](const Cell* key) {
-                                return is_any_string(key->type()) ? hash_string(key, false) : hash(key, false);
+                                if (!is_any_string(key->type())) return hash(key, false);
+                                const uint8_t* at;
+                                uint32_t count;
+                                return narrow_text(key, at, count) ? hash_narrow_folded(at, count)
+                                                                   : hash_string(key, false);
                             },
                             equal, node_dependent});
 }

@@ -83,18 +83,22 @@ int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
 // Stores a value under a key: updates a live entry, revives a removed one or
 // appends a new pair (the key normalised, reporting `path` on error).
 void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
+    // An existing key (the usual case) is updated in place: the look-up
+    // never collects, so nothing needs holding on the stack.
+    uint32_t hash = 0;
+    int32_t pos = hashtable::find(map->w3, key, case_sensitive, &hash);
+    if (pos >= 0) {
+        Cell v = *value;
+        v.clear_new_line();
+        Cell* slot = cell_at(map, uint32_t(pos) + 1);
+        if (slot->header == 0) ++hashtable::record(map->w3)->live;
+        *slot = v;
+        return;
+    }
     StackMark mark;
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);
     v->clear_new_line();
-    uint32_t hash = 0;
-    int32_t pos = hashtable::find(m->w3, key, case_sensitive, &hash);
-    if (pos >= 0) {
-        Cell* slot = cell_at(m, uint32_t(pos) + 1);
-        if (slot->header == 0) ++hashtable::record(m->w3)->live;
-        *slot = *v;
-        return;
-    }
     Cell* k = stack::push(*key);
     normalize_key(k, path);
     uint32_t n = cell_count(m);

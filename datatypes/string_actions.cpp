@@ -949,7 +949,7 @@ namespace {
 // append of a whole text (not a tag) or a char!, once, to a string that no
 // owner watches: the string-building case, written straight at the tail.
 // False when the general path must run (nothing was done then).
-bool append_plain(Cell* series, Cell* value) {
+[[gnu::always_inline]] inline bool append_plain(Cell* series, Cell* value) {
     SeriesBuffer* tb = buffer(series);
     if (tb->flags & series_flag::OWNED) return false;
     uint32_t t = value->type();
@@ -986,13 +986,10 @@ bool append_plain(Cell* series, Cell* value) {
     return true;
 }
 
-}  // namespace
-
-Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (append && dup <= 1 && part < 0 && append_plain(series, value)) {
-        series->w1 = 0;
-        return UNWIND_NONE;
-    }
+// insert beyond the plain append: out of line, so that the append does not
+// pay for its frame.
+[[gnu::noinline]] Unwind insert_general(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
+                                        bool append) {
     StackMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
@@ -1047,6 +1044,16 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
         series->w1 = uint32_t(std::min<uint64_t>(start + written, length_from_head(series)));
     }
     return UNWIND_NONE;
+}
+
+}  // namespace
+
+Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (append && dup <= 1 && part < 0 && append_plain(series, value)) {
+        series->w1 = 0;
+        return UNWIND_NONE;
+    }
+    return insert_general(series, value, part, only, dup, append);
 }
 
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {

@@ -306,7 +306,10 @@ void move_run(Off src, uint32_t length, Off dst) {
 // A dead buffer's node is freed when it still names this buffer (the old
 // buffer of an expansion has no node).
 inline void bury(SeriesBuffer* b) {
-    if (b->node && node_content(b->node) == arena::off(b)) defer_free(b->node);
+    if (b->node && node_content(b->node) == arena::off(b)) {
+        if (deferred.size() >= DEFERRED_ROOM) flush_deferred();
+        deferred.push_back(b->node);
+    }
 }
 
 // Slides the live buffers of F down, moving runs into the free tail of the
@@ -590,11 +593,17 @@ void flush_deferred() {
     // Each node's frame by a binary search over the few frames, rather than
     // sorting the (many) deferred nodes: the frame is the first one whose
     // slots end above the node; free_node_in checks that it owns the node.
+    // Nodes dead together mostly share a frame: the last one found is tried
+    // before the search.
+    NodeFrame* last = nullptr;
     for (Off node : deferred) {
-        auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node,
-                                   [](Off n, const NodeFrame* f) { return n < f->slots_end(); });
-        if (it == node_frames.end()) continue;
-        if (memory::free_node_in(*it, node)) figures.freed_nodes++;
+        if (!last || !last->owns_slot(node)) {
+            auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node,
+                                       [](Off n, const NodeFrame* f) { return n < f->slots_end(); });
+            if (it == node_frames.end()) continue;
+            last = *it;
+        }
+        if (memory::free_node_in(last, node)) figures.freed_nodes++;
     }
     deferred.clear();
 }

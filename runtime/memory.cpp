@@ -118,22 +118,45 @@ SeriesFrame* find_series_frame(uint64_t need) {
     return nullptr;
 }
 
-// A buffer's place in a series frame (need below the big threshold).
-SeriesBuffer* take_from_frames(uint32_t need) {
-    SeriesFrame* f = record.current_series_frame ? at<SeriesFrame>(record.current_series_frame) : nullptr;
-    if (!f || uint64_t(f->first_free) + need >= f->end) {
-        f = find_series_frame(need);
-        if (!f) {
-            if (run_collection()) f = find_series_frame(need);
-            // A frame left nearly full by the collection is not reused: a fresh
-            // one serves many more allocations before the next search.
-            if (!f || f->free_bytes() < REUSE_MIN_FREE) {
-                if (need >= record.next_frame_size) record.next_frame_size = record.big_threshold;
-                f = new_series_frame();
+// take_from_frames when the current frame has no room: another frame, a
+// collection, or a new frame.
+[[gnu::noinline]] SeriesFrame* frame_with_room(uint32_t need) {
+    SeriesFrame* f = find_series_frame(need);
+    if (!f) {
+        if (run_collection()) {
+            f = find_series_frame(need);
+            // The frames keep free room of at least twice the data the
+            // collection left live, so that the next one comes after about
+            // twice as many new bytes as it will have to mark.
+            uint64_t used = 0, room = 0;
+            for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+                const SeriesFrame* g = at<SeriesFrame>(o);
+                used += g->first_free - g->data_start();
+                room += g->free_bytes();
+            }
+            if (room < 2 * used) {
+                // One frame makes up the shortfall (whole megabytes, at most 64).
+                uint64_t lack = std::min<uint64_t>(2 * used - room + need, uint64_t(64) << 20);
+                lack = (lack + INITIAL_FRAME_SIZE - 1) & ~uint64_t(INITIAL_FRAME_SIZE - 1);
+                f = lack > record.next_frame_size ? new_series_frame(uint32_t(lack)) : nullptr;
             }
         }
-        record.current_series_frame = arena::off(f);
+        // A frame left nearly full by the collection is not reused: a fresh
+        // one serves many more allocations before the next search.
+        if (!f || f->free_bytes() < REUSE_MIN_FREE) {
+            if (need >= record.next_frame_size) record.next_frame_size = record.big_threshold;
+            f = new_series_frame();
+        }
     }
+    record.current_series_frame = arena::off(f);
+    return f;
+}
+
+// A buffer's place in a series frame (need below the big threshold).
+[[gnu::always_inline]] inline SeriesBuffer* take_from_frames(uint32_t need) {
+    SeriesFrame* f = record.current_series_frame ? at<SeriesFrame>(record.current_series_frame) : nullptr;
+    if (!f || uint64_t(f->first_free) + need >= f->end) [[unlikely]]
+        f = frame_with_room(need);
     Off b = f->first_free;
     f->first_free += need;
     return at<SeriesBuffer>(b);
@@ -284,15 +307,6 @@ NodeFrame* node_frame_of(Off node) {
     return nullptr;
 }
 
-bool free_node_in(NodeFrame* frame, Off node) {
-    if (!frame || !frame->owns_slot(node) || (node - frame->first_slot()) % sizeof(Off) != 0) return false;
-    if (frame->owns_slot(node_content(node))) return false;  // already free
-    *at<Off>(node) = frame->free_head ? frame->free_head : node;
-    frame->free_head = node;
-    frame->used--;
-    return true;
-}
-
 bool free_node(Off node) {
     return free_node_in(node_frame_of(node), node);
 }
@@ -441,9 +455,10 @@ void drop_moving_spaces() {
 
 // ---- Buffers ----
 
-SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
-    uint32_t size = data_size_for(count, unit, head_offset);
-    before_buffer_allocation();
+namespace {
+
+// alloc_series_buffer once the allocation's collection point is passed.
+[[gnu::always_inline]] inline SeriesBuffer* place_series_buffer(uint32_t size, uint32_t unit, int32_t head_offset) {
     uint64_t need = uint64_t(size) + BUFFER_OVERHEAD;
     SeriesBuffer* b;
     uint32_t placement = 0;
@@ -456,6 +471,76 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
     }
     init_header(b, size, unit | placement, head_offset);
     return b;
+}
+
+// Grows a frame buffer that is the last one taken from the current series
+// frame by moving the frame's free pointer: no copy, and no old buffer left
+// as garbage. The content moves down to the data start when the head is
+// elsewhere, where a copying expansion would put it. False when the buffer is
+// not last, the frame lacks room, or the new size belongs to a big series.
+bool grow_in_place(SeriesBuffer* buf, uint64_t size) {
+    if (buf->flags & (BIG | FIXED) || size + BUFFER_OVERHEAD >= record.big_threshold) return false;
+    if (!record.current_series_frame) return false;
+    SeriesFrame* f = at<SeriesFrame>(record.current_series_frame);
+    if (uint64_t(buf->data_end()) + (BUFFER_OVERHEAD - sizeof(SeriesBuffer)) != f->first_free) return false;
+    uint64_t extra = size - buf->size;
+    if (uint64_t(f->first_free) + extra >= f->end) return false;
+    f->first_free += uint32_t(extra);
+    uint32_t length = buf->tail - buf->head;
+    if (buf->head != buf->data_start()) {
+        // The whole area from the head on, as a copy takes it (bytes past
+        // the tail may be meaningful: a bitset's filled capacity).
+        std::memmove(arena::ptr(buf->data_start()), buf->head_ptr(), buf->data_end() - buf->head);
+        buf->head = buf->data_start();
+    }
+    buf->tail = buf->head + length;
+    buf->size = uint32_t(size);
+    return true;
+}
+
+// expand_series; with `in_place`, the buffer may grow where it is, and then
+// *old_out is null.
+SeriesBuffer* expand(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_out, bool in_place) {
+    Off node = owning_node(buf);
+    uint64_t n = new_size ? new_size : uint64_t(buf->size) * 2;
+    if (n < 1) no_memory();
+    n = std::max<uint64_t>(n, buf->tail - buf->head);  // never lose content
+    uint32_t unit = buf->unit();
+    uint64_t units = (n + unit - 1) / unit;
+    if (units * unit > MAX_DATA_SIZE) no_memory();
+    bool fixed = (buf->flags & FIXED) != 0;
+    SeriesBuffer* nb;
+    if (fixed) {
+        nb = alloc_fixed_buffer(uint32_t(units), unit, 0);
+    } else {
+        uint32_t size = data_size_for(uint32_t(units), unit, 0);
+        // The collection point comes first, so that in the torture build the
+        // buffer has moved (and its old place is poisoned) before it grows.
+        before_buffer_allocation();
+        if (in_place && size > buffer_of(node)->size && grow_in_place(buffer_of(node), size)) {
+            if (old_out) *old_out = nullptr;
+            return buffer_of(node);
+        }
+        // This may collect and move `buf`: re-read it through the node after.
+        nb = place_series_buffer(size, unit, 0);
+    }
+    SeriesBuffer* old = buffer_of(node);
+    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
+    nb->tail = nb->head + (old->tail - old->head);
+    link(nb, node);
+    old->node = 0;
+    old->flags &= ~series_flag::LIVE;
+    retire(old);
+    if (old_out) *old_out = old;
+    return nb;
+}
+
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+    uint32_t size = data_size_for(count, unit, head_offset);
+    before_buffer_allocation();
+    return place_series_buffer(size, unit, head_offset);
 }
 
 Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
@@ -501,31 +586,13 @@ Off alloc_bytes_filled(uint32_t count, uint8_t byte) {
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_out) {
-    Off node = owning_node(buf);
-    uint64_t n = new_size ? new_size : uint64_t(buf->size) * 2;
-    if (n < 1) no_memory();
-    n = std::max<uint64_t>(n, buf->tail - buf->head);  // never lose content
-    uint32_t unit = buf->unit();
-    uint64_t units = (n + unit - 1) / unit;
-    if (units * unit > MAX_DATA_SIZE) no_memory();
-    bool fixed = (buf->flags & FIXED) != 0;
-    // This may collect and move `buf`: re-read it through the node after.
-    SeriesBuffer* nb =
-        fixed ? alloc_fixed_buffer(uint32_t(units), unit, 0) : alloc_series_buffer(uint32_t(units), unit, 0);
-    SeriesBuffer* old = buffer_of(node);
-    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
-    nb->tail = nb->head + (old->tail - old->head);
-    link(nb, node);
-    old->node = 0;
-    old->flags &= ~series_flag::LIVE;
-    retire(old);
-    if (old_out) *old_out = old;
-    return nb;
+    return expand(buf, new_size, old_out, false);
 }
 
 SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint64_t new_size) {
     SeriesBuffer* old;
-    SeriesBuffer* nb = expand_series(buf, new_size, &old);
+    SeriesBuffer* nb = expand(buf, new_size, &old, true);
+    if (!old) return nb;  // grown in place, content already at the head
     uint32_t len = std::min(old->data_end() - old->head, nb->size);
     std::memcpy(nb->head_ptr(), old->head_ptr(), len);
     return nb;
@@ -533,9 +600,15 @@ SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint64_t new_size) {
 
 SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint64_t new_size, uint8_t byte) {
     SeriesBuffer* old;
-    SeriesBuffer* nb = expand_series(buf, new_size, &old);
-    uint32_t len = std::min(old->data_end() - old->head, nb->size);
-    std::memcpy(nb->head_ptr(), old->head_ptr(), len);
+    // In place, the old data area (past the tail too) keeps its bytes; only
+    // the new room is filled.
+    uint32_t old_length = buf->data_end() - buf->head;
+    SeriesBuffer* nb = expand(buf, new_size, &old, true);
+    uint32_t len = old_length;
+    if (old) {
+        len = std::min(old->data_end() - old->head, nb->size);
+        std::memcpy(nb->head_ptr(), old->head_ptr(), len);
+    }
     fill_range(nb->head_ptr() + len, arena::ptr(nb->data_end()), byte);
     return nb;
 }

@@ -146,7 +146,14 @@ NodeFrame* node_frame_of(Off node);
 // Returns a node to its frame's free list. A node that is not a slot in use
 // (already free, or not a slot at all) is left alone and false is returned.
 bool free_node(Off node);
-bool free_node_in(NodeFrame* frame, Off node);
+inline bool free_node_in(NodeFrame* frame, Off node) {
+    if (!frame || !frame->owns_slot(node) || (node - frame->first_slot()) % sizeof(Off) != 0) return false;
+    if (frame->owns_slot(node_content(node))) return false;  // already free
+    *arena::ptr<Off>(node) = frame->free_head ? frame->free_head : node;
+    frame->free_head = node;
+    frame->used--;
+    return true;
+}
 // After a collection: releases frames with no used slot or passed over, picks
 // the current frame and updates every frame's usage history.
 void release_node_frames();
@@ -194,8 +201,12 @@ Off alloc_bytes_filled(uint32_t count, uint8_t byte);
 // copy; pass old_out to reach the old buffer (valid until the next allocation).
 SeriesBuffer* expand_series(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_out = nullptr);
 // Expansion, then the old data area from the head on is copied to the new head.
+// A frame buffer that is the last one taken from the current frame grows in
+// place instead (same buffer, content moved down to the data start): no copy
+// and no garbage. Use the buffer returned either way.
 SeriesBuffer* expand_series_copy(SeriesBuffer* buf, uint64_t new_size);
-// Expansion with copy, then the rest of the new data area is set to `byte`.
+// Expansion with copy (in place when it can, as above), then the rest of the
+// new data area is set to `byte`.
 SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint64_t new_size, uint8_t byte);
 // A new series of the same size, unit and flags; the data area from the head
 // on is copied to the new data start.

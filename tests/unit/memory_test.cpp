@@ -322,10 +322,14 @@ TEST_F(Memory, ACollectionRunsBeforeANewFrameIsMade) {
 }
 
 TEST_F(Memory, AFrameLeftNearlyFullByACollectionIsNotReused) {
+    // The one frame holds about 1 MB. After the collection it is reused only
+    // when it has room for a new buffer (52,428 bytes at least) and its free
+    // room is at least twice what stayed live; otherwise a new frame gives
+    // the room the live data lacks.
     struct Case {
         uint32_t free_after_collection;
         bool new_frame;
-    } cases[] = {{52427, true}, {52428, false}, {100000, false}};
+    } cases[] = {{52427, true}, {52428, true}, {600000, true}, {700000, false}, {1000000, false}};
     for (auto c : cases) {
         memory::init();
         memory::init_frames();
@@ -341,6 +345,12 @@ TEST_F(Memory, AFrameLeftNearlyFullByACollectionIsNotReused) {
         SeriesBuffer* b = memory::alloc_series_buffer(1000, 1, 0);
         EXPECT_EQ(series_frames().size(), c.new_frame ? 2u : 1u) << c.free_after_collection;
         EXPECT_EQ(arena::off(b) == f->end - c.free_after_collection, !c.new_frame);
+        uint64_t used = 0, room = 0;
+        for (auto* g : series_frames()) {
+            used += g->first_free - g->data_start();
+            room += g->end - g->first_free;
+        }
+        EXPECT_GE(room + 1024 + 24, 2 * (used - 1024 - 24)) << c.free_after_collection;
         memory::collection_enabled = false;
         hook_action = nullptr;
     }
@@ -606,6 +616,52 @@ TEST_F(Memory, ExpandFillSetsTheNewBytes) {
     EXPECT_EQ(nb->byte_count(), 4u);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(nb->head_ptr()[i], i == 3 ? 0x11 : 0x00) << i;
     for (int i = 16; i < 48; ++i) EXPECT_EQ(nb->head_ptr()[i], 0xFF) << i;
+}
+
+TEST_F(Memory, TheLastBufferOfTheFrameGrowsInPlace) {
+    memory::init_frames();
+    struct Case {
+        int32_t head_offset;  // 0: head at the start; -1: centred
+        bool last;            // nothing allocated after it
+        bool fill;            // expand_series_fill rather than _copy
+    } cases[] = {{0, true, false}, {-1, true, false}, {0, false, false}, {0, true, true}, {-1, true, true}};
+    for (auto c : cases) {
+        // 16 data bytes from the head either way (a centred head sits mid-buffer).
+        Off n = memory::alloc_series(c.head_offset ? 8 : 4, 4, c.head_offset);
+        SeriesBuffer* b = buffer_of(n);
+        for (uint32_t i = 0; i < 3; ++i) std::memcpy(b->head_ptr() + 4 * i, &i, 4);
+        b->tail = b->head + 12;
+        if (!c.last) memory::alloc_bytes(1);
+        Off before = arena::off(b);
+        memory::SeriesFrame* frame = nullptr;
+        for (auto* f : series_frames()) {
+            if (before > arena::off(f) && before < f->end) frame = f;
+        }
+        ASSERT_NE(frame, nullptr);
+        Off free_before = frame->first_free;
+        SeriesBuffer* nb = c.fill ? memory::expand_series_fill(b, 64, 0xCD) : memory::expand_series_copy(b, 64);
+        EXPECT_EQ(node_content(n), arena::off(nb));
+        EXPECT_EQ(nb->size, 64u);
+        EXPECT_EQ(nb->head, nb->data_start());
+        EXPECT_EQ(nb->byte_count(), 12u);
+        for (uint32_t i = 0; i < 3; ++i) {
+            uint32_t v;
+            std::memcpy(&v, nb->head_ptr() + 4 * i, 4);
+            EXPECT_EQ(v, i);
+        }
+        if (c.fill) {
+            for (uint32_t i = 16; i < 64; ++i) ASSERT_EQ(nb->head_ptr()[i], 0xCD) << i;
+        }
+        if (c.last) {
+            EXPECT_EQ(arena::off(nb), before) << "grown where it was";
+            EXPECT_EQ(frame->first_free, free_before + 64 - (c.head_offset ? 32 : 16)) << "the frame gave the room";
+            EXPECT_EQ(nb->node, n);
+            EXPECT_NE(nb->flags & sf::LIVE, 0u);
+        } else {
+            EXPECT_NE(arena::off(nb), before);
+            EXPECT_EQ(b->node, 0u) << "the old buffer is abandoned";
+        }
+    }
 }
 
 // A stand-in for a compacting collection: moves one buffer to `spare` (a
