@@ -14,7 +14,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "runtime/base_codecs.h"
 #include "runtime/error.h"
@@ -183,9 +182,7 @@ void gather(Cell* value, int32_t part, bool only, bool formed, std::vector<uint8
     }
     if (!formed) bad_to_arg(*value);
     stack::TopMark mark;
-    Cell* text = string::push_new(16);
-    actions::form(value, text, nullptr, INT32_MAX);
-    append_utf8(text, part, out);
+    append_utf8(string::push_formed(*value), part, out);
 }
 
 Cell* push_encoded(Cell* value, uint32_t base) {

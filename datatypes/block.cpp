@@ -698,27 +698,15 @@ Unwind swap(Cell* series1, Cell* series2) {
     if (!is_any_block(series2->type())) fire({"script", "invalid-arg"}, *series2);
     if (series::tail_reached(series1) || series::tail_reached(series2)) return UNWIND_NONE;
     uint32_t p1 = series1->w1, p2 = series2->w1;
-    bool owned1;
-    if (Unwind code = series::notify_owner(series1, "swap", nullptr, p1, 1, &owned1)) return code;
-    bool owned2;
-    if (Unwind code = series::notify_owner(series2, "swap", nullptr, p2, 1, &owned2)) return code;
-    if (owned1 || owned2) {
-        series::recheck_range(series1, p1, 1);
-        series::recheck_range(series2, p2, 1);
-    }
+    series::SwapOwners owned;
+    if (Unwind code = series::notify_swap(series1, p1, series2, p2, owned)) return code;
     Cell a = read_cell(series1, p1);
     Cell b = read_cell(series2, p2);
     *cell_at(series1, p1) = b;
     *cell_at(series2, p2) = a;
     if (is_hash(series1)) hashtable::reindex(series1->w3, p1, 1);
     if (is_hash(series2)) hashtable::reindex(series2->w3, p2, 1);
-    if (owned1) {
-        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, p1, 1, nullptr)) return code;
-    }
-    if (owned2) {
-        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, p2, 1, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return series::notify_swapped(series1, p1, series2, p2, owned);
 }
 
 Unwind trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {

@@ -20,7 +20,6 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer_values.h"
 #include "library/library.h"
 #include "platform/files.h"
@@ -146,18 +145,11 @@ void append_bytes(Cell* value, int64_t part, std::vector<uint8_t>& out) {
         binary::gather(value, limit, false, false, out);
         return;
     }
-    Cell* saved = stack::top;
-    Cell* text = value;
-    if (!is_any_string(value->type())) {
-        Cell copy = *value;
-        text = string::push_new(16);
-        Cell* v = stack::push(copy);
-        actions::form(v, text, nullptr, 0);
-    }
+    stack::TopMark mark;
+    Cell* text = is_any_string(value->type()) ? value : string::push_formed(*value);
     int32_t length = limit;
     const uint8_t* p = unicode::to_utf8(text, &length);
     out.insert(out.end(), p, p + length);
-    stack::top = saved;
 }
 
 Outcome write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /*info*/, bool append,

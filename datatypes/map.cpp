@@ -29,12 +29,6 @@ constexpr uint64_t MAX_ENTRIES = 0x7FFFFFF0ull / (2 * CELL);
 
 Cell none_value = Cell{TYPE_NONE, 0, 0, 0};
 
-// Restores the data stack's top when a helper leaves (normally or by error).
-struct StackMark {
-    Cell* saved = stack::top;
-    ~StackMark() { stack::top = saved; }
-};
-
 // Pops the cycle stack entry when the walk leaves.
 struct CycleEntry {
     explicit CycleEntry(uint32_t identity) { cycles::push(identity); }
@@ -95,7 +89,7 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
         *slot = v;
         return;
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);
     v->clear_new_line();
@@ -154,7 +148,7 @@ int32_t form_body(Cell* map, Cell* out, bool only, bool all, bool flat, Cell* pa
 
 // The map built over a copy of a block's cells from its position.
 void from_block(Cell* proto, const Cell* spec) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell s = *spec;
     uint32_t n = block::cells_length(&s);
     if (n & 1) fire({"script", "invalid-arg"}, s);
@@ -219,7 +213,7 @@ void normalize_key(Cell* key, const Cell* path) {
     if (is_word_key(t)) {
         key->set_type(TYPE_SET_WORD);
     } else if (is_string_key(t)) {
-        StackMark mark;
+        stack::TopMark mark;
         Cell* src = stack::push(*key);
         Cell* dst = stack::push(none::cell());
         Cell copied = *series::copy(src, dst, nullptr, false, nullptr).cell;
@@ -251,7 +245,7 @@ Cell* make_at(Cell* cell, Off pairs, Off table, uint32_t room) {
 Cell* push(const Cell* map) { return stack::push(*map); }
 
 void extend(Cell* map, Cell* blk, bool case_sensitive) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* m = stack::push(*map);
     Cell* b = stack::push(*blk);
     uint32_t n = block::cells_length(b);
@@ -291,12 +285,12 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool is_make) {
 }  // namespace
 
 Outcome make(Cell* proto, Cell* spec, uint32_t) {
-    StackMark mark;
+    stack::TopMark mark;
     return make_or_to(proto, spec, true);
 }
 
 Outcome to(Cell* proto, Cell* spec, uint32_t) {
-    StackMark mark;
+    stack::TopMark mark;
     return make_or_to(proto, spec, false);
 }
 
@@ -305,7 +299,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     auto is = [&](uint32_t s) { return f == symbol::resolve(fixed::sym[s]); };
     bool words = is(fixed::SYM_WORDS), values = is(fixed::SYM_VALUES), body = is(fixed::SYM_BODY);
     if (!words && !values && !body) fire({"internal", "not-done"});
-    StackMark mark;
+    stack::TopMark mark;
     Cell* m = stack::push(*value);
     uint32_t live = live_count(m);
     Cell* blk = block::push_only(int32_t(body ? live * 2 : live));
@@ -403,7 +397,7 @@ Outcome copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types)
     if (types && types->type() != TYPE_DATATYPE && types->type() != TYPE_TYPESET)
         fire({"script", "expect-arg"}, series::arg_word("copy"), datatype::cell(types->type()),
              series::arg_word("types"));
-    StackMark mark;
+    stack::TopMark mark;
     Cell* src = stack::push(*series);
     if (deep && cycles::find(src->w2)) {
         cycles::reset();
@@ -426,7 +420,7 @@ Outcome copy(Cell* series, Cell* result, Cell* /*part*/, bool deep, Cell* types)
             uint32_t t = c.type();
             if (!is_series(t) && t != TYPE_MAP) continue;
             if (c.header == 0) continue;
-            StackMark inner;
+            stack::TopMark inner;
             Cell* slot = stack::push(none::cell());
             Cell* from = stack::push(c);
             Cell copied = *actions::cell_of(actions::copy(from, slot, nullptr, true, nullptr));

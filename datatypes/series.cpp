@@ -108,6 +108,27 @@ void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
     if (uint64_t(start) + count > buffer_length(series)) fire({"script", "past-end"});
 }
 
+Unwind notify_swap(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2, SwapOwners& owned) {
+    if (Unwind code = notify_owner(series1, "swap", nullptr, index1, 1, &owned.first)) return code;
+    if (Unwind code = notify_owner(series2, "swap", nullptr, index2, 1, &owned.second)) return code;
+    if (owned.first || owned.second) {
+        recheck_range(series1, index1, 1);
+        recheck_range(series2, index2, 1);
+    }
+    return UNWIND_NONE;
+}
+
+Unwind notify_swapped(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2,
+                      const SwapOwners& owned) {
+    if (owned.first) {
+        if (Unwind code = notify_owner(series1, "swaped", nullptr, index1, 1, nullptr)) return code;
+    }
+    if (owned.second) {
+        if (Unwind code = notify_owner(series2, "swaped", nullptr, index2, 1, nullptr)) return code;
+    }
+    return UNWIND_NONE;
+}
+
 bool move_index(Cell* v, int32_t offset) {
     uint32_t len = buffer_length(v);
     int64_t p = int64_t(v->w1) + offset;

@@ -98,6 +98,17 @@ Unwind notify_owner(const Cell* series, const char* event, const Cell* value, ui
 // computed before it is checked again. Raises script past-end unless the
 // units [start, start + count) still lie within the series.
 void recheck_range(const Cell* series, uint32_t start, uint32_t count);
+// swap changes one element in each of two series, so the owners of both
+// hear of it. notify_swap sends the two before-notices and, when either was
+// sent, checks that both positions still lie within their series (past-end
+// otherwise); notify_swapped sends the after-notices to the owners recorded.
+struct SwapOwners {
+    bool first = false;
+    bool second = false;
+};
+Unwind notify_swap(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2, SwapOwners& owned);
+Unwind notify_swapped(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2,
+                      const SwapOwners& owned);
 
 // ---- Actions (signatures of datatypes/actions.h) ----------------------------------------------
 

@@ -53,6 +53,12 @@ Cell* make_at_width(Cell* cell, uint32_t count, uint32_t unit);
 Cell* push(const Cell* str);
 // Pushes a new empty string! with room for `count` units of 1 byte.
 Cell* push_new(uint32_t count);
+// Pushes a new string! holding any value's formed text, or its molded text
+// (`only`: a block's contents without its brackets). The value is copied to
+// the stack first, since forming may allocate and move the buffer it lies
+// in. The caller restores the stack top when done with the text.
+Cell* push_formed(const Cell& value);
+Cell* push_molded(const Cell& value, bool only);
 
 // ---- Reading and positions --------------------------------------------------------
 

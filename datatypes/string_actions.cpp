@@ -46,13 +46,6 @@ inline uint32_t upper(uint32_t cp) {
     return casefold::to_upper_char(cp);
 }
 
-inline bool is_block_kind(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH;
-}
-
-// Restores the data-stack top on scope exit.
-using StackMark = stack::TopMark;
-
 // Units of a series value from its (clamped) index.
 struct Units {
     const uint8_t* p;
@@ -318,10 +311,10 @@ uint32_t append_value(Cell* target, Cell* value, int32_t part, bool only) {
         append_char(buffer(target), value->w2);
     } else if (is_any_string(t)) {
         append_text(target, value, part);
-    } else if (is_block_kind(t)) {
+    } else if (is_any_list(t)) {
         // Elements are copied to the stack one at a time: forming may
         // allocate and move the block's buffer.
-        StackMark mark;
+        stack::TopMark mark;
         Cell* blk = stack::push(*value);
         Cell* item = stack::push_slot();
         uint32_t total = series::buffer_length(blk);
@@ -501,7 +494,7 @@ int64_t find_wild(Cell* series, Cell* value, uint32_t index, uint32_t total, int
             invalid_refine_arg("with", *with);
         }
     }
-    StackMark mark;
+    stack::TopMark mark;
     Cell* pattern = value;
     if (!is_any_string(value->type())) {
         pattern = push_new(16);
@@ -885,7 +878,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
 Outcome to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t st = spec->type();
     if (st == TYPE_NONE) fire({"script", "bad-to-arg"}, datatype::cell(type), *spec);
-    StackMark mark;
+    stack::TopMark mark;
     Cell* out;
     if (is_any_string(st)) {
         uint32_t idx = std::min(spec->w1, length_from_head(spec));
@@ -929,6 +922,20 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cel
     mold_run(w, u, end, plan, all);
     b->tail += uint32_t(plan.count.units * b->unit());
     return int32_t(std::max<int64_t>(int64_t(budget) - end - 2, INT32_MIN));
+}
+
+Cell* push_formed(const Cell& value) {
+    Cell* text = push_new(16);
+    Cell* v = stack::push(value);
+    actions::form(v, text, nullptr, INT32_MAX);
+    return text;
+}
+
+Cell* push_molded(const Cell& value, bool only) {
+    Cell* text = push_new(64);
+    Cell* v = stack::push(value);
+    actions::mold(v, text, only, false, false, nullptr, INT32_MAX, 0);
+    return text;
 }
 
 // ---- compare ---------------------------------------------------------------------------------------------
@@ -990,7 +997,7 @@ namespace {
 // pay for its frame.
 [[gnu::noinline]] Unwind insert_general(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
                                         bool append) {
-    StackMark mark;
+    stack::TopMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
@@ -1057,7 +1064,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
 }
 
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    StackMark mark;
+    stack::TopMark mark;
     if (dup < 1) dup = 1;
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
@@ -1201,7 +1208,7 @@ int32_t function_order(const void* a, const void* b, int32_t, intptr_t flags) {
 // function exits, the series is left as it was and the exit's code returned.
 Unwind sort_by_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const Cell* comparator,
                         bool reverse) {
-    StackMark mark;
+    stack::TopMark mark;
     Cell* held = stack::push(*series);
     Cell* function = stack::push(*comparator);
     uint32_t unit = buffer(held)->unit();
@@ -1327,23 +1334,16 @@ Unwind swap(Cell* series1, Cell* series2) {
     if (!is_any_string(t2) && t2 != TYPE_BINARY) fire({"script", "invalid-arg"}, *series2);
     if (is_tail(series1) || is_tail(series2)) return UNWIND_NONE;
     uint32_t i1 = series1->w1, i2 = series2->w1;
+    series::SwapOwners owned;
+    if (Unwind code = series::notify_swap(series1, i1, series2, i2, owned)) return code;
+    // Read after the notices: a handler may have changed either series.
     uint32_t c1 = abs_at(series1, i1), c2 = abs_at(series2, i2);
     // A byte series holds bytes only.
     if (series1->type() == TYPE_BINARY && c2 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c2));
     if (t2 == TYPE_BINARY && c1 > 0xFF) fire({"script", "out-of-range"}, char_::cell(c1));
-    bool owned1;
-    if (Unwind code = series::notify_owner(series1, "swap", nullptr, i1, 1, &owned1)) return code;
-    bool owned2;
-    if (Unwind code = series::notify_owner(series2, "swap", nullptr, i2, 1, &owned2)) return code;
     poke_char_at(buffer(series1), i1, c2);
     poke_char_at(buffer(series2), i2, c1);
-    if (owned1) {
-        if (Unwind code = series::notify_owner(series1, "swaped", nullptr, i1, 1, nullptr)) return code;
-    }
-    if (owned2) {
-        if (Unwind code = series::notify_owner(series2, "swaped", nullptr, i2, 1, nullptr)) return code;
-    }
-    return UNWIND_NONE;
+    return series::notify_swapped(series1, i1, series2, i2, owned);
 }
 
 Outcome take(Cell* series, Cell* part, bool deep, bool last) {

@@ -28,7 +28,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "platform/http.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -43,14 +42,8 @@ namespace http = platform::http;
 // A value's formed text as UTF-8.
 std::string formed(Cell* value) {
     if (is_any_string(value->type())) return unicode::to_utf8_string(value);
-    Cell* saved = stack::top;
-    Cell copy = *value;
-    Cell* text = string::push_new(16);
-    Cell* v = stack::push(copy);
-    actions::form(v, text, nullptr, 0);
-    std::string s = unicode::to_utf8_string(text);
-    stack::top = saved;
-    return s;
+    stack::TopMark mark;
+    return unicode::to_utf8_string(string::push_formed(*value));
 }
 
 bool is_http(Cell* url) {
@@ -141,14 +134,9 @@ void body_of(Cell* data, http::Request& req) {
     if (data->type() == TYPE_BINARY) {
         binary::gather(data, -1, false, false, req.body);
     } else if (data->type() == TYPE_BLOCK) {
-        Cell* saved = stack::top;
-        Cell copy = *data;
-        Cell* text = string::push_new(64);
-        Cell* v = stack::push(copy);
-        actions::mold(v, text, true, false, false, nullptr, 0, 0);
-        std::string s = unicode::to_utf8_string(text);
+        stack::TopMark mark;
+        std::string s = unicode::to_utf8_string(string::push_molded(*data, true));
         req.body.assign(s.begin(), s.end());
-        stack::top = saved;
     } else {
         std::string s = unicode::to_utf8_string(data);
         req.body.assign(s.begin(), s.end());

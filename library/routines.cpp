@@ -27,7 +27,6 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -115,12 +114,8 @@ Unwind write_stdout(Cell* a) {
     if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);
     } else {
-        Cell* saved = stack::top;
-        Cell* out = string::push_new(16);
-        Cell* v = stack::push(a[0]);
-        actions::form(v, out, nullptr, 0);
-        text = to_utf8(*out);
-        stack::top = saved;
+        stack::TopMark mark;
+        text = to_utf8(*string::push_formed(a[0]));
     }
     Cell* saved = stack::top;
     Cell* s = push_utf8(text);
