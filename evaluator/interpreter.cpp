@@ -208,6 +208,7 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
+Unwind eval_paren(const Cell& v_in);
 
 // Evaluates the expressions of `c` from c.pos to its tail under the frame in
 // force, each from `base` (the data top is reset there before each), with
@@ -227,28 +228,15 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level);
     return UNWIND_NONE;
 }
 
-// Types that evaluate to themselves (the default case of eval_expression).
+// Types that evaluate to themselves (the default case of eval_expression):
+// every type but these (one bit test; type ids are below 64).
+constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_SET_PATH) |
+                               type_bit(TYPE_GET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_LIT_PATH) |
+                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_PATH) | type_bit(TYPE_PAREN) |
+                               type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                               type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
 inline bool is_inert(uint32_t type) {
-    switch (type) {
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_SET_PATH:
-        case TYPE_GET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_LIT_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_PATH:
-        case TYPE_PAREN:
-        case TYPE_ISSUE:
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-        case TYPE_OP:
-            return false;
-        default:
-            return true;
-    }
+    return !((NOT_INERT >> (type & 63)) & 1);
 }
 
 // Word values that a word's evaluation pushes as they are.
@@ -369,6 +357,26 @@ inline bool quick_expression(Code& c, Cell* out) {
     return true;
 }
 
+// A block holding exactly one value that needs no evaluation step (a
+// literal, a word holding plain data): its value into *out, as evaluating
+// the block gives it. False for any other block (nothing changed).
+inline bool single_value(const Cell& b, Cell* out) {
+    const SeriesBuffer* buf = buffer_of(b.w2);
+    if ((buf->byte_count() >> 4) != b.w1 + 1) return false;
+    const Cell* p = buf->head_cell() + b.w1;
+    const uint32_t t = p->type();
+    if (t == TYPE_WORD) {
+        const Cell* v = peek_value(p);
+        if (!v || !is_plain(v->type())) return false;
+        *out = *v;
+        return true;
+    }
+    if (!is_inert(t)) return false;
+    *out = *p;
+    out->clear_new_line();
+    return true;
+}
+
 // The look-ahead's form for a right operand that is a path reading plain
 // data (`total + p/x`): read by direct steps, then computed by the kernel.
 // Out of line: it runs only when fast_infix has refused.
@@ -399,6 +407,21 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     return true;
 }
 
+Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
+
+// The call of the operator at c.pos (the word `next`, its op! value `op`)
+// whose left operand is in *slot, the topmost cell. Out of line: the
+// kernel answers the common cases in apply_operators.
+[[gnu::noinline]] Unwind call_operator(Code& c, Cell* slot, const Cell* next, const Cell* op) {
+    Cell op_word = *next;
+    Cell src = native::op_source(op);
+    KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
+    ++c.pos;
+    stack::top = slot + 1;  // the left operand becomes the first argument
+    if (!tracing && src.type() != TYPE_FUNCTION && src.type() != TYPE_ROUTINE) return exec_infix(op_word, src, c);
+    return exec_call(op_word, src, &c, nullptr, 0, true);
+}
+
 // Infix look-ahead: the operators that follow the value in *slot (the
 // topmost cell) apply to it left to right.
 [[gnu::always_inline]] inline Unwind apply_operators(Code& c, Cell* slot) {
@@ -406,12 +429,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
         const Cell* next = cell_at(c.node, c.pos);
         const Cell* val = peek_value(next);
         if (!tracing && fast_infix(c, slot, val)) continue;
-        Cell op_word = *next;
-        Cell src = native::op_source(val);
-        KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
-        ++c.pos;
-        stack::top = slot + 1;  // the left operand becomes the first argument
-        if (Unwind code = exec_call(op_word, src, &c, nullptr, 0, true)) return code;
+        if (Unwind code = call_operator(c, slot, next, val)) return code;
     }
     return UNWIND_NONE;
 }
@@ -440,30 +458,46 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
         // An inert value (a block, a number, ...) is its own value, and a
         // word whose value is plain data (not a function, an operator or
         // unset) gives that value: either is pushed without the expression
-        // machinery, then the operators after it apply.
+        // machinery. Calls, paths and parens are evaluated as
+        // eval_expression evaluates them, without its dispatch. Then the
+        // operators after the value apply.
         Cell v = *cell_at(c.node, c.pos);
         if (!tracing) {
             Cell* slot = stack::top;
-            bool pushed = false;
-            if (is_inert(v.type())) {
+            const uint32_t t = v.type();
+            if (is_inert(t)) {
                 v.clear_new_line();
                 stack::push(v);
-                pushed = true;
-            } else if (v.type() == TYPE_WORD) {
-                const Cell* val = peek_value(&v);
-                if (val && is_plain(val->type())) {
-                    stack::push(*val);
-                    pushed = true;
-                }
-            }
-            if (pushed) {
                 ++c.pos;
-                if (!single) {
-                    if (Unwind code = apply_operators(c, slot)) return code;
+            } else if (t == TYPE_WORD) {
+                const Cell* val = peek_value(&v);
+                if (!val) goto general;
+                const uint32_t vt = val->type();
+                if (is_plain(vt)) {
+                    stack::push(*val);
+                    ++c.pos;
+                } else if (is_callable(vt)) {
+                    const Cell fn = *val;  // the word may change while the arguments are fetched
+                    ++c.pos;
+                    if (Unwind code = exec_call(v, fn, &c, nullptr, 0, false)) return code;
+                } else {
+                    goto general;
                 }
-                goto check;
+            } else if (t == TYPE_PATH) {
+                ++c.pos;
+                if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
+            } else if (t == TYPE_PAREN) {
+                ++c.pos;
+                if (Unwind code = eval_paren(v)) return code;
+            } else {
+                goto general;
             }
+            if (!single) {
+                if (Unwind code = apply_operators(c, slot)) return code;
+            }
+            goto check;
         }
+    general:
         if (Unwind code = eval_expression(c, !single, false)) return code;
     } else {
         Cell v = *cell_at(c.node, c.pos);
@@ -494,6 +528,31 @@ check:
     if (!accepts(*e, type)) [[unlikely]]
         expect_arg(name, type, e->symbol);
     return UNWIND_NONE;
+}
+
+// A block! argument (the branches and bodies of the control natives) taken
+// as fetch_arg would take it, without the call: an evaluated argument that
+// accepts block! and is followed by no operator. False, with nothing
+// changed, for anything else. Not while tracing (fetch_arg reports nothing
+// for it either way, but tracing goes by the ordinary path everywhere).
+[[gnu::always_inline]] inline bool block_arg(Off spec, uint32_t i, Code& c) {
+    const SeriesBuffer* b = buffer_of(c.node);
+    const uint32_t n = b->byte_count() >> 4, pos = c.pos;
+    if (pos >= n) return false;
+    const Cell* p = b->head_cell() + pos;
+    const uint32_t t = p->type();
+    if (!is_inert(t)) return false;
+    const SpecEntry* e = entry_at(spec, i);
+    if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, t)) return false;
+    if (pos + 1 < n && p[1].type() == TYPE_WORD) {
+        const Cell* val = peek_value(p + 1);
+        if (val && val->type() == TYPE_OP) return false;
+    }
+    Cell v = *p;
+    v.clear_new_line();
+    stack::push(v);
+    c.pos = pos + 1;
+    return true;
 }
 
 // Refinements named by a path, in path order (ordinals), with their activity.
@@ -616,6 +675,42 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     return f(refs);
 }
 
+// The call of an operator made from an action or a native of two plain
+// arguments (no refinements), outside tracing: what exec_call does for it,
+// its left operand the topmost value, without the steps no such call needs.
+// The conditionals (an operator made from if, unless or either) and any
+// other shape take exec_call.
+Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
+    Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    if (hp->fixed != 2 || hp->refinements != 0 ||
+        (fn.type() == TYPE_NATIVE &&
+         (fn.w1 == natives::N_IF || fn.w1 == natives::N_UNLESS || fn.w1 == natives::N_EITHER)))
+        return exec_call(name, fn, &c, nullptr, 0, true);
+    check_machine_stack();
+    Cell* base = stack::top - 1;
+    stack::top = base;
+    stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    stack::top = base + 1;
+    check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
+    if (tracing || !block_arg(spec, 1, c)) {
+        if (Unwind code = fetch_arg(name, spec, 1, c, true)) return code;
+    }
+    // With two integers the result is computed here, under the frame the
+    // evaluation of the right operand ran in.
+    if (base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER && !tracing &&
+        integer_infix(fn.type(), fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+        stack::unwind();
+        return UNWIND_NONE;
+    }
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    int32_t refs[1];
+    if (Unwind code = run_native(fn, refs)) return code;
+    stack::unwind();
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
+}
+
 Unwind run_body(const Cell& fn, const Cell& name);
 Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
 // Inlined into its two callers (eval and run_body): it runs for every block
@@ -655,13 +750,15 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     if (infix) {
         Cell* left = stack::top - 1;
         stack::top = left;
-        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        base = func ? stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC)
+                    : stack::mark(&name, stack::MARK_INTERP_NATIVE);
         stack::top = left + 1;
+    } else if (func) {
+        keeper = stack::push(fn);
+        base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
     } else {
-        if (func) keeper = stack::push(fn);
-        base = func ? stack::mark_func(&name, fn.w1) : stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     }
-    if (func) stack::ctop()->header |= stack::FRAME_EVALUATING;
 
     // Fixed arguments.
     for (uint32_t i = 0; i < fixed_count; ++i) {
@@ -673,6 +770,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             Cell n = name;
             fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
         }
+        if (!tracing && block_arg(spec, i, *c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
@@ -713,8 +811,19 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             default:
                 goto general;
         }
-        if (branch) {
-            if (Unwind code = eval_branch(branch)) return code;
+        if (branch && single_value(*branch, base)) {
+            // A branch of one value needing no evaluation step: its value.
+        } else if (branch) {
+            // As eval_branch evaluates it: under this frame (pushed by the
+            // interpreter, so evaluating), with no trace running; the
+            // machine stack was checked on entry.
+            const Cell b = *branch;
+            Cell* start = stack::top;
+            Code bc{b.w2, b.w1, b.w1, b.type()};
+            PositionGuard guard(bc);
+            if (Unwind code = eval_each(bc, start)) return code;
+            KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+            *base = *start;
         } else {
             *base = none_value;
         }
@@ -745,8 +854,16 @@ general:
         case TYPE_FUNCTION:
             code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
             if (code) return code;
-            stack::unwind_func();
-            break;
+            if (keeper) {
+                // The result replaces the function value kept under the frame.
+                stack::pop_func_frame();
+                *keeper = *base;
+                stack::top = keeper + 1;
+            } else {
+                stack::unwind_func();
+            }
+            KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
+            return UNWIND_NONE;
         case TYPE_ROUTINE:
             code = call_routine(fn);
             if (code) return code;
@@ -826,7 +943,7 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
         if (Unwind code = run_body(fn, name)) return code;
         return UNWIND_NONE;
     }
-    stack::ctop()->header |= stack::FRAME_RETURN_TARGET;
+    stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;  // the function's own frame
     if (fn.w1) {
         Cell* cc = buffer_of(fn.w1)->head_cell();
         cc->w2 = arena::off(base);
@@ -871,19 +988,43 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 
 // ==== Expressions ========================================================================================
 
+// The object context of a set-word bound to an object's field that the
+// context layer would store with no report (the object has no change
+// hook), marking the word set as the object layer's quiet store does; 0
+// for any other word.
+inline Off quiet_field(const Cell& word) {
+    const Off ctx = word.w1;
+    const uint32_t n = word.w3;
+    if (!ctx || n == 0xFFFFFFFFu) return 0;
+    const Cell* cc = context::cell(ctx);
+    if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) != context::KIND_OBJECT ||
+        (cc->header & header::STACK_VALUES) || !cc->w2)
+        return 0;
+    if (cc[1].w3 != 0) return 0;  // the self cell: a change hook to run
+    return n < cell_count(cc->w2) && n < context::word_count(ctx) ? ctx : 0;
+}
+
 // A set-word! whose value needs no evaluation step, stored where the
 // context layer would store it: nothing can fail, so no frame naming the
 // word for an error is needed. False, with nothing changed, for anything
 // else (eval_set then does it all). Not while tracing.
 inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
-    // The slot first: an object's word (the commonest that has none) goes
-    // straight to eval_set. Nothing below allocates, so it stays valid.
+    // The slot first (an object's field has none: the object layer's quiet
+    // store sets it). Nothing below allocates, so the slot stays valid.
     Cell* dst = context::direct_slot(&word);
-    if (!dst) return false;
+    Off field_ctx = 0;
+    if (!dst) [[unlikely]] {
+        field_ctx = quiet_field(word);
+        if (!field_ctx) return false;
+    }
     Cell value;
     Code q = c;
     if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
-    *dst = value;
+    if (!field_ctx) [[likely]] {
+        *dst = value;
+    } else {
+        object::set_field_quiet(field_ctx, word.w3, &value);
+    }
     *slot = value;
     stack::top = slot + 1;
     c.pos = q.pos;

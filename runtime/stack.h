@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/arena.h"
 #include "runtime/cell.h"
@@ -136,10 +137,13 @@ inline Cell* push_slot() {
     return slot;
 }
 // Copies the value into a new top cell (the value may lie on the stack).
+// One 16-byte copy: nothing runs between the reservation and the store.
 inline Cell* push(const Cell& value) {
-    Cell v = value;
-    Cell* slot = push_slot();
-    *slot = v;
+    Cell* slot = top;
+    if (slot + 1 >= limit) [[unlikely]]
+        data_overflow(slot + 1);
+    std::memmove(slot, &value, sizeof(Cell));
+    top = slot + 1;
     return slot;
 }
 void pop(uint32_t n);  // never below the bottom
@@ -195,12 +199,21 @@ inline Cell* mark(const Cell* word, uint32_t bits) {
     arg_base = top;
     return arg_base;
 }
-inline Cell* mark_func(const Cell* word, Off context) {
-    Cell* base = mark(word, MARK_FUNC);
-    Frame* f = frames_top - 1;
+// A function frame (its bits: MARK_FUNC, or MARK_INTERP_FUNC for a call the
+// interpreter makes), each field written once.
+inline Cell* mark_func(const Cell* word, Off context, uint32_t bits = MARK_FUNC) {
+    Frame* f = frames_top;
+    if (f >= frames_limit) [[unlikely]]
+        frame_overflow();
+    uint32_t symbol = word ? word->w2 & 0xFFFFu : 0;
+    f->header = (symbol << 8) | bits;
+    f->saved_base = uint32_t(arg_base - bottom);
+    f->binding = word ? word->w1 : 0;
     f->function_context = context;
     f->saved_values = context ? buffer_of(context)->head_cell()->w2 : 0;
-    return base;
+    frames_top = f + 1;
+    arg_base = top;
+    return arg_base;
 }
 // Points the stack context at the values from the argument base. Word 3 of
 // the context cell receives the number of value cells the call has (the
@@ -251,6 +264,13 @@ inline Cell* pop_frame(bool restore) {
         arg_base = bottom + f->saved_base;
     }
     return callee;
+}
+// Pops the topmost frame, which the caller knows to be a function frame
+// (its context's values word restored).
+inline void pop_func_frame() {
+    Frame* f = --frames_top;
+    if (f->function_context) buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
+    arg_base = bottom + f->saved_base;
 }
 inline void unwind() {
     top = pop_frame(false) + 1;
