@@ -1031,6 +1031,67 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
     return true;
 }
 
+Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level);
+
+// The head word of a set-path, which names its frame.
+inline Cell set_path_name(const Cell& v) {
+    Cell head = cell_count(v.w2) > v.w1 ? *cell_at(v.w2, v.w1) : anon_word();
+    return head.type() == TYPE_WORD ? head : anon_word();
+}
+
+// A set-path! on an object field whose value starts with a value needing no
+// evaluation step (`p/y: p/y - 1`), outside tracing. The value's first
+// operand and the target field are found first, reading only; false, with
+// nothing changed, when either has no such form (eval_set then does it
+// all). When the operators after it are all computed by the integer kernel
+// and the object has no change hook, the field is stored quietly with no
+// frame (nothing can fail); otherwise the frame eval_set would open is
+// opened and the evaluation goes on from the operator reached, as
+// eval_expression's look-ahead would, so nothing is read twice.
+[[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
+    Cells cs = cells_of_node(c.node);
+    uint32_t p = c.pos;
+    if (p >= cs.n) return false;
+    Cell value;
+    const Cell* first = cs.at + p;
+    if (first->type() == TYPE_PATH) {
+        if (!peek_path(*first, &value)) return false;
+    } else if (!quick_operand(first, &value, 0)) {
+        return false;
+    }
+    Cell obj;
+    uint32_t index;
+    if (!path_set_target(v, &obj, &index)) return false;
+    ++p;
+    while (const Cell* op = op_at(cs, p)) {
+        if (!kernel_step(cs, &p, &value, op, 0)) {
+            // The rest by the ordinary look-ahead under the set's frame.
+            Cell name = set_path_name(v);
+            stack::mark(&name, stack::MARK_INTERP_NATIVE);
+            stack::push(value);
+            c.pos = p;
+            if ((*code = apply_operators(c, slot))) return true;
+            *code = store_set(c, v, slot, top_level);
+            return true;
+        }
+    }
+    if (obj.w3 != 0 || value.type() == TYPE_UNSET) {
+        // A change hook to run: under the set's frame, as eval_set runs it.
+        Cell name = set_path_name(v);
+        stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        stack::push(value);
+        c.pos = p;
+        *code = store_set(c, v, slot, top_level);
+        return true;
+    }
+    object::set_field_quiet(obj.w1, index, &value);
+    *slot = value;
+    stack::top = slot + 1;
+    c.pos = p;
+    *code = UNWIND_NONE;
+    return true;
+}
+
 // The set-word! and set-path! forms, out of line so that eval_expression
 // stays small for the common cases. `v` was read at c.pos - 1; its value
 // goes to `slot`.
@@ -1045,6 +1106,13 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
     }
     stack::mark(name, stack::MARK_INTERP_NATIVE);
     if (Unwind code = eval_expression(c, true, false)) return code;
+    return store_set(c, v, slot, top_level);
+}
+
+// The rest of a set-word! or set-path! once its value is in *slot, under
+// the frame eval_set opened: the store, its event and the frame's end.
+Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
+    Cell v = v_in;
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
         if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
@@ -1093,8 +1161,11 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
         case TYPE_SET_WORD:
             if (!tracing && quick_set(c, v, slot)) return UNWIND_NONE;
             return eval_set(c, v, slot, top_level);
-        case TYPE_SET_PATH:
+        case TYPE_SET_PATH: {
+            Unwind code;
+            if (!tracing && quick_set_path(c, v, slot, top_level, &code)) return code;
             return eval_set(c, v, slot, top_level);
+        }
         case TYPE_GET_WORD: {
             Cell value = word_value(&v);
             stack::push(value);

@@ -116,6 +116,9 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
 // steps (object fields, a block pick) that cannot fail, run code or
 // allocate; false when the path must be evaluated.
 bool peek_path(const Cell& path, Cell* out);
+// The object and field index a set-path assigns by direct object steps;
+// false when the path has none. Allocates nothing, runs nothing.
+bool path_set_target(const Cell& path, Cell* obj, uint32_t* index);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);

@@ -162,9 +162,9 @@ bool peek_path(const Cell& path, Cell* out) {
     return true;
 }
 
-// The set form on an object field: `value` assigned to the field the last
-// element names; a non-local exit of on-change* goes to *code.
-[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
+// The object and field index a set-path assigns by direct steps; false
+// when the path has no direct set form. Nothing here allocates or runs code.
+bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
@@ -172,16 +172,26 @@ bool peek_path(const Cell& path, Cell* out) {
     uint32_t at = 0;
     const Cell* slot = object_steps(head, cells, count - 1, false, &at);
     if (!slot || slot->type() != TYPE_OBJECT) return false;
-    Cell obj = *slot;
     const Cell* el = &cells[count - 1];
     if (el->type() != TYPE_WORD) return false;
-    int32_t index = object::path_field(obj.w1, el);
-    if (!object::path_settable(el->w2, index)) return false;
+    int32_t i = object::path_field(slot->w1, el);
+    if (!object::path_settable(el->w2, i)) return false;
+    *obj = *slot;
+    *index = uint32_t(i);
+    return true;
+}
+
+// The set form on an object field: `value` assigned to the field the last
+// element names; a non-local exit of on-change* goes to *code.
+[[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
+    Cell obj;
+    uint32_t index;
+    if (!path_set_target(path, &obj, &index)) return false;
     // The value (the result) and the object stay on the data stack while
     // on-change* may run.
     Cell* result = stack::push(*value);
     stack::push(obj);
-    *code = object::set_path_field(&obj, uint32_t(index), result);
+    *code = object::set_path_field(&obj, index, result);
     if (*code == UNWIND_NONE) stack::top = result + 1;
     return true;
 }
