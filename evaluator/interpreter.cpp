@@ -1049,6 +1049,10 @@ inline Cell set_path_name(const Cell& v) {
 // opened and the evaluation goes on from the operator reached, as
 // eval_expression's look-ahead would, so nothing is read twice.
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
+    // The target first: a set-path on a map! or a block leaves at its head.
+    Cell obj;
+    uint32_t index;
+    if (!path_set_target(v, &obj, &index)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     if (p >= cs.n) return false;
@@ -1059,9 +1063,6 @@ inline Cell set_path_name(const Cell& v) {
     } else if (!quick_operand(first, &value, 0)) {
         return false;
     }
-    Cell obj;
-    uint32_t index;
-    if (!path_set_target(v, &obj, &index)) return false;
     ++p;
     while (const Cell* op = op_at(cs, p)) {
         if (!kernel_step(cs, &p, &value, op, 0)) {

@@ -185,23 +185,9 @@ inline Cell* arg(uint32_t i) {
 // the new argument base (the data top). Pushes and pops run on every call,
 // so they are inline; only the overflow report is out of line.
 [[noreturn]] void frame_overflow();
-inline Cell* mark(const Cell* word, uint32_t bits) {
-    Frame* f = frames_top;
-    if (f >= frames_limit) [[unlikely]]
-        frame_overflow();
-    uint32_t symbol = word ? word->w2 & 0xFFFFu : 0;
-    f->header = (symbol << 8) | bits;
-    f->saved_base = uint32_t(arg_base - bottom);
-    f->binding = word ? word->w1 : 0;
-    f->function_context = 0;
-    f->saved_values = 0;
-    frames_top = f + 1;
-    arg_base = top;
-    return arg_base;
-}
-// A function frame (its bits: MARK_FUNC, or MARK_INTERP_FUNC for a call the
-// interpreter makes), each field written once.
-inline Cell* mark_func(const Cell* word, Off context, uint32_t bits = MARK_FUNC) {
+// Writes the next frame, each field once, and starts its arguments at the
+// data top.
+inline Cell* push_frame(const Cell* word, uint32_t bits, Off context, Off saved_values) {
     Frame* f = frames_top;
     if (f >= frames_limit) [[unlikely]]
         frame_overflow();
@@ -210,10 +196,18 @@ inline Cell* mark_func(const Cell* word, Off context, uint32_t bits = MARK_FUNC)
     f->saved_base = uint32_t(arg_base - bottom);
     f->binding = word ? word->w1 : 0;
     f->function_context = context;
-    f->saved_values = context ? buffer_of(context)->head_cell()->w2 : 0;
+    f->saved_values = saved_values;
     frames_top = f + 1;
     arg_base = top;
     return arg_base;
+}
+inline Cell* mark(const Cell* word, uint32_t bits) {
+    return push_frame(word, bits, 0, 0);
+}
+// A function frame (its bits: MARK_FUNC, or MARK_INTERP_FUNC for a call the
+// interpreter makes): the context's values word is kept for the pop.
+inline Cell* mark_func(const Cell* word, Off context, uint32_t bits = MARK_FUNC) {
+    return push_frame(word, bits, context, context ? buffer_of(context)->head_cell()->w2 : 0);
 }
 // Points the stack context at the values from the argument base. Word 3 of
 // the context cell receives the number of value cells the call has (the
