@@ -49,8 +49,8 @@ inline Cell call(const std::string& path, std::vector<Cell> args) {
         ADD_FAILURE() << "no action " << parts[0];
         return none::cell();
     }
-    // The spec block: the fixed arguments, then each refinement with the
-    // count of its arguments.
+    // The action's argument list: the fixed arguments, then each refinement
+    // with the count of its arguments.
     const Cell spec{TYPE_BLOCK, 0, action.w2, 0};
     uint32_t fixed = 0;
     std::vector<std::pair<std::string, uint32_t>> refinements;
