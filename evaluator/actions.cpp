@@ -75,6 +75,13 @@ inline Cell* arg(uint32_t i) {
 inline void result(const Cell* c) {
     if (c) copy_cell(c, stack::arg_base);
 }
+// An implementation's answer as the entry's: its code, or its cell as the
+// result.
+inline Unwind answer(Outcome a) {
+    if (a.code) return a.code;
+    result(a.cell);
+    return UNWIND_NONE;
+}
 inline int32_t int_of(const Cell* c) {
     return int32_t(c->w2);
 }
@@ -152,10 +159,7 @@ void into_string(const Cell* part, Call call) {
 
 // ---- Stack entries --------------------------------------------------------------------
 Unwind make_s(const int32_t*) {
-    Outcome made = make(arg(0), arg(1));
-    if (made.code) return made.code;
-    result(made.cell);
-    return UNWIND_NONE;
+    return answer(make(arg(0), arg(1)));
 }
 Unwind random_s(const int32_t* r) {
     Refs<ACT_RANDOM> f{r};
@@ -166,10 +170,7 @@ Unwind reflect_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind to_s(const int32_t*) {
-    Outcome made = to(arg(0), arg(1));
-    if (made.code) return made.code;
-    result(made.cell);
-    return UNWIND_NONE;
+    return answer(to(arg(0), arg(1)));
 }
 Unwind form_s(const int32_t* r) {
     Cell* value = arg(0);
@@ -301,19 +302,13 @@ inline bool no_refinements(const int32_t* r) {
 
 Unwind find_s(const int32_t* r) {
     if (no_refinements<ACT_FIND>(r)) [[likely]] {
-        Outcome found = find(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                             false, false);
-        if (found.code) return found.code;
-        result(found.cell);
-        return UNWIND_NONE;
+        return answer(find(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false,
+                           false, false, false));
     }
     Refs<ACT_FIND> f{r};
-    Outcome found = find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
-                         f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
-                         f.has<"reverse">(), f.has<"tail">(), f.has<"match">());
-    if (found.code) return found.code;
-    result(found.cell);
-    return UNWIND_NONE;
+    return answer(find(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+                       f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">(),
+                       f.has<"tail">(), f.has<"match">()));
 }
 Unwind length_s(const int32_t*) {
     Count counted = length(arg(0));
@@ -326,16 +321,10 @@ Unwind length_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind move_s(const int32_t* r) {
-    Outcome moved = move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">());
-    if (moved.code) return moved.code;
-    result(moved.cell);
-    return UNWIND_NONE;
+    return answer(move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">()));
 }
 Unwind pick_s(const int32_t*) {
-    Outcome picked = pick(arg(0), index_argument(arg(1)), arg(1));
-    if (picked.code) return picked.code;
-    result(picked.cell);
-    return UNWIND_NONE;
+    return answer(pick(arg(0), index_argument(arg(1)), arg(1)));
 }
 Unwind poke_s(const int32_t*) {
     Cell value = *arg(2);
@@ -344,10 +333,7 @@ Unwind poke_s(const int32_t*) {
     return UNWIND_NONE;
 }
 Unwind put_s(const int32_t* r) {
-    Outcome put_ = put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">());
-    if (put_.code) return put_.code;
-    result(put_.cell);
-    return UNWIND_NONE;
+    return answer(put(arg(0), arg(1), arg(2), Refs<ACT_PUT>{r}.has<"case">()));
 }
 Unwind remove_s(const int32_t* r) {
     Refs<ACT_REMOVE> f{r};
@@ -359,19 +345,13 @@ Unwind reverse_s(const int32_t* r) {
 }
 Unwind select_s(const int32_t* r) {
     if (no_refinements<ACT_SELECT>(r)) [[likely]] {
-        Outcome selected =
-            select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false);
-        if (selected.code) return selected.code;
-        result(selected.cell);
-        return UNWIND_NONE;
+        return answer(
+            select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
     }
     Refs<ACT_SELECT> f{r};
-    Outcome selected =
-        select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
-               f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(), f.has<"reverse">());
-    if (selected.code) return selected.code;
-    result(selected.cell);
-    return UNWIND_NONE;
+    return answer(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
+                         f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
+                         f.has<"reverse">()));
 }
 Unwind sort_s(const int32_t* r) {
     Refs<ACT_SORT> f{r};
@@ -383,10 +363,7 @@ Unwind swap_s(const int32_t*) {
 }
 Unwind take_s(const int32_t* r) {
     Refs<ACT_TAKE> f{r};
-    Outcome taken = take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">());
-    if (taken.code) return taken.code;
-    result(taken.cell);
-    return UNWIND_NONE;
+    return answer(take(arg(0), f.arg<"part">(), f.has<"deep">(), f.has<"last">()));
 }
 Unwind trim_s(const int32_t* r) {
     Refs<ACT_TRIM> f{r};
@@ -395,10 +372,7 @@ Unwind trim_s(const int32_t* r) {
 }
 template <uint32_t Slot>
 Unwind port_op_s(const int32_t*) {
-    Outcome done = port_op(Slot, arg(0));
-    if (done.code) return done.code;
-    result(done.cell);
-    return UNWIND_NONE;
+    return answer(port_op(Slot, arg(0)));
 }
 Unwind modify_s(const int32_t* r) {
     Cell target = *arg(0);
@@ -408,34 +382,22 @@ Unwind modify_s(const int32_t* r) {
 }
 Unwind open_s(const int32_t* r) {
     Refs<ACT_OPEN> f{r};
-    Outcome opened =
-        open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">());
-    if (opened.code) return opened.code;
-    result(opened.cell);
-    return UNWIND_NONE;
+    return answer(
+        open(arg(0), f.has<"new">(), f.has<"read">(), f.has<"write">(), f.has<"seek">(), f.arg<"allow">()));
 }
 Unwind read_s(const int32_t* r) {
     Refs<ACT_READ> f{r};
-    Outcome got = read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
-                       f.has<"info">(), f.arg<"as">());
-    if (got.code) return got.code;
-    result(got.cell);
-    return UNWIND_NONE;
+    return answer(read(arg(0), f.arg<"part">(), f.arg<"seek">(), f.has<"binary">(), f.has<"lines">(),
+                       f.has<"info">(), f.arg<"as">()));
 }
 Unwind rename_s(const int32_t*) {
-    Outcome renamed = rename(arg(0), arg(1));
-    if (renamed.code) return renamed.code;
-    result(renamed.cell);
-    return UNWIND_NONE;
+    return answer(rename(arg(0), arg(1)));
 }
 Unwind write_s(const int32_t* r) {
     Refs<ACT_WRITE> f{r};
-    Outcome wrote =
-        write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(), f.has<"append">(),
-              f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(), f.arg<"as">());
-    if (wrote.code) return wrote.code;
-    result(wrote.cell);
-    return UNWIND_NONE;
+    return answer(write(arg(0), arg(1), f.has<"binary">(), f.has<"lines">(), f.has<"info">(),
+                        f.has<"append">(), f.arg<"part">(), f.arg<"seek">(), f.arg<"allow">(),
+                        f.arg<"as">()));
 }
 
 const StackEntry entries[ACTION_COUNT] = {
