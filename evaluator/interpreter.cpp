@@ -342,10 +342,10 @@ inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
 }
 
-// A paren holding one quick expression, or a `word/integer` pick (a small
-// function of its own: a path of another kind is refused at little cost).
+// A paren holding one quick expression, or a path reading plain data by
+// direct steps (`b/2`, `p/x`).
 [[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
-    if (v.type() == TYPE_PATH) return quick_pick(v, true, out);
+    if (v.type() == TYPE_PATH) return peek_path(v, out);
     return quick_paren(v, out, depth);
 }
 
@@ -379,31 +379,11 @@ inline bool single_value(const Cell& b, Cell* out) {
     return true;
 }
 
-// The look-ahead's form for a right operand that is a path reading plain
-// data (`total + p/x`): read by direct steps, then computed by the kernel.
-// Out of line: it runs only when fast_infix has refused.
-[[gnu::noinline]] bool path_infix(Code& c, Cell* slot, const Cell* op) {
-    if (slot->type() != TYPE_INTEGER || c.pos + 1 >= cell_count(c.node)) return false;
-    const Cell* operand = cell_at(c.node, c.pos + 1);
-    if (operand->type() != TYPE_PATH) return false;
-    Cell right;
-    if (!peek_path(*operand, &right) || right.type() != TYPE_INTEGER) return false;
-    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
-        return false;
-    c.pos += 2;
-    stack::top = slot + 1;
-    return true;
-}
-
 // The look-ahead's form: the left operand is the topmost cell, c.pos is at
 // the operator.
 inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
     uint32_t pos = c.pos;
-    Cells cs = cells_of_node(c.node);
-    if (!kernel_step(cs, &pos, slot, op, 0)) {
-        // A path operand reading plain data (`total + p/x`).
-        return pos + 1 < cs.n && cs.at[pos + 1].type() == TYPE_PATH && path_infix(c, slot, op);
-    }
+    if (!kernel_step(cells_of_node(c.node), &pos, slot, op, 0)) return false;
     c.pos = pos;
     stack::top = slot + 1;
     return true;
@@ -1006,33 +986,6 @@ inline Off quiet_field(const Cell& word) {
     return n < cell_count(cc->w2) && n < context::word_count(ctx) ? ctx : 0;
 }
 
-// A set-word! whose value needs no evaluation step, stored where the
-// context layer would store it: nothing can fail, so no frame naming the
-// word for an error is needed. False, with nothing changed, for anything
-// else (eval_set then does it all). Not while tracing.
-inline bool quick_set(Code& c, const Cell& word, Cell* slot) {
-    // The slot first (an object's field has none: the object layer's quiet
-    // store sets it). Nothing below allocates, so the slot stays valid.
-    Cell* dst = context::direct_slot(&word);
-    Off field_ctx = 0;
-    if (!dst) [[unlikely]] {
-        field_ctx = quiet_field(word);
-        if (!field_ctx) return false;
-    }
-    Cell value;
-    Code q = c;
-    if (!quick_expression(q, &value) || value.type() == TYPE_UNSET) return false;
-    if (!field_ctx) [[likely]] {
-        *dst = value;
-    } else {
-        object::set_field_quiet(field_ctx, word.w3, &value);
-    }
-    *slot = value;
-    stack::top = slot + 1;
-    c.pos = q.pos;
-    return true;
-}
-
 Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level);
 
 // The head word of a set-path, which names its frame.
@@ -1041,15 +994,85 @@ inline Cell set_path_name(const Cell& v) {
     return head.type() == TYPE_WORD ? head : anon_word();
 }
 
+// The quick part of a set's value from *pos: its first operand (a value
+// needing no evaluation step) and the operators after it that the integer
+// kernel computes, into *value; *pos moves past them and *left is the
+// operator there that the kernel refused (null when none follows). False,
+// with nothing changed, when the first operand has no quick form.
+inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left) {
+    uint32_t p = *pos;
+    if (p >= cs.n || !quick_operand(cs.at + p, value, 0)) return false;
+    ++p;
+    const Cell* op;
+    while ((op = op_at(cs, p)) && kernel_step(cs, &p, value, op, 0)) {
+    }
+    *pos = p;
+    *left = op;
+    return true;
+}
+
+// The rest of a set whose value's quick part (quick_prefix) is `value` and
+// ends at `pos`: under the frame eval_set would open, the operator there
+// (which the kernel refused) and the ones after it are called as the
+// look-ahead calls them, then the store (which runs a change hook or
+// refuses unset). Nothing read by the quick part is read again.
+[[gnu::noinline]] Unwind resume_set(Code& c, const Cell& v, Cell* slot, bool top_level, Cell value, uint32_t pos) {
+    const Cell name = v.type() == TYPE_SET_PATH ? set_path_name(v) : v;
+    stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    stack::push(value);
+    c.pos = pos;
+    if (operator_at(c, pos)) {
+        const Cell* next = cell_at(c.node, pos);
+        if (Unwind code = call_operator(c, slot, next, peek_value(next))) return code;
+        if (Unwind code = apply_operators(c, slot)) return code;
+    }
+    return store_set(c, v, slot, top_level);
+}
+
+// A set-word! whose value starts with a value needing no evaluation step,
+// outside tracing. When the whole value is computed by the kernel it is
+// stored where the context layer would store it: nothing can fail, so no
+// frame naming the word for an error is needed. When an operator is left
+// (a call, a paren, a decimal...), the set goes on by resume_set. False,
+// with nothing changed, for anything else (eval_set then does it all).
+inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unwind* code) {
+    // The slot first (an object's field has none: the object layer's quiet
+    // store sets it). Nothing below allocates, so the slot stays valid.
+    Cell* dst = context::direct_slot(&word);
+    Off field_ctx = 0;
+    if (!dst) [[unlikely]] {
+        field_ctx = quiet_field(word);
+        if (!field_ctx) return false;
+    }
+    Cells cs = cells_of_node(c.node);
+    uint32_t p = c.pos;
+    Cell value;
+    const Cell* left;
+    if (!quick_prefix(cs, &p, &value, &left)) return false;
+    if (left) [[unlikely]] {
+        *code = resume_set(c, word, slot, top_level, value, p);
+        return true;
+    }
+    if (value.type() == TYPE_UNSET) return false;
+    if (!field_ctx) [[likely]] {
+        *dst = value;
+    } else {
+        object::set_field_quiet(field_ctx, word.w3, &value);
+    }
+    *slot = value;
+    stack::top = slot + 1;
+    c.pos = p;
+    *code = UNWIND_NONE;
+    return true;
+}
+
 // A set-path! on an object field whose value starts with a value needing no
-// evaluation step (`p/y: p/y - 1`), outside tracing. The value's first
-// operand and the target field are found first, reading only; false, with
+// evaluation step (`p/y: p/y - 1`), outside tracing. The target field and
+// the value's quick part are found first, reading only; false, with
 // nothing changed, when either has no such form (eval_set then does it
-// all). When the operators after it are all computed by the integer kernel
-// and the object has no change hook, the field is stored quietly with no
-// frame (nothing can fail); otherwise the frame eval_set would open is
-// opened and the evaluation goes on from the operator reached, as
-// eval_expression's look-ahead would, so nothing is read twice.
+// all). When the kernel computes the whole value and the object has no
+// change hook, the field is stored quietly with no frame (nothing can
+// fail); otherwise the set goes on by resume_set.
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
     // The target first: a set-path on a map! or a block leaves at its head.
     Cell obj;
@@ -1057,29 +1080,11 @@ inline Cell set_path_name(const Cell& v) {
     if (!path_set_target(v, &obj, &index)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
-    if (p >= cs.n) return false;
     Cell value;
-    const Cell* first = cs.at + p;
-    if (first->type() == TYPE_PATH) {
-        if (!peek_path(*first, &value)) return false;
-    } else if (!quick_operand(first, &value, 0)) {
-        return false;
-    }
-    ++p;
-    // The operators the kernel computes; `op` is left on the first it refuses.
-    const Cell* op;
-    while ((op = op_at(cs, p)) && kernel_step(cs, &p, &value, op, 0)) {
-    }
-    if (op || obj.w3 != 0 || value.type() == TYPE_UNSET) {
-        // Under the set's frame, as eval_set runs it: the rest of the
-        // operators by the ordinary look-ahead, then the store (which runs
-        // a change hook or refuses unset).
-        Cell name = set_path_name(v);
-        stack::mark(&name, stack::MARK_INTERP_NATIVE);
-        stack::push(value);
-        c.pos = p;
-        if (op && (*code = apply_operators(c, slot))) return true;
-        *code = store_set(c, v, slot, top_level);
+    const Cell* left;
+    if (!quick_prefix(cs, &p, &value, &left)) return false;
+    if (left || obj.w3 != 0 || value.type() == TYPE_UNSET) {
+        *code = resume_set(c, v, slot, top_level, value, p);
         return true;
     }
     object::set_field_quiet(obj.w1, index, &value);
@@ -1151,9 +1156,11 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             }
             break;
         }
-        case TYPE_SET_WORD:
-            if (!tracing && quick_set(c, v, slot)) return UNWIND_NONE;
+        case TYPE_SET_WORD: {
+            Unwind code;
+            if (!tracing && quick_set(c, v, slot, top_level, &code)) return code;
             return eval_set(c, v, slot, top_level);
+        }
         case TYPE_SET_PATH: {
             Unwind code;
             if (!tracing && quick_set_path(c, v, slot, top_level, &code)) return code;
