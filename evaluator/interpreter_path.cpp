@@ -72,8 +72,20 @@ inline const Cell* object_field(Off ctx, const Cell* el) {
 // cells[end - 1] name, each but the last leading to another object. With
 // `call`, a function met on the way ends the walk (*at: its element). The
 // last slot read, or null when a step is not such a field step. Nothing
-// here allocates, so the pointers stay valid.
-inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
+// here allocates, so the pointers stay valid. The one-step form (`p/x`)
+// is answered inline; longer paths loop out of line.
+[[gnu::noinline]] const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                uint32_t* at);
+[[gnu::always_inline]] inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                       uint32_t* at) {
+    if (end == 1) return slot;
+    if (end == 2) {
+        *at = 1;
+        return object_field(slot->w1, &cells[1]);
+    }
+    return object_steps_loop(slot, cells, end, call, at);
+}
+const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
     for (uint32_t i = 1; i < end; ++i) {
         slot = object_field(slot->w1, &cells[i]);
         if (!slot) return nullptr;
