@@ -839,8 +839,13 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
     return budget;
 }
 
-bool path_settable(uint32_t symbol, int32_t index) {
-    return index >= 0 && !is_self_symbol(symbol);
+uint32_t not_self_memo[NOT_SELF_MEMO];
+
+// path_settable for a field found (a real symbol) that the memo lacks.
+bool path_settable_found(uint32_t symbol) {
+    if (is_self_symbol(symbol)) return false;
+    if (fixed::sym[fixed::SYM_SELF]) not_self_memo[symbol % NOT_SELF_MEMO] = symbol;  // once self is known
+    return true;
 }
 
 Unwind set_path_field_notified(const Cell* obj, uint32_t n, const Cell* value) {

@@ -115,8 +115,17 @@ inline int32_t path_field(Off ctx, const Cell* element) {
     return context::find_bound_word(ctx, element);
 }
 // True when a set-path may assign the field found at `index` for `symbol`:
-// it exists and is not `self`.
-bool path_settable(uint32_t symbol, int32_t index);
+// it exists and is not `self`. Whether a symbol is `self` in some case is
+// fixed once it is added (symbols are never removed), so the symbols found
+// not to be are remembered in a small direct-mapped memo, which spares the
+// common case the symbol table.
+constexpr uint32_t NOT_SELF_MEMO = 16;
+extern uint32_t not_self_memo[NOT_SELF_MEMO];
+bool path_settable_found(uint32_t symbol);
+inline bool path_settable(uint32_t symbol, int32_t index) {
+    if (index < 0) return false;
+    return not_self_memo[symbol % NOT_SELF_MEMO] == symbol || path_settable_found(symbol);
+}
 // Field n of the context set and its word marked set, nothing reported.
 inline void set_field_quiet(Off ctx, uint32_t n, const Cell* value) {
     Cell v = *value;
