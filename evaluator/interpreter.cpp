@@ -995,13 +995,14 @@ inline Cell set_path_name(const Cell& v) {
 }
 
 // The quick part of a set's value from *pos: its first operand (a value
-// needing no evaluation step) and the operators after it that the integer
-// kernel computes, into *value; *pos moves past them and *left is the
-// operator there that the kernel refused (null when none follows). False,
-// with nothing changed, when the first operand has no quick form.
-inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left) {
+// needing no evaluation step; with `read`, already in *value) and the
+// operators after it that the integer kernel computes, into *value; *pos
+// moves past them and *left is the operator there that the kernel refused
+// (null when none follows). False, with nothing changed, when the first
+// operand has no quick form.
+inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left, bool read = false) {
     uint32_t p = *pos;
-    if (p >= cs.n || !quick_operand(cs.at + p, value, 0)) return false;
+    if (!read && (p >= cs.n || !quick_operand(cs.at + p, value, 0))) return false;
     ++p;
     const Cell* op;
     while ((op = op_at(cs, p)) && kernel_step(cs, &p, value, op, 0)) {
@@ -1082,7 +1083,9 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     uint32_t p = c.pos;
     Cell value;
     const Cell* left;
-    if (!quick_prefix(cs, &p, &value, &left)) return false;
+    // A value starting with the same path (`p/y: p/y - 1`) reads the target.
+    bool read = p < cs.n && peek_set_target(v, obj, index, cs.at[p], &value);
+    if (!quick_prefix(cs, &p, &value, &left, read)) return false;
     if (left || obj.w3 != 0 || value.type() == TYPE_UNSET) {
         *code = resume_set(c, v, slot, top_level, value, p);
         return true;

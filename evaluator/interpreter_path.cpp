@@ -213,6 +213,26 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     return true;
 }
 
+bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, const Cell& operand, Cell* out) {
+    if (operand.type() != TYPE_PATH) return false;
+    const SeriesBuffer* a = buffer_of(set_path.w2);
+    const SeriesBuffer* b = buffer_of(operand.w2);
+    uint32_t n = (a->byte_count() >> 4) - set_path.w1;  // at least 2: path_set_target found the target
+    if ((b->byte_count() >> 4) != operand.w1 + n) return false;
+    // Equal words (type, binding, symbol) take the same steps to the same field.
+    const Cell* x = a->head_cell() + set_path.w1;
+    const Cell* y = b->head_cell() + operand.w1;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (x[i].type() != y[i].type() || x[i].w1 != y[i].w1 || x[i].w2 != y[i].w2 || x[i].w3 != y[i].w3)
+            return false;
+    }
+    const Cell* slot = context::values_at(obj.w1, index);
+    uint32_t t = slot->type();
+    if (t == TYPE_UNSET || is_callable(t) || t == TYPE_OP) return false;
+    *out = *slot;
+    return true;
+}
+
 // The set form on an object field: `value` assigned to the field the last
 // element names; a non-local exit of on-change* goes to *code.
 [[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
