@@ -461,6 +461,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 }
 
 Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
+Unwind call_function(const Cell& name, const Cell& fn, Code& c);
 
 // The call of the operator at c.pos (the word `next`, its op! value `op`)
 // whose left operand is in *slot, the topmost cell. Out of line: the
@@ -537,7 +538,8 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
                     if (vt == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u &&
                         quick_conditional(v, fn.w1, c, &code)) {
                         if (code) return code;
-                    } else if ((code = exec_call(v, fn, &c, nullptr, 0, false))) {
+                    } else if ((code = vt == TYPE_FUNCTION ? call_function(v, fn, c)
+                                                           : exec_call(v, fn, &c, nullptr, 0, false))) {
                         return code;
                     }
                 } else {
@@ -788,6 +790,63 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
         ~Restore() { tracing = v; }
     } restore{saved};
     return eval_in_frame(body);
+}
+
+// A call of a function! from the expression or argument path, outside
+// tracing: exec_call's steps for a function with no refinements whose body
+// is a block the interpreter runs (run_body_in_frame's case), without the
+// tests that serve the other kinds of call. Any other function takes
+// exec_call.
+[[gnu::noinline]] Unwind call_function(const Cell& name, const Cell& fn, Code& c) {
+    const Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    if (hp->refinements) return exec_call(name, fn, &c, nullptr, 0, false);
+    const uint32_t fixed_count = hp->fixed, locals = hp->locals;
+    check_machine_stack();
+    Cell* keeper = stack::push(fn);
+    Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
+    for (uint32_t i = 0; i < fixed_count; ++i) {
+        if (!tracing && block_arg(spec, i, c)) continue;
+        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
+    }
+    if (locals) function::push_absent_refinement(int32_t(locals));
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    // The function's series, read after the arguments (their evaluation
+    // may have moved it).
+    const Cell* cells = buffer_of(fn.w3)->head_cell();
+    const Cell body = cells[function::CELL_BODY];
+    if (tracing || cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
+        if (Unwind code = run_body(fn, name)) return code;
+        stack::pop_func_frame();
+    } else {
+        // As run_body_in_frame: the function's own frame is the return
+        // target and the body runs above its context values.
+        stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;
+        if (fn.w1) {
+            Cell* cc = buffer_of(fn.w1)->head_cell();
+            cc->w2 = arena::off(base);
+            cc->w3 = uint32_t(stack::top - base);
+        }
+        Cell* values_end = stack::top;
+        Code bc{body.w2, body.w1, body.w1, body.type()};
+        PositionGuard guard(bc);
+        if (Unwind code = eval_each(bc, values_end)) {
+            // A return or exit ends here: the stacks were trimmed to this
+            // frame and its base holds the value.
+            if (code != UNWIND_RETURN && code != UNWIND_EXIT) return code;
+        } else {
+            *base = *values_end;
+            KIV_TRACE(EV_EXIT, &bc, base, nullptr);  // tracing switched on inside the body
+            KIV_TRACE(EV_EPILOG, nullptr, base, &name);
+        }
+        stack::pop_func_frame();
+    }
+    // The result replaces the function value kept under the frame.
+    *keeper = *base;
+    stack::top = keeper + 1;
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
 }
 
 }  // namespace
@@ -1209,9 +1268,13 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
                     }
                     [[fallthrough]];
                 case TYPE_ACTION:
-                case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
                     if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
+                    break;
+                case TYPE_FUNCTION:
+                    if (Unwind code =
+                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_function(v, value, c))
+                        return code;
                     break;
                 case TYPE_OP:
                     fire({"script", "no-op-arg"}, v);
