@@ -831,6 +831,10 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
 
 }  // namespace
 
+Unwind detail::call_path_function(const Cell& name, const Cell& fn, Code& c) {
+    return call_function(name, fn, c);
+}
+
 Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                          bool infix) {
     check_machine_stack();

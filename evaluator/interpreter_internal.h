@@ -111,6 +111,9 @@ inline bool quick_pick(const Cell& path, bool call, Cell* out) {
 // operand is the topmost value and becomes the first argument in place.
 Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                  bool infix);
+// The call form of a path leading to a function! whose elements name no
+// refinement, outside tracing: made as a word's call makes it.
+Unwind call_path_function(const Cell& name, const Cell& fn, Code& c);
 
 // The value a path's evaluation gives when it reads plain data by direct
 // steps (object fields, a block pick) that cannot fail, run code or

@@ -177,6 +177,10 @@ bool peek_path(const Cell& path, Cell* out) {
             Cell p = path;
             // Elements after the function's name are its refinements.
             const Cell* refinements = at + 1 < count ? &p : nullptr;
+            if (!refinements && c && result.type() == TYPE_FUNCTION) {
+                *code = call_path_function(name, result, *c);
+                return true;
+            }
             *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
             return true;
         }
