@@ -130,9 +130,9 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
 // run of a loop (`t: n + (o/f 1)`), and refusing is always right (the
 // path is then evaluated the ordinary way). The walk is made again after
 // them, so a field that no longer holds a function is soon read directly.
-Off refused_node = 0;
-uint32_t refused_pos = 0;
-uint32_t refused_runs = 0;
+static Off refused_node = 0;
+static uint32_t refused_pos = 0;
+static uint32_t refused_runs = 0;
 constexpr uint32_t REFUSE_RUNS = 15;
 
 bool peek_path(const Cell& path, Cell* out) {
