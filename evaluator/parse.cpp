@@ -2,6 +2,7 @@
 // keywords, the trace events and the calls into Kiv code.
 #include "evaluator/parse.h"
 
+#include <cstring>
 #include <vector>
 
 #include "datatypes/fixed_words.h"
@@ -21,6 +22,7 @@
 #include "evaluator/parse_internal.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/root.h"
 
 namespace kiv::parser {
@@ -298,6 +300,21 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
 Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    if (is_string_input(p.input->type())) {
+        // Text (the usual input): its units into a new string of the input's
+        // type, as copy/part makes it, without the action's argument cells.
+        uint32_t start = from > idx ? idx : from, count = idx - start;
+        uint32_t unit = buffer_of(p.input->w2)->unit();
+        Off node = memory::alloc_series(count ? count : 1, unit, 0);  // may move the input's buffer
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        SeriesBuffer* nb = buffer_of(node);
+        uint32_t bytes = count * unit;
+        std::memcpy(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+        nb->tail = nb->head + bytes;
+        *p.copied = Cell{p.input->type(), 0, node, 0};
+        Cell w = target, v = *p.copied;
+        return context::set_word(&w, &v).code;
+    }
     Cell* part = stack::push(*p.input);
     part->w1 = from > idx ? idx : from;
     Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
