@@ -467,6 +467,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
         }                                                            \
     } while (0)
 
+    // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
+    auto after_rule = [&p]() {
+        return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+    };
+
     for (;;) {
         switch (state) {
             case S_PUSH_BLOCK: {
@@ -644,7 +649,8 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 p.via_word = false;
                 p.from_match_rule = false;
                 EVENT(EV_FETCH);
-                state = S_DISPATCH;
+                // A word (the usual rule) is what S_DISPATCH would hand to S_WORD.
+                state = p.value.type() == TYPE_WORD ? S_WORD : S_DISPATCH;
                 break;
             }
             case S_FIND_ALTERNATIVE: {
@@ -746,7 +752,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
-                        state = S_CHECK_PENDING;
+                        state = after_rule();
                         break;
                     }
                     case TYPE_PATH:
@@ -802,7 +808,8 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         } else {
                             p.match = true;
                             EVENT(EV_MATCH);
-                            state = S_NEXT_INPUT;
+                            advance(p, 1);
+                            state = after_rule();
                         }
                         break;
                     case KW_ANY:
@@ -998,7 +1005,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                                         refresh_end(p);
                                     }
                                     p.last_kind = K_COPY;
-                                    state = S_CHECK_PENDING;
+                                    state = after_rule();
                                     break;
                                 }
                             }
