@@ -633,7 +633,7 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
         if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
-        int32_t r = find_ref(spec, symbol::resolve(el.w2));
+        int32_t r = find_ref_word(spec, el.w2);
         if (r < 0) {
             Cell nm = name;
             Cell w = el;
@@ -1698,7 +1698,7 @@ Shape shape_of(const Cell* fn_in) {
 int32_t find_refinement(const Cell* fn_in, uint32_t sym) {
     Cell fn = source_of(fn_in);
     if (!is_callable(fn.type())) return -1;
-    return find_ref(typed_spec(&fn), symbol::resolve(sym));
+    return find_ref_word(typed_spec(&fn), sym);
 }
 
 void check_argument(const Cell* fn_in, const Cell* name, uint32_t index, const Cell* value) {
