@@ -193,6 +193,9 @@ Off alloc_unset_cells(uint32_t count);
 Off alloc_bytes(uint32_t count);                      // count 0 gives 16 bytes
 Off alloc_codepoints(uint32_t count, uint32_t unit);  // count 0 gives 16 bytes' worth
 Off alloc_bytes_filled(uint32_t count, uint8_t byte);
+// alloc_codepoints(count, 1) for count >= 1 on a shorter path: a 1-byte text
+// buffer of count rounded up to 16, head at the data start, linked to a node.
+Off alloc_narrow(uint32_t count);
 
 // Expansion keeps the series' identity: the node is rewritten to a new buffer
 // of new_size bytes (twice the current size when 0, and never less than the
