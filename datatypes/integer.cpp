@@ -101,8 +101,14 @@ int form_signed_r(int32_t v, char* buf) {
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
     uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    int digits = 1;
-    for (uint32_t t = m; t >= 10; t /= 10) ++digits;
+    // Digits from the bit length: about log10(2) x bits, less one when m
+    // lies below that power of ten (m | 1 leaves the test alike, and counts
+    // zero as one digit).
+    static constexpr uint32_t powers[] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+    uint32_t bits = 32u - uint32_t(__builtin_clz(m | 1u));
+    uint32_t guess = (bits * 1233u) >> 12;
+    int digits = int(guess) + ((m | 1u) >= powers[guess] ? 1 : 0);
     int len = digits + (v < 0 ? 1 : 0);
     char* q = buf + len;
     *q = 0;
