@@ -9,6 +9,7 @@
 namespace kiv::memory {
 
 Record record{};
+bool retired_waiting = false;
 bool collection_enabled = false;
 uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
@@ -78,6 +79,7 @@ void link(SeriesBuffer* b, Off node) {
 void release_retired() {
     for (Off block : retired_blocks) free_system_block(block);
     retired_blocks.clear();
+    retired_waiting = false;
 }
 
 // Runs a collection when one is allowed; says whether it ran.
@@ -189,10 +191,12 @@ void retire(SeriesBuffer* old) {
         BigBlock* bb = big_block_of(old);
         unlink_big(bb);
         retired_blocks.push_back(block_of_big(bb));
+        retired_waiting = true;
     } else if (old->flags & FIXED) {
         auto it = std::find(fixed_list.begin(), fixed_list.end(), arena::off(old));
         if (it != fixed_list.end()) fixed_list.erase(it);
         retired_blocks.push_back(block_of_fixed(old));
+        retired_waiting = true;
     }
 }
 
@@ -571,7 +575,7 @@ namespace {
 
 }  // namespace
 
-Off alloc_narrow(uint32_t count) {
+Off alloc_narrow_slow(uint32_t count) {
     uint32_t size = (count + 15u) & ~15u;
     if (count - 1u >= BIG_THRESHOLD / 2 || size + BUFFER_OVERHEAD >= record.big_threshold) [[unlikely]]
         return alloc_codepoints(count, 1);
