@@ -287,6 +287,29 @@ bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
     return equal_values(a, b, case_sensitive);
 }
 
+int32_t find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
+    Cell k = *key;
+    uint32_t t = k.type();
+    const uint8_t* at;
+    uint32_t count;
+    // The usual text key (not a part of a string): one folded hash, then a
+    // byte compare against each candidate of the same type.
+    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(&k, at, count))
+        return hashtable::find(table, &k, case_sensitive, hash_out);
+    uint32_t h = hash_narrow_folded(at, count);
+    if (hash_out) *hash_out = h;
+    return hashtable::find_map_with(table, h, [&](const Cell* c) {
+        const uint8_t* y;
+        uint32_t m;
+        if (c->type() != t || !narrow_text(c, y, m)) return equal(c, &k, case_sensitive);
+        if (m != count) return false;
+        if (case_sensitive) return std::memcmp(at, y, count) == 0;
+        for (uint32_t i = 0; i < count; ++i)
+            if (at[i] != y[i] && lower_bmp(at[i]) != lower_bmp(y[i])) return false;
+        return true;
+    });
+}
+
 bool node_dependent(const Cell* value) { return depends_on_node(value->type()); }
 
 void install() {

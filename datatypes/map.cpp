@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/fixed_words.h"
+#include "datatypes/hash_values.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
@@ -69,7 +70,7 @@ Cell key_as_found(Cell key) {
 
 // The live-entry position of a key, or -1 (missing or removed).
 int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
-    int32_t pos = hashtable::find(m->w3, key, case_sensitive);
+    int32_t pos = hash_values::find_in_map(m->w3, key, case_sensitive);
     if (pos < 0 || removed(m, uint32_t(pos))) return -1;
     return pos;
 }
@@ -80,7 +81,7 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     // An existing key (the usual case) is updated in place: the look-up
     // never collects, so nothing needs holding on the stack.
     uint32_t hash = 0;
-    int32_t pos = hashtable::find(map->w3, key, case_sensitive, &hash);
+    int32_t pos = hash_values::find_in_map(map->w3, key, case_sensitive, &hash);
     if (pos >= 0) {
         Cell v = *value;
         v.clear_new_line();

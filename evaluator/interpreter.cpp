@@ -6,18 +6,18 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
-#include "datatypes/scalar.h"
 #include "datatypes/object.h"
+#include "datatypes/scalar.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
@@ -25,15 +25,15 @@
 #include "evaluator/actions.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
-#include "evaluator/typed_spec.h"
 #include "evaluator/natives.h"
-#include "runtime/stack.h"
+#include "evaluator/typed_spec.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::interpreter {
 
@@ -379,6 +379,57 @@ inline bool single_value(const Cell& b, Cell* out) {
     return true;
 }
 
+// The conditionals (if, unless, either) whose condition is an expression
+// needing no evaluation step (see quick_run) and whose branches are literal
+// blocks, outside tracing: answered without the call's frame and argument
+// fetch, since nothing in such a condition can fail, run code or allocate.
+// A branch that needs evaluating runs under a frame naming the conditional,
+// as under the native's own frame. False, with nothing changed, for any
+// other form: the call takes the ordinary path.
+static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == natives::N_IF + 2,
+              "the conditionals are numbered together");
+[[gnu::noinline]] bool quick_conditional(const Cell& name, uint32_t id, Code& c, Unwind* code) {
+    const uint32_t blocks = id == natives::N_EITHER ? 2 : 1;
+    Cells cs = cells_of_node(c.node);
+    uint32_t pos = c.pos;
+    Cell cond;
+    // An unset condition is left to the native, which raises its error.
+    if (!quick_run(cs, &pos, &cond, 0) || cond.type() == TYPE_UNSET) return false;
+    if (pos + blocks > cs.n) return false;
+    // Each branch a block with no operator after it (an operator would take
+    // the block as its left operand).
+    const Cell* first = cs.at + pos;
+    for (uint32_t k = 0; k < blocks; ++k)
+        if (first[k].type() != TYPE_BLOCK || op_at(cs, pos + k + 1)) return false;
+    const bool truth = natives::lenient_true(&cond);
+    const Cell* branch = id == natives::N_IF       ? (truth ? first : nullptr)
+                         : id == natives::N_UNLESS ? (truth ? nullptr : first)
+                                                   : (truth ? first : first + 1);
+    c.pos = pos + blocks;
+    *code = UNWIND_NONE;
+    Cell value;
+    if (!branch) {
+        stack::push(none_value);
+    } else if (single_value(*branch, &value)) {
+        stack::push(value);
+    } else {
+        // The block is held in the cell its value replaces, for the
+        // collector: the code may drop every other reference to it.
+        check_machine_stack();
+        const Cell b = *branch;
+        Cell* keep = stack::push(b);
+        Cell* start = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        Code bc{b.w2, b.w1, b.w1, b.type()};
+        PositionGuard guard(bc);
+        if ((*code = eval_each(bc, start))) return true;
+        KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+        stack::unwind();
+        *keep = *start;
+        stack::top = keep + 1;
+    }
+    return true;
+}
+
 // The look-ahead's form for a right operand that is a path reading plain
 // data (`total + p/x`): read by direct steps, then computed by the kernel.
 // Out of line: it runs only when fast_infix has refused.
@@ -410,6 +461,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 }
 
 Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
+Unwind call_function(const Cell& name, const Cell& fn, Code& c);
 
 // The call of the operator at c.pos (the word `next`, its op! value `op`)
 // whose left operand is in *slot, the topmost cell. Out of line: the
@@ -420,7 +472,8 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
     KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
     ++c.pos;
     stack::top = slot + 1;  // the left operand becomes the first argument
-    if (!tracing && src.type() != TYPE_FUNCTION && src.type() != TYPE_ROUTINE) return exec_infix(op_word, src, c);
+    if (!tracing && src.type() != TYPE_FUNCTION && src.type() != TYPE_ROUTINE)
+        return exec_infix(op_word, src, c);
     return exec_call(op_word, src, &c, nullptr, 0, true);
 }
 
@@ -481,7 +534,14 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
                 } else if (is_callable(vt)) {
                     const Cell fn = *val;  // the word may change while the arguments are fetched
                     ++c.pos;
-                    if (Unwind code = exec_call(v, fn, &c, nullptr, 0, false)) return code;
+                    Unwind code;
+                    if (vt == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u &&
+                        quick_conditional(v, fn.w1, c, &code)) {
+                        if (code) return code;
+                    } else if ((code = vt == TYPE_FUNCTION ? call_function(v, fn, c)
+                                                           : exec_call(v, fn, &c, nullptr, 0, false))) {
+                        return code;
+                    }
                 } else {
                     goto general;
                 }
@@ -623,8 +683,9 @@ inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
 
 // The refinements a path names (from element `ref_start`), fetched in path
 // order into the slots lay_out_absent made. Out of line: few calls name one.
-[[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base, const Cell& path,
-                                              uint32_t ref_start, Code* c, bool infix, int32_t* refs) {
+[[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base,
+                                              const Cell& path, uint32_t ref_start, Code* c, bool infix,
+                                              int32_t* refs) {
     const uint32_t refinements = spec_header(spec)->refinements;
     RefUse small[16];
     std::vector<RefUse> big;
@@ -731,6 +792,63 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
     return eval_in_frame(body);
 }
 
+// A call of a function! from the expression or argument path, outside
+// tracing: exec_call's steps for a function with no refinements whose body
+// is a block the interpreter runs (run_body_in_frame's case), without the
+// tests that serve the other kinds of call. Any other function takes
+// exec_call.
+[[gnu::noinline]] Unwind call_function(const Cell& name, const Cell& fn, Code& c) {
+    const Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    if (hp->refinements) return exec_call(name, fn, &c, nullptr, 0, false);
+    const uint32_t fixed_count = hp->fixed, locals = hp->locals;
+    check_machine_stack();
+    Cell* keeper = stack::push(fn);
+    Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
+    for (uint32_t i = 0; i < fixed_count; ++i) {
+        if (!tracing && block_arg(spec, i, c)) continue;
+        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
+    }
+    if (locals) function::push_absent_refinement(int32_t(locals));
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    // The function's series, read after the arguments (their evaluation
+    // may have moved it).
+    const Cell* cells = buffer_of(fn.w3)->head_cell();
+    const Cell body = cells[function::CELL_BODY];
+    if (tracing || cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
+        if (Unwind code = run_body(fn, name)) return code;
+        stack::pop_func_frame();
+    } else {
+        // As run_body_in_frame: the function's own frame is the return
+        // target and the body runs above its context values.
+        stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;
+        if (fn.w1) {
+            Cell* cc = buffer_of(fn.w1)->head_cell();
+            cc->w2 = arena::off(base);
+            cc->w3 = uint32_t(stack::top - base);
+        }
+        Cell* values_end = stack::top;
+        Code bc{body.w2, body.w1, body.w1, body.type()};
+        PositionGuard guard(bc);
+        if (Unwind code = eval_each(bc, values_end)) {
+            // A return or exit ends here: the stacks were trimmed to this
+            // frame and its base holds the value.
+            if (code != UNWIND_RETURN && code != UNWIND_EXIT) return code;
+        } else {
+            *base = *values_end;
+            KIV_TRACE(EV_EXIT, &bc, base, nullptr);  // tracing switched on inside the body
+            KIV_TRACE(EV_EPILOG, nullptr, base, &name);
+        }
+        stack::pop_func_frame();
+    }
+    // The result replaces the function value kept under the frame.
+    *keeper = *base;
+    stack::top = keeper + 1;
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
+}
+
 }  // namespace
 
 Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
@@ -779,15 +897,17 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     // An operator whose right operand had to be evaluated (a call, a
     // paren): with two integers the result is computed here, under the
     // frame the evaluation of the operand ran in.
-    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER &&
-        !tracing && integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER &&
+        base[1].type() == TYPE_INTEGER && !tracing &&
+        integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
         stack::unwind();
         return UNWIND_NONE;
     }
 
     // A block navigation action (next, back, head, tail and their tests) on
     // a block! is answered here, as the action would answer it.
-    if (type == TYPE_ACTION && fixed_count == 1 && refinements == 0 && base->type() == TYPE_BLOCK && !tracing) {
+    if (type == TYPE_ACTION && fixed_count == 1 && refinements == 0 && base->type() == TYPE_BLOCK &&
+        !tracing) {
         uint32_t op = actions::series_op_of_action(fn.w1);
         if (op && actions::series_op_inline(op, base, base)) {
             stack::unwind();
@@ -845,7 +965,8 @@ general:
         lay_out_absent(spec, func, refs);
     }
     if (path && ref_start < cell_count(path->w2)) [[unlikely]] {
-        if (Unwind code = path_refinement_args(name, spec, func, base, *path, ref_start, c, infix, refs)) return code;
+        if (Unwind code = path_refinement_args(name, spec, func, base, *path, ref_start, c, infix, refs))
+            return code;
     }
     if (func && locals) function::push_absent_refinement(int32_t(locals));
 
@@ -1137,10 +1258,23 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
                 case TYPE_UNSET:
                     fire({"script", "no-value"}, v);
                 case TYPE_NATIVE:
+                    // The conditionals' quick form, without the call's entry.
+                    if (value.w1 - natives::N_IF <= 2u && !tracing) {
+                        Unwind code;
+                        if (quick_conditional(v, value.w1, c, &code)) {
+                            if (code) return code;
+                            break;
+                        }
+                    }
+                    [[fallthrough]];
                 case TYPE_ACTION:
-                case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
                     if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
+                    break;
+                case TYPE_FUNCTION:
+                    if (Unwind code =
+                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_function(v, value, c))
+                        return code;
                     break;
                 case TYPE_OP:
                     fire({"script", "no-op-arg"}, v);

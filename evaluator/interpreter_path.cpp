@@ -196,6 +196,35 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     return true;
 }
 
+// The set form on a map! of one key (`m/key: v`, `m/:k: v`): the map's path
+// action called as the generic walk's single step calls it.
+[[gnu::always_inline]] inline bool direct_map_set(const Cell& path, const Cell* value, Unwind* code) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head || head->type() != TYPE_MAP || count != 2) return false;
+    Cell el = cells[1];
+    if (el.type() == TYPE_GET_WORD) {
+        const Cell* v = peek_value(&el);
+        if (!v) return false;
+        el = *v;
+    }
+    if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
+    // The result, then the step's cells, held on the data stack while a new
+    // key is copied.
+    Cell* result = stack::push(*value);
+    Cell* v = stack::push(*value);
+    Cell* p = stack::push(path);
+    Cell* grandparent = stack::push(none::cell());
+    Cell* parent = stack::push(*head);
+    Cell* element = stack::push(el);
+    Outcome r = actions::eval_path(parent, element, v, p, grandparent, nullptr, int32_t(path.w1 + 1), false,
+                                   false, true, true);
+    *code = r.code;
+    if (!r.code) stack::top = result + 1;
+    return true;
+}
+
 // The generic walk: every step through the parent's path action, with the
 // path, the value and the parents held on the data stack.
 [[gnu::noinline]] Unwind walk_steps(const Cell& path_in, uint32_t mode, const Cell* value_in, Code* c) {
@@ -289,6 +318,7 @@ Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
         Unwind code;
         if (mode == PATH_SET) {
             if (direct_path_set(path, value, &code)) return code;
+            if (direct_map_set(path, value, &code)) return code;
         } else {
             if (direct_path(path, mode, c, &code)) return code;
         }

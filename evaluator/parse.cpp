@@ -2,6 +2,7 @@
 // keywords, the trace events and the calls into Kiv code.
 #include "evaluator/parse.h"
 
+#include <cstring>
 #include <vector>
 
 #include "datatypes/fixed_words.h"
@@ -21,6 +22,7 @@
 #include "evaluator/parse_internal.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/root.h"
 
 namespace kiv::parser {
@@ -298,6 +300,21 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
 Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    if (is_string_input(p.input->type())) {
+        // Text (the usual input): its units into a new string of the input's
+        // type, as copy/part makes it, without the action's argument cells.
+        uint32_t start = from > idx ? idx : from, count = idx - start;
+        uint32_t unit = buffer_of(p.input->w2)->unit();
+        Off node = memory::alloc_series(count ? count : 1, unit, 0);  // may move the input's buffer
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        SeriesBuffer* nb = buffer_of(node);
+        uint32_t bytes = count * unit;
+        std::memcpy(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+        nb->tail = nb->head + bytes;
+        *p.copied = Cell{p.input->type(), 0, node, 0};
+        Cell w = target, v = *p.copied;
+        return context::set_word(&w, &v).code;
+    }
     Cell* part = stack::push(*p.input);
     part->w1 = from > idx ? idx : from;
     Cell* count = stack::push(integer::cell(int32_t(idx - part->w1)));
@@ -449,6 +466,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
             if (c_) return Unwind(c_);                               \
         }                                                            \
     } while (0)
+
+    // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
+    auto after_rule = [&p]() {
+        return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+    };
 
     for (;;) {
         switch (state) {
@@ -627,7 +649,8 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 p.via_word = false;
                 p.from_match_rule = false;
                 EVENT(EV_FETCH);
-                state = S_DISPATCH;
+                // A word (the usual rule) is what S_DISPATCH would hand to S_WORD.
+                state = p.value.type() == TYPE_WORD ? S_WORD : S_DISPATCH;
                 break;
             }
             case S_FIND_ALTERNATIVE: {
@@ -729,7 +752,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
-                        state = S_CHECK_PENDING;
+                        state = after_rule();
                         break;
                     }
                     case TYPE_PATH:
@@ -785,7 +808,8 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         } else {
                             p.match = true;
                             EVENT(EV_MATCH);
-                            state = S_NEXT_INPUT;
+                            advance(p, 1);
+                            state = after_rule();
                         }
                         break;
                     case KW_ANY:
@@ -981,7 +1005,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                                         refresh_end(p);
                                     }
                                     p.last_kind = K_COPY;
-                                    state = S_CHECK_PENDING;
+                                    state = after_rule();
                                     break;
                                 }
                             }

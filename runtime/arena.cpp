@@ -9,7 +9,20 @@
 
 namespace kiv::arena {
 
-uint8_t* base = nullptr;
+namespace {
+// Reserves the range (unused pages cost nothing until committed).
+uint8_t* reserve() {
+    void* p = mmap(nullptr, RESERVED_BYTES + PAGE_SIZE, PROT_NONE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        std::fputs("*** cannot reserve the series arena\n", stderr);
+        std::exit(94);
+    }
+    return static_cast<uint8_t*>(p);
+}
+}  // namespace
+
+uint8_t* const base = reserve();
 
 namespace {
 // Free page ranges below the high-water mark, keyed by start offset, so that
@@ -26,26 +39,18 @@ std::deque<std::pair<uint64_t, uint64_t>> quarantined;
 uint64_t quarantined_bytes = 0;
 uint64_t quarantine_limit = 0;
 
-uint64_t round_pages(uint64_t bytes) { return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1); }
+uint64_t round_pages(uint64_t bytes) {
+    return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1);
+}
 
 bool commit(uint64_t start, uint64_t len) {
     return mprotect(base + start, len, PROT_READ | PROT_WRITE) == 0;
 }
 }  // namespace
 
-void init() {
-    if (base) return;
-    void* p = mmap(nullptr, RESERVED_BYTES + PAGE_SIZE, PROT_NONE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) {
-        std::fputs("*** cannot reserve the series arena\n", stderr);
-        std::exit(94);
-    }
-    base = static_cast<uint8_t*>(p);
-}
+void init() {}
 
 Off alloc_pages(uint64_t bytes) {
-    if (!base) init();
     if (bytes > RESERVED_BYTES) return 0;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
@@ -135,6 +140,8 @@ bool protect(Off block, uint64_t bytes, bool accessible) {
     return mprotect(base + block, len, accessible ? PROT_READ | PROT_WRITE : PROT_NONE) == 0;
 }
 
-uint64_t committed_bytes() { return committed; }
+uint64_t committed_bytes() {
+    return committed;
+}
 
 }  // namespace kiv::arena

@@ -880,6 +880,8 @@ int32_t find(Off table, const Cell* key, bool case_sensitive, uint32_t* hash_out
     return -1;
 }
 
+void refresh_stale(Off table) { check_stamp(table); }
+
 int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last) {
     Cell k = *key;
     check_stamp(table);

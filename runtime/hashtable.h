@@ -199,6 +199,34 @@ void put_all(Off table, uint32_t start, uint32_t step);
 // the position of the key cell (removed entries included: check the value
 // header). -1 when absent. map!: *hash_out (when given) receives the key's hash.
 int32_t find(Off table, const Cell* key, bool case_sensitive = false, uint32_t* hash_out = nullptr);
+
+// map!: find's probe walk for a caller that compares its kind of key faster
+// than the installed equality. `hash` is the key's hash as the key operations
+// give it; match(cell) sees the key cell of each occupied bucket on the probe
+// sequence until it answers true, and that key's position is returned
+// (removed entries included), or -1. match must not allocate.
+void refresh_stale(Off table);  // the rehash find does first when node-address keys went stale
+template <class Match>
+int32_t find_map_with(Off table, uint32_t hash, Match&& match) {
+    const Record* r = record(table);
+    if (r->stamp) {
+        refresh_stale(table);
+        r = record(table);
+    }
+    if (r->type != MAP) return -1;
+    const uint32_t* f = reinterpret_cast<const uint32_t*>(buffer_of(r->flags)->head_ptr());
+    const uint32_t* keys = reinterpret_cast<const uint32_t*>(buffer_of(r->keys)->head_ptr());
+    const Cell* base = buffer_of(r->values)->head_cell();
+    uint32_t buckets = r->buckets, mask = buckets - 1, b = hash & mask;
+    for (uint32_t step = 0; step < buckets;) {
+        uint32_t fl = (f[b >> 4] >> ((b & 15) << 1)) & 3;
+        if (fl & 2) return -1;                                         // empty
+        if (!(fl & 1) && match(base + keys[b])) return int32_t(keys[b]);  // occupied, not deleted
+        ++step;
+        b = (b + step) & mask;
+    }
+    return -1;
+}
 // hash!: the lowest position >= from holding an equal value (last: the
 // highest position <= from), or -1.
 int32_t find_from(Off table, const Cell* key, bool case_sensitive, uint32_t from, bool last = false);
