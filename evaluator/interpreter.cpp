@@ -462,6 +462,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 
 Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
 Unwind call_function(const Cell& name, const Cell& fn, Code& c);
+Unwind call_native(const Cell& name, const Cell& fn, Code& c);
 
 // The call of the operator at c.pos (the word `next`, its op! value `op`)
 // whose left operand is in *slot, the topmost cell. Out of line: the
@@ -538,8 +539,9 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
                     if (vt == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u &&
                         quick_conditional(v, fn.w1, c, &code)) {
                         if (code) return code;
-                    } else if ((code = vt == TYPE_FUNCTION ? call_function(v, fn, c)
-                                                           : exec_call(v, fn, &c, nullptr, 0, false))) {
+                    } else if ((code = vt == TYPE_FUNCTION  ? call_function(v, fn, c)
+                                       : vt == TYPE_ROUTINE ? exec_call(v, fn, &c, nullptr, 0, false)
+                                                            : call_native(v, fn, c))) {
                         return code;
                     }
                 } else {
@@ -631,7 +633,7 @@ uint32_t path_refinements(const Cell& name, Off spec, const Cell& path, uint32_t
     for (uint32_t i = start; i < n; ++i) {
         Cell el = *cell_at(path.w2, i);
         if (el.type() != TYPE_WORD && el.type() != TYPE_GET_WORD) fire({"script", "bad-refine"}, el);
-        int32_t r = find_ref(spec, symbol::resolve(el.w2));
+        int32_t r = find_ref_word(spec, el.w2);
         if (r < 0) {
             Cell nm = name;
             Cell w = el;
@@ -792,6 +794,17 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
     return eval_in_frame(body);
 }
 
+// A block navigation action (next, back, head, tail and their tests) on a
+// block!, its argument at `base`: answered in place as the action would
+// answer it. False for any other call.
+inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t refinements, Cell* base) {
+    if (fn.type() != TYPE_ACTION || fixed_count != 1 || refinements != 0 || base->type() != TYPE_BLOCK ||
+        tracing)
+        return false;
+    uint32_t op = actions::series_op_of_action(fn.w1);
+    return op && actions::series_op_inline(op, base, base);
+}
+
 // A call of a function! from the expression or argument path, outside
 // tracing: exec_call's steps for a function with no refinements whose body
 // is a block the interpreter runs (run_body_in_frame's case), without the
@@ -845,6 +858,35 @@ Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
     // The result replaces the function value kept under the frame.
     *keeper = *base;
     stack::top = keeper + 1;
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
+}
+
+// A call of a native or an action from the expression or argument path,
+// outside tracing: exec_call's steps for it without the tests that serve
+// functions, operators and paths. The conditionals (whose quick form was
+// refused) take exec_call, which evaluates their branch itself.
+[[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
+    const Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements;
+    if (refinements > 32 || (fn.type() == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u))
+        return exec_call(name, fn, &c, nullptr, 0, false);
+    check_machine_stack();
+    Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    for (uint32_t i = 0; i < fixed_count; ++i) {
+        if (!tracing && block_arg(spec, i, c)) continue;
+        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
+    }
+    if (navigation_answer(fn, fixed_count, refinements, base)) {
+        stack::unwind();
+        return UNWIND_NONE;
+    }
+    int32_t refs[32];
+    if (refinements) lay_out_absent(spec, false, refs);
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    if (Unwind code = run_native(fn, refs)) return code;
+    stack::unwind();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
@@ -904,15 +946,9 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         return UNWIND_NONE;
     }
 
-    // A block navigation action (next, back, head, tail and their tests) on
-    // a block! is answered here, as the action would answer it.
-    if (type == TYPE_ACTION && fixed_count == 1 && refinements == 0 && base->type() == TYPE_BLOCK &&
-        !tracing) {
-        uint32_t op = actions::series_op_of_action(fn.w1);
-        if (op && actions::series_op_inline(op, base, base)) {
-            stack::unwind();
-            return UNWIND_NONE;
-        }
+    if (navigation_answer(fn, fixed_count, refinements, base)) {
+        stack::unwind();
+        return UNWIND_NONE;
     }
 
     // The conditionals, answered here as their natives answer them (the
@@ -1268,6 +1304,10 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
                     }
                     [[fallthrough]];
                 case TYPE_ACTION:
+                    if (Unwind code =
+                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_native(v, value, c))
+                        return code;
+                    break;
                 case TYPE_ROUTINE:
                     if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
                     break;
@@ -1658,7 +1698,7 @@ Shape shape_of(const Cell* fn_in) {
 int32_t find_refinement(const Cell* fn_in, uint32_t sym) {
     Cell fn = source_of(fn_in);
     if (!is_callable(fn.type())) return -1;
-    return find_ref(typed_spec(&fn), symbol::resolve(sym));
+    return find_ref_word(typed_spec(&fn), sym);
 }
 
 void check_argument(const Cell* fn_in, const Cell* name, uint32_t index, const Cell* value) {

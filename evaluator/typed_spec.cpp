@@ -1,6 +1,7 @@
 // Building typed specifications from spec blocks (typed_spec.h).
 #include "evaluator/typed_spec.h"
 
+#include <cstring>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -166,11 +167,46 @@ Off build_typed_spec(const Cell* fn_in) {
     *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
     return node;
 }
-int32_t find_ref(Off node, uint32_t canonical) {
-    uint32_t n = spec_header(node)->refinements;
-    for (uint32_t r = 0; r < n; ++r)
-        if (spec_entry(node, ref_entry_index(node, r)).canonical == canonical) return int32_t(r);
+namespace {
+// The refinement entries of a typed specification, read in place (nothing
+// here allocates): the header, the entries and the ordinal table follow
+// one another in one buffer.
+struct RefTable {
+    const uint8_t* head;
+    uint32_t count;
+    const SpecEntry& entry(uint32_t ordinal) const {
+        const auto* h = reinterpret_cast<const SpecHeader*>(head);
+        uint32_t index;
+        std::memcpy(&index,
+                    head + sizeof(SpecHeader) + h->entries * sizeof(SpecEntry) + ordinal * sizeof(uint32_t),
+                    sizeof index);
+        return *reinterpret_cast<const SpecEntry*>(head + sizeof(SpecHeader) + index * sizeof(SpecEntry));
+    }
+};
+RefTable ref_table(Off node) {
+    const uint8_t* head = buffer_of(node)->head_ptr();
+    return {head, reinterpret_cast<const SpecHeader*>(head)->refinements};
+}
+int32_t find_in(const RefTable& t, uint32_t canonical) {
+    for (uint32_t r = 0; r < t.count; ++r)
+        if (t.entry(r).canonical == canonical) return int32_t(r);
     return -1;
+}
+}  // namespace
+
+int32_t find_ref(Off node, uint32_t canonical) {
+    return find_in(ref_table(node), canonical);
+}
+
+int32_t find_ref_word(Off node, uint32_t symbol) {
+    const RefTable t = ref_table(node);
+    for (uint32_t r = 0; r < t.count; ++r) {
+        // Spelt as the entry: its id is the word's case-insensitive id, and
+        // the first entry with that id is the answer.
+        const SpecEntry& e = t.entry(r);
+        if (e.symbol == symbol) return find_in(t, e.canonical);
+    }
+    return find_in(t, symbol::resolve(symbol));
 }
 
 }  // namespace kiv::interpreter::spec

@@ -102,6 +102,8 @@ inline uint32_t ref_entry_index(Off node, uint32_t ordinal) {
 }
 // The ordinal of the refinement with the canonical id, or -1.
 int32_t find_ref(Off node, uint32_t canonical);
+// The ordinal of the refinement a word's symbol names (in any case), or -1.
+int32_t find_ref_word(Off node, uint32_t symbol);
 
 // The callable behind a value: an op!'s source, anything else itself.
 inline Cell source_of(const Cell* fn) {
