@@ -93,37 +93,6 @@ int32_t abs_checked(int32_t v) {
     return v < 0 ? -v : v;
 }
 
-int form_signed_r(int32_t v, char* buf) {
-    // The digits are counted first and written from the last one back, two
-    // at a time, straight into buf.
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-    int digits = 1;
-    for (uint32_t t = m; t >= 10; t /= 10) ++digits;
-    int len = digits + (v < 0 ? 1 : 0);
-    char* q = buf + len;
-    *q = 0;
-    while (m >= 100) {
-        uint32_t r = m % 100;
-        m /= 100;
-        q -= 2;
-        q[0] = pairs[2 * r];
-        q[1] = pairs[2 * r + 1];
-    }
-    if (m >= 10) {
-        q -= 2;
-        q[0] = pairs[2 * m];
-        q[1] = pairs[2 * m + 1];
-    } else {
-        *--q = static_cast<char>('0' + m);
-    }
-    if (v < 0) *--q = '-';
-    return len;
-}
-
 const char* form_signed(int32_t v) {
     static char buffer[12];
     form_signed_r(v, buffer);

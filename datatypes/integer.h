@@ -59,7 +59,42 @@ inline int32_t sign(int32_t v) {
 int32_t abs_checked(int32_t v);
 
 // Decimal text of v, NUL-terminated, in `buf` (12 bytes); returns its length.
-int form_signed_r(int32_t v, char* buf);
+inline int form_signed_r(int32_t v, char* buf) {
+    // The digits are counted first and written from the last one back, two
+    // at a time, straight into buf.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    uint32_t m = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    // Digits from the bit length: about log10(2) x bits, less one when m
+    // lies below that power of ten (m | 1 leaves the test alike, and counts
+    // zero as one digit).
+    static constexpr uint32_t powers[] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+    uint32_t bits = 32u - uint32_t(__builtin_clz(m | 1u));
+    uint32_t guess = (bits * 1233u) >> 12;
+    int digits = int(guess) + ((m | 1u) >= powers[guess] ? 1 : 0);
+    int len = digits + (v < 0 ? 1 : 0);
+    char* q = buf + len;
+    *q = 0;
+    while (m >= 100) {
+        uint32_t r = m % 100;
+        m /= 100;
+        q -= 2;
+        q[0] = pairs[2 * r];
+        q[1] = pairs[2 * r + 1];
+    }
+    if (m >= 10) {
+        q -= 2;
+        q[0] = pairs[2 * m];
+        q[1] = pairs[2 * m + 1];
+    } else {
+        *--q = static_cast<char>('0' + m);
+    }
+    if (v < 0) *--q = '-';
+    return len;
+}
 // The same in one static buffer, valid until the next call.
 const char* form_signed(int32_t v);
 

@@ -82,7 +82,7 @@ void bad_unit() {
 // ---- The first helpers ------------------------------------------------------------
 
 Cell* make_at(Cell* cell, uint32_t count) {
-    Off node = memory::alloc_codepoints(std::max(count, 1u), 1);
+    Off node = memory::alloc_narrow(std::max(count, 1u));
     cell->header = TYPE_STRING;
     cell->w1 = 0;
     cell->w2 = node;

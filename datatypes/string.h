@@ -251,6 +251,51 @@ bool match_at(Cell* str, Cell* value, int32_t op);
 // strings share this rule.
 int32_t compare_answer_order(const Cell* answer);
 
+// ---- Appending at the tail -----------------------------------------------------------------
+
+// append of a char! below 128, or of a whole text (not a tag) of 1 to 16 1-byte
+// units, to a 1-byte string that no owner watches and that has room at its tail
+// (16 bytes of it for a text): the bytes are written there and the string's index goes to its head, as
+// insert(series, value, -1, only, 1, true) does. False, with nothing done,
+// for every other case (the general path then runs).
+[[gnu::always_inline]] inline bool append_narrow_quick(Cell* series, const Cell* value) {
+    constexpr uint32_t max_bytes = 0x7FFFFFFFu;  // the size rule of the general path
+    constexpr uint64_t texts = kinds::ANY_STRING & ~type_bit(TYPE_TAG);
+    SeriesBuffer* tb = buffer(series);
+    if ((tb->flags & (series_flag::OWNED | series_flag::UNIT_MASK)) != 1) return false;
+    uint32_t t = value->type();
+    if (t == TYPE_CHAR) {
+        uint32_t cp = value->w2;
+        Off tail = tb->tail;
+        if (cp >= 0x80 || tail >= tb->data_end() || tail - tb->head >= max_bytes) return false;
+        *arena::ptr(tail) = uint8_t(cp);
+        tb->tail = tail + 1;
+        series->w1 = 0;
+        return true;
+    }
+    if (!(texts & type_bit(t))) return false;
+    const SeriesBuffer* sb = buffer_of(value->w2);
+    uint32_t count = sb->tail - sb->head - value->w1;  // from the index; wraps when past the tail
+    if (sb->unit() != 1 || count - 1u >= 16u) return false;
+    Off from = sb->tail - count;
+    Off tail = tb->tail;
+    // 16 bytes are copied whatever the count (one vector move): they must
+    // lie in both data areas. Bytes past a string's tail mean nothing.
+    if (uint64_t(from) + 16 > sb->data_end() || uint64_t(tail) + 16 > tb->data_end() ||
+        tail + count - tb->head > max_bytes)
+        return false;
+    // The source lies before its own tail, the copy at this tail: the
+    // counted bytes never overlap, even for a string appended to itself
+    // (what the move writes past them is read first).
+    typedef uint8_t Bytes16 __attribute__((vector_size(16), aligned(1)));
+    Bytes16 v;
+    __builtin_memcpy(&v, arena::ptr(from), 16);
+    __builtin_memcpy(arena::ptr(tail), &v, 16);
+    tb->tail = tail + count;
+    series->w1 = 0;
+    return true;
+}
+
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 
 Outcome make(Cell* proto, Cell* spec, uint32_t type);

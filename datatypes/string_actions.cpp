@@ -1053,14 +1053,24 @@ namespace {
     return UNWIND_NONE;
 }
 
-}  // namespace
-
-Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (append && dup <= 1 && part < 0 && append_plain(series, value)) {
+// append once, whole, when append_narrow_quick cannot take it.
+[[gnu::noinline]] Unwind append_once(Cell* series, Cell* value, bool only) {
+    if (append_plain(series, value)) {
         series->w1 = 0;
         return UNWIND_NONE;
     }
-    return insert_general(series, value, part, only, dup, append);
+    return insert_general(series, value, -1, only, 1, true);
+}
+
+}  // namespace
+
+// Kept in one piece (noipa): split into a wrapper and a part, the common
+// append would pay one more jump and its argument moves.
+[[gnu::noipa]] Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (!append || dup > 1 || part >= 0) return insert_general(series, value, part, only, dup, append);
+    // The string-building case first, in a few steps.
+    if (append_narrow_quick(series, value)) return UNWIND_NONE;
+    return append_once(series, value, only);
 }
 
 Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {

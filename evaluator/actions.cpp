@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -13,6 +14,7 @@
 #include "evaluator/spec_text.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
+#include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -172,9 +174,24 @@ Unwind reflect_s(const int32_t*) {
 Unwind to_s(const int32_t*) {
     return answer(to(arg(0), arg(1)));
 }
+// form of an integer! without /part: its digits written straight into a new
+// 1-byte string of the size the general path makes (16 bytes of room), no
+// working slot pushed. False (nothing done) when the general path must run.
+inline bool form_integer_quick(Cell* value) {
+    if (value->type() != TYPE_INTEGER || stack::top + 1 >= stack::limit) return false;
+    if (datatype::lookup<ACT_FORM>(TYPE_INTEGER) != &integer::form) return false;
+    int32_t v = integer::get(value);
+    Off node = memory::alloc_narrow(1);
+    SeriesBuffer* b = buffer_of(node);
+    b->tail = b->head + uint32_t(integer::form_signed_r(v, reinterpret_cast<char*>(b->head_ptr())));
+    *stack::arg_base = Cell{TYPE_STRING, 0, node, 0};
+    return true;
+}
+
 Unwind form_s(const int32_t* r) {
     Cell* value = arg(0);
     Cell* part = Refs<ACT_FORM>{r}.arg<"part">();
+    if (!part && form_integer_quick(value)) return UNWIND_NONE;
     into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
     return UNWIND_NONE;
 }

@@ -651,7 +651,10 @@ inline void push_nones(uint32_t n) {
 inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
     const SpecHeader* h = spec_header(spec);  // read in place: nothing here allocates
     const uint32_t refinements = h->refinements;
-    for (uint32_t r = 0; r < refinements; ++r) refs[r] = -1;
+    // Sixteen entries in one fixed-size fill the compiler makes inline
+    // (every refs array has room for 32), any further ones one by one.
+    std::memset(refs, 0xFF, 16 * sizeof(int32_t));
+    for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
     if (!func) {
         push_nones(h->ref_args);
         return;

@@ -9,6 +9,7 @@
 namespace kiv::memory {
 
 Record record{};
+bool retired_waiting = false;
 bool collection_enabled = false;
 uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
@@ -78,6 +79,7 @@ void link(SeriesBuffer* b, Off node) {
 void release_retired() {
     for (Off block : retired_blocks) free_system_block(block);
     retired_blocks.clear();
+    retired_waiting = false;
 }
 
 // Runs a collection when one is allowed; says whether it ran.
@@ -189,10 +191,12 @@ void retire(SeriesBuffer* old) {
         BigBlock* bb = big_block_of(old);
         unlink_big(bb);
         retired_blocks.push_back(block_of_big(bb));
+        retired_waiting = true;
     } else if (old->flags & FIXED) {
         auto it = std::find(fixed_list.begin(), fixed_list.end(), arena::off(old));
         if (it != fixed_list.end()) fixed_list.erase(it);
         retired_blocks.push_back(block_of_fixed(old));
+        retired_waiting = true;
     }
 }
 
@@ -543,7 +547,49 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
     return place_series_buffer(size, unit, head_offset);
 }
 
+namespace {
+
+// alloc_node with its common case inline: a free slot of the current frame.
+[[gnu::always_inline]] inline Off take_node() {
+    NodeFrame* f = record.current_node_frame ? at<NodeFrame>(record.current_node_frame) : nullptr;
+    if (!f || !f->free_head || f->pass_over) [[unlikely]]
+        return alloc_node();
+    Off slot = f->free_head;
+    Off next = node_content(slot);
+    f->free_head = next == slot ? 0 : next;
+    f->used++;
+    return slot;  // its content is written by link() at once
+}
+
+// A frame buffer of `size` data bytes (need below the big threshold), head at
+// the data start, linked to a new node.
+[[gnu::always_inline]] inline Off frame_series(uint32_t size, uint32_t unit) {
+    before_buffer_allocation();
+    SeriesBuffer* b = take_from_frames(size + BUFFER_OVERHEAD);
+    b->flags = unit | series_flag::LIVE | series_flag::ALLOCATED;
+    b->size = size;
+    b->head = b->tail = b->data_start();
+    link(b, take_node());
+    return b->node;
+}
+
+}  // namespace
+
+Off alloc_narrow_slow(uint32_t count) {
+    uint32_t size = (count + 15u) & ~15u;
+    if (count - 1u >= BIG_THRESHOLD / 2 || size + BUFFER_OVERHEAD >= record.big_threshold) [[unlikely]]
+        return alloc_codepoints(count, 1);
+    return frame_series(size, 1);
+}
+
 Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
+    if (head_offset == 0 && unit - 1u < series_flag::UNIT_MASK) [[likely]] {
+        // The usual request: checked as data_size_for does, then placed in a
+        // frame on the short path when it is small enough.
+        uint64_t size = round16(uint64_t(count) * unit);
+        if (size + BUFFER_OVERHEAD < record.big_threshold) [[likely]]
+            return frame_series(uint32_t(size), unit);
+    }
     SeriesBuffer* b = alloc_series_buffer(count, unit, head_offset);
     Off node = alloc_node();  // never collects: the new buffer stays put
     link(b, node);

@@ -100,6 +100,9 @@ struct Record {
     Off big_list;  // first BigBlock, linked through next in creation order
 };
 extern Record record;
+// True while blocks an expansion replaced wait for their release (at the
+// next buffer allocation).
+extern bool retired_waiting;
 
 // When false, allocation never collects. `recycle/on` and `recycle/off` set it.
 extern bool collection_enabled;
@@ -193,6 +196,37 @@ Off alloc_unset_cells(uint32_t count);
 Off alloc_bytes(uint32_t count);                      // count 0 gives 16 bytes
 Off alloc_codepoints(uint32_t count, uint32_t unit);  // count 0 gives 16 bytes' worth
 Off alloc_bytes_filled(uint32_t count, uint8_t byte);
+// alloc_codepoints(count, 1) for count >= 1 on a shorter path: a 1-byte text
+// buffer of count rounded up to 16, head at the data start, linked to a node.
+// Inline when the current series frame and node frame have room and nothing
+// waits for release (no collection could run then); else out of line. The
+// collect-at-every-allocation build always goes out of line.
+Off alloc_narrow_slow(uint32_t count);
+inline Off alloc_narrow(uint32_t count) {
+#ifndef KIV_GC_TORTURE
+    uint32_t need = ((count + 15u) & ~15u) + BUFFER_OVERHEAD;
+    if (count - 1u < 4096u && !retired_waiting && need < record.big_threshold && record.current_series_frame &&
+        record.current_node_frame) [[likely]] {
+        SeriesFrame* f = arena::ptr<SeriesFrame>(record.current_series_frame);
+        NodeFrame* nf = arena::ptr<NodeFrame>(record.current_node_frame);
+        Off node = nf->free_head;
+        if (uint64_t(f->first_free) + need < f->end && node && !nf->pass_over) [[likely]] {
+            auto* b = arena::ptr<SeriesBuffer>(f->first_free);
+            f->first_free += need;
+            Off next = node_content(node);
+            nf->free_head = next == node ? 0 : next;
+            nf->used++;
+            b->flags = 1u | series_flag::LIVE | series_flag::ALLOCATED;
+            b->node = node;
+            b->size = need - BUFFER_OVERHEAD;
+            b->head = b->tail = b->data_start();
+            *arena::ptr<Off>(node) = arena::off(b);
+            return node;
+        }
+    }
+#endif
+    return alloc_narrow_slow(count);
+}
 
 // Expansion keeps the series' identity: the node is rewritten to a new buffer
 // of new_size bytes (twice the current size when 0, and never less than the
