@@ -574,28 +574,57 @@ check:
     return UNWIND_NONE;
 }
 
-// A block! argument (the branches and bodies of the control natives) taken
-// as fetch_arg would take it, without the call: an evaluated argument that
-// accepts block! and is followed by no operator. False, with nothing
-// changed, for anything else. Not while tracing (fetch_arg reports nothing
-// for it either way, but tracing goes by the ordinary path everywhere).
-[[gnu::always_inline]] inline bool block_arg(Off spec, uint32_t i, Code& c) {
+// The operators from *pos (the first one `op`) applied to *v by the
+// integer kernel; false, at the first one it refuses, when they cannot all
+// be. Out of line, so that kernel_step's inlining elsewhere is unchanged.
+[[gnu::noinline]] bool kernel_operators(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
+    do {
+        if (!kernel_step(cs, pos, v, op, 0)) return false;
+    } while ((op = op_at(cs, *pos)));
+    return true;
+}
+
+// An argument that needs no evaluation step (a literal such as the blocks
+// of the control natives, or a word holding plain data) taken as fetch_arg
+// would take it, without the call: an evaluated argument whose type the
+// entry accepts and which no operator follows. False, with nothing changed,
+// for anything else. Not while tracing (fetch_arg reports nothing for it
+// either way, but tracing goes by the ordinary path everywhere).
+// WithOperators, for an argument whose operators apply to it (not an
+// operator's right operand): operators after it that the integer kernel
+// computes are applied, as the look-ahead would apply them.
+template <bool WithOperators = false>
+[[gnu::always_inline]] inline bool plain_arg(Off spec, uint32_t i, Code& c) {
     const SeriesBuffer* b = buffer_of(c.node);
-    const uint32_t n = b->byte_count() >> 4, pos = c.pos;
+    const uint32_t n = b->byte_count() >> 4;
+    uint32_t pos = c.pos;
     if (pos >= n) return false;
     const Cell* p = b->head_cell() + pos;
-    const uint32_t t = p->type();
-    if (!is_inert(t)) return false;
-    const SpecEntry* e = entry_at(spec, i);
-    if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, t)) return false;
-    if (pos + 1 < n && p[1].type() == TYPE_WORD) {
-        const Cell* val = peek_value(p + 1);
-        if (val && val->type() == TYPE_OP) return false;
+    Cell v;
+    if (is_inert(p->type())) {
+        v = *p;
+        v.clear_new_line();
+    } else if (p->type() == TYPE_WORD) {
+        // A word holding plain data gives that value.
+        const Cell* val = peek_value(p);
+        if (!val || !is_plain(val->type())) return false;
+        v = *val;
+    } else {
+        return false;
     }
-    Cell v = *p;
-    v.clear_new_line();
+    ++pos;
+    if (pos < n && p[1].type() == TYPE_WORD) {
+        const Cell* op = peek_value(p + 1);
+        if (op && op->type() == TYPE_OP) {
+            // An operator after it: the operators the integer kernel
+            // computes, when they apply to this argument; else the call.
+            if (!WithOperators || !kernel_operators(Cells{b->head_cell(), n}, &pos, &v, op)) return false;
+        }
+    }
+    const SpecEntry* e = entry_at(spec, i);
+    if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, v.type())) return false;
     stack::push(v);
-    c.pos = pos + 1;
+    c.pos = pos;
     return true;
 }
 
@@ -741,7 +770,7 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::top = base + 1;
     check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
-    if (tracing || !block_arg(spec, 1, c)) {
+    if (tracing || !plain_arg(spec, 1, c)) {
         if (Unwind code = fetch_arg(name, spec, 1, c, true)) return code;
     }
     // With two integers the result is computed here, under the frame the
@@ -802,7 +831,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     Cell* keeper = stack::push(fn);
     Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
     for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (!tracing && block_arg(spec, i, c)) continue;
+        if (!tracing && plain_arg<true>(spec, i, c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
     }
     if (locals) function::push_absent_refinement(int32_t(locals));
@@ -858,7 +887,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (!tracing && block_arg(spec, i, c)) continue;
+        if (!tracing && plain_arg<true>(spec, i, c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
     }
     if (navigation_answer(fn, fixed_count, refinements, base)) {
@@ -919,7 +948,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             Cell n = name;
             fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
         }
-        if (!tracing && block_arg(spec, i, *c)) continue;
+        if (!tracing && plain_arg(spec, i, *c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
     }
 
