@@ -287,23 +287,55 @@ bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
     return equal_values(a, b, case_sensitive);
 }
 
-int32_t find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
-    Cell k = *key;
-    uint32_t t = k.type();
+namespace {
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// n bytes equal, compared a word at a time (overlapping words at the end).
+[[gnu::always_inline]] inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+    if (n >= 8) {
+        for (uint32_t i = 0; i + 8 < n; i += 8)
+            if (load64(a + i) != load64(b + i)) return false;
+        return load64(a + n - 8) == load64(b + n - 8);
+    }
+    if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
+    for (uint32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
+    uint32_t t = key->type();
     const uint8_t* at;
     uint32_t count;
     // The usual text key (not a part of a string): one folded hash, then a
     // byte compare against each candidate of the same type.
-    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(&k, at, count))
-        return hashtable::find(table, &k, case_sensitive, hash_out);
+    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(key, at, count)) [[unlikely]] {
+        Cell k = *key;
+        int32_t pos = hashtable::find(table, &k, case_sensitive, hash_out);
+        if (pos < 0) return nullptr;
+        return buffer_of(hashtable::record(table)->values)->head_cell() + pos;
+    }
     uint32_t h = hash_narrow_folded(at, count);
     if (hash_out) *hash_out = h;
     return hashtable::find_map_with(table, h, [&](const Cell* c) {
         const uint8_t* y;
         uint32_t m;
-        if (c->type() != t || !narrow_text(c, y, m)) return equal(c, &k, case_sensitive);
+        if (c->type() != t || !narrow_text(c, y, m)) [[unlikely]] return equal(c, key, case_sensitive);
         if (m != count) return false;
-        if (case_sensitive) return std::memcmp(at, y, count) == 0;
+        if (same_bytes(at, y, count)) return true;
+        if (case_sensitive) return false;
         for (uint32_t i = 0; i < count; ++i)
             if (at[i] != y[i] && lower_bmp(at[i]) != lower_bmp(y[i])) return false;
         return true;

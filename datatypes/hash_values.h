@@ -25,11 +25,12 @@ bool equal(const Cell* a, const Cell* b, bool case_sensitive);
 // True for the types whose hash depends on a node address.
 bool node_dependent(const Cell* value);
 
-// map! look-up with hashtable::find's answer (the key cell's position,
-// removed entries included, or -1; *hash_out receives the key's hash): a key
-// of narrow text is hashed once and compared byte by byte here, any other key
-// goes to hashtable::find.
-int32_t find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out = nullptr);
+// map! look-up: the key cell of the entry whose key equals `key` (removed
+// entries included: check the value cell after it), or nullptr; valid until
+// the next allocation. *hash_out receives the key's hash. A key of narrow
+// text is hashed once and compared a word at a time here, any other key goes
+// to hashtable::find.
+Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out = nullptr);
 
 // Gives the hash tables these operations (runs with the datatype registration).
 void install();

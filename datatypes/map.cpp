@@ -68,11 +68,18 @@ Cell key_as_found(Cell key) {
     return key;
 }
 
+// The value cell of a key's live entry, or nullptr (missing or removed);
+// valid until the next allocation.
+[[gnu::always_inline]] inline Cell* live_value(const Cell* m, const Cell* key, bool case_sensitive) {
+    Cell* k = hash_values::find_in_map(m->w3, key, case_sensitive);
+    if (!k || k[1].header == 0) return nullptr;
+    return k + 1;
+}
+
 // The live-entry position of a key, or -1 (missing or removed).
 int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
-    int32_t pos = hash_values::find_in_map(m->w3, key, case_sensitive);
-    if (pos < 0 || removed(m, uint32_t(pos))) return -1;
-    return pos;
+    Cell* v = live_value(m, key, case_sensitive);
+    return v ? int32_t(v - 1 - buffer_of(m->w2)->head_cell()) : -1;
 }
 
 // Stores a value under a key: updates a live entry, revives a removed one or
@@ -81,13 +88,12 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     // An existing key (the usual case) is updated in place: the look-up
     // never collects, so nothing needs holding on the stack.
     uint32_t hash = 0;
-    int32_t pos = hash_values::find_in_map(map->w3, key, case_sensitive, &hash);
-    if (pos >= 0) {
+    Off table = map->w3;
+    if (Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash)) {
         Cell v = *value;
         v.clear_new_line();
-        Cell* slot = cell_at(map, uint32_t(pos) + 1);
-        if (slot->header == 0) ++hashtable::record(map->w3)->live;
-        *slot = v;
+        if (k[1].header == 0) ++hashtable::record(table)->live;
+        k[1] = v;
         return;
     }
     stack::TopMark mark;
@@ -357,11 +363,22 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
         set_value(parent, element, value, case_sensitive, path);
         return value;
     }
-    int32_t pos = live_position(parent, element, case_sensitive);
-    if (pos < 0) return &none_value;
-    Cell* v = stack::push(*cell_at(parent, uint32_t(pos) + 1));
+    Cell* found = live_value(parent, element, case_sensitive);
+    if (!found) return &none_value;
+    Cell* v = stack::push(*found);
     v->clear_new_line();
     return v;
+}
+
+void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
+    set_value(map, key, value, false, path);
+}
+
+void select_value(const Cell* map, const Cell* key, Cell* out) {
+    const Cell* found = live_value(map, key, false);
+    Cell v = found ? *found : none_value;
+    v.clear_new_line();
+    *out = v;
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {
@@ -479,9 +496,9 @@ Outcome select(Cell* series, Cell* value, Cell*, bool, bool case_sensitive, bool
     Cell m = *series;
     if (!same) {
         // The entry find would give: its value is the answer (one look-up).
-        int32_t pos = live_position(&m, value, case_sensitive);
-        if (pos < 0) return &none_value;
-        Cell* v = stack::push(*cell_at(&m, uint32_t(pos) + 1));
+        Cell* found = live_value(&m, value, case_sensitive);
+        if (!found) return &none_value;
+        Cell* v = stack::push(*found);
         v->clear_new_line();
         return v;
     }

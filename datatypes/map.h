@@ -37,6 +37,14 @@ Cell* push(const Cell* map);
 // invalid-arg with the block.
 void extend(Cell* map, Cell* block, bool case_sensitive);
 
+// The path set `map/key: value` (no /case): as eval_path's set step, without
+// the step's cells (the map cell, key and value are read before anything is
+// allocated; `path` is only reported on error).
+void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path);
+// `select map key` without refinements: the value of a live entry, or none,
+// written to *out (which may be the map's or the key's cell).
+void select_value(const Cell* map, const Cell* key, Cell* out);
+
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 Outcome make(Cell* proto, Cell* spec, uint32_t type);
 Outcome to(Cell* proto, Cell* spec, uint32_t type);

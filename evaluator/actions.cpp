@@ -6,6 +6,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -362,6 +363,11 @@ Unwind reverse_s(const int32_t* r) {
 }
 Unwind select_s(const int32_t* r) {
     if (no_refinements<ACT_SELECT>(r)) [[likely]] {
+        // map!: the value read straight into the result cell.
+        if (arg(0)->type() == TYPE_MAP) {
+            map::select_value(arg(0), arg(1), stack::arg_base);
+            return UNWIND_NONE;
+        }
         return answer(
             select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
     }

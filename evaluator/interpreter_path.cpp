@@ -1,6 +1,7 @@
 // Paths: the get, set and call forms of a path value, walked element by
 // element through the datatypes' path actions; the commonest forms are
 // answered directly (see Direct forms).
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/scalar.h"
@@ -266,18 +267,12 @@ bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, cons
         el = *v;
     }
     if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
-    // The result, then the step's cells, held on the data stack while a new
-    // key is copied.
+    // The map's set step itself (it holds what it needs while a new key is
+    // copied); the value is the result.
     Cell* result = stack::push(*value);
-    Cell* v = stack::push(*value);
-    Cell* p = stack::push(path);
-    Cell* grandparent = stack::push(none::cell());
-    Cell* parent = stack::push(*head);
-    Cell* element = stack::push(el);
-    Outcome r = actions::eval_path(parent, element, v, p, grandparent, nullptr, int32_t(path.w1 + 1), false,
-                                   false, true, true);
-    *code = r.code;
-    if (!r.code) stack::top = result + 1;
+    map::set_key(const_cast<Cell*>(head), &el, result, &path);
+    stack::top = result + 1;
+    *code = UNWIND_NONE;
     return true;
 }
 

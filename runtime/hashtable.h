@@ -203,29 +203,33 @@ int32_t find(Off table, const Cell* key, bool case_sensitive = false, uint32_t* 
 // map!: find's probe walk for a caller that compares its kind of key faster
 // than the installed equality. `hash` is the key's hash as the key operations
 // give it; match(cell) sees the key cell of each occupied bucket on the probe
-// sequence until it answers true, and that key's position is returned
-// (removed entries included), or -1. match must not allocate.
+// sequence until it answers true, and that key cell is returned (removed
+// entries included; valid until the next allocation), or nullptr. match must
+// not allocate.
 void refresh_stale(Off table);  // the rehash find does first when node-address keys went stale
 template <class Match>
-int32_t find_map_with(Off table, uint32_t hash, Match&& match) {
+Cell* find_map_with(Off table, uint32_t hash, Match&& match) {
     const Record* r = record(table);
-    if (r->stamp) {
+    if (r->stamp) [[unlikely]] {
         refresh_stale(table);
         r = record(table);
     }
-    if (r->type != MAP) return -1;
+    if (r->type != MAP) return nullptr;
     const uint32_t* f = reinterpret_cast<const uint32_t*>(buffer_of(r->flags)->head_ptr());
     const uint32_t* keys = reinterpret_cast<const uint32_t*>(buffer_of(r->keys)->head_ptr());
-    const Cell* base = buffer_of(r->values)->head_cell();
+    Cell* base = buffer_of(r->values)->head_cell();
     uint32_t buckets = r->buckets, mask = buckets - 1, b = hash & mask;
     for (uint32_t step = 0; step < buckets;) {
         uint32_t fl = (f[b >> 4] >> ((b & 15) << 1)) & 3;
-        if (fl & 2) return -1;                                         // empty
-        if (!(fl & 1) && match(base + keys[b])) return int32_t(keys[b]);  // occupied, not deleted
+        if (fl & 2) return nullptr;  // empty
+        if (!(fl & 1)) {             // occupied, not deleted
+            Cell* c = base + keys[b];
+            if (match(c)) return c;
+        }
         ++step;
         b = (b + step) & mask;
     }
-    return -1;
+    return nullptr;
 }
 // hash!: the lowest position >= from holding an equal value (last: the
 // highest position <= from), or -1.
