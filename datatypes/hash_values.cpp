@@ -322,6 +322,25 @@ Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t
     // The usual text key (not a part of a string): one folded hash, then a
     // byte compare against each candidate of the same type.
     if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(key, at, count)) [[unlikely]] {
+        // Integer and character keys: their payload hashed, equal to a key of
+        // the same type and payload.
+        if (t == TYPE_INTEGER || t == TYPE_CHAR) {
+            uint32_t v = key->w2;
+            uint32_t h = mix32(v);
+            if (hash_out) *hash_out = h;
+            return hashtable::find_map_with(table, h, [=](const Cell* c) { return c->type() == t && c->w2 == v; });
+        }
+        // Word keys: by symbol, canonical without case.
+        if (is_word_type(t)) {
+            uint32_t sym = key->w2, canon = canonical_symbol(sym);
+            uint32_t h = mix32(canon);
+            if (hash_out) *hash_out = h;
+            return hashtable::find_map_with(table, h, [=](const Cell* c) {
+                if (!is_word_type(c->type())) return false;
+                if (c->w2 == sym) return true;
+                return !case_sensitive && canonical_symbol(c->w2) == canon;
+            });
+        }
         Cell k = *key;
         int32_t pos = hashtable::find(table, &k, case_sensitive, hash_out);
         if (pos < 0) return nullptr;
