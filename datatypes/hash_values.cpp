@@ -272,6 +272,8 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
 bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
     // Text keys of one type (the usual case) compare without the type switch.
     uint32_t t = a->type();
+    // So do integers and characters (hash! look-ups of numbers).
+    if (t == b->type() && (t == TYPE_INTEGER || t == TYPE_CHAR)) return a->w2 == b->w2;
     if (t == b->type() && is_any_string(t)) {
         // Both narrow (the usual keys): lengths first, then the bytes, folded
         // only where they differ.
