@@ -505,12 +505,13 @@ int32_t put_map(Off table, uint32_t pos, bool case_sensitive, const uint32_t* kn
 
 // Does the stored key match? hash!: a bucket's group matches without case
 // (its chain members are filtered one by one for case-sensitive look-ups).
-bool bucket_matches(const Record* r, uint32_t k, const Cell* key, bool case_sensitive) {
+[[gnu::always_inline]] inline bool bucket_matches(const Record* r, uint32_t k, const Cell* key,
+                                                 bool case_sensitive) {
     if (r->type == HASH) {
-        if (int32_t(k) >= 0) return keys_equal(block_cell(r, k), key, case_sensitive);
-        return keys_equal(block_cell(r, chain_first(r, k)), key, false);
+        if (int32_t(k) >= 0) return key_ops.equal(block_cell(r, k), key, case_sensitive);
+        return key_ops.equal(block_cell(r, chain_first(r, k)), key, false);
     }
-    return keys_equal(block_cell(r, k), key, case_sensitive);
+    return key_ops.equal(block_cell(r, k), key, case_sensitive);
 }
 
 // Shifts every indexed position >= from by delta (hash!), keeping chains sorted.
