@@ -330,7 +330,8 @@ Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t
             uint32_t v = key->w2;
             uint32_t h = mix32(v);
             if (hash_out) *hash_out = h;
-            return hashtable::find_map_with(table, h, [=](const Cell* c) { return c->type() == t && c->w2 == v; });
+            return hashtable::find_map_with(table, h,
+                                            [=](const Cell* c) { return c->type() == t && c->w2 == v; });
         }
         // Word keys: by symbol, canonical without case.
         if (is_word_type(t)) {
