@@ -285,6 +285,50 @@ namespace {
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
 void search_in_place(Parser& p, const Cell& v, bool thru) {
+    uint32_t t = p.input->type();
+    if (is_string_input(t)) {
+        // One ASCII character (a char! or a one-character text, not a tag)
+        // over narrow text, the usual delimiter: scanned here for it and its
+        // other case (unless /case), as search_plain's narrow search would.
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        uint32_t vt = v.type(), c = 0x80;
+        if (vt == TYPE_CHAR) {
+            c = v.w2;
+        } else if (is_any_string(vt) && vt != TYPE_TAG) {
+            const SeriesBuffer* vb = buffer_of(v.w2);
+            if (vb->unit() == 1 && v.w1 + 1 == vb->byte_count()) c = vb->head_ptr()[v.w1];
+        }
+        if (b->unit() == 1 && c < 0x80) {
+            uint32_t a = c, a2 = c;
+            if (p.cmp != 2 && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')) {
+                a = c & ~0x20u;
+                a2 = c | 0x20;
+            }
+            uint32_t n = uint32_t(b->byte_count());
+            uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
+            uint32_t pos = p.input->w1;
+            const uint8_t* head = b->head_ptr();
+            // Short spans (the usual word) byte by byte; the rest by memchr.
+            uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+            while (pos < near && head[pos] != a && head[pos] != a2) ++pos;
+            if (pos < stop && pos == near) {
+                if (a == a2) {
+                    const void* q = std::memchr(head + pos, int(a), stop - pos);
+                    pos = q ? uint32_t(static_cast<const uint8_t*>(q) - head) : stop;
+                } else {
+                    while (pos < stop && head[pos] != a && head[pos] != a2) ++pos;
+                }
+            }
+            if (pos < stop) {
+                p.match = true;
+                p.input->w1 = thru ? pos + 1 : pos;
+                p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+                return;
+            }
+            p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
+            return;
+        }
+    }
     uint32_t found = 0;
     p.match = search_plain(p, v, &found);
     if (p.match) {
@@ -313,6 +357,11 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         nb->tail = nb->head + bytes;
         *p.copied = Cell{p.input->type(), 0, node, 0};
         Cell w = target, v = *p.copied;
+        // A global or function word: stored straight into its slot.
+        if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+            *slot = v;
+            return UNWIND_NONE;
+        }
         return context::set_word(&w, &v).code;
     }
     Cell* part = stack::push(*p.input);
