@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -20,10 +20,10 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_internal.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -285,49 +285,34 @@ namespace {
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
 void search_in_place(Parser& p, const Cell& v, bool thru) {
-    uint32_t t = p.input->type();
-    if (is_string_input(t)) {
-        // One ASCII character (a char! or a one-character text, not a tag)
-        // over narrow text, the usual delimiter: scanned here for it and its
-        // other case (unless /case), as search_plain's narrow search would.
+    uint32_t a, a2;
+    if (ascii_target(p, v, &a, &a2)) {
+        // One ASCII character over narrow text, the usual delimiter: scanned
+        // here for its bytes, as search_plain's narrow search would find it.
         const SeriesBuffer* b = buffer_of(p.input->w2);
-        uint32_t vt = v.type(), c = 0x80;
-        if (vt == TYPE_CHAR) {
-            c = v.w2;
-        } else if (is_any_string(vt) && vt != TYPE_TAG) {
-            const SeriesBuffer* vb = buffer_of(v.w2);
-            if (vb->unit() == 1 && v.w1 + 1 == vb->byte_count()) c = vb->head_ptr()[v.w1];
+        uint32_t n = uint32_t(b->byte_count());
+        uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
+        uint32_t pos = p.input->w1;
+        const uint8_t* head = b->head_ptr();
+        // Short spans (the usual word) byte by byte; the rest by memchr.
+        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+        while (pos < near && head[pos] != a && head[pos] != a2) ++pos;
+        if (pos < stop && pos == near) {
+            if (a == a2) {
+                const void* q = std::memchr(head + pos, int(a), stop - pos);
+                pos = q ? uint32_t(static_cast<const uint8_t*>(q) - head) : stop;
+            } else {
+                while (pos < stop && head[pos] != a && head[pos] != a2) ++pos;
+            }
         }
-        if (b->unit() == 1 && c < 0x80) {
-            uint32_t a = c, a2 = c;
-            if (p.cmp != 2 && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')) {
-                a = c & ~0x20u;
-                a2 = c | 0x20;
-            }
-            uint32_t n = uint32_t(b->byte_count());
-            uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
-            uint32_t pos = p.input->w1;
-            const uint8_t* head = b->head_ptr();
-            // Short spans (the usual word) byte by byte; the rest by memchr.
-            uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
-            while (pos < near && head[pos] != a && head[pos] != a2) ++pos;
-            if (pos < stop && pos == near) {
-                if (a == a2) {
-                    const void* q = std::memchr(head + pos, int(a), stop - pos);
-                    pos = q ? uint32_t(static_cast<const uint8_t*>(q) - head) : stop;
-                } else {
-                    while (pos < stop && head[pos] != a && head[pos] != a2) ++pos;
-                }
-            }
-            if (pos < stop) {
-                p.match = true;
-                p.input->w1 = thru ? pos + 1 : pos;
-                p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-                return;
-            }
-            p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
+        if (pos < stop) {
+            p.match = true;
+            p.input->w1 = thru ? pos + 1 : pos;
+            p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
             return;
         }
+        p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
+        return;
     }
     uint32_t found = 0;
     p.match = search_plain(p, v, &found);
@@ -472,7 +457,7 @@ uint32_t input_stack_cells() {
 // ---- The engine -------------------------------------------------------------------------------
 
 Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
-                 Cell* result) {
+               Cell* result) {
     if (!rule_stack) init();
     Parser p;
     Cell in = *input, rl = *rules;
@@ -507,13 +492,13 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     State state = S_PUSH_BLOCK;
     bool new_block = false;  // push block: the value in p.value becomes the current block
 
-#define EVENT(bit)                                                   \
-    do {                                                             \
-        if (p.mask & (bit)) {                                        \
-            uint32_t c_ = send_event(p, (bit));                      \
-            if (c_ == STOPPED) goto stopped;                         \
-            if (c_) return Unwind(c_);                               \
-        }                                                            \
+#define EVENT(bit)                              \
+    do {                                        \
+        if (p.mask & (bit)) {                   \
+            uint32_t c_ = send_event(p, (bit)); \
+            if (c_ == STOPPED) goto stopped;    \
+            if (c_) return Unwind(c_);          \
+        }                                       \
     } while (0)
 
     // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
@@ -883,7 +868,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         }
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
-                        p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
+                        p.count_cell = kw == KW_SOME  ? triple::cell(1, -1, 1)
                                        : kw == KW_OPT ? triple::cell(0, 1, 1)
                                                       : triple::cell(0, -1, 1);
                         state = S_PUSH_RULE;

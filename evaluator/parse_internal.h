@@ -157,6 +157,32 @@ inline bool same_series(const Parser& p, const Cell& v) {
 // The item at an absolute position as a value: the cell, a char!, or a byte as integer!.
 Cell item_at(const Cell* input, uint32_t pos);
 
+// One ASCII character matched over narrow text input (string-like, one byte
+// per character): a char! or a text (not a tag) of one narrow unit from its
+// position. Its bytes land in a and b: a letter's upper and lower case unless
+// case-sensitive, else the byte twice. No byte outside ASCII folds to an
+// ASCII character, so these two are every byte that matches it.
+inline bool ascii_target(const Parser& p, const Cell& v, uint32_t* a, uint32_t* b) {
+    if (!is_string_input(p.input->type()) || buffer_of(p.input->w2)->unit() != 1) return false;
+    uint32_t vt = v.type(), c;
+    if (vt == TYPE_CHAR) {
+        c = v.w2;
+    } else if (is_any_string(vt) && vt != TYPE_TAG) {
+        const SeriesBuffer* vb = buffer_of(v.w2);
+        if (vb->unit() != 1 || uint64_t(v.w1) + 1 != vb->byte_count()) return false;
+        c = vb->head_ptr()[v.w1];
+    } else {
+        return false;
+    }
+    if (c >= 0x80) return false;
+    *a = *b = c;
+    if (p.cmp != 2 && (c | 0x20) >= 'a' && (c | 0x20) <= 'z') {
+        *a = c & ~0x20u;
+        *b = c | 0x20;
+    }
+    return true;
+}
+
 // ---- Matching (parse_match.cpp) --------------------------------------------------------
 // The value at the input position: match flag set, input moved past a match.
 void match_value(Parser& p, const Cell& value);
