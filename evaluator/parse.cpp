@@ -231,7 +231,10 @@ struct StackGuard {
 };
 
 void check_limit() {
-    if (rs_cells() >= STACK_LIMIT || series::count(input_stack) >= STACK_LIMIT) parse_error("parse-stack");
+    // Both stacks hold cells: their byte counts against the limit.
+    constexpr uint32_t bytes = STACK_LIMIT * sizeof(Cell);
+    if (rs_buffer()->byte_count() >= bytes || buffer_of(input_stack)->byte_count() >= bytes) [[unlikely]]
+        parse_error("parse-stack");
 }
 
 Cell position_record(const Parser& p, int32_t offset) {
@@ -378,35 +381,9 @@ void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
     fire(id, arg);
 }
 
-void push_frame(const Cell& a, const Cell& b, const Cell& c) {
-    Cell cells[3] = {a, b, c};
-    SeriesBuffer* buf = rs_buffer();
-    if (uint64_t(buf->tail) + sizeof(cells) <= buf->data_end()) {
-        // Room at the tail (the usual case): no call to grow.
-        std::memcpy(buf->tail_cell(), cells, sizeof(cells));
-        buf->tail += sizeof(cells);
-        return;
-    }
-    Off at = series::reserve_tail(buf, 3 * sizeof(Cell));
-    std::memcpy(arena::ptr<Cell>(at), cells, sizeof(cells));
-}
-
-void drop_frame() {
-    SeriesBuffer* b = rs_buffer();
-    if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
-}
-
-void refresh_end(Parser& p) {
-    uint32_t n = input_count(p.input);
-    if (p.input->w1 > n) p.input->w1 = n;
-    p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-}
-
-void advance(Parser& p, uint32_t n) {
-    uint64_t idx = uint64_t(p.input->w1) + n;
-    uint32_t count = input_count(p.input);
-    p.input->w1 = idx > count ? count : uint32_t(idx);
-    p.end = p.input->w1 >= count || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+void grow_frames(const Cell* cells) {
+    Off at = series::reserve_tail(rs_buffer(), 3 * sizeof(Cell));
+    std::memcpy(arena::ptr<Cell>(at), cells, 3 * sizeof(Cell));
 }
 
 Cell item_at(const Cell* input, uint32_t pos) {
