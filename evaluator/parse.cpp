@@ -1099,6 +1099,20 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             p.rp = int32_t(f[1].w1);
                             EVENT(EV_ITERATE);
                             state = S_NEXT_RULE;
+                            if (!p.callback) {
+                                // A repeated block (some [...]): pushed again
+                                // here, as fetching and dispatching it would.
+                                const Cell* c = rule_cell(p, p.rp + 1);
+                                if (c && c->type() == TYPE_BLOCK) {
+                                    ++p.rp;
+                                    p.value = *c;
+                                    p.value.clear_new_line();
+                                    p.via_word = false;
+                                    p.from_match_rule = false;
+                                    new_block = true;
+                                    state = S_PUSH_BLOCK;
+                                }
+                            }
                             break;
                         }
                         if (p.match)
