@@ -184,10 +184,10 @@ Cell item_at(const Cell* input, uint32_t pos);
 
 // One ASCII character matched over narrow text input (string-like, one byte
 // per character): a char! or a text (not a tag) of one narrow unit from its
-// position. Its bytes land in a and b: a letter's upper and lower case unless
-// case-sensitive, else the byte twice. No byte outside ASCII folds to an
-// ASCII character, so these two are every byte that matches it.
-inline bool ascii_target(const Parser& p, const Cell& v, uint32_t* a, uint32_t* b) {
+// position. A byte b matches it when (b | *mask) == *low: a letter's mask is
+// 0x20 (either case) unless case-sensitive, else 0 (the byte itself). No
+// byte outside ASCII folds to an ASCII character, so no other byte matches.
+inline bool ascii_target(const Parser& p, const Cell& v, uint32_t* low, uint32_t* mask) {
     if (!is_string_input(p.input->type()) || buffer_of(p.input->w2)->unit() != 1) return false;
     uint32_t vt = v.type(), c;
     if (vt == TYPE_CHAR) {
@@ -200,13 +200,23 @@ inline bool ascii_target(const Parser& p, const Cell& v, uint32_t* a, uint32_t* 
         return false;
     }
     if (c >= 0x80) return false;
-    *a = *b = c;
+    *low = c;
+    *mask = 0;
     if (p.cmp != 2 && (c | 0x20) >= 'a' && (c | 0x20) <= 'z') {
-        *a = c & ~0x20u;
-        *b = c | 0x20;
+        *low = c | 0x20;
+        *mask = 0x20;
     }
     return true;
 }
+
+// Eight bytes from p (any alignment).
+inline uint64_t load8(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+constexpr uint64_t BYTES_01 = 0x0101010101010101ull;
+constexpr uint64_t BYTES_80 = 0x8080808080808080ull;
 
 // ---- Matching (parse_match.cpp) --------------------------------------------------------
 // The value at the input position: match flag set, input moved past a match.
