@@ -677,7 +677,7 @@ inline void push_nones(uint32_t n) {
 // Lays out the refinement cells of a call whose fixed arguments are pushed,
 // every refinement absent: a function's flag false and arguments none; a
 // native's arguments none and its refs[] entry -1.
-inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
+[[gnu::always_inline]] inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
     const SpecHeader* h = spec_header(spec);  // read in place: nothing here allocates
     const uint32_t refinements = h->refinements;
     // Sixteen entries in one fixed-size fill the compiler makes inline
