@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -20,10 +20,10 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_internal.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::parser {
 
@@ -231,7 +231,10 @@ struct StackGuard {
 };
 
 void check_limit() {
-    if (rs_cells() >= STACK_LIMIT || series::count(input_stack) >= STACK_LIMIT) parse_error("parse-stack");
+    // Both stacks hold cells: their byte counts against the limit.
+    constexpr uint32_t bytes = STACK_LIMIT * sizeof(Cell);
+    if (rs_buffer()->byte_count() >= bytes || buffer_of(input_stack)->byte_count() >= bytes) [[unlikely]]
+        parse_error("parse-stack");
 }
 
 Cell position_record(const Parser& p, int32_t offset) {
@@ -285,6 +288,55 @@ namespace {
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
 void search_in_place(Parser& p, const Cell& v, bool thru) {
+    uint32_t low, mask;
+    if (ascii_target(p, v, &low, &mask)) {
+        // One ASCII character over narrow text, the usual delimiter: scanned
+        // here for its bytes, as search_plain's narrow search would find it.
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        uint32_t n = uint32_t(b->byte_count());
+        uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
+        uint32_t pos = p.input->w1;
+        const uint8_t* head = b->head_ptr();
+        // Short spans (the usual word) byte by byte; the rest by memchr.
+        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+        // Eight bytes at a time: x has a zero byte where a byte matches, and
+        // the lowest byte flagged by the zero test is the first match.
+        const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
+        bool hit = false;
+        while (pos + 8 <= near) {
+            uint64_t x = (load8(head + pos) | m8) ^ lo8;
+            uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+            if (z) {
+                pos += uint32_t(__builtin_ctzll(z)) >> 3;
+                hit = true;
+                break;
+            }
+            pos += 8;
+        }
+        if (!hit) {
+            while (pos < near && (head[pos] | mask) != low) ++pos;
+            hit = pos < near;
+        }
+        if (!hit && pos < stop) {
+            // The nearest of the two bytes: the second searched only up to the first.
+            const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
+            uint32_t at = q ? uint32_t(q - head) : stop;
+            if (mask && at > pos) {
+                const uint8_t* q2 =
+                    static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
+                if (q2) at = uint32_t(q2 - head);
+            }
+            pos = at;
+        }
+        if (pos < stop) {
+            p.match = true;
+            p.input->w1 = thru ? pos + 1 : pos;
+            p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+            return;
+        }
+        p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
+        return;
+    }
     uint32_t found = 0;
     p.match = search_plain(p, v, &found);
     if (p.match) {
@@ -313,6 +365,11 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         nb->tail = nb->head + bytes;
         *p.copied = Cell{p.input->type(), 0, node, 0};
         Cell w = target, v = *p.copied;
+        // A global or function word: stored straight into its slot.
+        if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+            *slot = v;
+            return UNWIND_NONE;
+        }
         return context::set_word(&w, &v).code;
     }
     Cell* part = stack::push(*p.input);
@@ -344,35 +401,9 @@ void parse_error(IdIn<error_catalog::CAT_SCRIPT> id, const Cell& arg) {
     fire(id, arg);
 }
 
-void push_frame(const Cell& a, const Cell& b, const Cell& c) {
-    Cell cells[3] = {a, b, c};
-    SeriesBuffer* buf = rs_buffer();
-    if (uint64_t(buf->tail) + sizeof(cells) <= buf->data_end()) {
-        // Room at the tail (the usual case): no call to grow.
-        std::memcpy(buf->tail_cell(), cells, sizeof(cells));
-        buf->tail += sizeof(cells);
-        return;
-    }
-    Off at = series::reserve_tail(buf, 3 * sizeof(Cell));
-    std::memcpy(arena::ptr<Cell>(at), cells, sizeof(cells));
-}
-
-void drop_frame() {
-    SeriesBuffer* b = rs_buffer();
-    if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
-}
-
-void refresh_end(Parser& p) {
-    uint32_t n = input_count(p.input);
-    if (p.input->w1 > n) p.input->w1 = n;
-    p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-}
-
-void advance(Parser& p, uint32_t n) {
-    uint64_t idx = uint64_t(p.input->w1) + n;
-    uint32_t count = input_count(p.input);
-    p.input->w1 = idx > count ? count : uint32_t(idx);
-    p.end = p.input->w1 >= count || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+void grow_frames(const Cell* cells) {
+    Off at = series::reserve_tail(rs_buffer(), 3 * sizeof(Cell));
+    std::memcpy(arena::ptr<Cell>(at), cells, 3 * sizeof(Cell));
 }
 
 Cell item_at(const Cell* input, uint32_t pos) {
@@ -423,7 +454,7 @@ uint32_t input_stack_cells() {
 // ---- The engine -------------------------------------------------------------------------------
 
 Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_end, const Cell* callback,
-                 Cell* result) {
+               Cell* result) {
     if (!rule_stack) init();
     Parser p;
     Cell in = *input, rl = *rules;
@@ -458,13 +489,13 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     State state = S_PUSH_BLOCK;
     bool new_block = false;  // push block: the value in p.value becomes the current block
 
-#define EVENT(bit)                                                   \
-    do {                                                             \
-        if (p.mask & (bit)) {                                        \
-            uint32_t c_ = send_event(p, (bit));                      \
-            if (c_ == STOPPED) goto stopped;                         \
-            if (c_) return Unwind(c_);                               \
-        }                                                            \
+#define EVENT(bit)                              \
+    do {                                        \
+        if (p.mask & (bit)) {                   \
+            uint32_t c_ = send_event(p, (bit)); \
+            if (c_ == STOPPED) goto stopped;    \
+            if (c_) return Unwind(c_);          \
+        }                                       \
     } while (0)
 
     // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
@@ -834,7 +865,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         }
                         p.kind = kw == KW_WHILE ? K_WHILE : K_REPEAT;
                         p.flag = 0;
-                        p.count_cell = kw == KW_SOME ? triple::cell(1, -1, 1)
+                        p.count_cell = kw == KW_SOME  ? triple::cell(1, -1, 1)
                                        : kw == KW_OPT ? triple::cell(0, 1, 1)
                                                       : triple::cell(0, -1, 1);
                         state = S_PUSH_RULE;
@@ -1088,6 +1119,20 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             p.rp = int32_t(f[1].w1);
                             EVENT(EV_ITERATE);
                             state = S_NEXT_RULE;
+                            if (!p.callback) {
+                                // A repeated block (some [...]): pushed again
+                                // here, as fetching and dispatching it would.
+                                const Cell* c = rule_cell(p, p.rp + 1);
+                                if (c && c->type() == TYPE_BLOCK) {
+                                    ++p.rp;
+                                    p.value = *c;
+                                    p.value.clear_new_line();
+                                    p.via_word = false;
+                                    p.from_match_rule = false;
+                                    new_block = true;
+                                    state = S_PUSH_BLOCK;
+                                }
+                            }
                             break;
                         }
                         if (p.match)

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -115,8 +116,23 @@ inline Cell* rs_top() {
 inline bool top_is_rule(const Parser& p) {
     return rs_cells() >= p.rule_base + 3 && rs_top()[2].type() == TYPE_PAIR;
 }
-void push_frame(const Cell& a, const Cell& b, const Cell& c);
-void drop_frame();
+// The rule stack grown by one frame when its buffer is full (may allocate).
+void grow_frames(const Cell* cells);
+inline void push_frame(const Cell& a, const Cell& b, const Cell& c) {
+    Cell cells[3] = {a, b, c};
+    SeriesBuffer* buf = rs_buffer();
+    if (uint64_t(buf->tail) + sizeof(cells) <= buf->data_end()) [[likely]] {
+        // Room at the tail (the usual case): no call to grow.
+        std::memcpy(buf->tail_cell(), cells, sizeof(cells));
+        buf->tail += sizeof(cells);
+        return;
+    }
+    grow_frames(cells);
+}
+inline void drop_frame() {
+    SeriesBuffer* b = rs_buffer();
+    if (b->byte_count() >= 3 * sizeof(Cell)) b->tail -= 3 * sizeof(Cell);
+}
 
 // ---- Rules ------------------------------------------------------------------------------
 // The cell at index i of the current rule block, or null past its tail
@@ -140,9 +156,18 @@ inline uint32_t input_index(const Parser& p) {
     return p.input->w1;
 }
 // Clamps the input position to its tail and recomputes the end flag.
-void refresh_end(Parser& p);
+inline void refresh_end(Parser& p) {
+    uint32_t n = input_count(p.input);
+    if (p.input->w1 > n) p.input->w1 = n;
+    p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+}
 // The input position moves by n units (clamped), end flag follows.
-void advance(Parser& p, uint32_t n);
+inline void advance(Parser& p, uint32_t n) {
+    uint64_t idx = uint64_t(p.input->w1) + n;
+    uint32_t count = input_count(p.input);
+    p.input->w1 = idx > count ? count : uint32_t(idx);
+    p.end = p.input->w1 >= count || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+}
 inline bool is_string_input(uint32_t t) {
     return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
            t == TYPE_REF;
@@ -156,6 +181,42 @@ inline bool same_series(const Parser& p, const Cell& v) {
 }
 // The item at an absolute position as a value: the cell, a char!, or a byte as integer!.
 Cell item_at(const Cell* input, uint32_t pos);
+
+// One ASCII character matched over narrow text input (string-like, one byte
+// per character): a char! or a text (not a tag) of one narrow unit from its
+// position. A byte b matches it when (b | *mask) == *low: a letter's mask is
+// 0x20 (either case) unless case-sensitive, else 0 (the byte itself). No
+// byte outside ASCII folds to an ASCII character, so no other byte matches.
+inline bool ascii_target(const Parser& p, const Cell& v, uint32_t* low, uint32_t* mask) {
+    if (!is_string_input(p.input->type()) || buffer_of(p.input->w2)->unit() != 1) return false;
+    uint32_t vt = v.type(), c;
+    if (vt == TYPE_CHAR) {
+        c = v.w2;
+    } else if (is_any_string(vt) && vt != TYPE_TAG) {
+        const SeriesBuffer* vb = buffer_of(v.w2);
+        if (vb->unit() != 1 || uint64_t(v.w1) + 1 != vb->byte_count()) return false;
+        c = vb->head_ptr()[v.w1];
+    } else {
+        return false;
+    }
+    if (c >= 0x80) return false;
+    *low = c;
+    *mask = 0;
+    if (p.cmp != 2 && (c | 0x20) >= 'a' && (c | 0x20) <= 'z') {
+        *low = c | 0x20;
+        *mask = 0x20;
+    }
+    return true;
+}
+
+// Eight bytes from p (any alignment).
+inline uint64_t load8(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+constexpr uint64_t BYTES_01 = 0x0101010101010101ull;
+constexpr uint64_t BYTES_80 = 0x8080808080808080ull;
 
 // ---- Matching (parse_match.cpp) --------------------------------------------------------
 // The value at the input position: match flag set, input moved past a match.
