@@ -789,7 +789,7 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
 }
 
 Unwind run_body(const Cell& fn, const Cell& name);
-Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
+[[gnu::always_inline]] inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
 [[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
@@ -836,37 +836,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     }
     if (locals) function::push_absent_refinement(int32_t(locals));
     KIV_TRACE(EV_CALL, &c, &fn, &name);
-    // The function's series, read after the arguments (their evaluation
-    // may have moved it).
-    const Cell* cells = buffer_of(fn.w3)->head_cell();
-    const Cell body = cells[function::CELL_BODY];
-    if (tracing || cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
-        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
-        if (Unwind code = run_body(fn, name)) return code;
-        stack::pop_func_frame();
-    } else {
-        // As run_body_in_frame: the function's own frame is the return
-        // target and the body runs above its context values.
-        stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;
-        if (fn.w1) {
-            Cell* cc = buffer_of(fn.w1)->head_cell();
-            cc->w2 = arena::off(base);
-            cc->w3 = uint32_t(stack::top - base);
-        }
-        Cell* values_end = stack::top;
-        Code bc{body.w2, body.w1, body.w1, body.type()};
-        PositionGuard guard(bc);
-        if (Unwind code = eval_each(bc, values_end)) {
-            // A return or exit ends here: the stacks were trimmed to this
-            // frame and its base holds the value.
-            if (code != UNWIND_RETURN && code != UNWIND_EXIT) return code;
-        } else {
-            *base = *values_end;
-            KIV_TRACE(EV_EXIT, &bc, base, nullptr);  // tracing switched on inside the body
-            KIV_TRACE(EV_EPILOG, nullptr, base, &name);
-        }
-        stack::pop_func_frame();
-    }
+    if (Unwind code = tracing ? run_body(fn, name) : run_body_in_frame(fn, name, base)) return code;
+    stack::pop_func_frame();
     // The result replaces the function value kept under the frame.
     *keeper = *base;
     stack::top = keeper + 1;
@@ -1110,7 +1081,7 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 // above its context values, as eval_branch evaluates a branch, so a call
 // pushes one frame instead of two. Compiled bodies, bodies that are not
 // blocks and functions with trace flags take run_body.
-Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
+inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     const Cell body = cells[function::CELL_BODY];
     if (cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
@@ -1210,7 +1181,8 @@ inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left
 // (which the kernel refused) and the ones after it are called as the
 // look-ahead calls them, then the store (which runs a change hook or
 // refuses unset). Nothing read by the quick part is read again.
-[[gnu::noinline]] Unwind resume_set(Code& c, const Cell& v, Cell* slot, bool top_level, Cell value, uint32_t pos) {
+[[gnu::noinline]] Unwind resume_set(Code& c, const Cell& v, Cell* slot, bool top_level, Cell value,
+                                    uint32_t pos) {
     const Cell name = v.type() == TYPE_SET_PATH ? set_path_name(v) : v;
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::push(value);
