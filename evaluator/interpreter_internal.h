@@ -86,23 +86,6 @@ inline Cell word_value(const Cell* w) {
     return *context::get_word(w);
 }
 
-// A path of a word holding a block! and an integer! step (`p/1`): the
-// value the pick kernel gives, unless the path is to be called and that
-// value is a function (the call form calls it). False when the path is of
-// another shape or the kernel leaves it to the action. Raises nothing,
-// allocates nothing; the caller checks that no trace is running.
-inline bool quick_pick(const Cell& path, bool call, Cell* out) {
-    Off node = path.w2;
-    uint32_t first = path.w1;
-    if (first + 2 != cell_count(node)) return false;
-    const Cell* head = cell_at(node, first);
-    const Cell* el = head + 1;
-    if (head->type() != TYPE_WORD || el->type() != TYPE_INTEGER) return false;
-    const Cell* parent = peek_value(head);
-    if (!parent || !actions::pick_inline(parent, int32_t(el->w2), out)) return false;
-    return !call || !spec::is_callable(out->type());
-}
-
 // ---- Calls and paths
 
 // The interpreter's call: opens the frame, fetches the arguments from the
