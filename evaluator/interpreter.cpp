@@ -1282,7 +1282,15 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
     Cell value = *slot;
     if (v.type() == TYPE_SET_WORD) {
         if (value.type() == TYPE_UNSET) fire({"script", "need-value"}, v);
-        if (Unwind code = context::set_word(&v, &value).code) return code;
+        // A word with a direct slot, or an object field with no change
+        // hook, is stored as the context layer would store it.
+        if (Cell* dst = context::direct_slot(&v)) {
+            *dst = value;
+        } else if (Off field_ctx = quiet_field(v)) {
+            object::set_field_quiet(field_ctx, v.w3, &value);
+        } else if (Unwind code = context::set_word(&v, &value).code) {
+            return code;
+        }
     } else {
         if (Unwind code = walk_path(v, PATH_SET, &value, &c)) return code;
         stack::top = slot + 1;
