@@ -1134,20 +1134,32 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 
 // ==== Expressions ========================================================================================
 
-// The object context of a set-word bound to an object's field that the
-// context layer would store with no report (the object has no change
-// hook), marking the word set as the object layer's quiet store does; 0
-// for any other word.
-inline Off quiet_field(const Cell& word) {
+// The field of a set-word bound to an object's field that the context
+// layer would store with no report (the object has no change hook): its
+// value cell and its word cell, found once; a null value for any other
+// word. Valid until the next allocation.
+struct QuietField {
+    Cell* value;
+    Cell* word;
+};
+inline QuietField quiet_field(const Cell& word) {
     const Off ctx = word.w1;
     const uint32_t n = word.w3;
-    if (!ctx || n == 0xFFFFFFFFu) return 0;
+    if (!ctx || n == 0xFFFFFFFFu) return {nullptr, nullptr};
     const Cell* cc = context::cell(ctx);
     if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) != context::KIND_OBJECT ||
         (cc->header & header::STACK_VALUES) || !cc->w2)
-        return 0;
-    if (cc[1].w3 != 0) return 0;  // the self cell: a change hook to run
-    return n < cell_count(cc->w2) && n < context::word_count(ctx) ? ctx : 0;
+        return {nullptr, nullptr};
+    if (cc[1].w3 != 0) return {nullptr, nullptr};  // the self cell: a change hook to run
+    const SeriesBuffer* vb = buffer_of(cc->w2);
+    const SeriesBuffer* wb = buffer_of(context::words_node(ctx));
+    if (n >= (vb->byte_count() >> 4) || n >= (wb->byte_count() >> 4)) return {nullptr, nullptr};
+    return {vb->head_cell() + n, wb->head_cell() + n};
+}
+// The quiet store of a field quiet_field found, as object::set_field_quiet.
+inline void store_quiet(QuietField f, const Cell& value) {
+    *f.value = value;
+    f.word->header |= header::WORD_SET;
 }
 
 Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level);
@@ -1205,10 +1217,12 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     // The slot first (an object's field has none: the object layer's quiet
     // store sets it). Nothing below allocates, so the slot stays valid.
     Cell* dst = context::direct_slot(&word);
-    Off field_ctx = 0;
+    Cell* mark = nullptr;  // the field's word cell, marked set by the store
     if (!dst) [[unlikely]] {
-        field_ctx = quiet_field(word);
-        if (!field_ctx) return false;
+        QuietField field = quiet_field(word);
+        if (!field.value) return false;
+        dst = field.value;
+        mark = field.word;
     }
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
@@ -1220,11 +1234,8 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
         return true;
     }
     if (value.type() == TYPE_UNSET) return false;
-    if (!field_ctx) [[likely]] {
-        *dst = value;
-    } else {
-        object::set_field_quiet(field_ctx, word.w3, &value);
-    }
+    *dst = value;
+    if (mark) mark->header |= header::WORD_SET;
     *slot = value;
     stack::top = slot + 1;
     c.pos = p;
@@ -1286,8 +1297,8 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
         // hook, is stored as the context layer would store it.
         if (Cell* dst = context::direct_slot(&v)) {
             *dst = value;
-        } else if (Off field_ctx = quiet_field(v)) {
-            object::set_field_quiet(field_ctx, v.w3, &value);
+        } else if (QuietField field = quiet_field(v); field.value) {
+            store_quiet(field, value);
         } else if (Unwind code = context::set_word(&v, &value).code) {
             return code;
         }
