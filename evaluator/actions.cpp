@@ -13,7 +13,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/number_scan.h"
 #include "evaluator/spec_text.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
@@ -174,25 +173,7 @@ Unwind reflect_s(const int32_t*) {
     reflect(arg(0), arg(1)->w2);
     return UNWIND_NONE;
 }
-// to integer! of a string!: its text scanned in place (the text integer::to
-// reads). Text the scan refuses takes the general path, which raises.
-inline bool to_integer_quick(const Cell* proto, const Cell* spec) {
-    if (proto->type() != TYPE_DATATYPE || proto->w1 != TYPE_INTEGER || spec->type() != TYPE_STRING) return false;
-    if (datatype::lookup<ACT_TO>(TYPE_INTEGER) != &integer::to) return false;
-    const SeriesBuffer* b = series::buffer(spec);
-    const uint32_t unit = b->unit() ? b->unit() : 1;
-    const uint32_t shift = unit_shift(unit);
-    const uint32_t total = b->byte_count() >> shift;
-    const uint32_t index = spec->w1;
-    const uint32_t count = index < total ? total - index : 0;
-    int error = 0;
-    int32_t v = number::scan_integer(b->head_ptr() + (size_t(count ? index : 0) << shift), count, unit, &error);
-    if (error) return false;
-    *stack::arg_base = integer::cell(v);
-    return true;
-}
 Unwind to_s(const int32_t*) {
-    if (to_integer_quick(arg(0), arg(1))) return UNWIND_NONE;
     return answer(to(arg(0), arg(1)));
 }
 // form of an integer! without /part: its digits written straight into a new
