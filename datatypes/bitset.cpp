@@ -307,12 +307,6 @@ bool poke_clears(const Cell* v) {
 
 }  // namespace
 
-bool test_bit(const Cell* bits, uint32_t n) {
-    const SeriesBuffer* b = buf(bits);
-    if (uint64_t(n) >= uint64_t(b->byte_count()) * 8) return (b->flags & series_flag::COMPLEMENT) != 0;
-    return (b->head_ptr()[n >> 3] & mask_of(n)) != 0;
-}
-
 Cell* make_at(Cell* cell, uint32_t bytes, uint8_t fill) {
     Off node = memory::alloc_bytes(bytes);
     SeriesBuffer* b = buffer_of(node);

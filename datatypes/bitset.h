@@ -18,14 +18,20 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/series.h"
 #include "datatypes/actions.h"
 
 namespace kiv::bitset {
 
 constexpr int64_t MAX_BIT = (int64_t(1) << 27) - 1;  // 16 MiB of bits
 
-// The bit's state (bits past the stored bytes read as the flag).
-bool test_bit(const Cell* bits, uint32_t n);
+// The bit's state (bits past the stored bytes read as the flag). Inline:
+// find of a char! in a bitset! is one call of it.
+inline bool test_bit(const Cell* bits, uint32_t n) {
+    const SeriesBuffer* b = buffer_of(series_node(bits));
+    if (uint64_t(n) >= uint64_t(b->byte_count()) * 8) return (b->flags & series_flag::COMPLEMENT) != 0;
+    return (b->head_ptr()[n >> 3] & (0x80u >> (n & 7))) != 0;
+}
 // Makes the cell a new bitset of `bytes` bytes, all `fill`.
 Cell* make_at(Cell* cell, uint32_t bytes, uint8_t fill);
 Cell* push(const Cell* bits);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <utility>
 
+#include "datatypes/bitset.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -320,6 +321,14 @@ inline bool no_refinements(const int32_t* r) {
 
 Unwind find_s(const int32_t* r) {
     if (no_refinements<ACT_FIND>(r)) [[likely]] {
+        // A char! in a bitset!: its bit tested in place (as bitset::find does).
+        Cell* series = arg(0);
+        Cell* value = arg(1);
+        if (series->type() == TYPE_BITSET && value->type() == TYPE_CHAR && int64_t(value->w2) <= bitset::MAX_BIT &&
+            datatype::lookup<ACT_FIND>(TYPE_BITSET) == &bitset::find) {
+            *stack::arg_base = bitset::test_bit(series, value->w2) ? true_value : none_cell();
+            return UNWIND_NONE;
+        }
         return answer(find(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false,
                            false, false, false));
     }
@@ -341,7 +350,35 @@ Unwind length_s(const int32_t*) {
 Unwind move_s(const int32_t* r) {
     return answer(move(arg(0), arg(1), Refs<ACT_MOVE>{r}.arg<"part">()));
 }
+// pick of a string or block by an integer!, read in place (as series::pick
+// does, without its pushed working cell). False when the general path runs.
+inline bool pick_quick(Cell* series, const Cell* index) {
+    uint32_t t = series->type();
+    if (index->type() != TYPE_INTEGER || !(t == TYPE_STRING || t == TYPE_BLOCK)) return false;
+    if (t == TYPE_STRING ? datatype::lookup<ACT_PICK>(TYPE_STRING) != &series::pick
+                         : datatype::lookup<ACT_PICK>(TYPE_BLOCK) != &series::pick)
+        return false;
+    int32_t n = int32_t(index->w2);
+    if (n == 0) {
+        *stack::arg_base = none_cell();
+        return true;
+    }
+    int64_t place = int64_t(series->w1) + (n > 0 ? int64_t(n) - 1 : int64_t(n));
+    const SeriesBuffer* b = series::buffer(series);
+    uint32_t shift = series::shift_of(b);
+    if (place < 0 || place >= int64_t(b->byte_count() >> shift)) {
+        *stack::arg_base = none_cell();
+        return true;
+    }
+    const uint8_t* p = b->head_ptr() + (uint64_t(place) << shift);
+    if (t == TYPE_BLOCK)
+        copy_cell(reinterpret_cast<const Cell*>(p), stack::arg_base);
+    else
+        *stack::arg_base = Cell{TYPE_CHAR, 0, string::get_char(p, b->unit()), 0};
+    return true;
+}
 Unwind pick_s(const int32_t*) {
+    if (pick_quick(arg(0), arg(1))) return UNWIND_NONE;
     return answer(pick(arg(0), index_argument(arg(1)), arg(1)));
 }
 Unwind poke_s(const int32_t*) {

@@ -28,6 +28,43 @@ inline bool is_ascii_letter(uint32_t c) {
     return (c | 0x20) - 'a' < 26;
 }
 
+// The scan for one unit width: the character reads compile to plain loads.
+template <uint32_t Unit>
+int32_t scan_integer_units(const uint8_t* p, uint32_t count, int* error) {
+    uint32_t i = 0;
+    bool negative = false;
+    if (count > 0) {
+        const uint32_t c = char_at(p, Unit, 0);
+        if (c == '+' || c == '-') {
+            negative = c == '-';
+            i = 1;
+        }
+    }
+    // The magnitude accumulates up to 2147483648 for a negative number (the
+    // one value whose magnitude has no positive counterpart), 2147483647
+    // otherwise.
+    // 64 bits hold ten times the limit plus a digit: the test after the step
+    // needs no division.
+    const uint64_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    uint64_t magnitude = 0;
+    bool digits = false;
+    for (; i < count; ++i) {
+        const uint32_t c = char_at(p, Unit, i);
+        if (is_digit(c)) {
+            magnitude = magnitude * 10 + (c - '0');
+            if (magnitude > limit) {
+                *error = SCAN_OVERFLOW;
+                return 0;
+            }
+            digits = true;
+        } else if (c != '\'') {
+            *error = SCAN_BAD;
+        }
+    }
+    if (!digits) *error = SCAN_BAD;
+    return negative ? int32_t(0u - uint32_t(magnitude)) : int32_t(magnitude);
+}
+
 }  // namespace
 
 int32_t scan_integer(const void* start, uint32_t count, uint32_t unit, int* error) {
@@ -37,37 +74,9 @@ int32_t scan_integer(const void* start, uint32_t count, uint32_t unit, int* erro
         return 0;
     }
     const uint8_t* p = static_cast<const uint8_t*>(start);
-    uint32_t i = 0;
-    bool negative = false;
-    if (count > 0) {
-        const uint32_t c = char_at(p, unit, 0);
-        if (c == '+' || c == '-') {
-            negative = c == '-';
-            i = 1;
-        }
-    }
-    // The magnitude accumulates up to 2147483648 for a negative number (the
-    // one value whose magnitude has no positive counterpart), 2147483647
-    // otherwise.
-    const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
-    uint32_t magnitude = 0;
-    bool digits = false;
-    for (; i < count; ++i) {
-        const uint32_t c = char_at(p, unit, i);
-        if (is_digit(c)) {
-            const uint32_t d = c - '0';
-            if (magnitude > (limit - d) / 10) {
-                *error = SCAN_OVERFLOW;
-                return 0;
-            }
-            magnitude = magnitude * 10 + d;
-            digits = true;
-        } else if (c != '\'') {
-            *error = SCAN_BAD;
-        }
-    }
-    if (!digits) *error = SCAN_BAD;
-    return negative ? int32_t(0u - magnitude) : int32_t(magnitude);
+    if (unit == 1) return scan_integer_units<1>(p, count, error);
+    if (unit == 2) return scan_integer_units<2>(p, count, error);
+    return scan_integer_units<4>(p, count, error);
 }
 
 bool float_syntax_ok(const uint8_t* text, size_t length) {
