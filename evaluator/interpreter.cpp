@@ -444,6 +444,26 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
 Unwind call_function(const Cell& name, const Cell& fn, Code& c);
 Unwind call_native(const Cell& name, const Cell& fn, Code& c);
 
+// The call of the callable a word holds (`word`, its value `fn`), from the
+// expression or argument path outside tracing: a conditional's quick form,
+// or the call path of its kind.
+[[gnu::always_inline]] inline Unwind call_word(const Cell& word, const Cell& fn, Code& c) {
+    switch (fn.type()) {
+        case TYPE_NATIVE:
+            if (fn.w1 - natives::N_IF <= 2u) {
+                Unwind code;
+                if (quick_conditional(word, fn.w1, c, &code)) return code;
+            }
+            return call_native(word, fn, c);
+        case TYPE_ACTION:
+            return call_native(word, fn, c);
+        case TYPE_FUNCTION:
+            return call_function(word, fn, c);
+        default:
+            return exec_call(word, fn, &c, nullptr, 0, false);
+    }
+}
+
 // The call of the operator at c.pos (the word `next`, its op! value `op`)
 // whose left operand is in *slot, the topmost cell. Out of line: the
 // kernel answers the common cases in apply_operators.
@@ -515,15 +535,7 @@ Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
                 } else if (is_callable(vt)) {
                     const Cell fn = *val;  // the word may change while the arguments are fetched
                     ++c.pos;
-                    Unwind code;
-                    if (vt == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u &&
-                        quick_conditional(v, fn.w1, c, &code)) {
-                        if (code) return code;
-                    } else if ((code = vt == TYPE_FUNCTION  ? call_function(v, fn, c)
-                                       : vt == TYPE_ROUTINE ? exec_call(v, fn, &c, nullptr, 0, false)
-                                                            : call_native(v, fn, c))) {
-                        return code;
-                    }
+                    if (Unwind code = call_word(v, fn, c)) return code;
                 } else {
                     goto general;
                 }
@@ -817,6 +829,15 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return op && actions::series_op_inline(op, base, base);
 }
 
+// The fixed arguments of a call that is not an operator's, fetched in order.
+[[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
+    for (uint32_t i = 0; i < fixed_count; ++i) {
+        if (!tracing && plain_arg<true>(spec, i, c)) continue;
+        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
+    }
+    return UNWIND_NONE;
+}
+
 // A call of a function! from the expression or argument path, outside
 // tracing: exec_call's steps for a function with no refinements whose body
 // is a block the interpreter runs (run_body_in_frame's case), without the
@@ -830,10 +851,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     check_machine_stack();
     Cell* keeper = stack::push(fn);
     Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
-    for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (!tracing && plain_arg<true>(spec, i, c)) continue;
-        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
-    }
+    if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
     if (locals) function::push_absent_refinement(int32_t(locals));
     KIV_TRACE(EV_CALL, &c, &fn, &name);
     if (Unwind code = tracing ? run_body(fn, name) : run_body_in_frame(fn, name, base)) return code;
@@ -857,10 +875,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-    for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (!tracing && plain_arg<true>(spec, i, c)) continue;
-        if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
-    }
+    if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
     if (navigation_answer(fn, fixed_count, refinements, base)) {
         stack::unwind();
         return UNWIND_NONE;
@@ -1329,26 +1344,11 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
                 case TYPE_UNSET:
                     fire({"script", "no-value"}, v);
                 case TYPE_NATIVE:
-                    // The conditionals' quick form, without the call's entry.
-                    if (value.w1 - natives::N_IF <= 2u && !tracing) {
-                        Unwind code;
-                        if (quick_conditional(v, value.w1, c, &code)) {
-                            if (code) return code;
-                            break;
-                        }
-                    }
-                    [[fallthrough]];
                 case TYPE_ACTION:
-                    if (Unwind code =
-                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_native(v, value, c))
-                        return code;
-                    break;
-                case TYPE_ROUTINE:
-                    if (Unwind code = exec_call(v, value, &c, nullptr, 0, false)) return code;
-                    break;
                 case TYPE_FUNCTION:
+                case TYPE_ROUTINE:
                     if (Unwind code =
-                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_function(v, value, c))
+                            tracing ? exec_call(v, value, &c, nullptr, 0, false) : call_word(v, value, c))
                         return code;
                     break;
                 case TYPE_OP:

@@ -174,14 +174,7 @@ namespace {
 struct RefTable {
     const uint8_t* head;
     uint32_t count;
-    const SpecEntry& entry(uint32_t ordinal) const {
-        const auto* h = reinterpret_cast<const SpecHeader*>(head);
-        uint32_t index;
-        std::memcpy(&index,
-                    head + sizeof(SpecHeader) + h->entries * sizeof(SpecEntry) + ordinal * sizeof(uint32_t),
-                    sizeof index);
-        return *reinterpret_cast<const SpecEntry*>(head + sizeof(SpecHeader) + index * sizeof(SpecEntry));
-    }
+    const SpecEntry& entry(uint32_t ordinal) const { return *entry_in(head, ref_index_in(head, ordinal)); }
 };
 RefTable ref_table(Off node) {
     const uint8_t* head = buffer_of(node)->head_ptr();

@@ -60,10 +60,21 @@ inline SpecEntry spec_entry(Off node, uint32_t i) {
     std::memcpy(&e, buffer_of(node)->head_ptr() + sizeof(SpecHeader) + i * sizeof(SpecEntry), sizeof e);
     return e;
 }
-// Entry i read in place: valid only until the next allocation.
+// Entry i, and the entry index of refinement `ordinal`, read in place from
+// the buffer's head (the header, the entries and the refinements' index
+// table follow one another): valid only until the next allocation.
+inline const SpecEntry* entry_in(const uint8_t* head, uint32_t i) {
+    return reinterpret_cast<const SpecEntry*>(head + sizeof(SpecHeader) + i * sizeof(SpecEntry));
+}
+inline uint32_t ref_index_in(const uint8_t* head, uint32_t ordinal) {
+    const uint32_t entries = reinterpret_cast<const SpecHeader*>(head)->entries;
+    uint32_t v;
+    std::memcpy(&v, head + sizeof(SpecHeader) + entries * sizeof(SpecEntry) + ordinal * sizeof(uint32_t),
+                sizeof v);
+    return v;
+}
 inline const SpecEntry* entry_at(Off node, uint32_t i) {
-    return reinterpret_cast<const SpecEntry*>(buffer_of(node)->head_ptr() + sizeof(SpecHeader) +
-                                              i * sizeof(SpecEntry));
+    return entry_in(buffer_of(node)->head_ptr(), i);
 }
 inline bool ts_has(const uint32_t ts[3], uint32_t type) {
     Cell c{TYPE_TYPESET, ts[0], ts[1], ts[2]};
@@ -92,13 +103,7 @@ inline Off typed_spec(const Cell* fn) {
     return build_typed_spec(fn);
 }
 inline uint32_t ref_entry_index(Off node, uint32_t ordinal) {
-    const SpecHeader* h = spec_header(node);
-    uint32_t v;
-    std::memcpy(&v,
-                buffer_of(node)->head_ptr() + sizeof(SpecHeader) + h->entries * sizeof(SpecEntry) +
-                    ordinal * sizeof(uint32_t),
-                sizeof v);
-    return v;
+    return ref_index_in(buffer_of(node)->head_ptr(), ordinal);
 }
 // The ordinal of the refinement with the canonical id, or -1.
 int32_t find_ref(Off node, uint32_t canonical);
