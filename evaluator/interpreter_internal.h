@@ -9,7 +9,7 @@
 #include "datatypes/fixed_words.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/typed_spec.h"
+#include "evaluator/call_layout.h"
 #include "runtime/arena.h"
 #include "runtime/cell.h"
 #include "runtime/series.h"

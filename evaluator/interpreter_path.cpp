@@ -9,7 +9,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
-#include "evaluator/typed_spec.h"
+#include "evaluator/call_layout.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 

@@ -1,5 +1,5 @@
-// Typed specifications: the decoded form of a function value's spec block
-// that every call reads.
+// Call layouts (typed specifications): the decoded form of a function
+// value's argument list that every call reads.
 //
 // Built on the first call of a function value from its specification block
 // and kept in cell 1 of the value's series (a binary! cell; function! and

@@ -1,5 +1,6 @@
-// Building typed specifications from spec blocks (typed_spec.h).
-#include "evaluator/typed_spec.h"
+// Building call layouts (typed specifications) from the argument lists of
+// function values (call_layout.h).
+#include "evaluator/call_layout.h"
 
 #include <cstring>
 #include <vector>
