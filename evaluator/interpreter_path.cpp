@@ -190,18 +190,32 @@ bool peek_path(const Cell& path, Cell* out) {
 
 // The object and field index a set-path assigns by direct steps; false
 // when the path has no direct set form. Nothing here allocates or runs code.
+// Set-paths found to lead elsewhere than an object field (`m/:k:` on a
+// map!, `b/2:` on a block): a loop stores through the same path on every
+// pass, and both the quick set and the walk ask for its target.
+static RefusalMemo refused_set_paths;
+
 bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
+    if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
-    if (!head || head->type() != TYPE_OBJECT) return false;
-    uint32_t at = 0;
-    const Cell* slot = object_steps(head, cells, count - 1, false, &at);
-    if (!slot || slot->type() != TYPE_OBJECT) return false;
-    const Cell* el = &cells[count - 1];
-    if (el->type() != TYPE_WORD) return false;
-    int32_t i = object::path_field(slot->w1, el);
-    if (!object::path_settable(el->w2, i)) return false;
+    const Cell* slot = nullptr;
+    const Cell* el = nullptr;
+    int32_t i = -1;
+    if (head && head->type() == TYPE_OBJECT) {
+        uint32_t at = 0;
+        slot = object_steps(head, cells, count - 1, false, &at);
+        if (slot && slot->type() == TYPE_OBJECT) {
+            el = &cells[count - 1];
+            if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
+        }
+    }
+    if (!el || !object::path_settable(el->w2, i)) {
+        refused_set_paths.note(path.w2, path.w1);
+        return false;
+    }
     *obj = *slot;
     *index = uint32_t(i);
     return true;
