@@ -433,16 +433,14 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
     } else if (single_value(*branch, &value)) {
         stack::push(value);
     } else {
-        // The block is held in the cell its value replaces, for the
-        // collector: the code may drop every other reference to it.
+        // The frame holds the block for the collector (the code may drop
+        // every other reference to it); its base is the cell the value
+        // goes to.
         check_machine_stack();
         const Cell b = *branch;
-        Cell* keep = stack::push(b);
-        Cell* start = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+        Cell* start = stack::push_frame(&name, stack::MARK_INTERP_NATIVE, 0, b.w2);
         if ((*code = eval_block_into(b, start))) return true;
         stack::unwind();
-        *keep = *start;
-        stack::top = keep + 1;
     }
     return true;
 }
