@@ -382,6 +382,202 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return context::set_word(&w, &v).code;
 }
 
+// S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
+inline State after_rule(const Parser& p) {
+    return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+}
+
+// copy or set at the rule pointer: the next state (S_EXIT with *code set
+// when Kiv code the copy ran exits).
+State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
+    const Cell* target = rule_cell(p, p.rp + 1);
+    if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2)) parse_error("parse-end", word);
+    if (kw == KW_COPY && !p.callback) {
+        // copy word to/thru a text, char! or bitset! with no trace to tell:
+        // searched and copied here, without the two rule frames it would get.
+        const Cell* r2 = rule_cell(p, p.rp + 2);
+        Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
+        const Cell* r3 = rule_cell(p, p.rp + 3);
+        if ((k2 == KW_TO || k2 == KW_THRU) && r3 && !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
+            Cell v = *r3;
+            if (searchable_value(v)) {
+                Cell w = *target;
+                w.clear_new_line();
+                bool via_word = r3->type() == TYPE_WORD;
+                uint32_t from = p.input->w1;
+                p.rp += 3;
+                p.value = v;
+                p.via_word = via_word;
+                search_in_place(p, v, k2 == KW_THRU);
+                if (p.match) {
+                    if ((*code = copy_span(p, from, w))) return S_EXIT;
+                } else {
+                    p.input->w1 = from;
+                    refresh_end(p);
+                }
+                p.last_kind = K_COPY;
+                return after_rule(p);
+            }
+        }
+    }
+    p.count_cell = *target;
+    p.count_cell.clear_new_line();
+    ++p.rp;
+    p.kind = kw == KW_COPY ? K_COPY : K_SET;
+    p.flag = 0;
+    return S_PUSH_RULE;
+}
+
+// The end of a block that a repetition repeats (some [...], any [...],
+// while [...]), reached with no trace callback: when the repetition goes on
+// and its rule is still a block, the next round starts in place, as popping
+// the block frame, iterating the rule frame and pushing the block again
+// would leave it (the block frame is reused). Returns false, with nothing
+// changed, when the ordinary steps must decide.
+bool next_round(Parser& p) {
+    uint32_t cells = rs_cells();
+    if (cells < p.rule_base + 6 || p.brk) return false;
+    // The stacks as the ordinary steps check them after the block frame went.
+    if (cells - 3 >= STACK_LIMIT || series::count(input_stack) >= STACK_LIMIT) return false;
+    Cell* bf = rs_top();
+    Cell* rf = bf - 3;
+    if (rf[2].type() != TYPE_PAIR) return false;
+    uint32_t kind = rf[2].w2;
+    if (kind != K_REPEAT && kind != K_WHILE) return false;
+    int32_t max = int32_t(rf[0].w2), round = int32_t(rf[0].w3);
+    if (!p.match || !(max == -1 || round < max)) return false;
+    uint32_t n = input_count(p.input);
+    uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    if (kind != K_WHILE && !((n - idx) < rf[1].w3)) return false;
+    // The repeated rule: the cell after the keyword in the enclosing block.
+    int32_t at = int32_t(rf[1].w1) + 1;
+    if (at < 0) return false;
+    const SeriesBuffer* pb = buffer_of(bf[2].w2);
+    const Cell* c = pb->head_cell() + at;
+    if (c >= pb->tail_cell() || c->type() != TYPE_BLOCK) return false;
+    p.walked = true;
+    p.pop = false;
+    p.last_kind = 0;
+    rf[1].w2 = idx;
+    rf[1].w3 = n - idx;
+    rf[0].w3 = uint32_t(round + 1);
+    p.rp = at;
+    p.value = *c;
+    p.value.clear_new_line();
+    p.via_word = false;
+    p.from_match_rule = false;
+    bf[1] = position_record(p, at);
+    *p.rules = p.value;
+    p.rules->set_type(TYPE_BLOCK);
+    p.rules->clear_new_line();
+    p.rp = int32_t(p.rules->w1) - 1;
+    p.match = true;
+    refresh_end(p);
+    return true;
+}
+
+// S_NEXT_RULE with no trace callback while a block frame is on top: the
+// usual items (skip, | , copy/to/thru/any/some/opt over a text, char! or
+// bitset!, a paren, a literal value) run here one after another, each as
+// its ordinary steps would run it, and a repeated block starts its next
+// round in place. Any other item, a failing one or the end of the rules is
+// handed back: the state to go on with, p.value and the flags as S_NEXT_RULE
+// leaves them (S_EXIT with *code set when Kiv code exits).
+State run_items(Parser& p, Unwind* code) {
+    for (;;) {
+        ++p.rp;
+        const Cell* c = rule_cell(p, p.rp);
+        if (!c) {
+            if (next_round(p)) continue;
+            return S_POP_BLOCK;
+        }
+        p.value = *c;
+        p.value.clear_new_line();
+        p.via_word = false;
+        p.from_match_rule = false;
+        uint32_t t = p.value.type();
+        if (t == TYPE_WORD) {
+            Keyword kw = keyword_of(p.value);
+            switch (kw) {
+                case KW_SKIP:
+                    if (p.end) {
+                        p.match = false;
+                        return S_FIND_ALTERNATIVE;
+                    }
+                    p.match = true;
+                    advance(p, 1);
+                    continue;
+                case KW_PIPE:
+                    // The alternative matched: the rest of the block is skipped.
+                    p.rp = rule_tail(p);
+                    if (next_round(p)) continue;
+                    return S_POP_BLOCK;
+                case KW_COPY: {
+                    Cell word = p.value;
+                    State s = kw_copy_set(p, kw, word, code);
+                    if (s == S_NEXT_RULE) continue;
+                    return s;
+                }
+                case KW_TO:
+                case KW_THRU: {
+                    const Cell* next = rule_cell(p, p.rp + 1);
+                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return S_WORD;
+                    Cell v = *next;
+                    if (!searchable_value(v)) return S_WORD;
+                    ++p.rp;
+                    p.value = v;
+                    p.via_word = next->type() == TYPE_WORD;
+                    search_in_place(p, v, kw == KW_THRU);
+                    p.last_kind = kw == KW_TO ? K_TO : K_THRU;
+                    if (!p.match) return S_FIND_ALTERNATIVE;
+                    continue;
+                }
+                case KW_ANY:
+                case KW_SOME:
+                case KW_OPT: {
+                    const Cell* next = rule_cell(p, p.rp + 1);
+                    if (!next) return S_WORD;
+                    Cell v = *next;
+                    if (!searchable_value(v)) return S_WORD;
+                    ++p.rp;
+                    p.value = v;
+                    p.via_word = next->type() == TYPE_WORD;
+                    p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                    p.last_kind = K_REPEAT;
+                    if (!p.match) return S_FIND_ALTERNATIVE;
+                    continue;
+                }
+                default:
+                    return S_WORD;
+            }
+        }
+        switch (t) {
+            case TYPE_BLOCK:
+            case TYPE_DATATYPE:
+            case TYPE_TYPESET:
+            case TYPE_SET_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_INTEGER:
+            case TYPE_PATH:
+                return S_DISPATCH;
+            case TYPE_PAREN: {
+                Cell v = p.value;
+                if ((*code = eval_paren(p, v))) return S_EXIT;
+                refresh_rules(p);
+                refresh_end(p);
+                if (!p.match) return S_FIND_ALTERNATIVE;
+                continue;
+            }
+            default: {
+                Cell v = p.value;
+                match_value(p, v);
+                if (!p.match) return S_FIND_ALTERNATIVE;
+                continue;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 // ---- Shared helpers -------------------------------------------------------------------------
@@ -497,11 +693,6 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
             if (c_) return Unwind(c_);          \
         }                                       \
     } while (0)
-
-    // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
-    auto after_rule = [&p]() {
-        return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
-    };
 
     for (;;) {
         switch (state) {
@@ -669,6 +860,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 break;
             }
             case S_NEXT_RULE: {
+                if (!p.callback && !top_is_rule(p)) {
+                    state = run_items(p, &code);
+                    if (state == S_EXIT) return code;
+                    break;
+                }
                 ++p.rp;
                 const Cell* c = rule_cell(p, p.rp);
                 if (!c) {
@@ -783,7 +979,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
-                        state = after_rule();
+                        state = after_rule(p);
                         break;
                     }
                     case TYPE_PATH:
@@ -840,7 +1036,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             p.match = true;
                             EVENT(EV_MATCH);
                             advance(p, 1);
-                            state = after_rule();
+                            state = after_rule(p);
                         }
                         break;
                     case KW_ANY:
@@ -1006,49 +1202,10 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         break;
                     }
                     case KW_COPY:
-                    case KW_SET: {
-                        const Cell* target = rule_cell(p, p.rp + 1);
-                        if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2))
-                            parse_error("parse-end", word);
-                        if (kw == KW_COPY && !p.callback) {
-                            // copy word to/thru a text, char! or bitset! with no
-                            // trace to tell: searched and copied here, without
-                            // the two rule frames it would get.
-                            const Cell* r2 = rule_cell(p, p.rp + 2);
-                            Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
-                            const Cell* r3 = rule_cell(p, p.rp + 3);
-                            if ((k2 == KW_TO || k2 == KW_THRU) && r3 &&
-                                !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
-                                Cell v = *r3;
-                                if (searchable_value(v)) {
-                                    Cell w = *target;
-                                    w.clear_new_line();
-                                    bool via_word = r3->type() == TYPE_WORD;
-                                    uint32_t from = p.input->w1;
-                                    p.rp += 3;
-                                    p.value = v;
-                                    p.via_word = via_word;
-                                    search_in_place(p, v, k2 == KW_THRU);
-                                    if (p.match) {
-                                        if (Unwind code = copy_span(p, from, w)) return code;
-                                    } else {
-                                        p.input->w1 = from;
-                                        refresh_end(p);
-                                    }
-                                    p.last_kind = K_COPY;
-                                    state = after_rule();
-                                    break;
-                                }
-                            }
-                        }
-                        p.count_cell = *target;
-                        p.count_cell.clear_new_line();
-                        ++p.rp;
-                        p.kind = kw == KW_COPY ? K_COPY : K_SET;
-                        p.flag = 0;
-                        state = S_PUSH_RULE;
+                    case KW_SET:
+                        state = kw_copy_set(p, kw, word, &code);
+                        if (state == S_EXIT) return code;
                         break;
-                    }
                     case KW_REMOVE:
                         state = kw_remove(p, word, &code);
                         if (state == S_EXIT) return code;
