@@ -357,11 +357,24 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         // type, as copy/part makes it, without the action's argument cells.
         uint32_t start = from > idx ? idx : from, count = idx - start;
         uint32_t unit = buffer_of(p.input->w2)->unit();
-        Off node = memory::alloc_series(count ? count : 1, unit, 0);  // may move the input's buffer
+        // May move the input's buffer. One-byte text takes the short path of
+        // the same allocation.
+        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1) : memory::alloc_series(count ? count : 1, unit, 0);
         const SeriesBuffer* b = buffer_of(p.input->w2);
         SeriesBuffer* nb = buffer_of(node);
         uint32_t bytes = count * unit;
-        std::memcpy(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+        const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
+        uint8_t* dst = nb->head_ptr();
+        if (bytes >= 8 && bytes <= 16) {
+            // A short word: two overlapping 8-byte moves.
+            uint64_t lo = load8(src), hi = load8(src + bytes - 8);
+            std::memcpy(dst, &lo, 8);
+            std::memcpy(dst + bytes - 8, &hi, 8);
+        } else if (bytes < 8) {
+            for (uint32_t i = 0; i < bytes; ++i) dst[i] = src[i];
+        } else {
+            std::memcpy(dst, src, bytes);
+        }
         nb->tail = nb->head + bytes;
         *p.copied = Cell{p.input->type(), 0, node, 0};
         Cell w = target, v = *p.copied;
