@@ -370,7 +370,13 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
             uint64_t lo = load8(src), hi = load8(src + bytes - 8);
             std::memcpy(dst, &lo, 8);
             std::memcpy(dst + bytes - 8, &hi, 8);
-        } else if (bytes < 8) {
+        } else if (bytes >= 4 && bytes < 8) {
+            uint32_t lo, hi;
+            std::memcpy(&lo, src, 4);
+            std::memcpy(&hi, src + bytes - 4, 4);
+            std::memcpy(dst, &lo, 4);
+            std::memcpy(dst + bytes - 4, &hi, 4);
+        } else if (bytes < 4) {
             for (uint32_t i = 0; i < bytes; ++i) dst[i] = src[i];
         } else {
             std::memcpy(dst, src, bytes);
@@ -403,14 +409,18 @@ inline State after_rule(const Parser& p) {
 // copy or set at the rule pointer: the next state (S_EXIT with *code set
 // when Kiv code the copy ran exits).
 State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
-    const Cell* target = rule_cell(p, p.rp + 1);
-    if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2)) parse_error("parse-end", word);
+    // The rule block read once (the keyword sits at p.rp, inside it).
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    int32_t left = int32_t(rb->byte_count() >> 4) - p.rp;  // cells from the keyword on
+    const Cell* target = left > 1 ? at + 1 : nullptr;
+    if (!target || target->type() != TYPE_WORD || left <= 2) parse_error("parse-end", word);
     if (kw == KW_COPY && !p.callback) {
         // copy word to/thru a text, char! or bitset! with no trace to tell:
         // searched and copied here, without the two rule frames it would get.
-        const Cell* r2 = rule_cell(p, p.rp + 2);
+        const Cell* r2 = at + 2;
         Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
-        const Cell* r3 = rule_cell(p, p.rp + 3);
+        const Cell* r3 = left > 3 ? at + 3 : nullptr;
         if ((k2 == KW_TO || k2 == KW_THRU) && r3 && !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
             Cell v = *r3;
             if (searchable_value(v)) {
