@@ -458,11 +458,13 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
 // would leave it (the block frame is reused). Returns false, with nothing
 // changed, when the ordinary steps must decide.
 bool next_round(Parser& p) {
-    uint32_t cells = rs_cells();
-    if (cells < p.rule_base + 6 || p.brk) return false;
+    SeriesBuffer* rsb = rs_buffer();
+    uint32_t bytes = rsb->byte_count();
+    constexpr uint32_t frame_bytes = 3 * sizeof(Cell), limit_bytes = STACK_LIMIT * sizeof(Cell);
+    if (bytes < (p.rule_base + 6) * sizeof(Cell) || p.brk) return false;
     // The stacks as the ordinary steps check them after the block frame went.
-    if (cells - 3 >= STACK_LIMIT || series::count(input_stack) >= STACK_LIMIT) return false;
-    Cell* bf = rs_top();
+    if (bytes - frame_bytes >= limit_bytes || buffer_of(input_stack)->byte_count() >= limit_bytes) return false;
+    Cell* bf = rsb->tail_cell() - 3;
     Cell* rf = bf - 3;
     if (rf[2].type() != TYPE_PAIR) return false;
     uint32_t kind = rf[2].w2;
@@ -470,7 +472,8 @@ bool next_round(Parser& p) {
     int32_t max = int32_t(rf[0].w2), round = int32_t(rf[0].w3);
     if (!p.match || !(max == -1 || round < max)) return false;
     uint32_t n = input_count(p.input);
-    uint32_t idx = p.input->w1 > n ? n : p.input->w1;
+    uint32_t pos = p.input->w1;
+    uint32_t idx = pos > n ? n : pos;
     if (kind != K_WHILE && !((n - idx) < rf[1].w3)) return false;
     // The repeated rule: the cell after the keyword in the enclosing block.
     int32_t at = int32_t(rf[1].w1) + 1;
@@ -484,18 +487,19 @@ bool next_round(Parser& p) {
     rf[1].w2 = idx;
     rf[1].w3 = n - idx;
     rf[0].w3 = uint32_t(round + 1);
-    p.rp = at;
     p.value = *c;
     p.value.clear_new_line();
     p.via_word = false;
     p.from_match_rule = false;
-    bf[1] = position_record(p, at);
+    // The block frame as pushing it again would make it (position_record).
+    bf[1] = triple::cell(at, int32_t(pos), int32_t(pos < n ? n - pos : 0));
     *p.rules = p.value;
     p.rules->set_type(TYPE_BLOCK);
-    p.rules->clear_new_line();
     p.rp = int32_t(p.rules->w1) - 1;
     p.match = true;
-    refresh_end(p);
+    // refresh_end over the same input.
+    p.input->w1 = idx;
+    p.end = idx >= n || (p.limit >= 0 && int64_t(idx) >= p.limit);
     return true;
 }
 
