@@ -228,6 +228,19 @@ Unwind eval_paren(const Cell& v_in);
     return UNWIND_NONE;
 }
 
+// The expressions of block `b` evaluated under the frame in force, the
+// last value left in *start; the block's end is reported (with Enter, its
+// start too) when tracing is on, which code in the block may switch on.
+template <bool Enter = false>
+[[gnu::always_inline]] inline Unwind eval_block_into(const Cell& b, Cell* start) {
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    PositionGuard guard(c);
+    if (Enter) KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (Unwind code = eval_each(c, start)) return code;
+    KIV_TRACE(EV_EXIT, &c, start, nullptr);
+    return UNWIND_NONE;
+}
+
 // Types that evaluate to themselves (the default case of eval_expression):
 // every type but these (one bit test; type ids are below 64).
 constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_SET_PATH) |
@@ -419,10 +432,7 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
         const Cell b = *branch;
         Cell* keep = stack::push(b);
         Cell* start = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-        Code bc{b.w2, b.w1, b.w1, b.type()};
-        PositionGuard guard(bc);
-        if ((*code = eval_each(bc, start))) return true;
-        KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+        if ((*code = eval_block_into(b, start))) return true;
         stack::unwind();
         *keep = *start;
         stack::top = keep + 1;
@@ -979,10 +989,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             // machine stack was checked on entry.
             const Cell b = *branch;
             Cell* start = stack::top;
-            Code bc{b.w2, b.w1, b.w1, b.type()};
-            PositionGuard guard(bc);
-            if (Unwind code = eval_each(bc, start)) return code;
-            KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+            if (Unwind code = eval_block_into(b, start)) return code;
             *base = *start;
         } else {
             *base = none_value;
@@ -1529,11 +1536,7 @@ Unwind eval_branch(const Cell* block) {
     check_machine_stack();
     Cell b = *block;
     Cell* base = stack::top;
-    Code c{b.w2, b.w1, b.w1, b.type()};
-    PositionGuard guard(c);
-    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
-    if (Unwind code = eval_each(c, base)) return code;
-    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    if (Unwind code = eval_block_into<true>(b, base)) return code;
     *stack::arg_base = *base;
     stack::top = stack::arg_base + 1;
     return UNWIND_NONE;
