@@ -178,7 +178,7 @@ uint32_t event_mask(const Cell* callback) {
 
 // Rule pointer kept inside the block after Kiv code ran (the block may have
 // shrunk): clamped to its last cell.
-void refresh_rules(Parser& p) {
+inline void refresh_rules(Parser& p) {
     int32_t tail = int32_t(series::count(p.rules->w2));
     if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
@@ -268,7 +268,7 @@ inline bool is_plain(uint32_t t, bool via_word) {
 // The value a rule cell stands for (a word that is not a keyword: its value)
 // when it is a text, binary!, char! or bitset!: the values that repetitions
 // and searches match without a rule frame. v is replaced by that value.
-bool searchable_value(Cell& v) {
+inline bool searchable_value(Cell& v) {
     if (v.type() == TYPE_WORD) {
         if (keyword_of(v) != KW_NO) return false;
         v = word_value(v);
@@ -297,12 +297,25 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
         uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
         uint32_t pos = p.input->w1;
         const uint8_t* head = b->head_ptr();
-        // Short spans (the usual word) byte by byte; the rest by memchr.
-        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
         // Eight bytes at a time: x has a zero byte where a byte matches, and
         // the lowest byte flagged by the zero test is the first match.
         const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
         bool hit = false;
+        if (uint64_t(pos) + 8 <= stop) {
+            // The usual word: the delimiter among the next eight bytes.
+            uint64_t x = (load8(head + pos) | m8) ^ lo8;
+            uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+            if (z) {
+                pos += uint32_t(__builtin_ctzll(z)) >> 3;
+                p.match = true;
+                p.input->w1 = thru ? pos + 1 : pos;
+                p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+                return;
+            }
+            pos += 8;
+        }
+        // Short spans (the usual word) byte by byte; the rest by memchr.
+        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
         while (pos + 8 <= near) {
             uint64_t x = (load8(head + pos) | m8) ^ lo8;
             uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
@@ -365,21 +378,27 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         uint32_t bytes = count * unit;
         const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
         uint8_t* dst = nb->head_ptr();
-        if (bytes >= 8 && bytes <= 16) {
-            // A short word: two overlapping 8-byte moves.
+        if (bytes > 16) {
+            std::memcpy(dst, src, bytes);
+        } else if (bytes >= 8) {
+            // A short word: two overlapping moves of its first and last bytes.
             uint64_t lo = load8(src), hi = load8(src + bytes - 8);
             std::memcpy(dst, &lo, 8);
             std::memcpy(dst + bytes - 8, &hi, 8);
-        } else if (bytes >= 4 && bytes < 8) {
+        } else if (bytes >= 4) {
             uint32_t lo, hi;
             std::memcpy(&lo, src, 4);
             std::memcpy(&hi, src + bytes - 4, 4);
             std::memcpy(dst, &lo, 4);
             std::memcpy(dst + bytes - 4, &hi, 4);
-        } else if (bytes < 4) {
-            for (uint32_t i = 0; i < bytes; ++i) dst[i] = src[i];
-        } else {
-            std::memcpy(dst, src, bytes);
+        } else if (bytes >= 2) {
+            uint16_t lo, hi;
+            std::memcpy(&lo, src, 2);
+            std::memcpy(&hi, src + bytes - 2, 2);
+            std::memcpy(dst, &lo, 2);
+            std::memcpy(dst + bytes - 2, &hi, 2);
+        } else if (bytes) {
+            dst[0] = src[0];
         }
         nb->tail = nb->head + bytes;
         *p.copied = Cell{p.input->type(), 0, node, 0};
