@@ -372,7 +372,8 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         uint32_t unit = buffer_of(p.input->w2)->unit();
         // May move the input's buffer. One-byte text takes the short path of
         // the same allocation.
-        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1) : memory::alloc_series(count ? count : 1, unit, 0);
+        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1)
+                             : memory::alloc_series(count ? count : 1, unit, 0);
         const SeriesBuffer* b = buffer_of(p.input->w2);
         SeriesBuffer* nb = buffer_of(node);
         uint32_t bytes = count * unit;
@@ -482,7 +483,8 @@ bool next_round(Parser& p) {
     constexpr uint32_t frame_bytes = 3 * sizeof(Cell), limit_bytes = STACK_LIMIT * sizeof(Cell);
     if (bytes < (p.rule_base + 6) * sizeof(Cell) || p.brk) return false;
     // The stacks as the ordinary steps check them after the block frame went.
-    if (bytes - frame_bytes >= limit_bytes || buffer_of(input_stack)->byte_count() >= limit_bytes) return false;
+    if (bytes - frame_bytes >= limit_bytes || buffer_of(input_stack)->byte_count() >= limit_bytes)
+        return false;
     Cell* bf = rsb->tail_cell() - 3;
     Cell* rf = bf - 3;
     if (rf[2].type() != TYPE_PAIR) return false;
