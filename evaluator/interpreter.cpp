@@ -112,7 +112,14 @@ void init_stack_guard() {
 }
 
 inline void check_machine_stack() {
-    uintptr_t probe = uintptr_t(__builtin_frame_address(0));
+    // The stack pointer itself: taking the frame address would make every
+    // function that checks keep a frame pointer.
+    uintptr_t probe;
+#if defined(__x86_64__)
+    asm("mov %%rsp, %0" : "=r"(probe));
+#else
+    probe = uintptr_t(__builtin_frame_address(0));
+#endif
     if (probe < stack_floor && probe + (64u << 20) > stack_floor) [[unlikely]]
         machine_overflow();
 }
