@@ -1,6 +1,8 @@
 // Paths: the get, set and call forms of a path value, walked element by
 // element through the datatypes' path actions; the commonest forms are
 // answered directly (see Direct forms).
+#include <cstring>
+
 #include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -136,12 +138,16 @@ bool peek_path(const Cell& path, Cell* out) {
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
-    if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
-    if (head->type() != TYPE_OBJECT) return false;
+    uint32_t t = head->type();
+    if (t != TYPE_OBJECT) {
+        if (t == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
+        return false;
+    }
     uint32_t at = 0;
     const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
-    if (is_callable(slot->type()) || slot->type() == TYPE_OP) {
+    uint32_t st = slot->type();
+    if (is_callable(st) || st == TYPE_OP) {
         refused_paths.note(path.w2, path.w1);
         return false;
     }
@@ -161,19 +167,22 @@ bool peek_path(const Cell& path, Cell* out) {
         uint32_t at = 0;
         const Cell* slot = object_steps(head, cells, count, mode == PATH_CALL, &at);
         if (!slot) return false;
-        result = *slot;
-        if (mode == PATH_CALL && is_callable(result.type())) {
-            Cell name = cells[at];
-            Cell p = path;
+        uint32_t st = slot->type();
+        if (mode == PATH_CALL && is_callable(st)) {
             // Elements after the function's name are its refinements.
-            const Cell* refinements = at + 1 < count ? &p : nullptr;
-            if (!refinements && c && result.type() == TYPE_FUNCTION) {
-                *code = call_path_function(name, result, *c);
+            if (at + 1 == count && c && st == TYPE_FUNCTION) {
+                Cell name = cells[at];
+                Cell fn = *slot;
+                *code = call_path_function(name, fn, *c);
                 return true;
             }
-            *code = exec_call(name, result, c, refinements, path.w1 + at + 1, false);
+            Cell name = cells[at];
+            Cell fn = *slot;
+            Cell p = path;
+            *code = exec_call(name, fn, c, at + 1 < count ? &p : nullptr, path.w1 + at + 1, false);
             return true;
         }
+        result = *slot;
     } else if (t == TYPE_BLOCK) {
         if (!block_pick(head, cells, count, &result)) return false;
         if (mode == PATH_CALL && is_callable(result.type())) return false;
@@ -205,9 +214,13 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     const Cell* el = nullptr;
     int32_t i = -1;
     if (head && head->type() == TYPE_OBJECT) {
-        uint32_t at = 0;
-        slot = object_steps(head, cells, count - 1, false, &at);
-        if (slot && slot->type() == TYPE_OBJECT) {
+        slot = head;  // `p/y:` takes no step before the field
+        if (count > 2) {
+            uint32_t at = 0;
+            slot = object_steps_loop(head, cells, count - 1, false, &at);
+            if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
+        }
+        if (slot) {
             el = &cells[count - 1];
             if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
         }
@@ -221,18 +234,27 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     return true;
 }
 
+// Equal words (type, binding, symbol, index) take the same steps to the
+// same field: words 1 and 2 compared as one 64-bit value, then word 3 and
+// the type.
+inline bool same_step(const Cell* x, const Cell* y) {
+    uint64_t a, b;
+    std::memcpy(&a, reinterpret_cast<const char*>(x) + 4, 8);
+    std::memcpy(&b, reinterpret_cast<const char*>(y) + 4, 8);
+    return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
+}
+
 bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, const Cell& operand, Cell* out) {
     if (operand.type() != TYPE_PATH) return false;
     const SeriesBuffer* a = buffer_of(set_path.w2);
     const SeriesBuffer* b = buffer_of(operand.w2);
     uint32_t n = (a->byte_count() >> 4) - set_path.w1;  // at least 2: path_set_target found the target
     if ((b->byte_count() >> 4) != operand.w1 + n) return false;
-    // Equal words (type, binding, symbol) take the same steps to the same field.
     const Cell* x = a->head_cell() + set_path.w1;
     const Cell* y = b->head_cell() + operand.w1;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (x[i].type() != y[i].type() || x[i].w1 != y[i].w1 || x[i].w2 != y[i].w2 || x[i].w3 != y[i].w3)
-            return false;
+    if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
+    for (uint32_t i = 2; i < n; ++i) {
+        if (!same_step(x + i, y + i)) return false;
     }
     const Cell* slot = context::values_at(obj.w1, index);
     uint32_t t = slot->type();
