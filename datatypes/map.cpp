@@ -82,20 +82,9 @@ int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
     return v ? int32_t(v - 1 - buffer_of(m->w2)->head_cell()) : -1;
 }
 
-// Stores a value under a key: updates a live entry, revives a removed one or
-// appends a new pair (the key normalised, reporting `path` on error).
-void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
-    // An existing key (the usual case) is updated in place: the look-up
-    // never collects, so nothing needs holding on the stack.
-    uint32_t hash = 0;
-    Off table = map->w3;
-    if (Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash)) {
-        Cell v = *value;
-        v.clear_new_line();
-        if (k[1].header == 0) ++hashtable::record(table)->live;
-        k[1] = v;
-        return;
-    }
+// set_value for a key not in the table: a new pair, the key normalised.
+[[gnu::noinline]] void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
+                                uint32_t hash) {
     stack::TopMark mark;
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);
@@ -108,6 +97,22 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     block::cells_append(m, v);
     // The normalised key (a copy, or a set-word for a word) hashes as the key did.
     hashtable::put(m->w3, n, case_sensitive, &hash);
+}
+
+// Stores a value under a key: updates a live entry, revives a removed one or
+// appends a new pair (the key normalised, reporting `path` on error).
+void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
+    // An existing key (the usual case) is updated in place: the look-up
+    // never collects, so nothing needs holding on the stack.
+    uint32_t hash = 0;
+    Off table = map->w3;
+    Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
+    if (!k) [[unlikely]]
+        return add_pair(map, key, value, case_sensitive, path, hash);
+    Cell v = *value;
+    v.clear_new_line();
+    if (k[1].header == 0) ++hashtable::record(table)->live;
+    k[1] = v;
 }
 
 // Writes the live pairs (see map.h): molded keys and values, one pair per

@@ -429,20 +429,23 @@ Unwind reverse_s(const int32_t* r) {
     Refs<ACT_REVERSE> f{r};
     return reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
-Unwind select_s(const int32_t* r) {
-    if (no_refinements<ACT_SELECT>(r)) [[likely]] {
-        // map!: the value read straight into the result cell.
-        if (arg(0)->type() == TYPE_MAP) {
-            map::select_value(arg(0), arg(1), stack::arg_base);
-            return UNWIND_NONE;
-        }
-        return answer(
-            select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
-    }
+[[gnu::noinline]] Unwind select_plain() {
+    return answer(select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
+}
+[[gnu::noinline]] Unwind select_refined(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
     return answer(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
                          f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
                          f.has<"reverse">()));
+}
+Unwind select_s(const int32_t* r) {
+    if (!no_refinements<ACT_SELECT>(r)) [[unlikely]]
+        return select_refined(r);
+    // map!: the value read straight into the result cell.
+    Cell* series = arg(0);
+    if (series->type() != TYPE_MAP) return select_plain();
+    map::select_value(series, series + 1, series);
+    return UNWIND_NONE;
 }
 Unwind sort_s(const int32_t* r) {
     Refs<ACT_SORT> f{r};
