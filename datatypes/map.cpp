@@ -82,23 +82,6 @@ int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
     return v ? int32_t(v - 1 - buffer_of(m->w2)->head_cell()) : -1;
 }
 
-// set_value for a key not in the table: a new pair, the key normalised.
-[[gnu::noinline]] void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
-                                uint32_t hash) {
-    stack::TopMark mark;
-    Cell* m = stack::push(*map);
-    Cell* v = stack::push(*value);
-    v->clear_new_line();
-    Cell* k = stack::push(*key);
-    normalize_key(k, path);
-    uint32_t n = cell_count(m);
-    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
-    block::cells_append(m, k);
-    block::cells_append(m, v);
-    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
-    hashtable::put(m->w3, n, case_sensitive, &hash);
-}
-
 // Stores a value under a key: updates a live entry, revives a removed one or
 // appends a new pair (the key normalised, reporting `path` on error).
 void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
@@ -375,15 +358,19 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     return v;
 }
 
-void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
-    set_value(map, key, value, false, path);
-}
-
-void select_value(const Cell* map, const Cell* key, Cell* out) {
-    const Cell* found = live_value(map, key, false);
-    Cell v = found ? *found : none_value;
-    v.clear_new_line();
-    *out = v;
+void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path, uint32_t hash) {
+    stack::TopMark mark;
+    Cell* m = stack::push(*map);
+    Cell* v = stack::push(*value);
+    v->clear_new_line();
+    Cell* k = stack::push(*key);
+    normalize_key(k, path);
+    uint32_t n = cell_count(m);
+    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
+    block::cells_append(m, k);
+    block::cells_append(m, v);
+    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
+    hashtable::put(m->w3, n, case_sensitive, &hash);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

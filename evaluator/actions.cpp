@@ -190,12 +190,15 @@ inline bool form_integer_quick(Cell* value) {
     return true;
 }
 
-Unwind form_s(const int32_t* r) {
+[[gnu::noinline]] Unwind form_general(const int32_t* r) {
     Cell* value = arg(0);
     Cell* part = Refs<ACT_FORM>{r}.arg<"part">();
-    if (!part && form_integer_quick(value)) return UNWIND_NONE;
     into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
     return UNWIND_NONE;
+}
+Unwind form_s(const int32_t* r) {
+    if (!Refs<ACT_FORM>{r}.has<"part">() && form_integer_quick(arg(0))) return UNWIND_NONE;
+    return form_general(r);
 }
 Unwind mold_s(const int32_t* r) {
     Cell* value = arg(0);
