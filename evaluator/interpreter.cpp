@@ -112,7 +112,14 @@ void init_stack_guard() {
 }
 
 inline void check_machine_stack() {
-    uintptr_t probe = uintptr_t(__builtin_frame_address(0));
+    // The stack pointer itself: taking the frame address would make every
+    // function that checks keep a frame pointer.
+    uintptr_t probe;
+#if defined(__x86_64__)
+    asm("mov %%rsp, %0" : "=r"(probe));
+#else
+    probe = uintptr_t(__builtin_frame_address(0));
+#endif
     if (probe < stack_floor && probe + (64u << 20) > stack_floor) [[unlikely]]
         machine_overflow();
 }
@@ -225,6 +232,19 @@ Unwind eval_paren(const Cell& v_in);
         current_index = c.pos;
         if (Unwind code = eval_expression(c, true, true)) return code;
     } while (c.pos < cell_count(c.node));
+    return UNWIND_NONE;
+}
+
+// The expressions of block `b` evaluated under the frame in force, the
+// last value left in *start; the block's end is reported (with Enter, its
+// start too) when tracing is on, which code in the block may switch on.
+template <bool Enter = false>
+[[gnu::always_inline]] inline Unwind eval_block_into(const Cell& b, Cell* start) {
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    PositionGuard guard(c);
+    if (Enter) KIV_TRACE(EV_ENTER, &c, &b, nullptr);
+    if (Unwind code = eval_each(c, start)) return code;
+    KIV_TRACE(EV_EXIT, &c, start, nullptr);
     return UNWIND_NONE;
 }
 
@@ -413,19 +433,14 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
     } else if (single_value(*branch, &value)) {
         stack::push(value);
     } else {
-        // The block is held in the cell its value replaces, for the
-        // collector: the code may drop every other reference to it.
+        // The frame holds the block for the collector (the code may drop
+        // every other reference to it); its base is the cell the value
+        // goes to.
         check_machine_stack();
         const Cell b = *branch;
-        Cell* keep = stack::push(b);
-        Cell* start = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-        Code bc{b.w2, b.w1, b.w1, b.type()};
-        PositionGuard guard(bc);
-        if ((*code = eval_each(bc, start))) return true;
-        KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+        Cell* start = stack::push_frame(&name, stack::MARK_INTERP_NATIVE, 0, b.w2);
+        if ((*code = eval_block_into(b, start))) return true;
         stack::unwind();
-        *keep = *start;
-        stack::top = keep + 1;
     }
     return true;
 }
@@ -979,10 +994,7 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             // machine stack was checked on entry.
             const Cell b = *branch;
             Cell* start = stack::top;
-            Code bc{b.w2, b.w1, b.w1, b.type()};
-            PositionGuard guard(bc);
-            if (Unwind code = eval_each(bc, start)) return code;
-            KIV_TRACE(EV_EXIT, &bc, start, nullptr);  // tracing switched on inside the branch
+            if (Unwind code = eval_block_into(b, start)) return code;
             *base = *start;
         } else {
             *base = none_value;
@@ -1529,11 +1541,7 @@ Unwind eval_branch(const Cell* block) {
     check_machine_stack();
     Cell b = *block;
     Cell* base = stack::top;
-    Code c{b.w2, b.w1, b.w1, b.type()};
-    PositionGuard guard(c);
-    KIV_TRACE(EV_ENTER, &c, &b, nullptr);
-    if (Unwind code = eval_each(c, base)) return code;
-    KIV_TRACE(EV_EXIT, &c, base, nullptr);
+    if (Unwind code = eval_block_into<true>(b, base)) return code;
     *stack::arg_base = *base;
     stack::top = stack::arg_base + 1;
     return UNWIND_NONE;

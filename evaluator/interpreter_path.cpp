@@ -125,35 +125,24 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
     return exec_call(name, fn, c, &p, path.w1 + 1, false);
 }
 
-// The last path peek_path found to lead to a function or an op! (its
-// node, 0 for none, and position), refused again without a walk for its
-// next REFUSE_RUNS peeks: a quick form meets the same call path on every
-// run of a loop (`t: n + (o/f 1)`), and refusing is always right (the
-// path is then evaluated the ordinary way). The walk is made again after
-// them, so a field that no longer holds a function is soon read directly.
-static Off refused_node = 0;
-static uint32_t refused_pos = 0;
-static uint32_t refused_runs = 0;
-constexpr uint32_t REFUSE_RUNS = 15;
+// Paths found to lead to a function or an op!: a quick form meets the same
+// call path on every run of a loop (`t: n + (o/f 1)`).
+static RefusalMemo refused_paths;
 
 bool peek_path(const Cell& path, Cell* out) {
+    if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
     if (head->type() != TYPE_OBJECT) return false;
-    if (path.w2 == refused_node && path.w1 == refused_pos) [[unlikely]] {
-        if (--refused_runs == 0) refused_node = 0;
-        return false;
-    }
     uint32_t at = 0;
     const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
     if (is_callable(slot->type()) || slot->type() == TYPE_OP) {
-        refused_node = path.w2;
-        refused_pos = path.w1;
-        refused_runs = REFUSE_RUNS;
+        refused_paths.note(path.w2, path.w1);
         return false;
     }
     *out = *slot;
@@ -201,18 +190,32 @@ bool peek_path(const Cell& path, Cell* out) {
 
 // The object and field index a set-path assigns by direct steps; false
 // when the path has no direct set form. Nothing here allocates or runs code.
+// Set-paths found to lead elsewhere than an object field (`m/:k:` on a
+// map!, `b/2:` on a block): a loop stores through the same path on every
+// pass, and both the quick set and the walk ask for its target.
+static RefusalMemo refused_set_paths;
+
 bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
+    if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
-    if (!head || head->type() != TYPE_OBJECT) return false;
-    uint32_t at = 0;
-    const Cell* slot = object_steps(head, cells, count - 1, false, &at);
-    if (!slot || slot->type() != TYPE_OBJECT) return false;
-    const Cell* el = &cells[count - 1];
-    if (el->type() != TYPE_WORD) return false;
-    int32_t i = object::path_field(slot->w1, el);
-    if (!object::path_settable(el->w2, i)) return false;
+    const Cell* slot = nullptr;
+    const Cell* el = nullptr;
+    int32_t i = -1;
+    if (head && head->type() == TYPE_OBJECT) {
+        uint32_t at = 0;
+        slot = object_steps(head, cells, count - 1, false, &at);
+        if (slot && slot->type() == TYPE_OBJECT) {
+            el = &cells[count - 1];
+            if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
+        }
+    }
+    if (!el || !object::path_settable(el->w2, i)) {
+        refused_set_paths.note(path.w2, path.w1);
+        return false;
+    }
     *obj = *slot;
     *index = uint32_t(i);
     return true;
