@@ -173,7 +173,8 @@ inline uint32_t fold_ascii_word(uint32_t w) {
 // The hash of one-byte text, folded or not. The bytes up to `end` may be
 // read (past the text's own: a buffer's data area), so that a last step of
 // 1 to 3 bytes is one load when there is room for 4.
-[[gnu::always_inline]] inline uint32_t hash_narrow(const uint8_t* at, uint32_t count, const uint8_t* end, bool fold) {
+[[gnu::always_inline]] inline uint32_t hash_narrow(const uint8_t* at, uint32_t count, const uint8_t* end,
+                                                   bool fold) {
     uint32_t h = hashtable::seed;
     uint32_t i = 0;
     for (;; i += 4) {
@@ -205,7 +206,8 @@ inline uint32_t fold_ascii_word(uint32_t w) {
     return mix32(h ^ count);
 }
 // The folded hash of a narrow text cell's bytes (see narrow_text).
-[[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count, const uint8_t* end) {
+[[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count,
+                                                          const uint8_t* end) {
     return hash_narrow(at, count, end, true);
 }
 
@@ -298,7 +300,8 @@ uint32_t hash_string(const Cell* value, bool case_sensitive) {
     switch (t.unit) {
         case 1: {
             const uint8_t* end = data_end_of(value);
-            return case_sensitive ? hash_narrow(t.at, t.count, end, false) : hash_narrow(t.at, t.count, end, true);
+            return case_sensitive ? hash_narrow(t.at, t.count, end, false)
+                                  : hash_narrow(t.at, t.count, end, true);
         }
         case 2:
             return hash_units(t.count, [&t, case_sensitive](uint32_t i) {
@@ -412,7 +415,8 @@ inline uint32_t load32(const uint8_t* p) {
 namespace {
 
 // find_in_map for every key but narrow text.
-[[gnu::noinline]] Cell* find_other_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
+[[gnu::noinline]] Cell* find_other_in_map(uint32_t table, const Cell* key, bool case_sensitive,
+                                          uint32_t* hash_out) {
     uint32_t t = key->type();
     // Integer and character keys: their payload hashed, equal to a key of
     // the same type and payload.
@@ -420,7 +424,8 @@ namespace {
         uint32_t v = key->w2;
         uint32_t h = mix32(v);
         if (hash_out) *hash_out = h;
-        return hashtable::find_map_with(table, h, [=](const Cell* c) { return c->type() == t && c->w2 == v; });
+        return hashtable::find_map_with(table, h,
+                                        [=](const Cell* c) { return c->type() == t && c->w2 == v; });
     }
     // Word keys: by symbol, canonical without case.
     if (is_word_type(t)) {
@@ -439,8 +444,8 @@ namespace {
     return buffer_of(hashtable::record(table)->values)->head_cell() + pos;
 }
 
-// A candidate key against narrow text of `count` bytes at `at`: a text key
-// of the same type, compared a word at a time, folded only where bytes differ.
+// A candidate that is not narrow text of the key's type: the general
+// equality, out of line.
 [[gnu::noinline]] bool text_key_matches_other(const Cell* c, const Cell* key, bool case_sensitive) {
     return equal(c, key, case_sensitive);
 }
@@ -478,8 +483,8 @@ void install() {
                                 if (!is_any_string(key->type())) return hash(key, false);
                                 const uint8_t* at;
                                 uint32_t count;
-                                return narrow_text(key, at, count) ? hash_narrow_folded(at, count, data_end_of(key))
-                                                                   : hash_string(key, false);
+                                if (!narrow_text(key, at, count)) return hash_string(key, false);
+                                return hash_narrow_folded(at, count, data_end_of(key));
                             },
                             equal, node_dependent});
 }

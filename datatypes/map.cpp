@@ -358,7 +358,8 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     return v;
 }
 
-void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path, uint32_t hash) {
+void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
+              uint32_t hash) {
     stack::TopMark mark;
     Cell* m = stack::push(*map);
     Cell* v = stack::push(*value);

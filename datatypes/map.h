@@ -41,7 +41,8 @@ void extend(Cell* map, Cell* block, bool case_sensitive);
 
 // A key not in the map: a new pair, the key normalised (reporting `path` on
 // error); `hash` is the key's hash as the look-up gave it.
-void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path, uint32_t hash);
+void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
+              uint32_t hash);
 // The path set `map/key: value` (no /case): as eval_path's set step, without
 // the step's cells (the map cell, key and value are read before anything is
 // allocated; `path` is only reported on error).

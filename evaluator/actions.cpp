@@ -433,7 +433,8 @@ Unwind reverse_s(const int32_t* r) {
     return reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
 [[gnu::noinline]] Unwind select_plain() {
-    return answer(select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
+    return answer(
+        select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
 }
 [[gnu::noinline]] Unwind select_refined(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
