@@ -844,6 +844,45 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return op && actions::series_op_inline(op, base, base);
 }
 
+// A conditional (if, unless, either) whose arguments are in place from
+// `base` under its frame, outside tracing: answered as its native answers
+// it (the branch evaluated under this frame, pushed by the interpreter, so
+// evaluating; the machine stack was checked on entry), the frame ended and
+// *code set. False, with nothing done, for any other native.
+[[gnu::always_inline]] inline bool conditional_answer(const Cell& name, const Cell& fn, Cell* base, Code* c,
+                                                      Unwind* code) {
+    if (tracing) return false;
+    const Cell* branch;
+    switch (fn.w1) {
+        case natives::N_IF:
+            branch = natives::lenient_true(base) ? base + 1 : nullptr;
+            break;
+        case natives::N_UNLESS:
+            branch = natives::lenient_true(base) ? nullptr : base + 1;
+            break;
+        case natives::N_EITHER:
+            branch = natives::strict_true(base) ? base + 1 : base + 2;
+            break;
+        default:
+            return false;
+    }
+    if (branch && single_value(*branch, base)) {
+        // A branch of one value needing no evaluation step: its value.
+    } else if (branch) {
+        const Cell b = *branch;
+        Cell* start = stack::top;
+        if ((*code = eval_block_into(b, start))) return true;
+        *base = *start;
+    } else {
+        *base = none_value;
+    }
+    stack::unwind();
+    *code = UNWIND_NONE;
+    if (tracing && (trace_mask & EV_RETURN)) [[unlikely]]  // switched on inside the branch
+        *code = send_event(EV_RETURN, c, stack::top - 1, &name);
+    return true;
+}
+
 // The fixed arguments of a call that is not an operator's, fetched in order.
 [[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
     for (uint32_t i = 0; i < fixed_count; ++i) {
@@ -880,20 +919,23 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 
 // A call of a native or an action from the expression or argument path,
 // outside tracing: exec_call's steps for it without the tests that serve
-// functions, operators and paths. The conditionals (whose quick form was
-// refused) take exec_call, which evaluates their branch itself.
+// functions, operators and paths. The conditionals whose quick form was
+// refused are answered after their arguments, as exec_call answers them.
 [[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements;
-    if (refinements > 32 || (fn.type() == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u))
-        return exec_call(name, fn, &c, nullptr, 0, false);
+    if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
     if (navigation_answer(fn, fixed_count, refinements, base)) {
         stack::unwind();
         return UNWIND_NONE;
+    }
+    if (fn.type() == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u) {
+        Unwind code;
+        if (conditional_answer(name, fn, base, &c, &code)) return code;
     }
     int32_t refs[32];
     if (refinements) lay_out_absent(spec, false, refs);
@@ -968,42 +1010,12 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         return UNWIND_NONE;
     }
 
-    // The conditionals, answered here as their natives answer them (the
-    // branch evaluated under their frame), without the dispatch through the
-    // natives table: they run for every test a script makes.
-    if (type == TYPE_NATIVE && !tracing && !path && fixed_count >= 2) {
-        const Cell* branch = nullptr;
-        switch (fn.w1) {
-            case natives::N_IF:
-                branch = natives::lenient_true(base) ? base + 1 : nullptr;
-                break;
-            case natives::N_UNLESS:
-                branch = natives::lenient_true(base) ? nullptr : base + 1;
-                break;
-            case natives::N_EITHER:
-                branch = natives::strict_true(base) ? base + 1 : base + 2;
-                break;
-            default:
-                goto general;
-        }
-        if (branch && single_value(*branch, base)) {
-            // A branch of one value needing no evaluation step: its value.
-        } else if (branch) {
-            // As eval_branch evaluates it: under this frame (pushed by the
-            // interpreter, so evaluating), with no trace running; the
-            // machine stack was checked on entry.
-            const Cell b = *branch;
-            Cell* start = stack::top;
-            if (Unwind code = eval_block_into(b, start)) return code;
-            *base = *start;
-        } else {
-            *base = none_value;
-        }
-        stack::unwind();
-        KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
-        return UNWIND_NONE;
+    // The conditionals, answered here as their natives answer them, without
+    // the dispatch through the natives table.
+    if (type == TYPE_NATIVE && !path && fixed_count >= 2) {
+        Unwind code;
+        if (conditional_answer(name, fn, base, c, &code)) return code;
     }
-general:
     // Refinements (the path's, from ref_start on).
     // (A frame-local array: no destructor on the call path; more than 32
     // refinements, which no built-in has, take room on the machine stack.)

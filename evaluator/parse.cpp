@@ -178,7 +178,7 @@ uint32_t event_mask(const Cell* callback) {
 
 // Rule pointer kept inside the block after Kiv code ran (the block may have
 // shrunk): clamped to its last cell.
-void refresh_rules(Parser& p) {
+inline void refresh_rules(Parser& p) {
     int32_t tail = int32_t(series::count(p.rules->w2));
     if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
@@ -268,7 +268,7 @@ inline bool is_plain(uint32_t t, bool via_word) {
 // The value a rule cell stands for (a word that is not a keyword: its value)
 // when it is a text, binary!, char! or bitset!: the values that repetitions
 // and searches match without a rule frame. v is replaced by that value.
-bool searchable_value(Cell& v) {
+inline bool searchable_value(Cell& v) {
     if (v.type() == TYPE_WORD) {
         if (keyword_of(v) != KW_NO) return false;
         v = word_value(v);
@@ -297,12 +297,25 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
         uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
         uint32_t pos = p.input->w1;
         const uint8_t* head = b->head_ptr();
-        // Short spans (the usual word) byte by byte; the rest by memchr.
-        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
         // Eight bytes at a time: x has a zero byte where a byte matches, and
         // the lowest byte flagged by the zero test is the first match.
         const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
         bool hit = false;
+        if (uint64_t(pos) + 8 <= stop) {
+            // The usual word: the delimiter among the next eight bytes.
+            uint64_t x = (load8(head + pos) | m8) ^ lo8;
+            uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+            if (z) {
+                pos += uint32_t(__builtin_ctzll(z)) >> 3;
+                p.match = true;
+                p.input->w1 = thru ? pos + 1 : pos;
+                p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+                return;
+            }
+            pos += 8;
+        }
+        // Short spans (the usual word) byte by byte; the rest by memchr.
+        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
         while (pos + 8 <= near) {
             uint64_t x = (load8(head + pos) | m8) ^ lo8;
             uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
@@ -357,11 +370,37 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         // type, as copy/part makes it, without the action's argument cells.
         uint32_t start = from > idx ? idx : from, count = idx - start;
         uint32_t unit = buffer_of(p.input->w2)->unit();
-        Off node = memory::alloc_series(count ? count : 1, unit, 0);  // may move the input's buffer
+        // May move the input's buffer. One-byte text takes the short path of
+        // the same allocation.
+        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1)
+                             : memory::alloc_series(count ? count : 1, unit, 0);
         const SeriesBuffer* b = buffer_of(p.input->w2);
         SeriesBuffer* nb = buffer_of(node);
         uint32_t bytes = count * unit;
-        std::memcpy(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+        const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
+        uint8_t* dst = nb->head_ptr();
+        if (bytes > 16) {
+            std::memcpy(dst, src, bytes);
+        } else if (bytes >= 8) {
+            // A short word: two overlapping moves of its first and last bytes.
+            uint64_t lo = load8(src), hi = load8(src + bytes - 8);
+            std::memcpy(dst, &lo, 8);
+            std::memcpy(dst + bytes - 8, &hi, 8);
+        } else if (bytes >= 4) {
+            uint32_t lo, hi;
+            std::memcpy(&lo, src, 4);
+            std::memcpy(&hi, src + bytes - 4, 4);
+            std::memcpy(dst, &lo, 4);
+            std::memcpy(dst + bytes - 4, &hi, 4);
+        } else if (bytes >= 2) {
+            uint16_t lo, hi;
+            std::memcpy(&lo, src, 2);
+            std::memcpy(&hi, src + bytes - 2, 2);
+            std::memcpy(dst, &lo, 2);
+            std::memcpy(dst + bytes - 2, &hi, 2);
+        } else if (bytes) {
+            dst[0] = src[0];
+        }
         nb->tail = nb->head + bytes;
         *p.copied = Cell{p.input->type(), 0, node, 0};
         Cell w = target, v = *p.copied;
@@ -380,6 +419,211 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     stack::top = p.work_top;
     Cell w = target, v = *p.copied;
     return context::set_word(&w, &v).code;
+}
+
+// S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
+inline State after_rule(const Parser& p) {
+    return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+}
+
+// copy or set at the rule pointer: the next state (S_EXIT with *code set
+// when Kiv code the copy ran exits).
+State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
+    // The rule block read once (the keyword sits at p.rp, inside it).
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    int32_t left = int32_t(rb->byte_count() >> 4) - p.rp;  // cells from the keyword on
+    const Cell* target = left > 1 ? at + 1 : nullptr;
+    if (!target || target->type() != TYPE_WORD || left <= 2) parse_error("parse-end", word);
+    if (kw == KW_COPY && !p.callback) {
+        // copy word to/thru a text, char! or bitset! with no trace to tell:
+        // searched and copied here, without the two rule frames it would get.
+        const Cell* r2 = at + 2;
+        Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
+        const Cell* r3 = left > 3 ? at + 3 : nullptr;
+        if ((k2 == KW_TO || k2 == KW_THRU) && r3 && !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
+            Cell v = *r3;
+            if (searchable_value(v)) {
+                Cell w = *target;
+                w.clear_new_line();
+                bool via_word = r3->type() == TYPE_WORD;
+                uint32_t from = p.input->w1;
+                p.rp += 3;
+                p.value = v;
+                p.via_word = via_word;
+                search_in_place(p, v, k2 == KW_THRU);
+                if (p.match) {
+                    if ((*code = copy_span(p, from, w))) return S_EXIT;
+                } else {
+                    p.input->w1 = from;
+                    refresh_end(p);
+                }
+                p.last_kind = K_COPY;
+                return after_rule(p);
+            }
+        }
+    }
+    p.count_cell = *target;
+    p.count_cell.clear_new_line();
+    ++p.rp;
+    p.kind = kw == KW_COPY ? K_COPY : K_SET;
+    p.flag = 0;
+    return S_PUSH_RULE;
+}
+
+// The end of a block that a repetition repeats (some [...], any [...],
+// while [...]), reached with no trace callback: when the repetition goes on
+// and its rule is still a block, the next round starts in place, as popping
+// the block frame, iterating the rule frame and pushing the block again
+// would leave it (the block frame is reused). Returns false, with nothing
+// changed, when the ordinary steps must decide.
+bool next_round(Parser& p) {
+    SeriesBuffer* rsb = rs_buffer();
+    uint32_t bytes = rsb->byte_count();
+    constexpr uint32_t frame_bytes = 3 * sizeof(Cell), limit_bytes = STACK_LIMIT * sizeof(Cell);
+    if (bytes < (p.rule_base + 6) * sizeof(Cell) || p.brk) return false;
+    // The stacks as the ordinary steps check them after the block frame went.
+    if (bytes - frame_bytes >= limit_bytes || buffer_of(input_stack)->byte_count() >= limit_bytes)
+        return false;
+    Cell* bf = rsb->tail_cell() - 3;
+    Cell* rf = bf - 3;
+    if (rf[2].type() != TYPE_PAIR) return false;
+    uint32_t kind = rf[2].w2;
+    if (kind != K_REPEAT && kind != K_WHILE) return false;
+    int32_t max = int32_t(rf[0].w2), round = int32_t(rf[0].w3);
+    if (!p.match || !(max == -1 || round < max)) return false;
+    uint32_t n = input_count(p.input);
+    uint32_t pos = p.input->w1;
+    uint32_t idx = pos > n ? n : pos;
+    if (kind != K_WHILE && !((n - idx) < rf[1].w3)) return false;
+    // The repeated rule: the cell after the keyword in the enclosing block.
+    int32_t at = int32_t(rf[1].w1) + 1;
+    if (at < 0) return false;
+    const SeriesBuffer* pb = buffer_of(bf[2].w2);
+    const Cell* c = pb->head_cell() + at;
+    if (c >= pb->tail_cell() || c->type() != TYPE_BLOCK) return false;
+    p.walked = true;
+    p.pop = false;
+    p.last_kind = 0;
+    rf[1].w2 = idx;
+    rf[1].w3 = n - idx;
+    rf[0].w3 = uint32_t(round + 1);
+    p.value = *c;
+    p.value.clear_new_line();
+    p.via_word = false;
+    p.from_match_rule = false;
+    // The block frame as pushing it again would make it (position_record).
+    bf[1] = triple::cell(at, int32_t(pos), int32_t(pos < n ? n - pos : 0));
+    *p.rules = p.value;
+    p.rules->set_type(TYPE_BLOCK);
+    p.rp = int32_t(p.rules->w1) - 1;
+    p.match = true;
+    // refresh_end over the same input.
+    p.input->w1 = idx;
+    p.end = idx >= n || (p.limit >= 0 && int64_t(idx) >= p.limit);
+    return true;
+}
+
+// S_NEXT_RULE with no trace callback while a block frame is on top: the
+// usual items (skip, | , copy/to/thru/any/some/opt over a text, char! or
+// bitset!, a paren, a literal value) run here one after another, each as
+// its ordinary steps would run it, and a repeated block starts its next
+// round in place. Any other item, a failing one or the end of the rules is
+// handed back: the state to go on with, p.value and the flags as S_NEXT_RULE
+// leaves them (S_EXIT with *code set when Kiv code exits).
+State run_items(Parser& p, Unwind* code) {
+    for (;;) {
+        ++p.rp;
+        const Cell* c = rule_cell(p, p.rp);
+        if (!c) {
+            if (next_round(p)) continue;
+            return S_POP_BLOCK;
+        }
+        p.value = *c;
+        p.value.clear_new_line();
+        p.via_word = false;
+        p.from_match_rule = false;
+        uint32_t t = p.value.type();
+        if (t == TYPE_WORD) {
+            Keyword kw = keyword_of(p.value);
+            switch (kw) {
+                case KW_SKIP:
+                    if (p.end) {
+                        p.match = false;
+                        return S_FIND_ALTERNATIVE;
+                    }
+                    p.match = true;
+                    advance(p, 1);
+                    continue;
+                case KW_PIPE:
+                    // The alternative matched: the rest of the block is skipped.
+                    p.rp = rule_tail(p);
+                    if (next_round(p)) continue;
+                    return S_POP_BLOCK;
+                case KW_COPY: {
+                    Cell word = p.value;
+                    State s = kw_copy_set(p, kw, word, code);
+                    if (s == S_NEXT_RULE) continue;
+                    return s;
+                }
+                case KW_TO:
+                case KW_THRU: {
+                    const Cell* next = rule_cell(p, p.rp + 1);
+                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return S_WORD;
+                    Cell v = *next;
+                    if (!searchable_value(v)) return S_WORD;
+                    ++p.rp;
+                    p.value = v;
+                    p.via_word = next->type() == TYPE_WORD;
+                    search_in_place(p, v, kw == KW_THRU);
+                    p.last_kind = kw == KW_TO ? K_TO : K_THRU;
+                    if (!p.match) return S_FIND_ALTERNATIVE;
+                    continue;
+                }
+                case KW_ANY:
+                case KW_SOME:
+                case KW_OPT: {
+                    const Cell* next = rule_cell(p, p.rp + 1);
+                    if (!next) return S_WORD;
+                    Cell v = *next;
+                    if (!searchable_value(v)) return S_WORD;
+                    ++p.rp;
+                    p.value = v;
+                    p.via_word = next->type() == TYPE_WORD;
+                    p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                    p.last_kind = K_REPEAT;
+                    if (!p.match) return S_FIND_ALTERNATIVE;
+                    continue;
+                }
+                default:
+                    return S_WORD;
+            }
+        }
+        switch (t) {
+            case TYPE_BLOCK:
+            case TYPE_DATATYPE:
+            case TYPE_TYPESET:
+            case TYPE_SET_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_INTEGER:
+            case TYPE_PATH:
+                return S_DISPATCH;
+            case TYPE_PAREN: {
+                Cell v = p.value;
+                if ((*code = eval_paren(p, v))) return S_EXIT;
+                refresh_rules(p);
+                refresh_end(p);
+                if (!p.match) return S_FIND_ALTERNATIVE;
+                continue;
+            }
+            default: {
+                Cell v = p.value;
+                match_value(p, v);
+                if (!p.match) return S_FIND_ALTERNATIVE;
+                continue;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -497,11 +741,6 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
             if (c_) return Unwind(c_);          \
         }                                       \
     } while (0)
-
-    // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
-    auto after_rule = [&p]() {
-        return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
-    };
 
     for (;;) {
         switch (state) {
@@ -669,6 +908,11 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 break;
             }
             case S_NEXT_RULE: {
+                if (!p.callback && !top_is_rule(p)) {
+                    state = run_items(p, &code);
+                    if (state == S_EXIT) return code;
+                    break;
+                }
                 ++p.rp;
                 const Cell* c = rule_cell(p, p.rp);
                 if (!c) {
@@ -783,7 +1027,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         EVENT(EV_PAREN);
                         refresh_rules(p);
                         refresh_end(p);
-                        state = after_rule();
+                        state = after_rule(p);
                         break;
                     }
                     case TYPE_PATH:
@@ -840,7 +1084,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             p.match = true;
                             EVENT(EV_MATCH);
                             advance(p, 1);
-                            state = after_rule();
+                            state = after_rule(p);
                         }
                         break;
                     case KW_ANY:
@@ -1006,49 +1250,10 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                         break;
                     }
                     case KW_COPY:
-                    case KW_SET: {
-                        const Cell* target = rule_cell(p, p.rp + 1);
-                        if (!target || target->type() != TYPE_WORD || !rule_cell(p, p.rp + 2))
-                            parse_error("parse-end", word);
-                        if (kw == KW_COPY && !p.callback) {
-                            // copy word to/thru a text, char! or bitset! with no
-                            // trace to tell: searched and copied here, without
-                            // the two rule frames it would get.
-                            const Cell* r2 = rule_cell(p, p.rp + 2);
-                            Keyword k2 = r2->type() == TYPE_WORD ? keyword_of(*r2) : KW_NO;
-                            const Cell* r3 = rule_cell(p, p.rp + 3);
-                            if ((k2 == KW_TO || k2 == KW_THRU) && r3 &&
-                                !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
-                                Cell v = *r3;
-                                if (searchable_value(v)) {
-                                    Cell w = *target;
-                                    w.clear_new_line();
-                                    bool via_word = r3->type() == TYPE_WORD;
-                                    uint32_t from = p.input->w1;
-                                    p.rp += 3;
-                                    p.value = v;
-                                    p.via_word = via_word;
-                                    search_in_place(p, v, k2 == KW_THRU);
-                                    if (p.match) {
-                                        if (Unwind code = copy_span(p, from, w)) return code;
-                                    } else {
-                                        p.input->w1 = from;
-                                        refresh_end(p);
-                                    }
-                                    p.last_kind = K_COPY;
-                                    state = after_rule();
-                                    break;
-                                }
-                            }
-                        }
-                        p.count_cell = *target;
-                        p.count_cell.clear_new_line();
-                        ++p.rp;
-                        p.kind = kw == KW_COPY ? K_COPY : K_SET;
-                        p.flag = 0;
-                        state = S_PUSH_RULE;
+                    case KW_SET:
+                        state = kw_copy_set(p, kw, word, &code);
+                        if (state == S_EXIT) return code;
                         break;
-                    }
                     case KW_REMOVE:
                         state = kw_remove(p, word, &code);
                         if (state == S_EXIT) return code;

@@ -169,8 +169,7 @@ inline void advance(Parser& p, uint32_t n) {
     p.end = p.input->w1 >= count || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
 }
 inline bool is_string_input(uint32_t t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL ||
-           t == TYPE_REF;
+    return is_any_string(t);
 }
 inline bool is_block_input(uint32_t t) {
     return is_any_block(t);
