@@ -138,11 +138,8 @@ bool peek_path(const Cell& path, Cell* out) {
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
-    uint32_t t = head->type();
-    if (t != TYPE_OBJECT) {
-        if (t == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
-        return false;
-    }
+    if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
+    if (head->type() != TYPE_OBJECT) return false;
     uint32_t at = 0;
     const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
