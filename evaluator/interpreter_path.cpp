@@ -83,7 +83,8 @@ struct Step {
     uint32_t at;
 };
 [[gnu::noinline]] Step object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call);
-[[gnu::always_inline]] inline Step object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call) {
+[[gnu::always_inline]] inline Step object_steps(const Cell* slot, const Cell* cells, uint32_t end,
+                                                bool call) {
     if (end == 1) return {slot, 0};
     if (end == 2) return {object_field(slot->w1, &cells[1]), 1};
     return object_steps_loop(slot, cells, end, call);
