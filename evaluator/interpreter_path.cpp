@@ -73,34 +73,32 @@ inline const Cell* object_field(Off ctx, const Cell* el) {
 
 // Steps from the object in `slot` through the fields cells[1] ..
 // cells[end - 1] name, each but the last leading to another object. With
-// `call`, a function met on the way ends the walk (`at`: its element). The
+// `call`, a function met on the way ends the walk (*at: its element). The
 // last slot read, or null when a step is not such a field step. Nothing
 // here allocates, so the pointers stay valid. The one-step form (`p/x`)
-// is answered inline; longer paths loop out of line. The element index
-// comes back in a register, not through memory.
-struct Step {
-    const Cell* slot;
-    uint32_t at;
-};
-[[gnu::noinline]] Step object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call);
-[[gnu::always_inline]] inline Step object_steps(const Cell* slot, const Cell* cells, uint32_t end,
-                                                bool call) {
-    if (end == 1) return {slot, 0};
-    if (end == 2) return {object_field(slot->w1, &cells[1]), 1};
-    return object_steps_loop(slot, cells, end, call);
+// is answered inline; longer paths loop out of line.
+[[gnu::noinline]] const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                uint32_t* at);
+[[gnu::always_inline]] inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                       uint32_t* at) {
+    if (end == 1) return slot;
+    if (end == 2) {
+        *at = 1;
+        return object_field(slot->w1, &cells[1]);
+    }
+    return object_steps_loop(slot, cells, end, call, at);
 }
-Step object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call) {
-    uint32_t at = 0;
+const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
     for (uint32_t i = 1; i < end; ++i) {
         slot = object_field(slot->w1, &cells[i]);
-        if (!slot) return {nullptr, at};
-        at = i;
+        if (!slot) return nullptr;
+        *at = i;
         uint32_t t = slot->type();
         if (t == TYPE_OBJECT) continue;
-        if (call && is_callable(t)) return {slot, at};
-        if (i + 1 < end) return {nullptr, at};
+        if (call && is_callable(t)) return slot;
+        if (i + 1 < end) return nullptr;
     }
-    return {slot, at};
+    return slot;
 }
 
 // The path's cells from its head, their count (at least 2) and the head
@@ -142,7 +140,8 @@ bool peek_path(const Cell& path, Cell* out) {
     if (!head) return false;
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
     if (head->type() != TYPE_OBJECT) return false;
-    const Cell* slot = object_steps(head, cells, count, true).slot;
+    uint32_t at = 0;
+    const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
     uint32_t st = slot->type();
     if (is_callable(st) || st == TYPE_OP) {
@@ -162,9 +161,8 @@ bool peek_path(const Cell& path, Cell* out) {
     uint32_t t = head->type();
     Cell result;
     if (t == TYPE_OBJECT) {
-        Step step = object_steps(head, cells, count, mode == PATH_CALL);
-        const Cell* slot = step.slot;
-        uint32_t at = step.at;
+        uint32_t at = 0;
+        const Cell* slot = object_steps(head, cells, count, mode == PATH_CALL, &at);
         if (!slot) return false;
         uint32_t st = slot->type();
         if (mode == PATH_CALL && is_callable(st)) {
@@ -215,7 +213,8 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     if (head && head->type() == TYPE_OBJECT) {
         slot = head;  // `p/y:` takes no step before the field
         if (count > 2) {
-            slot = object_steps_loop(head, cells, count - 1, false).slot;
+            uint32_t at = 0;
+            slot = object_steps_loop(head, cells, count - 1, false, &at);
             if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
         }
         if (slot) {
