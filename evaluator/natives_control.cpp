@@ -11,6 +11,7 @@
 // stack::unwind_last(): the base's value becomes the native's result. Any
 // other code (return, exit, throw) goes on upward untouched.
 #include <cmath>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -438,10 +439,18 @@ Unwind foreach (const int32_t*) {
                 uint32_t pos = series->w1;
                 const SeriesBuffer* b = buffer_of(series->w2);
                 if (pos >= (b->byte_count() >> 4)) return STEP_END;
-                Cell v = b->head_cell()[pos];
-                v.clear_new_line();
+                const Cell* from = b->head_cell() + pos;
                 series->w1 = pos + 1;
-                return step_of(set_loop_word(*words, v));
+                // Straight into the word's slot (no allocation between the
+                // read and the write), the new-line mark cleared there.
+                if (Cell* slot = context::direct_slot(words)) [[likely]] {
+                    std::memmove(static_cast<void*>(slot), from, sizeof(Cell));
+                    slot->clear_new_line();
+                    return STEP_GO;
+                }
+                Cell v = *from;
+                v.clear_new_line();
+                return step_of(set_word(*words, v));
             },
             go_on);
     } else {
