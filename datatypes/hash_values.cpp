@@ -1,6 +1,7 @@
 // Hashes and equality of values as table keys (see hash_values.h).
 #include "datatypes/hash_values.h"
 
+#include <bit>
 #include <cstring>
 
 #include "runtime/case_fold.h"
@@ -101,13 +102,113 @@ inline uint32_t lower_bmp(uint32_t cp) { return unicode_tables::lower_bmp[cp]; }
     at = b->head_ptr() + (index < total ? index : total);
     return true;
 }
+// The end of a text cell's data area (bytes up to it may be read).
+inline const uint8_t* data_end_of(const Cell* c) {
+    return arena::ptr(buffer_of(c->w2)->data_end());
+}
 
-// The hash of narrow text without case (hash_string's one-byte loop).
-[[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count) {
+// ---- Text hashes ----
+//
+// A text hashes by its code points from its position (folded to lower case
+// unless the hash is case-sensitive), whatever its buffer's width. When every
+// one is below 256 they go four to a murmur3 step, packed first one lowest,
+// the last step padded with zeros; else each takes a step of its own. The
+// count is mixed in last.
+
+static_assert(std::endian::native == std::endian::little, "narrow text is packed by 32-bit loads");
+
+inline uint32_t load_word(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The hash of code points one step each (text with one of 256 or above).
+template <class Get>
+uint32_t hash_per_char(uint32_t count, Get get) {
     uint32_t h = hashtable::seed;
-    for (uint32_t i = 0; i < count; ++i) h = hashtable::murmur3_step(h, lower_bmp(at[i]));
-    h ^= 4 * count;
-    return mix32(h);
+    for (uint32_t i = 0; i < count; ++i) h = hashtable::murmur3_step(h, get(i));
+    return mix32(h ^ (4 * count));
+}
+
+// The hash of code points given one by one (wide buffers).
+template <class Get>
+uint32_t hash_units(uint32_t count, Get get) {
+    uint32_t h = hashtable::seed, word = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t c = get(i);
+        if (c > 0xFF) return hash_per_char(count, get);
+        word |= c << (8 * (i & 3));
+        if ((i & 3) == 3) {
+            h = hashtable::murmur3_step(h, word);
+            word = 0;
+        }
+    }
+    if (count & 3) h = hashtable::murmur3_step(h, word);
+    return mix32(h ^ count);
+}
+
+// Four packed bytes below 128 with A-Z taken as a-z (lower_bmp's ASCII rows):
+// a byte's high bit is set by adding 0x3F from 'A' up and by adding 0x25
+// above 'Z'; no sum carries into the next byte.
+inline uint32_t fold_ascii_word(uint32_t w) {
+    uint32_t upper = (w + 0x3F3F3F3Fu) & ~(w + 0x25252525u) & 0x80808080u;
+    return w | (upper >> 2);
+}
+// Four packed bytes, some of 128 or above, folded by the table; -1 when one
+// folds to 256 or above.
+[[gnu::noinline]] int64_t fold_latin_word(uint32_t w) {
+    uint32_t out = 0;
+    for (uint32_t k = 0; k < 32; k += 8) {
+        uint32_t c = lower_bmp((w >> k) & 0xFF);
+        if (c > 0xFF) return -1;
+        out |= c << k;
+    }
+    return out;
+}
+[[gnu::noinline]] uint32_t hash_narrow_per_char(const uint8_t* at, uint32_t count) {
+    return hash_per_char(count, [at](uint32_t j) { return lower_bmp(at[j]); });
+}
+
+// The hash of one-byte text, folded or not. The bytes up to `end` may be
+// read (past the text's own: a buffer's data area), so that a last step of
+// 1 to 3 bytes is one load when there is room for 4.
+[[gnu::always_inline]] inline uint32_t hash_narrow(const uint8_t* at, uint32_t count, const uint8_t* end,
+                                                   bool fold) {
+    uint32_t h = hashtable::seed;
+    uint32_t i = 0;
+    for (;; i += 4) {
+        uint32_t w;
+        uint32_t rest = count - i;
+        if (rest >= 4) {
+            w = load_word(at + i);
+        } else if (rest == 0) {
+            break;
+        } else if (end - (at + i) >= 4) [[likely]] {
+            w = load_word(at + i) & (0xFFFFFFFFu >> (32 - 8 * rest));
+        } else {
+            w = at[i];
+            if (rest > 1) w |= uint32_t(at[i + 1]) << 8;
+            if (rest > 2) w |= uint32_t(at[i + 2]) << 16;
+        }
+        if (fold) {
+            if (!(w & 0x80808080u)) [[likely]] {
+                w = fold_ascii_word(w);
+            } else {
+                int64_t folded = fold_latin_word(w);
+                if (folded < 0) return hash_narrow_per_char(at, count);
+                w = uint32_t(folded);
+            }
+        }
+        h = hashtable::murmur3_step(h, w);
+        if (rest <= 4) break;
+    }
+    return mix32(h ^ count);
+}
+// The folded hash of a narrow text cell's bytes (see narrow_text).
+[[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count,
+                                                          const uint8_t* end) {
+    return hash_narrow(at, count, end, true);
 }
 
 bool strings_equal(const Cell* a, const Cell* b, bool case_sensitive) {
@@ -196,30 +297,24 @@ bool equal_values(const Cell* a, const Cell* b, bool case_sensitive) {
 
 uint32_t hash_string(const Cell* value, bool case_sensitive) {
     Text t = text_of(value);
-    uint32_t h = hashtable::seed;
-    // One loop per unit width, each character one 32-bit step: the same text
-    // hashes alike whatever width its buffer has.
     switch (t.unit) {
-        case 1:
-            if (!case_sensitive) return hash_narrow_folded(t.at, t.count);
-            for (uint32_t i = 0; i < t.count; ++i) h = hashtable::murmur3_step(h, t.at[i]);
-            break;
+        case 1: {
+            const uint8_t* end = data_end_of(value);
+            return case_sensitive ? hash_narrow(t.at, t.count, end, false)
+                                  : hash_narrow(t.at, t.count, end, true);
+        }
         case 2:
-            for (uint32_t i = 0; i < t.count; ++i) {
+            return hash_units(t.count, [&t, case_sensitive](uint32_t i) {
                 uint16_t v;
                 std::memcpy(&v, t.at + 2 * uint64_t(i), 2);
-                h = hashtable::murmur3_step(h, case_sensitive ? v : lower_bmp(v));
-            }
-            break;
+                return case_sensitive ? uint32_t(v) : lower_bmp(v);
+            });
         default:
-            for (uint32_t i = 0; i < t.count; ++i) {
+            return hash_units(t.count, [&t, case_sensitive](uint32_t i) {
                 uint32_t c = char_at(t, i);
-                h = hashtable::murmur3_step(h, case_sensitive ? c : casefold::change_char(c, false));
-            }
-            break;
+                return case_sensitive ? c : casefold::change_char(c, false);
+            });
     }
-    h ^= 4 * t.count;
-    return mix32(h);
 }
 
 uint32_t hash(const Cell* c, bool case_sensitive) {
@@ -310,9 +405,49 @@ inline uint32_t load32(const uint8_t* p) {
         return load64(a + n - 8) == load64(b + n - 8);
     }
     if (n >= 4) return load32(a) == load32(b) && load32(a + n - 4) == load32(b + n - 4);
-    for (uint32_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+    if (n == 0) return true;
+    // 1 to 3 bytes: the first, middle and last cover them all.
+    return ((a[0] ^ b[0]) | (a[n >> 1] ^ b[n >> 1]) | (a[n - 1] ^ b[n - 1])) == 0;
+}
+
+}  // namespace
+
+namespace {
+
+// find_in_map for every key but narrow text.
+[[gnu::noinline]] Cell* find_other_in_map(uint32_t table, const Cell* key, bool case_sensitive,
+                                          uint32_t* hash_out) {
+    uint32_t t = key->type();
+    // Integer and character keys: their payload hashed, equal to a key of
+    // the same type and payload.
+    if (t == TYPE_INTEGER || t == TYPE_CHAR) {
+        uint32_t v = key->w2;
+        uint32_t h = mix32(v);
+        if (hash_out) *hash_out = h;
+        return hashtable::find_map_with(table, h,
+                                        [=](const Cell* c) { return c->type() == t && c->w2 == v; });
+    }
+    // Word keys: by symbol, canonical without case.
+    if (is_word_type(t)) {
+        uint32_t sym = key->w2, canon = canonical_symbol(sym);
+        uint32_t h = mix32(canon);
+        if (hash_out) *hash_out = h;
+        return hashtable::find_map_with(table, h, [=](const Cell* c) {
+            if (!is_word_type(c->type())) return false;
+            if (c->w2 == sym) return true;
+            return !case_sensitive && canonical_symbol(c->w2) == canon;
+        });
+    }
+    Cell k = *key;
+    int32_t pos = hashtable::find(table, &k, case_sensitive, hash_out);
+    if (pos < 0) return nullptr;
+    return buffer_of(hashtable::record(table)->values)->head_cell() + pos;
+}
+
+// A candidate that is not narrow text of the key's type: the general
+// equality, out of line.
+[[gnu::noinline]] bool text_key_matches_other(const Cell* c, const Cell* key, bool case_sensitive) {
+    return equal(c, key, case_sensitive);
 }
 
 }  // namespace
@@ -323,38 +458,15 @@ Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t
     uint32_t count;
     // The usual text key (not a part of a string): one folded hash, then a
     // byte compare against each candidate of the same type.
-    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(key, at, count)) [[unlikely]] {
-        // Integer and character keys: their payload hashed, equal to a key of
-        // the same type and payload.
-        if (t == TYPE_INTEGER || t == TYPE_CHAR) {
-            uint32_t v = key->w2;
-            uint32_t h = mix32(v);
-            if (hash_out) *hash_out = h;
-            return hashtable::find_map_with(table, h,
-                                            [=](const Cell* c) { return c->type() == t && c->w2 == v; });
-        }
-        // Word keys: by symbol, canonical without case.
-        if (is_word_type(t)) {
-            uint32_t sym = key->w2, canon = canonical_symbol(sym);
-            uint32_t h = mix32(canon);
-            if (hash_out) *hash_out = h;
-            return hashtable::find_map_with(table, h, [=](const Cell* c) {
-                if (!is_word_type(c->type())) return false;
-                if (c->w2 == sym) return true;
-                return !case_sensitive && canonical_symbol(c->w2) == canon;
-            });
-        }
-        Cell k = *key;
-        int32_t pos = hashtable::find(table, &k, case_sensitive, hash_out);
-        if (pos < 0) return nullptr;
-        return buffer_of(hashtable::record(table)->values)->head_cell() + pos;
-    }
-    uint32_t h = hash_narrow_folded(at, count);
+    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(key, at, count)) [[unlikely]]
+        return find_other_in_map(table, key, case_sensitive, hash_out);
+    uint32_t h = hash_narrow_folded(at, count, data_end_of(key));
     if (hash_out) *hash_out = h;
     return hashtable::find_map_with(table, h, [&](const Cell* c) {
         const uint8_t* y;
         uint32_t m;
-        if (c->type() != t || !narrow_text(c, y, m)) [[unlikely]] return equal(c, key, case_sensitive);
+        if (c->type() != t || !narrow_text(c, y, m)) [[unlikely]]
+            return text_key_matches_other(c, key, case_sensitive);
         if (m != count) return false;
         if (same_bytes(at, y, count)) return true;
         if (case_sensitive) return false;
@@ -371,8 +483,8 @@ void install() {
                                 if (!is_any_string(key->type())) return hash(key, false);
                                 const uint8_t* at;
                                 uint32_t count;
-                                return narrow_text(key, at, count) ? hash_narrow_folded(at, count)
-                                                                   : hash_string(key, false);
+                                if (!narrow_text(key, at, count)) return hash_string(key, false);
+                                return hash_narrow_folded(at, count, data_end_of(key));
                             },
                             equal, node_dependent});
 }

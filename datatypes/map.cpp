@@ -89,25 +89,13 @@ void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitiv
     // never collects, so nothing needs holding on the stack.
     uint32_t hash = 0;
     Off table = map->w3;
-    if (Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash)) {
-        Cell v = *value;
-        v.clear_new_line();
-        if (k[1].header == 0) ++hashtable::record(table)->live;
-        k[1] = v;
-        return;
-    }
-    stack::TopMark mark;
-    Cell* m = stack::push(*map);
-    Cell* v = stack::push(*value);
-    v->clear_new_line();
-    Cell* k = stack::push(*key);
-    normalize_key(k, path);
-    uint32_t n = cell_count(m);
-    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
-    block::cells_append(m, k);
-    block::cells_append(m, v);
-    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
-    hashtable::put(m->w3, n, case_sensitive, &hash);
+    Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
+    if (!k) [[unlikely]]
+        return add_pair(map, key, value, case_sensitive, path, hash);
+    Cell v = *value;
+    v.clear_new_line();
+    if (k[1].header == 0) ++hashtable::record(table)->live;
+    k[1] = v;
 }
 
 // Writes the live pairs (see map.h): molded keys and values, one pair per
@@ -370,15 +358,20 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
     return v;
 }
 
-void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
-    set_value(map, key, value, false, path);
-}
-
-void select_value(const Cell* map, const Cell* key, Cell* out) {
-    const Cell* found = live_value(map, key, false);
-    Cell v = found ? *found : none_value;
-    v.clear_new_line();
-    *out = v;
+void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
+              uint32_t hash) {
+    stack::TopMark mark;
+    Cell* m = stack::push(*map);
+    Cell* v = stack::push(*value);
+    v->clear_new_line();
+    Cell* k = stack::push(*key);
+    normalize_key(k, path);
+    uint32_t n = cell_count(m);
+    if (uint64_t(n) / 2 >= MAX_ENTRIES) fire({"internal", "no-memory"});
+    block::cells_append(m, k);
+    block::cells_append(m, v);
+    // The normalised key (a copy, or a set-word for a word) hashes as the key did.
+    hashtable::put(m->w3, n, case_sensitive, &hash);
 }
 
 int32_t compare(Cell* value, Cell* other, int32_t op) {

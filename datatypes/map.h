@@ -17,8 +17,10 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
 #include "datatypes/actions.h"
+#include "datatypes/hash_values.h"
+#include "runtime/cell.h"
+#include "runtime/hashtable.h"
 
 namespace kiv::map {
 
@@ -37,13 +39,34 @@ Cell* push(const Cell* map);
 // invalid-arg with the block.
 void extend(Cell* map, Cell* block, bool case_sensitive);
 
+// A key not in the map: a new pair, the key normalised (reporting `path` on
+// error); `hash` is the key's hash as the look-up gave it.
+void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
+              uint32_t hash);
 // The path set `map/key: value` (no /case): as eval_path's set step, without
 // the step's cells (the map cell, key and value are read before anything is
 // allocated; `path` is only reported on error).
-void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path);
+inline void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
+    // An existing key (the usual case) is updated in place: the look-up
+    // never collects.
+    uint32_t hash = 0;
+    Off table = map->w3;
+    Cell* k = hash_values::find_in_map(table, key, false, &hash);
+    if (!k) [[unlikely]]
+        return add_pair(map, key, value, false, path, hash);
+    Cell v = *value;
+    v.clear_new_line();
+    if (k[1].header == 0) ++hashtable::record(table)->live;
+    k[1] = v;
+}
 // `select map key` without refinements: the value of a live entry, or none,
 // written to *out (which may be the map's or the key's cell).
-void select_value(const Cell* map, const Cell* key, Cell* out);
+inline void select_value(const Cell* map, const Cell* key, Cell* out) {
+    const Cell* k = hash_values::find_in_map(map->w3, key, false);
+    Cell v = k && k[1].header != 0 ? k[1] : Cell{TYPE_NONE, 0, 0, 0};
+    v.clear_new_line();
+    *out = v;
+}
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------
 Outcome make(Cell* proto, Cell* spec, uint32_t type);

@@ -190,12 +190,15 @@ inline bool form_integer_quick(Cell* value) {
     return true;
 }
 
-Unwind form_s(const int32_t* r) {
+[[gnu::noinline]] Unwind form_general(const int32_t* r) {
     Cell* value = arg(0);
     Cell* part = Refs<ACT_FORM>{r}.arg<"part">();
-    if (!part && form_integer_quick(value)) return UNWIND_NONE;
     into_string(part, [&](Cell* out, int32_t budget) { form(value, out, part, budget); });
     return UNWIND_NONE;
+}
+Unwind form_s(const int32_t* r) {
+    if (!Refs<ACT_FORM>{r}.has<"part">() && form_integer_quick(arg(0))) return UNWIND_NONE;
+    return form_general(r);
 }
 Unwind mold_s(const int32_t* r) {
     Cell* value = arg(0);
@@ -254,19 +257,50 @@ template <bool Append>
         if (!dup_count(d, dup)) return UNWIND_NONE;
     return insert_counted<Append>(series, value, part, only, dup);
 }
+// append/insert without /part and /dup by the general lookup (ports, types
+// without the action).
+template <bool Append>
+[[gnu::noinline]] Unwind insert_plain(bool only) {
+    return insert_counted<Append>(arg(0), arg(1), -1, only, 1);
+}
+// A plain append to a string (its type's append is string::insert):
+// string::insert's first step taken here, without its call; else a jump
+// to it.
+[[gnu::noinline]] Unwind append_to_text(bool only) {
+    Cell* series = arg(0);
+    if (string::append_narrow_quick(series, arg(1))) return UNWIND_NONE;
+    return string::insert(series, arg(1), -1, only, 1, true);
+}
 template <bool Append>
 Unwind insert_s(const int32_t* r) {
+    using F = Refs<Append ? ACT_APPEND : ACT_INSERT>;
     bool only = false;
     if (r) {
         // Absent refinements are -1: one test passes a call with neither
-        // /part nor /dup straight to the type.
-        using F = Refs<Append ? ACT_APPEND : ACT_INSERT>;
+        // /part nor /dup on.
         constexpr uint32_t at_part = F::template index<"part">(), at_dup = F::template index<"dup">();
         only = r[F::template index<"only">()] >= 0;
         if ((r[at_part] & r[at_dup]) >= 0) [[unlikely]]
             return insert_with_counts<Append>(r, only);
     }
-    return insert_counted<Append>(arg(0), arg(1), -1, only, 1);
+    // The lookup of insert_counted, with every call a jump.
+    constexpr uint32_t slot = Append ? ACT_APPEND : ACT_INSERT;
+    Cell* series = arg(0);
+    uint32_t t = series->type();
+    if (t == TYPE_PORT || t > TYPE_ID_LIMIT) [[unlikely]]
+        return insert_plain<Append>(only);
+    SlotFn<slot> e = datatype::lookup<slot>(t);
+    if (!e) [[unlikely]]
+        return insert_plain<Append>(only);
+    if constexpr (Append) {
+        if (e == &string::insert) return append_to_text(only);
+    } else {
+        if (is_series(t)) {
+            int32_t len = series_length(series);
+            if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
+        }
+    }
+    return e(series, arg(1), -1, only, 1, Append);
 }
 Unwind change_s(const int32_t* r) {
     Cell* series = arg(0);
@@ -398,20 +432,24 @@ Unwind reverse_s(const int32_t* r) {
     Refs<ACT_REVERSE> f{r};
     return reverse(arg(0), f.arg<"part">(), f.arg<"skip">());
 }
-Unwind select_s(const int32_t* r) {
-    if (no_refinements<ACT_SELECT>(r)) [[likely]] {
-        // map!: the value read straight into the result cell.
-        if (arg(0)->type() == TYPE_MAP) {
-            map::select_value(arg(0), arg(1), stack::arg_base);
-            return UNWIND_NONE;
-        }
-        return answer(
-            select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
-    }
+[[gnu::noinline]] Unwind select_plain() {
+    return answer(
+        select(arg(0), arg(1), nullptr, false, false, false, false, nullptr, nullptr, false, false));
+}
+[[gnu::noinline]] Unwind select_refined(const int32_t* r) {
     Refs<ACT_SELECT> f{r};
     return answer(select(arg(0), arg(1), f.arg<"part">(), f.has<"only">(), f.has<"case">(), f.has<"same">(),
                          f.has<"any">(), f.arg<"with">(), f.arg<"skip">(), f.has<"last">(),
                          f.has<"reverse">()));
+}
+Unwind select_s(const int32_t* r) {
+    if (!no_refinements<ACT_SELECT>(r)) [[unlikely]]
+        return select_refined(r);
+    // map!: the value read straight into the result cell.
+    Cell* series = arg(0);
+    if (series->type() != TYPE_MAP) return select_plain();
+    map::select_value(series, series + 1, series);
+    return UNWIND_NONE;
 }
 Unwind sort_s(const int32_t* r) {
     Refs<ACT_SORT> f{r};

@@ -582,7 +582,8 @@ Off alloc_narrow_slow(uint32_t count) {
     return frame_series(size, 1);
 }
 
-Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
+namespace {
+[[gnu::noinline]] Off alloc_series_slow(uint32_t count, uint32_t unit, int32_t head_offset) {
     if (head_offset == 0 && unit - 1u < series_flag::UNIT_MASK) [[likely]] {
         // The usual request: checked as data_size_for does, then placed in a
         // frame on the short path when it is small enough.
@@ -594,6 +595,22 @@ Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
     Off node = alloc_node();  // never collects: the new buffer stays put
     link(b, node);
     return node;
+}
+}  // namespace
+
+Off alloc_series(uint32_t count, uint32_t unit, int32_t head_offset) {
+#ifndef KIV_GC_TORTURE
+    // The usual request when the current frames have room: no collection
+    // point is passed (nothing waits for release), so none is skipped.
+    if (head_offset == 0 && unit - 1u < series_flag::UNIT_MASK) [[likely]] {
+        uint64_t size = round16(uint64_t(count) * unit);
+        if (size + BUFFER_OVERHEAD < record.big_threshold) [[likely]] {
+            if (Off node = frame_series_quick(uint32_t(size), unit)) [[likely]]
+                return node;
+        }
+    }
+#endif
+    return alloc_series_slow(count, unit, head_offset);
 }
 
 Off alloc_fixed_series(uint32_t count, uint32_t unit, int32_t head_offset) {

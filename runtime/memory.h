@@ -202,27 +202,38 @@ Off alloc_bytes_filled(uint32_t count, uint8_t byte);
 // waits for release (no collection could run then); else out of line. The
 // collect-at-every-allocation build always goes out of line.
 Off alloc_narrow_slow(uint32_t count);
+// A frame buffer of `size` data bytes (a multiple of 16, size + overhead
+// below the big threshold) and `unit`, head at the data start, linked to a
+// new node: the node, or 0 (nothing done) when the current frames lack room
+// or blocks wait for release, where the out-of-line path must run. Never
+// collects.
+[[gnu::always_inline]] inline Off frame_series_quick(uint32_t size, uint32_t unit) {
+    uint32_t need = size + BUFFER_OVERHEAD;
+    if (retired_waiting || !record.current_series_frame || !record.current_node_frame) [[unlikely]]
+        return 0;
+    SeriesFrame* f = arena::ptr<SeriesFrame>(record.current_series_frame);
+    NodeFrame* nf = arena::ptr<NodeFrame>(record.current_node_frame);
+    Off node = nf->free_head;
+    if (uint64_t(f->first_free) + need >= f->end || !node || nf->pass_over) [[unlikely]]
+        return 0;
+    auto* b = arena::ptr<SeriesBuffer>(f->first_free);
+    f->first_free += need;
+    Off next = node_content(node);
+    nf->free_head = next == node ? 0 : next;
+    nf->used++;
+    b->flags = unit | series_flag::LIVE | series_flag::ALLOCATED;
+    b->node = node;
+    b->size = size;
+    b->head = b->tail = b->data_start();
+    *arena::ptr<Off>(node) = arena::off(b);
+    return node;
+}
 inline Off alloc_narrow(uint32_t count) {
 #ifndef KIV_GC_TORTURE
-    uint32_t need = ((count + 15u) & ~15u) + BUFFER_OVERHEAD;
-    if (count - 1u < 4096u && !retired_waiting && need < record.big_threshold && record.current_series_frame &&
-        record.current_node_frame) [[likely]] {
-        SeriesFrame* f = arena::ptr<SeriesFrame>(record.current_series_frame);
-        NodeFrame* nf = arena::ptr<NodeFrame>(record.current_node_frame);
-        Off node = nf->free_head;
-        if (uint64_t(f->first_free) + need < f->end && node && !nf->pass_over) [[likely]] {
-            auto* b = arena::ptr<SeriesBuffer>(f->first_free);
-            f->first_free += need;
-            Off next = node_content(node);
-            nf->free_head = next == node ? 0 : next;
-            nf->used++;
-            b->flags = 1u | series_flag::LIVE | series_flag::ALLOCATED;
-            b->node = node;
-            b->size = need - BUFFER_OVERHEAD;
-            b->head = b->tail = b->data_start();
-            *arena::ptr<Off>(node) = arena::off(b);
+    uint32_t size = (count + 15u) & ~15u;
+    if (count - 1u < 4096u && size + BUFFER_OVERHEAD < record.big_threshold) [[likely]] {
+        if (Off node = frame_series_quick(size, 1)) [[likely]]
             return node;
-        }
     }
 #endif
     return alloc_narrow_slow(count);

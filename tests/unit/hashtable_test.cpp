@@ -154,6 +154,45 @@ TEST_F(HashTable, StringsHashAlikeInEveryWidthAndWithoutCase) {
     EXPECT_TRUE(hash_values::equal(&part, &just_bc, true));
 }
 
+TEST_F(HashTable, NarrowTextHashesAsWideTextForEveryCodeBelow256) {
+    // Narrow text is hashed four bytes at a time (ASCII folded by word
+    // arithmetic), wider text a code at a time: every code below 256, at
+    // every place of a step and with every tail length, hashes alike.
+    const uint32_t filler[8] = {'A', 'b', '1', 'Z', 'z', '@', '[', '`'};
+    for (uint32_t len = 1; len <= 8; ++len) {
+        for (uint32_t pos = 0; pos < len; ++pos) {
+            for (uint32_t c = 0; c < 256; ++c) {
+                std::vector<uint32_t> cps(filler, filler + len);
+                cps[pos] = c;
+                Cell narrow = Cell{TYPE_STRING, 0, text_series(cps, 1), 0};
+                Cell wide = Cell{TYPE_STRING, 0, text_series(cps, 2), 0};
+                Cell ucs4 = Cell{TYPE_STRING, 0, text_series(cps, 4), 0};
+                for (bool cs : {false, true}) {
+                    uint32_t h = hash_values::hash(&narrow, cs);
+                    ASSERT_EQ(h, hash_values::hash(&wide, cs)) << len << " " << pos << " " << c;
+                    ASSERT_EQ(h, hash_values::hash(&ucs4, cs)) << len << " " << pos << " " << c;
+                }
+            }
+        }
+    }
+    // Text that ends in the last bytes of its buffer (read from a position),
+    // its last step put together byte by byte.
+    std::vector<uint32_t> full;
+    for (uint32_t i = 0; i < 16; ++i) full.push_back(i % 2 ? 'a' + i : 'A' + i);
+    Cell narrow_full = Cell{TYPE_STRING, 0, text_series(full, 1), 0};
+    Cell wide_full = Cell{TYPE_STRING, 0, text_series(full, 2), 0};
+    for (uint32_t at = 0; at <= 16; ++at) {
+        narrow_full.w1 = wide_full.w1 = at;
+        for (bool cs : {false, true})
+            EXPECT_EQ(hash_values::hash(&narrow_full, cs), hash_values::hash(&wide_full, cs)) << at;
+    }
+    // A wide code that folds below 256 (the Kelvin sign) hashes as its fold.
+    Cell kelvin = Cell{TYPE_STRING, 0, text_series({'o', 0x212A, 'a', 'y'}, 2), 0};
+    Cell okay = string_cell("okay");
+    bool same_hash = hash_values::hash(&kelvin, false) == hash_values::hash(&okay, false);
+    EXPECT_EQ(hash_values::equal(&kelvin, &okay, false), same_hash);
+}
+
 TEST_F(HashTable, ValueHashesByType) {
     Cell unset{TYPE_UNSET, 1, 2, 3}, none{TYPE_NONE, 1, 2, 3};
     EXPECT_EQ(hash_values::hash(&unset, false), uint32_t(-2));
