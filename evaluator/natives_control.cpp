@@ -445,9 +445,10 @@ Unwind foreach (const int32_t*) {
         // case for a single word. The word is taken once (its argument cell
         // does not change while the loop runs).
         const Cell word = *words;
+        const Off node = series->w2;
         auto next = [&] {
             uint32_t pos = series->w1;
-            const SeriesBuffer* b = buffer_of(series->w2);
+            const SeriesBuffer* b = buffer_of(node);
             if (pos >= (b->byte_count() >> 4)) return STEP_END;
             const Cell* from = b->head_cell() + pos;
             series->w1 = pos + 1;

@@ -602,7 +602,7 @@ Unwind reduce(const int32_t* refs) {
     if (into) check_target(out);
     if (a->type() == TYPE_BLOCK) {
         // The position clamped to the tail, as clip_index does for a block.
-        uint32_t n = cells_of(a);
+        uint32_t n = buffer_of(a->w2)->byte_count() / sizeof(Cell);
         if (a->w1 > n) a->w1 = n;
         if (!into && reduce_quick(a, n, out)) return result(*out);
         if (!into) block::make_at(out, int32_t(cells_of(a) - a->w1));
