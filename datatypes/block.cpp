@@ -603,6 +603,17 @@ namespace {
     return UNWIND_NONE;
 }
 
+// The one-value append when the buffer is full: out of line, so that the
+// append with room needs no frame.
+[[gnu::noinline]] Unwind append_growing(Cell* series, const Cell* value) {
+    Cell v = *value;  // the value may lie in the buffer that grows
+    SeriesBuffer* b = grow_for(series, 1, true);
+    *b->tail_cell() = v;
+    b->tail += CELL;
+    series->w1 = 0;
+    return UNWIND_NONE;
+}
+
 }  // namespace
 
 Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
@@ -611,9 +622,10 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     // general insert would do the same, with the same growth.
     if (append && dup == 1 && (only || !is_any_block(value->type())) && !is_hash(series) &&
         !(buf(series)->flags & series_flag::OWNED)) {
-        Cell v = *value;  // the value may lie in the buffer that grows
-        SeriesBuffer* b = room_for(series, 1, true);
-        *b->tail_cell() = v;
+        SeriesBuffer* b = buf(series);
+        if (uint64_t(b->tail) + CELL > b->data_end()) [[unlikely]]
+            return append_growing(series, value);
+        std::memmove(static_cast<void*>(b->tail_cell()), value, CELL);
         b->tail += CELL;
         series->w1 = 0;
         return UNWIND_NONE;

@@ -53,6 +53,9 @@ void cells_clear_at(Cell* blk, uint32_t n);
 Cell* cells_append(const Cell* blk, const Cell* value);
 // Appends a copy of every cell of source (from its position) at target's tail.
 Cell* cells_append_all(Cell* target, const Cell* source);
+// Copies n cells (which must not lie in any series buffer: a data-stack run)
+// at the block's tail, growing the buffer to the needed size only.
+void cells_append_run(const Cell* blk, const Cell* cells, uint32_t n);
 // Scans from the position for an any-word (word!, set-word!, lit-word!,
 // get-word!) with the word's symbol (case-insensitive alias unless strict);
 // returns the cell after it, or the none constant when missing or last.

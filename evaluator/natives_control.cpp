@@ -11,6 +11,7 @@
 // stack::unwind_last(): the base's value becomes the native's result. Any
 // other code (return, exit, throw) goes on upward untouched.
 #include <cmath>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -107,6 +108,12 @@ inline Unwind set_loop_word(const Cell& w, const Cell& v) {
         return UNWIND_NONE;
     }
     return set_word(w, v);
+}
+
+// Whether a word cell names a context and an index in it: the tests of
+// context::direct_slot on the word alone.
+inline bool bound_with_index(const Cell& w) {
+    return w.w1 != 0 && w.w3 != 0xFFFFFFFFu;
 }
 
 // What a loop's step answers: end the loop, run the pass, or (any other
@@ -401,13 +408,17 @@ Unwind repeat(const int32_t*) {
     mark_loop_frame();
     Unwind code;
     int64_t i = 0;
-    run_passes(
-        body, &code,
-        [&] {
-            if (++i > count) return STEP_END;
-            return repeat_next(word, i);
-        },
-        go_on);
+    auto next = [&] {
+        if (++i > count) return STEP_END;
+        return repeat_next(word, i);
+    };
+    // The word's own tests of the slot lookup (bound, with an index) do not
+    // change between passes: one loop for a word that passes them, whose
+    // passes skip them.
+    if (bound_with_index(word))
+        run_passes(body, &code, next, go_on);
+    else
+        run_passes(body, &code, next, go_on);
     return close_loop(code);
 }
 
@@ -431,19 +442,32 @@ Unwind foreach (const int32_t*) {
     Unwind code;
     if (words->type() == TYPE_WORD && is_any_block(series->type())) {
         // One word over a block, the commonest form: foreach_step's block
-        // case for a single word.
-        run_passes(
-            body, &code,
-            [&] {
-                uint32_t pos = series->w1;
-                const SeriesBuffer* b = buffer_of(series->w2);
-                if (pos >= (b->byte_count() >> 4)) return STEP_END;
-                Cell v = b->head_cell()[pos];
-                v.clear_new_line();
-                series->w1 = pos + 1;
-                return step_of(set_loop_word(*words, v));
-            },
-            go_on);
+        // case for a single word. The word is taken once (its argument cell
+        // does not change while the loop runs).
+        const Cell word = *words;
+        const Off node = series->w2;
+        auto next = [&] {
+            uint32_t pos = series->w1;
+            const SeriesBuffer* b = buffer_of(node);
+            if (pos >= (b->byte_count() >> 4)) return STEP_END;
+            const Cell* from = b->head_cell() + pos;
+            series->w1 = pos + 1;
+            // Straight into the word's slot (no allocation between the
+            // read and the write), the new-line mark cleared there.
+            if (Cell* slot = context::direct_slot(&word)) [[likely]] {
+                std::memmove(static_cast<void*>(slot), from, sizeof(Cell));
+                slot->clear_new_line();
+                return STEP_GO;
+            }
+            Cell v = *from;
+            v.clear_new_line();
+            return step_of(set_word(word, v));
+        };
+        // As in repeat: the word's own tests of the lookup made once.
+        if (bound_with_index(word))
+            run_passes(body, &code, next, go_on);
+        else
+            run_passes(body, &code, next, go_on);
     } else {
         run_passes(
             body, &code,

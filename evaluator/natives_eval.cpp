@@ -574,9 +574,8 @@ namespace {
 // stack, then the new block made at its size. False, with nothing changed,
 // otherwise.
 constexpr uint32_t QUICK_REDUCE_CELLS = 32;
-bool reduce_quick(const Cell* blk, Cell* out) {
+bool reduce_quick(const Cell* blk, uint32_t n, Cell* out) {
     uint32_t i = blk->w1;
-    uint32_t n = cells_of(blk);
     if (n - i > QUICK_REDUCE_CELLS) return false;
     Cell* first = stack::top;
     while (i < n) {
@@ -589,7 +588,7 @@ bool reduce_quick(const Cell* blk, Cell* out) {
     }
     uint32_t count = uint32_t(stack::top - first);
     block::make_at(out, int32_t(count));  // the values wait on the data stack, which the collector sees
-    for (uint32_t k = 0; k < count; ++k) block::cells_append(out, first + k);
+    block::cells_append_run(out, first, count);
     stack::top = first;
     return true;
 }
@@ -602,8 +601,10 @@ Unwind reduce(const int32_t* refs) {
     Cell* out = a + 1;
     if (into) check_target(out);
     if (a->type() == TYPE_BLOCK) {
-        clip_index(a);
-        if (!into && reduce_quick(a, out)) return result(*out);
+        // The position clamped to the tail, as clip_index does for a block.
+        uint32_t n = buffer_of(a->w2)->byte_count() / sizeof(Cell);
+        if (a->w1 > n) a->w1 = n;
+        if (!into && reduce_quick(a, n, out)) return result(*out);
         if (!into) block::make_at(out, int32_t(cells_of(a) - a->w1));
         Unwind code = reduce_into(a, out, into);
         if (code) return code;
