@@ -82,21 +82,6 @@ int32_t live_position(const Cell* m, const Cell* key, bool case_sensitive) {
     return v ? int32_t(v - 1 - buffer_of(m->w2)->head_cell()) : -1;
 }
 
-// Stores a value under a key: updates a live entry, revives a removed one or
-// appends a new pair (the key normalised, reporting `path` on error).
-void set_value(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
-    // An existing key (the usual case) is updated in place: the look-up
-    // never collects, so nothing needs holding on the stack.
-    uint32_t hash = 0;
-    Off table = map->w3;
-    Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
-    if (!k) [[unlikely]]
-        return add_pair(map, key, value, case_sensitive, path, hash);
-    Cell v = *value;
-    v.clear_new_line();
-    if (k[1].header == 0) ++hashtable::record(table)->live;
-    k[1] = v;
-}
 
 // Writes the live pairs (see map.h): molded keys and values, one pair per
 // line with indentation, or on one line with /flat.
@@ -249,7 +234,7 @@ void extend(Cell* map, Cell* blk, bool case_sensitive) {
     for (uint32_t i = 0; i < n; i += 2) {
         Cell k = *block::cells_at(b, b->w1 + i);
         Cell v = *block::cells_at(b, b->w1 + i + 1);
-        set_value(m, &k, &v, case_sensitive, nullptr);
+        store(m, &k, &v, case_sensitive, nullptr);
     }
 }
 
@@ -348,7 +333,7 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_sensitive,
                 bool, bool, bool) {
     if (value) {
-        set_value(parent, element, value, case_sensitive, path);
+        store(parent, element, value, case_sensitive, path);
         return value;
     }
     Cell* found = live_value(parent, element, case_sensitive);
@@ -472,7 +457,7 @@ Count length_q(Cell* value) {
 }
 
 Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
-    set_value(series, key, value, case_sensitive, nullptr);
+    store(series, key, value, case_sensitive, nullptr);
     return value;
 }
 

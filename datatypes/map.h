@@ -43,21 +43,26 @@ void extend(Cell* map, Cell* block, bool case_sensitive);
 // error); `hash` is the key's hash as the look-up gave it.
 void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path,
               uint32_t hash);
-// The path set `map/key: value` (no /case): as eval_path's set step, without
-// the step's cells (the map cell, key and value are read before anything is
-// allocated; `path` is only reported on error).
-inline void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
+// Stores a value under a key: updates a live entry, revives a removed one or
+// appends a new pair (the key normalised, reporting `path` on error).
+inline void store(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
     // An existing key (the usual case) is updated in place: the look-up
-    // never collects.
+    // never collects, so nothing needs holding on the stack.
     uint32_t hash = 0;
     Off table = map->w3;
-    Cell* k = hash_values::find_in_map(table, key, false, &hash);
+    Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
     if (!k) [[unlikely]]
-        return add_pair(map, key, value, false, path, hash);
+        return add_pair(map, key, value, case_sensitive, path, hash);
     Cell v = *value;
     v.clear_new_line();
     if (k[1].header == 0) ++hashtable::record(table)->live;
     k[1] = v;
+}
+// The path set `map/key: value` (no /case): as eval_path's set step, without
+// the step's cells (the map cell, key and value are read before anything is
+// allocated; `path` is only reported on error).
+inline void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* path) {
+    store(map, key, value, false, path);
 }
 // `select map key` without refinements: the value of a live entry, or none,
 // written to *out (which may be the map's or the key's cell).

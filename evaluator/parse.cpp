@@ -360,6 +360,17 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
     }
 }
 
+// A span of sizeof(W) to 2 * sizeof(W) bytes moved as two words, its
+// first and its last (overlapping when shorter): no call, no byte loop.
+template <class W>
+inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
+    W lo, hi;
+    std::memcpy(&lo, src, sizeof(W));
+    std::memcpy(&hi, src + bytes - sizeof(W), sizeof(W));
+    std::memcpy(dst, &lo, sizeof(W));
+    std::memcpy(dst + bytes - sizeof(W), &hi, sizeof(W));
+}
+
 // copy's completion: the input from `from` up to the position, copied and
 // set to the target word.
 Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
@@ -382,22 +393,11 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
         if (bytes > 16) {
             std::memcpy(dst, src, bytes);
         } else if (bytes >= 8) {
-            // A short word: two overlapping moves of its first and last bytes.
-            uint64_t lo = load8(src), hi = load8(src + bytes - 8);
-            std::memcpy(dst, &lo, 8);
-            std::memcpy(dst + bytes - 8, &hi, 8);
+            move_short<uint64_t>(dst, src, bytes);
         } else if (bytes >= 4) {
-            uint32_t lo, hi;
-            std::memcpy(&lo, src, 4);
-            std::memcpy(&hi, src + bytes - 4, 4);
-            std::memcpy(dst, &lo, 4);
-            std::memcpy(dst + bytes - 4, &hi, 4);
+            move_short<uint32_t>(dst, src, bytes);
         } else if (bytes >= 2) {
-            uint16_t lo, hi;
-            std::memcpy(&lo, src, 2);
-            std::memcpy(&hi, src + bytes - 2, 2);
-            std::memcpy(dst, &lo, 2);
-            std::memcpy(dst + bytes - 2, &hi, 2);
+            move_short<uint16_t>(dst, src, bytes);
         } else if (bytes) {
             dst[0] = src[0];
         }
