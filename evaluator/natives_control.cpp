@@ -360,6 +360,13 @@ Unwind while_(const int32_t*) {
     run_passes(
         body, &code,
         [&] {
+            // A condition of one expression needing no evaluation step
+            // (`i < n`) is computed without the block's evaluation.
+            uint32_t next;
+            if (interpreter::quick_value(cond, cond->w1, stack::arg_base, &next) && next == cells_of(cond)) {
+                stack::top = stack::arg_base + 1;
+                return strict_true(stack::arg_base) ? STEP_GO : STEP_END;
+            }
             cond_code = interpreter::eval_pass(cond);
             if (cond_code == UNWIND_BREAK || cond_code == UNWIND_CONTINUE) fire({"throw", "while-cond"});
             return !cond_code && strict_true(stack::arg_base) ? STEP_GO : STEP_END;
