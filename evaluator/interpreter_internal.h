@@ -9,6 +9,7 @@
 #include "datatypes/fixed_words.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/refusal_memo.h"
 #include "evaluator/call_layout.h"
 #include "runtime/arena.h"
 #include "runtime/cell.h"
@@ -85,29 +86,6 @@ inline Cell word_value(const Cell* w) {
         return *v;
     return *context::get_word(w);
 }
-
-// A quick form that met a value needing the ordinary path (a path or a
-// paren leading to a function call, say) at the code position of a node,
-// refused again there without the attempt for its next RUNS tries: a loop
-// meets the same refusal on every pass, and refusing is always right (the
-// ordinary path gives the same result). The attempt is made again after
-// them, so code that has become quick soon takes the quick form.
-struct RefusalMemo {
-    static constexpr uint32_t RUNS = 15;
-    uint64_t key = 0;  // node and position; 0 for none (no node is 0)
-    uint32_t runs = 0;
-    static uint64_t key_of(Off n, uint32_t p) { return uint64_t(n) << 32 | p; }
-    bool refused(Off n, uint32_t p) {
-        if (key_of(n, p) != key) [[likely]]
-            return false;
-        if (--runs == 0) key = 0;
-        return true;
-    }
-    void note(Off n, uint32_t p) {
-        key = key_of(n, p);
-        runs = RUNS;
-    }
-};
 
 // ---- Calls and paths
 

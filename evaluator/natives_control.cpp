@@ -20,6 +20,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "evaluator/refusal_memo.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -208,12 +209,27 @@ Unwind either(const int32_t*) {
     return interpreter::eval_branch(strict_true(arg(0)) ? arg(1) : arg(2));
 }
 
+// The value of the expression at *i in `blk`, pushed; *i moves past it. One
+// that needs no evaluation step (`x > 0`) is read by the quick reader,
+// without the frame and position an evaluated expression gets; one found
+// to need evaluation (`select m k`) is not tried again for a while.
+static RefusalMemo refused_expressions;
+inline Unwind next_value(const Cell* blk, uint32_t* i) {
+    if (!refused_expressions.refused(blk->w2, *i)) {
+        Cell* v = stack::push(none::cell());
+        if (interpreter::quick_value(blk, *i, v, i)) return UNWIND_NONE;
+        stack::top = v;
+        refused_expressions.note(blk->w2, *i);
+    }
+    return interpreter::eval_next(blk, *i, i);
+}
+
 Unwind any(const int32_t*) {
     Cell blk = *arg(0);
     uint32_t i = blk.w1;
     while (i < cells_of(&blk)) {
         Cell* mark = stack::top;
-        if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
+        if (Unwind code = next_value(&blk, &i)) return code;
         Cell v = *mark;
         stack::top = mark;
         if (lenient_true(&v)) {
@@ -235,7 +251,7 @@ Unwind all(const int32_t*) {
     Cell last = none::cell();
     while (i < cells_of(&blk)) {
         Cell* mark = stack::top;
-        if (Unwind code = interpreter::eval_next(&blk, i, &i)) return code;
+        if (Unwind code = next_value(&blk, &i)) return code;
         last = *mark;
         stack::top = mark;
         if (!lenient_true(&last)) {
