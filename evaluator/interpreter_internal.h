@@ -7,10 +7,10 @@
 
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
+#include "evaluator/call_layout.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/refusal_memo.h"
-#include "evaluator/call_layout.h"
 #include "runtime/arena.h"
 #include "runtime/cell.h"
 #include "runtime/series.h"

@@ -20,7 +20,6 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "evaluator/refusal_memo.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -28,6 +27,7 @@
 #include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/refusal_memo.h"
 #include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -109,12 +109,6 @@ inline Unwind set_loop_word(const Cell& w, const Cell& v) {
         return UNWIND_NONE;
     }
     return set_word(w, v);
-}
-
-// Whether a word cell names a context and an index in it: the tests of
-// context::direct_slot on the word alone.
-inline bool bound_with_index(const Cell& w) {
-    return w.w1 != 0 && w.w3 != 0xFFFFFFFFu;
 }
 
 // What a loop's step answers: end the loop, run the pass, or (any other
@@ -435,13 +429,7 @@ Unwind repeat(const int32_t*) {
         if (++i > count) return STEP_END;
         return repeat_next(word, i);
     };
-    // The word's own tests of the slot lookup (bound, with an index) do not
-    // change between passes: one loop for a word that passes them, whose
-    // passes skip them.
-    if (bound_with_index(word))
-        run_passes(body, &code, next, go_on);
-    else
-        run_passes(body, &code, next, go_on);
+    run_passes(body, &code, next, go_on);
     return close_loop(code);
 }
 
@@ -486,11 +474,7 @@ Unwind foreach (const int32_t*) {
             v.clear_new_line();
             return step_of(set_word(word, v));
         };
-        // As in repeat: the word's own tests of the lookup made once.
-        if (bound_with_index(word))
-            run_passes(body, &code, next, go_on);
-        else
-            run_passes(body, &code, next, go_on);
+        run_passes(body, &code, next, go_on);
     } else {
         run_passes(
             body, &code,
