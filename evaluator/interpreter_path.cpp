@@ -194,13 +194,13 @@ bool peek_path(const Cell& path, Cell* out) {
     return true;
 }
 
-// The object and field index a set-path assigns by direct steps; false
-// when the path has no direct set form. Nothing here allocates or runs code.
 // Set-paths found to lead elsewhere than an object field (`m/:k:` on a
 // map!, `b/2:` on a block): a loop stores through the same path on every
 // pass, and both the quick set and the walk ask for its target.
 static RefusalMemo refused_set_paths;
 
+// The object and field index a set-path assigns by direct steps; false
+// when the path has no direct set form. Nothing here allocates or runs code.
 bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
         return false;
@@ -211,12 +211,9 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     const Cell* el = nullptr;
     int32_t i = -1;
     if (head && head->type() == TYPE_OBJECT) {
-        slot = head;  // `p/y:` takes no step before the field
-        if (count > 2) {
-            uint32_t at = 0;
-            slot = object_steps_loop(head, cells, count - 1, false, &at);
-            if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
-        }
+        uint32_t at = 0;
+        slot = object_steps(head, cells, count - 1, false, &at);
+        if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
         if (slot) {
             el = &cells[count - 1];
             if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
@@ -249,6 +246,7 @@ bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, cons
     if ((b->byte_count() >> 4) != operand.w1 + n) return false;
     const Cell* x = a->head_cell() + set_path.w1;
     const Cell* y = b->head_cell() + operand.w1;
+    // The first two (every such path has them) unrolled.
     if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
     for (uint32_t i = 2; i < n; ++i) {
         if (!same_step(x + i, y + i)) return false;
