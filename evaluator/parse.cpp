@@ -300,37 +300,23 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
         // Eight bytes at a time: x has a zero byte where a byte matches, and
         // the lowest byte flagged by the zero test is the first match.
         const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
-        bool hit = false;
-        if (uint64_t(pos) + 8 <= stop) {
-            // The usual word: the delimiter among the next eight bytes.
-            uint64_t x = (load8(head + pos) | m8) ^ lo8;
-            uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
-            if (z) {
-                pos += uint32_t(__builtin_ctzll(z)) >> 3;
-                p.match = true;
-                p.input->w1 = thru ? pos + 1 : pos;
-                p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-                return;
-            }
-            pos += 8;
-        }
-        // Short spans (the usual word) byte by byte; the rest by memchr.
+        // A match at `at`: the input moves to it (past it for thru).
+        auto matched = [&](uint32_t at) {
+            p.match = true;
+            p.input->w1 = thru ? at + 1 : at;
+            p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+        };
+        // Short spans (the usual word) eight bytes, then one byte at a time;
+        // the rest by memchr.
         uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
-        while (pos + 8 <= near) {
+        for (; pos + 8 <= near; pos += 8) {
             uint64_t x = (load8(head + pos) | m8) ^ lo8;
             uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
-            if (z) {
-                pos += uint32_t(__builtin_ctzll(z)) >> 3;
-                hit = true;
-                break;
-            }
-            pos += 8;
+            if (z) return matched(pos + (uint32_t(__builtin_ctzll(z)) >> 3));
         }
-        if (!hit) {
-            while (pos < near && (head[pos] | mask) != low) ++pos;
-            hit = pos < near;
-        }
-        if (!hit && pos < stop) {
+        for (; pos < near; ++pos)
+            if ((head[pos] | mask) == low) return matched(pos);
+        if (pos < stop) {
             // The nearest of the two bytes: the second searched only up to the first.
             const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
             uint32_t at = q ? uint32_t(q - head) : stop;
@@ -339,13 +325,7 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
                     static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
                 if (q2) at = uint32_t(q2 - head);
             }
-            pos = at;
-        }
-        if (pos < stop) {
-            p.match = true;
-            p.input->w1 = thru ? pos + 1 : pos;
-            p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-            return;
+            if (at < stop) return matched(at);
         }
         p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
         return;
