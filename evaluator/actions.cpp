@@ -236,12 +236,14 @@ Unwind complement_s(const int32_t*) {
 }
 // append/insert once the counts are known: insert clamps a position past
 // the tail to the tail first (a port's actor sees the position as it came).
+// A series position past the tail moved to the tail, as insert takes it.
+inline void clamp_to_tail(Cell* series) {
+    int32_t len = series_length(series);
+    if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
+}
 template <bool Append>
 inline Unwind insert_counted(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    if (!Append && series->type() != TYPE_PORT && is_series(series->type())) {
-        int32_t len = series_length(series);
-        if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
-    }
+    if (!Append && series->type() != TYPE_PORT && is_series(series->type())) clamp_to_tail(series);
     return action_for<Append ? ACT_APPEND : ACT_INSERT>(series)(series, value, part, only, dup, Append);
 }
 // append/insert with /part or /dup: their counts, or the series unchanged.
@@ -295,10 +297,7 @@ Unwind insert_s(const int32_t* r) {
     if constexpr (Append) {
         if (e == &string::insert) return append_to_text(only);
     } else {
-        if (is_series(t)) {
-            int32_t len = series_length(series);
-            if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
-        }
+        if (is_series(t)) clamp_to_tail(series);
     }
     return e(series, arg(1), -1, only, 1, Append);
 }
