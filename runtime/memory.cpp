@@ -551,14 +551,8 @@ namespace {
 
 // alloc_node with its common case inline: a free slot of the current frame.
 [[gnu::always_inline]] inline Off take_node() {
-    NodeFrame* f = record.current_node_frame ? at<NodeFrame>(record.current_node_frame) : nullptr;
-    if (!f || !f->free_head || f->pass_over) [[unlikely]]
-        return alloc_node();
-    Off slot = f->free_head;
-    Off next = node_content(slot);
-    f->free_head = next == slot ? 0 : next;
-    f->used++;
-    return slot;  // its content is written by link() at once
+    Off slot = record.current_node_frame ? take_free_node(at<NodeFrame>(record.current_node_frame)) : 0;
+    return slot ? slot : alloc_node();  // its content is written by link() at once
 }
 
 // A frame buffer of `size` data bytes (need below the big threshold), head at
@@ -566,9 +560,7 @@ namespace {
 [[gnu::always_inline]] inline Off frame_series(uint32_t size, uint32_t unit) {
     before_buffer_allocation();
     SeriesBuffer* b = take_from_frames(size + BUFFER_OVERHEAD);
-    b->flags = unit | series_flag::LIVE | series_flag::ALLOCATED;
-    b->size = size;
-    b->head = b->tail = b->data_start();
+    init_frame_buffer(b, size, unit);
     link(b, take_node());
     return b->node;
 }

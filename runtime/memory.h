@@ -202,6 +202,24 @@ Off alloc_bytes_filled(uint32_t count, uint8_t byte);
 // waits for release (no collection could run then); else out of line. The
 // collect-at-every-allocation build always goes out of line.
 Off alloc_narrow_slow(uint32_t count);
+// A free node slot of the node frame, taken (its content is written next);
+// 0 when the frame has none or is being emptied.
+[[gnu::always_inline]] inline Off take_free_node(NodeFrame* nf) {
+    Off slot = nf->free_head;
+    if (!slot || nf->pass_over) [[unlikely]]
+        return 0;
+    Off next = node_content(slot);
+    nf->free_head = next == slot ? 0 : next;
+    nf->used++;
+    return slot;
+}
+// A new frame buffer of `size` data bytes and `unit`, live and empty, its
+// head at the data start.
+[[gnu::always_inline]] inline void init_frame_buffer(SeriesBuffer* b, uint32_t size, uint32_t unit) {
+    b->flags = unit | series_flag::LIVE | series_flag::ALLOCATED;
+    b->size = size;
+    b->head = b->tail = b->data_start();
+}
 // A frame buffer of `size` data bytes (a multiple of 16, size + overhead
 // below the big threshold) and `unit`, head at the data start, linked to a
 // new node: the node, or 0 (nothing done) when the current frames lack room
@@ -212,19 +230,15 @@ Off alloc_narrow_slow(uint32_t count);
     if (retired_waiting || !record.current_series_frame || !record.current_node_frame) [[unlikely]]
         return 0;
     SeriesFrame* f = arena::ptr<SeriesFrame>(record.current_series_frame);
-    NodeFrame* nf = arena::ptr<NodeFrame>(record.current_node_frame);
-    Off node = nf->free_head;
-    if (uint64_t(f->first_free) + need >= f->end || !node || nf->pass_over) [[unlikely]]
+    if (uint64_t(f->first_free) + need >= f->end) [[unlikely]]
+        return 0;
+    Off node = take_free_node(arena::ptr<NodeFrame>(record.current_node_frame));
+    if (!node) [[unlikely]]
         return 0;
     auto* b = arena::ptr<SeriesBuffer>(f->first_free);
     f->first_free += need;
-    Off next = node_content(node);
-    nf->free_head = next == node ? 0 : next;
-    nf->used++;
-    b->flags = unit | series_flag::LIVE | series_flag::ALLOCATED;
+    init_frame_buffer(b, size, unit);
     b->node = node;
-    b->size = size;
-    b->head = b->tail = b->data_start();
     *arena::ptr<Off>(node) = arena::off(b);
     return node;
 }
