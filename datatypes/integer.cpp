@@ -355,18 +355,6 @@ Outcome to(Cell* proto, Cell* spec, uint32_t /*type*/) {
             v = static_cast<int32_t>(u);
             break;
         }
-        case TYPE_STRING: {
-            // The usual text: read from the buffer here (as text_of does).
-            const SeriesBuffer* b = buffer_of(spec->w2);
-            const uint32_t unit = b->unit() ? b->unit() : 1;
-            const uint32_t shift = unit_shift(unit);
-            const uint32_t total = b->byte_count() >> shift;
-            const uint32_t index = spec->w1 < total ? spec->w1 : total;
-            int error = 0;
-            v = number::scan_integer(b->head_ptr() + (size_t(index) << shift), total - index, unit, &error);
-            if (error) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_INTEGER), *spec);
-            break;
-        }
         case TYPE_MONEY:
             v = money::to_integer(spec);
             break;
