@@ -601,14 +601,15 @@ check:
     return UNWIND_NONE;
 }
 
-// The operators from *pos (the first one `op`) applied to *v by the
-// integer kernel; false, at the first one it refuses, when they cannot all
-// be. Out of line, so that kernel_step's inlining elsewhere is unchanged.
-[[gnu::noinline]] bool kernel_operators(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
+// The operators from `pos` (the first one `op`) applied to *v by the
+// integer kernel: the position after them, or 0 (no operator ends there), at
+// the first one it refuses, when they cannot all be. Out of line, so that
+// kernel_step's inlining elsewhere is unchanged.
+[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
     do {
-        if (!kernel_step(cs, pos, v, op, 0)) return false;
-    } while ((op = op_at(cs, *pos)));
-    return true;
+        if (!kernel_step(cs, &pos, v, op, 0)) return 0;
+    } while ((op = op_at(cs, pos)));
+    return pos;
 }
 
 // An argument that needs no evaluation step (a literal such as the blocks
@@ -645,7 +646,7 @@ template <bool WithOperators = false>
         if (op && op->type() == TYPE_OP) {
             // An operator after it: the operators the integer kernel
             // computes, when they apply to this argument; else the call.
-            if (!WithOperators || !kernel_operators(Cells{b->head_cell(), n}, &pos, &v, op)) return false;
+            if (!WithOperators || !(pos = kernel_operators(Cells{b->head_cell(), n}, pos, &v, op))) return false;
         }
     }
     const SpecEntry* e = entry_at(spec, i);
@@ -883,10 +884,59 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return true;
 }
 
-// The fixed arguments of a call that is not an operator's, fetched in order.
+// The fixed arguments from `i` on that plain_arg<true> would take, taken in
+// one pass (the same values, pushed in the same order): the code's and the
+// specification's buffers are read once, as nothing here allocates. Returns
+// the index of the first argument not taken. When the pushes could reach the
+// data limit, none is taken: fetch_arg pushes them one by one and raises the
+// overflow where it arises.
+[[gnu::always_inline]] inline uint32_t plain_args(Off spec, uint32_t i, uint32_t fixed_count, Code& c) {
+    Cell* top = stack::top;
+    if (top + (fixed_count - i) >= stack::limit) [[unlikely]]
+        return i;
+    const SeriesBuffer* b = buffer_of(c.node);
+    const Cell* head = b->head_cell();
+    const uint32_t n = b->byte_count() >> 4;
+    uint32_t pos = c.pos;
+    const SpecEntry* e = entry_at(spec, i);
+    // Each value is made in the next free cell (above the top until taken).
+    for (; i < fixed_count; ++i, ++e) {
+        if (pos >= n) break;
+        const Cell* p = head + pos;
+        if (is_inert(p->type())) {
+            *top = *p;
+            top->clear_new_line();
+        } else if (p->type() == TYPE_WORD) {
+            const Cell* val = peek_value(p);
+            if (!val || !is_plain(val->type())) break;
+            *top = *val;
+        } else {
+            break;
+        }
+        uint32_t next = pos + 1;
+        if (next < n && p[1].type() == TYPE_WORD) {
+            const Cell* op = peek_value(p + 1);
+            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op))) break;
+        }
+        if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
+        ++top;
+        pos = next;
+    }
+    stack::top = top;
+    c.pos = pos;
+    return i;
+}
+
+// The fixed arguments of a call that is not an operator's, fetched in order
+// (with Batch, the plain ones in runs by plain_args).
+template <bool Batch = false>
 [[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
     for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (!tracing && plain_arg<true>(spec, i, c)) continue;
+        if (Batch) {
+            if (!tracing && (i = plain_args(spec, i, fixed_count, c)) == fixed_count) break;
+        } else if (!tracing && plain_arg<true>(spec, i, c)) {
+            continue;
+        }
         if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
     }
     return UNWIND_NONE;
@@ -928,7 +978,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-    if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
+    if (Unwind code = fetch_fixed<true>(name, spec, fixed_count, c)) return code;
     if (navigation_answer(fn, fixed_count, refinements, base)) {
         stack::unwind();
         return UNWIND_NONE;
