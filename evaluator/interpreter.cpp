@@ -702,6 +702,13 @@ inline void push_nones(uint32_t n) {
     stack::top = t + n;
 }
 
+// lay_out_absent's native case, from the layout's counts.
+[[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args, int32_t* refs) {
+    std::memset(refs, 0xFF, 16 * sizeof(int32_t));
+    for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    push_nones(ref_args);
+}
+
 // Lays out the refinement cells of a call whose fixed arguments are pushed,
 // every refinement absent: a function's flag false and arguments none; a
 // native's arguments none and its refs[] entry -1.
@@ -766,6 +773,18 @@ inline Unwind call_routine(const Cell& r) {
     return f(stack::arg_base);
 }
 
+// Runs native number n, or the action in slot `slot`; its unwind code is
+// the result.
+inline Unwind run_native_fn(uint32_t n, const int32_t* refs) {
+    natives::NativeFn f = n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
+    if (!f) fire({"internal", "not-done"});
+    return f(false, refs);
+}
+inline Unwind run_action(uint32_t slot, const int32_t* refs) {
+    actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
+    if (!f) fire({"internal", "not-done"});
+    return f(refs);
+}
 // Runs an action or native entry; its unwind code is the result.
 inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     if (fn.type() == TYPE_NATIVE) {
@@ -839,7 +858,7 @@ Unwind run_body(const Cell& fn, const Cell& name);
 // answer it. False for any other call.
 inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t refinements, Cell* base) {
     if (fn.type() != TYPE_ACTION || fixed_count != 1 || refinements != 0 || base->type() != TYPE_BLOCK ||
-        tracing)
+        tracing) [[likely]]
         return false;
     uint32_t op = actions::series_op_of_action(fn.w1);
     return op && actions::series_op_inline(op, base, base);
@@ -974,23 +993,30 @@ template <bool Batch = false>
 [[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
-    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements;
+    // The layout's counts, read once: a layout never changes once built.
+    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, ref_args = hp->ref_args;
     if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     if (Unwind code = fetch_fixed<true>(name, spec, fixed_count, c)) return code;
-    if (navigation_answer(fn, fixed_count, refinements, base)) {
-        stack::unwind();
-        return UNWIND_NONE;
-    }
-    if (fn.type() == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u) {
-        Unwind code;
-        if (conditional_answer(name, fn, base, &c, &code)) return code;
-    }
     int32_t refs[32];
-    if (refinements) lay_out_absent(spec, false, refs);
-    KIV_TRACE(EV_CALL, &c, &fn, &name);
-    if (Unwind code = run_native(fn, refs)) return code;
+    if (fn.type() == TYPE_ACTION) {
+        if (navigation_answer(fn, fixed_count, refinements, base)) {
+            stack::unwind();
+            return UNWIND_NONE;
+        }
+        if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        KIV_TRACE(EV_CALL, &c, &fn, &name);
+        if (Unwind code = run_action(fn.w1, refs)) return code;
+    } else {
+        if (fn.w1 - natives::N_IF <= 2u) {
+            Unwind code;
+            if (conditional_answer(name, fn, base, &c, &code)) return code;
+        }
+        if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        KIV_TRACE(EV_CALL, &c, &fn, &name);
+        if (Unwind code = run_native_fn(fn.w1, refs)) return code;
+    }
     stack::unwind();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
