@@ -909,7 +909,10 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 // the index of the first argument not taken. When the pushes could reach the
 // data limit, none is taken: fetch_arg pushes them one by one and raises the
 // overflow where it arises.
-[[gnu::always_inline]] inline uint32_t plain_args(Off spec, uint32_t i, uint32_t fixed_count, Code& c) {
+// A stop at an evaluated argument that is a word holding a callable value
+// sets *call to the word's cell and *callee to the value (both in place).
+[[gnu::always_inline]] inline uint32_t plain_args(Off spec, uint32_t i, uint32_t fixed_count, Code& c,
+                                                  const Cell** call, const Cell** callee) {
     Cell* top = stack::top;
     if (top + (fixed_count - i) >= stack::limit) [[unlikely]]
         return i;
@@ -927,7 +930,14 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
             top->clear_new_line();
         } else if (p->type() == TYPE_WORD) {
             const Cell* val = peek_value(p);
-            if (!val || !is_plain(val->type())) break;
+            if (!val) break;
+            if (!is_plain(val->type())) {
+                if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
+                    *call = p;
+                    *callee = val;
+                }
+                break;
+            }
             *top = *val;
         } else {
             break;
@@ -946,13 +956,39 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return i;
 }
 
+// Evaluated argument `i`, the word *call at c.pos holding the callable
+// *callee (both read in place: nothing allocated since), outside tracing:
+// fetched as fetch_arg fetches it.
+[[gnu::always_inline]] inline Unwind call_arg(const Cell& name, Off spec, uint32_t i, Code& c, const Cell* call,
+                                              const Cell* callee) {
+    const Cell v = *call;
+    const Cell fn = *callee;  // the word may change while the arguments are fetched
+    Cell* slot = stack::top;
+    ++c.pos;
+    if (Unwind code = call_word(v, fn, c)) return code;
+    if (Unwind code = apply_operators(c, slot)) return code;
+    const SpecEntry* e = entry_at(spec, i);
+    uint32_t type = stack::top[-1].type();
+    if (!accepts(*e, type)) [[unlikely]]
+        expect_arg(name, type, e->symbol);
+    return UNWIND_NONE;
+}
+
 // The fixed arguments of a call that is not an operator's, fetched in order
 // (with Batch, the plain ones in runs by plain_args).
 template <bool Batch = false>
 [[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
     for (uint32_t i = 0; i < fixed_count; ++i) {
         if (Batch) {
-            if (!tracing && (i = plain_args(spec, i, fixed_count, c)) == fixed_count) break;
+            if (!tracing) {
+                const Cell* call = nullptr;
+                const Cell* callee;
+                if ((i = plain_args(spec, i, fixed_count, c, &call, &callee)) == fixed_count) break;
+                if (call) {
+                    if (Unwind code = call_arg(name, spec, i, c, call, callee)) return code;
+                    continue;
+                }
+            }
         } else if (!tracing && plain_arg<true>(spec, i, c)) {
             continue;
         }
@@ -986,6 +1022,15 @@ template <bool Batch = false>
     return UNWIND_NONE;
 }
 
+// stack::unwind for the frame call_native pushed, which is the topmost one
+// when its entry returns normally: no test for an empty frame stack.
+[[gnu::always_inline]] inline void end_native_frame() {
+    stack::Frame* f = --stack::frames_top;
+    Cell* callee = stack::arg_base;
+    stack::arg_base = stack::bottom + f->saved_base;
+    stack::top = callee + 1;
+}
+
 // A call of a native or an action from the expression or argument path,
 // outside tracing: exec_call's steps for it without the tests that serve
 // functions, operators and paths. The conditionals whose quick form was
@@ -1017,7 +1062,7 @@ template <bool Batch = false>
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_native_fn(fn.w1, refs)) return code;
     }
-    stack::unwind();
+    end_native_frame();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
