@@ -698,7 +698,8 @@ inline void push_nones(uint32_t n) {
     Cell* t = stack::top;
     if (t + n >= stack::limit) [[unlikely]]
         stack::data_overflow(t + n);
-    for (uint32_t k = 0; k < n; ++k) t[k] = none_value;
+    const Cell none = none_value;  // one read: the stores below could alias the global
+    for (uint32_t k = 0; k < n; ++k) t[k] = none;
     stack::top = t + n;
 }
 
