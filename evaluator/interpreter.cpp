@@ -263,6 +263,12 @@ inline bool is_inert(uint32_t type) {
 inline bool is_plain(uint32_t type) {
     return type != TYPE_UNSET && type != TYPE_OP && !is_callable(type);
 }
+// The same test as one bit test (as is_inert), for the argument runs.
+constexpr uint64_t NOT_PLAIN = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
+                               type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+inline bool is_plain_bit(uint32_t type) {
+    return !((NOT_PLAIN >> (type & 63)) & 1);
+}
 
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
 inline bool operator_at(const Code& c, uint32_t pos) {
@@ -932,7 +938,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         } else if (p->type() == TYPE_WORD) {
             const Cell* val = peek_value(p);
             if (!val) break;
-            if (!is_plain(val->type())) {
+            if (!is_plain_bit(val->type())) {
                 if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
                     *call = p;
                     *callee = val;
