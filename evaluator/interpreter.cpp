@@ -981,24 +981,10 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return UNWIND_NONE;
 }
 
-// The fixed arguments of a call that is not an operator's, fetched in order
-// (with Batch, the plain ones in runs by plain_args).
-template <bool Batch = false>
+// The fixed arguments of a call that is not an operator's, fetched in order.
 [[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
     for (uint32_t i = 0; i < fixed_count; ++i) {
-        if (Batch) {
-            if (!tracing) {
-                const Cell* call = nullptr;
-                const Cell* callee;
-                if ((i = plain_args(spec, i, fixed_count, c, &call, &callee)) == fixed_count) break;
-                if (call) {
-                    if (Unwind code = call_arg(name, spec, i, c, call, callee)) return code;
-                    continue;
-                }
-            }
-        } else if (!tracing && plain_arg<true>(spec, i, c)) {
-            continue;
-        }
+        if (!tracing && plain_arg<true>(spec, i, c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, c, false)) return code;
     }
     return UNWIND_NONE;
@@ -1038,6 +1024,25 @@ template <bool Batch = false>
     stack::top = callee + 1;
 }
 
+// The fixed arguments of a native's call from `i` on, where the first run
+// of plain ones stopped (at a word holding a callable when `call` is set, as
+// plain_args sets it). A separate loop after that run: a call whose
+// arguments are all plain does not enter it.
+[[gnu::always_inline]] inline Unwind fetch_rest(const Cell& name, Off spec, uint32_t i, uint32_t fixed_count,
+                                                Code& c, const Cell* call, const Cell* callee) {
+    for (;;) {
+        if (call) {
+            if (Unwind code = call_arg(name, spec, i, c, call, callee)) return code;
+        } else if (Unwind code = fetch_arg(name, spec, i, c, false)) {
+            return code;
+        }
+        if (++i == fixed_count) return UNWIND_NONE;
+        call = nullptr;
+        if (!tracing && (i = plain_args(spec, i, fixed_count, c, &call, &callee)) == fixed_count)
+            return UNWIND_NONE;
+    }
+}
+
 // A call of a native or an action from the expression or argument path,
 // outside tracing: exec_call's steps for it without the tests that serve
 // functions, operators and paths. The conditionals whose quick form was
@@ -1050,7 +1055,14 @@ template <bool Batch = false>
     if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-    if (Unwind code = fetch_fixed<true>(name, spec, fixed_count, c)) return code;
+    uint32_t taken = 0;
+    const Cell* call = nullptr;
+    const Cell* callee = nullptr;
+    if (!tracing) [[likely]]
+        taken = plain_args(spec, 0, fixed_count, c, &call, &callee);
+    if (taken < fixed_count) {
+        if (Unwind code = fetch_rest(name, spec, taken, fixed_count, c, call, callee)) return code;
+    }
     int32_t refs[32];
     if (fn.type() == TYPE_ACTION) {
         if (navigation_answer(fn, fixed_count, refinements, base)) {
