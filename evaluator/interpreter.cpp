@@ -918,7 +918,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 // overflow where it arises.
 // A stop at an evaluated argument that is a word holding a callable value
 // sets *call to the word's cell and *callee to the value (both in place).
-[[gnu::always_inline]] inline uint32_t plain_args(Off spec, uint32_t i, uint32_t fixed_count, Code& c,
+// `e` is the layout's entry i (read in place).
+[[gnu::always_inline]] inline uint32_t plain_args(const SpecEntry* e, uint32_t i, uint32_t fixed_count, Code& c,
                                                   const Cell** call, const Cell** callee) {
     Cell* top = stack::top;
     if (top + (fixed_count - i) >= stack::limit) [[unlikely]]
@@ -927,7 +928,6 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     const Cell* head = b->head_cell();
     const uint32_t n = b->byte_count() >> 4;
     uint32_t pos = c.pos;
-    const SpecEntry* e = entry_at(spec, i);
     // Each value is made in the next free cell (above the top until taken).
     for (; i < fixed_count; ++i, ++e) {
         if (pos >= n) break;
@@ -1038,7 +1038,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         }
         if (++i == fixed_count) return UNWIND_NONE;
         call = nullptr;
-        if (!tracing && (i = plain_args(spec, i, fixed_count, c, &call, &callee)) == fixed_count)
+        if (!tracing && (i = plain_args(entry_at(spec, i), i, fixed_count, c, &call, &callee)) == fixed_count)
             return UNWIND_NONE;
     }
 }
@@ -1049,7 +1049,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 // refused are answered after their arguments, as exec_call answers them.
 [[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
-    const SpecHeader* hp = spec_header(spec);
+    const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place until the first fetch
+    const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
     // The layout's counts, read once: a layout never changes once built.
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, ref_args = hp->ref_args;
     if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
@@ -1059,7 +1060,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     const Cell* call = nullptr;
     const Cell* callee = nullptr;
     if (!tracing) [[likely]]
-        taken = plain_args(spec, 0, fixed_count, c, &call, &callee);
+        taken = plain_args(entry_in(head, 0), 0, fixed_count, c, &call, &callee);
     if (taken < fixed_count) {
         if (Unwind code = fetch_rest(name, spec, taken, fixed_count, c, call, callee)) return code;
     }
