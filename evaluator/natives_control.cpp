@@ -120,7 +120,7 @@ class LoopSlot {
     Off values_ = 0;
     uint32_t index_ = 0;
 
-public:
+  public:
     explicit LoopSlot(const Cell& word) {
         Off ctx = word.w1;
         uint32_t idx = word.w3;
