@@ -652,7 +652,8 @@ template <bool WithOperators = false>
         if (op && op->type() == TYPE_OP) {
             // An operator after it: the operators the integer kernel
             // computes, when they apply to this argument; else the call.
-            if (!WithOperators || !(pos = kernel_operators(Cells{b->head_cell(), n}, pos, &v, op))) return false;
+            if (!WithOperators || !(pos = kernel_operators(Cells{b->head_cell(), n}, pos, &v, op)))
+                return false;
         }
     }
     const SpecEntry* e = entry_at(spec, i);
@@ -710,7 +711,8 @@ inline void push_nones(uint32_t n) {
 }
 
 // lay_out_absent's native case, from the layout's counts.
-[[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args, int32_t* refs) {
+[[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args,
+                                                         int32_t* refs) {
     std::memset(refs, 0xFF, 16 * sizeof(int32_t));
     for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
     push_nones(ref_args);
@@ -911,16 +913,15 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 }
 
 // The fixed arguments from `i` on that plain_arg<true> would take, taken in
-// one pass (the same values, pushed in the same order): the code's and the
-// specification's buffers are read once, as nothing here allocates. Returns
-// the index of the first argument not taken. When the pushes could reach the
-// data limit, none is taken: fetch_arg pushes them one by one and raises the
-// overflow where it arises.
-// A stop at an evaluated argument that is a word holding a callable value
-// sets *call to the word's cell and *callee to the value (both in place).
-// `e` is the layout's entry i (read in place).
-[[gnu::always_inline]] inline uint32_t plain_args(const SpecEntry* e, uint32_t i, uint32_t fixed_count, Code& c,
-                                                  const Cell** call, const Cell** callee) {
+// one pass (the same values, pushed in the same order): the code's buffer
+// and the layout's entries (`e` is entry i) are read in place, as nothing
+// here allocates. Returns the index of the first argument not taken. When
+// the pushes could reach the data limit, none is taken: fetch_arg pushes
+// them one by one and raises the overflow where it arises. A stop at an
+// evaluated argument that is a word holding a callable value sets *call to
+// the word's cell and *callee to the value (both in place).
+[[gnu::always_inline]] inline uint32_t plain_args(const SpecEntry* e, uint32_t i, uint32_t fixed_count,
+                                                  Code& c, const Cell** call, const Cell** callee) {
     Cell* top = stack::top;
     if (top + (fixed_count - i) >= stack::limit) [[unlikely]]
         return i;
@@ -952,7 +953,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         uint32_t next = pos + 1;
         if (next < n && p[1].type() == TYPE_WORD) {
             const Cell* op = peek_value(p + 1);
-            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op))) break;
+            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op)))
+                break;
         }
         if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
         ++top;
@@ -966,8 +968,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 // Evaluated argument `i`, the word *call at c.pos holding the callable
 // *callee (both read in place: nothing allocated since), outside tracing:
 // fetched as fetch_arg fetches it.
-[[gnu::always_inline]] inline Unwind call_arg(const Cell& name, Off spec, uint32_t i, Code& c, const Cell* call,
-                                              const Cell* callee) {
+[[gnu::always_inline]] inline Unwind call_arg(const Cell& name, Off spec, uint32_t i, Code& c,
+                                              const Cell* call, const Cell* callee) {
     const Cell v = *call;
     const Cell fn = *callee;  // the word may change while the arguments are fetched
     Cell* slot = stack::top;
