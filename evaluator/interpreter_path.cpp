@@ -63,12 +63,10 @@ Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
 // nothing is changed, allocated or run.
 
 // The slot of the field `el` names in the object context, or null.
-inline const Cell* object_field(Off ctx, const Cell* el) {
+[[gnu::always_inline]] inline const Cell* object_field(Off ctx, const Cell* el) {
     if (el->type() != TYPE_WORD) return nullptr;
-    int32_t index = object::path_field(ctx, el);
-    if (index < 0) return nullptr;
-    const Cell* slot = context::values_at(ctx, uint32_t(index));
-    return slot->type() == TYPE_UNSET ? nullptr : slot;
+    const Cell* slot = object::path_field_cells(ctx, el).value;
+    return !slot || slot->type() == TYPE_UNSET ? nullptr : slot;
 }
 
 // Steps from the object in `slot` through the fields cells[1] ..
@@ -199,9 +197,9 @@ bool peek_path(const Cell& path, Cell* out) {
 // pass, and both the quick set and the walk ask for its target.
 static RefusalMemo refused_set_paths;
 
-// The object and field index a set-path assigns by direct steps; false
-// when the path has no direct set form. Nothing here allocates or runs code.
-bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
+// The object and field a set-path assigns by direct steps; false when the
+// path has no direct set form. Nothing here allocates or runs code.
+bool path_set_target(const Cell& path, FieldTarget* t) {
     if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
         return false;
     const Cell* cells;
@@ -209,22 +207,24 @@ bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
     const Cell* head = path_head(path, &cells, &count);
     const Cell* slot = nullptr;
     const Cell* el = nullptr;
-    int32_t i = -1;
+    context::Field f{nullptr, nullptr, -1};
     if (head && head->type() == TYPE_OBJECT) {
         uint32_t at = 0;
         slot = object_steps(head, cells, count - 1, false, &at);
         if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
         if (slot) {
             el = &cells[count - 1];
-            if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
+            if (el->type() == TYPE_WORD) f = object::path_field_cells(slot->w1, el);
         }
     }
-    if (!el || !object::path_settable(el->w2, i)) {
+    if (!el || !object::path_settable(el->w2, f.index)) {
         refused_set_paths.note(path.w2, path.w1);
         return false;
     }
-    *obj = *slot;
-    *index = uint32_t(i);
+    t->obj = *slot;
+    t->index = uint32_t(f.index);
+    t->value = f.value;
+    t->word = f.word;
     return true;
 }
 
@@ -238,7 +238,7 @@ inline bool same_step(const Cell* x, const Cell* y) {
     return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
 }
 
-bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, const Cell& operand, Cell* out) {
+bool peek_set_target(const Cell& set_path, const FieldTarget& target, const Cell& operand, Cell* out) {
     if (operand.type() != TYPE_PATH) return false;
     const SeriesBuffer* a = buffer_of(set_path.w2);
     const SeriesBuffer* b = buffer_of(operand.w2);
@@ -251,7 +251,7 @@ bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, cons
     for (uint32_t i = 2; i < n; ++i) {
         if (!same_step(x + i, y + i)) return false;
     }
-    const Cell* slot = context::values_at(obj.w1, index);
+    const Cell* slot = target.value;
     uint32_t t = slot->type();
     if (t == TYPE_UNSET || is_callable(t) || t == TYPE_OP) return false;
     *out = *slot;
@@ -261,14 +261,13 @@ bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, cons
 // The set form on an object field: `value` assigned to the field the last
 // element names; a non-local exit of on-change* goes to *code.
 [[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
-    Cell obj;
-    uint32_t index;
-    if (!path_set_target(path, &obj, &index)) return false;
+    FieldTarget t;
+    if (!path_set_target(path, &t)) return false;
     // The value (the result) and the object stay on the data stack while
     // on-change* may run.
     Cell* result = stack::push(*value);
-    stack::push(obj);
-    *code = object::set_path_field(&obj, index, result);
+    stack::push(t.obj);
+    *code = object::set_path_field(&t.obj, t.index, result);
     if (*code == UNWIND_NONE) stack::top = result + 1;
     return true;
 }
