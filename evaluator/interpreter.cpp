@@ -298,7 +298,7 @@ inline Cells cells_of_node(Off node) {
     return Cells{b->head_cell(), b->byte_count() >> 4};
 }
 
-bool quick_nested(const Cell& v, Cell* out, uint32_t depth);
+bool quick_paren(const Cell& v, Cell* out, uint32_t depth);
 
 // The value of one operand cell, as its evaluation pushes it.
 inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
@@ -314,7 +314,8 @@ inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
         out->clear_new_line();
         return true;
     }
-    if (t == TYPE_PAREN || t == TYPE_PATH) return quick_nested(*p, out, depth);
+    if (t == TYPE_PATH) return peek_path(*p, out);
+    if (t == TYPE_PAREN) return quick_paren(*p, out, depth);
     return false;
 }
 
@@ -360,13 +361,6 @@ inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
     return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
-}
-
-// A paren holding one quick expression, or a path reading plain data by
-// direct steps (`b/2`, `p/x`).
-[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
-    if (v.type() == TYPE_PATH) return peek_path(v, out);
-    return quick_paren(v, out, depth);
 }
 
 // The expression at c.pos; on success c.pos moves past it.
