@@ -1287,14 +1287,14 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
     // The target first: a set-path on a map! or a block leaves at its head.
     FieldTarget t;
-    if (!path_set_target(v, &t)) return false;
+    if (!path_set_target(v, &t, c)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;
     const Cell* left;
     // A value starting with the same path (`p/y: p/y - 1`) reads the target.
-    bool read = p < cs.n && peek_set_target(v, t, cs.at[p], &value);
-    if (!quick_prefix(cs, &p, &value, &left, read)) return false;
+    if (t.current) value = *t.current;
+    if (!quick_prefix(cs, &p, &value, &left, t.current != nullptr)) return false;
     if (left || t.obj.w3 != 0 || value.type() == TYPE_UNSET) {
         *code = resume_set(c, v, slot, top_level, value, p, left);
         return true;

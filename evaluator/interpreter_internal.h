@@ -105,19 +105,23 @@ Unwind call_path_function(const Cell& name, const Cell& fn, Code& c);
 bool peek_path(const Cell& path, Cell* out);
 // The field a set-path assigns by direct object steps: the object, the
 // field's index and its value and word cells (valid until the next
-// allocation).
+// allocation); `current` is the value cell when the value to assign starts
+// with the get form of the same path and that field holds plain data, else
+// null.
 struct FieldTarget {
     Cell obj;
     uint32_t index;
     Cell* value;
     Cell* word;
+    const Cell* current;
 };
 // The target of a set-path by direct object steps; false when the path has
-// none. Allocates nothing, runs nothing.
+// none (t->current null). Allocates nothing, runs nothing.
 bool path_set_target(const Cell& path, FieldTarget* t);
-// The value of `operand` when it is the get form of that same set-path
-// (`p/y: p/y - 1`): the target's field read in place, as peek_path reads it.
-bool peek_set_target(const Cell& set_path, const FieldTarget& target, const Cell& operand, Cell* out);
+// The same, with `c` the code whose cell at c.pos starts the value to
+// assign: a get form of the same path there (`p/y: p/y - 1`) is read in
+// place as peek_path reads it.
+bool path_set_target(const Cell& path, FieldTarget* t, const Code& c);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);

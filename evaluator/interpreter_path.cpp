@@ -197,9 +197,38 @@ bool peek_path(const Cell& path, Cell* out) {
 // pass, and both the quick set and the walk ask for its target.
 static RefusalMemo refused_set_paths;
 
+// Equal words (type, binding, symbol, index) take the same steps to the
+// same field: words 1 and 2 compared as one 64-bit value, then word 3 and
+// the type.
+inline bool same_step(const Cell* x, const Cell* y) {
+    uint64_t a, b;
+    std::memcpy(&a, reinterpret_cast<const char*>(x) + 4, 8);
+    std::memcpy(&b, reinterpret_cast<const char*>(y) + 4, 8);
+    return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
+}
+
+// True when `operand` is a path of the same `count` steps as `cells` (at
+// least 2).
+inline bool same_path(const Cell* x, uint32_t count, const Cell& operand) {
+    if (operand.type() != TYPE_PATH) return false;
+    const SeriesBuffer* b = buffer_of(operand.w2);
+    if ((b->byte_count() >> 4) != operand.w1 + count) return false;
+    const Cell* y = b->head_cell() + operand.w1;
+    // The first two (every such path has them) unrolled.
+    if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
+    for (uint32_t i = 2; i < count; ++i) {
+        if (!same_step(x + i, y + i)) return false;
+    }
+    return true;
+}
+
 // The object and field a set-path assigns by direct steps; false when the
-// path has no direct set form. Nothing here allocates or runs code.
-bool path_set_target(const Cell& path, FieldTarget* t) {
+// path has no direct set form. With `c`, whose cell at c->pos starts the
+// value to assign: when it is the get form of that same path (`p/y: p/y -
+// 1`), the field's value is read in place as peek_path reads it
+// (t->current). Nothing here allocates or runs code.
+template <bool Read>
+[[gnu::always_inline]] inline bool set_target(const Cell& path, FieldTarget* t, const Code* c) {
     if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
         return false;
     const Cell* cells;
@@ -225,37 +254,18 @@ bool path_set_target(const Cell& path, FieldTarget* t) {
     t->index = uint32_t(f.index);
     t->value = f.value;
     t->word = f.word;
-    return true;
-}
-
-// Equal words (type, binding, symbol, index) take the same steps to the
-// same field: words 1 and 2 compared as one 64-bit value, then word 3 and
-// the type.
-inline bool same_step(const Cell* x, const Cell* y) {
-    uint64_t a, b;
-    std::memcpy(&a, reinterpret_cast<const char*>(x) + 4, 8);
-    std::memcpy(&b, reinterpret_cast<const char*>(y) + 4, 8);
-    return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
-}
-
-bool peek_set_target(const Cell& set_path, const FieldTarget& target, const Cell& operand, Cell* out) {
-    if (operand.type() != TYPE_PATH) return false;
-    const SeriesBuffer* a = buffer_of(set_path.w2);
-    const SeriesBuffer* b = buffer_of(operand.w2);
-    uint32_t n = (a->byte_count() >> 4) - set_path.w1;  // at least 2: path_set_target found the target
-    if ((b->byte_count() >> 4) != operand.w1 + n) return false;
-    const Cell* x = a->head_cell() + set_path.w1;
-    const Cell* y = b->head_cell() + operand.w1;
-    // The first two (every such path has them) unrolled.
-    if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
-    for (uint32_t i = 2; i < n; ++i) {
-        if (!same_step(x + i, y + i)) return false;
+    t->current = nullptr;
+    if (Read && c->pos < cell_count(c->node) && same_path(cells, count, *cell_at(c->node, c->pos))) {
+        uint32_t vt = f.value->type();
+        if (vt != TYPE_UNSET && !is_callable(vt) && vt != TYPE_OP) t->current = f.value;
     }
-    const Cell* slot = target.value;
-    uint32_t t = slot->type();
-    if (t == TYPE_UNSET || is_callable(t) || t == TYPE_OP) return false;
-    *out = *slot;
     return true;
+}
+bool path_set_target(const Cell& path, FieldTarget* t) {
+    return set_target<false>(path, t, nullptr);
+}
+bool path_set_target(const Cell& path, FieldTarget* t, const Code& c) {
+    return set_target<true>(path, t, &c);
 }
 
 // The set form on an object field: `value` assigned to the field the last
