@@ -27,6 +27,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
+#include "evaluator/path_steps.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -1287,7 +1288,7 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
     // The target first: a set-path on a map! or a block leaves at its head.
     FieldTarget t;
-    if (!path_set_target(v, &t, c)) return false;
+    if (!set_target<true>(v, &t, &c)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;

@@ -116,12 +116,9 @@ struct FieldTarget {
     const Cell* current;
 };
 // The target of a set-path by direct object steps; false when the path has
-// none (t->current null). Allocates nothing, runs nothing.
+// none (t->current null). Allocates nothing, runs nothing. (The quick
+// set-path form inlines the step itself: path_steps.h.)
 bool path_set_target(const Cell& path, FieldTarget* t);
-// The same, with `c` the code whose cell at c.pos starts the value to
-// assign: a get form of the same path there (`p/y: p/y - 1`) is read in
-// place as peek_path reads it.
-bool path_set_target(const Cell& path, FieldTarget* t, const Code& c);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
