@@ -128,12 +128,15 @@ inline int32_t find_bound_word(Off ctx, const Cell* word) {
 // context cell, the words buffer and the values buffer each read once (the
 // path steps of the interpreter read and store fields through these). The
 // value cell is null when the context lacks the word. Valid until the next
-// allocation.
+// allocation. With Lookup false, only the word's own index and the scan of
+// a small context are tried (no call: a null value then means that these
+// did not find it, and find_bound_field may).
 struct Field {
     Cell* value;
     Cell* word;
     int32_t index;
 };
+template <bool Lookup = true>
 [[gnu::always_inline]] inline Field find_bound_field(Off ctx, const Cell* word) {
     const Cell* cc = cell(ctx);
     const SeriesBuffer* b = buffer_of(hashtable::record(cc->w1)->values);
@@ -151,6 +154,7 @@ struct Field {
                 }
         }
         if (index < 0) {
+            if (!Lookup) return {nullptr, nullptr, -1};
             index = find_word(ctx, symbol, true);
             if (index < 0) return {nullptr, nullptr, -1};
         }

@@ -76,9 +76,9 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
 // call path on every run of a loop (`t: n + (o/f 1)`).
 static RefusalMemo refused_paths;
 
-bool peek_path(const Cell& path, Cell* out) {
-    if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
-        return false;
+// peek_path past its refusal memo: any object path, fields found as the
+// object's path action finds them.
+[[gnu::noinline]] bool peek_path_steps(const Cell& path, Cell* out) {
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
@@ -89,6 +89,30 @@ bool peek_path(const Cell& path, Cell* out) {
     const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
     uint32_t st = slot->type();
+    if (is_callable(st) || st == TYPE_OP) {
+        refused_paths.note(path.w2, path.w1);
+        return false;
+    }
+    *out = *slot;
+    return true;
+}
+
+// The commonest forms (`b/2`, and `p/x` whose field the word's own index
+// or the scan of the object's words finds) answered with no call, the rest
+// by peek_path_steps, which gives the same answer for these.
+bool peek_path(const Cell& path, Cell* out) {
+    if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head) return false;
+    if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
+    if (head->type() != TYPE_OBJECT || count != 2 || cells[1].type() != TYPE_WORD) return peek_path_steps(path, out);
+    const Cell* slot = context::find_bound_field<false>(head->w1, &cells[1]).value;
+    if (!slot) return peek_path_steps(path, out);
+    uint32_t st = slot->type();
+    if (st == TYPE_UNSET) return false;
     if (is_callable(st) || st == TYPE_OP) {
         refused_paths.note(path.w2, path.w1);
         return false;
