@@ -287,7 +287,8 @@ namespace {
 
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
-void search_in_place(Parser& p, const Cell& v, bool thru) {
+// Inlined into copy's short path, called elsewhere.
+[[gnu::always_inline]] inline void search_here(Parser& p, const Cell& v, bool thru) {
     uint32_t low, mask;
     if (ascii_target(p, v, &low, &mask)) {
         // One ASCII character over narrow text, the usual delimiter: scanned
@@ -340,6 +341,10 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
     }
 }
 
+void search_in_place(Parser& p, const Cell& v, bool thru) {
+    search_here(p, v, thru);
+}
+
 // A span of sizeof(W) to 2 * sizeof(W) bytes moved as two words, its
 // first and its last (overlapping when shorter): no call, no byte loop.
 template <class W>
@@ -353,7 +358,7 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
 
 // copy's completion: the input from `from` up to the position, copied and
 // set to the target word.
-Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
+[[gnu::always_inline]] inline Unwind copy_here(Parser& p, uint32_t from, const Cell& target) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
     if (is_string_input(p.input->type())) {
@@ -401,6 +406,10 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return context::set_word(&w, &v).code;
 }
 
+Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
+    return copy_here(p, from, target);
+}
+
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
 inline State after_rule(const Parser& p) {
     return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
@@ -431,9 +440,9 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
                 p.rp += 3;
                 p.value = v;
                 p.via_word = via_word;
-                search_in_place(p, v, k2 == KW_THRU);
+                search_here(p, v, k2 == KW_THRU);
                 if (p.match) {
-                    if ((*code = copy_span(p, from, w))) return S_EXIT;
+                    if ((*code = copy_here(p, from, w))) return S_EXIT;
                 } else {
                     p.input->w1 = from;
                     refresh_end(p);
