@@ -466,7 +466,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
 // the block frame, iterating the rule frame and pushing the block again
 // would leave it (the block frame is reused). Returns false, with nothing
 // changed, when the ordinary steps must decide.
-bool next_round(Parser& p) {
+[[gnu::always_inline]] inline bool next_round(Parser& p) {
     SeriesBuffer* rsb = rs_buffer();
     uint32_t bytes = rsb->byte_count();
     constexpr uint32_t frame_bytes = 3 * sizeof(Cell), limit_bytes = STACK_LIMIT * sizeof(Cell);
