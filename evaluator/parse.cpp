@@ -288,11 +288,11 @@ namespace {
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
 // Inlined into copy's short path, called elsewhere.
-[[gnu::always_inline]] inline void search_here(Parser& p, const Cell& v, bool thru) {
-    uint32_t low, mask;
-    if (ascii_target(p, v, &low, &mask)) {
-        // One ASCII character over narrow text, the usual delimiter: scanned
-        // here for its bytes, as search_plain's narrow search would find it.
+// One ASCII character over narrow text (ascii_target's low and mask), the
+// usual delimiter: scanned here for its bytes, as search_plain's narrow
+// search would find it.
+[[gnu::always_inline]] inline void scan_ascii(Parser& p, uint32_t low, uint32_t mask, bool thru) {
+    {
         const SeriesBuffer* b = buffer_of(p.input->w2);
         uint32_t n = uint32_t(b->byte_count());
         uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
@@ -329,8 +329,12 @@ namespace {
             if (at < stop) return matched(at);
         }
         p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
-        return;
     }
+}
+
+[[gnu::always_inline]] inline void search_here(Parser& p, const Cell& v, bool thru) {
+    uint32_t low, mask;
+    if (ascii_target(p, v, &low, &mask)) return scan_ascii(p, low, mask, thru);
     uint32_t found = 0;
     p.match = search_plain(p, v, &found);
     if (p.match) {
@@ -410,6 +414,37 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return copy_here(p, from, target);
 }
 
+// copy_here over narrow text after a match of scan_ascii (the input lies
+// from `from` up to a position within the text): no count to clamp, one
+// unit per byte.
+[[gnu::always_inline]] inline Unwind copy_narrow(Parser& p, uint32_t from, const Cell& target) {
+    uint32_t count = p.input->w1 - from;
+    Off node = memory::alloc_narrow(count ? count : 1);  // may move the input's buffer
+    const uint8_t* src = buffer_of(p.input->w2)->head_ptr() + from;
+    SeriesBuffer* nb = buffer_of(node);
+    uint8_t* dst = nb->head_ptr();
+    if (count > 16) {
+        std::memcpy(dst, src, count);
+    } else if (count >= 8) {
+        move_short<uint64_t>(dst, src, count);
+    } else if (count >= 4) {
+        move_short<uint32_t>(dst, src, count);
+    } else if (count >= 2) {
+        move_short<uint16_t>(dst, src, count);
+    } else if (count) {
+        dst[0] = src[0];
+    }
+    nb->tail = nb->head + count;
+    Cell v{p.input->type(), 0, node, 0};
+    *p.copied = v;
+    Cell w = target;
+    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+        *slot = v;
+        return UNWIND_NONE;
+    }
+    return context::set_word(&w, &v).code;
+}
+
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
 inline State after_rule(const Parser& p) {
     return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
@@ -440,10 +475,15 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
                 p.rp += 3;
                 p.value = v;
                 p.via_word = via_word;
-                search_here(p, v, k2 == KW_THRU);
-                if (p.match) {
-                    if ((*code = copy_here(p, from, w))) return S_EXIT;
+                uint32_t low, mask;
+                if (ascii_target(p, v, &low, &mask)) {
+                    scan_ascii(p, low, mask, k2 == KW_THRU);
+                    if (p.match && (*code = copy_narrow(p, from, w))) return S_EXIT;
                 } else {
+                    search_here(p, v, k2 == KW_THRU);
+                    if (p.match && (*code = copy_here(p, from, w))) return S_EXIT;
+                }
+                if (!p.match) {
                     p.input->w1 = from;
                     refresh_end(p);
                 }
