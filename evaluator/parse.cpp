@@ -559,7 +559,9 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
 // its ordinary steps would run it, and a repeated block starts its next
 // round in place. Any other item, a failing one or the end of the rules is
 // handed back: the state to go on with, p.value and the flags as S_NEXT_RULE
-// leaves them (S_EXIT with *code set when Kiv code exits).
+// leaves them (S_EXIT with *code set when Kiv code exits). At the end of the
+// rules p.value is left as it was: the states that follow write it before
+// they read it.
 State run_items(Parser& p, Unwind* code) {
     for (;;) {
         ++p.rp;
@@ -568,18 +570,24 @@ State run_items(Parser& p, Unwind* code) {
             if (next_round(p)) continue;
             return S_POP_BLOCK;
         }
-        p.value = *c;
-        p.value.clear_new_line();
+        // The item in a local cell: p.value is written when the item is
+        // handed back or its handler reads it (the ones that go on never do).
+        Cell val = *c;
+        val.clear_new_line();
         p.via_word = false;
         p.from_match_rule = false;
-        uint32_t t = p.value.type();
+        auto hand = [&](State s) {
+            p.value = val;
+            return s;
+        };
+        uint32_t t = val.type();
         if (t == TYPE_WORD) {
-            Keyword kw = keyword_of(p.value);
+            Keyword kw = keyword_of(val);
             switch (kw) {
                 case KW_SKIP:
                     if (p.end) {
                         p.match = false;
-                        return S_FIND_ALTERNATIVE;
+                        return hand(S_FIND_ALTERNATIVE);
                     }
                     p.match = true;
                     advance(p, 1);
@@ -588,9 +596,10 @@ State run_items(Parser& p, Unwind* code) {
                     // The alternative matched: the rest of the block is skipped.
                     p.rp = rule_tail(p);
                     if (next_round(p)) continue;
-                    return S_POP_BLOCK;
+                    return hand(S_POP_BLOCK);
                 case KW_COPY: {
-                    Cell word = p.value;
+                    p.value = val;
+                    Cell word = val;
                     State s = kw_copy_set(p, kw, word, code);
                     if (s == S_NEXT_RULE) continue;
                     return s;
@@ -598,9 +607,9 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_TO:
                 case KW_THRU: {
                     const Cell* next = rule_cell(p, p.rp + 1);
-                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return S_WORD;
+                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return hand(S_WORD);
                     Cell v = *next;
-                    if (!searchable_value(v)) return S_WORD;
+                    if (!searchable_value(v)) return hand(S_WORD);
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
@@ -613,9 +622,9 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_SOME:
                 case KW_OPT: {
                     const Cell* next = rule_cell(p, p.rp + 1);
-                    if (!next) return S_WORD;
+                    if (!next) return hand(S_WORD);
                     Cell v = *next;
-                    if (!searchable_value(v)) return S_WORD;
+                    if (!searchable_value(v)) return hand(S_WORD);
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
@@ -625,7 +634,7 @@ State run_items(Parser& p, Unwind* code) {
                     continue;
                 }
                 default:
-                    return S_WORD;
+                    return hand(S_WORD);
             }
         }
         switch (t) {
@@ -636,19 +645,17 @@ State run_items(Parser& p, Unwind* code) {
             case TYPE_GET_WORD:
             case TYPE_INTEGER:
             case TYPE_PATH:
-                return S_DISPATCH;
+                return hand(S_DISPATCH);
             case TYPE_PAREN: {
-                Cell v = p.value;
-                if ((*code = eval_paren(p, v))) return S_EXIT;
+                if ((*code = eval_paren(p, val))) return hand(S_EXIT);
                 refresh_rules(p);
                 refresh_end(p);
-                if (!p.match) return S_FIND_ALTERNATIVE;
+                if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
             default: {
-                Cell v = p.value;
-                match_value(p, v);
-                if (!p.match) return S_FIND_ALTERNATIVE;
+                match_value(p, val);
+                if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
         }
