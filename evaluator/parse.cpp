@@ -607,7 +607,8 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_TO:
                 case KW_THRU: {
                     const Cell* next = rule_cell(p, p.rp + 1);
-                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return hand(S_WORD);
+                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END))
+                        return hand(S_WORD);
                     Cell v = *next;
                     if (!searchable_value(v)) return hand(S_WORD);
                     ++p.rp;
