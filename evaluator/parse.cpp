@@ -451,8 +451,9 @@ inline State after_rule(const Parser& p) {
 }
 
 // copy or set at the rule pointer: the next state (S_EXIT with *code set
-// when Kiv code the copy ran exits).
-State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
+// when Kiv code the copy ran exits). in_block: called by run_items, whose
+// block frame is the topmost frame.
+State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in_block = false) {
     // The rule block read once (the keyword sits at p.rp, inside it).
     const SeriesBuffer* rb = buffer_of(p.rules->w2);
     const Cell* at = rb->head_cell() + p.rp;
@@ -488,6 +489,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
                     refresh_end(p);
                 }
                 p.last_kind = K_COPY;
+                if (in_block) return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
                 return after_rule(p);
             }
         }
@@ -600,7 +602,7 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_COPY: {
                     p.value = val;
                     Cell word = val;
-                    State s = kw_copy_set(p, kw, word, code);
+                    State s = kw_copy_set(p, kw, word, code, true);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
