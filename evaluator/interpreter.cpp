@@ -27,6 +27,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
+#include "evaluator/path_steps.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -298,7 +299,7 @@ inline Cells cells_of_node(Off node) {
     return Cells{b->head_cell(), b->byte_count() >> 4};
 }
 
-bool quick_nested(const Cell& v, Cell* out, uint32_t depth);
+bool quick_paren(const Cell& v, Cell* out, uint32_t depth);
 
 // The value of one operand cell, as its evaluation pushes it.
 inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
@@ -314,7 +315,8 @@ inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
         out->clear_new_line();
         return true;
     }
-    if (t == TYPE_PAREN || t == TYPE_PATH) return quick_nested(*p, out, depth);
+    if (t == TYPE_PATH) return peek_path(*p, out);
+    if (t == TYPE_PAREN) return quick_paren(*p, out, depth);
     return false;
 }
 
@@ -360,13 +362,6 @@ inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
     return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
-}
-
-// A paren holding one quick expression, or a path reading plain data by
-// direct steps (`b/2`, `p/x`).
-[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
-    if (v.type() == TYPE_PATH) return peek_path(v, out);
-    return quick_paren(v, out, depth);
 }
 
 // The expression at c.pos; on success c.pos moves past it.
@@ -1231,16 +1226,17 @@ inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left
 // ends at `pos`: under the frame eval_set would open, the operator there
 // (which the kernel refused) and the ones after it are called as the
 // look-ahead calls them, then the store (which runs a change hook or
-// refuses unset). Nothing read by the quick part is read again.
+// refuses unset). Nothing read by the quick part is read again: `op` is the
+// refused operator's value quick_prefix found (null when none follows),
+// still in place since nothing has allocated.
 [[gnu::noinline]] Unwind resume_set(Code& c, const Cell& v, Cell* slot, bool top_level, Cell value,
-                                    uint32_t pos) {
+                                    uint32_t pos, const Cell* op) {
     const Cell name = v.type() == TYPE_SET_PATH ? set_path_name(v) : v;
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::push(value);
     c.pos = pos;
-    if (operator_at(c, pos)) {
-        const Cell* next = cell_at(c.node, pos);
-        if (Unwind code = call_operator(c, slot, next, peek_value(next))) return code;
+    if (op) {
+        if (Unwind code = call_operator(c, slot, cell_at(c.node, pos), op)) return code;
         if (Unwind code = apply_operators(c, slot)) return code;
     }
     return store_set(c, v, slot, top_level);
@@ -1269,7 +1265,7 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     const Cell* left;
     if (!quick_prefix(cs, &p, &value, &left)) return false;
     if (left) [[unlikely]] {
-        *code = resume_set(c, word, slot, top_level, value, p);
+        *code = resume_set(c, word, slot, top_level, value, p, left);
         return true;
     }
     if (value.type() == TYPE_UNSET) return false;
@@ -1291,21 +1287,23 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
 // fail); otherwise the set goes on by resume_set.
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
     // The target first: a set-path on a map! or a block leaves at its head.
-    Cell obj;
-    uint32_t index;
-    if (!path_set_target(v, &obj, &index)) return false;
+    FieldTarget t;
+    if (!set_target<true>(v, &t, &c)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;
     const Cell* left;
     // A value starting with the same path (`p/y: p/y - 1`) reads the target.
-    bool read = p < cs.n && peek_set_target(v, obj, index, cs.at[p], &value);
-    if (!quick_prefix(cs, &p, &value, &left, read)) return false;
-    if (left || obj.w3 != 0 || value.type() == TYPE_UNSET) {
-        *code = resume_set(c, v, slot, top_level, value, p);
+    if (t.current) value = *t.current;
+    if (!quick_prefix(cs, &p, &value, &left, t.current != nullptr)) return false;
+    if (left || t.obj.w3 != 0 || value.type() == TYPE_UNSET) {
+        *code = resume_set(c, v, slot, top_level, value, p, left);
         return true;
     }
-    object::set_field_quiet(obj.w1, index, &value);
+    // The quiet store (object::set_field_quiet) through the cells the target
+    // step found: nothing since allocated.
+    *t.value = value;
+    t.word->header |= header::WORD_SET;
     *slot = value;
     stack::top = slot + 1;
     c.pos = p;
