@@ -360,6 +360,33 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
     std::memcpy(dst + bytes - sizeof(W), &hi, sizeof(W));
 }
 
+// A copied span of `bytes` bytes: short ones without a call.
+[[gnu::always_inline]] inline void move_span(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
+    if (bytes > 16) {
+        std::memcpy(dst, src, bytes);
+    } else if (bytes >= 8) {
+        move_short<uint64_t>(dst, src, bytes);
+    } else if (bytes >= 4) {
+        move_short<uint32_t>(dst, src, bytes);
+    } else if (bytes >= 2) {
+        move_short<uint16_t>(dst, src, bytes);
+    } else if (bytes) {
+        dst[0] = src[0];
+    }
+}
+
+// The copied text (node `node`, of the input's type) kept and set to the
+// target word; a global or function word is stored straight into its slot.
+[[gnu::always_inline]] inline Unwind set_copied_text(Parser& p, Off node, const Cell& target) {
+    *p.copied = Cell{p.input->type(), 0, node, 0};
+    Cell w = target, v = *p.copied;
+    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+        *slot = v;
+        return UNWIND_NONE;
+    }
+    return context::set_word(&w, &v).code;
+}
+
 // copy's completion: the input from `from` up to the position, copied and
 // set to the target word.
 [[gnu::always_inline]] inline Unwind copy_here(Parser& p, uint32_t from, const Cell& target) {
@@ -379,26 +406,9 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
         uint32_t bytes = count * unit;
         const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
         uint8_t* dst = nb->head_ptr();
-        if (bytes > 16) {
-            std::memcpy(dst, src, bytes);
-        } else if (bytes >= 8) {
-            move_short<uint64_t>(dst, src, bytes);
-        } else if (bytes >= 4) {
-            move_short<uint32_t>(dst, src, bytes);
-        } else if (bytes >= 2) {
-            move_short<uint16_t>(dst, src, bytes);
-        } else if (bytes) {
-            dst[0] = src[0];
-        }
+        move_span(dst, src, bytes);
         nb->tail = nb->head + bytes;
-        *p.copied = Cell{p.input->type(), 0, node, 0};
-        Cell w = target, v = *p.copied;
-        // A global or function word: stored straight into its slot.
-        if (Cell* slot = context::direct_slot(&w)) [[likely]] {
-            *slot = v;
-            return UNWIND_NONE;
-        }
-        return context::set_word(&w, &v).code;
+        return set_copied_text(p, node, target);
     }
     Cell* part = stack::push(*p.input);
     part->w1 = from > idx ? idx : from;
@@ -422,27 +432,9 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     Off node = memory::alloc_narrow(count ? count : 1);  // may move the input's buffer
     const uint8_t* src = buffer_of(p.input->w2)->head_ptr() + from;
     SeriesBuffer* nb = buffer_of(node);
-    uint8_t* dst = nb->head_ptr();
-    if (count > 16) {
-        std::memcpy(dst, src, count);
-    } else if (count >= 8) {
-        move_short<uint64_t>(dst, src, count);
-    } else if (count >= 4) {
-        move_short<uint32_t>(dst, src, count);
-    } else if (count >= 2) {
-        move_short<uint16_t>(dst, src, count);
-    } else if (count) {
-        dst[0] = src[0];
-    }
+    move_span(nb->head_ptr(), src, count);
     nb->tail = nb->head + count;
-    Cell v{p.input->type(), 0, node, 0};
-    *p.copied = v;
-    Cell w = target;
-    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
-        *slot = v;
-        return UNWIND_NONE;
-    }
-    return context::set_word(&w, &v).code;
+    return set_copied_text(p, node, target);
 }
 
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
