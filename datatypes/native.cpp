@@ -119,7 +119,8 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     // After start-up the layout is made at once and must fit the entry's:
     // later changes to the spec block then cannot reach it.
     if (interpreter::spec::builtin_layouts_closed() &&
-        !interpreter::spec::builtin_layout_fits(type, uint32_t(number), interpreter::spec::build_layout(proto)))
+        !interpreter::spec::builtin_layout_fits(type, uint32_t(number),
+                                                buffer_of(interpreter::spec::build_layout(proto))->head_ptr()))
         bad_make_arg(type, spec);
     return proto;
 }

@@ -41,8 +41,8 @@ void typeset_of(const Cell* types, uint32_t out[3]) {
 
 }  // namespace
 
-Off build_layout(const Cell* fn_in) {
-    Cell fn = *fn_in;
+// The layout of a callable source value, as bytes (nothing linked).
+std::vector<uint8_t> layout_bytes(const Cell& fn) {
     Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
     uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
     uint32_t local = fixed::canonical(fixed::REF_LOCAL);
@@ -152,17 +152,24 @@ Off build_layout(const Cell* fn_in) {
         if ((all[i].kind_mode & 0xFF) == K_REF) table.push_back(i);
     h.ref_table = h.entries;  // the table starts where the entries end (in entry-size units below)
 
-    uint32_t bytes =
-        uint32_t(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) + table.size() * sizeof(uint32_t));
-    Off node = memory::alloc_bytes(bytes);
-    SeriesBuffer* b = buffer_of(node);
-    uint8_t* p = b->head_ptr();
+    std::vector<uint8_t> bytes(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) +
+                               table.size() * sizeof(uint32_t));
+    uint8_t* p = bytes.data();
     std::memcpy(p, &h, sizeof h);
     if (!all.empty()) std::memcpy(p + sizeof h, all.data(), all.size() * sizeof(SpecEntry));
     if (!table.empty())
         std::memcpy(p + sizeof h + all.size() * sizeof(SpecEntry), table.data(),
                     table.size() * sizeof(uint32_t));
-    b->tail = b->head + bytes;
+    return bytes;
+}
+
+Off build_layout(const Cell* fn_in) {
+    const Cell fn = *fn_in;
+    const std::vector<uint8_t> bytes = layout_bytes(fn);
+    Off node = memory::alloc_bytes(uint32_t(bytes.size()));
+    SeriesBuffer* b = buffer_of(node);
+    std::memcpy(b->head_ptr(), bytes.data(), bytes.size());
+    b->tail = b->head + uint32_t(bytes.size());
     // Link it to the function value (re-read the series: the allocation may
     // have moved it).
     *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
@@ -171,7 +178,8 @@ Off build_layout(const Cell* fn_in) {
 Off build_typed_spec(const Cell* fn) {
     const Cell f = *fn;
     const Off node = build_layout(&f);
-    if ((f.type() == TYPE_NATIVE || f.type() == TYPE_ACTION) && !builtin_layout_fits(f.type(), f.w1, node)) {
+    if ((f.type() == TYPE_NATIVE || f.type() == TYPE_ACTION) &&
+        !builtin_layout_fits(f.type(), f.w1, buffer_of(node)->head_ptr())) {
         Cell spec{TYPE_BLOCK, 0, f.w2, 0};
         fire({"script", "bad-func-def"}, spec);
     }
@@ -191,12 +199,18 @@ void close_builtin_layouts() {
     // By index: a layout's allocation may move the values buffer.
     for (uint32_t i = 0; i < series::count(context::cell(g)->w2); ++i) {
         const Cell v = *(buffer_of(context::cell(g)->w2)->head_cell() + i);
-        if (v.type() == TYPE_NATIVE || v.type() == TYPE_ACTION) (void)typed_spec(&v);
+        if (v.type() != TYPE_NATIVE && v.type() != TYPE_ACTION) continue;
+        // A layout made already is the one its calls use.
+        const Cell* cache = buffer_of(v.w3)->head_cell() + 1;
+        if (cache->type() == TYPE_BINARY)
+            (void)builtin_layout_fits(v.type(), v.w1, buffer_of(cache->w2)->head_ptr());
+        else
+            (void)builtin_layout_fits(v.type(), v.w1, layout_bytes(v).data());
     }
     builtins_closed = true;
 }
 
-bool builtin_layout_fits(uint32_t type, uint32_t number, Off node) {
+bool builtin_layout_fits(uint32_t type, uint32_t number, const uint8_t* head) {
     // The entries' own layouts, by kind and number: plain copies (a layout
     // refers to no node), so they outlive any collection or restart.
     struct Own {
@@ -207,7 +221,6 @@ bool builtin_layout_fits(uint32_t type, uint32_t number, Off node) {
     static std::vector<Own> own[2];
     std::vector<Own>& table = own[type == TYPE_ACTION ? 1 : 0];
     if (number >= table.size()) table.resize(number + 1);
-    const uint8_t* head = buffer_of(node)->head_ptr();
     const SpecHeader* h = reinterpret_cast<const SpecHeader*>(head);
     Own& o = table[number];
     if (!o.known) {

@@ -105,10 +105,11 @@ Off build_typed_spec(const Cell* fn);
 // with the same argument counts (the interpreter's quick forms of some
 // natives rely on the types too); a number with no layout of its own fits
 // nothing.
-bool builtin_layout_fits(uint32_t type, uint32_t number, Off node);
-// Makes the layouts of every native! and action! value the global context
-// holds (the built-in ones) and closes the entries' own layouts. Start-up
-// calls it once the library has run, before any script.
+// `head`: the layout's first byte (read in place: nothing here allocates).
+bool builtin_layout_fits(uint32_t type, uint32_t number, const uint8_t* head);
+// Takes the entries' own layouts from every native! and action! value the
+// global context holds (the built-in ones) and closes them. Start-up calls
+// it once the library has run, before any script.
 void close_builtin_layouts();
 bool builtin_layouts_closed();
 // build_typed_spec without the check of a native's or action's layout
