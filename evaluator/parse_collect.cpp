@@ -17,10 +17,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/parse_internal.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
-#include "evaluator/interpreter.h"
 
 namespace kiv::parser {
 
@@ -65,7 +65,8 @@ Unwind remove_units(Parser& p, uint32_t at, uint32_t count) {
 Unwind put_value(Parser& p, uint32_t at, const Cell& value, bool only, int32_t replaced, uint32_t* after) {
     Cell* s = input_at(p, at);
     Cell* v = stack::push(value);
-    Unwind code = replaced >= 0 ? actions::change(s, v, replaced, only, 1) : actions::insert(s, v, -1, only, 1, false);
+    Unwind code =
+        replaced >= 0 ? actions::change(s, v, replaced, only, 1) : actions::insert(s, v, -1, only, 1, false);
     if (code) return code;
     *after = s->w1;
     stack::top = p.work_top;
