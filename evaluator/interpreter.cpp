@@ -50,27 +50,19 @@ namespace {
 uint32_t last_value_slot = 0;
 uint32_t callback_slot = 0;
 
-// The block being evaluated and its current expression.
-Off current_node = 0;
-uint32_t current_index = 0;
-uint32_t current_type = TYPE_BLOCK;
+// The code being evaluated, its expression in progress at `expr` (null
+// before any): one pointer saved and restored per block, paren or body run,
+// read only when an error or a trace report needs the position.
+const Code* current_code = nullptr;
 
 struct PositionGuard {
-    Off node;
-    uint32_t index;
-    uint32_t type;
-    PositionGuard() : node(current_node), index(current_index), type(current_type) {}
+    const Code* saved;
     // Saves the current position and moves it to the start of `c`.
-    explicit PositionGuard(const Code& c) : PositionGuard() {
-        current_node = c.node;
-        current_index = c.pos;
-        current_type = c.type;
+    explicit PositionGuard(Code& c) : saved(current_code) {
+        c.expr = c.pos;
+        current_code = &c;
     }
-    ~PositionGuard() {
-        current_node = node;
-        current_index = index;
-        current_type = type;
-    }
+    ~PositionGuard() { current_code = saved; }
 };
 
 // Tracing: receivers and the state do/trace established (the mask is in
@@ -229,7 +221,7 @@ Unwind eval_paren(const Cell& v_in);
     }
     do {
         stack::top = base;
-        current_index = c.pos;
+        c.expr = c.pos;
         if (Unwind code = eval_expression(c, true, true)) return code;
     } while (c.pos < cell_count(c.node));
     return UNWIND_NONE;
@@ -1523,8 +1515,7 @@ void init() {
     trace_established = false;
     trace_mask = 0;
     trace_hook = nullptr;
-    current_node = 0;
-    current_index = 0;
+    current_code = nullptr;
     object::hook_runner = object_hook_runner;
     object::block_evaluator = object_block_evaluator;
     error::current_position = position_for_errors;
@@ -1885,8 +1876,8 @@ Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* 
 }
 
 Cell current_position() {
-    if (!current_node) return none::cell();
-    return Cell{current_type, current_index, current_node, 0};
+    if (!current_code) return none::cell();
+    return Cell{current_code->type, current_code->expr, current_code->node, 0};
 }
 
 Cell* last_value() {
