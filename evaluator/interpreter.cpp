@@ -771,6 +771,49 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     return f(refs);
 }
 
+// The right operand of an operator call from exec_infix, outside tracing,
+// as fetch_arg takes it without the expression machinery (an inert value, a
+// word holding plain data or a callable, a paren, a path), without its call
+// and without the look-up plain_arg would repeat. False, with nothing
+// changed, for anything else (fetch_arg takes it).
+[[gnu::always_inline]] inline bool infix_operand(const Cell& name, Off spec, Code& c, Unwind* code) {
+    const SeriesBuffer* b = buffer_of(c.node);
+    if (c.pos >= (b->byte_count() >> 4)) return false;
+    Cell v = b->head_cell()[c.pos];
+    const uint32_t t = v.type();
+    const Cell* val = nullptr;
+    if (t == TYPE_WORD) {
+        val = peek_value(&v);
+        if (!val || !(is_plain(val->type()) || is_callable(val->type()))) return false;
+    } else if (!is_inert(t) && t != TYPE_PAREN && t != TYPE_PATH) {
+        return false;
+    }
+    if ((entry_at(spec, 1)->kind_mode & MODE_MASK) != MODE_EVAL) return false;
+    ++c.pos;
+    *code = UNWIND_NONE;
+    if (val) {
+        if (is_plain(val->type())) {
+            stack::push(*val);
+        } else {
+            const Cell fn = *val;  // the word may change while the arguments are fetched
+            *code = call_word(v, fn, c);
+        }
+    } else if (t == TYPE_PAREN) {
+        *code = eval_paren(v);
+    } else if (t == TYPE_PATH) {
+        *code = walk_path(v, PATH_CALL, nullptr, &c);
+    } else {
+        v.clear_new_line();
+        stack::push(v);
+    }
+    if (*code) return true;
+    const SpecEntry* e = entry_at(spec, 1);  // read after the evaluation, which may move it
+    const uint32_t type = stack::top[-1].type();
+    if (!accepts(*e, type)) [[unlikely]]
+        expect_arg(name, type, e->symbol);
+    return true;
+}
+
 // The call of an operator made from an action or a native of two plain
 // arguments (no refinements), outside tracing: what exec_call does for it,
 // its left operand the topmost value, without the steps no such call needs.
@@ -789,8 +832,11 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::top = base + 1;
     check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
-    if (tracing || !plain_arg(spec, 1, c)) {
-        if (Unwind code = fetch_arg(name, spec, 1, c, true)) return code;
+    Unwind code;
+    if (!tracing && infix_operand(name, spec, c, &code)) {
+        if (code) return code;
+    } else if ((code = fetch_arg(name, spec, 1, c, true))) {
+        return code;
     }
     // With two integers the result is computed here, under the frame the
     // evaluation of the right operand ran in.
