@@ -1194,7 +1194,7 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 // frame in force is one the interpreter evaluates in (do/trace reads that
 // bit of the frame below its own), it runs without a frame of its own: the
 // paren is held in the cell its value replaces, for the collector.
-[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+[[gnu::always_inline]] inline Unwind eval_paren_inline(const Cell& v_in) {
     const stack::Frame* f = stack::ctop();
     if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
     check_machine_stack();
@@ -1207,6 +1207,11 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
     *keep = *base;
     stack::top = keep + 1;
     return UNWIND_NONE;
+}
+
+// The same, out of line, for the argument paths.
+[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+    return eval_paren_inline(v_in);
 }
 
 // ==== Expressions ========================================================================================
@@ -1457,7 +1462,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (Unwind code = eval_paren(v)) return code;
+            if (Unwind code = eval_paren_inline(v)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
