@@ -408,11 +408,13 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
     // An unset condition is left to the native, which raises its error.
     if (!quick_run(cs, &pos, &cond, 0) || cond.type() == TYPE_UNSET) return false;
     if (pos + blocks > cs.n) return false;
-    // Each branch a block with no operator after it (an operator would take
-    // the block as its left operand).
+    // Each branch a block, with no operator after the last (an operator
+    // would take the block as its left operand; after an earlier one the
+    // next block stands).
     const Cell* first = cs.at + pos;
     for (uint32_t k = 0; k < blocks; ++k)
-        if (first[k].type() != TYPE_BLOCK || op_at(cs, pos + k + 1)) return false;
+        if (first[k].type() != TYPE_BLOCK) return false;
+    if (op_at(cs, pos + blocks)) return false;
     const bool truth = natives::lenient_true(&cond);
     const Cell* branch = id == natives::N_IF       ? (truth ? first : nullptr)
                          : id == natives::N_UNLESS ? (truth ? nullptr : first)
