@@ -249,7 +249,7 @@ inline Frame* ctop() {
 
 // Pops the topmost frame (restoring a function frame's context when
 // `restore`); returns the callee's base.
-inline Cell* pop_frame(bool restore) {
+[[gnu::always_inline]] inline Cell* pop_frame(bool restore) {
     Cell* callee = arg_base;
     if (frames_top > frames_bottom) [[likely]] {
         Frame* f = --frames_top;
@@ -266,7 +266,7 @@ inline void pop_func_frame() {
     if (f->function_context) buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
     arg_base = bottom + f->saved_base;
 }
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     top = pop_frame(false) + 1;
 }
 inline void unwind_func() {
