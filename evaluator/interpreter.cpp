@@ -434,7 +434,7 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
         const Cell b = *branch;
         Cell* start = stack::push_frame(&name, stack::MARK_INTERP_NATIVE, 0, b.w2);
         if ((*code = eval_block_into(b, start))) return true;
-        stack::unwind();
+        stack::unwind_own();
     }
     return true;
 }
@@ -844,13 +844,13 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
     // evaluation of the right operand ran in.
     if (base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER && !tracing &&
         integer_infix(fn.type(), fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
-        stack::unwind();
+        stack::unwind_own();
         return UNWIND_NONE;
     }
     KIV_TRACE(EV_CALL, &c, &fn, &name);
     int32_t refs[1];
     if (Unwind code = run_native(fn, refs)) return code;
-    stack::unwind();
+    stack::unwind_own();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }

@@ -269,6 +269,13 @@ inline void pop_func_frame() {
 [[gnu::always_inline]] inline void unwind() {
     top = pop_frame(false) + 1;
 }
+// unwind() for a frame the caller pushed itself and knows to be no
+// function frame: no test for an empty frame stack.
+[[gnu::always_inline]] inline void unwind_own() {
+    Cell* callee = arg_base;
+    arg_base = bottom + (--frames_top)->saved_base;
+    top = callee + 1;
+}
 inline void unwind_func() {
     top = pop_frame(true) + 1;
 }
