@@ -620,15 +620,12 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     // The commonest case: one value at the tail of a block no owner watches
     // (an owned buffer carries the flag) and no hash table indexes. The
     // general insert would do the same, with the same growth.
-    if (append && dup == 1 && (only || !is_any_block(value->type())) && !is_hash(series) &&
-        !(buf(series)->flags & series_flag::OWNED)) {
-        SeriesBuffer* b = buf(series);
-        if (uint64_t(b->tail) + CELL > b->data_end()) [[unlikely]]
+    if (append && dup == 1) {
+        if (append_cell_quick(series, value, only)) return UNWIND_NONE;
+        // The same case with a full buffer: it grows first.
+        if ((only || !is_any_block(value->type())) && !is_hash(series) &&
+            !(buf(series)->flags & series_flag::OWNED))
             return append_growing(series, value);
-        std::memmove(static_cast<void*>(b->tail_cell()), value, CELL);
-        b->tail += CELL;
-        series->w1 = 0;
-        return UNWIND_NONE;
     }
     return insert_general(series, value, part, only, dup, append);
 }

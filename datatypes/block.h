@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 #include "runtime/stack.h"
@@ -164,6 +165,23 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
 Unwind swap(Cell* series1, Cell* series2);
 Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+
+// insert's first case taken before its call: append (no /part, no /dup)
+// of one value (a block-like value only with /only) at the tail of a block
+// that no owner watches (an owned buffer carries the flag) and no hash
+// table indexes, with room in its buffer. False, with nothing done,
+// otherwise; insert then does the same or more.
+[[gnu::always_inline]] inline bool append_cell_quick(Cell* series, const Cell* value, bool only) {
+    if (!only && is_any_block(value->type())) return false;
+    if (series->type() == TYPE_HASH && series->w3 != 0) return false;
+    SeriesBuffer* b = buffer_of(series->w2);
+    if (b->flags & series_flag::OWNED) return false;
+    if (uint64_t(b->tail) + sizeof(Cell) > b->data_end()) return false;
+    std::memmove(static_cast<void*>(b->tail_cell()), value, sizeof(Cell));
+    b->tail += sizeof(Cell);
+    series->w1 = 0;
+    return true;
+}
 
 }  // namespace kiv::block
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "datatypes/bitset.h"
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -273,6 +274,14 @@ template <bool Append>
     if (string::append_narrow_quick(series, arg(1))) return UNWIND_NONE;
     return string::insert(series, arg(1), -1, only, 1, true);
 }
+// A plain append to a block-like series (its type's append is
+// block::insert): insert's first case taken here, without its call; else
+// the call.
+[[gnu::noinline]] Unwind append_to_block(bool only) {
+    Cell* series = arg(0);
+    if (block::append_cell_quick(series, arg(1), only)) return UNWIND_NONE;
+    return block::insert(series, arg(1), -1, only, 1, true);
+}
 template <bool Append>
 Unwind insert_s(const int32_t* r) {
     using F = Refs<Append ? ACT_APPEND : ACT_INSERT>;
@@ -296,6 +305,7 @@ Unwind insert_s(const int32_t* r) {
         return insert_plain<Append>(only);
     if constexpr (Append) {
         if (e == &string::insert) return append_to_text(only);
+        if (e == &block::insert) return append_to_block(only);
     } else {
         if (is_series(t)) clamp_to_tail(series);
     }

@@ -111,6 +111,37 @@ inline Unwind set_loop_word(const Cell& w, const Cell& v) {
     return set_word(w, v);
 }
 
+// A loop word's slot found once for the whole loop when the word is bound
+// to a heap context other than an object's: such a context keeps its values
+// node, and words are never removed from it, so each pass reaches the slot
+// through that node alone (the node's buffer may move between passes). Any
+// other word is looked up on each pass by direct_slot.
+class LoopSlot {
+    Off values_ = 0;
+    uint32_t index_ = 0;
+
+  public:
+    explicit LoopSlot(const Cell& word) {
+        Off ctx = word.w1;
+        uint32_t idx = word.w3;
+        if (!ctx || idx == 0xFFFFFFFFu) return;
+        const Cell* cc = context::cell(ctx);
+        if (cc->header & header::STACK_VALUES) return;
+        if (((cc->header & header::CONTEXT_KIND_MASK) >> header::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT)
+            return;
+        values_ = cc->w2;
+        index_ = idx;
+    }
+    // As direct_slot(&word) answers it.
+    [[gnu::always_inline]] Cell* get(const Cell& word) const {
+        if (values_) [[likely]] {
+            const SeriesBuffer* b = buffer_of(values_);
+            return index_ < (b->byte_count() >> 4) ? b->head_cell() + index_ : nullptr;
+        }
+        return context::direct_slot(&word);
+    }
+};
+
 // What a loop's step answers: end the loop, run the pass, or (any other
 // value) the exit code of a hook the step ran.
 constexpr uint32_t STEP_END = 0;
@@ -331,8 +362,12 @@ inline Unwind close_loop(Unwind code) {
 // ---- The loop steps (also what each pass of the natives does).
 
 // repeat-next: the counter word set to the pass's number.
-inline uint32_t repeat_next(const Cell& word, int64_t i) {
-    return step_of(set_loop_word(word, integer::cell(int32_t(i))));
+inline uint32_t repeat_next(const Cell& word, const LoopSlot& slot, int64_t i) {
+    if (Cell* at = slot.get(word)) [[likely]] {
+        *at = integer::cell(int32_t(i));
+        return STEP_GO;
+    }
+    return step_of(set_word(word, integer::cell(int32_t(i))));
 }
 
 // forall-next: after a pass, the word must still refer to the loop's series
@@ -425,9 +460,10 @@ Unwind repeat(const int32_t*) {
     mark_loop_frame();
     Unwind code;
     int64_t i = 0;
+    const LoopSlot slot(word);
     auto next = [&] {
         if (++i > count) return STEP_END;
-        return repeat_next(word, i);
+        return repeat_next(word, slot, i);
     };
     run_passes(body, &code, next, go_on);
     return close_loop(code);
@@ -456,6 +492,7 @@ Unwind foreach (const int32_t*) {
         // case for a single word. The word is taken once (its argument cell
         // does not change while the loop runs).
         const Cell word = *words;
+        const LoopSlot word_slot(word);
         const Off node = series->w2;
         auto next = [&] {
             uint32_t pos = series->w1;
@@ -465,7 +502,7 @@ Unwind foreach (const int32_t*) {
             series->w1 = pos + 1;
             // Straight into the word's slot (no allocation between the
             // read and the write), the new-line mark cleared there.
-            if (Cell* slot = context::direct_slot(&word)) [[likely]] {
+            if (Cell* slot = word_slot.get(word)) [[likely]] {
                 std::memmove(static_cast<void*>(slot), from, sizeof(Cell));
                 slot->clear_new_line();
                 return STEP_GO;

@@ -32,6 +32,7 @@
 #include "evaluator/natives_impl.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 
 namespace kiv::natives {
@@ -587,8 +588,13 @@ bool reduce_quick(const Cell* blk, uint32_t n, Cell* out) {
         v->clear_new_line();
     }
     uint32_t count = uint32_t(stack::top - first);
-    block::make_at(out, int32_t(count));  // the values wait on the data stack, which the collector sees
-    block::cells_append_run(out, first, count);
+    // The block made at its size (as make_at makes it) and filled at once;
+    // the values wait on the data stack, which the collector sees.
+    Off node = memory::alloc_cells_small(count ? count : 1);
+    SeriesBuffer* b = buffer_of(node);
+    std::memcpy(static_cast<void*>(b->head_cell()), first, size_t(count) * sizeof(Cell));
+    b->tail = b->head + count * uint32_t(sizeof(Cell));
+    block::box(out, node, 0);
     stack::top = first;
     return true;
 }

@@ -285,6 +285,10 @@ void quit(int32_t n, const void* address) {
 }
 
 void end_process(int32_t code) {
+    // The parent sees only the low eight bits of a status: a non-zero one
+    // whose low bits are all zero (256) would read as success, so it ends
+    // with 255.
+    if (code != 0 && (code & 0xFF) == 0) code = 255;
     static bool ending = false;
     if (ending) _exit(code);
     ending = true;

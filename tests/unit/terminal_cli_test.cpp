@@ -114,6 +114,13 @@ TEST_F(TerminalCliTest, HaltEndsOneEvaluationAndQuitEndsTheProcess) {
     EXPECT_EQ(quit.out, "1\n");
     EXPECT_EQ(quit.status, 4);
 
+    // A status the process cannot report whole never reads as success.
+    const std::pair<const char*, int> statuses[] = {{"256", 255}, {"-256", 255}, {"-1", 255}, {"300", 44}};
+    for (const auto& [status, seen] : statuses) {
+        Outcome big = run("", std::string("quit/return ") + status + "\n");
+        EXPECT_EQ(big.status, seen) << status;
+    }
+
     Outcome q = run("", "q\nprint 2\n");
     EXPECT_EQ(q.out, "");
     EXPECT_EQ(q.status, 0);
