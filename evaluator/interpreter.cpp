@@ -478,7 +478,10 @@ Unwind call_native(const Cell& name, const Cell& fn, Code& c);
 // kernel answers the common cases in apply_operators.
 [[gnu::noinline]] Unwind call_operator(Code& c, Cell* slot, const Cell* next, const Cell* op) {
     Cell op_word = *next;
-    Cell src = native::op_source(op);
+    // native::op_source's value, made as one copy and a header change.
+    Cell src;
+    std::memcpy(&src, op, sizeof(Cell));
+    src.header = (src.header & ~(header::TYPE_MASK | header::OP_TYPE_MASK)) | native::op_source_type(op);
     KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
     ++c.pos;
     stack::top = slot + 1;  // the left operand becomes the first argument
