@@ -28,6 +28,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/types.h"
 #include "evaluator/actions.h"
+#include "evaluator/call_layout.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
@@ -139,6 +140,7 @@ void entry(int argc, char** argv) {
                 cli::attach_output();
                 library::set_command_line(argc, argv);
                 library::run_modules();
+                interpreter::spec::close_builtin_layouts();
                 status = cli::run(argc, argv);
             },
             lowlevel::top_level_catch);

@@ -124,6 +124,43 @@ inline int32_t find_bound_word(Off ctx, const Cell* word) {
     }
     return find_word(ctx, symbol, true);
 }
+// A heap context's field as find_bound_word finds it, with its cells: the
+// context cell, the words buffer and the values buffer each read once (the
+// path steps of the interpreter read and store fields through these). The
+// value cell is null when the context lacks the word. Valid until the next
+// allocation. With Lookup false, only the word's own index and the scan of
+// a small context are tried (no call: a null value then means that these
+// did not find it, and find_bound_field may).
+struct Field {
+    Cell* value;
+    Cell* word;
+    int32_t index;
+};
+template <bool Lookup = true>
+[[gnu::always_inline]] inline Field find_bound_field(Off ctx, const Cell* word) {
+    const Cell* cc = cell(ctx);
+    const SeriesBuffer* b = buffer_of(hashtable::record(cc->w1)->values);
+    uint32_t n = b->byte_count() >> 4;
+    int32_t index = int32_t(word->w3);
+    if (word->w1 != ctx || index < 0 || uint32_t(index) >= n) {
+        index = -1;
+        uint32_t symbol = word->w2;
+        if (n <= SCAN_WORDS && ctx != root::global_context) {
+            const Cell* words = b->head_cell();
+            for (uint32_t i = 0; i < n; ++i)
+                if (words[i].w2 == symbol) {
+                    index = int32_t(i);
+                    break;
+                }
+        }
+        if (index < 0) {
+            if (!Lookup) return {nullptr, nullptr, -1};
+            index = find_word(ctx, symbol, true);
+            if (index < 0) return {nullptr, nullptr, -1};
+        }
+    }
+    return {buffer_of(cc->w2)->head_cell() + index, b->head_cell() + index, index};
+}
 // Index of the symbol's word; when absent, a bound word! is appended to the
 // words series (no value slot), -1 is returned and the new index goes to *out.
 int32_t find_word_at(Off ctx, uint32_t symbol, bool case_insensitive, int32_t* out);

@@ -12,6 +12,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
+#include "evaluator/call_layout.h"
 #include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
@@ -109,6 +110,11 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     c[1] = none::cell();
     s->tail = s->head + 2 * sizeof(Cell);
     *proto = Cell{type, uint32_t(number), sp->w2, series};
+    // After start-up the layout is made at once and must fit the entry's:
+    // later changes to the spec block then cannot reach it.
+    if (interpreter::spec::builtin_layouts_closed() &&
+        !interpreter::spec::builtin_layout_fits(type, uint32_t(number), interpreter::spec::build_layout(proto)))
+        bad_make_arg(type, spec);
     return proto;
 }
 

@@ -114,6 +114,10 @@ Cell* get_values(const Cell* obj);
 inline int32_t path_field(Off ctx, const Cell* element) {
     return context::find_bound_word(ctx, element);
 }
+// path_field with the field's value and word cells (context::Field).
+inline context::Field path_field_cells(Off ctx, const Cell* element) {
+    return context::find_bound_field(ctx, element);
+}
 // True when a set-path may assign the field found at `index` for `symbol`:
 // it exists and is not `self`. Whether a symbol is `self` in some case is
 // fixed once it is added (symbols are never removed), so the symbols found

@@ -41,7 +41,7 @@ void typeset_of(const Cell* types, uint32_t out[3]) {
 
 }  // namespace
 
-Off build_typed_spec(const Cell* fn_in) {
+Off build_layout(const Cell* fn_in) {
     Cell fn = *fn_in;
     Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
     uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
@@ -168,6 +168,66 @@ Off build_typed_spec(const Cell* fn_in) {
     *(buffer_of(fn.w3)->head_cell() + 1) = Cell{TYPE_BINARY, 0, node, 0};
     return node;
 }
+Off build_typed_spec(const Cell* fn) {
+    const Cell f = *fn;
+    const Off node = build_layout(&f);
+    if ((f.type() == TYPE_NATIVE || f.type() == TYPE_ACTION) && !builtin_layout_fits(f.type(), f.w1, node)) {
+        Cell spec{TYPE_BLOCK, 0, f.w2, 0};
+        fire({"script", "bad-func-def"}, spec);
+    }
+    return node;
+}
+
+namespace {
+bool builtins_closed = false;
+}  // namespace
+
+bool builtin_layouts_closed() {
+    return builtins_closed;
+}
+
+void close_builtin_layouts() {
+    const Off g = context::global();
+    // By index: a layout's allocation may move the values buffer.
+    for (uint32_t i = 0; i < series::count(context::cell(g)->w2); ++i) {
+        const Cell v = *(buffer_of(context::cell(g)->w2)->head_cell() + i);
+        if (v.type() == TYPE_NATIVE || v.type() == TYPE_ACTION) (void)typed_spec(&v);
+    }
+    builtins_closed = true;
+}
+
+bool builtin_layout_fits(uint32_t type, uint32_t number, Off node) {
+    // The entries' own layouts, by kind and number: plain copies (a layout
+    // refers to no node), so they outlive any collection or restart.
+    struct Own {
+        SpecHeader header{};
+        std::vector<SpecEntry> entries;
+        bool known = false;
+    };
+    static std::vector<Own> own[2];
+    std::vector<Own>& table = own[type == TYPE_ACTION ? 1 : 0];
+    if (number >= table.size()) table.resize(number + 1);
+    const uint8_t* head = buffer_of(node)->head_ptr();
+    const SpecHeader* h = reinterpret_cast<const SpecHeader*>(head);
+    Own& o = table[number];
+    if (!o.known) {
+        if (builtins_closed) return false;
+        o.header = *h;
+        o.entries.assign(entry_in(head, 0), entry_in(head, 0) + h->entries);
+        o.known = true;
+        return true;
+    }
+    if (h->fixed != o.header.fixed || h->refinements != o.header.refinements || h->entries != o.header.entries)
+        return false;
+    for (uint32_t i = 0; i < h->entries; ++i) {
+        const SpecEntry& e = *entry_in(head, i);
+        const SpecEntry& r = o.entries[i];
+        if (e.kind_mode != r.kind_mode || e.nargs != r.nargs) return false;
+        if (e.accept[0] != r.accept[0] || e.accept[1] != r.accept[1]) return false;
+    }
+    return true;
+}
+
 namespace {
 // The refinement entries of a typed specification, read in place (nothing
 // here allocates): the header, the entries and the ordinal table follow

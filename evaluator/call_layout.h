@@ -95,6 +95,26 @@ inline bool is_callable(uint32_t t) {
 // links it to the value's series; raises bad-func-def for a malformed spec.
 Off build_typed_spec(const Cell* fn);
 
+// The layouts of native! and action! values are held to their entries'
+// own. An entry reads its arguments by position and trusts their types, so
+// a value made with another argument list (`make native! [[a] 5]`) would
+// make it read cells it was never given. The entry's own layout is the
+// first one made for its number while start-up runs (from the built-in
+// values' specifications). Once start-up has closed them, a layout fits
+// when it has the same fixed arguments, fetch modes, types and refinements
+// with the same argument counts (the interpreter's quick forms of some
+// natives rely on the types too); a number with no layout of its own fits
+// nothing.
+bool builtin_layout_fits(uint32_t type, uint32_t number, Off node);
+// Makes the layouts of every native! and action! value the global context
+// holds (the built-in ones) and closes the entries' own layouts. Start-up
+// calls it once the library has run, before any script.
+void close_builtin_layouts();
+bool builtin_layouts_closed();
+// build_typed_spec without the check of a native's or action's layout
+// against its entry's.
+Off build_layout(const Cell* fn);
+
 // The typed specification node of a callable source value (not op!).
 inline Off typed_spec(const Cell* fn) {
     const Cell* cache = buffer_of(fn->w3)->head_cell() + 1;

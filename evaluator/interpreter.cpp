@@ -27,6 +27,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
+#include "evaluator/path_steps.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -255,6 +256,12 @@ inline bool is_inert(uint32_t type) {
 inline bool is_plain(uint32_t type) {
     return type != TYPE_UNSET && type != TYPE_OP && !is_callable(type);
 }
+// The same test as one bit test (as is_inert), for the argument runs.
+constexpr uint64_t NOT_PLAIN = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
+                               type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+inline bool is_plain_bit(uint32_t type) {
+    return !((NOT_PLAIN >> (type & 63)) & 1);
+}
 
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
 inline bool operator_at(const Code& c, uint32_t pos) {
@@ -290,7 +297,7 @@ inline Cells cells_of_node(Off node) {
     return Cells{b->head_cell(), b->byte_count() >> 4};
 }
 
-bool quick_nested(const Cell& v, Cell* out, uint32_t depth);
+bool quick_paren(const Cell& v, Cell* out, uint32_t depth);
 
 // The value of one operand cell, as its evaluation pushes it.
 inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
@@ -306,7 +313,8 @@ inline bool quick_operand(const Cell* p, Cell* out, uint32_t depth) {
         out->clear_new_line();
         return true;
     }
-    if (t == TYPE_PAREN || t == TYPE_PATH) return quick_nested(*p, out, depth);
+    if (t == TYPE_PATH) return peek_path(*p, out);
+    if (t == TYPE_PAREN) return quick_paren(*p, out, depth);
     return false;
 }
 
@@ -352,13 +360,6 @@ inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
     return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
-}
-
-// A paren holding one quick expression, or a path reading plain data by
-// direct steps (`b/2`, `p/x`).
-[[gnu::noinline]] bool quick_nested(const Cell& v, Cell* out, uint32_t depth) {
-    if (v.type() == TYPE_PATH) return peek_path(v, out);
-    return quick_paren(v, out, depth);
 }
 
 // The expression at c.pos; on success c.pos moves past it.
@@ -598,14 +599,15 @@ check:
     return UNWIND_NONE;
 }
 
-// The operators from *pos (the first one `op`) applied to *v by the
-// integer kernel; false, at the first one it refuses, when they cannot all
-// be. Out of line, so that kernel_step's inlining elsewhere is unchanged.
-[[gnu::noinline]] bool kernel_operators(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
+// The operators from `pos` (the first one `op`) applied to *v by the
+// integer kernel: the position after them, or 0 (no operator ends there), at
+// the first one it refuses, when they cannot all be. Out of line, so that
+// kernel_step's inlining elsewhere is unchanged.
+[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
     do {
-        if (!kernel_step(cs, pos, v, op, 0)) return false;
-    } while ((op = op_at(cs, *pos)));
-    return true;
+        if (!kernel_step(cs, &pos, v, op, 0)) return 0;
+    } while ((op = op_at(cs, pos)));
+    return pos;
 }
 
 // An argument that needs no evaluation step (a literal such as the blocks
@@ -642,7 +644,8 @@ template <bool WithOperators = false>
         if (op && op->type() == TYPE_OP) {
             // An operator after it: the operators the integer kernel
             // computes, when they apply to this argument; else the call.
-            if (!WithOperators || !kernel_operators(Cells{b->head_cell(), n}, &pos, &v, op)) return false;
+            if (!WithOperators || !(pos = kernel_operators(Cells{b->head_cell(), n}, pos, &v, op)))
+                return false;
         }
     }
     const SpecEntry* e = entry_at(spec, i);
@@ -694,8 +697,17 @@ inline void push_nones(uint32_t n) {
     Cell* t = stack::top;
     if (t + n >= stack::limit) [[unlikely]]
         stack::data_overflow(t + n);
-    for (uint32_t k = 0; k < n; ++k) t[k] = none_value;
+    const Cell none = none_value;  // one read: the stores below could alias the global
+    for (uint32_t k = 0; k < n; ++k) t[k] = none;
     stack::top = t + n;
+}
+
+// lay_out_absent's native case, from the layout's counts.
+[[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args,
+                                                         int32_t* refs) {
+    std::memset(refs, 0xFF, 16 * sizeof(int32_t));
+    for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    push_nones(ref_args);
 }
 
 // Lays out the refinement cells of a call whose fixed arguments are pushed,
@@ -762,6 +774,18 @@ inline Unwind call_routine(const Cell& r) {
     return f(stack::arg_base);
 }
 
+// Runs native number n, or the action in slot `slot`; its unwind code is
+// the result.
+inline Unwind run_native_fn(uint32_t n, const int32_t* refs) {
+    natives::NativeFn f = n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
+    if (!f) fire({"internal", "not-done"});
+    return f(false, refs);
+}
+inline Unwind run_action(uint32_t slot, const int32_t* refs) {
+    actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
+    if (!f) fire({"internal", "not-done"});
+    return f(refs);
+}
 // Runs an action or native entry; its unwind code is the result.
 inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     if (fn.type() == TYPE_NATIVE) {
@@ -881,7 +905,7 @@ Unwind run_body(const Cell& fn, const Cell& name);
 // answer it. False for any other call.
 inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t refinements, Cell* base) {
     if (fn.type() != TYPE_ACTION || fixed_count != 1 || refinements != 0 || base->type() != TYPE_BLOCK ||
-        tracing)
+        tracing) [[likely]]
         return false;
     uint32_t op = actions::series_op_of_action(fn.w1);
     return op && actions::series_op_inline(op, base, base);
@@ -926,6 +950,77 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return true;
 }
 
+// The fixed arguments from `i` on that plain_arg<true> would take, taken in
+// one pass (the same values, pushed in the same order): the code's buffer
+// and the layout's entries (`e` is entry i) are read in place, as nothing
+// here allocates. Returns the index of the first argument not taken. When
+// the pushes could reach the data limit, none is taken: fetch_arg pushes
+// them one by one and raises the overflow where it arises. A stop at an
+// evaluated argument that is a word holding a callable value sets *call to
+// the word's cell and *callee to the value (both in place).
+[[gnu::always_inline]] inline uint32_t plain_args(const SpecEntry* e, uint32_t i, uint32_t fixed_count,
+                                                  Code& c, const Cell** call, const Cell** callee) {
+    Cell* top = stack::top;
+    if (top + (fixed_count - i) >= stack::limit) [[unlikely]]
+        return i;
+    const SeriesBuffer* b = buffer_of(c.node);
+    const Cell* head = b->head_cell();
+    const uint32_t n = b->byte_count() >> 4;
+    uint32_t pos = c.pos;
+    // Each value is made in the next free cell (above the top until taken).
+    for (; i < fixed_count; ++i, ++e) {
+        if (pos >= n) break;
+        const Cell* p = head + pos;
+        if (is_inert(p->type())) {
+            *top = *p;
+            top->clear_new_line();
+        } else if (p->type() == TYPE_WORD) {
+            const Cell* val = peek_value(p);
+            if (!val) break;
+            if (!is_plain_bit(val->type())) {
+                if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
+                    *call = p;
+                    *callee = val;
+                }
+                break;
+            }
+            *top = *val;
+        } else {
+            break;
+        }
+        uint32_t next = pos + 1;
+        if (next < n && p[1].type() == TYPE_WORD) {
+            const Cell* op = peek_value(p + 1);
+            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op)))
+                break;
+        }
+        if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
+        ++top;
+        pos = next;
+    }
+    stack::top = top;
+    c.pos = pos;
+    return i;
+}
+
+// Evaluated argument `i`, the word *call at c.pos holding the callable
+// *callee (both read in place: nothing allocated since), outside tracing:
+// fetched as fetch_arg fetches it.
+[[gnu::always_inline]] inline Unwind call_arg(const Cell& name, Off spec, uint32_t i, Code& c,
+                                              const Cell* call, const Cell* callee) {
+    const Cell v = *call;
+    const Cell fn = *callee;  // the word may change while the arguments are fetched
+    Cell* slot = stack::top;
+    ++c.pos;
+    if (Unwind code = call_word(v, fn, c)) return code;
+    if (Unwind code = apply_operators(c, slot)) return code;
+    const SpecEntry* e = entry_at(spec, i);
+    uint32_t type = stack::top[-1].type();
+    if (!accepts(*e, type)) [[unlikely]]
+        expect_arg(name, type, e->symbol);
+    return UNWIND_NONE;
+}
+
 // The fixed arguments of a call that is not an operator's, fetched in order.
 [[gnu::always_inline]] inline Unwind fetch_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
     for (uint32_t i = 0; i < fixed_count; ++i) {
@@ -960,31 +1055,74 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     return UNWIND_NONE;
 }
 
+// stack::unwind for the frame call_native pushed, which is the topmost one
+// when its entry returns normally: no test for an empty frame stack.
+[[gnu::always_inline]] inline void end_native_frame() {
+    stack::Frame* f = --stack::frames_top;
+    Cell* callee = stack::arg_base;
+    stack::arg_base = stack::bottom + f->saved_base;
+    stack::top = callee + 1;
+}
+
+// The fixed arguments of a native's call from `i` on, where the first run
+// of plain ones stopped (at a word holding a callable when `call` is set, as
+// plain_args sets it). A separate loop after that run: a call whose
+// arguments are all plain does not enter it.
+[[gnu::always_inline]] inline Unwind fetch_rest(const Cell& name, Off spec, uint32_t i, uint32_t fixed_count,
+                                                Code& c, const Cell* call, const Cell* callee) {
+    for (;;) {
+        if (call) {
+            if (Unwind code = call_arg(name, spec, i, c, call, callee)) return code;
+        } else if (Unwind code = fetch_arg(name, spec, i, c, false)) {
+            return code;
+        }
+        if (++i == fixed_count) return UNWIND_NONE;
+        call = nullptr;
+        if (!tracing && (i = plain_args(entry_at(spec, i), i, fixed_count, c, &call, &callee)) == fixed_count)
+            return UNWIND_NONE;
+    }
+}
+
 // A call of a native or an action from the expression or argument path,
 // outside tracing: exec_call's steps for it without the tests that serve
 // functions, operators and paths. The conditionals whose quick form was
 // refused are answered after their arguments, as exec_call answers them.
 [[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
-    const SpecHeader* hp = spec_header(spec);
-    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements;
+    const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place until the first fetch
+    const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
+    // The layout's counts, read once: a layout never changes once built.
+    const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, ref_args = hp->ref_args;
     if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
-    if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
-    if (navigation_answer(fn, fixed_count, refinements, base)) {
-        stack::unwind();
-        return UNWIND_NONE;
-    }
-    if (fn.type() == TYPE_NATIVE && fn.w1 - natives::N_IF <= 2u) {
-        Unwind code;
-        if (conditional_answer(name, fn, base, &c, &code)) return code;
+    uint32_t taken = 0;
+    const Cell* call = nullptr;
+    const Cell* callee = nullptr;
+    if (!tracing) [[likely]]
+        taken = plain_args(entry_in(head, 0), 0, fixed_count, c, &call, &callee);
+    if (taken < fixed_count) {
+        if (Unwind code = fetch_rest(name, spec, taken, fixed_count, c, call, callee)) return code;
     }
     int32_t refs[32];
-    if (refinements) lay_out_absent(spec, false, refs);
-    KIV_TRACE(EV_CALL, &c, &fn, &name);
-    if (Unwind code = run_native(fn, refs)) return code;
-    stack::unwind();
+    if (fn.type() == TYPE_ACTION) {
+        if (navigation_answer(fn, fixed_count, refinements, base)) {
+            stack::unwind();
+            return UNWIND_NONE;
+        }
+        if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        KIV_TRACE(EV_CALL, &c, &fn, &name);
+        if (Unwind code = run_action(fn.w1, refs)) return code;
+    } else {
+        if (fn.w1 - natives::N_IF <= 2u) {
+            Unwind code;
+            if (conditional_answer(name, fn, base, &c, &code)) return code;
+        }
+        if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        KIV_TRACE(EV_CALL, &c, &fn, &name);
+        if (Unwind code = run_native_fn(fn.w1, refs)) return code;
+    }
+    end_native_frame();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
@@ -1279,16 +1417,17 @@ inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left
 // ends at `pos`: under the frame eval_set would open, the operator there
 // (which the kernel refused) and the ones after it are called as the
 // look-ahead calls them, then the store (which runs a change hook or
-// refuses unset). Nothing read by the quick part is read again.
+// refuses unset). Nothing read by the quick part is read again: `op` is the
+// refused operator's value quick_prefix found (null when none follows),
+// still in place since nothing has allocated.
 [[gnu::noinline]] Unwind resume_set(Code& c, const Cell& v, Cell* slot, bool top_level, Cell value,
-                                    uint32_t pos) {
+                                    uint32_t pos, const Cell* op) {
     const Cell name = v.type() == TYPE_SET_PATH ? set_path_name(v) : v;
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::push(value);
     c.pos = pos;
-    if (operator_at(c, pos)) {
-        const Cell* next = cell_at(c.node, pos);
-        if (Unwind code = call_operator(c, slot, next, peek_value(next))) return code;
+    if (op) {
+        if (Unwind code = call_operator(c, slot, cell_at(c.node, pos), op)) return code;
         if (Unwind code = apply_operators(c, slot)) return code;
     }
     return store_set(c, v, slot, top_level);
@@ -1317,7 +1456,7 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     const Cell* left;
     if (!quick_prefix(cs, &p, &value, &left)) return false;
     if (left) [[unlikely]] {
-        *code = resume_set(c, word, slot, top_level, value, p);
+        *code = resume_set(c, word, slot, top_level, value, p, left);
         return true;
     }
     if (value.type() == TYPE_UNSET) return false;
@@ -1339,21 +1478,23 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
 // fail); otherwise the set goes on by resume_set.
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
     // The target first: a set-path on a map! or a block leaves at its head.
-    Cell obj;
-    uint32_t index;
-    if (!path_set_target(v, &obj, &index)) return false;
+    FieldTarget t;
+    if (!set_target<true>(v, &t, &c)) return false;
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;
     const Cell* left;
     // A value starting with the same path (`p/y: p/y - 1`) reads the target.
-    bool read = p < cs.n && peek_set_target(v, obj, index, cs.at[p], &value);
-    if (!quick_prefix(cs, &p, &value, &left, read)) return false;
-    if (left || obj.w3 != 0 || value.type() == TYPE_UNSET) {
-        *code = resume_set(c, v, slot, top_level, value, p);
+    if (t.current) value = *t.current;
+    if (!quick_prefix(cs, &p, &value, &left, t.current != nullptr)) return false;
+    if (left || t.obj.w3 != 0 || value.type() == TYPE_UNSET) {
+        *code = resume_set(c, v, slot, top_level, value, p, left);
         return true;
     }
-    object::set_field_quiet(obj.w1, index, &value);
+    // The quiet store (object::set_field_quiet) through the cells the target
+    // step found: nothing since allocated.
+    *t.value = value;
+    t.word->header |= header::WORD_SET;
     *slot = value;
     stack::top = slot + 1;
     c.pos = p;

@@ -104,12 +104,22 @@ Unwind call_path_function(const Cell& name, const Cell& fn, Code& c);
 // steps (object fields, a block pick) that cannot fail, run code or
 // allocate; false when the path must be evaluated.
 bool peek_path(const Cell& path, Cell* out);
-// The object and field index a set-path assigns by direct object steps;
-// false when the path has none. Allocates nothing, runs nothing.
-bool path_set_target(const Cell& path, Cell* obj, uint32_t* index);
-// The value of `operand` when it is the get form of that same set-path
-// (`p/y: p/y - 1`): the target's field read in place, as peek_path reads it.
-bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, const Cell& operand, Cell* out);
+// The field a set-path assigns by direct object steps: the object, the
+// field's index and its value and word cells (valid until the next
+// allocation); `current` is the value cell when the value to assign starts
+// with the get form of the same path and that field holds plain data, else
+// null.
+struct FieldTarget {
+    Cell obj;
+    uint32_t index;
+    Cell* value;
+    Cell* word;
+    const Cell* current;
+};
+// The target of a set-path by direct object steps; false when the path has
+// none (t->current null). Allocates nothing, runs nothing. (The quick
+// set-path form inlines the step itself: path_steps.h.)
+bool path_set_target(const Cell& path, FieldTarget* t);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
 Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);

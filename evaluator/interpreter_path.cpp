@@ -11,6 +11,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
+#include "evaluator/path_steps.h"
 #include "evaluator/call_layout.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -43,51 +44,7 @@ Unwind write_back(const Cell& head, Cell* path, Cell* history, Cell changed) {
     return UNWIND_NONE;
 }
 
-// ---- Direct forms
-//
-// The commonest paths are answered without the generic walk's data-stack
-// copies and path-action calls, outside tracing (whose events the generic
-// walk sends):
-//   - a head word holding an object! and elements that are words naming
-//     fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`): each field is found
-//     as the object's path action finds it (object::path_field) and read
-//     from its value slot;
-//   - a head word holding a block! and one integer! element (`b/2`): the
-//     pick kernel, as the generic walk itself uses it;
-//   - a head word holding a function called with refinements
-//     (`append/only`): the call, as the generic walk makes it.
-// Whatever the actions would treat otherwise (a missing field, an unset
-// value, a parent of another type, `self` as the field set, a function
-// picked from a block, a pick past the block's tail...) is left to the
-// generic walk, which starts again from the head: up to that decision
-// nothing is changed, allocated or run.
-
-// The slot of the field `el` names in the object context, or null.
-inline const Cell* object_field(Off ctx, const Cell* el) {
-    if (el->type() != TYPE_WORD) return nullptr;
-    int32_t index = object::path_field(ctx, el);
-    if (index < 0) return nullptr;
-    const Cell* slot = context::values_at(ctx, uint32_t(index));
-    return slot->type() == TYPE_UNSET ? nullptr : slot;
-}
-
-// Steps from the object in `slot` through the fields cells[1] ..
-// cells[end - 1] name, each but the last leading to another object. With
-// `call`, a function met on the way ends the walk (*at: its element). The
-// last slot read, or null when a step is not such a field step. Nothing
-// here allocates, so the pointers stay valid. The one-step form (`p/x`)
-// is answered inline; longer paths loop out of line.
-[[gnu::noinline]] const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call,
-                                                uint32_t* at);
-[[gnu::always_inline]] inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call,
-                                                       uint32_t* at) {
-    if (end == 1) return slot;
-    if (end == 2) {
-        *at = 1;
-        return object_field(slot->w1, &cells[1]);
-    }
-    return object_steps_loop(slot, cells, end, call, at);
-}
+// The longer object paths of object_steps.
 const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call, uint32_t* at) {
     for (uint32_t i = 1; i < end; ++i) {
         slot = object_field(slot->w1, &cells[i]);
@@ -99,18 +56,6 @@ const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end,
         if (i + 1 < end) return nullptr;
     }
     return slot;
-}
-
-// The path's cells from its head, their count (at least 2) and the head
-// word's value; null when the path has no direct form.
-inline const Cell* path_head(const Cell& path, const Cell** cells, uint32_t* count) {
-    const SeriesBuffer* b = buffer_of(path.w2);
-    uint32_t n = b->byte_count() >> 4;
-    if (path.w1 + 1 >= n) return nullptr;
-    *count = n - path.w1;
-    *cells = b->head_cell() + path.w1;
-    if ((*cells)[0].type() != TYPE_WORD) return nullptr;
-    return peek_value(&(*cells)[0]);
 }
 
 // The pick of `b/2`; false when the generic walk must answer.
@@ -131,9 +76,9 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
 // call path on every run of a loop (`t: n + (o/f 1)`).
 static RefusalMemo refused_paths;
 
-bool peek_path(const Cell& path, Cell* out) {
-    if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
-        return false;
+// peek_path past its refusal memo: any object path, fields found as the
+// object's path action finds them.
+[[gnu::noinline]] bool peek_path_steps(const Cell& path, Cell* out) {
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
@@ -144,6 +89,30 @@ bool peek_path(const Cell& path, Cell* out) {
     const Cell* slot = object_steps(head, cells, count, true, &at);
     if (!slot) return false;
     uint32_t st = slot->type();
+    if (is_callable(st) || st == TYPE_OP) {
+        refused_paths.note(path.w2, path.w1);
+        return false;
+    }
+    *out = *slot;
+    return true;
+}
+
+// The commonest forms (`b/2`, and `p/x` whose field the word's own index
+// or the scan of the object's words finds) answered with no call, the rest
+// by peek_path_steps, which gives the same answer for these.
+bool peek_path(const Cell& path, Cell* out) {
+    if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    if (!head) return false;
+    if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
+    if (head->type() != TYPE_OBJECT || count != 2 || cells[1].type() != TYPE_WORD) return peek_path_steps(path, out);
+    const Cell* slot = context::find_bound_field<false>(head->w1, &cells[1]).value;
+    if (!slot) return peek_path_steps(path, out);
+    uint32_t st = slot->type();
+    if (st == TYPE_UNSET) return false;
     if (is_callable(st) || st == TYPE_OP) {
         refused_paths.note(path.w2, path.w1);
         return false;
@@ -194,81 +163,23 @@ bool peek_path(const Cell& path, Cell* out) {
     return true;
 }
 
-// Set-paths found to lead elsewhere than an object field (`m/:k:` on a
-// map!, `b/2:` on a block): a loop stores through the same path on every
-// pass, and both the quick set and the walk ask for its target.
-static RefusalMemo refused_set_paths;
+// Set-paths found to lead elsewhere than an object field (path_steps.h).
+RefusalMemo refused_set_paths;
 
-// The object and field index a set-path assigns by direct steps; false
-// when the path has no direct set form. Nothing here allocates or runs code.
-bool path_set_target(const Cell& path, Cell* obj, uint32_t* index) {
-    if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
-        return false;
-    const Cell* cells;
-    uint32_t count;
-    const Cell* head = path_head(path, &cells, &count);
-    const Cell* slot = nullptr;
-    const Cell* el = nullptr;
-    int32_t i = -1;
-    if (head && head->type() == TYPE_OBJECT) {
-        uint32_t at = 0;
-        slot = object_steps(head, cells, count - 1, false, &at);
-        if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
-        if (slot) {
-            el = &cells[count - 1];
-            if (el->type() == TYPE_WORD) i = object::path_field(slot->w1, el);
-        }
-    }
-    if (!el || !object::path_settable(el->w2, i)) {
-        refused_set_paths.note(path.w2, path.w1);
-        return false;
-    }
-    *obj = *slot;
-    *index = uint32_t(i);
-    return true;
-}
-
-// Equal words (type, binding, symbol, index) take the same steps to the
-// same field: words 1 and 2 compared as one 64-bit value, then word 3 and
-// the type.
-inline bool same_step(const Cell* x, const Cell* y) {
-    uint64_t a, b;
-    std::memcpy(&a, reinterpret_cast<const char*>(x) + 4, 8);
-    std::memcpy(&b, reinterpret_cast<const char*>(y) + 4, 8);
-    return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
-}
-
-bool peek_set_target(const Cell& set_path, const Cell& obj, uint32_t index, const Cell& operand, Cell* out) {
-    if (operand.type() != TYPE_PATH) return false;
-    const SeriesBuffer* a = buffer_of(set_path.w2);
-    const SeriesBuffer* b = buffer_of(operand.w2);
-    uint32_t n = (a->byte_count() >> 4) - set_path.w1;  // at least 2: path_set_target found the target
-    if ((b->byte_count() >> 4) != operand.w1 + n) return false;
-    const Cell* x = a->head_cell() + set_path.w1;
-    const Cell* y = b->head_cell() + operand.w1;
-    // The first two (every such path has them) unrolled.
-    if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
-    for (uint32_t i = 2; i < n; ++i) {
-        if (!same_step(x + i, y + i)) return false;
-    }
-    const Cell* slot = context::values_at(obj.w1, index);
-    uint32_t t = slot->type();
-    if (t == TYPE_UNSET || is_callable(t) || t == TYPE_OP) return false;
-    *out = *slot;
-    return true;
+bool path_set_target(const Cell& path, FieldTarget* t) {
+    return set_target<false>(path, t, nullptr);
 }
 
 // The set form on an object field: `value` assigned to the field the last
 // element names; a non-local exit of on-change* goes to *code.
 [[gnu::always_inline]] inline bool direct_path_set(const Cell& path, const Cell* value, Unwind* code) {
-    Cell obj;
-    uint32_t index;
-    if (!path_set_target(path, &obj, &index)) return false;
+    FieldTarget t;
+    if (!path_set_target(path, &t)) return false;
     // The value (the result) and the object stay on the data stack while
     // on-change* may run.
     Cell* result = stack::push(*value);
-    stack::push(obj);
-    *code = object::set_path_field(&obj, index, result);
+    stack::push(t.obj);
+    *code = object::set_path_field(&t.obj, t.index, result);
     if (*code == UNWIND_NONE) stack::top = result + 1;
     return true;
 }

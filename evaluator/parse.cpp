@@ -287,11 +287,12 @@ namespace {
 
 // to (thru: past the value) over a value searchable_value accepted, run in
 // place: the match flag and the input end as the rule's frame would leave them.
-void search_in_place(Parser& p, const Cell& v, bool thru) {
-    uint32_t low, mask;
-    if (ascii_target(p, v, &low, &mask)) {
-        // One ASCII character over narrow text, the usual delimiter: scanned
-        // here for its bytes, as search_plain's narrow search would find it.
+// Inlined into copy's short path, called elsewhere.
+// One ASCII character over narrow text (ascii_target's low and mask), the
+// usual delimiter: scanned here for its bytes, as search_plain's narrow
+// search would find it.
+[[gnu::always_inline]] inline void scan_ascii(Parser& p, uint32_t low, uint32_t mask, bool thru) {
+    {
         const SeriesBuffer* b = buffer_of(p.input->w2);
         uint32_t n = uint32_t(b->byte_count());
         uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
@@ -328,8 +329,12 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
             if (at < stop) return matched(at);
         }
         p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
-        return;
     }
+}
+
+[[gnu::always_inline]] inline void search_here(Parser& p, const Cell& v, bool thru) {
+    uint32_t low, mask;
+    if (ascii_target(p, v, &low, &mask)) return scan_ascii(p, low, mask, thru);
     uint32_t found = 0;
     p.match = search_plain(p, v, &found);
     if (p.match) {
@@ -338,6 +343,10 @@ void search_in_place(Parser& p, const Cell& v, bool thru) {
     } else if (p.limit >= 0 && int64_t(p.input->w1) > p.limit) {
         p.match = true;
     }
+}
+
+void search_in_place(Parser& p, const Cell& v, bool thru) {
+    search_here(p, v, thru);
 }
 
 // A span of sizeof(W) to 2 * sizeof(W) bytes moved as two words, its
@@ -353,7 +362,7 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
 
 // copy's completion: the input from `from` up to the position, copied and
 // set to the target word.
-Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
+[[gnu::always_inline]] inline Unwind copy_here(Parser& p, uint32_t from, const Cell& target) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
     if (is_string_input(p.input->type())) {
@@ -401,14 +410,50 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return context::set_word(&w, &v).code;
 }
 
+Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
+    return copy_here(p, from, target);
+}
+
+// copy_here over narrow text after a match of scan_ascii (the input lies
+// from `from` up to a position within the text): no count to clamp, one
+// unit per byte.
+[[gnu::always_inline]] inline Unwind copy_narrow(Parser& p, uint32_t from, const Cell& target) {
+    uint32_t count = p.input->w1 - from;
+    Off node = memory::alloc_narrow(count ? count : 1);  // may move the input's buffer
+    const uint8_t* src = buffer_of(p.input->w2)->head_ptr() + from;
+    SeriesBuffer* nb = buffer_of(node);
+    uint8_t* dst = nb->head_ptr();
+    if (count > 16) {
+        std::memcpy(dst, src, count);
+    } else if (count >= 8) {
+        move_short<uint64_t>(dst, src, count);
+    } else if (count >= 4) {
+        move_short<uint32_t>(dst, src, count);
+    } else if (count >= 2) {
+        move_short<uint16_t>(dst, src, count);
+    } else if (count) {
+        dst[0] = src[0];
+    }
+    nb->tail = nb->head + count;
+    Cell v{p.input->type(), 0, node, 0};
+    *p.copied = v;
+    Cell w = target;
+    if (Cell* slot = context::direct_slot(&w)) [[likely]] {
+        *slot = v;
+        return UNWIND_NONE;
+    }
+    return context::set_word(&w, &v).code;
+}
+
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
 inline State after_rule(const Parser& p) {
     return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
 }
 
 // copy or set at the rule pointer: the next state (S_EXIT with *code set
-// when Kiv code the copy ran exits).
-State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
+// when Kiv code the copy ran exits). in_block: called by run_items, whose
+// block frame is the topmost frame.
+State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in_block = false) {
     // The rule block read once (the keyword sits at p.rp, inside it).
     const SeriesBuffer* rb = buffer_of(p.rules->w2);
     const Cell* at = rb->head_cell() + p.rp;
@@ -431,14 +476,20 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
                 p.rp += 3;
                 p.value = v;
                 p.via_word = via_word;
-                search_in_place(p, v, k2 == KW_THRU);
-                if (p.match) {
-                    if ((*code = copy_span(p, from, w))) return S_EXIT;
+                uint32_t low, mask;
+                if (ascii_target(p, v, &low, &mask)) {
+                    scan_ascii(p, low, mask, k2 == KW_THRU);
+                    if (p.match && (*code = copy_narrow(p, from, w))) return S_EXIT;
                 } else {
+                    search_here(p, v, k2 == KW_THRU);
+                    if (p.match && (*code = copy_here(p, from, w))) return S_EXIT;
+                }
+                if (!p.match) {
                     p.input->w1 = from;
                     refresh_end(p);
                 }
                 p.last_kind = K_COPY;
+                if (in_block) return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
                 return after_rule(p);
             }
         }
@@ -457,7 +508,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code) {
 // the block frame, iterating the rule frame and pushing the block again
 // would leave it (the block frame is reused). Returns false, with nothing
 // changed, when the ordinary steps must decide.
-bool next_round(Parser& p) {
+[[gnu::always_inline]] inline bool next_round(Parser& p) {
     SeriesBuffer* rsb = rs_buffer();
     uint32_t bytes = rsb->byte_count();
     constexpr uint32_t frame_bytes = 3 * sizeof(Cell), limit_bytes = STACK_LIMIT * sizeof(Cell);
@@ -510,7 +561,9 @@ bool next_round(Parser& p) {
 // its ordinary steps would run it, and a repeated block starts its next
 // round in place. Any other item, a failing one or the end of the rules is
 // handed back: the state to go on with, p.value and the flags as S_NEXT_RULE
-// leaves them (S_EXIT with *code set when Kiv code exits).
+// leaves them (S_EXIT with *code set when Kiv code exits). At the end of the
+// rules p.value is left as it was: the states that follow write it before
+// they read it.
 State run_items(Parser& p, Unwind* code) {
     for (;;) {
         ++p.rp;
@@ -519,18 +572,24 @@ State run_items(Parser& p, Unwind* code) {
             if (next_round(p)) continue;
             return S_POP_BLOCK;
         }
-        p.value = *c;
-        p.value.clear_new_line();
+        // The item in a local cell: p.value is written when the item is
+        // handed back or its handler reads it (the ones that go on never do).
+        Cell val = *c;
+        val.clear_new_line();
         p.via_word = false;
         p.from_match_rule = false;
-        uint32_t t = p.value.type();
+        auto hand = [&](State s) {
+            p.value = val;
+            return s;
+        };
+        uint32_t t = val.type();
         if (t == TYPE_WORD) {
-            Keyword kw = keyword_of(p.value);
+            Keyword kw = keyword_of(val);
             switch (kw) {
                 case KW_SKIP:
                     if (p.end) {
                         p.match = false;
-                        return S_FIND_ALTERNATIVE;
+                        return hand(S_FIND_ALTERNATIVE);
                     }
                     p.match = true;
                     advance(p, 1);
@@ -539,19 +598,21 @@ State run_items(Parser& p, Unwind* code) {
                     // The alternative matched: the rest of the block is skipped.
                     p.rp = rule_tail(p);
                     if (next_round(p)) continue;
-                    return S_POP_BLOCK;
+                    return hand(S_POP_BLOCK);
                 case KW_COPY: {
-                    Cell word = p.value;
-                    State s = kw_copy_set(p, kw, word, code);
+                    p.value = val;
+                    Cell word = val;
+                    State s = kw_copy_set(p, kw, word, code, true);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
                 case KW_TO:
                 case KW_THRU: {
                     const Cell* next = rule_cell(p, p.rp + 1);
-                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END)) return S_WORD;
+                    if (!next || (next->type() == TYPE_WORD && keyword_of(*next) == KW_END))
+                        return hand(S_WORD);
                     Cell v = *next;
-                    if (!searchable_value(v)) return S_WORD;
+                    if (!searchable_value(v)) return hand(S_WORD);
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
@@ -564,9 +625,9 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_SOME:
                 case KW_OPT: {
                     const Cell* next = rule_cell(p, p.rp + 1);
-                    if (!next) return S_WORD;
+                    if (!next) return hand(S_WORD);
                     Cell v = *next;
-                    if (!searchable_value(v)) return S_WORD;
+                    if (!searchable_value(v)) return hand(S_WORD);
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
@@ -576,7 +637,7 @@ State run_items(Parser& p, Unwind* code) {
                     continue;
                 }
                 default:
-                    return S_WORD;
+                    return hand(S_WORD);
             }
         }
         switch (t) {
@@ -587,19 +648,17 @@ State run_items(Parser& p, Unwind* code) {
             case TYPE_GET_WORD:
             case TYPE_INTEGER:
             case TYPE_PATH:
-                return S_DISPATCH;
+                return hand(S_DISPATCH);
             case TYPE_PAREN: {
-                Cell v = p.value;
-                if ((*code = eval_paren(p, v))) return S_EXIT;
+                if ((*code = eval_paren(p, val))) return hand(S_EXIT);
                 refresh_rules(p);
                 refresh_end(p);
-                if (!p.match) return S_FIND_ALTERNATIVE;
+                if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
             default: {
-                Cell v = p.value;
-                match_value(p, v);
-                if (!p.match) return S_FIND_ALTERNATIVE;
+                match_value(p, val);
+                if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
         }

@@ -1,0 +1,141 @@
+// The direct steps of paths over objects, shared by the path evaluation
+// (interpreter_path.cpp) and the interpreter's quick set-path form, which
+// inlines them. Nothing here allocates or runs code.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "datatypes/object.h"
+#include "evaluator/interpreter_internal.h"
+#include "evaluator/refusal_memo.h"
+
+namespace kiv::interpreter::detail {
+
+using spec::is_callable;
+
+// ---- Direct forms
+//
+// The commonest paths are answered without the generic walk's data-stack
+// copies and path-action calls, outside tracing (whose events the generic
+// walk sends):
+//   - a head word holding an object! and elements that are words naming
+//     fields (`p/x`, `p/a/b`, `p/move 1 2`, `p/y: 0`): each field is found
+//     as the object's path action finds it (object::path_field) and read
+//     from its value slot;
+//   - a head word holding a block! and one integer! element (`b/2`): the
+//     pick kernel, as the generic walk itself uses it;
+//   - a head word holding a function called with refinements
+//     (`append/only`): the call, as the generic walk makes it.
+// Whatever the actions would treat otherwise (a missing field, an unset
+// value, a parent of another type, `self` as the field set, a function
+// picked from a block, a pick past the block's tail...) is left to the
+// generic walk, which starts again from the head: up to that decision
+// nothing is changed, allocated or run.
+
+// The slot of the field `el` names in the object context, or null.
+[[gnu::always_inline]] inline const Cell* object_field(Off ctx, const Cell* el) {
+    if (el->type() != TYPE_WORD) return nullptr;
+    const Cell* slot = object::path_field_cells(ctx, el).value;
+    return !slot || slot->type() == TYPE_UNSET ? nullptr : slot;
+}
+
+// Steps from the object in `slot` through the fields cells[1] ..
+// cells[end - 1] name, each but the last leading to another object. With
+// `call`, a function met on the way ends the walk (*at: its element). The
+// last slot read, or null when a step is not such a field step. Nothing
+// here allocates, so the pointers stay valid. The one-step form (`p/x`)
+// is answered inline; longer paths loop out of line.
+[[gnu::noinline]] const Cell* object_steps_loop(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                uint32_t* at);
+[[gnu::always_inline]] inline const Cell* object_steps(const Cell* slot, const Cell* cells, uint32_t end, bool call,
+                                                       uint32_t* at) {
+    if (end == 1) return slot;
+    if (end == 2) {
+        *at = 1;
+        return object_field(slot->w1, &cells[1]);
+    }
+    return object_steps_loop(slot, cells, end, call, at);
+}
+// The path's cells from its head, their count (at least 2) and the head
+// word's value; null when the path has no direct form.
+inline const Cell* path_head(const Cell& path, const Cell** cells, uint32_t* count) {
+    const SeriesBuffer* b = buffer_of(path.w2);
+    uint32_t n = b->byte_count() >> 4;
+    if (path.w1 + 1 >= n) return nullptr;
+    *count = n - path.w1;
+    *cells = b->head_cell() + path.w1;
+    if ((*cells)[0].type() != TYPE_WORD) return nullptr;
+    return peek_value(&(*cells)[0]);
+}
+
+// Set-paths found to lead elsewhere than an object field (`m/:k:` on a
+// map!, `b/2:` on a block): a loop stores through the same path on every
+// pass, and both the quick set and the walk ask for its target.
+extern RefusalMemo refused_set_paths;
+
+// Equal words (type, binding, symbol, index) take the same steps to the
+// same field: words 1 and 2 compared as one 64-bit value, then word 3 and
+// the type.
+inline bool same_step(const Cell* x, const Cell* y) {
+    uint64_t a, b;
+    std::memcpy(&a, reinterpret_cast<const char*>(x) + 4, 8);
+    std::memcpy(&b, reinterpret_cast<const char*>(y) + 4, 8);
+    return a == b && x->w3 == y->w3 && ((x->header ^ y->header) & header::TYPE_MASK) == 0;
+}
+
+// True when `operand` is a path of the same `count` steps as `cells` (at
+// least 2).
+inline bool same_path(const Cell* x, uint32_t count, const Cell& operand) {
+    if (operand.type() != TYPE_PATH) return false;
+    const SeriesBuffer* b = buffer_of(operand.w2);
+    if ((b->byte_count() >> 4) != operand.w1 + count) return false;
+    const Cell* y = b->head_cell() + operand.w1;
+    // The first two (every such path has them) unrolled.
+    if (!same_step(x, y) || !same_step(x + 1, y + 1)) return false;
+    for (uint32_t i = 2; i < count; ++i) {
+        if (!same_step(x + i, y + i)) return false;
+    }
+    return true;
+}
+
+// The object and field a set-path assigns by direct steps; false when the
+// path has no direct set form. With `c`, whose cell at c->pos starts the
+// value to assign: when it is the get form of that same path (`p/y: p/y -
+// 1`), the field's value is read in place as peek_path reads it
+// (t->current). Nothing here allocates or runs code.
+template <bool Read>
+[[gnu::always_inline]] inline bool set_target(const Cell& path, FieldTarget* t, const Code* c) {
+    if (refused_set_paths.refused(path.w2, path.w1)) [[unlikely]]
+        return false;
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);
+    const Cell* slot = nullptr;
+    const Cell* el = nullptr;
+    context::Field f{nullptr, nullptr, -1};
+    if (head && head->type() == TYPE_OBJECT) {
+        uint32_t at = 0;
+        slot = object_steps(head, cells, count - 1, false, &at);
+        if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
+        if (slot) {
+            el = &cells[count - 1];
+            if (el->type() == TYPE_WORD) f = object::path_field_cells(slot->w1, el);
+        }
+    }
+    if (!el || !object::path_settable(el->w2, f.index)) {
+        refused_set_paths.note(path.w2, path.w1);
+        return false;
+    }
+    t->obj = *slot;
+    t->index = uint32_t(f.index);
+    t->value = f.value;
+    t->word = f.word;
+    t->current = nullptr;
+    if (Read && c->pos < cell_count(c->node) && same_path(cells, count, *cell_at(c->node, c->pos))) {
+        uint32_t vt = f.value->type();
+        if (vt != TYPE_UNSET && !is_callable(vt) && vt != TYPE_OP) t->current = f.value;
+    }
+    return true;
+}
+}  // namespace kiv::interpreter::detail
