@@ -47,12 +47,6 @@ int32_t mold_block(Cell block, Cell* out, bool all, bool flat, Cell* part, int32
 
 }  // namespace
 
-Cell op_source(const Cell* op) {
-    Cell c = *op;
-    c.header = (c.header & ~(header::TYPE_MASK | header::OP_TYPE_MASK)) | op_source_type(op);
-    return c;
-}
-
 bool spec_two_args(Off spec_node) {
     if (!spec_node) return false;
     uint32_t local = fixed::canonical(fixed::REF_LOCAL);

@@ -36,7 +36,12 @@ inline uint32_t op_source_type(const Cell* op) {
     return (op->header & header::OP_TYPE_MASK) >> header::OP_TYPE_SHIFT;
 }
 // The value an op was made from (same payload, source header restored).
-Cell op_source(const Cell* op);
+// Inline: every operator call the kernel does not answer reads it.
+inline Cell op_source(const Cell* op) {
+    Cell c = *op;
+    c.header = (c.header & ~(header::TYPE_MASK | header::OP_TYPE_MASK)) | op_source_type(op);
+    return c;
+}
 
 // True when its specification (from its head) has exactly two arguments
 // before any /local, /extern, other refinement or return:, the first of them

@@ -51,27 +51,19 @@ namespace {
 uint32_t last_value_slot = 0;
 uint32_t callback_slot = 0;
 
-// The block being evaluated and its current expression.
-Off current_node = 0;
-uint32_t current_index = 0;
-uint32_t current_type = TYPE_BLOCK;
+// The code being evaluated, its expression in progress at `expr` (null
+// before any): one pointer saved and restored per block, paren or body run,
+// read only when an error or a trace report needs the position.
+const Code* current_code = nullptr;
 
 struct PositionGuard {
-    Off node;
-    uint32_t index;
-    uint32_t type;
-    PositionGuard() : node(current_node), index(current_index), type(current_type) {}
+    const Code* saved;
     // Saves the current position and moves it to the start of `c`.
-    explicit PositionGuard(const Code& c) : PositionGuard() {
-        current_node = c.node;
-        current_index = c.pos;
-        current_type = c.type;
+    explicit PositionGuard(Code& c) : saved(current_code) {
+        c.expr = c.pos;
+        current_code = &c;
     }
-    ~PositionGuard() {
-        current_node = node;
-        current_index = index;
-        current_type = type;
-    }
+    ~PositionGuard() { current_code = saved; }
 };
 
 // Tracing: receivers and the state do/trace established (the mask is in
@@ -230,7 +222,7 @@ Unwind eval_paren(const Cell& v_in);
     }
     do {
         stack::top = base;
-        current_index = c.pos;
+        c.expr = c.pos;
         if (Unwind code = eval_expression(c, true, true)) return code;
     } while (c.pos < cell_count(c.node));
     return UNWIND_NONE;
@@ -417,11 +409,13 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
     // An unset condition is left to the native, which raises its error.
     if (!quick_run(cs, &pos, &cond, 0) || cond.type() == TYPE_UNSET) return false;
     if (pos + blocks > cs.n) return false;
-    // Each branch a block with no operator after it (an operator would take
-    // the block as its left operand).
+    // Each branch a block, with no operator after the last (an operator
+    // would take the block as its left operand; after an earlier one the
+    // next block stands).
     const Cell* first = cs.at + pos;
     for (uint32_t k = 0; k < blocks; ++k)
-        if (first[k].type() != TYPE_BLOCK || op_at(cs, pos + k + 1)) return false;
+        if (first[k].type() != TYPE_BLOCK) return false;
+    if (op_at(cs, pos + blocks)) return false;
     const bool truth = natives::lenient_true(&cond);
     const Cell* branch = id == natives::N_IF       ? (truth ? first : nullptr)
                          : id == natives::N_UNLESS ? (truth ? nullptr : first)
@@ -441,7 +435,7 @@ static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == nat
         const Cell b = *branch;
         Cell* start = stack::push_frame(&name, stack::MARK_INTERP_NATIVE, 0, b.w2);
         if ((*code = eval_block_into(b, start))) return true;
-        stack::unwind();
+        stack::unwind_own();
     }
     return true;
 }
@@ -485,7 +479,10 @@ Unwind call_native(const Cell& name, const Cell& fn, Code& c);
 // kernel answers the common cases in apply_operators.
 [[gnu::noinline]] Unwind call_operator(Code& c, Cell* slot, const Cell* next, const Cell* op) {
     Cell op_word = *next;
-    Cell src = native::op_source(op);
+    // native::op_source's value, made as one copy and a header change.
+    Cell src;
+    std::memcpy(&src, op, sizeof(Cell));
+    src.header = (src.header & ~(header::TYPE_MASK | header::OP_TYPE_MASK)) | native::op_source_type(op);
     KIV_TRACE(EV_FETCH, &c, &op_word, nullptr);
     ++c.pos;
     stack::top = slot + 1;  // the left operand becomes the first argument
@@ -803,6 +800,49 @@ inline Unwind run_native(const Cell& fn, const int32_t* refs) {
     return f(refs);
 }
 
+// The right operand of an operator call from exec_infix, outside tracing,
+// as fetch_arg takes it without the expression machinery (an inert value, a
+// word holding plain data or a callable, a paren, a path), without its call
+// and without the look-up plain_arg would repeat. False, with nothing
+// changed, for anything else (fetch_arg takes it).
+[[gnu::always_inline]] inline bool infix_operand(const Cell& name, Off spec, Code& c, Unwind* code) {
+    const SeriesBuffer* b = buffer_of(c.node);
+    if (c.pos >= (b->byte_count() >> 4)) return false;
+    Cell v = b->head_cell()[c.pos];
+    const uint32_t t = v.type();
+    const Cell* val = nullptr;
+    if (t == TYPE_WORD) {
+        val = peek_value(&v);
+        if (!val || !(is_plain(val->type()) || is_callable(val->type()))) return false;
+    } else if (!is_inert(t) && t != TYPE_PAREN && t != TYPE_PATH) {
+        return false;
+    }
+    if ((entry_at(spec, 1)->kind_mode & MODE_MASK) != MODE_EVAL) return false;
+    ++c.pos;
+    *code = UNWIND_NONE;
+    if (val) {
+        if (is_plain(val->type())) {
+            stack::push(*val);
+        } else {
+            const Cell fn = *val;  // the word may change while the arguments are fetched
+            *code = call_word(v, fn, c);
+        }
+    } else if (t == TYPE_PAREN) {
+        *code = eval_paren(v);
+    } else if (t == TYPE_PATH) {
+        *code = walk_path(v, PATH_CALL, nullptr, &c);
+    } else {
+        v.clear_new_line();
+        stack::push(v);
+    }
+    if (*code) return true;
+    const SpecEntry* e = entry_at(spec, 1);  // read after the evaluation, which may move it
+    const uint32_t type = stack::top[-1].type();
+    if (!accepts(*e, type)) [[unlikely]]
+        expect_arg(name, type, e->symbol);
+    return true;
+}
+
 // The call of an operator made from an action or a native of two plain
 // arguments (no refinements), outside tracing: what exec_call does for it,
 // its left operand the topmost value, without the steps no such call needs.
@@ -821,20 +861,23 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::top = base + 1;
     check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
-    if (tracing || !plain_arg(spec, 1, c)) {
-        if (Unwind code = fetch_arg(name, spec, 1, c, true)) return code;
+    Unwind code;
+    if (!tracing && infix_operand(name, spec, c, &code)) {
+        if (code) return code;
+    } else if ((code = fetch_arg(name, spec, 1, c, true))) {
+        return code;
     }
     // With two integers the result is computed here, under the frame the
     // evaluation of the right operand ran in.
     if (base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER && !tracing &&
         integer_infix(fn.type(), fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
-        stack::unwind();
+        stack::unwind_own();
         return UNWIND_NONE;
     }
     KIV_TRACE(EV_CALL, &c, &fn, &name);
     int32_t refs[1];
     if (Unwind code = run_native(fn, refs)) return code;
-    stack::unwind();
+    stack::unwind_own();
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
@@ -1294,7 +1337,7 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
 // frame in force is one the interpreter evaluates in (do/trace reads that
 // bit of the frame below its own), it runs without a frame of its own: the
 // paren is held in the cell its value replaces, for the collector.
-[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+[[gnu::always_inline]] inline Unwind eval_paren_inline(const Cell& v_in) {
     const stack::Frame* f = stack::ctop();
     if (tracing || !f || !(f->header & stack::FRAME_EVALUATING)) return eval(&v_in, false);
     check_machine_stack();
@@ -1307,6 +1350,11 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
     *keep = *base;
     stack::top = keep + 1;
     return UNWIND_NONE;
+}
+
+// The same, out of line, for the argument paths.
+[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+    return eval_paren_inline(v_in);
 }
 
 // ==== Expressions ========================================================================================
@@ -1560,7 +1608,7 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
             if (Unwind code = walk_path(v, PATH_CALL, nullptr, &c)) return code;
             break;
         case TYPE_PAREN:
-            if (Unwind code = eval_paren(v)) return code;
+            if (Unwind code = eval_paren_inline(v)) return code;
             break;
         case TYPE_ISSUE:
             if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_BLOCK) [[unlikely]]
@@ -1664,8 +1712,7 @@ void init() {
     trace_established = false;
     trace_mask = 0;
     trace_hook = nullptr;
-    current_node = 0;
-    current_index = 0;
+    current_code = nullptr;
     object::hook_runner = object_hook_runner;
     object::block_evaluator = object_block_evaluator;
     error::current_position = position_for_errors;
@@ -2026,8 +2073,8 @@ Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* 
 }
 
 Cell current_position() {
-    if (!current_node) return none::cell();
-    return Cell{current_type, current_index, current_node, 0};
+    if (!current_code) return none::cell();
+    return Cell{current_code->type, current_code->expr, current_code->node, 0};
 }
 
 Cell* last_value() {

@@ -23,10 +23,11 @@ extern uint32_t trace_mask;
 // ---- Code positions ==========================================================================
 
 struct Code {
-    Off node;       // block (or path) being evaluated
-    uint32_t pos;   // current cell, counted from the buffer head
-    uint32_t head;  // the index of the block value (for trace reports)
-    uint32_t type;  // the block value's type (for trace reports)
+    Off node;           // block (or path) being evaluated
+    uint32_t pos;       // current cell, counted from the buffer head
+    uint32_t head;      // the index of the block value (for trace reports)
+    uint32_t type;      // the block value's type (for trace reports)
+    uint32_t expr = 0;  // start of the expression in progress, while this is the current position
 };
 inline Cell* cell_at(Off node, uint32_t i) {
     return buffer_of(node)->head_cell() + i;

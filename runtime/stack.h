@@ -249,7 +249,7 @@ inline Frame* ctop() {
 
 // Pops the topmost frame (restoring a function frame's context when
 // `restore`); returns the callee's base.
-inline Cell* pop_frame(bool restore) {
+[[gnu::always_inline]] inline Cell* pop_frame(bool restore) {
     Cell* callee = arg_base;
     if (frames_top > frames_bottom) [[likely]] {
         Frame* f = --frames_top;
@@ -266,8 +266,15 @@ inline void pop_func_frame() {
     if (f->function_context) buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
     arg_base = bottom + f->saved_base;
 }
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     top = pop_frame(false) + 1;
+}
+// unwind() for a frame the caller pushed itself and knows to be no
+// function frame: no test for an empty frame stack.
+[[gnu::always_inline]] inline void unwind_own() {
+    Cell* callee = arg_base;
+    arg_base = bottom + (--frames_top)->saved_base;
+    top = callee + 1;
 }
 inline void unwind_func() {
     top = pop_frame(true) + 1;
