@@ -1060,7 +1060,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 [[gnu::always_inline]] inline void end_native_frame() {
     stack::Frame* f = --stack::frames_top;
     Cell* callee = stack::arg_base;
-    stack::arg_base = stack::bottom + f->saved_base;
+    stack::arg_base = stack::saved_base(f);
     stack::top = callee + 1;
 }
 

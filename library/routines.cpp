@@ -151,7 +151,7 @@ Unwind frame_index_q(Cell* a) {
         break;
     }
     if (!base)
-        base = stack::frames_top > stack::frames_bottom ? stack::bottom + stack::frames_top[-1].saved_base
+        base = stack::frames_top > stack::frames_bottom ? stack::saved_base(stack::frames_top - 1)
                                                         : stack::arg_base;
     a[0] = integer::cell(int32_t(base - stack::bottom));
     return UNWIND_NONE;
@@ -290,7 +290,7 @@ Unwind collect_calls(Cell* a) {
         uint32_t s = f->symbol();
         if (s == 0 || s == stack::body_symbol || s == stack::anon_symbol) continue;
         Off binding = f->binding;
-        Cell base = integer::cell(int32_t(f->saved_base));
+        Cell base = integer::cell(int32_t(f->saved_index()));
         Cell w = binding && context::cell(binding)->type() == TYPE_CONTEXT ? context::word_for_symbol(binding, s)
                                                                            : word::make_global(s);
         w.set_type(TYPE_WORD);

@@ -36,7 +36,7 @@ inline void restore_context(const Frame* f) {
 // The base that was in force while `f` was the topmost frame: the saved base
 // of the record above it, or the current base when `f` is the topmost frame.
 inline Cell* own_base(const Frame* f) {
-    return f + 1 == frames_top ? arg_base : bottom + (f + 1)->saved_base;
+    return f + 1 == frames_top ? arg_base : saved_base(f + 1);
 }
 
 // Pops frames, restoring contexts, until `new_top` is the frame top.
@@ -110,7 +110,7 @@ void unroll(uint32_t type, bool keep) {
         Frame* r = f - 1;
         uint32_t t = r->type();
         if (t == type || t == FRAME_TRY_ALL) {
-            Cell* base = keep ? own_base(r) : bottom + r->saved_base;
+            Cell* base = keep ? own_base(r) : saved_base(r);
             pop_above(r);
             arg_base = base;
             top = former + 1;
@@ -181,7 +181,7 @@ Unwind throw_exit(bool has_value, bool from_top) {
 // error that a try around it catches.
 static bool catch_takes(const Frame* r, const Cell& name) {
     if (!(r->header & FRAME_NAMED_CATCH)) return true;
-    Cell want = bottom[r->saved_base + 1];
+    Cell want = saved_base(r)[1];
     if (want.type() == TYPE_BLOCK) {
         const SeriesBuffer* b = buffer_of(want.w2);
         bool named = false;
@@ -225,7 +225,7 @@ void catch_at(Frame* frame) {
         --frames_top;
         restore_context(frame);
     }
-    arg_base = bottom + frame->saved_base;
+    arg_base = saved_base(frame);
     top = arg_base + 1;
 }
 
@@ -236,7 +236,7 @@ void throw_error(const RaisedError& error) {
         if (frames_top > frames_bottom) {
             Frame* f = --frames_top;  // the try frame itself
             restore_context(f);
-            arg_base = bottom + f->saved_base;
+            arg_base = saved_base(f);
             top = saved_top;
         }
     }

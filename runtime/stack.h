@@ -95,17 +95,20 @@ constexpr uint32_t MARK_BODY = 0x92000000u;
 constexpr uint32_t MARK_LOOP = 0x08000000u;
 
 struct Frame {
-    uint32_t header;       // symbol id << 8 | type << 24 | flags
-    uint32_t saved_base;   // caller's argument base, as a cell index from the data-stack bottom
-    Off binding;           // context node of the naming word (0 when unbound)
-    Off function_context;  // type-1 frames: the function's context node
-    Off saved_values;      // type-1 frames: the context's values word at push time;
-                           // frames of the interpreter that evaluate a block (eval,
-                           // function bodies, single expressions): its node, which
-                           // the collector marks so the block outlives its references
+    uint32_t header;        // symbol id << 8 | type << 24 | flags
+    uint32_t saved_offset;  // caller's argument base, as a byte offset from the data-stack bottom
+                            // (no scaling on a push or a pop); saved_base() gives the cell
+    Off binding;            // context node of the naming word (0 when unbound)
+    Off function_context;   // type-1 frames: the function's context node
+    Off saved_values;       // type-1 frames: the context's values word at push time;
+                            // frames of the interpreter that evaluate a block (eval,
+                            // function bodies, single expressions): its node, which
+                            // the collector marks so the block outlives its references
 
     uint32_t type() const { return (header & FRAME_TYPE_MASK) >> FRAME_TYPE_SHIFT; }
     uint32_t symbol() const { return (header >> 8) & 0xFFFFu; }
+    // The caller's argument base as a cell index from the data-stack bottom.
+    uint32_t saved_index() const { return saved_offset / sizeof(Cell); }
 };
 static_assert(sizeof(Frame) == 20, "call frames are 20 bytes");
 
@@ -116,6 +119,14 @@ extern Cell* limit;
 extern Frame* frames_bottom;
 extern Frame* frames_top;  // next free frame
 extern Frame* frames_limit;
+
+// A frame's saved base, kept as a byte offset from the bottom.
+inline uint32_t byte_offset(const Cell* base) {
+    return uint32_t(reinterpret_cast<const uint8_t*>(base) - reinterpret_cast<const uint8_t*>(bottom));
+}
+inline Cell* saved_base(const Frame* f) {
+    return reinterpret_cast<Cell*>(reinterpret_cast<uint8_t*>(bottom) + f->saved_offset);
+}
 
 // Allocates both stacks (fixed series) and empties them.
 void init();
@@ -193,7 +204,7 @@ inline Cell* push_frame(const Cell* word, uint32_t bits, Off context, Off saved_
         frame_overflow();
     uint32_t symbol = word ? word->w2 & 0xFFFFu : 0;
     f->header = (symbol << 8) | bits;
-    f->saved_base = uint32_t(arg_base - bottom);
+    f->saved_offset = byte_offset(arg_base);
     f->binding = word ? word->w1 : 0;
     f->function_context = context;
     f->saved_values = saved_values;
@@ -255,7 +266,7 @@ inline Frame* ctop() {
         Frame* f = --frames_top;
         if (restore && f->type() == FRAME_FUNCTION && f->function_context != 0)
             buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
-        arg_base = bottom + f->saved_base;
+        arg_base = saved_base(f);
     }
     return callee;
 }
@@ -264,7 +275,7 @@ inline Frame* ctop() {
 inline void pop_func_frame() {
     Frame* f = --frames_top;
     if (f->function_context) buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
-    arg_base = bottom + f->saved_base;
+    arg_base = saved_base(f);
 }
 [[gnu::always_inline]] inline void unwind() {
     top = pop_frame(false) + 1;
@@ -273,7 +284,7 @@ inline void pop_func_frame() {
 // function frame: no test for an empty frame stack.
 [[gnu::always_inline]] inline void unwind_own() {
     Cell* callee = arg_base;
-    arg_base = bottom + (--frames_top)->saved_base;
+    arg_base = saved_base(--frames_top);
     top = callee + 1;
 }
 inline void unwind_func() {

@@ -87,7 +87,7 @@ TEST_F(StackTest, MarkWritesTheRecordAndMovesTheBase) {
     EXPECT_EQ(f->header, (0x1234u << 8) | 0x82000000u);
     EXPECT_EQ(f->type(), stack::FRAME_NATIVE);
     EXPECT_EQ(f->symbol(), 0x1234u);
-    EXPECT_EQ(f->saved_base, 0u);
+    EXPECT_EQ(f->saved_index(), 0u);
     EXPECT_EQ(f->binding, ctx);
     EXPECT_EQ(f->function_context, 0u);
     EXPECT_EQ(f->saved_values, 0u);
@@ -96,7 +96,7 @@ TEST_F(StackTest, MarkWritesTheRecordAndMovesTheBase) {
     stack::mark_loop(nullptr);
     EXPECT_EQ(stack::ctop()->header, stack::MARK_LOOP);
     EXPECT_EQ(stack::ctop()->binding, 0u);
-    EXPECT_EQ(stack::ctop()->saved_base, 1u);
+    EXPECT_EQ(stack::ctop()->saved_index(), 1u);
 }
 
 TEST_F(StackTest, PushOperationsAddTheirHeaderBits) {
