@@ -892,7 +892,8 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
 }
 
 Unwind run_body(const Cell& fn, const Cell& name);
-[[gnu::always_inline]] inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base);
+[[gnu::always_inline]] inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base,
+                                                       Cell** result);
 // Inlined into its two callers (eval and run_body): it runs for every block
 // a function body, if, either or a loop evaluates.
 [[gnu::always_inline]] inline Unwind eval_in_frame(const Cell& b);
@@ -1055,10 +1056,11 @@ KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c
     if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
     if (locals) function::push_absent_refinement(int32_t(locals));
     KIV_TRACE(EV_CALL, &c, &fn, &name);
-    if (Unwind code = tracing ? run_body(fn, name) : run_body_in_frame(fn, name, base)) return code;
+    Cell* result = base;
+    if (Unwind code = tracing ? run_body(fn, name) : run_body_in_frame(fn, name, base, &result)) return code;
     stack::pop_func_frame();
     // The result replaces the function value kept under the frame.
-    *keeper = *base;
+    *keeper = *result;
     stack::top = keeper + 1;
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
@@ -1226,19 +1228,21 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
 
     Unwind code;
     switch (type) {
-        case TYPE_FUNCTION:
-            code = keeper && !tracing ? run_body_in_frame(fn, name, base) : run_body(fn, name);
+        case TYPE_FUNCTION: {
+            Cell* result = base;
+            code = keeper && !tracing ? run_body_in_frame(fn, name, base, &result) : run_body(fn, name);
             if (code) return code;
             if (keeper) {
                 // The result replaces the function value kept under the frame.
                 stack::pop_func_frame();
-                *keeper = *base;
+                *keeper = *result;
                 stack::top = keeper + 1;
             } else {
                 stack::unwind_func();
             }
             KIV_TRACE(EV_RETURN, c, stack::top - 1, &name);
             return UNWIND_NONE;
+        }
         case TYPE_ROUTINE:
             code = call_routine(fn);
             if (code) return code;
@@ -1309,8 +1313,10 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 // frame is the return target and the body's expressions are evaluated
 // above its context values, as eval_branch evaluates a branch, so a call
 // pushes one frame instead of two. Compiled bodies, bodies that are not
-// blocks and functions with trace flags take run_body.
-inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
+// blocks and functions with trace flags take run_body. The value is left in
+// *base, or outside tracing in the cell *result is pointed at (the caller
+// moves it, so it is not copied twice).
+inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Cell** result) {
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     const Cell body = cells[function::CELL_BODY];
     if (cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
@@ -1333,8 +1339,12 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base) {
         if (code == UNWIND_RETURN || code == UNWIND_EXIT) return UNWIND_NONE;
         return code;
     }
-    *base = *values_end;
+    if (!tracing) [[likely]] {
+        *result = values_end;
+        return UNWIND_NONE;
+    }
     // Tracing switched on inside the body still sees it end.
+    *base = *values_end;
     KIV_TRACE(EV_EXIT, &c, base, nullptr);
     KIV_TRACE(EV_EPILOG, nullptr, base, &name);
     return UNWIND_NONE;
