@@ -1747,7 +1747,7 @@ Unwind eval(const Cell* block, bool keep) {
     // The evaluation frame pushed above is the topmost again: popped as
     // unwind_last / unwind pop it, without their test for an empty frame stack.
     Cell* callee = stack::arg_base;
-    stack::arg_base = stack::bottom + (--stack::frames_top)->saved_base;
+    stack::arg_base = stack::saved_base(--stack::frames_top);
     if (keep) copy_cell(callee, stack::arg_base);
     stack::top = callee + 1;
     return UNWIND_NONE;
