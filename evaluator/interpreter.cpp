@@ -1055,9 +1055,13 @@ KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c
     Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
     if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
     if (locals) function::push_absent_refinement(int32_t(locals));
-    KIV_TRACE(EV_CALL, &c, &fn, &name);
     Cell* result = base;
-    if (Unwind code = tracing ? run_body(fn, name) : run_body_in_frame(fn, name, base, &result)) return code;
+    if (tracing) [[unlikely]] {
+        KIV_TRACE(EV_CALL, &c, &fn, &name);
+        if (Unwind code = run_body(fn, name)) return code;
+    } else if (Unwind code = run_body_in_frame(fn, name, base, &result)) {
+        return code;
+    }
     stack::pop_func_frame();
     // The result replaces the function value kept under the frame.
     *keeper = *result;
