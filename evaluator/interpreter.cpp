@@ -147,21 +147,24 @@ namespace {
 // `source` is the operator's source type and `id` its action or native
 // number; the result replaces *out. Never used while tracing, which must see
 // every call.
+// NoCall: refuses an overflow instead of calling the math worker, so that
+// the caller stays a leaf (the caller then repeats the step with the worker).
+template <bool NoCall = false>
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
     int32_t r;
     if (source == TYPE_ACTION) {
         switch (id) {
             case ACT_ADD:
                 if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_ADD, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_ADD, left, right, out);
                 break;
             case ACT_SUBTRACT:
                 if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_SUBTRACT, left, right, out);
                 break;
             case ACT_MULTIPLY:
                 if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_MULTIPLY, left, right, out);
                 break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
@@ -603,10 +606,49 @@ check:
 // integer kernel: the position after them, or 0 (no operator ends there), at
 // the first one it refuses, when they cannot all be. Out of line, so that
 // kernel_step's inlining elsewhere is unchanged.
-[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+[[gnu::noinline]] uint32_t kernel_operators_general(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
     do {
         if (!kernel_step(cs, &pos, v, op, 0)) return 0;
     } while ((op = op_at(cs, pos)));
+    return pos;
+}
+// One step of kernel_operators when it is a common one (a right operand
+// that is an integer, or a word holding data, and no overflow): 1, *pos
+// moved past it; 0 when the kernel refuses it; -1 for any other step (a
+// paren or path operand, an overflow, a remainder the kernel refuses),
+// nothing of it changed.
+[[gnu::always_inline]] inline int leaf_step(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
+    if (v->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return 0;
+    const Cell* p = cs.at + *pos + 1;
+    if (p->type() == TYPE_WORD) {
+        // As quick_operand: a word whose value is not plain data, or cannot
+        // be read, has no quick value; one not integer! stops it.
+        p = peek_value(p);
+        if (!p || p->type() != TYPE_INTEGER) return 0;
+    } else if (p->type() != TYPE_INTEGER) {
+        return is_inert(p->type()) ? 0 : -1;
+    }
+    if (!integer_infix<true>(native::op_source_type(op), op->w1, int32_t(v->w2), int32_t(p->w2), v))
+        return -1;
+    *pos += 2;
+    return 1;
+}
+// kernel_operators_general's answer with every step leaf_step takes made
+// here, without a call; anything else goes on by the general loop from
+// where it is.
+[[gnu::noinline]] uint32_t kernel_operators_leaf(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+    do {
+        if (int r = leaf_step(cs, &pos, v, op); r <= 0)
+            return r ? kernel_operators_general(cs, pos, v, op) : 0;
+    } while ((op = op_at(cs, pos)));
+    return pos;
+}
+// The same answer: one operator (the common case, as `n - 1`) taken
+// straight, not looped, so that the code saves almost no registers; more of
+// them go on by the loop.
+[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+    if (int r = leaf_step(cs, &pos, v, op); r <= 0) return r ? kernel_operators_general(cs, pos, v, op) : 0;
+    if ((op = op_at(cs, pos))) return kernel_operators_leaf(cs, pos, v, op);
     return pos;
 }
 
