@@ -749,6 +749,16 @@ inline void push_nones(uint32_t n) {
                                                          int32_t* refs) {
     std::memset(refs, 0xFF, 16 * sizeof(int32_t));
     for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    // One or two argument cells (most refined natives and actions) stored
+    // straight, not looped.
+    Cell* t = stack::top;
+    if (ref_args - 1 < 2u && t + ref_args < stack::limit) [[likely]] {
+        const Cell none = none_value;
+        t[0] = none;
+        if (ref_args == 2) t[1] = none;
+        stack::top = t + ref_args;
+        return;
+    }
     push_nones(ref_args);
 }
 
