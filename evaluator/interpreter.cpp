@@ -1019,15 +1019,18 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     const Cell* head = b->head_cell();
     const uint32_t n = b->byte_count() >> 4;
     uint32_t pos = c.pos;
+    const Cell* p;
+    const Cell* val;
     // Each value is made in the next free cell (above the top until taken).
     for (; i < fixed_count; ++i, ++e) {
         if (pos >= n) break;
-        const Cell* p = head + pos;
+        p = head + pos;
         if (is_inert(p->type())) {
             *top = *p;
             top->clear_new_line();
         } else if (p->type() == TYPE_WORD) {
-            const Cell* val = peek_value(p);
+            val = peek_value(p);
+        word_value:
             if (!val) break;
             if (!is_plain_bit(val->type())) {
                 if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
@@ -1043,8 +1046,20 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         uint32_t next = pos + 1;
         if (next < n && p[1].type() == TYPE_WORD) {
             const Cell* op = peek_value(p + 1);
-            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op)))
-                break;
+            if (op && op->type() == TYPE_OP) {
+                if (!(next = kernel_operators(Cells{head, n}, next, top, op))) break;
+            } else {
+                // The word after this argument is the next one's: its value
+                // as just looked up (nothing changes in between).
+                if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
+                ++top;
+                pos = next;
+                ++e;
+                if (++i == fixed_count) break;
+                p = head + pos;
+                val = op;
+                goto word_value;
+            }
         }
         if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
         ++top;
