@@ -788,6 +788,20 @@ inline void push_nones(uint32_t n) {
 [[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base,
                                               const Cell& path, uint32_t ref_start, Code* c, bool infix,
                                               int32_t* refs) {
+    // One refinement named by a word, taking no argument (as append/only):
+    // switched on here, without the general reading of the path.
+    if (cell_count(path.w2) == ref_start + 1) {
+        const Cell* el = cell_at(path.w2, ref_start);
+        int32_t r;
+        if (el->type() == TYPE_WORD && (r = find_ref_word(spec, el->w2)) >= 0) {
+            const SpecEntry* re = entry_at(spec, ref_entry_index(spec, uint32_t(r)));
+            if (re->nargs == 0) {
+                if (func) base[re->fpos] = true_value;
+                refs[r] = int32_t(re->npos);
+                return UNWIND_NONE;
+            }
+        }
+    }
     const uint32_t refinements = spec_header(spec)->refinements;
     RefUse small[16];
     std::vector<RefUse> big;
