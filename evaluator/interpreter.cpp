@@ -747,8 +747,13 @@ inline void push_nones(uint32_t n) {
 // lay_out_absent's native case, from the layout's counts.
 [[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args,
                                                          int32_t* refs) {
-    std::memset(refs, 0xFF, 16 * sizeof(int32_t));
-    for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    // Four entries in one store (most refined natives and actions have no
+    // more), any further ones after.
+    std::memset(refs, 0xFF, 4 * sizeof(int32_t));
+    if (refinements > 4) {
+        std::memset(refs + 4, 0xFF, 12 * sizeof(int32_t));
+        for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    }
     // One or two argument cells (most refined natives and actions) stored
     // straight, not looped.
     Cell* t = stack::top;
