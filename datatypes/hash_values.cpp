@@ -454,13 +454,18 @@ namespace {
 
 Cell* find_in_map(uint32_t table, const Cell* key, bool case_sensitive, uint32_t* hash_out) {
     uint32_t t = key->type();
-    const uint8_t* at;
-    uint32_t count;
     // The usual text key (not a part of a string): one folded hash, then a
-    // byte compare against each candidate of the same type.
-    if (!is_any_string(t) || t == TYPE_STRING_PART || !narrow_text(key, at, count)) [[unlikely]]
+    // byte compare against each candidate of the same type. The key's
+    // buffer is read once for its bytes and its data end.
+    if (!is_any_string(t) || t == TYPE_STRING_PART) [[unlikely]]
         return find_other_in_map(table, key, case_sensitive, hash_out);
-    uint32_t h = hash_narrow_folded(at, count, data_end_of(key));
+    const SeriesBuffer* kb = buffer_of(key->w2);
+    if (kb->unit() != 1) [[unlikely]]
+        return find_other_in_map(table, key, case_sensitive, hash_out);
+    uint32_t total = kb->byte_count(), index = key->w1;
+    uint32_t count = index < total ? total - index : 0;
+    const uint8_t* at = kb->head_ptr() + (index < total ? index : total);
+    uint32_t h = hash_narrow_folded(at, count, arena::ptr(kb->data_end()));
     if (hash_out) *hash_out = h;
     return hashtable::find_map_with(table, h, [&](const Cell* c) {
         const uint8_t* y;

@@ -1731,8 +1731,9 @@ Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
 // left in the frame's base.
 inline Unwind eval_in_frame(const Cell& b) {
     // The frame holds the block: the collector keeps it while it runs, even
-    // when the code clears or replaces every other reference to it.
-    stack::ctop()->saved_values = b.w2;
+    // when the code clears or replaces every other reference to it. Every
+    // caller has just pushed that frame, so it is the topmost.
+    (stack::frames_top - 1)->saved_values = b.w2;
     Code c{b.w2, b.w1, b.w1, b.type()};
     PositionGuard guard(c);
     KIV_TRACE(EV_ENTER, &c, &b, nullptr);
@@ -1810,11 +1811,12 @@ Unwind eval(const Cell* block, bool keep) {
     Cell b = *block;
     stack::mark_eval(&body_word());
     if (Unwind code = eval_in_frame(b)) return code;
-    if (keep) {
-        stack::unwind_last();
-    } else {
-        stack::unwind();
-    }
+    // The evaluation frame pushed above is the topmost again: popped as
+    // unwind_last / unwind pop it, without their test for an empty frame stack.
+    Cell* callee = stack::arg_base;
+    stack::arg_base = stack::bottom + (--stack::frames_top)->saved_base;
+    if (keep) copy_cell(callee, stack::arg_base);
+    stack::top = callee + 1;
     return UNWIND_NONE;
 }
 

@@ -299,8 +299,9 @@ Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
     if (!tracing) {
         Unwind code;
         if (mode == PATH_SET) {
-            if (direct_path_set(path, value, &code)) return code;
+            // A map! head first: the object form would only refuse it.
             if (direct_map_set(path, value, &code)) return code;
+            if (direct_path_set(path, value, &code)) return code;
         } else {
             if (direct_path(path, mode, c, &code)) return code;
         }
