@@ -147,21 +147,24 @@ namespace {
 // `source` is the operator's source type and `id` its action or native
 // number; the result replaces *out. Never used while tracing, which must see
 // every call.
+// NoCall: refuses an overflow instead of calling the math worker, so that
+// the caller stays a leaf (the caller then repeats the step with the worker).
+template <bool NoCall = false>
 inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t right, Cell* out) {
     int32_t r;
     if (source == TYPE_ACTION) {
         switch (id) {
             case ACT_ADD:
                 if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_ADD, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_ADD, left, right, out);
                 break;
             case ACT_SUBTRACT:
                 if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_SUBTRACT, left, right, out);
                 break;
             case ACT_MULTIPLY:
                 if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                    return !NoCall && actions::math_int(actions::FM_MULTIPLY, left, right, out);
                 break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
@@ -612,10 +615,49 @@ check:
 // integer kernel: the position after them, or 0 (no operator ends there), at
 // the first one it refuses, when they cannot all be. Out of line, so that
 // kernel_step's inlining elsewhere is unchanged.
-[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+[[gnu::noinline]] uint32_t kernel_operators_general(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
     do {
         if (!kernel_step(cs, &pos, v, op, 0)) return 0;
     } while ((op = op_at(cs, pos)));
+    return pos;
+}
+// One step of kernel_operators when it is a common one (a right operand
+// that is an integer, or a word holding data, and no overflow): 1, *pos
+// moved past it; 0 when the kernel refuses it; -1 for any other step (a
+// paren or path operand, an overflow, a remainder the kernel refuses),
+// nothing of it changed.
+[[gnu::always_inline]] inline int leaf_step(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
+    if (v->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return 0;
+    const Cell* p = cs.at + *pos + 1;
+    if (p->type() == TYPE_WORD) {
+        // As quick_operand: a word whose value is not plain data, or cannot
+        // be read, has no quick value; one not integer! stops it.
+        p = peek_value(p);
+        if (!p || p->type() != TYPE_INTEGER) return 0;
+    } else if (p->type() != TYPE_INTEGER) {
+        return is_inert(p->type()) ? 0 : -1;
+    }
+    if (!integer_infix<true>(native::op_source_type(op), op->w1, int32_t(v->w2), int32_t(p->w2), v))
+        return -1;
+    *pos += 2;
+    return 1;
+}
+// kernel_operators_general's answer with every step leaf_step takes made
+// here, without a call; anything else goes on by the general loop from
+// where it is.
+[[gnu::noinline]] uint32_t kernel_operators_leaf(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+    do {
+        if (int r = leaf_step(cs, &pos, v, op); r <= 0)
+            return r ? kernel_operators_general(cs, pos, v, op) : 0;
+    } while ((op = op_at(cs, pos)));
+    return pos;
+}
+// The same answer: one operator (the common case, as `n - 1`) taken
+// straight, not looped, so that the code saves almost no registers; more of
+// them go on by the loop.
+[[gnu::noinline]] uint32_t kernel_operators(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+    if (int r = leaf_step(cs, &pos, v, op); r <= 0) return r ? kernel_operators_general(cs, pos, v, op) : 0;
+    if ((op = op_at(cs, pos))) return kernel_operators_leaf(cs, pos, v, op);
     return pos;
 }
 
@@ -714,8 +756,23 @@ inline void push_nones(uint32_t n) {
 // lay_out_absent's native case, from the layout's counts.
 [[gnu::always_inline]] inline void lay_out_absent_native(uint32_t refinements, uint32_t ref_args,
                                                          int32_t* refs) {
-    std::memset(refs, 0xFF, 16 * sizeof(int32_t));
-    for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    // Four entries in one store (most refined natives and actions have no
+    // more), any further ones after.
+    std::memset(refs, 0xFF, 4 * sizeof(int32_t));
+    if (refinements > 4) {
+        std::memset(refs + 4, 0xFF, 12 * sizeof(int32_t));
+        for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
+    }
+    // One or two argument cells (most refined natives and actions) stored
+    // straight, not looped.
+    Cell* t = stack::top;
+    if (ref_args - 1 < 2u && t + ref_args < stack::limit) [[likely]] {
+        const Cell none = none_value;
+        t[0] = none;
+        if (ref_args == 2) t[1] = none;
+        stack::top = t + ref_args;
+        return;
+    }
     push_nones(ref_args);
 }
 
@@ -745,6 +802,20 @@ inline void push_nones(uint32_t n) {
 [[gnu::noinline]] Unwind path_refinement_args(const Cell& name, Off spec, bool func, Cell* base,
                                               const Cell& path, uint32_t ref_start, Code* c, bool infix,
                                               int32_t* refs) {
+    // One refinement named by a word, taking no argument (as append/only):
+    // switched on here, without the general reading of the path.
+    if (cell_count(path.w2) == ref_start + 1) {
+        const Cell* el = cell_at(path.w2, ref_start);
+        int32_t r;
+        if (el->type() == TYPE_WORD && (r = find_ref_word(spec, el->w2)) >= 0) {
+            const SpecEntry* re = entry_at(spec, ref_entry_index(spec, uint32_t(r)));
+            if (re->nargs == 0) {
+                if (func) base[re->fpos] = true_value;
+                refs[r] = int32_t(re->npos);
+                return UNWIND_NONE;
+            }
+        }
+    }
     const uint32_t refinements = spec_header(spec)->refinements;
     RefUse small[16];
     std::vector<RefUse> big;
@@ -977,15 +1048,18 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     const Cell* head = b->head_cell();
     const uint32_t n = b->byte_count() >> 4;
     uint32_t pos = c.pos;
+    const Cell* p;
+    const Cell* val;
     // Each value is made in the next free cell (above the top until taken).
     for (; i < fixed_count; ++i, ++e) {
         if (pos >= n) break;
-        const Cell* p = head + pos;
+        p = head + pos;
         if (is_inert(p->type())) {
             *top = *p;
             top->clear_new_line();
         } else if (p->type() == TYPE_WORD) {
-            const Cell* val = peek_value(p);
+            val = peek_value(p);
+        word_value:
             if (!val) break;
             if (!is_plain_bit(val->type())) {
                 if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
@@ -1001,8 +1075,20 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
         uint32_t next = pos + 1;
         if (next < n && p[1].type() == TYPE_WORD) {
             const Cell* op = peek_value(p + 1);
-            if (op && op->type() == TYPE_OP && !(next = kernel_operators(Cells{head, n}, next, top, op)))
-                break;
+            if (op && op->type() == TYPE_OP) {
+                if (!(next = kernel_operators(Cells{head, n}, next, top, op))) break;
+            } else {
+                // The word after this argument is the next one's: its value
+                // as just looked up (nothing changes in between).
+                if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
+                ++top;
+                pos = next;
+                ++e;
+                if (++i == fixed_count) break;
+                p = head + pos;
+                val = op;
+                goto word_value;
+            }
         }
         if ((e->kind_mode & MODE_MASK) != MODE_EVAL || !accepts(*e, top->type())) break;
         ++top;
