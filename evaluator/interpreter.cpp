@@ -504,12 +504,15 @@ Unwind call_native(const Cell& name, const Cell& fn, Code& c);
 }
 
 // Infix look-ahead: the operators that follow the value in *slot (the
-// topmost cell) apply to it left to right.
+// topmost cell) apply to it left to right. Without Kernel every one takes
+// call_operator (the same results), for a rare caller that should not
+// inline fast_infix once more.
+template <bool Kernel = true>
 [[gnu::always_inline]] inline Unwind apply_operators(Code& c, Cell* slot) {
     while (operator_at(c, c.pos)) {
         const Cell* next = cell_at(c.node, c.pos);
         const Cell* val = peek_value(next);
-        if (!tracing && fast_infix(c, slot, val)) continue;
+        if (Kernel && !tracing && fast_infix(c, slot, val)) continue;
         if (Unwind code = call_operator(c, slot, next, val)) return code;
     }
     return UNWIND_NONE;
@@ -1101,7 +1104,8 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
 
 // Evaluated argument `i`, the word *call at c.pos holding the callable
 // *callee (both read in place: nothing allocated since), outside tracing:
-// fetched as fetch_arg fetches it.
+// fetched as fetch_arg fetches it (Kernel: as apply_operators).
+template <bool Kernel = true>
 [[gnu::always_inline]] inline Unwind call_arg(const Cell& name, Off spec, uint32_t i, Code& c,
                                               const Cell* call, const Cell* callee) {
     const Cell v = *call;
@@ -1109,7 +1113,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
     Cell* slot = stack::top;
     ++c.pos;
     if (Unwind code = call_word(v, fn, c)) return code;
-    if (Unwind code = apply_operators(c, slot)) return code;
+    if (Unwind code = apply_operators<Kernel>(c, slot)) return code;
     const SpecEntry* e = entry_at(spec, i);
     uint32_t type = stack::top[-1].type();
     if (!accepts(*e, type)) [[unlikely]]
@@ -1168,12 +1172,13 @@ KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c
 // The fixed arguments of a native's call from `i` on, where the first run
 // of plain ones stopped (at a word holding a callable when `call` is set, as
 // plain_args sets it). A separate loop after that run: a call whose
-// arguments are all plain does not enter it.
+// arguments are all plain does not enter it. Kernel: as call_arg.
+template <bool Kernel = true>
 [[gnu::always_inline]] inline Unwind fetch_rest(const Cell& name, Off spec, uint32_t i, uint32_t fixed_count,
                                                 Code& c, const Cell* call, const Cell* callee) {
     for (;;) {
         if (call) {
-            if (Unwind code = call_arg(name, spec, i, c, call, callee)) return code;
+            if (Unwind code = call_arg<Kernel>(name, spec, i, c, call, callee)) return code;
         } else if (Unwind code = fetch_arg(name, spec, i, c, false)) {
             return code;
         }
@@ -1228,6 +1233,19 @@ KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c
     return UNWIND_NONE;
 }
 
+// The fixed arguments of a native's or an action's call, outside tracing,
+// as call_native fetches them. Out of line: inlined into exec_call it
+// shifts what the compiler inlines into call_native (wordfreq rises).
+[[gnu::noinline]] Unwind native_fixed(const Cell& name, Off spec, uint32_t fixed_count, Code& c) {
+    const Cell* call = nullptr;
+    const Cell* callee = nullptr;
+    const uint32_t taken = plain_args(entry_at(spec, 0), 0, fixed_count, c, &call, &callee);
+    if (taken == fixed_count) return UNWIND_NONE;
+    // Without the kernel's look-ahead after a call argument: inlining it
+    // here once more costs the other call paths theirs.
+    return fetch_rest<false>(name, spec, taken, fixed_count, c, call, callee);
+}
+
 }  // namespace
 
 Unwind detail::call_path_function(const Cell& name, const Cell& fn, Code& c) {
@@ -1263,8 +1281,14 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     }
 
-    // Fixed arguments.
-    for (uint32_t i = 0; i < fixed_count; ++i) {
+    // Fixed arguments. A native's or an action's, outside tracing, as
+    // call_native takes them: the plain ones in one pass, then the rest.
+    uint32_t first = 0;
+    if (!func && !infix && c && fixed_count && !tracing && type != TYPE_ROUTINE) {
+        if (Unwind code = native_fixed(name, spec, fixed_count, *c)) return code;
+        first = fixed_count;
+    }
+    for (uint32_t i = first; i < fixed_count; ++i) {
         if (i == 0 && infix) {
             check_type(name, *entry_at(spec, 0), base);  // in place: nothing allocates here
             continue;
