@@ -111,7 +111,7 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     s->tail = s->head + 2 * sizeof(Cell);
     *proto = Cell{type, uint32_t(number), sp->w2, series};
     // After start-up the layout is made at once and must fit the entry's:
-    // later changes to the spec block then cannot reach it.
+    // a script that later changes the argument block cannot change it.
     if (interpreter::spec::builtin_layouts_closed() &&
         !interpreter::spec::builtin_layout_fits(type, uint32_t(number),
                                                 buffer_of(interpreter::spec::build_layout(proto))->head_ptr()))

@@ -100,7 +100,7 @@ Off build_typed_spec(const Cell* fn);
 // a value made with another argument list (`make native! [[a] 5]`) would
 // make it read cells it was never given. The entry's own layout is the
 // first one made for its number while start-up runs (from the built-in
-// values' specifications). Once start-up has closed them, a layout fits
+// values' argument lists). Once start-up has closed them, a layout fits
 // when it has the same fixed arguments, fetch modes, types and refinements
 // with the same argument counts (the interpreter's quick forms of some
 // natives rely on the types too); a number with no layout of its own fits
