@@ -785,14 +785,11 @@ inline void push_nones(uint32_t n) {
 [[gnu::always_inline]] inline void lay_out_absent(Off spec, bool func, int32_t* refs) {
     const SpecHeader* h = spec_header(spec);  // read in place: nothing here allocates
     const uint32_t refinements = h->refinements;
+    if (!func) return lay_out_absent_native(refinements, h->ref_args, refs);
     // Sixteen entries in one fixed-size fill the compiler makes inline
     // (every refs array has room for 32), any further ones one by one.
     std::memset(refs, 0xFF, 16 * sizeof(int32_t));
     for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
-    if (!func) {
-        push_nones(h->ref_args);
-        return;
-    }
     for (uint32_t r = 0; r < refinements; ++r) {
         uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
         stack::push(false_value);
@@ -871,16 +868,7 @@ inline Unwind run_action(uint32_t slot, const int32_t* refs) {
 }
 // Runs an action or native entry; its unwind code is the result.
 inline Unwind run_native(const Cell& fn, const int32_t* refs) {
-    if (fn.type() == TYPE_NATIVE) {
-        uint32_t n = fn.w1;
-        natives::NativeFn f = n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
-        if (!f) fire({"internal", "not-done"});
-        return f(false, refs);
-    }
-    uint32_t slot = fn.w1;
-    actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
-    if (!f) fire({"internal", "not-done"});
-    return f(refs);
+    return fn.type() == TYPE_NATIVE ? run_native_fn(fn.w1, refs) : run_action(fn.w1, refs);
 }
 
 // The right operand of an operator call from exec_infix, outside tracing,
@@ -1160,15 +1148,6 @@ KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c
     return UNWIND_NONE;
 }
 
-// stack::unwind for the frame call_native pushed, which is the topmost one
-// when its entry returns normally: no test for an empty frame stack.
-[[gnu::always_inline]] inline void end_native_frame() {
-    stack::Frame* f = --stack::frames_top;
-    Cell* callee = stack::arg_base;
-    stack::arg_base = stack::saved_base(f);
-    stack::top = callee + 1;
-}
-
 // The fixed arguments of a native's call from `i` on, where the first run
 // of plain ones stopped (at a word holding a callable when `call` is set, as
 // plain_args sets it). A separate loop after that run: a call whose
@@ -1228,7 +1207,7 @@ template <bool Kernel = true>
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_native_fn(fn.w1, refs)) return code;
     }
-    end_native_frame();
+    stack::unwind_own();  // its own frame, the topmost again
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
 }
@@ -1861,9 +1840,8 @@ Unwind eval(const Cell* block, bool keep) {
     // The evaluation frame pushed above is the topmost again: popped as
     // unwind_last / unwind pop it, without their test for an empty frame stack.
     Cell* callee = stack::arg_base;
-    stack::arg_base = stack::saved_base(--stack::frames_top);
+    stack::unwind_own();
     if (keep) copy_cell(callee, stack::arg_base);
-    stack::top = callee + 1;
     return UNWIND_NONE;
 }
 
