@@ -76,18 +76,9 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
 // call path on every run of a loop (`t: n + (o/f 1)`).
 static RefusalMemo refused_paths;
 
-// peek_path past its refusal memo: any object path, fields found as the
-// object's path action finds them.
-[[gnu::noinline]] bool peek_path_steps(const Cell& path, Cell* out) {
-    const Cell* cells;
-    uint32_t count;
-    const Cell* head = path_head(path, &cells, &count);
-    if (!head) return false;
-    if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
-    if (head->type() != TYPE_OBJECT) return false;
-    uint32_t at = 0;
-    const Cell* slot = object_steps(head, cells, count, true, &at);
-    if (!slot) return false;
+// peek_path's answer from the slot the path leads to: its value, unless it
+// is a function or an op! (the path is then a call, remembered as refused).
+inline bool slot_answer(const Cell& path, const Cell* slot, Cell* out) {
     uint32_t st = slot->type();
     if (is_callable(st) || st == TYPE_OP) {
         refused_paths.note(path.w2, path.w1);
@@ -97,9 +88,21 @@ static RefusalMemo refused_paths;
     return true;
 }
 
+// peek_path for the object paths its inline form does not answer: any
+// number of steps, fields found as the object's path action finds them.
+// (The head is read again here: passing it on costs peek_path's own form.)
+[[gnu::noinline]] bool peek_object_steps(const Cell& path, Cell* out) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(path, &cells, &count);  // an object!, as peek_path found
+    uint32_t at = 0;
+    const Cell* slot = object_steps(head, cells, count, true, &at);
+    return slot && slot_answer(path, slot, out);
+}
+
 // The commonest forms (`b/2`, and `p/x` whose field the word's own index
 // or the scan of the object's words finds) answered with no call, the rest
-// by peek_path_steps, which gives the same answer for these.
+// by peek_object_steps, which gives the same answer for these.
 bool peek_path(const Cell& path, Cell* out) {
     if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
         return false;
@@ -108,17 +111,12 @@ bool peek_path(const Cell& path, Cell* out) {
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
-    if (head->type() != TYPE_OBJECT || count != 2 || cells[1].type() != TYPE_WORD) return peek_path_steps(path, out);
+    if (head->type() != TYPE_OBJECT) return false;
+    if (count != 2 || cells[1].type() != TYPE_WORD) return peek_object_steps(path, out);
     const Cell* slot = context::find_bound_field<false>(head->w1, &cells[1]).value;
-    if (!slot) return peek_path_steps(path, out);
-    uint32_t st = slot->type();
-    if (st == TYPE_UNSET) return false;
-    if (is_callable(st) || st == TYPE_OP) {
-        refused_paths.note(path.w2, path.w1);
-        return false;
-    }
-    *out = *slot;
-    return true;
+    if (!slot) return peek_object_steps(path, out);
+    if (slot->type() == TYPE_UNSET) return false;
+    return slot_answer(path, slot, out);
 }
 
 // The get and call forms; false leaves the path to the generic walk.
