@@ -620,12 +620,9 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     // The commonest case: one value at the tail of a block no owner watches
     // (an owned buffer carries the flag) and no hash table indexes. The
     // general insert would do the same, with the same growth.
-    if (append && dup == 1) {
-        if (append_cell_quick(series, value, only)) return UNWIND_NONE;
-        // The same case with a full buffer: it grows first.
-        if ((only || !is_any_block(value->type())) && !is_hash(series) &&
-            !(buf(series)->flags & series_flag::OWNED))
-            return append_growing(series, value);
+    if (append && dup == 1 && is_plain_cell_append(series, value, only)) {
+        if (append_cell_in_room(series, value)) return UNWIND_NONE;
+        return append_growing(series, value);  // a full buffer grows first
     }
     return insert_general(series, value, part, only, dup, append);
 }

@@ -54,9 +54,6 @@ void cells_clear_at(Cell* blk, uint32_t n);
 Cell* cells_append(const Cell* blk, const Cell* value);
 // Appends a copy of every cell of source (from its position) at target's tail.
 Cell* cells_append_all(Cell* target, const Cell* source);
-// Copies n cells (which must not lie in any series buffer: a data-stack run)
-// at the block's tail, growing the buffer to the needed size only.
-void cells_append_run(const Cell* blk, const Cell* cells, uint32_t n);
 // Scans from the position for an any-word (word!, set-word!, lit-word!,
 // get-word!) with the word's symbol (case-insensitive alias unless strict);
 // returns the cell after it, or the none constant when missing or last.
@@ -166,21 +163,28 @@ Unwind swap(Cell* series1, Cell* series2);
 Outcome take(Cell* series, Cell* part, bool deep, bool last);
 Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
-// insert's first case taken before its call: append (no /part, no /dup)
-// of one value (a block-like value only with /only) at the tail of a block
-// that no owner watches (an owned buffer carries the flag) and no hash
-// table indexes, with room in its buffer. False, with nothing done,
-// otherwise; insert then does the same or more.
-[[gnu::always_inline]] inline bool append_cell_quick(Cell* series, const Cell* value, bool only) {
+// insert's first case: append (no /part, no /dup) of one value (a
+// block-like value only with /only) at the tail of a block that no owner
+// watches (an owned buffer carries the flag) and no hash table indexes.
+[[gnu::always_inline]] inline bool is_plain_cell_append(const Cell* series, const Cell* value, bool only) {
     if (!only && is_any_block(value->type())) return false;
     if (series->type() == TYPE_HASH && series->w3 != 0) return false;
+    return !(buffer_of(series->w2)->flags & series_flag::OWNED);
+}
+// That append when the buffer has room for the cell: done, or false with
+// nothing done.
+[[gnu::always_inline]] inline bool append_cell_in_room(Cell* series, const Cell* value) {
     SeriesBuffer* b = buffer_of(series->w2);
-    if (b->flags & series_flag::OWNED) return false;
     if (uint64_t(b->tail) + sizeof(Cell) > b->data_end()) return false;
     std::memmove(static_cast<void*>(b->tail_cell()), value, sizeof(Cell));
     b->tail += sizeof(Cell);
     series->w1 = 0;
     return true;
+}
+// Both, taken before insert's call: false, with nothing done, when insert
+// must run (it then does the same or more).
+[[gnu::always_inline]] inline bool append_cell_quick(Cell* series, const Cell* value, bool only) {
+    return is_plain_cell_append(series, value, only) && append_cell_in_room(series, value);
 }
 
 }  // namespace kiv::block

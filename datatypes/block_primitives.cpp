@@ -136,13 +136,6 @@ Cell* cells_append_all(Cell* target, const Cell* source) {
     return target;
 }
 
-void cells_append_run(const Cell* blk, const Cell* cells, uint32_t n) {
-    if (n == 0) return;
-    SeriesBuffer* b = room_for(blk, n, false);
-    std::memcpy(b->tail_cell(), cells, size_t(n) * CELL);
-    b->tail += n * CELL;
-}
-
 Cell* cells_find_word(const Cell* blk, const Cell* word, bool strict) {
     uint32_t n = cell_count(blk);
     uint32_t sym = word->w2;
