@@ -235,13 +235,13 @@ Unwind complement_s(const int32_t*) {
     result(complement(arg(0)));
     return UNWIND_NONE;
 }
-// append/insert once the counts are known: insert clamps a position past
-// the tail to the tail first (a port's actor sees the position as it came).
 // A series position past the tail moved to the tail, as insert takes it.
 inline void clamp_to_tail(Cell* series) {
     int32_t len = series_length(series);
     if (int32_t(series->w1) > len) series->w1 = uint32_t(len);
 }
+// append/insert once the counts are known: insert clamps a position past
+// the tail to the tail first (a port's actor sees the position as it came).
 template <bool Append>
 inline Unwind insert_counted(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (!Append && series->type() != TYPE_PORT && is_series(series->type())) clamp_to_tail(series);

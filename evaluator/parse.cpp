@@ -237,10 +237,12 @@ void check_limit() {
         parse_error("parse-stack");
 }
 
-Cell position_record(const Parser& p, int32_t offset) {
-    uint32_t n = input_count(p.input);
-    uint32_t idx = p.input->w1;
+// The record of rule offset `offset` at input index idx of n units.
+inline Cell position_record_at(int32_t offset, uint32_t idx, uint32_t n) {
     return triple::cell(offset, int32_t(idx), int32_t(idx < n ? n - idx : 0));
+}
+Cell position_record(const Parser& p, int32_t offset) {
+    return position_record_at(offset, p.input->w1, input_count(p.input));
 }
 
 inline bool truthy(const Cell& v) {
@@ -285,53 +287,49 @@ inline bool searchable_value(Cell& v) {
 
 namespace {
 
-// to (thru: past the value) over a value searchable_value accepted, run in
-// place: the match flag and the input end as the rule's frame would leave them.
-// Inlined into copy's short path, called elsewhere.
-// One ASCII character over narrow text (ascii_target's low and mask), the
-// usual delimiter: scanned here for its bytes, as search_plain's narrow
-// search would find it.
+// to (thru: past it) one ASCII character over narrow text (ascii_target's
+// low and mask), the usual delimiter: scanned here for its bytes, as
+// search_plain's narrow search would find it.
 [[gnu::always_inline]] inline void scan_ascii(Parser& p, uint32_t low, uint32_t mask, bool thru) {
-    {
-        const SeriesBuffer* b = buffer_of(p.input->w2);
-        uint32_t n = uint32_t(b->byte_count());
-        uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
-        uint32_t pos = p.input->w1;
-        const uint8_t* head = b->head_ptr();
-        // Eight bytes at a time: x has a zero byte where a byte matches, and
-        // the lowest byte flagged by the zero test is the first match.
-        const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
-        // A match at `at`: the input moves to it (past it for thru).
-        auto matched = [&](uint32_t at) {
-            p.match = true;
-            p.input->w1 = thru ? at + 1 : at;
-            p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
-        };
-        // Short spans (the usual word) eight bytes, then one byte at a time;
-        // the rest by memchr.
-        uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
-        for (; pos + 8 <= near; pos += 8) {
-            uint64_t x = (load8(head + pos) | m8) ^ lo8;
-            uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
-            if (z) return matched(pos + (uint32_t(__builtin_ctzll(z)) >> 3));
-        }
-        for (; pos < near; ++pos)
-            if ((head[pos] | mask) == low) return matched(pos);
-        if (pos < stop) {
-            // The nearest of the two bytes: the second searched only up to the first.
-            const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
-            uint32_t at = q ? uint32_t(q - head) : stop;
-            if (mask && at > pos) {
-                const uint8_t* q2 =
-                    static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
-                if (q2) at = uint32_t(q2 - head);
-            }
-            if (at < stop) return matched(at);
-        }
-        p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
+    const SeriesBuffer* b = buffer_of(p.input->w2);
+    uint32_t n = uint32_t(b->byte_count());
+    uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
+    uint32_t pos = p.input->w1;
+    const uint8_t* head = b->head_ptr();
+    // Eight bytes at a time: x has a zero byte where a byte matches, and
+    // the lowest byte flagged by the zero test is the first match.
+    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
+    // A match at `at`: the input moves to it (past it for thru).
+    auto matched = [&](uint32_t at) {
+        p.match = true;
+        set_input_index(p, thru ? at + 1 : at, n);
+    };
+    // Short spans (the usual word) eight bytes, then one byte at a time;
+    // the rest by memchr.
+    uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+    for (; pos + 8 <= near; pos += 8) {
+        uint64_t x = (load8(head + pos) | m8) ^ lo8;
+        uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+        if (z) return matched(pos + (uint32_t(__builtin_ctzll(z)) >> 3));
     }
+    for (; pos < near; ++pos)
+        if ((head[pos] | mask) == low) return matched(pos);
+    if (pos < stop) {
+        // The nearest of the two bytes: the second searched only up to the first.
+        const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
+        uint32_t at = q ? uint32_t(q - head) : stop;
+        if (mask && at > pos) {
+            const uint8_t* q2 =
+                static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
+            if (q2) at = uint32_t(q2 - head);
+        }
+        if (at < stop) return matched(at);
+    }
+    p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
 }
 
+// to (thru: past the value) over a value searchable_value accepted, run in
+// place: the match flag and the input end as the rule's frame would leave them.
 [[gnu::always_inline]] inline void search_here(Parser& p, const Cell& v, bool thru) {
     uint32_t low, mask;
     if (ascii_target(p, v, &low, &mask)) return scan_ascii(p, low, mask, thru);
@@ -535,15 +533,13 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     p.value.clear_new_line();
     p.via_word = false;
     p.from_match_rule = false;
-    // The block frame as pushing it again would make it (position_record).
-    bf[1] = triple::cell(at, int32_t(pos), int32_t(pos < n ? n - pos : 0));
+    // The block frame as pushing it again would make it.
+    bf[1] = position_record_at(at, pos, n);
     *p.rules = p.value;
     p.rules->set_type(TYPE_BLOCK);
     p.rp = int32_t(p.rules->w1) - 1;
     p.match = true;
-    // refresh_end over the same input.
-    p.input->w1 = idx;
-    p.end = idx >= n || (p.limit >= 0 && int64_t(idx) >= p.limit);
+    set_input_index(p, idx, n);  // refresh_end over the same input
     return true;
 }
 

@@ -155,11 +155,15 @@ inline uint32_t input_count(const Cell* input) {
 inline uint32_t input_index(const Parser& p) {
     return p.input->w1;
 }
+// The input at index idx (at most n, its unit count), the end flag following.
+inline void set_input_index(Parser& p, uint32_t idx, uint32_t n) {
+    p.input->w1 = idx;
+    p.end = idx >= n || (p.limit >= 0 && int64_t(idx) >= p.limit);
+}
 // Clamps the input position to its tail and recomputes the end flag.
 inline void refresh_end(Parser& p) {
     uint32_t n = input_count(p.input);
-    if (p.input->w1 > n) p.input->w1 = n;
-    p.end = p.input->w1 >= n || (p.limit >= 0 && int64_t(p.input->w1) >= p.limit);
+    set_input_index(p, p.input->w1 > n ? n : p.input->w1, n);
 }
 // The input position moves by n units (clamped), end flag follows.
 inline void advance(Parser& p, uint32_t n) {
