@@ -1129,7 +1129,7 @@ template <bool Kernel = true>
 // is a block the interpreter runs (run_body_in_frame's case), without the
 // tests that serve the other kinds of call. Any other function takes
 // exec_call.
-KIV_SCALAR_STORES Unwind call_function(const Cell& name, const Cell& fn, Code& c) {
+KIV_SCALAR_STORES_NO_IVOPTS Unwind call_function(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
     if (hp->refinements) return exec_call(name, fn, &c, nullptr, 0, false);
