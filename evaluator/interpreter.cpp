@@ -373,7 +373,7 @@ inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uin
 }
 
 // A paren holding one quick expression.
-[[gnu::noinline]] bool quick_paren(const Cell& v, Cell* out, uint32_t depth) {
+KIV_SCALAR_STORES_NO_IVOPTS bool quick_paren(const Cell& v, Cell* out, uint32_t depth) {
     if (depth >= QUICK_DEPTH) return false;
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
