@@ -305,11 +305,13 @@ inline Cells cells_of_node(Off node) {
 // separate stores are fewer instructions (fib -0.65%). The NO_IVOPTS form
 // also keeps GCC from preparing the induction variables of the operator
 // loop in quick_run (a dozen instructions before the first operator; fib
-// -0.64 %).
+// -0.64 %). KIV_NO_IVOPTS: that option alone, for functions no one inlines.
 #if defined(__GNUC__) && !defined(__clang__)
 #define KIV_SCALAR_STORES [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]]
 #define KIV_SCALAR_STORES_NO_IVOPTS [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize", "no-ivopts")]]
+#define KIV_NO_IVOPTS [[gnu::optimize("no-ivopts")]]
 #else
+#define KIV_NO_IVOPTS
 #define KIV_SCALAR_STORES [[gnu::noinline]]
 #define KIV_SCALAR_STORES_NO_IVOPTS [[gnu::noinline]]
 #endif
@@ -654,7 +656,7 @@ check:
 // kernel_operators_general's answer with every step leaf_step takes made
 // here, without a call; anything else goes on by the general loop from
 // where it is.
-[[gnu::noinline]] uint32_t kernel_operators_leaf(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
+KIV_NO_IVOPTS [[gnu::noinline]] uint32_t kernel_operators_leaf(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
     do {
         if (int r = leaf_step(cs, &pos, v, op); r <= 0)
             return r ? kernel_operators_general(cs, pos, v, op) : 0;
