@@ -876,7 +876,6 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             count = std::min<int64_t>(c, count);
         }
     }
-    if (count < 1) return UNWIND_NONE;
     int64_t size = 1;
     if (skip) {
         if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
@@ -898,6 +897,8 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             invalid_refine_arg("compare", *comparator);
         }
     }
+    // An empty /part range sorts nothing, once the other arguments passed their checks.
+    if (count < 1) return UNWIND_NONE;
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
     bool owned = false;
@@ -915,6 +916,8 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         else
             kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
     }
+    // A hash! indexes the sorted range again before its owner hears of the sort.
+    if (is_hash(series)) hashtable::reindex(series->w3, uint32_t(start), uint32_t(count));
     if (owned) return series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count), nullptr);
     return UNWIND_NONE;
 }
