@@ -95,10 +95,16 @@ struct Target {
         append = out->w1 >= cells_of(out);
         start = append ? cells_of(out) : out->w1;
     }
-    // Adding runs no Kiv code (add and add_all answer UNWIND_NONE); finish
-    // answers the code of the owner's notice.
+    // Inserting into a caller's series that an owner watches goes through
+    // insert/only, whose reports (insert, inserted) run the owner's handler:
+    // add and add_all answer its exit code, finish the code of the owner's
+    // notice of an append.
     Unwind add(const Cell* value) {
         if (!append) {
+            if (notify && (buffer_of(out->w2)->flags & series_flag::OWNED)) {
+                Cell v = *value;
+                return block::insert(out, &v, -1, true, 1, false);
+            }
             block::insert_value(out, value, true, false);
         } else if (out->type() == TYPE_HASH) {
             // Inserted at the tail, which keeps the hash table in step; the
