@@ -1826,6 +1826,7 @@ void init() {
     trace_mask = 0;
     trace_hook = nullptr;
     current_code = nullptr;
+    forget_fields();
     object::hook_runner = object_hook_runner;
     object::block_evaluator = object_block_evaluator;
     error::current_position = position_for_errors;
