@@ -306,8 +306,17 @@ bool path_set_target(const Cell& path, FieldTarget* t) {
     return UNWIND_NONE;
 }
 
-// Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+// Evaluates a path's call form; the final value is pushed.
+Unwind walk_call_path(const Cell& path, Code* c) {
+    if (!tracing) {
+        Unwind code;
+        if (direct_path(path, PATH_CALL, c, &code)) return code;
+    }
+    return walk_steps(path, PATH_CALL, nullptr, c);
+}
+
+// Evaluates a path's get or set form; the final value is pushed.
+Unwind walk_data_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
     if (!tracing) {
         Unwind code;
         if (mode == PATH_SET) {
