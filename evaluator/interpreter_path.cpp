@@ -114,9 +114,9 @@ bool peek_path(const Cell& path, Cell* out) {
     if (head->type() != TYPE_OBJECT) return false;
     if (count != 2 || cells[1].type() != TYPE_WORD) return peek_object_steps(path, out);
     // The field by the memo; the rest (the memo's first entry) out of line.
-    const int32_t index = memo_field_index(head->w1, cells[1].w2);
-    if (index < 0) return peek_object_steps(path, out);
-    const Cell* slot = context::values_at(head->w1, uint32_t(index));
+    const FieldMemoEntry* m = memo_field_entry(head->w1, cells[1].w2);
+    if (!m) return peek_object_steps(path, out);
+    const Cell* slot = memo_field_slot(m);
     if (slot->type() == TYPE_UNSET) return false;
     return slot_answer(path, slot, out);
 }
@@ -175,7 +175,7 @@ context::Field find_field(Off ctx, const Cell* el) {
 }
 
 void forget_fields() {
-    for (FieldMemoEntry& m : field_memo) m = FieldMemoEntry{0, 0, -1};
+    for (FieldMemoEntry& m : field_memo) m = FieldMemoEntry{0, 0, 0, 0, 0};
 }
 
 bool path_set_target(const Cell& path, FieldTarget* t) {

@@ -38,17 +38,21 @@ using spec::is_callable;
 // ---- Field memo
 //
 // The index at which a symbol was found in an object context (not the
-// global one), by the field steps below: a loop reads the same fields on
-// every pass, and the memo spares it the words series (a chain of loads
-// from the context cell) and its scan. An index stays right while the
-// context node names the same context: words are never removed or moved,
-// and such a context holds one word per canonical symbol. Nodes are freed
-// and relocated only by a collection, so an entry holds for the collection
-// cycle it was made in.
+// global one), by the field steps below, and the node of the context's
+// values: a loop reads the same fields on every pass, and the memo spares
+// it the words series (a chain of loads from the context cell) and its
+// scan, and the context cell on the way to the values. An index stays
+// right while the context node names the same context: words are never
+// removed or moved, and such a context holds one word per canonical
+// symbol. A heap context keeps the values node it was made with. Nodes
+// are freed and relocated only by a collection, so an entry holds for the
+// collection cycle it was made in.
 struct FieldMemoEntry {
     uint64_t key;  // context node and symbol; 0 for none (no node is 0)
     uint32_t cycle;
-    int32_t index;
+    uint32_t index;
+    Off values;
+    uint32_t unused;
 };
 constexpr uint32_t FIELD_MEMO_SIZE = 64;
 extern FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
@@ -58,14 +62,21 @@ inline uint64_t field_memo_key(Off ctx, uint32_t symbol) {
 inline FieldMemoEntry& field_memo_entry(Off ctx, uint32_t symbol) {
     return field_memo[((ctx >> 2) ^ symbol) % FIELD_MEMO_SIZE];
 }
-// The remembered index of the symbol in the context, or -1.
-[[gnu::always_inline]] inline int32_t memo_field_index(Off ctx, uint32_t symbol) {
+// The entry of the symbol in the context, or null.
+[[gnu::always_inline]] inline const FieldMemoEntry* memo_field_entry(Off ctx, uint32_t symbol) {
     const FieldMemoEntry& m = field_memo_entry(ctx, symbol);
-    return m.key == field_memo_key(ctx, symbol) && m.cycle == memory::collection_cycles ? m.index : -1;
+    return m.key == field_memo_key(ctx, symbol) && m.cycle == memory::collection_cycles ? &m : nullptr;
 }
+// The value slot of an entry's field (valid until the next allocation).
+inline Cell* memo_field_slot(const FieldMemoEntry* m) {
+    return buffer_of(m->values)->head_cell() + m->index;
+}
+// Notes a field found in a heap context other than the global one.
 inline void memo_field_note(Off ctx, uint32_t symbol, int32_t index) {
-    if (ctx == root::global_context) return;
-    field_memo_entry(ctx, symbol) = {field_memo_key(ctx, symbol), memory::collection_cycles, index};
+    const Cell* cc = context::cell(ctx);
+    if (ctx == root::global_context || (cc->header & header::STACK_VALUES) || !cc->w2) return;
+    field_memo_entry(ctx, symbol) = {field_memo_key(ctx, symbol), memory::collection_cycles, uint32_t(index),
+                                     cc->w2, 0};
 }
 // Forgets every entry (a new run of the runtime).
 void forget_fields();
@@ -77,9 +88,9 @@ void forget_fields();
 // The same with the memo first; the word cell only with Word.
 template <bool Word = false>
 [[gnu::always_inline]] inline context::Field memo_field(Off ctx, const Cell* el) {
-    int32_t i = memo_field_index(ctx, el->w2);
-    if (i < 0) return find_field(ctx, el);
-    return {context::values_at(ctx, uint32_t(i)), Word ? context::word_at(ctx, uint32_t(i)) : nullptr, i};
+    const FieldMemoEntry* m = memo_field_entry(ctx, el->w2);
+    if (!m) return find_field(ctx, el);
+    return {memo_field_slot(m), Word ? context::word_at(ctx, m->index) : nullptr, int32_t(m->index)};
 }
 
 // The slot of the field `el` names in the object context, or null.
