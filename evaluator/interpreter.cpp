@@ -706,8 +706,14 @@ template <bool WithOperators = false>
         if (op && op->type() == TYPE_OP) {
             // An operator after it: the operators the integer kernel
             // computes, when they apply to this argument; else the call.
-            if (!WithOperators || !(pos = kernel_operators(Cells{b->head_cell(), n}, pos, &v, op)))
+            if (!WithOperators) return false;
+            // The first step inline (the common one operator, as `n - 1`).
+            const Cells cs{b->head_cell(), n};
+            if (int r = leaf_step(cs, &pos, &v, op); r <= 0) {
+                if (!r || !(pos = kernel_operators_general(cs, pos, &v, op))) return false;
+            } else if ((op = op_at(cs, pos)) && !(pos = kernel_operators_leaf(cs, pos, &v, op))) {
                 return false;
+            }
         }
     }
     const SpecEntry* e = entry_at(spec, i);
