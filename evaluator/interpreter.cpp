@@ -306,13 +306,17 @@ inline Cells cells_of_node(Off node) {
 // also keeps GCC from preparing the induction variables of the operator
 // loop in quick_run (a dozen instructions before the first operator; fib
 // -0.64 %). KIV_NO_IVOPTS: that option alone, for functions no one inlines
-// (eval_expression: loops -0.8 %, objects -0.6 %, blocks -0.5 %, fib +0.2 %).
+// (eval_expression: loops -0.8 %, objects -0.6 %, blocks -0.5 %, fib +0.2 %;
+// KIV_NO_IVOPTS_PRE, without partial redundancy elimination as well: loops,
+// objects and blocks another -0.3 to -0.4 %).
 #if defined(__GNUC__) && !defined(__clang__)
 #define KIV_SCALAR_STORES [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]]
 #define KIV_SCALAR_STORES_NO_IVOPTS [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize", "no-ivopts")]]
 #define KIV_NO_IVOPTS [[gnu::optimize("no-ivopts")]]
+#define KIV_NO_IVOPTS_PRE [[gnu::optimize("no-ivopts", "no-tree-pre")]]
 #else
 #define KIV_NO_IVOPTS
+#define KIV_NO_IVOPTS_PRE
 #define KIV_SCALAR_STORES [[gnu::noinline]]
 #define KIV_SCALAR_STORES_NO_IVOPTS [[gnu::noinline]]
 #endif
@@ -1672,7 +1676,7 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
 
 // Evaluates the expression at c.pos and pushes its value (one new cell at
 // the data top on entry); c.pos moves past it.
-KIV_NO_IVOPTS Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
+KIV_NO_IVOPTS_PRE Unwind eval_expression(Code& c, bool lookahead, bool top_level) {
     Cell* slot = stack::top;
     Cell v = *cell_at(c.node, c.pos);
     KIV_TRACE(EV_FETCH, &c, &v, nullptr);
