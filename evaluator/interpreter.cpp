@@ -314,7 +314,7 @@ inline Cells cells_of_node(Off node) {
 #define KIV_SCALAR_STORES [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]]
 #define KIV_SCALAR_STORES_NO_IVOPTS [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize", "no-ivopts", "no-tree-pre")]]
 #define KIV_NO_IVOPTS [[gnu::optimize("no-ivopts")]]
-#define KIV_NO_IVOPTS_PRE [[gnu::optimize("no-ivopts", "no-tree-pre")]]
+#define KIV_NO_IVOPTS_PRE [[gnu::optimize("no-ivopts", "no-tree-pre", "no-gcse")]]  // and no GCSE
 #else
 #define KIV_NO_IVOPTS
 #define KIV_NO_IVOPTS_PRE
