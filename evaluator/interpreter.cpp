@@ -1487,7 +1487,7 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Ce
 }
 
 // The same, out of line, for the argument paths.
-[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+KIV_NO_IVOPTS_PRE [[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
     return eval_paren_inline(v_in);
 }
 
