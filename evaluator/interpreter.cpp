@@ -1833,7 +1833,7 @@ void init() {
     init_stack_guard();
 }
 
-Unwind eval(const Cell* block, bool keep) {
+KIV_SCALAR_STORES Unwind eval(const Cell* block, bool keep) {
     check_machine_stack();
     Cell b = *block;
     stack::mark_eval(&body_word());
@@ -1861,7 +1861,7 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
-Unwind eval_pass(const Cell* block) {
+KIV_SCALAR_STORES Unwind eval_pass(const Cell* block) {
     if (tracing) [[unlikely]] {
         stack::reset();
         return eval(block, true);
