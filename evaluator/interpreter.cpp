@@ -1466,7 +1466,7 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Ce
 }
 
 // The same, out of line, for the argument paths.
-[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+KIV_SCALAR_STORES Unwind eval_paren(const Cell& v_in) {
     return eval_paren_inline(v_in);
 }
 
