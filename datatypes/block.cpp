@@ -752,6 +752,7 @@ struct SortState {
     const Cell* function;  // /compare with a function (a data-stack cell), or null
     Off snapshot;          // with a function: the records being sorted, by index
     Unwind exit;           // the code of an exit that left the function: the sort stops asking
+    Cell* records = nullptr;  // with a function and /all: two data-stack blocks given the records
 };
 
 // Ordering of two values for sorting; values that are not comparable order
@@ -783,10 +784,30 @@ int32_t compare_indexes(const void* pa, const void* pb, int32_t, intptr_t flags)
     std::memcpy(&ia, pa, sizeof ia);
     std::memcpy(&ib, pb, sizeof ib);
     if (st->reverse) std::swap(ia, ib);
+    int32_t r = 0;
+    if (st->records) {
+        // /all: the function gets two blocks holding the whole records.
+        uint32_t bytes = st->size * CELL;
+        for (uint32_t k = 0; k < 2; ++k) {
+            Cell& holder = st->records[k];
+            // The function may have changed the block: its cells are
+            // replaced, and a buffer that grew past 2 MB is made again at
+            // the record's size.
+            SeriesBuffer* rb = buffer_of(holder.w2);
+            if (rb->data_end() - rb->head < bytes || rb->size > 2097151) {
+                holder.w2 = memory::alloc_cells(st->size);
+                rb = buffer_of(holder.w2);
+            }
+            std::memcpy(rb->head_cell(), buffer_of(st->snapshot)->head_cell() + size_t(k ? ib : ia) * st->size,
+                        bytes);
+            rb->tail = rb->head + bytes;
+        }
+        st->exit = call_compare_function(st->function, &st->records[0], &st->records[1], &r);
+        return r;
+    }
     const Cell* cells = buffer_of(st->snapshot)->head_cell();
     Cell a = cells[size_t(ia) * st->size];
     Cell b = cells[size_t(ib) * st->size];
-    int32_t r = 0;
     st->exit = call_compare_function(st->function, &a, &b, &r);
     return r;
 }
@@ -814,7 +835,8 @@ int32_t compare_records(const void* pa, const void* pb, int32_t op, intptr_t fla
 // (script past-end when the comparator shortened the series). The result is
 // always a permutation of the snapshot. When the function exits, the series
 // is left as it was and the exit's code returned.
-Unwind sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable) {
+Unwind sort_by_function(Cell* series, uint32_t start, uint32_t records, SortState& st, bool stable,
+                        bool whole_records) {
     Cell* saved_top = stack::top;
     uint32_t cells = records * st.size;
     Cell* snapshot = stack::push(none::cell());
@@ -824,6 +846,13 @@ Unwind sort_by_function(Cell* series, uint32_t start, uint32_t records, SortStat
     std::memcpy(sb->head_cell(), cell_at(series, start), size_t(cells) * CELL);
     sb->tail = sb->head + cells * CELL;
     st.snapshot = node;
+    if (whole_records) {
+        // With /all the function compares two blocks holding the records,
+        // kept from call to call.
+        st.records = stack::push(none::cell());
+        stack::push(none::cell());
+        for (uint32_t k = 0; k < 2; ++k) st.records[k] = Cell{TYPE_BLOCK, 0, memory::alloc_cells(st.size), 0};
+    }
     std::vector<uint32_t> order(records);
     for (uint32_t i = 0; i < records; ++i) order[i] = i;
     if (stable)
@@ -876,7 +905,6 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             count = std::min<int64_t>(c, count);
         }
     }
-    if (count < 1) return UNWIND_NONE;
     int64_t size = 1;
     if (skip) {
         if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
@@ -898,6 +926,8 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             invalid_refine_arg("compare", *comparator);
         }
     }
+    // An empty /part range sorts nothing, once the other arguments passed their checks.
+    if (count < 1) return UNWIND_NONE;
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
     bool owned = false;
@@ -906,7 +936,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
     if (st.function) {
-        if (Unwind code = sort_by_function(series, uint32_t(start), records, st, stable)) return code;
+        if (Unwind code = sort_by_function(series, uint32_t(start), records, st, stable, all)) return code;
     } else {
         // Only the comparison actions run here: nothing allocates.
         void* base = cell_at(series, uint32_t(start));
@@ -915,6 +945,8 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         else
             kiv::sort::quick_sort(base, records, width, op, reinterpret_cast<intptr_t>(&st), compare_records);
     }
+    // A hash! indexes the sorted range again before its owner hears of the sort.
+    if (is_hash(series)) hashtable::reindex(series->w3, uint32_t(start), uint32_t(count));
     if (owned) return series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count), nullptr);
     return UNWIND_NONE;
 }

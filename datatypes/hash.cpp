@@ -1,4 +1,5 @@
-// hash!: building, copying and re-indexing the table of a hashed block.
+// hash!: building and copying the table of a hashed block (the block actions
+// keep it in step with every change, sort and trim included).
 #include "datatypes/hash.h"
 
 #include "datatypes/block.h"
@@ -74,26 +75,6 @@ Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types) {
     return result;
 }
 
-Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-            bool stable) {
-    stack::TopMark mark;
-    Cell* h = stack::push(*series);
-    // An exit from a comparator leaves the block as it was: nothing to reindex.
-    if (Unwind code = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable))
-        return mark.pass(code);
-    if (h->w3) hashtable::reindex(h->w3, h->w1 < cell_count(h) ? h->w1 : cell_count(h), hashtable::ALL);
-    return UNWIND_NONE;
-}
-
-Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    // An exit from the owner's handler after the trim still leaves the table
-    // following the block (an owned block stays reachable through its owner).
-    Unwind code = block::trim(series, head, tail, auto_, lines, all, with);
-    uint32_t n = cell_count(series);
-    if (series->w3) hashtable::reindex(series->w3, series->w1 < n ? series->w1 : n, hashtable::ALL);
-    return code;
-}
-
 void init() {
     datatype::Registration r = datatype::blank(TYPE_HASH, TYPE_BLOCK, "hash!");
     r.inherit_all();
@@ -102,8 +83,6 @@ void init() {
     r.set<ACT_TO>(to);
     r.set<ACT_MOLD>(mold);
     r.set<ACT_COPY>(copy);
-    r.set<ACT_SORT>(sort);
-    r.set<ACT_TRIM>(trim);
     datatype::register_type(r);
 }
 

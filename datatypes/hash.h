@@ -4,9 +4,9 @@
 //
 // A hash value: as block! (word 1 position, word 2 node) plus word 3 = the
 // table indexing every cell of the buffer. Every block action works on it;
-// the block and series routines that change cells keep the table in step,
-// and the actions here (make, to, mold, copy, sort, trim) build, copy or
-// rebuild it. Molded as "make hash! " followed by the block.
+// the block and series routines that change cells (sort and trim included)
+// keep the table in step, and the actions here (make, to, mold, copy) build
+// or copy it. Molded as "make hash! " followed by the block.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,6 @@ Outcome to(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, int32_t budget,
              int32_t indent);
 Outcome copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);
-Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
-            bool reverse, bool stable);
-Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 // Registers hash! (a block! child).
 void init();

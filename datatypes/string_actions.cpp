@@ -1192,8 +1192,27 @@ struct FunctionSort {
     uint32_t unit;
     uint32_t elem_type;  // vector! element type; 0 for text, TYPE_BINARY for bytes
     bool reverse;
-    Unwind exit;  // the code of an exit that left the function: the sort stops asking
+    Unwind exit;              // the code of an exit that left the function: the sort stops asking
+    uint32_t whole = 0;       // with /all: the record size; the function gets the records
+    uint32_t series_type = 0;  // the type of those record values
 };
+
+// A new value of the series' type holding one record's units.
+Cell* push_record(const uint8_t* p, const FunctionSort& fs) {
+    Cell* c = stack::push(none::cell());
+    if (fs.series_type == TYPE_VECTOR) {
+        vector::make_at(c, fs.whole, fs.unit, fs.elem_type);
+    } else if (fs.series_type == TYPE_BINARY) {
+        *c = Cell{TYPE_BINARY, 0, memory::alloc_series(fs.whole, 1, 0), 0};
+    } else {
+        make_at_width(c, fs.whole, fs.unit);
+        c->set_type(fs.series_type);
+    }
+    SeriesBuffer* b = buffer(c);
+    std::memcpy(b->head_ptr(), p, size_t(fs.whole) * fs.unit);
+    b->tail = b->head + fs.whole * fs.unit;
+    return c;
+}
 
 Cell unit_cell(const uint8_t* p, const FunctionSort& fs) {
     if (fs.elem_type == TYPE_BINARY) return Cell{TYPE_INTEGER, 0, *p, 0};
@@ -1206,6 +1225,18 @@ Cell unit_cell(const uint8_t* p, const FunctionSort& fs) {
 int32_t function_order(const void* a, const void* b, int32_t, intptr_t flags) {
     FunctionSort& fs = *reinterpret_cast<FunctionSort*>(flags);
     if (fs.exit) return 0;
+    if (fs.whole) {
+        stack::TopMark mark;
+        Cell* x = push_record(static_cast<const uint8_t*>(a), fs);
+        Cell* y = push_record(static_cast<const uint8_t*>(b), fs);
+        int32_t r = 0;
+        fs.exit = block::call_compare_function(fs.function, x, y, &r);
+        if (fs.exit) {
+            (void)mark.pass(fs.exit);  // the stacks stay as the exit left them
+            return 0;
+        }
+        return fs.reverse ? -r : r;
+    }
     Cell x = unit_cell(static_cast<const uint8_t*>(a), fs);
     Cell y = unit_cell(static_cast<const uint8_t*>(b), fs);
     int32_t r = 0;
@@ -1217,14 +1248,14 @@ int32_t function_order(const void* a, const void* b, int32_t, intptr_t flags) {
 // function's answers for their first units; a stable sort. When the
 // function exits, the series is left as it was and the exit's code returned.
 Unwind sort_by_function(Cell* series, uint32_t start, uint32_t count, uint32_t size, const Cell* comparator,
-                        bool reverse) {
+                        bool reverse, bool all) {
     stack::TopMark mark;
     Cell* held = stack::push(*series);
     Cell* function = stack::push(*comparator);
     uint32_t unit = buffer(held)->unit();
     uint32_t t = held->type();
     FunctionSort fs{function, unit, t == TYPE_VECTOR ? held->w3 : (t == TYPE_BINARY ? uint32_t(TYPE_BINARY) : 0),
-                    reverse, UNWIND_NONE};
+                    reverse, UNWIND_NONE, all ? size : 0, t};
     size_t bytes = size_t(count) * unit;
     std::vector<uint8_t> copy(buffer(held)->head_ptr() + size_t(start) * unit,
                               buffer(held)->head_ptr() + size_t(start) * unit + bytes);
@@ -1279,7 +1310,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             bool owned = false;
             if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
             if (owned) series::recheck_range(series, start, count);
-            if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse)) return code;
+            if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse, all)) return code;
             if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
             return UNWIND_NONE;
         } else {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -77,7 +78,9 @@ struct Source {
     uint32_t first = 0;
     uint32_t count = 1;
     bool many = false;
+    std::vector<Cell> held;  // the elements, when they come from the vector being written
     Cell get(uint32_t i) const {
+        if (!held.empty()) return held[i];
         if (!many) return value;
         if (value.type() == TYPE_VECTOR) return get_element(at(&value, first + i), unit_of(&value), value.w3);
         return buffer_of(value.w2)->head_cell()[first + i];
@@ -96,6 +99,16 @@ Source source_of(const Cell* value, int32_t part) {
         if (part >= 0 && uint32_t(part) < s.count) s.count = uint32_t(part);
     }
     return s;
+}
+
+// The source of an insert or change into its own vector: its elements are
+// read before the gap moves them (scalar cells: nothing for the collector).
+void hold_own_elements(const Cell* vec, Source& s) {
+    if (!s.many || s.value.type() != TYPE_VECTOR || s.value.w2 != vec->w2) return;
+    std::vector<Cell> elements;
+    elements.reserve(s.count);
+    for (uint32_t i = 0; i < s.count; ++i) elements.push_back(s.get(i));
+    s.held = std::move(elements);
 }
 
 // Writes the source values `dup` times from element `pos` (room already made).
@@ -475,14 +488,23 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool a
     check_source(series, src);
     uint32_t pos = append ? total(series) : index_of(series);
     bool owned;
-    if (Unwind code = series::notify_owner(series, "insert", value, pos, uint32_t(count), &owned)) return code;
+    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(count), &owned)) return code;
+    if (owned) {
+        // Take both series as the handler left them.
+        src = source_of(value, part);
+        count = uint64_t(src.count) * uint64_t(dup);
+        if (count * unit_of(series) > MAX_BYTES) no_memory();
+        check_source(series, src);
+        pos = append ? total(series) : std::min(pos, total(series));
+    }
+    hold_own_elements(series, src);
     stack::TopMark mark;
     stack::push(src.value);  // keeps a source block reachable while the buffer grows
     open_gap(series, pos, count);
     write_values(series, pos, src, uint64_t(dup));
     if (!append) series->w1 = pos + uint32_t(count);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "inserted", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
+        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
     }
     return UNWIND_NONE;
 }
@@ -498,6 +520,17 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     uint64_t replaced = part >= 0 ? std::min<uint64_t>(uint32_t(part), available) : std::min<uint64_t>(count, available);
     bool owned;
     if (Unwind code = series::notify_owner(series, "change", value, pos, uint32_t(replaced), &owned)) return code;
+    if (owned) {
+        // Take both series as the handler left them.
+        src = source_of(value, -1);
+        count = uint64_t(src.count) * uint64_t(dup);
+        if (count * unit_of(series) > MAX_BYTES) no_memory();
+        check_source(series, src);
+        pos = std::min(pos, total(series));
+        available = total(series) - pos;
+        replaced = part >= 0 ? std::min<uint64_t>(uint32_t(part), available) : std::min<uint64_t>(count, available);
+    }
+    hold_own_elements(series, src);
     stack::TopMark mark;
     stack::push(src.value);
     if (count > replaced) {

@@ -95,15 +95,23 @@ struct Target {
         append = out->w1 >= cells_of(out);
         start = append ? cells_of(out) : out->w1;
     }
-    // A hash! target's insert runs its owner's handler: add and add_all
-    // answer its exit code, finish the code of the owner's notice.
+    // Inserting into a caller's series that an owner watches goes through
+    // insert/only, whose reports (insert, inserted) run the owner's handler:
+    // add and add_all answer its exit code, finish the code of the owner's
+    // notice of an append.
     Unwind add(const Cell* value) {
         if (!append) {
+            if (notify && (buffer_of(out->w2)->flags & series_flag::OWNED)) {
+                Cell v = *value;
+                return block::insert(out, &v, -1, true, 1, false);
+            }
             block::insert_value(out, value, true, false);
         } else if (out->type() == TYPE_HASH) {
-            Cell v = *value;
+            // Inserted at the tail, which keeps the hash table in step; the
+            // owner hears of the whole append once, in finish, as for a block.
             uint32_t position = out->w1;
-            if (Unwind code = block::insert(out, &v, -1, true, 1, true)) return code;  // keeps the hash table in step
+            out->w1 = cells_of(out);
+            block::insert_value(out, value, false, false);
             out->w1 = position;
         } else {
             block::cells_append(out, value);

@@ -89,6 +89,8 @@ bool fits(uint64_t width, uint64_t height) {
     return width <= MAX_SIDE && height <= MAX_SIDE && width * height <= MAX_PIXELS;
 }
 
+uint64_t pixels_made = 0;
+
 std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height) {
     if (!fits(width, height)) return nullptr;
     std::unique_ptr<Bitmap> bm(new (std::nothrow) Bitmap);
@@ -100,6 +102,7 @@ std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height) {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+    pixels_made += width * height;
     return bm;
 }
 

@@ -79,6 +79,9 @@ bool fits(uint64_t width, uint64_t height);
 // A new Bitmap of that size, every pixel 0; nullptr when it does not fit or
 // memory runs out.
 std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height);
+// Pixels that new_bitmap has made since start (tests read it to see that a
+// refused input made none).
+extern uint64_t pixels_made;
 
 // Registers the kind "image" with the external-resource registry, installs
 // the collector's image hook and frees every bitmap when the process quits.

@@ -76,6 +76,10 @@ std::unique_ptr<Bitmap> decode_gif(const uint8_t* bytes, size_t length) {
             fx = fy = 0;
         }
         if (!fits(fw, fh) || !fits(cw, ch)) return nullptr;
+        // Each LZW code takes at least one bit and gives at most 4096 pixels:
+        // a frame that the rest of the input could not fill is refused before
+        // its canvas is made.
+        if (fw * fh > uint64_t(reader.length - reader.at) * 8 * 4096) return nullptr;
         auto bm = new_bitmap(cw, ch);
         if (!bm) return nullptr;
         std::vector<GifPixelType> line(static_cast<size_t>(fw));

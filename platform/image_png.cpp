@@ -45,6 +45,11 @@ bool decode_into(png_structp png, png_infop info, DecodeState* st) {
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
     if (!fits(w, h) || w == 0 || h == 0) return false;
+    // The image data is one zlib stream, which inflates to at most 1032 times
+    // its size: pixels that the whole input could not hold are refused
+    // before they are made.
+    uint64_t data_bits = uint64_t(w) * h * png_get_channels(png, info) * uint64_t(depth);
+    if (data_bits / 8 > uint64_t(static_cast<Reader*>(png_get_io_ptr(png))->length) * 1032) return false;
     // Everything to 8-bit BGRA: palettes and low depths expand, tRNS becomes
     // alpha, grey becomes RGB, 16 bits scale to 8, opaque types get A = 255.
     png_set_expand(png);

@@ -38,24 +38,56 @@ struct Fds {
 // (3 in, 4 out, 5 err), the null device (6).
 enum { CHILD_IN, CHILD_OUT, CHILD_ERR, OUR_IN, OUR_OUT, OUR_ERR, NUL };
 
+// Splits a command line into the program name and its arguments as a child
+// started from a command line reads them. Words are separated by spaces and
+// tabs. The program name ends at the first space or tab outside double
+// quotes; its quotes are dropped and backslashes are kept as they are. In
+// the arguments, double quotes group words and are dropped; 2n backslashes
+// followed by a double quote give n backslashes and the quote groups, 2n + 1
+// give n backslashes and a literal quote; backslashes before anything else
+// stay; inside quotes a doubled double quote gives one literal quote.
 std::vector<std::string> split_words(const std::string& s) {
     std::vector<std::string> words;
+    size_t i = 0, n = s.size();
+    auto blank = [&](size_t k) { return k < n && (s[k] == ' ' || s[k] == '\t'); };
+    while (blank(i)) ++i;
+    if (i == n) return words;
     std::string word;
-    bool quoted = false, any = false;
-    for (char c : s) {
-        if (c == '"') {
+    bool quoted = false;
+    for (; i < n && (quoted || !blank(i)); ++i) {
+        if (s[i] == '"')
             quoted = !quoted;
-            any = true;
-        } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-            if (any) words.push_back(word);
-            word.clear();
-            any = false;
-        } else {
-            word += c;
-            any = true;
-        }
+        else
+            word += s[i];
     }
-    if (any) words.push_back(word);
+    words.push_back(word);
+    for (;;) {
+        while (blank(i)) ++i;
+        if (i >= n) break;
+        word.clear();
+        quoted = false;
+        while (i < n) {
+            size_t slashes = 0;
+            while (i < n && s[i] == '\\') ++slashes, ++i;
+            if (i < n && s[i] == '"') {
+                word.append(slashes / 2, '\\');
+                if (slashes % 2) {
+                    word += '"';
+                } else if (quoted && i + 1 < n && s[i + 1] == '"') {
+                    word += '"';
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+                continue;
+            }
+            word.append(slashes, '\\');
+            if (i >= n || (!quoted && blank(i))) break;
+            word += s[i++];
+        }
+        words.push_back(word);
+    }
     return words;
 }
 

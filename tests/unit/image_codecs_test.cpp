@@ -534,6 +534,52 @@ TEST(ImageCodecs, HostileHeaders) {
     EXPECT_TRUE(os_image::fits(4000, 3000));
 }
 
+uint32_t crc32_of(const uint8_t* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+TEST(ImageCodecs, SizesTheDataCannotFill) {
+    // Headers within the size limits whose data is far too short to fill
+    // them are refused before any pixel is made; files as compressible as
+    // their formats allow still decode.
+    auto small = os_image::new_bitmap(2, 2);
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(os_image::encode_png(*small, png));
+    auto put32be = [](uint8_t* p, uint32_t v) {
+        for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (24 - 8 * k));
+    };
+    put32be(&png[16], 65535);
+    put32be(&png[20], 2048);
+    put32be(&png[29], crc32_of(&png[12], 17));  // the header chunk's CRC over its type and data
+    uint64_t before = os_image::pixels_made;
+    EXPECT_EQ(os_image::decode(png.data(), png.size()), nullptr);
+    EXPECT_EQ(os_image::pixels_made, before);
+
+    // A GIF whose one frame covers 65535 x 2048 with a few bytes of codes.
+    const uint8_t gif[] = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0x00, 0x08, 0x80, 0, 0,
+                           0, 0, 0, 255, 255, 255,                              // two colours
+                           0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0x00, 0x08, 0x00,    // the frame
+                           2, 2, 0x4C, 0x01, 0, 0x3B};
+    before = os_image::pixels_made;
+    EXPECT_EQ(os_image::decode(gif, sizeof gif), nullptr);
+    EXPECT_EQ(os_image::pixels_made, before);
+
+    auto flat = os_image::new_bitmap(2000, 1500);
+    for (int32_t format : {os_image::FORMAT_PNG, os_image::FORMAT_GIF}) {
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(os_image::encode(*flat, format, bytes));
+        auto back = os_image::decode(bytes.data(), bytes.size());
+        ASSERT_NE(back, nullptr) << format;
+        EXPECT_EQ(back->width, 2000u);
+        EXPECT_EQ(back->height, 1500u);
+    }
+}
+
 // ---- Derived bitmaps ----------------------------------------------------------------------------
 
 TEST(ImageLayer, ResizeFlipClip) {
