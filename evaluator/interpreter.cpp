@@ -1648,7 +1648,7 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
         stack::top = slot + 1;
     }
     KIV_TRACE(EV_SET, &c, &value, &v);
-    stack::unwind();
+    stack::unwind_own();  // the frame eval_set or resume_set opened
     *slot = value;
     if (tracing && top_level && (trace_mask & EV_EXPR)) {
         if (Unwind code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
@@ -1827,6 +1827,7 @@ void init() {
     trace_mask = 0;
     trace_hook = nullptr;
     current_code = nullptr;
+    forget_fields();
     object::hook_runner = object_hook_runner;
     object::block_evaluator = object_block_evaluator;
     error::current_position = position_for_errors;

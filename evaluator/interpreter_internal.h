@@ -122,6 +122,13 @@ struct FieldTarget {
 bool path_set_target(const Cell& path, FieldTarget* t);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+// The call form, the one in expressions, has an entry of its own: the get
+// and set forms' direct steps are not in its way.
+Unwind walk_call_path(const Cell& path, Code* c);
+Unwind walk_data_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+[[gnu::always_inline]] inline Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+    if (mode == PATH_CALL) return walk_call_path(path, c);
+    return walk_data_path(path, mode, value, c);
+}
 
 }  // namespace kiv::interpreter::detail
