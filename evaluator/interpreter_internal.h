@@ -63,8 +63,9 @@ Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref
 // unless the word is bound and its value can be read.
 inline const Cell* peek_value(const Cell* w) {
     Off ctx = w->w1;
-    // An unresolved index (-1) fails either bound test below as unsigned.
+    // An unresolved index (-1) fails each bound test below as unsigned.
     uint32_t idx = w->w3;
+    if (ctx == root::global_context) return context::global_value(idx);
     if (!ctx) return nullptr;
     const Cell* cc = context::cell(ctx);
     Off values = cc->w2;
