@@ -92,8 +92,8 @@ inline bool slot_answer(const Cell& path, const Cell* slot, Cell* out) {
 // number of steps, fields found as the object's path action finds them.
 // (The head is read again here: passing it on costs peek_path's own form.)
 [[gnu::noinline]] bool peek_object_steps(const Cell& path, Cell* out) {
-    const Cell* cells;
-    uint32_t count;
+    const Cell* cells = nullptr;
+    uint32_t count = 0;
     const Cell* head = path_head(path, &cells, &count);  // an object!, as peek_path found
     uint32_t at = 0;
     const Cell* slot = object_steps(head, cells, count, true, &at);
