@@ -13,6 +13,16 @@
 
 namespace kiv::context {
 
+GlobalValues global_values{};
+
+Cell* noted_global_value(uint32_t n) {
+    if (!root::global_context) return nullptr;  // words read before it is made are unbound
+    const SeriesBuffer* b = buffer_of(cell(root::global_context)->w2);
+    uint32_t count = b->byte_count() >> 4;
+    global_values = {memory::layout_stamp, arena::off(b->head_cell()), count};
+    return n < count ? b->head_cell() + n : nullptr;
+}
+
 SetNotify on_set_notify = nullptr;
 
 namespace {
@@ -134,6 +144,7 @@ Off global() {
 
 void init_global() {
     root::global_context = create(GLOBAL_ROOM, false, false, 0, KIND_GLOBAL);
+    global_values = {};
 }
 
 void init() {

@@ -42,6 +42,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/hashtable.h"
+#include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/stack.h"
 #include "runtime/series.h"
@@ -92,6 +93,28 @@ inline Cell* values_at(Off ctx, uint32_t n) {
 }
 // The global context node.
 Off global();
+
+// Where the global context's values lay when a word of it was last read: a
+// read of a global word goes from here to the slot, without the chain of
+// loads from the context's node through its cell and its values node to
+// the buffer. It holds while memory::layout_stamp is unchanged: the context
+// keeps its values node, its values never shrink, and only a collection or
+// a growth moves their buffer.
+struct GlobalValues {
+    uint64_t stamp;  // memory::layout_stamp when noted
+    Off values;      // the first value
+    uint32_t count;  // the values there were (0 before the first note)
+};
+extern GlobalValues global_values;
+// Global value n, the place of the values noted; null when n is past them.
+Cell* noted_global_value(uint32_t n);
+// Global value n, from the place noted while it holds; null past the values.
+[[gnu::always_inline]] inline Cell* global_value(uint32_t n) {
+    const GlobalValues& g = global_values;
+    if (n < g.count && g.stamp == memory::layout_stamp) [[likely]]
+        return arena::ptr<Cell>(g.values) + n;
+    return noted_global_value(n);
+}
 
 // ---- Start-up --------------------------------------------------------------------
 // Makes the global context (after the symbol block) and stores it in
@@ -234,6 +257,7 @@ Outcome set_word(Cell* word, const Cell* value);
 inline Cell* direct_slot(const Cell* word) {
     Off ctx = word->w1;
     uint32_t idx = word->w3;
+    if (ctx == root::global_context) return global_value(idx);
     if (!ctx || idx == 0xFFFFFFFFu) return nullptr;
     const Cell* cc = cell(ctx);
     Off values = cc->w2;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "datatypes/actions.h"
 #include "datatypes/hash_values.h"
@@ -53,10 +54,11 @@ inline void store(Cell* map, const Cell* key, const Cell* value, bool case_sensi
     Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
     if (!k) [[unlikely]]
         return add_pair(map, key, value, case_sensitive, path, hash);
-    Cell v = *value;
-    v.clear_new_line();
     if (k[1].header == 0) ++hashtable::record(table)->live;
-    k[1] = v;
+    // One 16-byte copy, then the flag cleared in place (a copy made in a
+    // local and changed there is assembled field by field).
+    std::memmove(&k[1], value, sizeof(Cell));
+    k[1].clear_new_line();
 }
 // The path set `map/key: value` (no /case): as eval_path's set step, without
 // the step's cells (the map cell, key and value are read before anything is
@@ -68,9 +70,12 @@ inline void set_key(Cell* map, const Cell* key, const Cell* value, const Cell* p
 // written to *out (which may be the map's or the key's cell).
 inline void select_value(const Cell* map, const Cell* key, Cell* out) {
     const Cell* k = hash_values::find_in_map(map->w3, key, false);
-    Cell v = k && k[1].header != 0 ? k[1] : Cell{TYPE_NONE, 0, 0, 0};
-    v.clear_new_line();
-    *out = v;
+    if (k && k[1].header != 0) {
+        std::memcpy(out, &k[1], sizeof(Cell));  // as store: one copy, the flag cleared in place
+        out->clear_new_line();
+    } else {
+        *out = Cell{TYPE_NONE, 0, 0, 0};
+    }
 }
 
 // ---- Actions (signatures of datatypes/actions.h) ------------------------------------------

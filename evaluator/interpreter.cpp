@@ -28,6 +28,7 @@
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
 #include "evaluator/path_steps.h"
+#include "evaluator/refusal_memo.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -1465,7 +1466,7 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Ce
 }
 
 // The same, out of line, for the argument paths.
-[[gnu::noinline]] Unwind eval_paren(const Cell& v_in) {
+KIV_SCALAR_STORES Unwind eval_paren(const Cell& v_in) {
     return eval_paren_inline(v_in);
 }
 
@@ -1647,7 +1648,7 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
         stack::top = slot + 1;
     }
     KIV_TRACE(EV_SET, &c, &value, &v);
-    stack::unwind();
+    stack::unwind_own();  // the frame eval_set or resume_set opened
     *slot = value;
     if (tracing && top_level && (trace_mask & EV_EXPR)) {
         if (Unwind code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
@@ -1826,13 +1827,14 @@ void init() {
     trace_mask = 0;
     trace_hook = nullptr;
     current_code = nullptr;
+    forget_fields();
     object::hook_runner = object_hook_runner;
     object::block_evaluator = object_block_evaluator;
     error::current_position = position_for_errors;
     init_stack_guard();
 }
 
-Unwind eval(const Cell* block, bool keep) {
+KIV_SCALAR_STORES Unwind eval(const Cell* block, bool keep) {
     check_machine_stack();
     Cell b = *block;
     stack::mark_eval(&body_word());
@@ -1860,7 +1862,7 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
-Unwind eval_pass(const Cell* block) {
+KIV_SCALAR_STORES Unwind eval_pass(const Cell* block) {
     if (tracing) [[unlikely]] {
         stack::reset();
         return eval(block, true);
@@ -1916,6 +1918,50 @@ bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next) {
     if (!quick_expression(c, out)) return false;
     *next = c.pos;
     return true;
+}
+
+KIV_SCALAR_STORES Unwind eval_until(const Cell* block, bool stop_on, RefusalMemo& memo, Cell* last) {
+    const Cell b = *block;
+    Cell* mark = stack::top;
+    Code c{b.w2, b.w1, b.w1, b.type()};
+    // The position moves to `c` at the first evaluated expression (as
+    // eval_next's guard moves it) and comes back on any way out.
+    struct Restore {
+        const Code* saved;
+        ~Restore() { current_code = saved; }
+    } restore{current_code};
+    bool framed = false;
+    do {
+        if (!memo.refused(b.w2, c.pos)) {
+            // The cell the quick value would be pushed to (eval_next's
+            // caller pushes it first).
+            if (mark + 1 >= stack::limit) [[unlikely]]
+                stack::data_overflow(mark + 1);
+            Cell v;
+            if (quick_value(&b, c.pos, &v, &c.pos)) {
+                *last = v;
+                if (natives::lenient_true(&v) == stop_on) break;
+                continue;
+            }
+            memo.note(b.w2, c.pos);
+        }
+        if (!framed) {
+            check_machine_stack();
+            current_code = &c;
+            stack::mark(&body_word(), stack::MARK_INTERP_NATIVE);
+            stack::ctop()->saved_values = b.w2;  // keeps the block, as eval_in_frame does
+            framed = true;
+        } else {
+            stack::top = mark;
+        }
+        c.expr = c.pos;
+        if (Unwind code = eval_expression(c, true, false)) return code;
+        *last = *mark;
+        if (natives::lenient_true(last) == stop_on) break;
+    } while (c.pos < cell_count(b.w2));
+    if (framed) stack::unwind_own();
+    stack::top = mark;
+    return UNWIND_NONE;
 }
 
 Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with_refinements) {

@@ -63,19 +63,20 @@ Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref
 // unless the word is bound and its value can be read.
 inline const Cell* peek_value(const Cell* w) {
     Off ctx = w->w1;
-    int32_t idx = int32_t(w->w3);
-    if (!ctx || idx < 0) return nullptr;
+    uint32_t idx = w->w3;
+    if (ctx == root::global_context) return context::global_value(idx);
+    if (!ctx || idx == 0xFFFFFFFFu) return nullptr;
     const Cell* cc = context::cell(ctx);
     Off values = cc->w2;
     if (!values) return nullptr;
     if (cc->header & header::STACK_VALUES) {
         // Word 3 holds the cell count of the running call (stack.h); the
         // context layer handles anything beyond it.
-        if (uint32_t(idx) >= cc->w3) return nullptr;
+        if (idx >= cc->w3) return nullptr;
         return arena::ptr<Cell>(values) + idx;
     }
     const SeriesBuffer* b = buffer_of(values);
-    if (uint32_t(idx) >= (b->byte_count() >> 4)) return nullptr;
+    if (idx >= (b->byte_count() >> 4)) return nullptr;
     return b->head_cell() + idx;
 }
 
@@ -122,6 +123,13 @@ struct FieldTarget {
 bool path_set_target(const Cell& path, FieldTarget* t);
 
 // Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+// The call form, the one in expressions, has an entry of its own: the get
+// and set forms' direct steps are not in its way.
+Unwind walk_call_path(const Cell& path, Code* c);
+Unwind walk_data_path(const Cell& path, uint32_t mode, const Cell* value, Code* c);
+[[gnu::always_inline]] inline Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+    if (mode == PATH_CALL) return walk_call_path(path, c);
+    return walk_data_path(path, mode, value, c);
+}
 
 }  // namespace kiv::interpreter::detail

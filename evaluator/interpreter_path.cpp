@@ -100,9 +100,9 @@ inline bool slot_answer(const Cell& path, const Cell* slot, Cell* out) {
     return slot && slot_answer(path, slot, out);
 }
 
-// The commonest forms (`b/2`, and `p/x` whose field the word's own index
-// or the scan of the object's words finds) answered with no call, the rest
-// by peek_object_steps, which gives the same answer for these.
+// The commonest forms (`b/2`, and `p/x` whose field the field memo holds)
+// answered with no call, the rest by peek_object_steps, which gives the
+// same answer for these.
 bool peek_path(const Cell& path, Cell* out) {
     if (refused_paths.refused(path.w2, path.w1)) [[unlikely]]
         return false;
@@ -113,8 +113,10 @@ bool peek_path(const Cell& path, Cell* out) {
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
     if (head->type() != TYPE_OBJECT) return false;
     if (count != 2 || cells[1].type() != TYPE_WORD) return peek_object_steps(path, out);
-    const Cell* slot = context::find_bound_field<false>(head->w1, &cells[1]).value;
-    if (!slot) return peek_object_steps(path, out);
+    // The field by the memo; the rest (the memo's first entry) out of line.
+    const FieldMemoEntry* m = memo_field_entry(head->w1, cells[1].w2);
+    if (!m) return peek_object_steps(path, out);
+    const Cell* slot = memo_field_slot(m);
     if (slot->type() == TYPE_UNSET) return false;
     return slot_answer(path, slot, out);
 }
@@ -163,6 +165,18 @@ bool peek_path(const Cell& path, Cell* out) {
 
 // Set-paths found to lead elsewhere than an object field (path_steps.h).
 RefusalMemo refused_set_paths;
+
+FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
+
+context::Field find_field(Off ctx, const Cell* el) {
+    context::Field f = object::path_field_cells(ctx, el);
+    if (f.value) memo_field_note(ctx, el->w2, f.index);
+    return f;
+}
+
+void forget_fields() {
+    for (FieldMemoEntry& m : field_memo) m = FieldMemoEntry{0, 0, 0, 0, 0};
+}
 
 bool path_set_target(const Cell& path, FieldTarget* t) {
     return set_target<false>(path, t, nullptr);
@@ -292,8 +306,17 @@ bool path_set_target(const Cell& path, FieldTarget* t) {
     return UNWIND_NONE;
 }
 
-// Evaluates a path (get, set or call form); the final value is pushed.
-Unwind walk_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
+// Evaluates a path's call form; the final value is pushed.
+Unwind walk_call_path(const Cell& path, Code* c) {
+    if (!tracing) {
+        Unwind code;
+        if (direct_path(path, PATH_CALL, c, &code)) return code;
+    }
+    return walk_steps(path, PATH_CALL, nullptr, c);
+}
+
+// Evaluates a path's get or set form; the final value is pushed.
+Unwind walk_data_path(const Cell& path, uint32_t mode, const Cell* value, Code* c) {
     if (!tracing) {
         Unwind code;
         if (mode == PATH_SET) {

@@ -234,57 +234,38 @@ Unwind either(const int32_t*) {
     return interpreter::eval_branch(strict_true(arg(0)) ? arg(1) : arg(2));
 }
 
-// The value of the expression at *i in `blk`, pushed; *i moves past it. One
-// that needs no evaluation step (`x > 0`) is read by the quick reader,
-// without the frame and position an evaluated expression gets; one found
-// to need evaluation (`select m k`) is not tried again for a while.
+// any and all: a value that needs no evaluation step (`x > 0`) is read by
+// the quick reader; at one found to need evaluation (`select m k`) it is
+// not tried again for a while.
 static RefusalMemo refused_expressions;
-inline Unwind next_value(const Cell* blk, uint32_t* i) {
-    if (!refused_expressions.refused(blk->w2, *i)) {
-        Cell* v = stack::push(none::cell());
-        if (interpreter::quick_value(blk, *i, v, i)) return UNWIND_NONE;
-        stack::top = v;
-        refused_expressions.note(blk->w2, *i);
-    }
-    return interpreter::eval_next(blk, *i, i);
-}
 
 Unwind any(const int32_t*) {
-    Cell blk = *arg(0);
-    uint32_t i = blk.w1;
-    while (i < cells_of(&blk)) {
-        Cell* mark = stack::top;
-        if (Unwind code = next_value(&blk, &i)) return code;
-        Cell v = *mark;
-        stack::top = mark;
-        if (lenient_true(&v)) {
-            result(v);
-            return UNWIND_NONE;
-        }
+    const Cell* blk = arg(0);
+    if (blk->w1 >= cells_of(blk)) {
+        result_none();
+        return UNWIND_NONE;
     }
-    result_none();
+    Cell last;
+    if (Unwind code = interpreter::eval_until(blk, true, refused_expressions, &last)) return code;
+    if (lenient_true(&last))
+        result(last);
+    else
+        result_none();
     return UNWIND_NONE;
 }
 
 Unwind all(const int32_t*) {
-    Cell blk = *arg(0);
-    uint32_t i = blk.w1;
-    if (i >= cells_of(&blk)) {
+    const Cell* blk = arg(0);
+    if (blk->w1 >= cells_of(blk)) {
         result_none();
         return UNWIND_NONE;
     }
-    Cell last = none::cell();
-    while (i < cells_of(&blk)) {
-        Cell* mark = stack::top;
-        if (Unwind code = next_value(&blk, &i)) return code;
-        last = *mark;
-        stack::top = mark;
-        if (!lenient_true(&last)) {
-            result_none();
-            return UNWIND_NONE;
-        }
-    }
-    result(last);
+    Cell last;
+    if (Unwind code = interpreter::eval_until(blk, false, refused_expressions, &last)) return code;
+    if (lenient_true(&last))
+        result(last);
+    else
+        result_none();
     return UNWIND_NONE;
 }
 

@@ -459,7 +459,8 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
         if ((k2 == KW_TO || k2 == KW_THRU) && r3 && !(r3->type() == TYPE_WORD && keyword_of(*r3) == KW_END)) {
             Cell v = *r3;
             if (searchable_value(v)) {
-                Cell w = *target;
+                Cell w;
+                std::memcpy(&w, target, sizeof(Cell));  // one move: a field-wise copy gets shuffled
                 w.clear_new_line();
                 bool via_word = r3->type() == TYPE_WORD;
                 uint32_t from = p.input->w1;

@@ -9,6 +9,8 @@
 #include "datatypes/object.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/refusal_memo.h"
+#include "runtime/memory.h"
+#include "runtime/root.h"
 
 namespace kiv::interpreter::detail {
 
@@ -33,10 +35,68 @@ using spec::is_callable;
 // generic walk, which starts again from the head: up to that decision
 // nothing is changed, allocated or run.
 
+// ---- Field memo
+//
+// The index at which a symbol was found in an object context (not the
+// global one), by the field steps below, and the node of the context's
+// values: a loop reads the same fields on every pass, and the memo spares
+// it the words series (a chain of loads from the context cell) and its
+// scan, and the context cell on the way to the values. An index stays
+// right while the context node names the same context: words are never
+// removed or moved, and such a context holds one word per canonical
+// symbol. A heap context keeps the values node it was made with. Nodes
+// are freed and relocated only by a collection, so an entry holds for the
+// collection cycle it was made in.
+struct FieldMemoEntry {
+    uint64_t key;  // context node and symbol; 0 for none (no node is 0)
+    uint32_t cycle;
+    uint32_t index;
+    Off values;
+    uint32_t unused;
+};
+constexpr uint32_t FIELD_MEMO_SIZE = 64;
+extern FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
+inline uint64_t field_memo_key(Off ctx, uint32_t symbol) {
+    return uint64_t(ctx) << 32 | symbol;
+}
+inline FieldMemoEntry& field_memo_entry(Off ctx, uint32_t symbol) {
+    return field_memo[((ctx >> 2) ^ symbol) % FIELD_MEMO_SIZE];
+}
+// The entry of the symbol in the context, or null.
+[[gnu::always_inline]] inline const FieldMemoEntry* memo_field_entry(Off ctx, uint32_t symbol) {
+    const FieldMemoEntry& m = field_memo_entry(ctx, symbol);
+    return m.key == field_memo_key(ctx, symbol) && m.cycle == memory::collection_cycles ? &m : nullptr;
+}
+// The value slot of an entry's field (valid until the next allocation).
+inline Cell* memo_field_slot(const FieldMemoEntry* m) {
+    return buffer_of(m->values)->head_cell() + m->index;
+}
+// Notes a field found in a heap context other than the global one.
+inline void memo_field_note(Off ctx, uint32_t symbol, int32_t index) {
+    const Cell* cc = context::cell(ctx);
+    if (ctx == root::global_context || (cc->header & header::STACK_VALUES) || !cc->w2) return;
+    field_memo_entry(ctx, symbol) = {field_memo_key(ctx, symbol), memory::collection_cycles, uint32_t(index),
+                                     cc->w2, 0};
+}
+// Forgets every entry (a new run of the runtime).
+void forget_fields();
+
+// The field `el` (a word!) names in the object context, as
+// object::path_field_cells finds it, noted in the memo: the memo's miss,
+// out of line.
+[[gnu::noinline]] context::Field find_field(Off ctx, const Cell* el);
+// The same with the memo first; the word cell only with Word.
+template <bool Word = false>
+[[gnu::always_inline]] inline context::Field memo_field(Off ctx, const Cell* el) {
+    const FieldMemoEntry* m = memo_field_entry(ctx, el->w2);
+    if (!m) return find_field(ctx, el);
+    return {memo_field_slot(m), Word ? context::word_at(ctx, m->index) : nullptr, int32_t(m->index)};
+}
+
 // The slot of the field `el` names in the object context, or null.
 [[gnu::always_inline]] inline const Cell* object_field(Off ctx, const Cell* el) {
     if (el->type() != TYPE_WORD) return nullptr;
-    const Cell* slot = object::path_field_cells(ctx, el).value;
+    const Cell* slot = memo_field(ctx, el).value;
     return !slot || slot->type() == TYPE_UNSET ? nullptr : slot;
 }
 
@@ -120,7 +180,7 @@ template <bool Read>
         if (slot && slot->type() != TYPE_OBJECT) slot = nullptr;
         if (slot) {
             el = &cells[count - 1];
-            if (el->type() == TYPE_WORD) f = object::path_field_cells(slot->w1, el);
+            if (el->type() == TYPE_WORD) f = memo_field<true>(slot->w1, el);
         }
     }
     if (!el || !object::path_settable(el->w2, f.index)) {

@@ -636,6 +636,7 @@ void init() {
 void collect() {
     if (collecting_now) return;
     CollectingScope scope;
+    ++memory::layout_stamp;  // first: whatever the collection moves
     figures = Figures{};
     if (node_compaction_on) compact_node_frames();
     mark_roots();

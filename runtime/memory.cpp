@@ -14,6 +14,7 @@ bool collection_enabled = false;
 uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
 uint32_t collection_cycles = 0;
+uint64_t layout_stamp = 0;
 
 namespace {
 
@@ -253,6 +254,7 @@ void free_system_block(Off block) {
 // ---- Start-up ----
 
 void init() {
+    ++layout_stamp;
     arena::init();
     free_all();
     record = Record{};
@@ -541,6 +543,7 @@ SeriesBuffer* expand(SeriesBuffer* buf, uint64_t new_size, SeriesBuffer** old_ou
     nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
     nb->tail = nb->head + (old->tail - old->head);
     link(nb, node);
+    ++layout_stamp;
     old->node = 0;
     old->flags &= ~series_flag::LIVE;
     retire(old);

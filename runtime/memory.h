@@ -133,6 +133,11 @@ class CollectionPause {
 extern void (*collect_hook)();
 // Completed collections; the collector advances it. Stamps new node frames.
 extern uint32_t collection_cycles;
+// Advances whenever a live buffer may have moved or a node may have come to
+// name another buffer: at each collection, each growth that moved a buffer
+// and each new run. A buffer's place noted at one stamp holds while the
+// stamp is unchanged. 64 bits, so it never comes round again.
+extern uint64_t layout_stamp;
 
 // Sets the record to its initial values. Anything still held from an earlier
 // run (frames, big and fixed series) is returned to the system first.
