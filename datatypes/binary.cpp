@@ -75,6 +75,7 @@ SeriesBuffer* room_for(SeriesBuffer* b, uint64_t extra) {
 // Writes `bytes` `dup` times from `at`.
 void write_repeated(uint8_t* at, const std::vector<uint8_t>& bytes, uint32_t dup) {
     size_t n = bytes.size();
+    if (n == 0) return;  // an empty vector's data may be null
     for (uint32_t k = 0; k < dup; ++k) std::memcpy(at + k * n, bytes.data(), n);
 }
 

@@ -16,6 +16,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
+#include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 
@@ -118,6 +119,13 @@ int64_t process(Cell* bits, const Cell* value, Op op, Caller caller);
 // and a value of the same type names the range low..high.
 int64_t process_block(Cell* bits, const Cell* blk, Op op, Caller caller) {
     Cell b = *blk;
+    // A block met again inside itself would be walked forever.
+    if (cycles::find(b.w2)) {
+        cycles::reset();
+        fire({"internal", "no-cycle"});
+    }
+    cycles::Guard guard;
+    guard.push(b.w2);
     int64_t highest = -1;
     uint32_t dash = symbol::resolve(fixed::sym[fixed::SYM_DASH]);
     for (uint32_t i = b.w1; i < block::cells_length(&b) + b.w1; ++i) {

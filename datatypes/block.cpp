@@ -232,7 +232,8 @@ Search search(const Cell* series, const Cell* value, const Cell* part, bool only
 
     uint64_t bound = uint64_t(limit) + 1;  // cells of a match stay before it
     if (match) {
-        if (matches_at(series, pos, q, bound)) found.place = pos;
+        // /reverse lets a position at the tail through: nothing there to match.
+        if (pos < total && matches_at(series, pos, q, bound)) found.place = pos;
         return found;
     }
     if (reverse && !last) {

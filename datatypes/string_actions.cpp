@@ -410,17 +410,26 @@ struct Search {
         if (needle.kind == Needle::TEXT) text = units_of(needle.text);
     }
 
+    // The code a unit stands for: its character, or for the 8-byte elements
+    // of a vector! their value when it is a whole number that fits 32 bits
+    // (else a code no character has).
+    uint32_t code_at(const uint8_t* p) const {
+        if (unit != 8) return get_char(p, unit);
+        double v = vector_number(p, unit, elem_type);
+        return v >= 0 && v <= 4294967295.0 && v == double(uint32_t(v)) ? uint32_t(v) : UINT32_MAX;
+    }
+
     // True when the needle matches at position `pos` (from the head), the
     // match lying before `end`.
     bool match(uint32_t pos, uint32_t end) const {
         const uint8_t* p = head + size_t(pos) * unit;
         switch (needle.kind) {
             case Needle::CHAR: {
-                uint32_t c = get_char(p, unit);
+                uint32_t c = code_at(p);
                 return fold ? upper(c) == needle.cp : c == needle.cp;
             }
             case Needle::BITSET:
-                return bitset_has(needle.set, get_char(p, unit));
+                return bitset_has(needle.set, code_at(p));
             case Needle::NUMBER: {
                 double v = vector ? vector_number(p, unit, elem_type) : double(get_char(p, unit));
                 return v == needle.number;
@@ -429,7 +438,7 @@ struct Search {
                 if (uint64_t(pos) + needle.length > end) return false;
                 if (!fold && unit == 1 && text.unit == 1) return std::memcmp(p, text.p, needle.length) == 0;
                 for (uint32_t i = 0; i < needle.length; ++i) {
-                    uint32_t a = get_char(p + size_t(i) * unit, unit);
+                    uint32_t a = code_at(p + size_t(i) * unit);
                     uint32_t c = text.at(i);
                     if (a != c && (!fold || upper(a) != upper(c))) return false;
                 }
@@ -1306,18 +1315,21 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             if (k < 1 || uint32_t(k) > size) fire({"script", "out-of-range"}, *comparator);
             offset = uint32_t(k - 1);
         } else if (ct == TYPE_FUNCTION || ct == TYPE_ROUTINE) {
-            if (count < 2 || count == size) return UNWIND_NONE;
+            // An empty range sorts nothing; one record is reported as sorted
+            // without calling the function, as a block reports it.
+            if (count == 0) return UNWIND_NONE;
             bool owned = false;
             if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
             if (owned) series::recheck_range(series, start, count);
-            if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse, all)) return code;
+            if (count > size)
+                if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse, all)) return code;
             if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
             return UNWIND_NONE;
         } else {
             invalid_refine_arg("compare", *comparator);
         }
     }
-    if (count < 2 || count == size) return UNWIND_NONE;
+    if (count == 0) return UNWIND_NONE;
 
     uint32_t t = series->type();
     SeriesBuffer* b = buffer(series);
@@ -1358,11 +1370,14 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     uint8_t* base = b->head_ptr() + size_t(start) * spec.unit;
     uint32_t records = count / size;
     uint32_t width = size * spec.unit;
-    // A stable sort was asked for: keep it stable with /case too.
-    if (stable)
-        sort::merge_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
-    else
-        sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
+    // A stable sort was asked for: keep it stable with /case too. One
+    // record is in order already, and still reported.
+    if (records > 1) {
+        if (stable)
+            sort::merge_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
+        else
+            sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
+    }
     if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
     return UNWIND_NONE;
 }

@@ -122,6 +122,8 @@ bool insert_part(Cell* value, const Cell* part, int32_t& count) {
     }
     if (count == 0) return false;
     if (count < 0) {
+        // A value without a position stands at its head: nothing to take.
+        if (!is_series(value->type())) return false;
         int32_t at = int32_t(value->w1);
         if (at == 0) return false;
         int32_t to = at + count < 0 ? 0 : at + count;

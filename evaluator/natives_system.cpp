@@ -24,9 +24,18 @@ Unwind transcode(const int32_t* refs) {
     args.into = r.arg<"into">();
     args.trace = r.arg<"trace">();
     Cell* base = stack::arg_base;
+    // The values go to the tail of an /into block: its owner hears of them
+    // once, as reduce/into reports an append.
+    bool into = args.into && args.into->type() == TYPE_BLOCK;
+    uint32_t start = into ? series::buffer_length(args.into) : 0;
+    uint32_t node = into ? args.into->w2 : 0;
     Unwind code = lexer::transcode(base, args, base);
     if (code) return code;
     stack::top = base + 1;
+    if (into && base->type() == TYPE_BLOCK && base->w2 == node) {
+        uint32_t n = series::buffer_length(base);
+        if (n > start) return series::notify_owner(base, "insert", nullptr, start, n - start, nullptr);
+    }
     return UNWIND_NONE;
 }
 

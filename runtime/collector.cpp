@@ -449,8 +449,12 @@ void sweep_big() {
         if (b->flags & MARKED) {
             b->flags &= ~MARKED;
             if (moving_on) {
-                relocate(b, memory::alloc_big(bb->size));
-                memory::free_big(b);
+                // A block the arena cannot hold twice stays where it is: a
+                // collection must not raise.
+                if (SeriesBuffer* to = memory::try_alloc_big(bb->size)) {
+                    relocate(b, to);
+                    memory::free_big(b);
+                }
             }
         } else {
             bury(b);

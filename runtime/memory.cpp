@@ -225,14 +225,23 @@ void unlink_node_frame(NodeFrame* f) {
 
 // ---- System blocks ----
 
-Off alloc_system_block(uint64_t size) {
-    if (size > arena::RESERVED_BYTES) no_memory();
+namespace {
+// A system block, or 0 when the arena has no room for it.
+Off try_system_block(uint64_t size) {
+    if (size > arena::RESERVED_BYTES) return 0;
     uint64_t rounded = (size + SYSTEM_BLOCK_HEADER + arena::PAGE_SIZE - 1) & ~uint64_t(arena::PAGE_SIZE - 1);
-    if (rounded > UINT32_MAX) no_memory();
+    if (rounded > UINT32_MAX) return 0;
     Off block = arena::alloc_pages(rounded);
-    if (!block) no_memory();
+    if (!block) return 0;
     *at<uint32_t>(block) = static_cast<uint32_t>(rounded);
     record.total += rounded;
+    return block;
+}
+}  // namespace
+
+Off alloc_system_block(uint64_t size) {
+    Off block = try_system_block(size);
+    if (!block) no_memory();
     return block;
 }
 
@@ -687,7 +696,14 @@ Off copy_series(SeriesBuffer* buf) {
 }
 
 SeriesBuffer* alloc_big(uint32_t size) {
-    Off block = alloc_system_block(uint64_t(size) + sizeof(BigBlock));
+    SeriesBuffer* b = try_alloc_big(size);
+    if (!b) no_memory();
+    return b;
+}
+
+SeriesBuffer* try_alloc_big(uint32_t size) {
+    Off block = try_system_block(uint64_t(size) + sizeof(BigBlock));
+    if (!block) return nullptr;
     Off self = block + SYSTEM_BLOCK_HEADER;
     auto* bb = at<BigBlock>(self);
     *bb = BigBlock{0, 0, size};

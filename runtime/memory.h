@@ -291,6 +291,8 @@ SeriesBuffer* expand_series_fill(SeriesBuffer* buf, uint64_t new_size, uint8_t b
 Off copy_series(SeriesBuffer* buf);
 
 SeriesBuffer* alloc_big(uint32_t size);
+// alloc_big, or null when the arena has no room (raises nothing).
+SeriesBuffer* try_alloc_big(uint32_t size);
 void free_big(SeriesBuffer* buf);
 void fill_range(uint8_t* start, uint8_t* end, uint8_t byte);
 // Returns every frame, big block and fixed block to the system.
