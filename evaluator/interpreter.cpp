@@ -28,7 +28,6 @@
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
 #include "evaluator/path_steps.h"
-#include "evaluator/refusal_memo.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -262,9 +261,6 @@ constexpr uint64_t NOT_PLAIN = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_b
                                type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
 inline bool is_plain(uint32_t type) {
     return !((NOT_PLAIN >> (type & 63)) & 1);
-}
-inline bool is_plain_bit(uint32_t type) {
-    return is_plain(type);
 }
 
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
@@ -1075,7 +1071,7 @@ inline bool navigation_answer(const Cell& fn, uint32_t fixed_count, uint32_t ref
             val = peek_value(p);
         word_value:
             if (!val) break;
-            if (!is_plain_bit(val->type())) {
+            if (!is_plain(val->type())) {
                 if (is_callable(val->type()) && (e->kind_mode & MODE_MASK) == MODE_EVAL) {
                     *call = p;
                     *callee = val;

@@ -239,14 +239,17 @@ Unwind either(const int32_t*) {
 // not tried again for a while.
 static RefusalMemo refused_expressions;
 
-Unwind any(const int32_t*) {
+// The expressions of the block argument evaluated until one's truth is
+// `stop_on`; the result is the last value when it is true, else none (an
+// empty block gives none).
+static Unwind truth_run(bool stop_on) {
     const Cell* blk = arg(0);
     if (blk->w1 >= cells_of(blk)) {
         result_none();
         return UNWIND_NONE;
     }
     Cell last;
-    if (Unwind code = interpreter::eval_until(blk, true, refused_expressions, &last)) return code;
+    if (Unwind code = interpreter::eval_until(blk, stop_on, refused_expressions, &last)) return code;
     if (lenient_true(&last))
         result(last);
     else
@@ -254,19 +257,12 @@ Unwind any(const int32_t*) {
     return UNWIND_NONE;
 }
 
+Unwind any(const int32_t*) {
+    return truth_run(true);
+}
+
 Unwind all(const int32_t*) {
-    const Cell* blk = arg(0);
-    if (blk->w1 >= cells_of(blk)) {
-        result_none();
-        return UNWIND_NONE;
-    }
-    Cell last;
-    if (Unwind code = interpreter::eval_until(blk, false, refused_expressions, &last)) return code;
-    if (lenient_true(&last))
-        result(last);
-    else
-        result_none();
-    return UNWIND_NONE;
+    return truth_run(false);
 }
 
 // ---- Loops ------------------------------------------------------------------------------------------
