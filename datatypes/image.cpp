@@ -234,12 +234,29 @@ bool known_format(const Cell* binary) {
     return os_image::sniff(b->head_ptr() + at, len - at) >= 0;
 }
 
+namespace {
+
+// The codec libraries are opened on first use: one that cannot be loaded is
+// reported as a missing codec, with the loader's reason (the string stays on
+// the stack, where the error's build finds it reachable).
+void need_codec(int32_t format) {
+    std::string why;
+    if (format < 0 || os_image::codec_available(format, why)) return;
+    const Cell reason = *string::load_push(reinterpret_cast<const uint8_t*>(why.data()), uint32_t(why.size()),
+                                           string::ENC_UTF8);
+    fire({"access", "no-codec"}, reason);
+}
+
+}  // namespace
+
 Cell* load_binary(const Cell* binary) {
     if (!known_format(binary)) return stack::push(none::cell());
     Cell* out = stack::push(none::cell());
     SeriesBuffer* b = buffer_of(binary->w2);
     uint32_t len = b->byte_count();
     uint32_t at = std::min(binary->w1, len);
+    need_codec(os_image::sniff(b->head_ptr() + at, len - at));
+    b = buffer_of(binary->w2);
     // Decoding allocates only outside the arena: the bytes stay put.
     auto bm = os_image::decode(b->head_ptr() + at, len - at);
     if (!bm) fire({"access", "bad-media"});
@@ -251,8 +268,10 @@ Cell* load_file(const Cell* file) {
     const std::string path = file::os_path(file);
     std::vector<uint8_t> bytes;
     std::unique_ptr<Bitmap> bm;
-    if (platform::files::read(path.c_str(), -1, -1, bytes))
+    if (platform::files::read(path.c_str(), -1, -1, bytes)) {
+        need_codec(os_image::sniff(bytes.data(), bytes.size()));
         bm = os_image::decode(bytes.data(), bytes.size());
+    }
     if (!bm) fire({"access", "cannot-open"}, *file);
     Cell* out = stack::push(none::cell());
     wrap(out, std::move(bm));
@@ -272,6 +291,7 @@ Cell* encode(const Cell* image, int32_t format) {
         lowlevel::print_line({"Cannot find image encoder"});
         return stack::push(none::cell());
     }
+    need_codec(format);
     if (bm && !os_image::encode(*bm, format, bytes)) fire({"access", "bad-media"});
     if (bytes.size() > UINT32_MAX / 2) fire({"internal", "no-memory"});
     return binary::push_bytes(bytes.data(), uint32_t(bytes.size()));

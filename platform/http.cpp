@@ -2,11 +2,11 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+
+#include "platform/late_library.h"
 
 namespace kiv::platform::http {
 
@@ -23,56 +23,34 @@ namespace {
 // about 10 ms in the dynamic loader. The table holds the entry points used
 // here, declared with the library's own types.
 struct Curl {
-    CURLcode (*global_init)(long) = nullptr;
-    CURL* (*easy_init)() = nullptr;
-    void (*easy_cleanup)(CURL*) = nullptr;
-    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
-    CURLcode (*easy_perform)(CURL*) = nullptr;
-    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
-    const char* (*easy_strerror)(CURLcode) = nullptr;
-    curl_slist* (*slist_append)(curl_slist*, const char*) = nullptr;
-    void (*slist_free_all)(curl_slist*) = nullptr;
-    bool ready = false;
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
 };
-
-template <typename F>
-bool resolve(void* lib, const char* name, F& out) {
-    out = reinterpret_cast<F>(dlsym(lib, name));
-    return out != nullptr;
-}
 
 // The loaded library, or null with the reason in `why`.
 const Curl* curl(std::string& why) {
     static Curl api;
-    static std::string failure;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!lib) {
-            const char* e = dlerror();
-            failure = std::string("HTTP needs libcurl: ") + (e ? e : "libcurl.so.4 not found");
-            return;
-        }
-        bool ok = resolve(lib, "curl_global_init", api.global_init) && resolve(lib, "curl_easy_init", api.easy_init) &&
-                  resolve(lib, "curl_easy_cleanup", api.easy_cleanup) &&
-                  resolve(lib, "curl_easy_setopt", api.easy_setopt) &&
-                  resolve(lib, "curl_easy_perform", api.easy_perform) &&
-                  resolve(lib, "curl_easy_getinfo", api.easy_getinfo) &&
-                  resolve(lib, "curl_easy_strerror", api.easy_strerror) &&
-                  resolve(lib, "curl_slist_append", api.slist_append) &&
-                  resolve(lib, "curl_slist_free_all", api.slist_free_all);
-        if (!ok) {
-            failure = "HTTP needs libcurl: libcurl.so.4 lacks an entry point";
-            return;
-        }
-        api.global_init(CURL_GLOBAL_DEFAULT);
-        api.ready = true;
+    static LateLibrary library("libcurl.so.4", "HTTP needs libcurl: ");
+    bool ok = library.load(why, [](LateLibrary& lib) {
+        lib.entry("curl_global_init", api.global_init);
+        lib.entry("curl_easy_init", api.easy_init);
+        lib.entry("curl_easy_cleanup", api.easy_cleanup);
+        lib.entry("curl_easy_setopt", api.easy_setopt);
+        lib.entry("curl_easy_perform", api.easy_perform);
+        lib.entry("curl_easy_getinfo", api.easy_getinfo);
+        lib.entry("curl_easy_strerror", api.easy_strerror);
+        lib.entry("curl_slist_append", api.slist_append);
+        lib.entry("curl_slist_free_all", api.slist_free_all);
+        if (lib.complete()) api.global_init(CURL_GLOBAL_DEFAULT);
     });
-    if (!api.ready) {
-        why = failure;
-        return nullptr;
-    }
-    return &api;
+    return ok ? &api : nullptr;
 }
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {

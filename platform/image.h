@@ -156,6 +156,18 @@ enum Format : int32_t { FORMAT_BMP = 0, FORMAT_PNG = 1, FORMAT_GIF = 2, FORMAT_J
 // The format the bytes start with (a signature check only), or -1.
 int32_t sniff(const uint8_t* bytes, size_t length);
 
+// The PNG, JPEG, GIF and TIFF libraries are not linked into the executable:
+// each is opened on the first use of its codec (platform/late_library.h).
+// True when the codec of the format can be used (BMP needs no library);
+// false with the reason in `why` when its library cannot be loaded, or for
+// an unknown format. A codec whose library is missing fails like a bad
+// input; callers check this first to report the missing codec instead.
+bool codec_available(int32_t format, std::string& why);
+bool load_png_library(std::string& why);
+bool load_jpeg_library(std::string& why);
+bool load_gif_library(std::string& why);
+bool load_tiff_library(std::string& why);
+
 // Decodes the first frame of encoded bytes of any known format into straight
 // BGRA. Never reads outside [bytes, bytes + length) and never allocates from
 // a size that does not fit; nullptr on any failure.

@@ -16,6 +16,17 @@ int32_t sniff(const uint8_t* p, size_t n) {
     return -1;
 }
 
+bool codec_available(int32_t format, std::string& why) {
+    switch (format) {
+        case FORMAT_PNG: return load_png_library(why);
+        case FORMAT_JPEG: return load_jpeg_library(why);
+        case FORMAT_BMP: return true;
+        case FORMAT_GIF: return load_gif_library(why);
+        case FORMAT_TIFF: return load_tiff_library(why);
+        default: why = "unknown image format"; return false;
+    }
+}
+
 std::unique_ptr<Bitmap> decode(const uint8_t* bytes, size_t length) {
     switch (sniff(bytes, length)) {
         case FORMAT_PNG: return decode_png(bytes, length);

@@ -3,6 +3,9 @@
 // Encoding writes one frame with an exact palette when the image has at
 // most 255 colours (transparent pixels, A < 128, share one more entry), and
 // a fixed 6x7x6 colour cube otherwise.
+//
+// giflib is opened on the first use of the codec (platform/late_library.h);
+// its calls below go through the table.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -10,8 +13,60 @@
 #include <unordered_map>
 
 #include "platform/image.h"
+#include "platform/late_library.h"
+
+static_assert(GIFLIB_MAJOR == 5, "image_gif.cpp opens libgif.so.7");
+
+#define KIV_GIF_FUNCTIONS(X) \
+    X(DGifOpen)              \
+    X(DGifCloseFile)         \
+    X(DGifGetRecordType)     \
+    X(DGifGetExtension)      \
+    X(DGifGetExtensionNext)  \
+    X(DGifGetImageDesc)      \
+    X(DGifGetLine)           \
+    X(GifMakeMapObject)      \
+    X(GifFreeMapObject)      \
+    X(EGifOpen)              \
+    X(EGifSetGifVersion)     \
+    X(EGifPutScreenDesc)     \
+    X(EGifPutExtension)      \
+    X(EGifPutImageDesc)      \
+    X(EGifPutLine)           \
+    X(EGifCloseFile)
 
 namespace kiv::os_image {
+
+namespace {
+
+struct Table {
+    KIV_GIF_FUNCTIONS(KIV_LATE_FIELD)
+};
+Table table;
+
+}  // namespace
+
+bool load_gif_library(std::string& why) {
+    static platform::LateLibrary library("libgif.so.7", "the GIF codec needs giflib: ");
+    return library.load(why, [](platform::LateLibrary& lib) { KIV_GIF_FUNCTIONS(KIV_LATE_RESOLVE) });
+}
+
+#define DGifOpen table.DGifOpen
+#define DGifCloseFile table.DGifCloseFile
+#define DGifGetRecordType table.DGifGetRecordType
+#define DGifGetExtension table.DGifGetExtension
+#define DGifGetExtensionNext table.DGifGetExtensionNext
+#define DGifGetImageDesc table.DGifGetImageDesc
+#define DGifGetLine table.DGifGetLine
+#define GifMakeMapObject table.GifMakeMapObject
+#define GifFreeMapObject table.GifFreeMapObject
+#define EGifOpen table.EGifOpen
+#define EGifSetGifVersion table.EGifSetGifVersion
+#define EGifPutScreenDesc table.EGifPutScreenDesc
+#define EGifPutExtension table.EGifPutExtension
+#define EGifPutImageDesc table.EGifPutImageDesc
+#define EGifPutLine table.EGifPutLine
+#define EGifCloseFile table.EGifCloseFile
 
 namespace {
 
@@ -40,6 +95,8 @@ struct Closer {
 }  // namespace
 
 std::unique_ptr<Bitmap> decode_gif(const uint8_t* bytes, size_t length) {
+    std::string why;
+    if (!load_gif_library(why)) return nullptr;
     Reader reader{bytes, length, 0};
     int err = 0;
     GifFileType* gif = DGifOpen(&reader, read_bytes, &err);
@@ -121,6 +178,8 @@ int write_bytes(GifFileType* gif, const GifByteType* data, int count) {
 }  // namespace
 
 bool encode_gif(const Bitmap& bm, std::vector<uint8_t>& out) {
+    std::string why;
+    if (!load_gif_library(why)) return false;
     if (bm.width > 65535 || bm.height > 65535) return false;
     uint64_t n = bm.count();
     std::vector<GifPixelType> indexes(static_cast<size_t>(n));

@@ -4,6 +4,9 @@
 //
 // The library reports errors through error_exit, which longjmps back here;
 // the state that must survive lives in heap objects made before setjmp.
+//
+// libjpeg is opened on the first use of the codec (platform/late_library.h);
+// its calls below go through the table.
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
 #include <cstdio>
@@ -15,8 +18,60 @@
 #include <jerror.h>
 
 #include "platform/image.h"
+#include "platform/late_library.h"
+
+static_assert(JPEG_LIB_VERSION == 62, "image_jpeg.cpp opens libjpeg.so.62");
+
+#define KIV_JPEG_FUNCTIONS(X)  \
+    X(jpeg_std_error)          \
+    X(jpeg_CreateDecompress)   \
+    X(jpeg_CreateCompress)     \
+    X(jpeg_destroy_decompress) \
+    X(jpeg_destroy_compress)   \
+    X(jpeg_mem_src)            \
+    X(jpeg_mem_dest)           \
+    X(jpeg_read_header)        \
+    X(jpeg_start_decompress)   \
+    X(jpeg_read_scanlines)     \
+    X(jpeg_finish_decompress)  \
+    X(jpeg_set_defaults)       \
+    X(jpeg_set_quality)        \
+    X(jpeg_start_compress)     \
+    X(jpeg_write_scanlines)    \
+    X(jpeg_finish_compress)
 
 namespace kiv::os_image {
+
+namespace {
+
+struct Table {
+    KIV_JPEG_FUNCTIONS(KIV_LATE_FIELD)
+};
+Table table;
+
+}  // namespace
+
+bool load_jpeg_library(std::string& why) {
+    static platform::LateLibrary library("libjpeg.so.62", "the JPEG codec needs libjpeg: ");
+    return library.load(why, [](platform::LateLibrary& lib) { KIV_JPEG_FUNCTIONS(KIV_LATE_RESOLVE) });
+}
+
+#define jpeg_std_error table.jpeg_std_error
+#define jpeg_CreateDecompress table.jpeg_CreateDecompress
+#define jpeg_CreateCompress table.jpeg_CreateCompress
+#define jpeg_destroy_decompress table.jpeg_destroy_decompress
+#define jpeg_destroy_compress table.jpeg_destroy_compress
+#define jpeg_mem_src table.jpeg_mem_src
+#define jpeg_mem_dest table.jpeg_mem_dest
+#define jpeg_read_header table.jpeg_read_header
+#define jpeg_start_decompress table.jpeg_start_decompress
+#define jpeg_read_scanlines table.jpeg_read_scanlines
+#define jpeg_finish_decompress table.jpeg_finish_decompress
+#define jpeg_set_defaults table.jpeg_set_defaults
+#define jpeg_set_quality table.jpeg_set_quality
+#define jpeg_start_compress table.jpeg_start_compress
+#define jpeg_write_scanlines table.jpeg_write_scanlines
+#define jpeg_finish_compress table.jpeg_finish_compress
 
 namespace {
 
@@ -122,6 +177,8 @@ bool encode_into(EncodeState* st, const Bitmap& bm) {
 
 std::unique_ptr<Bitmap> decode_jpeg(const uint8_t* bytes, size_t length) {
     if (length < 3) return nullptr;
+    std::string why;
+    if (!load_jpeg_library(why)) return nullptr;
     auto st = std::make_unique<DecodeState>();
     st->cinfo.err = jpeg_std_error(&st->err.base);
     st->err.base.error_exit = error_exit;
@@ -137,6 +194,8 @@ std::unique_ptr<Bitmap> decode_jpeg(const uint8_t* bytes, size_t length) {
 }
 
 bool encode_jpeg(const Bitmap& bm, std::vector<uint8_t>& out) {
+    std::string why;
+    if (!load_jpeg_library(why)) return false;
     auto st = std::make_unique<EncodeState>();
     st->cinfo.err = jpeg_std_error(&st->err.base);
     st->err.base.error_exit = error_exit;

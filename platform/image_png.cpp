@@ -4,14 +4,103 @@
 // libpng reports errors by longjmp: everything that must survive one lives
 // in a heap State made before setjmp, and nothing with a destructor is made
 // between setjmp and the library calls.
+//
+// libpng is opened on the first use of the codec (platform/late_library.h);
+// its calls below go through the table.
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
 
 #include "platform/image.h"
+#include "platform/late_library.h"
+
+static_assert(PNG_LIBPNG_VER_DLLNUM == 16, "image_png.cpp opens libpng16.so.16");
+
+#define KIV_PNG_FUNCTIONS(X)      \
+    X(png_sig_cmp)                \
+    X(png_create_read_struct)     \
+    X(png_create_write_struct)    \
+    X(png_create_info_struct)     \
+    X(png_destroy_read_struct)    \
+    X(png_destroy_write_struct)   \
+    X(png_set_read_fn)            \
+    X(png_set_write_fn)           \
+    X(png_get_io_ptr)             \
+    X(png_error)                  \
+    X(png_longjmp)                \
+    X(png_set_longjmp_fn)         \
+    X(png_set_user_limits)        \
+    X(png_set_chunk_malloc_max)   \
+    X(png_read_info)              \
+    X(png_get_IHDR)               \
+    X(png_get_channels)           \
+    X(png_set_expand)             \
+    X(png_set_scale_16)           \
+    X(png_set_gray_to_rgb)        \
+    X(png_set_bgr)                \
+    X(png_set_add_alpha)          \
+    X(png_set_interlace_handling) \
+    X(png_read_update_info)       \
+    X(png_get_rowbytes)           \
+    X(png_read_image)             \
+    X(png_read_end)               \
+    X(png_set_IHDR)               \
+    X(png_set_compression_level)  \
+    X(png_write_info)             \
+    X(png_set_filler)             \
+    X(png_write_image)            \
+    X(png_write_end)
 
 namespace kiv::os_image {
+
+namespace {
+
+struct Table {
+    KIV_PNG_FUNCTIONS(KIV_LATE_FIELD)
+};
+Table table;
+
+}  // namespace
+
+bool load_png_library(std::string& why) {
+    static platform::LateLibrary library("libpng16.so.16", "the PNG codec needs libpng: ");
+    return library.load(why, [](platform::LateLibrary& lib) { KIV_PNG_FUNCTIONS(KIV_LATE_RESOLVE) });
+}
+
+#define png_sig_cmp table.png_sig_cmp
+#define png_create_read_struct table.png_create_read_struct
+#define png_create_write_struct table.png_create_write_struct
+#define png_create_info_struct table.png_create_info_struct
+#define png_destroy_read_struct table.png_destroy_read_struct
+#define png_destroy_write_struct table.png_destroy_write_struct
+#define png_set_read_fn table.png_set_read_fn
+#define png_set_write_fn table.png_set_write_fn
+#define png_get_io_ptr table.png_get_io_ptr
+#define png_error table.png_error
+#define png_longjmp table.png_longjmp
+#define png_set_longjmp_fn table.png_set_longjmp_fn
+#define png_set_user_limits table.png_set_user_limits
+#define png_set_chunk_malloc_max table.png_set_chunk_malloc_max
+#define png_read_info table.png_read_info
+#define png_get_IHDR table.png_get_IHDR
+#define png_get_channels table.png_get_channels
+#define png_set_expand table.png_set_expand
+#define png_set_scale_16 table.png_set_scale_16
+#define png_set_gray_to_rgb table.png_set_gray_to_rgb
+#define png_set_bgr table.png_set_bgr
+#define png_set_add_alpha table.png_set_add_alpha
+#define png_set_interlace_handling table.png_set_interlace_handling
+#define png_read_update_info table.png_read_update_info
+#define png_get_rowbytes table.png_get_rowbytes
+#define png_read_image table.png_read_image
+#define png_read_end table.png_read_end
+#define png_set_IHDR table.png_set_IHDR
+#define png_set_compression_level table.png_set_compression_level
+#define png_write_info table.png_write_info
+#define png_set_filler table.png_set_filler
+#define png_write_image table.png_write_image
+#define png_write_end table.png_write_end
 
 namespace {
 
@@ -29,7 +118,10 @@ void read_bytes(png_structp png, png_bytep out, png_size_t count) {
 }
 
 void quiet_warning(png_structp, png_const_charp) {}
-[[noreturn]] void quiet_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void quiet_error(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+    __builtin_unreachable();  // the table's pointer does not carry the noreturn
+}
 
 struct DecodeState {
     std::unique_ptr<Bitmap> bitmap;
@@ -106,6 +198,8 @@ bool encode_into(png_structp png, png_infop info, const Bitmap& bm, std::vector<
 }  // namespace
 
 std::unique_ptr<Bitmap> decode_png(const uint8_t* bytes, size_t length) {
+    std::string why;
+    if (!load_png_library(why)) return nullptr;
     if (length < 8 || png_sig_cmp(bytes, 0, 8) != 0) return nullptr;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error, quiet_warning);
     if (!png) return nullptr;
@@ -124,6 +218,8 @@ std::unique_ptr<Bitmap> decode_png(const uint8_t* bytes, size_t length) {
 }
 
 bool encode_png(const Bitmap& bm, std::vector<uint8_t>& out) {
+    std::string why;
+    if (!load_png_library(why)) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error, quiet_warning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);

@@ -4,14 +4,74 @@
 // planar, tiled, other depths, YCbCr, CMYK) through its RGBA interface.
 // Encoding writes 8-bit RGB (RGBA with unassociated alpha when some pixel
 // is not opaque), LZW-compressed, in strips.
+//
+// libtiff is opened on the first use of the codec (platform/late_library.h);
+// its calls below go through the table.
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/image.h"
+#include "platform/late_library.h"
+
+// 4.5 and later (the open options used here) are soname 6.
+static_assert(TIFFLIB_MAJOR_VERSION == 4 && TIFFLIB_MINOR_VERSION >= 5, "image_tiff.cpp opens libtiff.so.6");
+
+#define KIV_TIFF_FUNCTIONS(X)               \
+    X(TIFFOpenOptionsAlloc)                 \
+    X(TIFFOpenOptionsFree)                  \
+    X(TIFFOpenOptionsSetMaxSingleMemAlloc)  \
+    X(TIFFOpenOptionsSetErrorHandlerExtR)   \
+    X(TIFFOpenOptionsSetWarningHandlerExtR) \
+    X(TIFFClientOpenExt)                    \
+    X(TIFFClose)                            \
+    X(TIFFGetField)                         \
+    X(TIFFGetFieldDefaulted)                \
+    X(TIFFSetField)                         \
+    X(TIFFIsTiled)                          \
+    X(TIFFScanlineSize64)                   \
+    X(TIFFReadScanline)                     \
+    X(TIFFWriteScanline)                    \
+    X(TIFFRGBAImageOK)                      \
+    X(TIFFReadRGBAImageOriented)            \
+    X(TIFFDefaultStripSize)                 \
+    X(TIFFWriteDirectory)
 
 namespace kiv::os_image {
+
+namespace {
+
+struct Table {
+    KIV_TIFF_FUNCTIONS(KIV_LATE_FIELD)
+};
+Table table;
+
+}  // namespace
+
+bool load_tiff_library(std::string& why) {
+    static platform::LateLibrary library("libtiff.so.6", "the TIFF codec needs libtiff: ");
+    return library.load(why, [](platform::LateLibrary& lib) { KIV_TIFF_FUNCTIONS(KIV_LATE_RESOLVE) });
+}
+
+#define TIFFOpenOptionsAlloc table.TIFFOpenOptionsAlloc
+#define TIFFOpenOptionsFree table.TIFFOpenOptionsFree
+#define TIFFOpenOptionsSetMaxSingleMemAlloc table.TIFFOpenOptionsSetMaxSingleMemAlloc
+#define TIFFOpenOptionsSetErrorHandlerExtR table.TIFFOpenOptionsSetErrorHandlerExtR
+#define TIFFOpenOptionsSetWarningHandlerExtR table.TIFFOpenOptionsSetWarningHandlerExtR
+#define TIFFClientOpenExt table.TIFFClientOpenExt
+#define TIFFClose table.TIFFClose
+#define TIFFGetField table.TIFFGetField
+#define TIFFGetFieldDefaulted table.TIFFGetFieldDefaulted
+#define TIFFSetField table.TIFFSetField
+#define TIFFIsTiled table.TIFFIsTiled
+#define TIFFScanlineSize64 table.TIFFScanlineSize64
+#define TIFFReadScanline table.TIFFReadScanline
+#define TIFFWriteScanline table.TIFFWriteScanline
+#define TIFFRGBAImageOK table.TIFFRGBAImageOK
+#define TIFFReadRGBAImageOriented table.TIFFReadRGBAImageOriented
+#define TIFFDefaultStripSize table.TIFFDefaultStripSize
+#define TIFFWriteDirectory table.TIFFWriteDirectory
 
 namespace {
 
@@ -89,6 +149,8 @@ struct Closer {
 }  // namespace
 
 std::unique_ptr<Bitmap> decode_tiff(const uint8_t* bytes, size_t length) {
+    std::string why;
+    if (!load_tiff_library(why)) return nullptr;
     Memory m{bytes, nullptr, length, 0};
     TIFF* t = open(&m, "r");
     if (!t) return nullptr;
@@ -138,6 +200,8 @@ std::unique_ptr<Bitmap> decode_tiff(const uint8_t* bytes, size_t length) {
 }
 
 bool encode_tiff(const Bitmap& bm, std::vector<uint8_t>& out) {
+    std::string why;
+    if (!load_tiff_library(why)) return false;
     Memory m{nullptr, &out, 0, 0};
     TIFF* t = open(&m, "w");
     if (!t) return false;

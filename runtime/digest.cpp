@@ -5,7 +5,50 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/late_library.h"
+
+// The crypto library is opened on the first digest, not at start-up (see
+// platform/late_library.h); its calls below go through this table.
+static_assert(OPENSSL_VERSION_MAJOR == 3, "digest.cpp opens libcrypto.so.3");
+
+#define KIV_CRYPTO_FUNCTIONS(X) \
+    X(EVP_md5)                  \
+    X(EVP_sha1)                 \
+    X(EVP_sha256)               \
+    X(EVP_sha384)               \
+    X(EVP_sha512)               \
+    X(EVP_MD_CTX_new)           \
+    X(EVP_MD_CTX_free)          \
+    X(EVP_DigestInit_ex)        \
+    X(EVP_DigestUpdate)         \
+    X(EVP_DigestFinal_ex)
+
 namespace kiv::digest {
+
+namespace {
+
+struct Table {
+    KIV_CRYPTO_FUNCTIONS(KIV_LATE_FIELD)
+};
+Table table;
+
+}  // namespace
+
+bool available(std::string& why) {
+    static platform::LateLibrary library("libcrypto.so.3", "message digests need libcrypto: ");
+    return library.load(why, [](platform::LateLibrary& lib) { KIV_CRYPTO_FUNCTIONS(KIV_LATE_RESOLVE) });
+}
+
+#define EVP_md5 table.EVP_md5
+#define EVP_sha1 table.EVP_sha1
+#define EVP_sha256 table.EVP_sha256
+#define EVP_sha384 table.EVP_sha384
+#define EVP_sha512 table.EVP_sha512
+#define EVP_MD_CTX_new table.EVP_MD_CTX_new
+#define EVP_MD_CTX_free table.EVP_MD_CTX_free
+#define EVP_DigestInit_ex table.EVP_DigestInit_ex
+#define EVP_DigestUpdate table.EVP_DigestUpdate
+#define EVP_DigestFinal_ex table.EVP_DigestFinal_ex
 
 namespace {
 
@@ -26,6 +69,8 @@ struct ContextFree {
 
 // The digest of up to two byte ranges taken one after the other.
 bool digest_of(int method, const uint8_t* a, size_t na, const uint8_t* b, size_t nb, uint8_t* out) {
+    std::string why;
+    if (!available(why)) return false;
     const EVP_MD* md = algorithm(method);
     if (!md) return false;
     std::unique_ptr<EVP_MD_CTX, ContextFree> ctx(EVP_MD_CTX_new());

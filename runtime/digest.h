@@ -2,18 +2,24 @@
 // system's crypto library, and HMAC (RFC 2104) built on them.
 //
 // Methods are numbered by their codes in the `checksum` native; a failure of
-// the library is reported (false), never papered over with the bytes that
-// happened to be in the output.
+// the library, or a library that cannot be loaded, is reported (false),
+// never papered over with the bytes that happened to be in the output.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kiv::digest {
 
 enum Method : int { MD5 = 2, SHA1 = 3, SHA256 = 4, SHA384 = 5, SHA512 = 6 };
 
 constexpr size_t MAX_SIZE = 64;
+
+// Opens the crypto library on first use (it is not linked into the
+// executable); false, with the loader's reason in `why`, when it cannot be
+// loaded. compute and hmac call it themselves and answer false then.
+bool available(std::string& why);
 
 // Digest bytes of a method code (16, 20, 32, 48, 64); 0 for another code.
 size_t size(int method);

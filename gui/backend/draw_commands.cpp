@@ -8,6 +8,8 @@
 #include "gui/backend/draw_context.h"
 #include "gui/backend/draw_device.h"
 
+#include "gui/backend/draw_cairo_calls.h"
+
 namespace kiv::draw {
 
 namespace {

@@ -21,6 +21,8 @@
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
+#include "gui/backend/draw_cairo_calls.h"
+
 namespace kiv::draw {
 
 // ---- Brushes hold their pattern by reference ----------------------------------------------------

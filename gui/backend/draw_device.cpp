@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "gui/backend/draw_cairo_calls.h"
+
 namespace kiv::draw {
 
 Rgba to_rgba(uint32_t colour) {
@@ -19,10 +21,12 @@ uint32_t to_pixel(uint32_t colour) {
 }
 
 cairo_surface_t* wrap_pixels(uint8_t* pixels, int width, int height, int stride) {
+    need_device();
     return cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, stride);
 }
 
 cairo_surface_t* new_surface(int width, int height) {
+    need_device();
     width = std::clamp(width, 1, MAX_SURFACE_SIDE);
     height = std::clamp(height, 1, MAX_SURFACE_SIDE);
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);

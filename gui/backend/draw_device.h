@@ -29,6 +29,10 @@ uint32_t to_pixel(uint32_t colour);
 // shadow bitmaps); larger requests are limited to it.
 constexpr int MAX_SURFACE_SIDE = 16384;
 
+// The surface makers load the drawing library on first use (draw_cairo.h),
+// raising access/cannot-open when it cannot be loaded: every pass starts
+// with one of them.
+//
 // A Cairo surface over caller-owned pixels (not copied, not freed).
 cairo_surface_t* wrap_pixels(uint8_t* pixels, int width, int height, int stride);
 // A new transparent ARGB32 surface of at least 1x1, sides limited to

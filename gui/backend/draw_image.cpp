@@ -20,6 +20,8 @@
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
+#include "gui/backend/draw_cairo_calls.h"
+
 namespace kiv::draw {
 
 cairo_surface_t* image_surface(Context& c, const Cell& image) {

@@ -16,6 +16,8 @@
 
 #include "gui/backend/draw_context.h"
 
+#include "gui/backend/draw_cairo_calls.h"
+
 namespace kiv::draw {
 
 namespace {

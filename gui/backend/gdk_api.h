@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "platform/late_library.h"
+
 #define KIV_GDK_FUNCTIONS(X)                                                                         \
     X(g_free)                                                                                        \
     X(g_main_context_iteration)                                                                      \
@@ -55,9 +57,7 @@
 namespace kiv::gui::gdk_api {
 
 struct Table {
-#define KIV_GDK_FIELD(name) decltype(&::name) name = nullptr;
-    KIV_GDK_FUNCTIONS(KIV_GDK_FIELD)
-#undef KIV_GDK_FIELD
+    KIV_GDK_FUNCTIONS(KIV_LATE_FIELD)
 };
 
 extern Table table;
