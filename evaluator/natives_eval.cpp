@@ -72,6 +72,12 @@ inline Cell* args_in_place(uint32_t count) {
 inline void check_target(const Cell* out) {
     if (!is_any_block(out->type())) fire({"script", "invalid-arg"}, *out);
 }
+// reduce/into and compose/into of a block into its own series read a copy
+// of it from its position, made before the first value goes in: read in
+// place, each value added would itself be read and added again, without end.
+inline void read_from_copy_if_target(Cell* source, const Cell* out) {
+    if (out->w2 == source->w2) block::copy_part(source, source, false, false);
+}
 // The result slot receives the value and the data top comes back above it.
 inline Unwind result(const Cell& v) {
     Cell c = v;
@@ -620,6 +626,7 @@ Unwind reduce(const int32_t* refs) {
         if (a->w1 > n) a->w1 = n;
         if (!into && reduce_quick(a, n, out)) return result(*out);
         if (!into) block::make_at(out, int32_t(cells_of(a) - a->w1));
+        if (into) read_from_copy_if_target(a, out);
         Unwind code = reduce_into(a, out, into);
         if (code) return code;
         return result(*out);
@@ -705,6 +712,7 @@ Unwind compose(const int32_t* refs) {
     Cell* out = a + 1;
     if (into) {
         check_target(out);
+        read_from_copy_if_target(a, out);
     } else {
         block::make_at(out, int32_t(cells_of(a) - a->w1));
     }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 
@@ -38,6 +39,15 @@ uint64_t committed = 0;
 std::deque<std::pair<uint64_t, uint64_t>> quarantined;
 uint64_t quarantined_bytes = 0;
 uint64_t quarantine_limit = 0;
+// Released blocks kept committed and accessible, keyed by start offset, for
+// the next alloc_pages: a series frame emptied by one collection and needed
+// again after the next, or a node frame released and soon made again, then
+// costs one memset instead of a page fault for each of its pages (a fault
+// costs far more than clearing the page). Never while a quarantine is in
+// force, whose released pages must fault.
+std::map<uint64_t, uint64_t> kept_ranges;
+uint64_t kept_bytes = 0;
+constexpr uint64_t KEEP_LIMIT = uint64_t(16) << 20;
 
 uint64_t round_pages(uint64_t bytes) {
     return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1);
@@ -46,6 +56,40 @@ uint64_t round_pages(uint64_t bytes) {
 bool commit(uint64_t start, uint64_t len) {
     return mprotect(base + start, len, PROT_READ | PROT_WRITE) == 0;
 }
+
+// Puts a range into `ranges`, joined with its neighbours there; returns the
+// joined range's start and sets `len` to its length.
+uint64_t join_range(std::map<uint64_t, uint64_t>& ranges, uint64_t start, uint64_t& len) {
+    auto next = ranges.lower_bound(start);
+    if (next != ranges.end() && next->first == start + len) {
+        len += next->second;
+        next = ranges.erase(next);
+    }
+    if (next != ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            start = prev->first;
+            len += prev->second;
+            ranges.erase(prev);
+        }
+    }
+    return start;
+}
+
+// The lowest kept range of at least `len` bytes, cleared and taken (the rest
+// stays kept); 0 when none fits.
+uint64_t take_kept(uint64_t len) {
+    for (auto it = kept_ranges.begin(); it != kept_ranges.end(); ++it) {
+        if (it->second < len) continue;
+        uint64_t start = it->first, rest = it->second - len;
+        kept_ranges.erase(it);
+        if (rest) kept_ranges.emplace(start + len, rest);
+        kept_bytes -= len;
+        std::memset(base + start, 0, len);  // alloc_pages hands out zero-filled pages
+        return start;
+    }
+    return 0;
+}
 }  // namespace
 
 void init() {}
@@ -53,6 +97,11 @@ void init() {}
 Off alloc_pages(uint64_t bytes) {
     if (bytes > RESERVED_BYTES) return 0;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
+    if (uint64_t start = kept_bytes >= len ? take_kept(len) : 0) {
+        committed += len;
+        used_blocks.emplace(start, len);
+        return static_cast<Off>(start);
+    }
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second < len) continue;
         uint64_t start = it->first;
@@ -76,23 +125,30 @@ Off alloc_pages(uint64_t bytes) {
 namespace {
 // Puts a released range among the free ranges, joined with its neighbours.
 void make_free(uint64_t start, uint64_t len) {
-    auto next = free_ranges.lower_bound(start);
-    if (next != free_ranges.end() && next->first == start + len) {
-        len += next->second;
-        next = free_ranges.erase(next);
-    }
-    if (next != free_ranges.begin()) {
-        auto prev = std::prev(next);
-        if (prev->first + prev->second == start) {
-            start = prev->first;
-            len += prev->second;
-            free_ranges.erase(prev);
-        }
-    }
+    start = join_range(free_ranges, start, len);
     if (start + len == high_water) {
         high_water = start;  // shrink the used top instead of keeping a free range there
     } else {
         free_ranges.emplace(start, len);
+    }
+}
+
+// Gives a range's pages back to the kernel (a later commit sees zero-filled
+// pages) and makes it free.
+void release_range(uint64_t start, uint64_t len) {
+    madvise(base + start, len, MADV_DONTNEED);
+    mprotect(base + start, len, PROT_NONE);
+    make_free(start, len);
+}
+
+// Releases kept ranges, highest first, until at most `limit` bytes are kept.
+void trim_kept(uint64_t limit) {
+    while (kept_bytes > limit) {
+        auto last = std::prev(kept_ranges.end());
+        uint64_t start = last->first, len = last->second;
+        kept_ranges.erase(last);
+        kept_bytes -= len;
+        release_range(start, len);
     }
 }
 }  // namespace
@@ -104,14 +160,20 @@ bool free_pages(Off block, uint64_t bytes) {
     auto used = used_blocks.find(start);
     if (used == used_blocks.end() || used->second != len) return false;
     used_blocks.erase(used);
-    // Give the pages back to the kernel; a later commit sees zero-filled pages.
-    madvise(base + start, len, MADV_DONTNEED);
-    mprotect(base + start, len, PROT_NONE);
     committed -= len;
     if (!quarantine_limit) {
-        make_free(start, len);
+        if (len <= KEEP_LIMIT) {
+            uint64_t joined = len;
+            kept_ranges.emplace(join_range(kept_ranges, start, joined), joined);
+            kept_bytes += len;
+            trim_kept(KEEP_LIMIT);
+        } else {
+            release_range(start, len);
+        }
         return true;
     }
+    madvise(base + start, len, MADV_DONTNEED);
+    mprotect(base + start, len, PROT_NONE);
     quarantined.emplace_back(start, len);
     quarantined_bytes += len;
     while (quarantined_bytes > quarantine_limit) {
@@ -125,6 +187,7 @@ bool free_pages(Off block, uint64_t bytes) {
 
 void set_quarantine(uint64_t bytes) {
     quarantine_limit = bytes;
+    if (bytes) trim_kept(0);  // kept pages are accessible: none while released pages must fault
     while (quarantined_bytes > quarantine_limit) {
         auto [s, l] = quarantined.front();
         quarantined.pop_front();

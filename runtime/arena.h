@@ -5,7 +5,9 @@
 // the node/head/tail fields of buffer headers, node words of cells) is an Off,
 // a byte offset from the arena base. Offset 0 is null and never handed out.
 // Pages are committed when a system block is allocated and returned to the
-// kernel when it is freed, so the reservation costs nothing until used.
+// kernel when it is freed (up to 16 MB of freed blocks stay committed for the
+// next allocations, unless a quarantine is in force), so the reservation
+// costs nothing until used.
 //
 // Raw pointers made with ptr() stay valid only until the next allocation that
 // may collect: the collector moves series buffers. Re-read through the node.
