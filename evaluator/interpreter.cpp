@@ -1137,21 +1137,44 @@ template <bool Kernel = true>
     return UNWIND_NONE;
 }
 
+// The cells of a function's frame after its fixed arguments when the call
+// names no refinement: each refinement's flag false and its arguments none
+// (as lay_out_absent lays them out), then the /local cells. Out of line:
+// most functions have no refinements.
+[[gnu::noinline]] void push_absent_function_tail(Off spec) {
+    const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place: pushes do not allocate
+    const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
+    const uint32_t refinements = hp->refinements, locals = hp->locals;
+    for (uint32_t r = 0; r < refinements; ++r) {
+        const uint32_t nargs = entry_in(head, ref_index_in(head, r))->nargs;
+        stack::push(false_value);
+        push_nones(nargs);
+    }
+    function::push_absent_refinement(int32_t(locals));
+}
+
 // A call of a function! from the expression or argument path, outside
-// tracing: exec_call's steps for a function with no refinements whose body
-// is a block the interpreter runs (run_body_in_frame's case), without the
-// tests that serve the other kinds of call. Any other function takes
-// exec_call.
+// tracing: exec_call's steps for a function whose body is a block the
+// interpreter runs (run_body_in_frame's case), its refinements all absent,
+// without the tests that serve the other kinds of call. Any other function
+// takes exec_call.
 KIV_SCALAR_STORES_NO_IVOPTS Unwind call_function(const Cell& name, const Cell& fn, Code& c) {
     const Off spec = typed_spec(&fn);
     const SpecHeader* hp = spec_header(spec);
-    if (hp->refinements) return exec_call(name, fn, &c, nullptr, 0, false);
-    const uint32_t fixed_count = hp->fixed, locals = hp->locals;
+    const uint32_t fixed_count = hp->fixed;
+    // The cells after the fixed arguments: /local's alone (a count), or
+    // with refinements (all ones: laid out by push_absent_function_tail).
+    const uint32_t tail = hp->refinements ? ~0u : hp->locals;
     check_machine_stack();
     Cell* keeper = stack::push(fn);
     Cell* base = stack::mark_func(&name, fn.w1, stack::MARK_INTERP_FUNC);
     if (Unwind code = fetch_fixed(name, spec, fixed_count, c)) return code;
-    if (locals) function::push_absent_refinement(int32_t(locals));
+    if (tail) {
+        if (tail == ~0u) [[unlikely]]
+            push_absent_function_tail(spec);
+        else
+            function::push_absent_refinement(int32_t(tail));
+    }
     Cell* result = base;
     if (tracing) [[unlikely]] {
         KIV_TRACE(EV_CALL, &c, &fn, &name);
