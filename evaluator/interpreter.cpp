@@ -1594,16 +1594,8 @@ inline bool quick_prefix(Cells cs, uint32_t* pos, Cell* value, const Cell** left
 // (a call, a paren, a decimal...), the set goes on by resume_set. False,
 // with nothing changed, for anything else (eval_set then does it all).
 inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unwind* code) {
-    // The slot first (an object's field has none: the object layer's quiet
-    // store sets it). Nothing below allocates, so the slot stays valid.
-    Cell* dst = context::direct_slot(&word);
-    Cell* mark = nullptr;  // the field's word cell, marked set by the store
-    if (!dst) [[unlikely]] {
-        QuietField field = quiet_field(word);
-        if (!field.value) return false;
-        dst = field.value;
-        mark = field.word;
-    }
+    // The value's quick part first (a value that needs a call, the usual
+    // refusal, is refused before the word's slot is looked for).
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;
@@ -1614,6 +1606,16 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
         return true;
     }
     if (value.type() == TYPE_UNSET) return false;
+    // The slot (an object's field has none: the object layer's quiet store
+    // sets it). Nothing here allocates, so the slot stays valid.
+    Cell* dst = context::direct_slot(&word);
+    Cell* mark = nullptr;  // the field's word cell, marked set by the store
+    if (!dst) [[unlikely]] {
+        QuietField field = quiet_field(word);
+        if (!field.value) return false;
+        dst = field.value;
+        mark = field.word;
+    }
     *dst = value;
     if (mark) mark->header |= header::WORD_SET;
     *slot = value;
@@ -1664,6 +1666,23 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     if (c.pos >= cell_count(c.node)) fire({"script", "need-value"}, v);
     const Cell name = v.type() == TYPE_SET_PATH ? set_path_name(v) : v;
     stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    // A value that starts with a call by a global word (`x: length? s`),
+    // outside tracing: the call and the operators after it, as
+    // eval_expression takes them, without a second expression level. (Read
+    // through the global values alone: one more peek_value here moves
+    // peek_value out of line in the hot paths.)
+    const Cell* w = cell_at(c.node, c.pos);
+    if (!tracing && w->type() == TYPE_WORD && w->w1 == root::global_context) {
+        const Cell* fv = context::global_value(w->w3);
+        if (fv && (fv->type() == TYPE_NATIVE || fv->type() == TYPE_ACTION || fv->type() == TYPE_FUNCTION)) {
+            const Cell word = *w;
+            const Cell fn = *fv;
+            ++c.pos;
+            if (Unwind code = call_word(word, fn, c)) return code;
+            if (Unwind code = apply_operators(c, slot)) return code;
+            return store_set(c, v, slot, top_level);
+        }
+    }
     if (Unwind code = eval_expression(c, true, false)) return code;
     return store_set(c, v, slot, top_level);
 }
