@@ -465,6 +465,34 @@ KIV_SCALAR_STORES_NO_IVOPTS bool quick_conditional(const Cell& name, uint32_t id
     return true;
 }
 
+// `any` and `all` with a literal block (no operator after it), outside
+// tracing: the native's frame and argument laid out as its call lays them
+// out, and its work (truth_run's) done here, without the argument fetch and
+// the dispatch through the natives table. False, with nothing changed, for
+// any other form: the call takes the ordinary path.
+static_assert(natives::N_ANY == natives::N_IF + 3 && natives::N_ALL == natives::N_IF + 4,
+              "any and all follow the conditionals");
+RefusalMemo truth_refusals;  // eval_until's memo for these calls
+[[gnu::noinline]] bool quick_truth(const Cell& name, uint32_t id, Code& c, Unwind* code) {
+    Cells cs = cells_of_node(c.node);
+    const uint32_t pos = c.pos;
+    if (tracing || pos >= cs.n || cs.at[pos].type() != TYPE_BLOCK || op_at(cs, pos + 1)) return false;
+    const Cell b = cs.at[pos];
+    check_machine_stack();
+    Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    stack::push(b);  // the argument: holds the block for the collector
+    c.pos = pos + 1;
+    Cell last = none_value;
+    if (b.w1 < cell_count(b.w2)) {
+        if ((*code = eval_until(base, id == natives::N_ANY, truth_refusals, &last))) return true;
+        if (!natives::lenient_true(&last)) last = none_value;
+    }
+    *base = last;
+    stack::unwind_own();  // its own frame, the topmost again
+    *code = UNWIND_NONE;
+    return true;
+}
+
 // The look-ahead's form: the left operand is the topmost cell, c.pos is at
 // the operator.
 inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
@@ -488,6 +516,9 @@ Unwind call_native(const Cell& name, const Cell& fn, Code& c);
             if (fn.w1 - natives::N_IF <= 2u) {
                 Unwind code;
                 if (quick_conditional(word, fn.w1, c, &code)) return code;
+            } else if (fn.w1 - natives::N_ANY <= 1u) {
+                Unwind code;
+                if (quick_truth(word, fn.w1, c, &code)) return code;
             }
             return call_native(word, fn, c);
         case TYPE_ACTION:
