@@ -100,6 +100,23 @@ inline bool slot_answer(const Cell& path, const Cell* slot, Cell* out) {
     return slot && slot_answer(path, slot, out);
 }
 
+// The key of a one-key path on a map! (`m/key`, `m/:k`): the element, a
+// get-word's value read in place. False for any other path, and for a key
+// the generic walk evaluates or refuses (a paren, unset, a get-word whose
+// value cannot be read in place).
+inline bool map_path_key(const Cell* head, const Cell* cells, uint32_t count, Cell* key) {
+    if (!head || head->type() != TYPE_MAP || count != 2) return false;
+    Cell el = cells[1];
+    if (el.type() == TYPE_GET_WORD) {
+        const Cell* v = peek_value(&el);
+        if (!v) return false;
+        el = *v;
+    }
+    if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
+    *key = el;
+    return true;
+}
+
 // The commonest forms (`b/2`, and `p/x` whose field the field memo holds)
 // answered with no call, the rest by peek_object_steps, which gives the
 // same answer for these.
@@ -111,6 +128,12 @@ bool peek_path(const Cell& path, Cell* out) {
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
+    if (head->type() == TYPE_MAP) {
+        Cell key;
+        if (!map_path_key(head, cells, count, &key)) return false;
+        map::select_value(head, &key, out);  // a look-up: nothing allocated
+        return !is_callable(out->type());
+    }
     if (head->type() != TYPE_OBJECT) return false;
     if (count != 2 || cells[1].type() != TYPE_WORD) return peek_object_steps(path, out);
     // The field by the memo; the rest (the memo's first entry) out of line.
@@ -151,6 +174,12 @@ bool peek_path(const Cell& path, Cell* out) {
         result = *slot;
     } else if (t == TYPE_BLOCK) {
         if (!block_pick(head, cells, count, &result)) return false;
+        if (mode == PATH_CALL && is_callable(result.type())) return false;
+    } else if (t == TYPE_MAP) {
+        // The map's get step (its path action's, without /case).
+        Cell key;
+        if (!map_path_key(head, cells, count, &key)) return false;
+        map::select_value(head, &key, &result);
         if (mode == PATH_CALL && is_callable(result.type())) return false;
     } else if (is_callable(t) && mode == PATH_CALL) {
         *code = call_head(path, cells, head, c);
@@ -202,14 +231,8 @@ bool path_set_target(const Cell& path, FieldTarget* t) {
     const Cell* cells;
     uint32_t count;
     const Cell* head = path_head(path, &cells, &count);
-    if (!head || head->type() != TYPE_MAP || count != 2) return false;
-    Cell el = cells[1];
-    if (el.type() == TYPE_GET_WORD) {
-        const Cell* v = peek_value(&el);
-        if (!v) return false;
-        el = *v;
-    }
-    if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
+    Cell el;
+    if (!map_path_key(head, cells, count, &el)) return false;
     // The map's set step itself (it holds what it needs while a new key is
     // copied); the value is the result.
     Cell* result = stack::push(*value);
