@@ -117,6 +117,21 @@ inline bool map_path_key(const Cell* head, const Cell* cells, uint32_t count, Ce
     return true;
 }
 
+// The value a one-key path on a map! reads (the map's get step, its path
+// action's without /case): a look-up, nothing allocated. False, with
+// nothing changed, for another path and for a function value (the call
+// form calls it through the generic walk). Out of line: the object and
+// block forms stay small.
+[[gnu::noinline]] bool map_path_value(const Cell* head, const Cell* cells, uint32_t count, Cell* out) {
+    Cell key;
+    if (!map_path_key(head, cells, count, &key)) return false;
+    Cell v;
+    map::select_value(head, &key, &v);
+    if (is_callable(v.type())) return false;
+    *out = v;
+    return true;
+}
+
 // The commonest forms (`b/2`, and `p/x` whose field the field memo holds)
 // answered with no call, the rest by peek_object_steps, which gives the
 // same answer for these.
@@ -128,13 +143,7 @@ bool peek_path(const Cell& path, Cell* out) {
     const Cell* head = path_head(path, &cells, &count);
     if (!head) return false;
     if (head->type() == TYPE_BLOCK) return block_pick(head, cells, count, out) && !is_callable(out->type());
-    if (head->type() == TYPE_MAP) {
-        Cell key;
-        if (!map_path_key(head, cells, count, &key)) return false;
-        map::select_value(head, &key, out);  // a look-up: nothing allocated
-        return !is_callable(out->type());
-    }
-    if (head->type() != TYPE_OBJECT) return false;
+    if (head->type() != TYPE_OBJECT) return head->type() == TYPE_MAP && map_path_value(head, cells, count, out);
     if (count != 2 || cells[1].type() != TYPE_WORD) return peek_object_steps(path, out);
     // The field by the memo; the rest (the memo's first entry) out of line.
     const FieldMemoEntry* m = memo_field_entry(head->w1, cells[1].w2);
@@ -176,11 +185,7 @@ bool peek_path(const Cell& path, Cell* out) {
         if (!block_pick(head, cells, count, &result)) return false;
         if (mode == PATH_CALL && is_callable(result.type())) return false;
     } else if (t == TYPE_MAP) {
-        // The map's get step (its path action's, without /case).
-        Cell key;
-        if (!map_path_key(head, cells, count, &key)) return false;
-        map::select_value(head, &key, &result);
-        if (mode == PATH_CALL && is_callable(result.type())) return false;
+        if (!map_path_value(head, cells, count, &result)) return false;
     } else if (is_callable(t) && mode == PATH_CALL) {
         *code = call_head(path, cells, head, c);
         return true;
