@@ -620,7 +620,12 @@ State run_items(Parser& p, Unwind* code) {
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
-                    p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                    int32_t min = kw == KW_SOME ? 1 : 0, max = kw == KW_OPT ? 1 : -1;
+                    // One ASCII character over narrow text (any " " between
+                    // fields, the usual case) runs here, without the call.
+                    uint32_t low, mask;
+                    p.match = ascii_target(p, v, &low, &mask) ? repeat_ascii(p, low, mask, min, max)
+                                                              : repeat_plain(p, v, min, max);
                     p.last_kind = K_REPEAT;
                     if (!p.match) return S_FIND_ALTERNATIVE;
                     continue;
