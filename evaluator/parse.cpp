@@ -435,6 +435,13 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return set_copied_text(p, node, target);
 }
 
+// to/thru over any other searchable value, then copy on a match: out of
+// line, so the one-character path above keeps a small frame.
+[[gnu::noinline]] Unwind search_and_copy(Parser& p, const Cell& v, bool thru, uint32_t from, const Cell& target) {
+    search_here(p, v, thru);
+    return p.match ? copy_here(p, from, target) : UNWIND_NONE;
+}
+
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
 inline State after_rule(const Parser& p) {
     return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
@@ -471,9 +478,8 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
                 if (ascii_target(p, v, &low, &mask)) {
                     scan_ascii(p, low, mask, k2 == KW_THRU);
                     if (p.match && (*code = copy_narrow(p, from, w))) return S_EXIT;
-                } else {
-                    search_here(p, v, k2 == KW_THRU);
-                    if (p.match && (*code = copy_here(p, from, w))) return S_EXIT;
+                } else if ((*code = search_and_copy(p, v, k2 == KW_THRU, from, w))) {
+                    return S_EXIT;
                 }
                 if (!p.match) {
                     p.input->w1 = from;
