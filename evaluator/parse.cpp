@@ -435,11 +435,26 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return set_copied_text(p, node, target);
 }
 
-// to/thru over any other searchable value, then copy on a match: out of
-// line, so the one-character path above keeps a small frame.
+// copy's search and copy from `from`: on a match the span is copied and
+// set to the target word, else the input goes back to `from`. The exit
+// code of Kiv code the store ran.
+// One ASCII character (ascii_target's low and mask) over narrow text:
+[[gnu::always_inline]] inline Unwind scan_and_copy(Parser& p, uint32_t low, uint32_t mask, bool thru, uint32_t from,
+                                                   const Cell& target) {
+    scan_ascii(p, low, mask, thru);
+    if (p.match) return copy_narrow(p, from, target);
+    p.input->w1 = from;
+    refresh_end(p);
+    return UNWIND_NONE;
+}
+// Any other searchable value: out of line, so the one-character path keeps
+// a small frame.
 [[gnu::noinline]] Unwind search_and_copy(Parser& p, const Cell& v, bool thru, uint32_t from, const Cell& target) {
     search_here(p, v, thru);
-    return p.match ? copy_here(p, from, target) : UNWIND_NONE;
+    if (p.match) return copy_here(p, from, target);
+    p.input->w1 = from;
+    refresh_end(p);
+    return UNWIND_NONE;
 }
 
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
@@ -475,16 +490,10 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
                 p.value = v;
                 p.via_word = via_word;
                 uint32_t low, mask;
-                if (ascii_target(p, v, &low, &mask)) {
-                    scan_ascii(p, low, mask, k2 == KW_THRU);
-                    if (p.match && (*code = copy_narrow(p, from, w))) return S_EXIT;
-                } else if ((*code = search_and_copy(p, v, k2 == KW_THRU, from, w))) {
+                bool thru = k2 == KW_THRU;
+                if ((*code = ascii_target(p, v, &low, &mask) ? scan_and_copy(p, low, mask, thru, from, w)
+                                                             : search_and_copy(p, v, thru, from, w)))
                     return S_EXIT;
-                }
-                if (!p.match) {
-                    p.input->w1 = from;
-                    refresh_end(p);
-                }
                 p.last_kind = K_COPY;
                 if (in_block) return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
                 return after_rule(p);
@@ -497,6 +506,37 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     p.kind = kw == KW_COPY ? K_COPY : K_SET;
     p.flag = 0;
     return S_PUSH_RULE;
+}
+
+// copy word to/thru one ASCII character (a char! or a one-character text
+// written in the rules) over narrow text, at p.rp in run_items' block: the
+// usual way of cutting fields, run here without kw_copy_set's frame. False,
+// with nothing changed, for any other shape (kw_copy_set decides); else
+// *next is the state to go on with, as kw_copy_set would answer it.
+[[gnu::always_inline]] inline bool copy_to_ascii(Parser& p, Unwind* code, State* next) {
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    if (int32_t(rb->byte_count() >> 4) - p.rp <= 3) return false;
+    if (at[1].type() != TYPE_WORD || at[2].type() != TYPE_WORD) return false;
+    Keyword k2 = keyword_of(at[2]);
+    if (k2 != KW_TO && k2 != KW_THRU) return false;
+    Cell v = at[3];
+    v.clear_new_line();
+    uint32_t low, mask;
+    if (!ascii_target(p, v, &low, &mask)) return false;
+    Cell w;
+    std::memcpy(&w, at + 1, sizeof(Cell));
+    w.clear_new_line();
+    uint32_t from = p.input->w1;
+    p.rp += 3;
+    p.value = v;
+    if ((*code = scan_and_copy(p, low, mask, k2 == KW_THRU, from, w))) {
+        *next = S_EXIT;
+        return true;
+    }
+    p.last_kind = K_COPY;
+    *next = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+    return true;
 }
 
 // The end of a block that a repetition repeats (some [...], any [...],
@@ -595,9 +635,14 @@ State run_items(Parser& p, Unwind* code) {
                     if (next_round(p)) continue;
                     return hand(S_POP_BLOCK);
                 case KW_COPY: {
+                    State s;
+                    if (copy_to_ascii(p, code, &s)) {
+                        if (s == S_NEXT_RULE) continue;
+                        return s;
+                    }
                     p.value = val;
                     Cell word = val;
-                    State s = kw_copy_set(p, kw, word, code, true);
+                    s = kw_copy_set(p, kw, word, code, true);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
