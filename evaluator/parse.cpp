@@ -287,6 +287,34 @@ inline bool searchable_value(Cell& v) {
 
 namespace {
 
+// The first byte from pos up to stop that matches one ASCII character
+// (ascii_target's low and mask: (b | mask) == low), or stop when none does.
+[[gnu::always_inline]] inline uint32_t find_ascii(const uint8_t* head, uint32_t pos, uint32_t stop, uint32_t low,
+                                                  uint32_t mask) {
+    // Eight bytes at a time: x has a zero byte where a byte matches, and
+    // the lowest byte flagged by the zero test is the first match.
+    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
+    // Short spans (the usual word) eight bytes, then one byte at a time;
+    // the rest by memchr.
+    uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+    for (; pos + 8 <= near; pos += 8) {
+        uint64_t x = (load8(head + pos) | m8) ^ lo8;
+        uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+        if (z) return pos + (uint32_t(__builtin_ctzll(z)) >> 3);
+    }
+    for (; pos < near; ++pos)
+        if ((head[pos] | mask) == low) return pos;
+    if (pos >= stop) return stop;
+    // The nearest of the two bytes: the second searched only up to the first.
+    const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
+    uint32_t at = q ? uint32_t(q - head) : stop;
+    if (mask && at > pos) {
+        const uint8_t* q2 = static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
+        if (q2) at = uint32_t(q2 - head);
+    }
+    return at;
+}
+
 // to (thru: past it) one ASCII character over narrow text (ascii_target's
 // low and mask), the usual delimiter: scanned here for its bytes, as
 // search_plain's narrow search would find it.
@@ -294,36 +322,12 @@ namespace {
     const SeriesBuffer* b = buffer_of(p.input->w2);
     uint32_t n = uint32_t(b->byte_count());
     uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
-    uint32_t pos = p.input->w1;
-    const uint8_t* head = b->head_ptr();
-    // Eight bytes at a time: x has a zero byte where a byte matches, and
-    // the lowest byte flagged by the zero test is the first match.
-    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
-    // A match at `at`: the input moves to it (past it for thru).
-    auto matched = [&](uint32_t at) {
+    uint32_t at = find_ascii(b->head_ptr(), p.input->w1, stop, low, mask);
+    if (at < stop) {
+        // The input moves to the match (past it for thru).
         p.match = true;
         set_input_index(p, thru ? at + 1 : at, n);
-    };
-    // Short spans (the usual word) eight bytes, then one byte at a time;
-    // the rest by memchr.
-    uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
-    for (; pos + 8 <= near; pos += 8) {
-        uint64_t x = (load8(head + pos) | m8) ^ lo8;
-        uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
-        if (z) return matched(pos + (uint32_t(__builtin_ctzll(z)) >> 3));
-    }
-    for (; pos < near; ++pos)
-        if ((head[pos] | mask) == low) return matched(pos);
-    if (pos < stop) {
-        // The nearest of the two bytes: the second searched only up to the first.
-        const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
-        uint32_t at = q ? uint32_t(q - head) : stop;
-        if (mask && at > pos) {
-            const uint8_t* q2 =
-                static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
-            if (q2) at = uint32_t(q2 - head);
-        }
-        if (at < stop) return matched(at);
+        return;
     }
     p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
 }
