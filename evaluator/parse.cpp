@@ -67,6 +67,10 @@ enum Keyword : uint8_t {
 // Keyword code by canonical symbol id, and by symbol id as met.
 std::vector<uint8_t> keyword_table;
 std::vector<uint8_t> keyword_by_id;
+// keyword_by_id's data and size as the hot path reads them (two loads, not
+// the vector's three).
+const uint8_t* keyword_ids = nullptr;
+uint32_t keyword_ids_size = 0;
 
 void build_keywords() {
     struct Entry {
@@ -91,6 +95,8 @@ void build_keywords() {
     };
     keyword_table.clear();
     keyword_by_id.clear();
+    keyword_ids = nullptr;
+    keyword_ids_size = 0;
     for (const Entry& e : entries) {
         uint32_t c = symbol::resolve(e.symbol);
         if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
@@ -106,7 +112,11 @@ Keyword lookup_keyword(uint32_t id) {
     uint32_t c = symbol::resolve(id);
     Keyword kw = c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
     if (id < (1u << 20)) {
-        if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+        if (id >= keyword_by_id.size()) {
+            keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+            keyword_ids = keyword_by_id.data();
+            keyword_ids_size = uint32_t(keyword_by_id.size());
+        }
         keyword_by_id[id] = kw;
     }
     return kw;
@@ -114,8 +124,8 @@ Keyword lookup_keyword(uint32_t id) {
 
 inline Keyword keyword_of(const Cell& word) {
     uint32_t id = word.w2;
-    if (id < keyword_by_id.size()) {
-        uint8_t k = keyword_by_id[id];
+    if (id < keyword_ids_size) {
+        uint8_t k = keyword_ids[id];
         if (k != KW_UNKNOWN) return Keyword(k);
     }
     return lookup_keyword(id);
