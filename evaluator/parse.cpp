@@ -189,7 +189,7 @@ uint32_t event_mask(const Cell* callback) {
 // Rule pointer kept inside the block after Kiv code ran (the block may have
 // shrunk): clamped to its last cell.
 inline void refresh_rules(Parser& p) {
-    int32_t tail = int32_t(series::count(p.rules->w2));
+    int32_t tail = rule_tail(p);
     if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
 }
