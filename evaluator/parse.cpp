@@ -67,6 +67,10 @@ enum Keyword : uint8_t {
 // Keyword code by canonical symbol id, and by symbol id as met.
 std::vector<uint8_t> keyword_table;
 std::vector<uint8_t> keyword_by_id;
+// keyword_by_id's data and size as the hot path reads them (two loads, not
+// the vector's three).
+const uint8_t* keyword_ids = nullptr;
+uint32_t keyword_ids_size = 0;
 
 void build_keywords() {
     struct Entry {
@@ -91,6 +95,8 @@ void build_keywords() {
     };
     keyword_table.clear();
     keyword_by_id.clear();
+    keyword_ids = nullptr;
+    keyword_ids_size = 0;
     for (const Entry& e : entries) {
         uint32_t c = symbol::resolve(e.symbol);
         if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
@@ -106,7 +112,11 @@ Keyword lookup_keyword(uint32_t id) {
     uint32_t c = symbol::resolve(id);
     Keyword kw = c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
     if (id < (1u << 20)) {
-        if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+        if (id >= keyword_by_id.size()) {
+            keyword_by_id.resize(id + 1024, KW_UNKNOWN);
+            keyword_ids = keyword_by_id.data();
+            keyword_ids_size = uint32_t(keyword_by_id.size());
+        }
         keyword_by_id[id] = kw;
     }
     return kw;
@@ -114,8 +124,8 @@ Keyword lookup_keyword(uint32_t id) {
 
 inline Keyword keyword_of(const Cell& word) {
     uint32_t id = word.w2;
-    if (id < keyword_by_id.size()) {
-        uint8_t k = keyword_by_id[id];
+    if (id < keyword_ids_size) {
+        uint8_t k = keyword_ids[id];
         if (k != KW_UNKNOWN) return Keyword(k);
     }
     return lookup_keyword(id);
@@ -179,7 +189,7 @@ uint32_t event_mask(const Cell* callback) {
 // Rule pointer kept inside the block after Kiv code ran (the block may have
 // shrunk): clamped to its last cell.
 inline void refresh_rules(Parser& p) {
-    int32_t tail = int32_t(series::count(p.rules->w2));
+    int32_t tail = rule_tail(p);
     if (p.rp > tail) p.rp = tail;
     if (p.rp < int32_t(p.rules->w1) - 1) p.rp = int32_t(p.rules->w1) - 1;
 }
@@ -287,6 +297,34 @@ inline bool searchable_value(Cell& v) {
 
 namespace {
 
+// The first byte from pos up to stop that matches one ASCII character
+// (ascii_target's low and mask: (b | mask) == low), or stop when none does.
+[[gnu::always_inline]] inline uint32_t find_ascii(const uint8_t* head, uint32_t pos, uint32_t stop, uint32_t low,
+                                                  uint32_t mask) {
+    // Eight bytes at a time: x has a zero byte where a byte matches, and
+    // the lowest byte flagged by the zero test is the first match.
+    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
+    // Short spans (the usual word) eight bytes, then one byte at a time;
+    // the rest by memchr.
+    uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
+    for (; pos + 8 <= near; pos += 8) {
+        uint64_t x = (load8(head + pos) | m8) ^ lo8;
+        uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
+        if (z) return pos + (uint32_t(__builtin_ctzll(z)) >> 3);
+    }
+    for (; pos < near; ++pos)
+        if ((head[pos] | mask) == low) return pos;
+    if (pos >= stop) return stop;
+    // The nearest of the two bytes: the second searched only up to the first.
+    const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
+    uint32_t at = q ? uint32_t(q - head) : stop;
+    if (mask && at > pos) {
+        const uint8_t* q2 = static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
+        if (q2) at = uint32_t(q2 - head);
+    }
+    return at;
+}
+
 // to (thru: past it) one ASCII character over narrow text (ascii_target's
 // low and mask), the usual delimiter: scanned here for its bytes, as
 // search_plain's narrow search would find it.
@@ -294,36 +332,12 @@ namespace {
     const SeriesBuffer* b = buffer_of(p.input->w2);
     uint32_t n = uint32_t(b->byte_count());
     uint32_t stop = p.limit >= 0 && p.limit < int64_t(n) ? uint32_t(p.limit) : n;
-    uint32_t pos = p.input->w1;
-    const uint8_t* head = b->head_ptr();
-    // Eight bytes at a time: x has a zero byte where a byte matches, and
-    // the lowest byte flagged by the zero test is the first match.
-    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
-    // A match at `at`: the input moves to it (past it for thru).
-    auto matched = [&](uint32_t at) {
+    uint32_t at = find_ascii(b->head_ptr(), p.input->w1, stop, low, mask);
+    if (at < stop) {
+        // The input moves to the match (past it for thru).
         p.match = true;
         set_input_index(p, thru ? at + 1 : at, n);
-    };
-    // Short spans (the usual word) eight bytes, then one byte at a time;
-    // the rest by memchr.
-    uint32_t near = stop > pos && stop - pos > 16 ? pos + 16 : stop;
-    for (; pos + 8 <= near; pos += 8) {
-        uint64_t x = (load8(head + pos) | m8) ^ lo8;
-        uint64_t z = (x - BYTES_01) & ~x & BYTES_80;
-        if (z) return matched(pos + (uint32_t(__builtin_ctzll(z)) >> 3));
-    }
-    for (; pos < near; ++pos)
-        if ((head[pos] | mask) == low) return matched(pos);
-    if (pos < stop) {
-        // The nearest of the two bytes: the second searched only up to the first.
-        const uint8_t* q = static_cast<const uint8_t*>(std::memchr(head + pos, int(low), stop - pos));
-        uint32_t at = q ? uint32_t(q - head) : stop;
-        if (mask && at > pos) {
-            const uint8_t* q2 =
-                static_cast<const uint8_t*>(std::memchr(head + pos, int(low & ~mask), at - pos));
-            if (q2) at = uint32_t(q2 - head);
-        }
-        if (at < stop) return matched(at);
+        return;
     }
     p.match = p.limit >= 0 && int64_t(p.input->w1) > p.limit;
 }
@@ -435,6 +449,28 @@ Unwind copy_span(Parser& p, uint32_t from, const Cell& target) {
     return set_copied_text(p, node, target);
 }
 
+// copy's search and copy from `from`: on a match the span is copied and
+// set to the target word, else the input goes back to `from`. The exit
+// code of Kiv code the store ran.
+// One ASCII character (ascii_target's low and mask) over narrow text:
+[[gnu::always_inline]] inline Unwind scan_and_copy(Parser& p, uint32_t low, uint32_t mask, bool thru, uint32_t from,
+                                                   const Cell& target) {
+    scan_ascii(p, low, mask, thru);
+    if (p.match) return copy_narrow(p, from, target);
+    p.input->w1 = from;
+    refresh_end(p);
+    return UNWIND_NONE;
+}
+// Any other searchable value: out of line, so the one-character path keeps
+// a small frame.
+[[gnu::noinline]] Unwind search_and_copy(Parser& p, const Cell& v, bool thru, uint32_t from, const Cell& target) {
+    search_here(p, v, thru);
+    if (p.match) return copy_here(p, from, target);
+    p.input->w1 = from;
+    refresh_end(p);
+    return UNWIND_NONE;
+}
+
 // S_CHECK_PENDING's answer, for the hot steps that go on without the hop.
 inline State after_rule(const Parser& p) {
     return top_is_rule(p) ? S_POP_RULE : p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
@@ -468,17 +504,10 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
                 p.value = v;
                 p.via_word = via_word;
                 uint32_t low, mask;
-                if (ascii_target(p, v, &low, &mask)) {
-                    scan_ascii(p, low, mask, k2 == KW_THRU);
-                    if (p.match && (*code = copy_narrow(p, from, w))) return S_EXIT;
-                } else {
-                    search_here(p, v, k2 == KW_THRU);
-                    if (p.match && (*code = copy_here(p, from, w))) return S_EXIT;
-                }
-                if (!p.match) {
-                    p.input->w1 = from;
-                    refresh_end(p);
-                }
+                bool thru = k2 == KW_THRU;
+                if ((*code = ascii_target(p, v, &low, &mask) ? scan_and_copy(p, low, mask, thru, from, w)
+                                                             : search_and_copy(p, v, thru, from, w)))
+                    return S_EXIT;
                 p.last_kind = K_COPY;
                 if (in_block) return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
                 return after_rule(p);
@@ -491,6 +520,37 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     p.kind = kw == KW_COPY ? K_COPY : K_SET;
     p.flag = 0;
     return S_PUSH_RULE;
+}
+
+// copy word to/thru one ASCII character (a char! or a one-character text
+// written in the rules) over narrow text, at p.rp in run_items' block: the
+// usual way of cutting fields, run here without kw_copy_set's frame. False,
+// with nothing changed, for any other shape (kw_copy_set decides); else
+// *next is the state to go on with, as kw_copy_set would answer it.
+[[gnu::always_inline]] inline bool copy_to_ascii(Parser& p, Unwind* code, State* next) {
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    if (int32_t(rb->byte_count() >> 4) - p.rp <= 3) return false;
+    if (at[1].type() != TYPE_WORD || at[2].type() != TYPE_WORD) return false;
+    Keyword k2 = keyword_of(at[2]);
+    if (k2 != KW_TO && k2 != KW_THRU) return false;
+    Cell v = at[3];
+    v.clear_new_line();
+    uint32_t low, mask;
+    if (!ascii_target(p, v, &low, &mask)) return false;
+    Cell w;
+    std::memcpy(&w, at + 1, sizeof(Cell));
+    w.clear_new_line();
+    uint32_t from = p.input->w1;
+    p.rp += 3;
+    p.value = v;
+    if ((*code = scan_and_copy(p, low, mask, k2 == KW_THRU, from, w))) {
+        *next = S_EXIT;
+        return true;
+    }
+    p.last_kind = K_COPY;
+    *next = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+    return true;
 }
 
 // The end of a block that a repetition repeats (some [...], any [...],
@@ -589,9 +649,14 @@ State run_items(Parser& p, Unwind* code) {
                     if (next_round(p)) continue;
                     return hand(S_POP_BLOCK);
                 case KW_COPY: {
+                    State s;
+                    if (copy_to_ascii(p, code, &s)) {
+                        if (s == S_NEXT_RULE) continue;
+                        return s;
+                    }
                     p.value = val;
                     Cell word = val;
-                    State s = kw_copy_set(p, kw, word, code, true);
+                    s = kw_copy_set(p, kw, word, code, true);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
@@ -620,7 +685,12 @@ State run_items(Parser& p, Unwind* code) {
                     ++p.rp;
                     p.value = v;
                     p.via_word = next->type() == TYPE_WORD;
-                    p.match = repeat_plain(p, v, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1);
+                    int32_t min = kw == KW_SOME ? 1 : 0, max = kw == KW_OPT ? 1 : -1;
+                    // One ASCII character over narrow text (any " " between
+                    // fields, the usual case) runs here, without the call.
+                    uint32_t low, mask;
+                    p.match = ascii_target(p, v, &low, &mask) ? repeat_ascii(p, low, mask, min, max)
+                                                              : repeat_plain(p, v, min, max);
                     p.last_kind = K_REPEAT;
                     if (!p.match) return S_FIND_ALTERNATIVE;
                     continue;

@@ -221,6 +221,29 @@ inline uint64_t load8(const uint8_t* p) {
 constexpr uint64_t BYTES_01 = 0x0101010101010101ull;
 constexpr uint64_t BYTES_80 = 0x8080808080808080ull;
 
+// A repetition (min, max with -1 unbounded) of one ASCII character over
+// narrow text (ascii_target's low and mask): its bytes skipped in place,
+// eight at a time while all of them match. The match flag's value; the
+// input moves past the run when it matches.
+[[gnu::always_inline]] inline bool repeat_ascii(Parser& p, uint32_t low, uint32_t mask, int32_t min, int32_t max) {
+    const SeriesBuffer* b = buffer_of(p.input->w2);
+    uint32_t count = uint32_t(b->byte_count());  // one byte per unit
+    uint32_t start = p.input->w1;
+    uint32_t stop = p.limit >= 0 && p.limit < int64_t(count) ? uint32_t(p.limit) : count;
+    uint32_t left = stop > start ? stop - start : 0;
+    if (left < uint32_t(min) || left == 0) return min == 0;
+    uint32_t limit = start + (max >= 0 && uint32_t(max) < left ? uint32_t(max) : left);
+    const uint8_t* head = b->head_ptr();
+    const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
+    uint32_t pos = start;
+    while (pos + 8 <= limit && (load8(head + pos) | m8) == lo8) pos += 8;
+    while (pos < limit && (head[pos] | mask) == low) ++pos;
+    if (pos - start < uint32_t(min)) return false;
+    // The position stays within the text: only the end flag to set.
+    set_input_index(p, pos, count);
+    return true;
+}
+
 // ---- Matching (parse_match.cpp) --------------------------------------------------------
 // The value at the input position: match flag set, input moved past a match.
 void match_value(Parser& p, const Cell& value);

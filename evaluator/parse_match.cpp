@@ -437,13 +437,7 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
         }
     } else if (uint32_t low, mask; ascii_target(p, value, &low, &mask)) {
         // One ASCII character over narrow text: its bytes skipped here.
-        const uint8_t* head = buffer_of(p.input->w2)->head_ptr();
-        uint32_t limit = pos + uint32_t(std::min<uint64_t>(cap, left));
-        // Eight bytes at a time while all of them match, then byte by byte.
-        const uint64_t lo8 = low * BYTES_01, m8 = mask * BYTES_01;
-        while (pos + 8 <= limit && (load8(head + pos) | m8) == lo8) pos += 8;
-        while (pos < limit && (head[pos] | mask) == low) ++pos;
-        rounds = pos - start;
+        return repeat_ascii(p, low, mask, min, max);
     } else {
         uint32_t cp;
         bool fold_case = t != TYPE_BINARY && p.cmp != 2;

@@ -247,7 +247,7 @@ Off alloc_narrow_slow(uint32_t count);
     *arena::ptr<Off>(node) = arena::off(b);
     return node;
 }
-inline Off alloc_narrow(uint32_t count) {
+[[gnu::always_inline]] inline Off alloc_narrow(uint32_t count) {
 #ifndef KIV_GC_TORTURE
     uint32_t size = (count + 15u) & ~15u;
     if (count - 1u < 4096u && size + BUFFER_OVERHEAD < record.big_threshold) [[likely]] {
