@@ -46,19 +46,27 @@ void add_pair(Cell* map, const Cell* key, const Cell* value, bool case_sensitive
               uint32_t hash);
 // Stores a value under a key: updates a live entry, revives a removed one or
 // appends a new pair (the key normalised, reporting `path` on error).
-inline void store(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
-    // An existing key (the usual case) is updated in place: the look-up
-    // never collects, so nothing needs holding on the stack.
-    uint32_t hash = 0;
+// The update half of store: a key the map holds (live or removed) takes
+// the value in place, and true; false, with nothing changed, for a new key
+// (*hash is then the key's hash as the look-up made it). Nothing here
+// allocates or raises.
+inline bool update(const Cell* map, const Cell* key, const Cell* value, bool case_sensitive, uint32_t* hash) {
     Off table = map->w3;
-    Cell* k = hash_values::find_in_map(table, key, case_sensitive, &hash);
-    if (!k) [[unlikely]]
-        return add_pair(map, key, value, case_sensitive, path, hash);
+    Cell* k = hash_values::find_in_map(table, key, case_sensitive, hash);
+    if (!k) return false;
     if (k[1].header == 0) ++hashtable::record(table)->live;
     // One 16-byte copy, then the flag cleared in place (a copy made in a
     // local and changed there is assembled field by field).
     std::memmove(&k[1], value, sizeof(Cell));
     k[1].clear_new_line();
+    return true;
+}
+inline void store(Cell* map, const Cell* key, const Cell* value, bool case_sensitive, const Cell* path) {
+    // An existing key (the usual case) is updated in place: the look-up
+    // never collects, so nothing needs holding on the stack.
+    uint32_t hash = 0;
+    if (!update(map, key, value, case_sensitive, &hash)) [[unlikely]]
+        add_pair(map, key, value, case_sensitive, path, hash);
 }
 // The path set `map/key: value` (no /case): as eval_path's set step, without
 // the step's cells (the map cell, key and value are read before anything is

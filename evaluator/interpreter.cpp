@@ -14,6 +14,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -1656,17 +1657,44 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     return true;
 }
 
-// A set-path! on an object field whose value starts with a value needing no
-// evaluation step (`p/y: p/y - 1`), outside tracing. The target field and
-// the value's quick part are found first, reading only; false, with
-// nothing changed, when either has no such form (eval_set then does it
-// all). When the kernel computes the whole value and the object has no
-// change hook, the field is stored quietly with no frame (nothing can
-// fail); otherwise the set goes on by resume_set.
+// Map set-paths found to have no quick form (an operator the kernel
+// refuses in the value, another kind of path): a loop meets the same
+// refusal on every pass.
+RefusalMemo refused_map_sets;
+
+// The map! of a set-path on one of its keys (`m/:k: v`), the key into
+// *key; null for any other set-path. Out of line: objects are the usual
+// set-path target.
+[[gnu::noinline]] const Cell* map_set_target(const Cell& v, Cell* key) {
+    const Cell* cells;
+    uint32_t count;
+    const Cell* head = path_head(v, &cells, &count);
+    return map_path_key(head, cells, count, key) ? head : nullptr;
+}
+
+// A set-path! on an object field (`p/y: p/y - 1`), or on one key of a
+// map! (`m/:k: v`), whose value starts with a value needing no evaluation
+// step, outside tracing. The target and the value's quick part are found
+// first, reading only; false, with nothing changed, when either has no
+// such form (eval_set then does it all). When the kernel computes the whole
+// value and the store cannot fail (an object field with no change hook, a
+// key the map holds: updated in place, nothing allocated), it is made with
+// no frame; otherwise the set goes on by resume_set (a new map key is
+// added under the set's frame).
 [[gnu::noinline]] bool quick_set_path(Code& c, const Cell& v, Cell* slot, bool top_level, Unwind* code) {
-    // The target first: a set-path on a map! or a block leaves at its head.
+    // The target first: a set-path on a block leaves at its head.
     FieldTarget t;
-    if (!set_target<true>(v, &t, &c)) return false;
+    Cell key;
+    const Cell* map = nullptr;
+    if (!set_target<true>(v, &t, &c)) {
+        if (refused_map_sets.refused(v.w2, v.w1)) return false;
+        map = map_set_target(v, &key);
+        if (!map) {
+            refused_map_sets.note(v.w2, v.w1);
+            return false;
+        }
+        t = FieldTarget{Cell{}, 0, nullptr, nullptr, nullptr};
+    }
     Cells cs = cells_of_node(c.node);
     uint32_t p = c.pos;
     Cell value;
@@ -1674,14 +1702,23 @@ inline bool quick_set(Code& c, const Cell& word, Cell* slot, bool top_level, Unw
     // A value starting with the same path (`p/y: p/y - 1`) reads the target.
     if (t.current) value = *t.current;
     if (!quick_prefix(cs, &p, &value, &left, t.current != nullptr)) return false;
-    if (left || t.obj.w3 != 0 || value.type() == TYPE_UNSET) {
+    if (map && left) {
+        // An operator the kernel refused (a call after it, say): resuming
+        // here would save nothing over eval_set.
+        refused_map_sets.note(v.w2, v.w1);
+        return false;
+    }
+    if (left || value.type() == TYPE_UNSET ||
+        (map ? !map::update(map, &key, &value, false, nullptr) : t.obj.w3 != 0)) {
         *code = resume_set(c, v, slot, top_level, value, p, left);
         return true;
     }
-    // The quiet store (object::set_field_quiet) through the cells the target
-    // step found: nothing since allocated.
-    *t.value = value;
-    t.word->header |= header::WORD_SET;
+    if (!map) {
+        // The quiet store (object::set_field_quiet) through the cells the
+        // target step found: nothing since allocated.
+        *t.value = value;
+        t.word->header |= header::WORD_SET;
+    }
     *slot = value;
     stack::top = slot + 1;
     c.pos = p;

@@ -100,23 +100,6 @@ inline bool slot_answer(const Cell& path, const Cell* slot, Cell* out) {
     return slot && slot_answer(path, slot, out);
 }
 
-// The key of a one-key path on a map! (`m/key`, `m/:k`): the element, a
-// get-word's value read in place. False for any other path, and for a key
-// the generic walk evaluates or refuses (a paren, unset, a get-word whose
-// value cannot be read in place).
-inline bool map_path_key(const Cell* head, const Cell* cells, uint32_t count, Cell* key) {
-    if (!head || head->type() != TYPE_MAP || count != 2) return false;
-    Cell el = cells[1];
-    if (el.type() == TYPE_GET_WORD) {
-        const Cell* v = peek_value(&el);
-        if (!v) return false;
-        el = *v;
-    }
-    if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
-    *key = el;
-    return true;
-}
-
 // The value a one-key path on a map! reads (the map's get step, its path
 // action's without /case): a look-up, nothing allocated. False, with
 // nothing changed, for another path and for a function value (the call

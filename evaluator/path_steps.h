@@ -129,6 +129,23 @@ inline const Cell* path_head(const Cell& path, const Cell** cells, uint32_t* cou
     return peek_value(&(*cells)[0]);
 }
 
+// The key of a one-key path on a map! (`m/key`, `m/:k`): the element, a
+// get-word's value read in place. False for any other path, and for a key
+// the generic walk evaluates or refuses (a paren, unset, a get-word whose
+// value cannot be read in place).
+inline bool map_path_key(const Cell* head, const Cell* cells, uint32_t count, Cell* key) {
+    if (!head || head->type() != TYPE_MAP || count != 2) return false;
+    Cell el = cells[1];
+    if (el.type() == TYPE_GET_WORD) {
+        const Cell* v = peek_value(&el);
+        if (!v) return false;
+        el = *v;
+    }
+    if (el.type() == TYPE_PAREN || el.type() == TYPE_UNSET) return false;
+    *key = el;
+    return true;
+}
+
 // Set-paths found to lead elsewhere than an object field (`m/:k:` on a
 // map!, `b/2:` on a block): a loop stores through the same path on every
 // pass, and both the quick set and the walk ask for its target.
