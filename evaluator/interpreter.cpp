@@ -468,12 +468,11 @@ KIV_SCALAR_STORES_NO_IVOPTS bool quick_conditional(const Cell& name, uint32_t id
 
 // `any` and `all` with a literal block (no operator after it), outside
 // tracing: the native's frame and argument laid out as its call lays them
-// out, and its work (truth_run's) done here, without the argument fetch and
+// out, and its work (eval_truth) done here, without the argument fetch and
 // the dispatch through the natives table. False, with nothing changed, for
 // any other form: the call takes the ordinary path.
 static_assert(natives::N_ANY == natives::N_IF + 3 && natives::N_ALL == natives::N_IF + 4,
               "any and all follow the conditionals");
-RefusalMemo truth_refusals;  // eval_until's memo for these calls
 [[gnu::noinline]] bool quick_truth(const Cell& name, uint32_t id, Code& c, Unwind* code) {
     Cells cs = cells_of_node(c.node);
     const uint32_t pos = c.pos;
@@ -483,12 +482,7 @@ RefusalMemo truth_refusals;  // eval_until's memo for these calls
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     stack::push(b);  // the argument: holds the block for the collector
     c.pos = pos + 1;
-    Cell last = none_value;
-    if (b.w1 < cell_count(b.w2)) {
-        if ((*code = eval_until(base, id == natives::N_ANY, truth_refusals, &last))) return true;
-        if (!natives::lenient_true(&last)) last = none_value;
-    }
-    *base = last;
+    if ((*code = eval_truth(base, id == natives::N_ANY, base))) return true;
     stack::unwind_own();  // its own frame, the topmost again
     *code = UNWIND_NONE;
     return true;
@@ -830,6 +824,17 @@ inline void push_nones(uint32_t n) {
     push_nones(ref_args);
 }
 
+// A function's refinement cells after its fixed arguments, every refinement
+// absent: each one's flag false and its arguments none.
+inline void push_absent_function_refinements(Off spec, uint32_t refinements) {
+    const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place: pushes do not allocate
+    for (uint32_t r = 0; r < refinements; ++r) {
+        const uint32_t nargs = entry_in(head, ref_index_in(head, r))->nargs;
+        stack::push(false_value);
+        push_nones(nargs);
+    }
+}
+
 // Lays out the refinement cells of a call whose fixed arguments are pushed,
 // every refinement absent: a function's flag false and arguments none; a
 // native's arguments none and its refs[] entry -1.
@@ -841,11 +846,7 @@ inline void push_nones(uint32_t n) {
     // (every refs array has room for 32), any further ones one by one.
     std::memset(refs, 0xFF, 16 * sizeof(int32_t));
     for (uint32_t r = 16; r < refinements; ++r) refs[r] = -1;
-    for (uint32_t r = 0; r < refinements; ++r) {
-        uint32_t nargs = entry_at(spec, ref_entry_index(spec, r))->nargs;
-        stack::push(false_value);
-        push_nones(nargs);
-    }
+    push_absent_function_refinements(spec, refinements);
 }
 
 // The refinements a path names (from element `ref_start`), fetched in path
@@ -1170,19 +1171,12 @@ template <bool Kernel = true>
 }
 
 // The cells of a function's frame after its fixed arguments when the call
-// names no refinement: each refinement's flag false and its arguments none
-// (as lay_out_absent lays them out), then the /local cells. Out of line:
-// most functions have no refinements.
+// names no refinement: the absent refinements, then the /local cells. Out
+// of line: most functions have no refinements.
 [[gnu::noinline]] void push_absent_function_tail(Off spec) {
-    const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place: pushes do not allocate
-    const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
-    const uint32_t refinements = hp->refinements, locals = hp->locals;
-    for (uint32_t r = 0; r < refinements; ++r) {
-        const uint32_t nargs = entry_in(head, ref_index_in(head, r))->nargs;
-        stack::push(false_value);
-        push_nones(nargs);
-    }
-    function::push_absent_refinement(int32_t(locals));
+    const SpecHeader* hp = spec_header(spec);  // read in place: pushes do not allocate
+    push_absent_function_refinements(spec, hp->refinements);
+    function::push_absent_refinement(int32_t(hp->locals));
 }
 
 // A call of a function! from the expression or argument path, outside
@@ -2048,8 +2042,18 @@ bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next) {
     return true;
 }
 
-KIV_SCALAR_STORES Unwind eval_until(const Cell* block, bool stop_on, RefusalMemo& memo, Cell* last) {
+// any's and all's memo: a value that needs no evaluation step (`x > 0`) is
+// read by the quick reader; at one found to need evaluation (`select m k`)
+// it is not tried again for a while.
+static RefusalMemo truth_refusals;
+
+KIV_SCALAR_STORES Unwind eval_truth(const Cell* block, bool stop_on, Cell* out) {
     const Cell b = *block;
+    if (b.w1 >= cell_count(b.w2)) {
+        *out = none_value;
+        return UNWIND_NONE;
+    }
+    Cell last;
     Cell* mark = stack::top;
     Code c{b.w2, b.w1, b.w1, b.type()};
     // The position moves to `c` at the first evaluated expression (as
@@ -2060,18 +2064,18 @@ KIV_SCALAR_STORES Unwind eval_until(const Cell* block, bool stop_on, RefusalMemo
     } restore{current_code};
     bool framed = false;
     do {
-        if (!memo.refused(b.w2, c.pos)) {
+        if (!truth_refusals.refused(b.w2, c.pos)) {
             // The cell the quick value would be pushed to (eval_next's
             // caller pushes it first).
             if (mark + 1 >= stack::limit) [[unlikely]]
                 stack::data_overflow(mark + 1);
             Cell v;
             if (quick_value(&b, c.pos, &v, &c.pos)) {
-                *last = v;
+                last = v;
                 if (natives::lenient_true(&v) == stop_on) break;
                 continue;
             }
-            memo.note(b.w2, c.pos);
+            truth_refusals.note(b.w2, c.pos);
         }
         if (!framed) {
             check_machine_stack();
@@ -2084,11 +2088,12 @@ KIV_SCALAR_STORES Unwind eval_until(const Cell* block, bool stop_on, RefusalMemo
         }
         c.expr = c.pos;
         if (Unwind code = eval_expression(c, true, false)) return code;
-        *last = *mark;
-        if (natives::lenient_true(last) == stop_on) break;
+        last = *mark;
+        if (natives::lenient_true(&last) == stop_on) break;
     } while (c.pos < cell_count(b.w2));
     if (framed) stack::unwind_own();
     stack::top = mark;
+    *out = natives::lenient_true(&last) ? last : none_value;
     return UNWIND_NONE;
 }
 

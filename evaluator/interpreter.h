@@ -28,10 +28,6 @@
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
-namespace kiv {
-struct RefusalMemo;
-}
-
 namespace kiv::interpreter {
 
 // ---- Start-up ------------------------------------------------------------------------
@@ -86,13 +82,13 @@ bool quick_value(const Cell* block, uint32_t index, Cell* out, uint32_t* next);
 // any and all: the expressions of the block, from its index to its tail,
 // evaluated in turn until the truth of one's value is `stop_on`. Each
 // value is the one eval_next gives; one the quick reader can read (outside
-// tracing, unless `memo` refuses it there) is read so, and one that needs
-// evaluation notes its position in `memo`. The evaluated ones share one
+// tracing, unless it was refused there lately) is read so, and one that
+// needs evaluation is remembered as refused. The evaluated ones share one
 // frame, pushed at the first of them: eval_next's frame, which nothing
-// between two expressions could tell from one per expression. *last
-// receives the last value (its truth is stop_on when the run stopped
-// early); the data top is left where it was. The block holds an expression.
-Unwind eval_until(const Cell* block, bool stop_on, RefusalMemo& memo, Cell* last);
+// between two expressions could tell from one per expression. *out (which
+// may be the block's own cell) receives the last value when it is true,
+// else none (an empty block gives none); the data top is left where it was.
+Unwind eval_truth(const Cell* block, bool stop_on, Cell* out);
 
 // ---- Calling function values from native code --------------------------------------
 // Calls `fn` (native!, action!, op!, function! or routine!) whose complete

@@ -27,7 +27,6 @@
 #include "evaluator/entry.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/refusal_memo.h"
 #include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -234,27 +233,11 @@ Unwind either(const int32_t*) {
     return interpreter::eval_branch(strict_true(arg(0)) ? arg(1) : arg(2));
 }
 
-// any and all: a value that needs no evaluation step (`x > 0`) is read by
-// the quick reader; at one found to need evaluation (`select m k`) it is
-// not tried again for a while.
-static RefusalMemo refused_expressions;
-
 // The expressions of the block argument evaluated until one's truth is
 // `stop_on`; the result is the last value when it is true, else none (an
 // empty block gives none).
 static Unwind truth_run(bool stop_on) {
-    const Cell* blk = arg(0);
-    if (blk->w1 >= cells_of(blk)) {
-        result_none();
-        return UNWIND_NONE;
-    }
-    Cell last;
-    if (Unwind code = interpreter::eval_until(blk, stop_on, refused_expressions, &last)) return code;
-    if (lenient_true(&last))
-        result(last);
-    else
-        result_none();
-    return UNWIND_NONE;
+    return interpreter::eval_truth(arg(0), stop_on, arg(0));
 }
 
 Unwind any(const int32_t*) {
