@@ -217,7 +217,13 @@ Unwind eval_paren(const Cell& v_in);
 // Evaluates the expressions of `c` from c.pos to its tail under the frame in
 // force, each from `base` (the data top is reset there before each), with
 // the current position on the expression in progress. The last value is
-// left in *base; with no expression, unset is pushed there.
+// left in *base; with no expression, unset is pushed there. An expression
+// that starts with a word holding data or a native, action or function is
+// taken here (eval_word_statement) without a level of eval_expression.
+[[gnu::always_inline]] inline Unwind eval_word_statement(Code& c, const Cell* word, const Cell* value);
+// Word values eval_word_statement leaves to eval_expression: the errors
+// (unset, op!) and the routine!.
+constexpr uint64_t NOT_WORD_STATEMENT = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_ROUTINE);
 [[gnu::always_inline]] inline Unwind eval_each(Code& c, Cell* base) {
     if (c.pos >= cell_count(c.node)) {
         stack::top = base;
@@ -227,7 +233,14 @@ Unwind eval_paren(const Cell& v_in);
     do {
         stack::top = base;
         c.expr = c.pos;
-        if (Unwind code = eval_expression(c, true, true)) return code;
+        const Cell* p = cell_at(c.node, c.pos);
+        const Cell* value;
+        if (p->type() == TYPE_WORD && !tracing && (value = peek_value(p)) &&
+            !((NOT_WORD_STATEMENT >> (value->type() & 63)) & 1)) {
+            if (Unwind code = eval_word_statement(c, p, value)) return code;
+        } else if (Unwind code = eval_expression(c, true, true)) {
+            return code;
+        }
     } while (c.pos < cell_count(c.node));
     return UNWIND_NONE;
 }
@@ -1291,6 +1304,36 @@ template <bool Kernel = true>
     // Without the kernel's look-ahead after a call argument: inlining it
     // here once more costs the other call paths theirs.
     return fetch_rest<false>(name, spec, taken, fixed_count, c, call, callee);
+}
+
+// The infix look-ahead of eval_word_statement. Out of line: inlined at
+// every block evaluation it pushes the kernel's helpers out of line.
+[[gnu::noinline]] Unwind statement_operators(Code& c, Cell* slot) {
+    return apply_operators(c, slot);
+}
+
+// An expression of a block that starts with a word (`word`, its `value`
+// read in place) holding plain data or a native, action or function,
+// outside tracing: the value pushed or the call made, then the operators
+// after it, as eval_expression takes them at the top level.
+inline Unwind eval_word_statement(Code& c, const Cell* word, const Cell* value) {
+    Cell* slot = stack::top;
+    const Cell v = *word;
+    const Cell fn = *value;
+    ++c.pos;
+    if (is_plain(fn.type())) {
+        stack::push(fn);
+    } else if (Unwind code = call_word(v, fn, c)) {
+        return code;
+    }
+    // Only a word can be an operator; most statements are followed by a
+    // word (the next one's), whose value the look-ahead reads.
+    if (c.pos < cell_count(c.node) && cell_at(c.node, c.pos)->type() == TYPE_WORD) {
+        if (Unwind code = statement_operators(c, slot)) return code;
+    }
+    if (tracing && (trace_mask & EV_EXPR)) [[unlikely]]
+        return send_event(EV_EXPR, &c, slot, nullptr);
+    return UNWIND_NONE;
 }
 
 }  // namespace
