@@ -2365,11 +2365,17 @@ void trace_begin_hook(TraceHook hook, uint32_t mask) {
 }
 
 Unwind trace_end() {
-    Unwind code = fire_event(EV_END, nullptr, -1, nullptr, nullptr);
-    tracing = false;
-    trace_established = false;
-    trace_error = nullptr;
-    return code;
+    // Tracing ends even when the end event raises an error (a stack
+    // overflow that ends the traced code can still be in force while the
+    // callback runs): the state is reset on every way out.
+    struct Reset {
+        ~Reset() {
+            tracing = false;
+            trace_established = false;
+            trace_error = nullptr;
+        }
+    } reset;
+    return fire_event(EV_END, nullptr, -1, nullptr, nullptr);
 }
 
 Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
