@@ -390,7 +390,9 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
         Cell* c = s->head_cell();
         c[CELL_BODY] = *body;
         c[CELL_SPARE] = Cell{TYPE_UNSET, 0, 0, 0};
-        c[CELL_CODE] = code ? Cell{TYPE_INTEGER, 0, code, 0} : Cell{TYPE_UNSET, 0, 0, 0};
+        // A function! starts with none: the interpreter looks for a compact
+        // form of its body at its first call (evaluator/pure_calls.h).
+        c[CELL_CODE] = code ? Cell{TYPE_INTEGER, 0, code, 0} : Cell{TYPE_NONE, 0, 0, 0};
         c[CELL_OP_SOURCE] = Cell{TYPE_UNSET, 0, 0, 0};
         c[CELL_EXTRA] = extra ? Cell{TYPE_INTEGER, 0, uint32_t(extra), 0} : Cell{TYPE_UNSET, 0, 0, 0};
         s->tail = s->head + SERIES_CELLS * sizeof(Cell);

@@ -29,6 +29,7 @@
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
 #include "evaluator/path_steps.h"
+#include "evaluator/pure_calls.h"
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -105,15 +106,20 @@ void init_stack_guard() {
     fire({"internal", "stack-overflow"});
 }
 
-inline void check_machine_stack() {
-    // The stack pointer itself: taking the frame address would make every
-    // function that checks keep a frame pointer.
+// The stack pointer itself: taking the frame address would make every
+// function that checks keep a frame pointer.
+inline uintptr_t stack_pointer() {
     uintptr_t probe;
 #if defined(__x86_64__)
     asm("mov %%rsp, %0" : "=r"(probe));
 #else
     probe = uintptr_t(__builtin_frame_address(0));
 #endif
+    return probe;
+}
+
+inline void check_machine_stack() {
+    const uintptr_t probe = stack_pointer();
     if (probe < stack_floor && probe + (64u << 20) > stack_floor) [[unlikely]]
         machine_overflow();
 }
@@ -125,6 +131,11 @@ inline bool wants(uint32_t ev) {
 }  // namespace
 
 namespace detail {
+
+uintptr_t machine_stack_left() {
+    const uintptr_t probe = stack_pointer();
+    return stack_floor && probe > stack_floor ? probe - stack_floor : 0;
+}
 
 uint32_t trace_mask = 0;
 
@@ -256,25 +267,6 @@ template <bool Enter = false>
     if (Unwind code = eval_each(c, start)) return code;
     KIV_TRACE(EV_EXIT, &c, start, nullptr);
     return UNWIND_NONE;
-}
-
-// Types that evaluate to themselves (the default case of eval_expression):
-// every type but these (one bit test; type ids are below 64).
-constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_SET_PATH) |
-                               type_bit(TYPE_GET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_LIT_PATH) |
-                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_PATH) | type_bit(TYPE_PAREN) |
-                               type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
-                               type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
-inline bool is_inert(uint32_t type) {
-    return !((NOT_INERT >> (type & 63)) & 1);
-}
-
-// Word values that a word's evaluation pushes as they are: every type but
-// unset, op! and the callables (one bit test, as is_inert).
-constexpr uint64_t NOT_PLAIN = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
-                               type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
-inline bool is_plain(uint32_t type) {
-    return !((NOT_PLAIN >> (type & 63)) & 1);
 }
 
 // The look-ahead's test: cell `pos` of the code is a word whose value is an op!.
@@ -1523,10 +1515,20 @@ Unwind run_body(const Cell& fn, const Cell& name) {
 inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Cell** result) {
     const Cell* cells = buffer_of(fn.w3)->head_cell();
     const Cell body = cells[function::CELL_BODY];
-    if (cells[function::CELL_CODE].type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+    // The code cell is unset unless the function is a routine or has a
+    // compact form worth running: the common case tests it once.
+    const Cell code_cell = cells[function::CELL_CODE];
+    if (code_cell.type() != TYPE_UNSET || body.type() != TYPE_BLOCK ||
         (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
-        if (Unwind code = run_body(fn, name)) return code;
-        return UNWIND_NONE;
+        if (code_cell.type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
+            (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) {
+            if (Unwind code = run_body(fn, name)) return code;
+            return UNWIND_NONE;
+        }
+        if (pure::run(fn, base)) {
+            *result = stack::top - 1;
+            return UNWIND_NONE;
+        }
     }
     stack::frames_top[-1].header |= stack::FRAME_RETURN_TARGET;  // the function's own frame
     if (fn.w1) {

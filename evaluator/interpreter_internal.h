@@ -57,6 +57,31 @@ Unwind send_event(uint32_t ev, const Code* c, const Cell* value, const Cell* ref
             if (Unwind trace_code_ = send_event((ev), (c), (value), (ref))) return trace_code_; \
         }                                                                                         \
     } while (0)
+// The machine stack left above the guard's floor, in bytes (0 when the
+// guard has no floor).
+uintptr_t machine_stack_left();
+
+// ---- Value classes
+
+// Types that evaluate to themselves (the default case of eval_expression):
+// every type but these (one bit test; type ids are below 64).
+constexpr uint64_t NOT_INERT = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_SET_PATH) |
+                               type_bit(TYPE_GET_WORD) | type_bit(TYPE_LIT_WORD) | type_bit(TYPE_LIT_PATH) |
+                               type_bit(TYPE_GET_PATH) | type_bit(TYPE_PATH) | type_bit(TYPE_PAREN) |
+                               type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+                               type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+inline bool is_inert(uint32_t type) {
+    return !((NOT_INERT >> (type & 63)) & 1);
+}
+
+// Word values that a word's evaluation pushes as they are: every type but
+// unset, op! and the callables (one bit test, as is_inert).
+constexpr uint64_t NOT_PLAIN = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_NATIVE) |
+                               type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+inline bool is_plain(uint32_t type) {
+    return !((NOT_PLAIN >> (type & 63)) & 1);
+}
+
 // ---- Words ======================================================================================
 
 // The value of an op! look-ahead candidate without raising anything: null
