@@ -44,7 +44,18 @@ enum OpCode : uint16_t {
     OP_GT,
     OP_LE,
     OP_GE,
-    OP_ARG_CONST,   // push argument a, then apply integer operator b & 0xFFFF to it and constant b >> 16
+    // push argument a with integer operator OP_ADD + (op - OP_ARG_ADD)
+    // applied to it and constant b (in the same order as the operators)
+    OP_ARG_ADD,
+    OP_ARG_SUB,
+    OP_ARG_MUL,
+    OP_ARG_REM,
+    OP_ARG_EQ,
+    OP_ARG_NE,
+    OP_ARG_LT,
+    OP_ARG_GT,
+    OP_ARG_LE,
+    OP_ARG_GE,
     OP_JUMP_FALSE,  // pop a condition; jump to b when it is false
     OP_JUMP_TRUE,   // pop a condition; jump to b when it is true
     OP_JUMP,        // jump to b
@@ -89,6 +100,7 @@ struct Form {
     uint32_t nesting = 0;    // deepest nesting of calls, conditionals, operators and parens
     uint32_t stack_use = 0;  // most values the body has on the stack at once
     std::vector<uint64_t> allowed;  // per argument: the types it takes (plain ones only)
+    bool open = false;              // every argument takes every plain type
     std::vector<Instr> code;
     std::vector<Cell> consts;
     std::vector<Snapshot> blocks;
@@ -221,7 +233,6 @@ struct Compiler {
             case OP_CONST:
             case OP_WORD:
             case OP_NONE:
-            case OP_ARG_CONST:
                 ++height;
                 break;
             case OP_POP:
@@ -231,6 +242,7 @@ struct Compiler {
                 break;
             default:
                 if (op >= OP_ADD && op <= OP_GE) --height;
+                if (op >= OP_ARG_ADD && op <= OP_ARG_GE) ++height;
                 break;
         }
         f.stack_use = std::max<uint32_t>(f.stack_use, uint32_t(std::max(height, 0)));
@@ -285,12 +297,12 @@ struct Compiler {
             // An argument and a constant under an operator: one instruction
             // (unless a jump lands between the two).
             if (here() == before + 1 && before > 0 && label != before && f.code[before - 1].op == OP_ARG &&
-                f.code[before].op == OP_CONST && f.code[before].b < 0x10000u) {
+                f.code[before].op == OP_CONST) {
                 const uint16_t a = f.code[before - 1].a;
                 const uint32_t constant = f.code[before].b;
                 f.code.resize(before - 1);
                 height -= 2;
-                emit(OP_ARG_CONST, a, uint32_t(k) | constant << 16);
+                emit(uint16_t(OP_ARG_ADD + (k - OP_ADD)), a, constant);
                 continue;
             }
             emit(uint16_t(k));
@@ -304,6 +316,9 @@ struct Compiler {
         const uint32_t t = p.type();
         if (t == TYPE_PAREN) return block(p, depth + 1);
         if (is_inert(t)) {
+            // Every value a run makes is plain data: arguments are checked
+            // as they come in, words as they are read.
+            if (!is_plain(t)) return false;
             Cell c = p;
             c.clear_new_line();
             emit(OP_CONST, 0, uint32_t(f.consts.size()));
@@ -394,15 +409,23 @@ bool compile_in_place(Form& f, const Cell& fn) {
     const SpecHeader* hp = plain_layout(fn, &spec);
     if (!hp) return false;
     f.argc = hp->fixed;
+    constexpr uint64_t plain_types = ((uint64_t(1) << TYPE_ID_LIMIT) - 2) & ~NOT_PLAIN;
+    static_assert(TYPE_ID_LIMIT < 64, "type ids fit a 64-bit mask");
+    f.open = true;
     for (uint32_t i = 0; i < f.argc; ++i) {
         const SpecEntry* e = entry_at(spec, i);
         f.allowed.push_back((uint64_t(e->accept[1]) << 32 | e->accept[0]) & ~NOT_PLAIN);
+        if ((f.allowed.back() & plain_types) != plain_types) f.open = false;
     }
     f.body = buffer_of(fn.w3)->head_cell()[function::CELL_BODY];
     if (f.body.type() != TYPE_BLOCK) return false;
     Compiler c{f};
     if (!c.block(f.body, 1)) return false;
     c.emit(OP_RETURN);
+    // A jump to the return returns at once (a conditional's branch at the
+    // end of the body).
+    for (Instr& in : f.code)
+        if (in.op == OP_JUMP && f.code[in.b].op == OP_RETURN) in = Instr{OP_RETURN, 0, 0};
     ++totals.forms;
     return true;
 }
@@ -605,101 +628,134 @@ inline bool takes(const Form& f, const Cell* args) {
 // result goes to *out. On an abandoned run, *failed is the form that
 // could not go on.
 bool execute(Form* entry, Cell* out, Form** failed) {
+    // One indirect jump per instruction, from a table in opcode order.
+    static void* const dispatch[] = {
+        &&arg,     &&constant, &&word,    &&none,    &&pop,     &&op_add,  &&op_sub,  &&op_mul,
+        &&op_rem,  &&op_eq,    &&op_ne,   &&op_lt,   &&op_gt,   &&op_le,   &&op_ge,   &&arg_add,
+        &&arg_sub, &&arg_mul,  &&arg_rem, &&arg_eq,  &&arg_ne,  &&arg_lt,  &&arg_gt,  &&arg_le,
+        &&arg_ge,  &&jump_false, &&jump_true, &&jump, &&call,  &&ret,
+    };
+    static_assert(sizeof(dispatch) / sizeof(dispatch[0]) == OP_RETURN + 1, "one entry per opcode");
     const uint32_t limit = depth_limit();
     Form* form = entry;
     Cell* base = values;
     Cell* sp = values + entry->argc;
     Cell* const end = values + VALUE_CELLS;
-    const Instr* pc = entry->code.data();
+    const Instr* code = entry->code.data();
+    const Instr* pc = code;
     const Cell* consts = entry->consts.data();
     uint32_t depth = 0;
-    for (;;) {
-        const Instr in = *pc++;
-        switch (in.op) {
-            case OP_ARG:
-                *sp++ = base[in.a];
-                break;
-            case OP_CONST:
-                *sp++ = consts[in.b];
-                break;
-            case OP_WORD: {
-                const Cell* v = peek_value(consts + in.b);
-                if (!v || !is_plain(v->type())) goto abandon;
-                *sp++ = *v;
-                break;
-            }
-            case OP_NONE:
-                *sp++ = none_value;
-                break;
-            case OP_POP:
-                --sp;
-                break;
-            case OP_ARG_CONST: {
-                const Cell& a = base[in.a];
-                const Cell& k = consts[in.b >> 16];
-                if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon;
-                *sp = a;
-                if (!apply(in.b & 0xFFFFu, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;
-                ++sp;
-                break;
-            }
-            case OP_ADD:
-            case OP_SUB:
-            case OP_MUL:
-            case OP_REM:
-            case OP_EQ:
-            case OP_NE:
-            case OP_LT:
-            case OP_GT:
-            case OP_LE:
-            case OP_GE: {
-                Cell* l = sp - 2;
-                if (!plain_integers(l) || !apply(in.op, l, int32_t(l[0].w2), int32_t(l[1].w2))) goto abandon;
-                --sp;
-                break;
-            }
-            case OP_JUMP_FALSE:
-            case OP_JUMP_TRUE: {
-                --sp;
-                const uint32_t t = sp->type();
-                if (t == TYPE_UNSET) goto abandon;  // the conditional raises its error
-                const bool truth = !(t == TYPE_NONE || (t == TYPE_LOGIC && sp->w1 == 0));
-                if (truth == (in.op == OP_JUMP_TRUE)) pc = form->code.data() + in.b;
-                break;
-            }
-            case OP_JUMP:
-                pc = form->code.data() + in.b;
-                break;
-            case OP_CALL: {
-                Form* callee = form->sites[in.b].callee;
-                Cell* args = sp - callee->argc;
-                if (depth >= limit || !takes(*callee, args) || sp + callee->stack_use >= end) goto abandon;
-                frames[depth++] = Frame{pc, base, form};
-                form = callee;
-                base = args;
-                pc = callee->code.data();
-                consts = callee->consts.data();
-                break;
-            }
-            case OP_RETURN: {
-                const Cell result = sp[-1];
-                if (depth == 0) {
-                    *out = result;
-                    return true;
-                }
-                *base = result;
-                sp = base + 1;
-                const Frame& f = frames[--depth];
-                pc = f.pc;
-                base = f.base;
-                form = f.form;
-                consts = form->consts.data();
-                break;
-            }
-            default:
-                goto abandon;
-        }
+    Instr in;
+#define NEXT                  \
+    do {                      \
+        in = *pc++;           \
+        goto* dispatch[in.op]; \
+    } while (0)
+    NEXT;
+
+arg:
+    *sp++ = base[in.a];
+    NEXT;
+constant:
+    *sp++ = consts[in.b];
+    NEXT;
+word : {
+    const Cell* v = peek_value(consts + in.b);
+    if (!v || !is_plain(v->type())) goto abandon;
+    *sp++ = *v;
+    NEXT;
+}
+none:
+    *sp++ = none_value;
+    NEXT;
+pop:
+    --sp;
+    NEXT;
+
+    // Both operands on the stack; the result replaces the left one.
+#define BINARY(label, op)                                                                          \
+    label : {                                                                                      \
+        Cell* l = sp - 2;                                                                          \
+        if (!plain_integers(l) || !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))) goto abandon; \
+        --sp;                                                                                      \
+        NEXT;                                                                                      \
     }
+    // An argument and a constant: the result pushed.
+#define ARG_CONSTANT(label, op)                                                                       \
+    label : {                                                                                         \
+        const Cell& a = base[in.a];                                                                   \
+        const Cell& k = consts[in.b];                                                                 \
+        if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon;                       \
+        *sp = a;                                                                                      \
+        if (!apply(op, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;                               \
+        ++sp;                                                                                         \
+        NEXT;                                                                                         \
+    }
+    BINARY(op_add, OP_ADD)
+    BINARY(op_sub, OP_SUB)
+    BINARY(op_mul, OP_MUL)
+    BINARY(op_rem, OP_REM)
+    BINARY(op_eq, OP_EQ)
+    BINARY(op_ne, OP_NE)
+    BINARY(op_lt, OP_LT)
+    BINARY(op_gt, OP_GT)
+    BINARY(op_le, OP_LE)
+    BINARY(op_ge, OP_GE)
+    ARG_CONSTANT(arg_add, OP_ADD)
+    ARG_CONSTANT(arg_sub, OP_SUB)
+    ARG_CONSTANT(arg_mul, OP_MUL)
+    ARG_CONSTANT(arg_rem, OP_REM)
+    ARG_CONSTANT(arg_eq, OP_EQ)
+    ARG_CONSTANT(arg_ne, OP_NE)
+    ARG_CONSTANT(arg_lt, OP_LT)
+    ARG_CONSTANT(arg_gt, OP_GT)
+    ARG_CONSTANT(arg_le, OP_LE)
+    ARG_CONSTANT(arg_ge, OP_GE)
+#undef BINARY
+#undef ARG_CONSTANT
+
+jump_false:
+jump_true : {
+    --sp;
+    const uint32_t t = sp->type();
+    if (t == TYPE_UNSET) goto abandon;  // the conditional raises its error
+    const bool truth = !(t == TYPE_NONE || (t == TYPE_LOGIC && sp->w1 == 0));
+    if (truth == (in.op == OP_JUMP_TRUE)) pc = code + in.b;
+    NEXT;
+}
+jump:
+    pc = code + in.b;
+    NEXT;
+call : {
+    Form* callee = form->sites[in.b].callee;
+    Cell* args = sp - callee->argc;
+    if (depth >= limit || (!callee->open && !takes(*callee, args)) || sp + callee->stack_use >= end)
+        goto abandon;
+    frames[depth++] = Frame{pc, base, form};
+    form = callee;
+    base = args;
+    code = pc = callee->code.data();
+    consts = callee->consts.data();
+    NEXT;
+}
+ret : {
+    const Cell result = sp[-1];
+    if (depth == 0) {
+        *out = result;
+        return true;
+    }
+    *base = result;
+    sp = base + 1;
+    const Frame& f = frames[--depth];
+    pc = f.pc;
+    base = f.base;
+    form = f.form;
+    code = form->code.data();
+    consts = form->consts.data();
+    NEXT;
+}
+#undef NEXT
+
 abandon:
     *failed = form;
     return false;
