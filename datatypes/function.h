@@ -15,9 +15,12 @@
 //   word 3  node of the function's series of five cells:
 //             0  the body block (a deep copy of the given body), or none
 //             1  unset (kept for the interpreter)
-//             2  a compiled entry: integer! id in the routine registry; else unset
+//             2  a compiled entry: integer! id in the routine registry; else
+//                the state of the body's compact form (evaluator/pure_calls.h):
+//                none until the first call, then a handle! or unset
 //             3  unset; an op! made from the function keeps a copy of it here
-//             4  integer! given at creation (0 is stored as unset)
+//             4  integer! given at creation (0 is stored as unset); with none
+//                given, the handle! naming the body's compact form, if any
 // The context's self cell holds a copy of the function cell.
 //
 // routine! cell: header 29 | header::ROUTINE_DIRECT when the interpreter

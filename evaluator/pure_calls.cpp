@@ -134,7 +134,8 @@ Cell* form_cell(const Cell& fn) {
 }
 void disable(const Cell& fn) {
     *code_cell(fn) = Cell{TYPE_UNSET, 0, 0, 0};
-    *form_cell(fn) = Cell{TYPE_UNSET, 0, 0, 0};
+    Cell* fc = form_cell(fn);
+    if (fc->type() == TYPE_HANDLE) *fc = Cell{TYPE_UNSET, 0, 0, 0};
 }
 
 bool same(const Cell& a, const Cell& b) {
@@ -466,8 +467,8 @@ Form* form_of(const Cell& fn) {
             if (f->series == fn.w3 && f->context == fn.w1) return f;
         }
         // made before the table was last emptied: made again
-    } else if (code_cell(fn)->type() != TYPE_NONE) {
-        return nullptr;
+    } else if (fc->type() != TYPE_UNSET || code_cell(fn)->type() != TYPE_NONE) {
+        return nullptr;  // no form, or the cell holds a value given at creation
     }
     auto f = std::make_unique<Form>();
     if (!compile(*f, fn)) {

@@ -25,8 +25,8 @@ namespace kiv::interpreter::pure {
 // cell (cell 2) is none before the first call, a handle! when a call from
 // the interpreter should run the form (the body calls functions), and unset
 // otherwise: no form, or one that serves the forms that call it only. Its
-// extra cell (cell 4, which only routines use otherwise) holds the handle!
-// naming the form. A handle!'s word 3 is below zero: the collector reads
+// extra cell (cell 4, when no value was given there at creation) holds the
+// handle! naming the form. A handle!'s word 3 is below zero: the collector reads
 // no external in it.
 
 // Runs the body of the function! `fn`, whose code cell is none or a
