@@ -17,7 +17,7 @@
 //             1  unset (kept for the interpreter)
 //             2  a compiled entry: integer! id in the routine registry; else
 //                the state of the body's compact form (evaluator/pure_calls.h):
-//                none until the first call, then a handle! or unset
+//                none until the form is made, then a handle! or unset
 //             3  unset; an op! made from the function keeps a copy of it here
 //             4  integer! given at creation (0 is stored as unset); with none
 //                given, the handle! naming the body's compact form, if any

@@ -765,6 +765,8 @@ abandon:
 }  // namespace
 
 bool run(const Cell& fn, const Cell* args) {
+    Cell* cc = code_cell(fn);
+    if (cc->type() == TYPE_NONE && ++cc->w2 < CALLS_BEFORE_FORM) return false;
     if (forms.size() >= MAX_FORMS) {
         forms.clear();
         ++generation;

@@ -22,12 +22,19 @@
 namespace kiv::interpreter::pure {
 
 // A function!'s series holds the state of its form in two cells. Its code
-// cell (cell 2) is none before the first call, a handle! when a call from
+// cell (cell 2) is none before the form is made (its word 2 counts the
+// calls from the interpreter until then), a handle! when a call from
 // the interpreter should run the form (the body calls functions), and unset
 // otherwise: no form, or one that serves the forms that call it only. Its
 // extra cell (cell 4, when no value was given there at creation) holds the
 // handle! naming the form. A handle!'s word 3 is below zero: the collector reads
 // no external in it.
+
+// Making a form costs about as much as a dozen calls of a small function:
+// a function is given one at this call from the interpreter (or when a form
+// that calls it is made), so that functions made and called only a few
+// times (in a loop, say) are not given one.
+constexpr uint32_t CALLS_BEFORE_FORM = 16;
 
 // Runs the body of the function! `fn`, whose code cell is none or a
 // handle!, on its arguments (the fixed ones, from `args`, under the call's

@@ -23,9 +23,13 @@ class PureCallsTest : public InterpTest {
         set_global("-", make_op(global_value("subtract")));
         set_global("*", make_op(global_value("multiply")));
     }
-    // Defines a function! under a global word.
+    // Defines a function! under a global word, its next call from the
+    // interpreter the one that makes its form (its code cell counts the
+    // calls until then).
     static void define(const char* name, const char* spec, const char* body) {
-        set_global(name, make_func(spec, body));
+        Cell fn = make_func(spec, body);
+        function::series_cell(&fn, function::CELL_CODE)->w2 = interpreter::pure::CALLS_BEFORE_FORM - 1;
+        set_global(name, fn);
     }
     // The counts' change over evaluating `text`, and its molded value.
     struct Run {
@@ -81,6 +85,28 @@ TEST_F(PureCallsTest, RecursiveBodiesRunAsForms) {
     }
     // A body that calls nothing keeps its form for its callers only.
     EXPECT_EQ(run("sq 7").runs, 0u);
+}
+
+TEST_F(PureCallsTest, FormsAreMadeAfterSeveralCalls) {
+    // Functions made and called once or twice (closures in a loop) are not
+    // worth a form.
+    set_global("tri", make_func("n", "either n = 0 [0] [n + tri n - 1]"));
+    Run r;
+    for (uint32_t i = 1; i < interpreter::pure::CALLS_BEFORE_FORM; ++i) {
+        r = run("tri 0");
+        EXPECT_EQ(r.value, "0");
+        EXPECT_EQ(r.forms, 0u);
+    }
+    r = run("tri 0");
+    EXPECT_EQ(r.forms, 1u);
+    EXPECT_EQ(r.runs, 1u);
+    // Calls within the recursion count too: the first levels are the
+    // interpreter's, the rest runs of the form.
+    set_global("tri2", make_func("n", "either n = 0 [0] [n + tri2 n - 1]"));
+    r = run("tri2 100");
+    EXPECT_EQ(r.value, "5050");
+    EXPECT_EQ(r.forms, 1u);
+    EXPECT_EQ(r.runs, 1u);
 }
 
 TEST_F(PureCallsTest, AbandonedRunsGiveTheInterpretersResult) {
