@@ -109,11 +109,15 @@ struct Form {
     uint64_t run = 0;  // the run it was last checked for
     uint32_t index = 0;  // in the table of forms
     uint32_t abandoned = 0;  // runs abandoned in it
+    uint32_t remade = 0;     // times it was made again because its code or words changed
 };
 
 // A run abandoned is work done twice: a function whose runs were abandoned
 // this often keeps no form.
 constexpr uint32_t MAX_ABANDONED = 3;
+// Code whose blocks or words change between most runs (a callee made anew
+// for each call, say) is not worth a form either.
+constexpr uint32_t MAX_REMADE = 4;
 
 // Forms live in one table; a function's code cell names its form by index
 // and by the table's generation (the table is emptied when it grows too
@@ -507,12 +511,13 @@ bool prepare(Form* f, const Cell& fn, uint32_t chain) {
     if (f->run == run_count) return true;
     if (chain > MAX_CHAIN) return false;
     if (!fits(*f, fn)) {
-        const uint32_t index = f->index;
-        if (!compile(*f, fn)) {
+        const uint32_t index = f->index, remade = f->remade + 1;
+        if (remade > MAX_REMADE || !compile(*f, fn)) {
             disable(fn);
             return false;
         }
         f->index = index;
+        f->remade = remade;
         name_form(fn, *f);
     }
     f->run = run_count;

@@ -202,6 +202,19 @@ TEST_F(PureCallsTest, FormsFollowChangesBetweenRuns) {
     EXPECT_EQ(r.value, "2");
     EXPECT_EQ(r.abandoned, 0u);
 
+    // A callee made anew before every call: after a few forms made again,
+    // the caller keeps none (making them would cost more than it saves).
+    define("apply-step", "n", "either n = 0 [0] [1 + apply-step step n]");
+    uint64_t runs = 0;
+    for (int i = 1; i <= 8; ++i) {
+        define("step", "n", "n - 1");
+        r = run("apply-step 3");
+        EXPECT_EQ(r.value, "3");
+        runs += r.runs;
+    }
+    EXPECT_EQ(runs, 5u);  // the first form and four made again
+    EXPECT_EQ(run("apply-step 3").runs, 0u);
+
     // An operator rebound to one the kernel does not compute: no form.
     set_global("*", make_op(make_routine("a b", interp_detail::lt, "test-lt-as-times")));
     define("twice", "n", "either n = 0 [1] [n * twice n - 1]");
