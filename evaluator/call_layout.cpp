@@ -201,9 +201,8 @@ void close_builtin_layouts() {
         const Cell v = *(buffer_of(context::cell(g)->w2)->head_cell() + i);
         if (v.type() != TYPE_NATIVE && v.type() != TYPE_ACTION) continue;
         // A layout made already is the one its calls use.
-        const Cell* cache = buffer_of(v.w3)->head_cell() + 1;
-        if (cache->type() == TYPE_BINARY)
-            (void)builtin_layout_fits(v.type(), v.w1, buffer_of(cache->w2)->head_ptr());
+        if (const Off spec = built_typed_spec(&v))
+            (void)builtin_layout_fits(v.type(), v.w1, buffer_of(spec)->head_ptr());
         else
             (void)builtin_layout_fits(v.type(), v.w1, layout_bytes(v).data());
     }

@@ -116,7 +116,14 @@ bool builtin_layouts_closed();
 // against its entry's.
 Off build_layout(const Cell* fn);
 
-// The typed specification node of a callable source value (not op!).
+// The typed specification node of a callable source value when it is
+// built already (it is cached in cell 1 of the value's series), else 0.
+inline Off built_typed_spec(const Cell* fn) {
+    const Cell* cache = buffer_of(fn->w3)->head_cell() + 1;
+    return cache->type() == TYPE_BINARY ? cache->w2 : 0;
+}
+// The typed specification node of a callable source value (not op!). On
+// every call path: one test of the cache's type.
 inline Off typed_spec(const Cell* fn) {
     const Cell* cache = buffer_of(fn->w3)->head_cell() + 1;
     if (cache->type() == TYPE_BINARY) [[likely]]

@@ -1518,10 +1518,10 @@ inline Unwind run_body_in_frame(const Cell& fn, const Cell& name, Cell* base, Ce
     // The code cell is unset unless the function is a routine or has a
     // compact form worth running: the common case tests it once.
     const Cell code_cell = cells[function::CELL_CODE];
-    if (code_cell.type() != TYPE_UNSET || body.type() != TYPE_BLOCK ||
-        (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) [[unlikely]] {
-        if (code_cell.type() == TYPE_INTEGER || body.type() != TYPE_BLOCK ||
-            (fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE))) {
+    const bool block_body =
+        body.type() == TYPE_BLOCK && !(fn.header & (header::FUNC_NO_TRACE | header::FUNC_TRACE));
+    if (code_cell.type() != TYPE_UNSET || !block_body) [[unlikely]] {
+        if (code_cell.type() == TYPE_INTEGER || !block_body) {
             if (Unwind code = run_body(fn, name)) return code;
             return UNWIND_NONE;
         }

@@ -29,12 +29,12 @@ namespace {
 
 // Instructions work on a stack of values; each leaves its result on top.
 enum OpCode : uint16_t {
-    OP_ARG,         // push argument a
-    OP_CONST,       // push constant b
-    OP_WORD,        // push the value of the word in constant b (plain data only)
-    OP_NONE,        // push none (a conditional whose branch was not taken)
-    OP_POP,         // drop the value of a finished expression
-    OP_ADD,         // integer operators: left and right -> result
+    OP_ARG,    // push argument a
+    OP_CONST,  // push constant b
+    OP_WORD,   // push the value of the word in constant b (plain data only)
+    OP_NONE,   // push none (a conditional whose branch was not taken)
+    OP_POP,    // drop the value of a finished expression
+    OP_ADD,    // integer operators: left and right -> result
     OP_SUB,
     OP_MUL,
     OP_REM,
@@ -93,12 +93,11 @@ struct Site {
 
 struct Form {
     Cell function{};  // the function! it was made from
-    Off series = 0;   // the function's series and context: which function this is
-    Off context = 0;
-    Cell body{};      // the body block value it was made from
+    Off context() const { return function.w1; }
+    Cell body{};  // the body block value it was made from
     uint32_t argc = 0;
-    uint32_t nesting = 0;    // deepest nesting of calls, conditionals, operators and parens
-    uint32_t stack_use = 0;  // most values the body has on the stack at once
+    uint32_t nesting = 0;           // deepest nesting of calls, conditionals, operators and parens
+    uint32_t stack_use = 0;         // most values the body has on the stack at once
     std::vector<uint64_t> allowed;  // per argument: the types it takes (plain ones only)
     bool open = false;              // every argument takes every plain type
     std::vector<Instr> code;
@@ -106,8 +105,8 @@ struct Form {
     std::vector<Snapshot> blocks;
     std::vector<Guard> guards;
     std::vector<Site> sites;
-    uint64_t run = 0;  // the run it was last checked for
-    uint32_t index = 0;  // in the table of forms
+    uint64_t run = 0;        // the run it was last checked for
+    uint32_t index = 0;      // in the table of forms
     uint32_t abandoned = 0;  // runs abandoned in it
     uint32_t remade = 0;     // times it was made again because its code or words changed
 };
@@ -131,10 +130,10 @@ Counts totals;
 // The cells of a function!'s series that hold its form's state (see
 // pure_calls.h).
 Cell* code_cell(const Cell& fn) {
-    return buffer_of(fn.w3)->head_cell() + function::CELL_CODE;
+    return function::series_cell(&fn, function::CELL_CODE);
 }
 Cell* form_cell(const Cell& fn) {
-    return buffer_of(fn.w3)->head_cell() + function::CELL_EXTRA;
+    return function::series_cell(&fn, function::CELL_EXTRA);
 }
 void disable(const Cell& fn) {
     *code_cell(fn) = Cell{TYPE_UNSET, 0, 0, 0};
@@ -200,12 +199,11 @@ std::vector<Cell> unbuilt;
 // The layout of a function! with fixed evaluated arguments only; null
 // otherwise, or when it is not built yet (the function is noted).
 const SpecHeader* plain_layout(const Cell& fn, Off* spec_out) {
-    const Cell* cache = buffer_of(fn.w3)->head_cell() + 1;
-    if (cache->type() != TYPE_BINARY) {
+    const Off spec = built_typed_spec(&fn);
+    if (!spec) {
         unbuilt.push_back(fn);
         return nullptr;
     }
-    const Off spec = cache->w2;
     const SpecHeader* hp = spec_header(spec);
     if (hp->refinements || hp->locals || hp->fixed > 64) return nullptr;
     for (uint32_t i = 0; i < hp->fixed; ++i)
@@ -287,7 +285,7 @@ struct Compiler {
             if (w.type() != TYPE_WORD) return true;
             // An argument holds plain data during a run (checked at each
             // call), so it is never an operator here.
-            if (w.w1 == f.context) return true;
+            if (w.w1 == f.context()) return true;
             // A word that is not an operator starts the next expression,
             // which checks its value (a guard, or a look-up at run time
             // that takes plain data only).
@@ -331,7 +329,7 @@ struct Compiler {
             return true;
         }
         if (t != TYPE_WORD) return false;
-        if (p.w1 == f.context) {
+        if (p.w1 == f.context()) {
             if (p.w3 >= f.argc) return false;
             emit(OP_ARG, uint16_t(p.w3));
             return true;
@@ -394,7 +392,7 @@ struct Compiler {
         land(skip);
         // An operator after the last block would take the block as its
         // left operand: left to the interpreter.
-        if (*pos < v.n && v.at[*pos].type() == TYPE_WORD && v.at[*pos].w1 != f.context) {
+        if (*pos < v.n && v.at[*pos].type() == TYPE_WORD && v.at[*pos].w1 != f.context()) {
             const Cell* val = guardable_value(v.at[*pos]);
             if (!val || val->type() == TYPE_OP) return false;
         }
@@ -407,8 +405,6 @@ struct Compiler {
 bool compile_in_place(Form& f, const Cell& fn) {
     f = Form{};
     f.function = fn;
-    f.series = fn.w3;
-    f.context = fn.w1;
     if (fn.header & (header::FUNC_TRACE | header::FUNC_NO_TRACE)) return false;
     Off spec;
     const SpecHeader* hp = plain_layout(fn, &spec);
@@ -422,7 +418,7 @@ bool compile_in_place(Form& f, const Cell& fn) {
         f.allowed.push_back((uint64_t(e->accept[1]) << 32 | e->accept[0]) & ~NOT_PLAIN);
         if ((f.allowed.back() & plain_types) != plain_types) f.open = false;
     }
-    f.body = buffer_of(fn.w3)->head_cell()[function::CELL_BODY];
+    f.body = *function::series_cell(&fn, function::CELL_BODY);
     if (f.body.type() != TYPE_BLOCK) return false;
     Compiler c{f};
     if (!c.block(f.body, 1)) return false;
@@ -468,7 +464,7 @@ Form* form_of(const Cell& fn) {
     if (fc->type() == TYPE_HANDLE) {
         if (fc->w2 == generation && fc->w1 < forms.size()) {
             Form* f = forms[fc->w1].get();
-            if (f->series == fn.w3 && f->context == fn.w1) return f;
+            if (f->function.w3 == fn.w3 && f->context() == fn.w1) return f;
         }
         // made before the table was last emptied: made again
     } else if (fc->type() != TYPE_UNSET || code_cell(fn)->type() != TYPE_NONE) {
@@ -487,12 +483,13 @@ Form* form_of(const Cell& fn) {
 
 // True when the form still stands for the function's code and words.
 bool fits(const Form& f, const Cell& fn) {
-    if (!same(buffer_of(fn.w3)->head_cell()[function::CELL_BODY], f.body)) return false;
+    if (!same(*function::series_cell(&fn, function::CELL_BODY), f.body)) return false;
     for (const Snapshot& s : f.blocks) {
         const SeriesBuffer* buf = buffer_of(s.node);
         const uint32_t n = buf->byte_count() >> 4;
         if (n < s.index || n - s.index != s.cells.size()) return false;
-        if (std::memcmp(buf->head_cell() + s.index, s.cells.data(), s.cells.size() * sizeof(Cell))) return false;
+        if (std::memcmp(buf->head_cell() + s.index, s.cells.data(), s.cells.size() * sizeof(Cell)))
+            return false;
     }
     for (const Guard& g : f.guards) {
         const Cell* v = guardable_value(g.word);
@@ -636,10 +633,10 @@ inline bool takes(const Form& f, const Cell* args) {
 bool execute(Form* entry, Cell* out, Form** failed) {
     // One indirect jump per instruction, from a table in opcode order.
     static void* const dispatch[] = {
-        &&arg,     &&constant, &&word,    &&none,    &&pop,     &&op_add,  &&op_sub,  &&op_mul,
-        &&op_rem,  &&op_eq,    &&op_ne,   &&op_lt,   &&op_gt,   &&op_le,   &&op_ge,   &&arg_add,
-        &&arg_sub, &&arg_mul,  &&arg_rem, &&arg_eq,  &&arg_ne,  &&arg_lt,  &&arg_gt,  &&arg_le,
-        &&arg_ge,  &&jump_false, &&jump_true, &&jump, &&call,  &&ret,
+        &&arg,     &&constant,   &&word,      &&none,   &&pop,    &&op_add, &&op_sub, &&op_mul,
+        &&op_rem,  &&op_eq,      &&op_ne,     &&op_lt,  &&op_gt,  &&op_le,  &&op_ge,  &&arg_add,
+        &&arg_sub, &&arg_mul,    &&arg_rem,   &&arg_eq, &&arg_ne, &&arg_lt, &&arg_gt, &&arg_le,
+        &&arg_ge,  &&jump_false, &&jump_true, &&jump,   &&call,   &&ret,
     };
     static_assert(sizeof(dispatch) / sizeof(dispatch[0]) == OP_RETURN + 1, "one entry per opcode");
     const uint32_t limit = depth_limit();
@@ -652,9 +649,9 @@ bool execute(Form* entry, Cell* out, Form** failed) {
     const Cell* consts = entry->consts.data();
     uint32_t depth = 0;
     Instr in;
-#define NEXT                  \
-    do {                      \
-        in = *pc++;           \
+#define NEXT                   \
+    do {                       \
+        in = *pc++;            \
         goto* dispatch[in.op]; \
     } while (0)
     NEXT;
@@ -687,15 +684,15 @@ pop:
         NEXT;                                                                                      \
     }
     // An argument and a constant: the result pushed.
-#define ARG_CONSTANT(label, op)                                                                       \
-    label : {                                                                                         \
-        const Cell& a = base[in.a];                                                                   \
-        const Cell& k = consts[in.b];                                                                 \
-        if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon;                       \
-        *sp = a;                                                                                      \
-        if (!apply(op, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;                               \
-        ++sp;                                                                                         \
-        NEXT;                                                                                         \
+#define ARG_CONSTANT(label, op)                                                 \
+    label : {                                                                   \
+        const Cell& a = base[in.a];                                             \
+        const Cell& k = consts[in.b];                                           \
+        if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon; \
+        *sp = a;                                                                \
+        if (!apply(op, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;         \
+        ++sp;                                                                   \
+        NEXT;                                                                   \
     }
     BINARY(op_add, OP_ADD)
     BINARY(op_sub, OP_SUB)

@@ -40,7 +40,8 @@ class PureCallsTest : public InterpTest {
         const interpreter::pure::Counts before = interpreter::pure::counts();
         std::string v = eval_mold(text);
         const interpreter::pure::Counts after = interpreter::pure::counts();
-        return Run{v, after.forms - before.forms, after.runs - before.runs, after.abandoned - before.abandoned};
+        return Run{v, after.forms - before.forms, after.runs - before.runs,
+                   after.abandoned - before.abandoned};
     }
 };
 
@@ -71,11 +72,8 @@ TEST_F(PureCallsTest, RecursiveBodiesRunAsForms) {
         const char* code;
         const char* value;
     } cases[] = {
-        {"even-n? 10", "true"},
-        {"odd-n? 7", "true"},
-        {"sum-sq 10", "385"},
-        {"clip 15", "none"},
-        {"wave 5", "10"},
+        {"even-n? 10", "true"}, {"odd-n? 7", "true"}, {"sum-sq 10", "385"},
+        {"clip 15", "none"},    {"wave 5", "10"},
     };
     for (const auto& c : cases) {
         r = run(c.code);
