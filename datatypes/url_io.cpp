@@ -10,14 +10,29 @@
 // map! of name words to strings (a name sent twice gives a block of its
 // strings). A request with no response is access no-connect with the URL.
 // KIV_HTTP_TIMEOUT, when set, is the number of seconds a transfer may stand
-// still before it is abandoned (default 60).
+// still before it is abandoned (default 60); KIV_HTTP_DEADLINE the seconds a
+// whole request may take (default 600), past which it is abandoned the same
+// way. A CR, LF or NUL in the method, the URL or a header name or value is
+// script invalid-arg with that value: nothing is sent.
+//
+// The body is received straight into the binary! that becomes the result
+// (sized once when the response declares its length), and text is made from
+// it in place when it is plain ASCII, so a body is not held twice (text
+// beyond ASCII is decoded into a new string, its unit chosen by its widest
+// character). A body
+// longer than a series can hold (or than KIV_HTTP_MAX_BODY bytes, when set
+// lower) is script too-long, raised as soon as it is declared or received,
+// not once memory runs out.
+#include <sys/mman.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
-#include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
@@ -30,6 +45,8 @@
 #include "datatypes/word.h"
 #include "platform/http.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -58,12 +75,188 @@ std::string wire_url(Cell* url) {
     return s;
 }
 
-long idle_timeout() {
-    const char* t = std::getenv("KIV_HTTP_TIMEOUT");
-    if (!t || !*t) return 60;
+// A positive whole number from the environment, or the default.
+long long env_count(const char* name, long long fallback) {
+    const char* t = std::getenv(name);
+    if (!t || !*t) return fallback;
     char* end = nullptr;
-    long n = std::strtol(t, &end, 10);
-    return *end == '\0' && n > 0 ? n : 60;
+    long long n = std::strtoll(t, &end, 10);
+    return *end == '\0' && n > 0 ? n : fallback;
+}
+
+// A series holds at most 2^31 - 1 bytes.
+constexpr uint64_t MAX_BODY = 0x7FFFFFFFull;
+
+// The response body, received into the binary! in a stack slot. A body of
+// declared length goes straight into it, sized once. A body of unknown
+// length (chunked, or ended by closing) is gathered outside the arena in
+// address space reserved up to the limit (only the pages written use
+// memory), then moved into a binary! of its exact size a slice at a time,
+// each slice released once copied: the body is never held twice, and a
+// growing series never needs its old and new buffers at once.
+//
+// The sink runs inside the transfer, under libcurl's frames, where no
+// language error may pass: an allocation that fails is kept and raised again
+// once the transfer is over, and a body past the limit stops the transfer.
+class BodyInto final : public http::BodySink {
+  public:
+    BodyInto(Cell* slot, uint64_t limit) : slot_(slot), limit_(limit) {}
+    ~BodyInto() {
+        if (side_) munmap(side_, side_size_);
+    }
+    BodyInto(const BodyInto&) = delete;
+    BodyInto& operator=(const BodyInto&) = delete;
+
+    bool expect(uint64_t length) override {
+        if (length > limit_) {
+            too_long_ = true;
+            return false;
+        }
+        Cell* top = stack::top;
+        try {
+            uint8_t* unused = nullptr;
+            *slot_ = *binary::push_room(uint32_t(length), unused);
+            binary::cut(slot_, 0);
+            stack::top = top;
+            declared_ = true;
+            return true;
+        } catch (const RaisedError& e) {
+            failed_ = e;
+            return false;
+        }
+    }
+
+    bool take(const uint8_t* bytes, size_t count) override {
+        if (got_ + count > limit_) {
+            too_long_ = true;
+            return false;
+        }
+        uint8_t* to = nullptr;
+        if (declared_) {
+            SeriesBuffer* b = buffer_of(series_node(slot_));
+            if (got_ + count <= uint64_t(b->data_end() - b->head)) {
+                to = b->head_ptr() + got_;
+                b->tail = b->head + uint32_t(got_ + count);
+            } else {
+                // More than declared (libcurl holds a body to its length, so
+                // this is only a guard): gather the rest without a length.
+                if (!reserve()) return false;
+                std::memcpy(side_, buffer_of(series_node(slot_))->head_ptr(), got_);
+                declared_ = false;
+            }
+        }
+        if (!to) {
+            if (!side_ && !reserve()) return false;
+            to = side_ + got_;
+        }
+        std::memcpy(to, bytes, count);
+        got_ += count;
+        return true;
+    }
+
+    // After the transfer: a failure met inside it, raised here.
+    void raise_kept() {
+        if (no_room_) fire({"internal", "no-memory"});
+        if (too_long_) fire({"script", "too-long"});
+        if (failed_) throw *failed_;
+    }
+
+    // After a whole transfer: the binary! in the slot receives the body.
+    void finish() {
+        if (declared_ || !side_) return;
+        Cell* top = stack::top;
+        uint8_t* unused = nullptr;
+        *slot_ = *binary::push_room(uint32_t(got_), unused);
+        stack::top = top;
+        constexpr uint64_t SLICE = uint64_t(64) << 20;
+        for (uint64_t at = 0; at < got_; at += SLICE) {
+            uint64_t n = std::min(SLICE, got_ - at);
+            std::memcpy(buffer_of(series_node(slot_))->head_ptr() + at, side_ + at, n);
+            // Whole pages only: the slice's last page may hold the next bytes.
+            uint64_t done = (at + n) & ~uint64_t(4095);
+            uint64_t from = at & ~uint64_t(4095);
+            if (done > from) madvise(side_ + from, done - from, MADV_DONTNEED);
+        }
+    }
+
+  private:
+    bool reserve() {
+        side_size_ = (limit_ + 4095) & ~uint64_t(4095);
+        void* p = mmap(nullptr, side_size_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) {
+            side_size_ = 0;
+            no_room_ = true;
+            return false;
+        }
+        side_ = static_cast<uint8_t*>(p);
+        return true;
+    }
+
+    Cell* slot_;
+    uint64_t limit_;
+    uint64_t got_ = 0;
+    bool declared_ = false;
+    bool too_long_ = false;
+    bool no_room_ = false;
+    uint8_t* side_ = nullptr;
+    uint64_t side_size_ = 0;
+    std::optional<RaisedError> failed_;
+};
+
+// The received bytes as the action's value, made from the binary! in *body
+// (which it replaces): as it is for /binary; for text, decoded with CR LF
+// folded to LF, in place when every byte is ASCII; for /lines, a block of
+// the lines (each LF ends one, a CR right before it is dropped).
+void shape_body(Cell* body, bool binary, bool lines) {
+    if (binary) return;
+    uint32_t n = 0;
+    if (lines) {
+        Cell* blk = block::push_only(16);
+        uint32_t start = 0;
+        const uint8_t* p = binary::bytes_at(body, n);
+        for (uint32_t i = 0; i <= n; ++i) {
+            if (i < n && p[i] != '\n') continue;
+            if (i == n && start == n) break;
+            uint32_t end = i;
+            if (i < n && end > start && p[end - 1] == '\r') --end;
+            {
+                memory::CollectionPause pause;  // p stays valid while the line loads
+                string::load_in(p + start, end - start, blk, string::ENC_UTF8);
+            }
+            p = binary::bytes_at(body, n);
+            start = i + 1;
+        }
+        *body = *blk;
+        stack::top = body + 1;
+        return;
+    }
+    uint8_t* p = const_cast<uint8_t*>(binary::bytes_at(body, n));
+    bool ascii = true;
+    for (uint32_t i = 0; i < n && ascii; ++i) ascii = p[i] < 0x80;
+    if (ascii) {
+        // ASCII is its own one-byte text: fold the line ends and retype.
+        uint32_t w = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (p[i] == '\r') {
+                p[w++] = '\n';
+                if (i + 1 < n && p[i + 1] == '\n') ++i;
+            } else {
+                p[w++] = p[i];
+            }
+        }
+        binary::cut(body, w);
+        body->set_type(TYPE_STRING);
+        return;
+    }
+    memory::CollectionPause pause;  // p stays valid while the text is made
+    Off node = unicode::load_utf8(p, n, 0, nullptr, true);
+    *body = Cell{TYPE_STRING, 0, node, 0};
+}
+
+// Fires script invalid-arg with the value when its text holds a line break.
+void refuse_line_break(const std::string& text, const Cell& value) {
+    if (http::holds_line_break(text)) fire({"script", "invalid-arg"}, value);
 }
 
 // The headers of the response as a map!: each name a word, each value a
@@ -111,20 +304,34 @@ void push_header_map(const http::Response& res) {
 // Runs the request and pushes the action's result.
 Cell* perform(Cell* url, http::Request& req, bool binary, bool lines, bool info) {
     req.url = wire_url(url);
-    req.idle_timeout = idle_timeout();
+    refuse_line_break(req.url, *url);
+    req.idle_timeout = long(env_count("KIV_HTTP_TIMEOUT", 60));
+    req.deadline = long(env_count("KIV_HTTP_DEADLINE", 600));
+    uint8_t* unused = nullptr;
+    Cell* body = binary::push_room(0, unused);
+    BodyInto sink(body, uint64_t(std::min<long long>(env_count("KIV_HTTP_MAX_BODY", MAX_BODY), MAX_BODY)));
+    req.sink = &sink;
     http::Response res;
-    if (!http::request(req, res)) fire({"access", "no-connect"}, *url);
-    if (!info) return file::push_read_value(res.body, binary, lines);
+    bool answered = http::request(req, res);
+    sink.raise_kept();
+    if (!answered) fire({"access", "no-connect"}, *url);
+    sink.finish();
+    if (req.method == "HEAD" && info)
+        *body = none::cell();
+    else
+        shape_body(body, binary, lines);
+    stack::top = body + 1;
+    if (!info) return body;
     Cell* result = block::push_only(3);
     Cell status = integer::cell(int32_t(res.status));
     block::cells_append(result, &status);
     push_header_map(res);
     block::cells_append(result, stack::top - 1);
     stack::top = result + 1;
-    Cell* body = req.method == "HEAD" ? stack::push(none::cell()) : file::push_read_value(res.body, binary, lines);
     block::cells_append(result, body);
-    stack::top = result + 1;
-    return result;
+    *body = *result;
+    stack::top = body + 1;
+    return body;
 }
 
 // The request body: a string! as UTF-8 (no line-end change), a binary! as
@@ -156,7 +363,10 @@ void headers_of(Cell* headers, http::Request& req) {
         std::string key = name.type() >= TYPE_WORD && name.type() <= TYPE_REFINEMENT
                               ? std::string(symbol::name_view(name.w2))
                               : formed(&name);
-        req.headers.emplace_back(key, formed(&value));
+        refuse_line_break(key, name);
+        std::string text = formed(&value);
+        refuse_line_break(text, value);
+        req.headers.emplace_back(std::move(key), std::move(text));
     }
 }
 
@@ -193,6 +403,7 @@ Outcome write(Cell* destination, Cell* data, bool binary, bool lines, bool info,
             Cell* method = block::cells_at(&blk, blk.w1);
             if (method->type() != TYPE_WORD) fire({"script", "invalid-arg"}, *method);
             req.method = method_name(method->w2);
+            refuse_line_break(req.method, *method);
         }
         if (n > 1) {
             headers = stack::push(*block::cells_at(&blk, blk.w1 + 1));

@@ -53,11 +53,32 @@ const Curl* curl(std::string& why) {
     return ok ? &api : nullptr;
 }
 
+// What the body callback needs: where the bytes go, and the handle to ask
+// for the declared length when the first bytes arrive.
+struct BodyTarget {
+    const Curl* api;
+    CURL* c;
+    Response* out;
+    BodySink* sink;
+    bool started = false;
+};
+
 size_t on_body(char* data, size_t size, size_t count, void* user) {
-    auto* out = static_cast<Response*>(user);
+    auto* t = static_cast<BodyTarget*>(user);
     size_t n = size * count;
-    out->body.insert(out->body.end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + n);
-    return n;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    if (!t->sink) {
+        t->out->body.insert(t->out->body.end(), bytes, bytes + n);
+        return n;
+    }
+    if (!t->started) {
+        t->started = true;
+        curl_off_t length = -1;
+        if (t->api->easy_getinfo(t->c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+            length >= 0 && !t->sink->expect(uint64_t(length)))
+            return 0;
+    }
+    return t->sink->take(bytes, n) ? n : 0;
 }
 
 // Header lines arrive one by one, for every response of a redirect chain (and
@@ -86,6 +107,10 @@ struct Easy {
 
 }  // namespace
 
+bool holds_line_break(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
 void add_header_line(Response& out, const char* data, size_t n) {
     std::string line(data, n);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
@@ -102,6 +127,13 @@ void add_header_line(Response& out, const char* data, size_t n) {
 
 bool request(const Request& req, Response& out) {
     out = Response{};
+    bool broken = holds_line_break(req.method) || holds_line_break(req.url);
+    for (const auto& h : req.headers)
+        broken = broken || holds_line_break(h.first) || holds_line_break(h.second);
+    if (broken) {
+        out.error = "a line break in the method, the URL or a header";
+        return false;
+    }
     const Curl* api = curl(out.error);
     if (!api) return false;
     Easy e{*api};
@@ -119,9 +151,11 @@ bool request(const Request& req, Response& out) {
     api->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
     api->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     api->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, req.idle_timeout > 0 ? req.idle_timeout : 60L);
+    api->easy_setopt(c, CURLOPT_TIMEOUT, req.deadline > 0 ? req.deadline : 600L);
     if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca) api->easy_setopt(c, CURLOPT_CAINFO, ca);
     api->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    api->easy_setopt(c, CURLOPT_WRITEDATA, &out);
+    BodyTarget target{api, c, &out, req.sink};
+    api->easy_setopt(c, CURLOPT_WRITEDATA, &target);
     api->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
     api->easy_setopt(c, CURLOPT_HEADERDATA, &out);
 

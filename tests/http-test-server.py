@@ -19,6 +19,12 @@ Routes:
   /redirect/N    N redirects (302) ending at /text
   /see-other     a 303 to /echo
   /slow          sends nothing for 30 seconds
+  /drip          a 40-byte body, one byte every half second
+  /huge          declares a body of 10^12 bytes, then sends it slowly
+  /endless       a chunked body that never ends (64 KiB chunks)
+  /utf8          a text body beyond ASCII, with CR LF line ends
+  /bytes/N       N bytes "x" with their Content-Length
+  /chunks/N      N bytes "x" in a chunked body (no length given)
 """
 import http.server
 import os
@@ -75,7 +81,53 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/slow":
             time.sleep(30)
             return self.reply(200, b"late")
+        if path == "/utf8":
+            return self.reply(200, "été\r\n€ 1\r\n".encode(), [("Content-Type", "text/plain; charset=utf-8")])
+        if path in ("/drip", "/huge", "/endless"):
+            return self.stream(path)
+        if path.startswith("/bytes/") or path.startswith("/chunks/"):
+            return self.sized(path.startswith("/chunks/"), int(path.split("/")[2]))
         return self.reply(404, b"not found")
+
+    # The misbehaving bodies: the client is expected to give up on them, so
+    # a closed connection ends them quietly.
+    def stream(self, path):
+        self.send_response(200)
+        if path == "/endless":
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", "40" if path == "/drip" else str(10**12))
+        self.end_headers()
+        self.close_connection = True
+        chunk = b"x" * 65536
+        try:
+            for _ in range(40 if path == "/drip" else 1000000):
+                if path == "/endless":
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                else:
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+                    time.sleep(0.5)
+        except OSError:
+            pass
+
+    def sized(self, chunked, n):
+        self.send_response(200)
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(n))
+        self.end_headers()
+        chunk = b"x" * (1 << 20)
+        try:
+            while n > 0:
+                part = chunk[:n]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(part), part) if chunked else part)
+                n -= len(part)
+            if chunked:
+                self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            pass
 
     do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PATCH = do_OPTIONS = route
 
