@@ -185,7 +185,7 @@ int terminal_columns() {
 // A file name value: file! when that datatype can be formed and molded,
 // else a string! (error messages need one of the two).
 Cell* push_file_name(const std::string& path) {
-    Cell* f = library::push_utf8(path);
+    Cell* f = library::push_system_text(path);
     if (datatype::lookup(TYPE_FILE, ACT_FORM) && datatype::lookup(TYPE_FILE, ACT_MOLD))
         f->set_type(TYPE_FILE);
     return f;
@@ -203,12 +203,12 @@ bool read_file(const std::string& path, std::string* text) {
     return true;
 }
 
-// A block of strings, pushed.
+// A block of strings from command-line arguments (decoded without loss), pushed.
 Cell* push_strings(const std::vector<std::string>& items) {
     Cell* blk = stack::push(none::cell());
     block::make_at(blk, int32_t(items.size() ? items.size() : 1));
     for (const std::string& item : items) {
-        Cell* s = library::push_utf8(item);
+        Cell* s = library::push_system_text(item);
         block::cells_append(blk, s);
         stack::top = s;
     }
@@ -270,7 +270,7 @@ int run_script(const CommandLine& cl) {
         library::set_system_field({"options", "args"}, *args);
         std::vector<char*> rest;
         for (const std::string& a : cl.args) rest.push_back(const_cast<char*>(a.c_str()));
-        Cell* raw = library::push_utf8(library::raw_command_line(int(rest.size()), rest.data()));
+        Cell* raw = library::push_system_text(library::raw_command_line(int(rest.size()), rest.data()));
         library::set_system_field({"script", "args"}, *raw);
         stack::top = saved;
     }

@@ -11,6 +11,7 @@
 #include "platform/os.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
+#include "runtime/stack.h"
 
 namespace kiv::file {
 
@@ -83,8 +84,12 @@ void append_os_path(Cell* file, Cell* target, bool full) {
         uint32_t n = 0;
         char* dir = platform::get_current_dir(n);
         if (dir) {
-            string::append_latin1(target, dir, n);
+            // The folder's name is bytes: decoded without loss.
+            const std::string bytes(dir, n);
             lowlevel::free(dir);
+            Cell* text = string::load_push(reinterpret_cast<const uint8_t*>(bytes.data()), n, string::ENC_SYSTEM);
+            string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);
+            stack::top = text;
             uint32_t total = string::length_from_head(target);
             if (total == 0 || string::abs_at(target, total - 1) != '/')
                 string::append_char(string::buffer(target), '/');

@@ -30,7 +30,7 @@
 namespace kiv::file {
 
 std::string os_path(const Cell* file) {
-    std::string path = unicode::to_utf8_string(file);
+    std::string path = unicode::to_system_bytes(file);
     if (path.empty() || path.find('\0') != std::string::npos) fire({"access", "cannot-open"}, *file);
     return path;
 }
@@ -86,7 +86,7 @@ Cell* read_dir(Cell* file, std::string path) {
     Cell* blk = block::push_only(int32_t(std::min<size_t>(names.size(), INT32_MAX)));
     for (const std::string& n : names) {
         Cell* f = string::load_in(reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), blk,
-                                  string::ENC_UTF8);
+                                  string::ENC_SYSTEM);
         f->set_type(TYPE_FILE);
     }
     return blk;

@@ -480,7 +480,7 @@ void fill_repeat(Cell* str, uint32_t run_start, uint32_t run_units, uint32_t tim
 // ---- Loading ------------------------------------------------------------------------------
 
 Cell* load(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding) {
-    if (encoding != ENC_UTF8 && encoding != ENC_UTF16LE) {
+    if (encoding != ENC_UTF8 && encoding != ENC_UTF16LE && encoding != ENC_SYSTEM) {
         // Only the runtime's own callers pass an encoding; anything else is a
         // broken build, which must not look like a normal end.
         lowlevel::print_line({"*** Loading Error: input encoding unsupported"});
@@ -490,8 +490,9 @@ Cell* load(const uint8_t* bytes, uint32_t count, Cell* cell, int32_t encoding) {
     cell->header = TYPE_UNSET;
     cell->w1 = 0;
     cell->w3 = 0;
-    Off node = encoding == ENC_UTF8 ? unicode::load_utf8_new(bytes, count)
-                                    : unicode::load_utf16(bytes, count, nullptr, false);
+    Off node = encoding == ENC_UTF8     ? unicode::load_utf8_new(bytes, count)
+               : encoding == ENC_SYSTEM ? unicode::load_escaped(bytes, count, false)
+                                        : unicode::load_utf16(bytes, count, nullptr, false);
     cell->w2 = node;
     cell->set_type(TYPE_STRING);
     return cell;

@@ -192,7 +192,9 @@ void fill_repeat(Cell* str, uint32_t run_start, uint32_t run_units, uint32_t tim
 
 // ---- Loading --------------------------------------------------------------------------
 
-enum Encoding : int32_t { ENC_UTF8 = 0, ENC_UTF16LE = -1 };
+// ENC_SYSTEM: bytes from the system (names, arguments, the environment),
+// decoded without loss as unicode::load_escaped decodes them.
+enum Encoding : int32_t { ENC_UTF8 = 0, ENC_UTF16LE = -1, ENC_SYSTEM = -2 };
 
 // Builds a string from bytes into `cell` (a new data-stack slot when null).
 // An unsupported encoding is a faulty caller: it is reported and the process

@@ -42,15 +42,16 @@ Unwind put(const Cell& result) {
     return UNWIND_NONE;
 }
 
-// The text of a name or path argument as UTF-8: a word's name, a string
-// from its index.
+// The bytes for the system of a name or path argument: a word's name as
+// UTF-8, a string from its index (unicode::to_system_bytes).
 std::string text_of(Cell* v) {
     if (v->type() >= TYPE_WORD && v->type() <= TYPE_ISSUE) return std::string(symbol::name_view(v->w2));
-    return unicode::to_utf8_string(v);
+    return unicode::to_system_bytes(v);
 }
 
-Cell new_string(const char* text) {
-    return *string::load_push(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), string::ENC_UTF8);
+// A string from bytes the system handed over, decoded without loss.
+Cell new_string(const char* text, size_t length) {
+    return *string::load_push(reinterpret_cast<const uint8_t*>(text), uint32_t(length), string::ENC_SYSTEM);
 }
 
 // A whole number as integer! when it fits 32 bits, else float!.
@@ -140,7 +141,7 @@ Unwind wait(const int32_t*) {
 Unwind get_env(const int32_t*) {
     const std::string name = text_of(stack::arg_base);
     const char* value = std::getenv(name.c_str());
-    return put(value ? new_string(value) : none::cell());
+    return put(value ? new_string(value, std::strlen(value)) : none::cell());
 }
 
 // set-env var value: a none value removes the variable. A name the system
@@ -175,9 +176,9 @@ Unwind list_env(const int32_t*) {
         // begins with "=" keeps it in its name.
         const char* eq = entry[0] ? std::strchr(entry + 1, '=') : nullptr;
         if (!eq) continue;
-        string::load_in(reinterpret_cast<const uint8_t*>(entry), uint32_t(eq - entry), pairs, string::ENC_UTF8);
+        string::load_in(reinterpret_cast<const uint8_t*>(entry), uint32_t(eq - entry), pairs, string::ENC_SYSTEM);
         string::load_in(reinterpret_cast<const uint8_t*>(eq + 1), uint32_t(std::strlen(eq + 1)), pairs,
-                        string::ENC_UTF8);
+                        string::ENC_SYSTEM);
     }
     (void)map::make(base, pairs, TYPE_MAP);  // writes *base; runs no Kiv code
     stack::top = base + 1;

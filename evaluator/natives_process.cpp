@@ -1,13 +1,15 @@
 // call: runs a program with its standard streams connected to strings,
 // binaries or files (platform/process does the work). /console leaves the
 // streams not redirected on this process's terminal. Text goes to the child
-// as UTF-8 and comes back decoded as UTF-8, whatever the child wrote to its
+// as bytes for the system (UTF-8, escaped bytes as themselves) and comes back
+// decoded without loss, CR LF folded to LF, whatever the child wrote to its
 // error stream.
 #include <string>
 
 #include "datatypes/binary.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
+#include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
@@ -24,7 +26,7 @@ namespace {
 namespace process = platform::process;
 
 // The stream for a refinement's cell: a file! by its path, a string! as
-// UTF-8 (input), a binary! by its bytes from the index (input).
+// bytes for the system (input), a binary! by its bytes from the index (input).
 process::Stream stream_of(Cell* target, bool input) {
     process::Stream s;
     if (!target) return s;
@@ -38,15 +40,17 @@ process::Stream stream_of(Cell* target, bool input) {
     if (target->type() == TYPE_BINARY) {
         binary::gather(target, -1, false, false, s.bytes);
     } else {
-        std::string text = unicode::to_utf8_string(target);
+        std::string text = unicode::to_system_bytes(target);
         s.bytes.assign(text.begin(), text.end());
     }
     return s;
 }
 
 // Captured bytes into their target: a binary! gets them at its head, a
-// string! gets them appended, decoded as UTF-8. The binary's insert may run
-// its owner's handler: its exit code.
+// string! gets them appended as text: decoded without loss (a byte that is
+// not valid UTF-8 is kept as its escape, so neither the output nor the exit
+// code is lost to it), CR LF and a lone CR read as LF, as a file read reads
+// them. The binary's insert may run its owner's handler: its exit code.
 Unwind deliver(Cell* target, const process::Stream& s) {
     if (!target || s.kind != process::Stream::BYTES || s.bytes.empty()) return UNWIND_NONE;
     Cell* saved = stack::top;
@@ -57,7 +61,8 @@ Unwind deliver(Cell* target, const process::Stream& s) {
         Cell* at = stack::push(head);
         if (Unwind code = actions::insert(at, bytes, -1, false, 1, false)) return code;
     } else {
-        Cell* text = string::load_push(s.bytes.data(), uint32_t(s.bytes.size()), string::ENC_UTF8);
+        Cell* text = stack::push(none::cell());
+        *text = Cell{TYPE_STRING, 0, unicode::load_escaped(s.bytes.data(), uint32_t(s.bytes.size()), true), 0};
         string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);
     }
     stack::top = saved;
@@ -70,7 +75,7 @@ Unwind deliver(Cell* target, const process::Stream& s) {
 Unwind call(const int32_t* refs) {
     Refs<N_CALL> r{refs};
     Cell* base = stack::arg_base;
-    std::string command = unicode::to_utf8_string(base);
+    std::string command = unicode::to_system_bytes(base);
     if (command.empty()) {
         *base = integer::cell(0);
         stack::top = base + 1;

@@ -41,6 +41,7 @@
 #include "runtime/lowlevel.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv::library {
 
@@ -154,7 +155,7 @@ void fill_system() {
     Cell* float_options = object::construct(spec, nullptr, true);
     set_system_field({"options", "float"}, *float_options);
 
-    Cell* args = push_utf8(command_line);
+    Cell* args = push_system_text(command_line);
     set_system_field({"script", "args"}, *args);
 
     set_options_path();
@@ -323,7 +324,7 @@ void set_options_path() {
     std::string dir = current_dir();
     if (dir.empty()) return;
     stack::TopMark guard;
-    Cell* path = push_utf8(dir);
+    Cell* path = push_system_text(dir);
     path->set_type(TYPE_FILE);
     if (!set_system_field({"options", "path"}, *path)) return;
     Cell* field = stack::push(word::load("path"));
@@ -336,6 +337,16 @@ void set_options_path() {
 Cell* push_utf8(const std::string& text) {
     return string::load_push(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()),
                              string::ENC_UTF8);
+}
+
+Cell* push_system_text(const std::string& bytes) {
+    return string::load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()),
+                             string::ENC_SYSTEM);
+}
+
+std::string to_system_bytes(const Cell& str) {
+    if (!is_any_string(str.type())) return std::string();
+    return unicode::to_system_bytes(&str);
 }
 
 std::string to_utf8(const Cell& str) {

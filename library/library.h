@@ -111,4 +111,12 @@ Cell* push_utf8(const std::string& text);
 // The UTF-8 text of a string-like value from its index to its tail.
 std::string to_utf8(const Cell& str);
 
+// A string! made from bytes the system handed over (a name, an argument,
+// the current directory), decoded without loss (unicode::load_escaped),
+// pushed on the data stack.
+Cell* push_system_text(const std::string& bytes);
+// The bytes for the system of a string-like value from its index to its
+// tail (unicode::to_system_bytes); "" for any other value.
+std::string to_system_bytes(const Cell& str);
+
 }  // namespace kiv::library

@@ -166,9 +166,9 @@ Unwind pick_stack(Cell* a) {
 
 // ---- Directories -------------------------------------------------------------------------------
 
-// A file! value from a POSIX path, pushed.
+// A file! value from a POSIX path (bytes, decoded without loss), pushed.
 Cell* push_file(const std::string& path) {
-    Cell* f = push_utf8(path);
+    Cell* f = push_system_text(path);
     f->set_type(TYPE_FILE);
     return f;
 }
@@ -184,7 +184,7 @@ Unwind get_current_dir(Cell* a) {
 // The POSIX path of a file! value; empty when it names nothing (empty, or
 // holding a NUL character, which no path can).
 std::string posix_path(const Cell& file) {
-    std::string path = to_utf8(file);
+    std::string path = to_system_bytes(file);
     if (path.find('\0') != std::string::npos) path.clear();
     return path;
 }

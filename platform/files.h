@@ -3,7 +3,8 @@
 // deletion, renaming without replacing, directory creation and the
 // modification time.
 //
-// Paths are NUL-terminated UTF-8. Results are plain success flags: the
+// Paths are NUL-terminated bytes as the system takes them (a name need not
+// be UTF-8; unicode::to_system_bytes makes them from text). Results are plain success flags: the
 // datatype layer turns them into the language's errors. Sizes and offsets
 // are 64-bit throughout.
 #pragma once

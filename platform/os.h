@@ -1,8 +1,10 @@
 // OS services: process start, pages of the series arena, the current
 // directory, environment variables, sleeping, the clock and the time zone.
 //
-// Texts are NUL-terminated UTF-8 (the POSIX calls take it directly). Main
-// thread only.
+// Texts are NUL-terminated bytes, most often UTF-8 but not always (the
+// POSIX calls take them as they are; unicode::load_escaped and
+// to_system_bytes turn them into text and back without loss). Main thread
+// only.
 #pragma once
 
 #include <cstdint>

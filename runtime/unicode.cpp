@@ -602,6 +602,7 @@ Off load_utf8(const uint8_t* src, uint32_t count, Off target, uint32_t* bytes_le
     // allocated or written, and the one allocation below is made at the
     // final unit, so no widening pass is needed.
     Utf8Scan scan = scan_utf8(p, end);
+    if (!bytes_left && scan.stop != end) fire_invalid_utf8(scan.stop, end);
     uint32_t unit = unit_for(scan.max_cp);
 
     memory::CollectionPause pause;
@@ -641,6 +642,90 @@ Off load_utf8_into(const uint8_t* src, uint32_t count, Cell* str, uint32_t* byte
 
 Off load_utf8_new(const uint8_t* src, uint32_t count) {
     return load_utf8(src, count, 0, nullptr, false);
+}
+
+// ---- Bytes from and to the system -------------------------------------------------
+
+namespace {
+
+// One character of system bytes at p (p < end): a valid character, or the
+// escape of the single byte at p. Sets *used to the bytes taken.
+inline uint32_t escaped_char(const uint8_t* p, const uint8_t* end, uint32_t* used) {
+    if (*p < 0x80) {
+        *used = 1;
+        return *p;
+    }
+    const int32_t cp = check_char(p, uint32_t(end - p), used);
+    if (cp < 0 || is_escaped_byte(uint32_t(cp))) {
+        *used = 1;
+        return ESCAPED_BYTE_BASE + *p;
+    }
+    return uint32_t(cp);
+}
+
+template <class T>
+T* decode_escaped(const uint8_t* p, const uint8_t* end, T* d, bool cr) {
+    while (p < end) {
+        uint32_t used;
+        uint32_t c = escaped_char(p, end, &used);
+        p += used;
+        if (cr && c == 0x0D) {
+            if (p < end && *p == 0x0A) continue;  // CR LF: keep the LF only
+            c = 0x0A;                             // lone CR
+        }
+        *d++ = T(c);
+    }
+    return d;
+}
+
+}  // namespace
+
+Off load_escaped(const uint8_t* src, uint32_t count, bool cr) {
+    // Measure first, so that the one allocation is made at the final unit.
+    const uint8_t* end = src + count;
+    uint32_t max_cp = 0, chars = 0;
+    for (const uint8_t* p = src; p < end; ++chars) {
+        uint32_t used;
+        uint32_t c = escaped_char(p, end, &used);
+        if (cr && c == 0x0D && p + 1 < end && p[1] == 0x0A) --chars;
+        max_cp = std::max(max_cp, c);
+        p += used;
+    }
+    const uint32_t unit = unit_for(max_cp);
+    memory::CollectionPause pause;
+    Off node = memory::alloc_codepoints(std::max(chars, 1u), unit);
+    SeriesBuffer* buf = buffer_of(node);
+    uint8_t* head = buf->head_ptr();
+    uint8_t* tail;
+    if (unit == 1) {
+        tail = decode_escaped<uint8_t>(src, end, head, cr);
+    } else if (unit == 2) {
+        tail = reinterpret_cast<uint8_t*>(decode_escaped<uint16_t>(src, end, reinterpret_cast<uint16_t*>(head), cr));
+    } else {
+        tail = reinterpret_cast<uint8_t*>(decode_escaped<uint32_t>(src, end, reinterpret_cast<uint32_t*>(head), cr));
+    }
+    buf->tail = buf->head + uint32_t(tail - head);
+    return node;
+}
+
+std::string to_system_bytes(const Cell* str) {
+    const Text t = text_of(str, -1);
+    std::string out;
+    out.reserve(t.n);
+    const uint8_t* p = t.p;
+    for (uint32_t i = 0; i < t.n; ++i, p += t.unit) {
+        const uint32_t cp = read_unit(p, t.unit);
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+        } else if (is_escaped_byte(cp)) {
+            out.push_back(char(cp - ESCAPED_BYTE_BASE));
+        } else {
+            if (cp > 0x10FFFF) fire_invalid_char(cp);
+            uint8_t bytes[4];
+            out.append(reinterpret_cast<const char*>(bytes), size_t(put_utf8(cp, bytes) - bytes));
+        }
+    }
+    return out;
 }
 
 // ---- UTF-16 -------------------------------------------------------------------------

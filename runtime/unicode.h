@@ -184,15 +184,44 @@ int32_t decode_utf8_char(const uint8_t* p, int32_t* length);
 // target 0: a new series whose unit fits the widest character. Else the target
 // series is reused from its head (its content replaced) at its current unit or
 // wider. A leading byte-order mark EF BB BF is skipped. With cr set, CR LF
-// becomes LF and a lone CR becomes LF. Input that ends inside a character
-// stops the load; the count of bytes not decoded goes to *bytes_left (0 after
-// a complete load; bytes_left may be null). Malformed input raises
-// `invalid-utf8` before the target is touched.
+// becomes LF and a lone CR becomes LF. Input that ends inside a character:
+// with bytes_left given, the load stops there and the count of bytes not
+// decoded goes to *bytes_left (0 after a complete load), for a caller that
+// feeds the rest later; with bytes_left null, those last bytes are malformed
+// input like any other (no byte is dropped without a word). Malformed input
+// raises `invalid-utf8` before the target is touched.
 Off load_utf8(const uint8_t* src, uint32_t count, Off target, uint32_t* bytes_left, bool cr);
 // Into the buffer of a string cell (word 2), CR kept.
 Off load_utf8_into(const uint8_t* src, uint32_t count, Cell* str, uint32_t* bytes_left);
-// Into a new series, CR kept; input ending inside a character is dropped.
+// Into a new series, CR kept; input ending inside a character raises.
 Off load_utf8_new(const uint8_t* src, uint32_t count);
+
+// ---- Bytes from and to the system ---------------------------------------------------
+//
+// File names, arguments, environment variables, the current folder and what a
+// child process writes are bytes, most often but not always UTF-8. They are
+// decoded without loss: each byte that is not part of a valid character
+// becomes one code point U+DC80..U+DCFF (byte 0x80..0xFF; bytes below 0x80
+// are always valid), and encoding for the system turns each of those code
+// points back into its single byte. A valid UTF-8 form of U+DC80..U+DCFF
+// (ED B2 80 to ED B3 BF) would come back as one byte, so its three bytes are
+// escaped one by one instead; everything else decodes as load_utf8 decodes
+// it (other encoded surrogates included), no byte-order mark skipped. Every
+// byte string thus decodes to a text that encodes back to the same bytes.
+constexpr uint32_t ESCAPED_BYTE_BASE = 0xDC00;
+inline bool is_escaped_byte(uint32_t cp) {
+    return cp >= 0xDC80 && cp <= 0xDCFF;
+}
+
+// Decodes `count` bytes from the system into a new series and returns its
+// node (allocation as load_utf8: once, collection paused). With cr set, CR LF
+// becomes LF and a lone CR becomes LF. Never raises on the bytes.
+Off load_escaped(const uint8_t* src, uint32_t count, bool cr);
+
+// The string value from its index to its tail as bytes for the system:
+// UTF-8, each U+DC80..U+DCFF as its byte. A code point above 0x10FFFF raises
+// `invalid-char`. Allocates nothing in the series memory.
+std::string to_system_bytes(const Cell* str);
 
 // ---- UTF-16 -------------------------------------------------------------------------
 

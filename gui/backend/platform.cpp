@@ -272,7 +272,7 @@ Unwind load_gui(Cell* a) {
     if (!display::open(&reason)) {
         Cell* saved = stack::top;
         Cell* what = string::load_push(reinterpret_cast<const uint8_t*>(reason.data()), uint32_t(reason.size()),
-                                       string::ENC_UTF8);
+                                       string::ENC_SYSTEM);
         const Cell arg = *what;
         stack::top = saved;
         fire({"access", "cannot-open"}, arg);
