@@ -213,7 +213,8 @@ void paint_path(Context& c, const double* fit, bool fill_allowed) {
         if (fill && s.fill.type >= BRUSH_UNIT_GRADIENT) bounds();
         if (fill && use_brush(c, s.fill, b[0], b[1], b[2], b[3])) cairo_fill_preserve(cr);
         if (stroke && s.pen.type >= BRUSH_UNIT_GRADIENT) bounds();
-        if (stroke && use_brush(c, s.pen, b[0], b[1], b[2], b[3])) cairo_stroke_preserve(cr);
+        if (stroke && use_brush(c, s.pen, b[0], b[1], b[2], b[3]) && !stroke_in_runs(c))
+            cairo_stroke_preserve(cr);
         cairo_new_path(cr);
         c.device.clear();
         return;
