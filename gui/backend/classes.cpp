@@ -79,9 +79,13 @@ int32_t call_proc(WndProc proc, Hwnd h, uint32_t message, uint32_t wparam, int32
 
 namespace {
 
-// Static text takes the mouse so that it gets down and up events.
+// Static text takes the mouse so that it gets down and up events. Its
+// window keeps its face in the face slot, as the main procedure does.
 int32_t static_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
+        case WM_NCCREATE:
+            windows::set_slot(h, SLOT_FACE, lparam);
+            return call_proc(static_system_proc, h, message, wparam, lparam);
         case WM_LBUTTONDOWN:
             windows::set_capture(h);
             return 0;

@@ -258,11 +258,18 @@ void handle(GdkEvent* ev, gpointer) {
         case GDK_KEY_RELEASE:
             on_key(top, ev->key, false);
             break;
-        case GDK_LEAVE_NOTIFY:
-            if (ev->crossing.mode == GDK_CROSSING_NORMAL && ev->crossing.detail != GDK_NOTIFY_INFERIOR &&
-                leave_window && windows::root(leave_window) == top)
+        case GDK_LEAVE_NOTIFY: {
+            const GdkEventCrossing& c = ev->crossing;
+            if (c.mode == GDK_CROSSING_NORMAL && c.detail != GDK_NOTIFY_INFERIOR && leave_window &&
+                windows::root(leave_window) == top) {
+                // The leave message reports where the pointer went: the
+                // crossing's point, not that of the last motion inside.
+                queue::note_input(c.time, int32_t(std::floor(c.x_root)), int32_t(std::floor(c.y_root)),
+                                  flags_of(c.state));
                 leave_if_moved(0);
+            }
             break;
+        }
         case GDK_FOCUS_CHANGE:
             queue::post(top, WM_ACTIVATE, ev->focus_change.in ? WA_ACTIVE : WA_INACTIVE, 0);
             break;

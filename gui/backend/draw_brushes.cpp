@@ -32,21 +32,40 @@ double finite_or(double v, double fallback) {
 
 // Positions: a running position from 0.0 with step 1 / (n - 1); a stop with
 // its own offset takes it and moves the running position there.
+//
+// The gradient is defined over [0, 1]: before the first stop it has the
+// first stop's colour, after the last the last stop's. Repeated and
+// reflected gradients wrap that whole interval, so the end colours are
+// given as stops at 0 and 1; without them Cairo would blend the last stop
+// into the first one of the next period. Cairo keeps stops of equal
+// offset in the order they were added: the stop at 0 goes first, the one
+// at 1 last.
 void add_stops(cairo_pattern_t* p, const std::vector<Stop>& stops) {
+    if (stops.empty()) return;
     double step = stops.size() > 1 ? 1.0 / double(stops.size() - 1) : 0.0;
     double run = 0.0;
-    for (const Stop& s : stops) {
-        double at = run;
+    std::vector<double> at(stops.size());
+    size_t first = 0, last = 0;
+    for (size_t i = 0; i < stops.size(); ++i) {
+        const Stop& s = stops[i];
+        double a = run;
         if (s.has_offset) {
-            at = s.offset;
+            a = s.offset;
             run = s.offset;
         } else {
             run += step;
         }
-        at = std::clamp(finite_or(at, 0.0), 0.0, 1.0);
-        Rgba c = to_rgba(s.colour);
-        cairo_pattern_add_color_stop_rgba(p, at, c.r, c.g, c.b, c.a);
+        at[i] = std::clamp(finite_or(a, 0.0), 0.0, 1.0);
+        if (at[i] < at[first]) first = i;
+        if (at[i] >= at[last]) last = i;
     }
+    auto add = [p](double offset, uint32_t colour) {
+        Rgba c = to_rgba(colour);
+        cairo_pattern_add_color_stop_rgba(p, offset, c.r, c.g, c.b, c.a);
+    };
+    if (at[first] > 0.0) add(0.0, stops[first].colour);
+    for (size_t i = 0; i < stops.size(); ++i) add(at[i], stops[i].colour);
+    if (at[last] < 1.0) add(1.0, stops[last].colour);
 }
 
 void install(Brush& b, cairo_pattern_t* p, int type, int kind) {

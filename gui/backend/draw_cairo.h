@@ -25,6 +25,7 @@
     X(cairo_fill_preserve)                 \
     X(cairo_get_matrix)                    \
     X(cairo_get_source)                    \
+    X(cairo_get_target)                    \
     X(cairo_identity_matrix)               \
     X(cairo_image_surface_create)          \
     X(cairo_image_surface_create_for_data) \

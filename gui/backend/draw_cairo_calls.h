@@ -15,6 +15,7 @@
 #define cairo_fill_preserve KIV_CAIRO_ROUTE(cairo_fill_preserve)
 #define cairo_get_matrix KIV_CAIRO_ROUTE(cairo_get_matrix)
 #define cairo_get_source KIV_CAIRO_ROUTE(cairo_get_source)
+#define cairo_get_target KIV_CAIRO_ROUTE(cairo_get_target)
 #define cairo_identity_matrix KIV_CAIRO_ROUTE(cairo_identity_matrix)
 #define cairo_image_surface_create KIV_CAIRO_ROUTE(cairo_image_surface_create)
 #define cairo_image_surface_create_for_data KIV_CAIRO_ROUTE(cairo_image_surface_create_for_data)

@@ -188,6 +188,10 @@ void paint_path(Context& c, const double* fit, bool fill_allowed) {
         return;
     }
     set_stroke_style(c);
+    // Figures are filled by the alternate rule: a region inside an even
+    // number of loops (the centre of a five-point star) stays empty. Only
+    // clip paths use the winding rule (push_clip).
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     const State& s = c.st;
     bool fill = fill_allowed && s.fill.type != BRUSH_OFF, stroke = s.pen.type != BRUSH_OFF && s.line_width > 0;
     double b[4] = {0, 0, 0, 0};
@@ -209,7 +213,8 @@ void paint_path(Context& c, const double* fit, bool fill_allowed) {
         if (fill && s.fill.type >= BRUSH_UNIT_GRADIENT) bounds();
         if (fill && use_brush(c, s.fill, b[0], b[1], b[2], b[3])) cairo_fill_preserve(cr);
         if (stroke && s.pen.type >= BRUSH_UNIT_GRADIENT) bounds();
-        if (stroke && use_brush(c, s.pen, b[0], b[1], b[2], b[3])) cairo_stroke_preserve(cr);
+        if (stroke && use_brush(c, s.pen, b[0], b[1], b[2], b[3]) && !stroke_in_runs(c))
+            cairo_stroke_preserve(cr);
         cairo_new_path(cr);
         c.device.clear();
         return;

@@ -198,6 +198,12 @@ bool prepare_path(Context& c);
 enum EmitMode { EMIT_FILL, EMIT_STROKE };
 void emit_device(Context& c, EmitMode mode);
 
+// ---- Wide strokes (draw_wide_stroke.cpp) -----------------------------------------------------------
+// Strokes the device path with the pen (Cairo's source already set) in runs
+// when the pen is wide and the path dense; false, with nothing drawn, when
+// the path is better stroked by Cairo in one piece.
+bool stroke_in_runs(Context& c);
+
 // ---- Shape sub-dialect (draw_shape.cpp) -----------------------------------------------------------
 // Walks a shape block, building Cairo's current path; for a shape (not a
 // clip) paints it at the end.

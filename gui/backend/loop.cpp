@@ -247,6 +247,8 @@ int32_t make_event(Msg* m, int32_t data, uint32_t type) {
         case event::MID_UP:
         case event::ALT_DOWN:
         case event::ALT_UP:
+        case event::AUX_DOWN:
+        case event::AUX_UP:
             flags = uint32_t(data) | key_flags();
             break;
         case event::CLICK:
