@@ -68,7 +68,6 @@ const Bitmap* current(const Cell* image) {
     return os_image::bitmap(image);
 }
 
-// A size no image can have: negative, or past the 16-bit fields.
 [[noreturn]] void too_big(int64_t w, int64_t h) {
     fire({"script", "size-limit"}, pair::make(int32_t(std::clamp<int64_t>(w, INT32_MIN, INT32_MAX)),
                                              int32_t(std::clamp<int64_t>(h, INT32_MIN, INT32_MAX))));
@@ -494,8 +493,6 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     if (s.type() == TYPE_PAIR) {
         w = pair::x_of(&s);
         h = pair::y_of(&s);
-        // A negative size is refused like one too large, not made empty.
-        if (w < 0 || h < 0) too_big(w, h);
         Cell* r = push_new(w, h);
         // A new image from a size is white and opaque.
         if (uint32_t* px = os_image::pixels(r, true)) std::fill(px, px + count_of(r), 0xFFFFFFFFu);
@@ -519,9 +516,9 @@ Outcome make(Cell* proto, Cell* spec, uint32_t type) {
     if (n - at >= 2 && second.type() != TYPE_BINARY && second.type() != TYPE_TUPLE)
         fire({"script", "invalid-arg"}, second);
     if (n - at >= 3 && third.type() != TYPE_BINARY) fire({"script", "invalid-arg"}, third);
-    w = pair::x_of(&size);
-    h = pair::y_of(&size);
-    if (w < 0 || h < 0 || !os_image::fits(uint64_t(w), uint64_t(h))) too_big(w, h);
+    w = std::max<int64_t>(0, pair::x_of(&size));
+    h = std::max<int64_t>(0, pair::y_of(&size));
+    if (!os_image::fits(uint64_t(w), uint64_t(h))) too_big(w, h);
     Cell* r = stack::push(none::cell());
     // The bytes are read in place: making the bitmap allocates outside the
     // arena only, and the record is made after the bytes are used.
