@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -210,6 +211,35 @@ bool write_in_place(const char* path, const uint8_t* data, size_t count) {
     return f.close();
 }
 
+// Gives the file open as `fd` the extended attributes of the file at
+// `from` (its access control lists among them). False when one of them
+// cannot be read or given.
+bool copy_attributes(const char* from, int fd) {
+    ssize_t n = listxattr(from, nullptr, 0);
+    if (n <= 0) return n == 0 || errno == ENOTSUP;
+    std::vector<char> names(static_cast<size_t>(n));
+    n = listxattr(from, names.data(), names.size());
+    if (n < 0) return false;
+    std::vector<char> value, now;
+    for (size_t at = 0; at < size_t(n); at += std::strlen(names.data() + at) + 1) {
+        const char* name = names.data() + at;
+        ssize_t length = getxattr(from, name, nullptr, 0);
+        if (length < 0) return false;
+        value.resize(size_t(length));
+        length = getxattr(from, name, value.data(), value.size());
+        if (length < 0) return false;
+        value.resize(size_t(length));
+        // One the new file was given already (a security label) is left be.
+        ssize_t had = fgetxattr(fd, name, nullptr, 0);
+        if (had == length) {
+            now.resize(size_t(had));
+            if (fgetxattr(fd, name, now.data(), now.size()) == had && now == value) continue;
+        }
+        if (fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
+    }
+    return true;
+}
+
 // The folder part of a path with its slash ("" for a bare name).
 std::string folder_of(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -249,11 +279,13 @@ bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, 
     mode_t perms;
     if (exists) {
         // The new file takes the old one's owner and group first (a change
-        // of owner clears the set-id bits), then its mode. A file whose
-        // owner or group this process cannot give is written in place.
+        // of owner clears the set-id bits and file capabilities), then its
+        // extended attributes, then its mode. A file whose owner, group or
+        // attributes this process cannot give is written in place.
         struct stat made;
         if (fstat(f.fd, &made) != 0 ||
-            ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) && fchown(f.fd, st.st_uid, st.st_gid) != 0)) {
+            ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) && fchown(f.fd, st.st_uid, st.st_gid) != 0) ||
+            !copy_attributes(path, f.fd)) {
             f.close();
             ::unlink(temp.c_str());
             return write_in_place(path, data, count);

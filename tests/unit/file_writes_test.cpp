@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -148,6 +149,19 @@ TEST(FileWrites, WritableFileInReadOnlyFolder) {
     }), 0);
     EXPECT_EQ(content(f), "a longer content than before");
     EXPECT_EQ(content(locked), "kept");
+}
+
+// A replaced file keeps its extended attributes.
+TEST(FileWrites, ReplacedFileKeepsItsAttributes) {
+    Folder dir;
+    const std::string f = dir / "tagged";
+    ASSERT_TRUE(put(f, "old"));
+    if (setxattr(f.c_str(), "user.kiv-test", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes here";
+    ASSERT_TRUE(put(f, "new"));
+    char value[16] = {};
+    EXPECT_EQ(getxattr(f.c_str(), "user.kiv-test", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+    EXPECT_EQ(content(f), "new");
 }
 
 // A PATH folder that cannot be searched is passed over like one without the
