@@ -169,7 +169,8 @@ bool write_into(const char* path, const uint8_t* data, size_t count, WriteMode m
         if (S_ISREG(st.st_mode)) {
             int saved = errno;
             struct stat now;
-            if (fstat(f.fd, &now) == 0 && now.st_size > st.st_size) static_cast<void>(ftruncate(f.fd, st.st_size));
+            if (fstat(f.fd, &now) == 0 && now.st_size > st.st_size)
+                static_cast<void>(ftruncate(f.fd, st.st_size));
             errno = saved;
         }
         return false;

@@ -275,7 +275,8 @@ Result run(const std::string& command, bool shell, bool wait, bool console, Stre
     // shell would give, and the line is never handed to a shell instead
     // (that would run whatever the rest of it says).
     pid_t pid = 0;
-    std::vector<std::string> words = shell ? std::vector<std::string>{"/bin/sh", "-c", command} : split_words(command);
+    std::vector<std::string> words =
+        shell ? std::vector<std::string>{"/bin/sh", "-c", command} : split_words(command);
     if (words.empty()) {
         result.value = 0;  // blanks only: nothing to run
         return result;

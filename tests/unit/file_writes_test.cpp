@@ -6,6 +6,7 @@
 // user, since root may write and search any folder.
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -13,8 +14,6 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -88,13 +87,14 @@ TEST(FileWrites, FailedAppendLeavesTheOldSize) {
     Folder dir;
     const std::string f = dir / "log";
     ASSERT_TRUE(put(f, std::string(1000, 'a')));
-    EXPECT_EQ(in_child(false, [&] {
+    auto check = [&] {
         limit_file_size();
         if (put(f, std::string(10000, 'b'), files::APPEND)) return 1;
         if (size_of(f) != 1000) return 2;
         if (!put(f, std::string(10, 'c'), files::APPEND)) return 3;
         return 0;
-    }), 0);
+    };
+    EXPECT_EQ(in_child(false, check), 0);
     EXPECT_EQ(content(f), std::string(1000, 'a') + std::string(10, 'c'));
 }
 
@@ -102,13 +102,14 @@ TEST(FileWrites, FailedWriteAtAnOffsetLeavesTheOldSize) {
     Folder dir;
     const std::string f = dir / "data";
     ASSERT_TRUE(put(f, std::string(3000, 'a')));
-    EXPECT_EQ(in_child(false, [&] {
+    auto check = [&] {
         limit_file_size();
         if (files::write(f.c_str(), reinterpret_cast<const uint8_t*>(std::string(5000, 'b').data()), 5000,
                          files::AT_OFFSET, 2000))
             return 1;
         return size_of(f) == 3000 ? 0 : 2;
-    }), 0);
+    };
+    EXPECT_EQ(in_child(false, check), 0);
 }
 
 // A file with a second link is written in place; when its new content does
@@ -118,10 +119,11 @@ TEST(FileWrites, LinkedFileThatCannotGrowKeepsItsContent) {
     const std::string f = dir / "one", g = dir / "two";
     ASSERT_TRUE(put(f, "old content"));
     ASSERT_EQ(link(f.c_str(), g.c_str()), 0);
-    EXPECT_EQ(in_child(false, [&] {
+    auto check = [&] {
         limit_file_size();
         return put(f, std::string(10000, 'n')) ? 1 : 0;
-    }), 0);
+    };
+    EXPECT_EQ(in_child(false, check), 0);
     EXPECT_EQ(content(f), "old content");
     EXPECT_EQ(content(g), "old content");
     ASSERT_TRUE(put(g, "short"));
@@ -139,14 +141,15 @@ TEST(FileWrites, WritableFileInReadOnlyFolder) {
     chmod(f.c_str(), 0666);
     chmod(locked.c_str(), 0444);
     chmod(dir.path.c_str(), 0555);
-    EXPECT_EQ(in_child(true, [&] {
+    auto check = [&] {
         if (!put(f, "new")) return 1;
         if (content(f) != "new") return 2;
         if (!put(f, "a longer content than before")) return 3;
         if (put(dir / "fresh", "x")) return 4;
         if (put(locked, "changed")) return 5;
         return 0;
-    }), 0);
+    };
+    EXPECT_EQ(in_child(true, check), 0);
     EXPECT_EQ(content(f), "a longer content than before");
     EXPECT_EQ(content(locked), "kept");
 }
@@ -171,7 +174,7 @@ TEST(ProgramLookup, UnsearchablePathFolder) {
     const std::string closed = dir / "closed";
     ASSERT_EQ(mkdir(closed.c_str(), 0700), 0);
     ASSERT_EQ(chmod(closed.c_str(), 0), 0);
-    EXPECT_EQ(in_child(true, [&] {
+    auto check = [&] {
         std::string path = closed + ":/usr/bin:/bin";
         setenv("PATH", path.c_str(), 1);
         process::Stream in, out, err;
@@ -180,7 +183,8 @@ TEST(ProgramLookup, UnsearchablePathFolder) {
         r = process::run("true", false, true, false, in, out, err);
         if (r.failure != process::OK || r.value != 0) return 2;
         return 0;
-    }), 0);
+    };
+    EXPECT_EQ(in_child(true, check), 0);
 }
 
 }  // namespace
