@@ -246,13 +246,12 @@ Cell* push_info(Cell* file, const std::string& path) {
     return name;
 }
 
-// An existing target is never replaced: access no-create with the target,
-// both files left as they were. Other failures answer false.
+// True when renamed. An existing target is never replaced: false, both
+// files left as they were, as for any other failure (the caller decides
+// whether to raise).
 Outcome rename(Cell* from, Cell* to) {
     std::string a = os_path(from), b = os_path(to);
-    files::RenameResult r = files::rename(a.c_str(), b.c_str());
-    if (r == files::EXISTS) fire({"access", "no-create"}, *to);
-    return answer(logic::cell(r == files::RENAMED));
+    return answer(logic::cell(files::rename(a.c_str(), b.c_str()) == files::RENAMED));
 }
 
 }  // namespace

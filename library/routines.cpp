@@ -109,7 +109,16 @@ Unwind last_lf_q(Cell* a) {
     return UNWIND_NONE;
 }
 
+// A binary! goes out as its bytes from the index, unchanged; any other
+// value as its text.
 Unwind write_stdout(Cell* a) {
+    if (a[0].type() == TYPE_BINARY) {
+        uint32_t count = 0;
+        const uint8_t* bytes = binary::bytes_at(&a[0], count);
+        console::write_raw(bytes, count);  // allocates no series memory: the bytes stay put
+        a[0] = unset::cell();
+        return UNWIND_NONE;
+    }
     std::string text;
     if (is_any_string(a[0].type())) {
         text = to_utf8(a[0]);

@@ -275,6 +275,16 @@ void print_cstring(const char* s) {
     hooks::fire_3(s, int32_t(n), 0);
 }
 
+void write_raw(const void* data, size_t count) {
+    ensure_ready();
+    flush_pending();
+    if (out.console) {
+        out.screen->write_bytes(static_cast<const char*>(data), count);
+    } else {
+        raw_write(out.fd, data, count);
+    }
+}
+
 void print_char(uint32_t code_point) {
     ensure_ready();
     uint8_t utf8[4];

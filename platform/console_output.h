@@ -60,6 +60,10 @@ void write_ucs4(const char32_t* code_points, size_t bytes);
 // bytes when redirected; a screen takes each byte as one unit), then handed to
 // hook list B.
 void print_cstring(const char* s);
+// Bytes written unchanged, whatever they hold (a NUL, bytes that are no
+// UTF-8), with no escape processing and no hook: what waits in the buffer
+// goes first. Raw output of binary data.
+void write_raw(const void* data, size_t count);
 // One character by code point, then hook list B with its UTF-8 bytes.
 void print_char(uint32_t code_point);
 // Numbers formatted with "%i", "%02X", "%08X", "%.16g" and "%.7g".

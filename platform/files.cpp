@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -152,34 +153,144 @@ bool read(const char* path, int64_t part, int64_t seek, std::vector<uint8_t>& ou
     return ok;
 }
 
-bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek) {
-    if (mode != REPLACE) {
-        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == APPEND ? O_APPEND : 0);
-        Fd f(::open(path, flags, 0666));
-        if (f.fd < 0) return false;
-        struct stat st;
-        if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
-        if (mode == AT_OFFSET && seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
-        if (!write_all(f.fd, data, count)) return false;
-        return f.close();
+namespace {
+
+// Writes at the end (APPEND) or at `seek` (AT_OFFSET), creating a missing
+// file. A write that fails part way (a full disk, a size limit) is cut back
+// to the old size, so that no partial tail stays behind.
+bool write_into(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == APPEND ? O_APPEND : 0);
+    Fd f(::open(path, flags, 0666));
+    if (f.fd < 0) return false;
+    struct stat st;
+    if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (mode == AT_OFFSET && seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return false;
+    if (!write_all(f.fd, data, count)) {
+        if (S_ISREG(st.st_mode)) {
+            int saved = errno;
+            struct stat now;
+            if (fstat(f.fd, &now) == 0 && now.st_size > st.st_size)
+                static_cast<void>(ftruncate(f.fd, st.st_size));
+            errno = saved;
+        }
+        return false;
     }
-    // A target that exists but is not a regular file (a folder, a device, a
-    // pipe) is written in place: renaming over it would be wrong.
+    return f.close();
+}
+
+// Replaces the content of the file itself (its inode): every hard link sees
+// the new content, and owner, group, mode and extended attributes stay. A
+// regular file is first grown to its new size, so that a full disk or a
+// size limit fails before any old byte is overwritten; then the bytes go
+// from the start and the file is cut to their count. Other files (devices,
+// pipes) are just written.
+bool write_in_place(const char* path, const uint8_t* data, size_t count) {
+    Fd f(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (f.fd < 0) return false;
+    struct stat st;
+    if (fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (!S_ISREG(st.st_mode)) return write_all(f.fd, data, count) && f.close();
+    if (off_t(count) > st.st_size) {
+        int rc = posix_fallocate(f.fd, 0, off_t(count));
+        if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
+            static_cast<void>(ftruncate(f.fd, st.st_size));
+            errno = rc;
+            return false;
+        }
+    }
+    bool ok = write_all(f.fd, data, count);
+    if (ok && off_t(count) < st.st_size) ok = ftruncate(f.fd, off_t(count)) == 0;
+    if (!ok) {
+        // Never leave the file longer than either content.
+        int saved = errno;
+        struct stat now;
+        off_t keep = std::max(st.st_size, off_t(count));
+        if (fstat(f.fd, &now) == 0 && now.st_size > keep) static_cast<void>(ftruncate(f.fd, keep));
+        errno = saved;
+        return false;
+    }
+    return f.close();
+}
+
+// Gives the file open as `fd` the extended attributes of the file at
+// `from` (its access control lists among them). False when one of them
+// cannot be read or given.
+bool copy_attributes(const char* from, int fd) {
+    ssize_t n = listxattr(from, nullptr, 0);
+    if (n <= 0) return n == 0 || errno == ENOTSUP;
+    std::vector<char> names(static_cast<size_t>(n));
+    n = listxattr(from, names.data(), names.size());
+    if (n < 0) return false;
+    std::vector<char> value, now;
+    for (size_t at = 0; at < size_t(n); at += std::strlen(names.data() + at) + 1) {
+        const char* name = names.data() + at;
+        ssize_t length = getxattr(from, name, nullptr, 0);
+        if (length < 0) return false;
+        value.resize(size_t(length));
+        length = getxattr(from, name, value.data(), value.size());
+        if (length < 0) return false;
+        value.resize(size_t(length));
+        // One the new file was given already (a security label) is left be.
+        ssize_t had = fgetxattr(fd, name, nullptr, 0);
+        if (had == length) {
+            now.resize(size_t(had));
+            if (fgetxattr(fd, name, now.data(), now.size()) == had && now == value) continue;
+        }
+        if (fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
+    }
+    return true;
+}
+
+// The folder part of a path with its slash ("" for a bare name).
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek) {
+    if (mode != REPLACE) return write_into(path, data, count, mode, seek);
+    // A symbolic link is followed: the file it names is replaced.
     const std::string target = resolve_links(path);
     path = target.c_str();
     struct stat st;
     bool exists = ::stat(path, &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
-    if (exists && !S_ISREG(st.st_mode)) {
-        Fd f(::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
-        if (f.fd < 0 || !write_all(f.fd, data, count)) return false;
-        return f.close();
-    }
-    std::string temp = std::string(path) + ".XXXXXX";
+    // A file we may not write is not replaced behind its back either. (A
+    // program that runs can still be replaced: that is done by renaming.)
+    if (exists && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0 && errno != ETXTBSY) return false;
+    // Written in place: a file that is not a regular one (renaming over a
+    // device or a pipe would be wrong), and one with more than one link (a
+    // new file would leave the other names on the old content).
+    if (exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1)) return write_in_place(path, data, count);
+    // Else the new content goes to a temporary file in the same folder that
+    // is renamed over the name once every byte is written: a failure or a
+    // crash leaves the old content whole. Its name is short, so that it fits
+    // beside a name of any legal length.
+    std::string temp = folder_of(target) + ".kiv.XXXXXX";
     Fd f(mkostemp(temp.data(), O_CLOEXEC));
-    if (f.fd < 0) return false;
+    if (f.fd < 0) {
+        // No temporary file possible in this folder (a folder we may not
+        // write to, a path too long): the file itself is written.
+        if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ENAMETOOLONG)
+            return write_in_place(path, data, count);
+        return false;
+    }
     mode_t perms;
     if (exists) {
+        // The new file takes the old one's owner and group first (a change
+        // of owner clears the set-id bits and file capabilities), then its
+        // extended attributes, then its mode. A file whose owner, group or
+        // attributes this process cannot give is written in place.
+        struct stat made;
+        if (fstat(f.fd, &made) != 0 ||
+            ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) && fchown(f.fd, st.st_uid, st.st_gid) != 0) ||
+            !copy_attributes(path, f.fd)) {
+            f.close();
+            ::unlink(temp.c_str());
+            return write_in_place(path, data, count);
+        }
         perms = st.st_mode & 07777;
     } else {
         mode_t mask = umask(0);

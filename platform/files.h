@@ -1,5 +1,6 @@
 // File and directory I/O on POSIX: whole and partial reads, writes that
-// replace a file only once its new content is complete, directory listings,
+// replace a file only once its new content is complete (or in place where a
+// new file would be wrong), directory listings,
 // deletion, renaming without replacing, directory creation and the
 // modification time.
 //
@@ -29,10 +30,18 @@ bool read(const char* path, int64_t part, int64_t seek, const std::function<uint
 
 enum WriteMode { REPLACE, APPEND, AT_OFFSET };
 // REPLACE writes a temporary file in the same folder and renames it over the
-// target only once every byte is written (the target keeps its permission
-// bits); a failure leaves the old content untouched. A symbolic link is
-// followed: the file it names is replaced, the link stays. APPEND writes at the
-// end, AT_OFFSET at `seek` (both create a missing file). False on failure.
+// target only once every byte is written; the new file takes the old one's
+// owner, group, extended attributes (access lists) and permission bits, and
+// a failure leaves the old content untouched. A file is written in place
+// instead when that is the sound way: it has more than one link (all its
+// names must see the new content), it is no regular file, its owner, group
+// or attributes cannot be given to a new file, or the folder cannot take a
+// temporary file (a folder we may not write to); it is then grown first, so
+// that a full disk fails before old bytes change. A file this process may
+// not write is never replaced. A symbolic link is followed: the file it
+// names is written, the link stays. APPEND writes at the end, AT_OFFSET at
+// `seek` (both create a missing file); a write of theirs that fails part
+// way is cut back to the old size. False on failure.
 bool write(const char* path, const uint8_t* data, size_t count, WriteMode mode, int64_t seek);
 inline bool write(const char* path, const std::vector<uint8_t>& data, WriteMode mode, int64_t seek) {
     return write(path, data.data(), data.size(), mode, seek);

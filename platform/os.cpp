@@ -18,6 +18,9 @@ namespace kiv::platform {
 void start(int argc, char** argv) {
     lowlevel::install_fault_handlers();
     signal(SIGPIPE, SIG_IGN);
+    // A write past the file-size limit fails with an error the language
+    // reports, instead of ending the process.
+    signal(SIGXFSZ, SIG_IGN);
     get_argv(argc, argv);
 }
 

@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -91,7 +93,8 @@ std::vector<std::string> split_words(const std::string& s) {
     return words;
 }
 
-int spawn(pid_t& pid, const std::vector<std::string>& words, const Fds& fds) {
+// Starts `program` (a path) with the words as its arguments.
+int spawn(pid_t& pid, const std::string& program, const std::vector<std::string>& words, const Fds& fds) {
     std::vector<char*> argv;
     for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
@@ -100,16 +103,49 @@ int spawn(pid_t& pid, const std::vector<std::string>& words, const Fds& fds) {
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attr);
     for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, fds.fd[i], i);
-    // This process ignores SIGPIPE; the child gets the default back.
+    // This process ignores SIGPIPE and SIGXFSZ; the child gets the defaults
+    // back.
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return rc;
+}
+
+// The file a program name stands for. A name with a slash is the path
+// itself; else the first folder of PATH (an empty entry is the current
+// folder; without PATH, /bin and /usr/bin) that holds an executable file of
+// that name. Folders that cannot be searched are passed over, as are files
+// that cannot be executed. ENOENT when no folder has the program, EACCES when
+// only files that cannot be executed were found.
+int find_program(const std::string& name, std::string& path) {
+    if (name.find('/') != std::string::npos) {
+        path = name;
+        return 0;
+    }
+    const char* list = getenv("PATH");
+    std::string folders = list ? list : "/bin:/usr/bin";
+    int failure = ENOENT;
+    size_t at = 0;
+    for (;;) {
+        size_t end = folders.find(':', at);
+        std::string folder = folders.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        path = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            if (faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0) return 0;
+            failure = EACCES;
+        }
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    path.clear();
+    return failure;
 }
 
 bool make_pipe(Fds& fds, int child, int ours, bool child_reads) {
@@ -234,10 +270,24 @@ Result run(const std::string& command, bool shell, bool wait, bool console, Stre
         result.failure = START;
         return result;
     }
+    // Only /shell reaches the shell. Without it the command's first word
+    // is the program: a program that is not there is exit code 127, as the
+    // shell would give, and the line is never handed to a shell instead
+    // (that would run whatever the rest of it says).
     pid_t pid = 0;
-    std::vector<std::string> words = shell ? std::vector<std::string>{} : split_words(command);
-    int rc = shell || words.empty() ? ENOENT : spawn(pid, words, fds);
-    if (rc == ENOENT) rc = spawn(pid, {"/bin/sh", "-c", command}, fds);
+    std::vector<std::string> words =
+        shell ? std::vector<std::string>{"/bin/sh", "-c", command} : split_words(command);
+    if (words.empty()) {
+        result.value = 0;  // blanks only: nothing to run
+        return result;
+    }
+    std::string program;
+    int rc = find_program(words[0], program);
+    if (rc == 0) rc = spawn(pid, program, words, fds);
+    if (rc == ENOENT) {
+        result.value = 127;
+        return result;
+    }
     if (rc != 0) {
         result.failure = START;
         return result;

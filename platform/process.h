@@ -34,8 +34,10 @@ struct Result {
 };
 
 // Runs `command`: through "/bin/sh -c" with `shell`, else split into words
-// (blanks separate them, double quotes group them) and looked up on PATH;
-// a program that cannot be found is retried through the shell. Waits when
+// (blanks separate them, double quotes group them), the first looked up on
+// PATH and started directly; a program that cannot be found (also behind a
+// PATH folder that cannot be searched) gives exit code 127 and no process,
+// never a shell. A command of blanks only runs nothing (0). Waits when
 // `wait` is set or any stream is redirected, and then answers the exit
 // code; else the process id, and the child is reaped in the background when
 // it ends (no zombie stays). A stream left as NONE goes to the null device,
