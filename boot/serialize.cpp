@@ -1212,7 +1212,8 @@ class Decoder : public In {
         if constexpr (FIXED) {
             h.word = read_int32();
             while ((h.word & 0xFF) == 0) {
-                if (pos_ >= end_) return;  // padding at the end
+                // Padding may end the payload, never a record inside a value.
+                if (pos_ >= end_ && depth == 0) return;
                 h.word = read_int32();
             }
             h.type = h.word & 0xFF;
