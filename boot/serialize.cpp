@@ -1,5 +1,6 @@
 #include "boot/serialize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -8,23 +9,24 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/none.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
+#include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/lexer_values.h"
-#include "platform/image.h"
 #include "evaluator/entry.h"
+#include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
+#include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
@@ -48,7 +50,7 @@
 //   0x00-0x7F  type id h and 0x3F (63: a varint id follows); bit 6 "alt"
 //   0x80-0xBF  integer! h - 0x80        0xC2 / 0xC3  true / false
 //   0xFF       a copy of the value at the path that follows
-// then the payload of the type (see encode_body and decode_typed). A path
+// then the payload of the type (see Encoder::body and Decoder::typed). A path
 // is a varint count k (1..65536) and k varint positions: the first a
 // top-level value of this decode, each next one a slot inside the value
 // reached (a cell of a block or map, a value of a word's or object's
@@ -102,20 +104,27 @@ bool refused(uint32_t t) {
     }
 }
 
+bool unit_series(uint32_t t) {
+    return is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR;
+}
+
 // The element types and sizes a vector! can have: the reader accepts no other.
 bool vector_shape_ok(uint32_t elem_type, uint32_t unit) {
     switch (elem_type) {
         case TYPE_CHAR:
-        case TYPE_INTEGER: return unit == 1 || unit == 2 || unit == 4;
-        case TYPE_FLOAT: return unit == 4 || unit == 8;
-        case TYPE_PERCENT: return unit == 8;
-        default: return false;
+        case TYPE_INTEGER:
+            return unit == 1 || unit == 2 || unit == 4;
+        case TYPE_FLOAT:
+            return unit == 4 || unit == 8;
+        case TYPE_PERCENT:
+            return unit == 8;
+        default:
+            return false;
     }
 }
 
-// A char! vector's 32-bit elements must be code points.
-bool vector_chars_ok(uint32_t elem_type, uint32_t unit, const uint8_t* src, uint32_t n) {
-    if (elem_type != TYPE_CHAR || unit != 4) return true;
+// 32-bit code points (a ucs-4 string, a char! vector) must be Unicode.
+bool code_points_ok(const uint8_t* src, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) {
         uint32_t cp;
         std::memcpy(&cp, src + 4 * uint64_t(i), 4);
@@ -124,43 +133,57 @@ bool vector_chars_ok(uint32_t elem_type, uint32_t unit, const uint8_t* src, uint
     return true;
 }
 
+// ---- What a decoded scalar must satisfy --------------------------------------------------
+// Every action may rely on these, so a record that breaks one is refused.
+
+// A datatype id names a registered type that a value can have.
+bool datatype_id_ok(uint32_t id) {
+    return id != 0 && id < TYPE_ID_LIMIT && id != TYPE_SERIES && datatype::names[id].name != nullptr;
+}
+
+// A money! amount is 22 decimal digits, two a byte.
+bool money_ok(const Cell& v) {
+    uint8_t b[12];
+    std::memcpy(b, &v.w1, 12);
+    for (int k = 1; k < 12; ++k)
+        if ((b[k] >> 4) > 9 || (b[k] & 15) > 9) return false;
+    return true;
+}
+
+// A date names a day of its month; without a time its time and zone are
+// zero, with one the local time of day lies in [0, 86400).
+bool date_ok(const Cell& v) {
+    namespace lv = lexer::values;
+    static constexpr uint8_t DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const uint32_t month = lv::date_month(v.w1), day = lv::date_day(v.w1);
+    if (month < 1 || month > 12 || day < 1 || day > DAYS[month - 1]) return false;
+    if (month == 2 && day == 29 && !lv::leap_year(lv::date_year(v.w1))) return false;
+    if (!(v.w1 & lv::date_bits::TIME_FLAG)) return (v.w1 & lv::date_bits::ZONE_MASK) == 0 && !v.w2 && !v.w3;
+    const double local = v.get_f64() + date::zone_offset(v.w1);
+    return local >= 0 && local < 86400;
+}
+
+// A time is a finite number of seconds.
+bool number_ok(const Cell& v, uint32_t t) {
+    return t != TYPE_TIME || std::isfinite(v.get_f64());
+}
+
 [[noreturn]] void no_codec(uint32_t type) {
     fire({"access", "no-codec"}, Cell{TYPE_DATATYPE, type, 0, 0});
 }
 
-// ---- Encoder -----------------------------------------------------------------------------
+// ---- Layouts -----------------------------------------------------------------------------
+//
+// Each layout is a writer (CompactOut, FixedOut) and a reader (CompactIn,
+// FixedIn) of the fields records are made of. The encoder and the decoder
+// are templates over them: every datatype has one case in Encoder<Out> and
+// one in Decoder<In>, and where the layouts store a field differently the
+// layout's primitive says how.
 
-class Encoder {
-  public:
+// The bytes of an encoding being made.
+struct ByteOut {
     std::vector<uint8_t> out;
-    std::vector<uint8_t> names;
-    std::vector<uint32_t> offsets;
 
-    // Writes the fixed-width layout instead of the compact one.
-    bool fixed = false;
-
-    // A boot-mode assignment: the word (global), then its value; it takes
-    // no position, so paths skip it.
-    void assignment(const Cell* w, const Cell* v) {
-        if (!is_all_word(w->type()) || w->type() == TYPE_ISSUE) fire({"script", "invalid-arg"}, *w);
-        byte(ASSIGN);
-        header(TYPE_WORD);
-        varint(symbol_index(w->w2));
-        if (v->new_line()) byte(NEW_LINE);
-        body(v);
-    }
-
-    void record(const Cell* c) {
-        if (fixed) {
-            fixed_body(c);
-        } else {
-            if (c->new_line()) out.push_back(NEW_LINE);
-            body(c);
-        }
-        ++counter_;
-    }
-
-  private:
     void byte(uint8_t b) { out.push_back(b); }
     void varint(uint32_t v) {
         while (v >= 0x80) {
@@ -174,6 +197,13 @@ class Encoder {
         for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k)));
     }
     void bytes(const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); }
+};
+
+// The compact layout: varints, a header byte per record with the type's
+// alt flag; the new-line and by-reference marks are prefix bytes.
+struct CompactOut : ByteOut {
+    static constexpr bool FIXED = false;
+
     void header(uint32_t type, bool alt = false) {
         if (type > 62) {
             byte(uint8_t(63 | (alt ? ALT : 0)));
@@ -182,37 +212,41 @@ class Encoder {
             byte(uint8_t(type | (alt ? ALT : 0)));
         }
     }
-    // The table index of a symbol, added with its name when first met.
-    uint32_t symbol_index(uint32_t id) {
-        auto [it, added] = symbols_.try_emplace(id, uint32_t(offsets.size()));
-        if (added) {
-            offsets.push_back(uint32_t(names.size()));
-            const char* name = symbol::name(id);
-            names.insert(names.end(), name, name + std::strlen(name) + 1);
-        }
-        return it->second;
+    // Opens a record of `type`: `alt` is the type's flag here (`bits` are
+    // the same flag in the fixed layout).
+    void open(uint32_t type, uint32_t /*nl*/, bool alt = false, uint32_t /*bits*/ = 0, bool by_ref = false) {
+        if (by_ref) byte(BY_REF);
+        header(type, alt);
     }
+    void new_line() { byte(NEW_LINE); }
+    void index(uint32_t v) { varint(v); }
+    void sign(int32_t v) { zigzag(v); }
     void path(const std::vector<uint32_t>& p) {
         varint(uint32_t(p.size()));
         for (uint32_t i : p) varint(i);
     }
-    // The first time a node is met: its path is the positions down to here.
-    const std::vector<uint32_t>* seen(Off node) {
-        auto it = paths_.find(node);
-        return it == paths_.end() ? nullptr : &it->second;
+    // A series' or image's head index: present only when not 0 (alt says so).
+    void head_index(uint32_t i) {
+        if (i) varint(i);
     }
-    void enter(Off node) {
-        if (stack_.size() >= MAX_DEPTH) fire({"internal", "too-deep"});
-        stack_.push_back(counter_);
-        counter_ = 0;
-        if (node) paths_.emplace(node, stack_);
+    // A global word's index is not written: it is found again by name.
+    void global_index(uint32_t) {}
+    void pad() {}
+    // Integers 0..63 and logic values take one byte.
+    bool immediate(const Cell* c) {
+        if (c->type() == TYPE_LOGIC) {
+            byte(c->w1 ? TRUE_BYTE : FALSE_BYTE);
+            return true;
+        }
+        if (c->type() == TYPE_INTEGER && int32_t(c->w2) >= 0 && int32_t(c->w2) <= 63) {
+            byte(uint8_t(0x80 + c->w2));
+            return true;
+        }
+        return false;
     }
-    void leave() {
-        counter_ = stack_.back();
-        stack_.pop_back();
-    }
-
-    void number(const Cell* c, uint32_t t) {
+    // A float!, time! or percent!: a whole value (a percent in hundredths)
+    // as alt and a zigzag, any other as its two words.
+    void number(const Cell* c, uint32_t t, uint32_t nl) {
         const double v = c->get_f64();
         if (t == TYPE_PERCENT) {
             if (v >= -21474836.0 && v <= 21474836.0) {
@@ -231,46 +265,169 @@ class Encoder {
                 return;
             }
         }
-        header(t);
+        open(t, nl);
         int32(c->w2);
         int32(c->w3);
     }
-
-    void series(const Cell* c, uint32_t t) {
-        const Off node = c->w2;
-        const bool alt = c->w1 != 0;
-        if (const auto* p = seen(node)) {
-            byte(BY_REF);
-            header(t, alt);
-            if (alt) varint(c->w1);
-            path(*p);
-            return;
+    // Up to 12 bytes of a cell (typeset, tuple), after their count when
+    // `counted`.
+    void short_run(const uint8_t* b, uint32_t n, bool counted) {
+        if (counted) byte(uint8_t(n));
+        bytes(b, n);
+    }
+    // The time of a date that has one.
+    void date_time(const Cell* c, bool timed) {
+        if (timed) {
+            int32(c->w2);
+            int32(c->w3);
         }
-        header(t, alt);
-        if (alt) varint(c->w1);
-        const SeriesBuffer* b = buffer_of(node);
-        if (is_any_block(t)) {
-            const uint32_t n = b->byte_count() / sizeof(Cell);
-            varint(n);
-            enter(node);
-            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
-            leave();
-        } else if (t == TYPE_BINARY) {
-            paths_.emplace(node, with_counter());
+    }
+    void context_flags(uint8_t flags) {
+        header(TYPE_CONTEXT);
+        byte(flags);
+    }
+    void image_size(uint32_t width, uint32_t height) {
+        varint(width);
+        varint(height);
+    }
+    // The units of a string, binary or vector (`elem`: a vector's element type).
+    void units(uint32_t t, const SeriesBuffer* b, uint32_t elem) {
+        const uint32_t shift = unit_shift(b->unit());
+        if (t == TYPE_BINARY) {
             varint(b->byte_count());
-            bytes(b->head_ptr(), b->byte_count());
         } else if (t == TYPE_VECTOR) {
-            paths_.emplace(node, with_counter());
-            const uint32_t shift = unit_shift(b->unit());
-            byte(uint8_t(c->w3 << 2 | shift));
+            byte(uint8_t(elem << 2 | shift));
             varint(b->byte_count() >> shift);
-            bytes(b->head_ptr(), b->byte_count());
         } else {
-            paths_.emplace(node, with_counter());
-            const uint32_t shift = unit_shift(b->unit());
             varint((b->byte_count() >> shift) << 2 | shift);
-            bytes(b->head_ptr(), b->byte_count());
         }
+        bytes(b->head_ptr(), b->byte_count());
+    }
+};
+
+// The fixed-width layout: 32-bit words, a header word per record holding
+// the type, its flags and the new-line and by-reference bits.
+struct FixedOut : ByteOut {
+    static constexpr bool FIXED = true;
+
+    void open(uint32_t type, uint32_t nl, bool /*alt*/ = false, uint32_t bits = 0, bool by_ref = false) {
+        int32(type | nl | bits | (by_ref ? FIXED_BY_REF : 0));
+    }
+    void new_line() {}
+    void index(uint32_t v) { int32(v); }
+    void sign(int32_t v) { int32(uint32_t(v)); }
+    void path(const std::vector<uint32_t>& p) {
+        int32(FIXED_REF);
+        int32(uint32_t(p.size()));
+        for (uint32_t i : p) int32(i);
+    }
+    void head_index(uint32_t i) { int32(i); }
+    void global_index(uint32_t i) { int32(i); }
+    void pad() {
+        while (out.size() % 4) out.push_back(0);
+    }
+    bool immediate(const Cell*) { return false; }
+    // The float's record starts at a multiple of 8 bytes, after zero
+    // padding words; its high word first.
+    void number(const Cell* c, uint32_t t, uint32_t nl) {
+        while (out.size() % 8) int32(0);
+        open(t, nl);
+        int32(c->w3);
+        int32(c->w2);
+    }
+    // Always the cell's 12 bytes (a tuple's length is in the header word).
+    void short_run(const uint8_t* b, uint32_t, bool) { bytes(b, 12); }
+    void date_time(const Cell* c, bool) {
+        int32(c->w3);
+        int32(c->w2);
+    }
+    void context_flags(uint8_t flags) {
+        uint32_t h = TYPE_CONTEXT | uint32_t(flags & CTX_KIND_MASK) << FIXED_CTX_KIND_SHIFT;
+        if (flags & CTX_SELF) h |= FIXED_CTX_SELF;
+        if (flags & CTX_ON_STACK) h |= FIXED_CTX_ON_STACK;
+        if (flags & CTX_VALUES) h |= FIXED_CTX_VALUES;
+        int32(h);
+    }
+    void image_size(uint32_t width, uint32_t height) { int32(width | height << 16); }
+    void units(uint32_t t, const SeriesBuffer* b, uint32_t elem) {
+        int32(b->byte_count() / b->unit());
+        if (t == TYPE_VECTOR) int32(elem);
+        bytes(b->head_ptr(), b->byte_count());
+        pad();
+    }
+};
+
+// ---- Encoder -----------------------------------------------------------------------------
+
+template <class Out>
+class Encoder : public Out {
+  public:
+    using Out::byte;
+    using Out::bytes;
+    using Out::context_flags;
+    using Out::date_time;
+    using Out::global_index;
+    using Out::head_index;
+    using Out::image_size;
+    using Out::immediate;
+    using Out::index;
+    using Out::int32;
+    using Out::new_line;
+    using Out::number;
+    using Out::open;
+    using Out::out;
+    using Out::pad;
+    using Out::path;
+    using Out::short_run;
+    using Out::sign;
+    using Out::units;
+    using Out::varint;
+
+    std::vector<uint8_t> names;
+    std::vector<uint32_t> offsets;
+
+    // A boot-mode assignment (compact layout): the word (global), then its
+    // value; it takes no position, so paths skip it.
+    void assignment(const Cell* w, const Cell* v) {
+        if (!is_all_word(w->type()) || w->type() == TYPE_ISSUE) fire({"script", "invalid-arg"}, *w);
+        byte(ASSIGN);
+        this->header(TYPE_WORD);
+        varint(symbol_index(w->w2));
+        if (v->new_line()) byte(NEW_LINE);
+        body(v);
+    }
+
+    void record(const Cell* c) {
+        if (c->new_line()) new_line();
+        body(c);
+        ++counter_;
+    }
+
+  private:
+    // The table index of a symbol, added with its name when first met.
+    uint32_t symbol_index(uint32_t id) {
+        auto [it, added] = symbols_.try_emplace(id, uint32_t(offsets.size()));
+        if (added) {
+            offsets.push_back(uint32_t(names.size()));
+            const char* name = symbol::name(id);
+            names.insert(names.end(), name, name + std::strlen(name) + 1);
+        }
+        return it->second;
+    }
+    // The first time a node is met: its path is the positions down to here.
+    const std::vector<uint32_t>* seen(Off node) {
+        auto it = paths_.find(node);
+        return it == paths_.end() ? nullptr : &it->second;
+    }
+    void enter(Off node) {
+        if (stack_.size() >= MAX_DEPTH) fire({"internal", "too-deep"});
+        stack_.push_back(counter_);
+        counter_ = 0;
+        if (node) paths_.emplace(node, stack_);
+    }
+    void leave() {
+        counter_ = stack_.back();
+        stack_.pop_back();
     }
     std::vector<uint32_t> with_counter() const {
         std::vector<uint32_t> p = stack_;
@@ -278,29 +435,45 @@ class Encoder {
         return p;
     }
 
-    void map(const Cell* c) {
+    // A series: its head index, then by reference its path, else its
+    // records (block-like) or its units.
+    void series(const Cell* c, uint32_t t, uint32_t nl) {
         const Off node = c->w2;
-        if (const auto* p = seen(node)) {
-            byte(BY_REF);
-            header(TYPE_MAP);
+        const SeriesBuffer* b = buffer_of(node);
+        const auto* p = seen(node);
+        open(t, nl, c->w1 != 0, is_any_block(t) ? 0 : b->unit() << 8, p);
+        head_index(c->w1);
+        if (p) {
             path(*p);
             return;
         }
-        header(TYPE_MAP);
-        varint(live_cells(node));
-        map_entries(node);
+        if (is_any_block(t)) {
+            const uint32_t n = b->byte_count() / sizeof(Cell);
+            index(n);
+            enter(node);
+            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
+            leave();
+            return;
+        }
+        paths_.emplace(node, with_counter());
+        units(t, b, c->w3);
     }
+
     // A removed entry of a map keeps its key, its value cell's header 0:
     // only live entries are written.
-    static uint32_t live_cells(Off pairs) {
+    void map(const Cell* c, uint32_t nl) {
+        const Off pairs = c->w2;
+        const auto* p = seen(pairs);
+        open(TYPE_MAP, nl, false, 0, p);
+        if (p) {
+            path(*p);
+            return;
+        }
         const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
         uint32_t live = 0;
         for (uint32_t i = 0; i + 1 < n; i += 2)
             live += buffer_of(pairs)->head_cell()[i + 1].header != 0 ? 2 : 0;
-        return live;
-    }
-    void map_entries(Off pairs) {
-        const uint32_t n = buffer_of(pairs)->byte_count() / sizeof(Cell);
+        index(live);
         enter(pairs);
         for (uint32_t i = 0; i + 1 < n; i += 2) {
             if (buffer_of(pairs)->head_cell()[i + 1].header == 0) continue;
@@ -310,54 +483,45 @@ class Encoder {
         leave();
     }
 
-    // Opens the record of a value that may be shared, in either layout: its
-    // type word with `fixed_bits` (fixed-width), or its header with `alt`
-    // (compact), marked by-reference when `p` is the path where the value
-    // was met before. Then true once that reference is written: the record
-    // ends there.
-    bool open_shared(uint32_t type, const std::vector<uint32_t>* p, bool fixed_form, uint32_t fixed_bits,
-                     bool alt = false) {
-        if (fixed_form) {
-            int32(type | fixed_bits | (p ? FIXED_BY_REF : 0));
-        } else {
-            if (p) byte(BY_REF);
-            header(type, alt);
-        }
-        if (!p) return false;
-        fixed_form ? ref_record(*p) : path(*p);
-        return true;
-    }
-
-    // A bitset: its bytes, the complement flag as alt (compact) or bit 23.
-    void bitset_body(const Cell* c, bool fixed_form) {
+    // A bitset: its bytes; complemented is the type's flag.
+    void bitset(const Cell* c, uint32_t nl) {
         const Off node = c->w2;
         const SeriesBuffer* b = buffer_of(node);
         const bool complemented = b->flags & series_flag::COMPLEMENT;
-        const uint32_t fixed_bits = (complemented ? FIXED_COMPLEMENT : 0) | (c->new_line() ? FIXED_NEW_LINE : 0);
-        if (open_shared(TYPE_BITSET, seen(node), fixed_form, fixed_bits, complemented)) return;
+        const auto* p = seen(node);
+        open(TYPE_BITSET, nl, complemented, complemented ? FIXED_COMPLEMENT : 0, p);
+        if (p) {
+            path(*p);
+            return;
+        }
         paths_.emplace(node, with_counter());
-        fixed_form ? int32(b->byte_count()) : varint(b->byte_count());
+        index(b->byte_count());
         bytes(b->head_ptr(), b->byte_count());
-        if (fixed_form)
-            while (out.size() % 4) out.push_back(0);
+        pad();
     }
 
     // An error: its catalog code, then its six fields after code, type and
     // id. Its context enters the reference table like a series, so paths
     // reach into those fields (index 0 is arg1). Met again, it is written
     // by reference: an error that holds itself would otherwise never end.
-    void error_body(const Cell* c, bool fixed_form, uint32_t nl) {
+    void error(const Cell* c, uint32_t nl) {
         const Off ctx = c->w1;
         const Cell code = *error::field(c, error::FIELD_CODE);
         if (code.type() != TYPE_INTEGER || int32_t(code.w2) < 0) no_codec(TYPE_ERROR);
-        if (open_shared(TYPE_ERROR, seen(ctx), fixed_form, nl)) return;
-        fixed_form ? int32(code.w2) : varint(code.w2);
+        const auto* p = seen(ctx);
+        open(TYPE_ERROR, nl, false, 0, p);
+        if (p) {
+            path(*p);
+            return;
+        }
+        index(code.w2);
         enter(ctx);
         for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; ++f)
             record(error::field(c, error::Field(f)));
         leave();
     }
 
+    // A context: its flags, its words, and its values unless all unset.
     void context_record(Off ctx) {
         const Cell* cc = context::cell(ctx);
         const uint32_t n = context::word_count(ctx);
@@ -369,10 +533,9 @@ class Encoder {
         if (context::on_stack(ctx)) flags |= CTX_ON_STACK;
         if (cc->header & header::HAS_SELF) flags |= CTX_SELF;
         if (values) flags |= CTX_VALUES;
-        header(TYPE_CONTEXT);
-        byte(flags);
-        varint(n);
-        for (uint32_t i = 0; i < n; ++i) varint(symbol_index(context::word_at(ctx, i)->w2));
+        context_flags(flags);
+        index(n);
+        for (uint32_t i = 0; i < n; ++i) index(symbol_index(context::word_at(ctx, i)->w2));
         if (values)
             for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
     }
@@ -382,44 +545,46 @@ class Encoder {
         return int32_t(buffer_of(c->w3)->head_cell()[k].w2) >> 16;
     }
 
-    void object_body(const Cell* c) {
+    // An object: its class id, its hook indexes when it has hooks (the
+    // type's flag), then its context one level down.
+    void object(const Cell* c, uint32_t nl) {
         const Off ctx = object::context_of(c);
-        if (const auto* p = seen(ctx)) {
-            byte(BY_REF);
-            header(TYPE_OBJECT);
+        const auto* p = seen(ctx);
+        const bool hooks = !p && c->w3 != 0;
+        open(TYPE_OBJECT, nl, hooks, hooks ? FIXED_HOOKS : 0, p);
+        if (p) {
             path(*p);
             return;
         }
-        const bool hooks = c->w3 != 0;
-        header(TYPE_OBJECT, hooks);
-        zigzag(int32_t(c->w2));
+        sign(int32_t(c->w2));
         if (hooks) {
-            zigzag(hook_index(c, 0));
-            zigzag(hook_index(c, 1));
+            sign(hook_index(c, 0));
+            sign(hook_index(c, 1));
         }
         enter(ctx);
         context_record(ctx);
         leave();
     }
 
-    // A function: the sizes of its spec block and body, its context's
-    // words, then the spec block and the body, one level down (paths reach them as
-    // index 0 and 1 of the function). Its context node identifies it.
-    void function_body(const Cell* c, bool fixed_form, uint32_t nl) {
+    // A function: the sizes of its spec block and body (the fixed layout
+    // has only the first), its context's words, then the spec block and the
+    // body, one level down (paths reach them as index 0 and 1 of the
+    // function). Its context node identifies it.
+    void function(const Cell* c, uint32_t nl) {
         const Off ctx = c->w1;
         const Cell spec = function::spec_of(c);
         const Cell body = function::body_of(c);
         if (body.type() != TYPE_BLOCK) no_codec(TYPE_FUNCTION);
-        if (open_shared(TYPE_FUNCTION, seen(ctx), fixed_form, nl)) return;
-        const uint32_t spec_cells = buffer_of(spec.w2)->byte_count() / sizeof(Cell);
-        if (fixed_form) {
-            int32(spec_cells);
-        } else {
-            varint(spec_cells);
-            varint(buffer_of(body.w2)->byte_count() / sizeof(Cell));
+        const auto* p = seen(ctx);
+        open(TYPE_FUNCTION, nl, false, 0, p);
+        if (p) {
+            path(*p);
+            return;
         }
+        index(buffer_of(spec.w2)->byte_count() / sizeof(Cell));
+        if (!Out::FIXED) index(buffer_of(body.w2)->byte_count() / sizeof(Cell));
         enter(ctx);
-        fixed_form ? fixed_context(ctx) : context_record(ctx);
+        context_record(ctx);
         record(&spec);
         record(&body);
         leave();
@@ -427,46 +592,29 @@ class Encoder {
 
     // An image: its size, then its pixels (straight BGRA words). Its
     // record node identifies it; an empty image has none and is never shared.
-    void image_body(const Cell* c, bool fixed_form, uint32_t nl) {
+    void image(const Cell* c, uint32_t nl) {
         const Off node = c->w2;
-        const bool alt = c->w1 != 0;
         const auto* p = node ? seen(node) : nullptr;
-        if (fixed_form) {
-            int32(TYPE_IMAGE | nl | (p ? FIXED_BY_REF : 0));
-            int32(c->w1);
-        } else {
-            if (p) byte(BY_REF);
-            header(TYPE_IMAGE, alt);
-            if (alt) varint(c->w1);
-        }
+        open(TYPE_IMAGE, nl, c->w1 != 0, 0, p);
+        head_index(c->w1);
         if (p) {
-            fixed_form ? ref_record(*p) : path(*p);
+            path(*p);
             return;
         }
         if (node) paths_.emplace(node, with_counter());
-        const uint32_t width = os_image::width(c), height = os_image::height(c);
-        if (fixed_form) {
-            int32(width | height << 16);
-        } else {
-            varint(width);
-            varint(height);
-        }
+        image_size(os_image::width(c), os_image::height(c));
         const uint32_t* px = os_image::pixels(c, false);
         const uint64_t count = os_image::pixel_count(c);
         for (uint64_t i = 0; px && i < count; ++i) int32(px[i]);
     }
 
-    // An op: the record of what it wraps, at the op's own position.
-    void op_body(const Cell* c, bool fixed_form, uint32_t nl) {
+    // An op: the record of what it wraps, at the op's own position (the
+    // fixed header word names the wrapped type).
+    void op(const Cell* c, uint32_t nl) {
         const Cell source = native::op_source(c);
         if (source.type() == TYPE_ROUTINE) no_codec(TYPE_ROUTINE);
-        if (fixed_form) {
-            int32(TYPE_OP | nl | (source.type() << 16));
-            fixed_body(&source);
-        } else {
-            header(TYPE_OP);
-            body(&source);
-        }
+        open(TYPE_OP, nl, false, source.type() << 16);
+        body(&source);
     }
 
     // The owner of a context that a bound word may name: an object or a
@@ -479,45 +627,48 @@ class Encoder {
         no_codec(t);
     }
 
-    void word(const Cell* c, uint32_t t) {
+    // A word: its symbol; bound elsewhere than the global context (the
+    // type's flag), its index there and the owner of that context, inline
+    // the first time.
+    void word(const Cell* c, uint32_t t, uint32_t nl) {
         const Off ctx = c->w1;
         const uint32_t sym = symbol_index(c->w2);
-        if (ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL || t == TYPE_ISSUE) {
-            header(t);
-            varint(sym);
+        if (t == TYPE_ISSUE || ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL) {
+            open(t, nl, false, t == TYPE_ISSUE ? 0 : FIXED_GLOBAL);
+            index(sym);
+            if (t != TYPE_ISSUE) global_index(c->w3);
             return;
         }
         const Cell owner = word_owner(ctx, t);
-        int32_t index = int32_t(c->w3);
-        if (index < 0) index = context::find_word(ctx, c->w2, true);
-        if (index < 0) no_codec(t);
-        if (const auto* p = seen(ctx)) {
-            byte(BY_REF);
-            header(t, true);
-            varint(sym);
-            zigzag(index);
+        int32_t at = int32_t(c->w3);
+        if (at < 0) at = context::find_word(ctx, c->w2, true);
+        if (at < 0) no_codec(t);
+        const auto* p = seen(ctx);
+        open(t, nl, true, 0, p);
+        index(sym);
+        sign(at);
+        if (p) {
             path(*p);
             return;
         }
-        header(t, true);
-        varint(sym);
-        zigzag(index);
         // The owner inline; its path is this word's position.
         if (owner.type() == TYPE_FUNCTION) {
-            function_body(&owner, false, 0);
+            function(&owner, 0);
         } else {
-            object_body(&owner);
+            object(&owner, 0);
         }
     }
 
-    void native(const Cell* c, uint32_t t) {
-        header(t);
-        varint(c->w1);
-        // The native's argument block as a block record, its cells one level down.
+    // A native or action: its number, then its argument block as a block
+    // record, its cells one level down.
+    void native(const Cell* c, uint32_t t, uint32_t nl) {
+        open(t, nl);
+        index(c->w1);
         const Off spec = c->w2;
-        header(TYPE_BLOCK);
+        open(TYPE_BLOCK, 0);
+        head_index(0);
         const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
-        varint(n);
+        index(n);
         enter(0);
         for (uint32_t i = 0; i < n; ++i) record(buffer_of(spec)->head_cell() + i);
         leave();
@@ -526,87 +677,79 @@ class Encoder {
     void body(const Cell* c) {
         const uint32_t t = c->type();
         if (refused(t)) no_codec(t);
+        if (immediate(c)) return;
+        const uint32_t nl = c->new_line() ? FIXED_NEW_LINE : 0;
         switch (t) {
-            case TYPE_INTEGER: {
-                const int32_t v = int32_t(c->w2);
-                if (v >= 0 && v <= 63) {
-                    byte(uint8_t(0x80 + v));
-                } else {
-                    header(t);
-                    zigzag(v);
-                }
-                return;
-            }
-            case TYPE_LOGIC:
-                byte(c->w1 ? TRUE_BYTE : FALSE_BYTE);
-                return;
-            case TYPE_DATATYPE:
-                header(t);
-                varint(c->w1);
-                return;
             case TYPE_UNSET:
             case TYPE_NONE:
-                header(t);
+                open(t, nl);
+                return;
+            case TYPE_DATATYPE:
+            case TYPE_LOGIC:
+                open(t, nl);
+                index(c->w1);
                 return;
             case TYPE_CHAR:
-                header(t);
-                varint(c->w2);
+                open(t, nl);
+                index(c->w2);
+                return;
+            case TYPE_INTEGER:
+                open(t, nl);
+                sign(int32_t(c->w2));
                 return;
             case TYPE_PAIR:
-                header(t);
-                zigzag(int32_t(c->w2));
-                zigzag(int32_t(c->w3));
+                open(t, nl);
+                sign(int32_t(c->w2));
+                sign(int32_t(c->w3));
                 return;
             case TYPE_POINT2D:
-                header(t);
+                open(t, nl);
                 int32(c->w1);
                 int32(c->w2);
                 return;
             case TYPE_POINT3D:
-            case TYPE_TYPESET:
-                header(t);
-                if (t == TYPE_TYPESET) {
-                    uint8_t bits[12];
-                    std::memcpy(bits, &c->w1, 12);
-                    uint8_t n = 12;
-                    while (n && !bits[n - 1]) --n;
-                    byte(n);
-                    bytes(bits, n);
-                } else {
-                    int32(c->w1);
-                    int32(c->w2);
-                    int32(c->w3);
-                }
+                open(t, nl);
+                int32(c->w1);
+                int32(c->w2);
+                int32(c->w3);
                 return;
             case TYPE_FLOAT:
             case TYPE_TIME:
             case TYPE_PERCENT:
-                number(c, t);
+                number(c, t, nl);
                 return;
-            case TYPE_DATE: {
-                const bool timed = c->w1 & lexer::values::date_bits::TIME_FLAG;
-                header(t, timed);
-                int32(c->w1);
-                if (timed) {
-                    int32(c->w2);
-                    int32(c->w3);
-                }
+            case TYPE_TYPESET: {
+                // Without its trailing zero bytes.
+                uint8_t bits[12];
+                std::memcpy(bits, &c->w1, 12);
+                uint8_t n = 12;
+                while (n && !bits[n - 1]) --n;
+                open(t, nl);
+                short_run(bits, n, true);
                 return;
             }
             case TYPE_TUPLE: {
+                // The flag (and the count) unless its length is 3.
                 const uint32_t n = (c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
                 uint8_t b[12];
                 std::memcpy(b, &c->w1, 12);
-                header(t, n != 3);
-                if (n != 3) byte(uint8_t(n));
-                bytes(b, n);
+                open(t, nl, n != 3, n << 8);
+                short_run(b, n, n != 3);
                 return;
             }
             case TYPE_MONEY: {
-                header(t, c->header & header::MONEY_SIGN);
+                const bool negative = c->header & header::MONEY_SIGN;
                 uint8_t b[12];
                 std::memcpy(b, &c->w1, 12);
+                open(t, nl, negative, negative ? FIXED_MONEY_NEGATIVE : 0);
                 bytes(b, 12);
+                return;
+            }
+            case TYPE_DATE: {
+                const bool timed = c->w1 & lexer::values::date_bits::TIME_FLAG;
+                open(t, nl, timed);
+                int32(c->w1);
+                date_time(c, timed);
                 return;
             }
             case TYPE_ISSUE:
@@ -615,247 +758,40 @@ class Encoder {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                word(c, t);
+                word(c, t, nl);
                 return;
             case TYPE_MAP:
-                map(c);
+                map(c, nl);
                 return;
             case TYPE_BITSET:
-                bitset_body(c, false);
+                bitset(c, nl);
                 return;
             case TYPE_OBJECT:
-                object_body(c);
+                object(c, nl);
                 return;
             case TYPE_ERROR:
-                error_body(c, false, 0);
+                error(c, nl);
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
-                native(c, t);
+                native(c, t, nl);
                 return;
             case TYPE_FUNCTION:
-                function_body(c, false, 0);
+                function(c, nl);
                 return;
             case TYPE_OP:
-                op_body(c, false, 0);
+                op(c, nl);
                 return;
             case TYPE_IMAGE:
-                image_body(c, false, 0);
+                image(c, nl);
                 return;
             default:
-                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
-                    series(c, t);
+                if (is_any_block(t) || unit_series(t)) {
+                    series(c, t, nl);
                     return;
                 }
                 no_codec(t);
         }
-    }
-
-    // ---- The fixed-width layout ----
-
-    void ref_record(const std::vector<uint32_t>& p) {
-        int32(FIXED_REF);
-        int32(uint32_t(p.size()));
-        for (uint32_t i : p) int32(i);
-    }
-    void fixed_context(Off ctx) {
-        const uint32_t n = context::word_count(ctx);
-        bool values = false;
-        if (!context::on_stack(ctx))
-            for (uint32_t i = 0; i < n && !values; ++i)
-                values = context::values_at(ctx, i)->type() != TYPE_UNSET;
-        uint32_t h = TYPE_CONTEXT | context::kind(ctx) << FIXED_CTX_KIND_SHIFT;
-        if (context::cell(ctx)->header & header::HAS_SELF) h |= FIXED_CTX_SELF;
-        if (context::on_stack(ctx)) h |= FIXED_CTX_ON_STACK;
-        if (values) h |= FIXED_CTX_VALUES;
-        int32(h);
-        int32(n);
-        for (uint32_t i = 0; i < n; ++i) int32(symbol_index(context::word_at(ctx, i)->w2));
-        if (values)
-            for (uint32_t i = 0; i < n; ++i) record(context::values_at(ctx, i));
-    }
-    void fixed_object(const Cell* c, uint32_t nl) {
-        const Off ctx = object::context_of(c);
-        if (const auto* p = seen(ctx)) {
-            int32(TYPE_OBJECT | FIXED_BY_REF | nl);
-            ref_record(*p);
-            return;
-        }
-        const bool hooks = c->w3 != 0;
-        int32(TYPE_OBJECT | nl | (hooks ? FIXED_HOOKS : 0));
-        int32(c->w2);
-        if (hooks) {
-            int32(uint32_t(hook_index(c, 0)));
-            int32(uint32_t(hook_index(c, 1)));
-        }
-        enter(ctx);
-        fixed_context(ctx);
-        leave();
-    }
-    void fixed_body(const Cell* c) {
-        const uint32_t t = c->type();
-        if (refused(t)) no_codec(t);
-        const uint32_t nl = c->new_line() ? FIXED_NEW_LINE : 0;
-        switch (t) {
-            case TYPE_DATATYPE:
-            case TYPE_LOGIC:
-                int32(t | nl);
-                int32(c->w1);
-                return;
-            case TYPE_UNSET:
-            case TYPE_NONE:
-                int32(t | nl);
-                return;
-            case TYPE_CHAR:
-            case TYPE_INTEGER:
-                int32(t | nl);
-                int32(c->w2);
-                return;
-            case TYPE_FLOAT:
-            case TYPE_PERCENT:
-            case TYPE_TIME:
-                while (out.size() % 8) int32(0);  // padding words
-                int32(t | nl);
-                int32(c->w3);
-                int32(c->w2);
-                return;
-            case TYPE_PAIR:
-                int32(t | nl);
-                int32(c->w2);
-                int32(c->w3);
-                return;
-            case TYPE_POINT2D:
-                int32(t | nl);
-                int32(c->w1);
-                int32(c->w2);
-                return;
-            case TYPE_POINT3D:
-            case TYPE_TYPESET:
-            case TYPE_TUPLE:
-            case TYPE_MONEY: {
-                uint32_t h = t | nl;
-                if (t == TYPE_TUPLE)
-                    h |= ((c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT) << 8;
-                if (t == TYPE_MONEY && (c->header & header::MONEY_SIGN)) h |= FIXED_MONEY_NEGATIVE;
-                int32(h);
-                int32(c->w1);
-                int32(c->w2);
-                int32(c->w3);
-                return;
-            }
-            case TYPE_DATE:
-                int32(t | nl);
-                int32(c->w1);
-                int32(c->w3);
-                int32(c->w2);
-                return;
-            case TYPE_ISSUE:
-                int32(t | nl);
-                int32(symbol_index(c->w2));
-                return;
-            case TYPE_MAP: {
-                const Off node = c->w2;
-                if (const auto* p = seen(node)) {
-                    int32(t | FIXED_BY_REF | nl);
-                    ref_record(*p);
-                    return;
-                }
-                int32(t | nl);
-                int32(live_cells(node));
-                map_entries(node);
-                return;
-            }
-            case TYPE_OBJECT:
-                fixed_object(c, nl);
-                return;
-            case TYPE_ERROR:
-                error_body(c, true, nl);
-                return;
-            case TYPE_BITSET:
-                bitset_body(c, true);
-                return;
-            case TYPE_FUNCTION:
-                function_body(c, true, nl);
-                return;
-            case TYPE_OP:
-                op_body(c, true, nl);
-                return;
-            case TYPE_IMAGE:
-                image_body(c, true, nl);
-                return;
-            case TYPE_NATIVE:
-            case TYPE_ACTION: {
-                int32(t | nl);
-                int32(c->w1);
-                const Off spec = c->w2;
-                const uint32_t n = buffer_of(spec)->byte_count() / sizeof(Cell);
-                int32(TYPE_BLOCK);
-                int32(0);
-                int32(n);
-                enter(0);
-                for (uint32_t i = 0; i < n; ++i) record(buffer_of(spec)->head_cell() + i);
-                leave();
-                return;
-            }
-            default:
-                break;
-        }
-        if (word::bindable_type(t)) {
-            const Off ctx = c->w1;
-            const uint32_t sym = symbol_index(c->w2);
-            if (ctx == 0 || context::kind(ctx) == context::KIND_GLOBAL) {
-                int32(t | FIXED_GLOBAL | nl);
-                int32(sym);
-                int32(c->w3);
-                return;
-            }
-            const Cell owner = word_owner(ctx, t);
-            int32_t index = int32_t(c->w3);
-            if (index < 0) index = context::find_word(ctx, c->w2, true);
-            if (index < 0) no_codec(t);
-            if (const auto* p = seen(ctx)) {
-                int32(t | FIXED_BY_REF | nl);
-                int32(sym);
-                int32(uint32_t(index));
-                ref_record(*p);
-                return;
-            }
-            int32(t | nl);
-            int32(sym);
-            int32(uint32_t(index));
-            if (owner.type() == TYPE_FUNCTION) {
-                function_body(&owner, true, 0);
-            } else {
-                fixed_object(&owner, 0);
-            }
-            return;
-        }
-        if (!(is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR)) no_codec(t);
-        const Off node = c->w2;
-        const SeriesBuffer* b = buffer_of(node);
-        const uint32_t unit = b->unit();
-        const uint32_t h = t | nl | (is_any_block(t) ? 0 : unit << 8);
-        if (const auto* p = seen(node)) {
-            int32(h | FIXED_BY_REF);
-            int32(c->w1);
-            ref_record(*p);
-            return;
-        }
-        int32(h);
-        int32(c->w1);
-        if (is_any_block(t)) {
-            const uint32_t n = b->byte_count() / sizeof(Cell);
-            int32(n);
-            enter(node);
-            for (uint32_t i = 0; i < n; ++i) record(buffer_of(node)->head_cell() + i);
-            leave();
-            return;
-        }
-        paths_.emplace(node, with_counter());
-        int32(b->byte_count() / unit);
-        if (t == TYPE_VECTOR) int32(c->w3);
-        bytes(b->head_ptr(), b->byte_count());
-        while (out.size() % 4) out.push_back(0);
     }
 
     std::unordered_map<uint32_t, uint32_t> symbols_;  // symbol id -> table index
@@ -874,49 +810,25 @@ void put_varint(std::vector<uint8_t>& o, uint32_t v) {
 
 // ---- Decoder -----------------------------------------------------------------------------
 
-// Where a decoded value goes: appended to a block, into a context's value
-// slot, or into a data-stack cell.
-struct Slot {
-    enum Kind { APPEND, CONTEXT, STACK } kind;
-    Off node;  // the block or the context
-    uint32_t index;
-    Cell* cell;
-};
-
-class Decoder {
+// The bytes being read: every read is bounded by the end of the payload. A
+// malformed record raises kb-invalid-record with the 1-based position where
+// reading failed; a read past the end fails at the first missing byte.
+class ByteIn {
   public:
-    Decoder(const uint8_t* data, size_t size, size_t base, Mode mode, const Cell* target)
-        : data_(data), end_(size), pos_(base), header_base_(8 - base), mode_(mode), target_(*target) {
-        base_count_ = count_of(target_.w2);
+    ByteIn(const uint8_t* data, size_t size, size_t base)
+        : data_(data), end_(size), pos_(base), header_base_(8 - base) {}
+
+  protected:
+    [[noreturn]] void fail() { fail_at(pos_); }
+    [[noreturn]] void fail_at(size_t at) {
+        fire({"script", "kb-invalid-record"}, Cell{TYPE_INTEGER, 0, uint32_t(at + header_base_ + 1), 0});
     }
-
-    // `fixed`: the fixed-width layout (32-bit words, a header word per
-    // record), else the compact one.
-    void run(bool fixed) {
-        fixed_ = fixed;
-        read_index();  // the record count: not needed
-        const uint32_t payload = read_index();
-        if (symbols_flag_) read_symbol_table();
-        if (payload > end_ - pos_) fail();
-        const size_t stop = pos_ + payload;
-        end_ = stop;
-        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
+    // Fails unless n more bytes are there.
+    void need(uint64_t n) {
+        if (n > end_ - pos_) fail_at(end_);
     }
-
-    bool symbols_flag_ = false;
-
-  private:
-    bool fixed_ = false;
-    // An unsigned index or count, and a signed value, in the layout's form.
-    uint32_t read_index() { return fixed_ ? read_int32() : read_varint(); }
-    int32_t read_signed() { return fixed_ ? int32_t(read_int32()) : read_zigzag(); }
-    [[noreturn]] void fail() {
-        fire({"script", "kb-invalid-record"}, Cell{TYPE_INTEGER, 0, uint32_t(pos_ + header_base_ + 1), 0});
-    }
-    static uint32_t count_of(Off node) { return buffer_of(node)->byte_count() / sizeof(Cell); }
-
     uint8_t read_byte() {
-        if (pos_ >= end_) fail();
+        need(1);
         return data_[pos_++];
     }
     uint32_t read_varint() {
@@ -929,36 +841,241 @@ class Decoder {
         }
         fail();
     }
-    // A count that must be non-negative and fit the bytes left, each of its
-    // items taking at least `unit` bytes.
-    uint32_t read_count(uint32_t unit) {
-        const uint32_t n = read_index();
-        if (n > 0x7FFFFFFF || uint64_t(n) * unit > end_ - pos_) fail();
-        return n;
-    }
     int32_t read_zigzag() {
         const uint32_t u = read_varint();
         return int32_t((u >> 1) ^ (0u - (u & 1)));
     }
     uint32_t read_int32() {
-        if (end_ - pos_ < 4) fail();
+        need(4);
         uint32_t v;
         std::memcpy(&v, data_ + pos_, 4);
         pos_ += 4;
         return v;
     }
-    const uint8_t* read_bytes(size_t n) {
-        if (n > end_ - pos_) fail();
+    const uint8_t* read_bytes(uint64_t n) {
+        need(n);
         const uint8_t* p = data_ + pos_;
-        pos_ += n;
+        pos_ += size_t(n);
         return p;
     }
 
+    const uint8_t* data_;
+    size_t end_;
+    size_t pos_;
+    size_t header_base_;
+};
+
+// A record's header, from either layout.
+struct Head {
+    uint32_t type;
+    bool alt;  // compact: the header's alt flag
+    bool by_ref;
+    uint32_t nl;    // the new-line bit of the value's cell header
+    uint32_t word;  // fixed: the header word
+};
+
+class CompactIn : public ByteIn {
+  public:
+    using ByteIn::ByteIn;
+    static constexpr bool FIXED = false;
+    // The fewest bytes a record takes.
+    static constexpr uint32_t MIN_RECORD = 1;
+
+  protected:
+    uint32_t read_index() { return read_varint(); }
+    int32_t read_signed() { return read_zigzag(); }
+    // The type's flag: compact alt (`bit`: where the fixed layout keeps it).
+    static bool flag(const Head& h, uint32_t /*bit*/) { return h.alt; }
+    uint32_t read_head_index(const Head& h) { return h.alt ? read_varint() : 0; }
+    // A float!, time! or percent!: alt a whole value (a percent in
+    // hundredths), else the two words.
+    void read_number(const Head& h, Cell* v) {
+        if (h.alt) {
+            const int32_t i = read_zigzag();
+            v->set_f64(h.type == TYPE_PERCENT ? i / 100.0 : double(i));
+        } else {
+            v->w2 = read_int32();
+            v->w3 = read_int32();
+        }
+    }
+    // Up to 12 bytes: a count byte first when `counted`, else `n` of them.
+    uint32_t read_short_run(uint8_t out[12], bool counted, uint32_t n) {
+        if (counted) n = read_byte();
+        if (n > 12) fail();
+        std::memcpy(out, read_bytes(n), n);
+        return n;
+    }
+    uint32_t tuple_length(const Head& h) { return h.alt ? read_byte() : 3; }
+    // A date's time: present when the date word says so, and alt must agree.
+    void read_date_time(const Head& h, Cell* v) {
+        const bool timed = v->w1 & lexer::values::date_bits::TIME_FLAG;
+        if (timed != h.alt) fail();
+        if (timed) {
+            v->w2 = read_int32();
+            v->w3 = read_int32();
+        }
+    }
+    uint8_t read_context_flags() {
+        if (read_byte() != TYPE_CONTEXT) fail();
+        return read_byte();
+    }
+    void read_image_size(uint32_t* width, uint32_t* height) {
+        *width = read_varint();
+        *height = read_varint();
+    }
+    // The unit count and size of a string, binary or vector (and a
+    // vector's element type).
+    void read_unit_shape(const Head& h, uint32_t* n, uint32_t* unit, uint32_t* elem) {
+        if (h.type == TYPE_BINARY) {
+            *unit = 1;
+            *n = read_varint();
+        } else if (h.type == TYPE_VECTOR) {
+            const uint8_t shape = read_byte();
+            *unit = 1u << (shape & 3);
+            *elem = shape >> 2;
+            *n = read_varint();
+        } else {
+            const uint32_t code = read_varint();
+            if ((code & 3) == 3) fail();
+            *unit = 1u << (code & 3);
+            *n = code >> 2;
+        }
+    }
+    void skip_pad(uint64_t) {}
+    std::vector<uint32_t> read_path() {
+        const uint32_t k = read_varint();
+        if (k < 1 || k > MAX_PATH) fail();
+        std::vector<uint32_t> p(k);
+        for (uint32_t& i : p) i = read_varint();
+        return p;
+    }
+};
+
+class FixedIn : public ByteIn {
+  public:
+    using ByteIn::ByteIn;
+    static constexpr bool FIXED = true;
+    static constexpr uint32_t MIN_RECORD = 4;
+
+  protected:
+    uint32_t read_index() { return read_int32(); }
+    int32_t read_signed() { return int32_t(read_int32()); }
+    static bool flag(const Head& h, uint32_t bit) { return h.word & bit; }
+    uint32_t read_head_index(const Head&) { return read_int32(); }
+    void read_number(const Head&, Cell* v) {
+        v->w3 = read_int32();
+        v->w2 = read_int32();
+    }
+    uint32_t read_short_run(uint8_t out[12], bool, uint32_t n) {
+        std::memcpy(out, read_bytes(12), 12);
+        return n;
+    }
+    uint32_t tuple_length(const Head& h) { return (h.word >> 8) & 0xFF; }
+    void read_date_time(const Head&, Cell* v) {
+        v->w3 = read_int32();
+        v->w2 = read_int32();
+    }
+    uint8_t read_context_flags() {
+        const uint32_t h = read_int32();
+        if ((h & 0xFF) != TYPE_CONTEXT) fail();
+        return uint8_t(((h >> FIXED_CTX_KIND_SHIFT) & CTX_KIND_MASK) | (h & FIXED_CTX_SELF ? CTX_SELF : 0) |
+                       (h & FIXED_CTX_ON_STACK ? CTX_ON_STACK : 0) | (h & FIXED_CTX_VALUES ? CTX_VALUES : 0));
+    }
+    void read_image_size(uint32_t* width, uint32_t* height) {
+        const uint32_t size = read_int32();
+        *width = size & 0xFFFF;
+        *height = size >> 16;
+    }
+    void read_unit_shape(const Head& h, uint32_t* n, uint32_t* unit, uint32_t* elem) {
+        *unit = h.type == TYPE_BINARY ? 1 : (h.word >> 8) & 0xFF;
+        *n = read_int32();
+        if (h.type == TYPE_VECTOR) *elem = read_int32();
+    }
+    // The zero bytes after `bytes` of data up to a word boundary.
+    void skip_pad(uint64_t bytes) { read_bytes((4 - bytes % 4) % 4); }
+    std::vector<uint32_t> read_path() {
+        if (read_int32() != FIXED_REF) fail();
+        const uint32_t k = read_int32();
+        if (k < 1 || k > MAX_PATH) fail();
+        std::vector<uint32_t> p(k);
+        for (uint32_t& i : p) i = read_int32();
+        return p;
+    }
+};
+
+// Where a decoded value goes: appended to a block, into a context's value
+// slot, or into a data-stack cell.
+struct Slot {
+    enum Kind { APPEND, CONTEXT, STACK } kind;
+    Off node;  // the block or the context
+    uint32_t index;
+    Cell* cell;
+};
+
+template <class In>
+class Decoder : public In {
+    using In::data_;
+    using In::end_;
+    using In::fail;
+    using In::flag;
+    using In::need;
+    using In::pos_;
+    using In::read_byte;
+    using In::read_bytes;
+    using In::read_context_flags;
+    using In::read_date_time;
+    using In::read_head_index;
+    using In::read_image_size;
+    using In::read_index;
+    using In::read_int32;
+    using In::read_number;
+    using In::read_path;
+    using In::read_short_run;
+    using In::read_signed;
+    using In::read_unit_shape;
+    using In::read_varint;
+    using In::skip_pad;
+    using In::tuple_length;
+    static constexpr bool FIXED = In::FIXED;
+
+  public:
+    Decoder(const uint8_t* data, size_t size, size_t base, Mode mode, const Cell* target)
+        : In(data, size, base), mode_(mode), target_(*target) {
+        base_count_ = count_of(target_.w2);
+    }
+
+    void run() {
+        read_index();  // the record count: not needed
+        const uint32_t payload = read_index();
+        if (symbols_flag_) read_symbol_table();
+        if (payload > end_ - pos_) fail();
+        const size_t stop = pos_ + payload;
+        end_ = stop;
+        while (pos_ < stop) decode_record(Slot{Slot::APPEND, target_.w2, 0, nullptr}, 0);
+    }
+
+    bool symbols_flag_ = false;
+
+  private:
+    static uint32_t count_of(Off node) { return buffer_of(node)->byte_count() / sizeof(Cell); }
+
+    // A count of items that each take at least `unit` bytes: it may be
+    // larger than the bytes left (the reading then fails where the bytes
+    // end), so what is made for them holds at most what the bytes can.
+    uint32_t read_count() {
+        const uint32_t n = read_index();
+        if (n > 0x7FFFFFFF) fail();
+        return n;
+    }
+    uint32_t room_for(uint32_t n, uint32_t unit) const {
+        return uint32_t(std::min<uint64_t>(n, (end_ - pos_) / unit));
+    }
+
     void read_symbol_table() {
-        sym_count_ = read_count(4);
+        sym_count_ = read_count();
         const uint32_t area = read_index();
         offsets_at_ = pos_;
-        read_bytes(size_t(sym_count_) * 4);
+        read_bytes(uint64_t(sym_count_) * 4);
         if (area > 0x7FFFFFFF) fail();
         area_at_ = pos_;
         area_size_ = area;
@@ -1000,14 +1117,6 @@ class Decoder {
         return sym_ids_[i];
     }
 
-    std::vector<uint32_t> read_path() {
-        if (fixed_ && read_int32() != FIXED_REF) fail();
-        const uint32_t k = read_index();
-        if (k < 1 || k > MAX_PATH) fail();
-        std::vector<uint32_t> p(k);
-        for (uint32_t& i : p) i = read_index();
-        return p;
-    }
     // The value a path leads to (a copy).
     Cell resolve(const std::vector<uint32_t>& p) {
         const uint32_t first = p[0];
@@ -1053,7 +1162,8 @@ class Decoder {
         if (v.type() == TYPE_OP && native::op_source_type(&v) == TYPE_FUNCTION) return native::op_source(&v);
         if (word::bindable_type(v.type()) && v.w1 && context::kind(v.w1) != context::KIND_GLOBAL) {
             const Cell owner = *context::self_cell(v.w1);
-            if ((owner.type() == TYPE_OBJECT || owner.type() == TYPE_FUNCTION) && owner.w1 == v.w1) return owner;
+            if ((owner.type() == TYPE_OBJECT || owner.type() == TYPE_FUNCTION) && owner.w1 == v.w1)
+                return owner;
             fail();
         }
         return v;
@@ -1092,59 +1202,70 @@ class Decoder {
         }
     }
 
+    // One record: its header (compact: prefix bytes and a header byte, which
+    // may hold the whole value; fixed: a header word after any padding
+    // words), then its payload.
     void decode_record(const Slot& slot, uint32_t depth) {
         if (depth > MAX_DEPTH) fail();
-        if (fixed_) {
-            decode_fixed(slot, depth);
-            return;
-        }
-        bool new_line = false, by_ref = false, assign = false;
-        uint8_t h = read_byte();
-        for (;; h = read_byte()) {
-            if (h == NEW_LINE) {
-                new_line = true;
-            } else if (h == BY_REF) {
-                by_ref = true;
-            } else if (h == ASSIGN) {
-                if (mode_ != BOOT) fail();
-                assign = true;
-            } else {
-                break;
+        Head h{0, false, false, 0, 0};
+        bool assign = false;
+        if constexpr (FIXED) {
+            h.word = read_int32();
+            while ((h.word & 0xFF) == 0) {
+                // Padding may end the payload, never a record inside a value.
+                if (pos_ >= end_ && depth == 0) return;
+                h.word = read_int32();
             }
-        }
-        Cell v;
-        if (h >= 0x80) {
-            if (by_ref || assign) fail();
-            if (h <= 0xBF) {
-                v = Cell{TYPE_INTEGER, 0, uint32_t(h - 0x80), 0};
-            } else if (h == TRUE_BYTE || h == FALSE_BYTE) {
-                v = Cell{TYPE_LOGIC, h == TRUE_BYTE ? 1u : 0u, 0, 0};
-            } else if (h == COPY_AT) {
-                v = resolve(read_path());
-                v.clear_new_line();
-            } else {
-                fail();
+            h.type = h.word & 0xFF;
+            h.nl = (h.word & FIXED_NEW_LINE) ? header::NEW_LINE : 0;
+            h.by_ref = h.word & FIXED_BY_REF;
+        } else {
+            uint8_t b = read_byte();
+            for (;; b = read_byte()) {
+                if (b == NEW_LINE) {
+                    h.nl = header::NEW_LINE;
+                } else if (b == BY_REF) {
+                    h.by_ref = true;
+                } else if (b == ASSIGN) {
+                    if (mode_ != BOOT) fail();
+                    assign = true;
+                } else {
+                    break;
+                }
             }
-            if (new_line) v.header |= header::NEW_LINE;
-            place(slot, v);
-            return;
+            if (b >= 0x80) {
+                if (h.by_ref || assign) fail();
+                Cell v;
+                if (b <= 0xBF) {
+                    v = Cell{TYPE_INTEGER, 0, uint32_t(b - 0x80), 0};
+                } else if (b == TRUE_BYTE || b == FALSE_BYTE) {
+                    v = Cell{TYPE_LOGIC, b == TRUE_BYTE ? 1u : 0u, 0, 0};
+                } else if (b == COPY_AT) {
+                    v = resolve(read_path());
+                    v.clear_new_line();
+                } else {
+                    fail();
+                }
+                v.header |= h.nl;
+                place(slot, v);
+                return;
+            }
+            h.type = b & 0x3F;
+            h.alt = b & ALT;
+            if (h.type == 63) h.type = read_varint();
         }
-        uint32_t type = h & 0x3F;
-        const bool alt = h & ALT;
-        if (type == 63) type = read_varint();
-        if (type == 0 || type >= TYPE_ID_LIMIT || type == TYPE_SYMBOL || type == TYPE_SERIES ||
-            type == TYPE_CONTEXT)
-            fail();
-        if (refused(type)) no_codec(type);
+        const uint32_t t = h.type;
+        if (t == 0 || t >= TYPE_ID_LIMIT || t == TYPE_SYMBOL || t == TYPE_SERIES || t == TYPE_CONTEXT) fail();
+        if (refused(t)) no_codec(t);
         if (assign) {
-            if (!is_all_word(type)) fail();
-            assignment(type, alt, depth);
+            if (!is_all_word(t)) fail();
+            assignment(t, h.alt, depth);
             return;
         }
-        if (by_ref && !(series_kind(type) || word::bindable_type(type) || type == TYPE_OBJECT ||
-                        type == TYPE_ERROR))
+        // Only what may be shared can be given by reference.
+        if (h.by_ref && !(series_kind(t) || word::bindable_type(t) || t == TYPE_OBJECT || t == TYPE_ERROR))
             fail();
-        typed(slot, type, alt, by_ref, new_line, depth);
+        typed(slot, h, depth);
     }
 
     // Boot mode, fixed-width: symbol index, root position of the value that
@@ -1220,31 +1341,35 @@ class Decoder {
         return Cell{type | nl, ctx, sym, uint32_t(i)};
     }
 
-    void typed(const Slot& slot, uint32_t t, bool alt, bool by_ref, bool new_line, uint32_t depth) {
+    // The payload of a record of type h.type, the same for both layouts but
+    // for the fields the layout's reader gives. Every value is checked
+    // against what its type's actions rely on before it is placed.
+    void typed(const Slot& slot, const Head& h, uint32_t depth) {
+        const uint32_t t = h.type;
+        const uint32_t nl = h.nl;
         Cell v{t, 0, 0, 0};
-        const uint32_t nl = new_line ? header::NEW_LINE : 0;
         switch (t) {
-            case TYPE_DATATYPE: {
-                const uint32_t id = read_varint();
-                if (id == 0 || id >= TYPE_ID_LIMIT || id == TYPE_SERIES) fail();
-                v.w1 = id;
+            case TYPE_DATATYPE:
+                v.w1 = read_index();
+                if (!datatype_id_ok(v.w1)) fail();
                 break;
-            }
             case TYPE_UNSET:
             case TYPE_NONE:
                 break;
             case TYPE_LOGIC:
-                fail();  // only as 0xC2 / 0xC3
+                if constexpr (!FIXED) fail();  // only as 0xC2 / 0xC3
+                v.w1 = read_int32() != 0;
+                break;
             case TYPE_INTEGER:
-                v.w2 = uint32_t(read_zigzag());
+                v.w2 = uint32_t(read_signed());
                 break;
             case TYPE_CHAR:
-                v.w2 = read_varint();
+                v.w2 = read_index();
                 if (v.w2 > 0x10FFFF) fail();
                 break;
             case TYPE_PAIR:
-                v.w2 = uint32_t(read_zigzag());
-                v.w3 = uint32_t(read_zigzag());
+                v.w2 = uint32_t(read_signed());
+                v.w3 = uint32_t(read_signed());
                 break;
             case TYPE_POINT2D:
                 v.w1 = read_int32();
@@ -1258,47 +1383,35 @@ class Decoder {
             case TYPE_FLOAT:
             case TYPE_TIME:
             case TYPE_PERCENT:
-                if (alt) {
-                    const int32_t i = read_zigzag();
-                    v.set_f64(t == TYPE_PERCENT ? i / 100.0 : double(i));
-                } else {
-                    v.w2 = read_int32();
-                    v.w3 = read_int32();
-                }
+                read_number(h, &v);
+                if (!number_ok(v, t)) fail();
                 break;
-            case TYPE_DATE: {
-                namespace db = lexer::values::date_bits;
+            case TYPE_DATE:
                 v.w1 = read_int32();
-                const bool timed = v.w1 & db::TIME_FLAG;
-                if (timed != alt) fail();
-                const uint32_t month = lexer::values::date_month(v.w1), day = lexer::values::date_day(v.w1);
-                if (month < 1 || month > 12 || day < 1) fail();
-                if (timed) {
-                    v.w2 = read_int32();
-                    v.w3 = read_int32();
-                }
+                read_date_time(h, &v);
+                if (!date_ok(v)) fail();
                 break;
-            }
             case TYPE_TYPESET: {
-                const uint8_t n = read_byte();
-                if (n > 12) fail();
                 uint8_t bits[12] = {};
-                std::memcpy(bits, read_bytes(n), n);
+                read_short_run(bits, true, 12);  // any bits: a typeset may name types to come
                 std::memcpy(&v.w1, bits, 12);
                 break;
             }
             case TYPE_TUPLE: {
-                const uint32_t n = alt ? read_byte() : 3;
+                const uint32_t n = tuple_length(h);
                 if (n < 1 || n > 12) fail();
-                lexer::values::make_tuple(&v, read_bytes(n), n);
+                uint8_t b[12] = {};
+                read_short_run(b, false, n);
+                lexer::values::make_tuple(&v, b, n);
                 break;
             }
             case TYPE_MONEY:
                 std::memcpy(&v.w1, read_bytes(12), 12);
-                if (alt) v.header |= header::MONEY_SIGN;
+                if (!money_ok(v)) fail();
+                if (flag(h, FIXED_MONEY_NEGATIVE)) v.header |= header::MONEY_SIGN;
                 break;
             case TYPE_ISSUE:
-                if (alt) fail();
+                if (h.alt) fail();
                 v = Cell{TYPE_ISSUE, context::global(), read_symbol(), 0xFFFFFFFFu};
                 break;
             case TYPE_WORD:
@@ -1306,38 +1419,48 @@ class Decoder {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                read_word(slot, t, !alt, by_ref, nl, depth);
+                if constexpr (FIXED) {
+                    if (mode_ == BOOT) {
+                        fixed_boot_word(slot, t, h.word, nl, depth);
+                        return;
+                    }
+                    read_word(slot, t, h.word & FIXED_GLOBAL, h.by_ref, nl, depth);
+                } else {
+                    read_word(slot, t, !h.alt, h.by_ref, nl, depth);
+                }
                 return;
             case TYPE_OBJECT:
-                read_object(slot, by_ref, nl, depth, nullptr, alt);
+                read_object(slot, h.by_ref, nl, depth, nullptr, flag(h, FIXED_HOOKS));
                 return;
             case TYPE_ERROR:
-                read_error(slot, by_ref, nl, depth);
+                read_error(slot, h.by_ref, nl, depth);
                 return;
             case TYPE_MAP:
-                read_map(slot, by_ref, nl, depth);
+                read_map(slot, h.by_ref, nl, depth);
                 return;
             case TYPE_BITSET:
-                read_bitset(slot, alt, by_ref, nl);
+                read_bitset(slot, flag(h, FIXED_COMPLEMENT), h.by_ref, nl);
                 return;
             case TYPE_NATIVE:
             case TYPE_ACTION:
-                if (by_ref) fail();
+                if (h.by_ref) fail();
                 read_native(slot, t, nl, depth);
                 return;
             case TYPE_FUNCTION:
-                read_function(slot, by_ref, nl, depth);
+                read_function(slot, h.by_ref, nl, depth);
                 return;
             case TYPE_OP:
-                if (by_ref) fail();
-                read_op(slot, nl, depth, 0);
+                // Fixed: bits 16-23 name the wrapped type (which overlaps the
+                // by-reference bit); an op is never given by reference.
+                if (h.by_ref && !FIXED) fail();
+                read_op(slot, nl, depth, FIXED ? (h.word >> 16) & 0xFF : 0);
                 return;
             case TYPE_IMAGE:
-                read_image(slot, alt ? read_varint() : 0, by_ref, nl);
+                read_image(slot, read_head_index(h), h.by_ref, nl);
                 return;
             default:
-                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
-                    read_series(slot, t, alt, by_ref, nl, depth);
+                if (is_any_block(t) || unit_series(t)) {
+                    read_series(slot, h, depth);
                     return;
                 }
                 fail();
@@ -1346,35 +1469,32 @@ class Decoder {
         place(slot, v);
     }
 
-    void read_series(const Slot& slot, uint32_t t, bool alt, bool by_ref, uint32_t nl, uint32_t depth) {
-        const uint32_t index = alt ? read_varint() : 0;
+    // A series: its head index, then by reference its path, else its
+    // records (block-like) or its units.
+    void read_series(const Slot& slot, const Head& h, uint32_t depth) {
+        const uint32_t t = h.type;
+        const uint32_t index = read_head_index(h);
         Cell v;
-        if (by_ref) {
+        if (h.by_ref) {
             v = shared_series(t);
         } else if (is_any_block(t)) {
-            read_block(slot, t, read_count(1), index, nl, depth);
+            read_block(slot, t, read_count(), index, h.nl, depth);
             return;
-        } else if (t == TYPE_BINARY) {
-            const uint32_t n = read_count(1);
-            v = Cell{t, 0, new_units(t, read_bytes(n), n, 1), 0};
-        } else if (t == TYPE_VECTOR) {
-            const uint8_t shape = read_bytes(1)[0];
-            const uint32_t unit = 1u << (shape & 3), elem_type = shape >> 2;
-            if (!vector_shape_ok(elem_type, unit)) fail();
-            const uint32_t n = read_count(unit);
-            const uint8_t* src = read_bytes(size_t(n) * unit);
-            if (!vector_chars_ok(elem_type, unit, src, n)) fail();
-            read_vector(&v, src, n, unit, elem_type);
         } else {
-            const uint32_t code = read_varint();
-            const uint32_t shift = code & 3;
-            if (shift == 3) fail();
-            const uint32_t n = code >> 2;
-            const uint64_t bytes = uint64_t(n) << shift;
-            if (bytes > end_ - pos_) fail();
-            v = Cell{t, 0, new_units(t, read_bytes(size_t(bytes)), n, 1u << shift), 0};
+            uint32_t n = 0, unit = 1, elem = 0;
+            read_unit_shape(h, &n, &unit, &elem);
+            if (t == TYPE_VECTOR ? !vector_shape_ok(elem, unit) : unit != 1 && unit != 2 && unit != 4) fail();
+            const uint64_t bytes = uint64_t(n) * unit;
+            const uint8_t* src = read_bytes(bytes);
+            skip_pad(bytes);
+            if (unit == 4 && (t != TYPE_VECTOR || elem == TYPE_CHAR) && !code_points_ok(src, n)) fail();
+            if (t == TYPE_VECTOR) {
+                read_vector(&v, src, n, unit, elem);
+            } else {
+                v = Cell{t, 0, new_units(t, src, n, unit), 0};
+            }
         }
-        place_series(slot, v, t, index, nl);
+        place_series(slot, v, t, index, h.nl);
     }
 
     // A series met before, by its path: of the same class as the record's
@@ -1394,7 +1514,7 @@ class Decoder {
     // that paths inside may reach it.
     void read_block(const Slot& slot, uint32_t t, uint32_t n, uint32_t index, uint32_t nl, uint32_t depth) {
         Cell v;
-        block::make_at(&v, int32_t(n ? n : 1));
+        block::make_at(&v, int32_t(std::max(1u, room_for(n, In::MIN_RECORD))));
         place(slot, Cell{t | nl, 0, series_node(&v), 0});
         const Off node = series_node(&v);
         for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
@@ -1404,15 +1524,8 @@ class Decoder {
     }
 
     // A new binary! (unit 1) or string buffer of n units copied from src
-    // (already checked to lie in the input); code points must be Unicode.
-    Off new_units(uint32_t t, const uint8_t* src, uint32_t n, uint32_t unit) {
-        if (unit == 4) {
-            for (uint32_t i = 0; i < n; ++i) {
-                uint32_t cp;
-                std::memcpy(&cp, src + 4 * i, 4);
-                if (cp > 0x10FFFF) fail();
-            }
-        }
+    // (already checked to lie in the input).
+    static Off new_units(uint32_t t, const uint8_t* src, uint32_t n, uint32_t unit) {
         const Off node = t == TYPE_BINARY ? memory::alloc_bytes(n) : memory::alloc_codepoints(n, unit);
         SeriesBuffer* b = buffer_of(node);
         std::memcpy(b->head_ptr(), src, size_t(n) * unit);
@@ -1453,7 +1566,7 @@ class Decoder {
     void read_word(const Slot& slot, uint32_t t, bool global, bool by_ref, uint32_t nl, uint32_t depth) {
         const uint32_t sym_index = read_symbol_index();
         if (global) {
-            if (fixed_) read_int32();  // the index in the global context: found again by name
+            if (FIXED) read_int32();  // the index in the global context: found again by name
             if (by_ref) fail();
             Cell w = global_word(sym_index);
             w.header = t | nl;
@@ -1461,7 +1574,7 @@ class Decoder {
             return;
         }
         const uint32_t sym = symbol_at(sym_index);
-        if (mode_ == BOOT && !fixed_) {
+        if (mode_ == BOOT && !FIXED) {
             if (by_ref) fail();
             place(slot, boot_word(sym, t, nl));
             return;
@@ -1487,7 +1600,7 @@ class Decoder {
         place(slot, Cell{t | nl, 0, sym, uint32_t(index)});
         uint32_t owner_type;
         bool hooks = false;
-        if (fixed_) {
+        if constexpr (FIXED) {
             const uint32_t h = read_int32();
             owner_type = h & 0xFF;
             hooks = h & FIXED_HOOKS;
@@ -1509,27 +1622,13 @@ class Decoder {
         stack::pop(1);
     }
 
-    // The context words of a function record: its flags must say a
-    // function context whose values live on the data stack.
-    // The header of a context! record: its flags byte (CTX_*), from either
-    // layout.
-    uint8_t read_context_flags() {
-        if (!fixed_) {
-            if (read_byte() != TYPE_CONTEXT) fail();
-            return read_byte();
-        }
-        const uint32_t h = read_int32();
-        if ((h & 0xFF) != TYPE_CONTEXT) fail();
-        return uint8_t(((h >> 26) & 3) | ((h >> 28) & 1 ? CTX_SELF : 0) | ((h >> 29) & 1 ? CTX_ON_STACK : 0) |
-                       ((h >> 30) & 1 ? CTX_VALUES : 0));
-    }
-
     std::vector<uint32_t> function_context_words() {
         const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_FUNCTION || !(flags & CTX_ON_STACK)) fail();
-        const uint32_t n = read_count(1);
-        std::vector<uint32_t> syms(n);
-        for (uint32_t& s : syms) s = read_symbol();
+        const uint32_t n = read_count();
+        std::vector<uint32_t> syms;
+        syms.reserve(room_for(n, In::MIN_RECORD));
+        for (uint32_t i = 0; i < n; ++i) syms.push_back(read_symbol());
         return syms;
     }
 
@@ -1555,7 +1654,7 @@ class Decoder {
     // new-line and by-reference.
     void function_block(Cell* into, uint32_t depth) {
         size_t at = pos_;
-        if (fixed_) {
+        if constexpr (FIXED) {
             if (end_ - at < 4) fail();
             if ((data_[at] & 0xFF) != TYPE_BLOCK) fail();
         } else {
@@ -1579,8 +1678,8 @@ class Decoder {
             place(slot, v);
             return;
         }
-        read_count(1);  // the spec block's cell count
-        if (!fixed_) read_count(1);  // the body's
+        read_size();              // the spec block's cell count
+        if (!FIXED) read_size();  // the body's
         const std::vector<uint32_t> syms = function_context_words();
         Cell* spec = stack::push_slot();
         function_block(spec, depth);
@@ -1602,7 +1701,8 @@ class Decoder {
             c[function::CELL_BODY] = none::cell();
             for (uint32_t k = 1; k < function::SERIES_CELLS; ++k) c[k] = Cell{TYPE_UNSET, 0, 0, 0};
             s->tail = s->head + function::SERIES_CELLS * sizeof(Cell);
-            fn = Cell{TYPE_FUNCTION | (flags & (header::FUNC_TRACE | header::FUNC_NO_TRACE)), ctx, spec->w2, series};
+            fn = Cell{TYPE_FUNCTION | (flags & (header::FUNC_TRACE | header::FUNC_NO_TRACE)), ctx, spec->w2,
+                      series};
             *context::self_cell(ctx) = fn;
             *spec = fn;  // roots the context, spec and series
         }
@@ -1629,18 +1729,10 @@ class Decoder {
             if (v.type() != TYPE_IMAGE) fail();
         } else {
             uint32_t width, height;
-            if (fixed_) {
-                const uint32_t size = read_int32();
-                width = size & 0xFFFF;
-                height = size >> 16;
-            } else {
-                width = read_varint();
-                height = read_varint();
-            }
+            read_image_size(&width, &height);
             if (width > 0xFFFF || height > 0xFFFF || !os_image::fits(width, height)) fail();
             const uint64_t bytes = uint64_t(width) * height * 4;
-            if (bytes > end_ - pos_) fail();
-            const uint8_t* src = read_bytes(size_t(bytes));
+            const uint8_t* src = read_bytes(bytes);
             Cell* made = image::push_new(width, height);
             if (uint32_t* px = os_image::pixels(made, true)) std::memcpy(px, src, size_t(bytes));
             v = *made;
@@ -1664,7 +1756,7 @@ class Decoder {
         Cell* source = stack::push(*locate(slot, position));
         const uint32_t st = source->type();
         if (st != TYPE_NATIVE && st != TYPE_ACTION && st != TYPE_FUNCTION) fail();
-        if (fixed_ && st != fixed_source) fail();
+        if (FIXED && st != fixed_source) fail();
         source->clear_new_line();
         Cell* op = stack::push_slot();
         or_invalid([&] { (void)native::op_make(op, source, TYPE_OP); });  // writes *op
@@ -1684,7 +1776,7 @@ class Decoder {
             place(slot, v);
             return;
         }
-        const uint32_t code = fixed_ ? read_int32() : read_varint();
+        const uint32_t code = read_index();
         Cell* held = stack::push(Cell{TYPE_NONE, 0, 0, 0});
         if (code > 0x7FFFFFFF || !error::from_code(held, int32_t(code))) {
             stack::pop(1);
@@ -1716,9 +1808,10 @@ class Decoder {
         }
         const uint8_t flags = read_context_flags();
         if ((flags & CTX_KIND_MASK) != context::KIND_OBJECT || (flags & CTX_ON_STACK)) fail();
-        const uint32_t n = read_count(1);
-        std::vector<uint32_t> syms(n);
-        for (uint32_t& s : syms) s = read_symbol();
+        const uint32_t n = read_count();
+        std::vector<uint32_t> syms;
+        syms.reserve(room_for(n, In::MIN_RECORD));
+        for (uint32_t i = 0; i < n; ++i) syms.push_back(read_symbol());
         for (int32_t k : hook)
             if (k < -1 || k >= int32_t(n)) fail();
         if (hooks && hook[0] < 0 && hook[1] < 0) fail();
@@ -1760,10 +1853,10 @@ class Decoder {
             v = resolve(read_path());
             if (v.type() != TYPE_BITSET) fail();
         } else {
-            const uint32_t n = read_count(1);
+            const uint32_t n = read_count();
             if (uint64_t(n) * 8 > uint64_t(bitset::MAX_BIT) + 1) fail();
             const uint8_t* src = read_bytes(n);
-            if (fixed_) read_bytes((4 - n % 4) % 4);
+            skip_pad(n);
             bitset::make_at(&v, n, 0);
             SeriesBuffer* b = buffer_of(v.w2);
             std::memcpy(b->head_ptr(), src, n);
@@ -1793,13 +1886,13 @@ class Decoder {
             place(slot, v);
             return;
         }
-        const uint32_t n = read_count(1);
+        const uint32_t n = read_count();
         if (n % 2) fail();
         // The pairs are decoded into a block that then becomes the map's
         // pair block; the keys are checked and normalised as a map stores
         // them, and the table is made over all of them at once.
         Cell* pairs = stack::push_slot();
-        block::make_at(pairs, int32_t(n ? n : 2));
+        block::make_at(pairs, int32_t(std::max(2u, room_for(n, In::MIN_RECORD))));
         const Off node = pairs->w2;
         for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
         for (uint32_t i = 0; i < n; i += 2) {
@@ -1861,166 +1954,6 @@ class Decoder {
         fail();
     }
 
-    // One fixed-width record: padding words (type 0) are skipped.
-    void decode_fixed(const Slot& slot, uint32_t depth) {
-        uint32_t h = read_int32();
-        while ((h & 0xFF) == 0) {
-            if (pos_ >= end_) return;  // padding at the end
-            h = read_int32();
-        }
-        const uint32_t t = h & 0xFF;
-        const uint32_t nl = (h & FIXED_NEW_LINE) ? header::NEW_LINE : 0;
-        const bool by_ref = h & FIXED_BY_REF;
-        if (t >= TYPE_ID_LIMIT || t == TYPE_SYMBOL || t == TYPE_SERIES || t == TYPE_CONTEXT) fail();
-        if (refused(t)) no_codec(t);
-        Cell v{t, 0, 0, 0};
-        switch (t) {
-            case TYPE_DATATYPE:
-                v.w1 = read_int32();
-                if (v.w1 == 0 || v.w1 >= TYPE_ID_LIMIT || v.w1 == TYPE_SERIES) fail();
-                break;
-            case TYPE_LOGIC:
-                v.w1 = read_int32() != 0;
-                break;
-            case TYPE_UNSET:
-            case TYPE_NONE:
-                break;
-            case TYPE_CHAR:
-                v.w2 = read_int32();
-                if (v.w2 > 0x10FFFF) fail();
-                break;
-            case TYPE_INTEGER:
-                v.w2 = read_int32();
-                break;
-            case TYPE_FLOAT:
-            case TYPE_PERCENT:
-            case TYPE_TIME:
-                v.w3 = read_int32();
-                v.w2 = read_int32();
-                break;
-            case TYPE_PAIR:
-                v.w2 = read_int32();
-                v.w3 = read_int32();
-                break;
-            case TYPE_POINT2D:
-                v.w1 = read_int32();
-                v.w2 = read_int32();
-                break;
-            case TYPE_POINT3D:
-            case TYPE_TYPESET:
-                v.w1 = read_int32();
-                v.w2 = read_int32();
-                v.w3 = read_int32();
-                break;
-            case TYPE_TUPLE: {
-                const uint32_t n = (h >> 8) & 0xFF;
-                if (n < 1 || n > 12) fail();
-                uint8_t b[12];
-                for (int k = 0; k < 3; ++k) {
-                    const uint32_t w = read_int32();
-                    std::memcpy(b + 4 * k, &w, 4);
-                }
-                lexer::values::make_tuple(&v, b, n);
-                break;
-            }
-            case TYPE_MONEY:
-                v.w1 = read_int32();
-                v.w2 = read_int32();
-                v.w3 = read_int32();
-                if (h & FIXED_MONEY_NEGATIVE) v.header |= header::MONEY_SIGN;
-                break;
-            case TYPE_DATE: {
-                v.w1 = read_int32();
-                v.w3 = read_int32();
-                v.w2 = read_int32();
-                const uint32_t month = lexer::values::date_month(v.w1), day = lexer::values::date_day(v.w1);
-                if (month < 1 || month > 12 || day < 1) fail();
-                break;
-            }
-            case TYPE_ISSUE:
-                v = Cell{TYPE_ISSUE, context::global(), read_symbol(), 0xFFFFFFFFu};
-                break;
-            case TYPE_WORD:
-            case TYPE_SET_WORD:
-            case TYPE_LIT_WORD:
-            case TYPE_GET_WORD:
-            case TYPE_REFINEMENT:
-                if (mode_ == BOOT) {
-                    fixed_boot_word(slot, t, h, nl, depth);
-                } else {
-                    read_word(slot, t, h & FIXED_GLOBAL, by_ref, nl, depth);
-                }
-                return;
-            case TYPE_OBJECT:
-                read_object(slot, by_ref, nl, depth, nullptr, h & FIXED_HOOKS);
-                return;
-            case TYPE_ERROR:
-                read_error(slot, by_ref, nl, depth);
-                return;
-            case TYPE_MAP:
-                read_map(slot, by_ref, nl, depth);
-                return;
-            case TYPE_BITSET:
-                read_bitset(slot, h & FIXED_COMPLEMENT, by_ref, nl);
-                return;
-            case TYPE_NATIVE:
-            case TYPE_ACTION:
-                if (by_ref) fail();
-                read_native(slot, t, nl, depth);
-                return;
-            case TYPE_FUNCTION:
-                read_function(slot, by_ref, nl, depth);
-                return;
-            case TYPE_OP:  // bits 16-23 name the wrapped type (no by-reference bit)
-                read_op(slot, nl, depth, (h >> 16) & 0xFF);
-                return;
-            case TYPE_IMAGE:
-                read_image(slot, read_int32(), by_ref, nl);
-                return;
-            default:
-                if (is_any_block(t) || is_any_string(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
-                    read_series_fixed(slot, t, h, by_ref, nl, depth);
-                    return;
-                }
-                fail();
-        }
-        v.header |= nl;
-        place(slot, v);
-    }
-
-    void read_series_fixed(const Slot& slot, uint32_t t, uint32_t h, bool by_ref, uint32_t nl,
-                           uint32_t depth) {
-        const uint32_t index = read_int32();
-        Cell v;
-        if (by_ref) {
-            v = shared_series(t);
-        } else if (is_any_block(t)) {
-            read_block(slot, t, read_count(4), index, nl, depth);
-            return;
-        } else if (t == TYPE_VECTOR) {
-            const uint32_t unit = (h >> 8) & 0xFF;
-            const uint32_t n = read_int32();
-            const uint32_t elem_type = read_int32();
-            if (!vector_shape_ok(elem_type, unit)) fail();
-            const uint64_t bytes = uint64_t(n) * unit;
-            if (bytes > end_ - pos_) fail();
-            const uint8_t* src = read_bytes(size_t(bytes));
-            read_bytes(size_t((4 - bytes % 4) % 4));
-            if (!vector_chars_ok(elem_type, unit, src, n)) fail();
-            read_vector(&v, src, n, unit, elem_type);
-        } else {
-            const uint32_t unit = t == TYPE_BINARY ? 1 : (h >> 8) & 0xFF;
-            if (unit != 1 && unit != 2 && unit != 4) fail();
-            const uint32_t n = read_int32();
-            const uint64_t bytes = uint64_t(n) * unit;
-            if (bytes > end_ - pos_) fail();
-            const uint8_t* src = read_bytes(size_t(bytes));
-            read_bytes(size_t((4 - bytes % 4) % 4));
-            v = Cell{t, 0, new_units(t, src, n, unit), 0};
-        }
-        place_series(slot, v, t, index, nl);
-    }
-
     // A new vector! of n elements copied from src (already checked to lie
     // in the input). The source is the decoder's own copy, so it does not
     // move when the allocation collects.
@@ -2031,10 +1964,13 @@ class Decoder {
         b->tail = b->head + n * unit;
     }
 
-    const uint8_t* data_;
-    size_t end_;
-    size_t pos_;
-    size_t header_base_;
+    // A size that must fit the bytes left.
+    uint32_t read_size() {
+        const uint32_t n = read_index();
+        if (n > 0x7FFFFFFF || n > end_ - pos_) fail();
+        return n;
+    }
+
     Mode mode_;
     Cell target_;
     uint32_t base_count_ = 0;
@@ -2060,13 +1996,13 @@ Cell* finish(const std::vector<uint8_t>& head, const std::vector<uint8_t>& recor
 }  // namespace
 
 bool series_kind(uint32_t t) {
-    return is_any_block(t) || is_any_string(t) || t == TYPE_VECTOR || t == TYPE_BINARY ||
-           t == TYPE_IMAGE || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION ||
-           t == TYPE_ROUTINE || t == TYPE_BITSET || t == TYPE_MAP;
+    return is_any_block(t) || is_any_string(t) || t == TYPE_VECTOR || t == TYPE_BINARY || t == TYPE_IMAGE ||
+           t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE ||
+           t == TYPE_BITSET || t == TYPE_MAP;
 }
 
 Cell* encode_cp(const Cell* value, Cell* out, bool symbols) {
-    Encoder e;
+    Encoder<CompactOut> e;
     const Cell v = *value;
     e.record(&v);
     const bool table = symbols || !e.offsets.empty();
@@ -2085,8 +2021,7 @@ Cell* encode_cp(const Cell* value, Cell* out, bool symbols) {
 }
 
 Cell* encode(const Cell* value, Cell* out, bool symbols) {
-    Encoder e;
-    e.fixed = true;
+    Encoder<FixedOut> e;
     const Cell v = *value;
     e.record(&v);
     const bool table = symbols || !e.offsets.empty();
@@ -2126,7 +2061,8 @@ void decode_buffer(const uint8_t* buffer, uint32_t length, const Cell* target, M
     size_t size = length;
     size_t base = 8;
     if (flags & FLAG_COMPRESSED) {
-        if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED)) fire({"script", "invalid-data"});
+        if (!lz::decompress(buffer + 8, length - 8, &data, MAX_DECOMPRESSED))
+            fire({"script", "invalid-data"});
         bytes = data.data();
         size = data.size();
         base = 0;
@@ -2135,10 +2071,16 @@ void decode_buffer(const uint8_t* buffer, uint32_t length, const Cell* target, M
         bytes = data.data();
     }
     if (!(flags & FLAG_COMPACT) && size - base < 8) fire({"script", "invalid-data"});
-    Decoder d(bytes, size, base, mode, target);
-    d.symbols_flag_ = flags & FLAG_SYMBOLS;
     Cell* const top = stack::top;
-    d.run(!(flags & FLAG_COMPACT));
+    if (flags & FLAG_COMPACT) {
+        Decoder<CompactIn> d(bytes, size, base, mode, target);
+        d.symbols_flag_ = flags & FLAG_SYMBOLS;
+        d.run();
+    } else {
+        Decoder<FixedIn> d(bytes, size, base, mode, target);
+        d.symbols_flag_ = flags & FLAG_SYMBOLS;
+        d.run();
+    }
     stack::top = top;
 }
 
@@ -2149,7 +2091,7 @@ void decode(const uint8_t* buffer, uint32_t length, const Cell* target, Mode mod
 }
 
 Cell* encode_boot(const Cell* assignments, const Cell* literals, Cell* out) {
-    Encoder e;
+    Encoder<CompactOut> e;
     const uint32_t pairs = block::cells_length(assignments) / 2;
     for (uint32_t i = 0; i < pairs; ++i) {
         const Cell w = *block::cells_at(assignments, assignments->w1 + 2 * i);

@@ -11,10 +11,13 @@
 //
 // The reader treats every byte as hostile: a type id that is not a type
 // with a payload rule, a symbol or word index beyond its table or context, a
-// path to nothing, any count or length past the input raise script
-// `kb-invalid-record` with the 1-based byte position; nothing is read
-// outside the buffer and no declared size is allocated before it is checked
-// against the bytes that could hold it. Values whose types the format
+// path to nothing, any count or length past the input, a value that breaks
+// its type's rules (a datatype id with no type, money digits that are not
+// decimal, a day its month does not have, a time out of range, a head index
+// past its series) raise script `kb-invalid-record` with the 1-based byte
+// position where reading failed (for a read past the end, the first missing
+// byte); nothing is read outside the buffer and nothing is made for a
+// declared size larger than the bytes that could hold it. Values whose types the format
 // refuses (routine!, triple!, handle!, port!, event!) raise access
 // `no-codec` with the datatype, when encoding and when decoding. A function! comes back rebuilt from its
 // spec (which must give the words of its context), its body's words bound

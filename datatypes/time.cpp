@@ -80,7 +80,9 @@ int32_t form_into(double seconds, Cell* out) {
         }
     }
     const double hours = std::floor(minutes / 60.0);
-    const int m = int(minutes - hours * 60.0);
+    // Past 2^53 minutes the difference is no longer exact: keep it a minute.
+    const double rest = minutes - hours * 60.0;
+    const int m = rest >= 0 && rest < 60 ? int(rest) : 0;
     char buf[48];
     if (hours < 1e15)
         std::snprintf(buf, sizeof buf, "%.0f:%02d:", hours, m);

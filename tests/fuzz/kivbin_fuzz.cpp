@@ -7,8 +7,10 @@
 //
 // Checks, besides the sanitizers: a buffer is either read or refused with
 // kb-invalid-record, invalid-data or no-codec, never another error, and the
-// data stack is left as it was; what is read encodes again, and that
-// encoding reads back and encodes to the same bytes.
+// data stack is left as it was; what is read can be molded (plain and /all),
+// formed and compared with itself and with its copy read back without a
+// crash (a language error is fine); it encodes again, and that encoding reads
+// back and encodes to the same bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +20,10 @@
 #include "boot/serialize.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
+#include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
@@ -53,6 +58,52 @@ bool read(const std::vector<uint8_t>& buf, Cell** target) {
     return true;
 }
 
+// Runs an action on decoded values; an error it raises is a fine outcome
+// (an ordering of values that have none, a too-deep walk), a crash is not.
+template <class Step>
+void tolerate(Step&& step) {
+    Cell* const top = stack::top;
+    Cell* const base = stack::arg_base;
+    stack::Frame* const frames = stack::frames_top;
+    try {
+        step();
+    } catch (const RaisedError&) {
+        stack::top = top;
+        stack::arg_base = base;
+        stack::frames_top = frames;
+        cycles::reset();
+    }
+    stack::top = top;
+}
+
+// Molds (plain and /all) and forms a value, each cut at a length so a
+// large value stays quick.
+void show(const Cell* value) {
+    constexpr int32_t LIMIT = 1 << 14;
+    for (int k = 0; k < 3; ++k) {
+        tolerate([&] {
+            Cell* v = stack::push(*value);
+            Cell* part = stack::push(Cell{TYPE_INTEGER, 0, uint32_t(LIMIT), 0});
+            Cell* out = string::make_at(stack::push_slot(), 0);
+            if (k == 2)
+                actions::form(v, out, part, LIMIT);
+            else
+                actions::mold(v, out, false, k == 1, false, part, LIMIT, 0);
+        });
+    }
+}
+
+// Every ordering and equality of two values.
+void compare(const Cell* a, const Cell* b) {
+    for (int32_t op = COMP_EQUAL; op <= COMP_FIND; ++op) {
+        tolerate([&] {
+            Cell* x = stack::push(*a);
+            Cell* y = stack::push(*b);
+            (void)actions::compare_value(x, y, op);
+        });
+    }
+}
+
 std::vector<uint8_t> write(const Cell* target) {
     Cell* out = stack::push_slot();
     kivbin::encode_cp(target, out, true);
@@ -74,9 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Cell* const base = stack::top;
     Cell* first;
     if (read(buf, &first)) {
+        show(first);
+        const uint32_t n = buffer_of(first->w2)->byte_count() / sizeof(Cell);
+        for (uint32_t i = 0; i < n; ++i) {
+            const Cell v = buffer_of(first->w2)->head_cell()[i];
+            show(&v);
+            compare(&v, &v);
+        }
         const std::vector<uint8_t> once = write(first);
         Cell* second;
         check(read(once, &second));
+        compare(first, second);
         // The block read back holds the first block: encode its value.
         check(write(buffer_of(second->w2)->head_cell()) == once);
     }

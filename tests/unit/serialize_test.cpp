@@ -513,6 +513,19 @@ TEST_F(Serialize, FixedWidthForms) {
         Bytes part(b.begin(), b.begin() + cut);
         test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
     }
+    // Padding words may end the payload, not a block or map still owed a record.
+    const std::vector<uint32_t> owed[] = {{TYPE_BLOCK, 0, 2, TYPE_INTEGER, 1, 0},
+                                          {TYPE_MAP, 2, TYPE_INTEGER, 1, 0}};
+    for (const auto& rec : owed) {
+        Bytes p = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0};
+        auto put = [&p](uint32_t w) {
+            for (int k = 0; k < 4; ++k) p.push_back(uint8_t(w >> (8 * k)));
+        };
+        put(1);
+        put(uint32_t(rec.size() * 4));
+        for (uint32_t w : rec) put(w);
+        test::expect_error([&] { decode(p); }, "script", "kb-invalid-record");
+    }
 }
 
 TEST_F(Serialize, HostileBuffersAreRefused) {
@@ -568,6 +581,30 @@ TEST_F(Serialize, HostileBuffersAreRefused) {
         SCOPED_TRACE(cut);
         const Bytes part(sound.begin(), sound.begin() + cut);
         test::expect_error([&] { decode(part); }, "script", "kb-invalid-record");
+    }
+}
+
+// Values that break their type's rules are refused where they are read, so
+// that no action meets them.
+TEST_F(Serialize, ValuesBreakingTheirTypeAreRefused) {
+    auto buf = [](std::initializer_list<uint8_t> rest) {
+        Bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, 1};
+        b.insert(b.end(), rest);
+        return b;
+    };
+    const Bytes bad[] = {
+        buf({1, 2, TYPE_DATATYPE, 55}),                                   // a datatype id with no type
+        buf({1, 2, TYPE_DATATYPE, 56}),                                   // the same
+        buf({1, 13, TYPE_MONEY, 0, 0xAA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),  // money digits not decimal
+        buf({1, 5, TYPE_DATE, 0x00, 0x2F, 0xA0, 0x0F}),                   // 30 February
+        buf({1, 5, TYPE_DATE, 0x84, 0x10, 0xA0, 0x0F}),                   // a zone without a time
+        buf({1, 13, TYPE_DATE | 0x40, 0x80, 0x10, 0xA1, 0x0F, 0, 0, 0, 0, 0, 0xF9, 0xF5, 0x40}),  // 25:00
+        buf({1, 9, TYPE_TIME, 0, 0, 0, 0, 0, 0, 0xF0, 0x7F}),  // an infinite time
+    };
+    int i = 0;
+    for (const Bytes& b : bad) {
+        SCOPED_TRACE(i++);
+        test::expect_error([&] { decode(b); }, "script", "kb-invalid-record");
     }
 }
 
