@@ -334,11 +334,11 @@ void do_bitwise(int32_t op) {
     uint32_t na = byte_count(a), nb = byte_count(b);
     bool fa = flagged(a), fb = flagged(b);
     uint32_t n = std::max(na, nb);
-    // intersect and and~ of a plain operand end at its length: the bits beyond
-    // read as 0 whatever the other holds.
-    if ((op == 6 || op == 10) && !fa && na < n) n = na;
-    if ((op == 6 || op == 10) && !fb && nb < n) n = nb;
-    if (op == 11 && !fa && na < n) n = na;
+    // The set operations give a result as long as the longer operand (intersect
+    // and exclude keep zero bytes there); and~ of a plain operand ends at its
+    // length, the bits beyond reading as 0 whatever the other holds.
+    if (op == 6 && !fa && na < n) n = na;
+    if (op == 6 && !fb && nb < n) n = nb;
     Cell* r = stack::push(none::cell());
     make_at(r, n, 0);
     const uint8_t* pa = buf(a)->head_ptr();

@@ -156,7 +156,7 @@ Outcome write(Cell* destination, Cell* data, bool /*binary*/, bool lines, bool /
               Cell* part, Cell* seek, Cell* allow, Cell* as) {
     if (allow || as) fire({"internal", "not-done"});
     if (part && part->type() != TYPE_INTEGER)
-        fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *part);
+        fire({"script", "invalid-refine-arg"}, word::load("part"), *part);
     const int64_t limit = part ? integer::get(part) : -1;
     if (part && limit < 0) return answer(unset::cell());
     std::string path = os_path(destination);

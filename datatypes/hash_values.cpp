@@ -12,8 +12,8 @@
 namespace kiv::hash_values {
 
 using hashtable::canonical_symbol;
-using hashtable::mix32;
-using hashtable::murmur3;
+using hashtable::key_mix32;
+using hashtable::keyed_bytes;
 
 namespace {
 
@@ -111,9 +111,30 @@ inline const uint8_t* data_end_of(const Cell* c) {
 //
 // A text hashes by its code points from its position (folded to lower case
 // unless the hash is case-sensitive), whatever its buffer's width. When every
-// one is below 256 they go four to a murmur3 step, packed first one lowest,
-// the last step padded with zeros; else each takes a step of its own. The
-// count is mixed in last.
+// one is below 256 they go four to a 32-bit word, packed first one lowest,
+// the last word padded with zeros; else each takes a word of its own. The
+// words go two to a SipHash-1-3 block under the process's key (TextSip); the
+// last block holds the count.
+
+// SipHash-1-3 fed 32-bit words: two make a block, first one lowest.
+struct TextSip {
+    hashtable::Sip sip{hashtable::key};
+    uint64_t pending = 0;
+    bool half = false;
+    [[gnu::always_inline]] void word(uint32_t w) {
+        if (half) {
+            sip.block(pending | uint64_t(w) << 32);
+            half = false;
+        } else {
+            pending = w;
+            half = true;
+        }
+    }
+    // The last block: a pending word below the count, else the count alone.
+    [[gnu::always_inline]] uint32_t finish(uint32_t count) {
+        return sip.finish((half ? pending : 0) | uint64_t(count) << 32 | (half ? 0 : 1));
+    }
+};
 
 static_assert(std::endian::native == std::endian::little, "narrow text is packed by 32-bit loads");
 
@@ -126,26 +147,27 @@ inline uint32_t load_word(const uint8_t* p) {
 // The hash of code points one step each (text with one of 256 or above).
 template <class Get>
 uint32_t hash_per_char(uint32_t count, Get get) {
-    uint32_t h = hashtable::seed;
-    for (uint32_t i = 0; i < count; ++i) h = hashtable::murmur3_step(h, get(i));
-    return mix32(h ^ (4 * count));
+    TextSip h;
+    for (uint32_t i = 0; i < count; ++i) h.word(get(i));
+    return h.finish(count);
 }
 
 // The hash of code points given one by one (wide buffers).
 template <class Get>
 uint32_t hash_units(uint32_t count, Get get) {
-    uint32_t h = hashtable::seed, word = 0;
+    TextSip h;
+    uint32_t word = 0;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t c = get(i);
         if (c > 0xFF) return hash_per_char(count, get);
         word |= c << (8 * (i & 3));
         if ((i & 3) == 3) {
-            h = hashtable::murmur3_step(h, word);
+            h.word(word);
             word = 0;
         }
     }
-    if (count & 3) h = hashtable::murmur3_step(h, word);
-    return mix32(h ^ count);
+    if (count & 3) h.word(word);
+    return h.finish(count);
 }
 
 // Four packed bytes below 128 with A-Z taken as a-z (lower_bmp's ASCII rows):
@@ -175,7 +197,7 @@ inline uint32_t fold_ascii_word(uint32_t w) {
 // 1 to 3 bytes is one load when there is room for 4.
 [[gnu::always_inline]] inline uint32_t hash_narrow(const uint8_t* at, uint32_t count, const uint8_t* end,
                                                    bool fold) {
-    uint32_t h = hashtable::seed;
+    TextSip h;
     uint32_t i = 0;
     for (;; i += 4) {
         uint32_t w;
@@ -200,10 +222,10 @@ inline uint32_t fold_ascii_word(uint32_t w) {
                 w = uint32_t(folded);
             }
         }
-        h = hashtable::murmur3_step(h, w);
+        h.word(w);
         if (rest <= 4) break;
     }
-    return mix32(h ^ count);
+    return h.finish(count);
 }
 // The folded hash of a narrow text cell's bytes (see narrow_text).
 [[gnu::always_inline]] inline uint32_t hash_narrow_folded(const uint8_t* at, uint32_t count,
@@ -324,26 +346,26 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
         case TYPE_NONE:
             return uint32_t(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return mix32(c->w1);
+            return key_mix32(c->w1);
         case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return mix32(c->w2);
+            return key_mix32(c->w2);
         case TYPE_NATIVE: case TYPE_ACTION:
-            return mix32(c->w3);
+            return key_mix32(c->w3);
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
-            return murmur3(&c->w1, 8);
+            return keyed_bytes(&c->w1, 8);
         case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
-            return murmur3(&c->w2, 8);
+            return keyed_bytes(&c->w2, 8);
         case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
         case TYPE_POINT3D:
-            return murmur3(&c->w1, 12);
+            return keyed_bytes(&c->w1, 12);
         case TYPE_TUPLE: {
             uint32_t n = (c->header & header::TUPLE_LENGTH_MASK) >> header::TUPLE_LENGTH_SHIFT;
-            return murmur3(&c->w1, n > 12 ? 12 : n);
+            return keyed_bytes(&c->w1, n > 12 ? 12 : n);
         }
         case TYPE_BINARY: {
             Bytes b = bytes_of(c);
-            return murmur3(b.at, b.count);
+            return keyed_bytes(b.at, b.count);
         }
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
         case TYPE_STRING_PART:
@@ -352,10 +374,10 @@ uint32_t hash(const Cell* c, bool case_sensitive) {
             return hashtable::symbol_hash(c);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
         case TYPE_REFINEMENT: case TYPE_ISSUE:
-            return mix32(canonical_symbol(c->w2));
+            return key_mix32(canonical_symbol(c->w2));
         case TYPE_MONEY: {
             Cell m = normalised_money(c);
-            return murmur3(&m, sizeof m);
+            return keyed_bytes(&m, sizeof m);
         }
         default:
             // context!, routine!, bitset!, vector! and internal cells are not
@@ -422,7 +444,7 @@ namespace {
     // the same type and payload.
     if (t == TYPE_INTEGER || t == TYPE_CHAR) {
         uint32_t v = key->w2;
-        uint32_t h = mix32(v);
+        uint32_t h = key_mix32(v);
         if (hash_out) *hash_out = h;
         return hashtable::find_map_with(table, h,
                                         [=](const Cell* c) { return c->type() == t && c->w2 == v; });
@@ -430,7 +452,7 @@ namespace {
     // Word keys: by symbol, canonical without case.
     if (is_word_type(t)) {
         uint32_t sym = key->w2, canon = canonical_symbol(sym);
-        uint32_t h = mix32(canon);
+        uint32_t h = key_mix32(canon);
         if (hash_out) *hash_out = h;
         return hashtable::find_map_with(table, h, [=](const Cell* c) {
             if (!is_word_type(c->type())) return false;

@@ -3,11 +3,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
@@ -115,6 +117,39 @@ int32_t find_currency(const Cell* w) {
     const std::string_view name = symbol::name_view(w->w2);
     if (name.size() != 3) return -1;
     return lexer::values::builtin_currency(name.data());
+}
+
+// The words of system/locale/currencies/list, made once the system object
+// exists, so that the lexer's look-up below makes nothing.
+Cell list_path[4];
+
+// The lexer's currency look-up once the library is up: the position of a
+// code in the live list (codes appended to it load in money literals too).
+// It allocates nothing, since the text it scans may lie in a series buffer.
+int32_t live_currency(const char code[3]) {
+    Cell current = *context::get_word(&list_path[0]);
+    for (uint32_t i = 1; i < 4; ++i) {
+        if (!object::is_object_like(current.type())) return lexer::values::builtin_currency(code);
+        const int32_t at = object::find_word(&current, &list_path[i]);
+        if (at < 0) return lexer::values::builtin_currency(code);
+        current = *context::values_at(object::context_of(&current), uint32_t(at));
+    }
+    if (current.type() != TYPE_BLOCK) return lexer::values::builtin_currency(code);
+    const SeriesBuffer* b = buffer_of(current.w2);
+    const uint32_t total = b->byte_count() / sizeof(Cell);
+    const Cell* cells = b->head_cell();
+    for (uint32_t i = current.w1; i < total && i - current.w1 < 255; ++i) {
+        if (cells[i].type() != TYPE_WORD) continue;
+        const std::string_view name = symbol::name_view(cells[i].w2);
+        if (name.size() != 3) continue;
+        bool same = true;
+        for (uint32_t k = 0; k < 3 && same; ++k) {
+            const char a = name[k], c = code[k];
+            same = (a >= 'a' && a <= 'z' ? char(a - 32) : a) == (c >= 'a' && c <= 'z' ? char(c - 32) : c);
+        }
+        if (same) return int32_t(i - current.w1 + 1);
+    }
+    return -1;
 }
 
 // ---- Text ---------------------------------------------------------------------------
@@ -648,6 +683,12 @@ int32_t compare_number(const Cell* number, const Cell* m, int32_t op) {
     const int32_t r = compare(&a, &b, op);
     if (op >= COMP_LESSER && op <= COMP_CASE_SORT && r != NOT_COMPARABLE) return -r;
     return r;
+}
+
+void use_live_currencies() {
+    const char* names[4] = {"system", "locale", "currencies", "list"};
+    for (uint32_t i = 0; i < 4; ++i) list_path[i] = word::load(names[i]);
+    lexer::values::find_currency = &live_currency;
 }
 
 void init() {

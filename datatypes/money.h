@@ -20,6 +20,9 @@
 namespace kiv::money {
 
 void init();
+// Makes money literals read the live system/locale/currencies/list (once the
+// system object exists) instead of the built-in list.
+void use_live_currencies();
 
 // The integer part of a money! value (script type-limit integer! beyond 32 bits).
 int32_t to_integer(const Cell* money);

@@ -67,12 +67,12 @@ void cut_units(const Cell* series, uint32_t start, uint32_t count) {
     b->tail -= uint32_t(bytes);
 }
 
-// The byte poke stores into a binary!: an integer! or char! 0-255.
+// The byte poke stores into a binary!: the low 8 bits of an integer! or of a
+// char! code, as append and insert store them (300 gives 2C, -1 gives FF).
 uint8_t byte_value(const Cell* value) {
     uint32_t t = value->type();
     if (t != TYPE_INTEGER && t != TYPE_CHAR) fire({"script", "invalid-arg"}, *value);
-    if (value->w2 > 255) out_of_range(*value);
-    return uint8_t(value->w2);
+    return uint8_t(value->w2 & 0xFF);
 }
 
 // Place selected by a pick/poke index: n >= 1 counts from the position

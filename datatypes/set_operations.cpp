@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/block_internal.h"
 #include "datatypes/code_point_set.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
@@ -24,8 +25,9 @@ namespace kiv {
 
 namespace {
 
-[[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
+// A /skip size below 1: the error names the refinement itself (/skip).
+[[noreturn]] void invalid_skip(const Cell& value) {
+    fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_SKIP], value);
 }
 
 }  // namespace
@@ -76,7 +78,7 @@ bool contains(const Indexed& ix, const Cell* key, uint32_t step, bool case_sensi
 }  // namespace
 
 Cell* do_set_op(bool case_sensitive, int32_t skip, int32_t op) {
-    if (skip < 1) invalid_refine_arg("skip", integer::cell(skip));
+    if (skip < 1) invalid_skip(integer::cell(skip));
     uint32_t step = uint32_t(skip);
     Cell* a = stack::arg_base;
     Cell* b = stack::arg_base + 1;
@@ -161,7 +163,7 @@ Cell* do_set_op(bool case_sensitive, const Cell* skip, int32_t op) {
     stack::TopMark mark;
     uint32_t size = 1;
     if (skip) {
-        if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_refine_arg("skip", *skip);
+        if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1) invalid_skip(*skip);
         size = skip->w2;
     }
     Cell* a = stack::arg_base;

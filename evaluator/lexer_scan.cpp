@@ -12,6 +12,26 @@ bool is_unicode_blank(uint32_t cp) {
     return cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
 }
 
+namespace {
+
+// The length of the `%` run that opens a raw string at text.
+size_t raw_open_run(const uint8_t* text, const uint8_t* p) {
+    size_t open = 0;
+    while (text + open < p && text[open] == '%') ++open;
+    return open;
+}
+
+// Whether the `%` run that ends [text, p) is shorter than `open` (the machine
+// stopped on a raw string's possible end). Runs of successive stops do not
+// overlap, so the whole body is read once.
+bool raw_close_short(const uint8_t* text, const uint8_t* p, size_t open) {
+    size_t close = 0;
+    while (close < open && p - close > text && p[-1 - ptrdiff_t(close)] == '%') ++close;
+    return close < open;
+}
+
+}  // namespace
+
 void scan_token(Cursor& c, Token& t) {
     using namespace tables;
     uint32_t line_feeds = 0;
@@ -24,19 +44,29 @@ void scan_token(Cursor& c, Token& t) {
         uint32_t flags = 0;
         uint32_t line = c.line;
         uint32_t text_line = line;
-        while (p < end) {
-            const uint32_t entry = classes[*p];
-            const uint32_t cls = entry & flag::CLASS_MASK;
-            flags |= entry & ~flag::CLASS_MASK;
-            previous = state;
-            state = transitions[state * CLASS_COUNT + cls];
-            if (state >= FINAL_FIRST) break;
-            line += line_increment[cls];
-            ++p;
-            if (skip[state]) {
-                text = p;
-                text_line = line;
+        size_t raw_open = 0;  // the opening `%` run of a raw string, once met
+        for (;;) {
+            while (p < end) {
+                const uint32_t entry = classes[*p];
+                const uint32_t cls = entry & flag::CLASS_MASK;
+                flags |= entry & ~flag::CLASS_MASK;
+                previous = state;
+                state = transitions[state * CLASS_COUNT + cls];
+                if (state >= FINAL_FIRST) break;
+                line += line_increment[cls];
+                ++p;
+                if (skip[state]) {
+                    text = p;
+                    text_line = line;
+                }
             }
+            // A raw string ends only at a `}` followed by as many `%` as
+            // opened it: a shorter run before a delimiter is part of the body,
+            // and the machine goes on there.
+            if (state != F_RAW_STRING || p == end) break;
+            if (raw_open == 0) raw_open = raw_open_run(text, p);
+            if (!raw_close_short(text, p, raw_open)) break;
+            state = S_RAW_BODY;
         }
         if (state < FINAL_FIRST) {  // the input ended inside the token
             previous = state;

@@ -103,6 +103,7 @@ enum : uint8_t {
     S_BRACED = 4,  // start state while a braced string is open
     S_POINT = 35,  // start state after `(` that opens a point
     S_PATH = 59,   // start state after `/` inside a path
+    S_RAW_BODY = 10,  // inside a raw string's body
 };
 
 // Final states; token class = final state - FINAL_FIRST.

@@ -47,8 +47,8 @@ const uint8_t* binary_bytes(const Cell* bin, uint32_t* length) {
 
 // Runs the codec into a new binary of `capacity` bytes, and once more with
 // the size it reports when that was too small. The binary replaces the
-// result slot; a codec that still fails raises invalid-data with the
-// caller's data argument, so the message shows what could not be read.
+// result slot; a codec that still fails raises invalid-data without an
+// argument (the input may be of any size, so the message does not hold it).
 void run_codec(Codec codec, const Cell* input, uint64_t capacity) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (capacity > MAX_OUTPUT) fire({"internal", "no-memory"});
@@ -68,7 +68,7 @@ void run_codec(Codec codec, const Cell* input, uint64_t capacity) {
         if (r != deflate::TOO_SMALL) break;
         capacity = size;
     }
-    fire({"script", "invalid-data"}, *stack::arg_base);
+    fire({"script", "invalid-data"});
 }
 
 }  // namespace
@@ -122,7 +122,7 @@ Unwind decompress(const int32_t* refs) {
         // states it in its trailer, checked against what the data can hold.
         uint32_t size = 0;
         const deflate::Result r = codec(nullptr, &size, in, in_len);
-        if (r != deflate::OK && r != deflate::TOO_SMALL) fire({"script", "invalid-data"}, *base);
+        if (r != deflate::OK && r != deflate::TOO_SMALL) fire({"script", "invalid-data"});
         capacity = size;
     }
     run_codec(codec, base, capacity);

@@ -49,7 +49,7 @@ Unwind change_case(const Cell* limit, bool upper) {
         } else if (t == v->type() && limit->w2 == v->w2) {
             n = int64_t(limit->w1) - int64_t(index);
         } else {
-            fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_PART], *limit);
+            fire({"script", "invalid-refine-arg"}, series::arg_word("part"), *limit);
         }
         if (n < 0) n = 0;
         if (uint64_t(n) < count) count = uint32_t(n);

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -42,7 +43,7 @@ Unwind do_set_op(const int32_t* refs, int32_t op) {
             int32_t size = 1;
             if (skip) {
                 if (skip->type() != TYPE_INTEGER || int32_t(skip->w2) < 1)
-                    fire({"script", "invalid-refine-arg"}, word::load("skip"), *skip);
+                    fire({"script", "invalid-refine-arg"}, fixed::refinements[fixed::REF_SKIP], *skip);
                 size = int32_t(skip->w2);
             }
             result = *block::do_set_op(case_sensitive, size, op);

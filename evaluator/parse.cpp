@@ -589,7 +589,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     p.last_kind = 0;
     rf[1].w2 = idx;
     rf[1].w3 = n - idx;
-    rf[0].w3 = uint32_t(round + 1);
+    rf[0].w3 = count_round(round);
     p.value = *c;
     p.value.clear_new_line();
     p.via_word = false;
@@ -1418,7 +1418,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                             Cell* f = rs_top();
                             f[1].w2 = idx;
                             f[1].w3 = n - idx;
-                            f[0].w3 = uint32_t(round + 1);
+                            f[0].w3 = count_round(round);
                             p.rp = int32_t(f[1].w1);
                             EVENT(EV_ITERATE);
                             state = S_NEXT_RULE;

@@ -8,12 +8,15 @@
 // the word's value). The collect's rule frame keeps, in its count record,
 // the target's index when the collect began, the mode, and the data-stack
 // index of its first entry.
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/actions.h"
@@ -153,6 +156,32 @@ Unwind emit(Parser& p, const Cell& value, bool each) {
     }
     stack::top = p.work_top;
     return UNWIND_NONE;
+}
+
+// What `keep rule` matched, added to the collect target. A binary slice
+// kept into a text target (into or after) goes in as its bytes, each byte a
+// character (code points 0-255), rather than as a molded binary.
+Unwind emit_slice(Parser& p, const Cell& value) {
+    const Cell* top = p.work_top - 1;
+    const uint32_t t = top->type();
+    if (value.type() == TYPE_BINARY && (t == TYPE_GET_WORD || t == TYPE_REFINEMENT)) {
+        Cell word = *top;
+        word.set_type(TYPE_WORD);
+        if (is_any_string(word_value(word).type())) {
+            stack::top = p.work_top;
+            Cell* bin = stack::push(value);
+            const uint32_t length = series::buffer_length(bin);
+            const uint32_t from = bin->w1 < length ? bin->w1 : length;
+            Cell* text = string::make_at_width(stack::push_slot(), length - from, 1);
+            SeriesBuffer* tb = buffer_of(text->w2);
+            std::memcpy(tb->head_ptr(), buffer_of(bin->w2)->head_ptr() + from, length - from);
+            tb->tail = tb->head + (length - from);
+            *p.copied = *text;  // reachable while it is added
+            stack::top = p.work_top;
+            return emit(p, *p.copied, false);
+        }
+    }
+    return emit(p, value, false);
 }
 
 }  // namespace
@@ -379,7 +408,7 @@ Unwind finish_keep(Parser& p, const Cell* frame, bool paren) {
     if (!p.match || p.work_top <= p.pending + 1) return UNWIND_NONE;
     bool pick = frame[2].w3 != 0;
     if (paren) return emit(p, *p.paren_value, pick);
-    if (p.last_kind == K_COPY) return emit(p, *p.copied, pick);
+    if (p.last_kind == K_COPY) return pick ? emit(p, *p.copied, true) : emit_slice(p, *p.copied);
     uint32_t from = frame[1].w2, cur = p.input->w1;
     if (cur <= from) return UNWIND_NONE;
     if (cur - from == 1) return emit(p, item_at(p.input, from), false);
@@ -396,7 +425,7 @@ Unwind finish_keep(Parser& p, const Cell* frame, bool paren) {
     Cell copy = *actions::cell_of(actions::copy(s, out, count, false, nullptr));
     *p.copied = copy;  // reachable while it is added
     stack::top = p.work_top;
-    return emit(p, copy, false);
+    return emit_slice(p, copy);
 }
 
 }  // namespace kiv::parser

@@ -149,6 +149,13 @@ inline int32_t rule_tail(const Parser& p) {
 
 // ---- Input ------------------------------------------------------------------------------
 // Units from the buffer head to the tail.
+// The round count of a repetition after one more round. It only matters
+// against the rule's bounds (at most INT32_MAX), so an unbounded repetition
+// (while, any, some) stops counting there instead of overflowing.
+inline uint32_t count_round(int32_t round) {
+    return round < INT32_MAX ? uint32_t(round) + 1 : uint32_t(round);
+}
+
 inline uint32_t input_count(const Cell* input) {
     return series::count(input->w2);
 }

@@ -14,6 +14,7 @@
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -116,6 +117,7 @@ void fill_system() {
     Cell* catalog = stack::push(error::build_catalog());
     if (!set_system_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
     install_trace_hooks();
+    money::use_live_currencies();
 
 #ifdef KIV_BUILD_DATE
     // The build date, fixed when the runtime was compiled.

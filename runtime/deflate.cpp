@@ -543,13 +543,10 @@ Result zlib_decompress(uint8_t* out, uint32_t* out_size, const uint8_t* in, uint
 }
 
 Result gzip_compress(uint8_t* out, uint32_t* out_size, const uint8_t* in, uint32_t in_len) {
+    // Input that already looks like a gzip stream is compressed like any
+    // other: passing it through unchanged would lose it whenever it is not
+    // a whole stream.
     const uint32_t cap = out ? *out_size : 0;
-    if (in_len > 2 && in[0] == 0x1F && in[1] == 0x8B && in[2] == 0x08) {
-        *out_size = in_len;
-        if (cap < in_len) return TOO_SMALL;
-        std::memcpy(out, in, in_len);
-        return OK;
-    }
     if (cap < GZIP_OVERHEAD) {
         *out_size = in_len + GZIP_OVERHEAD;
         return BAD_DATA;

@@ -11,6 +11,9 @@
 namespace kiv::hashtable {
 
 uint32_t seed = 0x9747B28Cu;
+// A fixed key until start-up draws the process's own (tests made before
+// that, and tools that never draw one, still hash consistently).
+HashKey key = {0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
 
 namespace {
 
@@ -165,7 +168,7 @@ inline uint8_t lower_ascii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c
 // type and payload: equal when both match, hashed over them.
 uint32_t identity_hash(const Cell* c) {
     uint32_t w[4] = {c->type(), c->w1, c->w2, c->w3};
-    return murmur3(w, sizeof w);
+    return keyed_bytes(w, sizeof w);
 }
 bool identity_equal(const Cell* a, const Cell* b, bool) {
     return a->type() == b->type() && a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
@@ -263,7 +266,7 @@ uint32_t key_hash(const Record* r, uint32_t key) {
             return hash_value(block_cell(r, key));
         case WORDS:
             if (r->index == 1) return symbol_hash(block_cell(r, key));
-            return mix32(canonical_symbol(block_cell(r, key)->w2));
+            return key_mix32(canonical_symbol(block_cell(r, key)->w2));
         default: {
             const Cell* h = reinterpret_cast<const Cell*>(buffer_of(r->values)->head_ptr() + key);
             return mix32(h->w1);
@@ -584,7 +587,29 @@ bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n)
 
 uint32_t symbol_hash(const Cell* symbol) {
     Bytes n = name_of(symbol);
-    return murmur3_lower_ascii(n.at, n.count);
+    return name_hash(n.at, n.count);
+}
+
+void set_key(HashKey value) { key = value; }
+
+uint32_t sip_bytes(const HashKey& k, const void* data, size_t length, bool lower) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    Sip s(k);
+    auto byte = [lower](uint8_t b) -> uint64_t { return lower ? lower_ascii(b) : b; };
+    const size_t blocks = length / 8;
+    for (size_t i = 0; i < blocks; ++i, p += 8) {
+        uint64_t m;
+        if (lower) {
+            m = 0;
+            for (int j = 0; j < 8; ++j) m |= byte(p[j]) << (8 * j);
+        } else {
+            std::memcpy(&m, p, 8);
+        }
+        s.block(m);
+    }
+    uint64_t last = uint64_t(length) << 56;
+    for (size_t j = 0; j < (length & 7); ++j) last |= byte(p[j]) << (8 * j);
+    return s.finish(last);
 }
 
 namespace {
@@ -1019,7 +1044,7 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
     memory::CollectionPause no_collect;
     make_room(table);
     Record* r = rec(table);
-    uint32_t h = murmur3_lower_ascii(utf8, length);
+    uint32_t h = name_hash(utf8, length);
     const Cell* base = cells(r->values);
     uint32_t twin = 0;  // 1-based id of the first case variant met
     Probe p = probe(words(r->flags), words(r->keys), r->buckets, h, [&](uint32_t k) {
@@ -1068,7 +1093,7 @@ int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off conte
     Record* r = rec(table);
     uint32_t canon = canonical_symbol(symbol);
     const Cell* base = cells(r->values);
-    Probe p = probe(words(r->flags), words(r->keys), r->buckets, mix32(canon), [&](uint32_t k) {
+    Probe p = probe(words(r->flags), words(r->keys), r->buckets, key_mix32(canon), [&](uint32_t k) {
         uint32_t s = base[k].w2;
         return case_insensitive ? canonical_symbol(s) == canon : s == symbol;
     });

@@ -20,7 +20,13 @@
 //   - Every hash! and map! key is hashed without case (KeyOps below), so that
 //     a case-sensitive and a case-insensitive look-up share one probe
 //     sequence; the case flag only decides the equality test.
-//   - The hash seed is fixed before the first table is made and never changes.
+//   - The hash seed and the table key are fixed before the first table is
+//     made and never change.
+//   - Keys that programs supply (hash! and map! keys, symbol names, context
+//     words) are hashed under a secret key drawn at start-up (HashKey below),
+//     so that a set of keys that collide cannot be computed in advance; no
+//     order that a program sees depends on it (map!, hash! and contexts keep
+//     their keys in insertion order beside the buckets).
 //
 // Record: a 44-byte series of eleven 32-bit fields (Record below). Buckets:
 // a power of two, at least 4. Flags: 2 bits per bucket, 16 buckets to a 32-bit
@@ -92,8 +98,8 @@ uint32_t murmur3_lower_ascii(const void* data, size_t length);
 // The n bytes are equal with ASCII A-Z taken as a-z: symbol names that are
 // the same word.
 bool same_ascii_case_insensitive(const uint8_t* a, const uint8_t* b, uint32_t n);
-// The hash of a symbol! cell's name (murmur3_lower_ascii), the same for
-// every key table.
+// The hash of a symbol! cell's name (name_hash), the same for every key
+// table.
 uint32_t symbol_hash(const Cell* symbol);
 uint32_t round_pow2(uint32_t n);  // smallest power of two >= n (1 for 0)
 // One 32-bit block step of murmur3 (for hashes built a unit at a time);
@@ -106,6 +112,81 @@ inline uint32_t murmur3_step(uint32_t h, uint32_t k) {
     h = (h << 13) | (h >> 19);
     return h * 5 + 0xE6546B64u;
 }
+
+// ---- Keyed hashes of program keys ---------------------------------------------------
+//
+// Strings and bytes go through SipHash-1-3 under the process's key, integers
+// (and symbol ids of words) through a keyed multiply-xorshift mixer. Hashes
+// are 32 bits: the two halves of the 64-bit result folded together.
+
+struct HashKey {
+    uint64_t k0, k1;
+};
+// The process-wide key. Set once at start-up by the random-number
+// initialisation (from getrandom), before the first table is made.
+extern HashKey key;
+void set_key(HashKey value);
+
+inline uint64_t rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+// SipHash-1-3 state: one round per 8-byte block, three to finish.
+struct Sip {
+    uint64_t v0, v1, v2, v3;
+    explicit Sip(const HashKey& k)
+        : v0(k.k0 ^ 0x736F6D6570736575ull),
+          v1(k.k1 ^ 0x646F72616E646F6Dull),
+          v2(k.k0 ^ 0x6C7967656E657261ull),
+          v3(k.k1 ^ 0x7465646279746573ull) {}
+    [[gnu::always_inline]] void round() {
+        v0 += v1;
+        v1 = rotl64(v1, 13);
+        v1 ^= v0;
+        v0 = rotl64(v0, 32);
+        v2 += v3;
+        v3 = rotl64(v3, 16);
+        v3 ^= v2;
+        v0 += v3;
+        v3 = rotl64(v3, 21);
+        v3 ^= v0;
+        v2 += v1;
+        v1 = rotl64(v1, 17);
+        v1 ^= v2;
+        v2 = rotl64(v2, 32);
+    }
+    [[gnu::always_inline]] void block(uint64_t m) {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+    // Takes the last block (which must encode the length) and gives the hash.
+    [[gnu::always_inline]] uint32_t finish(uint64_t last) {
+        block(last);
+        v2 ^= 0xFF;
+        round();
+        round();
+        round();
+        const uint64_t h = v0 ^ v1 ^ v2 ^ v3;
+        return uint32_t(h ^ (h >> 32));
+    }
+};
+
+// SipHash-1-3 of bytes under a key (`lower`: ASCII A-Z taken as a-z).
+uint32_t sip_bytes(const HashKey& k, const void* data, size_t length, bool lower = false);
+// The same under the process's key.
+inline uint32_t keyed_bytes(const void* data, size_t length) { return sip_bytes(key, data, length); }
+
+// The keyed mixer of a 32-bit key (integers, chars, symbol ids).
+inline uint32_t mix_keyed(const HashKey& k, uint32_t x) {
+    uint64_t v = (uint64_t(x) ^ k.k0) * (k.k1 | 1);
+    v ^= v >> 29;
+    v *= 0xBF58476D1CE4E5B9ull;
+    v ^= v >> 32;
+    return uint32_t(v);
+}
+inline uint32_t key_mix32(uint32_t x) { return mix_keyed(key, x); }
+
+// The hash of a symbol name (ASCII case folded) in the symbol table.
+inline uint32_t name_hash(const void* data, size_t length) { return sip_bytes(key, data, length, true); }
 
 // ---- Collector link ---------------------------------------------------------------
 //

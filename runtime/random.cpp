@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
@@ -84,12 +85,39 @@ void refill_pool() {
     pool_left = POOL_WORDS;
 }
 
+// The process's hash-table key: 16 bytes from getrandom(2) (not waiting
+// for the entropy pool), else /dev/urandom, else the clock, the process id
+// and addresses mixed together (a key that is merely unpredictable enough).
+hashtable::HashKey draw_hash_key() {
+    hashtable::HashKey k{};
+    if (::getrandom(&k, sizeof k, GRND_NONBLOCK) == ssize_t(sizeof k)) return k;
+    if (read_urandom(&k, sizeof k)) return k;
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint64_t a = uint64_t(ts.tv_nsec) ^ uint64_t(ts.tv_sec) << 30 ^ uint64_t(::getpid()) << 48;
+    uint64_t b = uint64_t(reinterpret_cast<uintptr_t>(&k)) ^ uint64_t(reinterpret_cast<uintptr_t>(&pool));
+    auto mix = [](uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDull;
+        x ^= x >> 33;
+        x *= 0xC4CEB9FE1A85EC53ull;
+        return x ^ (x >> 33);
+    };
+    return {mix(a ^ mix(b)), mix(b + 0x9E3779B97F4A7C15ull) ^ mix(a)};
+}
+
 }  // namespace
 
 void init() {
     ensure_state();
     seed(STARTUP_SEED);
     hashtable::set_seed(HASH_SEED);
+    // Drawn once per process: tables made since a first call keep their key.
+    static bool key_drawn = false;
+    if (!key_drawn) {
+        hashtable::set_key(draw_hash_key());
+        key_drawn = true;
+    }
 }
 
 void seed(uint32_t s) {

@@ -29,9 +29,10 @@ constexpr uint32_t STARTUP_SEED = 19650218;
 // hash, and that must give the same sequence in every run.
 constexpr uint32_t HASH_SEED = 0x9747B28C;
 
-// Allocates the state, seeds it with STARTUP_SEED and sets the process-wide
-// hash seed. Runs once at start-up right after the platform layer, before the
-// first hash table is made. A second call only reseeds.
+// Allocates the state, seeds it with STARTUP_SEED, sets the process-wide
+// hash seed and, on the first call, draws the hash tables' secret key. Runs
+// once at start-up right after the platform layer, before the first hash
+// table is made. A second call only reseeds.
 void init();
 
 // Reseeds the generator; the next output is `s` tempered.

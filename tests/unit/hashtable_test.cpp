@@ -130,6 +130,87 @@ TEST_F(HashTable, Mix32AndRoundPow2) {
     for (auto [n, p] : pow2) EXPECT_EQ(ht::round_pow2(n), p) << n;
 }
 
+// SipHash-1-3 with the key bytes 0 to 15 over the bytes 0 to n-1 (every tail
+// length, one and two blocks), against a plain byte-by-byte writing of the
+// algorithm, folded to 32 bits as the tables use it.
+TEST_F(HashTable, SipHash13MatchesItsDefinition) {
+    const ht::HashKey k{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
+    uint8_t bytes[16];
+    for (int i = 0; i < 16; ++i) bytes[i] = uint8_t(i);
+    auto reference = [&](size_t n) {
+        auto rotl = [](uint64_t x, int r) { return (x << r) | (x >> (64 - r)); };
+        uint64_t v0 = k.k0 ^ 0x736F6D6570736575ull, v1 = k.k1 ^ 0x646F72616E646F6Dull;
+        uint64_t v2 = k.k0 ^ 0x6C7967656E657261ull, v3 = k.k1 ^ 0x7465646279746573ull;
+        auto round = [&] {
+            v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
+            v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
+            v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
+            v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+        };
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t m = 0;
+            for (int j = 7; j >= 0; --j) m = m << 8 | bytes[i + j];
+            v3 ^= m; round(); v0 ^= m;
+        }
+        uint64_t b = uint64_t(n) << 56;
+        for (size_t j = 0; i + j < n; ++j) b |= uint64_t(bytes[i + j]) << (8 * j);
+        v3 ^= b; round(); v0 ^= b;
+        v2 ^= 0xFF; round(); round(); round();
+        uint64_t h = v0 ^ v1 ^ v2 ^ v3;
+        return uint32_t(h ^ (h >> 32));
+    };
+    for (size_t n = 0; n <= 16; ++n) EXPECT_EQ(ht::sip_bytes(k, bytes, n), reference(n)) << n;
+    // Folding ASCII case: "HeLLo" hashes as "hello" and differs from "h\xC3\x89llo".
+    EXPECT_EQ(ht::sip_bytes(k, "HeLLo", 5, true), ht::sip_bytes(k, "hello", 5));
+    EXPECT_NE(ht::sip_bytes(k, "h\xC3\x89llo", 6, true), ht::sip_bytes(k, "h\xC3\xA9llo", 6, true));
+}
+
+// Keys that share a bucket under one key are spread under another: the
+// table key decides collisions, so they cannot be computed without it.
+TEST_F(HashTable, KeysThatCollideUnderOneKeyDoNotUnderAnother) {
+    const ht::HashKey a{0x0123456789ABCDEFull, 0xFEDCBA9876543210ull};
+    const ht::HashKey b{0x0F1E2D3C4B5A6978ull, 0x8796A5B4C3D2E1F0ull};
+    const ht::HashKey saved = ht::key;
+    constexpr uint32_t MASK = 1023, WANT = 32;
+    auto spread = [](const std::vector<uint32_t>& hashes) {
+        std::set<uint32_t> buckets;
+        for (uint32_t h : hashes) buckets.insert(h & MASK);
+        return buckets.size();
+    };
+
+    // Integers (map! and hash! keys): the keyed mixer.
+    std::vector<uint32_t> ints, under_b;
+    for (uint32_t v = 0; ints.size() < WANT; ++v)
+        if ((ht::mix_keyed(a, v) & MASK) == 7) ints.push_back(v);
+    for (uint32_t v : ints) under_b.push_back(ht::mix_keyed(b, v));
+    EXPECT_GT(spread(under_b), WANT / 2);
+    EXPECT_NE(ht::mix_keyed(a, 42), ht::mix_keyed(b, 42));
+
+    // Strings, hashed as map! keys are (folded, through the value layer).
+    std::vector<Cell> texts;
+    std::vector<uint32_t> with_b;
+    ht::set_key(a);
+    for (uint32_t n = 0; texts.size() < WANT; ++n) {
+        Cell t = string_cell("key-" + std::to_string(n));
+        if ((hash_values::hash(&t, false) & MASK) == 7) texts.push_back(t);
+    }
+    ht::set_key(b);
+    for (const Cell& t : texts) with_b.push_back(hash_values::hash(&t, false));
+    ht::set_key(saved);
+    EXPECT_GT(spread(with_b), WANT / 2);
+
+    // Symbol names.
+    std::vector<std::string> names;
+    std::vector<uint32_t> names_b;
+    for (uint32_t n = 0; names.size() < WANT; ++n) {
+        std::string w = "w" + std::to_string(n);
+        if ((ht::sip_bytes(a, w.data(), w.size(), true) & MASK) == 7) names.push_back(w);
+    }
+    for (const std::string& w : names) names_b.push_back(ht::sip_bytes(b, w.data(), w.size(), true));
+    EXPECT_GT(spread(names_b), WANT / 2);
+}
+
 TEST_F(HashTable, StringsHashAlikeInEveryWidthAndWithoutCase) {
     Cell narrow = string_cell("Abc\xE9", 1);
     Cell wide = Cell{TYPE_STRING, 0, text_series({'A', 'b', 'c', 0xE9}, 2), 0};
@@ -198,14 +279,14 @@ TEST_F(HashTable, ValueHashesByType) {
     EXPECT_EQ(hash_values::hash(&unset, false), uint32_t(-2));
     EXPECT_EQ(hash_values::hash(&none, false), uint32_t(-1));
     Cell i = integer(42), c{TYPE_CHAR, 0, 42, 0}, l{TYPE_LOGIC, 1, 0, 0}, d{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
-    EXPECT_EQ(hash_values::hash(&i, false), ht::mix32(42));
-    EXPECT_EQ(hash_values::hash(&c, false), ht::mix32(42));
-    EXPECT_EQ(hash_values::hash(&l, false), ht::mix32(1));
-    EXPECT_EQ(hash_values::hash(&d, false), ht::mix32(TYPE_BLOCK));
+    EXPECT_EQ(hash_values::hash(&i, false), ht::key_mix32(42));
+    EXPECT_EQ(hash_values::hash(&c, false), ht::key_mix32(42));
+    EXPECT_EQ(hash_values::hash(&l, false), ht::key_mix32(1));
+    EXPECT_EQ(hash_values::hash(&d, false), ht::key_mix32(TYPE_BLOCK));
     Cell f{TYPE_FLOAT, 0, 0, 0};
     f.set_f64(2.5);
     uint32_t payload[2] = {f.w2, f.w3};
-    EXPECT_EQ(hash_values::hash(&f, false), ht::murmur3(payload, 8));
+    EXPECT_EQ(hash_values::hash(&f, false), ht::keyed_bytes(payload, 8));
     // Words hash by symbol, whatever the word type; the payload word 1 (context) does not count.
     Cell w{TYPE_WORD, 100, 7, 3}, sw{TYPE_SET_WORD, 0, 7, uint32_t(-1)};
     EXPECT_EQ(hash_values::hash(&w, false), hash_values::hash(&sw, false));
@@ -213,7 +294,7 @@ TEST_F(HashTable, ValueHashesByType) {
     Off bytes = memory::alloc_bytes(4);
     series::append_bytes(buffer_of(bytes), "\x01\x02\x03\x04", 4);
     Cell bin{TYPE_BINARY, 1, bytes, 0};
-    EXPECT_EQ(hash_values::hash(&bin, false), ht::murmur3("\x02\x03\x04", 3));
+    EXPECT_EQ(hash_values::hash(&bin, false), ht::keyed_bytes("\x02\x03\x04", 3));
     // money!: the new-line flag and a negative zero do not change the hash.
     Cell m1{TYPE_MONEY | header::NEW_LINE, 0x100, 5, 0}, m2{TYPE_MONEY, 0x100, 5, 0};
     EXPECT_EQ(hash_values::hash(&m1, false), hash_values::hash(&m2, false));
@@ -254,7 +335,7 @@ TEST_F(HashTable, SizingFollowsTheRules) {
 std::vector<int32_t> colliding(uint32_t count) {
     std::vector<int32_t> out;
     for (int32_t v = 1; out.size() < count; ++v)
-        if ((ht::mix32(uint32_t(v)) & 7) == 3) out.push_back(v);
+        if ((ht::key_mix32(uint32_t(v)) & 7) == 3) out.push_back(v);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "evaluator/parse_internal.h"
 #include "interp_support.h"
 
 namespace kiv::test {
@@ -62,6 +63,14 @@ TEST_F(ParseTest, DepthIsBoundedByTheStackLimit) {
     std::string got = eval_mold("r: [r] parse \"a\" r");
     EXPECT_NE(got.find("PARSE - stack limit reached"), std::string::npos) << got;
     EXPECT_EQ(parser::rule_stack_cells(), 0u);
+}
+
+TEST(ParseRounds, AnUnboundedRepetitionStopsCountingAtTheLargestBound) {
+    // A while loop may run more than 2^31 rounds; its count stays at the
+    // largest bound a rule can name instead of overflowing.
+    EXPECT_EQ(parser::count_round(0), 1u);
+    EXPECT_EQ(parser::count_round(INT32_MAX - 1), uint32_t(INT32_MAX));
+    EXPECT_EQ(parser::count_round(INT32_MAX), uint32_t(INT32_MAX));
 }
 
 }  // namespace

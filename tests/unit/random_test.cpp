@@ -66,15 +66,21 @@ private:
 void init_twice_and_report() {
     const uint64_t before = kiv::lowlevel::tracked_heap_bytes();
     kiv::hashtable::set_seed(0);
+    const kiv::hashtable::HashKey built_in = kiv::hashtable::key;
     rnd::init();
     const uint64_t after = kiv::lowlevel::tracked_heap_bytes();
+    const kiv::hashtable::HashKey drawn = kiv::hashtable::key;
     rnd::init();
+    // The table key is drawn by the first call only (tables made since keep it).
+    const bool keyed = (drawn.k0 != built_in.k0 || drawn.k1 != built_in.k1) &&
+                       kiv::hashtable::key.k0 == drawn.k0 && kiv::hashtable::key.k1 == drawn.k1;
     const bool ok = after - before == 624u * 4 + 16  // 2,496 bytes plus the block header
-                    && kiv::lowlevel::tracked_heap_bytes() == after && kiv::hashtable::seed == rnd::HASH_SEED;
+                    && kiv::lowlevel::tracked_heap_bytes() == after && kiv::hashtable::seed == rnd::HASH_SEED &&
+                    keyed;
     std::_Exit(ok ? 0 : 1);
 }
 
-TEST(Random, InitAllocatesStateOnceAndFixesTheHashSeed) {
+TEST(Random, InitAllocatesStateOnceAndFixesTheHashSeedAndKey) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(init_twice_and_report(), ::testing::ExitedWithCode(0), "");
     rnd::init();
