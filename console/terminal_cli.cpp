@@ -514,6 +514,7 @@ bool do_command(const std::string& buffer, bool at_end, char* open, int columns)
 }
 
 int read_lines(bool banner) {
+    library::need_group(library::Group::CONSOLE);  // the console's own modules
     bool interactive = isatty(0) != 0;
     int columns = terminal_columns();
     if (banner && interactive) {

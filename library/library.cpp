@@ -32,6 +32,7 @@
 #include "library/routines.h"
 #include "gui/backend/draw_image.h"
 #include "library/image.h"
+#include "library/modules.h"
 #include "boot/serialize.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
@@ -160,32 +161,30 @@ void fill_system() {
     set_options_path();
 }
 
-struct Step {
-    const char* module;  // an embedded module, or null for the C++ step
-    void (*run)();
+struct Module {
+    const char* file;
+    Group group;
+    void (*after)();  // the C++ step that follows the module, or null
 };
 
-// The module order. Modules before the operators use no infix at their top
-// level (function bodies may: they run later).
-const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true and false
-    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
-    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
-    {nullptr, define_constants},         // null-handle
-    {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
-    {"library/colors.kiv", nullptr},     // the named colours
-    {"library/functions.kiv", nullptr},  // the boot library and general functions
-    {"library/files.kiv", nullptr},      // paths and the command line
-    {"library/system.kiv", nullptr},     // the system object
-    {nullptr, fill_system},              // its fields that only start-up can fill
-    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
-    {"library/operators.kiv", nullptr},  // + - * / ... as op! values
-    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
-    {"library/folders.kiv", nullptr},    // make-dir
-    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
-    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
-    {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
+// The module manifest (library/modules.h), in its order.
+const Module MODULES[] = {
+#define KIV_MODULE_ROW(file, group, after) {file, Group::group, after},
+    KIV_MODULES(KIV_MODULE_ROW)
+#undef KIV_MODULE_ROW
 };
+
+// Whether each group has run (or is running).
+bool group_ran[size_t(Group::COUNT)] = {};
+
+// Runs the modules of a group, each followed by its C++ step.
+void run_group_modules(Group group) {
+    for (const Module& m : MODULES) {
+        if (m.group != group) continue;
+        run_module(m.file);
+        if (m.after) m.after();
+    }
+}
 
 }  // namespace
 
@@ -222,13 +221,45 @@ void set_command_line(int argc, char** argv) {
 }
 
 void run_modules() {
-    for (const Step& step : STEPS) {
-        if (step.module) {
-            run_module(step.module);
-        } else {
-            step.run();
-        }
+    group_ran[size_t(Group::BASE)] = true;
+    run_group_modules(Group::BASE);
+}
+
+void need_group(Group group) {
+    if (group_ran[size_t(group)]) return;
+    group_ran[size_t(group)] = true;  // once, also when a module of it fails
+    // The group's own boot image follows its word among the literals; a
+    // group without modules has none. It is copied out of the arena first:
+    // its bytes must stay put while they are decoded.
+    Cell name = word::load(group_name(group));
+    std::vector<uint8_t> image;
+    for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
+        const Cell key = *root::at(modules_at + i);
+        if (key.type() != TYPE_WORD || symbol::resolve(key.w2) != symbol::resolve(name.w2)) continue;
+        const Cell bytes = *root::at(modules_at + i + 1);
+        if (bytes.type() != TYPE_BINARY) broken_build(std::string("no image of the group ") + group_name(group));
+        const SeriesBuffer* b = buffer_of(bytes.w2);
+        image.assign(b->head_ptr(), b->head_ptr() + b->byte_count());
+        break;
     }
+    if (image.empty()) return;
+    uint32_t count = 0;
+    const uint32_t first = kivbin::load_boot(image.data(), uint32_t(image.size()), true, &count);
+    const uint32_t base_at = modules_at, base_cells = module_cells;
+    modules_at = first;
+    module_cells = count;
+    struct Restore {
+        uint32_t at, cells;
+        ~Restore() {
+            modules_at = at;
+            module_cells = cells;
+        }
+    } restore{base_at, base_cells};
+    run_group_modules(group);
+}
+
+bool group_has_run(Group group) {
+    return group_ran[size_t(group)];
 }
 
 int64_t find_header(const uint8_t* text, uint64_t size) {

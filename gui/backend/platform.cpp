@@ -268,6 +268,7 @@ bool classes_ready = false;
 }  // namespace
 
 Unwind load_gui(Cell* a) {
+    library::need_group(library::Group::ENGINE);  // the GUI engine's modules, once
     std::string reason;
     if (!display::open(&reason)) {
         Cell* saved = stack::top;
