@@ -20,6 +20,9 @@
 //   - then, as literals, each module of the base group as its file! name
 //     followed by its code: the block the lexer reads from the script
 //     header on, positioned after `Kiv [...]`;
+//   - then the issue #routines and the specification blocks of every
+//     routine table (library/routine_table.h), lexed here so that start-up
+//     does not;
 //   - then each later group that has modules as its word followed by a
 //     binary!: a boot image of its own with no assignments and that
 //     group's modules as literals, decoded only when the group is needed.
@@ -52,6 +55,7 @@
 #include "library/image.h"
 #include "library/library.h"
 #include "library/modules.h"
+#include "library/routine_table.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -211,6 +215,45 @@ const Module MODULES[] = {
 #undef KIV_MODULE_ROW
 };
 
+// The routine specifications: the issue #routines, then a block with one
+// block per routine table (library/routine_table.h, all_tables() order),
+// each [name spec name spec ...] in row order: start-up makes the routines
+// from them without lexing.
+void add_routines(Cell* literals) {
+    Cell* saved = stack::top;
+    const routine::Table* const* tables = routine::all_tables();
+    Cell* all = stack::push(none::cell());
+    block::make_at(all, int32_t(routine::table_count()));
+    for (uint32_t t = 0; t < routine::table_count(); ++t) {
+        const routine::Table& table = *tables[t];
+        Cell* rows = stack::push(none::cell());
+        block::make_at(rows, int32_t(table.count * 2));
+        for (uint32_t i = 0; i < table.count; ++i) {
+            doing = std::string("specification of routine ") + table.rows[i].name;
+            Cell* mark = stack::top;
+            Cell* spec = stack::push(none::cell());
+            lexer::Options options;
+            options.one = true;
+            uint32_t consumed = 0;
+            const char* text = table.rows[i].spec;
+            lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
+                        nullptr, &consumed);
+            if (spec->type() != TYPE_BLOCK) fail("not a block");
+            Cell name = word::load(table.rows[i].name);
+            block::cells_append(rows, &name);
+            block::cells_append(rows, spec);
+            stack::top = mark;
+        }
+        block::cells_append(all, rows);
+        stack::top = rows;
+    }
+    Cell key = word::load("routines");
+    key.set_type(TYPE_ISSUE);
+    block::cells_append(literals, &key);
+    block::cells_append(literals, all);
+    stack::top = saved;
+}
+
 // Every found file must be a listed module (or the actions' specification).
 void check_found(int count, char** found) {
     for (int i = 0; i < count; ++i) {
@@ -286,6 +329,7 @@ int main(int argc, char** argv) {
         check_found(argc - 3, argv + 3);
         for (const Module& m : MODULES)
             if (m.group == library::Group::BASE) add_module(literals, source_dir, m.file);
+        add_routines(literals);
         add_group(literals, source_dir, library::Group::ENGINE);
         add_group(literals, source_dir, library::Group::CONSOLE);
         doing = "encoding";

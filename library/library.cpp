@@ -27,10 +27,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "library/clipboard.h"
-#include "library/codecs.h"
 #include "library/routines.h"
-#include "gui/backend/draw_image.h"
 #include "library/image.h"
 #include "library/modules.h"
 #include "boot/serialize.h"
@@ -50,14 +47,6 @@ namespace {
 
 // The raw command line kept by set_command_line until the system object exists.
 std::string command_line;
-
-// A faulty build (a library data file that does not match the runtime): the
-// report goes to standard error and the process ends as a failed assertion.
-[[noreturn]] void broken_build(const std::string& what) {
-    std::string text = "*** Library Error: " + what;
-    lowlevel::error_box("Kiv NoName App", text.c_str());
-    lowlevel::quit(lowlevel::ERR_ASSERTION);
-}
 
 // Sets a global word to a value held on the data stack (making the word may
 // allocate, and so collect).
@@ -130,7 +119,7 @@ void fill_system() {
 
     // The GC statistics and the float switches are routines.
     for (const char* name : {"active?", "series-cycles", "nodes-cycles"}) {
-        Cell* r = routines::push_system_routine(name);
+        Cell* r = routines::push_table_routine(routines::SYSTEM_TABLE, name);
         set_system_field({"state", "GC", name}, *r);
     }
     // system/options/float: its on-change* is a function whose body calls
@@ -138,7 +127,7 @@ void fill_system() {
     // the body as a value: it has no word).
     Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
     Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
-    Cell* switcher = routines::push_system_routine("float-on-change*");
+    Cell* switcher = routines::push_table_routine(routines::SYSTEM_TABLE, "float-on-change*");
     *block::cells_at(handler_body, handler_body->w1) = *switcher;
     function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
     Cell* handler = stack::top - 1;
@@ -190,6 +179,22 @@ void run_group_modules(Group group) {
 
 // ---- Public ------------------------------------------------------------------------------------
 
+void broken_build(const std::string& what) {
+    std::string text = "*** Library Error: " + what;
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::quit(lowlevel::ERR_ASSERTION);
+}
+
+const Cell* find_boot_literal(uint32_t type, const char* name, uint32_t* root_index) {
+    for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
+        const Cell key = *root::at(modules_at + i);
+        if (key.type() != type || symbol::name_view(key.w2) != name) continue;
+        if (root_index) *root_index = modules_at + i + 1;
+        return root::at(modules_at + i + 1);
+    }
+    return nullptr;
+}
+
 namespace {
 // Another image than the executable's own (null: none given).
 const uint8_t* image_bytes = nullptr;
@@ -207,9 +212,6 @@ void bind_builtins() {
     // initialisation (its size is computed then, in another file).
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
-    codecs::bind();
-    clipboard::bind();
-    draw::bind_routines();
 }
 
 Cell* push_module_code(const char* name) {

@@ -12,9 +12,11 @@
 //                    boot image in boot mode into the root block. Its
 //                    assignment records bind the word of every datatype,
 //                    native and action to its value; its literals are the
-//                    modules' code, each after its file! name. Then the
-//                    codec, clipboard and drawing routines are bound (the
-//                    other routines bind in the module order).
+//                    base modules' code, each after its file! name, the
+//                    specification blocks of the routine tables after the
+//                    issue #routines (library/routine_table.h; the routines
+//                    are made from them in the module order, not lexed), and
+//                    the image of each later group after the group's word.
 //   run_modules()    once the words are bound and the booting flag is off:
 //                    evaluates the base group's modules in the order of the
 //                    module manifest (library/modules.h), each followed by
@@ -55,6 +57,15 @@ void use_image(const uint8_t* image, uint32_t size);
 // `system/script/args`, re-joined with the quoting rules of the argument
 // splitter; see raw_command_line). Call before run_modules.
 void set_command_line(int argc, char** argv);
+
+// A faulty build (a boot image that does not match the runtime): the report
+// goes to standard error and the process ends as a failed assertion.
+[[noreturn]] void broken_build(const std::string& what);
+
+// The boot image's literal that follows the word-like key of that type and
+// name (its root position in *root_index), or null. Valid until the next
+// allocation.
+const Cell* find_boot_literal(uint32_t type, const char* name, uint32_t* root_index);
 
 // Runs the base group's modules (library/modules.h) in their order.
 void run_modules();
