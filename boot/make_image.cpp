@@ -239,6 +239,11 @@ void add_routines(Cell* literals) {
             lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
                         nullptr, &consumed);
             if (spec->type() != TYPE_BLOCK) fail("not a block");
+            // The arguments the routine reads by name are the spec block's words.
+            uint32_t words = 0;
+            for (uint32_t k = 0; k < block::cells_length(spec); ++k)
+                if (block::cells_at(spec, spec->w1 + k)->type() == TYPE_WORD) ++words;
+            if (words != table.rows[i].arity) fail("its arguments differ from those its spec text gives");
             Cell name = word::load(table.rows[i].name);
             block::cells_append(rows, &name);
             block::cells_append(rows, spec);

@@ -78,13 +78,14 @@ struct Row {
     const char* name;
     const char* spec;
     Fn fn;
+    uint32_t arity;  // the fixed arguments the spec text gives (the image tool checks the lexed spec)
 };
 
 // A row: KIV_ROUTINE(name, spec, fn) (fn last: it may be a template
 // instance with commas, shift_by<true, false>).
-#define KIV_ROUTINE(name, spec, ...)                          \
-    ::kiv::routine::Row {                                     \
-        name, spec, &::kiv::routine::entry<spec, __VA_ARGS__> \
+#define KIV_ROUTINE(name, spec, ...)                                                               \
+    ::kiv::routine::Row {                                                                          \
+        name, spec, &::kiv::routine::entry<spec, __VA_ARGS__>, ::kiv::spec_text::fixed_count(spec) \
     }
 
 struct Table {
