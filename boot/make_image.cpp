@@ -1,6 +1,13 @@
 // The boot image tool, run by the build:
 //
-//   kiv-make-image OUTPUT SOURCE_DIR MODULE...
+//   kiv-make-image OUTPUT SOURCE_DIR FOUND...
+//
+// The modules are the rows of the module manifest (library/modules.h);
+// FOUND are the .kiv files the build found in the module folders (paths
+// relative to SOURCE_DIR). A found file that the manifest does not list,
+// and a listed module that cannot be read, stop the tool: a module is
+// listed once, and no module is packed that nothing runs
+// (library/actions.kiv is the actions' specification, not a module).
 //
 // Brings up the runtime's value layer and the lexer (no library: this
 // program is the one build of the runtime without a boot image), then
@@ -10,9 +17,15 @@
 //     and any-type!, for every native (its number and its specification
 //     block, from evaluator/natives.h) and every action (its slot and its
 //     specification block, from library/actions.kiv);
-//   - then, as literals, each MODULE (a path relative to SOURCE_DIR) as its
-//     file! name followed by its code: the block the lexer reads from the
-//     script header on, positioned after `Kiv [...]`.
+//   - then, as literals, each module of the base group as its file! name
+//     followed by its code: the block the lexer reads from the script
+//     header on, positioned after `Kiv [...]`;
+//   - then the issue #routines and the specification blocks of every
+//     routine table (library/routine_table.h), lexed here so that start-up
+//     does not;
+//   - then each later group that has modules as its word followed by a
+//     binary!: a boot image of its own with no assignments and that
+//     group's modules as literals, decoded only when the group is needed.
 // Start-up decodes it in boot mode (library/library.cpp). Any fault (a file
 // that cannot be read, a lexer error, a specification that does not match
 // the runtime's tables) ends the tool with a message naming the file and a
@@ -41,6 +54,8 @@
 #include "evaluator/natives.h"
 #include "library/image.h"
 #include "library/library.h"
+#include "library/modules.h"
+#include "library/routine_table.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -189,6 +204,96 @@ void add_module(Cell* literals, const std::string& source_dir, const std::string
     stack::top = saved;
 }
 
+struct Module {
+    const char* file;
+    library::Group group;
+};
+
+const Module MODULES[] = {
+#define KIV_MODULE_ROW(file, group, after) {file, library::Group::group},
+    KIV_MODULES(KIV_MODULE_ROW)
+#undef KIV_MODULE_ROW
+};
+
+// The routine specifications: the issue #routines, then a block with one
+// block per routine table (library/routine_table.h, all_tables() order),
+// each [name spec name spec ...] in row order: start-up makes the routines
+// from them without lexing.
+void add_routines(Cell* literals) {
+    Cell* saved = stack::top;
+    const routine::Table* const* tables = routine::all_tables();
+    Cell* all = stack::push(none::cell());
+    block::make_at(all, int32_t(routine::table_count()));
+    for (uint32_t t = 0; t < routine::table_count(); ++t) {
+        const routine::Table& table = *tables[t];
+        Cell* rows = stack::push(none::cell());
+        block::make_at(rows, int32_t(table.count * 2));
+        for (uint32_t i = 0; i < table.count; ++i) {
+            doing = std::string("specification of routine ") + table.rows[i].name;
+            Cell* mark = stack::top;
+            Cell* spec = stack::push(none::cell());
+            lexer::Options options;
+            options.one = true;
+            uint32_t consumed = 0;
+            const char* text = table.rows[i].spec;
+            lexer::scan(spec, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)), options,
+                        nullptr, &consumed);
+            if (spec->type() != TYPE_BLOCK) fail("not a block");
+            // The arguments the routine reads by name are the spec block's words.
+            uint32_t words = 0;
+            for (uint32_t k = 0; k < block::cells_length(spec); ++k)
+                if (block::cells_at(spec, spec->w1 + k)->type() == TYPE_WORD) ++words;
+            if (words != table.rows[i].arity) fail("its arguments differ from those its spec text gives");
+            Cell name = word::load(table.rows[i].name);
+            block::cells_append(rows, &name);
+            block::cells_append(rows, spec);
+            stack::top = mark;
+        }
+        block::cells_append(all, rows);
+        stack::top = rows;
+    }
+    Cell key = word::load("routines");
+    key.set_type(TYPE_ISSUE);
+    block::cells_append(literals, &key);
+    block::cells_append(literals, all);
+    stack::top = saved;
+}
+
+// Every found file must be a listed module (or the actions' specification).
+void check_found(int count, char** found) {
+    for (int i = 0; i < count; ++i) {
+        const std::string rel = found[i];
+        if (rel == "library/actions.kiv") continue;
+        bool listed = false;
+        for (const Module& m : MODULES) listed = listed || rel == m.file;
+        doing = rel;
+        if (!listed) fail("not in the module manifest (library/modules.h)");
+    }
+}
+
+// The modules of a later group as a boot image of their own, appended to
+// the literals after the group's word; nothing for a group without modules.
+void add_group(Cell* literals, const std::string& source_dir, library::Group group) {
+    Cell* saved = stack::top;
+    Cell* none_assigned = stack::push(none::cell());
+    block::make_at(none_assigned, 1);
+    Cell* own = stack::push(none::cell());
+    block::make_at(own, 8);
+    for (const Module& m : MODULES)
+        if (m.group == group) add_module(own, source_dir, m.file);
+    if (block::cells_length(own) == 0) {
+        stack::top = saved;
+        return;
+    }
+    doing = std::string("encoding the group ") + library::group_name(group);
+    Cell* image = stack::push(none::cell());
+    kivbin::encode_boot(none_assigned, own, image);
+    Cell name = word::load(library::group_name(group));
+    block::cells_append(literals, &name);
+    block::cells_append(literals, image);
+    stack::top = saved;
+}
+
 void write_atomically(const std::string& path, const Cell* bin) {
     doing = "writing " + path;
     const SeriesBuffer* b = buffer_of(bin->w2);
@@ -210,7 +315,7 @@ void write_atomically(const std::string& path, const Cell* bin) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: kiv-make-image OUTPUT SOURCE_DIR MODULE...\n");
+        std::fprintf(stderr, "usage: kiv-make-image OUTPUT SOURCE_DIR FOUND...\n");
         return 2;
     }
     const std::string output = argv[1], source_dir = argv[2];
@@ -226,7 +331,12 @@ int main(int argc, char** argv) {
         add_datatypes(assignments);
         add_natives(assignments);
         add_actions(assignments, source_dir);
-        for (int i = 3; i < argc; ++i) add_module(literals, source_dir, argv[i]);
+        check_found(argc - 3, argv + 3);
+        for (const Module& m : MODULES)
+            if (m.group == library::Group::BASE) add_module(literals, source_dir, m.file);
+        add_routines(literals);
+        add_group(literals, source_dir, library::Group::ENGINE);
+        add_group(literals, source_dir, library::Group::CONSOLE);
         doing = "encoding";
         Cell* out = stack::push(none::cell());
         kivbin::encode_boot(assignments, literals, out);

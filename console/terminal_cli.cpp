@@ -30,6 +30,7 @@
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
 #include "library/library.h"
+#include "library/routines.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/root.h"
@@ -376,16 +377,19 @@ bool brace_open(const std::string& text) {
 
 // The lexer's callback: event, input (at the event's position), type, line,
 // token. Answers true, so that the lexer goes on as it would without one.
-Unwind delimiter_event(Cell* a) {
-    std::string_view event = a[0].type() == TYPE_WORD ? symbol::name_view(a[0].w2) : std::string_view();
-    const Cell type = a[2];
+template <class A>
+Unwind delimiter_event(A a) {
+    std::string_view event = routine::arg<"event">(a).type() == TYPE_WORD
+                                 ? symbol::name_view(routine::arg<"event">(a).w2)
+                                 : std::string_view();
+    const Cell type = routine::arg<"type">(a);
     const uint32_t t = type.type() == TYPE_DATATYPE ? type.w1 : 0;
     if (event == "open") {
         delimiters.open.push_back(delimiter_of(type));
     } else if (event == "close") {
         if (!delimiters.open.empty() && delimiter_of(type) == last_open(0)) delimiters.open.pop_back();
     } else if (event == "error") {
-        delimiters.rest = library::to_utf8(a[1]);
+        delimiters.rest = library::to_utf8(routine::arg<"input">(a));
         const std::string& text = *delimiters.text;
         bool more = false;
         if ((t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_MAP || t == TYPE_POINT2D) &&
@@ -406,9 +410,15 @@ Unwind delimiter_event(Cell* a) {
         }
         delimiters.unfinished = more;
     }
-    a[0] = logic::cell(true);
+    routine::result(a) = logic::cell(true);
     return UNWIND_NONE;
 }
+
+// The lexer's callback of the console: it follows the delimiters that the
+// input leaves open.
+const routine::Row ROWS[] = {
+    KIV_ROUTINE("console-delimiters", "[[open close error] event input type line token]", delimiter_event),
+};
 
 // True when the load error leaves the input unfinished: the callback said
 // so, or a closing bracket or parenthesis is missing for the innermost open
@@ -425,16 +435,8 @@ bool input_unfinished(const RaisedError& e) {
 const Cell& delimiter_routine() {
     static uint32_t slot = 0;
     if (!slot) {
-        static const char SPEC[] = "[[open close error] event input type line token]";
         Cell* saved = stack::top;
-        Cell* spec = stack::push(none::cell());
-        lexer::Options options;
-        options.one = true;
-        uint32_t consumed = 0;
-        lexer::scan(spec, reinterpret_cast<const uint8_t*>(SPEC), sizeof SPEC - 1, options, nullptr,
-                    &consumed);
-        uint32_t id = routine::register_fn(&delimiter_event, "console-delimiters");
-        Cell* r = routine::push(spec, nullptr, id, 0, true);
+        Cell* r = library::routines::push_table_routine(TABLE, "console-delimiters");
         slot = root::count();
         root::keep_copy(*r);
         stack::top = saved;
@@ -514,6 +516,7 @@ bool do_command(const std::string& buffer, bool at_end, char* open, int columns)
 }
 
 int read_lines(bool banner) {
+    library::need_group(library::Group::CONSOLE);  // the console's own modules
     bool interactive = isatty(0) != 0;
     int columns = terminal_columns();
     if (banner && interactive) {
@@ -548,6 +551,8 @@ int read_lines(bool banner) {
 }
 
 }  // namespace
+
+const routine::Table TABLE = routine::table("console", ROWS, false);
 
 void attach_output() {
     static bool attached = false;

@@ -38,7 +38,13 @@
 // are cut to the terminal's width; with redirected input neither is shown.
 #pragma once
 
+#include "library/routine_table.h"
+
 namespace kiv::cli {
+
+// The object table `console`: the lexer callback of the line reader
+// (console-delimiters).
+extern const routine::Table TABLE;
 
 // Sends everything `print` and `prin` write to standard output. Runs before
 // the library's modules, so that their output is seen.

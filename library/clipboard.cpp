@@ -14,7 +14,7 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "library/routines.h"
+#include "library/routine_table.h"
 #include "platform/clipboard.h"
 #include "platform/image.h"
 #include "runtime/error.h"
@@ -23,6 +23,9 @@
 #include "runtime/unicode.h"
 
 namespace kiv::library::clipboard {
+
+using routine::arg;
+using routine::result;
 
 namespace cb = platform::clipboard;
 
@@ -138,9 +141,10 @@ std::vector<uint8_t> dib_of(const Cell* img) {
     return out;
 }
 
-Unwind read_clipboard(Cell* a) {
+template <class A>
+Unwind read_clipboard(A a) {
     if (!open_store()) {
-        a[0] = logic::cell(false);
+        result(a) = logic::cell(false);
         return UNWIND_NONE;
     }
     struct Closer {
@@ -149,30 +153,31 @@ Unwind read_clipboard(Cell* a) {
     stack::TopMark r;
     std::vector<uint8_t> d;
     if (cb::store().get(cb::TEXT, d)) {
-        a[0] = *push_text(d.data(), units_before_nul(d.data(), d.size()), true);
+        result(a) = *push_text(d.data(), units_before_nul(d.data(), d.size()), true);
         return UNWIND_NONE;
     }
     if (cb::store().get(cb::FILES, d)) {
-        a[0] = read_files(d);
+        result(a) = read_files(d);
         return UNWIND_NONE;
     }
     for (const char* f : {"PNG", "JFIF", "GIF"})
         if (cb::store().get(f, d)) {
             Cell* bin = binary::push_bytes(d.data(), uint32_t(std::min<size_t>(d.size(), UINT32_MAX / 2)));
-            a[0] = *image::load_binary(bin);
+            result(a) = *image::load_binary(bin);
             return UNWIND_NONE;
         }
     if (cb::store().get(cb::DIBV5, d)) {
-        a[0] = *push_dib_image(d);
+        result(a) = *push_dib_image(d);
         return UNWIND_NONE;
     }
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-Unwind write_clipboard(Cell* a) {
+template <class A>
+Unwind write_clipboard(A a) {
     stack::TopMark r;
-    Cell v = *stack::push(a[0]);
+    Cell v = *stack::push(arg<"data">(a));
     uint32_t t = v.type();
     std::vector<std::pair<std::string, std::vector<uint8_t>>> formats;
     if (t == TYPE_STRING) {
@@ -188,13 +193,13 @@ Unwind write_clipboard(Cell* a) {
         fire({"script", "invalid-arg"}, v);
     }
     if (!open_store()) {
-        a[0] = logic::cell(false);
+        result(a) = logic::cell(false);
         return UNWIND_NONE;
     }
     bool ok = cb::store().empty();
     for (auto& [name, bytes] : formats) ok = cb::store().put(name, std::move(bytes)) && ok;
     cb::store().close();
-    a[0] = logic::cell(ok);
+    result(a) = logic::cell(ok);
     return UNWIND_NONE;
 }
 
@@ -245,29 +250,22 @@ Cell* push_dib_image(const std::vector<uint8_t>& d) {
     return out;
 }
 
-void bind() {
-    struct Def {
-        const char* name;
-        const char* spec;
-        routine::Fn fn;
-    };
-    static const Def defs[] = {
-        {"read-clipboard",
-         "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if "
-         "empty, otherwise: string!, block! of files!, or an image!\"]",
-         read_clipboard},
-        {"write-clipboard",
-         "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an "
-         "image! or none!\" return: [logic!] \"indicates success\"]",
-         write_clipboard},
-    };
-    for (const Def& d : defs) {
-        Cell* saved = stack::top;
-        Cell* value = routines::push_routine(d.name, d.spec, d.fn);
-        Cell w = word::load(d.name);
-        (void)context::set_word(&w, value);  // global: no change hook
-        stack::top = saved;
-    }
-}
+namespace {
+
+const routine::Row ROWS[] = {
+    KIV_ROUTINE(
+        "read-clipboard",
+        "[\"Return the contents of the system clipboard\" return: [any-type!] \"false on failure, none if "
+        "empty, otherwise: string!, block! of files!, or an image!\"]",
+        read_clipboard),
+    KIV_ROUTINE("write-clipboard",
+                "[\"Write content to the system clipboard\" data [any-type!] \"string!, block! of files!, an "
+                "image! or none!\" return: [logic!] \"indicates success\"]",
+                write_clipboard),
+};
+
+}  // namespace
+
+const routine::Table TABLE = routine::table("clipboard", ROWS, true);
 
 }  // namespace kiv::library::clipboard

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "library/routine_table.h"
 #include "runtime/cell.h"
 
 namespace kiv::library::clipboard {
 
-// Binds the two routines' words.
-void bind();
+// The global table `clipboard`: read-clipboard and write-clipboard.
+extern const routine::Table TABLE;
 
 // Pushes the image! that a DIBV5 block holds: 32-bit bit fields with the
 // BGRA masks directly (a bottom-up block is turned upright); any other

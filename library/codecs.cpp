@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "library/routines.h"
+#include "library/routine_table.h"
 #include "platform/files.h"
 #include "platform/image.h"
 #include "runtime/error.h"
@@ -26,41 +27,45 @@
 
 namespace kiv::library::codecs {
 
+using routine::arg;
+using routine::result;
+
 namespace {
 
 // encode: the image in the codec's format as a binary!, or written to the
 // file that `where` names (the file is the result then).
-template <int32_t Format>
-Unwind encode_image(Cell* a) {
+template <int32_t Format, class A>
+Unwind encode_image(A a) {
     Cell* saved = stack::top;
-    Cell bytes = *image::encode(&a[0], Format);
-    if (a[1].type() == TYPE_FILE && bytes.type() == TYPE_BINARY) {
+    Cell bytes = *image::encode(&arg<"img">(a), Format);
+    if (arg<"where">(a).type() == TYPE_FILE && bytes.type() == TYPE_BINARY) {
         stack::push(bytes);
         SeriesBuffer* b = buffer_of(bytes.w2);
         std::vector<uint8_t> data(b->head_ptr(), b->head_ptr() + b->byte_count());
-        std::string path = file::os_path(&a[1]);
+        std::string path = file::os_path(&arg<"where">(a));
         if (!platform::files::write(path.c_str(), data, platform::files::REPLACE, 0))
-            fire({"access", "cannot-open"}, a[1]);
+            fire({"access", "cannot-open"}, arg<"where">(a));
         stack::top = saved;
-        return UNWIND_NONE;  // a[0] is replaced by the file below
+        return UNWIND_NONE;  // the result is replaced by the file below
     }
     stack::top = saved;
-    a[0] = bytes;
+    result(a) = bytes;
     return UNWIND_NONE;
 }
 
-template <int32_t Format>
-Unwind encode_image_entry(Cell* a) {
-    Cell where = a[1];
+template <int32_t Format, class A>
+Unwind encode_image_entry(A a) {
+    Cell where = arg<"where">(a);
     if (Unwind code = encode_image<Format>(a)) return code;
-    if (where.type() == TYPE_FILE) a[0] = where;
+    if (where.type() == TYPE_FILE) result(a) = where;
     return UNWIND_NONE;
 }
 
 // decode: an image! from a binary!, a file! or a url! (read as binary).
-Unwind decode_image(Cell* a) {
+template <class A>
+Unwind decode_image(A a) {
     Cell* saved = stack::top;
-    Cell data = a[0];
+    Cell data = arg<"data">(a);
     Cell result;
     if (data.type() == TYPE_BINARY) {
         result = *image::load_binary(&data);
@@ -79,28 +84,30 @@ Unwind decode_image(Cell* a) {
         fire({"script", "invalid-arg"}, data);
     }
     stack::top = saved;
-    a[0] = result;
+    routine::result(a) = result;
     return UNWIND_NONE;
 }
 
 // encode*: the value serialized, compact or fixed-width.
-Unwind kivbin_encode(Cell* a) {
+template <class A>
+Unwind kivbin_encode(A a) {
     Cell* saved = stack::top;
     Cell* out = stack::push(none::cell());
-    Cell value = a[0];
-    bool compact = a[1].type() == TYPE_LOGIC && logic::get(&a[1]);
+    Cell value = arg<"data">(a);
+    bool compact = arg<"compact?">(a).type() == TYPE_LOGIC && logic::get(&arg<"compact?">(a));
     if (compact)
         kivbin::encode_cp(&value, out, false);
     else
         kivbin::encode(&value, out, false);
-    a[0] = *out;
+    result(a) = *out;
     stack::top = saved;
     return UNWIND_NONE;
 }
 
-Unwind kivbin_decode(Cell* a) {
+template <class A>
+Unwind kivbin_decode(A a) {
     Cell* saved = stack::top;
-    Cell payload = a[0];
+    Cell payload = arg<"payload">(a);
     Cell* bin = stack::push(payload);
     if (payload.type() == TYPE_FILE || payload.type() == TYPE_URL) {
         // A url!'s read may run a port's actor: its exit passes up.
@@ -118,61 +125,36 @@ Unwind kivbin_decode(Cell* a) {
     b = buffer_of(bin->w2);
     kivbin::decode(b->head_ptr() + at, len - at, target, kivbin::LOAD);
     uint32_t n = series::count(target->w2);
-    a[0] = n == 1 ? buffer_of(target->w2)->head_cell()[0] : *target;
+    result(a) = n == 1 ? buffer_of(target->w2)->head_cell()[0] : *target;
     stack::top = saved;
     return UNWIND_NONE;
 }
 
-struct Entry {
-    const char* key;
-    const char* which;
-    const char* spec;
-    routine::Fn fn;
+#define KIV_IMAGE_ENCODE_SPEC "[img [image!] where [any-type!]]"
+#define KIV_IMAGE_DECODE_SPEC "[data [any-type!]]"
+
+// The codecs' routines, `KEY-encode` and `KEY-decode` (`kivbin-encode*` for
+// the serialization codec, whose encode is Kiv code around it).
+const routine::Row ROWS[] = {
+    KIV_ROUTINE("png-encode", KIV_IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_PNG>),
+    KIV_ROUTINE("jpeg-encode", KIV_IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_JPEG>),
+    KIV_ROUTINE("bmp-encode", KIV_IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_BMP>),
+    KIV_ROUTINE("gif-encode", KIV_IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_GIF>),
+    KIV_ROUTINE("tiff-encode", KIV_IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_TIFF>),
+    KIV_ROUTINE("png-decode", KIV_IMAGE_DECODE_SPEC, decode_image),
+    KIV_ROUTINE("jpeg-decode", KIV_IMAGE_DECODE_SPEC, decode_image),
+    KIV_ROUTINE("bmp-decode", KIV_IMAGE_DECODE_SPEC, decode_image),
+    KIV_ROUTINE("gif-decode", KIV_IMAGE_DECODE_SPEC, decode_image),
+    KIV_ROUTINE("tiff-decode", KIV_IMAGE_DECODE_SPEC, decode_image),
+    KIV_ROUTINE("kivbin-encode*", "[data [any-type!] compact? [logic!]]", kivbin_encode),
+    KIV_ROUTINE("kivbin-decode", "[payload [any-type!]]", kivbin_decode),
 };
 
-constexpr const char* IMAGE_ENCODE_SPEC = "[img [image!] where [any-type!]]";
-constexpr const char* IMAGE_DECODE_SPEC = "[data [any-type!]]";
-
-const Entry ENTRIES[] = {
-    {"png", "encode", IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_PNG>},
-    {"jpeg", "encode", IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_JPEG>},
-    {"bmp", "encode", IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_BMP>},
-    {"gif", "encode", IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_GIF>},
-    {"tiff", "encode", IMAGE_ENCODE_SPEC, encode_image_entry<os_image::FORMAT_TIFF>},
-    {"png", "decode", IMAGE_DECODE_SPEC, decode_image},
-    {"jpeg", "decode", IMAGE_DECODE_SPEC, decode_image},
-    {"bmp", "decode", IMAGE_DECODE_SPEC, decode_image},
-    {"gif", "decode", IMAGE_DECODE_SPEC, decode_image},
-    {"tiff", "decode", IMAGE_DECODE_SPEC, decode_image},
-    {"kivbin", "encode*", "[data [any-type!] compact? [logic!]]", kivbin_encode},
-    {"kivbin", "decode", "[payload [any-type!]]", kivbin_decode},
-};
-
-std::string word_text(const Cell* w) { return std::string(symbol::name_view(w->w2)); }
-
-Unwind codec_routine(Cell* a) {
-    std::string key = word_text(&a[0]), which = word_text(&a[1]);
-    for (const Entry& e : ENTRIES)
-        if (key == e.key && which == e.which) {
-            Cell* saved = stack::top;
-            Cell r = *routines::push_routine((key + "/" + which).c_str(), e.spec, e.fn);
-            stack::top = saved;
-            a[0] = r;
-            return UNWIND_NONE;
-        }
-    a[0] = none::cell();
-    return UNWIND_NONE;
-}
+#undef KIV_IMAGE_ENCODE_SPEC
+#undef KIV_IMAGE_DECODE_SPEC
 
 }  // namespace
 
-void bind() {
-    Cell* saved = stack::top;
-    Cell* value = routines::push_routine(
-        "codec-routine", "[\"Internal Use Only\" key [word!] which [word!]]", codec_routine);
-    Cell w = word::load("codec-routine");
-    (void)context::set_word(&w, value);  // global: no change hook
-    stack::top = saved;
-}
+const routine::Table TABLE = routine::table("codecs", ROWS, false);
 
 }  // namespace kiv::library::codecs

@@ -28,11 +28,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "library/clipboard.h"
-#include "library/codecs.h"
 #include "library/routines.h"
-#include "gui/backend/draw_image.h"
 #include "library/image.h"
+#include "library/modules.h"
 #include "boot/serialize.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
@@ -51,14 +49,6 @@ namespace {
 
 // The raw command line kept by set_command_line until the system object exists.
 std::string command_line;
-
-// A faulty build (a library data file that does not match the runtime): the
-// report goes to standard error and the process ends as a failed assertion.
-[[noreturn]] void broken_build(const std::string& what) {
-    std::string text = "*** Library Error: " + what;
-    lowlevel::error_box("Kiv NoName App", text.c_str());
-    lowlevel::quit(lowlevel::ERR_ASSERTION);
-}
 
 // Sets a global word to a value held on the data stack (making the word may
 // allocate, and so collect).
@@ -132,7 +122,7 @@ void fill_system() {
 
     // The GC statistics and the float switches are routines.
     for (const char* name : {"active?", "series-cycles", "nodes-cycles"}) {
-        Cell* r = routines::push_system_routine(name);
+        Cell* r = routines::push_table_routine(routines::SYSTEM_TABLE, name);
         set_system_field({"state", "GC", name}, *r);
     }
     // system/options/float: its on-change* is a function whose body calls
@@ -140,7 +130,7 @@ void fill_system() {
     // the body as a value: it has no word).
     Cell* handler_spec = load_text(reinterpret_cast<const uint8_t*>("word old new"), 12);
     Cell* handler_body = load_text(reinterpret_cast<const uint8_t*>("switch word :new"), 16);
-    Cell* switcher = routines::push_system_routine("float-on-change*");
+    Cell* switcher = routines::push_table_routine(routines::SYSTEM_TABLE, "float-on-change*");
     *block::cells_at(handler_body, handler_body->w1) = *switcher;
     function::init_context(handler_spec, handler_body, 0, 0, 0, 0);
     Cell* handler = stack::top - 1;
@@ -163,36 +153,50 @@ void fill_system() {
     set_options_path();
 }
 
-struct Step {
-    const char* module;  // an embedded module, or null for the C++ step
-    void (*run)();
+struct Module {
+    const char* file;
+    Group group;
+    void (*after)();  // the C++ step that follows the module, or null
 };
 
-// The module order. Modules before the operators use no infix at their top
-// level (function bodies may: they run later).
-const Step STEPS[] = {
-    {"library/base.kiv", nullptr},       // none, true and false
-    {nullptr, routines::bind_all},       // the routines, the type predicates and typeset tests
-    {"library/constants.kiv", nullptr},  // yes, no, tab, pi ...
-    {nullptr, define_constants},         // null-handle
-    {"library/typesets.kiv", nullptr},   // number!, series! and the other typesets
-    {"library/colors.kiv", nullptr},     // the named colours
-    {"library/functions.kiv", nullptr},  // the boot library and general functions
-    {"library/files.kiv", nullptr},      // paths and the command line
-    {"library/system.kiv", nullptr},     // the system object
-    {nullptr, fill_system},              // its fields that only start-up can fill
-    {"library/codecs.kiv", nullptr},     // the image and serialization codecs
-    {"library/operators.kiv", nullptr},  // + - * / ... as op! values
-    {"library/schemes.kiv", nullptr},    // register-scheme and the URL grammar
-    {"library/folders.kiv", nullptr},    // make-dir
-    {"gui/engine/draw.kiv", nullptr},    // draw and the platform routine draw-image
-    {"library/startup.kiv", nullptr},    // the version tuple, the settings directory, the arguments
-    {"console/commands.kiv", nullptr},   // the console's shell words (halt, q)
+// The module manifest (library/modules.h), in its order.
+const Module MODULES[] = {
+#define KIV_MODULE_ROW(file, group, after) {file, Group::group, after},
+    KIV_MODULES(KIV_MODULE_ROW)
+#undef KIV_MODULE_ROW
 };
+
+// Whether each group has run (or is running).
+bool group_ran[size_t(Group::COUNT)] = {};
+
+// Runs the modules of a group, each followed by its C++ step.
+void run_group_modules(Group group) {
+    for (const Module& m : MODULES) {
+        if (m.group != group) continue;
+        run_module(m.file);
+        if (m.after) m.after();
+    }
+}
 
 }  // namespace
 
 // ---- Public ------------------------------------------------------------------------------------
+
+void broken_build(const std::string& what) {
+    std::string text = "*** Library Error: " + what;
+    lowlevel::error_box("Kiv NoName App", text.c_str());
+    lowlevel::quit(lowlevel::ERR_ASSERTION);
+}
+
+const Cell* find_boot_literal(uint32_t type, const char* name, uint32_t* root_index) {
+    for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
+        const Cell key = *root::at(modules_at + i);
+        if (key.type() != type || symbol::name_view(key.w2) != name) continue;
+        if (root_index) *root_index = modules_at + i + 1;
+        return root::at(modules_at + i + 1);
+    }
+    return nullptr;
+}
 
 namespace {
 // Another image than the executable's own (null: none given).
@@ -211,9 +215,6 @@ void bind_builtins() {
     // initialisation (its size is computed then, in another file).
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
-    codecs::bind();
-    clipboard::bind();
-    draw::bind_routines();
 }
 
 Cell* push_module_code(const char* name) {
@@ -225,13 +226,45 @@ void set_command_line(int argc, char** argv) {
 }
 
 void run_modules() {
-    for (const Step& step : STEPS) {
-        if (step.module) {
-            run_module(step.module);
-        } else {
-            step.run();
-        }
+    group_ran[size_t(Group::BASE)] = true;
+    run_group_modules(Group::BASE);
+}
+
+void need_group(Group group) {
+    if (group_ran[size_t(group)]) return;
+    group_ran[size_t(group)] = true;  // once, also when a module of it fails
+    // The group's own boot image follows its word among the literals; a
+    // group without modules has none. It is copied out of the arena first:
+    // its bytes must stay put while they are decoded.
+    Cell name = word::load(group_name(group));
+    std::vector<uint8_t> image;
+    for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
+        const Cell key = *root::at(modules_at + i);
+        if (key.type() != TYPE_WORD || symbol::resolve(key.w2) != symbol::resolve(name.w2)) continue;
+        const Cell bytes = *root::at(modules_at + i + 1);
+        if (bytes.type() != TYPE_BINARY) broken_build(std::string("no image of the group ") + group_name(group));
+        const SeriesBuffer* b = buffer_of(bytes.w2);
+        image.assign(b->head_ptr(), b->head_ptr() + b->byte_count());
+        break;
     }
+    if (image.empty()) return;
+    uint32_t count = 0;
+    const uint32_t first = kivbin::load_boot(image.data(), uint32_t(image.size()), true, &count);
+    const uint32_t base_at = modules_at, base_cells = module_cells;
+    modules_at = first;
+    module_cells = count;
+    struct Restore {
+        uint32_t at, cells;
+        ~Restore() {
+            modules_at = at;
+            module_cells = cells;
+        }
+    } restore{base_at, base_cells};
+    run_group_modules(group);
+}
+
+bool group_has_run(Group group) {
+    return group_ran[size_t(group)];
 }
 
 int64_t find_header(const uint8_t* text, uint64_t size) {

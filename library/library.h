@@ -12,16 +12,21 @@
 //                    boot image in boot mode into the root block. Its
 //                    assignment records bind the word of every datatype,
 //                    native and action to its value; its literals are the
-//                    modules' code, each after its file! name. Then the
-//                    codec, clipboard and drawing routines are bound (the
-//                    other routines bind in the module order).
+//                    base modules' code, each after its file! name, the
+//                    specification blocks of the routine tables after the
+//                    issue #routines (library/routine_table.h; the routines
+//                    are made from them in the module order, not lexed), and
+//                    the image of each later group after the group's word.
 //   run_modules()    once the words are bound and the booting flag is off:
-//                    evaluates the modules in their fixed order, with the C++
-//                    steps that fill what Kiv code cannot reach (the error
-//                    catalog, the command line, the current directory) and
-//                    the routines (C++ entries, library/routines.h) in
-//                    between. The operators are defined before any module
-//                    whose top-level code uses infix.
+//                    evaluates the base group's modules in the order of the
+//                    module manifest (library/modules.h), each followed by
+//                    its C++ step where it has one (the routines, the error
+//                    catalog, the command line, the current directory). The
+//                    operators are defined before any module whose
+//                    top-level code uses infix.
+//   need_group()     the later groups (the GUI engine, the console): each
+//                    is decoded from its own image and run once, when it
+//                    is first needed.
 //
 // A module that raises an error is a broken build: the error goes on to the
 // entry's top level, which reports it and ends the process. So does a
@@ -36,6 +41,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "library/modules.h"
 #include "runtime/cell.h"
 
 namespace kiv::library {
@@ -52,7 +58,24 @@ void use_image(const uint8_t* image, uint32_t size);
 // splitter; see raw_command_line). Call before run_modules.
 void set_command_line(int argc, char** argv);
 
+// A faulty build (a boot image that does not match the runtime): the report
+// goes to standard error and the process ends as a failed assertion.
+[[noreturn]] void broken_build(const std::string& what);
+
+// The boot image's literal that follows the word-like key of that type and
+// name (its root position in *root_index), or null. Valid until the next
+// allocation.
+const Cell* find_boot_literal(uint32_t type, const char* name, uint32_t* root_index);
+
+// Runs the base group's modules (library/modules.h) in their order.
 void run_modules();
+
+// Runs a later group's modules once, on its first need: decodes the
+// group's own boot image and runs its modules in manifest order. Later
+// calls, and calls while the group runs, do nothing.
+void need_group(Group group);
+// Whether the group has run (or is running).
+bool group_has_run(Group group);
 
 // The code block of an embedded module (for example "library/system.kiv"),
 // pushed on the data stack: the module's text loaded with the lexer and

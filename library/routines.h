@@ -12,29 +12,34 @@
 // (`series?` ...). A typeset test looks its typeset up by its global word at
 // each call, so it follows a redefinition of that word.
 //
-// Every entry reads its arguments from the argument base and leaves its
-// result there; errors go through fire(). Entries answer an unwind code
-// (routine::Fn): none of these runs Kiv code, so each answers UNWIND_NONE.
+// Each is a row of a routine table (library/routine_table.h): it reads its
+// arguments by name and leaves its result in the result slot; errors go
+// through fire(). Entries answer an unwind code (routine::Fn): none of
+// these runs Kiv code, so each answers UNWIND_NONE. `routine-table` gives
+// the object of an object table's routines (the codecs, draw-image).
 #pragma once
 
 #include "datatypes/function.h"
+#include "library/routine_table.h"
 #include "runtime/cell.h"
 
 namespace kiv::library::routines {
 
-// Registers every routine and binds its word in the global context. Runs
-// once, as a step of the library's module order (after the base values).
+// The library's own tables: the global routines (with the type predicates
+// and typeset tests) and the routines of the system object.
+extern const routine::Table LIBRARY_TABLE;
+extern const routine::Table SYSTEM_TABLE;
+
+// Reads the routine specifications from the boot image and binds the
+// routines of every global table to their words. Runs once, as a step of
+// the library's module order (after the base values).
 void bind_all();
 
-// The routines that live in the system object rather than in global words,
-// made and pushed on the data stack by name: `active?`, `series-cycles` and
-// `nodes-cycles` (system/state/GC), `float-on-change*` (called with the
-// field's word and its new value by the change handler of
-// system/options/float; sets the runtime's float switches). An unknown name
-// pushes none.
-Cell* push_system_routine(const char* name);
-
-// Makes a routine from its specification text and entry and pushes it.
-Cell* push_routine(const char* name, const char* spec_text, routine::Fn fn);
+// The routines of an object table as an object (each row's word set to its
+// routine), pushed on the data stack.
+Cell* push_table_object(const routine::Table& table);
+// The routine of the row named `name` of a table, pushed; none when the
+// table has no such row.
+Cell* push_table_routine(const routine::Table& table, const char* name);
 
 }  // namespace kiv::library::routines

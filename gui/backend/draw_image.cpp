@@ -1,6 +1,6 @@
 // The bridge between Draw and image! values: an image's pixels as a
 // premultiplied Cairo surface, the platform routine `draw-image`, and
-// `view-routine`, which hands the platform routines to the GUI engine.
+// its routine table, from which the GUI engine takes it (`routine-table 'draw`).
 #include "gui/backend/draw_image.h"
 
 #include <cstring>
@@ -15,7 +15,7 @@
 #include "datatypes/word.h"
 #include "gui/backend/draw_context.h"
 #include "gui/backend/draw_device.h"
-#include "library/routines.h"
+#include "library/routine_table.h"
 #include "platform/image.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -92,55 +92,28 @@ namespace {
 // drawn into is reported to its owner as poked as a whole. An exit from a
 // change handler run by the commands, or from the owner's handler, is
 // returned as it came (the pixels drawn before it stay drawn).
-Unwind draw_image_routine(Cell* a) {
+template <class A>
+Unwind draw_image_routine(A a) {
     // The image copy that the pass finishes with outlives an exit's trim of
     // the data stack; nothing allocates between the trim and the copy back.
-    const Cell image = a[0];
+    const Cell image = routine::arg<"image">(a);
     Cell* held = stack::push(image);
-    Cell commands = a[1];
+    Cell commands = routine::arg<"cmds">(a);
     if (Unwind code = draw_into_image(image, commands, false)) return code;
     uint32_t w = os_image::width(held), h = os_image::height(held);
     if (w && h)
         if (Unwind code = series::notify_owner(held, "poke", nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr))
             return code;
-    a[0] = none::cell();
+    routine::result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-struct PlatformRoutine {
-    const char* name;
-    const char* spec;
-    routine::Fn fn;
+const routine::Row ROWS[] = {
+    KIV_ROUTINE("draw-image", "[image [image!] cmds [block!]]", draw_image_routine),
 };
-
-const PlatformRoutine PLATFORM_ROUTINES[] = {
-    {"draw-image", "[image [image!] cmds [block!]]", draw_image_routine},
-};
-
-// view-routine name: the platform routine of that name, or none.
-Unwind view_routine(Cell* a) {
-    std::string_view name = symbol::name_view(a[0].w2);
-    for (const PlatformRoutine& r : PLATFORM_ROUTINES)
-        if (name == r.name) {
-            Cell* saved = stack::top;
-            Cell value = *library::routines::push_routine(r.name, r.spec, r.fn);
-            stack::top = saved;
-            a[0] = value;
-            return UNWIND_NONE;
-        }
-    a[0] = none::cell();
-    return UNWIND_NONE;
-}
 
 }  // namespace
 
-void bind_routines() {
-    Cell* saved = stack::top;
-    Cell* value =
-        library::routines::push_routine("view-routine", "[\"Internal Use Only\" name [word!]]", view_routine);
-    Cell w = word::load("view-routine");
-    (void)context::set_word(&w, value);  // global: no change hook
-    stack::top = saved;
-}
+const routine::Table TABLE = routine::table("draw", ROWS, false);
 
 }  // namespace kiv::draw

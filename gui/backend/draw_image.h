@@ -1,6 +1,7 @@
 // Drawing into image! values, and the platform routines of Draw.
 #pragma once
 
+#include "library/routine_table.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
@@ -14,8 +15,8 @@ namespace kiv::draw {
 // of the commands ran (the pass ends there; what was drawn stays drawn).
 [[nodiscard]] Unwind draw_into_image(const Cell& image, const Cell& commands, bool catch_errors);
 
-// Binds the global routine `view-routine`, which gives the GUI engine the
-// platform routines (`view-routine 'draw-image`). Runs once at start-up.
-void bind_routines();
+// The object table `draw`: the platform routine `draw-image`, which the GUI
+// engine puts into system/view/platform (gui/engine/draw.kiv).
+extern const routine::Table TABLE;
 
 }  // namespace kiv::draw

@@ -32,6 +32,9 @@
 
 namespace kiv::gui {
 
+using routine::arg;
+using routine::result;
+
 namespace {
 
 constexpr uint32_t FACE_TIMER_ID = 1;
@@ -61,19 +64,23 @@ void pixels_of(const Cell* v, int32_t* x, int32_t* y) {
 
 // ---- Routines ---------------------------------------------------------------------------------
 
-Unwind make_null_handle(Cell* a) {
-    a[0] = handle::cell(0, handle::CLASS_NULL);
+template <class A>
+Unwind make_null_handle(A a) {
+    result(a) = handle::cell(0, handle::CLASS_NULL);
     return UNWIND_NONE;
 }
 
-Unwind do_event_loop(Cell* a) {
-    a[0] = logic::cell(loop::do_events(a[0].type() == TYPE_LOGIC && a[0].w1 != 0));
+template <class A>
+Unwind do_event_loop(A a) {
+    result(a) =
+        logic::cell(loop::do_events(arg<"no-wait?">(a).type() == TYPE_LOGIC && arg<"no-wait?">(a).w1 != 0));
     return UNWIND_NONE;
 }
 
-Unwind exit_event_loop(Cell* a) {
+template <class A>
+Unwind exit_event_loop(A a) {
     loop::request_quit();
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
@@ -81,9 +88,10 @@ Unwind exit_event_loop(Cell* a) {
 // top-level KivWindow; `panel`: KivPanel; `text`: KivFace; a type of the
 // widget table: its class; anything else: KivBase), `offset` and `size`
 // the place, `text` the title.
-Unwind make_window(Cell* a) {
-    Cell face = a[0];
-    const Hwnd parent = handle_arg(a[1]);
+template <class A>
+Unwind make_window(A a) {
+    Cell face = arg<"face">(a);
+    const Hwnd parent = handle_arg(arg<"parent">(a));
     const Cell* type = face_field(&face, "type");
     const char* cls = "KivBase";
     uint32_t style = WS_CHILD | WS_VISIBLE;
@@ -105,7 +113,7 @@ Unwind make_window(Cell* a) {
     if (!(style & WS_CHILD) && parent == 0) {
         // top-level: fine
     } else if (!windows::alive(parent)) {
-        fire({"script", "invalid-arg"}, a[1]);
+        fire({"script", "invalid-arg"}, arg<"parent">(a));
     }
     int32_t x, y, w, h;
     pixels_of(face_field(&face, "offset"), &x, &y);
@@ -116,96 +124,107 @@ Unwind make_window(Cell* a) {
     const Hwnd win = windows::create(0, cls, title.c_str(), style, x, y, w, h, parent, int32_t(slot));
     if (!win) {
         slots::release(slot);
-        fire({"script", "invalid-arg"}, a[0]);
+        fire({"script", "invalid-arg"}, arg<"face">(a));
     }
-    a[0] = handle::cell(win, handle::CLASS_WINDOW);
+    result(a) = handle::cell(win, handle::CLASS_WINDOW);
     return UNWIND_NONE;
 }
 
-Unwind show_window(Cell* a) {
-    const Hwnd h = handle_arg(a[0]);
+template <class A>
+Unwind show_window(A a) {
+    const Hwnd h = handle_arg(arg<"id">(a));
     windows::set_slot(h, SLOT_HIDDEN, 0);
     windows::show(h, true);
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
 // destroy-view face empty?: the face's window goes; when it was the last
 // window of a running loop (empty?), that loop is asked to end.
-Unwind destroy_view(Cell* a) {
-    Cell face = a[0];
-    const bool empty = a[1].type() == TYPE_LOGIC && a[1].w1 != 0;
+template <class A>
+Unwind destroy_view(A a) {
+    Cell face = arg<"face">(a);
+    const bool empty = arg<"empty?">(a).type() == TYPE_LOGIC && arg<"empty?">(a).w1 != 0;
     const Hwnd h = face_handle_q(&face);
     if (windows::alive(h)) windows::destroy(h);
     if (empty) loop::request_quit();
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
 // set-timer id rate: an integer is a count per second, a float a count
 // per second too, a time! the period; none stops the timer.
-Unwind set_timer(Cell* a) {
-    const Hwnd h = handle_arg(a[0]);
-    const Cell rate = a[1];
+template <class A>
+Unwind set_timer(A a) {
+    const Hwnd h = handle_arg(arg<"id">(a));
+    const Cell rate = arg<"rate">(a);
     double ms = -1;
     if (rate.type() == TYPE_INTEGER && integer::get(&rate) > 0) ms = 1000.0 / integer::get(&rate);
     if (rate.type() == TYPE_FLOAT && rate.get_f64() > 0) ms = 1000.0 / rate.get_f64();
     if (rate.type() == TYPE_TIME && rate.get_f64() > 0) ms = rate.get_f64() * 1000.0;
-    if (!windows::alive(h)) fire({"script", "invalid-arg"}, a[0]);
+    if (!windows::alive(h)) fire({"script", "invalid-arg"}, arg<"id">(a));
     if (ms < 0 || !std::isfinite(ms)) {
         timers::kill(h, FACE_TIMER_ID);
     } else {
         timers::set(h, FACE_TIMER_ID, uint32_t(std::min(ms, 2147483647.0)), loop::timer_proc);
     }
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-Unwind window_face(Cell* a) {
-    a[0] = window_face_cell(handle_arg(a[0]));
+template <class A>
+Unwind window_face(A a) {
+    result(a) = window_face_cell(handle_arg(arg<"id">(a)));
     return UNWIND_NONE;
 }
 
-Unwind child_at_routine(Cell* a) {
-    const Hwnd h = handle_arg(a[0]);
+template <class A>
+Unwind child_at_routine(A a) {
+    const Hwnd h = handle_arg(arg<"id">(a));
     int32_t x, y;
-    pixels_of(&a[1], &x, &y);
-    a[0] = handle::cell(child_at(h, x, y), handle::CLASS_WINDOW);
+    pixels_of(&arg<"point">(a), &x, &y);
+    result(a) = handle::cell(child_at(h, x, y), handle::CLASS_WINDOW);
     return UNWIND_NONE;
 }
 
-Unwind to_pixels_routine(Cell* a) {
-    const double v = a[0].type() == TYPE_INTEGER ? double(integer::get(&a[0])) : a[0].get_f64();
-    a[0] = integer::cell(to_pixels(v));
+template <class A>
+Unwind to_pixels_routine(A a) {
+    const double v = arg<"value">(a).type() == TYPE_INTEGER ? double(integer::get(&arg<"value">(a)))
+                                                            : arg<"value">(a).get_f64();
+    result(a) = integer::cell(to_pixels(v));
     return UNWIND_NONE;
 }
 
-Unwind to_logical_routine(Cell* a) {
-    a[0] = float_::cell(to_logical(integer::get(&a[0])));
+template <class A>
+Unwind to_logical_routine(A a) {
+    result(a) = float_::cell(to_logical(integer::get(&arg<"value">(a))));
     return UNWIND_NONE;
 }
 
-Unwind window_xid(Cell* a) {
-    const Window* w = windows::get(handle_arg(a[0]));
-    a[0] = integer::cell(w ? int32_t(display::xid(w->native)) : 0);
+template <class A>
+Unwind window_xid(A a) {
+    const Window* w = windows::get(handle_arg(arg<"id">(a)));
+    result(a) = integer::cell(w ? int32_t(display::xid(w->native)) : 0);
     return UNWIND_NONE;
 }
 
-Unwind send_event(Cell* a) {
-    Cell ev = a[0];
-    loop::send_os_event(&ev, a[1].type() == TYPE_LOGIC && a[1].w1 != 0);
-    a[0] = none::cell();
+template <class A>
+Unwind send_event(A a) {
+    Cell ev = arg<"event">(a);
+    loop::send_os_event(&ev, arg<"post?">(a).type() == TYPE_LOGIC && arg<"post?">(a).w1 != 0);
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-Unwind loop_state(Cell* a) {
+template <class A>
+Unwind loop_state(A a) {
     Cell* saved = stack::top;
     Cell* b = stack::push(none::cell());
     block::make_at(b, 2);
     Cell d = integer::cell(loop::depth), p = integer::cell(loop::pending);
     block::cells_append(b, &d);
     block::cells_append(b, &p);
-    a[0] = *b;
+    result(a) = *b;
     stack::top = saved;
     return UNWIND_NONE;
 }
@@ -213,8 +232,9 @@ Unwind loop_state(Cell* a) {
 // register-class spec: existing class, new class (0: none), type word,
 // ex-style, style, menu, procedure, hook. A procedure or hook can only be
 // given from native code here: from the language they must be 0 or none.
-Unwind register_class(Cell* a) {
-    Cell spec = a[0];
+template <class A>
+Unwind register_class(A a) {
+    Cell spec = arg<"spec">(a);
     const uint32_t n = block::cells_length(&spec);
     Cell v[8];
     bool ok = n == 8;
@@ -229,45 +249,47 @@ Unwind register_class(Cell* a) {
     }
     if (!ok) {
         console::print_cstring("gui/register-class error: invalid spec block\n");
-        a[0] = none::cell();
+        result(a) = none::cell();
         return UNWIND_NONE;
     }
     const std::string existing = library::to_utf8(v[0]);
     const std::string fresh = is_zero(v[1]) ? std::string() : library::to_utf8(v[1]);
     classes::register_widget(existing.c_str(), fresh.c_str(), symbol::resolve(v[2].w2), uint32_t(integer::get(&v[3])),
                              uint32_t(integer::get(&v[4])), integer::get(&v[5]), nullptr, nullptr);
-    a[0] = none::cell();
+    result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-struct Entry {
-    const char* name;
-    const char* spec;
-    routine::Fn fn;
-};
-const Entry ENTRIES[] = {
-    {"make-null-handle", "[return: [handle!]]", make_null_handle},
-    {"do-event-loop", "[no-wait? [logic!] return: [logic!]]", do_event_loop},
-    {"exit-event-loop", "[]", exit_event_loop},
-    {"make-window", "[face [object!] parent [handle!] return: [handle!]]", make_window},
-    {"show-window", "[id [handle!]]", show_window},
-    {"destroy-view", "[face [object!] empty? [logic!]]", destroy_view},
-    {"set-timer", "[id [handle!] rate [integer! float! time! none!]]", set_timer},
-    {"window-face", "[id [handle!]]", window_face},
-    {"child-at", "[id [handle!] point [pair! point2D!] return: [handle!]]", child_at_routine},
-    {"to-pixels", "[value [integer! float!] return: [integer!]]", to_pixels_routine},
-    {"to-logical", "[value [integer!] return: [float!]]", to_logical_routine},
-    {"window-xid", "[id [handle!] return: [integer!]]", window_xid},
-    {"send-event", "[event [event!] post? [logic!]]", send_event},
-    {"loop-state", "[return: [block!]]", loop_state},
-    {"register-class", "[spec [block!]]", register_class},
+// The window layer's platform routines: the object `load-gui` returns.
+const routine::Row PLATFORM_ROWS[] = {
+    KIV_ROUTINE("make-null-handle", "[return: [handle!]]", make_null_handle),
+    KIV_ROUTINE("do-event-loop", "[no-wait? [logic!] return: [logic!]]", do_event_loop),
+    KIV_ROUTINE("exit-event-loop", "[]", exit_event_loop),
+    KIV_ROUTINE("make-window", "[face [object!] parent [handle!] return: [handle!]]", make_window),
+    KIV_ROUTINE("show-window", "[id [handle!]]", show_window),
+    KIV_ROUTINE("destroy-view", "[face [object!] empty? [logic!]]", destroy_view),
+    KIV_ROUTINE("set-timer", "[id [handle!] rate [integer! float! time! none!]]", set_timer),
+    KIV_ROUTINE("window-face", "[id [handle!]]", window_face),
+    KIV_ROUTINE("child-at", "[id [handle!] point [pair! point2D!] return: [handle!]]", child_at_routine),
+    KIV_ROUTINE("to-pixels", "[value [integer! float!] return: [integer!]]", to_pixels_routine),
+    KIV_ROUTINE("to-logical", "[value [integer!] return: [float!]]", to_logical_routine),
+    KIV_ROUTINE("window-xid", "[id [handle!] return: [integer!]]", window_xid),
+    KIV_ROUTINE("send-event", "[event [event!] post? [logic!]]", send_event),
+    KIV_ROUTINE("loop-state", "[return: [block!]]", loop_state),
+    KIV_ROUTINE("register-class", "[spec [block!]]", register_class),
 };
 
 bool classes_ready = false;
 
 }  // namespace
 
-Unwind load_gui(Cell* a) {
+const routine::Table PLATFORM_TABLE = routine::table("platform", PLATFORM_ROWS, false);
+
+namespace {
+
+template <class A>
+Unwind load_gui(A a) {
+    library::need_group(library::Group::ENGINE);  // the GUI engine's modules, once
     std::string reason;
     if (!display::open(&reason)) {
         Cell* saved = stack::top;
@@ -284,21 +306,20 @@ Unwind load_gui(Cell* a) {
         classes_ready = true;
     }
     Cell* saved = stack::top;
-    Cell* spec = stack::push(none::cell());
-    constexpr uint32_t count = sizeof ENTRIES / sizeof ENTRIES[0];
-    block::make_at(spec, int32_t(count * 2));
-    for (const Entry& e : ENTRIES) {
-        Cell name = word::load(e.name);
-        name.set_type(TYPE_SET_WORD);
-        block::cells_append(spec, &name);
-        Cell* fn = library::routines::push_routine(e.name, e.spec, e.fn);
-        block::cells_append(spec, fn);
-        stack::top = fn;
-    }
-    Cell* obj = object::construct(spec, nullptr, true);
-    a[0] = *obj;
+    Cell obj = *library::routines::push_table_object(PLATFORM_TABLE);
+    result(a) = obj;
     stack::top = saved;
     return UNWIND_NONE;
 }
+
+const routine::Row GUI_ROWS[] = {
+    KIV_ROUTINE("load-gui",
+                "[\"Opens the display and returns the window layer's platform routines\" return: [object!]]",
+                load_gui),
+};
+
+}  // namespace
+
+const routine::Table GUI_TABLE = routine::table("gui", GUI_ROWS, true);
 
 }  // namespace kiv::gui

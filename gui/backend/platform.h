@@ -13,11 +13,15 @@
 // window), send-event and loop-state ([depth pending]).
 #pragma once
 
+#include "library/routine_table.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
 namespace kiv::gui {
 
-Unwind load_gui(Cell* args);
+// The global table `gui` (`load-gui`, which runs the GUI engine group
+// first) and the object table `platform` (the object load-gui returns).
+extern const routine::Table GUI_TABLE;
+extern const routine::Table PLATFORM_TABLE;
 
 }  // namespace kiv::gui

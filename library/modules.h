@@ -1,0 +1,53 @@
+// The module manifest: the one list of the Kiv source files of the library,
+// the GUI engine and the console.
+//
+// Each row is X(FILE, GROUP, AFTER): the file (relative to the source
+// root), the group it belongs to, and the C++ step that runs right after it
+// (nullptr: none; the steps fill what Kiv code cannot reach, see
+// library/library.cpp). Within a group the modules run in row order.
+//
+//   BASE     runs at start-up, before the script;
+//   ENGINE   the GUI engine: runs the first time `load-gui` needs it;
+//   CONSOLE  runs when the console starts reading lines.
+//
+// The boot image tool (boot/make_image.cpp) packs exactly these files and
+// refuses a .kiv file of a module folder that is not listed here, and a
+// listed one that is missing. The modules of BASE are decoded with the
+// image at start-up; each later group is a boot image of its own inside it,
+// decoded and run once, on its first need (library::need_group).
+//
+// Modules before the operators use no infix at their top level (function
+// bodies may: they run later).
+#pragma once
+
+#include <cstdint>
+
+// clang-format off
+#define KIV_MODULES(X) \
+    X("library/base.kiv",      BASE,    routines::bind_all)  /* none, true and false; then the routines */ \
+    X("library/constants.kiv", BASE,    define_constants)    /* yes, no, tab, pi ...; then null-handle */ \
+    X("library/typesets.kiv",  BASE,    nullptr)             /* number!, series! and the other typesets */ \
+    X("library/colors.kiv",    BASE,    nullptr)             /* the named colours */ \
+    X("library/functions.kiv", BASE,    nullptr)             /* the boot library and general functions */ \
+    X("library/files.kiv",     BASE,    nullptr)             /* paths and the command line */ \
+    X("library/system.kiv",    BASE,    fill_system)         /* the system object; then what only start-up fills */ \
+    X("library/codecs.kiv",    BASE,    nullptr)             /* the image and serialization codecs */ \
+    X("library/operators.kiv", BASE,    nullptr)             /* + - * / ... as op! values */ \
+    X("library/schemes.kiv",   BASE,    nullptr)             /* register-scheme and the URL grammar */ \
+    X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
+    X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
+    X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
+    X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
+    X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */
+// clang-format on
+
+namespace kiv::library {
+
+enum class Group : uint8_t { BASE, ENGINE, CONSOLE, COUNT };
+
+// The group's word in the boot image and in messages.
+constexpr const char* group_name(Group g) {
+    return g == Group::BASE ? "base" : g == Group::ENGINE ? "engine" : "console";
+}
+
+}  // namespace kiv::library
