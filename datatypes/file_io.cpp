@@ -1,6 +1,7 @@
 // The file! actions that touch the file system: read (read/info describes
 // the entry), write, delete, query and rename, over the POSIX layer in platform/files. Text is UTF-8 with LF
 // line ends on this system; reading folds CR LF and a lone CR to LF.
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "evaluator/lexer_values.h"
 #include "library/library.h"
 #include "platform/files.h"
+#include "runtime/arena.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -72,9 +74,27 @@ int64_t count_of(Cell* arg) {
     return int64_t(d);
 }
 
-// Series hold at most 2^31 - 1 bytes: a longer read is refused rather than cut.
+// The most bytes a read may give: series hold at most 2^31 - 1 bytes, and a
+// read must fit in the series arena while its bytes are also held outside
+// it (an arena reduced by an address-space limit took half of what the
+// limit left, the other half is for everything else): half the arena.
+uint64_t most_bytes() {
+    return std::min<uint64_t>(INT32_MAX, arena::reserved_bytes / 2);
+}
+
+// A longer read is refused rather than cut.
 void check_length(size_t n) {
-    if (n > size_t(INT32_MAX)) fire({"script", "too-long"});
+    if (n > most_bytes()) fire({"script", "too-long"});
+}
+
+// The count to ask the file layer for: the part asked (all when none), but
+// never more than one byte past the most a read may give, so that an endless
+// source (a device, a pipe that never closes) stops there and is refused
+// instead of growing until memory runs out.
+int64_t bounded_part(Cell* part) {
+    int64_t n = count_of(part);
+    const uint64_t most = most_bytes();
+    return n < 0 || uint64_t(n) > most ? int64_t(most + 1) : n;
 }
 
 // Folder listing: a new block of file! values, folders ending in "/". The
@@ -119,7 +139,7 @@ Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool
         // Straight into the new binary!: nothing allocates while it is filled.
         Cell* out = stack::push(none::cell());
         size_t got = 0;
-        bool ok = files::read(path.c_str(), count_of(part), count_of(seek), [&](size_t n) {
+        bool ok = files::read(path.c_str(), bounded_part(part), count_of(seek), [&](size_t n) {
             check_length(n);
             uint8_t* at = nullptr;
             Cell bin = *binary::push_room(uint32_t(n), at);
@@ -132,7 +152,14 @@ Outcome read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool
         return out;
     }
     std::vector<uint8_t> bytes;
-    if (!files::read(path.c_str(), count_of(part), count_of(seek), bytes)) fire({"access", "cannot-open"}, *source);
+    size_t got = 0;
+    bool ok = files::read(path.c_str(), bounded_part(part), count_of(seek), [&](size_t n) {
+        check_length(n);  // before the copy: an endless source stops here
+        bytes.resize(n);
+        return bytes.data();
+    }, got);
+    if (!ok) fire({"access", "cannot-open"}, *source);
+    bytes.resize(got);
     return push_read_value(bytes, binary, lines);
 }
 

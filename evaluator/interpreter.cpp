@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -911,17 +912,39 @@ inline Unwind call_routine(const Cell& r) {
     return f(stack::arg_base);
 }
 
+// Memory outside the series arena ran out in a native (the C++ heap refused
+// a request): the memory that request was for is gone with the unwinding, so
+// it becomes the language's catchable error, raised from the native's call
+// while its frame is still there.
+[[noreturn, gnu::cold, gnu::noinline]] void out_of_memory() {
+    fire({"internal", "no-memory"});
+}
+
 // Runs native number n, or the action in slot `slot`; its unwind code is
 // the result.
 inline Unwind run_native_fn(uint32_t n, const int32_t* refs) {
     natives::NativeFn f = n >= 1 && n <= natives::TABLE_SLOTS ? natives::natives_table[n - 1] : nullptr;
     if (!f) fire({"internal", "not-done"});
-    return f(false, refs);
+    Unwind code;
+    try {
+        code = f(false, refs);
+    } catch (const std::bad_alloc&) {
+        out_of_memory();
+    }
+    if (!code) memory::collect_owed();  // the result is on the data stack
+    return code;
 }
 inline Unwind run_action(uint32_t slot, const int32_t* refs) {
     actions::StackEntry f = slot >= 1 && slot <= ACTION_COUNT ? actions::generic_table[slot] : nullptr;
     if (!f) fire({"internal", "not-done"});
-    return f(refs);
+    Unwind code;
+    try {
+        code = f(refs);
+    } catch (const std::bad_alloc&) {
+        out_of_memory();
+    }
+    if (!code) memory::collect_owed();  // the result is on the data stack
+    return code;
 }
 // Runs an action or native entry; its unwind code is the result.
 inline Unwind run_native(const Cell& fn, const int32_t* refs) {

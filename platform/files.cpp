@@ -126,18 +126,32 @@ bool read(const char* path, int64_t part, int64_t seek, const std::function<uint
         return true;
     }
     // No size: read until end of input (or the limit), once, never rewound.
-    std::vector<uint8_t> out;
+    // The bytes gather in pieces of growing size, so that no piece is copied
+    // before the end and the memory held stays close to the count read.
+    std::vector<std::vector<uint8_t>> pieces;
     size_t have = 0;
     while (int64_t(have) < limit) {
-        size_t want = size_t(std::min<int64_t>(limit - int64_t(have), CHUNK));
-        if (out.size() < have + want) out.resize(std::max(have + want, out.size() * 2));
-        ssize_t r = read_some(f.fd, out.data() + have, want);
+        if (pieces.empty() || pieces.back().size() == pieces.back().capacity()) {
+            size_t next = std::min<size_t>(std::max<size_t>(CHUNK, have / 4), size_t(64) << 20);
+            pieces.emplace_back();
+            pieces.back().reserve(size_t(std::min<int64_t>(limit - int64_t(have), int64_t(next))));
+        }
+        std::vector<uint8_t>& piece = pieces.back();
+        size_t at = piece.size();
+        size_t want = std::min<size_t>(piece.capacity() - at, size_t(limit - int64_t(have)));
+        piece.resize(at + want);
+        ssize_t r = read_some(f.fd, piece.data() + at, want);
         if (r < 0) return false;
+        piece.resize(at + size_t(r > 0 ? r : 0));
         if (r == 0) break;
         have += size_t(r);
     }
     uint8_t* p = room(have);
-    if (have) std::memcpy(p, out.data(), have);
+    for (const std::vector<uint8_t>& piece : pieces) {
+        if (piece.empty()) continue;
+        std::memcpy(p, piece.data(), piece.size());
+        p += piece.size();
+    }
     got = have;
     return true;
 }

@@ -103,6 +103,7 @@ std::unique_ptr<Bitmap> new_bitmap(uint64_t width, uint64_t height) {
         return nullptr;
     }
     pixels_made += width * height;
+    memory::note_outside_bytes(width * height * 4);
     return bm;
 }
 
@@ -159,6 +160,7 @@ uint32_t* pixels(const Cell* image, bool write) {
     uint32_t f = get_word(node, W_FLAGS);
     if (f & SOURCE_RENDERED) f &= ~(SOURCE_RENDERED | PIXELS_VALID);
     if (!(f & PIXELS_VALID) || bm->pixels.empty()) {
+        if (bm->pixels.empty()) memory::note_outside_bytes(bm->count() * 4);
         bm->pixels.resize(size_t(bm->count()));
         if (bm->source.size() == bm->pixels.size()) {
             if (f & SOURCE_PREMULT)
@@ -191,6 +193,7 @@ const uint32_t* premultiplied(const Cell* image) {
     if (stale) {
         const uint32_t* px = pixels(image, false);
         f = get_word(node, W_FLAGS);
+        if (bm->source.empty()) memory::note_outside_bytes(bm->count() * 4);
         bm->source.resize(size_t(bm->count()));
         premultiply(px, bm->source.data(), bm->count());
         drop_cache(bm, node);

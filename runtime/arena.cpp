@@ -1,7 +1,10 @@
 #include "runtime/arena.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,19 +14,44 @@
 namespace kiv::arena {
 
 namespace {
-// Reserves the range (unused pages cost nothing until committed).
-uint8_t* reserve() {
-    void* p = mmap(nullptr, RESERVED_BYTES + PAGE_SIZE, PROT_NONE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) {
-        std::fputs("*** cannot reserve the series arena\n", stderr);
-        std::exit(94);
+uint64_t reserved_size = 0;
+
+// The address space the process may still map: the soft RLIMIT_AS less the
+// mappings made so far (libraries, the C heap); unlimited when there is no
+// limit.
+uint64_t address_space_left() {
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_AS, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    uint64_t used = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        unsigned long long pages = 0;
+        if (std::fscanf(f, "%llu", &pages) == 1) used = pages * uint64_t(sysconf(_SC_PAGESIZE));
+        std::fclose(f);
     }
-    return static_cast<uint8_t*>(p);
+    return rl.rlim_cur > used ? rl.rlim_cur - used : 0;
+}
+
+// Reserves the range (unused pages cost nothing until committed): 4 GiB, or
+// under an address-space limit half of what the limit leaves, smaller again
+// while the system refuses, down to MIN_RESERVED_BYTES.
+uint8_t* reserve() {
+    uint64_t left = address_space_left();
+    uint64_t size = left == UINT64_MAX ? RESERVED_BYTES : std::min(RESERVED_BYTES, left / 2);
+    size &= ~uint64_t(PAGE_SIZE - 1);
+    for (; size >= MIN_RESERVED_BYTES; size = (size / 2) & ~uint64_t(PAGE_SIZE - 1)) {
+        void* p = mmap(nullptr, size + PAGE_SIZE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p != MAP_FAILED) {
+            reserved_size = size;
+            return static_cast<uint8_t*>(p);
+        }
+    }
+    std::fputs("*** cannot reserve the series arena\n", stderr);
+    std::exit(94);
 }
 }  // namespace
 
 uint8_t* const base = reserve();
+const uint64_t reserved_bytes = reserved_size;
 
 namespace {
 // Free page ranges below the high-water mark, keyed by start offset, so that
@@ -95,7 +123,7 @@ uint64_t take_kept(uint64_t len) {
 void init() {}
 
 Off alloc_pages(uint64_t bytes) {
-    if (bytes > RESERVED_BYTES) return 0;
+    if (bytes > reserved_bytes) return 0;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
     if (uint64_t start = kept_bytes >= len ? take_kept(len) : 0) {
         committed += len;
@@ -113,7 +141,7 @@ Off alloc_pages(uint64_t bytes) {
         used_blocks.emplace(start, len);
         return static_cast<Off>(start);
     }
-    if (len > RESERVED_BYTES - high_water) return 0;
+    if (len > reserved_bytes - high_water) return 0;
     uint64_t start = high_water;
     if (!commit(start, len)) return 0;
     high_water += len;
@@ -154,7 +182,7 @@ void trim_kept(uint64_t limit) {
 }  // namespace
 
 bool free_pages(Off block, uint64_t bytes) {
-    if (bytes > RESERVED_BYTES) return false;
+    if (bytes > reserved_bytes) return false;
     uint64_t start = block;
     uint64_t len = round_pages(bytes == 0 ? 1 : bytes);
     auto used = used_blocks.find(start);

@@ -1,5 +1,5 @@
-// The series arena: one reserved 4 GiB range of virtual memory that holds all
-// series memory (node frames, series frames, big series and fixed series).
+// The series arena: one reserved range of virtual memory (4 GiB, less under
+// an address-space limit) that holds all series memory (node frames, series frames, big series and fixed series).
 //
 // Invariant: every "address" the runtime stores in a 32-bit field (node slots,
 // the node/head/tail fields of buffer headers, node words of cells) is an Off,
@@ -20,8 +20,20 @@
 
 namespace kiv::arena {
 
+// The largest range reserved (offsets are 32 bits).
 constexpr uint64_t RESERVED_BYTES = uint64_t(1) << 32;  // 4 GiB
 constexpr uint32_t PAGE_SIZE = 4096;
+// The smallest range the program starts with: under a tighter address-space
+// limit it cannot run at all.
+constexpr uint64_t MIN_RESERVED_BYTES = uint64_t(16) << 20;
+
+// The size of the range actually reserved: RESERVED_BYTES, or less when the
+// process runs under an address-space limit (ulimit -v, a container's
+// limit), which a 4 GiB reservation would exceed on its own. Then about half
+// of what the limit leaves at load time is taken, so that the C heap
+// (pixels, decoders, the system libraries) keeps the other half. Series
+// memory beyond it raises the language's "not enough memory" error.
+extern const uint64_t reserved_bytes;
 
 // The start of the reserved range, fixed when the program loads. Declared
 // const so that the compiler may keep it in a register across stores and
@@ -41,7 +53,7 @@ inline Off off(const void* p) {
 }
 inline bool contains(const void* p) {
     auto* b = static_cast<const uint8_t*>(p);
-    return b >= base && b < base + RESERVED_BYTES;
+    return b >= base && b < base + reserved_bytes;
 }
 
 // A page-aligned, committed, zero-filled block of at least `bytes` bytes

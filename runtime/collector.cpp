@@ -636,6 +636,8 @@ void init() {
 void collect() {
     if (collecting_now) return;
     CollectingScope scope;
+    memory::collection_owed = false;
+    memory::outside_bytes = 0;
     ++memory::layout_stamp;  // first: whatever the collection moves
     figures = Figures{};
     if (node_compaction_on) compact_node_frames();
@@ -741,13 +743,16 @@ void unregister_marker(Marker marker) {
 
 void memory_report(Cell* out) {
     memory::Stats s = memory::collect_stats(2);
-    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(5), 0};
+    *out = Cell{TYPE_BLOCK, 0, memory::alloc_cells(6), 0};
     append_figures(out, s.node_frames);
     append_figures(out, s.series_frames);
     Cell big = append_block(out, int32_t(s.big_blocks.size()), false);
     for (uint64_t size : s.big_blocks) append_line(&big, number_cell(size));
     *block_alloc_tail(out) = number_cell(s.grand_total);
     *block_alloc_tail(out) = number_cell(s.tracked_heap);
+    // The most series memory can take: the arena's reservation, less than
+    // 4 GiB under an address-space limit.
+    *block_alloc_tail(out) = number_cell(arena::reserved_bytes);
 }
 
 void bytes_in_use(Cell* out) {

@@ -149,7 +149,10 @@ const Figures& last_figures();
 // Each leaves its result at the argument base. Arguments: the refinements used.
 void native_stats(bool show, bool info);
 void native_recycle(bool on, bool off);
-// The memory report of `stats/info`: a new block of five values in `out`.
+// The memory report of `stats/info`: a new block of six values in `out`:
+// node frames, series frames and big series (blocks of figures), the grand
+// total, the tracked heap, and the arena's size (the most series memory can
+// take).
 void memory_report(Cell* out);
 // The bytes in use as integer! (float! above 2147483647) in `out`.
 void bytes_in_use(Cell* out);

@@ -10,6 +10,7 @@ namespace kiv::memory {
 
 Record record{};
 bool retired_waiting = false;
+bool collection_owed = false;
 bool collection_enabled = false;
 uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
@@ -83,18 +84,42 @@ void release_retired() {
     retired_waiting = false;
 }
 
-// Runs a collection when one is allowed; says whether it ran.
+// Runs a collection when one is allowed; says whether it ran. A collection
+// wanted while a pause is in force is owed to the next allocation that may
+// run one.
 bool run_collection() {
-    if (!collection_allowed() || !collect_hook) return false;
+    if (!collect_hook) return false;
+    if (!collection_allowed()) {
+        if (collection_enabled) collection_owed = true;
+        return false;
+    }
+    collection_owed = false;
     collect_hook();
     return true;
 }
+
+}  // namespace
+
+uint64_t outside_bytes = 0;
+
+void note_outside_bytes(uint64_t bytes) {
+    outside_bytes += bytes;
+    if (outside_bytes >= std::max(OUTSIDE_TRIGGER, record.total) && collection_enabled) collection_owed = true;
+}
+
+void collect_owed_slow() {
+    if (collection_allowed()) run_collection();
+}
+
+namespace {
 
 // Every buffer allocation passes here first.
 inline void before_buffer_allocation() {
     if (!retired_blocks.empty()) release_retired();
 #ifdef KIV_GC_TORTURE
     run_collection();
+#else
+    if (collection_owed && collection_allowed()) run_collection();
 #endif
 }
 

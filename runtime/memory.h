@@ -103,6 +103,30 @@ extern Record record;
 // True while blocks an expansion replaced wait for their release (at the
 // next buffer allocation).
 extern bool retired_waiting;
+// True when the allocator wanted a collection that could not run (a pause
+// was in force, see CollectionPause) or when memory outside the frames grew
+// enough to call for one (big series, external resources): the next buffer
+// allocation that may collect runs it. Without this, memory taken while
+// paused (decoders, conversions and file reads pause around their one
+// allocation) would make new frames that no collection ever looks at.
+extern bool collection_owed;
+// Memory taken outside the arena for values that only a collection frees
+// (the pixels of images, other external resources): the owner reports its
+// size here, and once OUTSIDE_TRIGGER bytes (or as many as the arena holds,
+// when that is more) were reported since the last collection, a collection
+// is owed. Dropped images are then reclaimed while their footprint is
+// still bounded, however little series memory they use.
+constexpr uint64_t OUTSIDE_TRIGGER = uint64_t(64) << 20;
+extern uint64_t outside_bytes;  // reported since the last collection
+void note_outside_bytes(uint64_t bytes);
+// Runs an owed collection when one may run. The evaluator calls it after
+// each native and action, where no native code holds a buffer address: a
+// loop whose every allocation is paused still gets its collections.
+void collect_owed_slow();
+inline void collect_owed() {
+    if (collection_owed) [[unlikely]]
+        collect_owed_slow();
+}
 
 // When false, allocation never collects. `recycle/on` and `recycle/off` set it.
 extern bool collection_enabled;
@@ -232,7 +256,7 @@ Off alloc_narrow_slow(uint32_t count);
 // collects.
 [[gnu::always_inline]] inline Off frame_series_quick(uint32_t size, uint32_t unit) {
     uint32_t need = size + BUFFER_OVERHEAD;
-    if (retired_waiting || !record.current_series_frame || !record.current_node_frame) [[unlikely]]
+    if (retired_waiting || collection_owed || !record.current_series_frame || !record.current_node_frame) [[unlikely]]
         return 0;
     SeriesFrame* f = arena::ptr<SeriesFrame>(record.current_series_frame);
     if (uint64_t(f->first_free) + need >= f->end) [[unlikely]]

@@ -736,11 +736,14 @@ TEST_F(CollectorTest, StatsNative) {
     EXPECT_EQ(total.type(), uint32_t(TYPE_INTEGER));
     Cell* info = keep(run_native(collector::native_stats, -1, 0));
     ASSERT_EQ(info->type(), uint32_t(TYPE_BLOCK));
-    ASSERT_EQ(block::cells_length(info), 5u);
+    ASSERT_EQ(block::cells_length(info), 6u);
     Cell* v = block::cells_head(info);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(v[i].type(), uint32_t(TYPE_BLOCK)) << i;
     EXPECT_EQ(v[3].type(), uint32_t(TYPE_INTEGER));
     EXPECT_EQ(v[4].type(), uint32_t(TYPE_INTEGER));
+    // The arena's size: a float! once it passes the integer range.
+    double arena_size = v[5].type() == TYPE_INTEGER ? double(v[5].w2) : v[5].get_f64();
+    EXPECT_EQ(arena_size, double(arena::reserved_bytes));
     // One [free used total] per node frame, each on its own line.
     Cell nodes = v[0];
     EXPECT_EQ(block::cells_length(&nodes), count_node_frames());
@@ -758,7 +761,7 @@ TEST_F(CollectorTest, StatsNative) {
     EXPECT_EQ(shown.type(), uint32_t(TYPE_UNSET));
     ASSERT_NE(shown_report, nullptr);
     EXPECT_EQ(shown_copy.type(), uint32_t(TYPE_BLOCK));
-    EXPECT_EQ(series::count(shown_copy.w2), 5u);
+    EXPECT_EQ(series::count(shown_copy.w2), 6u);
 }
 
 }  // namespace
