@@ -155,11 +155,13 @@ void fill_system() {
 // called as a function under a frame of that name.
 void show_memory_report(const Cell* report) {
     stack::TopMark guard;
+    Cell* saved_base = stack::arg_base;
     const Cell name = word::load("show-memory-stats");
     Cell* fn = stack::push(none::cell());
     context::get_global_into(name.w2, fn);
     if (fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});
     (void)interpreter::call_values(fn, report, 1, &name);
+    stack::arg_base = saved_base;
 }
 
 void install_memory_report() {
