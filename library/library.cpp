@@ -32,6 +32,7 @@
 #include "library/image.h"
 #include "library/modules.h"
 #include "boot/serialize.h"
+#include "runtime/collector.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
@@ -151,6 +152,23 @@ void fill_system() {
     set_system_field({"script", "args"}, *args);
 
     set_options_path();
+}
+
+// `stats/show` prints its report with the library's show-memory-stats,
+// called as a function under a frame of that name.
+void show_memory_report(const Cell* report) {
+    stack::TopMark guard;
+    Cell* saved_base = stack::arg_base;
+    const Cell name = word::load("show-memory-stats");
+    Cell* fn = stack::push(none::cell());
+    context::get_global_into(name.w2, fn);
+    if (fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});
+    (void)interpreter::call_values(fn, report, 1, &name);
+    stack::arg_base = saved_base;
+}
+
+void install_memory_report() {
+    collector::show_memory_stats = show_memory_report;
 }
 
 struct Module {

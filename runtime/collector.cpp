@@ -771,7 +771,14 @@ void native_stats(bool show, bool info) {
         stack::top = saved_top;
         *result = Cell{TYPE_UNSET, 0, 0, 0};
     } else if (info) {
-        memory_report(result);
+        // Built in a pushed slot: the result slot may lie above the data top,
+        // where the collections made while building would not see the block.
+        Cell* saved_top = stack::top;
+        Cell* report = stack::push_slot();
+        *report = Cell{TYPE_NONE, 0, 0, 0};
+        memory_report(report);
+        *result = *report;
+        stack::top = saved_top;
     } else {
         bytes_in_use(result);
     }
