@@ -36,6 +36,7 @@
     X("library/schemes.kiv",   BASE,    nullptr)             /* register-scheme and the URL grammar */ \
     X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
+    X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
