@@ -35,6 +35,7 @@
     X("library/operators.kiv", BASE,    nullptr)             /* + - * / ... as op! values */ \
     X("library/schemes.kiv",   BASE,    nullptr)             /* register-scheme and the URL grammar */ \
     X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
+    X("library/preprocessor.kiv", BASE, nullptr)             /* preprocessor, expand-directives */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
