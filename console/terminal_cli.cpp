@@ -15,6 +15,7 @@
 
 #include "datatypes/fixed_words.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
@@ -136,6 +137,31 @@ void eval_in_console_catch(const Cell* code, Cell* slot) {
         fire({"throw", "throw"});
     }
     *slot = *(stack::top - 1);
+}
+
+// True when the script's header object names the word preprocessor in its
+// Needs field (alone or in a block).
+bool needs_preprocessor(const Cell* header) {
+    if (header->type() != TYPE_OBJECT) return false;
+    Cell field = word::load("Needs");
+    Cell* needs = object::select_word(header, &field);
+    if (!needs) return false;
+    Cell wanted = word::load("preprocessor");
+    if (needs->type() == TYPE_BLOCK) return block::cells_find_word(needs, &wanted, false) != nullptr;
+    if (needs->type() != TYPE_WORD && needs->type() != TYPE_LIT_WORD) return false;
+    return symbol::resolve(needs->w2) == symbol::resolve(wanted.w2);
+}
+
+// Runs the library's expand-directives on the script's code, in place.
+void expand_script(const Cell* code) {
+    Cell fn_word = word::load("expand-directives");
+    Cell* fn = context::get_word(&fn_word);
+    if (!fn || fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});
+    Cell f = *fn;
+    Cell* saved = stack::top;
+    Cell* args = stack::push(*code);
+    if (interpreter::call_pushed(&fn_word, &f, args, false) != 0) fire({"throw", "throw"});
+    stack::top = saved;
 }
 
 bool is_halt_request(const Cell& v) {
@@ -308,6 +334,7 @@ int run_script(const CommandLine& cl) {
                     *object::construct(header, object::is_object_like(held->type()) ? held : nullptr, false);
             }
             library::set_system_field({"script", "header"}, *header);
+            if (needs_preprocessor(header)) expand_script(code);
             eval_in_console_catch(code, slot);
         },
         &result, &error_text);

@@ -335,11 +335,31 @@ Unwind has(const int32_t*) {
 
 namespace {
 
+// The library's preprocessor/expand on the block in a[0], with no job: the
+// block is expanded in place and the result dropped. Missing (before the
+// library module has run) it is internal not-done.
+Unwind expand_block(Cell* a) {
+    Cell object_word = word::load("preprocessor");
+    Cell* object = context::get_word(&object_word);
+    Cell fn_word = word::load("expand");
+    Cell* fn = object && object->type() == TYPE_OBJECT ? object::select_word(object, &fn_word) : nullptr;
+    if (!fn || fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});
+    Cell f = *fn;
+    Cell* saved = stack::top;
+    Cell* args = stack::push(*a);
+    stack::push(NONE_CELL);
+    Unwind code = interpreter::call_pushed(&fn_word, &f, args, false);
+    if (code) return code;
+    stack::top = saved;
+    return UNWIND_NONE;
+}
+
 // The block step of do: the code is the block in cell a[0].
 Unwind do_block(Cell* a, bool expand, bool next) {
     clip_index(a);
-    // The preprocessor is a library module that does not exist yet.
-    if (expand) fire({"internal", "not-done"});
+    if (expand) {
+        if (Unwind code = expand_block(a)) return code;
+    }
     if (next) {
         Cell blk = *a;
         uint32_t after = blk.w1;

@@ -37,6 +37,7 @@
     X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
+    X("library/preprocessor.kiv", BASE, nullptr)             /* preprocessor, expand-directives */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
