@@ -168,15 +168,15 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
         switch (id) {
             case ACT_ADD:
                 if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_ADD, left, right, out);
+                    return !NoCall && actions::math_int(OP_ADD, left, right, out);
                 break;
             case ACT_SUBTRACT:
                 if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                    return !NoCall && actions::math_int(OP_SUB, left, right, out);
                 break;
             case ACT_MULTIPLY:
                 if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                    return !NoCall && actions::math_int(OP_MUL, left, right, out);
                 break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
