@@ -23,7 +23,7 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer_values.h"
 #include "platform/image.h"
-#include "evaluator/entry.h"
+#include "evaluator/literal_table.h"
 #include "evaluator/natives.h"
 #include "runtime/error.h"
 #include "runtime/lz.h"
