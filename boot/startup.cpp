@@ -19,7 +19,7 @@
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 #include "gui/backend/event.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"

@@ -152,7 +152,8 @@ inline int32_t compare_keys(uint32_t a, uint32_t b, int32_t op) {
     }
 }
 
-// Arithmetic operation codes of the math workers.
+// Arithmetic operation codes of the math workers, also taken by the
+// evaluator's fast paths (evaluator/fast_paths.h).
 enum MathOp : int32_t { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AND, OP_XOR };
 
 // The math actions of a type whose worker takes the operation code (MathOp):

@@ -21,7 +21,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"

@@ -18,7 +18,7 @@
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "evaluator/entry.h"
+#include "evaluator/mold.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"

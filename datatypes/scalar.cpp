@@ -6,7 +6,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 

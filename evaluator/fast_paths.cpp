@@ -17,17 +17,17 @@ namespace {
 
 uint32_t math_slot(uint32_t op) {
     switch (op) {
-        case FM_ADD:
+        case OP_ADD:
             return ACT_ADD;
-        case FM_SUBTRACT:
+        case OP_SUB:
             return ACT_SUBTRACT;
-        case FM_MULTIPLY:
+        case OP_MUL:
             return ACT_MULTIPLY;
-        case FM_OR:
+        case OP_OR:
             return ACT_OR_T;
-        case FM_AND:
+        case OP_AND:
             return ACT_AND_T;
-        case FM_XOR:
+        case OP_XOR:
             return ACT_XOR_T;
         default:
             bad_op();

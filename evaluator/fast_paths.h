@@ -22,8 +22,9 @@
 
 namespace kiv::actions {
 
-// Math op codes (3 and 4 are not used) and the actions they stand for.
-enum FastMath : uint32_t { FM_ADD = 0, FM_SUBTRACT = 1, FM_MULTIPLY = 2, FM_OR = 5, FM_AND = 6, FM_XOR = 7 };
+// Math op codes are the math workers' (MathOp, datatypes/actions.h); the
+// fast paths take OP_ADD, OP_SUB, OP_MUL, OP_OR, OP_AND and OP_XOR, not
+// OP_DIV or OP_REM.
 // Block navigation op codes and their actions.
 enum SeriesOp : uint32_t {
     SO_LENGTH_Q = 1,
@@ -47,22 +48,22 @@ inline bool math_int(uint32_t op, int32_t left, int32_t right, Cell* out) {
     int32_t r;
     bool over;
     switch (op) {
-        case FM_ADD:
+        case OP_ADD:
             over = __builtin_add_overflow(left, right, &r);
             break;
-        case FM_SUBTRACT:
+        case OP_SUB:
             over = __builtin_sub_overflow(left, right, &r);
             break;
-        case FM_MULTIPLY:
+        case OP_MUL:
             over = __builtin_mul_overflow(left, right, &r);
             break;
-        case FM_OR:
+        case OP_OR:
             r = left | right, over = false;
             break;
-        case FM_AND:
+        case OP_AND:
             r = left & right, over = false;
             break;
-        case FM_XOR:
+        case OP_XOR:
             r = left ^ right, over = false;
             break;
         default:
@@ -70,7 +71,7 @@ inline bool math_int(uint32_t op, int32_t left, int32_t right, Cell* out) {
     }
     if (over) [[unlikely]] {
         double l = left, rr = right;
-        float_::make_at(out, op == FM_ADD ? l + rr : op == FM_SUBTRACT ? l - rr : l * rr);
+        float_::make_at(out, op == OP_ADD ? l + rr : op == OP_SUB ? l - rr : l * rr);
         return true;
     }
     out->header = (out->header & ~header::TYPE_MASK) | TYPE_INTEGER;
@@ -89,9 +90,9 @@ inline bool math_inline(uint32_t op, const Cell* a, const Cell* b, Cell* out) {
         if (out != a) *out = *a;
         return math_int(op, l, r, out);
     }
-    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT && op <= FM_MULTIPLY) {
+    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT && op <= uint32_t(OP_MUL)) {
         double l = a->get_f64(), r = b->get_f64();
-        float_::make_at(out, op == FM_ADD ? l + r : op == FM_SUBTRACT ? l - r : l * r);
+        float_::make_at(out, op == OP_ADD ? l + r : op == OP_SUB ? l - r : l * r);
         return true;
     }
     return false;

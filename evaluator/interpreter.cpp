@@ -50,10 +50,6 @@ namespace {
 
 // ==== Interpreter state ======================================================================
 
-// Root-block cells (indexes; 0 before init).
-uint32_t last_value_slot = 0;
-uint32_t callback_slot = 0;
-
 // The code being evaluated, its expression in progress at `expr` (null
 // before any): one pointer saved and restored per block, paren or body run,
 // read only when an error or a trace report needs the position.
@@ -68,11 +64,6 @@ struct PositionGuard {
     }
     ~PositionGuard() { current_code = saved; }
 };
-
-// Tracing: receivers and the state do/trace established (the mask is in
-// interpreter_internal.h).
-TraceHook trace_hook = nullptr;
-bool trace_established = false;  // tracing as do/trace set it (function flags suspend it)
 
 // Machine-stack guard: evaluation recurses on the C++ stack (every call, block
 // and single expression checks it); below the floor a clean stack overflow is
@@ -125,13 +116,14 @@ inline void check_machine_stack() {
         machine_overflow();
 }
 
-inline bool wants(uint32_t ev) {
-    return tracing && (trace_mask & ev);
-}
-
 }  // namespace
 
 namespace detail {
+
+void init_loop_state() {
+    current_code = nullptr;
+    init_stack_guard();
+}
 
 uintptr_t machine_stack_left() {
     const uintptr_t probe = stack_pointer();
@@ -169,15 +161,15 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
         switch (id) {
             case ACT_ADD:
                 if (__builtin_add_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_ADD, left, right, out);
+                    return !NoCall && actions::math_int(OP_ADD, left, right, out);
                 break;
             case ACT_SUBTRACT:
                 if (__builtin_sub_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_SUBTRACT, left, right, out);
+                    return !NoCall && actions::math_int(OP_SUB, left, right, out);
                 break;
             case ACT_MULTIPLY:
                 if (__builtin_mul_overflow(left, right, &r)) [[unlikely]]
-                    return !NoCall && actions::math_int(actions::FM_MULTIPLY, left, right, out);
+                    return !NoCall && actions::math_int(OP_MUL, left, right, out);
                 break;
             case ACT_REMAINDER:
                 if (right == 0 || (left == INT32_MIN && right == -1)) return false;
@@ -1959,70 +1951,11 @@ inline Unwind eval_in_frame(const Cell& b) {
     return UNWIND_NONE;
 }
 
-// ==== Hooks for the object and error layers
-// ==================================================================
-
-Unwind object_hook_runner(const Cell* function, Off object_ctx) {
-    return run_function(function, object_ctx);
-}
-
-Unwind object_block_evaluator(const Cell* block) {
-    return eval(block, false);
-}
-
-Cell position_for_errors() {
-    return current_position();
-}
-
-void trace_error_event(const Cell& error) {
-    if (!wants(EV_ERROR)) return;
-    Cell e = error;
-    (void)fire_event(EV_ERROR, nullptr, -1, &e, nullptr);  // an exit it asks for cannot travel from here
-}
-
-// The Kiv trace callback and its event filter.
-uint32_t callback_mask(const Cell& callback) {
-    Cell body = function::body_of(&callback);
-    if (body.type() != TYPE_BLOCK || block::cells_length(&body) == 0) return 0xFFFF;
-    Cell first = *block::cells_at(&body, body.w1);
-    if (first.type() != TYPE_BLOCK) return 0xFFFF;
-    uint32_t mask = 0;
-    uint32_t n = series::count(first.w2);
-    for (uint32_t i = first.w1; i < n; ++i) {
-        Cell w = *block::cells_at(&first, i);
-        if (w.type() != TYPE_WORD) continue;
-        uint32_t s = symbol::resolve(w.w2);
-        for (uint32_t bit = 1; bit <= EV_EXPR; bit <<= 1)
-            if (symbol::resolve(event_word(bit).w2) == s) mask |= bit;
-    }
-    return mask;
-}
-
 }  // namespace
 
 // ==== Public interface ==============================================================================
-
-void init() {
-    if (!last_value_slot) {
-        root::keep_copy(unset::cell());
-        last_value_slot = root::count() - 1;
-        root::keep_copy(none::cell());
-        callback_slot = root::count() - 1;
-    } else {
-        *root::at(last_value_slot) = unset::cell();
-        *root::at(callback_slot) = none::cell();
-    }
-    tracing = false;
-    trace_established = false;
-    trace_mask = 0;
-    trace_hook = nullptr;
-    current_code = nullptr;
-    forget_fields();
-    object::hook_runner = object_hook_runner;
-    object::block_evaluator = object_block_evaluator;
-    error::current_position = position_for_errors;
-    init_stack_guard();
-}
+// The entries that run the loop or its quick paths; the others are in
+// interpreter_entries.cpp, tracing in interpreter_trace.cpp.
 
 KIV_SCALAR_STORES Unwind eval(const Cell* block, bool keep) {
     check_machine_stack();
@@ -2267,43 +2200,9 @@ Unwind call_pushed(const Cell* name_in, const Cell* fn_in, Cell* args, bool with
     return UNWIND_NONE;
 }
 
-Unwind call_values(const Cell* fn, const Cell* args, uint32_t count, const Cell* name) {
-    Cell f = *fn;
-    Cell* first = stack::top;
-    for (uint32_t i = 0; i < count; ++i) stack::push(args[i]);
-    return call_pushed(name, &f, first, false);
-}
-
 Unwind run_function(const Cell* fn, Off) {
     Cell f = *fn;
     return run_body(f, anon_word());
-}
-
-Unwind eval_path(const Cell* path, uint32_t mode, const Cell* value, const Cell* block, uint32_t* next) {
-    Cell p = *path;
-    Cell v = value ? *value : unset::cell();
-    if (block && next) {
-        Cell b = *block;
-        Code c{b.w2, *next, b.w1, b.type()};
-        Unwind code = walk_path(p, mode, value ? &v : nullptr, &c);
-        *next = c.pos;
-        return code;
-    }
-    return walk_path(p, mode, value ? &v : nullptr, nullptr);
-}
-
-Shape shape_of(const Cell* fn_in) {
-    Cell fn = source_of(fn_in);
-    if (!is_callable(fn.type())) return Shape{0, 0, 0};
-    Off spec = typed_spec(&fn);
-    const SpecHeader* h = spec_header(spec);
-    return Shape{h->fixed, h->refinements, h->frame_cells};
-}
-
-int32_t find_refinement(const Cell* fn_in, uint32_t sym) {
-    Cell fn = source_of(fn_in);
-    if (!is_callable(fn.type())) return -1;
-    return find_ref_word(typed_spec(&fn), sym);
 }
 
 void check_argument(const Cell* fn_in, const Cell* name, uint32_t index, const Cell* value) {
@@ -2314,137 +2213,9 @@ void check_argument(const Cell* fn_in, const Cell* name, uint32_t index, const C
     check_type(name ? *name : anon_word(), spec_entry(spec, index), value);
 }
 
-// ---- Tracing
-// ------------------------------------------------------------------------------------------------
-
-Cell event_word(uint32_t event) {
-    switch (event) {
-        case EV_INIT:
-            return fixed::words[fixed::W_INIT];
-        case EV_END:
-            return fixed::symbol_words[fixed::SW_END];
-        case EV_PROLOG:
-            return fixed::words[fixed::W_PROLOG];
-        case EV_EPILOG:
-            return fixed::words[fixed::W_EPILOG];
-        case EV_ENTER:
-            return fixed::words[fixed::W_ENTER];
-        case EV_EXIT:
-            return fixed::words[fixed::W_EXIT];
-        case EV_OPEN:
-            return fixed::words[fixed::W_OPEN];
-        case EV_RETURN:
-            return fixed::words[fixed::W_RETURN];
-        case EV_FETCH:
-            return fixed::words[fixed::W_FETCH];
-        case EV_PUSH:
-            return fixed::words[fixed::W_PUSH];
-        case EV_SET:
-            return fixed::symbol_words[fixed::SW_SET];
-        case EV_CALL:
-            return fixed::words[fixed::W_CALL];
-        case EV_ERROR:
-            return fixed::words[fixed::W_ERROR];
-        case EV_THROW:
-            return fixed::words[fixed::W_THROW];
-        case EV_CATCH:
-            return fixed::words[fixed::W_CATCH];
-        case EV_EXPR:
-            return fixed::words[fixed::W_EXPR];
-        default:
-            return none::cell();
-    }
-}
-
-TraceState trace_state() {
-    return TraceState{trace_established, trace_mask, trace_hook, callback_slot};
-}
-
-void restore_trace(const TraceState& saved) {
-    trace_established = saved.on;
-    tracing = saved.on;
-    trace_mask = saved.mask;
-    trace_hook = saved.hook;
-    trace_error = tracing ? trace_error_event : nullptr;
-}
-
-Unwind trace_begin(const Cell* callback) {
-    Cell cb = *callback;
-    if (cb.type() != TYPE_FUNCTION) fire({"script", "invalid-arg"}, cb);
-    *root::at(callback_slot) = cb;
-    trace_hook = nullptr;
-    trace_mask = callback_mask(cb);
-    trace_established = true;
-    tracing = true;
-    trace_error = trace_error_event;
-    return fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
-}
-
-void trace_begin_hook(TraceHook hook, uint32_t mask) {
-    trace_hook = hook;
-    trace_mask = mask;
-    trace_established = true;
-    tracing = true;
-    trace_error = trace_error_event;
-    (void)fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);  // a C++ receiver runs no Kiv code
-}
-
-Unwind trace_end() {
-    // Tracing ends even when the end event raises an error (a stack
-    // overflow that ends the traced code can still be in force while the
-    // callback runs): the state is reset on every way out.
-    struct Reset {
-        ~Reset() {
-            tracing = false;
-            trace_established = false;
-            trace_error = nullptr;
-        }
-    } reset;
-    return fire_event(EV_END, nullptr, -1, nullptr, nullptr);
-}
-
-Unwind fire_event(uint32_t event, const Cell* code, int32_t offset, const Cell* value, const Cell* ref) {
-    if (!tracing || !(trace_mask & event)) return UNWIND_NONE;
-    Cell none_cell = none::cell();
-    Cell code_v = code ? *code : none_cell;
-    Cell value_v = value && value->type() != TYPE_UNSET ? *value : none_cell;
-    Cell ref_v = ref ? *ref : none_cell;
-    int32_t base = int32_t(stack::index_of(stack::arg_base));
-    int32_t top = int32_t(stack::index_of(stack::top));
-    struct Resume {
-        ~Resume() { tracing = true; }
-    } resume;
-    tracing = false;  // no events from the callback itself
-    Cell* saved_top = stack::top;
-    stack::Frame* saved_frames = stack::frames_top;
-    if (trace_hook) {
-        trace_hook(event, code_v, code ? offset : -1, value_v, ref_v, base, top);
-        stack::top = saved_top;
-        return UNWIND_NONE;
-    }
-    Cell cb = *root::at(callback_slot);
-    if (cb.type() != TYPE_FUNCTION) return UNWIND_NONE;
-    Cell* args = stack::top;
-    stack::push(event_word(event));
-    stack::push(code_v);
-    stack::push(Cell{TYPE_INTEGER, 0, uint32_t(code ? offset : -1), 0});
-    stack::push(value_v);
-    stack::push(ref_v);
-    stack::push(Cell{TYPE_PAIR, 0, uint32_t(base), uint32_t(top)});
-    const Cell& frame_name = fixed::words[fixed::W_INTERP_CALLBACK];
-    if (Unwind c = call_pushed(&frame_name, &cb, args, false)) return c;
-    stack::top = saved_top;
-    stack::frames_top = saved_frames;
-    return UNWIND_NONE;
-}
-
 Cell current_position() {
     if (!current_code) return none::cell();
     return Cell{current_code->type, current_code->expr, current_code->node, 0};
-}
-
-Cell* last_value() {
-    return root::at(last_value_slot);
 }
 
 }  // namespace kiv::interpreter

@@ -1,5 +1,7 @@
 // The interpreter's internals shared by its files (interpreter.cpp: blocks,
-// expressions and calls; interpreter_path.cpp: paths). Nothing outside the
+// expressions, calls and the entries that run them; interpreter_path.cpp:
+// paths; interpreter_entries.cpp: the other public entries;
+// interpreter_trace.cpp: tracing). Nothing outside the
 // interpreter includes this header.
 #pragma once
 
@@ -19,6 +21,15 @@ namespace kiv::interpreter::detail {
 
 // The events the trace receivers asked for (meaningful while `tracing`).
 extern uint32_t trace_mask;
+// Tracing's receivers and state (interpreter_trace.cpp): the C++ receiver,
+// tracing as do/trace set it (function flags suspend it), and the root-block
+// cell of the Kiv callback (0 before init).
+extern TraceHook trace_hook;
+extern bool trace_established;
+extern uint32_t callback_slot;
+// Resets the position the loop reports and sets up its machine-stack guard
+// (interpreter.cpp; part of init).
+void init_loop_state();
 
 // ---- Code positions ==========================================================================
 

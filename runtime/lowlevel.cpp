@@ -577,4 +577,16 @@ void print_line(std::initializer_list<PrintItem> items) {
     console::print_cstring("\n");
 }
 
+void fill_repeat(void* address, uint32_t unit, uint32_t count) {
+    if (unit == 0 || count <= 1) return;
+    uint8_t* p = static_cast<uint8_t*>(address);
+    uint64_t total = uint64_t(unit) * count;
+    uint64_t done = unit;
+    while (done < total) {
+        uint64_t n = done < total - done ? done : total - done;
+        std::memcpy(p + done, p, size_t(n));
+        done += n;
+    }
+}
+
 }  // namespace kiv::lowlevel

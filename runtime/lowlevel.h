@@ -225,4 +225,8 @@ inline PrintItem byte(uint8_t c) {
 void print(std::initializer_list<PrintItem> items);
 void print_line(std::initializer_list<PrintItem> items);
 
+// Repeats the first `unit` bytes at the address `count` times in all,
+// copying a doubling prefix each time.
+void fill_repeat(void* address, uint32_t unit, uint32_t count);
+
 }  // namespace kiv::lowlevel

@@ -14,7 +14,7 @@
 #include "datatypes/point.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 #include "gui/backend/draw_device.h"
 #include "library/library.h"
 #include "runtime/cycles.h"

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/lexer_scan.h"
 #include "evaluator/number_scan.h"
+#include "tests/support/lexer_walker.h"
 
 using namespace kiv;
 

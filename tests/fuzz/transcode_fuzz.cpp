@@ -10,7 +10,7 @@
 // Checks, besides the sanitizers: every load ends in a value or a syntax
 // error (never another error, a crash or a hang); no run stays live
 // afterwards; the scan and prescan modes never raise; a text that the
-// scan-only walker of evaluator/lexer_scan.h rejects is rejected by the load
+// scan-only walker of tests/support/lexer_walker.h rejects is rejected by the load
 // too; a load that succeeds gives the same number of top-level values as the
 // walker finds. Collection is switched on, so runs are marked by the
 // collector whenever it runs. A traced load with a callback that refuses
@@ -30,7 +30,6 @@
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
-#include "evaluator/lexer_scan.h"
 #include "evaluator/lexer_values.h"
 #include "runtime/stack.h"
 #include "runtime/arena.h"
@@ -40,6 +39,7 @@
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
+#include "tests/support/lexer_walker.h"
 
 using namespace kiv;
 

@@ -11,7 +11,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "evaluator/actions.h"
-#include "evaluator/entry.h"
+#include "evaluator/literal_table.h"
 #include "evaluator/natives.h"
 #include "library/image.h"
 #include "library/library.h"

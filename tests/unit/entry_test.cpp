@@ -6,6 +6,10 @@
 #include <string>
 
 #include "datatypes/typeset.h"
+#include "evaluator/literal_table.h"
+#include "evaluator/mold.h"
+#include "evaluator/runtime.h"
+#include "runtime/lowlevel.h"
 #include "object_test_support.h"
 
 namespace kiv::test {

@@ -4,7 +4,7 @@
 #include "datatypes/function.h"
 #include "evaluator/natives_impl.h"
 #include "natives_test_support.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 
 namespace kiv::test {
 namespace {

@@ -49,8 +49,8 @@ struct MathCase {
     uint32_t slot;
 };
 const MathCase MATH_OPS[] = {
-    {actions::FM_ADD, ACT_ADD}, {actions::FM_SUBTRACT, ACT_SUBTRACT}, {actions::FM_MULTIPLY, ACT_MULTIPLY},
-    {actions::FM_OR, ACT_OR_T}, {actions::FM_AND, ACT_AND_T},           {actions::FM_XOR, ACT_XOR_T},
+    {OP_ADD, ACT_ADD}, {OP_SUB, ACT_SUBTRACT}, {OP_MUL, ACT_MULTIPLY},
+    {OP_OR, ACT_OR_T}, {OP_AND, ACT_AND_T},           {OP_XOR, ACT_XOR_T},
 };
 
 TEST_F(FastPathsTest, MathMatchesTheActions) {
@@ -82,8 +82,8 @@ TEST_F(FastPathsTest, MathMatchesTheActions) {
             }
     // The overflow rule by value.
     Cell big = integer::cell(2147483647), one = integer::cell(1), m = integer::cell(65536);
-    EXPECT_EQ(outcome([&] { actions::math_op_fast(nullptr, actions::FM_ADD, &big, &one); }), "2147483648.0");
-    EXPECT_EQ(outcome([&] { actions::math_op_fast(nullptr, actions::FM_MULTIPLY, &m, &m); }), "4294967296.0");
+    EXPECT_EQ(outcome([&] { actions::math_op_fast(nullptr, OP_ADD, &big, &one); }), "2147483648.0");
+    EXPECT_EQ(outcome([&] { actions::math_op_fast(nullptr, OP_MUL, &m, &m); }), "4294967296.0");
 }
 
 TEST_F(FastPathsTest, ComparisonsMatchTheComparisonAction) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/lexer_scan.h"
 #include "runtime/cell.h"
+#include "tests/support/lexer_walker.h"
 
 using namespace kiv;
 using namespace kiv::lexer;

@@ -20,7 +20,7 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 #include "test_support.h"
 
 namespace kiv::test {

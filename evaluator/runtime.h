@@ -1,15 +1,11 @@
 // Runtime entry points: the small routines through which natives, actions
 // and the library reach the runtime.
 //
-// - The literal table: the cells decoded from the boot image, addressed by a
-//   0-based index. Its base is an arena offset set by the boot decoder (which
-//   saves and restores it around a nested decode); the table lives in a fixed
-//   series, so the base stays valid for as long as the decoder keeps it.
 // - Argument type checks against typesets, refinement set-up.
 // - Reading and writing words and context slots with the checks that
 //   interpreted code makes (unset values refused).
 // - Path evaluation over a path value, a compiled switch/select, loading one
-//   value from text, forming with a length limit, molding indentation.
+//   value from text, forming with a length limit.
 //
 // All of these run on the main thread. Raising errors goes through fire()
 // (runtime/error.h) and never returns. Cell* arguments must not point into a
@@ -23,20 +19,6 @@
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
-namespace kiv::literal_table {
-
-// Arena offset of cell 0 (0 before the boot image is decoded).
-extern Off base;
-// Sets the base and returns the previous one (the decoder restores it).
-Off set_base(Off new_base);
-// Address of literal i.
-Cell* at(uint32_t index);
-// The node a literal refers to: word 2 for series values (block!, string!,
-// paths, binary! ...), where series keep their node; word 1 for the others
-// (object contexts, functions, natives).
-Off node_at(uint32_t index);
-
-}  // namespace kiv::literal_table
 
 namespace kiv::runtime {
 
@@ -142,14 +124,3 @@ int32_t to_integer_checked(const Cell* value);
 void init();
 
 }  // namespace kiv::runtime
-
-namespace kiv::mold {
-// Appends four spaces per level; returns budget - 4 x levels.
-int32_t indent(Cell* out, int32_t levels, int32_t budget);
-}  // namespace kiv::mold
-
-namespace kiv::lowlevel {
-// Repeats the first `unit` bytes at the address `count` times in all,
-// copying a doubling prefix each time.
-void fill_repeat(void* address, uint32_t unit, uint32_t count);
-}  // namespace kiv::lowlevel

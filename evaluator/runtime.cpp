@@ -1,4 +1,4 @@
-#include "evaluator/entry.h"
+#include "evaluator/runtime.h"
 
 #include <unistd.h>
 
@@ -20,32 +20,11 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/literal_table.h"
 #include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
-
-namespace kiv::literal_table {
-
-Off base = 0;
-
-Off set_base(Off new_base) {
-    Off old = base;
-    base = new_base;
-    return old;
-}
-
-Cell* at(uint32_t index) {
-    return arena::ptr<Cell>(base) + index;
-}
-
-Off node_at(uint32_t index) {
-    const Cell* c = at(index);
-    // Series values keep their position in word 1 and their node in word 2.
-    return is_series(c->type()) ? c->w2 : c->w1;
-}
-
-}  // namespace kiv::literal_table
 
 namespace kiv::runtime {
 
@@ -398,36 +377,3 @@ void init() {
 }
 
 }  // namespace kiv::runtime
-
-namespace kiv::mold {
-
-int32_t indent(Cell* out, int32_t levels, int32_t budget) {
-    static const char spaces[] = "                                ";  // 32
-    if (levels <= 0) return budget;
-    int64_t n = int64_t(levels) * 4;
-    int64_t left = int64_t(budget) - n;
-    while (n > 0) {
-        int64_t k = n < 32 ? n : 32;
-        string::append_latin1(out, spaces, uint32_t(k));
-        n -= k;
-    }
-    return left < INT_MIN ? INT_MIN : int32_t(left);
-}
-
-}  // namespace kiv::mold
-
-namespace kiv::lowlevel {
-
-void fill_repeat(void* address, uint32_t unit, uint32_t count) {
-    if (unit == 0 || count <= 1) return;
-    uint8_t* p = static_cast<uint8_t*>(address);
-    uint64_t total = uint64_t(unit) * count;
-    uint64_t done = unit;
-    while (done < total) {
-        uint64_t n = done < total - done ? done : total - done;
-        std::memcpy(p + done, p, size_t(n));
-        done += n;
-    }
-}
-
-}  // namespace kiv::lowlevel
