@@ -410,10 +410,22 @@ TEST_F(CollectorTest, LiveBuffersSlideDownInOrder) {
 
 TEST_F(CollectorTest, RunsMoveIntoThePreviousFrameAndEmptiedFramesAreReleased) {
     memory::collection_enabled = false;
-    constexpr uint32_t GARBAGE = 256 * 1024, LIVE = 64 * 1024;
+    constexpr uint32_t GARBAGE = 256 * 1024, LIVE = 64 * 1024, FILLER = 16 * 1024;
+    // What start-up left must not decide where the runs go: a collection,
+    // then live fillers in every frame's free room (each piece below the
+    // least room a move takes), so that nothing moves below f, the first
+    // frame made here; a live run keeps f listed and its room free.
+    collector::collect();
+    memory::collection_enabled = false;
     Off last = memory::record.last_series_frame;
-    while (memory::record.last_series_frame == last) memory::alloc_bytes(GARBAGE);
+    while (memory::record.last_series_frame == last) keep(binary_of(memory::alloc_bytes(FILLER)));
+    Off f = memory::record.last_series_frame;
+    Off x = patterned(LIVE, 6);
+    keep(binary_of(x));
+    ASSERT_EQ(frame_holding(node_content(x)), f);
+    while (memory::record.last_series_frame == f) memory::alloc_bytes(GARBAGE);
     Off g = memory::record.last_series_frame;
+    ASSERT_EQ(at<SeriesFrame>(g)->prev, f);
     Off y = patterned(LIVE, 7);
     keep(binary_of(y));
     ASSERT_EQ(frame_holding(node_content(y)), g);
@@ -424,6 +436,7 @@ TEST_F(CollectorTest, RunsMoveIntoThePreviousFrameAndEmptiedFramesAreReleased) {
     ASSERT_EQ(frame_holding(node_content(z)), h);
     memory::collection_enabled = true;
     collector::collect();
+    EXPECT_TRUE(pattern_intact(x, LIVE, 6));
     EXPECT_TRUE(pattern_intact(y, LIVE, 7));
     EXPECT_TRUE(pattern_intact(z, LIVE, 8));
     EXPECT_LT(node_content(y), g) << "y moved into an earlier frame";
