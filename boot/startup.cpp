@@ -1,5 +1,6 @@
 #include "boot/startup.h"
 
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
@@ -135,12 +136,20 @@ void entry(int argc, char** argv) {
         lowlevel::catch_level(
             lowlevel::TOP_CATCH_LEVEL,
             [&] {
+#ifdef KIV_GC_TORTURE
+                // Every process starts the same way: collecting at every
+                // allocation of start-up is left to the runs that ask for it
+                // (one test does), so that the others spend their time on
+                // what they test.
+                memory::torture_on = std::getenv("KIV_TORTURE_BOOT") != nullptr;
+#endif
                 boot(BootLevel::language);
                 collector::recycle_on();
                 cli::attach_output();
                 library::set_command_line(argc, argv);
                 library::run_modules();
                 interpreter::spec::close_builtin_layouts();
+                memory::torture_on = true;
                 status = cli::run(argc, argv);
             },
             lowlevel::top_level_catch);

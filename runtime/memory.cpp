@@ -11,6 +11,7 @@ namespace kiv::memory {
 Record record{};
 bool retired_waiting = false;
 bool collection_owed = false;
+bool torture_on = true;
 bool collection_enabled = false;
 uint32_t collection_paused = 0;
 void (*collect_hook)() = nullptr;
@@ -117,7 +118,10 @@ namespace {
 inline void before_buffer_allocation() {
     if (!retired_blocks.empty()) release_retired();
 #ifdef KIV_GC_TORTURE
-    run_collection();
+    if (torture_on)
+        run_collection();
+    else if (collection_owed && collection_allowed())
+        run_collection();
 #else
     if (collection_owed && collection_allowed()) run_collection();
 #endif

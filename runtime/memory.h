@@ -151,6 +151,11 @@ class CollectionPause {
     CollectionPause& operator=(const CollectionPause&) = delete;
 };
 
+// In a KIV_GC_TORTURE build: whether allocation collects every time. Start-up
+// turns it off while it decodes and runs the library, unless the
+// environment sets KIV_TORTURE_BOOT (boot/startup.cpp); no effect otherwise.
+extern bool torture_on;
+
 // The collector's entry, installed by the collector. Allocation calls it
 // before making a new series frame or big block when collection is enabled
 // (and, in a KIV_GC_TORTURE build, before every buffer allocation).
