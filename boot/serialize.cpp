@@ -28,6 +28,7 @@
 #include "evaluator/natives.h"
 #include "platform/image.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
@@ -1517,10 +1518,14 @@ class Decoder : public In {
         block::make_at(&v, int32_t(std::max(1u, room_for(n, In::MIN_RECORD))));
         place(slot, Cell{t | nl, 0, series_node(&v), 0});
         const Off node = series_node(&v);
+        // A hash! gets its (empty) table before its contents are read, so
+        // that a record inside naming it (by reference or as a copy) carries
+        // the table too; the contents are indexed once they are all read.
+        if (t == TYPE_HASH) index_hash(slot);
         for (uint32_t i = 0; i < n; ++i) decode_record(Slot{Slot::APPEND, node, 0, nullptr}, depth + 1);
         if (index > n) fail();
         set_index(slot, index);
-        if (t == TYPE_HASH) index_hash(slot);
+        if (t == TYPE_HASH) hashtable::put_all(locate_last(slot)->w3, 0, 1);
     }
 
     // A new binary! (unit 1) or string buffer of n units copied from src

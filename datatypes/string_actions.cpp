@@ -17,6 +17,7 @@
 #include "datatypes/char.h"
 #include "datatypes/code_point_set.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -38,8 +39,10 @@ namespace {
 
 constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
 
-[[noreturn]] void invalid_refine_arg(const char* refinement, const Cell& value) {
-    fire({"script", "invalid-refine-arg"}, series::arg_word(refinement), value);
+// String-side argument errors name the refinement itself (/part, /skip,
+// /compare), as the string set operations do; block-side ones name the word.
+[[noreturn]] void invalid_refine_arg(uint32_t refinement, const Cell& value) {
+    fire({"script", "invalid-refine-arg"}, fixed::refinements[refinement], value);
 }
 
 inline uint32_t upper(uint32_t cp) {
@@ -500,7 +503,7 @@ int64_t find_wild(Cell* series, Cell* value, uint32_t index, uint32_t total, int
             if (w.count >= 1) many = w.at(0);
             one = w.count >= 2 ? w.at(1) : 0xFFFFFFFFu;
         } else {
-            invalid_refine_arg("with", *with);
+            invalid_refine_arg(fixed::REF_WITH, *with);
         }
     }
     stack::TopMark mark;
@@ -548,7 +551,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
 
     int64_t step = 1;
     if (skip) {
-        if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+        if (skip->type() != TYPE_INTEGER) invalid_refine_arg(fixed::REF_SKIP, *skip);
         step = int32_t(skip->w2);
         if (step < 1) fire({"script", "out-of-range"}, *skip);
     }
@@ -559,7 +562,7 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
         else if (part->type() == t && part->w2 == series->w2)
             count = int64_t(part->w1) - int64_t(index);
         else
-            invalid_refine_arg("part", *part);
+            invalid_refine_arg(fixed::REF_PART, *part);
         if (count < 1) return -1;
     }
 
@@ -1288,7 +1291,13 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     uint32_t start = series->w1;
     uint32_t count = total - start;
     if (part) {
-        int64_t c = series::part_count(series, part);
+        int64_t c = 0;
+        if (part->type() == TYPE_INTEGER)
+            c = integer::get(part);
+        else if (is_series(part->type()) && series_node(part) == series_node(series))
+            c = int64_t(part->w1) - int64_t(start);
+        else
+            invalid_refine_arg(fixed::REF_PART, *part);
         if (c < 0) {
             int64_t from = std::max<int64_t>(0, int64_t(start) + c);
             count = uint32_t(start - from);
@@ -1300,9 +1309,9 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     }
     uint32_t size = 1;
     if (skip) {
-        if (skip->type() != TYPE_INTEGER) invalid_refine_arg("skip", *skip);
+        if (skip->type() != TYPE_INTEGER) invalid_refine_arg(fixed::REF_SKIP, *skip);
         int32_t k = int32_t(skip->w2);
-        if (k < 1 || count % uint32_t(k) || count < uint32_t(k)) invalid_refine_arg("skip", *skip);
+        if (k < 1 || count % uint32_t(k) || count < uint32_t(k)) invalid_refine_arg(fixed::REF_SKIP, *skip);
         size = uint32_t(k);
     }
     if (all && !skip) fire({"script", "bad-refines"});
@@ -1326,7 +1335,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
             return UNWIND_NONE;
         } else {
-            invalid_refine_arg("compare", *comparator);
+            invalid_refine_arg(fixed::REF_COMPARE, *comparator);
         }
     }
     if (count == 0) return UNWIND_NONE;
