@@ -337,6 +337,7 @@ int main(int argc, char** argv) {
         add_routines(literals);
         add_group(literals, source_dir, library::Group::ENGINE);
         add_group(literals, source_dir, library::Group::CONSOLE);
+        add_group(literals, source_dir, library::Group::PREPROCESSOR);
         doing = "encoding";
         Cell* out = stack::push(none::cell());
         kivbin::encode_boot(assignments, literals, out);

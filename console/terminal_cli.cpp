@@ -152,8 +152,11 @@ bool needs_preprocessor(const Cell* header) {
     return symbol::resolve(needs->w2) == symbol::resolve(wanted.w2);
 }
 
-// Runs the library's expand-directives on the script's code, in place.
+// Runs the library's expand-directives on the script's code, in place. The
+// preprocessor's group runs first (once), so that the real expand-directives
+// is called, not the base group's stand-in.
 void expand_script(const Cell* code) {
+    library::need_group(library::Group::PREPROCESSOR);
     Cell fn_word = word::load("expand-directives");
     Cell* fn = context::get_word(&fn_word);
     if (!fn || fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});

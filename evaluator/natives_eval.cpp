@@ -336,11 +336,24 @@ Unwind has(const int32_t*) {
 namespace {
 
 // The library's preprocessor/expand on the block in a[0], with no job: the
-// block is expanded in place and the result dropped. Missing (before the
-// library module has run) it is internal not-done.
+// block is expanded in place and the result dropped. The preprocessor's
+// module group runs on its first need: until then `preprocessor` has no
+// object, and the library's load-preprocessor routine runs the group.
+// Missing (before the library has started) it is internal not-done.
 Unwind expand_block(Cell* a) {
     Cell object_word = word::load("preprocessor");
     Cell* object = context::get_word(&object_word);
+    if (!object || object->type() != TYPE_OBJECT) {
+        Cell load_word = word::load("load-preprocessor");
+        Cell* load = context::get_word(&load_word);
+        if (load && load->type() == TYPE_ROUTINE) {
+            Cell routine = *load;
+            Cell* saved = stack::top;
+            if (Unwind code = interpreter::call_values(&routine, nullptr, 0, &load_word)) return code;
+            stack::top = saved;
+        }
+        object = context::get_word(&object_word);  // re-read: the group's modules have allocated
+    }
     Cell fn_word = word::load("expand");
     Cell* fn = object && object->type() == TYPE_OBJECT ? object::select_word(object, &fn_word) : nullptr;
     if (!fn || fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});

@@ -24,9 +24,9 @@
 //                    catalog, the command line, the current directory). The
 //                    operators are defined before any module whose
 //                    top-level code uses infix.
-//   need_group()     the later groups (the GUI engine, the console): each
-//                    is decoded from its own image and run once, when it
-//                    is first needed.
+//   need_group()     the later groups (the GUI engine, the console, the
+//                    preprocessor): each is decoded from its own image and
+//                    run once, when it is first needed.
 //
 // A module that raises an error is a broken build: the error goes on to the
 // entry's top level, which reports it and ends the process. So does a

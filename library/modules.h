@@ -8,7 +8,11 @@
 //
 //   BASE     runs at start-up, before the script;
 //   ENGINE   the GUI engine: runs the first time `load-gui` needs it;
-//   CONSOLE  runs when the console starts reading lines.
+//   CONSOLE  runs when the console starts reading lines;
+//   PREPROCESSOR  the preprocessor: runs the first time `load-preprocessor`
+//            is called (by do/expand, by a script whose header Needs it,
+//            by the base group's `expand-directives`, which its module
+//            then replaces).
 //
 // The boot image tool (boot/make_image.cpp) packs exactly these files and
 // refuses a .kiv file of a module folder that is not listed here, and a
@@ -37,20 +41,23 @@
     X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
-    X("library/preprocessor.kiv", BASE, nullptr)             /* preprocessor, expand-directives */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
-    X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */
+    X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
+    X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
 
 namespace kiv::library {
 
-enum class Group : uint8_t { BASE, ENGINE, CONSOLE, COUNT };
+enum class Group : uint8_t { BASE, ENGINE, CONSOLE, PREPROCESSOR, COUNT };
 
 // The group's word in the boot image and in messages.
 constexpr const char* group_name(Group g) {
-    return g == Group::BASE ? "base" : g == Group::ENGINE ? "engine" : "console";
+    return g == Group::BASE      ? "base"
+           : g == Group::ENGINE  ? "engine"
+           : g == Group::CONSOLE ? "console"
+                                 : "preprocessor";
 }
 
 }  // namespace kiv::library

@@ -153,6 +153,15 @@ Unwind tracing_q(A a) {
     return UNWIND_NONE;
 }
 
+// Runs the preprocessor's module group once, on its first need (it defines
+// `preprocessor` and the real `expand-directives`).
+template <class A>
+Unwind load_preprocessor(A a) {
+    library::need_group(library::Group::PREPROCESSOR);
+    result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
 // Cells from the bottom up to the routine's own result slot included, so
 // that `pick-stack stack-size?` reads past every cell pick-stack may give.
 template <class A>
@@ -488,6 +497,7 @@ const routine::Row LIBRARY_ROWS[] = {
     KIV_ROUTINE("frame-index?", "[return: [integer!]]", frame_index_q),
     KIV_ROUTINE("collect-calls", "[blk [block!]]", collect_calls),
     KIV_ROUTINE("tracing?", "[return: [logic!]]", tracing_q),
+    KIV_ROUTINE("load-preprocessor", "[\"Internal Use Only\"]", load_preprocessor),
     KIV_ROUTINE("write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout),
     KIV_ROUTINE("event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
                 type_predicate<TYPE_EVENT>),
