@@ -1642,15 +1642,11 @@ class Decoder : public In {
     // stacks as they were.
     template <class Step>
     void or_invalid(Step&& step) {
-        Cell* const top = stack::top;
-        Cell* const base = stack::arg_base;
-        stack::Frame* const frames = stack::frames_top;
+        const stack::Marks marks;
         try {
             step();
         } catch (const RaisedError&) {
-            stack::top = top;
-            stack::arg_base = base;
-            stack::frames_top = frames;
+            marks.restore();
             fail();
         }
     }

@@ -180,6 +180,19 @@ struct TopMark {
         if (saved) top = saved;
     }
 };
+// The data top, the argument base and the frame top before a step whose
+// raised error is answered on the spot, where none of the step's frames
+// needs unwinding one by one: restore() puts all three back.
+struct Marks {
+    Cell* const saved_top = top;
+    Cell* const saved_arg_base = arg_base;
+    Frame* const saved_frames = frames_top;
+    void restore() const {
+        top = saved_top;
+        arg_base = saved_arg_base;
+        frames_top = saved_frames;
+    }
+};
 inline void set_last_keep(const Cell& v) {
     copy_cell(&v, arg_base);
     top = arg_base + 1;

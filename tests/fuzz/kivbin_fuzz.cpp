@@ -62,18 +62,14 @@ bool read(const std::vector<uint8_t>& buf, Cell** target) {
 // (an ordering of values that have none, a too-deep walk), a crash is not.
 template <class Step>
 void tolerate(Step&& step) {
-    Cell* const top = stack::top;
-    Cell* const base = stack::arg_base;
-    stack::Frame* const frames = stack::frames_top;
+    const stack::Marks marks;
     try {
         step();
     } catch (const RaisedError&) {
-        stack::top = top;
-        stack::arg_base = base;
-        stack::frames_top = frames;
+        marks.restore();
         cycles::reset();
     }
-    stack::top = top;
+    stack::top = marks.saved_top;  // what a normal step left is dropped too
 }
 
 // Molds (plain and /all) and forms a value, each cut at a length so a
