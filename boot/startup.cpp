@@ -21,7 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/error.h"
 #include "evaluator/runtime.h"
-#include "gui/backend/event.h"
+#include "gui/window/event.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"

@@ -24,7 +24,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
-#include "gui/backend/loop.h"
+#include "gui/window/loop.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"

@@ -18,7 +18,7 @@
 #include "boot/startup.h"
 #include "datatypes/none.h"
 #include "evaluator/interpreter.h"
-#include "gui/backend/draw_context.h"
+#include "gui/draw/draw_context.h"
 #include "library/library.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -1,5 +1,5 @@
 // libFuzzer target over the clipboard data other programs hand over
-// (gui/backend/selection_formats.h): text/uri-list file lists, UTF-8 text,
+// (gui/window/selection_formats.h): text/uri-list file lists, UTF-8 text,
 // and the store's UTF-16 text and file-list blocks.
 //
 // Built by CMake; `make test` replays the kept inputs of
@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gui/backend/selection_formats.h"
+#include "gui/window/selection_formats.h"
 
 using namespace kiv::gui;
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "gui/backend/draw_context.h"
-#include "gui/backend/draw_device.h"
-#include "gui/backend/draw_matrix.h"
+#include "gui/draw/draw_context.h"
+#include "gui/draw/draw_device.h"
+#include "gui/draw/draw_matrix.h"
 #include "interp_support.h"
 #include "platform/image.h"
 

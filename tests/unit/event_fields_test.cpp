@@ -3,11 +3,11 @@
 // path end to end) checked here message by message.
 #include <gtest/gtest.h>
 
-#include "gui/backend/accessors.h"
-#include "gui/backend/classes.h"
-#include "gui/backend/event.h"
-#include "gui/backend/loop.h"
-#include "gui/backend/windows.h"
+#include "gui/window/accessors.h"
+#include "gui/window/classes.h"
+#include "gui/window/event.h"
+#include "gui/window/loop.h"
+#include "gui/window/windows.h"
 #include "test_support.h"
 
 namespace kiv::test {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "gui/backend/classes.h"
-#include "gui/backend/keyboard.h"
-#include "gui/backend/loop.h"
-#include "gui/backend/queue.h"
-#include "gui/backend/timers.h"
-#include "gui/backend/windows.h"
+#include "gui/window/classes.h"
+#include "gui/window/keyboard.h"
+#include "gui/window/loop.h"
+#include "gui/window/queue.h"
+#include "gui/window/timers.h"
+#include "gui/window/windows.h"
 
 using namespace kiv::gui;
 

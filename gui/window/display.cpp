@@ -1,0 +1,422 @@
+#include "gui/window/display.h"
+
+#include "gui/window/gdk_calls.h"
+#include <time.h>
+
+#include <cmath>
+
+#include "gui/window/classes.h"
+#include "gui/window/clipboard.h"
+#include "gui/window/keyboard.h"
+#include "gui/window/queue.h"
+#include "gui/window/windows.h"
+
+namespace kiv::gui::display {
+
+namespace {
+
+bool opened = false;
+GdkDisplay* connection = nullptr;
+Hwnd leave_window = 0;
+uint32_t x_buttons = 0;  // EVT_AUX_DOWN while X button 1 or 2 is held
+
+struct Press {
+    uint32_t time = 0;
+    int32_t x = 0, y = 0;
+    uint32_t button = 0;
+    Hwnd hwnd = 0;
+    bool valid = false;
+} last_press;
+
+uint32_t flags_of(guint state) {
+    uint32_t f = 0;
+    if (state & GDK_CONTROL_MASK) f |= EVT_CONTROL;
+    if (state & GDK_SHIFT_MASK) f |= EVT_SHIFT;
+    if (state & GDK_MOD1_MASK) f |= EVT_ALT;
+    if (state & GDK_BUTTON1_MASK) f |= EVT_DOWN;
+    if (state & GDK_BUTTON2_MASK) f |= EVT_MID_DOWN;
+    if (state & GDK_BUTTON3_MASK) f |= EVT_ALT_DOWN;
+    return f | x_buttons;
+}
+
+uint32_t mk_of(uint32_t f) {
+    uint32_t mk = 0;
+    if (f & EVT_DOWN) mk |= MK_LBUTTON;
+    if (f & EVT_ALT_DOWN) mk |= MK_RBUTTON;
+    if (f & EVT_MID_DOWN) mk |= MK_MBUTTON;
+    if (f & EVT_SHIFT) mk |= MK_SHIFT;
+    if (f & EVT_CONTROL) mk |= MK_CONTROL;
+    if (f & EVT_AUX_DOWN) mk |= MK_XBUTTON1;
+    return mk;
+}
+
+uint32_t button_flag(uint32_t button) {
+    switch (button) {
+        case 1:
+            return EVT_DOWN;
+        case 2:
+            return EVT_MID_DOWN;
+        case 3:
+            return EVT_ALT_DOWN;
+        case 8:
+        case 9:
+            return EVT_AUX_DOWN;
+        default:
+            return 0;
+    }
+}
+
+// The window a mouse event at client point (x, y) of `top` goes to, and the
+// point in that window's client coordinates.
+Hwnd route(Hwnd top, int32_t x, int32_t y, int32_t* cx, int32_t* cy) {
+    Hwnd target = windows::capture();
+    if (!target || windows::root(target) != top) target = windows::deepest_at(top, x, y);
+    int32_t ox = 0, oy = 0, tx = 0, ty = 0;
+    windows::client_to_screen(target, &ox, &oy);
+    windows::client_to_screen(top, &tx, &ty);
+    *cx = x - (ox - tx);
+    *cy = y - (oy - ty);
+    return target;
+}
+
+void leave_if_moved(Hwnd now_over) {
+    if (leave_window && leave_window != now_over) {
+        const Hwnd h = leave_window;
+        leave_window = 0;
+        if (windows::alive(h)) queue::post(h, WM_MOUSELEAVE, 0, 0);
+    }
+}
+
+void mouse(Hwnd top, uint32_t message, double x, double y, uint32_t wparam_high, uint32_t after) {
+    int32_t cx, cy;
+    const Hwnd target = route(top, int32_t(std::floor(x)), int32_t(std::floor(y)), &cx, &cy);
+    leave_if_moved(target);
+    queue::post(target, message, (wparam_high << 16) | mk_of(after), pack_point(cx, cy));
+}
+
+void on_button(Hwnd top, const GdkEventButton& b, bool press) {
+    const uint32_t flag = button_flag(b.button);
+    if (!flag) return;
+    if (b.button >= 8) x_buttons = press ? uint32_t(EVT_AUX_DOWN) : 0u;
+    uint32_t after = flags_of(b.state);
+    after = press ? (after | flag) : (after & ~flag);
+    queue::note_input(b.time, int32_t(b.x_root), int32_t(b.y_root), after);
+    uint32_t message;
+    uint32_t high = 0;
+    switch (b.button) {
+        case 1:
+            message = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            break;
+        case 2:
+            message = press ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+            break;
+        case 3:
+            message = press ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+            break;
+        default:
+            message = press ? WM_XBUTTONDOWN : WM_XBUTTONUP;
+            high = b.button == 8 ? 1 : 2;
+            break;
+    }
+    if (press) {
+        // A second press of the same button, soon and near, is a double
+        // click for windows whose class asks for them.
+        int32_t cx, cy;
+        const Hwnd target = route(top, int32_t(b.x), int32_t(b.y), &cx, &cy);
+        const bool dbl = last_press.valid && last_press.button == b.button && last_press.hwnd == target &&
+                         b.time - last_press.time <= double_click_time() &&
+                         std::abs(int32_t(b.x_root) - last_press.x) <= double_click_distance() &&
+                         std::abs(int32_t(b.y_root) - last_press.y) <= double_click_distance();
+        const Window* w = windows::get(target);
+        const classes::WindowClass* c = w ? classes::at(w->class_index) : nullptr;
+        const bool wants = c && (c->style & classes::CS_DBLCLKS);
+        if (dbl && wants) {
+            message += 2;  // the double-click message follows the up message
+            last_press.valid = false;
+        } else {
+            last_press = Press{b.time, int32_t(b.x_root), int32_t(b.y_root), b.button, target, true};
+        }
+    }
+    mouse(top, message, b.x, b.y, high, after);
+}
+
+void on_key(Hwnd top, const GdkEventKey& k, bool press) {
+    guint base = 0;
+    GdkKeymap* map = gdk_keymap_get_for_display(connection);
+    if (!gdk_keymap_translate_keyboard_state(map, k.hardware_keycode, GdkModifierType(0), k.group, &base, nullptr,
+                                             nullptr, nullptr))
+        base = gdk_keyval_to_lower(k.keyval);
+    uint32_t vk = keyboard::vk_from_keysym(base);
+    if (!vk) vk = keyboard::vk_from_keysym(k.keyval);
+    uint32_t after = flags_of(k.state);
+    uint32_t mod = 0;
+    if (vk == VK_SHIFT) mod = EVT_SHIFT;
+    if (vk == VK_CONTROL) mod = EVT_CONTROL;
+    if (vk == VK_MENU) mod = EVT_ALT;
+    after = press ? (after | mod) : (after & ~mod);
+    int32_t px = 0, py = 0;
+    queue::input_point(&px, &py);
+    queue::note_input(k.time, px, py, after);
+    const bool control = after & EVT_CONTROL;
+    const bool alt = (after & EVT_ALT) || vk == VK_MENU;
+    const uint32_t scan = (k.hardware_keycode - 8u) & 0xFFu;
+    uint32_t lparam = 1u | (scan << 16);
+    if (keyboard::extended(k.keyval) || keyboard::extended(base)) lparam |= KF_EXTENDED_BIT;
+    if (!press) lparam |= 0xC0000000u;
+    const bool sys = alt && !control;
+    const uint32_t message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+    Hwnd target = windows::focus();
+    if (!target || windows::root(target) != top) target = top;
+    Msg m;
+    m.hwnd = target;
+    m.message = message;
+    m.wparam = vk;
+    m.lparam = int32_t(lparam);
+    m.time = k.time;
+    m.pt_x = px;
+    m.pt_y = py;
+    m.state = after;
+    m.ch = keyboard::typed_char(vk, gdk_keyval_to_unicode(k.keyval), control, alt);
+    // A key with no virtual key of its own that types a character (an
+    // input method, a remapped key) is a character key.
+    if (vk == 0 && m.ch) m.wparam = VK_PACKET;
+    queue::post_msg(m);
+}
+
+void on_configure(Hwnd top, const GdkEventConfigure& c) {
+    Window* w = windows::get(top);
+    if (!w) return;
+    const bool moved = c.x != w->x || c.y != w->y;
+    const bool sized = c.width != w->w || c.height != w->h;
+    w->x = c.x;
+    w->y = c.y;
+    w->w = c.width;
+    w->h = c.height;
+    if (moved) queue::post(top, WM_MOVE, 0, pack_point(c.x, c.y));
+    if (sized) queue::post(top, WM_SIZE, SIZE_RESTORED, pack_point(c.width, c.height));
+}
+
+void handle(GdkEvent* ev, gpointer) {
+    if (ev->type == GDK_SELECTION_CLEAR || ev->type == GDK_SELECTION_REQUEST || ev->type == GDK_SELECTION_NOTIFY) {
+        clipboard::on_selection_event(ev);
+        return;
+    }
+    const Hwnd top = windows::from_native(ev->any.window);
+    if (!top) return;
+    switch (ev->type) {
+        case GDK_MOTION_NOTIFY: {
+            const GdkEventMotion& m = ev->motion;
+            const uint32_t after = flags_of(m.state);
+            queue::note_input(m.time, int32_t(m.x_root), int32_t(m.y_root), after);
+            mouse(top, WM_MOUSEMOVE, m.x, m.y, 0, after);
+            break;
+        }
+        case GDK_BUTTON_PRESS:
+            on_button(top, ev->button, true);
+            break;
+        case GDK_BUTTON_RELEASE:
+            on_button(top, ev->button, false);
+            break;
+        case GDK_SCROLL: {
+            const GdkEventScroll& s = ev->scroll;
+            const uint32_t after = flags_of(s.state);
+            queue::note_input(s.time, int32_t(s.x_root), int32_t(s.y_root), after);
+            int32_t delta = 0;
+            uint32_t message = WM_MOUSEWHEEL;
+            switch (s.direction) {
+                case GDK_SCROLL_UP:
+                    delta = WHEEL_DELTA;
+                    break;
+                case GDK_SCROLL_DOWN:
+                    delta = -WHEEL_DELTA;
+                    break;
+                case GDK_SCROLL_LEFT:
+                    message = WM_MOUSEHWHEEL;
+                    delta = -WHEEL_DELTA;
+                    break;
+                case GDK_SCROLL_RIGHT:
+                    message = WM_MOUSEHWHEEL;
+                    delta = WHEEL_DELTA;
+                    break;
+                default:
+                    delta = int32_t(std::lround(-s.delta_y * WHEEL_DELTA));
+                    break;
+            }
+            int32_t cx, cy;
+            const Hwnd target = route(top, int32_t(s.x), int32_t(s.y), &cx, &cy);
+            // The wheel message goes to the focus window when it lies in the
+            // same top-level window, with the point in screen coordinates.
+            Hwnd to = windows::focus();
+            if (!to || windows::root(to) != top) to = target;
+            queue::post(to, message, (uint32_t(delta) << 16) | mk_of(after),
+                        pack_point(int32_t(s.x_root), int32_t(s.y_root)));
+            break;
+        }
+        case GDK_KEY_PRESS:
+            on_key(top, ev->key, true);
+            break;
+        case GDK_KEY_RELEASE:
+            on_key(top, ev->key, false);
+            break;
+        case GDK_LEAVE_NOTIFY: {
+            const GdkEventCrossing& c = ev->crossing;
+            if (c.mode == GDK_CROSSING_NORMAL && c.detail != GDK_NOTIFY_INFERIOR && leave_window &&
+                windows::root(leave_window) == top) {
+                // The leave message reports where the pointer went: the
+                // crossing's point, not that of the last motion inside.
+                queue::note_input(c.time, int32_t(std::floor(c.x_root)), int32_t(std::floor(c.y_root)),
+                                  flags_of(c.state));
+                leave_if_moved(0);
+            }
+            break;
+        }
+        case GDK_FOCUS_CHANGE:
+            queue::post(top, WM_ACTIVATE, ev->focus_change.in ? WA_ACTIVE : WA_INACTIVE, 0);
+            break;
+        case GDK_CONFIGURE:
+            on_configure(top, ev->configure);
+            break;
+        case GDK_DELETE:
+            queue::post(top, WM_CLOSE, 0, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+gboolean wake_up(gpointer fired) {
+    *static_cast<bool*>(fired) = true;
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+bool open(std::string* error) {
+    if (opened) return true;
+    const char* name = getenv("DISPLAY");
+    if (!name || !*name) {
+        if (error) *error = "display";
+        return false;
+    }
+    std::string why;
+    if (!gdk_api::load(why)) {
+        if (error) *error = why;
+        return false;
+    }
+    gdk_set_allowed_backends("x11");
+    if (!gdk_init_check(nullptr, nullptr) || !gdk_display_get_default()) {
+        if (error) *error = std::string("display ") + name;
+        return false;
+    }
+    connection = gdk_display_get_default();
+    gdk_event_handler_set(handle, nullptr, nullptr);
+    opened = true;
+    return true;
+}
+
+bool is_open() {
+    return opened;
+}
+
+void pump(bool block, int32_t timeout_ms) {
+    if (!opened) {
+        if (block && timeout_ms > 0) {
+            timespec t{timeout_ms / 1000, long(timeout_ms % 1000) * 1000000L};
+            nanosleep(&t, nullptr);
+        }
+        return;
+    }
+    if (!block) {
+        for (int i = 0; i < 1000 && g_main_context_iteration(nullptr, FALSE); ++i) {
+        }
+        return;
+    }
+    bool fired = false;
+    guint source = timeout_ms >= 0 ? g_timeout_add(guint(timeout_ms), wake_up, &fired) : 0;
+    g_main_context_iteration(nullptr, TRUE);
+    if (source && !fired) g_source_remove(source);
+}
+
+void wake() {
+    if (opened) g_main_context_wakeup(nullptr);
+}
+
+void* create_native(Hwnd, int32_t x, int32_t y, int32_t w, int32_t height, const char* title) {
+    if (!opened) return nullptr;
+    GdkWindowAttr a{};
+    a.window_type = GDK_WINDOW_TOPLEVEL;
+    a.wclass = GDK_INPUT_OUTPUT;
+    a.x = x;
+    a.y = y;
+    a.width = w > 0 ? w : 1;
+    a.height = height > 0 ? height : 1;
+    a.title = const_cast<gchar*>(title ? title : "");
+    a.event_mask = GDK_EXPOSURE_MASK | GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                   GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_ENTER_NOTIFY_MASK |
+                   GDK_LEAVE_NOTIFY_MASK | GDK_FOCUS_CHANGE_MASK | GDK_STRUCTURE_MASK;
+    GdkWindow* win = gdk_window_new(nullptr, &a, GDK_WA_X | GDK_WA_Y | GDK_WA_TITLE);
+    if (win) gdk_window_move(win, x, y);
+    return win;
+}
+
+void destroy_native(void* native) {
+    if (!native || !opened) return;
+    if (leave_window && !windows::alive(leave_window)) leave_window = 0;
+    if (last_press.hwnd && !windows::alive(last_press.hwnd)) last_press.valid = false;
+    gdk_window_destroy(static_cast<GdkWindow*>(native));
+}
+
+void move_native(void* native, int32_t x, int32_t y, int32_t w, int32_t height) {
+    if (!native) return;
+    gdk_window_move_resize(static_cast<GdkWindow*>(native), x, y, w > 0 ? w : 1, height > 0 ? height : 1);
+}
+
+void show_native(void* native, bool visible) {
+    if (!native) return;
+    if (visible)
+        gdk_window_show(static_cast<GdkWindow*>(native));
+    else
+        gdk_window_hide(static_cast<GdkWindow*>(native));
+    gdk_display_flush(connection);
+}
+
+void set_title(void* native, const char* title) {
+    if (native) gdk_window_set_title(static_cast<GdkWindow*>(native), title ? title : "");
+}
+
+void focus_native(void* native) {
+    if (!native || !gdk_window_is_viewable(static_cast<GdkWindow*>(native))) return;
+    // Focusing a window the server cannot focus yet is an X error, not a fault.
+    gdk_x11_display_error_trap_push(connection);
+    gdk_window_focus(static_cast<GdkWindow*>(native), GDK_CURRENT_TIME);
+    gdk_x11_display_error_trap_pop_ignored(connection);
+}
+
+uint32_t xid(void* native) {
+    if (!native) return 0;
+    return uint32_t(gdk_x11_window_get_xid(static_cast<GdkWindow*>(native)));
+}
+
+double dpi() {
+    if (!opened) return 96.0;
+    const double r = gdk_screen_get_resolution(gdk_screen_get_default());
+    return r > 0 ? r : 96.0;
+}
+
+uint32_t double_click_time() {
+    return 500;
+}
+
+int32_t double_click_distance() {
+    return 4;
+}
+
+void track_leave(Hwnd h) {
+    leave_window = h;
+}
+
+Hwnd tracked() {
+    return windows::alive(leave_window) ? leave_window : 0;
+}
+
+}  // namespace kiv::gui::display

@@ -1,0 +1,50 @@
+// The display connection: GDK 3 on X11.
+//
+// open() connects once; with no display it fails and leaves nothing behind,
+// so the rest of the process (the terminal console, scripts) runs as
+// before. The connection's event handler turns display events into layer
+// messages posted to the queue (queue.h); pump() lets the display
+// connection run, waiting when asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gui/window/messages.h"
+
+namespace kiv::gui::display {
+
+// Connects (once). false with the reason in *error when no display can be
+// opened.
+bool open(std::string* error);
+bool is_open();
+
+// Runs pending display work; with `block`, waits up to timeout_ms (-1: no
+// limit) for something to arrive first.
+void pump(bool block, int32_t timeout_ms);
+// Wakes a blocked pump() (a message was posted from inside the layer).
+void wake();
+
+// Native windows of top-level windows (all nullptr-safe).
+void* create_native(Hwnd h, int32_t x, int32_t y, int32_t w, int32_t height, const char* title);
+void destroy_native(void* native);
+void move_native(void* native, int32_t x, int32_t y, int32_t w, int32_t height);
+void show_native(void* native, bool visible);
+void set_title(void* native, const char* title);
+void focus_native(void* native);
+// The X window id (for tests and external tools).
+uint32_t xid(void* native);
+
+// DPI of the screen (96 when the display does not say) and its scale (DPI / 96).
+double dpi();
+
+// Double-click time (ms) and distance (pixels).
+uint32_t double_click_time();
+int32_t double_click_distance();
+
+// Mouse-leave tracking: the window gets one WM_MOUSELEAVE when the pointer
+// leaves it (to another window or out of its top-level window).
+void track_leave(Hwnd h);
+Hwnd tracked();
+
+}  // namespace kiv::gui::display

@@ -1,0 +1,43 @@
+// Routes the window layer's calls into the display library through the table
+// of gdk_api.h (see there why the library is loaded late).
+#pragma once
+
+#include "gui/window/gdk_api.h"
+
+#define KIV_GDK_ROUTE(name) ::kiv::gui::gdk_api::table.name
+#define g_free KIV_GDK_ROUTE(g_free)
+#define g_main_context_iteration KIV_GDK_ROUTE(g_main_context_iteration)
+#define g_main_context_wakeup KIV_GDK_ROUTE(g_main_context_wakeup)
+#define g_source_remove KIV_GDK_ROUTE(g_source_remove)
+#define g_timeout_add KIV_GDK_ROUTE(g_timeout_add)
+#define gdk_atom_intern_static_string KIV_GDK_ROUTE(gdk_atom_intern_static_string)
+#define gdk_display_flush KIV_GDK_ROUTE(gdk_display_flush)
+#define gdk_display_get_default KIV_GDK_ROUTE(gdk_display_get_default)
+#define gdk_event_handler_set KIV_GDK_ROUTE(gdk_event_handler_set)
+#define gdk_init_check KIV_GDK_ROUTE(gdk_init_check)
+#define gdk_keymap_get_for_display KIV_GDK_ROUTE(gdk_keymap_get_for_display)
+#define gdk_keymap_translate_keyboard_state KIV_GDK_ROUTE(gdk_keymap_translate_keyboard_state)
+#define gdk_keyval_to_lower KIV_GDK_ROUTE(gdk_keyval_to_lower)
+#define gdk_keyval_to_unicode KIV_GDK_ROUTE(gdk_keyval_to_unicode)
+#define gdk_property_change KIV_GDK_ROUTE(gdk_property_change)
+#define gdk_screen_get_default KIV_GDK_ROUTE(gdk_screen_get_default)
+#define gdk_screen_get_resolution KIV_GDK_ROUTE(gdk_screen_get_resolution)
+#define gdk_selection_convert KIV_GDK_ROUTE(gdk_selection_convert)
+#define gdk_selection_owner_get KIV_GDK_ROUTE(gdk_selection_owner_get)
+#define gdk_selection_owner_set KIV_GDK_ROUTE(gdk_selection_owner_set)
+#define gdk_selection_property_get KIV_GDK_ROUTE(gdk_selection_property_get)
+#define gdk_selection_send_notify_for_display KIV_GDK_ROUTE(gdk_selection_send_notify_for_display)
+#define gdk_set_allowed_backends KIV_GDK_ROUTE(gdk_set_allowed_backends)
+#define gdk_window_destroy KIV_GDK_ROUTE(gdk_window_destroy)
+#define gdk_window_focus KIV_GDK_ROUTE(gdk_window_focus)
+#define gdk_window_hide KIV_GDK_ROUTE(gdk_window_hide)
+#define gdk_window_is_viewable KIV_GDK_ROUTE(gdk_window_is_viewable)
+#define gdk_window_move KIV_GDK_ROUTE(gdk_window_move)
+#define gdk_window_move_resize KIV_GDK_ROUTE(gdk_window_move_resize)
+#define gdk_window_new KIV_GDK_ROUTE(gdk_window_new)
+#define gdk_window_set_title KIV_GDK_ROUTE(gdk_window_set_title)
+#define gdk_window_show KIV_GDK_ROUTE(gdk_window_show)
+#define gdk_x11_display_error_trap_pop_ignored KIV_GDK_ROUTE(gdk_x11_display_error_trap_pop_ignored)
+#define gdk_x11_display_error_trap_push KIV_GDK_ROUTE(gdk_x11_display_error_trap_push)
+#define gdk_x11_get_server_time KIV_GDK_ROUTE(gdk_x11_get_server_time)
+#define gdk_x11_window_get_xid KIV_GDK_ROUTE(gdk_x11_window_get_xid)
