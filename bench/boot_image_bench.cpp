@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/none.h"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/none.h"

@@ -22,6 +22,8 @@
 #include "datatypes/error.h"
 #include "evaluator/runtime.h"
 #include "gui/window/event.h"
+#include "gui/window/loop.h"
+#include "runtime/idle.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -53,6 +55,7 @@ void boot_values() {
     datatype::register_all();
     datatype::register_image();
     gui::event::init();
+    idle::message_turn = [] { (void)gui::loop::do_events(true); };
     actions::init();
     memory::init_frames();
     root::init();

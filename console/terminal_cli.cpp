@@ -297,11 +297,11 @@ int run_script(const CommandLine& cl) {
     {
         Cell* saved = stack::top;
         Cell* args = push_strings(cl.args);
-        library::set_system_field({"options", "args"}, *args);
+        system_object::set_field({"options", "args"}, *args);
         std::vector<char*> rest;
         for (const std::string& a : cl.args) rest.push_back(const_cast<char*>(a.c_str()));
         Cell* raw = library::push_system_text(library::raw_command_line(int(rest.size()), rest.data()));
-        library::set_system_field({"script", "args"}, *raw);
+        system_object::set_field({"script", "args"}, *raw);
         stack::top = saved;
     }
 
@@ -313,7 +313,7 @@ int run_script(const CommandLine& cl) {
             Cell do_file = word::load("do-file");
             stack::mark_native(&do_file);
             Cell* name = push_file_name(cl.script);
-            library::set_system_field({"options", "script"}, *name);
+            system_object::set_field({"options", "script"}, *name);
             std::string text;
             bool read = read_file(cl.script, &text);
             // The script's folder becomes the current directory, whether or
@@ -330,13 +330,13 @@ int run_script(const CommandLine& cl) {
             // The header object: the fields of system/standard/header, set
             // from the header block.
             if (header->type() == TYPE_BLOCK) {
-                Cell* proto = library::system_field({"standard", "header"});
+                Cell* proto = system_object::field({"standard", "header"});
                 Cell standard = proto ? *proto : none::cell();
                 Cell* held = stack::push(standard);
                 *header =
                     *object::construct(header, object::is_object_like(held->type()) ? held : nullptr, false);
             }
-            library::set_system_field({"script", "header"}, *header);
+            system_object::set_field({"script", "header"}, *header);
             if (needs_preprocessor(header)) expand_script(code);
             eval_in_console_catch(code, slot);
         },
@@ -550,7 +550,7 @@ int read_lines(bool banner) {
     bool interactive = isatty(0) != 0;
     int columns = terminal_columns();
     if (banner && interactive) {
-        Cell* version = library::system_field({"version"});
+        Cell* version = system_object::field({"version"});
         std::string v = version && is_any_string(version->type()) ? library::to_utf8(*version) : "";
         emit("--== Kiv " + v + " ==--", true);
         emit("Type HELP for starting information.", true);
@@ -597,7 +597,7 @@ int run(int argc, char** argv) {
     if (!cl.has_script) {
         Cell* saved = stack::top;
         Cell* options = push_strings(cl.options);
-        library::set_system_field({"options", "args"}, *options);
+        system_object::set_field({"options", "args"}, *options);
         stack::top = saved;
         return read_lines(true);
     }

@@ -16,7 +16,7 @@
 #include "evaluator/lexer_values.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "library/library.h"
+#include "datatypes/system_object.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 
@@ -113,7 +113,7 @@ const char* const MONTH_FALLBACK[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun"
 
 // Appends the first three characters of the month's name.
 int32_t append_month(Cell* out, uint32_t month) {
-    Cell* list = library::system_field({"locale", "months"});
+    Cell* list = system_object::field({"locale", "months"});
     if (!list) return scalar::append(out, MONTH_FALLBACK[(month - 1) % 12]);
     Cell entry{TYPE_NONE, 0, 0, 0};
     if (list->type() == TYPE_BLOCK) {

@@ -22,7 +22,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
-#include "library/library.h"
+#include "datatypes/system_object.h"
 #include "platform/files.h"
 #include "runtime/arena.h"
 #include "runtime/error.h"
@@ -254,7 +254,7 @@ Cell* push_info(Cell* file, const std::string& path) {
     if (!files::info(path.c_str(), info) || (path.back() == '/' && !info.is_dir) || !date_of(info, date))
         fire({"access", "cannot-open"}, *file);
     Cell* name = stack::push(*file);
-    Cell* proto = library::system_field({"standard", "file-info"});
+    Cell* proto = system_object::field({"standard", "file-info"});
     if (!proto || proto->type() != TYPE_OBJECT) fire({"access", "cannot-open"}, *file);
     Cell p = *proto;
     Cell* result = stack::push(none::cell());

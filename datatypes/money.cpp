@@ -20,7 +20,7 @@
 #include "evaluator/number_scan.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "library/library.h"
+#include "datatypes/system_object.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
 
@@ -91,7 +91,7 @@ uint32_t count_digits(u128 m) {
 // The currency list's word at a 1-based index (none when it has none).
 Cell currency_word(uint32_t index) {
     if (index == 0) return none::cell();
-    Cell* list = library::system_field({"locale", "currencies", "list"});
+    Cell* list = system_object::field({"locale", "currencies", "list"});
     if (list && list->type() == TYPE_BLOCK) {
         Cell cells[256];
         const uint32_t n = scalar::copy_block(list, cells, 256);
@@ -106,7 +106,7 @@ Cell currency_word(uint32_t index) {
 // The index of a currency word, or -1.
 int32_t find_currency(const Cell* w) {
     const uint32_t id = symbol::resolve(w->w2);
-    Cell* list = library::system_field({"locale", "currencies", "list"});
+    Cell* list = system_object::field({"locale", "currencies", "list"});
     if (list && list->type() == TYPE_BLOCK) {
         Cell cells[256];
         const uint32_t n = scalar::copy_block(list, cells, 256);
@@ -156,7 +156,7 @@ int32_t live_currency(const char code[3]) {
 
 int32_t fraction_digits(bool all) {
     int32_t c = 2;
-    if (Cell* o = library::system_field({"options", "money-digits"}); o && o->type() == TYPE_INTEGER)
+    if (Cell* o = system_object::field({"options", "money-digits"}); o && o->type() == TYPE_INTEGER)
         c = integer::get(o);
     if (all || c > 5) c = 5;
     return c;

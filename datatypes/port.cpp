@@ -17,7 +17,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/mold.h"
-#include "library/library.h"
+#include "datatypes/system_object.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -237,7 +237,7 @@ Outcome write(Cell* destination, Cell* data, bool, bool, bool, bool, Cell* part,
 // The scheme object registered under the name: system/schemes holds pairs
 // of name and scheme (an object of schemes by name is accepted as well).
 bool find_scheme(uint32_t name, Cell& out) {
-    Cell* schemes = library::system_field({"schemes"});
+    Cell* schemes = system_object::field({"schemes"});
     if (!schemes) return false;
     Cell s = *schemes;
     if (object::is_object_like(s.type())) {
@@ -263,7 +263,7 @@ bool find_scheme(uint32_t name, Cell& out) {
 
 Outcome make(Cell*, Cell* spec_in, uint32_t) {
     Cell* spec = stack::push(*spec_in);
-    Cell* proto_spec = library::system_field({"standard", "url-parts"});
+    Cell* proto_spec = system_object::field({"standard", "url-parts"});
     if (!object::is_object_like(spec->type())) {
         if (!proto_spec) fire({"access", "invalid-spec"}, *spec);
         Cell p = *proto_spec;
@@ -282,7 +282,7 @@ Outcome make(Cell*, Cell* spec_in, uint32_t) {
     Cell scheme = object::word_count(spec) > 0 ? *context::values_at(object::context_of(spec), 0) : none::cell();
     if (Cell* named = field(spec, "scheme")) scheme = *named;
     if (scheme.type() != TYPE_WORD) fire({"access", "no-scheme"}, *spec);
-    Cell* proto = library::system_field({"standard", "port"});
+    Cell* proto = system_object::field({"standard", "port"});
     if (!proto || !object::is_object_like(proto->type())) fire({"access", "invalid-port"});
     Cell p = *proto;
     Cell* port = stack::push(none::cell());

@@ -24,7 +24,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
-#include "gui/window/loop.h"
+#include "runtime/idle.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
@@ -133,7 +133,7 @@ Unwind wait(const int32_t*) {
     // Then the message loop gets one turn without waiting, so that event
     // handlers may run inside a wait.
     *stack::arg_base = none::cell();
-    (void)gui::loop::do_events(true);
+    idle::run_message_turn();
     return put(none::cell());
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"

@@ -31,7 +31,7 @@
 #include "library/routines.h"
 #include "library/image.h"
 #include "library/modules.h"
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "runtime/collector.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
@@ -106,7 +106,7 @@ void define_constants() {
 void fill_system() {
     stack::TopMark guard;
     Cell* catalog = stack::push(error::build_catalog());
-    if (!set_system_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
+    if (!system_object::set_field({"catalog", "errors"}, *catalog)) broken_build("system/catalog/errors is missing");
     install_trace_hooks();
     money::use_live_currencies();
 
@@ -115,16 +115,16 @@ void fill_system() {
     Cell* date = stack::push(none::cell());
     static const char BUILD_DATE[] = KIV_BUILD_DATE;
     runtime::load_single_utf8(reinterpret_cast<const uint8_t*>(BUILD_DATE), sizeof BUILD_DATE - 1, date);
-    if (date->type() == TYPE_DATE) set_system_field({"build", "date"}, *date);
+    if (date->type() == TYPE_DATE) system_object::set_field({"build", "date"}, *date);
 #endif
 
     Cell words = object::cell(context::global(), 0, 0);
-    set_system_field({"words"}, words);
+    system_object::set_field({"words"}, words);
 
     // The GC statistics and the float switches are routines.
     for (const char* name : {"active?", "series-cycles", "nodes-cycles"}) {
         Cell* r = routines::push_table_routine(routines::SYSTEM_TABLE, name);
-        set_system_field({"state", "GC", name}, *r);
+        system_object::set_field({"state", "GC", name}, *r);
     }
     // system/options/float: its on-change* is a function whose body calls
     // the routine that sets the runtime's float switches (the routine is in
@@ -146,10 +146,10 @@ void fill_system() {
         block::cells_append(spec, &values[i]);
     }
     Cell* float_options = object::construct(spec, nullptr, true);
-    set_system_field({"options", "float"}, *float_options);
+    system_object::set_field({"options", "float"}, *float_options);
 
     Cell* args = push_system_text(command_line);
-    set_system_field({"script", "args"}, *args);
+    system_object::set_field({"script", "args"}, *args);
 
     set_options_path();
 }
@@ -336,32 +336,6 @@ std::string raw_command_line(int argc, char** argv) {
     return line;
 }
 
-Cell* system_field(std::initializer_list<const char*> path) {
-    Cell sys_word = word::load("system");
-    Cell current = *context::get_word(&sys_word);
-    Cell* slot = nullptr;
-    for (const char* step : path) {
-        if (!object::is_object_like(current.type())) return nullptr;
-        Cell w = word::load(step);
-        int32_t at = object::find_word(&current, &w);
-        if (at < 0) return nullptr;
-        slot = context::values_at(object::context_of(&current), uint32_t(at));
-        current = *slot;
-    }
-    return slot;
-}
-
-bool set_system_field(std::initializer_list<const char*> path, const Cell& value) {
-    stack::TopMark guard;
-    Cell* held = stack::push(value);
-    for (const char* step : path) word::load(step);  // made before the slot is taken
-    word::load("system");
-    Cell* slot = system_field(path);
-    if (!slot) return false;
-    *slot = *held;
-    return true;
-}
-
 std::string current_dir() {
     std::vector<char> buf(4096);
     while (!getcwd(buf.data(), buf.size())) {
@@ -379,9 +353,9 @@ void set_options_path() {
     stack::TopMark guard;
     Cell* path = push_system_text(dir);
     path->set_type(TYPE_FILE);
-    if (!set_system_field({"options", "path"}, *path)) return;
+    if (!system_object::set_field({"options", "path"}, *path)) return;
     Cell* field = stack::push(word::load("path"));
-    Cell* options = system_field({"options"});
+    Cell* options = system_object::field({"options"});
     if (!options) return;
     Cell* owner = stack::push(*options);
     ownership::bind_set(path, owner, field);

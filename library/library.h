@@ -41,6 +41,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "datatypes/system_object.h"
 #include "library/modules.h"
 #include "runtime/cell.h"
 
@@ -108,15 +109,6 @@ void eval_top(const Cell* code);
 // argv joined by single spaces, each argument that is empty or holds a space,
 // a tab or a double quote written between double quotes.
 std::string raw_command_line(int argc, char** argv);
-
-// ---- The system object -----------------------------------------------------------------
-// The value slot of a field of `system` reached by the words of `path`
-// (e.g. {"options", "args"}), or null when the system object or a step is
-// missing. Valid until the next allocation.
-Cell* system_field(std::initializer_list<const char*> path);
-// Stores a value in such a field (no change handler runs); false when the
-// field is missing.
-bool set_system_field(std::initializer_list<const char*> path, const Cell& value);
 
 // The process's current directory in the language's path form (a POSIX
 // path ending with "/"), or "" when it cannot be read.

@@ -32,12 +32,9 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
-#include "gui/window/platform.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/library.h"
-#include "console/terminal_cli.h"
-#include "gui/draw/draw_image.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
 #include "platform/os_info.h"
@@ -711,31 +708,3 @@ Cell* push_table_routine(const routine::Table& table, const char* name) {
 }
 
 }  // namespace kiv::library::routines
-
-namespace kiv::routine {
-
-namespace {
-
-// Every table, in the boot image's order.
-const Table* const TABLES[] = {
-    &library::routines::LIBRARY_TABLE,
-    &library::routines::SYSTEM_TABLE,
-    &library::clipboard::TABLE,
-    &library::codecs::TABLE,
-    &draw::TABLE,
-    &gui::PLATFORM_TABLE,
-    &gui::GUI_TABLE,
-    &cli::TABLE,
-};
-
-}  // namespace
-
-const Table* const* all_tables() {
-    return TABLES;
-}
-
-uint32_t table_count() {
-    return sizeof TABLES / sizeof TABLES[0];
-}
-
-}  // namespace kiv::routine

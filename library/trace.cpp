@@ -17,12 +17,12 @@ namespace kiv::library {
 namespace {
 
 int32_t trace_level() {
-    Cell* c = system_field({"state", "stack-trace"});
+    Cell* c = system_object::field({"state", "stack-trace"});
     return c && c->type() == TYPE_INTEGER ? int32_t(c->w2) : 0;
 }
 
 Cell source_files() {
-    Cell* c = system_field({"state", "source-files"});
+    Cell* c = system_object::field({"state", "source-files"});
     return c ? *c : Cell{TYPE_NONE, 0, 0, 0};
 }
 

@@ -166,7 +166,7 @@ int keyword(const Cell& v) {
 namespace {
 
 bool silent() {
-    Cell* slot = library::system_field({"view", "silent?"});
+    Cell* slot = system_object::field({"view", "silent?"});
     return slot && slot->type() == TYPE_LOGIC && slot->w1 != 0;
 }
 

@@ -48,7 +48,7 @@ bool word_is(const Cell& v, const char* name) {
 // error, throw or other exit crosses; returns its result (none when it
 // raised or exited).
 Cell call_awake() {
-    Cell* slot = library::system_field({"view", "awake"});
+    Cell* slot = system_object::field({"view", "awake"});
     if (!slot) return none::cell();
     const Cell fn = *slot;
     const uint32_t t = fn.type();

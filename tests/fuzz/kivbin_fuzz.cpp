@@ -1,4 +1,4 @@
-// libFuzzer target over the serialization reader (boot/serialize.h). The
+// libFuzzer target over the serialization reader (library/serialize.h). The
 // harness writes the magic "KIVBIN" and a version byte; the input's first
 // byte is the flag byte and the rest follows it.
 //
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"

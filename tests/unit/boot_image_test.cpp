@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/serialize.h"
+#include "library/serialize.h"
 #include "boot/startup.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"

@@ -20,26 +20,26 @@ TEST_F(ModuleGroups, ALaterGroupIsDecodedAndRunOnItsFirstNeedOnly) {
     EXPECT_FALSE(library::group_has_run(library::Group::ENGINE));
     // The engine's module (gui/engine/view.kiv) has not run: system/view
     // holds only what drawing needs.
-    ASSERT_NE(library::system_field({"view", "silent?"}), nullptr);
-    EXPECT_EQ(library::system_field({"view", "auto-sync?"}), nullptr);
+    ASSERT_NE(system_object::field({"view", "silent?"}), nullptr);
+    EXPECT_EQ(system_object::field({"view", "auto-sync?"}), nullptr);
 
     const uint32_t before = root::count();
     library::need_group(library::Group::ENGINE);
     EXPECT_TRUE(library::group_has_run(library::Group::ENGINE));
     // Its image was decoded into the root block only now, and its module ran.
     EXPECT_GT(root::count(), before);
-    const Cell* sync = library::system_field({"view", "auto-sync?"});
+    const Cell* sync = system_object::field({"view", "auto-sync?"});
     ASSERT_NE(sync, nullptr);
     EXPECT_EQ(sync->type(), TYPE_LOGIC);
     // What the base group made stays.
-    EXPECT_NE(library::system_field({"view", "silent?"}), nullptr);
+    EXPECT_NE(system_object::field({"view", "silent?"}), nullptr);
 
     // Needed again: neither decoded nor run again.
-    *library::system_field({"view", "auto-sync?"}) = Cell{TYPE_NONE, 0, 0, 0};
+    *system_object::field({"view", "auto-sync?"}) = Cell{TYPE_NONE, 0, 0, 0};
     const uint32_t again = root::count();
     library::need_group(library::Group::ENGINE);
     EXPECT_EQ(root::count(), again);
-    EXPECT_EQ(library::system_field({"view", "auto-sync?"})->type(), TYPE_NONE);
+    EXPECT_EQ(system_object::field({"view", "auto-sync?"})->type(), TYPE_NONE);
 
     // A group without modules runs as nothing, once.
     const uint32_t empty = root::count();

@@ -1,7 +1,7 @@
 // The serialization format's compact layout: round trips of every value the
 // lexer makes, shared series, cycles and object-bound words; the byte forms
 // the layout fixes; and hostile buffers refused with kb-invalid-record.
-#include "boot/serialize.h"
+#include "library/serialize.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "boot/serialize.h"
+#include "library/serialize.h"
 
 #include <algorithm>
 #include <cmath>

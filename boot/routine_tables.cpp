@@ -1,0 +1,38 @@
+// The composition root's list of routine tables: every table of every
+// layer, in the boot image's order. It lives here because only boot/ may see
+// all the layers; the library reaches the list through all_tables().
+#include "console/terminal_cli.h"
+#include "gui/draw/draw_image.h"
+#include "gui/window/platform.h"
+#include "library/clipboard.h"
+#include "library/codecs.h"
+#include "library/routine_table.h"
+#include "library/routines.h"
+
+namespace kiv::routine {
+
+namespace {
+
+// Every table, in the boot image's order.
+const Table* const TABLES[] = {
+    &library::routines::LIBRARY_TABLE,
+    &library::routines::SYSTEM_TABLE,
+    &library::clipboard::TABLE,
+    &library::codecs::TABLE,
+    &draw::TABLE,
+    &gui::PLATFORM_TABLE,
+    &gui::GUI_TABLE,
+    &cli::TABLE,
+};
+
+}  // namespace
+
+const Table* const* all_tables() {
+    return TABLES;
+}
+
+uint32_t table_count() {
+    return sizeof TABLES / sizeof TABLES[0];
+}
+
+}  // namespace kiv::routine
