@@ -425,7 +425,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     }
     uint64_t written = checked_total(bytes.size(), dup);
     bool owned;
-    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pl.at, 0, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPEND : ownership::OwnerEvent::INSERT, value, pl.at, 0, &owned)) return code;
     pl = place_of(series, append);
     uint32_t at = pl.at, total = pl.total;
     SeriesBuffer* b = room_for(buffer_of(series->w2), written);
@@ -434,7 +434,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, b
     write_repeated(p, bytes, uint32_t(dup));
     b->tail += uint32_t(written);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, at, uint32_t(written), nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPENDED : ownership::OwnerEvent::INSERTED, value, at, uint32_t(written), nullptr)) return code;
     }
     series->w1 = append ? 0 : at + uint32_t(written);
     return UNWIND_NONE;
@@ -448,7 +448,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     Place pl = place_of(series, false);
     if (uint64_t(pl.total) + written > MAX_BYTES) too_big();
     bool owned;
-    if (Unwind code = series::notify_owner(series, "change", value, pl.at, 0, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, value, pl.at, 0, &owned)) return code;
     pl = place_of(series, false);
     uint32_t at = pl.at, total = pl.total;
     uint32_t rest = total - at;
@@ -462,7 +462,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     write_repeated(p, bytes, uint32_t(dup));
     b->tail = b->head + uint32_t(new_len);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "changed", value, at, uint32_t(written), nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, value, at, uint32_t(written), nullptr)) return code;
     }
     series->w1 = at + uint32_t(written);
     return UNWIND_NONE;
@@ -495,7 +495,7 @@ Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all
     }
     Bytes b = bytes_of(series);
     bool owned;
-    if (Unwind code = series::notify_owner(series, "trim", nullptr, series->w1, b.count, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIM, nullptr, series->w1, b.count, &owned)) return code;
     b = bytes_of(series);
     uint32_t kept;
     if (all || with) {
@@ -514,7 +514,7 @@ Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all
     SeriesBuffer* buf = buffer_of(series->w2);
     buf->tail = buf->head + series->w1 + kept;
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, series->w1, 0, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIMMED, nullptr, series->w1, 0, nullptr)) return code;
     }
     return UNWIND_NONE;
 }

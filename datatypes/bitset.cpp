@@ -416,7 +416,7 @@ namespace {
 // Runs `change` between the owner's notices before and after it (the after
 // notice only when the bitset is owned); a handler's unwind code ends it.
 template <class Change>
-Unwind noticed(Cell* series, const char* before, const char* after, const Cell* value, Change&& change) {
+Unwind noticed(Cell* series, ownership::OwnerEvent before, ownership::OwnerEvent after, const Cell* value, Change&& change) {
     bool owned = false;
     if (Unwind code = series::notify_owner(series, before, value, 0, 0, &owned)) return code;
     change();
@@ -426,11 +426,11 @@ Unwind noticed(Cell* series, const char* before, const char* after, const Cell* 
 }  // namespace
 
 Unwind insert(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
-    return noticed(series, "append", "appended", value, [&] { set_named(series, value, SET, BY_OTHER); });
+    return noticed(series, ownership::OwnerEvent::APPEND, ownership::OwnerEvent::APPENDED, value, [&] { set_named(series, value, SET, BY_OTHER); });
 }
 
 Unwind clear(Cell* series) {
-    return noticed(series, "clear", "cleared", nullptr, [&] {
+    return noticed(series, ownership::OwnerEvent::CLEAR, ownership::OwnerEvent::CLEARED, nullptr, [&] {
         SeriesBuffer* b = buf(series);
         std::memset(b->head_ptr(), fill_byte(series), b->byte_count());
     });
@@ -466,7 +466,7 @@ Outcome pick(Cell* series, int32_t, Cell* index_cell) {
 
 Outcome poke(Cell* series, int32_t, Cell* value, Cell* index_cell) {
     Cell v = *value;
-    if (Unwind code = noticed(series, "poke", "poked", value, [&] {
+    if (Unwind code = noticed(series, ownership::OwnerEvent::POKE, ownership::OwnerEvent::POKED, value, [&] {
             if (poke_clears(&v))
                 process(series, index_cell, CLEAR, BY_OTHER);
             else
@@ -480,7 +480,7 @@ Unwind remove(Cell* series, Cell* part, Cell*) {
     if (!part) fire({"script", "missing-arg"});
     // Clearing a stored bit of a complemented bitset still clears it: the
     // stored bytes hold the real bits.
-    return noticed(series, "remove", "removed", nullptr, [&] { process(series, part, CLEAR, BY_OTHER); });
+    return noticed(series, ownership::OwnerEvent::REMOVE, ownership::OwnerEvent::REMOVED, nullptr, [&] { process(series, part, CLEAR, BY_OTHER); });
 }
 
 void init() {

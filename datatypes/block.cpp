@@ -495,7 +495,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
         uint32_t place = uint32_t(s.place) + 1;
         bool owned = false;
         if (notify_owner)
-            if (Unwind code = series::notify_owner(parent, "poke", value, place, 1, &owned)) return code;
+            if (Unwind code = series::notify_owner(parent, ownership::OwnerEvent::POKE, value, place, 1, &owned)) return code;
         if (place < cell_count(parent)) {
             *cell_at(parent, place) = *value;
             if (is_hash(parent)) hashtable::reindex(parent->w3, place, 1);
@@ -504,7 +504,7 @@ Outcome eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* /*
             hash_inserted(parent, place, 1);
         }
         if (owned)
-            if (Unwind code = series::notify_owner(parent, "poked", value, place, 1, nullptr)) return code;
+            if (Unwind code = series::notify_owner(parent, ownership::OwnerEvent::POKED, value, place, 1, nullptr)) return code;
         return value;
     }
     if (element->type() == TYPE_WORD && !is_hash(parent))
@@ -539,18 +539,18 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
     if (s.place < 0) {
         uint32_t n = cell_count(series);
         bool owned = false;
-        if (Unwind code = series::notify_owner(series, "put", value, n, 2, &owned)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::PUT, value, n, 2, &owned)) return code;
         if (owned) n = cell_count(series);
         cells_append(series, key);
         cells_append(series, value);
         hash_inserted(series, n, 2);
         if (owned)
-            if (Unwind code = series::notify_owner(series, "put-ed", value, n, 2, nullptr)) return code;
+            if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::PUT_ED, value, n, 2, nullptr)) return code;
         return value;
     }
     uint32_t place = uint32_t(s.place) + 1;
     bool owned = false;
-    if (Unwind code = series::notify_owner(series, "put", value, place, 1, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::PUT, value, place, 1, &owned)) return code;
     if (place < cell_count(series)) {
         if (!equal_cells(cell_at(series, place), value, COMP_FIND)) {
             *cell_at(series, place) = *value;
@@ -561,7 +561,7 @@ Outcome put(Cell* series, Cell* key, Cell* value, bool case_sensitive) {
         hash_inserted(series, place, 1);
     }
     if (owned)
-        if (Unwind code = series::notify_owner(series, "put-ed", value, place, 1, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::PUT_ED, value, place, 1, nullptr)) return code;
     return value;
 }
 
@@ -583,7 +583,7 @@ namespace {
     }
     uint64_t total = checked_total(src.count, dup);
     bool owned;
-    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(total), &owned)) return code;
+    if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPEND : ownership::OwnerEvent::INSERT, value, pos, uint32_t(total), &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -598,7 +598,7 @@ namespace {
     write_groups(at, src, uint64_t(dup));
     hash_inserted(series, pos, uint32_t(total));
     if (owned) {
-        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(total), nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPENDED : ownership::OwnerEvent::INSERTED, value, pos, uint32_t(total), nullptr)) return code;
     }
     series->w1 = append ? 0 : uint32_t(std::min<uint64_t>(pos + total, cell_count(series)));
     return UNWIND_NONE;
@@ -639,7 +639,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t replaced =
         part >= 0 ? std::min<uint32_t>(uint32_t(part), left) : uint32_t(std::min<uint64_t>(inserted, left));
     bool owned;
-    if (Unwind code = series::notify_owner(series, "change", value, pos, replaced, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, value, pos, replaced, &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         n = cell_count(series);
@@ -659,7 +659,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     write_groups(at, src, uint64_t(dup));
     if (is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "changed", value, pos, uint32_t(inserted), nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, value, pos, uint32_t(inserted), nullptr)) return code;
     }
     series->w1 = uint32_t(std::min<uint64_t>(pos + inserted, cell_count(series)));
     return UNWIND_NONE;
@@ -720,7 +720,7 @@ Unwind trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     uint32_t n = cell_count(series);
     uint32_t pos = std::min(series->w1, n);
     bool owned;
-    if (Unwind code = series::notify_owner(series, "trim", nullptr, pos, n - pos, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIM, nullptr, pos, n - pos, &owned)) return code;
     if (owned) {
         n = cell_count(series);
         pos = std::min(series->w1, n);
@@ -736,7 +736,7 @@ Unwind trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     b->tail = b->head + kept * CELL;
     if (kept != n && is_hash(series)) hashtable::reindex(series->w3, pos, hashtable::ALL);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, pos, kept - pos, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIMMED, nullptr, pos, kept - pos, nullptr)) return code;
     }
     return UNWIND_NONE;
 }
@@ -932,7 +932,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     uint32_t records = uint32_t(count / size);
     int32_t op = case_sensitive ? COMP_CASE_SORT : COMP_SORT;
     bool owned = false;
-    if (Unwind code = series::notify_owner(series, "sort", nullptr, uint32_t(start), uint32_t(count), &owned))
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::SORT, nullptr, uint32_t(start), uint32_t(count), &owned))
         return code;
     if (owned) series::recheck_range(series, uint32_t(start), uint32_t(count));
     uint32_t width = uint32_t(size) * CELL;
@@ -948,7 +948,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
     }
     // A hash! indexes the sorted range again before its owner hears of the sort.
     if (is_hash(series)) hashtable::reindex(series->w3, uint32_t(start), uint32_t(count));
-    if (owned) return series::notify_owner(series, "sorted", nullptr, uint32_t(start), uint32_t(count), nullptr);
+    if (owned) return series::notify_owner(series, ownership::OwnerEvent::SORTED, nullptr, uint32_t(start), uint32_t(count), nullptr);
     return UNWIND_NONE;
 }
 

@@ -338,7 +338,7 @@ Unwind set_data(Cell* image, const Cell* value, int32_t mode) {
     if (t != TYPE_BINARY && t != TYPE_TUPLE && t != TYPE_INTEGER) fire({"script", "invalid-arg"}, v);
     uint64_t n = count_of(image);
     bool owned = false;
-    if (Unwind code = series::notify_owner(image, "change", &v, image->w1, uint32_t(n), &owned)) return code;
+    if (Unwind code = series::notify_owner(image, ownership::OwnerEvent::CHANGE, &v, image->w1, uint32_t(n), &owned)) return code;
     uint32_t* px = os_image::pixels(image, true);
     if (!px) return UNWIND_NONE;
     if (t == TYPE_BINARY) {
@@ -376,7 +376,7 @@ Unwind set_data(Cell* image, const Cell* value, int32_t mode) {
                 px[i] = (px[i] & 0x00FFFFFFu) | opacity;
         }
     }
-    if (owned) return series::notify_owner(image, "changed", &v, image->w1, uint32_t(n), nullptr);
+    if (owned) return series::notify_owner(image, ownership::OwnerEvent::CHANGED, &v, image->w1, uint32_t(n), nullptr);
     return UNWIND_NONE;
 }
 
@@ -573,11 +573,11 @@ Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     if (value->type() != TYPE_TUPLE) fire({"script", "invalid-arg"}, *value);
     uint32_t word = stored_from_tuple(value);
     bool owned = false;
-    if (Unwind code = series::notify_owner(series, "poke", value, offset, 1, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::POKE, value, offset, 1, &owned)) return code;
     if (owned && offset >= count_of(series)) fire({"script", "past-end"});
     os_image::set_pixel(series, offset, word);
     if (owned)
-        if (Unwind code = series::notify_owner(series, "poked", value, offset, 1, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::POKED, value, offset, 1, nullptr)) return code;
     return value;
 }
 
@@ -670,12 +670,12 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
         if (series->w1 >= total) return UNWIND_NONE;
         uint32_t pos = series->w1;
         bool owned;
-        if (Unwind code = series::notify_owner(series, "change", &v, pos, 1, &owned)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, &v, pos, 1, &owned)) return code;
         if (owned && pos >= count_of(series)) fire({"script", "past-end"});
         os_image::set_pixel(series, pos, stored_from_tuple(&v));
         series->w1 = pos + 1;
         if (owned) {
-            if (Unwind code = series::notify_owner(series, "changed", &v, pos, 1, nullptr)) return code;
+            if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, &v, pos, 1, nullptr)) return code;
         }
         return UNWIND_NONE;
     }
@@ -688,7 +688,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     uint32_t sw = width_of(src), shh = height_of(src);
     uint32_t cols = std::min(sw, w - x0), rows = std::min(shh, h - y0);
     bool owned;
-    if (Unwind code = series::notify_owner(series, "change", &v, series->w1, cols * rows, &owned)) return mark.pass(code);
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, &v, series->w1, cols * rows, &owned)) return mark.pass(code);
     const uint32_t* sp = os_image::pixels(src, false);
     // A copy when pasting an image into itself, so rows read the old pixels.
     std::vector<uint32_t> own;
@@ -701,7 +701,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
         std::memcpy(tp + uint64_t(y0 + sy) * w + x0, sp + uint64_t(sy) * sw, size_t(cols) * 4);
     series->w1 = (y0 + rows - 1) * w + std::min(x0 + sw, w);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "changed", &v, series->w1, cols * rows, nullptr)) return mark.pass(code);
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, &v, series->w1, cols * rows, nullptr)) return mark.pass(code);
     }
     return UNWIND_NONE;
 }

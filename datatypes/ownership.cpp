@@ -181,7 +181,16 @@ Unwind check(const Cell* series, const Cell* action, const Cell* new_value, int3
     return UNWIND_NONE;
 }
 
-Unwind notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+const char* owner_event_name(OwnerEvent event) {
+    static constexpr const char* NAMES[] = {
+#define KIV_OWNER_EVENT_NAME(id, name) name,
+        KIV_OWNER_EVENTS(KIV_OWNER_EVENT_NAME)
+#undef KIV_OWNER_EVENT_NAME
+    };
+    return NAMES[uint8_t(event)];
+}
+
+Unwind notify(const Cell* series, OwnerEvent event, const Cell* value, uint32_t index, uint32_t count,
               bool* owned) {
     *owned = false;
     if (!table) return UNWIND_NONE;
@@ -202,7 +211,7 @@ Unwind notify(const Cell* series, const char* event, const Cell* value, uint32_t
     stack::TopMark mark;
     Cell* s = stack::push(*series);
     Cell* v = value ? stack::push(*value) : nullptr;
-    Cell* action = stack::push(series::arg_word(event));
+    Cell* action = stack::push(series::arg_word(owner_event_name(event)));
     if (Unwind code = check(s, action, v, int32_t(index), int32_t(count), owned)) return mark.pass(code);
     return UNWIND_NONE;
 }

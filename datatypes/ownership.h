@@ -15,6 +15,50 @@
 
 namespace kiv::ownership {
 
+// The events of the series actions' notices: the action's word before the
+// change and its past tense after, as the owner's handler receives them.
+// clang-format off
+#define KIV_OWNER_EVENTS(X) \
+    X(APPEND, "append") \
+    X(APPENDED, "appended") \
+    X(INSERT, "insert") \
+    X(INSERTED, "inserted") \
+    X(CHANGE, "change") \
+    X(CHANGED, "changed") \
+    X(CLEAR, "clear") \
+    X(CLEARED, "cleared") \
+    X(MOVE, "move") \
+    X(MOVED, "moved") \
+    X(POKE, "poke") \
+    X(POKED, "poked") \
+    X(PUT, "put") \
+    X(PUT_ED, "put-ed") \
+    X(RANDOM, "random") \
+    X(RANDOMIZED, "randomized") \
+    X(REMOVE, "remove") \
+    X(REMOVED, "removed") \
+    X(REVERSE, "reverse") \
+    X(REVERSED, "reversed") \
+    X(SORT, "sort") \
+    X(SORTED, "sorted") \
+    X(SWAP, "swap") \
+    X(SWAPED, "swaped") \
+    X(TAKE, "take") \
+    X(TAKEN, "taken") \
+    X(TRIM, "trim") \
+    X(TRIMMED, "trimmed") \
+    X(UPPERCASE, "uppercase") \
+    X(LOWERCASE, "lowercase") \
+    /* end */
+// clang-format on
+enum class OwnerEvent : uint8_t {
+#define KIV_OWNER_EVENT_ENUM(id, name) id,
+    KIV_OWNER_EVENTS(KIV_OWNER_EVENT_ENUM)
+#undef KIV_OWNER_EVENT_ENUM
+};
+// The event's word name.
+const char* owner_event_name(OwnerEvent event);
+
 // Creates the table and installs the object layer's bind and unbind entries.
 void init();
 
@@ -34,8 +78,8 @@ void unbind_cells(const Cell* block, uint32_t index, uint32_t count);
 // Returns the handler's unwind code (the stacks are then the exit's).
 Unwind check(const Cell* series, const Cell* action, const Cell* new_value, int32_t index, int32_t part,
              bool* owned);
-// The series actions' notice: check with the global word named `event`.
-Unwind notify(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+// The series actions' notice: check with the global word of `event`.
+Unwind notify(const Cell* series, OwnerEvent event, const Cell* value, uint32_t index, uint32_t count,
               bool* owned);
 
 }  // namespace kiv::ownership

@@ -96,7 +96,7 @@ Cell arg_word(const char* name) {
     return word::load(name);
 }
 
-Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+Unwind notify_owner(const Cell* series, ownership::OwnerEvent event, const Cell* value, uint32_t index, uint32_t count,
                     bool* owned) {
     bool reported = false;
     Unwind code = ownership::notify(series, event, value, index, count, &reported);
@@ -109,8 +109,8 @@ void recheck_range(const Cell* series, uint32_t start, uint32_t count) {
 }
 
 Unwind notify_swap(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2, SwapOwners& owned) {
-    if (Unwind code = notify_owner(series1, "swap", nullptr, index1, 1, &owned.first)) return code;
-    if (Unwind code = notify_owner(series2, "swap", nullptr, index2, 1, &owned.second)) return code;
+    if (Unwind code = notify_owner(series1, ownership::OwnerEvent::SWAP, nullptr, index1, 1, &owned.first)) return code;
+    if (Unwind code = notify_owner(series2, ownership::OwnerEvent::SWAP, nullptr, index2, 1, &owned.second)) return code;
     if (owned.first || owned.second) {
         recheck_range(series1, index1, 1);
         recheck_range(series2, index2, 1);
@@ -121,10 +121,10 @@ Unwind notify_swap(const Cell* series1, uint32_t index1, const Cell* series2, ui
 Unwind notify_swapped(const Cell* series1, uint32_t index1, const Cell* series2, uint32_t index2,
                       const SwapOwners& owned) {
     if (owned.first) {
-        if (Unwind code = notify_owner(series1, "swaped", nullptr, index1, 1, nullptr)) return code;
+        if (Unwind code = notify_owner(series1, ownership::OwnerEvent::SWAPED, nullptr, index1, 1, nullptr)) return code;
     }
     if (owned.second) {
-        if (Unwind code = notify_owner(series2, "swaped", nullptr, index2, 1, nullptr)) return code;
+        if (Unwind code = notify_owner(series2, ownership::OwnerEvent::SWAPED, nullptr, index2, 1, nullptr)) return code;
     }
     return UNWIND_NONE;
 }
@@ -243,7 +243,7 @@ Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint8_t byte = t == TYPE_BINARY ? byte_value(value) : 0;
 
     bool owned = false;
-    if (Unwind code = notify_owner(series, "poke", value, pos, 1, &owned)) return code;
+    if (Unwind code = notify_owner(series, ownership::OwnerEvent::POKE, value, pos, 1, &owned)) return code;
     if (owned) recheck_range(series, pos, 1);
     SeriesBuffer* b = buffer(series);
     if (is_any_block(t)) {
@@ -259,7 +259,7 @@ Outcome poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
         string::poke_char_at(b, pos, value->w2);
     }
     if (owned)
-        if (Unwind code = notify_owner(series, "poked", value, pos, 1, nullptr)) return code;
+        if (Unwind code = notify_owner(series, ownership::OwnerEvent::POKED, value, pos, 1, nullptr)) return code;
     return value;
 }
 
@@ -270,7 +270,7 @@ Unwind clear(Cell* series) {
     if (series->w1 >= len) return UNWIND_NONE;
     uint32_t pos = series->w1;
     bool owned;
-    if (Unwind code = series::notify_owner(series, "clear", nullptr, pos, len - pos, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CLEAR, nullptr, pos, len - pos, &owned)) return code;
     if (owned) {
         len = buffer_length(series);
         if (pos > len) pos = len;
@@ -279,7 +279,7 @@ Unwind clear(Cell* series) {
     SeriesBuffer* b = buffer(series);
     b->tail = b->head + (pos << shift_of(b));
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "cleared", nullptr, pos, 0, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CLEARED, nullptr, pos, 0, nullptr)) return code;
     }
     return UNWIND_NONE;
 }
@@ -306,11 +306,11 @@ Unwind remove(Cell* series, Cell* part, Cell* key) {
     if (start >= len) return UNWIND_NONE;
     uint32_t n = uint32_t(std::min<int64_t>(count, len - start));
     bool owned;
-    if (Unwind code = series::notify_owner(series, "remove", nullptr, start, n, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::REMOVE, nullptr, start, n, &owned)) return code;
     if (owned) recheck_range(series, start, n);
     cut_units(series, start, n);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "removed", nullptr, start, n, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::REMOVED, nullptr, start, n, nullptr)) return code;
     }
     return UNWIND_NONE;
 }
@@ -333,7 +333,7 @@ Unwind reverse(Cell* series, Cell* part, Cell* skip) {
         if (count < size || count % size != 0) invalid_refine_arg("skip", *skip);
     }
     bool owned;
-    if (Unwind code = series::notify_owner(series, "reverse", nullptr, pos, uint32_t(count), &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::REVERSE, nullptr, pos, uint32_t(count), &owned)) return code;
     if (owned) recheck_range(series, pos, uint32_t(count));
     SeriesBuffer* b = buffer(series);
     size_t record = size_t(size) << shift_of(b);
@@ -355,7 +355,7 @@ Unwind reverse(Cell* series, Cell* part, Cell* skip) {
     }
     if (is_hash(series)) hashtable::reindex(series->w3, pos, uint32_t(count));
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "reversed", nullptr, pos, uint32_t(count), nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::REVERSED, nullptr, pos, uint32_t(count), nullptr)) return code;
     }
     return UNWIND_NONE;
 }
@@ -389,7 +389,7 @@ Outcome take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     uint32_t n = uint32_t(count);
     uint32_t start = last ? len - n : pos;
     bool owned = false;
-    if (Unwind code = notify_owner(series, "take", nullptr, start, n, &owned)) return code;
+    if (Unwind code = notify_owner(series, ownership::OwnerEvent::TAKE, nullptr, start, n, &owned)) return code;
     if (owned) recheck_range(series, start, n);
     if (!part) {
         // One unit: the result is the element itself.
@@ -398,7 +398,7 @@ Outcome take(Cell* series, Cell* part, bool /*deep*/, bool last) {
         cut_units(&s, start, 1);
         *series = v;
         if (owned)
-            if (Unwind code = notify_owner(&s, "taken", nullptr, start, 1, nullptr)) return code;
+            if (Unwind code = notify_owner(&s, ownership::OwnerEvent::TAKEN, nullptr, start, 1, nullptr)) return code;
         return series;
     }
     Cell source = *series;
@@ -415,7 +415,7 @@ Outcome take(Cell* series, Cell* part, bool /*deep*/, bool last) {
     cut_units(&source, start, n);
     if (type == TYPE_HASH) series->w3 = hashtable::init(n ? n : 1, copy, hashtable::HASH, 0);
     if (owned)
-        if (Unwind code = notify_owner(&source, "taken", nullptr, start, n, nullptr)) return code;
+        if (Unwind code = notify_owner(&source, ownership::OwnerEvent::TAKEN, nullptr, start, n, nullptr)) return code;
     return series;
 }
 
@@ -509,7 +509,7 @@ Outcome move(Cell* origin, Cell* target, Cell* part) {
         uint32_t t = std::min(target->w1, olen);
         if (t >= opos && t <= opos + n) return target;  // inside the moved run: nothing to do
         bool owned = false;
-        if (Unwind code = notify_owner(origin, "move", nullptr, opos, n, &owned)) return code;
+        if (Unwind code = notify_owner(origin, ownership::OwnerEvent::MOVE, nullptr, opos, n, &owned)) return code;
         if (owned) recheck_range(origin, std::max(opos + n, t), 0);
         SeriesBuffer* b = buffer(origin);
         uint32_t shift = shift_of(b);
@@ -524,7 +524,7 @@ Outcome move(Cell* origin, Cell* target, Cell* part) {
         (void)shift;
         if (is_hash(origin)) hashtable::move(origin->w3, opos, new_start, n);
         if (owned)
-            if (Unwind code = notify_owner(origin, "moved", nullptr, new_start, n, nullptr)) return code;
+            if (Unwind code = notify_owner(origin, ownership::OwnerEvent::MOVED, nullptr, new_start, n, nullptr)) return code;
         return target;
     }
 
@@ -535,9 +535,9 @@ Outcome move(Cell* origin, Cell* target, Cell* part) {
     if (ko == KIND_VECTOR && origin->w3 != target->w3) move_bad(origin, target);
 
     bool owned = false;
-    if (Unwind code = notify_owner(origin, "move", nullptr, opos, n, &owned)) return code;
+    if (Unwind code = notify_owner(origin, ownership::OwnerEvent::MOVE, nullptr, opos, n, &owned)) return code;
     bool t_owned = false;
-    if (Unwind code = notify_owner(target, "move", nullptr, target->w1, n, &t_owned)) return code;
+    if (Unwind code = notify_owner(target, ownership::OwnerEvent::MOVE, nullptr, target->w1, n, &t_owned)) return code;
     if (owned || t_owned) recheck_range(origin, opos, n);
     Cell o = *origin;
     Cell t = *target;
@@ -564,9 +564,9 @@ Outcome move(Cell* origin, Cell* target, Cell* part) {
         cut_units(&o, opos, n);
     }
     if (owned)
-        if (Unwind code = notify_owner(&o, "moved", nullptr, opos, n, nullptr)) return code;
+        if (Unwind code = notify_owner(&o, ownership::OwnerEvent::MOVED, nullptr, opos, n, nullptr)) return code;
     if (t_owned)
-        if (Unwind code = notify_owner(&t, "moved", nullptr, t.w1, n, nullptr)) return code;
+        if (Unwind code = notify_owner(&t, ownership::OwnerEvent::MOVED, nullptr, t.w1, n, nullptr)) return code;
     return target;
 }
 
@@ -584,7 +584,7 @@ Unwind random(Cell* value, bool seed, bool secure, bool only) {
     }
     uint32_t left = len - pos;
     bool owned = false;
-    if (Unwind code = notify_owner(value, "random", nullptr, pos, left, &owned)) return code;
+    if (Unwind code = notify_owner(value, ownership::OwnerEvent::RANDOM, nullptr, pos, left, &owned)) return code;
     if (owned) recheck_range(value, pos, left);
     if (only) {
         if (left == 0) {
@@ -607,7 +607,7 @@ Unwind random(Cell* value, bool seed, bool secure, bool only) {
     }
     if (is_hash(value)) hashtable::reindex(value->w3, pos, left);
     if (owned)
-        if (Unwind code = notify_owner(value, "randomized", nullptr, pos, left, nullptr)) return code;
+        if (Unwind code = notify_owner(value, ownership::OwnerEvent::RANDOMIZED, nullptr, pos, left, nullptr)) return code;
     return UNWIND_NONE;
 }
 

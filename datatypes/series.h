@@ -24,6 +24,7 @@
 #include "runtime/cell.h"
 #include "runtime/series.h"
 #include "datatypes/actions.h"
+#include "datatypes/ownership.h"
 
 namespace kiv::series {
 
@@ -91,7 +92,7 @@ Cell arg_word(const char* name);
 // Goes through the ownership table (runtime/externals.h, ownership::notify).
 // The handler's unwind code is returned, and *owned (when not null) tells
 // whether the series is owned; the after-notice is sent only then.
-Unwind notify_owner(const Cell* series, const char* event, const Cell* value, uint32_t index, uint32_t count,
+Unwind notify_owner(const Cell* series, ownership::OwnerEvent event, const Cell* value, uint32_t index, uint32_t count,
                     bool* owned);
 // The owner's handler runs Kiv code, which may change the series: after a
 // before-notice that was sent (the series was owned), what the action

@@ -1017,7 +1017,7 @@ namespace {
     uint32_t start = at_tail ? total : series->w1;
     check_needed_size(series, value, part, dup);
     bool owned;
-    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, start, 0, &owned)) return mark.pass(code);
+    if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPEND : ownership::OwnerEvent::INSERT, value, start, 0, &owned)) return mark.pass(code);
     if (owned) {
         // Take both values as the handler left them.
         total = length_from_head(series);
@@ -1053,7 +1053,7 @@ namespace {
     if (dup > 1 && n) fill_repeat(series, start, n, uint32_t(dup - 1));
     uint64_t written = uint64_t(n) * uint32_t(dup);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, start,
+        if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPENDED : ownership::OwnerEvent::INSERTED, value, start,
                                                uint32_t(written), nullptr))
             return mark.pass(code);
     }
@@ -1097,7 +1097,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         return UNWIND_NONE;
     }
     bool owned;
-    if (Unwind code = series::notify_owner(series, "change", value, index, 0, &owned)) return mark.pass(code);
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, value, index, 0, &owned)) return mark.pass(code);
     if (owned) {
         total = length_from_head(series);
         series::recheck_range(series, index, 1);
@@ -1155,7 +1155,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
         }
     }
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "changed", value, index, uint32_t(written), nullptr)) return mark.pass(code);
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, value, index, uint32_t(written), nullptr)) return mark.pass(code);
     }
     series->w1 = uint32_t(std::min<uint64_t>(index + written, new_len));
     return UNWIND_NONE;
@@ -1328,11 +1328,11 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
             // without calling the function, as a block reports it.
             if (count == 0) return UNWIND_NONE;
             bool owned = false;
-            if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
+            if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::SORT, nullptr, start, count, &owned)) return code;
             if (owned) series::recheck_range(series, start, count);
             if (count > size)
                 if (Unwind code = sort_by_function(series, start, count, size, comparator, reverse, all)) return code;
-            if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
+            if (owned) return series::notify_owner(series, ownership::OwnerEvent::SORTED, nullptr, start, count, nullptr);
             return UNWIND_NONE;
         } else {
             invalid_refine_arg(fixed::REF_COMPARE, *comparator);
@@ -1372,7 +1372,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         }
     }
     bool owned = false;
-    if (Unwind code = series::notify_owner(series, "sort", nullptr, start, count, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::SORT, nullptr, start, count, &owned)) return code;
     // The handler may have shortened the series.
     if (owned) series::recheck_range(series, start, count);
     b = buffer(series);
@@ -1387,7 +1387,7 @@ Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cel
         else
             sort::quick_sort(base, records, width, 0, reinterpret_cast<intptr_t>(&spec), cmp);
     }
-    if (owned) return series::notify_owner(series, "sorted", nullptr, start, count, nullptr);
+    if (owned) return series::notify_owner(series, ownership::OwnerEvent::SORTED, nullptr, start, count, nullptr);
     return UNWIND_NONE;
 }
 
@@ -1552,7 +1552,7 @@ Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all
     uint32_t total = length_from_head(series);
     if (series->w1 > total) series->w1 = total;
     bool owned;
-    if (Unwind code = series::notify_owner(series, "trim", nullptr, series->w1, total - series->w1, &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIM, nullptr, series->w1, total - series->w1, &owned)) return code;
     if (all || with)
         trim_chars(series, with);
     else if (auto_)
@@ -1562,7 +1562,7 @@ Unwind trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all
     else
         trim_spaces(series, head, tail);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "trimmed", nullptr, series->w1, 0, nullptr)) return code;
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::TRIMMED, nullptr, series->w1, 0, nullptr)) return code;
     }
     return UNWIND_NONE;
 }

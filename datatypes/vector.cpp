@@ -488,7 +488,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool a
     check_source(series, src);
     uint32_t pos = append ? total(series) : index_of(series);
     bool owned;
-    if (Unwind code = series::notify_owner(series, append ? "append" : "insert", value, pos, uint32_t(count), &owned)) return code;
+    if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPEND : ownership::OwnerEvent::INSERT, value, pos, uint32_t(count), &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         src = source_of(value, part);
@@ -504,7 +504,7 @@ Unwind insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool a
     write_values(series, pos, src, uint64_t(dup));
     if (!append) series->w1 = pos + uint32_t(count);
     if (owned) {
-        if (Unwind code = series::notify_owner(series, append ? "appended" : "inserted", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
+        if (Unwind code = series::notify_owner(series, append ? ownership::OwnerEvent::APPENDED : ownership::OwnerEvent::INSERTED, value, pos, uint32_t(count), nullptr)) return mark.pass(code);
     }
     return UNWIND_NONE;
 }
@@ -519,7 +519,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     uint32_t available = total(series) - pos;
     uint64_t replaced = part >= 0 ? std::min<uint64_t>(uint32_t(part), available) : std::min<uint64_t>(count, available);
     bool owned;
-    if (Unwind code = series::notify_owner(series, "change", value, pos, uint32_t(replaced), &owned)) return code;
+    if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGE, value, pos, uint32_t(replaced), &owned)) return code;
     if (owned) {
         // Take both series as the handler left them.
         src = source_of(value, -1);
@@ -546,7 +546,7 @@ Unwind change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     write_values(series, pos, src, uint64_t(dup));
     series->w1 = std::min<uint32_t>(pos + uint32_t(count), total(series));
     if (owned) {
-        if (Unwind code = series::notify_owner(series, "changed", value, pos, uint32_t(count), nullptr)) return mark.pass(code);
+        if (Unwind code = series::notify_owner(series, ownership::OwnerEvent::CHANGED, value, pos, uint32_t(count), nullptr)) return mark.pass(code);
     }
     return UNWIND_NONE;
 }

@@ -56,7 +56,7 @@ Unwind change_case(const Cell* limit, bool upper) {
     }
     casefold::change_units(v->w2, index, count, upper);
     // An owning object hears of the change once it is made.
-    if (Unwind code = series::notify_owner(v, upper ? "uppercase" : "lowercase", nullptr, index, count, nullptr))
+    if (Unwind code = series::notify_owner(v, upper ? ownership::OwnerEvent::UPPERCASE : ownership::OwnerEvent::LOWERCASE, nullptr, index, count, nullptr))
         return code;
     return put(*v);
 }

@@ -142,7 +142,7 @@ struct Target {
     Unwind finish() {
         uint32_t n = cells_of(out);
         if (notify && append && n > start)
-            return series::notify_owner(out, "insert", nullptr, start, n - start, nullptr);
+            return series::notify_owner(out, ownership::OwnerEvent::INSERT, nullptr, start, n - start, nullptr);
         return UNWIND_NONE;
     }
 };

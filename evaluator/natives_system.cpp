@@ -34,7 +34,7 @@ Unwind transcode(const int32_t* refs) {
     stack::top = base + 1;
     if (into && base->type() == TYPE_BLOCK && base->w2 == node) {
         uint32_t n = series::buffer_length(base);
-        if (n > start) return series::notify_owner(base, "insert", nullptr, start, n - start, nullptr);
+        if (n > start) return series::notify_owner(base, ownership::OwnerEvent::INSERT, nullptr, start, n - start, nullptr);
     }
     return UNWIND_NONE;
 }

@@ -102,7 +102,7 @@ Unwind draw_image_routine(A a) {
     if (Unwind code = draw_into_image(image, commands, false)) return code;
     uint32_t w = os_image::width(held), h = os_image::height(held);
     if (w && h)
-        if (Unwind code = series::notify_owner(held, "poke", nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr))
+        if (Unwind code = series::notify_owner(held, ownership::OwnerEvent::POKE, nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr))
             return code;
     routine::result(a) = none::cell();
     return UNWIND_NONE;

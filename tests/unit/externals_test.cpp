@@ -278,7 +278,7 @@ TEST_F(OwnershipTest, OwnersWithoutHooksAreNotReported) {
     EXPECT_EQ(ownership::check(blk, &action, nullptr, 0, 1, &owned), UNWIND_NONE);
     EXPECT_FALSE(owned) << "the owner has no on-set data";
     owned = true;
-    EXPECT_EQ(series::notify_owner(keep(load("[x]")), "append", nullptr, 0, 1, &owned), UNWIND_NONE);
+    EXPECT_EQ(series::notify_owner(keep(load("[x]")), ownership::OwnerEvent::APPEND, nullptr, 0, 1, &owned), UNWIND_NONE);
     EXPECT_FALSE(owned) << "unowned series";
 }
 
