@@ -25,6 +25,7 @@
 #include "runtime/error.h"
 #include "runtime/root.h"
 #include "tests/fuzz/fuzz_choices.h"
+#include "tests/fuzz/run_program.h"
 #include "runtime/stack.h"
 
 using namespace kiv;
@@ -154,27 +155,8 @@ std::string program_of(const uint8_t* data, size_t size) {
 }
 
 void run(const std::string& text) {
-    Cell* saved_top = stack::top;
-    Cell* saved_base = stack::arg_base;
-    stack::Frame* saved_frames = stack::frames_top;
-    Cell* slot = stack::push(none::cell());
-    stack::arg_base = slot;
-    stack::mark_try(nullptr);
-    stack::Frame* frame = stack::ctop();
     kiv::draw::last_pass_status = 0;
-    try {
-        Cell* name = library::push_utf8("draw-fuzz");
-        Cell* code = library::load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), name,
-                                          nullptr);
-        uint32_t status = interpreter::eval(code, false);
-        check(status == 0, "an exit left the program");
-        stack::catch_at(frame);
-    } catch (const RaisedError&) {
-        stack::catch_at(frame);
-    }
-    stack::top = saved_top;
-    stack::arg_base = saved_base;
-    check(stack::frames_top == saved_frames, "frames left on the stack");
+    fuzz::run_program(text, "draw-fuzz", check);
     check(kiv::draw::last_pass_status == 0, "Cairo left in an error state");
     check(cycles::depth() == 0, "cycle stack not emptied");
     collector::collect();

@@ -30,6 +30,7 @@
 #include "runtime/error.h"
 #include "runtime/root.h"
 #include "tests/fuzz/fuzz_choices.h"
+#include "tests/fuzz/run_program.h"
 
 using namespace kiv;
 
@@ -509,26 +510,7 @@ void boot() {
 // Loads and runs the program text; errors end the run the way a script's
 // uncaught error does.
 void run(const std::string& text) {
-    Cell* saved_top = stack::top;
-    Cell* saved_base = stack::arg_base;
-    stack::Frame* saved_frames = stack::frames_top;
-    Cell* slot = stack::push(none::cell());
-    stack::arg_base = slot;
-    stack::mark_try(nullptr);
-    stack::Frame* frame = stack::ctop();
-    try {
-        Cell* name = library::push_utf8("eval-fuzz");
-        Cell* code = library::load_script(reinterpret_cast<const uint8_t*>(text.data()), text.size(), name,
-                                          nullptr);
-        uint32_t status = interpreter::eval(code, false);
-        check(status == 0, "an exit left the program");
-        stack::catch_at(frame);
-    } catch (const RaisedError&) {
-        stack::catch_at(frame);
-    }
-    stack::top = saved_top;
-    stack::arg_base = saved_base;
-    check(stack::frames_top == saved_frames, "frames left on the stack");
+    fuzz::run_program(text, "eval-fuzz", check);
     // Everything still reachable must be sound: a collection walks it all.
     collector::collect();
 }
