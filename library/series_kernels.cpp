@@ -27,6 +27,14 @@ using routine::result;
 
 namespace {
 
+// Leaves the made value as the result and the data stack as it was.
+template <class A>
+Unwind answer(A a, Cell* saved, const Cell made) {
+    stack::top = saved;
+    result(a) = made;
+    return UNWIND_NONE;
+}
+
 // sum-values start values: start + v1 + v2 + ... in order, as `+` adds
 // them; none, before any adding, unless the start and every value are
 // integer! or float! (other values take the Kiv loop, whose `+` checks its
@@ -55,10 +63,7 @@ Unwind sum_values(A a) {
             cells = buffer_of(values.w2)->head_cell();  // the action may have allocated
         }
     }
-    const Cell total = *sum;
-    stack::top = saved;
-    result(a) = total;
-    return UNWIND_NONE;
+    return answer(a, saved, *sum);
 }
 
 // extract-values series width: a new series of the series' type holding
@@ -83,10 +88,7 @@ Unwind extract_values(A a) {
     }
     ob->tail = ob->head + taken * uint32_t(sizeof(Cell));
     out->set_type(series.type());
-    const Cell made = *out;
-    stack::top = saved;
-    result(a) = made;
-    return UNWIND_NONE;
+    return answer(a, saved, *out);
 }
 
 // split-text series dlm: the pieces between the places where find finds
@@ -109,10 +111,7 @@ Unwind split_text(A a) {
     }
     (void)series::copy(series, piece, nullptr, false, nullptr);
     block::cells_append(out, piece);
-    const Cell made = *out;
-    stack::top = saved;
-    result(a) = made;
-    return UNWIND_NONE;
+    return answer(a, saved, *out);
 }
 
 // replace-text series pattern value case: the series from its position
@@ -127,11 +126,7 @@ Unwind replace_text(A a) {
     const bool case_sensitive = logic::is_true(&arg<"case">(a));
     uint32_t length = 1;
     const std::vector<uint32_t> at = string::find_each(series, pattern, case_sensitive, &length);
-    if (at.empty()) {
-        stack::top = saved;
-        result(a) = none::cell();
-        return UNWIND_NONE;
-    }
+    if (at.empty()) return answer(a, saved, none::cell());
     const uint32_t unit = string::buffer(series)->unit();
     if (string::buffer(value)->unit() == unit) {
         // One unit width: the result is laid out at once, piece by piece.
@@ -155,10 +150,7 @@ Unwind replace_text(A a) {
             }
             std::memcpy(to, text + size_t(pos) * unit, size_t(total - pos) * unit);
             ob->tail = ob->head + uint32_t(units * unit);
-            const Cell made = *out;
-            stack::top = saved;
-            result(a) = made;
-            return UNWIND_NONE;
+            return answer(a, saved, *out);
         }
     }
     Cell* out = string::push_new(string::length(series));
@@ -168,10 +160,7 @@ Unwind replace_text(A a) {
         series->w1 = p + length;
     }
     string::concatenate(out, series, -1, 0, true, string::CONCAT_APPEND);
-    const Cell made = *out;
-    stack::top = saved;
-    result(a) = made;
-    return UNWIND_NONE;
+    return answer(a, saved, *out);
 }
 
 const routine::Row ROWS[] = {
