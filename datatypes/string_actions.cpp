@@ -441,7 +441,12 @@ struct Search {
             }
             case Needle::TEXT: {
                 if (uint64_t(pos) + needle.length > end) return false;
-                if (!fold && unit == 1 && text.unit == 1) return std::memcmp(p, text.p, needle.length) == 0;
+                if (unit == 1 && text.unit == 1) {
+                    if (!fold) return std::memcmp(p, text.p, needle.length) == 0;
+                    for (uint32_t i = 0; i < needle.length; ++i)
+                        if (p[i] != text.p[i] && upper(p[i]) != upper(text.p[i])) return false;
+                    return true;
+                }
                 for (uint32_t i = 0; i < needle.length; ++i) {
                     uint32_t a = code_at(p + size_t(i) * unit);
                     uint32_t c = text.at(i);
