@@ -47,7 +47,8 @@ Unwind sum_values(A a) {
     const uint32_t end = first + block::cells_length(&values);
     auto number = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT; };
     bool all_numbers = number(arg<"start">(a).type());
-    for (uint32_t i = first; all_numbers && i < end; ++i) all_numbers = number(block::cells_at(&values, i)->type());
+    for (uint32_t i = first; all_numbers && i < end; ++i)
+        all_numbers = number(block::cells_at(&values, i)->type());
     if (!all_numbers) {
         result(a) = none::cell();
         return UNWIND_NONE;
@@ -132,7 +133,8 @@ Unwind replace_text(A a) {
         // One unit width: the result is laid out at once, piece by piece.
         const uint32_t from = series->w1, total = string::length_from_head(series);
         const uint32_t vlen = string::length(value);
-        const uint64_t units = uint64_t(total - from) - uint64_t(at.size()) * length + uint64_t(at.size()) * vlen;
+        const uint64_t units =
+            uint64_t(total - from) - uint64_t(at.size()) * length + uint64_t(at.size()) * vlen;
         if (units < 0x7FFFFFFFu / unit) {
             Cell* out = string::push_new(0);
             SeriesBuffer* ob = string::reserve(string::buffer(out), units, unit);
@@ -167,7 +169,8 @@ const routine::Row ROWS[] = {
     KIV_ROUTINE("sum-values", "[start [any-type!] values [block! paren!]]", sum_values),
     KIV_ROUTINE("extract-values", "[series [block! paren!] width [integer!] return: [block! paren!]]",
                 extract_values),
-    KIV_ROUTINE("split-text", "[series [any-string!] dlm [string! char! bitset!] return: [block!]]", split_text),
+    KIV_ROUTINE("split-text", "[series [any-string!] dlm [string! char! bitset!] return: [block!]]",
+                split_text),
     KIV_ROUTINE("replace-text",
                 "[series [any-string!] pattern [any-string!] value [string!] case [logic!] return: [string! "
                 "none!]]",
