@@ -8,6 +8,7 @@
 #include "library/codecs.h"
 #include "library/routine_table.h"
 #include "library/routines.h"
+#include "library/series_kernels.h"
 
 namespace kiv::routine {
 
@@ -23,6 +24,7 @@ const Table* const TABLES[] = {
     &gui::PLATFORM_TABLE,
     &gui::GUI_TABLE,
     &cli::TABLE,
+    &library::series_kernels::TABLE,
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "datatypes/series.h"
 #include "runtime/series.h"
@@ -314,6 +315,10 @@ Outcome find(Cell* series, Cell* value, Cell* part, bool only, bool case_sensiti
              Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 Outcome select(Cell* series, Cell* value, Cell* part, bool only, bool case_sensitive, bool same, bool any,
                Cell* with, Cell* skip, bool last, bool reverse);
+// The positions (from the head) at which find (with /case when asked) finds
+// the value again and again: from the series' index, each time on from the
+// end of the match before. The length of a match comes back through length.
+std::vector<uint32_t> find_each(Cell* series, Cell* value, bool case_sensitive, uint32_t* length);
 Unwind sort(Cell* series, bool case_sensitive, Cell* skip, Cell* comparator, Cell* part, bool all,
             bool reverse, bool stable);
 Unwind swap(Cell* series1, Cell* series2);

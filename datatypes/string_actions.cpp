@@ -46,6 +46,8 @@ constexpr uint64_t MAX_BYTES = 0x7FFFFFFFull;
 }
 
 inline uint32_t upper(uint32_t cp) {
+    // ASCII inline: folded searches call this for every unit they compare.
+    if (cp < 0x80) return cp - ((cp - 'a' < 26u) ? 32u : 0u);
     return casefold::to_upper_char(cp);
 }
 
@@ -439,7 +441,12 @@ struct Search {
             }
             case Needle::TEXT: {
                 if (uint64_t(pos) + needle.length > end) return false;
-                if (!fold && unit == 1 && text.unit == 1) return std::memcmp(p, text.p, needle.length) == 0;
+                if (unit == 1 && text.unit == 1) {
+                    if (!fold) return std::memcmp(p, text.p, needle.length) == 0;
+                    for (uint32_t i = 0; i < needle.length; ++i)
+                        if (p[i] != text.p[i] && upper(p[i]) != upper(text.p[i])) return false;
+                    return true;
+                }
                 for (uint32_t i = 0; i < needle.length; ++i) {
                     uint32_t a = code_at(p + size_t(i) * unit);
                     uint32_t c = text.at(i);
@@ -652,6 +659,58 @@ int64_t find_position(Cell* series, Cell* value, Cell* part, bool case_sensitive
                 if (n == 1 || std::memcmp(hit + 1, s.text.p + 1, n - 1) == 0) return hit - h;
                 p = hit + 1;
             }
+            return -1;
+        }
+    }
+    if (step == 1 && s.unit == 1 && s.fold &&
+        (s.needle.kind == Needle::CHAR || (s.needle.kind == Needle::TEXT && s.text.unit == 1))) {
+        // Folded search in 1-byte text: a candidate is a byte that folds as
+        // the needle's first character does (at most two such bytes, else
+        // the general loop). For each byte, the bytes folding as it does
+        // (the second -1 when it is alone), and their count (3: more).
+        struct FoldPairs {
+            int16_t bytes[256][2];
+            uint8_t count[256];
+            FoldPairs() {
+                for (uint32_t a = 0; a < 256; ++a) {
+                    count[a] = 0;
+                    bytes[a][0] = bytes[a][1] = -1;
+                    for (uint32_t b = 0; b < 256; ++b)
+                        if (upper(b) == upper(a)) {
+                            if (count[a] < 2) bytes[a][count[a]] = int16_t(b);
+                            if (count[a] < 3) ++count[a];
+                        }
+                }
+            }
+        };
+        static const FoldPairs pairs;
+        uint32_t first = s.needle.kind == Needle::CHAR ? s.needle.cp : s.text.p[0];
+        uint32_t found = first < 256 ? pairs.count[first] : 3;
+        int32_t bytes[2] = {first < 256 ? pairs.bytes[first][0] : -1, first < 256 ? pairs.bytes[first][1] : -1};
+        if (found <= 2) {
+            if (n > end - index) return -1;
+            const uint8_t* h = s.head;
+            const uint8_t* stop = h + (end - n) + 1;  // candidates start before here
+            // A plain loop, not memchr per byte value: a value that does
+            // not occur would be searched to the end at every call.
+            const uint8_t b0 = uint8_t(bytes[0]), b1 = uint8_t(bytes[found == 2 ? 1 : 0]);
+            const uint8_t* p = h + index;
+            // Sixteen bytes a step while none of them is a candidate (the
+            // bytes read lie before the tail: stop + n - 1 is the end).
+            typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+            typedef uint64_t Words2 __attribute__((vector_size(16)));
+            Bytes16 v0 = {}, v1 = {};
+            v0 += b0;
+            v1 += b1;
+            while (stop - p >= 16) {
+                Bytes16 v;
+                std::memcpy(&v, p, 16);
+                Words2 hits = (Words2)((v == v0) | (v == v1));
+                if (hits[0] | hits[1]) break;
+                p += 16;
+            }
+            for (; p < stop; ++p)
+                if ((*p == b0 || *p == b1) && (n == 1 || s.match(uint32_t(p - h), end))) return p - h;
             return -1;
         }
     }
@@ -1177,6 +1236,21 @@ Outcome find(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sen
         result->w1 = uint32_t(pos + (tail ? n : 0));
     }
     return result;
+}
+
+std::vector<uint32_t> find_each(Cell* series, Cell* value, bool case_sensitive, uint32_t* length) {
+    std::vector<uint32_t> at;
+    Cell pos = *series;
+    uint32_t n = 1;
+    for (;;) {
+        int64_t p =
+            find_position(&pos, value, nullptr, case_sensitive, false, false, nullptr, nullptr, false, false, false, &n);
+        if (p < 0) break;
+        at.push_back(uint32_t(p));
+        pos.w1 = uint32_t(p + n);
+    }
+    *length = n;
+    return at;
 }
 
 Outcome select(Cell* series, Cell* value, Cell* part, bool /*only*/, bool case_sensitive, bool same, bool any,
