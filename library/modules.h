@@ -42,6 +42,7 @@
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
+    X("gui/engine/entry.kiv",  BASE,    nullptr)             /* view, which runs the GUI engine first */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* system/view: screens, platform, awake */ \
