@@ -42,9 +42,14 @@
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
+    X("gui/engine/entry.kiv",  BASE,    nullptr)             /* view, which runs the GUI engine first */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
-    X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
+    X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* system/view: screens, platform, awake */ \
+    X("gui/engine/faces.kiv",  ENGINE,  nullptr)             /* face!, scroller! and their change handlers */ \
+    X("gui/engine/show.kiv",   ENGINE,  nullptr)             /* show, view, unview, do-events, do-safe */ \
+    X("gui/engine/utils.kiv",  ENGINE,  nullptr)             /* face?, hex-to-rgb, set-flag, metrics? ... */ \
+    X("gui/engine/handlers.kiv", ENGINE, nullptr)            /* insert-event-func and the default event functions */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
 
