@@ -38,6 +38,7 @@
 #include "library/library.h"
 #include "console/terminal_cli.h"
 #include "gui/draw/draw_image.h"
+#include "gui/text/routines.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
 #include "platform/os_info.h"
@@ -726,6 +727,7 @@ const Table* const TABLES[] = {
     &gui::PLATFORM_TABLE,
     &gui::GUI_TABLE,
     &cli::TABLE,
+    &text::TABLE,
 };
 
 }  // namespace
