@@ -45,6 +45,8 @@
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
+    X("gui/engine/fonts.kiv",  ENGINE,  nullptr)             /* font!, para! and the text routines of system/view/platform */ \
+    X("gui/engine/rich-text.kiv", ENGINE, nullptr)           /* the rich-text dialect, line-height?, line-count? */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
 
