@@ -658,6 +658,7 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             if (!text_commands) not_supported(c, w, kw_pos);
             Pt at = need_point(c, w);
             Cell v = w.more() ? w.peek() : none::cell();
+            if (v.type() == TYPE_WORD) v = word_value(v);
             if (v.type() != TYPE_STRING && v.type() != TYPE_OBJECT) invalid_at(c, w, w.pos);
             ++w.pos;
             text_commands->text(c, at.x, at.y, v);

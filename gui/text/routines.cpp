@@ -5,6 +5,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
 #include "gui/draw/draw_context.h"
@@ -78,8 +79,8 @@ void draw_text(draw::Context& c, double x, double y, const Cell& value) {
     Cell colour = value_of(value, N_COLOR), size = value_of(value, N_SIZE);
     if (colour.type() == TYPE_TUPLE && draw::colour_of(colour, &bg) &&
         (size.type() == TYPE_PAIR || size.type() == TYPE_POINT2D)) {
-        double w = size.type() == TYPE_PAIR ? int32_t(size.w1) : std::bit_cast<float>(size.w1);
-        double h = size.type() == TYPE_PAIR ? int32_t(size.w2) : std::bit_cast<float>(size.w2);
+        double w = size.type() == TYPE_PAIR ? pair::x_of(&size) : std::bit_cast<float>(size.w1);
+        double h = size.type() == TYPE_PAIR ? pair::y_of(&size) : std::bit_cast<float>(size.w2);
         draw::Rgba rgba = draw::to_rgba(bg);
         cairo_set_source_rgba(c.cr, rgba.r, rgba.g, rgba.b, rgba.a);
         cairo_rectangle(c.cr, x, y, w, h);
