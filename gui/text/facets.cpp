@@ -1,9 +1,11 @@
 #include "gui/text/facets.h"
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "runtime/externals.h"
 
 namespace kiv::text {
 
@@ -52,6 +54,19 @@ void set_quiet(const Cell& obj, Name n, const Cell& v) {
     Off ctx = object::context_of(&obj);
     int32_t i = context::find_word(ctx, symbols[n], true);
     if (i >= 0) object::set_field_quiet(ctx, uint32_t(i), &v);
+}
+
+// Slot k (1-based) of a block value, or nullptr.
+Cell* slot(const Cell& blk, uint32_t k) {
+    if (blk.type() != TYPE_BLOCK || block::cells_length(&blk) < k) return nullptr;
+    return block::cells_at(&blk, blk.w1 + k - 1);
+}
+
+bool live_entry(const Cell* c, uint32_t kind, uint32_t* entry) {
+    if (!c || c->type() != TYPE_HANDLE || int32_t(c->w3) < 0) return false;
+    if (!externals::is_live(c->w3) || externals::kind_of(c->w3) != kind) return false;
+    *entry = c->w3;
+    return true;
 }
 
 }  // namespace kiv::text

@@ -41,4 +41,9 @@ Cell value_of(const Cell& obj, Name n);
 // Sets the field without reporting the change (the backend's own writes).
 void set_quiet(const Cell& obj, Name n, const Cell& v);
 
+// Slot k (1-based) of a block value from its index, or nullptr.
+Cell* slot(const Cell& blk, uint32_t k);
+// The registry entry a handle! keeps, when live and of the kind.
+bool live_entry(const Cell* c, uint32_t kind, uint32_t* entry);
+
 }  // namespace kiv::text

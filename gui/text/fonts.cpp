@@ -110,20 +110,6 @@ PangoFontDescription* font_desc(const Cell& font) {
     return make_desc(family, points, bold, italic);
 }
 
-// Slot k (1-based) of a block value, or nullptr.
-Cell* slot(const Cell& blk, uint32_t k) {
-    if (blk.type() != TYPE_BLOCK || block::cells_length(&blk) < k) return nullptr;
-    return block::cells_at(&blk, blk.w1 + k - 1);
-}
-
-// The registry entry a handle! slot keeps, when live and of the kind.
-bool live_entry(const Cell* c, uint32_t kind, uint32_t* entry) {
-    if (!c || c->type() != TYPE_HANDLE || int32_t(c->w3) < 0) return false;
-    if (!externals::is_live(c->w3) || externals::kind_of(c->w3) != kind) return false;
-    *entry = c->w3;
-    return true;
-}
-
 }  // namespace
 
 uint32_t font_kind() {

@@ -186,18 +186,6 @@ struct Styler {
     }
 };
 
-// Slot k (1-based) of a block value, or nullptr.
-Cell* slot(const Cell& blk, uint32_t k) {
-    if (blk.type() != TYPE_BLOCK || block::cells_length(&blk) < k) return nullptr;
-    return block::cells_at(&blk, blk.w1 + k - 1);
-}
-
-bool live_layout(const Cell* c, uint32_t* entry) {
-    if (!c || c->type() != TYPE_HANDLE || int32_t(c->w3) < 0) return false;
-    if (!externals::is_live(c->w3) || externals::kind_of(c->w3) != object_kind()) return false;
-    *entry = c->w3;
-    return true;
-}
 
 }  // namespace
 
@@ -306,7 +294,7 @@ Layout* build_face_layout(const Cell& face, bool* owned) {
         *owned = false;
         Cell handles = value_of(face, N_HANDLES);
         uint32_t entry;
-        if (live_layout(slot(handles, 1), &entry)) {
+        if (live_entry(slot(handles, 1), object_kind(), &entry)) {
             externals::replace(entry, reinterpret_cast<uint64_t>(l));
         } else {
             entry = externals::add(reinterpret_cast<uint64_t>(l), object_kind());
@@ -355,7 +343,7 @@ Layout* face_layout(const Cell& face, bool* owned) {
         Cell handles = value_of(face, N_HANDLES);
         Cell* flag = slot(handles, 4);
         uint32_t entry;
-        if (flag && !(flag->type() == TYPE_LOGIC && logic::get(flag)) && live_layout(slot(handles, 1), &entry)) {
+        if (flag && !(flag->type() == TYPE_LOGIC && logic::get(flag)) && live_entry(slot(handles, 1), object_kind(), &entry)) {
             *owned = false;
             return reinterpret_cast<Layout*>(externals::address_of(entry));
         }

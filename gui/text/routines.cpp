@@ -29,12 +29,6 @@ void prepare() {
 
 namespace {
 
-// Slot k (1-based) of a block value, or nullptr.
-Cell* slot(const Cell& blk, uint32_t k) {
-    if (blk.type() != TYPE_BLOCK || block::cells_length(&blk) < k) return nullptr;
-    return block::cells_at(&blk, blk.w1 + k - 1);
-}
-
 // ---- Draw's commands -------------------------------------------------------------------------------
 
 void end_pass(draw::Context& c) {
