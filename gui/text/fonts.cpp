@@ -1,5 +1,6 @@
 // Text formats from font! objects, cached in the font's `state`; the font
 // names of the GUI mapped to installed families; paragraph style bits.
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -13,6 +14,7 @@
 #include "gui/text/text.h"
 #include "library/library.h"
 #include "runtime/externals.h"
+#include "runtime/lowlevel.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "gui/text/pango_calls.h"
@@ -112,12 +114,34 @@ PangoFontDescription* font_desc(const Cell& font) {
 
 }  // namespace
 
+namespace {
+
+// The fonts and layouts still held when the process ends are released then
+// (once, at quit or at exit, whichever comes first).
+void release_all() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    externals::for_each(object_kind_id, release_object);
+    externals::for_each(font_kind_id, release_font);
+}
+
+void register_kinds() {
+    if (font_kind_id) return;
+    font_kind_id = externals::register_type("font", release_font);
+    object_kind_id = externals::register_type("com-object", release_object);
+    lowlevel::at_quit(release_all);
+    std::atexit(release_all);
+}
+
+}  // namespace
+
 uint32_t font_kind() {
-    if (!font_kind_id) font_kind_id = externals::register_type("font", release_font);
+    register_kinds();
     return font_kind_id;
 }
 uint32_t object_kind() {
-    if (!object_kind_id) object_kind_id = externals::register_type("com-object", release_object);
+    register_kinds();
     return object_kind_id;
 }
 
