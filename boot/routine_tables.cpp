@@ -3,6 +3,7 @@
 // all the layers; the library reaches the list through all_tables().
 #include "console/terminal_cli.h"
 #include "gui/draw/draw_image.h"
+#include "gui/text/routines.h"
 #include "gui/window/platform.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
@@ -25,6 +26,7 @@ const Table* const TABLES[] = {
     &gui::GUI_TABLE,
     &cli::TABLE,
     &library::series_kernels::TABLE,
+    &text::TABLE,
 };
 
 }  // namespace

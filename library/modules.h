@@ -46,6 +46,8 @@
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* system/view: screens, platform, awake */ \
+    X("gui/engine/fonts.kiv",  ENGINE,  nullptr)             /* font!, para! and the text routines of system/view/platform */ \
+    X("gui/engine/rich-text.kiv", ENGINE, nullptr)           /* the rich-text dialect, line-height?, line-count? */ \
     X("gui/engine/faces.kiv",  ENGINE,  nullptr)             /* face!, scroller! and their change handlers */ \
     X("gui/engine/show.kiv",   ENGINE,  nullptr)             /* show, view, unview, do-events, do-safe */ \
     X("gui/engine/utils.kiv",  ENGINE,  nullptr)             /* face?, hex-to-rgb, set-flag, metrics? ... */ \

@@ -416,7 +416,7 @@ Unwind parse_pen(Context& c, Walk& w, bool is_fill) {
             ++w.pos;
             if (b.type != BRUSH_SOLID) install(b, nullptr, BRUSH_SOLID, GRADIENT_NONE);
             b.colour = colour;
-            if (!is_fill) c.st.font_colour = colour;
+            if (!is_fill && !c.st.font_has_colour) c.st.font_colour = colour;
         }
     }
     return UNWIND_NONE;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/none.h"
 #include "gui/draw/draw_context.h"
 #include "gui/draw/draw_device.h"
 
@@ -643,10 +644,26 @@ Unwind run_command(Context& c, Walk& w, int kw, uint32_t kw_pos) {
             cairo_set_antialias(c.cr, c.st.antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
             break;
         }
-        case KW_FONT:
-        case KW_TEXT:
-            // Text is drawn by the text layer, which this build does not have.
-            not_supported(c, w, kw_pos);
+        case KW_FONT: {
+            // Text is drawn by the text layer (gui/text) when it is there.
+            if (!text_commands) not_supported(c, w, kw_pos);
+            Cell v = w.more() ? w.peek() : none::cell();
+            Cell font = v.type() == TYPE_WORD ? word_value(v) : none::cell();
+            if (font.type() != TYPE_OBJECT) invalid_at(c, w, w.pos);
+            ++w.pos;
+            text_commands->set_font(c, font);
+            break;
+        }
+        case KW_TEXT: {
+            if (!text_commands) not_supported(c, w, kw_pos);
+            Pt at = need_point(c, w);
+            Cell v = w.more() ? w.peek() : none::cell();
+            if (v.type() == TYPE_WORD) v = word_value(v);
+            if (v.type() != TYPE_STRING && v.type() != TYPE_OBJECT) invalid_at(c, w, w.pos);
+            ++w.pos;
+            text_commands->text(c, at.x, at.y, v);
+            break;
+        }
         case KW_ARC: {
             Pt ctr = need_point(c, w), r = need_point(c, w);
             double s = need_number(c, w), sw = need_number(c, w);

@@ -202,6 +202,8 @@ void invalid_at(Context& c, const Walk& w, uint32_t pos) {
     raise(c, ERR_INVALID, arg);
 }
 
+const TextCommands* text_commands = nullptr;
+
 void not_supported(Context& c, const Walk& w, uint32_t pos) {
     raise(c, ERR_NOT_HERE, w.at(pos));
 }
@@ -306,6 +308,7 @@ Unwind run_pass(cairo_surface_t* surface, const Cell& commands, bool catch_error
         Context& c;
         uint32_t depth;
         ~End() {
+            if (c.text_format && text_commands) text_commands->end_pass(c);
             last_pass_status = int(cairo_status(c.cr));
             cairo_destroy(c.cr);
             c.cr = nullptr;

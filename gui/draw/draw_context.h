@@ -76,6 +76,7 @@ struct State {
     Brush pen;
     Brush fill{};
     uint32_t font_colour = 0;
+    bool font_has_colour = false;  // the font's own colour: pens no longer change font_colour
     int line_join = 0;  // 0 miter, 1 bevel, 2 round, 3 miter-or-bevel
     int line_cap = 0;   // 0 flat, 1 square, 2 round
     std::vector<double> dashes;
@@ -116,6 +117,7 @@ struct Context {
     std::vector<Shadow> shadows;  // the first record, then the chained ones
     bool catch_errors = false;
     Off target_image = 0;  // the record of the image drawn into, or 0
+    void* text_format = nullptr;  // the text layer's format of the last `font` (the pass owns it)
 
     // Shape sub-dialect path state.
     bool shape_fill_figures = false;
@@ -123,6 +125,18 @@ struct Context {
     bool last_was_curve = false;
     double last_cx = 0, last_cy = 0;
 };
+
+// Draw's `font` and `text` commands, carried out by the text layer
+// (gui/text), which registers them; without it both are internal not-here.
+struct TextCommands {
+    // `font`: the font! object the word gave; sets text_format and the font colour.
+    void (*set_font)(Context& c, const Cell& font);
+    // `text` at (x, y): a string! or a face object.
+    void (*text)(Context& c, double x, double y, const Cell& value);
+    // The end of a pass that set text_format: releases it.
+    void (*end_pass)(Context& c);
+};
+extern const TextCommands* text_commands;
 
 // Raised (as a C++ exception, on the error path only) to end a pass after a
 // silent or caught error; run_pass takes it.

@@ -341,8 +341,8 @@ TEST_F(DrawTest, ErrorsNameTheOffendingPosition) {
         {"shape [qcurv]", "draw-invalid", "[qcurv]"},
         {"image 42", "draw-invalid", "[42]"},
         {"pen red box 0x0 10x10 \"text\"", "draw-invalid", "[\"text\"]"},
-        {"font foo", "not-here", "font"},
-        {"text 0x0 \"hi\"", "not-here", "text"},
+        {"font foo", "draw-invalid", "[foo]"},
+        {"text 0x0 12", "draw-invalid", "[12]"},
     };
     // A gradient holds at most 256 stops: the 257th colour is refused.
     std::string many = "pen linear";
