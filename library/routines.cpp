@@ -35,6 +35,7 @@
 #include "gui/backend/platform.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
+#include "library/loading.h"
 #include "library/library.h"
 #include "console/terminal_cli.h"
 #include "gui/backend/draw_image.h"
@@ -726,6 +727,7 @@ const Table* const TABLES[] = {
     &gui::PLATFORM_TABLE,
     &gui::GUI_TABLE,
     &cli::TABLE,
+    &library::loading::TABLE,
 };
 
 }  // namespace
