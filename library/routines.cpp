@@ -36,6 +36,7 @@
 #include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/loading.h"
+#include "library/json.h"
 #include "library/library.h"
 #include "console/terminal_cli.h"
 #include "gui/backend/draw_image.h"
@@ -728,6 +729,7 @@ const Table* const TABLES[] = {
     &gui::GUI_TABLE,
     &cli::TABLE,
     &library::loading::TABLE,
+    &library::json::TABLE,
 };
 
 }  // namespace
