@@ -31,6 +31,7 @@
 #include "evaluator/number_scan.h"
 #include "library/json.h"
 #include "library/library.h"
+#include "library/loading.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -80,35 +81,8 @@ int32_t read_unit(const uint8_t* p, size_t n) {
 
 [[noreturn]] void bad_escape(const uint8_t* raw, size_t n);
 
-// A new string on the data stack holding the characters of UTF-8 text, in
-// the narrowest unit that holds them all. (Unlike the loaders of files, a
-// leading U+FEFF is a character here, not a byte-order mark.)
-Cell* push_text(const uint8_t* text, size_t size) {
-    std::u32string cps;
-    cps.reserve(size);
-    uint32_t unit = 1;
-    for (size_t i = 0; i < size;) {
-        uint8_t c = text[i];
-        uint32_t cp = c, len = 1;
-        if (c >= 0xF0) cp = c & 7, len = 4;
-        else if (c >= 0xE0) cp = c & 15, len = 3;
-        else if (c >= 0xC0) cp = c & 31, len = 2;
-        for (uint32_t k = 1; k < len && i + k < size; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
-        i += len;
-        cps.push_back(cp);
-        unit = std::max(unit, string::write_unit(cp));
-    }
-    Cell* c = stack::push(none::cell());
-    string::make_at_width(c, uint32_t(cps.size()), unit);
-    SeriesBuffer* b = buffer_of(c->w2);
-    uint8_t* p = b->head_ptr();
-    for (size_t i = 0; i < cps.size(); ++i) string::set_char(p + i * unit, unit, cps[i]);
-    b->tail = b->head + Off(cps.size() * unit);
-    return c;
-}
-
 [[noreturn]] void bad_escape(const uint8_t* raw, size_t n) {
-    Cell* text = push_text(raw, n);
+    Cell* text = loading::push_text(raw, n);
     fire({"script", "invalid-data"}, *text);
 }
 
@@ -241,7 +215,7 @@ private:
     // The unescaped text of a literal, as a new string at the tail of `container`.
     void emit_string(Cell* container, size_t start, size_t end) {
         unescape(s_ + start, end - start, scratch_);
-        Cell* text = push_text(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size());
+        Cell* text = loading::push_text(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size());
         block::cells_append(container, text);
         stack::pop(1);
     }
@@ -490,7 +464,7 @@ Unwind decode(A a) {
         for (uint32_t chars = 0; end < text.size(); ++end) {
             if ((uint8_t(text[end]) & 0xC0) != 0x80 && chars++ == 40) break;
         }
-        Cell* near = push_text(reinterpret_cast<const uint8_t*>(text.data() + mark), end - mark);
+        Cell* near = loading::push_text(reinterpret_cast<const uint8_t*>(text.data() + mark), end - mark);
         Cell* molded = string::push_molded(*near, false);
         block::cells_append(info, molded);
     }
@@ -635,7 +609,7 @@ private:
         Cell* saved = stack::top;
         if (is_any_word(k.type())) {
             std::string_view name = symbol::name_view(k.w2);
-            Cell* s = push_text(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+            Cell* s = loading::push_text(reinterpret_cast<const uint8_t*>(name.data()), name.size());
             text(*s);
         } else if (k.type() == TYPE_STRING) {
             text(k);

@@ -1,7 +1,13 @@
 // The routine of do-file's header search (see loading.h).
 #include "library/loading.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "runtime/stack.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
@@ -35,6 +41,43 @@ const routine::Row ROWS[] = {
 };
 
 }  // namespace
+
+// A new string on the data stack holding the characters of UTF-8 text, in
+// the narrowest unit that holds them all. (Unlike the loaders of files, a
+// leading U+FEFF is a character here, not a byte-order mark.)
+Cell* push_text(const uint8_t* text, size_t size) {
+    size_t ascii = 0;
+    while (ascii < size && text[ascii] < 0x80) ++ascii;
+    if (ascii == size) {
+        Cell* c = stack::push(none::cell());
+        string::make_at_width(c, uint32_t(size), 1);
+        SeriesBuffer* b = buffer_of(c->w2);
+        if (size) std::memcpy(b->head_ptr(), text, size);
+        b->tail = b->head + Off(size);
+        return c;
+    }
+    std::u32string cps;
+    cps.reserve(size);
+    uint32_t unit = 1;
+    for (size_t i = 0; i < size;) {
+        uint8_t c = text[i];
+        uint32_t cp = c, len = 1;
+        if (c >= 0xF0) cp = c & 7, len = 4;
+        else if (c >= 0xE0) cp = c & 15, len = 3;
+        else if (c >= 0xC0) cp = c & 31, len = 2;
+        for (uint32_t k = 1; k < len && i + k < size; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
+        i += len;
+        cps.push_back(cp);
+        unit = std::max(unit, string::write_unit(cp));
+    }
+    Cell* c = stack::push(none::cell());
+    string::make_at_width(c, uint32_t(cps.size()), unit);
+    SeriesBuffer* b = buffer_of(c->w2);
+    uint8_t* p = b->head_ptr();
+    for (size_t i = 0; i < cps.size(); ++i) string::set_char(p + i * unit, unit, cps[i]);
+    b->tail = b->head + Off(cps.size() * unit);
+    return c;
+}
 
 const routine::Table TABLE = routine::table("loading", ROWS, false);
 

@@ -37,6 +37,7 @@
 #include "library/codecs.h"
 #include "library/loading.h"
 #include "library/json.h"
+#include "library/csv.h"
 #include "library/library.h"
 #include "console/terminal_cli.h"
 #include "gui/backend/draw_image.h"
@@ -730,6 +731,7 @@ const Table* const TABLES[] = {
     &cli::TABLE,
     &library::loading::TABLE,
     &library::json::TABLE,
+    &library::csv::TABLE,
 };
 
 }  // namespace
