@@ -42,6 +42,7 @@
     X("library/load-save.kiv", BASE,    nullptr)             /* load, save, do-file, suffix?, scan */ \
     X("library/json.kiv",      BASE,    nullptr)             /* load-json, to-json, the JSON codec */ \
     X("library/csv.kiv",       BASE,    nullptr)             /* load-csv, to-csv, the CSV codec */ \
+    X("library/thru.kiv",      BASE,    nullptr)             /* the download cache: read-thru, load-thru ... */ \
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
