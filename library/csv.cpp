@@ -38,6 +38,8 @@ uint32_t decode_at(const uint8_t* s, size_t n, size_t i, uint32_t* len) {
     else if (c >= 0xE0) cp = c & 15, l = 3;
     else if (c >= 0xC0) cp = c & 31, l = 2;
     for (uint32_t k = 1; k < l && i + k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    // A character cut by the end of the text ends with it.
+    if (i + l > n) l = uint32_t(n - i);
     *len = l;
     return cp;
 }
@@ -47,7 +49,6 @@ bool trim_space(uint32_t c) {
            c == 8232 || c == 8233 || c == 8239 || c == 8287 || c == 12288;
 }
 
-enum Outcome { DONE, NOT_ALIGNED, MALFORMED, TOO_SMALL };
 
 class Reader {
 public:
@@ -227,6 +228,21 @@ int32_t line_of(const std::string& t, size_t at) {
     return line;
 }
 
+}  // namespace
+
+ReadResult read_text(const std::string& text, const std::string& delimiter, uint32_t quote, bool trim,
+                     bool with_header, bool flat, Cell* out, Cell* header) {
+    Reader r(text, delimiter, quote, trim);
+    Cell* saved = stack::top;
+    ReadResult result;
+    result.outcome = r.run(out, header, with_header, flat);
+    if (result.outcome == MALFORMED) result.line = line_of(text, r.failed_at);
+    stack::top = saved;
+    return result;
+}
+
+namespace {
+
 // read data delimiter quote trim header flat out header-out: fills out (and
 // header-out) and returns true; else the word not-aligned or too-small, or
 // the line number of malformed quoting.
@@ -235,11 +251,12 @@ Unwind read(A a) {
     const std::string text = library::to_utf8(arg<"data">(a));
     const std::string delimiter = library::to_utf8(arg<"delimiter">(a));
     const uint32_t quote = arg<"quote">(a).w2;
-    Reader r(text, delimiter, quote, arg<"trim">(a).w1 != 0);
     Cell* saved = stack::top;
     Cell* out = stack::push(arg<"out">(a));
     Cell* header = stack::push(arg<"header-out">(a));
-    Outcome o = r.run(out, header, arg<"header">(a).w1 != 0, arg<"flat">(a).w1 != 0);
+    ReadResult r = read_text(text, delimiter, quote, arg<"trim">(a).w1 != 0, arg<"header">(a).w1 != 0,
+                             arg<"flat">(a).w1 != 0, out, header);
+    const Outcome o = r.outcome;
     switch (o) {
         case DONE:
             result(a) = Cell{TYPE_LOGIC, 1, 0, 0};
@@ -251,7 +268,7 @@ Unwind read(A a) {
             result(a) = word::make_global(symbol::make("too-small"));
             break;
         case MALFORMED:
-            result(a) = integer::cell(line_of(text, r.failed_at));
+            result(a) = integer::cell(r.line);
             break;
     }
     stack::top = saved;

@@ -432,6 +432,15 @@ uint32_t char_count(const std::string& t, size_t from, size_t to) {
     return n;
 }
 
+}  // namespace
+
+bool decode_text(const std::string& text, Cell* out) {
+    Decoder d(text);
+    return d.run(out);
+}
+
+namespace {
+
 // decode input out: true with the value appended to out, or the block
 // [line index column near] of the message of an invalid text.
 template <class A>
@@ -481,7 +490,9 @@ public:
 
     std::string out;
 
-    void value(const Cell& v, uint32_t depth) {
+    // By value: a cell read out of a container's buffer must not be held by
+    // reference across the allocations below (they may move that buffer).
+    void value(const Cell v, uint32_t depth) {
         if (depth >= MAX_DEPTH) fire({"internal", "stack-overflow"});
         const uint32_t t = v.type();
         switch (t) {
@@ -605,10 +616,11 @@ private:
         stack::pop(1);
     }
 
-    void key(const Cell& k) {
+    void key(const Cell k) {
         Cell* saved = stack::top;
         if (is_any_word(k.type())) {
-            std::string_view name = symbol::name_view(k.w2);
+            // Copied out first: the name lies in the arena.
+            const std::string name(symbol::name_view(k.w2));
             Cell* s = loading::push_text(reinterpret_cast<const uint8_t*>(name.data()), name.size());
             text(*s);
         } else if (k.type() == TYPE_STRING) {
@@ -661,19 +673,31 @@ private:
     }
 };
 
+}  // namespace
+
+std::string encode_text(const Cell& value, const std::string* indent, bool ascii) {
+    Encoder e(indent ? *indent : std::string(), indent != nullptr, ascii);
+    Cell* saved = stack::top;
+    stack::push(value);
+    e.out.reserve(4000);
+    e.value(value, 0);
+    stack::top = saved;
+    return std::move(e.out);
+}
+
+namespace {
+
 // encode data indent ascii: the JSON text of data; indent is none for
 // compact output.
 template <class A>
 Unwind encode(A a) {
     Cell data = routine::arg<"data">(a);
     Cell indent = routine::arg<"indent">(a);
-    const bool pretty = is_any_string(indent.type());
-    Encoder e(pretty ? library::to_utf8(indent) : std::string(), pretty, logic::get(&routine::arg<"ascii">(a)));
+    const std::string ind = is_any_string(indent.type()) ? library::to_utf8(indent) : std::string();
+    const std::string out =
+        encode_text(data, is_any_string(indent.type()) ? &ind : nullptr, logic::get(&routine::arg<"ascii">(a)));
     Cell* saved = stack::top;
-    stack::push(data);
-    e.out.reserve(4000);
-    e.value(data, 0);
-    Cell* s = string::load_push(reinterpret_cast<const uint8_t*>(e.out.data()), uint32_t(e.out.size()),
+    Cell* s = string::load_push(reinterpret_cast<const uint8_t*>(out.data()), uint32_t(out.size()),
                                 string::ENC_UTF8);
     routine::result(a) = *s;
     stack::top = saved;

@@ -8,11 +8,22 @@
 #include <string>
 
 #include "library/routine_table.h"
+#include "runtime/cell.h"
 
 namespace kiv::library::json {
 
 // The object table `json`: `decode` and `encode`.
 extern const routine::Table TABLE;
+
+// Decodes JSON text (UTF-8) and appends its value to the block `out`; false
+// when the text is not JSON. Raises script invalid-data for a bad escape,
+// internal stack-overflow for nesting too deep.
+bool decode_text(const std::string& text, Cell* out);
+
+// The JSON text of a value: compact, or indented with `indent` when given;
+// with `ascii` every character beyond ASCII escaped. A float with no JSON
+// form (NaN, infinities) raises script invalid-data.
+std::string encode_text(const Cell& value, const std::string* indent, bool ascii);
 
 // Rewrites the backslash escapes of the UTF-8 text raw[0..n) into `out`.
 // A bad escape, or a surrogate escape that is not a high unit followed by a
