@@ -23,6 +23,7 @@
 #include "library/library.h"
 #include "library/loading.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv::library::csv {
 
@@ -30,19 +31,6 @@ namespace {
 
 using routine::arg;
 using routine::result;
-
-uint32_t decode_at(const uint8_t* s, size_t n, size_t i, uint32_t* len) {
-    uint8_t c = s[i];
-    uint32_t cp = c, l = 1;
-    if (c >= 0xF0) cp = c & 7, l = 4;
-    else if (c >= 0xE0) cp = c & 15, l = 3;
-    else if (c >= 0xC0) cp = c & 31, l = 2;
-    for (uint32_t k = 1; k < l && i + k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    // A character cut by the end of the text ends with it.
-    if (i + l > n) l = uint32_t(n - i);
-    *len = l;
-    return cp;
-}
 
 bool trim_space(uint32_t c) {
     return (c >= 1 && c <= 32) || c == 133 || c == 160 || c == 5760 || c == 6158 || (c >= 8192 && c <= 8202) ||
@@ -57,24 +45,10 @@ public:
           trim_(trim) {
         uint32_t len;
         for (size_t i = 0; i < delim_.size(); i += len)
-            delim_chars_.push_back(decode_at(reinterpret_cast<const uint8_t*>(delim_.data()), delim_.size(), i, &len));
-        char buf[4];
-        std::string q;
-        if (quote < 0x80) {
-            q = char(quote);
-        } else {
-            // Our own UTF-8 of the quote character.
-            uint32_t c = quote;
-            if (c < 0x800) {
-                buf[0] = char(0xC0 | (c >> 6)), buf[1] = char(0x80 | (c & 0x3F)), q.assign(buf, 2);
-            } else if (c < 0x10000) {
-                buf[0] = char(0xE0 | (c >> 12)), buf[1] = char(0x80 | ((c >> 6) & 0x3F)),
-                buf[2] = char(0x80 | (c & 0x3F)), q.assign(buf, 3);
-            } else {
-                buf[0] = char(0xF0 | (c >> 18)), buf[1] = char(0x80 | ((c >> 12) & 0x3F)),
-                buf[2] = char(0x80 | ((c >> 6) & 0x3F)), buf[3] = char(0x80 | (c & 0x3F)), q.assign(buf, 4);
-            }
-        }
+            delim_chars_.push_back(loading::utf8_at(reinterpret_cast<const uint8_t*>(delim_.data()), delim_.size(), i, &len));
+        uint8_t bytes[4];
+        const int count = unicode::encode_utf8_char(quote, bytes);
+        std::string q(reinterpret_cast<const char*>(bytes), size_t(count));
         quote_text_ = q;
     }
 
@@ -166,7 +140,7 @@ private:
             uint8_t c = s_[p];
             if (c == '\n' || c == '\r') break;
             uint32_t len = 1, cp = c;
-            if (c >= 0x80) cp = decode_at(s_, n_, p, &len);
+            if (c >= 0x80) cp = loading::utf8_at(s_, n_, p, &len);
             bool is_delim = false;
             for (uint32_t d : delim_chars_) is_delim |= d == cp;
             if (is_delim) break;
@@ -180,12 +154,12 @@ private:
         size_t from = 0, to = value_.size();
         if (trim_) {
             uint32_t len;
-            while (from < to && trim_space(decode_at(reinterpret_cast<const uint8_t*>(value_.data()), to, from, &len)))
+            while (from < to && trim_space(loading::utf8_at(reinterpret_cast<const uint8_t*>(value_.data()), to, from, &len)))
                 from += len;
             while (to > from) {
                 size_t b = to - 1;
                 while (b > from && (uint8_t(value_[b]) & 0xC0) == 0x80) --b;
-                if (!trim_space(decode_at(reinterpret_cast<const uint8_t*>(value_.data()), to, b, &len))) break;
+                if (!trim_space(loading::utf8_at(reinterpret_cast<const uint8_t*>(value_.data()), to, b, &len))) break;
                 to = b;
             }
             const size_t q = quote_text_.size();

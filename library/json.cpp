@@ -34,6 +34,7 @@
 #include "library/loading.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv::library::json {
 
@@ -43,21 +44,9 @@ namespace {
 constexpr uint32_t MAX_DEPTH = 4000;
 
 void put_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
+    uint8_t bytes[4];
+    const int n = unicode::encode_utf8_char(cp, bytes);
+    out.append(reinterpret_cast<const char*>(bytes), size_t(n));
 }
 
 int hex_value(uint8_t c) {
@@ -376,13 +365,9 @@ private:
         const std::string& name = scratch_;
         bool word = !name.empty();
         for (size_t i = 0; word && i < name.size();) {
-            uint8_t c = uint8_t(name[i]);
-            uint32_t cp = c;
-            size_t len = 1;
-            if (c >= 0xF0) cp = c & 7, len = 4;
-            else if (c >= 0xE0) cp = c & 15, len = 3;
-            else if (c >= 0xC0) cp = c & 31, len = 2;
-            for (size_t k = 1; k < len && i + k < name.size(); ++k) cp = (cp << 6) | (uint8_t(name[i + k]) & 0x3F);
+            uint32_t len;
+            const uint32_t cp =
+                loading::utf8_at(reinterpret_cast<const uint8_t*>(name.data()), name.size(), i, &len);
             if (not_word_char(cp)) word = false;
             if (i == 0 && ((cp >= '0' && cp <= '9') || cp == '\'')) word = false;
             i += len;

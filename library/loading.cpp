@@ -8,6 +8,7 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "library/library.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
@@ -45,6 +46,21 @@ const routine::Row ROWS[] = {
 // A new string on the data stack holding the characters of UTF-8 text, in
 // the narrowest unit that holds them all. (Unlike the loaders of files, a
 // leading U+FEFF is a character here, not a byte-order mark.)
+uint32_t utf8_at(const uint8_t* text, size_t size, size_t i, uint32_t* len) {
+    if (text[i] < 0x80) {
+        *len = 1;
+        return text[i];
+    }
+    uint32_t used = 0;
+    const int32_t cp = unicode::check_utf8_char(text + i, uint32_t(size - i), &used);
+    if (cp < 0 || used == 0) {
+        *len = 1;  // a byte that starts no character stands for itself
+        return text[i];
+    }
+    *len = used;
+    return uint32_t(cp);
+}
+
 Cell* push_text(const uint8_t* text, size_t size) {
     size_t ascii = 0;
     while (ascii < size && text[ascii] < 0x80) ++ascii;
@@ -60,12 +76,8 @@ Cell* push_text(const uint8_t* text, size_t size) {
     cps.reserve(size);
     uint32_t unit = 1;
     for (size_t i = 0; i < size;) {
-        uint8_t c = text[i];
-        uint32_t cp = c, len = 1;
-        if (c >= 0xF0) cp = c & 7, len = 4;
-        else if (c >= 0xE0) cp = c & 15, len = 3;
-        else if (c >= 0xC0) cp = c & 31, len = 2;
-        for (uint32_t k = 1; k < len && i + k < size; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
+        uint32_t len;
+        const uint32_t cp = utf8_at(text, size, i, &len);
         i += len;
         cps.push_back(cp);
         unit = std::max(unit, string::write_unit(cp));

@@ -18,4 +18,9 @@ extern const routine::Table TABLE;
 // mark.
 Cell* push_text(const uint8_t* text, size_t size);
 
+// The character at byte i of UTF-8 text and, in *len, its byte count (at
+// least 1, never past the end; a byte that starts no character is read as
+// the character of that code).
+uint32_t utf8_at(const uint8_t* text, size_t size, size_t i, uint32_t* len);
+
 }  // namespace kiv::library::loading
