@@ -165,6 +165,15 @@ Unwind load_preprocessor(A a) {
     return UNWIND_NONE;
 }
 
+// Runs the group of JSON, CSV and the download cache once, on its first
+// need (its modules define the real functions in place of the stand-ins).
+template <class A>
+Unwind load_formats(A a) {
+    library::need_group(library::Group::FORMATS);
+    result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
 // Cells from the bottom up to the routine's own result slot included, so
 // that `pick-stack stack-size?` reads past every cell pick-stack may give.
 template <class A>
@@ -501,6 +510,7 @@ const routine::Row LIBRARY_ROWS[] = {
     KIV_ROUTINE("collect-calls", "[blk [block!]]", collect_calls),
     KIV_ROUTINE("tracing?", "[return: [logic!]]", tracing_q),
     KIV_ROUTINE("load-preprocessor", "[\"Internal Use Only\"]", load_preprocessor),
+    KIV_ROUTINE("load-formats", "[\"Internal Use Only\"]", load_formats),
     KIV_ROUTINE("write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout),
     KIV_ROUTINE("event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
                 type_predicate<TYPE_EVENT>),
