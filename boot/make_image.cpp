@@ -338,6 +338,7 @@ int main(int argc, char** argv) {
         add_group(literals, source_dir, library::Group::ENGINE);
         add_group(literals, source_dir, library::Group::CONSOLE);
         add_group(literals, source_dir, library::Group::PREPROCESSOR);
+        add_group(literals, source_dir, library::Group::FORMATS);
         doing = "encoding";
         Cell* out = stack::push(none::cell());
         kivbin::encode_boot(assignments, literals, out);

@@ -7,6 +7,9 @@
 #include "gui/window/platform.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
+#include "library/csv.h"
+#include "library/json.h"
+#include "library/loading.h"
 #include "library/routine_table.h"
 #include "library/routines.h"
 #include "library/series_kernels.h"
@@ -27,6 +30,9 @@ const Table* const TABLES[] = {
     &cli::TABLE,
     &library::series_kernels::TABLE,
     &text::TABLE,
+    &library::loading::TABLE,
+    &library::json::TABLE,
+    &library::csv::TABLE,
 };
 
 }  // namespace

@@ -389,6 +389,22 @@ Unwind do_block(Cell* a, bool expand, bool next) {
     return result(*stack::top_cell());
 }
 
+// A script file or URL in a[0], with the arguments of /args in a[1]: the
+// library's do-file runs it (no trace callback). Missing (before the
+// library has started) it is internal not-done.
+Unwind do_script(Cell* a) {
+    Cell fn_word = word::load("do-file");
+    Cell* fn = context::get_word(&fn_word);
+    if (!fn || fn->type() != TYPE_FUNCTION) fire({"internal", "not-done"});
+    Cell f = *fn;
+    Cell* args = stack::push(a[0]);
+    stack::push(NONE_CELL);
+    stack::push(a[1]);
+    Unwind code = interpreter::call_pushed(&fn_word, &f, args, false);
+    if (code) return code;
+    return result(*args);
+}
+
 Unwind do_value(Cell* a, bool expand, bool next) {
     switch (a->type()) {
         case TYPE_BLOCK:
@@ -413,8 +429,7 @@ Unwind do_value(Cell* a, bool expand, bool next) {
         }
         case TYPE_FILE:
         case TYPE_URL:
-            // Script files are run by the library's loader, a later module.
-            fire({"internal", "not-done"});
+            return do_script(a);
         case TYPE_ERROR:
             return UNWIND_NONE;  // raised by the caller once tracing is over
         default: {

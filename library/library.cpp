@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -286,11 +287,20 @@ bool group_has_run(Group group) {
 }
 
 int64_t find_header(const uint8_t* text, uint64_t size) {
+    // "Kiv" counts only as the first token of its line (blanks before it
+    // allowed), so that a name such as "MyKiv [" or a comment mentioning
+    // "Kiv [" before the real header is passed over. It is matched without
+    // regard to case, as the lexer reads words.
+    auto blank = [](uint8_t c) { return c == ' ' || c == '\t'; };
     for (uint64_t i = 0; i + 3 <= size; ++i) {
-        if (text[i] != 'K' || text[i + 1] != 'i' || text[i + 2] != 'v') continue;
+        if ((text[i] | 0x20) != 'k' || (text[i + 1] | 0x20) != 'i' || (text[i + 2] | 0x20) != 'v') continue;
+        uint64_t b = i;
+        while (b > 0 && blank(text[b - 1])) --b;
+        if (b > 0 && text[b - 1] != '\n' && text[b - 1] != '\r') continue;
         uint64_t j = i + 3;
-        if (j + 7 <= size && std::memcmp(text + j, "/System", 7) == 0) j += 7;
-        while (j < size && (text[j] == ' ' || text[j] == '\t' || text[j] == '\r' || text[j] == '\n')) ++j;
+        if (j + 7 <= size && text[j] == '/' && strncasecmp(reinterpret_cast<const char*>(text + j + 1), "System", 6) == 0)
+            j += 7;
+        while (j < size && (blank(text[j]) || text[j] == '\r' || text[j] == '\n')) ++j;
         if (j < size && text[j] == '[') return int64_t(i);
     }
     return -1;

@@ -87,8 +87,9 @@ Cell* push_module_code(const char* name);
 
 // ---- Scripts ------------------------------------------------------------------------
 // The byte offset of the script header in UTF-8 text: the first place where
-// "Kiv", an optional "/System", any spaces, tabs, carriage returns or line
-// feeds, and "[" follow each other (case-sensitive). -1 when there is none.
+// "Kiv" (in any letter case) starts a line, blanks before it allowed, and an
+// optional "/System", any spaces, tabs, carriage returns or line feeds, and
+// "[" follow it. -1 when there is none.
 int64_t find_header(const uint8_t* text, uint64_t size);
 
 // Loads UTF-8 script text from its header (find_header) into a block pushed

@@ -9,6 +9,9 @@
 //   BASE     runs at start-up, before the script;
 //   ENGINE   the GUI engine: runs the first time `load-gui` needs it;
 //   CONSOLE  runs when the console starts reading lines;
+//   FORMATS  JSON, CSV and the download cache: runs the first time one of
+//            their functions is called (its stand-in in the base group's
+//            library/load-save.kiv calls `load-formats`, then the real one);
 //   PREPROCESSOR  the preprocessor: runs the first time `load-preprocessor`
 //            is called (by do/expand, by a script whose header Needs it,
 //            by the base group's `expand-directives`, which its module
@@ -39,6 +42,7 @@
     X("library/operators.kiv", BASE,    nullptr)             /* + - * / ... as op! values */ \
     X("library/schemes.kiv",   BASE,    nullptr)             /* register-scheme and the URL grammar */ \
     X("library/folders.kiv",   BASE,    nullptr)             /* make-dir */ \
+    X("library/load-save.kiv", BASE,    nullptr)             /* load, save, do-file, suffix?, scan */ \
     X("library/measures.kiv",  BASE,    install_memory_report) /* radian trigonometry, date zones, dt, clock; then stats/show */ \
     X("library/reactivity.kiv", BASE,   nullptr)             /* reactors, react, relate and the propagation queue */ \
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
@@ -52,18 +56,22 @@
     X("gui/engine/show.kiv",   ENGINE,  nullptr)             /* show, view, unview, do-events, do-safe */ \
     X("gui/engine/utils.kiv",  ENGINE,  nullptr)             /* face?, hex-to-rgb, set-flag, metrics? ... */ \
     X("gui/engine/handlers.kiv", ENGINE, nullptr)            /* insert-event-func and the default event functions */ \
-    X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
+    X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */ \
+    X("library/json.kiv",      FORMATS, nullptr)             /* load-json, to-json, the JSON codec */ \
+    X("library/csv.kiv",       FORMATS, nullptr)             /* load-csv, to-csv, the CSV codec */ \
+    X("library/thru.kiv",      FORMATS, nullptr)             /* the download cache: read-thru, load-thru ... */
 // clang-format on
 
 namespace kiv::library {
 
-enum class Group : uint8_t { BASE, ENGINE, CONSOLE, PREPROCESSOR, COUNT };
+enum class Group : uint8_t { BASE, ENGINE, CONSOLE, PREPROCESSOR, FORMATS, COUNT };
 
 // The group's word in the boot image and in messages.
 constexpr const char* group_name(Group g) {
     return g == Group::BASE      ? "base"
            : g == Group::ENGINE  ? "engine"
            : g == Group::CONSOLE ? "console"
+           : g == Group::FORMATS ? "formats"
                                  : "preprocessor";
 }
 

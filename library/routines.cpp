@@ -34,6 +34,9 @@
 #include "runtime/stack.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
+#include "library/loading.h"
+#include "library/json.h"
+#include "library/csv.h"
 #include "library/library.h"
 #include "runtime/root.h"
 #include "platform/console_output.h"
@@ -155,6 +158,15 @@ Unwind tracing_q(A a) {
 template <class A>
 Unwind load_preprocessor(A a) {
     library::need_group(library::Group::PREPROCESSOR);
+    result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
+// Runs the group of JSON, CSV and the download cache once, on its first
+// need (its modules define the real functions in place of the stand-ins).
+template <class A>
+Unwind load_formats(A a) {
+    library::need_group(library::Group::FORMATS);
     result(a) = unset::cell();
     return UNWIND_NONE;
 }
@@ -495,6 +507,7 @@ const routine::Row LIBRARY_ROWS[] = {
     KIV_ROUTINE("collect-calls", "[blk [block!]]", collect_calls),
     KIV_ROUTINE("tracing?", "[return: [logic!]]", tracing_q),
     KIV_ROUTINE("load-preprocessor", "[\"Internal Use Only\"]", load_preprocessor),
+    KIV_ROUTINE("load-formats", "[\"Internal Use Only\"]", load_formats),
     KIV_ROUTINE("write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout),
     KIV_ROUTINE("event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
                 type_predicate<TYPE_EVENT>),

@@ -37,6 +37,9 @@ Cell frame_word(int32_t level, uint32_t i) {
     Cell w = binding && context::cell(binding)->type() == TYPE_CONTEXT ? context::word_for_symbol(binding, s)
                                                                        : word::make_global(s);
     if (level > 1) return w;
+    // Only function calls: a native's frame named after a function (the
+    // script runner's, named do-file) is not one.
+    if (f->type() != stack::FRAME_FUNCTION) return none;
     Cell* saved = stack::top;
     Cell* v = word::push_value(&w);
     bool is_function = v->type() == TYPE_FUNCTION;

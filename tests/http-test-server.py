@@ -25,6 +25,8 @@ Routes:
   /utf8          a text body beyond ASCII, with CR LF line ends
   /bytes/N       N bytes "x" with their Content-Length
   /chunks/N      N bytes "x" in a chunked body (no length given)
+  /doc.json      a JSON document (application/json); also under /doc-json
+  /script.kiv    a Kiv script that prints a line and gives 42
 """
 import http.server
 import os
@@ -59,6 +61,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         data = self.body()
         if path == "/text":
             return self.reply(200, b"one\r\ntwo\r\n", [("Content-Type", "text/plain; charset=utf-8")])
+        if path in ("/doc.json", "/doc-json"):
+            body = '{"name": "doc", "items": [1, 2.5, "\u00e9"]}'.encode()
+            return self.reply(200, body, [("Content-Type", "application/json")])
+        if path == "/script.kiv":
+            body = b'Kiv [Title: "remote"]\nprint "remote ran"\n6 * 7\n'
+            return self.reply(200, body, [("Content-Type", "text/plain")])
         if path == "/binary":
             return self.reply(200, bytes(range(256)), [("Content-Type", "application/octet-stream")])
         if path.startswith("/status/"):
