@@ -44,6 +44,7 @@
     X("gui/engine/draw.kiv",   BASE,    nullptr)             /* draw and the platform routine draw-image */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
+    X("console/engine.kiv",    CONSOLE, nullptr)             /* system/console: the read-eval-print loop */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
