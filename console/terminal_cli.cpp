@@ -367,7 +367,7 @@ bool interactive() {
 // lines are read as they are, with no prompt.
 
 #define EDIT_FUNCTIONS(X)                                                                             \
-    X(readline) X(add_history) X(using_history) X(read_history) X(stifle_history) X(rl_initialize) \
+    X(readline) X(add_history) X(using_history) X(stifle_history) X(rl_initialize) \
     X(rl_insert_text)
 struct EditTable {
     EDIT_FUNCTIONS(KIV_LATE_FIELD)
@@ -412,7 +412,14 @@ bool edit_ready() {
     edit.using_history();
     edit.stifle_history(HISTORY_SIZE);
     std::string file = history_file();
-    if (!file.empty()) edit.read_history(file.c_str());
+    // The file holds one line per entry, oldest first (plain text, not
+    // libedit's own encoding).
+    if (!file.empty()) {
+        std::ifstream in(file);
+        std::string l;
+        while (std::getline(in, l))
+            if (!l.empty()) edit.add_history(l.c_str());
+    }
     static char breaks[] = "\t [(:'{";
     *edit.completer_word_break_characters = breaks;
     *edit.attempted_completion = complete;

@@ -45,6 +45,7 @@
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("console/engine.kiv",    CONSOLE, nullptr)             /* system/console: the read-eval-print loop */ \
+    X("console/complete.kiv",  CONSOLE, nullptr)             /* kiv-complete-ctx: completion of the input */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
