@@ -46,6 +46,7 @@
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("console/engine.kiv",    CONSOLE, nullptr)             /* system/console: the read-eval-print loop */ \
     X("console/complete.kiv",  CONSOLE, nullptr)             /* kiv-complete-ctx: completion of the input */ \
+    X("console/highlight.kiv", CONSOLE, nullptr)             /* highlight: style ranges from the lexer's trace */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
