@@ -47,6 +47,7 @@
     X("console/engine.kiv",    CONSOLE, nullptr)             /* system/console: the read-eval-print loop */ \
     X("console/complete.kiv",  CONSOLE, nullptr)             /* kiv-complete-ctx: completion of the input */ \
     X("console/highlight.kiv", CONSOLE, nullptr)             /* highlight: style ranges from the lexer's trace */ \
+    X("console/help.kiv",      CONSOLE, nullptr)             /* help, ?, help-string, source, what, about */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
