@@ -537,6 +537,12 @@ char** complete(const char* text, int start, int end) {
     return matches;
 }
 
+volatile sig_atomic_t prompt_interrupted = 0;
+
+void on_interrupt(int) {
+    prompt_interrupted = 1;
+}
+
 // Reads one line from standard input without its line end; false at the end.
 bool read_plain_line(std::string* line) {
     if (!std::getline(std::cin, *line)) return false;
@@ -552,7 +558,19 @@ Unwind read_line(A a) {
     bool got = false;
     if (interactive() && edit_ready()) {
         std::string prompt = library::to_utf8(routine::arg<"prompt">(a));
+        // Ctrl-C while a line is typed drops that line: the read is
+        // interrupted and an empty line is answered, so a new prompt follows.
+        struct sigaction interrupt {}, previous {};
+        interrupt.sa_handler = on_interrupt;
+        sigemptyset(&interrupt.sa_mask);
+        sigaction(SIGINT, &interrupt, &previous);
+        prompt_interrupted = 0;
         char* l = edit.readline(prompt.c_str());
+        sigaction(SIGINT, &previous, nullptr);
+        if (!l && prompt_interrupted) {
+            emit("", true);
+            l = copy_c("");
+        }
         if (l) {
             text = l;
             std::free(l);
