@@ -48,6 +48,7 @@
     X("console/complete.kiv",  CONSOLE, nullptr)             /* kiv-complete-ctx: completion of the input */ \
     X("console/highlight.kiv", CONSOLE, nullptr)             /* highlight: style ranges from the lexer's trace */ \
     X("console/help.kiv",      CONSOLE, nullptr)             /* help, ?, help-string, source, what, about */ \
+    X("console/tools.kiv",     CONSOLE, nullptr)             /* system/tools: trace and profile */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
