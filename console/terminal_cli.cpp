@@ -1,6 +1,9 @@
 #include "console/terminal_cli.h"
 
 #include <sys/ioctl.h>
+#include <csignal>
+#include <clocale>
+#include <editline/readline.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +24,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
+#include "datatypes/unset.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -32,6 +37,7 @@
 #include "runtime/stack.h"
 #include "library/library.h"
 #include "library/routines.h"
+#include "platform/late_library.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/root.h"
@@ -39,8 +45,6 @@
 namespace kiv::cli {
 
 namespace {
-
-constexpr const char* DEFAULT_PROMPT = ">> ";
 
 // ---- Output ----------------------------------------------------------------------------------
 
@@ -171,43 +175,6 @@ bool is_halt_request(const Cell& v) {
     if (v.type() != TYPE_WORD) return false;
     Cell halt = word::load("halt-request");
     return symbol::resolve(v.w2) == symbol::resolve(halt.w2);
-}
-
-// ---- Values as text -------------------------------------------------------------------------
-
-// The result line: mold (form for a float!), cut to the terminal's width
-// when there is one.
-std::string result_text(const Cell& value, int columns) {
-    Cell* saved = stack::top;
-    Cell* v = stack::push(value);
-    Cell* out = string::push_new(64);
-    int32_t limit = columns > 0 ? columns - 3 : 0;
-    int32_t budget = limit > 0 ? limit + 5 : 0x7FFFFFFF;
-    if (value.type() == TYPE_FLOAT) {
-        actions::form(v, out, nullptr, budget);
-    } else {
-        actions::mold(v, out, false, false, false, nullptr, budget, 0);
-    }
-    std::string text = library::to_utf8(*out);
-    stack::top = saved;
-    if (limit > 0) {
-        // Count characters, not bytes, when cutting.
-        std::vector<size_t> starts;
-        for (size_t i = 0; i < text.size(); ++i)
-            if ((uint8_t(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-        if (int32_t(starts.size()) > limit) {
-            int32_t keep = limit - int32_t(std::strlen(DEFAULT_PROMPT)) - 1;
-            if (keep < 0) keep = 0;
-            text = text.substr(0, starts[size_t(keep)]) + "...";
-        }
-    }
-    return text;
-}
-
-int terminal_columns() {
-    struct winsize ws;
-    if (isatty(1) && ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-    return 0;
 }
 
 // ---- Files and the system object --------------------------------------------------------------
@@ -355,229 +322,334 @@ int run_script(const CommandLine& cl) {
 
 // ---- Reading lines --------------------------------------------------------------------------------
 //
-// Lines are collected while the input stays unfinished: the lexer reports
-// every opening and closing delimiter and every error to a routine that
-// keeps the stack of open delimiters and, at an error, decides whether more
-// lines could mend the input (an open block, paren, braced string, tag or
-// binary) or not.
+// The console engine (system/console, console/engine.kiv) collects the
+// lines, follows the open delimiters, evaluates and prints the results; the
+// front end only reads each line (`read-line`, through `ask`) and keeps
+// system/console/size up to date.
 
-struct Delimiters {
-    std::string open;                   // characters of the open delimiters, innermost last
-    bool unfinished = false;            // the error event's verdict
-    std::string rest;                   // the input from the error position
-    const std::string* text = nullptr;  // the whole input being scanned
+// Set by SIGWINCH: the size is read again before the next prompt.
+volatile sig_atomic_t window_resized = 1;
+
+void on_window_resize(int) {
+    window_resized = 1;
+}
+
+// Columns and rows: the terminal's (TIOCGWINSZ on standard output, else
+// standard input), else COLUMNS and LINES, else 80x24.
+std::pair<int, int> terminal_size() {
+    struct winsize ws;
+    for (int fd : {1, 0})
+        if (isatty(fd) && ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+            return {ws.ws_col, ws.ws_row > 0 ? ws.ws_row : 24};
+    auto env = [](const char* name, int fallback) {
+        const char* v = std::getenv(name);
+        int n = v ? std::atoi(v) : 0;
+        return n > 0 && n < 100000 ? n : fallback;
+    };
+    return {env("COLUMNS", 80), env("LINES", 24)};
+}
+
+void update_console_size() {
+    if (!window_resized) return;
+    window_resized = 0;
+    auto [columns, rows] = terminal_size();
+    system_object::set_field({"console", "size"}, pair::make(columns, rows));
+}
+
+bool interactive() {
+    static const bool tty = isatty(0) && isatty(1);
+    return tty;
+}
+
+// ---- The line editor: libedit, opened on the first interactive line -----------------------------
+//
+// A session whose standard input is not a terminal never opens it: piped
+// lines are read as they are, with no prompt.
+
+#define EDIT_FUNCTIONS(X)                                                                             \
+    X(readline) X(add_history) X(using_history) X(stifle_history) X(rl_initialize) \
+    X(rl_insert_text)
+struct EditTable {
+    EDIT_FUNCTIONS(KIV_LATE_FIELD)
+    rl_completion_func_t** attempted_completion = nullptr;
+    int* completion_append_character = nullptr;
+    char** completer_word_break_characters = nullptr;
+    int* attempted_completion_over = nullptr;
+    char** line_buffer = nullptr;
 };
-Delimiters delimiters;
+EditTable edit;
+platform::LateLibrary edit_library("libedit.so.2", "line editing needs libedit: ");
 
-char delimiter_of(const Cell& type) {
-    if (type.type() != TYPE_DATATYPE) return 0;
-    switch (type.w1) {
-        case TYPE_BLOCK:
-            return '[';
-        case TYPE_PAREN:
-        case TYPE_MAP:
-        case TYPE_POINT2D:
-            return '(';
-        case TYPE_STRING:
-            return '{';
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_SET_PATH:
-            return '/';
-        default:
-            return 0;
-    }
+constexpr int HISTORY_SIZE = 200;
+
+std::string history_file() {
+    Cell* dir = system_object::field({"options", "cache"});
+    if (!dir || !is_any_string(dir->type())) return "";
+    return library::to_utf8(*dir) + "console-history";
 }
 
-char last_open(size_t from_end) {
-    const std::string& o = delimiters.open;
-    return o.size() > from_end ? o[o.size() - 1 - from_end] : 0;
-}
+// Completion: the console engine's complete-input on the line up to the
+// caret; the token that libedit replaces starts after the same delimiters.
+char** complete(const char* text, int start, int end);
 
-// More braces opened than closed in the text (a braced string still open).
-bool brace_open(const std::string& text) {
-    long depth = 0;
-    for (char c : text) {
-        if (c == '{') ++depth;
-        if (c == '}') --depth;
+bool edit_ready() {
+    static bool tried = false, ready = false;
+    if (tried) return ready;
+    tried = true;
+    std::string why;
+    auto& table = edit;
+    ready = edit_library.load(why, [&](platform::LateLibrary& lib) {
+        EDIT_FUNCTIONS(KIV_LATE_RESOLVE)
+        lib.entry("rl_attempted_completion_function", table.attempted_completion);
+        lib.entry("rl_completion_append_character", table.completion_append_character);
+        lib.entry("rl_completer_word_break_characters", table.completer_word_break_characters);
+        lib.entry("rl_attempted_completion_over", table.attempted_completion_over);
+        lib.entry("rl_line_buffer", table.line_buffer);
+    });
+    if (!ready) return false;
+    setlocale(LC_CTYPE, "");  // UTF-8 and wide characters as the terminal shows them
+    edit.rl_initialize();
+    edit.using_history();
+    edit.stifle_history(HISTORY_SIZE);
+    std::string file = history_file();
+    // The file holds one line per entry, oldest first (plain text, not
+    // libedit's own encoding).
+    if (!file.empty()) {
+        std::ifstream in(file);
+        std::string l;
+        while (std::getline(in, l))
+            if (!l.empty()) edit.add_history(l.c_str());
     }
-    return depth > 0;
-}
-
-// The lexer's callback: event, input (at the event's position), type, line,
-// token. Answers true, so that the lexer goes on as it would without one.
-template <class A>
-Unwind delimiter_event(A a) {
-    std::string_view event = routine::arg<"event">(a).type() == TYPE_WORD
-                                 ? symbol::name_view(routine::arg<"event">(a).w2)
-                                 : std::string_view();
-    const Cell type = routine::arg<"type">(a);
-    const uint32_t t = type.type() == TYPE_DATATYPE ? type.w1 : 0;
-    if (event == "open") {
-        delimiters.open.push_back(delimiter_of(type));
-    } else if (event == "close") {
-        if (!delimiters.open.empty() && delimiter_of(type) == last_open(0)) delimiters.open.pop_back();
-    } else if (event == "error") {
-        delimiters.rest = library::to_utf8(routine::arg<"input">(a));
-        const std::string& text = *delimiters.text;
-        bool more = false;
-        if ((t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_MAP || t == TYPE_POINT2D) &&
-            delimiter_of(type) == last_open(0) && delimiters.rest.find_first_of(")]") == std::string::npos) {
-            more = true;
-        } else if (t == TYPE_PAREN && last_open(1) == '/') {
-            delimiters.open.erase(delimiters.open.size() - 2, 1);
-            more = true;
-        } else if (t == TYPE_TAG) {
-            delimiters.open.push_back('<');
-            more = true;
-        } else if (t == TYPE_BINARY && !(text.size() >= 2 && text[text.size() - 2] == '}')) {
-            delimiters.open.push_back('{');
-            more = true;
-        } else if (t == TYPE_STRING && (last_open(0) == '{' || brace_open(text))) {
-            if (last_open(0) != '{') delimiters.open.push_back('{');
-            more = true;
-        }
-        delimiters.unfinished = more;
-    }
-    routine::result(a) = logic::cell(true);
-    return UNWIND_NONE;
-}
-
-// The lexer's callback of the console: it follows the delimiters that the
-// input leaves open.
-const routine::Row ROWS[] = {
-    KIV_ROUTINE("console-delimiters", "[[open close error] event input type line token]", delimiter_event),
-};
-
-// True when the load error leaves the input unfinished: the callback said
-// so, or a closing bracket or parenthesis is missing for the innermost open
-// one with no closing delimiter after the error position.
-bool input_unfinished(const RaisedError& e) {
-    if (delimiters.unfinished) return !delimiters.open.empty();
-    if (e.category != "syntax" || e.id != "missing" || e.arg_count < 2) return false;
-    std::string missing = library::to_utf8(e.args[1]);
-    char want = missing == "]" ? '[' : missing == ")" ? '(' : 0;
-    return want && want == last_open(0) && delimiters.rest.find_first_of(")]") == std::string::npos;
-}
-
-// The callback routine, made once and kept in the root block.
-const Cell& delimiter_routine() {
-    static uint32_t slot = 0;
-    if (!slot) {
-        Cell* saved = stack::top;
-        Cell* r = library::routines::push_table_routine(TABLE, "console-delimiters");
-        slot = root::count();
-        root::keep_copy(*r);
-        stack::top = saved;
-    }
-    return *root::at(slot);
-}
-
-// Loads and evaluates the collected text, printing the result or the error.
-// Returns false when the input is unfinished (nothing was evaluated).
-bool do_command(const std::string& buffer, bool at_end, char* open, int columns) {
-    stack::TopMark guard;
-    Cell result;
-    std::string error_text;
-    bool unfinished_input = false;
-    bool ok = guarded(
-        [&](Cell* slot) {
-            // Load errors name `load`, as loading the text with it would.
-            Cell load_word = word::load("load");
-            stack::mark_native(&load_word);
-            Cell* input = library::push_utf8(buffer);
-            Cell* code = stack::push(none::cell());
-            Cell callback = delimiter_routine();
-            lexer::Options options;
-            options.callback = &callback;
-            delimiters = Delimiters{};
-            delimiters.text = &buffer;
-            try {
-                uint32_t consumed = 0;
-                lexer::load(code, input, -1, options, &consumed);
-            } catch (const RaisedError& e) {
-                if (!at_end && input_unfinished(e)) {
-                    *open = delimiters.open.back();
-                    unfinished_input = true;
-                    *slot = Cell{TYPE_UNSET, 0, 0, 0};
-                    return;
-                }
-                throw;
-            }
-            // The code waits in the slot while the load frame goes.
-            *slot = *code;
-            stack::unwind_drop();
-            if (block::cells_length(slot) == 0) {
-                *slot = Cell{TYPE_UNSET, 0, 0, 0};
-                return;
-            }
-            eval_in_console_catch(slot, slot);
-        },
-        &result, &error_text);
-    if (unfinished_input) return false;
-    if (!ok) {
-        emit(error_text, true);
-        emit("", true);
-        return true;
-    }
-    if (is_halt_request(result)) {
-        emit("(halted)", true);
-        return true;
-    }
-    if (result.type() == TYPE_UNSET) return true;
-    if (result.type() == TYPE_ERROR) {
-        emit(formed_error(result, nullptr), true);
-        emit("", true);
-        return true;
-    }
-    // Molding may fail too (a value whose type cannot be molded): its error
-    // is printed instead of the result.
-    std::string text;
-    Cell nothing;
-    bool shown = guarded(
-        [&](Cell* slot) {
-            text = result_text(result, columns);
-            *slot = Cell{TYPE_UNSET, 0, 0, 0};
-        },
-        &nothing, &error_text);
-    emit(shown ? "== " + text : error_text, true);
+    static char breaks[] = "\t [(:'{";
+    *edit.completer_word_break_characters = breaks;
+    *edit.attempted_completion = complete;
     return true;
 }
 
+// Keeps the line in libedit's history and at the end of the history file
+// (written at once: `quit` ends the process without unwinding).
+void remember(const std::string& line) {
+    if (line.empty()) return;
+    edit.add_history(line.c_str());
+    std::string file = history_file();
+    if (file.empty()) return;
+    mkdir(file.substr(0, file.rfind('/')).c_str(), 0700);
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(file);
+        std::string l;
+        while (std::getline(in, l)) lines.push_back(l);
+    }
+    lines.push_back(line);
+    size_t from = lines.size() > size_t(HISTORY_SIZE) ? lines.size() - HISTORY_SIZE : 0;
+    std::string tmp = file + ".new";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        for (size_t i = from; i < lines.size(); ++i) out << lines[i] << '\n';
+    }
+    std::rename(tmp.c_str(), file.c_str());
+}
+
+// Calls a function of the console engine by its path words with string and
+// integer arguments; the result cell is left at *out. False on any error.
+bool call_engine(const char* object, const char* name, const std::vector<Cell>& args, Cell* out) {
+    Cell* saved = stack::top;
+    bool ok = false;
+    try {
+        Cell obj_word = word::load(object);
+        Cell* obj = context::get_word(&obj_word);
+        if (obj && object::is_object_like(obj->type())) {
+            Cell field = word::load(name);
+            Cell* fn = object::select_word(obj, &field);
+            if (fn && fn->type() == TYPE_FUNCTION) {
+                Cell f = *fn;
+                Cell* first = stack::top;
+                for (const Cell& a : args) stack::push(a);
+                if (interpreter::call_pushed(&field, &f, first, false) == 0) {
+                    *out = *first;
+                    ok = true;
+                }
+            }
+        }
+    } catch (const RaisedError&) {
+        ok = false;
+    }
+    stack::top = saved;
+    return ok;
+}
+
+char* copy_c(const std::string& s) {
+    char* c = static_cast<char*>(std::malloc(s.size() + 1));
+    std::memcpy(c, s.c_str(), s.size() + 1);
+    return c;
+}
+
+char** complete(const char* text, int start, int end) {
+    (void)text;
+    *edit.attempted_completion_over = 1;  // no file-name completion of its own
+    *edit.completion_append_character = 0;
+    // The line up to the caret, with the caret as the string's position.
+    const char* buffer = *edit.line_buffer;
+    if (!buffer) return nullptr;
+    std::string line = buffer;
+    if (end > int(line.size())) return nullptr;
+    Cell* saved = stack::top;
+    Cell* str = library::push_utf8(line);
+    // The caret counts characters, libedit bytes.
+    uint32_t caret = 0;
+    for (int i = 0; i < end; ++i)
+        if ((uint8_t(line[size_t(i)]) & 0xC0) != 0x80) ++caret;
+    str->w1 += caret;
+    Cell result;
+    std::vector<std::string> values;
+    uint32_t new_caret = 0;
+    if (call_engine("kiv-complete-ctx", "complete-input", {*str, logic::cell(true)}, &result) &&
+        result.type() == TYPE_BLOCK) {
+        Cell* held = stack::push(result);
+        uint32_t n = block::cells_length(held);
+        for (uint32_t i = 0; i < n; ++i) {
+            Cell v = *block::cells_at(held, held->w1 + i);
+            if (!is_any_string(v.type())) continue;
+            if (i == 0) {
+                Cell at_head = v;
+                new_caret = v.w1;
+                at_head.w1 = 0;
+                values.push_back(library::to_utf8(at_head));
+            } else {
+                values.push_back(library::to_utf8(v));
+            }
+        }
+    }
+    stack::top = saved;
+    if (values.empty()) return nullptr;
+    // The first value is the new line: libedit replaces the token with its
+    // text from the token's start to the new caret.
+    const std::string& whole = values[0];
+    size_t byte_caret = 0;
+    for (uint32_t c = 0; byte_caret < whole.size() && c < new_caret; ++c) {
+        ++byte_caret;
+        while (byte_caret < whole.size() && (uint8_t(whole[byte_caret]) & 0xC0) == 0x80) ++byte_caret;
+    }
+    if (whole.compare(0, size_t(start), line, 0, size_t(start)) != 0 || byte_caret < size_t(start)) return nullptr;
+    char** matches = static_cast<char**>(std::calloc(values.size() + 1, sizeof(char*)));
+    matches[0] = copy_c(whole.substr(size_t(start), byte_caret - size_t(start)));
+    for (size_t i = 1; i < values.size(); ++i) matches[i] = copy_c(values[i]);
+    return matches;
+}
+
+volatile sig_atomic_t prompt_interrupted = 0;
+
+void on_interrupt(int) {
+    prompt_interrupted = 1;
+}
+
+// Reads one line from standard input without its line end; false at the end.
+bool read_plain_line(std::string* line) {
+    if (!std::getline(std::cin, *line)) return false;
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+// read-line prompt: the next line typed (or piped), or none at the end of input.
+template <class A>
+Unwind read_line(A a) {
+    update_console_size();
+    std::string text;
+    bool got = false;
+    if (interactive() && edit_ready()) {
+        std::string prompt = library::to_utf8(routine::arg<"prompt">(a));
+        // Ctrl-C while a line is typed drops that line: the read is
+        // interrupted and an empty line is answered, so a new prompt follows.
+        struct sigaction interrupt {}, previous {};
+        interrupt.sa_handler = on_interrupt;
+        sigemptyset(&interrupt.sa_mask);
+        sigaction(SIGINT, &interrupt, &previous);
+        prompt_interrupted = 0;
+        char* l = edit.readline(prompt.c_str());
+        sigaction(SIGINT, &previous, nullptr);
+        if (!l && prompt_interrupted) {
+            emit("", true);
+            l = copy_c("");
+        }
+        if (l) {
+            text = l;
+            std::free(l);
+            got = true;
+            remember(text);
+        } else {
+            emit("", true);
+        }
+    } else {
+        got = read_plain_line(&text);
+    }
+    if (got) {
+        routine::result(a) = *library::push_utf8(text);
+    } else {
+        routine::result(a) = none::cell();
+    }
+    return UNWIND_NONE;
+}
+
+// set-title text: the terminal window's title (an OSC 0 sequence), when
+// standard output is a terminal.
+template <class A>
+Unwind set_title(A a) {
+    if (isatty(1)) {
+        std::string t = library::to_utf8(routine::arg<"str">(a));
+        for (char& c : t)
+            if (uint8_t(c) < 0x20 || c == 0x7F) c = ' ';
+        std::string seq = "\x1B]0;" + t + "\x07";
+        (void)!write(1, seq.data(), seq.size());
+    }
+    routine::result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
+// load-console: runs the console's module group once (the engine, help,
+// completion, highlighting, the debugger and the tracer).
+template <class A>
+Unwind load_console(A a) {
+    library::need_group(library::Group::CONSOLE);
+    routine::result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
+const routine::Row ROWS[] = {
+    KIV_ROUTINE("read-line", "[\"Internal Use Only\" prompt [string!] return: [string! none!]]", read_line),
+    KIV_ROUTINE("set-title", "[\"Internal Use Only\" str [string!]]", set_title),
+    KIV_ROUTINE("load-console", "[\"Internal Use Only\"]", load_console),
+};
+
+// Runs the console engine: system/console/run, with the banner on a terminal
+// when no script ran before.
 int read_lines(bool banner) {
-    library::need_group(library::Group::CONSOLE);  // the console's own modules
-    bool interactive = isatty(0) != 0;
-    int columns = terminal_columns();
-    if (banner && interactive) {
-        Cell* version = system_object::field({"version"});
-        std::string v = version && is_any_string(version->type()) ? library::to_utf8(*version) : "";
-        emit("--== Kiv " + v + " ==--", true);
-        emit("Type HELP for starting information.", true);
-        emit("", true);
+    library::need_group(library::Group::CONSOLE);
+    system_object::set_field({"console", "gui?"}, logic::cell(false));
+    if (interactive()) {
+        struct sigaction sa {};
+        sa.sa_handler = on_window_resize;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &sa, nullptr);
     }
-    std::string buffer;
-    char open = 0;
-    std::string line;
-    for (;;) {
-        if (interactive)
-            emit(buffer.empty() ? std::string(DEFAULT_PROMPT) : std::string(1, open) + "    ", false);
-        if (!std::getline(std::cin, line)) {
-            if (!buffer.empty()) do_command(buffer, true, &open, columns);
-            if (interactive) emit("", true);
-            return 0;
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line.back() == '\x1B') {
-            buffer.clear();
-            emit("(escape)", true);
-            continue;
-        }
-        if (buffer.empty() && line.empty()) continue;
-        buffer += line;
-        buffer += '\n';
-        if (do_command(buffer, false, &open, columns)) buffer.clear();
-    }
+    update_console_size();
+    stack::TopMark guard;
+    Cell result;
+    std::string error_text;
+    const char* code = banner && interactive() ? "system/console/run" : "system/console/run/no-banner";
+    bool ok = guarded(
+        [&](Cell* slot) {
+            Cell* block = stack::push(none::cell());
+            lexer::Options options;
+            uint32_t consumed = 0;
+            lexer::scan(block, reinterpret_cast<const uint8_t*>(code), uint32_t(std::strlen(code)), options,
+                        nullptr, &consumed);
+            if (interpreter::eval(block, false) != 0) fire({"throw", "throw"});
+            *slot = *(stack::top - 1);
+        },
+        &result, &error_text);
+    if (!ok) emit(error_text, true);
+    return ok ? 0 : 1;
 }
 
 }  // namespace

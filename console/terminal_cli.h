@@ -25,25 +25,26 @@
 // (a load error, a missing file, a script error) is printed formed on
 // standard output and the process ends with status 1; a script that ends
 // normally ends with 0 (`quit/return n` ends at once with n). With "--catch",
-// or without a script, lines are then read from standard input, evaluated,
-// and their results printed as "== " and the molded value (formed for a
-// float!; nothing for unset); errors are printed formed, followed by an empty
-// line. Input whose brackets, parentheses or braces are still open is
-// collected over several lines. End of input ends the process with 0.
-// The word `halt` (throwing halt-request to the catch name console) stops
-// an evaluation and prints "(halted)".
+// or without a script, the console engine (system/console, written in Kiv:
+// console/engine.kiv) runs: it reads lines through `ask`, collects them
+// while a delimiter stays open, evaluates them and prints results and
+// errors. This front end gives it each line (`read-line` of the object
+// table `console`), keeps system/console/size (the terminal's size, else
+// COLUMNS and LINES, else 80x24; again after SIGWINCH) and sets
+// system/console/gui? to false.
 //
-// On an interactive terminal a prompt (">> ", or the open delimiter followed
-// by four spaces while collecting) and the banner are shown, and results
-// are cut to the terminal's width; with redirected input neither is shown.
+// On an interactive terminal lines are edited with libedit (opened on the
+// first prompt): history kept in the settings folder across sessions, Tab
+// completion through kiv-complete-ctx, Ctrl-C dropping the line being
+// typed. With redirected input lines are read as they are, with no prompt.
 #pragma once
 
 #include "library/routine_table.h"
 
 namespace kiv::cli {
 
-// The object table `console`: the lexer callback of the line reader
-// (console-delimiters).
+// The object table `console`: read-line, set-title and load-console (runs
+// the console's module group).
 extern const routine::Table TABLE;
 
 // Sends everything `print` and `prin` write to standard output. Runs before

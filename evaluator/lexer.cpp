@@ -954,10 +954,23 @@ void store_result(State& st, Cell* out, const Options& o) {
 
 uint32_t event_mask(const Cell* callback) {
     if (!callback || (callback->type() != TYPE_FUNCTION && callback->type() != TYPE_ROUTINE)) return EV_ALL;
+    // The filter block starts the specification or, as for the evaluator's
+    // and parse's callbacks, the body (a function's only: a routine has no
+    // Kiv body; a function cell made without one has no series there).
+    auto leading_block = [](const Cell& blk) -> const Cell* {
+        if (blk.type() != TYPE_BLOCK) return nullptr;
+        const SeriesBuffer* b = buffer_of(blk.w2);
+        const Cell* c = b->head_cell() + blk.w1;
+        return c < b->tail_cell() && c->type() == TYPE_BLOCK ? c : nullptr;
+    };
     const Cell spec = function::spec_of(callback);
-    const SeriesBuffer* b = buffer_of(spec.w2);
-    const Cell* c = b->head_cell() + spec.w1;
-    if (c >= b->tail_cell() || c->type() != TYPE_BLOCK) return EV_ALL;
+    const Cell* c = leading_block(spec);
+    Cell body;
+    if (!c && callback->type() == TYPE_FUNCTION && callback->w3 != 0) {
+        body = function::body_of(callback);
+        c = leading_block(body);
+    }
+    if (!c) return EV_ALL;
     const SeriesBuffer* words = buffer_of(c->w2);
     uint32_t mask = 0;
     for (const Cell* w = words->head_cell() + c->w1; w < words->tail_cell(); ++w) {

@@ -119,8 +119,8 @@ extern CallbackInvoker invoke_callback;
 extern Unwind pending_exit;
 
 // The event mask of a callback: the words of a block that starts its
-// specification (prescan 1, scan 2, load 4, open 8, close 16, error 32), or
-// all events.
+// specification or, failing that, its body (prescan 1, scan 2, load 4,
+// open 8, close 16, error 32), or all events.
 uint32_t event_mask(const Cell* callback);
 
 // Allocates the shared buffers, registers the collector's mark callback and

@@ -49,6 +49,11 @@
     X("gui/engine/entry.kiv",  BASE,    nullptr)             /* view, which runs the GUI engine first */ \
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
+    X("console/engine.kiv",    CONSOLE, nullptr)             /* system/console: the read-eval-print loop */ \
+    X("console/complete.kiv",  CONSOLE, nullptr)             /* kiv-complete-ctx: completion of the input */ \
+    X("console/highlight.kiv", CONSOLE, nullptr)             /* highlight: style ranges from the lexer's trace */ \
+    X("console/help.kiv",      CONSOLE, nullptr)             /* help, ?, help-string, source, what, about */ \
+    X("console/tools.kiv",     CONSOLE, nullptr)             /* system/tools: trace and profile */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* system/view: screens, platform, awake */ \
     X("gui/engine/fonts.kiv",  ENGINE,  nullptr)             /* font!, para! and the text routines of system/view/platform */ \
     X("gui/engine/rich-text.kiv", ENGINE, nullptr)           /* the rich-text dialect, line-height?, line-count? */ \

@@ -30,7 +30,7 @@ TEST_F(ControlTest, TableHoldsEveryNativeInOrder) {
     EXPECT_STREQ(natives::NAMES[natives::N_BREAK - 1], "break");
     EXPECT_STREQ(natives::NAMES[natives::N_APPLY - 1], "apply");
     EXPECT_STREQ(natives::SPECS[natives::N_LOOP - 1],
-                 "[\"Evaluates body a number of times\" count [integer! float!] body [block!]]");
+                 "[\"Evaluates body a number of times\" count [integer! float!] \"Number of repetitions\" body [block!] \"Block to evaluate\"]");
     // Every specification is a valid function specification.
     for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) {
         std::string spec = natives::SPECS[n - 1];

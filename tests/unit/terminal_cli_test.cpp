@@ -68,8 +68,8 @@ TEST_F(TerminalCliTest, ReadsEvaluatesAndPrintsLines) {
         {"x: 2\nx * x\n", "== 2\n== 4\n"},  // words stay defined between lines
         {"print \"漢字\"\n", "漢字\n"},     // UTF-8 in, UTF-8 out
         {"1 2 3", "== 3\n"},                // the last line needs no line end
-        {"x\n", "*** Script Error: x has no value\n*** Where: catch\n*** Near : x\n*** Stack: \n\n"},
-        {")\n1\n", "*** Syntax Error: (line 1) missing ( at )\n*** Where: load\n*** Near : none\n*** Stack: \n\n== 1\n"},
+        {"x\n", "*** Script Error: x has no value\n*** Where: catch\n*** Near : x\n*** Stack: eval-command do-command try-do\n\n"},
+        {")\n1\n", "*** Syntax Error: (line 1) missing ( at )\n*** Where: transcode\n*** Near : transcode buffer\n*** Stack: eval-command do-command\n\n== 1\n"},
     };
     for (const Case& c : cases) {
         Outcome o = run("--cli", c.input);
@@ -92,9 +92,9 @@ TEST_F(TerminalCliTest, CollectsUnfinishedInput) {
         {"length? [[1]\n[2\n]]\nprint 0\n", "== 2\n0\n"},
         // A closing delimiter that does not match ends the input at once.
         {"[1 2)\nprint 5\n",
-         "*** Syntax Error: (line 1) missing ] at )\n*** Where: load\n*** Near : none\n*** Stack: \n\n5\n"},
+         "*** Syntax Error: (line 1) missing ] at )\n*** Where: transcode\n*** Near : transcode buffer\n*** Stack: eval-command do-command\n\n5\n"},
         // Still open at the end of input: the load error is reported.
-        {"[1 2\n", "*** Syntax Error: (line 2) missing ] at \n*** Where: load\n*** Near : none\n*** Stack: \n\n"},
+        {"[1 2\n", "*** Syntax Error: (line 2) missing ] at \n*** Where: transcode\n*** Near : transcode buffer\n*** Stack: eval-command ask\n\n"},
         // A line ending in the escape character drops what was collected.
         {"[1\n\x1b\nprint 5\n", "(escape)\n5\n"},
     };
