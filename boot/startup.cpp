@@ -22,6 +22,7 @@
 #include "datatypes/error.h"
 #include "evaluator/runtime.h"
 #include "gui/window/event.h"
+#include "gui/camera/camera.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -80,6 +81,7 @@ void boot_language() {
     lexer::init();
     interpreter::init();
     library::bind_builtins();
+    gui::camera::install();
 }
 
 BootLevel reached = BootLevel::none;

@@ -33,6 +33,7 @@
 #include "evaluator/natives_impl.h"
 #include "runtime/stack.h"
 #include "gui/window/platform.h"
+#include "gui/camera/camera.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
 #include "library/library.h"
@@ -726,6 +727,7 @@ const Table* const TABLES[] = {
     &gui::PLATFORM_TABLE,
     &gui::GUI_TABLE,
     &cli::TABLE,
+    &gui::camera::TABLE,
 };
 
 }  // namespace
