@@ -9,8 +9,9 @@
 //   /dev/video1 "Kiv Test Camera B": MJPEG only, 40x30: the left half red,
 //     the right half blue (encoded once with the JPEG library).
 //
-// Frames come at 30 per second while streaming. KIV_FAKE_VIDEO_DEVICES
-// (0, 1 or 2; default 2) says how many of the two exist.
+// Frames come at 30 per second while streaming, or KIV_FAKE_VIDEO_FPS per
+// second. KIV_FAKE_VIDEO_DEVICES (0, 1 or 2; default 2) says how many of
+// the two exist.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -44,7 +45,14 @@ struct Spec {
 const Spec SPECS[] = {{"/dev/video0", "Kiv Test Camera A", V4L2_PIX_FMT_YUYV, 64, 48},
                       {"/dev/video1", "Kiv Test Camera B", V4L2_PIX_FMT_MJPEG, 40, 30}};
 constexpr uint32_t BUFFERS_MAX = 8;
-constexpr long PERIOD_NS = 33333333;
+long period_ns() {
+    static const long period = [] {
+        const char* env = getenv("KIV_FAKE_VIDEO_FPS");
+        const long fps = env ? atol(env) : 30;
+        return fps > 0 && fps <= 100000 ? 1000000000L / fps : 33333333L;
+    }();
+    return period;
+}
 
 struct Buffer {
     void* at = nullptr;  // mapped by the caller
@@ -240,7 +248,7 @@ int answer(Device& d, unsigned long request, void* arg) {
                 q.queued = false;
                 fill(d, q);
                 ++d.sequence;
-                const int64_t next = ns(d.next) + PERIOD_NS;
+                const int64_t next = ns(d.next) + period_ns();
                 d.next = timespec{time_t(next / 1000000000), long(next % 1000000000)};
                 b->index = i;
                 b->bytesused = q.used;
@@ -383,7 +391,7 @@ int poll(pollfd* fds, nfds_t n, int timeout) {
         int slice = ready ? 0 : -1;
         if (!ready) {
             int64_t w = wait < 0 ? left : (left < 0 || wait < left ? wait : left);
-            slice = w < 0 ? -1 : int((w + 999999) / 1000000);
+            slice = w < 0 ? -1 : int(w / 1000000);  // below 1 ms: look again at once
         }
         const int got = through(others.data(), others.size(), slice);
         if (got < 0) return got;
