@@ -86,7 +86,7 @@ void Frame::offer(const uint8_t* data, size_t size, uint32_t stride) {
         }
     } else {
         length = std::min(size, bytes.size());
-        memcpy(bytes.data(), data, length);
+        if (length) memcpy(bytes.data(), data, length);
     }
     state.store(READY, std::memory_order_seq_cst);
     queue::post_from_thread(window, WM_FRAME_READY, 0, 0);
