@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -188,8 +189,10 @@ void grab(Hwnd h, Cell* out) {
     // A copy under way finishes first; then a frame is wanted anew.
     while (state.load(std::memory_order_acquire) == COPYING) sleep_seconds(0.001);
     state.store(WANTED, std::memory_order_seq_cst);
-    for (double waited = 0; state.load(std::memory_order_acquire) != READY && waited <= GRAB_TIMEOUT;
-         waited += 0.01)
+    // The limit is measured on the clock, not by counting sleeps, which
+    // overrun on a busy machine.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(GRAB_TIMEOUT);
+    while (state.load(std::memory_order_acquire) != READY && std::chrono::steady_clock::now() < deadline)
         sleep_seconds(0.01);
     uint32_t wanted = WANTED;
     if (!state.compare_exchange_strong(wanted, IDLE, std::memory_order_acq_rel)) {

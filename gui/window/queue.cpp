@@ -20,6 +20,23 @@ uint32_t last_time = 0;
 int32_t last_x = 0, last_y = 0;
 uint32_t last_state = 0;
 
+Msg make(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    Msg m;
+    m.hwnd = h;
+    m.message = message;
+    m.wparam = wparam;
+    m.lparam = lparam;
+    return m;
+}
+
+// A posted message carries the time, pointer and keys of the last input.
+void stamp(Msg& m) {
+    m.time = last_time;
+    m.pt_x = last_x;
+    m.pt_y = last_y;
+    m.state = last_state;
+}
+
 // Messages posted from other threads, and the count of threads that may
 // post (both under `foreign_lock`; `foreign_waiting` lets get() skip the
 // lock while nothing came).
@@ -34,10 +51,7 @@ void take_foreign() {
     if (!foreign_waiting.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> hold(foreign_lock);
     for (Msg& m : foreign) {
-        m.time = last_time;
-        m.pt_x = last_x;
-        m.pt_y = last_y;
-        m.state = last_state;
+        stamp(m);
         posted.push_back(m);
     }
     foreign.clear();
@@ -102,14 +116,9 @@ void post_msg(const Msg& m) {
 }
 
 void post_from_thread(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
-    Msg m;
-    m.hwnd = h;
-    m.message = message;
-    m.wparam = wparam;
-    m.lparam = lparam;
     {
         std::lock_guard<std::mutex> hold(foreign_lock);
-        foreign.push_back(m);
+        foreign.push_back(make(h, message, wparam, lparam));
         foreign_waiting.store(true, std::memory_order_release);
     }
     foreign_arrived.notify_one();

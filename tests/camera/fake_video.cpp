@@ -288,6 +288,13 @@ int fake_open(const char* path) {
     return fd;
 }
 
+// A fake device's descriptor, or the C library's `name` for any other path.
+int open_as(const char* name, const char* path, int flags, mode_t mode) {
+    const int fd = fake_open(path);
+    if (fd != -2) return fd;
+    return real<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
@@ -297,9 +304,7 @@ int open(const char* path, int flags, ...) {
     va_start(ap, flags);
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(ap, int)) : 0;
     va_end(ap);
-    const int fd = fake_open(path);
-    if (fd != -2) return fd;
-    return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+    return open_as("open", path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -307,9 +312,7 @@ int open64(const char* path, int flags, ...) {
     va_start(ap, flags);
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(ap, int)) : 0;
     va_end(ap);
-    const int fd = fake_open(path);
-    if (fd != -2) return fd;
-    return real<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
+    return open_as("open64", path, flags, mode);
 }
 
 int ioctl(int fd, unsigned long request, ...) {
