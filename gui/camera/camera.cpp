@@ -102,7 +102,8 @@ Cell* facet(Hwnd h, const char* name) {
 
 // Opens device `index` and gets its frame ready (no streaming yet).
 bool open_device(Hwnd h, Record* r, int32_t index) {
-    if (index < 0 || index >= int32_t(r->devices.size())) fire({"access", "cannot-open"}, integer::cell(index + 1));
+    if (index < 0 || index >= int32_t(r->devices.size()))
+        fire({"access", "cannot-open"}, integer::cell(index + 1));
     release(r);
     std::string why;
     std::unique_ptr<Stream> s = Stream::open(r->devices[size_t(index)].path, why);
@@ -364,8 +365,8 @@ void install() {
     std::atexit([] {
         for (auto& [h, r] : records) release(r.get());
     });
-    classes::register_class("KivCamera", proc, classes::CS_HREDRAW | classes::CS_VREDRAW | classes::CS_DBLCLKS,
-                            EXTRA_BYTES);
+    classes::register_class("KivCamera", proc,
+                            classes::CS_HREDRAW | classes::CS_VREDRAW | classes::CS_DBLCLKS, EXTRA_BYTES);
     const Cell type = word::load("camera");
     classes::register_widget("KivCamera", "", symbol::resolve(type.w2), 0, 0, 0, nullptr, nullptr);
     camera_hooks::select = select;

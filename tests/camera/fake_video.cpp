@@ -32,6 +32,7 @@
 #include <mutex>
 #include <vector>
 
+// jpeglib.h needs FILE declared before it.
 #include <jpeglib.h>
 
 namespace {
@@ -348,7 +349,8 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
             return at;
         }
     }
-    return real<void* (*)(void*, size_t, int, int, int, off_t)>("mmap")(addr, length, prot, flags, fd, offset);
+    return real<void* (*)(void*, size_t, int, int, int, off_t)>("mmap")(addr, length, prot, flags, fd,
+                                                                        offset);
 }
 
 int munmap(void* addr, size_t length) {
