@@ -2,6 +2,7 @@
 // layer, in the boot image's order. It lives here because only boot/ may see
 // all the layers; the library reaches the list through all_tables().
 #include "console/terminal_cli.h"
+#include "gui/camera/camera.h"
 #include "gui/draw/draw_image.h"
 #include "gui/text/routines.h"
 #include "gui/window/platform.h"
@@ -33,6 +34,7 @@ const Table* const TABLES[] = {
     &library::loading::TABLE,
     &library::json::TABLE,
     &library::csv::TABLE,
+    &gui::camera::TABLE,
 };
 
 }  // namespace

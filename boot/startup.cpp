@@ -24,6 +24,7 @@
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
 #include "runtime/idle.h"
+#include "gui/camera/camera.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -83,6 +84,7 @@ void boot_language() {
     lexer::init();
     interpreter::init();
     library::bind_builtins();
+    gui::camera::install();
 }
 
 BootLevel reached = BootLevel::none;

@@ -1,6 +1,11 @@
 #include "gui/window/queue.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <vector>
 
 #include "gui/window/display.h"
 #include "gui/window/timers.h"
@@ -15,7 +20,59 @@ uint32_t last_time = 0;
 int32_t last_x = 0, last_y = 0;
 uint32_t last_state = 0;
 
+Msg make(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    Msg m;
+    m.hwnd = h;
+    m.message = message;
+    m.wparam = wparam;
+    m.lparam = lparam;
+    return m;
+}
+
+// A posted message carries the time, pointer and keys of the last input.
+void stamp(Msg& m) {
+    m.time = last_time;
+    m.pt_x = last_x;
+    m.pt_y = last_y;
+    m.state = last_state;
+}
+
+// Messages posted from other threads, and the count of threads that may
+// post (both under `foreign_lock`; `foreign_waiting` lets get() skip the
+// lock while nothing came).
+std::mutex foreign_lock;
+std::condition_variable foreign_arrived;
+std::vector<Msg> foreign;
+std::atomic<bool> foreign_waiting{false};
+int32_t posters = 0;
+
+// Moves what other threads posted to the back of the queue.
+void take_foreign() {
+    if (!foreign_waiting.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> hold(foreign_lock);
+    for (Msg& m : foreign) {
+        stamp(m);
+        posted.push_back(m);
+    }
+    foreign.clear();
+    foreign_waiting.store(false, std::memory_order_release);
+}
+
+// Without a display: waits for a message from another thread, up to
+// timeout_ms (-1: no limit). False at once when no thread may post.
+bool wait_foreign(int32_t timeout_ms) {
+    std::unique_lock<std::mutex> hold(foreign_lock);
+    if (posters == 0 && foreign.empty()) return false;
+    auto ready = [] { return !foreign.empty(); };
+    if (timeout_ms < 0)
+        foreign_arrived.wait(hold, ready);
+    else
+        foreign_arrived.wait_for(hold, std::chrono::milliseconds(timeout_ms), ready);
+    return true;
+}
+
 bool take(Msg* out) {
+    take_foreign();
     if (posted.empty()) return false;
     *out = posted.front();
     posted.pop_front();
@@ -58,6 +115,24 @@ void post_msg(const Msg& m) {
     display::wake();
 }
 
+void post_from_thread(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    {
+        std::lock_guard<std::mutex> hold(foreign_lock);
+        foreign.push_back(make(h, message, wparam, lparam));
+        foreign_waiting.store(true, std::memory_order_release);
+    }
+    foreign_arrived.notify_one();
+    display::wake();
+}
+
+void thread_poster(bool running) {
+    {
+        std::lock_guard<std::mutex> hold(foreign_lock);
+        posters += running ? 1 : -1;
+    }
+    foreign_arrived.notify_one();
+}
+
 void post_front(const Msg& m, uint32_t order) {
     posted.insert(posted.begin() + long(order < posted.size() ? order : posted.size()), m);
     display::wake();
@@ -85,12 +160,16 @@ int32_t get(Msg* out, bool wait) {
         }
         if (timers::take_due(out)) return 1;
         if (!wait) return -1;
-        // Without a display and without timers nothing can ever arrive: the
-        // wait ends as if asked to quit rather than hang.
-        if (!display::is_open() && timers::next_due() < 0) {
-            *out = Msg{};
-            out->message = 0x0012;
-            return 0;
+        if (!display::is_open()) {
+            // Without a display only timers and other threads can bring
+            // a message; with neither the wait ends as if asked to quit
+            // rather than hang.
+            if (wait_foreign(timers::next_due())) continue;
+            if (timers::next_due() < 0) {
+                *out = Msg{};
+                out->message = 0x0012;
+                return 0;
+            }
         }
         display::pump(true, timers::next_due());
     }
@@ -98,14 +177,21 @@ int32_t get(Msg* out, bool wait) {
 
 void drop_for(Hwnd h) {
     std::erase_if(posted, [h](const Msg& m) { return m.hwnd == h; });
+    std::lock_guard<std::mutex> hold(foreign_lock);
+    std::erase_if(foreign, [h](const Msg& m) { return m.hwnd == h; });
 }
 
 void clear() {
     posted.clear();
+    {
+        std::lock_guard<std::mutex> hold(foreign_lock);
+        foreign.clear();
+    }
     quit_flag = false;
 }
 
 uint32_t size() {
+    take_foreign();
     return uint32_t(posted.size());
 }
 

@@ -7,6 +7,11 @@
 // protocol of the loop needs (loop.h).
 //
 // Timer messages are made when the queue is empty and a timer is due.
+//
+// Everything here runs on the GUI thread except post_from_thread, the one
+// way in for another thread (the camera's capture thread): its messages
+// wait in a locked list until the GUI thread's next get() moves them to the
+// back of the queue, and a waiting get() is woken for them.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +27,13 @@ void post_msg(const Msg& m);
 // Puts a message before every posted one (the characters of a key come
 // before the input that followed the key); `order` keeps several in order.
 void post_front(const Msg& m, uint32_t order);
+// Posts a message from any thread (time, pointer and key state are those
+// of the last display input when the GUI thread takes it in). A thread that
+// will post this way says so first (thread_poster(true)) and again when it
+// has stopped (false): while one is registered, a waiting get() without a
+// display and without timers waits for its messages instead of ending.
+void post_from_thread(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam);
+void thread_poster(bool running);
 // Asks the innermost waiting loop to end (once, however many times asked
 // before it is seen).
 void post_quit();
