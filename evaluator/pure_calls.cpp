@@ -1,5 +1,7 @@
 #include "evaluator/pure_calls.h"
 
+#include "evaluator/fast_paths.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "evaluator/call_layout.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
 #include "runtime/root.h"
@@ -618,6 +621,45 @@ inline bool plain_integers(const Cell* l) {
     return true;
 }
 
+// Operands that are not two integers: integer! with float! (either way
+// round) or two floats, by the fast-path kernels, which give the action's
+// own result. The equality operators are refused (a form does not tell
+// equal from strict-equal, which differ on floats), and so is anything
+// else: the run is abandoned.
+[[gnu::noinline]] bool apply_mixed(uint32_t op, Cell* l, const Cell* r) {
+    if (!actions::kernel_number(l->type()) || !actions::kernel_number(r->type())) return false;
+    if (l->type() == TYPE_INTEGER && r->type() == TYPE_INTEGER) return false;
+    int32_t comp;
+    switch (op) {
+        case OP_ADD:
+            return actions::math_inline(kiv::OP_ADD, l, r, l);
+        case OP_SUB:
+            return actions::math_inline(kiv::OP_SUB, l, r, l);
+        case OP_MUL:
+            return actions::math_inline(kiv::OP_MUL, l, r, l);
+        case OP_REM:
+            return actions::math_inline(kiv::OP_REM, l, r, l);
+        case OP_LT:
+            comp = COMP_LESSER;
+            break;
+        case OP_GT:
+            comp = COMP_GREATER;
+            break;
+        case OP_LE:
+            comp = COMP_LESSER_EQUAL;
+            break;
+        case OP_GE:
+            comp = COMP_GREATER_EQUAL;
+            break;
+        default:
+            return false;
+    }
+    bool b;
+    if (!actions::compare_float(comp, l, r, &b)) return false;
+    *l = logic::cell(b);
+    return true;
+}
+
 // Arguments a form takes: plain values of its arguments' types.
 inline bool takes(const Form& f, const Cell* args) {
     for (uint32_t i = 0; i < f.argc; ++i) {
@@ -679,7 +721,9 @@ pop:
 #define BINARY(label, op)                                                                          \
     label : {                                                                                      \
         Cell* l = sp - 2;                                                                          \
-        if (!plain_integers(l) || !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))) goto abandon; \
+        if (plain_integers(l) ? !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))                 \
+                              : !apply_mixed(op, l, l + 1))                                      \
+            goto abandon;                                                                          \
         --sp;                                                                                      \
         NEXT;                                                                                      \
     }
@@ -688,9 +732,11 @@ pop:
     label : {                                                                   \
         const Cell& a = base[in.a];                                             \
         const Cell& k = consts[in.b];                                           \
-        if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon; \
         *sp = a;                                                                \
-        if (!apply(op, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;         \
+        if (a.type() == TYPE_INTEGER && k.type() == TYPE_INTEGER                \
+                ? !apply(op, sp, int32_t(a.w2), int32_t(k.w2))                  \
+                : !apply_mixed(op, sp, &k))                                     \
+            goto abandon;                                                       \
         ++sp;                                                                   \
         NEXT;                                                                   \
     }
