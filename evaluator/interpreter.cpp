@@ -218,8 +218,9 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
 // math and comparison kernels give the action's own result (fast_paths.h),
 // or refuse what the action must answer (a division by integer zero, a
 // comparison of special values the kernels leave, an op code they do not
-// take). Out of line: the integer-only cases stay lean.
-[[gnu::noinline]] bool number_infix(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
+// take). Inlined only into the out-of-line steps below, so that the
+// integer-only cases stay lean.
+[[gnu::always_inline]] inline bool number_infix(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
     if (source == TYPE_ACTION) {
         uint32_t op;
         switch (id) {
@@ -277,6 +278,10 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
     return true;
 }
 
+[[gnu::noinline]] bool number_infix_call(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
+    return number_infix(source, id, slot, right);
+}
+
 // integer_infix, and number_infix for every other pair of integer! and
 // float! operands: the kernel's answer for the operator (source type and
 // action or native number) on *slot and *right, into *slot.
@@ -286,7 +291,7 @@ template <bool NoCall = false>
         if (integer_infix<NoCall>(source, id, int32_t(slot->w2), int32_t(right->w2), slot)) return true;
         if (id != ACT_DIVIDE || source != TYPE_ACTION) return false;
     }
-    return !NoCall && number_infix(source, id, slot, right);
+    return !NoCall && number_infix_call(source, id, slot, right);
 }
 
 // Both integer! or float! (the numbers the kernels take).
@@ -434,13 +439,38 @@ inline const Cell* op_at(Cells cs, uint32_t pos) {
 // The operator `op` at *pos applied by the number kernels (numeric_infix) to *slot and the
 // operand after it; on success *pos moves past the operand and the result
 // replaces *slot (as the ordinary call leaves it in the left operand's cell).
-inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
-    if (!actions::kernel_number(slot->type()) || *pos + 1 >= cs.n) return false;
+bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth);
+[[gnu::noinline]] bool number_step_right(uint32_t* pos, Cell* slot, const Cell* op, const Cell* right);
+[[gnu::always_inline]] inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_INTEGER || *pos + 1 >= cs.n) [[unlikely]]
+        return number_step(cs, pos, slot, op, depth);
     Cell right;
-    if (!quick_operand(cs.at + *pos + 1, &right, depth) || !actions::kernel_number(right.type())) return false;
-    if (!numeric_infix(native::op_source_type(op), op->w1, slot, &right)) return false;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth)) return false;
+    if (right.type() != TYPE_INTEGER ||
+        !integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
+        [[unlikely]]
+        return number_step_right(pos, slot, op, &right);
     *pos += 2;
     return true;
+}
+
+// kernel_step's other cases, out of line so that the integer one stays
+// small enough to inline: a float! left operand, or a right operand that
+// is a float! (or an integer division).
+[[gnu::noinline]] bool number_step_right(uint32_t* pos, Cell* slot, const Cell* op, const Cell* right) {
+    if (!actions::kernel_number(right->type())) return false;
+    const uint32_t source = native::op_source_type(op);
+    if (slot->type() == TYPE_INTEGER && right->type() == TYPE_INTEGER && (op->w1 != ACT_DIVIDE || source != TYPE_ACTION))
+        return false;
+    if (!number_infix(source, op->w1, slot, right)) return false;
+    *pos += 2;
+    return true;
+}
+[[gnu::noinline]] bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_FLOAT || *pos + 1 >= cs.n) return false;
+    Cell right;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth)) return false;
+    return number_step_right(pos, slot, op, &right);
 }
 
 // The expression from *pos with its operators; on success *pos moves past it.

@@ -622,42 +622,35 @@ inline bool plain_integers(const Cell* l) {
 }
 
 // Operands that are not two integers: integer! with float! (either way
-// round) or two floats, by the fast-path kernels, which give the action's
-// own result. The equality operators are refused (a form does not tell
-// equal from strict-equal, which differ on floats), and so is anything
-// else: the run is abandoned.
-[[gnu::noinline]] bool apply_mixed(uint32_t op, Cell* l, const Cell* r) {
+// round) or two floats, computed as the float worker computes them. Inline
+// and without calls, so that the run's loop keeps its registers: anything
+// that would need one (a remainder, a comparison with an infinity or NaN)
+// is refused, and so are the equality operators (a form does not tell
+// equal from strict-equal, which differ on floats): the run is abandoned.
+[[gnu::always_inline]] inline bool apply_mixed(uint32_t op, Cell* l, const Cell* r) {
     if (!actions::kernel_number(l->type()) || !actions::kernel_number(r->type())) return false;
     if (l->type() == TYPE_INTEGER && r->type() == TYPE_INTEGER) return false;
-    int32_t comp;
+    const double a = actions::number_value(l), b = actions::number_value(r);
     switch (op) {
         case OP_ADD:
-            return actions::math_inline(kiv::OP_ADD, l, r, l);
+            float_::make_at(l, a + b);
+            return true;
         case OP_SUB:
-            return actions::math_inline(kiv::OP_SUB, l, r, l);
+            float_::make_at(l, a - b);
+            return true;
         case OP_MUL:
-            return actions::math_inline(kiv::OP_MUL, l, r, l);
-        case OP_REM:
-            return actions::math_inline(kiv::OP_REM, l, r, l);
+            float_::make_at(l, a * b);
+            return true;
         case OP_LT:
-            comp = COMP_LESSER;
-            break;
         case OP_GT:
-            comp = COMP_GREATER;
-            break;
         case OP_LE:
-            comp = COMP_LESSER_EQUAL;
-            break;
         case OP_GE:
-            comp = COMP_GREATER_EQUAL;
-            break;
+            if (float_::special_q(a) || float_::special_q(b)) return false;
+            *l = logic::cell(op == OP_LT ? a < b : op == OP_GT ? a > b : op == OP_LE ? a <= b : a >= b);
+            return true;
         default:
             return false;
     }
-    bool b;
-    if (!actions::compare_float(comp, l, r, &b)) return false;
-    *l = logic::cell(b);
-    return true;
 }
 
 // Arguments a form takes: plain values of its arguments' types.
@@ -721,8 +714,8 @@ pop:
 #define BINARY(label, op)                                                                          \
     label : {                                                                                      \
         Cell* l = sp - 2;                                                                          \
-        if (plain_integers(l) ? !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))                 \
-                              : !apply_mixed(op, l, l + 1))                                      \
+        if ((!plain_integers(l) || !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))) &&         \
+            !apply_mixed(op, l, l + 1))                                                            \
             goto abandon;                                                                          \
         --sp;                                                                                      \
         NEXT;                                                                                      \
@@ -733,9 +726,9 @@ pop:
         const Cell& a = base[in.a];                                             \
         const Cell& k = consts[in.b];                                           \
         *sp = a;                                                                \
-        if (a.type() == TYPE_INTEGER && k.type() == TYPE_INTEGER                \
-                ? !apply(op, sp, int32_t(a.w2), int32_t(k.w2))                  \
-                : !apply_mixed(op, sp, &k))                                     \
+        if ((a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER ||            \
+             !apply(op, sp, int32_t(a.w2), int32_t(k.w2))) &&                   \
+            !apply_mixed(op, sp, &k))                                           \
             goto abandon;                                                       \
         ++sp;                                                                   \
         NEXT;                                                                   \
