@@ -29,6 +29,10 @@ uint32_t math_slot(uint32_t op) {
             return ACT_AND_T;
         case OP_XOR:
             return ACT_XOR_T;
+        case OP_DIV:
+            return ACT_DIVIDE;
+        case OP_REM:
+            return ACT_REMAINDER;
         default:
             bad_op();
     }
@@ -74,6 +78,9 @@ bool condition(const Cell* name, int32_t op, const Cell* a, const Cell* b) {
         bool known;
         bool r = compare_int(op, int32_t(a->w2), int32_t(b->w2), &known);
         if (known) return r;
+    } else if (kernel_number(a->type()) && kernel_number(b->type())) {
+        bool r;
+        if (compare_float(op, a, b, &r)) return r;
     }
     Cell* mark = stack::top;
     compare_call(name, op, *a, *b);

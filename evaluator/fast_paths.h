@@ -1,5 +1,5 @@
 // Fast paths for the commonest operations: integer and float arithmetic,
-// integer comparisons, picking from a block and stepping through a block.
+// comparisons of integers and floats, picking from a block and stepping through a block.
 // Each entry handles the common type pairs inline and takes the ordinary
 // action call for everything else (a native frame named by `name`, the
 // operands pushed, the action's stack entry, the frame popped), so the
@@ -11,6 +11,7 @@
 // the process.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "datatypes/actions.h"
@@ -23,8 +24,7 @@
 namespace kiv::actions {
 
 // Math op codes are the math workers' (MathOp, datatypes/actions.h); the
-// fast paths take OP_ADD, OP_SUB, OP_MUL, OP_OR, OP_AND and OP_XOR, not
-// OP_DIV or OP_REM.
+// fast paths take every one of them.
 // Block navigation op codes and their actions.
 enum SeriesOp : uint32_t {
     SO_LENGTH_Q = 1,
@@ -79,23 +79,137 @@ inline bool math_int(uint32_t op, int32_t left, int32_t right, Cell* out) {
     return true;
 }
 
-// The inline cases of two cells: integer! with integer! (every op), float!
-// with float! (add, subtract, multiply). The result replaces *out (which may
-// be `a`; an integer result is `a`'s cell with the new value, as the action
-// leaves it); false leaves *out alone for the action path.
+// A number the inline kernels take: integer! or float! (char!, percent!
+// and time! keep the action path).
+inline bool kernel_number(uint32_t t) {
+    return t == TYPE_INTEGER || t == TYPE_FLOAT;
+}
+
+// The value of an integer! or float! cell as a double, as the float math
+// worker reads its operands.
+inline double number_value(const Cell* c) {
+    return c->type() == TYPE_INTEGER ? double(int32_t(c->w2)) : c->get_f64();
+}
+
+// Integer division and remainder as the integer math worker does them:
+// false (the action raises its error) for a zero divisor and for the one
+// quotient 32 bits cannot hold; a division that leaves a remainder gives
+// the float! of the quotient. *out holds the left operand's cell.
+inline bool divide_int(uint32_t op, int32_t left, int32_t right, Cell* out) {
+    if (right == 0 || (left == INT32_MIN && right == -1)) return false;
+    int32_t r;
+    if (op == OP_REM) {
+        r = left % right;
+    } else if (left % right != 0) {
+        float_::make_at(out, double(left) / double(right));
+        return true;
+    } else {
+        r = left / right;
+    }
+    out->header = (out->header & ~header::TYPE_MASK) | TYPE_INTEGER;
+    out->w2 = uint32_t(r);
+    return true;
+}
+
+// Two numbers of which at least one is a float!: the float math worker's
+// result (a float! whose header is the type alone, as it writes it; no
+// overflow check, as the worker makes none). False for the op codes the
+// worker refuses on floats (or, and, xor).
+inline bool math_float(uint32_t op, double l, double r, Cell* out) {
+    double x;
+    switch (op) {
+        case OP_ADD:
+            x = l + r;
+            break;
+        case OP_SUB:
+            x = l - r;
+            break;
+        case OP_MUL:
+            x = l * r;
+            break;
+        case OP_DIV:
+            x = l / r;
+            break;
+        case OP_REM:
+            x = std::isfinite(r) ? std::fmod(l, r) : float_::QUIET_NAN;
+            break;
+        default:
+            return false;
+    }
+    float_::make_at(out, x);
+    return true;
+}
+
+// The inline cases of two cells: integer! and float! in any pairing, every
+// op code the workers share (or, and, xor on integers only; a division by
+// integer zero and the one quotient 32 bits cannot hold left to the
+// action). The result replaces *out (which may be `a`; an integer result is
+// `a`'s cell with the new value, as the action leaves it); false leaves
+// *out alone for the action path.
 inline bool math_inline(uint32_t op, const Cell* a, const Cell* b, Cell* out) {
     uint32_t ta = a->type(), tb = b->type();
     if (ta == TYPE_INTEGER && tb == TYPE_INTEGER) {
         int32_t l = int32_t(a->w2), r = int32_t(b->w2);
+        if (op == OP_DIV || op == OP_REM) {
+            if (out != a) *out = *a;
+            return divide_int(op, l, r, out);
+        }
         if (out != a) *out = *a;
         return math_int(op, l, r, out);
     }
-    if (ta == TYPE_FLOAT && tb == TYPE_FLOAT && op <= uint32_t(OP_MUL)) {
-        double l = a->get_f64(), r = b->get_f64();
-        float_::make_at(out, op == OP_ADD ? l + r : op == OP_SUB ? l - r : l * r);
-        return true;
+    if (!kernel_number(ta) || !kernel_number(tb)) return false;
+    return math_float(op, number_value(a), number_value(b), out);
+}
+
+// A comparison of two numbers, at least one a float!, as the float
+// comparison gives it (near-equality for equal and not-equal, the type too
+// for strict equality, the special values' own order); false for the codes
+// that take the general comparison.
+inline bool compare_float(int32_t op, const Cell* a, const Cell* b, bool* result) {
+    const double l = number_value(a), r = number_value(b);
+    switch (op) {
+        case COMP_LESSER:
+        case COMP_LESSER_EQUAL:
+        case COMP_GREATER:
+        case COMP_GREATER_EQUAL:
+            if (!float_::special_q(l) && !float_::special_q(r)) {
+                *result = op == COMP_LESSER         ? l < r
+                          : op == COMP_LESSER_EQUAL ? l <= r
+                          : op == COMP_GREATER      ? l > r
+                                                    : l >= r;
+                return true;
+            }
+            break;
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+            break;
+        default:
+            return false;
     }
-    return false;
+    const int32_t c = float_::compare_numbers(a->type(), l, b->type(), r, op);
+    switch (op) {
+        case COMP_NOT_EQUAL:
+            *result = c != 0;
+            break;
+        case COMP_EQUAL:
+        case COMP_STRICT_EQUAL:
+            *result = c == 0;
+            break;
+        case COMP_LESSER:
+            *result = c < 0;
+            break;
+        case COMP_LESSER_EQUAL:
+            *result = c <= 0;
+            break;
+        case COMP_GREATER:
+            *result = c > 0;
+            break;
+        default:
+            *result = c >= 0;
+            break;
+    }
+    return true;
 }
 
 // integer! compared with integer! by a comparison op code (CompareOp);

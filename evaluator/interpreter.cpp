@@ -213,6 +213,92 @@ inline bool integer_infix(uint32_t source, uint32_t id, int32_t left, int32_t ri
     return true;
 }
 
+// The operators of integer_infix, and divide, on integer! and float!
+// operands of which at least one is a float! (or an integer division): the
+// math and comparison kernels give the action's own result (fast_paths.h),
+// or refuse what the action must answer (a division by integer zero, a
+// comparison of special values the kernels leave, an op code they do not
+// take). Inlined only into the out-of-line steps below, so that the
+// integer-only cases stay lean.
+[[gnu::always_inline]] inline bool number_infix(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
+    if (source == TYPE_ACTION) {
+        uint32_t op;
+        switch (id) {
+            case ACT_ADD:
+                op = OP_ADD;
+                break;
+            case ACT_SUBTRACT:
+                op = OP_SUB;
+                break;
+            case ACT_MULTIPLY:
+                op = OP_MUL;
+                break;
+            case ACT_DIVIDE:
+                op = OP_DIV;
+                break;
+            case ACT_REMAINDER:
+                op = OP_REM;
+                break;
+            default:
+                return false;
+        }
+        return actions::math_inline(op, slot, right, slot);
+    }
+    if (source != TYPE_NATIVE) return false;
+    int32_t op;
+    switch (id) {
+        case natives::N_EQUAL_Q:
+            op = COMP_EQUAL;
+            break;
+        case natives::N_STRICT_EQUAL_Q:
+            op = COMP_STRICT_EQUAL;
+            break;
+        case natives::N_NOT_EQUAL_Q:
+            op = COMP_NOT_EQUAL;
+            break;
+        case natives::N_LESSER_Q:
+            op = COMP_LESSER;
+            break;
+        case natives::N_GREATER_Q:
+            op = COMP_GREATER;
+            break;
+        case natives::N_LESSER_OR_EQUAL_Q:
+            op = COMP_LESSER_EQUAL;
+            break;
+        case natives::N_GREATER_OR_EQUAL_Q:
+            op = COMP_GREATER_EQUAL;
+            break;
+        default:
+            return false;
+    }
+    if (slot->type() == TYPE_INTEGER && right->type() == TYPE_INTEGER) return false;
+    bool b;
+    if (!actions::compare_float(op, slot, right, &b)) return false;
+    *slot = logic::cell(b);
+    return true;
+}
+
+[[gnu::noinline]] bool number_infix_call(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
+    return number_infix(source, id, slot, right);
+}
+
+// integer_infix, and number_infix for every other pair of integer! and
+// float! operands: the kernel's answer for the operator (source type and
+// action or native number) on *slot and *right, into *slot.
+template <bool NoCall = false>
+[[gnu::always_inline]] inline bool numeric_infix(uint32_t source, uint32_t id, Cell* slot, const Cell* right) {
+    if (slot->type() == TYPE_INTEGER && right->type() == TYPE_INTEGER) {
+        if (integer_infix<NoCall>(source, id, int32_t(slot->w2), int32_t(right->w2), slot)) return true;
+        if (id != ACT_DIVIDE || source != TYPE_ACTION) return false;
+    }
+    return !NoCall && number_infix_call(source, id, slot, right);
+}
+
+// Both integer! or float! (the numbers the kernels take).
+inline bool kernel_numbers(const Cell* a, const Cell* b) {
+    return actions::kernel_number(a->type()) && actions::kernel_number(b->type());
+}
+
 // ==== Calls =======================================================================================
 
 Unwind eval_expression(Code& c, bool lookahead, bool top_level);
@@ -275,8 +361,8 @@ inline bool operator_at(const Code& c, uint32_t pos) {
 //
 // Outside tracing, an expression made only of values that need no call (a
 // literal, a word holding plain data, a `word/integer` pick from a block, a
-// paren holding one such expression) and of integer operators the kernel
-// computes is given its value directly: nothing in it can fail, run code or
+// paren holding one such expression) and of integer and float operators the kernels
+// compute is given its value directly: nothing in it can fail, run code or
 // allocate, so no frame, no argument fetch and no trace event is due. Its
 // value is the one the ordinary evaluation gives. Anything else is left to
 // the ordinary path, with nothing changed.
@@ -350,17 +436,41 @@ inline const Cell* op_at(Cells cs, uint32_t pos) {
     return val && val->type() == TYPE_OP ? val : nullptr;
 }
 
-// The operator `op` at *pos applied by the integer kernel to *slot and the
+// The operator `op` at *pos applied by the number kernels (numeric_infix) to *slot and the
 // operand after it; on success *pos moves past the operand and the result
 // replaces *slot (as the ordinary call leaves it in the left operand's cell).
-inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
-    if (slot->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return false;
+bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth);
+[[gnu::noinline]] bool number_step_right(uint32_t* pos, Cell* slot, const Cell* op, const Cell* right);
+[[gnu::always_inline]] inline bool kernel_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_INTEGER || *pos + 1 >= cs.n) [[unlikely]]
+        return number_step(cs, pos, slot, op, depth);
     Cell right;
-    if (!quick_operand(cs.at + *pos + 1, &right, depth) || right.type() != TYPE_INTEGER) return false;
-    if (!integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
-        return false;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth)) return false;
+    if (right.type() != TYPE_INTEGER ||
+        !integer_infix(native::op_source_type(op), op->w1, int32_t(slot->w2), int32_t(right.w2), slot))
+        [[unlikely]]
+        return number_step_right(pos, slot, op, &right);
     *pos += 2;
     return true;
+}
+
+// kernel_step's other cases, out of line so that the integer one stays
+// small enough to inline: a float! left operand, or a right operand that
+// is a float! (or an integer division).
+[[gnu::noinline]] bool number_step_right(uint32_t* pos, Cell* slot, const Cell* op, const Cell* right) {
+    if (!actions::kernel_number(right->type())) return false;
+    const uint32_t source = native::op_source_type(op);
+    if (slot->type() == TYPE_INTEGER && right->type() == TYPE_INTEGER && (op->w1 != ACT_DIVIDE || source != TYPE_ACTION))
+        return false;
+    if (!number_infix(source, op->w1, slot, right)) return false;
+    *pos += 2;
+    return true;
+}
+[[gnu::noinline]] bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t depth) {
+    if (slot->type() != TYPE_FLOAT || *pos + 1 >= cs.n) return false;
+    Cell right;
+    if (!quick_operand(cs.at + *pos + 1, &right, depth)) return false;
+    return number_step_right(pos, slot, op, &right);
 }
 
 // The expression from *pos with its operators; on success *pos moves past it.
@@ -652,7 +762,7 @@ check:
 }
 
 // The operators from `pos` (the first one `op`) applied to *v by the
-// integer kernel: the position after them, or 0 (no operator ends there), at
+// number kernels: the position after them, or 0 (no operator ends there), at
 // the first one it refuses, when they cannot all be. Out of line, so that
 // kernel_step's inlining elsewhere is unchanged.
 [[gnu::noinline]] uint32_t kernel_operators_general(Cells cs, uint32_t pos, Cell* v, const Cell* op) {
@@ -667,15 +777,15 @@ check:
 // paren or path operand, an overflow, a remainder the kernel refuses),
 // nothing of it changed.
 [[gnu::always_inline]] inline int leaf_step(Cells cs, uint32_t* pos, Cell* v, const Cell* op) {
-    if (v->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return 0;
+    if (v->type() != TYPE_INTEGER || *pos + 1 >= cs.n) return v->type() == TYPE_FLOAT ? -1 : 0;
     const Cell* p = cs.at + *pos + 1;
     if (p->type() == TYPE_WORD) {
         // As quick_operand: a word whose value is not plain data, or cannot
-        // be read, has no quick value; one not integer! stops it.
+        // be read, has no quick value; one not a number stops it.
         p = peek_value(p);
-        if (!p || p->type() != TYPE_INTEGER) return 0;
+        if (!p || p->type() != TYPE_INTEGER) return p && p->type() == TYPE_FLOAT ? -1 : 0;
     } else if (p->type() != TYPE_INTEGER) {
-        return is_inert(p->type()) ? 0 : -1;
+        return is_inert(p->type()) && p->type() != TYPE_FLOAT ? 0 : -1;
     }
     if (!integer_infix<true>(native::op_source_type(op), op->w1, int32_t(v->w2), int32_t(p->w2), v))
         return -1;
@@ -708,7 +818,7 @@ KIV_NO_IVOPTS [[gnu::noinline]] uint32_t kernel_operators_leaf(Cells cs, uint32_
 // for anything else. Not while tracing (fetch_arg reports nothing for it
 // either way, but tracing goes by the ordinary path everywhere).
 // WithOperators, for an argument whose operators apply to it (not an
-// operator's right operand): operators after it that the integer kernel
+// operator's right operand): operators after it that the number kernels
 // computes are applied, as the look-ahead would apply them.
 template <bool WithOperators = false>
 [[gnu::always_inline]] inline bool plain_arg(Off spec, uint32_t i, Code& c) {
@@ -733,7 +843,7 @@ template <bool WithOperators = false>
     if (pos < n && p[1].type() == TYPE_WORD) {
         const Cell* op = peek_value(p + 1);
         if (op && op->type() == TYPE_OP) {
-            // An operator after it: the operators the integer kernel
+            // An operator after it: the operators the number kernels
             // computes, when they apply to this argument; else the call.
             if (!WithOperators) return false;
             // The first step inline (the common one operator, as `n - 1`).
@@ -1012,8 +1122,7 @@ Unwind exec_infix(const Cell& name, const Cell& fn, Code& c) {
     }
     // With two integers the result is computed here, under the frame the
     // evaluation of the right operand ran in.
-    if (base[0].type() == TYPE_INTEGER && base[1].type() == TYPE_INTEGER && !tracing &&
-        integer_infix(fn.type(), fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+    if (kernel_numbers(base, base + 1) && !tracing && numeric_infix(fn.type(), fn.w1, base, base + 1)) {
         stack::unwind_own();
         return UNWIND_NONE;
     }
@@ -1401,9 +1510,8 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
     // An operator whose right operand had to be evaluated (a call, a
     // paren): with two integers the result is computed here, under the
     // frame the evaluation of the operand ran in.
-    if (infix && fixed_count == 2 && refinements == 0 && base[0].type() == TYPE_INTEGER &&
-        base[1].type() == TYPE_INTEGER && !tracing &&
-        integer_infix(type, fn.w1, int32_t(base[0].w2), int32_t(base[1].w2), base)) {
+    if (infix && fixed_count == 2 && refinements == 0 && kernel_numbers(base, base + 1) && !tracing &&
+        numeric_infix(type, fn.w1, base, base + 1)) {
         stack::unwind();
         return UNWIND_NONE;
     }
@@ -1637,7 +1745,7 @@ inline Cell set_path_name(const Cell& v) {
 
 // The quick part of a set's value from *pos: its first operand (a value
 // needing no evaluation step; with `read`, already in *value) and the
-// operators after it that the integer kernel computes, into *value; *pos
+// operators after it that the number kernels computes, into *value; *pos
 // moves past them and *left is the operator there that the kernel refused
 // (null when none follows). False, with nothing changed, when the first
 // operand has no quick form.

@@ -54,13 +54,18 @@ struct FieldMemoEntry {
     Off values;
     uint32_t unused;
 };
-constexpr uint32_t FIELD_MEMO_SIZE = 64;
+// Direct-mapped by a multiplicative hash of the key: large enough that the
+// fields of the dozens of objects a program works on at once (bodies of a
+// simulation, the tasks of a queue, each with its fields) seldom evict one
+// another, small enough to stay in the first-level caches' reach.
+constexpr uint32_t FIELD_MEMO_BITS = 10;
+constexpr uint32_t FIELD_MEMO_SIZE = 1u << FIELD_MEMO_BITS;
 extern FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
 inline uint64_t field_memo_key(Off ctx, uint32_t symbol) {
     return uint64_t(ctx) << 32 | symbol;
 }
 inline FieldMemoEntry& field_memo_entry(Off ctx, uint32_t symbol) {
-    return field_memo[((ctx >> 2) ^ symbol) % FIELD_MEMO_SIZE];
+    return field_memo[(field_memo_key(ctx, symbol) * 0x9E3779B97F4A7C15ull) >> (64 - FIELD_MEMO_BITS)];
 }
 // The entry of the symbol in the context, or null.
 [[gnu::always_inline]] inline const FieldMemoEntry* memo_field_entry(Off ctx, uint32_t symbol) {

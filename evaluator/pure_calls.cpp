@@ -1,5 +1,7 @@
 #include "evaluator/pure_calls.h"
 
+#include "evaluator/fast_paths.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "evaluator/call_layout.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"
 #include "runtime/root.h"
@@ -618,6 +621,38 @@ inline bool plain_integers(const Cell* l) {
     return true;
 }
 
+// Operands that are not two integers: integer! with float! (either way
+// round) or two floats, computed as the float worker computes them. Inline
+// and without calls, so that the run's loop keeps its registers: anything
+// that would need one (a remainder, a comparison with an infinity or NaN)
+// is refused, and so are the equality operators (a form does not tell
+// equal from strict-equal, which differ on floats): the run is abandoned.
+[[gnu::always_inline]] inline bool apply_mixed(uint32_t op, Cell* l, const Cell* r) {
+    if (!actions::kernel_number(l->type()) || !actions::kernel_number(r->type())) return false;
+    if (l->type() == TYPE_INTEGER && r->type() == TYPE_INTEGER) return false;
+    const double a = actions::number_value(l), b = actions::number_value(r);
+    switch (op) {
+        case OP_ADD:
+            float_::make_at(l, a + b);
+            return true;
+        case OP_SUB:
+            float_::make_at(l, a - b);
+            return true;
+        case OP_MUL:
+            float_::make_at(l, a * b);
+            return true;
+        case OP_LT:
+        case OP_GT:
+        case OP_LE:
+        case OP_GE:
+            if (float_::special_q(a) || float_::special_q(b)) return false;
+            *l = logic::cell(op == OP_LT ? a < b : op == OP_GT ? a > b : op == OP_LE ? a <= b : a >= b);
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Arguments a form takes: plain values of its arguments' types.
 inline bool takes(const Form& f, const Cell* args) {
     for (uint32_t i = 0; i < f.argc; ++i) {
@@ -679,7 +714,9 @@ pop:
 #define BINARY(label, op)                                                                          \
     label : {                                                                                      \
         Cell* l = sp - 2;                                                                          \
-        if (!plain_integers(l) || !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))) goto abandon; \
+        if ((!plain_integers(l) || !apply(op, l, int32_t(l[0].w2), int32_t(l[1].w2))) &&         \
+            !apply_mixed(op, l, l + 1))                                                            \
+            goto abandon;                                                                          \
         --sp;                                                                                      \
         NEXT;                                                                                      \
     }
@@ -688,9 +725,11 @@ pop:
     label : {                                                                   \
         const Cell& a = base[in.a];                                             \
         const Cell& k = consts[in.b];                                           \
-        if (a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER) goto abandon; \
         *sp = a;                                                                \
-        if (!apply(op, sp, int32_t(a.w2), int32_t(k.w2))) goto abandon;         \
+        if ((a.type() != TYPE_INTEGER || k.type() != TYPE_INTEGER ||            \
+             !apply(op, sp, int32_t(a.w2), int32_t(k.w2))) &&                   \
+            !apply_mixed(op, sp, &k))                                           \
+            goto abandon;                                                       \
         ++sp;                                                                   \
         NEXT;                                                                   \
     }

@@ -157,18 +157,21 @@ SeriesFrame* find_series_frame(uint64_t need) {
     if (!f) {
         if (run_collection()) {
             f = find_series_frame(need);
-            // The frames keep free room of at least twice the data the
-            // collection left live, so that the next one comes after about
-            // twice as many new bytes as it will have to mark.
+            // The frames keep free room of at least the data the collection
+            // left live, so that the next one comes after about as many new
+            // bytes as it will have to mark: the heap stays near twice the
+            // live data (allocation-heavy programs peak near the memory of
+            // other interpreters), and the marking per new byte stays
+            // bounded.
             uint64_t used = 0, room = 0;
             for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
                 const SeriesFrame* g = at<SeriesFrame>(o);
                 used += g->first_free - g->data_start();
                 room += g->free_bytes();
             }
-            if (room < 2 * used) {
+            if (room < used) {
                 // One frame makes up the shortfall (whole megabytes, at most 64).
-                uint64_t lack = std::min<uint64_t>(2 * used - room + need, uint64_t(64) << 20);
+                uint64_t lack = std::min<uint64_t>(used - room + need, uint64_t(64) << 20);
                 lack = (lack + INITIAL_FRAME_SIZE - 1) & ~uint64_t(INITIAL_FRAME_SIZE - 1);
                 f = lack > record.next_frame_size ? new_series_frame(uint32_t(lack)) : nullptr;
             }

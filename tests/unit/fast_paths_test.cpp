@@ -51,12 +51,16 @@ struct MathCase {
 const MathCase MATH_OPS[] = {
     {OP_ADD, ACT_ADD}, {OP_SUB, ACT_SUBTRACT}, {OP_MUL, ACT_MULTIPLY},
     {OP_OR, ACT_OR_T}, {OP_AND, ACT_AND_T},           {OP_XOR, ACT_XOR_T},
+    {OP_DIV, ACT_DIVIDE}, {OP_REM, ACT_REMAINDER},
 };
 
 TEST_F(FastPathsTest, MathMatchesTheActions) {
     std::vector<Cell> values = {integer::cell(2147483647), integer::cell(1),        integer::cell(65536),
                                 integer::cell(-2147483647 - 1), integer::cell(-3), float_::cell(1.5),
-                                float_::cell(-0.25),       hold(eval_text("3%"))};
+                                float_::cell(-0.25),       hold(eval_text("3%")), integer::cell(0),
+                                integer::cell(-1),         integer::cell(7),          float_::cell(0.0),
+                                float_::cell(-0.0),        float_::cell(float_::POS_INF),
+                                float_::cell(float_::QUIET_NAN), float_::cell(1e308)};
     for (const MathCase& m : MATH_OPS)
         for (const Cell& a : values)
             for (const Cell& b : values) {
@@ -88,7 +92,10 @@ TEST_F(FastPathsTest, MathMatchesTheActions) {
 
 TEST_F(FastPathsTest, ComparisonsMatchTheComparisonAction) {
     std::vector<Cell> values = {integer::cell(3),    integer::cell(-7),        float_::cell(3.0),
-                                hold(eval_text("\"a\"")), none::cell(),       logic::cell(true)};
+                                hold(eval_text("\"a\"")), none::cell(),       logic::cell(true),
+                                float_::cell(3.0000000000000004), float_::cell(-7.5), float_::cell(float_::POS_INF),
+                                float_::cell(float_::NEG_INF), float_::cell(float_::QUIET_NAN), float_::cell(-0.0),
+                                integer::cell(0)};
     const int32_t ops[] = {COMP_EQUAL,   COMP_NOT_EQUAL,    COMP_STRICT_EQUAL, COMP_LESSER,
                            COMP_LESSER_EQUAL, COMP_GREATER, COMP_GREATER_EQUAL, COMP_SAME};
     for (int32_t op : ops)

@@ -127,11 +127,15 @@ TEST_F(PureCallsTest, AbandonedRunsGiveTheInterpretersResult) {
     EXPECT_EQ(r.value, "2147483648.0");
     EXPECT_EQ(r.runs, 0u);
 
-    // Values the form does not compute: each level's run is abandoned
-    // until the function keeps no form.
+    // Floats are computed by the form, as the actions compute them.
     define("fact", "n", "either n < 2 [1] [n * fact n - 1]");
     r = run("fact 5.0");
     EXPECT_EQ(r.value, "120.0");
+    EXPECT_EQ(r.abandoned, 0u);
+    // Values the form does not compute: each level's run is abandoned
+    // until the function keeps no form.
+    r = run("fact 500%");
+    EXPECT_EQ(r.value, "12000%");
     EXPECT_EQ(r.abandoned, 3u);
     r = run("fact 10");
     EXPECT_EQ(r.value, "3628800");
