@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
+#include "datatypes/keyword_map.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -64,21 +65,11 @@ enum Keyword : uint8_t {
     KW_KEEP,
 };
 
-// Keyword code by canonical symbol id, and by symbol id as met.
-std::vector<uint8_t> keyword_table;
-std::vector<uint8_t> keyword_by_id;
-// keyword_by_id's data and size as the hot path reads them (two loads, not
-// the vector's three).
-const uint8_t* keyword_ids = nullptr;
-uint32_t keyword_ids_size = 0;
+KeywordMap keywords;
 
 void build_keywords() {
-    struct Entry {
-        uint32_t symbol;
-        Keyword kw;
-    };
     using fixed::sym;
-    const Entry entries[] = {
+    const KeywordMap::Entry entries[] = {
         {sym[fixed::SYM_PIPE], KW_PIPE},       {sym[fixed::SYM_SKIP], KW_SKIP},
         {sym[fixed::SYM_ANY], KW_ANY},         {sym[fixed::SYM_SOME], KW_SOME},
         {sym[fixed::SYM_OPT], KW_OPT},         {sym[fixed::SYM_WHILE], KW_WHILE},
@@ -93,42 +84,11 @@ void build_keywords() {
         {sym[fixed::SYM_INSERT], KW_INSERT},   {fixed::words[fixed::W_CHANGE].w2, KW_CHANGE},
         {sym[fixed::SYM_COLLECT], KW_COLLECT}, {sym[fixed::SYM_KEEP], KW_KEEP},
     };
-    keyword_table.clear();
-    keyword_by_id.clear();
-    keyword_ids = nullptr;
-    keyword_ids_size = 0;
-    for (const Entry& e : entries) {
-        uint32_t c = symbol::resolve(e.symbol);
-        if (c >= keyword_table.size()) keyword_table.resize(c + 1, KW_NO);
-        keyword_table[c] = e.kw;
-    }
-}
-
-// The keyword of each symbol id met so far (KW_UNKNOWN: not looked up yet),
-// so that the hot path is one load.
-constexpr uint8_t KW_UNKNOWN = 0xFF;
-
-Keyword lookup_keyword(uint32_t id) {
-    uint32_t c = symbol::resolve(id);
-    Keyword kw = c < keyword_table.size() ? Keyword(keyword_table[c]) : KW_NO;
-    if (id < (1u << 20)) {
-        if (id >= keyword_by_id.size()) {
-            keyword_by_id.resize(id + 1024, KW_UNKNOWN);
-            keyword_ids = keyword_by_id.data();
-            keyword_ids_size = uint32_t(keyword_by_id.size());
-        }
-        keyword_by_id[id] = kw;
-    }
-    return kw;
+    keywords.build(entries, std::size(entries));
 }
 
 inline Keyword keyword_of(const Cell& word) {
-    uint32_t id = word.w2;
-    if (id < keyword_ids_size) {
-        uint8_t k = keyword_ids[id];
-        if (k != KW_UNKNOWN) return Keyword(k);
-    }
-    return lookup_keyword(id);
+    return Keyword(keywords.of(word.w2));
 }
 
 // ---- Trace events -----------------------------------------------------------------------

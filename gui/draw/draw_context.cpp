@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/keyword_map.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
@@ -112,53 +113,26 @@ bool colour_of(const Cell& v, uint32_t* colour) {
 
 namespace {
 
-struct KeywordName {
-    int kw;
-    const char* name;
-};
 
-const KeywordName KEYWORD_NAMES[] = {
-    {KW_PEN, "pen"}, {KW_FILL_PEN, "fill-pen"}, {KW_BOX, "box"}, {KW_LINE, "line"},
-    {KW_LINE_WIDTH, "line-width"}, {KW_LINE_JOIN, "line-join"}, {KW_LINE_CAP, "line-cap"},
-    {KW_LINE_PATTERN, "line-pattern"}, {KW_TRIANGLE, "triangle"}, {KW_POLYGON, "polygon"},
-    {KW_CIRCLE, "circle"}, {KW_ELLIPSE, "ellipse"}, {KW_ANTI_ALIAS, "anti-alias"}, {KW_FONT, "font"},
-    {KW_TEXT, "text"}, {KW_ARC, "arc"}, {KW_CURVE, "curve"}, {KW_SPLINE, "spline"}, {KW_IMAGE, "image"},
-    {KW_SHADOW, "shadow"}, {KW_CLIP, "clip"}, {KW_SHAPE, "shape"}, {KW_ROTATE, "rotate"},
-    {KW_SCALE, "scale"}, {KW_TRANSLATE, "translate"}, {KW_SKEW, "skew"}, {KW_TRANSFORM, "transform"},
-    {KW_PUSH, "push"}, {KW_MATRIX, "matrix"}, {KW_RESET_MATRIX, "reset-matrix"},
-    {KW_INVERT_MATRIX, "invert-matrix"}, {KW_OFF, "off"}, {KW_LINEAR, "linear"}, {KW_RADIAL, "radial"},
-    {KW_DIAMOND, "diamond"}, {KW_PAD, "pad"}, {KW_REPEAT, "repeat"}, {KW_REFLECT, "reflect"},
-    {KW_PATTERN, "pattern"}, {KW_BITMAP, "bitmap"}, {KW_TILE, "tile"}, {KW_FLIP_X, "flip-x"},
-    {KW_FLIP_Y, "flip-y"}, {KW_FLIP_XY, "flip-xy"}, {KW_CLAMP, "clamp"}, {KW_MITER, "miter"},
-    {KW_BEVEL, "bevel"}, {KW_ROUND, "round"}, {KW_MITER_BEVEL, "miter-bevel"}, {KW_FLAT, "flat"},
-    {KW_SQUARE, "square"}, {KW_CLOSED, "closed"}, {KW_BORDER, "border"}, {KW_CROP, "crop"},
-    {KW_INSET, "inset"}, {KW_REPLACE, "replace"}, {KW_INTERSECT, "intersect"}, {KW_UNION, "union"},
-    {KW_XOR, "xor"}, {KW_EXCLUDE, "exclude"}, {KW_MOVE, "move"}, {KW_HLINE, "hline"},
-    {KW_VLINE, "vline"}, {KW_CURV, "curv"}, {KW_QCURVE, "qcurve"}, {KW_QCURV, "qcurv"},
-    {KW_CLOSE, "close"}, {KW_SWEEP, "sweep"}, {KW_LARGE, "large"},
-};
-
-// Keyword by canonical symbol id; built on the first pass (interning may
-// allocate, so it happens before any drawing starts).
-std::vector<uint8_t> keyword_table;
+// Built on the first pass (interning the names may allocate, so it happens
+// before any drawing starts).
+KeywordMap keywords;
 
 void build_keywords() {
-    if (!keyword_table.empty()) return;
-    std::vector<uint8_t> table;
-    for (const KeywordName& k : KEYWORD_NAMES) {
-        uint32_t id = symbol::resolve(symbol::make(k.name));
-        if (id >= table.size()) table.resize(id + 1, KW_NONE);
-        table[id] = uint8_t(k.kw);
-    }
-    keyword_table = std::move(table);
+    if (keywords.built()) return;
+    const KeywordMap::Entry entries[] = {
+#define KIV_DRAW_KEYWORD_ENTRY(id, name) {symbol::make(name), uint8_t(id)},
+        KIV_DRAW_KEYWORDS(KIV_DRAW_KEYWORD_ENTRY)
+#undef KIV_DRAW_KEYWORD_ENTRY
+    };
+    keywords.build(entries, std::size(entries));
 }
 
 }  // namespace
 
 int keyword(const Cell& v) {
     if (v.type() != TYPE_WORD && v.type() != TYPE_LIT_WORD) return KW_NONE;
-    uint32_t id = symbol::resolve(v.w2);
-    return id < keyword_table.size() ? int(keyword_table[id]) : int(KW_NONE);
+    return keywords.of(v.w2);
 }
 
 // ---- Errors -----------------------------------------------------------------------------------

@@ -228,20 +228,88 @@ Unwind parse_shape(Context& c, const Cell& block, bool for_clip);
 // value is not an image with pixels.
 cairo_surface_t* image_surface(Context& c, const Cell& image);
 
-// Keywords of the dialect and its sub-dialects.
+// Keywords of the dialect and its sub-dialects: one row each, the code and
+// the word.
+// clang-format off
+#define KIV_DRAW_KEYWORDS(X) \
+    X(KW_PEN, "pen") \
+    X(KW_FILL_PEN, "fill-pen") \
+    X(KW_BOX, "box") \
+    X(KW_LINE, "line") \
+    X(KW_LINE_WIDTH, "line-width") \
+    X(KW_LINE_JOIN, "line-join") \
+    X(KW_LINE_CAP, "line-cap") \
+    X(KW_LINE_PATTERN, "line-pattern") \
+    X(KW_TRIANGLE, "triangle") \
+    X(KW_POLYGON, "polygon") \
+    X(KW_CIRCLE, "circle") \
+    X(KW_ELLIPSE, "ellipse") \
+    X(KW_ANTI_ALIAS, "anti-alias") \
+    X(KW_FONT, "font") \
+    X(KW_TEXT, "text") \
+    X(KW_ARC, "arc") \
+    X(KW_CURVE, "curve") \
+    X(KW_SPLINE, "spline") \
+    X(KW_IMAGE, "image") \
+    X(KW_SHADOW, "shadow") \
+    X(KW_CLIP, "clip") \
+    X(KW_SHAPE, "shape") \
+    X(KW_ROTATE, "rotate") \
+    X(KW_SCALE, "scale") \
+    X(KW_TRANSLATE, "translate") \
+    X(KW_SKEW, "skew") \
+    X(KW_TRANSFORM, "transform") \
+    X(KW_PUSH, "push") \
+    X(KW_MATRIX, "matrix") \
+    X(KW_RESET_MATRIX, "reset-matrix") \
+    X(KW_INVERT_MATRIX, "invert-matrix") \
+    /* argument words */ \
+    X(KW_OFF, "off") \
+    X(KW_LINEAR, "linear") \
+    X(KW_RADIAL, "radial") \
+    X(KW_DIAMOND, "diamond") \
+    X(KW_PAD, "pad") \
+    X(KW_REPEAT, "repeat") \
+    X(KW_REFLECT, "reflect") \
+    X(KW_PATTERN, "pattern") \
+    X(KW_BITMAP, "bitmap") \
+    X(KW_TILE, "tile") \
+    X(KW_FLIP_X, "flip-x") \
+    X(KW_FLIP_Y, "flip-y") \
+    X(KW_FLIP_XY, "flip-xy") \
+    X(KW_CLAMP, "clamp") \
+    X(KW_MITER, "miter") \
+    X(KW_BEVEL, "bevel") \
+    X(KW_ROUND, "round") \
+    X(KW_MITER_BEVEL, "miter-bevel") \
+    X(KW_FLAT, "flat") \
+    X(KW_SQUARE, "square") \
+    X(KW_CLOSED, "closed") \
+    X(KW_BORDER, "border") \
+    X(KW_CROP, "crop") \
+    X(KW_INSET, "inset") \
+    X(KW_REPLACE, "replace") \
+    X(KW_INTERSECT, "intersect") \
+    X(KW_UNION, "union") \
+    X(KW_XOR, "xor") \
+    X(KW_EXCLUDE, "exclude") \
+    /* shape commands */ \
+    X(KW_MOVE, "move") \
+    X(KW_HLINE, "hline") \
+    X(KW_VLINE, "vline") \
+    X(KW_CURV, "curv") \
+    X(KW_QCURVE, "qcurve") \
+    X(KW_QCURV, "qcurv") \
+    X(KW_CLOSE, "close") \
+    X(KW_SWEEP, "sweep") \
+    X(KW_LARGE, "large") \
+    /* end */
+// clang-format on
 enum Keyword : int {
     KW_NONE = 0,
-    KW_PEN, KW_FILL_PEN, KW_BOX, KW_LINE, KW_LINE_WIDTH, KW_LINE_JOIN, KW_LINE_CAP, KW_LINE_PATTERN,
-    KW_TRIANGLE, KW_POLYGON, KW_CIRCLE, KW_ELLIPSE, KW_ANTI_ALIAS, KW_FONT, KW_TEXT, KW_ARC, KW_CURVE,
-    KW_SPLINE, KW_IMAGE, KW_SHADOW, KW_CLIP, KW_SHAPE, KW_ROTATE, KW_SCALE, KW_TRANSLATE, KW_SKEW,
-    KW_TRANSFORM, KW_PUSH, KW_MATRIX, KW_RESET_MATRIX, KW_INVERT_MATRIX,
-    // argument words
-    KW_OFF, KW_LINEAR, KW_RADIAL, KW_DIAMOND, KW_PAD, KW_REPEAT, KW_REFLECT, KW_PATTERN, KW_BITMAP,
-    KW_TILE, KW_FLIP_X, KW_FLIP_Y, KW_FLIP_XY, KW_CLAMP, KW_MITER, KW_BEVEL, KW_ROUND, KW_MITER_BEVEL,
-    KW_FLAT, KW_SQUARE, KW_CLOSED, KW_BORDER, KW_CROP, KW_INSET, KW_REPLACE, KW_INTERSECT, KW_UNION,
-    KW_XOR, KW_EXCLUDE,
-    // shape commands
-    KW_MOVE, KW_HLINE, KW_VLINE, KW_CURV, KW_QCURVE, KW_QCURV, KW_CLOSE, KW_SWEEP, KW_LARGE,
+#define KIV_DRAW_KEYWORD_ENUM(id, name) id,
+    KIV_DRAW_KEYWORDS(KIV_DRAW_KEYWORD_ENUM)
+#undef KIV_DRAW_KEYWORD_ENUM
     KW_COUNT
 };
 
