@@ -157,14 +157,15 @@ namespace {
 
 // The scan gives the index's answer: case variants share one probe
 // sequence and enter it in order of addition (words are never removed), so
-// the probe meets the earliest matching word, as the scan does. Outside the
-// global context every word was added by a case-insensitive look-up, so a
-// word of the very symbol is the only match there: an exact pass comes first.
-int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
-    if (!case_insensitive || ctx != root::global_context) {
+// the probe meets the earliest matching word, as the scan does. A
+// case-insensitive look-up is one pass: the exact symbol or its canonical
+// form, whichever comes first (outside the global context every word was
+// added by a case-insensitive look-up, so there is at most one match).
+int32_t scan_words(const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
+    if (!case_insensitive) {
         for (uint32_t i = 0; i < n; ++i)
             if (words[i].w2 == symbol) return int32_t(i);
-        if (!case_insensitive) return -1;
+        return -1;
     }
     uint32_t count;
     const Cell* symbols = hashtable::symbol_cells(&count);
@@ -183,7 +184,7 @@ int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     const SeriesBuffer* b = buffer_of(words_node(ctx));
     uint32_t n = b->byte_count() >> 4;
-    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, symbol, case_insensitive);
+    if (n <= SCAN_WORDS) return scan_words(b->head_cell(), n, symbol, case_insensitive);
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 
