@@ -17,10 +17,19 @@ namespace kiv::interpreter::spec {
 
 namespace {
 
+// The typeset holds type t at bit 0x80 >> (t % 8) of byte t / 8; the mask at
+// bit t % 32 of word t / 32: each of the first eight bytes, bits reversed.
 void fill_accept(SpecEntry& e) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, e.ts, sizeof bytes);
     e.accept[0] = e.accept[1] = 0;
-    for (uint32_t t = 0; t < 64; ++t)
-        if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
+    for (uint32_t k = 0; k < 8; ++k) {
+        uint32_t b = bytes[k];
+        b = ((b & 0xF0u) >> 4) | ((b & 0x0Fu) << 4);
+        b = ((b & 0xCCu) >> 2) | ((b & 0x33u) << 2);
+        b = ((b & 0xAAu) >> 1) | ((b & 0x55u) << 1);
+        e.accept[k >> 2] |= b << ((k & 3) * 8);
+    }
 }
 
 // The typeset of a type block (default when empty).
