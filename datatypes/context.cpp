@@ -98,13 +98,13 @@ inline void mark_set(Off ctx, uint32_t n) {
 constexpr uint32_t FILTER_WORDS = 256;
 struct BindFilter {
     uint64_t bits[4] = {~0ull, ~0ull, ~0ull, ~0ull};
-    explicit BindFilter(Off ctx) {
+    const Cell* symbols;  // nothing allocates while binding: the table stays put
+    uint32_t count;
+    explicit BindFilter(Off ctx) : symbols(hashtable::symbol_cells(&count)) {
         const SeriesBuffer* b = buffer_of(words_node(ctx));
         uint32_t n = b->byte_count() >> 4;
         if (n > FILTER_WORDS) return;
         bits[0] = bits[1] = bits[2] = bits[3] = 0;
-        uint32_t count;
-        const Cell* symbols = hashtable::symbol_cells(&count);
         const Cell* words = b->head_cell();
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t canon = hashtable::canonical_in(symbols, count, words[i].w2);
@@ -112,7 +112,7 @@ struct BindFilter {
         }
     }
     bool may_hold(uint32_t symbol) const {
-        uint32_t canon = hashtable::canonical_symbol(symbol);
+        uint32_t canon = hashtable::canonical_in(symbols, count, symbol);
         return (bits[(canon >> 6) & 3] >> (canon & 63)) & 1;
     }
 };
