@@ -90,7 +90,34 @@ inline void mark_set(Off ctx, uint32_t n) {
     if (kind(ctx) == KIND_OBJECT && n < word_count(ctx)) word_at(ctx, n)->header |= header::WORD_SET;
 }
 
-void bind_cells(Off node, Off ctx, bool self) {
+// A quick no for binding: one bit per canonical symbol id modulo 256 of a
+// context's words. A word whose bit is clear is not in the context, so the
+// look-up is skipped (most words of a body are not among its context's).
+// Binding adds no word and changes no symbol, so the filter holds for the
+// whole walk. Contexts of more than FILTER_WORDS words take every word.
+constexpr uint32_t FILTER_WORDS = 256;
+struct BindFilter {
+    uint64_t bits[4] = {~0ull, ~0ull, ~0ull, ~0ull};
+    const Cell* symbols;  // nothing allocates while binding: the table stays put
+    uint32_t count;
+    explicit BindFilter(Off ctx) : symbols(hashtable::symbol_cells(&count)) {
+        const SeriesBuffer* b = buffer_of(words_node(ctx));
+        uint32_t n = b->byte_count() >> 4;
+        if (n > FILTER_WORDS) return;
+        bits[0] = bits[1] = bits[2] = bits[3] = 0;
+        const Cell* words = b->head_cell();
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t canon = hashtable::canonical_in(symbols, count, words[i].w2);
+            bits[(canon >> 6) & 3] |= 1ull << (canon & 63);
+        }
+    }
+    bool may_hold(uint32_t symbol) const {
+        uint32_t canon = hashtable::canonical_in(symbols, count, symbol);
+        return (bits[(canon >> 6) & 3] >> (canon & 63)) & 1;
+    }
+};
+
+void bind_cells(Off node, Off ctx, bool self, const BindFilter& filter) {
     if (cycles::find(node)) return;
     cycles::push(node);
     // Binding never allocates in the arena (look-ups only), but the buffer
@@ -112,7 +139,7 @@ void bind_cells(Off node, Off ctx, bool self) {
             case TYPE_LIT_WORD:
             case TYPE_GET_WORD:
             case TYPE_REFINEMENT:
-                bind_word(ctx, c);
+                if (filter.may_hold(c->w2)) bind_word(ctx, c);
                 break;
             case TYPE_BLOCK:
             case TYPE_PAREN:
@@ -121,7 +148,7 @@ void bind_cells(Off node, Off ctx, bool self) {
             case TYPE_SET_PATH:
             case TYPE_GET_PATH:
             case TYPE_HASH:
-                if (c->w2) bind_cells(c->w2, ctx, self);
+                if (c->w2) bind_cells(c->w2, ctx, self, filter);
                 break;
             default:
                 break;
@@ -157,14 +184,15 @@ namespace {
 
 // The scan gives the index's answer: case variants share one probe
 // sequence and enter it in order of addition (words are never removed), so
-// the probe meets the earliest matching word, as the scan does. Outside the
-// global context every word was added by a case-insensitive look-up, so a
-// word of the very symbol is the only match there: an exact pass comes first.
-int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
-    if (!case_insensitive || ctx != root::global_context) {
+// the probe meets the earliest matching word, as the scan does. A
+// case-insensitive look-up is one pass: the exact symbol or its canonical
+// form, whichever comes first (outside the global context every word was
+// added by a case-insensitive look-up, so there is at most one match).
+int32_t scan_words(const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
+    if (!case_insensitive) {
         for (uint32_t i = 0; i < n; ++i)
             if (words[i].w2 == symbol) return int32_t(i);
-        if (!case_insensitive) return -1;
+        return -1;
     }
     uint32_t count;
     const Cell* symbols = hashtable::symbol_cells(&count);
@@ -183,7 +211,7 @@ int32_t scan_words(Off ctx, const Cell* words, uint32_t n, uint32_t symbol, bool
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     const SeriesBuffer* b = buffer_of(words_node(ctx));
     uint32_t n = b->byte_count() >> 4;
-    if (n <= SCAN_WORDS) return scan_words(ctx, b->head_cell(), n, symbol, case_insensitive);
+    if (n <= SCAN_WORDS) return scan_words(b->head_cell(), n, symbol, case_insensitive);
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 
@@ -351,7 +379,7 @@ int32_t bind_word(Off ctx, Cell* word) {
 }
 
 Cell* bind(Cell* block, Off ctx, bool self) {
-    if (block->w2) bind_cells(block->w2, ctx, self);
+    if (block->w2) bind_cells(block->w2, ctx, self, BindFilter(ctx));
     return block;
 }
 

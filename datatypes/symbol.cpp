@@ -149,8 +149,10 @@ Cell* get(uint32_t id) {
 }
 
 uint32_t resolve(uint32_t id) {
-    if (!valid(id)) return id;
-    int32_t alias = int32_t(cell_of(id)->w1);
+    // The symbol block read once: resolve runs for every word looked up.
+    Off node = block_node();
+    if (!node || id == 0 || id > series::count(node)) return id;
+    int32_t alias = int32_t(buffer_of(node)->head_cell()[id - 1].w1);
     return alias > 0 ? uint32_t(alias) : id;
 }
 

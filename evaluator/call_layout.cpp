@@ -17,10 +17,19 @@ namespace kiv::interpreter::spec {
 
 namespace {
 
+// The typeset holds type t at bit 0x80 >> (t % 8) of byte t / 8; the mask at
+// bit t % 32 of word t / 32: each of the first eight bytes, bits reversed.
 void fill_accept(SpecEntry& e) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, e.ts, sizeof bytes);
     e.accept[0] = e.accept[1] = 0;
-    for (uint32_t t = 0; t < 64; ++t)
-        if (ts_has(e.ts, t)) e.accept[t >> 5] |= 1u << (t & 31);
+    for (uint32_t k = 0; k < 8; ++k) {
+        uint32_t b = bytes[k];
+        b = ((b & 0xF0u) >> 4) | ((b & 0x0Fu) << 4);
+        b = ((b & 0xCCu) >> 2) | ((b & 0x33u) << 2);
+        b = ((b & 0xAAu) >> 1) | ((b & 0x55u) << 1);
+        e.accept[k >> 2] |= b << ((k & 3) * 8);
+    }
 }
 
 // The typeset of a type block (default when empty).
@@ -46,8 +55,10 @@ std::vector<uint8_t> layout_bytes(const Cell& fn) {
     Cell spec{TYPE_BLOCK, 0, fn.w2, 0};
     uint32_t ret = fixed::canonical(fixed::SYM_RETURN);
     uint32_t local = fixed::canonical(fixed::REF_LOCAL);
-    std::vector<SpecEntry> fixed_args;
-    std::vector<std::vector<SpecEntry>> refs;  // refinement entry first, then its arguments
+    // The entries in the order written, which is their final order: the
+    // fixed arguments come before the first refinement, and an argument
+    // after a refinement belongs to the last one written.
+    std::vector<SpecEntry> all;
     SpecHeader h{};
     bool in_local = false;
     uint32_t n = series::count(spec.w2);
@@ -76,11 +87,8 @@ std::vector<uint8_t> layout_bytes(const Cell& fn) {
                 } else {
                     e.ts[0] = default_ts.w1, e.ts[1] = default_ts.w2, e.ts[2] = default_ts.w3;
                 }
-                if (refs.empty()) {
-                    fixed_args.push_back(e);
-                } else {
-                    refs.back().push_back(e);
-                }
+                if (h.refinements == 0) ++h.fixed;
+                all.push_back(e);
                 break;
             }
             case TYPE_SET_WORD: {
@@ -109,57 +117,57 @@ std::vector<uint8_t> layout_bytes(const Cell& fn) {
                 e.kind_mode = K_REF;
                 e.symbol = v.w2;
                 e.canonical = symbol::resolve(v.w2);
-                refs.push_back({e});
+                all.push_back(e);
+                ++h.refinements;
                 break;
             }
             default:
                 break;  // doc strings, the attribute block
         }
     }
-    h.fixed = uint32_t(fixed_args.size());
-    h.refinements = uint32_t(refs.size());
-    std::vector<SpecEntry> all;
-    uint32_t fpos = 0;
-    for (SpecEntry& e : fixed_args) {
-        fill_accept(e);
-        e.fpos = e.npos = fpos++;
-        all.push_back(e);
-    }
-    uint32_t npos = fpos;
-    for (uint32_t r = 0; r < refs.size(); ++r) {
-        auto& group = refs[r];
-        SpecEntry& re = group[0];
-        re.ordinal = r;
-        re.nargs = uint32_t(group.size() - 1);
-        re.fpos = fpos++;
-        re.npos = npos;
-        all.push_back(re);
-        for (size_t k = 1; k < group.size(); ++k) {
-            fill_accept(group[k]);
-            group[k].fpos = fpos++;
-            group[k].npos = npos++;
-            group[k].ordinal = r;
-            all.push_back(group[k]);
+    // Argument cells: a function's frame holds each refinement's flag
+    // before its arguments (fpos); a native's holds every refinement's
+    // arguments after the fixed ones (npos).
+    uint32_t fpos = 0, npos = h.fixed;
+    uint32_t ref_at = 0;  // the entry of the current refinement
+    int32_t ordinal = -1;
+    for (uint32_t i = 0; i < all.size(); ++i) {
+        SpecEntry& e = all[i];
+        if ((e.kind_mode & 0xFF) == K_REF) {
+            e.ordinal = uint32_t(++ordinal);
+            e.fpos = fpos++;
+            e.npos = npos;
+            ref_at = i;
+            continue;
         }
-        h.ref_args += re.nargs;
+        fill_accept(e);
+        if (ordinal < 0) {
+            e.fpos = e.npos = fpos++;
+            continue;
+        }
+        e.fpos = fpos++;
+        e.npos = npos++;
+        e.ordinal = uint32_t(ordinal);
+        ++all[ref_at].nargs;
+        ++h.ref_args;
     }
     h.frame_cells = fpos + h.locals;
     h.entries = uint32_t(all.size());
     // Refinement entries in ordinal order, for lookups by number: their
     // entry indexes, appended after the entries.
-    std::vector<uint32_t> table;
-    for (uint32_t i = 0; i < all.size(); ++i)
-        if ((all[i].kind_mode & 0xFF) == K_REF) table.push_back(i);
     h.ref_table = h.entries;  // the table starts where the entries end (in entry-size units below)
 
     std::vector<uint8_t> bytes(sizeof(SpecHeader) + all.size() * sizeof(SpecEntry) +
-                               table.size() * sizeof(uint32_t));
+                               h.refinements * sizeof(uint32_t));
     uint8_t* p = bytes.data();
     std::memcpy(p, &h, sizeof h);
     if (!all.empty()) std::memcpy(p + sizeof h, all.data(), all.size() * sizeof(SpecEntry));
-    if (!table.empty())
-        std::memcpy(p + sizeof h + all.size() * sizeof(SpecEntry), table.data(),
-                    table.size() * sizeof(uint32_t));
+    uint8_t* table = p + sizeof h + all.size() * sizeof(SpecEntry);
+    for (uint32_t i = 0; i < all.size(); ++i)
+        if ((all[i].kind_mode & 0xFF) == K_REF) {
+            std::memcpy(table, &i, sizeof i);
+            table += sizeof i;
+        }
     return bytes;
 }
 

@@ -1,6 +1,5 @@
 #include "evaluator/interpreter.h"
 
-#include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
@@ -34,6 +33,7 @@
 #include "runtime/arena.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/lowlevel.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
@@ -81,16 +81,13 @@ constexpr uintptr_t STACK_MARGIN = 512u << 10;
 #endif
 
 void init_stack_guard() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
-    void* addr = nullptr;
+    uintptr_t addr = 0;
     size_t size = 0;
-    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && size > 0) {
+    if (lowlevel::thread_stack(&addr, &size) && size > 0) {
         uintptr_t margin = std::min<uintptr_t>(STACK_MARGIN, size / 4);
-        stack_floor = uintptr_t(addr) + margin;
-        stack_ceiling = uintptr_t(addr) + size;
+        stack_floor = addr + margin;
+        stack_ceiling = addr + size;
     }
-    pthread_attr_destroy(&attr);
 }
 
 [[noreturn]] void machine_overflow() {

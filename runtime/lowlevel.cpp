@@ -370,16 +370,37 @@ int32_t fault_error_number(int signo, int code, bool stack_overflow) {
     }
 }
 
+bool thread_stack(uintptr_t* low, size_t* size) {
+    struct Bounds {
+        bool asked = false, known = false;
+        uintptr_t low = 0;
+        size_t size = 0;
+    };
+    thread_local Bounds bounds;
+    if (!bounds.asked) {
+        bounds.asked = true;
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* addr = nullptr;
+            size_t n = 0;
+            if (pthread_attr_getstack(&attr, &addr, &n) == 0) {
+                bounds.known = true;
+                bounds.low = reinterpret_cast<uintptr_t>(addr);
+                bounds.size = n;
+            }
+            pthread_attr_destroy(&attr);
+        }
+    }
+    *low = bounds.low;
+    *size = bounds.size;
+    return bounds.known;
+}
+
 void install_fault_handlers() {
     find_executable();
 
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        void* addr = nullptr;
-        size_t size = 0;
-        if (pthread_attr_getstack(&attr, &addr, &size) == 0) stack_low = reinterpret_cast<uintptr_t>(addr);
-        pthread_attr_destroy(&attr);
-    }
+    size_t stack_size = 0;
+    thread_stack(&stack_low, &stack_size);
 
     static void* alt_stack = nullptr;
     if (!alt_stack) {

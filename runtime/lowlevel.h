@@ -151,6 +151,11 @@ int32_t fault_error_number(int signo, int si_code, bool stack_overflow);
 // exit; records the main thread's stack bounds for overflow detection.
 void install_fault_handlers();
 
+// The calling thread's stack: its lowest address and size. Asked of the
+// system once per thread (reading the bounds parses /proc/self/maps) and
+// remembered. False when the system does not tell.
+bool thread_stack(uintptr_t* low, size_t* size);
+
 // ---- Tracked heap -----------------------------------------------------------
 
 // Requests above this many bytes are refused as out of memory without asking
