@@ -61,6 +61,8 @@
     X("gui/engine/show.kiv",   ENGINE,  nullptr)             /* show, view, unview, do-events, do-safe */ \
     X("gui/engine/utils.kiv",  ENGINE,  nullptr)             /* face?, hex-to-rgb, set-flag, metrics? ... */ \
     X("gui/engine/handlers.kiv", ENGINE, nullptr)            /* insert-event-func and the default event functions */ \
+    X("gui/engine/face-utils.kiv", ENGINE, nullptr)          /* make-face, foreach-face, the focus search, alert */ \
+    X("gui/engine/vid.kiv",    ENGINE,  nullptr)             /* system/view/VID: styles, GUI rules, layout */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */ \
     X("library/json.kiv",      FORMATS, nullptr)             /* load-json, to-json, the JSON codec */ \
     X("library/csv.kiv",       FORMATS, nullptr)             /* load-csv, to-csv, the CSV codec */ \
