@@ -45,6 +45,8 @@
     X("library/startup.kiv",   BASE,    nullptr)             /* the version tuple, the settings directory, the arguments */ \
     X("console/commands.kiv",  BASE,    nullptr)             /* the shell words (halt, q), also used by scripts */ \
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* the engine's switches in system/view */ \
+    X("gui/engine/faces.kiv",  ENGINE,  nullptr)             /* the face! prototype */ \
+    X("gui/engine/platform.kiv", ENGINE, nullptr)            /* system/view/platform: the backend's routines in order */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */
 // clang-format on
 

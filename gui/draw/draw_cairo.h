@@ -80,7 +80,9 @@
     X(cairo_surface_finish)                \
     X(cairo_surface_flush)                 \
     X(cairo_surface_mark_dirty)            \
+    X(cairo_surface_reference)             \
     X(cairo_surface_set_device_offset)     \
+    X(cairo_surface_set_device_scale)      \
     X(cairo_surface_status)                \
     X(cairo_translate)                     \
     X(cairo_user_to_device)
