@@ -51,6 +51,7 @@
     X(cairo_pattern_get_linear_points)     \
     X(cairo_pattern_get_matrix)            \
     X(cairo_pattern_get_radial_circles)    \
+    X(cairo_pattern_get_surface)           \
     X(cairo_pattern_get_type)              \
     X(cairo_pattern_reference)             \
     X(cairo_pattern_set_extend)            \

@@ -41,6 +41,7 @@
 #define cairo_pattern_get_linear_points KIV_CAIRO_ROUTE(cairo_pattern_get_linear_points)
 #define cairo_pattern_get_matrix KIV_CAIRO_ROUTE(cairo_pattern_get_matrix)
 #define cairo_pattern_get_radial_circles KIV_CAIRO_ROUTE(cairo_pattern_get_radial_circles)
+#define cairo_pattern_get_surface KIV_CAIRO_ROUTE(cairo_pattern_get_surface)
 #define cairo_pattern_get_type KIV_CAIRO_ROUTE(cairo_pattern_get_type)
 #define cairo_pattern_reference KIV_CAIRO_ROUTE(cairo_pattern_reference)
 #define cairo_pattern_set_extend KIV_CAIRO_ROUTE(cairo_pattern_set_extend)

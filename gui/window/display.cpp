@@ -443,6 +443,11 @@ cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
     cairo_t* cr = cairo_create(s);
     gdk_cairo_set_source_window(cr, gdk_get_default_root_window(), -x, -y);
+    // The root window's surface would otherwise serve a copy kept from an
+    // earlier capture.
+    cairo_surface_t* root = nullptr;
+    if (cairo_pattern_get_surface(cairo_get_source(cr), &root) == CAIRO_STATUS_SUCCESS && root)
+        cairo_surface_mark_dirty(root);
     cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(s);
