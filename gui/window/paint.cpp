@@ -53,6 +53,10 @@ struct Backing {
     double last_ms = -1e9;  // when it was last painted
 };
 std::unordered_map<Hwnd, Backing> records;
+// Windows still open when the process ends give their surfaces back.
+struct ReleaseAtExit {
+    ~ReleaseAtExit() { release_all(); }
+} release_at_exit;
 bool painting = false;
 Hwnd drawing_window = 0;
 cairo_surface_t* drawing_surface = nullptr;
