@@ -88,8 +88,9 @@ bool check_face_prototype() {
 bool facet_is(const Cell* face, Facet facet, const char* name) {
     const Cell* v = face_slot(face, facet);
     if (!v || v->type() != TYPE_WORD) return false;
+    const Cell value = *v;  // loading the name may allocate
     Cell w = word::load(name);
-    return symbol::resolve(v->w2) == symbol::resolve(w.w2);
+    return symbol::resolve(value.w2) == symbol::resolve(w.w2);
 }
 
 Hwnd face_handle_q(const Cell* face) {

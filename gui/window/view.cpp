@@ -39,10 +39,12 @@ constexpr uint32_t FACE_TIMER_ID = 1;
 bool is_started = false;
 std::unordered_set<Hwnd> dark_windows;
 
+// (The value is copied before the name is loaded: loading may allocate.)
 bool same_word(const Cell* v, const char* name) {
     if (!v || (v->type() != TYPE_WORD && v->type() != TYPE_LIT_WORD)) return false;
+    const Cell value = *v;
     Cell w = word::load(name);
-    return symbol::resolve(v->w2) == symbol::resolve(w.w2);
+    return symbol::resolve(value.w2) == symbol::resolve(w.w2);
 }
 
 bool is_true(const Cell* v) {
@@ -255,10 +257,10 @@ uint32_t get_flags(const Cell* flags) {
         return 0;
     };
     if (!flags) return 0;
-    if (flags->type() == TYPE_WORD) return bit_of(flags);
-    if (flags->type() != TYPE_BLOCK) return 0;
-    uint32_t mask = 0;
     const Cell blk = *flags;
+    if (blk.type() == TYPE_WORD) return bit_of(&blk);
+    if (blk.type() != TYPE_BLOCK) return 0;
+    uint32_t mask = 0;
     const uint32_t n = block::cells_length(&blk);
     for (uint32_t i = 0; i < n; ++i) {
         const Cell v = *block::cells_at(&blk, blk.w1 + i);
@@ -274,7 +276,9 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     Cell* saved = stack::top;
     Cell* face = stack::push(*face_in);
     if (!check_face_prototype()) fire({"internal", "not-here"}, word::load("face!"));
-    const Cell* type = face_slot(face, FACET_TYPE);
+    const Cell* type_slot = face_slot(face, FACET_TYPE);
+    const Cell type_value = type_slot ? *type_slot : none::cell();
+    const Cell* type = &type_value;
     const char* cls = nullptr;
     std::string widget_class;
     uint32_t style = WS_CHILD | WS_CLIPSIBLINGS;
@@ -286,7 +290,7 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
             cls = widget_class.c_str();
             style |= w->style;
         }
-    if (!cls) fire({"script", "face-type"}, type ? *type : none::cell());
+    if (!cls) fire({"script", "face-type"}, type_value);
     const bool window = same_word(type, "window");
     const uint32_t flags = get_flags(face_slot(face, FACET_FLAGS));
     if (window) style = 0;
