@@ -7,9 +7,11 @@
 #include "datatypes/handle.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gui/window/windows.h"
 #include "runtime/externals.h"
+#include "runtime/stack.h"
 
 namespace kiv::gui {
 
@@ -54,8 +56,45 @@ Cell* face_field(const Cell* face, const char* name) {
     return object::select_word(face, &w);
 }
 
+const char* const FACET_NAMES[FACET_COUNT] = {
+    "type",  "offset", "size",    "text",   "image", "color", "menu", "data",  "enabled?", "visible?", "selected", "flags",
+    "options", "parent", "pane", "state", "rate", "edge", "para", "font", "actors", "extra", "draw"};
+
+Cell* face_slot(const Cell* face, Facet facet) {
+    return face_value_slot(face, uint32_t(facet) + 1);
+}
+
+bool check_face_prototype() {
+    static int verdict = -1;
+    if (verdict >= 0) return verdict == 1;
+    Cell name = word::load("face!");
+    Cell* saved = stack::top;
+    const Cell* proto = word::push_value(&name);
+    struct Restore {
+        Cell* top;
+        ~Restore() { stack::top = top; }
+    } restore{saved};
+    if (proto->type() != TYPE_OBJECT) return false;  // not loaded yet: asked again later
+    bool ok = object::word_count(proto) >= FACET_COUNT;
+    for (uint32_t i = 0; ok && i < FACET_COUNT; ++i) {
+        Cell expected = word::load(FACET_NAMES[i]);
+        const Cell* w = object::word_at(proto, i);
+        ok = w && symbol::resolve(w->w2) == symbol::resolve(expected.w2);
+    }
+    verdict = ok ? 1 : 0;
+    return ok;
+}
+
+bool facet_is(const Cell* face, Facet facet, const char* name) {
+    const Cell* v = face_slot(face, facet);
+    if (!v || v->type() != TYPE_WORD) return false;
+    const Cell value = *v;  // loading the name may allocate
+    Cell w = word::load(name);
+    return symbol::resolve(value.w2) == symbol::resolve(w.w2);
+}
+
 Hwnd face_handle_q(const Cell* face) {
-    Cell* state = face_field(face, "state");
+    Cell* state = face_slot(face, FACET_STATE);
     if (!state || state->type() != TYPE_BLOCK) return 0;
     Cell blk = *state;
     if (block::cells_at_tail(&blk)) return 0;

@@ -1,8 +1,10 @@
 #include "gui/window/queue.h"
 
+#include <algorithm>
 #include <deque>
 
 #include "gui/window/display.h"
+#include "gui/window/paint.h"
 #include "gui/window/timers.h"
 
 namespace kiv::gui::queue {
@@ -83,16 +85,19 @@ int32_t get(Msg* out, bool wait) {
             out->message = 0x0012;  // WM_QUIT
             return 0;
         }
+        // A due paint comes before timers, as on an empty queue it must.
+        if (paint::take_due(out)) return 1;
         if (timers::take_due(out)) return 1;
         if (!wait) return -1;
         // Without a display and without timers nothing can ever arrive: the
         // wait ends as if asked to quit rather than hang.
-        if (!display::is_open() && timers::next_due() < 0) {
+        if (!display::is_open() && timers::next_due() < 0 && paint::next_due() < 0) {
             *out = Msg{};
             out->message = 0x0012;
             return 0;
         }
-        display::pump(true, timers::next_due());
+        const int32_t t = timers::next_due(), p = paint::next_due();
+        display::pump(true, t < 0 ? p : p < 0 ? t : std::min(t, p));
     }
 }
 

@@ -228,6 +228,14 @@ Hwnd deepest_at(Hwnd h, int32_t x, int32_t y) {
     return h;
 }
 
+void to_top(Hwnd h) {
+    Window* w = get(h);
+    if (!w || !w->parent) return;
+    auto& sib = table[w->parent].children;
+    sib.erase(std::remove(sib.begin(), sib.end(), h), sib.end());
+    sib.push_back(h);
+}
+
 void show(Hwnd h, bool on) {
     Window* w = get(h);
     if (!w || w->visible == on) return;

@@ -114,6 +114,9 @@ Hwnd child_at(Hwnd h, int32_t x, int32_t y, bool skip_transparent);
 // The deepest visible, enabled window under a client point of `h`.
 Hwnd deepest_at(Hwnd h, int32_t x, int32_t y);
 
+// Puts a child window above its siblings.
+void to_top(Hwnd h);
+
 void show(Hwnd h, bool visible);
 bool visible(Hwnd h);
 void enable(Hwnd h, bool enabled);
