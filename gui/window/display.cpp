@@ -189,6 +189,18 @@ void on_key(Hwnd top, const GdkEventKey& k, bool press) {
 void on_configure(Hwnd top, const GdkEventConfigure& c) {
     Window* w = windows::get(top);
     if (!w) return;
+    // The notice of a geometry the program asked for: the record already
+    // holds it, or a later request is on its way. Only a change made
+    // outside the program (the user, the window manager) moves or sizes.
+    auto& asked = w->requested;
+    for (size_t i = 0; i < asked.size(); ++i) {
+        const auto& r = asked[i];
+        if (r[0] == c.x && r[1] == c.y && r[2] == c.width && r[3] == c.height) {
+            asked.erase(asked.begin(), asked.begin() + ptrdiff_t(i) + 1);
+            return;
+        }
+    }
+    asked.clear();
     const bool moved = c.x != w->x || c.y != w->y;
     const bool sized = c.width != w->w || c.height != w->h;
     w->x = c.x;

@@ -14,6 +14,7 @@
 // re-check alive() after sending any message.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ struct Window {
     int32_t extra[EXTRA_BYTES / 4] = {};
     void* native = nullptr;  // the display's window of a top-level window
     std::string text;
+    // Geometries asked of the display by the program ([x y w h], oldest
+    // first) whose configure notices have not come back yet.
+    std::vector<std::array<int32_t, 4>> requested;
 };
 
 namespace windows {
