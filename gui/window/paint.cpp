@@ -10,6 +10,7 @@
 #include "datatypes/tuple.h"
 #include "gui/draw/draw_context.h"
 #include "gui/draw/draw_device.h"
+#include "gui/text/routines.h"
 #include "gui/window/accessors.h"
 #include "gui/window/display.h"
 #include "gui/window/event.h"
@@ -22,8 +23,6 @@
 
 namespace kiv::gui::paint {
 
-void (*draw_text_hook)(cairo_t*, const Cell*, double, double) = nullptr;
-bool (*measure_text_hook)(const Cell*, const Cell*, double*, double*) = nullptr;
 uint64_t paint_count = 0;
 
 namespace {
@@ -114,8 +113,8 @@ void paint_begin(cairo_t* cr, const Cell& face, bool top, int32_t w, int32_t h) 
         }
     }
     const Cell* text = face_slot(&face, FACET_TEXT);
-    if (draw_text_hook && text && is_any_string(text->type()) && !facet_is(&face, FACET_TYPE, "window"))
-        draw_text_hook(cr, &face, w, h);
+    if (text && is_any_string(text->type()) && !facet_is(&face, FACET_TYPE, "window"))
+        text::paint_face_text(cr, face, scale_factor);
 }
 
 // Renders the face's own content (not its children) on a surface of its size.

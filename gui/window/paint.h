@@ -33,12 +33,6 @@ namespace kiv::gui::paint {
 
 constexpr double MIN_FRAME_MS = 16.6;
 
-// Draws a face's text into its rectangle (w x h pixels) on the context.
-extern void (*draw_text_hook)(cairo_t* cr, const Cell* face, double w, double h);
-// Measures a text as the face would show it: width and height in pixels;
-// false when it cannot.
-extern bool (*measure_text_hook)(const Cell* face, const Cell* text, double* w, double* h);
-
 // Marks the whole window (or a rectangle of its client area, in pixels) for
 // repainting; the paint comes when the queue is empty.
 void invalidate(Hwnd h);

@@ -27,6 +27,8 @@
 #include "gui/window/view.h"
 #include "gui/draw/draw_context.h"
 #include "gui/draw/draw_image.h"
+#include "gui/text/routines.h"
+#include "gui/text/text.h"
 #include "datatypes/datatype.h"
 #include "datatypes/ownership.h"
 #include "datatypes/tuple.h"
@@ -122,27 +124,7 @@ Unwind get_screen_size(A a) {
 
 template <class A>
 Unwind size_text(A a) {
-    Cell face = arg<"face">(a);
-    Cell value = arg<"value">(a);
-    if (value.type() == TYPE_NONE) {
-        const Cell* t = face_slot(&face, FACET_TEXT);
-        value = t ? *t : none::cell();
-    } else if (value.type() != TYPE_STRING) {
-        fire({"script", "invalid-type"}, datatype::cell(value.type()));
-    }
-    if (value.type() != TYPE_STRING) {
-        result(a) = none::cell();
-        return UNWIND_NONE;
-    }
-    double w = 0, h = 0;
-    if (paint::measure_text_hook) {
-        Cell* saved = stack::top;
-        Cell* f = stack::push(face);
-        Cell* t = stack::push(value);
-        paint::measure_text_hook(f, t, &w, &h);
-        stack::top = saved;
-    }
-    result(a) = point::make2(float(w / scale_factor), float(h / scale_factor));
+    result(a) = text::text_size(arg<"face">(a), arg<"value">(a));
     return UNWIND_NONE;
 }
 
@@ -183,6 +165,9 @@ Unwind update_text(A a) {
 template <class A>
 Unwind update_font(A a) {
     Cell font = arg<"font">(a);
+    const Cell index = arg<"flags">(a);
+    text::prepare();
+    text::update_font(font, integer::get(&index));  // its cached resources go
     Cell* saved = stack::top;
     const Cell* parents = face_value_slot(&font, 9);  // name size style angle color anti-alias? shadow state parent
     if (parents && parents->type() == TYPE_BLOCK) {
@@ -200,6 +185,7 @@ Unwind update_font(A a) {
 template <class A>
 Unwind update_para(A a) {
     Cell face = arg<"face">(a);
+    text::mark_para(face);
     if (const Hwnd h = face_handle_q(&face)) paint::invalidate(h);
     result(a) = none::cell();
     return UNWIND_NONE;
@@ -325,12 +311,8 @@ Unwind answer_none(A a) {
 
 template <class A>
 Unwind text_box_metrics(A a) {
-    Cell box = arg<"box">(a);
-    if (!facet_is(&box, FACET_TYPE, "rich-text")) {
-        const Cell* t = face_slot(&box, FACET_TYPE);
-        fire({"script", "face-type"}, t ? *t : none::cell());
-    }
-    result(a) = none::cell();
+    const Cell type = arg<"type">(a);
+    result(a) = text::box_metrics(arg<"box">(a), arg<"arg0">(a), integer::get(&type));
     return UNWIND_NONE;
 }
 

@@ -363,13 +363,16 @@ void destroy_view(const Cell* face, bool empty) {
 
 void show_window(Hwnd h) {
     if (!windows::alive(h)) return;
-    if (!windows::visible(h) || windows::get_slot(h, SLOT_HIDDEN)) {
+    const bool appears = !windows::visible(h) || windows::get_slot(h, SLOT_HIDDEN);
+    if (appears) {
         const Hwnd c = windows::capture();
         if (c && windows::root(c) == h) windows::release_capture();
     }
     windows::set_slot(h, SLOT_HIDDEN, 0);
     windows::show(h, true);
-    paint::invalidate(h);
+    // A window already on screen repaints only what its updates marked
+    // (show of a shown window comes after refresh-window has done that).
+    if (appears) paint::invalidate(h);
     paint::update_window(h);
     const Cell face = window_face_cell(h);
     const Cell* sel = face_slot(&face, FACET_SELECTED);
