@@ -10,6 +10,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gui/window/windows.h"
+#include "library/library.h"
+#include "runtime/error.h"
 #include "runtime/externals.h"
 #include "runtime/stack.h"
 
@@ -84,6 +86,17 @@ bool check_face_prototype() {
     verdict = ok ? 1 : 0;
     return ok;
 }
+
+namespace {
+
+// At engine load: the facet table must match the face! just made.
+void check_at_engine_load() {
+    if (!check_face_prototype()) fire({"internal", "not-here"}, word::load("face!"));
+}
+
+const bool registered = (library::check_face_facets = check_at_engine_load, true);
+
+}  // namespace
 
 bool facet_is(const Cell* face, Facet facet, const char* name) {
     const Cell* v = face_slot(face, facet);
