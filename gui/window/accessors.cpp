@@ -58,35 +58,6 @@ Cell* face_field(const Cell* face, const char* name) {
     return object::select_word(face, &w);
 }
 
-const char* const FACET_NAMES[FACET_COUNT] = {
-    "type",  "offset", "size",    "text",   "image", "color", "menu", "data",  "enabled?", "visible?", "selected", "flags",
-    "options", "parent", "pane", "state", "rate", "edge", "para", "font", "actors", "extra", "draw"};
-
-Cell* face_slot(const Cell* face, Facet facet) {
-    return face_value_slot(face, uint32_t(facet) + 1);
-}
-
-bool check_face_prototype() {
-    static int verdict = -1;
-    if (verdict >= 0) return verdict == 1;
-    Cell name = word::load("face!");
-    Cell* saved = stack::top;
-    const Cell* proto = word::push_value(&name);
-    struct Restore {
-        Cell* top;
-        ~Restore() { stack::top = top; }
-    } restore{saved};
-    if (proto->type() != TYPE_OBJECT) return false;  // not loaded yet: asked again later
-    bool ok = object::word_count(proto) >= FACET_COUNT;
-    for (uint32_t i = 0; ok && i < FACET_COUNT; ++i) {
-        Cell expected = word::load(FACET_NAMES[i]);
-        const Cell* w = object::word_at(proto, i);
-        ok = w && symbol::resolve(w->w2) == symbol::resolve(expected.w2);
-    }
-    verdict = ok ? 1 : 0;
-    return ok;
-}
-
 namespace {
 
 // At engine load: the facet table must match the face! just made.

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "gui/text/facets.h"
 #include "gui/window/messages.h"
 #include "runtime/cell.h"
 
@@ -32,22 +33,12 @@ Cell* face_value_slot(const Cell* obj, uint32_t index);
 // the next allocation.
 Cell* face_field(const Cell* face, const char* name);
 
-// The facets of face!, in the prototype's order (bit k of a face's change
-// flags is facet k). C++ reads a facet by its position, never by its name;
-// check_face_prototype() compares this table with the words of `face!`.
-enum Facet : uint32_t {
-    FACET_TYPE, FACET_OFFSET, FACET_SIZE, FACET_TEXT, FACET_IMAGE, FACET_COLOR, FACET_MENU, FACET_DATA,
-    FACET_ENABLED, FACET_VISIBLE, FACET_SELECTED, FACET_FLAGS, FACET_OPTIONS, FACET_PARENT, FACET_PANE,
-    FACET_STATE, FACET_RATE, FACET_EDGE, FACET_PARA, FACET_FONT, FACET_ACTORS, FACET_EXTRA, FACET_DRAW,
-    FACET_COUNT
-};
-extern const char* const FACET_NAMES[FACET_COUNT];
-// The facet of a face (nullptr when the value is not an object with that
-// many fields). Valid until the next allocation.
-Cell* face_slot(const Cell* face, Facet facet);
-// Whether the global `face!` holds the facets in this order (checked once,
-// then remembered); false when it does not.
-bool check_face_prototype();
+// The facet table of face! (gui/text/facets.h), read by position.
+using text::Facet;
+using enum text::Facet;
+using text::FACET_NAMES;
+using text::face_slot;
+using text::check_face_prototype;
 // Whether a facet holds the word `name`.
 bool facet_is(const Cell* face, Facet facet, const char* name);
 
