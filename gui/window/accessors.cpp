@@ -52,12 +52,6 @@ Cell* face_value_slot(const Cell* obj, uint32_t index) {
     return context::values_at(ctx, index - 1);
 }
 
-Cell* face_field(const Cell* face, const char* name) {
-    if (!face || face->type() != TYPE_OBJECT) return nullptr;
-    Cell w = word::load(name);
-    return object::select_word(face, &w);
-}
-
 namespace {
 
 // At engine load: the facet table must match the face! just made.

@@ -29,9 +29,6 @@ Cell window_face_cell(Hwnd h);
 // The index-th (1-based) value of an object, or nullptr. Valid until the
 // next allocation.
 Cell* face_value_slot(const Cell* obj, uint32_t index);
-// The value of a face's field by name (nullptr when absent). Valid until
-// the next allocation.
-Cell* face_field(const Cell* face, const char* name);
 
 // The facet table of face! (gui/text/facets.h), read by position.
 using text::Facet;
