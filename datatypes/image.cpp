@@ -469,6 +469,8 @@ Cell* transform(const Cell* image, const Cell* crop_offset, const Cell* crop_siz
     return result;
 }
 
+bool (*face_capture)(const Cell*, Cell*) = nullptr;
+
 // ---- Actions ---------------------------------------------------------------------------------
 
 namespace {
@@ -477,6 +479,13 @@ Outcome copy(Cell* series, Cell* result, Cell* part, bool, Cell*);
 
 Outcome to(Cell* proto, Cell* spec, uint32_t) {
     if (spec->type() == TYPE_IMAGE) return copy(spec, proto, nullptr, false, nullptr);
+    if (spec->type() == TYPE_OBJECT && face_capture) {
+        Cell* out = stack::push(none::cell());
+        if (face_capture(spec, out)) {
+            *proto = *out;
+            return proto;
+        }
+    }
     if (spec->type() == TYPE_BINARY) {
         Cell* r = load_binary(spec);
         if (r->type() != TYPE_IMAGE) fire({"script", "bad-to-arg"}, datatype::cell(TYPE_IMAGE), *spec);

@@ -24,6 +24,10 @@ namespace kiv::image {
 // Path-word modes of extract_data/set_data.
 enum DataMode : int32_t { MODE_ALPHA = 0, MODE_RGB = 1, MODE_ARGB = 2 };
 
+// `to image! face`: the GUI backend's capture of a face, installed when the
+// backend starts (false, and bad-to-arg, for a value it cannot capture).
+extern bool (*face_capture)(const Cell* face, Cell* out);
+
 // Registers image! and the registry kind "image".
 void init();
 

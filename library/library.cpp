@@ -46,6 +46,8 @@
 
 namespace kiv::library {
 
+void (*check_face_facets)() = nullptr;
+
 namespace {
 
 
@@ -170,6 +172,10 @@ void show_memory_report(const Cell* report) {
 
 void install_memory_report() {
     collector::show_memory_stats = show_memory_report;
+}
+
+void check_faces() {
+    if (check_face_facets) check_face_facets();
 }
 
 struct Module {

@@ -122,6 +122,11 @@ void set_options_path();
 // Points the error layer at the call trace (library/trace.cpp).
 void install_trace_hooks();
 
+// Set by the window layer: checks its facet table (the facets it reads by
+// position) against the words of the `face!` the engine just made, and
+// raises when they differ. Run right after the module that makes face!.
+extern void (*check_face_facets)();
+
 // A string! made from UTF-8 text, pushed on the data stack.
 Cell* push_utf8(const std::string& text);
 // The UTF-8 text of a string-like value from its index to its tail.

@@ -57,7 +57,7 @@
     X("gui/engine/view.kiv",   ENGINE,  nullptr)             /* system/view: screens, platform, awake */ \
     X("gui/engine/fonts.kiv",  ENGINE,  nullptr)             /* font!, para! and the text routines of system/view/platform */ \
     X("gui/engine/rich-text.kiv", ENGINE, nullptr)           /* the rich-text dialect, line-height?, line-count? */ \
-    X("gui/engine/faces.kiv",  ENGINE,  nullptr)             /* face!, scroller! and their change handlers */ \
+    X("gui/engine/faces.kiv",  ENGINE,  check_faces)         /* face!, scroller! and their change handlers; then the facet table's check */ \
     X("gui/engine/show.kiv",   ENGINE,  nullptr)             /* show, view, unview, do-events, do-safe */ \
     X("gui/engine/utils.kiv",  ENGINE,  nullptr)             /* face?, hex-to-rgb, set-flag, metrics? ... */ \
     X("gui/engine/handlers.kiv", ENGINE, nullptr)            /* insert-event-func and the default event functions */ \

@@ -1,4 +1,5 @@
 #include "gui/camera/camera.h"
+#include "gui/text/facets.h"
 
 #include <time.h>
 
@@ -93,11 +94,11 @@ std::vector<Device> find_devices() {
     return found;
 }
 
-// The facet of the window's face by name (nullptr when there is none).
-// Valid until the next allocation.
-Cell* facet(Hwnd h, const char* name) {
+// A facet of the window's face (nullptr when there is none). Valid until
+// the next allocation.
+Cell* facet(Hwnd h, text::Facet which) {
     const Cell face = window_face_cell(h);
-    return face.type() == TYPE_OBJECT ? face_field(&face, name) : nullptr;
+    return face.type() == TYPE_OBJECT ? text::face_slot(&face, which) : nullptr;
 }
 
 // Opens device `index` and gets its frame ready (no streaming yet).
@@ -160,7 +161,7 @@ void take_frame(Hwnd h) {
     Record* r = record_of(h);
     if (!r || !r->frame || r->frame->state.load(std::memory_order_acquire) != READY) return;
     std::unique_ptr<os_image::Bitmap> b = frame_bitmap(*r->frame);
-    Cell* image = facet(h, "image");
+    Cell* image = facet(h, text::FACET_IMAGE);
     const bool ours = image && image->type() == TYPE_IMAGE && os_image::bitmap(image) == r->shown && r->shown;
     if (b && image && (image->type() == TYPE_NONE || ours)) {
         if (ours && os_image::width(image) == b->width && os_image::height(image) == b->height) {
@@ -171,7 +172,7 @@ void take_frame(Hwnd h) {
             Cell* made = stack::push(none::cell());
             os_image::init_image(made, std::move(b));
             r->shown = os_image::bitmap(made);
-            if (Cell* again = facet(h, "image")) *again = *made;  // the face may have moved
+            if (Cell* again = facet(h, text::FACET_IMAGE)) *again = *made;  // the face may have moved
             stack::top = saved;
         }
         ++r->frames;
@@ -220,12 +221,12 @@ void init(Hwnd h) {
     {
         Cell* saved = stack::top;
         Cell* names = push_names(r->devices);
-        if (Cell* data = facet(h, "data")) *data = *names;
+        if (Cell* data = facet(h, text::FACET_DATA)) *data = *names;
         stack::top = saved;
     }
     Record* kept = r.get();
     records[h] = std::move(r);
-    const Cell* selected = facet(h, "selected");
+    const Cell* selected = facet(h, text::FACET_SELECTED);
     if (selected && selected->type() == TYPE_INTEGER) {
         const int32_t n = integer::get(selected);
         if (n >= 1 && n <= int32_t(kept->devices.size()) && open_device(h, kept, n - 1)) run(kept, true);

@@ -51,6 +51,7 @@
     X(cairo_pattern_get_linear_points)     \
     X(cairo_pattern_get_matrix)            \
     X(cairo_pattern_get_radial_circles)    \
+    X(cairo_pattern_get_surface)           \
     X(cairo_pattern_get_type)              \
     X(cairo_pattern_reference)             \
     X(cairo_pattern_set_extend)            \
@@ -80,7 +81,9 @@
     X(cairo_surface_finish)                \
     X(cairo_surface_flush)                 \
     X(cairo_surface_mark_dirty)            \
+    X(cairo_surface_reference)             \
     X(cairo_surface_set_device_offset)     \
+    X(cairo_surface_set_device_scale)      \
     X(cairo_surface_status)                \
     X(cairo_translate)                     \
     X(cairo_user_to_device)

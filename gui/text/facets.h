@@ -21,6 +21,24 @@ namespace kiv::text {
     X(N_LEFT, "left") X(N_CENTER, "center") X(N_RIGHT, "right") X(N_TOP, "top")                 \
     X(N_MIDDLE, "middle") X(N_BOTTOM, "bottom") X(N_SYSTEM, "system") X(N_FONTS, "fonts")
 
+// The facets of face!, in the prototype's order (bit k of a face's change
+// flags is facet k). Native code reads a face!'s facet by its position,
+// never by its name; check_face_prototype() compares this table with the
+// words of `face!` when the GUI engine makes it.
+enum Facet : uint32_t {
+    FACET_TYPE, FACET_OFFSET, FACET_SIZE, FACET_TEXT, FACET_IMAGE, FACET_COLOR, FACET_MENU, FACET_DATA,
+    FACET_ENABLED, FACET_VISIBLE, FACET_SELECTED, FACET_FLAGS, FACET_OPTIONS, FACET_PARENT, FACET_PANE,
+    FACET_STATE, FACET_RATE, FACET_EDGE, FACET_PARA, FACET_FONT, FACET_ACTORS, FACET_EXTRA, FACET_DRAW,
+    FACET_COUNT
+};
+extern const char* const FACET_NAMES[FACET_COUNT];
+// The facet of a face (nullptr when the value is not an object with that
+// many fields). Valid until the next allocation.
+Cell* face_slot(const Cell* face, Facet facet);
+// Whether the global `face!` holds the facets in this order (checked once,
+// then remembered); false when it does not.
+bool check_face_prototype();
+
 enum Name : uint32_t {
 #define KIV_TEXT_ENUM(id, text) id,
     KIV_TEXT_NAMES(KIV_TEXT_ENUM)
@@ -34,7 +52,10 @@ uint32_t symbol_of(Name n);
 void intern_names();
 // Whether the value is a word of any kind naming n (case-insensitive).
 bool is_name(const Cell& v, Name n);
-// The field of an object (nullptr when the value is not an object or lacks it).
+// The field of an object (nullptr when the value is not an object or lacks
+// it). A facet of face! is read at its place in the facet table when the
+// object holds it there (a face!), by its name otherwise (font!, para!,
+// other objects).
 Cell* field(const Cell& obj, Name n);
 // The field's value, none! when missing.
 Cell value_of(const Cell& obj, Name n);

@@ -27,6 +27,54 @@ void prepare() {
     object_kind();
 }
 
+// ---- What the window layer's routines of the same names call ---------------------------------------
+
+Cell text_size(const Cell& face, const Cell& value) {
+    prepare();
+    Cell text = value;
+    if (value.type() == TYPE_NONE) text = value_of(face, N_TEXT);
+    else if (value.type() != TYPE_STRING) fire({"script", "invalid-type"}, datatype::cell(value.type()));
+    if (text.type() != TYPE_STRING) return none::cell();
+    double w, h;
+    measure(face, unicode::to_utf8_string(&text), &w, &h);
+    return point::make2(float(w), float(h));
+}
+
+Cell box_metrics(const Cell& box, const Cell& arg0, int32_t type) {
+    prepare();
+    Cell face_type = value_of(box, N_TYPE);
+    if (!is_name(face_type, N_RICH_TEXT)) fire({"script", "face-type"}, face_type);
+    if (value_of(box, N_TEXT).type() != TYPE_STRING) return none::cell();
+    bool owned = false;
+    Cell* flag = slot(value_of(box, N_HANDLES), 4);
+    bool rebuild = !flag || (flag->type() == TYPE_LOGIC && logic::get(flag));
+    Layout* l = rebuild ? build_face_layout(box, &owned) : face_layout(box, &owned);
+    Cell out;
+    metrics(l, arg0, type, &out);
+    if (owned) delete l;
+    return out;
+}
+
+void mark_para(const Cell& face) {
+    prepare();
+    if (value_of(face, N_PARA).type() != TYPE_OBJECT || value_of(face, N_TYPE).type() != TYPE_WORD) return;
+    if (Cell* flag = slot(value_of(face, N_HANDLES), 4)) *flag = logic::cell(true);
+    if (Cell* bits = slot(value_of(face, N_STATE), 2); bits && bits->type() == TYPE_INTEGER)
+        *bits = integer::cell(integer::get(bits) | int32_t(1 << 18));
+}
+
+void paint_face_text(cairo_t* cr, const Cell& face, double scale) {
+    prepare();
+    if (value_of(face, N_TEXT).type() != TYPE_STRING) return;
+    bool owned = false;
+    Layout* l = face_layout(face, &owned);
+    cairo_save(cr);
+    cairo_scale(cr, scale, scale);
+    paint(cr, l, 0, 0, 0);  // black unless the font gives a colour
+    cairo_restore(cr);
+    if (owned) delete l;
+}
+
 namespace {
 
 // ---- Draw's commands -------------------------------------------------------------------------------
@@ -95,40 +143,15 @@ const bool registered = (draw::text_commands = &COMMANDS, true);
 // none when there is no string to measure.
 template <class A>
 Unwind size_text(A a) {
-    prepare();
-    const Cell face = routine::arg<"face">(a), value = routine::arg<"value">(a);
-    Cell text = value;
-    if (value.type() == TYPE_NONE) text = value_of(face, N_TEXT);
-    else if (value.type() != TYPE_STRING) fire({"script", "invalid-type"}, datatype::cell(value.type()));
-    if (text.type() != TYPE_STRING) {
-        routine::result(a) = none::cell();
-        return UNWIND_NONE;
-    }
-    double w, h;
-    measure(face, unicode::to_utf8_string(&text), &w, &h);
-    routine::result(a) = point::make2(float(w), float(h));
+    routine::result(a) = text_size(routine::arg<"face">(a), routine::arg<"value">(a));
     return UNWIND_NONE;
 }
 
 // text-box-metrics box [object!] arg0 [any-type!] type [integer!].
 template <class A>
 Unwind text_box_metrics(A a) {
-    prepare();
-    const Cell box = routine::arg<"box">(a), arg0 = routine::arg<"arg0">(a), type = routine::arg<"type">(a);
-    Cell face_type = value_of(box, N_TYPE);
-    if (!is_name(face_type, N_RICH_TEXT)) fire({"script", "face-type"}, face_type);
-    if (value_of(box, N_TEXT).type() != TYPE_STRING) {
-        routine::result(a) = none::cell();
-        return UNWIND_NONE;
-    }
-    bool owned = false;
-    Cell* flag = slot(value_of(box, N_HANDLES), 4);
-    bool rebuild = !flag || (flag->type() == TYPE_LOGIC && logic::get(flag));
-    Layout* l = rebuild ? build_face_layout(box, &owned) : face_layout(box, &owned);
-    Cell out;
-    metrics(l, arg0, integer::get(&type), &out);
-    if (owned) delete l;
-    routine::result(a) = out;
+    const Cell type = routine::arg<"type">(a);
+    routine::result(a) = box_metrics(routine::arg<"box">(a), routine::arg<"arg0">(a), integer::get(&type));
     return UNWIND_NONE;
 }
 
@@ -147,15 +170,7 @@ Unwind update_font_routine(A a) {
 // changed (bit 18 of its change flags) and its rich-text layout stale.
 template <class A>
 Unwind update_para(A a) {
-    prepare();
-    const Cell face = routine::arg<"face">(a);
-    if (value_of(face, N_PARA).type() != TYPE_OBJECT || value_of(face, N_TYPE).type() != TYPE_WORD) {
-        routine::result(a) = none::cell();
-        return UNWIND_NONE;
-    }
-    if (Cell* flag = slot(value_of(face, N_HANDLES), 4)) *flag = logic::cell(true);
-    if (Cell* bits = slot(value_of(face, N_STATE), 2); bits && bits->type() == TYPE_INTEGER)
-        *bits = integer::cell(integer::get(bits) | int32_t(1 << 18));
+    mark_para(routine::arg<"face">(a));
     routine::result(a) = none::cell();
     return UNWIND_NONE;
 }

@@ -7,9 +7,13 @@
 #include "datatypes/handle.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gui/window/windows.h"
+#include "library/library.h"
+#include "runtime/error.h"
 #include "runtime/externals.h"
+#include "runtime/stack.h"
 
 namespace kiv::gui {
 
@@ -48,14 +52,27 @@ Cell* face_value_slot(const Cell* obj, uint32_t index) {
     return context::values_at(ctx, index - 1);
 }
 
-Cell* face_field(const Cell* face, const char* name) {
-    if (!face || face->type() != TYPE_OBJECT) return nullptr;
+namespace {
+
+// At engine load: the facet table must match the face! just made.
+void check_at_engine_load() {
+    if (!check_face_prototype()) fire({"internal", "not-here"}, word::load("face!"));
+}
+
+const bool registered = (library::check_face_facets = check_at_engine_load, true);
+
+}  // namespace
+
+bool facet_is(const Cell* face, Facet facet, const char* name) {
+    const Cell* v = face_slot(face, facet);
+    if (!v || v->type() != TYPE_WORD) return false;
+    const Cell value = *v;  // loading the name may allocate
     Cell w = word::load(name);
-    return object::select_word(face, &w);
+    return symbol::resolve(value.w2) == symbol::resolve(w.w2);
 }
 
 Hwnd face_handle_q(const Cell* face) {
-    Cell* state = face_field(face, "state");
+    Cell* state = face_slot(face, FACET_STATE);
     if (!state || state->type() != TYPE_BLOCK) return 0;
     Cell blk = *state;
     if (block::cells_at_tail(&blk)) return 0;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "gui/text/facets.h"
 #include "gui/window/messages.h"
 #include "runtime/cell.h"
 
@@ -28,9 +29,15 @@ Cell window_face_cell(Hwnd h);
 // The index-th (1-based) value of an object, or nullptr. Valid until the
 // next allocation.
 Cell* face_value_slot(const Cell* obj, uint32_t index);
-// The value of a face's field by name (nullptr when absent). Valid until
-// the next allocation.
-Cell* face_field(const Cell* face, const char* name);
+
+// The facet table of face! (gui/text/facets.h), read by position.
+using text::Facet;
+using enum text::Facet;
+using text::FACET_NAMES;
+using text::face_slot;
+using text::check_face_prototype;
+// Whether a facet holds the word `name`.
+bool facet_is(const Cell* face, Facet facet, const char* name);
 
 // The window of a face: the handle! at the head of its `state` block when
 // the face is an object and `state` a block; 0 otherwise.

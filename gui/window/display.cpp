@@ -3,13 +3,16 @@
 #include "gui/window/gdk_calls.h"
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
 #include "gui/window/keyboard.h"
+#include "gui/window/paint.h"
 #include "gui/window/queue.h"
 #include "gui/window/windows.h"
+#include "gui/draw/draw_cairo_calls.h"
 
 namespace kiv::gui::display {
 
@@ -186,6 +189,18 @@ void on_key(Hwnd top, const GdkEventKey& k, bool press) {
 void on_configure(Hwnd top, const GdkEventConfigure& c) {
     Window* w = windows::get(top);
     if (!w) return;
+    // The notice of a geometry the program asked for: the record already
+    // holds it, or a later request is on its way. Only a change made
+    // outside the program (the user, the window manager) moves or sizes.
+    auto& asked = w->requested;
+    for (size_t i = 0; i < asked.size(); ++i) {
+        const auto& r = asked[i];
+        if (r[0] == c.x && r[1] == c.y && r[2] == c.width && r[3] == c.height) {
+            asked.erase(asked.begin(), asked.begin() + ptrdiff_t(i) + 1);
+            return;
+        }
+    }
+    asked.clear();
     const bool moved = c.x != w->x || c.y != w->y;
     const bool sized = c.width != w->w || c.height != w->h;
     w->x = c.x;
@@ -276,6 +291,11 @@ void handle(GdkEvent* ev, gpointer) {
         case GDK_CONFIGURE:
             on_configure(top, ev->configure);
             break;
+        case GDK_EXPOSE: {
+            const GdkRectangle& r = ev->expose.area;
+            paint::expose(top, r.x, r.y, r.width, r.height);
+            break;
+        }
         case GDK_DELETE:
             queue::post(top, WM_CLOSE, 0, 0);
             break;
@@ -399,8 +419,68 @@ uint32_t xid(void* native) {
 
 double dpi() {
     if (!opened) return 96.0;
-    const double r = gdk_screen_get_resolution(gdk_screen_get_default());
-    return r > 0 ? r : 96.0;
+    GdkScreen* screen = gdk_screen_get_default();
+    const double r = gdk_screen_get_resolution(screen);
+    if (r > 0 && r != 96.0) return r;
+    const int mm = gdk_screen_get_width_mm(screen);
+    if (mm <= 0) return r > 0 ? r : 96.0;
+    return std::round(gdk_screen_get_width(screen) * 25.4 / mm);
+}
+
+void screen_size(int32_t* w, int32_t* h) {
+    if (!opened) {
+        *w = 1280;
+        *h = 1024;
+        return;
+    }
+    *w = gdk_screen_get_width(gdk_screen_get_default());
+    *h = gdk_screen_get_height(gdk_screen_get_default());
+}
+
+void present(void* native, cairo_surface_t* surface, int32_t x, int32_t y, int32_t w, int32_t h) {
+    if (!opened || !native || !surface || w <= 0 || h <= 0) return;
+    GdkWindow* win = static_cast<GdkWindow*>(native);
+    if (!gdk_window_is_viewable(win)) return;
+    cairo_t* cr = gdk_cairo_create(win);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_rectangle(cr, x, y, w, h);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    gdk_display_flush(connection);
+}
+
+cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h) {
+    if (!opened || w <= 0 || h <= 0) return nullptr;
+    gdk_display_flush(connection);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    gdk_cairo_set_source_window(cr, gdk_get_default_root_window(), -x, -y);
+    // The root window's surface would otherwise serve a copy kept from an
+    // earlier capture.
+    cairo_surface_t* root = nullptr;
+    if (cairo_pattern_get_surface(cairo_get_source(cr), &root) == CAIRO_STATUS_SUCCESS && root)
+        cairo_surface_mark_dirty(root);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    return s;
+}
+
+void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h) {
+    if (!opened || !native) return;
+    GdkGeometry g{};
+    int mask = 0;
+    if (min_w > 0 || min_h > 0) {
+        g.min_width = std::max(1, min_w);
+        g.min_height = std::max(1, min_h);
+        mask |= GDK_HINT_MIN_SIZE;
+    }
+    if (max_w > 0 || max_h > 0) {
+        g.max_width = max_w > 0 ? max_w : 32767;
+        g.max_height = max_h > 0 ? max_h : 32767;
+        mask |= GDK_HINT_MAX_SIZE;
+    }
+    gdk_window_set_geometry_hints(static_cast<GdkWindow*>(native), &g, GdkWindowHints(mask));
 }
 
 uint32_t double_click_time() {

@@ -7,6 +7,8 @@
 // connection run, waiting when asked.
 #pragma once
 
+#include <cairo.h>
+
 #include <cstdint>
 #include <string>
 
@@ -35,8 +37,21 @@ void focus_native(void* native);
 // The X window id (for tests and external tools).
 uint32_t xid(void* native);
 
-// DPI of the screen (96 when the display does not say) and its scale (DPI / 96).
+// DPI of the screen: the X resource Xft.dpi when set, else the screen's
+// resolution from its size in pixels and millimetres; 96 without a display.
 double dpi();
+// The screen's size in pixels (a fixed 1280x1024 without a display).
+void screen_size(int32_t* w, int32_t* h);
+
+// Copies the rectangle (x, y, w, h) of a surface onto the native window
+// (nothing without a display or a native window).
+void present(void* native, cairo_surface_t* surface, int32_t x, int32_t y, int32_t w, int32_t h);
+// What the screen shows in a rectangle, as a new ARGB32 image surface
+// (nullptr without a display).
+cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h);
+// Size limits of a native window in pixels (0: no limit); min = max makes
+// it keep its size.
+void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
 
 // Double-click time (ms) and distance (pixels).
 uint32_t double_click_time();

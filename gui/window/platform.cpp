@@ -23,12 +23,22 @@
 #include "gui/window/timers.h"
 #include "gui/window/window_proc.h"
 #include "gui/window/windows.h"
+#include "gui/window/paint.h"
+#include "gui/window/view.h"
+#include "gui/draw/draw_context.h"
+#include "gui/draw/draw_image.h"
+#include "gui/text/routines.h"
+#include "gui/text/text.h"
+#include "datatypes/datatype.h"
+#include "datatypes/ownership.h"
+#include "datatypes/tuple.h"
 #include "library/library.h"
 #include "library/routines.h"
 #include "platform/console_output.h"
 #include "runtime/error.h"
 #include "runtime/externals.h"
 #include "runtime/stack.h"
+#include "gui/draw/draw_cairo_calls.h"
 
 namespace kiv::gui {
 
@@ -37,16 +47,8 @@ using routine::result;
 
 namespace {
 
-constexpr uint32_t FACE_TIMER_ID = 1;
-
 Hwnd handle_arg(const Cell& c) {
     return c.type() == TYPE_HANDLE ? handle::get(&c) : 0;
-}
-
-bool word_named(const Cell* v, const char* name) {
-    if (!v || v->type() != TYPE_WORD) return false;
-    Cell w = word::load(name);
-    return symbol::resolve(v->w2) == symbol::resolve(w.w2);
 }
 
 // A pair! or point2D! field in pixels.
@@ -64,10 +66,225 @@ void pixels_of(const Cell* v, int32_t* x, int32_t* y) {
 
 // ---- Routines ---------------------------------------------------------------------------------
 
+// ---- The routines of system/view/platform, in the order of its words ---------------------------
+
+// mouse-event? event: whether the event comes from the mouse (a button,
+// the wheel, or the pointer moving over or away).
+template <class A>
+Unwind mouse_event_q(A a) {
+    const Cell ev = arg<"event">(a);
+    const uint32_t t = ev.w1;
+    result(a) = logic::cell(t >= event::DOWN && t <= event::OVER);
+    return UNWIND_NONE;
+}
+
 template <class A>
 Unwind make_null_handle(A a) {
     result(a) = handle::cell(0, handle::CLASS_NULL);
     return UNWIND_NONE;
+}
+
+// One block per screen: [offset size-in-pixels scale handle]. Without a
+// display there is one virtual screen.
+template <class A>
+Unwind fetch_all_screens(A a) {
+    view::start();
+    Cell* saved = stack::top;
+    Cell* list = stack::push(none::cell());
+    block::make_at(list, 2);
+    Cell* one = stack::push(none::cell());
+    block::make_at(one, 4);
+    int32_t w, h;
+    display::screen_size(&w, &h);
+    const Cell values[4] = {Cell{TYPE_PAIR, 0, 0, 0}, Cell{TYPE_PAIR, 0, uint32_t(w), uint32_t(h)},
+                            float_::cell(scale_factor), handle::cell(1, handle::CLASS_MONITOR)};
+    for (const Cell& v : values) block::cells_append(one, &v);
+    block::cells_append(list, one);
+    result(a) = *list;
+    stack::top = saved;
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind get_current_screen(A a) {
+    result(a) = handle::cell(1, handle::CLASS_MONITOR);
+    return UNWIND_NONE;
+}
+
+// The screen's size in logical units (integer division by the scale).
+template <class A>
+Unwind get_screen_size(A a) {
+    view::start();
+    int32_t w, h;
+    display::screen_size(&w, &h);
+    const int32_t dpi = int32_t(std::lround(scale_factor * 96.0));
+    result(a) = Cell{TYPE_PAIR, 0, uint32_t(w * 96 / dpi), uint32_t(h * 96 / dpi)};
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind size_text(A a) {
+    result(a) = text::text_size(arg<"face">(a), arg<"value">(a));
+    return UNWIND_NONE;
+}
+
+// on-change-facet: a series change inside a facet. A changed pane orders
+// the windows of its faces again; any other change repaints the face.
+template <class A>
+Unwind on_change_facet(A a) {
+    Cell owner = arg<"owner">(a);
+    const Cell word = arg<"word">(a);
+    const Hwnd h = face_handle_q(&owner);
+    if (windows::alive(h)) {
+        Cell pane = word::load("pane");
+        if (symbol::resolve(word.w2) == symbol::resolve(pane.w2)) {
+            Cell* st = face_slot(&owner, FACET_STATE);
+            if (st && st->type() == TYPE_BLOCK && block::cells_length(st) >= 2) {
+                Cell* flags = block::cells_at(st, st->w1 + 1);
+                if (flags->type() == TYPE_INTEGER)
+                    *flags = integer::cell(int32_t(uint32_t(integer::get(flags)) | (1u << FACET_PANE)));
+            }
+            view::update_view(&owner);
+        } else {
+            paint::invalidate(h);
+        }
+    }
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+// update-text: the face's text is already what its window shows (the
+// layer's controls read it from the face).
+template <class A>
+Unwind update_text(A a) {
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+// update-font: every face that uses the font (the font's `parent` block) repaints.
+template <class A>
+Unwind update_font(A a) {
+    Cell font = arg<"font">(a);
+    const Cell index = arg<"flags">(a);
+    text::prepare();
+    text::update_font(font, integer::get(&index));  // its cached resources go
+    Cell* saved = stack::top;
+    const Cell* parents = face_value_slot(&font, 9);  // name size style angle color anti-alias? shadow state parent
+    if (parents && parents->type() == TYPE_BLOCK) {
+        Cell* blk = stack::push(*parents);
+        for (uint32_t i = 0; i < block::cells_length(blk); ++i) {
+            const Cell f = *block::cells_at(blk, blk->w1 + i);
+            if (const Hwnd h = face_handle_q(&f)) paint::invalidate(h);
+        }
+    }
+    stack::top = saved;
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind update_para(A a) {
+    Cell face = arg<"face">(a);
+    text::mark_para(face);
+    if (const Hwnd h = face_handle_q(&face)) paint::invalidate(h);
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind destroy_view(A a) {
+    Cell face = arg<"face">(a);
+    const bool empty = arg<"empty?">(a).type() == TYPE_LOGIC && arg<"empty?">(a).w1 != 0;
+    view::destroy_view(&face, empty);
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind detach_image(A a) {
+    ownership::unbind(&arg<"img">(a));
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+// update-view: a face, or a block of faces (every value an object, checked
+// before any face is updated).
+template <class A>
+Unwind update_view(A a) {
+    Cell v = arg<"face">(a);
+    if (v.type() == TYPE_BLOCK) {
+        const uint32_t n = block::cells_length(&v);
+        for (uint32_t i = 0; i < n; ++i) {
+            const Cell f = *block::cells_at(&v, v.w1 + i);
+            if (f.type() != TYPE_OBJECT) fire({"script", "invalid-type"}, datatype::cell(f.type()));
+        }
+        for (uint32_t i = 0; i < block::cells_length(&v); ++i) {
+            const Cell f = *block::cells_at(&v, v.w1 + i);
+            view::update_view(&f);
+        }
+    } else if (v.type() == TYPE_OBJECT) {
+        view::update_view(&v);
+    } else {
+        fire({"script", "invalid-type"}, datatype::cell(v.type()));
+    }
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind refresh_window(A a) {
+    paint::update_window(handle_arg(arg<"h">(a)));
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind redraw(A a) {
+    Cell face = arg<"face">(a);
+    if (const Hwnd h = face_handle_q(&face); windows::alive(h)) {
+        paint::invalidate(h);
+        paint::update_window(h);
+    }
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind show_window(A a) {
+    view::show_window(handle_arg(arg<"id">(a)));
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+// make-view face parent: the window of the face (a class-3 handle!).
+template <class A>
+Unwind make_view(A a) {
+    Cell face = arg<"face">(a);
+    const Hwnd h = view::make_view(&face, handle_arg(arg<"parent">(a)));
+    result(a) = handle::cell(h, handle::CLASS_WINDOW);
+    return UNWIND_NONE;
+}
+
+// draw-image: Draw's own routine (gui/draw).
+template <class A>
+Unwind draw_image(A a) {
+    return draw::TABLE.rows[0].fn(a.base);
+}
+
+// draw-face face cmds: draws on the face while its `drawing` event runs.
+template <class A>
+Unwind draw_face(A a) {
+    Cell face = arg<"face">(a);
+    (void)view::get_flags(face_slot(&face, FACET_FLAGS));
+    const Hwnd h = face_handle_q(&face);
+    cairo_surface_t* s = paint::drawing_target(h);
+    result(a) = none::cell();
+    if (!s) return UNWIND_NONE;
+    Cell* cmds = stack::push(arg<"cmds">(a));
+    cairo_surface_set_device_scale(s, scale_factor, scale_factor);
+    const Unwind code = draw::run_pass(s, *cmds, true, 0);
+    cairo_surface_set_device_scale(s, 1, 1);
+    return code;
 }
 
 template <class A>
@@ -84,91 +301,103 @@ Unwind exit_event_loop(A a) {
     return UNWIND_NONE;
 }
 
-// make-window face parent: the face's `type` picks the class (`window`: a
-// top-level KivWindow; `panel`: KivPanel; `text`: KivFace; a type of the
-// widget table: its class; anything else: KivBase), `offset` and `size`
-// the place, `text` the title.
+// The dialogs and rich-text metrics are other parts of the backend; until
+// they are there these routines answer none.
 template <class A>
-Unwind make_window(A a) {
-    Cell face = arg<"face">(a);
-    const Hwnd parent = handle_arg(arg<"parent">(a));
-    const Cell* type = face_field(&face, "type");
-    const char* cls = "KivBase";
-    uint32_t style = WS_CHILD | WS_VISIBLE;
-    std::string class_name;
-    if (word_named(type, "window")) {
-        cls = "KivWindow";
-        style = 0;
-    } else if (word_named(type, "panel")) {
-        cls = "KivPanel";
-    } else if (word_named(type, "text")) {
-        cls = "KivFace";
-    } else if (type && type->type() == TYPE_WORD) {
-        if (const classes::Widget* w = classes::find_widget(symbol::resolve(type->w2))) {
-            class_name = w->class_name;
-            cls = class_name.c_str();
-            style |= w->style;
-        }
-    }
-    if (!(style & WS_CHILD) && parent == 0) {
-        // top-level: fine
-    } else if (!windows::alive(parent)) {
-        fire({"script", "invalid-arg"}, arg<"parent">(a));
-    }
-    int32_t x, y, w, h;
-    pixels_of(face_field(&face, "offset"), &x, &y);
-    pixels_of(face_field(&face, "size"), &w, &h);
-    std::string title;
-    if (const Cell* text = face_field(&face, "text"); text && is_any_string(text->type())) title = library::to_utf8(*text);
-    const uint32_t slot = slots::alloc(face);
-    const Hwnd win = windows::create(0, cls, title.c_str(), style, x, y, w, h, parent, int32_t(slot));
-    if (!win) {
-        slots::release(slot);
-        fire({"script", "invalid-arg"}, arg<"face">(a));
-    }
-    result(a) = handle::cell(win, handle::CLASS_WINDOW);
-    return UNWIND_NONE;
-}
-
-template <class A>
-Unwind show_window(A a) {
-    const Hwnd h = handle_arg(arg<"id">(a));
-    windows::set_slot(h, SLOT_HIDDEN, 0);
-    windows::show(h, true);
+Unwind answer_none(A a) {
     result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-// destroy-view face empty?: the face's window goes; when it was the last
-// window of a running loop (empty?), that loop is asked to end.
 template <class A>
-Unwind destroy_view(A a) {
+Unwind text_box_metrics(A a) {
+    const Cell type = arg<"type">(a);
+    result(a) = text::box_metrics(arg<"box">(a), arg<"arg0">(a), integer::get(&type));
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind set_dark_mode(A a) {
     Cell face = arg<"face">(a);
-    const bool empty = arg<"empty?">(a).type() == TYPE_LOGIC && arg<"empty?">(a).w1 != 0;
-    const Hwnd h = face_handle_q(&face);
-    if (windows::alive(h)) windows::destroy(h);
-    if (empty) loop::request_quit();
+    view::set_dark(face_handle_q(&face), arg<"dark?">(a).w1 != 0);
     result(a) = none::cell();
     return UNWIND_NONE;
 }
 
-// set-timer id rate: an integer is a count per second, a float a count
-// per second too, a time! the period; none stops the timer.
+template <class A>
+Unwind support_dark_mode_q(A a) {
+    result(a) = logic::cell(true);
+    return UNWIND_NONE;
+}
+
+// toggle-GPU: the backing surfaces are made again and every window repaints.
+template <class A>
+Unwind toggle_gpu(A a) {
+    paint::release_all();
+    for (Hwnd h : windows::top_levels()) paint::invalidate(h);
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+// ---- The layer's own routines (the object load-gui returns) ---------------------------------
+
+// start-backend: opens the display when there is one (headless otherwise)
+// and answers [dpi scroller-size version build product].
+template <class A>
+Unwind start_backend(A a) {
+    view::start();
+    Cell* saved = stack::top;
+    Cell* b = stack::push(none::cell());
+    block::make_at(b, 5);
+    const int32_t dpi = int32_t(std::lround(scale_factor * 96.0));
+    uint8_t version[12] = {10, 0, 0};
+    const Cell values[5] = {integer::cell(dpi), Cell{TYPE_PAIR, 0, uint32_t(to_pixels(17)), uint32_t(to_pixels(17))},
+                            tuple::make(version, 3), integer::cell(0), integer::cell(1)};
+    for (const Cell& v : values) block::cells_append(b, &v);
+    result(a) = *b;
+    stack::top = saved;
+    return UNWIND_NONE;
+}
+
+// set-timer id rate: the face timer of a window (see view::set_timer).
 template <class A>
 Unwind set_timer(A a) {
     const Hwnd h = handle_arg(arg<"id">(a));
-    const Cell rate = arg<"rate">(a);
-    double ms = -1;
-    if (rate.type() == TYPE_INTEGER && integer::get(&rate) > 0) ms = 1000.0 / integer::get(&rate);
-    if (rate.type() == TYPE_FLOAT && rate.get_f64() > 0) ms = 1000.0 / rate.get_f64();
-    if (rate.type() == TYPE_TIME && rate.get_f64() > 0) ms = rate.get_f64() * 1000.0;
     if (!windows::alive(h)) fire({"script", "invalid-arg"}, arg<"id">(a));
-    if (ms < 0 || !std::isfinite(ms)) {
-        timers::kill(h, FACE_TIMER_ID);
-    } else {
-        timers::set(h, FACE_TIMER_ID, uint32_t(std::min(ms, 2147483647.0)), loop::timer_proc);
-    }
+    const Cell rate = arg<"rate">(a);
+    view::set_timer(h, &rate);
     result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind timer_period(A a) {
+    const Cell rate = arg<"rate">(a);
+    const double ms = view::timer_period(&rate);
+    if (ms == -2) fire({"script", "invalid-facet-type"}, rate);
+    result(a) = ms < 0 ? none::cell() : float_::cell(ms);
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind face_to_image(A a) {
+    Cell face = arg<"face">(a);
+    Cell* out = stack::push(none::cell());
+    view::face_to_image(&face, out);
+    result(a) = *out;
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind window_style(A a) {
+    const Window* w = windows::get(handle_arg(arg<"id">(a)));
+    result(a) = integer::cell(w ? int32_t(w->style) : 0);
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind paint_count(A a) {
+    result(a) = integer::cell(int32_t(paint::paint_count));
     return UNWIND_NONE;
 }
 
@@ -260,15 +489,47 @@ Unwind register_class(A a) {
     return UNWIND_NONE;
 }
 
-// The window layer's platform routines: the object `load-gui` returns.
+// The platform routines: first those of system/view/platform in the order
+// of its words (the engine's init in gui/engine/view.kiv copies them into that object), then
+// the layer's own. This is the object `load-gui` returns.
 const routine::Row PLATFORM_ROWS[] = {
+    KIV_ROUTINE("mouse-event?", "[event [event!] return: [logic!]]", mouse_event_q),
     KIV_ROUTINE("make-null-handle", "[return: [handle!]]", make_null_handle),
+    KIV_ROUTINE("fetch-all-screens", "[return: [block!]]", fetch_all_screens),
+    KIV_ROUTINE("get-current-screen", "[return: [handle!]]", get_current_screen),
+    KIV_ROUTINE("get-screen-size", "[id [integer!] return: [pair!]]", get_screen_size),
+    KIV_ROUTINE("size-text", "[face [object!] value [any-type!]]", size_text),
+    KIV_ROUTINE("on-change-facet", "[owner [object!] word [any-word!] value [any-type!] action [word!] new [any-type!] index [integer!] part [integer!]]", on_change_facet),
+    KIV_ROUTINE("update-text", "[face [object!]]", update_text),
+    KIV_ROUTINE("update-font", "[font [object!] flags [integer!]]", update_font),
+    KIV_ROUTINE("update-para", "[face [object!] flags [integer!]]", update_para),
+    KIV_ROUTINE("destroy-view", "[face [object!] empty? [logic!]]", destroy_view),
+    KIV_ROUTINE("detach-image", "[img [image!]]", detach_image),
+    KIV_ROUTINE("update-view", "[face [any-type!]]", update_view),
+    KIV_ROUTINE("refresh-window", "[h [handle!]]", refresh_window),
+    KIV_ROUTINE("redraw", "[face [object!]]", redraw),
+    KIV_ROUTINE("show-window", "[id [handle!]]", show_window),
+    KIV_ROUTINE("make-view", "[face [object!] parent [handle!] return: [handle!]]", make_view),
+    KIV_ROUTINE("draw-image", "[image [image!] cmds [block!]]", draw_image),
+    KIV_ROUTINE("draw-face", "[face [object!] cmds [block!]]", draw_face),
     KIV_ROUTINE("do-event-loop", "[no-wait? [logic!] return: [logic!]]", do_event_loop),
     KIV_ROUTINE("exit-event-loop", "[]", exit_event_loop),
-    KIV_ROUTINE("make-window", "[face [object!] parent [handle!] return: [handle!]]", make_window),
-    KIV_ROUTINE("show-window", "[id [handle!]]", show_window),
-    KIV_ROUTINE("destroy-view", "[face [object!] empty? [logic!]]", destroy_view),
-    KIV_ROUTINE("set-timer", "[id [handle!] rate [integer! float! time! none!]]", set_timer),
+    KIV_ROUTINE("request-font", "[font [object!] selected [any-type!] mono? [logic!]]", answer_none),
+    KIV_ROUTINE("request-file", "[title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]]", answer_none),
+    KIV_ROUTINE("request-dir", "[title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]]", answer_none),
+    KIV_ROUTINE("text-box-metrics", "[box [object!] arg0 [any-type!] type [integer!]]", text_box_metrics),
+    KIV_ROUTINE("update-scroller", "[scroller [object!] flags [integer!]]", answer_none),
+    KIV_ROUTINE("set-dark-mode", "[face [object!] dark? [logic!]]", set_dark_mode),
+    KIV_ROUTINE("support-dark-mode?", "[return: [logic!]]", support_dark_mode_q),
+    KIV_ROUTINE("toggle-GPU", "[]", toggle_gpu),
+    // The layer's own.
+    KIV_ROUTINE("start-backend", "[return: [block!]]", start_backend),
+    KIV_ROUTINE("make-window", "[face [object!] parent [handle!] return: [handle!]]", make_view),
+    KIV_ROUTINE("set-timer", "[id [handle!] rate [any-type!]]", set_timer),
+    KIV_ROUTINE("timer-period", "[rate [any-type!]]", timer_period),
+    KIV_ROUTINE("face-to-image", "[face [object!]]", face_to_image),
+    KIV_ROUTINE("window-style", "[id [handle!] return: [integer!]]", window_style),
+    KIV_ROUTINE("paint-count", "[return: [integer!]]", paint_count),
     KIV_ROUTINE("window-face", "[id [handle!]]", window_face),
     KIV_ROUTINE("child-at", "[id [handle!] point [pair! point2D!] return: [handle!]]", child_at_routine),
     KIV_ROUTINE("to-pixels", "[value [integer! float!] return: [integer!]]", to_pixels_routine),
@@ -279,7 +540,6 @@ const routine::Row PLATFORM_ROWS[] = {
     KIV_ROUTINE("register-class", "[spec [block!]]", register_class),
 };
 
-bool classes_ready = false;
 
 }  // namespace
 
@@ -299,12 +559,7 @@ Unwind load_gui(A a) {
         stack::top = saved;
         fire({"access", "cannot-open"}, arg);
     }
-    if (!classes_ready) {
-        classes::register_backend_classes(window_proc, window_proc);
-        set_dpi(display::dpi());
-        clipboard::install();
-        classes_ready = true;
-    }
+    view::start();
     Cell* saved = stack::top;
     Cell obj = *library::routines::push_table_object(PLATFORM_TABLE);
     result(a) = obj;

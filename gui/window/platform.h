@@ -4,13 +4,16 @@
 // Without a display it raises access cannot-open and leaves the process as
 // it was (the terminal console and scripts go on working).
 //
-// The object's routines: the platform words of the window layer
-// (make-null-handle, do-event-loop, exit-event-loop, destroy-view,
-// show-window, register-class) and the layer's own: make-window (a window
-// for a face: a top-level window for a `window` face, a child window under
-// `parent` otherwise), set-timer, kill-timer, window-face, child-at,
+// The object's routines: first those of `system/view/platform` in the
+// order of that object's words (the engine's init in gui/engine/view.kiv copies
+// them into it; its high-level words are Kiv functions), then the layer's own:
+// start-backend, make-window (make-view), set-timer, timer-period,
+// face-to-image, window-style, paint-count, window-face, child-at,
 // to-pixels, to-logical, window-xid (the display's id of a top-level
-// window), send-event and loop-state ([depth pending]).
+// window), send-event, loop-state and register-class.
+//
+// The object is also reachable without a display (`routine-table
+// 'platform`): the backend then runs headless (view::start).
 #pragma once
 
 #include "library/routine_table.h"

@@ -1,5 +1,6 @@
 #include "gui/window/queue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "gui/window/display.h"
+#include "gui/window/paint.h"
 #include "gui/window/timers.h"
 
 namespace kiv::gui::queue {
@@ -158,20 +160,24 @@ int32_t get(Msg* out, bool wait) {
             out->message = 0x0012;  // WM_QUIT
             return 0;
         }
+        // A due paint comes before timers, as on an empty queue it must.
+        if (paint::take_due(out)) return 1;
         if (timers::take_due(out)) return 1;
         if (!wait) return -1;
+        const int32_t t = timers::next_due(), p = paint::next_due();
+        const int32_t due = t < 0 ? p : p < 0 ? t : std::min(t, p);
         if (!display::is_open()) {
-            // Without a display only timers and other threads can bring
-            // a message; with neither the wait ends as if asked to quit
-            // rather than hang.
-            if (wait_foreign(timers::next_due())) continue;
-            if (timers::next_due() < 0) {
+            // Without a display only timers, paints and other threads can
+            // bring a message; with none of them the wait ends as if asked
+            // to quit rather than hang.
+            if (wait_foreign(due)) continue;
+            if (due < 0) {
                 *out = Msg{};
                 out->message = 0x0012;
                 return 0;
             }
         }
-        display::pump(true, timers::next_due());
+        display::pump(true, due);
     }
 }
 

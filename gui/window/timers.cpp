@@ -16,7 +16,7 @@ struct Timer {
     TimerProc proc;
 };
 std::vector<Timer> list;
-constexpr uint32_t MIN_RATE = 10;
+constexpr uint32_t MIN_RATE = 1;
 
 }  // namespace
 

@@ -12,7 +12,7 @@ namespace kiv::gui::timers {
 
 using TimerProc = void (*)(Hwnd, uint32_t message, uint32_t id, uint32_t time);
 
-// Starts or restarts a timer (rate at least 10 ms); returns its id.
+// Starts or restarts a timer (rate at least 1 ms); returns its id.
 uint32_t set(Hwnd h, uint32_t id, uint32_t rate_ms, TimerProc proc);
 bool kill(Hwnd h, uint32_t id);
 void kill_all(Hwnd h);

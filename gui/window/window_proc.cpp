@@ -9,6 +9,7 @@
 #include "gui/window/classes.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
+#include "gui/window/paint.h"
 #include "gui/window/windows.h"
 
 namespace kiv::gui {
@@ -17,19 +18,16 @@ namespace {
 
 bool is_window_face(Hwnd h) {
     Cell face = window_face_cell(h);
-    Cell* type = face_field(&face, "type");
-    if (!type || type->type() != TYPE_WORD) return false;
-    Cell w = word::load("window");
-    return symbol::resolve(type->w2) == symbol::resolve(w.w2);
+    return facet_is(&face, FACET_TYPE, "window");
 }
 
 // Stores a client point or size (pixels) in a face field as a point2D! of
 // logical units (a pair! for the size when the window keeps it as one).
-void store_facet(Hwnd h, const char* name, int32_t x, int32_t y) {
+void store_facet(Hwnd h, Facet facet, int32_t x, int32_t y) {
     Cell face = window_face_cell(h);
-    Cell* slot = face_field(&face, name);
+    Cell* slot = face_slot(&face, facet);
     if (!slot) return;
-    if (std::string(name) == "size" && (windows::get_slot(h, SLOT_STATE) & STATE_SIZE_AS_PAIR)) {
+    if (facet == FACET_SIZE && (windows::get_slot(h, SLOT_STATE) & STATE_SIZE_AS_PAIR)) {
         *slot = Cell{TYPE_PAIR, 0, uint32_t(int32_t(to_logical(x))), uint32_t(int32_t(to_logical(y)))};
         return;
     }
@@ -60,7 +58,8 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             const int32_t x = lo16(lparam), y = hi16(lparam);
             if (message == WM_MOVE && (x < -9999 || y < -9999)) return 0;
             if (message == WM_MOVE) windows::set_slot(h, SLOT_POSITION, lparam);
-            store_facet(h, message == WM_MOVE ? "offset" : "size", x, y);
+            store_facet(h, message == WM_MOVE ? FACET_OFFSET : FACET_SIZE, x, y);
+            if (message == WM_SIZE) paint::invalidate(h);
             raise_event(h, message == WM_MOVE ? event::MOVE : event::RESIZE, 0, lparam);
             return 0;
         }
@@ -91,6 +90,12 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_LBUTTONUP:
             windows::release_capture();
             return 0;
+        case WM_PAINT:
+            paint::paint_window(h);
+            return 0;
+        case WM_DESTROY:
+            if (!windows::parent(h)) paint::release(h);
+            break;
         case WM_TIMER:
             raise_event(h, event::TIME, 0, 0);
             return 0;

@@ -173,11 +173,21 @@ Hwnd root_owner(Hwnd h) {
 void move(Hwnd h, int32_t x, int32_t y, int32_t width, int32_t height) {
     Window* w = get(h);
     if (!w) return;
+    width = std::max(0, width);
+    height = std::max(0, height);
+    const bool changed = x != w->x || y != w->y || width != w->w || height != w->h;
     w->x = x;
     w->y = y;
-    w->w = std::max(0, width);
-    w->h = std::max(0, height);
-    if (w->native) display::move_native(w->native, x, y, w->w, w->h);
+    w->w = width;
+    w->h = height;
+    if (!w->native) return;
+    // Each change comes back as a configure notice, maybe after later
+    // changes were made: the display side matches them against this list.
+    if (changed) {
+        if (w->requested.size() >= 8) w->requested.erase(w->requested.begin());
+        w->requested.push_back({x, y, width, height});
+    }
+    display::move_native(w->native, x, y, width, height);
 }
 
 void client_to_screen(Hwnd h, int32_t* x, int32_t* y) {
@@ -226,6 +236,14 @@ Hwnd deepest_at(Hwnd h, int32_t x, int32_t y) {
         h = found;
     }
     return h;
+}
+
+void to_top(Hwnd h) {
+    Window* w = get(h);
+    if (!w || !w->parent) return;
+    auto& sib = table[w->parent].children;
+    sib.erase(std::remove(sib.begin(), sib.end(), h), sib.end());
+    sib.push_back(h);
 }
 
 void show(Hwnd h, bool on) {

@@ -14,6 +14,7 @@
 // re-check alive() after sending any message.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ struct Window {
     int32_t extra[EXTRA_BYTES / 4] = {};
     void* native = nullptr;  // the display's window of a top-level window
     std::string text;
+    // Geometries asked of the display by the program ([x y w h], oldest
+    // first) whose configure notices have not come back yet.
+    std::vector<std::array<int32_t, 4>> requested;
 };
 
 namespace windows {
@@ -113,6 +117,9 @@ void screen_to_client(Hwnd h, int32_t* x, int32_t* y);
 Hwnd child_at(Hwnd h, int32_t x, int32_t y, bool skip_transparent);
 // The deepest visible, enabled window under a client point of `h`.
 Hwnd deepest_at(Hwnd h, int32_t x, int32_t y);
+
+// Puts a child window above its siblings.
+void to_top(Hwnd h);
 
 void show(Hwnd h, bool visible);
 bool visible(Hwnd h);
