@@ -366,7 +366,11 @@ void Layout::lay_out(Layout* old) {
             p.layout = new_para_layout(this, text, p);
             pango_layout_get_extents(p.layout, nullptr, &p.logical);
             p.lines = pango_layout_get_line_count(p.layout);
-            // Its height is where the line after its last would start.
+            p.height = -1;
+        }
+        // Its height (where the line after its last would start) places the
+        // paragraphs after it: a text of one paragraph (a label) needs none.
+        if (p.height < 0 && paras.size() > 1) {
             PangoLayoutIter* it = pango_layout_get_iter(p.layout);
             while (pango_layout_iter_next_line(it)) {
             }
