@@ -22,8 +22,6 @@
     X(pango_attr_foreground_new)                \
     X(pango_attr_line_height_new_absolute)      \
     X(pango_attr_list_insert)                   \
-    X(pango_layout_get_attributes) \
-    X(pango_attr_list_copy) \
     X(pango_attr_list_new)                      \
     X(pango_attr_list_unref)                    \
     X(pango_attr_size_new_absolute)             \
@@ -32,6 +30,7 @@
     X(pango_attr_underline_new)                 \
     X(pango_attr_weight_new)                    \
     X(pango_font_description_copy)              \
+    X(pango_font_description_equal)             \
     X(pango_font_description_free)              \
     X(pango_font_description_new)               \
     X(pango_font_description_set_absolute_size) \

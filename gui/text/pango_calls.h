@@ -20,6 +20,7 @@
 #define pango_attr_underline_new KIV_PANGO_ROUTE(pango_attr_underline_new)
 #define pango_attr_weight_new KIV_PANGO_ROUTE(pango_attr_weight_new)
 #define pango_font_description_copy KIV_PANGO_ROUTE(pango_font_description_copy)
+#define pango_font_description_equal KIV_PANGO_ROUTE(pango_font_description_equal)
 #define pango_font_description_free KIV_PANGO_ROUTE(pango_font_description_free)
 #define pango_font_description_new KIV_PANGO_ROUTE(pango_font_description_new)
 #define pango_font_description_set_absolute_size KIV_PANGO_ROUTE(pango_font_description_set_absolute_size)
@@ -55,5 +56,3 @@
 #define pango_cairo_show_layout KIV_PANGO_ROUTE(pango_cairo_show_layout)
 #define g_free KIV_PANGO_ROUTE(g_free)
 #define g_object_unref KIV_PANGO_ROUTE(g_object_unref)
-#define pango_attr_list_copy KIV_PANGO_ROUTE(pango_attr_list_copy)
-#define pango_layout_get_attributes KIV_PANGO_ROUTE(pango_layout_get_attributes)

@@ -52,25 +52,63 @@ enum ParaBits : int {
     PARA_WRAP = 0x10,
 };
 
+// One style of a range of the text, kept in the layout's own terms so that
+// it can be cut at paragraph ends and compared with the last layout's.
+struct Style {
+    enum Kind : uint8_t { COLOUR, ALPHA, FAMILY, SIZE, BOLD, ITALIC, UNDERLINE, STRIKE, LINE_HEIGHT };
+    Kind kind;
+    uint32_t value;      // rgb, alpha, size or line height (Pango units)
+    std::string family;  // FAMILY
+    uint32_t start, end;  // bytes; UINT32_MAX: to the text's end and past it
+    bool operator==(const Style&) const = default;
+};
+
 // A laid-out text with its UTF-8 copy (every index conversion reads it) and
-// the box it was laid out in.
+// the box it was laid out in. Each paragraph (the text between line feeds)
+// has a Pango layout of its own, placed below the one before it: Pango's
+// cost per line grows with the length of its text, so one layout for a
+// long text costs the square of its length. Paragraph offsets (bytes,
+// characters, y) carry indexes and positions between the text and them.
 struct Layout : Resource {
-    PangoLayout* layout = nullptr;
+    struct Para {
+        PangoLayout* layout = nullptr;
+        uint32_t byte = 0, chars = 0;  // where it starts in the text
+        uint32_t length = 0;           // its bytes, without the line feed (or CR LF)
+        uint32_t next = 0;             // where the next one starts (byte)
+        int y = 0, height = 0;         // Pango units
+        int lines = 0;
+        PangoRectangle logical{};      // its logical extents, at its own origin
+        std::vector<Style> styles;     // its share of the styles, from its start
+    };
+    std::vector<Para> paras;
+    std::vector<Style> styles;  // of the whole text, in the order they were given
     std::string utf8;
-    double box_w = 0, box_h = 0;  // 0: unbounded
+    PangoFontDescription* desc = nullptr;  // a copy: tells whether a paragraph can be kept
+    double box_w = 0, box_h = 0;            // 0: unbounded
+    double tab = 0;
     int bits = 0;
+    int lines = 0;
+    PangoRectangle logical{};  // of the whole text
     struct Backdrop {
         uint32_t start, end;  // bytes
         uint32_t colour;      // 0xAABBGGRR
     };
     std::vector<Backdrop> backdrops;
     ~Layout() override;
+    // Cuts the text into paragraphs (their offsets; nothing laid out).
+    void split();
+    // Lays the paragraphs out, keeping those of `old` (which gives them up)
+    // whose text, styles and box are unchanged.
+    void lay_out(Layout* old);
     // The offset of the text's top-left corner inside the box (alignment
     // that Pango does not do for unwrapped text, and vertical alignment).
     void origin(double* x, double* y) const;
     // Character index (0-based) to byte index and back, clamped to the text.
     uint32_t byte_at(uint32_t chars) const;
     uint32_t chars_to(uint32_t bytes) const;
+    // The paragraph holding the byte, and the one at y (Pango units).
+    const Para& para_at_byte(uint32_t byte) const;
+    const Para& para_at_y(int y) const;
 };
 
 // Registry kinds (registered on first need).
