@@ -45,6 +45,7 @@ using namespace detail;
 using namespace spec;
 
 bool tracing = false;
+volatile std::sig_atomic_t interrupt_requested = 0;
 
 namespace {
 
@@ -2100,7 +2101,28 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
+namespace {
+
+// An interrupt asked for at a loop pass: the console's halt, as `halt`
+// throws it (throw/name 'halt-request 'console), from a frame of its own
+// that the throw drops.
+[[gnu::noinline, gnu::cold]] Unwind halt_on_interrupt() {
+    interrupt_requested = 0;
+    const Cell name = word::load("throw");
+    const Cell value = word::load("halt-request");
+    const Cell catch_name = word::load("console");
+    Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    base[0] = value;
+    base[1] = catch_name;
+    stack::top = base + 2;
+    return stack::throw_value(UNWIND_THROW);
+}
+
+}  // namespace
+
 KIV_SCALAR_STORES Unwind eval_pass(const Cell* block) {
+    if (interrupt_requested) [[unlikely]]
+        return halt_on_interrupt();
     if (tracing) [[unlikely]] {
         stack::reset();
         return eval(block, true);
