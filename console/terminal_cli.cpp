@@ -544,6 +544,12 @@ void on_interrupt(int) {
 }
 
 // Reads one line from standard input without its line end; false at the end.
+// Ctrl-C while the console evaluates: the evaluation halts at its next
+// loop pass and the console prints "(halted)" and a new prompt.
+void on_halt_interrupt(int) {
+    interpreter::interrupt_requested = 1;
+}
+
 bool read_plain_line(std::string* line) {
     if (!std::getline(std::cin, *line)) return false;
     if (!line->empty() && line->back() == '\r') line->pop_back();
@@ -582,6 +588,8 @@ Unwind read_line(A a) {
     } else {
         got = read_plain_line(&text);
     }
+    // A Ctrl-C that came after the last loop pass does not halt the next command.
+    interpreter::interrupt_requested = 0;
     if (got) {
         routine::result(a) = *library::push_utf8(text);
     } else {
@@ -631,6 +639,11 @@ int read_lines(bool banner) {
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
         sigaction(SIGWINCH, &sa, nullptr);
+        struct sigaction halt {};
+        halt.sa_handler = on_halt_interrupt;
+        sigemptyset(&halt.sa_mask);
+        halt.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &halt, nullptr);
     }
     update_console_size();
     stack::TopMark guard;

@@ -45,6 +45,7 @@ using namespace detail;
 using namespace spec;
 
 bool tracing = false;
+volatile std::sig_atomic_t interrupt_requested = 0;
 
 namespace {
 
@@ -662,6 +663,18 @@ template <bool Kernel = true>
     return UNWIND_NONE;
 }
 
+// The code ended before argument `i` (entry index): an argument whose
+// typeset accepts unset! receives unset (it is optional, as `help`'s word
+// is), whatever its fetch mode; any other is missing.
+[[gnu::noinline]] Unwind missing_arg(const Cell& name, Off spec, uint32_t i) {
+    if (!accepts(*entry_at(spec, i), TYPE_UNSET)) {
+        Cell n = name;
+        fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
+    }
+    stack::push(unset::cell());
+    return UNWIND_NONE;
+}
+
 [[noreturn]] void expect_arg(const Cell& name, uint32_t type, uint32_t symbol) {
     Cell n = name;
     fire({"script", "expect-arg"}, n, datatype::cell(type), word::unbound(symbol));
@@ -678,10 +691,8 @@ inline void check_type(const Cell& name, const SpecEntry& e, const Cell* v) {
 // the buffer), not copied.
 Unwind fetch_arg(const Cell& name, Off spec, uint32_t i, Code& c, bool single) {
     uint32_t mode = entry_at(spec, i)->kind_mode & MODE_MASK;
-    if (c.pos >= cell_count(c.node)) [[unlikely]] {
-        Cell n = name;
-        fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
-    }
+    if (c.pos >= cell_count(c.node)) [[unlikely]]
+        return missing_arg(name, spec, i);
     if (mode == MODE_EVAL) [[likely]] {
         // An inert value (a block, a number, ...) is its own value, and a
         // word whose value is plain data (not a function, an operator or
@@ -991,11 +1002,8 @@ inline void push_absent_function_refinements(Off spec, uint32_t refinements) {
         }
         for (uint32_t k = 0; k < re.nargs; ++k) {
             SpecEntry ae = spec_entry(spec, idx + 1 + k);
-            if (!c) {
-                Cell n = name;
-                fire({"script", "no-arg"}, n, word::unbound(ae.symbol));
-            }
-            if (Unwind code = fetch_arg(name, spec, idx + 1 + k, *c, infix)) return code;
+            Unwind code = c ? fetch_arg(name, spec, idx + 1 + k, *c, infix) : missing_arg(name, spec, idx + 1 + k);
+            if (code) return code;
             Cell v = *--stack::top;
             if (uses[u].active) base[func ? ae.fpos : ae.npos] = v;
         }
@@ -1497,8 +1505,8 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
             continue;
         }
         if (!c) [[unlikely]] {
-            Cell n = name;
-            fire({"script", "no-arg"}, n, word::unbound(entry_at(spec, i)->symbol));
+            if (Unwind code = missing_arg(name, spec, i)) return code;
+            continue;
         }
         if (!tracing && plain_arg(spec, i, *c)) continue;
         if (Unwind code = fetch_arg(name, spec, i, *c, infix)) return code;
@@ -2090,7 +2098,28 @@ Unwind eval_branch(const Cell* block) {
     return UNWIND_NONE;
 }
 
+namespace {
+
+// An interrupt asked for at a loop pass: the console's halt, as `halt`
+// throws it (throw/name 'halt-request 'console), from a frame of its own
+// that the throw drops.
+[[gnu::noinline, gnu::cold]] Unwind halt_on_interrupt() {
+    interrupt_requested = 0;
+    const Cell name = word::load("throw");
+    const Cell value = word::load("halt-request");
+    const Cell catch_name = word::load("console");
+    Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    base[0] = value;
+    base[1] = catch_name;
+    stack::top = base + 2;
+    return stack::throw_value(UNWIND_THROW);
+}
+
+}  // namespace
+
 KIV_SCALAR_STORES Unwind eval_pass(const Cell* block) {
+    if (interrupt_requested) [[unlikely]]
+        return halt_on_interrupt();
     if (tracing) [[unlikely]] {
         stack::reset();
         return eval(block, true);

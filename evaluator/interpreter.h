@@ -23,6 +23,7 @@
 // read by node and index at every step, never through a held buffer pointer.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -172,6 +173,12 @@ using TraceHook = void (*)(uint32_t event, const Cell& code, int32_t offset, con
 
 // Global tracing switch, tested once at each trace site.
 extern bool tracing;
+
+// Set by a signal handler (the terminal console's Ctrl-C) to ask the running
+// evaluation to halt. Tested once per loop pass: there the evaluation turns
+// it into the console's halt (the word halt-request thrown to the catch
+// named console) and clears it.
+extern volatile std::sig_atomic_t interrupt_requested;
 
 // The tracing state that do/trace saves and restores around its evaluation.
 struct TraceState {
