@@ -1462,6 +1462,9 @@ inline Unwind eval_word_statement(Code& c, const Cell* word, const Cell* value) 
 Unwind detail::call_path_function(const Cell& name, const Cell& fn, Code& c) {
     return call_function(name, fn, c);
 }
+Unwind detail::call_path_native(const Cell& name, const Cell& fn, Code& c) {
+    return call_native(name, fn, c);
+}
 
 Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                          bool infix) {

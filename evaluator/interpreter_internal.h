@@ -137,6 +137,8 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
 // The call form of a path leading to a function! whose elements name no
 // refinement, outside tracing: made as a word's call makes it.
 Unwind call_path_function(const Cell& name, const Cell& fn, Code& c);
+// The same for a native! or an action! (`system/words/all [...]`).
+Unwind call_path_native(const Cell& name, const Cell& fn, Code& c);
 
 // The value a path's evaluation gives when it reads plain data by direct
 // steps (object fields, a block pick) that cannot fail, run code or

@@ -151,10 +151,11 @@ bool peek_path(const Cell& path, Cell* out) {
         uint32_t st = slot->type();
         if (mode == PATH_CALL && is_callable(st)) {
             // Elements after the function's name are its refinements.
-            if (at + 1 == count && c && st == TYPE_FUNCTION) {
+            // With none, the call a word makes (a routine! takes exec_call).
+            if (at + 1 == count && c && st != TYPE_ROUTINE) {
                 Cell name = cells[at];
                 Cell fn = *slot;
-                *code = call_path_function(name, fn, *c);
+                *code = st == TYPE_FUNCTION ? call_path_function(name, fn, *c) : call_path_native(name, fn, *c);
                 return true;
             }
             Cell name = cells[at];
