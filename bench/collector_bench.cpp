@@ -3,19 +3,19 @@
 #include <benchmark/benchmark.h>
 
 #include "boot/startup.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/types.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 using namespace kiv;
 

@@ -37,8 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "library/serialize.h"
 #include "boot/startup.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -48,7 +48,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/runtime.h"
@@ -56,6 +55,7 @@
 #include "library/library.h"
 #include "library/modules.h"
 #include "library/routine_table.h"
+#include "library/serialize.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"

@@ -16,31 +16,31 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
-#include "datatypes/unset.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives_impl.h"
-#include "runtime/stack.h"
 #include "library/library.h"
 #include "library/routines.h"
 #include "platform/late_library.h"
 #include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::cli {
 

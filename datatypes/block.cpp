@@ -9,23 +9,23 @@
 #include <optional>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
+#include "datatypes/load_form.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
-#include "evaluator/runtime.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kiv::block {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/actions.h"
+#include "datatypes/action_dispatch.h"
 #include "runtime/cell.h"
 #include "runtime/cycles.h"
 #include "runtime/series.h"

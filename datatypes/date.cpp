@@ -3,22 +3,22 @@
 #include <cmath>
 #include <cstring>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/lexer_values.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
+#include "datatypes/system_object.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
-#include "evaluator/lexer_values.h"
-#include "runtime/random.h"
-#include "runtime/stack.h"
-#include "datatypes/system_object.h"
 #include "runtime/error.h"
+#include "runtime/random.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::date {
 

@@ -2,7 +2,7 @@
 // day and time zone.
 //
 // Cell payload: word 1 is the packed date word (layout and the day-number
-// conversions in evaluator/lexer_values.h, which the lexer builds literals
+// conversions in datatypes/lexer_values.h, which the lexer builds literals
 // with); words 2-3 hold the time as binary64 seconds in UTC (the zone offset
 // removed), 0.0 when the time flag is clear. Invariant after every
 // operation: the date word holds the local date and the stored time plus

@@ -3,10 +3,13 @@
 #include <climits>
 #include <cstring>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/load_form.h"
+#include "datatypes/mold.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
@@ -14,16 +17,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
-#include "evaluator/interpreter.h"
 #include "runtime/cycles.h"
-#include "evaluator/mold.h"
-#include "evaluator/runtime.h"
 #include "runtime/error.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::error {

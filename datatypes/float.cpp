@@ -11,12 +11,12 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/number_scan.h"
-#include "runtime/random.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
+#include "runtime/number_scan.h"
+#include "runtime/random.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 
 namespace kiv::float_ {
 

@@ -3,21 +3,21 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::function {
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/binary.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
@@ -24,7 +25,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
-#include "evaluator/actions.h"
 #include "platform/files.h"
 #include "platform/image.h"
 #include "platform/image_warp.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
@@ -13,10 +14,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/number_scan.h"
 #include "runtime/base_codecs.h"
 #include "runtime/error.h"
+#include "runtime/number_scan.h"
 #include "runtime/random.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"

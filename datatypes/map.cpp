@@ -4,21 +4,21 @@
 
 #include <cstring>
 
-#include "datatypes/fixed_words.h"
-#include "datatypes/hash_values.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/hash_values.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::map {
 

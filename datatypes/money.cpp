@@ -4,25 +4,25 @@
 #include <cstring>
 
 #include "datatypes/context.h"
-#include "datatypes/fixed_words.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/lexer_values.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/scalar.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_object.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/lexer_values.h"
-#include "evaluator/number_scan.h"
-#include "runtime/random.h"
-#include "runtime/stack.h"
-#include "datatypes/system_object.h"
 #include "runtime/error.h"
 #include "runtime/float_text.h"
+#include "runtime/number_scan.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 
 namespace kiv::money {
 

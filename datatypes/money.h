@@ -1,6 +1,6 @@
 // money!: an exact decimal amount with an optional currency.
 //
-// Cell layout (evaluator/lexer_values.h builds literals the same way): header
+// Cell layout (datatypes/lexer_values.h builds literals the same way): header
 // bit 14 is the sign; payload byte 4 (low byte of word 1) the currency index
 // (0 none, else the 1-based position in system/locale/currencies/list);
 // payload bytes 5-15 hold 22 BCD digits, two a byte, high nibble first:

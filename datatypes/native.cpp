@@ -2,20 +2,20 @@
 
 #include <utility>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
+#include "datatypes/call_layout.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/call_layout.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::native {
 

@@ -2,12 +2,14 @@
 
 #include <cstring>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/mold.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -15,13 +17,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycles.h"
-#include "evaluator/mold.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::object {
 

@@ -1,15 +1,15 @@
 #include "datatypes/path.h"
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace kiv::path {
 

@@ -3,27 +3,33 @@
 
 #include <cstring>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/mold.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_object.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/mold.h"
-#include "datatypes/system_object.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
 namespace kiv::port {
 
+CallPushed call_pushed = nullptr;
+
 namespace {
+
+Unwind call_pushed_checked(const Cell* name, const Cell* fn, Cell* args, bool with_refinements) {
+    if (!call_pushed) fire({"internal", "not-done"});
+    return call_pushed(name, fn, args, with_refinements);
+}
 
 constexpr int32_t PORT_CLASS = 2;
 
@@ -74,7 +80,7 @@ struct Forward {
                     fn->type() != TYPE_ROUTINE))
             fire({"access", "no-port-action"}, w);
         Cell f = *fn;
-        if (Unwind code = interpreter::call_pushed(&w, &f, base, false)) return code;
+        if (Unwind code = call_pushed_checked(&w, &f, base, false)) return code;
         stack::top = base + 1;
         return UNWIND_NONE;
     }
@@ -335,7 +341,7 @@ Outcome push_spec(Cell* url) {
     if (copied.code) return copied.code;
     *arg = *copied.cell;
     stack::top = arg + 1;
-    if (Unwind code = interpreter::call_pushed(&fn_word, &f, arg, false)) return code;
+    if (Unwind code = call_pushed_checked(&fn_word, &f, arg, false)) return code;
     stack::top = arg + 1;
     if (arg->type() != TYPE_OBJECT) fire({"script", "invalid-arg"}, *url);
     return arg;

@@ -32,4 +32,11 @@ Outcome write_url(Cell* url, Cell* data, bool binary, bool lines, bool info, boo
 // Registers port! (after date!).
 void init();
 
+// The interpreter's call of `fn` (named `name`) on the arguments pushed from
+// `args` on, result in the first cell: the port layer calls actors and the
+// URL parser through it. The evaluator installs it at start-up; until then a
+// call raises internal not-done.
+using CallPushed = Unwind (*)(const Cell* name, const Cell* fn, Cell* args, bool with_refinements);
+extern CallPushed call_pushed;
+
 }  // namespace kiv::port

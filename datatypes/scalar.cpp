@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "datatypes/fixed_words.h"
+#include "datatypes/load_form.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/runtime.h"
 #include "runtime/error.h"
 #include "runtime/series.h"
 

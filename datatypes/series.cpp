@@ -6,26 +6,26 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "runtime/random.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
-#include "datatypes/ownership.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kiv::series {
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/block_internal.h"
 #include "datatypes/code_point_set.h"
@@ -14,7 +15,6 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"

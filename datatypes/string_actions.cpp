@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/code_point_set.h"
@@ -25,12 +26,11 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {

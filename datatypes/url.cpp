@@ -6,14 +6,14 @@
 #include <climits>
 #include <string>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv::url {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/none.h"
@@ -14,10 +15,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::vector {
 

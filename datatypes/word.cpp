@@ -3,19 +3,18 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/fixed_words.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "runtime/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "evaluator/interpreter.h"
 
 namespace kiv::word {
 

@@ -1,9 +1,9 @@
 // The fast paths' entry points and their action fallbacks (fast_paths.h).
 #include "evaluator/fast_paths.h"
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/none.h"
-#include "evaluator/actions.h"
 #include "runtime/lowlevel.h"
 #include "runtime/stack.h"
 

@@ -7,7 +7,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/unset.h"
-#include "evaluator/call_layout.h"
+#include "datatypes/call_layout.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/path_steps.h"

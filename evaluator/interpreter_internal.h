@@ -9,7 +9,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
-#include "evaluator/call_layout.h"
+#include "datatypes/call_layout.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/refusal_memo.h"

@@ -8,11 +8,11 @@
 #include "datatypes/object.h"
 #include "datatypes/scalar.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
+#include "datatypes/action_dispatch.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/path_steps.h"
-#include "evaluator/call_layout.h"
+#include "datatypes/call_layout.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 

@@ -2,8 +2,8 @@
 // names and urls.
 #include <cstring>
 
+#include "datatypes/lexer_values.h"
 #include "evaluator/lexer_state.h"
-#include "evaluator/lexer_values.h"
 #include "runtime/base_codecs.h"
 #include "runtime/float_text.h"
 #include "runtime/percent_coding.h"

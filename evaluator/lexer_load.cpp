@@ -4,6 +4,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/lexer_values.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
@@ -11,9 +12,8 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_state.h"
-#include "evaluator/lexer_values.h"
-#include "evaluator/number_scan.h"
 #include "runtime/float_text.h"
+#include "runtime/number_scan.h"
 #include "runtime/unicode.h"
 
 namespace kiv::lexer {

@@ -1,7 +1,7 @@
 // The lexer's token loop: classification of UTF-8 text into tokens, without
 // building any value.
 //
-// `scan_token` runs the state machine of evaluator/lexer_tables.h over the
+// `scan_token` runs the state machine of runtime/lexer_tables.h over the
 // bytes from a cursor and stops at the first final state. It never reads
 // outside [pos, end), never allocates and never raises: bad input ends in the
 // error state (67) with the previous state telling which datatype was being
@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "evaluator/lexer_tables.h"
+#include "runtime/lexer_tables.h"
 
 namespace kiv::lexer {
 

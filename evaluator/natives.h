@@ -34,8 +34,8 @@
 
 #include <cstdint>
 
+#include "datatypes/spec_text.h"
 #include "evaluator/native_list.h"
-#include "evaluator/spec_text.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 

@@ -5,8 +5,8 @@
 // the output binary first and only then takes the input's address.
 #include <cstring>
 
+#include "datatypes/lexer_values.h"
 #include "datatypes/symbol.h"
-#include "evaluator/lexer_values.h"
 #include "evaluator/natives.h"
 #include "runtime/deflate.h"
 #include "runtime/error.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -15,7 +16,6 @@
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"

@@ -10,6 +10,7 @@
 // registers its writer (write_to_console below is the terminal's).
 #include <cstring>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
@@ -17,7 +18,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_impl.h"
 #include "evaluator/runtime.h"

@@ -6,18 +6,18 @@
 // error stream.
 #include <string>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/binary.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "platform/process.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "evaluator/interpreter.h"
 
 namespace kiv::natives {
 

@@ -5,19 +5,19 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
-#include "datatypes/keyword_map.h"
 #include "datatypes/integer.h"
+#include "datatypes/keyword_map.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_internal.h"

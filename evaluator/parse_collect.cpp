@@ -10,6 +10,7 @@
 // index of its first entry.
 #include <cstring>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
@@ -19,7 +20,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse_internal.h"
 #include "runtime/error.h"

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
@@ -17,7 +18,6 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/parse_internal.h"
 #include "runtime/case_fold.h"

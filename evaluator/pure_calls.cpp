@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "datatypes/actions.h"
+#include "datatypes/call_layout.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
-#include "evaluator/call_layout.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter_internal.h"
 #include "evaluator/natives.h"

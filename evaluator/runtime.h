@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "datatypes/actions.h"
+#include "datatypes/load_form.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
@@ -93,34 +94,14 @@ Unwind eval_path(const Cell* path, const Cell* value_to_set, Cell* result);
 // gives none. With `push` the case is pushed, else copied to the result slot.
 Cell* select_case(bool step, bool block_search, bool push);
 
-// The lexer's load of text into a block, the one call point of the lexer
-// from here. Fills `block` (a data-stack cell) with a block of the values and
-// returns the number of characters consumed. Installed by the lexer; until
-// then loading raises internal not-done.
-using LexerLoad = uint32_t (*)(const Cell* text, Cell* block);
-extern LexerLoad lexer_load;
-// Loads one value from a string value into target: none when the lexer
-// stopped before the end or when the text holds more than one value, unset
-// when it holds none, else the value. Returns target.
-Cell* load_single(const Cell* text, Cell* target);
-// load_single into the argument base.
-Cell* load_single_result(const Cell* text);
-// load_single from UTF-8 bytes (the word layer's hook shape).
-void load_single_utf8(const uint8_t* utf8, uint32_t length, Cell* result);
-
-// Forms the value into a new string pushed on the data stack, cut to `limit`
-// characters when the limit is above 0. Returns the string cell.
-Cell* form_part(const Cell* value, int32_t limit);
-// Molds (or forms) the value into a temporary string cut to `limit`
-// characters and appends it to `out`; returns the number of characters
-// appended.
-uint32_t append_limited(Cell* out, const Cell* value, int32_t limit, bool mold, bool flat, bool only);
 // float! above 2147483647.0, below -2147483648.0 or NaN raises script
 // out-of-range with the value; other floats truncate toward zero; any other
 // value gives its word 2.
 int32_t to_integer_checked(const Cell* value);
 
-// Installs the load_single_utf8 hook in the word layer.
+// Installs the hooks through which the datatypes call up: load_single_utf8
+// in the word layer, the interpreter's call in the port layer and the sort
+// comparator runner.
 void init();
 
 }  // namespace kiv::runtime

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "library/serialize.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -14,9 +14,9 @@
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "library/routines.h"
 #include "library/routine_table.h"
+#include "library/routines.h"
+#include "library/serialize.h"
 #include "platform/files.h"
 #include "platform/image.h"
 #include "runtime/error.h"

@@ -28,11 +28,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/number_scan.h"
 #include "library/json.h"
 #include "library/library.h"
 #include "library/loading.h"
 #include "runtime/error.h"
+#include "runtime/number_scan.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "datatypes/function.h"
-#include "evaluator/spec_text.h"
+#include "datatypes/spec_text.h"
 #include "runtime/cell.h"
 
 namespace kiv::spec_text {

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "library/serialize.h"
 #include "boot/startup.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
+#include "library/serialize.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/number_scan.h"
+#include "runtime/number_scan.h"
 #include "tests/support/lexer_walker.h"
 
 using namespace kiv;

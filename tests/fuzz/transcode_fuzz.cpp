@@ -21,17 +21,16 @@
 #include <cstring>
 
 #include "boot/startup.h"
-#include "datatypes/fixed_words.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/lexer_values.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/types.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
-#include "evaluator/lexer_values.h"
-#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -39,6 +38,7 @@
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/series.h"
+#include "runtime/stack.h"
 #include "tests/support/lexer_walker.h"
 
 using namespace kiv;

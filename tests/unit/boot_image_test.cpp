@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "library/serialize.h"
 #include "boot/startup.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
-#include "evaluator/actions.h"
 #include "evaluator/literal_table.h"
 #include "evaluator/natives.h"
 #include "library/image.h"
 #include "library/library.h"
+#include "library/serialize.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"

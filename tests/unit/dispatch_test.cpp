@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/action_dispatch.h"
 #include "datatypes/registry.h"
-#include "evaluator/actions.h"
 #include "runtime/cycles.h"
 #include "test_support.h"
 

@@ -5,12 +5,12 @@
 #include <limits>
 #include <string>
 
+#include "datatypes/mold.h"
 #include "datatypes/typeset.h"
 #include "evaluator/literal_table.h"
-#include "evaluator/mold.h"
 #include "evaluator/runtime.h"
-#include "runtime/lowlevel.h"
 #include "object_test_support.h"
+#include "runtime/lowlevel.h"
 
 namespace kiv::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "evaluator/actions.h"
+#include "datatypes/action_dispatch.h"
 #include "interp_support.h"
 
 namespace kiv::test {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/lexer_values.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
-#include "evaluator/lexer_values.h"
 #include "interp_support.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"

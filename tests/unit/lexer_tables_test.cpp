@@ -1,7 +1,7 @@
 // The lexer's tables and token loop: byte classes, the derived transition
 // table, token classification with extents, the scan-only walk over
 // structure, and robustness on hostile input.
-#include "evaluator/lexer_tables.h"
+#include "runtime/lexer_tables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Text to number: integers, floats, tuples and money, in every code unit size,
 // with their error out-parameters.
-#include "evaluator/number_scan.h"
+#include "runtime/number_scan.h"
 
 #include <gtest/gtest.h>
 

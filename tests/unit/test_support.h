@@ -23,11 +23,12 @@
 #include <initializer_list>
 #include <string>
 
-#include "datatypes/fixed_words.h"
 #include "boot/startup.h"
+#include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
@@ -36,9 +37,7 @@
 #include "datatypes/types.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
-#include "runtime/stack.h"
 #include "runtime/arena.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -46,6 +45,7 @@
 #include "runtime/externals.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace kiv::test {
 

@@ -39,8 +39,8 @@
 
 #include <cstdint>
 
-#include "evaluator/number_scan.h"
 #include "runtime/cell.h"
+#include "runtime/number_scan.h"
 
 namespace kiv::lexer::values {
 

@@ -1,4 +1,4 @@
-#include "evaluator/actions.h"
+#include "datatypes/action_dispatch.h"
 
 #include <climits>
 #include <utility>
@@ -11,10 +11,10 @@
 #include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
+#include "datatypes/spec_text.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/spec_text.h"
 #include "runtime/error.h"
 #include "runtime/lowlevel.h"
 #include "runtime/memory.h"

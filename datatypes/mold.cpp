@@ -1,4 +1,4 @@
-#include "evaluator/mold.h"
+#include "datatypes/mold.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "evaluator/lexer_values.h"
+#include "datatypes/lexer_values.h"
 
 #include <cmath>
 #include <cstring>

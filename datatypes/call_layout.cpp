@@ -1,6 +1,6 @@
 // Building call layouts (typed specifications) from the argument lists of
 // function values (call_layout.h).
-#include "evaluator/call_layout.h"
+#include "datatypes/call_layout.h"
 
 #include <cstring>
 #include <vector>

@@ -1,10 +1,10 @@
-#include "evaluator/number_scan.h"
+#include "runtime/number_scan.h"
 
 #include <cstring>
 #include <limits>
 
-#include "evaluator/lexer_tables.h"
 #include "runtime/float_text.h"
+#include "runtime/lexer_tables.h"
 #include "runtime/series.h"
 
 namespace kiv::number {

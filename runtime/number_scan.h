@@ -27,7 +27,7 @@ constexpr int SCAN_OVERFLOW = -2;  // an integer outside the signed 32-bit range
 int32_t scan_integer(const void* start, uint32_t count, uint32_t unit, int* error);
 
 // The float syntax check shared with the lexer's float and percent loaders:
-// runs the float automaton (evaluator/lexer_tables.h) over `length` bytes.
+// runs the float automaton (runtime/lexer_tables.h) over `length` bytes.
 // Texts longer than 312 bytes are refused.
 bool float_syntax_ok(const uint8_t* text, size_t length);
 
