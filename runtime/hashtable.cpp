@@ -592,24 +592,36 @@ uint32_t symbol_hash(const Cell* symbol) {
 
 void set_key(HashKey value) { key = value; }
 
+namespace {
+// ASCII A-Z to a-z in each of the 8 bytes of a word at once; other bytes
+// (including every byte of 0x80 and above) are kept. A byte is upper case
+// when its low 7 bits are at least 'A' and at most 'Z' and its top bit is
+// clear: adding 0x80 - 'A' (resp. 0x80 - 'Z' - 1) to the low 7 bits sets a
+// byte's top bit exactly when it is >= 'A' (resp. > 'Z'), with no carry out
+// of the byte.
+inline uint64_t lower_ascii8(uint64_t m) {
+    constexpr uint64_t ONES = 0x0101010101010101ull;
+    const uint64_t low7 = m & (0x7F * ONES);
+    const uint64_t at_least_a = low7 + (0x80 - 'A') * ONES;
+    const uint64_t above_z = low7 + (0x80 - 'Z' - 1) * ONES;
+    const uint64_t upper = (at_least_a & ~above_z) & ~m & (0x80 * ONES);
+    return m | (upper >> 2);
+}
+}  // namespace
+
 uint32_t sip_bytes(const HashKey& k, const void* data, size_t length, bool lower) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     Sip s(k);
-    auto byte = [lower](uint8_t b) -> uint64_t { return lower ? lower_ascii(b) : b; };
     const size_t blocks = length / 8;
     for (size_t i = 0; i < blocks; ++i, p += 8) {
         uint64_t m;
-        if (lower) {
-            m = 0;
-            for (int j = 0; j < 8; ++j) m |= byte(p[j]) << (8 * j);
-        } else {
-            std::memcpy(&m, p, 8);
-        }
-        s.block(m);
+        std::memcpy(&m, p, 8);
+        s.block(lower ? lower_ascii8(m) : m);
     }
-    uint64_t last = uint64_t(length) << 56;
-    for (size_t j = 0; j < (length & 7); ++j) last |= byte(p[j]) << (8 * j);
-    return s.finish(last);
+    uint64_t tail = 0;
+    std::memcpy(&tail, p, length & 7);
+    if (lower) tail = lower_ascii8(tail);
+    return s.finish(tail | uint64_t(length) << 56);
 }
 
 namespace {

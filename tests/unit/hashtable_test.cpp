@@ -164,6 +164,20 @@ TEST_F(HashTable, SipHash13MatchesItsDefinition) {
     // Folding ASCII case: "HeLLo" hashes as "hello" and differs from "h\xC3\x89llo".
     EXPECT_EQ(ht::sip_bytes(k, "HeLLo", 5, true), ht::sip_bytes(k, "hello", 5));
     EXPECT_NE(ht::sip_bytes(k, "h\xC3\x89llo", 6, true), ht::sip_bytes(k, "h\xC3\xA9llo", 6, true));
+    // Case is folded a word at a time: every byte value, in every position
+    // of a full block and of the tail, folds as a byte-by-byte fold does.
+    for (size_t n : {size_t(8), size_t(13)}) {
+        for (size_t at = 0; at < n; ++at) {
+            for (int b = 0; b < 256; ++b) {
+                char text[16], folded[16];
+                for (size_t i = 0; i < n; ++i) text[i] = char("Zz@[`{aA\x80\xC1\xDA\xFF\x7F"[i]);
+                text[at] = char(b);
+                for (size_t i = 0; i < n; ++i)
+                    folded[i] = text[i] >= 'A' && text[i] <= 'Z' ? char(text[i] + 32) : text[i];
+                ASSERT_EQ(ht::sip_bytes(k, text, n, true), ht::sip_bytes(k, folded, n)) << n << ' ' << at << ' ' << b;
+            }
+        }
+    }
 }
 
 // Keys that share a bucket under one key are spread under another: the
