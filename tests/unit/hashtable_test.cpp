@@ -796,6 +796,39 @@ TEST_F(HashTable, ContextWordsLookUpByCanonicalSymbol) {
     EXPECT_NE(ht::record(copy)->values, ht::record(words)->values);
 }
 
+// A small word table has no index until a word past SMALL_WORDS is added;
+// before and after, every word is found exactly and by its case variant,
+// and a copy of a small table is independent.
+TEST_F(HashTable, SmallContextWordsAreScannedUntilTheyOutgrowIt) {
+    Off symbols = memory::alloc_cells(16);
+    static Off table;
+    table = ht::init(16, symbols, ht::WORDS, 1);
+    ht::register_symbol_table(&table);
+    const Off context = 0x1234;
+    Off words = ht::init(3, 0, ht::WORDS, 2);
+    int32_t added = -2;
+    for (uint32_t n = 0; n < ht::SMALL_WORDS + 4; ++n) {
+        EXPECT_EQ(ht::record(words)->buckets == 0, n <= ht::SMALL_WORDS) << n;
+        for (uint32_t i = 0; i < n; ++i) {
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "v" + std::to_string(i)), false, 0), int32_t(i));
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "V" + std::to_string(i)), true, 0), int32_t(i));
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "V" + std::to_string(i)), false, 0), -1);
+        }
+        EXPECT_EQ(ht::find_symbol(words, intern(table, "v" + std::to_string(n)), true, context, &added), -1);
+        EXPECT_EQ(added, int32_t(n));
+        EXPECT_EQ(ht::record(words)->live, n + 1);
+        if (n == 5) {
+            Off copy = ht::copy_words(words);
+            ht::find_symbol(copy, intern(table, "only-in-copy"), true, context, &added);
+            EXPECT_EQ(added, 6);
+            EXPECT_EQ(ht::find_symbol(words, intern(table, "only-in-copy"), true, 0), -1);
+            EXPECT_EQ(ht::find_symbol(copy, intern(table, "V3"), true, 0), 3);
+        }
+    }
+    // A word table made for more words is indexed from the start.
+    EXPECT_NE(ht::record(ht::init(ht::SMALL_WORDS + 1, 0, ht::WORDS, 2))->buckets, 0u);
+}
+
 TEST_F(HashTable, WordKeysOfAHashCompareByCanonicalSymbol) {
     Off symbols = memory::alloc_cells(16);
     static Off table;
