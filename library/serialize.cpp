@@ -1190,6 +1190,18 @@ class Decoder : public In {
     Cell* place(const Slot& s, const Cell& v) {
         switch (s.kind) {
             case Slot::APPEND: {
+                // A block is made with room for its count of records (unless
+                // the count is more than the input could hold): while there
+                // is room the append cannot allocate, and the value is
+                // written straight to the tail.
+                SeriesBuffer* b = buffer_of(s.node);
+                if (uint64_t(b->tail) + sizeof(Cell) <= b->data_end()) {
+                    const Cell value = v;
+                    Cell* at = b->tail_cell();
+                    *at = value;
+                    b->tail += sizeof(Cell);
+                    return at;
+                }
                 const Cell blk{TYPE_BLOCK, 0, s.node, 0};
                 Cell* held = stack::push(v);
                 Cell* at = block::cells_append(&blk, held);

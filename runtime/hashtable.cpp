@@ -299,8 +299,8 @@ void rebuild(Off table, uint32_t buckets) {
         r = rec(table);
     }
     // From here on nothing allocates: the pointers stay valid.
-    uint32_t* of = words(r->flags);
-    uint32_t* ok = words(r->keys);
+    uint32_t* of = r->flags ? words(r->flags) : nullptr;
+    uint32_t* ok = r->keys ? words(r->keys) : nullptr;
     uint32_t* nf = words(nflags);
     uint32_t* nk = words(nkeys);
     uint32_t old_buckets = r->buckets;
@@ -394,7 +394,7 @@ uint32_t grown_buckets(uint32_t type, uint64_t request) {
 // same size to drop its deleted buckets).
 void make_room(Off table) {
     Record* r = rec(table);
-    if (r->occupied < r->upper) return;
+    if (r->occupied < r->upper || r->buckets == 0) return;
     uint32_t n = r->buckets;
     uint64_t request = (r->type != MAP && r->live < n / 2) ? n - 1 : uint64_t(n) + 1;
     rebuild(table, grown_buckets(r->type, request));
@@ -592,24 +592,36 @@ uint32_t symbol_hash(const Cell* symbol) {
 
 void set_key(HashKey value) { key = value; }
 
+namespace {
+// ASCII A-Z to a-z in each of the 8 bytes of a word at once; other bytes
+// (including every byte of 0x80 and above) are kept. A byte is upper case
+// when its low 7 bits are at least 'A' and at most 'Z' and its top bit is
+// clear: adding 0x80 - 'A' (resp. 0x80 - 'Z' - 1) to the low 7 bits sets a
+// byte's top bit exactly when it is >= 'A' (resp. > 'Z'), with no carry out
+// of the byte.
+inline uint64_t lower_ascii8(uint64_t m) {
+    constexpr uint64_t ONES = 0x0101010101010101ull;
+    const uint64_t low7 = m & (0x7F * ONES);
+    const uint64_t at_least_a = low7 + (0x80 - 'A') * ONES;
+    const uint64_t above_z = low7 + (0x80 - 'Z' - 1) * ONES;
+    const uint64_t upper = (at_least_a & ~above_z) & ~m & (0x80 * ONES);
+    return m | (upper >> 2);
+}
+}  // namespace
+
 uint32_t sip_bytes(const HashKey& k, const void* data, size_t length, bool lower) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     Sip s(k);
-    auto byte = [lower](uint8_t b) -> uint64_t { return lower ? lower_ascii(b) : b; };
     const size_t blocks = length / 8;
     for (size_t i = 0; i < blocks; ++i, p += 8) {
         uint64_t m;
-        if (lower) {
-            m = 0;
-            for (int j = 0; j < 8; ++j) m |= byte(p[j]) << (8 * j);
-        } else {
-            std::memcpy(&m, p, 8);
-        }
-        s.block(m);
+        std::memcpy(&m, p, 8);
+        s.block(lower ? lower_ascii8(m) : m);
     }
-    uint64_t last = uint64_t(length) << 56;
-    for (size_t j = 0; j < (length & 7); ++j) last |= byte(p[j]) << (8 * j);
-    return s.finish(last);
+    uint64_t tail = 0;
+    std::memcpy(&tail, p, length & 7);
+    if (lower) tail = lower_ascii8(tail);
+    return s.finish(tail | uint64_t(length) << 56);
 }
 
 namespace {
@@ -694,10 +706,13 @@ Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
     memory::CollectionPause no_collect;
     if (size > MAX_BUCKETS) fire({"internal", "no-memory"});
     if (type == WORDS && size >= 4000) size *= 2;
-    uint32_t buckets = initial_buckets(size);
+    // A small context's words get no index until they outgrow SMALL_WORDS.
+    const bool given = value_block != 0;
+    const bool small = type == WORDS && value_cells == 2 && !given && size <= SMALL_WORDS;
+    uint32_t buckets = small ? 0 : initial_buckets(size);
     Off table = new_record();
-    Off flags = alloc_flags(buckets);
-    Off keys = alloc_words(buckets);
+    Off flags = small ? 0 : alloc_flags(buckets);
+    Off keys = small ? 0 : alloc_words(buckets);
     uint32_t index = 0, chains = 0;
     uint32_t room = size < 4 ? 4 : size;
     if (type == HASH) {
@@ -721,7 +736,7 @@ Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
     r->keys = keys;
     r->values = value_block;
     r->buckets = buckets;
-    r->upper = upper_bound_for(type, buckets);
+    r->upper = small ? 0 : upper_bound_for(type, buckets);
     r->type = type;
     r->stamp = type >= INTEGER ? current_stamp() : 0;
     if (value_block) {
@@ -729,7 +744,7 @@ Off init(uint32_t size, Off value_block, uint32_t type, uint32_t value_cells) {
             put_all(table, 0, 1);
         else if (type == MAP)
             put_all(table, 0, 2);
-        else if (type == WORDS) {
+        else if (type == WORDS && given) {
             // Every symbol or word of the block, in place order, in a table
             // grown by the usual rule until the block fits below its bound.
             uint32_t n = cell_count(rec(table)->values);
@@ -771,10 +786,12 @@ Off copy(Off table, Off new_block) {
 Off copy_words(Off table) {
     memory::CollectionPause no_collect;
     Off copy = series::copy_node(table);
-    Off flags = series::copy_node(rec(copy)->flags);
-    rec(copy)->flags = flags;
-    Off keys = series::copy_node(rec(copy)->keys);
-    rec(copy)->keys = keys;
+    if (rec(copy)->buckets) {
+        Off flags = series::copy_node(rec(copy)->flags);
+        rec(copy)->flags = flags;
+        Off keys = series::copy_node(rec(copy)->keys);
+        rec(copy)->keys = keys;
+    }
     Off values = series::copy_node(rec(copy)->values);
     rec(copy)->values = values;
     return copy;
@@ -1087,8 +1104,44 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
     return pos + 1;
 }
 
+namespace {
+// A word table without an index (SMALL_WORDS words at most): its words are
+// scanned in order of addition. The scan meets the word the probe would:
+// case variants share one probe sequence and enter it in order of addition
+// (words are never removed), so the probe also meets the earliest match.
+// The index is built when a word past SMALL_WORDS is added.
+int32_t find_small_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context, int32_t* added) {
+    Record* r = rec(table);
+    const Cell* base = cells(r->values);
+    const uint32_t n = cell_count(r->values);
+    if (!case_insensitive) {
+        for (uint32_t i = 0; i < n; ++i)
+            if (base[i].w2 == symbol) return int32_t(i);
+    } else {
+        uint32_t count;
+        const Cell* symbols = symbol_cells(&count);
+        const uint32_t canon = canonical_in(symbols, count, symbol);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t s = base[i].w2;
+            if (s == symbol || canonical_in(symbols, count, s) == canon) return int32_t(i);
+        }
+    }
+    if (!context) return -1;
+    if (n >= SMALL_WORDS) {
+        rebuild(table, initial_buckets(n + 1));
+        return find_symbol(table, symbol, case_insensitive, context, added);
+    }
+    Cell* c = series::alloc_tail_cell(buffer_of(r->values));
+    set_word(c, context, symbol, n);
+    ++rec(table)->live;
+    if (added) *added = int32_t(n);
+    return -1;
+}
+}  // namespace
+
 int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context, int32_t* added) {
     memory::CollectionPause no_collect;
+    if (rec(table)->buckets == 0) return find_small_symbol(table, symbol, case_insensitive, context, added);
     if (context) make_room(table);
     Record* r = rec(table);
     uint32_t canon = canonical_symbol(symbol);

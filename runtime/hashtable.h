@@ -367,6 +367,10 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
 // canonical id when case_insensitive, else exactly), or -1. When absent and
 // context is not 0, a word! cell (context, symbol, index) is appended to the
 // word series, indexed, and its index stored in *added.
+// A context's word table made for at most SMALL_WORDS words (init with
+// value_cells 2 and no value block) has no index (no buckets) until a word
+// past that many is added: its look-ups scan the words.
+constexpr uint32_t SMALL_WORDS = 16;
 int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context,
                     int32_t* added = nullptr);
 

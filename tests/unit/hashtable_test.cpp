@@ -164,6 +164,20 @@ TEST_F(HashTable, SipHash13MatchesItsDefinition) {
     // Folding ASCII case: "HeLLo" hashes as "hello" and differs from "h\xC3\x89llo".
     EXPECT_EQ(ht::sip_bytes(k, "HeLLo", 5, true), ht::sip_bytes(k, "hello", 5));
     EXPECT_NE(ht::sip_bytes(k, "h\xC3\x89llo", 6, true), ht::sip_bytes(k, "h\xC3\xA9llo", 6, true));
+    // Case is folded a word at a time: every byte value, in every position
+    // of a full block and of the tail, folds as a byte-by-byte fold does.
+    for (size_t n : {size_t(8), size_t(13)}) {
+        for (size_t at = 0; at < n; ++at) {
+            for (int b = 0; b < 256; ++b) {
+                char text[16], folded[16];
+                for (size_t i = 0; i < n; ++i) text[i] = char("Zz@[`{aA\x80\xC1\xDA\xFF\x7F"[i]);
+                text[at] = char(b);
+                for (size_t i = 0; i < n; ++i)
+                    folded[i] = text[i] >= 'A' && text[i] <= 'Z' ? char(text[i] + 32) : text[i];
+                ASSERT_EQ(ht::sip_bytes(k, text, n, true), ht::sip_bytes(k, folded, n)) << n << ' ' << at << ' ' << b;
+            }
+        }
+    }
 }
 
 // Keys that share a bucket under one key are spread under another: the
@@ -780,6 +794,39 @@ TEST_F(HashTable, ContextWordsLookUpByCanonicalSymbol) {
     EXPECT_EQ(ht::find_symbol(words, intern(table, "only-in-copy"), true, 0), -1);
     EXPECT_EQ(ht::find_symbol(copy, b, false, 0), 1);
     EXPECT_NE(ht::record(copy)->values, ht::record(words)->values);
+}
+
+// A small word table has no index until a word past SMALL_WORDS is added;
+// before and after, every word is found exactly and by its case variant,
+// and a copy of a small table is independent.
+TEST_F(HashTable, SmallContextWordsAreScannedUntilTheyOutgrowIt) {
+    Off symbols = memory::alloc_cells(16);
+    static Off table;
+    table = ht::init(16, symbols, ht::WORDS, 1);
+    ht::register_symbol_table(&table);
+    const Off context = 0x1234;
+    Off words = ht::init(3, 0, ht::WORDS, 2);
+    int32_t added = -2;
+    for (uint32_t n = 0; n < ht::SMALL_WORDS + 4; ++n) {
+        EXPECT_EQ(ht::record(words)->buckets == 0, n <= ht::SMALL_WORDS) << n;
+        for (uint32_t i = 0; i < n; ++i) {
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "v" + std::to_string(i)), false, 0), int32_t(i));
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "V" + std::to_string(i)), true, 0), int32_t(i));
+            ASSERT_EQ(ht::find_symbol(words, intern(table, "V" + std::to_string(i)), false, 0), -1);
+        }
+        EXPECT_EQ(ht::find_symbol(words, intern(table, "v" + std::to_string(n)), true, context, &added), -1);
+        EXPECT_EQ(added, int32_t(n));
+        EXPECT_EQ(ht::record(words)->live, n + 1);
+        if (n == 5) {
+            Off copy = ht::copy_words(words);
+            ht::find_symbol(copy, intern(table, "only-in-copy"), true, context, &added);
+            EXPECT_EQ(added, 6);
+            EXPECT_EQ(ht::find_symbol(words, intern(table, "only-in-copy"), true, 0), -1);
+            EXPECT_EQ(ht::find_symbol(copy, intern(table, "V3"), true, 0), 3);
+        }
+    }
+    // A word table made for more words is indexed from the start.
+    EXPECT_NE(ht::record(ht::init(ht::SMALL_WORDS + 1, 0, ht::WORDS, 2))->buckets, 0u);
 }
 
 TEST_F(HashTable, WordKeysOfAHashCompareByCanonicalSymbol) {
