@@ -23,6 +23,7 @@
 #include "gui/window/accessors.h"
 #include "gui/window/camera_hooks.h"
 #include "gui/window/classes.h"
+#include "gui/window/paint.h"
 #include "gui/window/windows.h"
 #include "platform/console_output.h"
 #include "platform/image.h"
@@ -176,7 +177,7 @@ void take_frame(Hwnd h) {
             stack::top = saved;
         }
         ++r->frames;
-        if (camera_hooks::repaint) camera_hooks::repaint(h);
+        paint::invalidate(h);
     }
     hand_back(r);
 }
@@ -372,6 +373,7 @@ void install() {
     classes::register_widget("KivCamera", "", symbol::resolve(type.w2), 0, 0, 0, nullptr, nullptr);
     camera_hooks::select = select;
     camera_hooks::grab = grab;
+    camera_hooks::fit = fit;
 }
 
 }  // namespace kiv::gui::camera

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include "gui/window/camera_hooks.h"
 #include "library/routine_table.h"
 
 namespace kiv::gui::camera {
@@ -27,9 +28,7 @@ void install();
 
 // The place of the preview in a client area of width x height for a video
 // of aspect ratio `aspect` (width / height): as large as fits, centred.
-struct Placement {
-    int32_t x, y, width, height;
-};
+using Placement = camera_hooks::Placement;
 Placement fit(double aspect, int32_t width, int32_t height);
 
 extern const routine::Table TABLE;

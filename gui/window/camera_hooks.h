@@ -13,9 +13,16 @@
 //           cannot-open for a number outside the device list);
 //   grab    face-to-image of a camera face: a new image! of the next frame
 //           in *out, none when no frame came within 3 seconds.
-// `repaint` goes the other way: the window layer's painting sets it, and
-// the camera layer calls it after a new frame reached the face's `image`.
+// The window layer's painting calls the third:
+//   fit     the place of the preview in a client area of width x height
+//           for a video of aspect ratio `aspect` (width / height): as
+//           large as fits, centred. Until it is set the image fills the
+//           face.
+// After a new frame reached the face's `image` the camera layer
+// invalidates the window (paint::invalidate).
 #pragma once
+
+#include <cstdint>
 
 #include "gui/window/messages.h"
 #include "runtime/cell.h"
@@ -24,6 +31,9 @@ namespace kiv::gui::camera_hooks {
 
 inline void (*select)(Hwnd, const Cell* selected) = nullptr;
 inline void (*grab)(Hwnd, Cell* out) = nullptr;
-inline void (*repaint)(Hwnd) = nullptr;
+struct Placement {
+    int32_t x, y, width, height;
+};
+inline Placement (*fit)(double aspect, int32_t width, int32_t height) = nullptr;
 
 }  // namespace kiv::gui::camera_hooks

@@ -12,6 +12,7 @@
 #include "gui/draw/draw_device.h"
 #include "gui/text/routines.h"
 #include "gui/window/accessors.h"
+#include "gui/window/camera_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/window_proc.h"
@@ -89,7 +90,8 @@ void fill(cairo_t* cr, uint32_t colour, double w, double h) {
 }
 
 // Draw-begin for a face: its colour (a window without one gets the panel
-// colour), its image stretched over it, its text.
+// colour), its image stretched over it (a camera's preview keeps its
+// aspect ratio, centred), its text.
 void paint_begin(cairo_t* cr, const Cell& face, bool top, int32_t w, int32_t h) {
     uint32_t colour;
     if (colour_of(face_slot(&face, FACET_COLOR), &colour))
@@ -104,8 +106,12 @@ void paint_begin(cairo_t* cr, const Cell& face, bool top, int32_t w, int32_t h) 
             // The pixels stay put: nothing allocates until the paint is done.
             uint32_t* px = const_cast<uint32_t*>(os_image::premultiplied(&img));
             cairo_surface_t* s = draw::wrap_pixels(reinterpret_cast<uint8_t*>(px), int(iw), int(ih), int(iw) * 4);
+            camera_hooks::Placement at{0, 0, w, h};
+            if (camera_hooks::fit && facet_is(&face, FACET_TYPE, "camera"))
+                at = camera_hooks::fit(double(iw) / ih, w, h);
             cairo_save(cr);
-            cairo_scale(cr, double(w) / iw, double(h) / ih);
+            cairo_translate(cr, at.x, at.y);
+            cairo_scale(cr, double(at.width) / iw, double(at.height) / ih);
             cairo_set_source_surface(cr, s, 0, 0);
             cairo_paint(cr);
             cairo_restore(cr);
