@@ -11,6 +11,7 @@
 #include "gui/window/display.h"
 #include "gui/window/paint.h"
 #include "gui/window/timers.h"
+#include "gui/window/windows.h"
 
 namespace kiv::gui::queue {
 
@@ -153,7 +154,17 @@ int32_t get(Msg* out, bool wait) {
     for (;;) {
         // Let the display deliver what has arrived, without waiting.
         display::pump(false, 0);
-        if (take(out)) return 1;
+        if (take(out)) {
+            // A key goes to the window that has the focus when it is taken,
+            // not when the display read it: keys read in one batch follow
+            // a focus that an earlier key of the batch moved (Tab, Tab).
+            const uint32_t msg = out->message;
+            if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_SYSKEYDOWN || msg == WM_SYSKEYUP) {
+                const Hwnd f = windows::focus();
+                if (f && windows::alive(f) && windows::root(f) == windows::root(out->hwnd)) out->hwnd = f;
+            }
+            return 1;
+        }
         if (wait && quit_flag) {
             quit_flag = false;
             *out = Msg{};
