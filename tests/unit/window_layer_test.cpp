@@ -212,10 +212,12 @@ TEST_F(WindowLayer, NoQuitIsKeptWhileNoLoopRuns) {
 }
 
 TEST_F(WindowLayer, TimersComeOnePerPeriodWhateverWasMissed) {
-    timers::set(3, 9, 10, nullptr);
+    // A period long enough that a busy machine cannot pass it between two
+    // neighbouring steps of the test.
+    timers::set(3, 9, 100, nullptr);
     Msg m;
     EXPECT_FALSE(timers::take_due(&m));
-    struct timespec t{0, 35 * 1000 * 1000};
+    struct timespec t{0, 350 * 1000 * 1000};
     nanosleep(&t, nullptr);
     ASSERT_TRUE(timers::take_due(&m));
     EXPECT_EQ(m.hwnd, 3u);
