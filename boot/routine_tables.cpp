@@ -4,7 +4,6 @@
 #include "console/terminal_cli.h"
 #include "gui/camera/camera.h"
 #include "gui/draw/draw_image.h"
-#include "gui/text/routines.h"
 #include "gui/window/platform.h"
 #include "library/clipboard.h"
 #include "library/codecs.h"
@@ -30,7 +29,6 @@ const Table* const TABLES[] = {
     &gui::GUI_TABLE,
     &cli::TABLE,
     &library::series_kernels::TABLE,
-    &text::TABLE,
     &library::loading::TABLE,
     &library::json::TABLE,
     &library::csv::TABLE,

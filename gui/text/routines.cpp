@@ -136,54 +136,6 @@ const draw::TextCommands COMMANDS{set_font, draw_text, end_pass};
 // The Draw dialect reaches text through this hook (Draw lies below text).
 const bool registered = (draw::text_commands = &COMMANDS, true);
 
-// ---- Routines ---------------------------------------------------------------------------------------
-
-// size-text face [object!] value [any-type!]: the text is value when it is
-// a string, the face's own when value is none; the size as a point2D!, or
-// none when there is no string to measure.
-template <class A>
-Unwind size_text(A a) {
-    routine::result(a) = text_size(routine::arg<"face">(a), routine::arg<"value">(a));
-    return UNWIND_NONE;
-}
-
-// text-box-metrics box [object!] arg0 [any-type!] type [integer!].
-template <class A>
-Unwind text_box_metrics(A a) {
-    const Cell type = routine::arg<"type">(a);
-    routine::result(a) = box_metrics(routine::arg<"box">(a), routine::arg<"arg0">(a), integer::get(&type));
-    return UNWIND_NONE;
-}
-
-// update-font font [object!] flags [integer!]: flags is the index of the
-// changed facet.
-template <class A>
-Unwind update_font_routine(A a) {
-    prepare();
-    const Cell font = routine::arg<"font">(a), flags = routine::arg<"flags">(a);
-    update_font(font, integer::get(&flags));
-    routine::result(a) = none::cell();
-    return UNWIND_NONE;
-}
-
-// update-para face [object!] flags [integer!]: marks the face's paragraph
-// changed (bit 18 of its change flags) and its rich-text layout stale.
-template <class A>
-Unwind update_para(A a) {
-    mark_para(routine::arg<"face">(a));
-    routine::result(a) = none::cell();
-    return UNWIND_NONE;
-}
-
-const routine::Row ROWS[] = {
-    KIV_ROUTINE("size-text", "[face [object!] value [any-type!]]", size_text),
-    KIV_ROUTINE("text-box-metrics", "[box [object!] arg0 [any-type!] type [integer!]]", text_box_metrics),
-    KIV_ROUTINE("update-font", "[font [object!] flags [integer!]]", update_font_routine),
-    KIV_ROUTINE("update-para", "[face [object!] flags [integer!]]", update_para),
-};
-
 }  // namespace
-
-const routine::Table TABLE = routine::table("text", ROWS, false);
 
 }  // namespace kiv::text

@@ -1,21 +1,17 @@
-// The platform routines of text: size-text, text-box-metrics, update-font
-// and update-para (rows of the object table `text`, which the window layer
-// places into system/view/platform), and Draw's font and text commands.
+// What the platform routines size-text, text-box-metrics, update-font and
+// update-para (rows of the window layer's table, in system/view/platform)
+// do with text, and Draw's font and text commands.
 #pragma once
 
 #include <cairo.h>
 
 #include <cstdint>
 
-#include "library/routine_table.h"
 #include "runtime/cell.h"
 
 namespace kiv::text {
 
-extern const routine::Table TABLE;
-
-// The bodies of the routines, also called by the window layer's routines
-// of the same names (system/view/platform holds those).
+// The bodies of the window layer's routines of the same names.
 // size-text: the text (value, or the face's own when none) measured in the
 // face's font, as a point2D!; none when there is no string.
 Cell text_size(const Cell& face, const Cell& value);
