@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/startup.h"
+#include "tests/fuzz/boot_language.h"
 #include "datatypes/block.h"
 #include "library/csv.h"
 #include "runtime/memory.h"
@@ -29,12 +29,7 @@ void check(bool ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool booted = false;
-    if (!booted) {
-        kiv::boot(BootLevel::language);
-        memory::collection_enabled = true;
-        booted = true;
-    }
+    fuzz::boot_language_once();
     if (size < 1 || size > 65536) return 0;
     const uint8_t options = data[0];
     static const char* const DELIMITERS[] = {",", ";", "\t", "::", "é", "|,"};

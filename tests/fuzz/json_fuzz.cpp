@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/startup.h"
+#include "tests/fuzz/boot_language.h"
 #include "datatypes/block.h"
 #include "library/json.h"
 #include "runtime/error.h"
@@ -59,12 +59,7 @@ bool encode(Cell* blk, const std::string* indent, bool ascii, std::string* text)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool booted = false;
-    if (!booted) {
-        kiv::boot(BootLevel::language);
-        memory::collection_enabled = true;
-        booted = true;
-    }
+    fuzz::boot_language_once();
     if (size > 65536) return 0;
     Cell* const base = stack::top;
     const std::string text(reinterpret_cast<const char*>(data), size);

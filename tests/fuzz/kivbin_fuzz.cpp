@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/startup.h"
+#include "tests/fuzz/boot_language.h"
 #include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -109,12 +109,7 @@ std::vector<uint8_t> write(const Cell* target) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool booted = false;
-    if (!booted) {
-        kiv::boot(BootLevel::language);
-        memory::collection_enabled = true;
-        booted = true;
-    }
+    fuzz::boot_language_once();
     if (size < 1 || size > 65536) return 0;
     std::vector<uint8_t> buf = {'K', 'I', 'V', 'B', 'I', 'N', 2};
     buf.insert(buf.end(), data, data + size);
