@@ -954,8 +954,8 @@ void store_result(State& st, Cell* out, const Options& o) {
 
 uint32_t event_mask(const Cell* callback) {
     if (!callback || (callback->type() != TYPE_FUNCTION && callback->type() != TYPE_ROUTINE)) return EV_ALL;
-    // The filter block starts the specification or, as for the evaluator's
-    // and parse's callbacks, the body (a function's only: a routine has no
+    // The filter block starts the callback's argument block or, as for the
+    // evaluator's and parse's callbacks, the body (a function's only: a routine has no
     // Kiv body; a function cell made without one has no series there).
     auto leading_block = [](const Cell& blk) -> const Cell* {
         if (blk.type() != TYPE_BLOCK) return nullptr;

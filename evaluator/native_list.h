@@ -67,7 +67,7 @@
     X(FUNCTION, "function", function, \
       "[\"Defines a function, making all set-words found in body, local\" spec [block!] " \
       "\"Arguments, refinements, locals and doc strings\" body [block!] \"The code of the " \
-      "function\" /extern \"Words after it in the spec are not made local\"]") \
+      "function\" /extern \"Words after it are not made local\"]") \
     X(DOES, "does", does, \
       "[\"Defines a function with no arguments or local variables\" body [block!] \"The code of " \
       "the function\"]") \
