@@ -1,4 +1,4 @@
-# Spectral norm: float math over lists, function calls in inner loops.
+# Matrix norm by power iteration: float math over lists, function calls in inner loops.
 import math
 
 
@@ -30,7 +30,7 @@ def times_atu(u, n):
     return times_ut(times_u(u, n), n)
 
 
-def spectral(n):
+def matnorm(n):
     u = [1.0] * n
     for _ in range(10):
         v = times_atu(u, n)
@@ -42,4 +42,4 @@ def spectral(n):
     return math.sqrt(vbv / vv)
 
 
-print(int(1e9 * spectral(300)))
+print(int(1e9 * matnorm(300)))

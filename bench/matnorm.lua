@@ -1,4 +1,4 @@
--- Spectral norm: float math over arrays, function calls in inner loops.
+-- Matrix norm by power iteration: float math over arrays, function calls in inner loops.
 local function eval_a(i, j)
   return 1.0 / ((i + j) * (i + j + 1) // 2 + i + 1)
 end
@@ -31,7 +31,7 @@ local function times_atu(u, n)
   return times_ut(times_u(u, n), n)
 end
 
-local function spectral(n)
+local function matnorm(n)
   local u = {}
   for i = 1, n do u[i] = 1.0 end
   local v
@@ -47,4 +47,4 @@ local function spectral(n)
   return math.sqrt(vbv / vv)
 end
 
-print(math.tointeger(math.floor(1e9 * spectral(300))))
+print(math.tointeger(math.floor(1e9 * matnorm(300))))
