@@ -11,7 +11,7 @@
 #include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
-#include "datatypes/spec_text.h"
+#include "datatypes/argument_text.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -47,7 +47,7 @@ struct ActionSpec {
     static constexpr const char* text = slot_info[Slot].refinements;
 };
 template <uint32_t Slot>
-using Refs = spec_text::NamedRefs<ActionSpec<Slot>>;
+using Refs = argument_text::NamedRefs<ActionSpec<Slot>>;
 
 inline Cell none_cell() {
     return Cell{TYPE_NONE, 0, 0, 0};
@@ -359,7 +359,7 @@ Unwind copy_s(const int32_t* r) {
 // are -1): the common find and select are then passed on with constants.
 template <uint32_t Slot>
 inline bool no_refinements(const int32_t* r) {
-    constexpr uint32_t n = spec_text::refinement_total(slot_info[Slot].refinements);
+    constexpr uint32_t n = argument_text::refinement_total(slot_info[Slot].refinements);
     if (!r) return true;
     return [r]<size_t... I>(std::index_sequence<I...>) { return (r[I] & ... & -1) < 0; }(std::make_index_sequence<n>{});
 }
@@ -588,7 +588,7 @@ void init() {
 }
 
 uint32_t refinement_count(uint32_t slot) {
-    return slot <= ACTION_COUNT ? spec_text::refinement_total(slot_info[slot].refinements) : 0;
+    return slot <= ACTION_COUNT ? argument_text::refinement_total(slot_info[slot].refinements) : 0;
 }
 const char* refinements_text(uint32_t slot) {
     return slot <= ACTION_COUNT ? slot_info[slot].refinements : "[]";

@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "datatypes/spec_text.h"
+#include "datatypes/argument_text.h"
 #include "evaluator/native_list.h"
 #include "runtime/cell.h"
 #include "runtime/stack.h"
@@ -101,8 +101,8 @@ inline bool strict_true(const Cell* v) {
 
 // ---- Reading a specification at compile time ---------------------------------------------
 
-namespace spec_text {
-using namespace kiv::spec_text;
+namespace argument_text {
+using namespace kiv::argument_text;
 
 // The argument-block texts of the natives, indexed by number - 1, usable in
 // constant expressions.
@@ -118,17 +118,17 @@ struct NativeSpec {
     static constexpr const char* text = TEXTS[N - 1];
 };
 
-}  // namespace spec_text
+}  // namespace argument_text
 
 // The count of fixed arguments of native N, from its specification.
 template <uint32_t N>
-inline constexpr uint32_t ARITY = spec_text::fixed_count(spec_text::TEXTS[N - 1]);
+inline constexpr uint32_t ARITY = argument_text::fixed_count(argument_text::TEXTS[N - 1]);
 
 // The refinements of native N by name (Refs<N>{refs}.has<"part">(),
 // .arg<"part">()). A name the native's argument block does not have does not
 // compile.
 template <uint32_t N>
-using Refs = spec_text::NamedRefs<spec_text::NativeSpec<N>>;
+using Refs = argument_text::NamedRefs<argument_text::NativeSpec<N>>;
 
 // ---- The natives' functions (natives_*.cpp) -----------------------------------------------
 // Each takes the refinement offsets (read them through Refs<N>); its fixed

@@ -20,10 +20,10 @@
 #include <cstdint>
 
 #include "datatypes/function.h"
-#include "datatypes/spec_text.h"
+#include "datatypes/argument_text.h"
 #include "runtime/cell.h"
 
-namespace kiv::spec_text {
+namespace kiv::argument_text {
 
 // The 0-based position of argument `name` among the fixed arguments (its
 // word with any leading ' or : removed), or -1.
@@ -40,24 +40,24 @@ constexpr int32_t argument_index(const char* spec, const char* name) {
     return found;
 }
 
-}  // namespace kiv::spec_text
+}  // namespace kiv::argument_text
 
 namespace kiv::routine {
 
 // The arguments of a routine with specification Spec, from the argument base.
-template <spec_text::Name Spec>
+template <argument_text::Name Spec>
 struct Args {
     static constexpr const char* text = Spec.text;
-    static constexpr uint32_t arity = spec_text::fixed_count(text);
-    static_assert(spec_text::refinement_total(text) == 0, "a routine takes no refinements");
+    static constexpr uint32_t arity = argument_text::fixed_count(text);
+    static_assert(argument_text::refinement_total(text) == 0, "a routine takes no refinements");
     static_assert(arity <= 31, "a routine takes at most 31 arguments");
     Cell* base;
 };
 
 // The argument named W (checked against the spec at compile time).
-template <spec_text::Name W, class A>
+template <argument_text::Name W, class A>
 inline Cell& arg(A a) {
-    constexpr int32_t i = spec_text::argument_index(A::text, W.text);
+    constexpr int32_t i = argument_text::argument_index(A::text, W.text);
     static_assert(i >= 0, "the routine's spec has no such argument");
     return a.base[i];
 }
@@ -69,7 +69,7 @@ inline Cell& result(A a) {
 }
 
 // The registered entry of a row: the function with its argument view.
-template <spec_text::Name Spec, Unwind (*F)(Args<Spec>)>
+template <argument_text::Name Spec, Unwind (*F)(Args<Spec>)>
 Unwind entry(Cell* base) {
     return F(Args<Spec>{base});
 }
@@ -85,7 +85,7 @@ struct Row {
 // instance with commas, shift_by<true, false>).
 #define KIV_ROUTINE(name, spec, ...)                                                               \
     ::kiv::routine::Row {                                                                          \
-        name, spec, &::kiv::routine::entry<spec, __VA_ARGS__>, ::kiv::spec_text::fixed_count(spec) \
+        name, spec, &::kiv::routine::entry<spec, __VA_ARGS__>, ::kiv::argument_text::fixed_count(spec) \
     }
 
 struct Table {

@@ -11,7 +11,7 @@ namespace {
 
 class EvalNatives : public NativesTest {};
 
-std::string spec_text(const char* code_text) {
+std::string argument_text(const char* code_text) {
     Cell f = run(code_text);
     EXPECT_EQ(f.type(), uint32_t(TYPE_FUNCTION)) << code_text;
     if (f.type() != TYPE_FUNCTION) return "";
@@ -50,14 +50,14 @@ TEST_F(EvalNatives, FuncClipsItsIndexes) {
 }
 
 TEST_F(EvalNatives, FunctionCollectsSetWordsAndLoopWords) {
-    EXPECT_EQ(spec_text("[function [a] [b: 1 foreach [c d] x [] repeat e 2 [(f: 1)]]]"),
+    EXPECT_EQ(argument_text("[function [a] [b: 1 foreach [c d] x [] repeat e 2 [(f: 1)]]]"),
               "[a /local b c d e f]");
-    EXPECT_EQ(spec_text("[function [/extern b] [b: 1]]"), "[]");
-    EXPECT_EQ(spec_text("[function [x /extern y /local z] [w: 1]]"), "[x /local z w]");
+    EXPECT_EQ(argument_text("[function [/extern b] [b: 1]]"), "[]");
+    EXPECT_EQ(argument_text("[function [x /extern y /local z] [w: 1]]"), "[x /local z w]");
     // Each word once, an existing /local is reused, `local` itself is dropped.
-    EXPECT_EQ(spec_text("[function [/local a] [a: 1 b: 2 b: 3 local: 4]]"), "[/local a b]");
+    EXPECT_EQ(argument_text("[function [/local a] [a: 1 b: 2 b: 3 local: 4]]"), "[/local a b]");
     // Arguments are not made local again.
-    EXPECT_EQ(spec_text("[function [a] [a: 1]]"), "[a]");
+    EXPECT_EQ(argument_text("[function [a] [a: 1]]"), "[a]");
 }
 
 TEST_F(EvalNatives, FunctionLocalsShieldGlobals) {
@@ -67,9 +67,9 @@ TEST_F(EvalNatives, FunctionLocalsShieldGlobals) {
 }
 
 TEST_F(EvalNatives, DoesAndHas) {
-    EXPECT_EQ(spec_text("[does [1]]"), "[]");
+    EXPECT_EQ(argument_text("[does [1]]"), "[]");
     EXPECT_EQ(run_mold("[f: does [1 + 1] f]"), "2");
-    EXPECT_EQ(spec_text("[has [a] [a]]"), "[/local a]");
+    EXPECT_EQ(argument_text("[has [a] [a]]"), "[/local a]");
     EXPECT_EQ(run_mold("[a: 1 f: has [a] [a: 5 a] reduce [f a]]"), "[5 1]");
     // The vars block itself is not changed.
     EXPECT_EQ(run_mold("[v: [a] has v [] v]"), "[a]");

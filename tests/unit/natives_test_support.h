@@ -77,9 +77,9 @@ inline void define_missing_type_words() {
 
 // A native! or action! value from its number and specification text,
 // defined as a global word.
-inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* spec_text) {
+inline void define_callable(const char* name, uint32_t type, uint32_t number, const char* argument_text) {
     Cell* pair = block::push_only(2);
-    Cell* spec = stack::push(load(spec_text));
+    Cell* spec = stack::push(load(argument_text));
     block::cells_append(pair, spec);
     Cell n = int_cell(int32_t(number));
     block::cells_append(pair, &n);

@@ -6,7 +6,7 @@
 namespace kiv {
 namespace {
 
-using spec_text::argument_index;
+using argument_text::argument_index;
 
 constexpr const char* SPEC =
     "[\"Doc [not] a word\" r [integer!] \"red\" g [integer!] 'b :c return: [tuple!]]";

@@ -1,10 +1,10 @@
-// Reading a built-in's specification text at compile time: the argument
+// Reading a built-in's argument text at compile time: the argument
 // block of a native (evaluator/native_list.h) or the refinement list of an
 // action (datatypes/actions.h). It gives the fixed-argument count and an
 // index per refinement name, so that no built-in keeps positional numbers
 // by hand: NamedRefs<Spec>{refs}.has<"part">() answers whether /part was
 // used, .arg<"part">() gives its first argument cell, and a name the
-// specification does not have does not compile.
+// argument text does not have does not compile.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include "runtime/cell.h"
 #include "runtime/stack.h"
 
-namespace kiv::spec_text {
+namespace kiv::argument_text {
 
 constexpr bool space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -129,4 +129,4 @@ struct NamedRefs {
     }
 };
 
-}  // namespace kiv::spec_text
+}  // namespace kiv::argument_text
