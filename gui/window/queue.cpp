@@ -101,15 +101,8 @@ void input_point(int32_t* x, int32_t* y) {
 }
 
 void post(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
-    Msg m;
-    m.hwnd = h;
-    m.message = message;
-    m.wparam = wparam;
-    m.lparam = lparam;
-    m.time = last_time;
-    m.pt_x = last_x;
-    m.pt_y = last_y;
-    m.state = last_state;
+    Msg m = make(h, message, wparam, lparam);
+    stamp(m);
     post_msg(m);
 }
 
