@@ -567,7 +567,17 @@ Unwind load_gui(A a) {
     return UNWIND_NONE;
 }
 
+// load-engine: runs the GUI engine's modules (once) without opening the
+// display, for what works headless, such as layout.
+template <class A>
+Unwind load_engine(A a) {
+    library::need_group(library::Group::ENGINE);
+    result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
 const routine::Row GUI_ROWS[] = {
+    KIV_ROUTINE("load-engine", "[\"Internal Use Only\"]", load_engine),
     KIV_ROUTINE("load-gui",
                 "[\"Opens the display and returns the window layer's platform routines\" return: [object!]]",
                 load_gui),
