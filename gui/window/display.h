@@ -53,6 +53,20 @@ cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h);
 // it keep its size.
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
 
+// The pointer shapes a window may ask for (its cursor slot, SLOT_CURSOR):
+// shown over the window's client area; 0 is the default arrow.
+enum Cursor : int32_t { CURSOR_DEFAULT = 0, CURSOR_IBEAM, CURSOR_HAND, CURSOR_CROSS, CURSOR_RESIZE_NS, CURSOR_RESIZE_EW };
+// The name of the shape the native window shows now ("default" before any).
+const char* shown_cursor(void* native);
+
+// The event handler again, after a library that took it (the toolkit at
+// its start).
+void reinstall_handler();
+
+// Milliseconds without a move or size notice after which a move or resize
+// made outside the program (the user dragging) counts as ended.
+constexpr uint32_t SIZE_MOVE_QUIET_MS = 150;
+
 // Double-click time (ms) and distance (pixels).
 uint32_t double_click_time();
 int32_t double_click_distance();

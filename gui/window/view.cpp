@@ -116,6 +116,33 @@ void place_of(const Cell* face, Hwnd h, int32_t* x, int32_t* y, int32_t* w, int3
     *height = std::max(0, to_pixels(sh));
 }
 
+// The pointer shape of a face from its options (`cursor:` followed by a
+// word); an options block of odd length, or none, leaves the default.
+void set_cursor_options(Hwnd h, const Cell* options) {
+    windows::set_slot(h, SLOT_CURSOR, display::CURSOR_DEFAULT);
+    if (!options || options->type() != TYPE_BLOCK) return;
+    Cell* saved = stack::top;
+    Cell* opts = stack::push(*options);
+    const uint32_t n = block::cells_length(opts);
+    if (n % 2 == 0) {
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            const Cell key = *block::cells_at(opts, opts->w1 + i);
+            if (key.type() != TYPE_SET_WORD) continue;
+            Cell cursor = word::load("cursor");
+            if (symbol::resolve(key.w2) != symbol::resolve(cursor.w2)) continue;
+            const Cell v = *block::cells_at(opts, opts->w1 + i + 1);
+            int32_t c = display::CURSOR_DEFAULT;
+            if (same_word(&v, "I-beam")) c = display::CURSOR_IBEAM;
+            else if (same_word(&v, "hand")) c = display::CURSOR_HAND;
+            else if (same_word(&v, "cross")) c = display::CURSOR_CROSS;
+            else if (same_word(&v, "resize-ns")) c = display::CURSOR_RESIZE_NS;
+            else if (same_word(&v, "resize-ew") || same_word(&v, "resize-we")) c = display::CURSOR_RESIZE_EW;
+            windows::set_slot(h, SLOT_CURSOR, c);
+        }
+    }
+    stack::top = saved;
+}
+
 void invalidate_place(Hwnd h) {
     const Window* w = windows::get(h);
     if (!w) return;
@@ -183,6 +210,7 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
     if (has(FACET_PANE)) order_pane(face);
     if (has(FACET_RATE)) set_timer(h, face_slot(face, FACET_RATE));
     if (has(FACET_IMAGE)) paint::invalidate(h);
+    if (has(FACET_OPTIONS)) set_cursor_options(h, face_slot(face, FACET_OPTIONS));
 }
 
 void free_face(const Cell* face) {
@@ -233,7 +261,7 @@ void start() {
     } else {
         set_dpi(96);
     }
-    classes::register_backend_classes(window_proc, window_proc);
+    classes::register_backend_classes(window_proc, base_proc);
     image::face_capture = face_capture_hook;
     is_started = true;
 }
@@ -315,6 +343,7 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     if (windows::get_slot(win, SLOT_FACE) == 0) windows::set_slot(win, SLOT_FACE, int32_t(slot));
     place_of(face, win, &x, &y, &w, &h, window);
     windows::set_slot(win, SLOT_FLAGS, int32_t(flags));
+    set_cursor_options(win, face_slot(face, FACET_OPTIONS));
     if (window) limit_size(win, face);
     const Cell* rate = face_slot(face, FACET_RATE);
     if (rate && rate->type() != TYPE_NONE) set_timer(win, rate);
