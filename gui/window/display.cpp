@@ -292,13 +292,15 @@ void on_screen_changed(GdkScreen*, gpointer) {
     check_dpi();
 }
 
+// A desktop setting changed (the display library names them as the
+// toolkit does): the font resolution, or the theme and its font.
 void on_setting(const GdkEventSetting& s) {
     const char* name = s.name ? s.name : "";
-    if (std::strcmp(name, "Xft/DPI") == 0) {
+    if (std::strcmp(name, "gtk-xft-dpi") == 0) {
         check_dpi();
         return;
     }
-    if (std::strncmp(name, "Net/ThemeName", 13) == 0 || std::strncmp(name, "Gtk/FontName", 12) == 0)
+    if (std::strcmp(name, "gtk-theme-name") == 0 || std::strcmp(name, "gtk-font-name") == 0)
         for (Hwnd h : windows::top_levels()) queue::post(h, WM_THEMECHANGED, 0, 0);
 }
 

@@ -1,6 +1,7 @@
 #include "gui/window/platform.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "datatypes/block.h"
@@ -437,6 +438,18 @@ Unwind window_xid(A a) {
     return UNWIND_NONE;
 }
 
+// window-cursor: the name of the pointer shape a top-level window shows.
+template <class A>
+Unwind window_cursor(A a) {
+    const Window* w = windows::get(handle_arg(arg<"id">(a)));
+    const char* name = display::shown_cursor(w ? w->native : nullptr);
+    Cell* saved = stack::top;
+    const Cell s = *string::load_push(reinterpret_cast<const uint8_t*>(name), uint32_t(strlen(name)), string::ENC_UTF8);
+    stack::top = saved;
+    result(a) = s;
+    return UNWIND_NONE;
+}
+
 template <class A>
 Unwind send_event(A a) {
     Cell ev = arg<"event">(a);
@@ -536,6 +549,7 @@ const routine::Row PLATFORM_ROWS[] = {
     KIV_ROUTINE("to-logical", "[value [integer!] return: [float!]]", to_logical_routine),
     KIV_ROUTINE("window-xid", "[id [handle!] return: [integer!]]", window_xid),
     KIV_ROUTINE("send-event", "[event [event!] post? [logic!]]", send_event),
+    KIV_ROUTINE("window-cursor", "[id [handle!] return: [string!]]", window_cursor),
     KIV_ROUTINE("loop-state", "[return: [block!]]", loop_state),
     KIV_ROUTINE("register-class", "[spec [block!]]", register_class),
 };

@@ -244,17 +244,21 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
 
 int32_t base_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
+        // Presses are counted: the capture is taken at the first and given
+        // back when as many releases came. (Giving it back at the first
+        // release would leave the count behind the presses, and the face
+        // would not take the capture again at its next press.)
         case WM_LBUTTONDOWN: {
             const int32_t n = windows::get_slot(h, SLOT_CAPTURES);
             windows::set_slot(h, SLOT_CAPTURES, n + 1);
-            if (n == 0) windows::set_capture(h);
+            if (windows::capture() != h) windows::set_capture(h);
             return 0;
         }
         case WM_LBUTTONUP: {
             const int32_t n = windows::get_slot(h, SLOT_CAPTURES);
             if (n < 1) break;
             windows::set_slot(h, SLOT_CAPTURES, n - 1);
-            windows::release_capture();
+            if (n == 1 && windows::capture() == h) windows::release_capture();
             return 0;
         }
         case WM_SETFOCUS:
