@@ -99,8 +99,22 @@ void leave_if_moved(Hwnd now_over) {
 struct Shown {
     void* native;
     int32_t cursor;
+    Hwnd image_of;  // the window whose own shape is shown (CURSOR_IMAGE)
 };
 std::vector<Shown> shown;
+
+// The windows' own shapes made from images.
+struct OwnCursor {
+    Hwnd h;
+    GdkCursor* cursor;
+};
+std::vector<OwnCursor> own_cursors;
+
+GdkCursor* own_cursor(Hwnd h) {
+    for (const OwnCursor& o : own_cursors)
+        if (o.h == h) return o.cursor;
+    return nullptr;
+}
 
 const char* cursor_name(int32_t c) {
     switch (c) {
@@ -109,6 +123,7 @@ const char* cursor_name(int32_t c) {
         case CURSOR_CROSS: return "crosshair";
         case CURSOR_RESIZE_NS: return "ns-resize";
         case CURSOR_RESIZE_EW: return "ew-resize";
+        case CURSOR_IMAGE: return "image";
         default: return "default";
     }
 }
@@ -118,15 +133,21 @@ void show_cursor(Hwnd top, Hwnd under) {
     Window* w = windows::get(top);
     if (!w || !w->native) return;
     int32_t c = windows::get_slot(under, SLOT_CURSOR) & 0x7FFFFFFF;
-    if (c < CURSOR_DEFAULT || c > CURSOR_RESIZE_EW) c = CURSOR_DEFAULT;
+    if (c < CURSOR_DEFAULT || c > CURSOR_IMAGE || (c == CURSOR_IMAGE && !own_cursor(under))) c = CURSOR_DEFAULT;
+    const Hwnd image_of = c == CURSOR_IMAGE ? under : 0;
     for (Shown& s : shown)
         if (s.native == w->native) {
-            if (s.cursor == c) return;
+            if (s.cursor == c && s.image_of == image_of) return;
             s.cursor = c;
+            s.image_of = image_of;
             goto set;
         }
-    shown.push_back(Shown{w->native, c});
+    shown.push_back(Shown{w->native, c, image_of});
 set:
+    if (c == CURSOR_IMAGE) {
+        gdk_window_set_cursor(static_cast<GdkWindow*>(w->native), own_cursor(under));
+        return;
+    }
     GdkCursor* cur = c == CURSOR_DEFAULT ? nullptr : gdk_cursor_new_from_name(connection, cursor_name(c));
     gdk_window_set_cursor(static_cast<GdkWindow*>(w->native), cur);
     if (cur) g_object_unref(cur);
@@ -439,6 +460,25 @@ bool open(std::string* error) {
 
 void reinstall_handler() {
     if (opened) gdk_event_handler_set(handle, nullptr, nullptr);
+}
+
+void set_image_cursor(Hwnd h, cairo_surface_t* image) {
+    for (size_t i = 0; i < own_cursors.size(); ++i)
+        if (own_cursors[i].h == h) {
+            // A native window showing it shows the default until the pointer moves.
+            for (Shown& s : shown)
+                if (s.image_of == h) {
+                    gdk_window_set_cursor(static_cast<GdkWindow*>(s.native), nullptr);
+                    s = Shown{s.native, CURSOR_DEFAULT, 0};
+                }
+            g_object_unref(own_cursors[i].cursor);
+            own_cursors.erase(own_cursors.begin() + ptrdiff_t(i));
+            break;
+        }
+    if (!opened || !image) return;
+    const int w = cairo_image_surface_get_width(image), height = cairo_image_surface_get_height(image);
+    if (GdkCursor* c = gdk_cursor_new_from_surface(connection, image, w / 2.0, height / 2.0))
+        own_cursors.push_back(OwnCursor{h, c});
 }
 
 const char* shown_cursor(void* native) {

@@ -55,7 +55,14 @@ void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, 
 
 // The pointer shapes a window may ask for (its cursor slot, SLOT_CURSOR):
 // shown over the window's client area; 0 is the default arrow.
-enum Cursor : int32_t { CURSOR_DEFAULT = 0, CURSOR_IBEAM, CURSOR_HAND, CURSOR_CROSS, CURSOR_RESIZE_NS, CURSOR_RESIZE_EW };
+enum Cursor : int32_t {
+    CURSOR_DEFAULT = 0, CURSOR_IBEAM, CURSOR_HAND, CURSOR_CROSS, CURSOR_RESIZE_NS, CURSOR_RESIZE_EW,
+    CURSOR_IMAGE,  // the window's own shape, made from an image (set_image_cursor)
+};
+// Makes the window's own pointer shape from an ARGB32 surface (hot spot at
+// its centre), replacing the one it had; nullptr drops it. The window
+// keeps it until it is dropped or the window goes.
+void set_image_cursor(Hwnd h, cairo_surface_t* image);
 // The name of the shape the native window shows now ("default" before any).
 const char* shown_cursor(void* native);
 

@@ -28,6 +28,7 @@
     X(gdk_cairo_create)                                                                          \
     X(gdk_cairo_set_source_window)                                                               \
     X(gdk_cursor_new_from_name)                                                                  \
+    X(gdk_cursor_new_from_surface)                                                               \
     X(gdk_display_flush)                                                                         \
     X(gdk_display_get_default)                                                                   \
     X(gdk_event_handler_set)                                                                     \

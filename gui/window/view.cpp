@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -116,10 +117,28 @@ void place_of(const Cell* face, Hwnd h, int32_t* x, int32_t* y, int32_t* w, int3
     *height = std::max(0, to_pixels(sh));
 }
 
+// The window's own pointer shape from an image (a copy of its pixels).
+bool image_cursor(Hwnd h, const Cell& img) {
+    if (!os_image::bitmap(&img)) return false;
+    const uint32_t iw = os_image::width(&img), ih = os_image::height(&img);
+    if (!iw || !ih) return false;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(iw), int(ih));
+    const uint32_t* px = os_image::premultiplied(&img);
+    uint8_t* to = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (uint32_t y = 0; y < ih; ++y) std::memcpy(to + size_t(y) * stride, px + size_t(y) * iw, size_t(iw) * 4);
+    cairo_surface_mark_dirty(s);
+    display::set_image_cursor(h, s);
+    cairo_surface_destroy(s);
+    return true;
+}
+
 // The pointer shape of a face from its options (`cursor:` followed by a
-// word); an options block of odd length, or none, leaves the default.
+// word or an image); an options block of odd length, or none, leaves the
+// default.
 void set_cursor_options(Hwnd h, const Cell* options) {
     windows::set_slot(h, SLOT_CURSOR, display::CURSOR_DEFAULT);
+    display::set_image_cursor(h, nullptr);
     if (!options || options->type() != TYPE_BLOCK) return;
     Cell* saved = stack::top;
     Cell* opts = stack::push(*options);
@@ -132,7 +151,8 @@ void set_cursor_options(Hwnd h, const Cell* options) {
             if (symbol::resolve(key.w2) != symbol::resolve(cursor.w2)) continue;
             const Cell v = *block::cells_at(opts, opts->w1 + i + 1);
             int32_t c = display::CURSOR_DEFAULT;
-            if (same_word(&v, "I-beam")) c = display::CURSOR_IBEAM;
+            if (v.type() == TYPE_IMAGE && image_cursor(h, v)) c = display::CURSOR_IMAGE;
+            else if (same_word(&v, "I-beam")) c = display::CURSOR_IBEAM;
             else if (same_word(&v, "hand")) c = display::CURSOR_HAND;
             else if (same_word(&v, "cross")) c = display::CURSOR_CROSS;
             else if (same_word(&v, "resize-ns")) c = display::CURSOR_RESIZE_NS;
@@ -236,6 +256,7 @@ void free_face(const Cell* face) {
         windows::set_slot(h, SLOT_FACE, 0);
         if (slot) slots::release(slot);
         dark_windows.erase(h);
+        display::set_image_cursor(h, nullptr);
         windows::destroy(h);
     }
     if (Cell* st = face_slot(f, FACET_STATE)) *st = none::cell();
