@@ -625,7 +625,11 @@ cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h) {
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h) {
     if (!opened || !native) return;
     GdkGeometry g{};
-    int mask = 0;
+    // The window stands where the program put it: a window manager keeps
+    // the position instead of choosing one, and puts the frame around the
+    // client area there (static gravity), as without a window manager.
+    int mask = GDK_HINT_USER_POS | GDK_HINT_WIN_GRAVITY;
+    g.win_gravity = GDK_GRAVITY_STATIC;
     if (min_w > 0 || min_h > 0) {
         g.min_width = std::max(1, min_w);
         g.min_height = std::max(1, min_h);

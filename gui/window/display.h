@@ -50,7 +50,8 @@ void present(void* native, cairo_surface_t* surface, int32_t x, int32_t y, int32
 // (nullptr without a display).
 cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h);
 // Size limits of a native window in pixels (0: no limit); min = max makes
-// it keep its size.
+// it keep its size. The window's position counts as the user's (a window
+// manager keeps it).
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
 
 // The pointer shapes a window may ask for (its cursor slot, SLOT_CURSOR):
