@@ -83,15 +83,15 @@ constexpr TypeClass TYPE_CLASSES[] = {
 };
 
 // The size limits of a window face that cannot be resized: its size in
-// pixels at the current DPI (the face's size is in logical units).
-void limit_size(Hwnd h, const Cell* face) {
-    const Window* w = windows::get(h);
-    if (!w || !w->native) return;
+// pixels at the current DPI (the face's size is in logical units), w x h.
+void limit_size(Hwnd h, const Cell* face, int32_t w, int32_t height) {
+    const Window* win = windows::get(h);
+    if (!win || !win->native) return;
     if (get_flags(face_slot(face, FACET_FLAGS)) & FLAG_RESIZE) {
-        display::set_size_limits(w->native, 0, 0, 0, 0);
+        display::set_size_limits(win->native, 0, 0, 0, 0);
         return;
     }
-    display::set_size_limits(w->native, w->w, w->h, w->w, w->h);
+    display::set_size_limits(win->native, w, height, w, height);
 }
 
 // The place of a face in pixels; a pair! offset becomes a point2D! in the
@@ -201,8 +201,10 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
         if (!has(FACET_OFFSET)) x = win->x, y = win->y;
         if (!has(FACET_SIZE)) w = win->w, height = win->h;
         invalidate_place(h);
+        // The new limits first: a window manager holds a size change
+        // against the limits it knows.
+        if (window && has(FACET_SIZE)) limit_size(h, face, w, height);
         windows::move(h, x, y, w, height);
-        if (window && has(FACET_SIZE)) limit_size(h, face);
         invalidate_place(h);
     }
     if (has(FACET_TEXT)) {
@@ -365,7 +367,7 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     place_of(face, win, &x, &y, &w, &h, window);
     windows::set_slot(win, SLOT_FLAGS, int32_t(flags));
     set_cursor_options(win, face_slot(face, FACET_OPTIONS));
-    if (window) limit_size(win, face);
+    if (window) limit_size(win, face, w, h);
     const Cell* rate = face_slot(face, FACET_RATE);
     if (rate && rate->type() != TYPE_NONE) set_timer(win, rate);
     invalidate_place(win);
