@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
@@ -94,6 +96,9 @@ bool ready() {
     // The process keeps its own locale (number formats): the toolkit must
     // not set it from the environment.
     table.gtk_disable_setlocale();
+    // Only the input method is taken from the toolkit: its accessibility
+    // bridge (a bus connection made at its start) serves no widget here.
+    setenv("NO_AT_BRIDGE", "1", 0);
     if (!table.gtk_init_check(nullptr, nullptr)) {
         failed = true;
         return false;
