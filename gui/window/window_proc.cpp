@@ -1,9 +1,12 @@
 #include "gui/window/window_proc.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "datatypes/system_object.h"
 #include "datatypes/point.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -114,6 +117,12 @@ void relayout(Hwnd h) {
     paint::invalidate(h);
 }
 
+// The screens and the metrics follow a change of the display or its DPI.
+void refresh_screens() {
+    system_object::set_field({"view", "metrics", "dpi"}, integer::cell(int32_t(std::lround(scale_factor * 96.0))));
+    loop::call_view_function({"view", "platform", "refresh-screens"}, "refresh-screens", nullptr, 0);
+}
+
 bool state_is_block(Hwnd h) {
     Cell face = window_face_cell(h);
     const Cell* st = face_slot(&face, FACET_STATE);
@@ -185,6 +194,8 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_DPICHANGED:
             if (!state_is_block(h)) return 0;
             set_dpi(double(wparam & 0xFFFF));
+            refresh_screens();
+            if (!windows::alive(h)) return 0;
             if (is_window_face(h)) {
                 // The window keeps its size in logical units.
                 Cell face = window_face_cell(h);
@@ -196,6 +207,9 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             }
             paint::invalidate(h);
             return 0;
+        case WM_DISPLAYCHANGE:
+            refresh_screens();
+            break;
         case WM_THEMECHANGED:
             if (is_window_face(h)) relayout(h);
             break;
