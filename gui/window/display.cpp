@@ -26,6 +26,23 @@ bool opened = false;
 GdkDisplay* connection = nullptr;
 double known_dpi = 96.0;
 Hwnd leave_window = 0;
+// Top-level windows the window manager shows maximised, or minimised.
+std::vector<Hwnd> maximised, minimised;
+
+bool among(const std::vector<Hwnd>& v, Hwnd h) {
+    for (Hwnd x : v)
+        if (x == h) return true;
+    return false;
+}
+
+void mark(std::vector<Hwnd>& v, Hwnd h, bool on) {
+    for (size_t i = 0; i < v.size(); ++i)
+        if (v[i] == h) {
+            if (!on) v.erase(v.begin() + ptrdiff_t(i));
+            return;
+        }
+    if (on) v.push_back(h);
+}
 uint32_t x_buttons = 0;  // EVT_AUX_DOWN while X button 1 or 2 is held
 
 struct Press {
@@ -276,6 +293,8 @@ void on_configure(Hwnd top, const GdkEventConfigure& c) {
         }
     }
     asked.clear();
+    // A minimised window neither moves nor changes size for the program.
+    if (among(minimised, top)) return;
     const bool moved = c.x != w->x || c.y != w->y;
     const bool sized = c.width != w->w || c.height != w->h;
     if (!moved && !sized) return;
@@ -294,7 +313,8 @@ void on_configure(Hwnd top, const GdkEventConfigure& c) {
     }
     if (sized) {
         queue::post(top, WM_SIZING, 0, pack_point(c.width, c.height));
-        queue::post(top, WM_SIZE, SIZE_RESTORED, pack_point(c.width, c.height));
+        queue::post(top, WM_SIZE, among(maximised, top) ? SIZE_MAXIMIZED : SIZE_RESTORED,
+                    pack_point(c.width, c.height));
     }
 }
 
@@ -407,6 +427,12 @@ void handle(GdkEvent* ev, gpointer) {
             if (!ev->focus_change.in) input_method::focus_out(ev->any.window);
             queue::post(top, WM_ACTIVATE, ev->focus_change.in ? WA_ACTIVE : WA_INACTIVE, 0);
             break;
+        case GDK_WINDOW_STATE: {
+            const GdkWindowState st = ev->window_state.new_window_state;
+            mark(maximised, top, st & GDK_WINDOW_STATE_MAXIMIZED);
+            mark(minimised, top, st & GDK_WINDOW_STATE_ICONIFIED);
+            break;
+        }
         case GDK_CONFIGURE:
             on_configure(top, ev->configure);
             break;
@@ -537,6 +563,9 @@ void destroy_native(void* native) {
     if (leave_window && !windows::alive(leave_window)) leave_window = 0;
     if (last_press.hwnd && !windows::alive(last_press.hwnd)) last_press.valid = false;
     input_method::forget(native);
+    const Hwnd gone = windows::from_native(native);
+    mark(maximised, gone, false);
+    mark(minimised, gone, false);
     for (size_t i = 0; i < shown.size(); ++i)
         if (shown[i].native == native) shown.erase(shown.begin() + ptrdiff_t(i));
     gdk_window_destroy(static_cast<GdkWindow*>(native));
