@@ -52,18 +52,6 @@ Hwnd handle_arg(const Cell& c) {
     return c.type() == TYPE_HANDLE ? handle::get(&c) : 0;
 }
 
-// A pair! or point2D! field in pixels.
-void pixels_of(const Cell* v, int32_t* x, int32_t* y) {
-    *x = *y = 0;
-    if (!v) return;
-    if (v->type() == TYPE_PAIR) {
-        *x = to_pixels(int32_t(v->w2));
-        *y = to_pixels(int32_t(v->w3));
-    } else if (v->type() == TYPE_POINT2D) {
-        *x = to_pixels(point::coord(v, 0));
-        *y = to_pixels(point::coord(v, 1));
-    }
-}
 
 // ---- Routines ---------------------------------------------------------------------------------
 
@@ -411,7 +399,7 @@ Unwind window_face(A a) {
 template <class A>
 Unwind child_at_routine(A a) {
     const Hwnd h = handle_arg(arg<"id">(a));
-    int32_t x, y;
+    int32_t x = 0, y = 0;
     pixels_of(&arg<"point">(a), &x, &y);
     result(a) = handle::cell(child_at(h, x, y), handle::CLASS_WINDOW);
     return UNWIND_NONE;

@@ -52,22 +52,6 @@ bool is_true(const Cell* v) {
     return v && !(v->type() == TYPE_NONE || (v->type() == TYPE_LOGIC && v->w1 == 0));
 }
 
-// A pair! or point2D! facet in logical units.
-bool logical_of(const Cell* v, double* x, double* y) {
-    if (!v) return false;
-    if (v->type() == TYPE_PAIR) {
-        *x = int32_t(v->w2);
-        *y = int32_t(v->w3);
-        return true;
-    }
-    if (v->type() == TYPE_POINT2D) {
-        *x = point::coord(v, 0);
-        *y = point::coord(v, 1);
-        return true;
-    }
-    return false;
-}
-
 // Face types and their window classes.
 struct TypeClass {
     const char* type;

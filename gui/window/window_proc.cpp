@@ -44,22 +44,6 @@ void store_facet(Hwnd h, Facet facet, int32_t x, int32_t y) {
     *slot = point::make2(float(to_logical(x)), float(to_logical(y)));
 }
 
-// A pair! or point2D! facet in pixels.
-bool pixels_of(const Cell* v, int32_t* x, int32_t* y) {
-    if (!v) return false;
-    if (v->type() == TYPE_PAIR) {
-        *x = to_pixels(int32_t(v->w2));
-        *y = to_pixels(int32_t(v->w3));
-        return true;
-    }
-    if (v->type() == TYPE_POINT2D) {
-        *x = to_pixels(point::coord(v, 0));
-        *y = to_pixels(point::coord(v, 1));
-        return true;
-    }
-    return false;
-}
-
 bool same_value(const Cell& a, const Cell& b) {
     return a.type() == b.type() && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
