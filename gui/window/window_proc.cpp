@@ -200,9 +200,17 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_ACTIVATE:
             if (!is_window_face(h)) break;
             if (wparam != WA_INACTIVE) {
-                const Hwnd f = windows::focus();
-                if (!f || windows::root(f) != h) windows::set_focus(h);
                 raise_event(h, event::FOCUS, 0, 0);
+                if (!windows::alive(h)) return 0;
+                // The keys go back to the window's `selected` face (or to
+                // the window) unless a window inside it has them already.
+                const Hwnd f = windows::focus();
+                if (!f || windows::root(f) != h) {
+                    Cell face = window_face_cell(h);
+                    const Cell* sel = face_slot(&face, FACET_SELECTED);
+                    const Hwnd s = sel && sel->type() == TYPE_OBJECT ? face_handle_q(sel) : 0;
+                    windows::set_focus(windows::alive(s) && windows::root(s) == h ? s : h);
+                }
                 return 0;
             }
             raise_event(h, event::UNFOCUS, 0, 0);
