@@ -56,8 +56,20 @@ std::vector<Made> made;
 bool filtering = false;
 Hwnd target_window = 0;
 
+Msg last_key;  // the last key given to the method: the time and state of what it makes later
+
+void post_made(const Msg& key_down, Hwnd target, const Made& e);
+
+// What the method makes while a key is filtered waits for the key's own
+// message; what it makes later (a method that answers from another
+// process) goes to the window at once.
 void note(uint32_t message, std::string text = {}) {
-    made.push_back(Made{message, std::move(text)});
+    Made e{message, std::move(text)};
+    if (filtering) {
+        made.push_back(std::move(e));
+        return;
+    }
+    if (windows::alive(target_window)) post_made(last_key, target_window, e);
 }
 
 void on_commit(GtkIMContext*, gchar* text, gpointer) {
@@ -175,6 +187,26 @@ void post_text(const Msg& base, const std::string& text) {
     }
 }
 
+void post_made(const Msg& key_down, Hwnd target, const Made& e) {
+    Msg n = key_down;
+    n.hwnd = target;
+    n.ch = 0;
+    n.wparam = 0;
+    n.lparam = 0;
+    switch (e.message) {
+        case WM_CHAR:
+            post_text(n, e.text);
+            return;
+        case WM_IME_COMPOSITION:
+            n.lparam = int32_t(event::keep_text(e.text.data(), uint32_t(e.text.size())));
+            break;
+        default:
+            break;
+    }
+    n.message = e.message;
+    queue::post_msg(n);
+}
+
 }  // namespace
 
 bool wants(Hwnd h) {
@@ -185,6 +217,8 @@ bool wants(Hwnd h) {
 Outcome filter(Hwnd target, void* native, GdkEventKey* key, const Msg& key_down) {
     if (!native || filtering || !ready()) return Outcome::PLAIN;
     bind(target, native);
+    last_key = key_down;
+    last_key.hwnd = target;
     const bool was_composing = composing;
     made.clear();
     filtering = true;
@@ -216,25 +250,7 @@ Outcome filter(Hwnd target, void* native, GdkEventKey* key, const Msg& key_down)
     m.wparam = VK_PROCESSKEY;
     m.ch = 0;
     queue::post_msg(m);
-    for (const Made& e : out) {
-        Msg n = key_down;
-        n.hwnd = target;
-        n.ch = 0;
-        n.wparam = 0;
-        n.lparam = 0;
-        switch (e.message) {
-            case WM_CHAR:
-                post_text(n, e.text);
-                continue;
-            case WM_IME_COMPOSITION:
-                n.lparam = int32_t(event::keep_text(e.text.data(), uint32_t(e.text.size())));
-                break;
-            default:
-                break;
-        }
-        n.message = e.message;
-        queue::post_msg(n);
-    }
+    for (const Made& e : out) post_made(key_down, target, e);
     return Outcome::TAKEN;
 }
 
