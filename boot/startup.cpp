@@ -21,6 +21,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/runtime.h"
 #include "gui/camera/camera.h"
+#include "gui/controls/dialog_requests.h"
 #include "gui/controls/menu_ui.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
@@ -87,6 +88,7 @@ void boot_language() {
     library::bind_builtins();
     gui::camera::install();
     gui::menus::install();
+    gui::dialogs::install();
 }
 
 BootLevel reached = BootLevel::none;
