@@ -21,6 +21,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/runtime.h"
 #include "gui/camera/camera.h"
+#include "gui/controls/controls.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
 #include "library/library.h"
@@ -85,6 +86,7 @@ void boot_language() {
     interpreter::init();
     library::bind_builtins();
     gui::camera::install();
+    gui::controls::install();
 }
 
 BootLevel reached = BootLevel::none;

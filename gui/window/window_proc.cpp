@@ -7,6 +7,7 @@
 #include "datatypes/word.h"
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
 #include "gui/window/paint.h"
@@ -99,6 +100,13 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_TIMER:
             raise_event(h, event::TIME, 0, 0);
             return 0;
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_HSCROLL:
+        case WM_VSCROLL:
+            // What child controls send their parent becomes their events.
+            if (lparam && control_hooks::notify) return control_hooks::notify(h, message, wparam, lparam);
+            break;
         default:
             break;
     }

@@ -1,0 +1,18 @@
+// Calendars (the "SysMonthCal32" class).
+
+#include "gui/controls/controls.h"
+#include "gui/window/windows.h"
+
+namespace kiv::gui::controls {
+
+void paint_calendar(cairo_t*, Hwnd, const Cell&, double, double) {}
+int32_t calendar_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    if (message == WM_NCCREATE) {
+        windows::set_slot(h, SLOT_FACE, lparam);
+        return 1;
+    }
+    if (message == WM_DESTROY) forget(h);
+    return windows::default_proc(h, message, wparam, lparam);
+}
+
+}  // namespace kiv::gui::controls

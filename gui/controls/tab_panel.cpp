@@ -1,0 +1,20 @@
+// Tab panels (the "SysTabControl32" class).
+
+#include "gui/controls/controls.h"
+#include "gui/window/windows.h"
+
+namespace kiv::gui::controls {
+
+void paint_tab_panel(cairo_t*, Hwnd, const Cell&, double, double) {}
+void tab_facets(Hwnd, const Cell*, uint32_t) {}
+void tab_sync_panes(Hwnd) {}
+int32_t tab_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    if (message == WM_NCCREATE) {
+        windows::set_slot(h, SLOT_FACE, lparam);
+        return 1;
+    }
+    if (message == WM_DESTROY) forget(h);
+    return windows::default_proc(h, message, wparam, lparam);
+}
+
+}  // namespace kiv::gui::controls
