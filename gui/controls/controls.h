@@ -60,6 +60,8 @@ struct State {
     double drag_from = 0;  // ranges: pointer offset inside the thumb
     std::vector<std::string> undo;  // edits: text before each change (bounded)
     int32_t month_shown = 0;  // calendars: year * 12 + month - 1 shown
+    double item_height = 0;   // lists: the height of an item when last painted
+    int32_t closed_height = 0;  // drop-downs: the window's height while the list is shut
 };
 // The state of a control window (made on first use, dropped at WM_DESTROY).
 State& state_of(Hwnd h);

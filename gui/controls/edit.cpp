@@ -61,6 +61,7 @@ void clamp(Hwnd h, State& st, int32_t n) {
 // a pair (start + 1) x end, in characters.
 void store_selection(Hwnd h) {
     State& st = state_of(h);
+    if (st.kind == Kind::DROP_DOWN) return;  // its `selected` is an item
     Cell face = face_of(h);
     Cell* s = face_slot(&face, FACET_SELECTED);
     if (!s) return;
