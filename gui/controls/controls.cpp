@@ -561,7 +561,9 @@ int32_t relay(Hwnd parent, uint32_t message, uint32_t wparam, int32_t lparam) {
         }
     }
     if (message == WM_HSCROLL || message == WM_VSCROLL) {
-        if (kind == Kind::SLIDER || kind == Kind::SCROLLER) raise(h, event::CHANGE, 0);
+        // The end of a drag changes nothing more.
+        if ((kind == Kind::SLIDER || kind == Kind::SCROLLER) && (wparam & 0xFFFF) != SB_ENDSCROLL)
+            raise(h, event::CHANGE, 0);
         return 0;
     }
     // WM_COMMAND
