@@ -114,6 +114,10 @@ void facets_hook(Hwnd h, const Cell* face_in, uint32_t bits) {
         case Kind::DROP_LIST:
             list_facets(h, face, bits);
             break;
+        case Kind::CALENDAR:
+            // A date set by the script shows its month.
+            if ((bits >> FACET_DATA) & 1) state_of(h).month_shown = 0;
+            break;
         case Kind::RADIO:
             // A radio checked by the script unchecks its siblings.
             if ((bits >> FACET_DATA) & 1) {
