@@ -106,7 +106,7 @@ void paint_button(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, do
     const bool focused = windows::focus() == h;
     uint32_t bg;
     const bool coloured = face_colour(face, &bg);
-    const uint32_t ink = enabled ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = enabled ? ink_of(face, p) : p.text_disabled;
     const std::string caption = caption_of(face);
     if (kind == Kind::BUTTON || kind == Kind::TOGGLE) {
         const bool down = st.pressed || (kind == Kind::TOGGLE && checked(face));
@@ -177,7 +177,7 @@ void paint_group_box(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
         TextLine t(face, caption);
         tw = t.width();
         th = t.height();
-        t.draw(cr, 9, 0, font_colour(face, windows::enabled(h) ? p.text : p.text_disabled));
+        t.draw(cr, 9, 0, windows::enabled(h) ? ink_of(face, p) : p.text_disabled);
     }
     // The frame runs behind the title's middle, with a gap for the title.
     const double top = std::floor(th / 2) + 0.5;

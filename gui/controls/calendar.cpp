@@ -110,7 +110,7 @@ void paint_calendar(cairo_t* cr, Hwnd h, const Cell& face, double w, double heig
     frame_rect(cr, 0, 0, w, height, focused ? p.accent : p.edge);
     const int32_t month = shown_month(h, face);
     const int32_t y = month / 12, m = month % 12 + 1;
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     {
         const std::string title = std::string(MONTHS[m - 1]) + " " + std::to_string(y);
         TextLine t(face, title);

@@ -364,6 +364,13 @@ uint32_t font_colour(const Cell& face, uint32_t fallback) {
     return fallback;
 }
 
+uint32_t ink_of(const Cell& face, const Palette& p) {
+    uint32_t bg;
+    if (!face_colour(face, &bg)) return font_colour(face, p.text);
+    const double light = 0.3 * (bg >> 16) + 0.59 * ((bg >> 8) & 0xFF) + 0.11 * (bg & 0xFF);
+    return font_colour(face, light > 128 ? 0x000000 : 0xF0F0F0);
+}
+
 bool face_colour(const Cell& face, uint32_t* rgb) {
     return tuple_rgb(face_slot(&face, FACET_COLOR), rgb);
 }

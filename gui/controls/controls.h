@@ -118,6 +118,9 @@ void circle(cairo_t* cr, double cx, double cy, double r);
 void focus_ring(cairo_t* cr, double x, double y, double w, double h, uint32_t rgb);
 // The face's font colour as 0xRRGGBB, or `fallback`.
 uint32_t font_colour(const Cell& face, uint32_t fallback);
+// The colour of a face's text: its font's colour; on a face with a colour
+// of its own black or white, whichever stands out; else the palette's.
+uint32_t ink_of(const Cell& face, const Palette& p);
 // The face's `color` as 0xRRGGBB (true when it has one).
 bool face_colour(const Cell& face, uint32_t* rgb);
 

@@ -344,7 +344,7 @@ void paint_edit(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, doub
     const int32_t a = std::min(st.caret, st.anchor), b = std::max(st.caret, st.anchor);
     const bool show_selection = a != b && (focused || state_of(h).kind == Kind::AREA || state_of(h).kind == Kind::FIELD);
     if (show_selection) s.line.draw_selection(cr, ox, oy, a, b, focused ? p.select : p.track);
-    s.line.draw(cr, ox, oy, enabled ? font_colour(face, p.text) : p.text_disabled);
+    s.line.draw(cr, ox, oy, enabled ? ink_of(face, p) : p.text_disabled);
     if (show_selection && focused) {
         // The selected characters again, in the selection's text colour.
         cairo_save(cr);

@@ -72,7 +72,7 @@ void paint_items(cairo_t* cr, Hwnd h, const Cell& face, const std::vector<std::s
     cairo_save(cr);
     cairo_rectangle(cr, x, y, w, height);
     cairo_clip(cr);
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     for (int32_t i = first; i < int32_t(items.size()); ++i) {
         const double iy = y + (i - first) * ih;
         if (iy >= y + height) break;
@@ -222,7 +222,7 @@ void paint_combo(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
             cairo_rectangle(cr, 0, 0, w - ARROW, box);
             cairo_clip(cr);
             TextLine t(face, items[size_t(sel)]);
-            t.draw(cr, 4, (box - t.height()) / 2, windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled);
+            t.draw(cr, 4, (box - t.height()) / 2, windows::enabled(h) ? ink_of(face, p) : p.text_disabled);
             cairo_restore(cr);
         }
         if (focused && !st.open) focus_ring(cr, 3, 3, w - ARROW - 5, box - 6, p.edge_dark);

@@ -132,7 +132,7 @@ void paint_tab_panel(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
     fill_rect(cr, 0, STRIP - 1, w, height - STRIP + 1, body);
     frame_rect(cr, 0, STRIP - 1, w, height - STRIP + 1, p.edge);
     const bool focused = windows::focus() == h;
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     for (size_t i = 0; i < titles.size(); ++i) {
         const bool on = int32_t(i) == sel;
         const double x0 = edges[i], x1 = edges[i + 1];
@@ -147,7 +147,9 @@ void paint_tab_panel(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
         cairo_stroke(cr);
         if (on) fill_rect(cr, x0 + 1, top + 1, x1 - x0 - 2, 2, p.accent);
         TextLine t(face, titles[i]);
-        t.draw(cr, x0 + GAP / 2, top + (STRIP - top - t.height()) / 2, ink);
+        // A tab not shown lies on the palette's face colour.
+        const uint32_t tab_ink = on || !windows::enabled(h) ? ink : font_colour(face, p.text);
+        t.draw(cr, x0 + GAP / 2, top + (STRIP - top - t.height()) / 2, tab_ink);
         if (on && focused) focus_ring(cr, x0 + 3, top + 4, x1 - x0 - 6, STRIP - top - 6, p.edge_dark);
     }
 }
