@@ -220,12 +220,6 @@ void paint_group_box(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
 
 int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             State& st = state_of(h);
@@ -278,16 +272,13 @@ int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 click(h);
             }
             return 0;
-        case WM_SETFOCUS:
         case WM_KILLFOCUS:
-            paint::invalidate(h);
-            if (message == WM_KILLFOCUS) state_of(h).pressed = false;
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
+            state_of(h).pressed = false;
+            break;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -101,6 +101,10 @@ int32_t notify(Hwnd h, int32_t code);
 // Sends WM_HSCROLL / WM_VSCROLL with a scroll code (SB_*) to the parent.
 void scroll(Hwnd h, uint32_t code);
 enum : uint32_t { SB_LINEUP = 0, SB_LINEDOWN = 1, SB_PAGEUP = 2, SB_PAGEDOWN = 3, SB_THUMBTRACK = 5, SB_ENDSCROLL = 8 };
+// What every control's procedure does with what it leaves: the face link
+// at creation, the state dropped at destruction, the focus repainted and
+// told to the parent; the rest to the default procedure.
+int32_t control_default(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam);
 // The parent's relay (control_hooks::notify).
 int32_t relay(Hwnd parent, uint32_t message, uint32_t wparam, int32_t lparam);
 

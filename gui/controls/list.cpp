@@ -257,9 +257,6 @@ int32_t list_item_at(Hwnd h, int32_t x, int32_t y) {
 
 int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE: {
             // A `selected` that is no integer becomes -1 (no item).
             Cell face = face_of(h);
@@ -267,9 +264,6 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             if (s && s->type() != TYPE_INTEGER) store_selected(h, -1);
             return 0;
         }
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             windows::set_focus(h);
@@ -338,28 +332,17 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             selection_key(h, wparam, visible_rows(h, height));
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE:
             if (state_of(h).kind == Kind::DROP_DOWN) return edit_proc(h, message, wparam, lparam);
             return 0;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             State& st = state_of(h);
@@ -443,16 +426,13 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_CHAR:
             if (state_of(h).kind == Kind::DROP_DOWN && !state_of(h).open) return edit_proc(h, message, wparam, lparam);
             return 0;
-        case WM_SETFOCUS:
         case WM_KILLFOCUS:
-            if (message == WM_KILLFOCUS) set_open(h, false);
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
+            set_open(h, false);
+            break;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -170,12 +170,6 @@ void paint_range(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
 
 int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
         case WM_MOUSEMOVE: {
@@ -277,15 +271,10 @@ int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             }
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

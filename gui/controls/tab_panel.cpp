@@ -164,16 +164,10 @@ void tab_facets(Hwnd h, const Cell* face, uint32_t bits) {
 
 int32_t tab_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE:
             clamp_selected(h);
             state_of(h).top = -1;
             return 0;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             const int32_t i = tab_at(h, lo16(lparam), hi16(lparam));
@@ -190,15 +184,10 @@ int32_t tab_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             else if (wparam == VK_END) pick(h, tab_count(h) - 1);
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls
