@@ -719,6 +719,7 @@ void install() {
     menu_hooks::command = command;
     menu_hooks::key = key;
     menu_hooks::forget = forget;
+    menu_hooks::palette_changed = paint_bar;
     event::menu_item_word = word_of;
     display::add_filter(filter);
 }

@@ -16,7 +16,9 @@
 //               Alt with a letter open the menu bar of the window's
 //               top-level window;
 //   forget      a window is being destroyed: its menu bar and any menu
-//               it opened go.
+//               it opened go;
+//   palette_changed  a top-level window turned dark or light: its menu
+//               bar is drawn again.
 // What happens inside open menus (the pointer, the keys, painting) is the
 // menu layer's own business, through the display's event filters
 // (display.h).
@@ -34,5 +36,6 @@ inline bool (*show_popup)(Msg* m, int32_t screen_x, int32_t screen_y) = nullptr;
 inline bool (*command)(Hwnd h, uint32_t id) = nullptr;
 inline void (*key)(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) = nullptr;
 inline void (*forget)(Hwnd h) = nullptr;
+inline void (*palette_changed)(Hwnd top) = nullptr;
 
 }  // namespace kiv::gui::menu_hooks

@@ -452,6 +452,7 @@ void set_dark(Hwnd h, bool on) {
     else
         dark_windows.erase(h);
     paint::invalidate(h);
+    if (menu_hooks::palette_changed) menu_hooks::palette_changed(h);
 }
 
 bool dark(Hwnd h) {
