@@ -18,8 +18,10 @@
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/loop.h"
+#include "gui/window/menu_hooks.h"
 #include "gui/window/paint.h"
 #include "gui/window/timers.h"
 #include "gui/window/window_proc.h"
@@ -215,8 +217,10 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
     if (has(FACET_DRAW) || has(FACET_COLOR) || has(FACET_FONT) || has(FACET_PARA)) paint::invalidate(h);
     if (has(FACET_PANE)) order_pane(face);
     if (has(FACET_RATE)) set_timer(h, face_slot(face, FACET_RATE));
+    if (has(FACET_MENU) && window && menu_hooks::set_menu) menu_hooks::set_menu(h, face);
     if (has(FACET_IMAGE)) paint::invalidate(h);
     if (has(FACET_OPTIONS)) set_cursor_options(h, face_slot(face, FACET_OPTIONS));
+    if (control_hooks::facets && windows::alive(h)) control_hooks::facets(h, face, bits);
 }
 
 void free_face(const Cell* face) {
@@ -352,6 +356,7 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     windows::set_slot(win, SLOT_FLAGS, int32_t(flags));
     set_cursor_options(win, face_slot(face, FACET_OPTIONS));
     if (window) limit_size(win, face, w, h);
+    if (window && menu_hooks::set_menu) menu_hooks::set_menu(win, face);
     const Cell* rate = face_slot(face, FACET_RATE);
     if (rate && rate->type() != TYPE_NONE) set_timer(win, rate);
     invalidate_place(win);
@@ -483,6 +488,7 @@ void set_dark(Hwnd h, bool on) {
     else
         dark_windows.erase(h);
     paint::invalidate(h);
+    if (menu_hooks::palette_changed) menu_hooks::palette_changed(h);
 }
 
 bool dark(Hwnd h) {
