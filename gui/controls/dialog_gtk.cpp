@@ -1,8 +1,7 @@
 #include "gui/controls/dialog_gtk.h"
 
-#include <cstdlib>
-
 #include "gui/window/display.h"
+#include "gui/window/toolkit.h"
 #include "gui/window/windows.h"
 
 namespace kiv::gui::dialogs {
@@ -11,7 +10,7 @@ GtkTable gtk;
 
 namespace {
 
-platform::LateLibrary library("libgtk-3.so.0", "dialogs need GTK 3: ");
+platform::LateLibrary library(toolkit::SONAME, "dialogs need GTK 3: ");
 bool started = false;
 
 // The toolkit's own windows get their events; the layer keeps its own.
@@ -26,26 +25,13 @@ bool pass_to_toolkit(GdkEvent* event) {
 
 bool start_toolkit(std::string& why) {
     if (started) return true;
-    if (!display::is_open()) {
-        why = "no display";
-        return false;
-    }
-    if (!library.load(why, [](platform::LateLibrary& lib) {
+    if (!toolkit::start(why) || !library.load(why, [](platform::LateLibrary& lib) {
             auto& table = gtk;
             KIV_GTK_FUNCTIONS(KIV_LATE_RESOLVE)
-        }))
-        return false;
-    // No accessibility bus: it is not needed for a dialog and its start
-    // can stall a session without one.
-    setenv("NO_AT_BRIDGE", "1", 0);
-    // The choosers' settings (last folder, sort order) stay in the process
-    // when no settings service is running, instead of failing at each save.
-    if (!getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("GSETTINGS_BACKEND", "memory", 0);
-    if (!gtk.gtk_init_check(nullptr, nullptr)) {
-        why = "dialogs need GTK 3: it cannot start on this display";
+        })) {
+        if (why.rfind("dialogs need GTK 3", 0) != 0) why = "dialogs need GTK 3: " + why;
         return false;
     }
-    display::reclaim_events();
     display::add_filter(pass_to_toolkit);
     started = true;
     return true;

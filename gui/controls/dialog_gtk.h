@@ -37,7 +37,6 @@
     X(gtk_font_chooser_get_font_desc)         \
     X(gtk_font_chooser_set_filter_func)       \
     X(gtk_font_chooser_set_font_desc)         \
-    X(gtk_init_check)                         \
     X(gtk_main_do_event)                      \
     X(gtk_widget_destroy)                     \
     X(gtk_widget_get_window)                  \

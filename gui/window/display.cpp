@@ -721,10 +721,6 @@ void add_filter(EventFilter filter) {
     if (std::find(filters.begin(), filters.end(), filter) == filters.end()) filters.push_back(filter);
 }
 
-void reclaim_events() {
-    if (opened) gdk_event_handler_set(handle, nullptr, nullptr);
-}
-
 void set_band(Hwnd top, int32_t height) {
     Window* w = windows::get(top);
     if (!w || !w->native || !opened) return;

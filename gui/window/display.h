@@ -93,9 +93,6 @@ Hwnd tracked();
 // them while a menu is open; the dialogs pass their own windows' events on.)
 using EventFilter = bool (*)(::_GdkEvent* event);
 void add_filter(EventFilter filter);
-// Makes the layer's handler the display's event handler again (after a
-// library that sets its own, such as the dialogs' toolkit, started).
-void reclaim_events();
 
 // The band above a top-level window's client area (its menu bar): the
 // native window is `height` pixels taller and starts that much higher than

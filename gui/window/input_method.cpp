@@ -2,8 +2,6 @@
 
 #include <gtk/gtk.h>
 
-#include <stdlib.h>
-
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/queue.h"
+#include "gui/window/toolkit.h"
 #include "gui/window/windows.h"
 #include "platform/late_library.h"
 
@@ -18,8 +17,6 @@
 // gdk_api.h for why libraries are loaded late). Its GLib and Pango entry
 // points resolve through the same handle.
 #define KIV_IM_FUNCTIONS(X)                 \
-    X(gtk_disable_setlocale)                \
-    X(gtk_init_check)                       \
     X(gtk_im_multicontext_new)              \
     X(gtk_im_context_set_client_window)     \
     X(gtk_im_context_filter_keypress)       \
@@ -98,26 +95,13 @@ void on_preedit_changed(GtkIMContext* c, gpointer) {
 bool ready() {
     if (context) return true;
     if (failed) return false;
-    static platform::LateLibrary library("libgtk-3.so.0", "cannot load the input-method library: ",
-                                         RTLD_NOW | RTLD_GLOBAL);
     std::string why;
-    if (!library.load(why, [](platform::LateLibrary& lib) { KIV_IM_FUNCTIONS(KIV_LATE_RESOLVE) })) {
+    static platform::LateLibrary library(toolkit::SONAME, "cannot load the input-method library: ");
+    if (!toolkit::start(why) ||
+        !library.load(why, [](platform::LateLibrary& lib) { KIV_IM_FUNCTIONS(KIV_LATE_RESOLVE) })) {
         failed = true;
         return false;
     }
-    // The process keeps its own locale (number formats): the toolkit must
-    // not set it from the environment.
-    table.gtk_disable_setlocale();
-    // Only the input method is taken from the toolkit: its accessibility
-    // bridge (a bus connection made at its start) serves no widget here.
-    setenv("NO_AT_BRIDGE", "1", 0);
-    if (!table.gtk_init_check(nullptr, nullptr)) {
-        failed = true;
-        return false;
-    }
-    // The toolkit takes the display's event handler at its start: the
-    // window layer keeps it.
-    display::reinstall_handler();
     context = table.gtk_im_multicontext_new();
     if (!context) {
         failed = true;
