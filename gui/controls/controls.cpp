@@ -395,6 +395,46 @@ bool face_colour(const Cell& face, uint32_t* rgb) {
     return tuple_rgb(face_slot(&face, FACET_COLOR), rgb);
 }
 
+double VBar::thumb() const {
+    return total > shown ? std::max(10.0, track() * shown / total) : track();
+}
+
+double VBar::thumb_at() const {
+    const double room = total - shown;
+    return y + BAR_WIDTH + (room > 0 ? (track() - thumb()) * std::clamp(first / room, 0.0, 1.0) : 0);
+}
+
+VBar::Part VBar::part(double py) const {
+    if (py < y || py >= y + height) return NONE;
+    if (py < y + BAR_WIDTH) return LINE_UP;
+    if (py >= y + height - BAR_WIDTH) return LINE_DOWN;
+    if (py < thumb_at()) return PAGE_UP;
+    if (py >= thumb_at() + thumb()) return PAGE_DOWN;
+    return THUMB;
+}
+
+double VBar::first_for(double thumb_top) const {
+    const double span = track() - thumb();
+    if (!(span > 0)) return 0;
+    return std::clamp((thumb_top - y - BAR_WIDTH) / span, 0.0, 1.0) * std::max(0.0, total - shown);
+}
+
+void VBar::paint(cairo_t* cr, const Palette& p) const {
+    fill_rect(cr, x, y, BAR_WIDTH, height, p.face);
+    if (total <= shown) return;
+    fill_rect(cr, x + 2, thumb_at(), BAR_WIDTH - 4, thumb(), p.edge_dark);
+    set_rgb(cr, p.edge_dark);
+    for (int k = 0; k < 2; ++k) {
+        const double cy = k == 0 ? y + BAR_WIDTH / 2 : y + height - BAR_WIDTH / 2;
+        const double d = k == 0 ? -3 : 3;
+        cairo_move_to(cr, x + BAR_WIDTH / 2 - 4, cy - d / 2);
+        cairo_line_to(cr, x + BAR_WIDTH / 2 + 4, cy - d / 2);
+        cairo_line_to(cr, x + BAR_WIDTH / 2, cy + d / 2);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+    }
+}
+
 // ---- Text lines -------------------------------------------------------------------------------------
 
 std::u32string to_u32(const std::string& s) {

@@ -23,7 +23,6 @@ namespace kiv::gui::controls {
 
 namespace {
 
-constexpr double BAR = 14;     // a list's scroll bar width
 constexpr double ARROW = 17;   // a drop-down's button width
 constexpr int32_t SHOWN = 8;   // items an open drop-down shows at most
 
@@ -84,27 +83,6 @@ void paint_items(cairo_t* cr, Hwnd h, const Cell& face, const std::vector<std::s
         if (sel && focused && hover < 0) focus_ring(cr, x, iy, w, ih, p.select_text);
     }
     cairo_restore(cr);
-}
-
-// A vertical scroll bar: the arrows' squares, the track, the thumb.
-void paint_bar(cairo_t* cr, const Palette& p, double x, double y, double height, int32_t count, int32_t rows,
-               int32_t top) {
-    fill_rect(cr, x, y, BAR, height, p.face);
-    if (count <= rows) return;
-    const double track = height - 2 * BAR;
-    const double thumb = std::max(10.0, track * rows / count);
-    const double at = y + BAR + (track - thumb) * top / std::max(1, count - rows);
-    fill_rect(cr, x + 2, at, BAR - 4, thumb, p.edge_dark);
-    set_rgb(cr, p.edge_dark);
-    for (int k = 0; k < 2; ++k) {
-        const double cy = k == 0 ? y + BAR / 2 + 2 : y + height - BAR / 2 - 2;
-        const double d = k == 0 ? -3 : 3;
-        cairo_move_to(cr, x + BAR / 2 - 4, cy - d / 2);
-        cairo_line_to(cr, x + BAR / 2 + 4, cy - d / 2);
-        cairo_line_to(cr, x + BAR / 2, cy + d / 2);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-    }
 }
 
 void paint_arrow(cairo_t* cr, const Palette& p, double x, double height) {
@@ -192,10 +170,10 @@ void paint_list(cairo_t* cr, Hwnd h, const Cell& face, double w, double height) 
     const int32_t rows = visible_rows(h, height);
     const int32_t n = int32_t(items.size());
     clamp_top(h, n, rows);
-    const double iw = n > rows ? w - 1 - BAR : w - 2;
+    const double iw = n > rows ? w - 1 - BAR_WIDTH : w - 2;
     const bool focused = windows::focus() == h;
     paint_items(cr, h, face, items, 1, 1, iw, height - 2, st.top, selected_of(face, 0) - 1, -1, focused);
-    if (n > rows) paint_bar(cr, p, w - 1 - BAR, 1, height - 2, n, rows, st.top);
+    if (n > rows) VBar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)}.paint(cr, p);
     frame_rect(cr, 0, 0, w, height, focused ? p.accent : p.edge);
 }
 
@@ -273,21 +251,20 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             logical_size(h, &w, &height);
             const double x = lo16(lparam) / scale_factor, y = hi16(lparam) / scale_factor;
             const int32_t n = count_of(h), rows = visible_rows(h, height);
-            if (n > rows && x >= w - 1 - BAR) {
+            const VBar bar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)};
+            if (n > rows && x >= bar.x) {
                 // The scroll bar: arrows step, the track pages, the thumb drags.
-                if (y < BAR) st.top -= 1;
-                else if (y > height - BAR) st.top += 1;
-                else {
-                    const double track = height - 2 - 2 * BAR;
-                    const double thumb = std::max(10.0, track * rows / n);
-                    const double at = 1 + BAR + (track - thumb) * st.top / std::max(1, n - rows);
-                    if (y < at) st.top -= rows;
-                    else if (y > at + thumb) st.top += rows;
-                    else {
+                switch (bar.part(y)) {
+                    case VBar::LINE_UP: st.top -= 1; break;
+                    case VBar::LINE_DOWN: st.top += 1; break;
+                    case VBar::PAGE_UP: st.top -= rows; break;
+                    case VBar::PAGE_DOWN: st.top += rows; break;
+                    case VBar::THUMB:
                         st.drag_part = 1;
-                        st.drag_from = y - at;
+                        st.drag_from = y - bar.thumb_at();
                         windows::set_capture(h);
-                    }
+                        break;
+                    case VBar::NONE: break;
                 }
                 clamp_top(h, n, rows);
                 paint::invalidate(h);
@@ -303,10 +280,8 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             double w, height;
             logical_size(h, &w, &height);
             const int32_t n = count_of(h), rows = visible_rows(h, height);
-            const double track = height - 2 - 2 * BAR;
-            const double thumb = std::max(10.0, track * rows / std::max(1, n));
-            const double y = hi16(lparam) / scale_factor - 1 - BAR - st.drag_from;
-            st.top = int32_t(std::lround(y / std::max(1.0, track - thumb) * (n - rows)));
+            const VBar bar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)};
+            st.top = int32_t(std::lround(bar.first_for(hi16(lparam) / scale_factor - st.drag_from)));
             clamp_top(h, n, rows);
             paint::invalidate(h);
             return 0;
