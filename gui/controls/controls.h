@@ -41,7 +41,7 @@ void install();
 // ---- Kinds and per-window state ---------------------------------------------------------------
 enum class Kind : uint8_t {
     NONE, BUTTON, TOGGLE, CHECK, RADIO, FIELD, AREA, TEXT_LIST, DROP_LIST, DROP_DOWN, PROGRESS, SLIDER,
-    SCROLLER, TAB_PANEL, GROUP_BOX, CALENDAR,
+    SCROLLER, TAB_PANEL, GROUP_BOX, CALENDAR, TEXT,
 };
 // The kind of a face's type (NONE for faces the layer does not draw).
 Kind kind_of_face(const Cell& face);
