@@ -19,6 +19,7 @@
 #include "gui/window/accessors.h"
 #include "gui/window/keyboard.h"
 #include "gui/window/paint.h"
+#include "gui/window/selection_formats.h"
 #include "gui/window/view.h"
 #include "gui/window/windows.h"
 #include "library/library.h"
@@ -97,28 +98,13 @@ void replace_selection(Hwnd h, const std::u32string& ins) {
     set_text(h, t, true);
 }
 
-// ---- Clipboard: UTF-16LE with CR LF and a final NUL unit ------------------------------------------
+// ---- Clipboard: the store's text, LF here (CR LF there) --------------------------------------------
 
 void clip_put(const std::u32string& t) {
-    std::vector<uint8_t> bytes;
-    auto unit = [&](uint32_t u) {
-        bytes.push_back(uint8_t(u & 0xFF));
-        bytes.push_back(uint8_t(u >> 8));
-    };
-    for (char32_t c : t) {
-        if (c == U'\n') unit('\r');
-        if (c > 0xFFFF) {
-            unit(0xD800 + ((c - 0x10000) >> 10));
-            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            unit(c);
-        }
-    }
-    unit(0);
     auto& store = platform::clipboard::store();
     if (!store.open()) return;
     store.empty();
-    store.put(platform::clipboard::TEXT, std::move(bytes));
+    store.put(platform::clipboard::TEXT, selection_formats::text_to_store(to_utf8(t)));
     store.close();
 }
 
@@ -128,19 +114,12 @@ std::u32string clip_get() {
     if (!store.open()) return {};
     const bool ok = store.get(platform::clipboard::TEXT, bytes);
     store.close();
-    std::u32string out;
-    if (!ok) return out;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        uint32_t u = bytes[i] | uint32_t(bytes[i + 1]) << 8;
-        if (u == 0) break;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-            const uint32_t lo = bytes[i + 2] | uint32_t(bytes[i + 3]) << 8;
-            u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-            i += 2;
-        }
-        // Text from other programs may break lines with CR LF: a line feed here.
-        if (u == '\r') continue;
-        out.push_back(char32_t(u));
+    if (!ok) return {};
+    // Lines end with one line feed here, whatever ended them there.
+    std::u32string t = to_u32(selection_formats::text_from_store(bytes)), out;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == U'\r' && i + 1 < t.size() && t[i + 1] == U'\n') continue;
+        out.push_back(t[i] == U'\r' ? U'\n' : t[i]);
     }
     return out;
 }
