@@ -129,10 +129,21 @@ bool word_char(char32_t c) {
 }
 
 // The layout of what the control shows, for caret and hit questions.
+// An area with a `para` object wraps its lines at its width (the room of
+// a scroll bar kept); other areas and fields do not wrap.
+double wrap_width(Hwnd h, const Cell& face) {
+    if (!multi(h)) return 0;
+    const Cell* para = face_slot(&face, FACET_PARA);
+    if (!para || para->type() != TYPE_OBJECT) return 0;
+    double w, height;
+    logical_size(h, &w, &height);
+    return std::max(1.0, w - 2 * PAD_X - BAR_WIDTH - 1);
+}
+
 struct Shown {
     std::u32string text;
     TextLine line;
-    Shown(Hwnd h, const Cell& face) : text(text_of(h)), line(face, shown(h, text)) {}
+    Shown(Hwnd h, const Cell& face) : text(text_of(h)), line(face, shown(h, text), wrap_width(h, face)) {}
 };
 
 // A field's hint: the string after `hint:` in its options, shown greyed
