@@ -63,6 +63,7 @@ struct State {
     int32_t month_shown = 0;  // calendars: year * 12 + month - 1 shown
     double item_height = 0;   // lists: the height of an item when last painted
     int32_t closed_height = 0;  // drop-downs: the window's height while the list is shut
+    int32_t lifted = 0;         // drop-downs: pixels the window rose to open its list above
     int32_t shown_caret = -1;   // edits: the caret kept in view at the last paint (-1: look again)
     uint32_t high_unit = 0;     // edits: the first half of a character typed as two units
 };
