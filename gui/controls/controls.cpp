@@ -448,6 +448,16 @@ double VBar::first_for(double thumb_top) const {
     return std::clamp((thumb_top - y - BAR_WIDTH) / span, 0.0, 1.0) * std::max(0.0, total - shown);
 }
 
+double VBar::stepped(Part p, double line) const {
+    switch (p) {
+        case LINE_UP: return first - line;
+        case LINE_DOWN: return first + line;
+        case PAGE_UP: return first - shown;
+        case PAGE_DOWN: return first + shown;
+        default: return first;
+    }
+}
+
 void VBar::paint(cairo_t* cr, const Palette& p) const {
     fill_rect(cr, x, y, BAR_WIDTH, height, p.face);
     if (total <= shown) return;

@@ -145,6 +145,8 @@ struct VBar {
     Part part(double py) const;
     // `first` for the thumb's top at py.
     double first_for(double thumb_top) const;
+    // `first` after a press on an arrow (a `line`) or the track (a page).
+    double stepped(Part p, double line) const;
     void paint(cairo_t* cr, const Palette& p) const;
 };
 

@@ -204,43 +204,42 @@ void clamp_scroll(Hwnd h, const TextLine& l, double height) {
     st.scroll_y = std::clamp(st.scroll_y, 0.0, std::max(0.0, l.height() - (height - 2 * PAD_Y)));
 }
 
-// A press on an area's scroll bar: true when it was there.
-bool bar_press(Hwnd h, double x, double y) {
+// The scroll bar an area shows now, with its line height and the largest
+// scroll (false when it shows none).
+bool current_bar(Hwnd h, VBar* bar, double* line, double* top) {
     Cell* saved = stack::top;
     Cell* face = stack::push(face_of(h));
     Shown s(h, *face);
     stack::top = saved;
     double w, height;
     logical_size(h, &w, &height);
+    if (!area_bar(h, s.line, w, height, bar)) return false;
+    *line = s.line.line_height();
+    *top = std::max(0.0, s.line.height() - (height - 2 * PAD_Y));
+    return true;
+}
+
+// A press on an area's scroll bar: true when it was there.
+bool bar_press(Hwnd h, double x, double y) {
     VBar bar;
-    if (!area_bar(h, s.line, w, height, &bar) || x < bar.x) return false;
+    double line, top;
+    if (!current_bar(h, &bar, &line, &top) || x < bar.x) return false;
     State& st = state_of(h);
-    switch (bar.part(y)) {
-        case VBar::LINE_UP: st.scroll_y -= s.line.line_height(); break;
-        case VBar::LINE_DOWN: st.scroll_y += s.line.line_height(); break;
-        case VBar::PAGE_UP: st.scroll_y -= bar.shown; break;
-        case VBar::PAGE_DOWN: st.scroll_y += bar.shown; break;
-        case VBar::THUMB:
-            st.drag_part = 1;
-            st.drag_from = y - bar.thumb_at();
-            windows::set_capture(h);
-            break;
-        case VBar::NONE: break;
+    const VBar::Part part = bar.part(y);
+    if (part == VBar::THUMB) {
+        st.drag_part = 1;
+        st.drag_from = y - bar.thumb_at();
+        windows::set_capture(h);
     }
-    clamp_scroll(h, s.line, height);
+    st.scroll_y = std::clamp(bar.stepped(part, line), 0.0, top);
     paint::invalidate(h);
     return true;
 }
 
 void bar_drag(Hwnd h, double y) {
-    Cell* saved = stack::top;
-    Cell* face = stack::push(face_of(h));
-    Shown s(h, *face);
-    stack::top = saved;
-    double w, height;
-    logical_size(h, &w, &height);
     VBar bar;
-    if (!area_bar(h, s.line, w, height, &bar)) return;
+    double line, top;
+    if (!current_bar(h, &bar, &line, &top)) return;
     state_of(h).scroll_y = bar.first_for(y - state_of(h).drag_from);
     paint::invalidate(h);
 }

@@ -276,18 +276,13 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             const VBar bar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)};
             if (n > rows && x >= bar.x) {
                 // The scroll bar: arrows step, the track pages, the thumb drags.
-                switch (bar.part(y)) {
-                    case VBar::LINE_UP: st.top -= 1; break;
-                    case VBar::LINE_DOWN: st.top += 1; break;
-                    case VBar::PAGE_UP: st.top -= rows; break;
-                    case VBar::PAGE_DOWN: st.top += rows; break;
-                    case VBar::THUMB:
-                        st.drag_part = 1;
-                        st.drag_from = y - bar.thumb_at();
-                        windows::set_capture(h);
-                        break;
-                    case VBar::NONE: break;
+                const VBar::Part part = bar.part(y);
+                if (part == VBar::THUMB) {
+                    st.drag_part = 1;
+                    st.drag_from = y - bar.thumb_at();
+                    windows::set_capture(h);
                 }
+                st.top = int32_t(bar.stepped(part, 1));
                 clamp_top(h, n, rows);
                 paint::invalidate(h);
                 return 0;
