@@ -269,7 +269,7 @@ int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 const std::vector<Hwnd> kids = pw->children;
                 std::vector<Hwnd> radios;
                 for (Hwnd k : kids)
-                    if (windows::visible(k) && windows::enabled(k) && state_of(k).kind == Kind::RADIO) radios.push_back(k);
+                    if (windows::visible(k) && windows::enabled(k) && kind_of(k) == Kind::RADIO) radios.push_back(k);
                 const auto at = std::find(radios.begin(), radios.end(), h);
                 if (at == radios.end() || radios.size() < 2) return 0;
                 const size_t i = size_t(at - radios.begin());

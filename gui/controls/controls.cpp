@@ -220,6 +220,16 @@ State& state_of(Hwnd h) {
     return s;
 }
 
+const State* find_state(Hwnd h) {
+    auto it = states.find(h);
+    return it == states.end() ? nullptr : &it->second;
+}
+
+Kind kind_of(Hwnd h) {
+    const Cell face = face_of(h);
+    return kind_of_face(face);
+}
+
 void forget(Hwnd h) {
     states.erase(h);
 }
@@ -629,7 +639,8 @@ int32_t relay(Hwnd parent, uint32_t message, uint32_t wparam, int32_t lparam) {
     (void)parent;
     const Hwnd h = Hwnd(lparam);
     if (!windows::alive(h) || !has_face(h)) return 0;
-    const Kind kind = state_of(h).kind;
+    const Kind kind = kind_of(h);
+    if (kind == Kind::NONE || kind == Kind::TEXT) return 0;
     const uint32_t flags = flags_of(face_of(h));
     if (message == WM_NOTIFY) {
         switch (int32_t(wparam)) {
@@ -679,7 +690,7 @@ int32_t relay(Hwnd parent, uint32_t message, uint32_t wparam, int32_t lparam) {
             if (const Window* pw = windows::get(p)) {
                 const std::vector<Hwnd> kids = pw->children;
                 for (Hwnd k : kids) {
-                    if (k == h || state_of(k).kind != Kind::RADIO) continue;
+                    if (k == h || kind_of(k) != Kind::RADIO) continue;
                     Cell f = face_of(k);
                     Cell* d = face_slot(&f, FACET_DATA);
                     if (d && d->type() == TYPE_LOGIC && d->w1) {

@@ -67,8 +67,12 @@ struct State {
     int32_t shown_caret = -1;   // edits: the caret kept in view at the last paint (-1: look again)
     uint32_t high_unit = 0;     // edits: the first half of a character typed as two units
 };
-// The state of a control window (made on first use, dropped at WM_DESTROY).
+// The state of a control window (made on first use, dropped at WM_DESTROY:
+// only control windows may ask for it); find_state never makes one.
 State& state_of(Hwnd h);
+const State* find_state(Hwnd h);
+// The kind of a window's face.
+Kind kind_of(Hwnd h);
 void forget(Hwnd h);
 
 // ---- Faces ----------------------------------------------------------------------------------

@@ -248,10 +248,10 @@ void list_facets(Hwnd h, const Cell* face, uint32_t bits) {
 
 int32_t list_item_at(Hwnd h, int32_t x, int32_t y) {
     (void)x;
-    if (!windows::alive(h) || !has_face(h)) return 0;
-    const State& st = state_of(h);
-    if (st.kind != Kind::TEXT_LIST || st.item_height <= 0) return 0;
-    const int32_t i = st.top + int32_t((y / scale_factor - 1) / st.item_height);
+    // Asked for every window a press comes to: only a painted list answers.
+    const State* st = find_state(h);
+    if (!st || st->kind != Kind::TEXT_LIST || st->item_height <= 0) return 0;
+    const int32_t i = st->top + int32_t((y / scale_factor - 1) / st->item_height);
     return i >= 0 && i < count_of(h) ? i + 1 : 0;
 }
 
