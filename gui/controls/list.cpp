@@ -8,6 +8,7 @@
 // it while it is open and takes the pointer (capture) until it shuts.
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "datatypes/integer.h"
@@ -173,6 +174,27 @@ bool selection_key(Hwnd h, uint32_t vk, int32_t rows) {
     return true;
 }
 
+// A typed letter selects the next item that begins with it (case aside).
+void jump_to_letter(Hwnd h, uint32_t c, int32_t rows) {
+    if (c < 32 || c == 127) return;
+    Cell* saved = stack::top;
+    Cell* face = stack::push(face_of(h));
+    const std::vector<std::string> items = items_of(*face);
+    const int32_t cur = selected_of(*face, 0) - 1;
+    stack::top = saved;
+    const int32_t n = int32_t(items.size());
+    auto lower = [](char32_t x) { return x < 128 ? char32_t(std::tolower(int(x))) : x; };
+    for (int32_t k = 1; k <= n; ++k) {
+        const int32_t i = (std::max(cur, -1) + k) % n;
+        const std::u32string t = to_u32(items[size_t(i)]);
+        if (!t.empty() && lower(t[0]) == lower(char32_t(c))) {
+            reveal(h, i, rows);
+            if (i != cur) choose(h, i);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 void paint_list(cairo_t* cr, Hwnd h, const Cell& face, double w, double height) {
@@ -324,6 +346,12 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             selection_key(h, wparam, visible_rows(h, height));
             return 0;
         }
+        case WM_CHAR: {
+            double w, height;
+            logical_size(h, &w, &height);
+            jump_to_letter(h, wparam, visible_rows(h, height));
+            return 0;
+        }
         default:
             break;
     }
@@ -419,6 +447,8 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_KEYUP:
         case WM_CHAR:
             if (state_of(h).kind == Kind::DROP_DOWN && !state_of(h).open) return edit_proc(h, message, wparam, lparam);
+            if (message == WM_CHAR && state_of(h).kind == Kind::DROP_LIST && !state_of(h).open)
+                jump_to_letter(h, wparam, SHOWN);
             return 0;
         case WM_KILLFOCUS:
             set_open(h, false);
