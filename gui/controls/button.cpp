@@ -261,6 +261,24 @@ int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             return 0;
         }
         case WM_KEYDOWN:
+            if (state_of(h).kind == Kind::RADIO && (wparam == VK_UP || wparam == VK_DOWN || wparam == VK_LEFT ||
+                                                    wparam == VK_RIGHT)) {
+                // Arrows move to the previous or next radio of the parent and check it.
+                const Window* pw = windows::get(windows::parent(h));
+                if (!pw) return 0;
+                const std::vector<Hwnd> kids = pw->children;
+                std::vector<Hwnd> radios;
+                for (Hwnd k : kids)
+                    if (windows::visible(k) && windows::enabled(k) && kind_of(k) == Kind::RADIO) radios.push_back(k);
+                const auto at = std::find(radios.begin(), radios.end(), h);
+                if (at == radios.end() || radios.size() < 2) return 0;
+                const size_t i = size_t(at - radios.begin());
+                const bool back = wparam == VK_UP || wparam == VK_LEFT;
+                const Hwnd to = radios[back ? (i + radios.size() - 1) % radios.size() : (i + 1) % radios.size()];
+                windows::set_focus(to);
+                if (windows::alive(to)) click(to);
+                return 0;
+            }
             if (wparam == VK_SPACE) {
                 state_of(h).pressed = true;
                 paint::invalidate(h);
