@@ -7,6 +7,7 @@
 #include "datatypes/handle.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/point.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "gui/window/windows.h"
@@ -21,6 +22,29 @@ double scale_factor = 1.0;
 
 void set_dpi(double dpi) {
     scale_factor = dpi > 0 ? dpi / 96.0 : 1.0;
+}
+
+bool logical_of(const Cell* v, double* x, double* y) {
+    if (!v) return false;
+    if (v->type() == TYPE_PAIR) {
+        *x = int32_t(v->w2);
+        *y = int32_t(v->w3);
+        return true;
+    }
+    if (v->type() == TYPE_POINT2D) {
+        *x = point::coord(v, 0);
+        *y = point::coord(v, 1);
+        return true;
+    }
+    return false;
+}
+
+bool pixels_of(const Cell* v, int32_t* x, int32_t* y) {
+    double lx, ly;
+    if (!logical_of(v, &lx, &ly)) return false;
+    *x = to_pixels(lx);
+    *y = to_pixels(ly);
+    return true;
 }
 
 int32_t to_pixels(double logical) {

@@ -21,6 +21,10 @@ void set_dpi(double dpi);
 
 int32_t to_pixels(double logical);
 double to_logical(int32_t pixels);
+// A pair! or point2D! value (a place or size) in logical units, or in
+// pixels at the current DPI; false (outputs untouched) for another value.
+bool logical_of(const Cell* v, double* x, double* y);
+bool pixels_of(const Cell* v, int32_t* x, int32_t* y);
 
 // Whether the window's face slot is non-zero.
 bool has_face(Hwnd h);

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
+#include "gui/window/input_method.h"
 #include "gui/window/keyboard.h"
+#include "gui/window/timers.h"
 #include "gui/window/paint.h"
 #include "gui/window/queue.h"
 #include "gui/window/windows.h"
@@ -20,7 +24,25 @@ namespace {
 
 bool opened = false;
 GdkDisplay* connection = nullptr;
+double known_dpi = 96.0;
 Hwnd leave_window = 0;
+// Top-level windows the window manager shows maximised, or minimised.
+std::vector<Hwnd> maximised, minimised;
+
+bool among(const std::vector<Hwnd>& v, Hwnd h) {
+    for (Hwnd x : v)
+        if (x == h) return true;
+    return false;
+}
+
+void mark(std::vector<Hwnd>& v, Hwnd h, bool on) {
+    for (size_t i = 0; i < v.size(); ++i)
+        if (v[i] == h) {
+            if (!on) v.erase(v.begin() + ptrdiff_t(i));
+            return;
+        }
+    if (on) v.push_back(h);
+}
 uint32_t x_buttons = 0;  // EVT_AUX_DOWN while X button 1 or 2 is held
 
 struct Press {
@@ -90,10 +112,69 @@ void leave_if_moved(Hwnd now_over) {
     }
 }
 
+// The native window's pointer shape and its name, by native window.
+struct Shown {
+    void* native;
+    int32_t cursor;
+    Hwnd image_of;  // the window whose own shape is shown (CURSOR_IMAGE)
+};
+std::vector<Shown> shown;
+
+// The windows' own shapes made from images.
+struct OwnCursor {
+    Hwnd h;
+    GdkCursor* cursor;
+};
+std::vector<OwnCursor> own_cursors;
+
+GdkCursor* own_cursor(Hwnd h) {
+    for (const OwnCursor& o : own_cursors)
+        if (o.h == h) return o.cursor;
+    return nullptr;
+}
+
+const char* cursor_name(int32_t c) {
+    switch (c) {
+        case CURSOR_IBEAM: return "text";
+        case CURSOR_HAND: return "pointer";
+        case CURSOR_CROSS: return "crosshair";
+        case CURSOR_RESIZE_NS: return "ns-resize";
+        case CURSOR_RESIZE_EW: return "ew-resize";
+        case CURSOR_IMAGE: return "image";
+        default: return "default";
+    }
+}
+
+// Shows the pointer shape the window under the pointer asks for.
+void show_cursor(Hwnd top, Hwnd under) {
+    Window* w = windows::get(top);
+    if (!w || !w->native) return;
+    int32_t c = windows::get_slot(under, SLOT_CURSOR) & 0x7FFFFFFF;
+    if (c < CURSOR_DEFAULT || c > CURSOR_IMAGE || (c == CURSOR_IMAGE && !own_cursor(under))) c = CURSOR_DEFAULT;
+    const Hwnd image_of = c == CURSOR_IMAGE ? under : 0;
+    for (Shown& s : shown)
+        if (s.native == w->native) {
+            if (s.cursor == c && s.image_of == image_of) return;
+            s.cursor = c;
+            s.image_of = image_of;
+            goto set;
+        }
+    shown.push_back(Shown{w->native, c, image_of});
+set:
+    if (c == CURSOR_IMAGE) {
+        gdk_window_set_cursor(static_cast<GdkWindow*>(w->native), own_cursor(under));
+        return;
+    }
+    GdkCursor* cur = c == CURSOR_DEFAULT ? nullptr : gdk_cursor_new_from_name(connection, cursor_name(c));
+    gdk_window_set_cursor(static_cast<GdkWindow*>(w->native), cur);
+    if (cur) g_object_unref(cur);
+}
+
 void mouse(Hwnd top, uint32_t message, double x, double y, uint32_t wparam_high, uint32_t after) {
     int32_t cx, cy;
     const Hwnd target = route(top, int32_t(std::floor(x)), int32_t(std::floor(y)), &cx, &cy);
     leave_if_moved(target);
+    show_cursor(top, target);
     queue::post(target, message, (wparam_high << 16) | mk_of(after), pack_point(cx, cy));
 }
 
@@ -183,7 +264,18 @@ void on_key(Hwnd top, const GdkEventKey& k, bool press) {
     // A key with no virtual key of its own that types a character (an
     // input method, a remapped key) is a character key.
     if (vk == 0 && m.ch) m.wparam = VK_PACKET;
+    if (input_method::wants(target) &&
+        input_method::filter(target, windows::get(top)->native, const_cast<GdkEventKey*>(&k), m) ==
+            input_method::Outcome::TAKEN)
+        return;
     queue::post_msg(m);
+}
+
+constexpr uint32_t SIZE_MOVE_TIMER = 0x534D;
+
+void end_size_move(Hwnd h, uint32_t, uint32_t id, uint32_t) {
+    timers::kill(h, id);
+    windows::send(h, WM_EXITSIZEMOVE, 0, 0);
 }
 
 void on_configure(Hwnd top, const GdkEventConfigure& c) {
@@ -201,19 +293,65 @@ void on_configure(Hwnd top, const GdkEventConfigure& c) {
         }
     }
     asked.clear();
+    // A minimised window neither moves nor changes size for the program.
+    if (among(minimised, top)) return;
     const bool moved = c.x != w->x || c.y != w->y;
     const bool sized = c.width != w->w || c.height != w->h;
+    if (!moved && !sized) return;
     w->x = c.x;
     w->y = c.y;
     w->w = c.width;
     w->h = c.height;
-    if (moved) queue::post(top, WM_MOVE, 0, pack_point(c.x, c.y));
-    if (sized) queue::post(top, WM_SIZE, SIZE_RESTORED, pack_point(c.width, c.height));
+    // A change made outside the program is a move or size loop (the user
+    // dragging the window or its border): it opens with the first notice
+    // and ends when no notice came for a while.
+    if (!timers::proc_of(top, SIZE_MOVE_TIMER)) queue::post(top, WM_ENTERSIZEMOVE, 0, 0);
+    timers::set(top, SIZE_MOVE_TIMER, SIZE_MOVE_QUIET_MS, end_size_move);
+    if (moved) {
+        queue::post(top, WM_MOVING, 0, pack_point(c.x, c.y));
+        queue::post(top, WM_MOVE, 0, pack_point(c.x, c.y));
+    }
+    if (sized) {
+        queue::post(top, WM_SIZING, 0, pack_point(c.width, c.height));
+        queue::post(top, WM_SIZE, among(maximised, top) ? SIZE_MAXIMIZED : SIZE_RESTORED,
+                    pack_point(c.width, c.height));
+    }
+}
+
+// A change of the screen's resolution (its size in millimetres, or the
+// desktop's font resolution): the windows follow the new DPI.
+void check_dpi() {
+    const double now = dpi();
+    if (now == known_dpi) return;
+    known_dpi = now;
+    for (Hwnd h : windows::top_levels()) queue::post(h, WM_DPICHANGED, uint32_t(std::lround(now)), 0);
+}
+
+void on_screen_changed(GdkScreen*, gpointer) {
+    const auto tops = windows::top_levels();
+    if (!tops.empty()) queue::post(tops.front(), WM_DISPLAYCHANGE, 0, 0);
+    check_dpi();
+}
+
+// A desktop setting changed (the display library names them as the
+// toolkit does): the font resolution, or the theme and its font.
+void on_setting(const GdkEventSetting& s) {
+    const char* name = s.name ? s.name : "";
+    if (std::strcmp(name, "gtk-xft-dpi") == 0) {
+        check_dpi();
+        return;
+    }
+    if (std::strcmp(name, "gtk-theme-name") == 0 || std::strcmp(name, "gtk-font-name") == 0)
+        for (Hwnd h : windows::top_levels()) queue::post(h, WM_THEMECHANGED, 0, 0);
 }
 
 void handle(GdkEvent* ev, gpointer) {
     if (ev->type == GDK_SELECTION_CLEAR || ev->type == GDK_SELECTION_REQUEST || ev->type == GDK_SELECTION_NOTIFY) {
         clipboard::on_selection_event(ev);
+        return;
+    }
+    if (ev->type == GDK_SETTING) {
+        on_setting(ev->setting);
         return;
     }
     const Hwnd top = windows::from_native(ev->any.window);
@@ -286,8 +424,15 @@ void handle(GdkEvent* ev, gpointer) {
             break;
         }
         case GDK_FOCUS_CHANGE:
+            if (!ev->focus_change.in) input_method::focus_out(ev->any.window);
             queue::post(top, WM_ACTIVATE, ev->focus_change.in ? WA_ACTIVE : WA_INACTIVE, 0);
             break;
+        case GDK_WINDOW_STATE: {
+            const GdkWindowState st = ev->window_state.new_window_state;
+            mark(maximised, top, st & GDK_WINDOW_STATE_MAXIMIZED);
+            mark(minimised, top, st & GDK_WINDOW_STATE_ICONIFIED);
+            break;
+        }
         case GDK_CONFIGURE:
             on_configure(top, ev->configure);
             break;
@@ -330,8 +475,42 @@ bool open(std::string* error) {
     }
     connection = gdk_display_get_default();
     gdk_event_handler_set(handle, nullptr, nullptr);
+    GdkScreen* screen = gdk_screen_get_default();
+    g_signal_connect_data(screen, "size-changed", G_CALLBACK(on_screen_changed), nullptr, nullptr, GConnectFlags(0));
+    g_signal_connect_data(screen, "monitors-changed", G_CALLBACK(on_screen_changed), nullptr, nullptr,
+                          GConnectFlags(0));
     opened = true;
+    known_dpi = dpi();
     return true;
+}
+
+void reinstall_handler() {
+    if (opened) gdk_event_handler_set(handle, nullptr, nullptr);
+}
+
+void set_image_cursor(Hwnd h, cairo_surface_t* image) {
+    for (size_t i = 0; i < own_cursors.size(); ++i)
+        if (own_cursors[i].h == h) {
+            // A native window showing it shows the default until the pointer moves.
+            for (Shown& s : shown)
+                if (s.image_of == h) {
+                    gdk_window_set_cursor(static_cast<GdkWindow*>(s.native), nullptr);
+                    s = Shown{s.native, CURSOR_DEFAULT, 0};
+                }
+            g_object_unref(own_cursors[i].cursor);
+            own_cursors.erase(own_cursors.begin() + ptrdiff_t(i));
+            break;
+        }
+    if (!opened || !image) return;
+    const int w = cairo_image_surface_get_width(image), height = cairo_image_surface_get_height(image);
+    if (GdkCursor* c = gdk_cursor_new_from_surface(connection, image, w / 2.0, height / 2.0))
+        own_cursors.push_back(OwnCursor{h, c});
+}
+
+const char* shown_cursor(void* native) {
+    for (const Shown& s : shown)
+        if (s.native == native) return cursor_name(s.cursor);
+    return "default";
 }
 
 bool is_open() {
@@ -383,6 +562,12 @@ void destroy_native(void* native) {
     if (!native || !opened) return;
     if (leave_window && !windows::alive(leave_window)) leave_window = 0;
     if (last_press.hwnd && !windows::alive(last_press.hwnd)) last_press.valid = false;
+    input_method::forget(native);
+    const Hwnd gone = windows::from_native(native);
+    mark(maximised, gone, false);
+    mark(minimised, gone, false);
+    for (size_t i = 0; i < shown.size(); ++i)
+        if (shown[i].native == native) shown.erase(shown.begin() + ptrdiff_t(i));
     gdk_window_destroy(static_cast<GdkWindow*>(native));
 }
 
@@ -469,7 +654,11 @@ cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h) {
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h) {
     if (!opened || !native) return;
     GdkGeometry g{};
-    int mask = 0;
+    // The window stands where the program put it: a window manager keeps
+    // the position instead of choosing one, and puts the frame around the
+    // client area there (static gravity), as without a window manager.
+    int mask = GDK_HINT_USER_POS | GDK_HINT_WIN_GRAVITY;
+    g.win_gravity = GDK_GRAVITY_STATIC;
     if (min_w > 0 || min_h > 0) {
         g.min_width = std::max(1, min_w);
         g.min_height = std::max(1, min_h);

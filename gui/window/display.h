@@ -50,8 +50,30 @@ void present(void* native, cairo_surface_t* surface, int32_t x, int32_t y, int32
 // (nullptr without a display).
 cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h);
 // Size limits of a native window in pixels (0: no limit); min = max makes
-// it keep its size.
+// it keep its size. The window's position counts as the user's (a window
+// manager keeps it).
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
+
+// The pointer shapes a window may ask for (its cursor slot, SLOT_CURSOR):
+// shown over the window's client area; 0 is the default arrow.
+enum Cursor : int32_t {
+    CURSOR_DEFAULT = 0, CURSOR_IBEAM, CURSOR_HAND, CURSOR_CROSS, CURSOR_RESIZE_NS, CURSOR_RESIZE_EW,
+    CURSOR_IMAGE,  // the window's own shape, made from an image (set_image_cursor)
+};
+// Makes the window's own pointer shape from an ARGB32 surface (hot spot at
+// its centre), replacing the one it had; nullptr drops it. The window
+// keeps it until it is dropped or the window goes.
+void set_image_cursor(Hwnd h, cairo_surface_t* image);
+// The name of the shape the native window shows now ("default" before any).
+const char* shown_cursor(void* native);
+
+// The event handler again, after a library that took it (the toolkit at
+// its start).
+void reinstall_handler();
+
+// Milliseconds without a move or size notice after which a move or resize
+// made outside the program (the user dragging) counts as ended.
+constexpr uint32_t SIZE_MOVE_QUIET_MS = 150;
 
 // Double-click time (ms) and distance (pixels).
 uint32_t double_click_time();

@@ -1,6 +1,7 @@
 #include "gui/window/event.h"
 
 #include <cstring>
+#include <string>
 
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -199,8 +200,30 @@ Cell offset_of(uint32_t type, const Msg& m, uint32_t flags) {
     return none::cell();
 }
 
+struct StoredText {
+    uint32_t ref = 0;
+    std::string text;
+};
+StoredText texts[TEXT_STORE_SIZE];
+uint32_t next_text = 1;
+
+// The composition text of an `ime` event: a string! (none once forgotten).
+Cell composition_text(const Msg& m) {
+    const uint32_t ref = uint32_t(m.lparam);
+    const StoredText& t = texts[ref % TEXT_STORE_SIZE];
+    if (ref == 0 || t.ref != ref) return none::cell();
+    Cell* saved = stack::top;
+    const std::string copy = t.text;  // loading may run the collector, not the layer
+    const Cell s = *string::load_push(reinterpret_cast<const uint8_t*>(copy.data()), uint32_t(copy.size()),
+                                      string::ENC_UTF8);
+    stack::top = saved;
+    return s;
+}
+
 Cell picked_of(uint32_t type, const Msg& m, uint32_t flags) {
     switch (type) {
+        case IME:
+            return composition_text(m);
         case DOWN:
         case MID_DOWN:
         case ALT_DOWN:
@@ -380,6 +403,13 @@ Outcome pick(Cell* ev, int32_t, Cell* index_cell) {
 }
 
 }  // namespace
+
+uint32_t keep_text(const char* utf8, uint32_t length) {
+    const uint32_t ref = next_text++;
+    if (next_text == 0) next_text = 1;
+    texts[ref % TEXT_STORE_SIZE] = StoredText{ref, std::string(utf8, length)};
+    return ref;
+}
 
 uint32_t keep_message(const Msg& m) {
     uint32_t ref = next_ref++;

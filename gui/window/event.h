@@ -54,6 +54,12 @@ constexpr uint32_t STORE_SIZE = 64;
 uint32_t keep_message(const Msg& m);
 const Msg* message_of(uint32_t ref);
 
+// The texts of input-method compositions: a WM_IME_COMPOSITION message
+// carries the reference of its text (UTF-8) in lParam; the last
+// TEXT_STORE_SIZE texts are kept, an older reference reads none.
+constexpr uint32_t TEXT_STORE_SIZE = 16;
+uint32_t keep_text(const char* utf8, uint32_t length);
+
 // ---- Values ----------------------------------------------------------------------------
 // The event record (a system event of type 0 until the first event).
 extern Cell record;

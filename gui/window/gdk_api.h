@@ -20,11 +20,15 @@
     X(g_free)                                                                                    \
     X(g_main_context_iteration)                                                                  \
     X(g_main_context_wakeup)                                                                     \
+    X(g_object_unref)                                                                            \
+    X(g_signal_connect_data)                                                                     \
     X(g_source_remove)                                                                           \
     X(g_timeout_add)                                                                             \
     X(gdk_atom_intern_static_string)                                                             \
     X(gdk_cairo_create)                                                                          \
     X(gdk_cairo_set_source_window)                                                               \
+    X(gdk_cursor_new_from_name)                                                                  \
+    X(gdk_cursor_new_from_surface)                                                               \
     X(gdk_display_flush)                                                                         \
     X(gdk_display_get_default)                                                                   \
     X(gdk_event_handler_set)                                                                     \
@@ -55,6 +59,7 @@
     X(gdk_window_move)                                                                           \
     X(gdk_window_move_resize)                                                                    \
     X(gdk_window_new)                                                                            \
+    X(gdk_window_set_cursor)                                                                     \
     X(gdk_window_set_geometry_hints)                                                             \
     X(gdk_window_set_title)                                                                      \
     X(gdk_window_show)                                                                           \

@@ -6,6 +6,11 @@
 
 #define KIV_GDK_ROUTE(name) ::kiv::gui::gdk_api::table.name
 #define g_free KIV_GDK_ROUTE(g_free)
+#define gdk_window_set_cursor KIV_GDK_ROUTE(gdk_window_set_cursor)
+#define gdk_cursor_new_from_name KIV_GDK_ROUTE(gdk_cursor_new_from_name)
+#define gdk_cursor_new_from_surface KIV_GDK_ROUTE(gdk_cursor_new_from_surface)
+#define g_signal_connect_data KIV_GDK_ROUTE(g_signal_connect_data)
+#define g_object_unref KIV_GDK_ROUTE(g_object_unref)
 #define g_main_context_iteration KIV_GDK_ROUTE(g_main_context_iteration)
 #define g_main_context_wakeup KIV_GDK_ROUTE(g_main_context_wakeup)
 #define g_source_remove KIV_GDK_ROUTE(g_source_remove)

@@ -48,29 +48,8 @@ bool word_is(const Cell& v, const char* name) {
 // error, throw or other exit crosses; returns its result (none when it
 // raised or exited).
 Cell call_awake() {
-    Cell* slot = system_object::field({"view", "awake"});
-    if (!slot) return none::cell();
-    const Cell fn = *slot;
-    const uint32_t t = fn.type();
-    if (t != TYPE_FUNCTION && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_ROUTINE) return none::cell();
-    Cell* saved_top = stack::top;
-    Cell* saved_base = stack::arg_base;
-    stack::push(none::cell());
-    const Cell name = word::load("awake");
-    stack::mark_try_all(&name);
-    stack::Frame* frame = stack::ctop();
-    Cell result = none::cell();
-    try {
-        const Cell ev = event::record;
-        if (interpreter::call_values(&fn, &ev, 1, &name) == UNWIND_NONE) result = *(stack::top - 1);
-    } catch (const RaisedError&) {
-        result = none::cell();
-    }
-    stack::catch_at(frame);
-    stack::throw_position = nullptr;
-    stack::top = saved_top;
-    stack::arg_base = saved_base;
-    return result;
+    const Cell ev = event::record;
+    return call_view_function({"view", "awake"}, "awake", &ev, 1);
 }
 
 uint32_t mouse_flags(const Msg& m) {
@@ -123,6 +102,31 @@ bool is_modifier_code(int32_t code) {
 }
 
 }  // namespace
+
+Cell call_view_function(std::initializer_list<const char*> path, const char* name_text, const Cell* args, uint32_t n) {
+    Cell* slot = system_object::field(path);
+    if (!slot) return none::cell();
+    const Cell fn = *slot;
+    const uint32_t t = fn.type();
+    if (t != TYPE_FUNCTION && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_ROUTINE) return none::cell();
+    Cell* saved_top = stack::top;
+    Cell* saved_base = stack::arg_base;
+    stack::push(none::cell());
+    const Cell name = word::load(name_text);
+    stack::mark_try_all(&name);
+    stack::Frame* frame = stack::ctop();
+    Cell result = none::cell();
+    try {
+        if (interpreter::call_values(&fn, args, n, &name) == UNWIND_NONE) result = *(stack::top - 1);
+    } catch (const RaisedError&) {
+        result = none::cell();
+    }
+    stack::catch_at(frame);
+    stack::throw_position = nullptr;
+    stack::top = saved_top;
+    stack::arg_base = saved_base;
+    return result;
+}
 
 Msg* current_message() {
     if (current) return current;

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "gui/window/messages.h"
 #include "runtime/cell.h"
@@ -52,6 +53,12 @@ int32_t make_event(Msg* m, int32_t data, uint32_t type);
 int32_t process_message(Msg* m);
 // Runs a message as the loop would: pre-filter, then translation and dispatch.
 void run_message(Msg* m);
+
+// Calls the function in a field of the system object (e.g. {"view",
+// "awake"}) with n arguments under a catch-all, as an event's handlers are
+// called: whatever it raises or throws ends here. Its result, or none (also
+// when the field holds no function).
+Cell call_view_function(std::initializer_list<const char*> path, const char* name, const Cell* args, uint32_t n);
 
 // The message being dispatched, or a record whose window is 0 and whose
 // point is the last pointer position.

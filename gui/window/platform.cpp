@@ -1,6 +1,7 @@
 #include "gui/window/platform.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "datatypes/block.h"
@@ -51,18 +52,6 @@ Hwnd handle_arg(const Cell& c) {
     return c.type() == TYPE_HANDLE ? handle::get(&c) : 0;
 }
 
-// A pair! or point2D! field in pixels.
-void pixels_of(const Cell* v, int32_t* x, int32_t* y) {
-    *x = *y = 0;
-    if (!v) return;
-    if (v->type() == TYPE_PAIR) {
-        *x = to_pixels(int32_t(v->w2));
-        *y = to_pixels(int32_t(v->w3));
-    } else if (v->type() == TYPE_POINT2D) {
-        *x = to_pixels(point::coord(v, 0));
-        *y = to_pixels(point::coord(v, 1));
-    }
-}
 
 // ---- Routines ---------------------------------------------------------------------------------
 
@@ -410,7 +399,7 @@ Unwind window_face(A a) {
 template <class A>
 Unwind child_at_routine(A a) {
     const Hwnd h = handle_arg(arg<"id">(a));
-    int32_t x, y;
+    int32_t x = 0, y = 0;
     pixels_of(&arg<"point">(a), &x, &y);
     result(a) = handle::cell(child_at(h, x, y), handle::CLASS_WINDOW);
     return UNWIND_NONE;
@@ -434,6 +423,18 @@ template <class A>
 Unwind window_xid(A a) {
     const Window* w = windows::get(handle_arg(arg<"id">(a)));
     result(a) = integer::cell(w ? int32_t(display::xid(w->native)) : 0);
+    return UNWIND_NONE;
+}
+
+// window-cursor: the name of the pointer shape a top-level window shows.
+template <class A>
+Unwind window_cursor(A a) {
+    const Window* w = windows::get(handle_arg(arg<"id">(a)));
+    const char* name = display::shown_cursor(w ? w->native : nullptr);
+    Cell* saved = stack::top;
+    const Cell s = *string::load_push(reinterpret_cast<const uint8_t*>(name), uint32_t(strlen(name)), string::ENC_UTF8);
+    stack::top = saved;
+    result(a) = s;
     return UNWIND_NONE;
 }
 
@@ -536,6 +537,7 @@ const routine::Row PLATFORM_ROWS[] = {
     KIV_ROUTINE("to-logical", "[value [integer!] return: [float!]]", to_logical_routine),
     KIV_ROUTINE("window-xid", "[id [handle!] return: [integer!]]", window_xid),
     KIV_ROUTINE("send-event", "[event [event!] post? [logic!]]", send_event),
+    KIV_ROUTINE("window-cursor", "[id [handle!] return: [string!]]", window_cursor),
     KIV_ROUTINE("loop-state", "[return: [block!]]", loop_state),
     KIV_ROUTINE("register-class", "[spec [block!]]", register_class),
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -52,22 +53,6 @@ bool is_true(const Cell* v) {
     return v && !(v->type() == TYPE_NONE || (v->type() == TYPE_LOGIC && v->w1 == 0));
 }
 
-// A pair! or point2D! facet in logical units.
-bool logical_of(const Cell* v, double* x, double* y) {
-    if (!v) return false;
-    if (v->type() == TYPE_PAIR) {
-        *x = int32_t(v->w2);
-        *y = int32_t(v->w3);
-        return true;
-    }
-    if (v->type() == TYPE_POINT2D) {
-        *x = point::coord(v, 0);
-        *y = point::coord(v, 1);
-        return true;
-    }
-    return false;
-}
-
 // Face types and their window classes.
 struct TypeClass {
     const char* type;
@@ -83,15 +68,15 @@ constexpr TypeClass TYPE_CLASSES[] = {
 };
 
 // The size limits of a window face that cannot be resized: its size in
-// pixels at the current DPI (the face's size is in logical units).
-void limit_size(Hwnd h, const Cell* face) {
-    const Window* w = windows::get(h);
-    if (!w || !w->native) return;
+// pixels at the current DPI (the face's size is in logical units), w x h.
+void limit_size(Hwnd h, const Cell* face, int32_t w, int32_t height) {
+    const Window* win = windows::get(h);
+    if (!win || !win->native) return;
     if (get_flags(face_slot(face, FACET_FLAGS)) & FLAG_RESIZE) {
-        display::set_size_limits(w->native, 0, 0, 0, 0);
+        display::set_size_limits(win->native, 0, 0, 0, 0);
         return;
     }
-    display::set_size_limits(w->native, w->w, w->h, w->w, w->h);
+    display::set_size_limits(win->native, w, height, w, height);
 }
 
 // The place of a face in pixels; a pair! offset becomes a point2D! in the
@@ -115,6 +100,52 @@ void place_of(const Cell* face, Hwnd h, int32_t* x, int32_t* y, int32_t* w, int3
     *y = to_pixels(oy);
     *w = std::max(0, to_pixels(sw));
     *height = std::max(0, to_pixels(sh));
+}
+
+// The window's own pointer shape from an image (a copy of its pixels).
+bool image_cursor(Hwnd h, const Cell& img) {
+    if (!os_image::bitmap(&img)) return false;
+    const uint32_t iw = os_image::width(&img), ih = os_image::height(&img);
+    if (!iw || !ih) return false;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(iw), int(ih));
+    const uint32_t* px = os_image::premultiplied(&img);
+    uint8_t* to = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (uint32_t y = 0; y < ih; ++y) std::memcpy(to + size_t(y) * stride, px + size_t(y) * iw, size_t(iw) * 4);
+    cairo_surface_mark_dirty(s);
+    display::set_image_cursor(h, s);
+    cairo_surface_destroy(s);
+    return true;
+}
+
+// The pointer shape of a face from its options (`cursor:` followed by a
+// word or an image); an options block of odd length, or none, leaves the
+// default.
+void set_cursor_options(Hwnd h, const Cell* options) {
+    windows::set_slot(h, SLOT_CURSOR, display::CURSOR_DEFAULT);
+    display::set_image_cursor(h, nullptr);
+    if (!options || options->type() != TYPE_BLOCK) return;
+    Cell* saved = stack::top;
+    Cell* opts = stack::push(*options);
+    const uint32_t n = block::cells_length(opts);
+    if (n % 2 == 0) {
+        for (uint32_t i = 0; i + 1 < n; i += 2) {
+            const Cell key = *block::cells_at(opts, opts->w1 + i);
+            if (key.type() != TYPE_SET_WORD) continue;
+            Cell cursor = word::load("cursor");
+            if (symbol::resolve(key.w2) != symbol::resolve(cursor.w2)) continue;
+            const Cell v = *block::cells_at(opts, opts->w1 + i + 1);
+            int32_t c = display::CURSOR_DEFAULT;
+            if (v.type() == TYPE_IMAGE && image_cursor(h, v)) c = display::CURSOR_IMAGE;
+            else if (same_word(&v, "I-beam")) c = display::CURSOR_IBEAM;
+            else if (same_word(&v, "hand")) c = display::CURSOR_HAND;
+            else if (same_word(&v, "cross")) c = display::CURSOR_CROSS;
+            else if (same_word(&v, "resize-ns")) c = display::CURSOR_RESIZE_NS;
+            else if (same_word(&v, "resize-ew") || same_word(&v, "resize-we")) c = display::CURSOR_RESIZE_EW;
+            windows::set_slot(h, SLOT_CURSOR, c);
+        }
+    }
+    stack::top = saved;
 }
 
 void invalidate_place(Hwnd h) {
@@ -155,8 +186,10 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
         if (!has(FACET_OFFSET)) x = win->x, y = win->y;
         if (!has(FACET_SIZE)) w = win->w, height = win->h;
         invalidate_place(h);
+        // The new limits first: a window manager holds a size change
+        // against the limits it knows.
+        if (window && has(FACET_SIZE)) limit_size(h, face, w, height);
         windows::move(h, x, y, w, height);
-        if (window && has(FACET_SIZE)) limit_size(h, face);
         invalidate_place(h);
     }
     if (has(FACET_TEXT)) {
@@ -184,6 +217,7 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
     if (has(FACET_PANE)) order_pane(face);
     if (has(FACET_RATE)) set_timer(h, face_slot(face, FACET_RATE));
     if (has(FACET_IMAGE)) paint::invalidate(h);
+    if (has(FACET_OPTIONS)) set_cursor_options(h, face_slot(face, FACET_OPTIONS));
 }
 
 void free_face(const Cell* face) {
@@ -209,6 +243,7 @@ void free_face(const Cell* face) {
         windows::set_slot(h, SLOT_FACE, 0);
         if (slot) slots::release(slot);
         dark_windows.erase(h);
+        display::set_image_cursor(h, nullptr);
         windows::destroy(h);
     }
     if (Cell* st = face_slot(f, FACET_STATE)) *st = none::cell();
@@ -234,7 +269,7 @@ void start() {
     } else {
         set_dpi(96);
     }
-    classes::register_backend_classes(window_proc, window_proc);
+    classes::register_backend_classes(window_proc, base_proc);
     image::face_capture = face_capture_hook;
     is_started = true;
 }
@@ -316,7 +351,8 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     if (windows::get_slot(win, SLOT_FACE) == 0) windows::set_slot(win, SLOT_FACE, int32_t(slot));
     place_of(face, win, &x, &y, &w, &h, window);
     windows::set_slot(win, SLOT_FLAGS, int32_t(flags));
-    if (window) limit_size(win, face);
+    set_cursor_options(win, face_slot(face, FACET_OPTIONS));
+    if (window) limit_size(win, face, w, h);
     const Cell* rate = face_slot(face, FACET_RATE);
     if (rate && rate->type() != TYPE_NONE) set_timer(win, rate);
     invalidate_place(win);

@@ -11,6 +11,8 @@
 // update_view applies the change flags of a face (state/2, bit k for facet
 // k) in a fixed order: offset, size, text, data, enabled?, visible?,
 // selected, flags, draw/color/font/para, pane, rate, menu, image, options.
+// A face's options give its pointer shape (`cursor:` with a word, or an
+// image made into a shape of its own).
 // The flags are cleared first and given back when a language error leaves
 // the update, so that no change is lost.
 #pragma once

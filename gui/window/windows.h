@@ -42,6 +42,7 @@ enum : int32_t {
     SLOT_POSITION = 52,
     SLOT_WIDGET = 56,
     SLOT_FACE = 60,
+    SLOT_CAPTURES = 64,  // mouse-capture counter of a base window
     SLOT_FLAGS = 76,
 };
 // State bit of SLOT_STATE: report the size as a pair! instead of a point2D!.
