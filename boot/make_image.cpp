@@ -339,6 +339,7 @@ int main(int argc, char** argv) {
         add_group(literals, source_dir, library::Group::CONSOLE);
         add_group(literals, source_dir, library::Group::PREPROCESSOR);
         add_group(literals, source_dir, library::Group::FORMATS);
+        add_group(literals, source_dir, library::Group::GCONSOLE);
         doing = "encoding";
         Cell* out = stack::push(none::cell());
         kivbin::encode_boot(assignments, literals, out);

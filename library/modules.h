@@ -12,6 +12,9 @@
 //   FORMATS  JSON, CSV and the download cache: runs the first time one of
 //            their functions is called (its stand-in in the base group's
 //            library/load-save.kiv calls `load-formats`, then the real one);
+//   GCONSOLE the graphical console (gui-console-ctx and its terminal): runs
+//            the first time `load-gui-console` is called, after the GUI
+//            engine and the console groups;
 //   PREPROCESSOR  the preprocessor: runs the first time `load-preprocessor`
 //            is called (by do/expand, by a script whose header Needs it,
 //            by the base group's `expand-directives`, which its module
@@ -63,6 +66,7 @@
     X("gui/engine/handlers.kiv", ENGINE, nullptr)            /* insert-event-func and the default event functions */ \
     X("gui/engine/face-utils.kiv", ENGINE, nullptr)          /* make-face, foreach-face, the focus search, alert */ \
     X("gui/engine/vid.kiv",    ENGINE,  nullptr)             /* system/view/VID: styles, GUI rules, layout */ \
+    X("console/terminal.kiv",  GCONSOLE, nullptr)            /* gui-console-ctx and its terminal: buffer, input, selection, painting */ \
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */ \
     X("library/json.kiv",      FORMATS, nullptr)             /* load-json, to-json, the JSON codec */ \
     X("library/csv.kiv",       FORMATS, nullptr)             /* load-csv, to-csv, the CSV codec */ \
@@ -71,7 +75,7 @@
 
 namespace kiv::library {
 
-enum class Group : uint8_t { BASE, ENGINE, CONSOLE, PREPROCESSOR, FORMATS, COUNT };
+enum class Group : uint8_t { BASE, ENGINE, CONSOLE, PREPROCESSOR, FORMATS, GCONSOLE, COUNT };
 
 // The group's word in the boot image and in messages.
 constexpr const char* group_name(Group g) {
@@ -79,6 +83,7 @@ constexpr const char* group_name(Group g) {
            : g == Group::ENGINE  ? "engine"
            : g == Group::CONSOLE ? "console"
            : g == Group::FORMATS ? "formats"
+           : g == Group::GCONSOLE ? "gui-console"
                                  : "preprocessor";
 }
 

@@ -171,6 +171,18 @@ Unwind load_formats(A a) {
     return UNWIND_NONE;
 }
 
+// Runs the graphical console's group once, after the groups it builds on
+// (the GUI engine's faces and text routines, the console's completion and
+// highlighting): its module defines gui-console-ctx and the terminal.
+template <class A>
+Unwind load_gui_console(A a) {
+    library::need_group(library::Group::ENGINE);
+    library::need_group(library::Group::CONSOLE);
+    library::need_group(library::Group::GCONSOLE);
+    result(a) = unset::cell();
+    return UNWIND_NONE;
+}
+
 // Cells from the bottom up to the routine's own result slot included, so
 // that `pick-stack stack-size?` reads past every cell pick-stack may give.
 template <class A>
@@ -508,6 +520,7 @@ const routine::Row LIBRARY_ROWS[] = {
     KIV_ROUTINE("tracing?", "[return: [logic!]]", tracing_q),
     KIV_ROUTINE("load-preprocessor", "[\"Internal Use Only\"]", load_preprocessor),
     KIV_ROUTINE("load-formats", "[\"Internal Use Only\"]", load_formats),
+    KIV_ROUTINE("load-gui-console", "[\"Internal Use Only\"]", load_gui_console),
     KIV_ROUTINE("write-stdout", "[\"Write data to STDOUT\" data [any-type!]]", write_stdout),
     KIV_ROUTINE("event?", "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]",
                 type_predicate<TYPE_EVENT>),

@@ -63,6 +63,11 @@ void mark_para(const Cell& face) {
         *bits = integer::cell(integer::get(bits) | int32_t(1 << 18));
 }
 
+void mark_layout_stale(const Cell& face) {
+    prepare();
+    if (Cell* flag = slot(value_of(face, N_HANDLES), 4)) *flag = logic::cell(true);
+}
+
 void paint_face_text(cairo_t* cr, const Cell& face, double scale) {
     prepare();
     if (value_of(face, N_TEXT).type() != TYPE_STRING) return;

@@ -20,6 +20,9 @@ Cell box_metrics(const Cell& box, const Cell& arg0, int32_t type);
 // update-para: marks the face's paragraph changed (bit 18 of its change
 // flags) and its rich-text layout stale.
 void mark_para(const Cell& face);
+// Marks the rich-text layout of the face stale: its next measure or paint
+// lays the text out again (a face without a window whose text changed).
+void mark_layout_stale(const Cell& face);
 // Paints the face's text laid out in its box (font, para) on a context in
 // pixels, `scale` pixels a logical unit. May allocate: `face` must be a
 // cell that the collector sees.

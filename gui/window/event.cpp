@@ -328,8 +328,8 @@ Outcome make(Cell* proto, Cell* spec, uint32_t) {
                 case 5:  // key
                     if (vt == TYPE_CHAR) flags |= value.w2 & EVT_DATA_MASK;
                     break;
-                case 6:  // picked
-                    if (vt == TYPE_INTEGER) {
+                case 6:  // picked (a wheel's steps, a composition's text)
+                    if (vt == TYPE_INTEGER || vt == TYPE_FLOAT || vt == TYPE_STRING) {
                         parts[3] = value;
                         has_block = true;
                     }

@@ -2,7 +2,10 @@
 
 #include <time.h>
 
+#include <cmath>
+
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/none.h"
 #include "datatypes/point.h"
 #include "datatypes/symbol.h"
@@ -419,7 +422,12 @@ void send_os_event(const Cell* ev, bool post) {
         if (type == event::WHEEL) {
             windows::client_to_screen(h, &x, &y);
             const Cell picked = event::get_field(ev, 6);
+            // Whole steps, or a fraction of one (a fine-grained wheel), in
+            // the message's 120ths of a step.
             if (picked.type() == TYPE_INTEGER) mk += uint32_t(int32_t(picked.w2)) * 0x780000u;
+            else if (picked.type() == TYPE_FLOAT && std::isfinite(float_::get(&picked)) &&
+                     std::fabs(float_::get(&picked)) < 200.0)
+                mk += uint32_t(int32_t(std::lround(float_::get(&picked) * 120.0))) * 0x10000u;
         }
         m.wparam = mk;
         m.lparam = pack_point(x, y);

@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "gui/text/routines.h"
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
@@ -369,6 +370,9 @@ void update_view(const Cell* face_in) {
     Cell* face = stack::push(*face_in);
     const Hwnd h = face_handle_q(face);
     if (facet_is(face, FACET_TYPE, "screen") || !windows::alive(h)) {
+        // A rich-text face without a window (a box that measures text and
+        // is drawn through Draw) lays its changed text out at its next use.
+        if (!windows::alive(h) && facet_is(face, FACET_TYPE, "rich-text")) text::mark_layout_stale(*face);
         stack::top = saved;
         return;
     }
