@@ -8,6 +8,7 @@
 #include <string>
 
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -89,9 +90,22 @@ void kiv_print_gui(const Cell* value, uint32_t new_line) {
         }
     } restore{was_tracing, saved};
     Cell name = word::load("vprint");
-    Cell* args = stack::push(*value);
-    stack::push(logic::cell(new_line != 0));
-    if (interpreter::call_pushed(&name, &fn, args, false) != 0) fire({"throw", "throw"});
+    Cell* saved_base = stack::arg_base;
+    stack::mark_try(&fixed::words[fixed::W_TRY]);
+    stack::Frame* frame = stack::ctop();
+    try {
+        Cell* args = stack::push(*value);
+        stack::push(logic::cell(new_line != 0));
+        if (interpreter::call_pushed(&name, &fn, args, false) != 0) fire({"throw", "throw"});
+        stack::catch_at(frame);
+    } catch (const RaisedError& e) {
+        // The terminal could not take the text: it goes to standard error,
+        // with the reason, rather than being lost or failing the print.
+        stack::catch_at(frame);
+        to_stderr(library::to_utf8(*value), new_line != 0);
+        to_stderr(raised_text(e), true);
+    }
+    stack::arg_base = saved_base;
 }
 
 // ks-print-gui: the hook of low-level output (UTF-8 bytes; a negative count
