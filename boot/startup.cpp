@@ -22,6 +22,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/runtime.h"
 #include "gui/camera/camera.h"
+#include "gui/controls/menu_ui.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
 #include "library/library.h"
@@ -86,6 +87,7 @@ void boot_language() {
     interpreter::init();
     library::bind_builtins();
     gui::camera::install();
+    gui::menus::install();
 }
 
 BootLevel reached = BootLevel::none;

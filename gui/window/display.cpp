@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
@@ -22,6 +24,21 @@ bool opened = false;
 GdkDisplay* connection = nullptr;
 Hwnd leave_window = 0;
 uint32_t x_buttons = 0;  // EVT_AUX_DOWN while X button 1 or 2 is held
+std::vector<EventFilter> filters;
+// What the layer keeps about a native window beside its record: the band
+// above its client area and the size limits asked for the client area.
+struct NativeInfo {
+    int32_t band = 0;
+    int32_t min_w = 0, min_h = 0, max_w = 0, max_h = 0;
+};
+std::unordered_map<const void*, NativeInfo> natives;
+
+int32_t band_of(const void* native) {
+    auto it = natives.find(native);
+    return it == natives.end() ? 0 : it->second.band;
+}
+
+void apply_limits(void* native);
 
 struct Press {
     uint32_t time = 0;
@@ -92,6 +109,7 @@ void leave_if_moved(Hwnd now_over) {
 
 void mouse(Hwnd top, uint32_t message, double x, double y, uint32_t wparam_high, uint32_t after) {
     int32_t cx, cy;
+    y -= band(top);
     const Hwnd target = route(top, int32_t(std::floor(x)), int32_t(std::floor(y)), &cx, &cy);
     leave_if_moved(target);
     queue::post(target, message, (wparam_high << 16) | mk_of(after), pack_point(cx, cy));
@@ -125,7 +143,7 @@ void on_button(Hwnd top, const GdkEventButton& b, bool press) {
         // A second press of the same button, soon and near, is a double
         // click for windows whose class asks for them.
         int32_t cx, cy;
-        const Hwnd target = route(top, int32_t(b.x), int32_t(b.y), &cx, &cy);
+        const Hwnd target = route(top, int32_t(b.x), int32_t(b.y) - band(top), &cx, &cy);
         const bool dbl = last_press.valid && last_press.button == b.button && last_press.hwnd == target &&
                          b.time - last_press.time <= double_click_time() &&
                          std::abs(int32_t(b.x_root) - last_press.x) <= double_click_distance() &&
@@ -186,9 +204,13 @@ void on_key(Hwnd top, const GdkEventKey& k, bool press) {
     queue::post_msg(m);
 }
 
-void on_configure(Hwnd top, const GdkEventConfigure& c) {
+void on_configure(Hwnd top, const GdkEventConfigure& native_c) {
     Window* w = windows::get(top);
     if (!w) return;
+    GdkEventConfigure c = native_c;
+    const int32_t b = band_of(w->native);
+    c.y += b;
+    c.height -= b;
     // The notice of a geometry the program asked for: the record already
     // holds it, or a later request is on its way. Only a change made
     // outside the program (the user, the window manager) moves or sizes.
@@ -216,6 +238,8 @@ void handle(GdkEvent* ev, gpointer) {
         clipboard::on_selection_event(ev);
         return;
     }
+    for (EventFilter f : filters)
+        if (f(ev)) return;
     const Hwnd top = windows::from_native(ev->any.window);
     if (!top) return;
     switch (ev->type) {
@@ -258,7 +282,7 @@ void handle(GdkEvent* ev, gpointer) {
                     break;
             }
             int32_t cx, cy;
-            const Hwnd target = route(top, int32_t(s.x), int32_t(s.y), &cx, &cy);
+            const Hwnd target = route(top, int32_t(s.x), int32_t(s.y) - band(top), &cx, &cy);
             // The wheel message goes to the focus window when it lies in the
             // same top-level window, with the point in screen coordinates.
             Hwnd to = windows::focus();
@@ -293,7 +317,8 @@ void handle(GdkEvent* ev, gpointer) {
             break;
         case GDK_EXPOSE: {
             const GdkRectangle& r = ev->expose.area;
-            paint::expose(top, r.x, r.y, r.width, r.height);
+            const int32_t b = band(top);
+            paint::expose(top, r.x, r.y - b, r.width, r.height);
             break;
         }
         case GDK_DELETE:
@@ -383,12 +408,14 @@ void destroy_native(void* native) {
     if (!native || !opened) return;
     if (leave_window && !windows::alive(leave_window)) leave_window = 0;
     if (last_press.hwnd && !windows::alive(last_press.hwnd)) last_press.valid = false;
+    natives.erase(native);
     gdk_window_destroy(static_cast<GdkWindow*>(native));
 }
 
 void move_native(void* native, int32_t x, int32_t y, int32_t w, int32_t height) {
     if (!native) return;
-    gdk_window_move_resize(static_cast<GdkWindow*>(native), x, y, w > 0 ? w : 1, height > 0 ? height : 1);
+    const int32_t b = band_of(native);
+    gdk_window_move_resize(static_cast<GdkWindow*>(native), x, y - b, w > 0 ? w : 1, (height > 0 ? height : 1) + b);
 }
 
 void show_native(void* native, bool visible) {
@@ -441,9 +468,10 @@ void present(void* native, cairo_surface_t* surface, int32_t x, int32_t y, int32
     if (!opened || !native || !surface || w <= 0 || h <= 0) return;
     GdkWindow* win = static_cast<GdkWindow*>(native);
     if (!gdk_window_is_viewable(win)) return;
+    const int32_t b = band_of(native);
     cairo_t* cr = gdk_cairo_create(win);
-    cairo_set_source_surface(cr, surface, 0, 0);
-    cairo_rectangle(cr, x, y, w, h);
+    cairo_set_source_surface(cr, surface, 0, b);
+    cairo_rectangle(cr, x, y + b, w, h);
     cairo_fill(cr);
     cairo_destroy(cr);
     gdk_display_flush(connection);
@@ -468,6 +496,22 @@ cairo_surface_t* capture_screen(int32_t x, int32_t y, int32_t w, int32_t h) {
 
 void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h) {
     if (!opened || !native) return;
+    NativeInfo& info = natives[native];
+    info.min_w = min_w;
+    info.min_h = min_h;
+    info.max_w = max_w;
+    info.max_h = max_h;
+    apply_limits(native);
+}
+
+namespace {
+
+// The limits of the client area, the band added to the heights.
+void apply_limits(void* native) {
+    const NativeInfo info = natives[native];
+    const int32_t b = info.band;
+    const int32_t min_w = info.min_w, min_h = info.min_h > 0 ? info.min_h + b : 0;
+    const int32_t max_w = info.max_w, max_h = info.max_h > 0 ? info.max_h + b : 0;
     GdkGeometry g{};
     int mask = 0;
     if (min_w > 0 || min_h > 0) {
@@ -481,6 +525,32 @@ void set_size_limits(void* native, int32_t min_w, int32_t min_h, int32_t max_w, 
         mask |= GDK_HINT_MAX_SIZE;
     }
     gdk_window_set_geometry_hints(static_cast<GdkWindow*>(native), &g, GdkWindowHints(mask));
+}
+
+}  // namespace
+
+void add_filter(EventFilter filter) {
+    if (std::find(filters.begin(), filters.end(), filter) == filters.end()) filters.push_back(filter);
+}
+
+void reclaim_events() {
+    if (opened) gdk_event_handler_set(handle, nullptr, nullptr);
+}
+
+void set_band(Hwnd top, int32_t height) {
+    Window* w = windows::get(top);
+    if (!w || !w->native || !opened) return;
+    NativeInfo& info = natives[w->native];
+    height = std::max(0, height);
+    if (info.band == height) return;
+    info.band = height;
+    apply_limits(w->native);
+    move_native(w->native, w->x, w->y, w->w, w->h);
+}
+
+int32_t band(Hwnd top) {
+    const Window* w = windows::get(top);
+    return w ? band_of(w->native) : 0;
 }
 
 uint32_t double_click_time() {

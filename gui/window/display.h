@@ -14,6 +14,8 @@
 
 #include "gui/window/messages.h"
 
+union _GdkEvent;
+
 namespace kiv::gui::display {
 
 // Connects (once). false with the reason in *error when no display can be
@@ -61,5 +63,23 @@ int32_t double_click_distance();
 // leaves it (to another window or out of its top-level window).
 void track_leave(Hwnd h);
 Hwnd tracked();
+
+// Event filters: each sees every display event (but the clipboard's) before
+// it is turned into messages, in the order they were added; one answering
+// true has used the event. They run inside the display's event handler:
+// they may post messages but must not run language code. (The menus use
+// them while a menu is open; the dialogs pass their own windows' events on.)
+using EventFilter = bool (*)(::_GdkEvent* event);
+void add_filter(EventFilter filter);
+// Makes the layer's handler the display's event handler again (after a
+// library that sets its own, such as the dialogs' toolkit, started).
+void reclaim_events();
+
+// The band above a top-level window's client area (its menu bar): the
+// native window is `height` pixels taller and starts that much higher than
+// the client area, which keeps its place and size. The band's pixels and
+// input belong to whoever set it (through the filters); 0 removes it.
+void set_band(Hwnd top, int32_t height);
+int32_t band(Hwnd top);
 
 }  // namespace kiv::gui::display

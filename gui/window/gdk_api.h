@@ -61,7 +61,10 @@
     X(gdk_x11_display_error_trap_pop_ignored)                                                    \
     X(gdk_x11_display_error_trap_push)                                                           \
     X(gdk_x11_get_server_time)                                                                   \
-    X(gdk_x11_window_get_xid)
+    X(gdk_x11_window_get_xid)                                                                    \
+    X(gdk_display_get_default_seat)                                                              \
+    X(gdk_seat_grab)                                                                             \
+    X(gdk_seat_ungrab)
 
 namespace kiv::gui::gdk_api {
 

@@ -50,3 +50,6 @@
 #define gdk_x11_display_error_trap_push KIV_GDK_ROUTE(gdk_x11_display_error_trap_push)
 #define gdk_x11_get_server_time KIV_GDK_ROUTE(gdk_x11_get_server_time)
 #define gdk_x11_window_get_xid KIV_GDK_ROUTE(gdk_x11_window_get_xid)
+#define gdk_display_get_default_seat KIV_GDK_ROUTE(gdk_display_get_default_seat)
+#define gdk_seat_grab KIV_GDK_ROUTE(gdk_seat_grab)
+#define gdk_seat_ungrab KIV_GDK_ROUTE(gdk_seat_ungrab)

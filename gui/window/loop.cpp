@@ -12,6 +12,7 @@
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/keyboard.h"
+#include "gui/window/menu_hooks.h"
 #include "gui/window/queue.h"
 #include "gui/window/timers.h"
 #include "gui/window/windows.h"
@@ -315,7 +316,13 @@ int32_t process_message(Msg* m) {
             if (windows::capture()) return 1;
             event::right_click_x = lo16(m->lparam);
             event::right_click_y = hi16(m->lparam);
-            return make_event(m, int32_t(mflags), event::ALT_DOWN);
+            {
+                const int32_t r = make_event(m, int32_t(mflags), event::ALT_DOWN);
+                // A face with a popup menu shows it; the press then goes no further.
+                if (menu_hooks::show_popup && windows::alive(m->hwnd) && menu_hooks::show_popup(m, m->pt_x, m->pt_y))
+                    return 0;
+                return r;
+            }
         case WM_RBUTTONUP:
             return make_event(m, int32_t(mflags), event::ALT_UP);
         case WM_MBUTTONDOWN:

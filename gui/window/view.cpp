@@ -20,6 +20,7 @@
 #include "gui/window/clipboard.h"
 #include "gui/window/display.h"
 #include "gui/window/loop.h"
+#include "gui/window/menu_hooks.h"
 #include "gui/window/paint.h"
 #include "gui/window/timers.h"
 #include "gui/window/window_proc.h"
@@ -183,6 +184,7 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
     if (has(FACET_DRAW) || has(FACET_COLOR) || has(FACET_FONT) || has(FACET_PARA)) paint::invalidate(h);
     if (has(FACET_PANE)) order_pane(face);
     if (has(FACET_RATE)) set_timer(h, face_slot(face, FACET_RATE));
+    if (has(FACET_MENU) && window && menu_hooks::set_menu) menu_hooks::set_menu(h, face);
     if (has(FACET_IMAGE)) paint::invalidate(h);
 }
 
@@ -317,6 +319,7 @@ Hwnd make_view(const Cell* face_in, Hwnd parent) {
     place_of(face, win, &x, &y, &w, &h, window);
     windows::set_slot(win, SLOT_FLAGS, int32_t(flags));
     if (window) limit_size(win, face);
+    if (window && menu_hooks::set_menu) menu_hooks::set_menu(win, face);
     const Cell* rate = face_slot(face, FACET_RATE);
     if (rate && rate->type() != TYPE_NONE) set_timer(win, rate);
     invalidate_place(win);

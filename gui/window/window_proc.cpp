@@ -9,6 +9,7 @@
 #include "gui/window/classes.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
+#include "gui/window/menu_hooks.h"
 #include "gui/window/paint.h"
 #include "gui/window/windows.h"
 
@@ -99,6 +100,10 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_TIMER:
             raise_event(h, event::TIME, 0, 0);
             return 0;
+        case WM_COMMAND:
+            // A chosen menu item: its id is its position in its menu.
+            if (lparam == 0 && wparam <= 999 && menu_hooks::command && menu_hooks::command(h, wparam)) return 0;
+            break;
         default:
             break;
     }

@@ -4,6 +4,7 @@
 
 #include "gui/window/classes.h"
 #include "gui/window/display.h"
+#include "gui/window/menu_hooks.h"
 #include "gui/window/queue.h"
 #include "gui/window/timers.h"
 
@@ -95,6 +96,8 @@ void destroy(Hwnd h) {
     // still whole while it is told.
     for (Hwnd k : all)
         if (alive(k)) send(k, WM_DESTROY, 0, 0);
+    if (menu_hooks::forget)
+        for (Hwnd k : all) menu_hooks::forget(k);
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         Window* w = get(*it);
         if (!w) continue;
@@ -128,8 +131,12 @@ int32_t send(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     return classes::call_proc(w->proc, h, message, wparam, lparam);
 }
 
-int32_t default_proc(Hwnd h, uint32_t message, uint32_t, int32_t) {
+int32_t default_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     if (message == WM_CLOSE) destroy(h);
+    // Alt, F10 and Alt with a letter go to the menu bar of the window.
+    if ((message == WM_SYSKEYDOWN || message == WM_SYSKEYUP || message == WM_SYSCHAR || message == WM_KEYDOWN) &&
+        menu_hooks::key)
+        menu_hooks::key(h, message, wparam, lparam);
     if (message == WM_NCCREATE) return 1;
     return 0;
 }
