@@ -22,6 +22,7 @@
 #include "evaluator/parse.h"
 #include "evaluator/runtime.h"
 #include "gui/camera/camera.h"
+#include "gui/controls/controls.h"
 #include "gui/controls/menu_ui.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
@@ -88,6 +89,7 @@ void boot_language() {
     library::bind_builtins();
     gui::camera::install();
     gui::menus::install();
+    gui::controls::install();
 }
 
 BootLevel reached = BootLevel::none;

@@ -240,6 +240,10 @@ int32_t make_event(Msg* m, int32_t data, uint32_t type) {
         case event::MENU:
             flags = uint32_t(data) & 0xFFFF;
             break;
+        case event::CHANGE:
+            // A tab panel's change carries the new tab (1-based).
+            flags = data > 0 ? uint32_t(data) & 0xFFFF : 0;
+            break;
         case event::WHEEL:
         case event::DBL_CLICK:
         case event::DOWN:

@@ -52,6 +52,7 @@ enum : uint32_t {
     WM_QUIT = 0x0012,
     WM_ERASEBKGND = 0x0014,
     WM_SHOWWINDOW = 0x0018,
+    WM_NOTIFY = 0x004E,
     WM_NCCREATE = 0x0081,
     WM_NCDESTROY = 0x0082,
     WM_KEYDOWN = 0x0100,

@@ -13,6 +13,7 @@
 #include "gui/text/routines.h"
 #include "gui/window/accessors.h"
 #include "gui/window/camera_hooks.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/window_proc.h"
@@ -129,7 +130,9 @@ void paint_content(Hwnd h, cairo_surface_t* s, bool top, int32_t w, int32_t heig
     Cell* face = stack::push(window_face_cell(h));
     if (face->type() == TYPE_OBJECT) {
         cairo_t* cr = cairo_create(s);
-        paint_begin(cr, *face, top, w, height);
+        // A control draws itself; other faces get the plain beginning.
+        if (top || !control_hooks::paint || !control_hooks::paint(cr, h, *face, w, height))
+            paint_begin(cr, *face, top, w, height);
         cairo_destroy(cr);
         const Cell* d = face_slot(face, FACET_DRAW);
         if (d && d->type() == TYPE_BLOCK) {

@@ -17,6 +17,7 @@
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
@@ -147,6 +148,15 @@ Unwind on_change_facet(A a) {
             view::update_view(&owner);
         } else {
             paint::invalidate(h);
+            // A control follows a series of its facets changed in place.
+            const uint32_t changed = symbol::resolve(word.w2);
+            for (uint32_t i = 0; i < FACET_COUNT; ++i) {
+                Cell name = word::load(FACET_NAMES[i]);
+                if (symbol::resolve(name.w2) == changed && control_hooks::facets) {
+                    control_hooks::facets(h, &owner, 1u << i);
+                    break;
+                }
+            }
         }
     }
     result(a) = none::cell();

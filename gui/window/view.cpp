@@ -18,6 +18,7 @@
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/loop.h"
 #include "gui/window/menu_hooks.h"
@@ -186,6 +187,7 @@ void apply(const Cell* face, Hwnd h, uint32_t bits) {
     if (has(FACET_RATE)) set_timer(h, face_slot(face, FACET_RATE));
     if (has(FACET_MENU) && window && menu_hooks::set_menu) menu_hooks::set_menu(h, face);
     if (has(FACET_IMAGE)) paint::invalidate(h);
+    if (control_hooks::facets && windows::alive(h)) control_hooks::facets(h, face, bits);
 }
 
 void free_face(const Cell* face) {

@@ -7,6 +7,7 @@
 #include "datatypes/word.h"
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
+#include "gui/window/control_hooks.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
 #include "gui/window/menu_hooks.h"
@@ -103,6 +104,12 @@ int32_t window_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_COMMAND:
             // A chosen menu item: its id is its position in its menu.
             if (lparam == 0 && wparam <= 999 && menu_hooks::command && menu_hooks::command(h, wparam)) return 0;
+            [[fallthrough]];
+        case WM_NOTIFY:
+        case WM_HSCROLL:
+        case WM_VSCROLL:
+            // What child controls send their parent becomes their events.
+            if (lparam && control_hooks::notify) return control_hooks::notify(h, message, wparam, lparam);
             break;
         default:
             break;
