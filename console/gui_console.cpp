@@ -1,6 +1,6 @@
 #include "console/gui_console.h"
 
-#include <glib-object.h>
+#include <gdk/gdk.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -155,13 +155,11 @@ Unwind add_gui_print(A a) {
 
 constexpr int DEFAULT_CYCLE_MS = 1200;
 
+#define SETTINGS_FUNCTIONS(X) \
+    X(gdk_screen_get_default) X(gdk_screen_get_setting) X(g_value_init) X(g_value_unset) X(g_value_get_int) \
+    X(g_value_get_boolean)
 struct SettingsTable {
-    void* (*gdk_screen_get_default)() = nullptr;
-    gboolean (*gdk_screen_get_setting)(void*, const gchar*, GValue*) = nullptr;
-    GValue* (*g_value_init)(GValue*, GType) = nullptr;
-    void (*g_value_unset)(GValue*) = nullptr;
-    gint (*g_value_get_int)(const GValue*) = nullptr;
-    gboolean (*g_value_get_boolean)(const GValue*) = nullptr;
+    SETTINGS_FUNCTIONS(KIV_LATE_FIELD)
 };
 SettingsTable settings;
 platform::LateLibrary settings_library("libgdk-3.so.0", "the desktop settings need libgdk-3: ");
@@ -171,20 +169,14 @@ bool settings_ready() {
     if (tried) return ready;
     tried = true;
     std::string why;
-    ready = settings_library.load(why, [&](platform::LateLibrary& lib) {
-        lib.entry("gdk_screen_get_default", settings.gdk_screen_get_default);
-        lib.entry("gdk_screen_get_setting", settings.gdk_screen_get_setting);
-        lib.entry("g_value_init", settings.g_value_init);
-        lib.entry("g_value_unset", settings.g_value_unset);
-        lib.entry("g_value_get_int", settings.g_value_get_int);
-        lib.entry("g_value_get_boolean", settings.g_value_get_boolean);
-    });
+    auto& table = settings;
+    ready = settings_library.load(why, [&](platform::LateLibrary& lib) { SETTINGS_FUNCTIONS(KIV_LATE_RESOLVE) });
     return ready;
 }
 
 int caret_blink_ms() {
     if (!settings_ready()) return DEFAULT_CYCLE_MS / 2;
-    void* screen = settings.gdk_screen_get_default();
+    GdkScreen* screen = settings.gdk_screen_get_default();
     if (!screen) return DEFAULT_CYCLE_MS / 2;
     GValue blink = G_VALUE_INIT;
     settings.g_value_init(&blink, G_TYPE_BOOLEAN);
