@@ -23,6 +23,7 @@
 #include "evaluator/runtime.h"
 #include "gui/camera/camera.h"
 #include "gui/controls/controls.h"
+#include "gui/controls/dialog_requests.h"
 #include "gui/controls/menu_ui.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
@@ -88,8 +89,9 @@ void boot_language() {
     interpreter::init();
     library::bind_builtins();
     gui::camera::install();
-    gui::menus::install();
     gui::controls::install();
+    gui::menus::install();
+    gui::dialogs::install();
 }
 
 BootLevel reached = BootLevel::none;

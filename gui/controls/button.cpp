@@ -52,23 +52,49 @@ bool indeterminate(const Cell& face) {
     return d && d->type() == TYPE_NONE && (flags_of(face) & view::FLAG_TRI_STATE);
 }
 
-// The face's image (or the first of a block of images) drawn centred in
-// the rectangle, scaled down when it does not fit.
-void paint_image(cairo_t* cr, const Cell& face, double w, double h) {
+// The image of a button for its state. An image! is drawn at its own size;
+// a block of images is drawn at the face's size, one image per state
+// (normal, hot, pressed, disabled, default) where the block has it, else
+// its first; a block of an image and a pair draws the image at that size.
+// The image is centred, and scaled down when it does not fit.
+void paint_image(cairo_t* cr, Hwnd h, const Cell& face, double w, double h_) {
     const Cell* v = face_slot(&face, FACET_IMAGE);
     if (!v) return;
     Cell img = *v;
-    if (img.type() == TYPE_BLOCK && block::cells_length(&img) > 0) img = *block::cells_at(&img, img.w1);
+    double want_w = 0, want_h = 0;  // 0: the image's own size
+    if (img.type() == TYPE_BLOCK) {
+        const Cell blk = img;
+        const uint32_t n = block::cells_length(&blk);
+        if (n == 0) return;
+        const Cell second = n == 2 ? *block::cells_at(&blk, blk.w1 + 1) : Cell{};
+        if (n == 2 && second.type() == TYPE_PAIR) {
+            img = *block::cells_at(&blk, blk.w1);
+            want_w = int32_t(second.w2);
+            want_h = int32_t(second.w3);
+        } else {
+            const State& st = state_of(h);
+            uint32_t k = 0;
+            if (!windows::enabled(h)) k = 3;
+            else if (st.pressed) k = 2;
+            else if (st.hot) k = 1;
+            else if (windows::focus() == h) k = 4;
+            img = *block::cells_at(&blk, blk.w1 + (k < n ? k : 0));
+            want_w = w;
+            want_h = h_;
+        }
+    }
     if (img.type() != TYPE_IMAGE || !os_image::bitmap(&img)) return;
     const uint32_t iw = os_image::width(&img), ih = os_image::height(&img);
     if (!iw || !ih) return;
+    if (want_w <= 0 || want_h <= 0) want_w = iw, want_h = ih;
     // The pixels stay put: nothing allocates until they are painted.
     uint32_t* px = const_cast<uint32_t*>(os_image::premultiplied(&img));
     cairo_surface_t* s = draw::wrap_pixels(reinterpret_cast<uint8_t*>(px), int(iw), int(ih), int(iw) * 4);
-    const double k = std::min({1.0, (w - 4) / iw, (h - 4) / ih});
+    const double k = std::min({1.0, w / want_w, h_ / want_h});
+    const double dw = want_w * k, dh = want_h * k;
     cairo_save(cr);
-    cairo_translate(cr, (w - iw * k) / 2, (h - ih * k) / 2);
-    cairo_scale(cr, k, k);
+    cairo_translate(cr, (w - dw) / 2, (h_ - dh) / 2);
+    cairo_scale(cr, dw / iw, dh / ih);
     cairo_set_source_surface(cr, s, 0, 0);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -106,7 +132,7 @@ void paint_button(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, do
     const bool focused = windows::focus() == h;
     uint32_t bg;
     const bool coloured = face_colour(face, &bg);
-    const uint32_t ink = enabled ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = enabled ? ink_of(face, p) : p.text_disabled;
     const std::string caption = caption_of(face);
     if (kind == Kind::BUTTON || kind == Kind::TOGGLE) {
         const bool down = st.pressed || (kind == Kind::TOGGLE && checked(face));
@@ -119,7 +145,7 @@ void paint_button(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, do
         set_rgb(cr, focused || down ? p.accent : p.edge);
         cairo_set_line_width(cr, focused ? 2 : 1);
         cairo_stroke(cr);
-        paint_image(cr, face, w, height);
+        paint_image(cr, h, face, w, height);
         if (!caption.empty()) {
             TextLine t(face, caption, std::max(1.0, w - 6));
             const double dx = down && st.pressed ? 1 : 0;
@@ -177,7 +203,7 @@ void paint_group_box(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
         TextLine t(face, caption);
         tw = t.width();
         th = t.height();
-        t.draw(cr, 9, 0, font_colour(face, windows::enabled(h) ? p.text : p.text_disabled));
+        t.draw(cr, 9, 0, windows::enabled(h) ? ink_of(face, p) : p.text_disabled);
     }
     // The frame runs behind the title's middle, with a gap for the title.
     const double top = std::floor(th / 2) + 0.5;
@@ -194,12 +220,6 @@ void paint_group_box(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
 
 int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             State& st = state_of(h);
@@ -252,16 +272,13 @@ int32_t button_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 click(h);
             }
             return 0;
-        case WM_SETFOCUS:
         case WM_KILLFOCUS:
-            paint::invalidate(h);
-            if (message == WM_KILLFOCUS) state_of(h).pressed = false;
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
+            state_of(h).pressed = false;
+            break;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -110,7 +110,7 @@ void paint_calendar(cairo_t* cr, Hwnd h, const Cell& face, double w, double heig
     frame_rect(cr, 0, 0, w, height, focused ? p.accent : p.edge);
     const int32_t month = shown_month(h, face);
     const int32_t y = month / 12, m = month % 12 + 1;
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     {
         const std::string title = std::string(MONTHS[m - 1]) + " " + std::to_string(y);
         TextLine t(face, title);
@@ -145,9 +145,6 @@ void paint_calendar(cairo_t* cr, Hwnd h, const Cell& face, double w, double heig
 
 int32_t calendar_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE: {
             // A face without a date reads the control's: today.
             Cell face = face_of(h);
@@ -156,9 +153,6 @@ int32_t calendar_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam)
             else store_date(h, today());
             return 0;
         }
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             windows::set_focus(h);
@@ -204,15 +198,10 @@ int32_t calendar_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam)
             user_chose(h, {values::date_year(word), int32_t(values::date_month(word)), int32_t(values::date_day(word))});
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -27,6 +27,7 @@
 #include "gui/window/windows.h"
 #include "library/library.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "gui/text/pango_calls.h"
 #include "gui/draw/draw_cairo_calls.h"
 
@@ -293,6 +294,25 @@ void scroll(Hwnd h, uint32_t code) {
     if (p && w) windows::send(p, w->h > w->w ? WM_VSCROLL : WM_HSCROLL, code, int32_t(h));
 }
 
+int32_t control_default(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
+    switch (message) {
+        case WM_NCCREATE:
+            windows::set_slot(h, SLOT_FACE, lparam);
+            return 1;
+        case WM_DESTROY:
+            forget(h);
+            break;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            paint::invalidate(h);
+            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
+            return 0;
+        default:
+            break;
+    }
+    return windows::default_proc(h, message, wparam, lparam);
+}
+
 // ---- Drawing helpers -----------------------------------------------------------------------------
 
 const Palette& palette_of(Hwnd h) {
@@ -364,6 +384,13 @@ uint32_t font_colour(const Cell& face, uint32_t fallback) {
     return fallback;
 }
 
+uint32_t ink_of(const Cell& face, const Palette& p) {
+    uint32_t bg;
+    if (!face_colour(face, &bg)) return font_colour(face, p.text);
+    const double light = 0.3 * (bg >> 16) + 0.59 * ((bg >> 8) & 0xFF) + 0.11 * (bg & 0xFF);
+    return font_colour(face, light > 128 ? 0x000000 : 0xF0F0F0);
+}
+
 bool face_colour(const Cell& face, uint32_t* rgb) {
     return tuple_rgb(face_slot(&face, FACET_COLOR), rgb);
 }
@@ -371,41 +398,22 @@ bool face_colour(const Cell& face, uint32_t* rgb) {
 // ---- Text lines -------------------------------------------------------------------------------------
 
 std::u32string to_u32(const std::string& s) {
+    // std::string keeps a NUL after its bytes: every sequence stops there.
     std::u32string out;
-    for (size_t i = 0; i < s.size();) {
-        const uint8_t c = uint8_t(s[i]);
-        uint32_t cp;
-        int n;
-        if (c < 0x80) cp = c, n = 1;
-        else if ((c >> 5) == 6) cp = c & 0x1F, n = 2;
-        else if ((c >> 4) == 14) cp = c & 0x0F, n = 3;
-        else cp = c & 0x07, n = 4;
-        for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (uint8_t(s[i + k]) & 0x3F);
-        out.push_back(cp);
-        i += n;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(s.c_str());
+    const uint8_t* end = p + s.size();
+    while (p < end) {
+        int32_t cp;
+        p = unicode::fast_decode_utf8_char(p, &cp);
+        out.push_back(cp < 0 ? U'\uFFFD' : char32_t(cp));
     }
     return out;
 }
 
 std::string to_utf8(const std::u32string& t) {
     std::string out;
-    for (char32_t cp : t) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
+    uint8_t buf[4];
+    for (char32_t cp : t) out.append(reinterpret_cast<const char*>(buf), size_t(unicode::encode_utf8_char(cp, buf)));
     return out;
 }
 

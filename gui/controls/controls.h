@@ -101,6 +101,10 @@ int32_t notify(Hwnd h, int32_t code);
 // Sends WM_HSCROLL / WM_VSCROLL with a scroll code (SB_*) to the parent.
 void scroll(Hwnd h, uint32_t code);
 enum : uint32_t { SB_LINEUP = 0, SB_LINEDOWN = 1, SB_PAGEUP = 2, SB_PAGEDOWN = 3, SB_THUMBTRACK = 5, SB_ENDSCROLL = 8 };
+// What every control's procedure does with what it leaves: the face link
+// at creation, the state dropped at destruction, the focus repainted and
+// told to the parent; the rest to the default procedure.
+int32_t control_default(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam);
 // The parent's relay (control_hooks::notify).
 int32_t relay(Hwnd parent, uint32_t message, uint32_t wparam, int32_t lparam);
 
@@ -118,6 +122,9 @@ void circle(cairo_t* cr, double cx, double cy, double r);
 void focus_ring(cairo_t* cr, double x, double y, double w, double h, uint32_t rgb);
 // The face's font colour as 0xRRGGBB, or `fallback`.
 uint32_t font_colour(const Cell& face, uint32_t fallback);
+// The colour of a face's text: its font's colour; on a face with a colour
+// of its own black or white, whichever stands out; else the palette's.
+uint32_t ink_of(const Cell& face, const Palette& p);
 // The face's `color` as 0xRRGGBB (true when it has one).
 bool face_colour(const Cell& face, uint32_t* rgb);
 

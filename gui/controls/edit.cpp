@@ -344,7 +344,7 @@ void paint_edit(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, doub
     const int32_t a = std::min(st.caret, st.anchor), b = std::max(st.caret, st.anchor);
     const bool show_selection = a != b && (focused || state_of(h).kind == Kind::AREA || state_of(h).kind == Kind::FIELD);
     if (show_selection) s.line.draw_selection(cr, ox, oy, a, b, focused ? p.select : p.track);
-    s.line.draw(cr, ox, oy, enabled ? font_colour(face, p.text) : p.text_disabled);
+    s.line.draw(cr, ox, oy, enabled ? ink_of(face, p) : p.text_disabled);
     if (show_selection && focused) {
         // The selected characters again, in the selection's text colour.
         cairo_save(cr);
@@ -397,9 +397,6 @@ void edit_facets(Hwnd h, const Cell* face, uint32_t bits) {
 
 int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE: {
             // The face's text is the window's first text; the caret at its end.
             Cell face = face_of(h);
@@ -412,9 +409,6 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 if (Window* w = windows::get(h)) w->style |= ES_MULTILINE;
             return 0;
         }
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN: {
             windows::set_focus(h);
             if (!windows::alive(h)) return 0;
@@ -517,15 +511,10 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             replace_selection(h, std::u32string(1, ch));
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -72,7 +72,7 @@ void paint_items(cairo_t* cr, Hwnd h, const Cell& face, const std::vector<std::s
     cairo_save(cr);
     cairo_rectangle(cr, x, y, w, height);
     cairo_clip(cr);
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     for (int32_t i = first; i < int32_t(items.size()); ++i) {
         const double iy = y + (i - first) * ih;
         if (iy >= y + height) break;
@@ -222,7 +222,7 @@ void paint_combo(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
             cairo_rectangle(cr, 0, 0, w - ARROW, box);
             cairo_clip(cr);
             TextLine t(face, items[size_t(sel)]);
-            t.draw(cr, 4, (box - t.height()) / 2, windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled);
+            t.draw(cr, 4, (box - t.height()) / 2, windows::enabled(h) ? ink_of(face, p) : p.text_disabled);
             cairo_restore(cr);
         }
         if (focused && !st.open) focus_ring(cr, 3, 3, w - ARROW - 5, box - 6, p.edge_dark);
@@ -257,9 +257,6 @@ int32_t list_item_at(Hwnd h, int32_t x, int32_t y) {
 
 int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE: {
             // A `selected` that is no integer becomes -1 (no item).
             Cell face = face_of(h);
@@ -267,9 +264,6 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             if (s && s->type() != TYPE_INTEGER) store_selected(h, -1);
             return 0;
         }
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             windows::set_focus(h);
@@ -338,28 +332,17 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             selection_key(h, wparam, visible_rows(h, height));
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE:
             if (state_of(h).kind == Kind::DROP_DOWN) return edit_proc(h, message, wparam, lparam);
             return 0;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             State& st = state_of(h);
@@ -443,16 +426,13 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_CHAR:
             if (state_of(h).kind == Kind::DROP_DOWN && !state_of(h).open) return edit_proc(h, message, wparam, lparam);
             return 0;
-        case WM_SETFOCUS:
         case WM_KILLFOCUS:
-            if (message == WM_KILLFOCUS) set_open(h, false);
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
+            set_open(h, false);
+            break;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

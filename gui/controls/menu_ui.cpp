@@ -7,6 +7,7 @@
 
 #include "datatypes/none.h"
 #include "datatypes/word.h"
+#include "gui/controls/controls.h"
 #include "gui/controls/menu_model.h"
 #include "gui/controls/menu_text.h"
 #include "gui/window/accessors.h"
@@ -26,13 +27,13 @@ namespace {
 
 // ---- Looks -----------------------------------------------------------------------------------------
 
-struct Palette {
+struct MenuPalette {
     uint32_t bar, popup, border, separator, label, shortcut, hot;
 };
-constexpr Palette LIGHT{0xF0F0F0, 0xF9F9F9, 0x9A9A9A, 0xD4D4D4, 0x1E1E1E, 0x5F5F5F, 0xC8E0F7};
-constexpr Palette DARK{0x2B2B2B, 0x2E2E2E, 0x5F5F5F, 0x4A4A4A, 0xF0F0F0, 0xB4B4B4, 0x3D5A80};
+constexpr MenuPalette LIGHT{0xF0F0F0, 0xF9F9F9, 0x9A9A9A, 0xD4D4D4, 0x1E1E1E, 0x5F5F5F, 0xC8E0F7};
+constexpr MenuPalette DARK{0x2B2B2B, 0x2E2E2E, 0x5F5F5F, 0x4A4A4A, 0xF0F0F0, 0xB4B4B4, 0x3D5A80};
 
-const Palette& palette_of(Hwnd h) {
+const MenuPalette& menu_palette(Hwnd h) {
     return view::dark(h) ? DARK : LIGHT;
 }
 
@@ -40,15 +41,8 @@ const Palette& palette_of(Hwnd h) {
 constexpr double BAR_PAD_X = 8, BAR_PAD_Y = 3;
 constexpr double ITEM_PAD_Y = 4, SEPARATOR_H = 7, LEFT_PAD = 24, SHORTCUT_GAP = 28, RIGHT_PAD = 22;
 
-void set_rgb(cairo_t* cr, uint32_t rgb) {
-    cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, 1);
-}
-
-void fill_rect(cairo_t* cr, double x, double y, double w, double h, uint32_t rgb) {
-    set_rgb(cr, rgb);
-    cairo_rectangle(cr, x, y, w, h);
-    cairo_fill(cr);
-}
+using controls::fill_rect;
+using controls::set_rgb;
 
 // ---- Menu bars -------------------------------------------------------------------------------------
 
@@ -138,7 +132,7 @@ void paint_bar(Hwnd top) {
     const int32_t band = display::band(top);
     if (it == bars.end() || !native || band <= 0 || !gdk_window_is_viewable(native)) return;
     const Bar& bar = it->second;
-    const Palette& p = palette_of(top);
+    const MenuPalette& p = menu_palette(top);
     const Window* w = windows::get(top);
     cairo_t* cr = gdk_cairo_create(native);
     cairo_rectangle(cr, 0, 0, w->w, band);
@@ -162,7 +156,7 @@ void paint_bar(Hwnd top) {
 
 void paint_popup(const Popup& pop) {
     if (!pop.win) return;
-    const Palette& p = palette_of(session.top);
+    const MenuPalette& p = menu_palette(session.top);
     cairo_t* cr = gdk_cairo_create(pop.win);
     fill_rect(cr, 0, 0, pop.w, pop.h, p.border);
     fill_rect(cr, 1, 1, pop.w - 2, pop.h - 2, p.popup);

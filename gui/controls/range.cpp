@@ -12,11 +12,14 @@
 #include <cmath>
 
 #include "datatypes/float.h"
+#include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "gui/controls/controls.h"
 #include "gui/window/accessors.h"
 #include "gui/window/keyboard.h"
 #include "gui/window/paint.h"
 #include "gui/window/windows.h"
+#include "runtime/stack.h"
 #include "gui/draw/draw_cairo_calls.h"
 
 namespace kiv::gui::controls {
@@ -26,7 +29,7 @@ namespace {
 constexpr double THUMB = 10;   // a slider's thumb length
 constexpr double ARROWS = 16;  // a scroller's arrow squares
 constexpr double RANGE = 100;
-constexpr double STEP = 0.1;   // a scroller's line step, of the range
+constexpr double STEP = 0.1;   // a scroller's line step without `steps`, of the range
 
 double page_of(const Cell& face) {
     const double r = ratio_of(face_slot(&face, FACET_SELECTED));
@@ -67,6 +70,16 @@ void scroll_to(Hwnd h, double pos, uint32_t code) {
     if (d && d->type() == TYPE_FLOAT && d->get_f64() == r) return;
     store_data(h, float_::cell(r));
     scroll(h, code);
+}
+
+// A scroller's line step: its face's `steps` ratio (0..1), else a tenth.
+double step_of(const Cell& face) {
+    Cell* saved = stack::top;
+    Cell* f = stack::push(face);
+    const Cell name = word::load("steps");
+    const double r = ratio_of(object::select_word(f, &name));
+    stack::top = saved;
+    return r > 0 ? r : STEP;
 }
 
 double scroller_pos(const Cell& face) {
@@ -157,12 +170,6 @@ void paint_range(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
 
 int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
         case WM_MOUSEMOVE: {
@@ -197,8 +204,9 @@ int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 scroll_to(h, (along - st.drag_from - ARROWS) / track * std::max(0.0, RANGE - page), SB_THUMBTRACK);
                 return 0;
             }
-            if (along < ARROWS) scroll_to(h, pos - RANGE * STEP, SB_LINEUP);
-            else if (along >= length - ARROWS) scroll_to(h, pos + RANGE * STEP, SB_LINEDOWN);
+            const double line = RANGE * step_of(face);
+            if (along < ARROWS) scroll_to(h, pos - line, SB_LINEUP);
+            else if (along >= length - ARROWS) scroll_to(h, pos + line, SB_LINEDOWN);
             else if (along < at) scroll_to(h, pos - page, SB_PAGEUP);
             else if (along >= at + size) scroll_to(h, pos + page, SB_PAGEDOWN);
             else {
@@ -224,7 +232,7 @@ int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             const int32_t notches = hi16(int32_t(wparam)) / WHEEL_DELTA;
             Cell face = face_of(h);
             if (st.kind == Kind::SCROLLER)
-                scroll_to(h, scroller_pos(face) - notches * RANGE * STEP, notches > 0 ? SB_LINEUP : SB_LINEDOWN);
+                scroll_to(h, scroller_pos(face) - notches * RANGE * step_of(face), notches > 0 ? SB_LINEUP : SB_LINEDOWN);
             else if (st.kind == Kind::SLIDER)
                 slide_to(h, std::max(0.0, ratio_of(face_slot(&face, FACET_DATA))) + notches * 0.05,
                          notches > 0 ? SB_LINEUP : SB_LINEDOWN);
@@ -251,10 +259,10 @@ int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                 }
                 return 0;
             }
-            const double pos = scroller_pos(face), page = page_of(face);
+            const double pos = scroller_pos(face), page = page_of(face), line = RANGE * step_of(face);
             switch (wparam) {
-                case VK_LEFT: case VK_UP: scroll_to(h, pos - RANGE * STEP, SB_LINEUP); break;
-                case VK_RIGHT: case VK_DOWN: scroll_to(h, pos + RANGE * STEP, SB_LINEDOWN); break;
+                case VK_LEFT: case VK_UP: scroll_to(h, pos - line, SB_LINEUP); break;
+                case VK_RIGHT: case VK_DOWN: scroll_to(h, pos + line, SB_LINEDOWN); break;
                 case VK_PRIOR: scroll_to(h, pos - page, SB_PAGEUP); break;
                 case VK_NEXT: scroll_to(h, pos + page, SB_PAGEDOWN); break;
                 case VK_HOME: scroll_to(h, 0, SB_PAGEUP); break;
@@ -263,15 +271,10 @@ int32_t range_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             }
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -132,7 +132,7 @@ void paint_tab_panel(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
     fill_rect(cr, 0, STRIP - 1, w, height - STRIP + 1, body);
     frame_rect(cr, 0, STRIP - 1, w, height - STRIP + 1, p.edge);
     const bool focused = windows::focus() == h;
-    const uint32_t ink = windows::enabled(h) ? font_colour(face, p.text) : p.text_disabled;
+    const uint32_t ink = windows::enabled(h) ? ink_of(face, p) : p.text_disabled;
     for (size_t i = 0; i < titles.size(); ++i) {
         const bool on = int32_t(i) == sel;
         const double x0 = edges[i], x1 = edges[i + 1];
@@ -147,7 +147,9 @@ void paint_tab_panel(cairo_t* cr, Hwnd h, const Cell& face, double w, double hei
         cairo_stroke(cr);
         if (on) fill_rect(cr, x0 + 1, top + 1, x1 - x0 - 2, 2, p.accent);
         TextLine t(face, titles[i]);
-        t.draw(cr, x0 + GAP / 2, top + (STRIP - top - t.height()) / 2, ink);
+        // A tab not shown lies on the palette's face colour.
+        const uint32_t tab_ink = on || !windows::enabled(h) ? ink : font_colour(face, p.text);
+        t.draw(cr, x0 + GAP / 2, top + (STRIP - top - t.height()) / 2, tab_ink);
         if (on && focused) focus_ring(cr, x0 + 3, top + 4, x1 - x0 - 6, STRIP - top - 6, p.edge_dark);
     }
 }
@@ -162,16 +164,10 @@ void tab_facets(Hwnd h, const Cell* face, uint32_t bits) {
 
 int32_t tab_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
     switch (message) {
-        case WM_NCCREATE:
-            windows::set_slot(h, SLOT_FACE, lparam);
-            return 1;
         case WM_CREATE:
             clamp_selected(h);
             state_of(h).top = -1;
             return 0;
-        case WM_DESTROY:
-            forget(h);
-            break;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
             const int32_t i = tab_at(h, lo16(lparam), hi16(lparam));
@@ -188,15 +184,10 @@ int32_t tab_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             else if (wparam == VK_END) pick(h, tab_count(h) - 1);
             return 0;
         }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            paint::invalidate(h);
-            command(h, message == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
-            return 0;
         default:
             break;
     }
-    return windows::default_proc(h, message, wparam, lparam);
+    return control_default(h, message, wparam, lparam);
 }
 
 }  // namespace kiv::gui::controls

@@ -18,6 +18,7 @@
 #include "gui/window/classes.h"
 #include "gui/window/clipboard.h"
 #include "gui/window/control_hooks.h"
+#include "gui/window/dialog_hooks.h"
 #include "gui/window/display.h"
 #include "gui/window/event.h"
 #include "gui/window/loop.h"
@@ -311,11 +312,44 @@ Unwind exit_event_loop(A a) {
     return UNWIND_NONE;
 }
 
-// The dialogs and rich-text metrics are other parts of the backend; until
-// they are there these routines answer none.
+// The scroll bars are another part of the backend; until they are there
+// update-scroller answers none.
 template <class A>
 Unwind answer_none(A a) {
     result(a) = none::cell();
+    return UNWIND_NONE;
+}
+
+bool flag_arg(const Cell& c) {
+    return c.type() == TYPE_LOGIC && c.w1 != 0;
+}
+
+// request-font, request-file, request-dir: the dialogs (none until the
+// dialog layer is installed).
+template <class A>
+Unwind request_font(A a) {
+    Cell font = arg<"font">(a);
+    const Cell selected = arg<"selected">(a);
+    result(a) = dialog_hooks::request_font ? dialog_hooks::request_font(&font, &selected, flag_arg(arg<"mono?">(a)))
+                                           : none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind request_file(A a) {
+    const Cell title = arg<"title">(a), name = arg<"name">(a), filter = arg<"filter">(a);
+    result(a) = dialog_hooks::request_file ? dialog_hooks::request_file(&title, &name, &filter, flag_arg(arg<"save?">(a)),
+                                                                        flag_arg(arg<"multi?">(a)))
+                                           : none::cell();
+    return UNWIND_NONE;
+}
+
+template <class A>
+Unwind request_dir(A a) {
+    const Cell title = arg<"title">(a), dir = arg<"dir">(a), filter = arg<"filter">(a);
+    result(a) = dialog_hooks::request_dir ? dialog_hooks::request_dir(&title, &dir, &filter, flag_arg(arg<"keep?">(a)),
+                                                                      flag_arg(arg<"multi?">(a)))
+                                          : none::cell();
     return UNWIND_NONE;
 }
 
@@ -524,9 +558,9 @@ const routine::Row PLATFORM_ROWS[] = {
     KIV_ROUTINE("draw-face", "[face [object!] cmds [block!]]", draw_face),
     KIV_ROUTINE("do-event-loop", "[no-wait? [logic!] return: [logic!]]", do_event_loop),
     KIV_ROUTINE("exit-event-loop", "[]", exit_event_loop),
-    KIV_ROUTINE("request-font", "[font [object!] selected [any-type!] mono? [logic!]]", answer_none),
-    KIV_ROUTINE("request-file", "[title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]]", answer_none),
-    KIV_ROUTINE("request-dir", "[title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]]", answer_none),
+    KIV_ROUTINE("request-font", "[font [object!] selected [any-type!] mono? [logic!]]", request_font),
+    KIV_ROUTINE("request-file", "[title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]]", request_file),
+    KIV_ROUTINE("request-dir", "[title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]]", request_dir),
     KIV_ROUTINE("text-box-metrics", "[box [object!] arg0 [any-type!] type [integer!]]", text_box_metrics),
     KIV_ROUTINE("update-scroller", "[scroller [object!] flags [integer!]]", answer_none),
     KIV_ROUTINE("set-dark-mode", "[face [object!] dark? [logic!]]", set_dark_mode),
