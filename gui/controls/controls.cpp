@@ -16,7 +16,9 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "gui/text/facets.h"
+#include "gui/text/routines.h"
 #include "gui/text/text.h"
+#include "gui/draw/draw_device.h"
 #include "gui/window/accessors.h"
 #include "gui/window/classes.h"
 #include "gui/window/control_hooks.h"
@@ -47,7 +49,28 @@ constexpr KindName KINDS[] = {
     {"text-list", Kind::TEXT_LIST}, {"drop-list", Kind::DROP_LIST}, {"drop-down", Kind::DROP_DOWN},
     {"progress", Kind::PROGRESS},   {"slider", Kind::SLIDER},       {"scroller", Kind::SCROLLER},
     {"tab-panel", Kind::TAB_PANEL}, {"group-box", Kind::GROUP_BOX}, {"calendar", Kind::CALENDAR},
+    {"text", Kind::TEXT},
 };
+
+// A text face: its colour, then its text laid out by the text layer in the
+// colour of ink_of (the layer draws it black: its shape masks the ink).
+// A face with an image or a font colour is left to the plain painting.
+bool paint_static_text(cairo_t* cr, Hwnd h, Cell* face, int32_t w, int32_t height) {
+    const Cell* image = face_slot(face, FACET_IMAGE);
+    if ((image && image->type() != TYPE_NONE) || font_colour(*face, 0x1000000) != 0x1000000) return false;
+    uint32_t bg;
+    if (face_colour(*face, &bg)) fill_rect(cr, 0, 0, w, height, bg);
+    cairo_surface_t* shape = draw::new_surface(w, height);
+    if (!shape) return true;
+    cairo_t* c2 = cairo_create(shape);
+    text::paint_face_text(c2, *face, scale_factor);
+    cairo_destroy(c2);
+    cairo_surface_flush(shape);
+    set_rgb(cr, windows::enabled(h) ? ink_of(*face, palette_of(h)) : palette_of(h).text_disabled);
+    cairo_mask_surface(cr, shape, 0, 0);
+    cairo_surface_destroy(shape);
+    return true;
+}
 
 bool paint_hook(cairo_t* cr, Hwnd h, const Cell& face_in, int32_t w, int32_t height) {
     const Kind kind = kind_of_face(face_in);
@@ -55,6 +78,11 @@ bool paint_hook(cairo_t* cr, Hwnd h, const Cell& face_in, int32_t w, int32_t hei
     Cell* saved = stack::top;
     Cell* face = stack::push(face_in);
     text::prepare();
+    if (kind == Kind::TEXT) {
+        const bool done = paint_static_text(cr, h, face, w, height);
+        stack::top = saved;
+        return done;
+    }
     cairo_save(cr);
     cairo_scale(cr, scale_factor, scale_factor);
     const double lw = w / scale_factor, lh = height / scale_factor;
@@ -90,6 +118,7 @@ bool paint_hook(cairo_t* cr, Hwnd h, const Cell& face_in, int32_t w, int32_t hei
         case Kind::CALENDAR:
             paint_calendar(cr, h, *face, lw, lh);
             break;
+        case Kind::TEXT:
         case Kind::NONE:
             break;
     }
@@ -393,6 +422,46 @@ uint32_t ink_of(const Cell& face, const Palette& p) {
 
 bool face_colour(const Cell& face, uint32_t* rgb) {
     return tuple_rgb(face_slot(&face, FACET_COLOR), rgb);
+}
+
+double VBar::thumb() const {
+    return total > shown ? std::max(10.0, track() * shown / total) : track();
+}
+
+double VBar::thumb_at() const {
+    const double room = total - shown;
+    return y + BAR_WIDTH + (room > 0 ? (track() - thumb()) * std::clamp(first / room, 0.0, 1.0) : 0);
+}
+
+VBar::Part VBar::part(double py) const {
+    if (py < y || py >= y + height) return NONE;
+    if (py < y + BAR_WIDTH) return LINE_UP;
+    if (py >= y + height - BAR_WIDTH) return LINE_DOWN;
+    if (py < thumb_at()) return PAGE_UP;
+    if (py >= thumb_at() + thumb()) return PAGE_DOWN;
+    return THUMB;
+}
+
+double VBar::first_for(double thumb_top) const {
+    const double span = track() - thumb();
+    if (!(span > 0)) return 0;
+    return std::clamp((thumb_top - y - BAR_WIDTH) / span, 0.0, 1.0) * std::max(0.0, total - shown);
+}
+
+void VBar::paint(cairo_t* cr, const Palette& p) const {
+    fill_rect(cr, x, y, BAR_WIDTH, height, p.face);
+    if (total <= shown) return;
+    fill_rect(cr, x + 2, thumb_at(), BAR_WIDTH - 4, thumb(), p.edge_dark);
+    set_rgb(cr, p.edge_dark);
+    for (int k = 0; k < 2; ++k) {
+        const double cy = k == 0 ? y + BAR_WIDTH / 2 : y + height - BAR_WIDTH / 2;
+        const double d = k == 0 ? -3 : 3;
+        cairo_move_to(cr, x + BAR_WIDTH / 2 - 4, cy - d / 2);
+        cairo_line_to(cr, x + BAR_WIDTH / 2 + 4, cy - d / 2);
+        cairo_line_to(cr, x + BAR_WIDTH / 2, cy + d / 2);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+    }
 }
 
 // ---- Text lines -------------------------------------------------------------------------------------

@@ -25,6 +25,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ void install();
 // ---- Kinds and per-window state ---------------------------------------------------------------
 enum class Kind : uint8_t {
     NONE, BUTTON, TOGGLE, CHECK, RADIO, FIELD, AREA, TEXT_LIST, DROP_LIST, DROP_DOWN, PROGRESS, SLIDER,
-    SCROLLER, TAB_PANEL, GROUP_BOX, CALENDAR,
+    SCROLLER, TAB_PANEL, GROUP_BOX, CALENDAR, TEXT,
 };
 // The kind of a face's type (NONE for faces the layer does not draw).
 Kind kind_of_face(const Cell& face);
@@ -62,6 +63,9 @@ struct State {
     int32_t month_shown = 0;  // calendars: year * 12 + month - 1 shown
     double item_height = 0;   // lists: the height of an item when last painted
     int32_t closed_height = 0;  // drop-downs: the window's height while the list is shut
+    int32_t lifted = 0;         // drop-downs: pixels the window rose to open its list above
+    int32_t shown_caret = -1;   // edits: the caret kept in view at the last paint (-1: look again)
+    uint32_t high_unit = 0;     // edits: the first half of a character typed as two units
 };
 // The state of a control window (made on first use, dropped at WM_DESTROY).
 State& state_of(Hwnd h);
@@ -127,6 +131,22 @@ uint32_t font_colour(const Cell& face, uint32_t fallback);
 uint32_t ink_of(const Cell& face, const Palette& p);
 // The face's `color` as 0xRRGGBB (true when it has one).
 bool face_colour(const Cell& face, uint32_t* rgb);
+
+// A vertical scroll bar at (x, y), `height` long, over a content `total`
+// long of which `shown` is in view from `first` (in any one unit): arrow
+// squares at both ends, the track, a thumb as long as the part in view.
+constexpr double BAR_WIDTH = 14;
+struct VBar {
+    double x, y, height, total, shown, first;
+    enum Part { NONE, THUMB, PAGE_UP, PAGE_DOWN, LINE_UP, LINE_DOWN };
+    double track() const { return std::max(0.0, height - 2 * BAR_WIDTH); }
+    double thumb() const;
+    double thumb_at() const;
+    Part part(double py) const;
+    // `first` for the thumb's top at py.
+    double first_for(double thumb_top) const;
+    void paint(cairo_t* cr, const Palette& p) const;
+};
 
 // A line of text in the face's font (Pango layout; positions in logical
 // units, indexes in characters).

@@ -13,10 +13,13 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "gui/controls/controls.h"
 #include "gui/window/accessors.h"
 #include "gui/window/keyboard.h"
 #include "gui/window/paint.h"
+#include "gui/window/selection_formats.h"
 #include "gui/window/view.h"
 #include "gui/window/windows.h"
 #include "library/library.h"
@@ -77,6 +80,7 @@ void set_text(Hwnd h, const std::u32string& t, bool notify_parent) {
         if (st.undo.size() > UNDO_DEPTH) st.undo.erase(st.undo.begin());
     }
     windows::set_text(h, to_utf8(t).c_str());
+    st.shown_caret = -1;
     paint::invalidate(h);
     if (notify_parent) command(h, EN_CHANGE);
 }
@@ -94,28 +98,13 @@ void replace_selection(Hwnd h, const std::u32string& ins) {
     set_text(h, t, true);
 }
 
-// ---- Clipboard: UTF-16LE with CR LF and a final NUL unit ------------------------------------------
+// ---- Clipboard: the store's text, LF here (CR LF there) --------------------------------------------
 
 void clip_put(const std::u32string& t) {
-    std::vector<uint8_t> bytes;
-    auto unit = [&](uint32_t u) {
-        bytes.push_back(uint8_t(u & 0xFF));
-        bytes.push_back(uint8_t(u >> 8));
-    };
-    for (char32_t c : t) {
-        if (c == U'\n') unit('\r');
-        if (c > 0xFFFF) {
-            unit(0xD800 + ((c - 0x10000) >> 10));
-            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            unit(c);
-        }
-    }
-    unit(0);
     auto& store = platform::clipboard::store();
     if (!store.open()) return;
     store.empty();
-    store.put(platform::clipboard::TEXT, std::move(bytes));
+    store.put(platform::clipboard::TEXT, selection_formats::text_to_store(to_utf8(t)));
     store.close();
 }
 
@@ -125,19 +114,12 @@ std::u32string clip_get() {
     if (!store.open()) return {};
     const bool ok = store.get(platform::clipboard::TEXT, bytes);
     store.close();
-    std::u32string out;
-    if (!ok) return out;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        uint32_t u = bytes[i] | uint32_t(bytes[i + 1]) << 8;
-        if (u == 0) break;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-            const uint32_t lo = bytes[i + 2] | uint32_t(bytes[i + 3]) << 8;
-            u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-            i += 2;
-        }
-        // Text from other programs may break lines with CR LF: a line feed here.
-        if (u == '\r') continue;
-        out.push_back(char32_t(u));
+    if (!ok) return {};
+    // Lines end with one line feed here, whatever ended them there.
+    std::u32string t = to_u32(selection_formats::text_from_store(bytes)), out;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == U'\r' && i + 1 < t.size() && t[i + 1] == U'\n') continue;
+        out.push_back(t[i] == U'\r' ? U'\n' : t[i]);
     }
     return out;
 }
@@ -147,11 +129,39 @@ bool word_char(char32_t c) {
 }
 
 // The layout of what the control shows, for caret and hit questions.
+// An area with a `para` object wraps its lines at its width (the room of
+// a scroll bar kept); other areas and fields do not wrap.
+double wrap_width(Hwnd h, const Cell& face) {
+    if (!multi(h)) return 0;
+    const Cell* para = face_slot(&face, FACET_PARA);
+    if (!para || para->type() != TYPE_OBJECT) return 0;
+    double w, height;
+    logical_size(h, &w, &height);
+    return std::max(1.0, w - 2 * PAD_X - BAR_WIDTH - 1);
+}
+
 struct Shown {
     std::u32string text;
     TextLine line;
-    Shown(Hwnd h, const Cell& face) : text(text_of(h)), line(face, shown(h, text)) {}
+    Shown(Hwnd h, const Cell& face) : text(text_of(h)), line(face, shown(h, text), wrap_width(h, face)) {}
 };
+
+// A field's hint: the string after `hint:` in its options, shown greyed
+// while the field is empty and has no focus.
+std::string hint_of(const Cell& face) {
+    const Cell* o = face_slot(&face, FACET_OPTIONS);
+    if (!o || o->type() != TYPE_BLOCK) return std::string();
+    const Cell blk = *o;
+    const Cell name = word::load("hint");
+    const uint32_t n = block::cells_length(&blk);
+    for (uint32_t i = 0; i + 1 < n; ++i) {
+        const Cell k = *block::cells_at(&blk, blk.w1 + i);
+        if (k.type() != TYPE_SET_WORD || symbol::resolve(k.w2) != symbol::resolve(name.w2)) continue;
+        const Cell v = *block::cells_at(&blk, blk.w1 + i + 1);
+        return is_any_string(v.type()) ? library::to_utf8(v) : std::string();
+    }
+    return std::string();
+}
 
 // The text's origin inside the control (logical units), scroll applied.
 void origin(Hwnd h, const TextLine& l, double height, double* x, double* y) {
@@ -177,6 +187,62 @@ void keep_caret_visible(Hwnd h, const TextLine& l, double w, double height) {
     if (cy + lh - st.scroll_y > view_h) st.scroll_y = cy + lh - view_h;
     if (cy - st.scroll_y < 0) st.scroll_y = cy;
     st.scroll_y = std::max(0.0, st.scroll_y);
+}
+
+// An area's scroll bar, when its lines do not fit (lines end at line
+// feeds: each is one character).
+bool area_bar(Hwnd h, const TextLine& l, double w, double height, VBar* bar) {
+    if (!multi(h)) return false;
+    const double view = height - 2 * PAD_Y;
+    if (l.height() <= view) return false;
+    *bar = VBar{w - 1 - BAR_WIDTH, 1, height - 2, l.height(), view, state_of(h).scroll_y};
+    return true;
+}
+
+void clamp_scroll(Hwnd h, const TextLine& l, double height) {
+    State& st = state_of(h);
+    st.scroll_y = std::clamp(st.scroll_y, 0.0, std::max(0.0, l.height() - (height - 2 * PAD_Y)));
+}
+
+// A press on an area's scroll bar: true when it was there.
+bool bar_press(Hwnd h, double x, double y) {
+    Cell* saved = stack::top;
+    Cell* face = stack::push(face_of(h));
+    Shown s(h, *face);
+    stack::top = saved;
+    double w, height;
+    logical_size(h, &w, &height);
+    VBar bar;
+    if (!area_bar(h, s.line, w, height, &bar) || x < bar.x) return false;
+    State& st = state_of(h);
+    switch (bar.part(y)) {
+        case VBar::LINE_UP: st.scroll_y -= s.line.line_height(); break;
+        case VBar::LINE_DOWN: st.scroll_y += s.line.line_height(); break;
+        case VBar::PAGE_UP: st.scroll_y -= bar.shown; break;
+        case VBar::PAGE_DOWN: st.scroll_y += bar.shown; break;
+        case VBar::THUMB:
+            st.drag_part = 1;
+            st.drag_from = y - bar.thumb_at();
+            windows::set_capture(h);
+            break;
+        case VBar::NONE: break;
+    }
+    clamp_scroll(h, s.line, height);
+    paint::invalidate(h);
+    return true;
+}
+
+void bar_drag(Hwnd h, double y) {
+    Cell* saved = stack::top;
+    Cell* face = stack::push(face_of(h));
+    Shown s(h, *face);
+    stack::top = saved;
+    double w, height;
+    logical_size(h, &w, &height);
+    VBar bar;
+    if (!area_bar(h, s.line, w, height, &bar)) return;
+    state_of(h).scroll_y = bar.first_for(y - state_of(h).drag_from);
+    paint::invalidate(h);
 }
 
 int32_t index_at_point(Hwnd h, int32_t px, int32_t py) {
@@ -335,14 +401,30 @@ void paint_edit(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, doub
     State& st = state_of(h);
     Shown s(h, face);
     clamp(h, st, int32_t(s.text.size()));
-    if (focused) keep_caret_visible(h, s.line, w, height);
+    VBar bar;
+    const bool has_bar = area_bar(h, s.line, w, height, &bar);
+    const double text_w = has_bar ? w - BAR_WIDTH : w;
+    // The caret is brought into view when it moved or the text changed.
+    if (focused && st.caret != st.shown_caret) {
+        keep_caret_visible(h, s.line, text_w, height);
+        st.shown_caret = st.caret;
+    }
+    if (multi(h)) clamp_scroll(h, s.line, height);
+    if (has_bar) bar.first = st.scroll_y;
     double ox, oy;
     origin(h, s.line, height, &ox, &oy);
     cairo_save(cr);
-    cairo_rectangle(cr, 1, 1, w - 2, height - 2);
+    cairo_rectangle(cr, 1, 1, text_w - 2, height - 2);
     cairo_clip(cr);
     const int32_t a = std::min(st.caret, st.anchor), b = std::max(st.caret, st.anchor);
     const bool show_selection = a != b && (focused || state_of(h).kind == Kind::AREA || state_of(h).kind == Kind::FIELD);
+    if (s.text.empty() && !focused) {
+        const std::string hint = hint_of(face);
+        if (!hint.empty()) {
+            TextLine t(face, hint);
+            t.draw(cr, ox, oy, p.text_disabled);
+        }
+    }
     if (show_selection) s.line.draw_selection(cr, ox, oy, a, b, focused ? p.select : p.track);
     s.line.draw(cr, ox, oy, enabled ? ink_of(face, p) : p.text_disabled);
     if (show_selection && focused) {
@@ -367,6 +449,7 @@ void paint_edit(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, doub
         cairo_fill(cr);
     }
     cairo_restore(cr);
+    if (has_bar) bar.paint(cr, p);
 }
 
 void edit_facets(Hwnd h, const Cell* face, uint32_t bits) {
@@ -412,6 +495,7 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_LBUTTONDOWN: {
             windows::set_focus(h);
             if (!windows::alive(h)) return 0;
+            if (bar_press(h, lo16(lparam) / scale_factor, hi16(lparam) / scale_factor)) return 0;
             State& st = state_of(h);
             st.caret = index_at_point(h, lo16(lparam), hi16(lparam));
             if (!(wparam & MK_SHIFT)) st.anchor = st.caret;
@@ -435,6 +519,10 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         }
         case WM_MOUSEMOVE: {
             State& st = state_of(h);
+            if (st.drag_part == 1 && (wparam & MK_LBUTTON)) {
+                bar_drag(h, hi16(lparam) / scale_factor);
+                return 0;
+            }
             if (st.tracking && (wparam & MK_LBUTTON)) {
                 const int32_t c = index_at_point(h, lo16(lparam), hi16(lparam));
                 if (c != st.caret) {
@@ -446,6 +534,11 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         }
         case WM_LBUTTONUP: {
             State& st = state_of(h);
+            if (st.drag_part == 1) {
+                st.drag_part = 0;
+                windows::release_capture();
+                return 0;
+            }
             if (st.tracking) windows::release_capture();
             st.tracking = false;
             store_selection(h);
@@ -497,13 +590,13 @@ int32_t edit_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             }
             if (c == 127) return 0;
             if (c >= 0xD800 && c <= 0xDBFF) {
-                state_of(h).drag_part = int32_t(c);  // the high half of a pair waits
+                state_of(h).high_unit = c;  // the high half of a pair waits
                 return 0;
             }
             char32_t ch = char32_t(c == '\r' ? '\n' : c);
             if (c >= 0xDC00 && c <= 0xDFFF) {
-                const uint32_t hi = uint32_t(state_of(h).drag_part);
-                state_of(h).drag_part = 0;
+                const uint32_t hi = state_of(h).high_unit;
+                state_of(h).high_unit = 0;
                 if (hi < 0xD800 || hi > 0xDBFF) return 0;
                 ch = char32_t(0x10000 + ((hi - 0xD800) << 10) + (c - 0xDC00));
             }

@@ -23,7 +23,6 @@ namespace kiv::gui::controls {
 
 namespace {
 
-constexpr double BAR = 14;     // a list's scroll bar width
 constexpr double ARROW = 17;   // a drop-down's button width
 constexpr int32_t SHOWN = 8;   // items an open drop-down shows at most
 
@@ -86,27 +85,6 @@ void paint_items(cairo_t* cr, Hwnd h, const Cell& face, const std::vector<std::s
     cairo_restore(cr);
 }
 
-// A vertical scroll bar: the arrows' squares, the track, the thumb.
-void paint_bar(cairo_t* cr, const Palette& p, double x, double y, double height, int32_t count, int32_t rows,
-               int32_t top) {
-    fill_rect(cr, x, y, BAR, height, p.face);
-    if (count <= rows) return;
-    const double track = height - 2 * BAR;
-    const double thumb = std::max(10.0, track * rows / count);
-    const double at = y + BAR + (track - thumb) * top / std::max(1, count - rows);
-    fill_rect(cr, x + 2, at, BAR - 4, thumb, p.edge_dark);
-    set_rgb(cr, p.edge_dark);
-    for (int k = 0; k < 2; ++k) {
-        const double cy = k == 0 ? y + BAR / 2 + 2 : y + height - BAR / 2 - 2;
-        const double d = k == 0 ? -3 : 3;
-        cairo_move_to(cr, x + BAR / 2 - 4, cy - d / 2);
-        cairo_line_to(cr, x + BAR / 2 + 4, cy - d / 2);
-        cairo_line_to(cr, x + BAR / 2, cy + d / 2);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-    }
-}
-
 void paint_arrow(cairo_t* cr, const Palette& p, double x, double height) {
     set_rgb(cr, p.text);
     const double cx = x + ARROW / 2, cy = height / 2;
@@ -117,7 +95,16 @@ void paint_arrow(cairo_t* cr, const Palette& p, double x, double height) {
     cairo_fill(cr);
 }
 
-// Opens or shuts a drop-down's list: the window grows below its box.
+// The rows an open drop-down's list has room for.
+int32_t open_rows(Hwnd h) {
+    const State& st = state_of(h);
+    const Window* w = windows::get(h);
+    if (!w || st.item_height <= 0) return 1;
+    return std::max(1, int32_t(((w->h - st.closed_height) / scale_factor - 2) / st.item_height));
+}
+
+// Opens or shuts a drop-down's list: the window grows below its box, or
+// rises above it.
 void set_open(Hwnd h, bool open) {
     State& st = state_of(h);
     Window* w = windows::get(h);
@@ -131,21 +118,28 @@ void set_open(Hwnd h, bool open) {
         stack::top = saved;
         st.closed_height = w->h;
         const int32_t rows = std::clamp(count, 1, SHOWN);
-        int32_t extra = int32_t(std::ceil((rows * st.item_height + 2) * scale_factor));
-        if (const Window* pw = windows::get(p)) extra = std::max(0, std::min(extra, pw->h - (w->y + w->h)));
+        const int32_t need = int32_t(std::ceil((rows * st.item_height + 2) * scale_factor));
+        // Below the box when the list fits there or there is more room
+        // there than above it; else above (the parent clips its children).
+        const Window* pw = windows::get(p);
+        const int32_t below = pw ? pw->h - (w->y + w->h) : need, above = w->y;
+        const bool up = below < need && above > below;
+        const int32_t extra = std::max(0, std::min(need, up ? above : below));
+        st.lifted = up ? extra : 0;
         st.open = true;
         st.hover = selected_of(face_of(h), 0) - 1;
         st.top = 0;
-        reveal(h, st.hover, rows);
         paint::invalidate(h);
-        windows::move(h, w->x, w->y, w->w, w->h + extra);
+        windows::move(h, w->x, w->y - st.lifted, w->w, w->h + extra);
+        reveal(h, st.hover, open_rows(h));
         windows::to_top(h);
         windows::set_capture(h);
     } else {
         st.open = false;
         if (windows::capture() == h) windows::release_capture();
         if (p) paint::invalidate_rect(p, w->x, w->y, w->w, w->h);
-        windows::move(h, w->x, w->y, w->w, st.closed_height);
+        windows::move(h, w->x, w->y + st.lifted, w->w, st.closed_height);
+        st.lifted = 0;
         command(h, CBN_CLOSEUP);
     }
     paint::invalidate(h);
@@ -192,10 +186,10 @@ void paint_list(cairo_t* cr, Hwnd h, const Cell& face, double w, double height) 
     const int32_t rows = visible_rows(h, height);
     const int32_t n = int32_t(items.size());
     clamp_top(h, n, rows);
-    const double iw = n > rows ? w - 1 - BAR : w - 2;
+    const double iw = n > rows ? w - 1 - BAR_WIDTH : w - 2;
     const bool focused = windows::focus() == h;
     paint_items(cr, h, face, items, 1, 1, iw, height - 2, st.top, selected_of(face, 0) - 1, -1, focused);
-    if (n > rows) paint_bar(cr, p, w - 1 - BAR, 1, height - 2, n, rows, st.top);
+    if (n > rows) VBar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)}.paint(cr, p);
     frame_rect(cr, 0, 0, w, height, focused ? p.accent : p.edge);
 }
 
@@ -203,7 +197,11 @@ void paint_combo(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
     const Palette& p = palette_of(h);
     State& st = state_of(h);
     const double box = st.open ? st.closed_height / scale_factor : height;
+    // An open list lies below the box, or above it when the window rose.
+    const double box_y = st.lifted / scale_factor, list_y = st.lifted ? 0 : box;
     const bool focused = windows::focus() == h;
+    cairo_save(cr);
+    cairo_translate(cr, 0, box_y);
     if (kind == Kind::DROP_DOWN) {
         cairo_save(cr);
         cairo_rectangle(cr, 0, 0, w - ARROW, box);
@@ -229,12 +227,14 @@ void paint_combo(cairo_t* cr, Hwnd h, const Cell& face, Kind kind, double w, dou
     }
     paint_arrow(cr, p, w - ARROW, box);
     frame_rect(cr, 0, 0, w, box, focused ? p.accent : p.edge);
+    cairo_restore(cr);
     if (!st.open) return;
     const std::vector<std::string> items = items_of(face);
-    fill_rect(cr, 0, box, w, height - box, p.field);
-    paint_items(cr, h, face, items, 1, box + 1, w - 2, height - box - 2, st.top, selected_of(face, 0) - 1, st.hover,
+    const double list_h = height - box;
+    fill_rect(cr, 0, list_y, w, list_h, p.field);
+    paint_items(cr, h, face, items, 1, list_y + 1, w - 2, list_h - 2, st.top, selected_of(face, 0) - 1, st.hover,
                 focused);
-    frame_rect(cr, 0, box, w, height - box, p.edge_dark);
+    frame_rect(cr, 0, list_y, w, list_h, p.edge_dark);
 }
 
 void list_facets(Hwnd h, const Cell* face, uint32_t bits) {
@@ -273,21 +273,20 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             logical_size(h, &w, &height);
             const double x = lo16(lparam) / scale_factor, y = hi16(lparam) / scale_factor;
             const int32_t n = count_of(h), rows = visible_rows(h, height);
-            if (n > rows && x >= w - 1 - BAR) {
+            const VBar bar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)};
+            if (n > rows && x >= bar.x) {
                 // The scroll bar: arrows step, the track pages, the thumb drags.
-                if (y < BAR) st.top -= 1;
-                else if (y > height - BAR) st.top += 1;
-                else {
-                    const double track = height - 2 - 2 * BAR;
-                    const double thumb = std::max(10.0, track * rows / n);
-                    const double at = 1 + BAR + (track - thumb) * st.top / std::max(1, n - rows);
-                    if (y < at) st.top -= rows;
-                    else if (y > at + thumb) st.top += rows;
-                    else {
+                switch (bar.part(y)) {
+                    case VBar::LINE_UP: st.top -= 1; break;
+                    case VBar::LINE_DOWN: st.top += 1; break;
+                    case VBar::PAGE_UP: st.top -= rows; break;
+                    case VBar::PAGE_DOWN: st.top += rows; break;
+                    case VBar::THUMB:
                         st.drag_part = 1;
-                        st.drag_from = y - at;
+                        st.drag_from = y - bar.thumb_at();
                         windows::set_capture(h);
-                    }
+                        break;
+                    case VBar::NONE: break;
                 }
                 clamp_top(h, n, rows);
                 paint::invalidate(h);
@@ -303,10 +302,8 @@ int32_t list_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             double w, height;
             logical_size(h, &w, &height);
             const int32_t n = count_of(h), rows = visible_rows(h, height);
-            const double track = height - 2 - 2 * BAR;
-            const double thumb = std::max(10.0, track * rows / std::max(1, n));
-            const double y = hi16(lparam) / scale_factor - 1 - BAR - st.drag_from;
-            st.top = int32_t(std::lround(y / std::max(1.0, track - thumb) * (n - rows)));
+            const VBar bar{w - 1 - BAR_WIDTH, 1, height - 2, double(n), double(rows), double(st.top)};
+            st.top = int32_t(std::lround(bar.first_for(hi16(lparam) / scale_factor - st.drag_from)));
             clamp_top(h, n, rows);
             paint::invalidate(h);
             return 0;
@@ -350,10 +347,10 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             if (!w) return 0;
             const int32_t x = lo16(lparam), y = hi16(lparam);
             if (st.open) {
-                const int32_t box = st.closed_height;
-                if (x >= 0 && x < w->w && y >= box && y < w->h) {
+                const int32_t list_y = st.lifted ? 0 : st.closed_height, list_h = w->h - st.closed_height;
+                if (x >= 0 && x < w->w && y >= list_y && y < list_y + list_h) {
                     const int32_t i =
-                        st.top + int32_t((y / scale_factor - box / scale_factor - 1) / std::max(1.0, st.item_height));
+                        st.top + int32_t(((y - list_y) / scale_factor - 1) / std::max(1.0, st.item_height));
                     set_open(h, false);
                     if (windows::alive(h) && i >= 0 && i < count_of(h)) choose(h, i);
                 } else {
@@ -371,9 +368,11 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
         case WM_MOUSEMOVE: {
             State& st = state_of(h);
             if (st.open) {
-                const int32_t y = hi16(lparam);
-                const int32_t i = st.top + int32_t((y - st.closed_height) / scale_factor / std::max(1.0, st.item_height));
-                const int32_t hover = y >= st.closed_height && i < count_of(h) ? i : -1;
+                const Window* w = windows::get(h);
+                const int32_t list_y = st.lifted ? 0 : st.closed_height, list_h = w ? w->h - st.closed_height : 0;
+                const int32_t y = hi16(lparam) - list_y;
+                const int32_t i = st.top + int32_t((y / scale_factor - 1) / std::max(1.0, st.item_height));
+                const int32_t hover = y >= 0 && y < list_h && i < count_of(h) ? i : -1;
                 if (hover != st.hover) {
                     st.hover = hover;
                     paint::invalidate(h);
@@ -390,7 +389,7 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
             State& st = state_of(h);
             const int32_t n = count_of(h);
             if (st.open) {
-                st.top = std::clamp(st.top - hi16(int32_t(wparam)) / WHEEL_DELTA, 0, std::max(0, n - SHOWN));
+                st.top = std::clamp(st.top - hi16(int32_t(wparam)) / WHEEL_DELTA, 0, std::max(0, n - open_rows(h)));
                 paint::invalidate(h);
             }
             return 0;
@@ -411,7 +410,7 @@ int32_t combo_proc(Hwnd h, uint32_t message, uint32_t wparam, int32_t lparam) {
                     if (windows::alive(h) && i >= 0 && i < n) choose(h, i);
                 } else if (wparam == VK_UP || wparam == VK_DOWN) {
                     st.hover = std::clamp(st.hover + (wparam == VK_UP ? -1 : 1), 0, std::max(0, n - 1));
-                    reveal(h, st.hover, std::min(n, SHOWN));
+                    reveal(h, st.hover, open_rows(h));
                     paint::invalidate(h);
                 }
                 return 0;
