@@ -1,6 +1,7 @@
 // The composition root's list of routine tables: every table of every
 // layer, in the boot image's order. It lives here because only boot/ may see
 // all the layers; the library reaches the list through all_tables().
+#include "console/gui_console.h"
 #include "console/terminal_cli.h"
 #include "gui/camera/camera.h"
 #include "gui/draw/draw_image.h"
@@ -33,6 +34,7 @@ const Table* const TABLES[] = {
     &library::json::TABLE,
     &library::csv::TABLE,
     &gui::camera::TABLE,
+    &gui_console::TABLE,
 };
 
 }  // namespace

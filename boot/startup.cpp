@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "console/gui_console.h"
 #include "console/terminal_cli.h"
 #include "datatypes/action_dispatch.h"
 #include "datatypes/call_layout.h"
@@ -120,6 +121,21 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// The front end: the console window (no script, or --gui; not --cli; a
+// display that opens), else the terminal. The window's launch returns when
+// its session ends, and the process then ends with 0.
+int launch(int argc, char** argv) {
+    if (gui_console::window_wanted(argc, argv)) {
+        int status = gui_console::run();
+        if (status >= 0) return 0;
+    }
+    return cli::run(argc, argv);
+}
+
+}  // namespace
+
 void startup_failure(const char* message) {
     lowlevel::error_box("Kiv NoName App", message);
     lowlevel::end_process(STARTUP_FAILURE_STATUS);
@@ -138,7 +154,8 @@ void startup_failure(const char* message) {
 //      each module's code from library::push_module_code, the one place
 //      that reads the library as text; a boot image that cannot be used
 //      ends the process through startup_failure;
-//   6. the console: without a display, the terminal front end;
+//   6. the console: the console window when the command line asks for it
+//      and a display opens, else the terminal front end (launch below);
 //   7. the end through lowlevel::quit with 0, or the console's exit status.
 void entry(int argc, char** argv) {
     platform::start(argc, argv);
@@ -161,7 +178,7 @@ void entry(int argc, char** argv) {
                 library::run_modules();
                 interpreter::spec::close_builtin_layouts();
                 memory::torture_on = true;
-                status = cli::run(argc, argv);
+                status = launch(argc, argv);
             },
             lowlevel::top_level_catch);
     } catch (const RaisedError& e) {

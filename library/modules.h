@@ -70,7 +70,8 @@
     X("library/preprocessor.kiv", PREPROCESSOR, nullptr)     /* preprocessor, expand-directives */ \
     X("library/json.kiv",      FORMATS, nullptr)             /* load-json, to-json, the JSON codec */ \
     X("library/csv.kiv",       FORMATS, nullptr)             /* load-csv, to-csv, the CSV codec */ \
-    X("library/thru.kiv",      FORMATS, nullptr)             /* the download cache: read-thru, load-thru ... */
+    X("library/thru.kiv",      FORMATS, nullptr)             /* the download cache: read-thru, load-thru ... */ \
+    X("console/gui-console.kiv", GCONSOLE, nullptr)          /* the console window: faces, menus, settings, print hooks, launch */
 // clang-format on
 
 namespace kiv::library {

@@ -142,9 +142,11 @@ void paint_content(Hwnd h, cairo_surface_t* s, bool top, int32_t w, int32_t heig
             cairo_surface_set_device_scale(s, scale_factor, scale_factor);
             (void)draw::run_pass(s, *cmds, true, 0);
             cairo_surface_set_device_scale(s, 1, 1);
-        } else if (facet_is(face, FACET_TYPE, "base")) {
+        } else if (facet_is(face, FACET_TYPE, "base") || facet_is(face, FACET_TYPE, "rich-text")) {
             // Without a draw block the face's actors draw at the `drawing`
-            // event, through draw-face on this surface.
+            // event, through draw-face on this surface (the faces the
+            // program draws itself: base, and rich-text, whose owner may
+            // draw its lines one by one).
             const Hwnd saved_window = drawing_window;
             cairo_surface_t* saved_surface = drawing_surface;
             drawing_window = h;
