@@ -448,6 +448,13 @@ Layout* build_face_layout(const Cell& face, bool* owned) {
             if (Cell* c = slot(value_of(face, N_HANDLES), 3)) *c = *s;
         }
     }
+    // A rich-text face keeps its layout in its handles block; one made
+    // without that field (not through the style) gets an owned layout.
+    bool kept = false;
+    if (rich) {
+        const Cell handles = value_of(face, N_HANDLES);
+        kept = handles.type() == TYPE_BLOCK && block::cells_length(&handles) >= 4;
+    }
     int bits = para_bits(face, rich ? PARA_WRAP : PARA_CENTER | PARA_MIDDLE);
     double tab = 0, spacing = 0, w = 0, h = 0;
     if (rich) {
@@ -464,7 +471,7 @@ Layout* build_face_layout(const Cell& face, bool* owned) {
     // The layout it replaces gives up its paragraphs first, so that the
     // unchanged ones are not laid out again.
     std::unique_ptr<Layout> old;
-    if (rich) {
+    if (kept) {
         *owned = false;
         Cell handles = value_of(face, N_HANDLES);
         uint32_t entry;

@@ -488,7 +488,9 @@ bool open(std::string* error) {
         return false;
     }
     std::string why;
-    if (!gdk_api::load(why)) {
+    // The layer draws with Cairo (backing surfaces, screen captures) from
+    // its first window on: its table is filled with the display's.
+    if (!gdk_api::load(why) || !draw::cairo_api::load(why)) {
         if (error) *error = why;
         return false;
     }
