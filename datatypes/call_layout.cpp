@@ -40,11 +40,7 @@ void typeset_of(const Cell* types, uint32_t out[3]) {
         out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
         return;
     }
-    Cell* saved = stack::top;
-    Cell* tmp = block::push_only(1);
-    Cell* ts = typeset::make_in_from_block(tmp, &t);
-    Cell c = *ts;
-    stack::top = saved;
+    const Cell c = typeset::from_block(&t);
     out[0] = c.w1, out[1] = c.w2, out[2] = c.w3;
 }
 
@@ -62,6 +58,7 @@ std::vector<uint8_t> layout_bytes(const Cell& fn) {
     SpecHeader h{};
     bool in_local = false;
     uint32_t n = series::count(spec.w2);
+    all.reserve(n);
     Cell default_ts = typeset::default_set();
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *block::cells_at(&spec, i);

@@ -832,7 +832,13 @@ class ByteIn {
         need(1);
         return data_[pos_++];
     }
+    // Most varints are one byte: that case is read inline.
     uint32_t read_varint() {
+        if (pos_ < end_ && data_[pos_] < 0x80) [[likely]]
+            return data_[pos_++];
+        return read_long_varint();
+    }
+    [[gnu::noinline]] uint32_t read_long_varint() {
         uint32_t v = 0;
         for (int k = 0; k < 5; ++k) {
             const uint8_t b = read_byte();
