@@ -154,6 +154,7 @@ void entry(int argc, char** argv) {
                 library::set_command_line(argc, argv);
                 library::run_modules();
                 interpreter::spec::close_builtin_layouts();
+                memory::note_base_heap();
                 memory::torture_on = true;
                 status = cli::run(argc, argv);
             },

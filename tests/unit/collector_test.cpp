@@ -412,7 +412,7 @@ TEST_F(CollectorTest, LiveBuffersSlideDownInOrder) {
     expect_no_marks();
 }
 
-TEST_F(CollectorTest, RunsMoveIntoThePreviousFrameAndEmptiedFramesAreReleased) {
+TEST_F(CollectorTest, RunsMoveIntoThePreviousFrameAndEmptiedFramesBeyondTheRoomKeptAreReleased) {
     memory::collection_enabled = false;
     constexpr uint32_t GARBAGE = 256 * 1024, LIVE = 64 * 1024, FILLER = 16 * 1024;
     // What start-up left must not decide where the runs go: a collection,
@@ -444,10 +444,11 @@ TEST_F(CollectorTest, RunsMoveIntoThePreviousFrameAndEmptiedFramesAreReleased) {
     EXPECT_TRUE(pattern_intact(y, LIVE, 7));
     EXPECT_TRUE(pattern_intact(z, LIVE, 8));
     EXPECT_LT(node_content(y), g) << "y moved into an earlier frame";
-    EXPECT_LT(node_content(z), g) << "z moved into an earlier frame";
-    EXPECT_FALSE(series_frame_listed(g)) << "the emptied middle frame is released";
-    ASSERT_TRUE(series_frame_listed(h)) << "the last frame stays even when empty";
-    EXPECT_EQ(at<SeriesFrame>(h)->first_free, at<SeriesFrame>(h)->data_start());
+    EXPECT_LT(node_content(z), h) << "z moved into an earlier frame";
+    // The frames before h keep more free room than the growth policy
+    // wants (MIN_ROOM here: little is live), so the emptied last frame goes.
+    EXPECT_FALSE(series_frame_listed(h)) << "the emptied frame is released";
+    EXPECT_TRUE(series_frame_listed(g));
     EXPECT_GE(collector::last_figures().released_frames, 1u);
     expect_no_marks();
 }
