@@ -10,6 +10,7 @@
 
 #include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
+#include "datatypes/call_layout.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -240,6 +241,17 @@ void bind_builtins() {
     // initialisation (its size is computed then, in another file).
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
+}
+
+void close_builtins() {
+    // The built-ins' own call layouts, computed by the image tool; an image
+    // without them (tests make such) leaves them to be computed here.
+    if (const Cell* layouts = find_boot_literal(TYPE_ISSUE, "layouts", nullptr)) {
+        const SeriesBuffer* b = layouts->type() == TYPE_BINARY ? buffer_of(layouts->w2) : nullptr;
+        if (!b || !interpreter::spec::take_own_layouts(b->head_ptr(), b->byte_count()))
+            broken_build("the boot image's #layouts are malformed or differ from the layouts start-up made");
+    }
+    interpreter::spec::close_builtin_layouts();
 }
 
 Cell* push_module_code(const char* name) {
