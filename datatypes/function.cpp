@@ -40,6 +40,37 @@ inline void clamp_index(Cell* blk) {
     if (blk->w1 > n) blk->w1 = n;
 }
 
+// True when the cells of a block from index 0 are exactly what a deep copy
+// (parens and paths too) would make of them: each nested block-like cell at
+// its head with a clear third word and no hash! among them (a copy makes a
+// hash! a block). Bounded in depth; deeper code is copied.
+bool copy_would_match(Off node, int depth) {
+    if (depth > 32) return false;
+    const SeriesBuffer* b = buffer_of(node);
+    const Cell* c = b->head_cell();
+    const Cell* end = b->tail_cell();
+    for (; c != end; ++c) {
+        const uint32_t t = c->type();
+        if (!is_any_block(t) && t != TYPE_HASH) continue;
+        if (t == TYPE_HASH || c->w1 != 0 || c->w3 != 0 || !copy_would_match(c->w2, depth + 1)) return false;
+    }
+    return true;
+}
+
+// A body block marked SOLE (module code run once from the boot image, passed
+// here by its only evaluation: library/library.cpp) is taken as the body
+// itself when the copy would equal it; the mark is cleared, so it is taken
+// once. Anything else is copied.
+bool take_sole_body(const Cell& b, Cell* body) {
+    if (b.type() != TYPE_BLOCK || b.w1 != 0) return false;
+    SeriesBuffer* buf = buffer_of(b.w2);
+    if (!(buf->flags & series_flag::SOLE)) return false;
+    buf->flags &= ~series_flag::SOLE;
+    if (!copy_would_match(b.w2, 0)) return false;
+    *body = Cell{TYPE_BLOCK, 0, b.w2, 0};
+    return true;
+}
+
 inline bool is_arg_word(uint32_t t) {
     return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
 }
@@ -378,7 +409,8 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
     if (has_body) {
         Cell b = *body_in;
         clamp_index(&b);
-        block::copy_part(&b, body, true, true);  // parens too: binding must not reach the original
+        // Parens too: binding must not reach the original.
+        if (!take_sole_body(b, body)) block::copy_part(&b, body, true, true);
     }
 
     Cell fn;

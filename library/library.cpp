@@ -94,9 +94,35 @@ Cell* push_module(const char* name) {
 
 // ---- Steps of the module order ---------------------------------------------------------------
 
+// Marks SOLE the body of each `name: func [spec] [body]` among the direct
+// values of a module's code and returns the marked series. The code comes
+// from the boot image: no Kiv value reaches it or its literals, and it runs
+// once, so the body is reached only by the func call that the set-word's
+// expression makes (a func that is not the native would take the two blocks
+// as values of their own, discarded). The lexer shares no series, so
+// nothing inside the body is reached from elsewhere either.
+std::vector<Off> mark_sole_bodies(const Cell* code) {
+    std::vector<Off> marked;
+    const uint32_t func = symbol::resolve(word::load("func").w2);
+    const uint32_t n = block::cells_length(code);
+    const Cell* c = block::cells_at(code, code->w1);
+    for (uint32_t i = 0; i + 3 < n; ++i) {
+        if (c[i].type() != TYPE_SET_WORD || c[i + 1].type() != TYPE_WORD || c[i + 2].type() != TYPE_BLOCK ||
+            c[i + 3].type() != TYPE_BLOCK || symbol::resolve(c[i + 1].w2) != func)
+            continue;
+        buffer_of(c[i + 3].w2)->flags |= series_flag::SOLE;
+        marked.push_back(c[i + 3].w2);
+    }
+    return marked;
+}
+
 void run_module(const char* name) {
     stack::TopMark guard;
-    eval_top(push_module(name));
+    Cell* code = push_module(name);
+    std::vector<Off> marked = mark_sole_bodies(code);
+    eval_top(code);
+    // A body its call did not take (the module failed first) is no longer sole.
+    for (Off node : marked) buffer_of(node)->flags &= ~series_flag::SOLE;
 }
 
 // What the constants module cannot write as source: the null handle!.

@@ -771,7 +771,7 @@ Off copy_series(SeriesBuffer* buf) {
     Off copy = alloc_series(units, unit, 0);  // may move `buf`
     SeriesBuffer* old = buffer_of(node);
     SeriesBuffer* nb = buffer_of(copy);
-    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
+    nb->flags = (old->flags & ~(PLACEMENT | series_flag::SOLE)) | (nb->flags & PLACEMENT);
     // The whole area from the head on: bytes past the tail may be meaningful
     // (a bitset's filled capacity).
     std::memcpy(nb->head_ptr(), old->head_ptr(), old->data_end() - old->head);
