@@ -79,12 +79,25 @@ Cell* load_text(const uint8_t* text, uint64_t size) {
 uint32_t modules_at = 0;
 uint32_t module_cells = 0;
 
+// True when the file! names exactly the ASCII text `name` (module names are
+// ASCII source paths), compared in place.
+bool file_names(const Cell& file, const char* name, uint32_t length) {
+    const SeriesBuffer* b = buffer_of(file.w2);
+    const uint32_t unit = b->unit();
+    const uint32_t count = b->byte_count() / unit;
+    if (file.w1 > count || count - file.w1 != length) return false;
+    const uint8_t* p = b->head_ptr() + size_t(file.w1) * unit;
+    for (uint32_t i = 0; i < length; ++i)
+        if (string::get_char(p + size_t(i) * unit, unit) != uint8_t(name[i])) return false;
+    return true;
+}
+
 // The code of a module of the boot image, pushed on the data stack.
 Cell* push_module(const char* name) {
     const uint32_t length = uint32_t(std::strlen(name));
     for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
         const Cell file = *root::at(modules_at + i);
-        if (file.type() != TYPE_FILE || to_utf8(file).compare(0, std::string::npos, name, length) != 0) continue;
+        if (file.type() != TYPE_FILE || !file_names(file, name, length)) continue;
         const Cell code = *root::at(modules_at + i + 1);
         if (code.type() != TYPE_BLOCK) break;
         return stack::push(code);
