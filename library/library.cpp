@@ -107,32 +107,50 @@ Cell* push_module(const char* name) {
 
 // ---- Steps of the module order ---------------------------------------------------------------
 
-// Marks SOLE the body of each `name: func [spec] [body]` among the direct
-// values of a module's code and returns the marked series. The code comes
-// from the boot image: no Kiv value reaches it or its literals, and it runs
-// once, so the body is reached only by the func call that the set-word's
-// expression makes (a func that is not the native would take the two blocks
-// as values of their own, discarded). The lexer shares no series, so
-// nothing inside the body is reached from elsewhere either.
-std::vector<Off> mark_sole_bodies(const Cell* code) {
-    std::vector<Off> marked;
-    const uint32_t func = symbol::resolve(word::load("func").w2);
+// Marks SOLE the body of each `name: func [spec] [body]` (or `function`;
+// the name may be a set-path, or `set 'name`)
+// among the direct values of a base module's code, and likewise in the spec block
+// of each `name: context [...]` (or `object`) there, in turn; adds the
+// marked series to `marked`. The code comes from the boot image: no Kiv value
+// reaches it or its literals, and it runs once, so the body is reached only
+// by the call that the set-word's expression makes (a word that does not
+// hold the maker would take the blocks as values of their own, discarded),
+// and an object's spec is bound in place and run once by `make object!`. The
+// lexer shares no series, so nothing inside a body is reached from elsewhere.
+struct MakerWords {
+    uint32_t func, function, context, object, set;
+};
+
+void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth, std::vector<Off>& marked) {
     const uint32_t n = block::cells_length(code);
     const Cell* c = block::cells_at(code, code->w1);
-    for (uint32_t i = 0; i + 3 < n; ++i) {
-        if (c[i].type() != TYPE_SET_WORD || c[i + 1].type() != TYPE_WORD || c[i + 2].type() != TYPE_BLOCK ||
-            c[i + 3].type() != TYPE_BLOCK || symbol::resolve(c[i + 1].w2) != func)
+    for (uint32_t i = 0; i < n; ++i) {
+        // The target: a set-word, a set-path, or `set` with a lit-word.
+        uint32_t at = i + 1;
+        const uint32_t target = c[i].type();
+        if (target == TYPE_WORD && i + 1 < n && c[i + 1].type() == TYPE_LIT_WORD &&
+            symbol::resolve(c[i].w2) == makers.set)
+            at = i + 2;
+        else if (target != TYPE_SET_WORD && target != TYPE_SET_PATH)
             continue;
-        buffer_of(c[i + 3].w2)->flags |= series_flag::SOLE;
-        marked.push_back(c[i + 3].w2);
+        if (at + 1 >= n || c[at].type() != TYPE_WORD || c[at + 1].type() != TYPE_BLOCK) continue;
+        const uint32_t maker = symbol::resolve(c[at].w2);
+        if (maker == makers.func || maker == makers.function) {
+            if (at + 2 >= n || c[at + 2].type() != TYPE_BLOCK) continue;
+            buffer_of(c[at + 2].w2)->flags |= series_flag::SOLE;
+            marked.push_back(c[at + 2].w2);
+        } else if ((maker == makers.context || maker == makers.object) && depth < 8) {
+            const Cell spec = c[at + 1];
+            mark_sole_bodies(&spec, makers, depth + 1, marked);
+        }
     }
-    return marked;
 }
 
-void run_module(const char* name) {
+void run_module(const char* name, const MakerWords& makers) {
     stack::TopMark guard;
     Cell* code = push_module(name);
-    std::vector<Off> marked = mark_sole_bodies(code);
+    std::vector<Off> marked;
+    if (makers.func) mark_sole_bodies(code, makers, 0, marked);
     eval_top(code);
     // A body its call did not take (the module failed first) is no longer sole.
     for (Off node : marked) buffer_of(node)->flags &= ~series_flag::SOLE;
@@ -236,9 +254,16 @@ bool group_ran[size_t(Group::COUNT)] = {};
 
 // Runs the modules of a group, each followed by its C++ step.
 void run_group_modules(Group group) {
+    // Only the base group runs before any script: a later group may meet
+    // makers a script has redefined, which could keep what they are given.
+    auto canonical = [](const char* name) { return symbol::resolve(word::load(name).w2); };
+    MakerWords makers{0, 0, 0, 0, 0};
+    if (group == Group::BASE)
+        makers = MakerWords{canonical("func"), canonical("function"), canonical("context"), canonical("object"),
+                            canonical("set")};
     for (const Module& m : MODULES) {
         if (m.group != group) continue;
-        run_module(m.file);
+        run_module(m.file, makers);
         if (m.after) m.after();
     }
 }
