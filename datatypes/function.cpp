@@ -131,15 +131,24 @@ void check_type_block(const Cell* types) {
 
 void check_duplicates(const Cell* spec) {
     Cell s = *spec;
-    std::vector<uint32_t> seen;
+    // The names seen so far: the first ones in place (most specs are short),
+    // the rest in a vector.
+    uint32_t first[32];
+    uint32_t count = 0;
+    std::vector<uint32_t> more;
     uint32_t n = cells_of(&s);
     for (uint32_t i = s.w1; i < n; ++i) {
         Cell c = at(&s, i);
         if (!is_arg_word(c.type()) && c.type() != TYPE_REFINEMENT) continue;
         uint32_t id = symbol::resolve(c.w2);
-        for (uint32_t k : seen)
+        for (uint32_t k = 0; k < count; ++k)
+            if (first[k] == id) fire({"script", "dup-vars"}, c);
+        for (uint32_t k : more)
             if (k == id) fire({"script", "dup-vars"}, c);
-        seen.push_back(id);
+        if (count < 32)
+            first[count++] = id;
+        else
+            more.push_back(id);
     }
 }
 
