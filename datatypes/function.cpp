@@ -265,12 +265,20 @@ struct Collector {
     uint32_t remove_each_sym;
     uint32_t repeat_sym;
 
-    bool ignored(uint32_t canonical) const {
+    // The canonical ids of the ignore list's words, in step with it.
+    std::vector<uint32_t> ignored_ids;
+
+    void note_ignored() {
         uint32_t n = cells_of(ignore);
         for (uint32_t i = 0; i < n; ++i) {
             Cell c = at(ignore, i);
-            if (c.type() == TYPE_WORD && symbol::resolve(c.w2) == canonical) return true;
+            if (c.type() == TYPE_WORD) ignored_ids.push_back(symbol::resolve(c.w2));
         }
+    }
+
+    bool ignored(uint32_t canonical) const {
+        for (uint32_t id : ignored_ids)
+            if (id == canonical) return true;
         return false;
     }
 
@@ -281,6 +289,7 @@ struct Collector {
         w.header &= ~(header::NEW_LINE | header::WORD_SET);
         block::cells_append(result, &w);
         block::cells_append(ignore, &w);
+        ignored_ids.push_back(symbol::resolve(w.w2));
     }
 
     void walk(Cell blk) {
@@ -381,6 +390,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         clamp_index(&b);
         Collector col{result, ignore, fixed::canonical(fixed::SYM_FOREACH), fixed::canonical(fixed::SYM_REMOVE_EACH),
                       fixed::canonical(fixed::SYM_REPEAT)};
+        col.note_ignored();
         col.walk(b);
     }
 
