@@ -107,21 +107,21 @@ Cell* push_module(const char* name) {
 
 // ---- Steps of the module order ---------------------------------------------------------------
 
-// Marks SOLE the body of each `name: func [spec] [body]` (or `function`;
-// the name may be a set-path, or `set 'name`)
-// among the direct values of a base module's code, and likewise in the spec block
-// of each `name: context [...]` (or `object`) there, in turn; adds the
-// marked series to `marked`. The code comes from the boot image: no Kiv value
-// reaches it or its literals, and it runs once, so the body is reached only
-// by the call that the set-word's expression makes (a word that does not
-// hold the maker would take the blocks as values of their own, discarded),
-// and an object's spec is bound in place and run once by `make object!`. The
-// lexer shares no series, so nothing inside a body is reached from elsewhere.
+// Marks SOLE the body of each
+// `name: func [spec] [body]` (or `function`; the name may also be a set-path
+// or `set 'name`) among the direct values of a base module's code, and
+// likewise in the spec block of each `name: context [...]` (or `object`)
+// there, in turn. The code comes from the boot image: no Kiv value reaches
+// it or its literals, and it runs once, so the body is reached only by the
+// call that the expression makes (a word that does not hold the maker would
+// take the blocks as values of their own, discarded), and an object's spec
+// is bound in place and run once by `make object!`. The lexer shares no
+// series, so nothing inside a body is reached from elsewhere.
 struct MakerWords {
     uint32_t func, function, context, object, set;
 };
 
-void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth, std::vector<Off>& marked) {
+void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth) {
     const uint32_t n = block::cells_length(code);
     const Cell* c = block::cells_at(code, code->w1);
     for (uint32_t i = 0; i < n; ++i) {
@@ -138,10 +138,9 @@ void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth, std
         if (maker == makers.func || maker == makers.function) {
             if (at + 2 >= n || c[at + 2].type() != TYPE_BLOCK) continue;
             buffer_of(c[at + 2].w2)->flags |= series_flag::SOLE;
-            marked.push_back(c[at + 2].w2);
         } else if ((maker == makers.context || maker == makers.object) && depth < 8) {
             const Cell spec = c[at + 1];
-            mark_sole_bodies(&spec, makers, depth + 1, marked);
+            mark_sole_bodies(&spec, makers, depth + 1);
         }
     }
 }
@@ -149,11 +148,10 @@ void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth, std
 void run_module(const char* name, const MakerWords& makers) {
     stack::TopMark guard;
     Cell* code = push_module(name);
-    std::vector<Off> marked;
-    if (makers.func) mark_sole_bodies(code, makers, 0, marked);
+    // Each marked body is taken by its call, which clears the mark; a base
+    // module that fails first ends start-up.
+    if (makers.func) mark_sole_bodies(code, makers, 0);
     eval_top(code);
-    // A body its call did not take (the module failed first) is no longer sole.
-    for (Off node : marked) buffer_of(node)->flags &= ~series_flag::SOLE;
 }
 
 // What the constants module cannot write as source: the null handle!.
