@@ -23,6 +23,8 @@
 //   - then the issue #routines and the specification blocks of every
 //     routine table (library/routine_table.h), lexed here so that start-up
 //     does not;
+//   - then the issue #layouts and the call layouts of every native and
+//     action (add_layouts), taken by start-up as the entries' own;
 //   - then each later group that has modules as its word followed by a
 //     binary!: a boot image of its own with no assignments and that
 //     group's modules as literals, decoded only when the group is needed.
@@ -40,6 +42,8 @@
 #include "boot/startup.h"
 #include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
+#include "datatypes/call_layout.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/native.h"
@@ -48,8 +52,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "evaluator/runtime.h"
 #include "library/image.h"
 #include "library/library.h"
@@ -57,6 +63,7 @@
 #include "library/routine_table.h"
 #include "library/serialize.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -85,11 +92,14 @@ std::vector<uint8_t> read_file(const std::string& path) {
 }
 
 // A word (made global) followed by its value, appended to the block.
+// The word is also set in this program's own global context, where the
+// built-ins' layouts are computed (add_layouts).
 void assign(Cell* assignments, const char* name, const Cell& value) {
     Cell* held = stack::push(value);
     Cell w = word::load(name);
     block::cells_append(assignments, &w);
     block::cells_append(assignments, held);
+    (void)context::set_word(&w, held);  // global: no change hook
     stack::pop(1);
 }
 
@@ -259,6 +269,55 @@ void add_routines(Cell* literals) {
     stack::top = saved;
 }
 
+// The call layouts of the built-ins (datatypes/call_layout.h), which
+// start-up takes as each entry's own instead of computing them from the
+// argument lists: the issue #layouts, then a binary! of records
+//   kind (1 byte: 0 native, 1 action), number (4 bytes), length (4 bytes),
+//   the layout's bytes (header, entries, refinement table).
+// The argument lists name typesets that the typesets module defines: it is
+// run here first (it needs only the datatype words and `make`).
+void add_layouts(Cell* literals, const std::string& source_dir) {
+    doing = "library/typesets.kiv (for the built-ins' layouts)";
+    natives::init();
+    parser::init();
+    interpreter::init();
+    const std::vector<uint8_t> text = read_file(source_dir + "/library/typesets.kiv");
+    Cell* saved = stack::top;
+    Cell* name = library::push_utf8("library/typesets.kiv");
+    name->set_type(TYPE_FILE);
+    Cell* code = library::load_script(text.data(), text.size(), name, nullptr);
+    library::eval_top(code);
+    stack::top = saved;
+    std::vector<uint8_t> out;
+    auto put32 = [&out](uint32_t v) {
+        for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k)));
+    };
+    auto add = [&](const char* word, uint32_t type, uint32_t number) {
+        doing = std::string("the layout of ") + word;
+        Cell w = word::load(word);
+        const Cell v = *context::get_word(&w);
+        if (v.type() != type || v.w1 != number) fail("not the built-in of its number");
+        const std::vector<uint8_t> bytes = interpreter::spec::layout_bytes(v);
+        out.push_back(type == TYPE_ACTION ? 1 : 0);
+        put32(number);
+        put32(uint32_t(bytes.size()));
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    };
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) add(natives::NAMES[n - 1], TYPE_NATIVE, n);
+    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+        if (actions::slot_name(s)[0]) add(actions::slot_name(s), TYPE_ACTION, s);
+    Cell key = word::load("layouts");
+    key.set_type(TYPE_ISSUE);
+    block::cells_append(literals, &key);
+    Cell* bin = stack::push(none::cell());
+    *bin = Cell{TYPE_BINARY, 0, memory::alloc_bytes(uint32_t(out.size())), 0};
+    SeriesBuffer* b = buffer_of(bin->w2);
+    std::memcpy(b->head_ptr(), out.data(), out.size());
+    b->tail = b->head + uint32_t(out.size());
+    block::cells_append(literals, bin);
+    stack::top = saved;
+}
+
 // Every found file must be a listed module (or the actions' specification).
 void check_found(int count, char** found) {
     for (int i = 0; i < count; ++i) {
@@ -335,6 +394,7 @@ int main(int argc, char** argv) {
         for (const Module& m : MODULES)
             if (m.group == library::Group::BASE) add_module(literals, source_dir, m.file);
         add_routines(literals);
+        add_layouts(literals, source_dir);
         add_group(literals, source_dir, library::Group::ENGINE);
         add_group(literals, source_dir, library::Group::CONSOLE);
         add_group(literals, source_dir, library::Group::PREPROCESSOR);

@@ -176,7 +176,8 @@ void entry(int argc, char** argv) {
                 cli::attach_output();
                 library::set_command_line(argc, argv);
                 library::run_modules();
-                interpreter::spec::close_builtin_layouts();
+                library::close_builtins();
+                memory::note_base_heap();
                 memory::torture_on = true;
                 status = launch(argc, argv);
             },

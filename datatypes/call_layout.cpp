@@ -40,11 +40,7 @@ void typeset_of(const Cell* types, uint32_t out[3]) {
         out[0] = d.w1, out[1] = d.w2, out[2] = d.w3;
         return;
     }
-    Cell* saved = stack::top;
-    Cell* tmp = block::push_only(1);
-    Cell* ts = typeset::make_in_from_block(tmp, &t);
-    Cell c = *ts;
-    stack::top = saved;
+    const Cell c = typeset::from_block(&t);
     out[0] = c.w1, out[1] = c.w2, out[2] = c.w3;
 }
 
@@ -62,6 +58,7 @@ std::vector<uint8_t> layout_bytes(const Cell& fn) {
     SpecHeader h{};
     bool in_local = false;
     uint32_t n = series::count(spec.w2);
+    all.reserve(n);
     Cell default_ts = typeset::default_set();
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *block::cells_at(&spec, i);
@@ -196,13 +193,69 @@ Off build_typed_spec(const Cell* fn) {
 
 namespace {
 bool builtins_closed = false;
+// Set when the entries' own layouts came from the boot image.
+bool own_from_image = false;
+
+// The entries' own layouts, by kind and number: plain copies (a layout
+// refers to no node), so they outlive any collection or restart. Only the
+// shape is compared (the symbols of the entries are not).
+struct Own {
+    SpecHeader header{};
+    std::vector<SpecEntry> entries;
+    bool known = false;
+};
+std::vector<Own> own[2];
+
+void record_own(Own& o, const uint8_t* head) {
+    const SpecHeader* h = reinterpret_cast<const SpecHeader*>(head);
+    o.header = *h;
+    o.entries.assign(entry_in(head, 0), entry_in(head, 0) + h->entries);
+    o.known = true;
+}
 }  // namespace
 
 bool builtin_layouts_closed() {
     return builtins_closed;
 }
 
+bool take_own_layouts(const uint8_t* data, uint32_t size) {
+    auto read32 = [data](uint32_t at) {
+        uint32_t v;
+        std::memcpy(&v, data + at, 4);
+        return v;
+    };
+    std::vector<Own> taken[2];
+    for (uint32_t at = 0; at < size;) {
+        if (size - at < 9) return false;
+        const uint32_t kind = data[at];
+        const uint32_t number = read32(at + 1);
+        const uint32_t length = read32(at + 5);
+        at += 9;
+        if (kind > 1 || number == 0 || number > 0xFFFF || length > size - at || length < sizeof(SpecHeader))
+            return false;
+        // The header and entries are copied out: the bytes need not be aligned.
+        std::vector<uint8_t> bytes(data + at, data + at + length);
+        const SpecHeader* h = reinterpret_cast<const SpecHeader*>(bytes.data());
+        if (h->entries > (length - sizeof(SpecHeader)) / sizeof(SpecEntry)) return false;
+        // A layout start-up made already must be the same.
+        const uint32_t type = kind ? TYPE_ACTION : TYPE_NATIVE;
+        if (number < own[kind].size() && own[kind][number].known && !builtin_layout_fits(type, number, bytes.data()))
+            return false;
+        if (number >= taken[kind].size()) taken[kind].resize(number + 1);
+        record_own(taken[kind][number], bytes.data());
+        at += length;
+    }
+    own[0] = std::move(taken[0]);
+    own[1] = std::move(taken[1]);
+    own_from_image = true;
+    return true;
+}
+
 void close_builtin_layouts() {
+    if (own_from_image) {
+        builtins_closed = true;
+        return;
+    }
     const Off g = context::global();
     // By index: a layout's allocation may move the values buffer.
     for (uint32_t i = 0; i < series::count(context::cell(g)->w2); ++i) {
@@ -218,23 +271,16 @@ void close_builtin_layouts() {
 }
 
 bool builtin_layout_fits(uint32_t type, uint32_t number, const uint8_t* head) {
-    // The entries' own layouts, by kind and number: plain copies (a layout
-    // refers to no node), so they outlive any collection or restart.
-    struct Own {
-        SpecHeader header{};
-        std::vector<SpecEntry> entries;
-        bool known = false;
-    };
-    static std::vector<Own> own[2];
     std::vector<Own>& table = own[type == TYPE_ACTION ? 1 : 0];
-    if (number >= table.size()) table.resize(number + 1);
+    if (number >= table.size()) {
+        if (builtins_closed) return false;
+        table.resize(number + 1);
+    }
     const SpecHeader* h = reinterpret_cast<const SpecHeader*>(head);
     Own& o = table[number];
     if (!o.known) {
         if (builtins_closed) return false;
-        o.header = *h;
-        o.entries.assign(entry_in(head, 0), entry_in(head, 0) + h->entries);
-        o.known = true;
+        record_own(o, head);
         return true;
     }
     if (h->fixed != o.header.fixed || h->refinements != o.header.refinements || h->entries != o.header.entries)

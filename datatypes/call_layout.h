@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/native.h"
 #include "datatypes/typeset.h"
@@ -98,9 +99,10 @@ Off build_typed_spec(const Cell* fn);
 // The layouts of native! and action! values are held to their entries'
 // own. An entry reads its arguments by position and trusts their types, so
 // a value made with another argument list (`make native! [[a] 5]`) would
-// make it read cells it was never given. The entry's own layout is the
-// first one made for its number while start-up runs (from the built-in
-// values' argument lists). Once start-up has closed them, a layout fits
+// make it read cells it was never given. The entry's own layout is the one
+// the boot image tool computed from the built-in values' argument lists
+// (take_own_layouts), or, for an image without them, the first one made for
+// its number while start-up runs. Once start-up has closed them, a layout fits
 // when it has the same fixed arguments, fetch modes, types and refinements
 // with the same argument counts (the interpreter's quick forms of some
 // natives rely on the types too); a number with no layout of its own fits
@@ -112,6 +114,13 @@ bool builtin_layout_fits(uint32_t type, uint32_t number, const uint8_t* head);
 // it once the library has run, before any script.
 void close_builtin_layouts();
 bool builtin_layouts_closed();
+// Takes the entries' own layouts from the records the boot image tool
+// wrote (boot/make_image.cpp, add_layouts): close_builtin_layouts then
+// closes them without computing any. False (and nothing taken) when the
+// records are malformed or one differs from a layout made already.
+bool take_own_layouts(const uint8_t* data, uint32_t size);
+// The layout of a callable source value, as bytes (nothing linked).
+std::vector<uint8_t> layout_bytes(const Cell& fn);
 // build_typed_spec without the check of a native's or action's layout
 // against its entry's.
 Off build_layout(const Cell* fn);

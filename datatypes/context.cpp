@@ -180,38 +180,12 @@ void init() {
 
 // ---- Lookup and addition -----------------------------------------------------------------------
 
-namespace {
-
-// The scan gives the index's answer: case variants share one probe
-// sequence and enter it in order of addition (words are never removed), so
-// the probe meets the earliest matching word, as the scan does. A
-// case-insensitive look-up is one pass: the exact symbol or its canonical
-// form, whichever comes first (outside the global context every word was
-// added by a case-insensitive look-up, so there is at most one match).
-int32_t scan_words(const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
-    if (!case_insensitive) {
-        for (uint32_t i = 0; i < n; ++i)
-            if (words[i].w2 == symbol) return int32_t(i);
-        return -1;
-    }
-    uint32_t count;
-    const Cell* symbols = hashtable::symbol_cells(&count);
-    uint32_t canon = hashtable::canonical_in(symbols, count, symbol);
-    for (uint32_t i = 0; i < n; ++i) {
-        uint32_t s = words[i].w2;
-        if (s == symbol || hashtable::canonical_in(symbols, count, s) == canon) return int32_t(i);
-    }
-    return -1;
-}
-
-}  // namespace
-
 // Contexts of up to SCAN_WORDS words are searched by a scan of the words
 // series instead of the index: fewer instructions than hashing and probing.
 int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive) {
     const SeriesBuffer* b = buffer_of(words_node(ctx));
     uint32_t n = b->byte_count() >> 4;
-    if (n <= SCAN_WORDS) return scan_words(b->head_cell(), n, symbol, case_insensitive);
+    if (n <= SCAN_WORDS) return hashtable::scan_symbols(b->head_cell(), n, symbol, case_insensitive);
     return hashtable::find_symbol(table(ctx), symbol, case_insensitive, 0);
 }
 

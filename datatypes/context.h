@@ -133,7 +133,7 @@ int32_t find_word(Off ctx, uint32_t symbol, bool case_insensitive);
 // interpreter's object field steps: a small context other than the global
 // one is scanned for the very symbol first (the only word that can match
 // there, by the invariant above).
-constexpr uint32_t SCAN_WORDS = 16;
+constexpr uint32_t SCAN_WORDS = hashtable::SMALL_WORDS;
 inline int32_t find_bound_word(Off ctx, const Cell* word) {
     const SeriesBuffer* b = buffer_of(words_node(ctx));
     uint32_t n = b->byte_count() >> 4;

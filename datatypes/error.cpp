@@ -82,28 +82,43 @@ Cell make_string(const char* text) {
     return s;
 }
 
-// A global word of `argN`, typed as asked.
-Cell arg_word(uint8_t n, uint32_t type) {
-    char name[5] = {'a', 'r', 'g', char('0' + n), 0};
-    Cell w = word::make_global(symbol::make(name));
+// A global word of `argN`, typed as asked. The catalog names the same few
+// words many times: each is made once per build of the catalog.
+struct ArgWords {
+    Cell made[10] = {};
+    bool have[10] = {};
+};
+
+Cell arg_word(ArgWords& words, uint8_t n, uint32_t type) {
+    Cell w;
+    if (n < 10 && words.have[n]) {
+        w = words.made[n];
+    } else {
+        char name[5] = {'a', 'r', 'g', char('0' + n), 0};
+        w = word::make_global(symbol::make(name));
+        if (n < 10) {
+            words.made[n] = w;
+            words.have[n] = true;
+        }
+    }
     w.header = type;
     return w;
 }
 
 // The value of one template of the constant catalog.
-Cell template_value(const cat::Template& t) {
+Cell template_value(const cat::Template& t, ArgWords& words) {
     switch (t.shape) {
         case cat::Shape::STRING:
             return make_string(t.pieces[0].text);
         case cat::Shape::WORD:
-            return arg_word(t.pieces[0].arg, TYPE_WORD);
+            return arg_word(words, t.pieces[0].arg, TYPE_WORD);
         case cat::Shape::BLOCK:
         default: {
             Cell blk{TYPE_NONE, 0, 0, 0};
             block::make_at(&blk, t.count);
             for (int k = 0; k < t.count; ++k) {
                 const cat::Piece& p = t.pieces[k];
-                Cell v = p.is_arg() ? arg_word(p.arg, p.get_word ? TYPE_GET_WORD : TYPE_WORD)
+                Cell v = p.is_arg() ? arg_word(words, p.arg, p.get_word ? TYPE_GET_WORD : TYPE_WORD)
                                     : make_string(p.text);
                 block::cells_append(&blk, &v);
             }
@@ -113,13 +128,14 @@ Cell template_value(const cat::Template& t) {
 }
 
 Cell build_catalog_object() {
+    ArgWords words;
     Off root_ctx = context::create(cat::CATEGORY_COUNT, false, true, 0, context::KIND_OBJECT);
     for (int c = 0; c < cat::CATEGORY_COUNT; ++c) {
         const cat::CategoryEntry& e = cat::category(c);
         Off cc = context::create(uint32_t(e.id_count) + 2, false, true, 0, context::KIND_OBJECT);
         add_field(cc, "code", int_cell(e.code));
         add_field(cc, "type", make_string(e.type_text));
-        for (int i = 0; i < e.id_count; ++i) add_field(cc, e.ids[i].name, template_value(e.ids[i].tmpl));
+        for (int i = 0; i < e.id_count; ++i) add_field(cc, e.ids[i].name, template_value(e.ids[i].tmpl, words));
         Cell obj = object::cell(cc, object::next_class_id(), 0);
         *context::self_cell(cc) = obj;
         add_field(root_ctx, e.name, obj);

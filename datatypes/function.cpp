@@ -40,6 +40,37 @@ inline void clamp_index(Cell* blk) {
     if (blk->w1 > n) blk->w1 = n;
 }
 
+// True when the cells of a block from index 0 are exactly what a deep copy
+// (parens and paths too) would make of them: each nested block-like cell at
+// its head with a clear third word and no hash! among them (a copy makes a
+// hash! a block). Bounded in depth; deeper code is copied.
+bool copy_would_match(Off node, int depth) {
+    if (depth > 32) return false;
+    const SeriesBuffer* b = buffer_of(node);
+    const Cell* c = b->head_cell();
+    const Cell* end = b->tail_cell();
+    for (; c != end; ++c) {
+        const uint32_t t = c->type();
+        if (!is_any_block(t) && t != TYPE_HASH) continue;
+        if (t == TYPE_HASH || c->w1 != 0 || c->w3 != 0 || !copy_would_match(c->w2, depth + 1)) return false;
+    }
+    return true;
+}
+
+// A body block marked SOLE (module code run once from the boot image, passed
+// here by its only evaluation: library/library.cpp) is taken as the body
+// itself when the copy would equal it; the mark is cleared, so it is taken
+// once. Anything else is copied.
+bool take_sole_body(const Cell& b, Cell* body) {
+    if (b.type() != TYPE_BLOCK || b.w1 != 0) return false;
+    SeriesBuffer* buf = buffer_of(b.w2);
+    if (!(buf->flags & series_flag::SOLE)) return false;
+    buf->flags &= ~series_flag::SOLE;
+    if (!copy_would_match(b.w2, 0)) return false;
+    *body = Cell{TYPE_BLOCK, 0, b.w2, 0};
+    return true;
+}
+
 inline bool is_arg_word(uint32_t t) {
     return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
 }
@@ -100,15 +131,24 @@ void check_type_block(const Cell* types) {
 
 void check_duplicates(const Cell* spec) {
     Cell s = *spec;
-    std::vector<uint32_t> seen;
+    // The names seen so far: the first ones in place (most specs are short),
+    // the rest in a vector.
+    uint32_t first[32];
+    uint32_t count = 0;
+    std::vector<uint32_t> more;
     uint32_t n = cells_of(&s);
     for (uint32_t i = s.w1; i < n; ++i) {
         Cell c = at(&s, i);
         if (!is_arg_word(c.type()) && c.type() != TYPE_REFINEMENT) continue;
         uint32_t id = symbol::resolve(c.w2);
-        for (uint32_t k : seen)
+        for (uint32_t k = 0; k < count; ++k)
+            if (first[k] == id) fire({"script", "dup-vars"}, c);
+        for (uint32_t k : more)
             if (k == id) fire({"script", "dup-vars"}, c);
-        seen.push_back(id);
+        if (count < 32)
+            first[count++] = id;
+        else
+            more.push_back(id);
     }
 }
 
@@ -225,12 +265,20 @@ struct Collector {
     uint32_t remove_each_sym;
     uint32_t repeat_sym;
 
-    bool ignored(uint32_t canonical) const {
+    // The canonical ids of the ignore list's words, in step with it.
+    std::vector<uint32_t> ignored_ids;
+
+    void note_ignored() {
         uint32_t n = cells_of(ignore);
         for (uint32_t i = 0; i < n; ++i) {
             Cell c = at(ignore, i);
-            if (c.type() == TYPE_WORD && symbol::resolve(c.w2) == canonical) return true;
+            if (c.type() == TYPE_WORD) ignored_ids.push_back(symbol::resolve(c.w2));
         }
+    }
+
+    bool ignored(uint32_t canonical) const {
+        for (uint32_t id : ignored_ids)
+            if (id == canonical) return true;
         return false;
     }
 
@@ -241,6 +289,7 @@ struct Collector {
         w.header &= ~(header::NEW_LINE | header::WORD_SET);
         block::cells_append(result, &w);
         block::cells_append(ignore, &w);
+        ignored_ids.push_back(symbol::resolve(w.w2));
     }
 
     void walk(Cell blk) {
@@ -341,6 +390,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         clamp_index(&b);
         Collector col{result, ignore, fixed::canonical(fixed::SYM_FOREACH), fixed::canonical(fixed::SYM_REMOVE_EACH),
                       fixed::canonical(fixed::SYM_REPEAT)};
+        col.note_ignored();
         col.walk(b);
     }
 
@@ -378,7 +428,8 @@ Off init_context(const Cell* spec_in, const Cell* body_in, Off context, uint32_t
     if (has_body) {
         Cell b = *body_in;
         clamp_index(&b);
-        block::copy_part(&b, body, true, true);  // parens too: binding must not reach the original
+        // Parens too: binding must not reach the original.
+        if (!take_sole_body(b, body)) block::copy_part(&b, body, true, true);
     }
 
     Cell fn;

@@ -19,6 +19,9 @@ namespace kiv::datatype {
 NameRecord names[TYPE_ID_LIMIT + 1];
 ActionEntry action_table[(TYPE_ID_LIMIT + 1) * 256];
 uint32_t highest_type_id = 0;
+// Set by the first registration after init_tables: a table never filled is
+// still all zero (static storage) and is not written again (it is large).
+bool action_table_filled = false;
 
 namespace {
 // The datatype-name words are roots.
@@ -31,7 +34,10 @@ void init_tables() {
     collector::unregister_marker(&mark_names);
     collector::register_marker(&mark_names);
     for (auto& n : names) n = NameRecord{nullptr, 0, Cell{0, 0, 0, 0}};
-    for (auto& e : action_table) e = nullptr;
+    if (action_table_filled) {
+        for (auto& e : action_table) e = nullptr;
+        action_table_filled = false;
+    }
     highest_type_id = 0;
 }
 
@@ -46,6 +52,7 @@ void register_type(const Registration& reg) {
         lowlevel::print_line({"*** Datatype Error: invalid type id: ", int32_t(reg.id)});
         lowlevel::quit(lowlevel::ERR_ASSERTION, lowlevel::caller_address());
     }
+    action_table_filled = true;
     if (reg.id > highest_type_id) highest_type_id = reg.id;
     NameRecord& rec = names[reg.id];
     rec.name = reg.name;

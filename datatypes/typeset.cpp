@@ -71,7 +71,7 @@ Cell* make_in_default(const Cell* block) {
     return make_in(block, DEFAULT_W1, 0xFFFFFFFFu, 0xFFFFFFFFu);
 }
 
-Cell* make_in_from_block(const Cell* block, const Cell* spec) {
+Cell from_block(const Cell* spec) {
     Cell s = *spec;
     Cell ts = empty();
     uint32_t n = block::cells_length(&s);
@@ -85,6 +85,11 @@ Cell* make_in_from_block(const Cell* block, const Cell* spec) {
             fire({"script", "invalid-type-spec"}, item);
         }
     }
+    return ts;
+}
+
+Cell* make_in_from_block(const Cell* block, const Cell* spec) {
+    const Cell ts = from_block(spec);
     Cell* c = block_alloc_tail(block);
     *c = ts;
     return c;

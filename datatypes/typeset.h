@@ -68,6 +68,8 @@ Cell* make_in_default(const Cell* block);
 // block is skipped; anything else raises script invalid-type-spec with the
 // value as written.
 Cell* make_in_from_block(const Cell* block, const Cell* spec);
+// The same typeset as a value (nothing is allocated).
+Cell from_block(const Cell* spec);
 // Adds a datatype!, a typeset!, or the value of a word! naming one of them
 // (an unset word raises script no-value); anything else raises script
 // invalid-arg with the value as passed.

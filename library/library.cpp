@@ -10,6 +10,7 @@
 
 #include "datatypes/action_dispatch.h"
 #include "datatypes/block.h"
+#include "datatypes/call_layout.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -78,12 +79,25 @@ Cell* load_text(const uint8_t* text, uint64_t size) {
 uint32_t modules_at = 0;
 uint32_t module_cells = 0;
 
+// True when the file! names exactly the ASCII text `name` (module names are
+// ASCII source paths), compared in place.
+bool file_names(const Cell& file, const char* name, uint32_t length) {
+    const SeriesBuffer* b = buffer_of(file.w2);
+    const uint32_t unit = b->unit();
+    const uint32_t count = b->byte_count() / unit;
+    if (file.w1 > count || count - file.w1 != length) return false;
+    const uint8_t* p = b->head_ptr() + size_t(file.w1) * unit;
+    for (uint32_t i = 0; i < length; ++i)
+        if (string::get_char(p + size_t(i) * unit, unit) != uint8_t(name[i])) return false;
+    return true;
+}
+
 // The code of a module of the boot image, pushed on the data stack.
 Cell* push_module(const char* name) {
     const uint32_t length = uint32_t(std::strlen(name));
     for (uint32_t i = 0; i + 1 < module_cells; i += 2) {
         const Cell file = *root::at(modules_at + i);
-        if (file.type() != TYPE_FILE || to_utf8(file).compare(0, std::string::npos, name, length) != 0) continue;
+        if (file.type() != TYPE_FILE || !file_names(file, name, length)) continue;
         const Cell code = *root::at(modules_at + i + 1);
         if (code.type() != TYPE_BLOCK) break;
         return stack::push(code);
@@ -93,9 +107,51 @@ Cell* push_module(const char* name) {
 
 // ---- Steps of the module order ---------------------------------------------------------------
 
-void run_module(const char* name) {
+// Marks SOLE the body of each
+// `name: func [spec] [body]` (or `function`; the name may also be a set-path
+// or `set 'name`) among the direct values of a base module's code, and
+// likewise in the spec block of each `name: context [...]` (or `object`)
+// there, in turn. The code comes from the boot image: no Kiv value reaches
+// it or its literals, and it runs once, so the body is reached only by the
+// call that the expression makes (a word that does not hold the maker would
+// take the blocks as values of their own, discarded), and an object's spec
+// is bound in place and run once by `make object!`. The lexer shares no
+// series, so nothing inside a body is reached from elsewhere.
+struct MakerWords {
+    uint32_t func, function, context, object, set;
+};
+
+void mark_sole_bodies(const Cell* code, const MakerWords& makers, int depth) {
+    const uint32_t n = block::cells_length(code);
+    const Cell* c = block::cells_at(code, code->w1);
+    for (uint32_t i = 0; i < n; ++i) {
+        // The target: a set-word, a set-path, or `set` with a lit-word.
+        uint32_t at = i + 1;
+        const uint32_t target = c[i].type();
+        if (target == TYPE_WORD && i + 1 < n && c[i + 1].type() == TYPE_LIT_WORD &&
+            symbol::resolve(c[i].w2) == makers.set)
+            at = i + 2;
+        else if (target != TYPE_SET_WORD && target != TYPE_SET_PATH)
+            continue;
+        if (at + 1 >= n || c[at].type() != TYPE_WORD || c[at + 1].type() != TYPE_BLOCK) continue;
+        const uint32_t maker = symbol::resolve(c[at].w2);
+        if (maker == makers.func || maker == makers.function) {
+            if (at + 2 >= n || c[at + 2].type() != TYPE_BLOCK) continue;
+            buffer_of(c[at + 2].w2)->flags |= series_flag::SOLE;
+        } else if ((maker == makers.context || maker == makers.object) && depth < 8) {
+            const Cell spec = c[at + 1];
+            mark_sole_bodies(&spec, makers, depth + 1);
+        }
+    }
+}
+
+void run_module(const char* name, const MakerWords& makers) {
     stack::TopMark guard;
-    eval_top(push_module(name));
+    Cell* code = push_module(name);
+    // Each marked body is taken by its call, which clears the mark; a base
+    // module that fails first ends start-up.
+    if (makers.func) mark_sole_bodies(code, makers, 0);
+    eval_top(code);
 }
 
 // What the constants module cannot write as source: the null handle!.
@@ -196,9 +252,16 @@ bool group_ran[size_t(Group::COUNT)] = {};
 
 // Runs the modules of a group, each followed by its C++ step.
 void run_group_modules(Group group) {
+    // Only the base group runs before any script: a later group may meet
+    // makers a script has redefined, which could keep what they are given.
+    auto canonical = [](const char* name) { return symbol::resolve(word::load(name).w2); };
+    MakerWords makers{0, 0, 0, 0, 0};
+    if (group == Group::BASE)
+        makers = MakerWords{canonical("func"), canonical("function"), canonical("context"), canonical("object"),
+                            canonical("set")};
     for (const Module& m : MODULES) {
         if (m.group != group) continue;
-        run_module(m.file);
+        run_module(m.file, makers);
         if (m.after) m.after();
     }
 }
@@ -240,6 +303,17 @@ void bind_builtins() {
     // initialisation (its size is computed then, in another file).
     if (!image_bytes) use_image(BOOT_IMAGE, BOOT_IMAGE_SIZE);
     modules_at = kivbin::load_boot(image_bytes, image_size, false, &module_cells);
+}
+
+void close_builtins() {
+    // The built-ins' own call layouts, computed by the image tool; an image
+    // without them (tests make such) leaves them to be computed here.
+    if (const Cell* layouts = find_boot_literal(TYPE_ISSUE, "layouts", nullptr)) {
+        const SeriesBuffer* b = layouts->type() == TYPE_BINARY ? buffer_of(layouts->w2) : nullptr;
+        if (!b || !interpreter::spec::take_own_layouts(b->head_ptr(), b->byte_count()))
+            broken_build("the boot image's #layouts are malformed or differ from the layouts start-up made");
+    }
+    interpreter::spec::close_builtin_layouts();
 }
 
 Cell* push_module_code(const char* name) {

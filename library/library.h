@@ -48,6 +48,10 @@
 namespace kiv::library {
 
 void bind_builtins();
+// Once the base group has run: the built-ins' own call layouts taken from
+// the boot image (or computed) and closed (interpreter::spec::
+// close_builtin_layouts).
+void close_builtins();
 
 // The boot image bind_builtins decodes: the executable's own unless another
 // is given before start-up (a test's damaged one); the bytes must stay

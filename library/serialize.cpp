@@ -832,7 +832,25 @@ class ByteIn {
         need(1);
         return data_[pos_++];
     }
-    uint32_t read_varint() {
+    // Most varints are one or two bytes: those are read inline.
+    [[gnu::always_inline]] uint32_t read_varint() {
+        if (end_ - pos_ >= 2) [[likely]] {
+            const uint32_t b0 = data_[pos_];
+            if (b0 < 0x80) {
+                ++pos_;
+                return b0;
+            }
+            const uint32_t b1 = data_[pos_ + 1];
+            if (b1 < 0x80) {
+                pos_ += 2;
+                return (b0 & 0x7F) | (b1 << 7);
+            }
+        } else if (pos_ < end_ && data_[pos_] < 0x80) {
+            return data_[pos_++];
+        }
+        return read_long_varint();
+    }
+    [[gnu::noinline]] uint32_t read_long_varint() {
         uint32_t v = 0;
         for (int k = 0; k < 5; ++k) {
             const uint8_t b = read_byte();

@@ -72,10 +72,13 @@ uint64_t quarantine_limit = 0;
 // again after the next, or a node frame released and soon made again, then
 // costs one memset instead of a page fault for each of its pages (a fault
 // costs far more than clearing the page). Never while a quarantine is in
-// force, whose released pages must fault.
+// force, whose released pages must fault. Kept pages stay resident, so
+// only a little is kept: node frames and small series frames; the series
+// frames a collection releases are those the growth policy no longer
+// wants, and their pages go back to the system.
 std::map<uint64_t, uint64_t> kept_ranges;
 uint64_t kept_bytes = 0;
-constexpr uint64_t KEEP_LIMIT = uint64_t(16) << 20;
+constexpr uint64_t KEEP_LIMIT = uint64_t(1) << 20;
 
 uint64_t round_pages(uint64_t bytes) {
     return (bytes + PAGE_SIZE - 1) & ~uint64_t(PAGE_SIZE - 1);

@@ -366,14 +366,10 @@ void compact_series_frames() {
         SeriesFrame* f = at<SeriesFrame>(o);
         Off next = f->next;
         compact_frame(f, prev);
-        if (f->first_free == f->data_start() && next) {
-            memory::release_series_frame(f);
-            figures.released_frames++;
-        } else {
-            prev = f;
-        }
+        prev = f;
         o = next;
     }
+    figures.released_frames += memory::trim_series_frames();
     // Allocation resumes in the first frame; it moves on when that is full.
     memory::record.current_series_frame = memory::record.first_series_frame;
 }

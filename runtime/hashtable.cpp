@@ -1104,28 +1104,31 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
     return pos + 1;
 }
 
-namespace {
-// A word table without an index (SMALL_WORDS words at most): its words are
-// scanned in order of addition. The scan meets the word the probe would:
-// case variants share one probe sequence and enter it in order of addition
-// (words are never removed), so the probe also meets the earliest match.
-// The index is built when a word past SMALL_WORDS is added.
-int32_t find_small_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context, int32_t* added) {
-    Record* r = rec(table);
-    const Cell* base = cells(r->values);
-    const uint32_t n = cell_count(r->values);
+int32_t scan_symbols(const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive) {
     if (!case_insensitive) {
         for (uint32_t i = 0; i < n; ++i)
-            if (base[i].w2 == symbol) return int32_t(i);
-    } else {
-        uint32_t count;
-        const Cell* symbols = symbol_cells(&count);
-        const uint32_t canon = canonical_in(symbols, count, symbol);
-        for (uint32_t i = 0; i < n; ++i) {
-            const uint32_t s = base[i].w2;
-            if (s == symbol || canonical_in(symbols, count, s) == canon) return int32_t(i);
-        }
+            if (words[i].w2 == symbol) return int32_t(i);
+        return -1;
     }
+    uint32_t count;
+    const Cell* symbols = symbol_cells(&count);
+    const uint32_t canon = canonical_in(symbols, count, symbol);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t s = words[i].w2;
+        if (s == symbol || canonical_in(symbols, count, s) == canon) return int32_t(i);
+    }
+    return -1;
+}
+
+namespace {
+// A word table without an index (SMALL_WORDS words at most): its words are
+// scanned in order of addition (scan_symbols). The index is built when a
+// word past SMALL_WORDS is added.
+int32_t find_small_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context, int32_t* added) {
+    Record* r = rec(table);
+    const uint32_t n = cell_count(r->values);
+    const int32_t found = scan_symbols(cells(r->values), n, symbol, case_insensitive);
+    if (found >= 0) return found;
     if (!context) return -1;
     if (n >= SMALL_WORDS) {
         rebuild(table, initial_buckets(n + 1));

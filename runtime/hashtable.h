@@ -371,6 +371,13 @@ uint32_t find_string(Off table, const uint8_t* utf8, uint32_t length, bool any_c
 // value_cells 2 and no value block) has no index (no buckets) until a word
 // past that many is added: its look-ups scan the words.
 constexpr uint32_t SMALL_WORDS = 16;
+// The scan of a small word table, also used by callers that hold the words
+// of a small context: the 0-based index of the first word whose symbol is
+// `symbol` (case_insensitive: either it or a word of the same canonical id),
+// or -1. It meets the word the index's probe would: case variants share one
+// probe sequence and enter it in order of addition (words are never
+// removed), so the probe also meets the earliest match.
+int32_t scan_symbols(const Cell* words, uint32_t n, uint32_t symbol, bool case_insensitive);
 int32_t find_symbol(Off table, uint32_t symbol, bool case_insensitive, Off context,
                     int32_t* added = nullptr);
 

@@ -3,7 +3,9 @@
 #include <link.h>
 #include <pthread.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -15,6 +17,9 @@
 #include <numbers>
 
 #include "platform/console_output.h"
+
+// The C library's record of where the main thread's stack ended at start.
+extern "C" void* __libc_stack_end;
 
 namespace kiv::lowlevel {
 
@@ -370,6 +375,67 @@ int32_t fault_error_number(int signo, int code, bool stack_overflow) {
     }
 }
 
+// The main thread's stack as the C library's thread attributes give it: it
+// ends at the page after the C library's recorded stack end; its size is the
+// stack limit less what lies above that page in the mapping holding it (page
+// aligned), at most the room down to the mapping before. The mappings are
+// read with plain reads and parsed by hand (the library's own way parses
+// each line with a formatted scan, most of start-up's cost for this).
+bool main_thread_stack(uintptr_t* low, size_t* size) {
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_STACK, &rl) != 0) return false;
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t at = reinterpret_cast<uintptr_t>(__libc_stack_end);
+    const uintptr_t stack_end = (at & -page) + page;
+    // Each line starts "from-to " in hexadecimal; the rest is skipped.
+    enum { FROM, TO, REST } state = FROM;
+    uintptr_t from = 0, to = 0, last_to = 0;
+    bool found = false;
+    char buf[4096];
+    for (;;) {
+        ssize_t got = read(fd, buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        for (ssize_t i = 0; i < got && !found; ++i) {
+            const char ch = buf[i];
+            if (ch == '\n') {
+                state = FROM;
+                from = to = 0;
+                continue;
+            }
+            if (state == REST) {
+                const void* nl = std::memchr(buf + i, '\n', size_t(got - i));
+                if (!nl) break;
+                i = static_cast<const char*>(nl) - buf - 1;
+                continue;
+            }
+            int digit = ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10 : -1;
+            if (digit >= 0) {
+                uintptr_t& n = state == FROM ? from : to;
+                n = n << 4 | uintptr_t(digit);
+            } else if (state == FROM && ch == '-') {
+                state = TO;
+            } else {
+                if (state == TO && ch == ' ') {
+                    if (from <= at && at < to) found = true;
+                    else last_to = to;
+                }
+                state = REST;
+            }
+        }
+        if (found) break;
+    }
+    close(fd);
+    if (!found) return false;
+    size_t n = size_t(rl.rlim_cur - (to - stack_end)) & -page;
+    if (n > stack_end - last_to) n = stack_end - last_to;
+    *low = stack_end - n;
+    *size = n;
+    return true;
+}
+
 bool thread_stack(uintptr_t* low, size_t* size) {
     struct Bounds {
         bool asked = false, known = false;
@@ -380,7 +446,9 @@ bool thread_stack(uintptr_t* low, size_t* size) {
     if (!bounds.asked) {
         bounds.asked = true;
         pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        if (getpid() == gettid()) {
+            bounds.known = main_thread_stack(&bounds.low, &bounds.size);
+        } else if (pthread_getattr_np(pthread_self(), &attr) == 0) {
             void* addr = nullptr;
             size_t n = 0;
             if (pthread_attr_getstack(&attr, &addr, &n) == 0) {

@@ -152,9 +152,12 @@ int32_t fault_error_number(int signo, int si_code, bool stack_overflow);
 void install_fault_handlers();
 
 // The calling thread's stack: its lowest address and size. Asked of the
-// system once per thread (reading the bounds parses /proc/self/maps) and
+// system once per thread (for the main thread, from /proc/self/maps) and
 // remembered. False when the system does not tell.
 bool thread_stack(uintptr_t* low, size_t* size);
+// What thread_stack gives for the main thread: the bounds the C library's
+// thread attributes give it, read from /proc/self/maps without stdio.
+bool main_thread_stack(uintptr_t* low, size_t* size);
 
 // ---- Tracked heap -----------------------------------------------------------
 

@@ -150,37 +150,66 @@ SeriesFrame* find_series_frame(uint64_t need) {
     return nullptr;
 }
 
+// Bytes in use and free in the series frames.
+struct FrameUse {
+    uint64_t used = 0;
+    uint64_t room = 0;
+};
+FrameUse frame_use() {
+    FrameUse u;
+    for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
+        const SeriesFrame* g = at<SeriesFrame>(o);
+        u.used += g->first_free - g->data_start();
+        u.room += g->free_bytes();
+    }
+    return u;
+}
+
+// Live bytes of the series frames once start-up is over (note_base_heap):
+// the library's own data, which every program keeps.
+uint64_t base_live = 0;
+
+// The free room the series frames keep after a collection, so that the
+// next collection comes after that many new bytes: half the data the
+// program itself keeps live (what lies beyond the start-up heap), and at
+// least MIN_ROOM. The heap of an allocation-heavy program then stays near
+// one and a half times its own live data above the start-up heap, and
+// the bytes marked per new byte stay bounded (the start-up heap, which
+// every collection also marks, is amortised over MIN_ROOM at least).
+uint64_t wanted_room(uint64_t used) {
+    const uint64_t own = used > base_live ? used - base_live : 0;
+    return std::max<uint64_t>(MIN_ROOM, own / 2);
+}
+
 // take_from_frames when the current frame has no room: another frame, a
 // collection, or a new frame.
 [[gnu::noinline]] SeriesFrame* frame_with_room(uint32_t need) {
     SeriesFrame* f = find_series_frame(need);
     if (!f) {
+        SeriesFrame* grown = nullptr;
         if (run_collection()) {
-            f = find_series_frame(need);
-            // The frames keep free room of at least the data the collection
-            // left live, so that the next one comes after about as many new
-            // bytes as it will have to mark: the heap stays near twice the
-            // live data (allocation-heavy programs peak near the memory of
-            // other interpreters), and the marking per new byte stays
-            // bounded.
-            uint64_t used = 0, room = 0;
-            for (Off o = record.first_series_frame; o; o = at<SeriesFrame>(o)->next) {
-                const SeriesFrame* g = at<SeriesFrame>(o);
-                used += g->first_free - g->data_start();
-                room += g->free_bytes();
-            }
-            if (room < used) {
-                // One frame makes up the shortfall (whole megabytes, at most 64).
-                uint64_t lack = std::min<uint64_t>(used - room + need, uint64_t(64) << 20);
-                lack = (lack + INITIAL_FRAME_SIZE - 1) & ~uint64_t(INITIAL_FRAME_SIZE - 1);
-                f = lack > record.next_frame_size ? new_series_frame(uint32_t(lack)) : nullptr;
+            // A frame left nearly full by the collection is passed over: a
+            // later one may have room for many more allocations.
+            f = find_series_frame(std::max<uint64_t>(need, REUSE_MIN_FREE - 1));
+            // Short of the room the policy keeps (wanted_room): one frame
+            // makes up the shortfall.
+            const FrameUse u = frame_use();
+            const uint64_t want = wanted_room(u.used) + need;
+            if (u.room < want) {
+                uint64_t lack = std::min<uint64_t>(want - u.room, uint64_t(64) << 20);
+                lack = (lack + FRAME_GRAIN - 1) & ~uint64_t(FRAME_GRAIN - 1);
+                grown = new_series_frame(uint32_t(lack));
             }
         }
         // A frame left nearly full by the collection is not reused: a fresh
         // one serves many more allocations before the next search.
         if (!f || f->free_bytes() < REUSE_MIN_FREE) {
-            if (need >= record.next_frame_size) record.next_frame_size = record.big_threshold;
-            f = new_series_frame();
+            if (grown && grown->free_bytes() > need) {
+                f = grown;
+            } else {
+                if (need >= record.next_frame_size) record.next_frame_size = record.big_threshold;
+                f = new_series_frame();
+            }
         }
     }
     record.current_series_frame = arena::off(f);
@@ -290,6 +319,7 @@ void init() {
     arena::init();
     free_all();
     record = Record{};
+    base_live = 0;
     record.initial_frame_size = INITIAL_FRAME_SIZE;
     record.next_frame_size = INITIAL_FRAME_SIZE;
     record.big_threshold = BIG_THRESHOLD;
@@ -455,6 +485,28 @@ SeriesFrame* new_series_frame(uint32_t data_size) {
 void release_series_frame(SeriesFrame* f) {
     unlink_series_frame(f);
     free_system_block(block_of_frame(arena::off(f)));
+}
+
+uint32_t trim_series_frames() {
+    uint32_t released = 0;
+    FrameUse u = frame_use();
+    const uint64_t want = wanted_room(u.used);
+    for (Off o = record.last_series_frame; o && o != record.first_series_frame;) {
+        SeriesFrame* f = at<SeriesFrame>(o);
+        const Off prev = f->prev;
+        const uint64_t data = f->end - f->data_start();
+        if (f->first_free == f->data_start() && u.room >= want + data) {
+            release_series_frame(f);
+            u.room -= data;
+            ++released;
+        }
+        o = prev;
+    }
+    return released;
+}
+
+void note_base_heap() {
+    base_live = frame_use().used;
 }
 
 SeriesFrame* open_moving_space(uint64_t live) {
@@ -719,7 +771,7 @@ Off copy_series(SeriesBuffer* buf) {
     Off copy = alloc_series(units, unit, 0);  // may move `buf`
     SeriesBuffer* old = buffer_of(node);
     SeriesBuffer* nb = buffer_of(copy);
-    nb->flags = (old->flags & ~PLACEMENT) | (nb->flags & PLACEMENT);
+    nb->flags = (old->flags & ~(PLACEMENT | series_flag::SOLE)) | (nb->flags & PLACEMENT);
     // The whole area from the head on: bytes past the tail may be meaningful
     // (a bitset's filled capacity).
     std::memcpy(nb->head_ptr(), old->head_ptr(), old->data_end() - old->head);

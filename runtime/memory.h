@@ -42,6 +42,8 @@ constexpr uint32_t NODE_FRAME_SLOTS = 10000;
 constexpr uint32_t INITIAL_FRAME_SIZE = 1048576;  // 1 MB; every later frame is 2 MB
 constexpr uint32_t BIG_THRESHOLD = 2097152;       // need (size + 24) at or above: big series
 constexpr uint32_t REUSE_MIN_FREE = 0xCCCC;       // 52,428: a frame with fewer free bytes is not reused
+constexpr uint32_t MIN_ROOM = 1048576;            // the least free room kept after a collection
+constexpr uint32_t FRAME_GRAIN = 262144;          // a frame made up to the kept room: a multiple of this
 constexpr uint32_t SYSTEM_BLOCK_HEADER = 4;       // the rounded-size word before every block
 
 // Node frame header, followed by its slots (one Off each).
@@ -202,6 +204,14 @@ SeriesFrame* new_series_frame(uint32_t data_size = 0);
 // Unlinks a series frame and returns it to the system (the collector releases
 // frames that compaction emptied).
 void release_series_frame(SeriesFrame* frame);
+// After a compacting collection (live data slid to the first frames):
+// releases empty frames, the last first, while the free room left stays at
+// least what the growth policy keeps (frame_with_room in memory.cpp), so
+// that no frame is released only to be made again at the next allocation.
+uint32_t trim_series_frames();  // the number released
+// Takes the live data of the series frames now as the start-up heap, which
+// the growth policy does not count as the program's own.
+void note_base_heap();
 
 // The moving collection's frames (collector::set_moving). Evacuation goes to
 // a frame taken in turn from a ring of MOVING_SPACES frames, each kept out of

@@ -76,7 +76,7 @@ Off copy_part(Off node, uint32_t offset, uint32_t count) {
     b = buffer_of(node);
     SeriesBuffer* nb = buffer_of(copy);
     using namespace series_flag;
-    nb->flags = (b->flags & ~(PLACEMENT | OWNED)) | (nb->flags & PLACEMENT);
+    nb->flags = (b->flags & ~(PLACEMENT | OWNED | SOLE)) | (nb->flags & PLACEMENT);
     uint32_t bytes = count * unit;
     std::memcpy(nb->head_ptr(), b->head_ptr() + uint64_t(offset) * unit, bytes);
     nb->tail = nb->head + bytes;

@@ -34,6 +34,10 @@ constexpr uint32_t FIXED = 0x00100000u;         // outside the frames, never mov
 constexpr uint32_t COMPLEMENT = 0x00080000u;    // bitset!
 constexpr uint32_t OWNED = 0x00020000u;         // cleared by a partial copy
 constexpr uint32_t OWNED_LOW = 0x00010000u;
+// A literal block of module code run once, reached by nothing but the one
+// evaluation that passes it to func (function::init_context takes it as the
+// body instead of a copy). Never carried to a copy.
+constexpr uint32_t SOLE = 0x00040000u;
 // Bits that describe where a buffer lives; they belong to the allocation and
 // are never copied from one buffer to another.
 constexpr uint32_t PLACEMENT = MARKED | BIG | FIXED;

@@ -8,6 +8,7 @@
 
 #include "boot/startup.h"
 #include "datatypes/action_dispatch.h"
+#include "datatypes/call_layout.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "evaluator/literal_table.h"
@@ -67,6 +68,38 @@ TEST_F(BootImage, BindsEveryBuiltinAndKeepsTheModulesAsLiterals) {
     ASSERT_FALSE(names.empty());
     EXPECT_NE(std::find(names.begin(), names.end(), "library/base.kiv"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "library/operators.kiv"), names.end());
+}
+
+// The image carries the own call layout of every native and action (start-up
+// computes none), and a damaged table is refused.
+TEST_F(BootImage, CarriesTheLayoutOfEveryBuiltin) {
+    const Cell* found = library::find_boot_literal(TYPE_ISSUE, "layouts", nullptr);
+    ASSERT_NE(found, nullptr);
+    ASSERT_EQ(found->type(), TYPE_BINARY);
+    const SeriesBuffer* b = buffer_of(found->w2);
+    const Bytes table(b->head_ptr(), b->head_ptr() + b->byte_count());
+    std::vector<bool> seen[2] = {std::vector<bool>(natives::NATIVE_COUNT + 1), std::vector<bool>(ACTION_COUNT + 1)};
+    for (size_t at = 0; at + 9 <= table.size();) {
+        uint32_t number, length;
+        std::memcpy(&number, &table[at + 1], 4);
+        std::memcpy(&length, &table[at + 5], 4);
+        const uint32_t kind = table[at];
+        ASSERT_LE(kind, 1u);
+        ASSERT_LT(number, seen[kind].size());
+        seen[kind][number] = true;
+        at += 9 + length;
+    }
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) EXPECT_TRUE(seen[0][n]) << natives::NAMES[n - 1];
+    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
+        if (actions::slot_name(s)[0]) EXPECT_TRUE(seen[1][s]) << actions::slot_name(s);
+    // Cut short, or with a record longer than the table: refused.
+    EXPECT_FALSE(interpreter::spec::take_own_layouts(table.data(), 5));
+    Bytes longer = table;
+    const uint32_t huge = 0x7FFFFFFF;
+    std::memcpy(&longer[5], &huge, 4);
+    EXPECT_FALSE(interpreter::spec::take_own_layouts(longer.data(), uint32_t(longer.size())));
+    // The whole table, as start-up takes it: every record fits what it holds.
+    EXPECT_TRUE(interpreter::spec::take_own_layouts(table.data(), uint32_t(table.size())));
 }
 
 // Bytes of a compact buffer with the symbol table {"a"} and these records.

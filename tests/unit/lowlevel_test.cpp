@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -543,3 +544,34 @@ TEST(Print, TypedItemsAndHooks) {
 }
 
 }  // namespace
+
+// The main thread's stack read from the mappings equals what the C library's
+// thread attributes give, under the limit in force and under others
+// (smaller, not a multiple of the page, none at all when the hard limit
+// allows it).
+TEST(ThreadStack, MainThreadBoundsEqualTheLibraryAttributes) {
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_STACK, &saved), 0);
+    std::vector<rlim_t> limits = {saved.rlim_cur, rlim_t(1) << 20, (rlim_t(3) << 20) + 123, rlim_t(64) << 20};
+    if (saved.rlim_max == RLIM_INFINITY) limits.push_back(RLIM_INFINITY);
+    for (rlim_t limit : limits) {
+        if (saved.rlim_max != RLIM_INFINITY && limit > saved.rlim_max) continue;
+        struct rlimit rl = saved;
+        rl.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_STACK, &rl), 0);
+        pthread_attr_t attr;
+        ASSERT_EQ(pthread_getattr_np(pthread_self(), &attr), 0);
+        void* addr = nullptr;
+        size_t expected = 0;
+        ASSERT_EQ(pthread_attr_getstack(&attr, &addr, &expected), 0);
+        pthread_attr_destroy(&attr);
+        uintptr_t low = 0;
+        size_t size = 0;
+        ASSERT_TRUE(kiv::lowlevel::main_thread_stack(&low, &size)) << limit;
+        EXPECT_EQ(low, reinterpret_cast<uintptr_t>(addr)) << limit;
+        EXPECT_EQ(size, expected) << limit;
+        uintptr_t here = reinterpret_cast<uintptr_t>(&low);
+        EXPECT_TRUE(here > low && here < low + size) << limit;
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_STACK, &saved), 0);
+}
