@@ -489,7 +489,7 @@ template <bool Calls = true>
         const Cell* val = peek_value(first);
         if (!val) return false;
         if (!is_plain(val->type())) {
-            if (val->type() == TYPE_NATIVE || val->type() == TYPE_ROUTINE)
+            if (val->type() == TYPE_ROUTINE || (val->type() == TYPE_NATIVE && val->w1 == natives::N_NOT))
                 return quick_test_call(cs, pos, out, depth, val);
             return false;
         }
@@ -527,7 +527,7 @@ inline bool one_evaluated_arg(const Cell* fn, uint32_t type) {
 // code or allocate). Its argument takes every operator after it, so none
 // follows the call. False, with nothing changed, for anything else.
 [[gnu::noinline]] bool quick_test_call(Cells cs, uint32_t* pos, Cell* out, uint32_t depth, const Cell* fn) {
-    if (depth >= QUICK_DEPTH || (fn->type() == TYPE_NATIVE && fn->w1 != natives::N_NOT)) return false;
+    if (depth >= QUICK_DEPTH) return false;
     // The argument first: a routine's test is looked up only for a quick one.
     uint32_t p = *pos + 1;
     Cell arg;
@@ -1429,13 +1429,18 @@ template <bool Kernel = true>
 // outside tracing: exec_call's steps for it without the tests that serve
 // functions, operators and paths. The conditionals whose quick form was
 // refused are answered after their arguments, as exec_call answers them.
-[[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
+// With Path, the call of a path (`find/case s x`) whose elements from
+// `ref_start` on name refinements, laid out after the fixed arguments as
+// exec_call lays them out (a path's conditional is not answered early).
+template <bool Path>
+[[gnu::always_inline]] inline Unwind call_native_as(const Cell& name, const Cell& fn, Code& c, const Cell* path,
+                                                    uint32_t ref_start) {
     const Off spec = typed_spec(&fn);
     const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place until the first fetch
     const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
     // The layout's counts, read once: a layout never changes once built.
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, ref_args = hp->ref_args;
-    if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
+    if (refinements > 32) return exec_call(name, fn, &c, path, ref_start, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     uint32_t taken = 0;
@@ -1448,25 +1453,42 @@ template <bool Kernel = true>
     }
     int32_t refs[32];
     if (fn.type() == TYPE_ACTION) {
-        if (navigation_answer(fn, fixed_count, refinements, base)) {
+        // (A path's elements are refinements the action may not have: its
+        // call reads them first.)
+        if (!Path && navigation_answer(fn, fixed_count, refinements, base)) {
             stack::unwind();
             return UNWIND_NONE;
         }
         if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        if (Path) {
+            if (Unwind code = path_refinement_args(name, spec, false, base, *path, ref_start, &c, false, refs))
+                return code;
+        }
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_action(fn.w1, refs)) return code;
     } else {
-        if (fn.w1 - natives::N_IF <= 2u) {
+        if (!Path && fn.w1 - natives::N_IF <= 2u) {
             Unwind code;
             if (conditional_answer(name, fn, base, &c, &code)) return code;
         }
         if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        if (Path) {
+            if (Unwind code = path_refinement_args(name, spec, false, base, *path, ref_start, &c, false, refs))
+                return code;
+        }
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_native_fn(fn.w1, refs)) return code;
     }
     stack::unwind_own();  // its own frame, the topmost again
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
+}
+[[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
+    return call_native_as<false>(name, fn, c, nullptr, 0);
+}
+[[gnu::noinline]] Unwind call_native_refined(const Cell& name, const Cell& fn, Code& c, const Cell& path,
+                                             uint32_t ref_start) {
+    return call_native_as<true>(name, fn, c, &path, ref_start);
 }
 
 // The fixed arguments of a native's or an action's call, outside tracing,
@@ -1545,6 +1567,12 @@ Unwind detail::call_path_function(const Cell& name, const Cell& fn, Code& c) {
 Unwind detail::call_path_native(const Cell& name, const Cell& fn, Code& c) {
     return call_native(name, fn, c);
 }
+Unwind detail::call_path_refined(const Cell& name, const Cell& fn, Code& c, const Cell& path, uint32_t ref_start) {
+    return call_native_refined(name, fn, c, path, ref_start);
+}
+Unwind detail::call_path_routine(const Cell& name, const Cell& fn, Code& c) {
+    return call_routine_word(name, fn, c);
+}
 
 Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
                          bool infix) {
@@ -1604,7 +1632,8 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         return UNWIND_NONE;
     }
 
-    if (navigation_answer(fn, fixed_count, refinements, base)) {
+    // (Not for a path naming refinements, which the action may not have.)
+    if (!(path && ref_start < cell_count(path->w2)) && navigation_answer(fn, fixed_count, refinements, base)) {
         stack::unwind();
         return UNWIND_NONE;
     }

@@ -64,11 +64,13 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
            actions::pick_inline(block, int32_t(cells[1].w2), out);
 }
 
-// A function at the head, called with the path's refinements.
+// A function at the head, called with the path's refinements (a native's
+// or an action's as the word's call path makes its call).
 [[gnu::noinline]] Unwind call_head(const Cell& path, const Cell* cells, const Cell* head, Code* c) {
     Cell name = cells[0];
     Cell fn = *head;
     Cell p = path;
+    if (c && (fn.type() == TYPE_NATIVE || fn.type() == TYPE_ACTION)) return call_path_refined(name, fn, *c, p, path.w1 + 1);
     return exec_call(name, fn, c, &p, path.w1 + 1, false);
 }
 
@@ -151,11 +153,13 @@ bool peek_path(const Cell& path, Cell* out) {
         uint32_t st = slot->type();
         if (mode == PATH_CALL && is_callable(st)) {
             // Elements after the function's name are its refinements.
-            // With none, the call a word makes (a routine! takes exec_call).
-            if (at + 1 == count && c && st != TYPE_ROUTINE) {
+            // With none, the call a word makes.
+            if (at + 1 == count && c) {
                 Cell name = cells[at];
                 Cell fn = *slot;
-                *code = st == TYPE_FUNCTION ? call_path_function(name, fn, *c) : call_path_native(name, fn, *c);
+                *code = st == TYPE_FUNCTION  ? call_path_function(name, fn, *c)
+                        : st == TYPE_ROUTINE ? call_path_routine(name, fn, *c)
+                                             : call_path_native(name, fn, *c);
                 return true;
             }
             Cell name = cells[at];
