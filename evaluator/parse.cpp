@@ -347,6 +347,21 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
     }
 }
 
+// Text input (the usual one): `count` units from `start` (within the text)
+// into a new string's node, of the input's width, as copy/part makes it,
+// without the action's argument cells. May move the input's buffer.
+[[gnu::always_inline]] inline Off copy_text(Parser& p, uint32_t start, uint32_t count) {
+    uint32_t unit = buffer_of(p.input->w2)->unit();
+    // One-byte text takes the short path of the same allocation.
+    Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1) : memory::alloc_series(count ? count : 1, unit, 0);
+    const SeriesBuffer* b = buffer_of(p.input->w2);
+    SeriesBuffer* nb = buffer_of(node);
+    uint32_t bytes = count * unit;
+    move_span(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+    nb->tail = nb->head + bytes;
+    return node;
+}
+
 // The copied text (node `node`, of the input's type) kept and set to the
 // target word; a global or function word is stored straight into its slot.
 [[gnu::always_inline]] inline Unwind set_copied_text(Parser& p, Off node, const Cell& target) {
@@ -365,22 +380,8 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
     if (is_string_input(p.input->type())) {
-        // Text (the usual input): its units into a new string of the input's
-        // type, as copy/part makes it, without the action's argument cells.
-        uint32_t start = from > idx ? idx : from, count = idx - start;
-        uint32_t unit = buffer_of(p.input->w2)->unit();
-        // May move the input's buffer. One-byte text takes the short path of
-        // the same allocation.
-        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1)
-                             : memory::alloc_series(count ? count : 1, unit, 0);
-        const SeriesBuffer* b = buffer_of(p.input->w2);
-        SeriesBuffer* nb = buffer_of(node);
-        uint32_t bytes = count * unit;
-        const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
-        uint8_t* dst = nb->head_ptr();
-        move_span(dst, src, bytes);
-        nb->tail = nb->head + bytes;
-        return set_copied_text(p, node, target);
+        uint32_t start = from > idx ? idx : from;
+        return set_copied_text(p, copy_text(p, start, idx - start), target);
     }
     Cell* part = stack::push(*p.input);
     part->w1 = from > idx ? idx : from;
@@ -513,6 +514,55 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     return true;
 }
 
+// keep any/some/opt over a text, char! or bitset! (directly or as a
+// word's value) at p.rp in run_items' block, over text input, into a
+// collect's block, with no trace to tell: the usual way of keeping fields,
+// matched and kept here without keep's rule frame and the copy action's
+// argument cells. False, with nothing changed, for any other shape (keep's
+// ordinary steps decide); else *next is the state to go on with, as those
+// steps leave it.
+[[gnu::always_inline]] inline bool keep_in_place(Parser& p, State* next) {
+    if (p.collect_depth == 0 || !is_string_input(p.input->type()) || p.work_top <= p.pending + 1 ||
+        (p.work_top - 1)->type() != TYPE_BLOCK)
+        return false;
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    if (int32_t(rb->byte_count() >> 4) - p.rp <= 2 || at[1].type() != TYPE_WORD) return false;
+    Keyword k = keyword_of(at[1]);
+    if (k != KW_ANY && k != KW_SOME && k != KW_OPT) return false;
+    if (keywords.of(fixed::sym[fixed::SYM_PICK]) == k) return false;  // pick made a name of the keyword
+    Cell v = at[2];
+    bool via_word = v.type() == TYPE_WORD;
+    if (!searchable_value(v)) return false;  // may run no code: a word's value is read
+    uint32_t from = p.input->w1;
+    p.rp += 2;
+    p.value = v;
+    p.via_word = via_word;
+    int32_t min = k == KW_SOME ? 1 : 0, max = k == KW_OPT ? 1 : -1;
+    uint32_t low, mask;
+    p.match = ascii_target(p, v, &low, &mask) ? repeat_ascii(p, low, mask, min, max) : repeat_plain(p, v, min, max);
+    p.last_kind = K_KEEP;
+    if (!p.match) {
+        p.input->w1 = from;
+        refresh_end(p);
+        *next = S_FIND_ALTERNATIVE;
+        return true;
+    }
+    *next = S_NEXT_RULE;
+    uint32_t cur = p.input->w1;
+    if (cur <= from) return true;
+    Cell kept;
+    if (cur - from == 1) {
+        kept = item_at(p.input, from);
+    } else {
+        kept = Cell{p.input->type(), 0, copy_text(p, from, cur - from), 0};
+        *p.copied = kept;  // reachable while it is added
+    }
+    kept.clear_new_line();
+    block::cells_append(p.work_top - 1, &kept);
+    return true;
+}
+
 // The end of a block that a repetition repeats (some [...], any [...],
 // while [...]), reached with no trace callback: when the repetition goes on
 // and its rule is still a block, the next round starts in place, as popping
@@ -564,6 +614,23 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     return true;
 }
 
+// The end of the current block (p.rp at its tail), no trace callback: its
+// frame popped as S_POP_BLOCK would when a frame lies below it. The state to
+// go on with: S_NEXT_RULE when the enclosing block goes on in run_items.
+inline State pop_in_place(Parser& p) {
+    if (rs_cells() <= p.rule_base + 3) return S_POP_BLOCK;
+    p.walked = true;
+    const Cell* f = rs_top();
+    int32_t offset = int32_t(f[1].w1);
+    *p.rules = f[2];
+    drop_frame();
+    p.rp = offset;
+    p.pop = false;
+    p.last_kind = 0;
+    if (top_is_rule(p)) return S_POP_RULE;
+    return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+}
+
 // S_NEXT_RULE with no trace callback while a block frame is on top: the
 // usual items (skip, | , copy/to/thru/any/some/opt over a text, char! or
 // bitset!, a paren, a literal value) run here one after another, each as
@@ -579,7 +646,9 @@ State run_items(Parser& p, Unwind* code) {
         const Cell* c = rule_cell(p, p.rp);
         if (!c) {
             if (next_round(p)) continue;
-            return S_POP_BLOCK;
+            State s = pop_in_place(p);
+            if (s == S_NEXT_RULE) continue;
+            return s;
         }
         // The item in a local cell: p.value is written when the item is
         // handed back or its handler reads it (the ones that go on never do).
@@ -607,7 +676,8 @@ State run_items(Parser& p, Unwind* code) {
                     // The alternative matched: the rest of the block is skipped.
                     p.rp = rule_tail(p);
                     if (next_round(p)) continue;
-                    return hand(S_POP_BLOCK);
+                    if (State s = pop_in_place(p); s != S_NEXT_RULE) return hand(s);
+                    continue;
                 case KW_COPY: {
                     State s;
                     if (copy_to_ascii(p, code, &s)) {
@@ -617,6 +687,29 @@ State run_items(Parser& p, Unwind* code) {
                     p.value = val;
                     Cell word = val;
                     s = kw_copy_set(p, kw, word, code, true);
+                    if (s == S_NEXT_RULE) continue;
+                    return s;
+                }
+                case KW_NO: {
+                    // A word naming a block (a sub-rule): its frame pushed
+                    // here, as S_WORD, S_DISPATCH and S_PUSH_BLOCK would.
+                    Cell v = word_value(val);
+                    if (v.type() != TYPE_BLOCK) return hand(S_WORD);
+                    check_limit();
+                    Cell parent = *p.rules;
+                    push_frame(none::cell(), position_record(p, p.rp), parent);
+                    v.clear_new_line();
+                    p.value = v;
+                    p.via_word = true;
+                    *p.rules = v;
+                    p.rp = int32_t(v.w1) - 1;
+                    p.match = true;
+                    refresh_end(p);
+                    continue;
+                }
+                case KW_KEEP: {
+                    State s;
+                    if (!keep_in_place(p, &s)) return hand(S_WORD);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
@@ -992,11 +1085,10 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 refresh_end(p);
                 int32_t tail = rule_tail(p);
                 int32_t i = p.rp < int32_t(p.rules->w1) ? int32_t(p.rules->w1) : p.rp + 1;
-                const uint32_t pipe = symbol::resolve(fixed::sym[fixed::SYM_PIPE]);
                 int32_t found = -1;
                 for (; i < tail; ++i) {
                     const Cell* c = rule_cell(p, i);
-                    if (c->type() == TYPE_WORD && symbol::resolve(c->w2) == pipe) {
+                    if (c->type() == TYPE_WORD && keyword_of(*c) == KW_PIPE) {
                         found = i;
                         break;
                     }
