@@ -191,8 +191,18 @@ RefusalMemo refused_set_paths;
 FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
 
 context::Field find_field(Off ctx, const Cell* el) {
+    const uint32_t symbol = el->w2;
     context::Field f = object::path_field_cells(ctx, el);
-    if (f.value) memo_field_note(ctx, el->w2, f.index);
+    const Cell* cc = context::cell(ctx);
+    if (f.value && ctx != root::global_context && !(cc->header & header::STACK_VALUES) && cc->w2) {
+        // The key in the own slot, when it is one of this cycle noted
+        // there, moves to the neighbour (memo_field_entry).
+        FieldMemoEntry& own = field_memo_entry(ctx, symbol);
+        if (own.key && own.cycle == memory::collection_cycles &&
+            &field_memo_entry(Off(own.key >> 32), uint32_t(own.key)) == &own)
+            field_memo[uint32_t(&own - field_memo) ^ 1u] = own;
+        memo_field_note(ctx, symbol, f.index);
+    }
     return f;
 }
 
