@@ -531,12 +531,17 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     Keyword k = keyword_of(at[1]);
     if (k != KW_ANY && k != KW_SOME && k != KW_OPT) return false;
     if (keywords.of(fixed::sym[fixed::SYM_PICK]) == k) return false;  // pick made a name of the keyword
-    Cell v = at[2];
-    bool via_word = v.type() == TYPE_WORD;
-    if (!searchable_value(v)) return false;  // may run no code: a word's value is read
+    const Cell r = at[2];
+    const bool via_word = r.type() == TYPE_WORD;
+    if (via_word && keyword_of(r) != KW_NO) return false;
+    // The value matched (a word's value read: no code runs), copied whole.
+    const Cell v = via_word ? *context::get_word(&r) : r;
+    const uint32_t vt = v.type();
+    if (vt != TYPE_CHAR && vt != TYPE_BITSET && vt != TYPE_BINARY && !is_any_string(vt)) return false;
     uint32_t from = p.input->w1;
     p.rp += 2;
     p.value = v;
+    p.value.clear_new_line();
     p.via_word = via_word;
     int32_t min = k == KW_SOME ? 1 : 0, max = k == KW_OPT ? 1 : -1;
     uint32_t low, mask;
@@ -551,15 +556,25 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     *next = S_NEXT_RULE;
     uint32_t cur = p.input->w1;
     if (cur <= from) return true;
-    Cell kept;
     if (cur - from == 1) {
-        kept = item_at(p.input, from);
-    } else {
-        kept = Cell{p.input->type(), 0, copy_text(p, from, cur - from), 0};
-        *p.copied = kept;  // reachable while it is added
+        Cell item = item_at(p.input, from);
+        block::cells_append(p.work_top - 1, &item);
+        return true;
     }
-    kept.clear_new_line();
-    block::cells_append(p.work_top - 1, &kept);
+    // The copy, reachable from p.copied while a cell is added for it; the
+    // cells written a word at a time.
+    const uint32_t type = p.input->type();
+    const Off node = copy_text(p, from, cur - from);
+    Cell* held = p.copied;
+    held->header = type;
+    held->w1 = 0;
+    held->w2 = node;
+    held->w3 = 0;
+    Cell* slot = series::alloc_tail_cell(buffer_of((p.work_top - 1)->w2));
+    slot->header = type;
+    slot->w1 = 0;
+    slot->w2 = node;
+    slot->w3 = 0;
     return true;
 }
 
@@ -600,18 +615,34 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     rf[1].w2 = idx;
     rf[1].w3 = n - idx;
     rf[0].w3 = count_round(round);
-    p.value = *c;
+    const Cell block = *c;
+    p.value = block;
     p.value.clear_new_line();
     p.via_word = false;
     p.from_match_rule = false;
     // The block frame as pushing it again would make it.
     bf[1] = position_record_at(at, pos, n);
-    *p.rules = p.value;
-    p.rules->set_type(TYPE_BLOCK);
+    *p.rules = block;
+    p.rules->header = (block.header & ~(header::TYPE_MASK | header::NEW_LINE)) | TYPE_BLOCK;
     p.rp = int32_t(p.rules->w1) - 1;
     p.match = true;
     set_input_index(p, idx, n);  // refresh_end over the same input
     return true;
+}
+
+// S_PUSH_BLOCK's frame for the current block at p.rp (none, the position
+// record, the block), written in place: its cells are not gathered first.
+inline void push_block_frame(Parser& p) {
+    SeriesBuffer* buf = rs_buffer();
+    if (uint64_t(buf->tail) + 3 * sizeof(Cell) > buf->data_end()) [[unlikely]] {
+        push_frame(none::cell(), position_record(p, p.rp), *p.rules);
+        return;
+    }
+    Cell* f = buf->tail_cell();
+    f[0] = none::cell();
+    f[1] = position_record(p, p.rp);
+    f[2] = *p.rules;
+    buf->tail += 3 * sizeof(Cell);
 }
 
 // The end of the current block (p.rp at its tail), no trace callback: its
@@ -640,7 +671,7 @@ inline State pop_in_place(Parser& p) {
 // leaves them (S_EXIT with *code set when Kiv code exits). At the end of the
 // rules p.value is left as it was: the states that follow write it before
 // they read it.
-State run_items(Parser& p, Unwind* code) {
+[[gnu::always_inline]] inline State run_items_step(Parser& p, Unwind* code) {
     for (;;) {
         ++p.rp;
         const Cell* c = rule_cell(p, p.rp);
@@ -650,14 +681,22 @@ State run_items(Parser& p, Unwind* code) {
             if (s == S_NEXT_RULE) continue;
             return s;
         }
-        // The item in a local cell: p.value is written when the item is
-        // handed back or its handler reads it (the ones that go on never do).
-        Cell val = *c;
-        val.clear_new_line();
+        // The item in a local cell, copied whole: p.value is written when
+        // the item is handed back or its handler reads it (the ones that go
+        // on never do), without its new-line flag. The flag is cleared in
+        // the copies handed on, not in val: a cell read whole right after a
+        // part of it was written waits for the write to land.
+        const Cell val = *c;
         p.via_word = false;
         p.from_match_rule = false;
+        auto plain = [&]() {
+            Cell v = val;
+            v.clear_new_line();
+            return v;
+        };
         auto hand = [&](State s) {
             p.value = val;
+            p.value.clear_new_line();
             return s;
         };
         uint32_t t = val.type();
@@ -684,8 +723,8 @@ State run_items(Parser& p, Unwind* code) {
                         if (s == S_NEXT_RULE) continue;
                         return s;
                     }
-                    p.value = val;
-                    Cell word = val;
+                    p.value = plain();
+                    Cell word = plain();
                     s = kw_copy_set(p, kw, word, code, true);
                     if (s == S_NEXT_RULE) continue;
                     return s;
@@ -693,15 +732,15 @@ State run_items(Parser& p, Unwind* code) {
                 case KW_NO: {
                     // A word naming a block (a sub-rule): its frame pushed
                     // here, as S_WORD, S_DISPATCH and S_PUSH_BLOCK would.
-                    Cell v = word_value(val);
+                    const Cell v = *context::get_word(&val);
                     if (v.type() != TYPE_BLOCK) return hand(S_WORD);
                     check_limit();
-                    Cell parent = *p.rules;
-                    push_frame(none::cell(), position_record(p, p.rp), parent);
-                    v.clear_new_line();
+                    push_block_frame(p);
                     p.value = v;
+                    p.value.clear_new_line();
                     p.via_word = true;
                     *p.rules = v;
+                    p.rules->clear_new_line();
                     p.rp = int32_t(v.w1) - 1;
                     p.match = true;
                     refresh_end(p);
@@ -762,18 +801,67 @@ State run_items(Parser& p, Unwind* code) {
             case TYPE_PATH:
                 return hand(S_DISPATCH);
             case TYPE_PAREN: {
-                if ((*code = eval_paren(p, val))) return hand(S_EXIT);
+                if ((*code = eval_paren(p, plain()))) return hand(S_EXIT);
                 refresh_rules(p);
                 refresh_end(p);
                 if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
             default: {
-                match_value(p, val);
+                uint32_t low, mask;
+                if (t == TYPE_CHAR && !p.end && ascii_target(p, val, &low, &mask)) {
+                    // One ASCII character over narrow text, as match_value
+                    // compares it.
+                    uint32_t pos = p.input->w1;
+                    p.match = (buffer_of(p.input->w2)->head_ptr()[pos] | mask) == low;
+                    if (!p.match) return hand(S_FIND_ALTERNATIVE);
+                    advance(p, 1);
+                    continue;
+                }
+                match_value(p, plain());
                 if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
         }
+    }
+}
+
+// S_FIND_ALTERNATIVE after an item of run_items' block failed (a block
+// frame on top), no trace callback: the input goes back to where the block
+// began and the rules on after the next bar; with none, the block fails
+// and is popped as S_POP_BLOCK would pop it, and the enclosing block looks
+// for its own alternative. The state to go on with: S_NEXT_RULE when an
+// alternative was found.
+inline State find_alternative_in_place(Parser& p) {
+    for (;;) {
+        const Cell* f = rs_top();
+        p.input->w1 = f[1].w2;
+        refresh_end(p);
+        const SeriesBuffer* rb = buffer_of(p.rules->w2);
+        const Cell* cells = rb->head_cell();
+        int32_t tail = int32_t(rb->byte_count() >> 4);
+        int32_t i = p.rp < int32_t(p.rules->w1) ? int32_t(p.rules->w1) : p.rp + 1;
+        for (; i < tail; ++i)
+            if (cells[i].type() == TYPE_WORD && keyword_of(cells[i]) == KW_PIPE) {
+                p.rp = i;
+                p.match = true;
+                return S_NEXT_RULE;
+            }
+        p.rp = tail;
+        p.match = false;
+        State s = pop_in_place(p);
+        if (s != S_FIND_ALTERNATIVE) return s;
+    }
+}
+
+// S_NEXT_RULE with no trace callback while a block frame is on top (see
+// run_items_step); a failing item's alternative is found in place.
+State run_items(Parser& p, Unwind* code) {
+    for (;;) {
+        State s = run_items_step(p, code);
+        if (s != S_FIND_ALTERNATIVE) return s;
+        s = find_alternative_in_place(p);
+        if (s != S_NEXT_RULE) return s;
     }
 }
 
