@@ -58,7 +58,7 @@ struct FieldMemoEntry {
 // fields of the dozens of objects a program works on at once (bodies of a
 // simulation, the tasks of a queue, each with its fields) seldom evict one
 // another, small enough to stay in the first-level caches' reach.
-constexpr uint32_t FIELD_MEMO_BITS = 10;
+constexpr uint32_t FIELD_MEMO_BITS = 12;
 constexpr uint32_t FIELD_MEMO_SIZE = 1u << FIELD_MEMO_BITS;
 extern FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
 inline uint64_t field_memo_key(Off ctx, uint32_t symbol) {
