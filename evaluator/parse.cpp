@@ -630,6 +630,17 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     return true;
 }
 
+// match_value, with one ASCII character over narrow text compared here.
+[[gnu::always_inline]] inline void match_item(Parser& p, const Cell& v) {
+    uint32_t low, mask;
+    if (v.type() == TYPE_CHAR && !p.end && ascii_target(p, v, &low, &mask)) {
+        p.match = (buffer_of(p.input->w2)->head_ptr()[p.input->w1] | mask) == low;
+        if (p.match) advance(p, 1);
+        return;
+    }
+    match_value(p, v);
+}
+
 // S_PUSH_BLOCK's frame for the current block at p.rp (none, the position
 // record, the block), written in place: its cells are not gathered first.
 inline void push_block_frame(Parser& p) {
@@ -733,7 +744,18 @@ inline State pop_in_place(Parser& p) {
                     // A word naming a block (a sub-rule): its frame pushed
                     // here, as S_WORD, S_DISPATCH and S_PUSH_BLOCK would.
                     const Cell v = *context::get_word(&val);
-                    if (v.type() != TYPE_BLOCK) return hand(S_WORD);
+                    const uint32_t vt = v.type();
+                    if (vt == TYPE_CHAR || vt == TYPE_BITSET || vt == TYPE_BINARY || is_any_string(vt)) {
+                        // A word naming a value to match: matched here, as
+                        // S_WORD, S_DISPATCH and S_MATCH_VALUE would.
+                        p.value = v;
+                        p.value.clear_new_line();
+                        p.via_word = true;
+                        match_item(p, v);
+                        if (!p.match) return S_FIND_ALTERNATIVE;
+                        continue;
+                    }
+                    if (vt != TYPE_BLOCK) return hand(S_WORD);
                     check_limit();
                     push_block_frame(p);
                     p.value = v;
@@ -808,17 +830,11 @@ inline State pop_in_place(Parser& p) {
                 continue;
             }
             default: {
-                uint32_t low, mask;
-                if (t == TYPE_CHAR && !p.end && ascii_target(p, val, &low, &mask)) {
-                    // One ASCII character over narrow text, as match_value
-                    // compares it.
-                    uint32_t pos = p.input->w1;
-                    p.match = (buffer_of(p.input->w2)->head_ptr()[pos] | mask) == low;
-                    if (!p.match) return hand(S_FIND_ALTERNATIVE);
-                    advance(p, 1);
-                    continue;
+                if (t == TYPE_CHAR) {
+                    match_item(p, val);
+                } else {
+                    match_value(p, plain());
                 }
-                match_value(p, plain());
                 if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
