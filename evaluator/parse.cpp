@@ -530,7 +530,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     if (int32_t(rb->byte_count() >> 4) - p.rp <= 2 || at[1].type() != TYPE_WORD) return false;
     Keyword k = keyword_of(at[1]);
     if (k != KW_ANY && k != KW_SOME && k != KW_OPT) return false;
-    if (keywords.of(fixed::sym[fixed::SYM_PICK]) == k) return false;  // pick made a name of the keyword
+    if (p.pick_keyword == k) return false;  // pick made a name of the keyword
     const Cell r = at[2];
     const bool via_word = r.type() == TYPE_WORD;
     if (via_word && keyword_of(r) != KW_NO) return false;
@@ -975,6 +975,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     p.input_base = series::count(input_stack);
     StackGuard guard{p.rule_base, p.input_base};
     if (traced) p.mask = event_mask(p.callback);
+    p.pick_keyword = keywords.of(fixed::sym[fixed::SYM_PICK]);
 
     {
         Cell is{TYPE_BLOCK, 0, input_stack, 0};
