@@ -514,6 +514,14 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     return true;
 }
 
+// The value of a word in the rules (copied whole): from its slot when the
+// word reaches it directly, else by the ordinary look-up (and its errors).
+[[gnu::always_inline]] inline Cell rule_word_value(const Cell& word) {
+    if (const Cell* slot = context::direct_slot(&word)) [[likely]]
+        return *slot;
+    return *context::get_word(&word);
+}
+
 // keep any/some/opt over a text, char! or bitset! (directly or as a
 // word's value) at p.rp in run_items' block, over text input, into a
 // collect's block, with no trace to tell: the usual way of keeping fields,
@@ -535,7 +543,7 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     const bool via_word = r.type() == TYPE_WORD;
     if (via_word && keyword_of(r) != KW_NO) return false;
     // The value matched (a word's value read: no code runs), copied whole.
-    const Cell v = via_word ? *context::get_word(&r) : r;
+    const Cell v = via_word ? rule_word_value(r) : r;
     const uint32_t vt = v.type();
     if (vt != TYPE_CHAR && vt != TYPE_BITSET && vt != TYPE_BINARY && !is_any_string(vt)) return false;
     uint32_t from = p.input->w1;
@@ -743,7 +751,7 @@ inline State pop_in_place(Parser& p) {
                 case KW_NO: {
                     // A word naming a block (a sub-rule): its frame pushed
                     // here, as S_WORD, S_DISPATCH and S_PUSH_BLOCK would.
-                    const Cell v = *context::get_word(&val);
+                    const Cell v = rule_word_value(val);
                     const uint32_t vt = v.type();
                     if (vt == TYPE_CHAR || vt == TYPE_BITSET || vt == TYPE_BINARY || is_any_string(vt)) {
                         // A word naming a value to match: matched here, as
