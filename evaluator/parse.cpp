@@ -664,12 +664,9 @@ inline void push_block_frame(Parser& p) {
     buf->tail += 3 * sizeof(Cell);
 }
 
-// The end of the current block (p.rp at its tail), no trace callback: its
-// frame popped as S_POP_BLOCK would when a frame lies below it. The state to
-// go on with: S_NEXT_RULE when the enclosing block goes on in run_items.
-inline State pop_in_place(Parser& p) {
-    if (rs_cells() <= p.rule_base + 3) return S_POP_BLOCK;
-    p.walked = true;
+// Pops the block frame on top (a frame lies below it): the enclosing
+// block and its rule pointer come back. The state to go on with.
+inline State pop_block_frame(Parser& p) {
     const Cell* f = rs_top();
     int32_t offset = int32_t(f[1].w1);
     *p.rules = f[2];
@@ -679,6 +676,15 @@ inline State pop_in_place(Parser& p) {
     p.last_kind = 0;
     if (top_is_rule(p)) return S_POP_RULE;
     return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+}
+
+// The end of the current block (p.rp at its tail), no trace callback: its
+// frame popped as S_POP_BLOCK would when a frame lies below it. The state to
+// go on with: S_NEXT_RULE when the enclosing block goes on in run_items.
+inline State pop_in_place(Parser& p) {
+    if (rs_cells() <= p.rule_base + 3) return S_POP_BLOCK;
+    p.walked = true;
+    return pop_block_frame(p);
 }
 
 // S_NEXT_RULE with no trace callback while a block frame is on top: the
@@ -1033,17 +1039,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     break;
                 }
                 EVENT(EV_POP);
-                const Cell* f = rs_top();
-                int32_t offset = int32_t(f[1].w1);
-                *p.rules = f[2];
-                drop_frame();
-                p.rp = offset;
-                p.pop = false;
-                p.last_kind = 0;
-                if (top_is_rule(p))
-                    state = S_POP_RULE;
-                else
-                    state = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+                state = pop_block_frame(p);
                 break;
             }
             case S_PUSH_RULE: {
