@@ -542,6 +542,7 @@ namespace {
 struct Registered {
     Fn fn;
     std::string name;
+    uint32_t tests;
 };
 std::vector<Registered>& registry() {
     static std::vector<Registered> list;
@@ -550,12 +551,18 @@ std::vector<Registered>& registry() {
 
 }  // namespace
 
-uint32_t register_fn(Fn fn, const char* name) {
+uint32_t register_fn(Fn fn, const char* name, uint32_t tests) {
     auto& list = registry();
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].fn == fn) return uint32_t(i + 1);
-    list.push_back({fn, name ? name : ""});
+    list.push_back({fn, name ? name : "", tests});
     return uint32_t(list.size());
+}
+
+uint32_t type_tested(const Cell* r) {
+    const uint32_t id = code_of(r);
+    auto& list = registry();
+    return id >= 1 && id <= list.size() ? list[id - 1].tests : 0;
 }
 
 Fn lookup(uint32_t id) {

@@ -117,8 +117,14 @@ namespace kiv::routine {
 using Fn = Unwind (*)(Cell* args);
 
 // The routine registry: C++ entries by 1-based id. Registering the same
-// entry again returns its first id.
-uint32_t register_fn(Fn fn, const char* name);
+// entry again returns its first id. `tests` names the datatype an entry
+// answers for when its whole work is `type of its one argument = tests`
+// (the type predicates; 0 for every other entry): the interpreter may then
+// answer such a call without running it.
+uint32_t register_fn(Fn fn, const char* name, uint32_t tests = 0);
+// The datatype a routine! value's entry tests for (as register_fn noted
+// it), or 0.
+uint32_t type_tested(const Cell* r);
 // The entry of an id, nullptr for an id never given.
 Fn lookup(uint32_t id);
 // The name it was registered with ("" for an unknown id).

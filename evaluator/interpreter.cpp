@@ -306,12 +306,12 @@ Unwind eval_paren(const Cell& v_in);
 // force, each from `base` (the data top is reset there before each), with
 // the current position on the expression in progress. The last value is
 // left in *base; with no expression, unset is pushed there. An expression
-// that starts with a word holding data or a native, action or function is
-// taken here (eval_word_statement) without a level of eval_expression.
+// that starts with a word holding data or a callable is taken here
+// (eval_word_statement) without a level of eval_expression.
 [[gnu::always_inline]] inline Unwind eval_word_statement(Code& c, const Cell* word, const Cell* value);
 // Word values eval_word_statement leaves to eval_expression: the errors
-// (unset, op!) and the routine!.
-constexpr uint64_t NOT_WORD_STATEMENT = type_bit(TYPE_UNSET) | type_bit(TYPE_OP) | type_bit(TYPE_ROUTINE);
+// (unset, op!).
+constexpr uint64_t NOT_WORD_STATEMENT = type_bit(TYPE_UNSET) | type_bit(TYPE_OP);
 [[gnu::always_inline]] inline Unwind eval_each(Code& c, Cell* base) {
     if (c.pos >= cell_count(c.node)) {
         stack::top = base;
@@ -471,12 +471,32 @@ bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t d
     return number_step_right(pos, slot, op, &right);
 }
 
+bool quick_test_call(Cells cs, uint32_t* pos, Cell* out, uint32_t depth, const Cell* fn);
+
 // The expression from *pos with its operators; on success *pos moves past it.
-// Inlined into quick_conditional (called there it costs fib 1.5 %).
+// Inlined into quick_conditional (called there it costs fib 1.5 %). With
+// Calls, a word holding a native or a routine may start a call
+// quick_test_call answers (the conditions and the values of blocks; a paren
+// does without: its quick form is on the path of every operand).
+template <bool Calls = true>
 [[gnu::always_inline]] inline bool quick_run(Cells cs, uint32_t* pos, Cell* out, uint32_t depth) {
     if (*pos >= cs.n) return false;
     Cell v;
-    if (!quick_operand(cs.at + *pos, &v, depth)) return false;
+    const Cell* first = cs.at + *pos;
+    if (!Calls) {
+        if (!quick_operand(first, &v, depth)) return false;
+    } else if (first->type() == TYPE_WORD) {
+        const Cell* val = peek_value(first);
+        if (!val) return false;
+        if (!is_plain(val->type())) {
+            if (val->type() == TYPE_ROUTINE || (val->type() == TYPE_NATIVE && val->w1 == natives::N_NOT))
+                return quick_test_call(cs, pos, out, depth, val);
+            return false;
+        }
+        v = *val;
+    } else if (!quick_operand(first, &v, depth)) {
+        return false;
+    }
     uint32_t p = *pos + 1;
     while (const Cell* op = op_at(cs, p)) {
         if (!kernel_step(cs, &p, &v, op, depth)) return false;
@@ -486,12 +506,46 @@ bool number_step(Cells cs, uint32_t* pos, Cell* slot, const Cell* op, uint32_t d
     return true;
 }
 
+// The layout of a callable, when it is built already, that takes one
+// evaluated argument accepting `type` and has no refinements: its call
+// then fetches the argument as quick_run reads it and raises nothing
+// before its entry runs.
+inline bool one_evaluated_arg(const Cell* fn, uint32_t type) {
+    const Off spec = built_typed_spec(fn);
+    if (!spec) return false;
+    const uint8_t* head = buffer_of(spec)->head_ptr();
+    const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
+    if (hp->fixed != 1 || hp->refinements != 0) return false;
+    const SpecEntry* e = entry_in(head, 0);
+    return (e->kind_mode & MODE_MASK) == MODE_EVAL && accepts(*e, type);
+}
+
+// A call at *pos, by a word (holding `fn`, a native or a routine), of `not`
+// or of a routine whose entry tests its one argument's datatype (none?,
+// block?, ...), whose argument is a quick expression: the answer the entry
+// gives, without its frame, fetch and entry (nothing in it can fail, run
+// code or allocate). Its argument takes every operator after it, so none
+// follows the call. False, with nothing changed, for anything else.
+[[gnu::noinline]] bool quick_test_call(Cells cs, uint32_t* pos, Cell* out, uint32_t depth, const Cell* fn) {
+    if (depth >= QUICK_DEPTH) return false;
+    // The argument first: a routine's test is looked up only for a quick one.
+    uint32_t p = *pos + 1;
+    Cell arg;
+    if (!quick_run(cs, &p, &arg, depth + 1) || arg.type() == TYPE_UNSET) return false;
+    uint32_t tested = 0;
+    if (fn->type() == TYPE_ROUTINE && !(tested = routine::type_tested(fn))) return false;
+    if (!one_evaluated_arg(fn, arg.type())) return false;
+    *out = logic::cell(tested ? arg.type() == tested : !natives::lenient_true(&arg));
+    *pos = p;
+    return true;
+}
+
 // A paren holding one quick expression.
 KIV_SCALAR_STORES_NO_IVOPTS bool quick_paren(const Cell& v, Cell* out, uint32_t depth) {
     if (depth >= QUICK_DEPTH) return false;
     Cells cs = cells_of_node(v.w2);
     uint32_t pos = v.w1;
-    return quick_run(cs, &pos, out, depth + 1) && pos == cs.n;
+    return quick_run<false>(cs, &pos, out, depth + 1) && pos == cs.n;
 }
 
 // The expression at c.pos; on success c.pos moves past it.
@@ -607,6 +661,7 @@ inline bool fast_infix(Code& c, Cell* slot, const Cell* op) {
 Unwind exec_infix(const Cell& name, const Cell& fn, Code& c);
 Unwind call_function(const Cell& name, const Cell& fn, Code& c);
 Unwind call_native(const Cell& name, const Cell& fn, Code& c);
+Unwind call_routine_word(const Cell& name, const Cell& fn, Code& c);
 
 // The call of the callable a word holds (`word`, its value `fn`), from the
 // expression or argument path outside tracing: a conditional's quick form,
@@ -627,7 +682,7 @@ Unwind call_native(const Cell& name, const Cell& fn, Code& c);
         case TYPE_FUNCTION:
             return call_function(word, fn, c);
         default:
-            return exec_call(word, fn, &c, nullptr, 0, false);
+            return call_routine_word(word, fn, c);
     }
 }
 
@@ -1374,13 +1429,18 @@ template <bool Kernel = true>
 // outside tracing: exec_call's steps for it without the tests that serve
 // functions, operators and paths. The conditionals whose quick form was
 // refused are answered after their arguments, as exec_call answers them.
-[[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
+// With Path, the call of a path (`find/case s x`) whose elements from
+// `ref_start` on name refinements, laid out after the fixed arguments as
+// exec_call lays them out (a path's conditional is not answered early).
+template <bool Path>
+[[gnu::always_inline]] inline Unwind call_native_as(const Cell& name, const Cell& fn, Code& c, const Cell* path,
+                                                    uint32_t ref_start) {
     const Off spec = typed_spec(&fn);
     const uint8_t* head = buffer_of(spec)->head_ptr();  // read in place until the first fetch
     const SpecHeader* hp = reinterpret_cast<const SpecHeader*>(head);
     // The layout's counts, read once: a layout never changes once built.
     const uint32_t fixed_count = hp->fixed, refinements = hp->refinements, ref_args = hp->ref_args;
-    if (refinements > 32) return exec_call(name, fn, &c, nullptr, 0, false);
+    if (refinements > 32) return exec_call(name, fn, &c, path, ref_start, false);
     check_machine_stack();
     Cell* base = stack::mark(&name, stack::MARK_INTERP_NATIVE);
     uint32_t taken = 0;
@@ -1393,25 +1453,42 @@ template <bool Kernel = true>
     }
     int32_t refs[32];
     if (fn.type() == TYPE_ACTION) {
-        if (navigation_answer(fn, fixed_count, refinements, base)) {
+        // (A path's elements are refinements the action may not have: its
+        // call reads them first.)
+        if (!Path && navigation_answer(fn, fixed_count, refinements, base)) {
             stack::unwind();
             return UNWIND_NONE;
         }
         if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        if (Path) {
+            if (Unwind code = path_refinement_args(name, spec, false, base, *path, ref_start, &c, false, refs))
+                return code;
+        }
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_action(fn.w1, refs)) return code;
     } else {
-        if (fn.w1 - natives::N_IF <= 2u) {
+        if (!Path && fn.w1 - natives::N_IF <= 2u) {
             Unwind code;
             if (conditional_answer(name, fn, base, &c, &code)) return code;
         }
         if (refinements) lay_out_absent_native(refinements, ref_args, refs);
+        if (Path) {
+            if (Unwind code = path_refinement_args(name, spec, false, base, *path, ref_start, &c, false, refs))
+                return code;
+        }
         KIV_TRACE(EV_CALL, &c, &fn, &name);
         if (Unwind code = run_native_fn(fn.w1, refs)) return code;
     }
     stack::unwind_own();  // its own frame, the topmost again
     KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
     return UNWIND_NONE;
+}
+[[gnu::noinline]] Unwind call_native(const Cell& name, const Cell& fn, Code& c) {
+    return call_native_as<false>(name, fn, c, nullptr, 0);
+}
+[[gnu::noinline]] Unwind call_native_refined(const Cell& name, const Cell& fn, Code& c, const Cell& path,
+                                             uint32_t ref_start) {
+    return call_native_as<true>(name, fn, c, &path, ref_start);
 }
 
 // The fixed arguments of a native's or an action's call, outside tracing,
@@ -1427,6 +1504,31 @@ template <bool Kernel = true>
     return fetch_rest<false>(name, spec, taken, fixed_count, c, call, callee);
 }
 
+// A call of a routine! from the expression or argument path, outside
+// tracing: exec_call's steps for it (the frame, the fixed arguments as a
+// native's are fetched, the entry, the frame's end), without the tests
+// that serve the other kinds of call. A routine whose layout has
+// refinements takes exec_call.
+[[gnu::noinline]] Unwind call_routine_word(const Cell& name, const Cell& fn, Code& c) {
+    if (fn.type() != TYPE_ROUTINE) [[unlikely]]
+        return exec_call(name, fn, &c, nullptr, 0, false);
+    const Off spec = typed_spec(&fn);
+    const SpecHeader* hp = spec_header(spec);
+    const uint32_t fixed_count = hp->fixed;
+    if (hp->refinements) [[unlikely]]
+        return exec_call(name, fn, &c, nullptr, 0, false);
+    check_machine_stack();
+    stack::mark(&name, stack::MARK_INTERP_NATIVE);
+    if (fixed_count) {
+        if (Unwind code = native_fixed(name, spec, fixed_count, c)) return code;
+    }
+    KIV_TRACE(EV_CALL, &c, &fn, &name);
+    if (Unwind code = call_routine(fn)) return code;
+    stack::unwind();
+    KIV_TRACE(EV_RETURN, &c, stack::top - 1, &name);
+    return UNWIND_NONE;
+}
+
 // The infix look-ahead of eval_word_statement. Out of line: inlined at
 // every block evaluation it pushes the kernel's helpers out of line.
 [[gnu::noinline]] Unwind statement_operators(Code& c, Cell* slot) {
@@ -1434,7 +1536,7 @@ template <bool Kernel = true>
 }
 
 // An expression of a block that starts with a word (`word`, its `value`
-// read in place) holding plain data or a native, action or function,
+// read in place) holding plain data or a callable,
 // outside tracing: the value pushed or the call made, then the operators
 // after it, as eval_expression takes them at the top level.
 inline Unwind eval_word_statement(Code& c, const Cell* word, const Cell* value) {
@@ -1464,6 +1566,12 @@ Unwind detail::call_path_function(const Cell& name, const Cell& fn, Code& c) {
 }
 Unwind detail::call_path_native(const Cell& name, const Cell& fn, Code& c) {
     return call_native(name, fn, c);
+}
+Unwind detail::call_path_refined(const Cell& name, const Cell& fn, Code& c, const Cell& path, uint32_t ref_start) {
+    return call_native_refined(name, fn, c, path, ref_start);
+}
+Unwind detail::call_path_routine(const Cell& name, const Cell& fn, Code& c) {
+    return call_routine_word(name, fn, c);
 }
 
 Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, uint32_t ref_start,
@@ -1524,7 +1632,8 @@ Unwind detail::exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* 
         return UNWIND_NONE;
     }
 
-    if (navigation_answer(fn, fixed_count, refinements, base)) {
+    // (Not for a path naming refinements, which the action may not have.)
+    if (!(path && ref_start < cell_count(path->w2)) && navigation_answer(fn, fixed_count, refinements, base)) {
         stack::unwind();
         return UNWIND_NONE;
     }
@@ -1912,7 +2021,7 @@ RefusalMemo refused_map_sets;
     const Cell* w = cell_at(c.node, c.pos);
     if (!tracing && w->type() == TYPE_WORD && w->w1 == root::global_context) {
         const Cell* fv = context::global_value(w->w3);
-        if (fv && (fv->type() == TYPE_NATIVE || fv->type() == TYPE_ACTION || fv->type() == TYPE_FUNCTION)) {
+        if (fv && is_callable(fv->type())) {
             const Cell word = *w;
             const Cell fn = *fv;
             ++c.pos;
@@ -1952,6 +2061,13 @@ Unwind store_set(Code& c, const Cell& v_in, Cell* slot, bool top_level) {
         if (Unwind code = send_event(EV_EXPR, &c, slot, nullptr)) return code;
     }
     return UNWIND_NONE;
+}
+
+// The call of a callable value met in the code itself, outside tracing: as
+// a word holding it is called, with no name. Out of line: call_word inlined
+// here once more would cost eval_expression's other cases registers.
+[[gnu::noinline]] Unwind call_value(const Cell& fn, Code& c) {
+    return call_word(anon_word(), fn, c);
 }
 
 // Evaluates the expression at c.pos and pushes its value (one new cell at
@@ -2032,7 +2148,10 @@ KIV_NO_IVOPTS_PRE Unwind eval_expression(Code& c, bool lookahead, bool top_level
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (Unwind code = exec_call(anon_word(), v, &c, nullptr, 0, false)) return code;
+            // A callable value in the code (as `compose` puts it there):
+            // called as a word holding it is called, with no name.
+            if (Unwind code = tracing ? exec_call(anon_word(), v, &c, nullptr, 0, false) : call_value(v, c))
+                return code;
             break;
         case TYPE_OP:
             fire({"internal", "not-done"});

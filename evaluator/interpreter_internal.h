@@ -139,6 +139,11 @@ Unwind exec_call(const Cell& name, const Cell& fn, Code* c, const Cell* path, ui
 Unwind call_path_function(const Cell& name, const Cell& fn, Code& c);
 // The same for a native! or an action! (`system/words/all [...]`).
 Unwind call_path_native(const Cell& name, const Cell& fn, Code& c);
+// The same for a native! or an action! whose path names refinements from
+// element `ref_start` on (`find/case s x`), as exec_call lays them out.
+Unwind call_path_refined(const Cell& name, const Cell& fn, Code& c, const Cell& path, uint32_t ref_start);
+// The same for a routine! (no refinements).
+Unwind call_path_routine(const Cell& name, const Cell& fn, Code& c);
 
 // The value a path's evaluation gives when it reads plain data by direct
 // steps (object fields, a block pick) that cannot fail, run code or

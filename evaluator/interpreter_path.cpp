@@ -64,11 +64,13 @@ inline bool block_pick(const Cell* block, const Cell* cells, uint32_t count, Cel
            actions::pick_inline(block, int32_t(cells[1].w2), out);
 }
 
-// A function at the head, called with the path's refinements.
+// A function at the head, called with the path's refinements (a native's
+// or an action's as the word's call path makes its call).
 [[gnu::noinline]] Unwind call_head(const Cell& path, const Cell* cells, const Cell* head, Code* c) {
     Cell name = cells[0];
     Cell fn = *head;
     Cell p = path;
+    if (c && (fn.type() == TYPE_NATIVE || fn.type() == TYPE_ACTION)) return call_path_refined(name, fn, *c, p, path.w1 + 1);
     return exec_call(name, fn, c, &p, path.w1 + 1, false);
 }
 
@@ -151,11 +153,13 @@ bool peek_path(const Cell& path, Cell* out) {
         uint32_t st = slot->type();
         if (mode == PATH_CALL && is_callable(st)) {
             // Elements after the function's name are its refinements.
-            // With none, the call a word makes (a routine! takes exec_call).
-            if (at + 1 == count && c && st != TYPE_ROUTINE) {
+            // With none, the call a word makes.
+            if (at + 1 == count && c) {
                 Cell name = cells[at];
                 Cell fn = *slot;
-                *code = st == TYPE_FUNCTION ? call_path_function(name, fn, *c) : call_path_native(name, fn, *c);
+                *code = st == TYPE_FUNCTION  ? call_path_function(name, fn, *c)
+                        : st == TYPE_ROUTINE ? call_path_routine(name, fn, *c)
+                                             : call_path_native(name, fn, *c);
                 return true;
             }
             Cell name = cells[at];
@@ -187,8 +191,18 @@ RefusalMemo refused_set_paths;
 FieldMemoEntry field_memo[FIELD_MEMO_SIZE];
 
 context::Field find_field(Off ctx, const Cell* el) {
+    const uint32_t symbol = el->w2;
     context::Field f = object::path_field_cells(ctx, el);
-    if (f.value) memo_field_note(ctx, el->w2, f.index);
+    const Cell* cc = context::cell(ctx);
+    if (f.value && ctx != root::global_context && !(cc->header & header::STACK_VALUES) && cc->w2) {
+        // The key in the own slot, when it is one of this cycle noted
+        // there, moves to the neighbour (memo_field_entry).
+        FieldMemoEntry& own = field_memo_entry(ctx, symbol);
+        if (own.key && own.cycle == memory::collection_cycles &&
+            &field_memo_entry(Off(own.key >> 32), uint32_t(own.key)) == &own)
+            field_memo[uint32_t(&own - field_memo) ^ 1u] = own;
+        memo_field_note(ctx, symbol, f.index);
+    }
     return f;
 }
 

@@ -347,6 +347,21 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
     }
 }
 
+// Text input (the usual one): `count` units from `start` (within the text)
+// into a new string's node, of the input's width, as copy/part makes it,
+// without the action's argument cells. May move the input's buffer.
+[[gnu::always_inline]] inline Off copy_text(Parser& p, uint32_t start, uint32_t count) {
+    uint32_t unit = buffer_of(p.input->w2)->unit();
+    // One-byte text takes the short path of the same allocation.
+    Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1) : memory::alloc_series(count ? count : 1, unit, 0);
+    const SeriesBuffer* b = buffer_of(p.input->w2);
+    SeriesBuffer* nb = buffer_of(node);
+    uint32_t bytes = count * unit;
+    move_span(nb->head_ptr(), b->head_ptr() + uint64_t(start) * unit, bytes);
+    nb->tail = nb->head + bytes;
+    return node;
+}
+
 // The copied text (node `node`, of the input's type) kept and set to the
 // target word; a global or function word is stored straight into its slot.
 [[gnu::always_inline]] inline Unwind set_copied_text(Parser& p, Off node, const Cell& target) {
@@ -365,22 +380,8 @@ inline void move_short(uint8_t* dst, const uint8_t* src, uint32_t bytes) {
     uint32_t n = input_count(p.input);
     uint32_t idx = p.input->w1 > n ? n : p.input->w1;
     if (is_string_input(p.input->type())) {
-        // Text (the usual input): its units into a new string of the input's
-        // type, as copy/part makes it, without the action's argument cells.
-        uint32_t start = from > idx ? idx : from, count = idx - start;
-        uint32_t unit = buffer_of(p.input->w2)->unit();
-        // May move the input's buffer. One-byte text takes the short path of
-        // the same allocation.
-        Off node = unit == 1 ? memory::alloc_narrow(count ? count : 1)
-                             : memory::alloc_series(count ? count : 1, unit, 0);
-        const SeriesBuffer* b = buffer_of(p.input->w2);
-        SeriesBuffer* nb = buffer_of(node);
-        uint32_t bytes = count * unit;
-        const uint8_t* src = b->head_ptr() + uint64_t(start) * unit;
-        uint8_t* dst = nb->head_ptr();
-        move_span(dst, src, bytes);
-        nb->tail = nb->head + bytes;
-        return set_copied_text(p, node, target);
+        uint32_t start = from > idx ? idx : from;
+        return set_copied_text(p, copy_text(p, start, idx - start), target);
     }
     Cell* part = stack::push(*p.input);
     part->w1 = from > idx ? idx : from;
@@ -513,6 +514,78 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     return true;
 }
 
+// The value of a word in the rules (copied whole): from its slot when the
+// word reaches it directly, else by the ordinary look-up (and its errors).
+[[gnu::always_inline]] inline Cell rule_word_value(const Cell& word) {
+    if (const Cell* slot = context::direct_slot(&word)) [[likely]]
+        return *slot;
+    return *context::get_word(&word);
+}
+
+// keep any/some/opt over a text, char! or bitset! (directly or as a
+// word's value) at p.rp in run_items' block, over text input, into a
+// collect's block, with no trace to tell: the usual way of keeping fields,
+// matched and kept here without keep's rule frame and the copy action's
+// argument cells. False, with nothing changed, for any other shape (keep's
+// ordinary steps decide); else *next is the state to go on with, as those
+// steps leave it.
+[[gnu::always_inline]] inline bool keep_in_place(Parser& p, State* next) {
+    if (p.collect_depth == 0 || !is_string_input(p.input->type()) || p.work_top <= p.pending + 1 ||
+        (p.work_top - 1)->type() != TYPE_BLOCK)
+        return false;
+    const SeriesBuffer* rb = buffer_of(p.rules->w2);
+    const Cell* at = rb->head_cell() + p.rp;
+    if (int32_t(rb->byte_count() >> 4) - p.rp <= 2 || at[1].type() != TYPE_WORD) return false;
+    Keyword k = keyword_of(at[1]);
+    if (k != KW_ANY && k != KW_SOME && k != KW_OPT) return false;
+    if (p.pick_keyword == k) return false;  // pick made a name of the keyword
+    const Cell r = at[2];
+    const bool via_word = r.type() == TYPE_WORD;
+    if (via_word && keyword_of(r) != KW_NO) return false;
+    // The value matched (a word's value read: no code runs), copied whole.
+    const Cell v = via_word ? rule_word_value(r) : r;
+    const uint32_t vt = v.type();
+    if (vt != TYPE_CHAR && vt != TYPE_BITSET && vt != TYPE_BINARY && !is_any_string(vt)) return false;
+    uint32_t from = p.input->w1;
+    p.rp += 2;
+    p.value = v;
+    p.value.clear_new_line();
+    p.via_word = via_word;
+    int32_t min = k == KW_SOME ? 1 : 0, max = k == KW_OPT ? 1 : -1;
+    uint32_t low, mask;
+    p.match = ascii_target(p, v, &low, &mask) ? repeat_ascii(p, low, mask, min, max) : repeat_plain(p, v, min, max);
+    p.last_kind = K_KEEP;
+    if (!p.match) {
+        p.input->w1 = from;
+        refresh_end(p);
+        *next = S_FIND_ALTERNATIVE;
+        return true;
+    }
+    *next = S_NEXT_RULE;
+    uint32_t cur = p.input->w1;
+    if (cur <= from) return true;
+    if (cur - from == 1) {
+        Cell item = item_at(p.input, from);
+        block::cells_append(p.work_top - 1, &item);
+        return true;
+    }
+    // The copy, reachable from p.copied while a cell is added for it; the
+    // cells written a word at a time.
+    const uint32_t type = p.input->type();
+    const Off node = copy_text(p, from, cur - from);
+    Cell* held = p.copied;
+    held->header = type;
+    held->w1 = 0;
+    held->w2 = node;
+    held->w3 = 0;
+    Cell* slot = series::alloc_tail_cell(buffer_of((p.work_top - 1)->w2));
+    slot->header = type;
+    slot->w1 = 0;
+    slot->w2 = node;
+    slot->w3 = 0;
+    return true;
+}
+
 // The end of a block that a repetition repeats (some [...], any [...],
 // while [...]), reached with no trace callback: when the repetition goes on
 // and its rule is still a block, the next round starts in place, as popping
@@ -550,18 +623,68 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
     rf[1].w2 = idx;
     rf[1].w3 = n - idx;
     rf[0].w3 = count_round(round);
-    p.value = *c;
+    const Cell block = *c;
+    p.value = block;
     p.value.clear_new_line();
     p.via_word = false;
     p.from_match_rule = false;
     // The block frame as pushing it again would make it.
     bf[1] = position_record_at(at, pos, n);
-    *p.rules = p.value;
-    p.rules->set_type(TYPE_BLOCK);
+    *p.rules = block;
+    p.rules->header = (block.header & ~(header::TYPE_MASK | header::NEW_LINE)) | TYPE_BLOCK;
     p.rp = int32_t(p.rules->w1) - 1;
     p.match = true;
     set_input_index(p, idx, n);  // refresh_end over the same input
     return true;
+}
+
+// match_value, with one ASCII character over narrow text compared here.
+[[gnu::always_inline]] inline void match_item(Parser& p, const Cell& v) {
+    uint32_t low, mask;
+    if (v.type() == TYPE_CHAR && !p.end && ascii_target(p, v, &low, &mask)) {
+        p.match = (buffer_of(p.input->w2)->head_ptr()[p.input->w1] | mask) == low;
+        if (p.match) advance(p, 1);
+        return;
+    }
+    match_value(p, v);
+}
+
+// S_PUSH_BLOCK's frame for the current block at p.rp (none, the position
+// record, the block), written in place: its cells are not gathered first.
+inline void push_block_frame(Parser& p) {
+    SeriesBuffer* buf = rs_buffer();
+    if (uint64_t(buf->tail) + 3 * sizeof(Cell) > buf->data_end()) [[unlikely]] {
+        push_frame(none::cell(), position_record(p, p.rp), *p.rules);
+        return;
+    }
+    Cell* f = buf->tail_cell();
+    f[0] = none::cell();
+    f[1] = position_record(p, p.rp);
+    f[2] = *p.rules;
+    buf->tail += 3 * sizeof(Cell);
+}
+
+// Pops the block frame on top (a frame lies below it): the enclosing
+// block and its rule pointer come back. The state to go on with.
+inline State pop_block_frame(Parser& p) {
+    const Cell* f = rs_top();
+    int32_t offset = int32_t(f[1].w1);
+    *p.rules = f[2];
+    drop_frame();
+    p.rp = offset;
+    p.pop = false;
+    p.last_kind = 0;
+    if (top_is_rule(p)) return S_POP_RULE;
+    return p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+}
+
+// The end of the current block (p.rp at its tail), no trace callback: its
+// frame popped as S_POP_BLOCK would when a frame lies below it. The state to
+// go on with: S_NEXT_RULE when the enclosing block goes on in run_items.
+inline State pop_in_place(Parser& p) {
+    if (rs_cells() <= p.rule_base + 3) return S_POP_BLOCK;
+    p.walked = true;
+    return pop_block_frame(p);
 }
 
 // S_NEXT_RULE with no trace callback while a block frame is on top: the
@@ -573,22 +696,32 @@ State kw_copy_set(Parser& p, Keyword kw, const Cell& word, Unwind* code, bool in
 // leaves them (S_EXIT with *code set when Kiv code exits). At the end of the
 // rules p.value is left as it was: the states that follow write it before
 // they read it.
-State run_items(Parser& p, Unwind* code) {
+[[gnu::always_inline]] inline State run_items_step(Parser& p, Unwind* code) {
     for (;;) {
         ++p.rp;
         const Cell* c = rule_cell(p, p.rp);
         if (!c) {
             if (next_round(p)) continue;
-            return S_POP_BLOCK;
+            State s = pop_in_place(p);
+            if (s == S_NEXT_RULE) continue;
+            return s;
         }
-        // The item in a local cell: p.value is written when the item is
-        // handed back or its handler reads it (the ones that go on never do).
-        Cell val = *c;
-        val.clear_new_line();
+        // The item in a local cell, copied whole: p.value is written when
+        // the item is handed back or its handler reads it (the ones that go
+        // on never do), without its new-line flag. The flag is cleared in
+        // the copies handed on, not in val: a cell read whole right after a
+        // part of it was written waits for the write to land.
+        const Cell val = *c;
         p.via_word = false;
         p.from_match_rule = false;
+        auto plain = [&]() {
+            Cell v = val;
+            v.clear_new_line();
+            return v;
+        };
         auto hand = [&](State s) {
             p.value = val;
+            p.value.clear_new_line();
             return s;
         };
         uint32_t t = val.type();
@@ -607,16 +740,51 @@ State run_items(Parser& p, Unwind* code) {
                     // The alternative matched: the rest of the block is skipped.
                     p.rp = rule_tail(p);
                     if (next_round(p)) continue;
-                    return hand(S_POP_BLOCK);
+                    if (State s = pop_in_place(p); s != S_NEXT_RULE) return hand(s);
+                    continue;
                 case KW_COPY: {
                     State s;
                     if (copy_to_ascii(p, code, &s)) {
                         if (s == S_NEXT_RULE) continue;
                         return s;
                     }
-                    p.value = val;
-                    Cell word = val;
+                    p.value = plain();
+                    Cell word = plain();
                     s = kw_copy_set(p, kw, word, code, true);
+                    if (s == S_NEXT_RULE) continue;
+                    return s;
+                }
+                case KW_NO: {
+                    // A word naming a block (a sub-rule): its frame pushed
+                    // here, as S_WORD, S_DISPATCH and S_PUSH_BLOCK would.
+                    const Cell v = rule_word_value(val);
+                    const uint32_t vt = v.type();
+                    if (vt == TYPE_CHAR || vt == TYPE_BITSET || vt == TYPE_BINARY || is_any_string(vt)) {
+                        // A word naming a value to match: matched here, as
+                        // S_WORD, S_DISPATCH and S_MATCH_VALUE would.
+                        p.value = v;
+                        p.value.clear_new_line();
+                        p.via_word = true;
+                        match_item(p, v);
+                        if (!p.match) return S_FIND_ALTERNATIVE;
+                        continue;
+                    }
+                    if (vt != TYPE_BLOCK) return hand(S_WORD);
+                    check_limit();
+                    push_block_frame(p);
+                    p.value = v;
+                    p.value.clear_new_line();
+                    p.via_word = true;
+                    *p.rules = v;
+                    p.rules->clear_new_line();
+                    p.rp = int32_t(v.w1) - 1;
+                    p.match = true;
+                    refresh_end(p);
+                    continue;
+                }
+                case KW_KEEP: {
+                    State s;
+                    if (!keep_in_place(p, &s)) return hand(S_WORD);
                     if (s == S_NEXT_RULE) continue;
                     return s;
                 }
@@ -669,18 +837,61 @@ State run_items(Parser& p, Unwind* code) {
             case TYPE_PATH:
                 return hand(S_DISPATCH);
             case TYPE_PAREN: {
-                if ((*code = eval_paren(p, val))) return hand(S_EXIT);
+                if ((*code = eval_paren(p, plain()))) return hand(S_EXIT);
                 refresh_rules(p);
                 refresh_end(p);
                 if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
             default: {
-                match_value(p, val);
+                if (t == TYPE_CHAR) {
+                    match_item(p, val);
+                } else {
+                    match_value(p, plain());
+                }
                 if (!p.match) return hand(S_FIND_ALTERNATIVE);
                 continue;
             }
         }
+    }
+}
+
+// S_FIND_ALTERNATIVE after an item of run_items' block failed (a block
+// frame on top), no trace callback: the input goes back to where the block
+// began and the rules on after the next bar; with none, the block fails
+// and is popped as S_POP_BLOCK would pop it, and the enclosing block looks
+// for its own alternative. The state to go on with: S_NEXT_RULE when an
+// alternative was found.
+inline State find_alternative_in_place(Parser& p) {
+    for (;;) {
+        const Cell* f = rs_top();
+        p.input->w1 = f[1].w2;
+        refresh_end(p);
+        const SeriesBuffer* rb = buffer_of(p.rules->w2);
+        const Cell* cells = rb->head_cell();
+        int32_t tail = int32_t(rb->byte_count() >> 4);
+        int32_t i = p.rp < int32_t(p.rules->w1) ? int32_t(p.rules->w1) : p.rp + 1;
+        for (; i < tail; ++i)
+            if (cells[i].type() == TYPE_WORD && keyword_of(cells[i]) == KW_PIPE) {
+                p.rp = i;
+                p.match = true;
+                return S_NEXT_RULE;
+            }
+        p.rp = tail;
+        p.match = false;
+        State s = pop_in_place(p);
+        if (s != S_FIND_ALTERNATIVE) return s;
+    }
+}
+
+// S_NEXT_RULE with no trace callback while a block frame is on top (see
+// run_items_step); a failing item's alternative is found in place.
+State run_items(Parser& p, Unwind* code) {
+    for (;;) {
+        State s = run_items_step(p, code);
+        if (s != S_FIND_ALTERNATIVE) return s;
+        s = find_alternative_in_place(p);
+        if (s != S_NEXT_RULE) return s;
     }
 }
 
@@ -778,6 +989,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
     p.input_base = series::count(input_stack);
     StackGuard guard{p.rule_base, p.input_base};
     if (traced) p.mask = event_mask(p.callback);
+    p.pick_keyword = keywords.of(fixed::sym[fixed::SYM_PICK]);
 
     {
         Cell is{TYPE_BLOCK, 0, input_stack, 0};
@@ -827,17 +1039,7 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                     break;
                 }
                 EVENT(EV_POP);
-                const Cell* f = rs_top();
-                int32_t offset = int32_t(f[1].w1);
-                *p.rules = f[2];
-                drop_frame();
-                p.rp = offset;
-                p.pop = false;
-                p.last_kind = 0;
-                if (top_is_rule(p))
-                    state = S_POP_RULE;
-                else
-                    state = p.match ? S_NEXT_RULE : S_FIND_ALTERNATIVE;
+                state = pop_block_frame(p);
                 break;
             }
             case S_PUSH_RULE: {
@@ -992,11 +1194,10 @@ Unwind process(const Cell* input, const Cell* rules, int32_t cmp, int64_t part_e
                 refresh_end(p);
                 int32_t tail = rule_tail(p);
                 int32_t i = p.rp < int32_t(p.rules->w1) ? int32_t(p.rules->w1) : p.rp + 1;
-                const uint32_t pipe = symbol::resolve(fixed::sym[fixed::SYM_PIPE]);
                 int32_t found = -1;
                 for (; i < tail; ++i) {
                     const Cell* c = rule_cell(p, i);
-                    if (c->type() == TYPE_WORD && symbol::resolve(c->w2) == pipe) {
+                    if (c->type() == TYPE_WORD && keyword_of(*c) == KW_PIPE) {
                         found = i;
                         break;
                     }

@@ -99,6 +99,7 @@ struct Parser {
     uint32_t rule_base = 0;    // rule stack cells when this call began
     uint32_t input_base = 0;   // input stack cells when this call began
     uint32_t mask = 0;         // trace events wanted
+    uint32_t pick_keyword = 0;  // the keyword `pick` names (0: none, unless made a name of one)
     Cell* work_top = nullptr;  // data top of the engine (above its slots and collect targets)
 };
 

@@ -435,6 +435,20 @@ bool repeat_plain(Parser& p, const Cell& value, int32_t min, int32_t max) {
             ++pos;
             ++rounds;
         }
+    } else if (value.type() == TYPE_BITSET) {
+        // A bitset (never case-folded): each unit tested in place, no needle
+        // to prepare.
+        Bits bits(value);
+        const SeriesBuffer* b = buffer_of(p.input->w2);
+        const uint8_t* head = b->head_ptr();
+        uint32_t unit = b->unit();
+        uint64_t limit = uint64_t(pos) + std::min<uint64_t>(cap, stop - pos);
+        if (unit == 1) {
+            while (pos < limit && bits.has(head[pos])) ++pos;
+        } else {
+            while (pos < limit && bits.has(unit_at(head, unit, pos))) ++pos;
+        }
+        rounds = pos - start;
     } else if (uint32_t low, mask; ascii_target(p, value, &low, &mask)) {
         // One ASCII character over narrow text: its bytes skipped here.
         return repeat_ascii(p, low, mask, min, max);

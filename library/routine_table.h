@@ -79,6 +79,7 @@ struct Row {
     const char* spec;
     Fn fn;
     uint32_t arity;  // the fixed arguments the spec text gives (the image tool checks the lexed spec)
+    uint32_t tests = 0;  // a type predicate's datatype (routine::register_fn), else 0
 };
 
 // A row: KIV_ROUTINE(name, spec, fn) (fn last: it may be a template

@@ -421,6 +421,12 @@ Unwind type_predicate(A a) {
     return UNWIND_NONE;
 }
 
+// A predicate's row, marked with the datatype it tests (routine::register_fn).
+constexpr routine::Row type_test_row(routine::Row r, uint32_t type) {
+    r.tests = type;
+    return r;
+}
+
 // Typeset tests read their typeset through its global word at every call.
 const char* const TYPESET_TESTS[][2] = {
     {"any-list?", "any-list!"},     {"any-block?", "any-block!"}, {"any-function?", "any-function!"},
@@ -447,9 +453,11 @@ Unwind routine_table(A a);
 
 // ---- The tables -----------------------------------------------------------------------------------
 
-#define KIV_PREDICATE(name, type)                                                                        \
-    KIV_ROUTINE(name, "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]", \
-                type_predicate<type>)
+#define KIV_PREDICATE(name, type)                                                                               \
+    type_test_row(                                                                                              \
+        KIV_ROUTINE(name, "[\"Returns true if the value is this type\" value [any-type!] return: [logic!]]", \
+                    type_predicate<type>),                                                                      \
+        type)
 #define KIV_TYPESET_TEST(n, kind)                                   \
     KIV_ROUTINE(TYPESET_TESTS[n][0],                                \
                 "[\"Returns true if the value is any type of " kind \
@@ -640,7 +648,7 @@ uint32_t index_of(const routine::Table& table) {
 Cell* push_row(uint32_t t, uint32_t row) {
     const routine::Row& r = routine::all_tables()[t]->rows[row];
     Cell* spec = stack::push(spec_of(t, row));
-    uint32_t id = routine::register_fn(r.fn, r.name);
+    uint32_t id = routine::register_fn(r.fn, r.name, r.tests);
     Cell value = *routine::push(spec, nullptr, id, 0, true);
     *spec = value;
     stack::top = spec + 1;
