@@ -185,8 +185,15 @@ inline uint32_t mix_keyed(const HashKey& k, uint32_t x) {
 }
 inline uint32_t key_mix32(uint32_t x) { return mix_keyed(key, x); }
 
-// The hash of a symbol name (ASCII case folded) in the symbol table.
-inline uint32_t name_hash(const void* data, size_t length) { return sip_bytes(key, data, length, true); }
+// The hash of a symbol name (ASCII case folded) under a key: names of up to
+// 16 bytes (nearly every word) through two keyed 64x64->128-bit multiplies
+// of their bytes, longer ones through SipHash. Both depend on every byte,
+// the length and the whole key, so colliding names cannot be chosen without
+// the key; the short path costs a fraction of SipHash's rounds, and start-up
+// interns well over a thousand names.
+uint32_t keyed_name_hash(const HashKey& k, const void* data, size_t length);
+// The same under the process's key (the symbol table's hash).
+inline uint32_t name_hash(const void* data, size_t length) { return keyed_name_hash(key, data, length); }
 
 // ---- Collector link ---------------------------------------------------------------
 //
