@@ -541,10 +541,14 @@ namespace {
 
 struct Registered {
     Fn fn;
-    std::string name;
+    const char* name;
 };
 std::vector<Registered>& registry() {
-    static std::vector<Registered> list;
+    static std::vector<Registered> list = [] {
+        std::vector<Registered> l;
+        l.reserve(256);
+        return l;
+    }();
     return list;
 }
 
@@ -593,7 +597,7 @@ Fn lookup(uint32_t id) {
 
 const char* name(uint32_t id) {
     auto& list = registry();
-    return id >= 1 && id <= list.size() ? list[id - 1].name.c_str() : "";
+    return id >= 1 && id <= list.size() ? list[id - 1].name : "";
 }
 
 uint32_t count() {

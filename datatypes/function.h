@@ -117,7 +117,8 @@ namespace kiv::routine {
 using Fn = Unwind (*)(Cell* args);
 
 // The routine registry: C++ entries by 1-based id. Registering the same
-// entry again returns its first id.
+// entry again returns its first id. The name is kept by address: it must
+// live as long as the process (a routine table row's name).
 uint32_t register_fn(Fn fn, const char* name);
 // The entry of an id, nullptr for an id never given.
 Fn lookup(uint32_t id);
