@@ -630,16 +630,6 @@ inline uint64_t fold_product(uint64_t a, uint64_t b) {
     const unsigned __int128 m = static_cast<unsigned __int128>(a) * b;
     return uint64_t(m) ^ uint64_t(m >> 64);
 }
-inline uint64_t load_word(const uint8_t* p) {
-    uint64_t m;
-    std::memcpy(&m, p, 8);
-    return m;
-}
-inline uint64_t load_half(const uint8_t* p) {
-    uint32_t m;
-    std::memcpy(&m, p, 4);
-    return m;
-}
 }  // namespace
 
 uint32_t keyed_name_hash(const HashKey& k, const void* data, size_t length) {
@@ -649,11 +639,11 @@ uint32_t keyed_name_hash(const HashKey& k, const void* data, size_t length) {
     // overlap below 16 bytes; the length, mixed in below, tells them apart).
     uint64_t a = 0, b = 0;
     if (length >= 8) {
-        a = load_word(p);
-        b = load_word(p + length - 8);
+        a = load64(p);
+        b = load64(p + length - 8);
     } else if (length >= 4) {
-        a = load_half(p);
-        b = load_half(p + length - 4);
+        a = load32(p);
+        b = load32(p + length - 4);
     } else if (length > 0) {
         a = uint64_t(p[0]) | uint64_t(p[length / 2]) << 8 | uint64_t(p[length - 1]) << 16;
     }

@@ -39,6 +39,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -126,6 +127,18 @@ struct HashKey {
 // initialisation (from getrandom), before the first table is made.
 extern HashKey key;
 void set_key(HashKey value);
+
+// Unaligned loads of 8 and 4 bytes (word-at-a-time hashing and comparing).
+inline uint64_t load64(const void* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint32_t load32(const void* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
 
 inline uint64_t rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
 
