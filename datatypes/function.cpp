@@ -389,7 +389,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
         Cell b = *body;
         clamp_index(&b);
         Collector col{result, ignore, fixed::canonical(fixed::SYM_FOREACH), fixed::canonical(fixed::SYM_REMOVE_EACH),
-                      fixed::canonical(fixed::SYM_REPEAT)};
+                      fixed::canonical(fixed::SYM_REPEAT), {}};
         col.note_ignored();
         col.walk(b);
     }
@@ -541,22 +541,54 @@ namespace {
 
 struct Registered {
     Fn fn;
-    std::string name;
+    const char* name;
     uint32_t tests;
 };
 std::vector<Registered>& registry() {
-    static std::vector<Registered> list;
+    static std::vector<Registered> list = [] {
+        std::vector<Registered> l;
+        l.reserve(256);
+        return l;
+    }();
     return list;
+}
+
+// The ids of the registered functions by their address: open addressing,
+// linear probing, 0 for an empty slot; never more than half full.
+std::vector<uint32_t>& id_index() {
+    static std::vector<uint32_t> slots;
+    return slots;
+}
+inline size_t fn_slot(Fn fn, size_t mask) {
+    const uint64_t h = reinterpret_cast<uintptr_t>(fn) * 0x9E3779B97F4A7C15ull;
+    return size_t(h >> 32) & mask;
+}
+void index_id(std::vector<uint32_t>& slots, Fn fn, uint32_t id) {
+    const size_t mask = slots.size() - 1;
+    size_t i = fn_slot(fn, mask);
+    while (slots[i]) i = (i + 1) & mask;
+    slots[i] = id;
 }
 
 }  // namespace
 
 uint32_t register_fn(Fn fn, const char* name, uint32_t tests) {
     auto& list = registry();
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].fn == fn) return uint32_t(i + 1);
+    auto& slots = id_index();
+    if (!slots.empty()) {
+        const size_t mask = slots.size() - 1;
+        for (size_t i = fn_slot(fn, mask); slots[i]; i = (i + 1) & mask)
+            if (list[slots[i] - 1].fn == fn) return slots[i];
+    }
     list.push_back({fn, name ? name : "", tests});
-    return uint32_t(list.size());
+    const uint32_t id = uint32_t(list.size());
+    if (2 * list.size() > slots.size()) {
+        slots.assign(slots.empty() ? 256 : 2 * slots.size(), 0);
+        for (uint32_t k = 1; k <= id; ++k) index_id(slots, list[k - 1].fn, k);
+    } else {
+        index_id(slots, fn, id);
+    }
+    return id;
 }
 
 uint32_t type_tested(const Cell* r) {
@@ -572,7 +604,7 @@ Fn lookup(uint32_t id) {
 
 const char* name(uint32_t id) {
     auto& list = registry();
-    return id >= 1 && id <= list.size() ? list[id - 1].name.c_str() : "";
+    return id >= 1 && id <= list.size() ? list[id - 1].name : "";
 }
 
 uint32_t count() {

@@ -117,10 +117,11 @@ namespace kiv::routine {
 using Fn = Unwind (*)(Cell* args);
 
 // The routine registry: C++ entries by 1-based id. Registering the same
-// entry again returns its first id. `tests` names the datatype an entry
-// answers for when its whole work is `type of its one argument = tests`
-// (the type predicates; 0 for every other entry): the interpreter may then
-// answer such a call without running it.
+// entry again returns its first id. The name is kept by address: it must
+// live as long as the process (a routine table row's name). `tests` names
+// the datatype an entry answers for when its whole work is `type of its one
+// argument = tests` (the type predicates; 0 for every other entry): the
+// interpreter may then answer such a call without running it.
 uint32_t register_fn(Fn fn, const char* name, uint32_t tests = 0);
 // The datatype a routine! value's entry tests for (as register_fn noted
 // it), or 0.

@@ -408,16 +408,8 @@ bool equal(const Cell* a, const Cell* b, bool case_sensitive) {
 
 namespace {
 
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
+using hashtable::load32;
+using hashtable::load64;
 
 // n bytes equal, compared a word at a time (overlapping words at the end).
 [[gnu::always_inline]] inline bool same_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {

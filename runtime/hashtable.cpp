@@ -625,6 +625,37 @@ uint32_t sip_bytes(const HashKey& k, const void* data, size_t length, bool lower
 }
 
 namespace {
+// The high and low halves of a 64x64-bit product folded together.
+inline uint64_t fold_product(uint64_t a, uint64_t b) {
+    const unsigned __int128 m = static_cast<unsigned __int128>(a) * b;
+    return uint64_t(m) ^ uint64_t(m >> 64);
+}
+}  // namespace
+
+uint32_t keyed_name_hash(const HashKey& k, const void* data, size_t length) {
+    if (length > 16) return sip_bytes(k, data, length, true);
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    // Two words that together hold every byte for this length (the loads
+    // overlap below 16 bytes; the length, mixed in below, tells them apart).
+    uint64_t a = 0, b = 0;
+    if (length >= 8) {
+        a = load64(p);
+        b = load64(p + length - 8);
+    } else if (length >= 4) {
+        a = load32(p);
+        b = load32(p + length - 4);
+    } else if (length > 0) {
+        a = uint64_t(p[0]) | uint64_t(p[length / 2]) << 8 | uint64_t(p[length - 1]) << 16;
+    }
+    a = lower_ascii8(a);
+    b = lower_ascii8(b);
+    constexpr uint64_t S0 = 0xA0761D6478BD642Full, S1 = 0xE7037ED1A0B428DBull;
+    const uint64_t x = fold_product(a ^ k.k1 ^ S0, b ^ k.k0 ^ S1);
+    const uint64_t h = fold_product(x ^ k.k0 ^ length, (k.k1 ^ S1) | 1);
+    return uint32_t(h ^ (h >> 32));
+}
+
+namespace {
 constexpr uint32_t C1 = 0xCC9E2D51u;
 constexpr uint32_t C2 = 0x1B873593u;
 inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }

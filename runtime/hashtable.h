@@ -39,6 +39,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 #include "runtime/series.h"
@@ -127,6 +128,18 @@ struct HashKey {
 extern HashKey key;
 void set_key(HashKey value);
 
+// Unaligned loads of 8 and 4 bytes (word-at-a-time hashing and comparing).
+inline uint64_t load64(const void* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint32_t load32(const void* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
 inline uint64_t rotl64(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
 
 // SipHash-1-3 state: one round per 8-byte block, three to finish.
@@ -185,8 +198,15 @@ inline uint32_t mix_keyed(const HashKey& k, uint32_t x) {
 }
 inline uint32_t key_mix32(uint32_t x) { return mix_keyed(key, x); }
 
-// The hash of a symbol name (ASCII case folded) in the symbol table.
-inline uint32_t name_hash(const void* data, size_t length) { return sip_bytes(key, data, length, true); }
+// The hash of a symbol name (ASCII case folded) under a key: names of up to
+// 16 bytes (nearly every word) through two keyed 64x64->128-bit multiplies
+// of their bytes, longer ones through SipHash. Both depend on every byte,
+// the length and the whole key, so colliding names cannot be chosen without
+// the key; the short path costs a fraction of SipHash's rounds, and start-up
+// interns well over a thousand names.
+uint32_t keyed_name_hash(const HashKey& k, const void* data, size_t length);
+// The same under the process's key (the symbol table's hash).
+inline uint32_t name_hash(const void* data, size_t length) { return keyed_name_hash(key, data, length); }
 
 // ---- Collector link ---------------------------------------------------------------
 //

@@ -90,8 +90,11 @@ TEST_F(BootImage, CarriesTheLayoutOfEveryBuiltin) {
         at += 9 + length;
     }
     for (uint32_t n = 1; n <= natives::NATIVE_COUNT; ++n) EXPECT_TRUE(seen[0][n]) << natives::NAMES[n - 1];
-    for (uint32_t s = 1; s <= ACTION_COUNT; ++s)
-        if (actions::slot_name(s)[0]) EXPECT_TRUE(seen[1][s]) << actions::slot_name(s);
+    for (uint32_t s = 1; s <= ACTION_COUNT; ++s) {
+        if (actions::slot_name(s)[0]) {
+            EXPECT_TRUE(seen[1][s]) << actions::slot_name(s);
+        }
+    }
     // Cut short, or with a record longer than the table: refused.
     EXPECT_FALSE(interpreter::spec::take_own_layouts(table.data(), 5));
     Bytes longer = table;

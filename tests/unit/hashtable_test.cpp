@@ -180,6 +180,45 @@ TEST_F(HashTable, SipHash13MatchesItsDefinition) {
     }
 }
 
+// Symbol names hash without ASCII case at every length (the short and the
+// long path), every byte counts, and names of one length rarely share a
+// bucket.
+TEST_F(HashTable, NameHashFoldsCaseAndUsesEveryByte) {
+    const ht::HashKey k{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
+    for (size_t n = 0; n <= 24; ++n) {
+        std::string lower, upper;
+        for (size_t i = 0; i < n; ++i) {
+            lower += char('a' + (i * 7) % 26);
+            upper += char((i % 2 ? 'A' : 'a') + (i * 7) % 26);
+        }
+        EXPECT_EQ(ht::keyed_name_hash(k, upper.data(), n), ht::keyed_name_hash(k, lower.data(), n)) << n;
+        if (n > 16) {
+            EXPECT_EQ(ht::keyed_name_hash(k, lower.data(), n), ht::sip_bytes(k, lower.data(), n, true));
+        }
+        // Changing any one byte (to a letter or a byte above ASCII) changes the hash.
+        for (size_t at = 0; at < n; ++at) {
+            for (char c : {'#', '\xC3'}) {
+                std::string other = lower;
+                other[at] = c;
+                EXPECT_NE(ht::keyed_name_hash(k, other.data(), n), ht::keyed_name_hash(k, lower.data(), n)) << n << ' ' << at;
+            }
+        }
+    }
+    // "h\xC3\x89llo" and "h\xC3\xA9llo" differ beyond ASCII: not folded.
+    EXPECT_NE(ht::keyed_name_hash(k, "h\xC3\x89llo", 6), ht::keyed_name_hash(k, "h\xC3\xA9llo", 6));
+    // 4,096 names of each length up to 16 over 16 letters: few share a
+    // bucket of a 65,536-bucket table (random hashes give about 120).
+    for (size_t n = 3; n <= 16; ++n) {
+        std::set<uint32_t> buckets;
+        for (uint32_t v = 0; v < 4096; ++v) {
+            std::string w(n, 'a');
+            for (size_t i = 0; i < n && i < 3; ++i) w[n - 1 - i] = char('a' + ((v >> (4 * i)) & 15));
+            buckets.insert(ht::keyed_name_hash(k, w.data(), n) & 0xFFFF);
+        }
+        EXPECT_GT(buckets.size(), 4096u - 200u) << n;
+    }
+}
+
 // Keys that share a bucket under one key are spread under another: the
 // table key decides collisions, so they cannot be computed without it.
 TEST_F(HashTable, KeysThatCollideUnderOneKeyDoNotUnderAnother) {
@@ -219,9 +258,9 @@ TEST_F(HashTable, KeysThatCollideUnderOneKeyDoNotUnderAnother) {
     std::vector<uint32_t> names_b;
     for (uint32_t n = 0; names.size() < WANT; ++n) {
         std::string w = "w" + std::to_string(n);
-        if ((ht::sip_bytes(a, w.data(), w.size(), true) & MASK) == 7) names.push_back(w);
+        if ((ht::keyed_name_hash(a, w.data(), w.size()) & MASK) == 7) names.push_back(w);
     }
-    for (const std::string& w : names) names_b.push_back(ht::sip_bytes(b, w.data(), w.size(), true));
+    for (const std::string& w : names) names_b.push_back(ht::keyed_name_hash(b, w.data(), w.size()));
     EXPECT_GT(spread(names_b), WANT / 2);
 }
 
