@@ -110,7 +110,7 @@ Cell* push_module(const char* name) {
 // Marks SOLE the body of each
 // `name: func [spec] [body]` (or `function`; the name may also be a set-path
 // or `set 'name`) among the direct values of a base module's code, and
-// likewise in the spec block of each `name: context [...]` (or `object`)
+// likewise in the body block of each `name: context [...]` (or `object`)
 // there, in turn. The code comes from the boot image: no Kiv value reaches
 // it or its literals, and it runs once, so the body is reached only by the
 // call that the expression makes (a word that does not hold the maker would
